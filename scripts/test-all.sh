@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the plain build, the sanitizer build (address, undefined) and
+# the fuzz targets' regression corpora (clang with libFuzzer).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+run() { # <build dir> <cmake options...>
+  local dir=$1; shift
+  cmake -S "$root" -B "$root/$dir" "$@" >/dev/null
+  cmake --build "$root/$dir" -j "$jobs"
+  ctest --test-dir "$root/$dir" -j "$jobs" --output-on-failure --timeout 600
+}
+run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTO_SANITIZE=ON
+if command -v clang++ >/dev/null; then
+  CC=clang CXX=clang++ run build-fuzz -DCMAKE_BUILD_TYPE=Debug -DKESTO_FUZZ=ON
+fi
