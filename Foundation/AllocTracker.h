@@ -1,0 +1,37 @@
+// The allocation register: counts live file, folder and log-file nodes by type name and
+// describes each live object, for the report written to the server log at shutdown.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "Foundation/ModuleGlobals.h"
+
+class AllocTracker {
+public:
+    AllocTracker() = default;
+
+    void Track(const std::string& typeName, const void* address, const std::string& place);
+    void Untrack(const std::string& typeName, const void* address);
+
+    // The register as text; empty when nothing is registered (or while disabled).
+    std::string Dump() const;
+
+    bool IsEnabled() const { return m_enabled; }
+    int32_t GetCount(const std::string& typeName) const;
+
+private:
+    bool m_enabled = true;
+    std::map<std::string, int32_t> m_counts;
+    std::map<const void*, std::string> m_descriptions;
+};
+
+extern ModuleGlobal<AllocTracker> Allocations;
+
+// The same operations on Allocations; they do nothing while it is not built.
+void TrackAlloc(const std::string& typeName, const void* address, const std::string& place = "");
+void UntrackAlloc(const std::string& typeName, const void* address);
+
+// Logs the register at priority 6 under the given location.
+void ReportAllocations(const std::string& location);
