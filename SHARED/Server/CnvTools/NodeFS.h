@@ -4,9 +4,10 @@
 // removes everything listed below it.
 //
 // Ownership: whoever creates a node deletes it. A folder's maps only list its children and
-// never own them; a node that is deleted unlists itself from its folder, and a folder that is
-// deleted detaches the children it still lists (their parent becomes null). A node built from
-// a folder path owns the chain of folder nodes made for that path.
+// never own them. A node that is deleted unlists itself from its folder, and a folder that is
+// deleted leaves every node that named it as parent without parent, so no node is ever left
+// pointing at a deleted folder. A node built from a folder path owns the chain of folder nodes
+// made for that path.
 //
 // t_File, t_Folder and t_LogFile are the std::string instantiations.
 #pragma once
@@ -64,7 +65,7 @@ public:
 
     TStr GetName() const { return m_name; }
     ct_Folder<TStr>* GetParent() const { return m_parent; }
-    void SetParent(ct_Folder<TStr>* parent) { m_parent = parent; }
+    void SetParent(ct_Folder<TStr>* parent);
 
     // The ancestors' names from the top of the chain down to the parent.
     std::vector<TStr> GetParentNames() const;
@@ -85,6 +86,7 @@ protected:
     std::vector<ct_Folder<TStr>*> m_chain;
 
 private:
+    friend class ct_Folder<TStr>;
     ct_Folder<TStr>* NewChainFolder(const TStr& name);
 };
 
@@ -132,15 +134,19 @@ public:
     // Creates the missing folders from the nearest existing ancestor down to this one.
     bool CreateWithParents();
 
-    // Drops a child from the maps when it is listed there (called by the child's destructor).
+    // Forgets a node that is going away: drops it from the maps when it is listed there.
     void Unlist(const NodeFSBase<TStr>* child);
 
     const std::map<TStr, ct_File<TStr>*>& GetFiles() const { return m_files; }
     const std::map<TStr, ct_Folder*>& GetFolders() const { return m_folders; }
 
 private:
+    friend class NodeFSBase<TStr>;
+
     std::map<TStr, ct_File<TStr>*> m_files;
     std::map<TStr, ct_Folder*> m_folders;
+    // Every node whose parent pointer names this folder, listed or not.
+    std::vector<NodeFSBase<TStr>*> m_dependents;
 };
 
 using t_File = ct_File<std::string>;

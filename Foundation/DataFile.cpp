@@ -1,0 +1,351 @@
+#include "Foundation/DataFile.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+#include "platform/fs/NativeFS.h"
+
+namespace {
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsTrimmed(char c)
+{
+    return c != '\0' && (std::strchr(WhiteSpace, c) || std::strchr(EqualIndicators, c));
+}
+
+bool IsCommentIndicator(char c)
+{
+    return c != '\0' && std::strchr(CommentIndicators, c);
+}
+
+// printf-style formatting into a string of any length.
+std::string FormatV(const char* format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (length <= 0)
+        return std::string();
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+void EndLine(std::string& text)
+{
+    if (text.empty() || (text.back() != '\n' && text.back() != '\r'))
+        text += '\n';
+}
+
+} // namespace
+
+int CompareNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return 1;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return 1;
+    return 0;
+}
+
+CDataFile::CDataFile()
+{
+    Clear();
+    m_sections.push_back(Section{});
+}
+
+CDataFile::~CDataFile()
+{
+    if (m_dirty)
+        Save();
+}
+
+void CDataFile::Clear()
+{
+    m_sections.clear();
+    m_fileName.clear();
+    m_dirty = false;
+}
+
+void CDataFile::Trim(std::string& text)
+{
+    std::size_t end = text.size();
+    while (end > 0 && IsTrimmed(text[end - 1]))
+        --end;
+    std::size_t begin = 0;
+    while (begin < end && IsTrimmed(text[begin]))
+        ++begin;
+    text = text.substr(begin, end - begin);
+}
+
+std::string CDataFile::GetNextWord(std::string& line)
+{
+    std::string word;
+    const std::size_t separator = line.find_first_of(EqualIndicators);
+    if (separator == std::string::npos) {
+        word.swap(line);
+    } else {
+        word = line.substr(0, separator);
+        line.erase(0, separator + 1);
+    }
+    Trim(word);
+    return word;
+}
+
+std::string CDataFile::CommentStr(std::string comment)
+{
+    Trim(comment);
+    if (comment.empty())
+        return comment;
+    if (!IsCommentIndicator(comment[0]))
+        return std::string(1, CommentIndicators[0]) + " " + comment;
+    return comment;
+}
+
+bool CDataFile::Load(const std::string& fileName)
+{
+    // A folder would open as an empty stream; it is no data file.
+    std::ifstream in;
+    platform::fs::Status status;
+    if (platform::fs::GetStatus(fileName, status) && !status.isDirectory)
+        in.open(platform::fs::NativePath(fileName), std::ios::in | std::ios::binary);
+    if (!in.is_open()) {
+        Report(1, "[CDataFile::Load] Unable to open file. Does it exist?");
+        return false;
+    }
+    Load(in);
+    SetFileName(fileName);
+    m_dirty = false;
+    return true;
+}
+
+void CDataFile::Load(std::istream& in)
+{
+    // A reload starts afresh, so a key that the file no longer holds does not survive.
+    const std::string fileName = m_fileName;
+    Clear();
+    m_fileName = fileName;
+    m_sections.push_back(Section{});
+
+    const uint32_t savedFlags = m_flags;
+    m_flags |= AutoCreateSections | AutoCreateKeys;
+
+    std::string sectionName;   // the current section; the unnamed one first
+    std::string comment;       // comment lines waiting for the next key or section
+    std::string line;
+    while (std::getline(in, line)) {
+        // A line ends at a zero byte, as a C string would.
+        const std::size_t zero = line.find('\0');
+        if (zero != std::string::npos)
+            line.erase(zero);
+        Trim(line);
+        if (line.empty())
+            continue;
+
+        if (IsCommentIndicator(line[0])) {
+            comment += '\n';
+            comment += line;
+        } else if (line[0] == '[') {
+            line.erase(0, 1);
+            const std::size_t close = line.rfind(']');
+            if (close != std::string::npos)
+                line.erase(close, 1);
+            CreateSection(line, comment);
+            if (const Section* section = GetSection(line))
+                sectionName = section->m_name;
+            comment.clear();
+        } else {
+            const std::string key = GetNextWord(line);
+            if (!key.empty() && !line.empty()) {
+                SetValue(key, line, comment, sectionName);
+                comment.clear();
+            }
+        }
+    }
+
+    m_flags = (m_flags & ~(AutoCreateSections | AutoCreateKeys)) |
+              (savedFlags & (AutoCreateSections | AutoCreateKeys));
+    m_dirty = false;
+}
+
+bool CDataFile::Save()
+{
+    if (KeyCount() == 0 && SectionCount() == 0) {
+        Report(1, "[CDataFile::Save] Nothing to save.");
+        return false;
+    }
+    if (m_fileName.empty()) {
+        Report(3, "[CDataFile::Save] No filename has been set.");
+        return false;
+    }
+    std::ofstream out(platform::fs::NativePath(m_fileName),
+                      std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!out.is_open()) {
+        Report(3, "[CDataFile::Save] Unable to save file.");
+        return false;
+    }
+
+    for (const Section& section : m_sections) {
+        bool wroteComment = false;
+        if (!section.m_comment.empty()) {
+            WriteLn(out, "\n%s", CommentStr(section.m_comment).c_str());
+            wroteComment = true;
+        }
+        if (!section.m_name.empty())
+            WriteLn(out, "%s[%s]", wroteComment ? "" : "\n", section.m_name.c_str());
+        for (const Key& key : section.m_keys) {
+            if (key.m_key.empty() || key.m_value.empty())
+                continue;
+            const char* lineBreak = key.m_comment.empty() ? "" : "\n";
+            WriteLn(out, "%s%s%s%s%c%s", lineBreak, CommentStr(key.m_comment).c_str(), lineBreak,
+                    key.m_key.c_str(), EqualIndicators[0], key.m_value.c_str());
+        }
+    }
+
+    out.close();
+    if (out.fail()) {
+        Report(3, "[CDataFile::Save] Unable to save file.");
+        return false;
+    }
+    m_dirty = false;
+    return true;
+}
+
+void CDataFile::SetFileName(const std::string& fileName)
+{
+    if (!m_fileName.empty() && CompareNoCase(m_fileName, fileName) != 0) {
+        m_dirty = true;
+        Report(2, "[CDataFile::SetFileName] The filename has changed from <%s> to <%s>.",
+               m_fileName.c_str(), fileName.c_str());
+    }
+    m_fileName = fileName;
+}
+
+CDataFile::Section* CDataFile::GetSection(const std::string& section)
+{
+    for (Section& candidate : m_sections)
+        if (CompareNoCase(candidate.m_name, section) == 0)
+            return &candidate;
+    return nullptr;
+}
+
+bool CDataFile::CreateSection(const std::string& section, const std::string& comment)
+{
+    if (GetSection(section)) {
+        Report(1, "[CDataFile::CreateSection] Section <%s> allready exists. Aborting.",
+               section.c_str());
+        return false;
+    }
+    m_sections.push_back(Section{section, comment, {}});
+    m_dirty = true;
+    return true;
+}
+
+CDataFile::Key* CDataFile::GetKey(const std::string& key, const std::string& section)
+{
+    Section* found = GetSection(section);
+    if (!found)
+        return nullptr;
+    for (Key& candidate : found->m_keys)
+        if (CompareNoCase(candidate.m_key, key) == 0)
+            return &candidate;
+    return nullptr;
+}
+
+bool CDataFile::HasKey(const std::string& key, const std::string& section)
+{
+    return GetKey(key, section) != nullptr;
+}
+
+bool CDataFile::SetValue(const std::string& key, const std::string& value,
+                         const std::string& comment, const std::string& section)
+{
+    Key* found = GetKey(key, section);
+    Section* target = GetSection(section);
+    if (!target) {
+        if (!(m_flags & AutoCreateSections))
+            return false;
+        if (!CreateSection(section, ""))
+            return false;
+        target = GetSection(section);
+        if (!target)
+            return false;
+    }
+    if (!found) {
+        if (value.empty() || !(m_flags & AutoCreateKeys))
+            return false;
+        target->m_keys.push_back(Key{key, value, comment});
+        m_dirty = true;
+        return true;
+    }
+    found->m_value = value;
+    found->m_comment = comment;
+    m_dirty = true;
+    return true;
+}
+
+std::string CDataFile::GetValue(const std::string& key, const std::string& section)
+{
+    const Key* found = GetKey(key, section);
+    return found ? found->m_value : std::string();
+}
+
+std::string CDataFile::GetString(const std::string& key, const std::string& section)
+{
+    return GetValue(key, section);
+}
+
+bool CDataFile::GetBool(const std::string& key, const std::string& section)
+{
+    const std::string value = GetValue(key, section);
+    return value.find('1') != std::string::npos || CompareNoCase(value, "true") == 0 ||
+           CompareNoCase(value, "yes") == 0;
+}
+
+int CDataFile::KeyCount() const
+{
+    int count = 0;
+    for (const Section& section : m_sections)
+        count += static_cast<int>(section.m_keys.size());
+    return count;
+}
+
+int CDataFile::SectionCount() const
+{
+    return static_cast<int>(m_sections.size());
+}
+
+int CDataFile::WriteLn(std::ostream& out, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    EndLine(text);
+    out << text;
+    return static_cast<int>(text.size());
+}
+
+void CDataFile::Report(int level, const char* format, ...)
+{
+    static const char* const kTags[] = {"<debug> ", "<info> ",     "<warn> ",
+                                        "<error> ", "<fatal> ",    "<critical> "};
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    EndLine(text);
+    if (level >= 0 && level < static_cast<int>(sizeof kTags / sizeof kTags[0]))
+        std::cout << kTags[level];
+    std::cout << text;
+}

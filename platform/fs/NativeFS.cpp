@@ -1,0 +1,120 @@
+#include "platform/fs/NativeFS.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::fs {
+
+namespace {
+
+FaultHook& Faults()
+{
+    static FaultHook hook;
+    return hook;
+}
+
+PauseHook& Pauses()
+{
+    static PauseHook hook;
+    return hook;
+}
+
+int InjectedFault(Operation op, const std::string& path)
+{
+    const FaultHook& hook = Faults();
+    return hook ? hook(op, path) : 0;
+}
+
+int ResultOf(int rc)
+{
+    return rc == 0 ? 0 : (errno != 0 ? errno : EIO);
+}
+
+} // namespace
+
+std::string NativePath(const std::string& path)
+{
+    std::string native(path);
+    for (char& c : native)
+        if (c == '\\')
+            c = '/';
+    return native;
+}
+
+bool GetStatus(const std::string& path, Status& status)
+{
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) != 0)
+        return false;
+    status.isDirectory = S_ISDIR(st.st_mode);
+    status.size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+int RemoveFile(const std::string& path)
+{
+    if (int fault = InjectedFault(Operation::RemoveFile, path))
+        return fault;
+    return ResultOf(::unlink(NativePath(path).c_str()));
+}
+
+int MakeFolder(const std::string& path)
+{
+    if (int fault = InjectedFault(Operation::MakeFolder, path))
+        return fault;
+    return ResultOf(::mkdir(NativePath(path).c_str(), 0777));
+}
+
+int RemoveFolder(const std::string& path)
+{
+    if (int fault = InjectedFault(Operation::RemoveFolder, path))
+        return fault;
+    return ResultOf(::rmdir(NativePath(path).c_str()));
+}
+
+std::string ErrorText(int error)
+{
+    return std::strerror(error);
+}
+
+std::string TempFolder()
+{
+    std::string folder;
+    if (const char* env = std::getenv("TMPDIR"); env && *env)
+        folder = env;
+    else
+        folder = P_tmpdir;
+    if (folder.empty())
+        return folder;
+    if (folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+void Pause(unsigned milliseconds)
+{
+    if (const PauseHook& hook = Pauses()) {
+        hook(milliseconds);
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void SetFaultHook(FaultHook hook)
+{
+    Faults() = std::move(hook);
+}
+
+void SetPauseHook(PauseHook hook)
+{
+    Pauses() = std::move(hook);
+}
+
+} // namespace platform::fs
