@@ -6,43 +6,38 @@
 // success. Handles that the host hands out are 32-bit integers.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
-// The host's description of a file or folder: a record of 262 bytes, copied whole. The only
-// field the module reads is the name, a zero-terminated byte string starting at byte 6.
-struct HostFileSpec {
-    static constexpr std::size_t kSize = 262;
-    static constexpr std::size_t kNameOffset = 6;
-    static constexpr std::size_t kNameCapacity = kSize - kNameOffset;
+#include "platform/host/xtapi/XTAPI.h"
 
-    std::array<uint8_t, kSize> bytes{};
+// The host's description of a file or folder (262 bytes, copied whole). The only field the
+// module reads is the name, a zero-terminated byte string starting at byte 6.
+using HostFileSpec = XTFileSpec;
 
-    // The name up to its zero byte, never reading past the record.
-    std::string GetName() const
-    {
-        const auto* name = bytes.data() + kNameOffset;
-        const void* end = std::memchr(name, 0, kNameCapacity);
-        const std::size_t length =
-            end ? static_cast<std::size_t>(static_cast<const uint8_t*>(end) - name) : kNameCapacity;
-        return std::string(reinterpret_cast<const char*>(name), length);
-    }
+// The name up to its zero byte, never reading past the record.
+inline std::string FileSpecName(const HostFileSpec& spec)
+{
+    const std::size_t capacity = sizeof spec.name;
+    const void* end = std::memchr(spec.name, 0, capacity);
+    const std::size_t length =
+        end ? static_cast<std::size_t>(static_cast<const char*>(end) - spec.name) : capacity;
+    return std::string(spec.name, length);
+}
 
-    // Stores a name, cut to what the record holds with its terminating zero.
-    void SetName(const std::string& name)
-    {
-        const std::size_t length = name.size() < kNameCapacity ? name.size() : kNameCapacity - 1;
-        std::memcpy(bytes.data() + kNameOffset, name.data(), length);
-        std::memset(bytes.data() + kNameOffset + length, 0, kNameCapacity - length);
-    }
-};
-static_assert(sizeof(HostFileSpec) == HostFileSpec::kSize, "host file specification is 262 bytes");
+// Stores a name, cut to what the record holds with its terminating zero.
+inline void SetFileSpecName(HostFileSpec& spec, const std::string& name)
+{
+    const std::size_t capacity = sizeof spec.name;
+    const std::size_t length = name.size() < capacity ? name.size() : capacity - 1;
+    std::memcpy(spec.name, name.data(), length);
+    std::memset(spec.name + length, 0, capacity - length);
+}
 
-using HostHandle = int32_t;   // a host file-specification handle
-using HostText = int32_t;     // a host text object
+using HostHandle = XTHandle;   // a host file-specification handle
+using HostText = XTHandle;     // a host text object
 
 class HostServices {
 public:

@@ -294,7 +294,7 @@ KS_PATH_FUNCTIONS_INSTANTIATE(ustring)
 
 int16_t GetFileSpecName(const HostFileSpec& spec, ustring& out)
 {
-    out = ToUString(spec.GetName());
+    out = ToUString(FileSpecName(spec));
     return 0;
 }
 
@@ -315,7 +315,7 @@ int16_t FileSpecToPathT(TStr& out, const HostFileSpec& spec, bool takeName)
         const std::size_t dot = out.rfind(Ch('.'));
         const std::size_t separator = FindLastSeparator(out);
         if (dot != TStr::npos && dot + 4 == out.size() && separator != TStr::npos && separator < dot) {
-            const TStr name = MakeStr<TStr>(spec.GetName());
+            const TStr name = MakeStr<TStr>(FileSpecName(spec));
             if (out.compare(separator + 1, TStr::npos, name) != 0)
                 out.replace(separator + 1, TStr::npos, name);
         }
@@ -345,7 +345,7 @@ ustring GetHostTempFolder()
     host->NewFileSpecHandle(&handle);
     int16_t result = host->GetTempFolder(&handle);
     if (result == 0) {
-        HostFileSpec spec;
+        HostFileSpec spec{};
         result = host->CopyFileSpec(handle, &spec);
         if (result == 0)
             result = FileSpecToPath(path, spec, false);
