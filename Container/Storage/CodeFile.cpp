@@ -1,0 +1,594 @@
+#include "Container/Storage/CodeFile.h"
+
+#include "Container/Storage/CachedOutStream.h"
+#include "Container/Storage/Errors.h"
+#include "Container/Storage/InPager.h"
+#include "Container/Storage/LZStreams.h"
+#include "Container/Storage/MemFile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+const char16_t kCodeFileStreamName[] = u"VerbantCodeFile";
+const char16_t kCodeFileSummaryName[] = u"\u0005VerbantSummaryInformation";
+
+namespace {
+
+constexpr uint32_t kHeaderSize = 8;
+constexpr uint32_t kPageSize = 4096;
+constexpr uint32_t kStagingSize = 1024;
+constexpr uint32_t kDescriptorSize = 13;
+constexpr uint32_t kChunkRecordSize = 8;
+constexpr uint32_t kNoOffset = 0xFFFFFFFF;  // chunk table not written yet; "where the last read ended"
+
+// Code-file streams compress with a small window; the size test of automatic mode with zlib's
+// usual one.
+constexpr LZ_WindowBits kStreamWindowBits = 10;
+constexpr LZ_MemoryLevel kStreamMemoryLevel = 3;
+constexpr LZ_WindowBits kTestWindowBits = 15;
+constexpr LZ_MemoryLevel kTestMemoryLevel = 8;
+
+struct CF_Descriptor {
+  uint32_t id;
+  uint32_t tag;
+  uint8_t compression;
+  uint32_t tableOffset;
+};
+
+// Directory order: ascending tag, then id.
+struct StreamKey {
+  uint32_t tag;
+  uint32_t id;
+  bool operator<(const StreamKey& other) const {
+    return tag != other.tag ? tag < other.tag : id < other.id;
+  }
+};
+
+StreamKey KeyOf(const CF_Descriptor& d) { return StreamKey{d.tag, d.id}; }
+
+uint32_t U32At(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+[[noreturn]] void ShortRead() { Error(FE_CodeFileShortRead); }
+[[noreturn]] void Detached() { Error(FE_StorageReverted); }
+
+// ---- Writer ---------------------------------------------------------------------------------
+
+class CF_OLEOutStream;
+
+class CF_Writer {
+ public:
+  virtual ~CF_Writer() = default;
+  // Records a finished stream's descriptor.
+  virtual void RegisterStream(CF_OLEOutStream& stream, const CF_Descriptor& descriptor) = 0;
+  // Appends bytes to the code stream and answers the offset they start at.
+  virtual uint32_t AppendBlock(const void* data, uint32_t size) = 0;
+  // The stream object goes away.
+  virtual void StreamGone(CF_OLEOutStream& stream) = 0;
+};
+
+// Cuts a stream's stored bytes into pages and keeps the chunk list.
+class PageWriter : public OutStream {
+ public:
+  explicit PageWriter(CF_Writer* const& writer) : m_writer(writer) {}
+
+  void PutData(const void* data, uint32_t count) override {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (count > 0) {
+      if (m_fill == 0 && count >= kPageSize) {  // whole pages go out without a copy
+        AddChunk(Writer().AppendBlock(bytes, kPageSize), kPageSize);
+        bytes += kPageSize;
+        count -= kPageSize;
+        continue;
+      }
+      const uint32_t take = std::min(count, kPageSize - m_fill);
+      std::memcpy(m_page + m_fill, bytes, take);
+      m_fill += take;
+      bytes += take;
+      count -= take;
+      if (m_fill == kPageSize) {
+        AddChunk(Writer().AppendBlock(m_page, kPageSize), kPageSize);
+        m_fill = 0;
+      }
+    }
+  }
+
+  // Appends the pending page (possibly empty) and the chunk table; answers the table's offset.
+  uint32_t Close() {
+    AddChunk(Writer().AppendBlock(m_page, m_fill), m_fill);
+    m_fill = 0;
+    MemFile table;
+    PutU32(table, static_cast<uint32_t>(m_chunks.size()));
+    for (auto it = m_chunks.rbegin(); it != m_chunks.rend(); ++it) {
+      PutU32(table, it->first);
+      PutU32(table, it->second);
+    }
+    return Writer().AppendBlock(table.Data(), table.Size());
+  }
+
+ private:
+  CF_Writer& Writer() const {
+    if (!m_writer) Detached();
+    return *m_writer;
+  }
+  void AddChunk(uint32_t offset, uint32_t size) { m_chunks.emplace_back(offset, size); }
+
+  CF_Writer* const& m_writer;
+  uint8_t m_page[kPageSize];
+  uint32_t m_fill = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> m_chunks;  // {offset, size} in writing order
+};
+
+class CF_OLEOutStream : public CF_OutStream {
+ public:
+  CF_OLEOutStream(CF_Writer& writer, const CF_Descriptor& descriptor, int32_t mode)
+      : m_writer(&writer), m_descriptor(descriptor), m_mode(mode), m_pages(m_writer) {}
+
+  ~CF_OLEOutStream() override {
+    if (!m_finished && m_writer) {
+      try {
+        Finish();
+      } catch (...) {
+        WarnAboutCurrentException();
+      }
+    }
+    if (m_writer) m_writer->StreamGone(*this);
+  }
+
+  void PutData(const void* data, uint32_t count) override {
+    if (m_finished || !m_writer) Detached();
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (m_staged == 0 && m_mode != cf_Automatic) {  // settled: no need to stage
+      Pass(bytes, count);
+      return;
+    }
+    while (count > 0) {
+      const uint32_t take = std::min(count, kStagingSize - m_staged);
+      std::memcpy(m_staging + m_staged, bytes, take);
+      m_staged += take;
+      bytes += take;
+      count -= take;
+      if (m_staged == kStagingSize) {
+        FlushStaging();
+        if (m_mode != cf_Automatic) {
+          Pass(bytes, count);
+          return;
+        }
+      }
+    }
+  }
+
+  void Finish() override {
+    if (m_finished) return;
+    m_finished = true;
+    if (!m_writer) Detached();
+    FlushStaging();
+    if (m_deflate) m_deflate->Finish();
+    m_descriptor.compression = static_cast<uint8_t>(m_mode);
+    m_descriptor.tableOffset = m_pages.Close();
+    m_writer->RegisterStream(*this, m_descriptor);
+  }
+
+  bool Finished() const { return m_finished; }
+  const CF_Descriptor& Descriptor() const { return m_descriptor; }
+  void SetIdentity(uint32_t id, uint32_t tag) {
+    m_descriptor.id = id;
+    m_descriptor.tag = tag;
+  }
+  void Detach() { m_writer = nullptr; }
+
+ private:
+  void FlushStaging() {
+    if (m_mode == cf_Automatic) m_mode = Decide();
+    Pass(m_staging, m_staged);
+    m_staged = 0;
+  }
+
+  // A full buffer means a stream worth compressing; a shorter stream is compressed only when
+  // that makes it smaller.
+  int32_t Decide() const {
+    if (m_staged == kStagingSize) return cf_Compressed;
+    MemFile test;
+    auto deflate = LZ_OutStream::New(test, -1, kTestWindowBits, kTestMemoryLevel);
+    deflate->PutData(m_staging, m_staged);
+    deflate->Finish();
+    return test.Size() < m_staged ? cf_Compressed : cf_Stored;
+  }
+
+  void Pass(const uint8_t* bytes, uint32_t count) {
+    if (m_mode == cf_Compressed) {
+      if (!m_deflate) m_deflate = LZ_OutStream::New(m_pages, -1, kStreamWindowBits, kStreamMemoryLevel);
+      if (count) m_deflate->PutData(bytes, count);
+    } else if (count) {
+      m_pages.PutData(bytes, count);
+    }
+  }
+
+  CF_Writer* m_writer;
+  CF_Descriptor m_descriptor;
+  int32_t m_mode;
+  bool m_finished = false;
+  uint8_t m_staging[kStagingSize];
+  uint32_t m_staged = 0;
+  PageWriter m_pages;
+  std::unique_ptr<LZ_OutStream> m_deflate;  // after m_pages: it writes into them
+};
+
+class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
+ public:
+  CF_OLEOutStorage(std::unique_ptr<CF_Medium> medium, bool compress)
+      : m_medium(std::move(medium)), m_code(&m_medium->CreateCodeStream()), m_compress(compress) {
+    m_code->Seek(kHeaderSize, SO_Begin);  // the header is written last
+    m_cache = std::make_unique<CachedOutStream>(*m_code, false);
+  }
+
+  ~CF_OLEOutStorage() override {
+    if (!m_finished) {
+      try {
+        Finish();
+      } catch (...) {
+        WarnAboutCurrentException();
+      }
+    }
+    for (CF_OLEOutStream* stream : m_live) stream->Detach();
+  }
+
+  void SetProperty(int32_t id, const Variant& value) override { m_summary += Property(id, value); }
+
+  std::unique_ptr<CF_OutStream> CreateStream(const char* name, uint32_t tag,
+                                             int32_t compression) override {
+    if (m_finished) Detached();
+    if (!name) Error(FE_StorageInvalidName);
+    if (!m_compress || (compression != cf_Compressed && compression != cf_Automatic))
+      compression = cf_Stored;
+    const CF_Descriptor descriptor{IdOf(name), tag, static_cast<uint8_t>(compression), kNoOffset};
+    auto stream = std::make_unique<CF_OLEOutStream>(static_cast<CF_Writer&>(*this), descriptor, compression);
+    m_table.emplace(KeyOf(descriptor), Entry{descriptor, stream.get()});  // an entry there stays
+    m_live.insert(stream.get());
+    return stream;
+  }
+
+  CF_OutStream* RenameStream(const char* oldName, uint32_t oldTag, const char* newName,
+                             uint32_t newTag) override {
+    if (m_finished || !oldName || !newName) return nullptr;
+    const auto oldId = m_names.find(oldName);
+    if (oldId == m_names.end()) return nullptr;
+    const auto entry = m_table.find(StreamKey{oldTag, oldId->second});
+    if (entry == m_table.end() || !entry->second.open) return nullptr;
+    const auto newId = m_names.find(newName);
+    if (newId != m_names.end() && m_table.count(StreamKey{newTag, newId->second})) return nullptr;
+
+    CF_OLEOutStream* stream = entry->second.open;
+    m_table.erase(entry);
+    stream->SetIdentity(IdOf(newName), newTag);
+    m_table.emplace(KeyOf(stream->Descriptor()), Entry{stream->Descriptor(), stream});
+    return stream;
+  }
+
+  void Finish() override {
+    if (m_finished) return;
+    m_finished = true;
+    m_summary += Property(kCodeFileMajorVersionId, Variant(kCodeFileMajorVersion));
+    m_summary += Property(kCodeFileMinorVersionId, Variant(kCodeFileMinorVersion));
+    m_medium->PutSummary(m_summary);
+
+    for (CF_OLEOutStream* stream : std::vector<CF_OLEOutStream*>(m_live.begin(), m_live.end()))
+      if (!stream->Finished()) stream->Finish();
+
+    const uint32_t directory = kHeaderSize + m_cache->GetOffset();
+    MemFile block;
+    for (const auto& [key, entry] : m_table) {
+      PutU32(block, entry.descriptor.id);
+      PutU32(block, entry.descriptor.tag);
+      PutU8(block, entry.descriptor.compression);
+      PutU32(block, entry.descriptor.tableOffset);
+    }
+    uint32_t names = 0;
+    for (const auto& [name, id] : m_names) names += m_finishedIds.count(id) ? 1 : 0;
+    PutU32(block, names);
+    for (const auto& [name, id] : m_names) {
+      if (!m_finishedIds.count(id)) continue;
+      WriteShortString(name, block);
+      PutU32(block, id);
+    }
+    AppendBlock(block.Data(), block.Size());
+    m_cache->Finish();
+
+    MemFile header;
+    PutU32(header, static_cast<uint32_t>(m_table.size()));
+    PutU32(header, directory);
+    m_code->Seek(0, SO_Begin);
+    m_code->PutData(header.Data(), header.Size());
+    m_cache.reset();
+    m_code = nullptr;
+    m_medium.reset();  // closes the code stream
+  }
+
+ private:
+  struct Entry {
+    CF_Descriptor descriptor;
+    CF_OLEOutStream* open;  // the stream that created the entry, until it finishes
+  };
+
+  uint32_t IdOf(const std::string& name) {
+    // Every name must fit the 16-bit length of its name record.
+    if (name.size() > UINT16_MAX) Error(FE_StorageInvalidParameter);
+    return m_names.emplace(name, static_cast<uint32_t>(m_names.size())).first->second;
+  }
+
+  void RegisterStream(CF_OLEOutStream& stream, const CF_Descriptor& descriptor) override {
+    Entry& entry = m_table.emplace(KeyOf(descriptor), Entry{descriptor, nullptr}).first->second;
+    entry.descriptor = descriptor;
+    if (entry.open == &stream) entry.open = nullptr;
+    m_finishedIds.insert(descriptor.id);
+  }
+
+  uint32_t AppendBlock(const void* data, uint32_t size) override {
+    if (!m_cache) Detached();
+    const uint64_t offset = uint64_t(kHeaderSize) + m_cache->GetOffset();
+    if (offset + size > UINT32_MAX) Error(FE_StorageCantSave);  // offsets are 32 bits wide
+    if (size) m_cache->PutData(data, size);
+    return static_cast<uint32_t>(offset);
+  }
+
+  void StreamGone(CF_OLEOutStream& stream) override {
+    m_live.erase(&stream);
+    const auto entry = m_table.find(KeyOf(stream.Descriptor()));
+    if (entry != m_table.end() && entry->second.open == &stream) entry->second.open = nullptr;
+  }
+
+  std::unique_ptr<CF_Medium> m_medium;
+  OutFile* m_code;
+  std::unique_ptr<CachedOutStream> m_cache;
+  PropertySet m_summary{kCodeFileSummaryName};
+  std::map<std::string, uint32_t> m_names;  // name -> id, byte-wise order
+  std::map<StreamKey, Entry> m_table;
+  std::set<uint32_t> m_finishedIds;
+  std::set<CF_OLEOutStream*> m_live;
+  bool m_compress;
+  bool m_finished = false;
+};
+
+// ---- Reader ---------------------------------------------------------------------------------
+
+class CF_OLEInStream;
+
+class CF_Reader {
+ public:
+  virtual ~CF_Reader() = default;
+  virtual void StreamClosed(CF_OLEInStream& stream) = 0;
+  // Reads exactly `size` bytes at `offset` (kNoOffset: where the last read ended); 34001 when
+  // fewer are there.
+  virtual void ReadAt(void* buffer, uint32_t size, uint32_t offset) = 0;
+  virtual uint32_t CodeSize() const = 0;
+};
+
+// Serves a stream's chunks in writing order.
+class ChunkReader : public InStream {
+ public:
+  ChunkReader(CF_Reader* const& reader, uint32_t tableOffset) : m_reader(reader) {
+    CF_Reader& r = Reader();
+    const uint32_t size = r.CodeSize();
+    if (tableOffset == kNoOffset || tableOffset > size || size - tableOffset < 4) ShortRead();
+    uint8_t word[4];
+    r.ReadAt(word, 4, tableOffset);
+    const uint32_t count = U32At(word);
+    if (count > (size - tableOffset - 4) / kChunkRecordSize) ShortRead();
+    std::vector<uint8_t> records(size_t(count) * kChunkRecordSize);
+    if (count) r.ReadAt(records.data(), static_cast<uint32_t>(records.size()), tableOffset + 4);
+    m_chunks.reserve(count);
+    for (uint32_t i = 0; i < count; ++i)  // stored last chunk first
+      m_chunks.emplace_back(U32At(&records[8 * i]), U32At(&records[8 * i + 4]));
+    m_next = count;
+  }
+
+  uint32_t GetData(void* buffer, uint32_t count) override {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    uint32_t delivered = 0;
+    while (delivered < count) {
+      if (m_used == m_current.second) {
+        if (m_next == 0) break;
+        m_current = m_chunks[--m_next];
+        m_used = 0;
+        continue;
+      }
+      const uint32_t take = std::min(count - delivered, m_current.second - m_used);
+      if (uint64_t(m_current.first) + m_used + take > Reader().CodeSize()) ShortRead();
+      Reader().ReadAt(bytes + delivered, take, m_current.first + m_used);
+      m_used += take;
+      delivered += take;
+    }
+    return delivered;
+  }
+
+ private:
+  CF_Reader& Reader() const {
+    if (!m_reader) Detached();
+    return *m_reader;
+  }
+
+  CF_Reader* const& m_reader;
+  std::vector<std::pair<uint32_t, uint32_t>> m_chunks;  // {offset, size} as stored
+  uint32_t m_next;                                      // chunks below this are still to read
+  std::pair<uint32_t, uint32_t> m_current{0, 0};
+  uint32_t m_used = 0;
+};
+
+class CF_OLEInStream : public CF_InStream {
+ public:
+  CF_OLEInStream(CF_Reader& reader, const CF_Descriptor& descriptor)
+      : m_reader(&reader), m_descriptor(descriptor), m_chunks(m_reader, descriptor.tableOffset) {}
+
+  ~CF_OLEInStream() override {
+    m_inflate.reset();
+    if (m_reader) m_reader->StreamClosed(*this);
+  }
+
+  uint32_t GetData(void* buffer, uint32_t count) override {
+    if (!m_reader) Detached();
+    if (count == 0) return 0;
+    if (m_descriptor.compression != cf_Compressed) return m_chunks.GetData(buffer, count);
+    if (!m_inflate) m_inflate = LZ_InStream::New(m_chunks, kStreamWindowBits);
+    return m_inflate->GetData(buffer, count);
+  }
+
+  void Detach() { m_reader = nullptr; }
+
+ private:
+  CF_Reader* m_reader;
+  CF_Descriptor m_descriptor;
+  ChunkReader m_chunks;
+  std::unique_ptr<LZ_InStream> m_inflate;  // after m_chunks: it reads from them
+};
+
+class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
+ public:
+  explicit CF_OLEInStorage(std::unique_ptr<CF_Medium> medium) : m_medium(std::move(medium)) {
+    InFile& code = m_medium->OpenCodeStream();
+    m_pager = std::make_unique<InPager>(code, false);
+    m_medium->GetSummary(m_summary);
+
+    const int32_t major = GetProperty(kCodeFileMajorVersionId).ExpandedInteger();
+    const int32_t minor = GetProperty(kCodeFileMinorVersionId).ExpandedInteger();
+    if (major > kCodeFileMajorVersion || (major == kCodeFileMajorVersion && minor > kCodeFileMinorVersion))
+      Error(FE_CodeFileVersion);
+
+    m_size = m_pager->Seek(0, SO_End);
+    uint8_t header[kHeaderSize];
+    if (m_size < kHeaderSize) ShortRead();
+    ReadAt(header, kHeaderSize, 0);
+    const uint32_t count = U32At(header);
+    const uint32_t directory = U32At(header + 4);
+    if (directory > m_size) ShortRead();
+    if (minor == 0)
+      ReadOldDirectory(count, directory);
+    else
+      ReadDirectory(count, directory);
+  }
+
+  ~CF_OLEInStorage() override {
+    for (CF_OLEInStream* stream : m_live) stream->Detach();
+  }
+
+  Variant GetProperty(int32_t id) override {
+    const Property* p = m_summary.Find(id);
+    return p ? p->Value() : Variant();
+  }
+
+  std::unique_ptr<CF_InStream> OpenStream(const char* name, uint32_t tag) override {
+    if (!name) return nullptr;
+    const auto id = m_ids.find(name);
+    if (id == m_ids.end()) return nullptr;
+    const auto entry = m_table.find(StreamKey{tag, id->second});
+    if (entry == m_table.end()) return nullptr;
+    auto stream = std::make_unique<CF_OLEInStream>(static_cast<CF_Reader&>(*this), entry->second);
+    m_live.insert(stream.get());
+    return stream;
+  }
+
+  bool EnumerateStreams(IdentifierReceiver& receiver) override {
+    for (const auto& [key, descriptor] : m_table) {
+      const auto name = m_names.find(descriptor.id);
+      if (name == m_names.end()) continue;  // its name record was lost
+      if (!receiver(name->second.c_str(), key.tag)) return false;
+    }
+    return true;
+  }
+
+ private:
+  void ReadDirectory(uint32_t count, uint32_t directory) {
+    if (count > (m_size - directory) / kDescriptorSize) ShortRead();
+    std::vector<uint8_t> block(size_t(count) * kDescriptorSize);
+    if (count) ReadAt(block.data(), static_cast<uint32_t>(block.size()), directory);
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* d = &block[size_t(i) * kDescriptorSize];
+      Enter(CF_Descriptor{U32At(d), U32At(d + 4), d[8], U32At(d + 9)});
+    }
+    // The name table may be cut short: what arrived is kept.
+    m_pager->Seek(static_cast<int32_t>(directory + count * kDescriptorSize), SO_Begin);
+    uint32_t names = 0;
+    if (!GetU32(*m_pager, names)) return;
+    for (uint32_t i = 0; i < names; ++i) {
+      std::string name;
+      uint32_t id = 0;
+      if (!ReadShortString(name, *m_pager) || !GetU32(*m_pager, id)) return;
+      m_ids.emplace(name, id);
+      m_names.emplace(id, std::move(name));
+    }
+  }
+
+  // Minor version 0: the names are in the descriptors and ids follow their first appearance.
+  void ReadOldDirectory(uint32_t count, uint32_t directory) {
+    m_pager->Seek(static_cast<int32_t>(directory), SO_Begin);
+    for (uint32_t i = 0; i < count; ++i) {
+      uint8_t length = 0;
+      if (!GetU8(*m_pager, length)) ShortRead();
+      std::string name(length, '\0');
+      uint8_t rest[9];
+      if (m_pager->GetData(name.data(), length) != length || m_pager->GetData(rest, 9) != 9)
+        ShortRead();
+      const auto id = m_ids.emplace(name, static_cast<uint32_t>(m_ids.size())).first->second;
+      m_names.emplace(id, name);
+      Enter(CF_Descriptor{id, U32At(rest), rest[4], U32At(rest + 5)});
+    }
+  }
+
+  void Enter(const CF_Descriptor& descriptor) { m_table[KeyOf(descriptor)] = descriptor; }
+
+  void StreamClosed(CF_OLEInStream& stream) override { m_live.erase(&stream); }
+
+  void ReadAt(void* buffer, uint32_t size, uint32_t offset) override {
+    if (offset != kNoOffset) {
+      if (offset > m_size) ShortRead();
+      m_pager->Seek(static_cast<int32_t>(offset), SO_Begin);
+    }
+    if (m_pager->GetData(buffer, size) != size) ShortRead();
+  }
+
+  uint32_t CodeSize() const override { return m_size; }
+
+  std::unique_ptr<CF_Medium> m_medium;
+  std::unique_ptr<InPager> m_pager;
+  PropertySet m_summary{kCodeFileSummaryName};
+  uint32_t m_size = 0;
+  std::map<std::string, uint32_t> m_ids;    // name -> id
+  std::map<uint32_t, std::string> m_names;  // id -> name
+  std::map<StreamKey, CF_Descriptor> m_table;
+  std::set<CF_OLEInStream*> m_live;
+};
+
+}  // namespace
+
+std::unique_ptr<CF_OutStorage> CreateCodeFile(std::unique_ptr<CF_Medium> medium, bool compress) {
+  return std::make_unique<CF_OLEOutStorage>(std::move(medium), compress);
+}
+
+std::unique_ptr<CF_EnumerableInStorage> OpenEnumerableCodeFile(std::unique_ptr<CF_Medium> medium) {
+  return std::make_unique<CF_OLEInStorage>(std::move(medium));
+}
+
+OutFile& CF_MemoryMedium::CreateCodeStream() {
+  m_code.Clear();
+  return m_code;
+}
+
+void CF_MemoryMedium::PutSummary(const PropertySet& summary) {
+  m_summary.Clear();
+  summary.Write(m_summary);
+}
+
+InFile& CF_MemoryMedium::OpenCodeStream() {
+  m_code.Seek(0, SO_Begin);
+  return m_code;
+}
+
+void CF_MemoryMedium::GetSummary(PropertySet& summary) {
+  if (m_summary.Size() == 0) return;
+  m_summary.Seek(0, SO_Begin);
+  summary.Read(m_summary);
+}

@@ -1,0 +1,231 @@
+#include "Container/Storage/CodeFolder.h"
+
+#include "Container/Storage/Errors.h"
+#include "Container/Storage/MemFile.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+std::string CF_NameComposer::FolderPrefix(uint32_t number) const {
+  char digits[12];
+  std::snprintf(digits, sizeof digits, "%X", number);
+  return m_prefix + kItemSeparator + digits;
+}
+
+bool CF_NameComposer::IsReserved(const char* name) {
+  return !name || std::strchr(name, kItemSeparator) || std::strchr(name, kTableMark);
+}
+
+namespace {
+
+using FolderKey = std::pair<std::string, int32_t>;  // byte-wise name, then signed index
+
+// Calls a receiver with the streams directly below one prefix (or, with an empty prefix and
+// `plain`, the streams outside every folder).
+class StreamFilter : public IdentifierReceiver {
+ public:
+  StreamFilter(IdentifierReceiver& target, const std::string* prefix)
+      : m_target(target), m_prefix(prefix) {}
+
+  bool operator()(const char* name, uint32_t tag) override {
+    if (m_prefix) {
+      const size_t n = m_prefix->size();
+      if (std::strncmp(name, m_prefix->c_str(), n) != 0 ||
+          name[n] != CF_NameComposer::kItemSeparator)
+        return true;
+      name += n + 1;
+    }
+    if (CF_NameComposer::IsReserved(name)) return true;
+    return m_target(name, tag);
+  }
+
+ private:
+  IdentifierReceiver& m_target;
+  const std::string* m_prefix;  // null: plain names only
+};
+
+class CF_OutFolderImpl : public CF_OutFolder {
+ public:
+  CF_OutFolderImpl(CF_OutStorage& file, std::string prefix)
+      : m_file(file), m_names(std::move(prefix)) {}
+
+  ~CF_OutFolderImpl() override {
+    if (m_finished) return;
+    try {
+      Finish();
+    } catch (...) {
+      WarnAboutCurrentException();
+    }
+  }
+
+  void SetProperty(int32_t id, const Variant& value) override { m_file.SetProperty(id, value); }
+
+  std::unique_ptr<CF_OutStream> CreateStream(const char* name, uint32_t tag,
+                                             int32_t compression) override {
+    if (CF_NameComposer::IsReserved(name)) Error(FE_StorageInvalidName);
+    return m_file.CreateStream(m_names.StreamName(name).c_str(), tag, compression);
+  }
+
+  CF_OutStream* RenameStream(const char* oldName, uint32_t oldTag, const char* newName,
+                             uint32_t newTag) override {
+    if (CF_NameComposer::IsReserved(oldName) || CF_NameComposer::IsReserved(newName))
+      return nullptr;
+    return m_file.RenameStream(m_names.StreamName(oldName).c_str(), oldTag,
+                               m_names.StreamName(newName).c_str(), newTag);
+  }
+
+  std::unique_ptr<CF_OutFolder> CreateFolder(const char* name, int32_t index) override {
+    if (!name) Error(FE_StorageInvalidName);
+    const auto number = static_cast<uint32_t>(m_table.size());
+    const auto entry = m_table.emplace(FolderKey(name, index), number).first;
+    return std::make_unique<CF_OutFolderImpl>(m_file, m_names.FolderPrefix(entry->second));
+  }
+
+  void Finish() override {
+    if (m_finished) return;
+    m_finished = true;
+    MemFile table;
+    for (const auto& [key, number] : m_table) {
+      PutU32(table, static_cast<uint32_t>(key.first.size() + 1));
+      table.PutData(key.first.c_str(), static_cast<uint32_t>(key.first.size() + 1));
+      PutU32(table, static_cast<uint32_t>(key.second));
+      PutU32(table, number);
+    }
+    auto stream = m_file.CreateStream(m_names.TableName().c_str(), 0, cf_Automatic);
+    if (table.Size()) stream->PutData(table.Data(), table.Size());
+    stream->Finish();
+  }
+
+ private:
+  CF_OutStorage& m_file;
+  CF_NameComposer m_names;
+  std::map<FolderKey, uint32_t> m_table;  // (name, index) -> sub-folder number
+  bool m_finished = false;
+};
+
+// Reads exactly `count` bytes or raises 34001; the buffer grows with what arrives.
+void ReadRecordPart(InStream& stream, std::vector<char>& into, uint32_t count) {
+  into.clear();
+  constexpr uint32_t kPiece = 4096;
+  while (into.size() < count) {
+    const uint32_t piece = std::min<uint32_t>(kPiece, count - static_cast<uint32_t>(into.size()));
+    const size_t at = into.size();
+    into.resize(at + piece);
+    if (stream.GetData(into.data() + at, piece) != piece) Error(FE_CodeFileShortRead);
+  }
+}
+
+uint32_t ReadRecordWord(InStream& stream) {
+  uint32_t value = 0;
+  if (!GetU32(stream, value)) Error(FE_CodeFileShortRead);
+  return value;
+}
+
+class CF_InFolderImpl : public CF_EnumerableInFolder {
+ public:
+  CF_InFolderImpl(CF_InStorage& file, CF_EnumerableInStorage* enumerable, std::string prefix)
+      : m_file(file), m_enumerable(enumerable), m_names(std::move(prefix)) {
+    auto stream = m_file.OpenStream(m_names.TableName().c_str(), 0);
+    if (!stream) Error(FE_CodeFileShortRead);
+    std::vector<char> name;
+    for (;;) {
+      uint8_t word[4];
+      const uint32_t got = stream->GetData(word, 4);
+      if (got == 0) break;  // the table is complete
+      if (got < 4) Error(FE_CodeFileShortRead);
+      const uint32_t length = uint32_t(word[0]) | uint32_t(word[1]) << 8 |
+                              uint32_t(word[2]) << 16 | uint32_t(word[3]) << 24;
+      if (length == 0) Error(FE_CodeFileShortRead);  // not even the terminator
+      ReadRecordPart(*stream, name, length);
+      name.back() = '\0';
+      const auto index = static_cast<int32_t>(ReadRecordWord(*stream));
+      const uint32_t number = ReadRecordWord(*stream);
+      if (!m_table.emplace(FolderKey(name.data(), index), number).second)
+        Error(FE_CodeFileShortRead);  // a pair listed twice
+    }
+  }
+
+  Variant GetProperty(int32_t id) override { return m_file.GetProperty(id); }
+
+  std::unique_ptr<CF_InStream> OpenStream(const char* name, uint32_t tag) override {
+    if (CF_NameComposer::IsReserved(name)) return nullptr;
+    return m_file.OpenStream(m_names.StreamName(name).c_str(), tag);
+  }
+
+  std::unique_ptr<CF_InFolder> OpenFolder(const char* name, int32_t index) override {
+    return OpenEnumerableFolder(name, index);
+  }
+
+  std::unique_ptr<CF_EnumerableInFolder> OpenEnumerableFolder(const char* name,
+                                                              int32_t index) override {
+    if (!name) return nullptr;
+    const auto entry = m_table.find(FolderKey(name, index));
+    if (entry == m_table.end()) return nullptr;
+    return std::make_unique<CF_InFolderImpl>(m_file, m_enumerable,
+                                             m_names.FolderPrefix(entry->second));
+  }
+
+  bool EnumerateStreams(IdentifierReceiver& receiver) override {
+    if (!m_enumerable) return true;
+    StreamFilter filter(receiver, &m_names.Prefix());
+    return m_enumerable->EnumerateStreams(filter);
+  }
+
+  std::unique_ptr<CF_EnumerableInStorage> OpenUnfoldedStorage() override;
+
+  bool EnumerateFolders(IdentifierReceiver& receiver) override {
+    for (const auto& [key, number] : m_table)
+      if (!receiver(key.first.c_str(), static_cast<uint32_t>(key.second))) return false;
+    return true;
+  }
+
+ private:
+  CF_InStorage& m_file;
+  CF_EnumerableInStorage* m_enumerable;  // null when the code file cannot enumerate
+  CF_NameComposer m_names;
+  std::map<FolderKey, uint32_t> m_table;
+};
+
+// The streams of a code file that lie outside every folder.
+class CF_UnfoldedStorage : public CF_EnumerableInStorage {
+ public:
+  CF_UnfoldedStorage(CF_InStorage& file, CF_EnumerableInStorage* enumerable)
+      : m_file(file), m_enumerable(enumerable) {}
+
+  Variant GetProperty(int32_t id) override { return m_file.GetProperty(id); }
+
+  std::unique_ptr<CF_InStream> OpenStream(const char* name, uint32_t tag) override {
+    if (CF_NameComposer::IsReserved(name)) return nullptr;
+    return m_file.OpenStream(name, tag);
+  }
+
+  bool EnumerateStreams(IdentifierReceiver& receiver) override {
+    if (!m_enumerable) return true;
+    StreamFilter filter(receiver, nullptr);
+    return m_enumerable->EnumerateStreams(filter);
+  }
+
+ private:
+  CF_InStorage& m_file;
+  CF_EnumerableInStorage* m_enumerable;
+};
+
+std::unique_ptr<CF_EnumerableInStorage> CF_InFolderImpl::OpenUnfoldedStorage() {
+  return std::make_unique<CF_UnfoldedStorage>(m_file, m_enumerable);
+}
+
+}  // namespace
+
+std::unique_ptr<CF_OutFolder> CreateCodeFolder(CF_OutStorage& file) {
+  return std::make_unique<CF_OutFolderImpl>(file, std::string());
+}
+
+std::unique_ptr<CF_InFolder> OpenCodeFolder(CF_InStorage& file) {
+  return std::make_unique<CF_InFolderImpl>(file, dynamic_cast<CF_EnumerableInStorage*>(&file),
+                                           std::string());
+}
+
+std::unique_ptr<CF_EnumerableInFolder> OpenEnumerableCodeFolder(CF_EnumerableInStorage& file) {
+  return std::make_unique<CF_InFolderImpl>(file, &file, std::string());
+}
