@@ -5,6 +5,7 @@
 #include "Container/Storage/InPager.h"
 #include "Container/Storage/LZStreams.h"
 #include "Container/Storage/MemFile.h"
+#include "Container/Storage/OLEStorage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -591,4 +592,44 @@ void CF_MemoryMedium::GetSummary(PropertySet& summary) {
   if (m_summary.Size() == 0) return;
   m_summary.Seek(0, SO_Begin);
   summary.Read(m_summary);
+}
+
+namespace {
+
+class OLEStorageMediumImpl : public CF_Medium {
+ public:
+  explicit OLEStorageMediumImpl(const OLEStorage& storage) : m_storage(storage) {}
+
+  OutFile& CreateCodeStream() override {
+    m_code = std::make_unique<OLEStream>(m_storage, kCodeFileStreamName, CD_CreateWrite);
+    return *m_code;
+  }
+  void PutSummary(const PropertySet& summary) override { summary.Put(m_storage); }
+  InFile& OpenCodeStream() override {
+    m_code = std::make_unique<OLEStream>(m_storage, kCodeFileStreamName, CD_OpenRead);
+    return *m_code;
+  }
+  void GetSummary(PropertySet& summary) override { summary.Get(m_storage); }
+
+ private:
+  OLEStorage m_storage;
+  std::unique_ptr<OLEStream> m_code;
+};
+
+}  // namespace
+
+std::unique_ptr<CF_Medium> OLEStorageMedium(OLEStorage storage) {
+  return std::make_unique<OLEStorageMediumImpl>(storage);
+}
+
+std::unique_ptr<CF_OutStorage> CreateCodeFile(OLEStorage storage, bool compress) {
+  return CreateCodeFile(OLEStorageMedium(storage), compress);
+}
+
+std::unique_ptr<CF_InStorage> OpenCodeFile(OLEStorage storage) {
+  return OpenEnumerableCodeFile(OLEStorageMedium(storage));
+}
+
+std::unique_ptr<CF_EnumerableInStorage> OpenEnumerableCodeFile(OLEStorage storage) {
+  return OpenEnumerableCodeFile(OLEStorageMedium(storage));
 }

@@ -2,6 +2,7 @@
 
 #include "Container/Storage/Errors.h"
 #include "Container/Storage/MemFile.h"
+#include "Container/Storage/OLEStorage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -208,6 +209,16 @@ PropertySet& PropertySet::operator-=(const PropertySet& other) {
   }
   for (const Property& p : other.m_properties) *this -= p;
   return *this;
+}
+
+void PropertySet::Put(OLEStorage storage) const {
+  OLEStream stream(storage, m_name.c_str(), CD_CreateWrite);
+  Write(stream);
+}
+
+void PropertySet::Get(OLEStorage storage) {
+  OLEStream stream(storage, m_name.c_str(), CD_OpenRead);
+  Read(stream);
 }
 
 void PropertySet::Write(OutStream& stream) const {
