@@ -1,0 +1,273 @@
+// The example documents under examples/documents/, built in code so that a test can rebuild
+// them and compare byte for byte.
+#include <functional>
+#include <map>
+#include <stdexcept>
+
+#include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/testing/DocBuilder.h"
+
+namespace xthost::doc {
+
+namespace {
+
+constexpr int32_t pt(int32_t points) { return points * 65536; }
+Rect Pt(int32_t top, int32_t left, int32_t bottom, int32_t right)
+{
+    return Rect{pt(top), pt(left), pt(bottom), pt(right)};
+}
+
+constexpr uint32_t kLinkIdKey = 0x08414B42;
+constexpr uint32_t kLinkMarkKey = 0x09414B42;
+
+struct Basics {
+    int32_t body, heading, italic;  // character formats
+    int32_t normal, head;           // paragraph formats
+};
+
+// The tables most examples share: one font, white and black, Normal and Heading.
+Basics AddBasics(DocBuilder& b)
+{
+    b.Font(1, "DejaVu Sans").Colour(1, "White", 0xFFFFFF).Colour(2, "Black", 0x000000);
+    Basics s{};
+    CharFormat body;
+    body.font = 1;
+    body.size = pt(12);
+    body.colour = 2;
+    s.body = b.CharFormat(body);
+    CharFormat heading = body;
+    heading.face = 1;
+    heading.size = pt(18);
+    s.heading = b.CharFormat(heading);
+    CharFormat italic = body;
+    italic.face = 2;
+    s.italic = b.CharFormat(italic);
+    ParaFormat normal;
+    normal.style = 1;
+    normal.spaceAfter = pt(6);
+    s.normal = b.ParaFormat(normal);
+    ParaFormat head;
+    head.style = 2;
+    head.spaceAfter = pt(12);
+    s.head = b.ParaFormat(head);
+    b.StyleSheet(1, "Normal", s.body, s.normal).StyleSheet(2, "Heading", s.heading, s.head);
+    return s;
+}
+
+void Letter(DocBuilder& b, const std::string& name, const std::string& type = "XDOC")
+{
+    b.Layout(name, pt(612), pt(792), pt(36), type);
+}
+
+std::string Minimal()
+{
+    DocBuilder b;
+    const Basics s = AddBasics(b);
+    Letter(b, "Layout 1");
+    b.Page(0);
+    const uint32_t box = b.TextBox(Place::OnSpread(0), Pt(36, 36, 144, 576));
+    b.Story({box}).Text(u"Hello, world.", s.body).End();
+    return b.Bytes();
+}
+
+std::string TwoPageLinked()
+{
+    DocBuilder b;
+    const Basics s = AddBasics(b);
+    Letter(b, "Layout 1");
+    b.Master("A-Master A");
+    BoxOptions autoText;
+    autoText.autoText = true;
+    b.TextBox(Place::OnMaster(1), Pt(36, 36, 756, 576), autoText);
+    b.Page(1);
+    b.Page(1);
+    const uint32_t first = b.Current().spreads[0].items[0];
+    const uint32_t second = b.Current().spreads[1].items[0];
+    b.PrivateData(first, kLinkIdKey, {0, 0, 0, 0})
+        .PrivateData(first, kLinkMarkKey, {0xAC, 0xAC})
+        .PrivateData(first, 0x58595A31, {0x01, 0x02});
+    b.Story({first, second})
+        .Para(s.head)
+        .Text(u"Annual Report\r", s.heading)
+        .Para(s.normal)
+        .Text(u"The ", s.body)
+        .Hidden(0x45, "IX", s.body)
+        .Text(u"quick", s.italic)
+        .Hidden(0x25, "", s.body)
+        .Text(u" brown fox.\r", s.body)
+        .End();
+    return b.Bytes();
+}
+
+// Story-to-box mapping: chains, anchors, groups, fillers and an empty box.
+std::string Mapping()
+{
+    DocBuilder b;
+    const Basics s = AddBasics(b);
+    Letter(b, "Layout 1");
+    b.Page(0);
+    const Place page = Place::OnSpread(0);
+    const uint32_t c1 = b.TextBox(page, Pt(36, 36, 136, 300));
+    const uint32_t c2 = b.TextBox(page, Pt(36, 312, 136, 576));
+    const uint32_t c3 = b.TextBox(page, Pt(148, 36, 248, 300));
+    b.Story({c1, c2, c3}).Text(u"A story that runs through three linked boxes.\rIts second paragraph.", s.body).End();
+
+    const uint32_t caption = b.TextBox(Place::Loose_(), Pt(0, 0, 24, 120));
+    b.Story({caption}).Text(u"Anchored caption", s.italic).End();
+    const uint32_t host = b.TextBox(page, Pt(148, 312, 248, 576));
+    b.Story({host}).Text(u"Before the anchor ", s.body).Anchor(caption, s.body).Text(u" and after it.", s.body).End();
+
+    const uint32_t g1 = b.TextBox(Place::Loose_(), Pt(260, 36, 300, 300));
+    const uint32_t g2 = b.TextBox(Place::Loose_(), Pt(304, 36, 344, 300));
+    b.Story({g1}).Text(u"First member of the group", s.body).End();
+    b.Story({g2}).Text(u"Second member of the group", s.body).End();
+    b.Group(page, {g1, g2});
+
+    const uint32_t dots20 = b.TextBox(page, Pt(360, 36, 384, 300));
+    b.Story({dots20}).Text(u"....................", s.body).End();
+    const uint32_t dots19 = b.TextBox(page, Pt(390, 36, 414, 300));
+    b.Story({dots19}).Text(u". . . . . . . . . . . . . . . . . . .", s.body).End();
+    const uint32_t pairs20 = b.TextBox(page, Pt(420, 36, 444, 300));
+    b.Story({pairs20}).Text(u"-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=", s.body).End();
+    const uint32_t pairs19 = b.TextBox(page, Pt(450, 36, 474, 300));
+    b.Story({pairs19}).Text(u"-= -= -= -= -= -= -= -= -= -= -= -= -= -= -= -= -= -= -=", s.body).End();
+    b.TextBox(page, Pt(480, 36, 504, 300));  // empty
+    b.PictureBox(page, Pt(520, 36, 700, 300));
+    return b.Bytes();
+}
+
+// Used and unused masters, derived boxes (one edited locally), box classes 1 to 5.
+std::string Masters()
+{
+    DocBuilder b;
+    const Basics s = AddBasics(b);
+    Letter(b, "Layout 1");
+    b.Master("A-Master A");
+    b.Master("B-Master B");
+    const uint32_t header = b.TextBox(Place::OnMaster(1), Pt(18, 36, 30, 576));
+    b.Story({header}).Text(u"Header A", s.body).End();
+    BoxOptions autoText;
+    autoText.autoText = true;
+    b.TextBox(Place::OnMaster(1), Pt(36, 36, 756, 576), autoText);
+    const uint32_t unused = b.TextBox(Place::OnMaster(2), Pt(36, 36, 100, 576));
+    b.Story({unused}).Text(u"Text of an unused master", s.body).End();
+
+    b.Page(1);
+    b.Spread({1, 1});
+    const uint32_t plain = b.TextBox(Place::OnSpread(0), Pt(700, 36, 740, 300));
+    b.Story({plain}).Text(u"Plain layout box", s.body).End();
+
+    // The header copy on the right-hand page of the spread was edited locally.
+    const auto& items = b.Current().spreads[1].items;
+    const uint32_t localHeader = items[items.size() - 2];
+    b.Story({localHeader}).Text(u"Header A, edited on the page", s.body).End();
+
+    const uint32_t flow = b.Current().spreads[0].items[1];  // the automatic text copy
+    b.EditStory(flow)
+        .Para(s.head)
+        .Text(u"Body\r", s.heading)
+        .Para(s.normal)
+        .Text(u"Text that flows through the automatic text boxes of three pages.", s.body)
+        .End();
+    return b.Bytes();
+}
+
+std::string Layouts()
+{
+    DocBuilder b;
+    const Basics s = AddBasics(b);
+    const char* names[] = {"Print A", "Web", "Print B"};
+    for (const char* name : names) {
+        const bool web = std::string(name) == "Web";
+        if (web)
+            b.Layout(name, pt(800), pt(600), pt(0), "XWEB");
+        else
+            Letter(b, name);
+        b.Page(0);
+        const uint32_t box = b.TextBox(Place::OnSpread(0), Pt(36, 36, 144, 576));
+        b.Story({box}).Text(u"Text of layout " + std::u16string(name, name + std::string(name).size()), s.body).End();
+    }
+    b.CurrentLayout(1);
+    return b.Bytes();
+}
+
+std::string MacOrigin()
+{
+    DocBuilder b(/*mac=*/true);
+    const Basics s = AddBasics(b);
+    b.Font(2, "Geneva Caf\xC3\xA9 \xE2\x84\xA2");
+    b.LastFont().secondName = "Geneva";
+    b.LastFont().extra = 1;
+    CharFormat geneva;
+    geneva.font = 2;
+    geneva.size = pt(10);
+    geneva.colour = 2;
+    const int32_t cf = b.CharFormat(geneva);
+    Letter(b, "Layout 1");
+    b.Page(0);
+    const uint32_t box = b.TextBox(Place::OnSpread(0), Pt(36, 36, 144, 576));
+    b.Story({box}).Text(u"Made on a Macintosh: ", s.body).Text(u"caf\u00E9", cf).End();
+    return b.Bytes();
+}
+
+const std::map<std::string, std::function<std::string()>>& Builders()
+{
+    static const std::map<std::string, std::function<std::string()>> builders = {
+        {"minimal", Minimal},   {"two-page-linked", TwoPageLinked}, {"mapping", Mapping},
+        {"masters", Masters},   {"layouts", Layouts},               {"mac-origin", MacOrigin},
+    };
+    return builders;
+}
+
+// Replaces the one occurrence of `from`; the damaged examples are edits of a good file.
+std::string Edit(std::string text, const std::string& from, const std::string& to)
+{
+    const auto at = text.find(from);
+    if (at == std::string::npos || text.find(from, at + 1) != std::string::npos)
+        throw std::logic_error("damaged example: no single \"" + from + "\"");
+    return text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+std::vector<std::string> ExampleNames()
+{
+    return {"minimal", "two-page-linked", "mapping", "masters", "layouts", "mac-origin"};
+}
+
+std::string ExampleFileName(const std::string& name)
+{
+    return name + (name == "mac-origin" ? ".qxd" : ".qxp");
+}
+
+std::string BuildExample(const std::string& name) { return Builders().at(name)(); }
+
+std::vector<DamagedExample> DamagedExamples()
+{
+    const std::string good = TwoPageLinked();
+    std::string deep = "{\"format\": ";
+    for (int i = 0; i < 100; ++i)
+        deep += "[";
+    for (int i = 0; i < 100; ++i)
+        deep += "]";
+    deep += "}\n";
+    return {
+        {"truncated.qxp", good.substr(0, good.find("\"stories\"") + 40), "layouts[0].stories[0].boxes"},
+        {"version-2.qxp", Edit(good, "\"version\": 1,", "\"version\": 2,"), "version"},
+        {"unknown-key.qxp", Edit(good, "{\"uid\": 1, \"kind\"", "{\"uid\": 1, \"colour_space\": 1, \"kind\""),
+         "layouts[0].boxes[0].colour_space"},
+        {"duplicate-key.qxp", Edit(good, "{\"uid\": 1, \"kind\"", "{\"uid\": 1, \"uid\": 1, \"kind\""),
+         "layouts[0].boxes[0].uid"},
+        {"runs-short.qxp", Edit(good, "[1, 13]]", "[1, 12]]"), "layouts[0].stories[1].char_runs"},
+        {"object-over-cr.qxp", Edit(good, "{\"at\": 18, \"len\": 3", "{\"at\": 12, \"len\": 3"),
+         "layouts[0].stories[1].objects[0]"},
+        {"chain-cycle.qxp", Edit(good, "\"boxes\": [3, 5]", "\"boxes\": [3, 5, 3]"),
+         "layouts[0].stories[1].boxes[2]"},
+        {"two-owners.qxp", Edit(good, "{\"pages\": [1], \"items\": [5]}", "{\"pages\": [1], \"items\": [5, 3]}"),
+         "layouts[0].spreads[1].items[1]"},
+        {"uid-0.qxp", Edit(good, "{\"uid\": 1, \"kind\"", "{\"uid\": 0, \"kind\""), "layouts[0].boxes[0].uid"},
+        {"nesting.qxp", deep, "format[0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0]"},
+    };
+}
+
+}  // namespace xthost::doc
