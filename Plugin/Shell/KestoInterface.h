@@ -1,0 +1,39 @@
+// The module's run flags and the owner of the temporary log folder that holds the server log.
+#pragma once
+
+#include "SHARED/Server/CnvTools/NodeFS.h"
+
+class KestoInterface {
+public:
+    // The singleton, made on the first call with the flags of the settings.
+    static KestoInterface* Instance();
+    // Deletes the singleton when it exists (library unload).
+    static void Destroy();
+    // Adds the singleton's deletion to the module's unload steps.
+    static void RegisterGlobals();
+
+    void SetExtendedMode(bool on);
+    void SetServerMode(bool on);
+
+    bool CreateTmpLogFolder();
+    bool InitServerLog();
+    bool ReleaseLogHolder();
+    bool ReleaseLogUnlessKept();
+
+    // Readers take the flags directly.
+    bool m_extendedMode = false;
+    bool m_multiDocMode = false;
+    bool m_serverMode = false;
+    t_Folder* m_tmpLogFolder = nullptr;
+
+    KestoInterface(const KestoInterface&) = delete;
+    KestoInterface& operator=(const KestoInterface&) = delete;
+
+private:
+    KestoInterface() = default;
+    ~KestoInterface();
+
+    // Deletes the server log node and the folder node (never the disk); the log goes first,
+    // since it is listed in the folder.
+    void DropLogNodes(const char* location);
+};

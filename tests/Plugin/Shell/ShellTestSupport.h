@@ -1,0 +1,101 @@
+// Shared fixture of the shell's tests: the module's globals built once, the general log and the
+// process's current folder redirected into a scratch folder per test.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Foundation/Log.h"
+#include "Foundation/ModuleGlobals.h"
+#include "Foundation/Settings.h"
+
+class ShellLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/kesto-shell-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        if (!ModuleGlobals::IsInitialized()) {
+            // The globals open the general log in the current folder: keep it out of the tree.
+            const std::filesystem::path home = std::filesystem::current_path();
+            std::filesystem::current_path(m_dir);
+            ModuleGlobals::Init();
+            std::filesystem::current_path(home);
+        }
+        GeneralLog.Build(GeneralLogPath(), std::ios::out | std::ios::trunc);
+    }
+
+    void TearDown() override
+    {
+        if (m_capturing)
+            StandardErrorText();
+        Settings.Build(false);
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+
+    const std::string& Dir() const { return m_dir; }
+    std::string GeneralLogPath() const { return m_dir + "/KestoLogfile.txt"; }
+
+    static std::string ReadFile(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    std::string GeneralLogText() const
+    {
+        GeneralLog->flush();
+        return ReadFile(GeneralLogPath());
+    }
+
+    // The texts of the break-point reports in the general log, in order.
+    std::vector<std::string> BreakPointLines() const
+    {
+        static const std::string prefix = "######## BreakPoint_KS:";
+        std::vector<std::string> texts;
+        std::istringstream lines(GeneralLogText());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.compare(0, prefix.size(), prefix) != 0)
+                continue;
+            const std::size_t blank = line.find(' ', prefix.size());
+            texts.push_back(blank == std::string::npos ? "" : line.substr(blank + 1));
+        }
+        return texts;
+    }
+
+    // Loads a settings file with the given lines into the module's settings.
+    void LoadSettings(const std::string& lines)
+    {
+        const std::string path = m_dir + "/kesto.ini";
+        std::ofstream(path) << lines;
+        ASSERT_TRUE(Settings->Load(path, false));
+    }
+
+    void CaptureStandardError()
+    {
+        if (m_capturing)
+            StandardErrorText();
+        ::testing::internal::CaptureStderr();
+        m_capturing = true;
+    }
+    std::string StandardErrorText()
+    {
+        m_capturing = false;
+        return ::testing::internal::GetCapturedStderr();
+    }
+
+private:
+    std::string m_dir;
+    bool m_capturing = false;
+};
