@@ -1,0 +1,872 @@
+#include "platform/storage/CompoundFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cfb {
+
+namespace {
+
+constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr uint32_t kMaxRegSect = 0xFFFFFFFA;
+constexpr uint32_t kDifSect = 0xFFFFFFFC;
+constexpr uint32_t kFatSect = 0xFFFFFFFD;
+constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr uint32_t kFreeSect = 0xFFFFFFFF;
+constexpr uint32_t kNoStream = 0xFFFFFFFF;
+constexpr size_t kHeaderSize = 512;
+constexpr size_t kHeaderDifat = 109;
+constexpr size_t kEntrySize = 128;
+constexpr unsigned kWriteShift = 9;         // version 3: 512-byte sectors
+constexpr unsigned kDepthLimit = 1000;      // storage nesting accepted from a file
+constexpr size_t kCopyBlock = 1 << 20;
+constexpr char16_t kRootName[] = u"Root Entry";
+
+static_assert(sizeof(char16_t) == 2, "names are UTF-16 code units");
+
+uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t get32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint64_t get64(const uint8_t* p) { return get32(p) | uint64_t(get32(p + 4)) << 32; }
+void put16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+void put32(uint8_t* p, uint32_t v) {
+    put16(p, uint16_t(v));
+    put16(p + 2, uint16_t(v >> 16));
+}
+void put64(uint8_t* p, uint64_t v) {
+    put32(p, uint32_t(v));
+    put32(p + 4, uint32_t(v >> 32));
+}
+
+uint64_t unitsFor(uint64_t bytes, uint64_t unit) { return (bytes + unit - 1) / unit; }
+
+HRESULT fromErrno(int e, HRESULT otherwise) {
+    switch (e) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return STG_E_MEDIUMFULL;
+    case ENOMEM: return STG_E_INSUFFICIENTMEMORY;
+    case EMFILE:
+    case ENFILE: return STG_E_TOOMANYOPENFILES;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return STG_E_ACCESSDENIED;
+    default: return otherwise;
+    }
+}
+
+// Reads exactly `count` bytes; what lies beyond the end of the file reads as zeros (a file whose
+// last sector is cut short).
+HRESULT readAt(int fd, void* buffer, size_t count, uint64_t offset) {
+    auto* p = static_cast<uint8_t*>(buffer);
+    while (count > 0) {
+        const ssize_t r = ::pread(fd, p, count, off_t(offset));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return STG_E_READFAULT;
+        }
+        if (r == 0) {
+            std::memset(p, 0, count);
+            break;
+        }
+        p += r;
+        count -= size_t(r);
+        offset += uint64_t(r);
+    }
+    return S_OK;
+}
+
+HRESULT writeAt(int fd, const void* data, size_t count, uint64_t offset) {
+    auto* p = static_cast<const uint8_t*>(data);
+    while (count > 0) {
+        const ssize_t r = ::pwrite(fd, p, count, off_t(offset));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return fromErrno(errno, STG_E_WRITEFAULT);
+        }
+        if (r == 0) return STG_E_WRITEFAULT;
+        p += r;
+        count -= size_t(r);
+        offset += uint64_t(r);
+    }
+    return S_OK;
+}
+
+// Calls op(file offset, offset into the caller's buffer, length) for each run of consecutive
+// sectors covering [offset, offset + count) of a chain, so that a stream written in order is read
+// and written with one call per run instead of one per sector.
+template <class Op>
+HRESULT forEachRun(const std::vector<uint32_t>& chain, unsigned shift, uint64_t offset, size_t count, Op op) {
+    const uint64_t sectorSize = uint64_t(1) << shift;
+    size_t index = size_t(offset >> shift);
+    uint64_t inner = offset & (sectorSize - 1);
+    size_t done = 0;
+    while (done < count) {
+        if (index >= chain.size()) return E_UNEXPECTED;
+        const uint32_t first = chain[index];
+        uint64_t runBytes = sectorSize - inner;
+        size_t next = index + 1;
+        while (done + runBytes < count && next < chain.size() && chain[next] == chain[next - 1] + 1) {
+            runBytes += sectorSize;
+            ++next;
+        }
+        const size_t n = size_t(std::min<uint64_t>(runBytes, count - done));
+        if (HRESULT hr = op(((uint64_t(first) + 1) << shift) + inner, done, n); FAILED(hr)) return hr;
+        done += n;
+        index = next;
+        inner = 0;
+    }
+    return S_OK;
+}
+
+HRESULT lockFile(int fd, bool exclusive) {
+    while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        return errno == EWOULDBLOCK ? STG_E_SHAREVIOLATION : STG_E_LOCKVIOLATION;
+    }
+    return S_OK;
+}
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An open() failure for `path`: an absent file and an absent folder answer differently.
+HRESULT openFailure(int e, const std::string& path) {
+    if (e == ENOTDIR || e == ENAMETOOLONG || e == ELOOP) return STG_E_PATHNOTFOUND;
+    if (e == ENOENT) {
+        struct stat st;
+        const std::string folder = folderOf(path);
+        return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? STG_E_FILENOTFOUND
+                                                                       : STG_E_PATHNOTFOUND;
+    }
+    return fromErrno(e, STG_E_ACCESSDENIED);
+}
+
+// Opens an existing regular file for reading and locks it.
+HRESULT openExisting(const std::string& path, bool exclusive, int& fd, uint64_t& size) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return openFailure(errno, path);
+    struct stat st;
+    HRESULT hr = S_OK;
+    if (::fstat(fd, &st) != 0)
+        hr = STG_E_READFAULT;
+    else if (!S_ISREG(st.st_mode))
+        hr = STG_E_ACCESSDENIED;
+    else
+        hr = lockFile(fd, exclusive);
+    if (FAILED(hr)) {
+        ::close(fd);
+        fd = -1;
+        return hr;
+    }
+    size = uint64_t(st.st_size);
+    return S_OK;
+}
+
+void readClsid(const uint8_t* p, CLSID& c) {
+    c.Data1 = get32(p);
+    c.Data2 = get16(p + 4);
+    c.Data3 = get16(p + 6);
+    std::memcpy(c.Data4, p + 8, 8);
+}
+
+void writeEntry(uint8_t* p, const Node& e, uint32_t left, uint32_t right, uint32_t child, uint32_t start,
+                uint64_t size) {
+    const std::u16string_view name = e.kind == Kind::Root ? std::u16string_view(kRootName) : e.name;
+    for (size_t k = 0; k < name.size(); ++k) put16(p + 2 * k, name[k]);
+    put16(p + 64, uint16_t((name.size() + 1) * 2));
+    p[66] = uint8_t(e.kind);
+    p[67] = 1;   // black: a tree of black nodes is a valid red-black tree when balanced
+    put32(p + 68, left);
+    put32(p + 72, right);
+    put32(p + 76, child);
+    put32(p + 80, e.clsid.Data1);
+    put16(p + 84, e.clsid.Data2);
+    put16(p + 86, e.clsid.Data3);
+    std::memcpy(p + 88, e.clsid.Data4, 8);
+    put32(p + 96, e.stateBits);
+    put64(p + 100, e.ctime);
+    put64(p + 108, e.mtime);
+    put32(p + 116, start);
+    put64(p + 120, size);
+}
+
+}  // namespace
+
+bool inUse(const Node& node) {
+    std::vector<const Node*> stack{&node};
+    while (!stack.empty()) {
+        const Node* n = stack.back();
+        stack.pop_back();
+        if (n->users) return true;
+        for (const auto& c : n->children) stack.push_back(c.second.get());
+    }
+    return false;
+}
+
+// ---- Opening and creating -------------------------------------------------------------------
+
+HRESULT File::openForReading(const std::string& path, bool exclusive, std::shared_ptr<File>& out) {
+    std::shared_ptr<File> file(new File());
+    uint64_t size = 0;
+    if (HRESULT hr = openExisting(path, exclusive, file->fd_, size); FAILED(hr)) return hr;
+    file->path_ = path;
+    if (HRESULT hr = file->load(size); FAILED(hr)) return hr;
+    out = std::move(file);
+    return S_OK;
+}
+
+HRESULT File::create(const std::string& path, bool failIfThere, std::shared_ptr<File>& out) {
+    // An existing target stays locked (and untouched) until the new file replaces it.
+    int targetFd = -1;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (failIfThere) return STG_E_FILEALREADYEXISTS;
+        uint64_t size = 0;
+        if (HRESULT hr = openExisting(path, true, targetFd, size); FAILED(hr)) return hr;
+    } else if (errno != ENOENT) {
+        return openFailure(errno, path);
+    }
+    return startWriting(path, targetFd, out);
+}
+
+HRESULT File::openForWriting(const std::string& path, std::shared_ptr<File>& out) {
+    std::shared_ptr<File> source;
+    if (HRESULT hr = openForReading(path, true, source); FAILED(hr)) return hr;
+    std::shared_ptr<File> file;
+    if (HRESULT hr = startWriting(path, -1, file); FAILED(hr)) return hr;
+    Node& root = file->root_;
+    root.clsid = source->root_.clsid;
+    root.stateBits = source->root_.stateBits;
+    root.ctime = source->root_.ctime;
+    root.mtime = source->root_.mtime;
+    for (const auto& child : source->root_.children)
+        if (HRESULT hr = file->copyInto(*source, *child.second, root, child.second->name); FAILED(hr)) return hr;
+    // The new file takes over the source's lock, so that no other open slips in before the rename.
+    file->targetFd_ = source->fd_;
+    source->fd_ = -1;
+    out = std::move(file);
+    return S_OK;
+}
+
+HRESULT File::startWriting(const std::string& path, int targetFd, std::shared_ptr<File>& out) {
+    std::shared_ptr<File> file(new File());
+    file->path_ = path;
+    file->targetFd_ = targetFd;
+    file->shift_ = kWriteShift;
+    file->root_.kind = Kind::Root;
+    file->root_.name = kRootName;
+
+    const std::string folder = folderOf(path);
+    const size_t slash = path.rfind('/');
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0;; ++attempt) {
+        std::string temp = folder + "/." + base + "." + std::to_string(::getpid()) + "-" +
+                           std::to_string(random() % 1000000) + ".tmp";
+        const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            file->fd_ = fd;
+            file->tempPath_ = std::move(temp);
+            break;
+        }
+        if (errno != EEXIST || attempt == 100) return openFailure(errno, path);
+    }
+    if (HRESULT hr = lockFile(file->fd_, true); FAILED(hr)) return hr;
+    file->writable_ = true;
+    file->dirty_ = true;
+    out = std::move(file);
+    return S_OK;
+}
+
+File::~File() {
+    if (writable_ && !reverted_ && SUCCEEDED(failure_) && (dirty_ || !replaced_)) flush();
+    if (!replaced_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
+    if (fd_ >= 0) ::close(fd_);
+    if (targetFd_ >= 0) ::close(targetFd_);
+}
+
+// ---- Reading a file -------------------------------------------------------------------------
+
+// Every count, sector number and chain is checked against the file's size before it is used, and
+// every sector may belong to one chain only (which also catches loops), so a damaged or hostile
+// file costs no more memory and time than its size justifies.
+HRESULT File::load(uint64_t fileSize) {
+    uint8_t h[kHeaderSize];
+    if (fileSize < kHeaderSize) return STG_E_FILEALREADYEXISTS;
+    if (HRESULT hr = readAt(fd_, h, kHeaderSize, 0); FAILED(hr)) return hr;
+    if (std::memcmp(h, kSignature, sizeof kSignature) != 0) return STG_E_FILEALREADYEXISTS;
+
+    const uint16_t major = get16(h + 26);
+    const uint16_t shift = get16(h + 30);
+    if (get16(h + 28) != 0xFFFE || get16(h + 32) != 6 || get32(h + 56) != kMiniStreamCutoff ||
+        !((major == 3 && shift == 9) || (major == 4 && shift == 12)))
+        return STG_E_DOCFILECORRUPT;
+    shift_ = shift;
+    const uint64_t sectorSize = uint64_t(1) << shift;
+    if (fileSize < sectorSize) return STG_E_DOCFILECORRUPT;
+    const uint64_t sectors = unitsFor(fileSize - sectorSize, sectorSize);
+    if (sectors > kMaxRegSect) return STG_E_DOCFILECORRUPT;
+    sectorCount_ = uint32_t(sectors);
+    const auto sizeField = [major](const uint8_t* p) { return major == 3 ? uint64_t(get32(p)) : get64(p); };
+
+    const uint32_t fatCount = get32(h + 44);
+    const uint32_t firstDirectory = get32(h + 48);
+    const uint32_t firstMiniFat = get32(h + 60);
+    const uint32_t miniFatCount = get32(h + 64);
+    const uint32_t firstDifat = get32(h + 68);
+    const uint32_t difatCount = get32(h + 72);
+    if (fatCount > sectorCount_ || miniFatCount > sectorCount_ || difatCount > sectorCount_)
+        return STG_E_DOCFILECORRUPT;
+
+    std::vector<bool> used(sectorCount_);
+    const auto claim = [&](uint32_t s) {
+        if (s >= sectorCount_ || used[s]) return false;
+        used[s] = true;
+        return true;
+    };
+    const size_t perSector = size_t(sectorSize / 4);
+
+    // The allocation table's own sectors: 109 in the header, the rest in the DIFAT chain.
+    std::vector<uint32_t> fatSectors;
+    fatSectors.reserve(fatCount);
+    for (size_t i = 0; i < kHeaderDifat && fatSectors.size() < fatCount; ++i) {
+        const uint32_t s = get32(h + 76 + 4 * i);
+        if (!claim(s)) return STG_E_DOCFILECORRUPT;
+        fatSectors.push_back(s);
+    }
+    std::vector<uint8_t> block(sectorSize);
+    uint32_t next = firstDifat;
+    for (uint32_t seen = 0; fatSectors.size() < fatCount; ++seen) {
+        if (seen == difatCount || !claim(next)) return STG_E_DOCFILECORRUPT;
+        if (HRESULT hr = readAt(fd_, block.data(), sectorSize, (uint64_t(next) + 1) << shift); FAILED(hr))
+            return hr;
+        for (size_t k = 0; k + 1 < perSector && fatSectors.size() < fatCount; ++k) {
+            const uint32_t s = get32(block.data() + 4 * k);
+            if (!claim(s)) return STG_E_DOCFILECORRUPT;
+            fatSectors.push_back(s);
+        }
+        next = get32(block.data() + 4 * (perSector - 1));
+    }
+
+    const auto readTable = [&](const std::vector<uint32_t>& chain, std::vector<uint32_t>& table) -> HRESULT {
+        std::vector<uint8_t> raw(chain.size() * sectorSize);
+        if (HRESULT hr = readSectors(chain, 0, raw.data(), raw.size()); FAILED(hr)) return hr;
+        table.resize(raw.size() / 4);
+        for (size_t i = 0; i < table.size(); ++i) table[i] = get32(raw.data() + 4 * i);
+        return S_OK;
+    };
+    std::vector<uint32_t> fat;
+    if (HRESULT hr = readTable(fatSectors, fat); FAILED(hr)) return hr;
+
+    // Follows `count` links of a chain (or up to its end when count is 0), claiming each unit.
+    const auto follow = [](uint32_t start, uint64_t count, const std::vector<uint32_t>& table,
+                           std::vector<bool>& taken, std::vector<uint32_t>& out) {
+        uint32_t s = start;
+        for (uint64_t k = 0; count == 0 ? s != kEndOfChain : k < count; ++k) {
+            if (s >= table.size() || s >= taken.size() || taken[s]) return false;
+            taken[s] = true;
+            out.push_back(s);
+            s = table[s];
+        }
+        return true;
+    };
+
+    std::vector<uint32_t> directoryChain;
+    if (!follow(firstDirectory, 0, fat, used, directoryChain) || directoryChain.empty())
+        return STG_E_DOCFILECORRUPT;
+    std::vector<uint8_t> directory(directoryChain.size() * sectorSize);
+    if (HRESULT hr = readSectors(directoryChain, 0, directory.data(), directory.size()); FAILED(hr)) return hr;
+    const size_t entries = directory.size() / kEntrySize;
+    const uint8_t* rootEntry = directory.data();
+    if (rootEntry[66] != uint8_t(Kind::Root)) return STG_E_DOCFILECORRUPT;
+
+    std::vector<uint32_t> miniFat;
+    if (miniFatCount > 0) {
+        std::vector<uint32_t> miniFatChain;
+        if (!follow(firstMiniFat, miniFatCount, fat, used, miniFatChain)) return STG_E_DOCFILECORRUPT;
+        if (HRESULT hr = readTable(miniFatChain, miniFat); FAILED(hr)) return hr;
+    }
+
+    // The mini stream is read whole: the streams below the cutoff are kept in memory.
+    const uint64_t miniSize = sizeField(rootEntry + 120);
+    std::vector<uint8_t> mini;
+    if (miniSize > 0) {
+        const uint64_t needed = unitsFor(miniSize, sectorSize);
+        std::vector<uint32_t> miniChain;
+        if (needed > sectorCount_ || !follow(get32(rootEntry + 116), needed, fat, used, miniChain))
+            return STG_E_DOCFILECORRUPT;
+        mini.resize(size_t(miniSize));
+        if (HRESULT hr = readSectors(miniChain, 0, mini.data(), mini.size()); FAILED(hr)) return hr;
+    }
+    std::vector<bool> miniUsed(std::min<uint64_t>(miniFat.size(), miniSize / kMiniSectorSize));
+
+    root_.kind = Kind::Root;
+    root_.name = kRootName;
+    readClsid(rootEntry + 80, root_.clsid);
+    root_.stateBits = get32(rootEntry + 96);
+    root_.ctime = get64(rootEntry + 100);
+    root_.mtime = get64(rootEntry + 108);
+
+    struct Pending {
+        uint32_t id;
+        Node* parent;
+        unsigned depth;
+    };
+    std::vector<bool> visited(entries);
+    visited[0] = true;
+    std::vector<Pending> pending;
+    if (get32(rootEntry + 76) != kNoStream) pending.push_back({get32(rootEntry + 76), &root_, 1});
+    std::vector<uint32_t> units;
+    while (!pending.empty()) {
+        const Pending p = pending.back();
+        pending.pop_back();
+        if (p.id >= entries || visited[p.id]) return STG_E_DOCFILECORRUPT;
+        visited[p.id] = true;
+        const uint8_t* e = directory.data() + size_t(p.id) * kEntrySize;
+
+        const uint16_t nameBytes = get16(e + 64);
+        if (nameBytes < 4 || nameBytes > 64 || nameBytes % 2 != 0) return STG_E_DOCFILECORRUPT;
+        std::u16string name(nameBytes / 2 - 1, u'\0');
+        for (size_t k = 0; k < name.size(); ++k)
+            if ((name[k] = char16_t(get16(e + 2 * k))) == 0) return STG_E_DOCFILECORRUPT;
+        const uint8_t type = e[66];
+        if (type != uint8_t(Kind::Storage) && type != uint8_t(Kind::Stream)) return STG_E_DOCFILECORRUPT;
+        std::u16string key = upperCased(name);
+        if (p.parent->children.count(key)) return STG_E_DOCFILECORRUPT;
+
+        auto owned = std::make_unique<Node>();
+        Node& node = *owned;
+        node.name = std::move(name);
+        node.kind = Kind(type);
+        node.parent = p.parent;
+        readClsid(e + 80, node.clsid);
+        node.stateBits = get32(e + 96);
+        node.ctime = get64(e + 100);
+        node.mtime = get64(e + 108);
+        p.parent->children.emplace(std::move(key), std::move(owned));
+
+        if (node.kind == Kind::Stream) {
+            node.size = sizeField(e + 120);
+            const uint32_t start = get32(e + 116);
+            if (node.size < kMiniStreamCutoff) {
+                units.clear();
+                if (!follow(start, unitsFor(node.size, kMiniSectorSize), miniFat, miniUsed, units))
+                    return STG_E_DOCFILECORRUPT;
+                node.bytes.resize(size_t(node.size));
+                for (size_t k = 0; k < units.size(); ++k) {
+                    const size_t at = k * kMiniSectorSize;
+                    std::memcpy(node.bytes.data() + at, mini.data() + size_t(units[k]) * kMiniSectorSize,
+                                std::min<size_t>(kMiniSectorSize, node.bytes.size() - at));
+                }
+            } else {
+                const uint64_t needed = unitsFor(node.size, sectorSize);
+                if (needed > sectorCount_) return STG_E_DOCFILECORRUPT;
+                node.chain.reserve(size_t(needed));
+                if (!follow(start, needed, fat, used, node.chain)) return STG_E_DOCFILECORRUPT;
+            }
+        }
+        for (const size_t at : {68, 72})
+            if (get32(e + at) != kNoStream) pending.push_back({get32(e + at), p.parent, p.depth});
+        if (node.kind == Kind::Storage && get32(e + 76) != kNoStream) {
+            if (p.depth >= kDepthLimit) return STG_E_DOCFILECORRUPT;
+            pending.push_back({get32(e + 76), &node, p.depth + 1});
+        }
+    }
+    return S_OK;
+}
+
+// ---- Stream data ----------------------------------------------------------------------------
+
+HRESULT File::changeable() const {
+    if (reverted_) return STG_E_REVERTED;
+    if (!writable_) return STG_E_ACCESSDENIED;
+    return failure_;
+}
+
+HRESULT File::fail(HRESULT hr) {
+    if (SUCCEEDED(failure_)) failure_ = hr;
+    return hr;
+}
+
+HRESULT File::readSectors(const std::vector<uint32_t>& chain, uint64_t offset, void* buffer, size_t count) const {
+    auto* out = static_cast<uint8_t*>(buffer);
+    return forEachRun(chain, shift_, offset, count, [&](uint64_t at, size_t done, size_t n) {
+        return readAt(fd_, out + done, n, at);
+    });
+}
+
+HRESULT File::writeSectors(const std::vector<uint32_t>& chain, uint64_t offset, const void* data, size_t count) {
+    auto* in = static_cast<const uint8_t*>(data);
+    return forEachRun(chain, shift_, offset, count, [&](uint64_t at, size_t done, size_t n) {
+        return writeAt(fd_, in + done, n, at);
+    });
+}
+
+HRESULT File::writeZeros(const std::vector<uint32_t>& chain, uint64_t from, uint64_t to) {
+    static const std::vector<uint8_t> zeros(64 * 1024);
+    while (from < to) {
+        const size_t n = size_t(std::min<uint64_t>(zeros.size(), to - from));
+        if (HRESULT hr = writeSectors(chain, from, zeros.data(), n); FAILED(hr)) return hr;
+        from += n;
+    }
+    return S_OK;
+}
+
+HRESULT File::growChain(std::vector<uint32_t>& chain, uint64_t size) {
+    const uint64_t needed = unitsFor(size, uint64_t(1) << shift_);
+    chain.reserve(size_t(needed));
+    while (chain.size() < needed) {
+        if (!free_.empty()) {
+            chain.push_back(free_.back());
+            free_.pop_back();
+        } else {
+            if (sectorCount_ >= kMaxRegSect) return STG_E_MEDIUMFULL;
+            chain.push_back(sectorCount_++);
+        }
+    }
+    return S_OK;
+}
+
+void File::trimChain(std::vector<uint32_t>& chain, uint64_t size) {
+    const size_t keep = size_t(unitsFor(size, uint64_t(1) << shift_));
+    // Freed in reverse so that later allocations take them in ascending, contiguous order.
+    while (chain.size() > keep) {
+        free_.push_back(chain.back());
+        chain.pop_back();
+    }
+}
+
+HRESULT File::read(const Node& s, uint64_t offset, void* buffer, uint32_t count, uint32_t& got) const {
+    got = 0;
+    if (offset >= s.size || count == 0) return S_OK;
+    const size_t n = size_t(std::min<uint64_t>(count, s.size - offset));
+    if (s.size < kMiniStreamCutoff)
+        std::memcpy(buffer, s.bytes.data() + offset, n);
+    else if (HRESULT hr = readSectors(s.chain, offset, buffer, n); FAILED(hr))
+        return hr;
+    got = uint32_t(n);
+    return S_OK;
+}
+
+HRESULT File::write(Node& s, uint64_t offset, const void* data, uint32_t count) {
+    if (HRESULT hr = changeable(); FAILED(hr)) return hr;
+    if (count == 0) return S_OK;
+    const uint64_t end = offset + count;
+    if (offset > kMaxStreamSize || end > kMaxStreamSize) return STG_E_MEDIUMFULL;
+    dirty_ = true;
+    if (end < kMiniStreamCutoff && s.size < kMiniStreamCutoff) {
+        if (end > s.bytes.size()) s.bytes.resize(size_t(end));   // a gap fills with zeros
+        std::memcpy(s.bytes.data() + offset, data, count);
+        s.size = std::max(s.size, end);
+        return S_OK;
+    }
+    return place(s, offset, data, count);
+}
+
+// Writes into a stream that is held in sectors afterwards: a small stream moves its bytes there
+// first, and a gap between the old end and `offset` is filled with zeros. On failure the stream
+// keeps its size and data.
+HRESULT File::place(Node& s, uint64_t offset, const void* data, uint32_t count) {
+    const uint64_t end = offset + count;
+    const bool wasSmall = s.size < kMiniStreamCutoff;
+    HRESULT hr = growChain(s.chain, std::max(end, s.size));
+    if (SUCCEEDED(hr) && wasSmall && s.size > 0) hr = writeSectors(s.chain, 0, s.bytes.data(), size_t(s.size));
+    if (SUCCEEDED(hr) && offset > s.size) hr = writeZeros(s.chain, s.size, offset);
+    if (SUCCEEDED(hr) && count > 0) hr = writeSectors(s.chain, offset, data, count);
+    if (FAILED(hr)) {
+        trimChain(s.chain, wasSmall ? 0 : s.size);
+        return fail(hr);
+    }
+    if (wasSmall) std::vector<uint8_t>().swap(s.bytes);
+    s.size = std::max(s.size, end);
+    return S_OK;
+}
+
+HRESULT File::resize(Node& s, uint64_t size) {
+    if (HRESULT hr = changeable(); FAILED(hr)) return hr;
+    if (size > kMaxStreamSize) return STG_E_MEDIUMFULL;
+    if (size == s.size) return S_OK;
+    dirty_ = true;
+    if (size >= kMiniStreamCutoff) {
+        if (size > s.size) return place(s, size, nullptr, 0);
+        trimChain(s.chain, size);
+        s.size = size;
+        return S_OK;
+    }
+    if (s.size >= kMiniStreamCutoff) {   // back into memory
+        std::vector<uint8_t> bytes(static_cast<size_t>(size));
+        if (HRESULT hr = readSectors(s.chain, 0, bytes.data(), bytes.size()); FAILED(hr)) return hr;
+        trimChain(s.chain, 0);
+        s.bytes = std::move(bytes);
+    } else {
+        s.bytes.resize(size_t(size));
+    }
+    s.size = size;
+    return S_OK;
+}
+
+// ---- The tree -------------------------------------------------------------------------------
+
+Node* File::find(Node& parent, const std::u16string& name) {
+    const auto it = parent.children.find(upperCased(name));
+    return it == parent.children.end() ? nullptr : it->second.get();
+}
+
+Node& File::insert(Node& parent, const std::u16string& name, Kind kind) {
+    auto owned = std::make_unique<Node>();
+    Node& node = *owned;
+    node.name = name;
+    node.kind = kind;
+    node.parent = &parent;
+    parent.children.emplace(upperCased(name), std::move(owned));
+    dirty_ = true;
+    return node;
+}
+
+void File::erase(Node& element) {
+    std::vector<Node*> stack{&element};
+    while (!stack.empty()) {
+        Node* n = stack.back();
+        stack.pop_back();
+        trimChain(n->chain, 0);
+        for (auto& c : n->children) stack.push_back(c.second.get());
+    }
+    element.parent->children.erase(upperCased(element.name));
+    dirty_ = true;
+}
+
+void File::rename(Node& element, const std::u16string& name) { relink(element, *element.parent, name); }
+
+void File::relink(Node& element, Node& parent, const std::u16string& name) {
+    auto handle = element.parent->children.extract(upperCased(element.name));
+    handle.key() = upperCased(name);
+    element.name = name;
+    element.parent = &parent;
+    parent.children.insert(std::move(handle));
+    dirty_ = true;
+}
+
+HRESULT File::copyInto(const File& from, const Node& source, Node& parent, const std::u16string& name) {
+    if (HRESULT hr = changeable(); FAILED(hr)) return hr;
+    struct Pending {
+        const Node* source;
+        Node* parent;
+        const std::u16string* name;
+    };
+    std::vector<Pending> pending{{&source, &parent, &name}};
+    Node* top = nullptr;
+    std::vector<uint8_t> buffer;
+    HRESULT hr = S_OK;
+    while (!pending.empty() && SUCCEEDED(hr)) {
+        const Pending p = pending.back();
+        pending.pop_back();
+        Node& n = insert(*p.parent, *p.name, p.source->kind == Kind::Stream ? Kind::Stream : Kind::Storage);
+        if (!top) top = &n;
+        n.clsid = p.source->clsid;
+        n.stateBits = p.source->stateBits;
+        n.ctime = p.source->ctime;
+        n.mtime = p.source->mtime;
+        if (p.source->kind != Kind::Stream) {
+            for (const auto& c : p.source->children) pending.push_back({c.second.get(), &n, &c.second->name});
+        } else if (p.source->size < kMiniStreamCutoff) {
+            n.bytes = p.source->bytes;
+            n.size = p.source->size;
+        } else {
+            buffer.resize(kCopyBlock);
+            for (uint64_t at = 0; at < p.source->size && SUCCEEDED(hr); at += kCopyBlock) {
+                const size_t count = size_t(std::min<uint64_t>(kCopyBlock, p.source->size - at));
+                hr = from.readSectors(p.source->chain, at, buffer.data(), count);
+                if (SUCCEEDED(hr)) hr = write(n, at, buffer.data(), uint32_t(count));
+            }
+        }
+    }
+    if (FAILED(hr) && top) erase(*top);
+    return hr;
+}
+
+// ---- Finishing ------------------------------------------------------------------------------
+
+HRESULT File::flush() {
+    if (reverted_) return STG_E_REVERTED;
+    if (!writable_) return S_OK;
+    if (FAILED(failure_)) return failure_;
+    if (!dirty_ && replaced_) return S_OK;
+    if (HRESULT hr = writeStructures(); FAILED(hr)) return fail(hr);
+    if (!replaced_) {
+        if (::rename(tempPath_.c_str(), path_.c_str()) != 0) return fail(fromErrno(errno, STG_E_WRITEFAULT));
+        replaced_ = true;
+        if (targetFd_ >= 0) ::close(targetFd_);
+        targetFd_ = -1;
+    }
+    dirty_ = false;
+    return S_OK;
+}
+
+HRESULT File::revert() {
+    if (reverted_) return STG_E_REVERTED;
+    if (!writable_ || replaced_) return STG_E_INVALIDFUNCTION;
+    reverted_ = true;
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+    if (targetFd_ >= 0) ::close(targetFd_);
+    targetFd_ = -1;
+    return S_OK;
+}
+
+// Writes the mini stream, the directory, the mini allocation table, the allocation table and its
+// DIFAT sectors as one block after the last sector in use, then the header. The block of the
+// previous flush becomes free space.
+HRESULT File::writeStructures() {
+    const uint64_t sectorSize = uint64_t(1) << shift_;
+    const size_t perSector = size_t(sectorSize / 4);
+    for (const uint32_t s : meta_) free_.push_back(s);
+    meta_.clear();
+
+    // Directory ids: breadth first, so the children of a storage take consecutive ids in sibling
+    // order, and each sibling set is written as a balanced search tree.
+    std::vector<const Node*> order{&root_};
+    std::vector<uint32_t> firstChild;
+    for (size_t i = 0; i < order.size(); ++i) {
+        firstChild.push_back(uint32_t(order.size()));
+        for (const auto& c : order[i]->children) order.push_back(c.second.get());
+    }
+    const size_t count = order.size();
+    if (count >= kMaxRegSect) return STG_E_MEDIUMFULL;
+    std::vector<uint32_t> left(count, kNoStream), right(count, kNoStream), child(count, kNoStream);
+    const auto balance = [&](auto& self, uint32_t lo, uint32_t hi) -> uint32_t {
+        if (lo >= hi) return kNoStream;
+        const uint32_t mid = lo + (hi - lo) / 2;
+        left[mid] = self(self, lo, mid);
+        right[mid] = self(self, mid + 1, hi);
+        return mid;
+    };
+    for (size_t i = 0; i < count; ++i)
+        if (!order[i]->children.empty())
+            child[i] = balance(balance, firstChild[i], firstChild[i] + uint32_t(order[i]->children.size()));
+
+    std::vector<uint32_t> start(count, 0);
+    std::vector<uint32_t> miniFat;
+    size_t miniBytes = 0;
+    for (size_t i = 1; i < count; ++i) {
+        const Node& n = *order[i];
+        if (n.kind != Kind::Stream) continue;
+        if (n.size == 0) {
+            start[i] = kEndOfChain;
+        } else if (n.size < kMiniStreamCutoff) {
+            const uint32_t first = uint32_t(miniFat.size());
+            const uint32_t units = uint32_t(unitsFor(n.size, kMiniSectorSize));
+            for (uint32_t k = 1; k < units; ++k) miniFat.push_back(first + k);
+            miniFat.push_back(kEndOfChain);
+            start[i] = first;
+        } else {
+            start[i] = n.chain.front();
+        }
+    }
+    miniBytes = miniFat.size() * kMiniSectorSize;
+
+    const uint64_t miniSectors = unitsFor(miniBytes, sectorSize);
+    const uint64_t directorySectors = unitsFor(count * kEntrySize, sectorSize);
+    const uint64_t miniFatSectors = unitsFor(miniFat.size() * 4, sectorSize);
+    const uint64_t base = sectorCount_;
+    const uint64_t used = base + miniSectors + directorySectors + miniFatSectors;
+    uint64_t fatSectors = 0, difatSectors = 0;
+    for (;;) {
+        const uint64_t fat = unitsFor(used + fatSectors + difatSectors, perSector);
+        const uint64_t difat = fat > kHeaderDifat ? unitsFor(fat - kHeaderDifat, perSector - 1) : 0;
+        if (fat == fatSectors && difat == difatSectors) break;
+        fatSectors = fat;
+        difatSectors = difat;
+    }
+    const uint64_t total = used + fatSectors + difatSectors;
+    if (total > kMaxRegSect) return STG_E_MEDIUMFULL;
+
+    const uint64_t miniAt = base, directoryAt = miniAt + miniSectors, miniFatAt = directoryAt + directorySectors;
+    const uint64_t fatAt = miniFatAt + miniFatSectors, difatAt = fatAt + fatSectors;
+
+    std::vector<uint32_t> fat(size_t(fatSectors * perSector), kFreeSect);
+    const auto link = [&fat](const std::vector<uint32_t>& chain) {
+        for (size_t k = 0; k < chain.size(); ++k) fat[chain[k]] = k + 1 < chain.size() ? chain[k + 1] : kEndOfChain;
+    };
+    const auto linkRun = [&fat](uint64_t first, uint64_t n) {
+        for (uint64_t k = 0; k < n; ++k) fat[size_t(first + k)] = k + 1 < n ? uint32_t(first + k + 1) : kEndOfChain;
+    };
+    for (const Node* n : order)
+        if (n->kind == Kind::Stream && n->size >= kMiniStreamCutoff) link(n->chain);
+    linkRun(miniAt, miniSectors);
+    linkRun(directoryAt, directorySectors);
+    linkRun(miniFatAt, miniFatSectors);
+    for (uint64_t k = 0; k < fatSectors; ++k) fat[size_t(fatAt + k)] = kFatSect;
+    for (uint64_t k = 0; k < difatSectors; ++k) fat[size_t(difatAt + k)] = kDifSect;
+
+    std::vector<uint8_t> block(size_t((total - base) * sectorSize));
+    uint8_t* p = block.data();
+    for (size_t i = 1; i < count; ++i) {
+        const Node& n = *order[i];
+        if (n.kind == Kind::Stream && n.size > 0 && n.size < kMiniStreamCutoff)
+            std::memcpy(p + size_t(start[i]) * kMiniSectorSize, n.bytes.data(), size_t(n.size));
+    }
+    p = block.data() + miniSectors * sectorSize;
+    for (size_t i = 0; i < count; ++i) {
+        const Node& n = *order[i];
+        const uint32_t first = i == 0 ? (miniSectors ? uint32_t(miniAt) : kEndOfChain) : start[i];
+        const uint64_t size = i == 0 ? miniBytes : n.kind == Kind::Stream ? n.size : 0;
+        writeEntry(p + i * kEntrySize, n, left[i], right[i], child[i], first, size);
+    }
+    for (size_t i = count; i < directorySectors * sectorSize / kEntrySize; ++i)
+        for (const size_t at : {68, 72, 76}) put32(p + i * kEntrySize + at, kNoStream);
+    p = block.data() + (miniSectors + directorySectors) * sectorSize;
+    for (size_t i = 0; i < miniFatSectors * perSector; ++i) put32(p + 4 * i, i < miniFat.size() ? miniFat[i] : kFreeSect);
+    p = block.data() + (fatAt - base) * sectorSize;
+    for (size_t i = 0; i < fat.size(); ++i) put32(p + 4 * i, fat[i]);
+    p = block.data() + (difatAt - base) * sectorSize;
+    for (uint64_t d = 0; d < difatSectors; ++d) {
+        uint8_t* q = p + d * sectorSize;
+        for (size_t k = 0; k + 1 < perSector; ++k) {
+            const uint64_t index = kHeaderDifat + d * (perSector - 1) + k;
+            put32(q + 4 * k, index < fatSectors ? uint32_t(fatAt + index) : kFreeSect);
+        }
+        put32(q + 4 * (perSector - 1), d + 1 < difatSectors ? uint32_t(difatAt + d + 1) : kEndOfChain);
+    }
+
+    uint8_t h[kHeaderSize] = {};
+    std::memcpy(h, kSignature, sizeof kSignature);
+    put16(h + 24, 0x003E);
+    put16(h + 26, 3);
+    put16(h + 28, 0xFFFE);
+    put16(h + 30, uint16_t(shift_));
+    put16(h + 32, 6);
+    put32(h + 44, uint32_t(fatSectors));
+    put32(h + 48, uint32_t(directoryAt));
+    put32(h + 56, kMiniStreamCutoff);
+    put32(h + 60, miniFatSectors ? uint32_t(miniFatAt) : kEndOfChain);
+    put32(h + 64, uint32_t(miniFatSectors));
+    put32(h + 68, difatSectors ? uint32_t(difatAt) : kEndOfChain);
+    put32(h + 72, uint32_t(difatSectors));
+    for (size_t i = 0; i < kHeaderDifat; ++i) put32(h + 76 + 4 * i, i < fatSectors ? uint32_t(fatAt + i) : kFreeSect);
+
+    if (HRESULT hr = writeAt(fd_, block.data(), block.size(), (base + 1) * sectorSize); FAILED(hr)) return hr;
+    if (HRESULT hr = writeAt(fd_, h, sizeof h, 0); FAILED(hr)) return hr;
+    if (::ftruncate(fd_, off_t((total + 1) * sectorSize)) != 0) return fromErrno(errno, STG_E_WRITEFAULT);
+
+    sectorCount_ = uint32_t(total);
+    for (uint64_t s = base; s < total; ++s) meta_.push_back(uint32_t(s));
+    return S_OK;
+}
+
+}  // namespace cfb
