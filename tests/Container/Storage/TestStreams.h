@@ -1,0 +1,71 @@
+// Stream doubles shared by the container-storage tests.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "Container/Storage/Streams.h"
+
+// Keeps every write, and the size of each call.
+class RecordingOut : public OutStream {
+ public:
+  void PutData(const void* data, uint32_t count) override {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    this->bytes.insert(this->bytes.end(), bytes, bytes + count);
+    calls.push_back(count);
+  }
+  std::vector<uint8_t> bytes;
+  std::vector<uint32_t> calls;
+};
+
+// A seekable source over a byte vector. It answers at most `limit` bytes per read (a source that
+// delivers short reads) and records each read as {position, count asked}.
+class VectorIn : public InFile {
+ public:
+  explicit VectorIn(std::vector<uint8_t> data, uint32_t limit = UINT32_MAX)
+      : bytes(std::move(data)), m_limit(limit) {}
+
+  uint32_t GetData(void* buffer, uint32_t count) override {
+    reads.push_back({m_position, count});
+    if (m_position >= bytes.size())
+      return 0;
+    const uint32_t got = std::min<uint32_t>(
+        {count, m_limit, static_cast<uint32_t>(bytes.size()) - m_position});
+    std::memcpy(buffer, bytes.data() + m_position, got);
+    m_position += got;
+    return got;
+  }
+
+  uint32_t Seek(int32_t offset, SeekOrigin origin) override {
+    const uint32_t size = static_cast<uint32_t>(bytes.size());
+    switch (origin) {
+      case SO_Begin: m_position = static_cast<uint32_t>(offset); break;
+      case SO_Current: m_position += static_cast<uint32_t>(offset); break;
+      default: m_position = size + static_cast<uint32_t>(offset); break;
+    }
+    return m_position;
+  }
+
+  struct Read {
+    uint32_t position;
+    uint32_t count;
+  };
+  std::vector<uint8_t> bytes;
+  std::vector<Read> reads;
+
+ private:
+  uint32_t m_limit;
+  uint32_t m_position = 0;
+};
+
+inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 1) {
+  std::vector<uint8_t> bytes(size);
+  uint32_t state = seed;
+  for (auto& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<uint8_t>(state >> 16);
+  }
+  return bytes;
+}

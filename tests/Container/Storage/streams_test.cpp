@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Container/Storage/CachedOutStream.h"
+#include "Container/Storage/Errors.h"
+#include "Container/Storage/MemFile.h"
+#include "Container/Storage/Streams.h"
+#include "TestStreams.h"
+
+namespace {
+
+TEST(CachedOutStream, BuffersUpToItsSizeAndPassesLargeWritesThrough) {
+  const std::vector<uint8_t> data = Pattern(8000);
+  {
+    RecordingOut target;
+    CachedOutStream cache(target, false);
+    EXPECT_EQ(cache.GetOffset(), 0u);
+    cache.PutData(data.data(), 4096);
+    EXPECT_TRUE(target.calls.empty());
+    EXPECT_EQ(cache.GetOffset(), 4096u);
+  }
+  {
+    RecordingOut target;
+    CachedOutStream cache(target, false);
+    cache.PutData(data.data(), 4097);
+    EXPECT_EQ(target.calls, std::vector<uint32_t>{4097});
+  }
+  {
+    RecordingOut target;
+    CachedOutStream cache(target, false);
+    cache.PutData(data.data(), 3000);
+    cache.PutData(data.data() + 3000, 2049);
+    EXPECT_EQ(target.calls, (std::vector<uint32_t>{3000, 2049}));
+    EXPECT_EQ(cache.GetOffset(), 5049u);
+  }
+  {
+    RecordingOut target;
+    CachedOutStream cache(target, false);
+    cache.PutData(data.data(), 3000);
+    cache.PutData(data.data() + 3000, 2000);
+    EXPECT_EQ(target.calls, std::vector<uint32_t>{3000});
+    EXPECT_EQ(cache.GetOffset(), 5000u);
+    cache.Finish();
+    EXPECT_EQ(target.calls, (std::vector<uint32_t>{3000, 2000}));
+    EXPECT_EQ(target.bytes, std::vector<uint8_t>(data.begin(), data.begin() + 5000));
+  }
+}
+
+TEST(CachedOutStream, DestructorPassesOnThePendingBytesAndDeletesAnOwnedTarget) {
+  RecordingOut target;
+  {
+    CachedOutStream cache(target, false);
+    cache.PutData("abc", 3);
+    cache.PutData(nullptr, 5);  // nothing
+    EXPECT_EQ(cache.GetOffset(), 3u);
+  }
+  EXPECT_EQ(target.bytes, (std::vector<uint8_t>{'a', 'b', 'c'}));
+
+  auto* owned = new MemFile;
+  {
+    CachedOutStream cache(*owned, true);
+    cache.PutData("xyz", 3);
+  }  // owned is flushed and deleted; the sanitizer build checks the deletion
+}
+
+class FailingOut : public OutStream {
+ public:
+  void PutData(const void*, uint32_t) override { Error(33012); }
+};
+
+std::vector<int> g_warnings;
+void RecordWarning(FilterException& e) { g_warnings.push_back(e.Code()); }
+
+TEST(CachedOutStream, AFailedFinishRaisesButTheDestructorOnlyWarns) {
+  g_warnings.clear();
+  SetWarningMessenger(RecordWarning);
+  FailingOut target;
+  {
+    CachedOutStream cache(target, false);
+    cache.PutData("abc", 3);
+    EXPECT_THROW(cache.Finish(), FilterException);
+  }
+  EXPECT_TRUE(g_warnings.empty());  // the failure was reported once, by Finish
+  {
+    CachedOutStream cache(target, false);
+    cache.PutData("abc", 3);
+  }
+  EXPECT_EQ(g_warnings, std::vector<int>{33012});
+  SetWarningMessenger(nullptr);
+}
+
+TEST(ShortString, RoundTripAndPieces) {
+  MemFile file;
+  const std::string text(300, 'q');
+  WriteShortString(text, file);
+  EXPECT_EQ(file.Size(), 302u);
+  EXPECT_EQ(file.Data()[0], 300 & 0xFF);
+  EXPECT_EQ(file.Data()[1], 300 >> 8);
+
+  VectorIn source(std::vector<uint8_t>(file.Data(), file.Data() + file.Size()));
+  std::string read;
+  EXPECT_TRUE(ReadShortString(read, source));
+  EXPECT_EQ(read, text);
+  ASSERT_EQ(source.reads.size(), 3u);
+  EXPECT_EQ(source.reads[1].count, 256u);
+  EXPECT_EQ(source.reads[2].count, 44u);
+
+  VectorIn truncated(std::vector<uint8_t>(file.Data(), file.Data() + file.Size() - 1));
+  EXPECT_FALSE(ReadShortString(read, truncated));
+  EXPECT_EQ(read.size(), 299u);
+
+  VectorIn lengthOnly({0x05});
+  EXPECT_FALSE(ReadShortString(read, lengthOnly));
+  VectorIn empty({0x00, 0x00});
+  read = "old";
+  EXPECT_TRUE(ReadShortString(read, empty));
+  EXPECT_TRUE(read.empty());
+}
+
+TEST(ShortString, TooLongIsRefusedNotCut) {
+  MemFile file;
+  WriteShortString(std::string(65535, 'a'), file);
+  EXPECT_EQ(file.Size(), 65537u);
+  try {
+    WriteShortString(std::string(65536, 'a'), file);
+    FAIL();
+  } catch (const FilterException& e) {
+    EXPECT_EQ(e.Code(), 33001);
+  }
+  EXPECT_EQ(file.Size(), 65537u);
+}
+
+TEST(MemFile, WritesPastTheEndGrowAndReadsPastItAnswerNothing) {
+  MemFile file;
+  file.Seek(10, SO_Begin);
+  file.PutData("12345", 5);
+  EXPECT_EQ(file.Size(), 15u);
+  EXPECT_EQ(file.Seek(0, SO_Current), 15u);
+  EXPECT_EQ(file.Capacity(), 5u + 2 * 10u);
+
+  file.Seek(0, SO_Begin);
+  char buffer[32];
+  EXPECT_EQ(file.GetData(buffer, sizeof buffer), 15u);
+  EXPECT_EQ(std::string(buffer + 10, 5), "12345");
+
+  file.Seek(40, SO_Begin);
+  EXPECT_EQ(file.GetData(buffer, 4), 0u);
+  EXPECT_EQ(file.Seek(0, SO_Current), 40u);
+  EXPECT_EQ(file.Seek(-5, SO_End), 10u);
+  EXPECT_EQ(file.Seek(2, SO_Current), 12u);
+}
+
+TEST(MemFile, ClearKeepsTheBlockAndResizeCutsToThePosition) {
+  MemFile file;
+  file.PutData("abcdefgh", 8);
+  const uint32_t capacity = file.Capacity();
+  file.Clear();
+  EXPECT_EQ(file.Size(), 0u);
+  EXPECT_EQ(file.Capacity(), capacity);
+  file.PutData("xy", 2);
+  EXPECT_EQ(file.Size(), 2u);
+
+  file.Seek(1, SO_Begin);
+  file.Resize();
+  EXPECT_EQ(file.Size(), 1u);
+  EXPECT_EQ(file.Capacity(), 1u);
+  EXPECT_EQ(file.Data()[0], 'x');
+  file.Seek(4, SO_Begin);
+  file.Resize();
+  EXPECT_EQ(file.Size(), 4u);
+}
+
+TEST(MemFile, CopiesOwnTheirBlock) {
+  MemFile file;
+  file.PutData("abc", 3);
+  MemFile copy(file);
+  file.Seek(0, SO_Begin);
+  file.PutData("z", 1);
+  EXPECT_EQ(copy.Data()[0], 'a');
+  EXPECT_EQ(copy.Size(), 3u);
+  EXPECT_EQ(copy.Seek(0, SO_Current), 3u);
+}
+
+TEST(CopyStreamData, CopiesInBlocksAndStopsWhenTheSourceRunsDry) {
+  const std::vector<uint8_t> data = Pattern(2500);
+  VectorIn source(data);
+  RecordingOut target;
+  EXPECT_EQ(CopyStreamData(source, target, 2000, 1024), 2000u);
+  EXPECT_EQ(target.calls, (std::vector<uint32_t>{1024, 976}));
+  EXPECT_EQ(CopyStreamData(source, target, 2000, 1024), 500u);
+  EXPECT_EQ(target.bytes, data);
+}
+
+TEST(LittleEndianFields, RoundTrip) {
+  MemFile file;
+  PutU8(file, 0xAB);
+  PutU16(file, 0x1234);
+  PutU32(file, 0xDEADBEEF);
+  const std::vector<uint8_t> bytes(file.Data(), file.Data() + file.Size());
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{0xAB, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE}));
+  file.Seek(0, SO_Begin);
+  uint8_t u8 = 0;
+  uint16_t u16 = 0;
+  uint32_t u32 = 0;
+  EXPECT_TRUE(GetU8(file, u8) && GetU16(file, u16) && GetU32(file, u32));
+  EXPECT_EQ(u32, 0xDEADBEEFu);
+  EXPECT_FALSE(GetU32(file, u32));
+}
+
+}  // namespace
