@@ -4,12 +4,12 @@
 #include <new>
 #include <string>
 
-#include "Plugin/Shell/BreakPoint.h"
-#include "Plugin/Shell/HostLink.h"
-#include "Plugin/Shell/KestoException.h"
 #include "Foundation/ErrorCodes.h"
 #include "Foundation/Log.h"
 #include "Foundation/TraceHooks.h"
+#include "Plugin/Shell/BreakPoint.h"
+#include "Plugin/Shell/HostLink.h"
+#include "Plugin/Shell/KestoException.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ CBManager::~CBManager()
         if (m_slots[kind])
             m_slots[kind]->Release();
     }
-    // The manager is gone for good: a late callback finds no manager rather than a dead one.
+    // A callback that still arrives after unload meets a new, empty manager, never a freed one.
     if (g_manager == this)
         g_manager = nullptr;
 }

@@ -147,18 +147,6 @@ TEST_F(KestoInterfaceTest, MissingParentFolderGivesNoLog)
     EXPECT_FALSE(fs::exists(Dir() + "/absent"));
 }
 
-TEST_F(KestoInterfaceTest, ASecondServerLogReplacesTheFirst)
-{
-    LoadServerLogSettings();
-    KestoInterface* state = KestoInterface::Instance();
-    ASSERT_TRUE(state->InitServerLog());
-    ASSERT_TRUE(state->InitServerLog());
-    // One folder and one log node are alive, whatever the clock said between the two.
-    EXPECT_EQ(Allocations->GetCount("t_Folder"), 1);
-    EXPECT_EQ(Allocations->GetCount("t_LogFile"), 1);
-    EXPECT_EQ(FolderNames(LogsDir()).size(), 1u);
-}
-
 TEST_F(KestoInterfaceTest, KeptPreviousFolderIsReportedAndReplaced)
 {
     LoadServerLogSettings("keepServerLog=True\n");
