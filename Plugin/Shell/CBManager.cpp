@@ -44,6 +44,12 @@ CBManager* CBManager::Instance()
     return g_manager;
 }
 
+void CBManager::ReleaseInstance()
+{
+    if (g_manager)
+        g_manager->Release();
+}
+
 void CBManager::Set(uint32_t kind, CBGlue* handler)
 {
     if (kind >= m_capacity) {

@@ -18,6 +18,9 @@ public:
     // The process-wide manager, made on the first call; null when it could not be allocated.
     // Its creation reference is its only one: the unload callback releases it.
     static CBManager* Instance();
+    // Drops the creation reference of the manager when one exists (unload): the manager and
+    // every handler it holds go with it.
+    static void ReleaseInstance();
 
     // Takes over the caller's reference to the handler; a handler stored before under the kind
     // is released. A kind outside the table is a programming error: reported, the handler dropped.

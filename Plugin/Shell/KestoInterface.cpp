@@ -53,7 +53,7 @@ void KestoInterface::Destroy()
     g_instance = nullptr;
 }
 
-void KestoInterface::RegisterGlobals()
+void RegisterShellGlobals()
 {
     ModuleGlobals::Register(GlobalStep::KestoInterface, nullptr, &KestoInterface::Destroy);
 }

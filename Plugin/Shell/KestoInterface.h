@@ -9,8 +9,6 @@ public:
     static KestoInterface* Instance();
     // Deletes the singleton when it exists (library unload).
     static void Destroy();
-    // Adds the singleton's deletion to the module's unload steps.
-    static void RegisterGlobals();
 
     void SetExtendedMode(bool on);
     void SetServerMode(bool on);
@@ -37,3 +35,7 @@ private:
     // since it is listed in the folder.
     void DropLogNodes(const char* location);
 };
+
+// Adds the shell's globals to the module's initialisation list: the module state singleton is
+// deleted at unload, before the general log closes.
+void RegisterShellGlobals();

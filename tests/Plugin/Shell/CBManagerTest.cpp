@@ -140,9 +140,10 @@ TEST_F(CBManagerTest, StoringOwnsOneReferencePerHandler)
     EXPECT_TRUE(firstGone);
     EXPECT_EQ(manager->Get(7), second);
 
-    manager->Release();
+    CBManager::ReleaseInstance();
     manager = nullptr;
     EXPECT_TRUE(secondGone);
+    CBManager::ReleaseInstance(); // nothing left to release
 }
 
 TEST_F(CBManagerTest, KindsOutsideTheTableAreRefused)

@@ -115,6 +115,16 @@ TEST_F(KestoInterfaceTest, ServerLogIsMadeUnderLogPathAndWritten)
     EXPECT_EQ(Allocations->GetCount("t_LogFile"), 0);
 }
 
+TEST_F(KestoInterfaceTest, UnloadDeletesTheStateAndItsNodes)
+{
+    RegisterShellGlobals();
+    LoadServerLogSettings();
+    ASSERT_TRUE(KestoInterface::Instance()->InitServerLog());
+    ModuleGlobals::Shutdown();
+    EXPECT_EQ(ServerLog, nullptr);
+    InitGlobals();
+}
+
 TEST_F(KestoInterfaceTest, KeptServerLogStaysOnDisk)
 {
     LoadServerLogSettings("keepServerLog=True\n");

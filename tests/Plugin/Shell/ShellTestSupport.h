@@ -25,13 +25,8 @@ protected:
         char pattern[] = "/tmp/kesto-shell-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         m_dir = pattern;
-        if (!ModuleGlobals::IsInitialized()) {
-            // The globals open the general log in the current folder: keep it out of the tree.
-            const std::filesystem::path home = std::filesystem::current_path();
-            std::filesystem::current_path(m_dir);
-            ModuleGlobals::Init();
-            std::filesystem::current_path(home);
-        }
+        if (!ModuleGlobals::IsInitialized())
+            InitGlobals();
         GeneralLog.Build(GeneralLogPath(), std::ios::out | std::ios::trunc);
     }
 
@@ -42,6 +37,15 @@ protected:
         Settings.Build(false);
         std::error_code ignored;
         std::filesystem::remove_all(m_dir, ignored);
+    }
+
+    // The globals open the general log in the current folder: keep it out of the tree.
+    void InitGlobals()
+    {
+        const std::filesystem::path home = std::filesystem::current_path();
+        std::filesystem::current_path(m_dir);
+        ModuleGlobals::Init();
+        std::filesystem::current_path(home);
     }
 
     const std::string& Dir() const { return m_dir; }
