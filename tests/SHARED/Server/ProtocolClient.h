@@ -209,10 +209,13 @@ public:
         }
     }
 
-    // True when the server closed its side (after any unread bytes).
+    // True when the server closed its side (after any unread bytes); a client that saw
+    // the end closes as well, which is what the server waits for.
     bool AtEof() {
         while (Fill()) {
         }
+        if (m_Eof)
+            Close();
         return m_Eof;
     }
 

@@ -1,0 +1,297 @@
+#include "SHARED/Server/ServerLoops.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <map>
+#include <memory>
+
+#include "Foundation/Settings.h"
+#include "SHARED/Server/ServerTestSupport.h"
+
+using protocol::Client;
+using namespace servertest;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::map<CnvType, int> g_JobsRun;
+std::atomic<bool> g_JobResult{false};
+
+// Answers before the client can change the outcome for its next command.
+bool RecordingRunner(ct_Connection& conn, CnvType type) {
+    ++g_JobsRun[type];
+    const bool result = g_JobResult;
+    conn.writeLine("job " + std::to_string(type));
+    return result;
+}
+
+// Shuts the listening socket of this process on the port down, so that its accept fails.
+bool BreakListenerOn(uint16_t port) {
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir)
+        return false;
+    bool broken = false;
+    while (dirent* entry = readdir(dir)) {
+        const int fd = atoi(entry->d_name);
+        sockaddr_in addr{};
+        socklen_t len = sizeof addr;
+        int listening = 0;
+        socklen_t optLen = sizeof listening;
+        if (fd > 2 && getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0 &&
+            addr.sin_family == AF_INET && ntohs(addr.sin_port) == port &&
+            getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &optLen) == 0 && listening) {
+            broken = shutdown(fd, SHUT_RDWR) == 0 || broken;
+        }
+    }
+    closedir(dir);
+    return broken;
+}
+
+class ServerLoopsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        RegisterServerGlobals();
+        ModuleGlobals::Init();
+    }
+
+    void SetUp() override {
+        SetServerRestartPolicy({2, 10, 40});
+        SetConversionRunner(nullptr);
+        g_JobsRun.clear();
+        m_Port = protocol::FreeLoopbackPort();
+        m_Server = std::async(std::launch::async, [this] { return DoStartServer(m_Port); });
+    }
+
+    void TearDown() override {
+        if (m_Server.valid() && m_Server.wait_for(0s) != std::future_status::ready) {
+            auto client = Login();
+            client->SendLine("haltServer");
+            client->ReadLine();
+        }
+        if (m_Server.valid()) {
+            ASSERT_EQ(m_Server.wait_for(20s), std::future_status::ready) << "server did not end";
+        }
+        SetServerRestartPolicy(ServerRestartPolicy{});
+        SetConversionRunner(nullptr);
+    }
+
+    std::unique_ptr<Client> Login() {
+        auto client = std::make_unique<Client>(m_Port);
+        EXPECT_TRUE(client->Connected());
+        client->SendLine(ServerPassword);
+        EXPECT_EQ(client->ReadLine(), "password ok");
+        return client;
+    }
+
+    // Sends one line and answers the server's reply, or "<closed>".
+    static std::string Ask(Client& client, const std::string& line) {
+        client.SendLine(line);
+        return client.ReadLine().value_or("<closed>");
+    }
+
+    bool Halt() {
+        auto client = Login();
+        EXPECT_EQ(Ask(*client, "haltServer"), "halt server");
+        EXPECT_TRUE(client->AtEof());
+        EXPECT_EQ(m_Server.wait_for(20s), std::future_status::ready);
+        return m_Server.get();
+    }
+
+    ScopedLimits m_Limits{10000};
+    uint16_t m_Port = 0;
+    std::future<bool> m_Server;
+};
+
+} // namespace
+
+TEST_F(ServerLoopsTest, StatusCommandsAnswerAndHaltEndsTheServer) {
+    auto client = Login();
+    EXPECT_EQ(Ask(*client, "serveralive"), "server alive v2");
+    EXPECT_EQ(Ask(*client, "get_server_version"), "3");
+    EXPECT_EQ(Ask(*client, "get_transfer_mode"), "file"); // settings not loaded
+    EXPECT_EQ(Ask(*client, "haltServer"), "halt server");
+    EXPECT_TRUE(client->AtEof());
+    ASSERT_EQ(m_Server.wait_for(20s), std::future_status::ready);
+    EXPECT_TRUE(m_Server.get());
+    EXPECT_TRUE(ServerWasHalted());
+}
+
+TEST_F(ServerLoopsTest, TransferModeFollowsTheSettings) {
+    ScratchDir dir;
+    struct Case {
+        const char* ini;
+        const char* mode;
+    } cases[] = {
+        {"[Server]\nsocketTransferMode=False\n[Options]\nsockXferCanCompress=True\n", "file"},
+        {"[Server]\nsocketTransferMode=True\n[Options]\nsockXferCanCompress=False\n", "socket"},
+        {"[Server]\nsocketTransferMode=True\n[Options]\nsockXferCanCompress=True\n", "socket_can_compr"},
+    };
+    auto client = Login();
+    for (const Case& c : cases) {
+        WriteFile(dir.File("kesto.ini"), c.ini);
+        ASSERT_TRUE(Settings->Load(dir.File("kesto.ini"), false));
+        EXPECT_EQ(Ask(*client, "get_transfer_mode"), c.mode);
+    }
+    Settings.Build(false);
+    client->SendLine("quit");
+    EXPECT_TRUE(client->AtEof());
+    EXPECT_TRUE(Halt());
+}
+
+TEST_F(ServerLoopsTest, WrongPasswordIsAnsweredAndClosedWithoutLoggingIt) {
+    testing::internal::CaptureStderr();
+    {
+        Client client(m_Port);
+        EXPECT_EQ(Ask(client, "serveralive"), "Wrong password.");
+        EXPECT_TRUE(client.AtEof());
+    }
+    {
+        Client client(m_Port);
+        EXPECT_EQ(Ask(client, std::string(ServerPassword) + "\r"), "Wrong password.");
+        EXPECT_TRUE(client.AtEof());
+    }
+    auto client = Login(); // the server goes on with the next client
+    EXPECT_EQ(Ask(*client, "serveralive"), "server alive v2");
+    client->SendLine("quit");
+    EXPECT_TRUE(client->AtEof());
+    EXPECT_TRUE(Halt());
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log.find(ServerPassword), std::string::npos) << "the password reached a log";
+    EXPECT_NE(log.find("Password (wrong)"), std::string::npos);
+}
+
+TEST_F(ServerLoopsTest, UnknownCommandIsAnsweredThenTheClientIsClosed) {
+    auto client = Login();
+    EXPECT_EQ(Ask(*client, "serveralive\r"), "Unknown command 'serveralive\r'.");
+    EXPECT_TRUE(client->AtEof());
+    client = Login();
+    EXPECT_EQ(Ask(*client, "HaltServer"), "Unknown command 'HaltServer'.");
+    EXPECT_TRUE(client->AtEof());
+    EXPECT_TRUE(Halt());
+}
+
+TEST_F(ServerLoopsTest, LinesSplitOrJoinedByTcpAreEachAnswered) {
+    auto client = Login();
+    client->SendRaw("serveralive\nget_server_version\n");
+    EXPECT_EQ(client->ReadLine(), "server alive v2");
+    EXPECT_EQ(client->ReadLine(), "3");
+    client->SendRaw("get_server");
+    std::this_thread::sleep_for(30ms);
+    client->SendRaw("_version\n");
+    EXPECT_EQ(client->ReadLine(), "3");
+    client->SendLine("quit");
+    EXPECT_TRUE(client->AtEof());
+    EXPECT_TRUE(Halt());
+}
+
+TEST_F(ServerLoopsTest, OversizedLineClosesTheClientAndTheServerGoesOn) {
+    auto client = Login();
+    client->SendLine(std::string(ct_Connection::kMaxLineLength + 10, 'x'));
+    EXPECT_TRUE(client->AtEof());
+    EXPECT_TRUE(Halt());
+}
+
+TEST_F(ServerLoopsTest, QuitAndCloseConnectionEndTheDialogueQuietly) {
+    for (const char* word : {"quit", "closeConnection"}) {
+        testing::internal::CaptureStderr();
+        auto client = Login();
+        client->SendLine(word);
+        EXPECT_TRUE(client->AtEof());
+        client.reset();
+        auto next = Login(); // accepted only once the dialogue above has ended
+        next->SendLine("closeConnection");
+        EXPECT_TRUE(next->AtEof());
+        const std::string log = testing::internal::GetCapturedStderr();
+        if (std::string(word) == "quit") {
+            const size_t first = log.find("Command 'closeConnection' done");
+            ASSERT_NE(first, std::string::npos);
+            EXPECT_NE(log.find("Command 'quit' done", first), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(Halt());
+}
+
+TEST_F(ServerLoopsTest, ExportWordsFailWithoutAConversionJob) {
+    auto client = Login();
+    client->SendLine("exportdwq");
+    EXPECT_TRUE(client->AtEof()) << "a job that cannot run must not look like success";
+    EXPECT_TRUE(Halt());
+}
+
+TEST_F(ServerLoopsTest, ExportWordsRunTheirConversionType) {
+    SetConversionRunner(RecordingRunner);
+    g_JobResult = true;
+    const std::map<std::string, CnvType> words = {
+        {"exportjpgs", 0}, {"exportpdf", 1}, {"exportpdfandoverset", 2},
+        {"exportdwx", 3}, {"exportdwq", 3}, {"exportdwxandpdf", 4}, {"exportdwqandpdf", 4},
+        {"exportdwxandpdfandoverset", 5}, {"exportdwqandpdfandoverset", 5},
+        {"exportindd", 6}, {"exportqxp", 6}, {"exportinddandpdf", 7}, {"exportqxpandpdf", 7},
+        {"exportinddandpdfandoverset", 8}, {"exportqxpandpdfandoverset", 8}};
+    auto client = Login();
+    for (const auto& [word, type] : words)
+        EXPECT_EQ(Ask(*client, word), "job " + std::to_string(type)) << word;
+    std::map<CnvType, int> expected;
+    for (const auto& entry : words)
+        ++expected[entry.second];
+    EXPECT_EQ(g_JobsRun, expected);
+    // A failed job ends the dialogue.
+    g_JobResult = false;
+    EXPECT_EQ(Ask(*client, "exportpdf"), "job 1");
+    EXPECT_TRUE(client->AtEof());
+    EXPECT_TRUE(Halt());
+}
+
+TEST_F(ServerLoopsTest, SilentClientIsDroppedAndTheNextOneServed) {
+    ct_Connection::Limits limits = ct_Connection::GetLimits();
+    limits.idleTimeoutMs = 200;
+    ct_Connection::SetLimits(limits);
+    Client silent(m_Port);
+    EXPECT_TRUE(silent.AtEof()); // never sent its password
+    auto client = Login();
+    EXPECT_TRUE(client->AtEof()); // logged in, then silent
+    limits.idleTimeoutMs = 10000;
+    ct_Connection::SetLimits(limits);
+    EXPECT_TRUE(Halt());
+}
+
+TEST_F(ServerLoopsTest, HaltAfterAnAutomaticRestartDoesNotReportSuccess) {
+    auto client = Login();
+    client->SendLine("quit");
+    EXPECT_TRUE(client->AtEof());
+    ASSERT_TRUE(BreakListenerOn(m_Port));
+    EXPECT_FALSE(Halt()); // served by the restarted server
+    EXPECT_TRUE(ServerWasHalted());
+}
+
+TEST_F(ServerLoopsTest, RestartsAreBoundedWhenAcceptKeepsFailing) {
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (m_Server.wait_for(5ms) != std::future_status::ready && std::chrono::steady_clock::now() < until)
+        BreakListenerOn(m_Port);
+    ASSERT_EQ(m_Server.wait_for(0s), std::future_status::ready);
+    EXPECT_FALSE(m_Server.get());
+    EXPECT_FALSE(ServerWasHalted());
+}
+
+TEST(ServerStart, PortSettingOutsideTheRangeMeansTheDefault) {
+    EXPECT_EQ(ServerPortFromSetting(0), 0);
+    EXPECT_EQ(ServerPortFromSetting(8200), 8200);
+    EXPECT_EQ(ServerPortFromSetting(65535), 65535);
+    EXPECT_EQ(ServerPortFromSetting(70000), 0);
+    EXPECT_EQ(ServerPortFromSetting(-1), 0);
+}
+
+TEST(ServerStart, PortInUseEndsAtOnceWithoutRestart) {
+    ScopedLimits limits;
+    ct_Connection holder;
+    const uint16_t port = protocol::FreeLoopbackPort();
+    ASSERT_EQ(holder.startServer(port), 0);
+    EXPECT_FALSE(DoStartServer(port));
+    EXPECT_FALSE(ServerWasHalted());
+}
