@@ -1,0 +1,298 @@
+#include "Foundation/DataFile.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "Foundation/TestSupport.h"
+
+namespace {
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+class DataFileTest : public ::testing::Test {
+protected:
+    // Loads the text as a file and answers what the load reported.
+    std::string LoadText(CDataFile& data, const std::string& text)
+    {
+        WriteFile(m_path, text);
+        CaptureStdout();
+        EXPECT_TRUE(data.Load(m_path));
+        return GetCapturedStdout();
+    }
+
+    TempDir m_dir;
+    std::string m_path = m_dir / "data.ini";
+};
+
+TEST_F(DataFileTest, SavesTheDocumentedExampleByteForByte)
+{
+    CDataFile data;
+    data.SetFileName(m_path);
+    ASSERT_TRUE(data.SetValue("a", "1", "", ""));
+    ASSERT_TRUE(data.SetValue("b", "x", "note", "Server"));
+    ASSERT_TRUE(data.Save());
+    EXPECT_EQ(ReadFile(m_path), "a=1\n\n[Server]\n\n; note\nb=x\n");
+    EXPECT_FALSE(data.IsDirty());
+}
+
+TEST_F(DataFileTest, KeyLinesSplitAtTheFirstSeparatorAndTrim)
+{
+    CDataFile data;
+    LoadText(data, "key = value\nother=value  \na:b=c\n");
+    EXPECT_EQ(data.GetValue("key", ""), " value");   // the blank after the separator stays
+    EXPECT_EQ(data.GetValue("other", ""), "value");
+    EXPECT_EQ(data.GetValue("a", ""), "b=c");
+    EXPECT_EQ(data.GetValue("KEY", ""), " value");   // names compare without case
+}
+
+TEST_F(DataFileTest, KeyWithoutValueIsDroppedAndItsCommentWaits)
+{
+    CDataFile data;
+    LoadText(data, "; waiting\nkey=\n=value\nreal=1\n");
+    EXPECT_FALSE(data.HasKey("key", ""));
+    EXPECT_FALSE(data.HasKey("value", ""));
+    ASSERT_NE(data.GetKey("real", ""), nullptr);
+    EXPECT_EQ(data.GetKey("real", "")->m_comment, "\n; waiting");
+    EXPECT_EQ(data.KeyCount(), 1);
+}
+
+TEST_F(DataFileTest, SectionNamesKeepInnerTextAndRepeatsJoinTheFirst)
+{
+    CDataFile data;
+    const std::string report = LoadText(data, "[ Name ] x\nk1=1\n[NAME]\n[other]\n[ name  x]\nk2=2\n");
+    ASSERT_NE(data.GetSection(" Name  x"), nullptr);
+    EXPECT_EQ(data.GetSection(" Name  x")->m_keys.size(), 2u);
+    EXPECT_EQ(data.SectionCount(), 4);   // unnamed, " Name  x", "NAME", "other"
+    EXPECT_NE(report.find("<info> [CDataFile::CreateSection] Section < name  x> allready exists. Aborting.\n"),
+              std::string::npos);
+}
+
+TEST_F(DataFileTest, SectionLineWithoutClosingBracketTakesTheRest)
+{
+    CDataFile data;
+    LoadText(data, "[abc\nk=v\n");
+    EXPECT_EQ(data.GetValue("k", "abc"), "v");
+}
+
+TEST_F(DataFileTest, MultiLineCommentsAreKeptAndSavedBeforeTheirKey)
+{
+    CDataFile data;
+    LoadText(data, ";one\n;two\n# three\nk=v\n; Note:\n[S]\n");
+    EXPECT_EQ(data.GetKey("k", "")->m_comment, "\n;one\n;two\n# three");
+    EXPECT_EQ(data.GetSection("S")->m_comment, "\n; Note");   // the trailing ':' is trimmed
+    ASSERT_TRUE(data.Save());
+    EXPECT_EQ(ReadFile(m_path), "\n;one\n;two\n# three\nk=v\n\n; Note\n[S]\n");
+}
+
+TEST_F(DataFileTest, BooleansFollowTheirTextRules)
+{
+    CDataFile data;
+    LoadText(data, "a=10\nb=-1\nc=0.1\nd=TRUE\ne=Yes\nf=0\ng=no\nh=on\n");
+    for (const char* key : {"a", "b", "c", "d", "e"})
+        EXPECT_TRUE(data.GetBool(key, "")) << key;
+    for (const char* key : {"f", "g", "h", "absent"})
+        EXPECT_FALSE(data.GetBool(key, "")) << key;
+}
+
+TEST_F(DataFileTest, CarriageReturnLineFeedFilesReadLikeLineFeedFiles)
+{
+    CDataFile data;
+    LoadText(data, "[Options]\r\nkey=value\r\n; c\r\nother=2\r\n");
+    EXPECT_EQ(data.GetValue("key", "Options"), "value");
+    EXPECT_EQ(data.GetKey("other", "Options")->m_comment, "\n; c");
+}
+
+TEST_F(DataFileTest, FreshFileSavesEmptyAndClearedFileHasNothingToSave)
+{
+    CDataFile data;
+    data.SetFileName(m_path);
+    EXPECT_TRUE(data.Save());
+    EXPECT_EQ(ReadFile(m_path), "");
+
+    data.Clear();
+    data.SetFileName(m_path);
+    CaptureStdout();
+    EXPECT_FALSE(data.Save());
+    EXPECT_EQ(GetCapturedStdout(), "<info> [CDataFile::Save] Nothing to save.\n");
+}
+
+TEST_F(DataFileTest, EmptyValueIsAcceptedButNotSaved)
+{
+    CDataFile data;
+    data.SetFileName(m_path);
+    ASSERT_TRUE(data.SetValue("k", "v", "", "S"));
+    EXPECT_TRUE(data.SetValue("k", "", "", "S"));
+    EXPECT_FALSE(data.SetValue("new", "", "", "S"));   // a missing key needs a value
+    ASSERT_TRUE(data.Save());
+    EXPECT_EQ(ReadFile(m_path), "\n[S]\n");
+}
+
+TEST_F(DataFileTest, AutoCreateFlagsGuardNewSectionsAndKeys)
+{
+    CDataFile data;
+    data.m_flags = 0;
+    EXPECT_FALSE(data.SetValue("k", "v", "", "S"));
+    data.m_flags = CDataFile::AutoCreateSections;
+    EXPECT_FALSE(data.SetValue("k", "v", "", "S"));
+    EXPECT_NE(data.GetSection("S"), nullptr);   // the section was made before the key was refused
+    data.m_flags = CDataFile::AutoCreateKeys;
+    EXPECT_TRUE(data.SetValue("k", "v", "", "S"));
+}
+
+TEST_F(DataFileTest, MissingFileFailsAndKeepsTheFileName)
+{
+    CDataFile data;
+    data.SetFileName("kept.ini");
+    CaptureStdout();
+    EXPECT_FALSE(data.Load(m_dir / "missing.ini"));
+    EXPECT_FALSE(data.Load(m_dir.Path()));   // a folder is no data file
+    EXPECT_EQ(GetCapturedStdout(),
+              "<info> [CDataFile::Load] Unable to open file. Does it exist?\n"
+              "<info> [CDataFile::Load] Unable to open file. Does it exist?\n");
+    EXPECT_EQ(data.GetFileName(), "kept.ini");
+}
+
+TEST_F(DataFileTest, SaveReportsMissingNameAndUnwritableFile)
+{
+    CDataFile data;
+    ASSERT_TRUE(data.SetValue("k", "v", "", ""));
+    CaptureStdout();
+    EXPECT_FALSE(data.Save());
+    data.SetFileName(m_dir / "no-such-folder/data.ini");
+    EXPECT_FALSE(data.Save());
+    EXPECT_EQ(GetCapturedStdout(),
+              "<error> [CDataFile::Save] No filename has been set.\n"
+              "<error> [CDataFile::Save] Unable to save file.\n");
+    data.Clear();   // nothing left to write at destruction
+}
+
+TEST_F(DataFileTest, ChangingTheFileNameMarksTheDataChanged)
+{
+    CDataFile data;
+    data.SetFileName("one.ini");
+    EXPECT_FALSE(data.IsDirty());
+    data.SetFileName("ONE.ini");   // the same name ignoring case: taken over silently
+    EXPECT_FALSE(data.IsDirty());
+    CaptureStdout();
+    data.SetFileName("two.ini");
+    EXPECT_EQ(GetCapturedStdout(),
+              "<warn> [CDataFile::SetFileName] The filename has changed from <ONE.ini> to <two.ini>.\n");
+    EXPECT_TRUE(data.IsDirty());
+    data.Clear();
+}
+
+TEST_F(DataFileTest, LoadingAloneNeverRewritesTheFile)
+{
+    WriteFile(m_path, "[S]\nk=v\n\nunknown line\n");
+    {
+        CDataFile data;
+        ASSERT_TRUE(data.Load(m_path));
+        EXPECT_FALSE(data.IsDirty());
+        // Another program edits the file meanwhile; our stale copy must not overwrite it.
+        WriteFile(m_path, "[S]\nk=edited\n");
+    }
+    EXPECT_EQ(ReadFile(m_path), "[S]\nk=edited\n");
+}
+
+TEST_F(DataFileTest, ChangedDataIsSavedAtDestruction)
+{
+    WriteFile(m_path, "[S]\nk=v\n");
+    {
+        CDataFile data;
+        ASSERT_TRUE(data.Load(m_path));
+        ASSERT_TRUE(data.SetValue("k", "w", "", "S"));
+    }
+    EXPECT_EQ(ReadFile(m_path), "\n[S]\nk=w\n");
+}
+
+TEST_F(DataFileTest, ReloadReplacesTheOldContents)
+{
+    CDataFile data;
+    LoadText(data, "[S]\nold=1\nk=1\n");
+    const std::string report = LoadText(data, "[S]\nk=2\n");
+    EXPECT_FALSE(data.HasKey("old", "S"));
+    EXPECT_EQ(data.GetValue("k", "S"), "2");
+    EXPECT_EQ(data.KeyCount(), 1);
+    EXPECT_EQ(report, "");
+}
+
+TEST_F(DataFileTest, LinesOfAnyLengthLoadAndSaveWhole)
+{
+    const std::string longValue(5000, 'v');
+    const std::string longComment = "; " + std::string(3000, 'c');
+    CDataFile data;
+    LoadText(data, "[S]\n" + longComment + "\nlong=" + longValue + "\nafter=1\n");
+    EXPECT_EQ(data.GetValue("long", "S"), longValue);
+    EXPECT_EQ(data.GetValue("after", "S"), "1");   // nothing after the long line is lost
+    ASSERT_TRUE(data.Save());
+    EXPECT_EQ(ReadFile(m_path), "\n[S]\n\n" + longComment + "\nlong=" + longValue + "\nafter=1\n");
+}
+
+TEST_F(DataFileTest, ZeroByteEndsALine)
+{
+    CDataFile data;
+    LoadText(data, std::string("k=v\0junk\nn=1\n", 13));
+    EXPECT_EQ(data.GetValue("k", ""), "v");
+    EXPECT_EQ(data.GetValue("n", ""), "1");
+}
+
+TEST(DataFileText, TrimRemovesBlanksAndSeparatorsAtBothEnds)
+{
+    std::string text = " =:\tkey = value:\r\n";
+    CDataFile::Trim(text);
+    EXPECT_EQ(text, "key = value");
+    text = " = : ";
+    CDataFile::Trim(text);
+    EXPECT_EQ(text, "");
+}
+
+TEST(DataFileText, GetNextWordSplitsAtTheFirstSeparator)
+{
+    std::string line = " key :a=b ";
+    EXPECT_EQ(CDataFile::GetNextWord(line), "key");
+    EXPECT_EQ(line, "a=b ");
+    line = "word";
+    EXPECT_EQ(CDataFile::GetNextWord(line), "word");
+    EXPECT_EQ(line, "");
+}
+
+TEST(DataFileText, CommentStrPrefixesTheCommentMark)
+{
+    EXPECT_EQ(CDataFile::CommentStr("  "), "");
+    EXPECT_EQ(CDataFile::CommentStr(" help text: "), "; help text");
+    EXPECT_EQ(CDataFile::CommentStr("# already"), "# already");
+    EXPECT_EQ(CDataFile::CommentStr("\n; two\n; lines"), "; two\n; lines");
+}
+
+TEST(DataFileText, CompareNoCaseFoldsOnlyLetters)
+{
+    EXPECT_EQ(CompareNoCase("Options", "OPTIONS"), 0);
+    EXPECT_EQ(CompareNoCase("a", "ab"), 1);
+    EXPECT_EQ(CompareNoCase("\xC4", "\xE4"), 1);
+}
+
+TEST(DataFileText, WriteLnEndsEveryLineOnceAndKeepsLongLines)
+{
+    std::ostringstream out;
+    EXPECT_EQ(CDataFile::WriteLn(out, "%s", "a"), 2);
+    EXPECT_EQ(CDataFile::WriteLn(out, "%s", "b\n"), 2);
+    EXPECT_EQ(CDataFile::WriteLn(out, "%s", "c\r"), 2);
+    const std::string longText(2000, 'x');
+    EXPECT_EQ(CDataFile::WriteLn(out, "%s", longText.c_str()), 2001);
+    EXPECT_EQ(out.str(), "a\nb\nc\r" + longText + "\n");
+}
+
+TEST(DataFileText, ReportTagsEachLevel)
+{
+    CaptureStdout();
+    for (int level = 0; level <= 6; ++level)
+        CDataFile::Report(level, "m%d", level);
+    CDataFile::Report(1, "%s", "%s stays");
+    EXPECT_EQ(GetCapturedStdout(),
+              "<debug> m0\n<info> m1\n<warn> m2\n<error> m3\n<fatal> m4\n<critical> m5\nm6\n"
+              "<info> %s stays\n");
+}
+
+} // namespace
