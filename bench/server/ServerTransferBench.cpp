@@ -1,0 +1,215 @@
+// Throughput of the server's file transfer over loopback (127.0.0.1 only): a file sent to a
+// client and received from one, plain and deflated, beside the raw throughput of the same
+// bytes through a plain TCP socket pair. Prints MB/s and the ratio to the raw figure.
+//
+// Usage: ServerTransferBench [megabytes]   (default 256); each figure is the best of 3 runs.
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "SHARED/Server/Connection.h"
+#include "platform/sockets/Sockets.h"
+
+namespace {
+
+constexpr size_t kBlock = ct_Connection::kBlockSize;
+
+// The best of three runs, so that a cold first run does not decide.
+double Seconds(const std::function<void()>& run) {
+    double best = 1e30;
+    for (int i = 0; i < 3; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        run();
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+}
+
+// Document-like content: repeated text with some noise, so that deflate has work to do.
+std::string MakeContent(size_t size) {
+    std::string s;
+    s.reserve(size);
+    std::mt19937 gen(7);
+    const char* words[] = {"translation ", "paragraph ", "story ", "layout ", "box ", "style ", "run "};
+    while (s.size() < size) {
+        s += words[gen() % 7];
+        if (gen() % 16 == 0)
+            s += std::to_string(gen());
+        if (gen() % 12 == 0)
+            s += '\n';
+    }
+    s.resize(size);
+    return s;
+}
+
+std::string Deflate(const std::string& data, int level) {
+    uLongf len = compressBound(static_cast<uLong>(data.size()));
+    std::string out(len, '\0');
+    compress2(reinterpret_cast<Bytef*>(&out[0]), &len, reinterpret_cast<const Bytef*>(data.data()),
+              static_cast<uLong>(data.size()), level);
+    out.resize(len);
+    return out;
+}
+
+// The stream cut into blocks the way a client sends them: full blocks, a short last one and
+// the closing block.
+std::vector<uint8_t> Blocks(const std::string& stream, uint8_t extraFlags) {
+    std::vector<uint8_t> out;
+    const size_t full = ct_Connection::kFullPayload;
+    size_t at = 0;
+    for (; stream.size() - at >= full; at += full) {
+        out.push_back(static_cast<uint8_t>(1 | extraFlags));
+        out.insert(out.end(), stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + full));
+    }
+    auto header = [&](uint8_t flags, size_t n) {
+        const size_t base = out.size();
+        out.resize(base + kBlock, 0);
+        out[base] = flags;
+        out[base + 1] = static_cast<uint8_t>(n & 0xFF);
+        out[base + 2] = static_cast<uint8_t>(n >> 8);
+        std::memcpy(out.data() + base + 3, stream.data() + at, n);
+        at += n;
+    };
+    while (stream.size() - at > static_cast<size_t>(ct_Connection::kHeaderPayload))
+        header(extraFlags, ct_Connection::kHeaderPayload);
+    if (at < stream.size())
+        header(extraFlags, stream.size() - at);
+    header(2, 0);
+    return out;
+}
+
+// Reads blocks until the last one; answers the bytes read.
+size_t DrainBlocks(sockets::Handle s) {
+    std::vector<uint8_t> block(kBlock);
+    size_t total = 0;
+    for (;;) {
+        size_t got = 0;
+        while (got < kBlock) {
+            const long n = sockets::Receive(s, block.data() + got, kBlock - got);
+            if (n <= 0)
+                return total;
+            got += static_cast<size_t>(n);
+        }
+        total += kBlock;
+        if (block[0] & ct_Connection::kFlagLast)
+            return total;
+    }
+}
+
+struct Loopback {
+    ct_Connection conn;
+    sockets::Handle client = sockets::kInvalid;
+    Loopback() {
+        ct_Connection::Limits limits = ct_Connection::GetLimits();
+        limits.loopbackOnly = true;
+        ct_Connection::SetLimits(limits);
+        // Any free port will do; try a few in the dynamic range.
+        std::mt19937 gen(std::random_device{}());
+        for (int i = 0; i < 50 && conn.GetCurrentStatus() != ct_Connection::ec_ServerUp; ++i)
+            conn.startServer(static_cast<uint16_t>(49152 + gen() % 16000));
+        client = sockets::ConnectLoopback(conn.GetPort());
+        conn.waitForClient();
+    }
+    ~Loopback() {
+        if (client != sockets::kInvalid)
+            sockets::Close(client);
+    }
+};
+
+double RawSocketPair(const std::string& data) {
+    sockets::Handle l = sockets::OpenTcp();
+    sockets::Bind(l, 0, true);
+    sockets::Listen(l, 1);
+    sockets::Handle a = sockets::ConnectLoopback(sockets::LocalPort(l));
+    sockets::Handle b = sockets::Accept(l, nullptr, nullptr);
+    const double t = Seconds([&] {
+        auto reader = std::async(std::launch::async, [&] {
+            std::vector<char> buf(kBlock);
+            size_t total = 0;
+            while (total < data.size()) {
+                const long n = sockets::Receive(b, buf.data(), buf.size());
+                if (n <= 0)
+                    break;
+                total += static_cast<size_t>(n);
+            }
+        });
+        for (size_t at = 0; at < data.size(); at += kBlock)
+            sockets::SendAll(a, data.data() + at, std::min(kBlock, data.size() - at));
+        reader.get();
+    });
+    sockets::Close(a);
+    sockets::Close(b);
+    sockets::Close(l);
+    return t;
+}
+
+void Report(const char* what, size_t bytes, double seconds, double rawSeconds) {
+    const double mbps = static_cast<double>(bytes) / 1e6 / seconds;
+    const double raw = static_cast<double>(bytes) / 1e6 / rawSeconds;
+    std::printf("%-34s %9.1f MB/s   %5.3f of raw\n", what, mbps, mbps / raw);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
+    const size_t size = megabytes << 20;
+    const auto dir = std::filesystem::temp_directory_path() / ("kesto-srv-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string source = (dir / "source").string();
+    const std::string target = (dir / "target").string();
+
+    const std::string data = MakeContent(size);
+    std::ofstream(source, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    const std::vector<uint8_t> plainBlocks = Blocks(data, 0);
+    const std::string deflated = Deflate(data, 1);
+    const std::vector<uint8_t> deflatedBlocks = Blocks(deflated, ct_Connection::kFlagDeflated);
+
+    const double raw = RawSocketPair(data);
+    std::vector<std::pair<const char*, double>> rows;
+
+    for (bool compressed : {false, true}) {
+        Loopback lb;
+        double t = Seconds([&] {
+            auto reader = std::async(std::launch::async, [&] { return DrainBlocks(lb.client); });
+            if (compressed)
+                lb.conn.SendFileDataCompressed(source, 1);
+            else
+                lb.conn.SendFileData(source);
+            reader.get();
+        });
+        rows.emplace_back(compressed ? "send, deflated (level 1)" : "send, plain", t);
+
+        const std::vector<uint8_t>& wire = compressed ? deflatedBlocks : plainBlocks;
+        t = Seconds([&] {
+            auto writer = std::async(std::launch::async, [&] { sockets::SendAll(lb.client, wire.data(), wire.size()); });
+            bool wasCompressed = false;
+            if (!lb.conn.ReceiveFileData(target, wasCompressed) || wasCompressed != compressed)
+                std::fprintf(stderr, "receive failed\n");
+            writer.get();
+        });
+        rows.emplace_back(compressed ? "receive, deflated" : "receive, plain", t);
+        if (std::filesystem::file_size(target) != size)
+            std::fprintf(stderr, "received file has the wrong size\n");
+    }
+
+    std::printf("\nFile transfer over 127.0.0.1, %zu MiB (deflated stream: %.1f MiB)\n", megabytes,
+                static_cast<double>(deflated.size()) / (1 << 20));
+    Report("raw socket pair, same bytes", size, raw, raw);
+    for (const auto& [what, seconds] : rows)
+        Report(what, size, seconds, raw);
+    std::filesystem::remove_all(dir);
+    return 0;
+}
