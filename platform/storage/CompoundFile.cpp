@@ -374,11 +374,12 @@ HRESULT File::load(uint64_t fileSize) {
     std::vector<uint32_t> fat;
     if (HRESULT hr = readTable(fatSectors, fat); FAILED(hr)) return hr;
 
-    // Follows `count` links of a chain (or up to its end when count is 0), claiming each unit.
+    // Follows `count` links of a chain (or up to its end for kWholeChain), claiming each unit.
+    constexpr uint64_t kWholeChain = ~uint64_t(0);
     const auto follow = [](uint32_t start, uint64_t count, const std::vector<uint32_t>& table,
                            std::vector<bool>& taken, std::vector<uint32_t>& out) {
         uint32_t s = start;
-        for (uint64_t k = 0; count == 0 ? s != kEndOfChain : k < count; ++k) {
+        for (uint64_t k = 0; count == kWholeChain ? s != kEndOfChain : k < count; ++k) {
             if (s >= table.size() || s >= taken.size() || taken[s]) return false;
             taken[s] = true;
             out.push_back(s);
@@ -388,7 +389,7 @@ HRESULT File::load(uint64_t fileSize) {
     };
 
     std::vector<uint32_t> directoryChain;
-    if (!follow(firstDirectory, 0, fat, used, directoryChain) || directoryChain.empty())
+    if (!follow(firstDirectory, kWholeChain, fat, used, directoryChain) || directoryChain.empty())
         return STG_E_DOCFILECORRUPT;
     std::vector<uint8_t> directory(directoryChain.size() * sectorSize);
     if (HRESULT hr = readSectors(directoryChain, 0, directory.data(), directory.size()); FAILED(hr)) return hr;
