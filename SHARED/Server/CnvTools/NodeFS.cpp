@@ -45,7 +45,7 @@ NodeFSBase<TStr>::NodeFSBase(const TStr& name, const TStr& folderPath, bool keep
     ct_Folder<TStr>* current = nullptr;
     TStr folder;
     TStr last;
-    while (SplitPathAtBackslash(base, folder, last, static_cast<TStr*>(nullptr), true)) {
+    while (SplitPathAtBackslash(base, folder, last, nullptr, true)) {
         ct_Folder<TStr>* made = NewChainFolder(last);
         if (current)
             made->AddFolder(current);

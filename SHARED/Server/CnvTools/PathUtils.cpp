@@ -163,8 +163,8 @@ TStr GetFileName(const TStr& path, bool keepExtension)
 }
 
 template <class TStr>
-bool SplitPathAtBackslash(const TStr& path, TStr& folder, TStr& name, TStr* extension,
-                          bool keepExtension)
+bool SplitPathAtBackslash(const TStr& path, TStr& folder, TStr& name,
+                          typename NonDeduced<TStr>::type* extension, bool keepExtension)
 {
     const TStr ext = GetExtension(path, false);
     if (extension)

@@ -56,10 +56,17 @@ bool TruncateAtLast(TStr& text, typename TStr::value_type c, bool dropCharacter)
 template <class TStr>
 TStr GetFileName(const TStr& path, bool keepExtension);
 
-// Splits at the last separator; true when both folder and name are non-empty.
+// Keeps an argument out of template deduction, so that nullptr can stand for "no output".
+template <class T>
+struct NonDeduced {
+    using type = T;
+};
+
+// Splits at the last separator; true when both folder and name are non-empty. The extension
+// output (may be null) receives the path's extension whatever the outcome.
 template <class TStr>
-bool SplitPathAtBackslash(const TStr& path, TStr& folder, TStr& name, TStr* extension,
-                          bool keepExtension);
+bool SplitPathAtBackslash(const TStr& path, TStr& folder, TStr& name,
+                          typename NonDeduced<TStr>::type* extension, bool keepExtension);
 
 // Replaces the extension of the last path component (a dot in a folder name does not count).
 template <class TStr>
