@@ -1,0 +1,534 @@
+// The document calls: master numbering, private-data scopes, handles, change flags,
+// callbacks, records and file data.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "platform/host/documents/DocHost.h"
+#include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/testing/DocBuilder.h"
+
+namespace xthost::doc {
+namespace {
+
+const std::string kExamples = std::string(KESTO_SOURCE_DIR) + "/examples/documents/";
+
+class DocHostTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        host.SetNote([this](const std::string& line) { transcript.push_back(line); });
+        char folder[] = "/tmp/xthost-dochost-XXXXXX";
+        ASSERT_NE(::mkdtemp(folder), nullptr);
+        temp = folder;
+    }
+    void TearDown() override { std::system(("rm -rf " + temp).c_str()); }
+
+    void Open(const std::string& example)
+    {
+        ASSERT_EQ(host.Open(kExamples + example + ".qxp", 63), HostErr::Ok);
+        int16_t id = 0;
+        uint16_t index = 0;
+        ASSERT_EQ(host.CurrentDocument(&id, &index), HostErr::Ok);
+        ASSERT_EQ(host.DocumentRef(id, &doc), HostErr::Ok);
+        ASSERT_EQ(host.DocumentView(doc, &view), HostErr::Ok);
+    }
+    bool Saw(const std::string& start) const
+    {
+        for (const auto& line : transcript)
+            if (line.rfind(start, 0) == 0)
+                return true;
+        return false;
+    }
+    uint8_t Flags()
+    {
+        uint8_t flags = 0xFF;
+        EXPECT_EQ(host.ChangeFlags(&flags), HostErr::Ok);
+        return flags;
+    }
+
+    DocHost host;
+    std::vector<std::string> transcript;
+    std::string temp;
+    int32_t doc = 0, view = 0;
+};
+
+// Master page p is entry p + 2 of the kind-1 list; entries 1 and 2 are reserved.
+TEST_F(DocHostTest, MasterPagesAreNumberedAfterTwoReservedEntries)
+{
+    Open("masters");
+    int16_t count = 0;
+    ASSERT_EQ(host.SpreadCount(doc, 1, &count), HostErr::Ok);
+    EXPECT_EQ(count, 4);
+    ASSERT_EQ(host.SpreadCount(doc, 0, &count), HostErr::Ok);
+    EXPECT_EQ(count, 2);
+
+    int32_t spread = 0;
+    bool master = true, unused = true;
+    std::string name = "x";
+    for (int16_t m = 1; m <= 2; ++m) {
+        ASSERT_EQ(host.SpreadAt(doc, m, &spread, &master), HostErr::Ok);
+        EXPECT_FALSE(master);
+        ASSERT_EQ(host.MasterSpreadAt(doc, m, &spread, &unused, &name), HostErr::Ok);
+        EXPECT_FALSE(unused) << "a reserved entry is never unused";
+        int32_t box = -1;
+        ASSERT_EQ(host.FirstBox(spread, &box), HostErr::Ok);
+        EXPECT_EQ(box, 0);
+    }
+    ASSERT_EQ(host.MasterSpreadAt(doc, 3, &spread, &unused, &name), HostErr::Ok);
+    EXPECT_EQ(name, "A-Master A");
+    EXPECT_FALSE(unused);
+    const int32_t masterA = spread;
+    ASSERT_EQ(host.MasterSpreadAt(doc, 4, &spread, &unused, &name), HostErr::Ok);
+    EXPECT_EQ(name, "B-Master B");
+    EXPECT_TRUE(unused);
+    EXPECT_EQ(host.SpreadAt(doc, 5, &spread, &master), HostErr::BadRef);
+
+    // The walk of master A and the location word of its boxes (which DOC-16 takes).
+    int32_t box = 0;
+    ASSERT_EQ(host.FirstBox(masterA, &box), HostErr::Ok);
+    std::vector<uint32_t> uids;
+    for (; box > 0; host.NextBox(box, &box)) {
+        uids.push_back(host.BoxUid(box));
+        int16_t word = 0;
+        uint8_t opaque[8];
+        ASSERT_EQ(host.BoxLocation(box, &word, opaque), HostErr::Ok);
+        EXPECT_EQ(word, 3);
+        ASSERT_EQ(host.MasterPageName(doc, word, &name), HostErr::Ok);
+        EXPECT_EQ(name, "A-Master A");
+        bool onMaster = false, item = false;
+        host.IsOnMaster(box, &onMaster);
+        host.IsMasterItem(box, masterA, &item);
+        EXPECT_TRUE(onMaster && item);
+    }
+    EXPECT_EQ(uids, (std::vector<uint32_t>{1, 3}));
+    EXPECT_EQ(host.MasterPageName(doc, 2, &name), HostErr::BadRef);
+    EXPECT_EQ(host.MasterPageName(doc, 5, &name), HostErr::BadRef);
+
+    // A layout box names its spread from 1.
+    int16_t word = 0;
+    uint8_t opaque[8];
+    ASSERT_EQ(host.BoxLocation(host.BoxHandle(11), &word, opaque), HostErr::Ok);
+    EXPECT_EQ(word, 2);
+
+    // Showing master page 1 makes entry 3 the current spread; page 3 does not exist.
+    ASSERT_EQ(host.GotoMaster(view, 1), HostErr::Ok);
+    bool shows = false;
+    host.ShowsMasters(view, &shows);
+    EXPECT_TRUE(shows);
+    ASSERT_EQ(host.CurrentSpread(view, &spread), HostErr::Ok);
+    EXPECT_EQ(spread, masterA);
+    EXPECT_EQ(host.GotoMaster(view, 3), HostErr::BadRef);
+    ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
+    host.ShowsMasters(view, &shows);
+    EXPECT_FALSE(shows);
+}
+
+TEST_F(DocHostTest, PagesNumberBoxesByTheirCentre)
+{
+    Open("masters");
+    int16_t page = 0;
+    ASSERT_EQ(host.PageOfBox(host.BoxHandle(17), &page), HostErr::Ok);
+    EXPECT_EQ(page, 1);
+    ASSERT_EQ(host.PageOfBox(host.BoxHandle(14), &page), HostErr::Ok);
+    EXPECT_EQ(page, 3) << "the right-hand page of the second spread";
+    int32_t spread = 0;
+    ASSERT_EQ(host.LayoutSpreadAt(doc, 2, &spread), HostErr::Ok);
+    std::vector<PageInfo> pages;
+    ASSERT_EQ(host.PageTable(spread, &pages), HostErr::Ok);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[1].bounds.left, 612 << 16);
+    EXPECT_EQ(pages[1].number, 3);
+    // A box off every page sits on the pasteboard (above 2000).
+    int32_t record = 0;
+    ASSERT_EQ(host.GetRecord(host.BoxHandle(17), &record), HostErr::Ok);
+    host.Record(record)->bounds = Rect{-(200 << 16), -(200 << 16), -(100 << 16), -(100 << 16)};
+    uint16_t violation = 9;
+    ASSERT_EQ(host.ApplyRecord(record, host.BoxHandle(17), &violation), HostErr::Ok);
+    EXPECT_EQ(violation, 0);
+    ASSERT_EQ(host.PageOfBox(host.BoxHandle(17), &page), HostErr::Ok);
+    EXPECT_EQ(page, kPasteboardPage);
+}
+
+// PD-4 searches the layout with anchored boxes and group members, or every master.
+TEST_F(DocHostTest, PrivateDataSearchFollowsTheViewsScope)
+{
+    Open("mapping");
+    const std::vector<uint8_t> mark = {0xAC, 0xAC};
+    const uint32_t key = 0x09414B42;
+    const int32_t caption = host.BoxHandle(7), member = host.BoxHandle(13);
+    ASSERT_NE(caption, 0);
+    ASSERT_NE(member, 0);
+    int32_t found = -1;
+    ASSERT_EQ(host.FindByPrivate(view, key, mark, &found), HostErr::Ok);
+    EXPECT_EQ(found, 0);
+    ASSERT_EQ(host.SetPrivate(member, key, &mark), HostErr::Ok);
+    ASSERT_EQ(host.FindByPrivate(view, key, mark, &found), HostErr::Ok);
+    EXPECT_EQ(found, member);
+    ASSERT_EQ(host.SetPrivate(caption, key, &mark), HostErr::Ok);
+    ASSERT_EQ(host.FindByPrivate(view, key, mark, &found), HostErr::Ok);
+    EXPECT_EQ(found, caption) << "the anchored box comes first in walk order";
+    // The bytes must match exactly.
+    ASSERT_EQ(host.FindByPrivate(view, key, {0xAC}, &found), HostErr::Ok);
+    EXPECT_EQ(found, 0);
+}
+
+TEST_F(DocHostTest, PrivateDataSearchInMasterViewCoversEveryMaster)
+{
+    Open("masters");
+    const uint32_t key = 0x08414B42;
+    const std::vector<uint8_t> id = {0, 0, 0, 7};
+    const int32_t unusedMasterBox = host.BoxHandle(5), layoutBox = host.BoxHandle(17);
+    ASSERT_EQ(host.SetPrivate(unusedMasterBox, key, &id), HostErr::Ok);
+    int32_t found = -1;
+    ASSERT_EQ(host.FindByPrivate(view, key, id, &found), HostErr::Ok);
+    EXPECT_EQ(found, 0) << "layout view does not see master boxes";
+    ASSERT_EQ(host.GotoMaster(view, 1), HostErr::Ok);
+    ASSERT_EQ(host.FindByPrivate(view, key, id, &found), HostErr::Ok);
+    EXPECT_EQ(found, unusedMasterBox) << "master view on A still finds B's box";
+    ASSERT_EQ(host.SetPrivate(unusedMasterBox, key, nullptr), HostErr::Ok);
+    ASSERT_EQ(host.SetPrivate(layoutBox, key, &id), HostErr::Ok);
+    ASSERT_EQ(host.FindByPrivate(view, key, id, &found), HostErr::Ok);
+    EXPECT_EQ(found, 0) << "master view does not see layout boxes";
+    // Private data is persisted, and a stored value is handed out as stored.
+    ASSERT_EQ(host.SaveAs(temp + "/m.qxp"), HostErr::Ok);
+    auto saved = ReadDocumentFile(temp + "/m.qxp");
+    EXPECT_EQ(saved->layouts[0]->boxes.at(17).privateData.at(key), id);
+    std::vector<uint8_t> bytes;
+    bool present = false;
+    ASSERT_EQ(host.GetPrivate(layoutBox, key, &bytes, &present), HostErr::Ok);
+    EXPECT_TRUE(present);
+    EXPECT_EQ(bytes, id);
+    const std::vector<uint8_t> empty;
+    EXPECT_EQ(host.SetPrivate(layoutBox, key, &empty), HostErr::BadRef);
+}
+
+TEST_F(DocHostTest, EditingAMasterStoryAnnouncesItsCopiesOnReturnToTheLayout)
+{
+    Open("two-page-linked");
+    int32_t text = 0, length = -1;
+    ASSERT_EQ(host.StoryOfBox(host.BoxHandle(1), &text, &length), HostErr::Ok);
+    EXPECT_EQ(length, 0);
+    // An edit in layout view announces nothing.
+    ASSERT_EQ(host.InsertText(text, 0, u"x"), HostErr::Ok);
+    ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
+    EXPECT_TRUE(host.TakeEvents().empty());
+
+    ASSERT_EQ(host.GotoMaster(view, 1), HostErr::Ok);
+    ASSERT_EQ(host.InsertText(text, 0, u"#$_@?&#"), HostErr::Ok);
+    EXPECT_TRUE(host.TakeEvents().empty()) << "nothing before the view returns";
+    ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
+    const auto events = host.TakeEvents();
+    ASSERT_EQ(events.size(), 4u);
+    const int32_t master = host.BoxHandle(1), first = host.BoxHandle(3), second = host.BoxHandle(5);
+    EXPECT_EQ(events[0].kind, kMasterBoxCopy);
+    EXPECT_EQ(events[0].box, master);
+    EXPECT_EQ(events[0].other, first);
+    EXPECT_EQ(events[1].kind, kAutotextBox);
+    EXPECT_EQ(events[1].box, first);
+    EXPECT_EQ(events[2].other, second);
+    EXPECT_EQ(events[3].box, second);
+    // Returning again without a change fires nothing; the copies' text was not touched.
+    ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
+    EXPECT_TRUE(host.TakeEvents().empty());
+    std::u16string chars;
+    ASSERT_EQ(host.StoryOfBox(first, &text, &length), HostErr::Ok);
+    ASSERT_EQ(host.StoryText(text, &chars), HostErr::Ok);
+    EXPECT_EQ(chars.substr(0, 13), u"Annual Report");
+}
+
+TEST_F(DocHostTest, ChangeFlagsFollowEditsNoticesAndSaves)
+{
+    Open("two-page-linked");
+    EXPECT_EQ(Flags(), 0);
+    ASSERT_EQ(host.DocumentChanged(doc, 3), HostErr::Ok);
+    EXPECT_EQ(Flags(), 1);
+    ASSERT_EQ(host.SaveAs(temp + "/a.qxp"), HostErr::Ok);
+    EXPECT_EQ(Flags(), 0);
+    const std::vector<uint8_t> value = {1};
+    ASSERT_EQ(host.SetPrivate(host.BoxHandle(5), 0x41424344, &value), HostErr::Ok);
+    EXPECT_EQ(Flags(), 1);
+    ASSERT_EQ(host.Save(), HostErr::Ok);
+    EXPECT_EQ(Flags(), 0);
+    std::string path;
+    ASSERT_EQ(host.DocumentLocation(&path), HostErr::Ok);
+    EXPECT_EQ(path.substr(path.size() - 6), "/a.qxp");
+
+    // A new project is untitled: it always needs saving and has no location.
+    int32_t project = 0;
+    ASSERT_EQ(host.NewProject("Dummy Print Layout", "XDOC", 792 << 16, 576 << 16, 36 << 16, &project), HostErr::Ok);
+    EXPECT_EQ(Flags(), 1);
+    EXPECT_EQ(host.DocumentLocation(&path), HostErr::FileNotFound);
+    EXPECT_EQ(host.Save(), HostErr::FileNotFound);
+    int32_t box = 0;
+    ASSERT_EQ(host.NewBox(Rect{0x900000, 0x900000, 0xD80000, 0xD80000}, &box), HostErr::Ok);
+    ASSERT_EQ(host.SaveTo(temp + "/new.qxp", 0x43), HostErr::Ok);
+    EXPECT_EQ(Flags(), 0);
+    EXPECT_EQ(host.DocumentCount(), 2);
+    auto saved = ReadDocumentFile(temp + "/new.qxp");
+    ASSERT_EQ(saved->layouts.size(), 1u);
+    EXPECT_EQ(saved->layouts[0]->pageWidth, 792 << 16);
+    EXPECT_EQ(saved->layouts[0]->boxes.size(), 1u);
+}
+
+TEST_F(DocHostTest, StaleAndWrongTagHandlesAnswerBadRef)
+{
+    Open("mapping");
+    const int32_t box = host.BoxHandle(16);
+    uint8_t bits = 0;
+    ASSERT_EQ(host.BoxKinds(box, &bits), HostErr::Ok);
+    EXPECT_EQ(bits, kIsText);
+    int32_t text = 0, length = 0;
+    ASSERT_EQ(host.StoryOfBox(box, &text, &length), HostErr::Ok);
+
+    ASSERT_EQ(host.DisposeBox(box, 1), HostErr::Ok);
+    transcript.clear();
+    EXPECT_EQ(host.BoxKinds(box, &bits), HostErr::BadRef);
+    EXPECT_TRUE(Saw("badref BOX-1 0x04"));
+    EXPECT_EQ(host.InsertText(text, 0, u"x"), HostErr::BadRef) << "the story went with its only box";
+    EXPECT_EQ(host.BoxKinds(text, &bits), HostErr::BadRef) << "a text handle is no box";
+    EXPECT_EQ(host.BoxKinds(doc, &bits), HostErr::BadRef);
+    EXPECT_EQ(host.BoxKinds(0, &bits), HostErr::BadRef);
+    EXPECT_EQ(host.GotoMaster(box, 0), HostErr::BadRef);
+    EXPECT_EQ(host.ReleaseRecord(box), HostErr::BadRef);
+
+    // Serials are never reused: a new box gets a handle above every earlier one.
+    int32_t fresh = 0;
+    ASSERT_EQ(host.NewBox(Rect{0, 0, 65536, 65536}, &fresh), HostErr::Ok);
+    EXPECT_GT(fresh, box);
+
+    // Closing the project retires every handle it had.
+    int32_t project = 0;
+    ASSERT_EQ(host.CurrentProject(&project), HostErr::Ok);
+    ASSERT_EQ(host.CloseProject(project, 1), HostErr::Ok);
+    EXPECT_EQ(host.BoxKinds(fresh, &bits), HostErr::BadRef);
+    EXPECT_EQ(host.DocumentView(doc, &view), HostErr::BadRef);
+    EXPECT_EQ(host.CurrentProject(&project), HostErr::NoDocument);
+    EXPECT_EQ(host.DocumentCount(), 0);
+}
+
+// Ownership stays whole when boxes go: members, anchors and chains.
+TEST_F(DocHostTest, DisposingBoxesKeepsTheDocumentValid)
+{
+    Open("mapping");
+    // A chained box leaves the chain; the anchored caption takes its anchor character along.
+    ASSERT_EQ(host.DisposeBox(host.BoxHandle(3), 1), HostErr::Ok);
+    ASSERT_EQ(host.DisposeBox(host.BoxHandle(7), 1), HostErr::Ok);
+    ASSERT_EQ(host.DisposeBox(host.BoxHandle(11), 1), HostErr::Ok);  // a group member
+    ASSERT_EQ(host.SaveAs(temp + "/d.qxp"), HostErr::Ok);
+    auto saved = ReadDocumentFile(temp + "/d.qxp");
+    const Layout& l = *saved->layouts[0];
+    EXPECT_EQ(l.stories.at(2).boxes, (std::vector<uint32_t>{1, 5}));
+    EXPECT_EQ(l.stories.at(10).text, u"Before the anchor  and after it.");
+    EXPECT_TRUE(l.stories.at(10).objects.empty());
+    EXPECT_EQ(l.boxes.at(15).members, (std::vector<uint32_t>{13}));
+    // The group and its last member go together.
+    ASSERT_EQ(host.DisposeBox(host.BoxHandle(15), 1), HostErr::Ok);
+    EXPECT_EQ(host.BoxHandle(13), 0);
+    ASSERT_EQ(host.Save(), HostErr::Ok);
+
+    // A master box goes; its copies stay as plain boxes.
+    Open("two-page-linked");
+    ASSERT_EQ(host.DisposeBox(host.BoxHandle(1), 1), HostErr::Ok);
+    ASSERT_EQ(host.SaveAs(temp + "/t.qxp"), HostErr::Ok);
+    auto copies = ReadDocumentFile(temp + "/t.qxp");
+    EXPECT_EQ(copies->layouts[0]->boxes.at(3).derivedFrom, 0u);
+    EXPECT_FALSE(copies->layouts[0]->boxes.at(3).autotext);
+}
+
+TEST_F(DocHostTest, BoxRecordsRefuseInvertedBoundsAndLockedSizes)
+{
+    Open("two-page-linked");
+    const int32_t box = host.BoxHandle(3);
+    int32_t record = 0;
+    ASSERT_EQ(host.GetRecord(box, &record), HostErr::Ok);
+    BoxRecord& r = *host.Record(record);
+    EXPECT_EQ(r.master, host.BoxHandle(1));
+    const Rect before = r.bounds;
+    uint16_t violation = 0;
+    r.bounds = Rect{before.bottom, before.left, before.top, before.right};
+    ASSERT_EQ(host.ApplyRecord(record, box, &violation), HostErr::Ok);
+    EXPECT_EQ(violation, kViolationInverted);
+
+    // The module clears the saved word to resize, then puts it back.
+    r.bounds = before;
+    r.savedWord = 1;
+    ASSERT_EQ(host.ApplyRecord(record, box, &violation), HostErr::Ok);
+    EXPECT_EQ(violation, 0) << "the same size is not a resize";
+    r.bounds.bottom += 65536;
+    ASSERT_EQ(host.ApplyRecord(record, box, &violation), HostErr::Ok);
+    EXPECT_EQ(violation, kViolationLockedSize);
+    r.savedWord = 0;
+    ASSERT_EQ(host.ApplyRecord(record, box, &violation), HostErr::Ok);
+    EXPECT_EQ(violation, 0);
+
+    // A complex shape swapped for a five-point rectangle and back.
+    int32_t original = 0, pseudo = 0;
+    r.shape = 10;
+    ASSERT_EQ(host.OutlineOf(box, &original), HostErr::Ok);
+    ASSERT_EQ(host.MakePolygon({{0, 0}, {0, 10}, {10, 10}, {10, 0}, {0, 0}}, &pseudo), HostErr::Ok);
+    r.outline = pseudo;
+    ASSERT_EQ(host.ApplyRecord(record, box, &violation), HostErr::Ok);
+    int32_t check = 0;
+    ASSERT_EQ(host.GetRecord(box, &check), HostErr::Ok);
+    EXPECT_EQ(host.Record(check)->bounds2, (Rect{0, 0, 10, 10}));
+    ASSERT_EQ(host.DisposeOutline(pseudo), HostErr::Ok);
+    ASSERT_EQ(host.ApplyRecord(record, box, &violation), HostErr::BadRef) << "the outline was disposed";
+    ASSERT_EQ(host.ReleaseRecord(record), HostErr::Ok);
+    ASSERT_EQ(host.ReleaseRecord(check), HostErr::Ok);
+    EXPECT_EQ(host.ReleaseRecord(record), HostErr::BadRef);
+}
+
+TEST_F(DocHostTest, OpeningTwiceBringsToFrontAndDamagedFilesAreRefused)
+{
+    Open("two-page-linked");
+    Open("minimal");
+    EXPECT_EQ(host.DocumentCount(), 2);
+    ASSERT_EQ(host.Open(kExamples + "two-page-linked.qxp", 31), HostErr::Ok);
+    EXPECT_EQ(host.DocumentCount(), 2);
+    EXPECT_EQ(host.FrontProject()->layouts[0]->boxes.size(), 3u);
+    EXPECT_EQ(host.Open(kExamples + "damaged/chain-cycle.qxp", 63), HostErr::NotADocument);
+    EXPECT_NE(transcript.back().find("layouts[0].stories[1].boxes[2]"), std::string::npos) << transcript.back();
+    EXPECT_EQ(host.Open(temp + "/missing.qxp", 63), HostErr::FileNotFound);
+    EXPECT_EQ(host.DocumentCount(), 2);
+}
+
+TEST_F(DocHostTest, LayoutsAreDocumentsOfTheirProject)
+{
+    Open("layouts");
+    int32_t project = 0;
+    ASSERT_EQ(host.CurrentProject(&project), HostErr::Ok);
+    int16_t count = 0, number = -1;
+    ASSERT_EQ(host.LayoutCount(project, &count), HostErr::Ok);
+    EXPECT_EQ(count, 3);
+    ASSERT_EQ(host.CurrentLayoutNumber(&number), HostErr::Ok);
+    EXPECT_EQ(number, 1);
+    std::vector<int16_t> ids(3);
+    std::string type;
+    for (int16_t i = 0; i < 3; ++i)
+        ASSERT_EQ(host.LayoutDocument(project, i, &ids[i]), HostErr::Ok);
+    ASSERT_EQ(host.LayoutType(ids[1], &type), HostErr::Ok);
+    EXPECT_EQ(type, "XWEB");
+    int16_t current = 0;
+    uint16_t index = 0;
+    ASSERT_EQ(host.CurrentDocument(&current, &index), HostErr::Ok);
+    EXPECT_EQ(current, ids[1]);
+    ASSERT_EQ(host.MakeLayoutCurrent(ids[2]), HostErr::Ok);
+    ASSERT_EQ(host.CurrentDocument(&current, &index), HostErr::Ok);
+    EXPECT_EQ(current, ids[2]);
+    EXPECT_EQ(host.LayoutDocument(project, 3, &current), HostErr::BadRef);
+}
+
+TEST_F(DocHostTest, FaultsAnswerForTheirRole)
+{
+    int calls = 0;
+    host.SetInject([&](const std::string& role) -> std::optional<int32_t> {
+        if (role == "DOC-9" && ++calls == 2)
+            return -1;
+        return std::nullopt;
+    });
+    EXPECT_EQ(host.Open(kExamples + "minimal.qxp", 63), HostErr::Ok);
+    EXPECT_EQ(host.Open(kExamples + "mapping.qxp", 63), -1);
+    EXPECT_EQ(host.DocumentCount(), 1);
+}
+
+TEST_F(DocHostTest, FontsColoursStylesAndLayers)
+{
+    ASSERT_EQ(host.Open(kExamples + "mac-origin.qxd", 63), HostErr::Ok);
+    uint8_t platform = 0, untitled = 1;
+    ASSERT_EQ(host.DocumentFlags(&platform, &untitled), HostErr::Ok);
+    EXPECT_EQ(platform, 1);
+    EXPECT_EQ(untitled, 0);
+    std::vector<uint8_t> fonts;
+    ASSERT_EQ(host.FontList(&fonts), HostErr::Ok);
+    const std::string second = "Geneva Caf\xC3\xA9 \xE2\x84\xA2";
+    ASSERT_GT(fonts.size(), 2u);
+    EXPECT_EQ(fonts[0] | fonts[1] << 8, 2);
+    EXPECT_NE(std::string(fonts.begin(), fonts.end()).find(second + '\0' + "Geneva" + '\0'), std::string::npos);
+    EXPECT_EQ(host.FontScript(1), 0);
+    EXPECT_LT(host.FontScript(9), 0);
+
+    int32_t id = 0;
+    ASSERT_EQ(host.FindRgbColour(0x000000, &id), HostErr::Ok);
+    EXPECT_EQ(id, 2);
+    EXPECT_EQ(host.FindRgbColour(0x123456, &id), HostErr::NoColour);
+    ASSERT_EQ(host.CreateRgbColour("Teal", 0x008080, &id), HostErr::Ok);
+    EXPECT_EQ(id, 3);
+    EXPECT_EQ(host.CreateRgbColour(std::string(65, 'x'), 1, &id), HostErr::BadRef);
+
+    int32_t sheet = 0;
+    ASSERT_EQ(host.FindStyleSheet("Normal", &sheet), HostErr::Ok);
+    StyleSheetRecord record;
+    ASSERT_EQ(host.GetStyleSheet(sheet, 2, &record), HostErr::Ok);
+    EXPECT_EQ(record.name, "Normal");
+    EXPECT_EQ(record.charFormat.size, 12 << 16);
+    EXPECT_EQ(host.FindStyleSheet("Missing", &sheet), HostErr::BadRef);
+
+    int32_t layer = 0;
+    std::u16string name;
+    bool visible = false;
+    ASSERT_EQ(host.LayerOfBox(host.BoxHandle(1), &layer), HostErr::Ok);
+    ASSERT_EQ(host.LayerName(layer, &name), HostErr::Ok);
+    ASSERT_EQ(host.LayerVisible(layer, &visible), HostErr::Ok);
+    EXPECT_EQ(name, u"Default");
+    EXPECT_TRUE(visible);
+}
+
+TEST_F(DocHostTest, FileDataReadsInBlocksAndWrites)
+{
+    const std::string path = temp + "/data.bin";
+    int16_t out = 0;
+    ASSERT_EQ(host.CreateDataFile(path, 2, &out), HostErr::Ok);
+    std::string data(2500, 'a');
+    int32_t count = static_cast<int32_t>(data.size());
+    ASSERT_EQ(host.WriteData(out, &count, data.data()), HostErr::Ok);
+    ASSERT_EQ(host.CloseData(out), HostErr::Ok);
+    int16_t in = 0;
+    ASSERT_EQ(host.OpenDataFork(path, 1, &in), HostErr::Ok);
+    int32_t length = 0;
+    ASSERT_EQ(host.DataLength(in, &length), HostErr::Ok);
+    EXPECT_EQ(length, 2500);
+    char block[1024];
+    int32_t total = 0, result = HostErr::Ok;
+    while (result == HostErr::Ok) {
+        count = sizeof block;
+        result = host.ReadData(in, &count, block);
+        total += count;
+    }
+    EXPECT_EQ(result, HostErr::EndOfFile);
+    EXPECT_EQ(total, 2500);
+    EXPECT_EQ(count, 2500 - 2048) << "the last block reports what it read";
+    ASSERT_EQ(host.CloseData(in), HostErr::Ok);
+    EXPECT_EQ(host.CloseData(in), HostErr::BadRef);
+    EXPECT_EQ(host.OpenDataFork(temp + "/none", 1, &in), HostErr::FileNotFound);
+}
+
+// After a save-as, the canonical file differs from the original only in the edited story.
+TEST_F(DocHostTest, SaveAsChangesOnlyTheEditedStory)
+{
+    Open("two-page-linked");
+    int32_t text = 0, length = 0;
+    ASSERT_EQ(host.StoryOfBox(host.BoxHandle(1), &text, &length), HostErr::Ok);
+    ASSERT_EQ(host.GotoMaster(view, 1), HostErr::Ok);
+    ASSERT_EQ(host.InsertText(text, 0, u"Master text"), HostErr::Ok);
+    ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
+    ASSERT_EQ(host.SaveAs(temp + "/edited.qxp"), HostErr::Ok);
+    std::ifstream a(kExamples + "two-page-linked.qxp"), b(temp + "/edited.qxp");
+    std::vector<std::string> before, after;
+    for (std::string line; std::getline(a, line);)
+        before.push_back(line);
+    for (std::string line; std::getline(b, line);)
+        after.push_back(line);
+    ASSERT_EQ(before.size(), after.size());
+    std::vector<std::string> changed;
+    for (size_t i = 0; i < before.size(); ++i)
+        if (before[i] != after[i])
+            changed.push_back(after[i]);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_NE(changed[0].find("{\"uid\": 2, \"boxes\": [1], \"text\": \"Master text\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace xthost::doc
