@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "SHARED/Server/Connection.h"
 #include "platform/sockets/Sockets.h"
 
