@@ -28,14 +28,17 @@ class ZlibChecked {
 
   void Check(int result) {
     m_ok = false;
-    if (const int code = ZlibErrorCode(result, m_reading))
+    if (const int code = ZlibErrorCode(result, m_reading)) {
+      m_failure = code;
       Error(code);
+    }
     m_ok = true;
   }
 
   z_stream m_zs{};
   bool m_ok = false;
   bool m_live = false;  // zlib's state exists and must be ended
+  int m_failure = FE_ZlibStream;  // what a stream that is no longer ok answers
 
  private:
   bool m_reading;
@@ -100,8 +103,10 @@ class LZ_OutStream_Impl final : public LZ_OutStream, private ZlibChecked {
  private:
   void RequireOpen() {
     // A finished stream, or one whose output was lost to an error, cannot go on.
-    if (!m_live || !m_ok)
+    if (!m_live)
       Error(FE_ZlibStream);
+    if (!m_ok)
+      Error(m_failure);
   }
 
   void GiveBuffer() {
@@ -147,7 +152,7 @@ class LZ_InStream_Impl final : public LZ_InStream, private ZlibChecked {
     if (m_ended || count == 0)
       return 0;
     if (!m_ok)
-      Error(FE_ZlibData);
+      Error(m_failure);
     m_zs.next_out = static_cast<Bytef*>(buffer);
     m_zs.avail_out = count;
     while (m_zs.avail_out > 0) {
@@ -156,7 +161,8 @@ class LZ_InStream_Impl final : public LZ_InStream, private ZlibChecked {
         if (got == 0) {
           // The source ended inside the compressed stream: the data is truncated.
           m_ok = false;
-          Error(FE_ZlibData);
+          m_failure = FE_ZlibData;
+          Error(m_failure);
         }
         m_zs.next_in = m_input;
         m_zs.avail_in = got;

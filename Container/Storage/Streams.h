@@ -6,21 +6,32 @@
 #include <cstdint>
 #include <string>
 
+template <class T>
+class instream;
+template <class T>
+class outstream;
+
 // A source of bytes. A stream object belongs to whoever created it.
-class InStream {
+template <>
+class instream<void> {
  public:
-  virtual ~InStream() = default;
+  virtual ~instream() = default;
   // Reads up to `count` bytes and answers how many arrived; fewer than asked (0 included) means
   // the data has ended.
   virtual uint32_t GetData(void* buffer, uint32_t count) = 0;
 };
 
 // A sink of bytes. Failures are raised as FilterException.
-class OutStream {
+template <>
+class outstream<void> {
  public:
-  virtual ~OutStream() = default;
+  virtual ~outstream() = default;
   virtual void PutData(const void* data, uint32_t count) = 0;
 };
+
+// The library's names of the two interfaces; every stream class derives from one of them.
+class InStream : public instream<void> {};
+class OutStream : public outstream<void> {};
 
 enum SeekOrigin : int32_t {
   SO_Begin = 0,
