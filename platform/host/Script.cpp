@@ -352,8 +352,12 @@ bool ScriptRunner::Run()
         }
         VerbContext context{m_host, *this, line};
         std::string error;
-        if (!info->handler(context, error)) {
+        const int errorsBefore = m_host.Errors();
+        const bool done = info->handler(context, error);
+        if (!done && (!error.empty() || m_host.Errors() == errorsBefore))
             m_host.Error(Where(line) + (error.empty() ? std::string(": failed") : ": " + error));
+        if (!done || m_host.Failed()) {
+            m_host.Note("stopped at " + Where(line));
             break;
         }
     }
