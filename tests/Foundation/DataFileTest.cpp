@@ -238,39 +238,12 @@ TEST_F(DataFileTest, ZeroByteEndsALine)
     EXPECT_EQ(data.GetValue("n", ""), "1");
 }
 
-TEST(DataFileText, TrimRemovesBlanksAndSeparatorsAtBothEnds)
-{
-    std::string text = " =:\tkey = value:\r\n";
-    CDataFile::Trim(text);
-    EXPECT_EQ(text, "key = value");
-    text = " = : ";
-    CDataFile::Trim(text);
-    EXPECT_EQ(text, "");
-}
-
-TEST(DataFileText, GetNextWordSplitsAtTheFirstSeparator)
-{
-    std::string line = " key :a=b ";
-    EXPECT_EQ(CDataFile::GetNextWord(line), "key");
-    EXPECT_EQ(line, "a=b ");
-    line = "word";
-    EXPECT_EQ(CDataFile::GetNextWord(line), "word");
-    EXPECT_EQ(line, "");
-}
-
 TEST(DataFileText, CommentStrPrefixesTheCommentMark)
 {
     EXPECT_EQ(CDataFile::CommentStr("  "), "");
     EXPECT_EQ(CDataFile::CommentStr(" help text: "), "; help text");
     EXPECT_EQ(CDataFile::CommentStr("# already"), "# already");
     EXPECT_EQ(CDataFile::CommentStr("\n; two\n; lines"), "; two\n; lines");
-}
-
-TEST(DataFileText, CompareNoCaseFoldsOnlyLetters)
-{
-    EXPECT_EQ(CompareNoCase("Options", "OPTIONS"), 0);
-    EXPECT_EQ(CompareNoCase("a", "ab"), 1);
-    EXPECT_EQ(CompareNoCase("\xC4", "\xE4"), 1);
 }
 
 TEST(DataFileText, WriteLnEndsEveryLineOnceAndKeepsLongLines)

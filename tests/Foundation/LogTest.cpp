@@ -108,7 +108,7 @@ TEST_F(ServerLogTest, MinimumFollowsTheSettingUntilTheyAreLoadedThenStays)
     EXPECT_EQ(Log("L", "p", 5), "");   // latched at 6
 }
 
-TEST_F(ServerLogTest, MissingSettingsFileLatchesTheDefaultSeven)
+TEST_F(ServerLogTest, MissingSettingsFileKeepsTheDefaultSeven)
 {
     CaptureStdout();
     Settings->Load(m_dir / "missing.ini", false);

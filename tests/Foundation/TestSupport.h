@@ -66,8 +66,9 @@ public:
     HostFileSpec MakeSpec(const std::string& path, const std::string& name)
     {
         HostFileSpec spec{};
-        spec.parentId = ++m_lastId;
-        m_specPaths[spec.parentId] = path;
+        const int32_t id = ++m_lastId;
+        spec.parentId = id;   // a packed field: copied by value, never bound to a reference
+        m_specPaths[id] = path;
         SetFileSpecName(spec, name);
         return spec;
     }
@@ -78,7 +79,8 @@ public:
     int16_t GetFileSpecPath(char* buffer, std::size_t size, const HostFileSpec& spec,
                             int32_t) override
     {
-        const auto it = m_specPaths.find(spec.parentId);
+        const int32_t id = spec.parentId;
+        const auto it = m_specPaths.find(id);
         if (it == m_specPaths.end())
             return XT_ERR_FILE_NOT_FOUND;
         if (it->second.size() + 1 > size)
