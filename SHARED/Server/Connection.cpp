@@ -192,7 +192,7 @@ uint16_t ct_Connection::waitForClient() {
         sockets::SetSendTimeout(m_ClientSocket, g_Limits.idleTimeoutMs);
     }
     LogMessage(KS_LOCATION("ct_Connection::waitForClient"),
-           "Accepted connection from " + peer + ":" + std::to_string(peerPort), 7);
+               "Accepted connection from " + peer + ":" + std::to_string(peerPort), 7);
     m_Status = ec_Connected;
     return 0;
 }
@@ -233,9 +233,9 @@ bool ct_Connection::IsServerOk() {
     if (up && listening)
         return true;
     LogMessage(KS_LOCATION("ct_Connection::IsServerOk"),
-           std::string("STATUS: ") + (up ? "up" : "DOWN!") + "\t(SERVER: " +
-               (listening ? "ok" : "NOT ok!") + ")",
-           4);
+               std::string("STATUS: ") + (up ? "up" : "DOWN!") + "\t(SERVER: " +
+                   (listening ? "ok" : "NOT ok!") + ")",
+               4);
     return false;
 }
 
@@ -246,10 +246,10 @@ bool ct_Connection::IsConnected() {
     if (connected && client && listening)
         return true;
     LogMessage(KS_LOCATION("ct_Connection::IsConnected"),
-           std::string("STATUS: ") + (connected ? "connected" : "NOT connected!") +
-               "\t(CLIENT: " + (client ? "connected" : "NOT connected!") +
-               "\tSERVER: " + (listening ? "ok" : "NOT ok!") + ")",
-           4);
+               std::string("STATUS: ") + (connected ? "connected" : "NOT connected!") +
+                   "\t(CLIENT: " + (client ? "connected" : "NOT connected!") +
+                   "\tSERVER: " + (listening ? "ok" : "NOT ok!") + ")",
+               4);
     return false;
 }
 
@@ -304,18 +304,21 @@ std::string ct_Connection::readLine(bool strip, char terminator, bool logText) {
         return std::string();
     }
     std::string line;
+    bool tooLong = false;
     for (;;) {
         const char* begin = m_In + m_InBegin;
         const char* end = m_In + m_InEnd;
         const char* found = std::find(begin, end, terminator);
         if (found != end) {
-            if (static_cast<size_t>(found - begin) > kMaxLineLength)
-                break;
-            line.assign(begin, found + 1);
-            m_InBegin += line.size();
+            tooLong = static_cast<size_t>(found - begin) > kMaxLineLength;
+            if (!tooLong) {
+                line.assign(begin, found + 1);
+                m_InBegin += line.size();
+            }
             break;
         }
-        if (static_cast<size_t>(end - begin) > kMaxLineLength)
+        tooLong = static_cast<size_t>(end - begin) > kMaxLineLength;
+        if (tooLong)
             break;
         bool peerClosed = false;
         if (!ReceiveMore(&peerClosed)) {
@@ -327,9 +330,9 @@ std::string ct_Connection::readLine(bool strip, char terminator, bool logText) {
             break;
         }
     }
-    if (line.empty() && m_InEnd - m_InBegin > kMaxLineLength) {
+    if (tooLong) {
         LogMessage(KS_LOCATION("ct_Connection::readLine"),
-               "Error: line longer than " + std::to_string(kMaxLineLength) + " bytes!", 6);
+                   "Error: line longer than " + std::to_string(kMaxLineLength) + " bytes!", 6);
         closeClient();
         return std::string();
     }
@@ -337,7 +340,7 @@ std::string ct_Connection::readLine(bool strip, char terminator, bool logText) {
     if (strip && !line.empty() && line.back() == terminator)
         line.pop_back();
     LogMessage(KS_LOCATION("ct_Connection::readLine"),
-           "READ:\t" + (logText ? line : "(" + std::to_string(line.size()) + " bytes not logged)"), 4);
+               "READ:\t" + (logText ? line : "(" + std::to_string(line.size()) + " bytes not logged)"), 4);
     return line;
 }
 
@@ -363,7 +366,7 @@ bool ct_Connection::writeLine(const std::string& text, bool appendTerminator, ch
 
 void ct_Connection::socketError(const std::string& location, const std::string& message) {
     LogMessage(location.empty() ? KS_LOCATION("ct_Connection::socketError") : location,
-           "SOCKET ERROR - " + (message.empty() ? std::string("UNKNOWN REASON") : message), 6);
+               "SOCKET ERROR - " + (message.empty() ? std::string("UNKNOWN REASON") : message), 6);
 }
 
 std::string ct_Connection::SocketErrorText(const std::string& text, const std::string& comment) {

@@ -45,13 +45,6 @@ TEST(Sockets, ErrnoMapsToWindowsCodes) {
     EXPECT_EQ(sockets::WsaCodeFromErrno(0), 0);
 }
 
-TEST(Sockets, AcceptReportsThePeer) {
-    Pair p;
-    ASSERT_NE(p.server, sockets::kInvalid);
-    EXPECT_EQ(p.peer, "127.0.0.1");
-    EXPECT_NE(p.peerPort, 0);
-}
-
 TEST(Sockets, LargeSendCompletesWhileThePeerReadsSlowly) {
     Pair p;
     ASSERT_NE(p.server, sockets::kInvalid);
@@ -105,13 +98,5 @@ TEST(Sockets, ListenerRebindsWhileAClosedConnectionLingers) {
     }
     sockets::Handle s = sockets::OpenTcp();
     EXPECT_TRUE(sockets::Bind(s, port, true));
-    sockets::Close(s);
-}
-
-TEST(Sockets, BindToATakenPortReportsAddressInUse) {
-    Listener l;
-    sockets::Handle s = sockets::OpenTcp();
-    EXPECT_FALSE(sockets::Bind(s, l.port, true));
-    EXPECT_EQ(sockets::LastError(), 10048);
     sockets::Close(s);
 }
