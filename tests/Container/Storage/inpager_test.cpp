@@ -90,14 +90,4 @@ TEST(InPager, EndAndBeyond) {
   EXPECT_EQ(pager.GetData(buffer, 0), 0u);
 }
 
-TEST(InPager, StartsAtTheSourcePosition) {
-  VectorIn* source = new VectorIn(Pattern(3000));
-  source->Seek(100, SO_Begin);
-  InPager pager(*source, true);
-  EXPECT_EQ(pager.Seek(0, SO_Current), 100u);
-  uint8_t byte = 0;
-  ASSERT_EQ(pager.GetData(&byte, 1), 1u);
-  EXPECT_EQ(byte, source->bytes[100]);
-}
-
 }  // namespace

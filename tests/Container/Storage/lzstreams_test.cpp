@@ -128,16 +128,6 @@ TEST(LZStreams, PresetDictionaryIsRefused) {
   EXPECT_EQ(RaisedCode(packed, 15), 44005);
 }
 
-TEST(LZStreams, BadParametersRaiseTheStreamError) {
-  RecordingOut target;
-  try {
-    LZ_OutStream::New(target, 42, 15, 8);
-    FAIL();
-  } catch (const FilterException& e) {
-    EXPECT_EQ(e.Code(), 44003);
-  }
-}
-
 TEST(LZStreams, CompressionLevelCanChangeMidStream) {
   const auto input = Compressible(50000);
   RecordingOut target;

@@ -171,17 +171,6 @@ TEST(MemFile, ClearKeepsTheBlockAndResizeCutsToThePosition) {
   EXPECT_EQ(file.Size(), 4u);
 }
 
-TEST(MemFile, CopiesOwnTheirBlock) {
-  MemFile file;
-  file.PutData("abc", 3);
-  MemFile copy(file);
-  file.Seek(0, SO_Begin);
-  file.PutData("z", 1);
-  EXPECT_EQ(copy.Data()[0], 'a');
-  EXPECT_EQ(copy.Size(), 3u);
-  EXPECT_EQ(copy.Seek(0, SO_Current), 3u);
-}
-
 TEST(CopyStreamData, CopiesInBlocksAndStopsWhenTheSourceRunsDry) {
   const std::vector<uint8_t> data = Pattern(2500);
   VectorIn source(data);
@@ -190,22 +179,6 @@ TEST(CopyStreamData, CopiesInBlocksAndStopsWhenTheSourceRunsDry) {
   EXPECT_EQ(target.calls, (std::vector<uint32_t>{1024, 976}));
   EXPECT_EQ(CopyStreamData(source, target, 2000, 1024), 500u);
   EXPECT_EQ(target.bytes, data);
-}
-
-TEST(LittleEndianFields, RoundTrip) {
-  MemFile file;
-  PutU8(file, 0xAB);
-  PutU16(file, 0x1234);
-  PutU32(file, 0xDEADBEEF);
-  const std::vector<uint8_t> bytes(file.Data(), file.Data() + file.Size());
-  EXPECT_EQ(bytes, (std::vector<uint8_t>{0xAB, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE}));
-  file.Seek(0, SO_Begin);
-  uint8_t u8 = 0;
-  uint16_t u16 = 0;
-  uint32_t u32 = 0;
-  EXPECT_TRUE(GetU8(file, u8) && GetU16(file, u16) && GetU32(file, u32));
-  EXPECT_EQ(u32, 0xDEADBEEFu);
-  EXPECT_FALSE(GetU32(file, u32));
 }
 
 }  // namespace
