@@ -36,6 +36,16 @@ int32_t MinimumPriority()
 
 } // namespace
 
+std::ostream& GeneralLogStream()
+{
+    if (std::ofstream* log = GeneralLog.GetIf())
+        return *log;
+    // No buffer: every write fails quietly.
+    static std::ostream discard(nullptr);
+    discard.clear();
+    return discard;
+}
+
 void ResetServerLogMinimum()
 {
     g_minimumPriority = kDefaultMinimum;

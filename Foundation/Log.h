@@ -6,8 +6,9 @@
 //
 // The general log is a plain output stream on "KestoLogfile.txt" in the process's current
 // folder, built by the module's initialisation list; write free text to it with
-//     *GeneralLog << "Starting export ..." << std::endl;
-// (GeneralLog.GetIf() is null before the globals are initialised.)
+//     GeneralLogStream() << "Starting export ..." << std::endl;
+// which discards the text while the log is not built (before the globals are initialised, or
+// in a test that does not build them).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,9 @@ using t_LogFile = ct_LogFile<std::string>;
 extern t_LogFile* ServerLog;
 
 extern ModuleGlobal<std::ofstream> GeneralLog;
+
+// The general log, or a stream that takes nothing while it is not built.
+std::ostream& GeneralLogStream();
 
 // The file name of the general log.
 constexpr const char* kGeneralLogFileName = "KestoLogfile.txt";

@@ -52,7 +52,7 @@ TEST_F(ModuleGlobalsTest, FoundationGlobalsAreBuiltAndTornDown)
     EXPECT_EQ(Settings->GetValue(SettingKey::serverMode), "");
     EXPECT_EQ(ServerLog, nullptr);
 
-    *GeneralLog << "Starting export ..." << std::endl;
+    GeneralLogStream() << "Starting export ..." << std::endl;
     EXPECT_EQ(ReadFile(m_dir / kGeneralLogFileName), "Starting export ...\n");
 
     ModuleGlobals::Shutdown();
@@ -60,6 +60,8 @@ TEST_F(ModuleGlobalsTest, FoundationGlobalsAreBuiltAndTornDown)
     EXPECT_FALSE(Allocations.IsBuilt());
     EXPECT_FALSE(Settings.IsBuilt());
     EXPECT_FALSE(GeneralLog.IsBuilt());
+    GeneralLogStream() << "dropped" << std::endl;
+    EXPECT_EQ(ReadFile(m_dir / kGeneralLogFileName), "Starting export ...\n");
 }
 
 void BuildJob() { g_trace.push_back("build job " + std::to_string(Settings.IsBuilt())); }
