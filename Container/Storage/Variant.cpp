@@ -2,6 +2,7 @@
 
 #include "Container/Storage/Errors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -402,6 +403,7 @@ bool Variant::operator<<(InStream& stream) {
   if (!(code & vt_Array)) {
     uint8_t bytes[8];
     if (stream.GetData(bytes, element) != uint32_t(element)) return false;
+    if (code == vt_Bool) bytes[0] = bytes[0] != 0;  // a stored bool may hold any byte
     m_type = static_cast<int16_t>(code);
     m_size = static_cast<uint8_t>(element);
     std::memcpy(&m_value, bytes, element);
@@ -417,6 +419,8 @@ bool Variant::operator<<(InStream& stream) {
     data.resize(at + piece);
     if (stream.GetData(data.data() + at, piece) != piece) return false;
   }
+  if (code == vt_BoolArray)
+    for (uint8_t& b : data) b = b != 0;
   uint8_t* block = length ? new uint8_t[length] : nullptr;
   if (block) std::memcpy(block, data.data(), length);
   m_type = static_cast<int16_t>(code);

@@ -77,6 +77,8 @@ TEST(VariantStoredForm, IncompleteOrInconsistentInputReadsFalse) {
   EXPECT_FALSE(ReadBack({0x25, 0x04, 3, 0, 0, 0, 'a'}, v));          // block cut
   EXPECT_FALSE(ReadBack({0x32, 0x10, 0x01, 0x00}, v));               // size disagrees with type
   EXPECT_FALSE(ReadBack({0x35, 0x08, 3, 0, 0, 0, 'a', 0, 'b'}, v));  // half a wide character
+  ASSERT_TRUE(ReadBack({0x11, 0x04, 2}, v));  // any non-zero byte is true
+  EXPECT_TRUE(v == true);
   // A code outside the table reads like the empty value only when nothing follows it.
   EXPECT_TRUE(ReadBack({0x43, 0x00}, v));
   EXPECT_EQ(v.Type(), vt_Empty);
