@@ -353,6 +353,10 @@ bool ct_Folder<TStr>::AddFile(ct_File<TStr>* file)
 template <class TStr>
 bool ct_Folder<TStr>::AddFolder(ct_Folder* folder)
 {
+    // A folder cannot be listed inside itself or below itself: its path would never end.
+    for (const ct_Folder* ancestor = this; ancestor; ancestor = ancestor->GetParent())
+        if (ancestor == folder)
+            return false;
     if (!folder)
         return false;
     if (!m_folders.emplace(folder->GetName(), folder).second) {

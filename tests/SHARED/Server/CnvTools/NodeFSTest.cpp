@@ -248,6 +248,16 @@ TEST_F(NodeTest, DeletedNodesNeverLeaveDanglingLinks)
     delete duplicate;
 }
 
+TEST_F(NodeTest, FolderCannotBeListedBelowItself)
+{
+    t_Folder top("top", nullptr, false);
+    t_Folder sub("sub", &top, false);
+    EXPECT_FALSE(top.AddFolder(&top));
+    EXPECT_FALSE(sub.AddFolder(&top));
+    EXPECT_EQ(top.GetParent(), nullptr);
+    EXPECT_EQ(sub.GetFullPath(), "top/sub");
+}
+
 TEST_F(NodeTest, LogFileTruncatesAndStaysOnDisk)
 {
     t_Folder root(RootName(), RootParent(), false, false);
