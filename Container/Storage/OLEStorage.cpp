@@ -225,6 +225,8 @@ OLEStorage::OLEStorage(OLEStorage& parent, const char16_t* name, CD_OpenMode mod
 }
 
 OLEStorage::OLEStorage(IStorage* storage) {
+  if (!storage)
+    Abort(STG_E_INVALIDPOINTER, u"IStorage");
   m_handler = new OLEHandler<IStorage>(storage, nullptr);
   TakeStat(u"IStorage");
 }
