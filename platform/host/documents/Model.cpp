@@ -348,7 +348,7 @@ private:
         for (const auto& [uid, box] : l.boxes)
             for (size_t k = 0; k < box.members.size(); ++k)
                 claim(box.members[k],
-                      [&] { return Item(Item(base, "boxes", boxIndex[uid]), "members", k); });
+                      [&, id = uid] { return Item(Item(base, "boxes", boxIndex[id]), "members", k); });
         size_t si = 0;
         for (const auto& [uid, story] : l.stories) {
             for (size_t k = 0; k < story.objects.size(); ++k)
@@ -359,7 +359,7 @@ private:
             ++si;
         }
         for (const auto& [uid, box] : l.boxes)
-            Require(owned[uid], [&] { return Item(base, "boxes", boxIndex[uid]); },
+            Require(owned[uid], [&, id = uid] { return Item(base, "boxes", boxIndex[id]); },
                     "box has no owner");
 
         // Chains: every text box in exactly one story, no other box in any.
@@ -380,19 +380,19 @@ private:
         }
         for (const auto& [uid, box] : l.boxes)
             Require(box.kind != BoxKind::Text || chained[uid],
-                    [&] { return Item(base, "boxes", boxIndex[uid]); }, "text box in no story");
+                    [&, id = uid] { return Item(base, "boxes", boxIndex[id]); }, "text box in no story");
 
         l.Index();
 
         // Every box must reach a spread or a master: no cycle of groups and anchors.
         for (const auto& [uid, box] : l.boxes)
-            Require(l.TopLevelOf(box) != nullptr, [&] { return Item(base, "boxes", boxIndex[uid]); },
+            Require(l.TopLevelOf(box) != nullptr, [&, id = uid] { return Item(base, "boxes", boxIndex[id]); },
                     "box is not placed on a spread");
         for (const auto& [uid, box] : l.boxes) {
             if (box.owner.kind != OwnerKind::Story || box.kind != BoxKind::Text)
                 continue;
             Require(box.story != box.owner.index,
-                    [&] { return Item(base, "boxes", boxIndex[uid]); },
+                    [&, id = uid] { return Item(base, "boxes", boxIndex[id]); },
                     "an anchored text box needs its own story");
         }
 
