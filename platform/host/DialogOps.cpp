@@ -243,8 +243,9 @@ int32_t RequestTimer(int32_t interval, int32_t, int32_t)
     Dialog* dialog = H().CurrentDialog("request timer");
     if (!dialog)
         return XT_ERR_PARAM;
+    // The request itself is not shown; the timer messages it causes are.
+    (void)interval;
     dialog->timer = true;
-    H().Note(dialog->Name() + ": timer every " + std::to_string(interval));
     return XT_OK;
 }
 

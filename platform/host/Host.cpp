@@ -608,11 +608,12 @@ int32_t Host::Dispatch(int32_t kind, void* rec)
 
 void Host::Idle(int count)
 {
-    for (int i = 0; i < count; ++i) {
-        if (!m_running) {
-            Error("idle: no module is running");
-            return;
-        }
+    if (!m_running) {
+        Error("idle: no module is running");
+        return;
+    }
+    // After a quit the module asked for, the remaining idle calls are not sent.
+    for (int i = 0; i < count && m_running; ++i) {
         Note("idle");
         XTIdleRec rec{XT_CB_IDLE, 0};
         Dispatch(XT_CB_IDLE, &rec);

@@ -174,7 +174,7 @@ void RegisterCoreVerbs(ScriptVerbs& verbs)
     for (const auto& answer : kAnswerVerbs)
         verbs.Add(answer[0], VerbInfo{answer[1], answer[2], true, nullptr});
 
-    verbs.Add("start", {"start [refused [load|activation|ids|setup]]",
+    verbs.Add("start", {"start [refused [activation|ids|setup]]",
                         "load the module and start it (activation, identifiers, setup, menus)",
                         false, [](VerbContext& c, std::string& error) {
         const auto& w = c.line.words;
