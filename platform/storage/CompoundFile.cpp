@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <cstdio>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -103,32 +104,84 @@ HRESULT writeAt(int fd, const void* data, size_t count, uint64_t offset) {
     return S_OK;
 }
 
-// Calls op(file offset, offset into the caller's buffer, length) for each run of consecutive
-// sectors covering [offset, offset + count) of a chain, so that a stream written in order is read
-// and written with one call per run instead of one per sector.
-template <class Op>
-HRESULT forEachRun(const std::vector<uint32_t>& chain, unsigned shift, uint64_t offset, size_t count, Op op) {
-    const uint64_t sectorSize = uint64_t(1) << shift;
-    size_t index = size_t(offset >> shift);
-    uint64_t inner = offset & (sectorSize - 1);
+// Calls op(file offset, offset into the caller's buffer, length) over [offset, offset + count) of
+// data kept in units of 1 << unitShift bytes, where(unit) giving each unit's file offset, with
+// one call per run of adjacent units: a stream written in order is read and written with one
+// call per run instead of one per sector.
+template <class Where, class Op>
+HRESULT forEachRun(const std::vector<uint32_t>& units, unsigned unitShift, Where where, uint64_t offset,
+                   size_t count, Op op) {
+    const uint64_t unitSize = uint64_t(1) << unitShift;
+    size_t index = size_t(offset >> unitShift);
+    uint64_t inner = offset & (unitSize - 1);
     size_t done = 0;
     while (done < count) {
-        if (index >= chain.size()) return E_UNEXPECTED;
-        const uint32_t first = chain[index];
-        uint64_t runBytes = sectorSize - inner;
+        if (index >= units.size()) return E_UNEXPECTED;
+        const uint64_t first = where(units[index]);
+        uint64_t end = first + unitSize;
         size_t next = index + 1;
-        while (done + runBytes < count && next < chain.size() && chain[next] == chain[next - 1] + 1) {
-            runBytes += sectorSize;
+        while (done + (end - first - inner) < count && next < units.size() && where(units[next]) == end) {
+            end += unitSize;
             ++next;
         }
-        const size_t n = size_t(std::min<uint64_t>(runBytes, count - done));
-        if (HRESULT hr = op(((uint64_t(first) + 1) << shift) + inner, done, n); FAILED(hr)) return hr;
+        const size_t n = size_t(std::min<uint64_t>(end - first - inner, count - done));
+        if (HRESULT hr = op(first + inner, done, n); FAILED(hr)) return hr;
         done += n;
         index = next;
         inner = 0;
     }
     return S_OK;
 }
+
+// Collects bytes into a buffer written out whenever it is full, so that the tables of a large
+// file go out in few large writes without being built whole in memory.
+class SequentialWriter {
+public:
+    SequentialWriter(int fd, uint64_t offset) : fd_(fd), offset_(offset), buffer_(1 << 20) {}
+
+    void append(const void* data, size_t count) {
+        auto* p = static_cast<const uint8_t*>(data);
+        while (count > 0) {
+            const size_t n = std::min(count, buffer_.size() - used_);
+            std::memcpy(buffer_.data() + used_, p, n);
+            used_ += n;
+            p += n;
+            count -= n;
+            if (used_ == buffer_.size()) drain();
+        }
+    }
+    void zeros(size_t count) {
+        while (count > 0) {
+            const size_t n = std::min(count, buffer_.size() - used_);
+            std::memset(buffer_.data() + used_, 0, n);
+            used_ += n;
+            count -= n;
+            if (used_ == buffer_.size()) drain();
+        }
+    }
+    void u32(uint32_t value) {
+        uint8_t bytes[4];
+        put32(bytes, value);
+        append(bytes, 4);
+    }
+    HRESULT finish() {
+        drain();
+        return result_;
+    }
+
+private:
+    void drain() {
+        if (SUCCEEDED(result_) && used_ > 0) result_ = writeAt(fd_, buffer_.data(), used_, offset_);
+        offset_ += used_;
+        used_ = 0;
+    }
+
+    int fd_;
+    uint64_t offset_;
+    std::vector<uint8_t> buffer_;
+    size_t used_ = 0;
+    HRESULT result_ = S_OK;
+};
 
 HRESULT lockFile(int fd, bool exclusive) {
     while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
@@ -334,10 +387,10 @@ HRESULT File::load(uint64_t fileSize) {
     if (fatCount > sectorCount_ || miniFatCount > sectorCount_ || difatCount > sectorCount_)
         return STG_E_DOCFILECORRUPT;
 
-    std::vector<bool> used(sectorCount_);
+    std::vector<uint8_t> used(sectorCount_);   // bytes, not bits: the chains of a large file are long
     const auto claim = [&](uint32_t s) {
         if (s >= sectorCount_ || used[s]) return false;
-        used[s] = true;
+        used[s] = 1;
         return true;
     };
     const size_t perSector = size_t(sectorSize / 4);
@@ -364,11 +417,12 @@ HRESULT File::load(uint64_t fileSize) {
         next = get32(block.data() + 4 * (perSector - 1));
     }
 
+    // A table's sectors are read into its own entries, and each entry is then decoded from the
+    // little-endian bytes that landed in it.
     const auto readTable = [&](const std::vector<uint32_t>& chain, std::vector<uint32_t>& table) -> HRESULT {
-        std::vector<uint8_t> raw(chain.size() * sectorSize);
-        if (HRESULT hr = readSectors(chain, 0, raw.data(), raw.size()); FAILED(hr)) return hr;
-        table.resize(raw.size() / 4);
-        for (size_t i = 0; i < table.size(); ++i) table[i] = get32(raw.data() + 4 * i);
+        table.resize(chain.size() * perSector);
+        if (HRESULT hr = readSectors(chain, 0, table.data(), table.size() * 4); FAILED(hr)) return hr;
+        for (uint32_t& entry : table) entry = get32(reinterpret_cast<const uint8_t*>(&entry));
         return S_OK;
     };
     std::vector<uint32_t> fat;
@@ -377,11 +431,11 @@ HRESULT File::load(uint64_t fileSize) {
     // Follows `count` links of a chain (or up to its end for kWholeChain), claiming each unit.
     constexpr uint64_t kWholeChain = ~uint64_t(0);
     const auto follow = [](uint32_t start, uint64_t count, const std::vector<uint32_t>& table,
-                           std::vector<bool>& taken, std::vector<uint32_t>& out) {
+                           std::vector<uint8_t>& taken, std::vector<uint32_t>& out) {
         uint32_t s = start;
         for (uint64_t k = 0; count == kWholeChain ? s != kEndOfChain : k < count; ++k) {
             if (s >= table.size() || s >= taken.size() || taken[s]) return false;
-            taken[s] = true;
+            taken[s] = 1;
             out.push_back(s);
             s = table[s];
         }
@@ -404,18 +458,14 @@ HRESULT File::load(uint64_t fileSize) {
         if (HRESULT hr = readTable(miniFatChain, miniFat); FAILED(hr)) return hr;
     }
 
-    // The mini stream is read whole: the streams below the cutoff are kept in memory.
+    // Streams below the cutoff are read through the mini stream's own chain when they are read.
     const uint64_t miniSize = sizeField(rootEntry + 120);
-    std::vector<uint8_t> mini;
     if (miniSize > 0) {
         const uint64_t needed = unitsFor(miniSize, sectorSize);
-        std::vector<uint32_t> miniChain;
-        if (needed > sectorCount_ || !follow(get32(rootEntry + 116), needed, fat, used, miniChain))
+        if (needed > sectorCount_ || !follow(get32(rootEntry + 116), needed, fat, used, miniChain_))
             return STG_E_DOCFILECORRUPT;
-        mini.resize(size_t(miniSize));
-        if (HRESULT hr = readSectors(miniChain, 0, mini.data(), mini.size()); FAILED(hr)) return hr;
     }
-    std::vector<bool> miniUsed(std::min<uint64_t>(miniFat.size(), miniSize / kMiniSectorSize));
+    std::vector<uint8_t> miniUsed(std::min<uint64_t>(miniFat.size(), miniSize / kMiniSectorSize));
 
     root_.kind = Kind::Root;
     root_.name = kRootName;
@@ -433,7 +483,6 @@ HRESULT File::load(uint64_t fileSize) {
     visited[0] = true;
     std::vector<Pending> pending;
     if (get32(rootEntry + 76) != kNoStream) pending.push_back({get32(rootEntry + 76), &root_, 1});
-    std::vector<uint32_t> units;
     while (!pending.empty()) {
         const Pending p = pending.back();
         pending.pop_back();
@@ -448,11 +497,9 @@ HRESULT File::load(uint64_t fileSize) {
             if ((name[k] = char16_t(get16(e + 2 * k))) == 0) return STG_E_DOCFILECORRUPT;
         const uint8_t type = e[66];
         if (type != uint8_t(Kind::Storage) && type != uint8_t(Kind::Stream)) return STG_E_DOCFILECORRUPT;
-        std::u16string key = upperCased(name);
-        if (p.parent->children.count(key)) return STG_E_DOCFILECORRUPT;
-
         auto owned = std::make_unique<Node>();
         Node& node = *owned;
+        if (!p.parent->children.emplace(upperCased(name), std::move(owned)).second) return STG_E_DOCFILECORRUPT;
         node.name = std::move(name);
         node.kind = Kind(type);
         node.parent = p.parent;
@@ -460,21 +507,14 @@ HRESULT File::load(uint64_t fileSize) {
         node.stateBits = get32(e + 96);
         node.ctime = get64(e + 100);
         node.mtime = get64(e + 108);
-        p.parent->children.emplace(std::move(key), std::move(owned));
 
         if (node.kind == Kind::Stream) {
             node.size = sizeField(e + 120);
             const uint32_t start = get32(e + 116);
             if (node.size < kMiniStreamCutoff) {
-                units.clear();
-                if (!follow(start, unitsFor(node.size, kMiniSectorSize), miniFat, miniUsed, units))
+                node.chain.reserve(size_t(unitsFor(node.size, kMiniSectorSize)));
+                if (!follow(start, unitsFor(node.size, kMiniSectorSize), miniFat, miniUsed, node.chain))
                     return STG_E_DOCFILECORRUPT;
-                node.bytes.resize(size_t(node.size));
-                for (size_t k = 0; k < units.size(); ++k) {
-                    const size_t at = k * kMiniSectorSize;
-                    std::memcpy(node.bytes.data() + at, mini.data() + size_t(units[k]) * kMiniSectorSize,
-                                std::min<size_t>(kMiniSectorSize, node.bytes.size() - at));
-                }
             } else {
                 const uint64_t needed = unitsFor(node.size, sectorSize);
                 if (needed > sectorCount_) return STG_E_DOCFILECORRUPT;
@@ -507,16 +547,29 @@ HRESULT File::fail(HRESULT hr) {
 
 HRESULT File::readSectors(const std::vector<uint32_t>& chain, uint64_t offset, void* buffer, size_t count) const {
     auto* out = static_cast<uint8_t*>(buffer);
-    return forEachRun(chain, shift_, offset, count, [&](uint64_t at, size_t done, size_t n) {
-        return readAt(fd_, out + done, n, at);
-    });
+    const unsigned shift = shift_;
+    return forEachRun(chain, shift, [shift](uint32_t s) { return (uint64_t(s) + 1) << shift; }, offset, count,
+                      [&](uint64_t at, size_t done, size_t n) { return readAt(fd_, out + done, n, at); });
+}
+
+// Mini sectors lie in the mini stream, whose sectors the root entry's chain gives.
+HRESULT File::readMini(const std::vector<uint32_t>& units, uint64_t offset, void* buffer, size_t count) const {
+    auto* out = static_cast<uint8_t*>(buffer);
+    const unsigned shift = shift_;
+    const uint64_t mask = (uint64_t(1) << shift) - 1;
+    const auto where = [&](uint32_t unit) {
+        const uint64_t at = uint64_t(unit) * kMiniSectorSize;
+        return ((uint64_t(miniChain_[size_t(at >> shift)]) + 1) << shift) + (at & mask);
+    };
+    return forEachRun(units, 6, where, offset, count,
+                      [&](uint64_t at, size_t done, size_t n) { return readAt(fd_, out + done, n, at); });
 }
 
 HRESULT File::writeSectors(const std::vector<uint32_t>& chain, uint64_t offset, const void* data, size_t count) {
     auto* in = static_cast<const uint8_t*>(data);
-    return forEachRun(chain, shift_, offset, count, [&](uint64_t at, size_t done, size_t n) {
-        return writeAt(fd_, in + done, n, at);
-    });
+    const unsigned shift = shift_;
+    return forEachRun(chain, shift, [shift](uint32_t s) { return (uint64_t(s) + 1) << shift; }, offset, count,
+                      [&](uint64_t at, size_t done, size_t n) { return writeAt(fd_, in + done, n, at); });
 }
 
 HRESULT File::writeZeros(const std::vector<uint32_t>& chain, uint64_t from, uint64_t to) {
@@ -529,11 +582,22 @@ HRESULT File::writeZeros(const std::vector<uint32_t>& chain, uint64_t from, uint
     return S_OK;
 }
 
+// A chain that ends at the end of the file grows there, so that a stream written in order stays
+// one run; a new chain that the free sectors cannot hold starts at the end on a page boundary
+// (the sectors skipped for that are free for others), so that its reads and writes in large
+// blocks are whole pages.
 HRESULT File::growChain(std::vector<uint32_t>& chain, uint64_t size) {
     const uint64_t needed = unitsFor(size, uint64_t(1) << shift_);
+    if (chain.size() >= needed) return S_OK;
     chain.reserve(size_t(needed));
+    bool atEnd = !chain.empty() && chain.back() + 1 == sectorCount_;
+    if (chain.empty() && free_.size() < needed) {
+        const uint32_t perPage = std::max(1u, 4096u >> shift_);
+        while ((sectorCount_ + 1) % perPage != 0 && sectorCount_ < kMaxRegSect) free_.push_back(sectorCount_++);
+        atEnd = true;
+    }
     while (chain.size() < needed) {
-        if (!free_.empty()) {
+        if (!atEnd && !free_.empty()) {
             chain.push_back(free_.back());
             free_.pop_back();
         } else {
@@ -557,10 +621,14 @@ HRESULT File::read(const Node& s, uint64_t offset, void* buffer, uint32_t count,
     got = 0;
     if (offset >= s.size || count == 0) return S_OK;
     const size_t n = size_t(std::min<uint64_t>(count, s.size - offset));
-    if (s.size < kMiniStreamCutoff)
+    HRESULT hr = S_OK;
+    if (s.size >= kMiniStreamCutoff)
+        hr = readSectors(s.chain, offset, buffer, n);
+    else if (writable_)
         std::memcpy(buffer, s.bytes.data() + offset, n);
-    else if (HRESULT hr = readSectors(s.chain, offset, buffer, n); FAILED(hr))
-        return hr;
+    else
+        hr = readMini(s.chain, offset, buffer, n);
+    if (FAILED(hr)) return hr;
     got = uint32_t(n);
     return S_OK;
 }
@@ -686,8 +754,10 @@ HRESULT File::copyInto(const File& from, const Node& source, Node& parent, const
         if (p.source->kind != Kind::Stream) {
             for (const auto& c : p.source->children) pending.push_back({c.second.get(), &n, &c.second->name});
         } else if (p.source->size < kMiniStreamCutoff) {
-            n.bytes = p.source->bytes;
-            n.size = p.source->size;
+            n.bytes.resize(size_t(p.source->size));
+            uint32_t got = 0;
+            hr = from.read(*p.source, 0, n.bytes.data(), uint32_t(n.bytes.size()), got);
+            n.size = got;
         } else {
             buffer.resize(kCopyBlock);
             for (uint64_t at = 0; at < p.source->size && SUCCEEDED(hr); at += kCopyBlock) {
@@ -710,12 +780,25 @@ HRESULT File::flush() {
     if (!dirty_ && replaced_) return S_OK;
     if (HRESULT hr = writeStructures(); FAILED(hr)) return fail(hr);
     if (!replaced_) {
-        if (::rename(tempPath_.c_str(), path_.c_str()) != 0) return fail(fromErrno(errno, STG_E_WRITEFAULT));
+        if (HRESULT hr = replaceTarget(); FAILED(hr)) return fail(hr);
         replaced_ = true;
         if (targetFd_ >= 0) ::close(targetFd_);
         targetFd_ = -1;
     }
     dirty_ = false;
+    return S_OK;
+}
+
+// Puts the finished file in the target's place in one step. An existing target is exchanged
+// with the new file and then removed: a plain rename over it would make the file system flush
+// the new file's data at once (ext4's replace-by-rename heuristic), which more than doubles the
+// time of writing a large container; no other step here waits for the disk either.
+HRESULT File::replaceTarget() {
+    if (targetFd_ >= 0 && ::renameat2(AT_FDCWD, tempPath_.c_str(), AT_FDCWD, path_.c_str(), RENAME_EXCHANGE) == 0) {
+        ::unlink(tempPath_.c_str());
+        return S_OK;
+    }
+    if (::rename(tempPath_.c_str(), path_.c_str()) != 0) return fromErrno(errno, STG_E_WRITEFAULT);
     return S_OK;
 }
 
@@ -763,7 +846,6 @@ HRESULT File::writeStructures() {
 
     std::vector<uint32_t> start(count, 0);
     std::vector<uint32_t> miniFat;
-    size_t miniBytes = 0;
     for (size_t i = 1; i < count; ++i) {
         const Node& n = *order[i];
         if (n.kind != Kind::Stream) continue;
@@ -779,7 +861,7 @@ HRESULT File::writeStructures() {
             start[i] = n.chain.front();
         }
     }
-    miniBytes = miniFat.size() * kMiniSectorSize;
+    const size_t miniBytes = miniFat.size() * kMiniSectorSize;
 
     const uint64_t miniSectors = unitsFor(miniBytes, sectorSize);
     const uint64_t directorySectors = unitsFor(count * kEntrySize, sectorSize);
@@ -815,35 +897,36 @@ HRESULT File::writeStructures() {
     for (uint64_t k = 0; k < fatSectors; ++k) fat[size_t(fatAt + k)] = kFatSect;
     for (uint64_t k = 0; k < difatSectors; ++k) fat[size_t(difatAt + k)] = kDifSect;
 
-    std::vector<uint8_t> block(size_t((total - base) * sectorSize));
-    uint8_t* p = block.data();
+    SequentialWriter out(fd_, (base + 1) * sectorSize);
     for (size_t i = 1; i < count; ++i) {
         const Node& n = *order[i];
-        if (n.kind == Kind::Stream && n.size > 0 && n.size < kMiniStreamCutoff)
-            std::memcpy(p + size_t(start[i]) * kMiniSectorSize, n.bytes.data(), size_t(n.size));
+        if (n.kind != Kind::Stream || n.size == 0 || n.size >= kMiniStreamCutoff) continue;
+        out.append(n.bytes.data(), size_t(n.size));
+        out.zeros(size_t(unitsFor(n.size, kMiniSectorSize) * kMiniSectorSize - n.size));
     }
-    p = block.data() + miniSectors * sectorSize;
-    for (size_t i = 0; i < count; ++i) {
-        const Node& n = *order[i];
-        const uint32_t first = i == 0 ? (miniSectors ? uint32_t(miniAt) : kEndOfChain) : start[i];
-        const uint64_t size = i == 0 ? miniBytes : n.kind == Kind::Stream ? n.size : 0;
-        writeEntry(p + i * kEntrySize, n, left[i], right[i], child[i], first, size);
+    out.zeros(size_t(miniSectors * sectorSize - miniBytes));
+    for (size_t i = 0; i < directorySectors * sectorSize / kEntrySize; ++i) {
+        uint8_t entry[kEntrySize] = {};
+        if (i < count) {
+            const Node& n = *order[i];
+            const uint32_t first = i == 0 ? (miniSectors ? uint32_t(miniAt) : kEndOfChain) : start[i];
+            const uint64_t size = i == 0 ? miniBytes : n.kind == Kind::Stream ? n.size : 0;
+            writeEntry(entry, n, left[i], right[i], child[i], first, size);
+        } else {
+            for (const size_t at : {68, 72, 76}) put32(entry + at, kNoStream);
+        }
+        out.append(entry, sizeof entry);
     }
-    for (size_t i = count; i < directorySectors * sectorSize / kEntrySize; ++i)
-        for (const size_t at : {68, 72, 76}) put32(p + i * kEntrySize + at, kNoStream);
-    p = block.data() + (miniSectors + directorySectors) * sectorSize;
-    for (size_t i = 0; i < miniFatSectors * perSector; ++i) put32(p + 4 * i, i < miniFat.size() ? miniFat[i] : kFreeSect);
-    p = block.data() + (fatAt - base) * sectorSize;
-    for (size_t i = 0; i < fat.size(); ++i) put32(p + 4 * i, fat[i]);
-    p = block.data() + (difatAt - base) * sectorSize;
+    for (size_t i = 0; i < miniFatSectors * perSector; ++i) out.u32(i < miniFat.size() ? miniFat[i] : kFreeSect);
+    for (const uint32_t next : fat) out.u32(next);
     for (uint64_t d = 0; d < difatSectors; ++d) {
-        uint8_t* q = p + d * sectorSize;
         for (size_t k = 0; k + 1 < perSector; ++k) {
             const uint64_t index = kHeaderDifat + d * (perSector - 1) + k;
-            put32(q + 4 * k, index < fatSectors ? uint32_t(fatAt + index) : kFreeSect);
+            out.u32(index < fatSectors ? uint32_t(fatAt + index) : kFreeSect);
         }
-        put32(q + 4 * (perSector - 1), d + 1 < difatSectors ? uint32_t(difatAt + d + 1) : kEndOfChain);
+        out.u32(d + 1 < difatSectors ? uint32_t(difatAt + d + 1) : kEndOfChain);
     }
+    if (HRESULT hr = out.finish(); FAILED(hr)) return hr;
 
     uint8_t h[kHeaderSize] = {};
     std::memcpy(h, kSignature, sizeof kSignature);
@@ -861,7 +944,6 @@ HRESULT File::writeStructures() {
     put32(h + 72, uint32_t(difatSectors));
     for (size_t i = 0; i < kHeaderDifat; ++i) put32(h + 76 + 4 * i, i < fatSectors ? uint32_t(fatAt + i) : kFreeSect);
 
-    if (HRESULT hr = writeAt(fd_, block.data(), block.size(), (base + 1) * sectorSize); FAILED(hr)) return hr;
     if (HRESULT hr = writeAt(fd_, h, sizeof h, 0); FAILED(hr)) return hr;
     if (::ftruncate(fd_, off_t((total + 1) * sectorSize)) != 0) return fromErrno(errno, STG_E_WRITEFAULT);
 

@@ -40,8 +40,10 @@ struct Node {
     Children children;
 
     uint64_t size = 0;             // streams only
-    std::vector<uint8_t> bytes;    // the data while size < kMiniStreamCutoff
-    std::vector<uint32_t> chain;   // the sectors while size >= kMiniStreamCutoff
+    // The data: at or above kMiniStreamCutoff in the sectors of `chain`; below it, in `bytes` in a
+    // file being written and in the mini sectors of `chain` in a file being read.
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> chain;
 
     uint32_t users = 0;            // live storage and stream objects on this element (clones included)
 
@@ -95,6 +97,7 @@ private:
     static HRESULT startWriting(const std::string& path, int targetFd, std::shared_ptr<File>& out);
     HRESULT load(uint64_t fileSize);
     HRESULT readSectors(const std::vector<uint32_t>& chain, uint64_t offset, void* buffer, size_t count) const;
+    HRESULT readMini(const std::vector<uint32_t>& units, uint64_t offset, void* buffer, size_t count) const;
     HRESULT writeSectors(const std::vector<uint32_t>& chain, uint64_t offset, const void* data, size_t count);
     HRESULT writeZeros(const std::vector<uint32_t>& chain, uint64_t from, uint64_t to);
     HRESULT growChain(std::vector<uint32_t>& chain, uint64_t size);
@@ -102,6 +105,7 @@ private:
     HRESULT place(Node& stream, uint64_t offset, const void* data, uint32_t count);
     HRESULT fail(HRESULT hr);
     HRESULT writeStructures();
+    HRESULT replaceTarget();
 
     std::string path_;             // the target
     std::string tempPath_;         // the file being written (writable files)
@@ -110,6 +114,7 @@ private:
     bool writable_ = false;
     unsigned shift_ = 9;           // sector size 1 << shift_
     uint32_t sectorCount_ = 0;     // sectors after the header
+    std::vector<uint32_t> miniChain_; // sectors of the mini stream (files being read)
     std::vector<uint32_t> free_;   // free sectors inside sectorCount_
     std::vector<uint32_t> meta_;   // sectors of the tables, directory and mini stream last written
     bool dirty_ = false;
