@@ -2,6 +2,7 @@
 
 #include "Container/Storage/Errors.h"
 #include "Container/Storage/MemFile.h"
+#include "Container/Storage/ReadGrowing.h"
 
 #include <cstdio>
 #include <cstring>
@@ -104,18 +105,6 @@ class CF_OutFolderImpl : public CF_OutFolder {
   bool m_finished = false;
 };
 
-// Reads exactly `count` bytes or raises 34001; the buffer grows with what arrives.
-void ReadRecordPart(InStream& stream, std::vector<char>& into, uint32_t count) {
-  into.clear();
-  constexpr uint32_t kPiece = 4096;
-  while (into.size() < count) {
-    const uint32_t piece = std::min<uint32_t>(kPiece, count - static_cast<uint32_t>(into.size()));
-    const size_t at = into.size();
-    into.resize(at + piece);
-    if (stream.GetData(into.data() + at, piece) != piece) Error(FE_CodeFileShortRead);
-  }
-}
-
 uint32_t ReadRecordWord(InStream& stream) {
   uint32_t value = 0;
   if (!GetU32(stream, value)) Error(FE_CodeFileShortRead);
@@ -128,7 +117,7 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
       : m_file(file), m_enumerable(enumerable), m_names(std::move(prefix)) {
     auto stream = m_file.OpenStream(m_names.TableName().c_str(), 0);
     if (!stream) Error(FE_CodeFileShortRead);
-    std::vector<char> name;
+    std::vector<uint8_t> name;
     for (;;) {
       uint8_t word[4];
       const uint32_t got = stream->GetData(word, 4);
@@ -137,11 +126,12 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
       const uint32_t length = uint32_t(word[0]) | uint32_t(word[1]) << 8 |
                               uint32_t(word[2]) << 16 | uint32_t(word[3]) << 24;
       if (length == 0) Error(FE_CodeFileShortRead);  // not even the terminator
-      ReadRecordPart(*stream, name, length);
-      name.back() = '\0';
+      if (!ReadGrowing(*stream, name, length)) Error(FE_CodeFileShortRead);
+      name.back() = 0;
       const auto index = static_cast<int32_t>(ReadRecordWord(*stream));
       const uint32_t number = ReadRecordWord(*stream);
-      if (!m_table.emplace(FolderKey(name.data(), index), number).second)
+      if (!m_table.emplace(FolderKey(reinterpret_cast<const char*>(name.data()), index), number)
+               .second)
         Error(FE_CodeFileShortRead);  // a pair listed twice
     }
   }

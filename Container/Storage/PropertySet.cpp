@@ -3,6 +3,7 @@
 #include "Container/Storage/Errors.h"
 #include "Container/Storage/MemFile.h"
 #include "Container/Storage/OLEStorage.h"
+#include "Container/Storage/ReadGrowing.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,13 +48,6 @@ class SpanInStream : public InStream {
   uint32_t m_position = 0;
 };
 
-template <class C>
-uint32_t TextLength(const C* text, uint32_t units) {
-  uint32_t n = 0;
-  while (n < units && text[n] != C(0)) ++n;
-  return n;
-}
-
 void PadTo4(MemFile& out) {
   static const uint8_t kZeros[3] = {};
   if (out.Size() % 4) out.PutData(kZeros, 4 - out.Size() % 4);
@@ -71,20 +65,18 @@ void PutValue(MemFile& out, const Variant& value) {
     case vt_UShort: PutU32(out, pt_UShort); break;
     case vt_ULong: PutU32(out, pt_ULong); break;
     case vt_CharArray: {
-      const char* text = static_cast<char*>(value);
-      const uint32_t length = text ? TextLength(text, value.ArraySize()) : 0;
+      const uint32_t length = value.StringLength();
       PutU32(out, pt_String);
       PutU32(out, length + 1);
-      if (length) out.PutData(text, length);
+      value.PutValue(out, length);
       PutU8(out, 0);
       return;
     }
     case vt_WCharArray: {
-      const char16_t* text = static_cast<char16_t*>(value);
-      const uint32_t length = text ? TextLength(text, value.ArraySize() / 2) : 0;
+      const uint32_t length = value.StringLength();
       PutU32(out, pt_WString);
       PutU32(out, (length + 1) * 2);
-      if (length) value.PutValue(out, length * 2);
+      value.PutValue(out, length * 2);
       PutU16(out, 0);
       return;
     }
@@ -261,13 +253,7 @@ void PropertySet::Write(OutStream& stream) const {
 
 void PropertySet::Read(InStream& stream) {
   std::vector<uint8_t> data;
-  for (;;) {
-    const size_t at = data.size();
-    data.resize(at + 4096);
-    const uint32_t got = stream.GetData(data.data() + at, 4096);
-    data.resize(at + got);
-    if (got < 4096) break;
-  }
+  ReadGrowing(stream, data, UINT32_MAX);  // the whole stream
   const Section section(data, m_name);
   section.At(0, kSectionOffset);
   PS_Stat stat;

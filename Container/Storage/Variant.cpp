@@ -1,6 +1,7 @@
 #include "Container/Storage/Variant.h"
 
 #include "Container/Storage/Errors.h"
+#include "Container/Storage/ReadGrowing.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,7 +44,6 @@ int Order(T a, T b) {
   return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// Length of a terminated text inside a block of `units` elements (all of it when unterminated).
 template <class C>
 uint32_t TextLength(const C* text, uint32_t units) {
   uint32_t n = 0;
@@ -219,6 +219,13 @@ void Variant::assign(const char16_t* text) {
   assign(text, static_cast<uint32_t>(std::char_traits<char16_t>::length(text) + 1));
 }
 
+uint32_t Variant::StringLength() const {
+  if (m_type == vt_CharArray) return TextLength(reinterpret_cast<const char*>(m_value.p), m_length);
+  if (m_type == vt_WCharArray)
+    return TextLength(reinterpret_cast<const char16_t*>(m_value.p), m_length / 2);
+  return 0;
+}
+
 int32_t Variant::ExpandedInteger() const {
   switch (m_type) {
     case vt_Short:
@@ -271,12 +278,10 @@ int Variant::Compare(const Variant& other) const {
 bool Variant::ToInteger(Variant& out) const {
   std::string text;
   if (m_type == vt_CharArray) {
-    text.assign(m_value.p ? reinterpret_cast<const char*>(m_value.p) : "",
-                TextLength(reinterpret_cast<const char*>(m_value.p), m_length));
+    text.assign(reinterpret_cast<const char*>(m_value.p), StringLength());
   } else if (m_type == vt_WCharArray) {
-    const auto* wide = reinterpret_cast<const char16_t*>(m_value.p);
-    if (!ToNarrow(std::u16string(wide ? wide : u"", TextLength(wide, m_length / 2)),
-                             text) ||
+    if (!ToNarrow(std::u16string(reinterpret_cast<const char16_t*>(m_value.p), StringLength()),
+                  text) ||
         text.size() > kMaxConvertedNumber)
       return false;
   } else if (Domain() == vd_Integer && !IsArray()) {
@@ -297,12 +302,10 @@ bool Variant::ToInteger(Variant& out) const {
 bool Variant::ToReal(Variant& out) const {
   std::string text;
   if (m_type == vt_CharArray) {
-    text.assign(m_value.p ? reinterpret_cast<const char*>(m_value.p) : "",
-                TextLength(reinterpret_cast<const char*>(m_value.p), m_length));
+    text.assign(reinterpret_cast<const char*>(m_value.p), StringLength());
   } else if (m_type == vt_WCharArray) {
-    const auto* wide = reinterpret_cast<const char16_t*>(m_value.p);
-    if (!ToNarrow(std::u16string(wide ? wide : u"", TextLength(wide, m_length / 2)),
-                             text) ||
+    if (!ToNarrow(std::u16string(reinterpret_cast<const char16_t*>(m_value.p), StringLength()),
+                  text) ||
         text.size() > kMaxConvertedNumber)
       return false;
   } else if (Domain() == vd_Real && !IsArray()) {
@@ -334,13 +337,12 @@ bool Variant::ToString(Variant& out, bool narrow) const {
       std::snprintf(buffer, sizeof buffer, "%f", ExpandedReal());
       break;
     case vt_CharArray: {
-      const auto* text = reinterpret_cast<const char*>(m_value.p);
       if (narrow) {
         out = *this;
         return true;
       }
       std::u16string wide;
-      if (!ToWide(std::string(text ? text : "", TextLength(text, m_length)), wide))
+      if (!ToWide(std::string(reinterpret_cast<const char*>(m_value.p), StringLength()), wide))
         return false;
       out = wide.c_str();
       return true;
@@ -410,15 +412,8 @@ bool Variant::operator<<(InStream& stream) {
     return true;
   }
   if (length % element) return false;
-  // The length comes from the file: the block grows with the bytes that actually arrive.
   std::vector<uint8_t> data;
-  constexpr uint32_t kPiece = 1u << 16;
-  while (data.size() < length) {
-    const uint32_t piece = std::min<uint32_t>(kPiece, length - uint32_t(data.size()));
-    const size_t at = data.size();
-    data.resize(at + piece);
-    if (stream.GetData(data.data() + at, piece) != piece) return false;
-  }
+  if (!ReadGrowing(stream, data, length)) return false;
   if (code == vt_BoolArray)
     for (uint8_t& b : data) b = b != 0;
   uint8_t* block = length ? new uint8_t[length] : nullptr;

@@ -117,6 +117,10 @@ class Variant {
   explicit operator float*() const { return static_cast<float*>(Block()); }
   explicit operator double*() const { return static_cast<double*>(Block()); }
 
+  // Characters of an 8-bit or wide string before its terminator (all of them when it has none);
+  // 0 for any other value.
+  uint32_t StringLength() const;
+
   int32_t ExpandedInteger() const;
   double ExpandedReal() const;
 
