@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
             runContainer();
         }
     }
-    if (!std::getenv("KEEP")) ::unlink(container.c_str());
+    ::unlink(container.c_str());
     ::unlink(plain.c_str());
 
     const double c = median(cw) + median(cr), p = median(pw) + median(pr);

@@ -460,6 +460,7 @@ HRESULT File::load(uint64_t fileSize) {
 
     // Streams below the cutoff are read through the mini stream's own chain when they are read.
     const uint64_t miniSize = sizeField(rootEntry + 120);
+    miniSize_ = miniSize;
     if (miniSize > 0) {
         const uint64_t needed = unitsFor(miniSize, sectorSize);
         if (needed > sectorCount_ || !follow(get32(rootEntry + 116), needed, fat, used, miniChain_))
@@ -552,17 +553,20 @@ HRESULT File::readSectors(const std::vector<uint32_t>& chain, uint64_t offset, v
                       [&](uint64_t at, size_t done, size_t n) { return readAt(fd_, out + done, n, at); });
 }
 
-// Mini sectors lie in the mini stream, whose sectors the root entry's chain gives.
+// Mini sectors lie in the mini stream, which is read whole on first use: the streams below the
+// cutoff are then served from memory instead of with one read from the file each.
 HRESULT File::readMini(const std::vector<uint32_t>& units, uint64_t offset, void* buffer, size_t count) const {
+    if (miniStream_.size() != miniSize_) {
+        std::vector<uint8_t> mini(static_cast<size_t>(miniSize_));
+        if (HRESULT hr = readSectors(miniChain_, 0, mini.data(), mini.size()); FAILED(hr)) return hr;
+        miniStream_ = std::move(mini);
+    }
     auto* out = static_cast<uint8_t*>(buffer);
-    const unsigned shift = shift_;
-    const uint64_t mask = (uint64_t(1) << shift) - 1;
-    const auto where = [&](uint32_t unit) {
-        const uint64_t at = uint64_t(unit) * kMiniSectorSize;
-        return ((uint64_t(miniChain_[size_t(at >> shift)]) + 1) << shift) + (at & mask);
-    };
-    return forEachRun(units, 6, where, offset, count,
-                      [&](uint64_t at, size_t done, size_t n) { return readAt(fd_, out + done, n, at); });
+    return forEachRun(units, 6, [](uint32_t unit) { return uint64_t(unit) * kMiniSectorSize; }, offset, count,
+                      [&](uint64_t at, size_t done, size_t n) {
+                          std::memcpy(out + done, miniStream_.data() + at, n);
+                          return S_OK;
+                      });
 }
 
 HRESULT File::writeSectors(const std::vector<uint32_t>& chain, uint64_t offset, const void* data, size_t count) {
