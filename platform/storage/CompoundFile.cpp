@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <cstdio>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -307,8 +307,12 @@ HRESULT File::openForWriting(const std::string& path, std::shared_ptr<File>& out
     root.stateBits = source->root_.stateBits;
     root.ctime = source->root_.ctime;
     root.mtime = source->root_.mtime;
-    for (const auto& child : source->root_.children)
-        if (HRESULT hr = file->copyInto(*source, *child.second, root, child.second->name); FAILED(hr)) return hr;
+    for (const auto& child : source->root_.children) {
+        if (HRESULT hr = file->copyInto(*source, *child.second, root, child.second->name); FAILED(hr)) {
+            file->revert();   // a partial copy must never replace the file
+            return hr;
+        }
+    }
     // The new file takes over the source's lock, so that no other open slips in before the rename.
     file->targetFd_ = source->fd_;
     source->fd_ = -1;
@@ -326,7 +330,8 @@ HRESULT File::startWriting(const std::string& path, int targetFd, std::shared_pt
 
     const std::string folder = folderOf(path);
     const size_t slash = path.rfind('/');
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    // A hidden name beside the target (the base name cut so that the whole stays a valid name).
+    const std::string base = (slash == std::string::npos ? path : path.substr(slash + 1)).substr(0, 200);
     std::random_device seed;
     std::mt19937 random(seed());
     for (int attempt = 0;; ++attempt) {
@@ -347,6 +352,8 @@ HRESULT File::startWriting(const std::string& path, int targetFd, std::shared_pt
     return S_OK;
 }
 
+// The last reference of a file being written finishes it; callers that must know whether that
+// worked call flush() before.
 File::~File() {
     if (writable_ && !reverted_ && SUCCEEDED(failure_) && (dirty_ || !replaced_)) flush();
     if (!replaced_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
