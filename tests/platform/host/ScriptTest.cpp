@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/wait.h>
 
 #include "platform/host/Script.h"
@@ -144,6 +145,23 @@ TEST(Program, ExitStatusTellsWhetherTheRunWentAsScripted)
     std::string first;
     std::getline(in, first);
     EXPECT_EQ(first, "load testmodule.so");
+}
+
+std::string ReadAll(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(Program, TheExampleTourGivesItsCommittedTranscript)
+{
+    const std::filesystem::path examples = std::filesystem::path(KESTO_SOURCE_DIR) / "examples" / "host";
+    const std::filesystem::path out = std::filesystem::path(KESTO_BINARY_DIR) / "test-tmp" / "host" / "tour.transcript";
+    std::filesystem::create_directories(out.parent_path());
+    ASSERT_EQ(RunProgram("--app " + (examples / "app").string() + " --module " + XTHOST_TEST_MODULE +
+                         " --script " + (examples / "tour.xts").string() + " --transcript " + out.string()),
+              0);
+    EXPECT_EQ(ReadAll(out), ReadAll(examples / "tour.transcript"));
 }
 
 }  // namespace
