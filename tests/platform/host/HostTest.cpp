@@ -10,9 +10,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class StartUp : public HostFixture {};
+class HostStartUp : public HostFixture {};
 
-TEST_F(StartUp, LoadsActivatesReservesSetsUpAndBuildsTheMenu)
+TEST_F(HostStartUp, LoadsActivatesReservesSetsUpAndBuildsTheMenu)
 {
     const Lines lines = RunOk("start\nquit\n");
     const Lines expected = {
@@ -68,7 +68,7 @@ TEST_F(StartUp, LoadsActivatesReservesSetsUpAndBuildsTheMenu)
     EXPECT_EQ(Lines(lines.end() - end.size(), lines.end()), end);
 }
 
-TEST_F(StartUp, RefusalsAtEachStageStopTheStartAsTheModuleExpects)
+TEST_F(HostStartUp, RefusalsAtEachStageStopTheStartAsTheModuleExpects)
 {
     struct Case {
         const char* fault;
@@ -101,7 +101,7 @@ TEST_F(StartUp, RefusalsAtEachStageStopTheStartAsTheModuleExpects)
     }
 }
 
-TEST_F(StartUp, ARefusedRequestStopsBeforeTheNextOne)
+TEST_F(HostStartUp, ARefusedRequestStopsBeforeTheNextOne)
 {
     const Lines lines = RunOk("fail request:0x913 with -1\nstart refused setup\n");
     EXPECT_EQ(Count(lines, "request 0x913"), 1);
@@ -109,7 +109,7 @@ TEST_F(StartUp, ARefusedRequestStopsBeforeTheNextOne)
     EXPECT_EQ(Count(lines, "error text"), 0);
 }
 
-TEST_F(StartUp, MissingOrBrokenModulesAreReported)
+TEST_F(HostStartUp, MissingOrBrokenModulesAreReported)
 {
     std::filesystem::remove(app / "XTensions" / "testmodule.so");
     EXPECT_NE(RunFailing("start\n").find("no module (*.so) in <app>/XTensions"), std::string::npos);
@@ -120,7 +120,7 @@ TEST_F(StartUp, MissingOrBrokenModulesAreReported)
     RunFailing("start refused\n");
 }
 
-TEST_F(StartUp, AnExpectedSuccessThatIsRefusedFailsTheRun)
+TEST_F(HostStartUp, AnExpectedSuccessThatIsRefusedFailsTheRun)
 {
     EXPECT_EQ(RunFailing("fail compat with 0\nstart\n"),
               "error: script line 2 (start): start refused at activation");
@@ -129,9 +129,9 @@ TEST_F(StartUp, AnExpectedSuccessThatIsRefusedFailsTheRun)
 
 // ---------------------------------------------------------------------------------------------
 
-class Menus : public HostFixture {};
+class HostMenus : public HostFixture {};
 
-TEST_F(Menus, UpdateFollowsTheDocumentAndDisabledItemsCannotBeChosen)
+TEST_F(HostMenus, UpdateFollowsTheDocumentAndDisabledItemsCannotBeChosen)
 {
     const Lines lines = RunOk("start\nmenus\ndocument 0\nmenus\ndocument none\nmenus\n");
     EXPECT_EQ(Count(lines, "  \" Needs document\" disabled"), 2);
@@ -145,7 +145,7 @@ TEST_F(Menus, UpdateFollowsTheDocumentAndDisabledItemsCannotBeChosen)
     RunOk("start\ndocument 3\nmenu \"  Needs document \"\n");
 }
 
-TEST_F(Menus, BeepsAreCountedAndAQuitRequestIsHonouredAfterTheCall)
+TEST_F(HostMenus, BeepsAreCountedAndAQuitRequestIsHonouredAfterTheCall)
 {
     const Lines lines = RunOk(
         "start\nmenu Beep\nmenu Beep\nexpect-beeps 2\nmenu \"Quit on idle\"\nidle 5\nexpect-quit\n");
@@ -159,9 +159,9 @@ TEST_F(Menus, BeepsAreCountedAndAQuitRequestIsHonouredAfterTheCall)
 
 // ---------------------------------------------------------------------------------------------
 
-class Dialogs : public HostFixture {};
+class HostDialogs : public HostFixture {};
 
-TEST_F(Dialogs, AModalDialogRunsTheWholeProtocolWithScriptedAnswers)
+TEST_F(HostDialogs, AModalDialogRunsTheWholeProtocolWithScriptedAnswers)
 {
     const std::string folder = (app / "Documents").string();
     const Lines lines = RunOk(
@@ -211,7 +211,7 @@ TEST_F(Dialogs, AModalDialogRunsTheWholeProtocolWithScriptedAnswers)
     EXPECT_EQ(Slice(lines, expected.front(), "unload callback"), expected);
 }
 
-TEST_F(Dialogs, CancelAndCloseEndWithoutTheEndedMessage)
+TEST_F(HostDialogs, CancelAndCloseEndWithoutTheEndedMessage)
 {
     for (const char* action : {"press 1005", "close"}) {
         SCOPED_TRACE(action);
@@ -222,7 +222,7 @@ TEST_F(Dialogs, CancelAndCloseEndWithoutTheEndedMessage)
     }
 }
 
-TEST_F(Dialogs, WrongAnswersFailTheRunAndTheModuleIsLetOffWithACancel)
+TEST_F(HostDialogs, WrongAnswersFailTheRunAndTheModuleIsLetOffWithACancel)
 {
     EXPECT_EQ(RunFailing("start\nmenu \"Run options\"\ndialog 201\npress 1004\n"),
               "error: dialog 201: button 1004 is disabled");
@@ -240,7 +240,7 @@ TEST_F(Dialogs, WrongAnswersFailTheRunAndTheModuleIsLetOffWithACancel)
               "error: script line 3 (folder \"Select folder\" cancel): this answer's prompt did not come");
 }
 
-TEST_F(Dialogs, ADialogThatFailsOrLacksItsTemplateNeverOpens)
+TEST_F(HostDialogs, ADialogThatFailsOrLacksItsTemplateNeverOpens)
 {
     for (const char* fault : {"fail XCF5/2 with -1", "fail template:201 with -1"}) {
         SCOPED_TRACE(fault);
@@ -250,7 +250,7 @@ TEST_F(Dialogs, ADialogThatFailsOrLacksItsTemplateNeverOpens)
     }
 }
 
-TEST_F(Dialogs, AutoAnswerTakesDefaultsAndCancelsChoosers)
+TEST_F(HostDialogs, AutoAnswerTakesDefaultsAndCancelsChoosers)
 {
     const Lines lines = RunOk("start\nmenu \"Run options\"\nmenu \"Pick folder\"\nmenu \"Ask alert\"\n"
                               "expect-beeps 2\n",
@@ -261,7 +261,7 @@ TEST_F(Dialogs, AutoAnswerTakesDefaultsAndCancelsChoosers)
     EXPECT_EQ(Count(lines, "alert 22200: press 1 \"Cancel\""), 1);
 }
 
-TEST_F(Dialogs, AlertsTakeTheirParametersAndAnswerThePressedButton)
+TEST_F(HostDialogs, AlertsTakeTheirParametersAndAnswerThePressedButton)
 {
     const Lines lines = RunOk("start\nmenu \"Ask alert\"\nalert 22200 press 2\nexpect-beeps 1\n");
     EXPECT_EQ(Count(lines, "  5 text \"Continue?\""), 1);
@@ -270,7 +270,7 @@ TEST_F(Dialogs, AlertsTakeTheirParametersAndAnswerThePressedButton)
               "error: alert 22200: expected a press of one of its buttons");
 }
 
-TEST_F(Dialogs, ModelessProgressShowsItsTextAndBar)
+TEST_F(HostDialogs, ModelessProgressShowsItsTextAndBar)
 {
     const Lines lines = RunOk("start\nmenu Progress\n");
     const Lines expected = {
@@ -287,7 +287,7 @@ TEST_F(Dialogs, ModelessProgressShowsItsTextAndBar)
     EXPECT_EQ(Slice(lines, expected.front(), "unload callback"), expected);
 }
 
-TEST_F(Dialogs, TheHostsOwnAlertIsDismissedByTheModulesPostedClick)
+TEST_F(HostDialogs, TheHostsOwnAlertIsDismissedByTheModulesPostedClick)
 {
     for (const char* title : {"QuarkXPress (tm)", "QuarkXPress Passport (tm)"}) {
         SCOPED_TRACE(title);
@@ -312,9 +312,9 @@ TEST_F(Dialogs, TheHostsOwnAlertIsDismissedByTheModulesPostedClick)
 
 // ---------------------------------------------------------------------------------------------
 
-class Files : public HostFixture {};
+class HostFiles : public HostFixture {};
 
-TEST_F(Files, OpenDialogTakesOneMatchingFile)
+TEST_F(HostFiles, OpenDialogTakesOneMatchingFile)
 {
     std::ofstream(app / "Documents" / "a.dwq") << "x";
     std::ofstream(app / "Documents" / "b.DWQ") << "x";
@@ -336,7 +336,7 @@ TEST_F(Files, OpenDialogTakesOneMatchingFile)
               "Documents/a.dwq): a prompt with another title came");
 }
 
-TEST_F(Files, SaveDialogProposesItsNameAndTheModuleCreatesTheFile)
+TEST_F(HostFiles, SaveDialogProposesItsNameAndTheModuleCreatesTheFile)
 {
     const Lines lines = RunOk("start\nmenu \"Save file\"\nsave \"Verbant output file name:\" default proposed report.dwq\n"
                               "alert 22100 press 1\n");
@@ -359,7 +359,7 @@ TEST_F(Files, SaveDialogProposesItsNameAndTheModuleCreatesTheFile)
     RunOk("start\nmenu \"Save file\"\nsave * cancel\nexpect-beeps 1\n");
 }
 
-TEST_F(Files, FolderChooserAnswersAndRefusals)
+TEST_F(HostFiles, FolderChooserAnswersAndRefusals)
 {
     RunOk("start\nmenu \"Pick folder\"\nfolder * cancel\nexpect-beeps 1\n");
     const Lines injected = RunOk("start\nfail XFJ12/13 with -128\nmenu \"Pick folder\"\nexpect-beeps 1\n");
@@ -378,7 +378,7 @@ TEST_F(Files, FolderChooserAnswersAndRefusals)
     RunOk("start\nmenu \"Pick folder\"\nfolder * \"" + deep.string() + "\"\nexpect-beeps 1\n");
 }
 
-TEST_F(Files, SettingsPathAndTemporaryFolderComeFromTheApplicationFolder)
+TEST_F(HostFiles, SettingsPathAndTemporaryFolderComeFromTheApplicationFolder)
 {
     const Lines lines = RunOk("start\nmenu \"Settings path\"\nalert 22100 press 1\n");
     EXPECT_EQ(Count(lines, "  5 text \"<app>/XTensions/kesto.ini<app>/Temp\""), 1);
@@ -387,16 +387,16 @@ TEST_F(Files, SettingsPathAndTemporaryFolderComeFromTheApplicationFolder)
 
 // ---------------------------------------------------------------------------------------------
 
-class Faults : public HostFixture {};
+class HostFaults : public HostFixture {};
 
-TEST_F(Faults, UnemulatedSlotsAndUnknownHandlesFailLoudlyWithoutACrash)
+TEST_F(HostFaults, UnemulatedSlotsAndUnknownHandlesFailLoudlyWithoutACrash)
 {
     EXPECT_EQ(RunFailing("start\nmenu Unemulated\n"), "error: host op XCF 5 slot 30 not emulated");
     EXPECT_EQ(RunFailing("start\nmenu \"Bad handle\"\n"),
               "error: dispose menu: unknown menu handle 0x10FFFFFF");
 }
 
-TEST_F(Faults, RulesCountTheirCallsAndApplyAfterAndTimes)
+TEST_F(HostFaults, RulesCountTheirCallsAndApplyAfterAndTimes)
 {
     const Lines lines = RunOk("start\nfail XCF5/9 after 1 times 1 with 0\nmenu Beep\nmenu Beep\nmenu Beep\n"
                               "expect-beeps 2\n");

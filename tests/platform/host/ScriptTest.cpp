@@ -25,7 +25,7 @@ std::vector<std::vector<std::string>> Words(const std::string& source)
     return words;
 }
 
-TEST(ScriptParse, WordsQuotesEscapesAndComments)
+TEST(HostScriptParse, WordsQuotesEscapesAndComments)
 {
     using W = std::vector<std::vector<std::string>>;
     EXPECT_EQ(Words("menu \"Export current document\"  # comment\r\n\n   # only a comment\n"
@@ -41,7 +41,7 @@ TEST(ScriptParse, WordsQuotesEscapesAndComments)
     EXPECT_EQ(lines[1].text, "quit");
 }
 
-TEST(ScriptParse, MalformedScriptsAreRefusedWithTheirLine)
+TEST(HostScriptParse, MalformedScriptsAreRefusedWithTheirLine)
 {
     std::vector<ScriptLine> lines;
     std::string error;
@@ -53,7 +53,7 @@ TEST(ScriptParse, MalformedScriptsAreRefusedWithTheirLine)
     EXPECT_EQ(error, "line 1: too long a script");
 }
 
-TEST(ScriptParse, Numbers)
+TEST(HostScriptParse, Numbers)
 {
     int64_t v = 0;
     EXPECT_TRUE(ParseNumber("0x913", v));
@@ -66,7 +66,7 @@ TEST(ScriptParse, Numbers)
         EXPECT_FALSE(ParseNumber(bad, v)) << bad;
 }
 
-TEST(FaultRules, AfterAndTimesAndTheMostSpecificKey)
+TEST(HostFaultRules, AfterAndTimesAndTheMostSpecificKey)
 {
     FaultPlan plan;
     plan.Add(FaultRule{"bind:XFJ12", -1, 1, 1});
@@ -78,7 +78,7 @@ TEST(FaultRules, AfterAndTimesAndTheMostSpecificKey)
     EXPECT_FALSE(plan.Check({"request"}).has_value());
 }
 
-TEST(TextHelpers, Utf8AndUtf16)
+TEST(HostTextHelpers, Utf8AndUtf16)
 {
     const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a é € 😀
     const std::u16string wide = Utf8ToUtf16(text);
@@ -90,7 +90,7 @@ TEST(TextHelpers, Utf8AndUtf16)
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, 0xD800)), "\xEF\xBF\xBD");
 }
 
-TEST(TextHelpers, Paths)
+TEST(HostTextHelpers, Paths)
 {
     EXPECT_EQ(NormalPath("a\\b/../c", "/base/dir/"), "/base/dir/a/c");
     EXPECT_EQ(NormalPath("/x//y/./z/"), "/x/y/z");
@@ -114,7 +114,7 @@ int RunProgram(const std::string& arguments)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(Program, ExitStatusTellsWhetherTheRunWentAsScripted)
+TEST(HostProgram, ExitStatusTellsWhetherTheRunWentAsScripted)
 {
     const std::filesystem::path app = std::filesystem::path(KESTO_BINARY_DIR) / "test-tmp" / "host" / "program";
     std::filesystem::remove_all(app);
@@ -153,7 +153,7 @@ std::string ReadAll(const std::filesystem::path& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(Program, TheExampleTourGivesItsCommittedTranscript)
+TEST(HostProgram, TheExampleTourGivesItsCommittedTranscript)
 {
     const std::filesystem::path examples = std::filesystem::path(KESTO_SOURCE_DIR) / "examples" / "host";
     const std::filesystem::path out = std::filesystem::path(KESTO_BINARY_DIR) / "test-tmp" / "host" / "tour.transcript";
