@@ -1,0 +1,181 @@
+#include "Container/Model/AttrsSet.h"
+
+#include "Container/Storage/Errors.h"
+
+#include <cstdlib>
+#include <initializer_list>
+#include <string_view>
+
+namespace {
+
+struct DefaultAttr {
+  const char16_t* name;
+  const char16_t* value;
+};
+
+const DefaultAttr kDefaults[] = {
+    {u"source_data_type", u"unknown"},
+    {u"field_id", u"-1"},
+    {u"index_id", u"-1"},
+    {u"table_id", u"-1"},
+    {u"row_id", u"-1"},
+    {u"cell_id", u"-1"},
+    {u"cell_width", u"-1"},
+    {u"listlevel", u"0"},
+    {u"codepage", u"0xFFFF"},
+    {u"direction", u"left-to-right"},
+    {u"bold", u"off"},
+    {u"italic", u"off"},
+    {u"outline", u"off"},
+    {u"overline", u"off"},
+    {u"strike", u"off"},
+    {u"shadow", u"off"},
+    {u"hidden", u"off"},
+    {u"variable_name", u""},
+};
+
+// Attributes that only make sense together: defining one defines the others, clearing one
+// clears the others.
+using Group = std::initializer_list<std::u16string_view>;
+const Group kGroups[] = {
+    {u"fore_color_red", u"fore_color_green", u"fore_color_blue"},
+    {u"fore_color_cyan", u"fore_color_magenta", u"fore_color_yellow", u"fore_color_black"},
+    {u"sectional_pos", u"vertical_pos", u"horizontal_pos", u"width", u"height", u"angle"},
+};
+
+constexpr char16_t kEmpty[] = u"";
+constexpr char16_t kZero[] = u"0";
+
+}  // namespace
+
+void DWX_AttrsSet::SetDefaultValues(DWX_StringsMap& strings) {
+  for (const DefaultAttr& attr : kDefaults) AddAttr(attr.name, attr.value, strings);
+}
+
+void DWX_AttrsSet::DefineBaseAttrsSet(const DWX_AttrsSet* base) {
+  for (const DWX_AttrsSet* set = base; set; set = set->m_base) {
+    if (set == this) {
+      AssertFail(__FILE__, __LINE__, "circular chain of base attribute sets");
+      return;
+    }
+  }
+  m_base = base;
+}
+
+void DWX_AttrsSet::AddAttr(const char16_t* name, const char16_t* value, DWX_StringsMap& strings) {
+  if (!name || !value) return;
+  const dwx_long nameId = strings[name];
+  const dwx_long valueId = strings[value];
+  m_attrs[nameId] = valueId;
+
+  const std::u16string_view key(name);
+  const bool clearing = value[0] == 0;
+  for (const Group& group : kGroups) {
+    bool member = false;
+    for (const auto& m : group) member = member || m == key;
+    if (!member) continue;
+    for (const auto& m : group) {
+      const std::u16string partner(m);
+      if (clearing)
+        RedefineAttr(partner.c_str(), kEmpty, strings);
+      else
+        AddUndefAttr(partner.c_str(), kZero, strings);
+    }
+  }
+  if (!clearing && key == u"hyphen_char") AddUndefAttr(u"hyphen_type", u"normal", strings);
+}
+
+void DWX_AttrsSet::AddUndefAttr(const char16_t* name, const char16_t* value,
+                                DWX_StringsMap& strings) {
+  if (!GetAttrValue(name, strings)) AddAttr(name, value, strings);
+}
+
+void DWX_AttrsSet::RedefineAttr(const char16_t* name, const char16_t* value,
+                                DWX_StringsMap& strings) {
+  const char16_t* current = GetAttrValue(name, strings);
+  if (current && current[0]) AddAttr(name, value, strings);
+}
+
+bool DWX_AttrsSet::EnumAttrs(AttrsReceiver& receiver, const DWX_StringsMap& strings,
+                             const DWX_AttrsSet* top) const {
+  for (const auto& [nameId, valueId] : m_attrs) {
+    if (top && top->FindSetByNameRef(nameId) != this) continue;  // hidden nearer the top
+    const char16_t* name = strings[nameId];
+    if (!name) continue;
+    const char16_t* value = strings[valueId];
+    if (!receiver.OnAttr(name, value ? value : kEmpty)) return false;
+  }
+  if (m_base && m_base != this) return m_base->EnumAttrs(receiver, strings, top ? top : this);
+  return true;
+}
+
+const char16_t* DWX_AttrsSet::GetAttrValue(const char16_t* name,
+                                           const DWX_StringsMap& strings) const {
+  const dwx_long nameId = strings.find(name);
+  if (nameId != -1) {
+    const auto entry = m_attrs.find(nameId);
+    if (entry != m_attrs.end()) {
+      const char16_t* value = strings[entry->second];
+      return value ? value : kEmpty;
+    }
+  }
+  return m_base ? m_base->GetAttrValue(name, strings) : nullptr;
+}
+
+const DWX_AttrsSet* DWX_AttrsSet::FindSetByNameRef(dwx_long nameId) const {
+  if (m_attrs.count(nameId)) return this;
+  return m_base ? m_base->FindSetByNameRef(nameId) : nullptr;
+}
+
+bool DWX_AttrsSet::GetNumericValue(const char16_t* text, dwx_long& out) {
+  if (!text || !text[0]) return false;
+  char narrow[256];
+  size_t n = 0;
+  for (; n < sizeof narrow - 1 && text[n]; ++n) narrow[n] = static_cast<char>(text[n] & 0xFF);
+  narrow[n] = 0;
+
+  char* end = nullptr;
+  if (narrow[0] == '0' && narrow[1] == 'x') {
+    const unsigned long long value = std::strtoull(narrow + 2, &end, 16);
+    if (end != narrow + 2) {
+      out = static_cast<dwx_long>(static_cast<uint32_t>(value));
+      return true;
+    }
+  }
+  const long long value = std::strtoll(narrow, &end, 10);
+  if (end == narrow) return false;
+  out = static_cast<dwx_long>(static_cast<uint32_t>(static_cast<unsigned long long>(value)));
+  return true;
+}
+
+void DWX_AttrsSet_Out::Store(DWX_OutFolder& folder, const char* name) {
+  folder.ProcessBundle(*this, DWX_Attr_Rec(), name, 0);
+}
+
+void DWX_AttrsSet_Out::Call(DWX_OutBundle& bundle) {
+  for (const auto& [nameId, valueId] : OwnAttrs())
+    bundle.PutRecord(DWX_Attr_Rec_Out(CF_Attr{nameId, valueId}));
+}
+
+bool DWX_AttrsSet_In::Restore(DWX_InFolder& folder, const char* name,
+                              const DWX_StringsMap* strings) {
+  m_check = strings;
+  struct ResetCheck {
+    const DWX_StringsMap*& slot;
+    ~ResetCheck() { slot = nullptr; }
+  } reset{m_check};
+  return folder.ProcessBundle(*this, DWX_Attr_Rec(), name, 0);
+}
+
+void DWX_AttrsSet_In::Call(DWX_InBundle& bundle) {
+  DWX_Attr_Rec_In record;
+  while (bundle.GetRecord(record)) {
+    if (m_check) {
+      if (!(*m_check)[record.m_NameRef] || !(*m_check)[record.m_ValueRef])
+        Error(FE_CodeFileShortRead);
+    }
+    if (record.m_NameRef >= 0 && record.m_ValueRef >= 0)
+      Attrs()[record.m_NameRef] = record.m_ValueRef;
+    record = DWX_Attr_Rec_In();
+  }
+}
