@@ -119,20 +119,6 @@ int32_t CloseModeless(XTHandle handle)
     return XT_OK;
 }
 
-std::string Substitute(std::string text, const std::vector<std::string>& parameters)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '^' && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '3') {
-            out += parameters[text[i + 1] - '0'];
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 int32_t ShowAlert(int32_t resId, int32_t flags, int32_t)
 {
     Host& host = H();
@@ -141,16 +127,7 @@ int32_t ShowAlert(int32_t resId, int32_t flags, int32_t)
         return 0;
     Dialog view;
     view.alert = true;
-    view.resId = resId;
-    view.title = t->title ? t->title : "";
-    for (int32_t i = 0; i < t->itemCount; ++i) {
-        DialogItem item;
-        item.id = t->items[i].id;
-        item.kind = t->items[i].kind;
-        item.flags = t->items[i].flags;
-        item.text = Substitute(t->items[i].text ? t->items[i].text : "", host.alertTexts);
-        view.items.push_back(item);
-    }
+    host.LoadTemplate(view, *t);
     host.Note(view.Name() + " " + Quote(view.title) + " opens (" + Hex(static_cast<uint32_t>(flags), 2) + ")");
     host.NoteDialogItems(view);
     Prompt prompt;

@@ -690,7 +690,9 @@ const XTDialogTemplate* Host::Template(int32_t resId)
         return nullptr;
     }
     const XTDialogTemplate* t = m_templates(resId);
-    if (!t || t->resId != resId || t->itemCount < 0 || (t->itemCount > 0 && !t->items)) {
+    constexpr int32_t kMaxItems = 1000;
+    if (!t || t->resId != resId || t->itemCount < 0 || t->itemCount > kMaxItems ||
+        (t->itemCount > 0 && !t->items)) {
         Error("the module has no usable template " + std::to_string(resId));
         return nullptr;
     }
@@ -739,17 +741,7 @@ Dialog* Host::OpenDialog(int32_t kind, int32_t arg, bool modal, int32_t* failure
         return nullptr;
     }
     dialog = dialogs.Find(handle);
-    dialog->resId = t->resId;
-    dialog->title = t->title ? t->title : "";
-    for (int32_t i = 0; i < t->itemCount; ++i) {
-        const XTDialogItemTemplate& it = t->items[i];
-        DialogItem item;
-        item.id = it.id;
-        item.kind = it.kind;
-        item.flags = it.flags;
-        item.text = it.text ? it.text : "";
-        dialog->items.push_back(item);
-    }
+    LoadTemplate(*dialog, *t);
     Note(dialog->Name() + " " + Quote(dialog->title) + (modal ? " opens" : " opens modeless"));
     SendDialogMessage(*dialogs.Find(handle), XT_DLG_MSG_ITEMSCREATED);
     SendDialogMessage(*dialogs.Find(handle), XT_DLG_MSG_FILL);
@@ -760,6 +752,32 @@ Dialog* Host::OpenDialog(int32_t kind, int32_t arg, bool modal, int32_t* failure
     }
     *failure = XT_OK;
     return dialog;
+}
+
+void Host::LoadTemplate(Dialog& dialog, const XTDialogTemplate& t)
+{
+    // Alerts show the host's alert texts in place of their "^0" to "^3".
+    auto text = [&](const char* raw) {
+        std::string out;
+        for (const char* p = raw ? raw : ""; *p; ++p) {
+            if (dialog.alert && p[0] == '^' && p[1] >= '0' && p[1] <= '3')
+                out += alertTexts[*++p - '0'];
+            else
+                out += *p;
+        }
+        return out;
+    };
+    dialog.resId = t.resId;
+    dialog.title = t.title ? t.title : "";
+    dialog.items.clear();
+    for (int32_t i = 0; i < t.itemCount; ++i) {
+        DialogItem item;
+        item.id = t.items[i].id;
+        item.kind = t.items[i].kind;
+        item.flags = t.items[i].flags;
+        item.text = text(t.items[i].text);
+        dialog.items.push_back(item);
+    }
 }
 
 void Host::NoteDialogItems(const Dialog& dialog)

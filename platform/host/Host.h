@@ -249,6 +249,8 @@ public:
     // Makes a dialog of kind from the module's template; null on failure (noted).
     Dialog* OpenDialog(int32_t kind, int32_t arg, bool modal, int32_t* failure);
     void CloseDialog(XTHandle handle);
+    // The title and items of a template.
+    void LoadTemplate(Dialog& dialog, const XTDialogTemplate& t);
     // The items of a dialog as the user sees them, one line each.
     void NoteDialogItems(const Dialog& dialog);
     // An item change the module made while the user sees the dialog.

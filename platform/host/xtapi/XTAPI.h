@@ -121,6 +121,8 @@ struct XTIdRec {
 struct XTSetupRec {
     int32_t tag0;   // XT_SETUP_TAG0
     int32_t tag1;   // XT_SETUP_TAG1
+    // Registers a callback for a kind; the callbacks of one kind are called in ascending order
+    // of priority, and in the order of registration within one priority.
     int32_t (*registerCallback)(int32_t kind, XTCallbackFn fn, int32_t convention,
                                 int32_t priority, int32_t reserved);
     // A one-word request such as 0x913 or 0x912: (0, the words, their count).
