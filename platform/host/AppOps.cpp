@@ -18,6 +18,13 @@ int32_t RequestQuit()
     return XT_OK;
 }
 
+int32_t ReportError(int32_t code)
+{
+    if (code != 0)
+        H().RaiseHostAlert("QuarkXPress (tm)", "The operation failed (error " + std::to_string(code) + ").");
+    return code;
+}
+
 int32_t NewModuleObject(const void* module, int32_t, XTHandle* out)
 {
     if (!module || !out) {
@@ -162,6 +169,7 @@ void DefineCoreOperations()
     if (defined)
         return;
     defined = true;
+    XTHOST_DEFINE_SLOT(XAQ_ReportError, ReportError);
     XTHOST_DEFINE_SLOT(XAQ_RequestQuit, RequestQuit);
     XTHOST_DEFINE_SLOT(XRN_NewModuleObject, NewModuleObject);
     XTHOST_DEFINE_SLOT(XRN_DisposeModuleObject, DisposeModuleObject);

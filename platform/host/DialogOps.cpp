@@ -201,6 +201,11 @@ int32_t PostMessage(XTHandle target, uint32_t message, uint32_t, int32_t)
     return 1;
 }
 
+int32_t DrawDialog()
+{
+    return H().CurrentDialog("draw dialog") ? XT_OK : XT_ERR_PARAM;
+}
+
 int32_t EndDialog(int32_t value, int32_t, int32_t)
 {
     Dialog* dialog = H().CurrentDialog("end dialog");
@@ -396,6 +401,7 @@ void DefineDialogOperations()
     XTHOST_DEFINE_SLOT(XCF_FindWindow, FindWindow);
     XTHOST_DEFINE_SLOT(XCF_GetDlgItem, GetDlgItem);
     XTHOST_DEFINE_SLOT(XCF_PostMessage, PostMessage);
+    XTHOST_DEFINE_SLOT(XCF_DrawDialog, DrawDialog);
     XTHOST_DEFINE_SLOT(XCF_EndDialog, EndDialog);
     XTHOST_DEFINE_SLOT(XCF_RequestTimer, RequestTimer);
     XTHOST_DEFINE_SLOT(XCF_SetButtonState, SetButtonState);

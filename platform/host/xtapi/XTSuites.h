@@ -103,7 +103,9 @@ enum : uint32_t {
 };
 
 // ---------------------------------------------------------------------------------------------
-// XAQ 3: the application.
+// XAQ 3: the application. ReportError hands the host a result code: 0 does nothing, any other
+// code makes the host show its own alert "QuarkXPress (tm)"; answers the code.
+XT_SLOT(XAQ_ReportError, XT_SUITE_XAQ, 0, int32_t (*)(int32_t code));
 XT_SLOT(XAQ_RequestQuit, XT_SUITE_XAQ, 16, int32_t (*)());
 
 // XRN 2: the module's host object, made from the module's own handle.
@@ -139,6 +141,8 @@ XT_SLOT(XCF_Beep, XT_SUITE_XCF, 9, int32_t (*)(int32_t type));
 XT_SLOT(XCF_FindWindow, XT_SUITE_XCF, 10, XTHandle (*)(const char* className, const char* title));
 XT_SLOT(XCF_GetDlgItem, XT_SUITE_XCF, 11, XTHandle (*)(XTHandle window, int32_t itemId));
 XT_SLOT(XCF_PostMessage, XT_SUITE_XCF, 12, int32_t (*)(XTHandle window, uint32_t message, uint32_t wparam, int32_t lparam));
+// Redraws the current dialog.
+XT_SLOT(XCF_DrawDialog, XT_SUITE_XCF, 13, int32_t (*)());
 // Ends the current dialog: 1 confirmed (then XT_DLG_MSG_ENDED), 0 cancelled.
 XT_SLOT(XCF_EndDialog, XT_SUITE_XCF, 19, int32_t (*)(int32_t value, int32_t reserved1, int32_t reserved2));
 // Asks for XT_DLG_MSG_TIMER to the current dialog while it is shown.

@@ -308,6 +308,12 @@ TEST_F(HostDialogs, TheHostsOwnAlertIsDismissedByTheModulesPostedClick)
     EXPECT_EQ(Count(other, "dialog 106 still open at quit"), 1);
     const Lines none = RunOk("start\nhost-alert \"QuarkXPress (tm)\" \"y\"\nalert host press 2\n");
     EXPECT_EQ(Count(none, "host alert \"QuarkXPress (tm)\": press 2"), 1);
+
+    // The host's error reporting shows such an alert for a non-zero code.
+    const Lines reported = RunOk("start\nmenu Opening\nmenu \"Report error\"\nexpect-beeps 1\n"
+                                 "menu \"Close opening\"\nmenu \"Report error\"\nalert host press 1\n");
+    EXPECT_EQ(Count(reported, "host alert \"QuarkXPress (tm)\" \"The operation failed (error -43).\" opens"), 2);
+    EXPECT_EQ(Count(reported, "closed by a click on button 2"), 1);
 }
 
 // ---------------------------------------------------------------------------------------------

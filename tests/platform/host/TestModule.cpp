@@ -26,7 +26,7 @@ std::string g_folder;
 const char* const kItems[] = {" Needs document", " Run options", " Pick folder", " Open file",
                               " Save file", " Ask alert", " Opening", " Close opening",
                               " Progress", " Settings path", " Quit on idle", " Beep",
-                              " Unemulated", " Bad handle"};
+                              " Unemulated", " Bad handle", " Report error"};
 constexpr int kItemCount = sizeof kItems / sizeof kItems[0];
 uint16_t g_itemIds[kItemCount];
 
@@ -300,6 +300,7 @@ void RunCommand(int index)
         Call<XZH_Set>(g_xzh, 1, 100, 0);
         Call<XZO_SetText>(g_xzo, 2, "Half way");
         Call<XZH_Set>(g_xzh, 1, 100, 50);
+        Call<XCF_DrawDialog>(g_xcf);
         Call<XCF_EndCurrent>(g_xcf);
         Call<XCF_CloseModeless>(g_xcf, progress);
     } else if (item == " Settings path") {
@@ -328,6 +329,9 @@ void RunCommand(int index)
         Beep();
     } else if (item == " Unemulated") {
         if (reinterpret_cast<int32_t (*)()>(g_xcf.slot[30])() != XT_ERR_NOT_EMULATED)
+            Beep();
+    } else if (item == " Report error") {
+        if (Call<XAQ_ReportError>(g_xaq, 0) == 0 && Call<XAQ_ReportError>(g_xaq, -43) == -43)
             Beep();
     } else if (item == " Bad handle") {
         Call<XMV_DisposeMenu>(g_xmv, 0x10FFFFFF);
