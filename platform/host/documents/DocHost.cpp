@@ -650,6 +650,44 @@ int32_t DocHost::CurrentLayoutNumber(int16_t* number)
     });
 }
 
+int32_t DocHost::ProjectCurrentLayout(int32_t project, int32_t* doc)
+{
+    return Call("LAY-6", false, [&] { return "layout.of project=" + HexHandle(project); }, [&] {
+        const Ref* ref = Resolve(project, Tag::Project, "LAY-6");
+        if (!ref || ref->project->layouts.empty())
+            return HostErr::BadRef;
+        *doc = ref->project->Current().doc;
+        return HostErr::Ok;
+    });
+}
+
+int32_t DocHost::LayoutNumber(int32_t doc, int16_t* number)
+{
+    return Call("LAY-5", false, [&] { return "layout.number doc=" + HexHandle(doc); }, [&] {
+        const Layoutx* lx = LayoutOf(doc, "LAY-5");
+        if (!lx)
+            return HostErr::BadRef;
+        const auto& layouts = lx->project->layouts;
+        for (size_t i = 0; i < layouts.size(); ++i)
+            if (layouts[i].get() == lx)
+                *number = static_cast<int16_t>(i);
+        return HostErr::Ok;
+    });
+}
+
+int32_t DocHost::SelectLayout(int16_t number)
+{
+    return Call("LAY-4", true, [&] { return "layout.select number=" + std::to_string(number); }, [&] {
+        if (projects_.empty())
+            return HostErr::NoDocument;
+        Projectx& px = *projects_.back();
+        if (number < 0 || static_cast<size_t>(number) >= px.layouts.size())
+            return HostErr::BadRef;
+        px.project->currentLayout = number;
+        return HostErr::Ok;
+    });
+}
+
 int32_t DocHost::NewProject(const std::string& layoutName, const std::string& type, int32_t width,
                             int32_t height, int32_t margin, int32_t* project)
 {

@@ -120,6 +120,9 @@ public:
     int32_t LayoutType(int16_t id, std::string* type);                        // LAY-3
     int32_t MakeLayoutCurrent(int16_t id);                                    // LAY-4
     int32_t CurrentLayoutNumber(int16_t* number);                             // LAY-5
+    int32_t ProjectCurrentLayout(int32_t project, int32_t* doc);              // XPK 5
+    int32_t LayoutNumber(int32_t doc, int16_t* number);                       // XDD 67
+    int32_t SelectLayout(int16_t number);                                     // layout suite 2
     int32_t NewProject(const std::string& layoutName, const std::string& type, int32_t width,
                        int32_t height, int32_t margin, int32_t* project);     // NEW-1
     int32_t NewBox(const Rect& bounds, int32_t* box);                         // NEW-2
