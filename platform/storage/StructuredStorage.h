@@ -265,9 +265,11 @@ protected:
 HRESULT StgCreateDocfile(const char* pwcsName, uint32_t grfMode, uint32_t reserved, IStorage** ppstgOpen);
 HRESULT StgCreateDocfile(const char16_t* pwcsName, uint32_t grfMode, uint32_t reserved, IStorage** ppstgOpen);
 
-// Opens a compound file. Read access allows STGM_SHARE_DENY_WRITE or STGM_SHARE_EXCLUSIVE (other
-// readers only, or nobody); write access needs STGM_SHARE_EXCLUSIVE. The sharing is an advisory
-// lock on the file, so it also holds between processes. Absent file: STG_E_FILENOTFOUND; absent
+// Opens a compound file. With read access, STGM_SHARE_EXCLUSIVE and STGM_SHARE_DENY_READ admit no
+// other open of the file, the other share modes admit other readers (never a writer); write
+// access needs STGM_SHARE_EXCLUSIVE, and its changes go to a new file that replaces the old one
+// at IStorage::Flush. The sharing is an advisory lock on the file, so it also holds between
+// processes. Absent file: STG_E_FILENOTFOUND; absent
 // folder: STG_E_PATHNOTFOUND; not a compound file (bad signature, too short):
 // STG_E_FILEALREADYEXISTS; damaged: STG_E_DOCFILECORRUPT; open elsewhere in a conflicting mode:
 // STG_E_SHAREVIOLATION. pstgPriority and snbExclude must be null, reserved 0.
