@@ -29,9 +29,12 @@ class HandleTable {
 public:
     explicit HandleTable(HandleTag tag) : m_tag(tag) {}
 
+    // The new handle, or 0 once the table's 2^24 - 1 serials are spent.
     XTHandle Issue(T value)
     {
-        const XTHandle handle = static_cast<XTHandle>(uint32_t(m_tag) << 24 | (++m_serial & 0xFFFFFF));
+        if (m_serial >= 0xFFFFFF)
+            return 0;
+        const XTHandle handle = static_cast<XTHandle>(uint32_t(m_tag) << 24 | ++m_serial);
         m_items.emplace(handle, std::move(value));
         return handle;
     }

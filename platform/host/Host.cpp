@@ -128,7 +128,8 @@ struct RecordEntries {
                         std::to_string(b) + " " + Hex(level) + " " + std::to_string(c));
         if (auto injected = host->Inject({"compat"}))
             return *injected;
-        return 1;
+        // The host knows this one query of the SDK's compatibility.
+        return code == XT_FOURCC('C', 'P', 'Y', '\0') ? 1 : 0;
     }
 
     static int32_t RegisterSetup(XTCallbackFn fn, int32_t, int32_t priority, int32_t)
@@ -730,6 +731,10 @@ Dialog* Host::OpenDialog(int32_t kind, int32_t arg, bool modal, int32_t* failure
     fresh.modal = modal;
     const XTHandle handle = dialogs.Issue(fresh);
     Dialog* dialog = dialogs.Find(handle);
+    if (!dialog) {
+        Error("no dialog handles left");
+        return nullptr;
+    }
     dialog->handle = handle;
     uint32_t resId = 0;
     SendDialogMessage(*dialog, XT_DLG_MSG_GETRESOURCE, 0, &resId);
@@ -925,6 +930,10 @@ int32_t Host::RaiseHostAlert(const std::string& title, const std::string& text)
     window.text = text;
     window.buttons = {{1, "OK"}, {2, "Cancel"}};
     const XTHandle handle = windows.Issue(window);
+    if (!handle) {
+        Error("no window handles left");
+        return 0;
+    }
     for (const auto& button : window.buttons)
         windows.Find(handle)->buttonHandles[button.first] =
             windowItems.Issue(WindowItem{handle, button.first});
