@@ -8,7 +8,8 @@
 // so a module that lists the selectors 0..n-1 in order finds selector k in entry k, its "slot
 // k". Each operation's signature is given by a slot descriptor below (XT_SLOT); call through
 // XTSlot<Descriptor>(table). A selector the host does not provide is still bound, to an entry
-// that fails loudly (XT_ERR_NOT_EMULATED, and the host reports the suite and slot).
+// that fails loudly (XT_ERR_NOT_EMULATED, and the host reports the suite and slot). List only
+// the selectors up to the highest slot you call, and none for a suite you do not call.
 //
 // Interface tables (XTSetupRec::requestInterface) and component tables (bindSuite with a
 // component handle) are filled the same way, entry by entry.
