@@ -106,6 +106,18 @@ int32_t DocHost::Call(const char* role, bool mutates, const std::function<std::s
         if (const auto code = inject_(role))
             return *code;
     const int32_t result = body();
+#ifndef NDEBUG
+    // Debug builds check every invariant after each change: a broken one is a host fault.
+    if (mutates && result == HostErr::Ok)
+        for (auto& px : projects_) {
+            try {
+                CheckProject(*px->project);
+            } catch (const DocumentError& e) {
+                std::fprintf(stderr, "%s broke the document: %s\n", role, e.what());
+                std::abort();
+            }
+        }
+#endif
     if (mutates || traceReads_)
         Note(args() + (result != HostErr::Ok ? " -> " + std::to_string(result) : ""));
     return result;

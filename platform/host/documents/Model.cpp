@@ -25,6 +25,13 @@ std::string Item(const std::string& base, const char* name, size_t index)
 constexpr char16_t kObjectChar = 0xFFFC;  // an anchored item
 constexpr size_t kMaxName = 255;
 
+// Names are UTF-8 of at most 255 bytes.
+bool ValidName(const std::string& name)
+{
+    std::u16string ignored;
+    return name.size() <= kMaxName && Utf8ToUtf16(name, &ignored);
+}
+
 }  // namespace
 
 Rect Box::Bounds2() const
@@ -224,7 +231,7 @@ class Checker {
 public:
     explicit Checker(Project& project) : p_(project) {}
 
-    void Run()
+    void Check()
     {
         CheckTables();
         Require(p_.layouts.empty() ? p_.currentLayout == 0
@@ -244,11 +251,12 @@ private:
             auto at = [&](const char* field) { return Item("", "fonts", i).substr(1) + "." + field; };
             Require(f.id != 0, [&] { return at("id"); }, "font id 0");
             Require(ids.insert(f.id).second, [&] { return at("id"); }, "duplicate font id");
-            Require(!f.name.empty() && f.name.size() <= kMaxName, [&] { return at("name"); },
-                    "name empty or longer than 255 bytes");
-            Require(f.secondName.size() <= kMaxName, [&] { return at("second_name"); },
-                    "longer than 255 bytes");
-            Require(f.render.size() <= kMaxName, [&] { return at("render"); }, "longer than 255 bytes");
+            Require(!f.name.empty() && ValidName(f.name), [&] { return at("name"); },
+                    "not a name of 1 to 255 bytes of UTF-8");
+            Require(ValidName(f.secondName), [&] { return at("second_name"); },
+                    "not a name of at most 255 bytes of UTF-8");
+            Require(ValidName(f.render), [&] { return at("render"); },
+                    "not a name of at most 255 bytes of UTF-8");
             Require(f.advance >= 1 && f.advance <= 100000, [&] { return at("advance"); },
                     "out of range");
         }
@@ -274,7 +282,7 @@ private:
             };
             Require(s.id >= 1, [&] { return at("id"); }, "out of range");
             Require(ids.insert(s.id).second, [&] { return at("id"); }, "duplicate style sheet id");
-            Require(s.name.size() <= kMaxName, [&] { return at("name"); }, "longer than 255 bytes");
+            Require(ValidName(s.name), [&] { return at("name"); }, "not a name of at most 255 bytes of UTF-8");
             Require(p_.charFormats.Find(s.charFormat) != nullptr, [&] { return at("char_format"); },
                     "no such character format");
             Require(p_.paraFormats.Find(s.paraFormat) != nullptr, [&] { return at("para_format"); },
@@ -286,7 +294,7 @@ private:
     {
         const std::string base = Item("", "layouts", li).substr(1);
         auto at = [&](const char* field) { return base + "." + field; };
-        Require(l.name.size() <= kMaxName, [&] { return at("name"); }, "longer than 255 bytes");
+        Require(ValidName(l.name), [&] { return at("name"); }, "not a name of at most 255 bytes of UTF-8");
         Require(l.type == "XDOC" || l.type == "XWEB", [&] { return at("type"); }, "unknown type");
         Require(l.pageWidth > 0 && l.pageHeight > 0, [&] { return at("page_size"); }, "not positive");
         Require(l.margins.top >= 0 && l.margins.left >= 0 && l.margins.bottom >= 0 &&
@@ -307,8 +315,9 @@ private:
             Require(l.layers[i].id >= 1 && layerIds.insert(l.layers[i].id).second,
                     [&] { return Item(base, "layers", i) + ".id"; }, "missing or duplicate layer id");
         for (size_t i = 0; i < l.masters.size(); ++i) {
-            Require(l.masters[i].name.size() <= kMaxName,
-                    [&] { return Item(base, "masters", i) + ".name"; }, "longer than 255 bytes");
+            Require(ValidName(l.masters[i].name),
+                    [&] { return Item(base, "masters", i) + ".name"; },
+                    "not a name of at most 255 bytes of UTF-8");
             Require(l.masters[i].pages == 1 || l.masters[i].pages == 2,
                     [&] { return Item(base, "masters", i) + ".pages"; }, "a master has 1 or 2 pages");
         }
@@ -454,7 +463,7 @@ private:
 
         int64_t sum = 0;
         for (size_t k = 0; k < story.charRuns.size(); ++k) {
-            const xthost::doc::Run& run = story.charRuns[k];
+            const Run& run = story.charRuns[k];
             auto path = [&] { return Item(spath, "char_runs", k); };
             Require(run.length > 0, path, "zero length");
             Require(p_.charFormats.Find(run.format) != nullptr, path, "no such character format");
@@ -502,7 +511,7 @@ private:
 
 }  // namespace
 
-void CheckProject(Project& project) { Checker(project).Run(); }
+void CheckProject(Project& project) { Checker(project).Check(); }
 
 // ---- Text ---------------------------------------------------------------------------------
 

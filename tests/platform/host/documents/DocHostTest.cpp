@@ -8,6 +8,7 @@
 
 #include "platform/host/documents/DocHost.h"
 #include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/StoryEdit.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 
 namespace xthost::doc {
@@ -528,6 +529,50 @@ TEST_F(DocHostTest, SaveAsChangesOnlyTheEditedStory)
             changed.push_back(after[i]);
     ASSERT_EQ(changed.size(), 1u);
     EXPECT_NE(changed[0].find("{\"uid\": 2, \"boxes\": [1], \"text\": \"Master text\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace xthost::doc
+
+namespace xthost::doc {
+namespace {
+
+// Edits keep runs, paragraphs and object runs whole, and refuse to cut an object run.
+TEST(StoryEdit, InsertAndDeleteKeepRunsParagraphsAndObjects)
+{
+    auto project = ParseDocument(BuildExample("two-page-linked"));
+    Story& story = project->layouts[0]->stories.at(4);
+    const Story before = story;
+    // Inside the hidden run "\ue045IX" (18-20) or across its end: refused, nothing changes.
+    EXPECT_EQ(InsertText(*project, story, 19, u"x"), HostErr::SplitsRun);
+    EXPECT_EQ(DeleteText(story, 17, 19), HostErr::SplitsRun);
+    EXPECT_EQ(InsertText(*project, story, 40, u"x"), HostErr::BadRef);
+    EXPECT_EQ(DeleteText(story, 5, 4), HostErr::BadRef);
+    EXPECT_EQ(story.text, before.text);
+
+    // A paragraph end typed into the heading splits it under the heading's format.
+    ASSERT_EQ(InsertText(*project, story, 6, u"\r"), HostErr::Ok);
+    EXPECT_EQ(story.paras.size(), 4u);
+    EXPECT_EQ(story.paras[0], story.paras[1]);
+    EXPECT_EQ(story.objects[0].at, 19);
+    EXPECT_EQ(story.charRuns[0].length, 15) << "the new character takes the heading's format";
+    // Deleting it joins them again; deleting the whole hidden run removes the run.
+    ASSERT_EQ(DeleteText(story, 6, 7), HostErr::Ok);
+    EXPECT_EQ(story.text, before.text);
+    EXPECT_EQ(story.paras, before.paras);
+    EXPECT_EQ(story.charRuns, before.charRuns);
+    ASSERT_EQ(DeleteText(story, 18, 21), HostErr::Ok);
+    ASSERT_EQ(story.objects.size(), 1u);
+    EXPECT_EQ(story.objects[0].at, 23);
+    CheckProject(*project);  // still whole
+
+    // An empty story takes "Normal"'s character format; inserting at 0 the next character's.
+    Story& empty = project->layouts[0]->stories.at(2);
+    ASSERT_EQ(InsertText(*project, empty, 0, u"ab"), HostErr::Ok);
+    EXPECT_EQ(empty.charRuns, (std::vector<xthost::doc::Run>{{project->styleSheets[0].charFormat, 2}}));
+    ASSERT_EQ(InsertText(*project, story, 0, u">"), HostErr::Ok);
+    EXPECT_EQ(story.charRuns[0].format, before.charRuns[0].format);
+    CheckProject(*project);
 }
 
 }  // namespace
