@@ -70,6 +70,12 @@ void KestoInterface::SetServerMode(bool on)
     m_serverMode = on;
 }
 
+void KestoInterface::SetMultiDocMode(bool on)
+{
+    LogMode("\nMultiDoc mode:\t", on);
+    m_multiDocMode = on;
+}
+
 bool KestoInterface::CreateTmpLogFolder()
 {
     static const char* const kWhere = "KestoInterface::CreateTmpLogFolder";

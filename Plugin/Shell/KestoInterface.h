@@ -12,6 +12,8 @@ public:
 
     void SetExtendedMode(bool on);
     void SetServerMode(bool on);
+    // On while a folder command converts several documents unattended.
+    void SetMultiDocMode(bool on);
 
     bool CreateTmpLogFolder();
     bool InitServerLog();

@@ -1,0 +1,3 @@
+#include "Plugin/Shell/DialogKinds.h"
+
+uint32_t DialogKinds[kDialogKindCount] = {};

@@ -1,0 +1,17 @@
+// The module's host file services over the bound host suites: file specifications, file
+// references, host text objects, the host's temporary folder and its application folder.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/host/HostServices.h"
+
+// Installs the services for the foundation code (setup, once the suites are bound).
+void InstallHostFileServices();
+// Withdraws them (unload, or a setup that failed).
+void RemoveHostFileServices();
+
+// xt_fsmakefsspec: the host file specification of an item given by its folder (volume and folder
+// id) and its name; an empty name gives the folder's own specification. Answers the host's
+// code; the record is left alone on failure.
+int16_t xt_fsmakefsspec(int16_t volume, int32_t folderId, const char* name, HostFileSpec* spec);

@@ -1,0 +1,244 @@
+// Stand-ins for the services of the subsystems that this build does not contain yet: host
+// document access, document export and import, and batch and folder conversion. Each one says
+// in the general log that it is not available and never reports success. The real implementations replace this file in the module's link.
+#include <cctype>
+#include <filesystem>
+#include <string>
+
+#include "Foundation/Log.h"
+#include "Foundation/Settings.h"
+#include "Plugin/Batch/BatchRequest.h"
+#include "Plugin/Batch/BatchStatusFile.h"
+#include "Plugin/Batch/FolderRuns.h"
+#include "Plugin/Mixer/HostHooks.h"
+#include "Plugin/Mixer/MessageBox.h"
+#include "Plugin/Shell/Commands.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
+
+namespace {
+
+void NotAvailable(const std::string& what)
+{
+    GeneralLogStream() << "\n" << what << ": not available in this build" << std::endl;
+}
+
+} // namespace
+
+// ---- Document export and import ------------------------------------------------------------
+
+template <>
+void CommandAdapter<9>::ActionPerformed(XTVoidRec*)
+{
+    NotAvailable("Export of the current document");
+}
+
+template <>
+void CommandAdapter<11>::ActionPerformed(XTVoidRec*)
+{
+    NotAvailable("Export of a chosen document");
+}
+
+template <>
+void CommandAdapter<13>::ActionPerformed(XTVoidRec*)
+{
+    NotAvailable("Export of paragraph coordinates");
+}
+
+template <>
+void CommandAdapter<14>::ActionPerformed(XTVoidRec*)
+{
+    NotAvailable("Export of XTags");
+}
+
+template <>
+void CommandAdapter<17>::ActionPerformed(XTVoidRec*)
+{
+    NotAvailable("Import of a Verbant file");
+}
+
+// ---- Batch and folder conversion -----------------------------------------------------------
+
+template <>
+void IdleAdapter<12>::ActionPerformed(XTIdleRec*)
+{
+    NotAvailable("Batch export step");
+}
+
+template <>
+void IdleAdapter<18>::ActionPerformed(XTIdleRec*)
+{
+    NotAvailable("Batch import step");
+}
+
+ModuleGlobal<BatchStatusFile> BatchStatus;
+bool LaunchedByBatch = false;
+
+HostFileSpec SavedFolderSpec{};
+HostFileSpec SavedSourceSpec{};
+HostFileSpec SavedTargetSpec{};
+OverwriteSwitches OverwriteFlags;
+std::string PdfTargetFolderPath;
+bool AnnounceConversionFinished = true;
+
+namespace {
+
+std::string PathOf(const HostFileSpec& spec)
+{
+    std::string path;
+    return FileSpecToPath(path, spec, false) == 0 ? path : "(" + FileSpecName(spec) + ")";
+}
+
+// The call of a folder run, with its folders and switches, so that a run of the dialogs can be
+// followed in the general log.
+void FolderRunNotAvailable(const char* run, const HostFileSpec& source, const HostFileSpec& target,
+                           bool recursive)
+{
+    NotAvailable(std::string(run) + " from \"" + PathOf(source) + "\" into \"" + PathOf(target) +
+                 "\" (recursive " + (recursive ? "on" : "off") + ", overwrite documents " +
+                 (OverwriteFlags.document ? "on" : "off") + ", DWQ " +
+                 (OverwriteFlags.exchangeFile ? "on" : "off") + ", PDF " +
+                 (OverwriteFlags.pdf ? "on" : "off") + ", PDF folder \"" + PdfTargetFolderPath +
+                 "\", announce " + (AnnounceConversionFinished ? "on" : "off") + ")");
+}
+
+} // namespace
+
+void ExportFolder(const HostFileSpec& target, bool recursive)
+{
+    FolderRunNotAvailable("Folder export to DWQ", SavedFolderSpec, target, recursive);
+}
+
+void ExportFolderToPdf(const HostFileSpec& target, bool recursive)
+{
+    FolderRunNotAvailable("Folder export to PDF", SavedFolderSpec, target, recursive);
+}
+
+void ImportFolder(const HostFileSpec&, bool recursive)
+{
+    FolderRunNotAvailable("Folder import", SavedSourceSpec, SavedTargetSpec, recursive);
+}
+
+// Looks only at the extensions of the folder's own files, which is enough to ask the
+// overwrite questions.
+bool CollectSourceFiles(const HostFileSpec& folder, int32_t fileKind, bool, const std::string& subFolder)
+{
+    static const char* const kExtensions[] = {".qxp", ".qxd", ".dwq", ".pdf"};
+    if (fileKind < 0 || fileKind > 3)
+        return false;
+    std::string path;
+    if (FileSpecToPath(path, folder, false) != 0)
+        return false;
+    if (!subFolder.empty())
+        path = JoinPath(path, subFolder);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
+        std::string extension = entry.path().extension().string();
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (entry.is_regular_file(error) && extension == kExtensions[fileKind])
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+// Only the path of the status file is known: the setting that names it.
+std::string g_batchFilePath;
+
+} // namespace
+
+BatchStatusFile::BatchStatusFile() = default;
+BatchStatusFile::~BatchStatusFile() = default;
+
+bool BatchStatusFile::Load(bool)
+{
+    SettingsFile* settings = Settings.GetIf();
+    g_batchFilePath = settings ? settings->GetPath(SettingKey::BatchFilePath) : std::string();
+    if (g_batchFilePath.size() <= 1)
+        g_batchFilePath.clear();
+    NotAvailable("Batch status file");
+    return false;
+}
+
+std::string BatchStatusFile::GetFilePath() const
+{
+    return g_batchFilePath;
+}
+
+BatchMode BatchStatusFile::GetMode()
+{
+    return BatchMode::None;
+}
+
+// A file that is not loaded holds no job.
+bool BatchStatusFile::IsValid()
+{
+    return GetMode() == BatchMode::None || GetMode() == BatchMode::Done;
+}
+
+bool BatchStatusFile::IsActiveJob()
+{
+    return false;
+}
+
+bool BatchStatusFile::MarkStarted()
+{
+    return false;
+}
+
+bool BatchStatusFile::OnIdle(bool)
+{
+    return false;
+}
+
+bool ActivateBatchIfPending(BatchStatusFile&)
+{
+    NotAvailable("Batch activation");
+    return false;
+}
+
+void RegisterBatchGlobals()
+{
+    ModuleGlobals::Register(
+        GlobalStep::BatchStatus,
+        [] {
+            BatchStatus.Build();
+            LaunchedByBatch = false;
+        },
+        [] { BatchStatus.Destroy(); });
+}
+
+bool IsBatchRequested()
+{
+    return false;
+}
+
+void DeleteBatchRequestKey()
+{
+}
+
+// ---- Host document access ------------------------------------------------------------------
+
+int16_t ShowMessageBox(int32_t resId, const std::string& line1, const std::string& line2,
+                       const std::string& line3, const std::string& line4, bool, bool, bool)
+{
+    NotAvailable("Message box " + std::to_string(resId) + " (" + line1 + "\t" + line2 + "\t" +
+                 line3 + "\t" + line4 + ")");
+    return 0;
+}
+
+int32_t PdfOutputHook(void*)
+{
+    return 0;
+}
+
+int32_t MasterBoxCopyHook(void*)
+{
+    return 0;
+}
+
+int32_t AutotextBoxHook(void*)
+{
+    return 0;
+}
