@@ -731,6 +731,17 @@ void AddVerbs(HostExtensions& ext)
         error = "the story reads " + Quote(doc::Utf16ToUtf8(chars));
         return false;
     }});
+    ext.AddVerb("trace-reads", {"trace-reads on|off", "also write the document calls that only read", false,
+                                [](VerbContext& c, std::string& error) {
+        if (!Count(c.line, 1, error))
+            return false;
+        if (c.line.words[1] != "on" && c.line.words[1] != "off") {
+            error = "expected on or off";
+            return false;
+        }
+        DocsOf(c.host).SetTraceReads(c.line.words[1] == "on");
+        return true;
+    }});
     ext.AddVerb("dump", {"dump PATH", "write the front project's document file to PATH (it stays unsaved)", false,
                          [](VerbContext& c, std::string& error) {
         if (!Count(c.line, 1, error))

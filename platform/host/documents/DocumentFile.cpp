@@ -23,6 +23,9 @@ using ojson = nlohmann::ordered_json;
 constexpr const char* kFormatName = "xthost-document";
 constexpr int kVersion = 1;
 constexpr size_t kMaxDepth = 32;   // the schema nests 7 deep
+// Values a file may hold: far above a document of thousands of pages, and low enough that a
+// file of tiny values cannot make the reader hold gigabytes.
+constexpr size_t kMaxValues = 4u << 20;
 constexpr size_t kMaxWidth = 120;  // columns of a line that holds a whole array
 
 [[noreturn]] void Fail(const std::string& path, const std::string& what)
@@ -37,6 +40,8 @@ class PathTracker {
 public:
     bool operator()(int /*depth*/, json::parse_event_t event, json& parsed)
     {
+        if (++values_ > kMaxValues)
+            Fail(Path(), "more than " + std::to_string(kMaxValues) + " values");
         switch (event) {
         case json::parse_event_t::object_start:
         case json::parse_event_t::array_start:
@@ -88,6 +93,7 @@ private:
             ++frames_.back().index;
     }
     std::vector<Frame> frames_;
+    size_t values_ = 0;
 };
 
 // ---- Reading the tree ---------------------------------------------------------------------

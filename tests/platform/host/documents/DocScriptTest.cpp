@@ -105,6 +105,9 @@ TEST_F(DocScriptTest, NewProjectSaveLayoutsAndDump)
                      "save-as new.qxp\n"
                      "open-document " + kExamples + "layouts.qxp\n"
                      "layout 3\n"
+                     "trace-reads on\n"
+                     "expect-text 5 \"Text of layout Print B\"\n"
+                     "expect \"text.chars\"\n"
                      "dump layouts-dump.qxp\n"
                      "close-document\n"
                      "save-document\n",

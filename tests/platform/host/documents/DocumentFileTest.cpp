@@ -78,6 +78,16 @@ TEST(DocumentFile, FileLargerThanTheLimitIsRefusedBeforeReading)
     ::unlink(name);
 }
 
+TEST(DocumentFile, FileOfTinyValuesIsRefusedBeforeItGrowsLarge)
+{
+    std::string many = "{\"format\": [";
+    for (int i = 0; i < (5 << 20); ++i)
+        many += "0,";
+    many += "0]}";
+    const std::string path = RefusalPath(many);
+    EXPECT_EQ(path.rfind("format[", 0), 0u) << path;
+}
+
 TEST(DocumentFile, RefusesWrongTypesRangesAndInvariants)
 {
     const std::string good = BuildExample("two-page-linked");
