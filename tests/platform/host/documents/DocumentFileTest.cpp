@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <tuple>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -248,6 +249,38 @@ TEST(DocumentFile, EveryFieldChangesTheBytesAndReloads)
             ADD_FAILURE() << e.what();
             continue;
         }
+        EXPECT_NE(changed, base);
+        EXPECT_EQ(Canon(changed), changed);
+    }
+}
+
+// The structural fields the first document does not have: groups, anchors, layouts.
+TEST(DocumentFile, StructuralFieldsChangeTheBytesAndReload)
+{
+    using Edit = std::function<void(Project&)>;
+    const std::vector<std::tuple<const char*, const char*, Edit>> edits = {
+        {"mapping", "box.members", [](Project& p) {
+             auto& members = p.layouts[0]->boxes.at(15).members;
+             std::swap(members[0], members[1]);
+         }},
+        {"mapping", "spread.items", [](Project& p) {
+             auto& items = p.layouts[0]->spreads[0].items;
+             std::swap(items[0], items[1]);
+         }},
+        {"mapping", "object.value", [](Project& p) { p.layouts[0]->stories.at(10).objects[0].value = 0x12345678; }},
+        {"masters", "master.items", [](Project& p) {
+             auto& items = p.layouts[0]->masters[0].items;
+             std::swap(items[0], items[1]);
+         }},
+        {"layouts", "current_layout", [](Project& p) { p.currentLayout = 2; }},
+        {"layouts", "layout order", [](Project& p) { std::swap(p.layouts[0], p.layouts[2]); }},
+    };
+    for (const auto& [example, name, edit] : edits) {
+        SCOPED_TRACE(name);
+        const std::string base = BuildExample(example);
+        auto project = ParseDocument(base);
+        edit(*project);
+        const std::string changed = PrintDocument(*project);
         EXPECT_NE(changed, base);
         EXPECT_EQ(Canon(changed), changed);
     }
