@@ -9,6 +9,7 @@
 #include "Foundation/Settings.h"
 #include "Plugin/Batch/BatchRequest.h"
 #include "Plugin/Batch/BatchStatusFile.h"
+#include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Batch/FolderRuns.h"
 #include "Plugin/Mixer/HostHooks.h"
 #include "Plugin/Mixer/MessageBox.h"
@@ -207,6 +208,48 @@ void RegisterBatchGlobals()
             LaunchedByBatch = false;
         },
         [] { BatchStatus.Destroy(); });
+    ModuleGlobals::Register(GlobalStep::ConversionJob, [] { CurrentJob.Build(); },
+                            [] { CurrentJob.Destroy(); });
+}
+
+// ---- The conversion job --------------------------------------------------------------------
+
+ModuleGlobal<ConversionJob> CurrentJob;
+
+namespace {
+
+// What the host would answer for a file it could not reach.
+constexpr int16_t kNoHostFile = 12;
+
+} // namespace
+
+int16_t ConvFileSpec::SetPath(const std::string& path)
+{
+    m_path = path;
+    NotAvailable("File of a conversion job \"" + path + "\"");
+    return kNoHostFile;
+}
+
+int16_t ConvFileSpec::GetHostSpec(HostFileSpec&) const
+{
+    return kNoHostFile;
+}
+
+int16_t ConvFileSpec::CreateHostFile(HostFileSpec&, bool, uint32_t, uint32_t)
+{
+    NotAvailable("Creation of \"" + m_path + "\"");
+    return kNoHostFile;
+}
+
+int16_t ResolveHostFileSpec(HostFileSpec&, const char*)
+{
+    return kNoHostFile;
+}
+
+int16_t HostTextToString(XTHandle, std::string&)
+{
+    NotAvailable("Host text conversion");
+    return kNoHostFile;
 }
 
 bool IsBatchRequested()

@@ -1,0 +1,275 @@
+#include "Plugin/Shell/FileDialogs.h"
+
+#include <cstddef>
+#include <string>
+
+#include "Plugin/Batch/ConversionJob.h"
+#include "Plugin/Shell/HostSuites.h"
+#include "Plugin/Shell/KestoInterface.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
+
+namespace {
+
+// A filter record: the name zero-padded, the value, zeros, the extension and its zero.
+template <std::size_t NameSize>
+constexpr XTFileFilter MakeFilter(const char (&name)[NameSize], uint16_t value, const char (&extension)[4])
+{
+    static_assert(NameSize <= sizeof XTFileFilter::name, "the name fits its field");
+    XTFileFilter filter{};
+    for (std::size_t i = 0; i < NameSize; ++i)
+        filter.name[i] = name[i];
+    filter.value = value;
+    for (std::size_t i = 0; i < 4; ++i)
+        filter.extension[i] = extension[i];
+    return filter;
+}
+
+const XTFileFilter kExchangeFilter = MakeFilter("Verbant Files", 1, "dwq");
+const XTFileFilter kCoordinatesFilter = MakeFilter("Coordinate Files", 1, "coo");
+const XTFileFilter kXTagsFilter = MakeFilter("TGX Files", 2, "tgx");
+const XTFileFilter kDocumentFilter = MakeFilter("Quark Files", 1, "QXP");
+
+const XTFileFilter* g_filterList[2] = {nullptr, nullptr};
+
+// One output of ChooseOutputFile: the dialog's title and the file's extension.
+struct OutputKind {
+    const char* title;
+    const char* extension;
+};
+
+OutputKind OutputKindOf(bool exchange, bool coordinates, bool xtags)
+{
+    if (xtags)
+        return {"TGX output file name:", "tgx"};
+    if (coordinates)
+        return {"Coordinates output file name:", "coo"};
+    if (exchange)
+        return {"Verbant output file name:", "dwq"};
+    return {"Output document name:", "qxp"};
+}
+
+// The length of the UTF-8 sequence a byte starts, 0 for a byte that starts none.
+int Utf8SequenceLength(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xE0) == 0xC0)
+        return 2;
+    if ((lead & 0xF0) == 0xE0)
+        return 3;
+    if ((lead & 0xF8) == 0xF0)
+        return 4;
+    return 0;
+}
+
+// UTF-8 text as the host's UTF-16; a malformed sequence becomes U+FFFD.
+std::u16string ToHostText(const std::string& text)
+{
+    static const unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int length = Utf8SequenceLength(lead);
+        bool valid = length > 0 && i + static_cast<std::size_t>(length) <= text.size();
+        uint32_t cp = valid ? lead & kLeadMask[length] : 0;
+        for (int k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+            valid = (next & 0xC0) == 0x80;
+            cp = cp << 6 | (next & 0x3F);
+        }
+        if (!valid || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+        i += static_cast<std::size_t>(length);
+    }
+    return out;
+}
+
+// A host text object of the text; 0 when the host made none.
+XTHandle NewHostText(const std::string& text)
+{
+    const std::u16string chars = ToHostText(text);
+    XTHandle handle = 0;
+    if (CallHost<XText_New>(chars.data(), 0, static_cast<int32_t>(chars.size()), &handle) != XT_OK)
+        return 0;
+    return handle;
+}
+
+// A file dialog of the host, handed back when the object goes.
+class FileDialog {
+public:
+    FileDialog() { m_ok = CallHost<XFJ_NewFileDialog>(&m_handle) == XT_OK && m_handle != 0; }
+    ~FileDialog()
+    {
+        if (m_handle)
+            CallHost<XFJ_Dispose>(m_handle);
+    }
+    FileDialog(const FileDialog&) = delete;
+    FileDialog& operator=(const FileDialog&) = delete;
+
+    bool IsOpen() const { return m_ok; }
+    XTHandle Handle() const { return m_handle; }
+
+    // True when the user chose exactly one file.
+    bool ChoseOneFile() const
+    {
+        int32_t count = 2;
+        return CallHost<XFJ_GetChosenCount>(m_handle, &count) == XT_OK && count == 1;
+    }
+
+    // The path of the chosen file; false, path unchanged, when there is none.
+    bool ChosenPath(std::string& path) const
+    {
+        XTHandle text = 0;
+        if (CallHost<XFJ_GetChosenFileText>(m_handle, &text) != XT_OK || !text)
+            return false;
+        std::string chosen;
+        const bool ok = HostTextToString(text, chosen) == 0 && !chosen.empty();
+        CallHost<XText_Dispose>(text);
+        if (ok)
+            path = chosen;
+        return ok;
+    }
+
+private:
+    XTHandle m_handle = 0;
+    bool m_ok = false;
+};
+
+// The proposed output: the job's source beside itself with the output's extension, as a host
+// file reference (0 when the host made none) and a file name.
+struct ProposedOutput {
+    XTHandle fileRef = 0;
+    std::string name;
+
+    explicit ProposedOutput(const char* extension)
+    {
+        std::string path = CurrentJob.IsBuilt() ? CurrentJob->GetSource().GetPath() : std::string();
+        ChangeExtension(path, std::string(extension), true, true);
+        if (const XTHandle text = NewHostText(path)) {
+            if (CallHost<XFJ_FileRefFromText>(text, XT_CREATOR_XPRESS, 0, 0, &fileRef) != XT_OK)
+                fileRef = 0;
+            CallHost<XText_Dispose>(text);
+        }
+        name = GetFileName(path, true);
+    }
+    ~ProposedOutput()
+    {
+        if (fileRef)
+            CallHost<XFJ_Dispose>(fileRef);
+    }
+    ProposedOutput(const ProposedOutput&) = delete;
+    ProposedOutput& operator=(const ProposedOutput&) = delete;
+};
+
+bool ChooseOutputAs(HostFileSpec& spec, const char* extension, bool exchange, bool coordinates,
+                    bool xtags)
+{
+    HostFileSpec copy = spec;
+    ResolveHostFileSpec(copy, extension);
+    if (!ChooseOutputFile(copy, exchange, coordinates, xtags))
+        return false;
+    spec = copy;
+    return true;
+}
+
+} // namespace
+
+const XTFileFilter* const* GetFileTypeFilter(bool exchange, bool coordinates, bool xtags)
+{
+    g_filterList[0] = xtags ? &kXTagsFilter
+                      : coordinates ? &kCoordinatesFilter
+                      : exchange ? &kExchangeFilter
+                                 : &kDocumentFilter;
+    g_filterList[1] = nullptr;
+    return g_filterList;
+}
+
+bool ChooseSourceFile(HostFileSpec& out, bool exportSource)
+{
+    const bool multiDoc = KestoInterface::Instance()->m_multiDocMode;
+    const char* title = exportSource ? (multiDoc ? "Choose Quark book to export:" : "Choose Quark document to export:")
+                                     : (multiDoc ? "Import Verbant Files" : "Choose Verbant file to import:");
+    if (!CurrentJob.IsBuilt())
+        return false;
+    const FileDialog dialog;
+    if (!dialog.IsOpen())
+        return false;
+    if (CallHost<XFJ_RunOpenDialog>(dialog.Handle(), 0, title, 0, nullptr, 0,
+                                    GetFileTypeFilter(!exportSource, false, false)) != XT_OK)
+        return false;
+    std::string path;
+    if (!dialog.ChoseOneFile() || !dialog.ChosenPath(path))
+        return false;
+    if (CurrentJob->source.SetPath(path) != 0)
+        return false;
+    HostFileSpec chosen{};
+    if (CurrentJob->GetSource().GetHostSpec(chosen) != 0)
+        return false;
+    out = chosen;
+    return true;
+}
+
+bool ChooseExportSource(HostFileSpec& out)
+{
+    return ChooseSourceFile(out, true);
+}
+
+bool ChooseImportSource(HostFileSpec& out)
+{
+    return ChooseSourceFile(out, false);
+}
+
+bool ChooseOutputFile(HostFileSpec& out, bool exchange, bool coordinates, bool xtags)
+{
+    if (!CurrentJob.IsBuilt())
+        return false;
+    const OutputKind output = OutputKindOf(exchange, coordinates, xtags);
+    const FileDialog dialog;
+    if (!dialog.IsOpen())
+        return false;
+    const ProposedOutput proposed(output.extension);
+    if (CallHost<XFJ_RunSaveDialog>(dialog.Handle(), proposed.fileRef, output.title, 0,
+                                    proposed.name.c_str(), 0,
+                                    GetFileTypeFilter(exchange, coordinates, xtags)) != XT_OK)
+        return false;
+    std::string path;
+    if (!dialog.ChoseOneFile() || !dialog.ChosenPath(path))
+        return false;
+    if (CurrentJob->target.SetPath(path) != 0)
+        return false;
+    HostFileSpec created{};
+    if (CurrentJob->target.CreateHostFile(created, true, XT_CREATOR_XPRESS, XT_FILETYPE_NONE) != 0)
+        return false;
+    out = created;
+    return true;
+}
+
+bool ChooseExportOutput(HostFileSpec& spec)
+{
+    return ChooseOutputAs(spec, "dwq", true, false, false);
+}
+
+bool ChooseCoordOutput(HostFileSpec& spec)
+{
+    return ChooseOutputAs(spec, "coo", true, true, false);
+}
+
+bool ChooseTgxOutput(HostFileSpec& spec)
+{
+    return ChooseOutputAs(spec, "tgx", false, false, true);
+}
+
+bool ChooseImportOutput(HostFileSpec& spec)
+{
+    return ChooseOutputAs(spec, "qxp", false, false, false);
+}
