@@ -908,10 +908,10 @@ void Host::InteractWith(XTHandle handle)
         }
         if (answer.kind == Answer::kClose) {
             Note(name + ": close box");
-            const bool handled = SendDialogMessage(*dialog, XT_DLG_MSG_ITEMHIT, 2);
+            // The close box is item 2 to the module; whatever it does, the dialog ends.
+            SendDialogMessage(*dialog, XT_DLG_MSG_ITEMHIT, 2);
             dialog = dialogs.Find(handle);
             if (dialog && !dialog->ended) {
-                (void)handled;
                 dialog->ended = true;
                 dialog->endValue = 0;
             }
