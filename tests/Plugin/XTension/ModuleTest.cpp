@@ -1,0 +1,442 @@
+// The module as the host sees it: xthost's host library loads Kesto.so from the XTensions folder
+// of a fresh application folder per test and drives it.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/host/HostExtensions.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kPassword = "omra.Kesto#2026";
+
+std::string ReadText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A loopback port that nothing listens on at the moment.
+uint16_t FreePort()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(s);
+    return ntohs(address.sin_port);
+}
+
+// A client of the conversion server: connects (retrying while the server comes up), sends the
+// password and its commands, and collects the server's lines until it closes.
+class ServerClient {
+public:
+    ServerClient(uint16_t port, std::vector<std::string> commands)
+        : m_thread([this, port, commands] { Run(port, commands); })
+    {
+    }
+    ~ServerClient() { Join(); }
+    void Join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    const std::string& Received() const { return m_received; }
+
+private:
+    void Run(uint16_t port, const std::vector<std::string>& commands)
+    {
+        int s = -1;
+        for (int attempt = 0; attempt < 1000 && s < 0; ++attempt) {
+            s = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(port);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                ::close(s);
+                s = -1;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        if (s < 0)
+            return;
+        std::string out = std::string(kPassword) + "\n";
+        for (const auto& command : commands)
+            out += command + "\n";
+        ::send(s, out.data(), out.size(), MSG_NOSIGNAL);
+        char buffer[512];
+        for (ssize_t n; (n = ::recv(s, buffer, sizeof buffer, 0)) > 0;)
+            m_received.append(buffer, static_cast<std::size_t>(n));
+        ::close(s);
+    }
+
+    std::string m_received;
+    std::thread m_thread;
+};
+
+class KestoModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        app = fs::path(KESTO_BINARY_DIR) / "test-tmp" / "kesto" /
+              (std::string(info->test_suite_name()) + "." + info->name());
+        fs::remove_all(app);
+        fs::create_directories(app / "XTensions");
+        fs::create_symlink(KESTO_MODULE, app / "XTensions" / "Kesto.so");
+        home = fs::current_path();
+        // The general log is written into the host process's current folder.
+        fs::current_path(app);
+    }
+
+    void TearDown() override { fs::current_path(home); }
+
+    void WriteSettings(const std::string& text) { std::ofstream(app / "XTensions" / "kesto.ini") << text; }
+
+    std::unique_ptr<xthost::Host> MakeHost()
+    {
+        xthost::HostOptions options;
+        options.appFolder = app.string();
+        return std::make_unique<xthost::Host>(options);
+    }
+
+    // Runs a script against a fresh host; answers the transcript.
+    std::vector<std::string> Run(const std::string& script, bool expectOk = true)
+    {
+        std::vector<xthost::ScriptLine> lines;
+        std::string error;
+        EXPECT_TRUE(xthost::ParseScript(script, lines, error)) << error;
+        auto host = MakeHost();
+        xthost::ScriptRunner runner(*host, extensions.Verbs(), lines);
+        const bool ok = runner.Run();
+        EXPECT_EQ(ok, expectOk) << host->Log().Text();
+        moduleErrors = host->ModuleErrorTexts();
+        beeps = host->Beeps();
+        quitRequested = host->QuitRequested();
+        return host->Log().Lines();
+    }
+
+    std::string GeneralLog() const { return ReadText(app / "KestoLogfile.txt"); }
+
+    static std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& part)
+    {
+        std::vector<std::string> found;
+        std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
+                     [&part](const std::string& line) { return line.find(part) != std::string::npos; });
+        return found;
+    }
+
+    static std::ptrdiff_t IndexOf(const std::vector<std::string>& lines, const std::string& part)
+    {
+        auto it = std::find_if(lines.begin(), lines.end(),
+                               [&part](const std::string& line) { return line.find(part) != std::string::npos; });
+        return it == lines.end() ? -1 : it - lines.begin();
+    }
+
+    fs::path app;
+    fs::path home;
+    xthost::HostExtensions extensions;
+    std::vector<std::string> moduleErrors;
+    int beeps = 0;
+    bool quitRequested = false;
+};
+
+const char* const kExtendedSettings =
+    "[Options]\nextendedInterface=True\naddMenuItemExportCoords=True\naddMenuItemExportTgx=True\n";
+
+} // namespace
+
+TEST_F(KestoModuleTest, StartsInTheOrderOfTheHostsConversation)
+{
+    WriteSettings(kExtendedSettings);
+    const auto lines = Run("start\nquit\n");
+
+    // Activation: the compatibility query, then the two start-up callbacks.
+    EXPECT_EQ(Matching(lines, "activation:"),
+              (std::vector<std::string>{"activation: compatibility query 0x00595043 0 11 0x40A20014 0",
+                                        "activation: memory priority 200",
+                                        "activation: register setup callback (priority 200)",
+                                        "activation: register identifier callback (priority 200)",
+                                        "activation: answer 0x00000000"}));
+    const auto ids = Matching(lines, "ids: new id ");
+    ASSERT_EQ(ids.size(), 15u);
+
+    // Two binding passes of all 119 suites, XND 2 first and XTT 2 last.
+    const auto binds = Matching(lines, "setup: bind ");
+    ASSERT_EQ(binds.size(), 2 * 119u + 3u);  // and the three components
+    EXPECT_EQ(binds.front(), "setup: bind XND 2 (0 selectors)");
+    EXPECT_NE(IndexOf(lines, "setup: bind LTY 2"), -1);
+    EXPECT_EQ(Matching(lines, "setup: interface ").size(), 20u + 20u + 7u);
+    EXPECT_EQ(Matching(lines, "setup: look up component"),
+              (std::vector<std::string>{"setup: look up component handle XPTA", "setup: look up component XPTA",
+                                        "setup: look up component QLY", "setup: look up component handle QLY",
+                                        "setup: look up component XPDF", "setup: look up component handle XPDF"}));
+
+    // Registrations: the menu command from the top object, then setup's own list, the callback
+    // manager's kinds, the hooks after the second pass, and the two requests last.
+    std::vector<std::string> expected = {"setup: register kind 618 (priority 200)",
+                                         "setup: register kind 4 (priority 200)"};
+    std::vector<std::string> kinds;
+    for (const auto& id : ids)
+        kinds.push_back(std::to_string(std::stoul(id.substr(id.rfind(' ') + 1), nullptr, 16)));
+    expected.push_back("setup: register kind " + kinds[0] + " (priority 200)");
+    expected.push_back("setup: register kind 134 (priority 200)");
+    for (std::size_t i = 1; i < kinds.size(); ++i)
+        expected.push_back("setup: register kind " + kinds[i] + " (priority 200)");
+    for (const char* kind : {"6", "7", "10", "681", "501"})
+        expected.push_back(std::string("setup: register kind ") + kind + " (priority 200)");
+    expected.push_back("setup: register kind 106 (priority 10)");
+    EXPECT_EQ(Matching(lines, "setup: register kind"), expected);
+
+    // The second binding pass lies between the callback manager's kinds and the hooks.
+    const auto secondPass = std::find(lines.begin() + IndexOf(lines, "register kind 10 ") , lines.end(),
+                                      "setup: bind XND 2 (0 selectors)") - lines.begin();
+    EXPECT_LT(secondPass, IndexOf(lines, "register kind 681"));
+    EXPECT_LT(IndexOf(lines, "register kind 106"), IndexOf(lines, "setup: request 0x913"));
+    EXPECT_LT(IndexOf(lines, "setup: request 0x913"), IndexOf(lines, "setup: request 0x912"));
+    EXPECT_NE(IndexOf(lines, "setup: answer 0x00000000"), -1);
+    EXPECT_TRUE(moduleErrors.empty());
+
+    // The unload hands back the host object and, at library unload, the menu.
+    const auto unload = IndexOf(lines, "unload callback");
+    ASSERT_NE(unload, -1);
+    EXPECT_LT(unload, IndexOf(lines, "handed back"));
+    EXPECT_LT(IndexOf(lines, "handed back"), IndexOf(lines, "menu \"Kesto 7\" disposed"));
+    EXPECT_LT(IndexOf(lines, "menu \"Kesto 7\" disposed"), IndexOf(lines, "unloaded"));
+    EXPECT_TRUE(Matching(lines, "error").empty());
+}
+
+TEST_F(KestoModuleTest, MenuItemsFollowTheSettingsAndTheFrontDocument)
+{
+    // Without the extended interface only three items, whatever the item settings say.
+    WriteSettings("[Options]\naddMenuItemExportCoords=True\naddMenuItemExportTgx=True\n");
+    auto lines = Run("start\nmenus\nquit\n");
+    EXPECT_EQ(Matching(lines, "  \""),
+              (std::vector<std::string>{"  \" Export current document\" disabled",
+                                        "  \" Export to Verbant\" enabled",
+                                        "  \" Import Verbant file\" enabled"}));
+
+    // With it, all seven in order; the items of the front document follow whether one is open.
+    WriteSettings(kExtendedSettings);
+    lines = Run("start\nmenus\ndocument 0\nmenus\ndocument none\nmenus\nquit\n");
+    const std::vector<std::string> items = Matching(lines, "  \"");
+    ASSERT_EQ(items.size(), 21u);
+    EXPECT_EQ(std::vector<std::string>(items.begin(), items.begin() + 7),
+              (std::vector<std::string>{"  \" Export current document\" disabled",
+                                        "  \" Export PDF coordinates\" disabled",
+                                        "  \" Export XTags\" disabled",
+                                        "  \" Export to Verbant\" enabled",
+                                        "  \" Export multiple documents\" enabled",
+                                        "  \" Import Verbant file\" enabled",
+                                        "  \" Import multiple Verbant files\" enabled"}));
+    for (int i = 0; i < 7; ++i)
+        EXPECT_NE(items[7 + i].find(" enabled"), std::string::npos) << items[7 + i];
+    EXPECT_EQ(std::vector<std::string>(items.begin() + 14, items.end()),
+              std::vector<std::string>(items.begin(), items.begin() + 7));
+}
+
+TEST_F(KestoModuleTest, MenuCommandRunsItsCommandThenOneBeep)
+{
+    WriteSettings(kExtendedSettings);
+    Run("start\ndocument 0\nmenu \"Export current document\"\nexpect-beeps 1\n"
+        "menu \"Export to Verbant\"\nexpect-beeps 2\nmenu \"Import Verbant file\"\nexpect-beeps 3\n"
+        "menu \"Export XTags\"\nexpect-beeps 4\nquit\n");
+    const std::string log = GeneralLog();
+    const auto exportAt = log.find("Export of the current document: not available");
+    const auto chosenAt = log.find("Export of a chosen document: not available");
+    const auto importAt = log.find("Import of a Verbant file: not available");
+    const auto tagsAt = log.find("Export of XTags: not available");
+    ASSERT_NE(exportAt, std::string::npos) << log;
+    EXPECT_LT(exportAt, chosenAt);
+    EXPECT_LT(chosenAt, importAt);
+    EXPECT_LT(importAt, tagsAt);
+    EXPECT_NE(tagsAt, std::string::npos);
+}
+
+TEST_F(KestoModuleTest, CancelledFolderChooserSwitchesMultiDocumentModeOnAndOff)
+{
+    WriteSettings(kExtendedSettings);
+    const auto lines = Run("start\nmenu \"Export multiple documents\"\nfolder * cancel\nexpect-beeps 0\nquit\n");
+    EXPECT_NE(IndexOf(lines, "Browse for Source Folder with QXP files"), -1);
+    EXPECT_EQ(IndexOf(lines, "dialog 108"), -1);
+    const std::string log = GeneralLog();
+    const auto on = log.find("\nMultiDoc mode:\tON\n");
+    ASSERT_NE(on, std::string::npos) << log;
+    EXPECT_NE(log.find("\nMultiDoc mode:\tOFF\n", on), std::string::npos) << log;
+}
+
+TEST_F(KestoModuleTest, RefusedActivationHandsTheHostItsTextOnly)
+{
+    const auto lines = Run("fail compat with 0\nstart refused activation\n");
+    EXPECT_EQ(moduleErrors, std::vector<std::string>{"Kesto activation failed"});
+    EXPECT_NE(IndexOf(lines, "activation: answer 0x51000401"), -1);
+    EXPECT_TRUE(Matching(lines, "register").empty());
+}
+
+TEST_F(KestoModuleTest, ARefusedIdentifierStopsTheReservation)
+{
+    const auto lines = Run("fail newId after 6 with -1\nstart refused ids\n");
+    EXPECT_EQ(Matching(lines, "ids: new id").size(), 6u);
+    EXPECT_NE(IndexOf(lines, "ids: answer 0x51000401"), -1);
+    EXPECT_TRUE(Matching(lines, "setup:").empty());
+}
+
+TEST_F(KestoModuleTest, FailedSetupGivesItsTextAndRegistersNothing)
+{
+    for (const char* fault : {"bind:XMV4", "bind:XND2", "interface:QLID6", "interface:QLOT0",
+                              "component:QLY"}) {
+        SCOPED_TRACE(fault);
+        const auto lines = Run(std::string("fail ") + fault + " with -50\nstart refused setup\n");
+        EXPECT_EQ(moduleErrors, std::vector<std::string>{"Kesto setup failed"});
+        EXPECT_NE(IndexOf(lines, "setup: answer 0x51000401"), -1);
+        EXPECT_TRUE(Matching(lines, "register kind").empty());
+        EXPECT_TRUE(Matching(lines, "module object").empty());
+        EXPECT_TRUE(Matching(lines, "error:").empty());
+    }
+}
+
+TEST_F(KestoModuleTest, RefusedFinalRequestTearsTheModuleDownWithoutText)
+{
+    WriteSettings(kExtendedSettings);
+    const auto lines = Run("fail request:0x913 with 1\nstart refused setup\n");
+    EXPECT_TRUE(moduleErrors.empty());
+    EXPECT_EQ(IndexOf(lines, "request 0x912"), -1);
+    // The module gave back what it took before it answered.
+    const auto answer = IndexOf(lines, "setup: answer 0x51000401");
+    ASSERT_NE(answer, -1);
+    EXPECT_LT(IndexOf(lines, "handed back"), answer);
+    EXPECT_TRUE(Matching(lines, "error:").empty());
+}
+
+TEST_F(KestoModuleTest, RefusedSecondBindingOnlySkipsTheHooks)
+{
+    const auto lines = Run("fail bind:XTT2 after 1 with -50\nstart\nquit\n");
+    EXPECT_EQ(IndexOf(lines, "register kind 681"), -1);
+    EXPECT_EQ(IndexOf(lines, "register kind 501"), -1);
+    EXPECT_EQ(IndexOf(lines, "register kind 106"), -1);
+    EXPECT_NE(IndexOf(lines, "setup: answer 0x00000000"), -1);
+    EXPECT_TRUE(moduleErrors.empty());
+}
+
+TEST_F(KestoModuleTest, InteractiveRunDoesNothingOnIdle)
+{
+    // No settings file at all: menus only.
+    const auto lines = Run("start\nidle 3\nquit\n");
+    EXPECT_EQ(Matching(lines, "idle").size(), 3u);
+    EXPECT_FALSE(quitRequested);
+    EXPECT_EQ(GeneralLog().find("Batch"), std::string::npos) << GeneralLog();
+}
+
+TEST_F(KestoModuleTest, BatchStatusFolderMakesABatchRunAtLaunch)
+{
+    fs::create_directories(app / "batch");
+    WriteSettings("[Path]\nBatchFilePath=" + (app / "batch" / "status.ini").string() + "\n");
+    Run("start\nidle 2\nquit\n");
+    // The batch run is connected to idle; its services say that they are missing, and the run
+    // never asks the host to quit.
+    const std::string log = GeneralLog();
+    EXPECT_NE(log.find("Batch status file: not available"), std::string::npos) << log;
+    EXPECT_NE(log.find("Batch activation: not available"), std::string::npos) << log;
+    EXPECT_FALSE(quitRequested);
+
+    // A status path whose folder is missing is an interactive run.
+    WriteSettings("[Path]\nBatchFilePath=" + (app / "missing" / "status.ini").string() + "\n");
+    Run("start\nidle 2\nquit\n");
+    EXPECT_EQ(GeneralLog().find("Batch activation"), std::string::npos);
+}
+
+TEST_F(KestoModuleTest, ServerModeServesUntilHaltedThenAsksTheHostToQuit)
+{
+    const uint16_t port = FreePort();
+    fs::create_directories(app / "logs");
+    WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(port) +
+                  "\nactivateServerLog=True\nkeepServerLog=True\n[Path]\nLogPath=" +
+                  (app / "logs").string() + "\n");
+    auto host = MakeHost();
+    ASSERT_EQ(host->Start(), xthost::StartResult::kOk) << host->Log().Text();
+    {
+        ServerClient client(port, {"serveralive", "haltServer"});
+        host->Idle(3);  // the first call runs the server until the client halts it
+        client.Join();
+        EXPECT_NE(client.Received().find("password ok\n"), std::string::npos) << client.Received();
+        EXPECT_NE(client.Received().find("halt server\n"), std::string::npos) << client.Received();
+    }
+    const auto& lines = host->Log().Lines();
+    EXPECT_EQ(Matching(lines, "quit requested").size(), 1u);
+    EXPECT_EQ(Matching(lines, "idle").size(), 1u);  // the host quit instead of idling on
+    EXPECT_NE(IndexOf(lines, "unload callback"), -1);
+    EXPECT_FALSE(host->Loaded());
+    EXPECT_FALSE(host->Failed()) << host->Log().Text();
+
+    // The server log, kept after the unload, tells the story.
+    std::string serverLog;
+    for (const auto& entry : fs::directory_iterator(app / "logs"))
+        if (entry.path().filename().string().rfind("OMRA_", 0) == 0)
+            serverLog = ReadText(entry.path() / "KS7_srv.log");
+    const auto down = serverLog.find("Server DOWN");
+    const auto started = serverLog.find("Quark shutdown started ...");
+    const auto complete = serverLog.find("Quark shutdown complete.");
+    ASSERT_NE(down, std::string::npos) << serverLog;
+    EXPECT_LT(down, started);
+    EXPECT_LT(started, complete);
+    EXPECT_NE(complete, std::string::npos);
+}
+
+TEST_F(KestoModuleTest, ServerThatCannotStartIsTriedAgainOnEveryIdleCall)
+{
+    // Someone else holds the port.
+    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+    fs::create_directories(app / "logs");
+    WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(ntohs(address.sin_port)) +
+                  "\nactivateServerLog=True\nkeepServerLog=True\n[Path]\nLogPath=" +
+                  (app / "logs").string() + "\n");
+    Run("start\nidle 3\nquit\n");
+    ::close(holder);
+    EXPECT_FALSE(quitRequested);
+    std::string serverLog;
+    for (const auto& entry : fs::directory_iterator(app / "logs"))
+        serverLog = ReadText(entry.path() / "KS7_srv.log");
+    std::size_t downs = 0;
+    for (auto at = serverLog.find("Server DOWN"); at != std::string::npos; at = serverLog.find("Server DOWN", at + 1))
+        ++downs;
+    EXPECT_EQ(downs, 3u) << serverLog;
+}
+
+TEST_F(KestoModuleTest, ExampleApplicationRunsFromTheCommandLine)
+{
+    const fs::path example = fs::path(KESTO_SOURCE_DIR) / "examples" / "app";
+    const std::string command = std::string(XTHOST_PROGRAM) + " --app " + example.string() +
+                                " --module " + KESTO_MODULE + " --temp " + (app / "Temp").string() +
+                                " --script " + (example / "kesto-menus.xts").string() + " --transcript " +
+                                (app / "transcript.txt").string() + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << ReadText(app / "transcript.txt");
+    const std::string transcript = ReadText(app / "transcript.txt");
+    EXPECT_NE(transcript.find("menu \"Kesto 7\" (7 items)"), std::string::npos);
+    EXPECT_NE(transcript.find("beep"), std::string::npos);
+}
