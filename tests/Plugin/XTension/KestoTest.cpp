@@ -1,0 +1,169 @@
+// The top object with the module linked into the test: its run-mode decision, its command
+// objects and their release, and its OLE guard.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "Plugin/Batch/BatchStatusFile.h"
+#include "Plugin/Shell/Commands.h"
+#include "Plugin/XTension/Activation.h"
+#include "Plugin/XTension/Kesto.h"
+#include "platform/host/Host.h"
+#include "platform/storage/StructuredStorage.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class KestoTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        app = fs::path(KESTO_BINARY_DIR) / "test-tmp" / "kesto-linked" / info->name();
+        fs::remove_all(app);
+        fs::create_directories(app / "XTensions");
+        home = fs::current_path();
+        fs::current_path(app);
+        LoadKestoModule();
+    }
+
+    void TearDown() override
+    {
+        if (host)
+            host->Quit();
+        host.reset();
+        UnloadKestoModule();
+        fs::current_path(home);
+    }
+
+    void Start(const std::string& settings)
+    {
+        if (!settings.empty())
+            std::ofstream(app / "XTensions" / "kesto.ini") << settings;
+        xthost::HostOptions options;
+        options.appFolder = app.string();
+        options.staticActivate = &XTActivateCallback;
+        host = std::make_unique<xthost::Host>(options);
+        ASSERT_EQ(host->Start(), xthost::StartResult::kOk) << host->Log().Text();
+    }
+
+    std::string GeneralLog() const
+    {
+        std::ifstream in(app / "KestoLogfile.txt", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    static std::size_t IdleListeners()
+    {
+        RefPtr<IdleButtonClass> idle = ClassObject<IdleButtonClass>::Instance();
+        return idle ? idle->GetListenerCount() : 0;
+    }
+
+    fs::path app;
+    fs::path home;
+    std::unique_ptr<xthost::Host> host;
+};
+
+} // namespace
+
+TEST_F(KestoTest, WithoutSettingsTheRunIsInteractive)
+{
+    Start("");
+    EXPECT_EQ(IdleListeners(), 0u);
+    EXPECT_FALSE(LaunchedByBatch);
+    // The module state came from its first user, the menu building, with the defaults.
+    const std::string log = GeneralLog();
+    EXPECT_NE(log.find("\nExtended mode:\tOFF\n\nServer mode:\tOFF\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Batch status file"), std::string::npos) << log;
+}
+
+TEST_F(KestoTest, ServerModeListensOnIdleAndLeavesTheBatchFileAlone)
+{
+    fs::create_directories(app / "batch");
+    Start("[Server]\nserverMode=True\n[Path]\nBatchFilePath=" + (app / "batch" / "status.ini").string() + "\n");
+    EXPECT_EQ(IdleListeners(), 1u);
+    EXPECT_FALSE(LaunchedByBatch);
+    EXPECT_EQ(GeneralLog().find("Batch status file"), std::string::npos);
+}
+
+TEST_F(KestoTest, BatchAtLaunchNeedsTheFolderOfTheStatusFile)
+{
+    fs::create_directories(app / "batch");
+    const struct {
+        std::string path;
+        bool batch;
+    } cases[] = {
+        {(app / "batch" / "status.ini").string(), true},   // the file itself need not exist
+        {(app / "batch").string() + "\\status.ini", true},  // either separator
+        {(app / "missing" / "status.ini").string(), false},
+        {"status.ini", false},                              // no folder part at all
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        Start("[Path]\nBatchFilePath=" + c.path + "\n");
+        EXPECT_EQ(LaunchedByBatch, c.batch);
+        EXPECT_EQ(IdleListeners(), c.batch ? 1u : 0u);
+        host->Quit();
+        host.reset();
+        UnloadKestoModule();
+        LoadKestoModule();
+    }
+}
+
+TEST_F(KestoTest, MenuButtonsRunTheirCommandThenBeep)
+{
+    Start("");
+    const std::pair<void (*)(), const char*> buttons[] = {
+        {[] { PerformByClass<MenuButton<10>>(static_cast<XTVoidRec*>(nullptr)); }, "Export of a chosen document"},
+        {[] { PerformByClass<MenuButton<8>>(static_cast<XTVoidRec*>(nullptr)); }, "Export of a chosen document"},
+        {[] { PerformByClass<MenuButton<15>>(static_cast<XTVoidRec*>(nullptr)); }, "Import of a Verbant file"},
+        {[] { PerformByClass<MenuButton<16>>(static_cast<XTVoidRec*>(nullptr)); }, "Import of a Verbant file"},
+        {[] { FireExportCurrentDocumentButton(nullptr); }, "Export of the current document"},
+        {[] { PerformByClass<MenuButton<6>>(static_cast<XTVoidRec*>(nullptr)); }, "Export of paragraph coordinates"},
+    };
+    int beeps = 0;
+    for (const auto& button : buttons) {
+        const std::size_t before = GeneralLog().size();
+        button.first();
+        EXPECT_EQ(host->Beeps(), ++beeps);
+        EXPECT_NE(GeneralLog().find(button.second, before), std::string::npos) << button.second;
+    }
+    // "About" only beeps.
+    const std::size_t before = GeneralLog().size();
+    PerformByClass<CommandAdapter<4>>(static_cast<XTVoidRec*>(nullptr));
+    EXPECT_EQ(host->Beeps(), beeps + 1);
+    EXPECT_EQ(GeneralLog().size(), before);
+}
+
+TEST_F(KestoTest, ReleasedTopObjectLeavesOnlyTheIdleObjectsToTheCallbackManager)
+{
+    Start("[Server]\nserverMode=True\n");
+    DeinitKesto();
+    EXPECT_FALSE(ClassObject<Kesto>::Instance());
+    EXPECT_FALSE(ClassObject<MenuButton<5>>::Instance());
+    EXPECT_FALSE(ClassObject<CommandAdapter<9>>::Instance());
+    EXPECT_FALSE(ClassObject<CommandAdapter<1>>::Instance());
+    EXPECT_FALSE(ClassObject<CommandAdapter<34>>::Instance());
+    EXPECT_TRUE(ClassObject<IdleButtonClass>::Instance());
+    EXPECT_TRUE(ClassObject<IdleAdapter<19>>::Instance());
+    host->Quit();
+    EXPECT_FALSE(ClassObject<IdleButtonClass>::Instance());
+    EXPECT_FALSE(ClassObject<IdleAdapter<19>>::Instance());
+}
+
+TEST_F(KestoTest, OleStartedBeforeIsBalancedAtTheEnd)
+{
+    ASSERT_EQ(OleInitialize(nullptr), S_OK);
+    Start("");
+    host->Quit();
+    // The module's own start (S_FALSE) was undone: one more stop ends the runtime.
+    OleUninitialize();
+    EXPECT_EQ(OleInitialize(nullptr), S_OK);
+    OleUninitialize();
+}
