@@ -452,10 +452,11 @@ HRESULT File::load(uint64_t fileSize) {
     std::vector<uint32_t> directoryChain;
     if (!follow(firstDirectory, kWholeChain, fat, used, directoryChain) || directoryChain.empty())
         return STG_E_DOCFILECORRUPT;
-    std::vector<uint8_t> directory(directoryChain.size() * sectorSize);
-    if (HRESULT hr = readSectors(directoryChain, 0, directory.data(), directory.size()); FAILED(hr)) return hr;
-    const size_t entries = directory.size() / kEntrySize;
-    const uint8_t* rootEntry = directory.data();
+    const size_t directorySize = directoryChain.size() * sectorSize;
+    const std::unique_ptr<uint8_t[]> directory(new uint8_t[directorySize]);   // every byte is read
+    if (HRESULT hr = readSectors(directoryChain, 0, directory.get(), directorySize); FAILED(hr)) return hr;
+    const size_t entries = directorySize / kEntrySize;
+    const uint8_t* rootEntry = directory.get();
     if (rootEntry[66] != uint8_t(Kind::Root)) return STG_E_DOCFILECORRUPT;
 
     std::vector<uint32_t> miniFat;
@@ -496,7 +497,7 @@ HRESULT File::load(uint64_t fileSize) {
         pending.pop_back();
         if (p.id >= entries || visited[p.id]) return STG_E_DOCFILECORRUPT;
         visited[p.id] = true;
-        const uint8_t* e = directory.data() + size_t(p.id) * kEntrySize;
+        const uint8_t* e = directory.get() + size_t(p.id) * kEntrySize;
 
         const uint16_t nameBytes = get16(e + 64);
         if (nameBytes < 4 || nameBytes > 64 || nameBytes % 2 != 0) return STG_E_DOCFILECORRUPT;
@@ -563,15 +564,15 @@ HRESULT File::readSectors(const std::vector<uint32_t>& chain, uint64_t offset, v
 // Mini sectors lie in the mini stream, which is read whole on first use: the streams below the
 // cutoff are then served from memory instead of with one read from the file each.
 HRESULT File::readMini(const std::vector<uint32_t>& units, uint64_t offset, void* buffer, size_t count) const {
-    if (miniStream_.size() != miniSize_) {
-        std::vector<uint8_t> mini(static_cast<size_t>(miniSize_));
-        if (HRESULT hr = readSectors(miniChain_, 0, mini.data(), mini.size()); FAILED(hr)) return hr;
+    if (!miniStream_) {
+        std::unique_ptr<uint8_t[]> mini(new uint8_t[size_t(miniSize_)]);   // every byte is read
+        if (HRESULT hr = readSectors(miniChain_, 0, mini.get(), size_t(miniSize_)); FAILED(hr)) return hr;
         miniStream_ = std::move(mini);
     }
     auto* out = static_cast<uint8_t*>(buffer);
     return forEachRun(units, 6, [](uint32_t unit) { return uint64_t(unit) * kMiniSectorSize; }, offset, count,
                       [&](uint64_t at, size_t done, size_t n) {
-                          std::memcpy(out + done, miniStream_.data() + at, n);
+                          std::memcpy(out + done, miniStream_.get() + at, n);
                           return S_OK;
                       });
 }

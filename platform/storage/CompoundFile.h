@@ -116,7 +116,7 @@ private:
     uint32_t sectorCount_ = 0;     // sectors after the header
     std::vector<uint32_t> miniChain_; // sectors of the mini stream (files being read)
     uint64_t miniSize_ = 0;
-    mutable std::vector<uint8_t> miniStream_;   // the mini stream, once a small stream was read
+    mutable std::unique_ptr<uint8_t[]> miniStream_;   // the mini stream, once a small stream was read
     std::vector<uint32_t> free_;   // free sectors inside sectorCount_
     std::vector<uint32_t> meta_;   // sectors of the tables, directory and mini stream last written
     bool dirty_ = false;
