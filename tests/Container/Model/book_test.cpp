@@ -74,6 +74,32 @@ TEST(Book, GoldenMinimalBook) {
   EXPECT_FALSE(book.OpenDocumentsSet(DWX_Names::DocumentsSet));
 }
 
+int g_warnings = 0;
+void CountWarning(FilterException&) { ++g_warnings; }
+
+// Finishing raises only from the explicit call; the destructors report and go on.
+TEST(Book, FinishFailuresRaiseOnlyFromTheExplicitCall) {
+  SetWarningMessenger(CountWarning);
+  g_warnings = 0;
+  {
+    MemoryCodeFile file;
+    auto root = CreateDWXFolder2(file.Medium(), false);
+    DWX_Book_Out2 book(root);
+    root->Complete();  // nothing can be added from here on
+    EXPECT_THROW(book.Finish(), FilterException);
+  }
+  g_warnings = 0;
+  {
+    MemoryCodeFile file;
+    auto root = CreateDWXFolder2(file.Medium(), false);
+    auto book = std::make_unique<DWX_Book_Out2>(root);
+    root->Complete();
+    EXPECT_NO_THROW(book.reset());
+  }
+  EXPECT_GE(g_warnings, 1);
+  SetWarningMessenger(nullptr);
+}
+
 // Strings interned after the book's attributes were saved still reach the table, which is
 // written last.
 TEST(Book, StringTableIsWrittenLast) {

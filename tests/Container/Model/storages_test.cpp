@@ -7,6 +7,8 @@
 
 #include <filesystem>
 
+#include <unistd.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -94,6 +96,31 @@ TEST_F(ExchangeContainer, PrivateDataOnlyOnDemand) {
   EXPECT_EQ(container->PrivateData(), container->PrivateData());
   EXPECT_EQ(OLEStream(*container->PrivateData(), u"0", CD_OpenRead).GetSize(), 4u);
   container->Release();
+}
+
+// The size of the code-file stream when one repetitive stream of 64 KiB is written.
+uint32_t CodeFileSize(const std::string& path, bool compress, bool oldName) {
+  {
+    OLEStorage root(path.c_str(), CD_CreateWrite);
+    DWX_OutStorage* container = oldName ? CreateDWX(root) : CreateDWX2(root, compress);
+    {
+      auto folder = static_cast<DWX_OutStorage2*>(container)->CreateFolder2();
+      auto stream = folder->CreateStream(ft_Char, "text", 0);
+      const std::string text(65536, 'a');
+      dynamic_cast<DWX_Out<char>&>(*stream).PutData(text.data(), dwx_ulong(text.size()));
+    }
+    container->Release();
+    root.Flush();
+  }
+  OLEStorage root(path.c_str(), CD_OpenRead);
+  OLEStorage textAndCode(root, kDWX_TextAndCodeName, CD_OpenRead);
+  return OLEStream(textAndCode, kCodeFileStreamName, CD_OpenRead).GetSize();
+}
+
+TEST_F(ExchangeContainer, CompressionOnlyWhenAllowed) {
+  EXPECT_GT(CodeFileSize(m_path, false, true), 65536u);
+  EXPECT_GT(CodeFileSize(m_path, false, false), 65536u);
+  EXPECT_LT(CodeFileSize(m_path, true, false), 4096u);
 }
 
 struct Processor : DWX_OutFolderProcessor, DWX_InFolderProcessor {
