@@ -182,6 +182,8 @@ TEST_F(DamagedFile, BrokenChains) {
     // Sizes beyond the file: nothing is allocated for them.
     EXPECT_EQ(walkChanged([&](auto& b) { put32(b, big + 120, 0x7FFFFFFF); }), STG_E_DOCFILECORRUPT);
     EXPECT_EQ(walkChanged([&](auto& b) { put32(b, tiny + 120, 4000); }), STG_E_DOCFILECORRUPT);
+    // An empty stream whose start names a mini chain reads as empty (a crash the fuzzer found).
+    EXPECT_EQ(walkChanged([&](auto& b) { put32(b, tiny + 120, 0); }), S_OK);
     // Mini sectors out of range, and the mini stream larger than its chain.
     EXPECT_EQ(walkChanged([&](auto& b) { put32(b, tiny + 116, 5000); }), STG_E_DOCFILECORRUPT);
     const size_t root = sectorAt(get32(good, 48));
