@@ -105,7 +105,9 @@ int32_t DocHost::Call(const char* role, bool mutates, const std::function<std::s
     if (inject_)
         if (const auto code = inject_(role))
             return *code;
+    ++depth_;
     const int32_t result = body();
+    --depth_;
 #ifndef NDEBUG
     // Debug builds check every invariant after each change: a broken one is a host fault.
     if (mutates && result == HostErr::Ok)
@@ -120,6 +122,18 @@ int32_t DocHost::Call(const char* role, bool mutates, const std::function<std::s
 #endif
     if (mutates || traceReads_)
         Note(args() + (result != HostErr::Ok ? " -> " + std::to_string(result) : ""));
+    // Callbacks reach the module after the call that caused them, so a hook that calls the
+    // host finds the documents whole.
+    if (depth_ == 0 && !pending_.empty()) {
+        std::vector<DocEvent> events;
+        events.swap(pending_);
+        for (const DocEvent& event : events) {
+            if (sink_)
+                sink_(event);
+            else
+                events_.push_back(event);
+        }
+    }
     return result;
 }
 
@@ -232,13 +246,7 @@ void DocHost::CloseProjectx(Projectx* px)
 
 void DocHost::Touch(Layoutx& lx) { lx.project->changeFlags |= kNeedsSave; }
 
-void DocHost::Fire(const DocEvent& event)
-{
-    if (sink_)
-        sink_(event);
-    else
-        events_.push_back(event);
-}
+void DocHost::Fire(const DocEvent& event) { pending_.push_back(event); }
 
 // A master's story changed while its master page was shown: its copies are announced when
 // the view returns to the layout.

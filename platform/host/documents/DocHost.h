@@ -249,7 +249,9 @@ private:
     InjectFn inject_;
     EventFn sink_;
     bool traceReads_ = false;
-    std::vector<DocEvent> events_;
+    std::vector<DocEvent> events_;   // delivered, without a sink
+    std::vector<DocEvent> pending_;  // fired by the call under way
+    int depth_ = 0;
 
     uint32_t serials_[16] = {};
     std::unordered_map<int32_t, std::unique_ptr<Ref>> refs_;

@@ -240,6 +240,25 @@ TEST_F(DocHostTest, EditingAMasterStoryAnnouncesItsCopiesOnReturnToTheLayout)
     EXPECT_EQ(chars.substr(0, 13), u"Annual Report");
 }
 
+// A hook may call the host back: callbacks come after the call that caused them.
+TEST_F(DocHostTest, HooksThatCallTheHostSeeTheLayoutView)
+{
+    Open("two-page-linked");
+    std::vector<std::string> seen;
+    host.SetEventSink([&](const DocEvent& event) {
+        bool master = false, shows = true;
+        host.IsOnMaster(event.box, &master);
+        host.ShowsMasters(view, &shows);
+        seen.push_back(std::to_string(event.kind) + (master ? " master" : " layout") + (shows ? " shown" : ""));
+    });
+    int32_t text = 0, length = 0;
+    ASSERT_EQ(host.StoryOfBox(host.BoxHandle(1), &text, &length), HostErr::Ok);
+    ASSERT_EQ(host.GotoMaster(view, 1), HostErr::Ok);
+    ASSERT_EQ(host.InsertText(text, 0, u"#"), HostErr::Ok);
+    ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
+    EXPECT_EQ(seen, (std::vector<std::string>{"501 master", "106 layout", "501 master", "106 layout"}));
+}
+
 TEST_F(DocHostTest, ChangeFlagsFollowEditsNoticesAndSaves)
 {
     Open("two-page-linked");
