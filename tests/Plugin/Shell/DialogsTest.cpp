@@ -24,9 +24,11 @@ TEST(DialogTemplatesTest, EveryDialogAndAlertHasOneTemplateWithDistinctItems)
         EXPECT_EQ(XTGetDialogTemplate(t->resId), t);
         EXPECT_EQ(t->language, t->resId >= 22100 ? 1049 : 1033) << t->resId;
         std::set<int32_t> ids;
-        for (int32_t i = 0; i < t->itemCount; ++i)
-            if (t->items[i].id != XT_ITEM_UNADDRESSED)
+        for (int32_t i = 0; i < t->itemCount; ++i) {
+            if (t->items[i].id != XT_ITEM_UNADDRESSED) {
                 EXPECT_TRUE(ids.insert(t->items[i].id).second) << t->resId << " item " << t->items[i].id;
+            }
+        }
     }
     EXPECT_EQ(found, expected);
     EXPECT_EQ(FindDialogTemplate(102), nullptr);
