@@ -259,6 +259,93 @@ TEST_F(DocHostTest, HooksThatCallTheHostSeeTheLayoutView)
     EXPECT_EQ(seen, (std::vector<std::string>{"501 master", "106 layout", "501 master", "106 layout"}));
 }
 
+// Sections restart the numbering; a box anchored in a story is on its host box's page.
+TEST_F(DocHostTest, SectionsNumberPagesAndAnchorsFollowTheirStory)
+{
+    DocBuilder b;
+    b.Font(1, "DejaVu Sans").Colour(1, "Black", 0);
+    CharFormat body;
+    body.font = 1;
+    body.size = 12 << 16;
+    body.colour = 1;
+    const int32_t cf = b.CharFormat(body);
+    b.StyleSheet(1, "Normal", cf, b.ParaFormat(ParaFormat{}));
+    b.Layout("Layout 1", 100 << 16, 100 << 16, 0);
+    b.Page(0);
+    b.Spread({0, 0});
+    b.Section(2, 7);
+    const uint32_t caption = b.TextBox(Place::Loose_(), Rect{0, 0, 10 << 16, 10 << 16});
+    const uint32_t right = b.TextBox(Place::OnSpread(1), Rect{0, 150 << 16, 50 << 16, 190 << 16});
+    b.Story({right}).Text(u"x", cf).Anchor(caption, cf).End();
+    ASSERT_TRUE(WriteFileAtomically(temp + "/sections.qxp", b.Bytes()));
+    ASSERT_EQ(host.Open(temp + "/sections.qxp", 63), HostErr::Ok);
+    int16_t page = 0;
+    ASSERT_EQ(host.PageOfBox(host.BoxHandle(right), &page), HostErr::Ok);
+    EXPECT_EQ(page, 7);
+    int32_t text = 0, length = 0, anchored = 0;
+    ASSERT_EQ(host.StoryOfBox(host.BoxHandle(right), &text, &length), HostErr::Ok);
+    ASSERT_EQ(host.AnchoredBox(text, 1, &anchored), HostErr::Ok);
+    EXPECT_EQ(anchored, host.BoxHandle(caption));
+    ASSERT_EQ(host.AnchoredBox(text, 0, &anchored), HostErr::Ok);
+    EXPECT_EQ(anchored, 0);
+    int16_t id = 0;
+    uint16_t index = 0;
+    host.CurrentDocument(&id, &index);
+    host.DocumentRef(id, &doc);
+    int32_t spread = 0;
+    std::vector<PageInfo> pages;
+    ASSERT_EQ(host.LayoutSpreadAt(doc, 2, &spread), HostErr::Ok);
+    ASSERT_EQ(host.PageTable(spread, &pages), HostErr::Ok);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].number, 2);
+    EXPECT_FALSE(pages[0].sectioned);
+    EXPECT_EQ(pages[1].number, 7);
+    EXPECT_TRUE(pages[1].sectioned);
+    // The anchored caption sits on the page of the box that holds it.
+    ASSERT_EQ(host.PageOfBox(anchored = host.BoxHandle(caption), &page), HostErr::Ok);
+    EXPECT_EQ(page, 2) << "its own bounds lie on the first page of the spread";
+}
+
+TEST_F(DocHostTest, NewBoxesGoToTheViewsSpreadAndStylesApplyToTheSelection)
+{
+    Open("two-page-linked");
+    ASSERT_EQ(host.GotoMaster(view, 1), HostErr::Ok);
+    int32_t box = 0;
+    ASSERT_EQ(host.NewBox(Rect{0, 0, 65536, 65536}, &box), HostErr::Ok);
+    bool master = false;
+    ASSERT_EQ(host.IsOnMaster(box, &master), HostErr::Ok);
+    EXPECT_TRUE(master);
+    ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
+    ASSERT_EQ(host.NewBox(Rect{0, 0, 65536, 65536}, &box), HostErr::Ok);
+    ASSERT_EQ(host.IsOnMaster(box, &master), HostErr::Ok);
+    EXPECT_FALSE(master);
+    EXPECT_EQ(host.NewBox(Rect{10, 0, 0, 65536}, &box), HostErr::BadRef) << "inverted bounds";
+
+    // "Heading" over the selection in the second paragraph only.
+    int32_t text = 0, length = 0, heading = 0, current = 0;
+    ASSERT_EQ(host.StoryOfBox(host.BoxHandle(3), &text, &length), HostErr::Ok);
+    ASSERT_EQ(host.FindStyleSheet("Heading", &heading), HostErr::Ok);
+    ASSERT_EQ(host.SetSelection(text, 16, 20), HostErr::Ok);
+    ASSERT_EQ(host.ApplyStyleSheet(heading, 1, text), HostErr::Ok);
+    const Story& story = host.FrontProject()->layouts[0]->stories.at(4);
+    EXPECT_EQ(story.paras[1], story.paras[0]);
+    EXPECT_NE(story.paras[2], story.paras[0]);
+    EXPECT_EQ(host.SetSelection(text, 5, 400), HostErr::BadRef);
+    // Without a text the current box's story takes it.
+    ASSERT_EQ(host.SetCurrentBox(host.BoxHandle(3)), HostErr::Ok);
+    ASSERT_EQ(host.CurrentBox(&current), HostErr::Ok);
+    EXPECT_EQ(current, host.BoxHandle(3));
+    ASSERT_EQ(host.SetSelection(text, 39, 39), HostErr::Ok);
+    ASSERT_EQ(host.ApplyStyleSheet(heading, 1, 0), HostErr::Ok);
+    EXPECT_EQ(story.paras[2], story.paras[0]);
+    EXPECT_EQ(host.ApplyStyleSheet(99, 1, 0), HostErr::BadRef);
+
+    // A box of another project cannot become current here.
+    const int32_t other = host.BoxHandle(3);
+    Open("minimal");
+    EXPECT_EQ(host.SetCurrentBox(other), HostErr::BadRef);
+}
+
 TEST_F(DocHostTest, ChangeFlagsFollowEditsNoticesAndSaves)
 {
     Open("two-page-linked");
