@@ -8,7 +8,7 @@
 #include "Plugin/Batch/FolderRuns.h"
 #include "Plugin/Shell/CBManager.h"
 #include "Plugin/Shell/Commands.h"
-#include "Plugin/Shell/DialogKinds.h"
+#include "Plugin/Shell/Dialogs.h"
 #include "Plugin/Shell/HostFileServices.h"
 #include "Plugin/Shell/HostLink.h"
 #include "Plugin/Shell/HostSuites.h"
@@ -74,12 +74,6 @@ void SetMultiDocModeOff()
         state->SetMultiDocMode(false);
 }
 
-int32_t RunModalDialog(DialogKind dialog)
-{
-    int32_t result = 0;
-    return CallHost<XCF_RunModal>(DialogKindOf(dialog), 0, &result);
-}
-
 void ExportMultipleDocuments()
 {
     KestoInterface::Instance()->SetMultiDocMode(true);
@@ -101,13 +95,13 @@ void ExportMultipleDocuments()
     if (FileSpecToPath(path, folder, false) == 0)
         Settings->SetPath(SettingKey::SourceBookPath, path, true, true);
     SavedFolderSpec = folder;
-    RunModalDialog(DialogKind::SourceFolder);
+    RunModalDialog(DialogKind::SourceFolder, 0, nullptr);
 }
 
 void ImportMultipleFiles()
 {
     KestoInterface::Instance()->SetMultiDocMode(true);
-    RunModalDialog(DialogKind::ImportFolders);
+    RunModalDialog(DialogKind::ImportFolders, 0, nullptr);
 }
 
 void ReleaseMenuHandle()
