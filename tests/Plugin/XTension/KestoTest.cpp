@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "Plugin/Batch/BatchStatusFile.h"
+#include "Foundation/Settings.h"
+#include "Plugin/Shell/HostFileServices.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
 #include "Plugin/Shell/Commands.h"
 #include "Plugin/XTension/Activation.h"
 #include "Plugin/XTension/Kesto.h"
@@ -166,4 +169,22 @@ TEST_F(KestoTest, OleStartedBeforeIsBalancedAtTheEnd)
     OleUninitialize();
     EXPECT_EQ(OleInitialize(nullptr), S_OK);
     OleUninitialize();
+}
+
+TEST_F(KestoTest, FoundationReachesTheHostsFilesThroughTheBoundSuites)
+{
+    Start("[Options]\nextendedInterface=True\n");
+    EXPECT_EQ(GetSettingsFilePath(), (app / "XTensions" / "kesto.ini").string());
+    EXPECT_EQ(GetHostTempPath(), host->TempFolder());
+
+    HostFileSpec spec{};
+    ASSERT_EQ(xt_fsmakefsspec(0, 0, (app / "XTensions").c_str(), &spec), 0);
+    std::string path;
+    ASSERT_EQ(FileSpecToPath(path, spec, false), 0);
+    EXPECT_EQ(path, (app / "XTensions").string());
+
+    // A host that refuses leaves the record alone and answers its code.
+    HostFileSpec untouched{};
+    EXPECT_NE(xt_fsmakefsspec(0, 0, (app / "missing").c_str(), &untouched), 0);
+    EXPECT_EQ(FileSpecName(untouched), "");
 }

@@ -276,12 +276,18 @@ TEST_F(KestoModuleTest, CancelledFolderChooserSwitchesMultiDocumentModeOnAndOff)
 {
     WriteSettings(kExtendedSettings);
     const auto lines = Run("start\nmenu \"Export multiple documents\"\nfolder * cancel\nexpect-beeps 0\nquit\n");
-    EXPECT_NE(IndexOf(lines, "Browse for Source Folder with QXP files"), -1);
+    // A SourceBookPath never set is one blank, and the chooser starts there.
+    EXPECT_NE(IndexOf(lines, "\"Browse for Source Folder with QXP files\" starts at \" \""), -1);
     EXPECT_EQ(IndexOf(lines, "dialog 108"), -1);
     const std::string log = GeneralLog();
     const auto on = log.find("\nMultiDoc mode:\tON\n");
     ASSERT_NE(on, std::string::npos) << log;
     EXPECT_NE(log.find("\nMultiDoc mode:\tOFF\n", on), std::string::npos) << log;
+
+    // A start folder longer than the host's buffer is not offered at all.
+    WriteSettings(std::string(kExtendedSettings) + "[Path]\nSourceBookPath=/" + std::string(300, 'a') + "\n");
+    const auto longer = Run("start\nmenu \"Export multiple documents\"\nfolder * cancel\nquit\n");
+    EXPECT_NE(IndexOf(longer, "\"Browse for Source Folder with QXP files\" starts at \"\""), -1);
 }
 
 TEST_F(KestoModuleTest, RefusedActivationHandsTheHostItsTextOnly)
@@ -433,7 +439,7 @@ TEST_F(KestoModuleTest, ExampleApplicationRunsFromTheCommandLine)
     const fs::path example = fs::path(KESTO_SOURCE_DIR) / "examples" / "app";
     const std::string command = std::string(XTHOST_PROGRAM) + " --app " + example.string() +
                                 " --module " + KESTO_MODULE + " --temp " + (app / "Temp").string() +
-                                " --script " + (example / "kesto-menus.xts").string() + " --transcript " +
+                                " --script " + (example / "scripts" / "menus.xts").string() + " --transcript " +
                                 (app / "transcript.txt").string() + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << ReadText(app / "transcript.txt");
     const std::string transcript = ReadText(app / "transcript.txt");
