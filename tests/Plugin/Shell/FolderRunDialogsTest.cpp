@@ -147,10 +147,6 @@ dialog 108
 TEST_F(FolderRunDialogsTest, ACancelAtEachStepEndsTheRunCleanly)
 {
     const std::vector<std::string> scripts = {
-        // the folder chooser
-        "folder \"Browse for Source Folder with QXP files\" cancel\n",
-        // the check boxes
-        "folder \"Browse for Source Folder with QXP files\" Src\ndialog 108\n press 1005\n",
         // the target folders
         "folder \"Browse for Source Folder with QXP files\" Src\ndialog 108\n press 1004\n"
         "dialog 114\n press 1012\n folder \"Select folder\" Dwq\n press 1005\n",
@@ -176,27 +172,7 @@ TEST_F(FolderRunDialogsTest, ACancelAtEachStepEndsTheRunCleanly)
     }
 }
 
-TEST_F(FolderRunDialogsTest, ClosingAnOverwriteQuestionStopsTheRun)
-{
-    MakeFolder("Dwq", {"old.dwq"});
-    WriteSettings(std::string(kExtended) + "[Path]\nTargetDWQPath=" + Path("Dwq") + "\n");
-    const auto lines = RunOk(R"(
-start
-menu "Export multiple documents"
-folder "Browse for Source Folder with QXP files" Src
-dialog 108
-  check 1002 off
-  press 1004
-dialog 107
-  press 1004
-dialog 111
-  close
-)");
-    EXPECT_TRUE(Runs().empty());
-    EXPECT_FALSE(OverwriteCancelled);
-}
-
-TEST_F(FolderRunDialogsTest, NoKeepsExistingTargetsAndTheNextQuestionStartsClean)
+TEST_F(FolderRunDialogsTest, NoKeepsExistingTargetsWhileCancelAndTheCloseBoxStopTheRun)
 {
     MakeFolder("Dwq", {"old.dwq"});
     WriteSettings(std::string(kExtended) + "[Path]\nTargetDWQPath=" + Path("Dwq") + "\n");
@@ -210,7 +186,7 @@ dialog 107
   press 1004
 dialog 111
 )";
-    RunOk("start\n" + run + "  press 1021\n" + run + "  press 1005\n");
+    RunOk("start\n" + run + "  press 1021\n" + run + "  close\n" + run + "  press 1005\n");
     ASSERT_EQ(Runs().size(), 1u);
     EXPECT_FALSE(Runs()[0].overwrite.exchangeFile);
     EXPECT_FALSE(OverwriteCancelled);
@@ -314,16 +290,6 @@ menus
     EXPECT_TRUE(AnnounceConversionFinished);
     const std::string log = GeneralLog();
     EXPECT_NE(log.find("MultiDoc mode:\tOFF"), std::string::npos);
-}
-
-TEST_F(FolderRunDialogsTest, CheckOverwriteRefusesAnUnknownKind)
-{
-    calls["check"] = [] {
-        EXPECT_FALSE(CheckOverwrite(4, SavedSourceSpec, false, DialogKind::OverwritePdf));
-        EXPECT_FALSE(CheckOverwrite(-1, SavedSourceSpec, false, DialogKind::OverwritePdf));
-    };
-    RunOk("start\ncall check\n");
-    EXPECT_TRUE(State().census.empty());
 }
 
 } // namespace
