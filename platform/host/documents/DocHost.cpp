@@ -747,17 +747,21 @@ int32_t DocHost::NewProject(const std::string& layoutName, const std::string& ty
 
 int32_t DocHost::NewBox(const Rect& bounds, int32_t* box)
 {
-    Layoutx* lx = Front();
-    if (!lx)
-        return Call("NEW-2", true, [] { return std::string("box.new"); }, [] { return HostErr::NoDocument; });
-    int32_t record = 0;
-    NewRecord(&record);
-    records_[record].bounds = bounds;
-    int32_t spread = 0;
-    CurrentSpread(lx->view, &spread);
-    const int32_t result = CreateTextBox(record, spread, box);
-    ReleaseRecord(record);
-    return result;
+    // The box's own line comes from BOX-8.
+    return Call("NEW-2", false, [] { return std::string("box.new"); }, [&] {
+        Layoutx* lx = Front();
+        if (!lx)
+            return HostErr::NoDocument;
+        int32_t record = 0, spread = 0;
+        if (NewRecord(&record) != HostErr::Ok)
+            return HostErr::BadRef;
+        records_[record].bounds = bounds;
+        int32_t result = CurrentSpread(lx->view, &spread);
+        if (result == HostErr::Ok)
+            result = CreateTextBox(record, spread, box);
+        ReleaseRecord(record);
+        return result;
+    });
 }
 
 int32_t DocHost::SaveTo(const std::string& path, int32_t options)
