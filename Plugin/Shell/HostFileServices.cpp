@@ -102,5 +102,10 @@ void RemoveHostFileServices()
 
 int16_t xt_fsmakefsspec(int16_t volume, int32_t folderId, const char* name, HostFileSpec* spec)
 {
-    return CallHost<XFJ_MakeFSSpec>(volume, folderId, name ? name : "", spec);
+    // The caller's record changes only with a made specification, whatever the host wrote.
+    HostFileSpec made{};
+    const int16_t result = CallHost<XFJ_MakeFSSpec>(volume, folderId, name ? name : "", &made);
+    if (result == 0 && spec)
+        *spec = made;
+    return result;
 }

@@ -5,6 +5,7 @@
 
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Shell/FileDialogs.h"
+#include "Plugin/Shell/HostFileServices.h"
 #include "Plugin/Shell/KestoInterface.h"
 
 namespace dialogtest {
@@ -147,6 +148,22 @@ TEST_F(FileDialogsTest, AFailedOutputLeavesTheCallersSpecification)
     RunOk("start\ncall job-source\ncall export-output\nsave \"Verbant output file name:\" Docs/new.dwq\n");
     EXPECT_FALSE(chosen);
     EXPECT_EQ(std::memcmp(&spec, &marker, sizeof spec), 0);
+}
+
+TEST_F(FileDialogsTest, SpecificationsOfMissingItemsLeaveTheRecord)
+{
+    int16_t missing = 0;
+    int16_t found = 0;
+    HostFileSpec folder = marker;
+    calls["make"] = [&] {
+        missing = xt_fsmakefsspec(0, 0, Path("Docs/none.qxp").c_str(), &spec);
+        found = xt_fsmakefsspec(0, 0, Path("Docs").c_str(), &folder);
+    };
+    RunOk("start\ncall make\n");
+    EXPECT_EQ(missing, -43);
+    EXPECT_EQ(std::memcmp(&spec, &marker, sizeof spec), 0);
+    EXPECT_EQ(found, 0);
+    EXPECT_EQ(FileSpecName(folder), "Docs");
 }
 
 } // namespace
