@@ -155,6 +155,9 @@ XTHandle OpenProgressDialog()
 
 void SetProgressDialogText(XTHandle dialog, const std::string& text)
 {
+    // A progress dialog that did not open has no text to show.
+    if (!dialog)
+        return;
     CallHost<XCF_SetCurrent>(dialog);
     SetStaticItemText(kProgressTextItem, text);
     CallHost<XCF_EndCurrent>();

@@ -176,7 +176,10 @@ TEST_F(DialogsTest, TheProgressDialogOpensEmptyAtZeroAndShowsItsText)
 TEST_F(DialogsTest, AFailedProgressDialogAnswersNoHandle)
 {
     XTHandle progress = -1;
-    calls["open"] = [&progress] { progress = OpenProgressDialog(); };
+    calls["open"] = [&progress] {
+        progress = OpenProgressDialog();
+        SetProgressDialogText(progress, "File 1 of 3");
+    };
     RunOk("start\nfail XCF5/3 with -50\ncall open\n");
     EXPECT_EQ(progress, 0);
 }
