@@ -1067,6 +1067,10 @@ int32_t DocHost::SetCurrentBox(int32_t box)
         if (!b || lx != front)
             return HostErr::BadRef;
         lx->currentBox = b->uid;
+        // The view follows the box to its spread.
+        const Box* top = lx->layout->TopLevelOf(*b);
+        if (top && top->owner.kind == OwnerKind::Spread)
+            lx->spread = static_cast<int32_t>(top->owner.index);
         return HostErr::Ok;
     });
 }

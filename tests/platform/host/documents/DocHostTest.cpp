@@ -335,6 +335,13 @@ TEST_F(DocHostTest, NewBoxesGoToTheViewsSpreadAndStylesApplyToTheSelection)
     ASSERT_EQ(host.SetCurrentBox(host.BoxHandle(3)), HostErr::Ok);
     ASSERT_EQ(host.CurrentBox(&current), HostErr::Ok);
     EXPECT_EQ(current, host.BoxHandle(3));
+    // The view follows the current box to its spread, where new boxes go.
+    ASSERT_EQ(host.SetCurrentBox(host.BoxHandle(5)), HostErr::Ok);
+    int32_t spread = 0, second = 0;
+    ASSERT_EQ(host.CurrentSpread(view, &spread), HostErr::Ok);
+    ASSERT_EQ(host.LayoutSpreadAt(doc, 2, &second), HostErr::Ok);
+    EXPECT_EQ(spread, second);
+    ASSERT_EQ(host.SetCurrentBox(host.BoxHandle(3)), HostErr::Ok);
     ASSERT_EQ(host.SetSelection(text, 39, 39), HostErr::Ok);
     ASSERT_EQ(host.ApplyStyleSheet(heading, 1, 0), HostErr::Ok);
     EXPECT_EQ(story.paras[2], story.paras[0]);
