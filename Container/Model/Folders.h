@@ -145,9 +145,6 @@ class DWX_FolderHandler_Out2 : public polymorphic {
   // The wrapped folder; raises FE_StorageInvalidPointer for an empty handle.
   virtual DWX_OutFolder2& Folder();
 
- protected:
-  const DWX_Handle<DWX_OutFolder2>& FolderHandle() const { return m_folder; }
-
  private:
   DWX_Handle<DWX_OutFolder2> m_folder;
 };

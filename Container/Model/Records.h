@@ -166,6 +166,12 @@ class DWX_Rec : public Plain, public virtual DWX_FieldsEnumerator {
 
   DWX_Rec() = default;
   DWX_Rec(const Plain& plain) : Plain(plain) {}
+  DWX_Rec(const DWX_Rec&) = default;
+  // Copies the fields only.
+  DWX_Rec& operator=(const DWX_Rec& other) {
+    Plain::operator=(other);
+    return *this;
+  }
   // A numbered string from its id and text.
   template <class P = Plain, class = std::enable_if_t<std::is_same_v<P, CF_ReferredString>>>
   DWX_Rec(dwx_long id, std::u16string text) : Plain{id, std::move(text)} {}
@@ -184,6 +190,12 @@ template <class Plain>
 class DWX_Rec_Out : public DWX_Rec<Plain>, public DWX_OutRecord {
  public:
   using DWX_Rec<Plain>::DWX_Rec;
+  DWX_Rec_Out() = default;
+  DWX_Rec_Out(const DWX_Rec_Out&) = default;
+  DWX_Rec_Out& operator=(const DWX_Rec_Out& other) {
+    Plain::operator=(other);
+    return *this;
+  }
 
   void PutField(dwx_long index, DWX_OutStream& stream) const override {
     DWX_RecordFields<Plain>::Visit(*this, index, [&](const auto& field) {
@@ -198,6 +210,12 @@ template <class Plain>
 class DWX_Rec_In : public DWX_Rec<Plain>, public DWX_InRecord {
  public:
   using DWX_Rec<Plain>::DWX_Rec;
+  DWX_Rec_In() = default;
+  DWX_Rec_In(const DWX_Rec_In&) = default;
+  DWX_Rec_In& operator=(const DWX_Rec_In& other) {
+    Plain::operator=(other);
+    return *this;
+  }
 
   bool GetField(dwx_long index, DWX_InStream& stream) override {
     return DWX_RecordFields<Plain>::Visit(*this, index, [&](auto& field) {

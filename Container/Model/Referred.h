@@ -47,10 +47,6 @@ class DWX_Handle {
     if (m_object) m_object->AddRef();
   }
   DWX_Handle(DWX_Handle&& other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
-  template <class U>
-  DWX_Handle(const DWX_Handle<U>& other) : m_object(other.Get()) {
-    if (m_object) m_object->AddRef();
-  }
   ~DWX_Handle() {
     if (m_object) m_object->Release();
   }

@@ -71,18 +71,6 @@ TEST(Records, DescribeTheirFieldsInIndexOrder) {
   EXPECT_FALSE(list.Next(field));
 }
 
-TEST(Records, DefaultsMeanNone) {
-  const DWX_SpecialChar_Rec special;
-  EXPECT_EQ(special.m_NameRef, -1);
-  EXPECT_EQ(special.m_DataRef, -1);
-  const DWX_RefPoint_Rec_In refPoint;
-  EXPECT_EQ(refPoint.m_ObjectFolderID, 0);
-  EXPECT_EQ(refPoint.m_RefTypeRef, -1);
-  const DWX_Attr_Rec attr;
-  EXPECT_EQ(attr.m_NameRef, -1);
-  EXPECT_EQ(attr.m_ValueRef, -1);
-}
-
 // Fields go through streams of their own type; other indexes and types are refused.
 TEST(Records, PutAndGetFieldsThroughTypedStreams) {
   model_test::MemoryCodeFile file;
