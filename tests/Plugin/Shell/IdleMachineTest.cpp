@@ -1,15 +1,8 @@
 // The idle state machine against doubles of the batch status object, the batch steps and the
 // host's quit request, and against the real conversion server on loopback.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Plugin/Batch/BatchStatusFile.h"
@@ -18,6 +11,7 @@
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/IdleMachine.h"
 #include "Plugin/Shell/KestoInterface.h"
+#include "Plugin/Shell/LoopbackServerClient.h"
 #include "Plugin/Shell/ShellTestSupport.h"
 #include "SHARED/Server/ServerLoops.h"
 
@@ -252,35 +246,9 @@ TEST_F(IdleMachineTest, DecisionIsKeptForTheWholeRun)
     EXPECT_TRUE(g_batch.calls.empty());
 }
 
-namespace {
-
-// A listening socket on a free loopback port that the server cannot take.
-class PortHolder {
-public:
-    PortHolder()
-    {
-        m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        socklen_t length = sizeof address;
-        ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_socket, 1);
-        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ~PortHolder() { ::close(m_socket); }
-    uint16_t Port() const { return m_port; }
-
-private:
-    int m_socket = -1;
-    uint16_t m_port = 0;
-};
-
-} // namespace
-
 TEST_F(IdleMachineTest, ServerThatFailsIsStartedAgainAtEveryCall)
 {
-    PortHolder holder;
+    kesto_test::PortHolder holder;
     LoadSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(holder.Port()) + "\n");
     // A pending batch is never considered in server mode.
     ActiveJob(BatchMode::Export);
@@ -296,37 +264,13 @@ TEST_F(IdleMachineTest, ServerThatFailsIsStartedAgainAtEveryCall)
 
 TEST_F(IdleMachineTest, HaltedServerAsksTheHostToQuitOnce)
 {
-    // A free port: taken and released at once.
-    uint16_t port = 0;
-    {
-        PortHolder probe;
-        port = probe.Port();
-    }
+    const uint16_t port = kesto_test::FreePort();
     LoadSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(port) + "\n");
-    std::thread client([port] {
-        int s = -1;
-        for (int attempt = 0; attempt < 1000 && s < 0; ++attempt) {
-            s = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(port);
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-                ::close(s);
-                s = -1;
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
-        const std::string lines = std::string(ServerPassword) + "\nhaltServer\n";
-        ::send(s, lines.data(), lines.size(), MSG_NOSIGNAL);
-        char buffer[256];
-        while (::recv(s, buffer, sizeof buffer, 0) > 0) {
-        }
-        ::close(s);
-    });
+    kesto_test::ServerClient client(port, {"haltServer"});
     CaptureStandardError();
     Idle();
-    client.join();
+    client.Join();
+    EXPECT_NE(client.Received().find("halt server\n"), std::string::npos) << client.Received();
     Idle(2);
     const std::string err = StandardErrorText();
     EXPECT_EQ(g_quits, 1);

@@ -1,29 +1,21 @@
 // The module as the host sees it: xthost's host library loads Kesto.so from the XTensions folder
 // of a fresh application folder per test and drives it.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "Plugin/Shell/LoopbackServerClient.h"
 #include "platform/host/HostExtensions.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kPassword = "omra.Kesto#2026";
 
 std::string ReadText(const fs::path& path)
 {
@@ -31,67 +23,9 @@ std::string ReadText(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A loopback port that nothing listens on at the moment.
-uint16_t FreePort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
-}
-
-// A client of the conversion server: connects (retrying while the server comes up), sends the
-// password and its commands, and collects the server's lines until it closes.
-class ServerClient {
-public:
-    ServerClient(uint16_t port, std::vector<std::string> commands)
-        : m_thread([this, port, commands] { Run(port, commands); })
-    {
-    }
-    ~ServerClient() { Join(); }
-    void Join()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    const std::string& Received() const { return m_received; }
-
-private:
-    void Run(uint16_t port, const std::vector<std::string>& commands)
-    {
-        int s = -1;
-        for (int attempt = 0; attempt < 1000 && s < 0; ++attempt) {
-            s = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(port);
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-                ::close(s);
-                s = -1;
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
-        if (s < 0)
-            return;
-        std::string out = std::string(kPassword) + "\n";
-        for (const auto& command : commands)
-            out += command + "\n";
-        ::send(s, out.data(), out.size(), MSG_NOSIGNAL);
-        char buffer[512];
-        for (ssize_t n; (n = ::recv(s, buffer, sizeof buffer, 0)) > 0;)
-            m_received.append(buffer, static_cast<std::size_t>(n));
-        ::close(s);
-    }
-
-    std::string m_received;
-    std::thread m_thread;
-};
+using kesto_test::FreePort;
+using kesto_test::PortHolder;
+using kesto_test::ServerClient;
 
 class KestoModuleTest : public ::testing::Test {
 protected:
@@ -410,20 +344,12 @@ TEST_F(KestoModuleTest, ServerModeServesUntilHaltedThenAsksTheHostToQuit)
 TEST_F(KestoModuleTest, ServerThatCannotStartIsTriedAgainOnEveryIdleCall)
 {
     // Someone else holds the port.
-    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(holder, 1), 0);
-    ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+    PortHolder holder;
     fs::create_directories(app / "logs");
-    WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(ntohs(address.sin_port)) +
+    WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(holder.Port()) +
                   "\nactivateServerLog=True\nkeepServerLog=True\n[Path]\nLogPath=" +
                   (app / "logs").string() + "\n");
     Run("start\nidle 3\nquit\n");
-    ::close(holder);
     EXPECT_FALSE(quitRequested);
     std::string serverLog;
     for (const auto& entry : fs::directory_iterator(app / "logs"))
