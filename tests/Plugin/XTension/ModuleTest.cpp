@@ -362,13 +362,14 @@ TEST_F(KestoModuleTest, ServerThatCannotStartIsTriedAgainOnEveryIdleCall)
 
 TEST_F(KestoModuleTest, ExampleApplicationRunsFromTheCommandLine)
 {
-    const fs::path example = fs::path(KESTO_SOURCE_DIR) / "examples" / "app";
-    const std::string command = std::string(XTHOST_PROGRAM) + " --app " + example.string() +
-                                " --module " + KESTO_MODULE + " --temp " + (app / "Temp").string() +
-                                " --script " + (example / "scripts" / "menus.xts").string() + " --transcript " +
+    // The shipped application folder and script, run as the README runs them.
+    const fs::path run = fs::path(KESTO_SOURCE_DIR) / "examples" / "app" / "run.sh";
+    const std::string command = "TMPDIR=" + app.string() + " bash " + run.string() + " " + KESTO_BINARY_DIR + " > " +
                                 (app / "transcript.txt").string() + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << ReadText(app / "transcript.txt");
     const std::string transcript = ReadText(app / "transcript.txt");
-    EXPECT_NE(transcript.find("menu \"Kesto 7\" (7 items)"), std::string::npos);
-    EXPECT_NE(transcript.find("beep"), std::string::npos);
+    EXPECT_NE(transcript.find("menu \"Kesto 7\" (7 items)"), std::string::npos) << transcript;
+    EXPECT_NE(transcript.find("choose \"Kesto 7\" > \" Export current document\""), std::string::npos);
+    EXPECT_NE(transcript.find("\nbeep\n"), std::string::npos);
+    EXPECT_NE(transcript.find("\nunloaded\n"), std::string::npos);
 }
