@@ -164,7 +164,7 @@ TEST_F(DamagedFile, BrokenHeader) {
     EXPECT_EQ(walkChanged([](auto& b) { put16(b, 30, 10); }), STG_E_DOCFILECORRUPT);            // sector size
     EXPECT_EQ(walkChanged([](auto& b) { put16(b, 26, 5); }), STG_E_DOCFILECORRUPT);             // version
     EXPECT_EQ(walkChanged([](auto& b) { put32(b, 44, 0x7FFFFFFF); }), STG_E_DOCFILECORRUPT);    // FAT count
-    EXPECT_EQ(walkChanged([](auto& b) { put32(b, 44, 2); }), STG_E_DOCFILECORRUPT);             // FAT sector unset
+    EXPECT_EQ(walkChanged([](auto& b) { put32(b, 44, get32(b, 44) + 1); }), STG_E_DOCFILECORRUPT);   // FAT sector unset
     EXPECT_EQ(walkChanged([](auto& b) { put32(b, 48, 0xFFFFFFF0); }), STG_E_DOCFILECORRUPT);    // directory
     EXPECT_EQ(walkChanged([](auto& b) { put32(b, 64, 100000); }), STG_E_DOCFILECORRUPT);        // mini FAT count
     EXPECT_EQ(walkChanged([](auto& b) { put32(b, 56, 512); }), STG_E_DOCFILECORRUPT);           // cutoff
