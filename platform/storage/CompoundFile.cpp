@@ -27,7 +27,8 @@ constexpr size_t kEntrySize = 128;
 constexpr unsigned kWriteShift = 9;         // version 3: 512-byte sectors
 constexpr unsigned kDepthLimit = 1000;      // storage nesting accepted from a file
 constexpr size_t kCopyBlock = 1 << 20;
-constexpr uint32_t kChainAlignment = 64 * 1024;
+constexpr uint32_t kPageAlignment = 4096;
+constexpr uint32_t kLargeAlignment = 64 * 1024;
 constexpr char16_t kRootName[] = u"Root Entry";
 
 static_assert(sizeof(char16_t) == 2, "names are UTF-16 code units");
@@ -596,17 +597,19 @@ HRESULT File::writeZeros(const std::vector<uint32_t>& chain, uint64_t from, uint
 }
 
 // A chain that ends at the end of the file grows there, so that a stream written in order stays
-// one run. A new chain that the free sectors cannot hold starts at the end on a 64 KiB boundary
-// of the file (the sectors skipped are free for the next chains), so that the page cache can
-// hold it in large pages and its reads and writes in large blocks are whole pages: that makes
-// reading a large stream as fast as reading a plain file.
+// one run. A new chain that the free sectors cannot hold starts at the end on a page boundary,
+// or on a 64 KiB boundary when it starts with 64 KiB or more (the sectors skipped are free for
+// the next chains): its reads and writes in large blocks are then whole pages, and the page
+// cache can hold it in large pages, which makes reading a large stream as fast as reading a
+// plain file, while a small file wastes no more than a page.
 HRESULT File::growChain(std::vector<uint32_t>& chain, uint64_t size) {
     const uint64_t needed = unitsFor(size, uint64_t(1) << shift_);
     if (chain.size() >= needed) return S_OK;
     chain.reserve(size_t(needed));
     bool atEnd = !chain.empty() && chain.back() + 1 == sectorCount_;
     if (chain.empty() && free_.size() < needed) {
-        const uint32_t perRun = std::max(1u, kChainAlignment >> shift_);
+        const uint32_t alignment = size >= kLargeAlignment ? kLargeAlignment : kPageAlignment;
+        const uint32_t perRun = std::max(1u, alignment >> shift_);
         const uint32_t skip = std::min((perRun - (sectorCount_ + 1) % perRun) % perRun, kMaxRegSect - sectorCount_);
         for (uint32_t k = skip; k > 0; --k) free_.push_back(sectorCount_ + k - 1);   // taken again in ascending order
         sectorCount_ += skip;
