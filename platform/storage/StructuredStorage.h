@@ -167,8 +167,11 @@ public:
     // count or 0 (never S_FALSE). pcbRead may be null.
     virtual HRESULT Read(void* pv, uint32_t cb, uint32_t* pcbRead) = 0;
     // Writes cb bytes at the position, extending the stream (a gap after a seek past the end reads
-    // as zeros). All or nothing: on failure *pcbWritten is 0 and the error is STG_E_MEDIUMFULL
-    // (no room), STG_E_WRITEFAULT (I/O error) or STG_E_ACCESSDENIED (not opened for writing).
+    // as zeros). Never partly: on failure *pcbWritten is 0 and the error is STG_E_MEDIUMFULL (no
+    // room; also beyond 2 GiB, the largest stream the written format holds), STG_E_WRITEFAULT
+    // (I/O error) or STG_E_ACCESSDENIED (not opened for writing). After a failed write to the
+    // disk the file cannot be finished any more: every change and Flush answer that error, and
+    // an existing target stays as it was.
     virtual HRESULT Write(const void* pv, uint32_t cb, uint32_t* pcbWritten) = 0;
     // Origins STREAM_SEEK_SET/CUR/END. A position past the end is legal; a negative one gives
     // STG_E_INVALIDFUNCTION. plibNewPosition may be null.
