@@ -37,8 +37,10 @@ void RequestHostQuit()
 
 bool IsPendingBatch(BatchStatusFile& status)
 {
+    if (!status.IsValid())
+        return false;
     const BatchMode mode = status.GetMode();
-    return status.IsValid() && (mode == BatchMode::Export || mode == BatchMode::Import);
+    return mode == BatchMode::Export || mode == BatchMode::Import;
 }
 
 void ServerStep()
