@@ -51,7 +51,8 @@ void put64(uint8_t* p, uint64_t v) {
     put32(p + 4, uint32_t(v >> 32));
 }
 
-uint64_t unitsFor(uint64_t bytes, uint64_t unit) { return (bytes + unit - 1) / unit; }
+// Units of `unit` bytes that hold `bytes`, without overflowing for sizes a file may claim.
+uint64_t unitsFor(uint64_t bytes, uint64_t unit) { return bytes / unit + (bytes % unit != 0); }
 
 HRESULT fromErrno(int e, HRESULT otherwise) {
     switch (e) {

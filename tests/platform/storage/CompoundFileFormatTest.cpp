@@ -88,6 +88,12 @@ TEST(CompoundFileFormat, ReadsVersionFour) {
     EXPECT_EQ(readStream(root.get(), u"big"), pattern(5000, 1));
     EXPECT_EQ(readStream(root.get(), u"SMALL"), pattern(100, 2));
     root.reset();
+    // Version 4 sizes are 64 bits: one near 2^64 is refused, not wrapped round.
+    std::vector<uint8_t> huge = versionFourFile();
+    put32(huge, 2 * 4096 + 128 + 120, 0xFFFFFFFF);
+    put32(huge, 2 * 4096 + 128 + 124, 0xFFFFFFFF);
+    putFileBytes(folder.file("huge.cfb"), huge);
+    EXPECT_EQ(storage_walk::walkFile(folder.file("huge.cfb").c_str()), STG_E_DOCFILECORRUPT);
     // Opened for writing, it is written again as version 3.
     ASSERT_EQ(StgOpenStorage(file.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0, root.out()), S_OK);
     writeStream(root.get(), u"new", pattern(10, 3));
