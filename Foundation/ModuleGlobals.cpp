@@ -14,17 +14,19 @@ struct StepFunctions {
     ModuleGlobals::Function teardown = nullptr;
 };
 
-// Built on first use, and never destroyed, so that registration may happen at any time.
+// Built on first use, so that registration may happen during static initialisation. They are
+// freed with the library: the host unloads the module with dlclose, and a list that outlived it
+// would be memory lost to the host for good. Shutdown has run by then.
 std::map<GlobalStep, StepFunctions>& Steps()
 {
-    static auto* steps = new std::map<GlobalStep, StepFunctions>;
-    return *steps;
+    static std::map<GlobalStep, StepFunctions> steps;
+    return steps;
 }
 
 std::vector<ModuleGlobals::Function>& Teardowns()
 {
-    static auto* teardowns = new std::vector<ModuleGlobals::Function>;
-    return *teardowns;
+    static std::vector<ModuleGlobals::Function> teardowns;
+    return teardowns;
 }
 
 bool g_initialized = false;
