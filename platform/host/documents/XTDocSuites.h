@@ -21,6 +21,10 @@ enum : uint32_t {
     XT_SUITE_XXC = XT_SUITE('X','X','C',4),   // box records and outlines
     XT_SUITE_XSD = XT_SUITE('X','S','D',4),   // style sheets, fonts, colours
     XT_SUITE_XWQ = XT_SUITE('X','W','Q',7),   // windows
+    XT_SUITE_XTY = XT_SUITE('X','T','Y',4),   // story text and line records
+    XT_SUITE_XBG = XT_SUITE('X','B','G',9),   // box flags
+    XT_SUITE_XFS = XT_SUITE('X','F','S',2),   // the view's limits
+    XT_SUITE_XSQ = XT_SUITE('X','S','Q',2),   // the view's limits
 };
 
 // ---- Records --------------------------------------------------------------------------------
