@@ -1,5 +1,7 @@
 #include "Container/Model/Storages.h"
 
+#include "Container/Model/BookProcessors.h"
+
 const char16_t kDWX_TextAndCodeName[] = u"VerbantTextAndCode";
 const char16_t kDWX_PrivateDataName[] = u"VerbantPluginPrivateData";
 
@@ -15,6 +17,11 @@ class DWX_OutStorage_Impl final : public DWX_OutStorage2 {
     if (!m_private)
       m_private = std::make_unique<OLEStorage>(m_root, kDWX_PrivateDataName, CD_CreateWrite);
     return m_private.get();
+  }
+
+  void CreateBook(DWX_Book_Out& book) override {
+    DWX_Book_Out_Creator creator(book);
+    CreateDWXFolder(creator, m_textAndCode, m_compress);
   }
 
   DWX_Handle<DWX_OutFolder2> CreateFolder2() override {
@@ -39,6 +46,11 @@ class DWX_InStorage_Impl final : public DWX_InStorage2 {
     if (!m_private)
       m_private = std::make_unique<OLEStorage>(m_root, kDWX_PrivateDataName, CD_OpenRead);
     return m_private.get();
+  }
+
+  bool OpenBook(DWX_Book_In& book) override {
+    DWX_Book_In_Opener opener(book);
+    return OpenDWXFolder(opener, m_textAndCode);
   }
 
   DWX_Handle<DWX_InFolder2> OpenFolder2() override { return OpenDWXFolder2(m_textAndCode); }

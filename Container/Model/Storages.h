@@ -8,6 +8,9 @@
 
 #include <memory>
 
+class DWX_Book_Out;
+class DWX_Book_In;
+
 extern const char16_t kDWX_TextAndCodeName[];   // "VerbantTextAndCode"
 extern const char16_t kDWX_PrivateDataName[];   // "VerbantPluginPrivateData"
 
@@ -16,6 +19,9 @@ class DWX_OutStorage : public ReferredObject {
   // The private-data storage, created on the first call; it belongs to this object, so a caller
   // that keeps it longer keeps a copy of the handle.
   virtual OLEStorage* PrivateData() = 0;
+  // Writes the book through its processors into a new code file in "VerbantTextAndCode"; the
+  // code file is complete when this returns.
+  virtual void CreateBook(DWX_Book_Out& book) = 0;
 };
 
 class DWX_OutStorage2 : public DWX_OutStorage {
@@ -30,6 +36,9 @@ class DWX_InStorage : public ReferredObject {
   // The private-data storage, opened on the first call; raises the storage error when the
   // container has none (ask HasPrivateData first).
   virtual OLEStorage* PrivateData() = 0;
+  // Reads the book through its processors; false only when the container holds no code file.
+  // A code file without "Book/" answers true without running the book.
+  virtual bool OpenBook(DWX_Book_In& book) = 0;
 };
 
 class DWX_InStorage2 : public DWX_InStorage {

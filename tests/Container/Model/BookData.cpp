@@ -24,17 +24,6 @@ struct AnyRun_Out : DWX_UnicodesRun_Out2, DWX_MultibytesRun_Out2, DWX_WideMultib
         DWX_PlaceHoldersRun_Out2(f) {}
 };
 
-dwx_long IdOf(const std::optional<std::u16string>& text, DWX_StringsMap& strings) {
-  return text ? strings[*text] : -1;
-}
-
-std::optional<std::u16string> TextOf(dwx_long id, const DWX_StringsMap& strings) {
-  if (id == -1) return std::nullopt;
-  const char16_t* text = strings[id];
-  if (!text) Error(FE_CodeFileShortRead);  // an id of no text in this book
-  return std::u16string(text);
-}
-
 void WriteRun(DWX_Paragraph_Out2& paragraph, dwx_long index, const RunData& data,
               DWX_StringsMap& strings) {
   AnyRun_Out run(paragraph.CreateTextRun(index, DWX_Names::TextRun));
@@ -166,6 +155,17 @@ void ForEachElement(const DWX_Handle<DWX_InFolder2>& folder, const char* element
 
 }  // namespace
 
+dwx_long IdOf(const std::optional<std::u16string>& text, DWX_StringsMap& strings) {
+  return text ? strings[*text] : -1;
+}
+
+std::optional<std::u16string> TextOf(dwx_long id, const DWX_StringsMap& strings) {
+  if (id == -1) return std::nullopt;
+  const char16_t* text = strings[id];
+  if (!text) Error(FE_CodeFileShortRead);  // an id of no text in this book
+  return std::u16string(text);
+}
+
 AttrMap AttrsOf(const DWX_AttrsSet& attrs, const DWX_StringsMap& strings) {
   struct Collect : DWX_AttrsSet::AttrsReceiver {
     AttrMap map;
@@ -176,6 +176,51 @@ AttrMap AttrsOf(const DWX_AttrsSet& attrs, const DWX_StringsMap& strings) {
   } collect;
   attrs.EnumAttrs(collect, strings);
   return collect.map;
+}
+
+RunData MakeRun(RunData::Kind kind, dwx_long style) {
+  RunData run;
+  run.kind = kind;
+  run.styleRef = style;
+  return run;
+}
+
+BookData FullBook() {
+  BookData book;
+  book.attrs = {{u"source_data_type", u"qxp"}, {u"maxuniqID", u"17"}};
+  for (int d = 0; d < 2; ++d) {
+    DocumentData doc;
+    if (d == 0) doc.attrs = {{u"source_platform", u"win"}};
+    doc.styles.push_back({{{u"name", u"Normal"}}, 1, -1});
+    doc.styles.push_back({{{u"name", u"Heading \U0001D11E"}, {u"bold", u"on"}}, 2, 1});
+    for (int s = 0; s < 2; ++s) {
+      StoryData story;
+      story.attrs = {{u"uniqID", std::u16string(1, char16_t(u'0' + s))}};
+      for (int p = 0; p < 2; ++p) {
+        ParagraphData paragraph;
+        paragraph.styleRef = p == 0 ? 1 : -1;
+        paragraph.attrs = {{u"font", u"Arial"}};
+        RunData unicodes = MakeRun(RunData::Unicodes, 2);
+        unicodes.units = u"Gr\u00FC\u00DFe \U0001F600 " + std::u16string(700, u'x');
+        unicodes.attrs = {{u"fore_color_red", u"255"}};  // defines its colour partners
+        RunData multibytes = MakeRun(RunData::Multibytes);
+        multibytes.bytes = "plain \xE9";
+        RunData wide = MakeRun(RunData::WideMultibytes);
+        wide.units = u"\u3042\u3044";
+        RunData special = MakeRun(RunData::SpecialChars, 3);
+        special.records = {{0, u"tab", u"\t"}, {}};
+        RunData refPoints = MakeRun(RunData::RefPoints);
+        refPoints.records = {{42, u"picture", u"anchor"}, {}};
+        RunData placeHolders = MakeRun(RunData::PlaceHolders);
+        placeHolders.records = {{7, u"\U0001F4CA table", std::nullopt}};
+        paragraph.runs = {unicodes, multibytes, wide, special, refPoints, placeHolders};
+        story.paragraphs.push_back(paragraph);
+      }
+      doc.stories.push_back(story);
+    }
+    book.documents.push_back(doc);
+  }
+  return book;
 }
 
 void WriteBook(const BookData& data, const DWX_Handle<DWX_OutFolder2>& root) {

@@ -81,6 +81,12 @@ struct BookData {
   }
 };
 
+// A run of `kind` with no content yet.
+RunData MakeRun(RunData::Kind kind, dwx_long style = -1);
+// Two documents, styles with and without a base, paragraphs with and without a style reference,
+// every run kind, records with real and default ids, texts beyond the basic plane.
+BookData FullBook();
+
 // Writes the book into a container's root folder; the run attribute sets take their
 // paragraph's set as base, so only their own entries are stored.
 void WriteBook(const BookData& book, const DWX_Handle<DWX_OutFolder2>& root);
@@ -88,5 +94,9 @@ void WriteBook(const BookData& book, const DWX_Handle<DWX_OutFolder2>& root);
 BookData ReadBook(const DWX_Handle<DWX_InFolder2>& root);
 // The attributes of a set as text, its bases included.
 AttrMap AttrsOf(const DWX_AttrsSet& attrs, const DWX_StringsMap& strings);
+// A record's text as an id of the table (interned), and back; no text is id -1. An id the table
+// lacks raises FE_CodeFileShortRead.
+dwx_long IdOf(const std::optional<std::u16string>& text, DWX_StringsMap& strings);
+std::optional<std::u16string> TextOf(dwx_long id, const DWX_StringsMap& strings);
 
 }  // namespace model_test

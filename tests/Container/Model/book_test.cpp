@@ -119,51 +119,6 @@ TEST(Book, StringTableIsWrittenLast) {
   EXPECT_EQ(book.StringsMap().find(u"win"), 30);
 }
 
-RunData Run(RunData::Kind kind, dwx_long style = -1) {
-  RunData run;
-  run.kind = kind;
-  run.styleRef = style;
-  return run;
-}
-
-BookData FullBook() {
-  BookData book;
-  book.attrs = {{u"source_data_type", u"qxp"}, {u"maxuniqID", u"17"}};
-  for (int d = 0; d < 2; ++d) {
-    DocumentData doc;
-    if (d == 0) doc.attrs = {{u"source_platform", u"win"}};
-    doc.styles.push_back({{{u"name", u"Normal"}}, 1, -1});
-    doc.styles.push_back({{{u"name", u"Heading \U0001D11E"}, {u"bold", u"on"}}, 2, 1});
-    for (int s = 0; s < 2; ++s) {
-      StoryData story;
-      story.attrs = {{u"uniqID", std::u16string(1, char16_t(u'0' + s))}};
-      for (int p = 0; p < 2; ++p) {
-        ParagraphData paragraph;
-        paragraph.styleRef = p == 0 ? 1 : -1;
-        paragraph.attrs = {{u"font", u"Arial"}};
-        RunData unicodes = Run(RunData::Unicodes, 2);
-        unicodes.units = u"Gr\u00FC\u00DFe \U0001F600 " + std::u16string(700, u'x');
-        unicodes.attrs = {{u"fore_color_red", u"255"}};  // defines its colour partners
-        RunData multibytes = Run(RunData::Multibytes);
-        multibytes.bytes = "plain \xE9";
-        RunData wide = Run(RunData::WideMultibytes);
-        wide.units = u"\u3042\u3044";
-        RunData special = Run(RunData::SpecialChars, 3);
-        special.records = {{0, u"tab", u"\t"}, {}};
-        RunData refPoints = Run(RunData::RefPoints);
-        refPoints.records = {{42, u"picture", u"anchor"}, {}};
-        RunData placeHolders = Run(RunData::PlaceHolders);
-        placeHolders.records = {{7, u"\U0001F4CA table", std::nullopt}};
-        paragraph.runs = {unicodes, multibytes, wide, special, refPoints, placeHolders};
-        story.paragraphs.push_back(paragraph);
-      }
-      doc.stories.push_back(story);
-    }
-    book.documents.push_back(doc);
-  }
-  return book;
-}
-
 class BookFile : public ::testing::Test {
  protected:
   void SetUp() override {
