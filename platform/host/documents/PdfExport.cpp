@@ -1,0 +1,452 @@
+#include "platform/host/documents/PdfExport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cairo-pdf.h>
+#include <pango/pangocairo.h>
+
+#include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/TextFlow.h"
+
+#ifndef KESTO_HOST_FONTS_CONF
+#define KESTO_HOST_FONTS_CONF ""
+#endif
+
+namespace xthost::doc {
+
+namespace {
+
+constexpr double kUnit = 65536.0;
+// A placeholder picture never takes more pixels than this on a side.
+constexpr int kMaxPixels = 4096;
+
+// Face bits of a character format.
+constexpr uint16_t kBold = 0x01, kItalic = 0x02, kUnderline = 0x04, kStrike = 0x10;
+
+double Pt(int64_t v) { return static_cast<double>(v) / kUnit; }
+
+template <class T, void (*Free)(T*)>
+struct Deleter {
+    void operator()(T* p) const { Free(p); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, Deleter<cairo_surface_t, cairo_surface_destroy>>;
+using Cairo = std::unique_ptr<cairo_t, Deleter<cairo_t, cairo_destroy>>;
+void Unref(void* p) { g_object_unref(p); }
+using Layout_ = std::unique_ptr<PangoLayout, Deleter<void, Unref>>;
+using Attrs = std::unique_ptr<PangoAttrList, Deleter<PangoAttrList, pango_attr_list_unref>>;
+
+std::string Utf8(char32_t c)
+{
+    std::string s;
+    if (c < 0x80) {
+        s += char(c);
+    } else if (c < 0x800) {
+        s += char(0xC0 | (c >> 6));
+        s += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        s += char(0xE0 | (c >> 12));
+        s += char(0x80 | ((c >> 6) & 0x3F));
+        s += char(0x80 | (c & 0x3F));
+    } else {
+        s += char(0xF0 | (c >> 18));
+        s += char(0x80 | ((c >> 12) & 0x3F));
+        s += char(0x80 | ((c >> 6) & 0x3F));
+        s += char(0x80 | (c & 0x3F));
+    }
+    return s;
+}
+
+struct Rgb {
+    double r = 0, g = 0, b = 0;
+};
+Rgb ColourOf(const Project& project, int32_t id)
+{
+    const Colour* c = project.FindColour(id);
+    const uint32_t rgb = c ? c->rgb : 0;
+    return Rgb{((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0};
+}
+
+class Painter {
+public:
+    Painter(const Project& project, const Layout& layout, const OutputStyle& style, cairo_t* cr, PdfReport* report)
+        : project_(project), layout_(layout), style_(style), cr_(cr), report_(report)
+    {
+        for (const auto& [uid, story] : layout.stories)
+            if (!story.boxes.empty())
+                lines_[uid] = LayOutStory(project, layout, story);
+    }
+
+    // Draws the items (z-order) that meet the area; spread coordinates.
+    bool Draw(const std::vector<uint32_t>& items, const Rect& area, double originX)
+    {
+        bool any = false;
+        for (uint32_t uid : items)
+            if (const Box* box = layout_.FindBox(uid); box && Meets(*box, area) && Visible(*box)) {
+                any = true;
+                cairo_save(cr_);
+                cairo_translate(cr_, -originX, 0);
+                DrawBox(*box);
+                cairo_restore(cr_);
+            }
+        return any;
+    }
+
+    static bool Meets(const Box& box, const Rect& area)
+    {
+        return box.bounds.left < area.right && box.bounds.right > area.left && box.bounds.top < area.bottom &&
+               box.bounds.bottom > area.top;
+    }
+
+private:
+    bool Visible(const Box& box) const
+    {
+        for (const Layer& layer : layout_.layers)
+            if (layer.id == box.layer)
+                return layer.visible;
+        return true;
+    }
+
+    void Outline(const Box& box)
+    {
+        if (box.shape >= 10 && box.outline.size() >= 3) {
+            cairo_move_to(cr_, Pt(box.outline[0].h), Pt(box.outline[0].v));
+            for (size_t i = 1; i < box.outline.size(); ++i)
+                cairo_line_to(cr_, Pt(box.outline[i].h), Pt(box.outline[i].v));
+            cairo_close_path(cr_);
+            return;
+        }
+        const Rect& b = box.bounds;
+        cairo_rectangle(cr_, Pt(b.left), Pt(b.top), Pt(int64_t(b.right) - b.left), Pt(int64_t(b.bottom) - b.top));
+    }
+
+    void DrawBox(const Box& box)
+    {
+        const Rect& b = box.bounds;
+        cairo_save(cr_);
+        if (box.angle != 0) {
+            // Rotated about the box's centre; the lines turn with it.
+            const double cx = Pt((int64_t(b.left) + b.right) / 2), cy = Pt((int64_t(b.top) + b.bottom) / 2);
+            cairo_translate(cr_, cx, cy);
+            cairo_rotate(cr_, -Pt(box.angle) * M_PI / 180.0);
+            cairo_translate(cr_, -cx, -cy);
+        }
+        if (box.kind == BoxKind::Line) {
+            cairo_set_source_rgb(cr_, 0, 0, 0);
+            cairo_set_line_width(cr_, 1);
+            cairo_move_to(cr_, Pt(b.left), Pt(b.top));
+            cairo_line_to(cr_, Pt(b.right), Pt(b.bottom));
+            cairo_stroke(cr_);
+        } else if (box.kind == BoxKind::Group) {
+            for (uint32_t member : box.members)
+                if (const Box* m = layout_.FindBox(member); m && Visible(*m))
+                    DrawBox(*m);
+        } else {
+            if (box.fill != 0) {
+                const Rgb c = ColourOf(project_, box.fill);
+                cairo_set_source_rgb(cr_, c.r, c.g, c.b);
+                Outline(box);
+                cairo_fill(cr_);
+            }
+            if (box.kind == BoxKind::Picture)
+                DrawPlaceholder(box);
+            if (box.kind == BoxKind::Text)
+                DrawText(box);
+            if (box.frame > 0) {
+                cairo_set_source_rgb(cr_, 0, 0, 0);
+                cairo_set_line_width(cr_, Pt(box.frame));
+                Outline(box);
+                cairo_stroke(cr_);
+            }
+        }
+        cairo_restore(cr_);
+    }
+
+    // A checker pattern at the style's resolution for the picture's kind.
+    void DrawPlaceholder(const Box& box)
+    {
+        if (box.image == ImageMode::None)
+            return;
+        const int32_t resolution = box.image == ImageMode::Mono   ? style_.monoResolution
+                                   : box.image == ImageMode::Gray ? style_.grayResolution
+                                                                  : style_.colourResolution;
+        const double dpi = resolution / kUnit;
+        const double w = Pt(int64_t(box.bounds.right) - box.bounds.left), h = Pt(int64_t(box.bounds.bottom) - box.bounds.top);
+        const int pw = std::clamp(int(std::lround(w / 72.0 * dpi)), 1, kMaxPixels);
+        const int ph = std::clamp(int(std::lround(h / 72.0 * dpi)), 1, kMaxPixels);
+        Surface image(cairo_image_surface_create(CAIRO_FORMAT_RGB24, pw, ph));
+        if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS)
+            return;
+        cairo_surface_flush(image.get());
+        unsigned char* data = cairo_image_surface_get_data(image.get());
+        const int stride = cairo_image_surface_get_stride(image.get());
+        for (int y = 0; y < ph; ++y)
+            for (int x = 0; x < pw; ++x) {
+                const bool dark = ((x / 8) + (y / 8)) % 2 == 0;
+                uint32_t pixel = dark ? 0x000000 : 0xFFFFFF;
+                if (box.image == ImageMode::Gray)
+                    pixel = dark ? 0x606060 : 0xC0C0C0;
+                else if (box.image == ImageMode::Colour)
+                    pixel = dark ? 0x2060C0 : 0xF0C020;
+                std::memcpy(data + y * stride + 4 * x, &pixel, 4);
+            }
+        cairo_surface_mark_dirty(image.get());
+        cairo_save(cr_);
+        cairo_translate(cr_, Pt(box.bounds.left), Pt(box.bounds.top));
+        cairo_scale(cr_, w / pw, h / ph);
+        cairo_set_source_surface(cr_, image.get(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_NEAREST);
+        cairo_paint(cr_);
+        cairo_restore(cr_);
+    }
+
+    void DrawText(const Box& box)
+    {
+        auto it = lines_.find(box.story);
+        const Story* story = layout_.FindStory(box.story);
+        if (it == lines_.end() || !story)
+            return;
+        for (const LineRecord& line : it->second.lines)
+            if (line.box == box.uid && !line.Overflow())
+                DrawLine(*story, line);
+    }
+
+    const CharFormat* FormatAt(const Story& story, int32_t pos) const
+    {
+        int32_t at = 0;
+        for (const Run& run : story.charRuns) {
+            if (pos < at + run.length)
+                return project_.charFormats.Find(run.format);
+            at += run.length;
+        }
+        return nullptr;
+    }
+
+    // The text a line shows: hidden and tagged characters and breaks dropped, page numbers as
+    // digits. Each segment of one format gets its attributes.
+    void DrawLine(const Story& story, const LineRecord& line)
+    {
+        std::string text;
+        Attrs attrs(pango_attr_list_new());
+        const int32_t end = line.start + line.length;
+        for (int32_t i = line.start; i < end; ++i) {
+            const char16_t c = story.text[size_t(i)];
+            const CharFormat* f = FormatAt(story, i);
+            const ObjectRun* object = nullptr;
+            for (const ObjectRun& o : story.objects)
+                if (i >= o.at && i < o.at + o.len)
+                    object = &o;
+            std::string piece;
+            if (object && object->kind >= 5 && object->kind <= 7) {
+                piece = std::to_string(PageNumberShown(layout_, story, line.box, object->kind));
+            } else if (object || (f && f->tag != 0) || c == 0x0D || c == 0x0B || c == 0x0C || c == 0x2028 ||
+                       c == 0xFFFC) {
+                continue;
+            } else if (c >= 0xD800 && c < 0xDC00 && i + 1 < end) {
+                const char16_t d = story.text[size_t(i) + 1];
+                piece = Utf8(0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(d) - 0xDC00));
+                ++i;
+            } else if (c >= 0xD800 && c < 0xE000) {
+                piece = Utf8(0xFFFD);
+            } else {
+                piece = Utf8(c);
+            }
+            const guint from = guint(text.size());
+            text += piece;
+            if (f)
+                AddAttributes(attrs.get(), *f, from, guint(text.size()));
+        }
+        if (text.empty())
+            return;
+        Layout_ pl(pango_cairo_create_layout(cr_));
+        PangoLayout* layout = static_cast<PangoLayout*>(pl.get());
+        pango_layout_set_text(layout, text.c_str(), int(text.size()));
+        pango_layout_set_attributes(layout, attrs.get());
+        pango_layout_set_auto_dir(layout, TRUE);
+        PangoRectangle ink, logical;
+        pango_layout_get_extents(layout, &ink, &logical);
+        const double width = double(logical.width) / PANGO_SCALE;
+        const double measure = Pt(line.measure);
+        const double scale = width > 0 && measure > 0 ? std::clamp(measure / width, 0.5, 2.0) : 1.0;
+        const double baseline = double(pango_layout_get_baseline(layout)) / PANGO_SCALE;
+        cairo_save(cr_);
+        cairo_translate(cr_, Pt(line.left), Pt(line.baseline) - baseline);
+        cairo_scale(cr_, scale, 1.0);
+        cairo_set_source_rgb(cr_, 0, 0, 0);
+        pango_cairo_show_layout(cr_, layout);
+        cairo_restore(cr_);
+    }
+
+    void AddAttributes(PangoAttrList* list, const CharFormat& f, guint from, guint to)
+    {
+        auto add = [&](PangoAttribute* a) {
+            a->start_index = from;
+            a->end_index = to;
+            pango_attr_list_insert(list, a);
+        };
+        const Font* font = project_.FindFont(f.font);
+        const std::string family = font ? font->render : "DejaVu Sans";
+        NoteFamily(family);
+        add(pango_attr_family_new(family.c_str()));
+        add(pango_attr_size_new_absolute(int(std::lround(Pt(f.size) * PANGO_SCALE))));
+        if (f.face & kBold)
+            add(pango_attr_weight_new(PANGO_WEIGHT_BOLD));
+        if (f.face & kItalic)
+            add(pango_attr_style_new(PANGO_STYLE_ITALIC));
+        if (f.face & kUnderline)
+            add(pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+        if (f.face & kStrike)
+            add(pango_attr_strikethrough_new(TRUE));
+        if (f.track + f.kern != 0)
+            add(pango_attr_letter_spacing_new(int(std::lround(Pt(int64_t(f.track + f.kern) * f.size / 200) * PANGO_SCALE))));
+        const Colour* c = project_.FindColour(f.colour);
+        const uint32_t rgb = c ? c->rgb : 0;
+        add(pango_attr_foreground_new(guint16(((rgb >> 16) & 0xFF) * 257), guint16(((rgb >> 8) & 0xFF) * 257),
+                                      guint16((rgb & 0xFF) * 257)));
+    }
+
+    // A render family fontconfig does not have is drawn with another face: noted in the log.
+    void NoteFamily(const std::string& family)
+    {
+        if (!families_.insert(family).second)
+            return;
+        PangoFontMap* map = pango_cairo_font_map_get_default();
+        std::unique_ptr<PangoContext, Deleter<void, Unref>> context(pango_font_map_create_context(map));
+        PangoFontDescription* desc = pango_font_description_new();
+        pango_font_description_set_family(desc, family.c_str());
+        pango_font_description_set_absolute_size(desc, 12 * PANGO_SCALE);
+        PangoFont* font = pango_font_map_load_font(map, static_cast<PangoContext*>(context.get()), desc);
+        pango_font_description_free(desc);
+        if (!font)
+            return;
+        PangoFontDescription* got = pango_font_describe(font);
+        const char* actual = pango_font_description_get_family(got);
+        if (actual && strcasecmp(actual, family.c_str()) != 0)
+            report_->substitutions.push_back(family + " -> " + actual);
+        pango_font_description_free(got);
+        g_object_unref(font);
+    }
+
+    const Project& project_;
+    const Layout& layout_;
+    const OutputStyle& style_;
+    cairo_t* cr_;
+    PdfReport* report_;
+    std::map<uint32_t, StoryLines> lines_;
+    std::set<std::string> families_;
+};
+
+cairo_status_t WriteChunk(void* closure, const unsigned char* data, unsigned int length)
+{
+    return std::fwrite(data, 1, length, static_cast<std::FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
+                                                                                      : CAIRO_STATUS_WRITE_ERROR;
+}
+
+}  // namespace
+
+void UseHostFonts(const std::string& tempFolder)
+{
+    static bool done = false;
+    if (done || std::getenv("FONTCONFIG_FILE"))
+        return;
+    done = true;
+    const std::string folder = tempFolder + "/fontconfig";
+    ::mkdir(tempFolder.c_str(), 0755);
+    ::mkdir(folder.c_str(), 0755);
+    const std::string config = "<?xml version=\"1.0\"?>\n<fontconfig>\n  <include ignore_missing=\"no\">" +
+                               std::string(KESTO_HOST_FONTS_CONF) + "</include>\n  <cachedir>" + folder +
+                               "/cache</cachedir>\n</fontconfig>\n";
+    if (WriteFileAtomically(folder + "/fonts.conf", config))
+        ::setenv("FONTCONFIG_FILE", (folder + "/fonts.conf").c_str(), 0);
+}
+
+int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle& style, const std::string& path,
+                 const std::string& title, std::time_t date, PdfReport* report)
+{
+    *report = PdfReport{};
+    const std::string temporary = path + ".part";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) {
+        report->error = "cannot create " + temporary;
+        return HostErr::WriteFailed;
+    }
+    const double pageW = Pt(layout.pageWidth), pageH = Pt(layout.pageHeight);
+    Surface surface(cairo_pdf_surface_create_for_stream(WriteChunk, file, pageW, pageH));
+    const std::string shownTitle = style.title.empty() ? title : style.title;
+    cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_TITLE, shownTitle.c_str());
+    if (!style.author.empty())
+        cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_AUTHOR, style.author.c_str());
+    if (!style.subject.empty())
+        cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_SUBJECT, style.subject.c_str());
+    if (!style.keywords.empty())
+        cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_KEYWORDS, style.keywords.c_str());
+    char stamp[32];
+    std::tm tm{};
+    gmtime_r(&date, &tm);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATE_DATE, stamp);
+    cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR, "xthost");
+    {
+        Cairo cr(cairo_create(surface.get()));
+        Painter painter(project, layout, style, cr.get(), report);
+        for (size_t s = 0; s < layout.spreads.size(); ++s) {
+            const auto pages = layout.Pages(s);
+            if (pages.empty())
+                continue;
+            if (style.spreads) {
+                const Rect area{pages.front().bounds.top, pages.front().bounds.left, pages.back().bounds.bottom,
+                                pages.back().bounds.right};
+                cairo_pdf_surface_set_size(surface.get(), Pt(int64_t(area.right) - area.left), pageH);
+                const bool any = painter.Draw(layout.spreads[s].items, area, Pt(area.left));
+                if (!any && !style.includeBlankPages)
+                    continue;
+                cairo_show_page(cr.get());
+                ++report->pages;
+                continue;
+            }
+            for (const PageInfo& page : pages) {
+                cairo_pdf_surface_set_size(surface.get(), pageW, pageH);
+                const bool any = painter.Draw(layout.spreads[s].items, page.bounds, Pt(page.bounds.left));
+                if (!any && !style.includeBlankPages) {
+                    // Nothing was drawn: the page is dropped by drawing it over.
+                    continue;
+                }
+                cairo_show_page(cr.get());
+                ++report->pages;
+            }
+        }
+    }
+    cairo_surface_finish(surface.get());
+    const cairo_status_t status = cairo_surface_status(surface.get());
+    surface.reset();
+    const bool closed = std::fclose(file) == 0;
+    if (status != CAIRO_STATUS_SUCCESS || !closed || report->pages == 0 ||
+        std::rename(temporary.c_str(), path.c_str()) != 0) {
+        report->error = status != CAIRO_STATUS_SUCCESS ? cairo_status_to_string(status)
+                        : report->pages == 0           ? "no page to write"
+                                                       : "cannot write " + path;
+        std::remove(temporary.c_str());
+        return HostErr::WriteFailed;
+    }
+    return HostErr::Ok;
+}
+
+bool WritePdfLog(const std::string& path, const OutputStyle& style, const PdfReport& report)
+{
+    std::string text = "style: " + style.name + "\npages: " + std::to_string(report.pages) + "\n";
+    for (const std::string& s : report.substitutions)
+        text += "font substituted: " + s + "\n";
+    return WriteFileAtomically(path, text);
+}
+
+}  // namespace xthost::doc
