@@ -9,19 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/host/documents/DocHostState.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/StoryEdit.h"
 
 namespace xthost::doc {
 
 namespace {
-
-std::string HexHandle(int32_t handle)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(handle));
-    return text;
-}
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -39,48 +33,6 @@ constexpr uint8_t kNeedsSave = 0x01;
 
 }  // namespace
 
-// Session state of one open layout: the host "document" with its one view.
-struct DocHost::Layoutx {
-    Projectx* project = nullptr;
-    Layout* layout = nullptr;
-    int16_t docId = 0;
-    int32_t doc = 0, view = 0;
-    int32_t master = 0;  // master page shown, 0 = the layout
-    int32_t spread = 0;  // current layout spread (from 0)
-    uint32_t currentBox = 0;
-    std::set<uint32_t> dirtyBoxes;   // master text boxes whose story changed while shown
-    std::set<uint32_t> dirtyMasters;  // their masters (from 0)
-    std::vector<int32_t> spreads;     // handles of the layout spreads
-    std::vector<int32_t> entries;     // handles of the kind-1 list: two reserved, then masters
-    std::unordered_map<uint32_t, int32_t> boxes, texts;  // uid -> handle
-};
-
-struct DocHost::Projectx {
-    std::unique_ptr<Project> project;
-    std::string path;  // empty while untitled
-    uint8_t changeFlags = 0;
-    int32_t handle = 0;
-    std::vector<std::unique_ptr<Layoutx>> layouts;
-    Layoutx& Current() { return *layouts.at(static_cast<size_t>(project->currentLayout)); }
-};
-
-struct DocHost::Ref {
-    Tag tag;
-    Projectx* project = nullptr;
-    Layoutx* layout = nullptr;
-    uint32_t id = 0;   // box or story uid, layout spread (from 0) or kind-1 entry (from 1)
-    int32_t kind = 0;  // spreads: 0 layout, 1 kind-1 entry
-};
-
-struct DocHost::FileData {
-    int fd = -1;
-    ~FileData()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 DocHost::DocHost() = default;
 DocHost::~DocHost() = default;
 
@@ -97,44 +49,6 @@ void DocHost::Note(const std::string& line)
 {
     if (note_)
         note_(line);
-}
-
-template <class Body>
-int32_t DocHost::Call(const char* role, bool mutates, const std::function<std::string()>& args, Body body)
-{
-    if (inject_)
-        if (const auto code = inject_(role))
-            return *code;
-    ++depth_;
-    const int32_t result = body();
-    --depth_;
-#ifndef NDEBUG
-    // Debug builds check every invariant after each change: a broken one is a host fault.
-    if (mutates && result == HostErr::Ok)
-        for (auto& px : projects_) {
-            try {
-                CheckProject(*px->project);
-            } catch (const DocumentError& e) {
-                std::fprintf(stderr, "%s broke the document: %s\n", role, e.what());
-                std::abort();
-            }
-        }
-#endif
-    if (mutates || traceReads_)
-        Note(args() + (result != HostErr::Ok ? " -> " + std::to_string(result) : ""));
-    // Callbacks reach the module after the call that caused them, so a hook that calls the
-    // host finds the documents whole.
-    if (depth_ == 0 && !pending_.empty()) {
-        std::vector<DocEvent> events;
-        events.swap(pending_);
-        for (const DocEvent& event : events) {
-            if (sink_)
-                sink_(event);
-            else
-                events_.push_back(event);
-        }
-    }
-    return result;
 }
 
 int32_t DocHost::Issue(Tag tag, const Ref& ref)
@@ -369,6 +283,51 @@ int32_t DocHost::TextHandle(uint32_t storyUid)
         return 0;
     auto it = lx->texts.find(storyUid);
     return it == lx->texts.end() ? 0 : it->second;
+}
+
+bool DocHost::ResolveBox(int32_t handle, const char* role, Target* target)
+{
+    Layoutx* lx = nullptr;
+    Box* box = BoxRef(handle, role, &lx);
+    if (!box)
+        return false;
+    *target = Target{lx->project->project.get(), lx->layout, box, nullptr, lx->doc};
+    return true;
+}
+
+bool DocHost::ResolveText(int32_t handle, const char* role, Target* target)
+{
+    Layoutx* lx = nullptr;
+    Story* story = TextRef(handle, role, &lx);
+    if (!story)
+        return false;
+    *target = Target{lx->project->project.get(), lx->layout, nullptr, story, lx->doc};
+    return true;
+}
+
+bool DocHost::ResolveDocument(int32_t handle, const char* role, Target* target)
+{
+    Layoutx* lx = LayoutOf(handle, role);
+    if (!lx)
+        return false;
+    *target = Target{lx->project->project.get(), lx->layout, nullptr, nullptr, lx->doc};
+    return true;
+}
+
+int32_t DocHost::HandleOf(int32_t doc, uint32_t boxUid)
+{
+    auto it = refs_.find(doc);
+    if (it == refs_.end() || it->second->tag != Tag::Document)
+        return 0;
+    const auto& boxes = it->second->layout->boxes;
+    auto found = boxes.find(boxUid);
+    return found == boxes.end() ? 0 : found->second;
+}
+
+int32_t DocHost::Wrap(const char* role, bool mutates, const std::function<std::string()>& args,
+                      const std::function<int32_t()>& body)
+{
+    return Call(role, mutates, args, body);
 }
 
 // ---- Documents and projects ---------------------------------------------------------------
@@ -1467,91 +1426,6 @@ int32_t DocHost::FindByPrivate(int32_t view, uint32_t key, const std::vector<uin
                         *box = lx.boxes.at(b.uid);
                         return true;
                     });
-                    return HostErr::Ok;
-                });
-}
-
-// ---- Stories ------------------------------------------------------------------------------
-
-int32_t DocHost::StoryOfBox(int32_t box, int32_t* text, int32_t* length)
-{
-    return Call("TXT-1", false, [&] { return "text.of box=" + HexHandle(box); }, [&] {
-        Layoutx* lx = nullptr;
-        const Box* b = BoxRef(box, "TXT-1", &lx);
-        const Story* story = b && b->kind == BoxKind::Text ? lx->layout->FindStory(b->story) : nullptr;
-        if (!story)
-            return HostErr::BadRef;
-        *text = lx->texts.at(story->uid);
-        *length = static_cast<int32_t>(story->text.size());
-        return HostErr::Ok;
-    });
-}
-
-int32_t DocHost::StoryText(int32_t text, std::u16string* chars)
-{
-    return Call("TXT-7", false, [&] { return "text.chars text=" + HexHandle(text); }, [&] {
-        Layoutx* lx = nullptr;
-        const Story* story = TextRef(text, "TXT-7", &lx);
-        if (!story)
-            return HostErr::BadRef;
-        *chars = story->text;
-        return HostErr::Ok;
-    });
-}
-
-int32_t DocHost::InsertText(int32_t text, int32_t pos, const std::u16string& chars)
-{
-    return Call("TXT-11", true,
-                [&] {
-                    return "text.insert story=" + HexHandle(text) + " at=" + std::to_string(pos) +
-                           " n=" + std::to_string(chars.size());
-                },
-                [&] {
-                    Layoutx* lx = nullptr;
-                    Story* story = TextRef(text, "TXT-11", &lx);
-                    if (!story)
-                        return HostErr::BadRef;
-                    const int32_t result = xthost::doc::InsertText(*lx->project->project, *story, pos, chars);
-                    if (result == HostErr::Ok)
-                        StoryChanged(*lx, *story);
-                    return result;
-                });
-}
-
-int32_t DocHost::DeleteText(int32_t text, int32_t start, int32_t end)
-{
-    return Call("TXT-10", true,
-                [&] {
-                    return "text.delete story=" + HexHandle(text) + " from=" + std::to_string(start) +
-                           " to=" + std::to_string(end);
-                },
-                [&] {
-                    Layoutx* lx = nullptr;
-                    Story* story = TextRef(text, "TXT-10", &lx);
-                    if (!story)
-                        return HostErr::BadRef;
-                    const int32_t result = xthost::doc::DeleteText(*story, start, end);
-                    if (result == HostErr::Ok)
-                        StoryChanged(*lx, *story);
-                    return result;
-                });
-}
-
-int32_t DocHost::SetSelection(int32_t text, int32_t start, int32_t end)
-{
-    return Call("TXT-14", false,
-                [&] {
-                    return "text.select story=" + HexHandle(text) + " from=" + std::to_string(start) +
-                           " to=" + std::to_string(end);
-                },
-                [&] {
-                    Layoutx* lx = nullptr;
-                    Story* story = TextRef(text, "TXT-14", &lx);
-                    const auto length = story ? static_cast<int32_t>(story->text.size()) : 0;
-                    if (!story || start < 0 || end < start || end > length)
-                        return HostErr::BadRef;
-                    story->selStart = start;
-                    story->selEnd = end;
                     return HostErr::Ok;
                 });
 }

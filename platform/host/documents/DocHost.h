@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/host/documents/Model.h"
+#include "platform/host/documents/StoryEdit.h"
 
 namespace xthost::doc {
 
@@ -178,12 +179,47 @@ public:
     int32_t FindByPrivate(int32_t view, uint32_t key, const std::vector<uint8_t>& bytes,
                           int32_t* box);                                      // PD-4
 
-    // ---- Stories (the part later text calls build on) -------------------------------------
+    // ---- Stories and text ------------------------------------------------------------------
+    // Text handles name stories; a null text handle (0) names the current box's story where
+    // the host's calls allow it. Run tables and characters are snapshots. A locked story
+    // refuses edits with HostErr::Locked.
     int32_t StoryOfBox(int32_t box, int32_t* text, int32_t* length);
+    int32_t StoryQuery(int32_t box, int32_t* text, int32_t* selStart, int32_t* selEnd,
+                       int32_t* length);                                      // TXT-1
+    int32_t StyleRuns(int32_t text, std::vector<RunEntry>* runs);             // TXT-2
+    int32_t ParagraphRuns(int32_t text, std::vector<RunEntry>* runs);         // TXT-3
+    int32_t AttributeStore(int32_t text, int32_t* store);                     // TXT-4
+    int32_t CharAttributes(int32_t store, uint32_t value, CharFormat* format); // TXT-5
+    int32_t ParaAttributes(int32_t store, uint32_t value, ParaFormat* format, uint32_t* kind); // TXT-6
     int32_t StoryText(int32_t text, std::u16string* chars);
-    int32_t InsertText(int32_t text, int32_t pos, const std::u16string& chars);
-    int32_t DeleteText(int32_t text, int32_t start, int32_t end);
-    int32_t SetSelection(int32_t text, int32_t start, int32_t end);
+    int32_t StoryChars(int32_t text, int32_t start, int32_t count, std::u16string* chars); // TXT-7
+    int32_t StoryFlag(int32_t text, int32_t n, bool* set);                    // TXT-8
+    int32_t SetStoryFlag(int32_t text, int32_t n, bool set);                  // TXT-8
+    int32_t BeginEdit(int32_t text);                                          // TXT-9
+    int32_t EndEdit();                                                        // TXT-9
+    int32_t DeleteText(int32_t text, int32_t start, int32_t end);             // TXT-10
+    int32_t InsertText(int32_t text, int32_t pos, const std::u16string& chars); // TXT-11
+    int32_t CopyBoxText(int32_t srcDoc, int32_t srcBox, int32_t start, int32_t end, int32_t dstDoc,
+                        int32_t dstBox, int32_t pos);                         // TXT-12
+    int32_t CopyText(int32_t src, int32_t start, int32_t end, int32_t dst, int32_t pos); // TXT-13
+    int32_t SetSelection(int32_t text, int32_t start, int32_t end);           // TXT-14
+    int32_t SetInsertionPoint(int32_t pos);                                   // TXT-15
+    int32_t SelectRange(int32_t start, int32_t end);                          // TXT-15
+    int32_t SelectAll();                                                      // TXT-15
+    int32_t SetTextAttribute(int32_t text, int32_t code, int32_t value);      // TXT-16
+    int32_t InsertionAttributes(CharFormat* format);                          // TXT-17
+    int32_t CharacterUnit(int32_t text, int32_t pos, uint32_t* code, int32_t* width); // TXT-18
+    int32_t ParagraphStyleRuns(int32_t text, std::vector<RunEntry>* runs);    // TXT-19
+    int32_t IsLocked(int32_t text, bool* locked);                             // XSS 2
+    int32_t SetLocked(int32_t text, bool locked);                             // XSS 3
+
+    // ---- Hidden content -------------------------------------------------------------------
+    int32_t InsertHidden(int32_t text, int32_t pos, uint32_t opcode, const std::vector<uint8_t>& data); // HID-1
+    int32_t CloseHidden(int32_t pos);                                         // HID-2
+    int32_t FindMarker(int32_t text, int32_t from, int32_t limit, int32_t direction, uint32_t opcode,
+                       uint32_t data, bool* found, int32_t* position);        // HID-3
+    int32_t RunEnd(int32_t text, int32_t pos, int32_t a, int32_t b, int32_t* end); // HID-4
+    int32_t ItemValue(int32_t text, int32_t pos, int32_t box, uint32_t* value); // HID-5
 
     // ---- Styles, fonts, colours, layers ---------------------------------------------------
     int32_t GetStyleSheet(int32_t id, int32_t kind, StyleSheetRecord* sheet); // STY-1
@@ -214,6 +250,24 @@ public:
     uint32_t BoxUid(int32_t box);
     int32_t TextHandle(uint32_t storyUid);
 
+    // ---- For the parts built on the documents (text flow, PDF) ----------------------------
+    // What a handle names; a wrong or stale handle is noted as BadRef for the role.
+    struct Target {
+        Project* project = nullptr;
+        Layout* layout = nullptr;
+        Box* box = nullptr;
+        Story* story = nullptr;
+        int32_t doc = 0;  // the layout's document handle
+    };
+    bool ResolveBox(int32_t handle, const char* role, Target* target);
+    bool ResolveText(int32_t handle, const char* role, Target* target);
+    bool ResolveDocument(int32_t handle, const char* role, Target* target);
+    // The handle of a box or story of the layout behind a document handle, 0 when none.
+    int32_t HandleOf(int32_t doc, uint32_t boxUid);
+    // Runs a call of another part through the documents' wrapper (faults, transcript, hooks).
+    int32_t Wrap(const char* role, bool mutates, const std::function<std::string()>& args,
+                 const std::function<int32_t()>& body);
+
 private:
     struct Layoutx;
     struct Projectx;
@@ -228,6 +282,9 @@ private:
     Layoutx* Front();
     Box* BoxRef(int32_t handle, const char* role, Layoutx** layout);
     Story* TextRef(int32_t handle, const char* role, Layoutx** layout);
+    Story* TextOrCurrent(int32_t handle, const char* role, Layoutx** layout);
+    Story* Editable(int32_t handle, const char* role, Layoutx** layout, int32_t* result);
+    void IssueNew(Layoutx& layout);
     int32_t Issue(Tag tag, const Ref& ref);
     void Retire(int32_t handle);
     int32_t AdoptProject(std::unique_ptr<Project> project, const std::string& path);

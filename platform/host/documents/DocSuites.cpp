@@ -9,7 +9,9 @@
 #include "platform/host/Suites.h"
 #include "platform/host/Text.h"
 #include "platform/host/documents/DocHost.h"
+#include "platform/host/documents/DocSlots.h"
 #include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/FlowSuites.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 namespace xthost {
@@ -616,6 +618,7 @@ void DefineDocumentOperations()
     XTHOST_DEFINE_SLOT(XFJ_CloseData, CloseData);
     XTHOST_DEFINE_SLOT(XFJ_CreateDocumentFile, CreateDocumentFile);
     XTHOST_DEFINE_SLOT(XFJ_WriteData, WriteData);
+    DefineTextOperations();
 }
 
 // ---- Script verbs --------------------------------------------------------------------------
@@ -766,6 +769,8 @@ void AddVerbs(HostExtensions& ext)
 
 int DocCommand(const std::vector<std::string>& args)
 {
+    if (!args.empty() && (args[0] == "lines" || args[0] == "pdf"))
+        return TextFlowDocCommand(args);
     const bool check = args.size() == 2 && args[0] == "check";
     const bool canon = (args.size() == 2 || args.size() == 3) && args[0] == "canon";
     if (!check && !canon) {
@@ -795,12 +800,16 @@ int DocCommand(const std::vector<std::string>& args)
 
 }  // namespace
 
+doc::DocHost& DocumentsOf(Host& host) { return DocsOf(host); }
+
 void RegisterHostDocuments(HostExtensions& extensions)
 {
     DefineDocumentOperations();
     AddVerbs(extensions);
-    extensions.AddSubcommand("doc", {"doc check FILE | doc canon FILE [OUT]",
-                                     "check a host document (naming its first fault) or print it canonically",
+    RegisterTextFlowAndPdf(extensions, DocsOf);
+    extensions.AddSubcommand("doc", {"doc check|canon|lines|pdf FILE ...",
+                                     "check a host document (naming its first fault), print it canonically, "
+                                     "print its line records or write its PDF",
                                      DocCommand});
 }
 

@@ -33,6 +33,7 @@ constexpr int32_t NotADocument = -3001;  // a file the host cannot read as a doc
 constexpr int32_t SplitsRun = -3002;     // an edit that would cut an object run
 constexpr int32_t NoDocument = -3003;    // the call needs an open document
 constexpr int32_t WriteFailed = -3004;   // a file could not be written
+constexpr int32_t Locked = -3005;        // the story is locked against edits
 }  // namespace HostErr
 
 // A file the host refuses: the JSON path of the first fault and what is wrong there.
@@ -133,6 +134,7 @@ struct Story {
     bool flag0 = false;
     // Session state.
     int32_t selStart = 0, selEnd = 0;
+    int32_t insertFormat = 0;  // the format set at an empty selection, for the next insertion there
 };
 
 struct CharFormat {
@@ -153,6 +155,16 @@ struct CharFormat {
     }
     bool operator<(const CharFormat& o) const { return Tie() < o.Tie(); }
     bool operator==(const CharFormat& o) const { return Tie() == o.Tie(); }
+};
+
+// The format of a paragraph run: its paragraph format and its kind (0 text, an object run's
+// kind, or a tag run's tag << 8). Derived from the stories, never stored.
+struct RunFormat {
+    int32_t para = 0;
+    uint32_t kind = 0;
+    auto Tie() const { return std::tie(para, kind); }
+    bool operator<(const RunFormat& o) const { return Tie() < o.Tie(); }
+    bool operator==(const RunFormat& o) const { return Tie() == o.Tie(); }
 };
 
 enum class Align : uint8_t { Left, Center, Right, Justify };
@@ -296,6 +308,7 @@ struct Project {
     std::vector<Colour> colours;
     FormatTable<CharFormat> charFormats;
     FormatTable<ParaFormat> paraFormats;
+    FormatTable<RunFormat> runFormats;  // derived: the values of the paragraph-run tables
     std::vector<StyleSheet> styleSheets;
     std::vector<std::unique_ptr<Layout>> layouts;
 

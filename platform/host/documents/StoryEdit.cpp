@@ -1,7 +1,8 @@
 #include "platform/host/documents/StoryEdit.h"
 
 #include <algorithm>
-#include <vector>
+#include <climits>
+#include <map>
 
 namespace xthost::doc {
 
@@ -31,42 +32,195 @@ std::vector<Run> Compress(const std::vector<int32_t>& formats)
 
 int32_t ParagraphAt(const Story& story, int32_t pos)
 {
-    return static_cast<int32_t>(std::count(story.text.begin(), story.text.begin() + pos, u'\r'));
+    return static_cast<int32_t>(std::count(story.text.begin(), story.text.begin() + pos, kParagraphEnd));
 }
 
-int32_t DefaultFormat(Project& project)
+int32_t ParagraphStart(const Story& story, int32_t pos)
 {
-    for (const StyleSheet& sheet : project.styleSheets)
-        if (sheet.name == "Normal")
-            return sheet.charFormat;
-    return project.charFormats.Size() ? 1 : project.charFormats.Intern(CharFormat{});
+    while (pos > 0 && story.text[static_cast<size_t>(pos - 1)] != kParagraphEnd)
+        --pos;
+    return pos;
 }
 
-}  // namespace
+bool Breaks(char16_t c) { return c == kParagraphEnd || c == kColumnBreak || c == kBoxBreak; }
 
-int32_t InsertText(Project& project, Story& story, int32_t pos, const std::u16string& text)
+bool IsHidden(uint32_t kind) { return kind != 1 && (kind < 5 || kind > 7); }
+
+// pos lies strictly inside an object run.
+bool InsideObject(const Story& story, int32_t pos)
 {
-    const auto length = static_cast<int32_t>(story.text.size());
-    if (pos < 0 || pos > length || text.size() > static_cast<size_t>(INT32_MAX - length))
-        return HostErr::BadRef;
-    for (const ObjectRun& o : story.objects)
-        if (pos > o.at && pos < o.at + o.len)
-            return HostErr::SplitsRun;
-    if (text.empty())
-        return HostErr::Ok;
+    return std::any_of(story.objects.begin(), story.objects.end(),
+                       [pos](const ObjectRun& o) { return pos > o.at && pos < o.at + o.len; });
+}
+
+// [start, end) cuts an object run (or, with anchors, holds an anchored item).
+bool CutsObject(const Story& story, int32_t start, int32_t end, bool anchors)
+{
+    for (const ObjectRun& o : story.objects) {
+        const bool meets = o.at < end && o.at + o.len > start;
+        const bool whole = o.at >= start && o.at + o.len <= end;
+        if (meets && (!whole || (anchors && o.kind == 1)))
+            return true;
+    }
+    return false;
+}
+
+// Room for n more characters.
+bool Fits(const Story& story, size_t n) { return n <= static_cast<size_t>(INT32_MAX) - story.text.size(); }
+
+// Puts text into the story at pos in one character format; paragraph ends split the
+// paragraph at pos under its format. Object runs from pos on move along.
+void Splice(Story& story, int32_t pos, const std::u16string& text, int32_t format)
+{
     std::vector<int32_t> formats = Expand(story);
-    const int32_t format = length == 0 ? DefaultFormat(project) : formats[pos > 0 ? pos - 1 : 0];
     formats.insert(formats.begin() + pos, text.size(), format);
     story.charRuns = Compress(formats);
-
     const int32_t para = ParagraphAt(story, pos);
-    const auto breaks = std::count(text.begin(), text.end(), u'\r');
+    const auto breaks = std::count(text.begin(), text.end(), kParagraphEnd);
     story.paras.insert(story.paras.begin() + para + 1, static_cast<size_t>(breaks), story.paras[para]);
     story.text.insert(static_cast<size_t>(pos), text);
     const auto n = static_cast<int32_t>(text.size());
     for (ObjectRun& o : story.objects)
         if (o.at >= pos)
             o.at += n;
+}
+
+// Carries formats, boxes and stories from one project and layout into another: the same
+// ids within one project, by value between projects.
+class Carrier {
+public:
+    Carrier(const StoryPlace& from, const StoryPlace& to) : from_(from), to_(to) {}
+
+    int32_t Char(int32_t id)
+    {
+        return from_.project == to_.project ? id : Map(chars_, id, from_.project->charFormats, to_.project->charFormats);
+    }
+    int32_t Para(int32_t id)
+    {
+        return from_.project == to_.project ? id : Map(paras_, id, from_.project->paraFormats, to_.project->paraFormats);
+    }
+
+    // A new box like the given one (a text box with a copy of its story, a group with copies
+    // of its members), not yet placed; answers its uid.
+    uint32_t CloneBox(uint32_t uid)
+    {
+        const Box& source = *from_.layout->FindBox(uid);
+        Box box = source;
+        box.uid = to_.project->NewUid();
+        box.privateData.clear();  // the copy is a new box, not another home of the original's links
+        box.derivedFrom = 0;
+        box.autotext = box.autoText = false;
+        box.owner = Owner{};
+        for (uint32_t& member : box.members)
+            member = CloneBox(member);
+        if (source.kind == BoxKind::Text) {
+            const Story& text = *from_.layout->FindStory(source.story);
+            Story story;
+            story.uid = to_.project->NewUid();
+            story.boxes = {box.uid};
+            story.text = text.text;
+            for (const Run& run : text.charRuns)
+                story.charRuns.push_back(Run{Char(run.format), run.length});
+            for (int32_t para : text.paras)
+                story.paras.push_back(Para(para));
+            story.objects = text.objects;
+            for (ObjectRun& o : story.objects)
+                if (o.kind == 1)
+                    o.box = CloneBox(o.box);
+            story.locked = text.locked;
+            story.flag0 = text.flag0;
+            box.story = story.uid;
+            to_.layout->stories.emplace(story.uid, std::move(story));
+        }
+        to_.layout->boxes.emplace(box.uid, box);
+        return box.uid;
+    }
+
+private:
+    template <class F>
+    static int32_t Map(std::map<int32_t, int32_t>& cache, int32_t id, const FormatTable<F>& a, FormatTable<F>& b)
+    {
+        auto [it, added] = cache.emplace(id, 0);
+        if (added)
+            it->second = b.Intern(*a.Find(id));
+        return it->second;
+    }
+
+    StoryPlace from_, to_;
+    std::map<int32_t, int32_t> chars_, paras_;
+};
+
+template <class F, class Change>
+int32_t Changed(FormatTable<F>& table, std::map<int32_t, int32_t>& cache, int32_t id, Change change)
+{
+    auto [it, added] = cache.emplace(id, 0);
+    if (added) {
+        F format = *table.Find(id);
+        change(format);
+        it->second = table.Intern(format);
+    }
+    return it->second;
+}
+
+}  // namespace
+
+int32_t NeighbourFormat(Project& project, const Story& story, int32_t pos)
+{
+    if (!story.text.empty()) {
+        int32_t at = pos > 0 ? pos - 1 : 0;
+        for (const Run& run : story.charRuns) {
+            if (at < run.length)
+                return run.format;
+            at -= run.length;
+        }
+    }
+    for (const StyleSheet& sheet : project.styleSheets)
+        if (sheet.name == "Normal")
+            return sheet.charFormat;
+    return project.charFormats.Size() ? 1 : project.charFormats.Intern(CharFormat{});
+}
+
+int32_t InsertText(Project& project, Story& story, int32_t pos, const std::u16string& text, int32_t format)
+{
+    const auto length = static_cast<int32_t>(story.text.size());
+    if (pos < 0 || pos > length || !Fits(story, text.size()) || (format && !project.charFormats.Find(format)))
+        return HostErr::BadRef;
+    if (InsideObject(story, pos))
+        return HostErr::SplitsRun;
+    if (!text.empty())
+        Splice(story, pos, text, format ? format : NeighbourFormat(project, story, pos));
+    return HostErr::Ok;
+}
+
+std::u16string HiddenRunChars(uint32_t kind, const std::vector<uint8_t>& data)
+{
+    std::u16string chars(1, static_cast<char16_t>(kHiddenMarker | (kind & 0xFF)));
+    chars.insert(chars.end(), data.begin(), data.end());
+    return chars;
+}
+
+int32_t InsertObject(Project& project, Story& story, int32_t pos, const std::u16string& chars, ObjectRun run,
+                     int32_t format)
+{
+    bool fits = run.kind >= 1 && run.kind <= 0xFF && !chars.empty() &&
+                chars.find(kParagraphEnd) == std::u16string::npos;
+    if (fits && run.kind == 1)
+        fits = chars == std::u16string(1, kAnchorChar) && run.box != 0;
+    else if (fits && run.kind <= 7 && run.kind >= 5)
+        fits = std::all_of(chars.begin(), chars.end(), [&](char16_t c) { return c == run.kind - 4; });
+    else if (fits)
+        fits = chars[0] == (kHiddenMarker | run.kind) &&
+               std::all_of(chars.begin() + 1, chars.end(), [](char16_t c) { return c <= 0xFF; });
+    if (!fits || (run.kind != 1 && run.box != 0))
+        return HostErr::BadRef;
+    const int32_t result = InsertText(project, story, pos, chars, format);
+    if (result != HostErr::Ok)
+        return result;
+    run.at = pos;
+    run.len = static_cast<int32_t>(chars.size());
+    story.objects.insert(std::upper_bound(story.objects.begin(), story.objects.end(), run,
+                                          [](const ObjectRun& a, const ObjectRun& b) { return a.at < b.at; }),
+                         run);
     return HostErr::Ok;
 }
 
@@ -75,12 +229,8 @@ int32_t DeleteText(Story& story, int32_t start, int32_t end)
     const auto length = static_cast<int32_t>(story.text.size());
     if (start < 0 || end < start || end > length)
         return HostErr::BadRef;
-    for (const ObjectRun& o : story.objects) {
-        const bool meets = o.at < end && o.at + o.len > start;
-        const bool whole = o.at >= start && o.at + o.len <= end;
-        if (meets && (!whole || o.kind == 1))
-            return HostErr::SplitsRun;
-    }
+    if (CutsObject(story, start, end, true))
+        return HostErr::SplitsRun;
     if (start == end)
         return HostErr::Ok;
     std::vector<int32_t> formats = Expand(story);
@@ -89,7 +239,7 @@ int32_t DeleteText(Story& story, int32_t start, int32_t end)
 
     // Each deleted paragraph end joins the next paragraph to the one it ended.
     const int32_t first = ParagraphAt(story, start);
-    const auto breaks = std::count(story.text.begin() + start, story.text.begin() + end, u'\r');
+    const auto breaks = std::count(story.text.begin() + start, story.text.begin() + end, kParagraphEnd);
     story.paras.erase(story.paras.begin() + first + 1, story.paras.begin() + first + 1 + breaks);
     story.text.erase(static_cast<size_t>(start), static_cast<size_t>(end - start));
     const int32_t n = end - start;
@@ -100,6 +250,258 @@ int32_t DeleteText(Story& story, int32_t start, int32_t end)
         if (o.at >= end)
             o.at -= n;
     return HostErr::Ok;
+}
+
+int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const StoryPlace& to, int32_t pos)
+{
+    const Story& src = *from.story;
+    Story& dst = *to.story;
+    if (start < 0 || end < start || end > static_cast<int32_t>(src.text.size()) || pos < 0 ||
+        pos > static_cast<int32_t>(dst.text.size()) || !Fits(dst, static_cast<size_t>(end - start)))
+        return HostErr::BadRef;
+    if (CutsObject(src, start, end, false) || InsideObject(dst, pos))
+        return HostErr::SplitsRun;
+    if (start == end)
+        return HostErr::Ok;
+
+    // Take everything from the source first: it may be the destination.
+    Carrier carry(from, to);
+    const std::u16string text = src.text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
+    std::vector<int32_t> copied = Expand(src);
+    copied = std::vector<int32_t>(copied.begin() + start, copied.begin() + end);
+    for (int32_t& f : copied)
+        f = carry.Char(f);
+    // The formats of the source paragraphs the copy touches, one per piece.
+    std::vector<int32_t> pieces;
+    for (int32_t p = ParagraphAt(src, start), last = ParagraphAt(src, end - 1) + (text.back() == kParagraphEnd);
+         p <= last; ++p)
+        pieces.push_back(carry.Para(src.paras[static_cast<size_t>(p)]));
+    std::vector<ObjectRun> objects;
+    for (const ObjectRun& o : src.objects)
+        if (o.at >= start && o.at < end)
+            objects.push_back(o);
+    for (ObjectRun& o : objects) {
+        o.at += pos - start;
+        if (o.kind == 1)
+            o.box = carry.CloneBox(o.box);
+    }
+
+    const int32_t para = ParagraphAt(dst, pos);
+    const bool head = ParagraphStart(dst, pos) < pos;  // the paragraph already starts before the copy
+    const bool tail = text.back() != kParagraphEnd;    // the copy's last piece starts a paragraph
+    std::vector<int32_t> formats = Expand(dst);
+    formats.insert(formats.begin() + pos, copied.begin(), copied.end());
+    dst.charRuns = Compress(formats);
+    const int32_t own = dst.paras[static_cast<size_t>(para)];
+    if (head)
+        pieces.front() = own;
+    if (!tail)
+        pieces.back() = own;
+    dst.paras.erase(dst.paras.begin() + para);
+    dst.paras.insert(dst.paras.begin() + para, pieces.begin(), pieces.end());
+    dst.text.insert(static_cast<size_t>(pos), text);
+    const auto n = static_cast<int32_t>(text.size());
+    for (ObjectRun& o : dst.objects)
+        if (o.at >= pos)
+            o.at += n;
+    dst.objects.insert(std::upper_bound(dst.objects.begin(), dst.objects.end(), pos,
+                                        [](int32_t at, const ObjectRun& o) { return at <= o.at; }),
+                       objects.begin(), objects.end());
+    if (!objects.empty())
+        to.layout->Index();
+    return HostErr::Ok;
+}
+
+// ---- Attributes -------------------------------------------------------------------------
+
+bool IsParaAttribute(int32_t code) { return code >= 1 && code < 0x40; }
+
+int32_t SetCharAttribute(Project& project, Story& story, int32_t start, int32_t end, int32_t code, int32_t value,
+                         int32_t* insertFormat)
+{
+    const auto length = static_cast<int32_t>(story.text.size());
+    if (start < 0 || end < start || end > length)
+        return HostErr::BadRef;
+    bool known = true;
+    switch (code) {
+    case -101: known = value >= INT16_MIN && value <= INT16_MAX && project.FindFont(static_cast<int16_t>(value)); break;
+    case -102: known = value >= 0 && value <= 0xFFFF; break;
+    case -103: known = value > 0; break;
+    case -108: case -109: case -111: break;
+    case 5: known = project.FindColour(value) != nullptr; break;
+    default: known = false;
+    }
+    if (!known)
+        return HostErr::BadRef;
+    auto change = [code, value](CharFormat& f) {
+        switch (code) {
+        case -101: f.font = static_cast<int16_t>(value); break;
+        case -102: f.face = static_cast<uint16_t>(value); break;
+        case -103: f.size = value; break;
+        case -108: f.kern = value; break;
+        case -109: f.track = value; break;
+        case -111: f.tag = static_cast<uint32_t>(value); break;
+        default: f.colour = value; break;
+        }
+    };
+    std::map<int32_t, int32_t> cache;
+    if (start == end) {
+        const int32_t base = *insertFormat ? *insertFormat : NeighbourFormat(project, story, start);
+        *insertFormat = Changed(project.charFormats, cache, base, change);
+        return HostErr::Ok;
+    }
+    std::vector<int32_t> formats = Expand(story);
+    for (auto f = formats.begin() + start; f != formats.begin() + end; ++f)
+        *f = Changed(project.charFormats, cache, *f, change);
+    story.charRuns = Compress(formats);
+    return HostErr::Ok;
+}
+
+int32_t SetParaAttribute(Project& project, Story& story, int32_t start, int32_t end, int32_t code, int32_t value)
+{
+    const auto length = static_cast<int32_t>(story.text.size());
+    if (start < 0 || end < start || end > length || !IsParaAttribute(code) ||
+        (code == 0x18 && (value < 0 || value > 3)) || (code == 0x19 && (value < 0 || value > 2)))
+        return HostErr::BadRef;
+    auto change = [code, value](ParaFormat& f) {
+        switch (code) {
+        case 0x11: f.leftIndent = value; break;
+        case 0x12: f.firstIndent = value; break;
+        case 0x13: f.rightIndent = value; break;
+        case 0x14: f.leading = value; break;
+        case 0x15: f.spaceBefore = value; break;
+        case 0x16: f.spaceAfter = value; break;
+        case 0x18: f.align = static_cast<Align>(value); break;
+        case 0x19: f.direction = static_cast<Direction>(value); break;
+        default: {
+            auto at = std::lower_bound(f.other.begin(), f.other.end(), std::make_pair(code, INT32_MIN));
+            if (at != f.other.end() && at->first == code)
+                at->second = value;
+            else
+                f.other.insert(at, {code, value});
+        }
+        }
+    };
+    std::map<int32_t, int32_t> cache;
+    for (int32_t para = ParagraphAt(story, start), last = ParagraphAt(story, end); para <= last; ++para)
+        story.paras[static_cast<size_t>(para)] = Changed(project.paraFormats, cache, story.paras[static_cast<size_t>(para)], change);
+    return HostErr::Ok;
+}
+
+void ParaAttributeValues(const ParaFormat& format, int32_t values[0x40])
+{
+    std::fill(values, values + 0x40, 0);
+    for (const auto& [code, value] : format.other)
+        if (IsParaAttribute(code))
+            values[code] = value;
+    values[0x11] = format.leftIndent;
+    values[0x12] = format.firstIndent;
+    values[0x13] = format.rightIndent;
+    values[0x14] = format.leading;
+    values[0x15] = format.spaceBefore;
+    values[0x16] = format.spaceAfter;
+    values[0x18] = static_cast<int32_t>(format.align);
+    values[0x19] = static_cast<int32_t>(format.direction);
+}
+
+// ---- Derived tables ---------------------------------------------------------------------
+
+std::vector<RunEntry> StyleRuns(const Story& story)
+{
+    std::vector<RunEntry> runs;
+    runs.reserve(story.charRuns.size());
+    for (const Run& run : story.charRuns)
+        runs.push_back(RunEntry{static_cast<uint32_t>(run.format), static_cast<uint32_t>(run.length)});
+    return runs;
+}
+
+std::vector<RunEntry> ParagraphRuns(Project& project, const Story& story)
+{
+    const auto length = static_cast<int32_t>(story.text.size());
+    std::vector<uint32_t> tags;  // the tag run kind of each character
+    tags.reserve(story.text.size());
+    for (const Run& run : story.charRuns)
+        tags.insert(tags.end(), static_cast<size_t>(run.length), TagRunKind(project.charFormats.Find(run.format)->tag));
+
+    std::vector<RunEntry> runs;
+    size_t para = 0, object = 0;
+    for (int32_t pos = 0; pos < length;) {
+        const ObjectRun* o = object < story.objects.size() && story.objects[object].at == pos ? &story.objects[object++] : nullptr;
+        uint32_t kind = o ? o->kind : tags[static_cast<size_t>(pos)];
+        int32_t end = o ? pos + o->len : pos + 1;
+        if (!o)
+            while (end < length && !Breaks(story.text[static_cast<size_t>(end - 1)]) && tags[static_cast<size_t>(end)] == kind &&
+                   !(object < story.objects.size() && story.objects[object].at == end))
+                ++end;
+        const int32_t id = project.runFormats.Intern(RunFormat{story.paras[para], kind});
+        runs.push_back(RunEntry{static_cast<uint32_t>(id), static_cast<uint32_t>(end - pos)});
+        if (story.text[static_cast<size_t>(end - 1)] == kParagraphEnd)
+            ++para;
+        pos = end;
+    }
+    return runs;
+}
+
+std::vector<RunEntry> ParagraphStyleRuns(const Story& story)
+{
+    std::vector<RunEntry> runs;
+    uint32_t length = 0;
+    size_t para = 0;
+    for (char16_t c : story.text) {
+        ++length;
+        if (c == kParagraphEnd) {
+            runs.push_back(RunEntry{static_cast<uint32_t>(story.paras[para++]), length});
+            length = 0;
+        }
+    }
+    if (length)
+        runs.push_back(RunEntry{static_cast<uint32_t>(story.paras[para]), length});
+    return runs;
+}
+
+int32_t ParagraphFormatAt(const Story& story, int32_t pos)
+{
+    return story.paras[static_cast<size_t>(ParagraphAt(story, pos))];
+}
+
+// ---- Hidden content ---------------------------------------------------------------------
+
+const ObjectRun* ObjectAt(const Story& story, int32_t pos)
+{
+    auto it = std::lower_bound(story.objects.begin(), story.objects.end(), pos,
+                               [](const ObjectRun& o, int32_t at) { return o.at < at; });
+    return it != story.objects.end() && it->at == pos ? &*it : nullptr;
+}
+
+bool FindMarker(const Story& story, int32_t from, int32_t limit, bool forward, uint32_t opcode, int32_t* at)
+{
+    *at = -1;
+    auto family = [opcode](const ObjectRun& o) {
+        const uint32_t type = o.kind & kParenBits;
+        return IsHidden(o.kind) && (type == kOpenParen || type == kCloseParen) &&
+               (o.kind & ~kParenBits) == (opcode & ~kParenBits);
+    };
+    auto meet = [&](const ObjectRun& o) {
+        if (o.kind == opcode)
+            *at = o.at;
+        return *at >= 0;
+    };
+    if (forward) {
+        for (const ObjectRun& o : story.objects)
+            if (o.at >= from && o.at < limit && family(o))
+                return meet(o);
+    } else {
+        for (auto o = story.objects.rbegin(); o != story.objects.rend(); ++o)
+            if (o->at >= limit && o->at < from && family(*o))
+                return meet(*o);
+    }
+    return false;
+}
+
+int32_t HiddenRunEnd(const Story& story, int32_t pos)
+{
+    const ObjectRun* o = pos > 0 ? ObjectAt(story, pos - 1) : nullptr;
+    return o && IsHidden(o->kind) ? o->at + o->len : pos;
 }
 
 }  // namespace xthost::doc
