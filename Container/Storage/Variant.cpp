@@ -111,6 +111,18 @@ bool ToWide(const std::string& text, std::u16string& out) {
   return true;
 }
 
+// The 8-bit text of a string value that the number conversions parse; false for any other
+// value and for wide text that does not narrow.
+bool NumberText(const Variant& value, std::string& text) {
+  if (value.Type() == vt_CharArray) {
+    text.assign(static_cast<char*>(value), value.StringLength());
+    return true;
+  }
+  if (value.Type() != vt_WCharArray) return false;
+  return ToNarrow(std::u16string(static_cast<char16_t*>(value), value.StringLength()), text) &&
+         text.size() <= kMaxConvertedNumber;
+}
+
 }  // namespace
 
 Variant::Variant(const Variant& other) { *this = other; }
@@ -276,20 +288,12 @@ int Variant::Compare(const Variant& other) const {
 }
 
 bool Variant::ToInteger(Variant& out) const {
-  std::string text;
-  if (m_type == vt_CharArray) {
-    text.assign(reinterpret_cast<const char*>(m_value.p), StringLength());
-  } else if (m_type == vt_WCharArray) {
-    if (!ToNarrow(std::u16string(reinterpret_cast<const char16_t*>(m_value.p), StringLength()),
-                  text) ||
-        text.size() > kMaxConvertedNumber)
-      return false;
-  } else if (Domain() == vd_Integer && !IsArray()) {
+  if (Domain() == vd_Integer && !IsArray()) {
     out = *this;
     return true;
-  } else {
-    return false;
   }
+  std::string text;
+  if (!NumberText(*this, text)) return false;
   errno = 0;
   char* end = nullptr;
   const long long value = std::strtoll(text.c_str(), &end, 10);
@@ -300,20 +304,12 @@ bool Variant::ToInteger(Variant& out) const {
 }
 
 bool Variant::ToReal(Variant& out) const {
-  std::string text;
-  if (m_type == vt_CharArray) {
-    text.assign(reinterpret_cast<const char*>(m_value.p), StringLength());
-  } else if (m_type == vt_WCharArray) {
-    if (!ToNarrow(std::u16string(reinterpret_cast<const char16_t*>(m_value.p), StringLength()),
-                  text) ||
-        text.size() > kMaxConvertedNumber)
-      return false;
-  } else if (Domain() == vd_Real && !IsArray()) {
+  if (Domain() == vd_Real && !IsArray()) {
     out = *this;
     return true;
-  } else {
-    return false;
   }
+  std::string text;
+  if (!NumberText(*this, text)) return false;
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   if (end == text.c_str()) return false;
