@@ -35,3 +35,17 @@ void UntrackAlloc(const std::string& typeName, const void* address);
 
 // Logs the register at priority 6 under the given location.
 void ReportAllocations(const std::string& location);
+
+// Gives up a registered node: the register is reported under `location` before and after the
+// node leaves it, then the node is deleted and the pointer cleared. Nothing for a null node.
+template <class Node>
+void DeleteTracked(Node*& node, const std::string& typeName, const std::string& location)
+{
+    if (!node)
+        return;
+    ReportAllocations(location);
+    UntrackAlloc(typeName, node);
+    ReportAllocations(location);
+    delete node;
+    node = nullptr;
+}

@@ -137,18 +137,8 @@ KestoInterface::~KestoInterface()
 
 void KestoInterface::DropLogNodes(const char* where)
 {
-    if (ServerLog) {
-        ReportAllocations(KS_LOCATION(where));
-        UntrackAlloc("t_LogFile", ServerLog);
-        ReportAllocations(KS_LOCATION(where));
-        delete ServerLog;
-        ServerLog = nullptr;
-    }
-    if (m_tmpLogFolder) {
-        ReportAllocations(KS_LOCATION(where));
-        UntrackAlloc("t_Folder", m_tmpLogFolder);
-        ReportAllocations(KS_LOCATION(where));
-        delete m_tmpLogFolder;
-        m_tmpLogFolder = nullptr;
-    }
+    if (ServerLog)
+        DeleteTracked(ServerLog, "t_LogFile", KS_LOCATION(where));
+    if (m_tmpLogFolder)
+        DeleteTracked(m_tmpLogFolder, "t_Folder", KS_LOCATION(where));
 }

@@ -31,13 +31,8 @@ bool ParseAnnouncedSize(const std::string& text, uint64_t& size) {
 
 template <class Node>
 void DeleteNode(Node*& node, const char* typeName) {
-    if (!node)
-        return;
-    ReportAllocations(KS_LOCATION("ct_ConversionBase::~ct_ConversionBase"));
-    UntrackAlloc(typeName, node);
-    ReportAllocations(KS_LOCATION("ct_ConversionBase::~ct_ConversionBase"));
-    delete node;
-    node = nullptr;
+    if (node)
+        DeleteTracked(node, typeName, KS_LOCATION("ct_ConversionBase::~ct_ConversionBase"));
 }
 
 } // namespace
