@@ -123,6 +123,33 @@ TEST(BookProcessors, PoolIsTheCallersOnlyDuringTheWalk) {
             std::string::npos);
 }
 
+// A walk that the caller's Call ends with an error leaves the book free for another walk.
+TEST(BookProcessors, FailedWalkReleasesItsFolders) {
+  struct Failing : EmptyBook {
+    bool fail = true;
+    void Call(DWX_OutFolder& book) override {
+      EmptyBook::Call(book);
+      if (fail) Error(FE_StorageMediumFull);
+    }
+  } book;
+  {
+    MemoryCodeFile file;
+    auto root = CreateDWXFolder2(file.Medium(), false);
+    EXPECT_THROW(DWX_Book_Out_Creator(book).Call(*root), FilterException);
+  }
+  EXPECT_THROW(book.TouchPool(), FilterException);
+  book.fail = false;
+  MemoryCodeFile file;
+  {
+    auto root = CreateDWXFolder2(file.Medium(), false);
+    DWX_Book_Out_Creator(book).Call(*root);
+    root->Complete();
+  }
+  EXPECT_EQ(book.calls, 2);
+  EXPECT_EQ(DumpCodeFile(file.Medium()).rfind("Book/ [0]\n  ObjectsPool/ [0]\n  StringsMap{} [0]\n", 0),
+            0u);
+}
+
 // The two generations store one tree: the same logical dump, the same data read back through
 // either generation.
 TEST(BookProcessors, GenerationsWriteTheSameTreeAndReadEachOther) {
