@@ -187,7 +187,7 @@ private:
         } else {
             w = Scaled(i, AdvanceClass(c));
         }
-        for (int32_t k = i + 1; k < j; ++k)  // combining marks of the cluster
+        for (int32_t k = i + (c >= 0x10000 ? 2 : 1); k < j; ++k)  // combining marks of the cluster
             w += Scaled(k, AdvanceClass(text_[size_t(k)]));
         return std::max<int64_t>(w, 0);
     }
