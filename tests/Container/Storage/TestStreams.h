@@ -1,11 +1,13 @@
-// Stream doubles shared by the container-storage tests.
+// Stream doubles and helpers shared by the container-storage tests.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
+#include "Container/Storage/Errors.h"
 #include "Container/Storage/Streams.h"
 
 // Keeps every write, and the size of each call.
@@ -68,4 +70,45 @@ inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 1) {
     byte = static_cast<uint8_t>(state >> 16);
   }
   return bytes;
+}
+
+// A sink whose every write fails with "medium full" while `failures` is set.
+class FailingOut : public OutStream {
+ public:
+  void PutData(const void*, uint32_t) override {
+    if (failures)
+      Error(FE_StorageMediumFull);
+  }
+  bool failures = true;
+};
+
+// Collects the codes of the warnings delivered while it exists; the default messenger is back
+// once it goes.
+class RecordedWarnings {
+ public:
+  RecordedWarnings() {
+    Codes().clear();
+    SetWarningMessenger(Record);
+  }
+  ~RecordedWarnings() { SetWarningMessenger(nullptr); }
+  RecordedWarnings(const RecordedWarnings&) = delete;
+  RecordedWarnings& operator=(const RecordedWarnings&) = delete;
+
+  static std::vector<int>& Codes() {
+    static std::vector<int> codes;
+    return codes;
+  }
+
+ private:
+  static void Record(FilterException& e) { Codes().push_back(e.Code()); }
+};
+
+// The code of the library error that `action` raises, 0 when it raises none.
+inline int CodeOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const FilterException& e) {
+    return e.Code();
+  }
+  return 0;
 }

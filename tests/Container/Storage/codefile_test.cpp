@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "TestStreams.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -40,15 +42,6 @@ struct MemoryCodeFile {
     set.Write(summary);
   }
 };
-
-int CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const FilterException& e) {
-    return e.Code();
-  }
-  return 0;
-}
 
 Bytes ReadAll(InStream& in) {
   Bytes all;

@@ -141,21 +141,8 @@ TEST(LZStreams, CompressionLevelCanChangeMidStream) {
   EXPECT_EQ(Decompress(target.bytes, 15), input);
 }
 
-class FailingOut : public OutStream {
- public:
-  void PutData(const void*, uint32_t) override {
-    if (failures)
-      Error(33012);
-  }
-  bool failures = true;
-};
-
-std::vector<int> g_warnings;
-void RecordWarning(FilterException& e) { g_warnings.push_back(e.Code()); }
-
 TEST(LZStreams, FinishingRaisesAndTheDestructorOnlyWarns) {
-  g_warnings.clear();
-  SetWarningMessenger(RecordWarning);
+  RecordedWarnings warnings;
   FailingOut target;
   {
     auto lz = LZ_OutStream::New(target, -1, 15, 8);
@@ -164,9 +151,9 @@ TEST(LZStreams, FinishingRaisesAndTheDestructorOnlyWarns) {
     EXPECT_THROW(lz->Finish(), FilterException);
     EXPECT_THROW(lz->PutData("x", 1), FilterException);
   }
-  EXPECT_TRUE(g_warnings.empty());
+  EXPECT_TRUE(warnings.Codes().empty());
   { auto lz = LZ_OutStream::New(target, -1, 15, 8); }
-  EXPECT_EQ(g_warnings, std::vector<int>{33012});
+  EXPECT_EQ(warnings.Codes(), std::vector<int>{33012});
 
   target.failures = false;
   {
@@ -174,8 +161,7 @@ TEST(LZStreams, FinishingRaisesAndTheDestructorOnlyWarns) {
     lz->Finish();
     EXPECT_THROW(lz->PutData("x", 1), FilterException);  // finished
   }
-  EXPECT_EQ(g_warnings.size(), 1u);
-  SetWarningMessenger(nullptr);
+  EXPECT_EQ(warnings.Codes().size(), 1u);
 }
 
 }  // namespace

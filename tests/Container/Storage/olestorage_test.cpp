@@ -34,15 +34,6 @@ class OLEStorageTest : public ::testing::Test {
   fs::path m_folder;
 };
 
-int CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const FilterException& e) {
-    return e.Code();
-  }
-  return 0;
-}
-
 void Write(OLEStream& stream, const std::vector<uint8_t>& bytes) {
   stream.PutData(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }

@@ -64,30 +64,20 @@ TEST(CachedOutStream, DestructorPassesOnThePendingBytesAndDeletesAnOwnedTarget) 
   }  // owned is flushed and deleted; the sanitizer build checks the deletion
 }
 
-class FailingOut : public OutStream {
- public:
-  void PutData(const void*, uint32_t) override { Error(33012); }
-};
-
-std::vector<int> g_warnings;
-void RecordWarning(FilterException& e) { g_warnings.push_back(e.Code()); }
-
 TEST(CachedOutStream, AFailedFinishRaisesButTheDestructorOnlyWarns) {
-  g_warnings.clear();
-  SetWarningMessenger(RecordWarning);
+  RecordedWarnings warnings;
   FailingOut target;
   {
     CachedOutStream cache(target, false);
     cache.PutData("abc", 3);
     EXPECT_THROW(cache.Finish(), FilterException);
   }
-  EXPECT_TRUE(g_warnings.empty());  // the failure was reported once, by Finish
+  EXPECT_TRUE(warnings.Codes().empty());  // the failure was reported once, by Finish
   {
     CachedOutStream cache(target, false);
     cache.PutData("abc", 3);
   }
-  EXPECT_EQ(g_warnings, std::vector<int>{33012});
-  SetWarningMessenger(nullptr);
+  EXPECT_EQ(warnings.Codes(), std::vector<int>{33012});
 }
 
 TEST(ShortString, RoundTripAndPieces) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "TestStreams.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -31,15 +33,6 @@ MemFile FileOf(const Bytes& bytes) {
 bool ReadBack(const Bytes& bytes, Variant& v) {
   MemFile f = FileOf(bytes);
   return v << f;
-}
-
-int CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const FilterException& e) {
-    return e.Code();
-  }
-  return 0;
 }
 
 TEST(VariantStoredForm, ScalarsArraysAndStrings) {
