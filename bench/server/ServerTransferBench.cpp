@@ -4,13 +4,10 @@
 //
 // Usage: ServerTransferBench [megabytes]   (default 256); each figure is the best of 3 runs.
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,6 +20,7 @@
 
 #include "SHARED/Server/Connection.h"
 #include "platform/sockets/Sockets.h"
+#include "tests/SHARED/Server/ProtocolClient.h"
 
 namespace {
 
@@ -56,39 +54,12 @@ std::string MakeContent(size_t size) {
     return s;
 }
 
-std::string Deflate(const std::string& data, int level) {
-    uLongf len = compressBound(static_cast<uLong>(data.size()));
-    std::string out(len, '\0');
-    compress2(reinterpret_cast<Bytef*>(&out[0]), &len, reinterpret_cast<const Bytef*>(data.data()),
-              static_cast<uLong>(data.size()), level);
-    out.resize(len);
-    return out;
-}
-
-// The stream cut into blocks the way a client sends them: full blocks, a short last one and
-// the closing block.
+// The stream as the bytes a client sends for it, coded by the test client that knows the wire
+// protocol independently of the server.
 std::vector<uint8_t> Blocks(const std::string& stream, uint8_t extraFlags) {
     std::vector<uint8_t> out;
-    const size_t full = ct_Connection::kFullPayload;
-    size_t at = 0;
-    for (; stream.size() - at >= full; at += full) {
-        out.push_back(static_cast<uint8_t>(1 | extraFlags));
-        out.insert(out.end(), stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + full));
-    }
-    auto header = [&](uint8_t flags, size_t n) {
-        const size_t base = out.size();
-        out.resize(base + kBlock, 0);
-        out[base] = flags;
-        out[base + 1] = static_cast<uint8_t>(n & 0xFF);
-        out[base + 2] = static_cast<uint8_t>(n >> 8);
-        std::memcpy(out.data() + base + 3, stream.data() + at, n);
-        at += n;
-    };
-    while (stream.size() - at > static_cast<size_t>(ct_Connection::kHeaderPayload))
-        header(extraFlags, ct_Connection::kHeaderPayload);
-    if (at < stream.size())
-        header(extraFlags, stream.size() - at);
-    header(2, 0);
+    for (const protocol::Block& block : protocol::EncodeStream(stream, extraFlags))
+        out.insert(out.end(), block.begin(), block.end());
     return out;
 }
 
@@ -176,7 +147,7 @@ int main(int argc, char** argv) {
     const std::string data = MakeContent(size);
     std::ofstream(source, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
     const std::vector<uint8_t> plainBlocks = Blocks(data, 0);
-    const std::string deflated = Deflate(data, 1);
+    const std::string deflated = protocol::Deflate(data, 1);
     const std::vector<uint8_t> deflatedBlocks = Blocks(deflated, ct_Connection::kFlagDeflated);
 
     const double raw = RawSocketPair(data);
