@@ -1,11 +1,13 @@
 // The example documents under examples/documents/, built in code so that a test can rebuild
 // them and compare byte for byte.
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <stdexcept>
 
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/DocBuilder.h"
+#include "platform/host/documents/testing/FlowExamples.h"
 
 namespace xthost::doc {
 
@@ -232,7 +234,10 @@ std::string Edit(std::string text, const std::string& from, const std::string& t
 
 std::vector<std::string> ExampleNames()
 {
-    return {"minimal", "two-page-linked", "mapping", "masters", "layouts", "mac-origin"};
+    std::vector<std::string> names = {"minimal", "two-page-linked", "mapping", "masters", "layouts", "mac-origin"};
+    for (const auto& name : FlowExampleNames())
+        names.push_back(name);
+    return names;
 }
 
 std::string ExampleFileName(const std::string& name)
@@ -240,7 +245,13 @@ std::string ExampleFileName(const std::string& name)
     return name + (name == "mac-origin" ? ".qxd" : ".qxp");
 }
 
-std::string BuildExample(const std::string& name) { return Builders().at(name)(); }
+std::string BuildExample(const std::string& name)
+{
+    const auto flow = FlowExampleNames();
+    if (std::find(flow.begin(), flow.end(), name) != flow.end())
+        return BuildFlowExample(name);
+    return Builders().at(name)();
+}
 
 std::vector<DamagedExample> DamagedExamples()
 {
