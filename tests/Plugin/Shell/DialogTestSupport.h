@@ -10,12 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "DialogTestDoubles.h"
+#include "Plugin/Shell/AppFolderTest.h"
 #include "Plugin/Shell/DialogTemplates.h"
 #include "Plugin/XTension/Activation.h"
 #include "platform/host/HostExtensions.h"
@@ -24,18 +24,13 @@ namespace dialogtest {
 
 namespace fs = std::filesystem;
 
-class DialogHostTest : public ::testing::Test {
+class DialogHostTest : public kesto_test::AppFolderTest {
 protected:
+    DialogHostTest() : AppFolderTest("dialogs") {}
+
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        app = fs::path(KESTO_BINARY_DIR) / "test-tmp" / "dialogs" /
-              (std::string(info->test_suite_name()) + "." + info->name());
-        fs::remove_all(app);
-        fs::create_directories(app / "XTensions");
-        home = fs::current_path();
-        // The general log is written into the current folder.
-        fs::current_path(app);
+        AppFolderTest::SetUp();
         Reset();
         extensions.AddVerb("call", {"call NAME", "run module code registered by the test", false,
                                     [this](xthost::VerbContext& context, std::string& error) {
@@ -49,10 +44,6 @@ protected:
                                         return true;
                                     }});
     }
-
-    void TearDown() override { fs::current_path(home); }
-
-    void WriteSettings(const std::string& text) { std::ofstream(app / "XTensions" / "kesto.ini") << text; }
 
     fs::path MakeFolder(const std::string& name, const std::vector<std::string>& files = {})
     {
@@ -95,14 +86,6 @@ protected:
         return lines;
     }
 
-    std::string ReadFile(const fs::path& path) const
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    std::string GeneralLog() const { return ReadFile(app / "KestoLogfile.txt"); }
-    std::string SettingsText() const { return ReadFile(app / "XTensions" / "kesto.ini"); }
-
     static std::string Joined(const std::vector<std::string>& lines)
     {
         std::string text;
@@ -131,8 +114,6 @@ protected:
 
     std::string Path(const std::string& name) const { return (app / name).string(); }
 
-    fs::path app;
-    fs::path home;
     xthost::HostExtensions extensions;
     std::map<std::string, std::function<void()>> calls;
     std::vector<std::string> transcript;

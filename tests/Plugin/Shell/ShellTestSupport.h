@@ -17,6 +17,7 @@
 #include "Foundation/Log.h"
 #include "Foundation/ModuleGlobals.h"
 #include "Foundation/Settings.h"
+#include "Plugin/Shell/AppFolderTest.h"
 
 class ShellLogTest : public ::testing::Test {
 protected:
@@ -51,11 +52,7 @@ protected:
     const std::string& Dir() const { return m_dir; }
     std::string GeneralLogPath() const { return m_dir + "/KestoLogfile.txt"; }
 
-    static std::string ReadFile(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    static std::string ReadFile(const std::string& path) { return kesto_test::ReadText(path); }
 
     std::string GeneralLogText() const
     {

@@ -2,8 +2,6 @@
 // objects and their release, and its OLE guard.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
@@ -13,6 +11,7 @@
 #include "Foundation/Settings.h"
 #include "Plugin/Shell/HostFileServices.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "Plugin/Shell/AppFolderTest.h"
 #include "Plugin/Shell/Commands.h"
 #include "Plugin/XTension/Activation.h"
 #include "Plugin/XTension/Kesto.h"
@@ -23,16 +22,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class KestoTest : public ::testing::Test {
+class KestoTest : public kesto_test::AppFolderTest {
 protected:
+    KestoTest() : AppFolderTest("kesto-linked") {}
+
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        app = fs::path(KESTO_BINARY_DIR) / "test-tmp" / "kesto-linked" / info->name();
-        fs::remove_all(app);
-        fs::create_directories(app / "XTensions");
-        home = fs::current_path();
-        fs::current_path(app);
+        AppFolderTest::SetUp();
         LoadKestoModule();
     }
 
@@ -42,24 +38,18 @@ protected:
             host->Quit();
         host.reset();
         UnloadKestoModule();
-        fs::current_path(home);
+        AppFolderTest::TearDown();
     }
 
     void Start(const std::string& settings)
     {
         if (!settings.empty())
-            std::ofstream(app / "XTensions" / "kesto.ini") << settings;
+            WriteSettings(settings);
         xthost::HostOptions options;
         options.appFolder = app.string();
         options.staticActivate = &XTActivateCallback;
         host = std::make_unique<xthost::Host>(options);
         ASSERT_EQ(host->Start(), xthost::StartResult::kOk) << host->Log().Text();
-    }
-
-    std::string GeneralLog() const
-    {
-        std::ifstream in(app / "KestoLogfile.txt", std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     static std::size_t IdleListeners()
@@ -68,8 +58,6 @@ protected:
         return idle ? idle->GetListenerCount() : 0;
     }
 
-    fs::path app;
-    fs::path home;
     std::unique_ptr<xthost::Host> host;
 };
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Plugin/Shell/AppFolderTest.h"
 #include "Plugin/Shell/LoopbackServerClient.h"
 #include "platform/host/HostExtensions.h"
 
@@ -17,33 +18,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 using kesto_test::FreePort;
+using kesto_test::ReadText;
 using kesto_test::ServerClient;
 
-class KestoModuleTest : public ::testing::Test {
+class KestoModuleTest : public kesto_test::AppFolderTest {
 protected:
+    KestoModuleTest() : AppFolderTest("kesto") {}
+
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        app = fs::path(KESTO_BINARY_DIR) / "test-tmp" / "kesto" /
-              (std::string(info->test_suite_name()) + "." + info->name());
-        fs::remove_all(app);
-        fs::create_directories(app / "XTensions");
+        AppFolderTest::SetUp();
         fs::create_symlink(KESTO_MODULE, app / "XTensions" / "Kesto.so");
-        home = fs::current_path();
-        // The general log is written into the host process's current folder.
-        fs::current_path(app);
     }
-
-    void TearDown() override { fs::current_path(home); }
-
-    void WriteSettings(const std::string& text) { std::ofstream(app / "XTensions" / "kesto.ini") << text; }
 
     std::unique_ptr<xthost::Host> MakeHost()
     {
@@ -68,8 +55,6 @@ protected:
         return host->Log().Lines();
     }
 
-    std::string GeneralLog() const { return ReadText(app / "KestoLogfile.txt"); }
-
     static std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& part)
     {
         std::vector<std::string> found;
@@ -85,8 +70,6 @@ protected:
         return it == lines.end() ? -1 : it - lines.begin();
     }
 
-    fs::path app;
-    fs::path home;
     xthost::HostExtensions extensions;
     std::vector<std::string> moduleErrors;
     int beeps = 0;
