@@ -21,6 +21,19 @@ std::string Native(const TStr& path)
     return platform::fs::NativePath(ToStdString(path));
 }
 
+// The creation a constructor was asked for: an existing node, a missing parent (when one is
+// given) and a failed creation are each logged, and only a new node is created.
+template <class Node, class Folder>
+void CreateAsked(Node& node, const Folder* parent, const char* kind, const std::string& location)
+{
+    if (node.Exists(true))
+        LogMessage(location, std::string("Warning: ") + kind + " already exists!", kWarning);
+    else if (parent && !parent->Exists(true))
+        LogMessage(location, "Error: parent folder doesn't exist!", kError);
+    else if (!node.Create())
+        LogMessage(location, "Error: create failed!", kError);
+}
+
 } // namespace
 
 // ---- NodeFSBase ----------------------------------------------------------------------------
@@ -183,15 +196,8 @@ template <class TStr>
 ct_File<TStr>::ct_File(const TStr& name, ct_Folder<TStr>* parent, bool create)
     : NodeFSBase<TStr>(name, parent)
 {
-    if (create) {
-        const std::string location = KS_LOCATION("ct_File::ct_File");
-        if (Exists(true))
-            LogMessage(location, "Warning: file already exists!", kWarning);
-        else if (parent && !parent->Exists(true))
-            LogMessage(location, "Error: parent folder doesn't exist!", kError);
-        else if (!Create())
-            LogMessage(location, "Error: create failed!", kError);
-    }
+    if (create)
+        CreateAsked(*this, parent, "file", KS_LOCATION("ct_File::ct_File"));
     if (parent)
         parent->AddFile(this);
 }
@@ -256,15 +262,8 @@ template <class TStr>
 ct_Folder<TStr>::ct_Folder(const TStr& name, ct_Folder* parent, bool create)
     : NodeFSBase<TStr>(name, parent)
 {
-    if (create) {
-        const std::string location = KS_LOCATION("ct_Folder::ct_Folder");
-        if (Exists(true))
-            LogMessage(location, "Warning: folder already exists!", kWarning);
-        else if (parent && !parent->Exists(true))
-            LogMessage(location, "Error: parent folder doesn't exist!", kError);
-        else if (!Create())
-            LogMessage(location, "Error: create failed!", kError);
-    }
+    if (create)
+        CreateAsked(*this, parent, "folder", KS_LOCATION("ct_Folder::ct_Folder"));
     if (parent)
         parent->AddFolder(this);
 }
@@ -273,14 +272,9 @@ template <class TStr>
 ct_Folder<TStr>::ct_Folder(const TStr& name, const TStr& folderPath, bool create, bool keep)
     : NodeFSBase<TStr>(name, folderPath, keep)
 {
-    if (create) {
-        const std::string location = KS_LOCATION("ct_Folder::ct_Folder");
-        // No test of the parent: a missing one makes the creation fail and log.
-        if (Exists(true))
-            LogMessage(location, "Warning: folder already exists!", kWarning);
-        else if (!Create())
-            LogMessage(location, "Error: create failed!", kError);
-    }
+    // No test of the parent: a missing one makes the creation fail and log.
+    if (create)
+        CreateAsked(*this, static_cast<ct_Folder*>(nullptr), "folder", KS_LOCATION("ct_Folder::ct_Folder"));
 }
 
 template <class TStr>
