@@ -95,15 +95,8 @@ NodeFSBase<TStr>::~NodeFSBase()
     m_parent = nullptr;
 
     const std::string location = KS_LOCATION("NodeFSBase::~NodeFSBase");
-    for (ct_Folder<TStr>*& folder : m_chain) {
-        if (!folder)
-            continue;
-        ReportAllocations(location);
-        UntrackAlloc(kChainFolderType, folder);
-        ReportAllocations(location);
-        delete folder;
-        folder = nullptr;
-    }
+    for (ct_Folder<TStr>*& folder : m_chain)
+        DeleteTracked(folder, kChainFolderType, location);
 }
 
 template <class TStr>
