@@ -416,14 +416,17 @@ int32_t DocHost::InsertHidden(int32_t text, int32_t pos, uint32_t opcode, const 
                     Layoutx* lx = nullptr;
                     int32_t result = 0;
                     Story* story = Editable(text, "HID-1", &lx, &result);
-                    // Anchored items and page numbers are not hidden runs.
-                    if (!story || opcode == 1 || (opcode >= 5 && opcode <= 7))
+                    // An anchored item needs a box; a page number (kinds 5-7) lies over its own
+                    // character, one for the marker and one per data byte, as long as a hidden run.
+                    if (!story || opcode == 1)
                         return story ? HostErr::BadRef : result;
                     ObjectRun run;
                     run.kind = opcode;
+                    const bool page = opcode >= 5 && opcode <= 7;
+                    const std::u16string chars = page ? std::u16string(data.size() + 1, static_cast<char16_t>(opcode - 4))
+                                                      : HiddenRunChars(opcode, data);
                     const bool atPoint = story->selStart == pos && story->selEnd == pos;
-                    result = InsertObject(*lx->project->project, *story, pos, HiddenRunChars(opcode, data), run,
-                                          atPoint ? story->insertFormat : 0);
+                    result = InsertObject(*lx->project->project, *story, pos, chars, run, atPoint ? story->insertFormat : 0);
                     if (result == HostErr::Ok) {
                         Follow(*story, pos, static_cast<int32_t>(data.size() + 1));
                         StoryChanged(*lx, *story);

@@ -8,6 +8,7 @@
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
+#include "platform/host/documents/testing/HiddenExample.h"
 
 namespace xthost::doc {
 
@@ -237,6 +238,7 @@ std::vector<std::string> ExampleNames()
     std::vector<std::string> names = {"minimal", "two-page-linked", "mapping", "masters", "layouts", "mac-origin"};
     for (const auto& name : FlowExampleNames())
         names.push_back(name);
+    names.push_back("hidden");
     return names;
 }
 
@@ -250,6 +252,8 @@ std::string BuildExample(const std::string& name)
     const auto flow = FlowExampleNames();
     if (std::find(flow.begin(), flow.end(), name) != flow.end())
         return BuildFlowExample(name);
+    if (name == "hidden")
+        return BuildHiddenExample();
     return Builders().at(name)();
 }
 
