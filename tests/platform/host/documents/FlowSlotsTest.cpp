@@ -17,6 +17,12 @@
 #include "platform/host/documents/XTFlowSuites.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 
+// fontconfig and pango keep caches until exit; the suppressions name only their libraries.
+extern "C" const char* __lsan_default_options()
+{
+    return "suppressions=" KESTO_SOURCE_DIR "/tests/lsan-fonts.supp";
+}
+
 namespace xthost {
 namespace {
 
