@@ -221,15 +221,28 @@ private:
                 DrawLine(*story, line);
     }
 
-    const CharFormat* FormatAt(const Story& story, int32_t pos) const
+    // The format and object run of each character of a story, made once per story.
+    struct Chars {
+        std::vector<const CharFormat*> format;
+        std::vector<const ObjectRun*> object;
+    };
+    const Chars& CharsOf(const Story& story)
     {
-        int32_t at = 0;
-        for (const Run& run : story.charRuns) {
-            if (pos < at + run.length)
-                return project_.charFormats.Find(run.format);
-            at += run.length;
-        }
-        return nullptr;
+        auto [it, made] = chars_.try_emplace(story.uid);
+        Chars& c = it->second;
+        if (!made)
+            return c;
+        const size_t n = story.text.size();
+        c.format.assign(n, nullptr);
+        c.object.assign(n, nullptr);
+        size_t at = 0;
+        for (const Run& run : story.charRuns)
+            for (int32_t k = 0; k < run.length && at < n; ++k)
+                c.format[at++] = project_.charFormats.Find(run.format);
+        for (const ObjectRun& o : story.objects)
+            for (int32_t k = std::max(o.at, 0); k < o.at + o.len && size_t(k) < n; ++k)
+                c.object[size_t(k)] = &o;
+        return c;
     }
 
     // The text a line shows: hidden and tagged characters and breaks dropped, page numbers as
@@ -238,14 +251,12 @@ private:
     {
         std::string text;
         Attrs attrs(pango_attr_list_new());
+        const Chars& chars = CharsOf(story);
         const int32_t end = line.start + line.length;
         for (int32_t i = line.start; i < end; ++i) {
             const char16_t c = story.text[size_t(i)];
-            const CharFormat* f = FormatAt(story, i);
-            const ObjectRun* object = nullptr;
-            for (const ObjectRun& o : story.objects)
-                if (i >= o.at && i < o.at + o.len)
-                    object = &o;
+            const CharFormat* f = chars.format[size_t(i)];
+            const ObjectRun* object = chars.object[size_t(i)];
             std::string piece;
             if (object && object->kind >= 5 && object->kind <= 7) {
                 piece = std::to_string(PageNumberShown(layout_, story, line.box, object->kind));
@@ -343,6 +354,7 @@ private:
     cairo_t* cr_;
     PdfReport* report_;
     std::map<uint32_t, StoryLines> lines_;
+    std::map<uint32_t, Chars> chars_;
     std::set<std::string> families_;
 };
 
