@@ -10,6 +10,21 @@ namespace {
 
 const char* const kExtended = "[Options]\nextendedInterface=True\n";
 
+// Starts the export of the folder Src into the folders Dwq (exchange files) and Pdf.
+const std::string kExportSrcIntoDwqAndPdf = R"(
+start
+menu "Export multiple documents"
+folder "Browse for Source Folder with QXP files" Src
+dialog 108
+  press 1004
+dialog 114
+  press 1012
+  folder "Select folder" Dwq
+  press 1013
+  folder "Select folder" Pdf
+  press 1004
+)";
+
 class FolderRunDialogsTest : public DialogHostTest {
 protected:
     void SetUp() override
@@ -28,19 +43,7 @@ TEST_F(FolderRunDialogsTest, ExportToBothTargetsAsksBothQuestionsAndRunsWithTheA
 {
     MakeFolder("Dwq", {"old.dwq"});
     MakeFolder("Pdf", {"old.pdf"});
-    const auto lines = RunOk(R"(
-start
-menu "Export multiple documents"
-folder "Browse for Source Folder with QXP files" Src
-dialog 108
-  press 1004
-dialog 114
-  press 1012
-  folder "Select folder" Dwq
-  press 1013
-  folder "Select folder" Pdf
-  press 1004
-dialog 111
+    const auto lines = RunOk(kExportSrcIntoDwqAndPdf + R"(dialog 111
   press 1020
 dialog 116
   press 1015
@@ -272,19 +275,7 @@ dialog 107
 TEST_F(FolderRunDialogsTest, AFailingRunReachesNeitherTheHostNorTheNextAnnouncement)
 {
     State().runThrows = true;
-    const auto lines = RunOk(R"(
-start
-menu "Export multiple documents"
-folder "Browse for Source Folder with QXP files" Src
-dialog 108
-  press 1004
-dialog 114
-  press 1012
-  folder "Select folder" Dwq
-  press 1013
-  folder "Select folder" Pdf
-  press 1004
-menus
+    const auto lines = RunOk(kExportSrcIntoDwqAndPdf + R"(menus
 )");
     ASSERT_EQ(Runs().size(), 1u);
     EXPECT_TRUE(AnnounceConversionFinished);
