@@ -477,9 +477,7 @@ bool FindMarker(const Story& story, int32_t from, int32_t limit, bool forward, u
 {
     *at = -1;
     auto family = [opcode](const ObjectRun& o) {
-        const uint32_t type = o.kind & kParenBits;
-        return IsHidden(o.kind) && (type == kOpenParen || type == kCloseParen) &&
-               (o.kind & ~kParenBits) == (opcode & ~kParenBits);
+        return IsHidden(o.kind) && (o.kind & ~kParenBits) == (opcode & ~kParenBits);
     };
     auto meet = [&](const ObjectRun& o) {
         if (o.kind == opcode)
