@@ -15,6 +15,7 @@
 #include "platform/host/documents/FlowSuites.h"
 #include "platform/host/documents/TextFlow.h"
 #include "platform/host/documents/XTFlowSuites.h"
+#include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 
 // fontconfig and pango keep caches until exit; the suppressions name only their libraries.
@@ -403,6 +404,68 @@ TEST_F(FlowSlotsTest, AnEmptyFileObjectWritesNothingAndNamingFollowsTheMode)
     EXPECT_EQ(Export(doc), -1);
     EXPECT_FALSE(fs::exists(app / "x.pdf"));
     EXPECT_EQ(Pdf<XTPdfExportFn>(XT_PDF_EXPORT)(0x01FFFFFF, XT_COMPONENT_XPDF, 0xFFFF), -1);
+}
+
+TEST_F(FlowSlotsTest, StylesDropBlankPagesAndSetSpreadsOnOnePage)
+{
+    // Three pages on two spreads, the middle page without a box.
+    doc::DocBuilder b;
+    b.Font(1, "DejaVu Sans").Colour(2, "Black", 0);
+    doc::CharFormat body;
+    body.font = 1;
+    body.size = 12 * 65536;
+    body.colour = 2;
+    const int32_t cf = b.CharFormat(body);
+    b.StyleSheet(1, "Normal", cf, b.ParaFormat(doc::ParaFormat{}));
+    b.Layout("Layout 1", 612 * 65536, 792 * 65536, 36 * 65536);
+    b.Page(0);
+    b.Spread({0, 0});
+    const doc::Rect r{72 * 65536, 72 * 65536, 144 * 65536, 300 * 65536};
+    b.Story({b.TextBox(doc::Place::OnSpread(0), r)}).Text(u"First page", cf).End();
+    const doc::Rect right{72 * 65536, 684 * 65536, 144 * 65536, 900 * 65536};
+    b.Story({b.TextBox(doc::Place::OnSpread(1), right)}).Text(u"Third page", cf).End();
+    const std::string file = (app / "blank.qxp").string();
+    std::ofstream(file) << b.Bytes();
+    ASSERT_EQ(Slot<XDD_OpenDocument>()(FileRef(file), 63), XT_OK);
+    int16_t id = -1;
+    XTHandle doc = 0;
+    ASSERT_EQ(Slot<XDD_CurrentDocId>()(&id), XT_OK);
+    ASSERT_EQ(Slot<XDD_DocumentRef>()(id, &doc), XT_OK);
+    g_hook.target = (app / "b").string();
+    const std::string pdf = (app / "b.pdf").string();
+
+    ASSERT_EQ(Export(doc), XT_OK);  // the default style keeps blank pages
+    EXPECT_EQ(InfoField(Shell("pdfinfo " + pdf), "Pages"), "3");
+    InstallStyles();
+    g_hook.style = "Kesto Low";  // IncludeBlankPages 0
+    ASSERT_EQ(Export(doc), XT_OK);
+    EXPECT_EQ(InfoField(Shell("pdfinfo " + pdf), "Pages"), "2");
+    EXPECT_NE(Shell("pdftotext -f 2 -l 2 " + pdf + " -").find("Third page"), std::string::npos);
+
+    XTHandle context = 0;
+    Pdf<XTPdfStyleContextFn>(XT_PDF_STYLE_CONTEXT)(&context);
+    const std::string spreads = (app / "spreads.xml").string();
+    std::ofstream(spreads) << "<OutputStyle Name=\"Spreads\" OutputMedia=\"XPDF\"><OutputSettings XTid=\"XPDF\">"
+                              "<PageOptions Spreads=\"1.000000\"/></OutputSettings></OutputStyle>";
+    ASSERT_EQ(Pdf<XTPdfImportStyleFn>(XT_PDF_IMPORT_STYLE)(context, FileRef(spreads)), XT_OK);
+    g_hook.style = "Spreads";
+    ASSERT_EQ(Export(doc), XT_OK);
+    const std::string pages = Shell("pdfinfo -f 1 -l 2 " + pdf);
+    EXPECT_EQ(InfoField(pages, "Pages"), "2");
+    EXPECT_NE(pages.find("Page    2 size:  1224 x 792 pts"), std::string::npos) << pages;
+}
+
+TEST_F(FlowSlotsTest, DocLinesPrintsTheHandWorkedRecords)
+{
+    std::ifstream golden(std::string(KESTO_SOURCE_DIR) + "/tests/platform/host/documents/overflow.lines");
+    std::stringstream expected;
+    expected << golden.rdbuf();
+    ::testing::internal::CaptureStdout();
+    const int status = TextFlowDocCommand({"lines", kExamples + "overflow.qxp"});
+    std::fflush(stdout);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), expected.str());
+    EXPECT_EQ(TextFlowDocCommand({"lines"}), 2);
 }
 
 }  // namespace
