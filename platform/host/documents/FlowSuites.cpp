@@ -111,7 +111,8 @@ int32_t PageIndexOfBox(XTHandle spread, XTHandle box, int16_t* index)
         result = LimitRect(D(), box, &limits);
     if (result != XT_OK)
         return result;
-    *index = 0;
+    // -1: off the pages, the box is limited by its whole spread.
+    *index = -1;
     for (size_t i = 0; i < pages.size(); ++i)
         if (pages[i].bounds == limits)
             *index = static_cast<int16_t>(i);
@@ -125,9 +126,11 @@ int32_t PageBounds(XTHandle spread, int16_t index, XTRect* bounds)
     const int32_t result = D().PageTable(spread, &pages);
     if (result != XT_OK)
         return result;
-    if (index < 0 || static_cast<size_t>(index) >= pages.size())
+    if (index < -1 || pages.empty() || (index >= 0 && static_cast<size_t>(index) >= pages.size()))
         return XT_ERR_PARAM;
-    *bounds = FromRect(pages[static_cast<size_t>(index)].bounds);
+    const Rect& first = pages.front().bounds;
+    *bounds = index >= 0 ? FromRect(pages[static_cast<size_t>(index)].bounds)
+                         : XTRect{first.top, first.left, pages.back().bounds.bottom, pages.back().bounds.right};
     return XT_OK;
 }
 

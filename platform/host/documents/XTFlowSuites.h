@@ -17,7 +17,8 @@ XT_SLOT(XBY_ObstacleBounds, XT_SUITE_XBY, 47, int32_t (*)(XTHandle box, XTRect* 
 XT_SLOT(XBY_Bounds, XT_SUITE_XBY, 48, int32_t (*)(XTHandle box, XTRect* bounds));          // "fgetbbox"
 XT_SLOT(XBG_BoxFlag, XT_SUITE_XBG, 11, int32_t (*)(XTHandle box, uint8_t* flag));          // no reflow
 // The limit rectangle of the current view: document -> view -> current box -> its spread ->
-// its page -> the page's bounds; XFS 9 and XSQ 9 answer a box's limits in one call.
+// its page (-1 off the pages: the whole spread) -> the page's bounds; XFS 9 and XSQ 9 answer
+// a box's limits in one call.
 XT_SLOT(XDD_ViewOfDocument, XT_SUITE_XDD, 66, int32_t (*)(XTHandle doc, XTHandle* view));
 XT_SLOT(XDD_ViewCurrentBox, XT_SUITE_XDD, 76, int32_t (*)(XTHandle view, XTHandle* box));
 XT_SLOT(XDD_SpreadOfBox, XT_SUITE_XDD, 74, int32_t (*)(XTHandle box, XTHandle* spread));

@@ -143,11 +143,13 @@ protected:
         g_hook = HookPlan{};
     }
 
+    // Opens an example by name, or any document by its path.
     XTHandle Open(const std::string& name)
     {
         XTHandle doc = 0;
         int16_t id = -1;
-        EXPECT_EQ(Slot<XDD_OpenDocument>()(FileRef(kExamples + name), 63), XT_OK);
+        EXPECT_EQ(Slot<XDD_OpenDocument>()(FileRef(name.find('/') == std::string::npos ? kExamples + name : name), 63),
+                  XT_OK);
         EXPECT_EQ(Slot<XDD_CurrentDocId>()(&id), XT_OK);
         EXPECT_EQ(Slot<XDD_DocumentRef>()(id, &doc), XT_OK);
         return doc;
@@ -424,13 +426,23 @@ TEST_F(FlowSlotsTest, StylesDropBlankPagesAndSetSpreadsOnOnePage)
     b.Story({b.TextBox(doc::Place::OnSpread(0), r)}).Text(u"First page", cf).End();
     const doc::Rect right{72 * 65536, 684 * 65536, 144 * 65536, 900 * 65536};
     b.Story({b.TextBox(doc::Place::OnSpread(1), right)}).Text(u"Third page", cf).End();
-    const std::string file = (app / "blank.qxp").string();
-    std::ofstream(file) << b.Bytes();
-    ASSERT_EQ(Slot<XDD_OpenDocument>()(FileRef(file), 63), XT_OK);
-    int16_t id = -1;
-    XTHandle doc = 0;
-    ASSERT_EQ(Slot<XDD_CurrentDocId>()(&id), XT_OK);
-    ASSERT_EQ(Slot<XDD_DocumentRef>()(id, &doc), XT_OK);
+    const doc::Rect pasteboard{72 * 65536, -300 * 65536, 144 * 65536, -100 * 65536};
+    const uint32_t off = b.TextBox(doc::Place::OnSpread(1), pasteboard);
+    std::ofstream(app / "blank.qxp") << b.Bytes();
+    const XTHandle doc = Open((app / "blank.qxp").string());
+
+    // A box off the pages is limited by its whole spread.
+    XTHandle spread = 0;
+    int16_t index = 0;
+    XTRect limit{}, direct{};
+    ASSERT_EQ(Slot<XDD_SpreadOfBox>()(Box(off), &spread), XT_OK);
+    ASSERT_EQ(Slot<XPH_PageIndexOfBox>()(spread, Box(off), &index), XT_OK);
+    EXPECT_EQ(index, -1);
+    ASSERT_EQ(Slot<XPH_PageBounds>()(spread, index, &limit), XT_OK);
+    ASSERT_EQ(Slot<XSQ_LimitRect>()(Box(off), &direct), XT_OK);
+    EXPECT_TRUE(Same(limit, direct));
+    EXPECT_EQ(limit.right, 1224 * 65536);
+    EXPECT_EQ(Slot<XPH_PageBounds>()(spread, 2, &limit), XT_ERR_PARAM);
     g_hook.target = (app / "b").string();
     const std::string pdf = (app / "b.pdf").string();
 
