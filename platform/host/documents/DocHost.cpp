@@ -1468,27 +1468,13 @@ int32_t DocHost::ApplyStyleSheet(int32_t id, int32_t one, int32_t text)
                 [&] { return "style.apply id=" + std::to_string(id) + " text=" + HexHandle(text) + " flag=" + std::to_string(one); },
                 [&] {
                     Layoutx* lx = nullptr;
-                    Story* story = nullptr;
-                    if (text == 0) {
-                        lx = Front();
-                        const Box* current = lx && lx->currentBox ? lx->layout->FindBox(lx->currentBox) : nullptr;
-                        story = current && current->kind == BoxKind::Text ? lx->layout->FindStory(current->story) : nullptr;
-                    } else {
-                        story = TextRef(text, "STY-3", &lx);
-                    }
-                    const StyleSheet* sheet = lx ? lx->project->project->FindStyleSheet(id) : nullptr;
-                    if (!story || !sheet)
-                        return HostErr::BadRef;
+                    int32_t result = 0;
+                    Story* story = Editable(text, "STY-3", &lx, &result);
+                    const StyleSheet* sheet = story ? lx->project->project->FindStyleSheet(id) : nullptr;
+                    if (!sheet)
+                        return story ? HostErr::BadRef : result;
                     // Every paragraph the selection (or the insertion point) touches.
-                    int32_t para = 0;
-                    for (int32_t pos = 0; pos <= static_cast<int32_t>(story->text.size()); ++pos) {
-                        const int32_t start = pos;
-                        while (pos < static_cast<int32_t>(story->text.size()) && story->text[pos] != u'\r')
-                            ++pos;
-                        if (start <= story->selEnd && pos >= story->selStart)
-                            story->paras[static_cast<size_t>(para)] = sheet->paraFormat;
-                        ++para;
-                    }
+                    SetParagraphFormat(*story, story->selStart, story->selEnd, sheet->paraFormat);
                     StoryChanged(*lx, *story);
                     return HostErr::Ok;
                 });

@@ -388,6 +388,12 @@ int32_t SetParaAttribute(Project& project, Story& story, int32_t start, int32_t 
     return HostErr::Ok;
 }
 
+void SetParagraphFormat(Story& story, int32_t start, int32_t end, int32_t format)
+{
+    for (int32_t para = ParagraphAt(story, start), last = ParagraphAt(story, end); para <= last; ++para)
+        story.paras[static_cast<size_t>(para)] = format;
+}
+
 void ParaAttributeValues(const ParaFormat& format, int32_t values[0x40])
 {
     std::fill(values, values + 0x40, 0);
@@ -457,11 +463,6 @@ std::vector<RunEntry> ParagraphStyleRuns(const Story& story)
     if (length)
         runs.push_back(RunEntry{static_cast<uint32_t>(story.paras[para]), length});
     return runs;
-}
-
-int32_t ParagraphFormatAt(const Story& story, int32_t pos)
-{
-    return story.paras[static_cast<size_t>(ParagraphAt(story, pos))];
 }
 
 // ---- Hidden content ---------------------------------------------------------------------

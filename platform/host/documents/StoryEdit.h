@@ -84,6 +84,8 @@ int32_t SetCharAttribute(Project& project, Story& story, int32_t start, int32_t 
 int32_t SetParaAttribute(Project& project, Story& story, int32_t start, int32_t end, int32_t code,
                          int32_t value);
 bool IsParaAttribute(int32_t code);
+// Gives every paragraph that [start, end] touches the paragraph format.
+void SetParagraphFormat(Story& story, int32_t start, int32_t end, int32_t format);
 // The attribute values of a paragraph format by code (0 for a code it does not set).
 void ParaAttributeValues(const ParaFormat& format, int32_t values[0x40]);
 
@@ -96,8 +98,6 @@ std::vector<RunEntry> StyleRuns(const Story& story);
 std::vector<RunEntry> ParagraphRuns(Project& project, const Story& story);
 // One entry per non-empty paragraph (value = paragraph-format id).
 std::vector<RunEntry> ParagraphStyleRuns(const Story& story);
-// The paragraph format of the paragraph holding pos.
-int32_t ParagraphFormatAt(const Story& story, int32_t pos);
 
 // ---- Hidden content ---------------------------------------------------------------------
 

@@ -187,7 +187,7 @@ void Match(StoryTextTest& t, int32_t text, const Reference& ref, int step)
     Project& p = t.P();
     ASSERT_EQ(story.text.size(), ref.chars.size());
     std::vector<int32_t> formats;
-    for (const Run& run : story.charRuns)
+    for (const doc::Run& run : story.charRuns)
         formats.insert(formats.end(), static_cast<size_t>(run.length), run.format);
     for (int32_t i = 0; i < ref.Length(); ++i) {
         ASSERT_EQ(story.text[i], ref.chars[i].ch) << i;
@@ -573,6 +573,39 @@ TEST_F(HiddenTest, CopiesOfAnyRangeCarryTheRunTables)
     EXPECT_NE(copy, 0);
     EXPECT_NE(copy, anchored);
     ASSERT_NO_THROW(CheckProject(P()));
+}
+
+// Between projects formats travel by value; hidden runs and tag runs come along.
+TEST_F(HiddenTest, CopiesBetweenProjectsCarryFormatsByValue)
+{
+    const Project& from = P();
+    const Story& src = S(text);
+    const auto start = static_cast<int32_t>(at.uniq - 3);
+    const auto end = static_cast<int32_t>(src.text.find(u"tagged") + 6);
+    ASSERT_EQ(host.Open(kExamples + "minimal.qxp", 63), HostErr::Ok);
+    Project& to = P();
+    ASSERT_NE(&from, &to);
+    const Story& dst = to.layouts[0]->stories.begin()->second;
+    const int32_t target = host.TextHandle(dst.uid);
+    const auto before = dst.text.size();
+    ASSERT_EQ(host.CopyText(text, start, end, target, 0), HostErr::Ok);
+    ASSERT_EQ(dst.text.size(), before + static_cast<size_t>(end - start));
+    EXPECT_EQ(dst.text.substr(0, static_cast<size_t>(end - start)), src.text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
+    std::vector<int32_t> a, b;
+    for (const doc::Run& r : src.charRuns)
+        a.insert(a.end(), static_cast<size_t>(r.length), r.format);
+    for (const doc::Run& r : dst.charRuns)
+        b.insert(b.end(), static_cast<size_t>(r.length), r.format);
+    for (int32_t i = 0; i < end - start; ++i)
+        ASSERT_TRUE(*from.charFormats.Find(a[static_cast<size_t>(start + i)]) == *to.charFormats.Find(b[static_cast<size_t>(i)])) << i;
+    ASSERT_FALSE(dst.objects.empty());
+    EXPECT_EQ(dst.objects.front().at, 3);
+    EXPECT_EQ(dst.objects.front().kind, 0x88u);
+    std::vector<uint32_t> kinds;
+    for (const RunEntry& run : Runs(target))
+        kinds.push_back(KindOf(target, run.value));
+    EXPECT_NE(std::find(kinds.begin(), kinds.end(), 0x414B4200u), kinds.end());
+    ASSERT_NO_THROW(CheckProject(to));
 }
 
 TEST_F(HiddenTest, EditsThatWouldCutObjectRunsOrALockedStoryAreRefused)
