@@ -254,5 +254,80 @@ TEST(TextFlowTest, ANarrowBoxSetsOneCharacterPerLine)
     EXPECT_TRUE(d.Lines(empty).lines.empty());
 }
 
+TEST(TextFlowTest, AnchoredBoxesAndPageNumbersTakeTheirRoom)
+{
+    // "Before the anchor " (99 pt), the anchored caption 120 pt wide and 24 pt high, " and".
+    Doc d = Example("mapping");
+    uint32_t host = 0;
+    for (const auto& [uid, story] : d.layout().stories)
+        if (!story.objects.empty() && story.objects.front().kind == 1)
+            host = story.boxes.front();
+    ASSERT_NE(host, 0u);
+    const StoryLines l = d.Lines(host);
+    EXPECT_EQ(l.lines[0].length, 24);
+    EXPECT_EQ(l.lines[0].measure, pt(240));
+    EXPECT_EQ(l.lines[0].height, pt(24));
+
+    // Page 120 shows three digits of 6 pt.
+    DocBuilder b;
+    b.Font(1, "DejaVu Sans").Colour(2, "Black", 0);
+    CharFormat body;
+    body.font = 1;
+    body.size = pt(12);
+    body.colour = 2;
+    const int32_t cf = b.CharFormat(body);
+    b.StyleSheet(1, "Normal", cf, b.ParaFormat(ParaFormat{}));
+    b.Layout("Layout 1", pt(612), pt(792), pt(36));
+    b.Section(0, 120);
+    b.Page(0);
+    const uint32_t box = b.TextBox(Place::OnSpread(0), Rect{pt(36), pt(36), pt(336), pt(336)});
+    b.Story({box}).Text(u"Page ", cf).PageNumber(6, cf).End();
+    Doc p{b.Build()};
+    EXPECT_EQ(p.Lines(box).lines[0].measure, pt(24 + 3 + 18));
+}
+
+TEST(TextFlowTest, AlignmentAndIndentsPlaceTheLine)
+{
+    DocBuilder b;
+    b.Font(1, "DejaVu Sans").Colour(2, "Black", 0);
+    CharFormat body;
+    body.font = 1;
+    body.size = pt(12);
+    body.colour = 2;
+    const int32_t cf = b.CharFormat(body);
+    b.StyleSheet(1, "Normal", cf, b.ParaFormat(ParaFormat{}));
+    b.Layout("Layout 1", pt(612), pt(792), pt(36));
+    b.Page(0);
+    auto para = [&](Align align, int32_t left, int32_t first, int32_t right) {
+        ParaFormat f;
+        f.align = align;
+        f.leftIndent = pt(left);
+        f.firstIndent = pt(first);
+        f.rightIndent = pt(right);
+        return b.ParaFormat(f);
+    };
+    // Text areas 198 pt wide from 37 pt; "ab cd ef" measures 42 pt.
+    std::vector<uint32_t> boxes;
+    const std::pair<int32_t, std::u16string> cases[] = {
+        {para(Align::Center, 0, 0, 0), u"ab cd ef"},  {para(Align::Right, 0, 0, 0), u"ab cd ef"},
+        {para(Align::Left, 10, 5, 20), u"ab cd ef"},  {para(Align::Justify, 0, 0, 138), u"aaaa bbbb cccc"},
+    };
+    int32_t top = 36;
+    for (const auto& [format, text] : cases) {
+        boxes.push_back(b.TextBox(Place::OnSpread(0), Rect{pt(top), pt(36), pt(top + 60), pt(236)}));
+        b.Story({boxes.back()}).Para(format).Text(text, cf).End();
+        top += 80;
+    }
+    Doc d{b.Build()};
+    EXPECT_EQ(d.Lines(boxes[0]).lines[0].left, pt(37 + 78));
+    EXPECT_EQ(d.Lines(boxes[1]).lines[0].left, pt(235 - 42));
+    EXPECT_EQ(d.Lines(boxes[2]).lines[0].left, pt(37 + 10 + 5));
+    // Justified: every line but the paragraph's last reports the full 60 pt.
+    const StoryLines j = d.Lines(boxes[3]);
+    ASSERT_EQ(j.lines.size(), 2u);
+    EXPECT_EQ(j.lines[0].measure, pt(60));
+    EXPECT_EQ(j.lines[1].measure, pt(24));
+}
+
 }  // namespace
 }  // namespace xthost::doc
