@@ -216,7 +216,21 @@ int32_t DocHost::DeleteText(int32_t text, int32_t start, int32_t end)
                     Layoutx* lx = nullptr;
                     int32_t result = 0;
                     Story* story = Editable(text, "TXT-10", &lx, &result);
-                    if (story && (result = xthost::doc::DeleteText(*story, start, end)) == HostErr::Ok) {
+                    if (!story)
+                        return result;
+                    if (start < 0 || end < start || end > Length(*story))
+                        return HostErr::BadRef;
+                    if (CutsObject(*story, start, end))
+                        return HostErr::SplitsRun;
+                    // Anchored items go with their boxes (and the boxes take their anchors).
+                    std::vector<uint32_t> anchored;
+                    for (const ObjectRun& o : story->objects)
+                        if (o.kind == 1 && o.at >= start && o.at < end)
+                            anchored.push_back(o.box);
+                    for (uint32_t uid : anchored)
+                        RemoveBox(*lx, uid);
+                    const int32_t rest = end - static_cast<int32_t>(anchored.size());
+                    if ((result = xthost::doc::DeleteText(*story, start, rest)) == HostErr::Ok) {
                         Follow(*story, start, start - end);
                         StoryChanged(*lx, *story);
                     }

@@ -53,18 +53,6 @@ bool InsideObject(const Story& story, int32_t pos)
                        [pos](const ObjectRun& o) { return pos > o.at && pos < o.at + o.len; });
 }
 
-// [start, end) cuts an object run (or, with anchors, holds an anchored item).
-bool CutsObject(const Story& story, int32_t start, int32_t end, bool anchors)
-{
-    for (const ObjectRun& o : story.objects) {
-        const bool meets = o.at < end && o.at + o.len > start;
-        const bool whole = o.at >= start && o.at + o.len <= end;
-        if (meets && (!whole || (anchors && o.kind == 1)))
-            return true;
-    }
-    return false;
-}
-
 // Room for n more characters.
 bool Fits(const Story& story, size_t n) { return n <= static_cast<size_t>(INT32_MAX) - story.text.size(); }
 
@@ -164,6 +152,15 @@ int32_t Changed(FormatTable<F>& table, std::map<int32_t, int32_t>& cache, int32_
 
 }  // namespace
 
+bool CutsObject(const Story& story, int32_t start, int32_t end)
+{
+    return std::any_of(story.objects.begin(), story.objects.end(), [&](const ObjectRun& o) {
+        const bool meets = o.at < end && o.at + o.len > start;
+        const bool whole = o.at >= start && o.at + o.len <= end;
+        return meets && !whole;
+    });
+}
+
 int32_t NeighbourFormat(Project& project, const Story& story, int32_t pos)
 {
     if (!story.text.empty()) {
@@ -229,7 +226,10 @@ int32_t DeleteText(Story& story, int32_t start, int32_t end)
     const auto length = static_cast<int32_t>(story.text.size());
     if (start < 0 || end < start || end > length)
         return HostErr::BadRef;
-    if (CutsObject(story, start, end, true))
+    const bool anchors = std::any_of(story.objects.begin(), story.objects.end(), [&](const ObjectRun& o) {
+        return o.kind == 1 && o.at >= start && o.at < end;
+    });
+    if (anchors || CutsObject(story, start, end))
         return HostErr::SplitsRun;
     if (start == end)
         return HostErr::Ok;
@@ -259,7 +259,7 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
     if (start < 0 || end < start || end > static_cast<int32_t>(src.text.size()) || pos < 0 ||
         pos > static_cast<int32_t>(dst.text.size()) || !Fits(dst, static_cast<size_t>(end - start)))
         return HostErr::BadRef;
-    if (CutsObject(src, start, end, false) || InsideObject(dst, pos))
+    if (CutsObject(src, start, end) || InsideObject(dst, pos))
         return HostErr::SplitsRun;
     if (start == end)
         return HostErr::Ok;

@@ -54,9 +54,11 @@ int32_t InsertObject(Project& project, Story& story, int32_t pos, const std::u16
 std::u16string HiddenRunChars(uint32_t kind, const std::vector<uint8_t>& data);
 
 // Deletes [start, end). Answers SplitsRun when the range cuts an object run or holds an
-// anchored item, BadRef when it is outside the text. A deleted 0x0D joins two paragraphs
-// under the format of the first.
+// anchored item (whose box has to go first), BadRef when it is outside the text. A deleted
+// 0x0D joins two paragraphs under the format of the first.
 int32_t DeleteText(Story& story, int32_t start, int32_t end);
+// [start, end) cuts an object run: it holds part of one, or lies inside one.
+bool CutsObject(const Story& story, int32_t start, int32_t end);
 
 // Where a copy comes from and where it goes: the story with its layout and project.
 struct StoryPlace {

@@ -615,8 +615,6 @@ TEST_F(HiddenTest, EditsThatWouldCutObjectRunsOrALockedStoryAreRefused)
     EXPECT_EQ(host.InsertHidden(text, at.uniq + 1, 0x45, {}), HostErr::SplitsRun);
     EXPECT_EQ(host.DeleteText(text, at.uniq + 1, at.uniq + 20), HostErr::SplitsRun);
     EXPECT_EQ(host.DeleteText(text, at.uniq - 1, at.uniq + 4), HostErr::SplitsRun);
-    const ObjectRun item = *std::find_if(S(text).objects.begin(), S(text).objects.end(), [](const ObjectRun& o) { return o.kind == 1; });
-    EXPECT_EQ(host.DeleteText(text, item.at - 1, item.at + 2), HostErr::SplitsRun);  // an anchored item goes with its box
     EXPECT_EQ(host.CopyText(text, at.uniq + 2, at.uniq + 12, text, 0), HostErr::SplitsRun);
     EXPECT_EQ(host.CopyText(text, 0, 3, text, at.uniq + 2), HostErr::SplitsRun);
     EXPECT_EQ(host.InsertHidden(text, 0, 1, {}), HostErr::BadRef);       // an item needs a box
@@ -636,6 +634,28 @@ TEST_F(HiddenTest, EditsThatWouldCutObjectRunsOrALockedStoryAreRefused)
     EXPECT_EQ(S(text).text, before);
     ASSERT_EQ(host.SetLocked(text, false), HostErr::Ok);
     EXPECT_EQ(host.InsertText(text, 0, u"x"), HostErr::Ok);
+}
+
+// Deleting a range with whole anchored items takes their boxes away too.
+TEST_F(HiddenTest, DeletedAnchoredItemsTakeTheirBoxes)
+{
+    const Story& story = S(text);
+    const auto length = story.text.size();
+    std::vector<ObjectRun> items;
+    for (const ObjectRun& o : story.objects)
+        if (o.kind == 1)
+            items.push_back(o);
+    ASSERT_EQ(items.size(), 2u);
+    int32_t first = 0, second = 0;
+    ASSERT_EQ(host.AnchoredBox(text, items[0].at, &first), HostErr::Ok);
+    ASSERT_EQ(host.AnchoredBox(text, items[1].at, &second), HostErr::Ok);
+    ASSERT_EQ(host.DeleteText(text, items[0].at - 1, items[1].at + 1), HostErr::Ok);
+    EXPECT_EQ(story.text.size(), length - static_cast<size_t>(items[1].at + 2 - items[0].at));
+    EXPECT_EQ(P().layouts[0]->boxes.size(), 1u);
+    uint8_t bits = 0;
+    EXPECT_EQ(host.BoxKinds(first, &bits), HostErr::BadRef);
+    EXPECT_EQ(host.BoxKinds(second, &bits), HostErr::BadRef);
+    ASSERT_NO_THROW(CheckProject(P()));
 }
 
 // An attribute set at an empty selection is what the next text typed there takes.
