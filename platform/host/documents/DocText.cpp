@@ -342,7 +342,8 @@ int32_t DocHost::SetTextAttribute(int32_t text, int32_t code, int32_t value)
                     result = paragraph
                                  ? SetParaAttribute(p, *story, story->selStart, story->selEnd, code, value)
                                  : SetCharAttribute(p, *story, story->selStart, story->selEnd, code, value, &story->insertFormat);
-                    if (result == HostErr::Ok)
+                    // A character format set at the insertion point changes no text yet.
+                    if (result == HostErr::Ok && (paragraph || story->selStart != story->selEnd))
                         StoryChanged(*lx, *story);
                     return result;
                 });

@@ -6,6 +6,7 @@
 // answered. A null text handle names the current box's story where a slot says so.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/host/documents/XTDocSuites.h"
