@@ -145,7 +145,20 @@ std::string Scripts()
         const int32_t k = i % 10;
         const int32_t top = 36 + (k / 2) * 140, left = 36 + (k % 2) * 276;
         const uint32_t box = b.TextBox(Place::OnSpread(spread), Pt(top, left, top + 100, left + 200));
-        b.Story({box}).Para(s.para).Text(s.text, s.format).End();
+        if (s.text.rfind(u"P\u0159", 0) == 0) {
+            // Central European in three runs of the languages 41, 44 and 45.
+            auto story = b.Story({box}).Para(s.para);
+            size_t at = 0;
+            for (const auto& [length, language] : {std::pair{size_t(7), 41u}, {size_t(9), 44u}, {size_t(3), 45u}}) {
+                CharFormat f = *b.Model().charFormats.Find(s.format);
+                f.scriptLang = language;
+                story.Text(s.text.substr(at, length), b.CharFormat(f));
+                at += length;
+            }
+            story.End();
+        } else {
+            b.Story({box}).Para(s.para).Text(s.text, s.format).End();
+        }
         ++i;
     }
     return b.Bytes();
