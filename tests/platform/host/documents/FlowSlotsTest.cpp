@@ -480,5 +480,24 @@ TEST_F(FlowSlotsTest, DocLinesPrintsTheHandWorkedRecords)
     EXPECT_EQ(TextFlowDocCommand({"lines"}), 2);
 }
 
+TEST_F(FlowSlotsTest, DocPdfWritesThroughATemporaryFileAndLeavesNoneOnFailure)
+{
+    const std::string example = kExamples + "minimal.qxp";
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(TextFlowDocCommand({"pdf", example, (app / "missing" / "m").string()}), 1);
+    EXPECT_EQ(TextFlowDocCommand({"pdf", example, (app / "m").string(), "--naming", "as-given"}), 0);
+    EXPECT_EQ(TextFlowDocCommand({"pdf", example, (app / "bad").string(), kExamples + "minimal.qxp"}), 1);
+    ::testing::internal::GetCapturedStderr();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(fs::exists(app / "missing"));
+    EXPECT_TRUE(fs::exists(app / "m"));
+    EXPECT_TRUE(fs::exists(app / "m_pdf.log"));
+    EXPECT_FALSE(fs::exists(app / "bad.pdf"));  // the style file was not a style
+    for (const auto& entry : fs::directory_iterator(app))
+        EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+    EXPECT_EQ(InfoField(Shell("pdfinfo " + (app / "m").string()), "Title"), "minimal.qxp");
+}
+
 }  // namespace
 }  // namespace xthost
