@@ -264,6 +264,9 @@ public:
     bool ResolveDocument(int32_t handle, const char* role, Target* target);
     // The handle of a box or story of the layout behind a document handle, 0 when none.
     int32_t HandleOf(int32_t doc, uint32_t boxUid);
+    // Changes with every call that may change a document (before and after it), and is never
+    // the same for two hosts of a process, so what is derived from the documents can be cached.
+    uint64_t Generation() const { return generation_; }
     // Runs a call of another part through the documents' wrapper (faults, transcript, hooks).
     int32_t Wrap(const char* role, bool mutates, const std::function<std::string()>& args,
                  const std::function<int32_t()>& body);
@@ -306,6 +309,12 @@ private:
     InjectFn inject_;
     EventFn sink_;
     bool traceReads_ = false;
+    static uint64_t NextGeneration()
+    {
+        static uint64_t last = 0;
+        return ++last;
+    }
+    uint64_t generation_ = NextGeneration();
     std::vector<DocEvent> events_;   // delivered, without a sink
     std::vector<DocEvent> pending_;  // fired by the call under way
     int depth_ = 0;

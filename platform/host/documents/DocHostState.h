@@ -66,9 +66,13 @@ int32_t DocHost::Call(const char* role, bool mutates, const std::function<std::s
     if (inject_)
         if (const auto code = inject_(role))
             return *code;
+    if (mutates)
+        generation_ = NextGeneration();
     ++depth_;
     const int32_t result = body();
     --depth_;
+    if (mutates)
+        generation_ = NextGeneration();
 #ifndef NDEBUG
     // Debug builds check every invariant after each change: a broken one is a host fault.
     if (mutates && result == HostErr::Ok)

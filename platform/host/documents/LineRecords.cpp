@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 
 namespace xthost::doc {
 
@@ -22,6 +23,22 @@ void Encode(DocHost& docs, int32_t doc, const std::vector<LineRecord>& lines, st
                          records->data() + i * kLineRecordSize);
 }
 
+// The lines of the stories set since the documents last changed. The generation is unique
+// per change and per host, so an entry never outlives what it was made from.
+const StoryLines& CachedLines(DocHost& docs, const DocHost::Target& t, const Story& story)
+{
+    static uint64_t generation = 0;
+    static std::unordered_map<const Story*, StoryLines> cache;
+    if (generation != docs.Generation()) {
+        cache.clear();
+        generation = docs.Generation();
+    }
+    auto it = cache.find(&story);
+    if (it == cache.end())
+        it = cache.emplace(&story, LayOutStory(*t.project, *t.layout, story)).first;
+    return it->second;
+}
+
 // A read of one box: its role's fault, its handle check, then the body.
 template <class Body>
 int32_t BoxRead(DocHost& docs, const char* role, int32_t box, Body body)
@@ -32,29 +49,33 @@ int32_t BoxRead(DocHost& docs, const char* role, int32_t box, Body body)
     });
 }
 
+// The lines of the story of a text box; null for another box.
+const StoryLines* LinesOfBox(DocHost& docs, const DocHost::Target& t)
+{
+    const Story* story = t.box->kind == BoxKind::Text ? t.layout->FindStory(t.box->story) : nullptr;
+    return story ? &CachedLines(docs, t, *story) : nullptr;
+}
+
 }  // namespace
 
 int32_t StoryLinesOf(DocHost& docs, int32_t box, StoryLines* lines)
 {
     return BoxRead(docs, "LIN-1", box, [&](DocHost::Target& t) {
-        const Story* story = t.box->kind == BoxKind::Text ? t.layout->FindStory(t.box->story) : nullptr;
-        if (!story)
-            return HostErr::BadRef;
-        *lines = LayOutStory(*t.project, *t.layout, *story);
-        return HostErr::Ok;
+        const StoryLines* set = LinesOfBox(docs, t);
+        if (set)
+            *lines = *set;
+        return set ? HostErr::Ok : HostErr::BadRef;
     });
 }
 
 int32_t LineRecords(DocHost& docs, int32_t box, std::vector<uint8_t>* records)
 {
-    StoryLines lines;
-    const int32_t result = StoryLinesOf(docs, box, &lines);
-    if (result == HostErr::Ok) {
-        DocHost::Target t;
-        docs.ResolveBox(box, "LIN-1", &t);
-        Encode(docs, t.doc, lines.lines, records);
-    }
-    return result;
+    return BoxRead(docs, "LIN-1", box, [&](DocHost::Target& t) {
+        const StoryLines* set = LinesOfBox(docs, t);
+        if (set)
+            Encode(docs, t.doc, set->lines, records);
+        return set ? HostErr::Ok : HostErr::BadRef;
+    });
 }
 
 int32_t ParagraphLines(DocHost& docs, int32_t text, int32_t start, int32_t end, std::vector<uint8_t>* records)
@@ -68,7 +89,7 @@ int32_t ParagraphLines(DocHost& docs, int32_t text, int32_t start, int32_t end, 
             return HostErr::BadRef;
         if (start < 0 || end < start || size_t(end) > t.story->text.size())
             return HostErr::BadRef;
-        Encode(docs, t.doc, LinesInRange(LayOutStory(*t.project, *t.layout, *t.story), start, end), records);
+        Encode(docs, t.doc, LinesInRange(CachedLines(docs, t, *t.story), start, end), records);
         return HostErr::Ok;
     });
 }

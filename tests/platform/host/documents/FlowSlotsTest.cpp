@@ -289,6 +289,20 @@ TEST_F(FlowSlotsTest, RunaroundZeroAndNoReflowNeverOverflow)
     EXPECT_FALSE(TextOverflows(Box(doc::overflow::kExact)));
 }
 
+TEST_F(FlowSlotsTest, EditsReachTheRecordsAtOnce)
+{
+    Open("overflow.qxp");
+    const XTHandle exact = Box(doc::overflow::kExact);
+    ASSERT_FALSE(TextOverflows(exact));
+    doc::DocHost& docs = DocumentsOf(*host);
+    int32_t text = 0, length = 0;
+    ASSERT_EQ(docs.StoryOfBox(exact, &text, &length), XT_OK);
+    ASSERT_EQ(docs.InsertText(text, 10, u"k"), XT_OK);
+    EXPECT_TRUE(TextOverflows(exact));
+    ASSERT_EQ(docs.DeleteText(text, 10, 11), XT_OK);
+    EXPECT_FALSE(TextOverflows(exact));
+}
+
 TEST_F(FlowSlotsTest, LineRecordsNeedRoomAndALiveBox)
 {
     Open("overflow.qxp");
