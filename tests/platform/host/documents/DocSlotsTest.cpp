@@ -6,46 +6,20 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/host/HostExtensions.h"
-#include "platform/host/Suites.h"
 #include "platform/host/documents/XTDocSuites.h"
+
+#include "SlotTestSupport.h"
 
 namespace xthost {
 namespace {
 
-const std::string kExamples = std::string(KESTO_SOURCE_DIR) + "/examples/documents/";
+using testing::FileRef;
+using testing::kExamples;
+using testing::Slot;
 
-template <class Descriptor>
-typename Descriptor::Type Slot()
-{
-    return reinterpret_cast<typename Descriptor::Type>(
-        SuiteCatalog::Instance().SuiteEntry(Descriptor::kCode, Descriptor::kSlot));
-}
-
-class DocSlotsTest : public ::testing::Test {
+class DocSlotsTest : public testing::SlotHostFixture {
 protected:
-    void SetUp() override
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        app = std::filesystem::path(KESTO_BINARY_DIR) / "test-tmp" / "host-doc-slots" / info->name();
-        std::filesystem::remove_all(app);
-        std::filesystem::create_directories(app);
-        HostExtensions extensions;
-        RegisterHostDocuments(extensions);
-        HostOptions options;
-        options.appFolder = app.string();
-        host = std::make_unique<Host>(options);
-    }
-
-    XTHandle FileRef(const std::string& path)
-    {
-        XTFileSpec spec{};
-        EXPECT_EQ(Slot<XFJ_MakeFSSpec>()(0, 0, path.c_str(), &spec), XT_OK) << path;
-        XTHandle ref = 0;
-        EXPECT_EQ(Slot<XFJ_NewFileRef>()(&ref), XT_OK);
-        EXPECT_EQ(Slot<XFJ_SetFileSpec>()(ref, &spec), XT_OK);
-        return ref;
-    }
+    void SetUp() override { StartHost("host-doc-slots"); }
 
     // Opens an example; answers its document and view.
     void Open(const std::string& name, XTHandle* doc, XTHandle* view)
@@ -56,9 +30,6 @@ protected:
         ASSERT_EQ(Slot<XDD_DocumentRef>()(id, doc), XT_OK);
         ASSERT_EQ(Slot<XDD_DocumentView>()(*doc, view), XT_OK);
     }
-
-    std::filesystem::path app;
-    std::unique_ptr<Host> host;
 };
 
 TEST_F(DocSlotsTest, CurrentIndexFallsBackToTheCoresUntilADocumentIsOpen)

@@ -18,6 +18,8 @@
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 
+#include "SlotTestSupport.h"
+
 // fontconfig and pango keep caches until exit; the suppressions name only their libraries.
 extern "C" const char* __lsan_default_options()
 {
@@ -28,29 +30,15 @@ namespace xthost {
 namespace {
 
 namespace fs = std::filesystem;
-const std::string kExamples = std::string(KESTO_SOURCE_DIR) + "/examples/documents/";
+using testing::FileRef;
+using testing::kExamples;
+using testing::Slot;
 constexpr int32_t kStep = 18 * 65536;
 
-template <class Descriptor>
-typename Descriptor::Type Slot()
-{
-    return reinterpret_cast<typename Descriptor::Type>(
-        SuiteCatalog::Instance().SuiteEntry(Descriptor::kCode, Descriptor::kSlot));
-}
 template <class Fn>
 Fn Pdf(int entry)
 {
     return reinterpret_cast<Fn>(SuiteCatalog::Instance().ComponentEntry(XT_COMPONENT_XPDF, entry));
-}
-
-XTHandle FileRef(const std::string& path)
-{
-    XTFileSpec spec{};
-    EXPECT_EQ(Slot<XFJ_MakeFSSpec>()(0, 0, path.c_str(), &spec), XT_OK) << path;
-    XTHandle ref = 0;
-    EXPECT_EQ(Slot<XFJ_NewFileRef>()(&ref), XT_OK);
-    EXPECT_EQ(Slot<XFJ_SetFileSpec>()(ref, &spec), XT_OK);
-    return ref;
 }
 
 // What the module's PDF hook does, as configured by a test.
@@ -126,19 +114,11 @@ std::string InfoField(const std::string& info, const std::string& field)
     return "";
 }
 
-class FlowSlotsTest : public ::testing::Test {
+class FlowSlotsTest : public testing::SlotHostFixture {
 protected:
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        app = fs::path(KESTO_BINARY_DIR) / "test-tmp" / "host-doc-flow" / info->name();
-        fs::remove_all(app);
-        fs::create_directories(app);
-        HostExtensions extensions;
-        RegisterHostDocuments(extensions);
-        HostOptions options;
-        options.appFolder = app.string();
-        host = std::make_unique<Host>(options);
+        StartHost("host-doc-flow");
         host->RegisterCallback(XT_CB_PDFOUTPUT, &PdfHook, 200);
         g_hook = HookPlan{};
     }
@@ -246,9 +226,6 @@ protected:
     }
 
     int32_t Export(XTHandle doc) { return Pdf<XTPdfExportFn>(XT_PDF_EXPORT)(doc, XT_COMPONENT_XPDF, 0xFFFF); }
-
-    fs::path app;
-    std::unique_ptr<Host> host;
 };
 
 TEST_F(FlowSlotsTest, EnlargingEndsWithoutOverflowWhereThePageLeavesRoom)

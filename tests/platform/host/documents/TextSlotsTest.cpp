@@ -7,36 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/HostExtensions.h"
-#include "platform/host/Suites.h"
 #include "platform/host/documents/Model.h"
 #include "platform/host/documents/XTTextSuites.h"
+
+#include "SlotTestSupport.h"
 
 namespace xthost {
 namespace {
 
-const std::string kExamples = std::string(KESTO_SOURCE_DIR) + "/examples/documents/";
+using testing::kExamples;
+using testing::Slot;
 
-template <class Descriptor>
-typename Descriptor::Type Slot()
-{
-    return reinterpret_cast<typename Descriptor::Type>(
-        SuiteCatalog::Instance().SuiteEntry(Descriptor::kCode, Descriptor::kSlot));
-}
-
-class TextSlotsTest : public ::testing::Test {
+class TextSlotsTest : public testing::SlotHostFixture {
 protected:
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        app = std::filesystem::path(KESTO_BINARY_DIR) / "test-tmp" / "host-text-slots" / info->name();
-        std::filesystem::remove_all(app);
-        std::filesystem::create_directories(app);
-        HostExtensions extensions;
-        RegisterHostDocuments(extensions);
-        HostOptions options;
-        options.appFolder = app.string();
-        host = std::make_unique<Host>(options);
+        StartHost("host-text-slots");
 
         XTFileSpec spec{};
         ASSERT_EQ(Slot<XFJ_MakeFSSpec>()(0, 0, (kExamples + "hidden.qxp").c_str(), &spec), XT_OK);
@@ -73,8 +59,6 @@ protected:
         return false;
     }
 
-    std::filesystem::path app;
-    std::unique_ptr<Host> host;
     XTHandle box = 0, text = 0, docRef = 0;
     int32_t length = 0;
 };
