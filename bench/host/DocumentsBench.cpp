@@ -18,12 +18,7 @@ const std::string& LargeDocument()
 {
     static const std::string bytes = [] {
         DocBuilder b;
-        b.Font(1, "DejaVu Sans").Colour(1, "Black", 0);
-        CharFormat body;
-        body.font = 1;
-        body.size = 12 << 16;
-        body.colour = 1;
-        const int32_t cf = b.CharFormat(body);
+        const int32_t cf = b.CharFormat(b.DejaVuBlack(1, 12 << 16));
         ParaFormat normal;
         normal.style = 1;
         b.StyleSheet(1, "Normal", cf, b.ParaFormat(normal));

@@ -24,11 +24,7 @@ Opened& Story10k()
 {
     static Opened* opened = [] {
         DocBuilder b;
-        b.Font(1, "DejaVu Sans").Colour(1, "Black", 0);
-        CharFormat body;
-        body.font = 1;
-        body.size = 12 << 16;
-        body.colour = 1;
+        const CharFormat body = b.DejaVuBlack(1, 12 << 16);
         const int32_t cf = b.CharFormat(body);
         CharFormat tagged = body;
         tagged.tag = 0x00414B42;

@@ -19,14 +19,7 @@ constexpr int32_t pt(int32_t points) { return points * 65536; }
 DocBuilder Builder(const std::u16string& unit, size_t length, uint32_t* box)
 {
     DocBuilder b;
-    b.Font(1, "DejaVu Sans").Colour(2, "Black", 0);
-    CharFormat body;
-    body.font = 1;
-    body.size = pt(10);
-    body.colour = 2;
-    const int32_t cf = b.CharFormat(body);
-    b.StyleSheet(1, "Normal", cf, b.ParaFormat(ParaFormat{}));
-    b.Layout("Layout 1", pt(612), pt(792), pt(36));
+    const int32_t cf = b.PlainText(pt(10));
     b.Page(0);
     b.Page(0);
     b.Page(0);

@@ -117,6 +117,25 @@ DocBuilder& DocBuilder::StyleSheet(int32_t id, const std::string& name, int32_t 
     return *this;
 }
 
+doc::CharFormat DocBuilder::DejaVuBlack(int32_t colour, int32_t size)
+{
+    Font(1, "DejaVu Sans").Colour(colour, "Black", 0);
+    doc::CharFormat format;
+    format.font = 1;
+    format.size = size;
+    format.colour = colour;
+    return format;
+}
+
+int32_t DocBuilder::PlainText(int32_t size)
+{
+    constexpr int32_t kPoint = 65536;
+    const int32_t charFormat = CharFormat(DejaVuBlack(2, size));
+    StyleSheet(1, "Normal", charFormat, ParaFormat(doc::ParaFormat{}));
+    Layout("Layout 1", 612 * kPoint, 792 * kPoint, 36 * kPoint);
+    return charFormat;
+}
+
 DocBuilder& DocBuilder::Layout(const std::string& name, int32_t width, int32_t height, int32_t margin,
                                const std::string& type)
 {

@@ -74,6 +74,13 @@ public:
     int32_t CharFormat(const doc::CharFormat& format) { return project_->charFormats.Intern(format); }
     int32_t ParaFormat(const doc::ParaFormat& format) { return project_->paraFormats.Intern(format); }
     DocBuilder& StyleSheet(int32_t id, const std::string& name, int32_t charFormat, int32_t paraFormat);
+    // Font 1 "DejaVu Sans" and colour `colour` "Black"; answers a character format in them at
+    // `size` (16.16 points), not yet interned.
+    doc::CharFormat DejaVuBlack(int32_t colour, int32_t size);
+    // The plain start of a text document: font 1 "DejaVu Sans", colour 2 "Black", style sheet 1
+    // "Normal" in them at `size` (16.16 points) with the default paragraph format, and the
+    // layout "Layout 1" on US Letter with 36 pt margins. Answers the character format.
+    int32_t PlainText(int32_t size);
 
     // Layouts; the calls below act on the last one. A new layout has layer 1 "Default".
     DocBuilder& Layout(const std::string& name, int32_t width, int32_t height, int32_t margin,

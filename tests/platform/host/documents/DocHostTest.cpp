@@ -263,12 +263,7 @@ TEST_F(DocHostTest, HooksThatCallTheHostSeeTheLayoutView)
 TEST_F(DocHostTest, SectionsNumberPagesAndAnchorsFollowTheirStory)
 {
     DocBuilder b;
-    b.Font(1, "DejaVu Sans").Colour(1, "Black", 0);
-    CharFormat body;
-    body.font = 1;
-    body.size = 12 << 16;
-    body.colour = 1;
-    const int32_t cf = b.CharFormat(body);
+    const int32_t cf = b.CharFormat(b.DejaVuBlack(1, 12 << 16));
     b.StyleSheet(1, "Normal", cf, b.ParaFormat(ParaFormat{}));
     b.Layout("Layout 1", 100 << 16, 100 << 16, 0);
     b.Page(0);

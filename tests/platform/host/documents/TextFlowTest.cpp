@@ -218,14 +218,7 @@ TEST(TextFlowTest, ScriptsBreakAndRunAsTheirWritingDoes)
 TEST(TextFlowTest, ANarrowBoxSetsOneCharacterPerLine)
 {
     DocBuilder b;
-    b.Font(1, "DejaVu Sans").Colour(2, "Black", 0);
-    CharFormat body;
-    body.font = 1;
-    body.size = pt(12);
-    body.colour = 2;
-    const int32_t cf = b.CharFormat(body);
-    b.StyleSheet(1, "Normal", cf, b.ParaFormat(ParaFormat{}));
-    b.Layout("Layout 1", pt(612), pt(792), pt(36));
+    const int32_t cf = b.PlainText(pt(12));
     b.Page(0);
     const uint32_t narrow = b.TextBox(Place::OnSpread(0), Rect{pt(36), pt(36), pt(336), pt(39)});
     b.Story({narrow}).Text(u"ab\U00020BB7\tc", cf).End();
@@ -270,14 +263,7 @@ TEST(TextFlowTest, AnchoredBoxesAndPageNumbersTakeTheirRoom)
 
     // Page 120 shows three digits of 6 pt.
     DocBuilder b;
-    b.Font(1, "DejaVu Sans").Colour(2, "Black", 0);
-    CharFormat body;
-    body.font = 1;
-    body.size = pt(12);
-    body.colour = 2;
-    const int32_t cf = b.CharFormat(body);
-    b.StyleSheet(1, "Normal", cf, b.ParaFormat(ParaFormat{}));
-    b.Layout("Layout 1", pt(612), pt(792), pt(36));
+    const int32_t cf = b.PlainText(pt(12));
     b.Section(0, 120);
     b.Page(0);
     const uint32_t box = b.TextBox(Place::OnSpread(0), Rect{pt(36), pt(36), pt(336), pt(336)});
@@ -289,14 +275,7 @@ TEST(TextFlowTest, AnchoredBoxesAndPageNumbersTakeTheirRoom)
 TEST(TextFlowTest, AlignmentAndIndentsPlaceTheLine)
 {
     DocBuilder b;
-    b.Font(1, "DejaVu Sans").Colour(2, "Black", 0);
-    CharFormat body;
-    body.font = 1;
-    body.size = pt(12);
-    body.colour = 2;
-    const int32_t cf = b.CharFormat(body);
-    b.StyleSheet(1, "Normal", cf, b.ParaFormat(ParaFormat{}));
-    b.Layout("Layout 1", pt(612), pt(792), pt(36));
+    const int32_t cf = b.PlainText(pt(12));
     b.Page(0);
     auto para = [&](Align align, int32_t left, int32_t first, int32_t right) {
         ParaFormat f;
