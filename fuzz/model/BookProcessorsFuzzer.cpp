@@ -3,28 +3,20 @@
 // it was given. Damage must be reported as a library error, never crash, hang or allocate
 // without bound.
 //
-// Input: a 4-byte little-endian length n, then n bytes of the summary property set, then the
-// code stream. A shorter input is all code stream, with no summary.
+// The input is described in BookFuzzInput.h.
 #include "Container/Model/BookProcessors.h"
-#include "Container/Storage/CodeFile.h"
 #include "Container/Storage/Errors.h"
-#include "Container/Storage/MemFile.h"
+#include "fuzz/model/BookFuzzInput.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace {
 
-// Enough elements to reach every index a small file can hold.
-constexpr dwx_long kMaxElements = 4096;
-
 template <class T>
 struct Drain : DWX_InStreamProcessor {
   void Call(DWX_InStream& stream) override {
-    T buffer[64];
-    auto& in = dynamic_cast<DWX_In<T>&>(stream);
-    while (in.GetData(buffer, 64) == 64) {
-    }
+    DrainStream<T>(stream);
   }
 };
 
@@ -153,20 +145,9 @@ struct Book : DWX_Book_In {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MemFile code;
-  MemFile summary;
-  size_t at = 0;
-  if (size >= 4) {
-    const uint32_t n = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
-                       uint32_t(data[3]) << 24;
-    if (n <= size - 4) {
-      summary.PutData(data + 4, n);
-      at = 4 + size_t(n);
-    }
-  }
-  if (size > at) code.PutData(data + at, uint32_t(size - at));
+  BookFuzzInput input(data, size);
   try {
-    if (auto root = OpenDWXFolder2(std::make_unique<CF_MemoryMedium>(code, summary))) {
+    if (auto root = OpenDWXFolder2(input.Medium())) {
       Book book;
       DWX_Book_In_Opener(book).Call(*root);
     }

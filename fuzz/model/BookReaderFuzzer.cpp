@@ -2,29 +2,16 @@
 // the import does with a container a remote client sent. Damage must be reported as a library
 // error, never crash, hang or allocate without bound.
 //
-// Input: a 4-byte little-endian length n, then n bytes of the summary property set, then the
-// code stream. A shorter input is all code stream, with no summary.
+// The input is described in BookFuzzInput.h.
 #include "Container/Model/BookReaders.h"
-#include "Container/Storage/CodeFile.h"
 #include "Container/Storage/Errors.h"
-#include "Container/Storage/MemFile.h"
+#include "fuzz/model/BookFuzzInput.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <new>
 
 namespace {
-
-// Enough elements to reach every index a small file can hold.
-constexpr dwx_long kMaxElements = 4096;
-
-template <class T>
-void Drain(const DWX_Handle<DWX_InStream2>& stream) {
-  T buffer[64];
-  auto& in = dynamic_cast<DWX_In<T>&>(*stream);
-  while (in.GetData(buffer, 64) == 64) {
-  }
-}
 
 template <class Rec>
 void Records(const DWX_Handle<DWX_InBundle2>& bundle, const DWX_StringsMap& strings) {
@@ -43,9 +30,9 @@ void WalkRun(const DWX_Handle<DWX_InFolder2>& folder, const DWX_AttrsSet& base,
   run.LoadAttrsSet(DWX_Names::Attrs, strings);
   run.AttrsSet().DefineBaseAttrsSet(&base);
   run.AttrsSet().GetAttrValue(u"codepage", strings);
-  if (auto s = run.OpenMultibytes(DWX_Names::Multibytes)) Drain<char>(s);
-  if (auto s = run.OpenUnicodes(DWX_Names::Unicodes)) Drain<uint16_t>(s);
-  if (auto s = run.OpenWideMultibytes(DWX_Names::WideMultibytes)) Drain<uint16_t>(s);
+  if (auto s = run.OpenMultibytes(DWX_Names::Multibytes)) DrainStream<char>(*s);
+  if (auto s = run.OpenUnicodes(DWX_Names::Unicodes)) DrainStream<uint16_t>(*s);
+  if (auto s = run.OpenWideMultibytes(DWX_Names::WideMultibytes)) DrainStream<uint16_t>(*s);
   if (auto b = run.OpenSpecialChars(DWX_Names::SpecialChars))
     Records<DWX_SpecialChar_Rec_In>(b, strings);
   if (auto b = run.OpenRefPoints(DWX_Names::RefPoints)) Records<DWX_RefPoint_Rec_In>(b, strings);
@@ -109,20 +96,9 @@ void WalkBook(const DWX_Handle<DWX_InFolder2>& root) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MemFile code;
-  MemFile summary;
-  size_t at = 0;
-  if (size >= 4) {
-    const uint32_t n = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
-                       uint32_t(data[3]) << 24;
-    if (n <= size - 4) {
-      summary.PutData(data + 4, n);
-      at = 4 + size_t(n);
-    }
-  }
-  if (size > at) code.PutData(data + at, uint32_t(size - at));
+  BookFuzzInput input(data, size);
   try {
-    WalkBook(OpenDWXFolder2(std::make_unique<CF_MemoryMedium>(code, summary)));
+    WalkBook(OpenDWXFolder2(input.Medium()));
   } catch (const FilterException&) {
     // damage reported: the expected outcome for most inputs
   }
