@@ -2,18 +2,16 @@
 #include "BookData.h"
 #include "Container/Model/Storages.h"
 #include "Container/Storage/Errors.h"
+#include "FileFixture.h"
 #include "ModelDump.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <unistd.h>
 
 namespace {
 
 using namespace model_test;
-namespace fs = std::filesystem;
 
 Bytes TableRecord(const std::string& name, int32_t index, uint32_t number) {
   Bytes bytes;
@@ -119,19 +117,9 @@ TEST(Book, StringTableIsWrittenLast) {
   EXPECT_EQ(book.StringsMap().find(u"win"), 30);
 }
 
-class BookFile : public ::testing::Test {
+class BookFile : public model_test::FileFixture {
  protected:
-  void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("kesto-book-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(m_dir);
-    m_path = (m_dir / "full.dwq").string();
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-
-  fs::path m_dir;
-  std::string m_path;
+  BookFile() : FileFixture("kesto-book-", "full.dwq") {}
 };
 
 // Runs an independent reader of compound files over the file and answers its listing.

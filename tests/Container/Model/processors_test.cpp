@@ -3,17 +3,14 @@
 #include "BookProcessorsData.h"
 #include "Container/Model/Storages.h"
 #include "Container/Storage/Errors.h"
+#include "FileFixture.h"
 #include "ModelDump.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <unistd.h>
-
 namespace {
 
 using namespace model_test;
-namespace fs = std::filesystem;
 
 // A book that does nothing of its own but can tell what the walk handed it.
 class EmptyBook : public DWX_Book_Out {
@@ -437,19 +434,9 @@ TEST(BookProcessors, TextVariablesAndConditionalText) {
 
 // ---- Containers ----------------------------------------------------------------------------
 
-class BookContainer : public ::testing::Test {
+class BookContainer : public model_test::FileFixture {
  protected:
-  void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("kesto-processors-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(m_dir);
-    m_path = (m_dir / "book.dwq").string();
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-
-  fs::path m_dir;
-  std::string m_path;
+  BookContainer() : FileFixture("kesto-processors-", "book.dwq") {}
 };
 
 TEST_F(BookContainer, CreateBookAndOpenBook) {

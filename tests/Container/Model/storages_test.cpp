@@ -1,31 +1,16 @@
 // Exchange containers in real compound files.
 #include "Container/Model/Storages.h"
 #include "Container/Storage/Errors.h"
+#include "FileFixture.h"
 #include "ModelDump.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include <unistd.h>
-
 namespace {
 
-namespace fs = std::filesystem;
-
-class ExchangeContainer : public ::testing::Test {
+class ExchangeContainer : public model_test::FileFixture {
  protected:
-  void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("kesto-model-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(m_dir);
-    m_path = (m_dir / "book.dwq").string();
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-
-  fs::path m_dir;
-  std::string m_path;
+  ExchangeContainer() : FileFixture("kesto-model-", "book.dwq") {}
 };
 
 TEST_F(ExchangeContainer, CreateRecogniseAndReopen) {
