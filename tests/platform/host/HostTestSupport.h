@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/host/HostExtensions.h"
+#include "tests/platform/host/ScriptRun.h"
 
 namespace xthost::testing {
 
@@ -29,20 +30,12 @@ protected:
     // Runs the script; ok tells whether the run succeeded.
     std::vector<std::string> Run(const std::string& script, bool* ok = nullptr, bool autoAnswer = false)
     {
-        std::vector<ScriptLine> lines;
-        std::string error;
-        EXPECT_TRUE(ParseScript(script, lines, error)) << error;
-        HostOptions options;
-        options.appFolder = app.string();
-        Host host(options);
-        ScriptRunner runner(host, extensions.Verbs(), lines);
-        runner.SetAutoAnswer(autoAnswer);
-        const bool succeeded = runner.Run();
+        ScriptRun run = RunScript(app, extensions, script, autoAnswer);
         if (ok)
-            *ok = succeeded;
-        moduleErrors = host.ModuleErrorTexts();
-        beeps = host.Beeps();
-        return host.Log().Lines();
+            *ok = run.ok;
+        moduleErrors = std::move(run.moduleErrors);
+        beeps = run.beeps;
+        return std::move(run.lines);
     }
 
     // Runs a script that must succeed.
@@ -64,14 +57,6 @@ protected:
             if (line.rfind("error: ", 0) == 0)
                 return line;
         return std::string();
-    }
-
-    static std::string Joined(const std::vector<std::string>& lines)
-    {
-        std::string text;
-        for (const auto& line : lines)
-            text += line + "\n";
-        return text;
     }
 
     // The lines from the first one equal to from, up to (not including) the first one that

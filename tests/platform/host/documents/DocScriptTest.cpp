@@ -8,9 +8,14 @@
 #include <sstream>
 
 #include "platform/host/HostExtensions.h"
+#include "tests/platform/host/ScriptRun.h"
 
 namespace xthost {
 namespace {
+
+using testing::Joined;
+using testing::RunScript;
+using testing::ScriptRun;
 
 const std::string kExamples = std::string(KESTO_SOURCE_DIR) + "/examples/documents/";
 
@@ -27,23 +32,9 @@ protected:
 
     std::vector<std::string> Run(const std::string& script, bool* ok)
     {
-        std::vector<ScriptLine> lines;
-        std::string error;
-        EXPECT_TRUE(ParseScript(script, lines, error)) << error;
-        HostOptions options;
-        options.appFolder = app.string();
-        Host host(options);
-        ScriptRunner runner(host, extensions.Verbs(), lines);
-        *ok = runner.Run();
-        return host.Log().Lines();
-    }
-
-    static std::string Joined(const std::vector<std::string>& lines)
-    {
-        std::string text;
-        for (const auto& line : lines)
-            text += line + "\n";
-        return text;
+        ScriptRun run = RunScript(app, extensions, script);
+        *ok = run.ok;
+        return std::move(run.lines);
     }
 
     std::filesystem::path app;
