@@ -309,6 +309,17 @@ struct RecordsIn : DWX_InBundleProcessor {
   }
 };
 
+// Reads the elements of a set in turn with one Element, up to the first one absent.
+template <class Set, class Element>
+struct EachElement : Set {
+  explicit EachElement(Found& found) : m_found(found) {}
+  void Call(DWX_InFolder& set) override {
+    Element element(m_found);
+    for (dwx_long i = 0; this->ProcessElement(set, element, i); ++i) {}
+  }
+  Found& m_found;
+};
+
 struct ConditionalTextReader : DWX_ConditionalText_In {
   explicit ConditionalTextReader(Found& found) : m_found(found) {}
   void Call(DWX_InFolder& list) override {
@@ -334,14 +345,7 @@ struct VariablesReader : DWX_TextVariables_In {
         if (ProcessTextVariables(run, records, kVariables))
           for (auto [uid, value] : records.records)
             m_found.log += "variable " + std::to_string(uid) + "/" + std::to_string(value) + ";";
-        struct Lists : DWX_ConditionalTextListSet_In {
-          explicit Lists(Found& found) : m_found(found) {}
-          void Call(DWX_InFolder& set) override {
-            ConditionalTextReader list(m_found);
-            for (dwx_long i = 0; ProcessElement(set, list, i); ++i) {}
-          }
-          Found& m_found;
-        } lists(m_found);
+        EachElement<DWX_ConditionalTextListSet_In, ConditionalTextReader> lists(m_found);
         if (!ProcessConditionalTextListSet(run, lists, kConditionalSet)) m_found.log += "no lists;";
       }
       Found& m_found;
@@ -361,14 +365,7 @@ struct VariablesBookReader : DWX_Book_In {
         struct Document : DWX_Document_In {
           explicit Document(Found& found) : m_found(found) {}
           void Call(DWX_InFolder& document) override {
-            struct Set : DWX_TextVariablesSet_In {
-              explicit Set(Found& found) : m_found(found) {}
-              void Call(DWX_InFolder& set) override {
-                VariablesReader variables(m_found);
-                for (dwx_long i = 0; ProcessElement(set, variables, i); ++i) {}
-              }
-              Found& m_found;
-            } set(m_found);
+            EachElement<DWX_TextVariablesSet_In, VariablesReader> set(m_found);
             if (!ProcessTextVariablesSet(document, set, kVariablesSet)) m_found.log += "no set;";
             if (ProcessStoriesSet(document, set, DWX_Names::StoriesSet)) m_found.log += "stories;";
           }
