@@ -4,15 +4,15 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
-run() { # <build dir> <cmake options...>
-  local dir=$1; shift
+run() { # <build dir> <target> <cmake options...>
+  local dir=$1 target=$2; shift 2
   cmake -S "$root" -B "$root/$dir" "$@" >/dev/null
-  cmake --build "$root/$dir" -j "$jobs"
+  cmake --build "$root/$dir" -j "$jobs" --target "$target"
   ctest --test-dir "$root/$dir" -j "$jobs" --output-on-failure --timeout 600
 }
-run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run build all -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTO_SANITIZE=ON
+  run build-asan all -DCMAKE_BUILD_TYPE=Debug -DKESTO_SANITIZE=ON
 if command -v clang++ >/dev/null; then
-  CC=clang CXX=clang++ run build-fuzz -DCMAKE_BUILD_TYPE=Debug -DKESTO_FUZZ=ON
+  CC=clang CXX=clang++ run build-fuzz fuzzers -DCMAKE_BUILD_TYPE=Debug -DKESTO_FUZZ=ON
 fi
