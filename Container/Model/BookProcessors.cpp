@@ -92,60 +92,12 @@ void DWX_ConditionalTextListRun_Out::ProcessConditionalTextListSet(
   run.ProcessFolder(processor, name, 0);
 }
 
-void DWX_ConditionalTextList_Out::ProcessConditionalTextList(DWX_OutFolder& folder,
-                                                             DWX_OutFolderProcessor& processor,
-                                                             const char* name) {
-  folder.ProcessFolder(processor, name, 0);
-}
-
-void DWX_ConditionalText_Out::ProcessConditionalText(DWX_OutFolder& folder,
-                                                     DWX_OutBundleProcessor& processor,
-                                                     const char* name) {
-  folder.ProcessBundle(processor, DWX_ConditionalText_Rec(), name, 0);
-}
-
-void DWX_Paragraph_Out::ProcessTextRun(DWX_OutFolder& paragraph, DWX_OutFolderProcessor& processor,
-                                       dwx_long index, const char* name) {
-  paragraph.ProcessFolder(processor, name, index);
-}
-
-void DWX_TextVariables_Out::ProcessText(DWX_OutFolder& variables, DWX_OutFolderProcessor& processor,
-                                        dwx_long index, const char* name) {
-  variables.ProcessFolder(processor, name, index);
-}
-
-void DWX_Set_Out::ProcessElement(DWX_OutFolder& set, DWX_OutFolderProcessor& processor,
-                                 dwx_long index) {
-  set.ProcessFolder(processor, m_elementName.c_str(), index);
-}
-
-void DWX_Story_Out::ProcessParagraphsSet(DWX_OutFolder& story, DWX_OutFolderProcessor& processor,
-                                         const char* name) {
-  story.ProcessFolder(processor, name, 0);
-}
-
 void DWX_StyleInfo_Out::StoreThisStyleRef(DWX_OutFolder& style, dwx_long id, const char* name) {
   StoreStyleRef(style, id, name);
 }
 
 void DWX_StyleInfo_Out::StoreBaseStyleRef(DWX_OutFolder& style, dwx_long id, const char* name) {
   StoreStyleRef(style, id, name);
-}
-
-void DWX_Document_Out::ProcessStylesSet(DWX_OutFolder& document, DWX_OutFolderProcessor& processor,
-                                        const char* name) {
-  document.ProcessFolder(processor, name, 0);
-}
-
-void DWX_Document_Out::ProcessStoriesSet(DWX_OutFolder& document,
-                                         DWX_OutFolderProcessor& processor, const char* name) {
-  document.ProcessFolder(processor, name, 0);
-}
-
-void DWX_Document_Out::ProcessTextVariablesSet(DWX_OutFolder& document,
-                                               DWX_OutFolderProcessor& processor,
-                                               const char* name) {
-  document.ProcessFolder(processor, name, 0);
 }
 
 DWX_OutFolder& DWX_Book_Out::ObjectsPool() { return Held(m_pool); }
@@ -223,60 +175,12 @@ bool DWX_TextRun_In::ProcessConditionalTextListSet(DWX_InFolder& run,
   return run.ProcessFolder(processor, name, 0);
 }
 
-bool DWX_ConditionalTextList_In::ProcessConditionalTextList(DWX_InFolder& folder,
-                                                            DWX_InFolderProcessor& processor,
-                                                            const char* name) {
-  return folder.ProcessFolder(processor, name, 0);
-}
-
-bool DWX_ConditionalText_In::ProcessConditionalText(DWX_InFolder& folder,
-                                                    DWX_InBundleProcessor& processor,
-                                                    const char* name) {
-  return folder.ProcessBundle(processor, DWX_ConditionalText_Rec(), name, 0);
-}
-
-bool DWX_Paragraph_In::ProcessTextRun(DWX_InFolder& paragraph, DWX_InFolderProcessor& processor,
-                                      dwx_long index, const char* name) {
-  return paragraph.ProcessFolder(processor, name, index);
-}
-
-bool DWX_TextVariables_In::ProcessText(DWX_InFolder& variables, DWX_InFolderProcessor& processor,
-                                       dwx_long index, const char* name) {
-  return variables.ProcessFolder(processor, name, index);
-}
-
-bool DWX_Set_In::ProcessElement(DWX_InFolder& set, DWX_InFolderProcessor& processor,
-                                dwx_long index) {
-  return set.ProcessFolder(processor, m_elementName.c_str(), index);
-}
-
-bool DWX_Story_In::ProcessParagraphsSet(DWX_InFolder& story, DWX_InFolderProcessor& processor,
-                                        const char* name) {
-  return story.ProcessFolder(processor, name, 0);
-}
-
 bool DWX_StyleInfo_In::RestoreThisStyleRef(DWX_InFolder& style, dwx_long& id, const char* name) {
   return RestoreStyleRef(style, id, name);
 }
 
 bool DWX_StyleInfo_In::RestoreBaseStyleRef(DWX_InFolder& style, dwx_long& id, const char* name) {
   return RestoreStyleRef(style, id, name);
-}
-
-bool DWX_Document_In::ProcessStylesSet(DWX_InFolder& document, DWX_InFolderProcessor& processor,
-                                       const char* name) {
-  return document.ProcessFolder(processor, name, 0);
-}
-
-bool DWX_Document_In::ProcessStoriesSet(DWX_InFolder& document, DWX_InFolderProcessor& processor,
-                                        const char* name) {
-  return document.ProcessFolder(processor, name, 0);
-}
-
-bool DWX_Document_In::ProcessTextVariablesSet(DWX_InFolder& document,
-                                              DWX_InFolderProcessor& processor,
-                                              const char* name) {
-  return document.ProcessFolder(processor, name, 0);
 }
 
 DWX_InFolder& DWX_Book_In::ObjectsPool() { return Held(m_pool); }

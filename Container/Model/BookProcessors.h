@@ -16,20 +16,143 @@
 
 #include <string>
 
-// ---- Writing -------------------------------------------------------------------------------
+// ---- What the two walks share -----------------------------------------------------------------
+// The writing and the reading walk differ only in their folders and processors and in what a
+// Process operation answers: nothing on writing, whether the item was there on reading. What is
+// the same for both is written once below; each _Out and _In class names its instance.
 
-class DWX_ProcessorWithAttrs_Out : public virtual DWX_OutFolderProcessor {
+class DWX_ProcessorWithAttrs_Out;
+class DWX_ProcessorWithAttrs_In;
+
+struct DWX_OutWalk {
+  using Folder = DWX_OutFolder;
+  using FolderProcessor = DWX_OutFolderProcessor;
+  using BundleProcessor = DWX_OutBundleProcessor;
+  using AttrsSet = DWX_AttrsSet_Out;
+  using WithAttrs = DWX_ProcessorWithAttrs_Out;
+  using WithStyle = DWX_ProcessorWithStyle_Out;
+  using Result = void;
+};
+
+struct DWX_InWalk {
+  using Folder = DWX_InFolder;
+  using FolderProcessor = DWX_InFolderProcessor;
+  using BundleProcessor = DWX_InBundleProcessor;
+  using AttrsSet = DWX_AttrsSet_In;
+  using WithAttrs = DWX_ProcessorWithAttrs_In;
+  using WithStyle = DWX_ProcessorWithStyle_In;
+  using Result = bool;
+};
+
+template <class Walk>
+class DWX_ProcessorWithAttrsOf : public virtual Walk::FolderProcessor {
  public:
-  DWX_ProcessorWithAttrs_Out() = default;
-  DWX_ProcessorWithAttrs_Out(const DWX_ProcessorWithAttrs_Out&) = delete;
-  DWX_ProcessorWithAttrs_Out& operator=(const DWX_ProcessorWithAttrs_Out&) = delete;
+  DWX_ProcessorWithAttrsOf() = default;
+  DWX_ProcessorWithAttrsOf(const DWX_ProcessorWithAttrsOf&) = delete;
+  DWX_ProcessorWithAttrsOf& operator=(const DWX_ProcessorWithAttrsOf&) = delete;
 
-  // The object's attributes; the caller stores them with Store(folder, "Attrs{}").
-  virtual DWX_AttrsSet_Out& AttrsSet() { return m_attrs; }
+  // The object's attributes; the caller stores them with Store(folder, "Attrs{}") or reads them
+  // with Restore(folder, "Attrs{}", ...).
+  virtual typename Walk::AttrsSet& AttrsSet() { return m_attrs; }
 
  private:
-  DWX_AttrsSet_Out m_attrs;
+  typename Walk::AttrsSet m_attrs;
 };
+
+// The list of a conditional-text run, and the list's bundle of DWX_ConditionalText_Rec records.
+template <class Walk, class Run>
+class DWX_ConditionalTextListOf : public Run {
+ protected:
+  virtual typename Walk::Result ProcessConditionalTextList(typename Walk::Folder& folder,
+                                                           typename Walk::FolderProcessor& processor,
+                                                           const char* name) {
+    return folder.ProcessFolder(processor, name, 0);
+  }
+};
+template <class Walk, class List>
+class DWX_ConditionalTextOf : public List {
+ protected:
+  virtual typename Walk::Result ProcessConditionalText(typename Walk::Folder& folder,
+                                                       typename Walk::BundleProcessor& processor,
+                                                       const char* name) {
+    return folder.ProcessBundle(processor, DWX_ConditionalText_Rec(), name, 0);
+  }
+};
+
+template <class Walk>
+class DWX_ParagraphOf : public Walk::WithAttrs, public Walk::WithStyle {
+ protected:
+  // The run folder (name, index).
+  virtual typename Walk::Result ProcessTextRun(typename Walk::Folder& paragraph,
+                                               typename Walk::FolderProcessor& processor,
+                                               dwx_long index, const char* name) {
+    return paragraph.ProcessFolder(processor, name, index);
+  }
+};
+
+template <class Walk>
+class DWX_TextVariablesOf : public Walk::WithAttrs, public Walk::WithStyle {
+ protected:
+  // The text folder (name, index).
+  virtual typename Walk::Result ProcessText(typename Walk::Folder& variables,
+                                            typename Walk::FolderProcessor& processor,
+                                            dwx_long index, const char* name) {
+    return variables.ProcessFolder(processor, name, index);
+  }
+};
+
+// A collection: one element folder per element, all under one name.
+template <class Walk>
+class DWX_SetOf : public Walk::WithAttrs {
+ public:
+  // The element name is copied.
+  explicit DWX_SetOf(const char* elementName) : m_elementName(elementName ? elementName : "") {}
+
+ protected:
+  // On reading, false when no element has that index.
+  virtual typename Walk::Result ProcessElement(typename Walk::Folder& set,
+                                               typename Walk::FolderProcessor& processor,
+                                               dwx_long index) {
+    return set.ProcessFolder(processor, m_elementName.c_str(), index);
+  }
+
+ private:
+  std::string m_elementName;
+};
+
+template <class Walk>
+class DWX_StoryOf : public Walk::WithAttrs {
+ protected:
+  virtual typename Walk::Result ProcessParagraphsSet(typename Walk::Folder& story,
+                                                     typename Walk::FolderProcessor& processor,
+                                                     const char* name) {
+    return story.ProcessFolder(processor, name, 0);
+  }
+};
+
+template <class Walk>
+class DWX_DocumentOf : public Walk::WithAttrs {
+ protected:
+  virtual typename Walk::Result ProcessStylesSet(typename Walk::Folder& document,
+                                                 typename Walk::FolderProcessor& processor,
+                                                 const char* name) {
+    return document.ProcessFolder(processor, name, 0);
+  }
+  virtual typename Walk::Result ProcessStoriesSet(typename Walk::Folder& document,
+                                                  typename Walk::FolderProcessor& processor,
+                                                  const char* name) {
+    return document.ProcessFolder(processor, name, 0);
+  }
+  virtual typename Walk::Result ProcessTextVariablesSet(typename Walk::Folder& document,
+                                                        typename Walk::FolderProcessor& processor,
+                                                        const char* name) {
+    return document.ProcessFolder(processor, name, 0);
+  }
+};
+
+// ---- Writing -------------------------------------------------------------------------------
+
+class DWX_ProcessorWithAttrs_Out : public DWX_ProcessorWithAttrsOf<DWX_OutWalk> {};
 
 class DWX_TextRun_Out : public DWX_ProcessorWithAttrs_Out, public DWX_ProcessorWithStyle_Out {};
 
@@ -84,43 +207,17 @@ class DWX_ConditionalTextListRun_Out : public virtual DWX_TextRun_Out {
   virtual void ProcessConditionalTextListSet(DWX_OutFolder& run, DWX_OutFolderProcessor& processor,
                                              const char* name);
 };
-class DWX_ConditionalTextList_Out : public DWX_ConditionalTextListRun_Out {
- protected:
-  virtual void ProcessConditionalTextList(DWX_OutFolder& folder, DWX_OutFolderProcessor& processor,
-                                          const char* name);
-};
-class DWX_ConditionalText_Out : public DWX_ConditionalTextList_Out {
- protected:
-  virtual void ProcessConditionalText(DWX_OutFolder& folder, DWX_OutBundleProcessor& processor,
-                                      const char* name);
-};
+class DWX_ConditionalTextList_Out
+    : public DWX_ConditionalTextListOf<DWX_OutWalk, DWX_ConditionalTextListRun_Out> {};
+class DWX_ConditionalText_Out
+    : public DWX_ConditionalTextOf<DWX_OutWalk, DWX_ConditionalTextList_Out> {};
 
-class DWX_Paragraph_Out : public DWX_ProcessorWithAttrs_Out, public DWX_ProcessorWithStyle_Out {
- protected:
-  // The run folder (name, index).
-  virtual void ProcessTextRun(DWX_OutFolder& paragraph, DWX_OutFolderProcessor& processor,
-                              dwx_long index, const char* name);
-};
+class DWX_Paragraph_Out : public DWX_ParagraphOf<DWX_OutWalk> {};
+class DWX_TextVariables_Out : public DWX_TextVariablesOf<DWX_OutWalk> {};
 
-class DWX_TextVariables_Out : public DWX_ProcessorWithAttrs_Out, public DWX_ProcessorWithStyle_Out {
- protected:
-  // The text folder (name, index).
-  virtual void ProcessText(DWX_OutFolder& variables, DWX_OutFolderProcessor& processor,
-                           dwx_long index, const char* name);
-};
-
-// A collection: one element folder per element, all under one name.
-class DWX_Set_Out : public DWX_ProcessorWithAttrs_Out {
+class DWX_Set_Out : public DWX_SetOf<DWX_OutWalk> {
  public:
-  // The element name is copied.
-  explicit DWX_Set_Out(const char* elementName) : m_elementName(elementName ? elementName : "") {}
-
- protected:
-  virtual void ProcessElement(DWX_OutFolder& set, DWX_OutFolderProcessor& processor,
-                              dwx_long index);
-
- private:
-  std::string m_elementName;
+  using DWX_SetOf<DWX_OutWalk>::DWX_SetOf;
 };
 
 class DWX_DocumentsSet_Out : public DWX_Set_Out {
@@ -154,11 +251,7 @@ class DWX_ConditionalTextListSet_Out : public DWX_Set_Out {
       : DWX_Set_Out(elementName) {}
 };
 
-class DWX_Story_Out : public DWX_ProcessorWithAttrs_Out {
- protected:
-  virtual void ProcessParagraphsSet(DWX_OutFolder& story, DWX_OutFolderProcessor& processor,
-                                    const char* name);
-};
+class DWX_Story_Out : public DWX_StoryOf<DWX_OutWalk> {};
 
 class DWX_StyleInfo_Out : public DWX_ProcessorWithAttrs_Out, public DWX_ProcessorWithStyle_Out {
  protected:
@@ -167,15 +260,7 @@ class DWX_StyleInfo_Out : public DWX_ProcessorWithAttrs_Out, public DWX_Processo
   virtual void StoreBaseStyleRef(DWX_OutFolder& style, dwx_long id, const char* name);
 };
 
-class DWX_Document_Out : public DWX_ProcessorWithAttrs_Out {
- protected:
-  virtual void ProcessStylesSet(DWX_OutFolder& document, DWX_OutFolderProcessor& processor,
-                                const char* name);
-  virtual void ProcessStoriesSet(DWX_OutFolder& document, DWX_OutFolderProcessor& processor,
-                                 const char* name);
-  virtual void ProcessTextVariablesSet(DWX_OutFolder& document, DWX_OutFolderProcessor& processor,
-                                       const char* name);
-};
+class DWX_Document_Out : public DWX_DocumentOf<DWX_OutWalk> {};
 
 // The book. CreateBook makes "Book/" with "ObjectsPool/", gives the attribute set the defaults,
 // release_number and build_number, runs the caller's Call with "Book/" and stores the string
@@ -203,18 +288,7 @@ class DWX_Book_Out : public DWX_ProcessorWithAttrs_Out {
 
 // ---- Reading -------------------------------------------------------------------------------
 
-class DWX_ProcessorWithAttrs_In : public virtual DWX_InFolderProcessor {
- public:
-  DWX_ProcessorWithAttrs_In() = default;
-  DWX_ProcessorWithAttrs_In(const DWX_ProcessorWithAttrs_In&) = delete;
-  DWX_ProcessorWithAttrs_In& operator=(const DWX_ProcessorWithAttrs_In&) = delete;
-
-  // The object's attributes; the caller reads them with Restore(folder, "Attrs{}", ...).
-  virtual DWX_AttrsSet_In& AttrsSet() { return m_attrs; }
-
- private:
-  DWX_AttrsSet_In m_attrs;
-};
+class DWX_ProcessorWithAttrs_In : public DWX_ProcessorWithAttrsOf<DWX_InWalk> {};
 
 // A run of any kind: the caller probes the content items it expects.
 class DWX_TextRun_In : public DWX_ProcessorWithAttrs_In, public DWX_ProcessorWithStyle_In {
@@ -239,41 +313,16 @@ class DWX_TextRun_In : public DWX_ProcessorWithAttrs_In, public DWX_ProcessorWit
                                              const char* name);
 };
 
-class DWX_ConditionalTextList_In : public DWX_TextRun_In {
- protected:
-  virtual bool ProcessConditionalTextList(DWX_InFolder& folder, DWX_InFolderProcessor& processor,
-                                          const char* name);
-};
-class DWX_ConditionalText_In : public DWX_ConditionalTextList_In {
- protected:
-  virtual bool ProcessConditionalText(DWX_InFolder& folder, DWX_InBundleProcessor& processor,
-                                      const char* name);
-};
+class DWX_ConditionalTextList_In : public DWX_ConditionalTextListOf<DWX_InWalk, DWX_TextRun_In> {};
+class DWX_ConditionalText_In
+    : public DWX_ConditionalTextOf<DWX_InWalk, DWX_ConditionalTextList_In> {};
 
-class DWX_Paragraph_In : public DWX_ProcessorWithAttrs_In, public DWX_ProcessorWithStyle_In {
- protected:
-  virtual bool ProcessTextRun(DWX_InFolder& paragraph, DWX_InFolderProcessor& processor,
-                              dwx_long index, const char* name);
-};
+class DWX_Paragraph_In : public DWX_ParagraphOf<DWX_InWalk> {};
+class DWX_TextVariables_In : public DWX_TextVariablesOf<DWX_InWalk> {};
 
-class DWX_TextVariables_In : public DWX_ProcessorWithAttrs_In, public DWX_ProcessorWithStyle_In {
- protected:
-  virtual bool ProcessText(DWX_InFolder& variables, DWX_InFolderProcessor& processor,
-                           dwx_long index, const char* name);
-};
-
-class DWX_Set_In : public DWX_ProcessorWithAttrs_In {
+class DWX_Set_In : public DWX_SetOf<DWX_InWalk> {
  public:
-  // The element name is copied.
-  explicit DWX_Set_In(const char* elementName) : m_elementName(elementName ? elementName : "") {}
-
- protected:
-  // False when no element has that index.
-  virtual bool ProcessElement(DWX_InFolder& set, DWX_InFolderProcessor& processor,
-                              dwx_long index);
-
- private:
-  std::string m_elementName;
+  using DWX_SetOf<DWX_InWalk>::DWX_SetOf;
 };
 
 class DWX_DocumentsSet_In : public DWX_Set_In {
@@ -307,11 +356,7 @@ class DWX_ConditionalTextListSet_In : public DWX_Set_In {
       : DWX_Set_In(elementName) {}
 };
 
-class DWX_Story_In : public DWX_ProcessorWithAttrs_In {
- protected:
-  virtual bool ProcessParagraphsSet(DWX_InFolder& story, DWX_InFolderProcessor& processor,
-                                    const char* name);
-};
+class DWX_Story_In : public DWX_StoryOf<DWX_InWalk> {};
 
 class DWX_StyleInfo_In : public DWX_ProcessorWithAttrs_In, public DWX_ProcessorWithStyle_In {
  protected:
@@ -320,15 +365,7 @@ class DWX_StyleInfo_In : public DWX_ProcessorWithAttrs_In, public DWX_ProcessorW
   virtual bool RestoreBaseStyleRef(DWX_InFolder& style, dwx_long& id, const char* name);
 };
 
-class DWX_Document_In : public DWX_ProcessorWithAttrs_In {
- protected:
-  virtual bool ProcessStylesSet(DWX_InFolder& document, DWX_InFolderProcessor& processor,
-                                const char* name);
-  virtual bool ProcessStoriesSet(DWX_InFolder& document, DWX_InFolderProcessor& processor,
-                                 const char* name);
-  virtual bool ProcessTextVariablesSet(DWX_InFolder& document, DWX_InFolderProcessor& processor,
-                                       const char* name);
-};
+class DWX_Document_In : public DWX_DocumentOf<DWX_InWalk> {};
 
 // The book. OpenBook reads "Book/" > "StringsMap{}", and when "Book/" holds "ObjectsPool/",
 // gives the attribute set the defaults, reads "Book/" > "Attrs{}" over them and runs the
