@@ -7,10 +7,10 @@
 // attributes and three runs: UTF-16 text with attributes, then special characters or 8-bit text,
 // then UTF-16 text with a style reference. Each size runs in a child process, so that the peak
 // memory (ru_maxrss) reported is that size's own.
-#include "Container/Model/BookReaders.h"
 #include "Container/Model/BookWriters.h"
 #include "Container/Model/Storages.h"
 #include "Container/Storage/OLEStorage.h"
+#include "bench/model/BookWalk.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -115,15 +115,6 @@ void WriteBook(const std::string& path, int stories) {
   root.Flush();
 }
 
-template <class T>
-size_t Drain(const DWX_Handle<DWX_InStream2>& stream) {
-  T buffer[256];
-  size_t total = 0;
-  auto& in = dynamic_cast<DWX_In<T>&>(*stream);
-  for (dwx_ulong got; (got = in.GetData(buffer, 256)) > 0;) total += got;
-  return total;
-}
-
 // Answers the paragraphs read.
 long ReadBook(const std::string& path, size_t& units) {
   OLEStorage root(path.c_str(), CD_OpenRead);
@@ -142,30 +133,16 @@ long ReadBook(const std::string& path, size_t& units) {
         DWX_Story_In2 story(stories.OpenElement(s));
         if (!story.Valid()) break;
         story.LoadAttrsSet(DWX_Names::Attrs, strings);
-        DWX_ParagraphsSet_In2 paragraphs(story.OpenParagraphsSet(DWX_Names::ParagraphsSet),
-                                         DWX_Names::Paragraph);
-        for (dwx_long p = 0;; ++p) {
-          DWX_Paragraph_In2 paragraph(paragraphs.OpenElement(p));
-          if (!paragraph.Valid()) break;
-          ++count;
-          dwx_long style = -1;
-          paragraph.LoadStyleRef(style, DWX_Names::StyleRef);
-          paragraph.LoadAttrsSet(DWX_Names::Attrs, strings);
-          for (dwx_long r = 0;; ++r) {
-            DWX_TextRun_In2 run(paragraph.OpenTextRun(r, DWX_Names::TextRun));
-            if (!run.Valid()) break;
-            run.LoadStyleRef(style, DWX_Names::StyleRef);
-            run.LoadAttrsSet(DWX_Names::Attrs, strings);
-            if (auto m = run.OpenMultibytes(DWX_Names::Multibytes)) {
-              units += Drain<char>(m);
-            } else if (auto u = run.OpenUnicodes(DWX_Names::Unicodes)) {
-              units += Drain<uint16_t>(u);
-            } else if (auto b = run.OpenSpecialChars(DWX_Names::SpecialChars)) {
-              DWX_SpecialChar_Rec_In record;
-              while (b->GetRecord(record)) units += strings[record.m_NameRef] ? 1 : 0;
-            }
+        count += ReadParagraphs(story, strings, [&](DWX_TextRun_In2& run) {
+          if (auto m = run.OpenMultibytes(DWX_Names::Multibytes)) {
+            units += DrainUnits<char>(*m);
+          } else if (auto u = run.OpenUnicodes(DWX_Names::Unicodes)) {
+            units += DrainUnits<uint16_t>(*u);
+          } else if (auto b = run.OpenSpecialChars(DWX_Names::SpecialChars)) {
+            DWX_SpecialChar_Rec_In record;
+            while (b->GetRecord(record)) units += strings[record.m_NameRef] ? 1 : 0;
           }
-        }
+        });
       }
     }
   }

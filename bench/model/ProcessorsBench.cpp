@@ -7,6 +7,7 @@
 #include "Container/Model/BookWriters.h"
 #include "Container/Storage/CodeFile.h"
 #include "Container/Storage/MemFile.h"
+#include "bench/model/BookWalk.h"
 
 #include <benchmark/benchmark.h>
 
@@ -130,9 +131,7 @@ struct Drain : DWX_InStreamProcessor {
   size_t& units;
   explicit Drain(size_t& u) : units(u) {}
   void Call(DWX_InStream& stream) override {
-    T buffer[256];
-    auto& in = dynamic_cast<DWX_In<T>&>(stream);
-    for (dwx_ulong got; (got = in.GetData(buffer, 256)) > 0;) units += got;
+    units += DrainUnits<T>(stream);
   }
 };
 
@@ -285,29 +284,13 @@ Counts ReadSecond(MemoryFile& file) {
   for (dwx_long s = 0;; ++s) {
     DWX_Story_In2 story(stories.OpenElement(s));
     if (!story.Valid()) break;
-    DWX_ParagraphsSet_In2 paragraphs(story.OpenParagraphsSet(DWX_Names::ParagraphsSet),
-                                     DWX_Names::Paragraph);
-    for (dwx_long p = 0;; ++p) {
-      DWX_Paragraph_In2 paragraph(paragraphs.OpenElement(p));
-      if (!paragraph.Valid()) break;
-      ++counts.paragraphs;
-      dwx_long style = -1;
-      paragraph.LoadStyleRef(style, DWX_Names::StyleRef);
-      paragraph.LoadAttrsSet(DWX_Names::Attrs, strings);
-      for (dwx_long r = 0;; ++r) {
-        DWX_TextRun_In2 run(paragraph.OpenTextRun(r, DWX_Names::TextRun));
-        if (!run.Valid()) break;
-        run.LoadStyleRef(style, DWX_Names::StyleRef);
-        run.LoadAttrsSet(DWX_Names::Attrs, strings);
-        Drain<char> bytes(counts.units);
-        Drain<uint16_t> units(counts.units);
-        if (auto m = run.OpenMultibytes(DWX_Names::Multibytes)) {
-          bytes.Call(*m);
-        } else if (auto u = run.OpenUnicodes(DWX_Names::Unicodes)) {
-          units.Call(*u);
-        }
+    counts.paragraphs += ReadParagraphs(story, strings, [&](DWX_TextRun_In2& run) {
+      if (auto m = run.OpenMultibytes(DWX_Names::Multibytes)) {
+        counts.units += DrainUnits<char>(*m);
+      } else if (auto u = run.OpenUnicodes(DWX_Names::Unicodes)) {
+        counts.units += DrainUnits<uint16_t>(*u);
       }
-    }
+    });
   }
   return counts;
 }
