@@ -4,11 +4,12 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/host/Utf8.h"
+
 namespace xthost {
 
-// Malformed input becomes U+FFFD; never throws.
+// Malformed input becomes U+FFFD; never throws. Utf16ToUtf8 is in Utf8.h.
 std::u16string Utf8ToUtf16(const std::string& text);
-std::string Utf16ToUtf8(const std::u16string& text);
 
 // A bounded zero-terminated string: at most size bytes are read.
 std::string BoundedString(const char* text, std::size_t size);

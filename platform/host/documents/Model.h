@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/host/Utf8.h"
+
 namespace xthost::doc {
 
 // Results of the document calls; 0 is success. The negative numbers follow the host's own
@@ -325,6 +327,6 @@ void CheckProject(Project& project);
 // UTF-8 <-> UTF-16 for names and text. Invalid input is refused with an empty optional-like
 // false result.
 bool Utf8ToUtf16(const std::string& in, std::u16string* out);
-std::string Utf16ToUtf8(const std::u16string& in);  // lone surrogates become U+FFFD
+using xthost::Utf16ToUtf8;  // lone surrogates become U+FFFD
 
 }  // namespace xthost::doc
