@@ -80,6 +80,18 @@ DocHost::Layoutx* DocHost::Front()
     return &projects_.back()->Current();
 }
 
+bool DocHost::FindDocId(int16_t id, size_t* project, size_t* layout) const
+{
+    for (size_t p = 0; p < projects_.size(); ++p)
+        for (size_t i = 0; i < projects_[p]->layouts.size(); ++i)
+            if (projects_[p]->layouts[i]->docId == id) {
+                *project = p;
+                *layout = i;
+                return true;
+            }
+    return false;
+}
+
 DocHost::Layoutx* DocHost::LayoutOf(int32_t doc, const char* role)
 {
     const Ref* ref = Resolve(doc, Tag::Document, role);
@@ -345,13 +357,11 @@ int32_t DocHost::CurrentDocument(int16_t* id, uint16_t* index)
 int32_t DocHost::DocumentRef(int16_t id, int32_t* doc)
 {
     return Call("DOC-2", false, [&] { return "doc.ref id=" + std::to_string(id); }, [&] {
-        for (auto& px : projects_)
-            for (auto& lx : px->layouts)
-                if (lx->docId == id) {
-                    *doc = lx->doc;
-                    return HostErr::Ok;
-                }
-        return HostErr::BadRef;
+        size_t p = 0, i = 0;
+        if (!FindDocId(id, &p, &i))
+            return HostErr::BadRef;
+        *doc = projects_[p]->layouts[i]->doc;
+        return HostErr::Ok;
     });
 }
 
@@ -447,15 +457,13 @@ int32_t DocHost::Open(const std::string& path, int32_t options)
 int32_t DocHost::BringToFront(uint16_t index)
 {
     return Call("DOC-10", true, [&] { return "doc.front index=" + std::to_string(index); }, [&] {
-        for (size_t p = 0; p < projects_.size(); ++p)
-            for (size_t i = 0; i < projects_[p]->layouts.size(); ++i)
-                if (projects_[p]->layouts[i]->docId == static_cast<int16_t>(index)) {
-                    projects_[p]->project->currentLayout = static_cast<int32_t>(i);
-                    std::rotate(projects_.begin() + static_cast<long>(p),
-                                projects_.begin() + static_cast<long>(p) + 1, projects_.end());
-                    return HostErr::Ok;
-                }
-        return HostErr::BadRef;
+        size_t p = 0, i = 0;
+        if (!FindDocId(static_cast<int16_t>(index), &p, &i))
+            return HostErr::BadRef;
+        projects_[p]->project->currentLayout = static_cast<int32_t>(i);
+        std::rotate(projects_.begin() + static_cast<long>(p), projects_.begin() + static_cast<long>(p) + 1,
+                    projects_.end());
+        return HostErr::Ok;
     });
 }
 
@@ -596,26 +604,22 @@ int32_t DocHost::LayoutDocument(int32_t project, int16_t layout, int16_t* id)
 int32_t DocHost::LayoutType(int16_t id, std::string* type)
 {
     return Call("LAY-3", false, [&] { return "layout.type id=" + std::to_string(id); }, [&] {
-        for (auto& px : projects_)
-            for (auto& lx : px->layouts)
-                if (lx->docId == id) {
-                    *type = lx->layout->type;
-                    return HostErr::Ok;
-                }
-        return HostErr::BadRef;
+        size_t p = 0, i = 0;
+        if (!FindDocId(id, &p, &i))
+            return HostErr::BadRef;
+        *type = projects_[p]->layouts[i]->layout->type;
+        return HostErr::Ok;
     });
 }
 
 int32_t DocHost::MakeLayoutCurrent(int16_t id)
 {
     return Call("LAY-4", true, [&] { return "layout.current id=" + std::to_string(id); }, [&] {
-        for (auto& px : projects_)
-            for (size_t i = 0; i < px->layouts.size(); ++i)
-                if (px->layouts[i]->docId == id) {
-                    px->project->currentLayout = static_cast<int32_t>(i);
-                    return HostErr::Ok;
-                }
-        return HostErr::BadRef;
+        size_t p = 0, i = 0;
+        if (!FindDocId(id, &p, &i))
+            return HostErr::BadRef;
+        projects_[p]->project->currentLayout = static_cast<int32_t>(i);
+        return HostErr::Ok;
     });
 }
 

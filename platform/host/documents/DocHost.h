@@ -283,6 +283,9 @@ private:
     const Ref* Resolve(int32_t handle, Tag tag, const char* role);
     Layoutx* LayoutOf(int32_t doc, const char* role);
     Layoutx* Front();
+    // Where the layout with that document id is: its project and its index there; false when
+    // no open layout has it.
+    bool FindDocId(int16_t id, size_t* project, size_t* layout) const;
     Box* BoxRef(int32_t handle, const char* role, Layoutx** layout);
     Story* TextRef(int32_t handle, const char* role, Layoutx** layout);
     Story* TextOrCurrent(int32_t handle, const char* role, Layoutx** layout);
