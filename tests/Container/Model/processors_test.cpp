@@ -434,6 +434,15 @@ TEST(BookProcessors, TextVariablesAndConditionalText) {
 class BookContainer : public model_test::FileFixture {
  protected:
   BookContainer() : FileFixture("kesto-processors-", "book.dwq") {}
+
+  // Runs the reader over the container file; answers what OpenBook answered.
+  bool OpenBook(BookReader& book) {
+    OLEStorage root(m_path.c_str(), CD_OpenRead);
+    DWX_InStorage* container = OpenDWX(root);
+    const bool opened = container->OpenBook(book);
+    container->Release();
+    return opened;
+  }
 };
 
 TEST_F(BookContainer, CreateBookAndOpenBook) {
@@ -467,12 +476,9 @@ TEST_F(BookContainer, OpenBookWithoutCodeFileOrBook) {
     root.Flush();
   }
   {
-    OLEStorage root(m_path.c_str(), CD_OpenRead);
-    DWX_InStorage* container = OpenDWX(root);
     BookReader book;
-    EXPECT_FALSE(container->OpenBook(book));
+    EXPECT_FALSE(OpenBook(book));
     EXPECT_FALSE(book.Called());
-    container->Release();
   }
   {
     OLEStorage root(m_path.c_str(), CD_CreateWrite);
@@ -481,12 +487,9 @@ TEST_F(BookContainer, OpenBookWithoutCodeFileOrBook) {
     container->Release();
     root.Flush();
   }
-  OLEStorage root(m_path.c_str(), CD_OpenRead);
-  DWX_InStorage* container = OpenDWX(root);
   BookReader book;
-  EXPECT_TRUE(container->OpenBook(book));
+  EXPECT_TRUE(OpenBook(book));
   EXPECT_FALSE(book.Called());
-  container->Release();
 }
 
 }  // namespace
