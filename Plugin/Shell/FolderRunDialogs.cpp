@@ -217,7 +217,7 @@ bool FillFolderField(int32_t editItem, int32_t settingsKey, HostFileSpec& spec, 
         return disableConfirm();
     const std::string path = Settings->GetPath(settingsKey);
     if (xt_fsmakefsspec(0, 0, path.c_str(), &spec) != 0) {
-        // A remembered folder that is gone: the specification still names an earlier folder (or
+        // A remembered folder that is gone: the file spec still names an earlier folder (or
         // none), so nothing may run into it until a folder is chosen.
         disableConfirm();
         return false;
@@ -233,7 +233,7 @@ bool BrowseFolderField(int32_t editItem, int32_t settingsKey, HostFileSpec& spec
     int32_t folderId = 0;
     if (BrowseForFolder("Select folder", start, 0, &volume, &folderId, 0) != 0)
         return false;
-    // The field, the setting and the specification change together or not at all.
+    // The field, the setting and the file spec change together or not at all.
     HostFileSpec chosen{};
     if (xt_fsmakefsspec(volume, folderId, "", &chosen) != 0)
         return false;

@@ -32,7 +32,7 @@ bool FillFolderField(int32_t editItem, int32_t settingsKey, HostFileSpec& spec, 
                      int32_t confirmItem);
 
 // Lets the user choose the folder of an edit item with the host's folder chooser: the chosen
-// folder becomes the specification, the settings key's value and the item's text, and the
+// folder becomes the file spec, the settings key's value and the item's text, and the
 // confirm button is enabled when the dialog's other folder (otherKey, SettingKey::Count for none)
 // is stored. A cancelled or failed choice changes nothing and answers false.
 bool BrowseFolderField(int32_t editItem, int32_t settingsKey, HostFileSpec& spec, int32_t otherKey,

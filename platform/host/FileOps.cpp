@@ -81,7 +81,7 @@ bool FolderPath(int32_t id, std::string& path)
     return true;
 }
 
-// The specification of a normal path whose folder exists.
+// The file spec of a normal path whose folder exists.
 int32_t SpecOf(const std::string& path, XTFileSpec& spec)
 {
     XTFileSpec made{};

@@ -309,7 +309,7 @@ int16_t FileSpecToPathT(TStr& out, const HostFileSpec& spec, bool takeName)
     buffer[sizeof buffer - 1] = '\0';
     out = MakeStr<TStr>(buffer);
 
-    // A file name with a three-character extension is the specification's own name.
+    // A file name with a three-character extension is the file spec's own name.
     if (takeName) {
         using Ch = typename TStr::value_type;
         const std::size_t dot = out.rfind(Ch('.'));

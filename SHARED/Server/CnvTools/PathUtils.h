@@ -91,11 +91,11 @@ TStr JoinPath(const TStr& folder, const TStr& name);
 
 // ---- Host file specifications --------------------------------------------------------------
 
-// The name field of the specification; answers 0.
+// The name field of the file spec; answers 0.
 int16_t GetFileSpecName(const HostFileSpec& spec, ustring& out);
 
 // The full path of a specification through the host; with takeName, a three-character
-// extension's file name is replaced by the specification's own name when they differ.
+// extension's file name is replaced by the file spec's own name when they differ.
 // Answers the host's result code, 0 = success.
 int16_t FileSpecToPath(ustring& out, const HostFileSpec& spec, bool takeName);
 int16_t FileSpecToPath(std::string& out, const HostFileSpec& spec, bool takeName);

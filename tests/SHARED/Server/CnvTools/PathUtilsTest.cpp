@@ -365,7 +365,7 @@ TEST(HostFileSpecs, PathAndNameComeFromTheHost)
     EXPECT_EQ(FileSpecToPath(wide, spec, true), 0);
     EXPECT_EQ(wide, ToUString("/docs/long name.qxp"));
 
-    // Only a three-character extension takes the specification's name.
+    // Only a three-character extension takes the file spec's name.
     const HostFileSpec other = host.MakeSpec("/docs/SHORT.html", "short name.html");
     EXPECT_EQ(FileSpecToPath(path, other, true), 0);
     EXPECT_EQ(path, "/docs/SHORT.html");
