@@ -281,23 +281,29 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
     for (CF_OLEOutStream* stream : std::vector<CF_OLEOutStream*>(m_live.begin(), m_live.end()))
       if (!stream->Finished()) stream->Finish();
 
-    const uint32_t directory = kHeaderSize + m_cache->GetOffset();
-    MemFile block;
+    // The directory goes straight into the code stream: a copy of it in memory would be the
+    // largest single allocation of a big book.
+    uint32_t names = 0;
+    uint64_t size = uint64_t(m_table.size()) * kDescriptorSize + 4;
+    for (const auto& [name, id] : m_names) {
+      if (!NameFinished(id)) continue;
+      ++names;
+      size += 2 + name.size() + 4;
+    }
+    const uint32_t directory = NextOffset(size);
+    OutStream& block = *m_cache;
     for (const auto& [key, entry] : m_table) {
       PutU32(block, entry.descriptor.id);
       PutU32(block, entry.descriptor.tag);
       PutU8(block, entry.descriptor.compression);
       PutU32(block, entry.descriptor.tableOffset);
     }
-    uint32_t names = 0;
-    for (const auto& [name, id] : m_names) names += m_finishedIds.count(id) ? 1 : 0;
     PutU32(block, names);
     for (const auto& [name, id] : m_names) {
-      if (!m_finishedIds.count(id)) continue;
+      if (!NameFinished(id)) continue;
       WriteShortString(name, block);
       PutU32(block, id);
     }
-    AppendBlock(block.Data(), block.Size());
     m_cache->Finish();
 
     MemFile header;
@@ -326,15 +332,25 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
     Entry& entry = m_table.emplace(KeyOf(descriptor), Entry{descriptor, nullptr}).first->second;
     entry.descriptor = descriptor;
     if (entry.open == &stream) entry.open = nullptr;
-    m_finishedIds.insert(descriptor.id);
+    if (descriptor.id >= m_idFinished.size()) m_idFinished.resize(descriptor.id + 1);
+    m_idFinished[descriptor.id] = true;
+  }
+
+  bool NameFinished(uint32_t id) const { return id < m_idFinished.size() && m_idFinished[id]; }
+
+  // Where `size` bytes appended next will start; raises when they would end past 32 bits, the
+  // width of every offset in the file.
+  uint32_t NextOffset(uint64_t size) const {
+    if (!m_cache) Detached();
+    const uint64_t offset = uint64_t(kHeaderSize) + m_cache->GetOffset();
+    if (offset + size > UINT32_MAX) Error(FE_StorageCantSave);
+    return static_cast<uint32_t>(offset);
   }
 
   uint32_t AppendBlock(const void* data, uint32_t size) override {
-    if (!m_cache) Detached();
-    const uint64_t offset = uint64_t(kHeaderSize) + m_cache->GetOffset();
-    if (offset + size > UINT32_MAX) Error(FE_StorageCantSave);  // offsets are 32 bits wide
+    const uint32_t offset = NextOffset(size);
     if (size) m_cache->PutData(data, size);
-    return static_cast<uint32_t>(offset);
+    return offset;
   }
 
   void StreamGone(CF_OLEOutStream& stream) override {
@@ -349,7 +365,7 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   PropertySet m_summary{kCodeFileSummaryName};
   std::map<std::string, uint32_t> m_names;  // name -> id, byte-wise order
   std::map<StreamKey, Entry> m_table;
-  std::set<uint32_t> m_finishedIds;
+  std::vector<bool> m_idFinished;  // by id: a stream of that name was finished
   std::set<CF_OLEOutStream*> m_live;
   bool m_compress;
   bool m_finished = false;
