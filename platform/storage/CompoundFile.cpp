@@ -606,7 +606,9 @@ HRESULT File::writeZeros(const std::vector<uint32_t>& chain, uint64_t from, uint
 HRESULT File::growChain(std::vector<uint32_t>& chain, uint64_t size) {
     const uint64_t needed = unitsFor(size, uint64_t(1) << shift_);
     if (chain.size() >= needed) return S_OK;
-    chain.reserve(size_t(needed));
+    // Grown geometrically: a stream written in small pieces would otherwise copy its whole
+    // chain on every write.
+    if (chain.capacity() < needed) chain.reserve(std::max(size_t(needed), 2 * chain.capacity()));
     bool atEnd = !chain.empty() && chain.back() + 1 == sectorCount_;
     if (chain.empty() && free_.size() < needed) {
         const uint32_t alignment = size >= kLargeAlignment ? kLargeAlignment : kPageAlignment;
