@@ -486,6 +486,13 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
       ReadOldDirectory(count, directory);
     else
       ReadDirectory(count, directory);
+    // By id; the first record of an id is the one that counts.
+    std::stable_sort(m_names.begin(), m_names.end(),
+                     [](const IdName& a, const IdName& b) { return a.first < b.first; });
+    m_names.erase(std::unique(m_names.begin(), m_names.end(),
+                              [](const IdName& a, const IdName& b) { return a.first == b.first; }),
+                  m_names.end());
+    m_names.shrink_to_fit();
   }
 
   ~CF_OLEInStorage() override {
@@ -510,9 +517,11 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
 
   bool EnumerateStreams(IdentifierReceiver& receiver) override {
     for (const auto& [key, descriptor] : m_table) {
-      const auto name = m_names.find(descriptor.id);
-      if (name == m_names.end()) continue;  // its name record was lost
-      if (!receiver(name->second.c_str(), key.tag)) return false;
+      const auto name =
+          std::lower_bound(m_names.begin(), m_names.end(), descriptor.id,
+                           [](const IdName& n, uint32_t id) { return n.first < id; });
+      if (name == m_names.end() || name->first != descriptor.id) continue;  // name record lost
+      if (!receiver(name->second->c_str(), key.tag)) return false;
     }
     return true;
   }
@@ -534,8 +543,7 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
       std::string name;
       uint32_t id = 0;
       if (!ReadShortString(name, *m_pager) || !GetU32(*m_pager, id)) return;
-      m_ids.emplace(name, id);
-      m_names.emplace(id, std::move(name));
+      m_names.emplace_back(id, &m_ids.emplace(std::move(name), id).first->first);
     }
   }
 
@@ -549,9 +557,10 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
       uint8_t rest[9];
       if (m_pager->GetData(name.data(), length) != length || m_pager->GetData(rest, 9) != 9)
         ShortRead();
-      const auto id = m_ids.emplace(name, static_cast<uint32_t>(m_ids.size())).first->second;
-      m_names.emplace(id, name);
-      Enter(CF_Descriptor{id, U32At(rest), rest[4], U32At(rest + 5)});
+      const auto [entry, added] =
+          m_ids.emplace(std::move(name), static_cast<uint32_t>(m_ids.size()));
+      if (added) m_names.emplace_back(entry->second, &entry->first);
+      Enter(CF_Descriptor{entry->second, U32At(rest), rest[4], U32At(rest + 5)});
     }
   }
 
@@ -573,8 +582,12 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
   std::unique_ptr<InPager> m_pager;
   PropertySet m_summary{kCodeFileSummaryName};
   uint32_t m_size = 0;
-  std::map<std::string, uint32_t> m_ids;    // name -> id
-  std::map<uint32_t, std::string> m_names;  // id -> name
+  using IdName = std::pair<uint32_t, const std::string*>;  // the name is a key of m_ids
+
+  std::map<std::string, uint32_t> m_ids;  // name -> id
+  // Sorted by id: a node map holding a second copy of every name would double the memory the
+  // names of a big book take.
+  std::vector<IdName> m_names;
   std::map<StreamKey, CF_Descriptor> m_table;
   std::set<CF_OLEInStream*> m_live;
 };

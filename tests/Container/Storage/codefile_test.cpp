@@ -519,6 +519,42 @@ TEST(CodeFileVersions, MinorVersionZeroKeepsNamesInTheDescriptors) {
   EXPECT_EQ(ReadAll(*root->OpenStream("n", 0)), (Bytes{'h', 'i'}));
 }
 
+TEST(CodeFileDamage, NameTableListingAnIdTwiceNamesItByTheFirstRecord) {
+  // Streams with ids 9 and 4 share one chunk table ("hi"); the name table lists id 9 as "z"
+  // first and as "a" later, and names 4 last.
+  Bytes file(8);
+  const uint32_t data = uint32_t(file.size());
+  file.insert(file.end(), {'h', 'i'});
+  const uint32_t table = uint32_t(file.size());
+  PutLE32(file, 1);
+  PutLE32(file, data);
+  PutLE32(file, 2);
+  const uint32_t directory = uint32_t(file.size());
+  for (const uint32_t id : {4u, 9u}) {
+    PutLE32(file, id);
+    PutLE32(file, 0);  // tag
+    file.push_back(0);
+    PutLE32(file, table);
+  }
+  PutLE32(file, 3);
+  for (const auto& [name, id] : {std::pair<std::string, uint32_t>{"z", 9}, {"a", 9}, {"m", 4}}) {
+    file.insert(file.end(), {uint8_t(name.size()), 0});
+    file.insert(file.end(), name.begin(), name.end());
+    PutLE32(file, id);
+  }
+  file[0] = 2;
+  file[4] = uint8_t(directory);
+  MemoryCodeFile f;
+  f.SetCode(file);
+  f.SetVersion(1, 1);
+  auto in = f.Open();
+  Collector names;
+  EXPECT_TRUE(in->EnumerateStreams(names));
+  EXPECT_EQ(names.items, (std::vector<std::pair<std::string, uint32_t>>{{"m", 0}, {"z", 0}}));
+  for (const char* name : {"z", "a", "m"})
+    EXPECT_EQ(ReadAll(*in->OpenStream(name, 0)), (Bytes{'h', 'i'})) << name;
+}
+
 // ---- Damaged files --------------------------------------------------------------------------
 
 TEST(CodeFileDamage, TruncatedDirectoryRaisesTruncatedNameTableIsAccepted) {
