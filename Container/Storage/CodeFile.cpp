@@ -249,7 +249,7 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
       compression = cf_Stored;
     const CF_Descriptor descriptor{IdOf(name), tag, static_cast<uint8_t>(compression), kNoOffset};
     auto stream = std::make_unique<CF_OLEOutStream>(static_cast<CF_Writer&>(*this), descriptor, compression);
-    m_table.emplace(KeyOf(descriptor), Entry{descriptor, stream.get()});  // an entry there stays
+    m_table.emplace(KeyOf(descriptor), Entry(descriptor, stream.get()));  // an entry there stays
     m_live.insert(stream.get());
     return stream;
   }
@@ -267,7 +267,7 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
     CF_OLEOutStream* stream = entry->second.open;
     m_table.erase(entry);
     stream->SetIdentity(IdOf(newName), newTag);
-    m_table.emplace(KeyOf(stream->Descriptor()), Entry{stream->Descriptor(), stream});
+    m_table.emplace(KeyOf(stream->Descriptor()), Entry(stream->Descriptor(), stream));
     return stream;
   }
 
@@ -293,10 +293,10 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
     const uint32_t directory = NextOffset(size);
     OutStream& block = *m_cache;
     for (const auto& [key, entry] : m_table) {
-      PutU32(block, entry.descriptor.id);
-      PutU32(block, entry.descriptor.tag);
-      PutU8(block, entry.descriptor.compression);
-      PutU32(block, entry.descriptor.tableOffset);
+      PutU32(block, key.id);
+      PutU32(block, key.tag);
+      PutU8(block, entry.compression);
+      PutU32(block, entry.tableOffset);
     }
     PutU32(block, names);
     for (const auto& [name, id] : m_names) {
@@ -317,8 +317,13 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   }
 
  private:
+  // A descriptor without the id and tag its key holds: a big book has one per stream until the
+  // directory is written.
   struct Entry {
-    CF_Descriptor descriptor;
+    Entry(const CF_Descriptor& d, CF_OLEOutStream* stream)
+        : tableOffset(d.tableOffset), compression(d.compression), open(stream) {}
+    uint32_t tableOffset;
+    uint8_t compression;
     CF_OLEOutStream* open;  // the stream that created the entry, until it finishes
   };
 
@@ -329,8 +334,9 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   }
 
   void RegisterStream(CF_OLEOutStream& stream, const CF_Descriptor& descriptor) override {
-    Entry& entry = m_table.emplace(KeyOf(descriptor), Entry{descriptor, nullptr}).first->second;
-    entry.descriptor = descriptor;
+    Entry& entry = m_table.emplace(KeyOf(descriptor), Entry(descriptor, nullptr)).first->second;
+    entry.compression = descriptor.compression;
+    entry.tableOffset = descriptor.tableOffset;
     if (entry.open == &stream) entry.open = nullptr;
     if (descriptor.id >= m_idFinished.size()) m_idFinished.resize(descriptor.id + 1);
     m_idFinished[descriptor.id] = true;
