@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -14,15 +15,15 @@ namespace {
 using namespace model_test;
 
 Bytes TableRecord(const std::string& name, int32_t index, uint32_t number) {
-  Bytes bytes;
-  auto word = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(uint8_t(v >> (8 * i)));
+  // Laid out in a buffer of its final size: length word, name with its zero, index, number.
+  Bytes bytes(4 + name.size() + 1 + 8, 0);
+  auto word = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = uint8_t(v >> (8 * i));
   };
-  word(uint32_t(name.size() + 1));
-  bytes.insert(bytes.end(), name.begin(), name.end());
-  bytes.push_back(0);
-  word(uint32_t(index));
-  word(number);
+  word(0, uint32_t(name.size() + 1));
+  std::copy(name.begin(), name.end(), bytes.begin() + 4);
+  word(4 + name.size() + 1, uint32_t(index));
+  word(4 + name.size() + 5, number);
   return bytes;
 }
 

@@ -2,6 +2,7 @@
 // host's suites, registers its callbacks, builds a menu "Test 7" and, from its items, runs a
 // modal dialog through the whole message protocol, the folder chooser, file dialogs, alerts,
 // modeless dialogs, the settings path, a quit request and a few deliberate faults.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -114,7 +115,8 @@ const XTFileFilter* const* Filter(const char* name, const char* extension)
     record = XTFileFilter{};
     std::strncpy(record.name, name, sizeof record.name - 1);
     record.value = 1;
-    std::strncpy(record.extension, extension, 3);
+    std::memcpy(record.extension, extension,
+                std::min(std::strlen(extension), sizeof record.extension - 1));
     return list;
 }
 
