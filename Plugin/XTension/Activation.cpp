@@ -32,7 +32,8 @@ constexpr uint32_t kRequests[] = {0x913, 0x912};
 
 const char kModuleToken = 0;
 
-// The top object exists and its callbacks are registered: the unload has work to do.
+// The top object may exist and the host may hold callbacks of the module: the unload has work
+// to do.
 bool g_setUp = false;
 
 void FreeApiTableCopy()
@@ -152,15 +153,17 @@ int32_t HostSetup(void* rec)
     try {
         ok = SetUpModule(*setup);
     } catch (...) {
-        ok = false;
-    }
-    if (!ok) {
-        // Nothing of a failed setup stays behind: no top object, no host object, no handlers.
+        // A top object that could not be made whole leaves nothing behind.
         CallBackBarrier([] {
             if (g_setUp)
                 TearDown();
             return 0;
         });
+        ok = false;
+    }
+    if (!ok) {
+        // A top object made without OLE stays: the host holds its menu command. The unload
+        // callback is not registered yet, so the library's unload releases it.
         FreeApiTableCopy();
         if (setup->setErrorText)
             setup->setErrorText("Kesto setup failed");
@@ -176,14 +179,11 @@ int32_t HostSetup(void* rec)
         Register(XT_CB_MASTERBOXCOPY, &MasterBoxCopyHook);
         Register(XT_CB_AUTOTEXTBOX, &AutotextBoxHook, kHookPriority);
     }
+    // A refused request fails setup, but every callback registered so far stays with the host:
+    // the top object and the callback manager keep answering them until the unload callback.
     for (uint32_t request : kRequests) {
-        if (!setup->request || setup->request(0, &request, 1) != 0) {
-            CallBackBarrier([] {
-                TearDown();
-                return 0;
-            });
+        if (!setup->request || setup->request(0, &request, 1) != 0)
             return Failed();
-        }
     }
     return 0;
 }
@@ -210,5 +210,15 @@ void LoadKestoModule()
 
 void UnloadKestoModule()
 {
+    // A setup that failed after the top object was made never registered the unload callback,
+    // and a host may unload without calling it: what the module still holds goes now, while
+    // the globals it reports to are still there. A callback that came after the unload
+    // callback may have made a new, empty callback manager; it goes too.
+    CallBackBarrier([] {
+        if (g_setUp)
+            TearDown();
+        CBManager::ReleaseInstance();
+        return 0;
+    });
     ModuleGlobals::Shutdown();
 }

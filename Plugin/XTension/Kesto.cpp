@@ -64,10 +64,8 @@ bool OLEInitGuard::Succeeded() const
 
 Kesto::Kesto() : m_ole(false)
 {
-    // Without OLE the module cannot run: nothing is created or registered, and setup fails.
-    if (!m_ole.Succeeded())
-        return;
-
+    // Without OLE the object is still made whole: its menu command is registered with the host
+    // by now, and callbacks the host still holds must find every member in place.
     m_beep = Make<CommandAdapter<1>>();
     m_about = Make<CommandAdapter<4>>();
     m_exportCurrentButton = Make<MenuButton<5>>();
@@ -113,19 +111,18 @@ Kesto::Kesto() : m_ole(false)
 Kesto::~Kesto()
 {
     // A batch requested for this launch is over with the module.
-    if (m_ole.Succeeded() && IsBatchRequested())
+    if (IsBatchRequested())
         DeleteBatchRequestKey();
     // The members go in reverse order of creation, the OLE guard last.
 }
 
 bool InitKesto()
 {
-    auto* kesto = new Kesto;
+    // Only its class slot and the creation reference hold the new object, also when OLE did
+    // not start: it stays until DeinitKesto.
+    const Kesto* kesto = new Kesto;
     ReportAllocations(KS_LOCATION("InitKesto"));
-    if (kesto->OleStarted())
-        return true;
-    kesto->Release();
-    return false;
+    return kesto->OleStarted();
 }
 
 void DeinitKesto()

@@ -55,8 +55,8 @@ private:
     RefPtr<CommandAdapter<34>> m_unused34;
 };
 
-// Creates the top object; answers whether the OLE runtime started. A top object whose OLE did
-// not start is released again and has registered nothing.
+// Creates the top object; answers whether the OLE runtime started. The object is complete and
+// stays either way, until DeinitKesto releases it.
 bool InitKesto();
 // Closes or keeps the server log, reports the allocations and releases the top object.
 void DeinitKesto();

@@ -470,6 +470,11 @@ StartResult Host::Refuse(StartResult result)
 {
     m_phase.clear();
     Note(std::string("start refused at ") + StartResultName(result));
+    if (result == StartResult::kSetupRefused && m_options.keepRefusedModule) {
+        Note("refused module kept loaded");
+        m_running = true;
+        return result;
+    }
     Quit();
     return result;
 }
@@ -532,12 +537,20 @@ StartResult Host::Start()
     }
     m_phase.clear();
     m_running = true;
+    BuildMenus();
+    return StartResult::kOk;
+}
 
+void Host::BuildMenus()
+{
+    if (!m_running) {
+        Error("build menus: no module is running");
+        return;
+    }
     Note("build menus");
     xtaddmenuitemsrec rec{XT_CB_ADDMENUITEMS, 0};
     Dispatch(XT_CB_ADDMENUITEMS, &rec);
     HonourQuitRequest();
-    return StartResult::kOk;
 }
 
 void Host::Quit()

@@ -100,6 +100,9 @@ struct HostOptions {
     // A module linked into the test program instead of a shared object.
     XTActivateFn staticActivate = nullptr;
     XTGetDialogTemplateFn staticTemplates = nullptr;
+    // A module whose setup is refused stays loaded with what it registered, as with a host
+    // that goes on running; it is unloaded at quit. Otherwise a refusal unloads it at once.
+    bool keepRefusedModule = false;
 };
 
 enum class StartResult { kOk, kLoadFailed, kActivationRefused, kIdsRefused, kSetupRefused };
@@ -158,8 +161,11 @@ public:
     // The host the module is talking to; null when there is none.
     static Host* Current();
 
-    // Load, activation, identifiers, setup and menu building. A refusal unloads the module.
+    // Load, activation, identifiers, setup and menu building. A refusal unloads the module
+    // (a refused setup only without keepRefusedModule).
     StartResult Start();
+    // The menu-building callback (kind 6), as after a successful start.
+    void BuildMenus();
     // The unload callback, then the module is unloaded. Does nothing when nothing is loaded.
     void Quit();
     bool Loaded() const { return m_loaded; }

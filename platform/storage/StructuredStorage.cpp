@@ -499,6 +499,7 @@ HRESULT rootObject(HRESULT hr, const std::shared_ptr<File>& file, uint32_t mode,
 }
 
 std::atomic<int> oleStarts{0};
+std::atomic<HRESULT> oleStartFailure{S_OK};
 
 }  // namespace
 
@@ -559,7 +560,13 @@ HRESULT CoGetMalloc(uint32_t context, IMalloc** out) {
 
 HRESULT OleInitialize(void* reserved) {
     if (reserved) return E_INVALIDARG;
+    const HRESULT failure = oleStartFailure.load();
+    if (FAILED(failure)) return failure;
     return oleStarts.fetch_add(1) == 0 ? S_OK : S_FALSE;
+}
+
+void SetOleInitializeFailure(HRESULT failure) {
+    oleStartFailure.store(FAILED(failure) ? failure : S_OK);
 }
 
 void OleUninitialize() {

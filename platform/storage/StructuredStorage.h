@@ -289,3 +289,6 @@ HRESULT CoGetMalloc(uint32_t dwMemContext, IMalloc** ppMalloc);
 // already started (each successful call is paired with one OleUninitialize). pvReserved must be null.
 HRESULT OleInitialize(void* pvReserved);
 void OleUninitialize();
+// For callers that must cope with a runtime that does not start: while failure is a failure
+// code, OleInitialize answers it and starts nothing; any other value restores the normal start.
+void SetOleInitializeFailure(HRESULT failure);

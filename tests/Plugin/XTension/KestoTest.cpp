@@ -1,9 +1,11 @@
 // The top object with the module linked into the test: its run-mode decision, its command
 // objects and their release, and its OLE guard.
 #include <algorithm>
+#include <iterator>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -157,6 +159,62 @@ TEST_F(KestoTest, OleStartedBeforeIsBalancedAtTheEnd)
     OleUninitialize();
     EXPECT_EQ(OleInitialize(nullptr), S_OK);
     OleUninitialize();
+}
+
+TEST_F(KestoTest, WithoutOleTheTopObjectIsCompleteAndStaysUntilTheLibraryUnloads)
+{
+    WriteSettings("[Options]\nextendedInterface=True\n");
+    xthost::HostOptions options;
+    options.appFolder = app.string();
+    options.staticActivate = &XTActivateCallback;
+    options.keepRefusedModule = true;
+    host = std::make_unique<xthost::Host>(options);
+    SetOleInitializeFailure(E_OUTOFMEMORY);
+    const xthost::StartResult result = host->Start();
+    SetOleInitializeFailure(S_OK);
+    ASSERT_EQ(result, xthost::StartResult::kSetupRefused) << host->Log().Text();
+
+    // What the host saw: the menu command that the top object registered, then the failure
+    // with its text; nothing else was registered and nothing was handed back.
+    const auto lines = host->Log().Lines();
+    std::vector<std::string> registered;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(registered),
+                 [](const std::string& line) { return line.find("register kind") != std::string::npos; });
+    EXPECT_EQ(registered, std::vector<std::string>{"setup: register kind 618 (priority 200)"});
+    const auto answer = std::find(lines.begin(), lines.end(), "setup: answer 0x51000401");
+    ASSERT_NE(answer, lines.end()) << host->Log().Text();
+    EXPECT_EQ(std::next(answer), std::find(lines.begin(), lines.end(), "start refused at setup"));
+    EXPECT_EQ(host->ModuleErrorTexts(), std::vector<std::string>{"Kesto setup failed"});
+
+    // The object is whole: every command object and the idle button exist.
+    EXPECT_TRUE(ClassObject<Kesto>::Instance());
+    EXPECT_TRUE(ClassObject<CommandAdapter<1>>::Instance());
+    EXPECT_TRUE(ClassObject<MenuButton<5>>::Instance());
+    EXPECT_TRUE(ClassObject<IdleAdapter<19>>::Instance());
+    EXPECT_TRUE(ClassObject<CommandAdapter<34>>::Instance());
+    EXPECT_TRUE(ClassObject<IdleButtonClass>::Instance());
+
+    // The menu command the host still holds is answered; no menu was built, so it does nothing.
+    xthandlecommandrec command{XT_CB_HANDLECOMMAND, 0, 1};
+    EXPECT_EQ(host->Dispatch(XT_CB_HANDLECOMMAND, &command), 0);
+    EXPECT_EQ(host->Beeps(), 0);
+
+    // The host never got an unload callback; the library's unload releases the object.
+    host->Quit();
+    const auto after = host->Log().Lines();
+    EXPECT_EQ(std::find(after.begin(), after.end(), "unload callback"), after.end());
+    EXPECT_NE(std::find(after.begin(), after.end(), "unloaded"), after.end());
+    EXPECT_TRUE(ClassObject<Kesto>::Instance());
+    host.reset();
+    UnloadKestoModule();
+    EXPECT_FALSE(ClassObject<Kesto>::Instance());
+    EXPECT_FALSE(ClassObject<CommandAdapter<1>>::Instance());
+    EXPECT_FALSE(ClassObject<IdleButtonClass>::Instance());
+    EXPECT_FALSE(ClassObject<IdleAdapter<19>>::Instance());
+    // The failed start left the runtime stopped.
+    EXPECT_EQ(OleInitialize(nullptr), S_OK);
+    OleUninitialize();
+    LoadKestoModule();
 }
 
 TEST_F(KestoTest, FoundationReachesTheHostsFilesThroughTheBoundSuites)

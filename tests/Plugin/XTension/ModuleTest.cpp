@@ -228,17 +228,57 @@ TEST_F(KestoModuleTest, FailedSetupGivesItsTextAndRegistersNothing)
     }
 }
 
-TEST_F(KestoModuleTest, RefusedFinalRequestTearsTheModuleDownWithoutText)
+TEST_F(KestoModuleTest, RefusedFinalRequestKeepsEverythingRegisteredUntilUnload)
 {
     WriteSettings(kExtendedSettings);
-    const auto lines = Run("fail request:0x913 with 1\nstart refused setup\n");
-    EXPECT_TRUE(moduleErrors.empty());
-    EXPECT_EQ(IndexOf(lines, "request 0x912"), -1);
-    // The module gave back what it took before it answered.
-    const auto answer = IndexOf(lines, "setup: answer 0x51000401");
-    ASSERT_NE(answer, -1);
-    EXPECT_LT(IndexOf(lines, "handed back"), answer);
-    EXPECT_TRUE(Matching(lines, "error:").empty());
+    for (const char* request : {"0x913", "0x912"}) {
+        SCOPED_TRACE(request);
+        const auto lines = Run(std::string("fail request:") + request + " with 1\nstart refused setup\n");
+        EXPECT_TRUE(moduleErrors.empty());
+        EXPECT_EQ(IndexOf(lines, "request 0x912") == -1, std::string(request) == "0x913");
+        // Nothing was given back when the module answered; the unload callback does it.
+        const auto answer = IndexOf(lines, "setup: answer 0x51000401");
+        ASSERT_NE(answer, -1);
+        const auto unload = IndexOf(lines, "unload callback");
+        EXPECT_LT(answer, unload);
+        EXPECT_LT(unload, IndexOf(lines, "handed back"));
+        EXPECT_LT(IndexOf(lines, "handed back"), IndexOf(lines, "unloaded"));
+        EXPECT_TRUE(Matching(lines, "error").empty());
+    }
+}
+
+TEST_F(KestoModuleTest, RefusedModuleAnswersTheHostsCallbacksUntilUnload)
+{
+    WriteSettings(kExtendedSettings);
+    for (const char* request : {"0x913", "0x912"}) {
+        SCOPED_TRACE(request);
+        xthost::HostOptions options;
+        options.appFolder = app.string();
+        options.keepRefusedModule = true;
+        xthost::Host host(options);
+        xthost::FaultRule refusal;
+        refusal.key = std::string("request:") + request;
+        refusal.value = 1;
+        host.Faults().Add(refusal);
+        ASSERT_EQ(host.Start(), xthost::StartResult::kSetupRefused) << host.Log().Text();
+
+        // Menu building and update (through the callback manager), the menu command and idle.
+        host.SetFrontDocumentIndex(0);
+        host.BuildMenus();
+        EXPECT_TRUE(host.ChooseMenu("Export current document")) << host.Log().Text();
+        EXPECT_EQ(host.Beeps(), 1);
+        host.Idle(2);
+        host.Quit();
+
+        const auto& lines = host.Log().Lines();
+        EXPECT_NE(IndexOf(lines, "menu \"Kesto 7\" made"), -1) << host.Log().Text();
+        EXPECT_LT(IndexOf(lines, "refused module kept loaded"), IndexOf(lines, "beep"));
+        EXPECT_LT(IndexOf(lines, "beep"), IndexOf(lines, "unload callback"));
+        EXPECT_LT(IndexOf(lines, "unload callback"), IndexOf(lines, "handed back"));
+        EXPECT_LT(IndexOf(lines, "menu \"Kesto 7\" disposed"), IndexOf(lines, "unloaded"));
+        EXPECT_FALSE(host.Failed()) << host.Log().Text();
+    }
+    EXPECT_NE(GeneralLog().find("Export of the current document: not available"), std::string::npos);
 }
 
 TEST_F(KestoModuleTest, RefusedSecondBindingOnlySkipsTheHooks)
