@@ -85,8 +85,11 @@ std::string AllocTracker::Dump() const
     std::stable_sort(live.begin(), live.end(),
                      [](const auto& a, const auto& b) { return *a.second < *b.second; });
     for (const auto& [address, description] : live) {
+        // A 32-bit address fills its column of 10 with two blanks to spare; a wider one still
+        // keeps one blank before the description.
+        const std::string digits = FormatAddress(address);
         text += "0x";
-        AppendPadded(text, FormatAddress(address), 10);
+        AppendPadded(text, digits, std::max<std::size_t>(10, digits.size() + 1));
         AppendPadded(text, *description, 68);
         text += '\n';
     }

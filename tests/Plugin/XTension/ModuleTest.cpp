@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -323,7 +325,7 @@ TEST_F(KestoModuleTest, ServerModeServesUntilHaltedThenAsksTheHostToQuit)
     const uint16_t port = FreePort();
     fs::create_directories(app / "logs");
     WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(port) +
-                  "\nactivateServerLog=True\nkeepServerLog=True\n[Path]\nLogPath=" +
+                  "\nactivateServerLog=True\nkeepServerLog=True\nserverLogMinPriority=6\n[Path]\nLogPath=" +
                   (app / "logs").string() + "\n");
     auto host = MakeHost();
     ASSERT_EQ(host->Start(), xthost::StartResult::kOk) << host->Log().Text();
@@ -353,6 +355,18 @@ TEST_F(KestoModuleTest, ServerModeServesUntilHaltedThenAsksTheHostToQuit)
     EXPECT_LT(down, started);
     EXPECT_LT(started, complete);
     EXPECT_NE(complete, std::string::npos);
+
+    // The allocation reports list the log folder and the log file, each address apart from its
+    // description.
+    std::istringstream logLines(serverLog);
+    std::vector<std::string> allocations;
+    for (std::string line; std::getline(logLines, line);)
+        if (line.rfind("0x", 0) == 0)
+            allocations.push_back(line);
+    ASSERT_FALSE(allocations.empty()) << serverLog;
+    const std::regex allocation("0x[0-9A-F]+ +t_(Folder|LogFile)(<TStr>)?(: .*)? *");
+    for (const auto& line : allocations)
+        EXPECT_TRUE(std::regex_match(line, allocation)) << line;
 }
 
 TEST_F(KestoModuleTest, ExampleApplicationRunsFromTheCommandLine)
