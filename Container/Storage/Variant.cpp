@@ -2,6 +2,7 @@
 
 #include "Container/Storage/Errors.h"
 #include "Container/Storage/ReadGrowing.h"
+#include "platform/storage/Names.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -55,60 +56,18 @@ uint32_t TextLength(const C* text, uint32_t units) {
 // fixed buffers they were converted through.
 constexpr size_t kMaxConvertedNumber = 32;
 
-// Code page 0, the system code page, is UTF-8 here.
+// Code page 0, the system code page, is UTF-8 here; text that does not convert cleanly (an
+// unpaired surrogate, an invalid UTF-8 sequence) is refused, as the system conversion refuses it.
 bool ToNarrow(const std::u16string& wide, std::string& out) {
-  out.clear();
-  for (size_t i = 0; i < wide.size(); ++i) {
-    uint32_t c = wide[i];
-    if (c >= 0xD800 && c < 0xDC00) {
-      if (i + 1 >= wide.size() || wide[i + 1] < 0xDC00 || wide[i + 1] >= 0xE000) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-    } else if (c >= 0xDC00 && c < 0xE000) {
-      return false;
-    }
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | c >> 6);
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | c >> 12);
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | c >> 18);
-      out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return true;
+  bool valid = false;
+  out = cfb::utf16ToUtf8(wide, &valid);
+  return valid;
 }
 
 bool ToWide(const std::string& text, std::u16string& out) {
-  out.clear();
-  for (size_t i = 0; i < text.size();) {
-    const uint8_t lead = uint8_t(text[i]);
-    const int extra = lead < 0x80 ? 0 : lead >= 0xF0 && lead < 0xF5 ? 3
-                      : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : -1;
-    if (extra < 0 || i + extra >= text.size()) return false;
-    uint32_t c = extra ? lead & (0x3F >> extra) : lead;
-    for (int k = 1; k <= extra; ++k) {
-      const uint8_t next = uint8_t(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      c = c << 6 | (next & 0x3F);
-    }
-    static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (c < kMin[extra] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return false;
-    if (c >= 0x10000) {
-      out += char16_t(0xD800 + ((c - 0x10000) >> 10));
-      out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += char16_t(c);
-    }
-    i += extra + 1;
-  }
-  return true;
+  bool valid = false;
+  out = cfb::utf8ToUtf16(text, &valid);
+  return valid;
 }
 
 // The 8-bit text of a string value that the number conversions parse; false for any other

@@ -6,45 +6,6 @@
 
 namespace xthost {
 
-std::u16string Utf8ToUtf16(const std::string& text)
-{
-    std::u16string out;
-    out.reserve(text.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char c = p[i];
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0 || (c & 0xF0) == 0xE0 || (c & 0xF8) == 0xF0) {
-            const std::size_t need = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
-            char32_t value = c & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
-            std::size_t k = 1;
-            for (; k < need && i + k < n && (p[i + k] & 0xC0) == 0x80; ++k)
-                value = value << 6 | (p[i + k] & 0x3F);
-            static const char32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-            if (k == need && value >= kMin[need] && value <= 0x10FFFF &&
-                !(value >= 0xD800 && value <= 0xDFFF)) {
-                cp = value;
-                len = need;
-            } else {
-                len = k;
-            }
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-        i += len;
-    }
-    return out;
-}
-
 std::string BoundedString(const char* text, std::size_t size)
 {
     if (!text)

@@ -8,9 +8,6 @@
 
 namespace xthost {
 
-// Malformed input becomes U+FFFD; never throws. Utf16ToUtf8 is in Utf8.h.
-std::u16string Utf8ToUtf16(const std::string& text);
-
 // A bounded zero-terminated string: at most size bytes are read.
 std::string BoundedString(const char* text, std::size_t size);
 

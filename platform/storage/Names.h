@@ -25,8 +25,11 @@ struct NameOrder {
 // Takes a NUL-terminated name given by a caller: 1 to 31 units, without '/', '\', ':' or '!'.
 bool takeName(const char16_t* name, std::u16string& out);
 
-// Paths: invalid UTF-8 bytes and unpaired surrogates become U+FFFD.
-std::u16string utf8ToUtf16(std::string_view text);
-std::string utf16ToUtf8(std::u16string_view text);
+// Paths and texts between UTF-8 and UTF-16. Invalid input becomes U+FFFD: in UTF-8 each
+// maximal part of a sequence that cannot be completed (a byte that starts none, an overlong
+// form, an encoded surrogate, a value above U+10FFFF, a sequence cut short), in UTF-16 each
+// unpaired surrogate. valid, when given, tells whether the input had none.
+std::u16string utf8ToUtf16(std::string_view text, bool* valid = nullptr);
+std::string utf16ToUtf8(std::u16string_view text, bool* valid = nullptr);
 
 }  // namespace cfb

@@ -133,6 +133,7 @@ TEST(VariantConvert, TextAndNumbers) {
   EXPECT_EQ(std::u16string(static_cast<char16_t*>(out)), u"0.500000");
   ASSERT_TRUE(Variant("gr\xC3\xBC\xC3\x9F").ToString(out, false));  // UTF-8 to UTF-16
   EXPECT_EQ(std::u16string(static_cast<char16_t*>(out)), u"gr\u00FC\u00DF");
+  EXPECT_FALSE(Variant("gr\xC3").ToString(out, false));  // invalid UTF-8 is refused, not replaced
   EXPECT_FALSE(Variant(u"ab").ToString(out, true));
   EXPECT_FALSE(Variant('c').ToString(out, true));
   EXPECT_FALSE(Variant(1e300).ToString(out, false));  // too long for the wide conversion

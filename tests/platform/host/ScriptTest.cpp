@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sys/wait.h>
 
+#include "Utf8Cases.h"
 #include "platform/host/Script.h"
 #include "platform/host/Text.h"
 #include "platform/host/Transcript.h"
@@ -84,10 +85,15 @@ TEST(HostTextHelpers, Utf8AndUtf16)
     const std::u16string wide = Utf8ToUtf16(text);
     EXPECT_EQ(wide, (std::u16string{u'a', 0xE9, 0x20AC, 0xD83D, 0xDE00}));
     EXPECT_EQ(Utf16ToUtf8(wide), text);
-    EXPECT_EQ(Utf8ToUtf16("\xC3"), std::u16string(1, 0xFFFD));
-    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80x"), (std::u16string{0xFFFD, u'x'}));
-    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), std::u16string(1, 0xFFFD));
-    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, 0xD800)), "\xEF\xBF\xBD");
+    EXPECT_EQ(Utf8ToUtf16("\xEF\xBF\xBD"), std::u16string(1, 0xFFFD));  // a real U+FFFD
+}
+
+TEST(HostTextHelpers, InvalidTextBecomesOneReplacementPerBrokenPart)
+{
+    for (const auto& c : kesto_test::InvalidUtf8Cases())
+        EXPECT_EQ(Utf8ToUtf16(c.bytes), c.wide) << Quote(c.bytes);
+    for (const auto& c : kesto_test::UnpairedSurrogateCases())
+        EXPECT_EQ(Utf16ToUtf8(c.wide), c.bytes) << Quote(c.bytes);
 }
 
 TEST(HostTextHelpers, Paths)
