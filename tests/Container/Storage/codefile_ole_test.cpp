@@ -2,12 +2,14 @@
 #include "Container/Storage/CodeFolder.h"
 #include "Container/Storage/Errors.h"
 #include "Container/Storage/OLEStorage.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,13 +23,11 @@ const char16_t kTextAndCode[] = u"VerbantTextAndCode";
 class CodeFileInStorage : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_dir = fs::temp_directory_path() /
-            ("kesto-codefile-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(m_dir);
+    m_temp = std::make_unique<TempDir>("kesto-codefile");
+    m_dir = m_temp->Path();
     m_path = (m_dir / "golden.dwq").string();
   }
-  void TearDown() override { fs::remove_all(m_dir); }
+  void TearDown() override { m_temp.reset(); }
 
   // The golden file: one root stream "x" holding "AB", compression off.
   void WriteGolden() {
@@ -54,6 +54,7 @@ class CodeFileInStorage : public ::testing::Test {
     return all;
   }
 
+  std::unique_ptr<TempDir> m_temp;
   fs::path m_dir;
   std::string m_path;
 };

@@ -12,6 +12,7 @@
 #include "Container/Storage/Errors.h"
 #include "Container/Storage/MemFile.h"
 #include "Container/Storage/OLEStorage.h"
+#include "TempDir.h"
 #include "TestStreams.h"
 
 namespace fs = std::filesystem;
@@ -21,16 +22,14 @@ namespace {
 class OLEStorageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_folder = fs::temp_directory_path() /
-               ("kesto-ole-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(m_folder);
-    fs::create_directories(m_folder);
+    m_temp = std::make_unique<TempDir>("kesto-ole");
+    m_folder = m_temp->Path();
   }
-  void TearDown() override { fs::remove_all(m_folder); }
+  void TearDown() override { m_temp.reset(); }
 
   std::string Path(const char* name) const { return (m_folder / name).string(); }
 
+  std::unique_ptr<TempDir> m_temp;
   fs::path m_folder;
 };
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,14 +19,14 @@
 #include "Foundation/ModuleGlobals.h"
 #include "Foundation/Settings.h"
 #include "Plugin/Shell/AppFolderTest.h"
+#include "TempDir.h"
 
 class ShellLogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/kesto-shell-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        m_temp = std::make_unique<TempDir>("kesto-shell");
+        m_dir = m_temp->Path();
         if (!ModuleGlobals::IsInitialized())
             InitGlobals();
         GeneralLog.Build(GeneralLogPath(), std::ios::out | std::ios::trunc);
@@ -36,8 +37,7 @@ protected:
         if (m_capturing)
             StandardErrorText();
         Settings.Build(false);
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
+        m_temp.reset();
     }
 
     // The globals open the general log in the current folder: keep it out of the tree.
@@ -97,6 +97,7 @@ protected:
     }
 
 private:
+    std::unique_ptr<TempDir> m_temp;
     std::string m_dir;
     bool m_capturing = false;
 };

@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadUpload{"DotDot", {"file_transfer_start", ".."}, "", "0", "target file name invalid."},
         BadUpload{"SlashInName", {"file_transfer_start", "a/escaped"}, "", "0", "target file name invalid."},
         BadUpload{"BackslashInName", {"file_transfer_start", "a\\b"}, "", "0", "target file name invalid."},
-        BadUpload{"AbsoluteName", {"file_transfer_start", "/tmp/escaped"}, "", "0", "target file name invalid."},
+        BadUpload{"AbsoluteName", {"file_transfer_start", "/srv/escaped"}, "", "0", "target file name invalid."},
         BadUpload{"CarriageReturnInName", {"file_transfer_start", "a.qxp\r"}, "", "0", "target file name invalid."},
         BadUpload{"EmptySize", {"file_transfer_start", "a.qxp", ""}, "", "0", "target file size missing."},
         BadUpload{"Truncated", {"file_transfer_start", "a.qxp", "100"}, std::string(50, 'x'), "0", "target file transfer error."},

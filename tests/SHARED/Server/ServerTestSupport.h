@@ -10,6 +10,7 @@
 
 #include "SHARED/Server/Connection.h"
 #include "SHARED/Server/ProtocolClient.h"
+#include "TempDir.h"
 
 namespace servertest {
 
@@ -31,21 +32,11 @@ private:
 
 class ScratchDir {
 public:
-    ScratchDir() {
-        std::random_device rd;
-        m_Path = std::filesystem::temp_directory_path() /
-                 ("kesto-srv-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-        std::filesystem::create_directories(m_Path);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_Path, ec);
-    }
-    std::string File(const std::string& name) const { return (m_Path / name).string(); }
-    std::string Path() const { return m_Path.string(); }
+    std::string File(const std::string& name) const { return m_Dir / name; }
+    std::string Path() const { return m_Dir.Path(); }
 
 private:
-    std::filesystem::path m_Path;
+    TempDir m_Dir{"kesto-srv"};
 };
 
 inline std::string RandomBytes(size_t n, unsigned seed) {

@@ -3,6 +3,7 @@
 
 #include "platform/storage/Names.h"
 #include "platform/storage/StructuredStorage.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -43,14 +44,7 @@ constexpr uint32_t kReadRoot = STGM_READ | STGM_SHARE_DENY_WRITE;               
 
 class TempFolder {
 public:
-    TempFolder() {
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        path_ = std::filesystem::path(testing::TempDir()) /
-                ("cfb-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path_); }
+    TempFolder() : dir_("cfb"), path_(dir_.Path()) {}
     std::string file(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& path() const { return path_; }
     size_t entries() const {
@@ -58,6 +52,7 @@ public:
     }
 
 private:
+    TempDir dir_;
     std::filesystem::path path_;
 };
 

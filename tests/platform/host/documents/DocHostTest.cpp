@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/StoryEdit.h"
 #include "platform/host/documents/testing/DocBuilder.h"
+#include "TempDir.h"
 
 namespace xthost::doc {
 namespace {
@@ -21,11 +23,10 @@ protected:
     void SetUp() override
     {
         host.SetNote([this](const std::string& line) { transcript.push_back(line); });
-        char folder[] = "/tmp/xthost-dochost-XXXXXX";
-        ASSERT_NE(::mkdtemp(folder), nullptr);
-        temp = folder;
+        folder = std::make_unique<TempDir>("xthost-dochost");
+        temp = folder->Path();
     }
-    void TearDown() override { std::system(("rm -rf " + temp).c_str()); }
+    void TearDown() override { folder.reset(); }
 
     void Open(const std::string& example)
     {
@@ -52,6 +53,7 @@ protected:
 
     DocHost host;
     std::vector<std::string> transcript;
+    std::unique_ptr<TempDir> folder;
     std::string temp;
     int32_t doc = 0, view = 0;
 };

@@ -11,6 +11,7 @@
 
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/DocBuilder.h"
+#include "TempDir.h"
 
 namespace xthost::doc {
 namespace {
@@ -65,8 +66,9 @@ TEST(DocumentFile, DamagedExamplesAreRefusedWithTheirPath)
 
 TEST(DocumentFile, FileLargerThanTheLimitIsRefusedBeforeReading)
 {
-    char name[] = "/tmp/xthost-docs-XXXXXX";
-    const int fd = ::mkstemp(name);
+    const TempDir folder("xthost-docs");
+    const std::string name = folder / "large.qxp";
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, 70 << 20), 0);
     ::close(fd);
@@ -76,7 +78,6 @@ TEST(DocumentFile, FileLargerThanTheLimitIsRefusedBeforeReading)
     } catch (const DocumentError& e) {
         EXPECT_NE(std::string(e.what()).find("64 MiB"), std::string::npos);
     }
-    ::unlink(name);
 }
 
 TEST(DocumentFile, FileOfTinyValuesIsRefusedBeforeItGrowsLarge)
@@ -314,16 +315,16 @@ TEST(DocumentFile, EqualFormatsShareOneIdAndUnusedOnesAreDropped)
 
 TEST(DocumentFile, SavingReplacesTheTargetOnlyWhenComplete)
 {
-    char folder[] = "/tmp/xthost-save-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    const std::string target = std::string(folder) + "/doc.qxp";
+    const TempDir scratch("xthost-save");
+    const std::string folder = scratch.Path();
+    const std::string target = folder + "/doc.qxp";
     ASSERT_TRUE(WriteFileAtomically(target, "first\n"));
     ASSERT_TRUE(WriteFileAtomically(target, "second\n"));
     EXPECT_EQ(ReadAll(target), "second\n");
     // A folder that does not exist: nothing is written and nothing is left behind.
-    EXPECT_FALSE(WriteFileAtomically(std::string(folder) + "/missing/doc.qxp", "x"));
+    EXPECT_FALSE(WriteFileAtomically(folder + "/missing/doc.qxp", "x"));
     ::unlink(target.c_str());
-    EXPECT_EQ(::rmdir(folder), 0) << "a temporary file was left behind";
+    EXPECT_EQ(::rmdir(folder.c_str()), 0) << "a temporary file was left behind";
 }
 
 }  // namespace

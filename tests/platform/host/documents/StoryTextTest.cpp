@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "platform/host/documents/StoryEdit.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/HiddenExample.h"
+#include "TempDir.h"
 
 namespace xthost::doc {
 namespace {
@@ -35,11 +37,10 @@ class StoryTextTest : public ::testing::Test {
 public:
     void SetUp() override
     {
-        char folder[] = "/tmp/xthost-story-XXXXXX";
-        ASSERT_NE(::mkdtemp(folder), nullptr);
-        temp = folder;
+        folder = std::make_unique<TempDir>("xthost-story");
+        temp = folder->Path();
     }
-    void TearDown() override { std::system(("rm -rf " + temp).c_str()); }
+    void TearDown() override { folder.reset(); }
 
     // Opens the document and answers the text handle of the story of box uid.
     int32_t Open(const std::string& path, uint32_t boxUid)
@@ -87,6 +88,7 @@ public:
     }
 
     DocHost host;
+    std::unique_ptr<TempDir> folder;
     std::string temp;
     int files = 0;
 };
