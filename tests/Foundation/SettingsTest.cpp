@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <stdexcept>
 
 #include "Foundation/TestSupport.h"
 
@@ -21,10 +24,13 @@ std::string Text(int32_t value) { return std::to_string(value); }
 #define VALUE(id) [](SettingsFile& s) { return s.GetValue(id); }
 #define PATH(id) [](SettingsFile& s) { return s.GetPath(id); }
 
-// Per key: how it is read, what it answers without the key, a value for the file and what
-// that reads as, and a value out of range (or not a valid word) and what that reads as.
+// Per key, as the settings file's table gives it: its name and section; then how it is read,
+// what it answers without the key, a value for the file and what that reads as, and a value
+// out of range (or not a valid word) and what that reads as.
 struct KeyCase {
     int32_t id;
+    const char* key;
+    const char* section;
     Getter read;
     std::string byDefault;
     std::string fileValue, readsAs;
@@ -35,44 +41,76 @@ const std::vector<KeyCase>& Cases()
 {
     using K = SettingKey;
     static const std::vector<KeyCase> cases = {
-        {K::AutomaticResizeOfFrames, GETTER(GetAutomaticResizeOfFrames), "0", "yes", "1", "on", "0"},
-        {K::TestStyleOfParagraph, GETTER(GetTestStyleOfParagraph), "1", "no", "0", "on", "0"},
-        {K::SetUniqueID, GETTER(GetSetUniqueID), "0", "TRUE", "1", "on", "0"},
-        {K::SkipProcessHidden, GETTER(GetSkipProcessHidden), "0", "1", "1", "off", "0"},
-        {K::extendedInterface, GETTER(GetExtendedInterface), "0", "True", "1", "2", "0"},
-        {K::recursiveDirScan, GETTER(GetRecursiveDirScan), "0", "true", "1", "y", "0"},
-        {K::addMenuItemExportCoords, GETTER(GetAddMenuItemExportCoords), "0", "Yes", "1", "on", "0"},
-        {K::addMenuItemExportTgx, GETTER(GetAddMenuItemExportTgx), "0", "10", "1", "on", "0"},
-        {K::fileTypeGuidedSelection, VALUE(K::fileTypeGuidedSelection), "False", "True", "True", "x", "x"},
-        {K::useObsoleteCopyText, GETTER(GetUseObsoleteCopyText), "1", "False", "0", "on", "0"},
-        {K::tempBoxMaximizeMode, GETTER(GetTempBoxMaximizeMode), "1", "2", "2", "3", "1"},
-        {K::mapSourceFoldersToTarget, GETTER(GetMapSourceFoldersToTarget), "1", "0", "0", "on", "0"},
-        {K::includeSourceFolderInTarget, GETTER(GetIncludeSourceFolderInTarget), "0", "1", "1", "on", "0"},
-        {K::autoOverwriteSource, GETTER(GetAutoOverwriteSource), "0", "1", "1", "5", "2"},
-        {K::pdfOutputStyle, GETTER(GetPdfOutputStyle), "2", "3", "3", "7", "2"},
-        {K::masterPageMode, GETTER(GetMasterPageMode), "1", "0", "0", "2", "1"},
-        {K::masterPageLogMode, GETTER(GetMasterPageLogMode), "0", "5", "5", "6", "0"},
-        {K::testMode, GETTER(GetTestMode), "0", "5", "5", "4", "0"},
-        {K::serverMode, GETTER(GetServerMode), "0", "yes", "1", "on", "0"},
-        {K::listenPort, GETTER(GetListenPort), "0", "9000", "9000", "70000", "70000"},
-        {K::maxDocOpen, VALUE(K::maxDocOpen), "0", "3", "3", "-1", "-1"},
-        {K::socketTransferMode, GETTER(GetSocketTransferMode), "1", "False", "0", "on", "0"},
-        {K::sockXferCanCompress, GETTER(GetSockXferCanCompress), "1", "0", "0", "on", "0"},
-        {K::clearTempFiles, GETTER(GetClearTempFiles), "1", "no", "0", "on", "0"},
-        {K::activateServerLog, GETTER(GetActivateServerLog), "0", "1", "1", "on", "0"},
-        {K::keepServerLog, GETTER(GetKeepServerLog), "0", "True", "1", "on", "0"},
-        {K::serverLogMinPriority, GETTER(GetServerLogMinPriority), "7", "3", "3", "12", "8"},
-        {K::SourceBookPath, PATH(K::SourceBookPath), " ", "/src/books", "/src/books", "x", "x"},
-        {K::TargetDWQPath, PATH(K::TargetDWQPath), " ", "/dwq", "/dwq", "x", "x"},
-        {K::TargetPDFPath, PATH(K::TargetPDFPath), " ", "/pdf", "/pdf", "x", "x"},
-        {K::SourceDWQPath, PATH(K::SourceDWQPath), " ", "C:\\dwq in", "C:\\dwq in", "x", "x"},
-        {K::TargetBookPath, PATH(K::TargetBookPath), " ", "/out", "/out", "x", "x"},
-        {K::BatchFilePath, PATH(K::BatchFilePath), " ", "/batch/status.ini", "/batch/status.ini", "x", "x"},
-        {K::TemporaryPath, PATH(K::TemporaryPath), " ", "/tmp/k", "/tmp/k", "x", "x"},
-        {K::LogPath, PATH(K::LogPath), " ", "/var/log/k", "/var/log/k", "x", "x"},
-        {K::ServerAlivePath, PATH(K::ServerAlivePath), " ", "/alive", "/alive", "x", "x"},
+        {K::AutomaticResizeOfFrames, "AutomaticResizeOfFrames", "QUARK",
+            GETTER(GetAutomaticResizeOfFrames), "0", "yes", "1", "on", "0"},
+        {K::TestStyleOfParagraph, "TestStyleOfParagraph", "QUARK",
+            GETTER(GetTestStyleOfParagraph), "1", "no", "0", "on", "0"},
+        {K::SetUniqueID, "SetUniqueID", "QUARK", GETTER(GetSetUniqueID), "0", "TRUE", "1", "on", "0"},
+        {K::SkipProcessHidden, "SkipProcessHidden", "QUARK",
+            GETTER(GetSkipProcessHidden), "0", "1", "1", "off", "0"},
+        {K::extendedInterface, "extendedInterface", "Options",
+            GETTER(GetExtendedInterface), "0", "True", "1", "2", "0"},
+        {K::recursiveDirScan, "recursiveDirScan", "Options",
+            GETTER(GetRecursiveDirScan), "0", "true", "1", "y", "0"},
+        {K::addMenuItemExportCoords, "addMenuItemExportCoords", "Options",
+            GETTER(GetAddMenuItemExportCoords), "0", "Yes", "1", "on", "0"},
+        {K::addMenuItemExportTgx, "addMenuItemExportTgx", "Options",
+            GETTER(GetAddMenuItemExportTgx), "0", "10", "1", "on", "0"},
+        {K::fileTypeGuidedSelection, "fileTypeGuidedSelection", "Options",
+            VALUE(K::fileTypeGuidedSelection), "False", "True", "True", "x", "x"},
+        {K::useObsoleteCopyText, "useObsoleteCopyText", "Options",
+            GETTER(GetUseObsoleteCopyText), "1", "False", "0", "on", "0"},
+        {K::tempBoxMaximizeMode, "tempBoxMaximizeMode", "Options",
+            GETTER(GetTempBoxMaximizeMode), "1", "2", "2", "3", "1"},
+        {K::mapSourceFoldersToTarget, "mapSourceFoldersToTarget", "Options",
+            GETTER(GetMapSourceFoldersToTarget), "1", "0", "0", "on", "0"},
+        {K::includeSourceFolderInTarget, "includeSourceFolderInTarget", "Options",
+            GETTER(GetIncludeSourceFolderInTarget), "0", "1", "1", "on", "0"},
+        {K::autoOverwriteSource, "autoOverwriteSource", "Options",
+            GETTER(GetAutoOverwriteSource), "0", "1", "1", "5", "2"},
+        {K::pdfOutputStyle, "pdfOutputStyle", "Options", GETTER(GetPdfOutputStyle), "2", "3", "3", "7", "2"},
+        {K::masterPageMode, "masterPageMode", "Options", GETTER(GetMasterPageMode), "1", "0", "0", "2", "1"},
+        {K::masterPageLogMode, "masterPageLogMode", "Options",
+            GETTER(GetMasterPageLogMode), "0", "5", "5", "6", "0"},
+        {K::testMode, "testMode", "Options", GETTER(GetTestMode), "0", "5", "5", "4", "0"},
+        {K::serverMode, "serverMode", "Server", GETTER(GetServerMode), "0", "yes", "1", "on", "0"},
+        {K::listenPort, "listenPort", "Server", GETTER(GetListenPort), "0", "9000", "9000", "70000", "70000"},
+        {K::maxDocOpen, "maxDocOpen", "Server", VALUE(K::maxDocOpen), "0", "3", "3", "-1", "-1"},
+        {K::socketTransferMode, "socketTransferMode", "Server",
+            GETTER(GetSocketTransferMode), "1", "False", "0", "on", "0"},
+        {K::sockXferCanCompress, "sockXferCanCompress", "Options",
+            GETTER(GetSockXferCanCompress), "1", "0", "0", "on", "0"},
+        {K::clearTempFiles, "clearTempFiles", "Server", GETTER(GetClearTempFiles), "1", "no", "0", "on", "0"},
+        {K::activateServerLog, "activateServerLog", "Server",
+            GETTER(GetActivateServerLog), "0", "1", "1", "on", "0"},
+        {K::keepServerLog, "keepServerLog", "Server", GETTER(GetKeepServerLog), "0", "True", "1", "on", "0"},
+        {K::serverLogMinPriority, "serverLogMinPriority", "Server",
+            GETTER(GetServerLogMinPriority), "7", "3", "3", "12", "8"},
+        {K::SourceBookPath, "SourceBookPath", "Path",
+            PATH(K::SourceBookPath), " ", "/src/books", "/src/books", "x", "x"},
+        {K::TargetDWQPath, "TargetDWQPath", "Path", PATH(K::TargetDWQPath), " ", "/dwq", "/dwq", "x", "x"},
+        {K::TargetPDFPath, "TargetPDFPath", "Path", PATH(K::TargetPDFPath), " ", "/pdf", "/pdf", "x", "x"},
+        {K::SourceDWQPath, "SourceDWQPath", "Path",
+            PATH(K::SourceDWQPath), " ", "C:\\dwq in", "C:\\dwq in", "x", "x"},
+        {K::TargetBookPath, "TargetBookPath", "Path", PATH(K::TargetBookPath), " ", "/out", "/out", "x", "x"},
+        {K::BatchFilePath, "BatchFilePath", "Path",
+            PATH(K::BatchFilePath), " ", "/batch/status.ini", "/batch/status.ini", "x", "x"},
+        {K::TemporaryPath, "TemporaryPath", "Path",
+            PATH(K::TemporaryPath), " ", "/scratch/k", "/scratch/k", "x", "x"},
+        {K::LogPath, "LogPath", "Path", PATH(K::LogPath), " ", "/var/log/k", "/var/log/k", "x", "x"},
+        {K::ServerAlivePath, "ServerAlivePath", "Path",
+            PATH(K::ServerAlivePath), " ", "/alive", "/alive", "x", "x"},
     };
     return cases;
+}
+
+const KeyCase& CaseOf(int32_t id)
+{
+    const auto& cases = Cases();
+    const auto it = std::find_if(cases.begin(), cases.end(), [id](const KeyCase& c) { return c.id == id; });
+    if (it == cases.end())
+        throw std::out_of_range("no case for key " + std::to_string(id));
+    return *it;
 }
 
 class SettingsTest : public ::testing::Test {
@@ -85,17 +123,16 @@ protected:
 
     std::string IniPath() const { return m_dir / "XTensions/kesto.ini"; }
 
-    // A settings file holding every key with the value that `pick` chooses.
+    // A settings file holding every key, in its section of the table, with the value that
+    // `pick` chooses.
     void WriteAllKeys(std::string KeyCase::*pick)
     {
-        std::string sections[4];
-        for (const KeyCase& c : Cases()) {
-            const int32_t section = Unloaded().GetSectionIndex(c.id);
-            sections[section] += std::string(SettingsFile::GetKeyName(c.id)) + "=" + c.*pick + "\n";
-        }
+        std::map<std::string, std::string> sections;
+        for (const KeyCase& c : Cases())
+            sections[c.section] += std::string(c.key) + "=" + c.*pick + "\n";
         std::string text;
-        for (int32_t i = 0; i < 4; ++i)
-            text += "[" + std::string(SettingsFile::GetSectionName(i)) + "]\n" + sections[i];
+        for (const auto& [section, keys] : sections)
+            text += "[" + section + "]\n" + keys;
         WriteFile(IniPath(), text);
     }
 
@@ -193,8 +230,8 @@ TEST_F(SettingsTest, IntegerRulesHoldForEachEdge)
         {SettingKey::listenPort, "-99999999999", INT32_MIN},
     };
     for (const auto& row : rows) {
-        const std::string section = SettingsFile::GetSectionName(Unloaded().GetSectionIndex(row.id));
-        WriteFile(IniPath(), "[" + section + "]\n" + SettingsFile::GetKeyName(row.id) + "=" + row.value + "\n");
+        const KeyCase& c = CaseOf(row.id);
+        WriteFile(IniPath(), "[" + std::string(c.section) + "]\n" + c.key + "=" + row.value + "\n");
         SettingsFile settings;
         const std::map<int32_t, std::function<int32_t()>> read = {
             {SettingKey::tempBoxMaximizeMode, [&] { return settings.GetTempBoxMaximizeMode(); }},
@@ -207,6 +244,17 @@ TEST_F(SettingsTest, IntegerRulesHoldForEachEdge)
             {SettingKey::listenPort, [&] { return settings.GetListenPort(); }},
         };
         EXPECT_EQ(read.at(row.id)(), row.expected) << SettingsFile::GetKeyName(row.id) << "=" << row.value;
+    }
+}
+
+TEST_F(SettingsTest, EveryKeyHasTheNameAndSectionOfTheTable)
+{
+    ASSERT_EQ(Cases().size(), static_cast<std::size_t>(SettingKey::Count));
+    SettingsFile& settings = Unloaded();
+    for (int32_t id = 0; id < SettingKey::Count; ++id) {
+        const KeyCase& c = CaseOf(id);
+        EXPECT_STREQ(SettingsFile::GetKeyName(id), c.key) << id;
+        EXPECT_STREQ(SettingsFile::GetSectionName(settings.GetSectionIndex(id)), c.section) << c.key;
     }
 }
 
