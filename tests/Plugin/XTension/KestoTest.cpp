@@ -47,11 +47,18 @@ protected:
     {
         if (!settings.empty())
             WriteSettings(settings);
+        MakeHost(false);
+        ASSERT_EQ(host->Start(), xthost::StartResult::kOk) << host->Log().Text();
+    }
+
+    // A host of the linked module; keepRefused keeps it loaded after a refused setup.
+    void MakeHost(bool keepRefused)
+    {
         xthost::HostOptions options;
         options.appFolder = app.string();
         options.staticActivate = &XTActivateCallback;
+        options.keepRefusedModule = keepRefused;
         host = std::make_unique<xthost::Host>(options);
-        ASSERT_EQ(host->Start(), xthost::StartResult::kOk) << host->Log().Text();
     }
 
     static std::size_t IdleListeners()
@@ -164,11 +171,7 @@ TEST_F(KestoTest, OleStartedBeforeIsBalancedAtTheEnd)
 TEST_F(KestoTest, WithoutOleTheTopObjectIsCompleteAndStaysUntilTheLibraryUnloads)
 {
     WriteSettings("[Options]\nextendedInterface=True\n");
-    xthost::HostOptions options;
-    options.appFolder = app.string();
-    options.staticActivate = &XTActivateCallback;
-    options.keepRefusedModule = true;
-    host = std::make_unique<xthost::Host>(options);
+    MakeHost(true);
     SetOleInitializeFailure(E_OUTOFMEMORY);
     const xthost::StartResult result = host->Start();
     SetOleInitializeFailure(S_OK);
