@@ -304,24 +304,36 @@ TEST_F(ExportBridge, StoredDocumentsInflateWithPythonToTheirSources)
     for (const size_t size : {0, 1, 1023, 1024, 1025, 5000}) {
         SCOPED_TRACE(size);
         const Bytes source = Pattern(size, static_cast<uint32_t>(size));
-        {
-            RefPtr<IBook> book = CreateExportBook(m_path);
-            MemorySource in(source);
-            book->StoreQXP(0, &in);
-            // Read in blocks of 1024 until a read answers 0.
-            ASSERT_FALSE(in.reads.empty());
-            EXPECT_EQ(in.reads.size(), (size + 1023) / 1024 + 1);
-            for (uint32_t asked : in.reads)
-                EXPECT_EQ(asked, 1024u);
-            MemorySource none(Bytes{});
-            book->StoreQXP(7, &none);
-            book->Finish();
-        }
+        WriteSampleBook(m_path, source);  // the Book released first, the container completed last
         const std::string out0 = (m_dir / "out0").string(), out7 = (m_dir / "out7").string();
         std::string log;
         ASSERT_EQ(RunPython(kInflateScript, {m_path, "0", out0}, log), 0) << log;
         EXPECT_EQ(FileBytes(out0), source);
         log.clear();
+        ASSERT_EQ(RunPython(kInflateScript, {m_path, "7", out7}, log), 0) << log;
+        EXPECT_TRUE(FileBytes(out7).empty());
+        // The rest of the container is whole as well.
+        ModelView view(m_path);
+        DWX_TextRun_In2 run(ModelView::Run(ModelView::Para(ModelView::Story(view.Document(0), 0), 1), 0));
+        EXPECT_EQ(ReadAll<uint16_t>(run.OpenUnicodes(DWX_Names::Unicodes)), LongRunText());
+    }
+}
+
+TEST_F(ExportBridge, StoreQXPReadsTheSourceInBlocksOf1024)
+{
+    for (const size_t size : {0, 1, 1023, 1024, 1025, 5000}) {
+        SCOPED_TRACE(size);
+        RefPtr<IBook> book = CreateExportBook(m_path);
+        MemorySource in(Pattern(size, 3));
+        book->StoreQXP(0, &in);
+        EXPECT_EQ(in.reads.size(), (size + 1023) / 1024 + 1);  // until a read answers 0
+        for (uint32_t asked : in.reads)
+            EXPECT_EQ(asked, 1024u);
+        MemorySource none(Bytes{});
+        book->StoreQXP(7, &none);  // a valid zlib stream of nothing
+        book->Finish();
+        std::string log;
+        const std::string out7 = (m_dir / "out7").string();
         ASSERT_EQ(RunPython(kInflateScript, {m_path, "7", out7}, log), 0) << log;
         EXPECT_TRUE(FileBytes(out7).empty());
     }

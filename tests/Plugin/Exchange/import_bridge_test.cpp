@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "BridgeSample.h"
+#include "Foundation/TestSupport.h"
 #include "Container/Model/BookWriters.h"
 #include "Container/Model/FileFixture.h"
 #include "Container/Model/Storages.h"
@@ -383,6 +384,26 @@ TEST_F(ImportBridge, EmptyDocumentsSetAndContainersThatAreNotBooks)
     RefPtr<IBook> fromSpec = OpenImportBookFromSpec(spec);
     ASSERT_TRUE(fromSpec);
     EXPECT_TRUE(fromSpec->Document(0));
+}
+
+TEST_F(ImportBridge, SpecsResolvedByTheHost)
+{
+    FakeHostServices host;
+    const std::string exported = (m_dir / "exported.dwq").string();
+    RefPtr<KS_DWX::Export::IBook> written;
+    KS_DWX::Export::CreateExportBookFromSpec(written, host.MakeSpec(exported, "shown name.dwq"));
+    ASSERT_TRUE(written);
+    MemorySource source(Bytes{9, 8, 7});
+    written->StoreQXP(0, &source);
+    written->Finish();
+    written.Reset();
+
+    RefPtr<IBook> book = OpenImportBookFromSpec(host.MakeSpec(exported, "shown name.dwq"));
+    ASSERT_TRUE(book);
+    MemorySink sink;
+    book->LoadQXP(0, &sink);
+    EXPECT_EQ(sink.data, (Bytes{9, 8, 7}));
+    EXPECT_FALSE(OpenImportBookFromSpec(host.MakeSpec((m_dir / "none.dwq").string(), "none.dwq")));
 }
 
 const char* kPythonInflate = R"(
