@@ -131,7 +131,8 @@ OLEHandler<I>::~OLEHandler() {
         m_object->Revert();
       } else {
         const HRESULT hr = m_object->Flush();
-        if (FAILED(hr))
+        // A file given up on purpose (Revert) has nothing left to finish.
+        if (FAILED(hr) && hr != STG_E_REVERTED)
           Warning(OLEObject::ResultCode(hr), u"");
       }
     }
