@@ -809,7 +809,13 @@ void RegisterHostDocuments(HostExtensions& extensions)
     RegisterTextFlowAndPdf(extensions, DocsOf);
     extensions.AddSubcommand("doc", {"doc check|canon|lines|pdf FILE ...",
                                      "check a host document (naming its first fault), print it canonically, "
-                                     "print its line records or write its PDF",
+                                     "print its line records or write its PDF\n"
+                                     "    doc pdf FILE OUT [STYLE.xml] [--naming append|as-given]: writes the PDF to OUT as\n"
+                                     "      given (--naming append adds \".pdf\") and its log beside it, named after the PDF\n"
+                                     "      without its \".pdf\" plus \"_pdf.log\". The PDF export that a module drives\n"
+                                     "      keeps the host's naming (append unless a script says pdf-naming as-given).\n"
+                                     "    Text in boxes of the shapes 6 to 9 (rounded, concave and bevelled corners, oval)\n"
+                                     "      flows in the box's rectangle; only the PDF draws the shape.",
                                      DocCommand});
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/host/documents/Faces.h"
+
 namespace xthost::doc {
 
 namespace {
@@ -90,7 +92,13 @@ bool IsStrongLtr(char32_t c)
            !In(c, 0xFF00, 0xFF20);
 }
 
-bool EndsLine(char16_t c) { return c == 0x0D || c == 0x2028 || c == 0x0B || c == 0x0C; }
+}  // namespace
+
+// 0x0D ends the paragraph, 0x0B and 0x0C the box; the host's new line 0x07 and U+2028 end the
+// line alone. No other control character breaks.
+bool EndsLine(char16_t c) { return c == 0x0D || c == 0x07 || c == 0x2028 || c == 0x0B || c == 0x0C; }
+
+namespace {
 
 int32_t Digits(int32_t n)
 {
@@ -163,7 +171,14 @@ private:
         const CharFormat& f = *format_[size_t(i)];
         const Font* font = project_.FindFont(f.font);
         const int64_t advance = font ? font->advance : 1000;
-        int64_t w = DivRound(int64_t(f.size) * klass * advance, 1000000);
+        int64_t size = f.size;
+        if (f.face & MetricFaceBits()) {
+            // Shifted and small capital glyphs are set smaller; a capital sharp s is two.
+            const Face face = FaceOf(f.face);
+            const char32_t c = CodePoint(i);
+            size = int64_t(GlyphSize(face, f.size, c)) * CapitalsOf(face, c);
+        }
+        int64_t w = DivRound(size * klass * advance, 1000000);
         if (klass > 0)
             w += (int64_t(f.track) + f.kern) * f.size / 200;
         return std::max<int64_t>(w, 0);

@@ -55,6 +55,9 @@ std::vector<LineRecord> LinesInRange(const StoryLines& all, int32_t start, int32
 // The 64-byte form: 16 little-endian words; boxHandle names the line's box to the caller.
 void EncodeLineRecord(const LineRecord& line, int32_t boxHandle, uint8_t out[kLineRecordSize]);
 
+// A character that ends a line (0x0D, 0x0B, 0x0C, the host's new line 0x07, U+2028).
+bool EndsLine(char16_t c);
+
 // The text area of a text box: its bounds less the inset on every side.
 Rect TextArea(const Box& box);
 

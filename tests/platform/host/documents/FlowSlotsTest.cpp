@@ -386,6 +386,15 @@ TEST_F(FlowSlotsTest, AnEmptyFileObjectWritesNothingAndNamingFollowsTheMode)
     EXPECT_FALSE(fs::exists(app / "x.pdf"));
     EXPECT_TRUE(fs::exists(app / "x_pdf.log"));
     fs::remove(app / "x");
+    // The log is named after the PDF without its ".pdf", whichever naming gave the PDF.
+    fs::remove(app / "x_pdf.log");
+    g_hook.target = (app / "x.pdf").string();
+    ASSERT_EQ(Export(doc), XT_OK);
+    EXPECT_TRUE(fs::exists(app / "x.pdf"));
+    EXPECT_TRUE(fs::exists(app / "x_pdf.log"));
+    EXPECT_FALSE(fs::exists(app / "x.pdf_pdf.log"));
+    fs::remove(app / "x.pdf");
+    g_hook.target = (app / "x").string();
     PdfOf(*host).naming = PdfNaming::Append;
     ASSERT_EQ(Export(doc), XT_OK);
     EXPECT_TRUE(fs::exists(app / "x.pdf"));
