@@ -814,8 +814,9 @@ void RegisterHostDocuments(HostExtensions& extensions)
                                      "      given (--naming append adds \".pdf\") and its log beside it, named after the PDF\n"
                                      "      without its \".pdf\" plus \"_pdf.log\". The PDF export that a module drives\n"
                                      "      keeps the host's naming (append unless a script says pdf-naming as-given).\n"
-                                     "    Text in boxes of the shapes 6 to 9 (rounded, concave and bevelled corners, oval)\n"
-                                     "      flows in the box's rectangle; only the PDF draws the shape.",
+                                     "    Text in an oval (shape 9) flows inside the ellipse, each line within the band it\n"
+                                     "      takes; in the shapes 6 to 8 (rounded, concave and bevelled corners) it flows in\n"
+                                     "      the box's rectangle, and only the PDF draws the corners.",
                                      DocCommand});
 }
 

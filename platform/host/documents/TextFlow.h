@@ -3,7 +3,8 @@
 //
 // All lengths are 16.16 in spread coordinates. A character advances size x class x
 // font.advance / 10^6 (class in thousandths of an em), rounded half up; lines fill greedily,
-// trailing spaces hang, and text left after the last box overflows.
+// trailing spaces hang, and text left after the last box overflows. An oval's lines stay inside
+// its ellipse; every other shape sets its text in the box's rectangle.
 #pragma once
 
 #include <cstdint>

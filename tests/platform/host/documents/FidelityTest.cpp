@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <map>
 #include <cstdio>
 #include <filesystem>
@@ -322,6 +323,54 @@ TEST_F(FidelityTest, BoxShapesAreDrawnAsNamed)
                       shape == sample)
                 << "shape " << shape + 5 << " at the sample of shape " << sample + 5;
         }
+}
+
+// An oval sets its lines inside the ellipse: each line within the chord of its band, fewer
+// characters a line than the rectangle around it, and text that no band holds overflows.
+TEST_F(FidelityTest, AnOvalKeepsItsLinesInsideTheEllipse)
+{
+    const std::u16string text =
+        u"Lines of text in an oval box start narrow at the top, widen towards the middle and "
+        u"narrow again below it, as the ellipse does. A word that fits no band goes on.";
+    DocBuilder b;
+    const int32_t plain = b.PlainText(pt(12));
+    b.Page(0);
+    BoxOptions oval;
+    oval.shape = 9;
+    const Rect bounds{pt(100), pt(100), pt(300), pt(400)};
+    const uint32_t ovalBox = b.TextBox(Place::OnSpread(0), bounds, oval);
+    b.Story({ovalBox}).Text(text, plain).End();
+    const uint32_t rectBox = b.TextBox(Place::OnSpread(0), Rect{pt(400), pt(100), pt(600), pt(400)});
+    b.Story({rectBox}).Text(text, plain).End();
+    const uint32_t tiny = b.TextBox(Place::OnSpread(0), Rect{pt(650), pt(100), pt(665), pt(400)}, oval);
+    b.Story({tiny}).Text(u"Overflowing", plain).End();
+    auto project = b.Build();
+    const Layout& layout = *project->layouts.front();
+    auto linesOf = [&](uint32_t box) {
+        return LayOutStory(*project, layout, *layout.FindStory(layout.FindBox(box)->story));
+    };
+    const StoryLines inOval = linesOf(ovalBox), inRect = linesOf(rectBox);
+    ASSERT_FALSE(inOval.Overflows());
+    EXPECT_GT(inOval.lines.size(), inRect.lines.size());
+    const Rect area = TextArea(*layout.FindBox(ovalBox));
+    const double a = Points(int64_t(area.right) - area.left) / 2, bh = Points(int64_t(area.bottom) - area.top) / 2;
+    const double cx = Points(area.left) + a, cy = Points(area.top) + bh;
+    EXPECT_GT(Points(inOval.lines.front().top), Points(area.top));
+    double widest = 0;
+    for (const LineRecord& line : inOval.lines) {
+        const double top = Points(line.top), bottom = top + Points(line.height);
+        const double far = std::max(std::abs(top - cy), std::abs(bottom - cy));
+        ASSERT_LT(far, bh);
+        const double half = a * std::sqrt(1 - (far / bh) * (far / bh));
+        EXPECT_GE(Points(line.left), cx - half - 0.001) << line.start;
+        EXPECT_LE(Points(line.left) + Points(line.measure), cx + half + 0.001) << line.start;
+        widest = std::max(widest, Points(line.measure));
+    }
+    EXPECT_GT(widest, a);  // the middle lines are wide
+    // A box whose ellipse holds no line of 12 pt text overflows.
+    const StoryLines none = linesOf(tiny);
+    ASSERT_EQ(none.lines.size(), 1u);
+    EXPECT_TRUE(none.Overflows());
 }
 
 // Every control character once: the host's new line 7 ends a line and keeps the paragraph,
