@@ -154,13 +154,11 @@ bool FitInEllipse(const Rect& area, int64_t need, int64_t height, int64_t* top, 
     return false;
 }
 
-}  // namespace
-
 // 0x0D ends the paragraph, 0x0B and 0x0C the box; the host's new line 0x07 and U+2028 end the
 // line alone. No other control character breaks.
-bool EndsLine(char16_t c) { return c == 0x0D || c == 0x07 || c == 0x2028 || c == 0x0B || c == 0x0C; }
+inline bool IsLineEnd(char16_t c) { return c == 0x0D || c == 0x07 || c == 0x2028 || c == 0x0B || c == 0x0C; }
 
-namespace {
+constexpr uint16_t kMetricFaceBits = MetricFaceBits();
 
 int32_t Digits(int32_t n)
 {
@@ -234,7 +232,7 @@ private:
         const Font* font = project_.FindFont(f.font);
         const int64_t advance = font ? font->advance : 1000;
         int64_t size = f.size;
-        if (f.face & MetricFaceBits()) {
+        if (f.face & kMetricFaceBits) {
             // Shifted and small capital glyphs are set smaller; a capital sharp s is two.
             const Face face = FaceOf(f.face);
             const char32_t c = CodePoint(i);
@@ -290,7 +288,7 @@ Setter::Broken Setter::Break(int32_t pos, int64_t width, uint32_t box) const
     char32_t prev = 0;
     for (int32_t i = pos; i < n_;) {
         const char16_t unit = text_[size_t(i)];
-        if (EndsLine(unit) && !Hidden(i)) {
+        if (IsLineEnd(unit) && !Hidden(i)) {
             b.end = i + 1;
             b.hard = unit;
             return b;
@@ -323,7 +321,7 @@ int64_t Setter::FirstWord(int32_t pos, uint32_t box) const
     int64_t x = 0, w = 0;
     char32_t prev = 0;
     for (int32_t i = pos; i < n_;) {
-        if (EndsLine(text_[size_t(i)]) && !Hidden(i))
+        if (IsLineEnd(text_[size_t(i)]) && !Hidden(i))
             break;
         const int32_t j = ClusterEnd(i);
         const char32_t c = CodePoint(i);
@@ -348,7 +346,7 @@ Setter::Measured Setter::Measure(int32_t pos, int32_t end, uint32_t box) const
         const int32_t j = std::min(ClusterEnd(i), end);
         m.largest = std::max(m.largest, format_[size_t(i)]->size);
         const char32_t c = CodePoint(i);
-        if (!(EndsLine(text_[size_t(i)]) && !Hidden(i))) {
+        if (!(IsLineEnd(text_[size_t(i)]) && !Hidden(i))) {
             x += Advance(i, j, x, box);
             if (!IsBreakSpace(c))
                 m.measure = x;
@@ -501,6 +499,8 @@ void Put(uint8_t* out, int word, uint32_t value)
 }
 
 }  // namespace
+
+bool EndsLine(char16_t c) { return IsLineEnd(c); }
 
 Rect TextArea(const Box& box)
 {
