@@ -19,25 +19,15 @@
 #include "platform/host/documents/TextFlow.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 
+#include "SlotTestSupport.h"
+
 namespace xthost::doc {
 namespace {
 
 namespace fs = std::filesystem;
 constexpr int32_t pt(int32_t points) { return points * 65536; }
 double Points(int64_t v) { return double(v) / 65536.0; }
-
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        std::array<char, 4096> buffer;
-        size_t n = 0;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), p)) > 0)
-            out.append(buffer.data(), n);
-        ::pclose(p);
-    }
-    return out;
-}
+using xthost::testing::Shell;
 
 struct Word {
     double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
