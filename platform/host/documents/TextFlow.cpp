@@ -134,6 +134,7 @@ bool Chord(const Rect& area, int64_t top, int64_t height, Span* out)
 // wide; a need wider than the ellipse takes the widest band. False when no band fits below.
 bool FitInEllipse(const Rect& area, int64_t need, int64_t height, int64_t* top, Span* edges)
 {
+    need = std::max<int64_t>(need, 0);  // negative indents ask for no room
     if (Chord(area, *top, height, edges) && edges->right - edges->left >= need)
         return true;
     const int64_t a2 = int64_t(area.right) - area.left, b2 = int64_t(area.bottom) - area.top;
