@@ -10,6 +10,32 @@
 #include "platform/host/HostExtensions.h"
 #include "platform/host/Text.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define XTHOST_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define XTHOST_SANITIZED 1
+#endif
+
+#ifdef XTHOST_SANITIZED
+// fontconfig, pango and glib keep process-wide caches (the font map, the font set, type
+// registrations) until exit; a hand run of "doc pdf" would report them as leaks. The same
+// libraries as the tests' tests/lsan-fonts.supp; a leak in our own code is still reported.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n"
+           "leak:libpango-1.0.so\n"
+           "leak:libpangocairo-1.0.so\n"
+           "leak:libpangoft2-1.0.so\n"
+           "leak:libglib-2.0.so\n"
+           "leak:libgobject-2.0.so\n";
+}
+// Nor a table of the suppressed caches at exit; LSAN_OPTIONS=print_suppressions=1 shows it.
+extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }
+#endif
+
 namespace {
 
 constexpr std::uintmax_t kMaxScriptBytes = 16u << 20;
@@ -43,6 +69,12 @@ void Usage(std::FILE* out, const xthost::HostExtensions& extensions)
             std::fprintf(out, "  %-42s %s\n", command.second.usage.c_str(), command.second.help.c_str());
         std::fprintf(out, "\n");
     }
+#ifdef XTHOST_SANITIZED
+    std::fprintf(out,
+        "This xthost is built with the sanitizers: leak reports of the caches that fontconfig,\n"
+        "pango and glib keep until exit are suppressed (as in the tests); suppressions given in\n"
+        "LSAN_OPTIONS add to them.\n\n");
+#endif
     std::fprintf(out, "%s", xthost::ScriptHelp(extensions.Verbs()).c_str());
 }
 

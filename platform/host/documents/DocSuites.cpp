@@ -809,7 +809,14 @@ void RegisterHostDocuments(HostExtensions& extensions)
     RegisterTextFlowAndPdf(extensions, DocsOf);
     extensions.AddSubcommand("doc", {"doc check|canon|lines|pdf FILE ...",
                                      "check a host document (naming its first fault), print it canonically, "
-                                     "print its line records or write its PDF",
+                                     "print its line records or write its PDF\n"
+                                     "    doc pdf FILE OUT [STYLE.xml] [--naming append|as-given]: writes the PDF to OUT as\n"
+                                     "      given (--naming append adds \".pdf\") and its log beside it, named after the PDF\n"
+                                     "      without its \".pdf\" plus \"_pdf.log\". The PDF export that a module drives\n"
+                                     "      keeps the host's naming (append unless a script says pdf-naming as-given).\n"
+                                     "    Text in an oval (shape 9) flows inside the ellipse, each line within the band it\n"
+                                     "      takes; in the shapes 6 to 8 (rounded, concave and bevelled corners) it flows in\n"
+                                     "      the box's rectangle, and only the PDF draws the corners.",
                                      DocCommand});
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <strings.h>
 
 #include "platform/host/Suites.h"
 #include "platform/host/Text.h"
@@ -148,13 +149,21 @@ std::string BaseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The PDF file and its log for a name: "x" gives "x.pdf" (or "x") and "x_pdf.log".
+// The PDF file and its log for a name: "x" gives "x.pdf" (or "x"); the log is named after the
+// PDF without its ".pdf", so "x" appended and "x.pdf" as given both log to "x_pdf.log".
 struct PdfTarget {
     std::string pdf, log;
 };
 PdfTarget TargetOf(const std::string& name, PdfNaming naming)
 {
-    return PdfTarget{naming == PdfNaming::Append ? name + ".pdf" : name, name + "_pdf.log"};
+    PdfTarget target{naming == PdfNaming::Append ? name + ".pdf" : name, ""};
+    std::string stem = target.pdf;
+    const size_t slash = stem.find_last_of("/\\");
+    const size_t base = slash == std::string::npos ? 0 : slash + 1;
+    if (stem.size() > base + 4 && strcasecmp(stem.c_str() + stem.size() - 4, ".pdf") == 0)
+        stem.resize(stem.size() - 4);
+    target.log = stem + "_pdf.log";
+    return target;
 }
 
 int32_t Export(Host& host, const Project& project, const Layout& layout, const OutputStyle& style,
@@ -396,7 +405,9 @@ int TextFlowDocCommand(const std::vector<std::string>& args)
         }
         OutputStyles styles;
         OutputStyle style = *styles.Get(styles.Default("XPDF"));
-        PdfNaming naming = PdfNaming::Append;
+        // On the command line the PDF takes the name given; the export the module drives keeps
+        // the host's naming mode.
+        PdfNaming naming = PdfNaming::AsGiven;
         for (size_t i = 3; i < args.size(); ++i) {
             if (args[i] == "--naming" && i + 1 < args.size()) {
                 naming = args[++i] == "as-given" ? PdfNaming::AsGiven : PdfNaming::Append;

@@ -17,6 +17,7 @@
 #include <pango/pangocairo.h>
 
 #include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/Faces.h"
 #include "platform/host/documents/TextFlow.h"
 
 #ifndef KESTO_HOST_FONTS_CONF
@@ -31,8 +32,9 @@ constexpr double kUnit = 65536.0;
 // A placeholder picture never takes more pixels than this on a side.
 constexpr int kMaxPixels = 4096;
 
-// Face bits of a character format.
-constexpr uint16_t kBold = 0x01, kItalic = 0x02, kUnderline = 0x04, kStrike = 0x10;
+// Outlined glyphs stay text under their stroke, so the PDF's text can still be found and
+// copied: filled at an opacity cairo does not drop as clear, yet too faint to see.
+constexpr guint16 kOutlineFillAlpha = 0x0300;
 
 double Pt(int64_t v) { return static_cast<double>(v) / kUnit; }
 
@@ -103,6 +105,8 @@ private:
         return true;
     }
 
+    // The box's shape: 5 a rectangle, 6 rounded corners, 7 corners cut by inward arcs, 8
+    // bevelled corners, 9 the ellipse in the bounds, 10 to 12 the outline's points.
     void Outline(const Box& box)
     {
         if (box.shape >= 10 && box.outline.size() >= 3) {
@@ -113,7 +117,48 @@ private:
             return;
         }
         const Rect& b = box.bounds;
-        cairo_rectangle(cr_, Pt(b.left), Pt(b.top), Pt(int64_t(b.right) - b.left), Pt(int64_t(b.bottom) - b.top));
+        const double l = Pt(b.left), t = Pt(b.top), r = Pt(b.right), btm = Pt(b.bottom);
+        const double c = Pt(ShapeCorner(box));
+        switch (box.shape) {
+        case 6:  // Rectangle (convex)
+            cairo_new_sub_path(cr_);
+            cairo_arc(cr_, r - c, t + c, c, -M_PI / 2, 0);
+            cairo_arc(cr_, r - c, btm - c, c, 0, M_PI / 2);
+            cairo_arc(cr_, l + c, btm - c, c, M_PI / 2, M_PI);
+            cairo_arc(cr_, l + c, t + c, c, M_PI, 3 * M_PI / 2);
+            cairo_close_path(cr_);
+            return;
+        case 7:  // Rectangle (concave): each arc is centred on its corner
+            cairo_move_to(cr_, l + c, t);
+            cairo_arc_negative(cr_, r, t, c, M_PI, M_PI / 2);
+            cairo_arc_negative(cr_, r, btm, c, 3 * M_PI / 2, M_PI);
+            cairo_arc_negative(cr_, l, btm, c, 0, -M_PI / 2);
+            cairo_arc_negative(cr_, l, t, c, M_PI / 2, 0);
+            cairo_close_path(cr_);
+            return;
+        case 8:  // Rectangle (straight)
+            cairo_move_to(cr_, l + c, t);
+            cairo_line_to(cr_, r - c, t);
+            cairo_line_to(cr_, r, t + c);
+            cairo_line_to(cr_, r, btm - c);
+            cairo_line_to(cr_, r - c, btm);
+            cairo_line_to(cr_, l + c, btm);
+            cairo_line_to(cr_, l, btm - c);
+            cairo_line_to(cr_, l, t + c);
+            cairo_close_path(cr_);
+            return;
+        case 9:  // Oval
+            cairo_save(cr_);
+            cairo_translate(cr_, (l + r) / 2, (t + btm) / 2);
+            cairo_scale(cr_, std::max((r - l) / 2, 1e-3), std::max((btm - t) / 2, 1e-3));
+            cairo_new_sub_path(cr_);
+            cairo_arc(cr_, 0, 0, 1, 0, 2 * M_PI);
+            cairo_close_path(cr_);
+            cairo_restore(cr_);
+            return;
+        default:
+            cairo_rectangle(cr_, l, t, r - l, btm - t);
+        }
     }
 
     void DrawBox(const Box& box)
@@ -231,37 +276,58 @@ private:
         return c;
     }
 
-    // The text a line shows: hidden and tagged characters and breaks dropped, page numbers as
-    // digits. Each segment of one format gets its attributes.
+    // A byte range of a line's text drawn with a face that pango has no attribute for.
+    struct Span {
+        guint from, to;
+        Rgb colour;
+    };
+
+    // The text a line shows: hidden and tagged characters, breaks and other control characters
+    // dropped, page numbers as digits, capitals as the face asks. Each character gets the
+    // attributes of its format; outline and shadow are drawn as paths around pango's text.
     void DrawLine(const Story& story, const LineRecord& line)
     {
         std::string text;
         Attrs attrs(pango_attr_list_new());
+        std::vector<Span> outlined, shadowed;
         const Chars& chars = CharsOf(story);
         const int32_t end = line.start + line.length;
         for (int32_t i = line.start; i < end; ++i) {
             const char16_t c = story.text[size_t(i)];
             const CharFormat* f = chars.format[size_t(i)];
             const ObjectRun* object = chars.object[size_t(i)];
+            const Face face = f ? FaceOf(f->face) : Face{};
+            char32_t shown = c;
             std::string piece;
             if (object && object->kind >= 5 && object->kind <= 7) {
                 piece = std::to_string(PageNumberShown(layout_, story, line.box, object->kind));
-            } else if (object || (f && f->tag != 0) || c == 0x0D || c == 0x0B || c == 0x0C || c == 0x2028 ||
-                       c == 0xFFFC) {
+            } else if (object || (f && f->tag != 0) || (c < 0x20 && c != 0x09) || c == 0x2028 || c == 0xFFFC) {
                 continue;
             } else if (c >= 0xD800 && c < 0xDC00 && i + 1 < end) {
                 const char16_t d = story.text[size_t(i) + 1];
-                piece = Utf8(0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(d) - 0xDC00));
+                shown = 0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(d) - 0xDC00);
                 ++i;
             } else if (c >= 0xD800 && c < 0xE000) {
-                piece = Utf8(0xFFFD);
-            } else {
-                piece = Utf8(c);
+                shown = 0xFFFD;
+            }
+            if (piece.empty()) {
+                if (CapitalsOf(face, shown) == 2)
+                    piece = "SS";
+                else
+                    piece = Utf8(face.uppercase || (face.smallCaps && IsLowercase(shown)) ? g_unichar_toupper(shown)
+                                                                                           : shown);
             }
             const guint from = guint(text.size());
             text += piece;
-            if (f)
-                AddAttributes(attrs.get(), *f, from, guint(text.size()));
+            if (!f)
+                continue;
+            const guint to = guint(text.size());
+            AddAttributes(attrs.get(), *f, face, shown, from, to);
+            const Rgb colour = ColourOf(project_, f->colour);
+            if (face.outline)
+                Extend(outlined, from, to, colour);
+            if (face.shadow)
+                Extend(shadowed, from, to, colour);
         }
         if (text.empty())
             return;
@@ -279,12 +345,61 @@ private:
         cairo_save(cr_);
         cairo_translate(cr_, Pt(line.left), Pt(line.baseline) - baseline);
         cairo_scale(cr_, scale, 1.0);
+        // A shadow: the glyphs' shapes in grey, down and to the right, behind the text.
+        const double offset = std::max(Pt(line.largest) / 16, 0.5);
+        for (const Span& span : shadowed) {
+            cairo_save(cr_);
+            cairo_translate(cr_, offset, offset);
+            ClipTo(layout, span, logical);
+            pango_cairo_layout_path(cr_, layout);
+            cairo_set_source_rgb(cr_, 0.5 + span.colour.r / 2, 0.5 + span.colour.g / 2, 0.5 + span.colour.b / 2);
+            cairo_fill(cr_);
+            cairo_restore(cr_);
+        }
         cairo_set_source_rgb(cr_, 0, 0, 0);
         pango_cairo_show_layout(cr_, layout);
+        // An outline: the glyphs' shapes stroked over their nearly clear text.
+        for (const Span& span : outlined) {
+            cairo_save(cr_);
+            ClipTo(layout, span, logical);
+            pango_cairo_layout_path(cr_, layout);
+            cairo_set_source_rgb(cr_, span.colour.r, span.colour.g, span.colour.b);
+            cairo_set_line_width(cr_, std::max(Pt(line.largest) / 40, 0.25));
+            cairo_stroke(cr_);
+            cairo_restore(cr_);
+        }
         cairo_restore(cr_);
     }
 
-    void AddAttributes(PangoAttrList* list, const CharFormat& f, guint from, guint to)
+    // Adds [from, to) to the spans, joining it to the last one when they touch in one colour.
+    static void Extend(std::vector<Span>& spans, guint from, guint to, const Rgb& colour)
+    {
+        if (!spans.empty() && spans.back().to == from && spans.back().colour.r == colour.r &&
+            spans.back().colour.g == colour.g && spans.back().colour.b == colour.b)
+            spans.back().to = to;
+        else
+            spans.push_back(Span{from, to, colour});
+    }
+
+    // Clips to the columns that the span's glyphs take on the layout's one line.
+    void ClipTo(PangoLayout* layout, const Span& span, const PangoRectangle& logical)
+    {
+        PangoLayoutLine* first = pango_layout_get_line_readonly(layout, 0);
+        int* ranges = nullptr;
+        int n = 0;
+        pango_layout_line_get_x_ranges(first, int(span.from), int(span.to), &ranges, &n);
+        cairo_new_path(cr_);
+        const double top = double(logical.y - logical.height) / PANGO_SCALE;
+        const double height = 3.0 * logical.height / PANGO_SCALE;
+        for (int k = 0; k < n; ++k)
+            cairo_rectangle(cr_, double(ranges[2 * k]) / PANGO_SCALE, top,
+                            double(ranges[2 * k + 1] - ranges[2 * k]) / PANGO_SCALE, height);
+        g_free(ranges);
+        cairo_clip(cr_);
+    }
+
+    // The attributes of one character of the format, shown as c, at [from, to).
+    void AddAttributes(PangoAttrList* list, const CharFormat& f, const Face& face, char32_t c, guint from, guint to)
     {
         auto add = [&](PangoAttribute* a) {
             a->start_index = from;
@@ -295,21 +410,26 @@ private:
         const std::string family = font ? font->render : "DejaVu Sans";
         NoteFamily(family);
         add(pango_attr_family_new(family.c_str()));
-        add(pango_attr_size_new_absolute(int(std::lround(Pt(f.size) * PANGO_SCALE))));
-        if (f.face & kBold)
+        add(pango_attr_size_new_absolute(int(std::lround(Pt(GlyphSize(face, f.size, c)) * PANGO_SCALE))));
+        if (const int32_t rise = GlyphRise(face, f.size))
+            add(pango_attr_rise_new(int(std::lround(Pt(rise) * PANGO_SCALE))));
+        if (face.bold)
             add(pango_attr_weight_new(PANGO_WEIGHT_BOLD));
-        if (f.face & kItalic)
+        if (face.italic)
             add(pango_attr_style_new(PANGO_STYLE_ITALIC));
-        if (f.face & kUnderline)
+        const bool space = c == 0x20 || c == 0x09 || c == 0xA0 || (c >= 0x2000 && c <= 0x200A) || c == 0x3000;
+        if (face.underline || (face.wordUnderline && !space))
             add(pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
-        if (f.face & kStrike)
+        if (face.strike)
             add(pango_attr_strikethrough_new(TRUE));
         if (f.track + f.kern != 0)
             add(pango_attr_letter_spacing_new(int(std::lround(Pt(int64_t(f.track + f.kern) * f.size / 200) * PANGO_SCALE))));
-        const Colour* c = project_.FindColour(f.colour);
-        const uint32_t rgb = c ? c->rgb : 0;
+        const Colour* colour = project_.FindColour(f.colour);
+        const uint32_t rgb = colour ? colour->rgb : 0;
         add(pango_attr_foreground_new(guint16(((rgb >> 16) & 0xFF) * 257), guint16(((rgb >> 8) & 0xFF) * 257),
                                       guint16((rgb & 0xFF) * 257)));
+        if (face.outline)
+            add(pango_attr_foreground_alpha_new(kOutlineFillAlpha));
     }
 
     // A render family fontconfig does not have is drawn with another face: noted in the log.
@@ -366,6 +486,12 @@ void UseHostFonts(const std::string& tempFolder)
                                "/cache</cachedir>\n</fontconfig>\n";
     if (WriteFileAtomically(folder + "/fonts.conf", config))
         ::setenv("FONTCONFIG_FILE", (folder + "/fonts.conf").c_str(), 0);
+}
+
+int32_t ShapeCorner(const Box& box)
+{
+    const int64_t w = int64_t(box.bounds.right) - box.bounds.left, h = int64_t(box.bounds.bottom) - box.bounds.top;
+    return int32_t(std::max<int64_t>(std::min(w, h), 0) / 8);
 }
 
 int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle& style, const std::string& path,

@@ -24,6 +24,9 @@ struct PdfReport {
 // first drawing; later calls change nothing.
 void UseHostFonts(const std::string& tempFolder);
 
+// The corner of the shapes 6 to 8 (16.16): an eighth of the box's shorter side.
+int32_t ShapeCorner(const Box& box);
+
 // Writes the PDF of the layout to path (through a temporary file: a failure leaves no file).
 // title is used when the style names none. Answers HostErr::Ok or HostErr::WriteFailed.
 int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle& style,

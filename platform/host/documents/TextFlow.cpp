@@ -1,7 +1,10 @@
 #include "platform/host/documents/TextFlow.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
+
+#include "platform/host/documents/Faces.h"
 
 namespace xthost::doc {
 
@@ -90,7 +93,73 @@ bool IsStrongLtr(char32_t c)
            !In(c, 0xFF00, 0xFF20);
 }
 
-bool EndsLine(char16_t c) { return c == 0x0D || c == 0x2028 || c == 0x0B || c == 0x0C; }
+// The horizontal extent of a line.
+struct Span {
+    int64_t left = 0, right = 0;
+};
+
+constexpr uint8_t kOvalShape = 9;
+
+uint64_t SquareRoot(unsigned __int128 v)
+{
+    uint64_t lo = 0, hi = uint64_t(1) << 32;
+    while (hi - lo > 1) {  // the largest r with r * r <= v, in [lo, hi)
+        const uint64_t mid = lo + (hi - lo) / 2;
+        if ((unsigned __int128)mid * mid <= v)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return (unsigned __int128)hi * hi <= v ? hi : lo;
+}
+
+// Where the band [top, top + height] crosses the ellipse inscribed in the area: the narrowest
+// chord within the band, at its edge farther from the centre. Empty when the band leaves the
+// ellipse. Everything in doubled units, so the centre is a whole number.
+bool Chord(const Rect& area, int64_t top, int64_t height, Span* out)
+{
+    const int64_t a2 = int64_t(area.right) - area.left, b2 = int64_t(area.bottom) - area.top;
+    const int64_t cx2 = int64_t(area.left) + area.right, cy2 = int64_t(area.top) + area.bottom;
+    const int64_t far = std::max(std::abs(2 * top - cy2), std::abs(2 * (top + height) - cy2));
+    if (a2 <= 0 || b2 <= 0 || far >= b2)
+        return false;
+    const int64_t root = int64_t(SquareRoot((unsigned __int128)b2 * b2 - (unsigned __int128)far * far));
+    const int64_t half2 = int64_t((unsigned __int128)a2 * root / b2);
+    out->left = (cx2 - half2 + 1) / 2;
+    out->right = (cx2 + half2) / 2;
+    return out->right > out->left;
+}
+
+// Moves *top down (never up) to the first band of the height whose chord is at least need
+// wide; a need wider than the ellipse takes the widest band. False when no band fits below.
+bool FitInEllipse(const Rect& area, int64_t need, int64_t height, int64_t* top, Span* edges)
+{
+    need = std::max<int64_t>(need, 0);  // negative indents ask for no room
+    if (Chord(area, *top, height, edges) && edges->right - edges->left >= need)
+        return true;
+    const int64_t a2 = int64_t(area.right) - area.left, b2 = int64_t(area.bottom) - area.top;
+    const int64_t cy2 = int64_t(area.top) + area.bottom;
+    int64_t from = (cy2 - height + 1) / 2;  // the band around the centre
+    if (a2 > 0 && need < a2) {
+        // Both edges within d of the centre, where the chord at d is need wide.
+        const int64_t d2 = int64_t((unsigned __int128)b2 *
+                                   SquareRoot((unsigned __int128)a2 * a2 - (unsigned __int128)need * need) / a2);
+        from = (cy2 - d2 + 1) / 2;
+    }
+    // The rounding of the roots may leave the band a unit short.
+    for (int64_t at = std::max(*top, from), tries = 0; tries < 4; ++at, ++tries)
+        if (Chord(area, at, height, edges) && (edges->right - edges->left >= need || need >= a2)) {
+            *top = at;
+            return true;
+        }
+    return false;
+}
+
+// 0x0D ends the paragraph, 0x0B and 0x0C the box; the host's new line 0x07 and U+2028 end the
+// line alone. No other control character breaks.
+inline bool IsLineEnd(char16_t c) { return c == 0x0D || c == 0x07 || c == 0x2028 || c == 0x0B || c == 0x0C; }
+
+constexpr uint16_t kMetricFaceBits = MetricFaceBits();
 
 int32_t Digits(int32_t n)
 {
@@ -163,7 +232,14 @@ private:
         const CharFormat& f = *format_[size_t(i)];
         const Font* font = project_.FindFont(f.font);
         const int64_t advance = font ? font->advance : 1000;
-        int64_t w = DivRound(int64_t(f.size) * klass * advance, 1000000);
+        int64_t size = f.size;
+        if (f.face & kMetricFaceBits) {
+            // Shifted and small capital glyphs are set smaller; a capital sharp s is two.
+            const Face face = FaceOf(f.face);
+            const char32_t c = CodePoint(i);
+            size = int64_t(GlyphSize(face, f.size, c)) * CapitalsOf(face, c);
+        }
+        int64_t w = DivRound(size * klass * advance, 1000000);
         if (klass > 0)
             w += (int64_t(f.track) + f.kern) * f.size / 200;
         return std::max<int64_t>(w, 0);
@@ -193,6 +269,7 @@ private:
     }
 
     Broken Break(int32_t pos, int64_t width, uint32_t box) const;
+    int64_t FirstWord(int32_t pos, uint32_t box) const;
     Measured Measure(int32_t pos, int32_t end, uint32_t box) const;
 
     const Project& project_;
@@ -212,7 +289,7 @@ Setter::Broken Setter::Break(int32_t pos, int64_t width, uint32_t box) const
     char32_t prev = 0;
     for (int32_t i = pos; i < n_;) {
         const char16_t unit = text_[size_t(i)];
-        if (EndsLine(unit) && !Hidden(i)) {
+        if (IsLineEnd(unit) && !Hidden(i)) {
             b.end = i + 1;
             b.hard = unit;
             return b;
@@ -239,6 +316,27 @@ Setter::Broken Setter::Break(int32_t pos, int64_t width, uint32_t box) const
     return b;
 }
 
+// The width of the text from pos up to its first break (spaces not counted).
+int64_t Setter::FirstWord(int32_t pos, uint32_t box) const
+{
+    int64_t x = 0, w = 0;
+    char32_t prev = 0;
+    for (int32_t i = pos; i < n_;) {
+        if (IsLineEnd(text_[size_t(i)]) && !Hidden(i))
+            break;
+        const int32_t j = ClusterEnd(i);
+        const char32_t c = CodePoint(i);
+        if (i > pos && MayBreakBetween(prev, c))
+            break;
+        x += Advance(i, j, x, box);
+        if (!IsBreakSpace(c))
+            w = x;
+        prev = c;
+        i = j;
+    }
+    return w;
+}
+
 // The measure (without hanging spaces and the character that ended the line), the largest
 // character size and the height of the tallest anchored box.
 Setter::Measured Setter::Measure(int32_t pos, int32_t end, uint32_t box) const
@@ -249,7 +347,7 @@ Setter::Measured Setter::Measure(int32_t pos, int32_t end, uint32_t box) const
         const int32_t j = std::min(ClusterEnd(i), end);
         m.largest = std::max(m.largest, format_[size_t(i)]->size);
         const char32_t c = CodePoint(i);
-        if (!(EndsLine(text_[size_t(i)]) && !Hidden(i))) {
+        if (!(IsLineEnd(text_[size_t(i)]) && !Hidden(i))) {
             x += Advance(i, j, x, box);
             if (!IsBreakSpace(c))
                 m.measure = x;
@@ -320,13 +418,31 @@ StoryLines Setter::SetAll()
         const ParaFormat& pf = paraFormat(para);
         const bool first = pos == paraStart;
         const int64_t startIndent = int64_t(pf.leftIndent) + (first ? pf.firstIndent : 0);
-        const int64_t width = int64_t(area.right) - area.left - startIndent - pf.rightIndent;
-        const Broken broken = Break(pos, width, box.uid);
-        const Measured m = Measure(pos, broken.end, box.uid);
-        int64_t height = pf.leading != 0 ? pf.leading : (6 * int64_t(m.largest) + 2) / 5;
-        height = std::max<int64_t>(height, m.minHeight);
+        Span edges{area.left, area.right};
+        int64_t width = edges.right - edges.left - startIndent - pf.rightIndent;
+        Broken broken = Break(pos, width, box.uid);
+        Measured m = Measure(pos, broken.end, box.uid);
+        auto heightOf = [&](const Measured& measured) {
+            const int64_t h = pf.leading != 0 ? pf.leading : (6 * int64_t(measured.largest) + 2) / 5;
+            return std::max<int64_t>(h, measured.minHeight);
+        };
+        int64_t height = heightOf(m);
         const int64_t before = first && !topOfBox ? pf.spaceBefore : 0;
-        const int64_t top = topOfBox ? area.top : y + (first ? spaceAfter : 0) + before;
+        int64_t top = topOfBox ? area.top : y + (first ? spaceAfter : 0) + before;
+        if (box.shape == kOvalShape) {
+            // The line lies inside the ellipse: set lower until its first word fits across the
+            // band it takes (the line of the whole width is the tallest it can be), then broken
+            // at that band's width.
+            const int64_t need = FirstWord(pos, box.uid) + startIndent + pf.rightIndent;
+            if (!FitInEllipse(area, need, height, &top, &edges)) {
+                closeBox();
+                continue;
+            }
+            width = edges.right - edges.left - startIndent - pf.rightIndent;
+            broken = Break(pos, width, box.uid);
+            m = Measure(pos, broken.end, box.uid);
+            height = heightOf(m);
+        }
         if (top + height > area.bottom) {
             closeBox();  // a box too small for the line is skipped
             continue;
@@ -346,8 +462,8 @@ StoryLines Setter::SetAll()
         if (pf.align == Align::Justify && !paraEnd && broken.end < n_ && broken.hard == 0)
             measure = std::max<int64_t>(measure, width);
         // The start edge is the left one, or the right one for right-to-left text.
-        const int64_t lineLeft = rtl ? int64_t(area.left) + pf.rightIndent : int64_t(area.left) + startIndent;
-        const int64_t lineRight = rtl ? int64_t(area.right) - startIndent : int64_t(area.right) - pf.rightIndent;
+        const int64_t lineLeft = rtl ? edges.left + pf.rightIndent : edges.left + startIndent;
+        const int64_t lineRight = rtl ? edges.right - startIndent : edges.right - pf.rightIndent;
         int64_t left = rtl ? lineRight - measure : lineLeft;
         if (pf.align == Align::Center)
             left = lineLeft + (lineRight - lineLeft - measure) / 2;
@@ -384,6 +500,8 @@ void Put(uint8_t* out, int word, uint32_t value)
 }
 
 }  // namespace
+
+bool EndsLine(char16_t c) { return IsLineEnd(c); }
 
 Rect TextArea(const Box& box)
 {

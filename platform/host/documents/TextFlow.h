@@ -3,7 +3,8 @@
 //
 // All lengths are 16.16 in spread coordinates. A character advances size x class x
 // font.advance / 10^6 (class in thousandths of an em), rounded half up; lines fill greedily,
-// trailing spaces hang, and text left after the last box overflows.
+// trailing spaces hang, and text left after the last box overflows. An oval's lines stay inside
+// its ellipse; every other shape sets its text in the box's rectangle.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +55,9 @@ std::vector<LineRecord> LinesInRange(const StoryLines& all, int32_t start, int32
 
 // The 64-byte form: 16 little-endian words; boxHandle names the line's box to the caller.
 void EncodeLineRecord(const LineRecord& line, int32_t boxHandle, uint8_t out[kLineRecordSize]);
+
+// A character that ends a line (0x0D, 0x0B, 0x0C, the host's new line 0x07, U+2028).
+bool EndsLine(char16_t c);
 
 // The text area of a text box: its bounds less the inset on every side.
 Rect TextArea(const Box& box);

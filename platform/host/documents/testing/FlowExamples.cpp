@@ -182,7 +182,7 @@ std::string Geometry()
         b.Story({b.TextBox(first, Pt(top, 72, top + 60, 272), turned)}).Para(t.plain).Text(u"Turned text", t.body).End();
     }
     BoxOptions oval;
-    oval.shape = 7;
+    oval.shape = 9;
     b.Story({b.TextBox(first, Pt(320, 72, 420, 272), oval)}).Para(t.plain).Text(u"In an oval", t.body).End();
     const ImageMode modes[] = {ImageMode::Mono, ImageMode::Gray, ImageMode::Colour};
     for (int k = 0; k < 3; ++k) {

@@ -33,6 +33,7 @@ namespace fs = std::filesystem;
 using testing::FileRef;
 using testing::kExamples;
 using testing::Slot;
+using testing::Shell;
 constexpr int32_t kStep = 18 * 65536;
 
 template <class Fn>
@@ -85,19 +86,6 @@ std::string Template(const std::string& name, const std::string& title, const ch
            "ResolutionValue=\"4718592.000000\"/>\t\t\t<MonochromeImage ResolutionValue=\"" + mono +
            "\"/>\t\t</JobOptions>\t\t<PageOptions IncludeBlankPages=\"0.000000\" Spreads=\"0.000000\"/>\t"
            "</OutputSettings></OutputStyle>";
-}
-
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        std::array<char, 4096> buffer;
-        size_t n = 0;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), p)) > 0)
-            out.append(buffer.data(), n);
-        ::pclose(p);
-    }
-    return out;
 }
 
 bool Same(const XTRect& a, const XTRect& b)
@@ -386,6 +374,15 @@ TEST_F(FlowSlotsTest, AnEmptyFileObjectWritesNothingAndNamingFollowsTheMode)
     EXPECT_FALSE(fs::exists(app / "x.pdf"));
     EXPECT_TRUE(fs::exists(app / "x_pdf.log"));
     fs::remove(app / "x");
+    // The log is named after the PDF without its ".pdf", whichever naming gave the PDF.
+    fs::remove(app / "x_pdf.log");
+    g_hook.target = (app / "x.pdf").string();
+    ASSERT_EQ(Export(doc), XT_OK);
+    EXPECT_TRUE(fs::exists(app / "x.pdf"));
+    EXPECT_TRUE(fs::exists(app / "x_pdf.log"));
+    EXPECT_FALSE(fs::exists(app / "x.pdf_pdf.log"));
+    fs::remove(app / "x.pdf");
+    g_hook.target = (app / "x").string();
     PdfOf(*host).naming = PdfNaming::Append;
     ASSERT_EQ(Export(doc), XT_OK);
     EXPECT_TRUE(fs::exists(app / "x.pdf"));

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -33,6 +35,20 @@ inline XTHandle FileRef(const std::string& path)
     EXPECT_EQ(Slot<XFJ_NewFileRef>()(&ref), XT_OK);
     EXPECT_EQ(Slot<XFJ_SetFileSpec>()(ref, &spec), XT_OK);
     return ref;
+}
+
+// What a command writes on its standard output (poppler's tools read the PDFs back).
+inline std::string Shell(const std::string& command)
+{
+    std::string out;
+    if (std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+        std::array<char, 4096> buffer;
+        size_t n = 0;
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), p)) > 0)
+            out.append(buffer.data(), n);
+        ::pclose(p);
+    }
+    return out;
 }
 
 class SlotHostFixture : public ::testing::Test {
