@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
 #include <filesystem>
 #include <regex>
+
+#include <sys/resource.h>
 
 #include "Foundation/AllocTracker.h"
 #include "Foundation/TestSupport.h"
@@ -47,6 +52,28 @@ TEST_F(NodeTest, CreatedFileHoldsItsCreationTimeAndIsNeverOverwritten)
     // The duplicate stays unlisted but keeps its parent.
     EXPECT_EQ(root.GetFiles().at("a.txt"), &file);
     EXPECT_EQ(again.GetParent(), &root);
+}
+
+// A placeholder whose time-stamp line could not be written is reported as not made.
+TEST_F(NodeTest, CreateFailsWhenTheTimeStampCannotBeWritten)
+{
+    t_Folder root(RootName(), RootParent(), false, false);
+    t_File file("b.txt", &root, false);
+
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool created = file.Create();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    // The error line could not reach the standard error stream under that limit either.
+    std::cerr.clear();
+    std::clearerr(stderr);
+
+    EXPECT_FALSE(created);
 }
 
 TEST_F(NodeTest, FileUnderAMissingFolderIsListedButNotCreated)
