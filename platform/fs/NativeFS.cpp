@@ -1,5 +1,6 @@
 #include "platform/fs/NativeFS.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -97,7 +98,7 @@ int ReplaceFile(const std::string& path, const std::string& bytes)
     if (hadTarget && S_ISDIR(old.st_mode))
         return EISDIR;
 
-    static unsigned serial = 0;
+    static std::atomic<unsigned> serial{0};
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
