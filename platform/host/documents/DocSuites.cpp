@@ -12,6 +12,7 @@
 #include "platform/host/documents/DocSlots.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/FlowSuites.h"
+#include "platform/host/documents/ValueSlots.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 namespace xthost {
@@ -807,6 +808,7 @@ void RegisterHostDocuments(HostExtensions& extensions)
     DefineDocumentOperations();
     AddVerbs(extensions);
     RegisterTextFlowAndPdf(extensions, DocsOf);
+    RegisterValueSlots(extensions, DocsOf);
     extensions.AddSubcommand("doc", {"doc check|canon|lines|pdf FILE ...",
                                      "check a host document (naming its first fault), print it canonically, "
                                      "print its line records or write its PDF",

@@ -7,6 +7,7 @@
 
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/DocBuilder.h"
+#include "platform/host/documents/testing/ExportExample.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
 
@@ -239,6 +240,7 @@ std::vector<std::string> ExampleNames()
     for (const auto& name : FlowExampleNames())
         names.push_back(name);
     names.push_back("hidden");
+    names.push_back("export");
     return names;
 }
 
@@ -254,6 +256,8 @@ std::string BuildExample(const std::string& name)
         return BuildFlowExample(name);
     if (name == "hidden")
         return BuildHiddenExample();
+    if (name == "export")
+        return BuildExportExample();
     return Builders().at(name)();
 }
 
