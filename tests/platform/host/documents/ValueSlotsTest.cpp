@@ -9,6 +9,7 @@
 #include "platform/host/documents/XTValueSuites.h"
 
 #include "SlotTestSupport.h"
+#include "tests/platform/host/ScriptRun.h"
 
 namespace xthost {
 namespace {
@@ -34,6 +35,19 @@ TEST(MeasureText, RoundsToThePrecisionWithoutTrailingZeros)
     EXPECT_EQ(MeasureText(0x000C8000, 100, true), "12,5");
     EXPECT_EQ(MeasureText(65536, 100, true), "1");
     EXPECT_EQ(MeasureText(65536, 7, false), "");
+}
+
+TEST(ValueVerbs, DecimalNamesTheSeparatorOfTheMeasuresTheHostWrites)
+{
+    const auto app = std::filesystem::path(KESTO_BINARY_DIR) / "test-tmp" / "host-value-verbs";
+    std::filesystem::create_directories(app);
+    HostExtensions extensions;
+    RegisterHostDocuments(extensions);
+    const testing::ScriptRun comma = testing::RunScript(app, extensions, "decimal comma\ndecimal point\n");
+    EXPECT_TRUE(comma.ok);
+    EXPECT_NE(testing::Joined(comma.lines).find("decimal comma\ndecimal point\n"), std::string::npos)
+        << testing::Joined(comma.lines);
+    EXPECT_FALSE(testing::RunScript(app, extensions, "decimal dot\n").ok);
 }
 
 class ValueSlotsTest : public testing::SlotHostFixture {
