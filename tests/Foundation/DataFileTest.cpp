@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <sstream>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "Foundation/TestSupport.h"
@@ -212,15 +210,7 @@ TEST_F(DataFileTest, SaveCutShortByTheSystemKeepsTheOldFile)
     ASSERT_TRUE(data.Load(m_path));
     ASSERT_TRUE(data.SetValue("k", std::string(4096, 'x'), "", "S"));
 
-    rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 100;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool saved_ok = data.Save();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
+    const bool saved_ok = WithFileSizeLimit(100, [&] { return data.Save(); });
     GetCapturedStdout();
 
     EXPECT_FALSE(saved_ok);

@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <filesystem>
 #include <regex>
 
-#include <sys/resource.h>
 
 #include "Foundation/AllocTracker.h"
 #include "Foundation/TestSupport.h"
@@ -60,15 +58,7 @@ TEST_F(NodeTest, CreateFailsWhenTheTimeStampCannotBeWritten)
     t_Folder root(RootName(), RootParent(), false, false);
     t_File file("b.txt", &root, false);
 
-    rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 0;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool created = file.Create();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
+    const bool created = WithFileSizeLimit(0, [&] { return file.Create(); });
     // The error line could not reach the standard error stream under that limit either.
     std::cerr.clear();
     std::clearerr(stderr);
