@@ -12,7 +12,6 @@
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Batch/FolderRuns.h"
 #include "Plugin/Mixer/HostHooks.h"
-#include "Plugin/Mixer/MessageBox.h"
 #include "Plugin/Shell/Commands.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 
@@ -262,14 +261,6 @@ void DeleteBatchRequestKey()
 }
 
 // ---- Host document access ------------------------------------------------------------------
-
-int16_t ShowMessageBox(int32_t resId, const std::string& line1, const std::string& line2,
-                       const std::string& line3, const std::string& line4, bool, bool, bool)
-{
-    NotAvailable("Message box " + std::to_string(resId) + " (" + line1 + "\t" + line2 + "\t" +
-                 line3 + "\t" + line4 + ")");
-    return 0;
-}
 
 int32_t PdfOutputHook(void*)
 {
