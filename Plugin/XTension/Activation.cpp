@@ -6,6 +6,7 @@
 #include "Foundation/ModuleGlobals.h"
 #include "Plugin/Batch/BatchStatusFile.h"
 #include "Plugin/Mixer/HostHooks.h"
+#include "Plugin/QAPI/CurDocAPI.h"
 #include "Plugin/Shell/CBManager.h"
 #include "Plugin/Shell/DialogKinds.h"
 #include "Plugin/Shell/HostFileServices.h"
@@ -204,6 +205,7 @@ void LoadKestoModule()
     RegisterServerGlobals();
     RegisterShellGlobals();
     RegisterMenuGlobals();
+    RegisterHostDocGlobals();
     ModuleGlobals::Register(GlobalStep::HostApiCopy, nullptr, &FreeApiTableCopy);
     ModuleGlobals::Init();
 }
