@@ -149,11 +149,8 @@ bool ClaimBatchRequest()
 bool IsBatchRequested()
 {
     if (!g_examined) {
-        // Before the host can name its folder nothing is known yet: ask again later.
-        if (!UseHostKeyStore())
-            return false;
         g_examined = true;
-        g_requested = ClaimBatchRequest();
+        g_requested = UseHostKeyStore() && ClaimBatchRequest();
     }
     return g_requested;
 }

@@ -146,13 +146,3 @@ int32_t PdfOutputHook(void*)
 {
     return 0;
 }
-
-int32_t MasterBoxCopyHook(void*)
-{
-    return 0;
-}
-
-int32_t AutotextBoxHook(void*)
-{
-    return 0;
-}
