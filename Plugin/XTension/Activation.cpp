@@ -7,6 +7,7 @@
 #include "Plugin/Batch/BatchStatusFile.h"
 #include "Plugin/Mixer/BoxRecords.h"
 #include "Plugin/Mixer/HostHooks.h"
+#include "Plugin/QAPI/CurDocAPI.h"
 #include "Plugin/Shell/CBManager.h"
 #include "Plugin/Shell/DialogKinds.h"
 #include "Plugin/Shell/HostFileServices.h"
@@ -205,6 +206,7 @@ void LoadKestoModule()
     RegisterServerGlobals();
     RegisterShellGlobals();
     RegisterMenuGlobals();
+    RegisterHostDocGlobals();
     RegisterBoxRegistries();
     ModuleGlobals::Register(GlobalStep::HostApiCopy, nullptr, &FreeApiTableCopy);
     ModuleGlobals::Init();
