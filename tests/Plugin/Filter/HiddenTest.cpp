@@ -9,6 +9,8 @@
 #include "Plugin/Filter/Hidden.h"
 #include "Plugin/ModuleHostFixture.h"
 #include "Plugin/QAPI/QStory.h"
+#include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/HiddenExample.h"
 
 namespace {
@@ -183,6 +185,45 @@ TEST_F(HiddenTest, TheMappingNumbersTheHiddenContentAfterTheStories)
     AdvanceCursorTo(lone, at.unmatchedClose);
     mapper.FindHidden(record, lone);
     EXPECT_EQ(record.id, -1);
+}
+
+// Opcode classes 0xA0, 0xC0 and 0xE0 are logged as unusual and then handled by their type bits:
+// 0xC5 opens what 0xA5 closes, 0xE5 (both type bits) stands alone.
+class UnusualOpcodeTest : public kesto_test::ModuleHostTest {
+protected:
+    UnusualOpcodeTest() : ModuleHostTest("filter") {}
+};
+
+TEST_F(UnusualOpcodeTest, UnusualClassesAreLoggedAndProcessed)
+{
+    Start();
+    xthost::doc::DocBuilder b;
+    const int32_t cf = b.PlainText(12 << 16);
+    b.Page(0);
+    const uint32_t box = b.TextBox(xthost::doc::Place::OnSpread(0), {36 << 16, 36 << 16, 200 << 16, 300 << 16});
+    b.Story({box}).Text(u"a ", cf).Hidden(0xC5, "p", cf).Text(u"b", cf).Hidden(0xA5, "q", cf).Hidden(0xE5, "z", cf).End();
+    const std::string path = (app / "unusual.qxp").string();
+    ASSERT_TRUE(xthost::doc::WriteFileAtomically(path, b.Bytes()));
+    ASSERT_EQ(Docs().Open(path, 63), XT_OK);
+
+    QStoryText text(Box(box));
+    QStoryCursor open(text);
+    AdvanceCursorTo(open, 2);
+    const HiddenItem pair(open);
+    EXPECT_EQ(pair.key.text1, "p");
+    EXPECT_EQ(pair.key.text2, "q");
+    QStoryCursor close(text);
+    AdvanceCursorTo(close, 5);
+    EXPECT_EQ(HiddenItem(close).key.text1, "p");
+    QStoryCursor single(text);
+    AdvanceCursorTo(single, 7);
+    const HiddenItem alone(single);
+    EXPECT_EQ(alone.key.text1, "z");
+    EXPECT_EQ(ParenDirection(alone), 1000);
+    const std::string log = GeneralLog();
+    EXPECT_NE(log.find("\nnon-usual optype=c0  opcode=c5\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nnon-usual optype=a0  opcode=a5\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nnon-usual optype=e0  opcode=e5\n"), std::string::npos) << log;
 }
 
 } // namespace

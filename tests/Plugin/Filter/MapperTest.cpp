@@ -201,6 +201,40 @@ TEST_F(MapperTest, AStoryOfAnUnusedMasterPageIsFoundOnItsPage)
     EXPECT_TRUE(importer.ViewOnMaster());
 }
 
+TEST_F(MapperTest, AnAnchoredBoxTheHostDoesNotReturnIsCountedAndLogged)
+{
+    Start();
+    OpenExample("mapping.qxp");
+    host->Faults().Add(xthost::FaultRule{"BOX-7", -50, 0, 1});
+    Mapper mapper;
+    EXPECT_EQ(mapper.AnaliseDocument(), 4);
+    host->Faults().Clear();
+    // The connection at the end of the analysis starts the count again.
+    EXPECT_EQ(mapper.AnchBoxLives(), 0);
+    EXPECT_EQ(LinkOf(kCaption), -100);
+    EXPECT_EQ(LinkOf(kAnchorHost), 1);
+    EXPECT_NE(GeneralLog().find("#######AnchBox is not AnchBox######, lives remain: 0\nstart=18    Story size=33\n"),
+              std::string::npos)
+        << GeneralLog();
+}
+
+TEST_F(MapperTest, AFailedViewSwitchIsReportedAtItsSite)
+{
+    Start("[Options]\ntestMode=1\n");
+    OpenExample("mapping.qxp");
+    Mapper mapper;
+    ASSERT_EQ(mapper.AnaliseDocument(), 5);
+    host->Faults().Add(xthost::FaultRule{"VIEW-1", -50, 0, 1});
+    const std::string before = GeneralLog();
+    EXPECT_EQ(mapper.FindBox(99), 0);
+    host->Faults().Clear();
+    const std::string rule(80, ':');
+    EXPECT_NE(GeneralLog().find("\n" + rule + "\nAPI_FAILURE<RETURN_VALUE>:\tFilter_KS.cpp[671]:Mapper::FindBox()\n" + rule + "\n",
+                                before.size()),
+              std::string::npos)
+        << GeneralLog().substr(before.size());
+}
+
 TEST_F(MapperTest, UnInstallStopsWhenTheHostKeepsAMark)
 {
     Start();
