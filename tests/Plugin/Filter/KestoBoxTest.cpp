@@ -87,8 +87,19 @@ protected:
         storyUid = story;
     }
 
+    // The import side over a document whose only private box carries linkId and chars.
+    std::unique_ptr<KestoBoxImp> Imported(int32_t linkId, const std::u16string& chars, const std::string& settings = "")
+    {
+        Start(settings);
+        OpenWithPrivateBox(linkId, chars);
+        std::unique_ptr<KestoBoxImp> imp(KestoBoxImp::New(importer));
+        EXPECT_NE(imp, nullptr);
+        return imp;
+    }
+
     uint32_t privateUid = 0;
     uint32_t storyUid = 0;
+    Mapper importer;  // makes no host call of its own
 };
 
 TEST_F(KestoBoxTest, TheExportAnalysisWritesTwoCharactersPerRunKey)
@@ -119,10 +130,7 @@ TEST_F(KestoBoxTest, TheExportAnalysisWritesTwoCharactersPerRunKey)
 
 TEST_F(KestoBoxTest, ProbesOfTheSecondBoxAreTwoCharactersWide)
 {
-    Start();
-    OpenWithPrivateBox(-2, u"abcdefg");
-    Mapper mapper;
-    std::unique_ptr<KestoBoxImp> imp(KestoBoxImp::New(mapper));
+    const auto imp = Imported(-2, u"abcdefg");
     ASSERT_NE(imp, nullptr);
     EXPECT_EQ(imp->mode, 2);
     ASSERT_EQ(imp->Probes().size(), 3u);
@@ -142,10 +150,7 @@ TEST_F(KestoBoxTest, ProbesOfTheSecondBoxAreTwoCharactersWide)
 
 TEST_F(KestoBoxTest, ProbesOfTheFirstBoxAreOneCharacterWide)
 {
-    Start();
-    OpenWithPrivateBox(-1, u"wxyz");
-    Mapper mapper;
-    std::unique_ptr<KestoBoxImp> imp(KestoBoxImp::New(mapper));
+    const auto imp = Imported(-1, u"wxyz");
     ASSERT_NE(imp, nullptr);
     EXPECT_EQ(imp->mode, 1);
     ASSERT_EQ(imp->Probes().size(), 4u);
@@ -189,10 +194,8 @@ class ProbeCopyTest : public KestoBoxTest, public ::testing::WithParamInterface<
 
 TEST_P(ProbeCopyTest, AProbeIsCopiedWithItsFormatting)
 {
-    Start(std::string("[Options]\nuseObsoleteCopyText=") + (GetParam() ? "True" : "False") + "\n");
-    OpenWithPrivateBox(-2, u"abcdefg");
-    Mapper mapper;
-    std::unique_ptr<KestoBoxImp> imp(KestoBoxImp::New(mapper));
+    const auto imp =
+        Imported(-2, u"abcdefg", std::string("[Options]\nuseObsoleteCopyText=") + (GetParam() ? "True" : "False") + "\n");
     ASSERT_NE(imp, nullptr);
     const XTHandle story = Box(storyUid);
     EXPECT_EQ(imp->CopyProbe(1, story, 5), 2);
@@ -257,7 +260,6 @@ TEST_P(ProbeCopyTest, EveryParagraphFormatSurvivesThePrivateBoxes)
     ASSERT_EQ(exporter.AnaliseDocument(), 2);
     const KestoBox* exp = exporter.PrivateBox();
     ASSERT_NE(exp, nullptr);
-    Mapper importer;
     std::unique_ptr<KestoBoxImp> imp(KestoBoxImp::New(importer));
     ASSERT_NE(imp, nullptr);
     ASSERT_EQ(imp->mode, 2);
