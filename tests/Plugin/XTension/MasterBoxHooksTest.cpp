@@ -80,4 +80,24 @@ TEST_F(MasterBoxHooksTest, EditingAMasterStoryRegistersItsCopies)
     EXPECT_EQ(Count(again, "SRCBOX 1: ") + Count(again, "DSTBOX 1: ") + Count(again, "Register linked"), 0);
 }
 
+// At level 5 each entry shows the box's story text; in test mode a failed host call of a box
+// record writes the failure block with the adapter's file and line.
+TEST_F(MasterBoxHooksTest, TheStoryTextAndAFailedLocationReachTheLog)
+{
+    WriteSettings("[Options]\nmasterPageLogMode=5\ntestMode=1\n");
+    const std::string path = (app / "two-page-linked.qxp").string();
+    ASSERT_TRUE(Run("start\nopen-document " + path +
+                    "\nview master 1\ntype 1 0 \"Master text\"\nfail BOX-4 times 1 with -50\nview master 0\nquit\n"));
+    const std::string log = GeneralLog();
+    const std::string tildes(80, '~');
+    EXPECT_NE(log.find("\n" + tildes + "\nMaster text"), std::string::npos) << log;
+    const size_t text = log.find("Master text");
+    ASSERT_NE(text, std::string::npos);
+    EXPECT_NE(log.find("\n" + tildes + "\n", text), std::string::npos);
+    const std::string rule(80, ':');
+    EXPECT_NE(log.find("\n" + rule + "\nAPI_FAILURE<RETURN_EMPTY>:\tMixer.cpp[3435]:ct_Box::ct_Box()\n" + rule + "\n"),
+              std::string::npos)
+        << log;
+}
+
 } // namespace
