@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "platform/fs/NativeFS.h"
 
@@ -188,13 +189,9 @@ bool CDataFile::Save()
         Report(3, "[CDataFile::Save] No filename has been set.");
         return false;
     }
-    std::ofstream out(platform::fs::NativePath(m_fileName),
-                      std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out.is_open()) {
-        Report(3, "[CDataFile::Save] Unable to save file.");
-        return false;
-    }
-
+    // The whole text first, then one replacing write: a failure part-way leaves the old file
+    // (the settings, or a controller's batch file) as it was.
+    std::ostringstream out;
     for (const Section& section : m_sections) {
         bool wroteComment = false;
         if (!section.m_comment.empty()) {
@@ -212,8 +209,7 @@ bool CDataFile::Save()
         }
     }
 
-    out.close();
-    if (out.fail()) {
+    if (platform::fs::ReplaceFile(m_fileName, out.str()) != 0) {
         Report(3, "[CDataFile::Save] Unable to save file.");
         return false;
     }

@@ -25,3 +25,9 @@ uint16_t ReportError(uint16_t code)
     Trace("\n Error %d", static_cast<int>(code));
     return code;
 }
+
+int32_t debug_check(int32_t code, const char* message)
+{
+    Trace("%s", message ? message : "");
+    return code;
+}

@@ -4,10 +4,54 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "Foundation/DataFile.h"
 #include "Foundation/ModuleGlobals.h"
+#include "Foundation/TimeStamp.h"
 
 enum class BatchMode : int32_t { None = 0, Export = 1, Import = 2, Done = 3 };
+
+// Keys of the status file, by id.
+enum BatchKeyId : int32_t {
+    kBatchMode = 0,
+    kBatchRecursive = 1,
+    kBatchWaitOnIdle = 2,
+    kBatchSource = 3,
+    kBatchTarget = 4,
+    kBatchPdfDir = 5,
+    kBatchCount = 6,
+    kBatchTotal = 7,
+    kBatchActive = 8,
+    kBatchNoKey = 9,   // the row of an id the table does not hold
+};
+
+// Value types of the keys.
+enum BatchValueType : int32_t {
+    kBatchString = 1,
+    kBatchModeValue = 2,
+    kBatchInteger = 3,
+    kBatchBoolean = 5,
+    kBatchNoType = 6,
+};
+
+// One row of the key table.
+struct BatchKey {
+    int32_t key = kBatchNoKey;
+    int32_t section = 3;   // 0 "General", 1 "Path", 2 "Status", 3 none
+    int32_t type = kBatchNoType;
+    std::string comment;
+};
+
+// The row of a key id ({9, 3, 6, ""} for an id the table does not hold), its key and section
+// names and its default text (empty for no key).
+BatchKey BatchKeyRow(int32_t keyId);
+const char* BatchKeyName(int32_t keyId);
+const char* BatchSectionName(int32_t keyId);
+const char* BatchKeyDefault(int32_t keyId);
+
+// "_" and the time as YYYYMMDDhhmmss: the suffix of an archived status file.
+std::string BatchArchiveStamp(const TimeStamp& time);
 
 class BatchStatusFile {
 public:
@@ -16,22 +60,70 @@ public:
     BatchStatusFile(const BatchStatusFile&) = delete;
     BatchStatusFile& operator=(const BatchStatusFile&) = delete;
 
-    // Loads the file named by the setting BatchFilePath; with reset, writes the defaults.
+    // Loads the file named by the setting BatchFilePath, afresh; with reset, writes the
+    // defaults. Answers whether it was loaded (and the defaults written).
     bool Load(bool reset);
     std::string GetFilePath() const;
+    // Points the data at another file name and, with save, writes it there.
+    bool SaveAs(const std::string& path, bool save);
+
     BatchMode GetMode();
+    bool IsRecursive();
+    bool IsWaitOnIdle();
+    bool IsActive();
+    // A path key (Source, Target, PdfDir); empty for other keys and for the default blank.
+    std::string GetPath(int32_t keyId);
+    void GetPaths(std::string& source, std::string& target, std::string& pdfDir);
+
     bool IsValid();
+    // Valid with mode Export or Import.
+    bool HasPendingJob();
     bool IsActiveJob();
     // Records that the pending job was started; false when there is none.
     bool MarkStarted();
+
+    // Each writes only a changed value; autoCreate lets a missing key be added, save writes the
+    // file at once. Answers false when the value could not be stored or saved.
+    bool SetValue(int32_t keyId, const std::string& value, bool autoCreate, bool save);
+    bool SetMode(BatchMode mode, bool autoCreate, bool save);
+    bool SetActive(bool active, bool autoCreate, bool save);
+    bool SetCount(int32_t count, bool autoCreate, bool save);
+    bool SetTotal(int32_t total, bool autoCreate, bool save);
+    // Every key at its default text; true when all were written.
+    bool WriteDefaults();
+
     // The idle check after a step; with finished, closes the batch.
     bool OnIdle(bool finished);
+    // Archives the file under its stamped name with Active False, marks it Done and removes it.
+    bool FinishBatch();
+
+    bool IsLoaded() const { return m_loaded; }
+    bool IsStarted() const { return m_started; }
+    bool IsWaiting() const { return m_wait; }
+
+private:
+    void BuildKeys();
+    const BatchKey& Row(int32_t keyId) const;
+
+    std::vector<BatchKey> m_keys;
+    CDataFile m_data;
+    bool m_loaded = false;
+    bool m_started = false;
+    bool m_wait = false;
+    std::string m_path;
 };
 
 // The one batch status object of the module.
 extern ModuleGlobal<BatchStatusFile> BatchStatus;
 // A batch run was started at launch: set by the top object, read by the idle state machine.
 extern bool LaunchedByBatch;
+// The answer of the last Load.
+extern bool BatchFileLoaded;
+
+// The time the archive of a finished batch is stamped with: the host's clock. Tests may put
+// another source in place (null: the host's clock again).
+using BatchClock = bool (*)(TimeStamp& now);
+void SetBatchClock(BatchClock clock);
 
 // Marks a valid pending job active and saves the file; false when there is none.
 bool ActivateBatchIfPending(BatchStatusFile& status);

@@ -1,5 +1,5 @@
 // The current conversion job: the source and target files of the conversion that the commands
-// run next, with the host file operations on them that the file dialogs use.
+// run next, the file and conversion kinds, and the host file types and creators of each kind.
 #pragma once
 
 #include <cstdint>
@@ -9,24 +9,56 @@
 #include "platform/host/HostServices.h"
 #include "platform/host/xtapi/XTAPI.h"
 
-// The index of a file's extension: 0 "qxp", 1 "qxd", 2 "dwq", 3 "pdf", 4 "log", 5 "coo",
-// 6 "tgx", 7 none.
+// The index of a file's extension in the extension table.
 enum class FileKind : int32_t { Qxp, Qxd, Dwq, Pdf, Log, Coo, Tgx, None };
+
+// "qxp", "qxd", "dwq", "pdf", "log", "coo", "tgx" and the empty last entry, without dots.
+constexpr int kFileKindCount = 8;
+extern const char* const FileKindExtensions[kFileKindCount];
+// The entries the shell's file dialogs name.
+extern const char* const DwqExtension;
+extern const char* const CooExtension;
+extern const char* const TgxExtension;
+extern const char* const QxpExtension;
+
+enum class ConversionKind : int32_t {
+    ToExchange = 0,        // host document to exchange file
+    ToPdf = 1,             // host document to PDF
+    ToExchangeAndPdf = 2,  // host document to exchange file and PDF
+    ToCoordinates = 3,     // host document to coordinates file
+    ToXTags = 4,           // host document to XTags file
+    ToDocument = 5,        // exchange file to host document
+    Invalid = 6,
+};
+
+// A host type or creator code from its four bytes in memory order ("QXP\0").
+uint32_t FourCharCode(const char (&bytes)[5]);
 
 // One file of a conversion.
 class ConvFileSpec {
 public:
-    std::string GetPath() const { return m_path; }
-    std::string GetName() const { return m_name; }
     FileKind GetKind() const { return m_kind; }
+    std::string GetName() const { return m_name; }
+    std::string GetPath() const { return m_path; }
+    uint32_t GetCreator() const { return m_creator; }
+    uint32_t GetType() const { return m_type; }
+    // The kind of a file the host has not been asked to name.
+    void SetKind(FileKind kind) { m_kind = kind; }
+    void SetFileType(uint32_t creator, uint32_t type)
+    {
+        m_creator = creator;
+        m_type = type;
+    }
 
-    // Sets the path, and the name and kind as the host sees the file; answers the host's code
-    // (the path is set even on failure).
+    // Sets the path, then the name and kind as the host reports them for it. Answers the host's
+    // code; on failure the path is set, the name empty and the kind None.
     int16_t SetPath(const std::string& path);
     // The host file specification of the path; out is unchanged on failure. Answers the host's code.
     int16_t GetHostSpec(HostFileSpec& out) const;
-    // Creates the file through the host (replacing an existing one only when allowed; -48 when it
-    // exists and may not be replaced) and fills out with its specification. Answers the host's code.
+    // Creates the file through the host with the creator (XT_CREATOR_XPRESS: the spec's own) and
+    // type (XT_FILETYPE_NONE: the spec's own, when it has one). An existing file is replaced
+    // only when allowed (else -48 and nothing changes). Fills out with the created file's
+    // specification. Answers the host's code.
     int16_t CreateHostFile(HostFileSpec& out, bool replace, uint32_t creator, uint32_t fileType);
 
 private:
@@ -42,18 +74,39 @@ public:
     ConvFileSpec GetSource() const { return source; }
     ConvFileSpec GetTarget() const { return target; }
 
+    // Back to a new job: empty specs, kind Invalid.
+    void Reset() { *this = ConversionJob(); }
+    // The creators and types of both files from the kind.
+    void SetFileTypes();
+    // Whether the kind fits the files' kinds; with checkSource, a host-document conversion also
+    // needs a host document as its source.
+    bool IsValid(bool checkSource) const;
+
     ConvFileSpec source;
     ConvFileSpec target;
-    int32_t kind = 6;  // invalid
+    ConversionKind kind = ConversionKind::Invalid;
 };
 
 // The current job of the module.
 extern ModuleGlobal<ConversionJob> CurrentJob;
+// The target path of the next import that the conversion driver runs.
+extern ModuleGlobal<std::string> ImportTargetPath;
+
+// The conversion from a source to a target (and a second target, None for none).
+ConversionKind ConversionKindOf(FileKind source, FileKind target, FileKind secondTarget);
+// The file kinds of a conversion into the non-null outputs; Invalid and unknown kinds leave
+// them untouched.
+void DefaultFileKinds(ConversionKind kind, FileKind* source, FileKind* target, FileKind* secondTarget);
+// The host file type and creator of the source or the target of a conversion. Kinds without
+// one write "ERROR: Invalid conversion type!" to the standard error stream and answer
+// XT_FILETYPE_NONE and XT_CREATOR_XPRESS.
+uint32_t FileTypeForConversion(ConversionKind kind, bool source);
+uint32_t CreatorForConversion(ConversionKind kind, bool source);
 
 // Replaces the extension (given without its dot) of the file a specification names, in place;
 // answers the host's code, 12 when the extension cannot be changed.
 int16_t ResolveHostFileSpec(HostFileSpec& spec, const char* extension);
 
-// The characters of a host text object as 8-bit text; out is unchanged on failure. Answers the
+// The characters of a host text object as UTF-8 text; out is unchanged on failure. Answers the
 // host's code.
 int16_t HostTextToString(XTHandle text, std::string& out);

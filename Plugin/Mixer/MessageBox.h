@@ -4,9 +4,16 @@
 #include <cstdint>
 #include <string>
 
-// Shows the module alert resId (22100 or 22200) with four lines; answers the pressed item, or 0
-// when nothing was shown. A force flag shows the box even in its kind of unattended run
-// (multi-document, batch, server).
+// Shows the module's alert 22100 with four lines; answers the pressed item, or 0 when nothing
+// was shown (resId is not used; callers pass 22100). While the run is unattended in any way
+// (multi-document, batch, server) the box is written to the general log as
+// "\nSUPPRESSED MESSAGE BOX:\t" with its lines joined by "\t"; it is then still shown when any
+// of the three force flags is set, else the answer is 0.
 int16_t ShowMessageBox(int32_t resId, const std::string& line1, const std::string& line2,
                        const std::string& line3, const std::string& line4, bool forceMultiDoc,
                        bool forceBatch, bool forceServer);
+
+// Hands the host the texts "^0" to "^3" of the module's alerts (empty texts clear them);
+// answers the host's code.
+int32_t SetAlertText(const std::string& text0, const std::string& text1, const std::string& text2,
+                     const std::string& text3);

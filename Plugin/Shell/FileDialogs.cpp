@@ -5,6 +5,7 @@
 
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Shell/HostSuites.h"
+#include "Plugin/Shell/HostText.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "platform/host/Utf8.h"
@@ -47,16 +48,6 @@ OutputKind OutputKindOf(bool exchange, bool coordinates, bool xtags)
     if (exchange)
         return {"Verbant output file name:", "dwq"};
     return {"Output document name:", "qxp"};
-}
-
-// A host text object of the text; 0 when the host made none.
-XTHandle NewHostText(const std::string& text)
-{
-    const std::u16string chars = xthost::Utf8ToUtf16(text);
-    XTHandle handle = 0;
-    if (CallHost<XText_New>(chars.data(), 0, static_cast<int32_t>(chars.size()), &handle) != XT_OK)
-        return 0;
-    return handle;
 }
 
 // A file dialog of the host, handed back when the object goes.

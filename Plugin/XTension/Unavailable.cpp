@@ -6,13 +6,9 @@
 #include <string>
 
 #include "Foundation/Log.h"
-#include "Foundation/Settings.h"
-#include "Plugin/Batch/BatchRequest.h"
 #include "Plugin/Batch/BatchStatusFile.h"
-#include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Batch/FolderRuns.h"
 #include "Plugin/Mixer/HostHooks.h"
-#include "Plugin/Mixer/MessageBox.h"
 #include "Plugin/Shell/Commands.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 
@@ -71,13 +67,9 @@ void IdleAdapter<18>::ActionPerformed(XTIdleRec*)
     NotAvailable("Batch import step");
 }
 
-ModuleGlobal<BatchStatusFile> BatchStatus;
-bool LaunchedByBatch = false;
-
 HostFileSpec SavedFolderSpec{};
 HostFileSpec SavedSourceSpec{};
 HostFileSpec SavedTargetSpec{};
-OverwriteSwitches OverwriteFlags;
 std::string PdfTargetFolderPath;
 bool AnnounceConversionFinished = true;
 
@@ -142,146 +134,15 @@ bool CollectSourceFiles(const HostFileSpec& folder, int32_t fileKind, bool, cons
     return false;
 }
 
-namespace {
-
-// Only the path of the status file is known: the setting that names it.
-std::string g_batchFilePath;
-
-} // namespace
-
-BatchStatusFile::BatchStatusFile() = default;
-BatchStatusFile::~BatchStatusFile() = default;
-
-bool BatchStatusFile::Load(bool)
-{
-    SettingsFile* settings = Settings.GetIf();
-    g_batchFilePath = settings ? settings->GetPath(SettingKey::BatchFilePath) : std::string();
-    if (g_batchFilePath.size() <= 1)
-        g_batchFilePath.clear();
-    NotAvailable("Batch status file");
-    return false;
-}
-
-std::string BatchStatusFile::GetFilePath() const
-{
-    return g_batchFilePath;
-}
-
-BatchMode BatchStatusFile::GetMode()
-{
-    return BatchMode::None;
-}
-
-// A file that is not loaded holds no job.
-bool BatchStatusFile::IsValid()
-{
-    return GetMode() == BatchMode::None || GetMode() == BatchMode::Done;
-}
-
-bool BatchStatusFile::IsActiveJob()
-{
-    return false;
-}
-
-bool BatchStatusFile::MarkStarted()
-{
-    return false;
-}
-
-bool BatchStatusFile::OnIdle(bool)
-{
-    return false;
-}
-
 bool ActivateBatchIfPending(BatchStatusFile&)
 {
     NotAvailable("Batch activation");
     return false;
 }
 
-void RegisterBatchGlobals()
-{
-    ModuleGlobals::Register(
-        GlobalStep::BatchStatus,
-        [] {
-            BatchStatus.Build();
-            LaunchedByBatch = false;
-        },
-        [] { BatchStatus.Destroy(); });
-    ModuleGlobals::Register(GlobalStep::ConversionJob, [] { CurrentJob.Build(); },
-                            [] { CurrentJob.Destroy(); });
-}
-
-// ---- The conversion job --------------------------------------------------------------------
-
-ModuleGlobal<ConversionJob> CurrentJob;
-
-namespace {
-
-// What the host would answer for a file it could not reach.
-constexpr int16_t kNoHostFile = 12;
-
-} // namespace
-
-int16_t ConvFileSpec::SetPath(const std::string& path)
-{
-    m_path = path;
-    NotAvailable("File of a conversion job \"" + path + "\"");
-    return kNoHostFile;
-}
-
-int16_t ConvFileSpec::GetHostSpec(HostFileSpec&) const
-{
-    return kNoHostFile;
-}
-
-int16_t ConvFileSpec::CreateHostFile(HostFileSpec&, bool, uint32_t, uint32_t)
-{
-    NotAvailable("Creation of \"" + m_path + "\"");
-    return kNoHostFile;
-}
-
-int16_t ResolveHostFileSpec(HostFileSpec&, const char*)
-{
-    return kNoHostFile;
-}
-
-int16_t HostTextToString(XTHandle, std::string&)
-{
-    NotAvailable("Host text conversion");
-    return kNoHostFile;
-}
-
-bool IsBatchRequested()
-{
-    return false;
-}
-
-void DeleteBatchRequestKey()
-{
-}
-
 // ---- Host document access ------------------------------------------------------------------
 
-int16_t ShowMessageBox(int32_t resId, const std::string& line1, const std::string& line2,
-                       const std::string& line3, const std::string& line4, bool, bool, bool)
-{
-    NotAvailable("Message box " + std::to_string(resId) + " (" + line1 + "\t" + line2 + "\t" +
-                 line3 + "\t" + line4 + ")");
-    return 0;
-}
-
 int32_t PdfOutputHook(void*)
-{
-    return 0;
-}
-
-int32_t MasterBoxCopyHook(void*)
-{
-    return 0;
-}
-
-int32_t AutotextBoxHook(void*)
 {
     return 0;
 }

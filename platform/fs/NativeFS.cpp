@@ -1,5 +1,6 @@
 #include "platform/fs/NativeFS.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +79,57 @@ int RemoveFolder(const std::string& path)
     if (int fault = InjectedFault(Operation::RemoveFolder, path))
         return fault;
     return ResultOf(::rmdir(NativePath(path).c_str()));
+}
+
+int ReplaceFile(const std::string& path, const std::string& bytes)
+{
+    if (int fault = InjectedFault(Operation::ReplaceFile, path))
+        return fault;
+    const std::string target = NativePath(path);
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    // A hidden name beside the target, cut so that it stays a valid name.
+    const std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
+    if (base.empty())
+        return EISDIR;
+
+    struct stat old {};
+    const bool hadTarget = ::stat(target.c_str(), &old) == 0;
+    if (hadTarget && S_ISDIR(old.st_mode))
+        return EISDIR;
+
+    static std::atomic<unsigned> serial{0};
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        temp = folder + "." + base + "." + std::to_string(::getpid()) + "-" +
+               std::to_string(++serial) + ".tmp";
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt == 100))
+            return errno != 0 ? errno : EIO;
+    }
+
+    int error = 0;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            break;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    if (error == 0 && hadTarget && ::fchmod(fd, old.st_mode & 07777) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (error != 0)
+        ::unlink(temp.c_str());
+    return error;
 }
 
 std::string ErrorText(int error)

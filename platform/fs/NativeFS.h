@@ -29,6 +29,11 @@ int RemoveFile(const std::string& path);
 int MakeFolder(const std::string& path);
 int RemoveFolder(const std::string& path);
 
+// Writes the bytes to a new file beside the target and renames it over the target only when
+// every byte was written, so a failed write leaves the old file as it was. An existing
+// target's permissions carry over. Answers 0 or the system's error number.
+int ReplaceFile(const std::string& path, const std::string& bytes);
+
 // The system's text for an error number.
 std::string ErrorText(int error);
 
@@ -42,7 +47,7 @@ void Pause(unsigned milliseconds);
 
 // ---- Test hooks ----------------------------------------------------------------------------
 
-enum class Operation { RemoveFile, MakeFolder, RemoveFolder };
+enum class Operation { RemoveFile, MakeFolder, RemoveFolder, ReplaceFile };
 
 // Called before each operation with its path; a non-zero answer is taken as the error number
 // of a failed call and the operation is not made. An empty hook lets every call through.

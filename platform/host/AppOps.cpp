@@ -162,6 +162,7 @@ int32_t CurrentDocIndex(int16_t* index)
 
 void DefineDialogOperations();
 void DefineFileOperations();
+void DefineApplicationStateOperations();
 
 void DefineCoreOperations()
 {
@@ -183,6 +184,7 @@ void DefineCoreOperations()
     XTHOST_DEFINE_SLOT(XDD_CurrentDocIndex, CurrentDocIndex);
     DefineDialogOperations();
     DefineFileOperations();
+    DefineApplicationStateOperations();
 }
 
 }  // namespace xthost

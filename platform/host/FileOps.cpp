@@ -35,7 +35,7 @@ std::string HandleText(XTHandle handle)
 std::string CreatorText(uint32_t code)
 {
     std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
+    for (int shift = 0; shift <= 24; shift += 8) {
         const char c = static_cast<char>(code >> shift & 0xFF);
         text += (c >= 0x20 && c < 0x7F) ? c : '?';
     }

@@ -22,6 +22,7 @@ enum HandleTag : uint8_t {
     kTagModuleObject = 0x15,
     kTagWindow = 0x16,
     kTagWindowItem = 0x17,
+    kTagMemory = 0x18,
 };
 
 template <class T>

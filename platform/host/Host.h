@@ -151,6 +151,18 @@ struct FileDialogState {
     std::vector<std::string> chosen;
 };
 
+// The application's state behind the XAQ slots from 101.
+struct ApplicationState {
+    uint32_t version = 0x07000002;  // 7.0 r2
+    bool clockFrozen = false;       // a test or the script verb "clock" fixed the time
+    XTClockRec clock{};             // the frozen time
+    int32_t toolMode = 0;
+    int32_t textMode = 0;
+    bool preferences[2] = {true, true};
+    int32_t textUpdate = 1;
+    bool modeFlag = false;
+};
+
 class Host {
 public:
     explicit Host(HostOptions options);
@@ -227,6 +239,8 @@ public:
     HandleTable<const void*> moduleObjects{kTagModuleObject};
     HandleTable<HostWindow> windows{kTagWindow};
     HandleTable<WindowItem> windowItems{kTagWindowItem};
+    HandleTable<std::vector<uint8_t>> memory{kTagMemory};
+    ApplicationState application;
     std::vector<XTHandle> currentDialogs;   // innermost last
     std::vector<PostedMessage> posted;
     std::vector<std::string> alertTexts = std::vector<std::string>(4);

@@ -1,6 +1,7 @@
 #include "platform/host/Script.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/host/Text.h"
@@ -242,6 +243,35 @@ void RegisterCoreVerbs(ScriptVerbs& verbs)
             (c.line.words[1] != "none" && !NumberArg(c.line.words[1], 0, 32767, index, error)))
             return false;
         c.host.SetFrontDocumentIndex(static_cast<int16_t>(index));
+        return true;
+    }});
+    verbs.Add("clock", {"clock YYYY-MM-DD hh:mm:ss|live",
+                        "freeze the host's clock at that local time, or let it run again", false,
+                        [](VerbContext& c, std::string& error) {
+        const auto& w = c.line.words;
+        if (!ExpectCount(c.line, 1, 2, error))
+            return false;
+        if (w.size() == 2) {
+            if (w[1] != "live") {
+                error = "expected live or a date and a time";
+                return false;
+            }
+            c.host.application.clockFrozen = false;
+            return true;
+        }
+        int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+        char tail = 0;
+        if (std::sscanf(w[1].c_str(), "%4d-%2d-%2d%c", &year, &month, &day, &tail) != 3 ||
+            std::sscanf(w[2].c_str(), "%2d:%2d:%2d%c", &hour, &minute, &second, &tail) != 3 ||
+            month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59 ||
+            year < 1 || hour < 0 || minute < 0 || second < 0) {
+            error = "expected YYYY-MM-DD hh:mm:ss";
+            return false;
+        }
+        c.host.application.clock = XTClockRec{static_cast<int16_t>(year), static_cast<int16_t>(month),
+                                              static_cast<int16_t>(day),  static_cast<int16_t>(hour),
+                                              static_cast<int16_t>(minute), static_cast<int16_t>(second)};
+        c.host.application.clockFrozen = true;
         return true;
     }});
     verbs.Add("fail", {"fail KEY [after N] [times M] with VALUE",

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "Foundation/TestSupport.h"
+#include "platform/fs/NativeFS.h"
 
 namespace {
 
@@ -166,6 +170,54 @@ TEST_F(DataFileTest, SaveReportsMissingNameAndUnwritableFile)
               "<error> [CDataFile::Save] No filename has been set.\n"
               "<error> [CDataFile::Save] Unable to save file.\n");
     data.Clear();   // nothing left to write at destruction
+}
+
+// A save writes a new file and renames it over the old one: a write that fails leaves the
+// old file whole, and no temporary file stays behind either way.
+TEST_F(DataFileTest, FailedSaveLeavesTheOldFileWholeAndNoTemporaryFile)
+{
+    WriteFile(m_path, "[S]\nk=old\n");
+    ::chmod(m_path.c_str(), 0640);
+    CDataFile data;
+    CaptureStdout();
+    ASSERT_TRUE(data.Load(m_path));
+    ASSERT_TRUE(data.SetValue("k", "new", "", "S"));
+
+    platform::fs::SetFaultHook([](platform::fs::Operation op, const std::string&) {
+        return op == platform::fs::Operation::ReplaceFile ? ENOSPC : 0;
+    });
+    EXPECT_FALSE(data.Save());
+    platform::fs::SetFaultHook({});
+    EXPECT_EQ(GetCapturedStdout(), "<error> [CDataFile::Save] Unable to save file.\n");
+    EXPECT_EQ(ReadFile(m_path), "[S]\nk=old\n");
+    EXPECT_TRUE(data.IsDirty());
+
+    ASSERT_TRUE(data.Save());
+    EXPECT_EQ(ReadFile(m_path), "\n[S]\nk=new\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(m_path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);   // the file keeps its permissions
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()),
+                            std::filesystem::directory_iterator()), 1);
+}
+
+// Running out of room part-way (here: a file size limit) keeps the old text too.
+TEST_F(DataFileTest, SaveCutShortByTheSystemKeepsTheOldFile)
+{
+    WriteFile(m_path, "[S]\nk=old\n");
+    CDataFile data;
+    CaptureStdout();
+    ASSERT_TRUE(data.Load(m_path));
+    ASSERT_TRUE(data.SetValue("k", std::string(4096, 'x'), "", "S"));
+
+    const bool saved_ok = WithFileSizeLimit(100, [&] { return data.Save(); });
+    GetCapturedStdout();
+
+    EXPECT_FALSE(saved_ok);
+    EXPECT_EQ(ReadFile(m_path), "[S]\nk=old\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()),
+                            std::filesystem::directory_iterator()), 1);
+    data.Clear();
 }
 
 TEST_F(DataFileTest, ChangingTheFileNameMarksTheDataChanged)

@@ -47,6 +47,9 @@ TEST(TraceHooks, AnswerTheirArgumentsAndChangeNothing)
     EXPECT_EQ(ReportInternalError(nullptr, 7), 7);
     EXPECT_EQ(ReportError(1004), 1004);
     ReportCallBackFailed();
+    EXPECT_EQ(debug_check(-43), -43);
+    EXPECT_EQ(debug_check(0, "Close project error!"), 0);
+    EXPECT_EQ(debug_check(12, nullptr), 12);
 }
 
 } // namespace

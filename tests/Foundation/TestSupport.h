@@ -2,12 +2,15 @@
 // the host services.
 #pragma once
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+
+#include <sys/resource.h>
 
 #include "TempDir.h"
 #include "platform/host/HostServices.h"
@@ -23,6 +26,23 @@ inline std::string ReadFile(const std::string& path)
 inline void WriteFile(const std::string& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// Runs fn while the process may write files of at most `bytes` bytes: a write beyond fails
+// (EFBIG) instead of stopping the process. Answers what fn answered.
+template <class Fn>
+auto WithFileSizeLimit(rlim_t bytes, Fn fn)
+{
+    rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    auto result = fn();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    return result;
 }
 
 // The host as far as the foundation calls it. A file specification names, in its parent id,

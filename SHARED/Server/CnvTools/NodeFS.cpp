@@ -213,6 +213,11 @@ bool ct_File<TStr>::Create()
     stamp.SetNow();
     WriteTimeStamp(out, stamp) << '\n';
     out.flush();
+    // A file without its time-stamp line is no placeholder the caller can rely on.
+    if (!out) {
+        LogMessage(KS_LOCATION("ct_File::Create"), "Error: output file stream invalid", kError);
+        return false;
+    }
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "Foundation/Log.h"
+#include "Foundation/TraceHooks.h"
 #include "platform/fs/NativeFS.h"
 
 namespace {
@@ -12,12 +13,6 @@ namespace fs = platform::fs;
 constexpr std::size_t kHostPathBufferSize = 260;
 constexpr int16_t kHostUnavailable = 12;   // general failure: no host services installed
 constexpr std::size_t kTempPathLimit = 254;
-
-// Host results pass through here on their way back; nothing is written.
-int16_t DebugCheck(int16_t result, const char* /*message*/)
-{
-    return result;
-}
 
 template <class Ch>
 Ch Lower(Ch c)
@@ -320,7 +315,7 @@ int16_t FileSpecToPathT(TStr& out, const HostFileSpec& spec, bool takeName)
                 out.replace(separator + 1, TStr::npos, name);
         }
     }
-    return DebugCheck(result, "debug_check(APIERR): Something strange happend!");
+    return static_cast<int16_t>(debug_check(result));
 }
 
 } // namespace
@@ -352,7 +347,7 @@ ustring GetHostTempFolder()
     }
     if (handle != 0)
         host->DisposeFileSpecHandle(handle);
-    if (DebugCheck(result, "xt_gettempfolder: api_err != ERR_SUCCESS") != 0)
+    if (debug_check(result, "xt_gettempfolder: api_err != ERR_SUCCESS") != 0)
         path.clear();
     return path;
 }

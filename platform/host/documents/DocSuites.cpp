@@ -5,6 +5,8 @@
 #include <iostream>
 #include <memory>
 
+#include <unistd.h>
+
 #include "platform/host/HostExtensions.h"
 #include "platform/host/Suites.h"
 #include "platform/host/Text.h"
@@ -12,6 +14,7 @@
 #include "platform/host/documents/DocSlots.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/FlowSuites.h"
+#include "platform/host/documents/ValueSlots.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 namespace xthost {
@@ -104,10 +107,14 @@ int32_t CurrentDocIndex(int16_t* index)
     *index = id >= 0 ? id : Host::Current()->FrontDocumentIndex();
     return result;
 }
+// Without an open document the id reads -1 and the call fails.
 int32_t CurrentDocId(int16_t* id)
 {
     uint16_t index = 0;
-    return Null(id) ? XT_ERR_PARAM : D().CurrentDocument(id, &index);
+    if (Null(id))
+        return XT_ERR_PARAM;
+    const int32_t result = D().CurrentDocument(id, &index);
+    return result == XT_OK && *id < 0 ? HostErr::NoDocument : result;
 }
 int32_t DocumentChanged(XTHandle doc, int32_t value) { return D().DocumentChanged(doc, value); }
 int32_t ClosingCall(XTHandle doc, int32_t flag) { return D().SetDocOption(doc, flag); }
@@ -127,9 +134,9 @@ int32_t DocumentFlags(uint8_t* platform, uint8_t* untitled)
 }
 int32_t ChangeFlags(uint8_t* flags) { return Null(flags) ? XT_ERR_PARAM : D().ChangeFlags(flags); }
 int32_t QueryPrefFlag() { return D().QueryPrefFlag(); }
-int32_t DocumentLocation(XTFileSpec* spec)
+int32_t DocumentLocation(XTFileSpec* spec, uint8_t* flag)
 {
-    if (Null(spec))
+    if (Null(spec) || Null(flag))
         return XT_ERR_PARAM;
     std::string path;
     const int32_t result = D().DocumentLocation(&path);
@@ -137,7 +144,10 @@ int32_t DocumentLocation(XTFileSpec* spec)
         return result;
     // The core's specification of a path keeps its folder table.
     const auto fn = reinterpret_cast<XFJ_MakeFSSpec::Type>(SuiteCatalog::Instance().SuiteEntry(XT_SUITE_XFJ, 55));
-    return fn(0, 0, path.c_str(), spec);
+    const int32_t made = fn(0, 0, path.c_str(), spec);
+    if (made == XT_OK)
+        *flag = ::access(path.c_str(), W_OK) == 0 ? 0 : 1;
+    return made;
 }
 int32_t OpenDocument(XTHandle fileRef, int32_t options)
 {
@@ -807,6 +817,7 @@ void RegisterHostDocuments(HostExtensions& extensions)
     DefineDocumentOperations();
     AddVerbs(extensions);
     RegisterTextFlowAndPdf(extensions, DocsOf);
+    RegisterValueSlots(extensions, DocsOf);
     extensions.AddSubcommand("doc", {"doc check|canon|lines|pdf FILE ...",
                                      "check a host document (naming its first fault), print it canonically, "
                                      "print its line records or write its PDF\n"

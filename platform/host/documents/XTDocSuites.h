@@ -117,7 +117,8 @@ XT_SLOT(XDD_DocumentCount, XT_SUITE_XDD, 102, int32_t (*)(uint16_t* count));
 XT_SLOT(XDD_DocumentFlags, XT_SUITE_XDD, 103, int32_t (*)(uint8_t* platform, uint8_t* untitled));
 XT_SLOT(XDD_ChangeFlags, XT_SUITE_XDD, 104, int32_t (*)(uint8_t* flags));
 XT_SLOT(XDD_QueryPrefFlag, XT_SUITE_XDD, 105, int32_t (*)());
-XT_SLOT(XDD_DocumentLocation, XT_SUITE_XDD, 106, int32_t (*)(XTFileSpec* spec));
+// The file of the current document, and a flag byte: 1 when the file cannot be written.
+XT_SLOT(XDD_DocumentLocation, XT_SUITE_XDD, 106, int32_t (*)(XTFileSpec* spec, uint8_t* flag));
 XT_SLOT(XDD_OpenDocument, XT_SUITE_XDD, 107, int32_t (*)(XTHandle fileRef, int32_t options));
 XT_SLOT(XDD_BringToFront, XT_SUITE_XDD, 108, int32_t (*)(uint16_t index));
 XT_SLOT(XDD_SaveDocument, XT_SUITE_XDD, 109, int32_t (*)());
@@ -128,6 +129,7 @@ XT_SLOT(XDD_MasterPageName, XT_SUITE_XDD, 113, int32_t (*)(XTHandle doc, int16_t
 XT_SLOT(XDD_DocumentQuestion, XT_SUITE_XDD, 114, int32_t (*)(int32_t which));
 XT_SLOT(XDD_HostCommand, XT_SUITE_XDD, 115, int32_t (*)(int32_t command));  // 105 saves
 XT_SLOT(XDD_SaveTo, XT_SUITE_XDD, 116, int32_t (*)(XTHandle fileRef, int32_t options));
+// The id of the current document; -1 and a failure when none is open.
 XT_SLOT(XDD_CurrentDocId, XT_SUITE_XDD, 117, int32_t (*)(int16_t* id));
 // xt_viewgotomaster: page p >= 1 shows master page p, 0 returns to the layout.
 XT_SLOT(XDD_GotoMaster, XT_SUITE_XDD, 120, int32_t (*)(XTHandle view, int16_t page));
@@ -183,9 +185,9 @@ XT_SLOT(XBY_GetPrivate, XT_SUITE_XBY, 121, int32_t (*)(XTHandle owner, uint32_t 
 // size 0 removes the key.
 XT_SLOT(XBY_SetPrivate, XT_SUITE_XBY, 122, int32_t (*)(XTHandle owner, uint32_t key, const uint8_t* bytes, int32_t size));
 XT_SLOT(XBY_FindByPrivate, XT_SUITE_XBY, 123, int32_t (*)(XTHandle view, uint32_t key, const uint8_t* bytes, int32_t size, XTHandle* box));
-XT_SLOT(XBY_LayerOfBox, XT_SUITE_XBY, 130, int32_t (*)(XTHandle box, int32_t* layer));
-XT_SLOT(XBY_LayerName, XT_SUITE_XBY, 131, int32_t (*)(int32_t layer, char16_t* name, int32_t size));
-XT_SLOT(XBY_LayerVisible, XT_SUITE_XBY, 132, int32_t (*)(int32_t layer, uint8_t* visible));
+XT_SLOT(XBY_LayerOfBox, XT_SUITE_XBY, 124, int32_t (*)(XTHandle box, int32_t* layer));
+XT_SLOT(XBY_LayerName, XT_SUITE_XBY, 125, int32_t (*)(int32_t layer, char16_t* name, int32_t size));
+XT_SLOT(XBY_LayerVisible, XT_SUITE_XBY, 126, int32_t (*)(int32_t layer, uint8_t* visible));
 XT_SLOT(XIG_IsTextBox, XT_SUITE_XIG, 3, int32_t (*)(XTHandle box, uint8_t* text));
 
 // ---- Box records and outlines -----------------------------------------------------------------

@@ -285,9 +285,9 @@ static_assert(sizeof(XTFileFilter) == 52, "a file-type filter record is 52 bytes
 static_assert(offsetof(XTFileFilter, value) == 30 && offsetof(XTFileFilter, extension) == 48,
               "filter record layout");
 
-// Creator and type codes of host files.
+// Creator and type codes of host files: four characters in memory order.
 enum : uint32_t {
-    XT_CREATOR_XPRESS = 0x58505233u,  // 'XPR3'
+    XT_CREATOR_XPRESS = XT_FOURCC('X','P','R','3'),
     XT_FILETYPE_NONE = 0xFFFFFFFFu,
 };
 

@@ -96,6 +96,7 @@ enum : uint32_t {
     XT_SUITE_XDD = XT_SUITE('X','D','D',9),   // documents
     XT_SUITE_XFJ = XT_SUITE('X','F','J',12),  // files, file dialogs, folder chooser
     XT_SUITE_XMV = XT_SUITE('X','M','V',4),   // menus
+    XT_SUITE_XMM = XT_SUITE('X','M','M',2),   // memory handles
     XT_SUITE_XRN = XT_SUITE('X','R','N',2),   // module objects
     XT_SUITE_XZC = XT_SUITE('X','Z','C',2),   // dialog items: buttons and check boxes
     XT_SUITE_XZD = XT_SUITE('X','Z','D',2),   // dialog items: edit texts
@@ -108,6 +109,35 @@ enum : uint32_t {
 // code makes the host show its own alert "QuarkXPress (tm)"; answers the code.
 XT_SLOT(XAQ_ReportError, XT_SUITE_XAQ, 0, int32_t (*)(int32_t code));
 XT_SLOT(XAQ_RequestQuit, XT_SUITE_XAQ, 16, int32_t (*)());
+
+// The application's state that a module reads and switches. The version word is
+// major << 24 | minor << 16 | revision. The clock is the local time (a test may freeze it).
+// The tool mode and the text mode start at 0; the two application preferences (0 and 1) start
+// on; the text-update switch and the further mode flag are kept as given.
+struct XTClockRec {
+    int16_t year, month, day;
+    int16_t hour, minute, second;
+};
+XT_SLOT(XAQ_Version, XT_SUITE_XAQ, 101, int32_t (*)(uint32_t* version));
+XT_SLOT(XAQ_Clock, XT_SUITE_XAQ, 102, int32_t (*)(XTClockRec* clock));
+XT_SLOT(XAQ_GetToolMode, XT_SUITE_XAQ, 103, int32_t (*)(int32_t* mode));
+XT_SLOT(XAQ_SetToolMode, XT_SUITE_XAQ, 104, int32_t (*)(int32_t mode));
+XT_SLOT(XAQ_GetTextMode, XT_SUITE_XAQ, 105, int32_t (*)(int32_t* mode));
+XT_SLOT(XAQ_SetTextMode, XT_SUITE_XAQ, 106, int32_t (*)(int32_t mode));
+XT_SLOT(XAQ_GetPreference, XT_SUITE_XAQ, 107, int32_t (*)(int32_t which, uint8_t* on));
+XT_SLOT(XAQ_SetPreference, XT_SUITE_XAQ, 108, int32_t (*)(int32_t which, int32_t on));
+XT_SLOT(XAQ_SetTextUpdate, XT_SUITE_XAQ, 109, int32_t (*)(int32_t flag));
+XT_SLOT(XAQ_GetModeFlag, XT_SUITE_XAQ, 110, int32_t (*)(uint8_t* set));
+XT_SLOT(XAQ_ClearModeFlag, XT_SUITE_XAQ, 111, int32_t (*)(XTHandle box));
+
+// XMM 2: memory handles. A handle names a resizable block of bytes; its address stays valid
+// until the block is resized or disposed. An unknown or disposed handle answers XT_ERR_PARAM.
+XT_SLOT(XMM_NewHandle, XT_SUITE_XMM, 100, int32_t (*)(uint32_t size, XTHandle* out));
+XT_SLOT(XMM_DisposeHandle, XT_SUITE_XMM, 101, int32_t (*)(XTHandle handle));
+XT_SLOT(XMM_HandleSize, XT_SUITE_XMM, 102, int32_t (*)(XTHandle handle, uint32_t* size));
+XT_SLOT(XMM_SetHandleSize, XT_SUITE_XMM, 103, int32_t (*)(XTHandle handle, uint32_t size));
+XT_SLOT(XMM_HandleAddress, XT_SUITE_XMM, 104, int32_t (*)(XTHandle handle, void** address));
+XT_SLOT(XMM_LockHandle, XT_SUITE_XMM, 105, int32_t (*)(XTHandle handle));
 
 // XRN 2: the module's host object, made from the module's own handle.
 XT_SLOT(XRN_NewModuleObject, XT_SUITE_XRN, 1, int32_t (*)(const void* module, int32_t one, XTHandle* out));

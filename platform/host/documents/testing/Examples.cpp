@@ -213,11 +213,182 @@ std::string MacOrigin()
     return b.Bytes();
 }
 
+constexpr uint32_t kModuleTag = 0x00414B42;  // the module's tag: a tag run of kind 0x414B4200
+
+// The export example's tables: the basics, fonts of four scripts, a process colour and a
+// character format per face, font and value the export maps.
+struct ExportFormats {
+    Basics basics;
+    int32_t bold, underlines, smallCaps, superscript, kerned, tracked, cyan;
+    int32_t greek, hebrew, japanese, wide, missing, high, tagged;
+};
+
+ExportFormats AddExportTables(DocBuilder& b)
+{
+    ExportFormats f{};
+    f.basics = AddBasics(b);
+    b.Font(2, "Greek Sans", 6).Font(3, "Hebrew Sans", 5).Font(4, "Japanese Gothic", 1).Font(20000, "Wide Gothic", 0);
+    b.Colour(3, "Process Cyan", 0x00A0E0, "QCMK");
+    CharFormat body;
+    body.font = 1;
+    body.size = pt(12);
+    body.colour = 2;
+    auto with = [&b, &body](auto change) {
+        CharFormat c = body;
+        change(c);
+        return b.CharFormat(c);
+    };
+    f.bold = with([](CharFormat& c) { c.face = 0x0001; });
+    f.underlines = with([](CharFormat& c) { c.face = 0x0004 | 0x1000; });  // underline and word underline
+    f.smallCaps = with([](CharFormat& c) { c.face = 0x0800; });
+    f.superscript = with([](CharFormat& c) { c.face = 0x0020; });
+    f.kerned = with([](CharFormat& c) { c.kern = 20; });
+    f.tracked = with([](CharFormat& c) { c.track = -10; });
+    f.cyan = with([](CharFormat& c) { c.colour = 3; });
+    f.greek = with([](CharFormat& c) { c.font = 2; });
+    f.hebrew = with([](CharFormat& c) { c.font = 3; });
+    f.japanese = with([](CharFormat& c) { c.font = 4; });
+    f.wide = with([](CharFormat& c) { c.font = 20000; });
+    f.missing = with([](CharFormat& c) { c.font = 77; });  // no font 77 in the list
+    f.high = with([](CharFormat& c) { c.high = 128; });
+    f.tagged = with([](CharFormat& c) { c.tag = kModuleTag; });
+    return f;
+}
+
+void ExportPrintLayout(DocBuilder& b, const ExportFormats& f)
+{
+    Letter(b, "Print");
+    b.Layer(2, u"Hidden", /*visible=*/false);
+    b.Master("A-Master A");
+    b.Master("B-Master B");
+    const uint32_t header = b.TextBox(Place::OnMaster(1), Pt(18, 36, 30, 576));
+    b.Story({header}).Text(u"Header A", f.basics.body).End();
+    const uint32_t unused = b.TextBox(Place::OnMaster(2), Pt(36, 36, 100, 576));
+    b.Story({unused}).Text(u"Text of the unused master B", f.basics.body).End();
+    b.Page(1);
+    b.Page(1);
+
+    const uint32_t caption = b.TextBox(Place::Loose_(), Pt(0, 0, 24, 120));
+    b.Story({caption}).Text(u"Anchored caption", f.basics.body).End();
+
+    // A story through two boxes, one on each page.
+    const uint32_t first = b.TextBox(Place::OnSpread(0), Pt(36, 36, 300, 576));
+    const uint32_t second = b.TextBox(Place::OnSpread(1), Pt(36, 36, 300, 576));
+    b.Story({first, second})
+        .Para(f.basics.head)
+        .Uniq(42, f.basics.heading)
+        .Text(u"Export sample\r", f.basics.heading)
+        .Para(f.basics.normal)
+        .Text(u"Faces: ", f.basics.body)
+        .Text(u"bold", f.bold)
+        .Text(u" ", f.basics.body)
+        .Text(u"underlined", f.underlines)
+        .Text(u" ", f.basics.body)
+        .Text(u"Small Caps", f.smallCaps)
+        .Text(u" x", f.basics.body)
+        .Text(u"2", f.superscript)
+        .Text(u" ", f.basics.body)
+        .Text(u"kerned", f.kerned)
+        .Text(u" ", f.basics.body)
+        .Text(u"tracked", f.tracked)
+        .Text(u" ", f.basics.body)
+        .Text(u"cyan", f.cyan)
+        .Text(u"\r", f.basics.body)
+        .Text(u"Fonts: ", f.basics.body)
+        .Text(u"\u0391\u03BB\u03C6\u03B1", f.greek)
+        .Text(u" ", f.basics.body)
+        .Text(u"\u05E9\u05DC\u05D5\u05DD", f.hebrew)
+        .Text(u" ", f.basics.body)
+        .Text(u"\u65E5\u672C\u8A9E", f.japanese)
+        .Text(u" ", f.basics.body)
+        .Text(u"\uD55C\uAE00", f.wide)
+        .Text(u" ", f.basics.body)
+        .Text(u"missing", f.missing)
+        .Text(u" ", f.basics.body)
+        .Text(u"high", f.high)
+        .Text(u"\r", f.basics.body)
+        // Tab, indent here, a discretionary new line, column break, next line, and 17.
+        .Text(u"a\tb\x1E" u"c\x1C" u"d\x0B" u"e\x85" u"f\x11" u"g\r", f.basics.body)
+        .Text(u"Page ", f.basics.body)
+        .PageNumber(6, f.basics.body)
+        .Text(u" of ", f.basics.body)
+        .PageNumber(5, f.basics.body)
+        .Text(u", next ", f.basics.body)
+        .PageNumber(7, f.basics.body)
+        .Text(u"\r", f.basics.body)
+        .Text(u"Hidden ", f.basics.body)
+        .Hidden(0x08, "P1", f.basics.body)
+        .Text(u" ", f.basics.body)
+        .Hidden(0x45, "o", f.basics.body)
+        .Text(u"a ", f.basics.body)
+        .Hidden(0x46, "i", f.basics.body)
+        .Text(u"b", f.basics.body)
+        .Hidden(0x26, "", f.basics.body)
+        .Text(u" c", f.basics.body)
+        .Hidden(0x25, "", f.basics.body)
+        .Text(u" ", f.basics.body)
+        .Hidden(0x81, "x", f.basics.body)
+        .Text(u" ", f.basics.body)
+        .Hidden(0x27, "u", f.basics.body)
+        .Text(u" ", f.basics.body)
+        .Text(u"tagged", f.tagged)
+        .Text(u"\r", f.basics.body)
+        .Text(u"Ids ", f.basics.body)
+        .Uniq(17, f.basics.body)
+        .Text(u" bad ", f.basics.body)
+        .Hidden(0x88, "  4x2 ab", f.basics.body)
+        .Text(u"\r", f.basics.body)
+        .Text(u"Anchor ", f.basics.body)
+        .Anchor(caption, f.basics.body)
+        .Text(u" end.", f.basics.body)
+        .End();
+
+    BoxOptions turned;
+    turned.angle = pt(-30);
+    const uint32_t rotated = b.TextBox(Place::OnSpread(0), Pt(340, 150, 440, 450), turned);
+    b.Story({rotated})
+        .Para(f.basics.normal)
+        .Uniq(42, f.basics.body)
+        .Text(u"First paragraph of the turned box\rSecond paragraph", f.basics.body)
+        .End();
+
+    BoxOptions hidden;
+    hidden.layer = 2;
+    const uint32_t onHidden = b.TextBox(Place::OnSpread(1), Pt(340, 36, 380, 576), hidden);
+    b.Story({onHidden}).Text(u"On a hidden layer", f.basics.body).End();
+}
+
+void ExportOtherLayout(DocBuilder& b, const ExportFormats& f, const std::string& name, const std::string& type,
+                 const std::u16string& text)
+{
+    if (type == "XWEB")
+        b.Layout(name, pt(800), pt(600), pt(0), type);
+    else
+        Letter(b, name);
+    b.Page(0);
+    const uint32_t box = b.TextBox(Place::OnSpread(0), Pt(36, 36, 144, 576));
+    b.Story({box}).Para(f.basics.normal).Text(text, f.basics.body).End();
+}
+
+// What an export turns into a Book: three layouts, masters, chains, an anchored and a turned
+// box, a hidden layer, faces, fonts of several scripts, special characters and hidden runs.
+std::string Export()
+{
+    DocBuilder b;
+    const ExportFormats f = AddExportTables(b);
+    ExportPrintLayout(b, f);
+    ExportOtherLayout(b, f, "Web", "XWEB", u"Text of the web layout");
+    ExportOtherLayout(b, f, "Print 2", "XDOC", u"Text of the second print layout");
+    b.CurrentLayout(0);
+    return b.Bytes();
+}
+
 const std::map<std::string, std::function<std::string()>>& Builders()
 {
     static const std::map<std::string, std::function<std::string()>> builders = {
         {"minimal", Minimal},   {"two-page-linked", TwoPageLinked}, {"mapping", Mapping},
         {"masters", Masters},   {"layouts", Layouts},               {"mac-origin", MacOrigin},
+        {"export", Export},
     };
     return builders;
 }
@@ -239,6 +410,7 @@ std::vector<std::string> ExampleNames()
     for (const auto& name : FlowExampleNames())
         names.push_back(name);
     names.push_back("hidden");
+    names.push_back("export");
     return names;
 }
 
@@ -283,6 +455,30 @@ std::vector<DamagedExample> DamagedExamples()
         {"uid-0.qxp", Edit(good, "{\"uid\": 1, \"kind\"", "{\"uid\": 0, \"kind\""), "layouts[0].boxes[0].uid"},
         {"nesting.qxp", deep, "format[0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0]"},
     };
+}
+
+std::string LongDocument(bool keyed)
+{
+    DocBuilder b;
+    const int32_t cf = b.CharFormat(b.DejaVuBlack(1, 12 << 16));
+    ParaFormat normal;
+    normal.style = 1;
+    b.StyleSheet(1, "Normal", cf, b.ParaFormat(normal));
+    b.Layout("Layout 1", 612 << 16, 792 << 16, 36 << 16);
+    for (int page = 0; page < 200; ++page) {
+        const int32_t spread = b.Page(0);
+        for (int i = 0; i < 10; ++i) {
+            const int32_t top = (36 + i * 70) << 16;
+            const uint32_t box = b.TextBox(Place::OnSpread(spread), Rect{top, 36 << 16, top + (60 << 16), 576 << 16});
+            if (keyed)
+                b.PrivateData(box, kLinkIdKey, {0, 0, uint8_t(page), uint8_t(i)});
+            b.Story({box})
+                .Text(u"Paragraph " + std::u16string(1, u'A' + i) + u" of a long document, with some text.\r", cf)
+                .Text(u"A second paragraph.", cf)
+                .End();
+        }
+    }
+    return b.Bytes();
 }
 
 }  // namespace xthost::doc

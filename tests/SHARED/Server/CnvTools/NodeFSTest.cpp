@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <iostream>
 #include <filesystem>
 #include <regex>
+
 
 #include "Foundation/AllocTracker.h"
 #include "Foundation/TestSupport.h"
@@ -47,6 +50,20 @@ TEST_F(NodeTest, CreatedFileHoldsItsCreationTimeAndIsNeverOverwritten)
     // The duplicate stays unlisted but keeps its parent.
     EXPECT_EQ(root.GetFiles().at("a.txt"), &file);
     EXPECT_EQ(again.GetParent(), &root);
+}
+
+// A placeholder whose time-stamp line could not be written is reported as not made.
+TEST_F(NodeTest, CreateFailsWhenTheTimeStampCannotBeWritten)
+{
+    t_Folder root(RootName(), RootParent(), false, false);
+    t_File file("b.txt", &root, false);
+
+    const bool created = WithFileSizeLimit(0, [&] { return file.Create(); });
+    // The error line could not reach the standard error stream under that limit either.
+    std::cerr.clear();
+    std::clearerr(stderr);
+
+    EXPECT_FALSE(created);
 }
 
 TEST_F(NodeTest, FileUnderAMissingFolderIsListedButNotCreated)

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <unistd.h>
+
 #include "platform/host/documents/XTDocSuites.h"
 
 #include "SlotTestSupport.h"
@@ -62,7 +64,9 @@ TEST_F(DocSlotsTest, NamesGoIntoBuffersThatHoldThem)
 
     // The document's file as a specification of the core's folder table.
     XTFileSpec spec{};
-    ASSERT_EQ(Slot<XDD_DocumentLocation>()(&spec), XT_OK);
+    uint8_t locked = 2;
+    ASSERT_EQ(Slot<XDD_DocumentLocation>()(&spec, &locked), XT_OK);
+    EXPECT_EQ(locked, ::access((kExamples + "masters.qxp").c_str(), W_OK) == 0 ? 0 : 1);
     EXPECT_STREQ(spec.name, "masters.qxp");
     char path[XT_PATH_BUFFER];
     ASSERT_EQ(Slot<XFJ_SpecToPath>()(path, sizeof path, &spec, 0), XT_OK);

@@ -1,0 +1,347 @@
+#include "Plugin/Batch/BatchStatusFile.h"
+
+#include <cstdio>
+
+#include "Foundation/Settings.h"
+#include "Plugin/Batch/BatchRequest.h"
+#include "Plugin/Batch/ConversionJob.h"
+#include "Plugin/Shell/HostSuites.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
+
+ModuleGlobal<BatchStatusFile> BatchStatus;
+bool LaunchedByBatch = false;
+bool BatchFileLoaded = false;
+
+namespace {
+
+struct KeyInfo {
+    const char* name;
+    int32_t section;
+    int32_t type;
+    const char* defaultText;
+    const char* comment;
+};
+
+// The key table, by id.
+const KeyInfo kKeys[] = {
+    {"Mode", 0, kBatchModeValue, "None",
+     "Batch Mode                                        [ None | Export | Import | Done ]"},
+    {"Recursive", 0, kBatchBoolean, "False",
+     "Source directory: scan recursively                [ True | False ]"},
+    {"WaitOnIdle", 0, kBatchBoolean, "False",
+     "Wait for next batch file on idle                  [ True | False ]"},
+    {"Source", 1, kBatchString, " ",
+     "Full path to source ( Export: QXP | Import: DWQ ) [ file | directory ]"},
+    {"Target", 1, kBatchString, " ", "Full path to target                               [ directory ]"},
+    {"PdfDir", 1, kBatchString, " ", "Full path to PDF target                           [ directory ]"},
+    {"Count", 2, kBatchInteger, "0", "Number of files already converted"},
+    {"Total", 2, kBatchInteger, "0", "Total number of files to be converted"},
+    {"Active", 2, kBatchBoolean, "False", "Is batch currently active?"},
+};
+constexpr int32_t kKeyCount = static_cast<int32_t>(sizeof kKeys / sizeof kKeys[0]);
+const char* const kSections[] = {"General", "Path", "Status", ""};
+const char* const kModeNames[] = {"None", "Export", "Import", "Done"};
+
+const KeyInfo* InfoOf(int32_t keyId)
+{
+    return keyId >= 0 && keyId < kKeyCount ? &kKeys[keyId] : nullptr;
+}
+
+bool HostClock(TimeStamp& now)
+{
+    XTClockRec clock{};
+    if (CallHost<XAQ_Clock>(&clock) != XT_OK)
+        return false;
+    now.m_year = clock.year;
+    now.m_month = clock.month;
+    now.m_day = clock.day;
+    now.m_hour = clock.hour;
+    now.m_minute = clock.minute;
+    now.m_second = clock.second;
+    return true;
+}
+
+BatchClock g_clock = nullptr;
+
+// The time of the archive: the chosen clock, else the local time.
+TimeStamp ArchiveTime()
+{
+    TimeStamp now;
+    if (!(g_clock ? g_clock : &HostClock)(now))
+        now.SetNow();
+    return now;
+}
+
+// A path value: the default blank reads as empty, and a leading blank that a controller
+// wrote after the "=" is no part of any path.
+std::string PathValue(std::string value)
+{
+    if (!value.empty() && value[0] == ' ')
+        value.erase(0, 1);
+    return value;
+}
+
+constexpr int kRemoveRetries = 2;   // three attempts in all
+
+} // namespace
+
+BatchKey BatchKeyRow(int32_t keyId)
+{
+    BatchKey row;
+    if (const KeyInfo* info = InfoOf(keyId)) {
+        row.key = keyId;
+        row.section = info->section;
+        row.type = info->type;
+        row.comment = info->comment;
+    }
+    return row;
+}
+
+const char* BatchKeyName(int32_t keyId)
+{
+    const KeyInfo* info = InfoOf(keyId);
+    return info ? info->name : "";
+}
+
+const char* BatchSectionName(int32_t keyId)
+{
+    return kSections[BatchKeyRow(keyId).section];
+}
+
+const char* BatchKeyDefault(int32_t keyId)
+{
+    const KeyInfo* info = InfoOf(keyId);
+    return info ? info->defaultText : "";
+}
+
+std::string BatchArchiveStamp(const TimeStamp& time)
+{
+    return "_" + FormatCompactTimeStamp(time, false);
+}
+
+void SetBatchClock(BatchClock clock)
+{
+    g_clock = clock;
+}
+
+BatchStatusFile::BatchStatusFile() = default;
+BatchStatusFile::~BatchStatusFile() = default;
+
+void BatchStatusFile::BuildKeys()
+{
+    m_keys.clear();
+    for (int32_t id = 0; id < kKeyCount; ++id)
+        m_keys.push_back(BatchKeyRow(id));
+}
+
+const BatchKey& BatchStatusFile::Row(int32_t keyId) const
+{
+    static const BatchKey kNoKey;
+    return keyId >= 0 && keyId < static_cast<int32_t>(m_keys.size()) ? m_keys[keyId] : kNoKey;
+}
+
+bool BatchStatusFile::Load(bool reset)
+{
+    BuildKeys();
+    std::string path;
+    SettingsFile* settings = Settings.GetIf();
+    if (settings && settings->IsLoaded()) {
+        path = settings->GetPath(SettingKey::BatchFilePath);
+    } else {
+        SettingsFile temporary;
+        path = temporary.GetPath(SettingKey::BatchFilePath);
+    }
+
+    // Every load starts from nothing: no key of the previous batch may survive into the next.
+    m_data.Clear();
+    m_loaded = false;
+    bool answer = false;
+    if (path.size() > 1) {
+        m_loaded = m_data.Load(path);
+        answer = m_loaded;
+        m_path = path;
+    }
+    if (answer && reset && !WriteDefaults())
+        answer = false;
+    BatchFileLoaded = answer;
+    return answer;
+}
+
+std::string BatchStatusFile::GetFilePath() const
+{
+    return m_path;
+}
+
+bool BatchStatusFile::SaveAs(const std::string& path, bool save)
+{
+    m_data.SetFileName(path);
+    return !save || m_data.Save();
+}
+
+BatchMode BatchStatusFile::GetMode()
+{
+    const std::string value = m_data.GetValue(BatchKeyName(kBatchMode), BatchSectionName(kBatchMode));
+    for (int mode = 1; mode < 4; ++mode)
+        if (value == kModeNames[mode])
+            return static_cast<BatchMode>(mode);
+    return BatchMode::None;
+}
+
+bool BatchStatusFile::IsRecursive()
+{
+    return m_data.GetBool(BatchKeyName(kBatchRecursive), BatchSectionName(kBatchRecursive));
+}
+
+bool BatchStatusFile::IsWaitOnIdle()
+{
+    return m_data.GetBool(BatchKeyName(kBatchWaitOnIdle), BatchSectionName(kBatchWaitOnIdle));
+}
+
+bool BatchStatusFile::IsActive()
+{
+    return m_data.GetBool(BatchKeyName(kBatchActive), BatchSectionName(kBatchActive));
+}
+
+std::string BatchStatusFile::GetPath(int32_t keyId)
+{
+    if (keyId != kBatchSource && keyId != kBatchTarget && keyId != kBatchPdfDir)
+        return std::string();
+    return PathValue(m_data.GetString(BatchKeyName(keyId), BatchSectionName(keyId)));
+}
+
+void BatchStatusFile::GetPaths(std::string& source, std::string& target, std::string& pdfDir)
+{
+    source = GetPath(kBatchSource);
+    target = GetPath(kBatchTarget);
+    pdfDir = GetPath(kBatchPdfDir);
+}
+
+bool BatchStatusFile::IsValid()
+{
+    switch (GetMode()) {
+    case BatchMode::Export:
+        return m_loaded && !GetPath(kBatchSource).empty() &&
+               (!GetPath(kBatchTarget).empty() || !GetPath(kBatchPdfDir).empty());
+    case BatchMode::Import:
+        return m_loaded && !GetPath(kBatchSource).empty() && !GetPath(kBatchTarget).empty();
+    default:
+        return true;
+    }
+}
+
+bool BatchStatusFile::HasPendingJob()
+{
+    const BatchMode mode = GetMode();
+    return IsValid() && (mode == BatchMode::Export || mode == BatchMode::Import);
+}
+
+bool BatchStatusFile::IsActiveJob()
+{
+    return HasPendingJob() && IsActive();
+}
+
+bool BatchStatusFile::MarkStarted()
+{
+    if (!HasPendingJob())
+        return false;
+    m_started = true;
+    return true;
+}
+
+bool BatchStatusFile::SetValue(int32_t keyId, const std::string& value, bool autoCreate, bool save)
+{
+    const char* key = BatchKeyName(keyId);
+    const char* section = BatchSectionName(keyId);
+    if (m_data.GetValue(key, section) == value)
+        return true;
+    if (autoCreate)
+        m_data.m_flags |= CDataFile::AutoCreateKeys;
+    else
+        m_data.m_flags &= ~CDataFile::AutoCreateKeys;
+    if (!m_data.SetValue(key, value, CDataFile::CommentStr(Row(keyId).comment), section))
+        return false;
+    return !save || m_data.Save();
+}
+
+bool BatchStatusFile::SetMode(BatchMode mode, bool autoCreate, bool save)
+{
+    const auto index = static_cast<int32_t>(mode);
+    if (index < 0 || index > 3)
+        return false;
+    return SetValue(kBatchMode, kModeNames[index], autoCreate, save);
+}
+
+bool BatchStatusFile::SetActive(bool active, bool autoCreate, bool save)
+{
+    return SetValue(kBatchActive, active ? "True" : "False", autoCreate, save);
+}
+
+bool BatchStatusFile::SetCount(int32_t count, bool autoCreate, bool save)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(count));
+    return SetValue(kBatchCount, text, autoCreate, save);
+}
+
+bool BatchStatusFile::SetTotal(int32_t total, bool autoCreate, bool save)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(total));
+    return SetValue(kBatchTotal, text, autoCreate, save);
+}
+
+bool BatchStatusFile::WriteDefaults()
+{
+    if (m_keys.empty())
+        BuildKeys();
+    bool all = true;
+    for (int32_t id = 0; id < kKeyCount; ++id)
+        all = SetValue(id, BatchKeyDefault(id), true, true) && all;
+    return all;
+}
+
+bool BatchStatusFile::OnIdle(bool finished)
+{
+    if (!HasPendingJob() || !IsActive())
+        return false;
+    if (finished) {
+        m_started = m_wait = IsWaitOnIdle();
+        return FinishBatch();
+    }
+    m_started = m_wait = false;
+    return false;
+}
+
+bool BatchStatusFile::FinishBatch()
+{
+    const std::string stamp = BatchArchiveStamp(ArchiveTime());
+    bool done = SetActive(false, true, true);
+    done = SaveAs(m_path + stamp, true) && done;
+    SaveAs(m_path, false);
+    done = SetMode(BatchMode::Done, true, true) && done;
+    // The controller learns that the batch is over when its file has gone.
+    return RemoveFile(m_path, kRemoveRetries) && done;
+}
+
+void RegisterBatchGlobals()
+{
+    ModuleGlobals::Register(
+        GlobalStep::BatchStatus,
+        [] {
+            BatchStatus.Build();
+            LaunchedByBatch = false;
+            BatchFileLoaded = false;
+            ResetBatchRequest();
+        },
+        [] { BatchStatus.Destroy(); });
+    ModuleGlobals::Register(
+        GlobalStep::ConversionJob,
+        [] {
+            CurrentJob.Build();
+            ImportTargetPath.Build();
+        },
+        [] {
+            ImportTargetPath.Destroy();
+            CurrentJob.Destroy();
+        });
+}

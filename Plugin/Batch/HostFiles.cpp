@@ -1,0 +1,121 @@
+#include "Plugin/Batch/HostFiles.h"
+
+#include "Foundation/TraceHooks.h"
+#include "Plugin/Batch/HostFileObject.h"
+#include "Plugin/Mixer/HostCalls.h"
+#include "Plugin/Shell/HostFileServices.h"
+#include "Plugin/Shell/HostSuites.h"
+#include "Plugin/Shell/HostText.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/host/documents/XTDocSuites.h"
+
+const char PathSeparator[] = "/";
+const char DotString[] = ".";
+int32_t PdfMode = 3;
+
+namespace {
+
+// The host's error of an open without a specification.
+constexpr int16_t kNoSpecToOpen = 4;
+// The host's option value for a test open.
+constexpr int32_t kTestOpenOptions = 63;
+
+} // namespace
+
+bool IsHiddenOrSystem(const std::string& name)
+{
+    return !name.empty() && name[0] == '.';
+}
+
+bool GetSystemTempPathU(std::string& out)
+{
+    return GetSystemTempPath(out);
+}
+
+std::string SystemTempPathU()
+{
+    return SystemTempPath<std::string>();
+}
+
+FileKind FileKindByExtension(const std::string& extension, bool strict)
+{
+    if (strict && extension.size() != 4)
+        return FileKind::None;
+    for (int kind = 0; kind < kFileKindCount; ++kind) {
+        if (*FileKindExtensions[kind] == '\0')
+            continue;
+        if (CompareStrings(extension, std::string(DotString) + FileKindExtensions[kind], false))
+            return static_cast<FileKind>(kind);
+    }
+    return FileKind::None;
+}
+
+FileKind FileKindOfPath(const std::string& path, bool strict)
+{
+    return FileKindByExtension(GetExtension(path, true), strict);
+}
+
+int16_t RemoveHostFile(const std::string& path)
+{
+    HostFileSpec spec{};
+    int32_t result = xt_fsmakefsspec(0, 0, path.c_str(), &spec);
+    if (result == XT_OK) {
+        HostFileObject file;
+        result = file.Result();
+        if (result == XT_OK)
+            result = CallHost<XFJ_SetFileSpec>(file.Ref(), &spec);
+        if (result == XT_OK)
+            result = CallHost<XFJ_DeleteFile>(file.Ref());
+    }
+    return HostCode(debug_check(result));
+}
+
+bool IsOpenableDocument(const std::string& path)
+{
+    HostFileObject file(path, XT_CREATOR_XPRESS);
+    if (file.Result() != XT_OK)
+        return false;
+    if (CallHost<XDD_OpenDocument>(file.Ref(), kTestOpenOptions) != XT_OK)
+        return false;
+    CloseProject(-1, 1);
+    return true;
+}
+
+int16_t CreateHostDocumentFile(const std::string& path, int16_t* ref, int32_t access)
+{
+    return HostCode(CallHost<XFJ_CreateDocumentFile>(path.c_str(), ref, access));
+}
+
+int16_t OpenHostDocument(const HostFileSpec* spec, int32_t options)
+{
+    if (!spec)
+        return HostCode(CallHost<XAQ_ReportError>(kNoSpecToOpen));
+    int32_t result = XT_OK;
+    {
+        HostFileObject file;
+        result = file.Result();
+        if (result == XT_OK)
+            result = CallHost<XFJ_SetFileSpec>(file.Ref(), spec);
+        if (result == XT_OK)
+            result = CallHost<XDD_OpenDocument>(file.Ref(), options);
+    }
+    CallHost<XAQ_ReportError>(result);
+    return HostCode(result);
+}
+
+int16_t SetJobTargetName(std::string& path)
+{
+    std::string name = CurrentJob->GetTarget().GetPath();
+    // Only a dot in the file's own name starts an extension, not one in a folder's name.
+    const std::size_t dot = name.rfind('.');
+    const std::size_t separator = name.find_last_of("/\\");
+    if (dot != std::string::npos && (separator == std::string::npos || dot > separator) &&
+        name.size() - dot == 4)
+        name.erase(dot);
+    if (PdfMode == 2)
+        name += std::string(DotString) + FileKindExtensions[static_cast<int>(FileKind::Pdf)];
+    const int16_t result = CurrentJob->target.SetPath(name);
+    if (result == 0)
+        path = name;
+    return result;
+}

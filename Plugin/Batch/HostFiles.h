@@ -1,0 +1,49 @@
+// Paths of the conversions and the host file operations on them: file kinds of paths, the
+// system's temporary folder, and deleting, test-opening, naming, creating and opening files
+// through the host's file interface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Plugin/Batch/ConversionJob.h"
+#include "platform/host/HostServices.h"
+#include "platform/host/xtapi/XTAPI.h"
+
+// The separator that joins paths (every split also takes "\") and the extension dot.
+extern const char PathSeparator[];
+extern const char DotString[];
+
+// Whether a folder entry is one a folder run passes over: a name starting with ".".
+bool IsHiddenOrSystem(const std::string& name);
+
+// The system's temporary folder without its trailing separator; false when it is no folder.
+bool GetSystemTempPathU(std::string& out);
+// The same folder, or an empty string.
+std::string SystemTempPathU();
+
+// The kind of an extension given with its dot, ignoring case; with strict, only a dot and
+// three letters can match.
+FileKind FileKindByExtension(const std::string& extension, bool strict);
+FileKind FileKindOfPath(const std::string& path, bool strict);
+
+// Deletes the file through the host; answers the host's code (0 deleted, -43 not found).
+int16_t RemoveHostFile(const std::string& path);
+// Whether the host opens the file as a document; it is closed again at once.
+bool IsOpenableDocument(const std::string& path);
+// The name of a host file object as UTF-8 text into name and its length in bytes into length.
+// Answers the host's code; 5 without a name, 6 without a length.
+int16_t GetHostFileInfo(XTHandle file, std::string* name, int32_t* length);
+// Opens the file at path for the given access through the host; the host's file reference
+// goes to ref. Answers the host's code.
+int16_t CreateHostDocumentFile(const std::string& path, int16_t* ref, int32_t access);
+// Opens a host document from a file specification with the host's open option value; without
+// a specification the host's error 4 is raised. Answers the host's code, 0 when it opened.
+int16_t OpenHostDocument(const HostFileSpec* spec, int32_t options);
+
+// How the PDF output names its file: 2 puts ".pdf" on the job's target name.
+extern int32_t PdfMode;
+// Gives the current job's target the name of its PDF: a four-character extension cut, and
+// ".pdf" added while PdfMode is 2; path receives it when the host took it. Answers SetPath's
+// code.
+int16_t SetJobTargetName(std::string& path);
