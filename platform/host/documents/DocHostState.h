@@ -11,6 +11,20 @@
 
 namespace xthost::doc {
 
+inline std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+inline std::string AbsolutePath(const std::string& path)
+{
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string out(real);
+        std::free(real);
+        return out;
+    }
+    return path;
+}
+
+constexpr uint8_t kNeedsSave = 0x01;
+
 inline std::string HexHandle(int32_t handle)
 {
     char text[16];
