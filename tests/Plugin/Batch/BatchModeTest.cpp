@@ -210,6 +210,17 @@ TEST_F(BatchTreeTest, DoneLowerCaseOrInvalidRunsNothing)
     EXPECT_EQ(Checksums(app / "out"), targetBefore);
 }
 
+TEST_F(BatchModeTest, ShippedExampleRunsItsJob)
+{
+    const std::string command = "TMPDIR=" + app.string() + " bash " + KESTO_SOURCE_DIR +
+                                "/examples/batch/run.sh " + KESTO_BINARY_DIR + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    int archives = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(app))
+        archives += entry.path().filename() == "batch.ini_20061205083007";
+    EXPECT_EQ(archives, 1);
+}
+
 TEST_F(BatchTreeTest, UnusableTargetStartsNoRun)
 {
     // The folder of a dialog chosen earlier must not stand in for a missing target.
