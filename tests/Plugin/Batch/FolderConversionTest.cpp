@@ -306,4 +306,32 @@ TEST_F(FolderConversionTest, BatchRunKeepsTotalAndCount)
     EXPECT_EQ(CountOf(Transcript(), "alert texts \"Conversion finished.\""), 0);
 }
 
+TEST_F(FolderConversionTest, BatchExportStepRunsWhatTheStatusFileAsks)
+{
+    const fs::path status = app / "batch.ini";
+    ASSERT_TRUE(Settings->SetValue(SettingKey::BatchFilePath, status.string(), true, false));
+    Document("in/a.qxp");
+    fs::create_directories(app / "pdf");
+    // Target a single blank, PdfDir set: only the PDF run, into PdfDir.
+    std::ofstream(status) << "[General]\nMode=Export\n[Path]\nSource=" << Path("in") << "\nTarget= \nPdfDir="
+                          << Path("pdf") << "\n";
+    ASSERT_TRUE(BatchStatus->Load(false));
+    SavedSourceSpec = Spec("out");   // left from an earlier dialog: never used again
+    FireBatchExportStep(nullptr);
+    EXPECT_EQ(*PdfTargetFolder, Path("pdf"));
+    EXPECT_EQ(CountOf(GeneralLog(), "IMPORT/EXPORT-FILES"), 1);
+    EXPECT_EQ(CountOf(GeneralLog(), "PDF creation of \"" + Path("in/a.qxp") + "\""), 1) << GeneralLog();
+    EXPECT_EQ(FileSpecName(SavedSourceSpec), "");
+    EXPECT_TRUE(OverwriteFlags.document && OverwriteFlags.exchangeFile && OverwriteFlags.pdf);
+    EXPECT_FALSE(OverwriteFlags.coordinates || OverwriteFlags.xtags);
+
+    // Mode Done: nothing.
+    std::ofstream(status) << "[General]\nMode=Done\n[Path]\nSource=" << Path("in") << "\nTarget=" << Path("out")
+                          << "\n";
+    ASSERT_TRUE(BatchStatus->Load(false));
+    FireBatchExportStep(nullptr);
+    FireBatchImportStep(nullptr);
+    EXPECT_EQ(CountOf(GeneralLog(), "IMPORT/EXPORT-FILES"), 1);
+}
+
 } // namespace
