@@ -11,6 +11,7 @@
 #include "Plugin/Batch/BatchStatusFile.h"
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Batch/FolderRuns.h"
+#include "Plugin/Batch/FolderUtils.h"
 #include "Plugin/Mixer/HostHooks.h"
 #include "Plugin/Mixer/MessageBox.h"
 #include "Plugin/Shell/Commands.h"
@@ -250,6 +251,12 @@ int16_t HostTextToString(XTHandle, std::string&)
 {
     NotAvailable("Host text conversion");
     return kNoHostFile;
+}
+
+bool FolderUtils::ProcessConversion(const ustring& sourcePath, const ustring& targetPath, FileKind, FileKind)
+{
+    NotAvailable("Conversion of \"" + ToStdString(sourcePath) + "\" into \"" + ToStdString(targetPath) + "\"");
+    return false;
 }
 
 bool IsBatchRequested()
