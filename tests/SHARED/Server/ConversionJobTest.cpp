@@ -133,6 +133,22 @@ protected:
         }
     }
 
+    // A socket-mode job whose tasks all succeed: its results, in the order they came.
+    std::vector<Download> SucceedingSocketJob(CnvType type, const std::string& announcement,
+                                              const std::string& name, const std::string& bytes, bool deflate,
+                                              const std::string& target) {
+        Driver().succeed = Driver().writeTargets = true;
+        auto job = StartJob(type);
+        EXPECT_EQ(m_Client->ReadLine(), announcement);
+        UploadSource(name, bytes, deflate);
+        EXPECT_EQ(Ask(target), "target name ok");
+        std::string stop;
+        auto files = DownloadAll(&stop);
+        EXPECT_EQ(stop, "export finished");
+        EXPECT_TRUE(JobResult(job));
+        return files;
+    }
+
     std::vector<std::string> JobFolders() const {
         std::vector<std::string> names;
         for (const std::string& name : Entries(m_Temp))
@@ -151,20 +167,10 @@ protected:
 } // namespace
 
 TEST_F(ConversionJobTest, SocketJobSendsEachResultInOrderDeflatedOnlyAfterADeflatedUpload) {
-    Driver().succeed = true;
-    Driver().writeTargets = true;
     for (bool deflate : {false, true}) {
         SCOPED_TRACE(deflate ? "deflated" : "plain");
         driverdouble::Reset();
-        Driver().succeed = Driver().writeTargets = true;
-        auto job = StartJob(7);
-        EXPECT_EQ(m_Client->ReadLine(), "export indd and pdf");
-        UploadSource("book.dwq", TextBytes(100000), deflate);
-        EXPECT_EQ(Ask("report"), "target name ok");
-        std::string stop;
-        const auto files = DownloadAll(&stop);
-        EXPECT_EQ(stop, "export finished");
-        EXPECT_TRUE(JobResult(job));
+        const auto files = SucceedingSocketJob(7, "export indd and pdf", "book.dwq", TextBytes(100000), deflate, "report");
 
         // Document, then the PDF made from it, then the coordinates beside the PDF.
         ASSERT_EQ(files.size(), 3u);
@@ -191,15 +197,8 @@ TEST_F(ConversionJobTest, SocketJobSendsEachResultInOrderDeflatedOnlyAfterADefla
 }
 
 TEST_F(ConversionJobTest, ExchangeFileAndPdfConvertTheJobsOwnSource) {
-    Driver().succeed = Driver().writeTargets = true;
-    auto job = StartJob(4);
-    EXPECT_EQ(m_Client->ReadLine(), "export dwx and pdf");
-    UploadSource("source", "not really a document", false); // no extension
-    EXPECT_EQ(Ask("report.pdf"), "target name ok");
-    std::string stop;
-    const auto files = DownloadAll(&stop);
-    EXPECT_EQ(stop, "export finished");
-    EXPECT_TRUE(JobResult(job));
+    // An uploaded source without extension.
+    const auto files = SucceedingSocketJob(4, "export dwx and pdf", "source", "not really a document", false, "report.pdf");
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[0].name, "report.dwq");
     EXPECT_EQ(files[1].name, "report.pdf");
@@ -211,15 +210,7 @@ TEST_F(ConversionJobTest, ExchangeFileAndPdfConvertTheJobsOwnSource) {
 }
 
 TEST_F(ConversionJobTest, PdfFromAnExchangeFileSendsOnlyThePdfAndRemovesItsIntermediateDocument) {
-    Driver().succeed = Driver().writeTargets = true;
-    auto job = StartJob(1);
-    EXPECT_EQ(m_Client->ReadLine(), "export pdf");
-    UploadSource("a.DWQ", "exchange", true);
-    EXPECT_EQ(Ask("report"), "target name ok");
-    std::string stop;
-    const auto files = DownloadAll(&stop);
-    EXPECT_EQ(stop, "export finished");
-    EXPECT_TRUE(JobResult(job));
+    const auto files = SucceedingSocketJob(1, "export pdf", "a.DWQ", "exchange", true, "report");
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].name, "report.pdf");
     ASSERT_EQ(Driver().calls.size(), 2u);
