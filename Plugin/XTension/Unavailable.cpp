@@ -8,6 +8,7 @@
 #include "Foundation/Log.h"
 #include "Plugin/Batch/BatchStatusFile.h"
 #include "Plugin/Batch/FolderRuns.h"
+#include "Plugin/Batch/FolderUtils.h"
 #include "Plugin/Mixer/HostHooks.h"
 #include "Plugin/Shell/Commands.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
@@ -137,6 +138,12 @@ bool CollectSourceFiles(const HostFileSpec& folder, int32_t fileKind, bool, cons
 bool ActivateBatchIfPending(BatchStatusFile&)
 {
     NotAvailable("Batch activation");
+    return false;
+}
+
+bool FolderUtils::ProcessConversion(const ustring& sourcePath, const ustring& targetPath, FileKind, FileKind)
+{
+    NotAvailable("Conversion of \"" + ToStdString(sourcePath) + "\" into \"" + ToStdString(targetPath) + "\"");
     return false;
 }
 
