@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -81,6 +82,7 @@ const char* WinsockTextOf(int code) {
 }
 
 ct_Connection::Limits g_Limits;
+std::string g_Concealed;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -100,6 +102,17 @@ void PutLength(uint8_t* at, int32_t length) {
 } // namespace
 
 void ct_Connection::SetLimits(const Limits& limits) { g_Limits = limits; }
+
+void ct_Connection::SetConcealed(const std::string& secret) { g_Concealed = secret; }
+
+std::string ct_Connection::Conceal(const std::string& text) {
+    if (g_Concealed.empty())
+        return text;
+    std::string out = text;
+    for (size_t at = out.find(g_Concealed); at != std::string::npos; at = out.find(g_Concealed, at + 8))
+        out.replace(at, g_Concealed.size(), "********");
+    return out;
+}
 const ct_Connection::Limits& ct_Connection::GetLimits() { return g_Limits; }
 
 ct_Connection::ct_Connection() {
@@ -203,9 +216,11 @@ uint16_t ct_Connection::closeClient() {
     if (m_ClientSocket == sockets::kInvalid)
         return 1;
     LogMessage(KS_LOCATION("ct_Connection::closeClient"), "Shutting connection down...", 5);
-    const bool down = ShutdownConnection(m_ClientSocket);
+    int error = 0;
+    const bool down = ShutdownConnection(m_ClientSocket, &error);
+    // The failing call's own code: the close that followed it has cleared the last error.
     if (!down)
-        socketError(KS_LOCATION("ct_Connection::closeClient"), SocketErrorText("Shutdown connection", ""));
+        socketError(KS_LOCATION("ct_Connection::closeClient"), WinsockErrorText("Shutdown connection", error));
     else
         LogMessage(KS_LOCATION("ct_Connection::closeClient"), "Connection is down", 5);
     m_ClientSocket = sockets::kInvalid;
@@ -253,26 +268,41 @@ bool ct_Connection::IsConnected() {
     return false;
 }
 
-bool ct_Connection::ShutdownConnection(sockets::Handle socket) {
+bool ct_Connection::ShutdownConnection(sockets::Handle socket, int* errorCode) {
+    if (errorCode)
+        *errorCode = 0;
     if (!sockets::ShutdownSend(socket)) {
+        if (errorCode)
+            *errorCode = sockets::LastError();
         sockets::Close(socket);
         return false;
     }
-    // Read what the client still sends until it closes, but not for ever and not without end.
-    if (g_Limits.drainTimeoutMs > 0)
-        sockets::SetReceiveTimeout(socket, g_Limits.drainTimeoutMs);
+    // Read what the client still sends until it closes, but neither for ever nor without end:
+    // the bounds hold for the whole drain, so a client trickling bytes cannot hold the host.
+    using Clock = std::chrono::steady_clock;
+    const bool timed = g_Limits.drainTimeoutMs > 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(g_Limits.drainTimeoutMs);
     char buffer[1024];
     size_t drained = 0;
-    for (;;) {
-        const long n = sockets::Receive(socket, buffer, sizeof buffer);
+    while (drained < g_Limits.drainByteCap) {
+        if (timed) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                break;
+            sockets::SetReceiveTimeout(socket, static_cast<int>(left));
+        }
+        const size_t room = std::min(sizeof buffer, g_Limits.drainByteCap - drained);
+        const long n = sockets::Receive(socket, buffer, room);
         if (n <= 0)
             break;
         std::cerr << "\nFYI, received " << n << " unexpected bytes during shutdown.\n";
         drained += static_cast<size_t>(n);
-        if (drained >= g_Limits.drainByteCap)
-            break;
     }
-    return sockets::Close(socket);
+    if (sockets::Close(socket))
+        return true;
+    if (errorCode)
+        *errorCode = sockets::LastError();
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -340,7 +370,7 @@ std::string ct_Connection::readLine(bool strip, char terminator, bool logText) {
     if (strip && !line.empty() && line.back() == terminator)
         line.pop_back();
     LogMessage(KS_LOCATION("ct_Connection::readLine"),
-               "READ:\t" + (logText ? line : "(" + std::to_string(line.size()) + " bytes not logged)"), 4);
+               "READ:\t" + (logText ? Conceal(line) : "(" + std::to_string(line.size()) + " bytes not logged)"), 4);
     return line;
 }
 
@@ -349,7 +379,7 @@ bool ct_Connection::writeLine(const std::string& text, bool appendTerminator, ch
         socketError(KS_LOCATION("ct_Connection::writeLine"), "Not connected to client!");
         return false; // nothing went out
     }
-    std::string out = text;
+    std::string out = Conceal(text);
     if (appendTerminator && !out.empty() && out.back() != terminator)
         out += terminator;
     if (!out.empty() && sockets::SendAll(m_ClientSocket, out.data(), out.size()) < 0) {

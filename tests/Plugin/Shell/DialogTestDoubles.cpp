@@ -7,6 +7,7 @@
 #include "Plugin/Batch/BatchRequest.h"
 #include "Plugin/Batch/BatchStatusFile.h"
 #include "Plugin/Batch/ConversionJob.h"
+#include "Plugin/Batch/FolderUtils.h"
 #include "Plugin/Mixer/HostHooks.h"
 #include "Plugin/Mixer/MessageBox.h"
 #include "Plugin/Shell/Commands.h"
@@ -136,6 +137,12 @@ int16_t ResolveHostFileSpec(HostFileSpec&, const char* extension)
 {
     State().resolvedExtensions.push_back(extension);
     return 0;
+}
+
+// The server's jobs are not reached by the dialogs.
+bool FolderUtils::ProcessConversion(const ustring&, const ustring&, FileKind, FileKind)
+{
+    return false;
 }
 
 int16_t HostTextToString(XTHandle text, std::string& out)
