@@ -35,6 +35,23 @@ BatchStatusFile* StepStatus()
     return mode == BatchMode::None || mode == BatchMode::Done ? nullptr : status;
 }
 
+// The three paths of a step that may run.
+struct StepPaths {
+    BatchStatusFile* status = nullptr;
+    std::string source;
+    std::string target;
+    std::string pdfDir;
+};
+
+StepPaths ReadStepPaths()
+{
+    StepPaths paths;
+    paths.status = StepStatus();
+    if (paths.status)
+        paths.status->GetPaths(paths.source, paths.target, paths.pdfDir);
+    return paths;
+}
+
 bool RecursiveRun(BatchStatusFile& status)
 {
     return status.HasPendingJob() && status.IsRecursive();
@@ -71,27 +88,24 @@ template <>
 void IdleAdapter<12>::ActionPerformed(XTIdleRec*)
 {
     static const char kStep[] = "Batch export step";
-    BatchStatusFile* status = StepStatus();
-    if (!status)
+    const StepPaths paths = ReadStepPaths();
+    if (!paths.status)
         return;
-    std::string source;
-    std::string target;
-    std::string pdfDir;
-    status->GetPaths(source, target, pdfDir);
-    const bool exportWanted = !source.empty() && !target.empty();
-    const bool pdfWanted = !source.empty() && !pdfDir.empty();
+    const bool exportWanted = !paths.source.empty() && !paths.target.empty();
+    const bool pdfWanted = !paths.source.empty() && !paths.pdfDir.empty();
     if (!exportWanted && !pdfWanted)
         return;
     SavedSourceSpec = HostFileSpec{};
-    if (!MakeBatchSpec(kStep, "Source", source, SavedFolderSpec))
+    if (!MakeBatchSpec(kStep, "Source", paths.source, SavedFolderSpec))
         return;
     AllowReplacing();
-    const bool recursive = RecursiveRun(*status);
-    if (exportWanted && MakeBatchSpec(kStep, "Target", target, SavedSourceSpec))
+    const bool recursive = RecursiveRun(*paths.status);
+    if (exportWanted && MakeBatchSpec(kStep, "Target", paths.target, SavedSourceSpec))
         ExportFolder(SavedSourceSpec, recursive);
+    // The PDFs go to PdfDir, not below the exchange files' target.
     HostFileSpec pdfSpec{};
-    if (pdfWanted && MakeBatchSpec(kStep, "PdfDir", pdfDir, pdfSpec)) {
-        *PdfTargetFolder = pdfDir;
+    if (pdfWanted && MakeBatchSpec(kStep, "PdfDir", paths.pdfDir, pdfSpec)) {
+        *PdfTargetFolder = paths.pdfDir;
         ExportFolderToPdf(pdfSpec, recursive);
     }
 }
@@ -100,16 +114,10 @@ template <>
 void IdleAdapter<18>::ActionPerformed(XTIdleRec*)
 {
     static const char kStep[] = "Batch import step";
-    BatchStatusFile* status = StepStatus();
-    if (!status)
-        return;
-    std::string source;
-    std::string target;
-    std::string pdfDir;
-    status->GetPaths(source, target, pdfDir);
-    if (!MakeBatchSpec(kStep, "Source", source, SavedSourceSpec) ||
-        !MakeBatchSpec(kStep, "Target", target, SavedTargetSpec))
+    const StepPaths paths = ReadStepPaths();
+    if (!paths.status || !MakeBatchSpec(kStep, "Source", paths.source, SavedSourceSpec) ||
+        !MakeBatchSpec(kStep, "Target", paths.target, SavedTargetSpec))
         return;
     AllowReplacing();
-    ImportFolder(SavedSourceSpec, RecursiveRun(*status));
+    ImportFolder(SavedSourceSpec, RecursiveRun(*paths.status));
 }
