@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "Plugin/Shell/AppFolderTest.h"
@@ -107,22 +108,57 @@ TEST_F(ExampleScriptsTest, FolderImport)
     EXPECT_NE(ini.find("TargetBookPath=" + Folder("Imported")), std::string::npos) << ini;
 }
 
-// The tree exported, then imported back into documents that the host accepts.
+// The tree exported through dialog 107 alone, then imported back over the documents through
+// dialog 115, each with its overwrite question; the documents come back as the host accepts them.
 TEST_F(ExampleScriptsTest, FolderExportThenImportRoundTrip)
 {
-    ASSERT_TRUE(RunScript("folder-export.xts")) << Transcript("folder-export.xts");
+    std::ofstream(app / "scripts" / "round-trip.xts") << R"(start
+menu "Export multiple documents"
+folder "Browse for Source Folder with QXP files" Folders/Books
+dialog 108
+  check 1002 off
+  press 1004
+dialog 107
+  press 1008
+  folder "Select folder" Folders/Translated
+  press 1004
+dialog 111
+  press 1020
+alert 22100 press 1
+)";
+    std::ofstream(app / "scripts" / "round-trip-back.xts") << R"(start
+menu "Import multiple Verbant files"
+dialog 115
+  press 1002
+  folder "Select folder" Folders/Translated
+  press 1004
+  folder "Select folder" Folders/Books
+  press 1023
+dialog 117
+  press 1017
+alert 22100 press 1
+)";
+    ASSERT_TRUE(RunScript("round-trip.xts")) << Transcript("round-trip.xts");
+    EXPECT_EQ(CountOf(Transcript("round-trip.xts"), "alert texts \"Conversion finished.\""), 1);
     // Each run writes its own general log.
-    if (ReadText(app / "KestoLogfile.txt").find("Export of the current document: not available") != std::string::npos)
+    const bool exported =
+        ReadText(app / "KestoLogfile.txt").find("Export of the current document: not available") == std::string::npos;
+    ASSERT_TRUE(RunScript("round-trip-back.xts")) << Transcript("round-trip-back.xts");
+    EXPECT_NE(Transcript("round-trip-back.xts").find("dialog 117 ends confirmed"), std::string::npos);
+    EXPECT_EQ(CountOf(Transcript("round-trip-back.xts"), "alert texts \"Conversion finished.\""), 1);
+    if (!exported)
         GTEST_SKIP() << "needs the export command";
-    ASSERT_TRUE(RunScript("folder-import.xts")) << Transcript("folder-import.xts");
+    for (const char* book : kBooks)
+        EXPECT_TRUE(OpensAsCompoundFile(Folder("Translated") + "/" + book + ".dwq")) << book;
+    EXPECT_EQ(CountOf(Transcript("round-trip.xts"), "\nbeep\n"), 3);
     if (ReadText(app / "KestoLogfile.txt").find("Import of a Verbant file: not available") != std::string::npos)
         GTEST_SKIP() << "needs the import command";
     for (const char* book : kBooks) {
-        const std::string document = Folder("Imported") + "/" + book + ".qxp";
+        const std::string document = Folder("Books") + "/" + book + ".qxp";
         const std::string check = std::string(XTHOST_PROGRAM) + " doc check '" + document + "' >/dev/null 2>&1";
         EXPECT_EQ(std::system(check.c_str()), 0) << document;
     }
-    EXPECT_EQ(CountOf(Transcript("folder-import.xts"), "\nbeep\n"), 3);
+    EXPECT_EQ(CountOf(Transcript("round-trip-back.xts"), "\nbeep\n"), 3);
 }
 
 TEST_F(ExampleScriptsTest, FolderCancel)
