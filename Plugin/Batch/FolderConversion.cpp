@@ -261,6 +261,9 @@ std::string FolderRunTarget(const std::string& sourceFile, const std::string& so
 
     std::string root = TargetRootOf(kind);
     StripTrailingSeparators(root);
+    // Without a target folder a target would land in whatever folder the host runs in.
+    if (root.empty())
+        return std::string();
     const bool mapFolders = Settings.IsBuilt() && Settings->GetMapSourceFoldersToTarget();
     const bool includeRoot = Settings.IsBuilt() && Settings->GetIncludeSourceFolderInTarget();
     if (!mapFolders && !includeRoot)

@@ -120,6 +120,9 @@ TEST_F(FolderConversionTest, TargetsMapTheSourceTreeAsTheSettingsSay)
     *PdfTargetFolder = Path("pdf");
     EXPECT_EQ(FolderRunTarget(file, Path("in"), ConversionKind::ToPdf), Path("pdf/in/news/p1.pdf"));
     EXPECT_EQ(FolderRunTarget(Path("in/x.dwq"), Path("in"), ConversionKind::ToDocument), Path("in/in/x.qxp"));
+    // No PDF folder: no target at all.
+    PdfTargetFolder->clear();
+    EXPECT_EQ(FolderRunTarget(file, Path("in"), ConversionKind::ToPdf), "");
 }
 
 TEST_F(FolderConversionTest, ExportWritesTheMappedTreeAndCreatesItsFolders)
