@@ -142,11 +142,6 @@ bool ActivateBatchIfPending(BatchStatusFile&)
 
 // ---- Host document access ------------------------------------------------------------------
 
-int32_t PdfOutputHook(void*)
-{
-    return 0;
-}
-
 int32_t MasterBoxCopyHook(void*)
 {
     return 0;
