@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 #include <system_error>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Foundation/Log.h"
@@ -96,22 +97,39 @@ private:
     int32_t m_result = XT_OK;
 };
 
-// When a file was last written; empty when there is no such file.
-std::filesystem::file_time_type LastWrite(const std::string& path)
+// What tells one version of a file from another: a file replaced by renaming has another
+// inode, one rewritten in place another time or size.
+struct FileVersion {
+    bool exists = false;
+    ino_t inode = 0;
+    struct timespec written {};
+    off_t size = 0;
+
+    bool operator==(const FileVersion& other) const
+    {
+        return exists == other.exists && inode == other.inode && written.tv_sec == other.written.tv_sec &&
+               written.tv_nsec == other.written.tv_nsec && size == other.size;
+    }
+};
+
+FileVersion VersionOf(const std::string& path)
 {
-    std::error_code error;
-    const auto time = std::filesystem::last_write_time(path, error);
-    return error ? std::filesystem::file_time_type() : time;
+    struct stat status {};
+    FileVersion version;
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return version;
+    version.exists = true;
+    version.inode = status.st_ino;
+    version.written = status.st_mtim;
+    version.size = status.st_size;
+    return version;
 }
 
-// Whether the export left a PDF at path: a non-empty file, and a new one when there was one before.
-bool PdfWritten(const std::string& path, bool existedBefore, std::filesystem::file_time_type before)
+// Whether the export left a PDF at path: a non-empty file, and not the one that was there before.
+bool PdfWritten(const std::string& path, const FileVersion& before)
 {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error || size == 0)
-        return false;
-    return !existedBefore || LastWrite(path) != before;
+    const FileVersion after = VersionOf(path);
+    return after.exists && after.size > 0 && !(before.exists && after == before);
 }
 
 // A fresh folder of the probe's own under the host's temporary folder; empty when none could be made.
@@ -133,6 +151,7 @@ std::string MakeProbeFolder()
 // The probe itself; folder is its own fresh folder.
 int32_t ProbeIn(const std::string& folder)
 {
+    // The host names a project by its file, so the project gets its name by the save below.
     XTHandle project = 0;
     if (CallHost<XPK_NewProject>("Dummy Print Layout", XT_FOURCC('X', 'D', 'O', 'C'), 792 * kPoint, 576 * kPoint,
                                  36 * kPoint, &project) != XT_OK) {
@@ -224,7 +243,7 @@ bool CreatePdf(bool probe)
         }
         return false;
     }
-    const auto before = LastWrite(target);
+    const FileVersion before = VersionOf(target);
 
     const int32_t exported = CallXpdf<XTPdfExportFn>(XT_PDF_EXPORT, xt_getdocref(),
                                                     static_cast<uint32_t>(XT_COMPONENT_XPDF), kAllPages);
@@ -238,7 +257,7 @@ bool CreatePdf(bool probe)
 
     // A closed document alone says nothing of the PDF: the export must have answered 0 and
     // left a PDF where the job asked for it.
-    const bool created = exported == XT_OK && closed == XT_OK && PdfWritten(target, existed, before);
+    const bool created = exported == XT_OK && closed == XT_OK && PdfWritten(target, before);
     if (!probe) {
         if (created) {
             GeneralLogStream() << TimeStamp() << std::endl;
