@@ -149,8 +149,11 @@ bool ClaimBatchRequest()
 bool IsBatchRequested()
 {
     if (!g_examined) {
+        // Before the host can name its folder nothing is known yet: ask again later.
+        if (!UseHostKeyStore())
+            return false;
         g_examined = true;
-        g_requested = UseHostKeyStore() && ClaimBatchRequest();
+        g_requested = ClaimBatchRequest();
     }
     return g_requested;
 }

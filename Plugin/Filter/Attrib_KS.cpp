@@ -2,11 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
+#include <vector>
 
 #include "Foundation/Log.h"
 #include "Foundation/TraceHooks.h"
-#include "Plugin/Filter/AttribFonts.h"
+#include "Plugin/Filter/CodePage_KS.h"
+#include "Plugin/QAPI/QFontList.h"
 #include "Plugin/Shell/BreakPoint.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "platform/host/Utf8.h"
@@ -68,11 +69,66 @@ bool SignedDecimal(const std::u16string& text, int32_t& out)
     return true;
 }
 
-// The format at the selection of the current box's text.
-bool CurrentFormat(XTCharFormat& format)
+// The format of the first selected character of the current box's story (`text`, when given,
+// names that story); at an insertion point the format an insertion there would take.
+bool CurrentFormat(XTCharFormat& format, XTHandle text = 0)
 {
+    XTHandle box = 0, story = 0;
+    int32_t start = 0, end = 0, length = 0;
     uint16_t extra = 0;
-    return CallHost<XTY_InsertionAttributes>(&format, &extra) == XT_OK;
+    if (CallHost<XBY_CurrentBox>(&box) != XT_OK || CallHost<XTY_StoryOfBox>(box, &story, &start, &end, &length) != XT_OK)
+        return false;
+    if (start == end)
+        return CallHost<XTY_InsertionAttributes>(&format, &extra) == XT_OK;
+    story = text ? text : story;
+    int32_t count = 0;
+    if (CallHost<XTY_StyleRuns>(story, nullptr, &count) != XT_OK || count <= 0)
+        return false;
+    std::vector<XTRunEntry> runs(static_cast<size_t>(count));
+    XTHandle store = 0;
+    if (CallHost<XTY_StyleRuns>(story, runs.data(), &count) != XT_OK || CallHost<XTY_AttributeStore>(story, &store) != XT_OK)
+        return false;
+    int64_t runStart = 0;
+    for (const XTRunEntry& run : runs) {
+        runStart += run.length;
+        if (start < runStart)
+            return CallHost<XTY_CharAttributes>(store, run.value, &format, &extra) == XT_OK;
+    }
+    return false;
+}
+
+// The code page and script of a run's font: its font-list entry, else (or when the entry's
+// code page is 65535) the code page of its script.
+struct FontFacts {
+    uint32_t codePage;
+    int32_t script;
+};
+
+FontFacts FactsOfFont(const QFontList* fonts, const XTCharFormat& format)
+{
+    const QFontEntry* entry = fonts ? fonts->Find(static_cast<uint16_t>(format.font)) : nullptr;
+    // A font the host does not know has a negative script, which has no code page.
+    const int32_t script = entry ? entry->script : CallHost<XSD_FontScript>(format.font);
+    const uint32_t codePage = entry && entry->codePage != kNoCodePage ? entry->codePage : CodePageForScript(script);
+    return FontFacts{codePage, script};
+}
+
+// Applies "size" to the selection of `text` and lets "shift" decide the shift face bits.
+// Answers whether "size" was present and in range.
+bool ReadRunPosition(const RunAttrReader& attributes, XTHandle text, const XTCharFormat& current,
+                     uint16_t& decided, uint16_t& wanted)
+{
+    constexpr uint16_t kShiftBits = 0x0160;
+    PositionAttribs position(current, false, false);
+    const bool sized = ReadPositionAttribs(position, attributes, text);
+    std::u16string shift;
+    if (attributes.GetAttr(u"shift", shift)) {
+        // "top" and "bottom" name a superior or inferior style; a number means the baseline.
+        decided |= kShiftBits;
+        wanted = static_cast<uint16_t>((wanted & ~kShiftBits) |
+                                       (shift == u"top" || shift == u"bottom" ? position.face & kShiftBits : 0));
+    }
+    return sized;
 }
 
 const char16_t kOn[] = u"on";
@@ -91,7 +147,7 @@ int32_t SetTextAttribute(XTHandle text, int32_t code, int32_t value)
 void ApplyFormatDifferences(XTHandle text, const XTCharFormat& format)
 {
     XTCharFormat current{};
-    if (!CurrentFormat(current))
+    if (!CurrentFormat(current, text))
         return;
     if (current.face != format.face)
         SetTextAttribute(text, kAttrFace, format.face);
@@ -238,16 +294,17 @@ void RunAttribs::Write(RunAttrWriter& attributes, int32_t codePage) const
     attributes.SetAttr(u"private", Number(m_privateId));
     XAttribs::WriteTypeface(*this, attributes, codePage);
     XAttribs::WriteFace(*this, attributes);
-    WriteRunPosition(m_format, attributes);
+    WritePositionAttribs(PositionAttribs(m_format, false, false), attributes);
 }
 
 // ---- XAttribs: export -----------------------------------------------------------------------
 
 std::u16string XAttribs::TypefaceText(const RunAttribs& run)
 {
-    std::string name;
-    if (!FontName(run.Fonts(), run.FontId(), name))
+    const QFontEntry* entry = run.Fonts() ? run.Fonts()->Find(static_cast<uint16_t>(run.FontId())) : nullptr;
+    if (!entry)
         return Ascii("Unknown Font ") + Number(run.FontId());
+    const std::string name(entry->name.c_str(), entry->name.Length());
     const bool macRoman = !run.DocumentFlag() && !run.Multibyte();
     std::u16string text;
     text.reserve(name.size());
@@ -262,7 +319,7 @@ void XAttribs::WriteTypeface(const RunAttribs& run, RunAttrWriter& attributes, i
     const std::u16string typeface = TypefaceText(run);
     if (!attributes.SetAttr(u"typeface", typeface))
         GeneralLogStream() << "Error on adding typeface=" << xthost::Utf16ToUtf8(typeface) << std::endl;
-    const uint32_t cp = run.TypefaceCodePage() == 65535 ? 10000 : run.TypefaceCodePage();
+    const uint32_t cp = run.TypefaceCodePage() == kNoCodePage ? DefaultCodePage(true) : run.TypefaceCodePage();
     if (!attributes.SetAttr(u"typeface_codepage", Number(static_cast<long>(cp))))
         GeneralLogStream() << "Error on adding fontNameCP=" << cp << std::endl;
 }
@@ -339,7 +396,7 @@ void XAttribs::WriteFaceColor(const RunAttribs& run, RunAttrWriter& attributes)
 
 // ---- XAttribs: import -----------------------------------------------------------------------
 
-XAttribs::XAttribs() : Attribs(kReading, nullptr), m_ownFonts(MakeDocumentFontList())
+XAttribs::XAttribs() : Attribs(kReading, nullptr), m_ownFonts(std::make_unique<QFontList>())
 {
     m_fonts = m_ownFonts.get();
 }
@@ -384,10 +441,10 @@ bool XAttribs::ReadFace(const RunAttrReader& attributes, XTHandle text)
             break;
         }
     }
-    const bool positioned = ReadRunPosition(attributes, text, decided, wanted);
-
     XTCharFormat current{};
-    if (CurrentFormat(current)) {
+    const bool known = CurrentFormat(current, text);
+    const bool positioned = known && ReadRunPosition(attributes, text, current, decided, wanted);
+    if (known && CurrentFormat(current, text)) {
         const uint16_t face = static_cast<uint16_t>((current.face & ~decided) | (wanted & decided));
         if (face != current.face)
             SetTextAttribute(text, kAttrFace, face);
@@ -418,9 +475,9 @@ void XAttribs::ApplyColour(const RunAttrReader& attributes, XTHandle text)
 
 void XAttribs::ReadTypeface(const RunAttrReader& attributes, XTHandle text)
 {
-    std::u16string codePage, typefaceCodePage, typeface;
-    attributes.GetAttr(u"codepage", codePage);
-    attributes.GetAttr(u"typeface_codepage", typefaceCodePage);
+    // The export widened the name byte by byte whatever its code pages said, so "codepage"
+    // and "typeface_codepage" take no part in narrowing it back.
+    std::u16string typeface;
     if (!attributes.GetAttr(u"typeface", typeface) || typeface.empty())
         return;
     auto at = m_resolved.find(typeface);
@@ -429,12 +486,14 @@ void XAttribs::ReadTypeface(const RunAttrReader& attributes, XTHandle text)
         std::string bytes;
         bool narrow = typeface.size() <= 255;
         for (size_t i = 0; narrow && i < typeface.size(); ++i) {
-            // The export widened the name byte by byte; a wider unit names no font of the list.
-            narrow = typeface[i] <= 0xFF;
+            narrow = typeface[i] <= 0xFF;  // a wider unit names no font of the list
             bytes += static_cast<char>(typeface[i]);
         }
-        if (narrow)
-            match.found = FindFontByName(m_fonts, bytes, match.id);
+        uint16_t id = 0;
+        if (narrow && m_fonts && m_fonts->FindIdByName(bytes, id)) {
+            match.id = static_cast<int16_t>(id);
+            match.found = true;
+        }
         at = m_resolved.emplace(typeface, match).first;
     }
     if (!at->second.found)
@@ -442,6 +501,6 @@ void XAttribs::ReadTypeface(const RunAttrReader& attributes, XTHandle text)
     if (at->second.id == 0)
         ReportInternalError(__FILE__, __LINE__);
     XTCharFormat current{};
-    if (!CurrentFormat(current) || current.font != at->second.id)
+    if (!CurrentFormat(current, text) || current.font != at->second.id)
         SetTextAttribute(text, kAttrFont, at->second.id);
 }

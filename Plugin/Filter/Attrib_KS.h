@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "Plugin/Filter/AttribFonts.h"
 #include "Plugin/Filter/RunAttrs.h"
 #include "platform/host/documents/XTDocSuites.h"
 
@@ -135,6 +134,7 @@ bool IsMultibyteFont(int32_t script, int16_t fontId);
 // The import form, made per imported document with its own font list.
 class XAttribs : public Attribs {
 public:
+    // Reads the font list of the current document.
     XAttribs();
     ~XAttribs() override;
 
@@ -146,8 +146,8 @@ public:
     // single-byte font when the document flag is clear), or "Unknown Font " and the id.
     static std::u16string TypefaceText(const RunAttribs& run);
 
-    // Import: applies "typeface" (with its code pages) to the selection of `text`; each
-    // name is looked up once per converter.
+    // Import: applies the font named by "typeface" to the selection of `text` (null: the
+    // current box's story); each name is looked up once per converter.
     void ReadTypeface(const RunAttrReader& attributes, XTHandle text = 0);
 
     struct FontMatch {
@@ -162,6 +162,6 @@ protected:
 private:
     void ApplyColour(const RunAttrReader& attributes, XTHandle text);
 
-    OwnedFontList m_ownFonts;
+    std::unique_ptr<QFontList> m_ownFonts;
     std::map<std::u16string, FontMatch> m_resolved;
 };

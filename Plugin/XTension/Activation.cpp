@@ -5,7 +5,9 @@
 
 #include "Foundation/ModuleGlobals.h"
 #include "Plugin/Batch/BatchStatusFile.h"
+#include "Plugin/Mixer/BoxRecords.h"
 #include "Plugin/Mixer/HostHooks.h"
+#include "Plugin/QAPI/CurDocAPI.h"
 #include "Plugin/Shell/CBManager.h"
 #include "Plugin/Shell/DialogKinds.h"
 #include "Plugin/Shell/HostFileServices.h"
@@ -204,6 +206,8 @@ void LoadKestoModule()
     RegisterServerGlobals();
     RegisterShellGlobals();
     RegisterMenuGlobals();
+    RegisterHostDocGlobals();
+    RegisterBoxRegistries();
     ModuleGlobals::Register(GlobalStep::HostApiCopy, nullptr, &FreeApiTableCopy);
     ModuleGlobals::Init();
 }

@@ -139,15 +139,3 @@ bool ActivateBatchIfPending(BatchStatusFile&)
     NotAvailable("Batch activation");
     return false;
 }
-
-// ---- Host document access ------------------------------------------------------------------
-
-int32_t MasterBoxCopyHook(void*)
-{
-    return 0;
-}
-
-int32_t AutotextBoxHook(void*)
-{
-    return 0;
-}

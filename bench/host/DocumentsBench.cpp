@@ -16,27 +16,7 @@ using namespace xthost::doc;
 
 const std::string& LargeDocument()
 {
-    static const std::string bytes = [] {
-        DocBuilder b;
-        const int32_t cf = b.CharFormat(b.DejaVuBlack(1, 12 << 16));
-        ParaFormat normal;
-        normal.style = 1;
-        b.StyleSheet(1, "Normal", cf, b.ParaFormat(normal));
-        b.Layout("Layout 1", 612 << 16, 792 << 16, 36 << 16);
-        for (int page = 0; page < 200; ++page) {
-            const int32_t spread = b.Page(0);
-            for (int i = 0; i < 10; ++i) {
-                const int32_t top = (36 + i * 70) << 16;
-                const uint32_t box = b.TextBox(Place::OnSpread(spread), Rect{top, 36 << 16, top + (60 << 16), 576 << 16});
-                b.PrivateData(box, 0x08414B42, {0, 0, uint8_t(page), uint8_t(i)});
-                b.Story({box})
-                    .Text(u"Paragraph " + std::u16string(1, u'A' + i) + u" of a long document, with some text.\r", cf)
-                    .Text(u"A second paragraph.", cf)
-                    .End();
-            }
-        }
-        return b.Bytes();
-    }();
+    static const std::string bytes = LongDocument(true);
     return bytes;
 }
 

@@ -78,6 +78,17 @@ TEST_F(BatchRequestTest, AStoreThatCannotBeWrittenAnswersFalse)
     EXPECT_TRUE(fs::is_empty(Key(kRequest)));
 }
 
+// Without a host to name the store nothing is claimed, and nothing is decided for later.
+TEST_F(BatchRequestTest, WithoutTheHostNothingIsDecided)
+{
+    fs::create_directories(Key(kRequest));
+    ResetBatchRequest();
+    EXPECT_FALSE(IsBatchRequested());
+    EXPECT_TRUE(fs::is_empty(Key(kRequest)));
+    DeleteBatchRequestKey();
+    EXPECT_TRUE(fs::exists(Key(kRequest)));
+}
+
 // Two host processes started together on one request: exactly one of them runs the batch.
 TEST_F(BatchRequestTest, OfTwoRacingProcessesExactlyOneClaims)
 {

@@ -30,12 +30,7 @@ const char kDefaults[] =
 
 bool FixedClock(TimeStamp& now)
 {
-    now.m_year = 2006;
-    now.m_month = 12;
-    now.m_day = 5;
-    now.m_hour = 8;
-    now.m_minute = 30;
-    now.m_second = 7;
+    now = TimeStamp{2006, 12, 5, 8, 30, 7};
     return true;
 }
 

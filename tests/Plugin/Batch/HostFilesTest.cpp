@@ -133,6 +133,18 @@ TEST_F(HostFilesTest, OpenHostDocumentFromASpecification)
     EXPECT_TRUE((host->Log().Text().find("error 4") != std::string::npos)) << host->Log().Text();
 }
 
+TEST_F(HostFilesTest, DocumentFileOpensForWriting)
+{
+    int16_t ref = 0;
+    EXPECT_EQ(CreateHostDocumentFile(Path("imported.qxp"), &ref, 2), 0);
+    EXPECT_NE(ref, 0);
+    int32_t count = 3;
+    EXPECT_EQ(CallHost<XFJ_WriteData>(ref, &count, "abc"), 0);
+    EXPECT_EQ(CallHost<XFJ_CloseData>(ref), 0);
+    EXPECT_EQ(kesto_test::ReadText(app / "imported.qxp"), "abc");
+    EXPECT_NE(CreateHostDocumentFile(Path("no-folder/imported.qxp"), &ref, 2), 0);
+}
+
 TEST_F(HostFilesTest, ResolveHostFileSpecChangesTheExtension)
 {
     std::ofstream(app / "report.qxp") << "x";

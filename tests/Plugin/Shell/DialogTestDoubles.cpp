@@ -196,5 +196,3 @@ int16_t ShowMessageBox(int32_t, const std::string&, const std::string&, const st
 }
 
 int32_t PdfOutputHook(void*) { return 0; }
-int32_t MasterBoxCopyHook(void*) { return 0; }
-int32_t AutotextBoxHook(void*) { return 0; }

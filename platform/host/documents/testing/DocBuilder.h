@@ -146,4 +146,8 @@ struct DamagedExample {
 };
 std::vector<DamagedExample> DamagedExamples();
 
+// The long document of the benchmarks: 200 pages of 10 text boxes, each with a story of two
+// paragraphs. With keyed, each box also carries private data 0x08414B42 = {0, 0, page, box}.
+std::string LongDocument(bool keyed);
+
 }  // namespace xthost::doc

@@ -1,0 +1,70 @@
+// The font list of scripts.qxp: ids of the multibyte ranges, scripts and their code pages, the
+// log line of a missing font, and the code pages of the document's formats.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Plugin/ModuleHostFixture.h"
+#include "Plugin/Filter/CodePage_KS.h"
+#include "Plugin/QAPI/QFontList.h"
+
+namespace {
+
+class QFontListTest : public kesto_test::ModuleHostTest {
+protected:
+    QFontListTest() : ModuleHostTest("qapi") {}
+};
+
+TEST_F(QFontListTest, FontsOfScriptsExample)
+{
+    Start();
+    OpenExample("scripts.qxp");
+    QFontList fonts;
+    EXPECT_EQ(fonts.Size(), 4u);
+    const QFontEntry* japanese = fonts.Find(20000);
+    ASSERT_NE(japanese, nullptr);
+    EXPECT_EQ(japanese->script, 1);
+    EXPECT_EQ(japanese->codePage, 932u);
+    EXPECT_STREQ(japanese->name.c_str(), "DejaVu Sans");
+    const QFontEntry* chinese = fonts.Find(static_cast<uint16_t>(-12000));
+    ASSERT_NE(chinese, nullptr);
+    EXPECT_EQ(chinese->codePage, 950u);
+    const QFontEntry* roman = fonts.Find(1);
+    ASSERT_NE(roman, nullptr);
+    EXPECT_EQ(roman->codePage, 65535u);
+    uint16_t id = 0;
+    ASSERT_TRUE(fonts.FindIdByName("DejaVu Sans", id));
+    EXPECT_EQ(id, 1);
+    EXPECT_TRUE(fonts.FindIdByName("DejaVu Sans Mono", id));
+    EXPECT_EQ(id, 3);
+    EXPECT_FALSE(fonts.FindIdByName("Missing", id));
+
+    const std::string before = GeneralLog();
+    EXPECT_EQ(fonts.Find(0x2A), nullptr);
+    EXPECT_EQ(GeneralLog().substr(before.size()), "##### fontID 2a  (42) is not found will return something\n");
+    // The log's integers are decimal again.
+    const std::string next = GeneralLog();
+    EXPECT_EQ(fonts.Find(12), nullptr);
+    EXPECT_NE(GeneralLog().find("(12)", next.size()), std::string::npos);
+}
+
+TEST_F(QFontListTest, CodePagesOfTheExamplesFormats)
+{
+    Start();
+    OpenExample("scripts.qxp");
+    XTCharFormat format{};
+    format.font = 20000;  // a Japanese font, no script of its own
+    EXPECT_EQ(CodePageForScript(format, 1252).windows, 932u);
+    EXPECT_EQ(CodePageForScript(format, 1252).mac, 10001u);
+    format.font = -12000;  // negative ids keep the default without a script of their own
+    EXPECT_EQ(CodePageForScript(format, 1252).windows, 1252u);
+    format.scriptLang = 29u << 16 | 44;
+    EXPECT_EQ(CodePageForScript(format, 1252).windows, 1257u);
+    format.font = 1;
+    format.scriptLang = 0;  // a Roman font keeps the default
+    EXPECT_EQ(CodePageForScript(format, 10000).windows, 10000u);
+    format.scriptLang = 24;  // Roman with a Turkish language
+    EXPECT_EQ(CodePageForScript(format, 10000).windows, 1254u);
+}
+
+} // namespace
