@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iomanip>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -14,6 +15,7 @@
 #include "Foundation/TraceHooks.h"
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Batch/FolderRuns.h"
+#include "Plugin/Batch/HostFileObject.h"
 #include "Plugin/Batch/HostFiles.h"
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/Mixer/PdfComponent.h"
@@ -65,37 +67,6 @@ std::string TimeStamp()
                   clock.minute, clock.second);
     return text;
 }
-
-// A host file object for a file specification; disposed with this object.
-class SpecFileObject {
-public:
-    explicit SpecFileObject(const HostFileSpec& spec)
-    {
-        m_result = CallHost<XFJ_NewFileRef>(&m_ref);
-        if (m_result == XT_OK)
-            m_result = CallHost<XFJ_SetFileSpec>(m_ref, &spec);
-    }
-    ~SpecFileObject()
-    {
-        if (m_ref)
-            CallHost<XFJ_Dispose>(m_ref);
-    }
-    SpecFileObject(const SpecFileObject&) = delete;
-    SpecFileObject& operator=(const SpecFileObject&) = delete;
-
-    int32_t Result() const { return m_result; }
-    XTHandle Ref() const { return m_ref; }
-    void Dispose()
-    {
-        if (m_ref)
-            CallHost<XFJ_Dispose>(m_ref);
-        m_ref = 0;
-    }
-
-private:
-    XTHandle m_ref = 0;
-    int32_t m_result = XT_OK;
-};
 
 // What tells one version of a file from another: a file replaced by renaming has another
 // inode, one rewritten in place another time or size.
@@ -170,8 +141,10 @@ int32_t ProbeIn(const std::string& folder)
         HostFileSpec spec{};
         file.SetPath(saved);
         if (file.GetHostSpec(spec) == XT_OK) {
-            SpecFileObject object(spec);
+            HostFileObject object;
             result = object.Result();
+            if (result == XT_OK)
+                result = CallHost<XFJ_SetFileSpec>(object.Ref(), &spec);
             if (result == XT_OK)
                 result = CallHost<XDD_SaveTo>(object.Ref(), kSaveOptions);
         }
@@ -220,11 +193,15 @@ bool CreatePdf(bool probe)
 
     HostFileSpec spec{};
     int32_t result = CurrentJob->GetSource().GetHostSpec(spec);
-    SpecFileObject file(spec);
+    std::optional<HostFileObject> file;
+    if (result == XT_OK) {
+        file.emplace();
+        result = file->Result();
+    }
     if (result == XT_OK)
-        result = file.Result();
+        result = CallHost<XFJ_SetFileSpec>(file->Ref(), &spec);
     if (result == XT_OK)
-        result = CallHost<XDD_OpenDocument>(file.Ref(), kOpenOptions);
+        result = CallHost<XDD_OpenDocument>(file->Ref(), kOpenOptions);
     if (result != XT_OK) {
         if (!probe) {
             LogLine("ERROR:", "Unable to open apparently invalid source file!");
@@ -248,7 +225,7 @@ bool CreatePdf(bool probe)
     const int32_t exported = CallXpdf<XTPdfExportFn>(XT_PDF_EXPORT, xt_getdocref(),
                                                     static_cast<uint32_t>(XT_COMPONENT_XPDF), kAllPages);
     const int32_t closed = CloseProject(-1, 1);
-    file.Dispose();
+    file.reset();
 
     std::string folder, name;
     if (SplitPathAtBackslash(target, folder, name, nullptr, false) &&

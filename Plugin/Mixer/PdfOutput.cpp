@@ -2,17 +2,18 @@
 
 #include <array>
 #include <fstream>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "Foundation/Settings.h"
+#include "Plugin/Batch/HostFileObject.h"
 #include "Plugin/Batch/HostFiles.h"
 #include "Plugin/Batch/PdfCreation.h"
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/Mixer/HostHooks.h"
 #include "Plugin/Mixer/MessageBox.h"
 #include "Plugin/Mixer/PdfComponent.h"
-#include "Plugin/Shell/HostText.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 
 const char* const PdfOutputStyleNames[kPdfOutputStyleCount] = {"Default", "High", "Medium", "Low"};
@@ -69,19 +70,6 @@ StyleWriter::Attributes PictureSettings(const std::string& automatic, const std:
     return {{"AutomaticCompression", automatic}, {"CompressionAlgorithm", compression},
             {"DownsampleResolution", "1.000000"}, {"DownsampleType", downsampling},
             {"ManualCompression", manual}, {"ResolutionValue", resolution}};
-}
-
-// A host file object for a path; 0 when the host made none. The caller disposes it.
-XTHandle FileObjectOf(const std::string& path)
-{
-    const XTHandle text = NewHostText(path);
-    if (!text)
-        return 0;
-    XTHandle file = 0;
-    if (CallHost<XFJ_FileRefFromText>(text, XT_CREATOR_XPRESS, 0, 0, &file) != XT_OK)
-        file = 0;
-    CallHost<XText_Dispose>(text);
-    return file;
 }
 
 int32_t StyleContext(XTHandle* context)
@@ -233,12 +221,10 @@ int32_t ImportPdfOutputStyle(const std::string& path, const std::string& name)
     int32_t result = StyleContext(&context);
     if (result != XT_OK)
         return result;
-    const XTHandle file = FileObjectOf(path);
-    if (!file)
-        return kHostLayerFailure;
-    result = CallXpdf<XTPdfImportStyleFn>(XT_PDF_IMPORT_STYLE, context, file);
-    CallHost<XFJ_Dispose>(file);
-    return result;
+    const HostFileObject file(path, XT_CREATOR_XPRESS);
+    if (file.Result() != XT_OK)
+        return file.Result();
+    return CallXpdf<XTPdfImportStyleFn>(XT_PDF_IMPORT_STYLE, context, file.Ref());
 }
 
 int32_t SelectPdfOutputStyle(int32_t style)
@@ -273,13 +259,13 @@ int32_t PdfOutputHook(void* rec)
     if (PdfHookActive != 1 || !record || record->request != XT_PDF_REQUEST_FILE_AND_STYLE)
         return 0;
     std::string path;
-    XTHandle file = 0;
+    std::optional<HostFileObject> file;
     if (SetJobTargetName(path) == 0)
-        file = FileObjectOf(path);
+        file.emplace(path, XT_CREATOR_XPRESS);
     // The host keeps the name it is handed, so the file object goes at once.
-    if (file) {
-        CallXpdf<XTPdfSetFileFn>(XT_PDF_SET_FILE, record, file);
-        CallHost<XFJ_Dispose>(file);
+    if (file && file->Result() == XT_OK) {
+        CallXpdf<XTPdfSetFileFn>(XT_PDF_SET_FILE, record, file->Ref());
+        file.reset();
         SettingsFile* settings = Settings.GetIf();
         SelectPdfOutputStyle(settings ? settings->GetPdfOutputStyle() : kDefaultPdfOutputStyle);
     } else {
