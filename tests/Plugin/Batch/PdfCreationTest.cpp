@@ -7,10 +7,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +17,7 @@
 #include "Plugin/Batch/HostFiles.h"
 #include "Plugin/Mixer/PdfOutput.h"
 #include "Plugin/ModuleHostFixture.h"
+#include "Plugin/PdfTools.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "platform/host/documents/FlowSuites.h"
 #include "platform/host/documents/XTDocSuites.h"
@@ -34,46 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kStars(80, '*');
-
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        std::array<char, 4096> buffer{};
-        size_t n = 0;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), p)) > 0)
-            out.append(buffer.data(), n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-std::string InfoField(const std::string& pdf, const std::string& field)
-{
-    std::istringstream lines(Shell("pdfinfo '" + pdf + "'"));
-    for (std::string line; std::getline(lines, line);)
-        if (line.rfind(field + ":", 0) == 0)
-            return line.substr(line.find_first_not_of(' ', field.size() + 1));
-    return "";
-}
-
-// The x-ppi column of each picture in the PDF.
-std::vector<int> PictureResolutions(const std::string& pdf)
-{
-    std::istringstream rows(Shell("pdfimages -list '" + pdf + "'"));
-    std::vector<int> ppi;
-    std::string line;
-    std::getline(rows, line);
-    std::getline(rows, line);
-    while (std::getline(rows, line)) {
-        std::istringstream fields(line);
-        std::string f[13];
-        for (auto& field : f)
-            fields >> field;
-        ppi.push_back(std::stoi(f[12]));
-    }
-    return ppi;
-}
 
 // Every file below a folder, by path relative to it, with its content.
 std::vector<std::pair<std::string, std::string>> Snapshot(const fs::path& folder)
@@ -165,8 +124,8 @@ TEST_F(PdfCreationTest, ThePdfIsWrittenAndTheBlockLogged)
     EXPECT_FALSE(ProjectOpen());
     EXPECT_EQ(GeneralLog().substr(before.size()),
               Block(source, target) + "2026-03-04 05:06:07\n... finished.\n" + kStars + "\n");
-    EXPECT_EQ(InfoField(target, "Title"), "Kesto Output - better resolution");
-    EXPECT_EQ(InfoField(target, "Pages"), "2");
+    EXPECT_EQ(kesto_test::PdfInfoField(target, "Title"), "Kesto Output - better resolution");
+    EXPECT_EQ(kesto_test::PdfInfoField(target, "Pages"), "2");
     // Only the PDF is left: the host's log beside it is gone.
     EXPECT_EQ(Snapshot(app / "out").size(), 1u);
 }
@@ -180,7 +139,7 @@ TEST_F(PdfCreationTest, TheAsGivenHostGetsTheNameWithItsExtension)
     const std::string target = (app / "geometry.pdf").string();
     Job("geometry.qxp", target);
     EXPECT_TRUE(CreatePdf(false));
-    EXPECT_EQ(InfoField(target, "Title"), "Kesto Output - normal resolution");
+    EXPECT_EQ(kesto_test::PdfInfoField(target, "Title"), "Kesto Output - normal resolution");
     EXPECT_FALSE(fs::exists(app / "geometry"));
     EXPECT_FALSE(fs::exists(app / "geometry_pdf.log"));
 }
@@ -200,8 +159,8 @@ TEST_P(PdfStyleTest, TheStyleSetsTitleAndMonochromeResolution)
     const std::array<const char*, 4> titles = {"geometry.qxp", "Kesto Output - better resolution",
                                                "Kesto Output - normal resolution", "Kesto Output - lower resolution"};
     const std::array<int, 4> mono = {144, 144, 144, 72};
-    EXPECT_EQ(InfoField(target, "Title"), titles[static_cast<size_t>(n)]);
-    const std::vector<int> ppi = PictureResolutions(target);
+    EXPECT_EQ(kesto_test::PdfInfoField(target, "Title"), titles[static_cast<size_t>(n)]);
+    const std::vector<int> ppi = kesto_test::PdfPictureResolutions(target);
     ASSERT_FALSE(ppi.empty());
     EXPECT_EQ(ppi[0], mono[static_cast<size_t>(n)]);
     if (n == 0) {

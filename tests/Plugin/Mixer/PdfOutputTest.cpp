@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -15,6 +14,7 @@
 #include "Plugin/Mixer/PdfComponent.h"
 #include "Plugin/Mixer/PdfOutput.h"
 #include "Plugin/ModuleHostFixture.h"
+#include "Plugin/PdfTools.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "platform/host/documents/FlowSuites.h"
 #include "platform/host/documents/OutputStyles.h"
@@ -33,29 +33,6 @@ std::string Golden(const std::string& style)
 {
     return kesto_test::ReadText(fs::path(KESTO_SOURCE_DIR) / "tests/Plugin/Mixer/golden" /
                                 ("KS_PdfStyle_" + style + ".xml"));
-}
-
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        std::array<char, 4096> buffer{};
-        size_t n = 0;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), p)) > 0)
-            out.append(buffer.data(), n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-std::string PdfTitle(const std::string& pdf)
-{
-    const std::string info = "\n" + Shell("pdfinfo '" + pdf + "'");
-    const auto at = info.find("\nTitle:");
-    if (at == std::string::npos)
-        return "";
-    const auto start = info.find_first_not_of(' ', at + 7);
-    return info.substr(start, info.find('\n', start) - start);
 }
 
 // Replaces every occurrence of from in text.
@@ -252,7 +229,7 @@ TEST_P(PdfStyleChoiceTest, TheSettingChoosesTheStyle)
     // The hook names the target without its extension; the host adds ".pdf".
     EXPECT_EQ(CurrentJob->GetTarget().GetPath(), (app / "out").string());
     ASSERT_TRUE(fs::exists(app / "out.pdf"));
-    EXPECT_EQ(PdfTitle((app / "out.pdf").string()), titles[static_cast<size_t>(n)]);
+    EXPECT_EQ(kesto_test::PdfInfoField((app / "out.pdf").string(), "Title"), titles[static_cast<size_t>(n)]);
     EXPECT_NE(Transcript().find(std::string("pdf.style \"") + styles[static_cast<size_t>(n)] + "\""),
               std::string::npos)
         << Transcript();
@@ -270,7 +247,7 @@ TEST_F(PdfOutputTest, ARemovedStyleFallsBackToTheDefault)
     CurrentJob->target.SetPath((app / "out.pdf").string());
     PdfHookActive = 1;
     ASSERT_EQ(Export(), XT_OK) << Transcript();
-    EXPECT_EQ(PdfTitle((app / "out.pdf").string()), "geometry.qxp");
+    EXPECT_EQ(kesto_test::PdfInfoField((app / "out.pdf").string(), "Title"), "geometry.qxp");
     EXPECT_NE(Transcript().find(std::string("pdf.style \"") + xthost::doc::kDefaultPdfStyleName + "\""),
               std::string::npos);
 }
