@@ -17,7 +17,7 @@
 #include "Plugin/Batch/HostFiles.h"
 #include "Plugin/Mixer/PdfOutput.h"
 #include "Plugin/ModuleHostFixture.h"
-#include "Plugin/PdfTools.h"
+#include "PdfTools.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "platform/host/documents/FlowSuites.h"
 #include "platform/host/documents/XTDocSuites.h"

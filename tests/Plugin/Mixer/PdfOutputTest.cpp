@@ -14,7 +14,7 @@
 #include "Plugin/Mixer/PdfComponent.h"
 #include "Plugin/Mixer/PdfOutput.h"
 #include "Plugin/ModuleHostFixture.h"
-#include "Plugin/PdfTools.h"
+#include "PdfTools.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "platform/host/documents/FlowSuites.h"
 #include "platform/host/documents/OutputStyles.h"
