@@ -209,34 +209,6 @@ TEST_F(PdfOutputTest, ATargetTheHostCannotNameHandsAnEmptyFileAndWritesNothing)
         EXPECT_NE(entry.path().extension(), ".pdf") << entry.path();
 }
 
-// pdfOutputStyle chooses the style of the module's export.
-class PdfStyleChoiceTest : public PdfOutputTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(PdfStyleChoiceTest, TheSettingChoosesTheStyle)
-{
-    const int n = GetParam();
-    Start("[Options]\npdfOutputStyle=" + std::to_string(n) + "\n");
-    for (int32_t style : {1, 2, 3})
-        ASSERT_TRUE(InstallPdfOutputStyle(style));
-    OpenExample("geometry.qxp");
-    CurrentJob->target.SetPath((app / "out.pdf").string());
-    PdfHookActive = 1;
-    ASSERT_EQ(Export(), XT_OK) << Transcript();
-    const std::array<const char*, 4> titles = {"geometry.qxp", "Kesto Output - better resolution",
-                                               "Kesto Output - normal resolution", "Kesto Output - lower resolution"};
-    const std::array<const char*, 4> styles = {xthost::doc::kDefaultPdfStyleName, "Kesto High", "Kesto Medium",
-                                               "Kesto Low"};
-    // The hook names the target without its extension; the host adds ".pdf".
-    EXPECT_EQ(CurrentJob->GetTarget().GetPath(), (app / "out").string());
-    ASSERT_TRUE(fs::exists(app / "out.pdf"));
-    EXPECT_EQ(kesto_test::PdfInfoField((app / "out.pdf").string(), "Title"), titles[static_cast<size_t>(n)]);
-    EXPECT_NE(Transcript().find(std::string("pdf.style \"") + styles[static_cast<size_t>(n)] + "\""),
-              std::string::npos)
-        << Transcript();
-}
-
-INSTANTIATE_TEST_SUITE_P(Styles, PdfStyleChoiceTest, ::testing::Values(0, 1, 2, 3));
-
 TEST_F(PdfOutputTest, ARemovedStyleFallsBackToTheDefault)
 {
     Start("[Options]\npdfOutputStyle=3\n");
