@@ -10,6 +10,7 @@
 #include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "Foundation/Log.h"
 #include "Foundation/TraceHooks.h"
@@ -28,7 +29,6 @@ uint8_t PdfHookActive = 0;
 
 namespace {
 
-constexpr int16_t kFileNotFound = -43;
 // The open option value of the conversions.
 constexpr int32_t kOpenOptions = 31;
 // Every page of the layout.
@@ -118,6 +118,24 @@ std::string MakeProbeFolder()
     }
     return std::string();
 }
+
+// The probe leaves the job and its folder as it found them, whichever way it ends.
+class ProbeScope {
+public:
+    explicit ProbeScope(std::string folder) : m_job(*CurrentJob), m_folder(std::move(folder)) {}
+    ~ProbeScope()
+    {
+        *CurrentJob = m_job;
+        std::error_code error;
+        std::filesystem::remove_all(m_folder, error);
+    }
+    ProbeScope(const ProbeScope&) = delete;
+    ProbeScope& operator=(const ProbeScope&) = delete;
+
+private:
+    const ConversionJob m_job;
+    const std::string m_folder;
+};
 
 // The probe itself; folder is its own fresh folder.
 int32_t ProbeIn(const std::string& folder)
@@ -259,18 +277,6 @@ int32_t PreparePdfMode(int32_t mode)
         debug_check(kHostLayerFailure, "PreparePdfMode: no folder for the probe");
         return 0;
     }
-    const ConversionJob job = *CurrentJob;
-    int32_t answer = 0;
-    try {
-        answer = ProbeIn(folder);
-    } catch (...) {
-        *CurrentJob = job;
-        std::error_code error;
-        std::filesystem::remove_all(folder, error);
-        throw;
-    }
-    *CurrentJob = job;
-    std::error_code error;
-    std::filesystem::remove_all(folder, error);
-    return answer;
+    const ProbeScope scope(folder);
+    return ProbeIn(folder);
 }
