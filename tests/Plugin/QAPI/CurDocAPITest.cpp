@@ -64,6 +64,14 @@ TEST_F(CurDocAPITest, TheSpecSurvivesSaveCloseAndReopen)
     EXPECT_FALSE(CurDocAPI::NeedsSave());
     EXPECT_TRUE(doc->Save());
 
+    const QFontList* fonts = doc->Fonts();
+    const size_t refreshes = CountCalls("XDD9/111");
+    doc->RefreshFonts();
+    EXPECT_EQ(Calls(refreshes), 1);
+    ASSERT_NE(doc->Fonts(), nullptr);
+    EXPECT_NE(doc->Fonts(), fonts);
+    EXPECT_EQ(doc->Fonts()->Size(), 1u);
+
     doc->SetOwns(true);
     doc = nullptr;  // closes the window
     EXPECT_FALSE(CurDocAPI::IsExist());
