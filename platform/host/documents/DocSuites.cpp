@@ -19,6 +19,18 @@
 
 namespace xthost {
 
+int32_t CopyOutText(const std::string& text, char* buffer, int32_t size)
+{
+    if (!buffer || size <= 0)
+        return XT_ERR_PARAM;
+    if (text.size() >= static_cast<size_t>(size)) {
+        buffer[0] = 0;
+        return XT_ERR_PARAM;
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return XT_OK;
+}
+
 namespace {
 
 using namespace doc;
@@ -60,19 +72,6 @@ DocHost& DocsOf(Host& host)
 }
 
 DocHost& D() { return DocsOf(*Host::Current()); }  // slots run only with a current host
-
-// A text into a caller's buffer of size bytes (with its zero); one that does not fit is refused.
-int32_t CopyOut(const std::string& text, char* buffer, int32_t size)
-{
-    if (!buffer || size <= 0)
-        return XT_ERR_PARAM;
-    if (text.size() >= static_cast<size_t>(size)) {
-        buffer[0] = 0;
-        return XT_ERR_PARAM;
-    }
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return XT_OK;
-}
 
 template <class T>
 bool Null(const T* p) { return p == nullptr; }
@@ -163,7 +162,7 @@ int32_t MasterPageName(XTHandle doc, int16_t spreadWord, char* name, int32_t siz
 {
     std::string text;
     const int32_t result = D().MasterPageName(doc, spreadWord, &text);
-    return result != XT_OK ? result : CopyOut(text, name, size);
+    return result != XT_OK ? result : CopyOutText(text, name, size);
 }
 int32_t DocumentQuestion(int32_t which) { return D().DocumentQuestion(which); }
 int32_t HostCommand(int32_t command) { return command == 105 ? D().Save() : XT_ERR_PARAM; }
@@ -241,7 +240,7 @@ int32_t MasterSpread(XTHandle doc, int16_t i, XTHandle* spread, uint8_t* unused,
     std::string text;
     const int32_t result = D().MasterSpreadAt(doc, i, spread, &isUnused, &text);
     *unused = isUnused;
-    return result != XT_OK || !name ? result : CopyOut(text, name, size);
+    return result != XT_OK || !name ? result : CopyOutText(text, name, size);
 }
 int32_t LayoutSpread(XTHandle doc, int16_t s, XTHandle* spread) { return Null(spread) ? XT_ERR_PARAM : D().LayoutSpreadAt(doc, s, spread); }
 int32_t FirstBox(XTHandle spread, XTHandle* box) { return Null(box) ? XT_ERR_PARAM : D().FirstBox(spread, box); }
@@ -444,7 +443,7 @@ int32_t GetStyleSheet(int32_t id, int32_t kind, XTStyleSheetRec* sheet)
         return result;
     *sheet = XTStyleSheetRec{};
     sheet->id = r.id;
-    CopyOut(r.name, sheet->name, sizeof sheet->name);
+    CopyOutText(r.name, sheet->name, sizeof sheet->name);
     const CharFormat& c = r.charFormat;
     sheet->charFormat = XTCharFormat{c.font, c.high, c.face, c.size, c.kern, c.track,
                                      static_cast<uint16_t>(c.colour), c.shift, c.scriptLang, c.tag, c.extra};
@@ -496,7 +495,7 @@ int32_t ColourAt(int32_t index, XTColourRec* colour)
     *colour = XTColourRec{};
     colour->id = c.id;
     colour->model = XT_FOURCC(c.model[0], c.model[1], c.model[2], c.model[3]);
-    CopyOut(c.name, colour->name, sizeof colour->name);
+    CopyOutText(c.name, colour->name, sizeof colour->name);
     colour->rgb = c.rgb;
     return XT_OK;
 }

@@ -1,9 +1,9 @@
 #include "platform/host/documents/ValueSlots.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/host/Suites.h"
+#include "platform/host/documents/DocSlots.h"
 #include "platform/host/Text.h"
 #include "platform/host/documents/XTValueSuites.h"
 
@@ -60,14 +60,7 @@ int32_t MeasureTextSlot(int32_t measure, int32_t precision, char* buffer, int32_
                                         text = MeasureText(measure, precision, comma);
                                         return XT_OK;
                                     });
-    if (result != XT_OK)
-        return result;
-    if (text.size() >= static_cast<size_t>(size)) {
-        buffer[0] = 0;
-        return XT_ERR_PARAM;
-    }
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return XT_OK;
+    return result == XT_OK ? CopyOutText(text, buffer, size) : result;
 }
 
 // The story of a text handle, or of the current box for a null one.
