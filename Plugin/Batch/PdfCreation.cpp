@@ -1,7 +1,6 @@
 #include "Plugin/Batch/PdfCreation.h"
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <iomanip>
 #include <optional>
@@ -21,6 +20,7 @@
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/Mixer/PdfComponent.h"
 #include "Plugin/Mixer/PdfOutput.h"
+#include "Plugin/QAPI/CurDocAPI.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "platform/host/documents/XTDocSuites.h"
@@ -54,18 +54,6 @@ std::ostream& LogLine(const std::string& label, const std::string& text)
 void LogRule()
 {
     GeneralLogStream() << std::string(80, '*') << std::endl;
-}
-
-// TEMPORARY until the host document object's time stamp is in: the host clock as
-// "YYYY-MM-DD hh:mm:ss".
-std::string TimeStamp()
-{
-    XTClockRec clock{};
-    CallHost<XAQ_Clock>(&clock);
-    char text[64];
-    std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", clock.year, clock.month, clock.day, clock.hour,
-                  clock.minute, clock.second);
-    return text;
 }
 
 // What tells one version of a file from another: a file replaced by renaming has another
@@ -203,7 +191,7 @@ bool CreatePdf(bool probe)
     if (!probe) {
         GeneralLogStream() << std::left << std::endl;
         LogRule();
-        GeneralLogStream() << TimeStamp() << std::endl;
+        GeneralLogStream() << HostTimeStamp(false, true, true) << std::endl;
         GeneralLogStream() << "Starting PDF creation ..." << std::endl;
         LogLine("Source:", source);
         LogLine("Target:", target);
@@ -255,7 +243,7 @@ bool CreatePdf(bool probe)
     const bool created = exported == XT_OK && closed == XT_OK && PdfWritten(target, before);
     if (!probe) {
         if (created) {
-            GeneralLogStream() << TimeStamp() << std::endl;
+            GeneralLogStream() << HostTimeStamp(false, true, true) << std::endl;
             GeneralLogStream() << "... finished." << std::endl;
             LogRule();
         } else {
