@@ -1,6 +1,5 @@
 #include "Plugin/Mixer/PdfOutput.h"
 
-#include <array>
 #include <fstream>
 #include <optional>
 #include <utility>
@@ -17,7 +16,6 @@
 #include "SHARED/Server/CnvTools/PathUtils.h"
 
 const char* const PdfOutputStyleNames[kPdfOutputStyleCount] = {"Default", "High", "Medium", "Low"};
-const std::string PdfOutputStylePrefix = "Kesto ";
 
 namespace {
 
@@ -160,16 +158,18 @@ std::string BuildPdfOutputStyle(const std::string& name, const std::string& titl
     return w.Text();
 }
 
-const std::string& PdfOutputStyleTemplate(int32_t style)
+std::string PdfOutputStyleTemplate(int32_t style)
 {
-    static const std::array<std::string, kPdfOutputStyleCount> templates = {
-        std::string(),
-        BuildPdfOutputStyle("Kesto High", "Kesto Output - better resolution", "20.000000", "9437184.000000"),
-        BuildPdfOutputStyle("Kesto Medium", "Kesto Output - normal resolution", "18.000000", "9437184.000000"),
-        BuildPdfOutputStyle("Kesto Low", "Kesto Output - lower resolution", "16.000000", "4718592.000000"),
-    };
-    static const std::string none;
-    return style >= 0 && style < kPdfOutputStyleCount ? templates[static_cast<std::size_t>(style)] : none;
+    switch (style) {
+    case PdfStyleHigh:
+        return BuildPdfOutputStyle("Kesto High", "Kesto Output - better resolution", "20.000000", "9437184.000000");
+    case PdfStyleMedium:
+        return BuildPdfOutputStyle("Kesto Medium", "Kesto Output - normal resolution", "18.000000", "9437184.000000");
+    case PdfStyleLow:
+        return BuildPdfOutputStyle("Kesto Low", "Kesto Output - lower resolution", "16.000000", "4718592.000000");
+    default:
+        return std::string();
+    }
 }
 
 std::string PdfOutputStyleFileName(int32_t style)
@@ -191,7 +191,7 @@ bool InstallPdfOutputStyle(int32_t style)
     const std::string path = JoinPath(folder, PdfOutputStyleFileName(style));
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (file) {
-        const std::string& text = PdfOutputStyleTemplate(style);
+        const std::string text = PdfOutputStyleTemplate(style);
         file.write(text.data(), static_cast<std::streamsize>(text.size()));
         file.flush();
         file.close();
@@ -201,7 +201,7 @@ bool InstallPdfOutputStyle(int32_t style)
         ShowMessageBox(kAlertId, "Error writing file: ", path, "", "", false, false, false);
         return false;
     }
-    return ImportPdfOutputStyle(path, PdfOutputStylePrefix + PdfOutputStyleNames[style]) == XT_OK;
+    return ImportPdfOutputStyle(path, std::string(PdfOutputStylePrefix) + PdfOutputStyleNames[style]) == XT_OK;
 }
 
 bool PdfOutputStyleExists(const std::string& name)
@@ -237,7 +237,7 @@ int32_t SelectPdfOutputStyle(int32_t style)
         return result;
     XTHandle chosen = 0;
     if (style != PdfStyleDefault) {
-        const std::string name = PdfOutputStylePrefix + PdfOutputStyleNames[style];
+        const std::string name = std::string(PdfOutputStylePrefix) + PdfOutputStyleNames[style];
         if (CallXpdf<XTPdfFindStyleFn>(XT_PDF_FIND_STYLE, context, name.c_str(), &chosen) != XT_OK)
             chosen = 0;
     }

@@ -22,15 +22,15 @@ constexpr int32_t kPdfOutputStyleCount = 4;
 
 // "Default", "High", "Medium", "Low".
 extern const char* const PdfOutputStyleNames[kPdfOutputStyleCount];
-// The prefix of the module's style names in the host: "Kesto ".
-extern const std::string PdfOutputStylePrefix;
+// The prefix of the module's style names in the host.
+constexpr char PdfOutputStylePrefix[] = "Kesto ";
 
 // One output-style file of the module: the style's name in the host, the PDF title, the
 // compression of colour and grey pictures and the 16.16 resolution of monochrome pictures.
 std::string BuildPdfOutputStyle(const std::string& name, const std::string& title, const std::string& compression,
                                 const std::string& monochromeResolution);
 // The file text of a style; empty for "Default" and for an index out of range.
-const std::string& PdfOutputStyleTemplate(int32_t style);
+std::string PdfOutputStyleTemplate(int32_t style);
 // "KS_PdfStyle_" + name + ".xml"; empty for an index out of range.
 std::string PdfOutputStyleFileName(int32_t style);
 
