@@ -147,9 +147,3 @@ bool FolderUtils::ProcessConversion(const ustring& sourcePath, const ustring& ta
     return false;
 }
 
-// ---- Host document access ------------------------------------------------------------------
-
-int32_t PdfOutputHook(void*)
-{
-    return 0;
-}

@@ -7,6 +7,7 @@
 #include "Plugin/ModuleHostFixture.h"
 #include "Plugin/Filter/CodePage_KS.h"
 #include "Plugin/QAPI/QFontList.h"
+#include "Plugin/QAPI/QStory.h"
 
 namespace {
 
@@ -46,6 +47,24 @@ TEST_F(QFontListTest, FontsOfScriptsExample)
     const std::string next = GeneralLog();
     EXPECT_EQ(fonts.Find(12), nullptr);
     EXPECT_NE(GeneralLog().find("(12)", next.size()), std::string::npos);
+}
+
+TEST_F(QFontListTest, TheHighFlagOfARunPicksItsRecords)
+{
+    Start();
+    OpenExample("scripts.qxp");
+    QStoryText text(Box(29));  // "High flag font"
+    QStoryCursor cursor(text);
+    const XTCharFormat& format = cursor.GetCharAttributes();
+    EXPECT_EQ(format.font, 3);
+    const bool high = format.high >= 128 || format.high == 1;
+    ASSERT_TRUE(high);
+    QFontList fonts;
+    ASSERT_NE(fonts.Find(static_cast<uint16_t>(format.font)), nullptr);
+    EXPECT_STREQ(fonts.Find(static_cast<uint16_t>(format.font))->name.c_str(), "DejaVu Sans Mono");
+    ASSERT_NE(FindSpecialCharRecord(0x2D, high), nullptr);
+    EXPECT_EQ(FindSpecialCharRecord(0x2D, high)->unicode, 0x2011);
+    EXPECT_EQ(FindSpecialCharRecord(0x09, high), nullptr);
 }
 
 TEST_F(QFontListTest, CodePagesOfTheExamplesFormats)
