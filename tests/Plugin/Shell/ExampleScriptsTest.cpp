@@ -78,9 +78,14 @@ TEST_F(ExampleScriptsTest, FolderExport)
               transcript.rfind("\"Export to PDF -> analysing file 3 of 3\""));
     EXPECT_EQ(CountOf(transcript, "opens modeless"), 2) << transcript;
     EXPECT_EQ(CountOf(transcript, "dialog 22300 closed"), 2) << transcript;
-    // PDF creation is not in this build: each PDF is reported as not converted.
-    EXPECT_EQ(CountOf(log, "PDF creation of \""), 3) << log;
-    EXPECT_TRUE(fs::is_empty(Folder("Pdf") + "/News"));
+    // The PDFs mirror the tree too, without the host's log files beside them.
+    EXPECT_EQ(CountOf(log, "Starting PDF creation ..."), 3) << log;
+    for (const char* book : kBooks) {
+        const std::string pdf = Folder("Pdf") + "/" + book + ".pdf";
+        EXPECT_EQ(ReadText(pdf).substr(0, 5), "%PDF-") << pdf;
+        EXPECT_FALSE(fs::exists(Folder("Pdf") + "/" + book + "_pdf.log")) << book;
+    }
+    EXPECT_FALSE(fs::exists(Folder("Pdf") + "/.draft.pdf"));
     const std::string ini = ReadText(app / "XTensions" / "kesto.ini");
     EXPECT_NE(ini.find("SourceBookPath=" + books), std::string::npos) << ini;
     EXPECT_NE(ini.find("TargetDWQPath=" + Folder("Translated")), std::string::npos) << ini;
