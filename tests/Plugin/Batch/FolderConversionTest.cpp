@@ -17,6 +17,13 @@
 #include "Plugin/Shell/HostFileServices.h"
 #include "Plugin/Shell/KestoInterface.h"
 
+// The PDF runs reach fontconfig and pango, which keep caches until exit; the suppressions
+// name only their libraries.
+extern "C" const char* __lsan_default_options()
+{
+    return "suppressions=" KESTO_SOURCE_DIR "/tests/lsan-fonts.supp";
+}
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -28,6 +28,13 @@
 #include "SHARED/Server/ProtocolClient.h"
 #include "platform/host/Host.h"
 
+// The PDF runs reach fontconfig and pango, which keep caches until exit; the suppressions
+// name only their libraries.
+extern "C" const char* __lsan_default_options()
+{
+    return "suppressions=" KESTO_SOURCE_DIR "/tests/lsan-fonts.supp";
+}
+
 namespace fs = std::filesystem;
 using kesto_test::ReadText;
 using protocol::Client;
