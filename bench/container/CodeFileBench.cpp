@@ -4,7 +4,7 @@
 // a plain copy (on disk a buffered write of the bytes into a fresh plain file and a buffered
 // read back, in memory a copy into one buffer and a copy out).
 //
-//   CodeFileBench [folder for the temporary files] [repetitions]
+//   CodeFileBench [folder for the temporary files] [repetitions] [stored | compressed]
 //
 // Case 1: 10,000 streams in nested folders, sizes from 0 bytes to 1 MiB, half of them
 // compressible text, half random bytes. Case 2: one stream of 64 MiB. Each figure is the median
@@ -230,10 +230,11 @@ void Report(const char* label, double megabytes, const Timing& ours, const char*
 }
 
 void RunCase(const char* name, const std::vector<Item>& items, int folders, Place& disk, Place& memory,
-             const std::string& plainPath, int repetitions) {
+             const std::string& plainPath, int repetitions, const std::string& only) {
   double total = 0;
   for (const Item& item : items) total += double(item.bytes.size());
   for (bool compress : {true, false}) {
+    if (!only.empty() && only != (compress ? "compressed" : "stored")) continue;
     Samples onDisk, inMemory, base, baseMemory;
     for (int r = 0; r < repetitions; ++r) {
       if (compress) {
@@ -259,6 +260,7 @@ int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
   const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  const std::string only = argc > 3 ? argv[3] : "";
   const std::string path = (dir / "kesto-codefile-bench.dwq").string();
   const std::string plainPath = (dir / "kesto-codefile-bench.bin").string();
   std::mt19937 random(codefile_workload::kSeed);
@@ -268,8 +270,8 @@ int main(int argc, char** argv) {
 
   Place disk(path), memory("");
   std::printf("median of %d runs\n", repetitions);
-  RunCase("10,000 streams", items, codefile_workload::kFolders, disk, memory, plainPath, repetitions);
-  RunCase("one 64 MiB stream", big, 0, disk, memory, plainPath, repetitions);
+  RunCase("10,000 streams", items, codefile_workload::kFolders, disk, memory, plainPath, repetitions, only);
+  RunCase("one 64 MiB stream", big, 0, disk, memory, plainPath, repetitions, only);
   fs::remove(path);
   return 0;
 }
