@@ -2,7 +2,6 @@
 
 #include "Container/Storage/CachedOutStream.h"
 #include "Container/Storage/Errors.h"
-#include "Container/Storage/InPager.h"
 #include "Container/Storage/LZStreams.h"
 #include "Container/Storage/MemFile.h"
 #include "Container/Storage/OLEStorage.h"
@@ -420,11 +419,28 @@ class ChunkReader : public InStream {
         m_used = 0;
         continue;
       }
-      const uint32_t take = std::min(count - delivered, m_current.second - m_used);
-      if (uint64_t(m_current.first) + m_used + take > Reader().CodeSize()) ShortRead();
-      Reader().ReadAt(bytes + delivered, take, m_current.first + m_used);
-      m_used += take;
+      // The chunks that follow on in the code stream are read in the same request: a stream
+      // written in one go lies in one piece, whatever its pages.
+      const uint32_t wanted = count - delivered;
+      uint64_t run = m_current.second - m_used;
+      uint64_t end = uint64_t(m_current.first) + m_current.second;
+      for (uint32_t k = m_next; run < wanted && k > 0 && m_chunks[k - 1].first == end; --k) {
+        run += m_chunks[k - 1].second;
+        end += m_chunks[k - 1].second;
+      }
+      const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(wanted, run));
+      const uint64_t from = uint64_t(m_current.first) + m_used;
+      if (from + take > Reader().CodeSize()) ShortRead();
+      Reader().ReadAt(bytes + delivered, take, static_cast<uint32_t>(from));
       delivered += take;
+      for (uint32_t left = take;;) {
+        const uint32_t step = std::min(left, m_current.second - m_used);
+        m_used += step;
+        left -= step;
+        if (left == 0) break;
+        m_current = m_chunks[--m_next];
+        m_used = 0;
+      }
     }
     return delivered;
   }
@@ -469,11 +485,100 @@ class CF_OLEInStream : public CF_InStream {
   std::unique_ptr<LZ_InStream> m_inflate;  // after m_chunks: it reads from them
 };
 
+// Read cache of the code stream: a few windows of 128 KiB, each filled from a little before
+// the position asked for (a stream's chunk table, which is read first, lies right after its
+// bytes). A read of the code stream costs a system call whatever its size, so larger windows
+// than a page answer the many small reads of a book with few calls; reads of 32 KiB and more
+// go straight to the source, as does everything when the code stream is in memory.
+class ReadAhead : public InFile {
+ public:
+  explicit ReadAhead(InFile& source)
+      : m_source(source), m_direct(dynamic_cast<MemInFile*>(&source) != nullptr) {
+    m_position = source.Seek(0, SO_Current);
+    m_size = source.Seek(0, SO_End);
+  }
+
+  uint32_t Seek(int32_t offset, SeekOrigin origin) override {
+    switch (origin) {
+      case SO_Begin: m_position = static_cast<uint32_t>(offset); break;
+      case SO_Current: m_position += static_cast<uint32_t>(offset); break;
+      case SO_End: m_position = m_size + static_cast<uint32_t>(offset); break;
+      default: break;
+    }
+    return m_position;
+  }
+
+  uint32_t GetData(void* buffer, uint32_t count) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    if (m_position >= m_size) return 0;
+    count = std::min(count, m_size - m_position);
+    uint32_t done = 0;
+    while (done < count) {
+      const uint32_t rest = count - done;
+      Window* window = Holding(m_position);
+      if (!window && (m_direct || rest >= kDirectRead || !(window = Fill(m_position)))) {
+        m_source.Seek(static_cast<int32_t>(m_position), SO_Begin);
+        const uint32_t got = m_source.GetData(out + done, rest);
+        m_position += got;
+        return done + got;
+      }
+      const uint32_t take = std::min(rest, window->end - m_position);
+      std::memcpy(out + done, window->data.get() + (m_position - window->first), take);
+      m_position += take;
+      done += take;
+      window->used = ++m_clock;
+    }
+    return done;
+  }
+
+ private:
+  static constexpr uint32_t kWindowSize = 128 * 1024;
+  static constexpr uint32_t kBehind = 16 * 1024;
+  static constexpr uint32_t kDirectRead = 32 * 1024;
+  static constexpr size_t kWindows = 4;
+
+  struct Window {
+    std::unique_ptr<uint8_t[]> data;
+    uint32_t first = 0;
+    uint32_t end = 0;
+    uint64_t used = 0;
+  };
+
+  Window* Holding(uint32_t position) {
+    for (Window& w : m_windows)
+      if (w.first <= position && position < w.end) return &w;
+    return nullptr;
+  }
+
+  // Null when the source has nothing at the position.
+  Window* Fill(uint32_t position) {
+    Window* victim = &m_windows[0];
+    for (Window& w : m_windows)
+      if (w.used < victim->used) victim = &w;
+    if (!victim->data) victim->data.reset(new uint8_t[kWindowSize]);
+    const uint32_t first = position - std::min(position, kBehind);
+    const uint32_t want = std::min(kWindowSize, m_size - first);
+    m_source.Seek(static_cast<int32_t>(first), SO_Begin);
+    const uint32_t got = m_source.GetData(victim->data.get(), want);
+    victim->first = first;
+    victim->end = first + got;
+    victim->used = ++m_clock;
+    return position < victim->end ? victim : nullptr;
+  }
+
+  InFile& m_source;
+  const bool m_direct;
+  uint32_t m_position = 0;
+  uint32_t m_size = 0;
+  uint64_t m_clock = 0;
+  Window m_windows[kWindows];
+};
+
 class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
  public:
   explicit CF_OLEInStorage(std::unique_ptr<CF_Medium> medium) : m_medium(std::move(medium)) {
     InFile& code = m_medium->OpenCodeStream();
-    m_pager = std::make_unique<InPager>(code, false);
+    m_code = std::make_unique<ReadAhead>(code);
     m_medium->GetSummary(m_summary);
 
     const int32_t major = GetProperty(kCodeFileMajorVersionId).ExpandedInteger();
@@ -481,7 +586,7 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     if (major > kCodeFileMajorVersion || (major == kCodeFileMajorVersion && minor > kCodeFileMinorVersion))
       Error(FE_CodeFileVersion);
 
-    m_size = m_pager->Seek(0, SO_End);
+    m_size = m_code->Seek(0, SO_End);
     uint8_t header[kHeaderSize];
     if (m_size < kHeaderSize) ShortRead();
     ReadAt(header, kHeaderSize, 0);
@@ -542,26 +647,26 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
       Enter(CF_Descriptor{U32At(d), U32At(d + 4), d[8], U32At(d + 9)});
     }
     // The name table may be cut short: what arrived is kept.
-    m_pager->Seek(static_cast<int32_t>(directory + count * kDescriptorSize), SO_Begin);
+    m_code->Seek(static_cast<int32_t>(directory + count * kDescriptorSize), SO_Begin);
     uint32_t names = 0;
-    if (!GetU32(*m_pager, names)) return;
+    if (!GetU32(*m_code, names)) return;
     for (uint32_t i = 0; i < names; ++i) {
       std::string name;
       uint32_t id = 0;
-      if (!ReadShortString(name, *m_pager) || !GetU32(*m_pager, id)) return;
+      if (!ReadShortString(name, *m_code) || !GetU32(*m_code, id)) return;
       m_names.emplace_back(id, &m_ids.emplace(std::move(name), id).first->first);
     }
   }
 
   // Minor version 0: the names are in the descriptors and ids follow their first appearance.
   void ReadOldDirectory(uint32_t count, uint32_t directory) {
-    m_pager->Seek(static_cast<int32_t>(directory), SO_Begin);
+    m_code->Seek(static_cast<int32_t>(directory), SO_Begin);
     for (uint32_t i = 0; i < count; ++i) {
       uint8_t length = 0;
-      if (!GetU8(*m_pager, length)) ShortRead();
+      if (!GetU8(*m_code, length)) ShortRead();
       std::string name(length, '\0');
       uint8_t rest[9];
-      if (m_pager->GetData(name.data(), length) != length || m_pager->GetData(rest, 9) != 9)
+      if (m_code->GetData(name.data(), length) != length || m_code->GetData(rest, 9) != 9)
         ShortRead();
       const auto [entry, added] =
           m_ids.emplace(std::move(name), static_cast<uint32_t>(m_ids.size()));
@@ -577,15 +682,15 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
   void ReadAt(void* buffer, uint32_t size, uint32_t offset) override {
     if (offset != kNoOffset) {
       if (offset > m_size) ShortRead();
-      m_pager->Seek(static_cast<int32_t>(offset), SO_Begin);
+      m_code->Seek(static_cast<int32_t>(offset), SO_Begin);
     }
-    if (m_pager->GetData(buffer, size) != size) ShortRead();
+    if (m_code->GetData(buffer, size) != size) ShortRead();
   }
 
   uint32_t CodeSize() const override { return m_size; }
 
   std::unique_ptr<CF_Medium> m_medium;
-  std::unique_ptr<InPager> m_pager;
+  std::unique_ptr<ReadAhead> m_code;
   PropertySet m_summary{kCodeFileSummaryName};
   uint32_t m_size = 0;
   using IdName = std::pair<uint32_t, const std::string*>;  // the name is a key of m_ids

@@ -189,20 +189,24 @@ Timing CodeFile(Place& place, const std::vector<Item>& items, int folders, bool 
       in.push_back(parent.OpenFolder("Folder[]/", f));
     }
     Bytes buffer;
+    double checking = 0;  // the comparison with what was written is no work of the reader
     for (const Item& item : items) {
       CF_InFolder& folder = item.folder < 0 ? *rootFolder : *in[item.folder];
       auto s = folder.OpenStream(item.name.c_str(), 0);
       buffer.resize(item.bytes.size() + 1);
       const uint32_t got = s->GetData(buffer.data(), uint32_t(buffer.size()));
+      const auto compared = Clock::now();
       if (got != item.bytes.size() ||
           (got && std::memcmp(buffer.data(), item.bytes.data(), got) != 0)) {
         std::fprintf(stderr, "stream %s differs\n", item.name.c_str());
         std::exit(1);
       }
+      checking += Seconds(compared);
     }
+    t.read = -checking;
   }
   place.Close();
-  t.read = Seconds(start);
+  t.read += Seconds(start);
   return t;
 }
 
