@@ -4,10 +4,12 @@
 #include "Container/Storage/Errors.h"
 #include "Container/Storage/LZStreams.h"
 #include "Container/Storage/MemFile.h"
+#include "Container/Storage/NameIndex.h"
 #include "Container/Storage/OLEStorage.h"
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -248,7 +250,10 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
       compression = cf_Stored;
     const CF_Descriptor descriptor{IdOf(name), tag, static_cast<uint8_t>(compression), kNoOffset};
     auto stream = std::make_unique<CF_OLEOutStream>(static_cast<CF_Writer&>(*this), descriptor, compression);
-    m_table.emplace(KeyOf(descriptor), Entry(descriptor, stream.get()));  // an entry there stays
+    if (!HasEntry(descriptor.id, tag)) {  // an entry there stays
+      AddEntry(descriptor);
+      m_open.emplace(EntryKey{descriptor.id, tag}, stream.get());
+    }
     m_live.insert(stream.get());
     return stream;
   }
@@ -256,17 +261,19 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   CF_OutStream* RenameStream(const char* oldName, uint32_t oldTag, const char* newName,
                              uint32_t newTag) override {
     if (m_finished || !oldName || !newName) return nullptr;
-    const auto oldId = m_names.find(oldName);
-    if (oldId == m_names.end()) return nullptr;
-    const auto entry = m_table.find(StreamKey{oldTag, oldId->second});
-    if (entry == m_table.end() || !entry->second.open) return nullptr;
-    const auto newId = m_names.find(newName);
-    if (newId != m_names.end() && m_table.count(StreamKey{newTag, newId->second})) return nullptr;
+    const uint32_t oldId = m_names.Find(oldName);
+    if (oldId == NameIndex::kNone) return nullptr;
+    const auto open = m_open.find(EntryKey{oldId, oldTag});  // an open stream has its entry
+    if (open == m_open.end()) return nullptr;
+    const uint32_t newId = m_names.Find(newName);
+    if (newId != NameIndex::kNone && HasEntry(newId, newTag)) return nullptr;
 
-    CF_OLEOutStream* stream = entry->second.open;
-    m_table.erase(entry);
+    CF_OLEOutStream* stream = open->second;
+    m_open.erase(open);
+    RemoveEntry(oldId, oldTag);
     stream->SetIdentity(IdOf(newName), newTag);
-    m_table.emplace(KeyOf(stream->Descriptor()), Entry(stream->Descriptor(), stream));
+    AddEntry(stream->Descriptor());
+    m_open.emplace(EntryKey{stream->Descriptor().id, newTag}, stream);
     return stream;
   }
 
@@ -279,34 +286,44 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
 
     for (CF_OLEOutStream* stream : std::vector<CF_OLEOutStream*>(m_live.begin(), m_live.end()))
       if (!stream->Finished()) stream->Finish();
+    m_open.clear();
 
     // The directory goes straight into the code stream: a copy of it in memory would be the
-    // largest single allocation of a big book.
-    uint32_t names = 0;
-    uint64_t size = uint64_t(m_table.size()) * kDescriptorSize + 4;
-    for (const auto& [name, id] : m_names) {
-      if (!NameFinished(id)) continue;
-      ++names;
-      size += 2 + name.size() + 4;
-    }
+    // largest single allocation of a big book. Entries in ascending tag, then id; names in
+    // byte-wise order.
+    uint32_t finished = 0;
+    for (uint32_t id = 0; id < m_names.Count(); ++id) finished += NameFinished(id);
+    std::vector<uint32_t> names;
+    names.reserve(finished);
+    for (uint32_t id = 0; id < m_names.Count(); ++id)
+      if (NameFinished(id)) names.push_back(id);
+    std::sort(names.begin(), names.end(),
+              [this](uint32_t a, uint32_t b) { return m_names.Name(a) < m_names.Name(b); });
+    uint64_t size = uint64_t(m_liveEntries) * kDescriptorSize + 4;
+    for (const uint32_t id : names) size += 2 + m_names.Name(id).size() + 4;
     const uint32_t directory = NextOffset(size);
     OutStream& block = *m_cache;
-    for (const auto& [key, entry] : m_table) {
-      PutU32(block, key.id);
-      PutU32(block, key.tag);
-      PutU8(block, entry.compression);
-      PutU32(block, entry.tableOffset);
-    }
-    PutU32(block, names);
-    for (const auto& [name, id] : m_names) {
-      if (!NameFinished(id)) continue;
-      WriteShortString(name, block);
+    ForEachEntry([&block](uint32_t id, uint32_t tag, uint32_t tableOffset, uint8_t compression) {
+      PutU32(block, id);
+      PutU32(block, tag);
+      PutU8(block, compression);
+      PutU32(block, tableOffset);
+    });
+    PutU32(block, static_cast<uint32_t>(names.size()));
+    for (const uint32_t id : names) {
+      const std::string_view name = m_names.Name(id);
+      PutU16(block, static_cast<uint16_t>(name.size()));
+      if (!name.empty()) block.PutData(name.data(), static_cast<uint32_t>(name.size()));
       PutU32(block, id);
     }
     m_cache->Finish();
+    std::deque<uint32_t>().swap(m_tag);
+    std::deque<uint32_t>().swap(m_offset);
+    std::deque<uint8_t>().swap(m_compression);
+    m_extra.clear();
 
     MemFile header;
-    PutU32(header, static_cast<uint32_t>(m_table.size()));
+    PutU32(header, m_liveEntries);
     PutU32(header, directory);
     m_code->Seek(0, SO_Begin);
     m_code->PutData(header.Data(), header.Size());
@@ -316,27 +333,100 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   }
 
  private:
-  // A descriptor without the id and tag its key holds: a big book has one per stream until the
-  // directory is written.
-  struct Entry {
-    Entry(const CF_Descriptor& d, CF_OLEOutStream* stream)
-        : tableOffset(d.tableOffset), compression(d.compression), open(stream) {}
+  // The directory's entries. A big book has one per stream until the directory is written, and
+  // nearly every name there has one tag: the entry of an id's first tag lies in arrays by id,
+  // the entries of further tags in a map.
+  using EntryKey = std::pair<uint32_t, uint32_t>;  // id, tag
+  struct Extra {
     uint32_t tableOffset;
     uint8_t compression;
-    CF_OLEOutStream* open;  // the stream that created the entry, until it finishes
   };
+  static constexpr uint8_t kNoEntry = 0xFF;  // in m_compression: the id has no entry in the arrays
 
-  uint32_t IdOf(const std::string& name) {
+  uint32_t IdOf(std::string_view name) {
     // Every name must fit the 16-bit length of its name record.
     if (name.size() > UINT16_MAX) Error(FE_StorageInvalidParameter);
-    return m_names.emplace(name, static_cast<uint32_t>(m_names.size())).first->second;
+    const uint32_t id = m_names.Insert(name).first;
+    if (id >= m_tag.size()) {
+      m_tag.resize(id + 1, 0);
+      m_offset.resize(id + 1, 0);
+      m_compression.resize(id + 1, kNoEntry);
+    }
+    return id;
+  }
+
+  bool InArrays(uint32_t id, uint32_t tag) const {
+    return m_compression[id] != kNoEntry && m_tag[id] == tag;
+  }
+
+  bool HasEntry(uint32_t id, uint32_t tag) const {
+    return id < m_tag.size() && (InArrays(id, tag) || m_extra.count(EntryKey{id, tag}));
+  }
+
+  void AddEntry(const CF_Descriptor& d) {
+    if (m_compression[d.id] == kNoEntry) {
+      m_tag[d.id] = d.tag;
+      m_offset[d.id] = d.tableOffset;
+      m_compression[d.id] = d.compression;
+    } else {
+      m_extra.emplace(EntryKey{d.id, d.tag}, Extra{d.tableOffset, d.compression});
+    }
+    ++m_liveEntries;
+  }
+
+  void RemoveEntry(uint32_t id, uint32_t tag) {
+    if (InArrays(id, tag))
+      m_compression[id] = kNoEntry;
+    else
+      m_extra.erase(EntryKey{id, tag});
+    --m_liveEntries;
+  }
+
+  // Calls op(id, tag, table offset, compression) in ascending tag, then id.
+  template <class Op>
+  void ForEachEntry(Op op) const {
+    const auto ids = static_cast<uint32_t>(m_tag.size());
+    bool oneTag = m_extra.empty();
+    uint32_t tag = 0;
+    for (uint32_t id = 0, seen = 0; oneTag && id < ids; ++id) {
+      if (m_compression[id] == kNoEntry) continue;
+      if (seen++ && m_tag[id] != tag) oneTag = false;
+      tag = m_tag[id];
+    }
+    if (oneTag) {  // the usual directory: in id order
+      for (uint32_t id = 0; id < ids; ++id)
+        if (m_compression[id] != kNoEntry) op(id, m_tag[id], m_offset[id], m_compression[id]);
+      return;
+    }
+    std::vector<uint64_t> keys;
+    keys.reserve(m_liveEntries);
+    for (uint32_t id = 0; id < ids; ++id)
+      if (m_compression[id] != kNoEntry) keys.push_back(uint64_t(m_tag[id]) << 32 | id);
+    for (const auto& [key, extra] : m_extra) keys.push_back(uint64_t(key.second) << 32 | key.first);
+    std::sort(keys.begin(), keys.end());
+    for (const uint64_t key : keys) {
+      const auto id = static_cast<uint32_t>(key), keyTag = static_cast<uint32_t>(key >> 32);
+      if (InArrays(id, keyTag)) {
+        op(id, keyTag, m_offset[id], m_compression[id]);
+      } else {
+        const Extra& extra = m_extra.at(EntryKey{id, keyTag});
+        op(id, keyTag, extra.tableOffset, extra.compression);
+      }
+    }
   }
 
   void RegisterStream(CF_OLEOutStream& stream, const CF_Descriptor& descriptor) override {
-    Entry& entry = m_table.emplace(KeyOf(descriptor), Entry(descriptor, nullptr)).first->second;
-    entry.compression = descriptor.compression;
-    entry.tableOffset = descriptor.tableOffset;
-    if (entry.open == &stream) entry.open = nullptr;
+    const uint32_t id = descriptor.id, tag = descriptor.tag;
+    if (InArrays(id, tag)) {
+      m_compression[id] = descriptor.compression;
+      m_offset[id] = descriptor.tableOffset;
+    } else if (const auto extra = m_extra.find(EntryKey{id, tag}); extra != m_extra.end()) {
+      extra->second = Extra{descriptor.tableOffset, descriptor.compression};
+    } else {
+      AddEntry(descriptor);
+    }
+    const auto open = m_open.find(EntryKey{id, tag});
+    if (open != m_open.end() && open->second == &stream) m_open.erase(open);
     if (descriptor.id >= m_idFinished.size()) m_idFinished.resize(descriptor.id + 1);
     m_idFinished[descriptor.id] = true;
   }
@@ -360,16 +450,23 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
 
   void StreamGone(CF_OLEOutStream& stream) override {
     m_live.erase(&stream);
-    const auto entry = m_table.find(KeyOf(stream.Descriptor()));
-    if (entry != m_table.end() && entry->second.open == &stream) entry->second.open = nullptr;
+    if (m_finished) return;
+    const CF_Descriptor& d = stream.Descriptor();
+    const auto open = m_open.find(EntryKey{d.id, d.tag});
+    if (open != m_open.end() && open->second == &stream) m_open.erase(open);
   }
 
   std::unique_ptr<CF_Medium> m_medium;
   OutFile* m_code;
   std::unique_ptr<CachedOutStream> m_cache;
   PropertySet m_summary{kCodeFileSummaryName};
-  std::map<std::string, uint32_t> m_names;  // name -> id, byte-wise order
-  std::map<StreamKey, Entry> m_table;
+  NameIndex m_names;               // name -> id: ids are the numbers of the index
+  std::deque<uint32_t> m_tag;          // by id
+  std::deque<uint32_t> m_offset;       // by id: the chunk table's offset
+  std::deque<uint8_t> m_compression;   // by id, kNoEntry when the arrays hold no entry of it
+  std::map<EntryKey, Extra> m_extra;
+  uint32_t m_liveEntries = 0;
+  std::map<EntryKey, CF_OLEOutStream*> m_open;  // entry -> the stream that made it, until it finishes
   std::vector<bool> m_idFinished;  // by id: a stream of that name was finished
   std::set<CF_OLEOutStream*> m_live;
   bool m_compress;
@@ -597,13 +694,20 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
       ReadOldDirectory(count, directory);
     else
       ReadDirectory(count, directory);
-    // By id; the first record of an id is the one that counts.
-    std::stable_sort(m_names.begin(), m_names.end(),
-                     [](const IdName& a, const IdName& b) { return a.first < b.first; });
-    m_names.erase(std::unique(m_names.begin(), m_names.end(),
-                              [](const IdName& a, const IdName& b) { return a.first == b.first; }),
-                  m_names.end());
-    m_names.shrink_to_fit();
+    if (minor == 0) SortNames();
+    // By key; of a key listed twice the last record counts. A directory as written is in order
+    // already.
+    const auto before = [](const CF_Descriptor& a, const CF_Descriptor& b) { return KeyOf(a) < KeyOf(b); };
+    if (!std::is_sorted(m_table.begin(), m_table.end(), before)) {
+      std::stable_sort(m_table.begin(), m_table.end(), before);
+      size_t kept = 0;
+      for (size_t i = 0; i < m_table.size(); ++i) {
+        if (i + 1 < m_table.size() && !before(m_table[i], m_table[i + 1])) continue;  // a later one counts
+        m_table[kept++] = m_table[i];
+      }
+      m_table.resize(kept);
+    }
+    m_table.shrink_to_fit();
   }
 
   ~CF_OLEInStorage() override {
@@ -617,22 +721,39 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
 
   std::unique_ptr<CF_InStream> OpenStream(const char* name, uint32_t tag) override {
     if (!name) return nullptr;
-    const auto id = m_ids.find(name);
-    if (id == m_ids.end()) return nullptr;
-    const auto entry = m_table.find(StreamKey{tag, id->second});
-    if (entry == m_table.end()) return nullptr;
-    auto stream = std::make_unique<CF_OLEInStream>(static_cast<CF_Reader&>(*this), entry->second);
+    const uint32_t number = m_ids.Find(name);
+    if (number == NameIndex::kNone) return nullptr;
+    const StreamKey key{tag, m_idOfName[number]};
+    const auto entry = std::lower_bound(m_table.begin(), m_table.end(), key,
+                                        [](const CF_Descriptor& d, const StreamKey& k) { return KeyOf(d) < k; });
+    if (entry == m_table.end() || key < KeyOf(*entry)) return nullptr;
+    auto stream = std::make_unique<CF_OLEInStream>(static_cast<CF_Reader&>(*this), *entry);
     m_live.insert(stream.get());
     return stream;
   }
 
   bool EnumerateStreams(IdentifierReceiver& receiver) override {
-    for (const auto& [key, descriptor] : m_table) {
+    if (!m_namesSorted) {
+      // The names by id are needed only here: they are taken from the name table again.
+      m_code->Seek(static_cast<int32_t>(m_nameTable), SO_Begin);
+      uint32_t names = 0;
+      std::string name;
+      if (GetU32(*m_code, names)) {
+        for (uint32_t i = 0; i < names; ++i) {
+          uint32_t id = 0;
+          if (!ReadShortString(name, *m_code) || !GetU32(*m_code, id)) break;
+          const uint32_t number = m_ids.Find(name);
+          if (number != NameIndex::kNone) m_names.emplace_back(id, number);
+        }
+      }
+      SortNames();
+    }
+    for (const CF_Descriptor& descriptor : m_table) {
       const auto name =
           std::lower_bound(m_names.begin(), m_names.end(), descriptor.id,
                            [](const IdName& n, uint32_t id) { return n.first < id; });
       if (name == m_names.end() || name->first != descriptor.id) continue;  // name record lost
-      if (!receiver(name->second->c_str(), key.tag)) return false;
+      if (!receiver(m_ids.Name(name->second).data(), descriptor.tag)) return false;
     }
     return true;
   }
@@ -640,42 +761,72 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
  private:
   void ReadDirectory(uint32_t count, uint32_t directory) {
     if (count > (m_size - directory) / kDescriptorSize) ShortRead();
-    std::vector<uint8_t> block(size_t(count) * kDescriptorSize);
-    if (count) ReadAt(block.data(), static_cast<uint32_t>(block.size()), directory);
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint8_t* d = &block[size_t(i) * kDescriptorSize];
-      Enter(CF_Descriptor{U32At(d), U32At(d + 4), d[8], U32At(d + 9)});
+    m_table.reserve(count);
+    // In pieces: the whole directory at once would be a copy of it beside its table.
+    constexpr uint32_t kPiece = 4096;
+    std::vector<uint8_t> block(size_t(std::min(count, kPiece)) * kDescriptorSize);
+    for (uint32_t done = 0; done < count;) {
+      const uint32_t n = std::min(count - done, kPiece);
+      ReadAt(block.data(), n * kDescriptorSize, directory + done * kDescriptorSize);
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* d = &block[size_t(i) * kDescriptorSize];
+        Enter(CF_Descriptor{U32At(d), U32At(d + 4), d[8], U32At(d + 9)});
+      }
+      done += n;
     }
     // The name table may be cut short: what arrived is kept.
-    m_code->Seek(static_cast<int32_t>(directory + count * kDescriptorSize), SO_Begin);
+    m_nameTable = directory + count * kDescriptorSize;
+    m_code->Seek(static_cast<int32_t>(m_nameTable), SO_Begin);
     uint32_t names = 0;
     if (!GetU32(*m_code, names)) return;
+    // Room for as many names as the bytes left could hold if they were of a usual length.
+    const uint32_t credible = (m_size - m_nameTable) / 16;
+    m_ids.Reserve(std::min(names, credible));
+    std::string name;
     for (uint32_t i = 0; i < names; ++i) {
-      std::string name;
       uint32_t id = 0;
       if (!ReadShortString(name, *m_code) || !GetU32(*m_code, id)) return;
-      m_names.emplace_back(id, &m_ids.emplace(std::move(name), id).first->first);
+      AddName(name, id);
     }
+  }
+
+  // By id; the first record of an id is the one that counts.
+  void SortNames() {
+    std::stable_sort(m_names.begin(), m_names.end(),
+                     [](const IdName& a, const IdName& b) { return a.first < b.first; });
+    m_names.erase(std::unique(m_names.begin(), m_names.end(),
+                              [](const IdName& a, const IdName& b) { return a.first == b.first; }),
+                  m_names.end());
+    m_names.shrink_to_fit();
+    m_namesSorted = true;
   }
 
   // Minor version 0: the names are in the descriptors and ids follow their first appearance.
   void ReadOldDirectory(uint32_t count, uint32_t directory) {
     m_code->Seek(static_cast<int32_t>(directory), SO_Begin);
+    std::string name;
     for (uint32_t i = 0; i < count; ++i) {
       uint8_t length = 0;
       if (!GetU8(*m_code, length)) ShortRead();
-      std::string name(length, '\0');
+      name.assign(length, '\0');
       uint8_t rest[9];
       if (m_code->GetData(name.data(), length) != length || m_code->GetData(rest, 9) != 9)
         ShortRead();
-      const auto [entry, added] =
-          m_ids.emplace(std::move(name), static_cast<uint32_t>(m_ids.size()));
-      if (added) m_names.emplace_back(entry->second, &entry->first);
-      Enter(CF_Descriptor{entry->second, U32At(rest), rest[4], U32At(rest + 5)});
+      const uint32_t known = m_ids.Count();
+      const uint32_t number = AddName(name, known);
+      if (number == known) m_names.emplace_back(number, number);
+      Enter(CF_Descriptor{m_idOfName[number], U32At(rest), rest[4], U32At(rest + 5)});
     }
   }
 
-  void Enter(const CF_Descriptor& descriptor) { m_table[KeyOf(descriptor)] = descriptor; }
+  // The number of the name; a name seen before keeps the id it came with first.
+  uint32_t AddName(const std::string& name, uint32_t id) {
+    const auto [number, added] = m_ids.Insert(name);
+    if (added) m_idOfName.push_back(id);
+    return number;
+  }
+
+  void Enter(const CF_Descriptor& descriptor) { m_table.push_back(descriptor); }
 
   void StreamClosed(CF_OLEInStream& stream) override { m_live.erase(&stream); }
 
@@ -693,13 +844,16 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
   std::unique_ptr<ReadAhead> m_code;
   PropertySet m_summary{kCodeFileSummaryName};
   uint32_t m_size = 0;
-  using IdName = std::pair<uint32_t, const std::string*>;  // the name is a key of m_ids
+  using IdName = std::pair<uint32_t, uint32_t>;  // id, number of its name in m_ids
 
-  std::map<std::string, uint32_t> m_ids;  // name -> id
-  // Sorted by id: a node map holding a second copy of every name would double the memory the
-  // names of a big book take.
-  std::vector<IdName> m_names;
-  std::map<StreamKey, CF_Descriptor> m_table;
+  // The names once each, numbered in order of appearance, and by number the id the name came
+  // with first: a big book has more than a million, so neither is a node per name.
+  NameIndex m_ids;
+  std::deque<uint32_t> m_idOfName;
+  std::vector<IdName> m_names;        // sorted by id, once enumeration needs it
+  bool m_namesSorted = false;
+  uint32_t m_nameTable = 0;           // where the name table starts
+  std::vector<CF_Descriptor> m_table;  // sorted by key, one per key
   std::set<CF_OLEInStream*> m_live;
 };
 

@@ -1,0 +1,77 @@
+#include "Container/Storage/NameIndex.h"
+
+#include <cstring>
+#include <stdexcept>
+
+uint32_t NameIndex::Hash(std::string_view name) {
+  uint32_t h = 2166136261u;
+  for (const char c : name) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+  return h;
+}
+
+std::string_view NameIndex::Name(uint32_t number) const {
+  const uint32_t at = m_at[number];
+  const char* p = m_blocks[at >> kBlockBits].get() + (at & (kBlockSize - 1));
+  uint16_t length;
+  std::memcpy(&length, p, 2);
+  return std::string_view(p + 2, length);
+}
+
+// The slot holding `name`, or the free slot where it would go.
+size_t NameIndex::SlotOf(std::string_view name, uint32_t hash) const {
+  const size_t mask = m_slots.size() - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const uint32_t held = m_slots[slot];
+    if (held == 0 || Name(held - 1) == name) return slot;
+  }
+}
+
+uint32_t NameIndex::Find(std::string_view name) const {
+  if (m_slots.empty()) return kNone;
+  const uint32_t held = m_slots[SlotOf(name, Hash(name))];
+  return held ? held - 1 : kNone;
+}
+
+std::pair<uint32_t, bool> NameIndex::Insert(std::string_view name) {
+  if (name.size() > kMaxLength) throw std::length_error("name too long");
+  // Grown at three quarters full: the table stays below four bytes and a half per name.
+  if (4 * (size_t(Count()) + 1) > 3 * m_slots.size()) Rehash(m_slots.empty() ? 64 : 2 * m_slots.size());
+  const size_t slot = SlotOf(name, Hash(name));
+  if (m_slots[slot]) return {m_slots[slot] - 1, false};
+  if (Count() == kNone - 1) throw std::length_error("too many names");
+
+  const size_t need = name.size() + 3;
+  if (kBlockSize - m_used < need) {
+    if (m_blocks.size() >> (32 - kBlockBits)) throw std::length_error("too many names");
+    m_blocks.emplace_back(new char[kBlockSize]);
+    m_used = 0;
+  }
+  char* p = m_blocks.back().get() + m_used;
+  const auto length = static_cast<uint16_t>(name.size());
+  std::memcpy(p, &length, 2);
+  if (!name.empty()) std::memcpy(p + 2, name.data(), name.size());
+  p[2 + name.size()] = 0;
+  const uint32_t number = Count();
+  m_at.push_back(static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used));
+  m_used += need;
+  m_slots[slot] = number + 1;
+  return {number, true};
+}
+
+void NameIndex::Reserve(size_t count) {
+  size_t slots = m_slots.empty() ? 64 : m_slots.size();
+  while (4 * (count + 1) > 3 * slots) slots *= 2;
+  if (slots > m_slots.size()) Rehash(slots);
+}
+
+void NameIndex::Rehash(size_t count) {
+  std::vector<uint32_t> slots(count, 0);
+  m_slots.swap(slots);
+  const size_t mask = m_slots.size() - 1;
+  for (const uint32_t held : slots) {
+    if (!held) continue;
+    size_t slot = Hash(Name(held - 1)) & mask;
+    while (m_slots[slot]) slot = (slot + 1) & mask;
+    m_slots[slot] = held;
+  }
+}
