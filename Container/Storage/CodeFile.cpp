@@ -698,7 +698,8 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     // By key; of a key listed twice the last record counts. A directory as written is in order
     // already.
     const auto before = [](const CF_Descriptor& a, const CF_Descriptor& b) { return KeyOf(a) < KeyOf(b); };
-    if (!std::is_sorted(m_table.begin(), m_table.end(), before)) {
+    const auto notBefore = [&before](const CF_Descriptor& a, const CF_Descriptor& b) { return !before(a, b); };
+    if (std::adjacent_find(m_table.begin(), m_table.end(), notBefore) != m_table.end()) {
       std::stable_sort(m_table.begin(), m_table.end(), before);
       size_t kept = 0;
       for (size_t i = 0; i < m_table.size(); ++i) {
@@ -723,11 +724,9 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     if (!name) return nullptr;
     const uint32_t number = m_ids.Find(name);
     if (number == NameIndex::kNone) return nullptr;
-    const StreamKey key{tag, m_idOfName[number]};
-    const auto entry = std::lower_bound(m_table.begin(), m_table.end(), key,
-                                        [](const CF_Descriptor& d, const StreamKey& k) { return KeyOf(d) < k; });
-    if (entry == m_table.end() || key < KeyOf(*entry)) return nullptr;
-    auto stream = std::make_unique<CF_OLEInStream>(static_cast<CF_Reader&>(*this), *entry);
+    CF_Descriptor descriptor{};
+    if (!Describe(m_idOfName[number], tag, descriptor)) return nullptr;
+    auto stream = std::make_unique<CF_OLEInStream>(static_cast<CF_Reader&>(*this), descriptor);
     m_live.insert(stream.get());
     return stream;
   }
@@ -748,7 +747,8 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
       }
       SortNames();
     }
-    for (const CF_Descriptor& descriptor : m_table) {
+    for (size_t i = 0; i < EntryCount(); ++i) {
+      const CF_Descriptor descriptor = EntryAt(i);
       const auto name =
           std::lower_bound(m_names.begin(), m_names.end(), descriptor.id,
                            [](const IdName& n, uint32_t id) { return n.first < id; });
@@ -761,7 +761,8 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
  private:
   void ReadDirectory(uint32_t count, uint32_t directory) {
     if (count > (m_size - directory) / kDescriptorSize) ShortRead();
-    m_table.reserve(count);
+    m_denseOffsets.reserve(count);
+    m_denseCompressions.reserve(count);
     // In pieces: the whole directory at once would be a copy of it beside its table.
     constexpr uint32_t kPiece = 4096;
     std::vector<uint8_t> block(size_t(std::min(count, kPiece)) * kDescriptorSize);
@@ -826,7 +827,46 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     return number;
   }
 
-  void Enter(const CF_Descriptor& descriptor) { m_table.push_back(descriptor); }
+  // The usual directory has every id from 0 once, in order, all with one tag: only the offsets
+  // and compressions are kept then, by id. A directory of any other form goes to m_table.
+  void Enter(const CF_Descriptor& d) {
+    if (m_table.empty()) {
+      if (d.id == m_denseOffsets.size() && (m_denseOffsets.empty() || d.tag == m_denseTag)) {
+        m_denseTag = d.tag;
+        m_denseOffsets.push_back(d.tableOffset);
+        m_denseCompressions.push_back(d.compression);
+        return;
+      }
+      m_table.reserve(m_denseOffsets.capacity());
+      for (uint32_t id = 0; id < m_denseOffsets.size(); ++id)
+        m_table.push_back(CF_Descriptor{id, m_denseTag, m_denseCompressions[id], m_denseOffsets[id]});
+      std::vector<uint32_t>().swap(m_denseOffsets);
+      std::vector<uint8_t>().swap(m_denseCompressions);
+    }
+    m_table.push_back(d);
+  }
+
+  size_t EntryCount() const { return m_table.empty() ? m_denseOffsets.size() : m_table.size(); }
+
+  // The entry at a position of the directory's order.
+  CF_Descriptor EntryAt(size_t i) const {
+    if (!m_table.empty()) return m_table[i];
+    return CF_Descriptor{static_cast<uint32_t>(i), m_denseTag, m_denseCompressions[i], m_denseOffsets[i]};
+  }
+
+  bool Describe(uint32_t id, uint32_t tag, CF_Descriptor& out) const {
+    if (m_table.empty()) {
+      if (id >= m_denseOffsets.size() || tag != m_denseTag) return false;
+      out = EntryAt(id);
+      return true;
+    }
+    const StreamKey key{tag, id};
+    const auto entry = std::lower_bound(m_table.begin(), m_table.end(), key,
+                                        [](const CF_Descriptor& d, const StreamKey& k) { return KeyOf(d) < k; });
+    if (entry == m_table.end() || key < KeyOf(*entry)) return false;
+    out = *entry;
+    return true;
+  }
 
   void StreamClosed(CF_OLEInStream& stream) override { m_live.erase(&stream); }
 
@@ -853,7 +893,10 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
   std::vector<IdName> m_names;        // sorted by id, once enumeration needs it
   bool m_namesSorted = false;
   uint32_t m_nameTable = 0;           // where the name table starts
-  std::vector<CF_Descriptor> m_table;  // sorted by key, one per key
+  std::vector<CF_Descriptor> m_table;  // sorted by key, one per key; empty when dense
+  uint32_t m_denseTag = 0;
+  std::vector<uint32_t> m_denseOffsets;       // by id
+  std::vector<uint8_t> m_denseCompressions;   // by id
   std::set<CF_OLEInStream*> m_live;
 };
 

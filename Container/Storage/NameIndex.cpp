@@ -6,6 +6,12 @@
 uint32_t NameIndex::Hash(std::string_view name) {
   uint32_t h = 2166136261u;
   for (const char c : name) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+  // Mixed, so that the low bits (the slot) and the high ones (the check) both depend on every byte.
+  h ^= h >> 16;
+  h *= 0x85EBCA6Bu;
+  h ^= h >> 13;
+  h *= 0xC2B2AE35u;
+  h ^= h >> 16;
   return h;
 }
 
@@ -17,12 +23,17 @@ std::string_view NameIndex::Name(uint32_t number) const {
   return std::string_view(p + 2, length);
 }
 
+namespace {
+uint8_t CheckOf(uint32_t hash) { return static_cast<uint8_t>(hash >> 24); }
+}  // namespace
+
 // The slot holding `name`, or the free slot where it would go.
 size_t NameIndex::SlotOf(std::string_view name, uint32_t hash) const {
   const size_t mask = m_slots.size() - 1;
+  const uint8_t check = CheckOf(hash);
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const uint32_t held = m_slots[slot];
-    if (held == 0 || Name(held - 1) == name) return slot;
+    if (held == 0 || (m_checks[slot] == check && Name(held - 1) == name)) return slot;
   }
 }
 
@@ -36,7 +47,8 @@ std::pair<uint32_t, bool> NameIndex::Insert(std::string_view name) {
   if (name.size() > kMaxLength) throw std::length_error("name too long");
   // Grown at three quarters full: the table stays below four bytes and a half per name.
   if (4 * (size_t(Count()) + 1) > 3 * m_slots.size()) Rehash(m_slots.empty() ? 64 : 2 * m_slots.size());
-  const size_t slot = SlotOf(name, Hash(name));
+  const uint32_t hash = Hash(name);
+  const size_t slot = SlotOf(name, hash);
   if (m_slots[slot]) return {m_slots[slot] - 1, false};
   if (Count() == kNone - 1) throw std::length_error("too many names");
 
@@ -53,8 +65,10 @@ std::pair<uint32_t, bool> NameIndex::Insert(std::string_view name) {
   p[2 + name.size()] = 0;
   const uint32_t number = Count();
   m_at.push_back(static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used));
+  m_hashes.push_back(hash);
   m_used += need;
   m_slots[slot] = number + 1;
+  m_checks[slot] = CheckOf(hash);
   return {number, true};
 }
 
@@ -65,13 +79,14 @@ void NameIndex::Reserve(size_t count) {
 }
 
 void NameIndex::Rehash(size_t count) {
-  std::vector<uint32_t> slots(count, 0);
-  m_slots.swap(slots);
-  const size_t mask = m_slots.size() - 1;
-  for (const uint32_t held : slots) {
-    if (!held) continue;
-    size_t slot = Hash(Name(held - 1)) & mask;
+  std::vector<uint32_t>(count, 0).swap(m_slots);
+  std::vector<uint8_t>(count, 0).swap(m_checks);
+  const size_t mask = count - 1;
+  for (uint32_t number = 0; number < Count(); ++number) {
+    const uint32_t hash = m_hashes[number];
+    size_t slot = hash & mask;
     while (m_slots[slot]) slot = (slot + 1) & mask;
-    m_slots[slot] = held;
+    m_slots[slot] = number + 1;
+    m_checks[slot] = CheckOf(hash);
   }
 }

@@ -39,5 +39,9 @@ class NameIndex {
   std::vector<std::unique_ptr<char[]>> m_blocks;  // each: length (2 bytes), bytes, zero, ...
   size_t m_used = kBlockSize;                      // in the last block
   std::deque<uint32_t> m_at;                       // by number: block << kBlockBits | offset
+  std::deque<uint32_t> m_hashes;                   // by number: growing the look-up reads no name
   std::vector<uint32_t> m_slots;                   // number + 1, 0 when free
+  // By slot: eight more bits of the name's hash, so that a probe rarely has to look at a name
+  // (which lies elsewhere in memory) to pass it by.
+  std::vector<uint8_t> m_checks;
 };

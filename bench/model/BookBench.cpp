@@ -1,11 +1,12 @@
 // Writes a book through the book writers into a compound file and reads it back through the
 // readers, at three sizes, so that the cost per paragraph shows whether it grows linearly.
 //
-//   BookBench [folder for the temporary files] [stories at full size]
+//   BookBench [folder for the temporary files] [stories at full size] [rounds]
 //
 // Full size: 1,000 stories of 100 paragraphs (the book of tests/Container/Model/ParagraphsBook.h).
-// Each size runs in a child process, so that the peak memory (ru_maxrss) reported is that size's
-// own.
+// Sizes: a hundredth, a tenth, half and all of it. Every write and every read runs in a child
+// process of its own, so that the peak memory (ru_maxrss) reported is that work's own; figures
+// are medians of the rounds.
 #include "Container/Model/BookWriters.h"
 #include "Container/Model/Storages.h"
 #include "Container/Storage/OLEStorage.h"
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -74,46 +76,99 @@ long ReadBook(const std::string& path, size_t& units) {
   return count;
 }
 
-void RunSize(const std::string& folder, int stories) {
-  const std::string path = folder + "/kesto-bookbench-" + std::to_string(getpid()) + ".dwq";
-  const long paragraphs = long(stories) * kParagraphsPerStory;
-  auto start = Clock::now();
-  paragraphs_book::WriteBook(path, stories);
-  const double write = Seconds(start);
-  const double writePeak = PeakMiB();
-  const auto size = std::filesystem::file_size(path);
-  start = Clock::now();
-  size_t units = 0;
-  const long read = ReadBook(path, units);
-  const double readTime = Seconds(start);
-  std::filesystem::remove(path);
-  std::printf("%5d stories %7ld paragraphs, file %6.1f MiB | write %5.2f s %7.0f par/s %5.1f us/par,"
-              " peak %6.1f MiB | read %5.2f s %7.0f par/s %5.1f us/par, peak %6.1f MiB%s\n",
-              stories, paragraphs, double(size) / (1 << 20), write, paragraphs / write,
-              1e6 * write / double(paragraphs), writePeak, readTime, read / readTime,
-              1e6 * readTime / double(read), PeakMiB(),
-              read == paragraphs && units > 0 ? "" : "  MISMATCH");
-  std::fflush(stdout);
+struct Figures {
+  double seconds = 0;
+  double peak = 0;
+  long paragraphs = 0;
+};
+
+// Runs `work` in a child process of its own, so that the peak memory is the work's alone.
+template <class Work>
+Figures InChild(Work work) {
+  int fds[2];
+  if (pipe(fds) != 0) std::exit(1);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    Figures f = work();
+    f.peak = PeakMiB();
+    if (write(fds[1], &f, sizeof f) != sizeof f) std::_Exit(1);
+    std::_Exit(0);
+  }
+  close(fds[1]);
+  Figures f;
+  const bool got = read(fds[0], &f, sizeof f) == sizeof f;
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "a child failed\n");
+    std::exit(1);
+  }
+  return f;
 }
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+struct Size {
+  int stories;
+  std::string path;
+  std::vector<double> write, read, writePeak, readPeak;
+  double fileMiB = 0;
+  bool mismatch = false;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path().string();
   const int full = argc > 2 ? std::atoi(argv[2]) : 1000;
-  for (int stories : {full / 100, full / 10, full / 2, full}) {
-    if (stories <= 0) continue;
-    const pid_t child = fork();
-    if (child == 0) {
-      RunSize(folder, stories);
-      std::_Exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      std::fprintf(stderr, "size %d failed\n", stories);
-      return 1;
+  const int repetitions = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+  std::vector<Size> sizes;
+  for (int stories : {full / 100, full / 10, full / 2, full})
+    if (stories > 0)
+      sizes.push_back({stories, folder + "/kesto-bookbench-" + std::to_string(getpid()) + "-" +
+                                    std::to_string(stories) + ".dwq", {}, {}, {}, {}, 0, false});
+  // Every size once per round, the order rotating from round to round.
+  for (int r = 0; r < repetitions; ++r) {
+    for (size_t k = 0; k < sizes.size(); ++k) {
+      Size& size = sizes[(r + k) % sizes.size()];
+      const long paragraphs = long(size.stories) * kParagraphsPerStory;
+      const Figures w = InChild([&] {
+        const auto start = Clock::now();
+        paragraphs_book::WriteBook(size.path, size.stories);
+        return Figures{Seconds(start), 0, paragraphs};
+      });
+      size.fileMiB = double(std::filesystem::file_size(size.path)) / (1 << 20);
+      const Figures rd = InChild([&] {
+        const auto start = Clock::now();
+        size_t units = 0;
+        const long read = ReadBook(size.path, units);
+        return Figures{Seconds(start), 0, units > 0 ? read : -1};
+      });
+      std::filesystem::remove(size.path);
+      size.mismatch |= rd.paragraphs != paragraphs;
+      size.write.push_back(1e6 * w.seconds / double(paragraphs));
+      size.read.push_back(1e6 * rd.seconds / double(paragraphs));
+      size.writePeak.push_back(w.peak);
+      size.readPeak.push_back(rd.peak);
     }
   }
+  std::printf("median of %d rounds; peak: the process's largest resident memory\n", repetitions);
+  for (const Size& size : sizes) {
+    std::printf("%5d stories %7ld paragraphs, file %6.1f MiB | write %5.1f us/par, peak %6.1f MiB (%.2f of the"
+                " file) | read %5.1f us/par, peak %6.1f MiB (%.2f of the file)%s\n",
+                size.stories, long(size.stories) * kParagraphsPerStory, size.fileMiB, Median(size.write),
+                Median(size.writePeak), Median(size.writePeak) / size.fileMiB, Median(size.read),
+                Median(size.readPeak), Median(size.readPeak) / size.fileMiB, size.mismatch ? "  MISMATCH" : "");
+  }
+  const Size& small = sizes.front();
+  const Size& large = sizes.back();
+  std::printf("us per paragraph, %ld -> %ld paragraphs: write x%.2f, read x%.2f\n",
+              long(small.stories) * kParagraphsPerStory, long(large.stories) * kParagraphsPerStory,
+              Median(large.write) / Median(small.write), Median(large.read) / Median(small.read));
   return 0;
 }
