@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestStreams.h"
@@ -472,6 +474,83 @@ Bytes SmallFile(MemoryCodeFile& f) {
   root.reset();
   file->Finish();
   return f.CodeBytes();
+}
+
+// The directory as written is in key order with one record per key; a directory in another
+// order is sorted, and of a key listed twice the later record counts.
+TEST(CodeFileDamage, UnorderedDirectoryAndKeysListedTwice) {
+  Bytes file(8);
+  std::vector<uint32_t> tables;
+  for (const char* text : {"one", "two", "three"}) {
+    const uint32_t data = uint32_t(file.size());
+    file.insert(file.end(), text, text + std::strlen(text));
+    tables.push_back(uint32_t(file.size()));
+    PutLE32(file, 1);
+    PutLE32(file, data);
+    PutLE32(file, uint32_t(std::strlen(text)));
+  }
+  const uint32_t directory = uint32_t(file.size());
+  // (id, tag, table): id 1 tag 0 twice, the later naming "three"; id 0 after id 1.
+  for (const auto& [id, tag, table] : {std::tuple<uint32_t, uint32_t, uint32_t>{1, 0, tables[0]},
+                                       {0, 0, tables[1]}, {1, 0, tables[2]}, {0, 2, tables[0]}}) {
+    PutLE32(file, id);
+    PutLE32(file, tag);
+    file.push_back(0);
+    PutLE32(file, table);
+  }
+  PutLE32(file, 2);
+  for (const auto& [name, id] : {std::pair<std::string, uint32_t>{"a", 0}, {"b", 1}}) {
+    file.insert(file.end(), {uint8_t(name.size()), 0});
+    file.insert(file.end(), name.begin(), name.end());
+    PutLE32(file, id);
+  }
+  file[0] = 4;
+  file[4] = uint8_t(directory);
+  MemoryCodeFile f;
+  f.SetCode(file);
+  f.SetVersion(1, 1);
+  auto in = f.Open();
+  Collector names;
+  EXPECT_TRUE(in->EnumerateStreams(names));
+  EXPECT_EQ(names.items, (std::vector<std::pair<std::string, uint32_t>>{{"a", 0}, {"b", 0}, {"a", 2}}));
+  EXPECT_EQ(ReadAll(*in->OpenStream("a", 0)), (Bytes{'t', 'w', 'o'}));
+  EXPECT_EQ(ReadAll(*in->OpenStream("b", 0)), (Bytes{'t', 'h', 'r', 'e', 'e'}));
+  EXPECT_EQ(ReadAll(*in->OpenStream("a", 2)), (Bytes{'o', 'n', 'e'}));
+  EXPECT_FALSE(in->OpenStream("b", 2));
+}
+
+// Streams written by turns lie in pieces of pages between each other's; read with requests of
+// every size, each gives its own bytes back, whole pages run together or not.
+TEST(CodeFileRoundTrip, StreamsWrittenByTurnsInterleaveTheirPages) {
+  MemoryCodeFile f;
+  const Bytes a = [] { Bytes b(50000); for (size_t i = 0; i < b.size(); ++i) b[i] = uint8_t(i * 7 + i / 300); return b; }();
+  const Bytes b(30000, 'b');
+  {
+    auto file = f.Create(false);
+    auto sa = file->CreateStream("a", 0, cf_Stored);
+    auto sb = file->CreateStream("b", 0, cf_Stored);
+    size_t ia = 0, ib = 0;
+    for (uint32_t piece : {9000u, 100u, 4096u, 12288u, 3u, 20000u, 8192u}) {
+      const uint32_t na = uint32_t(std::min<size_t>(piece, a.size() - ia));
+      if (na) sa->PutData(a.data() + ia, na);
+      ia += na;
+      const uint32_t nb = uint32_t(std::min<size_t>(piece / 2 + 1, b.size() - ib));
+      if (nb) sb->PutData(b.data() + ib, nb);
+      ib += nb;
+    }
+    if (ia < a.size()) sa->PutData(a.data() + ia, uint32_t(a.size() - ia));
+    if (ib < b.size()) sb->PutData(b.data() + ib, uint32_t(b.size() - ib));
+    file->Finish();
+  }
+  auto in = f.Open();
+  for (const uint32_t request : {1u, 777u, 4096u, 5000u, 65536u}) {
+    for (const auto& [name, bytes] : {std::pair<const char*, const Bytes*>{"a", &a}, {"b", &b}}) {
+      auto s = in->OpenStream(name, 0);
+      Bytes all, buffer(request);
+      for (uint32_t got; (got = s->GetData(buffer.data(), request)) > 0;) all.insert(all.end(), buffer.begin(), buffer.begin() + got);
+      EXPECT_EQ(all, *bytes) << name << " " << request;
+    }
+  }
 }
 
 TEST(CodeFileVersions, NewerVersionsAreRefusedOlderOnesRead) {
