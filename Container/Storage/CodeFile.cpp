@@ -575,6 +575,11 @@ class CF_OLEInStream : public CF_InStream {
 
   void Detach() { m_reader = nullptr; }
 
+  // The reader's open streams, linked through the streams themselves: opening one costs no
+  // allocation beside its own.
+  CF_OLEInStream* m_previousOpen = nullptr;
+  CF_OLEInStream* m_nextOpen = nullptr;
+
  private:
   CF_Reader* m_reader;
   CF_Descriptor m_descriptor;
@@ -712,7 +717,7 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
   }
 
   ~CF_OLEInStorage() override {
-    for (CF_OLEInStream* stream : m_live) stream->Detach();
+    for (CF_OLEInStream* stream = m_open; stream; stream = stream->m_nextOpen) stream->Detach();
   }
 
   Variant GetProperty(int32_t id) override {
@@ -727,7 +732,9 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     CF_Descriptor descriptor{};
     if (!Describe(m_idOfName[number], tag, descriptor)) return nullptr;
     auto stream = std::make_unique<CF_OLEInStream>(static_cast<CF_Reader&>(*this), descriptor);
-    m_live.insert(stream.get());
+    stream->m_nextOpen = m_open;
+    if (m_open) m_open->m_previousOpen = stream.get();
+    m_open = stream.get();
     return stream;
   }
 
@@ -868,7 +875,10 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     return true;
   }
 
-  void StreamClosed(CF_OLEInStream& stream) override { m_live.erase(&stream); }
+  void StreamClosed(CF_OLEInStream& stream) override {
+    (stream.m_previousOpen ? stream.m_previousOpen->m_nextOpen : m_open) = stream.m_nextOpen;
+    if (stream.m_nextOpen) stream.m_nextOpen->m_previousOpen = stream.m_previousOpen;
+  }
 
   void ReadAt(void* buffer, uint32_t size, uint32_t offset) override {
     if (offset != kNoOffset) {
@@ -897,7 +907,7 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
   uint32_t m_denseTag = 0;
   std::vector<uint32_t> m_denseOffsets;       // by id
   std::vector<uint8_t> m_denseCompressions;   // by id
-  std::set<CF_OLEInStream*> m_live;
+  CF_OLEInStream* m_open = nullptr;  // the first open stream
 };
 
 }  // namespace
