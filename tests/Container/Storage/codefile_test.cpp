@@ -98,6 +98,34 @@ std::vector<std::pair<uint32_t, uint32_t>> ChunkTable(const Bytes& file, uint32_
   return chunks;
 }
 
+// Appends to `file` (whose first 8 bytes are the header) a directory of {id, tag, table offset}
+// records, all stored, and a name table, points the header at them and opens the result.
+using Record = std::tuple<uint32_t, uint32_t, uint32_t>;
+std::unique_ptr<CF_EnumerableInStorage> OpenWithDirectory(MemoryCodeFile& f, Bytes file,
+                                                          const std::vector<Record>& records,
+                                                          const std::vector<std::pair<std::string, uint32_t>>& names) {
+  const uint32_t directory = uint32_t(file.size());
+  for (const auto& [id, tag, table] : records) {
+    PutLE32(file, id);
+    PutLE32(file, tag);
+    file.push_back(0);
+    PutLE32(file, table);
+  }
+  PutLE32(file, uint32_t(names.size()));
+  for (const auto& [name, id] : names) {
+    file.insert(file.end(), {uint8_t(name.size()), 0});
+    file.insert(file.end(), name.begin(), name.end());
+    PutLE32(file, id);
+  }
+  for (int i = 0; i < 4; ++i) {
+    file[i] = uint8_t(records.size() >> (8 * i));
+    file[4 + i] = uint8_t(directory >> (8 * i));
+  }
+  f.SetCode(file);
+  f.SetVersion(1, 1);
+  return f.Open();
+}
+
 TEST(CodeFileFormat, GoldenFileWithOneStreamAndTheRootTable) {
   MemoryCodeFile f;
   auto file = f.Create(false);
@@ -489,27 +517,10 @@ TEST(CodeFileDamage, UnorderedDirectoryAndKeysListedTwice) {
     PutLE32(file, data);
     PutLE32(file, uint32_t(std::strlen(text)));
   }
-  const uint32_t directory = uint32_t(file.size());
   // (id, tag, table): id 1 tag 0 twice, the later naming "three"; id 0 after id 1.
-  for (const auto& [id, tag, table] : {std::tuple<uint32_t, uint32_t, uint32_t>{1, 0, tables[0]},
-                                       {0, 0, tables[1]}, {1, 0, tables[2]}, {0, 2, tables[0]}}) {
-    PutLE32(file, id);
-    PutLE32(file, tag);
-    file.push_back(0);
-    PutLE32(file, table);
-  }
-  PutLE32(file, 2);
-  for (const auto& [name, id] : {std::pair<std::string, uint32_t>{"a", 0}, {"b", 1}}) {
-    file.insert(file.end(), {uint8_t(name.size()), 0});
-    file.insert(file.end(), name.begin(), name.end());
-    PutLE32(file, id);
-  }
-  file[0] = 4;
-  file[4] = uint8_t(directory);
   MemoryCodeFile f;
-  f.SetCode(file);
-  f.SetVersion(1, 1);
-  auto in = f.Open();
+  auto in = OpenWithDirectory(f, file, {{1, 0, tables[0]}, {0, 0, tables[1]}, {1, 0, tables[2]}, {0, 2, tables[0]}},
+                              {{"a", 0}, {"b", 1}});
   Collector names;
   EXPECT_TRUE(in->EnumerateStreams(names));
   EXPECT_EQ(names.items, (std::vector<std::pair<std::string, uint32_t>>{{"a", 0}, {"b", 0}, {"a", 2}}));
@@ -569,64 +580,12 @@ TEST(CodeFileVersions, MinorVersionZeroKeepsNamesInTheDescriptors) {
   Bytes file(8);
   const uint32_t data = uint32_t(file.size());
   file.insert(file.end(), {'h', 'i'});
-  const uint32_t table1 = uint32_t(file.size());
-  PutLE32(file, 1);
-  PutLE32(file, data);
-  PutLE32(file, 2);
-  const uint32_t table0 = uint32_t(file.size());
-  PutLE32(file, 1);
-  PutLE32(file, table0);
-  PutLE32(file, 0);
-  const uint32_t directory = uint32_t(file.size());
-  for (const auto& [name, table] : {std::pair<std::string, uint32_t>{"\x01n", table1}, {"\x02", table0}}) {
-    file.push_back(uint8_t(name.size()));
-    file.insert(file.end(), name.begin(), name.end());
-    PutLE32(file, 0);  // tag
-    file.push_back(0);
-    PutLE32(file, table);
-  }
-  file[0] = 2;
-  file[4] = uint8_t(directory);
-  MemoryCodeFile f;
-  f.SetCode(file);
-  f.SetVersion(1, 0);
-  auto in = f.Open();
-  auto root = OpenEnumerableCodeFolder(*in);
-  Collector names;
-  root->EnumerateStreams(names);
-  EXPECT_EQ(names.items, (std::vector<std::pair<std::string, uint32_t>>{{"n", 0}}));
-  EXPECT_EQ(ReadAll(*root->OpenStream("n", 0)), (Bytes{'h', 'i'}));
-}
-
-TEST(CodeFileDamage, NameTableListingAnIdTwiceNamesItByTheFirstRecord) {
-  // Streams with ids 9 and 4 share one chunk table ("hi"); the name table lists id 9 as "z"
-  // first and as "a" later, and names 4 last.
-  Bytes file(8);
-  const uint32_t data = uint32_t(file.size());
-  file.insert(file.end(), {'h', 'i'});
   const uint32_t table = uint32_t(file.size());
   PutLE32(file, 1);
   PutLE32(file, data);
   PutLE32(file, 2);
-  const uint32_t directory = uint32_t(file.size());
-  for (const uint32_t id : {4u, 9u}) {
-    PutLE32(file, id);
-    PutLE32(file, 0);  // tag
-    file.push_back(0);
-    PutLE32(file, table);
-  }
-  PutLE32(file, 3);
-  for (const auto& [name, id] : {std::pair<std::string, uint32_t>{"z", 9}, {"a", 9}, {"m", 4}}) {
-    file.insert(file.end(), {uint8_t(name.size()), 0});
-    file.insert(file.end(), name.begin(), name.end());
-    PutLE32(file, id);
-  }
-  file[0] = 2;
-  file[4] = uint8_t(directory);
   MemoryCodeFile f;
-  f.SetCode(file);
-  f.SetVersion(1, 1);
-  auto in = f.Open();
+  auto in = OpenWithDirectory(f, file, {{4, 0, table}, {9, 0, table}}, {{"z", 9}, {"a", 9}, {"m", 4}});
   Collector names;
   EXPECT_TRUE(in->EnumerateStreams(names));
   EXPECT_EQ(names.items, (std::vector<std::pair<std::string, uint32_t>>{{"m", 0}, {"z", 0}}));
