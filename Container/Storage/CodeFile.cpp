@@ -297,8 +297,8 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
     names.reserve(finished);
     for (uint32_t id = 0; id < m_names.Count(); ++id)
       if (NameFinished(id)) names.push_back(id);
-    std::sort(names.begin(), names.end(),
-              [this](uint32_t a, uint32_t b) { return m_names.Name(a) < m_names.Name(b); });
+    m_names.DropLookup();  // no name comes or is looked up any more
+    m_names.SortByName(names);
     uint64_t size = uint64_t(m_liveEntries) * kDescriptorSize + 4;
     for (const uint32_t id : names) size += 2 + m_names.Name(id).size() + 4;
     const uint32_t directory = NextOffset(size);

@@ -1,5 +1,6 @@
 #include "Container/Storage/NameIndex.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -89,4 +90,51 @@ void NameIndex::Rehash(size_t count) {
     m_slots[slot] = number + 1;
     m_checks[slot] = CheckOf(hash);
   }
+}
+
+void NameIndex::DropLookup() {
+  std::vector<uint32_t>().swap(m_slots);
+  std::vector<uint8_t>().swap(m_checks);
+  std::deque<uint32_t>().swap(m_hashes);
+}
+
+void NameIndex::SortByName(std::vector<uint32_t>& numbers) const {
+  struct Item {
+    uint64_t key;  // eight bytes of the name from the depth reached, big-endian, zeros after its end
+    uint32_t number;
+  };
+  std::vector<Item> items;
+  items.reserve(numbers.size());
+  for (const uint32_t n : numbers) items.push_back({0, n});
+  numbers.clear();
+  numbers.shrink_to_fit();
+
+  struct Range {
+    size_t first, end, depth;
+  };
+  std::vector<Range> ranges{{0, items.size(), 0}};
+  while (!ranges.empty()) {
+    const Range r = ranges.back();
+    ranges.pop_back();
+    for (size_t i = r.first; i < r.end; ++i) {
+      const std::string_view name = Name(items[i].number);
+      uint64_t key = 0;
+      for (size_t k = 0; k < 8; ++k) {
+        const size_t at = r.depth * 8 + k;
+        key = key << 8 | (at < name.size() ? static_cast<uint8_t>(name[at]) : 0);
+      }
+      items[i].key = key;
+    }
+    std::sort(items.begin() + r.first, items.begin() + r.end,
+              [](const Item& a, const Item& b) { return a.key < b.key; });
+    // Names alike in these eight bytes go on to the next eight, unless they end here.
+    for (size_t i = r.first; i < r.end;) {
+      size_t j = i + 1;
+      while (j < r.end && items[j].key == items[i].key) ++j;
+      if (j - i > 1 && Name(items[i].number).size() > (r.depth + 1) * 8) ranges.push_back({i, j, r.depth + 1});
+      i = j;
+    }
+  }
+  numbers.reserve(items.size());
+  for (const Item& item : items) numbers.push_back(item.number);
 }

@@ -27,6 +27,13 @@ class NameIndex {
   uint32_t Count() const { return static_cast<uint32_t>(m_at.size()); }
   // Makes room in the look-up for `count` names at once, when their number is known ahead.
   void Reserve(size_t count);
+  // Frees the look-up when no more names come and none is looked up: Insert and Find may not
+  // be called any more, Name still may.
+  void DropLookup();
+  // Sorts `numbers` by their names' bytes (unsigned, a name before the longer ones it starts),
+  // for names without zero bytes. Comparing whole names at random places of memory is what
+  // makes sorting a million of them slow: this sorts by eight bytes at a time, read once each.
+  void SortByName(std::vector<uint32_t>& numbers) const;
 
  private:
   static constexpr size_t kBlockBits = 18;

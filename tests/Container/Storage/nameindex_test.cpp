@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -53,6 +56,36 @@ TEST(NameIndex, EmptyLongAndZeroHoldingNames) {
   }
   EXPECT_THROW(index.Insert(longest + "y"), std::length_error);
   EXPECT_EQ(index.Count(), 11u);
+}
+
+// As std::string orders them: bytes unsigned, a name before the longer ones it starts; names
+// alike for many eight-byte steps, ending on and off the steps.
+TEST(NameIndex, SortsByNameAsStringsCompare) {
+  std::mt19937 random(5);
+  std::vector<std::string> names;
+  const std::string stems[] = {"", "Folder\x01" "1A\x01", "Folder\x01" "1A\x01" "2\x01\xE9", "abcdefgh", "abcdefghabcdefgh"};
+  for (const std::string& stem : stems) {
+    names.push_back(stem + "z");
+    for (int i = 0; i < 300; ++i) {
+      std::string name = stem;
+      for (int n = int(random() % 12); n >= 0; --n) name.push_back(char("ab\x01\x7F\x80\xFF"[random() % 6]));
+      names.push_back(name);
+    }
+  }
+  NameIndex index;
+  std::vector<uint32_t> numbers;
+  for (const std::string& name : names) {
+    const auto [number, added] = index.Insert(name);
+    if (added) numbers.push_back(number);
+  }
+  index.DropLookup();
+  index.SortByName(numbers);
+  std::vector<std::string> sorted;
+  for (const uint32_t n : numbers) sorted.emplace_back(index.Name(n));
+  std::vector<std::string> expected = sorted;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sorted, expected);
+  EXPECT_EQ(sorted.size(), index.Count());
 }
 
 }  // namespace
