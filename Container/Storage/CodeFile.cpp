@@ -291,16 +291,13 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
     // The directory goes straight into the code stream: a copy of it in memory would be the
     // largest single allocation of a big book. Entries in ascending tag, then id; names in
     // byte-wise order.
-    uint32_t finished = 0;
-    for (uint32_t id = 0; id < m_names.Count(); ++id) finished += NameFinished(id);
-    std::vector<uint32_t> names;
-    names.reserve(finished);
-    for (uint32_t id = 0; id < m_names.Count(); ++id)
-      if (NameFinished(id)) names.push_back(id);
-    m_names.DropLookup();  // no name comes or is looked up any more
-    m_names.SortByName(names);
+    uint32_t names = 0;
     uint64_t size = uint64_t(m_liveEntries) * kDescriptorSize + 4;
-    for (const uint32_t id : names) size += 2 + m_names.Name(id).size() + 4;
+    for (uint32_t id = 0; id < m_names.Count(); ++id) {
+      if (!NameFinished(id)) continue;
+      ++names;
+      size += 2 + m_names.Name(id).size() + 4;
+    }
     const uint32_t directory = NextOffset(size);
     OutStream& block = *m_cache;
     ForEachEntry([&block](uint32_t id, uint32_t tag, uint32_t tableOffset, uint8_t compression) {
@@ -309,18 +306,22 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
       PutU8(block, compression);
       PutU32(block, tableOffset);
     });
-    PutU32(block, static_cast<uint32_t>(names.size()));
-    for (const uint32_t id : names) {
-      const std::string_view name = m_names.Name(id);
-      PutU16(block, static_cast<uint16_t>(name.size()));
-      if (!name.empty()) block.PutData(name.data(), static_cast<uint32_t>(name.size()));
-      PutU32(block, id);
-    }
-    m_cache->Finish();
+    // Neither the entries nor the look-up of names are needed any more: their memory is the
+    // sorting's.
     std::deque<uint32_t>().swap(m_tag);
     std::deque<uint32_t>().swap(m_offset);
     std::deque<uint8_t>().swap(m_compression);
     m_extra.clear();
+    m_names.DropLookup();
+    PutU32(block, names);
+    m_names.VisitByName([this](uint32_t id) { return NameFinished(id); },
+                        [this, &block](uint32_t id) {
+                          const std::string_view name = m_names.Name(id);
+                          PutU16(block, static_cast<uint16_t>(name.size()));
+                          if (!name.empty()) block.PutData(name.data(), static_cast<uint32_t>(name.size()));
+                          PutU32(block, id);
+                        });
+    m_cache->Finish();
 
     MemFile header;
     PutU32(header, m_liveEntries);

@@ -98,16 +98,21 @@ void NameIndex::DropLookup() {
   std::deque<uint32_t>().swap(m_hashes);
 }
 
-void NameIndex::SortByName(std::vector<uint32_t>& numbers) const {
-  struct Item {
-    uint64_t key;  // eight bytes of the name from the depth reached, big-endian, zeros after its end
+void NameIndex::VisitByName(const std::function<bool(uint32_t)>& wanted,
+                            const std::function<void(uint32_t)>& visit) const {
+  struct Item {  // eight bytes of the name from the depth reached, big-endian, zeros after its end
+    uint32_t high;
+    uint32_t low;
     uint32_t number;
+    bool operator<(const Item& o) const { return high != o.high ? high < o.high : low < o.low; }
+    bool SameKey(const Item& o) const { return high == o.high && low == o.low; }
   };
   std::vector<Item> items;
-  items.reserve(numbers.size());
-  for (const uint32_t n : numbers) items.push_back({0, n});
-  numbers.clear();
-  numbers.shrink_to_fit();
+  size_t count = 0;
+  for (uint32_t n = 0; n < Count(); ++n) count += wanted(n);
+  items.reserve(count);
+  for (uint32_t n = 0; n < Count(); ++n)
+    if (wanted(n)) items.push_back({0, 0, n});
 
   struct Range {
     size_t first, end, depth;
@@ -123,18 +128,17 @@ void NameIndex::SortByName(std::vector<uint32_t>& numbers) const {
         const size_t at = r.depth * 8 + k;
         key = key << 8 | (at < name.size() ? static_cast<uint8_t>(name[at]) : 0);
       }
-      items[i].key = key;
+      items[i].high = static_cast<uint32_t>(key >> 32);
+      items[i].low = static_cast<uint32_t>(key);
     }
-    std::sort(items.begin() + r.first, items.begin() + r.end,
-              [](const Item& a, const Item& b) { return a.key < b.key; });
+    std::sort(items.begin() + r.first, items.begin() + r.end);
     // Names alike in these eight bytes go on to the next eight, unless they end here.
     for (size_t i = r.first; i < r.end;) {
       size_t j = i + 1;
-      while (j < r.end && items[j].key == items[i].key) ++j;
+      while (j < r.end && items[j].SameKey(items[i])) ++j;
       if (j - i > 1 && Name(items[i].number).size() > (r.depth + 1) * 8) ranges.push_back({i, j, r.depth + 1});
       i = j;
     }
   }
-  numbers.reserve(items.size());
-  for (const Item& item : items) numbers.push_back(item.number);
+  for (const Item& item : items) visit(item.number);
 }

@@ -73,19 +73,16 @@ TEST(NameIndex, SortsByNameAsStringsCompare) {
     }
   }
   NameIndex index;
-  std::vector<uint32_t> numbers;
-  for (const std::string& name : names) {
-    const auto [number, added] = index.Insert(name);
-    if (added) numbers.push_back(number);
-  }
+  for (const std::string& name : names) index.Insert(name);
   index.DropLookup();
-  index.SortByName(numbers);
   std::vector<std::string> sorted;
-  for (const uint32_t n : numbers) sorted.emplace_back(index.Name(n));
-  std::vector<std::string> expected = sorted;
+  index.VisitByName([](uint32_t n) { return n % 5 != 2; },
+                    [&](uint32_t n) { sorted.emplace_back(index.Name(n)); });
+  std::vector<std::string> expected;
+  for (uint32_t n = 0; n < index.Count(); ++n)
+    if (n % 5 != 2) expected.emplace_back(index.Name(n));
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(sorted, expected);
-  EXPECT_EQ(sorted.size(), index.Count());
 }
 
 }  // namespace
