@@ -261,12 +261,11 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   CF_OutStream* RenameStream(const char* oldName, uint32_t oldTag, const char* newName,
                              uint32_t newTag) override {
     if (m_finished || !oldName || !newName) return nullptr;
-    const uint32_t oldId = m_names.Find(oldName);
-    if (oldId == NameIndex::kNone) return nullptr;
+    uint32_t oldId = 0, newId = 0;
+    if (!m_names.Find(oldName, oldId)) return nullptr;
     const auto open = m_open.find(EntryKey{oldId, oldTag});  // an open stream has its entry
     if (open == m_open.end()) return nullptr;
-    const uint32_t newId = m_names.Find(newName);
-    if (newId != NameIndex::kNone && HasEntry(newId, newTag)) return nullptr;
+    if (m_names.Find(newName, newId) && HasEntry(newId, newTag)) return nullptr;
 
     CF_OLEOutStream* stream = open->second;
     m_open.erase(open);
@@ -347,7 +346,7 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   uint32_t IdOf(std::string_view name) {
     // Every name must fit the 16-bit length of its name record.
     if (name.size() > UINT16_MAX) Error(FE_StorageInvalidParameter);
-    const uint32_t id = m_names.Insert(name).first;
+    const uint32_t id = m_names.Insert(name, m_names.Count()).first;
     if (id >= m_tag.size()) {
       m_tag.resize(id + 1, 0);
       m_offset.resize(id + 1, 0);
@@ -728,10 +727,10 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
 
   std::unique_ptr<CF_InStream> OpenStream(const char* name, uint32_t tag) override {
     if (!name) return nullptr;
-    const uint32_t number = m_ids.Find(name);
-    if (number == NameIndex::kNone) return nullptr;
+    uint32_t id = 0;
+    if (!m_ids.Find(name, id)) return nullptr;
     CF_Descriptor descriptor{};
-    if (!Describe(m_idOfName[number], tag, descriptor)) return nullptr;
+    if (!Describe(id, tag, descriptor)) return nullptr;
     auto stream = std::make_unique<CF_OLEInStream>(static_cast<CF_Reader&>(*this), descriptor);
     stream->m_nextOpen = m_open;
     if (m_open) m_open->m_previousOpen = stream.get();
@@ -749,8 +748,8 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
         for (uint32_t i = 0; i < names; ++i) {
           uint32_t id = 0;
           if (!ReadShortString(name, *m_code) || !GetU32(*m_code, id)) break;
-          const uint32_t number = m_ids.Find(name);
-          if (number != NameIndex::kNone) m_names.emplace_back(id, number);
+          const uint32_t place = m_ids.Locate(name);
+          if (place != NameIndex::kNone) m_names.emplace_back(id, place);
         }
       }
       SortNames();
@@ -761,7 +760,7 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
           std::lower_bound(m_names.begin(), m_names.end(), descriptor.id,
                            [](const IdName& n, uint32_t id) { return n.first < id; });
       if (name == m_names.end() || name->first != descriptor.id) continue;  // name record lost
-      if (!receiver(m_ids.Name(name->second).data(), descriptor.tag)) return false;
+      if (!receiver(m_ids.NameAt(name->second).data(), descriptor.tag)) return false;
     }
     return true;
   }
@@ -795,7 +794,7 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     for (uint32_t i = 0; i < names; ++i) {
       uint32_t id = 0;
       if (!ReadShortString(name, *m_code) || !GetU32(*m_code, id)) return;
-      AddName(name, id);
+      m_ids.Insert(name, id);  // a name listed again keeps its first id
     }
   }
 
@@ -822,17 +821,10 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
       if (m_code->GetData(name.data(), length) != length || m_code->GetData(rest, 9) != 9)
         ShortRead();
       const uint32_t known = m_ids.Count();
-      const uint32_t number = AddName(name, known);
-      if (number == known) m_names.emplace_back(number, number);
-      Enter(CF_Descriptor{m_idOfName[number], U32At(rest), rest[4], U32At(rest + 5)});
+      const auto [id, added] = m_ids.Insert(name, known);
+      if (added) m_names.emplace_back(id, m_ids.Place(known));
+      Enter(CF_Descriptor{id, U32At(rest), rest[4], U32At(rest + 5)});
     }
-  }
-
-  // The number of the name; a name seen before keeps the id it came with first.
-  uint32_t AddName(const std::string& name, uint32_t id) {
-    const auto [number, added] = m_ids.Insert(name);
-    if (added) m_idOfName.push_back(id);
-    return number;
   }
 
   // The usual directory has every id from 0 once, in order, all with one tag: only the offsets
@@ -895,12 +887,10 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
   std::unique_ptr<ReadAhead> m_code;
   PropertySet m_summary{kCodeFileSummaryName};
   uint32_t m_size = 0;
-  using IdName = std::pair<uint32_t, uint32_t>;  // id, number of its name in m_ids
+  using IdName = std::pair<uint32_t, uint32_t>;  // id, place of its name in m_ids
 
-  // The names once each, numbered in order of appearance, and by number the id the name came
-  // with first: a big book has more than a million, so neither is a node per name.
+  // The names once each, with the id each came with first: a big book has more than a million.
   NameIndex m_ids;
-  std::deque<uint32_t> m_idOfName;
   std::vector<IdName> m_names;        // sorted by id, once enumeration needs it
   bool m_namesSorted = false;
   uint32_t m_nameTable = 0;           // where the name table starts

@@ -7,7 +7,7 @@
 uint32_t NameIndex::Hash(std::string_view name) {
   uint32_t h = 2166136261u;
   for (const char c : name) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
-  // Mixed, so that the low bits (the slot) and the high ones (the check) both depend on every byte.
+  // Mixed, so that the high bits (which choose the slot) depend on every byte.
   h ^= h >> 16;
   h *= 0x85EBCA6Bu;
   h ^= h >> 13;
@@ -16,88 +16,98 @@ uint32_t NameIndex::Hash(std::string_view name) {
   return h;
 }
 
-std::string_view NameIndex::Name(uint32_t number) const {
-  const uint32_t at = m_at[number];
-  const char* p = m_blocks[at >> kBlockBits].get() + (at & (kBlockSize - 1));
+const char* NameIndex::EntryAt(uint32_t place) const {
+  return m_blocks[place >> kBlockBits].get() + (place & (kBlockSize - 1));
+}
+
+std::string_view NameIndex::NameAt(uint32_t place) const {
+  const char* p = EntryAt(place);
   uint16_t length;
   std::memcpy(&length, p, 2);
-  return std::string_view(p + 2, length);
+  return std::string_view(p + kEntryHead, length);
 }
 
 namespace {
-uint8_t CheckOf(uint32_t hash) { return static_cast<uint8_t>(hash >> 24); }
+
+// The first slot to try for a hash, in a table of any size.
+size_t HomeOf(uint32_t hash, size_t slots) { return size_t((uint64_t(hash) * slots) >> 32); }
+
 }  // namespace
 
 // The slot holding `name`, or the free slot where it would go.
 size_t NameIndex::SlotOf(std::string_view name, uint32_t hash) const {
-  const size_t mask = m_slots.size() - 1;
-  const uint8_t check = CheckOf(hash);
-  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    const uint32_t held = m_slots[slot];
-    if (held == 0 || (m_checks[slot] == check && Name(held - 1) == name)) return slot;
+  for (size_t slot = HomeOf(hash, m_slots.size());; slot = slot + 1 == m_slots.size() ? 0 : slot + 1) {
+    const uint64_t held = m_slots[slot];
+    if (held == 0 || (held >> 32 == hash && NameAt(uint32_t(held) - 1) == name)) return slot;
   }
 }
 
-uint32_t NameIndex::Find(std::string_view name) const {
+uint32_t NameIndex::Locate(std::string_view name) const {
   if (m_slots.empty()) return kNone;
-  const uint32_t held = m_slots[SlotOf(name, Hash(name))];
-  return held ? held - 1 : kNone;
+  const uint64_t held = m_slots[SlotOf(name, Hash(name))];
+  return held ? uint32_t(held) - 1 : kNone;
 }
 
-std::pair<uint32_t, bool> NameIndex::Insert(std::string_view name) {
+bool NameIndex::Find(std::string_view name, uint32_t& value) const {
+  const uint32_t place = Locate(name);
+  if (place == kNone) return false;
+  std::memcpy(&value, EntryAt(place) + 2, 4);
+  return true;
+}
+
+std::pair<uint32_t, bool> NameIndex::Insert(std::string_view name, uint32_t value) {
   if (name.size() > kMaxLength) throw std::length_error("name too long");
-  // Grown at three quarters full: the table stays below four bytes and a half per name.
-  if (4 * (size_t(Count()) + 1) > 3 * m_slots.size()) Rehash(m_slots.empty() ? 64 : 2 * m_slots.size());
+  // Grown by half at three quarters full: half full after a growth, never less.
+  if (4 * (size_t(Count()) + 1) > 3 * m_slots.size()) Rehash(m_slots.empty() ? 64 : m_slots.size() * 3 / 2);
   const uint32_t hash = Hash(name);
   const size_t slot = SlotOf(name, hash);
-  if (m_slots[slot]) return {m_slots[slot] - 1, false};
+  if (m_slots[slot]) {
+    uint32_t held;
+    std::memcpy(&held, EntryAt(uint32_t(m_slots[slot]) - 1) + 2, 4);
+    return {held, false};
+  }
   if (Count() == kNone - 1) throw std::length_error("too many names");
 
-  const size_t need = name.size() + 3;
+  const size_t need = kEntryHead + name.size() + 1;
   if (kBlockSize - m_used < need) {
-    if (m_blocks.size() >> (32 - kBlockBits)) throw std::length_error("too many names");
+    // Places are 32 bits, and one of them stays free to mark a free slot.
+    if ((m_blocks.size() + 1) >> (32 - kBlockBits)) throw std::length_error("too many names");
     m_blocks.emplace_back(new char[kBlockSize]);
     m_used = 0;
   }
   char* p = m_blocks.back().get() + m_used;
   const auto length = static_cast<uint16_t>(name.size());
   std::memcpy(p, &length, 2);
-  if (!name.empty()) std::memcpy(p + 2, name.data(), name.size());
-  p[2 + name.size()] = 0;
-  const uint32_t number = Count();
-  m_at.push_back(static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used));
-  m_hashes.push_back(hash);
+  std::memcpy(p + 2, &value, 4);
+  std::memcpy(p + 6, &hash, 4);
+  if (!name.empty()) std::memcpy(p + kEntryHead, name.data(), name.size());
+  p[kEntryHead + name.size()] = 0;
+  const auto place = static_cast<uint32_t>((m_blocks.size() - 1) << kBlockBits | m_used);
+  m_at.push_back(place);
   m_used += need;
-  m_slots[slot] = number + 1;
-  m_checks[slot] = CheckOf(hash);
-  return {number, true};
+  m_slots[slot] = uint64_t(hash) << 32 | (uint64_t(place) + 1);
+  return {value, true};
 }
 
 void NameIndex::Reserve(size_t count) {
-  size_t slots = m_slots.empty() ? 64 : m_slots.size();
-  while (4 * (count + 1) > 3 * slots) slots *= 2;
+  const size_t slots = (count + 1) * 4 / 3 + 1;
   if (slots > m_slots.size()) Rehash(slots);
 }
 
 void NameIndex::Rehash(size_t count) {
-  std::vector<uint32_t>(count, 0).swap(m_slots);
-  std::vector<uint8_t>(count, 0).swap(m_checks);
-  const size_t mask = count - 1;
+  std::vector<uint64_t>().swap(m_slots);
+  m_slots.assign(count, 0);
   for (uint32_t number = 0; number < Count(); ++number) {
-    const uint32_t hash = m_hashes[number];
-    size_t slot = hash & mask;
-    while (m_slots[slot]) slot = (slot + 1) & mask;
-    m_slots[slot] = number + 1;
-    m_checks[slot] = CheckOf(hash);
+    const uint32_t place = m_at[number];
+    uint32_t hash;
+    std::memcpy(&hash, EntryAt(place) + 6, 4);
+    size_t slot = HomeOf(hash, count);
+    while (m_slots[slot]) slot = slot + 1 == count ? 0 : slot + 1;
+    m_slots[slot] = uint64_t(hash) << 32 | (uint64_t(place) + 1);
   }
 }
 
-void NameIndex::DropLookup() {
-  std::vector<uint32_t>().swap(m_slots);
-  std::vector<uint8_t>().swap(m_checks);
-  std::deque<uint32_t>().swap(m_hashes);
-}
-
+void NameIndex::DropLookup() { std::vector<uint64_t>().swap(m_slots); }
 void NameIndex::VisitByName(const std::function<bool(uint32_t)>& wanted,
                             const std::function<void(uint32_t)>& visit) const {
   struct Item {  // eight bytes of the name from the depth reached, big-endian, zeros after its end
