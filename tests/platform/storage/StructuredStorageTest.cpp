@@ -18,6 +18,12 @@ protected:
     void openRoot(Ref<IStorage>& root, const std::string& name = "t.dwq") {
         ASSERT_EQ(StgOpenStorage(folder.file(name).c_str(), nullptr, kReadRoot, nullptr, 0, root.out()), S_OK);
     }
+    // Finishes the file written through `root` and opens it again for reading.
+    void flushAndReopen(Ref<IStorage>& root) {
+        ASSERT_EQ(root->Flush(), S_OK);
+        root.reset();
+        openRoot(root);
+    }
     TempFolder folder;
 };
 
@@ -208,10 +214,7 @@ TEST_F(StorageTest, StreamPositionsSizesAndClones) {
     clone.reset();
     stream.reset();
     target.reset();
-    ASSERT_EQ(root->Flush(), S_OK);
-    root.reset();
-
-    openRoot(root);
+    flushAndReopen(root);
     EXPECT_EQ(readStream(root.get(), u"S"), want);
     EXPECT_EQ(readStream(root.get(), u"t"), copied);
 }
@@ -258,10 +261,7 @@ TEST_F(StorageTest, GatheredWritesAreSeenBeforeTheyReachTheDisk) {
     ASSERT_EQ(b->Seek(0, STREAM_SEEK_SET, nullptr), S_OK);
     EXPECT_EQ(streamBytes(b.get()), expectedB);
     b.reset();
-    ASSERT_EQ(root->Flush(), S_OK);
-    root.reset();
-
-    openRoot(root);
+    flushAndReopen(root);
     EXPECT_EQ(readStream(root.get(), u"a"), expectedA);
     EXPECT_EQ(readStream(root.get(), u"b"), expectedB);
     EXPECT_EQ(readStream(root.get(), u"c"), expectedA);
