@@ -15,7 +15,9 @@
 #include "ModelView.h"
 #include "Plugin/Filter/Exporter.h"
 #include "Plugin/ModuleHostFixture.h"
+#include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/QAPI/CurDocAPI.h"
+#include "Plugin/QAPI/QStory.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "platform/host/documents/ValueSlots.h"
@@ -487,6 +489,50 @@ TEST_F(ExporterTest, AnchoredItemTheMapLacksIsReportedAndTheWalkGoesOn)
     for (const ParaView& para : stories[0].paras)
         for (const RunView& run : para.runs)
             EXPECT_FALSE(run.kind == "PlaceHolders" && run.data[0] == u"1/-");
+}
+
+// The runs of one exported story: the caption of export.qxp with text put in front of it.
+TEST_F(ExporterTest, CharactersOfOneStyleRunSplitByKindAndCodePage)
+{
+    Start();
+    OpenExample("export.qxp");
+    RefPtr<IBook> book = CreateExportBook((app / "runs.dwq").string());
+    RefPtr<IDoc> doc;
+    book->CreateDocument(doc, 0);
+    UniqIdSet ids;
+    RefPtr<QuarkDoc> document(new QuarkDoc());
+    std::unique_ptr<Exporter> exporter = CreateExporter(document.Get(), doc.Get(), &ids);
+    ASSERT_TRUE(exporter);
+    const XTHandle caption = exporter->FindBox(kCaption);
+    ASSERT_TRUE(caption);
+    // A mapped character between plain ones, a control character, then the old text.
+    const std::u16string front = u"a\x0F" u"b\x1F" u"c";
+    QStory story(caption);
+    ASSERT_EQ(InsertHostText(story.GetTextHandle(), 0, static_cast<int32_t>(front.size()), front.data(), 0), XT_OK);
+    BumpChangeCounter(0);
+    exporter->ExportBox(0, caption);
+    exporter.reset();
+    doc.Reset();
+    book->Finish();
+    book.Reset();
+
+    ModelView view((app / "runs.dwq").string());
+    const std::vector<StoryView> stories = ReadStories(view);
+    ASSERT_EQ(stories.size(), 1u);
+    ASSERT_EQ(stories[0].paras.size(), 1u);
+    const std::vector<RunView>& runs = stories[0].paras[0].runs;
+    const std::string listing = Listing(stories);
+    ASSERT_EQ(runs.size(), 5u) << listing;
+    const char* kinds[] = {"Unicodes", "Unicodes", "Unicodes", "WideMultibytes", "Unicodes"};
+    const char16_t* codePages[] = {u"1200", u"1252", u"1200", u"5", u"1200"};
+    for (size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(runs[i].kind, kinds[i]) << i;
+        EXPECT_EQ(runs[i].Attr(u"codepage"), codePages[i]) << i;
+        EXPECT_EQ(runs[i].Attr(u"bold"), u"off") << i;  // every run carries the style run's attributes
+    }
+    EXPECT_EQ(runs[1].units, std::vector<uint16_t>{0x2001});
+    EXPECT_EQ(runs[3].units, std::vector<uint16_t>{0x1F});
+    EXPECT_EQ(stories[0].Text(), u"a\u2001bcAnchored caption");
 }
 
 TEST_F(ExporterTest, MeasuresReadTheHostsDecimalCommaInAnyLocale)
