@@ -434,6 +434,18 @@ TEST_F(ExporterTest, ExportExampleIntoOneBook)
     EXPECT_EQ(Count(GeneralLog(), "Underline conflict"), 1u);
 }
 
+// The boxes that the host derived from a master box are master-page stories in layout view.
+TEST_F(ExporterTest, WithoutAutotextHandlingMasterBoxesGoByTheirRecords)
+{
+    const std::vector<StoryView> stories = Export("[Options]\nmasterPageMode=0\n");
+    const std::string listing = Listing(stories);
+    ASSERT_EQ(stories.size(), size_t(kStories)) << listing;
+    for (size_t s : {kHeaderPage1, kHeaderPage2})
+        EXPECT_EQ(stories[s].Attr(u"story_sub_type"), u"master_page") << s;
+    for (size_t s : {kCaption, kChain, kTurned, kHiddenLayer, kWeb, kPrint2})
+        EXPECT_EQ(stories[s].Attr(u"story_sub_type"), u"<absent>") << s;
+}
+
 TEST_F(ExporterTest, StoredDocumentIsTheSavedSourceForPython)
 {
     Export("");
