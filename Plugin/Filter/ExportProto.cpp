@@ -397,8 +397,8 @@ bool ExportLayouts(ExportRun& run)
     return true;
 }
 
-// The export; every failure has been reported when it returns (an unattended run passes over
-// a refused target and a failed save silently, as its driver expects).
+// The export; every failure has been reported when it returns, except a target that an
+// unattended run may not replace, which its driver passes over without a trace.
 void Export(ExportRun& run)
 {
     if (CurDocAPI::NeedsSave())
