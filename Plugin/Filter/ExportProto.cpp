@@ -475,7 +475,7 @@ Writer::Writer(const HostFileSpec& spec, ProgressBar* progress)
         CallHost<XFJ_OpenDataFork>(static_cast<int16_t>(spec.volume), spec.parentId, name.c_str(), kReadPermission, &ref);
     mStatus = static_cast<int16_t>(result);
     if (result != XT_OK) {
-        ReportError(KestoException(ErrorCode::FileOpen, name).GetCode());
+        ReportError(ErrorCode::FileOpen);
         return;
     }
     mFileRef = static_cast<uint16_t>(ref);
