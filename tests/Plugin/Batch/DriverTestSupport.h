@@ -9,6 +9,7 @@
 
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Shell/Commands.h"
+#include "Plugin/Shell/AppFolderTest.h"
 
 namespace kesto_test {
 
@@ -41,15 +42,6 @@ RefPtr<TargetWriter> AddTargetWriter(TargetWriter::Mode mode = TargetWriter::Mod
         return RefPtr<TargetWriter>();
     button->AddActionListener(writer);
     return writer;
-}
-
-// How often the transcript names the line part.
-inline int CountOf(const std::string& text, const std::string& part)
-{
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++n;
-    return n;
 }
 
 } // namespace kesto_test
