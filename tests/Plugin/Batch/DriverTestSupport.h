@@ -1,8 +1,12 @@
 // Listeners that stand in for the per-document commands in the driver's and the folder runs'
 // tests: added to a command button, they write the job's target as a command would, or throw.
+// The export command is real: its targets are checked as the exchange files it writes.
 #pragma once
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,6 +46,17 @@ RefPtr<TargetWriter> AddTargetWriter(TargetWriter::Mode mode = TargetWriter::Mod
         return RefPtr<TargetWriter>();
     button->AddActionListener(writer);
     return writer;
+}
+
+// Whether the file starts as a compound file does: what the export command writes.
+inline bool IsExchangeFile(const std::filesystem::path& file)
+{
+    static const unsigned char signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::ifstream in(file, std::ios::binary);
+    char head[8] = {};
+    return in.read(head, sizeof head) &&
+           std::equal(std::begin(head), std::end(head), std::begin(signature),
+                      [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
 }
 
 } // namespace kesto_test
