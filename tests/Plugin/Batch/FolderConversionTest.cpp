@@ -302,7 +302,6 @@ TEST_F(FolderConversionTest, BatchRunKeepsTotalAndCount)
     };
     RefPtr<CountReader> reader(new CountReader(status));
     ClassObject<MenuButton<5>>::Instance()->AddActionListener(reader);
-    AddTargetWriter<5>();
     SavedFolderSpec = Spec("in");
     SavedSourceSpec = Spec("out");
     ExportFolder(SavedSourceSpec, false);
@@ -311,6 +310,7 @@ TEST_F(FolderConversionTest, BatchRunKeepsTotalAndCount)
     EXPECT_NE(reader->seen[0].find("Count=0\n"), std::string::npos) << reader->seen[0];
     EXPECT_NE(reader->seen[1].find("Count=1\n"), std::string::npos) << reader->seen[1];
     EXPECT_NE(ReadText(status).find("Count=3\n"), std::string::npos) << ReadText(status);
+    EXPECT_TRUE(IsExchangeFile(app / "out/a.dwq") && IsExchangeFile(app / "out/b.dwq")) << GeneralLog();
     // Unattended: the notice is only logged.
     EXPECT_NE(GeneralLog().find("SUPPRESSED MESSAGE BOX:\tConversion finished."), std::string::npos);
     EXPECT_EQ(CountOf(Transcript(), "alert texts \"Conversion finished.\""), 0);
