@@ -355,6 +355,11 @@ TEST_F(ExporterTest, ExportExampleIntoOneBook)
     for (const ParaView& para : stories[kTurned].paras)
         EXPECT_EQ(para.Attr(u"angle"), u"330");
     EXPECT_EQ(chain.Attr(u"angle"), u"0");
+    // The marker's own paragraph has no line of its own: it repeats the last paragraph measured,
+    // the caption's.
+    for (const char16_t* name : {u"horizontal_pos", u"vertical_pos", u"width", u"height"})
+        EXPECT_EQ(chain.paras[0].Attr(name), stories[kCaption].paras[0].Attr(name)) << Narrow(name);
+    EXPECT_NE(stories[kCaption].paras[0].Attr(u"width"), u"0");
 
     // Special characters: tab, indent here, 0x1C and 0x0B dropped, 0x85 and character 17.
     const ParaView* tabs = nullptr;
