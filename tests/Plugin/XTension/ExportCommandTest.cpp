@@ -30,14 +30,6 @@ std::string Padded(std::string text, size_t width)
     return text;
 }
 
-int Count(const std::string& text, const std::string& part)
-{
-    int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++n;
-    return n;
-}
-
 class ExportCommandTest : public kesto_test::AppFolderTest {
 protected:
     ExportCommandTest() : AppFolderTest("kesto") {}
@@ -112,11 +104,12 @@ TEST_F(ExportCommandTest, TheFrontDocumentBecomesAnExchangeFileThatCarriesItsSav
     EXPECT_EQ(std::system(check.c_str()), 0);
     // The stored document has the two private working boxes (the import finds its text through
     // them); the user's file on disk has none.
-    EXPECT_EQ(Count(Canon(stored), "\"08414b42\", \"ffffffff\""), 1);
-    EXPECT_EQ(Count(Canon(stored), "\"08414b42\", \"fffffffe\""), 1);
+    EXPECT_EQ(kesto_test::CountOf(Canon(stored), "\"08414b42\", \"ffffffff\""), 1);
+    EXPECT_EQ(kesto_test::CountOf(Canon(stored), "\"08414b42\", \"fffffffe\""), 1);
     const std::string source = Canon(Source());
-    EXPECT_EQ(Count(source, "\"08414b42\", \"ffffffff\"") + Count(source, "\"08414b42\", \"fffffffe\""), 0);
-    EXPECT_EQ(Count(source, "\"08414b42\", \"00000000\""), 3) << "the box links of the three layouts stay";
+    EXPECT_EQ(kesto_test::CountOf(source, "\"08414b42\", \"ffffffff\""), 0);
+    EXPECT_EQ(kesto_test::CountOf(source, "\"08414b42\", \"fffffffe\""), 0);
+    EXPECT_EQ(kesto_test::CountOf(source, "\"08414b42\", \"00000000\""), 3) << "the box links of the three layouts stay";
 
     // The log's banner, target and closing lines, byte for byte.
     const std::string stars(80, '*');
@@ -130,7 +123,7 @@ TEST_F(ExportCommandTest, TheFrontDocumentBecomesAnExchangeFileThatCarriesItsSav
     ASSERT_NE(at, std::string::npos) << log;
     EXPECT_EQ(log.find(chosen), at + banner.size()) << log;
     EXPECT_NE(log.find(closing, at), std::string::npos) << log;
-    EXPECT_EQ(Count(log, "Export failed"), 0);
+    EXPECT_EQ(kesto_test::CountOf(log, "Export failed"), 0);
     EXPECT_NE(transcript.find("\"Export done\""), std::string::npos);
 }
 
@@ -139,7 +132,7 @@ TEST_F(ExportCommandTest, TheStoredDocumentIsTheSaveTheExportMade)
     // The finishing save after the store is refused, so the file on disk keeps the bytes of the
     // save the export made before storing the document.
     ASSERT_TRUE(Run(kExportFromMenu)) << transcript;
-    const int saves = Count(transcript, "\ndoc.save\n");
+    const int saves = kesto_test::CountOf(transcript, "\ndoc.save\n");
     ASSERT_GE(saves, 2) << transcript;
     fs::remove(Target());
     fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/documents/export.qxp", Source(),
