@@ -268,7 +268,8 @@ int32_t ExportText(const RefPtr<IPara>& paragraph, QStoryText& text, int32_t sta
     return cache.RunsWritten();
 }
 
-// The character before position of the story is the end of a host paragraph.
+} // namespace
+
 bool EndsHostParagraph(XTHandle text, int32_t position, int32_t storyLength)
 {
     if (position >= storyLength)
@@ -277,7 +278,41 @@ bool EndsHostParagraph(XTHandle text, int32_t position, int32_t storyLength)
     return position > 0 && CallHost<XTY_Chars>(text, position - 1, 1, &last) == XT_OK && last == 0x0D;
 }
 
-} // namespace
+bool FindParagraphLine(XTHandle text, int32_t start, int32_t end, ParagraphLine& out)
+{
+    int32_t size = 0;
+    std::vector<uint8_t> records;
+    if (CallHost<XTY_RangeLineRecords>(text, start, end, nullptr, &size) == XT_OK && size > 0) {
+        records.resize(static_cast<size_t>(size));
+        if (CallHost<XTY_RangeLineRecords>(text, start, end, records.data(), &size) != XT_OK)
+            records.clear();
+        else
+            records.resize(static_cast<size_t>(size) / kLineRecordBytes * kLineRecordBytes);
+    }
+    const size_t count = records.size() / kLineRecordBytes;
+    bool first = true;
+    float heightSum = 0.0f;
+    float firstHeight = 0.0f;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* line = records.data() + i * kLineRecordBytes;
+        const uint32_t position = Word(line, 2);
+        if (position >= kInvalidPosition)
+            continue;
+        const float lineHeight = Points(Word(line, 5));
+        if (first)
+            firstHeight = lineHeight;
+        first = false;
+        heightSum += lineHeight;
+        if (static_cast<int32_t>(Word(line, 0) + Word(line, 1)) != end)
+            continue;
+        out.top = Points(position);
+        out.left = Points(Word(line, 3));
+        out.measure = Points(Word(line, 4));
+        out.height = std::fmax(heightSum, firstHeight);
+        return true;
+    }
+    return false;
+}
 
 // ---- Free functions --------------------------------------------------------------------------
 
@@ -654,38 +689,12 @@ void Exporter::ExportCoords(XTHandle box, IAttrs* attributes, int32_t start, int
     }
 
     QStory story(box);
-    const XTHandle text = story.GetTextHandle(true);
-    int32_t size = 0;
-    std::vector<uint8_t> records;
-    if (CallHost<XTY_RangeLineRecords>(text, start, end, nullptr, &size) == XT_OK && size > 0) {
-        records.resize(static_cast<size_t>(size));
-        if (CallHost<XTY_RangeLineRecords>(text, start, end, records.data(), &size) != XT_OK)
-            records.clear();
-        else
-            records.resize(static_cast<size_t>(size) / kLineRecordBytes * kLineRecordBytes);
-    }
-    const size_t count = records.size() / kLineRecordBytes;
-    bool first = true;
-    float heightSum = 0.0f;
-    float firstHeight = 0.0f;
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t* line = records.data() + i * kLineRecordBytes;
-        const uint32_t position = Word(line, 2);
-        if (position >= kInvalidPosition)
-            continue;
-        const float lineHeight = Points(Word(line, 5));
-        if (first)
-            firstHeight = lineHeight;
-        first = false;
-        heightSum += lineHeight;
-        if (static_cast<int32_t>(Word(line, 0) + Word(line, 1)) != end)
-            continue;
-        mLastGeometry.vertical = static_cast<int32_t>(Points(position) - originY);
-        mLastGeometry.horizontal = static_cast<int32_t>(Points(Word(line, 3)) - originX);
-        const float measure = Points(Word(line, 4));
-        mLastGeometry.width = static_cast<int32_t>(std::fmin(std::fabs(width), measure));
-        mLastGeometry.height = static_cast<int32_t>(std::fmax(heightSum, firstHeight));
-        break;
+    ParagraphLine line;
+    if (FindParagraphLine(story.GetTextHandle(true), start, end, line)) {
+        mLastGeometry.vertical = static_cast<int32_t>(line.top - originY);
+        mLastGeometry.horizontal = static_cast<int32_t>(line.left - originX);
+        mLastGeometry.width = static_cast<int32_t>(std::fmin(std::fabs(width), line.measure));
+        mLastGeometry.height = static_cast<int32_t>(line.height);
     }
     SetNumber(attributes, u"horizontal_pos", mLastGeometry.horizontal);
     SetNumber(attributes, u"vertical_pos", mLastGeometry.vertical);

@@ -119,5 +119,20 @@ bool PageNumberOfBox(XTHandle box, bool viewOnMaster, int32_t& number);
 // right-aligned decimal; any other text gives none (false).
 bool ParseUniqueId(XTHandle text, int32_t position, int32_t& id);
 
+// Whether the character before position of the story ends a host paragraph (a return, or the
+// story's end).
+bool EndsHostParagraph(XTHandle text, int32_t position, int32_t storyLength);
+
+// The host's line that ends the paragraph [start, end) of the story: its position and measure
+// in points as the line record gives them, and the paragraph's height (the lines' heights up to
+// it, never below the first line's). False when no valid line ends at end.
+struct ParagraphLine {
+    float top = 0.0f;
+    float left = 0.0f;
+    float measure = 0.0f;
+    float height = 0.0f;
+};
+bool FindParagraphLine(XTHandle text, int32_t start, int32_t end, ParagraphLine& out);
+
 // count characters of the story text at offset, the low byte of each; answers the host result.
 int32_t ReadStoryChars(XTHandle text, int32_t offset, int32_t count, uint8_t* out);
