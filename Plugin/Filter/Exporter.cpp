@@ -372,15 +372,13 @@ float MeasureToFloat(int32_t value)
     if (char* comma = std::strchr(text, ','))
         *comma = '.';
     // The host's text always has a point now; the process locale must not read it otherwise.
-    locale_t c = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-    locale_t previous = c ? uselocale(c) : static_cast<locale_t>(0);
+    static const locale_t c = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+    const locale_t previous = c ? uselocale(c) : static_cast<locale_t>(0);
     float result = 0.0f;
     if (std::sscanf(text, "%f", &result) != 1)
         result = 0.0f;
-    if (c) {
+    if (c)
         uselocale(previous);
-        freelocale(c);
-    }
     return result;
 }
 

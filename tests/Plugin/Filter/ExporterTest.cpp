@@ -28,11 +28,8 @@ using namespace bridge_test;
 
 namespace {
 
-// One run of the Book as the test looks at it: its kind, its content and its attributes.
-struct RunView {
-    std::string kind;                  // "Unicodes", "WideMultibytes", "SpecialChars", ...
-    std::vector<uint16_t> units;       // Unicodes and WideMultibytes
-    std::vector<std::u16string> data;  // records: "name/qualifier", "id/type"
+// An element of the Book with the attributes the test reads.
+struct WithAttrs {
     std::map<std::u16string, std::u16string> attrs;
     std::u16string Attr(const char16_t* name) const
     {
@@ -40,14 +37,15 @@ struct RunView {
         return found == attrs.end() ? u"<absent>" : found->second;
     }
 };
-struct ParaView {
-    std::map<std::u16string, std::u16string> attrs;
+
+// One run of the Book as the test looks at it: its kind, its content and its attributes.
+struct RunView : WithAttrs {
+    std::string kind;                  // "Unicodes", "WideMultibytes", "SpecialChars", ...
+    std::vector<uint16_t> units;       // Unicodes and WideMultibytes
+    std::vector<std::u16string> data;  // records: "name/qualifier", "id/type"
+};
+struct ParaView : WithAttrs {
     std::vector<RunView> runs;
-    std::u16string Attr(const char16_t* name) const
-    {
-        const auto found = attrs.find(name);
-        return found == attrs.end() ? u"<absent>" : found->second;
-    }
     // The text of the paragraph's Unicodes runs.
     std::u16string Text() const
     {
@@ -58,14 +56,8 @@ struct ParaView {
         return text;
     }
 };
-struct StoryView {
-    std::map<std::u16string, std::u16string> attrs;
+struct StoryView : WithAttrs {
     std::vector<ParaView> paras;
-    std::u16string Attr(const char16_t* name) const
-    {
-        const auto found = attrs.find(name);
-        return found == attrs.end() ? u"<absent>" : found->second;
-    }
     std::u16string Text() const
     {
         std::u16string text;
@@ -130,32 +122,34 @@ RunView ReadRun(ModelView& view, const DWX_Handle<DWX_InFolder2>& folder)
     return run;
 }
 
+// Visits the elements 0, 1, ... that open gives, up to the first it does not.
+template <class Open, class Visit>
+void EachElement(Open open, Visit visit)
+{
+    for (int32_t i = 0;; ++i) {
+        const auto element = open(i);
+        if (!element)
+            return;
+        visit(element);
+    }
+}
+
 std::vector<StoryView> ReadStories(ModelView& view)
 {
     std::vector<StoryView> stories;
     const auto doc = view.Document(0);
-    for (int32_t s = 0;; ++s) {
-        const auto story = ModelView::Story(doc, s);
-        if (!story)
-            break;
+    EachElement([&](int32_t s) { return ModelView::Story(doc, s); }, [&](const auto& story) {
         StoryView sv;
         sv.attrs = AttrsOf(view, story, kStoryNames);
-        for (int32_t p = 0;; ++p) {
-            const auto para = ModelView::Para(story, p);
-            if (!para)
-                break;
+        EachElement([&](int32_t p) { return ModelView::Para(story, p); }, [&](const auto& para) {
             ParaView pv;
             pv.attrs = AttrsOf(view, para, kStoryNames);
-            for (int32_t r = 0;; ++r) {
-                const auto run = ModelView::Run(para, r);
-                if (!run)
-                    break;
-                pv.runs.push_back(ReadRun(view, run));
-            }
+            EachElement([&](int32_t r) { return ModelView::Run(para, r); },
+                        [&](const auto& run) { pv.runs.push_back(ReadRun(view, run)); });
             sv.paras.push_back(std::move(pv));
-        }
+        });
         stories.push_back(std::move(sv));
-    }
+    });
     return stories;
 }
 
@@ -204,6 +198,12 @@ protected:
 
     void TearDown() override
     {
+        exporter.reset();
+        doc.Reset();
+        if (book)
+            book->Abandon();
+        book.Reset();
+        document.Reset();
         Exporter::ForgetSkipProcessHidden();
         ModuleHostTest::TearDown();
     }
@@ -268,9 +268,36 @@ protected:
         return ReadStories(view);
     }
 
+    // The export example open, a Book of one document and an exporter of the current layout.
+    void BeginBook()
+    {
+        Start();
+        OpenExample("export.qxp");
+        book = CreateExportBook((app / "single.dwq").string());
+        book->CreateDocument(doc, 0);
+        document = RefPtr<QuarkDoc>(new QuarkDoc());
+        exporter = CreateExporter(document.Get(), doc.Get(), &ids);
+        ASSERT_TRUE(exporter);
+    }
+    // Completes that Book and reads its stories back.
+    std::vector<StoryView> FinishBook()
+    {
+        exporter.reset();
+        doc.Reset();
+        book->Finish();
+        book.Reset();
+        ModelView view((app / "single.dwq").string());
+        return ReadStories(view);
+    }
+
     std::string source;
     std::string target;
     std::u16string maxUniqID;
+    RefPtr<IBook> book;
+    RefPtr<IDoc> doc;
+    UniqIdSet ids;
+    RefPtr<QuarkDoc> document;
+    std::unique_ptr<Exporter> exporter;
 };
 
 // The first run of the story whose Unicodes are text, or null.
@@ -434,6 +461,18 @@ TEST_F(ExporterTest, ExportExampleIntoOneBook)
     EXPECT_EQ(Count(GeneralLog(), "Underline conflict"), 1u);
 }
 
+// The boxes that the host derived from a master box are master-page stories in layout view.
+TEST_F(ExporterTest, WithoutAutotextHandlingMasterBoxesGoByTheirRecords)
+{
+    const std::vector<StoryView> stories = Export("[Options]\nmasterPageMode=0\n");
+    const std::string listing = Listing(stories);
+    ASSERT_EQ(stories.size(), size_t(kStories)) << listing;
+    for (size_t s : {kHeaderPage1, kHeaderPage2})
+        EXPECT_EQ(stories[s].Attr(u"story_sub_type"), u"master_page") << s;
+    for (size_t s : {kCaption, kChain, kTurned, kHiddenLayer, kWeb, kPrint2})
+        EXPECT_EQ(stories[s].Attr(u"story_sub_type"), u"<absent>") << s;
+}
+
 TEST_F(ExporterTest, StoredDocumentIsTheSavedSourceForPython)
 {
     Export("");
@@ -465,15 +504,7 @@ TEST_F(ExporterTest, SkippedHiddenContentIsLoggedAndLeftOut)
 
 TEST_F(ExporterTest, AnchoredItemTheMapLacksIsReportedAndTheWalkGoesOn)
 {
-    Start();
-    OpenExample("export.qxp");
-    RefPtr<IBook> book = CreateExportBook((app / "anchored.dwq").string());
-    RefPtr<IDoc> doc;
-    book->CreateDocument(doc, 0);
-    UniqIdSet ids;
-    RefPtr<QuarkDoc> document(new QuarkDoc());
-    std::unique_ptr<Exporter> exporter = CreateExporter(document.Get(), doc.Get(), &ids);
-    ASSERT_TRUE(exporter);
+    ASSERT_NO_FATAL_FAILURE(BeginBook());
     const XTHandle caption = exporter->FindBox(kCaption);
     const XTHandle chainBox = exporter->FindBox(kChain);
     ASSERT_TRUE(caption && chainBox);
@@ -482,13 +513,7 @@ TEST_F(ExporterTest, AnchoredItemTheMapLacksIsReportedAndTheWalkGoesOn)
     exporter->ExportBox(0, chainBox);
     const std::string reported = testing::internal::GetCapturedStderr();
     EXPECT_NE(reported.find("Unexpected error at Exporter.cpp"), std::string::npos) << reported;
-    exporter.reset();
-    doc.Reset();
-    book->Finish();
-    book.Reset();
-
-    ModelView view((app / "anchored.dwq").string());
-    const std::vector<StoryView> stories = ReadStories(view);
+    const std::vector<StoryView> stories = FinishBook();
     ASSERT_EQ(stories.size(), 1u);
     EXPECT_EQ(stories[0].paras.back().Text(), u" end.");
     for (const ParaView& para : stories[0].paras)
@@ -499,15 +524,7 @@ TEST_F(ExporterTest, AnchoredItemTheMapLacksIsReportedAndTheWalkGoesOn)
 // The runs of one exported story: the caption of export.qxp with text put in front of it.
 TEST_F(ExporterTest, CharactersOfOneStyleRunSplitByKindAndCodePage)
 {
-    Start();
-    OpenExample("export.qxp");
-    RefPtr<IBook> book = CreateExportBook((app / "runs.dwq").string());
-    RefPtr<IDoc> doc;
-    book->CreateDocument(doc, 0);
-    UniqIdSet ids;
-    RefPtr<QuarkDoc> document(new QuarkDoc());
-    std::unique_ptr<Exporter> exporter = CreateExporter(document.Get(), doc.Get(), &ids);
-    ASSERT_TRUE(exporter);
+    ASSERT_NO_FATAL_FAILURE(BeginBook());
     const XTHandle caption = exporter->FindBox(kCaption);
     ASSERT_TRUE(caption);
     // A mapped character between plain ones, a control character, then the old text.
@@ -516,13 +533,7 @@ TEST_F(ExporterTest, CharactersOfOneStyleRunSplitByKindAndCodePage)
     ASSERT_EQ(InsertHostText(story.GetTextHandle(), 0, static_cast<int32_t>(front.size()), front.data(), 0), XT_OK);
     BumpChangeCounter(0);
     exporter->ExportBox(0, caption);
-    exporter.reset();
-    doc.Reset();
-    book->Finish();
-    book.Reset();
-
-    ModelView view((app / "runs.dwq").string());
-    const std::vector<StoryView> stories = ReadStories(view);
+    const std::vector<StoryView> stories = FinishBook();
     ASSERT_EQ(stories.size(), 1u);
     ASSERT_EQ(stories[0].paras.size(), 1u);
     const std::vector<RunView>& runs = stories[0].paras[0].runs;
