@@ -483,8 +483,8 @@ bool ExportLayouts(ExportRun& run)
     return true;
 }
 
-// The export; every failure has been reported when it returns (an unattended run passes over
-// a refused target and a failed save silently, as its driver expects).
+// The export; every failure has been reported when it returns, except a target that an
+// unattended run may not replace, which its driver passes over without a trace.
 void Export(ExportRun& run)
 {
     if (CurDocAPI::NeedsSave())
@@ -745,7 +745,7 @@ Writer::Writer(const HostFileSpec& spec, ProgressBar* progress)
         CallHost<XFJ_OpenDataFork>(static_cast<int16_t>(spec.volume), spec.parentId, name.c_str(), kReadPermission, &ref);
     mStatus = static_cast<int16_t>(result);
     if (result != XT_OK) {
-        ReportError(KestoException(ErrorCode::FileOpen, name).GetCode());
+        ReportError(ErrorCode::FileOpen);
         return;
     }
     mFileRef = static_cast<uint16_t>(ref);

@@ -125,6 +125,10 @@ TEST_F(ExportCommandTest, TheFrontDocumentBecomesAnExchangeFileThatCarriesItsSav
     EXPECT_NE(log.find(closing, at), std::string::npos) << log;
     EXPECT_EQ(kesto_test::CountOf(log, "Export failed"), 0);
     EXPECT_NE(transcript.find("\"Export done\""), std::string::npos);
+    // The bar walks the layouts up to 70, then the copy of the saved document takes it to 85.
+    const size_t walked = transcript.find("bar 70/100");
+    ASSERT_NE(walked, std::string::npos) << transcript;
+    EXPECT_LT(walked, transcript.find("bar 85/100"));
 }
 
 TEST_F(ExportCommandTest, TheStoredDocumentIsTheSaveTheExportMade)
