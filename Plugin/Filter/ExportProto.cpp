@@ -305,52 +305,120 @@ private:
     std::unique_ptr<Exporter> mExporter;
 };
 
+// A text file of the front document: its exporter of kind E writes into a stream of kind S.
+// A cancelled output dialog leaves the project open; the document is saved after the last
+// layout and nothing is stored.
+template <class E, class S>
+class TextOutput : public ExportOutput {
+public:
+    bool CancelClosesProject() const override { return false; }
+    bool WritesIntoTarget() const override { return true; }
+
+    bool ExportLayout(ExportRun& run, int32_t, int32_t) override
+    {
+        mExporter = Create(run.doc.Get(), mOut.get(), &run.uniqIds);
+        if (!mExporter) {
+            ExporterInvalidBox(Command());
+            return false;
+        }
+        mExporter->ExportDocument();
+        run.largestUniqID = std::max(run.largestUniqID, mExporter->LargestUniqID());
+        return true;
+    }
+    bool AfterLastLayout(ExportRun& run) override
+    {
+        run.doc->SetOwns(true);
+        run.doc->Save();
+        return true;
+    }
+    void EndLayout() override { mExporter.reset(); }
+    bool Close() override
+    {
+        mExporter.reset();
+        const bool written = CloseStream();
+        mOut.reset();
+        return written;
+    }
+    void Abandon() override { Release(); }
+    void Release() override
+    {
+        mExporter.reset();
+        if (mOut) {
+            CloseStream();
+            mOut.reset();
+        }
+    }
+
+protected:
+    virtual std::unique_ptr<E> Create(QuarkDoc* document, S* out, UniqIdSet* uniqIds) const = 0;
+    // False when the data did not all reach the file.
+    virtual bool CloseStream() = 0;
+    // Opens the job's target; when it cannot be, the message box that begins with failedText.
+    bool OpenTarget(const char* failedText)
+    {
+        mOut = std::make_unique<S>(CurrentJob->target.GetPath(), std::ios::out | std::ios::trunc | std::ios::binary);
+        if (mOut->good())
+            return true;
+        ShowMessageBox(kMessageBoxRes, failedText, CurrentJob->source.GetName(), "", "", false, false, false);
+        return false;
+    }
+
+    std::unique_ptr<S> mOut;
+    std::unique_ptr<E> mExporter;
+};
+
 // The paragraph coordinates file.
-class CoordOutput final : public ExportOutput {
+class CoordOutput final : public TextOutput<ExporterCoord, std::ofstream> {
 public:
     ConversionKind Kind() const override { return ConversionKind::ToCoordinates; }
     const char* Starting() const override { return "Starting export coordinates ..."; }
     const char* Command() const override { return "ExportCoord"; }
     bool MayReplace() const override { return OverwriteFlags.coordinates; }
     bool Choose(HostFileSpec& target) const override { return ChooseCoordOutput(target); }
-    bool CancelClosesProject() const override { return false; }
-    bool WritesIntoTarget() const override { return true; }
+    bool Open(ExportRun&) override
+    {
+        if (!OpenTarget("Export of coordinates failed for file: "))
+            return false;
+        WriteCoordHead(*mOut, CurrentJob->source.GetPath());
+        return true;
+    }
 
-    bool Open(ExportRun& run) override;
-    bool ExportLayout(ExportRun& run, int32_t layoutKind, int32_t number) override;
-    bool AfterLastLayout(ExportRun& run) override;
-    void EndLayout() override { mExporter.reset(); }
-    bool Close() override;
-    void Abandon() override { Release(); }
-    void Release() override;
-
-private:
-    std::ofstream mOut;
-    std::unique_ptr<ExporterCoord> mExporter;
+protected:
+    std::unique_ptr<ExporterCoord> Create(QuarkDoc* document, std::ofstream* out, UniqIdSet* uniqIds) const override
+    {
+        return CreateExporterCoord(document, out, uniqIds);
+    }
+    bool CloseStream() override
+    {
+        mOut->flush();
+        const bool written = mOut->good();
+        mOut->close();
+        return written && !mOut->fail();
+    }
 };
 
 // The XTags file.
-class TgxOutput final : public ExportOutput {
+class TgxOutput final : public TextOutput<ExporterTgx, WideTextFile> {
 public:
     ConversionKind Kind() const override { return ConversionKind::ToXTags; }
     const char* Starting() const override { return "Starting export XTags ..."; }
     const char* Command() const override { return "ExportTgx"; }
     bool MayReplace() const override { return OverwriteFlags.xtags; }
     bool Choose(HostFileSpec& target) const override { return ChooseTgxOutput(target); }
-    bool CancelClosesProject() const override { return false; }
-    bool WritesIntoTarget() const override { return true; }
+    bool Open(ExportRun&) override
+    {
+        if (!OpenTarget("Export of XTags failed for file: "))
+            return false;
+        WriteTgxHead(*mOut, CurrentJob->source.GetPath());
+        return true;
+    }
 
-    bool Open(ExportRun& run) override;
-    bool ExportLayout(ExportRun& run, int32_t layoutKind, int32_t number) override;
-    bool AfterLastLayout(ExportRun& run) override;
-    void EndLayout() override { mExporter.reset(); }
-    bool Close() override;
-    void Abandon() override { Release(); }
-    void Release() override;
-
-private:
-    std::unique_ptr<WideTextFile> mOut;
-    std::unique_ptr<ExporterTgx> mExporter;
+protected:
+    std::unique_ptr<ExporterTgx> Create(QuarkDoc* document, WideTextFile* out, UniqIdSet* uniqIds) const override
+    {
+        return CreateExporterTgx(document, out, uniqIds);
+    }
+    bool CloseStream() override { return mOut->Close(); }
 };
 
 // Finds the document's file and makes it the job's source when it is not already.
@@ -605,102 +673,6 @@ void BookOutput::Release()
     mExporter.reset();
     mBookDoc = nullptr;
     mBook = nullptr;
-}
-
-// The text outputs save the document after the last layout and store nothing.
-bool SaveAtLastLayout(ExportRun& run)
-{
-    run.doc->SetOwns(true);
-    run.doc->Save();
-    return true;
-}
-
-bool CoordOutput::Open(ExportRun&)
-{
-    mOut.open(CurrentJob->target.GetPath(), std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!mOut.good()) {
-        ShowMessageBox(kMessageBoxRes, "Export of coordinates failed for file: ", CurrentJob->source.GetName(), "",
-                       "", false, false, false);
-        return false;
-    }
-    WriteCoordHead(mOut, CurrentJob->source.GetPath());
-    return true;
-}
-
-bool CoordOutput::ExportLayout(ExportRun& run, int32_t, int32_t)
-{
-    mExporter = CreateExporterCoord(run.doc.Get(), &mOut, &run.uniqIds);
-    if (!mExporter) {
-        ExporterInvalidBox(Command());
-        return false;
-    }
-    mExporter->ExportDocument();
-    run.largestUniqID = std::max(run.largestUniqID, mExporter->LargestUniqID());
-    return true;
-}
-
-bool CoordOutput::AfterLastLayout(ExportRun& run)
-{
-    return SaveAtLastLayout(run);
-}
-
-bool CoordOutput::Close()
-{
-    mExporter.reset();
-    mOut.flush();
-    const bool written = mOut.good();
-    mOut.close();
-    return written && !mOut.fail();
-}
-
-void CoordOutput::Release()
-{
-    mExporter.reset();
-    if (mOut.is_open())
-        mOut.close();
-}
-
-bool TgxOutput::Open(ExportRun&)
-{
-    mOut = std::make_unique<WideTextFile>(CurrentJob->target.GetPath());
-    if (!mOut->good()) {
-        ShowMessageBox(kMessageBoxRes, "Export of XTags failed for file: ", CurrentJob->source.GetName(), "", "",
-                       false, false, false);
-        return false;
-    }
-    WriteTgxHead(*mOut, CurrentJob->source.GetPath());
-    return true;
-}
-
-bool TgxOutput::ExportLayout(ExportRun& run, int32_t, int32_t)
-{
-    mExporter = CreateExporterTgx(run.doc.Get(), mOut.get(), &run.uniqIds);
-    if (!mExporter) {
-        ExporterInvalidBox(Command());
-        return false;
-    }
-    mExporter->ExportDocument();
-    return true;
-}
-
-bool TgxOutput::AfterLastLayout(ExportRun& run)
-{
-    return SaveAtLastLayout(run);
-}
-
-bool TgxOutput::Close()
-{
-    mExporter.reset();
-    return mOut->Close();
-}
-
-void TgxOutput::Release()
-{
-    mExporter.reset();
-    if (mOut) {
-        mOut->Close();
-        mOut.reset();
-    }
 }
 
 // One export command from start to end: nothing leaves it, and the preferences are restored

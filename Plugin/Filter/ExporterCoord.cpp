@@ -7,11 +7,9 @@
 #include "Container/Storage/Errors.h"
 #include "Foundation/TraceHooks.h"
 #include "Plugin/Mixer/HostCalls.h"
-#include "Plugin/Mixer/Progress.h"
 #include "Plugin/QAPI/QStory.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/HostText.h"
-#include "Plugin/Shell/KestoInterface.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 namespace {
@@ -25,10 +23,18 @@ constexpr uint32_t kUniqueIdMarker = 0x88;
 // keeps its own, shorter factor).
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 
-bool MultiDocMode()
+// A text exporter of the document into the stream, or null when a part is missing or memory is
+// short (the map's analysis included).
+template <class T, class Stream>
+std::unique_ptr<T> CreateTextExporter(QuarkDoc* document, Stream* out, UniqIdSet* uniqIds)
 {
-    KestoInterface* state = KestoInterface::Instance();
-    return state && state->m_multiDocMode;
+    if (!document || !out || !uniqIds)
+        return nullptr;
+    try {
+        return std::make_unique<T>(*document, *out, *uniqIds);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 } // namespace
@@ -55,20 +61,6 @@ void WriteCoordHead(std::ostream& out, const std::string& sourcePath)
 ExporterCoord::ExporterCoord(QuarkDoc& document, std::ostream& out, UniqIdSet& uniqIds)
     : Exporter(document, nullptr, uniqIds), mOut(&out)
 {
-}
-
-void ExporterCoord::ExportDocument()
-{
-    for (int32_t i = 0;; ++i) {
-        const XTHandle box = FindBox(i);
-        if (!box)
-            break;
-        // The map's count may be 0 while its links still find boxes (an analysis that failed
-        // half way): the bar then stays where it is.
-        if (!MultiDocMode() && StoryCount() > 0 && Progress())
-            Progress()->SetPosition(30u + (40u * static_cast<uint32_t>(i)) / static_cast<uint32_t>(StoryCount()));
-        ExportBox(i, box);
-    }
 }
 
 void ExporterCoord::ExportBox(int32_t index, XTHandle box)
@@ -205,18 +197,13 @@ void ExporterCoord::WriteParagraph(XTHandle box, QStoryText& story, int32_t star
 
 std::unique_ptr<ExporterCoord> CreateExporterCoord(QuarkDoc* document, std::ostream* out, UniqIdSet* uniqIds)
 {
-    if (!document || !out || !uniqIds)
-        return nullptr;
-    try {
-        return std::make_unique<ExporterCoord>(*document, *out, *uniqIds);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return CreateTextExporter<ExporterCoord>(document, out, uniqIds);
 }
 
 // ---- XTags -------------------------------------------------------------------------------------
 
-WideTextFile::WideTextFile(const std::string& path) : mFile(path, std::ios::out | std::ios::trunc | std::ios::binary)
+WideTextFile::WideTextFile(const std::string& path, std::ios::openmode mode)
+    : mFile(path, mode | std::ios::out | std::ios::binary)
 {
 }
 
@@ -282,11 +269,5 @@ void ExporterTgx::WriteTag(const std::u16string& text, int32_t number)
 
 std::unique_ptr<ExporterTgx> CreateExporterTgx(QuarkDoc* document, WideTextFile* out, UniqIdSet* uniqIds)
 {
-    if (!document || !out || !uniqIds)
-        return nullptr;
-    try {
-        return std::make_unique<ExporterTgx>(*document, *out, *uniqIds);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return CreateTextExporter<ExporterTgx>(document, out, uniqIds);
 }

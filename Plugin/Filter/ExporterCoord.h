@@ -18,10 +18,9 @@ class ExporterCoord : public Exporter {
 public:
     ExporterCoord(QuarkDoc& document, std::ostream& out, UniqIdSet& uniqIds);
 
-    // One line per paragraph of every box the map finds, in link-id order.
-    void ExportDocument();
-    // The lines of the story linked under index.
-    void ExportBox(int32_t index, XTHandle box);
+    // The lines of the story linked under index; ExportDocument walks the boxes the map finds in
+    // link-id order.
+    void ExportBox(int32_t index, XTHandle box) override;
     // The attributes of one line: uid, page, angle (when turned), position and size of the
     // paragraph [start, end) of the box's story.
     void WriteParagraph(XTHandle box, QStoryText& story, int32_t start, int32_t end, int32_t uid, bool paragraph);
@@ -38,8 +37,9 @@ private:
 // A file of UTF-16LE text (the XTags file): the byte-order mark first, "\n" as LF alone.
 class WideTextFile {
 public:
-    // Opens for output, truncating; good() tells whether it could.
-    explicit WideTextFile(const std::string& path);
+    // Opens for output, truncating unless mode says otherwise, always in binary; good() tells
+    // whether it could.
+    explicit WideTextFile(const std::string& path, std::ios::openmode mode = std::ios::out | std::ios::trunc);
     bool good() const { return mFile.good(); }
     void Write(const std::u16string& text);
     // UTF-8 text, a byte that is not UTF-8 giving U+FFFD.

@@ -135,7 +135,25 @@ protected:
         return out.str();
     }
 
+    // A one-page document whose one text box (from top to bottom, in points) holds the story
+    // fill (story builder, character format) makes, exported; answers the file's lines.
+    template <class Fill>
+    std::string ExportBuilt(int32_t top, int32_t bottom, Fill fill)
+    {
+        Start();
+        DocBuilder b;
+        const int32_t cf = b.PlainText(pt(12));
+        b.Page(0);
+        boxUid = b.TextBox(Place::OnSpread(0), xthost::doc::Rect{pt(top), pt(50), pt(bottom), pt(250)});
+        auto story = b.Story({boxUid});
+        fill(story, cf);
+        story.End();
+        OpenBuilt(b, "built.qxp");
+        return ExportAll().substr(Head(path).size());
+    }
+
     std::string path;
+    uint32_t boxUid = 0;
     int32_t largest = 0;
     UniqIdSet uniqIds;
 };
@@ -201,18 +219,13 @@ TEST_F(ExporterCoordTest, TheExampleGivesALinePerParagraphLayoutByLayout)
 
 TEST_F(ExporterCoordTest, AFoundLineGivesTheHostsGeometryRelativeToThePage)
 {
-    Start();
-    DocBuilder b;
-    const int32_t cf = b.PlainText(pt(12));
-    b.Page(0);
-    const uint32_t box = b.TextBox(Place::OnSpread(0), xthost::doc::Rect{pt(100), pt(50), pt(300), pt(250)});
-    b.Story({box}).Uniq(7, cf).Text(u"First paragraph of some words\rSecond one", cf).End();
-    OpenBuilt(b, "found.qxp");
-    const std::string text = ExportAll();
-    const std::vector<CoordLine> lines = Lines(text.substr(Head(path).size()));
+    const std::string text = ExportBuilt(100, 300, [](auto& story, int32_t cf) {
+        story.Uniq(7, cf).Text(u"First paragraph of some words\rSecond one", cf);
+    });
+    const std::vector<CoordLine> lines = Lines(text);
     ASSERT_EQ(lines.size(), 2u) << text;
 
-    const XTHandle handle = Box(box);
+    const XTHandle handle = Box(boxUid);
     const auto records = HostLines(handle);
     ASSERT_FALSE(records.empty());
     int32_t pageLeft = 0, pageTop = 0;
@@ -242,16 +255,10 @@ TEST_F(ExporterCoordTest, AFoundLineGivesTheHostsGeometryRelativeToThePage)
 
 TEST_F(ExporterCoordTest, AParagraphWhoseLineIsNotFoundRepeatsThePreviousGeometry)
 {
-    Start();
-    DocBuilder b;
-    const int32_t cf = b.PlainText(pt(12));
-    b.Page(0);
     // Room for the first paragraph only: the rest overflows and has no line of its own.
-    const uint32_t box = b.TextBox(Place::OnSpread(0), xthost::doc::Rect{pt(100), pt(50), pt(118), pt(250)});
-    b.Story({box}).Text(u"Fits\rDoes not fit\rNor this", cf).End();
-    OpenBuilt(b, "overflow.qxp");
-    const std::string text = ExportAll();
-    const std::vector<CoordLine> lines = Lines(text.substr(Head(path).size()));
+    const std::string text =
+        ExportBuilt(100, 118, [](auto& story, int32_t cf) { story.Text(u"Fits\rDoes not fit\rNor this", cf); });
+    const std::vector<CoordLine> lines = Lines(text);
     ASSERT_EQ(lines.size(), 3u) << text;
     EXPECT_EQ(lines[0].Names(), "uid page y_pos x_pos width height") << text;
     for (int i = 1; i < 3; ++i) {
@@ -265,16 +272,8 @@ TEST_F(ExporterCoordTest, AParagraphWhoseLineIsNotFoundRepeatsThePreviousGeometr
 
 TEST_F(ExporterCoordTest, TheFirstParagraphNotFoundWritesZeros)
 {
-    Start();
-    DocBuilder b;
-    const int32_t cf = b.PlainText(pt(12));
-    b.Page(0);
     // Too small for any line.
-    const uint32_t box = b.TextBox(Place::OnSpread(0), xthost::doc::Rect{pt(100), pt(50), pt(102), pt(250)});
-    b.Story({box}).Text(u"Nothing fits", cf).End();
-    OpenBuilt(b, "tiny.qxp");
-    const std::string text = ExportAll();
-    const std::string body = text.substr(Head(path).size());
+    const std::string body = ExportBuilt(100, 102, [](auto& story, int32_t cf) { story.Text(u"Nothing fits", cf); });
     EXPECT_EQ(body, "<coord><p uid=\"-1\" page=\"1\" x_pos=\"0\" y_pos=\"0\" width=\"0\" height=\"0\"/></coord>\n");
 }
 
@@ -306,15 +305,9 @@ TEST_F(ExporterCoordTest, AMapWithoutACountStillWalksItsBoxes)
 
 TEST_F(ExporterCoordTest, AnUnparsableMarkerLeavesTheUidAndTheLargestId)
 {
-    Start();
-    DocBuilder b;
-    const int32_t cf = b.PlainText(pt(12));
-    b.Page(0);
-    const uint32_t box = b.TextBox(Place::OnSpread(0), xthost::doc::Rect{pt(100), pt(50), pt(300), pt(250)});
-    b.Story({box}).Hidden(0x88, "  4x2 ab", cf).Text(u"Marked badly", cf).End();
-    OpenBuilt(b, "bad.qxp");
-    const std::string text = ExportAll();
-    const std::vector<CoordLine> lines = Lines(text.substr(Head(path).size()));
+    const std::string text = ExportBuilt(
+        100, 300, [](auto& story, int32_t cf) { story.Hidden(0x88, "  4x2 ab", cf).Text(u"Marked badly", cf); });
+    const std::vector<CoordLine> lines = Lines(text);
     ASSERT_EQ(lines.size(), 1u) << text;
     EXPECT_EQ(lines[0]["uid"], -1);
     EXPECT_EQ(largest, 0);
