@@ -47,8 +47,8 @@ public:
 
     // One story per box the map finds, in link-id order.
     void ExportDocument();
-    // One story for the box linked under index.
-    void ExportBox(int32_t index, XTHandle box);
+    // One story for the box linked under index (the coordinates export writes lines instead).
+    virtual void ExportBox(int32_t index, XTHandle box);
 
     // The coordinate attributes of a box (paragraph clear) or of the paragraph [start, end) of
     // the box's story, with "stylename" when withStyle is set. masterIndex is the master-page

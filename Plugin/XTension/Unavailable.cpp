@@ -18,18 +18,6 @@ void NotAvailable(const std::string& what)
 // ---- Document export and import ------------------------------------------------------------
 
 template <>
-void CommandAdapter<13>::ActionPerformed(XTVoidRec*)
-{
-    NotAvailable("Export of paragraph coordinates");
-}
-
-template <>
-void CommandAdapter<14>::ActionPerformed(XTVoidRec*)
-{
-    NotAvailable("Export of XTags");
-}
-
-template <>
 void CommandAdapter<17>::ActionPerformed(XTVoidRec*)
 {
     NotAvailable("Import of a Verbant file");

@@ -132,7 +132,7 @@ TEST_F(KestoTest, MenuButtonsRunTheirCommandThenBeep)
         {[] { PerformByClass<MenuButton<15>>(static_cast<XTVoidRec*>(nullptr)); }, "Import of a Verbant file", ""},
         {[] { PerformByClass<MenuButton<16>>(static_cast<XTVoidRec*>(nullptr)); }, "Import of a Verbant file", ""},
         {[] { FireExportCurrentDocumentButton(nullptr); }, "", "preference 0 off"},
-        {[] { PerformByClass<MenuButton<6>>(static_cast<XTVoidRec*>(nullptr)); }, "Export of paragraph coordinates", ""},
+        {[] { PerformByClass<MenuButton<6>>(static_cast<XTVoidRec*>(nullptr)); }, "", "preference 0 off"},
     };
     int beeps = 0;
     for (const auto& button : buttons) {
