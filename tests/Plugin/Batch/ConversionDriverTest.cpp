@@ -94,23 +94,23 @@ TEST_F(ConversionDriverTest, ExistingTargetIsKeptOrReplacedByItsSwitch)
 
 TEST_F(ConversionDriverTest, CoordinatesAndXTagsGoThroughTheirOwnSwitchesAndButtons)
 {
+    KestoInterface::Instance()->m_multiDocMode = true;
     const std::string source = CopyExample("minimal.qxp", "doc.qxp");
     std::ofstream(app / "doc.coo") << "old";
-    RefPtr<TargetWriter> coordinates = AddTargetWriter<6>();
-    RefPtr<TargetWriter> xtags = AddTargetWriter<7>();
-    ASSERT_TRUE(coordinates && xtags);
 
     OverwriteFlags.exchangeFile = true;   // not the coordinates' switch
     PrepareJob(ConversionKind::ToCoordinates, source, Path("doc.coo"));
     EXPECT_FALSE(ConvertJob(*CurrentJob));
+    EXPECT_EQ(ReadText(app / "doc.coo"), "old");
     OverwriteFlags.coordinates = true;
-    EXPECT_TRUE(ConvertJob(*CurrentJob));
-    EXPECT_EQ(coordinates->targets.size(), 1u);
+    EXPECT_TRUE(ConvertJob(*CurrentJob)) << GeneralLog();
+    EXPECT_NE(ReadText(app / "doc.coo"), "old");
 
     PrepareJob(ConversionKind::ToXTags, source, Path("doc.tgx"));
-    EXPECT_TRUE(ConvertJob(*CurrentJob));
-    EXPECT_EQ(xtags->targets, std::vector<std::string>{Path("doc.tgx")});
+    EXPECT_TRUE(ConvertJob(*CurrentJob)) << GeneralLog();
     EXPECT_TRUE(fs::exists(app / "doc.tgx"));
+    EXPECT_FALSE(fs::exists(app / "doc.dwq"));
+    EXPECT_EQ(OpenProjects(), 0);
 }
 
 TEST_F(ConversionDriverTest, WhatWritesNoTargetIsNotConverted)
