@@ -91,12 +91,29 @@ protected:
         batch << "PdfDir=" << pdfDir << "\n[Status]\nActive=True\n";
     }
 
+    // A run that wrote every PDF into the folder and left nothing else.
+    void ExpectPdfRun(const std::string& pdfFolder) const
+    {
+        ExpectPdfs(pdfFolder);
+        ExpectNoLeftovers();
+        ExpectCreationBlocks(pdfFolder);
+    }
+
     std::string Archive() const { return ReadText(app / "Batch" / "batch.ini_20061205083007"); }
 };
 
 const char kFolderDialog[] = R"(menu "Export multiple documents"
 folder "Browse for Source Folder with QXP files" Folders/Books
 dialog 108
+)";
+
+// Dialog 108 with the PDF box alone, then the PDF folder in dialog 113.
+const std::string kPdfOnlyDialogs = std::string(kFolderDialog) + R"(  check 1001 off
+  press 1004
+dialog 113
+  press 1007
+  folder "Select folder" Folders/Pdf
+  press 1004
 )";
 
 TEST_P(PdfRunsTest, FolderDialogWithBothBoxes)
@@ -112,26 +129,15 @@ dialog 111
   press 1020
 alert 22100 press 1
 )")) << Transcript();
-    ExpectPdfs(Folder("Pdf"));
-    ExpectNoLeftovers();
-    ExpectCreationBlocks(Folder("Pdf"));
+    ExpectPdfRun(Folder("Pdf"));
     for (const auto& entry : kPages)
         EXPECT_TRUE(fs::is_regular_file(Folder("Translated") + "/" + entry.first + ".dwq")) << entry.first;
 }
 
 TEST_P(PdfRunsTest, FolderDialogWithPdfOnly)
 {
-    ASSERT_TRUE(Run(std::string(kFolderDialog) + R"(  check 1001 off
-  press 1004
-dialog 113
-  press 1007
-  folder "Select folder" Folders/Pdf
-  press 1004
-alert 22100 press 1
-)")) << Transcript();
-    ExpectPdfs(Folder("Pdf"));
-    ExpectNoLeftovers();
-    ExpectCreationBlocks(Folder("Pdf"));
+    ASSERT_TRUE(Run(kPdfOnlyDialogs + "alert 22100 press 1\n")) << Transcript();
+    ExpectPdfRun(Folder("Pdf"));
     EXPECT_FALSE(fs::exists(Folder("Translated") + "/a.b.dwq"));
 }
 
@@ -140,16 +146,7 @@ alert 22100 press 1
 TEST_P(PdfRunsTest, ExistingPdfWithTheSwitchOffIsSkipped)
 {
     std::ofstream(Folder("Pdf") + "/report.pdf") << "kept";
-    ASSERT_TRUE(Run(std::string(kFolderDialog) + R"(  check 1001 off
-  press 1004
-dialog 113
-  press 1007
-  folder "Select folder" Folders/Pdf
-  press 1004
-dialog 116
-  press 1015
-alert 22100 press 1
-)")) << Transcript();
+    ASSERT_TRUE(Run(kPdfOnlyDialogs + "dialog 116\n  press 1015\nalert 22100 press 1\n")) << Transcript();
     EXPECT_EQ(ReadText(Folder("Pdf") + "/report.pdf"), "kept");
     EXPECT_EQ(kesto_test::PdfInfoField(Folder("Pdf") + "/a.b.pdf", "Pages"), "2");
     EXPECT_EQ(kesto_test::PdfInfoField(Folder("Pdf") + "/News/front.pdf", "Pages"), "3");
@@ -174,9 +171,7 @@ TEST_P(PdfRunsTest, BatchRunWithTargetAndPdfDir)
     WriteJob((app / "out").string(), (app / "pdf").string());
     ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nidle 3\n")) << Transcript();
     EXPECT_NE(Archive().find("Active=False\n"), std::string::npos) << Archive();
-    ExpectPdfs(app / "pdf");
-    ExpectNoLeftovers();
-    ExpectCreationBlocks((app / "pdf").string());
+    ExpectPdfRun((app / "pdf").string());
     for (const auto& entry : kPages)
         EXPECT_TRUE(fs::is_regular_file(app / "out" / (entry.first + ".dwq"))) << entry.first;
 }
@@ -187,9 +182,7 @@ TEST_P(PdfRunsTest, BatchRunWithPdfDirAlone)
     WriteJob("", (app / "pdf").string());
     ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nidle 3\n")) << Transcript();
     EXPECT_NE(Archive().find("Active=False\n"), std::string::npos) << Archive();
-    ExpectPdfs(app / "pdf");
-    ExpectNoLeftovers();
-    ExpectCreationBlocks((app / "pdf").string());
+    ExpectPdfRun((app / "pdf").string());
     EXPECT_EQ(GeneralLog().find(".dwq"), std::string::npos) << GeneralLog();
 }
 

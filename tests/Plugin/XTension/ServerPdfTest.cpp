@@ -5,19 +5,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "PdfTools.h"
-#include "Plugin/Shell/AppFolderTest.h"
-#include "SHARED/Server/ProtocolClient.h"
-#include "platform/host/Host.h"
-#include "platform/host/HostExtensions.h"
+#include "ServerHostTest.h"
 #include "platform/host/documents/FlowSuites.h"
 
 // The PDF runs reach fontconfig and pango, which keep caches until exit; the suppressions
@@ -33,8 +28,6 @@ using protocol::Client;
 
 namespace {
 
-const char* const kPassword = "omra.Kesto#2026";
-
 // What a job gave back: its replies and, in socket mode, the files in the order they came.
 struct JobResult {
     std::vector<std::string> replies;
@@ -49,58 +42,20 @@ struct JobResult {
     }
 };
 
-class ServerPdfTest : public kesto_test::AppFolderTest {
+class ServerPdfTest : public kesto_test::ServerHostTest {
 protected:
-    ServerPdfTest() : AppFolderTest("kesto-server-pdf") {}
+    ServerPdfTest() : ServerHostTest("kesto-server-pdf") {}
 
     void SetUp() override
     {
-        AppFolderTest::SetUp();
-        fs::create_symlink(KESTO_MODULE, app / "XTensions" / "Kesto.so");
+        ServerHostTest::SetUp();
         for (const char* folder : {"logs", "tmp", "shared", "out"})
             fs::create_directories(app / folder);
         source = (app / "shared" / "doc.qxp").string();
         fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/documents/two-page-linked.qxp", source);
-        port = protocol::FreeLoopbackPort();
         WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(port) +
                       "\nsocketTransferMode=True\n[Path]\nLogPath=" + (app / "logs").string() +
                       "\nTemporaryPath=" + (app / "tmp").string() + "\n");
-    }
-
-    // Runs the module's server in the host while the scenario runs on another thread, then
-    // halts it.
-    void Serve(const std::string& naming, const std::function<void()>& scenario)
-    {
-        xthost::HostExtensions extensions;
-        xthost::RegisterHostDocuments(extensions);
-        xthost::HostOptions options;
-        options.appFolder = app.string();
-        xthost::Host host(options);
-        ASSERT_EQ(host.Start(), xthost::StartResult::kOk) << host.Log().Text();
-        xthost::PdfOf(host).naming = naming == "as-given" ? xthost::PdfNaming::AsGiven : xthost::PdfNaming::Append;
-        std::thread clients([&] {
-            scenario();
-            auto client = Login();
-            EXPECT_EQ(Ask(*client, "haltServer"), "halt server");
-        });
-        host.Idle(1);
-        clients.join();
-        EXPECT_FALSE(host.Failed()) << host.Log().Text();
-    }
-
-    std::unique_ptr<Client> Login()
-    {
-        auto client = std::make_unique<Client>(port, 30000);
-        EXPECT_TRUE(client->Connected());
-        client->SendLine(kPassword);
-        EXPECT_EQ(client->ReadLine(), "password ok");
-        return client;
-    }
-
-    static std::string Ask(Client& client, const std::string& line)
-    {
-        client.SendLine(line);
-        return client.ReadLine().value_or("<closed>");
     }
 
     // Uploads the source, names the target and takes every result until the server has none.
@@ -187,7 +142,14 @@ protected:
         return GeneralLog().find("Import of a Verbant file: not available") == std::string::npos;
     }
 
-    uint16_t port = 0;
+    // The server in a host that names PDFs the given way.
+    void ServeNamed(const std::string& naming, const std::function<void()>& scenario)
+    {
+        Serve(scenario, [&](xthost::Host& host) {
+            xthost::PdfOf(host).naming = naming == "as-given" ? xthost::PdfNaming::AsGiven : xthost::PdfNaming::Append;
+        });
+    }
+
     std::string source;
 };
 
@@ -199,7 +161,7 @@ TEST_P(ServerPdfNamingTest, SocketModeSendsTheResultsInOrder)
 {
     const std::string document = ReadText(source);
     JobResult pdf, overset, both;
-    Serve(GetParam(), [&] {
+    ServeNamed(GetParam(), [&] {
         pdf = SocketJob("exportpdf", "doc.qxp", document);
         overset = SocketJob("exportpdfandoverset", "doc.qxp", document);
         both = SocketJob("exportdwqandpdf", "doc.qxp", document);
@@ -227,7 +189,7 @@ TEST_P(ServerPdfNamingTest, SocketModeSendsTheResultsInOrder)
 TEST_P(ServerPdfNamingTest, SharedFolderModeWritesTheResultsBesideEachOther)
 {
     std::vector<std::string> pdf, overset, both;
-    Serve(GetParam(), [&] {
+    ServeNamed(GetParam(), [&] {
         pdf = SharedJob("exportpdf", source, "a");
         overset = SharedJob("exportpdfandoverset", source, "b");
         both = SharedJob("exportdwqandpdf", source, "c");
@@ -246,7 +208,7 @@ TEST_P(ServerPdfNamingTest, PdfOfAnExchangeFileComesBackAlone)
 {
     JobResult dwq, fromDwq;
     std::vector<std::string> shared;
-    Serve(GetParam(), [&] {
+    ServeNamed(GetParam(), [&] {
         dwq = SocketJob("exportdwq", "doc.qxp", ReadText(source));
         if (dwq.files.size() == 1) {
             std::ofstream(app / "out" / "c.dwq", std::ios::binary) << dwq.files.front().second;
