@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -51,6 +52,20 @@ inline std::vector<int> PdfPictureResolutions(const std::string& pdf)
         ppi.push_back(std::stoi(f[12]));
     }
     return ppi;
+}
+
+// Files below the folder that a PDF creation must not leave: the host's log beside a PDF and
+// the files of the naming probe.
+inline std::vector<std::string> PdfLeftovers(const std::filesystem::path& folder)
+{
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find("_pdf.log") != std::string::npos || name.find("dummy") != std::string::npos ||
+            name.find("Dummy") != std::string::npos)
+            found.push_back(entry.path().string());
+    }
+    return found;
 }
 
 } // namespace kesto_test

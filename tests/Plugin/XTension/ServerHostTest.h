@@ -1,0 +1,78 @@
+// Runs the module's server in the emulated host while a client written from the wire protocol
+// alone (no server code) drives it from another thread.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "Plugin/Shell/AppFolderTest.h"
+#include "SHARED/Server/ProtocolClient.h"
+#include "platform/host/Host.h"
+#include "platform/host/HostExtensions.h"
+
+namespace kesto_test {
+
+class ServerHostTest : public AppFolderTest {
+protected:
+    using AppFolderTest::AppFolderTest;
+
+    // The server's password as its clients are given it.
+    static constexpr const char* kPassword = "omra.Kesto#2026";
+
+    // The module in the application folder, and a port for the server.
+    void SetUp() override
+    {
+        AppFolderTest::SetUp();
+        std::filesystem::create_symlink(KESTO_MODULE, app / "XTensions" / "Kesto.so");
+        port = protocol::FreeLoopbackPort();
+    }
+
+    // Runs the server for as long as the scenario runs, then halts it; the host quits after the
+    // halt. prepare sees the started host before the first idle call.
+    void Serve(const std::function<void()>& scenario, const std::function<void(xthost::Host&)>& prepare = {})
+    {
+        // The conversions open the job's documents in the host.
+        xthost::HostExtensions extensions;
+        xthost::RegisterHostDocuments(extensions);
+        xthost::HostOptions options;
+        options.appFolder = app.string();
+        xthost::Host host(options);
+        ASSERT_EQ(host.Start(), xthost::StartResult::kOk) << host.Log().Text();
+        if (prepare)
+            prepare(host);
+        std::thread clients([&] {
+            scenario();
+            auto client = Login();
+            EXPECT_EQ(Ask(*client, "haltServer"), "halt server");
+            EXPECT_TRUE(client->AtEof());
+        });
+        host.Idle(1);
+        clients.join();
+        EXPECT_TRUE(host.QuitRequested());
+        EXPECT_FALSE(host.Failed()) << host.Log().Text();
+    }
+
+    std::unique_ptr<protocol::Client> Login()
+    {
+        auto client = std::make_unique<protocol::Client>(port, 30000);
+        EXPECT_TRUE(client->Connected());
+        client->SendLine(kPassword);
+        EXPECT_EQ(client->ReadLine(), "password ok");
+        return client;
+    }
+
+    static std::string Ask(protocol::Client& client, const std::string& line)
+    {
+        client.SendLine(line);
+        return client.ReadLine().value_or("<closed>");
+    }
+
+    uint16_t port = 0;
+};
+
+} // namespace kesto_test
