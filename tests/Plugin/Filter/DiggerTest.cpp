@@ -24,6 +24,8 @@
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/HiddenExample.h"
 
+#include "StoryView.h"
+
 namespace {
 
 using xthost::doc::DocBuilder;
@@ -99,16 +101,7 @@ RefPtr<FakeRun> Unicodes(const std::u16string& text, int32_t probe = -1)
     return run;
 }
 
-std::u16string StoryChars(XTHandle box)
-{
-    QStory story(box);
-    const int32_t length = static_cast<int32_t>(story.GetLength(true));
-    std::u16string chars(static_cast<size_t>(length), u'\0');
-    if (length > 0) {
-        EXPECT_EQ(CallHost<XTY_Chars>(story.GetTextHandle(true), 0, length, &chars[0]), XT_OK);
-    }
-    return chars;
-}
+using kesto_test::StoryChars;
 
 // Each cursor run of a story: its start, kind and character format.
 struct RunView {
@@ -129,13 +122,7 @@ std::vector<RunView> Runs(XTHandle box)
     return runs;
 }
 
-XTCharFormat FormatAt(XTHandle box, int32_t position)
-{
-    for (const RunView& run : Runs(box))
-        if (run.start <= position && position < run.end)
-            return run.format;
-    return XTCharFormat{};
-}
+using kesto_test::FormatAt;
 
 void ExpectFormat(XTHandle box, int32_t from, int32_t to, const XTCharFormat& want, const std::string& what)
 {
