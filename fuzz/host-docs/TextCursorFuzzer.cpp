@@ -5,7 +5,9 @@
 // no tag.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -135,11 +137,12 @@ struct Input {
     uint8_t Next() { return at < size ? data[at++] : 0; }
 };
 
-void Check(bool condition)
+void Fail(int line)
 {
-    if (!condition)
-        std::abort();
+    std::fprintf(stderr, "TextCursorFuzzer: invariant at line %d broken\n", line);
+    std::abort();
 }
+#define Check(condition) ((condition) ? (void)0 : Fail(__LINE__))
 
 } // namespace
 

@@ -620,6 +620,25 @@ TEST_F(DiggerTest, AMarkerTheStoryLacksIsNotFoundAndAPlacedOneStaysInPlace)
     EXPECT_EQ(StoryChars(box), std::u16string(u"X") + char16_t(0xE000 | kOpen) + u"o1\r");
 }
 
+// A marker copied ahead and then met at its old place stays there too: neither keeps the tag.
+TEST_F(DiggerTest, AMarkerPlacedTwiceKeepsNoTag)
+{
+    OpenTranslatable();
+    auto cursor = Cursor();
+    const Digger::Key open = KeyAt(6), anchor = KeyAt(14), close = KeyAt(22);
+    EXPECT_TRUE(cursor->Seek(close, false));
+    EXPECT_TRUE(cursor->Seek(open, true));
+    EXPECT_TRUE(cursor->Seek(anchor, true));
+    EXPECT_TRUE(cursor->Seek(close, true));
+    cursor->Flush();
+    const std::u16string closing = std::u16string(1, char16_t(0xE000 | kClose)) + u"o2";
+    EXPECT_EQ(StoryChars(box), closing + char16_t(0xE000 | kOpen) + u"o1" + char16_t(0xFFFC) + closing + u"\r");
+    for (const RunView& run : Runs(box)) {
+        EXPECT_EQ(run.format.tag, 0u) << run.start;
+        EXPECT_FALSE(IsModuleTagKind(run.kind)) << run.start;
+    }
+}
+
 TEST_F(DiggerTest, AStyleTestSetsBackTheParagraphUnderTheProbe)
 {
     OpenTranslatable();
