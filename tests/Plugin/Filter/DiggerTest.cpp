@@ -96,8 +96,9 @@ RefPtr<FakeRun> Unicodes(const std::u16string& text, int32_t probe = -1)
 {
     RefPtr<FakeRun> run(new FakeRun(KS_DWX::Import::kRunUnicodes));
     run->Text(text);
+    const std::string digits = std::to_string(probe);
     if (probe >= 0)
-        run->attributes[u"private"] = std::u16string(u"") + std::u16string(std::to_string(probe).begin(), std::to_string(probe).end());
+        run->attributes[u"private"] = std::u16string(digits.begin(), digits.end());
     return run;
 }
 
