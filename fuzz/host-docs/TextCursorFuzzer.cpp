@@ -96,6 +96,12 @@ World& TheWorld()
         std::filesystem::remove_all(app);
         std::filesystem::create_directories(app / "XTensions");
         std::filesystem::current_path(app);
+        static std::filesystem::path folder = app;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::current_path(std::filesystem::temp_directory_path(), ignored);
+            std::filesystem::remove_all(folder, ignored);
+        });
         LoadKestoModule();
         xthost::HostExtensions extensions;
         xthost::RegisterHostDocuments(extensions);
