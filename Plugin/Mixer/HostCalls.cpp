@@ -132,11 +132,21 @@ int32_t CloseProject(XTHandle project, int32_t flag)
 
 // ---- Modes of the host -----------------------------------------------------------------------
 
+namespace {
+
+template <class Descriptor>
+int32_t ReadHostValue()
+{
+    int32_t value = 0;
+    CallHost<Descriptor>(&value);
+    return value;
+}
+
+} // namespace
+
 int32_t GetToolMode()
 {
-    int32_t mode = 0;
-    CallHost<XAQ_GetToolMode>(&mode);
-    return mode;
+    return ReadHostValue<XAQ_GetToolMode>();
 }
 
 void SetToolMode(int32_t mode)
@@ -146,9 +156,7 @@ void SetToolMode(int32_t mode)
 
 int32_t GetTextMode()
 {
-    int32_t mode = 0;
-    CallHost<XAQ_GetTextMode>(&mode);
-    return mode;
+    return ReadHostValue<XAQ_GetTextMode>();
 }
 
 void SetTextMode(int32_t mode)

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <ios>
+#include <new>
 #include <ostream>
 #include <vector>
 
@@ -38,10 +39,26 @@ QFontList::QFontList()
     if (CallHost<XSD_FontList>(packed.data(), &size) != XT_OK || size < 2 ||
         static_cast<size_t>(size) > packed.size())
         return;
-    QHandle<uint8_t> list;
-    list.Assign(packed.data(), static_cast<uint32_t>(size));
-    const uint8_t* data = list.Element(0);
-    const size_t end = list.Count();
+    try {
+        QHandle<uint8_t> list;
+        list.Assign(packed.data(), static_cast<uint32_t>(size));
+        Build(list.Element(0), list.Count());
+    } catch (const std::bad_alloc&) {
+        // Without host memory the document has no font list; callers treat fonts as unlisted.
+        ReportInternalError(__FILE__, __LINE__);
+    }
+}
+
+QFontList::QFontList(const uint8_t* packed, size_t size)
+{
+    if (packed)
+        Build(packed, size);
+}
+
+void QFontList::Build(const uint8_t* data, size_t end)
+{
+    if (end < 2)
+        return;
     const uint16_t count = static_cast<uint16_t>(data[0] | data[1] << 8);
     size_t at = 2;
     for (uint16_t i = 0; i < count; ++i) {

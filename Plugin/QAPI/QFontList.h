@@ -20,6 +20,8 @@ public:
     // entry; a list that does not end where its size says is reported; names longer than 255
     // bytes are cut.
     QFontList();
+    // The same from a packed list in the host's form.
+    QFontList(const uint8_t* packed, size_t size);
     ~QFontList();
     QFontList(const QFontList&) = delete;
     QFontList& operator=(const QFontList&) = delete;
@@ -32,6 +34,8 @@ public:
     size_t Size() const { return mEntries.size(); }
 
 private:
+    void Build(const uint8_t* data, size_t end);
+
     std::map<uint16_t, QFontEntry*> mEntries;
     std::map<uint16_t, size_t> mOrder;  // the place of each id in the host's list
 };

@@ -3,10 +3,17 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <iostream>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "Foundation/Log.h"
@@ -81,6 +88,7 @@ const char* WinsockTextOf(int code) {
 }
 
 ct_Connection::Limits g_Limits;
+std::string g_Concealed;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -92,6 +100,104 @@ bool CloseFile(FilePtr& file) {
     return std::fclose(file.release()) == 0;
 }
 
+// Writes a received file on a thread of its own, in pieces of 1 MiB: receiving the next blocks
+// and writing the last ones then overlap, where one after the other each would wait for the
+// other (writing a file costs about as much as taking the same bytes from the socket).
+class WriteBehind {
+public:
+    explicit WriteBehind(std::FILE* file) : m_file(file), m_thread([this] { Run(); }) {}
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+    ~WriteBehind() { Finish(); }
+
+    // False once a write of the file failed.
+    bool Write(const uint8_t* data, size_t n) {
+        while (n > 0) {
+            if (m_filling.capacity() == 0)
+                m_filling = TakeBuffer();
+            const size_t take = std::min(n, kPiece - m_filling.size());
+            m_filling.insert(m_filling.end(), data, data + take);
+            data += take;
+            n -= take;
+            if (m_filling.size() == kPiece && !HandOver())
+                return false;
+        }
+        return !m_failed;
+    }
+
+    // Writes what is left and waits for the thread; false when any write failed.
+    bool Finish() {
+        if (m_thread.joinable()) {
+            HandOver();
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_done = true;
+            }
+            m_changed.notify_all();
+            m_thread.join();
+        }
+        return !m_failed;
+    }
+
+private:
+    static constexpr size_t kPiece = 1 << 20;
+    static constexpr size_t kQueued = 4;
+
+    std::vector<uint8_t> TakeBuffer() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<uint8_t> buffer;
+        if (!m_spare.empty()) {
+            buffer = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        buffer.clear();
+        buffer.reserve(kPiece);
+        return buffer;
+    }
+
+    bool HandOver() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_queue.size() < kQueued || m_failed; });
+        if (m_failed)
+            return false;
+        if (!m_filling.empty()) {
+            m_queue.push_back(std::move(m_filling));
+            m_filling = std::vector<uint8_t>();
+            m_changed.notify_all();
+        }
+        return true;
+    }
+
+    void Run() {
+        for (;;) {
+            std::vector<uint8_t> piece;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [this] { return !m_queue.empty() || m_done; });
+                if (m_queue.empty())
+                    return;
+                piece = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            if (!m_failed && std::fwrite(piece.data(), 1, piece.size(), m_file) != piece.size())
+                m_failed = true;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_spare.push_back(std::move(piece));
+            m_changed.notify_all();
+        }
+    }
+
+    std::FILE* m_file;
+    std::vector<uint8_t> m_filling;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::vector<uint8_t>> m_queue;   // pieces to write, in order
+    std::vector<std::vector<uint8_t>> m_spare;  // written pieces, for reuse
+    std::atomic<bool> m_failed{false};
+    bool m_done = false;
+    std::thread m_thread;  // last: it starts with everything above in place
+};
+
 void PutLength(uint8_t* at, int32_t length) {
     at[0] = static_cast<uint8_t>(length & 0xFF);
     at[1] = static_cast<uint8_t>((length >> 8) & 0xFF);
@@ -100,6 +206,17 @@ void PutLength(uint8_t* at, int32_t length) {
 } // namespace
 
 void ct_Connection::SetLimits(const Limits& limits) { g_Limits = limits; }
+
+void ct_Connection::SetConcealed(const std::string& secret) { g_Concealed = secret; }
+
+std::string ct_Connection::Conceal(const std::string& text) {
+    if (g_Concealed.empty())
+        return text;
+    std::string out = text;
+    for (size_t at = out.find(g_Concealed); at != std::string::npos; at = out.find(g_Concealed, at + 8))
+        out.replace(at, g_Concealed.size(), "********");
+    return out;
+}
 const ct_Connection::Limits& ct_Connection::GetLimits() { return g_Limits; }
 
 ct_Connection::ct_Connection() {
@@ -203,9 +320,11 @@ uint16_t ct_Connection::closeClient() {
     if (m_ClientSocket == sockets::kInvalid)
         return 1;
     LogMessage(KS_LOCATION("ct_Connection::closeClient"), "Shutting connection down...", 5);
-    const bool down = ShutdownConnection(m_ClientSocket);
+    int error = 0;
+    const bool down = ShutdownConnection(m_ClientSocket, &error);
+    // The failing call's own code: the close that followed it has cleared the last error.
     if (!down)
-        socketError(KS_LOCATION("ct_Connection::closeClient"), SocketErrorText("Shutdown connection", ""));
+        socketError(KS_LOCATION("ct_Connection::closeClient"), WinsockErrorText("Shutdown connection", error));
     else
         LogMessage(KS_LOCATION("ct_Connection::closeClient"), "Connection is down", 5);
     m_ClientSocket = sockets::kInvalid;
@@ -253,26 +372,41 @@ bool ct_Connection::IsConnected() {
     return false;
 }
 
-bool ct_Connection::ShutdownConnection(sockets::Handle socket) {
+bool ct_Connection::ShutdownConnection(sockets::Handle socket, int* errorCode) {
+    if (errorCode)
+        *errorCode = 0;
     if (!sockets::ShutdownSend(socket)) {
+        if (errorCode)
+            *errorCode = sockets::LastError();
         sockets::Close(socket);
         return false;
     }
-    // Read what the client still sends until it closes, but not for ever and not without end.
-    if (g_Limits.drainTimeoutMs > 0)
-        sockets::SetReceiveTimeout(socket, g_Limits.drainTimeoutMs);
+    // Read what the client still sends until it closes, but neither for ever nor without end:
+    // the bounds hold for the whole drain, so a client trickling bytes cannot hold the host.
+    using Clock = std::chrono::steady_clock;
+    const bool timed = g_Limits.drainTimeoutMs > 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(g_Limits.drainTimeoutMs);
     char buffer[1024];
     size_t drained = 0;
-    for (;;) {
-        const long n = sockets::Receive(socket, buffer, sizeof buffer);
+    while (drained < g_Limits.drainByteCap) {
+        if (timed) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                break;
+            sockets::SetReceiveTimeout(socket, static_cast<int>(left));
+        }
+        const size_t room = std::min(sizeof buffer, g_Limits.drainByteCap - drained);
+        const long n = sockets::Receive(socket, buffer, room);
         if (n <= 0)
             break;
         std::cerr << "\nFYI, received " << n << " unexpected bytes during shutdown.\n";
         drained += static_cast<size_t>(n);
-        if (drained >= g_Limits.drainByteCap)
-            break;
     }
-    return sockets::Close(socket);
+    if (sockets::Close(socket))
+        return true;
+    if (errorCode)
+        *errorCode = sockets::LastError();
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -340,7 +474,7 @@ std::string ct_Connection::readLine(bool strip, char terminator, bool logText) {
     if (strip && !line.empty() && line.back() == terminator)
         line.pop_back();
     LogMessage(KS_LOCATION("ct_Connection::readLine"),
-               "READ:\t" + (logText ? line : "(" + std::to_string(line.size()) + " bytes not logged)"), 4);
+               "READ:\t" + (logText ? Conceal(line) : "(" + std::to_string(line.size()) + " bytes not logged)"), 4);
     return line;
 }
 
@@ -349,7 +483,7 @@ bool ct_Connection::writeLine(const std::string& text, bool appendTerminator, ch
         socketError(KS_LOCATION("ct_Connection::writeLine"), "Not connected to client!");
         return false; // nothing went out
     }
-    std::string out = text;
+    std::string out = Conceal(text);
     if (appendTerminator && !out.empty() && out.back() != terminator)
         out += terminator;
     if (!out.empty() && sockets::SendAll(m_ClientSocket, out.data(), out.size()) < 0) {
@@ -546,10 +680,12 @@ bool ct_Connection::ReceiveFileData(const std::string& path, bool& compressed, u
     bool inflating = false;
     bool streamEnded = false;
 
+    std::optional<WriteBehind> behind;
+    behind.emplace(file.get());
     auto writeOut = [&](const uint8_t* data, size_t n) {
         if (written + n > maxBytes)
             return FailTransfer(kMethod, "Failed receive: file larger than allowed!");
-        if (std::fwrite(data, 1, n, file.get()) != n)
+        if (!behind->Write(data, n))
             return FailTransfer(kMethod, "Failed receive: error writing file!");
         written += n;
         return true;
@@ -618,7 +754,9 @@ bool ct_Connection::ReceiveFileData(const std::string& path, bool& compressed, u
             break;
         }
     }
-    if (!CloseFile(file) && result)
+    const bool allWritten = behind->Finish();
+    behind.reset();
+    if ((!CloseFile(file) || !allWritten) && result)
         result = FailTransfer(kMethod, "Failed receive: error writing file!");
     if (inflating)
         inflateEnd(&zs);

@@ -87,7 +87,15 @@ public:
     static void socketError(const std::string& location, const std::string& message);
     static std::string SocketErrorText(const std::string& text, const std::string& comment);
     static std::string WinsockErrorText(const std::string& prefix, int code);
-    static bool ShutdownConnection(sockets::Handle socket);
+    // Closes gracefully: the sending side first, then what the client still sends is read
+    // (5 s and 4 MiB at most in all), then the socket. *errorCode (when given) receives the
+    // socket error of the call that failed, 0 when none did.
+    static bool ShutdownConnection(sockets::Handle socket, int* errorCode = nullptr);
+
+    // A text no client line may carry into a log or a reply (the server's password): every
+    // occurrence reads as "********" in what the connection logs or sends as a line.
+    static void SetConcealed(const std::string& secret);
+    static std::string Conceal(const std::string& text);
 
 private:
     void ResetInput() { m_InBegin = m_InEnd = 0; }

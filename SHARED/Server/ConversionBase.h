@@ -1,6 +1,7 @@
 #pragma once
 // One client job of the conversion server: the interface of a conversion, and the base that
-// owns the job's working nodes and moves files to and from the client with the file handshake.
+// carries the job's dialogue with the client, owns the job's working nodes and moves files to
+// and from the client with the file handshake.
 
 #include <cstdint>
 #include <string>
@@ -11,8 +12,57 @@ class ct_Connection;
 
 // Conversion types 0 to 8 of the export commands.
 using CnvType = int32_t;
-// Index into the extension tables of the server's files.
+// Index into the extension tables of the server's files: 0 host document, 1 exchange file,
+// 2 PDF, 3 JPEG images, 4 log, 5 coordinates, 6 XTags, 7 none.
 using ServerFileType = int32_t;
+
+// The extension of each file type as the server names its files, and as the client is told.
+extern const char* const ServerXtensions[8];
+extern const char* const ClientXtensions[8];
+// A table's entry; the empty text for an index outside 0 to 6.
+std::string ServerXtension(ServerFileType type);
+std::string ClientXtension(ServerFileType type);
+// The file type of an extension given with its dot (case ignored); 7 when none matches.
+ServerFileType FileTypeByExtension(const std::string& extension);
+
+// The folder under which job folders are made: the setting TemporaryPath, or the system's
+// temporary folder while that setting is at its default.
+std::string JobFolderRoot();
+// Makes a new folder "OMRA_" + YYYYMMDDhhmmss + "_" + 16 capital letters under root. The
+// folder is created exclusively: a name that exists already is never used, another one is
+// drawn. Answers the folder's name, or "" when none could be made.
+std::string MakeJobFolder(const std::string& root);
+
+// Rewrites the heartbeat file "ServerAlive" in the folder of the setting ServerAlivePath: one
+// line, the local date and time, ending in CR LF. The line is written to a temporary file that
+// is then renamed over the heartbeat, so a watcher never reads a part of it. Nothing happens
+// while the setting is empty or at its default, and a failure leaves no trace.
+void ServerAliveFile();
+
+// The document a PDF job makes from an exchange file before it makes the PDF. It lives in a
+// folder of its own, made like a job folder, so that no other file can be in its way, and it
+// goes with that folder when the record is removed or destroyed.
+class IntermediateFile {
+public:
+    // Active only for type 1 from an exchange file; then the folder is made at once and path
+    // names the document after the target name with the extension ".qxp" (empty when the
+    // folder could not be made).
+    IntermediateFile(const std::string& sourcePath, const std::string& targetName, CnvType type);
+    ~IntermediateFile();
+    IntermediateFile(const IntermediateFile&) = delete;
+    IntermediateFile& operator=(const IntermediateFile&) = delete;
+
+    // -1 while inactive; else 0 when the document exists, 1 when it does not.
+    int Exists() const;
+    // -1 while inactive; else removes the document with its folder: 0 when both are gone.
+    int Remove();
+
+    std::string path;
+    bool active = false;
+
+private:
+    std::string m_Folder;
+};
 
 class IConversion {
 public:
@@ -25,22 +75,39 @@ public:
 class ct_ConversionBase : public IConversion {
 public:
     ct_ConversionBase(ct_Connection& connection, CnvType type);
+    // Deletes the nodes the job made; nothing on disk is touched.
     ~ct_ConversionBase() override;
     ct_ConversionBase(const ct_ConversionBase&) = delete;
     ct_ConversionBase& operator=(const ct_ConversionBase&) = delete;
 
+    // The whole job dialogue; true only when it reached its end and every task succeeded.
+    bool Run();
+
+    // The first and second result types of the job's conversion type (non-null outputs only).
+    void GetFileTypeXtensionsByType(ServerFileType* first, ServerFileType* second) const;
+
     // Sends a local file to the client (deflated at level 1 when compress is set); true when
-    // the client took it.
-    bool SendFile(const std::string& path, bool compress);
+    // the client took it. A file that is not available (its task failed) is answered like a
+    // missing one.
+    bool SendFile(const std::string& path, bool compress, bool available = true);
     // Receives one file from the client into folder; the stored file's path, or "" on any
     // failure. compressed tells whether the data arrived deflated.
     std::string ReceiveFile(const std::string& folder, bool& compressed);
+
+    // Makes the job folder with its subfolder "incoming"; true when both exist as folders.
+    bool CreateTmpFolder();
+    // Removes the job folder's whole tree (links are removed, never followed); false without a
+    // job folder, with the setting clearTempFiles off, or when the removal failed (logged).
+    bool RemoveTmpFolder();
 
     // A name a client may give to a file the server writes: a plain file name, nothing that
     // could lead out of the folder it is put in.
     static bool IsPlainFileName(const std::string& name);
 
 protected:
+    // A node for a result file of the job in the job folder; nothing is made on disk.
+    t_File* NewResultNode(const std::string& path, const std::string& location);
+
     ct_Connection& m_Connection;
     CnvType m_eo_CnvType;
     bool m_Overset;

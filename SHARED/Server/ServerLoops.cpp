@@ -8,9 +8,9 @@
 #include "Foundation/Log.h"
 #include "Foundation/Settings.h"
 #include "SHARED/Server/Connection.h"
+#include "SHARED/Server/KS/Conversion.h"
 
 ModuleGlobal<std::string> ServerVersionText;
-const char* const ServerPassword = "omra.Kesto#2026";
 
 namespace {
 
@@ -19,7 +19,6 @@ bool g_CloseRequested = false;
 bool g_LastWasServerAlive = false;
 bool g_Halted = false;
 uint64_t g_Dialogues = 0;
-ConversionRunner g_Runner = nullptr;
 ServerRestartPolicy g_Policy;
 
 struct ExportWord {
@@ -57,7 +56,7 @@ void RestartBanner(const char* text) {
 
 void TraceCommand(const std::string& line, bool done) {
     const std::string bar(36, '-');
-    std::cerr << "\n" << bar << "\nCommand '" << line << "' " << (done ? "done" : "failed") << "\n"
+    std::cerr << "\n" << bar << "\nCommand '" << ct_Connection::Conceal(line) << "' " << (done ? "done" : "failed") << "\n"
               << bar << "\n\n";
 }
 
@@ -79,15 +78,6 @@ std::string TransferMode() {
     return settings->GetSockXferCanCompress() ? "socket_can_compr" : "socket";
 }
 
-bool RunConversion(ct_Connection& conn, CnvType type) {
-    if (!g_Runner) {
-        LogMessage(KS_LOCATION("execCmd"),
-                   "Error: no conversion job available for type " + std::to_string(type) + "!", 6);
-        return false;
-    }
-    return g_Runner(conn, type);
-}
-
 } // namespace
 
 void RegisterServerGlobals() {
@@ -101,7 +91,6 @@ uint16_t ServerPortFromSetting(int32_t listenPort) {
     return value > 65535 ? 0 : static_cast<uint16_t>(value);
 }
 
-void SetConversionRunner(ConversionRunner runner) { g_Runner = runner; }
 void SetServerRestartPolicy(const ServerRestartPolicy& policy) { g_Policy = policy; }
 bool ServerWasHalted() { return g_Halted; }
 
@@ -125,7 +114,8 @@ bool execCmd(ct_Connection& conn, const std::string& line) {
         const auto word = std::find_if(std::begin(kExportWords), std::end(kExportWords),
                                        [&line](const ExportWord& w) { return line == w.word; });
         if (word != std::end(kExportWords)) {
-            ok = RunConversion(conn, word->type);
+            ct_Conversion job(conn, word->type);
+            ok = job.Run();
         } else {
             conn.writeLine("Unknown command '" + line + "'.");
             ok = false;
@@ -156,6 +146,8 @@ bool checkPassword(ct_Connection& conn) {
 bool commandLoopRun(ct_Connection& conn, bool& halt) {
     static constexpr const char* kWhere = "commandLoopRun";
     g_CloseRequested = false;
+    // Whatever the client sends later, the password never reaches a log or a reply.
+    ct_Connection::SetConcealed(ServerPassword);
     if (!conn.IsConnected()) {
         LogMessage(KS_LOCATION(kWhere), "Not connected to client!\t - BEFORE checkPassword() -", 4);
         return false;
@@ -184,7 +176,7 @@ bool commandLoopRun(ct_Connection& conn, bool& halt) {
             return endedWell;
         }
         if (!execCmd(conn, line)) {
-            LogMessage(KS_LOCATION(kWhere), "Error: execution failed for command: " + line, 7);
+            LogMessage(KS_LOCATION(kWhere), "Error: execution failed for command: " + ct_Connection::Conceal(line), 7);
             conn.closeClient();
             return false;
         }

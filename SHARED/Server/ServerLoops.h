@@ -18,7 +18,7 @@ constexpr const char* kServerVersion = "3";
 void RegisterServerGlobals();
 
 // The password a client's first line must equal.
-extern const char* const ServerPassword;
+inline constexpr char ServerPassword[] = "omra.Kesto#2026";
 
 // The port for DoStartServer from the setting listenPort: a value outside 0 to 65535
 // (negative ones too) becomes 0, which the server reads as its default port.
@@ -36,11 +36,6 @@ bool clientLoopRun(ct_Connection& conn, bool& halt);
 bool commandLoopRun(ct_Connection& conn, bool& halt);
 bool checkPassword(ct_Connection& conn);
 bool execCmd(ct_Connection& conn, const std::string& line);
-
-// Runs one conversion job of the given type on the client's connection and answers whether it
-// succeeded. The conversion job unit installs it; without one every export command fails.
-using ConversionRunner = bool (*)(ct_Connection& conn, CnvType type);
-void SetConversionRunner(ConversionRunner runner);
 
 // How often and how fast the server loop restarts after a failure.
 struct ServerRestartPolicy {

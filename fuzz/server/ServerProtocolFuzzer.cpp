@@ -1,5 +1,6 @@
 // Feeds client bytes to the server over a loopback connection: the command dialogue (with or
-// without the password in front), the block receiver, and the upload handshake.
+// without the password in front, export words running their job dialogue), the block receiver,
+// and the upload handshake.
 // The first input byte picks the path; the rest is what the client sends before it closes.
 
 #include <cstddef>
@@ -9,10 +10,16 @@
 
 #include <unistd.h>
 
+#include "Plugin/Batch/FolderUtils.h"
 #include "SHARED/Server/Connection.h"
 #include "SHARED/Server/ConversionBase.h"
 #include "SHARED/Server/ServerLoops.h"
 #include "platform/sockets/Sockets.h"
+
+// Jobs run their whole dialogue; the conversion itself is not what is fuzzed here.
+bool FolderUtils::ProcessConversion(const ustring&, const ustring&, FileKind, FileKind) {
+    return false;
+}
 
 namespace {
 

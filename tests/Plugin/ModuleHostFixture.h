@@ -11,6 +11,7 @@
 
 #include "Plugin/Shell/AppFolderTest.h"
 #include "Plugin/Shell/DialogTemplates.h"
+#include "Plugin/Shell/KestoInterface.h"
 #include "Plugin/XTension/Activation.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostExtensions.h"
@@ -31,6 +32,10 @@ protected:
 
     void TearDown() override
     {
+        if (KestoInterface* module = KestoInterface::Instance()) {
+            module->m_multiDocMode = false;
+            module->m_serverMode = false;
+        }
         if (host)
             host->Quit();
         host.reset();
@@ -79,6 +84,15 @@ protected:
         return host->Faults().Rules().size() - 1;
     }
     int Calls(size_t index) const { return host->Faults().Rules()[index].seen; }
+
+    // How many transcript lines contain part.
+    int CountLines(const std::string& part) const
+    {
+        int n = 0;
+        for (const auto& line : host->Log().Lines())
+            n += line.find(part) != std::string::npos;
+        return n;
+    }
 
     std::unique_ptr<xthost::Host> host;
 };

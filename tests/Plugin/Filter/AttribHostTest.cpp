@@ -10,7 +10,9 @@
 #include "Plugin/Filter/Attrib_KS.h"
 #include "Plugin/Filter/MapRunAttrs.h"
 #include "Plugin/QAPI/QFontList.h"
+#include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/Model.h"
+#include "platform/host/documents/testing/DocBuilder.h"
 
 namespace {
 
@@ -132,6 +134,22 @@ TEST_F(AttribHostTest, MacRomanOnlyForSingleByteFontsOfFlaggedDocuments)
     const std::u16string mapped = u"Geneva Caf\u00CC\u00A9 \u0089\u00E3\u00A2";
     EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(2), -1, true, &fonts)), bytes);
     EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(2), -1, false, &fonts)), mapped);
+}
+
+TEST_F(AttribHostTest, MultibyteFontNamesAreNeverMappedToMacRoman)
+{
+    Start();
+    xthost::doc::DocBuilder b;
+    b.PlainText(12 << 16);
+    b.Font(20000, "Gothic \xC3\xA9").Font(5, "Mincho \xC3\xA9", 1).Font(6, "Roman \xC3\xA9", 0);
+    b.Page(0);
+    const std::string path = (app / "fonts.qxp").string();
+    ASSERT_TRUE(xthost::doc::WriteFileAtomically(path, b.Bytes()));
+    ASSERT_EQ(Docs().Open(path, 63), XT_OK);
+    QFontList fonts;
+    EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(20000), -1, false, &fonts)), u"Gothic \u00C3\u00A9");
+    EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(5), -1, false, &fonts)), u"Mincho \u00C3\u00A9");
+    EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(6), -1, false, &fonts)), u"Roman \u00CC\u00A9");
 }
 
 TEST_F(AttribHostTest, ColourOfTheFormatWithItsModelWhenAccepted)

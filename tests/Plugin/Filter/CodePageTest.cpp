@@ -2,30 +2,14 @@
 // wrong, without a host.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
 #include "Plugin/Filter/CodePage_KS.h"
-#include "Plugin/Filter/RunAttrs.h"
+#include "Plugin/Filter/MapRunAttrs.h"
 
 namespace {
 
-struct Attrs : RunAttrWriter, RunAttrReader {
-    bool SetAttr(const std::u16string& name, const std::u16string& value) override
-    {
-        values[name] = value;
-        return true;
-    }
-    bool GetAttr(const std::u16string& name, std::u16string& value) const override
-    {
-        auto it = values.find(name);
-        if (it == values.end())
-            return false;
-        value = it->second;
-        return true;
-    }
-    std::map<std::u16string, std::u16string> values;
-};
+using Attrs = kesto_test::MapRunAttrs;
 
 TEST(CodePageTest, SpecialCharacterRows)
 {

@@ -2,6 +2,7 @@
 // callers go on with.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,23 +16,6 @@ namespace {
 class MessageBoxTest : public kesto_test::ModuleHostTest {
 protected:
     MessageBoxTest() : ModuleHostTest("mixer") {}
-
-    void TearDown() override
-    {
-        if (KestoInterface* module = KestoInterface::Instance()) {
-            module->m_multiDocMode = false;
-            module->m_serverMode = false;
-        }
-        ModuleHostTest::TearDown();
-    }
-
-    int Count(const std::string& part) const
-    {
-        int n = 0;
-        for (const auto& line : host->Log().Lines())
-            n += line.find(part) != std::string::npos;
-        return n;
-    }
 };
 
 struct Case {
@@ -107,14 +91,37 @@ TEST_F(MessageBoxTest, TheCasesOfEveryKindOfRun)
     }
 }
 
+TEST_F(MessageBoxTest, ABatchRunWithTheFirstForceFlagLogsAndShows)
+{
+    // An outside controller's request, claimed when the module loads.
+    std::filesystem::create_directories(
+        app / "Registry/HKEY_LOCAL_MACHINE/SOFTWARE/OMRA Translation Technology/Kesto 50 Batch Mode");
+    UnloadKestoModule();
+    LoadKestoModule();
+    Start();
+    ASSERT_TRUE(CurrentUnattendedState().batch);
+    const std::string before = GeneralLog();
+    EXPECT_GT(ShowMessageBox(22100, "a", "b", "c", "d", true, false, false), 0);
+    EXPECT_EQ(CountLines("opens (0x40)"), 1);
+    int32_t result = 0;
+    const int32_t fallback = 7;
+    ShowDialog(DialogKind::SaveChanges, 0, &result, &fallback, true, false, false);
+    EXPECT_EQ(GeneralLog().substr(before.size()),
+              "\nSUPPRESSED MESSAGE BOX:\ta\tb\tc\td\n\nSUPPRESSED DIALOG:\t\t->\tFile was changed. Save it?\n");
+    int dialogs = 0;
+    for (const auto& line : host->Log().Lines())
+        dialogs += line.find("opens") != std::string::npos && line.find("alert") == std::string::npos;
+    EXPECT_EQ(dialogs, 1);
+}
+
 TEST_F(MessageBoxTest, ARefusedTextShowsNoAlert)
 {
     Start();
     host->Faults().Add(xthost::FaultRule{"XCF5/8", -50, 0, 1});
     EXPECT_EQ(ShowMessageBox(22100, "a", "b", "c", "d", false, false, false), -50);
-    EXPECT_EQ(Count("alert 22100"), 0);
+    EXPECT_EQ(CountLines("alert 22100"), 0);
     EXPECT_EQ(SetAlertText("w", "x", "y", "z"), 0);
-    EXPECT_EQ(Count("alert texts \"w\" \"x\" \"y\" \"z\""), 1);
+    EXPECT_EQ(CountLines("alert texts \"w\" \"x\" \"y\" \"z\""), 1);
 }
 
 } // namespace

@@ -2,11 +2,15 @@
 // log line of a missing font, and the code pages of the document's formats.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Plugin/ModuleHostFixture.h"
 #include "Plugin/Filter/CodePage_KS.h"
 #include "Plugin/QAPI/QFontList.h"
+#include "Plugin/QAPI/QStory.h"
 
 namespace {
 
@@ -46,6 +50,64 @@ TEST_F(QFontListTest, FontsOfScriptsExample)
     const std::string next = GeneralLog();
     EXPECT_EQ(fonts.Find(12), nullptr);
     EXPECT_NE(GeneralLog().find("(12)", next.size()), std::string::npos);
+}
+
+// A packed list in the host's form.
+std::vector<uint8_t> Packed(std::initializer_list<std::pair<uint16_t, std::string>> fonts, uint16_t count)
+{
+    std::vector<uint8_t> out{static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)};
+    for (const auto& font : fonts) {
+        out.insert(out.end(), {static_cast<uint8_t>(font.first), static_cast<uint8_t>(font.first >> 8), 1, 0});
+        out.insert(out.end(), font.second.begin(), font.second.end());
+        out.push_back(0);
+        out.push_back(0);
+    }
+    return out;
+}
+
+TEST(QFontListParse, AMalformedListIsReadOnlyWithinItsSize)
+{
+    // A duplicate id keeps its first entry.
+    auto packed = Packed({{7, "First"}, {7, "Second"}, {9, "Third"}}, 3);
+    QFontList twice(packed.data(), packed.size());
+    EXPECT_EQ(twice.Size(), 2u);
+    EXPECT_STREQ(twice.Find(7)->name.c_str(), "First");
+    EXPECT_EQ(twice.Find(9)->codePage, 932u);
+
+    // A count beyond the bytes, and a name without its NUL at the end of the list.
+    packed = Packed({{1, "One"}, {2, "Two"}}, 5);
+    EXPECT_EQ(QFontList(packed.data(), packed.size()).Size(), 2u);
+    packed.pop_back();
+    packed.pop_back();
+    EXPECT_EQ(QFontList(packed.data(), packed.size()).Size(), 1u);
+    EXPECT_EQ(QFontList(packed.data(), 1).Size(), 0u);
+
+    // A name longer than the entry holds is cut at 255 bytes, without an assertion.
+    const std::string longName(300, 'n');
+    packed = Packed({{3, longName}}, 1);
+    ::testing::internal::CaptureStderr();
+    QFontList cut(packed.data(), packed.size());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(cut.Size(), 1u);
+    EXPECT_EQ(std::string(cut.Find(3)->name.c_str()), longName.substr(0, 255));
+}
+
+TEST_F(QFontListTest, TheHighFlagOfARunPicksItsRecords)
+{
+    Start();
+    OpenExample("scripts.qxp");
+    QStoryText text(Box(29));  // "High flag font"
+    QStoryCursor cursor(text);
+    const XTCharFormat& format = cursor.GetCharAttributes();
+    EXPECT_EQ(format.font, 3);
+    const bool high = format.high >= 128 || format.high == 1;
+    ASSERT_TRUE(high);
+    QFontList fonts;
+    ASSERT_NE(fonts.Find(static_cast<uint16_t>(format.font)), nullptr);
+    EXPECT_STREQ(fonts.Find(static_cast<uint16_t>(format.font))->name.c_str(), "DejaVu Sans Mono");
+    ASSERT_NE(FindSpecialCharRecord(0x2D, high), nullptr);
+    EXPECT_EQ(FindSpecialCharRecord(0x2D, high)->unicode, 0x2011);
+    EXPECT_EQ(FindSpecialCharRecord(0x09, high), nullptr);
 }
 
 TEST_F(QFontListTest, CodePagesOfTheExamplesFormats)

@@ -7,6 +7,7 @@
 #include "Plugin/Batch/BatchRequest.h"
 #include "Plugin/Batch/BatchStatusFile.h"
 #include "Plugin/Batch/ConversionJob.h"
+#include "Plugin/Batch/FolderUtils.h"
 #include "Plugin/Mixer/HostHooks.h"
 #include "Plugin/Mixer/MessageBox.h"
 #include "Plugin/Shell/Commands.h"
@@ -43,7 +44,7 @@ std::string PathOf(const HostFileSpec& spec)
 void RecordRun(const char* run, const HostFileSpec& source, const HostFileSpec& target, bool recursive)
 {
     State().runs.push_back({run, PathOf(source), PathOf(target), recursive, OverwriteFlags,
-                            PdfTargetFolderPath, AnnounceConversionFinished});
+                            *PdfTargetFolder, ShowFinishedNotice});
     if (State().runThrows)
         throw KestoException(1004);
 }
@@ -56,8 +57,8 @@ HostFileSpec SavedFolderSpec{};
 HostFileSpec SavedSourceSpec{};
 HostFileSpec SavedTargetSpec{};
 OverwriteSwitches OverwriteFlags;
-std::string PdfTargetFolderPath;
-bool AnnounceConversionFinished = true;
+ModuleGlobal<std::string> PdfTargetFolder;
+bool ShowFinishedNotice = true;
 
 void ExportFolder(const HostFileSpec& target, bool recursive)
 {
@@ -138,6 +139,12 @@ int16_t ResolveHostFileSpec(HostFileSpec&, const char* extension)
     return 0;
 }
 
+// The server's jobs are not reached by the dialogs.
+bool FolderUtils::ProcessConversion(const ustring&, const ustring&, FileKind, FileKind)
+{
+    return false;
+}
+
 int16_t HostTextToString(XTHandle text, std::string& out)
 {
     int32_t length = 0;
@@ -170,6 +177,11 @@ void RegisterBatchGlobals()
 {
     ModuleGlobals::Register(GlobalStep::BatchStatus, [] { BatchStatus.Build(); }, [] { BatchStatus.Destroy(); });
     ModuleGlobals::Register(GlobalStep::ConversionJob, [] { CurrentJob.Build(); }, [] { CurrentJob.Destroy(); });
+}
+
+void RegisterConversionGlobals()
+{
+    ModuleGlobals::Register(GlobalStep::CommandStrings, [] { PdfTargetFolder.Build(); }, [] { PdfTargetFolder.Destroy(); });
 }
 
 bool IsBatchRequested()

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Plugin/Batch/BatchStatusFile.h"
+#include "Plugin/Batch/FolderUtils.h"
 #include "Plugin/Mixer/MessageBox.h"
 #include "Plugin/Shell/Commands.h"
 #include "Plugin/Shell/HostSuites.h"
@@ -90,6 +91,12 @@ bool ActivateBatchIfPending(BatchStatusFile&)
     return g_batch.active;
 }
 void RegisterBatchGlobals() {}
+
+// The server runs no conversion jobs in these tests.
+bool FolderUtils::ProcessConversion(const ustring&, const ustring&, FileKind, FileKind)
+{
+    return false;
+}
 
 int16_t ShowMessageBox(int32_t resId, const std::string& line1, const std::string& line2,
                        const std::string& line3, const std::string& line4, bool f1, bool f2, bool f3)

@@ -175,11 +175,11 @@ TEST_F(KestoModuleTest, MenuItemsFollowTheSettingsAndTheFrontDocument)
 TEST_F(KestoModuleTest, MenuCommandRunsItsCommandThenOneBeep)
 {
     WriteSettings(kExtendedSettings);
-    const auto lines = Run("start\ndocument 0\nmenu \"Export current document\"\nexpect-beeps 1\nquit\n");
-    const auto chosen = IndexOf(lines, "choose \"Kesto 7\" > \" Export current document\"");
+    const auto lines = Run("start\ndocument 0\nmenu \"Import Verbant file\"\nexpect-beeps 1\nquit\n");
+    const auto chosen = IndexOf(lines, "choose \"Kesto 7\" > \" Import Verbant file\"");
     ASSERT_NE(chosen, -1);
     EXPECT_EQ(lines[static_cast<std::size_t>(chosen) + 1], "beep");
-    EXPECT_NE(GeneralLog().find("Export of the current document: not available"), std::string::npos);
+    EXPECT_NE(GeneralLog().find("Import of a Verbant file: not available"), std::string::npos);
 }
 
 TEST_F(KestoModuleTest, CancelledFolderChooserSwitchesMultiDocumentModeOnAndOff)
@@ -267,7 +267,7 @@ TEST_F(KestoModuleTest, RefusedModuleAnswersTheHostsCallbacksUntilUnload)
         // Menu building and update (through the callback manager), the menu command and idle.
         host.SetFrontDocumentIndex(0);
         host.BuildMenus();
-        EXPECT_TRUE(host.ChooseMenu("Export current document")) << host.Log().Text();
+        EXPECT_TRUE(host.ChooseMenu("Import Verbant file")) << host.Log().Text();
         EXPECT_EQ(host.Beeps(), 1);
         host.Idle(2);
         host.Quit();
@@ -280,7 +280,7 @@ TEST_F(KestoModuleTest, RefusedModuleAnswersTheHostsCallbacksUntilUnload)
         EXPECT_LT(IndexOf(lines, "menu \"Kesto 7\" disposed"), IndexOf(lines, "unloaded"));
         EXPECT_FALSE(host.Failed()) << host.Log().Text();
     }
-    EXPECT_NE(GeneralLog().find("Export of the current document: not available"), std::string::npos);
+    EXPECT_NE(GeneralLog().find("Import of a Verbant file: not available"), std::string::npos);
 }
 
 TEST_F(KestoModuleTest, RefusedSecondBindingOnlySkipsTheHooks)
@@ -307,16 +307,15 @@ TEST_F(KestoModuleTest, BatchStatusFolderMakesABatchRunAtLaunch)
     fs::create_directories(app / "batch");
     WriteSettings("[Path]\nBatchFilePath=" + (app / "batch" / "status.ini").string() + "\n");
     Run("start\nidle 2\nquit\n");
-    // The batch run is connected to idle; without a status file there is no job, activation
-    // says that it is missing, and the run never asks the host to quit.
-    const std::string log = GeneralLog();
-    EXPECT_NE(log.find("Batch activation: not available"), std::string::npos) << log;
+    // The batch run is connected to idle; without a status file there is no job to activate,
+    // and the run waits for one without asking the host to quit.
     EXPECT_FALSE(quitRequested);
+    EXPECT_EQ(GeneralLog().find("Batch"), std::string::npos) << GeneralLog();
 
     // A status path whose folder is missing is an interactive run.
     WriteSettings("[Path]\nBatchFilePath=" + (app / "missing" / "status.ini").string() + "\n");
     Run("start\nidle 2\nquit\n");
-    EXPECT_EQ(GeneralLog().find("Batch activation"), std::string::npos);
+    EXPECT_FALSE(quitRequested);
 }
 
 TEST_F(KestoModuleTest, ServerModeServesUntilHaltedThenAsksTheHostToQuit)
@@ -376,8 +375,23 @@ TEST_F(KestoModuleTest, ExampleApplicationRunsFromTheCommandLine)
                                 (app / "transcript.txt").string() + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << ReadText(app / "transcript.txt");
     const std::string transcript = ReadText(app / "transcript.txt");
-    EXPECT_NE(transcript.find("menu \"Kesto 7\" (7 items)"), std::string::npos) << transcript;
-    EXPECT_NE(transcript.find("choose \"Kesto 7\" > \" Export current document\""), std::string::npos);
+    EXPECT_NE(transcript.find("choose \"Kesto 7\" > \" Export current document\""), std::string::npos) << transcript;
     EXPECT_NE(transcript.find("\nbeep\n"), std::string::npos);
     EXPECT_NE(transcript.find("\nunloaded\n"), std::string::npos);
+    // The last line names the exchange file, which olefile opens.
+    const std::string marker = "exchange file: ";
+    const size_t at = transcript.rfind(marker);
+    ASSERT_NE(at, std::string::npos) << transcript;
+    std::string dwq = transcript.substr(at + marker.size());
+    dwq.erase(dwq.find_last_not_of('\n') + 1);
+    EXPECT_EQ(dwq.substr(dwq.size() - 10), "export.dwq");
+    const std::string open = "/usr/bin/python3 -c 'import olefile,sys; olefile.OleFileIO(sys.argv[1]).openstream(\"VerbantPluginPrivateData/KestoExportTemplates/0\")' " + dwq;
+    EXPECT_EQ(std::system(open.c_str()), 0) << dwq;
+
+    // A menu script writes no exchange file and names none.
+    const std::string menus = "TMPDIR=" + app.string() + " bash " + run.string() + " " + KESTO_BINARY_DIR +
+                              " scripts/menus.xts > " + (app / "menus.txt").string() + " 2>/dev/null";
+    ASSERT_EQ(std::system(menus.c_str()), 0) << ReadText(app / "menus.txt");
+    EXPECT_NE(ReadText(app / "menus.txt").find("menu \"Kesto 7\" (7 items)"), std::string::npos);
+    EXPECT_EQ(ReadText(app / "menus.txt").find(marker), std::string::npos);
 }

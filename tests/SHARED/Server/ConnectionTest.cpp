@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
 #include <thread>
@@ -377,6 +381,26 @@ TEST_F(ConnectionTest, LargeFilesRoundTripBothWaysPlainAndCompressed) {
     }
 }
 
+// Received bytes are written behind the receiving: a file that cannot take them still fails the
+// transfer, whether the write fails with the first piece or only when the file is closed.
+TEST_F(ConnectionTest, AFileThatCannotBeWrittenFailsTheTransfer) {
+    for (const size_t size : {size_t(100), size_t(3) << 20}) {
+        auto client = Accept();
+        const std::string data = RandomBytes(size, 11);
+        const auto blocks = protocol::EncodeStream(data, 0);
+        auto sender = std::async(std::launch::async, [&] { client->SendBlocks(blocks); });
+        bool compressed = true;
+        uint64_t count = 0;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(m_Conn.ReceiveFileData("/dev/full", compressed, UINT64_MAX, &count)) << size;
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("Failed receive: error writing file!"), std::string::npos) << log;
+        EXPECT_FALSE(m_Conn.IsConnected());
+        client->Close();
+        sender.get();
+    }
+}
+
 TEST_F(ConnectionTest, BlocksRightBehindALineAreNotLost) {
     ScratchDir dir;
     auto client = Accept();
@@ -501,4 +525,73 @@ TEST_F(ConnectionTest, MissingFileIsReportedAndClosesTheClient) {
     EXPECT_FALSE(m_Conn.SendFileData("/nonexistent/kesto/file"));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Failed send: error opening file!"), std::string::npos);
     EXPECT_TRUE(client->AtEof());
+}
+
+// ---- Closing -------------------------------------------------------------------------------
+
+TEST_F(ConnectionTest, ClosingDrainIsBoundedInTotalNotPerReceive) {
+    auto client = Accept();
+    // A byte every 100 ms: each receive would succeed well within a per-receive limit.
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        while (!stop) {
+            if (!client->SendRaw("x"))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    testing::internal::CaptureStderr();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_Conn.closeClient(), 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    testing::internal::GetCapturedStderr();
+    stop = true;
+    trickle.join();
+    EXPECT_LT(took, std::chrono::milliseconds(1500)); // the drain limit here is 500 ms
+    EXPECT_EQ(m_Conn.GetCurrentStatus(), ct_Connection::ec_ServerUp);
+}
+
+TEST_F(ConnectionTest, ClosingDrainStopsAtItsByteCap) {
+    ct_Connection::Limits limits = ct_Connection::GetLimits();
+    limits.drainTimeoutMs = 20000;
+    limits.drainByteCap = 64 * 1024;
+    ct_Connection::SetLimits(limits);
+    auto client = Accept();
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        const std::string chunk(4096, 'y');
+        while (!stop && client->SendRaw(chunk)) {
+        }
+    });
+    testing::internal::CaptureStderr();
+    const auto start = std::chrono::steady_clock::now();
+    m_Conn.closeClient();
+    const auto took = std::chrono::steady_clock::now() - start;
+    const std::string err = testing::internal::GetCapturedStderr();
+    stop = true;
+    client->Close();
+    flood.join();
+    EXPECT_LT(took, std::chrono::milliseconds(5000));
+    size_t drained = 0;
+    for (size_t at = err.find("FYI, received "); at != std::string::npos; at = err.find("FYI, received ", at + 1))
+        drained += std::stoul(err.substr(at + 14));
+    EXPECT_LE(drained, limits.drainByteCap);
+}
+
+TEST_F(ConnectionTest, FailedShutdownLogsTheFailingCallsOwnError) {
+    const sockets::Handle peer = sockets::ConnectLoopback(m_Port);
+    ASSERT_NE(peer, sockets::kInvalid);
+    ASSERT_EQ(m_Conn.waitForClient(), 0);
+    // The peer resets the connection: the server's shutdown then finds it not connected.
+    linger reset{1, 0};
+    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    sockets::Close(peer);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(m_Conn.closeClient(), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("SOCKET ERROR - Shutdown connection: Socket is not connected (10057)"), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("No error (0)"), std::string::npos) << err;
+    EXPECT_EQ(m_Conn.GetCurrentStatus(), ct_Connection::ec_ServerUp);
 }

@@ -6,13 +6,13 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <atomic>
 #include <chrono>
 #include <future>
 #include <map>
 #include <memory>
 
 #include "Foundation/Settings.h"
+#include "SHARED/Server/DriverDouble.h"
 #include "SHARED/Server/ServerTestSupport.h"
 
 using protocol::Client;
@@ -20,17 +20,6 @@ using namespace servertest;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::map<CnvType, int> g_JobsRun;
-std::atomic<bool> g_JobResult{false};
-
-// Answers before the client can change the outcome for its next command.
-bool RecordingRunner(ct_Connection& conn, CnvType type) {
-    ++g_JobsRun[type];
-    const bool result = g_JobResult;
-    conn.writeLine("job " + std::to_string(type));
-    return result;
-}
 
 // Shuts the listening socket of this process on the port down, so that its accept fails.
 bool BreakListenerOn(uint16_t port) {
@@ -63,8 +52,7 @@ protected:
 
     void SetUp() override {
         SetServerRestartPolicy({2, 10, 40});
-        SetConversionRunner(nullptr);
-        g_JobsRun.clear();
+        driverdouble::Reset();
         m_Port = protocol::FreeLoopbackPort();
         m_Server = std::async(std::launch::async, [this] { return DoStartServer(m_Port); });
     }
@@ -79,7 +67,6 @@ protected:
             ASSERT_EQ(m_Server.wait_for(20s), std::future_status::ready) << "server did not end";
         }
         SetServerRestartPolicy(ServerRestartPolicy{});
-        SetConversionRunner(nullptr);
     }
 
     std::unique_ptr<Client> Login() {
@@ -218,34 +205,49 @@ TEST_F(ServerLoopsTest, QuitAndCloseConnectionEndTheDialogueQuietly) {
     EXPECT_TRUE(Halt());
 }
 
-TEST_F(ServerLoopsTest, ExportWordsFailWithoutAConversionJob) {
-    auto client = Login();
-    client->SendLine("exportdwq");
-    EXPECT_TRUE(client->AtEof()) << "a job that cannot run must not look like success";
+TEST_F(ServerLoopsTest, ExportWordsRunAJobOfTheirConversionType) {
+    const std::map<std::string, std::string> words = {
+        {"exportjpgs", "export jpgs"},
+        {"exportpdf", "export pdf"},
+        {"exportpdfandoverset", "export pdf and overset"},
+        {"exportdwx", "export dwx"},
+        {"exportdwq", "export dwx"},
+        {"exportdwxandpdf", "export dwx and pdf"},
+        {"exportdwqandpdf", "export dwx and pdf"},
+        {"exportdwxandpdfandoverset", "export dwx and pdf and overset"},
+        {"exportdwqandpdfandoverset", "export dwx and pdf and overset"},
+        {"exportindd", "export indd"},
+        {"exportqxp", "export indd"},
+        {"exportinddandpdf", "export indd and pdf"},
+        {"exportqxpandpdf", "export indd and pdf"},
+        {"exportinddandpdfandoverset", "export indd and pdf and overset"},
+        {"exportqxpandpdfandoverset", "export indd and pdf and overset"},
+    };
+    for (const auto& [word, announcement] : words) {
+        auto client = Login();
+        EXPECT_EQ(Ask(*client, word), announcement) << word;
+        // A job that fails ends the dialogue.
+        EXPECT_EQ(Ask(*client, "/no/such/source.qxp"), "Could not open file '/no/such/source.qxp'.");
+        EXPECT_TRUE(client->AtEof()) << word;
+    }
+    EXPECT_TRUE(driverdouble::Driver().calls.empty());
     EXPECT_TRUE(Halt());
 }
 
-TEST_F(ServerLoopsTest, ExportWordsRunTheirConversionType) {
-    SetConversionRunner(RecordingRunner);
-    g_JobResult = true;
-    const std::map<std::string, CnvType> words = {
-        {"exportjpgs", 0}, {"exportpdf", 1}, {"exportpdfandoverset", 2},
-        {"exportdwx", 3}, {"exportdwq", 3}, {"exportdwxandpdf", 4}, {"exportdwqandpdf", 4},
-        {"exportdwxandpdfandoverset", 5}, {"exportdwqandpdfandoverset", 5},
-        {"exportindd", 6}, {"exportqxp", 6}, {"exportinddandpdf", 7}, {"exportqxpandpdf", 7},
-        {"exportinddandpdfandoverset", 8}, {"exportqxpandpdfandoverset", 8}};
+TEST_F(ServerLoopsTest, ThePasswordSentLaterIsNeitherEchoedNorLogged) {
+    testing::internal::CaptureStderr();
     auto client = Login();
-    for (const auto& [word, type] : words)
-        EXPECT_EQ(Ask(*client, word), "job " + std::to_string(type)) << word;
-    std::map<CnvType, int> expected;
-    for (const auto& entry : words)
-        ++expected[entry.second];
-    EXPECT_EQ(g_JobsRun, expected);
-    // A failed job ends the dialogue.
-    g_JobResult = false;
-    EXPECT_EQ(Ask(*client, "exportpdf"), "job 1");
+    EXPECT_EQ(Ask(*client, ServerPassword), "Unknown command '********'.");
+    EXPECT_TRUE(client->AtEof());
+    client = Login();
+    EXPECT_EQ(Ask(*client, "exportdwq"), "export dwx");
+    const std::string inside = std::string("/x/") + ServerPassword + "/y.qxp";
+    EXPECT_EQ(Ask(*client, inside), "Could not open file '/x/********/y.qxp'.");
     EXPECT_TRUE(client->AtEof());
     EXPECT_TRUE(Halt());
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log.find(ServerPassword), std::string::npos) << "the password reached a log";
+    EXPECT_NE(log.find("Command '********' failed"), std::string::npos) << log;
 }
 
 TEST_F(ServerLoopsTest, SilentClientIsDroppedAndTheNextOneServed) {

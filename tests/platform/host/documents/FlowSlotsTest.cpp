@@ -18,6 +18,7 @@
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 
+#include "PdfTools.h"
 #include "SlotTestSupport.h"
 
 // fontconfig and pango keep caches until exit; the suppressions name only their libraries.
@@ -334,20 +335,7 @@ TEST_F(FlowSlotsTest, PicturesTakeTheStylesResolution)
     auto monoPpi = [&](const std::string& style) {
         g_hook.style = style;
         EXPECT_EQ(Export(doc), XT_OK);
-        // page num type width height color comp bpc enc interp object ID x-ppi ...
-        std::istringstream rows(Shell("pdfimages -list " + (app / "g.pdf").string()));
-        std::vector<int> ppi;
-        std::string line;
-        std::getline(rows, line);
-        std::getline(rows, line);
-        while (std::getline(rows, line)) {
-            std::istringstream fields(line);
-            std::string f[13];
-            for (auto& field : f)
-                fields >> field;
-            ppi.push_back(std::stoi(f[12]));
-        }
-        return ppi;
+        return kesto_test::PdfPictureResolutions((app / "g.pdf").string());
     };
     // The mono placeholder first, then grey and colour at 72 dpi in every style.
     EXPECT_EQ(monoPpi("Kesto High"), (std::vector<int>{144, 72, 72}));

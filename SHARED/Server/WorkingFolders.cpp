@@ -1,0 +1,210 @@
+// The server's working folders (one per job, and one per intermediate document) and the
+// heartbeat file an outside watcher reads.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+
+#include "Foundation/AllocTracker.h"
+#include "Foundation/Log.h"
+#include "Foundation/Settings.h"
+#include "Foundation/TimeStamp.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
+#include "SHARED/Server/ConversionBase.h"
+#include "platform/fs/NativeFS.h"
+
+namespace {
+
+constexpr const char* kFolderType = "t_Folder";
+constexpr const char* kIncoming = "incoming";
+constexpr const char* kHeartbeatName = "ServerAlive";
+// Stamp and letters of a job folder's name make 30 characters together.
+constexpr size_t kStampAndLetters = 30;
+// Names drawn before giving up: only a root that refuses every new folder gets this far.
+constexpr int kNameAttempts = 100;
+
+// Drawn from one generator seeded once per process: jobs in the same second of the clock get
+// different names, and so do two processes started in the same second.
+std::string RandomLetters(size_t count) {
+    static std::mutex guard;
+    static std::mt19937_64 generator = [] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), static_cast<unsigned>(::getpid()),
+                           static_cast<unsigned>(std::time(nullptr))};
+        return std::mt19937_64(seed);
+    }();
+    std::uniform_int_distribution<int> letter(0, 25);
+    std::lock_guard<std::mutex> lock(guard);
+    std::string letters(count, 'A');
+    for (char& c : letters)
+        c = static_cast<char>('A' + letter(generator));
+    return letters;
+}
+
+// The whole tree below and including path; links are removed, never followed.
+bool RemoveTree(const std::string& path, std::string& error) {
+    std::error_code ec;
+    std::filesystem::remove_all(platform::fs::NativePath(path), ec);
+    if (ec) {
+        error = ec.message();
+        return false;
+    }
+    return true;
+}
+
+bool SettingClearTempFiles() {
+    SettingsFile* settings = Settings.GetIf();
+    return settings ? settings->GetClearTempFiles() : true;
+}
+
+} // namespace
+
+std::string JobFolderRoot() {
+    SettingsFile* settings = Settings.GetIf();
+    if (settings && !settings->IsDefault(SettingKey::TemporaryPath)) {
+        std::string root = settings->GetPath(SettingKey::TemporaryPath);
+        StripTrailingSeparators(root);
+        return root;
+    }
+    return SystemTempPath();
+}
+
+std::string MakeJobFolder(const std::string& root) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        TimeStamp now;
+        now.SetNow();
+        const std::string stamp = FormatCompactTimeStamp(now, false);
+        const std::string name = "OMRA_" + stamp + "_" + RandomLetters(kStampAndLetters - stamp.size());
+        const int error = platform::fs::MakeFolder(JoinPath(root, name));
+        if (error == 0)
+            return name;
+        if (error != EEXIST) {
+            LogMessage(KS_LOCATION("MakeJobFolder"),
+                       "Error: unable to create folder in '" + root + "': " + platform::fs::ErrorText(error), 6);
+            return std::string();
+        }
+    }
+    LogMessage(KS_LOCATION("MakeJobFolder"), "Error: no free folder name in '" + root + "'!", 6);
+    return std::string();
+}
+
+// ---- Job folders ---------------------------------------------------------------------------
+
+bool ct_ConversionBase::CreateTmpFolder() {
+    static constexpr const char* kWhere = "ct_ConversionBase::CreateTmpFolder";
+    if (m_TmpFolder || m_IncomingFolder) {
+        if (!RemoveTmpFolder())
+            LogMessage(KS_LOCATION(kWhere), "Warning: unable to remove previous temporary folder!", 6);
+        DeleteTracked(m_IncomingFolder, kFolderType, KS_LOCATION(kWhere));
+        DeleteTracked(m_TmpFolder, kFolderType, KS_LOCATION(kWhere));
+    }
+    const std::string root = JobFolderRoot();
+    const std::string name = MakeJobFolder(root);
+    if (name.empty())
+        return false;
+
+    ReportAllocations(KS_LOCATION(kWhere));
+    m_TmpFolder = new t_Folder(name, root, false, false); // made above, exclusively
+    TrackAlloc(kFolderType, m_TmpFolder, KS_LOCATION(kWhere));
+    ReportAllocations(KS_LOCATION(kWhere));
+
+    ReportAllocations(KS_LOCATION(kWhere));
+    m_IncomingFolder = new t_Folder(kIncoming, m_TmpFolder, true);
+    TrackAlloc(kFolderType, m_IncomingFolder, KS_LOCATION(kWhere));
+    ReportAllocations(KS_LOCATION(kWhere));
+
+    return m_TmpFolder->Exists(true) && m_IncomingFolder->Exists(true);
+}
+
+bool ct_ConversionBase::RemoveTmpFolder() {
+    if (!m_TmpFolder || !SettingClearTempFiles() || m_TmpFolder->GetFlag())
+        return false;
+    const std::string path = m_TmpFolder->GetFullPath();
+    std::string error;
+    if (!RemoveTree(path, error)) {
+        LogMessage(KS_LOCATION("ct_ConversionBase::RemoveTmpFolder"),
+                   "Error: unable to remove temporary folder '" + path + "': " + error, 6);
+        return false;
+    }
+    return true;
+}
+
+// ---- Intermediate document -----------------------------------------------------------------
+
+IntermediateFile::IntermediateFile(const std::string& sourcePath, const std::string& targetName,
+                                   CnvType type) {
+    const std::string extension = GetExtension(sourcePath, true);
+    active = type == 1 && !extension.empty() && FileTypeByExtension(extension) == 1;
+    if (!active)
+        return;
+    const std::string root = JobFolderRoot();
+    const std::string name = MakeJobFolder(root);
+    if (name.empty())
+        return;
+    m_Folder = JoinPath(root, name);
+    std::string document = targetName;
+    ChangeExtension(document, std::string(ServerXtensions[0]), false, true);
+    path = JoinPath(m_Folder, document);
+}
+
+IntermediateFile::~IntermediateFile() {
+    if (!m_Folder.empty())
+        Remove();
+}
+
+int IntermediateFile::Exists() const {
+    if (!active)
+        return -1;
+    bool isDirectory = false;
+    return !path.empty() && PathExists(path, &isDirectory) && !isDirectory ? 0 : 1;
+}
+
+int IntermediateFile::Remove() {
+    if (!active)
+        return -1;
+    if (m_Folder.empty())
+        return 1;
+    std::string error;
+    if (!RemoveTree(m_Folder, error)) {
+        LogMessage(KS_LOCATION("IntermediateFile::Remove"),
+                   "Error: unable to remove folder '" + m_Folder + "': " + error, 6);
+        return 1;
+    }
+    m_Folder.clear();
+    return 0;
+}
+
+// ---- Heartbeat -----------------------------------------------------------------------------
+
+void ServerAliveFile() {
+    SettingsFile* settings = Settings.GetIf();
+    if (!settings || settings->IsDefault(SettingKey::ServerAlivePath))
+        return;
+    std::string folder = settings->GetPath(SettingKey::ServerAlivePath);
+    if (folder.find_first_not_of(" \t") == std::string::npos)
+        return;
+    const std::string target = platform::fs::NativePath(JoinPath(folder, std::string(kHeartbeatName)));
+    const std::string temporary = target + "." + std::to_string(::getpid()) + ".tmp";
+
+    TimeStamp now;
+    now.SetNow();
+    {
+        std::ofstream out(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
+        if (!out)
+            return;
+        WriteTimeStamp(out, now) << "\r\n";
+        out.flush();
+        if (!out) {
+            out.close();
+            std::remove(temporary.c_str());
+            return;
+        }
+    }
+    if (std::rename(temporary.c_str(), target.c_str()) != 0)
+        std::remove(temporary.c_str());
+}

@@ -1,0 +1,522 @@
+// Conversion jobs of the module's server as a remote client sees them: xthost loads Kesto.so in
+// server mode and a client written from the wire protocol alone (no server code) drives it.
+// Until the conversion driver is built every conversion answers failure, so the jobs end with
+// the failure replies; everything around the conversion is real.
+#include <dirent.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Plugin/Shell/AppFolderTest.h"
+#include "platform/host/HostExtensions.h"
+#include "SHARED/Server/ProtocolClient.h"
+#include "platform/host/Host.h"
+
+// The PDF runs reach fontconfig and pango, which keep caches until exit; the suppressions
+// name only their libraries.
+extern "C" const char* __lsan_default_options()
+{
+    return "suppressions=" KESTO_SOURCE_DIR "/tests/lsan-fonts.supp";
+}
+
+namespace fs = std::filesystem;
+using kesto_test::ReadText;
+using protocol::Client;
+
+namespace {
+
+// The server's password as its clients are given it.
+const char* const kPassword = "omra.Kesto#2026";
+const std::regex kJobFolderName("OMRA_[0-9]{14}_[A-Z]{16}");
+
+std::string RandomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string bytes(n, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(generator());
+    return bytes;
+}
+
+size_t OpenDescriptors()
+{
+    size_t count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir))
+            ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+// Every file below the folder with its size and content, to see that nothing changed.
+std::map<std::string, std::string> Snapshot(const fs::path& folder)
+{
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); it != fs::recursive_directory_iterator(); ++it)
+        if (it->is_regular_file())
+            files[it->path().string()] = ReadText(it->path());
+    return files;
+}
+
+class ServerJobTest : public kesto_test::AppFolderTest {
+protected:
+    ServerJobTest() : AppFolderTest("kesto-server") {}
+
+    void SetUp() override
+    {
+        AppFolderTest::SetUp();
+        fs::create_symlink(KESTO_MODULE, app / "XTensions" / "Kesto.so");
+        for (const char* folder : {"logs", "tmp", "alive", "shared", "out"})
+            fs::create_directories(app / folder);
+        source = (app / "shared" / "doc.qxp").string();
+        fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples" / "documents" / "minimal.qxp", source);
+        port = protocol::FreeLoopbackPort();
+        WriteServerSettings("");
+    }
+
+    void WriteServerSettings(const std::string& extraServer, const std::string& paths = "")
+    {
+        WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(port) +
+                      "\nactivateServerLog=True\nkeepServerLog=True\nserverLogMinPriority=0\nsocketTransferMode=True\n" +
+                      extraServer + "[Path]\nLogPath=" + (app / "logs").string() + "\n" +
+                      (paths.empty() ? "TemporaryPath=" + (app / "tmp").string() +
+                                           "\nServerAlivePath=" + (app / "alive").string() + "\n"
+                                     : paths));
+    }
+
+    // Runs the module's server in the host for as long as the scenario runs on another thread,
+    // then halts it; the host quits after the halt.
+    void Serve(const std::function<void()>& scenario)
+    {
+        // The conversions open the job's documents in the host.
+        xthost::HostExtensions extensions;
+        xthost::RegisterHostDocuments(extensions);
+        xthost::HostOptions options;
+        options.appFolder = app.string();
+        xthost::Host host(options);
+        ASSERT_EQ(host.Start(), xthost::StartResult::kOk) << host.Log().Text();
+        std::thread clients([&] {
+            scenario();
+            auto client = Login();
+            EXPECT_EQ(Ask(*client, "haltServer"), "halt server");
+            EXPECT_TRUE(client->AtEof());
+        });
+        host.Idle(1);
+        clients.join();
+        EXPECT_TRUE(host.QuitRequested());
+        EXPECT_FALSE(host.Failed()) << host.Log().Text();
+    }
+
+    std::unique_ptr<Client> Login()
+    {
+        auto client = std::make_unique<Client>(port, 30000);
+        EXPECT_TRUE(client->Connected());
+        client->SendLine(kPassword);
+        EXPECT_EQ(client->ReadLine(), "password ok");
+        return client;
+    }
+
+    static std::string Ask(Client& client, const std::string& line)
+    {
+        client.SendLine(line);
+        return client.ReadLine().value_or("<closed>");
+    }
+
+    // Socket mode up to the uploaded source; answers the last reply.
+    static std::string Upload(Client& client, const std::string& name, const std::string& bytes, bool deflate)
+    {
+        for (const std::string& line : {std::string("///file_sock_transfer///"), std::string("file_transfer_start"),
+                                        name, std::to_string(bytes.size())}) {
+            const std::string reply = Ask(client, line);
+            if (reply.find("ok") == std::string::npos)
+                return reply;
+        }
+        client.SendBlocks(deflate ? protocol::EncodeStream(protocol::Deflate(bytes, 1), 8)
+                                  : protocol::EncodeStream(bytes, 0));
+        const std::string reply = client.ReadLine().value_or("<closed>");
+        return reply == "file ok" ? Ask(client, "0") : reply;
+    }
+
+    // One socket-mode job as the stand-in conversion ends it: the result is asked for and the
+    // server says it has none, then closes. Answers the replies after the announcement.
+    std::vector<std::string> SocketJob(const std::string& word, const std::string& name, const std::string& bytes,
+                                       const std::string& target, bool deflate)
+    {
+        auto client = Login();
+        std::vector<std::string> replies{Ask(*client, word)};
+        replies.push_back(Upload(*client, name, bytes, deflate));
+        replies.push_back(Ask(*client, target));
+        if (replies.back() == "target name ok") {
+            replies.push_back(Ask(*client, "wait_for_file"));
+            replies.push_back(Ask(*client, "file_transfer_start ok"));
+            replies.push_back(Ask(*client, "filename ok"));
+        }
+        EXPECT_TRUE(client->AtEof()) << "a failed job closes the connection";
+        return replies;
+    }
+
+    // The checks of a job that failed only in its conversion.
+    void ExpectFailedConversion(const std::vector<std::string>& replies, const std::string& announcement,
+                                const std::string& resultName)
+    {
+        ASSERT_EQ(replies.size(), 6u);
+        EXPECT_EQ(replies[0], announcement);
+        EXPECT_EQ(replies[1], "hash ok");
+        EXPECT_EQ(replies[2], "target name ok");
+        EXPECT_EQ(replies[3], "file_transfer_start");
+        EXPECT_EQ(replies[4], resultName);
+        const std::string head = "File transfer error: non-existing or empty file: " + (app / "tmp").string() + "/OMRA_";
+        EXPECT_EQ(replies[5].rfind(head, 0), 0u) << replies[5];
+        EXPECT_EQ(replies[5].substr(replies[5].size() - resultName.size() - 1), "/" + resultName);
+    }
+
+    // Shared-folder mode: source, folder and name, then what the server says until it closes.
+    std::vector<std::string> SharedJob(const std::string& word, const std::string& sourcePath,
+                                       const std::string& folder, const std::string& name)
+    {
+        auto client = Login();
+        std::vector<std::string> replies{Ask(*client, word)};
+        for (const std::string& line : {sourcePath, folder, name}) {
+            replies.push_back(Ask(*client, line));
+            if (replies.back().find("ok") == std::string::npos)
+                break;
+        }
+        while (auto line = client->ReadLine())
+            replies.push_back(*line);
+        EXPECT_TRUE(client->AtEof());
+        return replies;
+    }
+
+    // The texts of the kept server log, one per line.
+    std::vector<std::string> ServerLogTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& entry : fs::directory_iterator(app / "logs")) {
+            std::istringstream lines(ReadText(entry.path() / "KS7_srv.log"));
+            for (std::string line; std::getline(lines, line);) {
+                const size_t first = line.find('\t');
+                const size_t second = first == std::string::npos ? first : line.find('\t', first + 1);
+                if (second != std::string::npos)
+                    texts.push_back(line.substr(second + 1));
+            }
+        }
+        return texts;
+    }
+
+    // Each expected text, in this order, among the log's texts (others may come between).
+    static void ExpectInOrder(const std::vector<std::string>& texts, const std::vector<std::string>& expected,
+                              size_t& from)
+    {
+        for (const std::string& text : expected) {
+            const auto it = std::find(texts.begin() + static_cast<long>(from), texts.end(), text);
+            ASSERT_NE(it, texts.end()) << "missing in the server log after line " << from << ": " << text;
+            from = static_cast<size_t>(it - texts.begin()) + 1;
+        }
+    }
+
+    std::vector<std::string> JobFolders(const fs::path& root) const
+    {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(root, ec))
+            if (std::regex_match(entry.path().filename().string(), kJobFolderName))
+                names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::string Padded(const std::string& name) { return name + std::string(48 - name.size(), ' '); }
+
+    uint16_t port = 0;
+    std::string source;
+};
+
+} // namespace
+
+TEST_F(ServerJobTest, TargetNamesAndRefusalsGiveTheirExactRepliesAndLogLines)
+{
+    const std::string shared = (app / "shared").string();
+    std::map<std::string, std::vector<std::string>> replies;
+    Serve([&] {
+        replies["report"] = SharedJob("exportdwqandpdf", source, shared, "report");
+        replies["report.pdf"] = SharedJob("exportdwqandpdf", source, shared + "/", "report.pdf");
+        replies["report.PDF"] = SharedJob("exportdwqandpdf", source, shared + "//\\", "report.PDF");
+        replies["empty"] = SharedJob("exportdwq", source, shared, "");
+        replies["missing source"] = SharedJob("exportdwq", shared + "/none.qxp", shared, "r");
+        replies["missing folder"] = SharedJob("exportdwq", source, shared + "/none/", "r");
+        replies["type 0"] = SocketJob("exportjpgs", "doc.qxp", ReadText(source), "pics", false);
+    });
+    const std::vector<std::string> converted = {"export dwx and pdf", "filename ok", "target folder ok",
+                                                "target name ok", "export finished"};
+    EXPECT_EQ(replies["report"], converted);
+    EXPECT_EQ(replies["report.pdf"], converted);
+    EXPECT_EQ(replies["report.PDF"], converted);
+    EXPECT_EQ(replies["empty"], (std::vector<std::string>{"export dwx", "filename ok", "target folder ok",
+                                                          "target file name missing."}));
+    EXPECT_EQ(replies["missing source"],
+              (std::vector<std::string>{"export dwx", "Could not open file '" + shared + "/none.qxp'."}));
+    EXPECT_EQ(replies["missing folder"], (std::vector<std::string>{"export dwx", "filename ok",
+                                                                   "Target folder '" + shared + "/none' does not exist."}));
+    ExpectFailedConversion(replies["type 0"], "export jpgs", "pics.jpg");
+
+    const auto texts = ServerLogTexts();
+    size_t at = 0;
+    for (const auto& [removed, name1, name2] :
+         {std::tuple<int, std::string, std::string>{0, "report.dwq", "report.pdf"},
+          {1, "report.dwq", "report.pdf"},
+          {3, "report.PDF.dwq", "report.PDF.pdf"}}) {
+        ExpectInOrder(texts,
+                      {"WRITE:\texport dwx and pdf", "File mode: shared folder",
+                       "WARNING: Removed " + std::to_string(removed) + " path separators.", "doExport[BEFORE 1]",
+                       "Target: .dwq", "Source is QXP: YES\t", ".dwq - BEFORE FolderUtils::ProcessConversion()",
+                       ".dwq - AFTER FolderUtils::ProcessConversion()", "doExport[AFTER 1] - Job done: FAILURE",
+                       "Task 1/2: FAILURE\t[" + Padded("doc.qxp") + " -> " + Padded(name1) + "]",
+                       "doExport[BEFORE 2]", "switch (m_eo_CnvType) - In: " + source,
+                       "In: " + source + "\tOut: " + shared + "/" + name2, "doExport[AFTER 2] - Job done: SUCCESS",
+                       "Task 2/2: SUCCESS\t[" + Padded("doc.qxp") + " -> " + Padded(name2) + "]",
+                       "Closed all documents: SUCCESS", "WRITE:\texport finished", "Conversion failed"},
+                      at);
+    }
+    ExpectInOrder(texts, {"WRITE:\ttarget file name missing.", "WRITE:\tCould not open file '" + shared + "/none.qxp'.",
+                          "WARNING: Removed 1 path separators.",
+                          "WRITE:\tTarget folder '" + shared + "/none' does not exist.", "WRITE:\texport jpgs",
+                          "File mode: socket transfer\tCompression: off", "Task 1/1: FAILURE\t[" + Padded("doc.qxp") +
+                                                                              " -> " + Padded("pics.jpg") + "]",
+                          "File transfer failed: pics.jpg"},
+                  at);
+    // The conversions reached the driver, which fired the export command (not in this build);
+    // JPEG images never do.
+    const std::string general = GeneralLog();
+    EXPECT_NE(general.find("Export of the current document: not available"), std::string::npos) << general;
+    EXPECT_EQ(general.find("pics.jpg"), std::string::npos);
+    EXPECT_TRUE(JobFolders(app / "tmp").empty());
+}
+
+TEST_F(ServerJobTest, BadClientsLeaveNothingBehindAndTheNextClientIsServed)
+{
+    const std::string document = ReadText(source);
+    const auto before = Snapshot(app / "shared");
+    size_t descriptors = 0;
+    std::vector<std::string> failures;
+    auto normal = [&](const std::string& after) {
+        const auto replies = SocketJob("exportdwq", "doc.qxp", document, "report", after.size() % 2 == 0);
+        if (replies.size() != 6 || replies[3] != "file_transfer_start" || replies[4] != "report.dwq")
+            failures.push_back(after);
+        ExpectFailedConversion(replies, "export dwx", "report.dwq");
+    };
+    auto leaves = [&](const std::function<void(Client&)>& bad) {
+        auto client = Login();
+        bad(*client);
+        client->Close();
+    };
+    auto settled = [&] {
+        // The server closes its side of the last client right after it.
+        for (int i = 0; i < 200 && OpenDescriptors() != descriptors; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return OpenDescriptors();
+    };
+    Serve([&] {
+        normal("start");
+        descriptors = settled();
+
+        leaves([](Client& c) { Ask(c, "exportdwq"); });
+        normal("after the announcement");
+        leaves([&](Client& c) {
+            Ask(c, "exportdwq");
+            for (const char* line : {"///file_sock_transfer///", "file_transfer_start", "big.qxp", "200000"})
+                Ask(c, line);
+            auto blocks = protocol::EncodeStream(RandomBytes(200000, 1), 0);
+            blocks.resize(3);
+            c.SendBlocks(blocks);
+        });
+        normal("mid-upload");
+        leaves([&](Client& c) {
+            Ask(c, "exportdwqandpdf");
+            Upload(c, "doc.qxp", document, true);
+            c.SendLine("report"); // gone while the conversion runs
+        });
+        normal("during the conversion");
+        leaves([&](Client& c) {
+            Ask(c, "exportdwq");
+            Upload(c, "doc.qxp", document, false);
+            Ask(c, "report");
+            Ask(c, "wait_for_file");
+        });
+        normal("mid-download");
+        for (const std::string& name :
+             {std::string("../x"), std::string("/etc/x"), std::string("a\\b"), std::string(".."), std::string("x\r"),
+              std::string(256, 'n')}) {
+            auto client = Login();
+            Ask(*client, "exportdwq");
+            Upload(*client, "doc.qxp", document, false);
+            if (Ask(*client, name) != "target file name invalid.")
+                failures.push_back("name " + name);
+            EXPECT_TRUE(client->AtEof());
+            normal("name " + name);
+        }
+        // Uploads that are no document: random bytes as a document, text as an exchange file.
+        ExpectFailedConversion(SocketJob("exportdwq", "x.qxp", RandomBytes(50000, 2), "back", true), "export dwx",
+                               "back.dwq");
+        normal("random bytes as a document");
+        ExpectFailedConversion(SocketJob("exportqxp", "x.dwq", "some plain text\n", "back", false), "export indd",
+                               "back.qxp");
+        normal("text as an exchange file");
+        EXPECT_EQ(settled(), descriptors) << "the server holds descriptors it did not hold before";
+    });
+    EXPECT_TRUE(failures.empty()) << failures.front();
+    EXPECT_TRUE(JobFolders(app / "tmp").empty());
+    EXPECT_EQ(Snapshot(app / "shared"), before);
+    EXPECT_FALSE(fs::exists(app / "x"));
+    EXPECT_FALSE(fs::exists(app / "tmp" / "x"));
+}
+
+TEST_F(ServerJobTest, JobFoldersAreKeptWithClearTempFilesOffAndTheHeartbeatHoldsOneLine)
+{
+    WriteServerSettings("clearTempFiles=False\n");
+    const std::string document = ReadText(source);
+    Serve([&] {
+        for (int i = 0; i < 2; ++i)
+            ExpectFailedConversion(SocketJob("exportdwq", "doc.qxp", document, "r", i == 1), "export dwx", "r.dwq");
+    });
+    const auto folders = JobFolders(app / "tmp");
+    ASSERT_EQ(folders.size(), 2u) << "two jobs within a second have folders of their own";
+    for (const auto& name : folders)
+        EXPECT_EQ(ReadText(app / "tmp" / name / "incoming" / "doc.qxp"), document);
+    const std::string beat = ReadText(app / "alive" / "ServerAlive");
+    EXPECT_TRUE(std::regex_match(beat, std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\r\n"))) << beat;
+    EXPECT_EQ(std::distance(fs::directory_iterator(app / "alive"), fs::directory_iterator()), 1);
+}
+
+TEST_F(ServerJobTest, WithoutPathsJobsUseTheSystemTemporaryFolderAndWriteNoHeartbeat)
+{
+    fs::create_directories(app / "system-temp");
+    const char* saved = std::getenv("TMPDIR");
+    const std::string savedText = saved ? saved : "";
+    ::setenv("TMPDIR", (app / "system-temp").c_str(), 1);
+    WriteServerSettings("clearTempFiles=False\n", "ServerAlivePath= \n");
+    Serve([&] {
+        auto client = Login();
+        Ask(*client, "exportdwq");
+        EXPECT_EQ(Upload(*client, "doc.qxp", "x", false), "hash ok");
+        client->Close();
+    });
+    if (saved)
+        ::setenv("TMPDIR", savedText.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    EXPECT_EQ(JobFolders(app / "system-temp").size(), 1u);
+    EXPECT_TRUE(JobFolders(app / "tmp").empty());
+    EXPECT_FALSE(fs::exists(app / "alive" / "ServerAlive"));
+    EXPECT_FALSE(fs::exists(app / "ServerAlive"));
+    EXPECT_FALSE(fs::exists(app / " " / "ServerAlive"));
+}
+
+TEST_F(ServerJobTest, FourClientsInParallelFiftyJobsEach)
+{
+    const std::string document = ReadText(source);
+    std::atomic<int> complete{0};
+    Serve([&] {
+        std::vector<std::thread> clients;
+        for (int c = 0; c < 4; ++c)
+            clients.emplace_back([&, c] {
+                for (int job = 0; job < 50; ++job) {
+                    const std::string target = "c" + std::to_string(c) + "j" + std::to_string(job);
+                    const auto replies = SocketJob("exportdwq", "doc.qxp", document, target, (job + c) % 2 == 0);
+                    ExpectFailedConversion(replies, "export dwx", target + ".dwq");
+                    if (replies.size() == 6 && replies[4] == target + ".dwq")
+                        ++complete;
+                }
+            });
+        for (auto& t : clients)
+            t.join();
+    });
+    EXPECT_EQ(complete, 200);
+    EXPECT_TRUE(JobFolders(app / "tmp").empty());
+}
+
+// ---- Results of real conversions ----------------------------------------------------------
+
+TEST_F(ServerJobTest, ExportDwqThenExportQxpOfItsResultInEveryMode)
+{
+    GTEST_SKIP() << "needs the export command";
+    const std::string document = ReadText(source);
+    std::map<std::string, std::string> results;
+    // Takes every result of a socket-mode job; answers them by name, "" when the job failed.
+    auto socketJob = [&](const std::string& word, const std::string& name, const std::string& bytes, bool deflate,
+                         std::map<std::string, std::string>& files) {
+        auto client = Login();
+        EXPECT_NE(Ask(*client, word), "<closed>");
+        EXPECT_EQ(Upload(*client, name, bytes, deflate), "hash ok");
+        EXPECT_EQ(Ask(*client, "minimal"), "target name ok");
+        for (;;) {
+            const std::string reply = Ask(*client, "wait_for_file");
+            if (reply == "no_more_files") {
+                EXPECT_EQ(Ask(*client, "no_more_files ok"), "export finished");
+                break;
+            }
+            ASSERT_EQ(reply, "file_transfer_start");
+            const std::string fileName = Ask(*client, "file_transfer_start ok");
+            Ask(*client, "filename ok");
+            client->SendLine("size ok");
+            auto blocks = client->ReadBlocks();
+            ASSERT_TRUE(blocks);
+            for (const auto& b : *blocks)
+                EXPECT_EQ((b[0] & 8) != 0, deflate && (b[0] & 1)) << "deflated exactly when the upload was";
+            files[fileName] = protocol::DecodeBlocks(*blocks).value_or("");
+            EXPECT_EQ(Ask(*client, "file ok"), "0");
+            EXPECT_EQ(Ask(*client, "hash ok"), "file_transfer_end");
+        }
+        EXPECT_EQ(Ask(*client, "quit"), "<closed>");
+    };
+    Serve([&] {
+        for (bool deflate : {false, true}) {
+            std::map<std::string, std::string> dwq, qxp;
+            socketJob("exportdwq", "minimal.qxp", document, deflate, dwq);
+            ASSERT_EQ(dwq.size(), 1u);
+            ASSERT_EQ(dwq.begin()->first, "minimal.dwq");
+            socketJob("exportqxp", "minimal.dwq", dwq.begin()->second, deflate, qxp);
+            ASSERT_EQ(qxp.size(), 1u);
+            ASSERT_EQ(qxp.begin()->first, "minimal.qxp");
+            results[std::string(deflate ? "deflated" : "plain") + ".dwq"] = dwq.begin()->second;
+            results[std::string(deflate ? "deflated" : "plain") + ".qxp"] = qxp.begin()->second;
+        }
+        const std::string out = (app / "out").string();
+        EXPECT_EQ(SharedJob("exportdwq", source, out, "minimal"),
+                  (std::vector<std::string>{"export dwx", "filename ok", "target folder ok", "target name ok",
+                                            "export finished"}));
+        EXPECT_EQ(SharedJob("exportqxp", out + "/minimal.dwq", out, "minimal"),
+                  (std::vector<std::string>{"export indd", "filename ok", "target folder ok", "target name ok",
+                                            "export finished"}));
+    });
+    for (const auto& [name, bytes] : results) {
+        const fs::path file = app / "out" / name;
+        std::ofstream(file, std::ios::binary) << bytes;
+    }
+    for (const char* name : {"plain.dwq", "deflated.dwq", "minimal.dwq"}) {
+        const std::string command = "python3 -c \"import olefile,sys; olefile.OleFileIO(sys.argv[1])\" " +
+                                    (app / "out" / name).string();
+        EXPECT_EQ(std::system(command.c_str()), 0) << name;
+    }
+    for (const char* name : {"plain.qxp", "deflated.qxp", "minimal.qxp"}) {
+        const std::string command = std::string(XTHOST_PROGRAM) + " doc check " + (app / "out" / name).string();
+        EXPECT_EQ(std::system(command.c_str()), 0) << name;
+    }
+}
