@@ -336,9 +336,8 @@ int32_t DocHost::SetTextAttribute(int32_t text, int32_t code, int32_t value)
                     if (!story)
                         return result;
                     Project& p = *lx->project->project;
-                    // Code 5 is the colour when it names one; otherwise it is the paragraph
-                    // attribute of that number, kept as it is given.
-                    const bool paragraph = IsParaAttribute(code) && !(code == 5 && p.FindColour(value));
+                    // Code 5 is the colour only: an unknown colour id is refused.
+                    const bool paragraph = IsParaAttribute(code) && code != 5;
                     result = paragraph
                                  ? SetParaAttribute(p, *story, story->selStart, story->selEnd, code, value)
                                  : SetCharAttribute(p, *story, story->selStart, story->selEnd, code, value, &story->insertFormat);

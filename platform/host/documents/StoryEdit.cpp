@@ -374,11 +374,18 @@ int32_t SetParaAttribute(Project& project, Story& story, int32_t start, int32_t 
         case 0x18: f.align = static_cast<Align>(value); break;
         case 0x19: f.direction = static_cast<Direction>(value); break;
         default: {
+            // An absent code reads 0, so 0 removes the entry: a paragraph given back its own
+            // values keeps its format.
             auto at = std::lower_bound(f.other.begin(), f.other.end(), std::make_pair(code, INT32_MIN));
-            if (at != f.other.end() && at->first == code)
+            const bool present = at != f.other.end() && at->first == code;
+            if (value == 0) {
+                if (present)
+                    f.other.erase(at);
+            } else if (present) {
                 at->second = value;
-            else
+            } else {
                 f.other.insert(at, {code, value});
+            }
         }
         }
     };

@@ -1,0 +1,493 @@
+#include "Plugin/Filter/Digger2.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "Foundation/Settings.h"
+#include "Foundation/TraceHooks.h"
+#include "Plugin/Filter/Attrib_KS.h"
+#include "Plugin/Filter/CodePage_KS.h"
+#include "Plugin/Filter/Filter_KS.h"
+#include "Plugin/Mixer/HostCalls.h"
+#include "Plugin/Shell/HostSuites.h"
+#include "Plugin/Shell/KestoException.h"
+
+using KS_DWX::Import::IRun;
+
+namespace {
+
+constexpr uint16_t kStackCorrupt = 1003;
+constexpr uint16_t kDwxError = 1004;
+// The module's tag on the first character of a marker while it is copied.
+constexpr int32_t kTagAttribute = -111;
+constexpr int32_t kMarkerTag = 0x00414B42;
+constexpr uint32_t kUniqueIdOpcode = 0x88;
+
+bool UseObsoleteCopyText()
+{
+    SettingsFile* settings = Settings.GetIf();
+    return settings ? settings->GetUseObsoleteCopyText() : true;
+}
+
+// The named attributes of an exchange run as the character mapping reads them.
+class RunAttributes final : public RunAttrReader {
+public:
+    explicit RunAttributes(IRun& run) : mRun(run) {}
+    bool GetAttr(const std::u16string& name, std::u16string& value) const override
+    {
+        const char16_t* text = mRun.GetText(name.c_str());
+        if (!text)
+            return false;
+        value = text;
+        return true;
+    }
+
+private:
+    IRun& mRun;
+};
+
+bool SameFormat(const XTCharFormat& a, const XTCharFormat& b)
+{
+    return a.font == b.font && a.high == b.high && a.face == b.face && a.size == b.size && a.kern == b.kern &&
+           a.track == b.track && a.colour == b.colour && a.shift == b.shift && a.scriptLang == b.scriptLang &&
+           a.tag == b.tag;
+}
+
+int32_t LittleEndian32(const uint8_t* bytes)
+{
+    return static_cast<int32_t>(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+                                uint32_t(bytes[3]) << 24);
+}
+
+// The rows of the special-character table in their search order.
+constexpr uint16_t kSpecialRowChars[] = {0x0B, 0x0C, 0x09, 0x1E, 0x02, 0x03, 0x01};
+
+// The row that a special-character record names by the Book's string-table ids of the row's
+// name and qualifier (-1 for none); null when no row matches.
+const SpecialCharRow* SpecialRowOf(IRun& run, int32_t nameRef, int32_t qualifierRef)
+{
+    for (uint16_t hostChar : kSpecialRowChars) {
+        const SpecialCharRow* row = FindSpecialCharRow(hostChar);
+        if (!row)
+            continue;
+        const std::u16string name(row->name, row->name + std::strlen(row->name));
+        const int32_t nameId = run.GetTable(name.c_str(), 0);
+        if (nameId < 0 || nameId != nameRef)
+            continue;
+        int32_t qualifierId = -1;
+        if (row->qualifier) {
+            const std::u16string qualifier(row->qualifier, row->qualifier + std::strlen(row->qualifier));
+            qualifierId = run.GetTable(qualifier.c_str(), 0);
+            if (qualifierId < 0)
+                continue;
+        }
+        if (qualifierId == qualifierRef)
+            return row;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+Digger::Digger(XTHandle box, Mapper& owner, XAttribs& converter, const FixedStory& segments, bool styleTest)
+    : mOwner(owner), mConverter(converter), mCutter(box, true), mStory(box), mSegments(segments), mStyleTest(styleTest)
+{
+    mTextEnd = static_cast<int32_t>(mStory.GetLength(true));
+    for (const StorySegment& segment : mSegments) {
+        if (segment.id < 0)
+            continue;
+        const Key key(segment.id, segment.direction);
+        auto found = mPositions.find(key);
+        if (found != mPositions.end()) {
+            ++found->second.pending;
+            continue;
+        }
+        Position position;
+        position.id = segment.id;
+        position.direction = segment.direction;
+        position.start = segment.start;
+        position.end = segment.end;
+        position.pending = 1;
+        mPositions.emplace(key, position);
+    }
+}
+
+int32_t Digger::CurrentPos() const
+{
+    return mShift + (mCurrent < mSegments.size() ? mSegments[mCurrent].start : mTextEnd);
+}
+
+int32_t Digger::Length()
+{
+    return static_cast<int32_t>(mStory.GetLength(true));
+}
+
+void Digger::Note(Position& position, int32_t at, bool placed)
+{
+    if (position.placement < 0 && position.start + mShift <= at)
+        position.placement = mShift;
+    if (placed)
+        --position.pending;
+}
+
+Digger::Position& Digger::PositionOf(const StorySegment& segment)
+{
+    auto found = mPositions.find(Key(segment.id, segment.direction));
+    if (found == mPositions.end())
+        throw KestoException(kStackCorrupt, MsgString("Digger: no position for hidden id " + std::to_string(segment.id) +
+                                                      " direction " + std::to_string(segment.direction)));
+    return found->second;
+}
+
+void Digger::Step()
+{
+    while (mCurrent < mSegments.size()) {
+        const StorySegment& segment = mSegments[mCurrent];
+        if (segment.id == kBreakSegment)
+            break;
+        if (segment.id >= 0) {
+            auto found = mPositions.find(Key(segment.id, segment.direction));
+            if (found != mPositions.end())
+                Note(found->second, mShift + segment.start, false);
+        }
+        const int32_t next = mCurrent + 1 < mSegments.size() ? mSegments[mCurrent + 1].start : mTextEnd;
+        mCutter.Add(mShift + segment.start, mShift + next);
+        ++mCurrent;
+    }
+    // The break stays in the story.
+    if (mCurrent < mSegments.size())
+        ++mCurrent;
+}
+
+bool Digger::Seek(int32_t id, int32_t direction, bool retry)
+{
+    const Key key(id, direction);
+    auto wanted = mPositions.find(key);
+    if (wanted == mPositions.end())
+        return false;
+    for (;;) {
+        if (mCurrent < mSegments.size() && Key(mSegments[mCurrent].id, mSegments[mCurrent].direction) == key) {
+            Note(wanted->second, CurrentPos(), true);
+            ++mCurrent;
+            return true;
+        }
+        if (retry) {
+            const int32_t from = CurrentPos();
+            while (mCurrent < mSegments.size() && mSegments[mCurrent].id == kTextSegment)
+                ++mCurrent;
+            const int32_t to = CurrentPos();
+            mCutter.Add(from, to);
+            if (to > from) {
+                retry = false;
+                continue;
+            }
+        }
+        if (mCurrent >= mSegments.size() || mSegments[mCurrent].id < 0)
+            break;
+        // Another marker in the way: one that still waits for its own place stops the search.
+        Position& other = PositionOf(mSegments[mCurrent]);
+        if (other.pending > 0)
+            break;
+        const int32_t from = CurrentPos();
+        Note(other, from, false);
+        ++mCurrent;
+        mCutter.Add(from, CurrentPos());
+        retry = true;
+    }
+    MoveMarker(wanted->second);
+    return true;
+}
+
+void Digger::MoveMarker(Position& position)
+{
+    SetCurrentBox(mStory.GetBox());
+    CallHost<XTY_SetInsertionPoint>(CurrentPos());
+    InsertCarrier(CurrentPos(), u' ');
+    const int32_t cursor = CurrentPos();
+    Note(position, cursor, true);
+    const int32_t present = position.start + (position.placement >= 0 ? position.placement : mShift);
+    const int32_t length = position.end - position.start;
+    if (present == cursor || length <= 0)
+        return;
+
+    // The host keeps a hidden run whole, so the marker goes over in one copy; the tag marks
+    // its first character on the way and is taken off the copy again.
+    SetHostUpdate(0);
+    CallHost<XTY_SelectRange>(present, present + 1);
+    SetTextAttribute(0, kTagAttribute, kMarkerTag);
+    BumpChangeCounter(0);
+
+    const int32_t before = Length();
+    const XTHandle box = mStory.GetBox();
+    if (UseObsoleteCopyText()) {
+        const XTHandle document = xt_getdocref();
+        CopyHostText(document, box, present, present + length, document, box, cursor);
+        BumpChangeCounter(0);
+    } else {
+        const XTHandle text = mStory.GetTextHandle(true);
+        CopyStoryText(text, present, present + length, text, cursor);
+    }
+    const int32_t growth = Length() - before;
+    if (growth <= 0)
+        return;
+    mShift += growth;
+    CallHost<XTY_SelectRange>(cursor, cursor + growth);
+    SetTextAttribute(0, kTagAttribute, 0);
+    BumpChangeCounter(0);
+}
+
+void Digger::Flush()
+{
+    while (mCurrent < mSegments.size())
+        Step();
+    mPositions.clear();
+    mCutter.Apply();
+}
+
+void Digger::InsertCarrier(int32_t position, char16_t character)
+{
+    if (mStory.IsStale())
+        mStory.Refresh();
+    SetTextAttribute(0, kTagAttribute, 0);
+    const int32_t before = Length();
+    InsertHostText(mStory.GetTextHandle(true), position, 1, &character, 0);
+    BumpChangeCounter(0);
+    const int32_t growth = Length() - before;
+    if (growth <= 0)
+        return;
+    mShift += growth;
+    mCutter.Add(position, position + growth);
+}
+
+void Digger::WriteText(const std::u16string& chars, bool special)
+{
+    if (chars.empty())
+        return;
+    SetCurrentBox(mStory.GetBox());
+    BumpChangeCounter(0);
+    const int32_t before = Length();
+    InsertHostText(mStory.GetTextHandle(true), CurrentPos(), static_cast<int32_t>(chars.size()), chars.data(),
+                   special ? 1 : 0);
+    BumpChangeCounter(0);
+    mShift += Length() - before;
+}
+
+void Digger::InsertSpecialItem(uint32_t opcode)
+{
+    SetCurrentBox(mStory.GetBox());
+    const int32_t before = Length();
+    if (CallHost<XHJ_InsertHidden>(mStory.GetTextHandle(true), CurrentPos(), opcode, 0, nullptr, 0) != XT_OK)
+        return;
+    BumpChangeCounter(0);
+    mShift += Length() - before;
+}
+
+void Digger::InsertHidden(int32_t uniqueId)
+{
+    const XTHandle box = mStory.GetBox();
+    SetCurrentBox(box);
+    const int32_t position = CurrentPos();
+    CallHost<XTY_SetInsertionPoint>(position);
+    char digits[16] = {};
+    const int count = std::snprintf(digits, sizeof digits, "%8d", uniqueId);
+    const int32_t before = Length();
+    if (CallHost<XHJ_InsertHidden>(mStory.GetTextHandle(true), position, kUniqueIdOpcode, count,
+                                   reinterpret_cast<const uint8_t*>(digits), 0) != XT_OK)
+        return;
+    CallHost<XHJ_CloseHidden>(position);
+    BumpChangeCounter(0);
+    // The run is its marker and a character per byte: the growth measured, not assumed.
+    mShift += Length() - before;
+    CallHost<XTY_SetInsertionPoint>(CurrentPos());
+    BumpChangeCounter(0);
+}
+
+void Digger::InsertRun(IRun& run, bool /*last*/)
+{
+    RefPtr<IRun> hold = RefPtr<IRun>::Share(&run);
+    AttributeStep(run);
+    switch (run.Kind()) {
+    case KS_DWX::Import::kRunUnicodes:
+        InsertUnicodes(run, false);
+        break;
+    case KS_DWX::Import::kRunMultibytes:
+        // Multibyte text is not written.
+        ReportError(kDwxError);
+        break;
+    case KS_DWX::Import::kRunWideMultibytes:
+        InsertUnicodes(run, true);
+        break;
+    case KS_DWX::Import::kRunSpecialChars:
+        InsertSpecialChars(run);
+        break;
+    default:
+        break;
+    }
+}
+
+void Digger::InsertUnicodes(IRun& run, bool wide)
+{
+    std::vector<uint8_t> chunk(kTextChunk);
+    std::u16string buffer;
+    bool special = false;
+    auto flush = [&] {
+        WriteText(buffer, special);
+        buffer.clear();
+        special = false;
+    };
+    for (;;) {
+        const uint32_t got = run.Read(chunk.data(), kTextChunk);
+        if (got == 0)
+            break;
+        if (got > kTextChunk)
+            throw KestoException(kStackCorrupt, MsgString("Digger::InsertRun: text chunk of " + std::to_string(got) + " bytes"));
+        const char16_t read = static_cast<char16_t>(chunk[0] | chunk[1] << 8);
+        if (got != 2 || read == 0) {
+            // A malformed unit is traced and left out: no NUL reaches the story.
+            ReportError(kDwxError);
+            continue;
+        }
+        char16_t character = read;
+        bool opensBuffer = false;
+        if (const CharRecord* record = FindRecordByUnicode(read)) {
+            if (IsControlSpecialChar(read))
+                character = static_cast<char16_t>(record->hostChar);
+            opensBuffer = (record->flags & 1) != 0;
+        }
+        if (wide) {
+            WriteText(std::u16string(1, character), opensBuffer);
+            continue;
+        }
+        if (opensBuffer) {
+            flush();
+            special = true;
+        } else if (buffer.size() >= kTextBuffer) {
+            flush();
+        }
+        buffer.push_back(character);
+    }
+    flush();
+}
+
+void Digger::InsertSpecialChars(IRun& run)
+{
+    std::vector<uint8_t> chunk(kRecordChunk);
+    for (;;) {
+        const uint32_t got = run.Read(chunk.data(), kRecordChunk);
+        if (got == 0)
+            break;
+        if (got > kRecordChunk)
+            throw KestoException(kStackCorrupt, MsgString("Digger::InsertRun: record chunk of " + std::to_string(got) + " bytes"));
+        const SpecialCharRow* row =
+            got == 8 ? SpecialRowOf(run, LittleEndian32(chunk.data()), LittleEndian32(chunk.data() + 4)) : nullptr;
+        if (!row) {
+            ReportError(kDwxError);
+            continue;
+        }
+        if (row->value >= 5 && row->value <= 7)
+            InsertSpecialItem(row->value);
+        else
+            WriteText(std::u16string(1, static_cast<char16_t>(row->hostChar)), false);
+    }
+}
+
+void Digger::AttributeStep(IRun& run)
+{
+    const XTHandle box = mStory.GetBox();
+    const RunAttributes attributes(run);
+    int32_t probe = -1;
+    if (run.GetNumber(u"private", probe) && probe >= 0) {
+        int32_t sheet = -1;
+        XTParaAttribs paragraph{};
+        if (mStyleTest)
+            ReadParagraphStyle(sheet, paragraph);
+        const int32_t position = CurrentPos();
+        const int32_t before = Length();
+        mOwner.CopyProbe(probe, box, position);
+        BumpChangeCounter(0);
+        // The probe only carries formatting: whatever the copy answered, what it added goes
+        // again at the flush.
+        const int32_t growth = Length() - before;
+        if (growth > 0) {
+            mCutter.Add(position, position + growth);
+            mShift += growth;
+            BumpChangeCounter(0);
+        }
+        if (mStyleTest && sheet != -1)
+            SetBackParagraph(sheet, paragraph);
+    }
+
+    SetCurrentBox(box);
+    CallHost<XTY_SetInsertionPoint>(CurrentPos());
+    XTCharFormat was{}, now{};
+    uint16_t extra = 0;
+    CallHost<XTY_InsertionAttributes>(&was, &extra);
+    mConverter.ReadTypeface(attributes, 0);
+    CallHost<XTY_InsertionAttributes>(&now, &extra);
+    if (!SameFormat(was, now)) {
+        const int32_t position = CurrentPos();
+        const int32_t shift = mShift;
+        InsertCarrier(position, u' ');
+        CallHost<XTY_SelectRange>(position, position + (mShift - shift));
+    }
+    mConverter.ReadSelf(attributes, 0);
+    SetHostUpdate(0);
+    BumpChangeCounter(0);
+}
+
+void Digger::ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes)
+{
+    sheet = -1;
+    const XTHandle text = mStory.GetTextHandle(true);
+    int32_t count = 0;
+    if (CallHost<XTY_ParagraphStyleRuns>(text, nullptr, &count) != XT_OK || count <= 0)
+        return;
+    std::vector<XTRunEntry> runs(static_cast<std::size_t>(count));
+    if (CallHost<XTY_ParagraphStyleRuns>(text, runs.data(), &count) != XT_OK)
+        return;
+    runs.resize(static_cast<std::size_t>(count));
+    // The paragraph that holds the cursor, the last one at the end of the story.
+    const int64_t cursor = CurrentPos();
+    int64_t start = 0;
+    for (std::size_t n = 0; n < runs.size(); ++n) {
+        if (start + runs[n].length > cursor || n + 1 == runs.size())
+            break;
+        start += runs[n].length;
+    }
+    QStoryText story(mStory.GetBox());
+    QStoryCursor at(story);
+    while (at.HasMore() && at.NextBoundary() <= start)
+        at.Next();
+    if (!at.HasMore())
+        return;
+    uint16_t extra = at.GetAttributeExtra();
+    if (at.GetParaAttributes(&attributes, &extra) != XT_OK)
+        return;
+    XTStyleSheetRec record{};
+    if (GetStyleSheet(attributes.style, true, &record))
+        sheet = attributes.style;
+}
+
+void Digger::SetBackParagraph(int32_t sheet, const XTParaAttribs& attributes)
+{
+    SetCurrentBox(mStory.GetBox());
+    CallHost<XTY_SetInsertionPoint>(CurrentPos());
+    CallHost<XSD_ApplyStyleSheet>(sheet, 1, mStory.GetTextHandle(true));
+    BumpChangeCounter(0);
+    auto setBack = [&](int32_t from, int32_t to) {
+        for (int32_t code = from; code <= to; ++code)
+            SetTextAttribute(0, code, attributes.values[code]);
+    };
+    setBack(0x11, 0x16);
+    setBack(0x18, 0x1F);
+    // Code 5 is the colour, not a paragraph attribute.
+    setBack(1, 4);
+    setBack(6, 12);
+    setBack(0x20, 0x2D);
+    setBack(0x3A, 0x3D);
+    XTStyleSheetRec second{};
+    if (attributes.style2 >= 0 && GetStyleSheet(attributes.style2, false, &second))
+        setBack(0x36, 0x36);
+    BumpChangeCounter(0);
+}

@@ -1,0 +1,95 @@
+// The import's text cursor over one host story. The translated text arrives run by run and is
+// written in front of the old text; every hidden-content marker of the old text is kept, moved
+// to where the translation puts it, and the old text goes when the cursor is flushed. Until
+// then every position is an old offset plus the characters inserted so far (the shift).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "Plugin/Exchange/DWX_Import.h"
+#include "Plugin/Filter/FixedStory.h"
+#include "Plugin/QAPI/QStory.h"
+
+class Mapper;
+class XAttribs;
+
+class Digger {
+public:
+    // A marker's key: its hidden-content id and its direction.
+    using Key = std::pair<int32_t, int32_t>;
+
+    struct Position {
+        int32_t id = 0;
+        int32_t direction = 0;
+        int32_t start = 0;
+        int32_t end = 0;
+        // The shift when the cursor first reached the marker's old place; -1 until then.
+        int32_t placement = -1;
+        // Segments with this key that still wait to be placed.
+        int16_t pending = 0;
+    };
+
+    // Run kinds 1, 3 and 4 read their content in chunks of at most these many bytes.
+    static constexpr uint32_t kTextChunk = 2048;
+    static constexpr uint32_t kRecordChunk = 8192;
+    // Characters written into the story at once.
+    static constexpr std::size_t kTextBuffer = 1023;
+
+    // owner supplies the private working boxes; converter applies the runs' character
+    // attributes; styleTest re-applies each paragraph's style sheet under a probe.
+    Digger(XTHandle box, Mapper& owner, XAttribs& converter, const FixedStory& segments, bool styleTest);
+    Digger(const Digger&) = delete;
+    Digger& operator=(const Digger&) = delete;
+
+    // Where the next insertion goes.
+    int32_t CurrentPos() const;
+    // Passes the old text up to the next break (and the break itself), queueing it for cutting.
+    void Step();
+    // Brings the marker with the key to the cursor; false when the story has no such marker.
+    // KestoException 1003 when a marker in the way has no entry.
+    bool Seek(int32_t id, int32_t direction, bool retry);
+    bool Seek(const Key& key, bool retry) { return Seek(key.first, key.second, retry); }
+    // Passes the rest of the old text and removes everything queued for cutting.
+    void Flush();
+    // Writes one run of the translation at the cursor with its attributes; last tells that it
+    // ends its paragraph. KestoException 1003 for a chunk longer than a read may deliver.
+    void InsertRun(KS_DWX::Import::IRun& run, bool last);
+    // Inserts the paragraph's unique id as a hidden run at the cursor.
+    void InsertHidden(int32_t uniqueId);
+
+    int32_t Shift() const { return mShift; }
+    int32_t TextEnd() const { return mTextEnd; }
+    std::size_t SegmentIndex() const { return mCurrent; }
+    const FixedStory& Segments() const { return mSegments; }
+    const std::map<Key, Position>& Positions() const { return mPositions; }
+    const QStoryCutter& CutQueue() const { return mCutter; }
+
+private:
+    void Note(Position& position, int32_t at, bool placed);
+    Position& PositionOf(const StorySegment& segment);
+    void AttributeStep(KS_DWX::Import::IRun& run);
+    void ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes);
+    void SetBackParagraph(int32_t sheet, const XTParaAttribs& attributes);
+    // Inserts one character at position that only carries attributes; it is cut at the flush.
+    void InsertCarrier(int32_t position, char16_t character);
+    void WriteText(const std::u16string& chars, bool special);
+    void InsertSpecialItem(uint32_t opcode);
+    void InsertUnicodes(KS_DWX::Import::IRun& run, bool wide);
+    void InsertSpecialChars(KS_DWX::Import::IRun& run);
+    void MoveMarker(Position& position);
+    int32_t Length();
+
+    Mapper& mOwner;
+    XAttribs& mConverter;
+    QStoryCutter mCutter;
+    QStory mStory;
+    int32_t mShift = 0;
+    int32_t mTextEnd = 0;
+    FixedStory mSegments;
+    std::size_t mCurrent = 0;
+    std::map<Key, Position> mPositions;
+    bool mStyleTest = false;
+};

@@ -1,0 +1,65 @@
+#include "Plugin/Filter/FixedStory.h"
+
+#include <string>
+
+#include "Plugin/Filter/Filter_KS.h"
+#include "Plugin/Filter/Hidden.h"
+#include "Plugin/QAPI/QStory.h"
+#include "Plugin/Shell/HostSuites.h"
+
+namespace {
+
+bool IsBreak(char16_t c)
+{
+    return c == 11 || c == 12 || c == 13;
+}
+
+} // namespace
+
+FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
+{
+    const int32_t length = static_cast<int32_t>(story.ConstructionLength());
+    if (length <= 0)
+        return;
+    // The break test needs the real characters: a byte copy would take U+010D for a paragraph end.
+    std::u16string chars(static_cast<std::size_t>(length), u'\0');
+    if (CallHost<XTY_Chars>(story.GetTextHandle(true), 0, length, &chars[0]) != XT_OK)
+        chars.assign(static_cast<std::size_t>(length), u'\0');
+
+    int32_t pieceStart = 0;
+    auto closePiece = [&](int32_t end) {
+        if (end > pieceStart)
+            push_back(StorySegment{kTextSegment, 0, pieceStart, end});
+    };
+
+    QStoryCursor cursor(story);
+    while (cursor.HasMore()) {
+        const int32_t start = cursor.GetPosition();
+        const uint32_t kind = cursor.GetRunKind();
+        if (kind == 0) {
+            const int32_t end = cursor.NextBoundary();
+            if (end > start && end <= length && IsBreak(chars[static_cast<std::size_t>(end - 1)])) {
+                closePiece(end - 1);
+                push_back(StorySegment{kBreakSegment, 0, end - 1, end});
+                pieceStart = end;
+            }
+            cursor.Next();
+            continue;
+        }
+        if (kind >= 5 && kind <= 7) {
+            cursor.Next();
+            continue;
+        }
+        HiddenRecord record;
+        mapper.FindHidden(record, cursor);  // leaves the cursor behind the run
+        if (cursor.HasMore() && cursor.GetPosition() <= start)
+            cursor.Next();
+        const int32_t end = cursor.HasMore() ? cursor.GetPosition() : length;
+        if (record.id < 0 || end <= start)
+            continue;
+        closePiece(start);
+        push_back(StorySegment{record.id, ParenDirection(record.item), start, end});
+        pieceStart = end;
+    }
+    closePiece(length);
+}
