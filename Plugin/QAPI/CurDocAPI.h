@@ -55,6 +55,8 @@ public:
     void Finish();
 
     uint16_t GetIndex() const { return mIndex; }
+    // Points the object at another layout of the project, by the host's document id.
+    void SetIndex(uint16_t index) { mIndex = index; }
     // Set by the commands that opened the document or reached its last layout: destruction
     // then closes it.
     void SetOwns(bool owns) { mOwns = owns ? 1 : 0; }

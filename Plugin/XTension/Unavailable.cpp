@@ -25,18 +25,6 @@ void NotAvailable(const std::string& what)
 // ---- Document export and import ------------------------------------------------------------
 
 template <>
-void CommandAdapter<9>::ActionPerformed(XTVoidRec*)
-{
-    NotAvailable("Export of the current document");
-}
-
-template <>
-void CommandAdapter<11>::ActionPerformed(XTVoidRec*)
-{
-    NotAvailable("Export of a chosen document");
-}
-
-template <>
 void CommandAdapter<13>::ActionPerformed(XTVoidRec*)
 {
     NotAvailable("Export of paragraph coordinates");

@@ -52,7 +52,10 @@ void Usage(std::FILE* out, const xthost::HostExtensions& extensions)
         "everything it observed. Exit status: 0 when the run went as the script says, 1 when it\n"
         "did not (the transcript names the reason), 2 for a usage error.\n"
         "\n"
-        "  --app DIR          the application folder (holds XTensions/ and the module's settings)\n"
+        "  --app DIR          the application folder (holds XTensions/ and the module's settings);\n"
+        "                     xthost makes it the current folder before it loads the module, as a\n"
+        "                     host runs from its own folder, so the module's general log\n"
+        "                     \"KestoLogfile.txt\" lands there and never in the caller's folder\n"
         "  --module FILE      the module's shared object (default: the one *.so in DIR/XTensions)\n"
         "  --settings FILE    copied to DIR/XTensions/kesto.ini before the start\n"
         "  --temp DIR         the host's temporary folder (default DIR/Temp)\n"
@@ -183,6 +186,20 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "xthost: cannot copy %s to %s\n", settingsPath.c_str(), target.c_str());
             return 2;
         }
+    }
+
+    // A host runs from its own folder: the module finds the files it names without a folder
+    // (its general log among them) there, never in the caller's folder. Paths given relative to
+    // the caller's folder are fixed first.
+    options.appFolder = std::filesystem::absolute(options.appFolder, ec).string();
+    if (!options.modulePath.empty())
+        options.modulePath = std::filesystem::absolute(options.modulePath, ec).string();
+    if (!transcriptPath.empty())
+        transcriptPath = std::filesystem::absolute(transcriptPath, ec).string();
+    std::filesystem::current_path(options.appFolder, ec);
+    if (ec) {
+        std::fprintf(stderr, "xthost: cannot work in %s\n", options.appFolder.c_str());
+        return 2;
     }
 
     bool ok = false;

@@ -119,20 +119,30 @@ TEST_F(KestoTest, BatchAtLaunchNeedsTheFolderOfTheStatusFile)
 TEST_F(KestoTest, MenuButtonsRunTheirCommandThenBeep)
 {
     Start("");
-    const std::pair<void (*)(), const char*> buttons[] = {
-        {[] { PerformByClass<MenuButton<10>>(static_cast<XTVoidRec*>(nullptr)); }, "Export of a chosen document"},
-        {[] { PerformByClass<MenuButton<8>>(static_cast<XTVoidRec*>(nullptr)); }, "Export of a chosen document"},
-        {[] { PerformByClass<MenuButton<15>>(static_cast<XTVoidRec*>(nullptr)); }, "Import of a Verbant file"},
-        {[] { PerformByClass<MenuButton<16>>(static_cast<XTVoidRec*>(nullptr)); }, "Import of a Verbant file"},
-        {[] { FireExportCurrentDocumentButton(nullptr); }, "Export of the current document"},
-        {[] { PerformByClass<MenuButton<6>>(static_cast<XTVoidRec*>(nullptr)); }, "Export of paragraph coordinates"},
+    // Each command leaves its trace in the general log or, for the export commands that ask
+    // first, in the host's transcript.
+    struct Button {
+        void (*fire)();
+        const char* logged;
+        const char* hostLine;
+    };
+    const Button buttons[] = {
+        {[] { PerformByClass<MenuButton<10>>(static_cast<XTVoidRec*>(nullptr)); }, "", "Choose Quark document to export:"},
+        {[] { PerformByClass<MenuButton<8>>(static_cast<XTVoidRec*>(nullptr)); }, "", "Choose Quark document to export:"},
+        {[] { PerformByClass<MenuButton<15>>(static_cast<XTVoidRec*>(nullptr)); }, "Import of a Verbant file", ""},
+        {[] { PerformByClass<MenuButton<16>>(static_cast<XTVoidRec*>(nullptr)); }, "Import of a Verbant file", ""},
+        {[] { FireExportCurrentDocumentButton(nullptr); }, "", "preference 0 off"},
+        {[] { PerformByClass<MenuButton<6>>(static_cast<XTVoidRec*>(nullptr)); }, "Export of paragraph coordinates", ""},
     };
     int beeps = 0;
     for (const auto& button : buttons) {
         const std::size_t before = GeneralLog().size();
-        button.first();
+        const std::size_t hostBefore = host->Log().Text().size();
+        button.fire();
         EXPECT_EQ(host->Beeps(), ++beeps);
-        EXPECT_NE(GeneralLog().find(button.second, before), std::string::npos) << button.second;
+        EXPECT_NE(GeneralLog().find(button.logged, before), std::string::npos) << button.logged;
+        EXPECT_NE(host->Log().Text().find(button.hostLine, hostBefore), std::string::npos)
+            << button.hostLine << "\n" << host->Log().Text().substr(hostBefore);
     }
     // "About" only beeps.
     const std::size_t before = GeneralLog().size();

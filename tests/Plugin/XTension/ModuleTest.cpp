@@ -175,11 +175,11 @@ TEST_F(KestoModuleTest, MenuItemsFollowTheSettingsAndTheFrontDocument)
 TEST_F(KestoModuleTest, MenuCommandRunsItsCommandThenOneBeep)
 {
     WriteSettings(kExtendedSettings);
-    const auto lines = Run("start\ndocument 0\nmenu \"Export current document\"\nexpect-beeps 1\nquit\n");
-    const auto chosen = IndexOf(lines, "choose \"Kesto 7\" > \" Export current document\"");
+    const auto lines = Run("start\ndocument 0\nmenu \"Export PDF coordinates\"\nexpect-beeps 1\nquit\n");
+    const auto chosen = IndexOf(lines, "choose \"Kesto 7\" > \" Export PDF coordinates\"");
     ASSERT_NE(chosen, -1);
     EXPECT_EQ(lines[static_cast<std::size_t>(chosen) + 1], "beep");
-    EXPECT_NE(GeneralLog().find("Export of the current document: not available"), std::string::npos);
+    EXPECT_NE(GeneralLog().find("Export of paragraph coordinates: not available"), std::string::npos);
 }
 
 TEST_F(KestoModuleTest, CancelledFolderChooserSwitchesMultiDocumentModeOnAndOff)
@@ -267,7 +267,7 @@ TEST_F(KestoModuleTest, RefusedModuleAnswersTheHostsCallbacksUntilUnload)
         // Menu building and update (through the callback manager), the menu command and idle.
         host.SetFrontDocumentIndex(0);
         host.BuildMenus();
-        EXPECT_TRUE(host.ChooseMenu("Export current document")) << host.Log().Text();
+        EXPECT_TRUE(host.ChooseMenu("Export PDF coordinates")) << host.Log().Text();
         EXPECT_EQ(host.Beeps(), 1);
         host.Idle(2);
         host.Quit();
@@ -280,7 +280,7 @@ TEST_F(KestoModuleTest, RefusedModuleAnswersTheHostsCallbacksUntilUnload)
         EXPECT_LT(IndexOf(lines, "menu \"Kesto 7\" disposed"), IndexOf(lines, "unloaded"));
         EXPECT_FALSE(host.Failed()) << host.Log().Text();
     }
-    EXPECT_NE(GeneralLog().find("Export of the current document: not available"), std::string::npos);
+    EXPECT_NE(GeneralLog().find("Export of paragraph coordinates: not available"), std::string::npos);
 }
 
 TEST_F(KestoModuleTest, RefusedSecondBindingOnlySkipsTheHooks)
@@ -376,8 +376,23 @@ TEST_F(KestoModuleTest, ExampleApplicationRunsFromTheCommandLine)
                                 (app / "transcript.txt").string() + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << ReadText(app / "transcript.txt");
     const std::string transcript = ReadText(app / "transcript.txt");
-    EXPECT_NE(transcript.find("menu \"Kesto 7\" (7 items)"), std::string::npos) << transcript;
-    EXPECT_NE(transcript.find("choose \"Kesto 7\" > \" Export current document\""), std::string::npos);
+    EXPECT_NE(transcript.find("choose \"Kesto 7\" > \" Export current document\""), std::string::npos) << transcript;
     EXPECT_NE(transcript.find("\nbeep\n"), std::string::npos);
     EXPECT_NE(transcript.find("\nunloaded\n"), std::string::npos);
+    // The last line names the exchange file, which olefile opens.
+    const std::string marker = "exchange file: ";
+    const size_t at = transcript.rfind(marker);
+    ASSERT_NE(at, std::string::npos) << transcript;
+    std::string dwq = transcript.substr(at + marker.size());
+    dwq.erase(dwq.find_last_not_of('\n') + 1);
+    EXPECT_EQ(dwq.substr(dwq.size() - 10), "export.dwq");
+    const std::string open = "/usr/bin/python3 -c 'import olefile,sys; olefile.OleFileIO(sys.argv[1]).openstream(\"VerbantPluginPrivateData/KestoExportTemplates/0\")' " + dwq;
+    EXPECT_EQ(std::system(open.c_str()), 0) << dwq;
+
+    // A menu script writes no exchange file and names none.
+    const std::string menus = "TMPDIR=" + app.string() + " bash " + run.string() + " " + KESTO_BINARY_DIR +
+                              " scripts/menus.xts > " + (app / "menus.txt").string() + " 2>/dev/null";
+    ASSERT_EQ(std::system(menus.c_str()), 0) << ReadText(app / "menus.txt");
+    EXPECT_NE(ReadText(app / "menus.txt").find("menu \"Kesto 7\" (7 items)"), std::string::npos);
+    EXPECT_EQ(ReadText(app / "menus.txt").find(marker), std::string::npos);
 }

@@ -1,0 +1,99 @@
+// The document exporter: walks one open host document and writes every story the story-to-box
+// map numbered into one document of an exchange Book, with its paragraphs, their coordinates
+// and style names, and the paragraphs' text runs by kind, each run with its character
+// attributes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+
+#include "Plugin/Exchange/DWX_Export.h"
+#include "Plugin/Filter/Filter_KS.h"
+#include "Plugin/QAPI/CurDocAPI.h"
+
+class RunAttribs;
+
+// The unique ids an export command met so far; an id is written only when it enters the set.
+using UniqIdSet = std::set<int32_t>;
+
+// Values of the layout kind that names the stories' "story_type".
+enum : int32_t {
+    kLayoutNone = 0,     // no "story_type"
+    kLayoutPrint = 1,    // "layout_prn" + number
+    kLayoutWeb = 2,      // "layout_web" + number
+    kLayoutCurrent = 3,  // "layout_cur" + number
+};
+
+// The last paragraph geometry: a working value, then position and size.
+struct ParaGeometry {
+    int32_t work = 0;
+    int32_t horizontal = 0;
+    int32_t vertical = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+class Exporter : public Mapper {
+public:
+    // Holds a reference of both and analyses the current document (links, master pages,
+    // private working boxes).
+    Exporter(QuarkDoc& document, KS_DWX::Export::IDoc& exportDoc, UniqIdSet& uniqIds);
+    ~Exporter() override;
+
+    // One story per box the map finds, in link-id order.
+    void ExportDocument();
+    // One story for the box linked under index.
+    void ExportBox(int32_t index, XTHandle box);
+
+    // The coordinate attributes of a box (paragraph clear) or of the paragraph [start, end) of
+    // the box's story, with "stylename" when withStyle is set. masterIndex is the master-page
+    // index of a box of an unused master page (0 otherwise): "sectional_pos" then counts
+    // without the master pages.
+    void ExportCoords(XTHandle box, KS_DWX::Export::IAttrs* attributes, int32_t start, int32_t end,
+                      bool paragraph, bool withStyle, int32_t masterIndex = 0);
+    // "layer_name" and "layer_visibility" of the box; false when the box is null or skipped.
+    // Takes its own reference of the attributes.
+    static bool ExportLayer(XTHandle box, RefPtr<KS_DWX::Export::IAttrs> attributes, bool textBoxesOnly,
+                            bool skipMasterBoxes);
+
+    void SetLayout(int32_t kind, int32_t number)
+    {
+        mLayoutKind = kind;
+        mLayoutNumber = number;
+    }
+    int32_t LayoutKind() const { return mLayoutKind; }
+    int32_t LayoutNumber() const { return mLayoutNumber; }
+    // The largest unique id met in this document (0 when none).
+    int32_t LargestUniqID() const { return mLargestUniqID; }
+    const ParaGeometry& LastParagraphGeometry() const { return mLastGeometry; }
+    QuarkDoc& Document() const { return *mDocument; }
+
+    // Forgets the setting SkipProcessHidden read for the process, so that the next export
+    // reads it again (module load).
+    static void ForgetSkipProcessHidden();
+
+protected:
+    // An object run at the cursor: a placeholder or a reference point of its hidden item.
+    void ExportObjectRun(const RefPtr<KS_DWX::Export::IPara>& para, QStoryCursor& cursor, uint32_t opcode,
+                         const RunAttribs& attribs);
+
+    RefPtr<QuarkDoc> mDocument;
+    RefPtr<KS_DWX::Export::IDoc> mExportDoc;
+    int32_t mLayoutKind = kLayoutNone;
+    int32_t mLayoutNumber = 0;
+    int32_t mLargestUniqID = 0;
+    UniqIdSet* mUniqIds;
+    ParaGeometry mLastGeometry;
+};
+
+// A new exporter of the current document, or null when either is null.
+std::unique_ptr<Exporter> CreateExporter(QuarkDoc* document, KS_DWX::Export::IDoc* exportDoc,
+                                         UniqIdSet* uniqIds);
+
+// A 16.16 host measure as a float, through the host's text of it at precision 100 (a decimal
+// comma is read as a point, whatever the process locale).
+float MeasureToFloat(int32_t value);
+
+// count characters of the story text at offset, the low byte of each; answers the host result.
+int32_t ReadStoryChars(XTHandle text, int32_t offset, int32_t count, uint8_t* out);
