@@ -36,12 +36,6 @@ void CommandAdapter<14>::ActionPerformed(XTVoidRec*)
     NotAvailable("Export of XTags");
 }
 
-template <>
-void CommandAdapter<17>::ActionPerformed(XTVoidRec*)
-{
-    NotAvailable("Import of a Verbant file");
-}
-
 // ---- Batch and folder conversion -----------------------------------------------------------
 
 template <>
