@@ -2,13 +2,14 @@
 
 #include "Container/Storage/CachedOutStream.h"
 #include "Container/Storage/Errors.h"
-#include "Container/Storage/InPager.h"
 #include "Container/Storage/LZStreams.h"
 #include "Container/Storage/MemFile.h"
+#include "Container/Storage/NameIndex.h"
 #include "Container/Storage/OLEStorage.h"
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -249,7 +250,10 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
       compression = cf_Stored;
     const CF_Descriptor descriptor{IdOf(name), tag, static_cast<uint8_t>(compression), kNoOffset};
     auto stream = std::make_unique<CF_OLEOutStream>(static_cast<CF_Writer&>(*this), descriptor, compression);
-    m_table.emplace(KeyOf(descriptor), Entry(descriptor, stream.get()));  // an entry there stays
+    if (!HasEntry(descriptor.id, tag)) {  // an entry there stays
+      AddEntry(descriptor);
+      m_open.emplace(EntryKey{descriptor.id, tag}, stream.get());
+    }
     m_live.insert(stream.get());
     return stream;
   }
@@ -257,17 +261,18 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   CF_OutStream* RenameStream(const char* oldName, uint32_t oldTag, const char* newName,
                              uint32_t newTag) override {
     if (m_finished || !oldName || !newName) return nullptr;
-    const auto oldId = m_names.find(oldName);
-    if (oldId == m_names.end()) return nullptr;
-    const auto entry = m_table.find(StreamKey{oldTag, oldId->second});
-    if (entry == m_table.end() || !entry->second.open) return nullptr;
-    const auto newId = m_names.find(newName);
-    if (newId != m_names.end() && m_table.count(StreamKey{newTag, newId->second})) return nullptr;
+    uint32_t oldId = 0, newId = 0;
+    if (!m_names.Find(oldName, oldId)) return nullptr;
+    const auto open = m_open.find(EntryKey{oldId, oldTag});  // an open stream has its entry
+    if (open == m_open.end()) return nullptr;
+    if (m_names.Find(newName, newId) && HasEntry(newId, newTag)) return nullptr;
 
-    CF_OLEOutStream* stream = entry->second.open;
-    m_table.erase(entry);
+    CF_OLEOutStream* stream = open->second;
+    m_open.erase(open);
+    RemoveEntry(oldId, oldTag);
     stream->SetIdentity(IdOf(newName), newTag);
-    m_table.emplace(KeyOf(stream->Descriptor()), Entry(stream->Descriptor(), stream));
+    AddEntry(stream->Descriptor());
+    m_open.emplace(EntryKey{stream->Descriptor().id, newTag}, stream);
     return stream;
   }
 
@@ -280,34 +285,45 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
 
     for (CF_OLEOutStream* stream : std::vector<CF_OLEOutStream*>(m_live.begin(), m_live.end()))
       if (!stream->Finished()) stream->Finish();
+    m_open.clear();
 
     // The directory goes straight into the code stream: a copy of it in memory would be the
-    // largest single allocation of a big book.
+    // largest single allocation of a big book. Entries in ascending tag, then id; names in
+    // byte-wise order.
     uint32_t names = 0;
-    uint64_t size = uint64_t(m_table.size()) * kDescriptorSize + 4;
-    for (const auto& [name, id] : m_names) {
+    uint64_t size = uint64_t(m_liveEntries) * kDescriptorSize + 4;
+    for (uint32_t id = 0; id < m_names.Count(); ++id) {
       if (!NameFinished(id)) continue;
       ++names;
-      size += 2 + name.size() + 4;
+      size += 2 + m_names.Name(id).size() + 4;
     }
     const uint32_t directory = NextOffset(size);
     OutStream& block = *m_cache;
-    for (const auto& [key, entry] : m_table) {
-      PutU32(block, key.id);
-      PutU32(block, key.tag);
-      PutU8(block, entry.compression);
-      PutU32(block, entry.tableOffset);
-    }
-    PutU32(block, names);
-    for (const auto& [name, id] : m_names) {
-      if (!NameFinished(id)) continue;
-      WriteShortString(name, block);
+    ForEachEntry([&block](uint32_t id, uint32_t tag, uint32_t tableOffset, uint8_t compression) {
       PutU32(block, id);
-    }
+      PutU32(block, tag);
+      PutU8(block, compression);
+      PutU32(block, tableOffset);
+    });
+    // Neither the entries nor the look-up of names are needed any more: their memory is the
+    // sorting's.
+    std::deque<uint32_t>().swap(m_tag);
+    std::deque<uint32_t>().swap(m_offset);
+    std::deque<uint8_t>().swap(m_compression);
+    m_extra.clear();
+    m_names.DropLookup();
+    PutU32(block, names);
+    m_names.VisitByName([this](uint32_t id) { return NameFinished(id); },
+                        [this, &block](uint32_t id) {
+                          const std::string_view name = m_names.Name(id);
+                          PutU16(block, static_cast<uint16_t>(name.size()));
+                          if (!name.empty()) block.PutData(name.data(), static_cast<uint32_t>(name.size()));
+                          PutU32(block, id);
+                        });
     m_cache->Finish();
 
     MemFile header;
-    PutU32(header, static_cast<uint32_t>(m_table.size()));
+    PutU32(header, m_liveEntries);
     PutU32(header, directory);
     m_code->Seek(0, SO_Begin);
     m_code->PutData(header.Data(), header.Size());
@@ -317,27 +333,100 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   }
 
  private:
-  // A descriptor without the id and tag its key holds: a big book has one per stream until the
-  // directory is written.
-  struct Entry {
-    Entry(const CF_Descriptor& d, CF_OLEOutStream* stream)
-        : tableOffset(d.tableOffset), compression(d.compression), open(stream) {}
+  // The directory's entries. A big book has one per stream until the directory is written, and
+  // nearly every name there has one tag: the entry of an id's first tag lies in arrays by id,
+  // the entries of further tags in a map.
+  using EntryKey = std::pair<uint32_t, uint32_t>;  // id, tag
+  struct Extra {
     uint32_t tableOffset;
     uint8_t compression;
-    CF_OLEOutStream* open;  // the stream that created the entry, until it finishes
   };
+  static constexpr uint8_t kNoEntry = 0xFF;  // in m_compression: the id has no entry in the arrays
 
-  uint32_t IdOf(const std::string& name) {
+  uint32_t IdOf(std::string_view name) {
     // Every name must fit the 16-bit length of its name record.
     if (name.size() > UINT16_MAX) Error(FE_StorageInvalidParameter);
-    return m_names.emplace(name, static_cast<uint32_t>(m_names.size())).first->second;
+    const uint32_t id = m_names.Insert(name, m_names.Count()).first;
+    if (id >= m_tag.size()) {
+      m_tag.resize(id + 1, 0);
+      m_offset.resize(id + 1, 0);
+      m_compression.resize(id + 1, kNoEntry);
+    }
+    return id;
+  }
+
+  bool InArrays(uint32_t id, uint32_t tag) const {
+    return m_compression[id] != kNoEntry && m_tag[id] == tag;
+  }
+
+  bool HasEntry(uint32_t id, uint32_t tag) const {
+    return id < m_tag.size() && (InArrays(id, tag) || m_extra.count(EntryKey{id, tag}));
+  }
+
+  void AddEntry(const CF_Descriptor& d) {
+    if (m_compression[d.id] == kNoEntry) {
+      m_tag[d.id] = d.tag;
+      m_offset[d.id] = d.tableOffset;
+      m_compression[d.id] = d.compression;
+    } else {
+      m_extra.emplace(EntryKey{d.id, d.tag}, Extra{d.tableOffset, d.compression});
+    }
+    ++m_liveEntries;
+  }
+
+  void RemoveEntry(uint32_t id, uint32_t tag) {
+    if (InArrays(id, tag))
+      m_compression[id] = kNoEntry;
+    else
+      m_extra.erase(EntryKey{id, tag});
+    --m_liveEntries;
+  }
+
+  // Calls op(id, tag, table offset, compression) in ascending tag, then id.
+  template <class Op>
+  void ForEachEntry(Op op) const {
+    const auto ids = static_cast<uint32_t>(m_tag.size());
+    bool oneTag = m_extra.empty();
+    uint32_t tag = 0;
+    for (uint32_t id = 0, seen = 0; oneTag && id < ids; ++id) {
+      if (m_compression[id] == kNoEntry) continue;
+      if (seen++ && m_tag[id] != tag) oneTag = false;
+      tag = m_tag[id];
+    }
+    if (oneTag) {  // the usual directory: in id order
+      for (uint32_t id = 0; id < ids; ++id)
+        if (m_compression[id] != kNoEntry) op(id, m_tag[id], m_offset[id], m_compression[id]);
+      return;
+    }
+    std::vector<uint64_t> keys;
+    keys.reserve(m_liveEntries);
+    for (uint32_t id = 0; id < ids; ++id)
+      if (m_compression[id] != kNoEntry) keys.push_back(uint64_t(m_tag[id]) << 32 | id);
+    for (const auto& [key, extra] : m_extra) keys.push_back(uint64_t(key.second) << 32 | key.first);
+    std::sort(keys.begin(), keys.end());
+    for (const uint64_t key : keys) {
+      const auto id = static_cast<uint32_t>(key), keyTag = static_cast<uint32_t>(key >> 32);
+      if (InArrays(id, keyTag)) {
+        op(id, keyTag, m_offset[id], m_compression[id]);
+      } else {
+        const Extra& extra = m_extra.at(EntryKey{id, keyTag});
+        op(id, keyTag, extra.tableOffset, extra.compression);
+      }
+    }
   }
 
   void RegisterStream(CF_OLEOutStream& stream, const CF_Descriptor& descriptor) override {
-    Entry& entry = m_table.emplace(KeyOf(descriptor), Entry(descriptor, nullptr)).first->second;
-    entry.compression = descriptor.compression;
-    entry.tableOffset = descriptor.tableOffset;
-    if (entry.open == &stream) entry.open = nullptr;
+    const uint32_t id = descriptor.id, tag = descriptor.tag;
+    if (InArrays(id, tag)) {
+      m_compression[id] = descriptor.compression;
+      m_offset[id] = descriptor.tableOffset;
+    } else if (const auto extra = m_extra.find(EntryKey{id, tag}); extra != m_extra.end()) {
+      extra->second = Extra{descriptor.tableOffset, descriptor.compression};
+    } else {
+      AddEntry(descriptor);
+    }
+    const auto open = m_open.find(EntryKey{id, tag});
+    if (open != m_open.end() && open->second == &stream) m_open.erase(open);
     if (descriptor.id >= m_idFinished.size()) m_idFinished.resize(descriptor.id + 1);
     m_idFinished[descriptor.id] = true;
   }
@@ -361,16 +450,23 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
 
   void StreamGone(CF_OLEOutStream& stream) override {
     m_live.erase(&stream);
-    const auto entry = m_table.find(KeyOf(stream.Descriptor()));
-    if (entry != m_table.end() && entry->second.open == &stream) entry->second.open = nullptr;
+    if (m_finished) return;
+    const CF_Descriptor& d = stream.Descriptor();
+    const auto open = m_open.find(EntryKey{d.id, d.tag});
+    if (open != m_open.end() && open->second == &stream) m_open.erase(open);
   }
 
   std::unique_ptr<CF_Medium> m_medium;
   OutFile* m_code;
   std::unique_ptr<CachedOutStream> m_cache;
   PropertySet m_summary{kCodeFileSummaryName};
-  std::map<std::string, uint32_t> m_names;  // name -> id, byte-wise order
-  std::map<StreamKey, Entry> m_table;
+  NameIndex m_names;               // name -> id: ids are the numbers of the index
+  std::deque<uint32_t> m_tag;          // by id
+  std::deque<uint32_t> m_offset;       // by id: the chunk table's offset
+  std::deque<uint8_t> m_compression;   // by id, kNoEntry when the arrays hold no entry of it
+  std::map<EntryKey, Extra> m_extra;
+  uint32_t m_liveEntries = 0;
+  std::map<EntryKey, CF_OLEOutStream*> m_open;  // entry -> the stream that made it, until it finishes
   std::vector<bool> m_idFinished;  // by id: a stream of that name was finished
   std::set<CF_OLEOutStream*> m_live;
   bool m_compress;
@@ -420,11 +516,28 @@ class ChunkReader : public InStream {
         m_used = 0;
         continue;
       }
-      const uint32_t take = std::min(count - delivered, m_current.second - m_used);
-      if (uint64_t(m_current.first) + m_used + take > Reader().CodeSize()) ShortRead();
-      Reader().ReadAt(bytes + delivered, take, m_current.first + m_used);
-      m_used += take;
+      // The chunks that follow on in the code stream are read in the same request: a stream
+      // written in one go lies in one piece, whatever its pages.
+      const uint32_t wanted = count - delivered;
+      uint64_t run = m_current.second - m_used;
+      uint64_t end = uint64_t(m_current.first) + m_current.second;
+      for (uint32_t k = m_next; run < wanted && k > 0 && m_chunks[k - 1].first == end; --k) {
+        run += m_chunks[k - 1].second;
+        end += m_chunks[k - 1].second;
+      }
+      const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(wanted, run));
+      const uint64_t from = uint64_t(m_current.first) + m_used;
+      if (from + take > Reader().CodeSize()) ShortRead();
+      Reader().ReadAt(bytes + delivered, take, static_cast<uint32_t>(from));
       delivered += take;
+      for (uint32_t left = take;;) {
+        const uint32_t step = std::min(left, m_current.second - m_used);
+        m_used += step;
+        left -= step;
+        if (left == 0) break;
+        m_current = m_chunks[--m_next];
+        m_used = 0;
+      }
     }
     return delivered;
   }
@@ -462,6 +575,11 @@ class CF_OLEInStream : public CF_InStream {
 
   void Detach() { m_reader = nullptr; }
 
+  // The reader's open streams, linked through the streams themselves: opening one costs no
+  // allocation beside its own.
+  CF_OLEInStream* m_previousOpen = nullptr;
+  CF_OLEInStream* m_nextOpen = nullptr;
+
  private:
   CF_Reader* m_reader;
   CF_Descriptor m_descriptor;
@@ -469,11 +587,100 @@ class CF_OLEInStream : public CF_InStream {
   std::unique_ptr<LZ_InStream> m_inflate;  // after m_chunks: it reads from them
 };
 
+// Read cache of the code stream: a few windows of 128 KiB, each filled from a little before
+// the position asked for (a stream's chunk table, which is read first, lies right after its
+// bytes). A read of the code stream costs a system call whatever its size, so larger windows
+// than a page answer the many small reads of a book with few calls; reads of 32 KiB and more
+// go straight to the source, as does everything when the code stream is in memory.
+class ReadAhead : public InFile {
+ public:
+  explicit ReadAhead(InFile& source)
+      : m_source(source), m_direct(dynamic_cast<MemInFile*>(&source) != nullptr) {
+    m_position = source.Seek(0, SO_Current);
+    m_size = source.Seek(0, SO_End);
+  }
+
+  uint32_t Seek(int32_t offset, SeekOrigin origin) override {
+    switch (origin) {
+      case SO_Begin: m_position = static_cast<uint32_t>(offset); break;
+      case SO_Current: m_position += static_cast<uint32_t>(offset); break;
+      case SO_End: m_position = m_size + static_cast<uint32_t>(offset); break;
+      default: break;
+    }
+    return m_position;
+  }
+
+  uint32_t GetData(void* buffer, uint32_t count) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    if (m_position >= m_size) return 0;
+    count = std::min(count, m_size - m_position);
+    uint32_t done = 0;
+    while (done < count) {
+      const uint32_t rest = count - done;
+      Window* window = Holding(m_position);
+      if (!window && (m_direct || rest >= kDirectRead || !(window = Fill(m_position)))) {
+        m_source.Seek(static_cast<int32_t>(m_position), SO_Begin);
+        const uint32_t got = m_source.GetData(out + done, rest);
+        m_position += got;
+        return done + got;
+      }
+      const uint32_t take = std::min(rest, window->end - m_position);
+      std::memcpy(out + done, window->data.get() + (m_position - window->first), take);
+      m_position += take;
+      done += take;
+      window->used = ++m_clock;
+    }
+    return done;
+  }
+
+ private:
+  static constexpr uint32_t kWindowSize = 128 * 1024;
+  static constexpr uint32_t kBehind = 16 * 1024;
+  static constexpr uint32_t kDirectRead = 32 * 1024;
+  static constexpr size_t kWindows = 4;
+
+  struct Window {
+    std::unique_ptr<uint8_t[]> data;
+    uint32_t first = 0;
+    uint32_t end = 0;
+    uint64_t used = 0;
+  };
+
+  Window* Holding(uint32_t position) {
+    for (Window& w : m_windows)
+      if (w.first <= position && position < w.end) return &w;
+    return nullptr;
+  }
+
+  // Null when the source has nothing at the position.
+  Window* Fill(uint32_t position) {
+    Window* victim = &m_windows[0];
+    for (Window& w : m_windows)
+      if (w.used < victim->used) victim = &w;
+    if (!victim->data) victim->data.reset(new uint8_t[kWindowSize]);
+    const uint32_t first = position - std::min(position, kBehind);
+    const uint32_t want = std::min(kWindowSize, m_size - first);
+    m_source.Seek(static_cast<int32_t>(first), SO_Begin);
+    const uint32_t got = m_source.GetData(victim->data.get(), want);
+    victim->first = first;
+    victim->end = first + got;
+    victim->used = ++m_clock;
+    return position < victim->end ? victim : nullptr;
+  }
+
+  InFile& m_source;
+  const bool m_direct;
+  uint32_t m_position = 0;
+  uint32_t m_size = 0;
+  uint64_t m_clock = 0;
+  Window m_windows[kWindows];
+};
+
 class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
  public:
   explicit CF_OLEInStorage(std::unique_ptr<CF_Medium> medium) : m_medium(std::move(medium)) {
     InFile& code = m_medium->OpenCodeStream();
-    m_pager = std::make_unique<InPager>(code, false);
+    m_code = std::make_unique<ReadAhead>(code);
     m_medium->GetSummary(m_summary);
 
     const int32_t major = GetProperty(kCodeFileMajorVersionId).ExpandedInteger();
@@ -481,7 +688,7 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     if (major > kCodeFileMajorVersion || (major == kCodeFileMajorVersion && minor > kCodeFileMinorVersion))
       Error(FE_CodeFileVersion);
 
-    m_size = m_pager->Seek(0, SO_End);
+    m_size = m_code->Seek(0, SO_End);
     uint8_t header[kHeaderSize];
     if (m_size < kHeaderSize) ShortRead();
     ReadAt(header, kHeaderSize, 0);
@@ -492,17 +699,25 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
       ReadOldDirectory(count, directory);
     else
       ReadDirectory(count, directory);
-    // By id; the first record of an id is the one that counts.
-    std::stable_sort(m_names.begin(), m_names.end(),
-                     [](const IdName& a, const IdName& b) { return a.first < b.first; });
-    m_names.erase(std::unique(m_names.begin(), m_names.end(),
-                              [](const IdName& a, const IdName& b) { return a.first == b.first; }),
-                  m_names.end());
-    m_names.shrink_to_fit();
+    if (minor == 0) SortNames();
+    // By key; of a key listed twice the last record counts. A directory as written is in order
+    // already.
+    const auto before = [](const CF_Descriptor& a, const CF_Descriptor& b) { return KeyOf(a) < KeyOf(b); };
+    const auto notBefore = [&before](const CF_Descriptor& a, const CF_Descriptor& b) { return !before(a, b); };
+    if (std::adjacent_find(m_table.begin(), m_table.end(), notBefore) != m_table.end()) {
+      std::stable_sort(m_table.begin(), m_table.end(), before);
+      size_t kept = 0;
+      for (size_t i = 0; i < m_table.size(); ++i) {
+        if (i + 1 < m_table.size() && !before(m_table[i], m_table[i + 1])) continue;  // a later one counts
+        m_table[kept++] = m_table[i];
+      }
+      m_table.resize(kept);
+    }
+    m_table.shrink_to_fit();
   }
 
   ~CF_OLEInStorage() override {
-    for (CF_OLEInStream* stream : m_live) stream->Detach();
+    for (CF_OLEInStream* stream = m_open; stream; stream = stream->m_nextOpen) stream->Detach();
   }
 
   Variant GetProperty(int32_t id) override {
@@ -512,22 +727,40 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
 
   std::unique_ptr<CF_InStream> OpenStream(const char* name, uint32_t tag) override {
     if (!name) return nullptr;
-    const auto id = m_ids.find(name);
-    if (id == m_ids.end()) return nullptr;
-    const auto entry = m_table.find(StreamKey{tag, id->second});
-    if (entry == m_table.end()) return nullptr;
-    auto stream = std::make_unique<CF_OLEInStream>(static_cast<CF_Reader&>(*this), entry->second);
-    m_live.insert(stream.get());
+    uint32_t id = 0;
+    if (!m_ids.Find(name, id)) return nullptr;
+    CF_Descriptor descriptor{};
+    if (!Describe(id, tag, descriptor)) return nullptr;
+    auto stream = std::make_unique<CF_OLEInStream>(static_cast<CF_Reader&>(*this), descriptor);
+    stream->m_nextOpen = m_open;
+    if (m_open) m_open->m_previousOpen = stream.get();
+    m_open = stream.get();
     return stream;
   }
 
   bool EnumerateStreams(IdentifierReceiver& receiver) override {
-    for (const auto& [key, descriptor] : m_table) {
+    if (!m_namesSorted) {
+      // The names by id are needed only here: they are taken from the name table again.
+      m_code->Seek(static_cast<int32_t>(m_nameTable), SO_Begin);
+      uint32_t names = 0;
+      std::string name;
+      if (GetU32(*m_code, names)) {
+        for (uint32_t i = 0; i < names; ++i) {
+          uint32_t id = 0;
+          if (!ReadShortString(name, *m_code) || !GetU32(*m_code, id)) break;
+          const uint32_t place = m_ids.Locate(name);
+          if (place != NameIndex::kNone) m_names.emplace_back(id, place);
+        }
+      }
+      SortNames();
+    }
+    for (size_t i = 0; i < EntryCount(); ++i) {
+      const CF_Descriptor descriptor = EntryAt(i);
       const auto name =
           std::lower_bound(m_names.begin(), m_names.end(), descriptor.id,
                            [](const IdName& n, uint32_t id) { return n.first < id; });
       if (name == m_names.end() || name->first != descriptor.id) continue;  // name record lost
-      if (!receiver(name->second->c_str(), key.tag)) return false;
+      if (!receiver(m_ids.NameAt(name->second).data(), descriptor.tag)) return false;
     }
     return true;
   }
@@ -535,67 +768,137 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
  private:
   void ReadDirectory(uint32_t count, uint32_t directory) {
     if (count > (m_size - directory) / kDescriptorSize) ShortRead();
-    std::vector<uint8_t> block(size_t(count) * kDescriptorSize);
-    if (count) ReadAt(block.data(), static_cast<uint32_t>(block.size()), directory);
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint8_t* d = &block[size_t(i) * kDescriptorSize];
-      Enter(CF_Descriptor{U32At(d), U32At(d + 4), d[8], U32At(d + 9)});
+    m_denseOffsets.reserve(count);
+    m_denseCompressions.reserve(count);
+    // In pieces: the whole directory at once would be a copy of it beside its table.
+    constexpr uint32_t kPiece = 4096;
+    std::vector<uint8_t> block(size_t(std::min(count, kPiece)) * kDescriptorSize);
+    for (uint32_t done = 0; done < count;) {
+      const uint32_t n = std::min(count - done, kPiece);
+      ReadAt(block.data(), n * kDescriptorSize, directory + done * kDescriptorSize);
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* d = &block[size_t(i) * kDescriptorSize];
+        Enter(CF_Descriptor{U32At(d), U32At(d + 4), d[8], U32At(d + 9)});
+      }
+      done += n;
     }
     // The name table may be cut short: what arrived is kept.
-    m_pager->Seek(static_cast<int32_t>(directory + count * kDescriptorSize), SO_Begin);
+    m_nameTable = directory + count * kDescriptorSize;
+    m_code->Seek(static_cast<int32_t>(m_nameTable), SO_Begin);
     uint32_t names = 0;
-    if (!GetU32(*m_pager, names)) return;
+    if (!GetU32(*m_code, names)) return;
+    // Room for as many names as the bytes left could hold if they were of a usual length.
+    const uint32_t credible = (m_size - m_nameTable) / 16;
+    m_ids.Reserve(std::min(names, credible));
+    std::string name;
     for (uint32_t i = 0; i < names; ++i) {
-      std::string name;
       uint32_t id = 0;
-      if (!ReadShortString(name, *m_pager) || !GetU32(*m_pager, id)) return;
-      m_names.emplace_back(id, &m_ids.emplace(std::move(name), id).first->first);
+      if (!ReadShortString(name, *m_code) || !GetU32(*m_code, id)) return;
+      m_ids.Insert(name, id);  // a name listed again keeps its first id
     }
+  }
+
+  // By id; the first record of an id is the one that counts.
+  void SortNames() {
+    std::stable_sort(m_names.begin(), m_names.end(),
+                     [](const IdName& a, const IdName& b) { return a.first < b.first; });
+    m_names.erase(std::unique(m_names.begin(), m_names.end(),
+                              [](const IdName& a, const IdName& b) { return a.first == b.first; }),
+                  m_names.end());
+    m_names.shrink_to_fit();
+    m_namesSorted = true;
   }
 
   // Minor version 0: the names are in the descriptors and ids follow their first appearance.
   void ReadOldDirectory(uint32_t count, uint32_t directory) {
-    m_pager->Seek(static_cast<int32_t>(directory), SO_Begin);
+    m_code->Seek(static_cast<int32_t>(directory), SO_Begin);
+    std::string name;
     for (uint32_t i = 0; i < count; ++i) {
       uint8_t length = 0;
-      if (!GetU8(*m_pager, length)) ShortRead();
-      std::string name(length, '\0');
+      if (!GetU8(*m_code, length)) ShortRead();
+      name.assign(length, '\0');
       uint8_t rest[9];
-      if (m_pager->GetData(name.data(), length) != length || m_pager->GetData(rest, 9) != 9)
+      if (m_code->GetData(name.data(), length) != length || m_code->GetData(rest, 9) != 9)
         ShortRead();
-      const auto [entry, added] =
-          m_ids.emplace(std::move(name), static_cast<uint32_t>(m_ids.size()));
-      if (added) m_names.emplace_back(entry->second, &entry->first);
-      Enter(CF_Descriptor{entry->second, U32At(rest), rest[4], U32At(rest + 5)});
+      const uint32_t known = m_ids.Count();
+      const auto [id, added] = m_ids.Insert(name, known);
+      if (added) m_names.emplace_back(id, m_ids.Place(known));
+      Enter(CF_Descriptor{id, U32At(rest), rest[4], U32At(rest + 5)});
     }
   }
 
-  void Enter(const CF_Descriptor& descriptor) { m_table[KeyOf(descriptor)] = descriptor; }
+  // The usual directory has every id from 0 once, in order, all with one tag: only the offsets
+  // and compressions are kept then, by id. A directory of any other form goes to m_table.
+  void Enter(const CF_Descriptor& d) {
+    if (m_table.empty()) {
+      if (d.id == m_denseOffsets.size() && (m_denseOffsets.empty() || d.tag == m_denseTag)) {
+        m_denseTag = d.tag;
+        m_denseOffsets.push_back(d.tableOffset);
+        m_denseCompressions.push_back(d.compression);
+        return;
+      }
+      m_table.reserve(m_denseOffsets.capacity());
+      for (uint32_t id = 0; id < m_denseOffsets.size(); ++id)
+        m_table.push_back(CF_Descriptor{id, m_denseTag, m_denseCompressions[id], m_denseOffsets[id]});
+      std::vector<uint32_t>().swap(m_denseOffsets);
+      std::vector<uint8_t>().swap(m_denseCompressions);
+    }
+    m_table.push_back(d);
+  }
 
-  void StreamClosed(CF_OLEInStream& stream) override { m_live.erase(&stream); }
+  size_t EntryCount() const { return m_table.empty() ? m_denseOffsets.size() : m_table.size(); }
+
+  // The entry at a position of the directory's order.
+  CF_Descriptor EntryAt(size_t i) const {
+    if (!m_table.empty()) return m_table[i];
+    return CF_Descriptor{static_cast<uint32_t>(i), m_denseTag, m_denseCompressions[i], m_denseOffsets[i]};
+  }
+
+  bool Describe(uint32_t id, uint32_t tag, CF_Descriptor& out) const {
+    if (m_table.empty()) {
+      if (id >= m_denseOffsets.size() || tag != m_denseTag) return false;
+      out = EntryAt(id);
+      return true;
+    }
+    const StreamKey key{tag, id};
+    const auto entry = std::lower_bound(m_table.begin(), m_table.end(), key,
+                                        [](const CF_Descriptor& d, const StreamKey& k) { return KeyOf(d) < k; });
+    if (entry == m_table.end() || key < KeyOf(*entry)) return false;
+    out = *entry;
+    return true;
+  }
+
+  void StreamClosed(CF_OLEInStream& stream) override {
+    (stream.m_previousOpen ? stream.m_previousOpen->m_nextOpen : m_open) = stream.m_nextOpen;
+    if (stream.m_nextOpen) stream.m_nextOpen->m_previousOpen = stream.m_previousOpen;
+  }
 
   void ReadAt(void* buffer, uint32_t size, uint32_t offset) override {
     if (offset != kNoOffset) {
       if (offset > m_size) ShortRead();
-      m_pager->Seek(static_cast<int32_t>(offset), SO_Begin);
+      m_code->Seek(static_cast<int32_t>(offset), SO_Begin);
     }
-    if (m_pager->GetData(buffer, size) != size) ShortRead();
+    if (m_code->GetData(buffer, size) != size) ShortRead();
   }
 
   uint32_t CodeSize() const override { return m_size; }
 
   std::unique_ptr<CF_Medium> m_medium;
-  std::unique_ptr<InPager> m_pager;
+  std::unique_ptr<ReadAhead> m_code;
   PropertySet m_summary{kCodeFileSummaryName};
   uint32_t m_size = 0;
-  using IdName = std::pair<uint32_t, const std::string*>;  // the name is a key of m_ids
+  using IdName = std::pair<uint32_t, uint32_t>;  // id, place of its name in m_ids
 
-  std::map<std::string, uint32_t> m_ids;  // name -> id
-  // Sorted by id: a node map holding a second copy of every name would double the memory the
-  // names of a big book take.
-  std::vector<IdName> m_names;
-  std::map<StreamKey, CF_Descriptor> m_table;
-  std::set<CF_OLEInStream*> m_live;
+  // The names once each, with the id each came with first: a big book has more than a million.
+  NameIndex m_ids;
+  std::vector<IdName> m_names;        // sorted by id, once enumeration needs it
+  bool m_namesSorted = false;
+  uint32_t m_nameTable = 0;           // where the name table starts
+  std::vector<CF_Descriptor> m_table;  // sorted by key, one per key; empty when dense
+  uint32_t m_denseTag = 0;
+  std::vector<uint32_t> m_denseOffsets;       // by id
+  std::vector<uint8_t> m_denseCompressions;   // by id
+  CF_OLEInStream* m_open = nullptr;  // the first open stream
 };
 
 }  // namespace

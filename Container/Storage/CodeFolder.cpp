@@ -46,6 +46,15 @@ class StreamFilter : public IdentifierReceiver {
   const std::string* m_prefix;  // null: plain names only
 };
 
+// The flattened name of a stream, composed in `scratch`: a folder's streams are named one after
+// the other, so the one string is reused instead of a new one made for each.
+const char* Composed(const CF_NameComposer& names, const char* name, std::string& scratch) {
+  scratch.assign(names.Prefix());
+  scratch += CF_NameComposer::kItemSeparator;
+  scratch += name;
+  return scratch.c_str();
+}
+
 class CF_OutFolderImpl : public CF_OutFolder {
  public:
   CF_OutFolderImpl(CF_OutStorage& file, std::string prefix)
@@ -65,7 +74,7 @@ class CF_OutFolderImpl : public CF_OutFolder {
   std::unique_ptr<CF_OutStream> CreateStream(const char* name, uint32_t tag,
                                              int32_t compression) override {
     if (CF_NameComposer::IsReserved(name)) Error(FE_StorageInvalidName);
-    return m_file.CreateStream(m_names.StreamName(name).c_str(), tag, compression);
+    return m_file.CreateStream(Composed(m_names, name, m_scratch), tag, compression);
   }
 
   CF_OutStream* RenameStream(const char* oldName, uint32_t oldTag, const char* newName,
@@ -101,6 +110,7 @@ class CF_OutFolderImpl : public CF_OutFolder {
  private:
   CF_OutStorage& m_file;
   CF_NameComposer m_names;
+  std::string m_scratch;
   std::map<FolderKey, uint32_t> m_table;  // (name, index) -> sub-folder number
   bool m_finished = false;
 };
@@ -140,7 +150,7 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
 
   std::unique_ptr<CF_InStream> OpenStream(const char* name, uint32_t tag) override {
     if (CF_NameComposer::IsReserved(name)) return nullptr;
-    return m_file.OpenStream(m_names.StreamName(name).c_str(), tag);
+    return m_file.OpenStream(Composed(m_names, name, m_scratch), tag);
   }
 
   std::unique_ptr<CF_InFolder> OpenFolder(const char* name, int32_t index) override {
@@ -174,6 +184,7 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
   CF_InStorage& m_file;
   CF_EnumerableInStorage* m_enumerable;  // null when the code file cannot enumerate
   CF_NameComposer m_names;
+  std::string m_scratch;
   std::map<FolderKey, uint32_t> m_table;
 };
 

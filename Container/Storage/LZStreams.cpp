@@ -180,7 +180,9 @@ class LZ_InStream_Impl final : public LZ_InStream, private ZlibChecked {
  private:
   InStream& m_source;
   bool m_ended = false;
-  Bytef m_input[512];
+  // Large enough that inflate runs long between refills: each call of it costs a setup that
+  // small inputs would pay again and again.
+  Bytef m_input[16 * 1024];
 };
 
 }  // namespace

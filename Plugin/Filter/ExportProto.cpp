@@ -4,6 +4,7 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -21,6 +22,7 @@
 #include "Plugin/Batch/HostFiles.h"
 #include "Plugin/Exchange/DWX_Export.h"
 #include "Plugin/Filter/Exporter.h"
+#include "Plugin/Filter/ExporterCoord.h"
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/Mixer/MessageBox.h"
 #include "Plugin/Mixer/Progress.h"
@@ -123,12 +125,12 @@ std::string TargetText()
     return target.empty() ? kUnsetTarget : target;
 }
 
-void LogBanner()
+void LogBanner(const char* starting)
 {
     LogLine("");
     LogLine(StarLine());
     LogLine(TimeStamp());
-    LogLine("Starting export ...");
+    LogLine(starting);
     LogLine(FileLine("Source:", CurrentJob->source.GetPath()));
     LogLine(FileLine("Target:", TargetText()));
 }
@@ -164,10 +166,10 @@ std::string CaughtText()
     }
 }
 
-void LogCaught()
+void LogCaught(const char* command)
 {
     std::ostream& log = GeneralLogStream();
-    log << "\nExportProto::ActionPerformed():\t" << CaughtText();
+    log << "\n" << command << "::ActionPerformed():\t" << CaughtText();
     log.flush();
 }
 
@@ -196,8 +198,45 @@ std::u16string Wide(const std::string& text)
 
 // ---- One export --------------------------------------------------------------------------------
 
+struct ExportRun;
+
+// What sets one export command apart from the others: its job kind, its log texts, its target
+// file and what it writes there.
+class ExportOutput {
+public:
+    virtual ~ExportOutput() = default;
+    virtual ConversionKind Kind() const = 0;
+    virtual const char* Starting() const = 0;
+    // The command's name in the log of a failure.
+    virtual const char* Command() const = 0;
+    virtual bool MayReplace() const = 0;
+    // The output dialog; false when cancelled.
+    virtual bool Choose(HostFileSpec& target) const = 0;
+    virtual bool CancelClosesProject() const = 0;
+    // Opens the target for writing; false once the failure was reported.
+    virtual bool Open(ExportRun& run) = 0;
+    // Walks one layout; false once the failure was reported.
+    virtual bool ExportLayout(ExportRun& run, int32_t layoutKind, int32_t number) = 0;
+    // After the last layout, with the noted document current again; false on failure.
+    virtual bool AfterLastLayout(ExportRun& run) = 0;
+    // The exporter of the layout goes.
+    virtual void EndLayout() = 0;
+    // Completes the target; false (or an exception) when it could not be.
+    virtual bool Close() = 0;
+    // Gives up what was written, after a failure.
+    virtual void Abandon() = 0;
+    // Drops every reference, before the document object goes.
+    virtual void Release() = 0;
+    // A Book writes beside its target until it is complete, so a target holding data is not
+    // the run's own; the text outputs write into the target itself.
+    virtual bool WritesIntoTarget() const = 0;
+};
+
 // What a run holds; the way out restores and releases it, whatever happened.
 struct ExportRun {
+    explicit ExportRun(ExportOutput& out) : output(out) {}
+
+    ExportOutput& output;
     UniqIdSet uniqIds;
     int32_t largestUniqID = 0;
     HostPrefs prefs;
@@ -207,41 +246,179 @@ struct ExportRun {
     HostFileSpec target{};
     bool targetMade = false;
     bool layoutsStarted = false;
-    RefPtr<KS_DWX::Export::IBook> book;
-    RefPtr<KS_DWX::Export::IDoc> bookDoc;
-    std::unique_ptr<Exporter> exporter;
 
-    // After a failure: the container is given up and the empty file the target choice made goes.
-    void DropContainer()
+    // After a failure: what was written is given up and the file the target choice made goes.
+    void DropTarget()
     {
-        exporter.reset();
-        bookDoc = nullptr;
-        if (book) {
-            book->Abandon();
-            book = nullptr;
-        }
+        output.Abandon();
         if (!targetMade)
             return;
         std::string path;
         if (FileSpecToPath(path, target, false) != 0)
             return;
         std::error_code error;
-        if (std::filesystem::is_regular_file(path, error) && std::filesystem::file_size(path, error) == 0 && !error)
+        if (std::filesystem::is_regular_file(path, error) &&
+            (output.WritesIntoTarget() || (std::filesystem::file_size(path, error) == 0 && !error)))
             RemoveHostFile(path);
         targetMade = false;
     }
 
     void Release()
     {
-        exporter.reset();
-        bookDoc = nullptr;
-        book = nullptr;
+        output.Release();
         doc = nullptr;
         if (prefsSuspended) {
             prefsSuspended = false;
             RestoreHostPrefs(prefs);
         }
     }
+};
+
+void ExporterInvalidBox(const char* command)
+{
+    ShowMessageBox(kMessageBoxRes, std::string(command) + ": exporter is invalid for file: ",
+                   CurrentJob->source.GetName(), "", "", false, false, false);
+}
+
+// The exchange container with the saved document in it.
+class BookOutput final : public ExportOutput {
+public:
+    ConversionKind Kind() const override { return ConversionKind::ToExchange; }
+    const char* Starting() const override { return "Starting export ..."; }
+    const char* Command() const override { return "ExportProto"; }
+    bool MayReplace() const override { return OverwriteFlags.exchangeFile; }
+    bool Choose(HostFileSpec& target) const override { return ChooseExportOutput(target); }
+    bool CancelClosesProject() const override { return true; }
+    bool WritesIntoTarget() const override { return false; }
+
+    bool Open(ExportRun& run) override;
+    bool ExportLayout(ExportRun& run, int32_t layoutKind, int32_t number) override;
+    bool AfterLastLayout(ExportRun& run) override;
+    void EndLayout() override { mExporter.reset(); }
+    bool Close() override;
+    void Abandon() override;
+    void Release() override;
+
+private:
+    RefPtr<KS_DWX::Export::IBook> mBook;
+    RefPtr<KS_DWX::Export::IDoc> mBookDoc;
+    std::unique_ptr<Exporter> mExporter;
+};
+
+// A text file of the front document: its exporter of kind E writes into a stream of kind S.
+// A cancelled output dialog leaves the project open; the document is saved after the last
+// layout and nothing is stored.
+template <class E, class S>
+class TextOutput : public ExportOutput {
+public:
+    bool CancelClosesProject() const override { return false; }
+    bool WritesIntoTarget() const override { return true; }
+
+    bool ExportLayout(ExportRun& run, int32_t, int32_t) override
+    {
+        mExporter = Create(run.doc.Get(), mOut.get(), &run.uniqIds);
+        if (!mExporter) {
+            ExporterInvalidBox(Command());
+            return false;
+        }
+        mExporter->ExportDocument();
+        run.largestUniqID = std::max(run.largestUniqID, mExporter->LargestUniqID());
+        return true;
+    }
+    bool AfterLastLayout(ExportRun& run) override
+    {
+        run.doc->SetOwns(true);
+        run.doc->Save();
+        return true;
+    }
+    void EndLayout() override { mExporter.reset(); }
+    bool Close() override
+    {
+        mExporter.reset();
+        const bool written = CloseStream();
+        mOut.reset();
+        return written;
+    }
+    void Abandon() override { Release(); }
+    void Release() override
+    {
+        mExporter.reset();
+        if (mOut) {
+            CloseStream();
+            mOut.reset();
+        }
+    }
+
+protected:
+    virtual std::unique_ptr<E> Create(QuarkDoc* document, S* out, UniqIdSet* uniqIds) const = 0;
+    // False when the data did not all reach the file.
+    virtual bool CloseStream() = 0;
+    // Opens the job's target; when it cannot be, the message box that begins with failedText.
+    bool OpenTarget(const char* failedText)
+    {
+        mOut = std::make_unique<S>(CurrentJob->target.GetPath(), std::ios::out | std::ios::trunc | std::ios::binary);
+        if (mOut->good())
+            return true;
+        ShowMessageBox(kMessageBoxRes, failedText, CurrentJob->source.GetName(), "", "", false, false, false);
+        return false;
+    }
+
+    std::unique_ptr<S> mOut;
+    std::unique_ptr<E> mExporter;
+};
+
+// The paragraph coordinates file.
+class CoordOutput final : public TextOutput<ExporterCoord, std::ofstream> {
+public:
+    ConversionKind Kind() const override { return ConversionKind::ToCoordinates; }
+    const char* Starting() const override { return "Starting export coordinates ..."; }
+    const char* Command() const override { return "ExportCoord"; }
+    bool MayReplace() const override { return OverwriteFlags.coordinates; }
+    bool Choose(HostFileSpec& target) const override { return ChooseCoordOutput(target); }
+    bool Open(ExportRun&) override
+    {
+        if (!OpenTarget("Export of coordinates failed for file: "))
+            return false;
+        WriteCoordHead(*mOut, CurrentJob->source.GetPath());
+        return true;
+    }
+
+protected:
+    std::unique_ptr<ExporterCoord> Create(QuarkDoc* document, std::ofstream* out, UniqIdSet* uniqIds) const override
+    {
+        return CreateExporterCoord(document, out, uniqIds);
+    }
+    bool CloseStream() override
+    {
+        mOut->flush();
+        const bool written = mOut->good();
+        mOut->close();
+        return written && !mOut->fail();
+    }
+};
+
+// The XTags file.
+class TgxOutput final : public TextOutput<ExporterTgx, WideTextFile> {
+public:
+    ConversionKind Kind() const override { return ConversionKind::ToXTags; }
+    const char* Starting() const override { return "Starting export XTags ..."; }
+    const char* Command() const override { return "ExportTgx"; }
+    bool MayReplace() const override { return OverwriteFlags.xtags; }
+    bool Choose(HostFileSpec& target) const override { return ChooseTgxOutput(target); }
+    bool Open(ExportRun&) override
+    {
+        if (!OpenTarget("Export of XTags failed for file: "))
+            return false;
+        WriteTgxHead(*mOut, CurrentJob->source.GetPath());
+        return true;
+    }
+
+protected:
+    std::unique_ptr<ExporterTgx> Create(QuarkDoc* document, WideTextFile* out, UniqIdSet* uniqIds) const override
+    {
+        return CreateExporterTgx(document, out, uniqIds);
+    }
+    bool CloseStream() override { return mOut->Close(); }
 };
 
 // Finds the document's file and makes it the job's source when it is not already.
@@ -259,7 +436,7 @@ bool FindSource(ExportRun& run)
         !CompareStrings<std::string>(path, CurrentJob->source.GetPath(), false)) {
         const std::string target = CurrentJob->target.GetPath();
         CurrentJob->Reset();
-        CurrentJob->kind = ConversionKind::ToExchange;
+        CurrentJob->kind = run.output.Kind();
         CurrentJob->SetFileTypes();
         CurrentJob->source.SetPath(path);
         CurrentJob->target.SetPath(target);
@@ -312,7 +489,7 @@ bool SaveChangedSource(ExportRun& run)
 bool ChooseTarget(ExportRun& run)
 {
     if (UnattendedTarget()) {
-        if (CurrentJob->target.CreateHostFile(run.target, OverwriteFlags.exchangeFile, XT_CREATOR_XPRESS,
+        if (CurrentJob->target.CreateHostFile(run.target, run.output.MayReplace(), XT_CREATOR_XPRESS,
                                               XT_FILETYPE_NONE) != 0) {
             CloseProject(kCurrentProject, 1);
             return false;
@@ -321,8 +498,9 @@ bool ChooseTarget(ExportRun& run)
         return true;
     }
     run.target = run.source;
-    if (!ChooseExportOutput(run.target)) {
-        CloseProject(kCurrentProject, 1);
+    if (!run.output.Choose(run.target)) {
+        if (run.output.CancelClosesProject())
+            CloseProject(kCurrentProject, 1);
         SignalBeep(nullptr);
         ShowFailed();
         return false;
@@ -345,27 +523,7 @@ int32_t LayoutKindOf(int16_t doc, int16_t current)
     return kLayoutPrint;
 }
 
-// After the last layout: the run's largest id, the saved document stored in the container.
-// False when the container would not carry the document as saved.
-bool StoreDocument(ExportRun& run, int16_t current)
-{
-    CallHost<LTY_MakeLayoutCurrent>(current);
-    run.book->AddAttr(u"maxuniqID", Wide(std::to_string(run.largestUniqID)).c_str());
-    run.doc->SetOwns(true);
-    if (!run.doc->Save()) {
-        LogLine("FAILED");
-        return false;
-    }
-    Writer writer(run.source, run.exporter->Progress());
-    run.book->StoreQXP(0, &writer);
-    if (!writer.IsIntact()) {
-        ConversionFailedBox();
-        return false;
-    }
-    return true;
-}
-
-// Every layout of the project into the Book's one document; false when the export failed.
+// Every layout of the project through the output; false when the export failed.
 bool ExportLayouts(ExportRun& run)
 {
     int16_t current = -1;
@@ -381,24 +539,20 @@ bool ExportLayouts(ExportRun& run)
         run.layoutsStarted = true;
         run.doc->SetIndex(static_cast<uint16_t>(layout));
         CallHost<LTY_MakeLayoutCurrent>(layout);
-        run.exporter = CreateExporter(run.doc.Get(), run.bookDoc.Get(), &run.uniqIds);
-        if (!run.exporter) {
-            ShowMessageBox(kMessageBoxRes, "ExportProto: exporter is invalid for file: ", CurrentJob->source.GetName(),
-                           "", "", false, false, false);
+        if (!run.output.ExportLayout(run, LayoutKindOf(layout, current), i))
             return false;
+        if (i == count - 1) {
+            CallHost<LTY_MakeLayoutCurrent>(current);
+            if (!run.output.AfterLastLayout(run))
+                return false;
         }
-        run.exporter->SetLayout(LayoutKindOf(layout, current), i);
-        run.exporter->ExportDocument();
-        run.largestUniqID = std::max(run.largestUniqID, run.exporter->LargestUniqID());
-        if (i == count - 1 && !StoreDocument(run, current))
-            return false;
-        run.exporter.reset();
+        run.output.EndLayout();
     }
     return true;
 }
 
-// The export; every failure has been reported when it returns (an unattended run passes over
-// a refused target and a failed save silently, as its driver expects).
+// The export; every failure has been reported when it returns, except a target that an
+// unattended run may not replace, which its driver passes over without a trace.
 void Export(ExportRun& run)
 {
     if (CurDocAPI::NeedsSave())
@@ -417,34 +571,25 @@ void Export(ExportRun& run)
         ShowFailed();
         return;
     }
-    LogBanner();
+    LogBanner(run.output.Starting());
     if (!SaveChangedSource(run) || !ChooseTarget(run))
         return;
     if (!CurrentJob->IsValid(false))
         debug_check(1, "Warning: Invalid conversion!");
 
-    KS_DWX::Export::CreateExportBookFromSpec(run.book, run.target);
-    if (!run.book) {
-        ConversionFailedBox();
+    if (!run.output.Open(run)) {
         CloseProject(kCurrentProject, 1);
-        run.DropContainer();
+        run.DropTarget();
         return;
     }
-    run.book->AddAttr(u"source_data_type", HostVersionString().c_str());
-    run.book->CreateDocument(run.bookDoc, 0);
-    run.bookDoc->AddAttr(u"source_platform", run.doc->WasFlagSet() ? u"mac" : u"win");
-
-    if (!ExportLayouts(run)) {
-        run.DropContainer();
+    // The target is complete only once its finishing call succeeded.
+    if (!ExportLayouts(run) || !run.output.Close()) {
+        run.DropTarget();
         if (run.layoutsStarted)
             run.doc->Finish();
         ShowFailed();
         return;
     }
-    // The container is complete only once its finishing call succeeded.
-    run.bookDoc = nullptr;
-    run.book->Finish();
-    run.book = nullptr;
     run.targetMade = false;
     LogClosing();
 
@@ -455,6 +600,103 @@ void Export(ExportRun& run)
         run.doc->Save();
     if (!UnattendedResult())
         ShowResult(DialogKind::ExportDone);
+}
+
+// ---- Outputs -----------------------------------------------------------------------------------
+
+bool BookOutput::Open(ExportRun& run)
+{
+    KS_DWX::Export::CreateExportBookFromSpec(mBook, run.target);
+    if (!mBook) {
+        ConversionFailedBox();
+        return false;
+    }
+    mBook->AddAttr(u"source_data_type", HostVersionString().c_str());
+    mBook->CreateDocument(mBookDoc, 0);
+    mBookDoc->AddAttr(u"source_platform", run.doc->WasFlagSet() ? u"mac" : u"win");
+    return true;
+}
+
+bool BookOutput::ExportLayout(ExportRun& run, int32_t layoutKind, int32_t number)
+{
+    mExporter = CreateExporter(run.doc.Get(), mBookDoc.Get(), &run.uniqIds);
+    if (!mExporter) {
+        ExporterInvalidBox(Command());
+        return false;
+    }
+    mExporter->SetLayout(layoutKind, number);
+    mExporter->ExportDocument();
+    run.largestUniqID = std::max(run.largestUniqID, mExporter->LargestUniqID());
+    return true;
+}
+
+// The run's largest id and the saved document stored in the container; false when the container
+// would not carry the document as saved.
+bool BookOutput::AfterLastLayout(ExportRun& run)
+{
+    mBook->AddAttr(u"maxuniqID", Wide(std::to_string(run.largestUniqID)).c_str());
+    run.doc->SetOwns(true);
+    if (!run.doc->Save()) {
+        LogLine("FAILED");
+        return false;
+    }
+    Writer writer(run.source, mExporter->Progress());
+    mBook->StoreQXP(0, &writer);
+    if (!writer.IsIntact()) {
+        ConversionFailedBox();
+        return false;
+    }
+    return true;
+}
+
+bool BookOutput::Close()
+{
+    mExporter.reset();
+    mBookDoc = nullptr;
+    mBook->Finish();
+    mBook = nullptr;
+    return true;
+}
+
+void BookOutput::Abandon()
+{
+    mExporter.reset();
+    mBookDoc = nullptr;
+    if (mBook) {
+        mBook->Abandon();
+        mBook = nullptr;
+    }
+}
+
+void BookOutput::Release()
+{
+    mExporter.reset();
+    mBookDoc = nullptr;
+    mBook = nullptr;
+}
+
+// One export command from start to end: nothing leaves it, and the preferences are restored
+// whatever happened.
+void RunExportCommand(ExportOutput& output)
+{
+    ExportRun run(output);
+    try {
+        Export(run);
+    } catch (...) {
+        LogCaught(output.Command());
+        try {
+            run.DropTarget();
+            if (run.layoutsStarted && run.doc)
+                run.doc->Finish();
+            ShowFailed();
+        } catch (...) {
+            // The failure is reported; nothing more may leave the command.
+        }
+    }
+    try {
+        run.Release();
+    } catch (...) {
+    }
 }
 
 } // namespace
@@ -475,7 +717,7 @@ Writer::Writer(const HostFileSpec& spec, ProgressBar* progress)
         CallHost<XFJ_OpenDataFork>(static_cast<int16_t>(spec.volume), spec.parentId, name.c_str(), kReadPermission, &ref);
     mStatus = static_cast<int16_t>(result);
     if (result != XT_OK) {
-        ReportError(KestoException(ErrorCode::FileOpen, name).GetCode());
+        ReportError(ErrorCode::FileOpen);
         return;
     }
     mFileRef = static_cast<uint16_t>(ref);
@@ -528,24 +770,22 @@ uint32_t Writer::size()
 template <>
 void CommandAdapter<9>::ActionPerformed(XTVoidRec*)
 {
-    ExportRun run;
-    try {
-        Export(run);
-    } catch (...) {
-        LogCaught();
-        try {
-            run.DropContainer();
-            if (run.layoutsStarted && run.doc)
-                run.doc->Finish();
-            ShowFailed();
-        } catch (...) {
-            // The failure is reported; nothing more may leave the command.
-        }
-    }
-    try {
-        run.Release();
-    } catch (...) {
-    }
+    BookOutput output;
+    RunExportCommand(output);
+}
+
+template <>
+void CommandAdapter<13>::ActionPerformed(XTVoidRec*)
+{
+    CoordOutput output;
+    RunExportCommand(output);
+}
+
+template <>
+void CommandAdapter<14>::ActionPerformed(XTVoidRec*)
+{
+    TgxOutput output;
+    RunExportCommand(output);
 }
 
 template <>
@@ -591,7 +831,7 @@ void CommandAdapter<11>::ActionPerformed(XTVoidRec* rec)
                 FireDocumentExport(rec);
         }
     } catch (...) {
-        LogCaught();
+        LogCaught("ExportProto");
         try {
             ShowFailed();
         } catch (...) {

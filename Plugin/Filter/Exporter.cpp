@@ -125,16 +125,6 @@ void WriteRunAttributes(IAttrs* run, const RunAttribs& attribs, int32_t codePage
     attribs.WriteSelf(writer, codePage);
 }
 
-bool ReadBoxRecord(XTHandle box, XTBoxRecord& fields)
-{
-    XTHandle record = 0;
-    if (!box || CallHost<XXC_GetRecord>(0, box, 0, &record) != XT_OK || !record)
-        return false;
-    const bool read = CallHost<XXC_ReadRecord>(record, &fields) == XT_OK;
-    debug_check(CallHost<XXC_ReleaseRecord>(record, 1));
-    return read;
-}
-
 uint32_t Word(const uint8_t* record, int index)
 {
     const uint8_t* p = record + index * 4;
@@ -145,29 +135,6 @@ uint32_t Word(const uint8_t* record, int index)
 float Points(uint32_t measure)
 {
     return static_cast<float>(static_cast<int32_t>(measure)) / 65536.0f;
-}
-
-// The page number of a box; false when the host cannot say.
-bool PageNumberOfBox(XTHandle box, bool viewOnMaster, int32_t& number)
-{
-    int16_t page = 0;
-    if (CallHost<XPH_PageOfBox>(box, &page) != XT_OK)
-        return false;
-    number = page;
-    if (page <= kLastPageNumber)
-        return true;
-    // Off the pages: the page of the box's spread stands in.
-    XTHandle spread = 0;
-    if (CallHost<XDD_SpreadOfBox>(box, &spread) != XT_OK || !spread)
-        return false;
-    int16_t index = 0;
-    if (!viewOnMaster && (CallHost<XPH_PageIndexOfBox>(spread, box, &index) != XT_OK || index < 0))
-        index = 0;
-    XTPageRec record{};
-    if (CallHost<XPH_PageRecord>(spread, index, &record) != XT_OK)
-        return false;
-    number = record.number;
-    return true;
 }
 
 // Collects the characters of one style run and writes them as few runs as possible: a change
@@ -301,8 +268,86 @@ int32_t ExportText(const RefPtr<IPara>& paragraph, QStoryText& text, int32_t sta
     return cache.RunsWritten();
 }
 
-// The unique id of the marker at position: the 8 characters after the marker hold it as a
-// right-aligned decimal; any other text gives none.
+} // namespace
+
+bool EndsHostParagraph(XTHandle text, int32_t position, int32_t storyLength)
+{
+    if (position >= storyLength)
+        return true;
+    char16_t last = 0;
+    return position > 0 && CallHost<XTY_Chars>(text, position - 1, 1, &last) == XT_OK && last == 0x0D;
+}
+
+bool FindParagraphLine(XTHandle text, int32_t start, int32_t end, ParagraphLine& out)
+{
+    int32_t size = 0;
+    std::vector<uint8_t> records;
+    if (CallHost<XTY_RangeLineRecords>(text, start, end, nullptr, &size) == XT_OK && size > 0) {
+        records.resize(static_cast<size_t>(size));
+        if (CallHost<XTY_RangeLineRecords>(text, start, end, records.data(), &size) != XT_OK)
+            records.clear();
+        else
+            records.resize(static_cast<size_t>(size) / kLineRecordBytes * kLineRecordBytes);
+    }
+    const size_t count = records.size() / kLineRecordBytes;
+    bool first = true;
+    float heightSum = 0.0f;
+    float firstHeight = 0.0f;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* line = records.data() + i * kLineRecordBytes;
+        const uint32_t position = Word(line, 2);
+        if (position >= kInvalidPosition)
+            continue;
+        const float lineHeight = Points(Word(line, 5));
+        if (first)
+            firstHeight = lineHeight;
+        first = false;
+        heightSum += lineHeight;
+        if (static_cast<int32_t>(Word(line, 0) + Word(line, 1)) != end)
+            continue;
+        out.top = Points(position);
+        out.left = Points(Word(line, 3));
+        out.measure = Points(Word(line, 4));
+        out.height = std::fmax(heightSum, firstHeight);
+        return true;
+    }
+    return false;
+}
+
+// ---- Free functions --------------------------------------------------------------------------
+
+bool ReadBoxRecord(XTHandle box, XTBoxRecord& fields)
+{
+    XTHandle record = 0;
+    if (!box || CallHost<XXC_GetRecord>(0, box, 0, &record) != XT_OK || !record)
+        return false;
+    const bool read = CallHost<XXC_ReadRecord>(record, &fields) == XT_OK;
+    debug_check(CallHost<XXC_ReleaseRecord>(record, 1));
+    return read;
+}
+
+bool PageNumberOfBox(XTHandle box, bool viewOnMaster, int32_t& number)
+{
+    int16_t page = 0;
+    if (CallHost<XPH_PageOfBox>(box, &page) != XT_OK)
+        return false;
+    number = page;
+    if (page <= kLastPageNumber)
+        return true;
+    // Off the pages: the page of the box's spread stands in.
+    XTHandle spread = 0;
+    if (CallHost<XDD_SpreadOfBox>(box, &spread) != XT_OK || !spread)
+        return false;
+    int16_t index = 0;
+    if (!viewOnMaster && (CallHost<XPH_PageIndexOfBox>(spread, box, &index) != XT_OK || index < 0))
+        index = 0;
+    XTPageRec record{};
+    if (CallHost<XPH_PageRecord>(spread, index, &record) != XT_OK)
+        return false;
+    number = record.number;
+    return true;
+}
+
 bool ParseUniqueId(XTHandle text, int32_t position, int32_t& id)
 {
     uint8_t chars[10] = {};
@@ -319,19 +364,6 @@ bool ParseUniqueId(XTHandle text, int32_t position, int32_t& id)
     return true;
 }
 
-// The character before position of the story is the end of a host paragraph.
-bool EndsHostParagraph(XTHandle text, int32_t position, int32_t storyLength)
-{
-    if (position >= storyLength)
-        return true;
-    char16_t last = 0;
-    return position > 0 && CallHost<XTY_Chars>(text, position - 1, 1, &last) == XT_OK && last == 0x0D;
-}
-
-} // namespace
-
-// ---- Free functions --------------------------------------------------------------------------
-
 float MeasureToFloat(int32_t value)
 {
     char text[64] = {};
@@ -340,15 +372,13 @@ float MeasureToFloat(int32_t value)
     if (char* comma = std::strchr(text, ','))
         *comma = '.';
     // The host's text always has a point now; the process locale must not read it otherwise.
-    locale_t c = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-    locale_t previous = c ? uselocale(c) : static_cast<locale_t>(0);
+    static const locale_t c = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+    const locale_t previous = c ? uselocale(c) : static_cast<locale_t>(0);
     float result = 0.0f;
     if (std::sscanf(text, "%f", &result) != 1)
         result = 0.0f;
-    if (c) {
+    if (c)
         uselocale(previous);
-        freelocale(c);
-    }
     return result;
 }
 
@@ -374,8 +404,13 @@ std::unique_ptr<Exporter> CreateExporter(QuarkDoc* document, KS_DWX::Export::IDo
 // ---- Exporter --------------------------------------------------------------------------------
 
 Exporter::Exporter(QuarkDoc& document, KS_DWX::Export::IDoc& exportDoc, UniqIdSet& uniqIds)
-    : mDocument(RefPtr<QuarkDoc>::Share(&document)),
-      mExportDoc(RefPtr<KS_DWX::Export::IDoc>::Share(&exportDoc)), mUniqIds(&uniqIds)
+    : Exporter(document, &exportDoc, uniqIds)
+{
+}
+
+Exporter::Exporter(QuarkDoc& document, KS_DWX::Export::IDoc* exportDoc, UniqIdSet& uniqIds)
+    : mDocument(RefPtr<QuarkDoc>::Share(&document)), mExportDoc(RefPtr<KS_DWX::Export::IDoc>::Share(exportDoc)),
+      mUniqIds(&uniqIds)
 {
     AnaliseDocument();
 }
@@ -399,8 +434,41 @@ void Exporter::ExportDocument()
     }
 }
 
+Exporter::MasterInfo Exporter::ClassifyBox(int32_t index, XTHandle box, ct_Box* record)
+{
+    MasterInfo info;
+    if (!box)
+        return info;
+    bool noUse = false;
+    if (MasterPageModeOne()) {
+        const ct_Box classified(static_cast<uint32_t>(box), 0);
+        int16_t spread = 0;
+        info.boxClass = ClassifyMasterBox(classified, &spread);
+        if (info.boxClass == BoxClassMasterUsed)
+            info.subType = u"master_page";
+        noUse = info.boxClass == BoxClassMasterUnused;
+        if (record)
+            *record = classified;
+    } else {
+        XTBoxRecord fields{};
+        if (ReadBoxRecord(box, fields) && fields.master != 0) {
+            noUse = ViewOnMaster();
+            if (!noUse)
+                info.subType = u"master_page";
+        }
+    }
+    if (noUse) {
+        info.subType = u"master_page_no_use";
+        const auto found = UnusedMasterMap().find(index);
+        info.masterIndex = found != UnusedMasterMap().end() ? found->second : 0;
+    }
+    return info;
+}
+
 void Exporter::ExportBox(int32_t index, XTHandle box)
 {
+    if (!mExportDoc)
+        return;
     RefPtr<IStory> story;
     mExportDoc->CreateStory(story, index);
     if (!story)
@@ -416,33 +484,12 @@ void Exporter::ExportBox(int32_t index, XTHandle box)
         SetText(story.Get(), u"story_type", Widen(type));
     }
 
-    // Master pages: the sub-type, and the index of a box of an unused master page.
-    int32_t boxClass = BoxClassNone;
-    int32_t masterIndex = 0;
     ct_Box record;
-    if (box) {
-        bool noUse = false;
-        if (MasterPageModeOne()) {
-            record = ct_Box(static_cast<uint32_t>(box), 0);
-            int16_t spread = 0;
-            boxClass = ClassifyMasterBox(record, &spread);
-            if (boxClass == BoxClassMasterUsed)
-                SetText(story.Get(), u"story_sub_type", u"master_page");
-            noUse = boxClass == BoxClassMasterUnused;
-        } else {
-            XTBoxRecord fields{};
-            if (ReadBoxRecord(box, fields) && fields.master != 0) {
-                if (!ViewOnMaster())
-                    SetText(story.Get(), u"story_sub_type", u"master_page");
-                noUse = ViewOnMaster();
-            }
-        }
-        if (noUse) {
-            SetText(story.Get(), u"story_sub_type", u"master_page_no_use");
-            const auto found = UnusedMasterMap().find(index);
-            masterIndex = found != UnusedMasterMap().end() ? found->second : 0;
-        }
-    }
+    const MasterInfo master = ClassifyBox(index, box, &record);
+    if (master.subType)
+        SetText(story.Get(), u"story_sub_type", master.subType);
+    const int32_t boxClass = master.boxClass;
+    const int32_t masterIndex = master.masterIndex;
 
     if (ExtendedMode())
         ExportLayer(box, RefPtr<IAttrs>(story), true, true);
@@ -640,38 +687,12 @@ void Exporter::ExportCoords(XTHandle box, IAttrs* attributes, int32_t start, int
     }
 
     QStory story(box);
-    const XTHandle text = story.GetTextHandle(true);
-    int32_t size = 0;
-    std::vector<uint8_t> records;
-    if (CallHost<XTY_RangeLineRecords>(text, start, end, nullptr, &size) == XT_OK && size > 0) {
-        records.resize(static_cast<size_t>(size));
-        if (CallHost<XTY_RangeLineRecords>(text, start, end, records.data(), &size) != XT_OK)
-            records.clear();
-        else
-            records.resize(static_cast<size_t>(size) / kLineRecordBytes * kLineRecordBytes);
-    }
-    const size_t count = records.size() / kLineRecordBytes;
-    bool first = true;
-    float heightSum = 0.0f;
-    float firstHeight = 0.0f;
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t* line = records.data() + i * kLineRecordBytes;
-        const uint32_t position = Word(line, 2);
-        if (position >= kInvalidPosition)
-            continue;
-        const float lineHeight = Points(Word(line, 5));
-        if (first)
-            firstHeight = lineHeight;
-        first = false;
-        heightSum += lineHeight;
-        if (static_cast<int32_t>(Word(line, 0) + Word(line, 1)) != end)
-            continue;
-        mLastGeometry.vertical = static_cast<int32_t>(Points(position) - originY);
-        mLastGeometry.horizontal = static_cast<int32_t>(Points(Word(line, 3)) - originX);
-        const float measure = Points(Word(line, 4));
-        mLastGeometry.width = static_cast<int32_t>(std::fmin(std::fabs(width), measure));
-        mLastGeometry.height = static_cast<int32_t>(std::fmax(heightSum, firstHeight));
-        break;
+    ParagraphLine line;
+    if (FindParagraphLine(story.GetTextHandle(true), start, end, line)) {
+        mLastGeometry.vertical = static_cast<int32_t>(line.top - originY);
+        mLastGeometry.horizontal = static_cast<int32_t>(line.left - originX);
+        mLastGeometry.width = static_cast<int32_t>(std::fmin(std::fabs(width), line.measure));
+        mLastGeometry.height = static_cast<int32_t>(line.height);
     }
     SetNumber(attributes, u"horizontal_pos", mLastGeometry.horizontal);
     SetNumber(attributes, u"vertical_pos", mLastGeometry.vertical);

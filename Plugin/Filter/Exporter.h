@@ -13,6 +13,7 @@
 #include "Plugin/QAPI/CurDocAPI.h"
 
 class RunAttribs;
+struct ct_Box;
 
 // The unique ids an export command met so far; an id is written only when it enters the set.
 using UniqIdSet = std::set<int32_t>;
@@ -39,12 +40,15 @@ public:
     // Holds a reference of both and analyses the current document (links, master pages,
     // private working boxes).
     Exporter(QuarkDoc& document, KS_DWX::Export::IDoc& exportDoc, UniqIdSet& uniqIds);
+    // The same without an export document (the walkers that write files of their own): then
+    // ExportBox writes nothing.
+    Exporter(QuarkDoc& document, KS_DWX::Export::IDoc* exportDoc, UniqIdSet& uniqIds);
     ~Exporter() override;
 
     // One story per box the map finds, in link-id order.
     void ExportDocument();
-    // One story for the box linked under index.
-    void ExportBox(int32_t index, XTHandle box);
+    // One story for the box linked under index (the coordinates export writes lines instead).
+    virtual void ExportBox(int32_t index, XTHandle box);
 
     // The coordinate attributes of a box (paragraph clear) or of the paragraph [start, end) of
     // the box's story, with "stylename" when withStyle is set. masterIndex is the master-page
@@ -74,6 +78,17 @@ public:
     static void ForgetSkipProcessHidden();
 
 protected:
+    // How a box stands to the master pages: its class (masterPageMode 1), its "story_sub_type"
+    // (null for none) and, for a box of an unused master page, its master-page index.
+    struct MasterInfo {
+        int32_t boxClass = 0;
+        const char16_t* subType = nullptr;
+        int32_t masterIndex = 0;
+    };
+    // record (when given) receives the box's record of the classification.
+    MasterInfo ClassifyBox(int32_t index, XTHandle box, ct_Box* record);
+    int32_t MasterIndexOf(int32_t index, XTHandle box) { return ClassifyBox(index, box, nullptr).masterIndex; }
+
     // An object run at the cursor: a placeholder or a reference point of its hidden item.
     void ExportObjectRun(const RefPtr<KS_DWX::Export::IPara>& para, QStoryCursor& cursor, uint32_t opcode,
                          const RunAttribs& attribs);
@@ -94,6 +109,30 @@ std::unique_ptr<Exporter> CreateExporter(QuarkDoc* document, KS_DWX::Export::IDo
 // A 16.16 host measure as a float, through the host's text of it at precision 100 (a decimal
 // comma is read as a point, whatever the process locale).
 float MeasureToFloat(int32_t value);
+
+// The fields of a box's host record; false when the host gives none.
+bool ReadBoxRecord(XTHandle box, XTBoxRecord& fields);
+// The page number of a box (a box off the pages: the page of its spread); false when the host
+// cannot say.
+bool PageNumberOfBox(XTHandle box, bool viewOnMaster, int32_t& number);
+// The unique id of the marker at position: the 8 characters after the marker hold it as a
+// right-aligned decimal; any other text gives none (false).
+bool ParseUniqueId(XTHandle text, int32_t position, int32_t& id);
+
+// Whether the character before position of the story ends a host paragraph (a return, or the
+// story's end).
+bool EndsHostParagraph(XTHandle text, int32_t position, int32_t storyLength);
+
+// The host's line that ends the paragraph [start, end) of the story: its position and measure
+// in points as the line record gives them, and the paragraph's height (the lines' heights up to
+// it, never below the first line's). False when no valid line ends at end.
+struct ParagraphLine {
+    float top = 0.0f;
+    float left = 0.0f;
+    float measure = 0.0f;
+    float height = 0.0f;
+};
+bool FindParagraphLine(XTHandle text, int32_t start, int32_t end, ParagraphLine& out);
 
 // count characters of the story text at offset, the low byte of each; answers the host result.
 int32_t ReadStoryChars(XTHandle text, int32_t offset, int32_t count, uint8_t* out);

@@ -113,15 +113,15 @@ void TakePdfTargetFolder(int32_t editItem)
 {
     std::string text;
     if (GetEditItemText(editItem, text) == XT_OK)
-        PdfTargetFolderPath = text;
+        *PdfTargetFolder = text;
 }
 
 // Only the last of two runs in a row announces the end; a run that fails does not keep the
 // announcement off.
 class SilentRun {
 public:
-    SilentRun() { AnnounceConversionFinished = false; }
-    ~SilentRun() { AnnounceConversionFinished = true; }
+    SilentRun() { ShowFinishedNotice = false; }
+    ~SilentRun() { ShowFinishedNotice = true; }
     SilentRun(const SilentRun&) = delete;
     SilentRun& operator=(const SilentRun&) = delete;
 };

@@ -5,6 +5,7 @@
 
 #include "Foundation/ModuleGlobals.h"
 #include "Plugin/Batch/BatchStatusFile.h"
+#include "Plugin/Batch/ConversionDriver.h"
 #include "Plugin/Mixer/BoxRecords.h"
 #include "Plugin/Mixer/HostHooks.h"
 #include "Plugin/QAPI/CurDocAPI.h"
@@ -203,6 +204,7 @@ void LoadKestoModule()
 {
     ModuleHandle = &kModuleToken;
     RegisterBatchGlobals();
+    RegisterConversionGlobals();
     RegisterServerGlobals();
     RegisterShellGlobals();
     RegisterMenuGlobals();

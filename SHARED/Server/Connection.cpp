@@ -3,11 +3,17 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <iostream>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "Foundation/Log.h"
@@ -93,6 +99,104 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 bool CloseFile(FilePtr& file) {
     return std::fclose(file.release()) == 0;
 }
+
+// Writes a received file on a thread of its own, in pieces of 1 MiB: receiving the next blocks
+// and writing the last ones then overlap, where one after the other each would wait for the
+// other (writing a file costs about as much as taking the same bytes from the socket).
+class WriteBehind {
+public:
+    explicit WriteBehind(std::FILE* file) : m_file(file), m_thread([this] { Run(); }) {}
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+    ~WriteBehind() { Finish(); }
+
+    // False once a write of the file failed.
+    bool Write(const uint8_t* data, size_t n) {
+        while (n > 0) {
+            if (m_filling.capacity() == 0)
+                m_filling = TakeBuffer();
+            const size_t take = std::min(n, kPiece - m_filling.size());
+            m_filling.insert(m_filling.end(), data, data + take);
+            data += take;
+            n -= take;
+            if (m_filling.size() == kPiece && !HandOver())
+                return false;
+        }
+        return !m_failed;
+    }
+
+    // Writes what is left and waits for the thread; false when any write failed.
+    bool Finish() {
+        if (m_thread.joinable()) {
+            HandOver();
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_done = true;
+            }
+            m_changed.notify_all();
+            m_thread.join();
+        }
+        return !m_failed;
+    }
+
+private:
+    static constexpr size_t kPiece = 1 << 20;
+    static constexpr size_t kQueued = 4;
+
+    std::vector<uint8_t> TakeBuffer() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<uint8_t> buffer;
+        if (!m_spare.empty()) {
+            buffer = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        buffer.clear();
+        buffer.reserve(kPiece);
+        return buffer;
+    }
+
+    bool HandOver() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_queue.size() < kQueued || m_failed; });
+        if (m_failed)
+            return false;
+        if (!m_filling.empty()) {
+            m_queue.push_back(std::move(m_filling));
+            m_filling = std::vector<uint8_t>();
+            m_changed.notify_all();
+        }
+        return true;
+    }
+
+    void Run() {
+        for (;;) {
+            std::vector<uint8_t> piece;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [this] { return !m_queue.empty() || m_done; });
+                if (m_queue.empty())
+                    return;
+                piece = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            if (!m_failed && std::fwrite(piece.data(), 1, piece.size(), m_file) != piece.size())
+                m_failed = true;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_spare.push_back(std::move(piece));
+            m_changed.notify_all();
+        }
+    }
+
+    std::FILE* m_file;
+    std::vector<uint8_t> m_filling;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::vector<uint8_t>> m_queue;   // pieces to write, in order
+    std::vector<std::vector<uint8_t>> m_spare;  // written pieces, for reuse
+    std::atomic<bool> m_failed{false};
+    bool m_done = false;
+    std::thread m_thread;  // last: it starts with everything above in place
+};
 
 void PutLength(uint8_t* at, int32_t length) {
     at[0] = static_cast<uint8_t>(length & 0xFF);
@@ -576,10 +680,12 @@ bool ct_Connection::ReceiveFileData(const std::string& path, bool& compressed, u
     bool inflating = false;
     bool streamEnded = false;
 
+    std::optional<WriteBehind> behind;
+    behind.emplace(file.get());
     auto writeOut = [&](const uint8_t* data, size_t n) {
         if (written + n > maxBytes)
             return FailTransfer(kMethod, "Failed receive: file larger than allowed!");
-        if (std::fwrite(data, 1, n, file.get()) != n)
+        if (!behind->Write(data, n))
             return FailTransfer(kMethod, "Failed receive: error writing file!");
         written += n;
         return true;
@@ -648,7 +754,9 @@ bool ct_Connection::ReceiveFileData(const std::string& path, bool& compressed, u
             break;
         }
     }
-    if (!CloseFile(file) && result)
+    const bool allWritten = behind->Finish();
+    behind.reset();
+    if ((!CloseFile(file) || !allWritten) && result)
         result = FailTransfer(kMethod, "Failed receive: error writing file!");
     if (inflating)
         inflateEnd(&zs);

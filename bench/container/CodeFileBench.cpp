@@ -1,86 +1,61 @@
-// Writes and reads back code files inside a compound file and compares the time with what
-// zlib alone takes to compress and expand the same bytes with the same parameters.
+// Writes and reads back code files, in a compound file on disk and in memory, and compares the
+// times with baselines on the same bytes: for compressed streams zlib alone (each stream
+// deflated into memory with the code file's parameters and inflated again); for stored streams
+// a plain copy (on disk a buffered write of the bytes into a fresh plain file and a buffered
+// read back, in memory a copy into one buffer and a copy out).
 //
-//   CodeFileBench [folder for the temporary files]
+//   CodeFileBench [folder for the temporary files] [repetitions] [stored | compressed]
 //
 // Case 1: 10,000 streams in nested folders, sizes from 0 bytes to 1 MiB, half of them
-// compressible text, half random bytes. Case 2: one stream of 64 MiB.
+// compressible text, half random bytes. Case 2: one stream of 64 MiB. Each figure is the median
+// of the repetitions (default 5), ours and the baseline run in turn; ratios are ours over the
+// baseline.
 #include "Container/Storage/CodeFolder.h"
 #include "Container/Storage/MemFile.h"
 #include "Container/Storage/OLEStorage.h"
+#include "tests/Container/Storage/CodeFileWorkload.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Bytes = std::vector<uint8_t>;
+using codefile_workload::Bytes;
+using codefile_workload::Item;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-struct Item {
-  int folder;  // index into the folder list, -1 for the root
-  std::string name;
-  Bytes bytes;
-};
-
-Bytes Make(std::mt19937& random, size_t size, bool compressible) {
-  static const char* const kWords[] = {"the ", "paragraph ", "style ", "run ", "Kesto ",
-                                       "translation ", "of ", "box ", "story ", "\r"};
-  Bytes b;
-  b.reserve(size);
-  if (compressible) {
-    while (b.size() < size) {
-      const char* w = kWords[random() % 10];
-      b.insert(b.end(), w, w + std::strlen(w));
-    }
-    b.resize(size);
-  } else {
-    b.resize(size);
-    for (auto& c : b) c = uint8_t(random());
-  }
-  return b;
-}
-
-// 97% small streams (up to 16 KiB), 3% large ones (64 KiB to 1 MiB); sizes log-uniform.
-size_t DrawSize(std::mt19937& random) {
-  std::uniform_real_distribution<double> unit(0, 1);
-  if (random() % 100 < 3) return size_t(65536 * std::pow(16.0, unit(random)));
-  const double s = std::pow(2.0, unit(random) * 14.0) - 1;
-  return random() % 50 == 0 ? 0 : size_t(s);
 }
 
 struct Timing {
   double write = 0, read = 0;
 };
 
-// zlib alone: each stream deflated (default level, window bits 10, memory level 3, as the code
-// file does) into memory and inflated again.
-Timing ZlibAlone(const std::vector<const Bytes*>& streams, bool compress) {
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "%s failed\n", what);
+    std::exit(1);
+  }
+}
+
+Timing ZlibAlone(const std::vector<Item>& items) {
   Timing t;
-  std::vector<Bytes> packed(streams.size());
+  std::vector<Bytes> packed(items.size());
   auto start = Clock::now();
-  for (size_t i = 0; i < streams.size(); ++i) {
-    const Bytes& in = *streams[i];
-    if (!compress) {
-      packed[i] = in;
-      continue;
-    }
+  for (size_t i = 0; i < items.size(); ++i) {
+    const Bytes& in = items[i].bytes;
     z_stream z{};
     deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 10, 3, Z_DEFAULT_STRATEGY);
     packed[i].resize(deflateBound(&z, in.size()));
@@ -95,20 +70,70 @@ Timing ZlibAlone(const std::vector<const Bytes*>& streams, bool compress) {
   t.write = Seconds(start);
   start = Clock::now();
   Bytes out;
-  for (size_t i = 0; i < streams.size(); ++i) {
-    out.resize(streams[i]->size());
-    if (!compress) {
-      if (!out.empty()) std::memcpy(out.data(), packed[i].data(), out.size());
-      continue;
-    }
+  for (size_t i = 0; i < items.size(); ++i) {
+    out.resize(items[i].bytes.size());
     z_stream z{};
     inflateInit2(&z, 10);
     z.next_in = packed[i].data();
     z.avail_in = uInt(packed[i].size());
     z.next_out = out.data();
     z.avail_out = uInt(out.size());
-    if (inflate(&z, Z_FINISH) != Z_STREAM_END) std::abort();
+    Check(inflate(&z, Z_FINISH) == Z_STREAM_END, "inflate");
     inflateEnd(&z);
+  }
+  t.read = Seconds(start);
+  return t;
+}
+
+// The streams' bytes one after the other in a fresh plain file, through a buffer of 1 MiB.
+Timing PlainFile(const std::vector<Item>& items, const std::string& path) {
+  Timing t;
+  ::unlink(path.c_str());
+  auto start = Clock::now();
+  FILE* f = std::fopen(path.c_str(), "wb");
+  Check(f != nullptr, "plain create");
+  std::setvbuf(f, nullptr, _IOFBF, 1 << 20);
+  for (const Item& item : items)
+    Check(std::fwrite(item.bytes.data(), 1, item.bytes.size(), f) == item.bytes.size(), "plain write");
+  Check(std::fclose(f) == 0, "plain close");
+  t.write = Seconds(start);
+  start = Clock::now();
+  f = std::fopen(path.c_str(), "rb");
+  Check(f != nullptr, "plain open");
+  std::setvbuf(f, nullptr, _IOFBF, 1 << 20);
+  Bytes buffer;
+  for (const Item& item : items) {
+    buffer.resize(item.bytes.size());
+    Check(std::fread(buffer.data(), 1, buffer.size(), f) == buffer.size(), "plain read");
+  }
+  std::fclose(f);
+  t.read = Seconds(start);
+  ::unlink(path.c_str());
+  return t;
+}
+
+// The streams' bytes copied one after the other into a buffer (kept from run to run, as the
+// code file's memory files are), then copied out again.
+Timing MemoryCopy(const std::vector<Item>& items) {
+  static Bytes all;
+  size_t total = 0;
+  for (const Item& item : items) total += item.bytes.size();
+  all.resize(total);
+  Timing t;
+  auto start = Clock::now();
+  size_t at = 0;
+  for (const Item& item : items) {
+    if (!item.bytes.empty()) std::memcpy(all.data() + at, item.bytes.data(), item.bytes.size());
+    at += item.bytes.size();
+  }
+  t.write = Seconds(start);
+  start = Clock::now();
+  Bytes buffer;
+  at = 0;
+  for (const Item& item : items) {
+    buffer.resize(item.bytes.size());
+    if (!buffer.empty()) std::memcpy(buffer.data(), all.data() + at, buffer.size());
+    at += buffer.size();
   }
   t.read = Seconds(start);
   return t;
@@ -133,6 +158,10 @@ class Place {
     if (m_root && m_root->Stat().Mode() & 1) m_root->Flush();
     m_root.reset();
   }
+  // A fresh file for the next write, removed outside the timing.
+  void Clear() {
+    if (!m_path.empty()) ::unlink(m_path.c_str());
+  }
   uintmax_t Size() const {
     return m_path.empty() ? m_code.Size() + m_summary.Size() : std::filesystem::file_size(m_path);
   }
@@ -145,25 +174,9 @@ class Place {
 
 Timing CodeFile(Place& place, const std::vector<Item>& items, int folders, bool compress) {
   Timing t;
+  place.Clear();
   auto start = Clock::now();
-  {
-    auto file = CreateCodeFile(place.ForWriting(), compress);
-    auto rootFolder = CreateCodeFolder(*file);
-    std::vector<std::unique_ptr<CF_OutFolder>> out;
-    for (int f = 0; f < folders; ++f) {
-      CF_OutFolder& parent = f < 10 ? *rootFolder : *out[f / 10 - 1];  // ten per level
-      out.push_back(parent.CreateFolder("Folder[]/", f));
-    }
-    for (const Item& item : items) {
-      CF_OutFolder& folder = item.folder < 0 ? *rootFolder : *out[item.folder];
-      auto s = folder.CreateStream(item.name.c_str(), 0, cf_Automatic);
-      if (!item.bytes.empty()) s->PutData(item.bytes.data(), uint32_t(item.bytes.size()));
-      s->Finish();
-    }
-    for (auto it = out.rbegin(); it != out.rend(); ++it) (*it)->Finish();
-    rootFolder->Finish();
-    file->Finish();
-  }
+  codefile_workload::Write(*CreateCodeFile(place.ForWriting(), compress), items, folders);
   place.Close();
   t.write = Seconds(start);
   start = Clock::now();
@@ -176,29 +189,73 @@ Timing CodeFile(Place& place, const std::vector<Item>& items, int folders, bool 
       in.push_back(parent.OpenFolder("Folder[]/", f));
     }
     Bytes buffer;
+    double checking = 0;  // the comparison with what was written is no work of the reader
     for (const Item& item : items) {
       CF_InFolder& folder = item.folder < 0 ? *rootFolder : *in[item.folder];
       auto s = folder.OpenStream(item.name.c_str(), 0);
       buffer.resize(item.bytes.size() + 1);
       const uint32_t got = s->GetData(buffer.data(), uint32_t(buffer.size()));
+      const auto compared = Clock::now();
       if (got != item.bytes.size() ||
           (got && std::memcmp(buffer.data(), item.bytes.data(), got) != 0)) {
         std::fprintf(stderr, "stream %s differs\n", item.name.c_str());
         std::exit(1);
       }
+      checking += Seconds(compared);
     }
+    t.read = -checking;
   }
   place.Close();
-  t.read = Seconds(start);
+  t.read += Seconds(start);
   return t;
 }
 
-void Report(const char* label, double megabytes, const Timing& packed, const Timing& zlib,
-            uintmax_t fileSize) {
-  std::printf("%-34s %8.1f MB  write %7.3f s (zlib alone %7.3f s, x%.2f)  read %7.3f s (zlib alone "
-              "%7.3f s, x%.2f)  file %.1f MB\n",
-              label, megabytes, packed.write, zlib.write, packed.write / std::max(zlib.write, 1e-9),
-              packed.read, zlib.read, packed.read / std::max(zlib.read, 1e-9), fileSize / 1e6);
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+struct Samples {
+  std::vector<double> write, read;
+  void Add(const Timing& t) {
+    write.push_back(t.write);
+    read.push_back(t.read);
+  }
+  Timing Median() const { return {::Median(write), ::Median(read)}; }
+};
+
+void Report(const char* label, double megabytes, const Timing& ours, const char* baseline,
+            const Timing& base, uintmax_t fileSize) {
+  std::printf("%-31s %6.1f MB  write %7.3f s (%-10s %7.3f s, x%5.2f)  read %7.3f s (%-10s %7.3f s, "
+              "x%5.2f)  file %.1f MB\n",
+              label, megabytes, ours.write, baseline, base.write, ours.write / std::max(base.write, 1e-9),
+              ours.read, baseline, base.read, ours.read / std::max(base.read, 1e-9), fileSize / 1e6);
+  std::fflush(stdout);
+}
+
+void RunCase(const char* name, const std::vector<Item>& items, int folders, Place& disk, Place& memory,
+             const std::string& plainPath, int repetitions, const std::string& only) {
+  double total = 0;
+  for (const Item& item : items) total += double(item.bytes.size());
+  for (bool compress : {true, false}) {
+    if (!only.empty() && only != (compress ? "compressed" : "stored")) continue;
+    Samples onDisk, inMemory, base, baseMemory;
+    for (int r = 0; r < repetitions; ++r) {
+      if (compress) {
+        base.Add(ZlibAlone(items));
+      } else {
+        base.Add(PlainFile(items, plainPath));
+        baseMemory.Add(MemoryCopy(items));
+      }
+      onDisk.Add(CodeFile(disk, items, folders, compress));
+      inMemory.Add(CodeFile(memory, items, folders, compress));
+    }
+    const std::string label = std::string(name) + (compress ? ", compressed" : ", stored");
+    Report(label.c_str(), total / 1e6, onDisk.Median(), compress ? "zlib alone" : "plain file",
+           base.Median(), disk.Size());
+    Report("  the same in memory", total / 1e6, inMemory.Median(), compress ? "zlib alone" : "memory",
+           (compress ? base : baseMemory).Median(), memory.Size());
+  }
 }
 
 }  // namespace
@@ -206,46 +263,19 @@ void Report(const char* label, double megabytes, const Timing& packed, const Tim
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
+  const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  const std::string only = argc > 3 ? argv[3] : "";
   const std::string path = (dir / "kesto-codefile-bench.dwq").string();
-  std::mt19937 random(20261207);
-
-  const int kFolders = 110;  // 10 below the root, 10 below each of those, ...
-  std::vector<Item> items;
-  double total = 0;
-  for (int i = 0; i < 10000; ++i) {
-    const int folder = int(random() % (kFolders + 1)) - 1;
-    items.push_back({folder, "m_Field" + std::to_string(i), Make(random, DrawSize(random), i % 2 == 0)});
-    total += items.back().bytes.size();
-  }
-  std::vector<const Bytes*> streams;
-  for (const Item& item : items) streams.push_back(&item.bytes);
+  const std::string plainPath = (dir / "kesto-codefile-bench.bin").string();
+  std::mt19937 random(codefile_workload::kSeed);
+  const std::vector<Item> items = codefile_workload::MakeItems(random, 10000);
+  std::vector<Item> big;
+  big.push_back({-1, "0", codefile_workload::MakeLarge(random)});
 
   Place disk(path), memory("");
-  for (bool compress : {true, false}) {
-    const Timing zlib = ZlibAlone(streams, compress);
-    const Timing packed = CodeFile(disk, items, kFolders, compress);
-    Report(compress ? "10,000 streams, compressed" : "10,000 streams, stored", total / 1e6,
-           packed, zlib, disk.Size());
-    const Timing inMemory = CodeFile(memory, items, kFolders, compress);
-    Report("  the same in memory", total / 1e6, inMemory, zlib, memory.Size());
-  }
-
-  std::vector<Item> big;
-  Bytes large;
-  while (large.size() < (64u << 20)) {  // text with random stretches
-    const Bytes part = Make(random, 1 << 16, random() % 4 != 0);
-    large.insert(large.end(), part.begin(), part.end());
-  }
-  large.resize(64u << 20);
-  big.push_back({-1, "0", std::move(large)});
-  for (bool compress : {true, false}) {
-    const Timing zlib = ZlibAlone({&big[0].bytes}, compress);
-    const Timing packed = CodeFile(disk, big, 0, compress);
-    Report(compress ? "one 64 MiB stream, compressed" : "one 64 MiB stream, stored",
-           big[0].bytes.size() / 1e6, packed, zlib, disk.Size());
-    const Timing inMemory = CodeFile(memory, big, 0, compress);
-    Report("  the same in memory", big[0].bytes.size() / 1e6, inMemory, zlib, memory.Size());
-  }
+  std::printf("median of %d runs\n", repetitions);
+  RunCase("10,000 streams", items, codefile_workload::kFolders, disk, memory, plainPath, repetitions, only);
+  RunCase("one 64 MiB stream", big, 0, disk, memory, plainPath, repetitions, only);
   fs::remove(path);
   return 0;
 }

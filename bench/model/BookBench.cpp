@@ -1,21 +1,23 @@
 // Writes a book through the book writers into a compound file and reads it back through the
 // readers, at three sizes, so that the cost per paragraph shows whether it grows linearly.
 //
-//   BookBench [folder for the temporary files] [stories at full size]
+//   BookBench [folder for the temporary files] [stories at full size] [rounds]
 //
-// Full size: 1,000 stories of 100 paragraphs; each paragraph has a style reference, two
-// attributes and three runs: UTF-16 text with attributes, then special characters or 8-bit text,
-// then UTF-16 text with a style reference. Each size runs in a child process, so that the peak
-// memory (ru_maxrss) reported is that size's own.
+// Full size: 1,000 stories of 100 paragraphs (the book of tests/Container/Model/ParagraphsBook.h).
+// Sizes: a hundredth, a tenth, half and all of it. Every write and every read runs in a child
+// process of its own, so that the peak memory (ru_maxrss) reported is that work's own; figures
+// are medians of the rounds.
 #include "Container/Model/BookWriters.h"
 #include "Container/Model/Storages.h"
 #include "Container/Storage/OLEStorage.h"
 #include "bench/model/BookWalk.h"
+#include "tests/Container/Model/ParagraphsBook.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +28,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kParagraphsPerStory = 100;
+using paragraphs_book::kParagraphsPerStory;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
@@ -37,82 +39,6 @@ double PeakMiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return double(usage.ru_maxrss) / 1024;
-}
-
-template <class T>
-void Put(const DWX_Handle<DWX_OutStream2>& stream, const T* values, size_t count) {
-  dynamic_cast<DWX_Out<T>&>(*stream).PutData(values, dwx_ulong(count));
-}
-
-struct Run_Out : DWX_UnicodesRun_Out2, DWX_MultibytesRun_Out2, DWX_SpecialCharsRun_Out2 {
-  explicit Run_Out(const DWX_Handle<DWX_OutFolder2>& f)
-      : DWX_TextRun_Out2(f), DWX_UnicodesRun_Out2(f), DWX_MultibytesRun_Out2(f),
-        DWX_SpecialCharsRun_Out2(f) {}
-};
-
-void WriteParagraph(DWX_ParagraphsSet_Out2& paragraphs, int index, DWX_StringsMap& strings,
-                    const std::vector<uint16_t>& text) {
-  DWX_Paragraph_Out2 paragraph(paragraphs.CreateElement(index));
-  paragraph.SaveStyleRef(index % 7, DWX_Names::StyleRef);
-  paragraph.AttrsSet().AddAttr(u"font", index % 2 ? u"Arial" : u"Times", strings);
-  paragraph.AttrsSet().AddAttr(u"size", std::u16string(1, char16_t(u'8' + index % 2)).c_str(),
-                               strings);
-  {
-    Run_Out run(paragraph.CreateTextRun(0, DWX_Names::TextRun));
-    Put(run.CreateUnicodes(DWX_Names::Unicodes), text.data(), text.size());
-    run.AttrsSet().AddAttr(u"bold", u"on", strings);
-    run.SaveAttrsSet(DWX_Names::Attrs);
-  }
-  {
-    Run_Out run(paragraph.CreateTextRun(1, DWX_Names::TextRun));
-    if (index % 3 == 0) {
-      run.CreateSpecialChars(DWX_Names::SpecialChars)
-          ->PutRecord(DWX_SpecialChar_Rec_Out(CF_SpecialChar{strings[u"tab"], strings[u"\t"]}));
-    } else {
-      Put(run.CreateMultibytes(DWX_Names::Multibytes), "8-bit text", 10);
-    }
-  }
-  {
-    Run_Out run(paragraph.CreateTextRun(2, DWX_Names::TextRun));
-    Put(run.CreateUnicodes(DWX_Names::Unicodes), text.data(), text.size() / 2);
-    run.SaveStyleRef(3, DWX_Names::StyleRef);
-  }
-  paragraph.SaveAttrsSet(DWX_Names::Attrs);
-}
-
-void WriteBook(const std::string& path, int stories) {
-  std::vector<uint16_t> text;
-  for (const char16_t c : std::u16string(u"Translatable text of a paragraph, \u00E9\u00E8 \u3042 "))
-    text.push_back(c);
-  OLEStorage root(path.c_str(), CD_CreateWrite);
-  DWX_OutStorage2* container = CreateDWX2(root, false);
-  {
-    auto folder = container->CreateFolder2();
-    DWX_Book_Out2 book(folder);
-    DWX_StringsMap& strings = book.StringsMap();
-    {
-      DWX_DocumentsSet_Out2 documents(book.CreateDocumentsSet(DWX_Names::DocumentsSet),
-                                      DWX_Names::Document);
-      DWX_Document_Out2 document(documents.CreateElement(0));
-      document.CreateStylesSet(DWX_Names::StylesSet);
-      DWX_StoriesSet_Out2 set(document.CreateStoriesSet(DWX_Names::StoriesSet), DWX_Names::Story);
-      for (int s = 0; s < stories; ++s) {
-        DWX_Story_Out2 story(set.CreateElement(s));
-        DWX_ParagraphsSet_Out2 paragraphs(story.CreateParagraphsSet(DWX_Names::ParagraphsSet),
-                                          DWX_Names::Paragraph);
-        for (int p = 0; p < kParagraphsPerStory; ++p) WriteParagraph(paragraphs, p, strings, text);
-        const std::u16string id(1, char16_t(u'0' + s % 10));
-        story.AttrsSet().AddAttr(u"uniqID", id.c_str(), strings);
-        story.SaveAttrsSet(DWX_Names::Attrs);
-      }
-    }
-    book.AttrsSet().AddAttr(u"source_data_type", u"qxp", strings);
-    book.SaveAttrsSet(DWX_Names::Attrs);
-    book.Finish();
-    folder->Complete();
-  }
-  container->Release();
-  root.Flush();
 }
 
 // Answers the paragraphs read.
@@ -150,46 +76,99 @@ long ReadBook(const std::string& path, size_t& units) {
   return count;
 }
 
-void RunSize(const std::string& folder, int stories) {
-  const std::string path = folder + "/kesto-bookbench-" + std::to_string(getpid()) + ".dwq";
-  const long paragraphs = long(stories) * kParagraphsPerStory;
-  auto start = Clock::now();
-  WriteBook(path, stories);
-  const double write = Seconds(start);
-  const double writePeak = PeakMiB();
-  const auto size = std::filesystem::file_size(path);
-  start = Clock::now();
-  size_t units = 0;
-  const long read = ReadBook(path, units);
-  const double readTime = Seconds(start);
-  std::filesystem::remove(path);
-  std::printf("%5d stories %7ld paragraphs, file %6.1f MiB | write %5.2f s %7.0f par/s %5.1f us/par,"
-              " peak %6.1f MiB | read %5.2f s %7.0f par/s %5.1f us/par, peak %6.1f MiB%s\n",
-              stories, paragraphs, double(size) / (1 << 20), write, paragraphs / write,
-              1e6 * write / double(paragraphs), writePeak, readTime, read / readTime,
-              1e6 * readTime / double(read), PeakMiB(),
-              read == paragraphs && units > 0 ? "" : "  MISMATCH");
-  std::fflush(stdout);
+struct Figures {
+  double seconds = 0;
+  double peak = 0;
+  long paragraphs = 0;
+};
+
+// Runs `work` in a child process of its own, so that the peak memory is the work's alone.
+template <class Work>
+Figures InChild(Work work) {
+  int fds[2];
+  if (pipe(fds) != 0) std::exit(1);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    Figures f = work();
+    f.peak = PeakMiB();
+    if (write(fds[1], &f, sizeof f) != sizeof f) std::_Exit(1);
+    std::_Exit(0);
+  }
+  close(fds[1]);
+  Figures f;
+  const bool got = read(fds[0], &f, sizeof f) == sizeof f;
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "a child failed\n");
+    std::exit(1);
+  }
+  return f;
 }
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+struct Size {
+  int stories;
+  std::string path;
+  std::vector<double> write, read, writePeak, readPeak;
+  double fileMiB = 0;
+  bool mismatch = false;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path().string();
   const int full = argc > 2 ? std::atoi(argv[2]) : 1000;
-  for (int stories : {full / 10, full / 2, full}) {
-    if (stories <= 0) continue;
-    const pid_t child = fork();
-    if (child == 0) {
-      RunSize(folder, stories);
-      std::_Exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      std::fprintf(stderr, "size %d failed\n", stories);
-      return 1;
+  const int repetitions = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+  std::vector<Size> sizes;
+  for (int stories : {full / 100, full / 10, full / 2, full})
+    if (stories > 0)
+      sizes.push_back({stories, folder + "/kesto-bookbench-" + std::to_string(getpid()) + "-" +
+                                    std::to_string(stories) + ".dwq", {}, {}, {}, {}, 0, false});
+  // Every size once per round, the order rotating from round to round.
+  for (int r = 0; r < repetitions; ++r) {
+    for (size_t k = 0; k < sizes.size(); ++k) {
+      Size& size = sizes[(r + k) % sizes.size()];
+      const long paragraphs = long(size.stories) * kParagraphsPerStory;
+      const Figures w = InChild([&] {
+        const auto start = Clock::now();
+        paragraphs_book::WriteBook(size.path, size.stories);
+        return Figures{Seconds(start), 0, paragraphs};
+      });
+      size.fileMiB = double(std::filesystem::file_size(size.path)) / (1 << 20);
+      const Figures rd = InChild([&] {
+        const auto start = Clock::now();
+        size_t units = 0;
+        const long read = ReadBook(size.path, units);
+        return Figures{Seconds(start), 0, units > 0 ? read : -1};
+      });
+      std::filesystem::remove(size.path);
+      size.mismatch |= rd.paragraphs != paragraphs;
+      size.write.push_back(1e6 * w.seconds / double(paragraphs));
+      size.read.push_back(1e6 * rd.seconds / double(paragraphs));
+      size.writePeak.push_back(w.peak);
+      size.readPeak.push_back(rd.peak);
     }
   }
+  std::printf("median of %d rounds; peak: the process's largest resident memory\n", repetitions);
+  for (const Size& size : sizes) {
+    std::printf("%5d stories %7ld paragraphs, file %6.1f MiB | write %5.1f us/par, peak %6.1f MiB (%.2f of the"
+                " file) | read %5.1f us/par, peak %6.1f MiB (%.2f of the file)%s\n",
+                size.stories, long(size.stories) * kParagraphsPerStory, size.fileMiB, Median(size.write),
+                Median(size.writePeak), Median(size.writePeak) / size.fileMiB, Median(size.read),
+                Median(size.readPeak), Median(size.readPeak) / size.fileMiB, size.mismatch ? "  MISMATCH" : "");
+  }
+  const Size& small = sizes.front();
+  const Size& large = sizes.back();
+  std::printf("us per paragraph, %ld -> %ld paragraphs: write x%.2f, read x%.2f\n",
+              long(small.stories) * kParagraphsPerStory, long(large.stories) * kParagraphsPerStory,
+              Median(large.write) / Median(small.write), Median(large.read) / Median(small.read));
   return 0;
 }

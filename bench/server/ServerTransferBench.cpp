@@ -2,7 +2,8 @@
 // client and received from one, plain and deflated, beside the raw throughput of the same
 // bytes through a plain TCP socket pair. Prints MB/s and the ratio to the raw figure.
 //
-// Usage: ServerTransferBench [megabytes]   (default 256); each figure is the best of 3 runs.
+// Usage: ServerTransferBench [megabytes] [rounds]   (default 256 and 7); each figure is the median
+// of the rounds, each round running every transfer once, and a received file is always a new one.
 
 #include <algorithm>
 #include <chrono>
@@ -26,15 +27,15 @@ namespace {
 
 constexpr size_t kBlock = ct_Connection::kBlockSize;
 
-// The best of three runs, so that a cold first run does not decide.
-double Seconds(const std::function<void()>& run) {
-    double best = 1e30;
-    for (int i = 0; i < 3; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double SecondsOnce(const std::function<void()>& run) {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // Document-like content: repeated text with some noise, so that deflate has work to do.
@@ -101,32 +102,39 @@ struct Loopback {
     }
 };
 
-double RawSocketPair(const std::string& data) {
-    sockets::Handle l = sockets::OpenTcp();
-    sockets::Bind(l, 0, true);
-    sockets::Listen(l, 1);
-    sockets::Handle a = sockets::ConnectLoopback(sockets::LocalPort(l));
-    sockets::Handle b = sockets::Accept(l, nullptr, nullptr);
-    const double t = Seconds([&] {
-        auto reader = std::async(std::launch::async, [&] {
-            std::vector<char> buf(kBlock);
-            size_t total = 0;
-            while (total < data.size()) {
-                const long n = sockets::Receive(b, buf.data(), buf.size());
-                if (n <= 0)
-                    break;
-                total += static_cast<size_t>(n);
-            }
+// The same bytes through a plain TCP socket pair, read into memory.
+struct RawPair {
+    sockets::Handle l, a, b;
+    RawPair() {
+        l = sockets::OpenTcp();
+        sockets::Bind(l, 0, true);
+        sockets::Listen(l, 1);
+        a = sockets::ConnectLoopback(sockets::LocalPort(l));
+        b = sockets::Accept(l, nullptr, nullptr);
+    }
+    ~RawPair() {
+        sockets::Close(a);
+        sockets::Close(b);
+        sockets::Close(l);
+    }
+    double Run(const std::string& data) {
+        return SecondsOnce([&] {
+            auto reader = std::async(std::launch::async, [&] {
+                std::vector<char> buf(kBlock);
+                size_t total = 0;
+                while (total < data.size()) {
+                    const long n = sockets::Receive(b, buf.data(), buf.size());
+                    if (n <= 0)
+                        break;
+                    total += static_cast<size_t>(n);
+                }
+            });
+            for (size_t at = 0; at < data.size(); at += kBlock)
+                sockets::SendAll(a, data.data() + at, std::min(kBlock, data.size() - at));
+            reader.get();
         });
-        for (size_t at = 0; at < data.size(); at += kBlock)
-            sockets::SendAll(a, data.data() + at, std::min(kBlock, data.size() - at));
-        reader.get();
-    });
-    sockets::Close(a);
-    sockets::Close(b);
-    sockets::Close(l);
-    return t;
-}
+    }
+};
 
 void Report(const char* what, size_t bytes, double seconds, double rawSeconds) {
     const double mbps = static_cast<double>(bytes) / 1e6 / seconds;
@@ -138,6 +146,7 @@ void Report(const char* what, size_t bytes, double seconds, double rawSeconds) {
 
 int main(int argc, char** argv) {
     const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
     const size_t size = megabytes << 20;
     const auto dir = std::filesystem::temp_directory_path() / ("kesto-srv-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -150,36 +159,44 @@ int main(int argc, char** argv) {
     const std::string deflated = protocol::Deflate(data, 1);
     const std::vector<uint8_t> deflatedBlocks = Blocks(deflated, ct_Connection::kFlagDeflated);
 
-    const double raw = RawSocketPair(data);
-    std::vector<std::pair<const char*, double>> rows;
-
-    for (bool compressed : {false, true}) {
-        Loopback lb;
-        double t = Seconds([&] {
-            auto reader = std::async(std::launch::async, [&] { return DrainBlocks(lb.client); });
-            if (compressed)
-                lb.conn.SendFileDataCompressed(source, 1);
-            else
-                lb.conn.SendFileData(source);
-            reader.get();
-        });
-        rows.emplace_back(compressed ? "send, deflated (level 1)" : "send, plain", t);
-
-        const std::vector<uint8_t>& wire = compressed ? deflatedBlocks : plainBlocks;
-        t = Seconds([&] {
-            auto writer = std::async(std::launch::async, [&] { sockets::SendAll(lb.client, wire.data(), wire.size()); });
-            bool wasCompressed = false;
-            if (!lb.conn.ReceiveFileData(target, wasCompressed) || wasCompressed != compressed)
-                std::fprintf(stderr, "receive failed\n");
-            writer.get();
-        });
-        rows.emplace_back(compressed ? "receive, deflated" : "receive, plain", t);
-        if (std::filesystem::file_size(target) != size)
-            std::fprintf(stderr, "received file has the wrong size\n");
+    // Every figure once per round, the raw pair first; medians of the rounds.
+    RawPair rawPair;
+    Loopback plainLoop, deflatedLoop;
+    const char* const names[] = {"send, plain", "receive, plain (to a new file)", "send, deflated (level 1)",
+                                 "receive, deflated (to a new file)"};
+    std::vector<double> raws, times[4];
+    for (int round = 0; round < rounds; ++round) {
+        raws.push_back(rawPair.Run(data));
+        for (bool compressed : {false, true}) {
+            Loopback& lb = compressed ? deflatedLoop : plainLoop;
+            times[compressed ? 2 : 0].push_back(SecondsOnce([&] {
+                auto reader = std::async(std::launch::async, [&] { return DrainBlocks(lb.client); });
+                if (compressed)
+                    lb.conn.SendFileDataCompressed(source, 1);
+                else
+                    lb.conn.SendFileData(source);
+                reader.get();
+            }));
+            const std::vector<uint8_t>& wire = compressed ? deflatedBlocks : plainBlocks;
+            std::filesystem::remove(target);
+            times[compressed ? 3 : 1].push_back(SecondsOnce([&] {
+                auto writer = std::async(std::launch::async, [&] { sockets::SendAll(lb.client, wire.data(), wire.size()); });
+                bool wasCompressed = false;
+                if (!lb.conn.ReceiveFileData(target, wasCompressed) || wasCompressed != compressed)
+                    std::fprintf(stderr, "receive failed\n");
+                writer.get();
+            }));
+            if (std::filesystem::file_size(target) != size)
+                std::fprintf(stderr, "received file has the wrong size\n");
+        }
     }
+    const double raw = Median(raws);
+    std::vector<std::pair<const char*, double>> rows;
+    for (int k = 0; k < 4; ++k)
+        rows.emplace_back(names[k], Median(times[k]));
 
-    std::printf("\nFile transfer over 127.0.0.1, %zu MiB (deflated stream: %.1f MiB)\n", megabytes,
-                static_cast<double>(deflated.size()) / (1 << 20));
+    std::printf("\nFile transfer over 127.0.0.1, %zu MiB (deflated stream: %.1f MiB), median of %d rounds\n",
+                megabytes, static_cast<double>(deflated.size()) / (1 << 20), rounds);
     Report("raw socket pair, same bytes", size, raw, raw);
     for (const auto& [what, seconds] : rows)
         Report(what, size, seconds, raw);

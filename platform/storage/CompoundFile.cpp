@@ -27,6 +27,7 @@ constexpr size_t kEntrySize = 128;
 constexpr unsigned kWriteShift = 9;         // version 3: 512-byte sectors
 constexpr unsigned kDepthLimit = 1000;      // storage nesting accepted from a file
 constexpr size_t kCopyBlock = 1 << 20;
+constexpr size_t kHoldSize = 1 << 20;       // stream data gathered before it is written
 constexpr uint32_t kPageAlignment = 4096;
 constexpr uint32_t kLargeAlignment = 64 * 1024;
 constexpr char16_t kRootName[] = u"Root Entry";
@@ -561,7 +562,44 @@ HRESULT File::readSectors(const std::vector<uint32_t>& chain, uint64_t offset, v
     auto* out = static_cast<uint8_t*>(buffer);
     const unsigned shift = shift_;
     return forEachRun(chain, shift, [shift](uint32_t s) { return (uint64_t(s) + 1) << shift; }, offset, count,
-                      [&](uint64_t at, size_t done, size_t n) { return readAt(fd_, out + done, n, at); });
+                      [&](uint64_t at, size_t done, size_t n) {
+                          const HRESULT hr = readAt(fd_, out + done, n, at);
+                          if (SUCCEEDED(hr)) overlayHeld(at, out + done, n);
+                          return hr;
+                      });
+}
+
+// The held bytes are newer than what the file has at their place.
+void File::overlayHeld(uint64_t offset, uint8_t* buffer, size_t count) const {
+    if (heldSize_ == 0) return;
+    const uint64_t from = std::max(offset, heldAt_), to = std::min(offset + count, heldAt_ + heldSize_);
+    if (from < to) std::memcpy(buffer + (from - offset), held_.get() + (from - heldAt_), size_t(to - from));
+}
+
+// A write that continues the held bytes joins them; any other write first sends them out, so
+// that writes reach the file in the order they were made.
+HRESULT File::putAt(const void* data, size_t count, uint64_t offset) {
+    if (heldSize_ > 0 && offset == heldAt_ + heldSize_ && count <= kHoldSize - heldSize_) {
+        std::memcpy(held_.get() + heldSize_, data, count);
+        heldSize_ += count;
+        return S_OK;
+    }
+    if (HRESULT hr = release(); FAILED(hr)) return hr;
+    if (count >= kHoldSize / 2) return writeAt(fd_, data, count, offset);
+    if (!held_) held_.reset(new uint8_t[kHoldSize]);
+    std::memcpy(held_.get(), data, count);
+    heldAt_ = offset;
+    heldSize_ = count;
+    return S_OK;
+}
+
+// Sends the held bytes out. They are let go also when that fails: the file has failed then and
+// is never finished.
+HRESULT File::release() {
+    if (heldSize_ == 0) return S_OK;
+    const size_t count = heldSize_;
+    heldSize_ = 0;
+    return writeAt(fd_, held_.get(), count, heldAt_);
 }
 
 // Mini sectors lie in the mini stream, which is read whole on first use: the streams below the
@@ -584,7 +622,7 @@ HRESULT File::writeSectors(const std::vector<uint32_t>& chain, uint64_t offset, 
     auto* in = static_cast<const uint8_t*>(data);
     const unsigned shift = shift_;
     return forEachRun(chain, shift, [shift](uint32_t s) { return (uint64_t(s) + 1) << shift; }, offset, count,
-                      [&](uint64_t at, size_t done, size_t n) { return writeAt(fd_, in + done, n, at); });
+                      [&](uint64_t at, size_t done, size_t n) { return putAt(in + done, n, at); });
 }
 
 HRESULT File::writeZeros(const std::vector<uint32_t>& chain, uint64_t from, uint64_t to) {
@@ -828,6 +866,7 @@ HRESULT File::revert() {
     if (reverted_) return STG_E_REVERTED;
     if (!writable_ || replaced_) return STG_E_INVALIDFUNCTION;
     reverted_ = true;
+    heldSize_ = 0;
     ::unlink(tempPath_.c_str());
     tempPath_.clear();
     if (targetFd_ >= 0) ::close(targetFd_);
@@ -839,6 +878,7 @@ HRESULT File::revert() {
 // DIFAT sectors as one block after the last sector in use, then the header. The block of the
 // previous flush becomes free space.
 HRESULT File::writeStructures() {
+    if (HRESULT hr = release(); FAILED(hr)) return hr;
     const uint64_t sectorSize = uint64_t(1) << shift_;
     const size_t perSector = size_t(sectorSize / 4);
     for (const uint32_t s : meta_) free_.push_back(s);

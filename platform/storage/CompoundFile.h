@@ -99,6 +99,9 @@ private:
     HRESULT readSectors(const std::vector<uint32_t>& chain, uint64_t offset, void* buffer, size_t count) const;
     HRESULT readMini(const std::vector<uint32_t>& units, uint64_t offset, void* buffer, size_t count) const;
     HRESULT writeSectors(const std::vector<uint32_t>& chain, uint64_t offset, const void* data, size_t count);
+    HRESULT putAt(const void* data, size_t count, uint64_t offset);
+    HRESULT release();
+    void overlayHeld(uint64_t offset, uint8_t* buffer, size_t count) const;
     HRESULT writeZeros(const std::vector<uint32_t>& chain, uint64_t from, uint64_t to);
     HRESULT growChain(std::vector<uint32_t>& chain, uint64_t size);
     void trimChain(std::vector<uint32_t>& chain, uint64_t size);
@@ -119,6 +122,12 @@ private:
     mutable std::unique_ptr<uint8_t[]> miniStream_;   // the mini stream, once a small stream was read
     std::vector<uint32_t> free_;   // free sectors inside sectorCount_
     std::vector<uint32_t> meta_;   // sectors of the tables, directory and mini stream last written
+    // Stream data written but not yet handed to the system: writes that continue one another
+    // are gathered here and go out in one, so that a stream written in small pieces costs few
+    // system calls. Reads see these bytes; the tables are written only after them.
+    std::unique_ptr<uint8_t[]> held_;
+    uint64_t heldAt_ = 0;
+    size_t heldSize_ = 0;
     bool dirty_ = false;
     bool replaced_ = false;        // the first flush moved the file over the target
     bool reverted_ = false;

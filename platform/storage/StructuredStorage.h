@@ -171,7 +171,9 @@ public:
     // room; also beyond 2 GiB, the largest stream the written format holds), STG_E_WRITEFAULT
     // (I/O error) or STG_E_ACCESSDENIED (not opened for writing). After a failed write to the
     // disk the file cannot be finished any more: every change and Flush answer that error, and
-    // an existing target stays as it was.
+    // an existing target stays as it was. Bytes that continue the stream's previous write may
+    // reach the disk with a later call, so a disk failure may be answered by a later Write or
+    // by Flush instead; the file is not finished then either.
     virtual HRESULT Write(const void* pv, uint32_t cb, uint32_t* pcbWritten) = 0;
     // Origins STREAM_SEEK_SET/CUR/END. A position past the end is legal; a negative one gives
     // STG_E_INVALIDFUNCTION. plibNewPosition may be null.

@@ -530,15 +530,24 @@ StoryLines LayOutStory(const Project& project, const Layout& layout, const Story
 
 std::vector<LineRecord> LinesInRange(const StoryLines& all, int32_t start, int32_t end)
 {
-    std::vector<LineRecord> out;
-    for (const LineRecord& line : all.lines) {
+    auto meets = [start, end](const LineRecord& line) {
         const int32_t lineEnd = line.start + line.length;
-        const bool meets = line.Overflow() ? end > line.start || start >= line.start
-                           : start == end ? start >= line.start && start < lineEnd
-                                          : line.start < end && lineEnd > start;
-        if (meets)
-            out.push_back(line);
-    }
+        return line.Overflow() ? end > line.start || start >= line.start
+               : start == end  ? start >= line.start && start < lineEnd
+                               : line.start < end && lineEnd > start;
+    };
+    // The lines follow the text without gaps and only the last can be the overflow line, so
+    // the placed lines that meet the range are found by a search, not a pass over the story.
+    const auto& lines = all.lines;
+    const auto placedEnd = all.Overflows() ? lines.end() - 1 : lines.end();
+    auto line = std::partition_point(lines.begin(), placedEnd,
+                                     [start](const LineRecord& l) { return l.start + l.length <= start; });
+    std::vector<LineRecord> out;
+    for (; line != placedEnd && line->start < std::max(end, start + 1); ++line)
+        if (meets(*line))
+            out.push_back(*line);
+    if (all.Overflows() && meets(lines.back()))
+        out.push_back(lines.back());
     return out;
 }
 

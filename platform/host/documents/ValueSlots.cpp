@@ -1,6 +1,8 @@
 #include "platform/host/documents/ValueSlots.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/host/Suites.h"
 #include "platform/host/documents/DocSlots.h"
@@ -74,6 +76,27 @@ bool StoryOf(int32_t text, DocHost::Target* target)
     return D().ResolveText(text, "VAL-2", target);
 }
 
+// The offsets at which the story's paragraphs after the first start, kept while the documents
+// do not change, so that finding a position's paragraph does not read the text before it.
+const std::vector<int32_t>& ParagraphBreaks(DocHost& docs, const Story& story)
+{
+    static uint64_t generation = 0;
+    static std::unordered_map<const Story*, std::vector<int32_t>> cache;
+    if (generation != docs.Generation()) {
+        cache.clear();
+        generation = docs.Generation();
+    }
+    auto it = cache.find(&story);
+    if (it == cache.end()) {
+        std::vector<int32_t> breaks;
+        for (size_t i = 0; i < story.text.size(); ++i)
+            if (story.text[i] == u'\r')
+                breaks.push_back(static_cast<int32_t>(i + 1));
+        it = cache.emplace(&story, std::move(breaks)).first;
+    }
+    return it->second;
+}
+
 int32_t RangeAttributeSlot(XTHandle text, int32_t start, int32_t end, int32_t code, int32_t* value)
 {
     if (!value || code != XT_TEXT_ATTRIBUTE_STYLE_SHEET)
@@ -91,9 +114,9 @@ int32_t RangeAttributeSlot(XTHandle text, int32_t start, int32_t end, int32_t co
                             return HostErr::BadRef;
                         // The paragraphs from the one holding start to the one holding the
                         // range's last character.
-                        auto paragraphAt = [&story](int32_t pos) {
-                            const auto begin = story.text.begin();
-                            return static_cast<size_t>(std::count(begin, begin + pos, u'\r'));
+                        const std::vector<int32_t>& breaks = ParagraphBreaks(D(), story);
+                        auto paragraphAt = [&breaks](int32_t pos) {
+                            return static_cast<size_t>(std::upper_bound(breaks.begin(), breaks.end(), pos) - breaks.begin());
                         };
                         const size_t first = paragraphAt(start);
                         const size_t last = std::min(paragraphAt(end > start ? end - 1 : start), story.paras.size() - 1);

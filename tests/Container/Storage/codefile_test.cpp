@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestStreams.h"
@@ -94,6 +96,34 @@ std::vector<std::pair<uint32_t, uint32_t>> ChunkTable(const Bytes& file, uint32_
   const uint32_t c = LE32(file, at);
   for (uint32_t i = 0; i < c; ++i) chunks.emplace_back(LE32(file, at + 4 + 8 * i), LE32(file, at + 8 + 8 * i));
   return chunks;
+}
+
+// Appends to `file` (whose first 8 bytes are the header) a directory of {id, tag, table offset}
+// records, all stored, and a name table, points the header at them and opens the result.
+using Record = std::tuple<uint32_t, uint32_t, uint32_t>;
+std::unique_ptr<CF_EnumerableInStorage> OpenWithDirectory(MemoryCodeFile& f, Bytes file,
+                                                          const std::vector<Record>& records,
+                                                          const std::vector<std::pair<std::string, uint32_t>>& names) {
+  const uint32_t directory = uint32_t(file.size());
+  for (const auto& [id, tag, table] : records) {
+    PutLE32(file, id);
+    PutLE32(file, tag);
+    file.push_back(0);
+    PutLE32(file, table);
+  }
+  PutLE32(file, uint32_t(names.size()));
+  for (const auto& [name, id] : names) {
+    file.insert(file.end(), {uint8_t(name.size()), 0});
+    file.insert(file.end(), name.begin(), name.end());
+    PutLE32(file, id);
+  }
+  for (int i = 0; i < 4; ++i) {
+    file[i] = uint8_t(records.size() >> (8 * i));
+    file[4 + i] = uint8_t(directory >> (8 * i));
+  }
+  f.SetCode(file);
+  f.SetVersion(1, 1);
+  return f.Open();
 }
 
 TEST(CodeFileFormat, GoldenFileWithOneStreamAndTheRootTable) {
@@ -474,6 +504,66 @@ Bytes SmallFile(MemoryCodeFile& f) {
   return f.CodeBytes();
 }
 
+// The directory as written is in key order with one record per key; a directory in another
+// order is sorted, and of a key listed twice the later record counts.
+TEST(CodeFileDamage, UnorderedDirectoryAndKeysListedTwice) {
+  Bytes file(8);
+  std::vector<uint32_t> tables;
+  for (const char* text : {"one", "two", "three"}) {
+    const uint32_t data = uint32_t(file.size());
+    file.insert(file.end(), text, text + std::strlen(text));
+    tables.push_back(uint32_t(file.size()));
+    PutLE32(file, 1);
+    PutLE32(file, data);
+    PutLE32(file, uint32_t(std::strlen(text)));
+  }
+  // (id, tag, table): id 1 tag 0 twice, the later naming "three"; id 0 after id 1.
+  MemoryCodeFile f;
+  auto in = OpenWithDirectory(f, file, {{1, 0, tables[0]}, {0, 0, tables[1]}, {1, 0, tables[2]}, {0, 2, tables[0]}},
+                              {{"a", 0}, {"b", 1}});
+  Collector names;
+  EXPECT_TRUE(in->EnumerateStreams(names));
+  EXPECT_EQ(names.items, (std::vector<std::pair<std::string, uint32_t>>{{"a", 0}, {"b", 0}, {"a", 2}}));
+  EXPECT_EQ(ReadAll(*in->OpenStream("a", 0)), (Bytes{'t', 'w', 'o'}));
+  EXPECT_EQ(ReadAll(*in->OpenStream("b", 0)), (Bytes{'t', 'h', 'r', 'e', 'e'}));
+  EXPECT_EQ(ReadAll(*in->OpenStream("a", 2)), (Bytes{'o', 'n', 'e'}));
+  EXPECT_FALSE(in->OpenStream("b", 2));
+}
+
+// Streams written by turns lie in pieces of pages between each other's; read with requests of
+// every size, each gives its own bytes back, whole pages run together or not.
+TEST(CodeFileRoundTrip, StreamsWrittenByTurnsInterleaveTheirPages) {
+  MemoryCodeFile f;
+  const Bytes a = [] { Bytes b(50000); for (size_t i = 0; i < b.size(); ++i) b[i] = uint8_t(i * 7 + i / 300); return b; }();
+  const Bytes b(30000, 'b');
+  {
+    auto file = f.Create(false);
+    auto sa = file->CreateStream("a", 0, cf_Stored);
+    auto sb = file->CreateStream("b", 0, cf_Stored);
+    size_t ia = 0, ib = 0;
+    for (uint32_t piece : {9000u, 100u, 4096u, 12288u, 3u, 20000u, 8192u}) {
+      const uint32_t na = uint32_t(std::min<size_t>(piece, a.size() - ia));
+      if (na) sa->PutData(a.data() + ia, na);
+      ia += na;
+      const uint32_t nb = uint32_t(std::min<size_t>(piece / 2 + 1, b.size() - ib));
+      if (nb) sb->PutData(b.data() + ib, nb);
+      ib += nb;
+    }
+    if (ia < a.size()) sa->PutData(a.data() + ia, uint32_t(a.size() - ia));
+    if (ib < b.size()) sb->PutData(b.data() + ib, uint32_t(b.size() - ib));
+    file->Finish();
+  }
+  auto in = f.Open();
+  for (const uint32_t request : {1u, 777u, 4096u, 5000u, 65536u}) {
+    for (const auto& [name, bytes] : {std::pair<const char*, const Bytes*>{"a", &a}, {"b", &b}}) {
+      auto s = in->OpenStream(name, 0);
+      Bytes all, buffer(request);
+      for (uint32_t got; (got = s->GetData(buffer.data(), request)) > 0;) all.insert(all.end(), buffer.begin(), buffer.begin() + got);
+      EXPECT_EQ(all, *bytes) << name << " " << request;
+    }
+  }
+}
+
 TEST(CodeFileVersions, NewerVersionsAreRefusedOlderOnesRead) {
   MemoryCodeFile f;
   SmallFile(f);
@@ -490,64 +580,12 @@ TEST(CodeFileVersions, MinorVersionZeroKeepsNamesInTheDescriptors) {
   Bytes file(8);
   const uint32_t data = uint32_t(file.size());
   file.insert(file.end(), {'h', 'i'});
-  const uint32_t table1 = uint32_t(file.size());
-  PutLE32(file, 1);
-  PutLE32(file, data);
-  PutLE32(file, 2);
-  const uint32_t table0 = uint32_t(file.size());
-  PutLE32(file, 1);
-  PutLE32(file, table0);
-  PutLE32(file, 0);
-  const uint32_t directory = uint32_t(file.size());
-  for (const auto& [name, table] : {std::pair<std::string, uint32_t>{"\x01n", table1}, {"\x02", table0}}) {
-    file.push_back(uint8_t(name.size()));
-    file.insert(file.end(), name.begin(), name.end());
-    PutLE32(file, 0);  // tag
-    file.push_back(0);
-    PutLE32(file, table);
-  }
-  file[0] = 2;
-  file[4] = uint8_t(directory);
-  MemoryCodeFile f;
-  f.SetCode(file);
-  f.SetVersion(1, 0);
-  auto in = f.Open();
-  auto root = OpenEnumerableCodeFolder(*in);
-  Collector names;
-  root->EnumerateStreams(names);
-  EXPECT_EQ(names.items, (std::vector<std::pair<std::string, uint32_t>>{{"n", 0}}));
-  EXPECT_EQ(ReadAll(*root->OpenStream("n", 0)), (Bytes{'h', 'i'}));
-}
-
-TEST(CodeFileDamage, NameTableListingAnIdTwiceNamesItByTheFirstRecord) {
-  // Streams with ids 9 and 4 share one chunk table ("hi"); the name table lists id 9 as "z"
-  // first and as "a" later, and names 4 last.
-  Bytes file(8);
-  const uint32_t data = uint32_t(file.size());
-  file.insert(file.end(), {'h', 'i'});
   const uint32_t table = uint32_t(file.size());
   PutLE32(file, 1);
   PutLE32(file, data);
   PutLE32(file, 2);
-  const uint32_t directory = uint32_t(file.size());
-  for (const uint32_t id : {4u, 9u}) {
-    PutLE32(file, id);
-    PutLE32(file, 0);  // tag
-    file.push_back(0);
-    PutLE32(file, table);
-  }
-  PutLE32(file, 3);
-  for (const auto& [name, id] : {std::pair<std::string, uint32_t>{"z", 9}, {"a", 9}, {"m", 4}}) {
-    file.insert(file.end(), {uint8_t(name.size()), 0});
-    file.insert(file.end(), name.begin(), name.end());
-    PutLE32(file, id);
-  }
-  file[0] = 2;
-  file[4] = uint8_t(directory);
   MemoryCodeFile f;
-  f.SetCode(file);
-  f.SetVersion(1, 1);
-  auto in = f.Open();
+  auto in = OpenWithDirectory(f, file, {{4, 0, table}, {9, 0, table}}, {{"z", 9}, {"a", 9}, {"m", 4}});
   Collector names;
   EXPECT_TRUE(in->EnumerateStreams(names));
   EXPECT_EQ(names.items, (std::vector<std::pair<std::string, uint32_t>>{{"m", 0}, {"z", 0}}));

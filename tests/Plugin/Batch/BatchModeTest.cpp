@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "Plugin/Shell/AppFolderTest.h"
@@ -55,9 +56,13 @@ TEST_F(BatchModeTest, ActiveExportJobEndsArchivedAndRemoved)
     EXPECT_NE(archive.find("Mode=Export\n"), std::string::npos) << archive;
     EXPECT_NE(archive.find("Active=False\n"), std::string::npos) << archive;
     EXPECT_EQ(archive.find('\r'), std::string::npos);
-    // The export step itself is not there yet; it was fired once.
+    // The export step was fired once; its source folder does not exist, so no run started.
     const std::string log = ReadText(app / "KestoLogfile.txt");
-    EXPECT_NE(log.find("Batch export step: not available"), std::string::npos) << log;
+    EXPECT_NE(log.find("Batch export step: the Source path \"" + (app / "in").string() +
+                       "\" cannot be used; the run does not start."),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("IMPORT/EXPORT-FILES"), std::string::npos) << log;
 }
 
 TEST_F(BatchModeTest, RequestPresentAtStartIsClaimedAndGoneAfterUnload)
@@ -83,6 +88,149 @@ TEST_F(BatchModeTest, WithoutARequestOnlyTheMakerKeyIsMade)
     EXPECT_TRUE(fs::is_directory(app / kMakerKey));
     EXPECT_EQ(std::distance(fs::directory_iterator(app / kMakerKey), fs::directory_iterator()), 0);
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(app / "Registry"), fs::recursive_directory_iterator()), 3);
+}
+
+// A controller's run of the example tree: what the module converts, counts and leaves alone.
+class BatchTreeTest : public BatchModeTest {
+protected:
+    void SetUp() override
+    {
+        BatchModeTest::SetUp();
+        fs::copy(fs::path(KESTO_SOURCE_DIR) / "examples/app/Folders/Books", app / "in", fs::copy_options::recursive);
+        fs::create_directories(app / "out");
+        // Named like a target, but directly in the target root where no target goes.
+        std::ofstream(app / "out" / "front.dwq") << "decoy";
+        std::ofstream(app / "out" / "notes.txt") << "the controller's notes";
+    }
+
+    // The controller writes only what it needs.
+    void WriteJob(const std::string& mode, const fs::path& source, const fs::path& target)
+    {
+        std::ofstream(BatchFile()) << "[General]\nMode=" << mode << "\nRecursive=True\n[Path]\nSource=" << source.string()
+                                   << "\nTarget=" << target.string() << "\n";
+    }
+
+    // Every file below the folder with a checksum of its bytes.
+    static std::map<std::string, uint64_t> Checksums(const fs::path& folder)
+    {
+        std::map<std::string, uint64_t> sums;
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+            if (!entry.is_regular_file())
+                continue;
+            uint64_t hash = 1469598103934665603ull;
+            for (unsigned char c : ReadText(entry.path()))
+                hash = (hash ^ c) * 1099511628211ull;
+            sums[fs::relative(entry.path(), folder).string()] = hash;
+        }
+        return sums;
+    }
+
+    std::string Archive() const { return ReadText(BatchFile() + "_20061205083007"); }
+    std::string Log() const { return ReadText(app / "KestoLogfile.txt"); }
+
+    const char* const kTargets[3] = {"report.dwq", "a.b.dwq", "News/front.dwq"};
+};
+
+TEST_F(BatchTreeTest, ExportRunActivatesCountsAndLeavesEverythingElseAlone)
+{
+    WriteJob("Export", app / "in", app / "out");
+    const auto sourceBefore = Checksums(app / "in");
+    auto targetBefore = Checksums(app / "out");
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+
+    // Activated by the module, run, archived with Active False and removed.
+    EXPECT_FALSE(fs::exists(BatchFile()));
+    const std::string archive = Archive();
+    EXPECT_NE(archive.find("Mode=Export\n"), std::string::npos) << archive;
+    EXPECT_NE(archive.find("Active=False\n"), std::string::npos) << archive;
+    EXPECT_NE(archive.find("Total=3\n"), std::string::npos) << archive;
+    EXPECT_NE(archive.find("Count=3\n"), std::string::npos) << archive;
+    // Unattended: nothing waits for a user.
+    EXPECT_NE(Log().find("SUPPRESSED MESSAGE BOX:\tConversion finished."), std::string::npos) << Log();
+    EXPECT_EQ(Transcript().find("alert 22100"), std::string::npos) << Transcript();
+
+    EXPECT_EQ(Checksums(app / "in"), sourceBefore);
+    auto targetAfter = Checksums(app / "out");
+    for (const char* target : kTargets) {
+        targetAfter.erase(target);
+        targetBefore.erase(target);
+    }
+    EXPECT_EQ(targetAfter, targetBefore);
+
+    if (Log().find("Export of the current document: not available") != std::string::npos)
+        GTEST_SKIP() << "needs the export command";
+    for (const char* target : kTargets)
+        EXPECT_TRUE(fs::is_regular_file(app / "out" / target)) << target;
+    EXPECT_FALSE(fs::exists(app / "out" / ".draft.dwq"));
+
+    // The exchange files back into documents, by a second run.
+    WriteJob("Import", app / "out", app / "back");
+    fs::create_directories(app / "back");
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:08\nstart\nidle 3\nquit\n")) << Transcript();
+    if (Log().find("Import of a Verbant file: not available") != std::string::npos)
+        GTEST_SKIP() << "needs the import command";
+    for (const char* document : {"report.qxp", "a.b.qxp", "News/front.qxp"}) {
+        const std::string check = std::string(XTHOST_PROGRAM) + " doc check '" + (app / "back" / document).string() +
+                                  "' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(check.c_str()), 0) << document;
+    }
+}
+
+TEST_F(BatchTreeTest, ImportRunConvertsTheExchangeFilesOfTheTree)
+{
+    std::ofstream(app / "out" / "x.dwq") << "not an exchange file";
+    WriteJob("Import", app / "out", app / "back");
+    fs::create_directories(app / "back");
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+    const std::string archive = Archive();
+    EXPECT_NE(archive.find("Mode=Import\n"), std::string::npos) << archive;
+    EXPECT_NE(archive.find("Total=2\n"), std::string::npos) << archive;   // front.dwq and x.dwq
+    EXPECT_NE(archive.find("Count=2\n"), std::string::npos) << archive;
+    EXPECT_EQ(ReadText(app / "out" / "x.dwq"), "not an exchange file");
+}
+
+TEST_F(BatchTreeTest, DoneLowerCaseOrInvalidRunsNothing)
+{
+    const auto sourceBefore = Checksums(app / "in");
+    const auto targetBefore = Checksums(app / "out");
+    const std::string jobs[] = {"Done", "export"};
+    for (const std::string& mode : jobs) {
+        WriteJob(mode, app / "in", app / "out");
+        ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+        EXPECT_TRUE(fs::exists(BatchFile())) << mode;
+        EXPECT_EQ(Log().find("IMPORT/EXPORT-FILES"), std::string::npos) << mode;
+        EXPECT_EQ(ReadText(BatchFile()).find("Active"), std::string::npos) << mode;
+    }
+    // An Import without a target is not valid.
+    std::ofstream(BatchFile()) << "[General]\nMode=Import\n[Path]\nSource=" << (app / "out").string() << "\n";
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+    EXPECT_EQ(Log().find("IMPORT/EXPORT-FILES"), std::string::npos);
+    EXPECT_FALSE(fs::exists(BatchFile() + "_20061205083007"));
+    EXPECT_EQ(Checksums(app / "in"), sourceBefore);
+    EXPECT_EQ(Checksums(app / "out"), targetBefore);
+}
+
+TEST_F(BatchModeTest, ShippedExampleRunsItsJob)
+{
+    const std::string command = "TMPDIR=" + app.string() + " bash " + KESTO_SOURCE_DIR +
+                                "/examples/batch/run.sh " + KESTO_BINARY_DIR + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    int archives = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(app))
+        archives += entry.path().filename() == "batch.ini_20061205083007";
+    EXPECT_EQ(archives, 1);
+}
+
+TEST_F(BatchTreeTest, UnusableTargetStartsNoRun)
+{
+    // The folder of a dialog chosen earlier must not stand in for a missing target.
+    WriteJob("Export", app / "in", app / "missing");
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+    EXPECT_NE(Log().find("Batch export step: the Target path \"" + (app / "missing").string() + "\" cannot be used"),
+              std::string::npos)
+        << Log();
+    EXPECT_EQ(Log().find("IMPORT/EXPORT-FILES"), std::string::npos);
+    EXPECT_FALSE(fs::exists(app / "missing"));
 }
 
 } // namespace

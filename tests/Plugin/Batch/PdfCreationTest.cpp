@@ -276,7 +276,7 @@ protected:
         StartAt();
         // A folder run's PDF folder that happens to hold files of the probe's names.
         fs::create_directories(app / "pdf");
-        PdfTargetFolderPath = (app / "pdf").string();
+        *PdfTargetFolder = (app / "pdf").string();
         std::ofstream(app / "pdf" / "dummy.pdf", std::ios::binary) << "%PDF- the user's own";
         std::ofstream(app / "pdf" / "dummy.qxp", std::ios::binary) << "the user's document";
         std::ofstream(app / "pdf" / "dummy", std::ios::binary) << "the user's file";
@@ -291,7 +291,7 @@ protected:
 
     void TearDown() override
     {
-        PdfTargetFolderPath.clear();
+        PdfTargetFolder->clear();
         PdfCreationTest::TearDown();
     }
 

@@ -111,14 +111,6 @@ protected:
         return host->application.preferences[0] && host->application.preferences[1];
     }
 
-    static int Count(const std::string& text, const std::string& part)
-    {
-        int n = 0;
-        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-            ++n;
-        return n;
-    }
-
     fs::path Target() const { return app / "out.dwq"; }
 };
 
@@ -195,7 +187,7 @@ TEST_F(ExportProtoTest, AnUnattendedRunWritesTheBookWithoutAnyDialog)
     const std::string source = ServerExport(Target());
 
     const std::string log = GeneralLog();
-    EXPECT_EQ(Count(log, "SUPPRESSED"), 0) << log;
+    EXPECT_EQ(kesto_test::CountOf(log, "SUPPRESSED"), 0) << log;
     EXPECT_EQ(host->Log().Text().find("dialog 101"), std::string::npos);
     EXPECT_TRUE(PreferencesOn());
 
@@ -270,9 +262,9 @@ TEST_F(ExportProtoTest, AskOnceAsksTheFirstChangedDocumentOfAFolderRunOnly)
         fs::remove(Target());
     }
     // The first question was shown (its default button saves); the second took its answer.
-    EXPECT_EQ(Count(host->Log().Text(), "dialog 105 \"\" opens"), 1) << host->Log().Text();
-    EXPECT_EQ(Count(GeneralLog(), "SUPPRESSED DIALOG:\t\t->\tFile was changed. Save it?"), 1);
-    EXPECT_EQ(Count(GeneralLog(), "User pressed OK or auto-saving is allowed => Trying to save file ... OK\n"), 2);
+    EXPECT_EQ(kesto_test::CountOf(host->Log().Text(), "dialog 105 \"\" opens"), 1) << host->Log().Text();
+    EXPECT_EQ(kesto_test::CountOf(GeneralLog(), "SUPPRESSED DIALOG:\t\t->\tFile was changed. Save it?"), 1);
+    EXPECT_EQ(kesto_test::CountOf(GeneralLog(), "User pressed OK or auto-saving is allowed => Trying to save file ... OK\n"), 2);
     EXPECT_TRUE(RememberedSaveAnswer.remembered);
     EXPECT_EQ(RememberedSaveAnswer.answer, 2);
 }

@@ -18,6 +18,15 @@ inline std::string ReadText(const std::filesystem::path& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// How often part occurs in text, without overlaps.
+inline int CountOf(const std::string& text, const std::string& part)
+{
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
 // <build>/test-tmp/<group>/<suite>.<test>, emptied, with its XTensions folder. It is the current
 // folder while the test runs: the module writes its general log into the current folder.
 class AppFolderTest : public ::testing::Test {

@@ -44,7 +44,7 @@ std::string PathOf(const HostFileSpec& spec)
 void RecordRun(const char* run, const HostFileSpec& source, const HostFileSpec& target, bool recursive)
 {
     State().runs.push_back({run, PathOf(source), PathOf(target), recursive, OverwriteFlags,
-                            PdfTargetFolderPath, AnnounceConversionFinished});
+                            *PdfTargetFolder, ShowFinishedNotice});
     if (State().runThrows)
         throw KestoException(1004);
 }
@@ -57,8 +57,8 @@ HostFileSpec SavedFolderSpec{};
 HostFileSpec SavedSourceSpec{};
 HostFileSpec SavedTargetSpec{};
 OverwriteSwitches OverwriteFlags;
-std::string PdfTargetFolderPath;
-bool AnnounceConversionFinished = true;
+ModuleGlobal<std::string> PdfTargetFolder;
+bool ShowFinishedNotice = true;
 
 void ExportFolder(const HostFileSpec& target, bool recursive)
 {
@@ -177,6 +177,11 @@ void RegisterBatchGlobals()
 {
     ModuleGlobals::Register(GlobalStep::BatchStatus, [] { BatchStatus.Build(); }, [] { BatchStatus.Destroy(); });
     ModuleGlobals::Register(GlobalStep::ConversionJob, [] { CurrentJob.Build(); }, [] { CurrentJob.Destroy(); });
+}
+
+void RegisterConversionGlobals()
+{
+    ModuleGlobals::Register(GlobalStep::CommandStrings, [] { PdfTargetFolder.Build(); }, [] { PdfTargetFolder.Destroy(); });
 }
 
 bool IsBatchRequested()

@@ -1,10 +1,10 @@
 // The example scripts of the folder dialogs, run by xthost with the module as a shared object on
-// a copy of the example application folder: the runs they start reach the module's stand-ins,
-// which note their folders and switches in the general log.
+// a copy of the example application folder: the folder runs they start convert the example tree.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "Plugin/Shell/AppFolderTest.h"
@@ -40,35 +40,130 @@ protected:
     fs::path app;
 };
 
+// How often part occurs in text.
+int CountOf(const std::string& text, const std::string& part)
+{
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
+// Whether the compound file opens with olefile (Debian's Python) and with gsf.
+bool OpensAsCompoundFile(const std::string& path)
+{
+    const std::string olefile = "/usr/bin/python3 -c 'import sys, olefile; olefile.OleFileIO(sys.argv[1]).listdir()' '" +
+                                path + "' >/dev/null 2>&1";
+    const std::string gsf = "gsf list '" + path + "' >/dev/null 2>&1";
+    return std::system(olefile.c_str()) == 0 && std::system(gsf.c_str()) == 0;
+}
+
+// The documents of the example tree and where their exchange files go: the tree mirrored, the
+// hidden document passed over.
+const char* const kBooks[] = {"report", "a.b", "News/front"};
+
 TEST_F(ExampleScriptsTest, FolderExport)
 {
     ASSERT_TRUE(RunScript("folder-export.xts")) << Transcript("folder-export.xts");
+    const std::string transcript = Transcript("folder-export.xts");
     const std::string log = ReadText(app / "KestoLogfile.txt");
     const std::string books = Folder("Books");
-    const std::string translated = Folder("Translated");
-    EXPECT_NE(log.find("Folder export to DWQ from \"" + books + "\" into \"" + translated +
-                       "\" (recursive off, overwrite documents off, DWQ on, PDF on, PDF folder \"" + books +
-                       "\", announce off)"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("Folder export to PDF from \"" + books + "\" into \"" + books + "\""), std::string::npos);
+    // Both runs list the three visible documents of the tree.
+    for (const char* book : kBooks)
+        EXPECT_EQ(CountOf(log, ".) " + books + "/" + book + ".qxp\n"), 2) << log;
+    EXPECT_EQ(log.find(".draft"), std::string::npos) << log;
+    // Only the PDF run, the second, ends with the notice; every progress dialog closed again.
+    EXPECT_EQ(CountOf(transcript, "alert texts \"Conversion finished.\""), 1) << transcript;
+    EXPECT_GT(transcript.find("alert texts \"Conversion finished.\""),
+              transcript.rfind("\"Export to PDF -> analysing file 3 of 3\""));
+    EXPECT_EQ(CountOf(transcript, "opens modeless"), 2) << transcript;
+    EXPECT_EQ(CountOf(transcript, "dialog 22300 closed"), 2) << transcript;
+    // The PDFs mirror the tree too, without the host's log files beside them.
+    EXPECT_EQ(CountOf(log, "Starting PDF creation ..."), 3) << log;
+    for (const char* book : kBooks) {
+        const std::string pdf = Folder("Pdf") + "/" + book + ".pdf";
+        EXPECT_EQ(ReadText(pdf).substr(0, 5), "%PDF-") << pdf;
+        EXPECT_FALSE(fs::exists(Folder("Pdf") + "/" + book + "_pdf.log")) << book;
+    }
+    EXPECT_FALSE(fs::exists(Folder("Pdf") + "/.draft.pdf"));
     const std::string ini = ReadText(app / "XTensions" / "kesto.ini");
     EXPECT_NE(ini.find("SourceBookPath=" + books), std::string::npos) << ini;
-    EXPECT_NE(ini.find("TargetDWQPath=" + translated), std::string::npos) << ini;
-    EXPECT_NE(ini.find("TargetPDFPath=" + books), std::string::npos) << ini;
+    EXPECT_NE(ini.find("TargetDWQPath=" + Folder("Translated")), std::string::npos) << ini;
+    EXPECT_NE(ini.find("TargetPDFPath=" + Folder("Pdf")), std::string::npos) << ini;
+
+    if (log.find("Export of the current document: not available") != std::string::npos)
+        GTEST_SKIP() << "needs the export command";
+    for (const char* book : kBooks) {
+        const std::string exchange = Folder("Translated") + "/" + book + ".dwq";
+        EXPECT_TRUE(OpensAsCompoundFile(exchange)) << exchange;
+    }
+    EXPECT_FALSE(fs::exists(Folder("Translated") + "/.draft.dwq"));
+    // One beep per converted file.
+    EXPECT_EQ(CountOf(transcript, "\nbeep\n"), 3) << transcript;
 }
 
 TEST_F(ExampleScriptsTest, FolderImport)
 {
     ASSERT_TRUE(RunScript("folder-import.xts")) << Transcript("folder-import.xts");
     const std::string log = ReadText(app / "KestoLogfile.txt");
-    EXPECT_NE(log.find("Folder import from \"" + Folder("Translated") + "\" into \"" + Folder("Books") +
-                       "\" (recursive off, overwrite documents off"),
-              std::string::npos)
-        << log;
+    EXPECT_NE(log.find("       1.) " + Folder("Translated") + "/"), std::string::npos) << log;
+    EXPECT_EQ(CountOf(Transcript("folder-import.xts"), "alert texts \"Conversion finished.\""), 1);
     const std::string ini = ReadText(app / "XTensions" / "kesto.ini");
     EXPECT_NE(ini.find("SourceDWQPath=" + Folder("Translated")), std::string::npos) << ini;
-    EXPECT_NE(ini.find("TargetBookPath=" + Folder("Books")), std::string::npos) << ini;
+    EXPECT_NE(ini.find("TargetBookPath=" + Folder("Imported")), std::string::npos) << ini;
+}
+
+// The tree exported through dialog 107 alone, then imported back over the documents through
+// dialog 115, each with its overwrite question; the documents come back as the host accepts them.
+TEST_F(ExampleScriptsTest, FolderExportThenImportRoundTrip)
+{
+    std::ofstream(app / "scripts" / "round-trip.xts") << R"(start
+menu "Export multiple documents"
+folder "Browse for Source Folder with QXP files" Folders/Books
+dialog 108
+  check 1002 off
+  press 1004
+dialog 107
+  press 1008
+  folder "Select folder" Folders/Translated
+  press 1004
+dialog 111
+  press 1020
+alert 22100 press 1
+)";
+    std::ofstream(app / "scripts" / "round-trip-back.xts") << R"(start
+menu "Import multiple Verbant files"
+dialog 115
+  press 1002
+  folder "Select folder" Folders/Translated
+  press 1004
+  folder "Select folder" Folders/Books
+  press 1023
+dialog 117
+  press 1017
+alert 22100 press 1
+)";
+    ASSERT_TRUE(RunScript("round-trip.xts")) << Transcript("round-trip.xts");
+    EXPECT_EQ(CountOf(Transcript("round-trip.xts"), "alert texts \"Conversion finished.\""), 1);
+    // Each run writes its own general log.
+    const bool exported =
+        ReadText(app / "KestoLogfile.txt").find("Export of the current document: not available") == std::string::npos;
+    ASSERT_TRUE(RunScript("round-trip-back.xts")) << Transcript("round-trip-back.xts");
+    EXPECT_NE(Transcript("round-trip-back.xts").find("dialog 117 ends confirmed"), std::string::npos);
+    EXPECT_EQ(CountOf(Transcript("round-trip-back.xts"), "alert texts \"Conversion finished.\""), 1);
+    if (!exported)
+        GTEST_SKIP() << "needs the export command";
+    for (const char* book : kBooks)
+        EXPECT_TRUE(OpensAsCompoundFile(Folder("Translated") + "/" + book + ".dwq")) << book;
+    EXPECT_EQ(CountOf(Transcript("round-trip.xts"), "\nbeep\n"), 3);
+    if (ReadText(app / "KestoLogfile.txt").find("Import of a Verbant file: not available") != std::string::npos)
+        GTEST_SKIP() << "needs the import command";
+    for (const char* book : kBooks) {
+        const std::string document = Folder("Books") + "/" + book + ".qxp";
+        const std::string check = std::string(XTHOST_PROGRAM) + " doc check '" + document + "' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(check.c_str()), 0) << document;
+    }
+    EXPECT_EQ(CountOf(Transcript("round-trip-back.xts"), "\nbeep\n"), 3);
 }
 
 TEST_F(ExampleScriptsTest, FolderCancel)

@@ -278,7 +278,7 @@ TEST_F(FolderRunDialogsTest, AFailingRunReachesNeitherTheHostNorTheNextAnnouncem
     const auto lines = RunOk(kExportSrcIntoDwqAndPdf + R"(menus
 )");
     ASSERT_EQ(Runs().size(), 1u);
-    EXPECT_TRUE(AnnounceConversionFinished);
+    EXPECT_TRUE(ShowFinishedNotice);
     const std::string log = GeneralLog();
     EXPECT_NE(log.find("MultiDoc mode:\tOFF"), std::string::npos);
 }

@@ -133,7 +133,7 @@ TEST_F(KestoTest, MenuButtonsRunTheirCommandThenBeep)
         {[] { PerformByClass<MenuButton<15>>(static_cast<XTVoidRec*>(nullptr)); }, "", "Choose Verbant file to import:", 2},
         {[] { PerformByClass<MenuButton<16>>(static_cast<XTVoidRec*>(nullptr)); }, "", "Choose Verbant file to import:", 2},
         {[] { FireExportCurrentDocumentButton(nullptr); }, "", "preference 0 off", 1},
-        {[] { PerformByClass<MenuButton<6>>(static_cast<XTVoidRec*>(nullptr)); }, "Export of paragraph coordinates", "", 1},
+        {[] { PerformByClass<MenuButton<6>>(static_cast<XTVoidRec*>(nullptr)); }, "", "preference 0 off", 1},
     };
     int beeps = 0;
     for (const auto& button : buttons) {

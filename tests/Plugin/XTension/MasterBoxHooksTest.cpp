@@ -43,13 +43,7 @@ protected:
         return ok;
     }
 
-    static int Count(const std::string& text, const std::string& part)
-    {
-        int n = 0;
-        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-            ++n;
-        return n;
-    }
+    static int Count(const std::string& text, const std::string& part) { return kesto_test::CountOf(text, part); }
 
     xthost::HostExtensions extensions;
 };

@@ -24,8 +24,16 @@
 #include <gtest/gtest.h>
 
 #include "Plugin/Shell/AppFolderTest.h"
+#include "platform/host/HostExtensions.h"
 #include "SHARED/Server/ProtocolClient.h"
 #include "platform/host/Host.h"
+
+// The PDF runs reach fontconfig and pango, which keep caches until exit; the suppressions
+// name only their libraries.
+extern "C" const char* __lsan_default_options()
+{
+    return "suppressions=" KESTO_SOURCE_DIR "/tests/lsan-fonts.supp";
+}
 
 namespace fs = std::filesystem;
 using kesto_test::ReadText;
@@ -98,6 +106,9 @@ protected:
     // then halts it; the host quits after the halt.
     void Serve(const std::function<void()>& scenario)
     {
+        // The conversions open the job's documents in the host.
+        xthost::HostExtensions extensions;
+        xthost::RegisterHostDocuments(extensions);
         xthost::HostOptions options;
         options.appFolder = app.string();
         xthost::Host host(options);
@@ -279,8 +290,8 @@ TEST_F(ServerJobTest, TargetNamesAndRefusalsGiveTheirExactRepliesAndLogLines)
                        ".dwq - AFTER FolderUtils::ProcessConversion()", "doExport[AFTER 1] - Job done: FAILURE",
                        "Task 1/2: FAILURE\t[" + Padded("doc.qxp") + " -> " + Padded(name1) + "]",
                        "doExport[BEFORE 2]", "switch (m_eo_CnvType) - In: " + source,
-                       "In: " + source + "\tOut: " + shared + "/" + name2, "doExport[AFTER 2] - Job done: FAILURE",
-                       "Task 2/2: FAILURE\t[" + Padded("doc.qxp") + " -> " + Padded(name2) + "]",
+                       "In: " + source + "\tOut: " + shared + "/" + name2, "doExport[AFTER 2] - Job done: SUCCESS",
+                       "Task 2/2: SUCCESS\t[" + Padded("doc.qxp") + " -> " + Padded(name2) + "]",
                        "Closed all documents: SUCCESS", "WRITE:\texport finished", "Conversion failed"},
                       at);
     }
@@ -291,11 +302,10 @@ TEST_F(ServerJobTest, TargetNamesAndRefusalsGiveTheirExactRepliesAndLogLines)
                                                                               " -> " + Padded("pics.jpg") + "]",
                           "File transfer failed: pics.jpg"},
                   at);
-    // The conversions reached the driver, which says it is not there yet; JPEG images never do.
+    // The conversions reached the driver, which fired the export command (not in this build);
+    // JPEG images never do.
     const std::string general = GeneralLog();
-    EXPECT_NE(general.find("Conversion of \"" + source + "\" into \"" + shared + "/report.PDF.dwq\": not available"),
-              std::string::npos)
-        << general;
+    EXPECT_NE(general.find("Export of the current document: not available"), std::string::npos) << general;
     EXPECT_EQ(general.find("pics.jpg"), std::string::npos);
     EXPECT_TRUE(JobFolders(app / "tmp").empty());
 }
@@ -446,7 +456,7 @@ TEST_F(ServerJobTest, FourClientsInParallelFiftyJobsEach)
 
 TEST_F(ServerJobTest, ExportDwqThenExportQxpOfItsResultInEveryMode)
 {
-    GTEST_SKIP() << "needs the conversion driver";
+    GTEST_SKIP() << "needs the export command";
     const std::string document = ReadText(source);
     std::map<std::string, std::string> results;
     // Takes every result of a socket-mode job; answers them by name, "" when the job failed.

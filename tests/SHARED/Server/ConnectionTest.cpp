@@ -381,6 +381,26 @@ TEST_F(ConnectionTest, LargeFilesRoundTripBothWaysPlainAndCompressed) {
     }
 }
 
+// Received bytes are written behind the receiving: a file that cannot take them still fails the
+// transfer, whether the write fails with the first piece or only when the file is closed.
+TEST_F(ConnectionTest, AFileThatCannotBeWrittenFailsTheTransfer) {
+    for (const size_t size : {size_t(100), size_t(3) << 20}) {
+        auto client = Accept();
+        const std::string data = RandomBytes(size, 11);
+        const auto blocks = protocol::EncodeStream(data, 0);
+        auto sender = std::async(std::launch::async, [&] { client->SendBlocks(blocks); });
+        bool compressed = true;
+        uint64_t count = 0;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(m_Conn.ReceiveFileData("/dev/full", compressed, UINT64_MAX, &count)) << size;
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("Failed receive: error writing file!"), std::string::npos) << log;
+        EXPECT_FALSE(m_Conn.IsConnected());
+        client->Close();
+        sender.get();
+    }
+}
+
 TEST_F(ConnectionTest, BlocksRightBehindALineAreNotLost) {
     ScratchDir dir;
     auto client = Accept();

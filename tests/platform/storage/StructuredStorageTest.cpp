@@ -18,6 +18,12 @@ protected:
     void openRoot(Ref<IStorage>& root, const std::string& name = "t.dwq") {
         ASSERT_EQ(StgOpenStorage(folder.file(name).c_str(), nullptr, kReadRoot, nullptr, 0, root.out()), S_OK);
     }
+    // Finishes the file written through `root` and opens it again for reading.
+    void flushAndReopen(Ref<IStorage>& root) {
+        ASSERT_EQ(root->Flush(), S_OK);
+        root.reset();
+        openRoot(root);
+    }
     TempFolder folder;
 };
 
@@ -208,12 +214,57 @@ TEST_F(StorageTest, StreamPositionsSizesAndClones) {
     clone.reset();
     stream.reset();
     target.reset();
-    ASSERT_EQ(root->Flush(), S_OK);
-    root.reset();
-
-    openRoot(root);
+    flushAndReopen(root);
     EXPECT_EQ(readStream(root.get(), u"S"), want);
     EXPECT_EQ(readStream(root.get(), u"t"), copied);
+}
+
+// Writes that continue one another reach the disk later, gathered; every read, copy and shrink
+// before that sees them all the same, and a write elsewhere does not overtake them.
+TEST_F(StorageTest, GatheredWritesAreSeenBeforeTheyReachTheDisk) {
+    constexpr uint32_t kBoth = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+    Ref<IStorage> root;
+    ASSERT_EQ(StgCreateDocfile(folder.file("t.dwq").c_str(), kBoth, 0, root.out()), S_OK);
+    Ref<IStream> a, b, clone;
+    ASSERT_EQ(root->CreateStream(u"a", kBoth, 0, 0, a.out()), S_OK);
+    ASSERT_EQ(root->CreateStream(u"b", kBoth, 0, 0, b.out()), S_OK);
+    std::vector<uint8_t> expectedA = pattern(200000, 5), expectedB = pattern(9000, 6);
+    uint32_t count = 0;
+    for (size_t at = 0; at < expectedA.size(); at += 1000) {
+        ASSERT_EQ(a->Write(expectedA.data() + at, 1000, &count), S_OK);
+        if (at == 100000) {
+            ASSERT_EQ(b->Write(expectedB.data(), uint32_t(expectedB.size()), &count), S_OK);
+        }
+    }
+    // An overwrite inside what is held, then one before it.
+    const std::vector<uint8_t> patch = pattern(3000, 7);
+    ASSERT_EQ(a->Seek(190000, STREAM_SEEK_SET, nullptr), S_OK);
+    ASSERT_EQ(a->Write(patch.data(), uint32_t(patch.size()), &count), S_OK);
+    std::copy(patch.begin(), patch.end(), expectedA.begin() + 190000);
+    ASSERT_EQ(a->Seek(10, STREAM_SEEK_SET, nullptr), S_OK);
+    ASSERT_EQ(a->Write(patch.data(), 100, &count), S_OK);
+    std::copy(patch.begin(), patch.begin() + 100, expectedA.begin() + 10);
+
+    ASSERT_EQ(a->Seek(0, STREAM_SEEK_SET, nullptr), S_OK);
+    ASSERT_EQ(a->Clone(clone.out()), S_OK);
+    EXPECT_EQ(streamBytes(clone.get()), expectedA);
+    ASSERT_EQ(b->Seek(0, STREAM_SEEK_SET, nullptr), S_OK);
+    EXPECT_EQ(streamBytes(b.get()), expectedB);
+    // A copy inside the same file reads the source's sectors.
+    a.reset();
+    clone.reset();
+    ASSERT_EQ(root->MoveElementTo(u"a", root.get(), u"c", STGMOVE_COPY), S_OK);
+    EXPECT_EQ(readStream(root.get(), u"c"), expectedA);
+    // Back below the small-stream size: the bytes kept are the ones written last.
+    ASSERT_EQ(b->SetSize(3000), S_OK);
+    expectedB.resize(3000);
+    ASSERT_EQ(b->Seek(0, STREAM_SEEK_SET, nullptr), S_OK);
+    EXPECT_EQ(streamBytes(b.get()), expectedB);
+    b.reset();
+    flushAndReopen(root);
+    EXPECT_EQ(readStream(root.get(), u"a"), expectedA);
+    EXPECT_EQ(readStream(root.get(), u"b"), expectedB);
+    EXPECT_EQ(readStream(root.get(), u"c"), expectedA);
 }
 
 TEST_F(StorageTest, StatNamesAndClassIds) {

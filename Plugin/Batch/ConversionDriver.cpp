@@ -1,0 +1,268 @@
+#include "Plugin/Batch/ConversionDriver.h"
+
+#include <exception>
+
+#include "Foundation/TraceHooks.h"
+#include "Plugin/Batch/FolderRuns.h"
+#include "Plugin/Batch/FolderUtils.h"
+#include "Plugin/Batch/HostFiles.h"
+#include "Plugin/Batch/PdfCreation.h"
+#include "Plugin/Mixer/HostCalls.h"
+#include "Plugin/Mixer/MessageBox.h"
+#include "Plugin/Mixer/Progress.h"
+#include "Plugin/Shell/Dialogs.h"
+#include "Plugin/Shell/HostSuites.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
+
+ModuleGlobal<ConversionProgressState> ConversionProgress;
+
+namespace {
+
+// The host's open option value of a conversion's source document.
+constexpr int32_t kConversionOpenOptions = 31;
+// The code the driver's diagnostics go to debug_check with.
+constexpr int32_t kDriverDiagnostic = 12;
+constexpr int32_t kAlertResource = 22100;
+
+// The server entry probes the host's PDF naming at most once per process, apart from the
+// folder runs' own probe.
+bool ServerPdfProbeDone = false;
+
+template <class Button>
+void FireButton(RefPtr<Button> button, XTVoidRec* rec)
+{
+    if (button)
+        button->ActionPerformed(rec);
+}
+
+// A conversion's target: whether it was there before the command fired, so that only a file
+// the command wrote counts.
+bool TargetExists(const std::string& path)
+{
+    bool isDirectory = false;
+    return !path.empty() && PathExists(path, &isDirectory) && !isDirectory;
+}
+
+// Opens the job's source, clears or guards the target, fires the command and answers whether
+// the command wrote the target.
+template <class Fire>
+bool ConvertFromDocument(bool allowReplace, Fire fire)
+{
+    HostFileSpec source{};
+    if (CurrentJob->source.GetHostSpec(source) != 0)
+        return false;
+    if (OpenHostDocument(&source, kConversionOpenOptions) != 0)
+        return false;
+    const std::string target = CurrentJob->target.GetPath();
+    if (PathExists(target)) {
+        // A target that is kept, or that cannot be removed, would make the command fail or
+        // report the old file as new.
+        if (!allowReplace || RemoveHostFile(target) != 0) {
+            CloseProject(-1, 1);
+            return false;
+        }
+    }
+    fire();
+    return TargetExists(target);
+}
+
+bool SetPathReported(ConvFileSpec& spec, const std::string& path, const char* failure)
+{
+    if (spec.SetPath(path) == 0)
+        return true;
+    debug_check(kDriverDiagnostic, failure);
+    return false;
+}
+
+} // namespace
+
+RefPtr<MenuButton<6>> GetExportCoordinatesButton()
+{
+    return ClassObject<MenuButton<6>>::Instance();
+}
+
+RefPtr<MenuButton<7>> GetExportXTagsButton()
+{
+    return ClassObject<MenuButton<7>>::Instance();
+}
+
+RefPtr<MenuButton<15>> GetImportFileButton()
+{
+    return ClassObject<MenuButton<15>>::Instance();
+}
+
+void FireExportCoordinatesButton(XTVoidRec* rec)
+{
+    FireButton(GetExportCoordinatesButton(), rec);
+}
+
+void FireExportXTagsButton(XTVoidRec* rec)
+{
+    FireButton(GetExportXTagsButton(), rec);
+}
+
+void FireImportFileButton(XTVoidRec* rec)
+{
+    FireButton(GetImportFileButton(), rec);
+}
+
+bool ConvertToExchangeFile()
+{
+    return ConvertFromDocument(OverwriteFlags.exchangeFile, [] { FireExportCurrentDocumentButton(nullptr); });
+}
+
+bool ConvertToCoordinates()
+{
+    return ConvertFromDocument(OverwriteFlags.coordinates, [] { FireExportCoordinatesButton(nullptr); });
+}
+
+bool ConvertToXTags()
+{
+    return ConvertFromDocument(OverwriteFlags.xtags, [] { FireExportXTagsButton(nullptr); });
+}
+
+bool ConvertToDocument()
+{
+    ConversionJob& job = *CurrentJob;
+    const FileKind targetKind = job.target.GetKind();
+    if (job.source.GetKind() != FileKind::Dwq || (targetKind != FileKind::Qxp && targetKind != FileKind::Qxd) ||
+        job.kind != ConversionKind::ToDocument)
+        return false;
+    HostFileSpec source{};
+    if (job.source.GetHostSpec(source) != 0)
+        return false;
+    // The import command reads its source from here.
+    SavedSourceSpec = source;
+    const std::string target = job.target.GetPath();
+    *ImportTargetPath = target;
+    if (PathExists(target) && (!OverwriteFlags.document || RemoveHostFile(target) != 0))
+        return false;
+    FireImportFileButton(nullptr);
+    return TargetExists(target);
+}
+
+bool ConvertJob(ConversionJob& job)
+{
+    try {
+        if (!job.IsValid(job.kind == ConversionKind::ToDocument))
+            return false;
+        switch (job.kind) {
+        case ConversionKind::ToExchange: return ConvertToExchangeFile();
+        case ConversionKind::ToPdf: return CreatePdf(false);
+        case ConversionKind::ToCoordinates: return ConvertToCoordinates();
+        case ConversionKind::ToXTags: return ConvertToXTags();
+        case ConversionKind::ToDocument: return ConvertToDocument();
+        default: return false;
+        }
+    } catch (...) {
+        ShowMessageBox(kAlertResource, "Conversion failed for file: ", job.source.GetPath(), "", "", false, false,
+                       false);
+        return false;
+    }
+}
+
+void ResetConversionGlobals()
+{
+    if (ConversionProgressState* progress = ConversionProgress.GetIf())
+        *progress = ConversionProgressState();
+    if (auto* files = ConversionFileList.GetIf())
+        files->clear();
+    SetAlertText("", "", "", "");
+}
+
+ConversionProgressScope::ConversionProgressScope() : m_dialog(OpenProgressDialog())
+{
+    if (ConversionProgressState* progress = ConversionProgress.GetIf())
+        progress->dialog = m_dialog;
+}
+
+ConversionProgressScope::~ConversionProgressScope()
+{
+    if (m_dialog)
+        CallHost<XCF_CloseModeless>(m_dialog);
+    ResetConversionGlobals();
+}
+
+bool FolderUtils::ProcessConversion(const ustring& sourcePathText, const ustring& targetPathText,
+                                    FileKind sourceKind, FileKind targetKind)
+{
+    const std::string sourcePath = ToStdString(sourcePathText);
+    const std::string targetPath = ToStdString(targetPathText);
+    // The server converts without asking, whatever the earlier runs chose.
+    OverwriteFlags.document = OverwriteFlags.exchangeFile = OverwriteFlags.pdf = OverwriteFlags.coordinates =
+        OverwriteFlags.xtags = true;
+    const ConversionKind kind = ConversionKindOf(sourceKind, targetKind, FileKind::None);
+    if (kind == ConversionKind::Invalid)
+        return false;
+
+    const ConversionProgressScope progress;
+    ConversionJob& job = *CurrentJob;
+    job.Reset();
+    job.kind = kind;
+    job.SetFileTypes();
+    if (!SetPathReported(job.source, sourcePath, "Set source error => conversion failed!"))
+        return false;
+    std::string folder;
+    std::string name;
+    if (!SplitPathAtBackslash(sourcePath, folder, name, nullptr, false))
+        debug_check(kDriverDiagnostic, "Split path error => conversion failed!");
+    ShowConversionProgress(progress.Dialog(), 1, 1, name, kind);
+    if (!SetPathReported(job.target, targetPath, "Set target error => conversion failed!"))
+        return false;
+
+    if (kind == ConversionKind::ToPdf && PdfMode == 3) {
+        std::string targetFolder;
+        std::string targetName;
+        if (SplitPathAtBackslash(targetPath, targetFolder, targetName, nullptr, false))
+            *PdfTargetFolder = targetFolder;
+        else
+            debug_check(kDriverDiagnostic, "Split path error => conversion failed!");
+        if (!ServerPdfProbeDone) {
+            ServerPdfProbeDone = true;
+            const ConversionJob saved = job;
+            try {
+                PdfMode = PreparePdfMode(3);
+            } catch (...) {
+                debug_check(kDriverDiagnostic, "PDF-Mode check failed => using default values");
+            }
+            job = saved;
+        }
+    }
+
+    bool converted = false;
+    try {
+        converted = ConvertJob(job);
+        if (!converted)
+            debug_check(kDriverDiagnostic, (job.source.GetName() + " not converted!").c_str());
+    } catch (...) {
+        ShowMessageBox(kAlertResource, "Conversion failed for file: ", job.source.GetName(), "", "", false, false,
+                       false);
+    }
+    if (progress.Dialog())
+        RefreshProgressDialog(progress.Dialog());
+    return converted;
+}
+
+void RegisterConversionGlobals()
+{
+    ModuleGlobals::Register(
+        GlobalStep::FolderRunFileLists,
+        [] {
+            ConversionFileList.Build();
+            ProtectedTargetList.Build();
+        },
+        [] {
+            ProtectedTargetList.Destroy();
+            ConversionFileList.Destroy();
+        });
+    ModuleGlobals::Register(
+        GlobalStep::CommandStrings,
+        [] {
+            PdfTargetFolder.Build();
+            ConversionProgress.Build();
+        },
+        [] {
+            ConversionProgress.Destroy();
+            PdfTargetFolder.Destroy();
+        });
+}

@@ -1,0 +1,435 @@
+#include "Plugin/Batch/FolderRuns.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <dirent.h>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "Foundation/Log.h"
+#include "Foundation/Settings.h"
+#include "Foundation/TraceHooks.h"
+#include "Plugin/Batch/BatchMode.h"
+#include "Plugin/Batch/BatchStatusFile.h"
+#include "Plugin/Batch/ConversionDriver.h"
+#include "Plugin/Batch/HostFiles.h"
+#include "Plugin/Batch/PdfCreation.h"
+#include "Plugin/Mixer/MessageBox.h"
+#include "Plugin/Mixer/Progress.h"
+#include "Plugin/Shell/Dialogs.h"
+#include "Plugin/Shell/HostFileServices.h"
+#include "Plugin/Shell/KestoInterface.h"
+#include "SHARED/Server/CnvTools/NodeFS.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
+
+HostFileSpec SavedFolderSpec{};
+HostFileSpec SavedSourceSpec{};
+HostFileSpec SavedTargetSpec{};
+ModuleGlobal<std::string> PdfTargetFolder;
+bool ShowFinishedNotice = true;
+ModuleGlobal<std::vector<std::string>> ConversionFileList;
+ModuleGlobal<std::vector<std::string>> ProtectedTargetList;
+
+namespace {
+
+constexpr int32_t kAlertResource = 22100;
+constexpr int32_t kRunDiagnostic = 12;
+
+// The folder runs probe the host's PDF naming at most once per process, apart from the
+// server entry's own probe.
+bool FolderPdfProbeDone = false;
+
+std::string PathOfSpec(const HostFileSpec& spec)
+{
+    std::string path;
+    return FileSpecToPath(path, spec, false) == 0 ? path : std::string();
+}
+
+void LogSkipped(const std::string& path, int error)
+{
+    GeneralLogStream() << "\nSkipped \"" << path << "\": " << std::strerror(error) << std::endl;
+}
+
+const char* TargetExtension(ConversionKind kind)
+{
+    FileKind target = FileKind::None;
+    DefaultFileKinds(kind, nullptr, &target, nullptr);
+    return FileKindExtensions[static_cast<int>(target)];
+}
+
+// The folder that receives the targets of a kind.
+std::string TargetRootOf(ConversionKind kind)
+{
+    switch (kind) {
+    case ConversionKind::ToPdf: return PdfTargetFolder.IsBuilt() ? *PdfTargetFolder : std::string();
+    case ConversionKind::ToDocument: return PathOfSpec(SavedTargetSpec);
+    default: return PathOfSpec(SavedSourceSpec);
+    }
+}
+
+bool* OverwriteSwitchOf(ConversionKind kind)
+{
+    switch (kind) {
+    case ConversionKind::ToExchange: return &OverwriteFlags.exchangeFile;
+    case ConversionKind::ToPdf: return &OverwriteFlags.pdf;
+    case ConversionKind::ToCoordinates: return &OverwriteFlags.coordinates;
+    case ConversionKind::ToXTags: return &OverwriteFlags.xtags;
+    case ConversionKind::ToDocument: return &OverwriteFlags.document;
+    default: return nullptr;
+    }
+}
+
+// The source root as the runs map it: a source that is a single file has its folder as root,
+// so that its target lands inside the target folder.
+std::string MappingRoot(std::string root)
+{
+    StripTrailingSeparators(root);
+    bool isDirectory = false;
+    if (PathExists(root, &isDirectory) && !isDirectory) {
+        const std::size_t separator = root.find_last_of("/\\");
+        if (separator != std::string::npos)
+            root.erase(separator == 0 ? 1 : separator);
+    }
+    return root;
+}
+
+// Makes the folder of a target when it is missing; the run goes on either way.
+void PrepareTargetFolder(const std::string& target)
+{
+    const std::size_t separator = target.find_last_of("/\\");
+    if (separator == std::string::npos || separator == 0)
+        return;
+    const std::string folder = target.substr(0, separator);
+    bool isDirectory = false;
+    if (PathExists(folder, &isDirectory)) {
+        if (!isDirectory)
+            debug_check(kRunDiagnostic, "Target is not a folder but a file having the same name!");
+        return;
+    }
+    std::string parent;
+    std::string name;
+    bool created = false;
+    if (SplitPathAtBackslash(folder, parent, name, nullptr, true)) {
+        t_Folder node(name, parent, false, true);
+        created = node.CreateWithParents();
+    }
+    if (!created || !PathExists(folder)) {
+        debug_check(kRunDiagnostic, "Unable to create missing target folders!");
+        GeneralLogStream() << "\nUnable to create missing target folders: \"" << folder << "\"" << std::endl;
+    }
+}
+
+int32_t ScanEntries(const std::string& path, FileKind wanted, bool recursive, bool findOne)
+{
+    std::vector<std::string>& list = *ConversionFileList;
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) {
+        LogSkipped(path, errno);
+        return findOne ? 0 : static_cast<int32_t>(list.size());
+    }
+    // Sorted, so that a run lists and converts its files in the same order every time.
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+
+    const bool document = wanted == FileKind::Qxp || wanted == FileKind::Qxd;
+    const std::string extension = std::string(DotString) + FileKindExtensions[static_cast<int>(wanted)];
+    for (const std::string& name : names) {
+        const std::string entryPath = JoinPath(path, name);
+        struct stat linkInfo {};
+        if (::lstat(entryPath.c_str(), &linkInfo) != 0) {
+            LogSkipped(entryPath, errno);
+            continue;
+        }
+        struct stat info = linkInfo;
+        // A link to a folder is never entered, so that a link back up cannot loop.
+        if (S_ISLNK(linkInfo.st_mode) && (::stat(entryPath.c_str(), &info) != 0 || S_ISDIR(info.st_mode)))
+            continue;
+        if (S_ISDIR(info.st_mode)) {
+            if (!recursive)
+                continue;
+            HostFileSpec sub{};
+            if (xt_fsmakefsspec(0, 0, entryPath.c_str(), &sub) != 0) {
+                GeneralLogStream() << "\nSkipped \"" << entryPath << "\": the host cannot name it" << std::endl;
+                continue;
+            }
+            ScanFolder(sub, wanted, recursive, false, std::string());
+            continue;
+        }
+        if (!S_ISREG(info.st_mode) || IsHiddenOrSystem(name))
+            continue;
+        if (!document && !CompareStrings(GetExtension(name, true), extension, false))
+            continue;
+        if (findOne) {
+            if (!document || IsOpenableDocument(entryPath))
+                return 1;
+            continue;
+        }
+        list.push_back(entryPath);
+    }
+    return findOne ? 0 : static_cast<int32_t>(list.size());
+}
+
+template <class Run>
+void RunFolderEntry(const HostFileSpec& source, const char* failure, Run run)
+{
+    try {
+        run();
+    } catch (...) {
+        ShowMessageBox(kAlertResource, failure, PathOfSpec(source), "", "", false, false, false);
+    }
+    if (ShowFinishedNotice) {
+        // Shown at the end of a folder command; a batch or server run only logs it, since
+        // nobody is there to close it.
+        const UnattendedState state = CurrentUnattendedState();
+        ShowMessageBox(kAlertResource, "Conversion finished.", "", "", "", state.multiDoc && !state.batch && !state.server,
+                       false, false);
+    }
+    SetAlertText("", "", "", "");
+}
+
+} // namespace
+
+void ExportFolder(const HostFileSpec& target, bool recursive)
+{
+    RunFolderEntry(SavedFolderSpec, "Export failed for folder: ", [&] {
+        ProcessFolderConversion(SavedFolderSpec, target, FileKind::Qxp, FileKind::Dwq, recursive);
+    });
+}
+
+void ExportFolderToPdf(const HostFileSpec& target, bool recursive)
+{
+    RunFolderEntry(SavedFolderSpec, "Export failed for folder: ", [&] {
+        ProcessFolderConversion(SavedFolderSpec, target, FileKind::Qxp, FileKind::Pdf, recursive);
+    });
+}
+
+void ImportFolder(const HostFileSpec&, bool recursive)
+{
+    RunFolderEntry(SavedSourceSpec, "Import failed for folder: ", [&] {
+        ProcessFolderConversion(SavedSourceSpec, SavedTargetSpec, FileKind::Dwq, FileKind::Qxp, recursive);
+    });
+}
+
+int32_t ScanFolder(const HostFileSpec& folder, FileKind wanted, bool recursive, bool findOne,
+                   const std::string& subPath)
+{
+    std::vector<std::string>& list = *ConversionFileList;
+    std::string path;
+    if (FileSpecToPath(path, folder, false) != 0)
+        return findOne ? 0 : static_cast<int32_t>(list.size());
+    if (!subPath.empty())
+        path = JoinPath(path, subPath);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        LogSkipped(path, errno);
+        return findOne ? 0 : static_cast<int32_t>(list.size());
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        if (S_ISREG(info.st_mode) && !IsHiddenOrSystem(GetFileName(path, true)))
+            list.push_back(path);
+        return static_cast<int32_t>(list.size());
+    }
+    return ScanEntries(path, wanted, recursive, findOne);
+}
+
+bool CollectSourceFiles(const HostFileSpec& folder, int32_t fileKind, bool recursive, const std::string& subFolder)
+{
+    if (fileKind < 0 || fileKind >= kFileKindCount - 1)
+        return false;
+    return ScanFolder(folder, static_cast<FileKind>(fileKind), recursive, true, subFolder) != 0;
+}
+
+std::string FolderRunTarget(const std::string& sourceFile, const std::string& sourceRoot, ConversionKind kind)
+{
+    // The new name keeps every dot of the old one but the extension's: "a.b.qxp" and "a.c.qxp"
+    // stay apart.
+    std::string folder;
+    std::string name;
+    if (!SplitPathAtBackslash(sourceFile, folder, name, nullptr, false))
+        return std::string();
+    const std::string newName = name + DotString + TargetExtension(kind);
+
+    std::string root = TargetRootOf(kind);
+    StripTrailingSeparators(root);
+    // Without a target folder a target would land in whatever folder the host runs in.
+    if (root.empty())
+        return std::string();
+    const bool mapFolders = Settings.IsBuilt() && Settings->GetMapSourceFoldersToTarget();
+    const bool includeRoot = Settings.IsBuilt() && Settings->GetIncludeSourceFolderInTarget();
+    if (!mapFolders && !includeRoot)
+        return JoinPath(root, newName);
+
+    const std::string sourceBase = MappingRoot(sourceRoot);
+    if (includeRoot) {
+        std::string parent;
+        std::string last;
+        if (SplitPathAtBackslash(sourceBase, parent, last, nullptr, true) && !last.empty())
+            root = JoinPath(root, last);
+    }
+    if (mapFolders && sourceBase.size() < folder.size() && folder.compare(0, sourceBase.size(), sourceBase) == 0 &&
+        IsPathSeparator(folder[sourceBase.size()])) {
+        std::string relative = folder.substr(sourceBase.size() + 1);
+        for (char& c : relative)
+            if (c == '\\')
+                c = '/';
+        root = JoinPath(root, relative);
+    }
+    return JoinPath(root, newName);
+}
+
+int32_t CountProtectedTargets(const std::string& sourceRoot, ConversionKind kind)
+{
+    const bool* allowed = OverwriteSwitchOf(kind);
+    if (!allowed || !*allowed)
+        return 0;
+    ProtectedTargetList->clear();
+    int32_t removed = 0;
+    for (const std::string& file : *ConversionFileList) {
+        const std::string target = FolderRunTarget(file, sourceRoot, kind);
+        if (target.empty() || !PathExists(target))
+            continue;
+        if (RemoveHostFile(target) == 0)
+            ++removed;
+        else
+            ProtectedTargetList->push_back(target);
+    }
+    return removed;
+}
+
+void ShowConversionProgress(XTHandle dialog, int32_t count, int32_t number, const std::string& name,
+                            ConversionKind kind)
+{
+    if (static_cast<int32_t>(kind) < 0 || kind >= ConversionKind::Invalid)
+        return;
+    std::ostringstream text;
+    if (kind == ConversionKind::ToDocument) {
+        text << "Import to Quark ";
+    } else {
+        text << "Export to ";
+        FileKind target = FileKind::None;
+        DefaultFileKinds(kind, nullptr, &target, nullptr);
+        switch (target) {
+        case FileKind::Dwq: text << "Verbant -> analysing file "; break;
+        case FileKind::Pdf: text << "PDF -> analysing file "; break;
+        case FileKind::Coo: text << "Coordinates."; break;
+        case FileKind::Tgx: text << "XTags."; break;
+        default: break;
+        }
+    }
+    const KestoInterface* state = KestoInterface::Instance();
+    if (!(state && state->m_serverMode)) {
+        const int digits = count > 0 ? static_cast<int>(std::log10(static_cast<double>(count))) + 1 : 1;
+        text << std::setw(digits) << number << " of " << count;
+        if (kind == ConversionKind::ToDocument)
+            text << " files";
+    }
+    if (ConversionProgressState* progress = ConversionProgress.GetIf()) {
+        progress->dialog = dialog;
+        progress->count = count;
+        progress->number = number;
+        progress->name = name;
+        progress->kind = kind;
+    }
+    if (!dialog)
+        return;
+    SetProgressDialogText(dialog, text.str());
+    SetProgressDialogValue(dialog, number, count);
+}
+
+void RefreshConversionProgress()
+{
+    const ConversionProgressState* progress = ConversionProgress.GetIf();
+    if (!progress)
+        return;
+    const ConversionProgressState last = *progress;
+    ShowConversionProgress(last.dialog, last.count, last.number, last.name, last.kind);
+}
+
+void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, FileKind sourceKind,
+                             FileKind targetKind, bool recursive)
+{
+    const ConversionKind kind = ConversionKindOf(sourceKind, targetKind, FileKind::None);
+    if (kind == ConversionKind::Invalid)
+        return;
+    ConversionFileList->clear();
+    const int32_t count = ScanFolder(source, sourceKind, recursive, false, std::string());
+    if (count == 0)
+        return;
+
+    const std::string sourceRoot = PathOfSpec(source);
+    const ConversionProgressScope progress;
+    CountProtectedTargets(sourceRoot, kind);
+    if (!ProtectedTargetList->empty())
+        ShowMessageBox(kAlertResource,
+                       "Overwrite not allowed for " + std::to_string(ProtectedTargetList->size()) +
+                           " files in your target!",
+                       "\nChange attributes or rename on request.", "", "", false, false, false);
+    if (BatchJobRunning()) {
+        BatchStatus->SetTotal(count, true, true);
+        BatchStatus->SetCount(0, true, true);
+    }
+
+    std::ostream& log = GeneralLogStream();
+    log << "\n\n#####\n##### IMPORT/EXPORT-FILES #####\n#####\n\n";
+    // A copy: the list must not change under the run, whatever the commands do.
+    const std::vector<std::string> files = *ConversionFileList;
+    for (std::size_t i = 0; i < files.size(); ++i)
+        log << std::setw(8) << (i + 1) << ".) " << files[i] << '\n';
+    log.flush();
+
+    ConversionJob& job = *CurrentJob;
+    job.Reset();
+    job.kind = kind;
+    job.SetFileTypes();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const int32_t number = static_cast<int32_t>(i + 1);
+        const std::string& file = files[i];
+        if (job.source.SetPath(file) != 0) {
+            debug_check(kRunDiagnostic, "Set source error => conversion failed!");
+            continue;
+        }
+        std::string folder;
+        std::string name;
+        if (!SplitPathAtBackslash(file, folder, name, nullptr, false)) {
+            debug_check(kRunDiagnostic, "Split path error => conversion failed!");
+            continue;
+        }
+        ShowConversionProgress(progress.Dialog(), count, number, name, kind);
+        const std::string target = FolderRunTarget(file, sourceRoot, kind);
+        if (target.empty()) {
+            debug_check(kRunDiagnostic, "Replace extension error => conversion failed!");
+            continue;
+        }
+        PrepareTargetFolder(target);
+        if (job.target.SetPath(target) != 0) {
+            debug_check(kRunDiagnostic, "Set target error => conversion failed!");
+            continue;
+        }
+        if (kind == ConversionKind::ToPdf && PdfMode == 3 && !FolderPdfProbeDone) {
+            const ConversionJob saved = job;
+            FolderPdfProbeDone = true;
+            try {
+                PdfMode = PreparePdfMode(3);
+            } catch (...) {
+                debug_check(kRunDiagnostic, "PDF-Mode check failed => using default values");
+            }
+            job = saved;
+        }
+        if (!ConvertJob(job))
+            debug_check(kRunDiagnostic, (job.source.GetName() + " not converted!").c_str());
+        SetAlertText("", "", "", "");
+        BatchCountUpdate(number);
+    }
+    if (progress.Dialog())
+        RefreshProgressDialog(progress.Dialog());
+}

@@ -1,0 +1,95 @@
+// The code file's name index: numbers in the order of first insertion, look-up through many
+// growths of its table, names of every length the name records allow.
+#include "Container/Storage/NameIndex.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(NameIndex, NumbersInOrderOfFirstInsertionThroughManyGrowths) {
+  NameIndex index;
+  uint32_t value = 0;
+  EXPECT_FALSE(index.Find("a", value));
+  const auto name = [](int i) { return "Folder\x01" + std::to_string(i % 97) + "\x01m_Field" + std::to_string(i); };
+  constexpr int kCount = 100000;
+  for (int i = 0; i < kCount; ++i) {
+    const auto [value, added] = index.Insert(name(i), uint32_t(3 * i));
+    ASSERT_TRUE(added) << i;
+    ASSERT_EQ(value, uint32_t(3 * i));
+  }
+  EXPECT_EQ(index.Count(), uint32_t(kCount));
+  for (int i = 0; i < kCount; i += 7) {
+    ASSERT_TRUE(index.Find(name(i), value));
+    EXPECT_EQ(value, uint32_t(3 * i));
+    EXPECT_EQ(index.Insert(name(i), 7), std::make_pair(uint32_t(3 * i), false));  // the first value stays
+    EXPECT_EQ(index.Name(uint32_t(i)), name(i));
+    EXPECT_EQ(index.NameAt(index.Locate(name(i))), name(i));
+  }
+  EXPECT_FALSE(index.Find(name(kCount), value));
+  EXPECT_EQ(index.Locate(name(kCount)), NameIndex::kNone);
+  EXPECT_EQ(index.Count(), uint32_t(kCount));
+}
+
+TEST(NameIndex, EmptyLongAndZeroHoldingNames) {
+  NameIndex index;
+  index.Reserve(10);
+  const std::string empty, withZero("a\0b", 3);
+  EXPECT_EQ(index.Insert(empty, 0).first, 0u);
+  EXPECT_EQ(index.Insert(withZero, 1).first, 1u);
+  EXPECT_EQ(index.Insert("a", NameIndex::kNone), std::make_pair(NameIndex::kNone, true));  // not the name that starts like it
+  uint32_t value = 0;
+  EXPECT_TRUE(index.Find("a", value));
+  EXPECT_EQ(value, NameIndex::kNone);  // every value may be held
+  EXPECT_EQ(index.Name(0), empty);
+  EXPECT_EQ(index.Name(1), withZero);
+  EXPECT_EQ(index.Name(1).data()[3], '\0');  // followed by a zero, for callers of C strings
+  EXPECT_FALSE(index.Find(std::string("a\0c", 3), value));
+
+  // The longest names: a few to a block, one starting a new block when the rest is too short.
+  std::string longest(NameIndex::kMaxLength, 'x');
+  for (char last = '0'; last < '8'; ++last) {
+    longest.back() = last;
+    EXPECT_EQ(index.Insert(longest, 3 + last - '0'), std::make_pair(uint32_t(3 + last - '0'), true));
+  }
+  for (char last = '0'; last < '8'; ++last) {
+    longest.back() = last;
+    EXPECT_EQ(index.Name(3 + last - '0'), longest);
+  }
+  EXPECT_THROW(index.Insert(longest + "y", 0), std::length_error);
+  EXPECT_EQ(index.Count(), 11u);
+}
+
+// As std::string orders them: bytes unsigned, a name before the longer ones it starts; names
+// alike for many eight-byte steps, ending on and off the steps.
+TEST(NameIndex, SortsByNameAsStringsCompare) {
+  std::mt19937 random(5);
+  std::vector<std::string> names;
+  const std::string stems[] = {"", "Folder\x01" "1A\x01", "Folder\x01" "1A\x01" "2\x01\xE9", "abcdefgh", "abcdefghabcdefgh"};
+  for (const std::string& stem : stems) {
+    names.push_back(stem + "z");
+    for (int i = 0; i < 300; ++i) {
+      std::string name = stem;
+      for (int n = int(random() % 12); n >= 0; --n) name.push_back(char("ab\x01\x7F\x80\xFF"[random() % 6]));
+      names.push_back(name);
+    }
+  }
+  NameIndex index;
+  for (const std::string& name : names) index.Insert(name, 0);
+  index.DropLookup();
+  std::vector<std::string> sorted;
+  index.VisitByName([](uint32_t n) { return n % 5 != 2; },
+                    [&](uint32_t n) { sorted.emplace_back(index.Name(n)); });
+  std::vector<std::string> expected;
+  for (uint32_t n = 0; n < index.Count(); ++n)
+    if (n % 5 != 2) expected.emplace_back(index.Name(n));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sorted, expected);
+}
+
+}  // namespace

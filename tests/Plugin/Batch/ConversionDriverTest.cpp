@@ -1,0 +1,227 @@
+// The conversion driver against the emulated host with its documents: the module's command
+// buttons with a listener that writes the target in place of a command.
+#include "Plugin/Batch/ConversionDriver.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "DriverTestSupport.h"
+#include "Plugin/Batch/FolderRuns.h"
+#include "Plugin/Batch/FolderUtils.h"
+#include "Plugin/ModuleHostFixture.h"
+#include "Plugin/Shell/HostSuites.h"
+#include "Plugin/Shell/KestoInterface.h"
+#include "platform/host/documents/XTDocSuites.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kesto_test::AddTargetWriter;
+using kesto_test::CountOf;
+using kesto_test::ReadText;
+using kesto_test::TargetWriter;
+
+class ConversionDriverTest : public kesto_test::ModuleHostTest {
+protected:
+    ConversionDriverTest() : ModuleHostTest("batch-driver") {}
+
+    void SetUp() override
+    {
+        ModuleHostTest::SetUp();
+        Start();
+        OverwriteFlags = OverwriteSwitches();
+    }
+
+    void TearDown() override
+    {
+        OverwriteFlags = OverwriteSwitches();
+        ModuleHostTest::TearDown();
+    }
+
+    std::string Path(const std::string& name) const { return (app / name).string(); }
+
+    std::string CopyExample(const std::string& example, const std::string& name)
+    {
+        fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/documents" / example, app / name);
+        return Path(name);
+    }
+
+    // Sets the current job as a conversion does.
+    void PrepareJob(ConversionKind kind, const std::string& source, const std::string& target)
+    {
+        CurrentJob->Reset();
+        CurrentJob->kind = kind;
+        CurrentJob->SetFileTypes();
+        ASSERT_EQ(CurrentJob->source.SetPath(source), 0);
+        ASSERT_EQ(CurrentJob->target.SetPath(target), 0);
+    }
+
+    int OpenProjects()
+    {
+        XTHandle project = 0;
+        return CallHost<XPK_CurrentProject>(&project) == XT_OK ? 1 : 0;
+    }
+
+    std::string Transcript() const { return host->Log().Text(); }
+    int ProgressOpened() const { return CountOf(Transcript(), "opens modeless"); }
+    int ProgressClosed() const { return CountOf(Transcript(), "22300 closed"); }
+};
+
+TEST_F(ConversionDriverTest, ExistingTargetIsKeptOrReplacedByItsSwitch)
+{
+    const std::string source = CopyExample("minimal.qxp", "doc.qxp");
+    std::ofstream(app / "doc.dwq") << "old";
+    RefPtr<TargetWriter> writer = AddTargetWriter<5>();
+    ASSERT_TRUE(writer);
+    PrepareJob(ConversionKind::ToExchange, source, Path("doc.dwq"));
+
+    EXPECT_FALSE(ConvertJob(*CurrentJob));
+    EXPECT_EQ(ReadText(app / "doc.dwq"), "old");
+    EXPECT_TRUE(writer->targets.empty());
+    EXPECT_EQ(OpenProjects(), 0);   // the document opened for it is closed again
+    EXPECT_EQ(host->Beeps(), 0);
+
+    OverwriteFlags.exchangeFile = true;
+    EXPECT_TRUE(ConvertJob(*CurrentJob));
+    EXPECT_EQ(ReadText(app / "doc.dwq"), "written from " + source);
+    EXPECT_EQ(writer->targets, std::vector<std::string>{Path("doc.dwq")});
+    // The button's listeners ran: the command, then the beep.
+    EXPECT_EQ(host->Beeps(), 1);
+}
+
+TEST_F(ConversionDriverTest, CoordinatesAndXTagsGoThroughTheirOwnSwitchesAndButtons)
+{
+    const std::string source = CopyExample("minimal.qxp", "doc.qxp");
+    std::ofstream(app / "doc.coo") << "old";
+    RefPtr<TargetWriter> coordinates = AddTargetWriter<6>();
+    RefPtr<TargetWriter> xtags = AddTargetWriter<7>();
+    ASSERT_TRUE(coordinates && xtags);
+
+    OverwriteFlags.exchangeFile = true;   // not the coordinates' switch
+    PrepareJob(ConversionKind::ToCoordinates, source, Path("doc.coo"));
+    EXPECT_FALSE(ConvertJob(*CurrentJob));
+    OverwriteFlags.coordinates = true;
+    EXPECT_TRUE(ConvertJob(*CurrentJob));
+    EXPECT_EQ(coordinates->targets.size(), 1u);
+
+    PrepareJob(ConversionKind::ToXTags, source, Path("doc.tgx"));
+    EXPECT_TRUE(ConvertJob(*CurrentJob));
+    EXPECT_EQ(xtags->targets, std::vector<std::string>{Path("doc.tgx")});
+    EXPECT_TRUE(fs::exists(app / "doc.tgx"));
+}
+
+TEST_F(ConversionDriverTest, WhatWritesNoTargetIsNotConverted)
+{
+    OverwriteFlags.exchangeFile = true;
+    // The build's own export command writes nothing.
+    const std::string source = CopyExample("minimal.qxp", "doc.qxp");
+    PrepareJob(ConversionKind::ToExchange, source, Path("doc.dwq"));
+    EXPECT_FALSE(ConvertJob(*CurrentJob));
+    EXPECT_FALSE(fs::exists(app / "doc.dwq"));
+
+    // A file the host does not open as a document never reaches the command.
+    RefPtr<TargetWriter> writer = AddTargetWriter<5>();
+    std::ofstream(app / "notes.qxp") << "just text\n";
+    PrepareJob(ConversionKind::ToExchange, Path("notes.qxp"), Path("notes.dwq"));
+    EXPECT_FALSE(ConvertJob(*CurrentJob));
+    EXPECT_TRUE(writer->targets.empty());
+
+    // An old target that cannot be removed is never passed off as the command's.
+    std::ofstream(app / "doc.dwq") << "old";
+    xthost::FaultRule rule;
+    rule.key = "XFJ12/9";
+    rule.value = -47;
+    host->Faults().Add(rule);
+    PrepareJob(ConversionKind::ToExchange, source, Path("doc.dwq"));
+    EXPECT_FALSE(ConvertJob(*CurrentJob));
+    EXPECT_EQ(ReadText(app / "doc.dwq"), "old");
+    EXPECT_TRUE(writer->targets.empty());
+    EXPECT_EQ(OpenProjects(), 0);
+
+    // The same for an import.
+    std::ofstream(app / "in.dwq") << "exchange";
+    std::ofstream(app / "in.qxp") << "old";
+    OverwriteFlags.document = true;
+    PrepareJob(ConversionKind::ToDocument, Path("in.dwq"), Path("in.qxp"));
+    EXPECT_FALSE(ConvertJob(*CurrentJob));
+    EXPECT_EQ(ReadText(app / "in.qxp"), "old");
+}
+
+TEST_F(ConversionDriverTest, ImportNeedsItsKindsAndRespectsTheDocumentSwitch)
+{
+    RefPtr<TargetWriter> writer = AddTargetWriter<15>();
+    std::ofstream(app / "in.dwq") << "exchange";
+    std::ofstream(app / "in.qxp") << "old";
+    PrepareJob(ConversionKind::ToDocument, Path("in.dwq"), Path("in.qxp"));
+    EXPECT_FALSE(ConvertToDocument());
+    EXPECT_EQ(*ImportTargetPath, Path("in.qxp"));
+    EXPECT_EQ(FileSpecName(SavedSourceSpec), "in.dwq");
+
+    OverwriteFlags.document = true;
+    EXPECT_TRUE(ConvertJob(*CurrentJob));
+    EXPECT_EQ(ReadText(app / "in.qxp"), "written from " + Path("in.dwq"));
+
+    // A job whose kinds do not fit is refused before anything happens.
+    PrepareJob(ConversionKind::ToDocument, Path("in.dwq"), Path("in.coo"));
+    EXPECT_FALSE(ConvertToDocument());
+    EXPECT_EQ(writer->targets.size(), 1u);
+}
+
+TEST_F(ConversionDriverTest, ExceptionOfACommandAnswersFalseWithItsBox)
+{
+    KestoInterface::Instance()->m_multiDocMode = true;
+    OverwriteFlags.exchangeFile = true;
+    AddTargetWriter<5>(TargetWriter::Mode::Throw);
+    const std::string source = CopyExample("minimal.qxp", "doc.qxp");
+    PrepareJob(ConversionKind::ToExchange, source, Path("doc.dwq"));
+    EXPECT_FALSE(ConvertJob(*CurrentJob));
+    KestoInterface::Instance()->m_multiDocMode = false;
+    EXPECT_NE(GeneralLog().find("\nSUPPRESSED MESSAGE BOX:\tConversion failed for file: \t" + source + "\t\t\n"),
+              std::string::npos)
+        << GeneralLog();
+}
+
+TEST_F(ConversionDriverTest, ServerEntryConvertsWithEverySwitchOn)
+{
+    KestoInterface::Instance()->m_serverMode = true;
+    RefPtr<TargetWriter> writer = AddTargetWriter<15>();
+    std::ofstream(app / "in.dwq") << "exchange";
+    std::ofstream(app / "in.qxp") << "old";
+    EXPECT_TRUE(FolderUtils::ProcessConversion(ToUString(Path("in.dwq")), ToUString(Path("in.qxp")), FileKind::Dwq,
+                                               FileKind::Qxp));
+    KestoInterface::Instance()->m_serverMode = false;
+    EXPECT_EQ(ReadText(app / "in.qxp"), "written from " + Path("in.dwq"));
+    EXPECT_TRUE(OverwriteFlags.document && OverwriteFlags.exchangeFile && OverwriteFlags.pdf &&
+                OverwriteFlags.coordinates && OverwriteFlags.xtags);
+    // The progress dialog showed the file without numbers and is gone again.
+    EXPECT_NE(Transcript().find("\"Import to Quark \""), std::string::npos) << Transcript();
+    EXPECT_EQ(ProgressOpened(), 1) << Transcript();
+    EXPECT_EQ(ProgressClosed(), 1) << Transcript();
+    EXPECT_EQ(ConversionProgress->kind, ConversionKind::Invalid);
+    EXPECT_EQ(ConversionProgress->dialog, 0);
+}
+
+TEST_F(ConversionDriverTest, ServerEntryLeavesNoProgressDialogOnAnyWayOut)
+{
+    std::ofstream(app / "old.qxd") << "x";
+    // An older host document gives no conversion and opens nothing.
+    EXPECT_FALSE(FolderUtils::ProcessConversion(ToUString(Path("old.qxd")), ToUString(Path("old.dwq")), FileKind::Qxd,
+                                                FileKind::Dwq));
+    EXPECT_EQ(Transcript().find("doc.open"), std::string::npos);
+    EXPECT_EQ(ProgressOpened(), 0);
+
+    // A source the host cannot name, a target the host cannot name, a command that writes
+    // nothing: each closes the dialog it opened.
+    EXPECT_FALSE(FolderUtils::ProcessConversion(ToUString(""), ToUString(Path("x.dwq")), FileKind::Qxp, FileKind::Dwq));
+    const std::string source = CopyExample("minimal.qxp", "doc.qxp");
+    EXPECT_FALSE(FolderUtils::ProcessConversion(ToUString(source), ToUString(""), FileKind::Qxp, FileKind::Dwq));
+    EXPECT_FALSE(FolderUtils::ProcessConversion(ToUString(source), ToUString(Path("doc.coo")), FileKind::Qxp,
+                                                FileKind::Coo));
+    EXPECT_EQ(ProgressOpened(), 3) << Transcript();
+    EXPECT_EQ(ProgressClosed(), 3) << Transcript();
+    EXPECT_EQ(ConversionProgress->count, 0);
+}
+
+} // namespace
