@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "Plugin/Shell/AppFolderTest.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -27,20 +29,6 @@ std::string RunShell(const std::string& command, int& status)
     return out;
 }
 
-std::string FileText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-int Count(const std::string& text, const std::string& part)
-{
-    int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++n;
-    return n;
-}
-
 class RoundTrip : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
@@ -58,13 +46,13 @@ TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
     const fs::path work = imported.parent_path();
     EXPECT_NE(out.find(": ok"), std::string::npos) << out;
 
-    const std::string transcript = FileText(work / "import.transcript");
+    const std::string transcript = kesto_test::ReadText(work / "import.transcript");
     EXPECT_NE(transcript.find("dialog 103 \"Result\" opens"), std::string::npos) << transcript;
-    const std::string document = FileText(imported);
-    EXPECT_EQ(Count(document, "08414b42") + Count(document, "08414B42"), 0);
-    EXPECT_EQ(Count(document, "09414b42") + Count(document, "09414B42"), 0);
+    const std::string document = kesto_test::ReadText(imported);
+    EXPECT_EQ(kesto_test::CountOf(document, "08414b42") + kesto_test::CountOf(document, "08414B42"), 0);
+    EXPECT_EQ(kesto_test::CountOf(document, "09414b42") + kesto_test::CountOf(document, "09414B42"), 0);
     EXPECT_NE(document.find("~]"), std::string::npos);
-    const std::string log = FileText(work / "KestoLogfile.txt");
+    const std::string log = kesto_test::ReadText(work / "KestoLogfile.txt");
     EXPECT_NE(log.find("Starting import ..."), std::string::npos);
     EXPECT_NE(log.find("... finished."), std::string::npos);
     std::error_code ignored;
