@@ -229,6 +229,12 @@ void Digger::MoveMarker(Position& position)
         CopyStoryText(text, present, present + length, text, cursor);
     }
     const int32_t growth = Length() - before;
+    // The old marker may stay (a second search can place it where it stands), so it loses the
+    // tag as well as the copy.
+    const int32_t old = present < cursor ? present : present + (growth > 0 ? growth : 0);
+    CallHost<XTY_SelectRange>(old, old + 1);
+    SetTextAttribute(0, kTagAttribute, 0);
+    BumpChangeCounter(0);
     if (growth <= 0)
         return;
     mShift += growth;

@@ -111,7 +111,24 @@ void DocHost::AdoptLayout(Projectx& px, Layout& layout)
     auto lx = std::make_unique<Layoutx>();
     lx->project = &px;
     lx->layout = &layout;
-    lx->docId = nextDocId_++;
+    // Ids go on counting up while they are free (transcripts stay stable) and wrap to 1 past
+    // the 16-bit range, skipping the ones open documents hold, so a long session never runs out.
+    auto used = [&](int16_t id) {
+        size_t p = 0, l = 0;
+        if (FindDocId(id, &p, &l))
+            return true;
+        for (const auto& other : px.layouts)
+            if (other->docId == id)
+                return true;
+        return false;
+    };
+    auto following = [](int16_t id) { return static_cast<int16_t>(id >= INT16_MAX || id < 1 ? 1 : id + 1); };
+    if (nextDocId_ < 1)
+        nextDocId_ = 1;
+    for (int32_t tries = 0; used(nextDocId_) && tries < INT16_MAX; ++tries)
+        nextDocId_ = following(nextDocId_);
+    lx->docId = nextDocId_;
+    nextDocId_ = following(nextDocId_);
     lx->doc = Issue(Tag::Document, Ref{Tag::Document, &px, lx.get(), 0, 0});
     lx->view = Issue(Tag::View, Ref{Tag::View, &px, lx.get(), 0, 0});
     for (size_t s = 0; s < layout.spreads.size(); ++s)

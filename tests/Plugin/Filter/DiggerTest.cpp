@@ -24,6 +24,8 @@
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/HiddenExample.h"
 
+#include "StoryView.h"
+
 namespace {
 
 using xthost::doc::DocBuilder;
@@ -94,21 +96,13 @@ RefPtr<FakeRun> Unicodes(const std::u16string& text, int32_t probe = -1)
 {
     RefPtr<FakeRun> run(new FakeRun(KS_DWX::Import::kRunUnicodes));
     run->Text(text);
+    const std::string digits = std::to_string(probe);
     if (probe >= 0)
-        run->attributes[u"private"] = std::u16string(u"") + std::u16string(std::to_string(probe).begin(), std::to_string(probe).end());
+        run->attributes[u"private"] = std::u16string(digits.begin(), digits.end());
     return run;
 }
 
-std::u16string StoryChars(XTHandle box)
-{
-    QStory story(box);
-    const int32_t length = static_cast<int32_t>(story.GetLength(true));
-    std::u16string chars(static_cast<size_t>(length), u'\0');
-    if (length > 0) {
-        EXPECT_EQ(CallHost<XTY_Chars>(story.GetTextHandle(true), 0, length, &chars[0]), XT_OK);
-    }
-    return chars;
-}
+using kesto_test::StoryChars;
 
 // Each cursor run of a story: its start, kind and character format.
 struct RunView {
@@ -129,13 +123,7 @@ std::vector<RunView> Runs(XTHandle box)
     return runs;
 }
 
-XTCharFormat FormatAt(XTHandle box, int32_t position)
-{
-    for (const RunView& run : Runs(box))
-        if (run.start <= position && position < run.end)
-            return run.format;
-    return XTCharFormat{};
-}
+using kesto_test::FormatAt;
 
 void ExpectFormat(XTHandle box, int32_t from, int32_t to, const XTCharFormat& want, const std::string& what)
 {
@@ -369,6 +357,307 @@ TEST_F(FixedStoryTest, TheHiddenExampleIsCutAtEveryBreakAndKnownRun)
         }
     }
     EXPECT_EQ(anchored, 2);
+}
+
+// ---- The cursor ----------------------------------------------------------------------------
+
+// Two paragraphs in two formats: the first holds a hidden pair around an anchored box, the
+// second plain text.
+class DiggerTest : public CursorHostTest {
+protected:
+    static constexpr uint32_t kOpen = 0x45, kClose = 0x25;
+
+    void OpenTranslatable(const std::string& settings = "")
+    {
+        Start(settings);
+        DocBuilder b;
+        b.Font(1, "DejaVu Sans").Font(2, "DejaVu Serif").Colour(1, "Black", 0x000000).Colour(2, "Red", 0xFF0000);
+        xthost::doc::CharFormat plain;
+        plain.font = 1;
+        plain.size = pt(12);
+        plain.colour = 1;
+        xthost::doc::CharFormat other = plain;
+        other.font = 2;
+        other.face = 2;
+        other.size = pt(14);
+        other.colour = 2;
+        const int32_t c1 = b.CharFormat(plain), c2 = b.CharFormat(other);
+        xthost::doc::ParaFormat p1;
+        p1.style = 1;
+        xthost::doc::ParaFormat p2 = p1;
+        p2.leftIndent = pt(18);
+        const int32_t f1 = b.ParaFormat(p1), f2 = b.ParaFormat(p2);
+        b.StyleSheet(1, "Normal", c1, f1);
+        b.Layout("Layout 1", pt(612), pt(792), pt(36));
+        b.Page(0);
+        storyUid = b.TextBox(Place::OnSpread(0), {pt(36), pt(36), pt(500), pt(576)});
+        const uint32_t anchored = b.TextBox(Place::Loose_(), {0, 0, pt(40), pt(40)});
+        b.Story({anchored}).Text(u"Inside", c1).End();
+        b.Story({storyUid})
+            .Para(f1)
+            .Text(u"Alpha ", c1)
+            .Hidden(kOpen, "o1", c1)
+            .Text(u"beta ", c1)
+            .Anchor(anchored, c1, 3)
+            .Text(u" gamma ", c1)
+            .Hidden(kClose, "o2", c1)
+            .Text(u" delta\r", c1)
+            .Para(f2)
+            .Text(u"Second line", c2)
+            .End();
+        OpenBuilt(b, "translatable.qxp");
+        AnalyseAndReopen(storyUid, "translatable-analysed.qxp");
+        // Old offsets: the pair at 6 and 22, the anchored item at 14, the second paragraph at 32.
+        first = formats.at(0);
+        second = formats.at(32);
+        firstProbe = probes.at(0);
+        secondProbe = probes.at(32);
+    }
+
+    // The key of the segment at an old offset.
+    Digger::Key KeyAt(int32_t start)
+    {
+        for (const StorySegment& s : segments)
+            if (s.start == start)
+                return Digger::Key(s.id, s.direction);
+        ADD_FAILURE() << "no segment at " << start << " " << Describe(segments);
+        return Digger::Key(-9, -9);
+    }
+
+    uint32_t storyUid = 0;
+    XTCharFormat first{}, second{};
+    int32_t firstProbe = -1, secondProbe = -1;
+};
+
+class DiggerCopyTest : public DiggerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DiggerCopyTest, TheTranslationMovesTheMarkersAndTheOldTextGoes)
+{
+    OpenTranslatable(std::string("[Options]\nuseObsoleteCopyText=") + (GetParam() ? "True" : "False") + "\n");
+    ASSERT_GE(firstProbe, 0);
+    ASSERT_GE(secondProbe, 0);
+    ASSERT_NE(firstProbe, secondProbe);
+    auto cursor = Cursor();
+    ASSERT_EQ(Describe(segments).substr(0, 9), "{-3,0,0,6");
+    const Digger::Key open = KeyAt(6), anchor = KeyAt(14), close = KeyAt(22);
+    EXPECT_EQ(open.first, close.first);
+    EXPECT_EQ(open.second, 0);
+    EXPECT_EQ(close.second, 1);
+    EXPECT_EQ(anchor.second, 1000);
+
+    // The closing paren moves in front of the anchored item, which moves into the second
+    // paragraph, and the first paragraph gets its unique id.
+    cursor->InsertRun(*Unicodes(u"Anfang ", firstProbe), false);
+    EXPECT_TRUE(cursor->Seek(open, true));
+    cursor->InsertRun(*Unicodes(u"Beta", firstProbe), false);
+    EXPECT_TRUE(cursor->Seek(close, true));
+    cursor->InsertRun(*Unicodes(u" Gamma Delta", firstProbe), true);
+    cursor->InsertHidden(77);
+    cursor->Step();
+    cursor->InsertRun(*Unicodes(u"Zweite ", secondProbe), false);
+    EXPECT_TRUE(cursor->Seek(anchor, true));
+    cursor->InsertRun(*Unicodes(u" Zeile", secondProbe), true);
+    cursor->Flush();
+    EXPECT_TRUE(cursor->Positions().empty());
+
+    const std::u16string chars = StoryChars(box);
+    const std::u16string marker = std::u16string(1, char16_t(0xE000 | kOpen)) + u"o1";
+    const std::u16string closing = std::u16string(1, char16_t(0xE000 | kClose)) + u"o2";
+    const std::u16string uniq = std::u16string(1, char16_t(0xE088)) + u"      77";
+    const std::u16string want = u"Anfang " + marker + u"Beta" + closing + u" Gamma Delta" + uniq + u"\rZweite " +
+                                std::u16string(1, char16_t(0xFFFC)) + u" Zeile";
+    EXPECT_EQ(chars, want);
+
+    // Each marker once, at its new place, with its data; no tag run, no stray object.
+    std::map<int32_t, uint32_t> objects;
+    for (const RunView& run : Runs(box)) {
+        EXPECT_EQ(run.format.tag, 0u) << run.start;
+        EXPECT_FALSE(IsModuleTagKind(run.kind)) << run.start;
+        if (run.kind != 0)
+            objects[run.start] = run.kind;
+    }
+    const int32_t openAt = 7, closeAt = 14, uniqAt = 29, anchorAt = 46;
+    EXPECT_EQ(objects, (std::map<int32_t, uint32_t>{{openAt, kOpen}, {closeAt, kClose}, {uniqAt, 0x88}, {anchorAt, 1}}));
+    uint32_t value = 0;
+    ASSERT_EQ(CallHost<XHJ_ItemValue>(QStory(box).GetTextHandle(true), anchorAt, box, &value), XT_OK);
+    EXPECT_EQ(value, 3u);
+    // The anchored box went over with its story; the old one went with its anchor.
+    int32_t count = 0;
+    for (const RunView& run : Runs(box))
+        count += run.kind == 1 ? 1 : 0;
+    EXPECT_EQ(count, 1);
+
+    // Each run in the format of its probe.
+    ExpectFormat(box, 0, 7, first, "Anfang");
+    ExpectFormat(box, 10, 14, first, "Beta");
+    ExpectFormat(box, 17, 29, first, "Gamma Delta");
+    ExpectFormat(box, 39, 46, second, "Zweite");
+    ExpectFormat(box, 47, 53, second, "Zeile");
+}
+
+INSTANTIATE_TEST_SUITE_P(OldAndNewCopy, DiggerCopyTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Obsolete" : "New"; });
+
+TEST_F(DiggerTest, ALongRunIsWrittenInPiecesOf1023Characters)
+{
+    OpenTranslatable();
+    auto cursor = Cursor();
+    std::u16string text;
+    for (int i = 0; i < 1500; ++i)
+        text.push_back(static_cast<char16_t>(u'a' + i % 26));
+    host->Log().Clear();
+    cursor->InsertRun(*Unicodes(text), true);
+    std::vector<std::string> inserts;
+    for (const std::string& line : host->Log().Lines())
+        if (line.find("text.insert ") != std::string::npos)
+            inserts.push_back(line.substr(line.find(" at=")));
+    EXPECT_EQ(inserts, (std::vector<std::string>{" at=0 n=1023", " at=1023 n=477"}));
+    EXPECT_EQ(cursor->Shift(), 1500);
+    EXPECT_EQ(StoryChars(box).substr(0, 1500), text);
+}
+
+TEST_F(DiggerTest, AMultibyteRunChangesNothing)
+{
+    OpenTranslatable();
+    const std::u16string before = StoryChars(box);
+    auto cursor = Cursor();
+    RefPtr<FakeRun> run(new FakeRun(KS_DWX::Import::kRunMultibytes));
+    run->units = {{'a'}, {'b'}};
+    cursor->InsertRun(*run, true);
+    EXPECT_EQ(StoryChars(box), before);
+    EXPECT_EQ(cursor->Shift(), 0);
+    EXPECT_EQ(cursor->CutQueue().Queued(), 0u);
+}
+
+TEST_F(DiggerTest, BoldOnOverAPlainProbeComesOutBold)
+{
+    OpenTranslatable();
+    auto cursor = Cursor();
+    auto run = Unicodes(u"Fett", firstProbe);
+    run->attributes[u"bold"] = u"on";
+    cursor->InsertRun(*run, true);
+    cursor->Flush();
+    const std::u16string chars = StoryChars(box);
+    ASSERT_EQ(chars.substr(0, 5), u"Fett\r");
+    for (int32_t at = 0; at < 4; ++at) {
+        const XTCharFormat format = FormatAt(box, at);
+        EXPECT_EQ(format.face & 1, 1) << at;
+        EXPECT_EQ(format.font, first.font) << at;
+        EXPECT_EQ(format.size, first.size) << at;
+    }
+}
+
+TEST_F(DiggerTest, MalformedUnitsAreLeftOut)
+{
+    OpenTranslatable();
+    auto cursor = Cursor();
+    RefPtr<FakeRun> run(new FakeRun(KS_DWX::Import::kRunUnicodes));
+    run->Text(u"ab");
+    run->units.push_back({0, 0});     // a zero character
+    run->units.push_back({'x'});      // one byte
+    run->units.push_back({'y', 0, 'z'});
+    run->Text(u"c");
+    cursor->InsertRun(*run, true);
+    EXPECT_EQ(StoryChars(box).substr(0, 4), u"abcA");
+    EXPECT_EQ(cursor->Shift(), 3);
+}
+
+TEST_F(DiggerTest, AnOverlongChunkThrowsStackCorrupt)
+{
+    OpenTranslatable();
+    auto cursor = Cursor();
+    RefPtr<FakeRun> text(new FakeRun(KS_DWX::Import::kRunUnicodes));
+    text->units.push_back(std::vector<uint8_t>(Digger::kTextChunk + 2, 'a'));
+    try {
+        cursor->InsertRun(*text, true);
+        ADD_FAILURE() << "no exception";
+    } catch (const KestoException& e) {
+        EXPECT_EQ(e.GetCode(), 1003);
+    }
+    RefPtr<FakeRun> records(new FakeRun(KS_DWX::Import::kRunSpecialChars));
+    records->units.push_back(std::vector<uint8_t>(Digger::kRecordChunk + 8, 0));
+    EXPECT_THROW(cursor->InsertRun(*records, true), KestoException);
+}
+
+TEST_F(DiggerTest, SpecialRecordsBecomeCharactersAndPageNumbers)
+{
+    OpenTranslatable();
+    auto cursor = Cursor();
+    RefPtr<FakeRun> run(new FakeRun(KS_DWX::Import::kRunSpecialChars));
+    run->table = {{u"tabulator", 4}, {u"TempIndent", 9}, {u"page_number", 5}, {u"Curr", 6}, {u"Last", 7}, {u"Next", 8},
+                  {u"column_break", 11}};
+    run->Record(4, -1).Record(4, 9).Record(5, 6).Record(5, 7).Record(5, 8).Record(11, -1);
+    run->Record(5, -1);          // a page number without a qualifier: no row
+    run->Record(99, -1);         // a name the table lacks
+    run->units.push_back({1, 0, 0, 0});  // not a whole record
+    host->Log().Clear();
+    cursor->InsertRun(*run, true);
+    EXPECT_EQ(StoryChars(box).substr(0, 7), std::u16string(u"\t\x1E") + u"\x02\x01\x03" + u"\x0B" + u"A");
+    std::vector<uint32_t> kinds;
+    for (const RunView& run : Runs(box))
+        if (run.start >= 2 && run.start < 5)
+            kinds.push_back(run.kind);
+    EXPECT_EQ(kinds, (std::vector<uint32_t>{6, 5, 7}));
+    EXPECT_EQ(cursor->Shift(), 6);
+    int32_t hidden = 0;
+    for (const std::string& line : host->Log().Lines())
+        hidden += line.find("hidden.insert ") != std::string::npos && line.find(" n=0") != std::string::npos;
+    EXPECT_EQ(hidden, 3);
+}
+
+TEST_F(DiggerTest, AMarkerTheStoryLacksIsNotFoundAndAPlacedOneStaysInPlace)
+{
+    OpenTranslatable();
+    auto cursor = Cursor();
+    EXPECT_FALSE(cursor->Seek(12345, 0, true));
+    const Digger::Key open = KeyAt(6);
+    cursor->InsertRun(*Unicodes(u"X"), false);
+    EXPECT_TRUE(cursor->Seek(open, true));
+    // The marker stood at the cursor once the text before it was passed: nothing copied.
+    EXPECT_EQ(cursor->Shift(), 1);
+    EXPECT_EQ(cursor->CurrentPos(), 1 + 9);
+    cursor->Flush();
+    EXPECT_FALSE(cursor->Seek(open, true));
+    EXPECT_EQ(StoryChars(box), std::u16string(u"X") + char16_t(0xE000 | kOpen) + u"o1\r");
+}
+
+// A marker copied ahead and then met at its old place stays there too: neither keeps the tag.
+TEST_F(DiggerTest, AMarkerPlacedTwiceKeepsNoTag)
+{
+    OpenTranslatable();
+    auto cursor = Cursor();
+    const Digger::Key open = KeyAt(6), anchor = KeyAt(14), close = KeyAt(22);
+    EXPECT_TRUE(cursor->Seek(close, false));
+    EXPECT_TRUE(cursor->Seek(open, true));
+    EXPECT_TRUE(cursor->Seek(anchor, true));
+    EXPECT_TRUE(cursor->Seek(close, true));
+    cursor->Flush();
+    const std::u16string closing = std::u16string(1, char16_t(0xE000 | kClose)) + u"o2";
+    EXPECT_EQ(StoryChars(box), closing + char16_t(0xE000 | kOpen) + u"o1" + char16_t(0xFFFC) + closing + u"\r");
+    for (const RunView& run : Runs(box)) {
+        EXPECT_EQ(run.format.tag, 0u) << run.start;
+        EXPECT_FALSE(IsModuleTagKind(run.kind)) << run.start;
+    }
+}
+
+TEST_F(DiggerTest, AStyleTestSetsBackTheParagraphUnderTheProbe)
+{
+    OpenTranslatable();
+    auto cursor = Cursor(true);
+    cursor->Step();
+    cursor->InsertRun(*Unicodes(u"Zweite", secondProbe), true);
+    cursor->Flush();
+    const std::u16string chars = StoryChars(box);
+    EXPECT_EQ(chars, u"\rZweite");
+    XTParaAttribs attributes{};
+    QStoryText text(box);
+    QStoryCursor at(text);
+    at.Next();
+    ASSERT_TRUE(at.HasMore());
+    ASSERT_EQ(at.GetParaAttributes(&attributes, nullptr), XT_OK);
+    EXPECT_EQ(attributes.style, 1);
+    EXPECT_EQ(attributes.values[0x11], pt(18));
+    ExpectFormat(box, 1, 7, second, "Zweite");
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "Plugin/ModuleHostFixture.h"
 #include "Plugin/QAPI/QStory.h"
 #include "Plugin/Shell/HostSuites.h"
+#include "StoryView.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 
@@ -27,26 +28,8 @@ xthost::doc::Rect Pt(int32_t top, int32_t left, int32_t bottom, int32_t right)
     return xthost::doc::Rect{pt(top), pt(left), pt(bottom), pt(right)};
 }
 
-std::u16string TextOf(XTHandle box)
-{
-    QStory story(box);
-    const int32_t length = static_cast<int32_t>(story.GetLength(true));
-    std::u16string chars(static_cast<size_t>(length), u'\0');
-    if (length > 0) {
-        EXPECT_EQ(CallHost<XTY_Chars>(story.GetTextHandle(true), 0, length, &chars[0]), XT_OK);
-    }
-    return chars;
-}
-
-// The character format at a position of a box's story.
-XTCharFormat FormatAt(XTHandle box, int32_t position)
-{
-    QStoryText text(box);
-    QStoryCursor cursor(text);
-    while (cursor.HasMore() && cursor.NextBoundary() <= position)
-        cursor.Next();
-    return cursor.GetCharAttributes();
-}
+using kesto_test::FormatAt;
+std::u16string TextOf(XTHandle box) { return kesto_test::StoryChars(box); }
 
 void ExpectSameFormat(const XTCharFormat& a, const XTCharFormat& b, const std::string& what)
 {

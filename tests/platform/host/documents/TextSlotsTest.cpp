@@ -182,6 +182,36 @@ TEST_F(TextSlotsTest, CopiesLocksAndTheInsertionPoint)
     EXPECT_EQ(end, n);
 }
 
+// Code 5 is the colour only; a paragraph attribute set to 0 leaves no entry behind, so setting
+// a paragraph's own values back keeps its format.
+TEST_F(TextSlotsTest, ColourCodeAndParagraphAttributesSetBack)
+{
+    ASSERT_EQ(Slot<XBY_SetCurrentBox>()(box), XT_OK);
+    ASSERT_EQ(Slot<XTY_SelectRange>()(0, 3), XT_OK);
+    EXPECT_EQ(Slot<XTY_SetAttribute>()(0, 5, 2), XT_OK);
+    EXPECT_EQ(Slot<XTY_SetAttribute>()(0, 5, 999), doc::HostErr::BadRef);
+    XTHandle store = 0;
+    ASSERT_EQ(Slot<XTY_AttributeStore>()(text, &store), XT_OK);
+    int32_t count = 0;
+    ASSERT_EQ(Slot<XTY_StyleRuns>()(text, nullptr, &count), XT_OK);
+    std::vector<XTRunEntry> styles(static_cast<size_t>(count));
+    ASSERT_EQ(Slot<XTY_StyleRuns>()(text, styles.data(), &count), XT_OK);
+    XTCharFormat format{};
+    ASSERT_EQ(Slot<XTY_CharAttributes>()(store, styles[0].value, &format, nullptr), XT_OK);
+    EXPECT_EQ(format.colour, 2);
+    EXPECT_EQ(styles[0].length, 3u);
+
+    const std::vector<XTRunEntry> before = ParagraphRuns();
+    EXPECT_EQ(Slot<XTY_SetAttribute>()(0, 7, 40), XT_OK);
+    EXPECT_NE(ParagraphRuns()[0].value, before[0].value);
+    XTParaAttribs attribs{};
+    ASSERT_EQ(Slot<XTY_ParaAttributes>()(store, ParagraphRuns()[0].value, &attribs, nullptr), XT_OK);
+    EXPECT_EQ(attribs.values[7], 40);
+    EXPECT_EQ(attribs.values[5], 0);  // code 5 set no paragraph attribute
+    EXPECT_EQ(Slot<XTY_SetAttribute>()(0, 7, 0), XT_OK);
+    EXPECT_EQ(ParagraphRuns()[0].value, before[0].value);
+}
+
 TEST_F(TextSlotsTest, FaultsByRoleAnswerFirst)
 {
     host->Faults().Add(FaultRule{"TXT-11", -36, 1, 1});
