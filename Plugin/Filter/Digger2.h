@@ -54,6 +54,9 @@ public:
     bool Seek(const Key& key, bool retry) { return Seek(key.first, key.second, retry); }
     // Passes the rest of the old text and removes everything queued for cutting.
     void Flush();
+    // Removes what is queued for cutting so far, leaving the old text not yet passed; for a
+    // story whose writing failed half-way.
+    void ApplyCuts() { mCutter.Apply(); }
     // Writes one run of the translation at the cursor with its attributes; last tells that it
     // ends its paragraph. KestoException 1003 for a chunk longer than a read may deliver.
     void InsertRun(KS_DWX::Import::IRun& run, bool last);

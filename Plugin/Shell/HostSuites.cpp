@@ -23,6 +23,7 @@ constexpr SuiteUse kSuiteUses[] = {
     {XT_SUITE('X','T','Y',4), 128},  {XT_SUITE('X','B','G',9), 12},
     {XT_SUITE('X','F','S',2), 10},   {XT_SUITE('X','S','Q',2), 10},
     {XT_SUITE('X','S','S',2), 4},    {XT_SUITE('X','H','J',2), 103},
+    {XT_SUITE('X','S','Z',6), 9},
 };
 
 int32_t SlotsUsed(uint32_t code)

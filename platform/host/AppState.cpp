@@ -113,6 +113,9 @@ int32_t SetTextUpdate(int32_t flag)
     return XT_OK;
 }
 
+int32_t GetUpdateMode(int32_t* mode) { return GetMode("APP-10", &ApplicationState::updateMode, mode); }
+int32_t SetUpdateMode(int32_t mode) { return SetMode("APP-10", "update mode", &ApplicationState::updateMode, mode); }
+
 int32_t GetModeFlag(uint8_t* set)
 {
     if (auto injected = Role("APP-9"))
@@ -226,6 +229,8 @@ void DefineApplicationStateOperations()
     XTHOST_DEFINE_SLOT(XAQ_GetPreference, GetPreference);
     XTHOST_DEFINE_SLOT(XAQ_SetPreference, SetPreference);
     XTHOST_DEFINE_SLOT(XAQ_SetTextUpdate, SetTextUpdate);
+    XTHOST_DEFINE_SLOT(XSZ_GetUpdateMode, GetUpdateMode);
+    XTHOST_DEFINE_SLOT(XSZ_SetUpdateMode, SetUpdateMode);
     XTHOST_DEFINE_SLOT(XAQ_GetModeFlag, GetModeFlag);
     XTHOST_DEFINE_SLOT(XAQ_ClearModeFlag, ClearModeFlag);
     XTHOST_DEFINE_SLOT(XMM_NewHandle, NewHandle);

@@ -160,6 +160,7 @@ struct ApplicationState {
     int32_t textMode = 0;
     bool preferences[2] = {true, true};
     int32_t textUpdate = 1;
+    int32_t updateMode = 0;
     bool modeFlag = false;
 };
 

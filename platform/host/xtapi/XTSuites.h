@@ -102,6 +102,7 @@ enum : uint32_t {
     XT_SUITE_XZD = XT_SUITE('X','Z','D',2),   // dialog items: edit texts
     XT_SUITE_XZH = XT_SUITE('X','Z','H',2),   // dialog items: progress bars
     XT_SUITE_XZO = XT_SUITE('X','Z','O',2),   // dialog items: static texts
+    XT_SUITE_XSZ = XT_SUITE('X','S','Z',6),   // screen update mode
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -128,6 +129,9 @@ XT_SLOT(XAQ_GetPreference, XT_SUITE_XAQ, 107, int32_t (*)(int32_t which, uint8_t
 XT_SLOT(XAQ_SetPreference, XT_SUITE_XAQ, 108, int32_t (*)(int32_t which, int32_t on));
 XT_SLOT(XAQ_SetTextUpdate, XT_SUITE_XAQ, 109, int32_t (*)(int32_t flag));
 XT_SLOT(XAQ_GetModeFlag, XT_SUITE_XAQ, 110, int32_t (*)(uint8_t* set));
+// XSZ 6: the screen update mode of the session (1 when the host follows every change).
+XT_SLOT(XSZ_GetUpdateMode, XT_SUITE_XSZ, 8, int32_t (*)(int32_t* mode));
+XT_SLOT(XSZ_SetUpdateMode, XT_SUITE_XSZ, 3, int32_t (*)(int32_t mode));
 XT_SLOT(XAQ_ClearModeFlag, XT_SUITE_XAQ, 111, int32_t (*)(XTHandle box));
 
 // XMM 2: memory handles. A handle names a resizable block of bytes; its address stays valid

@@ -154,6 +154,8 @@ TEST_F(ConversionDriverTest, WhatWritesNoTargetIsNotConverted)
 TEST_F(ConversionDriverTest, ImportNeedsItsKindsAndRespectsTheDocumentSwitch)
 {
     RefPtr<TargetWriter> writer = AddTargetWriter<15>();
+    // The runs that use the driver are unattended: the import takes its source from the driver.
+    KestoInterface::Instance()->m_multiDocMode = true;
     std::ofstream(app / "in.dwq") << "exchange";
     std::ofstream(app / "in.qxp") << "old";
     PrepareJob(ConversionKind::ToDocument, Path("in.dwq"), Path("in.qxp"));

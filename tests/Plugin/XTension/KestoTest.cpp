@@ -119,27 +119,29 @@ TEST_F(KestoTest, BatchAtLaunchNeedsTheFolderOfTheStatusFile)
 TEST_F(KestoTest, MenuButtonsRunTheirCommandThenBeep)
 {
     Start("");
-    // Each command leaves its trace in the general log or, for the export commands that ask
-    // first, in the host's transcript.
+    // Each command leaves its trace in the general log or, for the commands that ask first, in
+    // the host's transcript. The import beeps itself when its file dialog is cancelled.
     struct Button {
         void (*fire)();
         const char* logged;
         const char* hostLine;
+        int beeps;
     };
     const Button buttons[] = {
-        {[] { PerformByClass<MenuButton<10>>(static_cast<XTVoidRec*>(nullptr)); }, "", "Choose Quark document to export:"},
-        {[] { PerformByClass<MenuButton<8>>(static_cast<XTVoidRec*>(nullptr)); }, "", "Choose Quark document to export:"},
-        {[] { PerformByClass<MenuButton<15>>(static_cast<XTVoidRec*>(nullptr)); }, "Import of a Verbant file", ""},
-        {[] { PerformByClass<MenuButton<16>>(static_cast<XTVoidRec*>(nullptr)); }, "Import of a Verbant file", ""},
-        {[] { FireExportCurrentDocumentButton(nullptr); }, "", "preference 0 off"},
-        {[] { PerformByClass<MenuButton<6>>(static_cast<XTVoidRec*>(nullptr)); }, "", "preference 0 off"},
+        {[] { PerformByClass<MenuButton<10>>(static_cast<XTVoidRec*>(nullptr)); }, "", "Choose Quark document to export:", 1},
+        {[] { PerformByClass<MenuButton<8>>(static_cast<XTVoidRec*>(nullptr)); }, "", "Choose Quark document to export:", 1},
+        {[] { PerformByClass<MenuButton<15>>(static_cast<XTVoidRec*>(nullptr)); }, "", "Choose Verbant file to import:", 2},
+        {[] { PerformByClass<MenuButton<16>>(static_cast<XTVoidRec*>(nullptr)); }, "", "Choose Verbant file to import:", 2},
+        {[] { FireExportCurrentDocumentButton(nullptr); }, "", "preference 0 off", 1},
+        {[] { PerformByClass<MenuButton<6>>(static_cast<XTVoidRec*>(nullptr)); }, "", "preference 0 off", 1},
     };
     int beeps = 0;
     for (const auto& button : buttons) {
         const std::size_t before = GeneralLog().size();
         const std::size_t hostBefore = host->Log().Text().size();
         button.fire();
-        EXPECT_EQ(host->Beeps(), ++beeps);
+        beeps += button.beeps;
+        EXPECT_EQ(host->Beeps(), beeps);
         EXPECT_NE(GeneralLog().find(button.logged, before), std::string::npos) << button.logged;
         EXPECT_NE(host->Log().Text().find(button.hostLine, hostBefore), std::string::npos)
             << button.hostLine << "\n" << host->Log().Text().substr(hostBefore);

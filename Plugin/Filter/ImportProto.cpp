@@ -1,0 +1,400 @@
+#include "Plugin/Filter/ImportProto.h"
+
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <ostream>
+#include <string>
+
+#include "Container/Storage/Errors.h"
+#include "Foundation/ErrorCodes.h"
+#include "Foundation/Log.h"
+#include "Foundation/Settings.h"
+#include "Foundation/TraceHooks.h"
+#include "Plugin/Batch/BatchRequest.h"
+#include "Plugin/Batch/BatchStatusFile.h"
+#include "Plugin/Batch/ConversionJob.h"
+#include "Plugin/Batch/FolderRuns.h"
+#include "Plugin/Batch/HostFiles.h"
+#include "Plugin/Exchange/DWX_Import.h"
+#include "Plugin/Filter/Importer.h"
+#include "Plugin/Mixer/HostCalls.h"
+#include "Plugin/Mixer/MessageBox.h"
+#include "Plugin/QAPI/CurDocAPI.h"
+#include "Plugin/Shell/Commands.h"
+#include "Plugin/Shell/HostSuites.h"
+#include "Plugin/Shell/Dialogs.h"
+#include "Plugin/Shell/FileDialogs.h"
+#include "Plugin/Shell/KestoException.h"
+#include "Plugin/Shell/KestoInterface.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/host/documents/XTDocSuites.h"
+
+MasterPageModeMemory ImportMasterPageMode;
+
+namespace {
+
+constexpr int32_t kMessageBoxRes = 22100;
+constexpr int32_t kWritePermission = 2;
+constexpr uint32_t kTargetType = XT_FOURCC('Q', 'X', 'P', '\0');
+constexpr int32_t kOpenOptions = 0;
+
+// ---- Run signs ---------------------------------------------------------------------------------
+
+bool Unattended()
+{
+    KestoInterface* shell = KestoInterface::Instance();
+    if (shell->m_multiDocMode || shell->m_serverMode || IsBatchRequested())
+        return true;
+    BatchStatusFile* status = BatchStatus.GetIf();
+    return status && status->IsValid() && status->HasPendingJob() &&
+           (status->GetMode() == BatchMode::Export || status->GetMode() == BatchMode::Import);
+}
+
+// ---- General log -------------------------------------------------------------------------------
+
+std::string LeftAligned(const std::string& text, size_t width)
+{
+    return text.size() < width ? text + std::string(width - text.size(), ' ') : text;
+}
+
+void LogLine(const std::string& line)
+{
+    GeneralLogStream() << line << std::endl;
+}
+
+std::string Field(const char* label, const std::string& text)
+{
+    return LeftAligned(label, 10) + LeftAligned(text, 70);
+}
+
+std::string StarLine()
+{
+    return std::string(80, '*');
+}
+
+// The text of whatever was caught, in the form of a KestoException: its code's name, the code
+// and the message.
+std::string CaughtText()
+{
+    const auto form = [](uint16_t code, const std::string& text) {
+        return std::string(ErrorCodeNameOrUnknown(code)) + "<" + std::to_string(code) + ">:\t" + text + "\n";
+    };
+    try {
+        throw;
+    } catch (const KestoException& e) {
+        return form(e.GetCode(), e.GetText().Text());
+    } catch (const FilterException& e) {
+        return form(static_cast<uint16_t>(e.Code()), e.Text() ? e.Text() : "");
+    } catch (const std::bad_alloc&) {
+        return form(ErrorCode::LowMemory, "");
+    } catch (const std::exception& e) {
+        return form(ErrorCode::Unexpected, e.what());
+    } catch (int code) {
+        return form(static_cast<uint16_t>(code), "");
+    } catch (...) {
+        return form(ErrorCode::Unexpected, "");
+    }
+}
+
+void LogCaught()
+{
+    GeneralLogStream() << "\nImportProto::ActionPerformed():\t" << CaughtText() << std::flush;
+}
+
+void ShowResult(DialogKind dialog)
+{
+    ShowDialog(dialog, 0, nullptr, nullptr, false, false, false);
+}
+
+// ---- One import --------------------------------------------------------------------------------
+
+struct ImportRun {
+    HostFileSpec source{};
+    HostFileSpec target{};
+    RefPtr<KS_DWX::Import::IBook> book;
+    RefPtr<KS_DWX::Import::IDoc> bookDoc;
+    RefPtr<QuarkDoc> doc;
+    std::unique_ptr<Importer> importer;
+    HostPrefs prefs;
+    bool prefsSuspended = false;
+
+    void RemoveTarget()
+    {
+        std::string path;
+        if (FileSpecToPath(path, target, false) == 0)
+            RemoveHostFile(path);
+    }
+
+    void Release()
+    {
+        importer.reset();
+        bookDoc = nullptr;
+        doc = nullptr;
+        book = nullptr;
+        if (prefsSuspended) {
+            prefsSuspended = false;
+            RestoreHostPrefs(prefs);
+        }
+    }
+};
+
+bool ChooseSource(ImportRun& run, XTVoidRec* rec)
+{
+    if (Unattended()) {
+        run.source = SavedSourceSpec;
+        return true;
+    }
+    CurrentJob->Reset();
+    CurrentJob->kind = ConversionKind::ToDocument;
+    CurrentJob->SetFileTypes();
+    if (ChooseImportSource(run.source))
+        return true;
+    SignalBeep(rec);
+    ShowResult(DialogKind::ImportFailed);
+    return false;
+}
+
+bool ChooseTarget(ImportRun& run)
+{
+    if (Unattended())
+        return CurrentJob->target.CreateHostFile(run.target, OverwriteFlags.document, XT_CREATOR_XPRESS,
+                                                 XT_FILETYPE_NONE) == 0;
+    run.target = run.source;
+    if (!ChooseImportOutput(run.target)) {
+        ShowResult(DialogKind::ImportFailed);
+        return false;
+    }
+    if (std::string* path = ImportTargetPath.GetIf())
+        *path = CurrentJob->target.GetPath();
+    return true;
+}
+
+void LogBanner()
+{
+    GeneralLogStream() << std::left;
+    LogLine("");
+    LogLine(StarLine());
+    LogLine(HostTimeStamp(false, true, true));
+    LogLine("Starting import ...");
+    LogLine(Field("Source:", CurrentJob->source.GetPath()));
+    LogLine(Field("Target:", CurrentJob->target.GetPath()));
+}
+
+// The stored host document written to the target; false (logged) when it could not be.
+bool RestoreDocument(ImportRun& run)
+{
+    try {
+        Reader reader(run.target);
+        run.book->LoadQXP(0, &reader);
+        reader.Close();
+        return true;
+    } catch (...) {
+        LogCaught();
+        LogLine(Field("ERROR:", "Unable to load original QXP source from DWQ!"));
+        LogLine(Field(" => ", "skipping file."));
+    }
+    // What was written is no document: nothing may open or take it for one later.
+    run.RemoveTarget();
+    return false;
+}
+
+void LogOpenFailure()
+{
+    LogLine(Field("ERROR:", "Unable to open document for import!"));
+    LogLine(Field(" -> ", "Please check validity of source and target (characters, length)."));
+    LogLine(Field(" -> ", "Do you have write permissions for the given target folder?"));
+    LogLine(Field(" -> ", "Please check that current version of QuarkXPress is equal (or newer) to that being used "
+                          "to create the document."));
+    LogLine(Field(" -> ", "Do you really try to import a valid Verbant (\"-Text-and-Code-\") document, i.e. "
+                          "\"*.dwq\"?"));
+}
+
+// Steps 7 and 8: the stories into the opened document, then the save. True when every story
+// found its place and the document was saved.
+bool ImportStories(ImportRun& run)
+{
+    SuspendHostPrefs(run.prefs);
+    run.prefsSuspended = true;
+    bool failed = false;
+    run.bookDoc = run.book->Document(0);
+    if (!run.bookDoc) {
+        failed = true;
+    } else {
+        const uint8_t decision = MasterPageDecision(run.book->GetText(u"source_data_type"));
+        SettingsFile* settings = Settings.GetIf();
+        run.importer = CreateImporter(run.doc.Get(), run.bookDoc.Get(),
+                                      settings && settings->GetAutomaticResizeOfFrames(),
+                                      settings && settings->GetTestStyleOfParagraph(),
+                                      settings && settings->GetSetUniqueID(), decision != 0);
+        if (run.importer) {
+            run.importer->Run();
+            failed = run.importer->Failed();
+            run.importer.reset();
+        } else {
+            failed = true;
+        }
+        run.bookDoc = nullptr;
+    }
+    if (!run.doc->Save())
+        failed = true;
+    run.doc->SetOwns(true);
+    return !failed;
+}
+
+void Import(ImportRun& run, XTVoidRec* rec)
+{
+    if (!ChooseSource(run, rec))
+        return;
+    run.book = KS_DWX::Import::OpenImportBookFromSpec(run.source);
+    if (!run.book) {
+        LogLine("OpenDWX FAILED");
+        SignalBeep(rec);
+        ShowResult(DialogKind::ImportFailed);
+        return;
+    }
+    if (!ChooseTarget(run))
+        return;
+    LogBanner();
+    if (!RestoreDocument(run))
+        return;
+
+    run.doc = RefPtr<QuarkDoc>(QuarkDoc::Open(run.target, false));
+    if (!run.doc) {
+        LogOpenFailure();
+        ShowMessageBox(kMessageBoxRes, "ERROR: Unable to open document for import!\n-> see KestoLogfile.txt for details",
+                       "", "", "", false, false, false);
+        ShowResult(DialogKind::ImportFailed);
+        return;
+    }
+    const bool done = ImportStories(run);
+    LogLine("... finished.");
+    LogLine(HostTimeStamp(false, true, true));
+    LogLine(StarLine());
+    ShowResult(done ? DialogKind::ImportDone : DialogKind::ImportFailed);
+}
+
+} // namespace
+
+// ---- Master-page decision ----------------------------------------------------------------------
+
+uint8_t MasterPageDecision(const char16_t* sourceDataType)
+{
+    if (!ImportMasterPageMode.cached) {
+        SettingsFile* settings = Settings.GetIf();
+        ImportMasterPageMode.mode = settings ? settings->GetMasterPageMode() : 1;
+        ImportMasterPageMode.newHandling = ImportMasterPageMode.mode == 1;
+        ImportMasterPageMode.cached = true;
+    }
+    const bool userNew = ImportMasterPageMode.newHandling;
+    std::ostream& log = GeneralLogStream();
+    const auto oldLines = [&] {
+        log << (userNew ? " => Forcing import with appropriate OLD masterpage handling (overriding user settings!)\n"
+                        : " => Importing with appropriate OLD masterpage handling (selected by user)\n")
+            << std::flush;
+    };
+    if (!sourceDataType) {
+        log << "\nERROR: d_CFAN_SourceDataType returns empty string (NULL)!\n" << std::flush;
+        return 0;
+    }
+    const std::u16string text(sourceDataType);
+    const size_t mark = text.rfind(u"{MB=");
+    if (mark == std::u16string::npos) {
+        log << "\nWARNING: Current document was previously exported with an OLD-MASTERPAGE version of Kesto"
+            << std::endl;
+        oldLines();
+        return 0;
+    }
+    const size_t close = text.find(u'}', mark + 4);
+    if (close == std::u16string::npos)
+        return 0;
+    const std::u16string value = text.substr(mark + 4, close - mark - 4);
+    if (value == u"0") {
+        log << "\nWARNING: Current document was previously exported with explicit OLD-MASTERPAGE settings" << std::endl;
+        oldLines();
+        return 0;
+    }
+    if (!userNew)
+        log << "\nWARNING: Current document was previously exported with explicit NEW-MASTERPAGE settings\n"
+            << " => Forcing import with appropriate NEW masterpage handling (overriding user settings!)\n"
+            << std::flush;
+    return 1;
+}
+
+// ---- Reader ------------------------------------------------------------------------------------
+
+Reader::Reader(const HostFileSpec& target) : mVolume(static_cast<int16_t>(target.volume))
+{
+    std::string path;
+    FileSpecToPath(path, target, false);
+    ConvFileSpec file;
+    file.SetPath(path);
+    HostFileSpec made{};
+    int16_t ref = 0;
+    if (file.CreateHostFile(made, true, XT_CREATOR_XPRESS, kTargetType) != 0 ||
+        CreateHostDocumentFile(path, &ref, kWritePermission) != 0)
+        throw KestoException(ErrorCode::FileCreate, MsgString(path));
+    mFileRef = static_cast<uint16_t>(ref);
+    mOpen = true;
+}
+
+Reader::~Reader()
+{
+    Close();
+}
+
+void Reader::Close()
+{
+    if (!mOpen)
+        return;
+    mOpen = false;
+    CallHost<XFJ_CloseData>(static_cast<int16_t>(mFileRef));
+}
+
+void Reader::write(const void* data, uint32_t count)
+{
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    while (count > 0) {
+        if (!mOpen)
+            throw KestoException(ErrorCode::FileWrite);
+        int32_t taken = static_cast<int32_t>(std::min<uint32_t>(count, INT32_MAX));
+        const int32_t result = CallHost<XFJ_WriteData>(static_cast<int16_t>(mFileRef), &taken, bytes);
+        // A host that takes nothing would be asked for ever; a refusal leaves a cut document.
+        if (result != XT_OK || taken <= 0 || static_cast<uint32_t>(taken) > count)
+            throw KestoException(ErrorCode::FileWrite);
+        bytes += taken;
+        count -= static_cast<uint32_t>(taken);
+    }
+}
+
+// ---- Command -----------------------------------------------------------------------------------
+
+template <>
+void CommandAdapter<17>::ActionPerformed(XTVoidRec* rec)
+{
+    ImportRun run;
+    try {
+        Import(run, rec);
+    } catch (...) {
+        // Whatever escaped the stories: the document is given up unsaved and its file goes.
+        LogCaught();
+        LogLine(Field("ERROR:", "Unable to load original QXP source from DWQ!"));
+        LogLine(Field(" => ", "skipping file."));
+        try {
+            run.importer.reset();
+            if (run.doc) {
+                run.doc->SetOwns(false);
+                CloseProject(-1, 1);
+                run.doc = nullptr;
+                run.RemoveTarget();
+            }
+            ShowResult(DialogKind::ImportFailed);
+        } catch (...) {
+        }
+    }
+    try {
+        run.Release();
+    } catch (...) {
+    }
+}

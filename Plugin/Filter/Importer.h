@@ -1,0 +1,77 @@
+// The importer: writes the translated stories of one exchange document into the host document
+// the import command restored and opened. Each exchange story finds the box the export linked
+// to it, and the box's story is rewritten run by run with the text cursor, keeping its hidden
+// markers; master boxes are written while the view shows their master page, and boxes whose
+// text no longer fits may grow.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+#include "Plugin/Exchange/DWX_Import.h"
+#include "Plugin/Filter/Filter_KS.h"
+
+class QuarkDoc;
+class XAttribs;
+
+// One entry of a story's point list: -3 a text run, -2 a paragraph end, 0 or more the id of a
+// marker the host story must hold, with its direction (0 start, 1 end, 1000 a single point).
+struct StoryPoint {
+    int32_t id = -3;
+    int32_t direction = -1;
+    int32_t paragraph = -1;
+    int32_t run = -1;
+};
+enum : int32_t {
+    kPointText = -3,
+    kPointParagraphEnd = -2,
+};
+using StoryPoints = std::deque<StoryPoint>;
+
+StoryPoints ReadStoryPoints(KS_DWX::Import::IStory& story);
+bool HasStoryPoints(KS_DWX::Import::IStory& story);
+
+// Whether the box's text runs past its end: false for a box that does not reflow and for one
+// without runaround (its two bounding boxes agree); a box that shows no line overflows when
+// its story holds text.
+bool TextOverflows(XTHandle box);
+// Grows the box in 18 pt steps to the right (and down when the story has more than one
+// paragraph) within its page, at most 20 times, while its text overflows.
+void EnlargeTextBox(XTHandle box, int32_t lastParagraph);
+
+class Importer : public Mapper {
+public:
+    Importer(QuarkDoc& document, KS_DWX::Import::IDoc& importDoc, bool autoResize, bool testStyle, bool setUniqueID,
+             bool newMasterPages);
+    ~Importer() override;
+
+    void Run();
+    void ProcessStory(KS_DWX::Import::IStory& story, XTHandle box);
+    bool Failed() const { return mFailed != 0; }
+
+private:
+    // Selects layout n of the project for the stories that follow; false when n names none.
+    bool SelectExchangeLayout(int32_t n, int32_t& current, int32_t& linkCounter);
+    void Reconnect();
+    void Close(int16_t baseLayout);
+
+    RefPtr<QuarkDoc> mDoc;
+    RefPtr<KS_DWX::Import::IDoc> mImportDoc;
+    std::unique_ptr<XAttribs> mConverter;
+    uint8_t mAutoResize = 0;
+    uint8_t mTestStyle = 0;
+    uint8_t mSetUniqueID = 0;
+    uint8_t mNewMasterPages = 0;
+    uint8_t mFailed = 0;
+    // The exchange story being written, for the log.
+    int32_t mStoryIndex = 0;
+    // The layout whose links, hidden-content table and private boxes are connected.
+    int32_t mConnectedLayout = -1;
+    // Every layout that was connected during the run; each is uninstalled at the end.
+    std::deque<int16_t> mTouchedLayouts;
+};
+
+// Null when the document or the exchange document is missing or memory ran out.
+std::unique_ptr<Importer> CreateImporter(QuarkDoc* document, KS_DWX::Import::IDoc* importDoc, bool autoResize,
+                                         bool testStyle, bool setUniqueID, bool newMasterPages);

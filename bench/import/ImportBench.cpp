@@ -1,0 +1,171 @@
+// The import of a long document: paragraphs in stories of 10, a text box each, two formatted runs
+// a paragraph and a hidden pair in every fifth. The document is exported (not timed), and the
+// import of the exchange file through the import command is timed.
+//   ImportBench               runs 1,000 and 10,000 paragraphs, each in a process of its own,
+//                             and compares the time per paragraph (within 20 %)
+//   ImportBench PARAGRAPHS    one size; prints "PARAGRAPHS SECONDS"
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "Plugin/Batch/ConversionJob.h"
+#include "Plugin/Batch/FolderRuns.h"
+#include "Plugin/Mixer/HostCalls.h"
+#include "Plugin/Shell/Commands.h"
+#include "Plugin/Shell/HostFileServices.h"
+#include "Plugin/Shell/KestoInterface.h"
+#include "Plugin/XTension/Activation.h"
+#include "platform/host/Host.h"
+#include "platform/host/HostExtensions.h"
+#include "platform/host/documents/DocHost.h"
+#include "platform/host/documents/DocSlots.h"
+#include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/testing/DocBuilder.h"
+
+namespace fs = std::filesystem;
+using namespace xthost::doc;
+
+namespace {
+
+constexpr int kParagraphsPerStory = 10;
+constexpr int kBoxesPerPage = 4;
+
+std::string Document(int paragraphs)
+{
+    DocBuilder b;
+    const CharFormat plainFormat = b.DejaVuBlack(1, 10 << 16);
+    const int32_t plain = b.CharFormat(plainFormat);
+    CharFormat boldFormat = plainFormat;
+    boldFormat.face |= 1;
+    const int32_t bold = b.CharFormat(boldFormat);
+    ParaFormat normal;
+    normal.style = 1;
+    b.StyleSheet(1, "Normal", plain, b.ParaFormat(normal));
+    b.Layout("Layout 1", 612 << 16, 792 << 16, 36 << 16);
+    int32_t spread = 0;
+    int paragraph = 0;
+    for (int story = 0; paragraph < paragraphs; ++story) {
+        const int slot = story % kBoxesPerPage;
+        if (slot == 0)
+            spread = b.Page(0);
+        const int32_t top = (36 + slot * 180) << 16;
+        const uint32_t box = b.TextBox(Place::OnSpread(spread), Rect{top, 36 << 16, top + (175 << 16), 576 << 16});
+        StoryBuilder text = b.Story({box});
+        for (int i = 0; i < kParagraphsPerStory && paragraph < paragraphs; ++i, ++paragraph) {
+            text.Text(u"Paragraph of the benchmark, ", plain);
+            if (paragraph % 5 == 0)
+                text.Hidden(0x45, "op", plain).Hidden(0x25, "cl", plain);
+            text.Text(i + 1 < kParagraphsPerStory ? u"bold part.\r" : u"bold part.", bold);
+        }
+        text.End();
+    }
+    return b.Bytes();
+}
+
+HostFileSpec SpecOf(const fs::path& path)
+{
+    HostFileSpec spec{};
+    xt_fsmakefsspec(0, 0, path.string().c_str(), &spec);
+    return spec;
+}
+
+int RunOne(int paragraphs)
+{
+    char pattern[] = "/tmp/kesto-import-bench-XXXXXX";
+    const fs::path folder = ::mkdtemp(pattern);
+    fs::create_directories(folder / "XTensions");
+    std::ofstream(folder / "XTensions" / "kesto.ini") << "[Options]\nmasterPageMode=0\n";
+    const fs::path home = fs::current_path();
+    fs::current_path(folder);
+    LoadKestoModule();
+    double seconds = -1;
+    {
+        xthost::HostExtensions extensions;
+        xthost::RegisterHostDocuments(extensions);
+        xthost::HostOptions options;
+        options.appFolder = folder.string();
+        options.staticActivate = &XTActivateCallback;
+        xthost::Host host(options);
+        const fs::path source = folder / "long.qxp";
+        const fs::path dwq = folder / "long.dwq";
+        const fs::path target = folder / "long-imported.qxp";
+        if (host.Start() == xthost::StartResult::kOk && WriteFileAtomically(source.string(), Document(paragraphs)) &&
+            xthost::DocumentsOf(host).Open(source.string(), 63) == HostErr::Ok) {
+            CurrentJob->Reset();
+            CurrentJob->kind = ConversionKind::ToExchange;
+            CurrentJob->SetFileTypes();
+            CurrentJob->source.SetPath(source.string());
+            CurrentJob->target.SetPath(dwq.string());
+            KestoInterface::Instance()->m_serverMode = true;
+            OverwriteFlags.exchangeFile = true;
+            FireExportCurrentDocumentButton(nullptr);
+            KestoInterface::Instance()->m_serverMode = false;
+            CloseProject(-1, 1);
+
+            CurrentJob->Reset();
+            CurrentJob->kind = ConversionKind::ToDocument;
+            CurrentJob->SetFileTypes();
+            CurrentJob->source.SetPath(dwq.string());
+            CurrentJob->target.SetPath(target.string());
+            SavedSourceSpec = SpecOf(dwq);
+            OverwriteFlags.document = true;
+            KestoInterface::Instance()->m_multiDocMode = true;
+            const auto start = std::chrono::steady_clock::now();
+            PerformByClass<CommandAdapter<17>>(static_cast<XTVoidRec*>(nullptr));
+            const auto end = std::chrono::steady_clock::now();
+            KestoInterface::Instance()->m_multiDocMode = false;
+            if (fs::exists(target))
+                seconds = std::chrono::duration<double>(end - start).count();
+        }
+        host.Quit();
+    }
+    UnloadKestoModule();
+    fs::current_path(home);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    if (seconds < 0) {
+        std::fprintf(stderr, "the import of %d paragraphs did not run\n", paragraphs);
+        return 1;
+    }
+    std::printf("%d %.6f\n", paragraphs, seconds);
+    return 0;
+}
+
+double Measure(const char* self, int paragraphs)
+{
+    const std::string command = std::string("'") + self + "' " + std::to_string(paragraphs);
+    FILE* pipe = popen(command.c_str(), "r");
+    int n = 0;
+    double seconds = -1;
+    if (!pipe || std::fscanf(pipe, "%d %lf", &n, &seconds) != 2)
+        seconds = -1;
+    if (pipe)
+        pclose(pipe);
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2)
+        return RunOne(std::atoi(argv[1]));
+    const double small = Measure(argv[0], 1000);
+    const double large = Measure(argv[0], 10000);
+    if (small <= 0 || large <= 0) {
+        std::fprintf(stderr, "a run failed\n");
+        return 1;
+    }
+    const double perSmall = small / 1000 * 1e6, perLarge = large / 10000 * 1e6;
+    std::printf(" 1,000 paragraphs: %8.3f s  %8.1f us per paragraph\n", small, perSmall);
+    std::printf("10,000 paragraphs: %8.3f s  %8.1f us per paragraph\n", large, perLarge);
+    const double ratio = perLarge / perSmall;
+    std::printf("ratio %.2f: %s\n", ratio, ratio >= 0.8 && ratio <= 1.2 ? "linear within 20 %" : "NOT linear");
+    return ratio >= 0.8 && ratio <= 1.2 ? 0 : 2;
+}

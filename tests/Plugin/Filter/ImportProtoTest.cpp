@@ -1,0 +1,486 @@
+// The import command and the importer with the module linked in and the emulated host with its
+// documents: the master-page rule and its cache, the reader of the restored document, unattended
+// round trips of exported and pseudo-translated containers, the failures that must end in
+// "Import failed" (or silently), the growth of boxes whose text no longer fits, and damaged
+// containers.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Foundation/TestSupport.h"
+#include "Plugin/Batch/ConversionJob.h"
+#include "Plugin/Batch/FolderRuns.h"
+#include "Plugin/Exchange/DWX_Export.h"
+#include "Plugin/Exchange/DWX_Import.h"
+#include "Plugin/Filter/ImportProto.h"
+#include "Plugin/Filter/Importer.h"
+#include "Plugin/Mixer/HostCalls.h"
+#include "Plugin/QAPI/CurDocAPI.h"
+#include "Plugin/Shell/AppFolderTest.h"
+#include "Plugin/Shell/Commands.h"
+#include "Plugin/Shell/HostFileServices.h"
+#include "Plugin/Shell/HostSuites.h"
+#include "Plugin/Shell/KestoException.h"
+#include "Plugin/Shell/KestoInterface.h"
+#include "Plugin/ModuleHostFixture.h"
+#include "examples/pseudo-translate/PseudoTranslate.h"
+#include "platform/host/documents/XTFlowSuites.h"
+#include "platform/host/documents/testing/FlowExamples.h"
+
+namespace fs = std::filesystem;
+using namespace KS_DWX::Import;
+
+namespace {
+
+using kesto_test::ReadText;
+
+HostFileSpec SpecOf(const fs::path& path)
+{
+    HostFileSpec spec{};
+    const int16_t result = xt_fsmakefsspec(0, 0, path.string().c_str(), &spec);
+    EXPECT_TRUE(result == 0 || result == -43) << result;
+    return spec;
+}
+
+class ImportProtoTest : public kesto_test::ModuleHostTest {
+protected:
+    ImportProtoTest() : ModuleHostTest("import-command") {}
+
+    void SetUp() override
+    {
+        ModuleHostTest::SetUp();
+        ImportMasterPageMode = MasterPageModeMemory();
+        OverwriteFlags = OverwriteSwitches();
+    }
+
+    void StartWith(const std::string& more = "")
+    {
+        Start("[Options]\nAutomaticResizeOfFrames=True\nSetUniqueID=True\n" + more);
+    }
+
+    // Exports the shipped example unattended into name.dwq and closes the document.
+    fs::path Export(const std::string& example)
+    {
+        const std::string source = OpenExample(example);
+        const fs::path dwq = app / (fs::path(example).stem().string() + ".dwq");
+        CurrentJob->Reset();
+        CurrentJob->kind = ConversionKind::ToExchange;
+        CurrentJob->SetFileTypes();
+        CurrentJob->source.SetPath(source);
+        CurrentJob->target.SetPath(dwq.string());
+        KestoInterface::Instance()->m_serverMode = true;
+        OverwriteFlags.exchangeFile = true;
+        FireExportCurrentDocumentButton(nullptr);
+        KestoInterface::Instance()->m_serverMode = false;
+        CloseProject(-1, 1);
+        EXPECT_TRUE(fs::exists(dwq)) << GeneralLog();
+        return dwq;
+    }
+
+    fs::path Translated(const fs::path& dwq)
+    {
+        const fs::path out = app / (dwq.stem().string() + "-translated.dwq");
+        std::string error;
+        EXPECT_TRUE(PseudoTranslateFile(dwq.string(), out.string(), error)) << error;
+        return out;
+    }
+
+    // An unattended import as the conversion driver prepares it.
+    void ImportUnattended(const fs::path& dwq, const fs::path& target)
+    {
+        CurrentJob->Reset();
+        CurrentJob->kind = ConversionKind::ToDocument;
+        CurrentJob->SetFileTypes();
+        CurrentJob->source.SetPath(dwq.string());
+        CurrentJob->target.SetPath(target.string());
+        SavedSourceSpec = SpecOf(dwq);
+        KestoInterface::Instance()->m_multiDocMode = true;
+        PerformByClass<CommandAdapter<17>>(static_cast<XTVoidRec*>(nullptr));
+        KestoInterface::Instance()->m_multiDocMode = false;
+    }
+
+    bool PreferencesOn() const
+    {
+        return host->application.preferences[0] && host->application.preferences[1];
+    }
+};
+
+// ---- The master-page rule -------------------------------------------------------------------------
+
+TEST_F(ImportProtoTest, TheMasterPageRuleFollowsTheLastMarkAndTheCachedSetting)
+{
+    StartWith();
+    struct Case {
+        const char16_t* text;
+        uint8_t decision;
+        std::vector<std::string> lines;
+        std::vector<std::string> absent;
+    };
+    const std::string forcingOld = " => Forcing import with appropriate OLD masterpage handling (overriding user settings!)";
+    const Case cases[] = {
+        {u"QuarkXpress 7.0r2 Win [Kesto]{MB=1}", 1, {}, {"WARNING", "ERROR"}},
+        {u"x{MB=0}", 0, {"WARNING: Current document was previously exported with explicit OLD-MASTERPAGE settings", forcingOld}, {}},
+        {u"x{MB=0} then {MB=1}", 1, {}, {"WARNING"}},
+        {u"x{MB=1} then {MB=0}", 0, {"explicit OLD-MASTERPAGE settings"}, {}},
+        {u"x{MB=1", 0, {}, {"WARNING", "ERROR"}},
+        {u"unknown", 0, {"WARNING: Current document was previously exported with an OLD-MASTERPAGE version of Kesto", forcingOld}, {}},
+        {nullptr, 0, {"ERROR: d_CFAN_SourceDataType returns empty string (NULL)!"}, {"WARNING"}},
+    };
+    for (const Case& c : cases) {
+        const size_t before = GeneralLog().size();
+        EXPECT_EQ(MasterPageDecision(c.text), c.decision);
+        const std::string log = GeneralLog().substr(before);
+        for (const std::string& line : c.lines)
+            EXPECT_NE(log.find(line), std::string::npos) << log;
+        for (const std::string& part : c.absent)
+            EXPECT_EQ(log.find(part), std::string::npos) << log;
+    }
+
+    // The setting as the first import read it holds for the process.
+    WriteSettings("[Options]\nmasterPageMode=0\n");
+    const size_t before = GeneralLog().size();
+    EXPECT_EQ(MasterPageDecision(u"{MB=1}"), 1);
+    EXPECT_EQ(GeneralLog().substr(before).find("WARNING"), std::string::npos);
+}
+
+TEST_F(ImportProtoTest, OldHandlingChosenByTheUserIsNotForcedAndNewMarksAreForced)
+{
+    StartWith("masterPageMode=0\n");
+    EXPECT_EQ(MasterPageDecision(u"{MB=1}"), 1);
+    std::string log = GeneralLog();
+    EXPECT_NE(log.find("WARNING: Current document was previously exported with explicit NEW-MASTERPAGE settings\n"
+                       " => Forcing import with appropriate NEW masterpage handling (overriding user settings!)"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(MasterPageDecision(u"{MB=0}"), 0);
+    log = GeneralLog();
+    EXPECT_NE(log.find(" => Importing with appropriate OLD masterpage handling (selected by user)"), std::string::npos);
+}
+
+// ---- Reader ---------------------------------------------------------------------------------------
+
+TEST_F(ImportProtoTest, TheReaderWritesEveryBlockAndRaisesOnFailures)
+{
+    StartWith();
+    const fs::path target = app / "restored.qxp";
+    std::ofstream(target) << "old";
+    std::string expected;
+    {
+        Reader reader(SpecOf(target));
+        for (const size_t size : {0u, 1u, 1024u, 5000u}) {
+            std::string block(size, '\0');
+            for (size_t i = 0; i < size; ++i)
+                block[i] = static_cast<char>(i * 13 + size);
+            reader.write(block.data(), static_cast<uint32_t>(block.size()));
+            expected += block;
+        }
+    }
+    EXPECT_EQ(kesto_test::ReadText(target), expected);
+
+    {
+        Reader reader(SpecOf(target));
+        xthost::FaultRule rule;
+        rule.key = "XFJ12/105";
+        rule.value = -34;
+        host->Faults().Add(rule);
+        try {
+            reader.write("abc", 3);
+            ADD_FAILURE() << "a refused write passed";
+        } catch (const KestoException& e) {
+            EXPECT_EQ(e.GetCode(), 1012);
+        }
+    }
+    try {
+        Reader reader(SpecOf(app / "no such folder" / "x.qxp"));
+        ADD_FAILURE() << "a file that cannot be made was opened";
+    } catch (const KestoException& e) {
+        EXPECT_EQ(e.GetCode(), 1011);
+    }
+}
+
+// ---- Round trips ----------------------------------------------------------------------------------
+
+TEST_F(ImportProtoTest, AnUnattendedRoundTripRestoresTranslatesAndSavesWithoutDialog)
+{
+    StartWith();
+    const fs::path dwq = Translated(Export("two-page-linked.qxp"));
+    const fs::path target = app / "two-page-linked-imported.qxp";
+    OverwriteFlags.document = true;
+    ImportUnattended(dwq, target);
+
+    const std::string log = GeneralLog();
+    EXPECT_NE(log.find("SUPPRESSED DIALOG:\tResult\t->\tImport done"), std::string::npos) << log;
+    EXPECT_NE(log.find("Starting import ..."), std::string::npos);
+    EXPECT_NE(log.find("... finished."), std::string::npos);
+    EXPECT_EQ(log.find("Object(s) not been imported"), std::string::npos) << log;
+    EXPECT_EQ(host->Log().Text().find("dialog 103"), std::string::npos);
+    EXPECT_TRUE(PreferencesOn());
+    const std::string saved = kesto_test::ReadText(target);
+    ASSERT_FALSE(saved.empty());
+    EXPECT_EQ(kesto_test::CountOf(saved, "08414b42") + kesto_test::CountOf(saved, "08414B42"), 0);
+    EXPECT_EQ(kesto_test::CountOf(saved, "09414b42") + kesto_test::CountOf(saved, "09414B42"), 0);
+    EXPECT_NE(saved.find("~~]"), std::string::npos);
+}
+
+TEST_F(ImportProtoTest, AnExistingTargetThatMayNotBeReplacedEndsSilentlyBeforeTheBanner)
+{
+    StartWith();
+    const fs::path dwq = Export("minimal.qxp");
+    const fs::path target = app / "kept.qxp";
+    std::ofstream(target) << "keep me";
+    const size_t before = GeneralLog().size();
+    ImportUnattended(dwq, target);
+    EXPECT_EQ(GeneralLog().substr(before).find("Starting import"), std::string::npos);
+    EXPECT_EQ(kesto_test::ReadText(target), "keep me");
+}
+
+// ---- Failures -------------------------------------------------------------------------------------
+
+TEST_F(ImportProtoTest, AContainerWithoutItsStoredDocumentIsSkippedWithoutDialogOrTarget)
+{
+    StartWith();
+    const fs::path dwq = app / "nodoc.dwq";
+    {
+        RefPtr<KS_DWX::Export::IBook> book = KS_DWX::Export::CreateExportBook(dwq.string());
+        book->Finish();
+    }
+    const fs::path target = app / "nodoc.qxp";
+    OverwriteFlags.document = true;
+    ImportUnattended(dwq, target);
+    const std::string log = GeneralLog();
+    EXPECT_NE(log.find("ImportProto::ActionPerformed():\t"), std::string::npos) << log;
+    EXPECT_NE(log.find("ERROR:    Unable to load original QXP source from DWQ!"), std::string::npos) << log;
+    EXPECT_NE(log.find(" =>       skipping file."), std::string::npos) << log;
+    EXPECT_EQ(log.find("SUPPRESSED DIALOG"), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(ImportProtoTest, ATargetTheHostCannotOpenGivesTheFiveLinesTheAlertAndImportFailed)
+{
+    StartWith();
+    const fs::path dwq = app / "garbage.dwq";
+    {
+        RefPtr<KS_DWX::Export::IBook> book = KS_DWX::Export::CreateExportBook(dwq.string());
+        class Source : public KS_DWX::KSInStream {
+        public:
+            uint32_t read(void* buffer, uint32_t size) override
+            {
+                if (done || size < 20)
+                    return 0;
+                done = true;
+                std::memcpy(buffer, "this is no document.", 20);
+                return 20;
+            }
+            uint32_t size() override { return 20; }
+            bool done = false;
+        } source;
+        book->StoreQXP(0, &source);
+        book->Finish();
+    }
+    OverwriteFlags.document = true;
+    ImportUnattended(dwq, app / "garbage.qxp");
+    const std::string log = GeneralLog();
+    EXPECT_NE(log.find("ERROR:    Unable to open document for import!"), std::string::npos) << log;
+    EXPECT_EQ(kesto_test::CountOf(log, " ->       "), 4) << log;
+    EXPECT_NE(log.find("ERROR: Unable to open document for import!"), std::string::npos) << log;
+    EXPECT_NE(log.find("Import failed"), std::string::npos) << log;
+    EXPECT_TRUE(PreferencesOn());
+}
+
+TEST_F(ImportProtoTest, DamagedContainersNeverCrashTheImport)
+{
+    StartWith();
+    const fs::path dwq = Export("minimal.qxp");
+    const std::string whole = kesto_test::ReadText(dwq);
+    OverwriteFlags.document = true;
+    int n = 0;
+    for (size_t cut : {size_t(0), size_t(100), whole.size() / 3, whole.size() / 2, whole.size() - 7}) {
+        const fs::path damaged = app / ("cut" + std::to_string(n++) + ".dwq");
+        std::ofstream(damaged, std::ios::binary) << whole.substr(0, cut);
+        ImportUnattended(damaged, app / "cut.qxp");
+    }
+    for (size_t step : {97u, 499u, 1531u}) {
+        std::string bytes = whole;
+        for (size_t i = 512; i < bytes.size(); i += step)
+            bytes[i] = static_cast<char>(bytes[i] ^ 0x24);
+        const fs::path damaged = app / ("flip" + std::to_string(step) + ".dwq");
+        std::ofstream(damaged, std::ios::binary) << bytes;
+        ImportUnattended(damaged, app / "flip.qxp");
+    }
+    EXPECT_TRUE(PreferencesOn());
+    EXPECT_EQ(CurDocAPI::GetDocumentCount(), 0) << GeneralLog();
+}
+
+// ---- The importer on a restored document ----------------------------------------------------------
+
+// An exchange document that hands out the stories of another and, after them, more: a copy of
+// its first story, or one whose text run throws.
+class ExtraStoryDoc : public IDoc {
+public:
+    ExtraStoryDoc(RefPtr<IDoc> inner, bool throwing) : mInner(std::move(inner)), mThrowing(throwing) {}
+    const char16_t* GetText(const char16_t* name) override { return mInner->GetText(name); }
+    bool GetNumber(const char16_t* name, int32_t& value) override { return mInner->GetNumber(name, value); }
+    int32_t GetTable(const char16_t* name, int32_t kind) override { return mInner->GetTable(name, kind); }
+    RefPtr<IStory> GetChild(int32_t index) override;
+    int32_t count = 0;
+
+private:
+    RefPtr<IDoc> mInner;
+    bool mThrowing;
+};
+
+class ThrowingRun : public IRun {
+public:
+    const char16_t* GetText(const char16_t*) override { return nullptr; }
+    bool GetNumber(const char16_t*, int32_t&) override { return false; }
+    int32_t GetTable(const char16_t*, int32_t) override { return -1; }
+    uint32_t Read(void*, uint32_t) override { throw KestoException(1003, MsgString("test run")); }
+    int32_t Kind() override { return kRunUnicodes; }
+};
+
+class OneRunPara : public IPara {
+public:
+    const char16_t* GetText(const char16_t*) override { return nullptr; }
+    bool GetNumber(const char16_t*, int32_t&) override { return false; }
+    int32_t GetTable(const char16_t*, int32_t) override { return -1; }
+    RefPtr<IRun> GetChild(int32_t index) override
+    {
+        return index == 0 ? RefPtr<IRun>(new ThrowingRun) : RefPtr<IRun>();
+    }
+};
+
+class ThrowingStory : public IStory {
+public:
+    const char16_t* GetText(const char16_t*) override { return nullptr; }
+    bool GetNumber(const char16_t*, int32_t&) override { return false; }
+    int32_t GetTable(const char16_t*, int32_t) override { return -1; }
+    RefPtr<IPara> GetChild(int32_t index) override
+    {
+        return index == 0 ? RefPtr<IPara>(new OneRunPara) : RefPtr<IPara>();
+    }
+};
+
+RefPtr<IStory> ExtraStoryDoc::GetChild(int32_t index)
+{
+    if (mThrowing && index == 0)
+        return RefPtr<IStory>(new ThrowingStory);
+    RefPtr<IStory> story = mInner->Story(index);
+    if (story)
+        return story;
+    if (index == count)
+        return mInner->Story(0);
+    return RefPtr<IStory>();
+}
+
+class ImporterTest : public ImportProtoTest {
+protected:
+    // Restores the stored document of the container, opens it and answers its exchange document.
+    RefPtr<IDoc> Restore(const fs::path& dwq, RefPtr<IBook>& book)
+    {
+        book = OpenImportBook(dwq.string());
+        EXPECT_TRUE(book);
+        const fs::path target = app / (dwq.stem().string() + "-restored.qxp");
+        std::ofstream(target) << "";
+        {
+            Reader reader(SpecOf(target));
+            book->LoadQXP(0, &reader);
+        }
+        EXPECT_EQ(Docs().Open(target.string(), 31), XT_OK) << host->Log().Text();
+        return book->Document(0);
+    }
+};
+
+TEST_F(ImporterTest, AStoryBeyondTheLinkedBoxesIsLoggedBeepedAndFailsTheImport)
+{
+    StartWith();
+    RefPtr<IBook> book;
+    RefPtr<IDoc> inner = Restore(Translated(Export("minimal.qxp")), book);
+    ASSERT_TRUE(inner);
+    int32_t stories = 0;
+    while (inner->Story(stories))
+        ++stories;
+    RefPtr<ExtraStoryDoc> doc(new ExtraStoryDoc(inner, false));
+    doc->count = stories;
+    RefPtr<QuarkDoc> quark(new QuarkDoc);
+    const int beeps = host->Beeps();
+    std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), doc.Get(), true, false, true, false);
+    ASSERT_TRUE(importer);
+    importer->Run();
+    EXPECT_TRUE(importer->Failed());
+    const std::string log = GeneralLog();
+    EXPECT_NE(log.find("####box for story " + std::to_string(stories) +
+                       " is not found. Trying to import into new created box"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(host->Beeps(), beeps + 1);
+    importer.reset();
+}
+
+TEST_F(ImporterTest, AnExceptionInOneStoryEndsOnlyThatStory)
+{
+    StartWith();
+    RefPtr<IBook> book;
+    RefPtr<IDoc> inner = Restore(Translated(Export("mapping.qxp")), book);
+    ASSERT_TRUE(inner);
+    ASSERT_TRUE(inner->Story(1));
+    RefPtr<ExtraStoryDoc> doc(new ExtraStoryDoc(inner, true));
+    doc->count = -1;
+    RefPtr<QuarkDoc> quark(new QuarkDoc);
+    std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), doc.Get(), true, false, true, false);
+    ASSERT_TRUE(importer);
+    importer->Run();
+    EXPECT_TRUE(importer->Failed());
+    const std::string log = GeneralLog();
+    EXPECT_NE(log.find("####import of story 0 failed: "), std::string::npos) << log;
+    EXPECT_NE(log.find("test run"), std::string::npos) << log;
+    // The other stories were written.
+    const fs::path saved = app / "after-exception.qxp";
+    importer.reset();
+    ASSERT_EQ(Docs().SaveAs(saved.string()), XT_OK);
+    const std::string text = kesto_test::ReadText(saved);
+    EXPECT_NE(text.find("~]"), std::string::npos);
+    EXPECT_EQ(kesto_test::CountOf(text, "08414b42") + kesto_test::CountOf(text, "08414B42"), 0);
+}
+
+// ---- Overflow and growth --------------------------------------------------------------------------
+
+TEST_F(ImportProtoTest, OnlyBoxesThatReflowAndHaveRunaroundOverflow)
+{
+    StartWith();
+    OpenExample("overflow.qxp");
+    namespace ov = xthost::doc::overflow;
+    EXPECT_FALSE(TextOverflows(Box(ov::kExact)));
+    EXPECT_TRUE(TextOverflows(Box(ov::kOneMore)));
+    EXPECT_FALSE(TextOverflows(Box(ov::kNoReflow)));
+    EXPECT_FALSE(TextOverflows(Box(ov::kRunaround0)));
+    EXPECT_EQ(host->application.updateMode, 1);
+}
+
+TEST_F(ImportProtoTest, EnlargingGrowsToTheRightUntilTheTextFitsAndStopsAfterTwentyTries)
+{
+    StartWith();
+    OpenExample("overflow.qxp");
+    namespace ov = xthost::doc::overflow;
+    XTRect before{}, after{};
+    const XTHandle oneMore = Box(ov::kOneMore);
+    CallHost<XBY_Bounds>(oneMore, &before);
+    EnlargeTextBox(oneMore, 0);
+    CallHost<XBY_Bounds>(oneMore, &after);
+    EXPECT_FALSE(TextOverflows(oneMore));
+    EXPECT_GT(after.right, before.right);
+    EXPECT_EQ(after.bottom, before.bottom);
+    EXPECT_EQ(after.top, before.top);
+    EXPECT_EQ(after.left, before.left);
+
+    const XTHandle edge = Box(ov::kEdge);
+    ASSERT_TRUE(TextOverflows(edge));
+    const size_t applies = CountCalls("XXC4/5");
+    EnlargeTextBox(edge, 3);
+    EXPECT_LE(Calls(applies), 20);
+}
+
+} // namespace
