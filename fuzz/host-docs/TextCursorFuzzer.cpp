@@ -26,15 +26,14 @@
 #include "Plugin/Filter/KestoBox.h"
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/QAPI/QStory.h"
-#include "Plugin/Shell/DialogTemplates.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/KestoException.h"
 #include "Plugin/XTension/Activation.h"
 #include "platform/host/Host.h"
-#include "platform/host/HostExtensions.h"
 #include "platform/host/documents/DocHost.h"
 #include "platform/host/documents/DocSlots.h"
 #include "platform/host/documents/testing/HiddenExample.h"
+#include "tests/Plugin/LinkedModuleHost.h"
 
 namespace {
 
@@ -103,13 +102,7 @@ World& TheWorld()
             std::filesystem::remove_all(folder, ignored);
         });
         LoadKestoModule();
-        xthost::HostExtensions extensions;
-        xthost::RegisterHostDocuments(extensions);
-        xthost::HostOptions options;
-        options.appFolder = app.string();
-        options.staticActivate = &XTActivateCallback;
-        options.staticTemplates = &XTGetDialogTemplate;
-        w->host = std::make_unique<xthost::Host>(options);
+        w->host = kesto_test::MakeLinkedModuleHost(app);
         if (w->host->Start() != xthost::StartResult::kOk)
             std::abort();
         const std::string source = (app / "hidden.qxp").string();

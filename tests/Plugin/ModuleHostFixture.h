@@ -9,12 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "Plugin/LinkedModuleHost.h"
 #include "Plugin/Shell/AppFolderTest.h"
-#include "Plugin/Shell/DialogTemplates.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "Plugin/XTension/Activation.h"
 #include "platform/host/Host.h"
-#include "platform/host/HostExtensions.h"
 #include "platform/host/documents/DocHost.h"
 #include "platform/host/documents/DocSlots.h"
 
@@ -48,13 +47,7 @@ protected:
     {
         if (!settings.empty())
             WriteSettings(settings);
-        xthost::HostExtensions extensions;
-        xthost::RegisterHostDocuments(extensions);
-        xthost::HostOptions options;
-        options.appFolder = app.string();
-        options.staticActivate = &XTActivateCallback;
-        options.staticTemplates = &XTGetDialogTemplate;
-        host = std::make_unique<xthost::Host>(options);
+        host = MakeLinkedModuleHost(app);
         ASSERT_EQ(host->Start(), xthost::StartResult::kOk) << host->Log().Text();
     }
 

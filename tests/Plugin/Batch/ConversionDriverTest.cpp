@@ -17,12 +17,7 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using kesto_test::AddTargetWriter;
-using kesto_test::CountOf;
-using kesto_test::IsExchangeFile;
-using kesto_test::ReadText;
-using kesto_test::TargetWriter;
+using namespace kesto_test::driver_names;
 
 class ConversionDriverTest : public kesto_test::ModuleHostTest {
 protected:

@@ -59,4 +59,14 @@ inline bool IsExchangeFile(const std::filesystem::path& file)
                       [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
 }
 
+// What the driver's and the folder runs' tests name without their namespace.
+namespace driver_names {
+namespace fs = std::filesystem;
+using kesto_test::AddTargetWriter;
+using kesto_test::CountOf;
+using kesto_test::IsExchangeFile;
+using kesto_test::ReadText;
+using kesto_test::TargetWriter;
+} // namespace driver_names
+
 } // namespace kesto_test

@@ -25,12 +25,7 @@ extern "C" const char* __lsan_default_options()
 
 namespace {
 
-namespace fs = std::filesystem;
-using kesto_test::AddTargetWriter;
-using kesto_test::CountOf;
-using kesto_test::IsExchangeFile;
-using kesto_test::ReadText;
-using kesto_test::TargetWriter;
+using namespace kesto_test::driver_names;
 
 // Presses OK in every alert, as a user who reads "Conversion finished." would.
 class AlertPresser : public xthost::Answerer {

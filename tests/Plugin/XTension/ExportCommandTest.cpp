@@ -17,6 +17,7 @@
 #include "platform/host/Host.h"
 #include "platform/host/HostExtensions.h"
 #include "platform/host/Script.h"
+#include "tests/platform/host/ScriptRun.h"
 
 namespace fs = std::filesystem;
 
@@ -53,16 +54,9 @@ protected:
     // is kept.
     bool Run(const std::string& script)
     {
-        std::vector<xthost::ScriptLine> lines;
-        std::string error;
-        EXPECT_TRUE(xthost::ParseScript(script, lines, error)) << error;
-        xthost::HostOptions options;
-        options.appFolder = app.string();
-        xthost::Host host(options);
-        xthost::ScriptRunner runner(host, extensions.Verbs(), lines);
-        const bool ok = runner.Run();
-        transcript = host.Log().Text();
-        return ok;
+        const auto run = xthost::testing::RunScript(app, extensions, script);
+        transcript = xthost::testing::Joined(run.lines);
+        return run.ok;
     }
 
     // The stored document of the exchange file, inflated into `out` by olefile and zlib, which

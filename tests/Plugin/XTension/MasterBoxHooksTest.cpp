@@ -10,6 +10,7 @@
 #include "platform/host/Host.h"
 #include "platform/host/HostExtensions.h"
 #include "platform/host/Script.h"
+#include "tests/platform/host/ScriptRun.h"
 
 namespace fs = std::filesystem;
 
@@ -31,16 +32,9 @@ protected:
     // Runs the script against a fresh host; answers whether it ran to its end.
     bool Run(const std::string& script)
     {
-        std::vector<xthost::ScriptLine> lines;
-        std::string error;
-        EXPECT_TRUE(xthost::ParseScript(script, lines, error)) << error;
-        xthost::HostOptions options;
-        options.appFolder = app.string();
-        xthost::Host host(options);
-        xthost::ScriptRunner runner(host, extensions.Verbs(), lines);
-        const bool ok = runner.Run();
-        EXPECT_TRUE(ok) << host.Log().Text();
-        return ok;
+        const auto run = xthost::testing::RunScript(app, extensions, script);
+        EXPECT_TRUE(run.ok) << xthost::testing::Joined(run.lines);
+        return run.ok;
     }
 
     static int Count(const std::string& text, const std::string& part) { return kesto_test::CountOf(text, part); }

@@ -23,17 +23,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Plugin/Shell/AppFolderTest.h"
-#include "platform/host/HostExtensions.h"
-#include "SHARED/Server/ProtocolClient.h"
-#include "platform/host/Host.h"
-
-// The PDF runs reach fontconfig and pango, which keep caches until exit; the suppressions
-// name only their libraries.
-extern "C" const char* __lsan_default_options()
-{
-    return "suppressions=" KESTO_SOURCE_DIR "/tests/lsan-fonts.supp";
-}
+#include "ServerHostTest.h"
 
 namespace fs = std::filesystem;
 using kesto_test::ReadText;
@@ -41,8 +31,6 @@ using protocol::Client;
 
 namespace {
 
-// The server's password as its clients are given it.
-const char* const kPassword = "omra.Kesto#2026";
 const std::regex kJobFolderName("OMRA_[0-9]{14}_[A-Z]{16}");
 
 std::string RandomBytes(size_t n, unsigned seed)
@@ -76,19 +64,17 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder)
     return files;
 }
 
-class ServerJobTest : public kesto_test::AppFolderTest {
+class ServerJobTest : public kesto_test::ServerHostTest {
 protected:
-    ServerJobTest() : AppFolderTest("kesto-server") {}
+    ServerJobTest() : ServerHostTest("kesto-server") {}
 
     void SetUp() override
     {
-        AppFolderTest::SetUp();
-        fs::create_symlink(KESTO_MODULE, app / "XTensions" / "Kesto.so");
+        ServerHostTest::SetUp();
         for (const char* folder : {"logs", "tmp", "alive", "shared", "out"})
             fs::create_directories(app / folder);
         source = (app / "shared" / "doc.qxp").string();
         fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples" / "documents" / "minimal.qxp", source);
-        port = protocol::FreeLoopbackPort();
         WriteServerSettings("");
     }
 
@@ -100,44 +86,6 @@ protected:
                       (paths.empty() ? "TemporaryPath=" + (app / "tmp").string() +
                                            "\nServerAlivePath=" + (app / "alive").string() + "\n"
                                      : paths));
-    }
-
-    // Runs the module's server in the host for as long as the scenario runs on another thread,
-    // then halts it; the host quits after the halt.
-    void Serve(const std::function<void()>& scenario)
-    {
-        // The conversions open the job's documents in the host.
-        xthost::HostExtensions extensions;
-        xthost::RegisterHostDocuments(extensions);
-        xthost::HostOptions options;
-        options.appFolder = app.string();
-        xthost::Host host(options);
-        ASSERT_EQ(host.Start(), xthost::StartResult::kOk) << host.Log().Text();
-        std::thread clients([&] {
-            scenario();
-            auto client = Login();
-            EXPECT_EQ(Ask(*client, "haltServer"), "halt server");
-            EXPECT_TRUE(client->AtEof());
-        });
-        host.Idle(1);
-        clients.join();
-        EXPECT_TRUE(host.QuitRequested());
-        EXPECT_FALSE(host.Failed()) << host.Log().Text();
-    }
-
-    std::unique_ptr<Client> Login()
-    {
-        auto client = std::make_unique<Client>(port, 30000);
-        EXPECT_TRUE(client->Connected());
-        client->SendLine(kPassword);
-        EXPECT_EQ(client->ReadLine(), "password ok");
-        return client;
-    }
-
-    static std::string Ask(Client& client, const std::string& line)
-    {
-        client.SendLine(line);
-        return client.ReadLine().value_or("<closed>");
     }
 
     // Socket mode up to the uploaded source; answers the last reply.
@@ -301,7 +249,6 @@ protected:
 
     static std::string Padded(const std::string& name) { return name + std::string(48 - name.size(), ' '); }
 
-    uint16_t port = 0;
     std::string source;
 };
 

@@ -15,13 +15,6 @@
 #include "ServerHostTest.h"
 #include "platform/host/documents/FlowSuites.h"
 
-// The PDF runs reach fontconfig and pango, which keep caches until exit; the suppressions
-// name only their libraries.
-extern "C" const char* __lsan_default_options()
-{
-    return "suppressions=" KESTO_SOURCE_DIR "/tests/lsan-fonts.supp";
-}
-
 namespace fs = std::filesystem;
 using kesto_test::ReadText;
 using protocol::Client;
