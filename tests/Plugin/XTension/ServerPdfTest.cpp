@@ -2,6 +2,7 @@
 // client written from the wire protocol alone asks for PDFs in socket and shared-folder mode and
 // takes every result the server sends, in order.
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -228,6 +229,68 @@ TEST_P(ServerPdfNamingTest, PdfOfAnExchangeFileComesBackAlone)
     EXPECT_EQ(FilesIn(app / "out"), (std::vector<std::string>{"c.dwq", "d.pdf"}));
     EXPECT_EQ(kesto_test::PdfInfoField((app / "out" / "d.pdf").string(), "Pages"), "2");
     EXPECT_TRUE(FilesIn(app / "tmp").empty());
+    EXPECT_EQ(kesto_test::PdfLeftovers(app), std::vector<std::string>{});
+}
+
+// From an exchange file the job sends back, in this order, the document it made, the PDF of that
+// document and the coordinates of its paragraphs; the overset form gives the same three.
+TEST_P(ServerPdfNamingTest, DocumentPdfAndCoordinatesOfAnExchangeFileComeInOrder)
+{
+    JobResult dwq;
+    std::vector<JobResult> socket;
+    std::vector<std::vector<std::string>> shared;
+    const std::vector<std::string> words{"exportqxpandpdf", "exportqxpandpdfandoverset"};
+    ServeNamed(GetParam(), [&] {
+        dwq = SocketJob("exportdwq", "doc.qxp", ReadText(source));
+        if (dwq.files.size() != 1)
+            return;
+        fs::create_directories(app / "upload");
+        std::ofstream(app / "upload" / "c.dwq", std::ios::binary) << dwq.files.front().second;
+        for (size_t i = 0; i < words.size(); ++i) {
+            socket.push_back(SocketJob(words[i], "doc.dwq", dwq.files.front().second));
+            shared.push_back(SharedJob(words[i], (app / "upload" / "c.dwq").string(), i == 0 ? "e" : "f"));
+        }
+    });
+    ASSERT_EQ(dwq.Names(), std::vector<std::string>{"result.dwq"});
+    ASSERT_TRUE(ImportAvailable());
+    ASSERT_EQ(socket.size(), 2u);
+    const std::vector<std::string> announcements{"export indd and pdf", "export indd and pdf and overset"};
+    const auto check = [&](const fs::path& qxp, const fs::path& pdf, const fs::path& coo) {
+        const std::string command = std::string(XTHOST_PROGRAM) + " doc check '" + qxp.string() + "' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << qxp;
+        EXPECT_EQ(kesto_test::PdfInfoField(pdf.string(), "Pages"), "2") << pdf;
+        const std::string rule(80, '-');
+        const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<!--\n" + rule +
+                                 "\nParagraph coordinates:\n";
+        const std::string text = ReadText(coo);
+        EXPECT_EQ(text.substr(0, head.size()), head) << coo;
+        EXPECT_NE(text.find("\n" + rule + "\n-->\n"), std::string::npos) << coo;
+        EXPECT_NE(text.find("<coord><p uid="), std::string::npos) << coo;
+    };
+    for (size_t i = 0; i < words.size(); ++i) {
+        SCOPED_TRACE(words[i]);
+        const JobResult& job = socket[i];
+        EXPECT_EQ(job.replies.front(), announcements[i]);
+        EXPECT_EQ(job.replies.back(), "export finished");
+        ASSERT_EQ(job.Names(), (std::vector<std::string>{"result.qxp", "result.pdf", "result.coo"}));
+        const fs::path received = app / "received" / words[i];
+        fs::create_directories(received);
+        for (const auto& [name, bytes] : job.files)
+            std::ofstream(received / name, std::ios::binary) << bytes;
+        check(received / "result.qxp", received / "result.pdf", received / "result.coo");
+
+        EXPECT_EQ(shared[i], Done(announcements[i]));
+        const std::string name = i == 0 ? "e" : "f";
+        check(app / "out" / (name + ".qxp"), app / "out" / (name + ".pdf"), app / "out" / (name + ".coo"));
+    }
+    EXPECT_EQ(FilesIn(app / "out"),
+              (std::vector<std::string>{"e.coo", "e.pdf", "e.qxp", "f.coo", "f.pdf", "f.qxp"}));
+    EXPECT_EQ(FilesIn(app / "upload"), std::vector<std::string>{"c.dwq"});
+    EXPECT_TRUE(FilesIn(app / "tmp").empty());
+    for (const auto& entry : fs::recursive_directory_iterator(app / "Temp")) {
+        const std::string extension = entry.path().extension().string();
+        EXPECT_TRUE(extension != ".qxp" && extension != ".pdf" && extension != ".coo") << entry.path();
+    }
     EXPECT_EQ(kesto_test::PdfLeftovers(app), std::vector<std::string>{});
 }
 
