@@ -292,7 +292,10 @@ int32_t DocHost::CopyText(int32_t src, int32_t start, int32_t end, int32_t dst, 
                     result = xthost::doc::CopyText(StoryPlace{from->project->project.get(), from->layout, source}, start, end,
                                                    StoryPlace{to->project->project.get(), to->layout, target}, pos);
                     if (result == HostErr::Ok && end > start) {
-                        IssueNew(*to);
+                        // Handles go with their boxes and stories, so equal counts mean nothing
+                        // new to number, and the walk over the whole layout is spared.
+                        if (to->boxes.size() != to->layout->boxes.size() || to->texts.size() != to->layout->stories.size())
+                            IssueNew(*to);
                         Follow(*target, pos, end - start);
                         StoryChanged(*to, *target);
                     }

@@ -307,7 +307,9 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
     dst.objects.insert(std::upper_bound(dst.objects.begin(), dst.objects.end(), pos,
                                         [](int32_t at, const ObjectRun& o) { return at <= o.at; }),
                        objects.begin(), objects.end());
-    if (!objects.empty())
+    // Only an anchored box changes who owns a box; hidden content and page numbers leave
+    // the owners as they are, and reindexing walks every box of the layout.
+    if (std::any_of(objects.begin(), objects.end(), [](const ObjectRun& o) { return o.kind == 1; }))
         to.layout->Index();
     return HostErr::Ok;
 }
