@@ -140,12 +140,16 @@ Digger::Position& Digger::PositionOf(const StorySegment& segment)
     return found->second;
 }
 
-void Digger::Step()
+void Digger::Step(bool runEnd)
 {
     while (mCurrent < mSegments.size()) {
         const StorySegment& segment = mSegments[mCurrent];
-        if (segment.id == kBreakSegment)
+        if (segment.id == kBreakSegment && (runEnd || segment.end > segment.start))
             break;
+        if (segment.id == kBreakSegment) {
+            ++mCurrent;
+            continue;
+        }
         if (segment.id >= 0) {
             auto found = mPositions.find(Key(segment.id, segment.direction));
             if (found != mPositions.end())
@@ -167,6 +171,10 @@ bool Digger::Seek(int32_t id, int32_t direction, bool retry)
     if (wanted == mPositions.end())
         return false;
     for (;;) {
+        // The end of a paragraph run without a break character holds no text: a marker is sought across it.
+        while (mCurrent < mSegments.size() && mSegments[mCurrent].id == kBreakSegment &&
+               mSegments[mCurrent].end == mSegments[mCurrent].start)
+            ++mCurrent;
         if (mCurrent < mSegments.size() && Key(mSegments[mCurrent].id, mSegments[mCurrent].direction) == key) {
             Note(wanted->second, CurrentPos(), true);
             ++mCurrent;
@@ -174,7 +182,9 @@ bool Digger::Seek(int32_t id, int32_t direction, bool retry)
         }
         if (retry) {
             const int32_t from = CurrentPos();
-            while (mCurrent < mSegments.size() && mSegments[mCurrent].id == kTextSegment)
+            while (mCurrent < mSegments.size() &&
+                   (mSegments[mCurrent].id == kTextSegment ||
+                    (mSegments[mCurrent].id == kBreakSegment && mSegments[mCurrent].end == mSegments[mCurrent].start)))
                 ++mCurrent;
             const int32_t to = CurrentPos();
             mCutter.Add(from, to);

@@ -47,7 +47,9 @@ public:
     // Where the next insertion goes.
     int32_t CurrentPos() const;
     // Passes the old text up to the next break (and the break itself), queueing it for cutting.
-    void Step();
+    // With `runEnd` the end of a host paragraph run counts as a break too: the import steps once per
+    // exchange paragraph, and the export opened one per paragraph run.
+    void Step(bool runEnd = false);
     // Brings the marker with the key to the cursor; false when the story has no such marker.
     // KestoException 1003 when a marker in the way has no entry.
     bool Seek(int32_t id, int32_t direction, bool retry);

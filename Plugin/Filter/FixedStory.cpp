@@ -32,9 +32,26 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
             push_back(StorySegment{kTextSegment, 0, pieceStart, end});
     };
 
+    // The exporter opens one exchange paragraph per host paragraph run, and the import steps at the end of each;
+    // a paragraph run that ends without a break character (a hidden run is a run of its own, and so are the
+    // texts around it) therefore ends in an empty break, so that both sides count the same paragraphs.
     QStoryCursor cursor(story);
+    int32_t breakEnd = -1;
+    auto endParagraphRun = [&](uint32_t paraIndex) {
+        if (!cursor.HasMore() || cursor.GetParaIndex() == paraIndex)
+            return;
+        const int32_t position = cursor.GetPosition();
+        if (position == breakEnd || position <= 0 || position >= length)
+            return;
+        closePiece(position);
+        push_back(StorySegment{kBreakSegment, 0, position, position});
+        pieceStart = position;
+        breakEnd = position;
+    };
+
     while (cursor.HasMore()) {
         const int32_t start = cursor.GetPosition();
+        const uint32_t paraIndex = cursor.GetParaIndex();
         const uint32_t kind = cursor.GetRunKind();
         if (kind == 0) {
             const int32_t end = cursor.NextBoundary();
@@ -42,12 +59,15 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
                 closePiece(end - 1);
                 push_back(StorySegment{kBreakSegment, 0, end - 1, end});
                 pieceStart = end;
+                breakEnd = end;
             }
             cursor.Next();
+            endParagraphRun(paraIndex);
             continue;
         }
         if (kind >= 5 && kind <= 7) {
             cursor.Next();
+            endParagraphRun(paraIndex);
             continue;
         }
         HiddenRecord record;
@@ -55,11 +75,12 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
         if (cursor.HasMore() && cursor.GetPosition() <= start)
             cursor.Next();
         const int32_t end = cursor.HasMore() ? cursor.GetPosition() : length;
-        if (record.id < 0 || end <= start)
-            continue;
-        closePiece(start);
-        push_back(StorySegment{record.id, ParenDirection(record.item), start, end});
-        pieceStart = end;
+        if (record.id >= 0 && end > start) {
+            closePiece(start);
+            push_back(StorySegment{record.id, ParenDirection(record.item), start, end});
+            pieceStart = end;
+        }
+        endParagraphRun(paraIndex);
     }
     closePiece(length);
 }

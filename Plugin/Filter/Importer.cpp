@@ -537,7 +537,7 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         for (size_t k = 0; k < points.size(); ++k) {
             const StoryPoint& point = points[k];
             if (point.id == kPointParagraphEnd) {
-                digger->Step();
+                digger->Step(true);
             } else if (point.id == kPointText) {
                 if (point.paragraph != paragraphIndex || !paragraph) {
                     paragraph = story.Paragraph(point.paragraph);
