@@ -709,7 +709,7 @@ uint32_t CopyProgressPosition(double blocks)
 }
 
 Writer::Writer(const HostFileSpec& spec, ProgressBar* progress)
-    : mVolume(static_cast<uint16_t>(spec.volume)), mProgress(progress)
+    : mProgress(progress)
 {
     int16_t ref = 0;
     const std::string name = FileSpecName(spec);

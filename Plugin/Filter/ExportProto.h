@@ -31,7 +31,6 @@ public:
 
 private:
     uint16_t mFileRef = 0;
-    uint16_t mVolume = 0;
     int16_t mStatus = 0;
     ProgressBar* mProgress = nullptr;
     double mBlocks = 0.0;
