@@ -14,6 +14,8 @@
 #include "SHARED/Server/ProtocolClient.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostExtensions.h"
+#include "platform/host/documents/DocHost.h"
+#include "platform/host/documents/DocSlots.h"
 
 namespace kesto_test {
 
@@ -54,6 +56,8 @@ protected:
         host.Idle(1);
         clients.join();
         EXPECT_TRUE(host.QuitRequested());
+        // Every job closes the documents it opened, whatever its clients did.
+        EXPECT_EQ(xthost::DocumentsOf(host).DocumentCount(), 0);
         EXPECT_FALSE(host.Failed()) << host.Log().Text();
     }
 
