@@ -27,6 +27,7 @@
 #include "platform/host/documents/DocSlots.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/DocBuilder.h"
+#include "tests/Plugin/UnattendedExport.h"
 
 namespace fs = std::filesystem;
 using namespace xthost::doc;
@@ -97,16 +98,7 @@ int RunOne(int paragraphs)
         const fs::path target = folder / "long-imported.qxp";
         if (host.Start() == xthost::StartResult::kOk && WriteFileAtomically(source.string(), Document(paragraphs)) &&
             xthost::DocumentsOf(host).Open(source.string(), 63) == HostErr::Ok) {
-            CurrentJob->Reset();
-            CurrentJob->kind = ConversionKind::ToExchange;
-            CurrentJob->SetFileTypes();
-            CurrentJob->source.SetPath(source.string());
-            CurrentJob->target.SetPath(dwq.string());
-            KestoInterface::Instance()->m_serverMode = true;
-            OverwriteFlags.exchangeFile = true;
-            FireExportCurrentDocumentButton(nullptr);
-            KestoInterface::Instance()->m_serverMode = false;
-            CloseProject(-1, 1);
+            kesto_test::ExportFrontDocumentUnattended(source.string(), dwq.string());
 
             CurrentJob->Reset();
             CurrentJob->kind = ConversionKind::ToDocument;

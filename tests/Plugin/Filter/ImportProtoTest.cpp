@@ -27,6 +27,7 @@
 #include "Plugin/Shell/KestoException.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "Plugin/ModuleHostFixture.h"
+#include "Plugin/UnattendedExport.h"
 #include "examples/pseudo-translate/PseudoTranslate.h"
 #include "platform/host/documents/XTFlowSuites.h"
 #include "platform/host/documents/testing/FlowExamples.h"
@@ -67,16 +68,7 @@ protected:
     {
         const std::string source = OpenExample(example);
         const fs::path dwq = app / (fs::path(example).stem().string() + ".dwq");
-        CurrentJob->Reset();
-        CurrentJob->kind = ConversionKind::ToExchange;
-        CurrentJob->SetFileTypes();
-        CurrentJob->source.SetPath(source);
-        CurrentJob->target.SetPath(dwq.string());
-        KestoInterface::Instance()->m_serverMode = true;
-        OverwriteFlags.exchangeFile = true;
-        FireExportCurrentDocumentButton(nullptr);
-        KestoInterface::Instance()->m_serverMode = false;
-        CloseProject(-1, 1);
+        kesto_test::ExportFrontDocumentUnattended(source, dwq.string());
         EXPECT_TRUE(fs::exists(dwq)) << GeneralLog();
         return dwq;
     }
