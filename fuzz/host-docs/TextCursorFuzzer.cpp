@@ -164,7 +164,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (const StorySegment& s : segments) {
             if (s.id >= 0)
                 keys.emplace_back(s.id, s.direction);
-            breaks += s.id == kBreakSegment ? 1 : 0;
+            // An empty break segment only marks where a paragraph run ends; it holds no character.
+            breaks += s.id == kBreakSegment && s.end > s.start ? 1 : 0;
         }
         keys.emplace_back(100000, 0);  // a key the story lacks
 
