@@ -11,9 +11,9 @@
 
 namespace {
 
-// The specification of a path of the status file. An empty or unusable path never leaves the
-// specification of an earlier run or dialog in use: the step then does not start that run and
-// says why in the general log.
+// The host file record of a path the status file names. An empty or unusable path never leaves
+// the record of an earlier run or dialog in use: the step then does not start that run and says
+// why in the general log.
 bool MakeBatchSpec(const char* step, const char* key, const std::string& path, HostFileSpec& spec)
 {
     spec = HostFileSpec{};

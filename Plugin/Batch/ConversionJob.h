@@ -55,8 +55,8 @@ public:
     int16_t SetPath(const std::string& path);
     // The host file specification of the path; out is unchanged on failure. Answers the host's code.
     int16_t GetHostSpec(HostFileSpec& out) const;
-    // Creates the file through the host with the creator (XT_CREATOR_XPRESS: the spec's own) and
-    // type (XT_FILETYPE_NONE: the spec's own, when it has one). An existing file is replaced
+    // Creates the file through the host with the creator (XT_CREATOR_XPRESS: this file's own) and
+    // type (XT_FILETYPE_NONE: this file's own, when it has one). An existing file is replaced
     // only when allowed (else -48 and nothing changes). Fills out with the created file's
     // specification. Answers the host's code.
     int16_t CreateHostFile(HostFileSpec& out, bool replace, uint32_t creator, uint32_t fileType);

@@ -85,7 +85,7 @@ TEST_F(HostFilesTest, CreateHostFileNeverReplacesUnasked)
     EXPECT_EQ(kesto_test::ReadText(app / "kept.dwq"), "");
     EXPECT_EQ(FileSpecName(out), "kept.dwq");
 
-    // The spec's own creator stands in for the default one; no creator makes nothing.
+    // The file's own creator stands in for the default one; no creator makes nothing.
     ConversionJob job;
     job.kind = ConversionKind::ToPdf;
     job.SetFileTypes();
