@@ -540,10 +540,13 @@ void Exporter::ExportBox(int32_t index, XTHandle box)
             } else if (opcode == kAnchoredItem) {
                 XTHandle item = 0;
                 CallHost<XBY_AnchoredBox>(text.GetTextHandle(true), start, &item);
-                int32_t linkId = 0;
+                // The id the connection gave the item: a linked box's own link id, any other
+                // anchored item one of its own, so the import finds the marker by it.
+                QStoryCursor lookup = cursor;
+                int32_t linkId = -1;
                 if (item <= 0) {
                     ReportInternalError(kExporterFile, __LINE__);
-                } else if (!IsLinked(item, &linkId)) {
+                } else if (!GetHiddenId(lookup, linkId)) {
                     AssertFail(kExporterFile, __LINE__, "0");
                 } else {
                     RefPtr<IRun<CF_PlaceHolder>> run;

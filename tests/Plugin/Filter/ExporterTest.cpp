@@ -20,13 +20,20 @@
 #include "Plugin/QAPI/QStory.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/KestoInterface.h"
+#include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/ValueSlots.h"
 #include "platform/host/documents/XTDocSuites.h"
+#include "platform/host/documents/testing/DocBuilder.h"
+#include "platform/host/documents/testing/HiddenExample.h"
 
 using namespace KS_DWX::Export;
 using namespace bridge_test;
 
 namespace {
+
+using xthost::doc::Place;
+
+constexpr int32_t pt(int32_t points) { return points * 65536; }
 
 // An element of the Book with the attributes the test reads.
 struct WithAttrs {
@@ -268,11 +275,24 @@ protected:
         return ReadStories(view);
     }
 
-    // The export example open, a Book of one document and an exporter of the current layout.
-    void BeginBook()
+    // The example open (the export example unless named), a Book of one document and an exporter
+    // of the current layout.
+    void BeginBook(const std::string& example = "export.qxp")
     {
         Start();
-        OpenExample("export.qxp");
+        OpenExample(example);
+        StartBook();
+    }
+    // The same on a document built in the test; the host is started.
+    void BeginBuiltBook(xthost::doc::DocBuilder& builder)
+    {
+        const std::string path = (app / "built.qxp").string();
+        ASSERT_TRUE(xthost::doc::WriteFileAtomically(path, builder.Bytes()));
+        ASSERT_EQ(Docs().Open(path, 63), XT_OK) << host->Log().Text();
+        StartBook();
+    }
+    void StartBook()
+    {
         book = CreateExportBook((app / "single.dwq").string());
         book->CreateDocument(doc, 0);
         document = RefPtr<QuarkDoc>(new QuarkDoc());
@@ -504,21 +524,72 @@ TEST_F(ExporterTest, SkippedHiddenContentIsLoggedAndLeftOut)
 
 TEST_F(ExporterTest, AnchoredItemTheMapLacksIsReportedAndTheWalkGoesOn)
 {
-    ASSERT_NO_FATAL_FAILURE(BeginBook());
-    const XTHandle caption = exporter->FindBox(kCaption);
-    const XTHandle chainBox = exporter->FindBox(kChain);
-    ASSERT_TRUE(caption && chainBox);
-    exporter->Unlink(caption);
+    // A rule of dots is no story: the connection never walks it, so its anchored item has no id.
+    Start();
+    xthost::doc::DocBuilder b;
+    const int32_t cf = b.PlainText(pt(12));
+    b.Page(0);
+    const uint32_t linked = b.TextBox(Place::OnSpread(0), {pt(36), pt(36), pt(300), pt(300)});
+    b.Story({linked}).Text(u"A story to link.", cf).End();
+    const uint32_t rule = b.TextBox(Place::OnSpread(0), {pt(320), pt(36), pt(400), pt(300)});
+    const uint32_t picture = b.PictureBox(Place::Loose_(), {0, 0, pt(20), pt(20)});
+    const std::u16string dots(20, u'.');
+    b.Story({rule}).Text(dots, cf).Anchor(picture, cf, 5).Text(dots, cf).End();
+    ASSERT_NO_FATAL_FAILURE(BeginBuiltBook(b));
+    ASSERT_FALSE(exporter->IsLinked(Box(rule), nullptr));
     testing::internal::CaptureStderr();
-    exporter->ExportBox(0, chainBox);
+    exporter->ExportBox(0, Box(rule));
     const std::string reported = testing::internal::GetCapturedStderr();
     EXPECT_NE(reported.find("Unexpected error at Exporter.cpp"), std::string::npos) << reported;
     const std::vector<StoryView> stories = FinishBook();
     ASSERT_EQ(stories.size(), 1u);
-    EXPECT_EQ(stories[0].paras.back().Text(), u" end.");
+    EXPECT_EQ(stories[0].paras.back().Text(), dots);
     for (const ParaView& para : stories[0].paras)
         for (const RunView& run : para.runs)
-            EXPECT_FALSE(run.kind == "PlaceHolders" && run.data[0] == u"1/-");
+            EXPECT_NE(run.kind, "PlaceHolders");
+}
+
+// hidden.qxp anchors two picture boxes, which are no stories: each goes out under the id the
+// connection gave it, the one the import's view of the story knows it by.
+TEST_F(ExporterTest, AnchoredItemsThatAreNoStoriesGoOutAsPlaceHoldersUnderTheirOwnIds)
+{
+    ASSERT_NO_FATAL_FAILURE(BeginBook("hidden.qxp"));
+    const XTHandle box = Box(xthost::doc::HiddenExampleLayout().storyBox);
+    std::vector<std::u16string> ids;
+    {
+        QStoryText text(box);
+        QStoryCursor cursor(text);
+        for (; cursor.HasMore(); cursor.Next()) {
+            if (cursor.GetRunKind() != 1)
+                continue;
+            QStoryCursor lookup = cursor;
+            int32_t id = -1;
+            ASSERT_TRUE(exporter->GetHiddenId(lookup, id));
+            // Ids of their own, apart from those of the other hidden content.
+            EXPECT_LT(id, exporter->HiddenBase());
+            const std::string digits = std::to_string(id);
+            ids.push_back(std::u16string(digits.begin(), digits.end()) + u"/-");
+        }
+    }
+    ASSERT_EQ(ids.size(), 2u);
+    EXPECT_NE(ids[0], ids[1]);
+    testing::internal::CaptureStderr();
+    exporter->ExportDocument();
+    const std::string reported = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(reported.find("Unexpected error"), std::string::npos) << reported;
+    const std::vector<StoryView> stories = FinishBook();
+    ASSERT_EQ(stories.size(), 1u);
+    std::vector<std::u16string> holders;
+    std::u16string between;  // the text of the paragraphs from the first placeholder on
+    for (const ParaView& para : stories[0].paras)
+        for (const RunView& run : para.runs) {
+            if (run.kind == "PlaceHolders")
+                holders.insert(holders.end(), run.data.begin(), run.data.end());
+            else if (!holders.empty() && holders.size() < 2 && run.kind == "Unicodes")
+                between.append(run.units.begin(), run.units.end());
+        }
+    EXPECT_EQ(holders, ids);
+    EXPECT_EQ(between, u" and ");
 }
 
 // The runs of one exported story: the caption of export.qxp with text put in front of it.
