@@ -1,5 +1,7 @@
 #include "Plugin/Filter/FixedStory.h"
 
+#include <algorithm>
+#include <climits>
 #include <string>
 
 #include "Plugin/Filter/Filter_KS.h"
@@ -16,7 +18,7 @@ bool IsBreak(char16_t c)
 
 } // namespace
 
-FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
+FixedStory::FixedStory(QStoryText& story, const Mapper& mapper, const std::vector<int32_t>& removedRuns)
 {
     const int32_t length = static_cast<int32_t>(story.ConstructionLength());
     if (length <= 0)
@@ -37,24 +39,40 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
     // texts around it) therefore ends in an empty break, so that both sides count the same paragraphs.
     QStoryCursor cursor(story);
     int32_t breakEnd = -1;
+    auto emptyBreak = [&](int32_t position) {
+        closePiece(position);
+        push_back(StorySegment{kBreakSegment, 0, position, position});
+        pieceStart = position;
+        breakEnd = position;
+    };
     auto endParagraphRun = [&](uint32_t paraIndex) {
         if (!cursor.HasMore() || cursor.GetParaIndex() == paraIndex)
             return;
         const int32_t position = cursor.GetPosition();
         if (position == breakEnd || position <= 0 || position >= length)
             return;
-        closePiece(position);
-        push_back(StorySegment{kBreakSegment, 0, position, position});
-        pieceStart = position;
-        breakEnd = position;
+        emptyBreak(position);
+    };
+    // A removed run joined the runs on either side of it into one: the first of them ends where
+    // it stood unless a break already ends there, and the removed run ends there too.
+    auto removed = removedRuns.begin();
+    auto endRemovedRuns = [&](int32_t upTo) {
+        for (; removed != removedRuns.end() && *removed <= upTo; ++removed) {
+            const int32_t position = std::max(*removed, pieceStart);
+            if (position > 0 && position != breakEnd)
+                emptyBreak(position);
+            emptyBreak(position);
+        }
     };
 
     while (cursor.HasMore()) {
         const int32_t start = cursor.GetPosition();
+        endRemovedRuns(start);
         const uint32_t paraIndex = cursor.GetParaIndex();
         const uint32_t kind = cursor.GetRunKind();
         if (kind == 0) {
             const int32_t end = cursor.NextBoundary();
+            endRemovedRuns(end - 1);
             if (end > start && end <= length && IsBreak(chars[static_cast<std::size_t>(end - 1)])) {
                 closePiece(end - 1);
                 push_back(StorySegment{kBreakSegment, 0, end - 1, end});
@@ -83,4 +101,6 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
         endParagraphRun(paraIndex);
     }
     closePiece(length);
+    pieceStart = length;
+    endRemovedRuns(INT32_MAX);
 }

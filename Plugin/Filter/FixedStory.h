@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 class Mapper;
 class QStoryText;
@@ -31,5 +32,8 @@ public:
     FixedStory() = default;
     // Cuts the story at its breaks and at the hidden runs that mapper's table holds; runs of
     // page numbers pass as text, and hidden runs the table lacks stay inside their text piece.
-    FixedStory(QStoryText& story, const Mapper& mapper);
+    // removedRuns: the places (in the story as it is now, ascending) of paragraph runs that the
+    // import took out before the view was built; each still ends an empty paragraph, as the
+    // export counted it, and the runs it stood between stay apart.
+    FixedStory(QStoryText& story, const Mapper& mapper, const std::vector<int32_t>& removedRuns = {});
 };

@@ -145,13 +145,23 @@ public:
         SetHostUpdate(0);
         QStoryCutter cutter(box, true);
         QStoryCursor cursor(text);
+        int32_t cut = 0;
+        uint32_t lastRun = UINT32_MAX;
         while (cursor.HasMore()) {
             const uint32_t kind = cursor.GetRunKind();
             if (kind != 0 && (kind < 5 || kind > 7)) {
+                // The lookup steps its cursor past the run: the run's own bounds are taken first.
+                QStoryCursor lookup = cursor;
                 HiddenRecord record;
-                mapper.FindHidden(record, cursor);
-                if (record.id < 0 && (kind & kTagRunMask) == kTagRunKind)
-                    cutter.Add(cursor.GetPosition(), cursor.NextBoundary());
+                mapper.FindHidden(record, lookup);
+                if (record.id < 0 && (kind & kTagRunMask) == kTagRunKind) {
+                    const int32_t start = cursor.GetPosition(), end = cursor.NextBoundary();
+                    cutter.Add(start, end);
+                    if (cursor.GetParaIndex() != lastRun)
+                        mRemovedRuns.push_back(start - cut);
+                    lastRun = cursor.GetParaIndex();
+                    cut += end - start;
+                }
             }
             cursor.Next();
         }
@@ -168,8 +178,12 @@ public:
     }
     virtual void Unused() {}
 
+    // Where the removed paragraph runs stood in the story as it is now, ascending.
+    const std::vector<int32_t>& RemovedRuns() const { return mRemovedRuns; }
+
 private:
     XTHandle mBox;
+    std::vector<int32_t> mRemovedRuns;
 };
 
 } // namespace
@@ -521,7 +535,7 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     try {
         const StoryPoints points = ReadStoryPoints(story);
         QStoryText text(box);
-        const FixedStory segments(text, *this);
+        const FixedStory segments(text, *this, sentry.RemovedRuns());
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
         textHandle = text.GetTextHandle();
 

@@ -293,6 +293,51 @@ TEST_F(FixedStoryTest, AdjacentHiddenRunsHaveNoTextBetweenThem)
     EXPECT_EQ(story[3].start, 11);
 }
 
+// The import removes stray copies of the module's tag run before it builds the view; the export
+// gave each of them an (empty) paragraph of its own, so each still ends one where it stood, and
+// the runs it stood between stay apart.
+TEST_F(FixedStoryTest, ARemovedRunStillEndsItsOwnParagraphAndTheOneBeforeIt)
+{
+    // "Plain |tagged| plain\r" with the tag run gone, then a column break and more text.
+    OpenStory(u"Plain  plain\ra\x0B" u"b");
+    auto view = [&](std::vector<int32_t> removed) {
+        QStoryText text(box);
+        return Describe(FixedStory(text, *importer, removed));
+    };
+    const std::string rest = "{-3,0,13,14}{-2,0,14,15}{-3,0,15,16}";
+    EXPECT_EQ(view({}), "{-3,0,0,12}{-2,0,12,13}" + rest);
+    // Inside a run it joined: the run before it ends there, and so does the removed run.
+    EXPECT_EQ(view({6}), "{-3,0,0,6}{-2,0,6,6}{-2,0,6,6}{-3,0,6,12}{-2,0,12,13}" + rest);
+    EXPECT_EQ(view({6, 6}), "{-3,0,0,6}{-2,0,6,6}{-2,0,6,6}{-2,0,6,6}{-3,0,6,12}{-2,0,12,13}" + rest);
+    // Right before a break character, which still ends the paragraph after it.
+    EXPECT_EQ(view({12}), "{-3,0,0,12}{-2,0,12,12}{-2,0,12,12}{-2,0,12,13}" + rest);
+    // After a break: only the removed run ends there.
+    EXPECT_EQ(view({13}), "{-3,0,0,12}{-2,0,12,13}{-2,0,13,13}" + rest);
+    // At the start and at the end of the story.
+    EXPECT_EQ(view({0}), "{-2,0,0,0}{-3,0,0,12}{-2,0,12,13}" + rest);
+    EXPECT_EQ(view({16}), "{-3,0,0,12}{-2,0,12,13}" + rest + "{-2,0,16,16}{-2,0,16,16}");
+}
+
+TEST_F(FixedStoryTest, TheTranslationKeepsEachParagraphBeforeItsBreakAcrossARemovedRun)
+{
+    OpenStory(u"Plain  plain\ra\x0B" u"b\x0C" u"c");
+    QStoryText text(box);
+    segments = FixedStory(text, *importer, {6});
+    Digger cursor(box, *importer, *converter, segments, false);
+    // One step per exchange paragraph: "Plain ", the removed run's empty one, " plain", "a", "b", "c".
+    cursor.InsertRun(*Unicodes(u"P1"), true);
+    cursor.Step(true);
+    cursor.Step(true);
+    cursor.InsertRun(*Unicodes(u"P3"), true);
+    cursor.Step(true);
+    for (const char16_t* paragraph : {u"A", u"B", u"C"}) {
+        cursor.InsertRun(*Unicodes(paragraph), true);
+        cursor.Step(true);
+    }
+    cursor.Flush();
+    EXPECT_EQ(StoryChars(box), u"P1P3\rA\x0B" u"B\x0C" u"C");
+}
+
 TEST_F(FixedStoryTest, TheHiddenExampleIsCutAtEveryBreakAndKnownRun)
 {
     Start();

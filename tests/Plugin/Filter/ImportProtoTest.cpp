@@ -20,6 +20,7 @@
 #include "Plugin/Filter/Importer.h"
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/QAPI/CurDocAPI.h"
+#include "Plugin/QAPI/QStory.h"
 #include "Plugin/Shell/AppFolderTest.h"
 #include "Plugin/Shell/Commands.h"
 #include "Plugin/Shell/HostFileServices.h"
@@ -30,7 +31,11 @@
 #include "Plugin/UnattendedExport.h"
 #include "examples/pseudo-translate/PseudoTranslate.h"
 #include "platform/host/documents/XTFlowSuites.h"
+#include "platform/host/documents/XTTextSuites.h"
 #include "platform/host/documents/testing/FlowExamples.h"
+#include "platform/host/documents/testing/HiddenExample.h"
+
+#include "StoryView.h"
 
 namespace fs = std::filesystem;
 using namespace KS_DWX::Import;
@@ -436,6 +441,45 @@ TEST_F(ImporterTest, AnExceptionInOneStoryEndsOnlyThatStory)
     const std::string text = kesto_test::ReadText(saved);
     EXPECT_NE(text.find("~]"), std::string::npos);
     EXPECT_EQ(kesto_test::CountOf(text, "08414b42") + kesto_test::CountOf(text, "08414B42"), 0);
+}
+
+// hidden.qxp: the stray tag run between "Plain " and " plain" goes before the story is read, the
+// anchored items come back in their places, and every break stays behind its own paragraph.
+TEST_F(ImporterTest, TheTagRunGoesWhileAnchoredItemsAndBreaksKeepTheirParagraphs)
+{
+    StartWith();
+    RefPtr<IBook> book;
+    RefPtr<IDoc> doc = Restore(Translated(Export("hidden.qxp")), book);
+    ASSERT_TRUE(doc);
+    RefPtr<QuarkDoc> quark(new QuarkDoc);
+    std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), doc.Get(), true, false, true, false);
+    ASSERT_TRUE(importer);
+    importer->Run();
+    EXPECT_FALSE(importer->Failed());
+    importer.reset();
+    const std::string log = GeneralLog();
+    EXPECT_EQ(log.find("Object(s) not been imported"), std::string::npos) << log;
+
+    const XTHandle box = Box(xthost::doc::HiddenExampleLayout().storyBox);
+    const std::u16string chars = kesto_test::StoryChars(box);
+    const std::u16string last = u"\r[Plain ~~~][ plain~~~]\r[a~]\x1E[b~][c~][\t~][d~]\x0B[e~]\x0C[f~]";
+    ASSERT_GE(chars.size(), last.size());
+    EXPECT_EQ(chars.substr(chars.size() - last.size()), last);
+    EXPECT_NE(chars.find(u"\r[Items ~~~]\xFFFC[ and ~~]\xFFFC\r"), std::u16string::npos);
+
+    // No tag run stays; each anchored item once, in its order.
+    std::vector<uint32_t> values;
+    QStoryText text(box);
+    QStoryCursor cursor(text);
+    for (; cursor.HasMore(); cursor.Next()) {
+        EXPECT_NE(cursor.GetRunKind() & 0xFFFFFF00u, 0x414B4200u) << cursor.GetPosition();
+        if (cursor.GetRunKind() != 1)
+            continue;
+        uint32_t value = 0;
+        EXPECT_EQ(CallHost<XHJ_ItemValue>(text.GetTextHandle(true), cursor.GetPosition(), box, &value), XT_OK);
+        values.push_back(value);
+    }
+    EXPECT_EQ(values, (std::vector<uint32_t>{7, 8}));
 }
 
 // ---- Overflow and growth --------------------------------------------------------------------------
