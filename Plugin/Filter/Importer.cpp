@@ -575,10 +575,12 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
                       << std::endl;
             }
         }
+        // The old text goes before the box is measured: a box grown while it still held both
+        // texts would end up wider than its translation needs.
+        digger->Flush();
         if (mAutoResize && TextOverflows(box))
             EnlargeTextBox(box, paragraphIndex);
         relock();
-        digger->Flush();
     } catch (...) {
         // The story stays as far as it was written: the carriers and the old text already
         // passed go, the rest of the old text stays; the other stories are still imported.

@@ -3,14 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <ostream>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "Plugin/Exchange/DWX_Import.h"
 #include "Plugin/Shell/AppFolderTest.h"
+#include "examples/pseudo-translate/PseudoTranslate.h"
+#include "platform/host/documents/testing/FlowExamples.h"
 
 namespace fs = std::filesystem;
 
@@ -233,6 +239,185 @@ TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
     }
     std::error_code ignored;
     fs::remove_all(work, ignored);
+}
+
+// ---- Single documents ------------------------------------------------------------------------
+
+// The round trip of one shipped document; answers the imported document, empty when a step failed.
+fs::path ImportedOf(const std::string& document)
+{
+    int status = 0;
+    const std::string out = RunShell("bash '" + std::string(KESTO_SOURCE_DIR) + "/examples/app/roundtrip.sh' '" +
+                                         KESTO_BINARY_DIR + "' '" + document + "' 2>&1",
+                                     status);
+    const std::string marker = "imported document: ";
+    const size_t at = out.rfind(marker);
+    EXPECT_EQ(status, 0) << out;
+    if (status != 0 || at == std::string::npos)
+        return {};
+    return out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
+}
+
+// What `xthost doc canon` or `xthost doc lines` writes for a document.
+std::string HostDoc(const std::string& command, const fs::path& document)
+{
+    int status = 0;
+    const std::string out =
+        RunShell("'" + std::string(KESTO_BINARY_DIR) + "/platform/host/xthost' doc " + command + " '" +
+                     document.string() + "'",
+                 status);
+    EXPECT_EQ(status, 0) << command << " " << document;
+    return out;
+}
+
+std::string Example(const std::string& name)
+{
+    return std::string(KESTO_SOURCE_DIR) + "/examples/documents/" + name;
+}
+
+struct Bounds {
+    int64_t top, left, bottom, right;
+    bool operator==(const Bounds& o) const
+    {
+        return top == o.top && left == o.left && bottom == o.bottom && right == o.right;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Bounds& b)
+{
+    return out << "[" << b.top << ", " << b.left << ", " << b.bottom << ", " << b.right << "]";
+}
+
+// Box uid to bounds (16.16) in a canonical document.
+std::map<uint32_t, Bounds> BoxBounds(const std::string& canon)
+{
+    std::map<uint32_t, Bounds> boxes;
+    static const std::regex box(R"re(\{"uid": (\d+), "kind": "[a-z]+", "bounds": \[(-?\d+), (-?\d+), (-?\d+), (-?\d+)\])re");
+    for (std::sregex_iterator it(canon.begin(), canon.end(), box), end; it != end; ++it)
+        boxes[std::stoul((*it)[1])] = {std::stoll((*it)[2]), std::stoll((*it)[3]), std::stoll((*it)[4]),
+                                       std::stoll((*it)[5])};
+    return boxes;
+}
+
+// The line records `xthost doc lines` lists for the story whose chain starts with box `first`.
+std::vector<std::string> StoryLines(const std::string& lines, uint32_t first)
+{
+    std::vector<std::string> records;
+    const std::string head = "boxes " + std::to_string(first);
+    bool in = false;
+    size_t at = 0;
+    while (at < lines.size()) {
+        const size_t next = lines.find('\n', at);
+        const std::string line = lines.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        at = next == std::string::npos ? lines.size() : next + 1;
+        if (line.rfind("story ", 0) == 0) {
+            const size_t boxes = line.find(head);
+            in = boxes != std::string::npos &&
+                 (boxes + head.size() == line.size() || line[boxes + head.size()] == ' ');
+        } else if (in) {
+            records.push_back(line);
+        }
+    }
+    return records;
+}
+
+double Field(const std::string& record, const std::string& name)
+{
+    const size_t at = record.find(" " + name + "=");
+    return at == std::string::npos ? NAN : std::stod(record.substr(at + name.size() + 2));
+}
+
+constexpr int64_t kPoint = 65536;
+constexpr int64_t kStep = 18 * kPoint;
+
+TEST(RoundTripBoxes, TheExactFitGrowsRightUntilItsTextFitsAndLockedAndNoReflowBoxesKeepTheirBounds)
+{
+    const fs::path imported = ImportedOf("overflow.qxp");
+    ASSERT_FALSE(imported.empty());
+    namespace ov = xthost::doc::overflow;
+    const std::map<uint32_t, Bounds> before = BoxBounds(HostDoc("canon", Example("overflow.qxp")));
+    const std::map<uint32_t, Bounds> after = BoxBounds(HostDoc("canon", imported));
+    ASSERT_EQ(after.size(), before.size());
+
+    const std::vector<std::string> fitted = StoryLines(HostDoc("lines", Example("overflow.qxp")), ov::kExact);
+    const std::vector<std::string> grown = StoryLines(HostDoc("lines", imported), ov::kExact);
+    ASSERT_EQ(fitted.size(), 1u);
+    ASSERT_EQ(grown.size(), 1u) << "the translation is one line with no overflow record";
+    EXPECT_EQ(grown[0].rfind("  line ", 0), 0u) << grown[0];
+    // The text area was as wide as the text, so the box grows by as many steps as the text
+    // needs and not one more.
+    const double widthBefore = Field(fitted[0], "measure"), widthAfter = Field(grown[0], "measure");
+    ASSERT_GT(widthAfter, widthBefore);
+    const int64_t steps = static_cast<int64_t>(std::ceil((widthAfter - widthBefore) / 18));
+    const Bounds& exact = before.at(ov::kExact);
+    EXPECT_EQ(after.at(ov::kExact), (Bounds{exact.top, exact.left, exact.bottom, exact.right + steps * kStep}))
+        << steps << " steps";
+
+    // Their text still overflows, and still they keep their size.
+    EXPECT_EQ(after.at(ov::kLocked), before.at(ov::kLocked));
+    EXPECT_EQ(after.at(ov::kNoReflow), before.at(ov::kNoReflow));
+    EXPECT_EQ(StoryLines(HostDoc("lines", imported), ov::kLocked).back().rfind("  overflow ", 0), 0u);
+    std::error_code ignored;
+    fs::remove_all(imported.parent_path(), ignored);
+}
+
+// The boxes and story texts of each layout of a canonical document, in layout order.
+struct LayoutView {
+    std::string name;
+    std::map<uint32_t, Bounds> boxes;
+    std::vector<std::string> texts;
+};
+
+std::vector<LayoutView> Layouts(const std::string& canon)
+{
+    std::vector<LayoutView> layouts;
+    const std::string key = "\n      \"name\": \"";
+    size_t at = canon.find(key, canon.find("\"layouts\": ["));
+    while (at != std::string::npos) {
+        const size_t next = canon.find(key, at + 1);
+        const std::string block = canon.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        LayoutView layout;
+        layout.name = block.substr(key.size(), block.find('"', key.size()) - key.size());
+        layout.boxes = BoxBounds(block);
+        static const std::regex text(R"re("text": "((?:[^"\\]|\\.)*)")re");
+        for (std::sregex_iterator it(block.begin(), block.end(), text), end; it != end; ++it)
+            layout.texts.push_back((*it)[1]);
+        layouts.push_back(layout);
+        at = next;
+    }
+    return layouts;
+}
+
+std::string Translation(const std::string& ascii)
+{
+    const std::u16string out = PseudoTranslateText(std::u16string(ascii.begin(), ascii.end()));
+    return std::string(out.begin(), out.end());
+}
+
+TEST(RoundTripBoxes, EachLayoutsBoxesHoldTheirOwnStoriesAndNoPrivateDataStays)
+{
+    const std::string sourceCanon = HostDoc("canon", Example("layouts.qxp"));
+    // The second layout is current: a base other than 0 would send the stories of a layout
+    // numbered from it into the boxes of another.
+    ASSERT_NE(sourceCanon.find("\"current_layout\": 1,"), std::string::npos) << sourceCanon;
+    const fs::path imported = ImportedOf("layouts.qxp");
+    ASSERT_FALSE(imported.empty());
+    const std::string canon = HostDoc("canon", imported);
+    const std::vector<LayoutView> before = Layouts(sourceCanon);
+    const std::vector<LayoutView> after = Layouts(canon);
+    ASSERT_EQ(before.size(), 3u);
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t k = 0; k < before.size(); ++k) {
+        EXPECT_EQ(after[k].name, before[k].name);
+        // No private box stays behind, and no box moves.
+        EXPECT_EQ(after[k].boxes, before[k].boxes) << after[k].name;
+        ASSERT_EQ(after[k].texts.size(), before[k].texts.size()) << after[k].name;
+        for (size_t s = 0; s < before[k].texts.size(); ++s)
+            EXPECT_EQ(after[k].texts[s], Translation(before[k].texts[s])) << after[k].name;
+    }
+    EXPECT_EQ(canon.find("\"private\""), std::string::npos) << canon;
+    std::error_code ignored;
+    fs::remove_all(imported.parent_path(), ignored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, RoundTrip,

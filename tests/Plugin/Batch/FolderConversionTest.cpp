@@ -16,13 +16,6 @@
 #include "Plugin/Shell/HostFileServices.h"
 #include "Plugin/Shell/KestoInterface.h"
 
-// The PDF runs reach fontconfig and pango, which keep caches until exit; the suppressions
-// name only their libraries.
-extern "C" const char* __lsan_default_options()
-{
-    return "suppressions=" KESTO_SOURCE_DIR "/tests/lsan-fonts.supp";
-}
-
 namespace {
 
 using namespace kesto_test::driver_names;

@@ -22,12 +22,6 @@
 #include "platform/host/documents/FlowSuites.h"
 #include "platform/host/documents/XTDocSuites.h"
 
-// fontconfig and pango keep caches until exit; the suppressions name only their libraries.
-extern "C" const char* __lsan_default_options()
-{
-    return "suppressions=" KESTO_SOURCE_DIR "/tests/lsan-fonts.supp";
-}
-
 namespace {
 
 namespace fs = std::filesystem;

@@ -8,9 +8,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "Container/Storage/Errors.h"
+#include "Container/Storage/OLEStorage.h"
 #include "Foundation/TestSupport.h"
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Batch/FolderRuns.h"
@@ -256,6 +259,88 @@ TEST_F(ImportProtoTest, AContainerWithoutItsStoredDocumentIsSkippedWithoutDialog
     EXPECT_FALSE(fs::exists(target));
 }
 
+// Copies the storage `in` into `out` with the bytes of the stream at `path` (names from `in`
+// down) changed by `change`; everything else is copied as it is.
+void CopyChangingStream(OLEStorage& in, OLEStorage& out, const std::vector<std::u16string>& path,
+                        const std::function<void(std::string&)>& change)
+{
+    OLEStorageEnumerator items = in.CreateEnumerator();
+    while (items.Next()) {
+        const std::u16string name = items.ItemName();
+        if (name != path.front()) {
+            in.CopyItem(name.c_str(), out, nullptr, false);
+        } else if (path.size() > 1) {
+            OLEStorage source(in, name.c_str(), CD_OpenRead);
+            OLEStorage target(out, name.c_str(), CD_CreateWrite);
+            CopyChangingStream(source, target, {path.begin() + 1, path.end()}, change);
+        } else {
+            OLEStream source(in, name.c_str(), CD_OpenRead);
+            std::string bytes(source.GetSize(), '\0');
+            EXPECT_EQ(source.GetData(bytes.data(), static_cast<uint32_t>(bytes.size())), bytes.size());
+            change(bytes);
+            OLEStream target(out, name.c_str(), CD_CreateWrite);
+            target.PutData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        }
+    }
+}
+
+// A copy of the container whose stored document keeps its stream but not its compressed bytes.
+fs::path WithStoredDocumentChanged(const fs::path& dwq, const std::string& suffix,
+                                   const std::function<void(std::string&)>& change)
+{
+    const fs::path out = dwq.parent_path() / (dwq.stem().string() + "-" + suffix + ".dwq");
+    OLEStorage in(dwq.string().c_str(), CD_OpenRead);
+    OLEStorage copy(out.string().c_str(), CD_CreateWrite);
+    CopyChangingStream(in, copy, {u"VerbantPluginPrivateData", u"KestoExportTemplates", u"0"}, change);
+    copy.Flush();
+    return out;
+}
+
+TEST_F(ImportProtoTest, AStoredDocumentWithDamagedOrCutCompressedBytesIsSkippedWithoutDialogOrTarget)
+{
+    StartWith();
+    const fs::path dwq = Export("scripts.qxp");
+    size_t stored = 0;
+    // The zlib header stays; the deflate data behind the blocks the reader has already written
+    // is damaged, or ends half-way.
+    const fs::path damaged = WithStoredDocumentChanged(dwq, "damaged", [&](std::string& bytes) {
+        stored = bytes.size();
+        ASSERT_GT(bytes.size(), 64u);
+        for (size_t i = bytes.size() / 2; i + 4 < bytes.size(); i += 3)
+            bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+    });
+    const fs::path cut = WithStoredDocumentChanged(dwq, "cut", [](std::string& bytes) { bytes.resize(bytes.size() / 2); });
+    ASSERT_GT(stored, 0u);
+    OverwriteFlags.document = true;
+    // The copy itself carries the document: unchanged, it imports.
+    const fs::path same = WithStoredDocumentChanged(dwq, "same", [](std::string&) {});
+    ImportUnattended(same, app / "same.qxp");
+    EXPECT_NE(GeneralLog().find("SUPPRESSED DIALOG:\tResult\t->\tImport done"), std::string::npos) << GeneralLog();
+    ASSERT_TRUE(fs::exists(app / "same.qxp"));
+    ASSERT_GT(fs::file_size(app / "same.qxp"), 2048u);
+    const size_t writes = CountCalls("XFJ12/105");
+    for (const fs::path& source : {damaged, cut}) {
+        const fs::path target = app / (source.stem().string() + ".qxp");
+        const size_t before = GeneralLog().size();
+        const int written = Calls(writes);
+        ImportUnattended(source, target);
+        const std::string log = GeneralLog().substr(before);
+        // Blocks reached the target before the damage showed.
+        EXPECT_GT(Calls(writes), written);
+        EXPECT_NE(log.find("Starting import ..."), std::string::npos) << log;
+        EXPECT_NE(log.find("ImportProto::ActionPerformed():\tUnknown<" + std::to_string(FE_ZlibData) + ">:\t"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("ERROR:    Unable to load original QXP source from DWQ!"), std::string::npos) << log;
+        EXPECT_NE(log.find(" =>       skipping file."), std::string::npos) << log;
+        EXPECT_EQ(log.find("SUPPRESSED DIALOG"), std::string::npos) << log;
+        EXPECT_EQ(log.find("... finished."), std::string::npos) << log;
+        EXPECT_FALSE(fs::exists(target)) << source;
+        EXPECT_EQ(CurDocAPI::GetDocumentCount(), 0);
+    }
+    EXPECT_TRUE(PreferencesOn());
+}
+
 TEST_F(ImportProtoTest, ATargetTheHostCannotOpenGivesTheFiveLinesTheAlertAndImportFailed)
 {
     StartWith();
@@ -441,6 +526,30 @@ TEST_F(ImporterTest, AnExceptionInOneStoryEndsOnlyThatStory)
     const std::string text = kesto_test::ReadText(saved);
     EXPECT_NE(text.find("~]"), std::string::npos);
     EXPECT_EQ(kesto_test::CountOf(text, "08414b42") + kesto_test::CountOf(text, "08414B42"), 0);
+}
+
+TEST_F(ImporterTest, ALockedStoryIsWrittenWholeAndLockedAgain)
+{
+    StartWith();
+    RefPtr<IBook> book;
+    RefPtr<IDoc> doc = Restore(Translated(Export("minimal.qxp")), book);
+    ASSERT_TRUE(doc);
+    const XTHandle text = QStoryText(Box(1)).GetTextHandle();
+    ASSERT_EQ(CallHost<XSS_SetLocked>(text, 1), XT_OK);
+    RefPtr<QuarkDoc> quark(new QuarkDoc);
+    std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), doc.Get(), true, false, true, false);
+    ASSERT_TRUE(importer);
+    importer->Run();
+    EXPECT_FALSE(importer->Failed()) << GeneralLog();
+    importer.reset();
+    uint8_t locked = 0;
+    EXPECT_EQ(CallHost<XSS_IsLocked>(QStoryText(Box(1)).GetTextHandle(), &locked), XT_OK);
+    EXPECT_EQ(locked, 1);
+    // The old text went with the edit, not left behind the translation by the lock.
+    const fs::path saved = app / "locked.qxp";
+    ASSERT_EQ(Docs().SaveAs(saved.string()), XT_OK);
+    const std::string json = kesto_test::ReadText(saved);
+    EXPECT_NE(json.find("\"text\": \"[Hello, world.~~~~~~]\""), std::string::npos) << json;
 }
 
 // hidden.qxp: the stray tag run between "Plain " and " plain" goes before the story is read, the

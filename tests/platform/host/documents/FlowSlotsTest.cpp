@@ -21,12 +21,6 @@
 #include "PdfTools.h"
 #include "SlotTestSupport.h"
 
-// fontconfig and pango keep caches until exit; the suppressions name only their libraries.
-extern "C" const char* __lsan_default_options()
-{
-    return "suppressions=" KESTO_SOURCE_DIR "/tests/lsan-fonts.supp";
-}
-
 namespace xthost {
 namespace {
 
