@@ -84,3 +84,19 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
     }
     closePiece(length);
 }
+
+void FixedStory::Cut(int32_t start, int32_t end)
+{
+    if (end <= start)
+        return;
+    const int32_t length = end - start;
+    auto moved = [&](int32_t at) { return at <= start ? at : at >= end ? at - length : start; };
+    for (auto segment = begin(); segment != this->end();) {
+        segment->start = moved(segment->start);
+        segment->end = moved(segment->end);
+        if (segment->id == kTextSegment && segment->end <= segment->start)
+            segment = erase(segment);
+        else
+            ++segment;
+    }
+}

@@ -134,28 +134,43 @@ int16_t LayoutCount()
 }
 
 // Guards the editing of one host story: the box is made current, its selection collapsed,
-// screen updates stopped and stray copies of the module's tag run removed.
+// screen updates stopped and stray copies of the module's tag run removed. `view` receives the
+// import's fixed view of the story, taken as the export walked it: a tag run was a paragraph run
+// of its own there, so the view keeps its paragraph-run ends where the run stood.
 class ImpSentry {
 public:
-    ImpSentry(Mapper& mapper, XTHandle box) : mBox(box)
+    ImpSentry(Mapper& mapper, XTHandle box, FixedStory& view) : mBox(box)
     {
         const XTHandle previous = SetCurrentBox(box);
         QStoryText text(box);
         CallHost<XTY_SetSelection>(text.GetTextHandle(), 0, 0, 0);
         SetHostUpdate(0);
+        view = FixedStory(text, mapper);
+        std::vector<std::pair<int32_t, int32_t>> cuts;
         QStoryCutter cutter(box, true);
         QStoryCursor cursor(text);
         while (cursor.HasMore()) {
             const uint32_t kind = cursor.GetRunKind();
-            if (kind != 0 && (kind < 5 || kind > 7)) {
-                HiddenRecord record;
-                mapper.FindHidden(record, cursor);
-                if (record.id < 0 && (kind & kTagRunMask) == kTagRunKind)
-                    cutter.Add(cursor.GetPosition(), cursor.NextBoundary());
+            if (kind == 0 || (kind >= 5 && kind <= 7)) {
+                cursor.Next();
+                continue;
             }
-            cursor.Next();
+            // The lookup leaves the cursor behind the run: the run's own range is taken around it.
+            const int32_t start = cursor.GetPosition();
+            HiddenRecord record;
+            mapper.FindHidden(record, cursor);
+            if (cursor.HasMore() && cursor.GetPosition() <= start)
+                cursor.Next();
+            const int32_t end =
+                cursor.HasMore() ? cursor.GetPosition() : static_cast<int32_t>(text.ConstructionLength());
+            if (record.id < 0 && (kind & kTagRunMask) == kTagRunKind && end > start) {
+                cutter.Add(start, end);
+                cuts.emplace_back(start, end);
+            }
         }
         cutter.Apply();
+        for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut)
+            view.Cut(cut->first, cut->second);
         SetCurrentBox(previous);
     }
     virtual ~ImpSentry()
@@ -509,7 +524,8 @@ void Importer::Run()
 
 void Importer::ProcessStory(IStory& story, XTHandle box)
 {
-    ImpSentry sentry(*this, box);
+    FixedStory segments;
+    ImpSentry sentry(*this, box, segments);
     std::unique_ptr<Digger> digger;
     XTHandle textHandle = 0;
     bool unlocked = false;
@@ -521,7 +537,6 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     try {
         const StoryPoints points = ReadStoryPoints(story);
         QStoryText text(box);
-        const FixedStory segments(text, *this);
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
         textHandle = text.GetTextHandle();
 
