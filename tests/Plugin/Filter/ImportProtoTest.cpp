@@ -459,18 +459,10 @@ protected:
     {
         StartWith();
         xthost::doc::DocBuilder b;
-        b.Font(1, "DejaVu Sans").Colour(1, "Black", 0x000000);
-        xthost::doc::CharFormat body;
-        body.font = 1;
-        body.size = pt(12);
-        body.colour = 1;
-        xthost::doc::CharFormat tagged = body;
+        const int32_t text = b.PlainText(pt(12));
+        xthost::doc::CharFormat tagged = *b.Model().charFormats.Find(text);
         tagged.tag = 0x00414B42;
-        const int32_t text = b.CharFormat(body), tag = b.CharFormat(tagged);
-        xthost::doc::ParaFormat normal;
-        normal.style = 1;
-        b.StyleSheet(1, "Normal", text, b.ParaFormat(normal));
-        b.Layout("Layout 1", pt(612), pt(792), pt(36));
+        const int32_t tag = b.CharFormat(tagged);
         b.Page(0);
         storyBox = b.TextBox(xthost::doc::Place::OnSpread(0), {pt(36), pt(36), pt(500), pt(576)});
         if (withAnchoredBox) {
