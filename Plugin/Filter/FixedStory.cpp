@@ -1,5 +1,6 @@
 #include "Plugin/Filter/FixedStory.h"
 
+#include <algorithm>
 #include <string>
 
 #include "Plugin/Filter/Filter_KS.h"
@@ -85,18 +86,32 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
     closePiece(length);
 }
 
-void FixedStory::Cut(int32_t start, int32_t end)
+void FixedStory::Cut(const std::vector<std::pair<int32_t, int32_t>>& ranges)
 {
-    if (end <= start)
+    if (ranges.empty())
         return;
-    const int32_t length = end - start;
-    auto moved = [&](int32_t at) { return at <= start ? at : at >= end ? at - length : start; };
-    for (auto segment = begin(); segment != this->end();) {
-        segment->start = moved(segment->start);
-        segment->end = moved(segment->end);
-        if (segment->id == kTextSegment && segment->end <= segment->start)
-            segment = erase(segment);
-        else
-            ++segment;
+    // removed[k]: the characters the first k ranges take out.
+    std::vector<int32_t> removed(ranges.size() + 1, 0);
+    for (std::size_t k = 0; k < ranges.size(); ++k)
+        removed[k + 1] = removed[k] + std::max(0, ranges[k].second - ranges[k].first);
+    auto moved = [&](int32_t at) {
+        // The last range that starts before at.
+        const auto after = std::upper_bound(ranges.begin(), ranges.end(), at,
+                                            [](int32_t offset, const std::pair<int32_t, int32_t>& range) {
+                                                return offset <= range.first;
+                                            });
+        const std::size_t k = static_cast<std::size_t>(after - ranges.begin());
+        if (k == 0)
+            return at;
+        const std::pair<int32_t, int32_t>& range = ranges[k - 1];
+        return at < range.second ? range.first - removed[k - 1] : at - removed[k];
+    };
+    auto kept = begin();
+    for (StorySegment& segment : *this) {
+        segment.start = moved(segment.start);
+        segment.end = moved(segment.end);
+        if (segment.id != kTextSegment || segment.end > segment.start)
+            *kept++ = segment;
     }
+    erase(kept, end());
 }

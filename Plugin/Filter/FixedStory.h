@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <utility>
+#include <vector>
 
 class Mapper;
 class QStoryText;
@@ -32,8 +34,9 @@ public:
     // Cuts the story at its breaks and at the hidden runs that mapper's table holds; runs of
     // page numbers pass as text, and hidden runs the table lacks stay inside their text piece.
     FixedStory(QStoryText& story, const Mapper& mapper);
-    // The old text [start, end) leaves the story before the import writes: offsets behind it
-    // move back by its length, offsets inside it go to start, and text pieces left empty go.
-    // Breaks stay, so the view counts the paragraph runs the story had when it was exported.
-    void Cut(int32_t start, int32_t end);
+    // The old text of the ranges [start, end) (ascending, not overlapping) leaves the story before
+    // the import writes: offsets behind a range move back by its length, offsets inside it go to
+    // its start, and text pieces left empty go. Breaks stay, so the view still counts the
+    // paragraph runs the story had when it was exported.
+    void Cut(const std::vector<std::pair<int32_t, int32_t>>& ranges);
 };

@@ -169,8 +169,7 @@ public:
             }
         }
         cutter.Apply();
-        for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut)
-            view.Cut(cut->first, cut->second);
+        view.Cut(cuts);
         SetCurrentBox(previous);
     }
     virtual ~ImpSentry()

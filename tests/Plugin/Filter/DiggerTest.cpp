@@ -264,6 +264,37 @@ TEST_F(FixedStoryTest, ATrailingParagraphEndIsABreakWithoutAnEmptyPieceBehind)
     EXPECT_EQ(Describe(story), "{-3,0,0,3}{-2,0,3,4}{-3,0,4,7}{-2,0,7,8}");
 }
 
+// "One " | tag run | "\r" | tag run | "Two " | marker | "two": the tag runs leave, their paragraph-run
+// ends stay as breaks at the place where each run stood, and the pieces left empty go.
+TEST(FixedStoryCut, OffsetsFollowTheCutsAndEveryBreakStays)
+{
+    FixedStory story;
+    for (const StorySegment& s : std::vector<StorySegment>{{kTextSegment, 0, 0, 4},
+                                                          {kBreakSegment, 0, 4, 4},
+                                                          {kTextSegment, 0, 4, 10},
+                                                          {kBreakSegment, 0, 10, 10},
+                                                          {kBreakSegment, 0, 10, 11},
+                                                          {kTextSegment, 0, 11, 17},
+                                                          {kBreakSegment, 0, 17, 17},
+                                                          {kTextSegment, 0, 17, 21},
+                                                          {kBreakSegment, 0, 21, 21},
+                                                          {7, 1000, 21, 22},
+                                                          {kBreakSegment, 0, 22, 22},
+                                                          {kTextSegment, 0, 22, 25}})
+        story.push_back(s);
+    story.Cut({{4, 10}, {11, 17}});
+    EXPECT_EQ(Describe(story), "{-3,0,0,4}{-2,0,4,4}{-2,0,4,4}{-2,0,4,5}{-2,0,5,5}{-3,0,5,9}{-2,0,9,9}"
+                               "{7,1000,9,10}{-2,0,10,10}{-3,0,10,13}");
+    story.Cut({});
+    EXPECT_EQ(story.size(), 10u);
+    // A range that ends inside a piece takes only its part of the piece.
+    story.Cut({{3, 6}});
+    EXPECT_EQ(Describe(story).substr(0, 40), "{-3,0,0,3}{-2,0,3,3}{-2,0,3,3}{-2,0,3,3}");
+    EXPECT_EQ(story[4].start, 3);
+    EXPECT_EQ(story[5].start, 3);
+    EXPECT_EQ(story[5].end, 6);
+}
+
 TEST_F(FixedStoryTest, AdjacentHiddenRunsHaveNoTextBetweenThem)
 {
     OpenStory(u"Head ", true);
