@@ -1,7 +1,6 @@
 #include "Plugin/Filter/FixedStory.h"
 
 #include <algorithm>
-#include <climits>
 #include <string>
 
 #include "Plugin/Filter/Filter_KS.h"
@@ -18,7 +17,7 @@ bool IsBreak(char16_t c)
 
 } // namespace
 
-FixedStory::FixedStory(QStoryText& story, const Mapper& mapper, const std::vector<int32_t>& removedRuns)
+FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
 {
     const int32_t length = static_cast<int32_t>(story.ConstructionLength());
     if (length <= 0)
@@ -39,40 +38,24 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper, const std::vecto
     // texts around it) therefore ends in an empty break, so that both sides count the same paragraphs.
     QStoryCursor cursor(story);
     int32_t breakEnd = -1;
-    auto emptyBreak = [&](int32_t position) {
-        closePiece(position);
-        push_back(StorySegment{kBreakSegment, 0, position, position});
-        pieceStart = position;
-        breakEnd = position;
-    };
     auto endParagraphRun = [&](uint32_t paraIndex) {
         if (!cursor.HasMore() || cursor.GetParaIndex() == paraIndex)
             return;
         const int32_t position = cursor.GetPosition();
         if (position == breakEnd || position <= 0 || position >= length)
             return;
-        emptyBreak(position);
-    };
-    // A removed run joined the runs on either side of it into one: the first of them ends where
-    // it stood unless a break already ends there, and the removed run ends there too.
-    auto removed = removedRuns.begin();
-    auto endRemovedRuns = [&](int32_t upTo) {
-        for (; removed != removedRuns.end() && *removed <= upTo; ++removed) {
-            const int32_t position = std::max(*removed, pieceStart);
-            if (position > 0 && position != breakEnd)
-                emptyBreak(position);
-            emptyBreak(position);
-        }
+        closePiece(position);
+        push_back(StorySegment{kBreakSegment, 0, position, position});
+        pieceStart = position;
+        breakEnd = position;
     };
 
     while (cursor.HasMore()) {
         const int32_t start = cursor.GetPosition();
-        endRemovedRuns(start);
         const uint32_t paraIndex = cursor.GetParaIndex();
         const uint32_t kind = cursor.GetRunKind();
         if (kind == 0) {
             const int32_t end = cursor.NextBoundary();
-            endRemovedRuns(end - 1);
             if (end > start && end <= length && IsBreak(chars[static_cast<std::size_t>(end - 1)])) {
                 closePiece(end - 1);
                 push_back(StorySegment{kBreakSegment, 0, end - 1, end});
@@ -101,6 +84,34 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper, const std::vecto
         endParagraphRun(paraIndex);
     }
     closePiece(length);
-    pieceStart = length;
-    endRemovedRuns(INT32_MAX);
+}
+
+void FixedStory::Cut(const std::vector<std::pair<int32_t, int32_t>>& ranges)
+{
+    if (ranges.empty())
+        return;
+    // removed[k]: the characters the first k ranges take out.
+    std::vector<int32_t> removed(ranges.size() + 1, 0);
+    for (std::size_t k = 0; k < ranges.size(); ++k)
+        removed[k + 1] = removed[k] + std::max(0, ranges[k].second - ranges[k].first);
+    auto moved = [&](int32_t at) {
+        // The last range that starts before at.
+        const auto after = std::upper_bound(ranges.begin(), ranges.end(), at,
+                                            [](int32_t offset, const std::pair<int32_t, int32_t>& range) {
+                                                return offset <= range.first;
+                                            });
+        const std::size_t k = static_cast<std::size_t>(after - ranges.begin());
+        if (k == 0)
+            return at;
+        const std::pair<int32_t, int32_t>& range = ranges[k - 1];
+        return at < range.second ? range.first - removed[k - 1] : at - removed[k];
+    };
+    auto kept = begin();
+    for (StorySegment& segment : *this) {
+        segment.start = moved(segment.start);
+        segment.end = moved(segment.end);
+        if (segment.id != kTextSegment || segment.end > segment.start)
+            *kept++ = segment;
+    }
+    erase(kept, end());
 }

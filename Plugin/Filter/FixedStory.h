@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <utility>
 #include <vector>
 
 class Mapper;
@@ -32,8 +33,10 @@ public:
     FixedStory() = default;
     // Cuts the story at its breaks and at the hidden runs that mapper's table holds; runs of
     // page numbers pass as text, and hidden runs the table lacks stay inside their text piece.
-    // removedRuns: the places (in the story as it is now, ascending) of paragraph runs that the
-    // import took out before the view was built; each still ends an empty paragraph, as the
-    // export counted it, and the runs it stood between stay apart.
-    FixedStory(QStoryText& story, const Mapper& mapper, const std::vector<int32_t>& removedRuns = {});
+    FixedStory(QStoryText& story, const Mapper& mapper);
+    // The old text of the ranges [start, end) (ascending, not overlapping) leaves the story before
+    // the import writes: offsets behind a range move back by its length, offsets inside it go to
+    // its start, and text pieces left empty go. Breaks stay, so the view still counts the
+    // paragraph runs the story had when it was exported.
+    void Cut(const std::vector<std::pair<int32_t, int32_t>>& ranges);
 };

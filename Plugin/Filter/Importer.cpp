@@ -134,38 +134,42 @@ int16_t LayoutCount()
 }
 
 // Guards the editing of one host story: the box is made current, its selection collapsed,
-// screen updates stopped and stray copies of the module's tag run removed.
+// screen updates stopped and stray copies of the module's tag run removed. `view` receives the
+// import's fixed view of the story, taken as the export walked it: a tag run was a paragraph run
+// of its own there, so the view keeps its paragraph-run ends where the run stood.
 class ImpSentry {
 public:
-    ImpSentry(Mapper& mapper, XTHandle box) : mBox(box)
+    ImpSentry(Mapper& mapper, XTHandle box, FixedStory& view) : mBox(box)
     {
         const XTHandle previous = SetCurrentBox(box);
         QStoryText text(box);
         CallHost<XTY_SetSelection>(text.GetTextHandle(), 0, 0, 0);
         SetHostUpdate(0);
+        view = FixedStory(text, mapper);
+        std::vector<std::pair<int32_t, int32_t>> cuts;
         QStoryCutter cutter(box, true);
         QStoryCursor cursor(text);
-        int32_t cut = 0;
-        uint32_t lastRun = UINT32_MAX;
         while (cursor.HasMore()) {
             const uint32_t kind = cursor.GetRunKind();
-            if (kind != 0 && (kind < 5 || kind > 7)) {
-                // The lookup steps its cursor past the run: the run's own bounds are taken first.
-                QStoryCursor lookup = cursor;
-                HiddenRecord record;
-                mapper.FindHidden(record, lookup);
-                if (record.id < 0 && (kind & kTagRunMask) == kTagRunKind) {
-                    const int32_t start = cursor.GetPosition(), end = cursor.NextBoundary();
-                    cutter.Add(start, end);
-                    if (cursor.GetParaIndex() != lastRun)
-                        mRemovedRuns.push_back(start - cut);
-                    lastRun = cursor.GetParaIndex();
-                    cut += end - start;
-                }
+            if (kind == 0 || (kind >= 5 && kind <= 7)) {
+                cursor.Next();
+                continue;
             }
-            cursor.Next();
+            // The lookup leaves the cursor behind the run: the run's own range is taken around it.
+            const int32_t start = cursor.GetPosition();
+            HiddenRecord record;
+            mapper.FindHidden(record, cursor);
+            if (cursor.HasMore() && cursor.GetPosition() <= start)
+                cursor.Next();
+            const int32_t end =
+                cursor.HasMore() ? cursor.GetPosition() : static_cast<int32_t>(text.ConstructionLength());
+            if (record.id < 0 && (kind & kTagRunMask) == kTagRunKind && end > start) {
+                cutter.Add(start, end);
+                cuts.emplace_back(start, end);
+            }
         }
         cutter.Apply();
+        view.Cut(cuts);
         SetCurrentBox(previous);
     }
     virtual ~ImpSentry()
@@ -178,12 +182,8 @@ public:
     }
     virtual void Unused() {}
 
-    // Where the removed paragraph runs stood in the story as it is now, ascending.
-    const std::vector<int32_t>& RemovedRuns() const { return mRemovedRuns; }
-
 private:
     XTHandle mBox;
-    std::vector<int32_t> mRemovedRuns;
 };
 
 } // namespace
@@ -523,7 +523,8 @@ void Importer::Run()
 
 void Importer::ProcessStory(IStory& story, XTHandle box)
 {
-    ImpSentry sentry(*this, box);
+    FixedStory segments;
+    ImpSentry sentry(*this, box, segments);
     std::unique_ptr<Digger> digger;
     XTHandle textHandle = 0;
     bool unlocked = false;
@@ -535,7 +536,6 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     try {
         const StoryPoints points = ReadStoryPoints(story);
         QStoryText text(box);
-        const FixedStory segments(text, *this, sentry.RemovedRuns());
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
         textHandle = text.GetTextHandle();
 

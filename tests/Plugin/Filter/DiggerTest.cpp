@@ -264,6 +264,37 @@ TEST_F(FixedStoryTest, ATrailingParagraphEndIsABreakWithoutAnEmptyPieceBehind)
     EXPECT_EQ(Describe(story), "{-3,0,0,3}{-2,0,3,4}{-3,0,4,7}{-2,0,7,8}");
 }
 
+// "One " | tag run | "\r" | tag run | "Two " | marker | "two": the tag runs leave, their paragraph-run
+// ends stay as breaks at the place where each run stood, and the pieces left empty go.
+TEST(FixedStoryCut, OffsetsFollowTheCutsAndEveryBreakStays)
+{
+    FixedStory story;
+    for (const StorySegment& s : std::vector<StorySegment>{{kTextSegment, 0, 0, 4},
+                                                          {kBreakSegment, 0, 4, 4},
+                                                          {kTextSegment, 0, 4, 10},
+                                                          {kBreakSegment, 0, 10, 10},
+                                                          {kBreakSegment, 0, 10, 11},
+                                                          {kTextSegment, 0, 11, 17},
+                                                          {kBreakSegment, 0, 17, 17},
+                                                          {kTextSegment, 0, 17, 21},
+                                                          {kBreakSegment, 0, 21, 21},
+                                                          {7, 1000, 21, 22},
+                                                          {kBreakSegment, 0, 22, 22},
+                                                          {kTextSegment, 0, 22, 25}})
+        story.push_back(s);
+    story.Cut({{4, 10}, {11, 17}});
+    EXPECT_EQ(Describe(story), "{-3,0,0,4}{-2,0,4,4}{-2,0,4,4}{-2,0,4,5}{-2,0,5,5}{-3,0,5,9}{-2,0,9,9}"
+                               "{7,1000,9,10}{-2,0,10,10}{-3,0,10,13}");
+    story.Cut({});
+    EXPECT_EQ(story.size(), 10u);
+    // A range that ends inside a piece takes only its part of the piece.
+    story.Cut({{3, 6}});
+    EXPECT_EQ(Describe(story).substr(0, 40), "{-3,0,0,3}{-2,0,3,3}{-2,0,3,3}{-2,0,3,3}");
+    EXPECT_EQ(story[4].start, 3);
+    EXPECT_EQ(story[5].start, 3);
+    EXPECT_EQ(story[5].end, 6);
+}
+
 TEST_F(FixedStoryTest, AdjacentHiddenRunsHaveNoTextBetweenThem)
 {
     OpenStory(u"Head ", true);
@@ -291,51 +322,6 @@ TEST_F(FixedStoryTest, AdjacentHiddenRunsHaveNoTextBetweenThem)
     EXPECT_EQ(story[1].id, story[2].id);
     EXPECT_EQ(story[3].id, kTextSegment);
     EXPECT_EQ(story[3].start, 11);
-}
-
-// The import removes stray copies of the module's tag run before it builds the view; the export
-// gave each of them an (empty) paragraph of its own, so each still ends one where it stood, and
-// the runs it stood between stay apart.
-TEST_F(FixedStoryTest, ARemovedRunStillEndsItsOwnParagraphAndTheOneBeforeIt)
-{
-    // "Plain |tagged| plain\r" with the tag run gone, then a column break and more text.
-    OpenStory(u"Plain  plain\ra\x0B" u"b");
-    auto view = [&](std::vector<int32_t> removed) {
-        QStoryText text(box);
-        return Describe(FixedStory(text, *importer, removed));
-    };
-    const std::string rest = "{-3,0,13,14}{-2,0,14,15}{-3,0,15,16}";
-    EXPECT_EQ(view({}), "{-3,0,0,12}{-2,0,12,13}" + rest);
-    // Inside a run it joined: the run before it ends there, and so does the removed run.
-    EXPECT_EQ(view({6}), "{-3,0,0,6}{-2,0,6,6}{-2,0,6,6}{-3,0,6,12}{-2,0,12,13}" + rest);
-    EXPECT_EQ(view({6, 6}), "{-3,0,0,6}{-2,0,6,6}{-2,0,6,6}{-2,0,6,6}{-3,0,6,12}{-2,0,12,13}" + rest);
-    // Right before a break character, which still ends the paragraph after it.
-    EXPECT_EQ(view({12}), "{-3,0,0,12}{-2,0,12,12}{-2,0,12,12}{-2,0,12,13}" + rest);
-    // After a break: only the removed run ends there.
-    EXPECT_EQ(view({13}), "{-3,0,0,12}{-2,0,12,13}{-2,0,13,13}" + rest);
-    // At the start and at the end of the story.
-    EXPECT_EQ(view({0}), "{-2,0,0,0}{-3,0,0,12}{-2,0,12,13}" + rest);
-    EXPECT_EQ(view({16}), "{-3,0,0,12}{-2,0,12,13}" + rest + "{-2,0,16,16}{-2,0,16,16}");
-}
-
-TEST_F(FixedStoryTest, TheTranslationKeepsEachParagraphBeforeItsBreakAcrossARemovedRun)
-{
-    OpenStory(u"Plain  plain\ra\x0B" u"b\x0C" u"c");
-    QStoryText text(box);
-    segments = FixedStory(text, *importer, {6});
-    Digger cursor(box, *importer, *converter, segments, false);
-    // One step per exchange paragraph: "Plain ", the removed run's empty one, " plain", "a", "b", "c".
-    cursor.InsertRun(*Unicodes(u"P1"), true);
-    cursor.Step(true);
-    cursor.Step(true);
-    cursor.InsertRun(*Unicodes(u"P3"), true);
-    cursor.Step(true);
-    for (const char16_t* paragraph : {u"A", u"B", u"C"}) {
-        cursor.InsertRun(*Unicodes(paragraph), true);
-        cursor.Step(true);
-    }
-    cursor.Flush();
-    EXPECT_EQ(StoryChars(box), u"P1P3\rA\x0B" u"B\x0C" u"C");
 }
 
 TEST_F(FixedStoryTest, TheHiddenExampleIsCutAtEveryBreakAndKnownRun)

@@ -20,6 +20,7 @@
 #include "Plugin/Exchange/DWX_Export.h"
 #include "Plugin/Exchange/DWX_Import.h"
 #include "Plugin/Filter/ImportProto.h"
+#include "Plugin/Filter/Hidden.h"
 #include "Plugin/Filter/Importer.h"
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/QAPI/CurDocAPI.h"
@@ -33,10 +34,15 @@
 #include "Plugin/ModuleHostFixture.h"
 #include "Plugin/UnattendedExport.h"
 #include "examples/pseudo-translate/PseudoTranslate.h"
+#include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/XTDocSuites.h"
 #include "platform/host/documents/XTFlowSuites.h"
 #include "platform/host/documents/XTTextSuites.h"
+#include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
+
+#include "StoryView.h"
 
 #include "StoryView.h"
 
@@ -589,6 +595,105 @@ TEST_F(ImporterTest, TheTagRunGoesWhileAnchoredItemsAndBreaksKeepTheirParagraphs
         values.push_back(value);
     }
     EXPECT_EQ(values, (std::vector<uint32_t>{7, 8}));
+}
+
+// ---- Stray tag runs --------------------------------------------------------------------------------
+
+// A story whose module tag runs (left behind by an interrupted marker copy) stand beside a lone
+// paragraph end and inside a paragraph, with an anchored box behind them, exported, translated
+// and written back into the restored document.
+class TaggedStoryImportTest : public ImporterTest {
+protected:
+    static constexpr int32_t pt(int32_t points) { return points * 65536; }
+
+    void ImportTagged(void (*fill)(xthost::doc::StoryBuilder&, int32_t text, int32_t tag, uint32_t anchored),
+                      bool withAnchoredBox)
+    {
+        StartWith();
+        xthost::doc::DocBuilder b;
+        const int32_t text = b.PlainText(pt(12));
+        xthost::doc::CharFormat tagged = *b.Model().charFormats.Find(text);
+        tagged.tag = 0x00414B42;
+        const int32_t tag = b.CharFormat(tagged);
+        b.Page(0);
+        storyBox = b.TextBox(xthost::doc::Place::OnSpread(0), {pt(36), pt(36), pt(500), pt(576)});
+        if (withAnchoredBox) {
+            anchoredBox = b.TextBox(xthost::doc::Place::Loose_(), {0, 0, pt(40), pt(120)});
+            b.Story({anchoredBox}).Text(u"Caption", text).End();
+        }
+        xthost::doc::StoryBuilder story = b.Story({storyBox});
+        fill(story, text, tag, anchoredBox);
+        story.End();
+        const fs::path source = app / "tagged.qxp";
+        ASSERT_TRUE(xthost::doc::WriteFileAtomically(source.string(), b.Bytes()));
+        ASSERT_EQ(Docs().Open(source.string(), 63), XT_OK) << host->Log().Text();
+        const fs::path dwq = app / "tagged.dwq";
+        kesto_test::ExportFrontDocumentUnattended(source.string(), dwq.string());
+        ASSERT_TRUE(fs::exists(dwq)) << GeneralLog();
+
+        RefPtr<IDoc> doc = Restore(Translated(dwq), book);
+        ASSERT_TRUE(doc);
+        RefPtr<QuarkDoc> quark(new QuarkDoc);
+        std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), doc.Get(), false, false, true, false);
+        ASSERT_TRUE(importer);
+        importer->Run();
+        EXPECT_FALSE(importer->Failed()) << GeneralLog();
+        importer.reset();
+        EXPECT_EQ(GeneralLog().find("Object(s) not been imported"), std::string::npos) << GeneralLog();
+    }
+
+    // The story's paragraphs, each with the characters outside the pseudo-translation's brackets
+    // and tildes left out; checks that no tag run is left.
+    std::vector<std::u16string> Paragraphs()
+    {
+        const XTHandle box = Box(storyBox);
+        QStoryText text(box);
+        for (QStoryCursor cursor(text); cursor.HasMore(); cursor.Next())
+            EXPECT_FALSE(IsModuleTagKind(cursor.GetRunKind())) << cursor.GetPosition();
+        std::vector<std::u16string> paragraphs(1);
+        for (char16_t c : kesto_test::StoryChars(box)) {
+            if (c == u'\r')
+                paragraphs.emplace_back();
+            else if (c != u'[' && c != u']' && c != u'~')
+                paragraphs.back() += c;
+        }
+        return paragraphs;
+    }
+
+    RefPtr<IBook> book;
+    uint32_t storyBox = 0, anchoredBox = 0;
+};
+
+TEST_F(TaggedStoryImportTest, AStrayTagRunGoesAndTheParagraphEndBehindItStays)
+{
+    ImportTagged([](xthost::doc::StoryBuilder& story, int32_t text, int32_t tag, uint32_t) {
+        story.Text(u"One ", text).Text(u"tagged", tag).Text(u"\r", text).Text(u"Two", text);
+    }, false);
+    EXPECT_EQ(Paragraphs(), (std::vector<std::u16string>{u"One ", u"Two"}));
+}
+
+TEST_F(TaggedStoryImportTest, TheTextBehindARemovedTagRunStaysInItsParagraphAndMarkersStayPut)
+{
+    ImportTagged([](xthost::doc::StoryBuilder& story, int32_t text, int32_t tag, uint32_t anchored) {
+        story.Text(u"One ", text)
+            .Text(u"tagged", tag)
+            .Text(u" one\r", text)
+            .Text(u"Two ", text)
+            .Anchor(anchored, text)
+            .Text(u" two\r", text)
+            .Text(u"tagged", tag)
+            .Text(u"Three", text);
+    }, true);
+    EXPECT_EQ(Paragraphs(), (std::vector<std::u16string>{u"One  one", u"Two \uFFFC two", u"Three"}));
+    // The anchored item was met where it stood: the box is the one the document had, not a copy.
+    const std::u16string chars = kesto_test::StoryChars(Box(storyBox));
+    const size_t at = chars.find(u'\uFFFC');
+    ASSERT_NE(at, std::u16string::npos);
+    XTHandle item = 0;
+    ASSERT_EQ(CallHost<XBY_AnchoredBox>(QStory(Box(storyBox)).GetTextHandle(true), static_cast<int32_t>(at), &item),
+              XT_OK);
+    EXPECT_EQ(item, Box(anchoredBox));
+    EXPECT_EQ(kesto_test::StoryChars(item), u"[Caption~~~]");
 }
 
 // ---- Overflow and growth --------------------------------------------------------------------------
