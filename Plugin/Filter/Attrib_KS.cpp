@@ -113,6 +113,24 @@ FontFacts FactsOfFont(const QFontList* fonts, const XTCharFormat& format)
     return FontFacts{codePage, script};
 }
 
+// "typeface_codepage" as the export writes it for a typeface code page.
+uint32_t WrittenTypefaceCodePage(uint32_t codePage)
+{
+    return codePage == kNoCodePage ? DefaultCodePage(true) : codePage;
+}
+
+// A font's name as "typeface" carries it: each byte one unit, bytes from 128 first through
+// Mac Roman when asked.
+std::u16string WidenedName(const QFontEntry& entry, bool macRoman)
+{
+    const std::string name(entry.name.c_str(), entry.name.Length());
+    std::u16string text;
+    text.reserve(name.size());
+    for (unsigned char byte : name)
+        text += static_cast<char16_t>(macRoman && byte >= 128 ? kWin1252ToMacRoman[byte] : byte);
+    return text;
+}
+
 // Applies "size" to the selection of `text` and lets "shift" decide the shift face bits.
 // Answers whether "size" was present and in range.
 bool ReadRunPosition(const RunAttrReader& attributes, XTHandle text, const XTCharFormat& current,
@@ -304,13 +322,7 @@ std::u16string XAttribs::TypefaceText(const RunAttribs& run)
     const QFontEntry* entry = run.Fonts() ? run.Fonts()->Find(static_cast<uint16_t>(run.FontId())) : nullptr;
     if (!entry)
         return Ascii("Unknown Font ") + Number(run.FontId());
-    const std::string name(entry->name.c_str(), entry->name.Length());
-    const bool macRoman = !run.DocumentFlag() && !run.Multibyte();
-    std::u16string text;
-    text.reserve(name.size());
-    for (unsigned char byte : name)
-        text += static_cast<char16_t>(macRoman && byte >= 128 ? kWin1252ToMacRoman[byte] : byte);
-    return text;
+    return WidenedName(*entry, !run.DocumentFlag() && !run.Multibyte());
 }
 
 void XAttribs::WriteTypeface(const RunAttribs& run, RunAttrWriter& attributes, int32_t codePage)
@@ -319,7 +331,7 @@ void XAttribs::WriteTypeface(const RunAttribs& run, RunAttrWriter& attributes, i
     const std::u16string typeface = TypefaceText(run);
     if (!attributes.SetAttr(u"typeface", typeface))
         GeneralLogStream() << "Error on adding typeface=" << xthost::Utf16ToUtf8(typeface) << std::endl;
-    const uint32_t cp = run.TypefaceCodePage() == kNoCodePage ? DefaultCodePage(true) : run.TypefaceCodePage();
+    const uint32_t cp = WrittenTypefaceCodePage(run.TypefaceCodePage());
     if (!attributes.SetAttr(u"typeface_codepage", Number(static_cast<long>(cp))))
         GeneralLogStream() << "Error on adding fontNameCP=" << cp << std::endl;
 }
@@ -473,29 +485,42 @@ void XAttribs::ApplyColour(const RunAttrReader& attributes, XTHandle text)
     SetTextAttribute(text, kAttrColour, id);
 }
 
+XAttribs::FontMatch XAttribs::FindTypeface(const std::u16string& typeface, const std::u16string& typefaceCodePage) const
+{
+    FontMatch match{0, false};
+    if (!m_fonts || typeface.size() > 255)
+        return match;
+    // Code page 1 marks a name the export took through Mac Roman (the single-byte fonts of a
+    // flagged document); fonts of different scripts may share a name, and then the one of the
+    // written code page is meant.
+    int32_t codePage = -1;
+    SignedDecimal(typefaceCodePage, codePage);
+    const bool macForm = codePage == 1;
+    for (const QFontEntry* entry : m_fonts->InOrder()) {
+        if (WidenedName(*entry, macForm && !IsMultibyteFont(entry->script, static_cast<int16_t>(entry->id))) !=
+            typeface)
+            continue;
+        const uint32_t fontCodePage =
+            entry->codePage != kNoCodePage ? entry->codePage : CodePageForScript(entry->script);
+        const bool writtenSo = !macForm && static_cast<int64_t>(WrittenTypefaceCodePage(fontCodePage)) == codePage;
+        if (!match.found || writtenSo)
+            match = FontMatch{static_cast<int16_t>(entry->id), true};
+        if (writtenSo)
+            break;
+    }
+    return match;
+}
+
 void XAttribs::ReadTypeface(const RunAttrReader& attributes, XTHandle text)
 {
-    // The export widened the name byte by byte whatever its code pages said, so "codepage"
-    // and "typeface_codepage" take no part in narrowing it back.
-    std::u16string typeface;
+    std::u16string typeface, typefaceCodePage;
     if (!attributes.GetAttr(u"typeface", typeface) || typeface.empty())
         return;
-    auto at = m_resolved.find(typeface);
-    if (at == m_resolved.end()) {
-        FontMatch match{0, false};
-        std::string bytes;
-        bool narrow = typeface.size() <= 255;
-        for (size_t i = 0; narrow && i < typeface.size(); ++i) {
-            narrow = typeface[i] <= 0xFF;  // a wider unit names no font of the list
-            bytes += static_cast<char>(typeface[i]);
-        }
-        uint16_t id = 0;
-        if (narrow && m_fonts && m_fonts->FindIdByName(bytes, id)) {
-            match.id = static_cast<int16_t>(id);
-            match.found = true;
-        }
-        at = m_resolved.emplace(typeface, match).first;
-    }
+    attributes.GetAttr(u"typeface_codepage", typefaceCodePage);
+    const auto key = std::make_pair(typeface, typefaceCodePage);
+    auto at = m_resolved.find(key);
+    if (at == m_resolved.end())
+        at = m_resolved.emplace(key, FindTypeface(typeface, typefaceCodePage)).first;
     if (!at->second.found)
         return;
     if (at->second.id == 0)

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "Plugin/Filter/RunAttrs.h"
 #include "platform/host/documents/XTDocSuites.h"
@@ -147,14 +148,16 @@ public:
     static std::u16string TypefaceText(const RunAttribs& run);
 
     // Import: applies the font named by "typeface" to the selection of `text` (null: the
-    // current box's story); each name is looked up once per converter.
+    // current box's story); each name is looked up once per converter and typeface code page.
     void ReadTypeface(const RunAttrReader& attributes, XTHandle text = 0);
 
     struct FontMatch {
         int16_t id;
         bool found;
     };
-    const std::map<std::u16string, FontMatch>& Resolved() const { return m_resolved; }
+    // By "typeface" and "typeface_codepage".
+    using ResolvedFonts = std::map<std::pair<std::u16string, std::u16string>, FontMatch>;
+    const ResolvedFonts& Resolved() const { return m_resolved; }
 
 protected:
     bool ReadFace(const RunAttrReader& attributes, XTHandle text) override;
@@ -163,5 +166,8 @@ private:
     void ApplyColour(const RunAttrReader& attributes, XTHandle text);
 
     std::unique_ptr<QFontList> m_ownFonts;
-    std::map<std::u16string, FontMatch> m_resolved;
+    // The first font of the list whose name the export writes as `typeface`.
+    FontMatch FindTypeface(const std::u16string& typeface, const std::u16string& typefaceCodePage) const;
+
+    ResolvedFonts m_resolved;
 };

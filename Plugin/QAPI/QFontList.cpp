@@ -108,6 +108,18 @@ const QFontEntry* QFontList::Find(uint16_t id) const
     return nullptr;
 }
 
+std::vector<const QFontEntry*> QFontList::InOrder() const
+{
+    std::map<size_t, const QFontEntry*> byPlace;
+    for (const auto& entry : mEntries)
+        byPlace[mOrder.at(entry.first)] = entry.second;
+    std::vector<const QFontEntry*> entries;
+    entries.reserve(byPlace.size());
+    for (const auto& place : byPlace)
+        entries.push_back(place.second);
+    return entries;
+}
+
 bool QFontList::FindIdByName(const std::string& name, uint16_t& id) const
 {
     const QFontEntry* first = nullptr;

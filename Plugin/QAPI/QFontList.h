@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Plugin/Mixer/HostCalls.h"
 
@@ -32,6 +33,8 @@ public:
     // The id of the first entry whose name equals name (bytes); false when there is none.
     bool FindIdByName(const std::string& name, uint16_t& id) const;
     size_t Size() const { return mEntries.size(); }
+    // The entries in the order of the host's list.
+    std::vector<const QFontEntry*> InOrder() const;
 
 private:
     void Build(const uint8_t* data, size_t end);

@@ -429,8 +429,10 @@ TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
         EXPECT_EQ(reexported[s].markers, translated[s].markers) << "story " << s;
     }
     const std::string name = GetParam();
-    if (name == "two-page-linked.qxp" || name == "hidden.qxp") {
-        // Run by run, with the first export's run attributes.
+    // Run by run, with the first export's run attributes. Not export.qxp: its layouts other than
+    // the last exported one get no formatting samples, so a colour of a model other than RGB
+    // and a font missing from the font list cannot come back there.
+    if (name != "export.qxp") {
         const auto want = ReadRuns(translatedPath);
         const auto got = ReadRuns((work / "again.dwq").string());
         ASSERT_FALSE(want.empty());

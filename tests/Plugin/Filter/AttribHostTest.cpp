@@ -25,11 +25,14 @@ protected:
     AttribHostTest() : ModuleHostTest("attrib-host") {}
 
     // export.qxp: the story chained through boxes 11 and 13, its first box current.
-    void OpenExport()
+    void OpenExport() { OpenStory("export.qxp", 11); }
+
+    // The story of the example's box `uid`, that box current.
+    void OpenStory(const char* example, uint32_t uid)
     {
         Start();
-        OpenExample("export.qxp");
-        box = Box(11);
+        OpenExample(example);
+        box = Box(uid);
         int32_t length = 0;
         ASSERT_EQ(Docs().StoryOfBox(box, &text, &length), XT_OK);
         ASSERT_EQ(Docs().StoryText(text, &chars), XT_OK);
@@ -45,6 +48,8 @@ protected:
         EXPECT_EQ(Docs().SetSelection(text, start, start + static_cast<int32_t>(word.size())), XT_OK);
         return start;
     }
+
+    void SelectStart() { EXPECT_EQ(Docs().SetSelection(text, 0, 2), XT_OK); }
 
     CharFormat FormatAt(int32_t pos)
     {
@@ -270,8 +275,41 @@ TEST_F(AttribHostTest, TypefaceIsResolvedOncePerNameAndAppliedOnlyWhenItDiffers)
     converter.ReadTypeface(MapAttrs{{u"typeface", u""}});
     EXPECT_EQ(FormatAt(high).font, 1);
     EXPECT_EQ(converter.Resolved().size(), 4u);
-    for (const auto& [name, match] : converter.Resolved())
-        EXPECT_EQ(match.found, name == u"Greek Sans");
+    for (const auto& [key, match] : converter.Resolved())
+        EXPECT_EQ(match.found, key.first == u"Greek Sans");
+}
+
+TEST_F(AttribHostTest, TypefaceFindsTheFontTheExportNamedInMacRomanOrAmongFontsSharingItsName)
+{
+    // What the export writes for a run of the font, read back onto the first characters of the
+    // story: the font they then have.
+    auto roundTrip = [&](int16_t font, bool documentFlag, const std::u16string& drop = u"") {
+        QFontList fonts;
+        MapAttrs attrs;
+        const RunAttribs run(Format(font), -1, documentFlag, &fonts);
+        run.WriteSelf(attrs, static_cast<int32_t>(run.FontCodePage()));
+        attrs.values.erase(drop);
+        XAttribs converter;
+        converter.ReadTypeface(attrs);
+        return FormatAt(0).font;
+    };
+    // scripts.qxp names font 1 (Latin) and font 20000 (Japanese) both "DejaVu Sans".
+    OpenStory("scripts.qxp", 1);
+    SelectStart();
+    EXPECT_EQ(roundTrip(1, true), 1);
+    EXPECT_EQ(roundTrip(20000, true), 20000);
+    // Without a code page, or in the Mac form that has none, the first of the list.
+    EXPECT_EQ(roundTrip(20000, true, u"typeface_codepage"), 1);
+    EXPECT_EQ(roundTrip(20000, false), 1);
+    EXPECT_EQ(roundTrip(20000, true), 20000);
+
+    // mac-origin.qxd's font 2, "Geneva Café ™", goes out through Mac Roman in a flagged
+    // document and as its bytes otherwise; either way it comes back.
+    OpenStory("mac-origin.qxd", 1);
+    SelectStart();
+    EXPECT_EQ(roundTrip(2, false), 2);
+    EXPECT_EQ(roundTrip(1, false), 1);
+    EXPECT_EQ(roundTrip(2, true), 2);
 }
 
 TEST_F(AttribHostTest, FormatDifferencesMakeTheSelectionCarryTheFormatsFace)

@@ -92,6 +92,16 @@ TEST(QFontListParse, AMalformedListIsReadOnlyWithinItsSize)
     EXPECT_EQ(std::string(cut.Find(3)->name.c_str()), longName.substr(0, 255));
 }
 
+TEST(QFontListParse, InOrderFollowsTheHostsListNotTheIds)
+{
+    const auto packed = Packed({{9, "Nine"}, {7, "Seven"}, {9, "Again"}, {8, "Eight"}}, 4);
+    const QFontList fonts(packed.data(), packed.size());
+    std::vector<std::string> names;
+    for (const QFontEntry* entry : fonts.InOrder())
+        names.push_back(entry->name.c_str());
+    EXPECT_EQ(names, (std::vector<std::string>{"Nine", "Seven", "Eight"}));
+}
+
 TEST_F(QFontListTest, TheHighFlagOfARunPicksItsRecords)
 {
     Start();
