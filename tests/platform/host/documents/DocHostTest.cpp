@@ -44,6 +44,13 @@ protected:
                 return true;
         return false;
     }
+    // PD-4's answer in the view, -1 when the call fails.
+    int32_t Found(uint32_t key, const std::vector<uint8_t>& bytes)
+    {
+        int32_t found = -1;
+        EXPECT_EQ(host.FindByPrivate(view, key, bytes, &found), HostErr::Ok);
+        return found;
+    }
     uint8_t Flags()
     {
         uint8_t flags = 0xFF;
@@ -186,11 +193,7 @@ TEST_F(DocHostTest, PrivateDataSearchStaysExactThroughChanges)
     const uint32_t key = 0x09414B42;
     const std::vector<uint8_t> mark = {0xAC, 0xAC}, other = {0xAC, 0xAD};
     const int32_t first = host.BoxHandle(1), caption = host.BoxHandle(7), member = host.BoxHandle(13);
-    auto find = [&](const std::vector<uint8_t>& bytes) {
-        int32_t found = -1;
-        EXPECT_EQ(host.FindByPrivate(view, key, bytes, &found), HostErr::Ok);
-        return found;
-    };
+    auto find = [&](const std::vector<uint8_t>& bytes) { return Found(key, bytes); };
     EXPECT_EQ(find(mark), 0);
 
     // Values set, replaced and removed.
@@ -252,11 +255,7 @@ TEST_F(DocHostTest, PrivateDataSearchKeepsBothScopes)
     const uint32_t key = 0x08414B42;
     const std::vector<uint8_t> id = {0, 0, 0, 7};
     const int32_t masterBox = host.BoxHandle(5), layoutBox = host.BoxHandle(17);
-    auto find = [&] {
-        int32_t found = -1;
-        EXPECT_EQ(host.FindByPrivate(view, key, id, &found), HostErr::Ok);
-        return found;
-    };
+    auto find = [&] { return Found(key, id); };
     ASSERT_EQ(host.GotoMaster(view, 1), HostErr::Ok);
     EXPECT_EQ(find(), 0);
     ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
