@@ -272,6 +272,7 @@ public:
                  const std::function<int32_t()>& body);
 
 private:
+    struct PrivateIndex;
     struct Layoutx;
     struct Projectx;
     struct Ref;
@@ -307,6 +308,11 @@ private:
     Projectx* OpenByPath(const std::string& path);
     template <class Visit>
     void WalkScope(const Layoutx& layout, bool masters, Visit visit) const;
+    // The layout's private-data index for a scope, built anew when its structure changed.
+    const PrivateIndex& ScopeIndex(Layoutx& layout, bool masters);
+    // Keeps the built indexes up to date with a box's value for a key (null: none).
+    void Reindex(Layoutx& layout, uint32_t uid, uint32_t key, const std::vector<uint8_t>* before,
+                 const std::vector<uint8_t>* after);
 
     NoteFn note_;
     InjectFn inject_;

@@ -4,7 +4,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <set>
 #include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 #include <unistd.h>
 
 #include "platform/host/documents/DocHost.h"
@@ -32,6 +37,17 @@ inline std::string HexHandle(int32_t handle)
     return text;
 }
 
+// PD-4's answers without a walk per look-up, for one scope of a layout: the walk order and,
+// per key and value, the walk positions of the boxes holding that value. Built on the first
+// look-up, kept by PD-3, built anew after the layout's structure changed.
+struct DocHost::PrivateIndex {
+    bool built = false;
+    uint64_t structure = 0;                          // the layout's count it was built at
+    std::vector<uint32_t> order;                     // walk position -> box uid
+    std::unordered_map<uint32_t, size_t> positions;  // box uid -> its first walk position
+    std::map<std::pair<uint32_t, std::vector<uint8_t>>, std::set<size_t>> holders;
+};
+
 // Session state of one open layout: the host "document" with its one view.
 struct DocHost::Layoutx {
     Projectx* project = nullptr;
@@ -46,6 +62,7 @@ struct DocHost::Layoutx {
     std::vector<int32_t> spreads;     // handles of the layout spreads
     std::vector<int32_t> entries;     // handles of the kind-1 list: two reserved, then masters
     std::unordered_map<uint32_t, int32_t> boxes, texts;  // uid -> handle
+    PrivateIndex privateIndex[2];     // the layout spreads, the masters
 };
 
 struct DocHost::Projectx {

@@ -38,6 +38,45 @@ void DocHost::WalkScope(const Layoutx& lx, bool masters, Visit visit) const
     }
 }
 
+const DocHost::PrivateIndex& DocHost::ScopeIndex(Layoutx& lx, bool masters)
+{
+    PrivateIndex& index = lx.privateIndex[masters ? 1 : 0];
+    const uint64_t structure = lx.layout->structure;
+    if (index.built && index.structure == structure)
+        return index;
+    index = PrivateIndex{};
+    WalkScope(lx, masters, [&](const Box& b) {
+        if (index.positions.emplace(b.uid, index.order.size()).second) {
+            for (const auto& [key, bytes] : b.privateData)
+                index.holders[{key, bytes}].insert(index.order.size());
+            index.order.push_back(b.uid);
+        }
+        return false;
+    });
+    index.built = true;
+    index.structure = structure;
+    return index;
+}
+
+void DocHost::Reindex(Layoutx& lx, uint32_t uid, uint32_t key, const std::vector<uint8_t>* before,
+                      const std::vector<uint8_t>* after)
+{
+    for (PrivateIndex& index : lx.privateIndex) {
+        if (!index.built || index.structure != lx.layout->structure)
+            continue;
+        const auto at = index.positions.find(uid);
+        if (at == index.positions.end())
+            continue;
+        if (before) {
+            const auto holders = index.holders.find({key, *before});
+            if (holders != index.holders.end() && holders->second.erase(at->second) && holders->second.empty())
+                index.holders.erase(holders);
+        }
+        if (after)
+            index.holders[{key, *after}].insert(at->second);
+    }
+}
+
 int32_t DocHost::PrivateOwner(int32_t box, int32_t* owner)
 {
     return Call("PD-1", false, [&] { return "private.owner box=" + HexHandle(box); }, [&] {
@@ -78,6 +117,8 @@ int32_t DocHost::SetPrivate(int32_t owner, uint32_t key, const std::vector<uint8
                     Box* b = BoxRef(owner, "PD-3", &lx);
                     if (!b || (bytes && (bytes->empty() || bytes->size() > 65535)))
                         return HostErr::BadRef;
+                    const auto held = b->privateData.find(key);
+                    Reindex(*lx, b->uid, key, held != b->privateData.end() ? &held->second : nullptr, bytes);
                     if (bytes)
                         b->privateData[key] = *bytes;
                     else
@@ -95,15 +136,26 @@ int32_t DocHost::FindByPrivate(int32_t view, uint32_t key, const std::vector<uin
                     const Ref* ref = Resolve(view, Tag::View, "PD-4");
                     if (!ref)
                         return HostErr::BadRef;
-                    const Layoutx& lx = *ref->layout;
-                    *box = 0;
+                    Layoutx& lx = *ref->layout;
+                    const PrivateIndex& index = ScopeIndex(lx, lx.master != 0);
+                    const auto holders = index.holders.find({key, bytes});
+                    *box = holders == index.holders.end() ? 0 : lx.boxes.at(index.order[*holders->second.begin()]);
+#ifndef NDEBUG
+                    // Debug builds walk as well: an index that missed a change is a host fault.
+                    int32_t walked = 0;
                     WalkScope(lx, lx.master != 0, [&](const Box& b) {
                         auto it = b.privateData.find(key);
                         if (it == b.privateData.end() || it->second != bytes)
                             return false;
-                        *box = lx.boxes.at(b.uid);
+                        walked = lx.boxes.at(b.uid);
                         return true;
                     });
+                    if (walked != *box) {
+                        std::fprintf(stderr, "PD-4: the private-data index answers %s, the walk %s\n",
+                                     HexHandle(*box).c_str(), HexHandle(walked).c_str());
+                        std::abort();
+                    }
+#endif
                     return HostErr::Ok;
                 });
 }

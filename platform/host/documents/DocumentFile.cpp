@@ -96,6 +96,52 @@ private:
     size_t values_ = 0;
 };
 
+// Builds the tree as the parser reads it and shows the tracker every event. (The library's
+// parser with a callback looks through the whole enclosing array after every object it ends,
+// which makes a long array of objects cost its length squared.)
+class TrackingBuilder {
+public:
+    TrackingBuilder(json& root, PathTracker& tracker) : dom_(root, true), tracker_(tracker) {}
+
+    bool null() { return Value() && dom_.null(); }
+    bool boolean(bool value) { return Value() && dom_.boolean(value); }
+    bool number_integer(json::number_integer_t value) { return Value() && dom_.number_integer(value); }
+    bool number_unsigned(json::number_unsigned_t value) { return Value() && dom_.number_unsigned(value); }
+    bool number_float(json::number_float_t value, const std::string& text)
+    {
+        return Value() && dom_.number_float(value, text);
+    }
+    bool string(std::string& value) { return Value() && dom_.string(value); }
+    bool binary(json::binary_t& value) { return Value() && dom_.binary(value); }
+    bool key(std::string& name)
+    {
+        json parsed = name;
+        return tracker_(0, json::parse_event_t::key, parsed) && dom_.key(name);
+    }
+    bool start_object(std::size_t size)
+    {
+        return tracker_(0, json::parse_event_t::object_start, none_) && dom_.start_object(size);
+    }
+    bool end_object() { return tracker_(0, json::parse_event_t::object_end, none_) && dom_.end_object(); }
+    bool start_array(std::size_t size)
+    {
+        return tracker_(0, json::parse_event_t::array_start, none_) && dom_.start_array(size);
+    }
+    bool end_array() { return tracker_(0, json::parse_event_t::array_end, none_) && dom_.end_array(); }
+    template <class Exception>
+    bool parse_error(std::size_t at, const std::string& token, const Exception& error)
+    {
+        return dom_.parse_error(at, token, error);
+    }
+
+private:
+    bool Value() { return tracker_(0, json::parse_event_t::value, none_); }
+
+    nlohmann::detail::json_sax_dom_parser<json> dom_;
+    PathTracker& tracker_;
+    json none_;
+};
+
 // ---- Reading the tree ---------------------------------------------------------------------
 
 std::string At(const std::string& base, const char* key)
@@ -1006,7 +1052,8 @@ std::unique_ptr<Project> ParseDocument(const std::string& bytes)
     PathTracker tracker;
     json root;
     try {
-        root = json::parse(bytes, std::ref(tracker), /*allow_exceptions=*/true);
+        TrackingBuilder builder(root, tracker);
+        json::sax_parse(bytes, &builder);
     } catch (const json::exception& e) {
         Fail(tracker.Path(), std::string("not JSON: ") + e.what());
     }

@@ -71,8 +71,10 @@ const Story* Layout::FindStory(uint32_t uid) const
     return it == stories.end() ? nullptr : &it->second;
 }
 
-void Layout::Index()
+void Layout::Index(bool counted)
 {
+    if (counted)
+        ++structure;
     for (auto& [uid, box] : boxes) {
         box.owner = Owner{};
         box.story = 0;
@@ -391,7 +393,7 @@ private:
             Require(box.kind != BoxKind::Text || chained[uid],
                     [&, id = uid] { return Item(base, "boxes", boxIndex[id]); }, "text box in no story");
 
-        l.Index();
+        l.Index(false);
 
         // Every box must reach a spread or a master: no cycle of groups and anchors.
         for (const auto& [uid, box] : l.boxes)

@@ -279,9 +279,13 @@ struct Layout {
     std::map<uint32_t, Box> boxes;
     std::map<uint32_t, Story> stories;
 
-    // Rebuilds the derived fields (owners, story of each text box). Checking the model fills
-    // them as well; mutations that change structure call this.
-    void Index();
+    // Rebuilds the derived fields (owners, story of each text box). Mutations that change
+    // structure call this and are counted in `structure`; checking the model fills the fields
+    // as well, uncounted, for it changes nothing.
+    void Index(bool counted = true);
+    // How many structural changes (boxes placed or removed, group members, chains, anchored
+    // boxes) the layout has seen: what is derived from its structure holds while this stays.
+    uint64_t structure = 0;
 
     Box* FindBox(uint32_t uid);
     const Box* FindBox(uint32_t uid) const;

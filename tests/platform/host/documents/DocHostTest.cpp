@@ -44,6 +44,13 @@ protected:
                 return true;
         return false;
     }
+    // PD-4's answer in the view, -1 when the call fails.
+    int32_t Found(uint32_t key, const std::vector<uint8_t>& bytes)
+    {
+        int32_t found = -1;
+        EXPECT_EQ(host.FindByPrivate(view, key, bytes, &found), HostErr::Ok);
+        return found;
+    }
     uint8_t Flags()
     {
         uint8_t flags = 0xFF;
@@ -176,6 +183,94 @@ TEST_F(DocHostTest, PrivateDataSearchFollowsTheViewsScope)
     // The bytes must match exactly.
     ASSERT_EQ(host.FindByPrivate(view, key, {0xAC}, &found), HostErr::Ok);
     EXPECT_EQ(found, 0);
+}
+
+// PD-4 answers from an index: every change of boxes, private data or anchored boxes must
+// leave its answers those of a walk in walk order.
+TEST_F(DocHostTest, PrivateDataSearchStaysExactThroughChanges)
+{
+    Open("mapping");
+    const uint32_t key = 0x09414B42;
+    const std::vector<uint8_t> mark = {0xAC, 0xAC}, other = {0xAC, 0xAD};
+    const int32_t first = host.BoxHandle(1), caption = host.BoxHandle(7), member = host.BoxHandle(13);
+    auto find = [&](const std::vector<uint8_t>& bytes) { return Found(key, bytes); };
+    EXPECT_EQ(find(mark), 0);
+
+    // Values set, replaced and removed.
+    ASSERT_EQ(host.SetPrivate(member, key, &mark), HostErr::Ok);
+    EXPECT_EQ(find(mark), member);
+    ASSERT_EQ(host.SetPrivate(caption, key, &mark), HostErr::Ok);
+    EXPECT_EQ(find(mark), caption);
+    ASSERT_EQ(host.SetPrivate(caption, key, nullptr), HostErr::Ok);
+    EXPECT_EQ(find(mark), member);
+    ASSERT_EQ(host.SetPrivate(member, key, &other), HostErr::Ok);
+    EXPECT_EQ(find(mark), 0);
+    EXPECT_EQ(find(other), member);
+    ASSERT_EQ(host.SetPrivate(member, key + 1, &mark), HostErr::Ok);
+    EXPECT_EQ(find(mark), 0) << "another key's value";
+
+    // A box added (last in walk order) and removed.
+    int32_t record = 0, spread = 0, made = 0;
+    ASSERT_EQ(host.NewRecord(&record), HostErr::Ok);
+    ASSERT_EQ(host.LayoutSpreadAt(doc, 1, &spread), HostErr::Ok);
+    ASSERT_EQ(host.CreateTextBox(record, spread, &made), HostErr::Ok);
+    EXPECT_EQ(find(other), member);
+    ASSERT_EQ(host.SetPrivate(made, key, &other), HostErr::Ok);
+    EXPECT_EQ(find(other), member);
+    ASSERT_EQ(host.SetPrivate(member, key, nullptr), HostErr::Ok);
+    EXPECT_EQ(find(other), made);
+    ASSERT_EQ(host.SetPrivate(member, key, &other), HostErr::Ok);
+    ASSERT_EQ(host.DisposeBox(member, 1), HostErr::Ok);
+    EXPECT_EQ(find(other), made);
+    ASSERT_EQ(host.DisposeBox(made, 1), HostErr::Ok);
+    EXPECT_EQ(find(other), 0);
+
+    // The caption's anchor copied into the first story, ahead in walk order: the copy holds
+    // no private data until it is given some; its anchor deleted, the copy is gone.
+    ASSERT_EQ(host.SetPrivate(caption, key, &mark), HostErr::Ok);
+    EXPECT_EQ(find(mark), caption);
+    int32_t anchorText = 0, firstText = 0, length = 0, anchored = 0;
+    ASSERT_EQ(host.StoryOfBox(host.BoxHandle(9), &anchorText, &length), HostErr::Ok);
+    ASSERT_EQ(host.AnchoredBox(anchorText, 18, &anchored), HostErr::Ok);
+    ASSERT_EQ(anchored, caption);
+    ASSERT_EQ(host.StoryOfBox(first, &firstText, &length), HostErr::Ok);
+    ASSERT_EQ(host.CopyText(anchorText, 18, 19, firstText, 0), HostErr::Ok);
+    int32_t copy = 0;
+    ASSERT_EQ(host.AnchoredBox(firstText, 0, &copy), HostErr::Ok);
+    ASSERT_NE(copy, 0);
+    ASSERT_NE(copy, caption);
+    EXPECT_EQ(find(mark), caption);
+    ASSERT_EQ(host.SetPrivate(copy, key, &mark), HostErr::Ok);
+    EXPECT_EQ(find(mark), copy);
+    ASSERT_EQ(host.DeleteText(firstText, 0, 1), HostErr::Ok);
+    EXPECT_EQ(find(mark), caption);
+    ASSERT_EQ(host.DeleteText(anchorText, 18, 19), HostErr::Ok);
+    EXPECT_EQ(find(mark), 0);
+}
+
+// The master view's answers are kept while the layout view is shown, and the other way round.
+TEST_F(DocHostTest, PrivateDataSearchKeepsBothScopes)
+{
+    Open("masters");
+    const uint32_t key = 0x08414B42;
+    const std::vector<uint8_t> id = {0, 0, 0, 7};
+    const int32_t masterBox = host.BoxHandle(5), layoutBox = host.BoxHandle(17);
+    auto find = [&] { return Found(key, id); };
+    ASSERT_EQ(host.GotoMaster(view, 1), HostErr::Ok);
+    EXPECT_EQ(find(), 0);
+    ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
+    EXPECT_EQ(find(), 0);
+    ASSERT_EQ(host.SetPrivate(masterBox, key, &id), HostErr::Ok);
+    EXPECT_EQ(find(), 0);
+    ASSERT_EQ(host.SetPrivate(layoutBox, key, &id), HostErr::Ok);
+    EXPECT_EQ(find(), layoutBox);
+    ASSERT_EQ(host.GotoMaster(view, 2), HostErr::Ok);
+    EXPECT_EQ(find(), masterBox);
+    ASSERT_EQ(host.SetPrivate(masterBox, key, nullptr), HostErr::Ok);
+    EXPECT_EQ(find(), 0);
+    ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
+    ASSERT_EQ(host.SetPrivate(layoutBox, key, nullptr), HostErr::Ok);
+    EXPECT_EQ(find(), 0);
 }
 
 TEST_F(DocHostTest, PrivateDataSearchInMasterViewCoversEveryMaster)
