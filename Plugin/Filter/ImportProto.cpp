@@ -38,7 +38,6 @@ namespace {
 constexpr int32_t kMessageBoxRes = 22100;
 constexpr int32_t kWritePermission = 2;
 constexpr uint32_t kTargetType = XT_FOURCC('Q', 'X', 'P', '\0');
-constexpr int32_t kOpenOptions = 0;
 
 // ---- Run signs ---------------------------------------------------------------------------------
 
@@ -324,7 +323,7 @@ uint8_t MasterPageDecision(const char16_t* sourceDataType)
 
 // ---- Reader ------------------------------------------------------------------------------------
 
-Reader::Reader(const HostFileSpec& target) : mVolume(static_cast<int16_t>(target.volume))
+Reader::Reader(const HostFileSpec& target)
 {
     std::string path;
     FileSpecToPath(path, target, false);

@@ -25,7 +25,6 @@ public:
 
 private:
     uint16_t mFileRef = 0;
-    int16_t mVolume = 0;
     bool mOpen = false;
 };
 
