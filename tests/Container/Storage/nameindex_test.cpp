@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -63,6 +64,65 @@ TEST(NameIndex, EmptyLongAndZeroHoldingNames) {
   }
   EXPECT_THROW(index.Insert(longest + "y", 0), std::length_error);
   EXPECT_EQ(index.Count(), 11u);
+}
+
+// Names added in order are looked up without a table, by a search from where the last one
+// ended: every name and every absent one is answered alike from any point, in any order, and
+// still after a name out of order has made the table.
+TEST(NameIndex, NamesInOrderAndAfterLeavingTheOrder) {
+  std::mt19937 random(11);
+  std::set<std::string> unique;
+  while (unique.size() < 3000) {
+    std::string name = "\x01" + std::to_string(random() % 40) + "\x01";
+    for (int n = int(random() % 6); n >= 0; --n) name.push_back(char("ab\x01\x02\x7F\x80\xFF"[random() % 7]));
+    unique.insert(name);
+  }
+  const std::vector<std::string> names(unique.begin(), unique.end());
+  std::vector<std::string> absent{"", "\x01", "\xFF\xFF\xFF"};
+  for (size_t i = 0; i < names.size(); i += 3) {
+    for (const char* tail : {"\x01", "\x7F\x7F\x7F"})
+      if (!unique.count(names[i] + tail)) absent.push_back(names[i] + tail);
+  }
+
+  NameIndex index;
+  index.Reserve(names.size());
+  for (size_t i = 0; i < names.size(); ++i) ASSERT_EQ(index.Insert(names[i], uint32_t(i)), std::make_pair(uint32_t(i), true));
+  EXPECT_EQ(index.Insert(names[1234], 5), std::make_pair(1234u, false));  // known: nothing added
+  EXPECT_EQ(index.Insert(names.back(), 5), std::make_pair(uint32_t(names.size() - 1), false));
+  EXPECT_EQ(index.Count(), uint32_t(names.size()));
+  EXPECT_TRUE(index.InOrder());
+
+  const auto check = [&](const char* when) {
+    std::vector<size_t> order(names.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::vector<size_t> backwards(order.rbegin(), order.rend());
+    std::vector<size_t> shuffled = order;
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    for (const auto* sequence : {&order, &backwards, &shuffled}) {
+      for (const size_t i : *sequence) {
+        uint32_t value = 0;
+        ASSERT_TRUE(index.Find(names[i], value)) << when << " " << i;
+        ASSERT_EQ(value, uint32_t(i)) << when;
+        ASSERT_EQ(index.NameAt(index.Locate(names[i])), names[i]) << when;
+        const std::string& missing = absent[i % absent.size()];
+        ASSERT_FALSE(index.Find(missing, value)) << when << " " << i;
+        ASSERT_EQ(index.Locate(missing), NameIndex::kNone) << when;
+      }
+    }
+  };
+  check("in order");
+  EXPECT_TRUE(index.InOrder());
+
+  // A new name before the last: the table is built, with all the names so far.
+  const std::string late = absent[5];
+  EXPECT_EQ(index.Insert(late, 99999), std::make_pair(99999u, true));
+  absent.erase(absent.begin() + 5);
+  uint32_t value = 0;
+  EXPECT_TRUE(index.Find(late, value));
+  EXPECT_EQ(value, 99999u);
+  EXPECT_FALSE(index.InOrder());
+  check("through the table");
+  EXPECT_EQ(index.Count(), uint32_t(names.size() + 1));
 }
 
 // As std::string orders them: bytes unsigned, a name before the longer ones it starts; names
