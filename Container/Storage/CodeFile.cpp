@@ -70,6 +70,8 @@ class CF_Writer {
   virtual void RegisterStream(CF_OLEOutStream& stream, const CF_Descriptor& descriptor) = 0;
   // Appends bytes to the code stream and answers the offset they start at.
   virtual uint32_t AppendBlock(const void* data, uint32_t size) = 0;
+  // Appends `pages` whole pages as that many blocks; answers the offset of the first.
+  virtual uint32_t AppendPages(const void* data, uint32_t pages) = 0;
   // The stream object goes away.
   virtual void StreamGone(CF_OLEOutStream& stream) = 0;
 };
@@ -82,10 +84,12 @@ class PageWriter : public OutStream {
   void PutData(const void* data, uint32_t count) override {
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (count > 0) {
-      if (m_fill == 0 && count >= kPageSize) {  // whole pages go out without a copy
-        AddChunk(Writer().AppendBlock(bytes, kPageSize), kPageSize);
-        bytes += kPageSize;
-        count -= kPageSize;
+      if (m_fill == 0 && count >= kPageSize) {  // whole pages go out without a copy, together
+        const uint32_t pages = count / kPageSize;
+        const uint32_t first = Writer().AppendPages(bytes, pages);
+        for (uint32_t k = 0; k < pages; ++k) AddChunk(first + k * kPageSize, kPageSize);
+        bytes += pages * kPageSize;
+        count -= pages * kPageSize;
         continue;
       }
       const uint32_t take = std::min(count, kPageSize - m_fill);
@@ -445,6 +449,12 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   uint32_t AppendBlock(const void* data, uint32_t size) override {
     const uint32_t offset = NextOffset(size);
     if (size) m_cache->PutData(data, size);
+    return offset;
+  }
+
+  uint32_t AppendPages(const void* data, uint32_t pages) override {
+    const uint32_t offset = NextOffset(uint64_t(pages) * kPageSize);
+    if (pages) m_cache->PutPieces(data, pages * kPageSize, kPageSize);
     return offset;
   }
 
