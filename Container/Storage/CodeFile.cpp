@@ -309,13 +309,11 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
       PutU8(block, compression);
       PutU32(block, tableOffset);
     });
-    // Neither the entries nor the look-up of names are needed any more: their memory is the
-    // sorting's.
+    // The entries are not needed any more: their memory is free for the rest.
     std::deque<uint32_t>().swap(m_tag);
     std::deque<uint32_t>().swap(m_offset);
     std::deque<uint8_t>().swap(m_compression);
     m_extra.clear();
-    m_names.DropLookup();
     PutU32(block, names);
     m_names.VisitByName([this](uint32_t id) { return NameFinished(id); },
                         [this, &block](uint32_t id) {
@@ -797,9 +795,6 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     m_code->Seek(static_cast<int32_t>(m_nameTable), SO_Begin);
     uint32_t names = 0;
     if (!GetU32(*m_code, names)) return;
-    // Room for as many names as the bytes left could hold if they were of a usual length.
-    const uint32_t credible = (m_size - m_nameTable) / 16;
-    m_ids.Reserve(std::min(names, credible));
     std::string name;
     for (uint32_t i = 0; i < names; ++i) {
       uint32_t id = 0;

@@ -4,29 +4,6 @@
 #include <cstring>
 #include <stdexcept>
 
-uint32_t NameIndex::Hash(std::string_view name) {
-  // Eight bytes a step, as the rounds of xxHash mix them; then every bit of the state into the
-  // high bits, which choose the slot.
-  constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87u, kPrime2 = 0xC2B2AE3D27D4EB4Fu;
-  uint64_t h = kPrime1 ^ name.size();
-  const char* p = name.data();
-  for (size_t left = name.size(); left > 0;) {
-    uint64_t word = 0;
-    const size_t take = left < 8 ? left : 8;
-    std::memcpy(&word, p, take);
-    p += take;
-    left -= take;
-    h += word * kPrime2;
-    h = (h << 31 | h >> 33) * kPrime1;
-  }
-  h ^= h >> 33;
-  h *= kPrime2;
-  h ^= h >> 29;
-  h *= kPrime1;
-  h ^= h >> 32;
-  return static_cast<uint32_t>(h);
-}
-
 const char* NameIndex::EntryAt(uint32_t place) const {
   return m_blocks[place >> kBlockBits].get() + (place & (kBlockSize - 1));
 }
@@ -43,14 +20,6 @@ uint32_t NameIndex::ValueAt(uint32_t place) const {
   std::memcpy(&value, EntryAt(place) + 2, 4);
   return value;
 }
-
-namespace {
-
-// The first slot to try for a hash, in a table of any size. It grows with the hash, so that
-// names of one range of hashes start in one part of the table.
-size_t HomeOf(uint32_t hash, size_t slots) { return size_t((uint64_t(hash) * slots) >> 32); }
-
-}  // namespace
 
 uint32_t NameIndex::SearchInOrder(std::string_view name) const {
   const uint32_t count = Count();
@@ -89,22 +58,46 @@ uint32_t NameIndex::SearchInOrder(std::string_view name) const {
   return kNone;
 }
 
-// The slot holding `name`, or the free slot where it would go.
-size_t NameIndex::SlotOf(std::string_view name, uint32_t hash) const {
-  for (size_t slot = HomeOf(hash, m_slots.size());; slot = slot + 1 == m_slots.size() ? 0 : slot + 1) {
-    const uint64_t held = m_slots[slot];
-    if (held == 0 || (held >> 32 == hash && NameAt(uint32_t(held) - 1) == name)) return slot;
+NameIndex::Position NameIndex::Search(std::string_view name) const {
+  // The leaf: the last whose first name is not after `name` (the first leaf for a name before
+  // all). Usually the one of the last search, or the next.
+  const size_t leaves = m_leaves.size();
+  const auto holds = [&](size_t leaf) {
+    return (leaf == 0 || First(leaf) <= name) && (leaf + 1 == leaves || name < First(leaf + 1));
+  };
+  size_t leaf = std::min(m_finger, leaves - 1);
+  if (!holds(leaf)) {
+    if (leaf + 1 < leaves && holds(leaf + 1)) {
+      ++leaf;
+    } else {
+      size_t low = 0, high = leaves;  // First(low) <= name or low == 0; name < First(high) or high == leaves
+      while (high - low > 1) {
+        const size_t middle = low + (high - low) / 2;
+        (name < First(middle) ? high : low) = middle;
+      }
+      leaf = low;
+    }
   }
+  m_finger = leaf;
+  const Leaf& l = *m_leaves[leaf];
+  uint32_t low = 0, high = l.size;  // the first not before `name` lies in [low, high]
+  while (low < high) {
+    const uint32_t middle = low + (high - low) / 2;
+    if (Name(l.numbers[middle]) < name)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return {leaf, low, low < l.size && Name(l.numbers[low]) == name};
 }
 
 uint32_t NameIndex::Locate(std::string_view name) const {
-  if (m_inOrder) {
+  if (InOrder()) {
     const uint32_t number = SearchInOrder(name);
     return number == kNone ? kNone : m_at[number];
   }
-  if (m_slots.empty()) return kNone;
-  const uint64_t held = m_slots[SlotOf(name, Hash(name))];
-  return held ? uint32_t(held) - 1 : kNone;
+  const Position p = Search(name);
+  return p.found ? m_at[m_leaves[p.leaf]->numbers[p.at]] : kNone;
 }
 
 bool NameIndex::Find(std::string_view name, uint32_t& value) const {
@@ -116,10 +109,10 @@ bool NameIndex::Find(std::string_view name, uint32_t& value) const {
 
 // Stores a new name; answers its place.
 uint32_t NameIndex::Append(std::string_view name, uint32_t value) {
-  if (Count() == kNone - 1) throw std::length_error("too many names");
+  if (Count() == kNone) throw std::length_error("too many names");
   const size_t need = kEntryHead + name.size() + 1;
   if (kBlockSize - m_used < need) {
-    // Places are 32 bits, and one of them stays free to mark a free slot.
+    // Places are 32 bits.
     if ((m_blocks.size() + 1) >> (32 - kBlockBits)) throw std::length_error("too many names");
     m_blocks.emplace_back(new char[kBlockSize]);
     m_used = 0;
@@ -138,111 +131,87 @@ uint32_t NameIndex::Append(std::string_view name, uint32_t value) {
 
 std::pair<uint32_t, bool> NameIndex::Insert(std::string_view name, uint32_t value) {
   if (name.size() > kMaxLength) throw std::length_error("name too long");
-  if (m_inOrder) {
+  if (InOrder()) {
     if (Count() == 0 || Name(Count() - 1) < name) {
       Append(name, value);
       return {value, true};
     }
     const uint32_t known = SearchInOrder(name);
     if (known != kNone) return {ValueAt(m_at[known]), false};
-    BuildTable();
+    BuildLeaves();
   }
-  // Grown by half at three quarters full: half full after a growth, never less.
-  if (4 * (size_t(Count()) + 1) > 3 * m_slots.size()) Rehash(m_slots.empty() ? 64 : m_slots.size() * 3 / 2);
-  const uint32_t hash = Hash(name);
-  const size_t slot = SlotOf(name, hash);
-  if (m_slots[slot]) return {ValueAt(uint32_t(m_slots[slot]) - 1), false};
-  const uint32_t place = Append(name, value);
-  m_hashes.push_back(hash);
-  m_slots[slot] = uint64_t(hash) << 32 | (uint64_t(place) + 1);
+  Position p = Search(name);
+  if (p.found) return {ValueAt(m_at[m_leaves[p.leaf]->numbers[p.at]]), false};
+  const uint32_t number = Count();
+  Append(name, value);
+  if (m_leaves[p.leaf]->size == kLeafSize) {  // split in halves
+    auto upper = std::make_unique<Leaf>();
+    Leaf& lower = *m_leaves[p.leaf];
+    upper->size = kLeafSize / 2;
+    std::memcpy(upper->numbers, lower.numbers + kLeafSize / 2, sizeof(uint32_t) * (kLeafSize / 2));
+    lower.size = kLeafSize / 2;
+    m_leaves.insert(m_leaves.begin() + std::ptrdiff_t(p.leaf) + 1, std::move(upper));
+    if (p.at > kLeafSize / 2) {  // exactly at the half it ends the lower leaf
+      ++p.leaf;
+      p.at -= kLeafSize / 2;
+    }
+  }
+  Leaf& leaf = *m_leaves[p.leaf];
+  std::memmove(leaf.numbers + p.at + 1, leaf.numbers + p.at, sizeof(uint32_t) * (leaf.size - p.at));
+  leaf.numbers[p.at] = number;
+  ++leaf.size;
+  m_finger = p.leaf;
   return {value, true};
 }
 
-// The names so far leave their order: every later look-up goes through a table.
-void NameIndex::BuildTable() {
-  m_inOrder = false;
-  for (uint32_t number = 0; number < Count(); ++number) m_hashes.push_back(Hash(Name(number)));
-  Rehash(std::max({size_t(64), (size_t(Count()) + 1) * 2, m_reserved}));
-}
-
-void NameIndex::Reserve(size_t count) {
-  const size_t slots = (count + 1) * 4 / 3 + 1;
-  if (m_inOrder)
-    m_reserved = std::max(m_reserved, slots);
-  else if (slots > m_slots.size())
-    Rehash(slots);
-}
-
-void NameIndex::Rehash(size_t count) {
-  std::vector<uint64_t>().swap(m_slots);
-  m_slots.assign(count, 0);
-  // Each name lands at a random place of a table larger than the cache, a miss each: the place
-  // of a name some way ahead is asked for early, so that many misses wait at once.
-  constexpr size_t kAhead = 16;
-  auto ahead = m_hashes.begin();
-  for (size_t k = 0; k < kAhead && ahead != m_hashes.end(); ++k, ++ahead)
-    __builtin_prefetch(&m_slots[HomeOf(*ahead, count)], 1);
-  auto place = m_at.begin();
-  for (auto hash = m_hashes.begin(); hash != m_hashes.end(); ++hash, ++place) {
-    if (ahead != m_hashes.end()) __builtin_prefetch(&m_slots[HomeOf(*ahead++, count)], 1);
-    size_t slot = HomeOf(*hash, count);
-    while (m_slots[slot]) slot = slot + 1 == count ? 0 : slot + 1;
-    m_slots[slot] = uint64_t(*hash) << 32 | (uint64_t(*place) + 1);
+// The names so far leave their order: their numbers, which are in name order, go into leaves,
+// three quarters full, so that the next names find room without splitting every one.
+void NameIndex::BuildLeaves() {
+  constexpr uint32_t kFill = kLeafSize * 3 / 4;
+  for (uint32_t number = 0; number < Count(); number += kFill) {
+    auto leaf = std::make_unique<Leaf>();
+    leaf->size = std::min(kFill, Count() - number);
+    for (uint32_t k = 0; k < leaf->size; ++k) leaf->numbers[k] = number + k;
+    m_leaves.push_back(std::move(leaf));
   }
-}
-
-void NameIndex::DropLookup() {
-  std::vector<uint64_t>().swap(m_slots);
-  std::deque<uint32_t>().swap(m_hashes);
+  m_finger = 0;
 }
 
 void NameIndex::VisitByName(const std::function<bool(uint32_t)>& wanted,
                             const std::function<void(uint32_t)>& visit) const {
-  struct Item {  // eight bytes of the name from the depth reached, big-endian, zeros after its end
-    uint32_t high;
-    uint32_t low;
-    uint32_t number;
-    // Alike keys keep the order of their numbers, which is the order of the names in memory: the
-    // next eight bytes of a range of them are then read from one place after the next, not from
-    // places all over a large book's names.
-    bool operator<(const Item& o) const {
-      return high != o.high ? high < o.high : low != o.low ? low < o.low : number < o.number;
-    }
-    bool SameKey(const Item& o) const { return high == o.high && low == o.low; }
-  };
-  std::vector<Item> items;
-  size_t count = 0;
-  for (uint32_t n = 0; n < Count(); ++n) count += wanted(n);
-  items.reserve(count);
-  for (uint32_t n = 0; n < Count(); ++n)
-    if (wanted(n)) items.push_back({0, 0, n});
-
-  struct Range {
-    size_t first, end, depth;
-  };
-  std::vector<Range> ranges{{0, items.size(), 0}};
-  while (!ranges.empty()) {
-    const Range r = ranges.back();
-    ranges.pop_back();
-    for (size_t i = r.first; i < r.end; ++i) {
-      const std::string_view name = Name(items[i].number);
-      uint64_t key = 0;
-      for (size_t k = 0; k < 8; ++k) {
-        const size_t at = r.depth * 8 + k;
-        key = key << 8 | (at < name.size() ? static_cast<uint8_t>(name[at]) : 0);
-      }
-      items[i].high = static_cast<uint32_t>(key >> 32);
-      items[i].low = static_cast<uint32_t>(key);
-    }
-    if (!std::is_sorted(items.begin() + r.first, items.begin() + r.end))
-      std::sort(items.begin() + r.first, items.begin() + r.end);
-    // Names alike in these eight bytes go on to the next eight, unless they end here.
-    for (size_t i = r.first; i < r.end;) {
-      size_t j = i + 1;
-      while (j < r.end && items[j].SameKey(items[i])) ++j;
-      if (j - i > 1 && Name(items[i].number).size() > (r.depth + 1) * 8) ranges.push_back({i, j, r.depth + 1});
-      i = j;
-    }
+  if (InOrder()) {
+    for (uint32_t number = 0; number < Count(); ++number)
+      if (wanted(number)) visit(number);
+    return;
   }
-  for (const Item& item : items) visit(item.number);
+  // The names in order lie all over memory: the place of a name some steps ahead and then its
+  // bytes are asked for early, so that many misses wait at once.
+  struct Cursor {
+    const std::vector<std::unique_ptr<Leaf>>& leaves;
+    size_t leaf = 0;
+    uint32_t at = 0;
+    bool Valid() const { return leaf < leaves.size(); }
+    uint32_t Number() const { return leaves[leaf]->numbers[at]; }
+    void Next() {
+      if (++at == leaves[leaf]->size) {
+        ++leaf;
+        at = 0;
+      }
+    }
+  };
+  Cursor current{m_leaves}, placeAhead{m_leaves}, nameAhead{m_leaves};
+  for (int k = 0; k < 16 && placeAhead.Valid(); ++k) placeAhead.Next();
+  for (int k = 0; k < 8 && nameAhead.Valid(); ++k) nameAhead.Next();
+  for (; current.Valid(); current.Next()) {
+    if (placeAhead.Valid()) {
+      __builtin_prefetch(&m_at[placeAhead.Number()]);
+      placeAhead.Next();
+    }
+    if (nameAhead.Valid()) {
+      __builtin_prefetch(EntryAt(m_at[nameAhead.Number()]));
+      nameAhead.Next();
+    }
+    const uint32_t number = current.Number();
+    if (wanted(number)) visit(number);
+  }
 }

@@ -3,13 +3,14 @@
 // streams: their names lie one after the other in large blocks (no block per name, no copy of a
 // name in a look-up structure), so that a name costs little more than its bytes.
 //
-// Names added in ascending order (a code file's name table, as read) need no table for their
-// look-up: numbers are then in name order, and a look-up searches outward from where the one
-// before ended. Readers ask for the names of one folder after another, so the answer lies a few
-// names away, in memory the last look-up brought to the cache; a table of a million names does
-// not fit there and costs a miss a look-up. The first name out of order builds a table of places
-// and hashes, through which a look-up reads two places of memory. Look-ups move the search's
-// starting point: an index is for one thread at a time, also when only reading it.
+// The look-up is by the names' order, searched from where the last look-up ended. Readers and
+// writers go through the names of one folder after another, so the answer lies a few names away,
+// in memory the last look-up brought to the cache, where a table of hashes of a million names
+// would not fit the cache and cost a miss a look-up. Names added in ascending order (a code
+// file's name table, as read) need nothing beside them: their numbers are in name order. The
+// first name out of order puts the numbers in small sorted leaves, which also give the writer
+// its directory's order without a sort. Look-ups move the search's starting point: an index is
+// for one thread at a time, also when only reading it.
 #pragma once
 
 #include <cstddef>
@@ -34,22 +35,15 @@ class NameIndex {
   // Where the name lies (for NameAt), kNone when absent.
   uint32_t Locate(std::string_view name) const;
   uint32_t Count() const { return static_cast<uint32_t>(m_at.size()); }
-  // True while every name came after the one before it, so that no table was needed.
-  bool InOrder() const { return m_inOrder; }
+  // True while every name came after the one before it, so that nothing but the names is kept.
+  bool InOrder() const { return m_leaves.empty(); }
   // Where the name of a number below Count() lies.
   uint32_t Place(uint32_t number) const { return m_at[number]; }
   // The name at a place; its bytes are followed by a zero.
   std::string_view NameAt(uint32_t place) const;
   std::string_view Name(uint32_t number) const { return NameAt(Place(number)); }
-  // Makes room in the look-up for `count` names at once, when their number is known ahead.
-  void Reserve(size_t count);
-  // Frees the look-up when no more names come and none is looked up: Insert, Find and Locate
-  // may not be called any more, the names still may.
-  void DropLookup();
   // Calls visit(number) for every number that `wanted` accepts, in the order of their names'
-  // bytes (unsigned, a name before the longer ones it starts), for names without zero bytes.
-  // Comparing whole names at random places of memory is what makes sorting a million of them
-  // slow: this sorts by eight bytes at a time, read once each, in 12 bytes a name.
+  // bytes (unsigned, a name before the longer ones it starts).
   void VisitByName(const std::function<bool(uint32_t)>& wanted,
                    const std::function<void(uint32_t)>& visit) const;
 
@@ -57,27 +51,34 @@ class NameIndex {
   static constexpr size_t kBlockBits = 18;
   static constexpr size_t kBlockSize = size_t(1) << kBlockBits;
   static constexpr size_t kEntryHead = 6;  // length (2 bytes), value (4 bytes)
+  // A leaf holds the numbers of names that follow one another in order. Small enough that making
+  // room in one moves little, large enough that the leaves' list stays short.
+  static constexpr uint32_t kLeafSize = 128;
 
-  static uint32_t Hash(std::string_view name);
+  struct Leaf {
+    uint32_t size = 0;
+    uint32_t numbers[kLeafSize];
+  };
+  struct Position {  // of a name in the order, or of where it would go
+    size_t leaf;
+    uint32_t at;
+    bool found;
+  };
+
   const char* EntryAt(uint32_t place) const;
   uint32_t ValueAt(uint32_t place) const;
   uint32_t Append(std::string_view name, uint32_t value);
   // The number of the name among names in order, kNone when absent.
   uint32_t SearchInOrder(std::string_view name) const;
-  void BuildTable();
-  size_t SlotOf(std::string_view name, uint32_t hash) const;
-  void Rehash(size_t slots);
+  void BuildLeaves();
+  std::string_view First(size_t leaf) const { return Name(m_leaves[leaf]->numbers[0]); }
+  Position Search(std::string_view name) const;
 
   std::vector<std::unique_ptr<char[]>> m_blocks;  // entries: length, value, bytes, zero
   size_t m_used = kBlockSize;                      // in the last block
   std::deque<uint32_t> m_at;                       // by number: block << kBlockBits | offset
-  bool m_inOrder = true;                           // every name after the one added before it
-  mutable uint32_t m_cursor = 0;                   // where the last search in order ended
-  size_t m_reserved = 0;                           // slots asked for before there was a table
-  // Once out of order: the hashes by number, and the name's hash above its place + 1 in the
-  // slots, 0 when free: a probe passes other names by their hash alone. Growing the table frees
-  // the old one first and takes the hashes from their list, so that the look-up never needs
-  // two tables at once.
-  std::deque<uint32_t> m_hashes;
-  std::vector<uint64_t> m_slots;
+  mutable uint32_t m_cursor = 0;                   // in order: where the last search ended
+  // Once out of order: the numbers in name order, leaf after leaf, none empty.
+  std::vector<std::unique_ptr<Leaf>> m_leaves;
+  mutable size_t m_finger = 0;                     // the leaf of the last search
 };

@@ -1,5 +1,5 @@
 // The code file's name index: numbers in the order of first insertion, look-up through many
-// growths of its table, names of every length the name records allow.
+// splits of its leaves, names of every length the name records allow.
 #include "Container/Storage/NameIndex.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 
 namespace {
 
-TEST(NameIndex, NumbersInOrderOfFirstInsertionThroughManyGrowths) {
+TEST(NameIndex, NumbersInOrderOfFirstInsertionThroughManySplits) {
   NameIndex index;
   uint32_t value = 0;
   EXPECT_FALSE(index.Find("a", value));
@@ -37,9 +37,34 @@ TEST(NameIndex, NumbersInOrderOfFirstInsertionThroughManyGrowths) {
   EXPECT_EQ(index.Count(), uint32_t(kCount));
 }
 
+// Names in random order: every one is found where it went, absent ones are not, and the order
+// the leaves give is the names' order.
+TEST(NameIndex, NamesInRandomOrder) {
+  std::mt19937 random(3);
+  std::vector<std::string> names;
+  for (int i = 0; i < 30000; ++i) names.push_back(std::to_string(random() % 1000000) + "\x01" + std::to_string(i % 13));
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  std::vector<std::string> shuffled = names;
+  std::shuffle(shuffled.begin(), shuffled.end(), random);
+  NameIndex index;
+  for (size_t i = 0; i < shuffled.size(); ++i) ASSERT_TRUE(index.Insert(shuffled[i], uint32_t(i)).second);
+  EXPECT_FALSE(index.InOrder());
+  for (size_t i = 0; i < shuffled.size(); i += 3) {
+    uint32_t value = 0;
+    ASSERT_TRUE(index.Find(shuffled[i], value));
+    EXPECT_EQ(value, uint32_t(i));
+    EXPECT_FALSE(index.Find(shuffled[i] + "\x01", value));
+    EXPECT_FALSE(index.Find(shuffled[i].substr(0, shuffled[i].size() - 1), value) &&
+                 !std::binary_search(names.begin(), names.end(), shuffled[i].substr(0, shuffled[i].size() - 1)));
+  }
+  std::vector<std::string> visited;
+  index.VisitByName([](uint32_t) { return true; }, [&](uint32_t n) { visited.emplace_back(index.Name(n)); });
+  EXPECT_EQ(visited, names);
+}
+
 TEST(NameIndex, EmptyLongAndZeroHoldingNames) {
   NameIndex index;
-  index.Reserve(10);
   const std::string empty, withZero("a\0b", 3);
   EXPECT_EQ(index.Insert(empty, 0).first, 0u);
   EXPECT_EQ(index.Insert(withZero, 1).first, 1u);
@@ -66,9 +91,9 @@ TEST(NameIndex, EmptyLongAndZeroHoldingNames) {
   EXPECT_EQ(index.Count(), 11u);
 }
 
-// Names added in order are looked up without a table, by a search from where the last one
-// ended: every name and every absent one is answered alike from any point, in any order, and
-// still after a name out of order has made the table.
+// Names added in order are looked up with nothing beside them, by a search from where the last
+// one ended: every name and every absent one is answered alike from any point, in any order, and
+// still after a name out of order has put them into leaves.
 TEST(NameIndex, NamesInOrderAndAfterLeavingTheOrder) {
   std::mt19937 random(11);
   std::set<std::string> unique;
@@ -85,7 +110,6 @@ TEST(NameIndex, NamesInOrderAndAfterLeavingTheOrder) {
   }
 
   NameIndex index;
-  index.Reserve(names.size());
   for (size_t i = 0; i < names.size(); ++i) ASSERT_EQ(index.Insert(names[i], uint32_t(i)), std::make_pair(uint32_t(i), true));
   EXPECT_EQ(index.Insert(names[1234], 5), std::make_pair(1234u, false));  // known: nothing added
   EXPECT_EQ(index.Insert(names.back(), 5), std::make_pair(uint32_t(names.size() - 1), false));
@@ -113,7 +137,7 @@ TEST(NameIndex, NamesInOrderAndAfterLeavingTheOrder) {
   check("in order");
   EXPECT_TRUE(index.InOrder());
 
-  // A new name before the last: the table is built, with all the names so far.
+  // A new name before the last: the leaves are made, with all the names so far.
   const std::string late = absent[5];
   EXPECT_EQ(index.Insert(late, 99999), std::make_pair(99999u, true));
   absent.erase(absent.begin() + 5);
@@ -121,7 +145,7 @@ TEST(NameIndex, NamesInOrderAndAfterLeavingTheOrder) {
   EXPECT_TRUE(index.Find(late, value));
   EXPECT_EQ(value, 99999u);
   EXPECT_FALSE(index.InOrder());
-  check("through the table");
+  check("through the leaves");
   EXPECT_EQ(index.Count(), uint32_t(names.size() + 1));
 }
 
@@ -141,7 +165,6 @@ TEST(NameIndex, SortsByNameAsStringsCompare) {
   }
   NameIndex index;
   for (const std::string& name : names) index.Insert(name, 0);
-  index.DropLookup();
   std::vector<std::string> sorted;
   index.VisitByName([](uint32_t n) { return n % 5 != 2; },
                     [&](uint32_t n) { sorted.emplace_back(index.Name(n)); });
