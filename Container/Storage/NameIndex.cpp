@@ -59,27 +59,36 @@ uint32_t NameIndex::SearchInOrder(std::string_view name) const {
 }
 
 NameIndex::Position NameIndex::Search(std::string_view name) const {
-  // The leaf: the last whose first name is not after `name` (the first leaf for a name before
+  // The leaf: the last whose first name is not after `name` (the very first for a name before
   // all). Usually the one of the last search, or the next.
-  const size_t leaves = m_leaves.size();
-  const auto holds = [&](size_t leaf) {
-    return (leaf == 0 || First(leaf) <= name) && (leaf + 1 == leaves || name < First(leaf + 1));
+  const size_t branches = m_branches.size();
+  const auto holds = [&](size_t branch, size_t leaf) {
+    if ((branch > 0 || leaf > 0) && name < First(branch, leaf)) return false;
+    if (leaf + 1 < m_branches[branch]->size()) return name < First(branch, leaf + 1);
+    return branch + 1 == branches || name < First(branch + 1, 0);
   };
-  size_t leaf = std::min(m_finger, leaves - 1);
-  if (!holds(leaf)) {
-    if (leaf + 1 < leaves && holds(leaf + 1)) {
+  size_t branch = std::min(m_fingerBranch, branches - 1);
+  size_t leaf = std::min(m_fingerLeaf, m_branches[branch]->size() - 1);
+  if (!holds(branch, leaf)) {
+    if (leaf + 1 < m_branches[branch]->size() && holds(branch, leaf + 1)) {
       ++leaf;
     } else {
-      size_t low = 0, high = leaves;  // First(low) <= name or low == 0; name < First(high) or high == leaves
-      while (high - low > 1) {
-        const size_t middle = low + (high - low) / 2;
-        (name < First(middle) ? high : low) = middle;
-      }
-      leaf = low;
+      // The last of [0, end) whose first name is not after `name`, or 0.
+      const auto last = [&name](size_t end, auto first) {
+        size_t low = 0, high = end;
+        while (high - low > 1) {
+          const size_t middle = low + (high - low) / 2;
+          (name < first(middle) ? high : low) = middle;
+        }
+        return low;
+      };
+      branch = last(branches, [this](size_t b) { return First(b, 0); });
+      leaf = last(m_branches[branch]->size(), [this, branch](size_t l) { return First(branch, l); });
     }
   }
-  m_finger = leaf;
-  const Leaf& l = *m_leaves[leaf];
+  m_fingerBranch = branch;
+  m_fingerLeaf = leaf;
+  const Leaf& l = *(*m_branches[branch])[leaf];
   uint32_t low = 0, high = l.size;  // the first not before `name` lies in [low, high]
   while (low < high) {
     const uint32_t middle = low + (high - low) / 2;
@@ -88,7 +97,7 @@ NameIndex::Position NameIndex::Search(std::string_view name) const {
     else
       high = middle;
   }
-  return {leaf, low, low < l.size && Name(l.numbers[low]) == name};
+  return {branch, leaf, low, low < l.size && Name(l.numbers[low]) == name};
 }
 
 uint32_t NameIndex::Locate(std::string_view name) const {
@@ -97,7 +106,7 @@ uint32_t NameIndex::Locate(std::string_view name) const {
     return number == kNone ? kNone : m_at[number];
   }
   const Position p = Search(name);
-  return p.found ? m_at[m_leaves[p.leaf]->numbers[p.at]] : kNone;
+  return p.found ? m_at[NumberAt(p)] : kNone;
 }
 
 bool NameIndex::Find(std::string_view name, uint32_t& value) const {
@@ -141,26 +150,39 @@ std::pair<uint32_t, bool> NameIndex::Insert(std::string_view name, uint32_t valu
     BuildLeaves();
   }
   Position p = Search(name);
-  if (p.found) return {ValueAt(m_at[m_leaves[p.leaf]->numbers[p.at]]), false};
+  if (p.found) return {ValueAt(m_at[NumberAt(p)]), false};
   const uint32_t number = Count();
   Append(name, value);
-  if (m_leaves[p.leaf]->size == kLeafSize) {  // split in halves
+  Branch& branch = *m_branches[p.branch];
+  if (branch[p.leaf]->size == kLeafSize) {  // split in halves
     auto upper = std::make_unique<Leaf>();
-    Leaf& lower = *m_leaves[p.leaf];
+    Leaf& lower = *branch[p.leaf];
     upper->size = kLeafSize / 2;
     std::memcpy(upper->numbers, lower.numbers + kLeafSize / 2, sizeof(uint32_t) * (kLeafSize / 2));
     lower.size = kLeafSize / 2;
-    m_leaves.insert(m_leaves.begin() + std::ptrdiff_t(p.leaf) + 1, std::move(upper));
+    branch.insert(branch.begin() + std::ptrdiff_t(p.leaf) + 1, std::move(upper));
     if (p.at > kLeafSize / 2) {  // exactly at the half it ends the lower leaf
       ++p.leaf;
       p.at -= kLeafSize / 2;
     }
+    if (branch.size() > kBranchSize) {
+      auto right = std::make_unique<Branch>();
+      right->reserve(kBranchSize + 1);
+      for (size_t k = kBranchSize / 2; k < branch.size(); ++k) right->push_back(std::move(branch[k]));
+      branch.resize(kBranchSize / 2);
+      m_branches.insert(m_branches.begin() + std::ptrdiff_t(p.branch) + 1, std::move(right));
+      if (p.leaf >= kBranchSize / 2) {
+        ++p.branch;
+        p.leaf -= kBranchSize / 2;
+      }
+    }
   }
-  Leaf& leaf = *m_leaves[p.leaf];
+  Leaf& leaf = *(*m_branches[p.branch])[p.leaf];
   std::memmove(leaf.numbers + p.at + 1, leaf.numbers + p.at, sizeof(uint32_t) * (leaf.size - p.at));
   leaf.numbers[p.at] = number;
   ++leaf.size;
-  m_finger = p.leaf;
+  m_fingerBranch = p.branch;
+  m_fingerLeaf = p.leaf;
   return {value, true};
 }
 
@@ -169,12 +191,16 @@ std::pair<uint32_t, bool> NameIndex::Insert(std::string_view name, uint32_t valu
 void NameIndex::BuildLeaves() {
   constexpr uint32_t kFill = kLeafSize * 3 / 4;
   for (uint32_t number = 0; number < Count(); number += kFill) {
+    if (m_branches.empty() || m_branches.back()->size() == kBranchSize / 2) {
+      m_branches.push_back(std::make_unique<Branch>());
+      m_branches.back()->reserve(kBranchSize + 1);
+    }
     auto leaf = std::make_unique<Leaf>();
     leaf->size = std::min(kFill, Count() - number);
     for (uint32_t k = 0; k < leaf->size; ++k) leaf->numbers[k] = number + k;
-    m_leaves.push_back(std::move(leaf));
+    m_branches.back()->push_back(std::move(leaf));
   }
-  m_finger = 0;
+  m_fingerBranch = m_fingerLeaf = 0;
 }
 
 void NameIndex::VisitByName(const std::function<bool(uint32_t)>& wanted,
@@ -187,19 +213,21 @@ void NameIndex::VisitByName(const std::function<bool(uint32_t)>& wanted,
   // The names in order lie all over memory: the place of a name some steps ahead and then its
   // bytes are asked for early, so that many misses wait at once.
   struct Cursor {
-    const std::vector<std::unique_ptr<Leaf>>& leaves;
+    const std::vector<std::unique_ptr<Branch>>& branches;
+    size_t branch = 0;
     size_t leaf = 0;
     uint32_t at = 0;
-    bool Valid() const { return leaf < leaves.size(); }
-    uint32_t Number() const { return leaves[leaf]->numbers[at]; }
+    bool Valid() const { return branch < branches.size(); }
+    uint32_t Number() const { return (*branches[branch])[leaf]->numbers[at]; }
     void Next() {
-      if (++at == leaves[leaf]->size) {
-        ++leaf;
-        at = 0;
-      }
+      if (++at < (*branches[branch])[leaf]->size) return;
+      at = 0;
+      if (++leaf < branches[branch]->size()) return;
+      leaf = 0;
+      ++branch;
     }
   };
-  Cursor current{m_leaves}, placeAhead{m_leaves}, nameAhead{m_leaves};
+  Cursor current{m_branches}, placeAhead{m_branches}, nameAhead{m_branches};
   for (int k = 0; k < 16 && placeAhead.Valid(); ++k) placeAhead.Next();
   for (int k = 0; k < 8 && nameAhead.Valid(); ++k) nameAhead.Next();
   for (; current.Valid(); current.Next()) {

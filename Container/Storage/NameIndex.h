@@ -36,7 +36,7 @@ class NameIndex {
   uint32_t Locate(std::string_view name) const;
   uint32_t Count() const { return static_cast<uint32_t>(m_at.size()); }
   // True while every name came after the one before it, so that nothing but the names is kept.
-  bool InOrder() const { return m_leaves.empty(); }
+  bool InOrder() const { return m_branches.empty(); }
   // Where the name of a number below Count() lies.
   uint32_t Place(uint32_t number) const { return m_at[number]; }
   // The name at a place; its bytes are followed by a zero.
@@ -51,15 +51,19 @@ class NameIndex {
   static constexpr size_t kBlockBits = 18;
   static constexpr size_t kBlockSize = size_t(1) << kBlockBits;
   static constexpr size_t kEntryHead = 6;  // length (2 bytes), value (4 bytes)
-  // A leaf holds the numbers of names that follow one another in order. Small enough that making
-  // room in one moves little, large enough that the leaves' list stays short.
+  // A leaf holds the numbers of names that follow one another in order: small enough that making
+  // room in one moves little. A branch holds leaves that follow one another, so that a new leaf
+  // moves no more than one branch's list.
   static constexpr uint32_t kLeafSize = 128;
+  static constexpr size_t kBranchSize = 256;
 
   struct Leaf {
     uint32_t size = 0;
     uint32_t numbers[kLeafSize];
   };
+  using Branch = std::vector<std::unique_ptr<Leaf>>;  // not empty, at most kBranchSize
   struct Position {  // of a name in the order, or of where it would go
+    size_t branch;
     size_t leaf;
     uint32_t at;
     bool found;
@@ -71,14 +75,18 @@ class NameIndex {
   // The number of the name among names in order, kNone when absent.
   uint32_t SearchInOrder(std::string_view name) const;
   void BuildLeaves();
-  std::string_view First(size_t leaf) const { return Name(m_leaves[leaf]->numbers[0]); }
+  std::string_view First(size_t branch, size_t leaf) const {
+    return Name((*m_branches[branch])[leaf]->numbers[0]);
+  }
   Position Search(std::string_view name) const;
+  uint32_t NumberAt(const Position& p) const { return (*m_branches[p.branch])[p.leaf]->numbers[p.at]; }
 
   std::vector<std::unique_ptr<char[]>> m_blocks;  // entries: length, value, bytes, zero
   size_t m_used = kBlockSize;                      // in the last block
   std::deque<uint32_t> m_at;                       // by number: block << kBlockBits | offset
   mutable uint32_t m_cursor = 0;                   // in order: where the last search ended
   // Once out of order: the numbers in name order, leaf after leaf, none empty.
-  std::vector<std::unique_ptr<Leaf>> m_leaves;
-  mutable size_t m_finger = 0;                     // the leaf of the last search
+  std::vector<std::unique_ptr<Branch>> m_branches;
+  mutable size_t m_fingerBranch = 0;               // the leaf of the last search
+  mutable size_t m_fingerLeaf = 0;
 };
