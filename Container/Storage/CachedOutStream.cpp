@@ -34,6 +34,81 @@ void CachedOutStream::PutData(const void* data, uint32_t count) {
   }
 }
 
+void CachedOutStream::PutPieces(const void* data, uint32_t count, uint32_t piece) {
+  if (!data || count == 0)
+    return;
+  if (piece == 0 || piece >= count) {
+    PutData(data, count);
+    return;
+  }
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  const uint8_t* runStart = nullptr;  // whole pieces for the target, one after the other
+  uint32_t runSize = 0;
+  const uint8_t* borrowed = nullptr;  // the pending bytes, while they are still the caller's
+  const auto sendRun = [&] {
+    if (runSize == 0)
+      return;
+    const uint32_t size = runSize;
+    runSize = 0;
+    m_target.PutPieces(runStart, size, piece);
+    m_passedOn += size;
+  };
+  // One write PutData would send the target, in order.
+  const auto send = [&](const uint8_t* at, uint32_t size, bool callers) {
+    if (callers && size == piece) {
+      if (runSize > 0 && runStart + runSize == at) {
+        runSize += size;
+        return;
+      }
+      sendRun();
+      runStart = at;
+      runSize = size;
+      return;
+    }
+    sendRun();
+    m_target.PutData(at, size);
+    m_passedOn += size;
+  };
+  const auto keep = [&] {
+    if (borrowed)
+      std::memcpy(m_buffer, borrowed, m_pending);
+    borrowed = nullptr;
+  };
+  try {
+    for (uint32_t done = 0; done < count;) {
+      const uint32_t n = std::min(piece, count - done);
+      const uint8_t* at = bytes + done;
+      done += n;
+      if (m_pending + n <= kBufferSize) {
+        if (m_pending == 0) {
+          borrowed = at;
+        } else {
+          keep();
+          std::memcpy(m_buffer + m_pending, at, n);
+        }
+        m_pending += n;
+        continue;
+      }
+      const uint32_t pending = m_pending;
+      m_pending = 0;
+      if (pending > 0)
+        send(borrowed ? borrowed : m_buffer, pending, borrowed != nullptr);
+      borrowed = nullptr;
+      if (n > kPassThrough) {
+        send(at, n, true);
+      } else {
+        borrowed = at;
+        m_pending = n;
+      }
+    }
+    sendRun();
+  } catch (...) {
+    keep();
+    throw;
+  }
+  keep();
+}
+
 void CachedOutStream::Finish() { Flush(); }
 
 void CachedOutStream::Flush() {

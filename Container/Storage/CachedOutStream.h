@@ -20,6 +20,9 @@ class CachedOutStream : public OutStream {
   ~CachedOutStream() override;
 
   void PutData(const void* data, uint32_t count) override;
+  // The target receives what PutData piece by piece would send it, in the same cuts; the runs of
+  // whole pieces among them go on in one call, without a copy here.
+  void PutPieces(const void* data, uint32_t count, uint32_t piece) override;
   // The logical position of the next byte written: bytes passed on plus bytes pending.
   uint32_t GetOffset() const { return m_passedOn + m_pending; }
   // Passes the pending bytes on; raises what the target raises.

@@ -70,6 +70,8 @@ class CF_Writer {
   virtual void RegisterStream(CF_OLEOutStream& stream, const CF_Descriptor& descriptor) = 0;
   // Appends bytes to the code stream and answers the offset they start at.
   virtual uint32_t AppendBlock(const void* data, uint32_t size) = 0;
+  // Appends `pages` whole pages as that many blocks; answers the offset of the first.
+  virtual uint32_t AppendPages(const void* data, uint32_t pages) = 0;
   // The stream object goes away.
   virtual void StreamGone(CF_OLEOutStream& stream) = 0;
 };
@@ -82,10 +84,12 @@ class PageWriter : public OutStream {
   void PutData(const void* data, uint32_t count) override {
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (count > 0) {
-      if (m_fill == 0 && count >= kPageSize) {  // whole pages go out without a copy
-        AddChunk(Writer().AppendBlock(bytes, kPageSize), kPageSize);
-        bytes += kPageSize;
-        count -= kPageSize;
+      if (m_fill == 0 && count >= kPageSize) {  // whole pages go out without a copy, together
+        const uint32_t pages = count / kPageSize;
+        const uint32_t first = Writer().AppendPages(bytes, pages);
+        for (uint32_t k = 0; k < pages; ++k) AddChunk(first + k * kPageSize, kPageSize);
+        bytes += pages * kPageSize;
+        count -= pages * kPageSize;
         continue;
       }
       const uint32_t take = std::min(count, kPageSize - m_fill);
@@ -305,13 +309,11 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
       PutU8(block, compression);
       PutU32(block, tableOffset);
     });
-    // Neither the entries nor the look-up of names are needed any more: their memory is the
-    // sorting's.
+    // The entries are not needed any more: their memory is free for the rest.
     std::deque<uint32_t>().swap(m_tag);
     std::deque<uint32_t>().swap(m_offset);
     std::deque<uint8_t>().swap(m_compression);
     m_extra.clear();
-    m_names.DropLookup();
     PutU32(block, names);
     m_names.VisitByName([this](uint32_t id) { return NameFinished(id); },
                         [this, &block](uint32_t id) {
@@ -445,6 +447,12 @@ class CF_OLEOutStorage : public CF_OutStorage, private CF_Writer {
   uint32_t AppendBlock(const void* data, uint32_t size) override {
     const uint32_t offset = NextOffset(size);
     if (size) m_cache->PutData(data, size);
+    return offset;
+  }
+
+  uint32_t AppendPages(const void* data, uint32_t pages) override {
+    const uint32_t offset = NextOffset(uint64_t(pages) * kPageSize);
+    if (pages) m_cache->PutPieces(data, pages * kPageSize, kPageSize);
     return offset;
   }
 
@@ -787,9 +795,6 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     m_code->Seek(static_cast<int32_t>(m_nameTable), SO_Begin);
     uint32_t names = 0;
     if (!GetU32(*m_code, names)) return;
-    // Room for as many names as the bytes left could hold if they were of a usual length.
-    const uint32_t credible = (m_size - m_nameTable) / 16;
-    m_ids.Reserve(std::min(names, credible));
     std::string name;
     for (uint32_t i = 0; i < names; ++i) {
       uint32_t id = 0;

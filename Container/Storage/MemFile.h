@@ -36,6 +36,7 @@ class MemOutFile : public OutFile, public virtual MemSeekMethod {
   MemOutFile& operator=(const MemOutFile&) = delete;
 
   void PutData(const void* data, uint32_t count) override;
+  void PutPieces(const void* data, uint32_t count, uint32_t) override { PutData(data, count); }
   const uint8_t* Data() const { return m_data.get(); }
   // The highest position ever written.
   uint32_t Size() const override { return m_size; }

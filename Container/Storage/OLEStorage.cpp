@@ -418,6 +418,15 @@ void OLEStream::PutData(const void* data, uint32_t count) {
     Abort(STG_E_CANTSAVE, m_name.c_str());
 }
 
+void OLEStream::PutPieces(const void* data, uint32_t count, uint32_t piece) {
+  uint32_t put = 0;
+  const HRESULT hr = (*this)()->WritePieces(data, count, piece, &put);
+  if (FAILED(hr))
+    Abort(hr, m_name.c_str());
+  if (put < count)
+    Abort(STG_E_CANTSAVE, m_name.c_str());
+}
+
 uint32_t OLEStream::Seek(int32_t offset, SeekOrigin origin) {
   // From the beginning the offset counts as unsigned; relative offsets keep their sign.
   const int64_t move = origin == SO_Begin ? int64_t{static_cast<uint32_t>(offset)} : int64_t{offset};

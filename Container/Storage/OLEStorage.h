@@ -153,6 +153,9 @@ class OLEStream : public OLEObject, public InOutFile {
 
   uint32_t GetData(void* buffer, uint32_t count) override;
   void PutData(const void* data, uint32_t count) override;
+  // The pieces place the stream's sectors as that many writes would, and their bytes go out
+  // together.
+  void PutPieces(const void* data, uint32_t count, uint32_t piece) override;
   uint32_t Seek(int32_t offset, SeekOrigin origin) override;
 
   IStream* operator()() const;

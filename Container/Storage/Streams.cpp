@@ -5,6 +5,17 @@
 
 #include "Container/Storage/Errors.h"
 
+void outstream<void>::PutPieces(const void* data, uint32_t count, uint32_t piece) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  if (piece == 0)
+    piece = count;
+  for (uint32_t done = 0; done < count;) {
+    const uint32_t n = std::min(piece, count - done);
+    PutData(bytes + done, n);
+    done += n;
+  }
+}
+
 uint32_t CopyStreamData(InStream& source, OutStream& target, uint32_t count, uint32_t blockSize) {
   std::vector<uint8_t> block(std::max<uint32_t>(blockSize, 1));
   uint32_t copied = 0;

@@ -27,6 +27,10 @@ class outstream<void> {
  public:
   virtual ~outstream() = default;
   virtual void PutData(const void* data, uint32_t count) = 0;
+  // PutData of `piece` bytes at a time, the last piece shorter. A sink on which the cuts between
+  // writes leave a trace (where a compound-file stream's sectors lie) takes the bytes as those
+  // writes would; one on which they leave none may take them at once.
+  virtual void PutPieces(const void* data, uint32_t count, uint32_t piece);
 };
 
 // The library's names of the two interfaces; every stream class derives from one of them.

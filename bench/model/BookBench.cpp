@@ -2,6 +2,9 @@
 // readers, at three sizes, so that the cost per paragraph shows whether it grows linearly.
 //
 //   BookBench [folder for the temporary files] [stories at full size] [rounds]
+//   BookBench --write FILE STORIES | --read FILE
+//
+// The second form does one write or one read in this process, for a profiler or a simulator.
 //
 // Full size: 1,000 stories of 100 paragraphs (the book of tests/Container/Model/ParagraphsBook.h).
 // Sizes: a hundredth, a tenth, half and all of it. Every write and every read runs in a child
@@ -124,6 +127,16 @@ struct Size {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 3 && std::string(argv[1]) == "--write") {
+    paragraphs_book::WriteBook(argv[2], std::atoi(argv[3]));
+    return 0;
+  }
+  if (argc > 2 && std::string(argv[1]) == "--read") {
+    size_t units = 0;
+    const long paragraphs = ReadBook(argv[2], units);
+    std::printf("%ld paragraphs, %zu units\n", paragraphs, units);
+    return 0;
+  }
   const std::string folder = argc > 1 ? argv[1] : std::filesystem::temp_directory_path().string();
   const int full = argc > 2 ? std::atoi(argv[2]) : 1000;
   const int repetitions = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;

@@ -708,16 +708,63 @@ HRESULT File::write(Node& s, uint64_t offset, const void* data, uint32_t count) 
     return place(s, offset, data, count);
 }
 
+// Where the sectors of a stream lie depends on the writes that made it: each one grows its chain
+// (the first one also chooses its alignment by its size), and other streams may take sectors
+// between two of them. A run of pieces written here one after the other places its sectors
+// exactly as that many writes would; only their data goes out together, in large writes
+// without a copy.
+HRESULT File::writePieces(Node& s, uint64_t offset, const void* data, uint32_t count, uint32_t piece,
+                          uint32_t& written) {
+    written = 0;
+    if (piece == 0 || piece >= count) {
+        const HRESULT hr = write(s, offset, data, count);
+        if (SUCCEEDED(hr)) written = count;
+        return hr;
+    }
+    if (HRESULT hr = changeable(); FAILED(hr)) return hr;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    HRESULT hr = S_OK;
+    uint32_t placed = 0;
+    uint32_t inSectors = count;   // where the pieces placed in sectors start, count when none is
+    while (placed < count) {
+        const uint32_t n = std::min(piece, count - placed);
+        const uint64_t at = offset + placed;
+        if (at > kMaxStreamSize || at + n > kMaxStreamSize) {
+            hr = STG_E_MEDIUMFULL;
+            break;
+        }
+        dirty_ = true;
+        if (at + n < kMiniStreamCutoff && s.size < kMiniStreamCutoff) {   // as write() keeps it in memory
+            if (at + n > s.bytes.size()) s.bytes.resize(size_t(at + n));
+            std::memcpy(s.bytes.data() + at, bytes + placed, n);
+            s.size = std::max(s.size, at + n);
+        } else {
+            if (FAILED(hr = place(s, at, nullptr, n))) break;
+            inSectors = std::min(inSectors, placed);
+        }
+        placed += n;
+    }
+    // The data last: a small stream's bytes moved to the sectors meanwhile are older than it.
+    if (inSectors < placed) {
+        if (HRESULT data = writeSectors(s.chain, offset + inSectors, bytes + inSectors, placed - inSectors);
+            FAILED(data))
+            return fail(data);
+    }
+    written = placed;
+    return hr;
+}
+
 // Writes into a stream that is held in sectors afterwards: a small stream moves its bytes there
-// first, and a gap between the old end and `offset` is filled with zeros. On failure the stream
-// keeps its size and data.
+// first, and a gap between the old end and `offset` is filled with zeros. Without `data` only
+// the room is made, and the caller writes the bytes. On failure the stream keeps its size and
+// data.
 HRESULT File::place(Node& s, uint64_t offset, const void* data, uint32_t count) {
     const uint64_t end = offset + count;
     const bool wasSmall = s.size < kMiniStreamCutoff;
     HRESULT hr = growChain(s.chain, std::max(end, s.size));
     if (SUCCEEDED(hr) && wasSmall && s.size > 0) hr = writeSectors(s.chain, 0, s.bytes.data(), size_t(s.size));
     if (SUCCEEDED(hr) && offset > s.size) hr = writeZeros(s.chain, s.size, offset);
-    if (SUCCEEDED(hr) && count > 0) hr = writeSectors(s.chain, offset, data, count);
+    if (SUCCEEDED(hr) && count > 0 && data) hr = writeSectors(s.chain, offset, data, count);
     if (FAILED(hr)) {
         trimChain(s.chain, wasSmall ? 0 : s.size);
         return fail(hr);

@@ -77,6 +77,10 @@ public:
 
     HRESULT read(const Node& stream, uint64_t offset, void* buffer, uint32_t count, uint32_t& got) const;
     HRESULT write(Node& stream, uint64_t offset, const void* data, uint32_t count);
+    // As writes of `piece` bytes each (the last one shorter), one after the other; `written`: the
+    // bytes of the pieces that were written.
+    HRESULT writePieces(Node& stream, uint64_t offset, const void* data, uint32_t count, uint32_t piece,
+                        uint32_t& written);
     HRESULT resize(Node& stream, uint64_t size);
 
     static Node* find(Node& parent, const std::u16string& name);

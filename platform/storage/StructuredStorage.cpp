@@ -131,6 +131,20 @@ public:
         });
     }
 
+    HRESULT WritePieces(const void* pv, uint32_t cb, uint32_t piece, uint32_t* pcbWritten) override {
+        if (pcbWritten) *pcbWritten = 0;
+        return guarded([&]() -> HRESULT {
+            if (!pv && cb) return STG_E_INVALIDPOINTER;
+            if (HRESULT hr = file_->usable(); FAILED(hr)) return hr;
+            if (!canWrite()) return STG_E_ACCESSDENIED;
+            uint32_t written = 0;
+            const HRESULT hr = file_->writePieces(*node_, position_, pv, cb, piece, written);
+            position_ += written;
+            if (pcbWritten) *pcbWritten = written;
+            return hr;
+        });
+    }
+
     HRESULT Seek(int64_t move, uint32_t origin, uint64_t* newPosition) override {
         if (HRESULT hr = file_->usable(); FAILED(hr)) return hr;
         uint64_t base = 0;

@@ -175,6 +175,10 @@ public:
     // reach the disk with a later call, so a disk failure may be answered by a later Write or
     // by Flush instead; the file is not finished then either.
     virtual HRESULT Write(const void* pv, uint32_t cb, uint32_t* pcbWritten) = 0;
+    // Not in the Windows interface: Write(pv, piece), Write(pv + piece, piece)... of cb bytes in
+    // all, the last piece shorter, in one call that leaves the file as those writes would. Stops
+    // at the first piece that fails; *pcbWritten counts the pieces written before it.
+    virtual HRESULT WritePieces(const void* pv, uint32_t cb, uint32_t piece, uint32_t* pcbWritten) = 0;
     // Origins STREAM_SEEK_SET/CUR/END. A position past the end is legal; a negative one gives
     // STG_E_INVALIDFUNCTION. plibNewPosition may be null.
     virtual HRESULT Seek(int64_t dlibMove, uint32_t dwOrigin, uint64_t* plibNewPosition) = 0;

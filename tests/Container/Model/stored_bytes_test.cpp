@@ -93,6 +93,46 @@ TEST_F(StoredBytes, CodeFilesOfManyStreams) {
                          "19629675:9b226ace1793f10d 88:270e6ebd4d0c8fc6", "19791360:8e39de06e4b0184f"}));
 }
 
+// Stored streams of many pages, written in pieces of every kind, while another stream of the
+// compound file takes sectors between their writes: whole pages go to the compound file
+// together, and their sectors must lie where page-by-page writes put them.
+TEST_F(StoredBytes, LargeStoredStreamsBesideAnotherStream) {
+  std::mt19937 random(7);
+  std::vector<uint8_t> bytes(3 * 1024 * 1024 + 100);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+  // Cuts: whole pages from an empty page, pages after a part page, single pages, odd ends.
+  const uint32_t cuts[] = {100000, 1 << 20, 4096, 3, 8192 + 5, 4096 * 3, 700000, 5000};
+  const auto write = [&](CF_OutStorage& file, OLEStream* beside) {
+    for (const char* name : {"big", "second"}) {
+      auto stream = file.CreateStream(name, 0, cf_Stored);
+      uint32_t done = 0;
+      for (size_t k = 0; done < bytes.size(); ++k) {
+        const uint32_t n = std::min<uint32_t>(cuts[k % 8], uint32_t(bytes.size()) - done);
+        stream->PutData(bytes.data() + done, n);
+        done += n;
+        if (beside) beside->PutData(bytes.data() + k * 777, 700 + uint32_t(k) * 1000);
+      }
+      stream->Finish();
+    }
+    file.Finish();
+  };
+  MemFile code, summary;
+  write(*CreateCodeFile(std::make_unique<CF_MemoryMedium>(code, summary), false), nullptr);
+  std::vector<std::string> digests{MemDigest(code)};
+  for (bool besides : {false, true}) {
+    {
+      OLEStorage root(m_path.c_str(), CD_CreateWrite);
+      OLEStream beside(root, u"Beside", CD_CreateWrite);
+      write(*CreateCodeFile(OLEStorage(root, u"VerbantTextAndCode", CD_CreateWrite), false),
+            besides ? &beside : nullptr);
+      root.Flush();
+    }
+    digests.push_back(FileDigest(m_path));
+  }
+  EXPECT_EQ(digests, (std::vector<std::string>{"6304027:8adb26ddd7eaa97e", "6360576:b79df6a0d8b11de0",
+                                               "6589952:79f1e562f22432af"}));
+}
+
 TEST_F(StoredBytes, ExchangeSizedCompoundFile) {
   exchange_workload::write(m_path, exchange_workload::make());
   EXPECT_EQ(FileDigest(m_path), "80181248:ec0ad1cdeba5802d");

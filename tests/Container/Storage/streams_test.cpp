@@ -47,6 +47,44 @@ TEST(CachedOutStream, BuffersUpToItsSizeAndPassesLargeWritesThrough) {
   }
 }
 
+// Pieces reach the target in the cuts that PutData piece by piece makes, whatever was pending
+// before and whatever the piece's size; runs of whole pieces go on in one call.
+TEST(CachedOutStream, PiecesReachTheTargetInTheCutsOfSingleWrites) {
+  struct PiecesOut : RecordingOut {
+    void PutPieces(const void* data, uint32_t count, uint32_t piece) override {
+      runs.push_back(count);
+      OutStream::PutPieces(data, count, piece);
+    }
+    std::vector<uint32_t> runs;
+  };
+  const std::vector<uint8_t> data = Pattern(60000);
+  for (uint32_t before : {0u, 100u, 3000u, 4096u}) {
+    for (uint32_t piece : {4096u, 3000u, 2048u, 1000u, 5000u}) {
+      for (uint32_t count : {piece * 7, piece * 8, piece * 8 + 123, piece + 1}) {
+        PiecesOut gathered;
+        RecordingOut single;
+        {
+          CachedOutStream a(gathered, false), b(single, false);
+          a.PutData(data.data(), before);
+          b.PutData(data.data(), before);
+          a.PutPieces(data.data() + before, count, piece);
+          for (uint32_t done = 0; done < count; done += piece)
+            b.PutData(data.data() + before + done, std::min(piece, count - done));
+          EXPECT_EQ(a.GetOffset(), b.GetOffset());
+          ASSERT_EQ(gathered.calls, single.calls) << before << " " << piece << " " << count;
+          EXPECT_EQ(gathered.bytes, single.bytes);
+          a.PutData("z", 1);  // what is still pending was copied
+          b.PutData("z", 1);
+        }
+        EXPECT_EQ(gathered.calls, single.calls) << before << " " << piece << " " << count;
+        EXPECT_EQ(gathered.bytes, single.bytes);
+        EXPECT_TRUE(piece != 4096 || count < 7 * piece || !gathered.runs.empty());
+        for (const uint32_t run : gathered.runs) EXPECT_EQ(run % piece, 0u);
+      }
+    }
+  }
+}
+
 TEST(CachedOutStream, DestructorPassesOnThePendingBytesAndDeletesAnOwnedTarget) {
   RecordingOut target;
   {

@@ -267,6 +267,64 @@ TEST_F(StorageTest, GatheredWritesAreSeenBeforeTheyReachTheDisk) {
     EXPECT_EQ(readStream(root.get(), u"c"), expectedA);
 }
 
+// Writes in pieces leave the file byte for byte as the same pieces written one by one: a stream
+// that starts small and moves to sectors within the call, a gap after a seek past the end, an
+// overwrite, and another stream taking sectors between two calls.
+TEST_F(StorageTest, WritesInPiecesLeaveTheFileAsSingleWrites) {
+    const std::vector<uint8_t> data = pattern(60000, 9);
+    for (bool pieces : {true, false}) {
+        Ref<IStorage> root;
+        createRoot(root, pieces ? "pieces.dwq" : "single.dwq");
+        Ref<IStream> a, b;
+        ASSERT_EQ(root->CreateStream(u"a", kCreate, 0, 0, a.out()), S_OK);
+        ASSERT_EQ(root->CreateStream(u"b", kCreate, 0, 0, b.out()), S_OK);
+        const auto write = [&](IStream* stream, const uint8_t* at, uint32_t count, uint32_t piece) {
+            uint32_t written = 0;
+            if (pieces) {
+                ASSERT_EQ(stream->WritePieces(at, count, piece, &written), S_OK);
+                ASSERT_EQ(written, count);
+                return;
+            }
+            for (uint32_t done = 0; done < count; done += piece) {
+                const uint32_t n = std::min(piece, count - done);
+                ASSERT_EQ(stream->Write(at + done, n, &written), S_OK);
+                ASSERT_EQ(written, n);
+            }
+        };
+        write(a.get(), data.data(), 10000, 1000);   // small at first
+        write(b.get(), data.data(), 5000, 5000);
+        {
+            // Its first write chooses where the stream starts: a small piece, not the whole.
+            Ref<IStream> c;
+            ASSERT_EQ(root->CreateStream(u"c", kCreate, 0, 0, c.out()), S_OK);
+            write(c.get(), data.data(), 60000, 4096);
+        }
+        ASSERT_EQ(a->Seek(12345, STREAM_SEEK_SET, nullptr), S_OK);
+        write(a.get(), data.data() + 7, 40000, 4096);
+        write(b.get(), data.data() + 3, 9000, 4096);
+        ASSERT_EQ(a->Seek(100, STREAM_SEEK_SET, nullptr), S_OK);
+        write(a.get(), data.data() + 11, 20000, 512);
+        uint64_t position = 0;
+        ASSERT_EQ(a->Seek(0, STREAM_SEEK_CUR, &position), S_OK);
+        EXPECT_EQ(position, 20100u);
+        uint32_t written = 7;
+        EXPECT_EQ(a->WritePieces(data.data(), 0, 4096, &written), S_OK);
+        EXPECT_EQ(written, 0u);
+        a.reset();
+        b.reset();
+        ASSERT_EQ(root->Flush(), S_OK);
+        root.reset();
+        openRoot(root, pieces ? "pieces.dwq" : "single.dwq");
+        std::vector<uint8_t> expected(data.begin(), data.begin() + 10000);
+        expected.resize(12345);
+        expected.insert(expected.end(), data.begin() + 7, data.begin() + 7 + 40000);
+        std::copy(data.begin() + 11, data.begin() + 11 + 20000, expected.begin() + 100);
+        EXPECT_EQ(readStream(root.get(), u"a"), expected);
+        EXPECT_EQ(readStream(root.get(), u"c"), data);
+    }
+    EXPECT_EQ(fileBytes(folder.file("pieces.dwq")), fileBytes(folder.file("single.dwq")));
+}
+
 TEST_F(StorageTest, StatNamesAndClassIds) {
     const CLSID id = {0x01020304, 0x0506, 0x0708, {9, 10, 11, 12, 13, 14, 15, 16}};
     Ref<IStorage> root, storage;
