@@ -94,7 +94,8 @@ protected:
         for (const std::string& line : {std::string("///file_sock_transfer///"), std::string("file_transfer_start"),
                                         name, std::to_string(bytes.size())}) {
             const std::string reply = Ask(client, line);
-            if (reply.find("ok") == std::string::npos)
+            // A refusal may quote a path, which may hold "ok" anywhere; an acceptance ends in it.
+            if (reply.size() < 3 || reply.compare(reply.size() - 3, 3, " ok") != 0)
                 return reply;
         }
         client.SendBlocks(deflate ? protocol::EncodeStream(protocol::Deflate(bytes, 1), 8)
