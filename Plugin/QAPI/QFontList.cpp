@@ -84,7 +84,7 @@ void QFontList::Build(const uint8_t* data, size_t end)
         entry->script = script;
         entry->codePage = script == 0 ? kNoCodePage : CodePageForScript(script);
         mEntries[id] = entry;
-        mOrder[id] = i;
+        mInOrder.push_back(entry);
     }
     if (at != end)
         ReportInternalError(__FILE__, __LINE__);
@@ -106,34 +106,4 @@ const QFontEntry* QFontList::Find(uint16_t id) const
         << " will return something" << '\n';
     log.flush();
     return nullptr;
-}
-
-std::vector<const QFontEntry*> QFontList::InOrder() const
-{
-    std::map<size_t, const QFontEntry*> byPlace;
-    for (const auto& entry : mEntries)
-        byPlace[mOrder.at(entry.first)] = entry.second;
-    std::vector<const QFontEntry*> entries;
-    entries.reserve(byPlace.size());
-    for (const auto& place : byPlace)
-        entries.push_back(place.second);
-    return entries;
-}
-
-bool QFontList::FindIdByName(const std::string& name, uint16_t& id) const
-{
-    const QFontEntry* first = nullptr;
-    size_t firstPlace = 0;
-    for (const auto& entry : mEntries) {
-        if (name != entry.second->name.c_str())
-            continue;
-        const size_t place = mOrder.at(entry.first);
-        if (!first || place < firstPlace) {
-            first = entry.second;
-            firstPlace = place;
-        }
-    }
-    if (first)
-        id = first->id;
-    return first != nullptr;
 }

@@ -30,15 +30,13 @@ public:
     // The entry of a font id; when absent, "##### fontID <hex>  (<decimal>) is not found will
     // return something" goes to the general log and the answer is null.
     const QFontEntry* Find(uint16_t id) const;
-    // The id of the first entry whose name equals name (bytes); false when there is none.
-    bool FindIdByName(const std::string& name, uint16_t& id) const;
     size_t Size() const { return mEntries.size(); }
     // The entries in the order of the host's list.
-    std::vector<const QFontEntry*> InOrder() const;
+    const std::vector<const QFontEntry*>& InOrder() const { return mInOrder; }
 
 private:
     void Build(const uint8_t* data, size_t end);
 
     std::map<uint16_t, QFontEntry*> mEntries;
-    std::map<uint16_t, size_t> mOrder;  // the place of each id in the host's list
+    std::vector<const QFontEntry*> mInOrder;
 };

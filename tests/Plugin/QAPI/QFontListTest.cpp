@@ -36,12 +36,6 @@ TEST_F(QFontListTest, FontsOfScriptsExample)
     const QFontEntry* roman = fonts.Find(1);
     ASSERT_NE(roman, nullptr);
     EXPECT_EQ(roman->codePage, 65535u);
-    uint16_t id = 0;
-    ASSERT_TRUE(fonts.FindIdByName("DejaVu Sans", id));
-    EXPECT_EQ(id, 1);
-    EXPECT_TRUE(fonts.FindIdByName("DejaVu Sans Mono", id));
-    EXPECT_EQ(id, 3);
-    EXPECT_FALSE(fonts.FindIdByName("Missing", id));
 
     const std::string before = GeneralLog();
     EXPECT_EQ(fonts.Find(0x2A), nullptr);
