@@ -32,7 +32,7 @@
 #include "platform/host/documents/DocSlots.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/DocBuilder.h"
-#include "tests/Plugin/UnattendedExport.h"
+#include "tests/Plugin/UnattendedRuns.h"
 
 namespace fs = std::filesystem;
 using namespace xthost::doc;
@@ -74,13 +74,6 @@ std::string Document(int paragraphs)
     return b.Bytes();
 }
 
-HostFileSpec SpecOf(const fs::path& path)
-{
-    HostFileSpec spec{};
-    xt_fsmakefsspec(0, 0, path.string().c_str(), &spec);
-    return spec;
-}
-
 int RunOne(int paragraphs)
 {
     char pattern[] = "/tmp/kesto-import-bench-XXXXXX";
@@ -105,18 +98,10 @@ int RunOne(int paragraphs)
             xthost::DocumentsOf(host).Open(source.string(), 63) == HostErr::Ok) {
             kesto_test::ExportFrontDocumentUnattended(source.string(), dwq.string());
 
-            CurrentJob->Reset();
-            CurrentJob->kind = ConversionKind::ToDocument;
-            CurrentJob->SetFileTypes();
-            CurrentJob->source.SetPath(dwq.string());
-            CurrentJob->target.SetPath(target.string());
-            SavedSourceSpec = SpecOf(dwq);
             OverwriteFlags.document = true;
-            KestoInterface::Instance()->m_multiDocMode = true;
             const auto start = std::chrono::steady_clock::now();
-            PerformByClass<CommandAdapter<17>>(static_cast<XTVoidRec*>(nullptr));
+            kesto_test::ImportUnattended(dwq.string(), target.string());
             const auto end = std::chrono::steady_clock::now();
-            KestoInterface::Instance()->m_multiDocMode = false;
             if (fs::exists(target))
                 seconds = std::chrono::duration<double>(end - start).count();
         }

@@ -32,7 +32,7 @@
 #include "Plugin/Shell/KestoException.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "Plugin/ModuleHostFixture.h"
-#include "Plugin/UnattendedExport.h"
+#include "Plugin/UnattendedRuns.h"
 #include "examples/pseudo-translate/PseudoTranslate.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/XTDocSuites.h"
@@ -55,8 +55,8 @@ using kesto_test::ReadText;
 
 HostFileSpec SpecOf(const fs::path& path)
 {
-    HostFileSpec spec{};
-    const int16_t result = xt_fsmakefsspec(0, 0, path.string().c_str(), &spec);
+    int16_t result = 0;
+    const HostFileSpec spec = kesto_test::HostSpecOf(path.string(), &result);
     EXPECT_TRUE(result == 0 || result == -43) << result;
     return spec;
 }
@@ -98,15 +98,7 @@ protected:
     // An unattended import as the conversion driver prepares it.
     void ImportUnattended(const fs::path& dwq, const fs::path& target)
     {
-        CurrentJob->Reset();
-        CurrentJob->kind = ConversionKind::ToDocument;
-        CurrentJob->SetFileTypes();
-        CurrentJob->source.SetPath(dwq.string());
-        CurrentJob->target.SetPath(target.string());
-        SavedSourceSpec = SpecOf(dwq);
-        KestoInterface::Instance()->m_multiDocMode = true;
-        PerformByClass<CommandAdapter<17>>(static_cast<XTVoidRec*>(nullptr));
-        KestoInterface::Instance()->m_multiDocMode = false;
+        kesto_test::ImportUnattended(dwq.string(), target.string());
     }
 
     bool PreferencesOn() const
