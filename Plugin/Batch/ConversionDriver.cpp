@@ -22,7 +22,6 @@ namespace {
 constexpr int32_t kConversionOpenOptions = 31;
 // The code the driver's diagnostics go to debug_check with.
 constexpr int32_t kDriverDiagnostic = 12;
-constexpr int32_t kAlertResource = 22100;
 
 // The server entry probes the host's PDF naming at most once per process, apart from the
 // folder runs' own probe.

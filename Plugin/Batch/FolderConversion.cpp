@@ -36,7 +36,6 @@ ModuleGlobal<std::vector<std::string>> ProtectedTargetList;
 
 namespace {
 
-constexpr int32_t kAlertResource = 22100;
 constexpr int32_t kRunDiagnostic = 12;
 
 // The folder runs probe the host's PDF naming at most once per process, apart from the

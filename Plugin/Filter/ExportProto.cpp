@@ -42,7 +42,6 @@ namespace {
 
 constexpr int32_t kEndOfFile = -39;
 constexpr int32_t kReadPermission = 1;
-constexpr int32_t kMessageBoxRes = 22100;
 constexpr int32_t kChangedDocumentAlert = 22200;
 constexpr int32_t kContinue = 2;
 constexpr int32_t kSaveCancelled = 1;
@@ -187,7 +186,7 @@ void ShowFailed()
 
 void ConversionFailedBox()
 {
-    ShowMessageBox(kMessageBoxRes, "Conversion failed for file: ", CurrentJob->source.GetName(), "", "", false, false,
+    ShowMessageBox(kAlertResource, "Conversion failed for file: ", CurrentJob->source.GetName(), "", "", false, false,
                    false);
 }
 
@@ -276,7 +275,7 @@ struct ExportRun {
 
 void ExporterInvalidBox(const char* command)
 {
-    ShowMessageBox(kMessageBoxRes, std::string(command) + ": exporter is invalid for file: ",
+    ShowMessageBox(kAlertResource, std::string(command) + ": exporter is invalid for file: ",
                    CurrentJob->source.GetName(), "", "", false, false, false);
 }
 
@@ -359,7 +358,7 @@ protected:
         mOut = std::make_unique<S>(CurrentJob->target.GetPath(), std::ios::out | std::ios::trunc | std::ios::binary);
         if (mOut->good())
             return true;
-        ShowMessageBox(kMessageBoxRes, failedText, CurrentJob->source.GetName(), "", "", false, false, false);
+        ShowMessageBox(kAlertResource, failedText, CurrentJob->source.GetName(), "", "", false, false, false);
         return false;
     }
 
@@ -818,7 +817,7 @@ void CommandAdapter<11>::ActionPerformed(XTVoidRec* rec)
 
         const std::string name = CurrentJob->source.GetName();
         if (!opened) {
-            ShowMessageBox(kMessageBoxRes, "Unable to open the file: '", name, "'", "", false, false, false);
+            ShowMessageBox(kAlertResource, "Unable to open the file: '", name, "'", "", false, false, false);
         } else {
             bool go = true;
             if (CurDocAPI::GetDocumentCount() == before && CurDocAPI::NeedsSave()) {

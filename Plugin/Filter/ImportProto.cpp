@@ -35,7 +35,6 @@ MasterPageModeMemory ImportMasterPageMode;
 
 namespace {
 
-constexpr int32_t kMessageBoxRes = 22100;
 constexpr int32_t kWritePermission = 2;
 constexpr uint32_t kTargetType = XT_FOURCC('Q', 'X', 'P', '\0');
 
@@ -262,7 +261,7 @@ void Import(ImportRun& run, XTVoidRec* rec)
     run.doc = RefPtr<QuarkDoc>(QuarkDoc::Open(run.target, false));
     if (!run.doc) {
         LogOpenFailure();
-        ShowMessageBox(kMessageBoxRes, "ERROR: Unable to open document for import!\n-> see KestoLogfile.txt for details",
+        ShowMessageBox(kAlertResource, "ERROR: Unable to open document for import!\n-> see KestoLogfile.txt for details",
                        "", "", "", false, false, false);
         ShowResult(DialogKind::ImportFailed);
         return;

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int32_t kAlertResource = 22100;
 constexpr int32_t kAlertFlags = 0x40;
 
 } // namespace

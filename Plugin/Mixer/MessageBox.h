@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+// The module's alert resource, the one every message box shows.
+constexpr int32_t kAlertResource = 22100;
+
 // Shows the module's alert 22100 with four lines; answers the pressed item, or 0 when nothing
 // was shown (resId is not used; callers pass 22100). While the run is unattended in any way
 // (multi-document, batch, server) the box is written to the general log as

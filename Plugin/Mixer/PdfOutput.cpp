@@ -19,7 +19,6 @@ const char* const PdfOutputStyleNames[kPdfOutputStyleCount] = {"Default", "High"
 
 namespace {
 
-constexpr int32_t kAlertId = 22100;
 // The value of pdfOutputStyle when there are no settings to read.
 constexpr int32_t kDefaultPdfOutputStyle = PdfStyleMedium;
 constexpr char kAuthor[] = "Kesto";
@@ -185,7 +184,7 @@ bool InstallPdfOutputStyle(int32_t style)
         return false;
     const std::string folder = GetHostTempPath();
     if (folder.empty()) {
-        ShowMessageBox(kAlertId, "Unable to detect temporary folder: ", "", "", "", false, false, false);
+        ShowMessageBox(kAlertResource, "Unable to detect temporary folder: ", "", "", "", false, false, false);
         return false;
     }
     const std::string path = JoinPath(folder, PdfOutputStyleFileName(style));
@@ -198,7 +197,7 @@ bool InstallPdfOutputStyle(int32_t style)
     }
     // A file that could not be written whole would register a broken style, or an old one.
     if (!file) {
-        ShowMessageBox(kAlertId, "Error writing file: ", path, "", "", false, false, false);
+        ShowMessageBox(kAlertResource, "Error writing file: ", path, "", "", false, false, false);
         return false;
     }
     return ImportPdfOutputStyle(path, std::string(PdfOutputStylePrefix) + PdfOutputStyleNames[style]) == XT_OK;
