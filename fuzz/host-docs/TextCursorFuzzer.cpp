@@ -33,51 +33,16 @@
 #include "platform/host/documents/DocHost.h"
 #include "platform/host/documents/DocSlots.h"
 #include "platform/host/documents/testing/HiddenExample.h"
+#include "tests/Plugin/Filter/FakeRun.h"
 #include "tests/Plugin/LinkedModuleHost.h"
 
 namespace {
 
-// A run of a translated Book built from the input.
-class Run : public KS_DWX::Import::IRun {
-public:
-    explicit Run(int32_t kind) : mKind(kind) {}
-    const char16_t* GetText(const char16_t* name) override
-    {
-        auto found = attributes.find(name);
-        return found == attributes.end() ? nullptr : found->second.c_str();
-    }
-    bool GetNumber(const char16_t* name, int32_t& value) override
-    {
-        if (std::u16string(name) != u"private" || probe < -1)
-            return false;
-        value = probe;
-        return true;
-    }
-    int32_t GetTable(const char16_t* name, int32_t) override
-    {
-        static const std::map<std::u16string, int32_t> table = {
-            {u"tabulator", 1}, {u"page_number", 2}, {u"Curr", 3}, {u"Last", 4}, {u"Next", 5}, {u"TempIndent", 6}};
-        auto found = table.find(name);
-        return found == table.end() ? -1 : found->second;
-    }
-    uint32_t Read(void* buffer, uint32_t size) override
-    {
-        if (next >= units.size())
-            return 0;
-        const std::string& unit = units[next++];
-        std::memcpy(buffer, unit.data(), std::min<std::size_t>(size, unit.size()));
-        return static_cast<uint32_t>(unit.size());
-    }
-    int32_t Kind() override { return mKind; }
+using kesto_test::FakeRun;
 
-    std::map<std::u16string, std::u16string> attributes;
-    std::vector<std::string> units;
-    std::size_t next = 0;
-    int32_t probe = -2;
-
-private:
-    int32_t mKind;
-};
+// The string table of the special-character records the input builds.
+const std::map<std::u16string, int32_t> kTable = {
+    {u"tabulator", 1}, {u"page_number", 2}, {u"Curr", 3}, {u"Last", 4}, {u"Next", 5}, {u"TempIndent", 6}};
 
 struct World {
     std::unique_ptr<xthost::Host> host;
@@ -187,12 +152,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     break;
                 }
                 case 2: {
-                    RefPtr<Run> run(new Run(KS_DWX::Import::kRunUnicodes));
+                    RefPtr<FakeRun> run(new FakeRun(KS_DWX::Import::kRunUnicodes));
                     const uint8_t length = in.Next() % 48;
+                    std::u16string text;
                     for (uint8_t n = 0; n < length; ++n)
-                        run->units.push_back(std::string{char('a' + n % 26), '\0'});
+                        text += static_cast<char16_t>(u'a' + n % 26);
+                    run->Text(text);
                     written += length;
-                    run->probe = static_cast<int32_t>(in.Next() % (world.probes + 2)) - 1;
+                    const std::string probe = std::to_string(static_cast<int32_t>(in.Next() % (world.probes + 2)) - 1);
+                    run->attributes[u"private"] = std::u16string(probe.begin(), probe.end());
                     if (op & 0x40)
                         run->attributes[u"bold"] = (op & 0x80) ? u"on" : u"off";
                     if (op & 0x20)
@@ -202,16 +170,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 }
                 case 3: {
                     // A tabulator, one with TempIndent, or a page number: Curr, Last, Next.
-                    RefPtr<Run> run(new Run(KS_DWX::Import::kRunSpecialChars));
+                    RefPtr<FakeRun> run(new FakeRun(KS_DWX::Import::kRunSpecialChars));
+                    run->table = kTable;
                     const uint8_t which = in.Next() % 5;
                     const int32_t name = which < 2 ? 1 : 2;
-                    const int32_t qualifier = which == 0 ? -1 : which == 1 ? 6 : which + 1;
-                    std::string record(8, '\0');
-                    for (int b = 0; b < 4; ++b) {
-                        record[b] = char(uint32_t(name) >> (8 * b));
-                        record[4 + b] = char(uint32_t(qualifier) >> (8 * b));
-                    }
-                    run->units.push_back(record);
+                    run->Record(name, which == 0 ? -1 : which == 1 ? 6 : which + 1);
                     cursor.InsertRun(*run, false);
                     if (which < 2) {
                         ++written;
@@ -228,8 +191,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     break;
                 }
                 default: {
-                    RefPtr<Run> run(new Run(KS_DWX::Import::kRunMultibytes));
-                    run->units.push_back("x");
+                    RefPtr<FakeRun> run(new FakeRun(KS_DWX::Import::kRunMultibytes));
+                    run->units.push_back({'x'});
                     const int32_t before = cursor.Shift();
                     cursor.InsertRun(*run, false);
                     Check(cursor.Shift() == before);
