@@ -235,21 +235,55 @@ struct Units {
     std::vector<Unit> units;
     std::vector<int32_t> ids;          // the unique ids, in order
     std::vector<ParaLook> paragraphs;  // per paragraph
+    size_t para = 0;                   // the paragraph the next unit stands in
+
+    Units(const Doc& doc, const Story& story)
+    {
+        for (int64_t p : story.paras)
+            paragraphs.push_back(doc.paras.count(p) ? doc.paras.at(p) : ParaLook{});
+    }
+    void AddChar(char16_t c, const CharLook& look)
+    {
+        Unit unit;
+        unit.c = c;
+        unit.look = look;
+        unit.para = para;
+        units.push_back(unit);
+        if (c == 0x0D)
+            ++para;
+    }
+    void AddObject(const Object& o, const std::u16string& text)
+    {
+        Unit unit;
+        unit.object = o;
+        unit.objectText = text;
+        unit.para = para;
+        units.push_back(unit);
+    }
 };
+
+std::map<int64_t, size_t> ObjectsByPosition(const Story& story)
+{
+    std::map<int64_t, size_t> at;
+    for (size_t i = 0; i < story.objects.size(); ++i)
+        at[story.objects[i].at] = i;
+    return at;
+}
+
+CharLook LookAt(const Doc& doc, const Story& story, size_t i)
+{
+    const auto look = doc.chars.find(story.formats[i]);
+    return look == doc.chars.end() ? CharLook{} : look->second;
+}
 
 // The units of a source story, without what the export drops on purpose.
 Units SourceUnits(const Doc& doc, const Story& story)
 {
-    Units out;
-    for (int64_t p : story.paras)
-        out.paragraphs.push_back(doc.paras.count(p) ? doc.paras.at(p) : ParaLook{});
+    Units out(doc, story);
     const std::set<size_t> unpaired = UnpairedParens(story);
-    std::map<int64_t, size_t> objectAt;
-    for (size_t i = 0; i < story.objects.size(); ++i)
-        objectAt[story.objects[i].at] = i;
-    size_t para = 0;
+    const std::map<int64_t, size_t> objectAt = ObjectsByPosition(story);
     for (size_t i = 0; i < story.text.size();) {
-        const CharLook look = doc.chars.count(story.formats[i]) ? doc.chars.at(story.formats[i]) : CharLook{};
+        const CharLook look = LookAt(doc, story, i);
         const auto object = objectAt.find(static_cast<int64_t>(i));
         if (object != objectAt.end()) {
             const Object& o = story.objects[object->second];
@@ -257,28 +291,15 @@ Units SourceUnits(const Doc& doc, const Story& story)
             i += o.len;
             if (unpaired.count(object->second))
                 continue;
-            if (o.kind == kUniqueId) {
-                if (const auto id = UniqueIdOf(text))
-                    out.ids.push_back(*id);
-                continue;
-            }
-            Unit unit;
-            unit.object = o;
-            unit.objectText = text;
-            unit.para = para;
-            out.units.push_back(unit);
+            if (o.kind != kUniqueId)
+                out.AddObject(o, text);
+            else if (const auto id = UniqueIdOf(text))
+                out.ids.push_back(*id);
             continue;
         }
         const char16_t c = story.text[i++];
-        if (c == 0x1C || look.tag != 0)
-            continue;
-        Unit unit;
-        unit.c = c;
-        unit.look = look;
-        unit.para = para;
-        out.units.push_back(unit);
-        if (c == 0x0D)
-            ++para;
+        if (c != 0x1C && look.tag == 0)
+            out.AddChar(c, look);
     }
     return out;
 }
@@ -312,28 +333,18 @@ std::optional<size_t> TranslatedLength(const std::u16string& text, size_t at, si
 // The units of an imported story with each pseudo-translation's brackets and tildes taken off.
 Units ImportedUnits(const Doc& doc, const Story& story)
 {
-    Units out;
-    for (int64_t p : story.paras)
-        out.paragraphs.push_back(doc.paras.count(p) ? doc.paras.at(p) : ParaLook{});
-    std::map<int64_t, size_t> objectAt;
-    for (size_t i = 0; i < story.objects.size(); ++i)
-        objectAt[story.objects[i].at] = i;
-    size_t para = 0;
-    auto look = [&](size_t i) { return doc.chars.count(story.formats[i]) ? doc.chars.at(story.formats[i]) : CharLook{}; };
+    Units out(doc, story);
+    const std::map<int64_t, size_t> objectAt = ObjectsByPosition(story);
     for (size_t i = 0; i < story.text.size();) {
         const auto object = objectAt.find(static_cast<int64_t>(i));
         if (object != objectAt.end()) {
             const Object& o = story.objects[object->second];
-            Unit unit;
-            unit.object = o;
-            unit.objectText = story.text.substr(i, o.len);
-            unit.para = para;
+            const std::u16string text = story.text.substr(i, o.len);
             i += o.len;
-            if (o.kind == kUniqueId) {
-                out.ids.push_back(UniqueIdOf(unit.objectText).value_or(-1));
-                continue;
-            }
-            out.units.push_back(unit);
+            if (o.kind != kUniqueId)
+                out.AddObject(o, text);
+            else
+                out.ids.push_back(UniqueIdOf(text).value_or(-1));
             continue;
         }
         // The next object bounds a translated run.
@@ -341,26 +352,13 @@ Units ImportedUnits(const Doc& doc, const Story& story)
         const size_t end = next == objectAt.end() ? story.text.size() : static_cast<size_t>(next->first);
         if (story.text[i] == u'[') {
             if (const auto n = TranslatedLength(story.text, i, end)) {
-                for (size_t k = i + 1; k < i + 1 + *n; ++k) {
-                    Unit unit;
-                    unit.c = story.text[k];
-                    unit.look = look(k);
-                    unit.para = para;
-                    out.units.push_back(unit);
-                    if (unit.c == 0x0D)
-                        ++para;
-                }
+                for (size_t k = i + 1; k < i + 1 + *n; ++k)
+                    out.AddChar(story.text[k], LookAt(doc, story, k));
                 i += TranslatedSize(*n);
                 continue;
             }
         }
-        Unit unit;
-        unit.c = story.text[i];
-        unit.look = look(i);
-        unit.para = para;
-        out.units.push_back(unit);
-        if (unit.c == 0x0D)
-            ++para;
+        out.AddChar(story.text[i], LookAt(doc, story, i));
         ++i;
     }
     return out;
