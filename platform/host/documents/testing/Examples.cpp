@@ -9,6 +9,7 @@
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
+#include "platform/host/documents/testing/ParagraphExamples.h"
 
 namespace xthost::doc {
 
@@ -411,6 +412,8 @@ std::vector<std::string> ExampleNames()
         names.push_back(name);
     names.push_back("hidden");
     names.push_back("export");
+    for (const auto& name : ParagraphExampleNames())
+        names.push_back(name);
     return names;
 }
 
@@ -426,6 +429,9 @@ std::string BuildExample(const std::string& name)
         return BuildFlowExample(name);
     if (name == "hidden")
         return BuildHiddenExample();
+    const auto paragraphs = ParagraphExampleNames();
+    if (std::find(paragraphs.begin(), paragraphs.end(), name) != paragraphs.end())
+        return BuildParagraphExample(name);
     return Builders().at(name)();
 }
 
