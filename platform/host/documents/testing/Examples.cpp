@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/testing/CharactersExample.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
@@ -411,6 +412,7 @@ std::vector<std::string> ExampleNames()
         names.push_back(name);
     names.push_back("hidden");
     names.push_back("export");
+    names.push_back("characters");
     return names;
 }
 
@@ -426,6 +428,8 @@ std::string BuildExample(const std::string& name)
         return BuildFlowExample(name);
     if (name == "hidden")
         return BuildHiddenExample();
+    if (name == "characters")
+        return BuildCharactersExample();
     return Builders().at(name)();
 }
 
