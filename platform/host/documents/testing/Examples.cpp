@@ -9,6 +9,7 @@
 #include "platform/host/documents/testing/CharactersExample.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
+#include "platform/host/documents/testing/GroupExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
 
 namespace xthost::doc {
@@ -413,6 +414,8 @@ std::vector<std::string> ExampleNames()
     names.push_back("hidden");
     names.push_back("export");
     names.push_back("characters");
+    for (const auto& name : GroupExampleNames())
+        names.push_back(name);
     return names;
 }
 
@@ -430,6 +433,9 @@ std::string BuildExample(const std::string& name)
         return BuildHiddenExample();
     if (name == "characters")
         return BuildCharactersExample();
+    const auto groups = GroupExampleNames();
+    if (std::find(groups.begin(), groups.end(), name) != groups.end())
+        return BuildGroupExample(name);
     return Builders().at(name)();
 }
 
