@@ -9,6 +9,7 @@
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
+#include "platform/host/documents/testing/RunFormatsExample.h"
 
 namespace xthost::doc {
 
@@ -411,12 +412,14 @@ std::vector<std::string> ExampleNames()
         names.push_back(name);
     names.push_back("hidden");
     names.push_back("export");
+    for (const auto& name : RunFormatsExampleNames())
+        names.push_back(name);
     return names;
 }
 
 std::string ExampleFileName(const std::string& name)
 {
-    return name + (name == "mac-origin" ? ".qxd" : ".qxp");
+    return name + (name == "mac-origin" || name == "run-formats-mac" ? ".qxd" : ".qxp");
 }
 
 std::string BuildExample(const std::string& name)
@@ -426,6 +429,9 @@ std::string BuildExample(const std::string& name)
         return BuildFlowExample(name);
     if (name == "hidden")
         return BuildHiddenExample();
+    const auto runFormats = RunFormatsExampleNames();
+    if (std::find(runFormats.begin(), runFormats.end(), name) != runFormats.end())
+        return BuildRunFormatsExample(name);
     return Builders().at(name)();
 }
 
