@@ -8,6 +8,7 @@
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
+#include "platform/host/documents/testing/GroupExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
 #include "platform/host/documents/testing/RunFormatsExample.h"
 
@@ -412,6 +413,8 @@ std::vector<std::string> ExampleNames()
         names.push_back(name);
     names.push_back("hidden");
     names.push_back("export");
+    for (const auto& name : GroupExampleNames())
+        names.push_back(name);
     for (const auto& name : RunFormatsExampleNames())
         names.push_back(name);
     return names;
@@ -429,6 +432,9 @@ std::string BuildExample(const std::string& name)
         return BuildFlowExample(name);
     if (name == "hidden")
         return BuildHiddenExample();
+    const auto groups = GroupExampleNames();
+    if (std::find(groups.begin(), groups.end(), name) != groups.end())
+        return BuildGroupExample(name);
     const auto runFormats = RunFormatsExampleNames();
     if (std::find(runFormats.begin(), runFormats.end(), name) != runFormats.end())
         return BuildRunFormatsExample(name);
