@@ -408,6 +408,11 @@ void Digger::InsertSpecialChars(IRun& run)
     }
 }
 
+bool Digger::KnowsSpecialChar(IRun& run, int32_t nameRef, int32_t qualifierRef)
+{
+    return SpecialRowOf(run, nameRef, qualifierRef) != nullptr;
+}
+
 void Digger::AttributeStep(IRun& run)
 {
     const XTHandle box = mStory.GetBox();

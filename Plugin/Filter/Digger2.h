@@ -64,6 +64,9 @@ public:
     void InsertRun(KS_DWX::Import::IRun& run, bool last);
     // Inserts the paragraph's unique id as a hidden run at the cursor.
     void InsertHidden(int32_t uniqueId);
+    // Whether a special-character record of the run (its name and qualifier by string id)
+    // names a character this cursor can write.
+    static bool KnowsSpecialChar(KS_DWX::Import::IRun& run, int32_t nameRef, int32_t qualifierRef);
 
     int32_t Shift() const { return mShift; }
     int32_t TextEnd() const { return mTextEnd; }
