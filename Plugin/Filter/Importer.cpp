@@ -1,5 +1,6 @@
 #include "Plugin/Filter/Importer.h"
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <new>
@@ -574,8 +575,13 @@ void Importer::Close(int16_t baseLayout)
 {
     if (!MultiDocRun())
         mProgress.reset();
-    // Every layout the run connected loses its links, marks and private boxes.
-    for (const int16_t layout : mTouchedLayouts) {
+    // Every layout loses its links, marks and private boxes: those the run connected, and the
+    // export's last layout, which holds the private boxes also when no story of it came back.
+    std::deque<int16_t> layouts = mTouchedLayouts;
+    const auto last = static_cast<int16_t>(LayoutCount() - 1);
+    if (last >= 0 && std::find(layouts.begin(), layouts.end(), last) == layouts.end())
+        layouts.push_back(last);
+    for (const int16_t layout : layouts) {
         if (layout == baseLayout)
             continue;
         CallHost<LTY_SelectLayout>(layout);

@@ -8,6 +8,7 @@
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
+#include "platform/host/documents/testing/GroupExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
 
 namespace xthost::doc {
@@ -411,6 +412,8 @@ std::vector<std::string> ExampleNames()
         names.push_back(name);
     names.push_back("hidden");
     names.push_back("export");
+    for (const auto& name : GroupExampleNames())
+        names.push_back(name);
     return names;
 }
 
@@ -426,6 +429,9 @@ std::string BuildExample(const std::string& name)
         return BuildFlowExample(name);
     if (name == "hidden")
         return BuildHiddenExample();
+    const auto groups = GroupExampleNames();
+    if (std::find(groups.begin(), groups.end(), name) != groups.end())
+        return BuildGroupExample(name);
     return Builders().at(name)();
 }
 
