@@ -491,7 +491,7 @@ Importer::Importer(QuarkDoc& document, IDoc& importDoc, bool autoResize, bool te
     mFailed = 0;
     mDoc->MakeCurrent();
     CurDocAPI::QueryPrefFlag();
-    Connect();
+    mLinkedStories = Connect() ? StoryCount() : 0;
     mConverter = std::make_unique<XAttribs>();
 }
 
@@ -508,7 +508,7 @@ void Importer::Reconnect()
     mHidden = HiddenTable();
     mUnusedMasterMap.clear();
     mSkippedItems.clear();
-    Connect();
+    mLinkedStories = Connect() ? StoryCount() : 0;
 }
 
 bool Importer::GroupStories(std::vector<StoryGroup>& groups)
@@ -543,7 +543,7 @@ bool Importer::GroupStories(std::vector<StoryGroup>& groups)
 
 bool Importer::StoriesMatchLinks(const StoryGroup& group)
 {
-    const int32_t linked = StoryCount();
+    const int32_t linked = mLinkedStories;
     if (group.count == linked)
         return true;
     Log() << "####stories " << group.first << " to " << group.first + group.count - 1 << " of the exchange file do not "
@@ -734,9 +734,9 @@ void Importer::Run()
         bool named = false;
         for (const StoryGroup& g : groups)
             named |= g.layout == n;
-        if (named || !SelectExchangeLayout(n, exchangeLayout, linkCounter) || StoryCount() <= 0)
+        if (named || !SelectExchangeLayout(n, exchangeLayout, linkCounter) || mLinkedStories <= 0)
             continue;
-        Log() << "####layout " << n << " links " << StoryCount()
+        Log() << "####layout " << n << " links " << mLinkedStories
               << " boxes to stories, the exchange file holds none of them; their boxes keep their text" << std::endl;
         mFailed = 1;
     }

@@ -87,6 +87,8 @@ private:
     uint8_t mFailed = 0;
     // The exchange story being written, for the log.
     int32_t mStoryIndex = 0;
+    // The stories the connected layout links boxes to (0 when it links none).
+    int32_t mLinkedStories = 0;
     // The layout whose links, hidden-content table and private boxes are connected.
     int32_t mConnectedLayout = -1;
     // Every layout that was connected during the run; each is uninstalled at the end.
