@@ -194,6 +194,20 @@ bool IsControlSpecialChar(uint32_t character, bool listed)
     return false;
 }
 
+const CharRecord* ExportCharRecord(uint16_t character, bool highFlag)
+{
+    return character > 31 ? nullptr : FindSpecialCharRecord(character, highFlag);
+}
+
+char16_t ImportHostChar(uint16_t unicode, bool highFlag)
+{
+    const CharRecord* record = FindRecordByUnicode(unicode);
+    if (!record || !IsControlSpecialChar(unicode))
+        return unicode;
+    const CharRecord* back = ExportCharRecord(record->hostChar, highFlag);
+    return back && FoundByUnicode(*back, unicode) ? record->hostChar : unicode;
+}
+
 // ---- Position styles -----------------------------------------------------------------------
 
 int32_t PositionStyleOfFace(uint16_t face)

@@ -160,7 +160,7 @@ public:
             Put(character, kKindWide, kOwnCodePage);
             return;
         }
-        const CharRecord* record = FindSpecialCharRecord(character, highFlag);
+        const CharRecord* record = ExportCharRecord(character, highFlag);
         if (!record) {
             Put(character, kKindUnicode, kUnicodeCodePage);
             return;

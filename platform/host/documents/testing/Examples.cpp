@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/testing/CharactersExample.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 #include "platform/host/documents/testing/GroupExamples.h"
@@ -412,6 +413,7 @@ std::vector<std::string> ExampleNames()
         names.push_back(name);
     names.push_back("hidden");
     names.push_back("export");
+    names.push_back("characters");
     for (const auto& name : GroupExampleNames())
         names.push_back(name);
     return names;
@@ -429,6 +431,8 @@ std::string BuildExample(const std::string& name)
         return BuildFlowExample(name);
     if (name == "hidden")
         return BuildHiddenExample();
+    if (name == "characters")
+        return BuildCharactersExample();
     const auto groups = GroupExampleNames();
     if (std::find(groups.begin(), groups.end(), name) != groups.end())
         return BuildGroupExample(name);
