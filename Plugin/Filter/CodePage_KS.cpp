@@ -165,6 +165,10 @@ const CharRecord* FindSpecialCharRecord(uint16_t character, bool highFlag)
         if (record.hostChar == character && DirectionMatches(record, highFlag))
             return &record;
     const CharRecord& record = kControlTable[character];
+    // A paragraph end, column or box break ends its paragraph in any font: the paragraph of the
+    // Book carries it, never its text.
+    if (record.flags == kCharBreakDropped)
+        return &record;
     return DirectionMatches(record, highFlag) ? &record : nullptr;
 }
 

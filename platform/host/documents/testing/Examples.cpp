@@ -11,6 +11,7 @@
 #include "platform/host/documents/testing/FlowExamples.h"
 #include "platform/host/documents/testing/GroupExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
+#include "platform/host/documents/testing/ParagraphExamples.h"
 
 namespace xthost::doc {
 
@@ -416,6 +417,8 @@ std::vector<std::string> ExampleNames()
     names.push_back("characters");
     for (const auto& name : GroupExampleNames())
         names.push_back(name);
+    for (const auto& name : ParagraphExampleNames())
+        names.push_back(name);
     return names;
 }
 
@@ -436,6 +439,9 @@ std::string BuildExample(const std::string& name)
     const auto groups = GroupExampleNames();
     if (std::find(groups.begin(), groups.end(), name) != groups.end())
         return BuildGroupExample(name);
+    const auto paragraphs = ParagraphExampleNames();
+    if (std::find(paragraphs.begin(), paragraphs.end(), name) != paragraphs.end())
+        return BuildParagraphExample(name);
     return Builders().at(name)();
 }
 
