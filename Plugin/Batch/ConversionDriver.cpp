@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "Foundation/Log.h"
 #include "Foundation/TraceHooks.h"
 #include "Plugin/Batch/FolderRuns.h"
 #include "Plugin/Batch/FolderUtils.h"
@@ -63,6 +64,20 @@ bool ConvertFromDocument(bool allowReplace, Fire fire)
     }
     fire();
     return TargetExists(target);
+}
+
+// A path the system cannot take fails the conversion with a line in the general log, rather
+// than letting the host cut it or name something else.
+bool PathsFit(const ConversionJob& job)
+{
+    for (const ConvFileSpec* spec : {&job.source, &job.target}) {
+        if (spec->GetPath().size() > kLongestPath) {
+            GeneralLogStream() << "\nNot converted: the path is longer than " << kLongestPath
+                               << " bytes: \"" << ConcealSecret(spec->GetPath()) << "\"" << std::endl;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool SetPathReported(ConvFileSpec& spec, const std::string& path, const char* failure)
@@ -143,7 +158,7 @@ bool ConvertToDocument()
 bool ConvertJob(ConversionJob& job)
 {
     try {
-        if (!job.IsValid(job.kind == ConversionKind::ToDocument))
+        if (!PathsFit(job) || !job.IsValid(job.kind == ConversionKind::ToDocument))
             return false;
         switch (job.kind) {
         case ConversionKind::ToExchange: return ConvertToExchangeFile();
