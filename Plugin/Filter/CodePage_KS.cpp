@@ -165,6 +165,10 @@ const CharRecord* FindSpecialCharRecord(uint16_t character, bool highFlag)
         if (record.hostChar == character && DirectionMatches(record, highFlag))
             return &record;
     const CharRecord& record = kControlTable[character];
+    // A paragraph end, column or box break ends its paragraph in any font: the paragraph of the
+    // Book carries it, never its text.
+    if (record.flags == kCharBreakDropped)
+        return &record;
     return DirectionMatches(record, highFlag) ? &record : nullptr;
 }
 
@@ -192,6 +196,20 @@ bool IsControlSpecialChar(uint32_t character, bool listed)
         if (c == character)
             return true;
     return false;
+}
+
+const CharRecord* ExportCharRecord(uint16_t character, bool highFlag)
+{
+    return character > 31 ? nullptr : FindSpecialCharRecord(character, highFlag);
+}
+
+char16_t ImportHostChar(uint16_t unicode, bool highFlag)
+{
+    const CharRecord* record = FindRecordByUnicode(unicode);
+    if (!record || !IsControlSpecialChar(unicode))
+        return unicode;
+    const CharRecord* back = ExportCharRecord(record->hostChar, highFlag);
+    return back && FoundByUnicode(*back, unicode) ? record->hostChar : unicode;
 }
 
 // ---- Position styles -----------------------------------------------------------------------

@@ -293,7 +293,9 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
     formats.insert(formats.begin() + pos, copied.begin(), copied.end());
     dst.charRuns = Compress(formats);
     const int32_t own = dst.paras[static_cast<size_t>(para)];
-    if (head)
+    // A copy without a paragraph end brings no paragraph: text put at a paragraph's start
+    // takes that paragraph's format as typing there would.
+    if (head || pieces.size() == 1)
         pieces.front() = own;
     if (!tail)
         pieces.back() = own;
@@ -363,7 +365,8 @@ int32_t SetParaAttribute(Project& project, Story& story, int32_t start, int32_t 
 {
     const auto length = static_cast<int32_t>(story.text.size());
     if (start < 0 || end < start || end > length || !IsParaAttribute(code) ||
-        (code == 0x18 && (value < 0 || value > 3)) || (code == 0x19 && (value < 0 || value > 2)))
+        (code == 0x18 && (value < 0 || value > 3)) || (code == 0x19 && (value < 0 || value > 2)) ||
+        (code == kSecondStyleCode && value < -1))
         return HostErr::BadRef;
     auto change = [code, value](ParaFormat& f) {
         switch (code) {
@@ -375,6 +378,7 @@ int32_t SetParaAttribute(Project& project, Story& story, int32_t start, int32_t 
         case 0x16: f.spaceAfter = value; break;
         case 0x18: f.align = static_cast<Align>(value); break;
         case 0x19: f.direction = static_cast<Direction>(value); break;
+        case kSecondStyleCode: f.style2 = value; break;
         default: {
             // An absent code reads 0, so 0 removes the entry: a paragraph given back its own
             // values keeps its format.
@@ -417,6 +421,7 @@ void ParaAttributeValues(const ParaFormat& format, int32_t values[0x40])
     values[0x16] = format.spaceAfter;
     values[0x18] = static_cast<int32_t>(format.align);
     values[0x19] = static_cast<int32_t>(format.direction);
+    values[kSecondStyleCode] = format.style2;
 }
 
 // ---- Derived tables ---------------------------------------------------------------------

@@ -6,9 +6,12 @@
 #include <stdexcept>
 
 #include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/testing/CharactersExample.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
+#include "platform/host/documents/testing/GroupExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
+#include "platform/host/documents/testing/ParagraphExamples.h"
 
 namespace xthost::doc {
 
@@ -411,6 +414,11 @@ std::vector<std::string> ExampleNames()
         names.push_back(name);
     names.push_back("hidden");
     names.push_back("export");
+    names.push_back("characters");
+    for (const auto& name : GroupExampleNames())
+        names.push_back(name);
+    for (const auto& name : ParagraphExampleNames())
+        names.push_back(name);
     return names;
 }
 
@@ -426,6 +434,14 @@ std::string BuildExample(const std::string& name)
         return BuildFlowExample(name);
     if (name == "hidden")
         return BuildHiddenExample();
+    if (name == "characters")
+        return BuildCharactersExample();
+    const auto groups = GroupExampleNames();
+    if (std::find(groups.begin(), groups.end(), name) != groups.end())
+        return BuildGroupExample(name);
+    const auto paragraphs = ParagraphExampleNames();
+    if (std::find(paragraphs.begin(), paragraphs.end(), name) != paragraphs.end())
+        return BuildParagraphExample(name);
     return Builders().at(name)();
 }
 
