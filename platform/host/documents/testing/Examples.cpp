@@ -12,6 +12,7 @@
 #include "platform/host/documents/testing/GroupExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
 #include "platform/host/documents/testing/ParagraphExamples.h"
+#include "platform/host/documents/testing/RunFormatsExample.h"
 
 namespace xthost::doc {
 
@@ -419,12 +420,14 @@ std::vector<std::string> ExampleNames()
         names.push_back(name);
     for (const auto& name : ParagraphExampleNames())
         names.push_back(name);
+    for (const auto& name : RunFormatsExampleNames())
+        names.push_back(name);
     return names;
 }
 
 std::string ExampleFileName(const std::string& name)
 {
-    return name + (name == "mac-origin" ? ".qxd" : ".qxp");
+    return name + (name == "mac-origin" || name == "run-formats-mac" ? ".qxd" : ".qxp");
 }
 
 std::string BuildExample(const std::string& name)
@@ -442,6 +445,9 @@ std::string BuildExample(const std::string& name)
     const auto paragraphs = ParagraphExampleNames();
     if (std::find(paragraphs.begin(), paragraphs.end(), name) != paragraphs.end())
         return BuildParagraphExample(name);
+    const auto runFormats = RunFormatsExampleNames();
+    if (std::find(runFormats.begin(), runFormats.end(), name) != runFormats.end())
+        return BuildRunFormatsExample(name);
     return Builders().at(name)();
 }
 
