@@ -47,7 +47,8 @@ enum : uint32_t {
 
 // The record of a host character for a run whose font has (or has not) the high flag: above 31
 // the two-record table; up to 31 the one-record table first, then the control table. A record
-// whose direction bit differs from the flag counts as none.
+// whose direction bit differs from the flag counts as none, but the breaks 11, 12 and 13 have
+// their record in every font.
 const CharRecord* FindSpecialCharRecord(uint16_t character, bool highFlag);
 // The record of a Unicode character (bit 24 set, or flags 0x8000000), searched in the control
 // table, the two-record table and the space and dash table; or null.

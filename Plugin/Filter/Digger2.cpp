@@ -94,6 +94,7 @@ Digger::Digger(XTHandle box, Mapper& owner, XAttribs& converter, const FixedStor
     : mOwner(owner), mConverter(converter), mCutter(box, true), mStory(box), mSegments(segments), mStyleTest(styleTest)
 {
     mTextEnd = static_cast<int32_t>(mStory.GetLength(true));
+    mConverter.NoteCharacterSets(mStory.GetTextHandle(true));
     for (const StorySegment& segment : mSegments) {
         if (segment.id < 0)
             continue;

@@ -320,6 +320,22 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
 
 bool IsParaAttribute(int32_t code) { return code >= 1 && code < 0x40; }
 
+namespace {
+
+// A font of the font table, or one the document's text already uses without an entry there (a
+// missing font keeps its id in the text, and text may take it again).
+bool KnownFont(const Project& project, int16_t id)
+{
+    if (project.FindFont(id))
+        return true;
+    for (size_t n = 1; n <= project.charFormats.Size(); ++n)
+        if (project.charFormats.Find(static_cast<int32_t>(n))->font == id)
+            return true;
+    return false;
+}
+
+}  // namespace
+
 int32_t SetCharAttribute(Project& project, Story& story, int32_t start, int32_t end, int32_t code, int32_t value,
                          int32_t* insertFormat)
 {
@@ -328,10 +344,11 @@ int32_t SetCharAttribute(Project& project, Story& story, int32_t start, int32_t 
         return HostErr::BadRef;
     bool known = true;
     switch (code) {
-    case -101: known = value >= INT16_MIN && value <= INT16_MAX && project.FindFont(static_cast<int16_t>(value)); break;
+    case -101: known = value >= INT16_MIN && value <= INT16_MAX && KnownFont(project, static_cast<int16_t>(value)); break;
     case -102: known = value >= 0 && value <= 0xFFFF; break;
     case -103: known = value > 0; break;
-    case -108: case -109: case -111: break;
+    case -112: known = value >= 0 && value <= 0xFF; break;
+    case -108: case -109: case -110: case -111: break;
     case 5: known = project.FindColour(value) != nullptr; break;
     default: known = false;
     }
@@ -344,7 +361,9 @@ int32_t SetCharAttribute(Project& project, Story& story, int32_t start, int32_t 
         case -103: f.size = value; break;
         case -108: f.kern = value; break;
         case -109: f.track = value; break;
+        case -110: f.shift = value; break;
         case -111: f.tag = static_cast<uint32_t>(value); break;
+        case -112: f.high = static_cast<uint8_t>(value); break;
         default: f.colour = value; break;
         }
     };
