@@ -68,6 +68,10 @@ public:
     // names a character this cursor can write.
     static bool KnowsSpecialChar(KS_DWX::Import::IRun& run, int32_t nameRef, int32_t qualifierRef);
 
+    // Whether the exchange story gives each unique-id marker a paragraph of its own, ended
+    // where the marker ends (as an export did before a marker shared the paragraph it opens).
+    void SetMarkerParagraphs(bool own) { mMarkerParagraphs = own; }
+
     int32_t Shift() const { return mShift; }
     int32_t TextEnd() const { return mTextEnd; }
     std::size_t SegmentIndex() const { return mCurrent; }
@@ -102,4 +106,5 @@ private:
     bool mStyleTest = false;
     // The high flag of the format the current run's text takes, as its export will read it.
     bool mHighFlag = false;
+    bool mMarkerParagraphs = false;
 };
