@@ -71,6 +71,9 @@ public:
     // Whether the exchange story gives each unique-id marker a paragraph of its own, ended
     // where the marker ends (as an export did before a marker shared the paragraph it opens).
     void SetMarkerParagraphs(bool own) { mMarkerParagraphs = own; }
+    // Whether the segment ends an exchange paragraph: a break, but not the empty one behind a
+    // unique-id marker unless markers have paragraphs of their own.
+    bool EndsParagraph(const StorySegment& segment) const;
 
     int32_t Shift() const { return mShift; }
     int32_t TextEnd() const { return mTextEnd; }

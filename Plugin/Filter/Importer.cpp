@@ -317,15 +317,15 @@ std::string RecordGap(IStory& story, IRun& run, const std::map<int32_t, int32_t>
 // The old text the exchange story's paragraphs do not reach: the cursor passes one host
 // paragraph run per exchange paragraph, and what lies behind the last one would be cut with
 // nothing written for it. Empty when the paragraphs reach the story's end.
-std::string OldTextBeyond(const StoryPoints& points, const FixedStory& segments)
+std::string OldTextBeyond(const StoryPoints& points, const Digger& digger)
 {
     int32_t paragraphs = 0;
     for (const StoryPoint& point : points)
         paragraphs += point.id == kPointParagraphEnd ? 1 : 0;
     int32_t breaks = 0;
-    for (const StorySegment& segment : segments) {
+    for (const StorySegment& segment : digger.Segments()) {
         if (segment.id == kBreakSegment) {
-            ++breaks;
+            breaks += digger.EndsParagraph(segment) ? 1 : 0;
             continue;
         }
         if (breaks >= paragraphs && (segment.id >= 0 || segment.end > segment.start))
@@ -767,7 +767,7 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         digger->SetMarkerParagraphs(paragraphs != segments.ExportedParagraphs(false, digger->TextEnd()) &&
                                     paragraphs == segments.ExportedParagraphs(true, digger->TextEnd()));
         textHandle = text.GetTextHandle();
-        const std::string unplaced = OldTextBeyond(points, segments);
+        const std::string unplaced = OldTextBeyond(points, *digger);
         if (!unplaced.empty()) {
             Log() << "####story " << mStoryIndex << " not imported, its text stays as it was: " << unplaced << std::endl;
             SignalBeep(nullptr);
