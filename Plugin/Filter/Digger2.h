@@ -97,4 +97,6 @@ private:
     std::size_t mCurrent = 0;
     std::map<Key, Position> mPositions;
     bool mStyleTest = false;
+    // The high flag of the format the current run's text takes, as its export will read it.
+    bool mHighFlag = false;
 };

@@ -221,22 +221,22 @@ StoryPoints ReadStoryPoints(IStory& story)
                     if (found == kinds.end())
                         continue;
                     if (found->second == 1) {
-                        points.push_back({a, kPointDirection, -1, -1});
+                        points.push_back({a, kPointDirection, p, -1});
                     } else if (found->second == 2) {
-                        points.push_back({a, 0, -1, -1});
+                        points.push_back({a, 0, p, -1});
                         ++openStarts[a];
                     } else if (found->second == 3) {
                         auto open = openStarts.find(a);
                         if (open == openStarts.end() || open->second == 0)
                             continue;
                         --open->second;
-                        points.push_back({a, 1, -1, -1});
+                        points.push_back({a, 1, p, -1});
                     }
                 }
             } else if (kind == kRunPlaceHolders) {
                 const std::vector<int32_t> words = RunRecords(*run, 8);
                 for (size_t i = 0; i + 1 < words.size(); i += 2)
-                    points.push_back({words[i], kPointDirection, -1, -1});
+                    points.push_back({words[i], kPointDirection, p, -1});
             }
         }
         points.push_back({kPointParagraphEnd, -1, p, -1});
@@ -556,18 +556,20 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         RefPtr<IPara> paragraph;
         for (size_t k = 0; k < points.size(); ++k) {
             const StoryPoint& point = points[k];
+            // A paragraph's unique id goes in once, in front of whatever the paragraph holds
+            // first: a text run, a marker, or only its end.
+            if (point.paragraph != paragraphIndex) {
+                paragraph = story.Paragraph(point.paragraph);
+                paragraphIndex = point.paragraph;
+                int32_t uniqueId = -1;
+                if (mSetUniqueID && paragraph && paragraph->GetNumber(u"uniqID", uniqueId) && uniqueId != -1)
+                    digger->InsertHidden(uniqueId);
+            }
             if (point.id == kPointParagraphEnd) {
                 digger->Step(true);
             } else if (point.id == kPointText) {
-                if (point.paragraph != paragraphIndex || !paragraph) {
-                    paragraph = story.Paragraph(point.paragraph);
-                    paragraphIndex = point.paragraph;
-                }
                 if (!paragraph)
                     continue;
-                int32_t uniqueId = -1;
-                if (mSetUniqueID && paragraph->GetNumber(u"uniqID", uniqueId) && uniqueId != -1)
-                    digger->InsertHidden(uniqueId);
                 RefPtr<IRun> run = paragraph->Run(point.run);
                 if (!run)
                     continue;

@@ -674,7 +674,8 @@ INSTANTIATE_TEST_SUITE_P(Documents, RoundTrip,
                          ::testing::Values("minimal.qxp", "two-page-linked.qxp", "mapping.qxp", "masters.qxp",
                                            "layouts.qxp", "mac-origin.qxd", "overflow.qxp", "scripts.qxp",
                                            "geometry.qxp", "hidden.qxp", "export.qxp", "groups.qxp",
-                                           "current-layout.qxp"),
+                                           "current-layout.qxp", "characters.qxp", "menu.qxp",
+                                           "unique-ids.qxp"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              for (char& c : name)
