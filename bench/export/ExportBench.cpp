@@ -116,17 +116,20 @@ int RunOne(Shape shape, int paragraphs)
     return status;
 }
 
-int Table(const char* self, Shape shape, const std::vector<int>& sizes)
+int Table(const std::string& self, Shape shape, const std::vector<int>& sizes)
 {
     double first = 0, last = 0;
     for (int n : sizes) {
-        const std::string command = std::string("'") + self + "' " + kesto_bench::ShapeName(shape) + " " + std::to_string(n);
+        const std::string command = "'" + self + "' " + kesto_bench::ShapeName(shape) + " " + std::to_string(n);
         FILE* pipe = popen(command.c_str(), "r");
         int read = 0;
         double seconds = -1, perParagraph = 0, processor = 0, peak = 0;
-        if (!pipe || std::fscanf(pipe, "paragraphs %d: time %lf s, per paragraph %lf us (processor %lf us), peak memory %lf",
-                                 &read, &seconds, &perParagraph, &processor, &peak) != 5)
-            seconds = -1;
+        char line[512];
+        // The module may write lines of its own before the figures.
+        while (pipe && seconds < 0 && std::fgets(line, sizeof line, pipe))
+            if (std::sscanf(line, "paragraphs %d: time %lf s, per paragraph %lf us (processor %lf us), peak memory %lf",
+                            &read, &seconds, &perParagraph, &processor, &peak) != 5)
+                seconds = -1;
         if (pipe)
             pclose(pipe);
         if (seconds < 0) {
@@ -154,14 +157,14 @@ int main(int argc, char** argv)
     if (argc == 1) {
         int status = 0;
         for (Shape s : {Shape::Stories, Shape::Chained})
-            status |= Table(argv[0], s, {1000, 10000, 100000});
+            status |= Table(fs::canonical("/proc/self/exe").string(), s, {1000, 10000, 100000});
         return status;
     }
     if (shaped && argc > 3) {
         std::vector<int> sizes;
         for (int i = 2; i < argc; ++i)
             sizes.push_back(std::atoi(argv[i]));
-        return Table(argv[0], shape, sizes);
+        return Table(fs::canonical("/proc/self/exe").string(), shape, sizes);
     }
     const int paragraphs = std::atoi(argv[shaped ? 2 : 1] ? argv[shaped ? 2 : 1] : "0");
     if (paragraphs <= 0 || argc > (shaped ? 3 : 2)) {

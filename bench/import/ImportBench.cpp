@@ -132,8 +132,11 @@ Figure Measure(const char* self, Shape shape, int paragraphs)
         std::string("'") + self + "' run " + kesto_bench::ShapeName(shape) + " " + std::to_string(paragraphs);
     Figure f;
     FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe || std::fscanf(pipe, "%d %lf %ld", &f.paragraphs, &f.seconds, &f.peak) != 3)
-        f.seconds = -1;
+    char line[512];
+    // The module may write lines of its own before the figures.
+    while (pipe && f.seconds < 0 && std::fgets(line, sizeof line, pipe))
+        if (std::sscanf(line, "%d %lf %ld", &f.paragraphs, &f.seconds, &f.peak) != 3)
+            f.seconds = -1;
     if (pipe)
         pclose(pipe);
     return f;
@@ -164,16 +167,18 @@ int Table(const char* self, Shape shape, const std::vector<int>& sizes)
 
 int main(int argc, char** argv)
 {
+    // The children are this program, wherever it was started from.
+    const std::string self = fs::canonical("/proc/self/exe").string();
     Shape shape = Shape::Stories;
     if (argc == 5 && std::string(argv[1]) == "prepare" && kesto_bench::ParseShape(argv[2], &shape))
         return Prepare(shape, std::atoi(argv[3]), argv[4]);
     if (argc == 4 && std::string(argv[1]) == "run" && kesto_bench::ParseShape(argv[2], &shape))
-        return RunOne(argv[0], shape, std::atoi(argv[3]));
+        return RunOne(self.c_str(), shape, std::atoi(argv[3]));
     if (argc >= 3 && kesto_bench::ParseShape(argv[1], &shape)) {
         std::vector<int> sizes;
         for (int i = 2; i < argc; ++i)
             sizes.push_back(std::atoi(argv[i]));
-        return Table(argv[0], shape, sizes);
+        return Table(self.c_str(), shape, sizes);
     }
     if (argc != 1) {
         std::fprintf(stderr, "usage: ImportBench [stories|chained N...]\n");
@@ -181,6 +186,6 @@ int main(int argc, char** argv)
     }
     int status = 0;
     for (Shape s : {Shape::Stories, Shape::Chained})
-        status |= Table(argv[0], s, {1000, 10000, 100000});
+        status |= Table(self.c_str(), s, {1000, 10000, 100000});
     return status;
 }
