@@ -394,6 +394,18 @@ int32_t DocHost::ParagraphStyleRuns(int32_t text, std::vector<RunEntry>* runs)
     });
 }
 
+int32_t DocHost::ParagraphStyleRunCount(int32_t text, int32_t* count)
+{
+    return Call("TXT-19", false, [&] { return "text.para-styles text=" + HexHandle(text); }, [&] {
+        Layoutx* lx = nullptr;
+        const Story* story = TextRef(text, "TXT-19", &lx);
+        if (!story)
+            return HostErr::BadRef;
+        *count = static_cast<int32_t>(xthost::doc::ParagraphStyleRunCount(*story));
+        return HostErr::Ok;
+    });
+}
+
 int32_t DocHost::IsLocked(int32_t text, bool* locked)
 {
     return Call("XSS-2", false, [&] { return "text.locked? text=" + HexHandle(text); }, [&] {

@@ -147,6 +147,10 @@ struct Story {
         int32_t pos = 0, para = 0;              // paragraph `para` holds position `pos`
         size_t run = 0;                         // run `run` starts at `runStart`
         int32_t runStart = 0;
+        // The length of each paragraph, its end included, kept up to date by the edits once
+        // a run table has asked for it (`lengthsKept`).
+        std::vector<int32_t> lengths;
+        bool lengthsKept = false;
     };
     mutable Finger finger;
 };

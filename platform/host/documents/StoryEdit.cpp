@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <map>
+#include <numeric>
 
 namespace xthost::doc {
 
@@ -30,6 +31,58 @@ void Restamp(const Story& story)
     f.chars = story.text.size();
     f.runs = story.charRuns.size();
     f.paras = story.paras.size();
+}
+
+// The length of each paragraph (the last may be 0), from the text when the edits have not
+// kept them.
+const std::vector<int32_t>& ParagraphLengths(const Story& story)
+{
+    Story::Finger& f = FingerOf(story);
+    if (!f.lengthsKept) {
+        f.lengths.assign(story.paras.size(), 0);
+        size_t para = 0;
+        for (size_t i = 0, n = story.text.size(); i < n; ++i) {
+            ++f.lengths[para];
+            if (story.text[i] == kParagraphEnd && para + 1 < f.lengths.size())
+                ++para;
+        }
+        f.lengthsKept = true;
+    }
+    return f.lengths;
+}
+
+// Text inserted `offset` characters into paragraph para: the paragraph ends it brings split
+// the paragraph's length.
+void InsertLengths(Story& story, int32_t para, int32_t offset, const std::u16string& text)
+{
+    std::vector<int32_t>& lengths = story.finger.lengths;
+    if (!story.finger.lengthsKept)
+        return;
+    const int32_t tail = lengths[static_cast<size_t>(para)] - offset;
+    std::vector<int32_t> pieces;
+    int32_t piece = offset;
+    for (char16_t c : text) {
+        ++piece;
+        if (c == kParagraphEnd) {
+            pieces.push_back(piece);
+            piece = 0;
+        }
+    }
+    pieces.push_back(piece + tail);
+    lengths[static_cast<size_t>(para)] = pieces.front();
+    lengths.insert(lengths.begin() + para + 1, pieces.begin() + 1, pieces.end());
+}
+
+// n characters holding `breaks` paragraph ends removed from paragraph first on: the
+// paragraphs they joined become one.
+void EraseLengths(Story& story, int32_t first, int32_t breaks, int32_t n)
+{
+    std::vector<int32_t>& lengths = story.finger.lengths;
+    if (!story.finger.lengthsKept)
+        return;
+    const auto from = lengths.begin() + first;
+    lengths[static_cast<size_t>(first)] = std::accumulate(from, from + breaks + 1, 0) - n;
+    lengths.erase(from + 1, from + 1 + breaks);
 }
 
 // The paragraph that holds pos: the paragraph ends before it, counted from the finger.
@@ -168,11 +221,25 @@ bool Breaks(char16_t c) { return c == kParagraphEnd || c == kColumnBreak || c ==
 
 bool IsHidden(uint32_t kind) { return kind != 1 && (kind < 5 || kind > 7); }
 
-// pos lies strictly inside an object run.
+// The first object run at or after pos (the runs are sorted and never overlap).
+std::vector<ObjectRun>::const_iterator ObjectFrom(const Story& story, int32_t pos)
+{
+    return std::lower_bound(story.objects.begin(), story.objects.end(), pos,
+                            [](const ObjectRun& o, int32_t at) { return o.at < at; });
+}
+
+// pos lies strictly inside an object run: the one that starts last before it.
 bool InsideObject(const Story& story, int32_t pos)
 {
-    return std::any_of(story.objects.begin(), story.objects.end(),
-                       [pos](const ObjectRun& o) { return pos > o.at && pos < o.at + o.len; });
+    const auto next = ObjectFrom(story, pos);
+    return next != story.objects.begin() && std::prev(next)->at + std::prev(next)->len > pos;
+}
+
+// Moves the object runs from pos on by n characters.
+void ShiftObjects(Story& story, int32_t pos, int32_t n)
+{
+    for (auto o = story.objects.begin() + (ObjectFrom(story, pos) - story.objects.cbegin()); o != story.objects.end(); ++o)
+        o->at += n;
 }
 
 // Room for n more characters.
@@ -187,11 +254,9 @@ void Splice(Story& story, int32_t pos, const std::u16string& text, int32_t forma
     InsertRuns(story, pos, {Run{format, static_cast<int32_t>(text.size())}});
     const auto breaks = std::count(text.begin(), text.end(), kParagraphEnd);
     story.paras.insert(story.paras.begin() + para + 1, static_cast<size_t>(breaks), story.paras[para]);
+    InsertLengths(story, para, pos - ParagraphStart(story, pos), text);
     story.text.insert(static_cast<size_t>(pos), text);
-    const auto n = static_cast<int32_t>(text.size());
-    for (ObjectRun& o : story.objects)
-        if (o.at >= pos)
-            o.at += n;
+    ShiftObjects(story, pos, static_cast<int32_t>(text.size()));
     story.finger.pos = pos;
     story.finger.para = para;
     Restamp(story);
@@ -278,11 +343,8 @@ int32_t Changed(FormatTable<F>& table, std::map<int32_t, int32_t>& cache, int32_
 
 bool CutsObject(const Story& story, int32_t start, int32_t end)
 {
-    return std::any_of(story.objects.begin(), story.objects.end(), [&](const ObjectRun& o) {
-        const bool meets = o.at < end && o.at + o.len > start;
-        const bool whole = o.at >= start && o.at + o.len <= end;
-        return meets && !whole;
-    });
+    // Only a run that holds start or end can be cut; the runs between lie whole inside.
+    return InsideObject(story, start) || InsideObject(story, end);
 }
 
 int32_t NeighbourFormat(Project& project, const Story& story, int32_t pos)
@@ -347,9 +409,7 @@ int32_t DeleteText(Story& story, int32_t start, int32_t end)
     const auto length = static_cast<int32_t>(story.text.size());
     if (start < 0 || end < start || end > length)
         return HostErr::BadRef;
-    const bool anchors = std::any_of(story.objects.begin(), story.objects.end(), [&](const ObjectRun& o) {
-        return o.kind == 1 && o.at >= start && o.at < end;
-    });
+    const bool anchors = std::any_of(ObjectFrom(story, start), ObjectFrom(story, end), [](const ObjectRun& o) { return o.kind == 1; });
     if (anchors || CutsObject(story, start, end))
         return HostErr::SplitsRun;
     if (start == end)
@@ -359,17 +419,13 @@ int32_t DeleteText(Story& story, int32_t start, int32_t end)
     const auto breaks = std::count(story.text.begin() + start, story.text.begin() + end, kParagraphEnd);
     EraseRuns(story, start, end);
     story.paras.erase(story.paras.begin() + first + 1, story.paras.begin() + first + 1 + breaks);
+    EraseLengths(story, first, static_cast<int32_t>(breaks), end - start);
     story.text.erase(static_cast<size_t>(start), static_cast<size_t>(end - start));
     story.finger.pos = start;
     story.finger.para = first;
     Restamp(story);
-    const int32_t n = end - start;
-    story.objects.erase(std::remove_if(story.objects.begin(), story.objects.end(),
-                                       [&](const ObjectRun& o) { return o.at >= start && o.at < end; }),
-                        story.objects.end());
-    for (ObjectRun& o : story.objects)
-        if (o.at >= end)
-            o.at -= n;
+    story.objects.erase(ObjectFrom(story, start), ObjectFrom(story, end));
+    ShiftObjects(story, end, start - end);
     return HostErr::Ok;
 }
 
@@ -396,10 +452,7 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
     for (int32_t p = ParagraphAt(src, start), last = ParagraphAt(src, end - 1) + (text.back() == kParagraphEnd);
          p <= last; ++p)
         pieces.push_back(carry.Para(src.paras[static_cast<size_t>(p)]));
-    std::vector<ObjectRun> objects;
-    for (const ObjectRun& o : src.objects)
-        if (o.at >= start && o.at < end)
-            objects.push_back(o);
+    std::vector<ObjectRun> objects(ObjectFrom(src, start), ObjectFrom(src, end));
     for (ObjectRun& o : objects) {
         o.at += pos - start;
         if (o.kind == 1)
@@ -417,14 +470,12 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
         pieces.back() = own;
     dst.paras.erase(dst.paras.begin() + para);
     dst.paras.insert(dst.paras.begin() + para, pieces.begin(), pieces.end());
+    InsertLengths(dst, para, pos - ParagraphStart(dst, pos), text);
     dst.text.insert(static_cast<size_t>(pos), text);
     dst.finger.pos = pos;
     dst.finger.para = para;
     Restamp(dst);
-    const auto n = static_cast<int32_t>(text.size());
-    for (ObjectRun& o : dst.objects)
-        if (o.at >= pos)
-            o.at += n;
+    ShiftObjects(dst, pos, static_cast<int32_t>(text.size()));
     dst.objects.insert(std::upper_bound(dst.objects.begin(), dst.objects.end(), pos,
                                         [](int32_t at, const ObjectRun& o) { return at <= o.at; }),
                        objects.begin(), objects.end());
@@ -577,19 +628,17 @@ std::vector<RunEntry> ParagraphRuns(Project& project, const Story& story)
 
 std::vector<RunEntry> ParagraphStyleRuns(const Story& story)
 {
+    const std::vector<int32_t>& lengths = ParagraphLengths(story);
     std::vector<RunEntry> runs;
-    uint32_t length = 0;
-    size_t para = 0;
-    for (char16_t c : story.text) {
-        ++length;
-        if (c == kParagraphEnd) {
-            runs.push_back(RunEntry{static_cast<uint32_t>(story.paras[para++]), length});
-            length = 0;
-        }
-    }
-    if (length)
-        runs.push_back(RunEntry{static_cast<uint32_t>(story.paras[para]), length});
+    runs.reserve(lengths.size());
+    for (size_t para = 0; para < lengths.size() && lengths[para] > 0; ++para)
+        runs.push_back(RunEntry{static_cast<uint32_t>(story.paras[para]), static_cast<uint32_t>(lengths[para])});
     return runs;
+}
+
+size_t ParagraphStyleRunCount(const Story& story)
+{
+    return story.paras.size() - (story.text.empty() || story.text.back() == kParagraphEnd ? 1 : 0);
 }
 
 // ---- Hidden content ---------------------------------------------------------------------
@@ -613,12 +662,12 @@ bool FindMarker(const Story& story, int32_t from, int32_t limit, bool forward, u
         return *at >= 0;
     };
     if (forward) {
-        for (const ObjectRun& o : story.objects)
-            if (o.at >= from && o.at < limit && family(o))
-                return meet(o);
+        for (auto o = ObjectFrom(story, from); o != story.objects.end() && o->at < limit; ++o)
+            if (family(*o))
+                return meet(*o);
     } else {
-        for (auto o = story.objects.rbegin(); o != story.objects.rend(); ++o)
-            if (o->at >= limit && o->at < from && family(*o))
+        for (auto o = ObjectFrom(story, from); o != story.objects.begin() && std::prev(o)->at >= limit;)
+            if (family(*--o))
                 return meet(*o);
     }
     return false;

@@ -43,11 +43,15 @@ int32_t Table(int32_t (DocHost::*call)(int32_t, std::vector<RunEntry>*), XTHandl
         return XT_ERR_PARAM;
     std::vector<RunEntry> runs;
     const int32_t result = (D().*call)(text, &runs);
-    std::vector<XTRunEntry> out;
-    out.reserve(runs.size());
-    for (const RunEntry& r : runs)
-        out.push_back(XTRunEntry{r.value, r.length});
-    return CopyOut(result, out, entries, count);
+    if (result != XT_OK)
+        return result;
+    const auto n = static_cast<int32_t>(runs.size());
+    if (entries && *count < n)
+        return XT_ERR_PARAM;
+    if (entries)
+        std::transform(runs.begin(), runs.end(), entries, [](const RunEntry& r) { return XTRunEntry{r.value, r.length}; });
+    *count = n;
+    return XT_OK;
 }
 
 XTCharFormat ToRecord(const CharFormat& c)
@@ -75,6 +79,9 @@ int32_t ParagraphRuns(XTHandle text, XTRunEntry* entries, int32_t* count)
 }
 int32_t ParagraphStyleRuns(XTHandle text, XTRunEntry* entries, int32_t* count)
 {
+    // The number alone is known without the table.
+    if (!entries && count)
+        return D().ParagraphStyleRunCount(text, count);
     return Table(&DocHost::ParagraphStyleRuns, text, entries, count);
 }
 int32_t AttributeStore(XTHandle text, XTHandle* store) { return Null(store) ? XT_ERR_PARAM : D().AttributeStore(text, store); }
