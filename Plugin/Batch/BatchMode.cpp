@@ -11,18 +11,25 @@
 
 namespace {
 
-// The host file record of a path the status file names. An empty or unusable path never leaves
-// the record of an earlier run or dialog in use: the step then does not start that run and says
-// why in the general log.
-bool MakeBatchSpec(const char* step, const char* key, const std::string& path, HostFileSpec& spec)
+// The host file record of a path the status file names; a missing Target or PdfDir folder is
+// made first, as a folder run makes its target folders. Answers why the path cannot be used,
+// empty when it can. An empty or unusable path never leaves the record of an earlier run or
+// dialog in use.
+std::string MakeBatchSpec(const char* key, const std::string& path, bool targetFolder, HostFileSpec& spec)
 {
     spec = HostFileSpec{};
-    if (!path.empty() && xt_fsmakefsspec(0, 0, path.c_str(), &spec) == 0)
-        return true;
+    if (!path.empty() && (!targetFolder || MakeMissingFolder(path)) && xt_fsmakefsspec(0, 0, path.c_str(), &spec) == 0)
+        return std::string();
     spec = HostFileSpec{};
-    GeneralLogStream() << "\n" << step << ": the " << key << " path \"" << path
-                       << "\" cannot be used; the run does not start." << std::endl;
-    return false;
+    return std::string("the ") + key + " path \"" + path + "\" cannot be used";
+}
+
+// A job that cannot run says why in the general log and in its status file, whose archive
+// would otherwise look like that of a job that ran.
+void RefuseJob(BatchStatusFile& status, const char* step, const std::string& reason)
+{
+    GeneralLogStream() << "\n" << step << ": " << reason << "; the run does not start." << std::endl;
+    status.SetError(reason);
 }
 
 // The status file of a step that may run: valid, with a mode other than None and Done.
@@ -95,16 +102,25 @@ void IdleAdapter<12>::ActionPerformed(XTIdleRec*)
     const bool pdfWanted = !paths.source.empty() && !paths.pdfDir.empty();
     if (!exportWanted && !pdfWanted)
         return;
+    // Every folder is checked before anything converts: a job runs whole or not at all.
     SavedSourceSpec = HostFileSpec{};
-    if (!MakeBatchSpec(kStep, "Source", paths.source, SavedFolderSpec))
+    HostFileSpec pdfSpec{};
+    std::string refused = MakeBatchSpec("Source", paths.source, false, SavedFolderSpec);
+    if (refused.empty() && exportWanted)
+        refused = MakeBatchSpec("Target", paths.target, true, SavedSourceSpec);
+    if (refused.empty() && pdfWanted)
+        refused = MakeBatchSpec("PdfDir", paths.pdfDir, true, pdfSpec);
+    if (!refused.empty()) {
+        SavedFolderSpec = SavedSourceSpec = HostFileSpec{};
+        RefuseJob(*paths.status, kStep, refused);
         return;
+    }
     AllowReplacing();
     const bool recursive = RecursiveRun(*paths.status);
-    if (exportWanted && MakeBatchSpec(kStep, "Target", paths.target, SavedSourceSpec))
+    if (exportWanted)
         ExportFolder(SavedSourceSpec, recursive);
     // The PDFs go to PdfDir, not below the exchange files' target.
-    HostFileSpec pdfSpec{};
-    if (pdfWanted && MakeBatchSpec(kStep, "PdfDir", paths.pdfDir, pdfSpec)) {
+    if (pdfWanted) {
         *PdfTargetFolder = paths.pdfDir;
         ExportFolderToPdf(pdfSpec, recursive);
     }
@@ -115,9 +131,16 @@ void IdleAdapter<18>::ActionPerformed(XTIdleRec*)
 {
     static const char kStep[] = "Batch import step";
     const StepPaths paths = ReadStepPaths();
-    if (!paths.status || !MakeBatchSpec(kStep, "Source", paths.source, SavedSourceSpec) ||
-        !MakeBatchSpec(kStep, "Target", paths.target, SavedTargetSpec))
+    if (!paths.status)
         return;
+    std::string refused = MakeBatchSpec("Source", paths.source, false, SavedSourceSpec);
+    if (refused.empty())
+        refused = MakeBatchSpec("Target", paths.target, true, SavedTargetSpec);
+    if (!refused.empty()) {
+        SavedSourceSpec = SavedTargetSpec = HostFileSpec{};
+        RefuseJob(*paths.status, kStep, refused);
+        return;
+    }
     AllowReplacing();
     ImportFolder(SavedSourceSpec, RecursiveRun(*paths.status));
 }

@@ -41,6 +41,9 @@ const KeyInfo kKeys[] = {
 constexpr int32_t kKeyCount = static_cast<int32_t>(sizeof kKeys / sizeof kKeys[0]);
 const char* const kSections[] = {"General", "Path", "Status", ""};
 const char* const kModeNames[] = {"None", "Export", "Import", "Done"};
+// Written beside the counters only when a pending job could not run.
+const char kErrorKey[] = "Error";
+const char kErrorComment[] = "Why the batch could not run (nothing was converted)";
 
 const KeyInfo* InfoOf(int32_t keyId)
 {
@@ -180,7 +183,9 @@ bool BatchStatusFile::SaveAs(const std::string& path, bool save)
 
 BatchMode BatchStatusFile::GetMode()
 {
-    const std::string value = m_data.GetValue(BatchKeyName(kBatchMode), BatchSectionName(kBatchMode));
+    // Blanks around the value are no part of it, as with the paths: "Mode = Export" is Export.
+    std::string value = m_data.GetValue(BatchKeyName(kBatchMode), BatchSectionName(kBatchMode));
+    CDataFile::Trim(value);
     for (int mode = 1; mode < 4; ++mode)
         if (value == kModeNames[mode])
             return static_cast<BatchMode>(mode);
@@ -261,6 +266,12 @@ bool BatchStatusFile::SetValue(int32_t keyId, const std::string& value, bool aut
     if (!m_data.SetValue(key, value, CDataFile::CommentStr(Row(keyId).comment), section))
         return false;
     return !save || m_data.Save();
+}
+
+bool BatchStatusFile::SetError(const std::string& reason)
+{
+    m_data.m_flags |= CDataFile::AutoCreateKeys;
+    return m_data.SetValue(kErrorKey, reason, CDataFile::CommentStr(kErrorComment), kSections[2]) && m_data.Save();
 }
 
 bool BatchStatusFile::SetMode(BatchMode mode, bool autoCreate, bool save)

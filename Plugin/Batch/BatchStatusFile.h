@@ -86,6 +86,9 @@ public:
     // file at once. Answers false when the value could not be stored or saved.
     bool SetValue(int32_t keyId, const std::string& value, bool autoCreate, bool save);
     bool SetMode(BatchMode mode, bool autoCreate, bool save);
+    // Records in the section Status, as the key Error, why the pending job could not run, and
+    // saves the file: the archive then tells the controller that nothing was converted.
+    bool SetError(const std::string& reason);
     bool SetActive(bool active, bool autoCreate, bool save);
     bool SetCount(int32_t count, bool autoCreate, bool save);
     bool SetTotal(int32_t total, bool autoCreate, bool save);

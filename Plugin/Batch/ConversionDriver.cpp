@@ -34,16 +34,8 @@ void FireButton(RefPtr<Button> button, XTVoidRec* rec)
         button->ActionPerformed(rec);
 }
 
-// A conversion's target: whether it was there before the command fired, so that only a file
-// the command wrote counts.
-bool TargetExists(const std::string& path)
-{
-    bool isDirectory = false;
-    return !path.empty() && PathExists(path, &isDirectory) && !isDirectory;
-}
-
 // Opens the job's source, clears or guards the target, fires the command and answers whether
-// the command wrote the target.
+// the command left a whole new target.
 template <class Fire>
 bool ConvertFromDocument(bool allowReplace, Fire fire)
 {
@@ -61,8 +53,9 @@ bool ConvertFromDocument(bool allowReplace, Fire fire)
             return false;
         }
     }
+    const FileVersion before = VersionOf(target);
     fire();
-    return TargetExists(target);
+    return NewFileWritten(target, before);
 }
 
 bool SetPathReported(ConvFileSpec& spec, const std::string& path, const char* failure)
@@ -136,8 +129,9 @@ bool ConvertToDocument()
     *ImportTargetPath = target;
     if (PathExists(target) && (!OverwriteFlags.document || RemoveHostFile(target) != 0))
         return false;
+    const FileVersion before = VersionOf(target);
     FireImportFileButton(nullptr);
-    return TargetExists(target);
+    return NewFileWritten(target, before);
 }
 
 bool ConvertJob(ConversionJob& job)

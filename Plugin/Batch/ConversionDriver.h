@@ -25,8 +25,8 @@ void FireImportFileButton(XTVoidRec* rec);
 // Converts the job by its kind; true when the conversion wrote its target. Anything thrown is
 // caught and shown as "Conversion failed for file: " with the source's path.
 bool ConvertJob(ConversionJob& job);
-// The per-kind conversions of CurrentJob: true only when the command fired wrote the target
-// (it exists afterwards and did not when the button fired).
+// The per-kind conversions of CurrentJob: true only when the command fired left a whole target
+// of its own (a non-empty file that was not there when the button fired).
 bool ConvertToExchangeFile();
 bool ConvertToCoordinates();
 bool ConvertToXTags();

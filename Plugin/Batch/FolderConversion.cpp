@@ -7,6 +7,8 @@
 #include <dirent.h>
 #include <iomanip>
 #include <ostream>
+#include <set>
+#include <utility>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -102,24 +104,7 @@ void PrepareTargetFolder(const std::string& target)
     const std::size_t separator = target.find_last_of("/\\");
     if (separator == std::string::npos || separator == 0)
         return;
-    const std::string folder = target.substr(0, separator);
-    bool isDirectory = false;
-    if (PathExists(folder, &isDirectory)) {
-        if (!isDirectory)
-            debug_check(kRunDiagnostic, "Target is not a folder but a file having the same name!");
-        return;
-    }
-    std::string parent;
-    std::string name;
-    bool created = false;
-    if (SplitPathAtBackslash(folder, parent, name, nullptr, true)) {
-        t_Folder node(name, parent, false, true);
-        created = node.CreateWithParents();
-    }
-    if (!created || !PathExists(folder)) {
-        debug_check(kRunDiagnostic, "Unable to create missing target folders!");
-        GeneralLogStream() << "\nUnable to create missing target folders: \"" << folder << "\"" << std::endl;
-    }
+    MakeMissingFolder(target.substr(0, separator));
 }
 
 int32_t ScanEntries(const std::string& path, FileKind wanted, bool recursive, bool findOne)
@@ -178,6 +163,43 @@ int32_t ScanEntries(const std::string& path, FileKind wanted, bool recursive, bo
     return findOne ? 0 : static_cast<int32_t>(list.size());
 }
 
+bool IsDocumentKind(FileKind kind)
+{
+    return kind == FileKind::Qxp || kind == FileKind::Qxd;
+}
+
+// Whether a listed file can give its target. A document run lists every visible file and lets
+// the host decide, but a file of one of the module's own other kinds (an exchange file, a PDF, a
+// log) is never a document: the target named after it is not this run's to replace.
+bool MayWriteTarget(const std::string& file, FileKind sourceKind)
+{
+    const FileKind kind = FileKindOfPath(file, false);
+    return kind == sourceKind || kind == FileKind::None || (IsDocumentKind(kind) && IsDocumentKind(sourceKind));
+}
+
+// The files a run converts, by identity, so that a target folder that is also the source folder
+// (under any spelling of its path) never loses a source before it is converted.
+class RunSources {
+public:
+    explicit RunSources(const std::vector<std::string>& files)
+    {
+        for (const std::string& file : files) {
+            struct stat info {};
+            if (::stat(file.c_str(), &info) == 0)
+                m_files.insert({info.st_dev, info.st_ino});
+        }
+    }
+
+    bool Holds(const std::string& path) const
+    {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 && m_files.count({info.st_dev, info.st_ino}) != 0;
+    }
+
+private:
+    std::set<std::pair<dev_t, ino_t>> m_files;
+};
+
 template <class Run>
 void RunFolderEntry(const HostFileSpec& source, const char* failure, Run run)
 {
@@ -217,6 +239,29 @@ void ImportFolder(const HostFileSpec&, bool recursive)
     RunFolderEntry(SavedSourceSpec, "Import failed for folder: ", [&] {
         ProcessFolderConversion(SavedSourceSpec, SavedTargetSpec, FileKind::Dwq, FileKind::Qxp, recursive);
     });
+}
+
+bool MakeMissingFolder(std::string folder)
+{
+    StripTrailingSeparators(folder);
+    bool isDirectory = false;
+    if (PathExists(folder, &isDirectory)) {
+        if (!isDirectory)
+            debug_check(kRunDiagnostic, "Target is not a folder but a file having the same name!");
+        return isDirectory;
+    }
+    std::string parent;
+    std::string name;
+    bool created = false;
+    if (SplitPathAtBackslash(folder, parent, name, nullptr, true)) {
+        t_Folder node(name, parent, false, true);
+        created = node.CreateWithParents();
+    }
+    if (created && PathExists(folder, &isDirectory) && isDirectory)
+        return true;
+    debug_check(kRunDiagnostic, "Unable to create missing target folders!");
+    GeneralLogStream() << "\nUnable to create missing target folders: \"" << folder << "\"" << std::endl;
+    return false;
 }
 
 int32_t ScanFolder(const HostFileSpec& folder, FileKind wanted, bool recursive, bool findOne,
@@ -292,10 +337,15 @@ int32_t CountProtectedTargets(const std::string& sourceRoot, ConversionKind kind
     if (!allowed || !*allowed)
         return 0;
     ProtectedTargetList->clear();
+    FileKind sourceKind = FileKind::None;
+    DefaultFileKinds(kind, &sourceKind, nullptr, nullptr);
+    const RunSources sources(*ConversionFileList);
     int32_t removed = 0;
     for (const std::string& file : *ConversionFileList) {
+        if (!MayWriteTarget(file, sourceKind))
+            continue;
         const std::string target = FolderRunTarget(file, sourceRoot, kind);
-        if (target.empty() || !PathExists(target))
+        if (target.empty() || !PathExists(target) || sources.Holds(target))
             continue;
         if (RemoveHostFile(target) == 0)
             ++removed;

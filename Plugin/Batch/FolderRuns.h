@@ -49,6 +49,10 @@ void ImportFolder(const HostFileSpec& unused, bool recursive);
 void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec& target, FileKind sourceKind,
                              FileKind targetKind, bool recursive);
 
+// Makes a missing folder with its missing parents, as a run does for its targets; answers
+// whether it is a folder now. A failure is written to the general log.
+bool MakeMissingFolder(std::string folder);
+
 // Lists the visible files of the folder (extended by the sub-path when it is not empty) that
 // suit the wanted kind into ConversionFileList: exchange files and the others by extension,
 // host documents whatever their extension; with recursive, sub-folders too (never through a
@@ -69,8 +73,10 @@ bool CollectSourceFiles(const HostFileSpec& folder, int32_t fileKind, bool recur
 // the file's name with the target kind's extension.
 std::string FolderRunTarget(const std::string& sourceFile, const std::string& sourceRoot, ConversionKind kind);
 
-// With the target kind's overwrite switch on, removes every existing target of the listed
-// files; the targets that stay are listed in ProtectedTargetList. Answers the number removed.
+// With the target kind's overwrite switch on, removes the existing targets that the run will
+// write again: never a listed file itself, never one named after a file of another of the module's
+// kinds (an exchange file or a PDF beside the documents). The targets that could not be removed
+// are listed in ProtectedTargetList. Answers the number removed.
 int32_t CountProtectedTargets(const std::string& sourceRoot, ConversionKind kind);
 
 // Shows "n of count" of a run in its progress dialog and remembers it; kinds from Invalid on

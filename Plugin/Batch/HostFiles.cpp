@@ -1,8 +1,12 @@
 #include "Plugin/Batch/HostFiles.h"
 
+#include <ostream>
+
+#include "Foundation/Log.h"
 #include "Foundation/TraceHooks.h"
 #include "Plugin/Batch/HostFileObject.h"
 #include "Plugin/Mixer/HostCalls.h"
+#include "Plugin/Shell/Dialogs.h"
 #include "Plugin/Shell/HostFileServices.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/HostText.h"
@@ -86,10 +90,28 @@ int16_t CreateHostDocumentFile(const std::string& path, int16_t* ref, int32_t ac
     return HostCode(CallHost<XFJ_CreateDocumentFile>(path.c_str(), ref, access));
 }
 
+namespace {
+
+// A failed open goes to the host's error reporting, whose alert waits for a user. Nobody is there
+// in a folder, batch or server run: the failure goes to the general log and the run goes on.
+int16_t ReportOpenFailure(const HostFileSpec* spec, int32_t result)
+{
+    if (result == XT_OK || !CurrentUnattendedState().Any())
+        return HostCode(CallHost<XAQ_ReportError>(result));
+    std::string path;
+    if (!spec || FileSpecToPath(path, *spec, false) != 0)
+        path = spec ? FileSpecName(*spec) : std::string();
+    GeneralLogStream() << "\nUnable to open \"" << path << "\" as a document (host error " << result
+                       << "); it is not converted." << std::endl;
+    return HostCode(result);
+}
+
+} // namespace
+
 int16_t OpenHostDocument(const HostFileSpec* spec, int32_t options)
 {
     if (!spec)
-        return HostCode(CallHost<XAQ_ReportError>(kNoSpecToOpen));
+        return ReportOpenFailure(nullptr, kNoSpecToOpen);
     int32_t result = XT_OK;
     {
         HostFileObject file;
@@ -99,8 +121,7 @@ int16_t OpenHostDocument(const HostFileSpec* spec, int32_t options)
         if (result == XT_OK)
             result = CallHost<XDD_OpenDocument>(file.Ref(), options);
     }
-    CallHost<XAQ_ReportError>(result);
-    return HostCode(result);
+    return ReportOpenFailure(spec, result);
 }
 
 int16_t SetJobTargetName(std::string& path)
@@ -118,4 +139,23 @@ int16_t SetJobTargetName(std::string& path)
     if (result == 0)
         path = name;
     return result;
+}
+
+FileVersion VersionOf(const std::string& path)
+{
+    struct stat status {};
+    FileVersion version;
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return version;
+    version.exists = true;
+    version.inode = status.st_ino;
+    version.written = status.st_mtim;
+    version.size = status.st_size;
+    return version;
+}
+
+bool NewFileWritten(const std::string& path, const FileVersion& before)
+{
+    const FileVersion after = VersionOf(path);
+    return after.exists && after.size > 0 && !(before.exists && after == before);
 }

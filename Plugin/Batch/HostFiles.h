@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 
 #include "Plugin/Batch/ConversionJob.h"
 #include "platform/host/HostServices.h"
@@ -47,3 +48,24 @@ extern int32_t PdfMode;
 // ".pdf" added while PdfMode is 2; path receives it when the host took it. Answers SetPath's
 // code.
 int16_t SetJobTargetName(std::string& path);
+
+// What tells one version of a file from another: a file replaced by renaming has another
+// inode, one rewritten in place another time or size.
+struct FileVersion {
+    bool exists = false;
+    ino_t inode = 0;
+    struct timespec written {};
+    off_t size = 0;
+
+    bool operator==(const FileVersion& other) const
+    {
+        return exists == other.exists && inode == other.inode && written.tv_sec == other.written.tv_sec &&
+               written.tv_nsec == other.written.tv_nsec && size == other.size;
+    }
+};
+// The version of the regular file at path; one that does not exist when there is none.
+FileVersion VersionOf(const std::string& path);
+// Whether a command left a result at path: a non-empty file, and not the one that was there
+// before it ran. The file a command creates before it writes is empty, and the exchange files
+// replace it only once they are complete.
+bool NewFileWritten(const std::string& path, const FileVersion& before);

@@ -56,41 +56,6 @@ void LogRule()
     GeneralLogStream() << std::string(80, '*') << std::endl;
 }
 
-// What tells one version of a file from another: a file replaced by renaming has another
-// inode, one rewritten in place another time or size.
-struct FileVersion {
-    bool exists = false;
-    ino_t inode = 0;
-    struct timespec written {};
-    off_t size = 0;
-
-    bool operator==(const FileVersion& other) const
-    {
-        return exists == other.exists && inode == other.inode && written.tv_sec == other.written.tv_sec &&
-               written.tv_nsec == other.written.tv_nsec && size == other.size;
-    }
-};
-
-FileVersion VersionOf(const std::string& path)
-{
-    struct stat status {};
-    FileVersion version;
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
-        return version;
-    version.exists = true;
-    version.inode = status.st_ino;
-    version.written = status.st_mtim;
-    version.size = status.st_size;
-    return version;
-}
-
-// Whether the export left a PDF at path: a non-empty file, and not the one that was there before.
-bool PdfWritten(const std::string& path, const FileVersion& before)
-{
-    const FileVersion after = VersionOf(path);
-    return after.exists && after.size > 0 && !(before.exists && after == before);
-}
-
 // A fresh folder of the probe's own under the host's temporary folder; empty when none could be made.
 std::string MakeProbeFolder()
 {
@@ -240,7 +205,7 @@ bool CreatePdf(bool probe)
 
     // A closed document alone says nothing of the PDF: the export must have answered 0 and
     // left a PDF where the job asked for it.
-    const bool created = exported == XT_OK && closed == XT_OK && PdfWritten(target, before);
+    const bool created = exported == XT_OK && closed == XT_OK && NewFileWritten(target, before);
     if (!probe) {
         if (created) {
             GeneralLogStream() << HostTimeStamp(false, true, true) << std::endl;

@@ -119,16 +119,61 @@ uint32_t WrittenTypefaceCodePage(uint32_t codePage)
     return codePage == kNoCodePage ? DefaultCodePage(true) : codePage;
 }
 
-// A font's name as "typeface" carries it: each byte one unit, bytes from 128 first through
-// Mac Roman when asked.
-std::u16string WidenedName(const QFontEntry& entry, bool macRoman)
+// The Windows-1252 byte of a character, 0 when that code page has none.
+uint8_t Windows1252Byte(char32_t c)
+{
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return static_cast<uint8_t>(c);
+    // 0x80 to 0x9F; the five codes the code page leaves undefined hold 0.
+    static const char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                       0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    for (int n = 0; n < 32; ++n)
+        if (kHigh[n] != 0 && kHigh[n] == c)
+            return static_cast<uint8_t>(0x80 + n);
+    return 0;
+}
+
+// A font's name, each byte one unit: how a host name that is not UTF-8 is written.
+std::u16string WidenedName(const std::string& name)
+{
+    return std::u16string(name.begin(), name.end());
+}
+
+// A font's name as "typeface" carries it. The host's 8-bit names are UTF-8, so the name is
+// written as its characters. In the Mac form a character Windows-1252 has becomes the unit of
+// its Mac Roman code, as the Windows-1252 to Mac Roman table gives it; any other stays itself.
+std::u16string WrittenName(const QFontEntry& entry, bool macRoman)
 {
     const std::string name(entry.name.c_str(), entry.name.Length());
+    bool valid = true;
+    const std::u16string characters = cfb::utf8ToUtf16(name, &valid);
+    if (!valid)
+        return WidenedName(name);
+    if (!macRoman)
+        return characters;
     std::u16string text;
-    text.reserve(name.size());
-    for (unsigned char byte : name)
-        text += static_cast<char16_t>(macRoman && byte >= 128 ? kWin1252ToMacRoman[byte] : byte);
+    text.reserve(characters.size());
+    for (char16_t c : characters) {
+        const uint8_t code = Windows1252Byte(c);
+        text += code >= 128 ? static_cast<char16_t>(kWin1252ToMacRoman[code]) : c;
+    }
     return text;
+}
+
+// The id in "Unknown Font " and a font id, as the export names a font the list lacks.
+bool UnknownFontId(const std::u16string& typeface, int16_t& id)
+{
+    static const std::u16string prefix = u"Unknown Font ";
+    int32_t number = 0;
+    if (typeface.compare(0, prefix.size(), prefix) != 0 || typeface.size() == prefix.size() ||
+        typeface[prefix.size()] == u' ' || typeface[prefix.size()] == u'+')
+        return false;
+    if (!SignedDecimal(typeface.substr(prefix.size()), number) || number < INT16_MIN || number > INT16_MAX)
+        return false;
+    id = static_cast<int16_t>(number);
+    return true;
 }
 
 // Applies "size" to the selection of `text` and lets "shift" decide the shift face bits.
@@ -234,6 +279,23 @@ bool IsAcceptedColourModel(uint32_t model)
 
 // ---- Colours --------------------------------------------------------------------------------
 
+std::u16string ColourTypeText(const XTColourRec& colour)
+{
+    std::u16string model;
+    if (IsAcceptedColourModel(colour.model))
+        for (int i = 0; i < 4; ++i)
+            model += static_cast<char16_t>(static_cast<uint8_t>(colour.model >> (8 * i)));
+    return model;
+}
+
+std::u16string ColourNameText(const XTColourRec& colour)
+{
+    std::u16string name = cfb::utf8ToUtf16(std::string_view(colour.name, strnlen(colour.name, sizeof colour.name)));
+    if (name.size() > 64)
+        name.resize(64);
+    return name;
+}
+
 ColorComponents RgbToColorComponents(uint32_t rgb)
 {
     auto component = [rgb](int shift) { return static_cast<uint16_t>(((rgb >> shift) & 0xFF) * 257); };
@@ -322,7 +384,7 @@ std::u16string XAttribs::TypefaceText(const RunAttribs& run)
     const QFontEntry* entry = run.Fonts() ? run.Fonts()->Find(static_cast<uint16_t>(run.FontId())) : nullptr;
     if (!entry)
         return Ascii("Unknown Font ") + Number(run.FontId());
-    return WidenedName(*entry, !run.DocumentFlag() && !run.Multibyte());
+    return WrittenName(*entry, !run.DocumentFlag() && !run.Multibyte());
 }
 
 void XAttribs::WriteTypeface(const RunAttribs& run, RunAttrWriter& attributes, int32_t codePage)
@@ -392,18 +454,10 @@ void XAttribs::WriteFaceColor(const RunAttribs& run, RunAttrWriter& attributes)
                            << std::flush;
         return;
     }
-    std::u16string model;
-    if (IsAcceptedColourModel(colour.model))
-        for (int i = 0; i < 4; ++i)
-            model += static_cast<char16_t>(static_cast<uint8_t>(colour.model >> (8 * i)));
-    attributes.SetAttr(u"color_type", model);
-    const size_t length = strnlen(colour.name, sizeof colour.name);
-    if (length > 0) {
-        std::u16string name = cfb::utf8ToUtf16(std::string_view(colour.name, length));
-        if (name.size() > 64)
-            name.resize(64);
+    attributes.SetAttr(u"color_type", ColourTypeText(colour));
+    const std::u16string name = ColourNameText(colour);
+    if (!name.empty())
         attributes.SetAttr(u"color_name", name);
-    }
 }
 
 // ---- XAttribs: import -----------------------------------------------------------------------
@@ -473,8 +527,22 @@ bool XAttribs::ReadFace(const RunAttrReader& attributes, XTHandle text)
 void XAttribs::ApplyColour(const RunAttrReader& attributes, XTHandle text)
 {
     std::u16string type, name;
-    if (!attributes.GetAttr(u"color_type", type) || type != u"RGB" || !attributes.GetAttr(u"color_name", name))
+    if (!attributes.GetAttr(u"color_type", type) || !attributes.GetAttr(u"color_name", name))
         return;
+    if (type != u"RGB") {
+        // A colour of the document as the export names it: by its model's text and its name.
+        int32_t count = 0;
+        if (name.empty() || CallHost<XSD_ColourCount>(&count) != XT_OK)
+            return;
+        XTColourRec colour{};
+        for (int32_t i = 0; i < count; ++i)
+            if (CallHost<XSD_ColourAt>(i, &colour) == XT_OK && ColourTypeText(colour) == type &&
+                ColourNameText(colour) == name) {
+                SetTextAttribute(text, kAttrColour, colour.id);
+                return;
+            }
+        return;  // a colour the document does not have: the text keeps its own
+    }
     uint32_t rgb = 0;
     if (!WholeDecimal(name, 0xFFFFFF, rgb))
         return;  // not a colour this import can make
@@ -496,19 +564,70 @@ XAttribs::FontMatch XAttribs::FindTypeface(const std::u16string& typeface, const
     int32_t codePage = -1;
     SignedDecimal(typefaceCodePage, codePage);
     const bool macForm = codePage == 1;
-    for (const QFontEntry* entry : m_fonts->InOrder()) {
-        if (WidenedName(*entry, macForm && !IsMultibyteFont(entry->script, static_cast<int16_t>(entry->id))) !=
-            typeface)
-            continue;
-        const uint32_t fontCodePage =
-            entry->codePage != kNoCodePage ? entry->codePage : CodePageForScript(entry->script);
-        const bool writtenSo = !macForm && static_cast<int64_t>(WrittenTypefaceCodePage(fontCodePage)) == codePage;
-        if (!match.found || writtenSo)
-            match = FontMatch{static_cast<int16_t>(entry->id), true};
-        if (writtenSo)
-            break;
+    // Books written before names went out as their characters carry the bytes, one per unit.
+    for (const bool widened : {false, true}) {
+        for (const QFontEntry* entry : m_fonts->InOrder()) {
+            const bool mac = macForm && !IsMultibyteFont(entry->script, static_cast<int16_t>(entry->id));
+            const std::u16string written =
+                widened ? WidenedName(std::string(entry->name.c_str(), entry->name.Length())) : WrittenName(*entry, mac);
+            if (written != typeface)
+                continue;
+            const uint32_t fontCodePage =
+                entry->codePage != kNoCodePage ? entry->codePage : CodePageForScript(entry->script);
+            const bool writtenSo = !macForm && static_cast<int64_t>(WrittenTypefaceCodePage(fontCodePage)) == codePage;
+            if (!match.found || writtenSo)
+                match = FontMatch{static_cast<int16_t>(entry->id), true};
+            if (writtenSo)
+                break;
+        }
+        if (match.found)
+            return match;
     }
+    // A font the list lacked on export goes out by its id; the text may take that id again
+    // when the list still lacks it.
+    int16_t id = 0;
+    if (UnknownFontId(typeface, id) && !m_fonts->Find(static_cast<uint16_t>(id)))
+        match = FontMatch{id, true};
     return match;
+}
+
+void XAttribs::NoteCharacterSets(XTHandle story)
+{
+    int32_t count = 0;
+    XTHandle store = 0;
+    if (CallHost<XTY_StyleRuns>(story, nullptr, &count) != XT_OK || count <= 0)
+        return;
+    std::vector<XTRunEntry> runs(static_cast<size_t>(count));
+    if (CallHost<XTY_StyleRuns>(story, runs.data(), &count) != XT_OK || CallHost<XTY_AttributeStore>(story, &store) != XT_OK)
+        return;
+    runs.resize(static_cast<size_t>(count));
+    // Runs of one format share a value: each is asked once.
+    std::map<uint32_t, std::pair<int16_t, uint8_t>> sets;
+    for (const XTRunEntry& run : runs) {
+        auto at = sets.find(run.value);
+        if (at == sets.end()) {
+            XTCharFormat format{};
+            uint16_t extra = 0;
+            if (CallHost<XTY_CharAttributes>(store, run.value, &format, &extra) != XT_OK)
+                continue;
+            at = sets.emplace(run.value, std::make_pair(format.font, format.high)).first;
+        }
+        m_characterSets[at->second.first][at->second.second] += run.length;
+    }
+}
+
+bool XAttribs::CharacterSetOf(int16_t font, uint8_t& set) const
+{
+    const auto at = m_characterSets.find(font);
+    if (at == m_characterSets.end() || at->second.empty())
+        return false;
+    int64_t most = -1;
+    for (const auto& [byte, characters] : at->second)
+        if (characters > most) {
+            most = characters;
+            set = byte;
+        }
+    return true;
 }
 
 void XAttribs::ReadTypeface(const RunAttrReader& attributes, XTHandle text)
@@ -523,9 +642,18 @@ void XAttribs::ReadTypeface(const RunAttrReader& attributes, XTHandle text)
         at = m_resolved.emplace(key, FindTypeface(typeface, typefaceCodePage)).first;
     if (!at->second.found)
         return;
-    if (at->second.id == 0)
+    const int16_t font = at->second.id;
+    if (font == 0)
         ReportInternalError(__FILE__, __LINE__);
     XTCharFormat current{};
-    if (!CurrentFormat(current, text) || current.font != at->second.id)
-        SetTextAttribute(text, kAttrFont, at->second.id);
+    const bool known = CurrentFormat(current, text);
+    if (!known || current.font != font)
+        SetTextAttribute(text, kAttrFont, font);
+    // The character set goes with the font as the document's text has it; a font the text
+    // never had does not take another font's.
+    uint8_t set = 0;
+    if (!CharacterSetOf(font, set) && known && current.font == font)
+        return;
+    if (!known || current.high != set)
+        SetTextAttribute(text, kAttrCharacterSet, set);
 }

@@ -23,6 +23,8 @@ enum : int32_t {
     kAttrSize = -103,
     kAttrKerning = -108,
     kAttrTracking = -109,
+    kAttrShift = -110,
+    kAttrCharacterSet = -112,
     kAttrColour = 5,
 };
 
@@ -61,6 +63,11 @@ extern const uint8_t kWin1252ToMacRoman[256];
 bool IsAcceptedColourModel(uint32_t model);
 
 // ---- Colours --------------------------------------------------------------------------------
+
+// "color_type" of a document colour: its model's four characters when the model is accepted,
+// else the empty text; "color_name": its name, at most 64 characters.
+std::u16string ColourTypeText(const XTColourRec& colour);
+std::u16string ColourNameText(const XTColourRec& colour);
 
 struct ColorComponents {
     uint16_t red, green, blue;
@@ -148,8 +155,14 @@ public:
     static std::u16string TypefaceText(const RunAttribs& run);
 
     // Import: applies the font named by "typeface" to the selection of `text` (null: the
-    // current box's story); each name is looked up once per converter and typeface code page.
+    // current box's story) with the character set the document's text has in that font; each
+    // name is looked up once per converter and typeface code page.
     void ReadTypeface(const RunAttrReader& attributes, XTHandle text = 0);
+    // Counts the characters of the story's text per font and character set, before the import
+    // writes into it.
+    void NoteCharacterSets(XTHandle story);
+    // The character set most of the noted text has in the font; false when none was noted.
+    bool CharacterSetOf(int16_t font, uint8_t& set) const;
 
     struct FontMatch {
         int16_t id;
@@ -170,4 +183,6 @@ private:
     FontMatch FindTypeface(const std::u16string& typeface, const std::u16string& typefaceCodePage) const;
 
     ResolvedFonts m_resolved;
+    // Font id to character set to characters.
+    std::map<int16_t, std::map<uint8_t, int64_t>> m_characterSets;
 };

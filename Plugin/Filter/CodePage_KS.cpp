@@ -165,6 +165,10 @@ const CharRecord* FindSpecialCharRecord(uint16_t character, bool highFlag)
         if (record.hostChar == character && DirectionMatches(record, highFlag))
             return &record;
     const CharRecord& record = kControlTable[character];
+    // A paragraph end, column or box break ends its paragraph in any font: the paragraph of the
+    // Book carries it, never its text.
+    if (record.flags == kCharBreakDropped)
+        return &record;
     return DirectionMatches(record, highFlag) ? &record : nullptr;
 }
 
@@ -192,6 +196,20 @@ bool IsControlSpecialChar(uint32_t character, bool listed)
         if (c == character)
             return true;
     return false;
+}
+
+const CharRecord* ExportCharRecord(uint16_t character, bool highFlag)
+{
+    return character > 31 ? nullptr : FindSpecialCharRecord(character, highFlag);
+}
+
+char16_t ImportHostChar(uint16_t unicode, bool highFlag)
+{
+    const CharRecord* record = FindRecordByUnicode(unicode);
+    if (!record || !IsControlSpecialChar(unicode))
+        return unicode;
+    const CharRecord* back = ExportCharRecord(record->hostChar, highFlag);
+    return back && FoundByUnicode(*back, unicode) ? record->hostChar : unicode;
 }
 
 // ---- Position styles -----------------------------------------------------------------------
@@ -270,6 +288,7 @@ void WritePositionAttribs(const PositionAttribs& attribs, RunAttrWriter& writer)
 bool ReadPositionAttribs(PositionAttribs& attribs, const RunAttrReader& reader, XTHandle text)
 {
     bool sized = false;
+    const int32_t shiftBefore = attribs.shift;
     std::u16string value;
     long long number = 0;
     if (reader.GetAttr(u"size", value) && ParseNumber(value, number) && number >= 1 && number <= 9999) {
@@ -292,6 +311,9 @@ bool ReadPositionAttribs(PositionAttribs& attribs, const RunAttrReader& reader, 
         else if (ParseNumber(value, number) && number >= -65535 && number <= 65535)
             attribs.shift = static_cast<int32_t>(-number * kHalfPoint);
     }
+    // The text's own shift, not the one its formatting came with.
+    if (attribs.shift != shiftBefore)
+        SetTextAttribute(text, kAttrShift, attribs.shift);
     return sized;
 }
 

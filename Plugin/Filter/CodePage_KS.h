@@ -47,13 +47,23 @@ enum : uint32_t {
 
 // The record of a host character for a run whose font has (or has not) the high flag: above 31
 // the two-record table; up to 31 the one-record table first, then the control table. A record
-// whose direction bit differs from the flag counts as none.
+// whose direction bit differs from the flag counts as none, but the breaks 11, 12 and 13 have
+// their record in every font.
 const CharRecord* FindSpecialCharRecord(uint16_t character, bool highFlag);
 // The record of a Unicode character (bit 24 set, or flags 0x8000000), searched in the control
 // table, the two-record table and the space and dash table; or null.
 const CharRecord* FindRecordByUnicode(uint16_t unicode);
 // 128 to 159, and 0x0A, 0x1F, 0x2000, 0x2001, 0x2011.
 bool IsControlSpecialChar(uint32_t character, bool listed = true);
+// The record an export applies to a host character: that of FindSpecialCharRecord up to 31;
+// none above, since a space or a hyphen is what the translator reads and writes as one,
+// whatever the font's high flag.
+const CharRecord* ExportCharRecord(uint16_t character, bool highFlag);
+// The character an import writes into a run whose font has (or has not) the high flag for a
+// Unicode character: the host character of its record when it is a control special
+// character and an export reads that host character back as the same Unicode character;
+// else the character itself, so that nothing comes back other than it was written.
+char16_t ImportHostChar(uint16_t unicode, bool highFlag);
 
 // ---- Position styles -----------------------------------------------------------------------
 

@@ -94,6 +94,7 @@ Digger::Digger(XTHandle box, Mapper& owner, XAttribs& converter, const FixedStor
     : mOwner(owner), mConverter(converter), mCutter(box, true), mStory(box), mSegments(segments), mStyleTest(styleTest)
 {
     mTextEnd = static_cast<int32_t>(mStory.GetLength(true));
+    mConverter.NoteCharacterSets(mStory.GetTextHandle(true));
     for (const StorySegment& segment : mSegments) {
         if (segment.id < 0)
             continue;
@@ -364,17 +365,15 @@ void Digger::InsertUnicodes(IRun& run, bool wide)
             ReportError(kDwxError);
             continue;
         }
-        char16_t character = read;
-        bool opensBuffer = false;
-        if (const CharRecord* record = FindRecordByUnicode(read)) {
-            if (IsControlSpecialChar(read))
-                character = static_cast<char16_t>(record->hostChar);
-            opensBuffer = (record->flags & 1) != 0;
-        }
+        const CharRecord* record = FindRecordByUnicode(read);
+        const bool opensBuffer = record && (record->flags & 1) != 0;
         if (wide) {
-            WriteText(std::u16string(1, character), opensBuffer);
+            // The export writes the host's control special characters here as they stand, so
+            // they go back as they came, never through a record.
+            WriteText(std::u16string(1, read), opensBuffer);
             continue;
         }
+        const char16_t character = ImportHostChar(read, mHighFlag);
         if (opensBuffer) {
             flush();
             special = true;
@@ -441,6 +440,7 @@ void Digger::AttributeStep(IRun& run)
     CallHost<XTY_InsertionAttributes>(&was, &extra);
     mConverter.ReadTypeface(attributes, 0);
     CallHost<XTY_InsertionAttributes>(&now, &extra);
+    mHighFlag = now.high >= 128;
     if (!SameFormat(was, now)) {
         const int32_t position = CurrentPos();
         const int32_t shift = mShift;

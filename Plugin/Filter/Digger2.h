@@ -101,4 +101,6 @@ private:
     bool mStyleTest = false;
     // The paragraph attributes read for each paragraph style value.
     std::map<uint32_t, XTParaAttribs> mParagraphStyles;
+    // The high flag of the format the current run's text takes, as its export will read it.
+    bool mHighFlag = false;
 };

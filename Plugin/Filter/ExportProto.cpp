@@ -541,7 +541,10 @@ bool ExportLayouts(ExportRun& run)
         if (!run.output.ExportLayout(run, LayoutKindOf(layout, current), i))
             return false;
         if (i == count - 1) {
+            // The document object follows, so that the saves keep the layout that was current
+            // in front: the document and its stored copy open on it again.
             CallHost<LTY_MakeLayoutCurrent>(current);
+            run.doc->SetIndex(static_cast<uint16_t>(current));
             if (!run.output.AfterLastLayout(run))
                 return false;
         }

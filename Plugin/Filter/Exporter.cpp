@@ -41,7 +41,7 @@ constexpr uint32_t kTextRun = 0;
 constexpr uint32_t kAnchoredItem = 1;
 constexpr uint32_t kPageLast = 5;
 constexpr uint32_t kPageNext = 7;
-constexpr uint32_t kUniqueIdMarker = 0x88;
+constexpr uint32_t kUniqueIdMarker = kUniqueIdRunKind;
 
 // Kinds of the characters a text run cache collects.
 constexpr int32_t kKindUnicode = 16;
@@ -156,7 +156,7 @@ public:
             Put(character, kKindWide, kOwnCodePage);
             return;
         }
-        const CharRecord* record = FindSpecialCharRecord(character, highFlag);
+        const CharRecord* record = ExportCharRecord(character, highFlag);
         if (!record) {
             Put(character, kKindUnicode, kUnicodeCodePage);
             return;
@@ -498,30 +498,21 @@ void Exporter::ExportBox(int32_t index, XTHandle box)
     const bool skipHidden = SkipProcessHidden();
     const bool documentFlag = !mDocument->WasFlagSet();
     const XTHandle handle = text.GetTextHandle(true);
-    const auto storyLength = static_cast<int32_t>(text.mInitLen);
-
-    // A unique id waits for the next paragraph of its host paragraph that gets text.
-    int32_t pendingId = -1;
-    RefPtr<IPara> pendingPara;
-    auto settlePending = [&](const RefPtr<IPara>& on) {
-        if (pendingId != -1 && on)
-            SetNumber(on.Get(), u"uniqID", pendingId);
-        pendingId = -1;
-        pendingPara.Reset();
-    };
 
     int32_t paraNumber = 0;
+    RefPtr<IPara> para;
+    int32_t paraStart = 0;
+    bool styleRuns = false;
     while (cursor.HasMore()) {
         const uint32_t paraIndex = cursor.GetParaIndex();
-        const int32_t paraStart = cursor.GetPosition();
         const uint32_t opcode = cursor.GetRunKind();
-        RefPtr<IPara> para;
-        story->CreatePara(para, paraNumber, -1);
-        if (!para)
-            break;
-        bool styleRuns = false;
-        int32_t textRuns = 0;
-        bool markerHere = false;
+        if (!para) {
+            story->CreatePara(para, paraNumber, -1);
+            if (!para)
+                break;
+            paraStart = cursor.GetPosition();
+            styleRuns = false;
+        }
 
         while (cursor.HasMore() && cursor.GetParaIndex() == paraIndex) {
             styleRuns = true;
@@ -536,7 +527,7 @@ void Exporter::ExportBox(int32_t index, XTHandle box)
                 if (boxClass == BoxClassLinkedAutotext)
                     LogMasterBox(record, "Export => skipping autotext box", index);
                 else
-                    textRuns += ExportText(para, text, start, end, attribs);
+                    ExportText(para, text, start, end, attribs);
             } else if (opcode == kAnchoredItem) {
                 XTHandle item = 0;
                 CallHost<XBY_AnchoredBox>(text.GetTextHandle(true), start, &item);
@@ -567,12 +558,8 @@ void Exporter::ExportBox(int32_t index, XTHandle box)
                 if (ParseUniqueId(handle, start, id)) {
                     if (id > mLargestUniqID)
                         mLargestUniqID = id;
-                    if (id != -1 && mUniqIds->insert(id).second) {
-                        settlePending(pendingPara);
-                        pendingId = id;
-                        pendingPara = para;
-                        markerHere = true;
-                    }
+                    if (id != -1 && mUniqIds->insert(id).second)
+                        SetNumber(para.Get(), u"uniqID", id);
                 }
             } else if (skipHidden) {
                 wholeRun = true;
@@ -591,15 +578,15 @@ void Exporter::ExportBox(int32_t index, XTHandle box)
             }
         }
 
-        if (pendingId != -1 && !markerHere && textRuns > 0)
-            settlePending(para);
-        if (pendingId != -1 && EndsHostParagraph(handle, cursor.GetPosition(), storyLength))
-            settlePending(pendingPara);
+        // A unique-id marker opens the paragraph run behind it: both are one paragraph of the
+        // Book, which carries the id, so that the import puts the id back once, at its start.
+        if (OpensNextParagraphRun(opcode, cursor))
+            continue;
         if (styleRuns)
             ExportCoords(box, para.Get(), paraStart, cursor.GetPosition(), true, true, masterIndex);
+        para.Reset();
         ++paraNumber;
     }
-    settlePending(pendingPara);
 }
 
 void Exporter::ExportObjectRun(const RefPtr<IPara>& para, QStoryCursor& cursor, uint32_t opcode,

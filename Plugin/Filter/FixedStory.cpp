@@ -35,7 +35,8 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
 
     // The exporter opens one exchange paragraph per host paragraph run, and the import steps at the end of each;
     // a paragraph run that ends without a break character (a hidden run is a run of its own, and so are the
-    // texts around it) therefore ends in an empty break, so that both sides count the same paragraphs.
+    // texts around it) therefore ends in an empty break, so that both sides count the same paragraphs. A
+    // unique-id marker shares its exchange paragraph with the run it opens, so no break follows it.
     QStoryCursor cursor(story);
     int32_t breakEnd = -1;
     auto endParagraphRun = [&](uint32_t paraIndex) {
@@ -81,7 +82,8 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
             push_back(StorySegment{record.id, ParenDirection(record.item), start, end});
             pieceStart = end;
         }
-        endParagraphRun(paraIndex);
+        if (!OpensNextParagraphRun(kind, cursor))
+            endParagraphRun(paraIndex);
     }
     closePiece(length);
 }

@@ -43,6 +43,11 @@ int32_t RunEndAt(QStoryText& text, int32_t offset)
 
 } // namespace
 
+bool OpensNextParagraphRun(uint32_t kind, const QStoryCursor& cursor)
+{
+    return kind == kUniqueIdRunKind && cursor.HasMore() && cursor.GetRunKind() != kUniqueIdRunKind;
+}
+
 uint32_t OpenParenOpcode(uint32_t opcode)
 {
     return (opcode & kTypeBits) == kClosing ? opcode ^ kTypeBits : opcode;

@@ -21,6 +21,14 @@ inline bool IsModuleTagKind(uint32_t kind)
     return (kind & 0xFFFFFF00u) == 0x414B4200u;
 }
 
+// The paragraph-run kind of a unique-id marker.
+constexpr uint32_t kUniqueIdRunKind = 0x88;
+
+// True when the paragraph run just passed, of kind `kind`, is a unique-id marker and the cursor
+// stands on a paragraph run behind it that is not one: the marker opens that run, and the
+// export writes both as one paragraph.
+bool OpensNextParagraphRun(uint32_t kind, const QStoryCursor& cursor);
+
 struct HiddenKey {
     std::string text1;
     std::string text2;

@@ -1,5 +1,6 @@
 #include "Plugin/Filter/Importer.h"
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <new>
@@ -220,22 +221,22 @@ StoryPoints ReadStoryPoints(IStory& story)
                     if (found == kinds.end())
                         continue;
                     if (found->second == 1) {
-                        points.push_back({a, kPointDirection, -1, -1});
+                        points.push_back({a, kPointDirection, p, -1});
                     } else if (found->second == 2) {
-                        points.push_back({a, 0, -1, -1});
+                        points.push_back({a, 0, p, -1});
                         ++openStarts[a];
                     } else if (found->second == 3) {
                         auto open = openStarts.find(a);
                         if (open == openStarts.end() || open->second == 0)
                             continue;
                         --open->second;
-                        points.push_back({a, 1, -1, -1});
+                        points.push_back({a, 1, p, -1});
                     }
                 }
             } else if (kind == kRunPlaceHolders) {
                 const std::vector<int32_t> words = RunRecords(*run, 8);
                 for (size_t i = 0; i + 1 < words.size(); i += 2)
-                    points.push_back({words[i], kPointDirection, -1, -1});
+                    points.push_back({words[i], kPointDirection, p, -1});
             }
         }
         points.push_back({kPointParagraphEnd, -1, p, -1});
@@ -397,8 +398,13 @@ void Importer::Close(int16_t baseLayout)
 {
     if (!MultiDocRun())
         mProgress.reset();
-    // Every layout the run connected loses its links, marks and private boxes.
-    for (const int16_t layout : mTouchedLayouts) {
+    // Every layout loses its links, marks and private boxes: those the run connected, and the
+    // export's last layout, which holds the private boxes also when no story of it came back.
+    std::deque<int16_t> layouts = mTouchedLayouts;
+    const auto last = static_cast<int16_t>(LayoutCount() - 1);
+    if (last >= 0 && std::find(layouts.begin(), layouts.end(), last) == layouts.end())
+        layouts.push_back(last);
+    for (const int16_t layout : layouts) {
         if (layout == baseLayout)
             continue;
         CallHost<LTY_SelectLayout>(layout);
@@ -550,18 +556,20 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         RefPtr<IPara> paragraph;
         for (size_t k = 0; k < points.size(); ++k) {
             const StoryPoint& point = points[k];
+            // A paragraph's unique id goes in once, in front of whatever the paragraph holds
+            // first: a text run, a marker, or only its end.
+            if (point.paragraph != paragraphIndex) {
+                paragraph = story.Paragraph(point.paragraph);
+                paragraphIndex = point.paragraph;
+                int32_t uniqueId = -1;
+                if (mSetUniqueID && paragraph && paragraph->GetNumber(u"uniqID", uniqueId) && uniqueId != -1)
+                    digger->InsertHidden(uniqueId);
+            }
             if (point.id == kPointParagraphEnd) {
                 digger->Step(true);
             } else if (point.id == kPointText) {
-                if (point.paragraph != paragraphIndex || !paragraph) {
-                    paragraph = story.Paragraph(point.paragraph);
-                    paragraphIndex = point.paragraph;
-                }
                 if (!paragraph)
                     continue;
-                int32_t uniqueId = -1;
-                if (mSetUniqueID && paragraph->GetNumber(u"uniqID", uniqueId) && uniqueId != -1)
-                    digger->InsertHidden(uniqueId);
                 RefPtr<IRun> run = paragraph->Run(point.run);
                 if (!run)
                     continue;

@@ -1,5 +1,6 @@
 #include "Plugin/QAPI/CurDocAPI.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -34,6 +35,25 @@ bool DocumentIsOpen(XTHandle doc)
 {
     XTHandle view = 0;
     return doc > 0 && CallHost<XDD_DocumentView>(doc, &view) == XT_OK;
+}
+
+// The references of every layout of the current document's project; the current document's
+// alone when the host does not list them.
+std::vector<XTHandle> ProjectLayouts(XTHandle doc)
+{
+    std::vector<XTHandle> layouts{doc};
+    XTHandle project = 0;
+    int16_t count = 0;
+    if (CallHost<XPK_CurrentProject>(&project) != XT_OK || CallHost<XPK_LayoutCount>(project, &count) != XT_OK)
+        return layouts;
+    for (int16_t i = 0; i < count; ++i) {
+        int16_t id = -1;
+        XTHandle layout = 0;
+        if (CallHost<XPK_LayoutDocument>(project, i, &id) == XT_OK && CallHost<XDD_DocumentRef>(id, &layout) == XT_OK &&
+            layout != doc)
+            layouts.push_back(layout);
+    }
+    return layouts;
 }
 
 // A batch or server run: nobody is there to answer the host's save.
@@ -203,11 +223,14 @@ void QuarkDoc::Finish()
     MakeCurrent();
     const XTHandle doc = xt_getdocref();
     if (HostDocState* state = State()) {
-        // Only this document's boxes are disposed; boxes of documents closed since are dropped
-        // unseen, since their references mean nothing any more.
+        // Only this document's boxes are disposed, in whichever of its layouts they are: the
+        // export leaves them in its last layout while the document ends on the layout that was
+        // current. Boxes of documents closed since are dropped unseen, since their references
+        // mean nothing any more.
+        const std::vector<XTHandle> layouts = doc > 0 ? ProjectLayouts(doc) : std::vector<XTHandle>{};
         std::vector<WorkBox> kept;
         for (const WorkBox& work : state->workBoxes) {
-            if (doc > 0 && work.doc == doc)
+            if (std::find(layouts.begin(), layouts.end(), work.doc) != layouts.end())
                 CallHost<XBY_DisposeBox>(work.box, 1);
             else if (DocumentIsOpen(work.doc))
                 kept.push_back(work);

@@ -51,6 +51,8 @@ struct UnattendedState {
     bool multiDoc = false;  // a folder command is running
     bool batch = false;     // a batch run was requested or the batch status file has a job
     bool server = false;    // server mode
+
+    bool Any() const { return multiDoc || batch || server; }
 };
 UnattendedState CurrentUnattendedState();
 

@@ -4,18 +4,32 @@
 #      HKEY_LOCAL_MACHINE, in the host's key store <app>/Registry;
 #   2. the status file at the path of the setting BatchFilePath (here <app>/Batch/batch.ini);
 #   3. the host, started on the application folder.
-#     bash examples/batch/run.sh BUILD_DIR
+#     bash examples/batch/run.sh BUILD_DIR [JOB]
+# JOB is the status file to write: batch.ini (the default) exports the example tree into
+# Translated; same-folder.ini writes the exchange files and PDFs beside the documents, into a
+# tree that also holds a damaged document, an exchange file without its document and somebody's
+# PDF. The script answers no alert: a run that waits for a user fails.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
+build=$(cd "${1:?usage: run.sh BUILD_DIR [JOB]}" && pwd)
+job=${2:-batch.ini}
+[ -f "$here/$job" ] || { echo "no job $here/$job" >&2; exit 2; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-batch.XXXXXX")
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Folders"
 cp -r "$here/../app/Folders/Books" "$work/Folders/"
 sed "s|@WORK@|$work|g" "$here/kesto.ini" > "$work/XTensions/kesto.ini"
-sed "s|@WORK@|$work|g" "$here/batch.ini" > "$work/Batch/batch.ini"
+sed "s|@WORK@|$work|g" "$here/$job" > "$work/Batch/batch.ini"
+if [ "$job" = same-folder.ini ]; then
+  cp "$here/../documents/damaged/truncated.qxp" "$work/Folders/Books/damaged.qxp"
+  cp "$here/same-folder/"* "$work/Folders/Books/"
+fi
 mkdir -p "$work/Registry/HKEY_LOCAL_MACHINE/SOFTWARE/OMRA Translation Technology/Kesto 50 Batch Mode"
 cp "$here/batch.xts" "$work/"
 cd "$work"
 "$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" --script "$work/batch.xts"
 echo "archived status file: $(ls "$work"/Batch/batch.ini_*)" >&2
-echo "exchange files: $work/Translated; general log: $work/KestoLogfile.txt" >&2
+if [ "$job" = same-folder.ini ]; then
+  echo "exchange files and PDFs: $work/Folders/Books; general log: $work/KestoLogfile.txt" >&2
+else
+  echo "exchange files: $work/Translated; general log: $work/KestoLogfile.txt" >&2
+fi

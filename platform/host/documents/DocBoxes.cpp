@@ -74,6 +74,58 @@ const std::vector<uint32_t>* ItemsOf(const Layout& l, uint32_t id, int32_t kind)
         return &l.spreads.at(id).items;
     return id >= 3 ? &l.masters.at(id - 3).items : &none;
 }
+
+// The list that holds the box as an item of a spread, a master or a group; none for an
+// anchored or unplaced box.
+const std::vector<uint32_t>* SiblingsOf(const Layout& l, const Box& box)
+{
+    switch (box.owner.kind) {
+    case OwnerKind::Spread:
+        return &l.spreads.at(box.owner.index).items;
+    case OwnerKind::Master:
+        return &l.masters.at(box.owner.index).items;
+    case OwnerKind::Group: {
+        const Box* group = l.FindBox(box.owner.index);
+        return group ? &group->members : nullptr;
+    }
+    default:
+        return nullptr;
+    }
+}
+
+// True when the groups above the box end on a spread or a master: the box is on a spread's walk.
+bool OnWalk(const Layout& l, const Box* at)
+{
+    // Bounded by the box count: a damaged model with a cycle of groups stops here.
+    for (size_t step = 0; at && step <= l.boxes.size(); ++step) {
+        if (at->owner.kind != OwnerKind::Group)
+            return at->owner.kind == OwnerKind::Spread || at->owner.kind == OwnerKind::Master;
+        at = l.FindBox(at->owner.index);
+    }
+    return false;
+}
+
+// The item after `box` in the walk of its spread, 0 at the end: a group's first member follows
+// the group, and after a group's last member the walk goes on after the group, depth first.
+// A box of an anchored group is on no spread's walk and has no next item.
+uint32_t NextInWalk(const Layout& l, const Box& box)
+{
+    if (!OnWalk(l, &box))
+        return 0;
+    if (box.kind == BoxKind::Group && !box.members.empty())
+        return box.members.front();
+    for (const Box* at = &box; at; at = l.FindBox(at->owner.index)) {
+        const std::vector<uint32_t>* siblings = SiblingsOf(l, *at);
+        if (!siblings)
+            return 0;
+        auto it = std::find(siblings->begin(), siblings->end(), at->uid);
+        if (it != siblings->end() && ++it != siblings->end())
+            return *it;
+        if (at->owner.kind != OwnerKind::Group)
+            return 0;
+    }
+    return 0;
+}
 }  // namespace
 
 int32_t DocHost::FirstBox(int32_t spread, int32_t* box)
@@ -95,18 +147,8 @@ int32_t DocHost::NextBox(int32_t box, int32_t* next)
         const Box* b = BoxRef(box, "SPR-4", &lx);
         if (!b)
             return HostErr::BadRef;
-        *next = 0;
-        const Layout& l = *lx->layout;
-        const std::vector<uint32_t>* items = nullptr;
-        if (b->owner.kind == OwnerKind::Spread)
-            items = &l.spreads.at(b->owner.index).items;
-        else if (b->owner.kind == OwnerKind::Master)
-            items = &l.masters.at(b->owner.index).items;
-        if (items) {
-            auto it = std::find(items->begin(), items->end(), b->uid);
-            if (it != items->end() && ++it != items->end())
-                *next = lx->boxes.at(*it);
-        }
+        const uint32_t uid = NextInWalk(*lx->layout, *b);
+        *next = uid ? lx->boxes.at(uid) : 0;
         return HostErr::Ok;
     });
 }
@@ -121,8 +163,10 @@ int32_t DocHost::IsMasterItem(int32_t box, int32_t spread, bool* item)
                     const Ref* s = Resolve(spread, Tag::Spread, "SPR-5");
                     if (!b || !s || s->layout != lx)
                         return HostErr::BadRef;
-                    *item = s->kind == 1 && s->id >= 3 && b->owner.kind == OwnerKind::Master &&
-                            b->owner.index == s->id - 3;
+                    // A group's members are items of the master page that holds the group.
+                    const Box* top = lx->layout->TopLevelOf(*b);
+                    *item = s->kind == 1 && s->id >= 3 && top && top->owner.kind == OwnerKind::Master &&
+                            top->owner.index == s->id - 3;
                     return HostErr::Ok;
                 });
 }

@@ -464,7 +464,9 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
     const bool tail = text.back() != kParagraphEnd;    // the copy's last piece starts a paragraph
     InsertRuns(dst, pos, copied);
     const int32_t own = dst.paras[static_cast<size_t>(para)];
-    if (head)
+    // A copy without a paragraph end brings no paragraph: text put at a paragraph's start
+    // takes that paragraph's format as typing there would.
+    if (head || pieces.size() == 1)
         pieces.front() = own;
     if (!tail)
         pieces.back() = own;
@@ -490,6 +492,22 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
 
 bool IsParaAttribute(int32_t code) { return code >= 1 && code < 0x40; }
 
+namespace {
+
+// A font of the font table, or one the document's text already uses without an entry there (a
+// missing font keeps its id in the text, and text may take it again).
+bool KnownFont(const Project& project, int16_t id)
+{
+    if (project.FindFont(id))
+        return true;
+    for (size_t n = 1; n <= project.charFormats.Size(); ++n)
+        if (project.charFormats.Find(static_cast<int32_t>(n))->font == id)
+            return true;
+    return false;
+}
+
+}  // namespace
+
 int32_t SetCharAttribute(Project& project, Story& story, int32_t start, int32_t end, int32_t code, int32_t value,
                          int32_t* insertFormat)
 {
@@ -498,10 +516,11 @@ int32_t SetCharAttribute(Project& project, Story& story, int32_t start, int32_t 
         return HostErr::BadRef;
     bool known = true;
     switch (code) {
-    case -101: known = value >= INT16_MIN && value <= INT16_MAX && project.FindFont(static_cast<int16_t>(value)); break;
+    case -101: known = value >= INT16_MIN && value <= INT16_MAX && KnownFont(project, static_cast<int16_t>(value)); break;
     case -102: known = value >= 0 && value <= 0xFFFF; break;
     case -103: known = value > 0; break;
-    case -108: case -109: case -111: break;
+    case -112: known = value >= 0 && value <= 0xFF; break;
+    case -108: case -109: case -110: case -111: break;
     case 5: known = project.FindColour(value) != nullptr; break;
     default: known = false;
     }
@@ -514,7 +533,9 @@ int32_t SetCharAttribute(Project& project, Story& story, int32_t start, int32_t 
         case -103: f.size = value; break;
         case -108: f.kern = value; break;
         case -109: f.track = value; break;
+        case -110: f.shift = value; break;
         case -111: f.tag = static_cast<uint32_t>(value); break;
+        case -112: f.high = static_cast<uint8_t>(value); break;
         default: f.colour = value; break;
         }
     };
@@ -532,7 +553,8 @@ int32_t SetParaAttribute(Project& project, Story& story, int32_t start, int32_t 
 {
     const auto length = static_cast<int32_t>(story.text.size());
     if (start < 0 || end < start || end > length || !IsParaAttribute(code) ||
-        (code == 0x18 && (value < 0 || value > 3)) || (code == 0x19 && (value < 0 || value > 2)))
+        (code == 0x18 && (value < 0 || value > 3)) || (code == 0x19 && (value < 0 || value > 2)) ||
+        (code == kSecondStyleCode && value < -1))
         return HostErr::BadRef;
     auto change = [code, value](ParaFormat& f) {
         switch (code) {
@@ -544,6 +566,7 @@ int32_t SetParaAttribute(Project& project, Story& story, int32_t start, int32_t 
         case 0x16: f.spaceAfter = value; break;
         case 0x18: f.align = static_cast<Align>(value); break;
         case 0x19: f.direction = static_cast<Direction>(value); break;
+        case kSecondStyleCode: f.style2 = value; break;
         default: {
             // An absent code reads 0, so 0 removes the entry: a paragraph given back its own
             // values keeps its format.
@@ -586,6 +609,7 @@ void ParaAttributeValues(const ParaFormat& format, int32_t values[0x40])
     values[0x16] = format.spaceAfter;
     values[0x18] = static_cast<int32_t>(format.align);
     values[0x19] = static_cast<int32_t>(format.direction);
+    values[kSecondStyleCode] = format.style2;
 }
 
 // ---- Derived tables ---------------------------------------------------------------------

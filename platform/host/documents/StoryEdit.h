@@ -70,8 +70,9 @@ struct StoryPlace {
 // Copies [start, end) of from into to at pos with character formats, paragraph formats and
 // object runs; anchored boxes are copied (a text box with its story). Copied paragraph ends
 // bring the formats of their paragraphs; the paragraph the copy lands in keeps its own
-// format unless the copy starts it (or, for the last piece, unless the copy's tail starts
-// it). Between projects formats are carried by value. Answers SplitsRun when the range cuts
+// format unless the copy starts it with a paragraph end of its own (or, for the last piece,
+// unless the copy's tail starts it). A copy without a paragraph end changes no paragraph's
+// format. Between projects formats are carried by value. Answers SplitsRun when the range cuts
 // an object run or pos lies inside one, BadRef for positions outside the texts. from and to
 // may be the same story.
 int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const StoryPlace& to, int32_t pos);
@@ -86,9 +87,12 @@ int32_t SetCharAttribute(Project& project, Story& story, int32_t start, int32_t 
 int32_t SetParaAttribute(Project& project, Story& story, int32_t start, int32_t end, int32_t code,
                          int32_t value);
 bool IsParaAttribute(int32_t code);
+// The paragraph attribute code of the second style id (-1: none).
+constexpr int32_t kSecondStyleCode = 0x36;
 // Gives every paragraph that [start, end] touches the paragraph format.
 void SetParagraphFormat(Story& story, int32_t start, int32_t end, int32_t format);
-// The attribute values of a paragraph format by code (0 for a code it does not set).
+// The attribute values of a paragraph format by code (0 for a code it does not set; the
+// second style id under its own code).
 void ParaAttributeValues(const ParaFormat& format, int32_t values[0x40]);
 
 // ---- Derived tables (snapshots) ---------------------------------------------------------

@@ -65,7 +65,9 @@ XT_SLOT(XTY_SetInsertionPoint, XT_SUITE_XTY, 117, int32_t (*)(int32_t pos));
 XT_SLOT(XTY_SelectRange, XT_SUITE_XTY, 118, int32_t (*)(int32_t start, int32_t end));
 XT_SLOT(XTY_SelectAll, XT_SUITE_XTY, 119, int32_t (*)());
 // Sets attribute `code` on the selection (at an empty selection: for the next insertion
-// there). A null text handle: the current box's story.
+// there). A null text handle: the current box's story. Character codes: -101 font, -102 face
+// bits, -103 size, -108 kerning, -109 tracking, -110 baseline shift (16.16), -111 the module's
+// tag, -112 the character-set byte after the font id, 5 colour; 1 to 0x3F paragraph codes.
 XT_SLOT(XTY_SetAttribute, XT_SUITE_XTY, 20, int32_t (*)(XTHandle text, int32_t code, int32_t value));
 XT_SLOT(XTY_InsertionAttributes, XT_SUITE_XTY, 13, int32_t (*)(XTCharFormat* format, uint16_t* extra));
 XT_SLOT(XTY_CharacterUnit, XT_SUITE_XTY, 123, int32_t (*)(XTHandle text, int32_t pos, uint32_t* code, int32_t* width));

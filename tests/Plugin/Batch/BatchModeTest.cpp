@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "Plugin/Shell/AppFolderTest.h"
 
@@ -235,16 +236,66 @@ TEST_F(BatchModeTest, ShippedExampleRunsItsJob)
     EXPECT_EQ(archives, 1);
 }
 
-TEST_F(BatchTreeTest, UnusableTargetStartsNoRun)
+TEST_F(BatchTreeTest, JobThatCannotRunSaysSoInItsArchive)
 {
-    // The folder of a dialog chosen earlier must not stand in for a missing target.
-    WriteJob("Export", app / "in", app / "missing");
-    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
-    EXPECT_NE(Log().find("Batch export step: the Target path \"" + (app / "missing").string() + "\" cannot be used"),
-              std::string::npos)
-        << Log();
-    EXPECT_EQ(Log().find("IMPORT/EXPORT-FILES"), std::string::npos);
+    // The folder of a dialog chosen earlier must not stand in for an unusable target.
+    std::ofstream(app / "taken") << "a file where the target folder should be";
+    const std::pair<fs::path, fs::path> jobs[] = {{app / "in", app / "taken"}, {app / "missing", app / "out"}};
+    for (const auto& job : jobs) {
+        WriteJob("Export", job.first, job.second);
+        ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+        const std::string key = job.first == app / "in" ? "Target" : "Source";
+        const std::string path = (key == "Target" ? job.second : job.first).string();
+        EXPECT_NE(Log().find("Batch export step: the " + key + " path \"" + path + "\" cannot be used"),
+                  std::string::npos)
+            << Log();
+        EXPECT_NE(Archive().find("Error=the " + key + " path \"" + path + "\" cannot be used\n"), std::string::npos)
+            << Archive();
+        EXPECT_NE(Archive().find("Active=False\n"), std::string::npos);
+        EXPECT_EQ(Log().find("IMPORT/EXPORT-FILES"), std::string::npos);
+    }
+    EXPECT_EQ(ReadText(app / "taken"), "a file where the target folder should be");
     EXPECT_FALSE(fs::exists(app / "missing"));
+}
+
+TEST_F(BatchTreeTest, MissingTargetFoldersAreMadeAndTheModeMayStandBetweenBlanks)
+{
+    std::ofstream(BatchFile()) << "[General]\nMode = Export \nRecursive=True\n[Path]\nSource=" << (app / "in").string()
+                               << "\nTarget=" << (app / "new/dwq").string() << "\nPdfDir=" << (app / "new/pdf").string()
+                               << "\n";
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+    EXPECT_EQ(Archive().find("Error="), std::string::npos) << Archive();
+    EXPECT_NE(Archive().find("Count=3\n"), std::string::npos) << Archive();
+    EXPECT_EQ(ReadText(app / "new/dwq/report.dwq").substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") << Log();
+    EXPECT_EQ(ReadText(app / "new/pdf/report.pdf").substr(0, 5), "%PDF-") << Log();
+}
+
+TEST_F(BatchModeTest, ShippedSameFolderJobConvertsTheDocumentsAndKeepsTheRest)
+{
+    // The example's script answers no alert: a run that waited for a user would fail it.
+    const std::string command = "TMPDIR=" + app.string() + " bash " + KESTO_SOURCE_DIR +
+                                "/examples/batch/run.sh " + KESTO_BINARY_DIR + " same-folder.ini >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    fs::path work;
+    for (const auto& entry : fs::directory_iterator(app))
+        if (entry.path().filename().string().rfind("kesto-batch.", 0) == 0)
+            work = entry.path();
+    ASSERT_FALSE(work.empty());
+    const fs::path books = work / "Folders/Books";
+    const std::string log = ReadText(work / "KestoLogfile.txt");
+    for (const char* document : {"report", "a.b", "News/front"}) {
+        EXPECT_EQ(ReadText(books / (std::string(document) + ".dwq")).substr(0, 8),
+                  "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")
+            << document << log;
+        EXPECT_EQ(ReadText(books / (std::string(document) + ".pdf")).substr(0, 5), "%PDF-") << document;
+    }
+    EXPECT_NE(log.find("Unable to open \"" + (books / "damaged.qxp").string() + "\" as a document"), std::string::npos)
+        << log;
+    EXPECT_FALSE(fs::exists(books / "damaged.dwq"));
+    const fs::path shipped = fs::path(KESTO_SOURCE_DIR) / "examples/batch/same-folder";
+    for (const char* kept : {"archive.dwq", "notes.pdf"})
+        EXPECT_EQ(ReadText(books / kept), ReadText(shipped / kept)) << kept;
+    EXPECT_TRUE(fs::exists(work / "Batch/batch.ini_20061205083007"));
 }
 
 } // namespace

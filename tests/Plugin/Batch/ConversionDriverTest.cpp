@@ -10,6 +10,7 @@
 #include "DriverTestSupport.h"
 #include "Plugin/Batch/FolderRuns.h"
 #include "Plugin/Batch/FolderUtils.h"
+#include "Plugin/Batch/HostFiles.h"
 #include "Plugin/ModuleHostFixture.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/KestoInterface.h"
@@ -119,6 +120,7 @@ TEST_F(ConversionDriverTest, WhatWritesNoTargetIsNotConverted)
     EXPECT_FALSE(fs::exists(app / "doc.dwq"));
 
     // A file the host does not open as a document never reaches the command.
+    KestoInterface::Instance()->m_multiDocMode = true;
     RefPtr<TargetWriter> writer = AddTargetWriter<5>();
     std::ofstream(app / "notes.qxp") << "just text\n";
     PrepareJob(ConversionKind::ToExchange, Path("notes.qxp"), Path("notes.dwq"));
@@ -166,6 +168,42 @@ TEST_F(ConversionDriverTest, ImportNeedsItsKindsAndRespectsTheDocumentSwitch)
     PrepareJob(ConversionKind::ToDocument, Path("in.dwq"), Path("in.coo"));
     EXPECT_FALSE(ConvertToDocument());
     EXPECT_EQ(writer->targets.size(), 1u);
+}
+
+TEST_F(ConversionDriverTest, FailedOpenIsLoggedInAnUnattendedRunAndAlertsOtherwise)
+{
+    NobodyAtTheHost nobody;
+    host->SetAnswerer(&nobody);
+    OverwriteFlags.exchangeFile = true;
+    const std::string damaged = CopyExample("damaged/truncated.qxp", "damaged.qxp");
+    for (bool KestoInterface::*sign : {&KestoInterface::m_multiDocMode, &KestoInterface::m_serverMode}) {
+        KestoInterface::Instance()->*sign = true;
+        PrepareJob(ConversionKind::ToExchange, damaged, Path("damaged.dwq"));
+        EXPECT_FALSE(ConvertJob(*CurrentJob));
+        KestoInterface::Instance()->*sign = false;
+    }
+    EXPECT_EQ(CountOf(GeneralLog(), "\nUnable to open \"" + damaged + "\" as a document (host error "), 2)
+        << GeneralLog();
+    EXPECT_FALSE(fs::exists(app / "damaged.dwq"));
+
+    // Somebody is at the host: the host's alert tells them.
+    host->SetAnswerer(nullptr);
+    HostFileSpec spec{};
+    ASSERT_EQ(CurrentJob->source.GetHostSpec(spec), 0);
+    EXPECT_NE(OpenHostDocument(&spec, 31), 0);
+    EXPECT_EQ(CountOf(Transcript(), "The operation failed (error "), 1) << Transcript();
+}
+
+TEST_F(ConversionDriverTest, EmptyTargetIsNoConversion)
+{
+    // The file a command makes before it writes, left by a command that failed.
+    KestoInterface::Instance()->m_multiDocMode = true;
+    OverwriteFlags.document = true;
+    RefPtr<TargetWriter> writer = AddTargetWriter<15>(TargetWriter::Mode::Empty);
+    std::ofstream(app / "in.dwq") << "exchange";
+    PrepareJob(ConversionKind::ToDocument, Path("in.dwq"), Path("in.qxp"));
+    EXPECT_FALSE(ConvertJob(*CurrentJob));
+    EXPECT_EQ(writer->targets, std::vector<std::string>{Path("in.qxp")});
 }
 
 TEST_F(ConversionDriverTest, ExceptionOfACommandAnswersFalseWithItsBox)

@@ -14,12 +14,14 @@
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Shell/Commands.h"
 #include "Plugin/Shell/AppFolderTest.h"
+#include "Plugin/NobodyAtTheHost.h"
 
 namespace kesto_test {
 
 class TargetWriter : public CommandListener {
 public:
-    enum class Mode { Write, Throw };
+    // Empty: creates the target and writes nothing, as a command that fails after making its file.
+    enum class Mode { Write, Throw, Empty };
     explicit TargetWriter(Mode mode = Mode::Write) : m_mode(mode) {}
 
     void ActionPerformed(XTVoidRec*) override
@@ -27,7 +29,9 @@ public:
         targets.push_back(CurrentJob->target.GetPath());
         if (m_mode == Mode::Throw)
             throw std::runtime_error("command failed");
-        std::ofstream(targets.back(), std::ios::binary) << "written from " << CurrentJob->source.GetPath();
+        std::ofstream file(targets.back(), std::ios::binary);
+        if (m_mode == Mode::Write)
+            file << "written from " << CurrentJob->source.GetPath();
     }
 
     std::vector<std::string> targets;
@@ -65,6 +69,7 @@ namespace fs = std::filesystem;
 using kesto_test::AddTargetWriter;
 using kesto_test::CountOf;
 using kesto_test::IsExchangeFile;
+using kesto_test::NobodyAtTheHost;
 using kesto_test::ReadText;
 using kesto_test::TargetWriter;
 } // namespace driver_names

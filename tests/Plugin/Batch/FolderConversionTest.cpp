@@ -20,21 +20,6 @@ namespace {
 
 using namespace kesto_test::driver_names;
 
-// Presses OK in every alert, as a user who reads "Conversion finished." would.
-class AlertPresser : public xthost::Answerer {
-public:
-    bool Respond(const xthost::Prompt& prompt, xthost::Answer& answer, std::string& error) override
-    {
-        if (prompt.kind != xthost::Prompt::kAlert) {
-            error = "unexpected prompt " + prompt.title;
-            return false;
-        }
-        answer.kind = xthost::Answer::kPress;
-        answer.item = 1;
-        return true;
-    }
-};
-
 class FolderConversionTest : public kesto_test::ModuleHostTest {
 protected:
     FolderConversionTest() : ModuleHostTest("batch-folders") {}
@@ -89,7 +74,8 @@ protected:
     std::vector<std::string> Listed() const { return *ConversionFileList; }
     std::string Transcript() const { return host->Log().Text(); }
 
-    AlertPresser alerts;
+    // A folder command's user is there at its end, for its notice, and for nothing else.
+    NobodyAtTheHost alerts{true};
 };
 
 TEST_F(FolderConversionTest, TargetsMapTheSourceTreeAsTheSettingsSay)
@@ -266,6 +252,41 @@ TEST_F(FolderConversionTest, OnlyComputedTargetsAreRemovedAndProtectedOnesReport
     // replaced by the export's.
     EXPECT_TRUE(IsExchangeFile(app / "out/news/p1.dwq")) << GeneralLog();
     EXPECT_TRUE(IsExchangeFile(app / "out/p2.dwq"));
+}
+
+TEST_F(FolderConversionTest, RunIntoItsSourceFolderRemovesOnlyTargetsItWritesAgain)
+{
+    Mapping(false, false);
+    Document("in/a.qxp");
+    Text("in/a.dwq", "a's old export");
+    Text("in/a.pdf", "a's old PDF");
+    Text("in/x.dwq", "no document beside it");
+    Text("in/unrelated.pdf", "somebody's PDF");
+    Text("in/notes.txt", "notes");
+    Text("in/y", "no document, whatever its name");
+    Text("in/y.dwq", "named after a file that is no document");
+    Text("out/x.dwq", "named after a listed exchange file");
+    OverwriteFlags.exchangeFile = OverwriteFlags.pdf = true;
+    SavedFolderSpec = Spec("in");
+
+    // Target = Source, then PdfDir = Source: each document's old targets are replaced, and no
+    // other file goes.
+    SavedSourceSpec = Spec("in");
+    ExportFolder(SavedSourceSpec, false);
+    *PdfTargetFolder = Path("in");
+    ExportFolderToPdf(Spec("in"), false);
+    EXPECT_TRUE(IsExchangeFile(app / "in/a.dwq")) << GeneralLog();
+    EXPECT_EQ(ReadText(app / "in/a.pdf").substr(0, 5), "%PDF-");
+    EXPECT_EQ(ReadText(app / "in/x.dwq"), "no document beside it");
+    EXPECT_EQ(ReadText(app / "in/unrelated.pdf"), "somebody's PDF");
+    EXPECT_EQ(ReadText(app / "in/notes.txt"), "notes");
+    EXPECT_EQ(ReadText(app / "in/y.dwq"), "named after a file that is no document");
+
+    // Into another folder: the exchange file listed as a source gives no target to remove.
+    SavedSourceSpec = Spec("out");
+    ExportFolder(SavedSourceSpec, false);
+    EXPECT_EQ(ReadText(app / "out/x.dwq"), "named after a listed exchange file");
+    EXPECT_TRUE(IsExchangeFile(app / "out/a.dwq"));
 }
 
 TEST_F(FolderConversionTest, BatchRunKeepsTotalAndCount)

@@ -129,32 +129,35 @@ TEST_F(AttribHostTest, TypefaceAndCodePagesComeFromTheFontListOrTheFontsScript)
     EXPECT_EQ(mac.At(u"codepage"), u"1253");
 }
 
-TEST_F(AttribHostTest, MacRomanOnlyForSingleByteFontsOfFlaggedDocuments)
-{
-    Start();
-    OpenExample("mac-origin.qxd");
-    QFontList fonts;
-    // "Geneva Café ™" as the host keeps it: UTF-8 bytes, each widened to one unit.
-    const std::u16string bytes = u"Geneva Caf\u00C3\u00A9 \u00E2\u0084\u00A2";
-    const std::u16string mapped = u"Geneva Caf\u00CC\u00A9 \u0089\u00E3\u00A2";
-    EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(2), -1, true, &fonts)), bytes);
-    EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(2), -1, false, &fonts)), mapped);
-}
-
-TEST_F(AttribHostTest, MultibyteFontNamesAreNeverMappedToMacRoman)
+TEST_F(AttribHostTest, FontNamesGoOutAsTheirCharactersAndThroughMacRomanOnlyForSingleByteFontsOfFlaggedDocuments)
 {
     Start();
     xthost::doc::DocBuilder b;
     b.PlainText(12 << 16);
-    b.Font(20000, "Gothic \xC3\xA9").Font(5, "Mincho \xC3\xA9", 1).Font(6, "Roman \xC3\xA9", 0);
+    b.Font(20000, "Gothic \xC3\xA9").Font(5, "Mincho \xC3\xA9", 1).Font(6, "Roman Caf\xC3\xA9 \xE2\x84\xA2", 0);
+    b.Font(7, "Bodoni \xD0\xA1\xD1\x82\xD0\xB0\xD1\x80\xD1\x8B\xD0\xB9", 0);
     b.Page(0);
     const std::string path = (app / "fonts.qxp").string();
     ASSERT_TRUE(xthost::doc::WriteFileAtomically(path, b.Bytes()));
     ASSERT_EQ(Docs().Open(path, 63), XT_OK);
     QFontList fonts;
-    EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(20000), -1, false, &fonts)), u"Gothic \u00C3\u00A9");
-    EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(5), -1, false, &fonts)), u"Mincho \u00C3\u00A9");
-    EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(6), -1, false, &fonts)), u"Roman \u00CC\u00A9");
+    struct Case {
+        int16_t font;
+        const char16_t* windows;
+        const char16_t* mac;
+    };
+    const Case cases[] = {
+        {20000, u"Gothic \u00E9", u"Gothic \u00E9"},
+        {5, u"Mincho \u00E9", u"Mincho \u00E9"},
+        // é and ™ are Windows-1252 0xE9 and 0x99, Mac Roman 0x8E and 0xAA.
+        {6, u"Roman Caf\u00E9 \u2122", u"Roman Caf\u008E \u00AA"},
+        {7, u"Bodoni \u0421\u0442\u0430\u0440\u044B\u0439", u"Bodoni \u0421\u0442\u0430\u0440\u044B\u0439"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.font);
+        EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(c.font), -1, true, &fonts)), c.windows);
+        EXPECT_EQ(XAttribs::TypefaceText(RunAttribs(Format(c.font), -1, false, &fonts)), c.mac);
+    }
 }
 
 TEST_F(AttribHostTest, ColourOfTheFormatWithItsModelWhenAccepted)

@@ -67,6 +67,33 @@ TEST(CodePageTest, CharacterRecordsFollowTheHighFlag)
     EXPECT_FALSE(IsControlSpecialChar(0x2011, false));
 }
 
+// What an import writes for a character must be what an export reads back as that character:
+// a host code stands in for it only where the export maps the code to it again.
+TEST(CodePageTest, TheImportWritesWhatTheExportReadsBackAsTheSameCharacter)
+{
+    struct Case {
+        uint16_t unicode;
+        bool high;
+        char16_t host;
+    };
+    const Case cases[] = {
+        {0x2011, false, 0x2011}, {0x2011, true, 0x2011},  // a hyphen reads back as a hyphen
+        {0x2000, false, 0x2000}, {0x2000, true, 0x2000},  // 0x0F reads back as U+2001
+        {0x2001, false, 0x0F},   {0x2001, true, 0x0F},
+        {0x000A, false, 0x07},   {0x000A, true, 0x000A},  // 7 has no record under the high flag
+        {0x00A0, true, 0x00A0},  {0x2007, false, 0x2007}, {0x0041, false, 0x0041},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ImportHostChar(c.unicode, c.high), c.host) << std::hex << c.unicode << " high " << c.high;
+
+    // A space and a hyphen go out as themselves whatever the font's high flag.
+    for (bool high : {false, true}) {
+        EXPECT_EQ(ExportCharRecord(0x20, high), nullptr);
+        EXPECT_EQ(ExportCharRecord(0x2D, high), nullptr);
+        EXPECT_EQ(ExportCharRecord(0x0F, high)->unicode, 0x2001);
+    }
+}
+
 TEST(CodePageTest, PositionStylesAndTheirArithmetic)
 {
     const uint16_t faces[] = {0, 0x20, 0x40, 0x100, 0x120, 0x140};

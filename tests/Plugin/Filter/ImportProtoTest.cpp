@@ -41,8 +41,7 @@
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
-
-#include "StoryView.h"
+#include "platform/host/documents/testing/ParagraphExamples.h"
 
 #include "StoryView.h"
 
@@ -61,6 +60,9 @@ HostFileSpec SpecOf(const fs::path& path)
     return spec;
 }
 
+// The import's own settings, where the module reads them.
+constexpr char kImportSettings[] = "[QUARK]\nAutomaticResizeOfFrames=True\nSetUniqueID=True\n";
+
 class ImportProtoTest : public kesto_test::ModuleHostTest {
 protected:
     ImportProtoTest() : ModuleHostTest("import-command") {}
@@ -74,7 +76,7 @@ protected:
 
     void StartWith(const std::string& more = "")
     {
-        Start("[Options]\nAutomaticResizeOfFrames=True\nSetUniqueID=True\n" + more);
+        Start(std::string(kImportSettings) + "\n[Options]\n" + more);
     }
 
     // Exports the shipped example unattended into name.dwq and closes the document.
@@ -235,6 +237,54 @@ TEST_F(ImportProtoTest, AnExistingTargetThatMayNotBeReplacedEndsSilentlyBeforeTh
     EXPECT_EQ(GeneralLog().substr(before).find("Starting import"), std::string::npos);
     EXPECT_EQ(kesto_test::ReadText(target), "keep me");
 }
+
+// An unattended import grows a box whose translation no longer fits and puts the unique ids back
+// only with the settings in the section the module reads them from; under [Options] they are
+// missing, and the import does neither.
+struct ImportSettingsCase {
+    const char* settings;
+    bool on;
+};
+
+class ImportSettingsTest : public ImportProtoTest, public ::testing::WithParamInterface<ImportSettingsCase> {
+protected:
+    // The document an unattended import makes of the translated export of the example.
+    std::unique_ptr<xthost::doc::Project> Imported(const std::string& example)
+    {
+        const fs::path target = app / (fs::path(example).stem().string() + "-imported.qxp");
+        ImportUnattended(Translated(Export(example)), target);
+        EXPECT_TRUE(fs::exists(target)) << GeneralLog();
+        return xthost::doc::ReadDocumentFile(target.string());
+    }
+};
+
+TEST_P(ImportSettingsTest, BoxesGrowAndUniqueIdsComeBackOnlyAsTheSettingsSay)
+{
+    Start(GetParam().settings);
+    OverwriteFlags.document = true;
+    const auto source = xthost::doc::ReadDocumentFile(std::string(KESTO_SOURCE_DIR) + "/examples/documents/overflow.qxp");
+    const auto grown = Imported("overflow.qxp");
+    const uint32_t exact = xthost::doc::overflow::kExact;
+    const auto& before = source->layouts.at(0)->boxes.at(exact).bounds;
+    const auto& after = grown->layouts.at(0)->boxes.at(exact).bounds;
+    EXPECT_EQ(after.right > before.right, GetParam().on) << after.right << " " << before.right;
+
+    size_t ids = 0;
+    const auto withIds = Imported("unique-ids.qxp");
+    for (const auto& [uid, story] : withIds->layouts.at(0)->stories)
+        for (const xthost::doc::ObjectRun& object : story.objects)
+            ids += object.kind == 0x88;
+    EXPECT_EQ(ids, GetParam().on ? 6u + xthost::doc::unique_ids::kManyParagraphs : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sections, ImportSettingsTest,
+                         ::testing::Values(ImportSettingsCase{kImportSettings, true},
+                                           ImportSettingsCase{"[Options]\nAutomaticResizeOfFrames=True\n"
+                                                              "SetUniqueID=True\n",
+                                                              false}),
+                         [](const ::testing::TestParamInfo<ImportSettingsCase>& info) {
+                             return info.param.on ? std::string("Quark") : std::string("Options");
+                         });
 
 // ---- Failures -------------------------------------------------------------------------------------
 

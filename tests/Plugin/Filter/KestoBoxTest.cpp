@@ -90,7 +90,7 @@ TEST_F(KestoBoxTest, TheExportAnalysisWritesTwoCharactersPerRunKey)
     Start();
     OpenExample("mapping.qxp");
     Mapper mapper;
-    ASSERT_EQ(mapper.AnaliseDocument(), 5);
+    ASSERT_EQ(mapper.AnaliseDocument(), 7);
     auto* exp = dynamic_cast<KestoBoxExp*>(mapper.PrivateBox());
     ASSERT_NE(exp, nullptr);
     EXPECT_EQ(exp->mode, 1);

@@ -36,10 +36,14 @@ protected:
     }
 
     // The uids of mapping.qxp (examples builder): the head of the three-box chain, the anchored
-    // caption, the story holding it, the 19 spaced dots and the 19 spaced pairs.
-    static constexpr uint32_t kChainHead = 1, kCaption = 7, kAnchorHost = 9, kDots19 = 18, kPairs19 = 22;
+    // caption, the story holding it, the two members of the group, the 19 spaced dots and the
+    // 19 spaced pairs.
+    static constexpr uint32_t kChainHead = 1, kCaption = 7, kAnchorHost = 9, kMember1 = 11, kMember2 = 13,
+                              kDots19 = 18, kPairs19 = 22;
+    static constexpr uint32_t kLinked[] = {kChainHead, kCaption, kAnchorHost, kMember1, kMember2, kDots19, kPairs19};
+    static constexpr int32_t kStories = 7;
     static constexpr uint32_t kChainRest[] = {3, 5};
-    static constexpr uint32_t kUnlinked[] = {11, 13, 16, 20, 24};
+    static constexpr uint32_t kUnlinked[] = {16, 20, 24};
 };
 
 TEST_F(MapperTest, AnalysisNumbersTheStoriesInWalkOrder)
@@ -47,29 +51,26 @@ TEST_F(MapperTest, AnalysisNumbersTheStoriesInWalkOrder)
     Start();
     OpenExample("mapping.qxp");
     Mapper mapper;
-    EXPECT_EQ(mapper.AnaliseDocument(), 5);
-    EXPECT_EQ(mapper.StoryCount(), 5);
+    EXPECT_EQ(mapper.AnaliseDocument(), kStories);
+    EXPECT_EQ(mapper.StoryCount(), kStories);
 
-    // The anchored caption is numbered before the story that holds it.
-    EXPECT_EQ(LinkOf(kChainHead), 0);
-    EXPECT_EQ(LinkOf(kCaption), 1);
-    EXPECT_EQ(LinkOf(kAnchorHost), 2);
-    EXPECT_EQ(LinkOf(kDots19), 3);
-    EXPECT_EQ(LinkOf(kPairs19), 4);
+    // The anchored caption is numbered before the story that holds it; the group's members
+    // follow the group in the spread's walk.
+    for (int32_t id = 0; id < kStories; ++id)
+        EXPECT_EQ(LinkOf(kLinked[id]), id) << id;
     for (uint32_t uid : kChainRest)
         EXPECT_EQ(LinkOf(uid), -100) << uid;
-    // 20 dots, 20 pairs, the empty box and the members of a group on the page stay unlinked.
+    // 20 dots, 20 pairs and the empty box stay unlinked.
     for (uint32_t uid : kUnlinked) {
         EXPECT_EQ(LinkOf(uid), -100) << uid;
         EXPECT_TRUE(Stored(Box(uid), BoxLinkMarkKey).empty()) << uid;
     }
 
-    const uint32_t linked[] = {kChainHead, kCaption, kAnchorHost, kDots19, kPairs19};
-    for (int32_t id = 0; id < 5; ++id) {
-        EXPECT_EQ(mapper.FindBox(id), Box(linked[id])) << id;
-        EXPECT_EQ(Stored(Box(linked[id]), BoxLinkMarkKey), (std::vector<uint8_t>{0xAC, 0xAC})) << id;
+    for (int32_t id = 0; id < kStories; ++id) {
+        EXPECT_EQ(mapper.FindBox(id), Box(kLinked[id])) << id;
+        EXPECT_EQ(Stored(Box(kLinked[id]), BoxLinkMarkKey), (std::vector<uint8_t>{0xAC, 0xAC})) << id;
     }
-    EXPECT_EQ(mapper.FindBox(5), 0);
+    EXPECT_EQ(mapper.FindBox(kStories), 0);
     EXPECT_EQ(Stored(Box(kCaption), BoxLinkIdKey), (std::vector<uint8_t>{0, 0, 0, 1}));
 
     // The private working boxes carry -1 and -2, big-endian, and the mark.
@@ -88,15 +89,15 @@ TEST_F(MapperTest, ASecondAnalysisGivesTheSameIds)
     Start();
     OpenExample("mapping.qxp");
     Mapper mapper;
-    ASSERT_EQ(mapper.AnaliseDocument(), 5);
+    ASSERT_EQ(mapper.AnaliseDocument(), kStories);
     std::vector<XTHandle> boxes;
-    for (int32_t id = 0; id < 5; ++id)
+    for (int32_t id = 0; id < kStories; ++id)
         boxes.push_back(mapper.FindBox(id));
     const XTHandle oldPrivate = mapper.FindBox(-1);
 
     Mapper again;
-    ASSERT_EQ(again.AnaliseDocument(), 5);
-    for (int32_t id = 0; id < 5; ++id)
+    ASSERT_EQ(again.AnaliseDocument(), kStories);
+    for (int32_t id = 0; id < kStories; ++id)
         EXPECT_EQ(again.FindBox(id), boxes[static_cast<size_t>(id)]) << id;
     // The old private boxes went with the first analysis's traces.
     EXPECT_NE(again.FindBox(-1), oldPrivate);
@@ -110,7 +111,7 @@ TEST_F(MapperTest, TheSavedLinksAreFoundAgainAfterReopening)
     std::vector<XTHandle> probesBefore;
     {
         Mapper mapper;
-        ASSERT_EQ(mapper.AnaliseDocument(), 5);
+        ASSERT_EQ(mapper.AnaliseDocument(), kStories);
     }
     const std::string saved = (app / "analysed.qxp").string();
     ASSERT_EQ(Docs().SaveAs(saved), XT_OK);
@@ -127,7 +128,7 @@ TEST_F(MapperTest, TheSavedLinksAreFoundAgainAfterReopening)
     ASSERT_EQ(Docs().Open(saved, 63), XT_OK);
     Mapper importer;
     ASSERT_TRUE(importer.Connect());
-    EXPECT_EQ(importer.StoryCount(), 5);
+    EXPECT_EQ(importer.StoryCount(), kStories);
     EXPECT_EQ(importer.FindBox(1), Box(kCaption));
     const auto* probes = dynamic_cast<KestoBoxImp*>(importer.PrivateBox());
     ASSERT_NE(probes, nullptr);
@@ -144,13 +145,13 @@ TEST_F(MapperTest, UnInstallLeavesNoKeyAndNoPrivateBox)
     Start();
     OpenExample("mapping.qxp");
     Mapper mapper;
-    ASSERT_EQ(mapper.AnaliseDocument(), 5);
+    ASSERT_EQ(mapper.AnaliseDocument(), kStories);
     mapper.UnInstall();
     EXPECT_EQ(mapper.StoryCount(), 0);
     EXPECT_EQ(FindBoxByPrivateData16(BoxLinkMarkKey, BoxLinkMark), 0);
     EXPECT_EQ(mapper.FindBox(-1), 0);
     EXPECT_EQ(mapper.FindBox(-2), 0);
-    for (uint32_t uid : {kChainHead, kCaption, kAnchorHost, kDots19, kPairs19}) {
+    for (uint32_t uid : kLinked) {
         EXPECT_TRUE(Stored(Box(uid), BoxLinkIdKey).empty()) << uid;
         EXPECT_TRUE(Stored(Box(uid), BoxLinkMarkKey).empty()) << uid;
     }
@@ -207,7 +208,7 @@ TEST_F(MapperTest, AnAnchoredBoxTheHostDoesNotReturnIsCountedAndLogged)
     OpenExample("mapping.qxp");
     host->Faults().Add(xthost::FaultRule{"BOX-7", -50, 0, 1});
     Mapper mapper;
-    EXPECT_EQ(mapper.AnaliseDocument(), 4);
+    EXPECT_EQ(mapper.AnaliseDocument(), kStories - 1);
     host->Faults().Clear();
     // The connection at the end of the analysis starts the count again.
     EXPECT_EQ(mapper.AnchBoxLives(), 0);
@@ -223,7 +224,7 @@ TEST_F(MapperTest, AFailedViewSwitchIsReportedAtItsSite)
     Start("[Options]\ntestMode=1\n");
     OpenExample("mapping.qxp");
     Mapper mapper;
-    ASSERT_EQ(mapper.AnaliseDocument(), 5);
+    ASSERT_EQ(mapper.AnaliseDocument(), kStories);
     host->Faults().Add(xthost::FaultRule{"VIEW-1", -50, 0, 1});
     const std::string before = GeneralLog();
     EXPECT_EQ(mapper.FindBox(99), 0);
@@ -240,7 +241,7 @@ TEST_F(MapperTest, UnInstallStopsWhenTheHostKeepsAMark)
     Start();
     OpenExample("mapping.qxp");
     Mapper mapper;
-    ASSERT_EQ(mapper.AnaliseDocument(), 5);
+    ASSERT_EQ(mapper.AnaliseDocument(), kStories);
     // The host takes every private-data change without doing it.
     host->Faults().Add(xthost::FaultRule{"PD-3", 0, 0, -1});
     mapper.UnInstall();

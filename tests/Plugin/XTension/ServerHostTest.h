@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Plugin/NobodyAtTheHost.h"
 #include "Plugin/Shell/AppFolderTest.h"
 #include "SHARED/Server/ProtocolClient.h"
 #include "platform/host/Host.h"
@@ -44,6 +45,9 @@ protected:
         xthost::HostOptions options;
         options.appFolder = app.string();
         xthost::Host host(options);
+        // A server answers its clients; an alert would stop it until somebody came.
+        NobodyAtTheHost nobody;
+        host.SetAnswerer(&nobody);
         ASSERT_EQ(host.Start(), xthost::StartResult::kOk) << host.Log().Text();
         if (prepare)
             prepare(host);

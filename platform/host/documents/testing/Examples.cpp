@@ -6,9 +6,13 @@
 #include <stdexcept>
 
 #include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/testing/CharactersExample.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
+#include "platform/host/documents/testing/GroupExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
+#include "platform/host/documents/testing/ParagraphExamples.h"
+#include "platform/host/documents/testing/RunFormatsExample.h"
 
 namespace xthost::doc {
 
@@ -411,12 +415,19 @@ std::vector<std::string> ExampleNames()
         names.push_back(name);
     names.push_back("hidden");
     names.push_back("export");
+    names.push_back("characters");
+    for (const auto& name : GroupExampleNames())
+        names.push_back(name);
+    for (const auto& name : ParagraphExampleNames())
+        names.push_back(name);
+    for (const auto& name : RunFormatsExampleNames())
+        names.push_back(name);
     return names;
 }
 
 std::string ExampleFileName(const std::string& name)
 {
-    return name + (name == "mac-origin" ? ".qxd" : ".qxp");
+    return name + (name == "mac-origin" || name == "run-formats-mac" ? ".qxd" : ".qxp");
 }
 
 std::string BuildExample(const std::string& name)
@@ -426,6 +437,17 @@ std::string BuildExample(const std::string& name)
         return BuildFlowExample(name);
     if (name == "hidden")
         return BuildHiddenExample();
+    if (name == "characters")
+        return BuildCharactersExample();
+    const auto groups = GroupExampleNames();
+    if (std::find(groups.begin(), groups.end(), name) != groups.end())
+        return BuildGroupExample(name);
+    const auto paragraphs = ParagraphExampleNames();
+    if (std::find(paragraphs.begin(), paragraphs.end(), name) != paragraphs.end())
+        return BuildParagraphExample(name);
+    const auto runFormats = RunFormatsExampleNames();
+    if (std::find(runFormats.begin(), runFormats.end(), name) != runFormats.end())
+        return BuildRunFormatsExample(name);
     return Builders().at(name)();
 }
 

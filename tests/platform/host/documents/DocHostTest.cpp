@@ -11,6 +11,7 @@
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/StoryEdit.h"
 #include "platform/host/documents/testing/DocBuilder.h"
+#include "platform/host/documents/testing/GroupExamples.h"
 #include "TempDir.h"
 
 namespace xthost::doc {
@@ -134,6 +135,54 @@ TEST_F(DocHostTest, MasterPagesAreNumberedAfterTwoReservedEntries)
     ASSERT_EQ(host.GotoMaster(view, 0), HostErr::Ok);
     host.ShowsMasters(view, &shows);
     EXPECT_FALSE(shows);
+}
+
+// The walk of a spread reaches every item: a group, then its members, depth first; a group's
+// members are items of the master page that holds the group; an anchored group is on no walk.
+TEST_F(DocHostTest, TheSpreadWalkReachesGroupMembersDepthFirst)
+{
+    Open("groups");
+    const GroupsLayout groups = GroupsExampleLayout();
+    auto walk = [&](int32_t spread) {
+        std::vector<uint32_t> uids;
+        int32_t box = 0;
+        EXPECT_EQ(host.FirstBox(spread, &box), HostErr::Ok);
+        while (box > 0 && uids.size() < 100) {
+            uids.push_back(host.BoxUid(box));
+            EXPECT_EQ(host.NextBox(box, &box), HostErr::Ok);
+        }
+        return uids;
+    };
+    int32_t spread = 0;
+    for (int16_t s = 1; s <= 2; ++s) {
+        ASSERT_EQ(host.LayoutSpreadAt(doc, s, &spread), HostErr::Ok);
+        EXPECT_EQ(walk(spread), groups.walk[s - 1]) << "spread " << s;
+    }
+
+    bool unused = false;
+    std::string name;
+    ASSERT_EQ(host.MasterSpreadAt(doc, 4, &spread, &unused, &name), HostErr::Ok);
+    ASSERT_TRUE(unused);
+    EXPECT_EQ(walk(spread), groups.masterWalk);
+    int32_t masterA = 0;
+    ASSERT_EQ(host.MasterSpreadAt(doc, 3, &masterA, &unused, &name), HostErr::Ok);
+    for (uint32_t uid : groups.masterWalk) {
+        bool item = false;
+        ASSERT_EQ(host.IsMasterItem(host.BoxHandle(uid), spread, &item), HostErr::Ok);
+        EXPECT_TRUE(item) << uid;
+        ASSERT_EQ(host.IsMasterItem(host.BoxHandle(uid), masterA, &item), HostErr::Ok);
+        EXPECT_FALSE(item) << uid;
+    }
+
+    std::vector<int32_t> members;
+    bool group = false;
+    ASSERT_EQ(host.GroupMembers(host.BoxHandle(groups.anchoredGroup), &group, &members), HostErr::Ok);
+    ASSERT_EQ(members.size(), 3u);
+    for (int32_t box : members) {
+        int32_t next = -1;
+        ASSERT_EQ(host.NextBox(box, &next), HostErr::Ok);
+        EXPECT_EQ(next, 0) << host.BoxUid(box);
+    }
 }
 
 TEST_F(DocHostTest, PagesNumberBoxesByTheirCentre)

@@ -161,14 +161,14 @@ struct Reference {
         }
         const int32_t n = e - s;
         const bool breaks = std::any_of(part.begin(), part.end(), [](const Char& c) { return c.ch == u'\r'; });
-        if (head)
+        if (head || !breaks)
             for (int32_t i = pos; i < pos + n; ++i) {
                 para[i] = own;
                 if (chars[i].ch == u'\r')
                     break;
             }
         if (part.back().ch != u'\r')
-            SetParagraph(pos + n, head && !breaks ? own : formats.back());
+            SetParagraph(pos + n, !breaks ? own : formats.back());
     }
     std::vector<ParaFormat> Paragraphs() const
     {
@@ -551,7 +551,8 @@ TEST_F(HiddenTest, CopiesOfAnyRangeCarryTheRunTables)
     for (int32_t s = 0; s < length; ++s)
         for (int32_t e = s + 1; e <= length; ++e) {
             Story dst;
-            dst.paras = {src.paras.back()};
+            // The copy lands at the start of a paragraph formatted as the one it starts in.
+            dst.paras = {src.paras[static_cast<size_t>(std::count(src.text.begin(), src.text.begin() + s, u'\r'))]};
             const int32_t result = CopyText({&p, &l, &src}, s, e, {&p, &l, &dst}, 0);
             if (result == HostErr::SplitsRun)
                 continue;

@@ -212,6 +212,47 @@ TEST_F(TextSlotsTest, ColourCodeAndParagraphAttributesSetBack)
     EXPECT_EQ(ParagraphRuns()[0].value, before[0].value);
 }
 
+// Text copied without a paragraph end to a paragraph's start leaves that paragraph its format,
+// the second style id included, which the paragraph record reports under its own code.
+TEST_F(TextSlotsTest, ACopyWithoutAParagraphEndKeepsTheFormatOfTheParagraphItStarts)
+{
+    int32_t count = 0;
+    ASSERT_EQ(Slot<XTY_ParagraphStyleRuns>()(text, nullptr, &count), XT_OK);
+    std::vector<XTRunEntry> paragraphs(static_cast<size_t>(count));
+    ASSERT_EQ(Slot<XTY_ParagraphStyleRuns>()(text, paragraphs.data(), &count), XT_OK);
+    const auto second = static_cast<int32_t>(paragraphs.at(0).length);  // where "Siblings" starts
+    ASSERT_EQ(Slot<XBY_SetCurrentBox>()(box), XT_OK);
+    ASSERT_EQ(Slot<XTY_SetInsertionPoint>()(second), XT_OK);
+    ASSERT_EQ(Slot<XTY_SetAttribute>()(0, 0x19, 2), XT_OK);
+    ASSERT_EQ(Slot<XTY_SetAttribute>()(0, 0x36, 1), XT_OK);
+    XTHandle store = 0;
+    ASSERT_EQ(Slot<XTY_AttributeStore>()(text, &store), XT_OK);
+    auto secondParagraph = [&] {
+        XTParaAttribs attribs{};
+        int32_t at = 0;
+        for (const XTRunEntry& run : ParagraphRuns()) {
+            if (at == second)
+                EXPECT_EQ(Slot<XTY_ParaAttributes>()(store, run.value, &attribs, nullptr), XT_OK);
+            at += static_cast<int32_t>(run.length);
+        }
+        return attribs;
+    };
+    const XTParaAttribs before = secondParagraph();
+    EXPECT_EQ(before.style2, 1);
+    EXPECT_EQ(before.values[0x36], 1);
+    EXPECT_EQ(before.values[0x19], 2);
+
+    for (int copy = 0; copy < 2; ++copy) {
+        if (copy == 0)
+            ASSERT_EQ(Slot<XTY_CopyText>()(text, 0, 3, text, second), XT_OK);
+        else
+            ASSERT_EQ(Slot<XTY_CopyBoxText>()(docRef, box, 0, 3, docRef, box, second), 1);
+        const XTParaAttribs after = secondParagraph();
+        EXPECT_EQ(after.style2, 1) << copy;
+        EXPECT_EQ(after.values[0x19], 2) << copy;
+    }
+}
+
 TEST_F(TextSlotsTest, FaultsByRoleAnswerFirst)
 {
     host->Faults().Add(FaultRule{"TXT-11", -36, 1, 1});

@@ -1,0 +1,212 @@
+// Paragraph ends and unique ids through export, stand-in translation and import of the shipped
+// documents "menu" and "unique-ids", with xthost and Kesto.so as examples/app/roundtrip.sh runs
+// them.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Plugin/Exchange/DWX_Import.h"
+#include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/testing/ParagraphExamples.h"
+
+namespace fs = std::filesystem;
+using namespace KS_DWX::Import;
+
+namespace {
+
+constexpr uint32_t kUniqueIdKind = 0x88;
+
+// The round trip of one shipped document: its working folder and the imported document.
+struct Trip {
+    fs::path work, imported;
+};
+
+Trip RoundTrip(const std::string& document)
+{
+    std::string out;
+    FILE* pipe = popen(("bash '" + std::string(KESTO_SOURCE_DIR) + "/examples/app/roundtrip.sh' '" +
+                        KESTO_BINARY_DIR + "' '" + document + "' 2>&1")
+                           .c_str(),
+                       "r");
+    if (!pipe)
+        return {};
+    std::array<char, 4096> buffer{};
+    while (fgets(buffer.data(), buffer.size(), pipe))
+        out += buffer.data();
+    const int status = pclose(pipe);
+    EXPECT_EQ(status, 0) << out;
+    const std::string marker = "imported document: ";
+    const size_t at = out.rfind(marker);
+    if (status != 0 || at == std::string::npos)
+        return {};
+    const fs::path imported = out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
+    return {imported.parent_path(), imported};
+}
+
+const xthost::doc::Layout& FirstLayout(const xthost::doc::Project& project)
+{
+    return *project.layouts.at(0);
+}
+
+bool IsBreak(char16_t c)
+{
+    return c == u'\r' || c == u'\x0B' || c == u'\x0C';
+}
+
+// What a reader sees of a story: each paragraph's text without hidden runs and without the
+// brackets and tildes of the stand-in translation, then the break that ends it ("" for none).
+std::vector<std::u16string> Paragraphs(const xthost::doc::Story& story)
+{
+    std::u16string text = story.text;
+    for (auto object = story.objects.rbegin(); object != story.objects.rend(); ++object)
+        if (object->kind != 1)
+            text.erase(static_cast<size_t>(object->at), static_cast<size_t>(object->len));
+    std::vector<std::u16string> paragraphs(1);
+    for (char16_t c : text) {
+        if (IsBreak(c)) {
+            paragraphs.back() += c;
+            paragraphs.emplace_back();
+        } else if (c != u'[' && c != u']' && c != u'~') {
+            paragraphs.back() += c;
+        }
+    }
+    return paragraphs;
+}
+
+// The unique ids of a story in their order, each with the index of the paragraph it opens; -1
+// for an id that does not stand at its paragraph's start.
+std::vector<std::pair<int32_t, std::string>> UniqueIds(const xthost::doc::Story& story)
+{
+    std::vector<std::pair<int32_t, std::string>> ids;
+    for (const xthost::doc::ObjectRun& object : story.objects) {
+        if (object.kind != kUniqueIdKind)
+            continue;
+        const auto at = static_cast<size_t>(object.at);
+        int32_t paragraph = 0;
+        for (size_t i = 0; i < at; ++i)
+            paragraph += story.text[i] == u'\r';
+        const bool atStart = at == 0 || IsBreak(story.text[at - 1]);
+        const std::u16string digits = story.text.substr(at + 1, static_cast<size_t>(object.len) - 1);
+        ids.emplace_back(atStart ? paragraph : -1, std::string(digits.begin(), digits.end()));
+    }
+    return ids;
+}
+
+// Each story of the first exchange document: its paragraphs' unique ids (-1 for none) and the
+// text of its text runs, paragraph by paragraph.
+struct BookStory {
+    std::vector<int32_t> ids;
+    std::vector<std::u16string> texts;
+};
+
+std::vector<BookStory> ReadBook(const fs::path& dwq)
+{
+    std::vector<BookStory> stories;
+    RefPtr<IBook> book = OpenImportBook(dwq.string());
+    RefPtr<IDoc> doc = book ? book->Document(0) : RefPtr<IDoc>();
+    EXPECT_TRUE(doc) << dwq;
+    if (!doc)
+        return stories;
+    for (int32_t s = 0; RefPtr<IStory> story = doc->Story(s); ++s) {
+        BookStory view;
+        for (int32_t p = 0; RefPtr<IPara> para = story->Paragraph(p); ++p) {
+            int32_t id = -1;
+            para->GetNumber(u"uniqID", id);
+            view.ids.push_back(id);
+            std::u16string text;
+            for (int32_t r = 0; RefPtr<IRun> run = para->Run(r); ++r) {
+                if (run->Kind() != kRunUnicodes && run->Kind() != kRunWideMultibytes)
+                    continue;
+                char16_t unit = 0;
+                while (run->Read(&unit, sizeof unit) == sizeof unit)
+                    text += unit;
+            }
+            view.texts.push_back(text);
+        }
+        stories.push_back(view);
+    }
+    return stories;
+}
+
+std::string Example(const std::string& name)
+{
+    return std::string(KESTO_SOURCE_DIR) + "/examples/documents/" + name;
+}
+
+// The menu's paragraph ends, column break and box break were typed in a font with the high
+// flag: each ends its paragraph in the Book and stays one break in the imported document.
+TEST(ParagraphRoundTrip, BreaksTypedInAHighFlagFontEndTheirParagraphsAndComeBackOnce)
+{
+    const Trip trip = RoundTrip("menu.qxp");
+    ASSERT_FALSE(trip.imported.empty());
+    for (const BookStory& story : ReadBook(trip.work / "menu.dwq"))
+        for (const std::u16string& text : story.texts)
+            for (char16_t c : text)
+                EXPECT_FALSE(IsBreak(c)) << "a break inside a text run of the Book";
+
+    const auto source = xthost::doc::ReadDocumentFile(Example("menu.qxp"));
+    const auto imported = xthost::doc::ReadDocumentFile(trip.imported.string());
+    const auto& before = FirstLayout(*source).stories;
+    const auto& after = FirstLayout(*imported).stories;
+    ASSERT_EQ(after.size(), before.size());
+    size_t highFlagBreaks = 0;
+    for (const auto& [uid, story] : before) {
+        ASSERT_EQ(after.count(uid), 1u) << uid;
+        const std::vector<std::u16string> paragraphs = Paragraphs(story);
+        EXPECT_EQ(Paragraphs(after.at(uid)), paragraphs) << "story " << uid;
+        EXPECT_EQ(after.at(uid).paras.size(), story.paras.size()) << "story " << uid;
+        highFlagBreaks += paragraphs.size() - 1;
+    }
+    EXPECT_GT(highFlagBreaks, 10u);
+    std::error_code ignored;
+    fs::remove_all(trip.work, ignored);
+}
+
+// Every unique id goes out once, on the paragraph it opens, with no paragraph of its own in the
+// Book, and comes back once, at the start of the same paragraph: after one text run, three
+// style runs, none at all, and on each of many paragraphs.
+TEST(ParagraphRoundTrip, EachUniqueIdComesBackOnceAtItsParagraphsStart)
+{
+    const Trip trip = RoundTrip("unique-ids.qxp");
+    ASSERT_FALSE(trip.imported.empty());
+    const auto source = xthost::doc::ReadDocumentFile(Example("unique-ids.qxp"));
+    const auto imported = xthost::doc::ReadDocumentFile(trip.imported.string());
+    const auto& before = FirstLayout(*source).stories;
+    const auto& after = FirstLayout(*imported).stories;
+    const std::vector<BookStory> book = ReadBook(trip.work / "unique-ids.dwq");
+    ASSERT_EQ(book.size(), before.size());
+    ASSERT_EQ(after.size(), before.size());
+
+    size_t s = 0;
+    for (const auto& [uid, story] : before) {
+        const auto ids = UniqueIds(story);
+        // Each marker of the source opens its paragraph.
+        for (const auto& id : ids)
+            ASSERT_NE(id.first, -1) << id.second;
+        // The Book: one paragraph per host paragraph, each id on its own paragraph.
+        ASSERT_EQ(book[s].ids.size(), story.paras.size()) << "story " << uid;
+        std::vector<std::pair<int32_t, std::string>> written;
+        for (size_t p = 0; p < book[s].ids.size(); ++p) {
+            if (book[s].ids[p] == -1)
+                continue;
+            char digits[16];
+            std::snprintf(digits, sizeof digits, "%8d", book[s].ids[p]);
+            written.emplace_back(static_cast<int32_t>(p), digits);
+        }
+        EXPECT_EQ(written, ids) << "story " << uid;
+        // The imported document: the same ids, once each, where they stood; the same text.
+        EXPECT_EQ(UniqueIds(after.at(uid)), ids) << "story " << uid;
+        EXPECT_EQ(after.at(uid).paras.size(), story.paras.size()) << "story " << uid;
+        EXPECT_EQ(Paragraphs(after.at(uid)), Paragraphs(story)) << "story " << uid;
+        ++s;
+    }
+    EXPECT_EQ(UniqueIds(after.rbegin()->second).size(), size_t(xthost::doc::unique_ids::kManyParagraphs));
+    std::error_code ignored;
+    fs::remove_all(trip.work, ignored);
+}
+
+}  // namespace
