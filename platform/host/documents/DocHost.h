@@ -279,6 +279,7 @@ private:
     struct Ref;
     struct FileData;
 
+    int32_t ParagraphStyles(int32_t text, std::vector<RunEntry>* runs, int32_t* count);
     template <class Body>
     int32_t Call(const char* role, bool mutates, const std::function<std::string()>& args, Body body);
     void Note(const std::string& line);

@@ -22,20 +22,6 @@ bool Null(const T* p) { return p == nullptr; }
 
 // A snapshot into the caller's buffer: count is the room in, the number out; a null buffer
 // asks for the number only. One that does not fit is refused whole.
-template <class T, class Item>
-int32_t CopyOut(int32_t result, const std::vector<Item>& items, T* buffer, int32_t* count)
-{
-    if (result != XT_OK)
-        return result;
-    const auto n = static_cast<int32_t>(items.size());
-    if (buffer && *count < n)
-        return XT_ERR_PARAM;
-    if (buffer)
-        std::copy(items.begin(), items.end(), buffer);
-    *count = n;
-    return XT_OK;
-}
-
 int32_t Table(int32_t (DocHost::*call)(int32_t, std::vector<RunEntry>*), XTHandle text, XTRunEntry* entries,
               int32_t* count)
 {
