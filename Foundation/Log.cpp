@@ -15,6 +15,7 @@ constexpr int32_t kDefaultMinimum = 7;
 constexpr int32_t kHighestPriority = 8;
 constexpr std::size_t kLocationWidth = 48;
 
+std::string g_secret;
 int32_t g_minimumPriority = kDefaultMinimum;
 bool g_minimumLatched = false;
 
@@ -35,6 +36,22 @@ int32_t MinimumPriority()
 }
 
 } // namespace
+
+void SetLogSecret(const std::string& secret)
+{
+    g_secret = secret;
+}
+
+std::string ConcealSecret(const std::string& text)
+{
+    static const std::string kMask = "********";
+    if (g_secret.empty())
+        return text;
+    std::string out = text;
+    for (std::size_t at = out.find(g_secret); at != std::string::npos; at = out.find(g_secret, at + kMask.size()))
+        out.replace(at, g_secret.size(), kMask);
+    return out;
+}
 
 std::ostream& GeneralLogStream()
 {

@@ -30,6 +30,11 @@ extern ModuleGlobal<std::ofstream> GeneralLog;
 // The general log, or a stream that takes nothing while it is not built.
 std::ostream& GeneralLogStream();
 
+// A text that must never reach a log (the server's password); empty for none.
+void SetLogSecret(const std::string& secret);
+// The text with every occurrence of the secret replaced by "********".
+std::string ConcealSecret(const std::string& text);
+
 // The file name of the general log.
 constexpr const char* kGeneralLogFileName = "KestoLogfile.txt";
 

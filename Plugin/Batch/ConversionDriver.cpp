@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "Foundation/Log.h"
 #include "Foundation/TraceHooks.h"
 #include "Plugin/Batch/FolderRuns.h"
 #include "Plugin/Batch/FolderUtils.h"
@@ -56,6 +57,20 @@ bool ConvertFromDocument(bool allowReplace, Fire fire)
     const FileVersion before = VersionOf(target);
     fire();
     return NewFileWritten(target, before);
+}
+
+// A path the system cannot take fails the conversion with a line in the general log, rather
+// than letting the host cut it or name something else.
+bool PathsFit(const ConversionJob& job)
+{
+    for (const ConvFileSpec* spec : {&job.source, &job.target}) {
+        if (spec->GetPath().size() > kLongestPath) {
+            GeneralLogStream() << "\nNot converted: the path is longer than " << kLongestPath
+                               << " bytes: \"" << ConcealSecret(spec->GetPath()) << "\"" << std::endl;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool SetPathReported(ConvFileSpec& spec, const std::string& path, const char* failure)
@@ -137,7 +152,7 @@ bool ConvertToDocument()
 bool ConvertJob(ConversionJob& job)
 {
     try {
-        if (!job.IsValid(job.kind == ConversionKind::ToDocument))
+        if (!PathsFit(job) || !job.IsValid(job.kind == ConversionKind::ToDocument))
             return false;
         switch (job.kind) {
         case ConversionKind::ToExchange: return ConvertToExchangeFile();

@@ -269,8 +269,10 @@ int32_t ScanFolder(const HostFileSpec& folder, FileKind wanted, bool recursive, 
 {
     std::vector<std::string>& list = *ConversionFileList;
     std::string path;
-    if (FileSpecToPath(path, folder, false) != 0)
+    if (FileSpecToPath(path, folder, false) != 0) {
+        GeneralLogStream() << "\nSkipped \"" << FileSpecName(folder) << "\": the host cannot give its path" << std::endl;
         return findOne ? 0 : static_cast<int32_t>(list.size());
+    }
     if (!subPath.empty())
         path = JoinPath(path, subPath);
     struct stat info {};

@@ -5,6 +5,7 @@
 #include <iomanip>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <sys/stat.h>
@@ -46,9 +47,12 @@ public:
     HookActivation& operator=(const HookActivation&) = delete;
 };
 
+// The fields are padded apart from the shared stream, whose alignment other writers rely on.
 std::ostream& LogLine(const std::string& label, const std::string& text)
 {
-    return GeneralLogStream() << std::left << std::setw(10) << label << std::setw(70) << text << std::endl;
+    std::ostringstream line;
+    line << std::left << std::setw(10) << label << std::setw(70) << text;
+    return GeneralLogStream() << line.str() << std::endl;
 }
 
 void LogRule()
@@ -154,12 +158,13 @@ bool CreatePdf(bool probe)
     const std::string source = CurrentJob->GetSource().GetPath();
     const std::string target = CurrentJob->GetTarget().GetPath();
     if (!probe) {
-        GeneralLogStream() << std::left << std::endl;
+        GeneralLogStream() << std::endl;
         LogRule();
         GeneralLogStream() << HostTimeStamp(false, true, true) << std::endl;
         GeneralLogStream() << "Starting PDF creation ..." << std::endl;
-        LogLine("Source:", source);
-        LogLine("Target:", target);
+        // A server client's path may hold the server's password, which no log shows.
+        LogLine("Source:", ConcealSecret(source));
+        LogLine("Target:", ConcealSecret(target));
     }
 
     HostFileSpec spec{};
@@ -195,6 +200,8 @@ bool CreatePdf(bool probe)
 
     const int32_t exported = CallXpdf<XTPdfExportFn>(XT_PDF_EXPORT, xt_getdocref(),
                                                     static_cast<uint32_t>(XT_COMPONENT_XPDF), kAllPages);
+    // The host's export redraws its own progress over the run's: the run's comes back.
+    RefreshConversionProgress();
     const int32_t closed = CloseProject(-1, 1);
     file.reset();
 

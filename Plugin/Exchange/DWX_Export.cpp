@@ -471,10 +471,13 @@ RefPtr<IBook> CreateExportBook(const std::string& path)
 void CreateExportBookFromSpec(RefPtr<IBook>& book, const HostFileSpec& spec)
 {
     book.Reset();
-    std::string path = FileSpecName(spec);
-    std::string full;
-    if (FileSpecToPath(full, spec, false) == 0)
-        path = full;
+    // Only the spec's full path names the target: its bare name would land in whatever folder
+    // the host runs in, outside the folder the caller chose.
+    std::string path;
+    if (FileSpecToPath(path, spec, false) != 0 || path.empty()) {
+        ReportError(KestoException(1005, MsgString(FileSpecName(spec))).GetCode());
+        return;
+    }
     try {
         book = CreateExportBook(path);
     } catch (...) {

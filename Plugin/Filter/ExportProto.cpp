@@ -130,8 +130,9 @@ void LogBanner(const char* starting)
     LogLine(StarLine());
     LogLine(TimeStamp());
     LogLine(starting);
-    LogLine(FileLine("Source:", CurrentJob->source.GetPath()));
-    LogLine(FileLine("Target:", TargetText()));
+    // A server client's path may hold the server's password, which no log shows.
+    LogLine(FileLine("Source:", ConcealSecret(CurrentJob->source.GetPath())));
+    LogLine(FileLine("Target:", ConcealSecret(TargetText())));
 }
 
 void LogClosing()

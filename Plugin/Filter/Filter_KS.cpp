@@ -10,6 +10,7 @@
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/Mixer/MasterPages.h"
 #include "Plugin/Mixer/Progress.h"
+#include "Plugin/QAPI/CurDocAPI.h"
 #include "Plugin/QAPI/QStory.h"
 #include "Plugin/Shell/BreakPoint.h"
 #include "Plugin/Shell/HostSuites.h"
@@ -286,9 +287,12 @@ void Mapper::UnInstall()
         int32_t id = 0;
         if (!GetBoxPrivateData32(box, BoxLinkIdKey, &id))
             RemoveBoxPrivateData(box, BoxLinkMarkKey);
-        else if (id < 0)
+        else if (id < 0) {
+            // A disposed box leaves the work-box list too, or a later clean-up would dispose
+            // its handle again, by then perhaps another box's.
             CallHost<XBY_DisposeBox>(box, 1);
-        else
+            RemoveWorkBox(box);
+        } else
             Unlink(box);
     }
     if (ViewTo(xt_getdocviewref(nullptr), 0, FailureMode::ReturnEmpty, 307, "Mapper::UnInstall")) {

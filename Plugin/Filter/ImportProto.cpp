@@ -171,13 +171,13 @@ bool ChooseTarget(ImportRun& run)
 
 void LogBanner()
 {
-    GeneralLogStream() << std::left;
     LogLine("");
     LogLine(StarLine());
     LogLine(HostTimeStamp(false, true, true));
     LogLine("Starting import ...");
-    LogLine(Field("Source:", CurrentJob->source.GetPath()));
-    LogLine(Field("Target:", CurrentJob->target.GetPath()));
+    // A server client's path may hold the server's password, which no log shows.
+    LogLine(Field("Source:", ConcealSecret(CurrentJob->source.GetPath())));
+    LogLine(Field("Target:", ConcealSecret(CurrentJob->target.GetPath())));
 }
 
 // The stored host document written to the target; false (logged) when it could not be.

@@ -240,6 +240,11 @@ int32_t CheckBoxShape(uint32_t box, int32_t left, int32_t top, int32_t right, in
         CallHost<XXC_DisposeOutline>(pseudoRect);
     if (kind.handling == ShapeHandling::Complex && !restore && fields.outline)
         CallHost<XXC_DisposeOutline>(fields.outline);
+    // Restored, the saved outline is the host's copy now: the one kept for it goes.
+    if (kind.handling == ShapeHandling::Complex && restore && *savedShape) {
+        CallHost<XXC_DisposeOutline>(*savedShape);
+        *savedShape = 0;
+    }
     if (violation != 0)
         GeneralLogStream() << std::right << std::setw(16) << "WARNING: " << "Constraint violation for box "
                            << std::dec << box << ":\t" << violation << std::endl;

@@ -13,6 +13,7 @@
 #include "Plugin/Mixer/HostHooks.h"
 #include "Plugin/Mixer/MessageBox.h"
 #include "Plugin/Mixer/PdfComponent.h"
+#include "Plugin/Shell/CBManager.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 
 const char* const PdfOutputStyleNames[kPdfOutputStyleCount] = {"Default", "High", "Medium", "Low"};
@@ -254,21 +255,24 @@ int32_t SelectPdfOutputStyle(int32_t style)
 
 int32_t PdfOutputHook(void* rec)
 {
-    auto* record = static_cast<xtpdfoutputrec*>(rec);
-    if (PdfHookActive != 1 || !record || record->request != XT_PDF_REQUEST_FILE_AND_STYLE)
+    // Nothing the naming throws may reach the host, which called in the middle of its export.
+    return CallBackBarrier([rec]() -> int32_t {
+        auto* record = static_cast<xtpdfoutputrec*>(rec);
+        if (PdfHookActive != 1 || !record || record->request != XT_PDF_REQUEST_FILE_AND_STYLE)
+            return 0;
+        std::string path;
+        std::optional<HostFileObject> file;
+        if (SetJobTargetName(path) == 0)
+            file.emplace(path, XT_CREATOR_XPRESS);
+        // The host keeps the name it is handed, so the file object goes at once.
+        if (file && file->Result() == XT_OK) {
+            CallXpdf<XTPdfSetFileFn>(XT_PDF_SET_FILE, record, file->Ref());
+            file.reset();
+            SettingsFile* settings = Settings.GetIf();
+            SelectPdfOutputStyle(settings ? settings->GetPdfOutputStyle() : kDefaultPdfOutputStyle);
+        } else {
+            CallXpdf<XTPdfSetFileFn>(XT_PDF_SET_FILE, record, XTHandle(0));
+        }
         return 0;
-    std::string path;
-    std::optional<HostFileObject> file;
-    if (SetJobTargetName(path) == 0)
-        file.emplace(path, XT_CREATOR_XPRESS);
-    // The host keeps the name it is handed, so the file object goes at once.
-    if (file && file->Result() == XT_OK) {
-        CallXpdf<XTPdfSetFileFn>(XT_PDF_SET_FILE, record, file->Ref());
-        file.reset();
-        SettingsFile* settings = Settings.GetIf();
-        SelectPdfOutputStyle(settings ? settings->GetPdfOutputStyle() : kDefaultPdfOutputStyle);
-    } else {
-        CallXpdf<XTPdfSetFileFn>(XT_PDF_SET_FILE, record, XTHandle(0));
-    }
-    return 0;
+    });
 }

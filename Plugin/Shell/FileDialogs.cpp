@@ -193,10 +193,16 @@ bool ChooseOutputFile(HostFileSpec& out, bool exchange, bool coordinates, bool x
         return false;
     if (CurrentJob->target.SetPath(path) != 0)
         return false;
-    HostFileSpec created{};
-    if (CurrentJob->target.CreateHostFile(created, true, XT_CREATOR_XPRESS, XT_FILETYPE_NONE) != 0)
+    // A file that is there already stays whole: the command replaces it only with a complete
+    // new one, and one that fails leaves it as it was.
+    HostFileSpec chosen{};
+    bool isDirectory = false;
+    const int16_t result = PathExists(path, &isDirectory) && !isDirectory
+                               ? CurrentJob->target.GetHostSpec(chosen)
+                               : CurrentJob->target.CreateHostFile(chosen, true, XT_CREATOR_XPRESS, XT_FILETYPE_NONE);
+    if (result != 0)
         return false;
-    out = created;
+    out = chosen;
     return true;
 }
 

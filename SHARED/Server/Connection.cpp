@@ -88,7 +88,6 @@ const char* WinsockTextOf(int code) {
 }
 
 ct_Connection::Limits g_Limits;
-std::string g_Concealed;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -207,16 +206,9 @@ void PutLength(uint8_t* at, int32_t length) {
 
 void ct_Connection::SetLimits(const Limits& limits) { g_Limits = limits; }
 
-void ct_Connection::SetConcealed(const std::string& secret) { g_Concealed = secret; }
+void ct_Connection::SetConcealed(const std::string& secret) { SetLogSecret(secret); }
 
-std::string ct_Connection::Conceal(const std::string& text) {
-    if (g_Concealed.empty())
-        return text;
-    std::string out = text;
-    for (size_t at = out.find(g_Concealed); at != std::string::npos; at = out.find(g_Concealed, at + 8))
-        out.replace(at, g_Concealed.size(), "********");
-    return out;
-}
+std::string ct_Connection::Conceal(const std::string& text) { return ConcealSecret(text); }
 const ct_Connection::Limits& ct_Connection::GetLimits() { return g_Limits; }
 
 ct_Connection::ct_Connection() {

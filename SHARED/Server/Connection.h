@@ -43,7 +43,9 @@ public:
         int idleTimeoutMs = 10 * 60 * 1000; // one receive or send on a client
         int drainTimeoutMs = 5000;          // reading what a closing client still sends
         size_t drainByteCap = size_t(4) << 20;
-        uint64_t maxReceivedFileBytes = uint64_t(8) << 30;
+        // What an upload may grow to, inflated or not: 2 GiB, the largest stream the module
+        // writes, so that a small deflated upload cannot fill the disk.
+        uint64_t maxReceivedFileBytes = uint64_t(2) << 30;
         bool loopbackOnly = false;          // listen on 127.0.0.1 instead of every address
     };
     static void SetLimits(const Limits& limits);

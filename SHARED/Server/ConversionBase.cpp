@@ -11,6 +11,8 @@
 #include "Foundation/UString.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "SHARED/Server/Connection.h"
+#include "platform/fs/NativeFS.h"
+#include "platform/host/Utf8.h"
 
 namespace {
 
@@ -177,9 +179,12 @@ bool ct_ConversionBase::Run() {
                             : std::string("shared folder")),
             7);
 
-    bool isFolder = false;
-    const bool sourceThere = PathExists(sourcePath, &isFolder) || PathExists(sourcePath, &isFolder);
-    if (!sourceThere || isFolder) {
+    // Only a plain file is a source: a pipe would block the host in its open, and a device or
+    // a folder is no document.
+    platform::fs::Status sourceStatus;
+    const bool sourceThere =
+        platform::fs::GetStatus(sourcePath, sourceStatus) || platform::fs::GetStatus(sourcePath, sourceStatus);
+    if (!sourceThere || !sourceStatus.isRegular) {
         conn.writeLine("Could not open file '" + sourcePath + "'.");
         return endFailed();
     }
@@ -192,7 +197,7 @@ bool ct_ConversionBase::Run() {
     }
     const size_t separators = StripTrailingSeparators(targetFolder);
     JOB_LOG("WARNING: Removed " + std::to_string(separators) + " path separators.", 2);
-    isFolder = false;
+    bool isFolder = false;
     if (!PathExists(targetFolder, &isFolder) || !isFolder) {
         conn.writeLine("Target folder '" + targetFolder + "' does not exist.");
         return endFailed();
@@ -318,6 +323,10 @@ bool ct_ConversionBase::Run() {
 
 bool ct_ConversionBase::IsPlainFileName(const std::string& name) {
     if (name.empty() || name.size() > 255 || name == "." || name == "..")
+        return false;
+    // The host names files in UTF-16: a name that is no UTF-8 would be stored under one it
+    // cannot open.
+    if (!xthost::IsValidUtf8(name))
         return false;
     for (unsigned char c : name)
         if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':')

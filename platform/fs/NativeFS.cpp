@@ -56,6 +56,7 @@ bool GetStatus(const std::string& path, Status& status)
     if (::stat(NativePath(path).c_str(), &st) != 0)
         return false;
     status.isDirectory = S_ISDIR(st.st_mode);
+    status.isRegular = S_ISREG(st.st_mode);
     status.size = static_cast<uint64_t>(st.st_size);
     return true;
 }

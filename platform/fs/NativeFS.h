@@ -14,6 +14,7 @@ namespace platform::fs {
 
 struct Status {
     bool isDirectory = false;
+    bool isRegular = false;   // a plain file: no folder, device, pipe or socket
     uint64_t size = 0;
 };
 

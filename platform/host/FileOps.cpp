@@ -316,7 +316,10 @@ int16_t MakeFSSpec(int16_t volume, int32_t folderId, const char* nameOrPath, XTF
         H().Error("make file specification: no record");
         return XT_ERR_PARAM;
     }
-    const std::string text = BoundedString(nameOrPath, 4096);
+    const std::string text = BoundedString(nameOrPath, XT_PATH_BUFFER);
+    // A path longer than the system takes is refused, never cut to name another item.
+    if (text.size() >= static_cast<std::size_t>(XT_PATH_BUFFER))
+        return XT_ERR_BAD_NAME;
     std::string path;
     if (volume == 0 && folderId == 0) {
         if (text.empty())

@@ -44,7 +44,7 @@ public:
     virtual ~HostServices() = default;
 
     // Writes the full path of a file specification, zero-terminated, into a buffer of the given
-    // size (the foundation passes 260 bytes); flags are 0. A path that does not fit is refused.
+    // size (the foundation passes 4096 bytes, the system's longest path and a zero); flags are 0. A path that does not fit is refused.
     virtual int16_t GetFileSpecPath(char* buffer, std::size_t size, const HostFileSpec& spec,
                                     int32_t flags) = 0;
 

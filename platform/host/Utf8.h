@@ -88,6 +88,20 @@ inline char32_t DecodeUtf8(const std::string& text, std::size_t at, std::size_t&
     return valid ? cp : 0xFFFD;
 }
 
+// True when every sequence of the text is valid UTF-8.
+inline bool IsValidUtf8(const std::string& text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length = 1;
+        bool valid = true;
+        DecodeUtf8(text, i, length, valid);
+        if (!valid)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 // Invalid sequences become U+FFFD as DecodeUtf8 delimits them; never throws.
 inline std::u16string Utf8ToUtf16(const std::string& text)
 {

@@ -1,5 +1,6 @@
 #include "SHARED/Server/CnvTools/PathUtils.h"
 
+#include <algorithm>
 #include <new>
 
 #include "Foundation/Log.h"
@@ -10,9 +11,8 @@ namespace {
 
 namespace fs = platform::fs;
 
-constexpr std::size_t kHostPathBufferSize = 260;
+constexpr std::size_t kHostPathBufferSize = kLongestPath + 1;
 constexpr int16_t kHostUnavailable = 12;   // general failure: no host services installed
-constexpr std::size_t kTempPathLimit = 254;
 
 template <class Ch>
 Ch Lower(Ch c)
@@ -237,8 +237,8 @@ bool GetSystemTempPath(TStr& out)
     const std::string folder = fs::TempFolder();
     if (folder.empty())
         return false;
-    // Like the Windows call, a folder longer than the buffer gives nothing.
-    out = folder.size() > kTempPathLimit ? TStr() : MakeStr<TStr>(folder);
+    // A folder longer than the system takes gives nothing.
+    out = folder.size() > kLongestPath ? TStr() : MakeStr<TStr>(folder);
     StripTrailingSeparators(out);
     bool isDirectory = false;
     return PathExists(out, &isDirectory) && isDirectory;
@@ -298,10 +298,10 @@ namespace {
 template <class TStr>
 int16_t FileSpecToPathT(TStr& out, const HostFileSpec& spec, bool takeName)
 {
-    char buffer[kHostPathBufferSize] = {};
+    std::string buffer(kHostPathBufferSize, '\0');
     HostServices* host = GetHostServices();
-    const int16_t result = host ? host->GetFileSpecPath(buffer, sizeof buffer, spec, 0) : kHostUnavailable;
-    buffer[sizeof buffer - 1] = '\0';
+    const int16_t result = host ? host->GetFileSpecPath(&buffer[0], buffer.size(), spec, 0) : kHostUnavailable;
+    buffer.resize(std::min(buffer.find('\0'), kLongestPath));
     out = MakeStr<TStr>(buffer);
 
     // A file name with a three-character extension is the file spec's own name.

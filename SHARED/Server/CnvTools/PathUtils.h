@@ -22,6 +22,10 @@ constexpr bool IsPathSeparator(Ch c)
 // The separator that joins paths.
 constexpr char kPathSeparator = '/';
 
+// The longest path the system takes, in bytes without the terminating zero (its buffers hold
+// 4096 bytes with it). Every path function and host file specification works up to it.
+constexpr std::size_t kLongestPath = 4095;
+
 // Removes the trailing run of c, never the first character; answers how many went.
 template <class TStr>
 std::size_t StripTrailing(TStr& text, typename TStr::value_type c);

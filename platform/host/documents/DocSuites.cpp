@@ -518,7 +518,7 @@ int32_t OpenDataFork(int16_t volume, int32_t folderId, const char* name, int32_t
     if (leaf.size() >= sizeof spec.name)
         return XT_ERR_BAD_NAME;
     std::memcpy(spec.name, leaf.c_str(), leaf.size() + 1);
-    char path[4096];
+    char path[XT_PATH_BUFFER];
     const auto toPath = reinterpret_cast<XFJ_SpecToPath::Type>(SuiteCatalog::Instance().SuiteEntry(XT_SUITE_XFJ, 10));
     const int16_t result = toPath(path, sizeof path, &spec, 0);
     return result != XT_OK ? result : D().OpenDataFork(path, permission, ref);
@@ -528,7 +528,13 @@ int32_t DataLength(int16_t ref, int32_t* length) { return Null(length) ? XT_ERR_
 int32_t CloseData(int16_t ref) { return D().CloseData(ref); }
 int32_t CreateDocumentFile(const char* path, int16_t* ref, int32_t access)
 {
-    return Null(path) || Null(ref) ? XT_ERR_PARAM : D().CreateDataFile(NormalPath(BoundedString(path, 4096)), access, ref);
+    if (Null(path) || Null(ref))
+        return XT_ERR_PARAM;
+    // A path longer than the system takes is refused, never cut to name another file.
+    const std::string text = BoundedString(path, XT_PATH_BUFFER);
+    if (text.size() >= static_cast<std::size_t>(XT_PATH_BUFFER))
+        return XT_ERR_BAD_NAME;
+    return D().CreateDataFile(NormalPath(text), access, ref);
 }
 int32_t WriteData(int16_t ref, int32_t* count, const void* buffer) { return Null(count) ? XT_ERR_PARAM : D().WriteData(ref, count, buffer); }
 

@@ -291,5 +291,6 @@ enum : uint32_t {
     XT_FILETYPE_NONE = 0xFFFFFFFFu,
 };
 
-// The size of every path buffer the module hands the host: at most 259 characters and a zero.
-enum : int32_t { XT_PATH_BUFFER = 260 };
+// The size of every path buffer the module hands the host: the system's longest path, 4095
+// bytes, and a zero.
+enum : int32_t { XT_PATH_BUFFER = 4096 };

@@ -28,6 +28,8 @@ protected:
     {
         ModuleHostTest::SetUp();
         Start();
+        // The driver serves runs that nobody watches: no alert may wait for an answer.
+        host->SetAnswerer(&nobody);
         OverwriteFlags = OverwriteSwitches();
     }
 
@@ -63,6 +65,7 @@ protected:
     }
 
     std::string Transcript() const { return host->Log().Text(); }
+    NobodyAtTheHost nobody;
     int ProgressOpened() const { return CountOf(Transcript(), "opens modeless"); }
     int ProgressClosed() const { return CountOf(Transcript(), "22300 closed"); }
 };
@@ -172,8 +175,6 @@ TEST_F(ConversionDriverTest, ImportNeedsItsKindsAndRespectsTheDocumentSwitch)
 
 TEST_F(ConversionDriverTest, FailedOpenIsLoggedInAnUnattendedRunAndAlertsOtherwise)
 {
-    NobodyAtTheHost nobody;
-    host->SetAnswerer(&nobody);
     OverwriteFlags.exchangeFile = true;
     const std::string damaged = CopyExample("damaged/truncated.qxp", "damaged.qxp");
     for (bool KestoInterface::*sign : {&KestoInterface::m_multiDocMode, &KestoInterface::m_serverMode}) {

@@ -9,9 +9,12 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <ios>
 #include <string>
 #include <vector>
 
+#include "Foundation/Log.h"
+#include "Plugin/Batch/ConversionDriver.h"
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Batch/FolderRuns.h"
 #include "Plugin/Batch/HostFiles.h"
@@ -122,6 +125,25 @@ TEST_F(PdfCreationTest, ThePdfIsWrittenAndTheBlockLogged)
     EXPECT_EQ(kesto_test::PdfInfoField(target, "Pages"), "2");
     // Only the PDF is left: the host's log beside it is gone.
     EXPECT_EQ(Snapshot(app / "out").size(), 1u);
+}
+
+// The block leaves the shared log's alignment as it found it, and the run's progress is drawn
+// again once the host's export is done.
+TEST_F(PdfCreationTest, TheBlockLeavesTheLogAlignedAsFoundAndRedrawsTheRunsProgress)
+{
+    StartAt();
+    ASSERT_EQ(PreparePdfMode(3), 1);
+    PdfMode = 1;
+    fs::create_directories(app / "out");
+    Job("geometry.qxp", (app / "out" / "geometry.pdf").string());
+    const ConversionProgressScope progress;
+    ShowConversionProgress(progress.Dialog(), 3, 2, "geometry", ConversionKind::ToPdf);
+    const std::string shown = "Export to PDF -> analysing file 2 of 3";
+    const int before = kesto_test::CountOf(Transcript(), shown);
+
+    EXPECT_TRUE(CreatePdf(false));
+    EXPECT_EQ(kesto_test::CountOf(Transcript(), shown), before + 1) << Transcript();
+    EXPECT_FALSE(GeneralLogStream().flags() & std::ios::left);
 }
 
 TEST_F(PdfCreationTest, TheAsGivenHostGetsTheNameWithItsExtension)

@@ -362,6 +362,16 @@ TEST_F(ExportBridge, RefusedPathsGiveNoBook)
     SetFileSpecName(spec, "");
     CreateExportBookFromSpec(book, spec);
     EXPECT_FALSE(book);
+    // A spec the host cannot give a path for never falls back to its bare name, which would
+    // land in whatever folder the process runs in.
+    const fs::path home = fs::current_path();
+    fs::current_path(m_dir);
+    SetFileSpecName(spec, "fallback.dwq");
+    CreateExportBookFromSpec(book, spec);
+    fs::current_path(home);
+    EXPECT_FALSE(book);
+    book.Reset();
+    EXPECT_FALSE(fs::exists(m_dir / "fallback.dwq"));
     // A path longer than the host's 260-byte buffer is taken whole.
     const fs::path deep = m_dir / std::string(200, 'd');
     fs::create_directories(deep);

@@ -9,6 +9,7 @@
 #include "Plugin/Filter/KestoBox.h"
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/ModuleHostFixture.h"
+#include "Plugin/QAPI/CurDocAPI.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "platform/host/documents/DocumentFile.h"
 
@@ -146,7 +147,10 @@ TEST_F(MapperTest, UnInstallLeavesNoKeyAndNoPrivateBox)
     OpenExample("mapping.qxp");
     Mapper mapper;
     ASSERT_EQ(mapper.AnaliseDocument(), kStories);
+    const size_t workBoxes = WorkBoxCount();
     mapper.UnInstall();
+    // The disposed private boxes leave the work-box list with their handles.
+    EXPECT_EQ(WorkBoxCount(), workBoxes - 2);
     EXPECT_EQ(mapper.StoryCount(), 0);
     EXPECT_EQ(FindBoxByPrivateData16(BoxLinkMarkKey, BoxLinkMark), 0);
     EXPECT_EQ(mapper.FindBox(-1), 0);

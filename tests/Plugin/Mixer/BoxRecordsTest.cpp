@@ -204,7 +204,11 @@ TEST_F(BoxShapeTest, AComplexShapeIsSwappedForARectangleAndBack)
         EXPECT_NE(GeneralLog().find("      STEP 1/2: Replace with pseudo-rectangular shape (5 points).", before.size()),
                   std::string::npos);
 
+        // Restoring disposes the rectangle and the saved outline, whose handle is then cleared.
+        const size_t disposed = CountCalls("SHP-3");
         EXPECT_EQ(CheckBoxShape(Box(uid), old.left, old.top, old.right, bottom, &saved, &shape, true), 0);
+        EXPECT_EQ(Calls(disposed), 2);
+        EXPECT_EQ(shape, 0);
         EXPECT_EQ(Model(uid).outline.size(), original.size());
         EXPECT_EQ(Model(uid).outline[2].h, original[2].h);
         EXPECT_NE(GeneralLog().find("      STEP 2/2: Restore original complex shape.", before.size()), std::string::npos);

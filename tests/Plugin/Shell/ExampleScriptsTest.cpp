@@ -175,4 +175,22 @@ TEST_F(ExampleScriptsTest, FolderCancel)
     EXPECT_GT(log.rfind("MultiDoc mode:\tOFF"), log.rfind("MultiDoc mode:\tON"));
 }
 
+// A document whose path is longer than 300 bytes is listed, converted, and its exchange file
+// written beside it, never in the folder the host runs in.
+TEST_F(ExampleScriptsTest, LongPath)
+{
+    ASSERT_TRUE(RunScript("long-path.xts")) << Transcript("long-path.xts");
+    const std::string log = ReadText(app / "KestoLogfile.txt");
+    fs::path folder;
+    for (const auto& entry : fs::recursive_directory_iterator(app / "Folders" / "Long"))
+        if (entry.path().filename() == "catalogue.qxp")
+            folder = entry.path().parent_path();
+    const std::string source = (folder / "catalogue.qxp").string();
+    ASSERT_GT(source.size(), 300u);
+    EXPECT_NE(log.find("       1.) " + source + "\n"), std::string::npos) << log;
+    const fs::path exchange = folder / "catalogue.dwq";
+    EXPECT_TRUE(OpensAsCompoundFile(exchange.string())) << log;
+    EXPECT_FALSE(fs::exists(app / "catalogue.dwq"));
+}
+
 } // namespace

@@ -178,6 +178,15 @@ TEST_F(ExportCommandTest, CancellingTheSaveQuestionClosesTheProjectAndFails)
     EXPECT_EQ(Canon(Source()).find("Changed"), std::string::npos);
 }
 
+// The shipped example: a second export into the same exchange file fails when the host cannot
+// save, and the first one's file stays whole instead of being emptied and then deleted.
+TEST_F(ExportCommandTest, AFailedExportOverAnExistingExchangeFileKeepsIt)
+{
+    ASSERT_TRUE(Run(ReadText(fs::path(KESTO_SOURCE_DIR) / "examples/app/scripts/export-fails.xts"))) << transcript;
+    EXPECT_EQ(kesto_test::CountOf(transcript, "\"Export failed\""), 1) << transcript;
+    EXPECT_EQ(InflateStored(Target(), app / "stored.qxp"), 0) << transcript;
+}
+
 // ---- Coordinates and XTags ----------------------------------------------------------------------
 
 std::string Utf16(const std::string& ascii)

@@ -198,8 +198,8 @@ TEST_F(KestoModuleTest, CancelledFolderChooserSwitchesMultiDocumentModeOnAndOff)
     ASSERT_NE(on, std::string::npos) << log;
     EXPECT_NE(log.find("\nMultiDoc mode:\tOFF\n", on), std::string::npos) << log;
 
-    // A start folder longer than the host's buffer is not offered at all.
-    WriteSettings(std::string(kExtendedSettings) + "[Path]\nSourceBookPath=/" + std::string(300, 'a') + "\n");
+    // A start folder longer than the system takes is not offered at all.
+    WriteSettings(std::string(kExtendedSettings) + "[Path]\nSourceBookPath=/" + std::string(4096, 'a') + "\n");
     const auto longer = Run("start\nmenu \"Export multiple documents\"\nfolder * cancel\nquit\n");
     EXPECT_NE(IndexOf(longer, "\"Browse for Source Folder with QXP files\" starts at \"\""), -1);
 }

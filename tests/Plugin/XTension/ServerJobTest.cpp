@@ -3,6 +3,9 @@
 // Exports of documents convert and send their results; uploads that are no document, and JPEG
 // images, end with the failure replies.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -510,4 +513,94 @@ TEST_F(ServerJobTest, ExportDwqThenExportQxpOfItsResultInEveryMode)
         const std::string command = std::string(XTHOST_PROGRAM) + " doc check " + (app / "out" / name).string();
         EXPECT_EQ(std::system(command.c_str()), 0) << name;
     }
+}
+
+// A document at a path longer than 300 bytes converts in either mode: shared folders put the
+// result in the folder the client names, a socket job in its own job folder as deep; nothing is
+// written in the folder the host runs in.
+TEST_F(ServerJobTest, DocumentsAtPathsLongerThanThreeHundredBytesConvertInsideTheirFolders)
+{
+    const fs::path deep = app / "shared" / std::string(100, 'd') / std::string(100, 'e') / std::string(100, 'f');
+    fs::create_directories(deep / "out");
+    fs::create_directories(deep / "tmp");
+    const std::string longSource = (deep / "doc.qxp").string();
+    ASSERT_GT(longSource.size(), 300u);
+    fs::copy_file(source, longSource);
+    WriteServerSettings("clearTempFiles=False\n", "TemporaryPath=" + (deep / "tmp").string() +
+                                                      "\nServerAlivePath=" + (app / "alive").string() + "\n");
+    const std::string document = ReadText(source);
+    Serve([&] {
+        EXPECT_EQ(SharedJob("exportdwq", longSource, (deep / "out").string(), "long"),
+                  (std::vector<std::string>{"export dwx", "filename ok", "target folder ok", "target name ok",
+                                            "export finished"}));
+        const auto files = SocketExport("exportdwq", "doc.qxp", document, "long", true);
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_TRUE(IsExchangeFile(files.begin()->second));
+    });
+    EXPECT_TRUE(IsExchangeFile(ReadText(deep / "out" / "long.dwq")));
+    const auto jobs = JobFolders(deep / "tmp");
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_TRUE(IsExchangeFile(ReadText(deep / "tmp" / jobs.front() / "long.dwq")));
+    for (const auto& entry : fs::directory_iterator(app))
+        EXPECT_NE(entry.path().extension(), ".dwq") << entry.path();
+}
+
+// Inputs a job may not take, each refused with its reply before the host sees them, after which
+// the next client is served: a pipe as a shared source (the host's open would wait for a writer
+// for ever), a device, and an upload whose name is not UTF-8.
+TEST_F(ServerJobTest, APipeADeviceAndANameThatIsNoTextAreRefused)
+{
+    const std::string pipe = (app / "shared" / "pipe.qxp").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // Should the host open the pipe after all, a writer comes and goes, so that the test fails
+    // instead of hanging.
+    std::atomic<bool> done{false};
+    std::atomic<bool> opened{false};
+    std::thread writer([&] {
+        while (!done) {
+            const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                opened = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const std::string document = ReadText(source);
+    const std::string out = (app / "out").string();
+    Serve([&] {
+        for (const std::string& path : {pipe, std::string("/dev/null")}) {
+            EXPECT_EQ(SharedJob("exportdwq", path, out, "r"),
+                      (std::vector<std::string>{"export dwx", "Could not open file '" + path + "'."}));
+            EXPECT_EQ(SocketExport("exportdwq", "doc.qxp", document, "after", false).size(), 1u) << path;
+        }
+        auto client = Login();
+        Ask(*client, "exportdwq");
+        EXPECT_EQ(Upload(*client, "caf\xE9.qxp", document, false), "target file name invalid.");
+        client->Close();
+        EXPECT_EQ(SocketExport("exportdwq", "doc.qxp", document, "after", true).size(), 1u);
+    });
+    done = true;
+    writer.join();
+    EXPECT_FALSE(opened) << "the host opened the pipe";
+    EXPECT_TRUE(fs::is_empty(app / "out"));
+}
+
+// Client paths reach the general log's conversion blocks with the server's password masked.
+TEST_F(ServerJobTest, ThePasswordInAClientPathNeverReachesTheGeneralLog)
+{
+    const fs::path folder = app / "shared" / kPassword;
+    fs::create_directories(folder);
+    const std::string secretSource = (folder / "doc.qxp").string();
+    fs::copy_file(source, secretSource);
+    Serve([&] {
+        const auto replies = SharedJob("exportdwqandpdf", secretSource, folder.string(), "r");
+        ASSERT_FALSE(replies.empty());
+        EXPECT_EQ(replies.back(), "export finished");
+    });
+    const std::string log = GeneralLog();
+    EXPECT_NE(log.find("Starting export ..."), std::string::npos) << log;
+    EXPECT_NE(log.find("Starting PDF creation ..."), std::string::npos) << log;
+    EXPECT_NE(log.find((app / "shared" / "********" / "doc.qxp").string()), std::string::npos) << log;
+    EXPECT_EQ(log.find(kPassword), std::string::npos) << log;
 }

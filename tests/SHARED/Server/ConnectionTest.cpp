@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "SHARED/Server/ServerTestSupport.h"
+#include "platform/storage/CompoundFile.h"
 
 using protocol::Block;
 using protocol::Client;
@@ -494,6 +495,12 @@ INSTANTIATE_TEST_SUITE_P(
                       [] { return protocol::EncodeStream(protocol::Deflate(std::string(8 << 20, '\0'), 9), 8); },
                       "Failed receive: file larger than allowed!"}),
     [](const ::testing::TestParamInfo<RefusedUpload>& info) { return std::string(info.param.name); });
+
+// Without a size to hold it to, an upload may grow, inflated or not, only as far as the largest
+// stream the module stores, so that a small deflated upload cannot fill the disk.
+TEST(ConnectionLimits, NoUploadGrowsBeyondTheLargestStoredStream) {
+    EXPECT_EQ(ct_Connection::Limits{}.maxReceivedFileBytes, cfb::kMaxStreamSize);
+}
 
 TEST_F(ConnectionTest, PeerClosingInsideABlockFailsWithoutSocketError) {
     ScratchDir dir;

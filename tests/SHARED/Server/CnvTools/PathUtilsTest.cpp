@@ -344,9 +344,29 @@ TYPED_TEST(PathFunctions, SystemTempPathHasNoTrailingSeparator)
         EXPECT_EQ(SystemTempPath<TypeParam>(), TypeParam());
     }
     {
-        TempDirVariable variable("/" + std::string(260, 'x'));
+        TempDirVariable variable("/" + std::string(kLongestPath, 'x'));
         TypeParam path = this->S("kept");
         EXPECT_FALSE(GetSystemTempPath(path));
+    }
+}
+
+// Paths work up to the system's limit, well past the 259 bytes of old buffers.
+TYPED_TEST(PathFunctions, PathsLongerThanThreeHundredBytesComeWhole)
+{
+    TempDir dir;
+    const std::filesystem::path deep =
+        std::filesystem::path(dir.Path()) / std::string(120, 'a') / std::string(120, 'b') / std::string(120, 'c');
+    std::filesystem::create_directories(deep);
+    {
+        TempDirVariable variable(deep.string());
+        EXPECT_EQ(SystemTempPath<TypeParam>(), this->S(deep.string()));
+    }
+    FakeHostServices host;
+    const std::string longest = "/" + std::string(kLongestPath - 1, 'p');
+    for (const std::string& full : {deep.string() + "/doc.qxp", longest}) {
+        TypeParam path;
+        EXPECT_EQ(FileSpecToPath(path, host.MakeSpec(full, "doc.qxp"), false), 0);
+        EXPECT_EQ(path, this->S(full));
     }
 }
 
@@ -386,7 +406,7 @@ TEST(HostFileSpecs, FailuresAnswerTheHostsCode)
         unknown.parentId = 999;
         EXPECT_EQ(FileSpecToPath(path, unknown, false), XT_ERR_FILE_NOT_FOUND);
         EXPECT_EQ(path, "");
-        const HostFileSpec tooLong = host.MakeSpec("/" + std::string(300, 'p'), "p");
+        const HostFileSpec tooLong = host.MakeSpec("/" + std::string(kLongestPath, 'p'), "p");
         EXPECT_EQ(FileSpecToPath(path, tooLong, false), XT_ERR_BAD_NAME);
     }
 }
