@@ -145,7 +145,9 @@ void Digger::Step(bool runEnd)
 {
     while (mCurrent < mSegments.size()) {
         const StorySegment& segment = mSegments[mCurrent];
-        if (segment.id == kBreakSegment && (runEnd || segment.end > segment.start))
+        const bool markerEnd = segment.id == kBreakSegment && segment.end == segment.start &&
+                               segment.direction == kMarkerEnd && !mMarkerParagraphs;
+        if (segment.id == kBreakSegment && !markerEnd && (runEnd || segment.end > segment.start))
             break;
         if (segment.id == kBreakSegment) {
             ++mCurrent;

@@ -65,6 +65,10 @@ public:
     // Inserts the paragraph's unique id as a hidden run at the cursor.
     void InsertHidden(int32_t uniqueId);
 
+    // Whether the exchange story gives each unique-id marker a paragraph of its own, ended
+    // where the marker ends (as an export did before a marker shared the paragraph it opens).
+    void SetMarkerParagraphs(bool own) { mMarkerParagraphs = own; }
+
     int32_t Shift() const { return mShift; }
     int32_t TextEnd() const { return mTextEnd; }
     std::size_t SegmentIndex() const { return mCurrent; }
@@ -99,4 +103,5 @@ private:
     bool mStyleTest = false;
     // The high flag of the format the current run's text takes, as its export will read it.
     bool mHighFlag = false;
+    bool mMarkerParagraphs = false;
 };

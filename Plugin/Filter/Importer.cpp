@@ -543,6 +543,13 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         const StoryPoints points = ReadStoryPoints(story);
         QStoryText text(box);
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
+        // An exchange story that gave each unique-id marker a paragraph of its own has as many
+        // paragraphs as the story has runs; one whose markers share the paragraph they open, fewer.
+        int32_t paragraphs = 0;
+        for (const StoryPoint& point : points)
+            paragraphs += point.id == kPointParagraphEnd;
+        digger->SetMarkerParagraphs(paragraphs != segments.ExportedParagraphs(false, digger->TextEnd()) &&
+                                    paragraphs == segments.ExportedParagraphs(true, digger->TextEnd()));
         textHandle = text.GetTextHandle();
 
         uint8_t locked = 0;
