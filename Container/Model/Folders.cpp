@@ -390,6 +390,8 @@ class DWX_InFolder_Impl final : public DWX_InFolder2 {
     return Process(processor, OpenBundle(record, name, index));
   }
 
+  CF_InFolder& CodeFolder() { return *m_folder; }
+
   DWX_Handle<DWX_InFolder2> OpenFolder(const char* name, dwx_long index) override {
     auto folder = m_folder->OpenFolder(name, index);
     if (!folder) return {};
@@ -475,6 +477,25 @@ DWX_Handle<DWX_OutFolder2> CreateDWXFolder2(OLEStorage& storage, bool compress) 
 
 DWX_Handle<DWX_OutFolder2> CreateDWXFolder2(std::unique_ptr<CF_Medium> medium, bool compress) {
   return WrapCodeFile(CreateCodeFile(std::move(medium), compress));
+}
+
+std::vector<dwx_long> DWX_SubFolderIndices(DWX_InFolder2& folder, const char* name) {
+  std::vector<dwx_long> indices;
+  auto* impl = dynamic_cast<DWX_InFolder_Impl*>(&folder);
+  auto* table = impl ? dynamic_cast<CF_EnumerableInFolder*>(&impl->CodeFolder()) : nullptr;
+  if (!table || !name) return indices;
+  struct Collect : IdentifierReceiver {
+    const char* wanted;
+    std::vector<dwx_long>& out;
+    Collect(const char* w, std::vector<dwx_long>& o) : wanted(w), out(o) {}
+    bool operator()(const char* found, uint32_t index) override {
+      if (found && std::strcmp(found, wanted) == 0) out.push_back(static_cast<int32_t>(index));
+      return true;
+    }
+  } collect(name, indices);
+  table->EnumerateFolders(collect);
+  std::sort(indices.begin(), indices.end());
+  return indices;
 }
 
 DWX_Handle<DWX_InFolder2> OpenDWXFolder2(OLEStorage& storage) {

@@ -12,6 +12,7 @@
 #include "Container/Model/Referred.h"
 
 #include <memory>
+#include <vector>
 
 class CF_Medium;
 class OLEStorage;
@@ -133,6 +134,10 @@ DWX_Handle<DWX_OutFolder2> CreateDWXFolder2(std::unique_ptr<CF_Medium> medium, b
 // folder. A damaged code file raises its library error.
 DWX_Handle<DWX_InFolder2> OpenDWXFolder2(OLEStorage& storage);
 DWX_Handle<DWX_InFolder2> OpenDWXFolder2(std::unique_ptr<CF_Medium> medium);
+
+// The indices of the sub-folders named `name` that `folder` lists, ascending. A reader that
+// opens elements 0, 1, ... stops at the first missing one; this shows what lies behind it.
+std::vector<dwx_long> DWX_SubFolderIndices(DWX_InFolder2& folder, const char* name);
 
 void CreateDWXFolder(DWX_OutFolderProcessor& processor, OLEStorage& storage, bool compress);
 bool OpenDWXFolder(DWX_InFolderProcessor& processor, OLEStorage& storage);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <vector>
 
 std::string CF_NameComposer::FolderPrefix(uint32_t number) const {
@@ -128,6 +129,7 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
     auto stream = m_file.OpenStream(m_names.TableName().c_str(), 0);
     if (!stream) Error(FE_CodeFileShortRead);
     std::vector<uint8_t> name;
+    std::set<uint32_t> numbers;
     for (;;) {
       uint8_t word[4];
       const uint32_t got = stream->GetData(word, 4);
@@ -143,6 +145,8 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
       if (!m_table.emplace(FolderKey(reinterpret_cast<const char*>(name.data()), index), number)
                .second)
         Error(FE_CodeFileShortRead);  // a pair listed twice
+      // Two pairs sharing a sub-folder would read one element's data as another's as well.
+      if (!numbers.insert(number).second) Error(FE_CodeFileShortRead);
     }
   }
 

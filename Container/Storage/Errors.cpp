@@ -41,6 +41,37 @@ void Deliver(FilterMessenger messenger, FilterException& e) {
 
 }  // namespace
 
+const char* FilterErrorText(int32_t code) {
+  switch (code) {
+    case FE_StorageFailure: return "structured-storage failure";
+    case FE_StorageOutOfMemory: return "out of memory";
+    case FE_StorageInvalidName: return "invalid storage or stream name";
+    case FE_StorageInvalidParameter: return "invalid parameter";
+    case FE_StorageInvalidPointer: return "invalid pointer";
+    case FE_StorageInvalidFunction: return "invalid function";
+    case FE_StorageOldFormat: return "not a compound file, or a damaged one";
+    case FE_StorageFileNotFound: return "storage or stream not found";
+    case FE_StorageAccessDenied: return "access denied";
+    case FE_StorageAlreadyExists: return "already exists";
+    case FE_StorageReverted: return "storage reverted";
+    case FE_StorageFalse: return "data ended early";
+    case FE_StorageCantSave: return "cannot save";
+    case FE_StorageMediumFull: return "medium full, or data larger than allowed";
+    case FE_StorageWriteFault: return "write fault";
+    case FE_StorageTooManyOpenFiles: return "too many open files";
+    case FE_StorageUnexpected: return "unexpected storage failure";
+    case FE_CodeFileVersion: return "code file of a newer format version";
+    case FE_CodeFileShortRead: return "damaged code file: a record ended before it was complete or is listed twice";
+    case FE_ZlibMemory: return "zlib: out of memory";
+    case FE_ZlibVersion: return "zlib: version mismatch";
+    case FE_ZlibStream: return "zlib: inconsistent stream";
+    case FE_ZlibBuffer: return "zlib: compressed data cut short";
+    case FE_ZlibNeedDictionary: return "zlib: a dictionary is needed";
+    case FE_ZlibData: return "zlib: damaged compressed data";
+    default: return "unknown container error";
+  }
+}
+
 FilterException::FilterException(int32_t code, sh_MessageType type, va_list /*args*/,
                                  FE_Position position)
     : m_code(code), m_type(type), m_position(position) {

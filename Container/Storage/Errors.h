@@ -45,6 +45,10 @@ enum FilterErrorCode : int32_t {
   FE_ZlibData = 44006,
 };
 
+// What a library error number means, for a reader of a log; "unknown container error" for a
+// number the library does not raise.
+const char* FilterErrorText(int32_t code);
+
 // Where in a source a message applies; the library itself always reports {0, 0}.
 struct FE_Position {
   uint32_t first = 0;

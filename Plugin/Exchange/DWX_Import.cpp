@@ -28,6 +28,14 @@ std::u16string DecimalName(int32_t id)
     return std::u16string(digits.begin(), digits.end());
 }
 
+std::vector<int32_t> Indices(DWX_InFolder2& folder, const char* name)
+{
+    std::vector<int32_t> indices;
+    for (const dwx_long index : DWX_SubFolderIndices(folder, name))
+        indices.push_back(static_cast<int32_t>(index));
+    return indices;
+}
+
 // The attribute operations over one reader of the model. The parent reference keeps the Book,
 // and with it the string table and the container, alive as long as any of its objects.
 class Common : public virtual ICommon {
@@ -51,6 +59,12 @@ public:
     int32_t GetTable(const char16_t* name, int32_t) override
     {
         return name ? m_strings->find(name) : -1;
+    }
+
+    bool HasString(int32_t id) override
+    {
+        const DWX_StringsMap& strings = *m_strings;
+        return id >= 0 && strings[static_cast<dwx_long>(id)] != nullptr;
     }
 
 protected:
@@ -145,6 +159,11 @@ public:
         return RefPtr<IRun>(new RunObject(Self(), Strings(), run));
     }
 
+    std::vector<int32_t> StoredChildren() override
+    {
+        return m_reader.Valid() ? Indices(m_reader.Folder(), DWX_Names::TextRun) : std::vector<int32_t>();
+    }
+
 private:
     DWX_ProcessorWithAttrs_In2& Reader() override { return m_reader; }
 
@@ -175,6 +194,13 @@ public:
         if (!element)
             return nullptr;
         return RefPtr<ChildInterface>(ChildT::Make(Self(), Strings(), element));
+    }
+
+    std::vector<int32_t> StoredChildren() override
+    {
+        if (!m_set)
+            m_set = std::make_unique<SetT>((m_reader.*m_opener)(m_setName), m_elementName);
+        return m_set->Valid() ? Indices(m_set->Folder(), m_elementName) : std::vector<int32_t>();
     }
 
 private:
@@ -228,6 +254,11 @@ public:
             return nullptr;
         return RefPtr<IDoc>(new Doc(Self(), Strings(), element, &DWX_Document_In2::OpenStoriesSet,
                                     DWX_Names::StoriesSet, DWX_Names::Story));
+    }
+
+    std::vector<int32_t> StoredChildren() override
+    {
+        return m_documents.Valid() ? Indices(m_documents.Folder(), DWX_Names::Document) : std::vector<int32_t>();
     }
 
     void LoadQXP(int32_t id, KSOutStream* out) override

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Container/Model/Records.h"
 #include "Plugin/Exchange/KSStreams.h"
@@ -29,6 +30,8 @@ struct ICommon : RefObject {
     // The id of `name` in the Book's string table, -1 when the table lacks it; `kind` is not
     // used. Reference-point records name their kind ("point", "start", "end") by such ids.
     virtual int32_t GetTable(const char16_t* name, int32_t kind) = 0;
+    // Whether the Book's string table holds `id`: run records name their strings by id.
+    virtual bool HasString(int32_t id) { return id >= 0; }
 };
 
 // The children of an object by index.
@@ -36,6 +39,9 @@ template <class Parent, class Child>
 struct TCommon : virtual ICommon {
     // Null after the last child.
     virtual RefPtr<Child> GetChild(int32_t index) = 0;
+    // The indices of the children the stored set lists, ascending. Children are read 0, 1, ...
+    // up to the first missing one; an index listed behind it is a child the reading would lose.
+    virtual std::vector<int32_t> StoredChildren() { return {}; }
 };
 
 // Kinds of run content.
@@ -72,7 +78,7 @@ struct IDoc : TCommon<IDoc, IStory> {
 struct IBook : TCommon<IBook, IDoc> {
     RefPtr<IDoc> Document(int32_t index) { return GetChild(index); }
     // Inflates the stored host document `id` into `out`, block by block. A missing document,
-    // damaged data or a document that would pass 2 GiB raise the container library's error.
+    // damaged data or a document larger than the host opens raise the container library's error.
     virtual void LoadQXP(int32_t id, KSOutStream* out) = 0;
 };
 

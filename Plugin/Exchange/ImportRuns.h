@@ -9,6 +9,7 @@
 #include "Container/Model/Folders.h"
 #include "Container/Storage/Streams.h"
 #include "Plugin/Exchange/KSStreams.h"
+#include "platform/host/documents/XTDocSuites.h"
 
 namespace KS_DWX::Import {
 
@@ -92,8 +93,8 @@ private:
     bool m_ended = false;
 };
 
-// The largest host document the import inflates: 2 GiB.
-constexpr uint64_t kMaxStoredDocument = uint64_t(1) << 31;
+// The largest host document the import inflates: what the host would not open is not written.
+constexpr uint64_t kMaxStoredDocument = XT_MAX_DOCUMENT_FILE_BYTES;
 
 // Copies everything `source` delivers to `out` in blocks of 1024 bytes; raises
 // FE_StorageMediumFull, before writing the block that would pass `limit` bytes.

@@ -141,11 +141,17 @@ Digger::Position& Digger::PositionOf(const StorySegment& segment)
     return found->second;
 }
 
+bool Digger::EndsParagraph(const StorySegment& segment) const
+{
+    const bool markerEnd = segment.end == segment.start && segment.direction == kMarkerEnd && !mMarkerParagraphs;
+    return segment.id == kBreakSegment && !markerEnd;
+}
+
 void Digger::Step(bool runEnd)
 {
     while (mCurrent < mSegments.size()) {
         const StorySegment& segment = mSegments[mCurrent];
-        if (segment.id == kBreakSegment && (runEnd || segment.end > segment.start))
+        if (EndsParagraph(segment) && (runEnd || segment.end > segment.start))
             break;
         if (segment.id == kBreakSegment) {
             ++mCurrent;
@@ -405,6 +411,11 @@ void Digger::InsertSpecialChars(IRun& run)
         else
             WriteText(std::u16string(1, static_cast<char16_t>(row->hostChar)), false);
     }
+}
+
+bool Digger::KnowsSpecialChar(IRun& run, int32_t nameRef, int32_t qualifierRef)
+{
+    return SpecialRowOf(run, nameRef, qualifierRef) != nullptr;
 }
 
 void Digger::AttributeStep(IRun& run)

@@ -64,6 +64,16 @@ public:
     void InsertRun(KS_DWX::Import::IRun& run, bool last);
     // Inserts the paragraph's unique id as a hidden run at the cursor.
     void InsertHidden(int32_t uniqueId);
+    // Whether a special-character record of the run (its name and qualifier by string id)
+    // names a character this cursor can write.
+    static bool KnowsSpecialChar(KS_DWX::Import::IRun& run, int32_t nameRef, int32_t qualifierRef);
+
+    // Whether the exchange story gives each unique-id marker a paragraph of its own, ended
+    // where the marker ends (as an export did before a marker shared the paragraph it opens).
+    void SetMarkerParagraphs(bool own) { mMarkerParagraphs = own; }
+    // Whether the segment ends an exchange paragraph: a break, but not the empty one behind a
+    // unique-id marker unless markers have paragraphs of their own.
+    bool EndsParagraph(const StorySegment& segment) const;
 
     int32_t Shift() const { return mShift; }
     int32_t TextEnd() const { return mTextEnd; }
@@ -99,4 +109,5 @@ private:
     bool mStyleTest = false;
     // The high flag of the format the current run's text takes, as its export will read it.
     bool mHighFlag = false;
+    bool mMarkerParagraphs = false;
 };

@@ -1,5 +1,9 @@
 #include "Plugin/Filter/Exporter.h"
 
+#include "Foundation/ErrorCodes.h"
+#include "Plugin/Filter/KestoBox.h"
+#include "Plugin/Shell/KestoException.h"
+
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -413,6 +417,10 @@ Exporter::Exporter(QuarkDoc& document, KS_DWX::Export::IDoc* exportDoc, UniqIdSe
       mUniqIds(&uniqIds)
 {
     AnaliseDocument();
+    // Without its working boxes the export would store no formatting samples.
+    if (!dynamic_cast<KestoBoxExp*>(PrivateBox()))
+        throw KestoException(ErrorCode::Unexpected,
+                             MsgString("the host made no working box for the export (it cannot number another box)"));
 }
 
 Exporter::~Exporter() = default;

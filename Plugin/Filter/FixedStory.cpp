@@ -36,17 +36,18 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
     // The exporter opens one exchange paragraph per host paragraph run, and the import steps at the end of each;
     // a paragraph run that ends without a break character (a hidden run is a run of its own, and so are the
     // texts around it) therefore ends in an empty break, so that both sides count the same paragraphs. A
-    // unique-id marker shares its exchange paragraph with the run it opens, so no break follows it.
+    // unique-id marker shares its exchange paragraph with the run it opens: its end is a break only
+    // for an exchange document that gave the marker a paragraph of its own.
     QStoryCursor cursor(story);
     int32_t breakEnd = -1;
-    auto endParagraphRun = [&](uint32_t paraIndex) {
+    auto endParagraphRun = [&](uint32_t paraIndex, int32_t direction) {
         if (!cursor.HasMore() || cursor.GetParaIndex() == paraIndex)
             return;
         const int32_t position = cursor.GetPosition();
         if (position == breakEnd || position <= 0 || position >= length)
             return;
         closePiece(position);
-        push_back(StorySegment{kBreakSegment, 0, position, position});
+        push_back(StorySegment{kBreakSegment, direction, position, position});
         pieceStart = position;
         breakEnd = position;
     };
@@ -64,12 +65,12 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
                 breakEnd = end;
             }
             cursor.Next();
-            endParagraphRun(paraIndex);
+            endParagraphRun(paraIndex, 0);
             continue;
         }
         if (kind >= 5 && kind <= 7) {
             cursor.Next();
-            endParagraphRun(paraIndex);
+            endParagraphRun(paraIndex, 0);
             continue;
         }
         HiddenRecord record;
@@ -82,10 +83,19 @@ FixedStory::FixedStory(QStoryText& story, const Mapper& mapper)
             push_back(StorySegment{record.id, ParenDirection(record.item), start, end});
             pieceStart = end;
         }
-        if (!OpensNextParagraphRun(kind, cursor))
-            endParagraphRun(paraIndex);
+        endParagraphRun(paraIndex, OpensNextParagraphRun(kind, cursor) ? kMarkerEnd : 0);
     }
     closePiece(length);
+}
+
+int32_t FixedStory::ExportedParagraphs(bool markerParagraphs, int32_t length) const
+{
+    int32_t paragraphs = 1;
+    for (const StorySegment& segment : *this)
+        if (segment.id == kBreakSegment && segment.end < length &&
+            (markerParagraphs || segment.direction != kMarkerEnd))
+            ++paragraphs;
+    return paragraphs;
 }
 
 void FixedStory::Cut(const std::vector<std::pair<int32_t, int32_t>>& ranges)

@@ -13,10 +13,11 @@ class Mapper;
 class QStoryText;
 
 struct StorySegment {
-    // -3 ordinary text, -2 one break character (11, 12 or 13), 0 or more the hidden-content id
-    // of a hidden run.
+    // -3 ordinary text, -2 one break character (11, 12 or 13) or the end of a paragraph run
+    // without one (empty), 0 or more the hidden-content id of a hidden run.
     int32_t id = -3;
-    // Of a hidden run: 1 for a closing paren, 0 for an opening one, 1000 for any other run.
+    // Of a hidden run: 1 for a closing paren, 0 for an opening one, 1000 for any other run. Of
+    // an empty break: kMarkerEnd behind a unique-id marker that opens the next paragraph run.
     int32_t direction = 0;
     // Character offsets in the story before the import: [start, end).
     int32_t start = 0;
@@ -26,6 +27,7 @@ struct StorySegment {
 enum : int32_t {
     kTextSegment = -3,
     kBreakSegment = -2,
+    kMarkerEnd = 1,
 };
 
 class FixedStory : public std::deque<StorySegment> {
@@ -39,4 +41,7 @@ public:
     // its start, and text pieces left empty go. Breaks stay, so the view still counts the
     // paragraph runs the story had when it was exported.
     void Cut(const std::vector<std::pair<int32_t, int32_t>>& ranges);
+    // The paragraphs an export of the story of `length` characters writes: one per paragraph
+    // run, a unique-id marker's own run counted only with `markerParagraphs`.
+    int32_t ExportedParagraphs(bool markerParagraphs, int32_t length) const;
 };

@@ -72,33 +72,9 @@ std::string StarLine()
     return std::string(80, '*');
 }
 
-// The text of whatever was caught, in the form of a KestoException: its code's name, the code
-// and the message.
-std::string CaughtText()
-{
-    const auto form = [](uint16_t code, const std::string& text) {
-        return std::string(ErrorCodeNameOrUnknown(code)) + "<" + std::to_string(code) + ">:\t" + text + "\n";
-    };
-    try {
-        throw;
-    } catch (const KestoException& e) {
-        return form(e.GetCode(), e.GetText().Text());
-    } catch (const FilterException& e) {
-        return form(static_cast<uint16_t>(e.Code()), e.Text() ? e.Text() : "");
-    } catch (const std::bad_alloc&) {
-        return form(ErrorCode::LowMemory, "");
-    } catch (const std::exception& e) {
-        return form(ErrorCode::Unexpected, e.what());
-    } catch (int code) {
-        return form(static_cast<uint16_t>(code), "");
-    } catch (...) {
-        return form(ErrorCode::Unexpected, "");
-    }
-}
-
 void LogCaught()
 {
-    GeneralLogStream() << "\nImportProto::ActionPerformed():\t" << CaughtText() << std::flush;
+    GeneralLogStream() << "\nImportProto::ActionPerformed():\t" << CaughtErrorText() << "\n" << std::flush;
 }
 
 void ShowResult(DialogKind dialog)
@@ -261,6 +237,8 @@ void Import(ImportRun& run, XTVoidRec* rec)
     run.doc = RefPtr<QuarkDoc>(QuarkDoc::Open(run.target, false));
     if (!run.doc) {
         LogOpenFailure();
+        // What the host refused to open is no document: it does not stay at the target.
+        run.RemoveTarget();
         ShowMessageBox(kAlertResource, "ERROR: Unable to open document for import!\n-> see KestoLogfile.txt for details",
                        "", "", "", false, false, false);
         ShowResult(DialogKind::ImportFailed);
@@ -377,7 +355,7 @@ void CommandAdapter<17>::ActionPerformed(XTVoidRec* rec)
     } catch (...) {
         // Whatever escaped the stories: the document is given up unsaved and its file goes.
         LogCaught();
-        LogLine(Field("ERROR:", "Unable to load original QXP source from DWQ!"));
+        LogLine(Field("ERROR:", "Import stopped by the error above!"));
         LogLine(Field(" => ", "skipping file."));
         try {
             run.importer.reset();

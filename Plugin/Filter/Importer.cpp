@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Container/Storage/Errors.h"
 #include "Foundation/ErrorCodes.h"
 #include "Foundation/Log.h"
 #include "Foundation/Settings.h"
@@ -78,23 +79,6 @@ RefPtr<T> Shared(T& object)
 {
     object.AddRef();
     return RefPtr<T>(&object);
-}
-
-// The text of what a story's writing raised.
-std::string CaughtText()
-{
-    try {
-        throw;
-    } catch (const KestoException& e) {
-        return std::string(ErrorCodeNameOrUnknown(e.GetCode())) + "<" + std::to_string(e.GetCode()) + ">:\t" +
-               e.GetText().Text();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (int code) {
-        return std::to_string(code);
-    } catch (...) {
-        return ErrorCodeNameOrUnknown(ErrorCode::Unexpected);
-    }
 }
 
 // The layout number an exchange story names: its "story_type" is "layout_cur" and a decimal.
@@ -189,9 +173,37 @@ private:
 
 } // namespace
 
+// ---- Failure texts ----------------------------------------------------------------------------
+
+std::string CaughtErrorText()
+{
+    const auto form = [](int32_t code, const char* name, const std::string& text) {
+        return std::string(name) + "<" + std::to_string(code) + ">:\t" + text;
+    };
+    try {
+        throw;
+    } catch (const KestoException& e) {
+        return form(e.GetCode(), ErrorCodeNameOrUnknown(e.GetCode()), e.GetText().Text());
+    } catch (const FilterException& e) {
+        return form(e.Code(), "Container Error", e.Text() ? e.Text() : FilterErrorText(e.Code()));
+    } catch (const std::bad_alloc&) {
+        return form(ErrorCode::LowMemory, ErrorCodeNameOrUnknown(ErrorCode::LowMemory), "");
+    } catch (const std::exception& e) {
+        return form(ErrorCode::Unexpected, ErrorCodeNameOrUnknown(ErrorCode::Unexpected), e.what());
+    } catch (int code) {
+        return form(code, ErrorCodeNameOrUnknown(static_cast<uint16_t>(code)), "");
+    } catch (...) {
+        return form(ErrorCode::Unexpected, ErrorCodeNameOrUnknown(ErrorCode::Unexpected), "");
+    }
+}
+
 // ---- Story points ------------------------------------------------------------------------------
 
-StoryPoints ReadStoryPoints(IStory& story)
+namespace {
+
+// The string ids by which reference-point records name their kind: 1 a point, 2 the start of a
+// range, 3 its end.
+std::map<int32_t, int32_t> ReferenceKinds(IStory& story)
 {
     std::map<int32_t, int32_t> kinds;
     const char16_t* names[3] = {u"point", u"start", u"end"};
@@ -200,6 +212,14 @@ StoryPoints ReadStoryPoints(IStory& story)
         if (id >= 0)
             kinds.emplace(id, kind);
     }
+    return kinds;
+}
+
+} // namespace
+
+StoryPoints ReadStoryPoints(IStory& story)
+{
+    const std::map<int32_t, int32_t> kinds = ReferenceKinds(story);
     std::map<int32_t, int32_t> openStarts;
     StoryPoints points;
     for (int32_t p = 0;; ++p) {
@@ -250,6 +270,120 @@ bool HasStoryPoints(IStory& story)
         if (point.id >= 0)
             return true;
     return false;
+}
+
+// ---- Gaps in a story's Book data --------------------------------------------------------------
+
+namespace {
+
+// The first index of `count` children read 0, 1, ... that the stored set lists behind the end
+// of the reading, or -1: a child the reading would have lost.
+int32_t StoredBeyond(const std::vector<int32_t>& stored, int32_t count)
+{
+    for (const int32_t index : stored)
+        if (index >= count)
+            return index;
+    return -1;
+}
+
+std::string Where(int32_t paragraph, int32_t run)
+{
+    return "run " + std::to_string(run) + " of paragraph " + std::to_string(paragraph);
+}
+
+// What the records of one run lack; empty when each names only what the Book holds.
+std::string RecordGap(IStory& story, IRun& run, const std::map<int32_t, int32_t>& kinds, const std::string& where)
+{
+    const auto unknown = [&](int32_t ref) { return ref != -1 && !story.HasString(ref); };
+    const int32_t kind = run.Kind();
+    const uint32_t size = kind == kRunRefPoints ? 12 : 8;
+    const std::vector<int32_t> words = RunRecords(run, size);
+    const size_t fields = size / 4;
+    for (size_t i = 0; i + fields <= words.size(); i += fields) {
+        const std::string record = "record " + std::to_string(i / fields) + " of " + where;
+        if (kind == kRunSpecialChars) {
+            if (unknown(words[i]) || unknown(words[i + 1]) || !Digger::KnowsSpecialChar(run, words[i], words[i + 1]))
+                return record + " names a special character the Book does not hold";
+        } else if (kind == kRunRefPoints) {
+            if (unknown(words[i + 1]) || kinds.find(words[i + 2]) == kinds.end())
+                return record + " names a reference the Book does not hold";
+        } else if (unknown(words[i + 1])) {
+            return record + " names an object type the Book does not hold";
+        }
+    }
+    return std::string();
+}
+
+// The old text the exchange story's paragraphs do not reach: the cursor passes one host
+// paragraph run per exchange paragraph, and what lies behind the last one would be cut with
+// nothing written for it. Empty when the paragraphs reach the story's end.
+std::string OldTextBeyond(const StoryPoints& points, const Digger& digger)
+{
+    int32_t paragraphs = 0;
+    for (const StoryPoint& point : points)
+        paragraphs += point.id == kPointParagraphEnd ? 1 : 0;
+    int32_t breaks = 0;
+    for (const StorySegment& segment : digger.Segments()) {
+        if (segment.id == kBreakSegment) {
+            breaks += digger.EndsParagraph(segment) ? 1 : 0;
+            continue;
+        }
+        if (breaks >= paragraphs && (segment.id >= 0 || segment.end > segment.start))
+            return "the exchange file holds " + std::to_string(paragraphs) +
+                   " paragraphs of it, the document's story has text beyond them";
+    }
+    return std::string();
+}
+
+} // namespace
+
+std::string FindStoryGap(IStory& story)
+{
+    std::string where = "the story's attributes";
+    try {
+        story.GetText(u"story_type");
+        const std::map<int32_t, int32_t> kinds = ReferenceKinds(story);
+        int32_t p = 0;
+        for (;; ++p) {
+            where = "paragraph " + std::to_string(p);
+            RefPtr<IPara> para = story.Paragraph(p);
+            if (!para)
+                break;
+            para->GetText(u"uniqID");
+            int32_t r = 0;
+            for (;; ++r) {
+                where = Where(p, r);
+                RefPtr<IRun> run = para->Run(r);
+                if (!run)
+                    break;
+                run->GetText(u"private");
+                const int32_t kind = run->Kind();
+                if (kind == kRunNone)
+                    return where + " has no readable content";
+                if (kind >= kRunSpecialChars && kind <= kRunPlaceHolders) {
+                    const std::string gap = RecordGap(story, *run, kinds, where);
+                    if (!gap.empty())
+                        return gap;
+                } else {
+                    uint8_t unit[4];
+                    while (run->Read(unit, sizeof unit) != 0) {
+                    }
+                }
+            }
+            where = "the run list of paragraph " + std::to_string(p);
+            const int32_t lost = StoredBeyond(para->StoredChildren(), r);
+            if (lost >= 0)
+                return Where(p, r) + " is missing (the paragraph lists run " + std::to_string(lost) + " behind it)";
+        }
+        where = "the paragraph list";
+        const int32_t lost = StoredBeyond(story.StoredChildren(), p);
+        if (lost >= 0)
+            return "paragraph " + std::to_string(p) + " is missing (the story lists paragraph " + std::to_string(lost) +
+                   " behind it)";
+    } catch (...) {
+        return where + " cannot be read: " + CaughtErrorText();
+    }
+    return std::string();
 }
 
 // ---- Overflow and enlargement ------------------------------------------------------------------
@@ -357,7 +491,7 @@ Importer::Importer(QuarkDoc& document, IDoc& importDoc, bool autoResize, bool te
     mFailed = 0;
     mDoc->MakeCurrent();
     CurDocAPI::QueryPrefFlag();
-    Connect();
+    mLinkedStories = Connect() ? StoryCount() : 0;
     mConverter = std::make_unique<XAttribs>();
 }
 
@@ -374,7 +508,50 @@ void Importer::Reconnect()
     mHidden = HiddenTable();
     mUnusedMasterMap.clear();
     mSkippedItems.clear();
-    Connect();
+    mLinkedStories = Connect() ? StoryCount() : 0;
+}
+
+bool Importer::GroupStories(std::vector<StoryGroup>& groups)
+{
+    groups.clear();
+    int32_t i = 0;
+    try {
+        for (;; ++i) {
+            RefPtr<IStory> story = mImportDoc->Story(i);
+            if (!story)
+                break;
+            int32_t n = -1;
+            const bool named = StoryLayout(*story, n);
+            if (groups.empty())
+                groups.push_back({named ? n : -1, i, 0});
+            else if (named && n != groups.back().layout)
+                groups.push_back({n, i, 0});
+            ++groups.back().count;
+        }
+        const int32_t lost = StoredBeyond(mImportDoc->StoredChildren(), i);
+        if (lost < 0)
+            return true;
+        Log() << "####story " << i << " is missing (the exchange file lists story " << lost << " behind it)"
+              << std::endl;
+    } catch (...) {
+        Log() << "####story " << i << " and the stories after it cannot be read: " << CaughtErrorText() << std::endl;
+    }
+    // Without the whole story list no story can be matched to its box for sure.
+    groups.clear();
+    return false;
+}
+
+bool Importer::StoriesMatchLinks(const StoryGroup& group)
+{
+    const int32_t linked = mLinkedStories;
+    if (group.count == linked)
+        return true;
+    Log() << "####stories " << group.first << " to " << group.first + group.count - 1 << " of the exchange file do not "
+          << "belong to this document: it links " << linked << " boxes to stories of layout "
+          << (group.layout < 0 ? 0 : group.layout) << ", the exchange file holds " << group.count
+          << " for it; their boxes keep their text" << std::endl;
+    SignalBeep(nullptr);
+    return false;
 }
 
 bool Importer::SelectExchangeLayout(int32_t n, int32_t& current, int32_t& linkCounter)
@@ -445,13 +622,30 @@ void Importer::Run()
     int32_t linkCounter = 0;
     SettingsFile* settings = Settings.GetIf();
     const int32_t maximize = settings ? settings->GetTempBoxMaximizeMode() : 0;
-    for (int32_t i = 0;; ++i, ++linkCounter) {
+    std::vector<StoryGroup> groups;
+    if (!GroupStories(groups))
+        mFailed = 1;
+    size_t group = 0;
+    for (int32_t i = 0; group < groups.size(); ++i, ++linkCounter) {
+        if (i == groups[group].first + groups[group].count)
+            ++group;
+        if (group == groups.size())
+            break;
+        if (i == groups[group].first) {
+            const int32_t n = groups[group].layout;
+            const bool selected = n < 0 || n == exchangeLayout || SelectExchangeLayout(n, exchangeLayout, linkCounter);
+            if (!selected)
+                Log() << "####stories " << i << " to " << i + groups[group].count - 1 << " of the exchange file name layout "
+                      << n << ", which the document does not have; they are not imported" << std::endl;
+            if (!selected || !StoriesMatchLinks(groups[group])) {
+                mFailed = 1;
+                i += groups[group].count - 1;
+                continue;
+            }
+        }
         RefPtr<IStory> story = mImportDoc->Story(i);
         if (!story)
             break;
-        int32_t n = -1;
-        if (StoryLayout(*story, n) && n != exchangeLayout)
-            SelectExchangeLayout(n, exchangeLayout, linkCounter);
 
         const XTHandle box = FindBox(linkCounter);
         if (!box) {
@@ -468,6 +662,14 @@ void Importer::Run()
             continue;
         }
 
+        const std::string gap = FindStoryGap(*story);
+        if (!gap.empty()) {
+            // Writing what can be read would cut the old text that the missing part was to replace.
+            Log() << "####story " << i << " not imported, its text stays as it was: " << gap << std::endl;
+            SignalBeep(nullptr);
+            mFailed = 1;
+            continue;
+        }
         bool shapeChanged = false;
         uint32_t savedWord = 0;
         XTHandle savedShape = 0;
@@ -524,6 +726,20 @@ void Importer::Run()
         }
         restoreShape();
     }
+    // A layout whose links the Book names no story for lost all of them.
+    bool namesLayouts = false;
+    for (const StoryGroup& g : groups)
+        namesLayouts |= g.layout >= 0;
+    for (int32_t n = 0; namesLayouts && n < LayoutCount(); ++n) {
+        bool named = false;
+        for (const StoryGroup& g : groups)
+            named |= g.layout == n;
+        if (named || !SelectExchangeLayout(n, exchangeLayout, linkCounter) || mLinkedStories <= 0)
+            continue;
+        Log() << "####layout " << n << " links " << mLinkedStories
+              << " boxes to stories, the exchange file holds none of them; their boxes keep their text" << std::endl;
+        mFailed = 1;
+    }
     Close(base);
 }
 
@@ -543,7 +759,31 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         const StoryPoints points = ReadStoryPoints(story);
         QStoryText text(box);
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
+        // An exchange story that gave each unique-id marker a paragraph of its own has as many
+        // paragraphs as the story has runs; one whose markers share the paragraph they open, fewer.
+        int32_t paragraphs = 0;
+        for (const StoryPoint& point : points)
+            paragraphs += point.id == kPointParagraphEnd;
+        digger->SetMarkerParagraphs(paragraphs != segments.ExportedParagraphs(false, digger->TextEnd()) &&
+                                    paragraphs == segments.ExportedParagraphs(true, digger->TextEnd()));
         textHandle = text.GetTextHandle();
+        const std::string unplaced = OldTextBeyond(points, *digger);
+        if (!unplaced.empty()) {
+            Log() << "####story " << mStoryIndex << " not imported, its text stays as it was: " << unplaced << std::endl;
+            SignalBeep(nullptr);
+            mFailed = 1;
+            return;
+        }
+        for (const StoryPoint& point : points) {
+            if (point.id < 0 || digger->Positions().count(Digger::Key(point.id, point.direction)))
+                continue;
+            // The marker's place could not be found: the old text around it would go untranslated.
+            Log() << "####story " << mStoryIndex << " not imported, its text stays as it was: it places marker "
+                  << point.id << " that the document's story does not hold" << std::endl;
+            SignalBeep(nullptr);
+            mFailed = 1;
+            return;
+        }
 
         uint8_t locked = 0;
         if (CallHost<XSS_IsLocked>(textHandle, &locked) == XT_OK && locked) {
@@ -592,7 +832,7 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     } catch (...) {
         // The story stays as far as it was written: the carriers and the old text already
         // passed go, the rest of the old text stays; the other stories are still imported.
-        Log() << "####import of story " << mStoryIndex << " failed: " << CaughtText() << std::endl;
+        Log() << "####import of story " << mStoryIndex << " failed: " << CaughtErrorText() << std::endl;
         SignalBeep(nullptr);
         mFailed = 1;
         try {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "Plugin/Exchange/DWX_Import.h"
 #include "Plugin/Filter/Filter_KS.h"
@@ -28,6 +30,15 @@ enum : int32_t {
     kPointParagraphEnd = -2,
 };
 using StoryPoints = std::deque<StoryPoint>;
+
+// The text of the exception being handled, for the log: the error's name, "<" + its code +
+// ">:", a tab and its message; errors of the container library by their code and meaning.
+std::string CaughtErrorText();
+
+// What the Book data of a story lacks, in words a user can act on ("paragraph 3 is missing
+// ..."); empty when every paragraph, run, content and record the story lists can be read and
+// names only what the Book holds.
+std::string FindStoryGap(KS_DWX::Import::IStory& story);
 
 StoryPoints ReadStoryPoints(KS_DWX::Import::IStory& story);
 bool HasStoryPoints(KS_DWX::Import::IStory& story);
@@ -54,6 +65,16 @@ private:
     // Selects layout n of the project for the stories that follow; false when n names none.
     bool SelectExchangeLayout(int32_t n, int32_t& current, int32_t& linkCounter);
     void Reconnect();
+    // Consecutive exchange stories of one layout (-1: the layout that is current).
+    struct StoryGroup {
+        int32_t layout;
+        int32_t first;
+        int32_t count;
+    };
+    // The stories by layout; false (logged, no group) when the story list cannot be read whole.
+    bool GroupStories(std::vector<StoryGroup>& groups);
+    // Whether the connected layout links exactly the group's stories; logged when not.
+    bool StoriesMatchLinks(const StoryGroup& group);
     void Close(int16_t baseLayout);
 
     RefPtr<QuarkDoc> mDoc;
@@ -66,6 +87,8 @@ private:
     uint8_t mFailed = 0;
     // The exchange story being written, for the log.
     int32_t mStoryIndex = 0;
+    // The stories the connected layout links boxes to (0 when it links none).
+    int32_t mLinkedStories = 0;
     // The layout whose links, hidden-content table and private boxes are connected.
     int32_t mConnectedLayout = -1;
     // Every layout that was connected during the run; each is uninstalled at the end.

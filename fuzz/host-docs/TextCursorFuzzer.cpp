@@ -34,6 +34,7 @@
 #include "platform/host/documents/DocSlots.h"
 #include "platform/host/documents/testing/HiddenExample.h"
 #include "tests/Plugin/Filter/FakeRun.h"
+#include "fuzz/host-docs/FuzzProgram.h"
 #include "tests/Plugin/LinkedModuleHost.h"
 
 namespace {
@@ -93,13 +94,7 @@ World& TheWorld()
     return *world;
 }
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    bool More() const { return at < size; }
-    uint8_t Next() { return at < size ? data[at++] : 0; }
-};
+using Input = kesto_fuzz::Program;
 
 void Fail(int line)
 {

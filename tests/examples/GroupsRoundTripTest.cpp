@@ -120,21 +120,21 @@ TEST(GroupsRoundTrip, EveryTextOfAGroupGoesOutAndComesBackTranslated)
     const fs::path work = RoundTripOf("groups.qxp");
     ASSERT_FALSE(work.empty());
     // Walk order: the members of each group after it, depth first; the anchored group's
-    // members before the story holding them; the story from a member on into a loose box is
-    // one story; the group on the unused master page last. The anchored group stands as a
-    // paragraph of its own.
+    // members before the story holding them, where the group stands as a paragraph of its
+    // own; the story from a member on into a loose box is one story; each page's copy of
+    // master A's group with the page; the group on the unused master page last.
     const std::vector<std::string> stories = {
-        "Catalogue header", "Product catalogue", "Espresso machine", "Price: 249 EUR", "Coffee grinder",
-        "Price: 89 EUR", "Burr grinder with forty settings",
+        "Catalogue header", "Footer in a group", "Product catalogue", "Espresso machine", "Price: 249 EUR",
+        "Coffee grinder", "Price: 89 EUR", "Burr grinder with forty settings",
         "A story that starts in a group member|and goes on in a loose box on the next page.",
         "Anchored caption two", "Anchored caption one", "Before the anchored group || and after it.",
-        "Catalogue header", "Milk frother", "Price: 39 EUR", "Text of a group on an unused master",
-        "Text of a nested group on it"};
+        "Catalogue header", "Footer in a group", "Milk frother", "Price: 39 EUR",
+        "Text of a group on an unused master", "Text of a nested group on it"};
     EXPECT_EQ(BookStories(work / "groups.dwq"), stories);
 
     const std::string source = Canon(kSource + "/examples/documents/groups.qxp");
     const std::string imported = Canon(work / "groups-translated.qxp");
-    for (const char* text : {"Product catalogue", "Espresso machine", "Price: 249 EUR", "Coffee grinder",
+    for (const char* text : {"Footer in a group", "Product catalogue", "Espresso machine", "Price: 249 EUR", "Coffee grinder",
                              "Price: 89 EUR", "Burr grinder with forty settings", "Anchored caption one",
                              "Anchored caption two", "Milk frother", "Price: 39 EUR",
                              "Text of a group on an unused master", "Text of a nested group on it"})

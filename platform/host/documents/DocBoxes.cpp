@@ -342,6 +342,8 @@ int32_t DocHost::CreateTextBox(int32_t record, int32_t spread, int32_t* box)
                     Layoutx& lx = *s->layout;
                     Project& p = *lx.project->project;
                     Layout& l = *lx.layout;
+                    if (p.UidsLeft() < 2)  // the box and its story
+                        return HostErr::NoUid;
                     Box b;
                     b.uid = p.NewUid();
                     b.shape = rec->shape;

@@ -8,11 +8,12 @@
 #include <string>
 
 #include "platform/host/documents/Model.h"
+#include "platform/host/documents/XTDocSuites.h"
 
 namespace xthost::doc {
 
 // Files above this size are refused before they are read.
-constexpr size_t kMaxDocumentFileSize = 64u << 20;
+constexpr size_t kMaxDocumentFileSize = XT_MAX_DOCUMENT_FILE_BYTES;
 
 // Parses and checks a document; throws DocumentError.
 std::unique_ptr<Project> ParseDocument(const std::string& bytes);

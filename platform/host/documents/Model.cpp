@@ -310,6 +310,10 @@ private:
             Require(page >= 0 && page < pageCount && number >= 1 &&
                         (i == 0 || page > l.sections[i - 1].first),
                     [&] { return Item(base, "sections", i); }, "bad section start");
+            // The section's last page is numbered from its start: that number must be one too.
+            const int32_t last = i + 1 < l.sections.size() ? l.sections[i + 1].first - 1 : pageCount - 1;
+            Require(int64_t(number) + (last - page) <= INT32_MAX, [&] { return Item(base, "sections", i); },
+                    "page numbers of the section pass 2147483647");
         }
         Require(!l.layers.empty(), [&] { return at("layers"); }, "a layout needs a layer");
         std::set<int32_t> layerIds;
@@ -440,6 +444,11 @@ private:
         Require(box.shape >= 5 && box.shape <= 12, [&] { return at("shape"); }, "out of range");
         Require(box.bounds.top <= box.bounds.bottom && box.bounds.left <= box.bounds.right,
                 [&] { return at("bounds"); }, "inverted bounds");
+        // The text area is the bounds moved in by the inset on every side.
+        const auto fits = [](int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; };
+        Require(fits(int64_t(box.bounds.top) + box.inset) && fits(int64_t(box.bounds.left) + box.inset) &&
+                    fits(int64_t(box.bounds.bottom) - box.inset) && fits(int64_t(box.bounds.right) - box.inset),
+                [&] { return at("inset"); }, "the text area passes the 32-bit coordinate range");
         Require(layerIds.count(box.layer) == 1, [&] { return at("layer"); }, "no such layer");
         Require(box.kind == BoxKind::Group || box.members.empty(), [&] { return at("members"); },
                 "only a group has members");

@@ -7,6 +7,7 @@
 // session (DocHost) and never stored.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -36,6 +37,7 @@ constexpr int32_t SplitsRun = -3002;     // an edit that would cut an object run
 constexpr int32_t NoDocument = -3003;    // the call needs an open document
 constexpr int32_t WriteFailed = -3004;   // a file could not be written
 constexpr int32_t Locked = -3005;        // the story is locked against edits
+constexpr int32_t NoUid = -3006;         // the document cannot number another box or story
 }  // namespace HostErr
 
 // A file the host refuses: the JSON path of the first fault and what is wrong there.
@@ -322,6 +324,9 @@ struct Project {
     const Colour* FindColour(int32_t id) const;
     const StyleSheet* FindStyleSheet(int32_t id) const;
     uint32_t NewUid() { return nextUid++; }
+    // How many uids the document can still give: its file holds next_uid up to 2147483647, so
+    // a uid past that would leave a document that cannot be opened again.
+    uint32_t UidsLeft() const { return nextUid >= uint32_t(INT32_MAX) ? 0 : uint32_t(INT32_MAX) - nextUid; }
 };
 
 // Checks every invariant of the model; throws DocumentError naming the path of the first

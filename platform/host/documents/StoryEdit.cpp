@@ -88,6 +88,23 @@ public:
         return from_.project == to_.project ? id : Map(paras_, id, from_.project->paraFormats, to_.project->paraFormats);
     }
 
+    // The uids CloneBox takes for the box: its own, its members', its story's and those of the
+    // boxes anchored in that story.
+    uint32_t UidsOfClone(uint32_t uid) const
+    {
+        const Box& source = *from_.layout->FindBox(uid);
+        uint32_t count = 1;
+        for (uint32_t member : source.members)
+            count += UidsOfClone(member);
+        if (source.kind == BoxKind::Text) {
+            ++count;
+            for (const ObjectRun& o : from_.layout->FindStory(source.story)->objects)
+                if (o.kind == 1)
+                    count += UidsOfClone(o.box);
+        }
+        return count;
+    }
+
     // A new box like the given one (a text box with a copy of its story, a group with copies
     // of its members), not yet placed; answers its uid.
     uint32_t CloneBox(uint32_t uid)
@@ -277,9 +294,15 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
          p <= last; ++p)
         pieces.push_back(carry.Para(src.paras[static_cast<size_t>(p)]));
     std::vector<ObjectRun> objects;
+    uint64_t uids = 0;
     for (const ObjectRun& o : src.objects)
-        if (o.at >= start && o.at < end)
+        if (o.at >= start && o.at < end) {
             objects.push_back(o);
+            if (o.kind == 1)
+                uids += carry.UidsOfClone(o.box);
+        }
+    if (uids > to.project->UidsLeft())
+        return HostErr::NoUid;
     for (ObjectRun& o : objects) {
         o.at += pos - start;
         if (o.kind == 1)

@@ -11,6 +11,9 @@
 
 #include "platform/host/xtapi/XTSuites.h"
 
+// The largest document file the host opens; a larger one is refused unread.
+constexpr uint64_t XT_MAX_DOCUMENT_FILE_BYTES = uint64_t(64) << 20;
+
 // Suites of the documents without a published code of their own take these.
 enum : uint32_t {
     XT_SUITE_XPK = XT_SUITE('X','P','K',14),  // projects

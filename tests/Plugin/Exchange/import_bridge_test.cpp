@@ -467,7 +467,7 @@ TEST_F(ImportBridge, InflatedOutputStopsAtTheLimit)
         EXPECT_EQ(e.Code(), FE_StorageMediumFull);
     }
     EXPECT_EQ(over.data.size(), 4096u);
-    EXPECT_EQ(kMaxStoredDocument, uint64_t(2) << 30);
+    EXPECT_EQ(kMaxStoredDocument, XT_MAX_DOCUMENT_FILE_BYTES);
 }
 
 // Opens and walks everything a damaged container offers; any outcome but a crash will do.

@@ -376,7 +376,8 @@ TEST_F(ImportProtoTest, AStoredDocumentWithDamagedOrCutCompressedBytesIsSkippedW
         // Blocks reached the target before the damage showed.
         EXPECT_GT(Calls(writes), written);
         EXPECT_NE(log.find("Starting import ..."), std::string::npos) << log;
-        EXPECT_NE(log.find("ImportProto::ActionPerformed():\tUnknown<" + std::to_string(FE_ZlibData) + ">:\t"),
+        EXPECT_NE(log.find("ImportProto::ActionPerformed():\tContainer Error<" + std::to_string(FE_ZlibData) +
+                           ">:\tzlib: damaged compressed data"),
                   std::string::npos)
             << log;
         EXPECT_NE(log.find("ERROR:    Unable to load original QXP source from DWQ!"), std::string::npos) << log;
@@ -418,6 +419,8 @@ TEST_F(ImportProtoTest, ATargetTheHostCannotOpenGivesTheFiveLinesTheAlertAndImpo
     EXPECT_EQ(kesto_test::CountOf(log, " ->       "), 4) << log;
     EXPECT_NE(log.find("ERROR: Unable to open document for import!"), std::string::npos) << log;
     EXPECT_NE(log.find("Import failed"), std::string::npos) << log;
+    // What the host refused is no document and does not stay at the target.
+    EXPECT_FALSE(fs::exists(app / "garbage.qxp"));
     EXPECT_TRUE(PreferencesOn());
 }
 
@@ -483,21 +486,26 @@ public:
     }
 };
 
+// Stands in for a story of the document: its attributes are that story's, its one run throws.
 class ThrowingStory : public IStory {
 public:
-    const char16_t* GetText(const char16_t*) override { return nullptr; }
+    explicit ThrowingStory(RefPtr<IStory> attributes) : mAttributes(std::move(attributes)) {}
+    const char16_t* GetText(const char16_t* name) override { return mAttributes->GetText(name); }
     bool GetNumber(const char16_t*, int32_t&) override { return false; }
     int32_t GetTable(const char16_t*, int32_t) override { return -1; }
     RefPtr<IPara> GetChild(int32_t index) override
     {
         return index == 0 ? RefPtr<IPara>(new OneRunPara) : RefPtr<IPara>();
     }
+
+private:
+    RefPtr<IStory> mAttributes;
 };
 
 RefPtr<IStory> ExtraStoryDoc::GetChild(int32_t index)
 {
     if (mThrowing && index == 0)
-        return RefPtr<IStory>(new ThrowingStory);
+        return RefPtr<IStory>(new ThrowingStory(mInner->Story(0)));
     RefPtr<IStory> story = mInner->Story(index);
     if (story)
         return story;
@@ -522,6 +530,17 @@ protected:
         EXPECT_EQ(Docs().Open(target.string(), 31), XT_OK) << host->Log().Text();
         return book->Document(0);
     }
+
+    // Imports the exchange document into the current document, unique ids on, and expects no
+    // failure.
+    void ImportInto(IDoc& doc, bool autoResize)
+    {
+        RefPtr<QuarkDoc> quark(new QuarkDoc);
+        std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), &doc, autoResize, false, true, false);
+        ASSERT_TRUE(importer);
+        importer->Run();
+        EXPECT_FALSE(importer->Failed()) << GeneralLog();
+    }
 };
 
 TEST_F(ImporterTest, AStoryBeyondTheLinkedBoxesIsLoggedBeepedAndFailsTheImport)
@@ -542,8 +561,9 @@ TEST_F(ImporterTest, AStoryBeyondTheLinkedBoxesIsLoggedBeepedAndFailsTheImport)
     importer->Run();
     EXPECT_TRUE(importer->Failed());
     const std::string log = GeneralLog();
-    EXPECT_NE(log.find("####box for story " + std::to_string(stories) +
-                       " is not found. Trying to import into new created box"),
+    // The Book holds more stories than the document links: none of them is written.
+    EXPECT_NE(log.find("####stories 0 to " + std::to_string(stories) + " of the exchange file do not belong to this "
+                       "document: it links " + std::to_string(stories) + " boxes"),
               std::string::npos)
         << log;
     EXPECT_EQ(host->Beeps(), beeps + 1);
@@ -565,8 +585,11 @@ TEST_F(ImporterTest, AnExceptionInOneStoryEndsOnlyThatStory)
     importer->Run();
     EXPECT_TRUE(importer->Failed());
     const std::string log = GeneralLog();
-    EXPECT_NE(log.find("####import of story 0 failed: "), std::string::npos) << log;
-    EXPECT_NE(log.find("test run"), std::string::npos) << log;
+    // Found before anything was written: the story keeps its text.
+    EXPECT_NE(log.find("####story 0 not imported, its text stays as it was: run 0 of paragraph 0 cannot be read: "
+                       "Stack Corrupt<1003>:\ttest run"),
+              std::string::npos)
+        << log;
     // The other stories were written.
     const fs::path saved = app / "after-exception.qxp";
     importer.reset();
@@ -584,12 +607,7 @@ TEST_F(ImporterTest, ALockedStoryIsWrittenWholeAndLockedAgain)
     ASSERT_TRUE(doc);
     const XTHandle text = QStoryText(Box(1)).GetTextHandle();
     ASSERT_EQ(CallHost<XSS_SetLocked>(text, 1), XT_OK);
-    RefPtr<QuarkDoc> quark(new QuarkDoc);
-    std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), doc.Get(), true, false, true, false);
-    ASSERT_TRUE(importer);
-    importer->Run();
-    EXPECT_FALSE(importer->Failed()) << GeneralLog();
-    importer.reset();
+    ImportInto(*doc, true);
     uint8_t locked = 0;
     EXPECT_EQ(CallHost<XSS_IsLocked>(QStoryText(Box(1)).GetTextHandle(), &locked), XT_OK);
     EXPECT_EQ(locked, 1);
@@ -637,6 +655,85 @@ TEST_F(ImporterTest, TheTagRunGoesWhileAnchoredItemsAndBreaksKeepTheirParagraphs
         values.push_back(value);
     }
     EXPECT_EQ(values, (std::vector<uint32_t>{7, 8}));
+}
+
+// An exchange story that gives each unique-id marker an empty paragraph of its own in front of
+// the paragraph it opens, as exports wrote before the marker shared that paragraph; a marker that
+// ends the story kept its one paragraph.
+class OwnMarkerParagraphsStory : public IStory {
+public:
+    explicit OwnMarkerParagraphsStory(RefPtr<IStory> inner) : mInner(std::move(inner))
+    {
+        for (int32_t p = 0; RefPtr<IPara> para = mInner->Paragraph(p); ++p) {
+            int32_t id = -1;
+            const bool last = !mInner->Paragraph(p + 1);
+            if (para->GetNumber(u"uniqID", id) && !(last && !para->Run(0)))
+                mOrder.push_back(-1);
+            mOrder.push_back(p);
+        }
+    }
+    const char16_t* GetText(const char16_t* name) override { return mInner->GetText(name); }
+    bool GetNumber(const char16_t* name, int32_t& value) override { return mInner->GetNumber(name, value); }
+    int32_t GetTable(const char16_t* name, int32_t kind) override { return mInner->GetTable(name, kind); }
+    RefPtr<IPara> GetChild(int32_t index) override
+    {
+        if (index < 0 || static_cast<size_t>(index) >= mOrder.size())
+            return RefPtr<IPara>();
+        return mOrder[index] < 0 ? RefPtr<IPara>(new EmptyPara) : mInner->Paragraph(mOrder[index]);
+    }
+
+private:
+    class EmptyPara : public IPara {
+    public:
+        const char16_t* GetText(const char16_t*) override { return nullptr; }
+        bool GetNumber(const char16_t*, int32_t&) override { return false; }
+        int32_t GetTable(const char16_t*, int32_t) override { return -1; }
+        RefPtr<IRun> GetChild(int32_t) override { return RefPtr<IRun>(); }
+    };
+    RefPtr<IStory> mInner;
+    std::vector<int32_t> mOrder;  // inner paragraph index, -1 for a marker's own paragraph
+};
+
+class OwnMarkerParagraphsDoc : public IDoc {
+public:
+    explicit OwnMarkerParagraphsDoc(RefPtr<IDoc> inner) : mInner(std::move(inner)) {}
+    const char16_t* GetText(const char16_t* name) override { return mInner->GetText(name); }
+    bool GetNumber(const char16_t* name, int32_t& value) override { return mInner->GetNumber(name, value); }
+    int32_t GetTable(const char16_t* name, int32_t kind) override { return mInner->GetTable(name, kind); }
+    RefPtr<IStory> GetChild(int32_t index) override
+    {
+        RefPtr<IStory> story = mInner->Story(index);
+        return story ? RefPtr<IStory>(new OwnMarkerParagraphsStory(story)) : story;
+    }
+
+private:
+    RefPtr<IDoc> mInner;
+};
+
+// Either way of writing the markers brings each paragraph's translation and unique id back into
+// that paragraph, the id once, at its start.
+TEST_F(ImporterTest, UniqueIdsComeBackOnceWhetherOrNotTheMarkersHaveParagraphsOfTheirOwn)
+{
+    StartWith();
+    const fs::path dwq = Translated(Export("unique-ids.qxp"));
+    const auto source =
+        xthost::doc::ReadDocumentFile(std::string(KESTO_SOURCE_DIR) + "/examples/documents/unique-ids.qxp");
+    for (const bool ownParagraphs : {false, true}) {
+        RefPtr<IBook> book;
+        RefPtr<IDoc> doc = Restore(dwq, book);
+        ASSERT_TRUE(doc);
+        if (ownParagraphs)
+            doc = RefPtr<IDoc>(new OwnMarkerParagraphsDoc(doc));
+        ImportInto(*doc, false);
+        for (const auto& [uid, story] : source->layouts.at(0)->stories) {
+            std::u16string got;
+            for (char16_t c : kesto_test::StoryChars(Box(story.boxes.at(0))))
+                if (c != u'[' && c != u']' && c != u'~')
+                    got += c;
+            EXPECT_EQ(got, story.text) << "story " << uid << (ownParagraphs ? ", own paragraphs" : "");
+        }
+        ASSERT_EQ(Docs().CloseWindow(), XT_OK);
+    }
 }
 
 // ---- Stray tag runs --------------------------------------------------------------------------------

@@ -190,43 +190,54 @@ void DocBuilder::CopyMasterItems(int32_t spread, int32_t page, int32_t master)
     const int32_t shift = (page - masterPage) * l.pageWidth;
     const std::vector<uint32_t> items = l.masters[master - 1].items;
     for (uint32_t uid : items) {
-        const Box source = l.boxes.at(uid);
+        const Box& source = l.boxes.at(uid);
         const int64_t cx = (int64_t{source.bounds.left} + source.bounds.right) / 2;
         if (cx / l.pageWidth != masterPage)
             continue;
-        Box copy = source;
-        copy.uid = project_->NewUid();
-        copy.bounds.left += shift;
-        copy.bounds.right += shift;
-        for (auto& pt : copy.outline)
-            pt.h += shift;
-        copy.autoText = false;
+        const bool autotext = source.autoText;
+        const uint32_t copied = CopyBox(uid, shift, !autotext);
+        Box& copy = l.boxes.at(copied);
         copy.derivedFrom = uid;
-        copy.autotext = source.autoText;
-        copy.privateData.clear();
-        l.boxes.emplace(copy.uid, copy);
-        l.spreads[spread].items.push_back(copy.uid);
-        if (copy.kind != BoxKind::Text)
+        copy.autotext = autotext;
+        l.spreads[spread].items.push_back(copied);
+        if (!autotext)
             continue;
-        if (copy.autotext && autotextTail_ != 0) {
+        if (autotextTail_ != 0) {
             // Automatic text continues the chain of the previous page.
-            l.stories.at(l.boxes.at(autotextTail_).story).boxes.push_back(copy.uid);
-            l.boxes.at(copy.uid).story = l.boxes.at(autotextTail_).story;
-        } else if (copy.autotext) {
-            NewStory(copy.uid);
+            l.stories.at(l.boxes.at(autotextTail_).story).boxes.push_back(copied);
+            copy.story = l.boxes.at(autotextTail_).story;
         } else {
-            // Other text is copied once, when the page is made.
-            const uint32_t story = NewStory(copy.uid);
-            doc::Story& s = l.stories.at(story);
-            const doc::Story& from = l.stories.at(source.story);
-            s.text = from.text;
-            s.charRuns = from.charRuns;
-            s.paras = from.paras;
-            s.objects = from.objects;
+            NewStory(copied);
         }
-        if (copy.autotext)
-            autotextTail_ = copy.uid;
+        autotextTail_ = copied;
     }
+}
+
+uint32_t DocBuilder::CopyBox(uint32_t uid, int32_t shift, bool withText)
+{
+    doc::Layout& l = Current();
+    Box copy = l.boxes.at(uid);
+    copy.uid = project_->NewUid();
+    copy.bounds.left += shift;
+    copy.bounds.right += shift;
+    for (auto& pt : copy.outline)
+        pt.h += shift;
+    copy.autoText = false;
+    copy.privateData.clear();
+    // A group's members are copied with it, each one a box of its own.
+    for (uint32_t& member : copy.members)
+        member = CopyBox(member, shift, true);
+    l.boxes.emplace(copy.uid, copy);
+    if (copy.kind == BoxKind::Text && withText) {
+        // Text other than automatic text is copied once, when the page is made.
+        const doc::Story from = l.stories.at(l.boxes.at(uid).story);
+        doc::Story& s = l.stories.at(NewStory(copy.uid));
+        s.text = from.text;
+        s.charRuns = from.charRuns;
+        s.paras = from.paras;
+        s.objects = from.objects;
+    }
+    return copy.uid;
 }
 
 uint32_t DocBuilder::NewStory(uint32_t box)

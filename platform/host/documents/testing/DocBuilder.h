@@ -126,6 +126,8 @@ private:
     uint32_t AddBox(Place place, BoxKind kind, const Rect& bounds, const BoxOptions& options);
     uint32_t NewStory(uint32_t box);
     void CopyMasterItems(int32_t spread, int32_t page, int32_t master);
+    // A copy of a box (with its group's members) moved right by `shift`; answers its uid.
+    uint32_t CopyBox(uint32_t uid, int32_t shift, bool withText);
 
     std::unique_ptr<Project> project_;
     int32_t normalPara_ = 0;

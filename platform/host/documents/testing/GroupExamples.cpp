@@ -34,9 +34,9 @@ struct GroupsBuild {
 };
 
 // A product catalogue: every product's texts sit in a group, one of them nested, the last
-// item of the second page is a group, master page B (unused) holds a group with a nested one,
-// a story anchors a group of two captions, and a story runs from a group member into a loose
-// box on the next page.
+// item of the second page is a group, master page A (used) holds a group that each page
+// copies, master page B (unused) holds a group with a nested one, a story anchors a group of
+// two captions, and a story runs from a group member into a loose box on the next page.
 GroupsBuild Groups()
 {
     DocBuilder b;
@@ -53,6 +53,8 @@ GroupsBuild Groups()
     b.Master("A-Master A");
     b.Master("B-Master B");
     text(Place::OnMaster(1), Pt(18, 36, 30, 576), u"Catalogue header");
+    const uint32_t footer = text(Place::Loose_(), Pt(740, 36, 756, 400), u"Footer in a group");
+    b.Group(Place::OnMaster(1), {footer, b.PictureBox(Place::Loose_(), Pt(740, 412, 756, 576))});
     const uint32_t masterText = text(Place::Loose_(), Pt(40, 36, 80, 576), u"Text of a group on an unused master");
     const uint32_t masterNested = text(Place::Loose_(), Pt(90, 36, 130, 300), u"Text of a nested group on it");
     const uint32_t masterPicture = b.PictureBox(Place::Loose_(), Pt(90, 312, 130, 576));
@@ -62,8 +64,10 @@ GroupsBuild Groups()
 
     b.Page(1);
     b.Page(1);
-    const uint32_t header1 = b.Current().spreads[0].items[0];
-    const uint32_t header2 = b.Current().spreads[1].items[0];
+    // Each page copies master A's header and its group with the group's members.
+    const uint32_t header1 = b.Current().spreads[0].items[0], footerGroup1 = b.Current().spreads[0].items[1];
+    const uint32_t header2 = b.Current().spreads[1].items[0], footerGroup2 = b.Current().spreads[1].items[1];
+    const std::vector<uint32_t> footer1 = b.BoxAt(footerGroup1).members, footer2 = b.BoxAt(footerGroup2).members;
     const Place page1 = Place::OnSpread(0), page2 = Place::OnSpread(1);
 
     const uint32_t title = text(page1, Pt(40, 36, 70, 576), u"Product catalogue");
@@ -100,12 +104,10 @@ GroupsBuild Groups()
     const uint32_t price3 = text(Place::Loose_(), Pt(184, 36, 204, 300), u"Price: 39 EUR");
     const uint32_t product3 = b.Group(page2, {name3, price3});
 
-    g.walk[0] = {header1, title,  product1,     name1,   price1,   picture1, product2, name2,
-                 details2, price2, note2, feature, g.chainStart, picture3, anchorHost};
-    g.walk[1] = {header2, g.chainEnd, product3, name3, price3};
-    // The anchored group's members come last member first, before the story that holds them.
-    g.linked = {header1, title,      name1,      price1,  name2, price2, note2,      g.chainStart,
-                caption2, caption1, anchorHost, header2, name3, price3, masterText, masterNested};
+    g.walk[0] = {header1, footerGroup1, footer1[0], footer1[1], title,        product1, name1,     price1,
+                 picture1, product2,     name2,      details2,   price2,       note2,    feature,   g.chainStart,
+                 picture3, anchorHost};
+    g.walk[1] = {header2, footerGroup2, footer2[0], footer2[1], g.chainEnd, product3, name3, price3};
     out.bytes = b.Bytes();
     return out;
 }

@@ -1,6 +1,7 @@
-// The examples "groups" (product texts in groups, nested groups, a group on an unused master
-// page, an anchored group, a chain from a group member into a loose box) and "current-layout"
-// (three layouts, the middle one current, the last one without a story), built in code.
+// The examples "groups" (product texts in groups, nested groups, groups on a used and on an
+// unused master page, an anchored group, a chain from a group member into a loose box) and
+// "current-layout" (three layouts, the middle one current, the last one without a story),
+// built in code.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,6 @@ std::string BuildGroupExample(const std::string& name);
 struct GroupsLayout {
     std::vector<uint32_t> walk[2];    // every item of layout spreads 1 and 2 in walk order
     std::vector<uint32_t> masterWalk; // every item of the unused master page B in walk order
-    std::vector<uint32_t> linked;     // the boxes that carry link ids 0, 1, ... after an analysis
     uint32_t chainStart, chainEnd;    // the story from a group member into a loose box
     uint32_t anchoredGroup;
 };

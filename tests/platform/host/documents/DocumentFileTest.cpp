@@ -90,15 +90,18 @@ TEST(DocumentFile, FileOfTinyValuesIsRefusedBeforeItGrowsLarge)
     EXPECT_EQ(path.rfind("format[", 0), 0u) << path;
 }
 
+// `good` with the first `from` replaced by `to`.
+std::string Edited(std::string good, const std::string& from, const std::string& to)
+{
+    const auto at = good.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? good : good.replace(at, from.size(), to);
+}
+
 TEST(DocumentFile, RefusesWrongTypesRangesAndInvariants)
 {
     const std::string good = BuildExample("two-page-linked");
-    auto edited = [&](const std::string& from, const std::string& to) {
-        std::string s = good;
-        const auto at = s.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        return at == std::string::npos ? s : s.replace(at, from.size(), to);
-    };
+    auto edited = [&](const std::string& from, const std::string& to) { return Edited(good, from, to); };
     EXPECT_EQ(RefusalPath(edited("\"next_uid\": 6", "\"next_uid\": \"6\"")), "next_uid");
     EXPECT_EQ(RefusalPath(edited("\"next_uid\": 6", "\"next_uid\": 5")), "layouts[0].boxes[2].uid");
     EXPECT_EQ(RefusalPath(edited("\"platform\": \"win\"", "\"platform\": \"amiga\"")), "platform");
@@ -125,6 +128,18 @@ TEST(DocumentFile, RefusesWrongTypesRangesAndInvariants)
     EXPECT_EQ(RefusalPath(edited("{\"uid\": 2, \"boxes\": [1], \"paras\": [1]},", "")), "layouts[0].boxes[0]");
     EXPECT_EQ(RefusalPath("{\"format\": \"xthost-document\", \"version\": 1"), "version");
     EXPECT_EQ(RefusalPath(""), "");
+}
+
+TEST(DocumentFile, RefusesValuesThatOverflowTheHostsArithmetic)
+{
+    const std::string good = BuildExample("geometry");
+    auto edited = [&](const std::string& from, const std::string& to) { return Edited(good, from, to); };
+    // The second page of a section numbered from 2147483647, and a text area moved in past the range.
+    EXPECT_EQ(RefusalPath(edited("\"sections\": [[1, 7]]", "\"sections\": [[0, 2147483647]]")),
+              "layouts[0].sections[0]");
+    EXPECT_EQ(RefusalPath(edited("\"sections\": [[1, 7]]", "\"sections\": [[1, 2147483647]]")), "(accepted)");
+    const std::string inset = RefusalPath(edited("\"shape\": ", "\"inset\": 2147483647, \"shape\": "));
+    EXPECT_EQ(inset.substr(inset.size() < 6 ? 0 : inset.size() - 6), ".inset") << inset;
 }
 
 // Changing any field changes the bytes, and reading them back gives the field again.
