@@ -692,6 +692,12 @@ TEST_F(HiddenTest, TheInsertionPointCarriesAFormatForTheNextInsertion)
     EXPECT_EQ(P().paraFormats.Find(S(text).paras.front())->align, Align::Right);
     EXPECT_EQ(host.SetTextAttribute(text, -101, 99), HostErr::BadRef);  // no such font
     EXPECT_EQ(host.SetTextAttribute(text, -999, 1), HostErr::BadRef);
+    // The baseline shift and the character set; a character set is one byte.
+    ASSERT_EQ(host.SetTextAttribute(text, -110, -3 * 65536), HostErr::Ok);
+    ASSERT_EQ(host.SetTextAttribute(text, -112, 128), HostErr::Ok);
+    EXPECT_EQ(P().charFormats.Find(S(text).charRuns.front().format)->shift, -3 * 65536);
+    EXPECT_EQ(P().charFormats.Find(S(text).charRuns.front().format)->high, 128);
+    EXPECT_EQ(host.SetTextAttribute(text, -112, 256), HostErr::BadRef);
 }
 
 // After edits the document saves, loads and saves to the same bytes.
