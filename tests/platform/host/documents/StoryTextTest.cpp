@@ -247,6 +247,24 @@ void Match(StoryTextTest& t, int32_t text, const Reference& ref, int step)
     for (const RunEntry& run : t.Styles(text))
         covered += run.length;
     EXPECT_EQ(covered, static_cast<uint32_t>(ref.Length()));
+
+    // One paragraph style run per paragraph that holds text, its length counted from the
+    // reference (the edits keep the host's lengths; they are not counted again).
+    std::vector<RunEntry> styles;
+    ASSERT_EQ(t.host.ParagraphStyleRuns(text, &styles), HostErr::Ok);
+    int32_t count = -1;
+    ASSERT_EQ(t.host.ParagraphStyleRunCount(text, &count), HostErr::Ok);
+    EXPECT_EQ(count, static_cast<int32_t>(styles.size()));
+    pos = 0;
+    for (const RunEntry& run : styles) {
+        int32_t end = pos;
+        while (end < ref.Length() && ref.chars[end++].ch != u'\r') {
+        }
+        EXPECT_EQ(run.length, static_cast<uint32_t>(end - pos)) << pos;
+        EXPECT_TRUE(*p.paraFormats.Find(static_cast<int32_t>(run.value)) == ref.para[pos]) << pos;
+        pos = end;
+    }
+    EXPECT_EQ(pos, ref.Length());
 }
 
 std::u16string RandomText(std::mt19937& rng)
