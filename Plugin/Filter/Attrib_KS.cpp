@@ -530,18 +530,17 @@ void XAttribs::ApplyColour(const RunAttrReader& attributes, XTHandle text)
     if (!attributes.GetAttr(u"color_type", type) || !attributes.GetAttr(u"color_name", name))
         return;
     if (type != u"RGB") {
-        // A colour of the document as the export names it: by its model's text and its name.
-        int32_t count = 0;
-        if (name.empty() || CallHost<XSD_ColourCount>(&count) != XT_OK)
+        // A colour of the document as the export names it, by its model's text and its name;
+        // one the document does not have leaves the text its own.
+        if (name.empty())
             return;
-        XTColourRec colour{};
-        for (int32_t i = 0; i < count; ++i)
-            if (CallHost<XSD_ColourAt>(i, &colour) == XT_OK && ColourTypeText(colour) == type &&
-                ColourNameText(colour) == name) {
-                SetTextAttribute(text, kAttrColour, colour.id);
-                return;
-            }
-        return;  // a colour the document does not have: the text keeps its own
+        const auto key = std::make_pair(type, name);
+        auto at = m_namedColours.find(key);
+        if (at == m_namedColours.end())
+            at = m_namedColours.emplace(key, FindNamedColour(type, name)).first;
+        if (at->second >= 0)
+            SetTextAttribute(text, kAttrColour, at->second);
+        return;
     }
     uint32_t rgb = 0;
     if (!WholeDecimal(name, 0xFFFFFF, rgb))
@@ -550,7 +549,21 @@ void XAttribs::ApplyColour(const RunAttrReader& attributes, XTHandle text)
     int32_t id = FindRgbColor(components);
     if (id == -4 && CreateRgbColor(id, "RGB_" + xthost::Utf16ToUtf8(name), components) != 0)
         return;
+    m_namedColours.clear();  // the new colour may be one a name was not found for
     SetTextAttribute(text, kAttrColour, id);
+}
+
+int32_t XAttribs::FindNamedColour(const std::u16string& type, const std::u16string& name)
+{
+    int32_t count = 0;
+    if (CallHost<XSD_ColourCount>(&count) != XT_OK)
+        return -1;
+    XTColourRec colour{};
+    for (int32_t i = 0; i < count; ++i)
+        if (CallHost<XSD_ColourAt>(i, &colour) == XT_OK && ColourTypeText(colour) == type &&
+            ColourNameText(colour) == name)
+            return colour.id;
+    return -1;
 }
 
 XAttribs::FontMatch XAttribs::FindTypeface(const std::u16string& typeface, const std::u16string& typefaceCodePage) const

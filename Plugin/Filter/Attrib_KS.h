@@ -177,12 +177,16 @@ protected:
 
 private:
     void ApplyColour(const RunAttrReader& attributes, XTHandle text);
+    // The id of the document colour with this "color_type" and "color_name", -1 when none.
+    static int32_t FindNamedColour(const std::u16string& type, const std::u16string& name);
 
     std::unique_ptr<QFontList> m_ownFonts;
     // The first font of the list whose name the export writes as `typeface`.
     FontMatch FindTypeface(const std::u16string& typeface, const std::u16string& typefaceCodePage) const;
 
     ResolvedFonts m_resolved;
+    // Named colours by "color_type" and "color_name": their ids, -1 for none.
+    std::map<std::pair<std::u16string, std::u16string>, int32_t> m_namedColours;
     // Font id to character set to characters.
     std::map<int16_t, std::map<uint8_t, int64_t>> m_characterSets;
 };

@@ -474,26 +474,53 @@ void Digger::ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes)
     if (CallHost<XTY_ParagraphStyleRuns>(text, runs.data(), &count) != XT_OK)
         return;
     runs.resize(static_cast<std::size_t>(count));
+    if (runs.empty())
+        return;
     // The paragraph that holds the cursor, the last one at the end of the story.
     const int64_t cursor = CurrentPos();
     int64_t start = 0;
-    for (std::size_t n = 0; n < runs.size(); ++n) {
+    std::size_t n = 0;
+    for (; n < runs.size(); ++n) {
         if (start + runs[n].length > cursor || n + 1 == runs.size())
             break;
         start += runs[n].length;
     }
-    QStoryText story(mStory.GetBox());
-    QStoryCursor at(story);
-    while (at.HasMore() && at.NextBoundary() <= start)
-        at.Next();
-    if (!at.HasMore())
-        return;
-    uint16_t extra = at.GetAttributeExtra();
-    if (at.GetParaAttributes(&attributes, &extra) != XT_OK)
-        return;
+    const uint32_t style = runs[n].value;
+    // A paragraph style value names the paragraph's attributes, so those read once for a value
+    // hold for every paragraph of it; only a new value asks for the paragraph runs, and only
+    // the run that starts the paragraph is read.
+    auto known = mParagraphStyles.find(style);
+    if (known == mParagraphStyles.end()) {
+        XTParaAttribs read{};
+        if (!ReadParagraphRun(start, read))
+            return;
+        known = mParagraphStyles.emplace(style, read).first;
+    }
+    attributes = known->second;
     XTStyleSheetRec record{};
     if (GetStyleSheet(attributes.style, true, &record))
         sheet = attributes.style;
+}
+
+bool Digger::ReadParagraphRun(int64_t start, XTParaAttribs& attributes)
+{
+    const XTHandle text = mStory.GetTextHandle(true);
+    int32_t count = 0;
+    if (CallHost<XTY_ParagraphRuns>(text, nullptr, &count) != XT_OK || count <= 0)
+        return false;
+    std::vector<XTRunEntry> runs(static_cast<std::size_t>(count));
+    if (CallHost<XTY_ParagraphRuns>(text, runs.data(), &count) != XT_OK)
+        return false;
+    int64_t at = 0;
+    for (int32_t n = 0; n < count; at += runs[static_cast<std::size_t>(n++)].length) {
+        if (at + runs[static_cast<std::size_t>(n)].length <= start)
+            continue;
+        XTHandle store = 0;
+        CallHost<XTY_AttributeStore>(text, &store);
+        uint16_t extra = 0;
+        return CallHost<XTY_ParaAttributes>(store, runs[static_cast<std::size_t>(n)].value, &attributes, &extra) == XT_OK;
+    }
+    return false;
 }
 
 void Digger::SetBackParagraph(int32_t sheet, const XTParaAttribs& attributes)

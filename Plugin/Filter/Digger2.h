@@ -87,6 +87,8 @@ private:
     Position& PositionOf(const StorySegment& segment);
     void AttributeStep(KS_DWX::Import::IRun& run);
     void ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes);
+    // The attributes of the paragraph run that holds position start; false when none does.
+    bool ReadParagraphRun(int64_t start, XTParaAttribs& attributes);
     void SetBackParagraph(int32_t sheet, const XTParaAttribs& attributes);
     // Inserts one character at position that only carries attributes; it is cut at the flush.
     void InsertCarrier(int32_t position, char16_t character);
@@ -107,6 +109,8 @@ private:
     std::size_t mCurrent = 0;
     std::map<Key, Position> mPositions;
     bool mStyleTest = false;
+    // The paragraph attributes read for each paragraph style value.
+    std::map<uint32_t, XTParaAttribs> mParagraphStyles;
     // The high flag of the format the current run's text takes, as its export will read it.
     bool mHighFlag = false;
     bool mMarkerParagraphs = false;

@@ -1,9 +1,14 @@
-// The export command, in process and unattended as a server run fires it, on a document of N
-// paragraphs: one story through as many linked boxes as it needs, three style runs per
-// paragraph and a unique-id marker in every tenth. One size per process, so that the peak
-// memory is this size's own:
-//     ExportBench N       prints: paragraphs, time, time per paragraph (wall clock and processor),
-//                         peak memory, .dwq size
+// The export command, in process and unattended as a server run fires it, on the long documents
+// the import benchmark reads too (bench/import/LongDocuments.h): stories of 10 paragraphs, or one
+// story chained through a box a page. One size per process, so that the peak memory is this
+// size's own:
+//     ExportBench                 both shapes at 1,000, 10,000 and 100,000 paragraphs; prints the
+//                                 time per paragraph, the peak memory and the ratio of the
+//                                 time per paragraph at the largest size to that at the smallest
+//     ExportBench SHAPE N [N...]  one shape ("stories" or "chained") at these sizes
+//     ExportBench [SHAPE] N       one export (chained by default); prints: paragraphs, time,
+//                                 time per paragraph (wall clock and processor), peak memory,
+//                                 .dwq size
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -21,55 +26,18 @@
 #include "Plugin/Shell/Commands.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "Plugin/XTension/Activation.h"
+#include "bench/import/LongDocuments.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostExtensions.h"
 #include "platform/host/documents/DocHost.h"
 #include "platform/host/documents/DocSlots.h"
 #include "platform/host/documents/DocumentFile.h"
-#include "platform/host/documents/testing/DocBuilder.h"
 
 namespace fs = std::filesystem;
 using namespace xthost::doc;
+using kesto_bench::Shape;
 
 namespace {
-
-constexpr int kParagraphsPerBox = 30;
-
-std::string LongStory(int paragraphs)
-{
-    DocBuilder b;
-    const int32_t plain = b.PlainText(10 << 16);
-    CharFormat format;
-    format.font = 1;
-    format.colour = 2;
-    format.size = 10 << 16;
-    format.face = 1;
-    const int32_t bold = b.CharFormat(format);
-    format.face = 0;
-    format.size = 12 << 16;
-    const int32_t big = b.CharFormat(format);
-    std::vector<uint32_t> boxes;
-    const int boxCount = paragraphs / kParagraphsPerBox + 1;
-    for (int i = 0; i < boxCount; ++i)
-        boxes.push_back(b.TextBox(Place::OnSpread(b.Page(0)), Rect{36 << 16, 36 << 16, 756 << 16, 576 << 16}));
-    StoryBuilder story = b.Story({boxes.front()});
-    for (int p = 0; p < paragraphs; ++p) {
-        if (p % 10 == 0)
-            story.Uniq(p + 1, plain);
-        story.Text(u"Paragraph text in plain face, ", plain)
-            .Text(u"then bold, ", bold)
-            .Text(u"then larger.\r", big);
-    }
-    story.End();
-    // The other boxes leave their own empty stories for the chain.
-    const uint32_t uid = b.StoryOf(boxes.front());
-    for (size_t i = 1; i < boxes.size(); ++i) {
-        b.Current().stories.erase(b.StoryOf(boxes[i]));
-        b.BoxAt(boxes[i]).story = uid;
-        b.Current().stories.at(uid).boxes.push_back(boxes[i]);
-    }
-    return b.Bytes();
-}
 
 // Processor time of this process (user and system), in seconds: on a shared machine it varies
 // less than the wall-clock time.
@@ -87,15 +55,8 @@ long PeakKilobytes()
     return usage.ru_maxrss;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int RunOne(Shape shape, int paragraphs)
 {
-    const int paragraphs = argc > 1 ? std::atoi(argv[1]) : 1000;
-    if (paragraphs <= 0) {
-        std::fprintf(stderr, "usage: ExportBench PARAGRAPHS\n");
-        return 2;
-    }
     char pattern[] = "/tmp/kesto-export-bench-XXXXXX";
     const fs::path folder = ::mkdtemp(pattern);
     fs::create_directories(folder / "XTensions");
@@ -112,7 +73,9 @@ int main(int argc, char** argv)
         options.appFolder = folder.string();
         options.staticActivate = &XTActivateCallback;
         auto host = std::make_unique<xthost::Host>(options);
-        if (host->Start() == xthost::StartResult::kOk && WriteFileAtomically(source, LongStory(paragraphs)) &&
+        host->Log().KeepLines(false);  // as a server runs it
+        if (host->Start() == xthost::StartResult::kOk &&
+            WriteFileAtomically(source, kesto_bench::LongDocument(shape, paragraphs)) &&
             xthost::DocumentsOf(*host).Open(source, 63) == HostErr::Ok) {
             CurrentJob->Reset();
             CurrentJob->kind = ConversionKind::ToExchange;
@@ -151,4 +114,62 @@ int main(int argc, char** argv)
     std::error_code ignored;
     fs::remove_all(folder, ignored);
     return status;
+}
+
+int Table(const std::string& self, Shape shape, const std::vector<int>& sizes)
+{
+    double first = 0, last = 0;
+    for (int n : sizes) {
+        const std::string command = "'" + self + "' " + kesto_bench::ShapeName(shape) + " " + std::to_string(n);
+        FILE* pipe = popen(command.c_str(), "r");
+        int read = 0;
+        double seconds = -1, perParagraph = 0, processor = 0, peak = 0;
+        char line[512];
+        // The module may write lines of its own before the figures.
+        while (pipe && seconds < 0 && std::fgets(line, sizeof line, pipe))
+            if (std::sscanf(line, "paragraphs %d: time %lf s, per paragraph %lf us (processor %lf us), peak memory %lf",
+                            &read, &seconds, &perParagraph, &processor, &peak) != 5)
+                seconds = -1;
+        if (pipe)
+            pclose(pipe);
+        if (seconds < 0) {
+            std::fprintf(stderr, "the %s export of %d paragraphs failed\n", kesto_bench::ShapeName(shape), n);
+            return 1;
+        }
+        std::printf("export %s %7d paragraphs: %9.3f s, %8.1f us per paragraph, peak memory %8.1f MiB\n",
+                    kesto_bench::ShapeName(shape), n, seconds, perParagraph, peak);
+        std::fflush(stdout);
+        if (first == 0)
+            first = perParagraph;
+        last = perParagraph;
+    }
+    std::printf("export %s: time per paragraph at %d against %d paragraphs: %.2f\n", kesto_bench::ShapeName(shape),
+                sizes.back(), sizes.front(), last / first);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Shape shape = Shape::Chained;
+    const bool shaped = argc > 1 && kesto_bench::ParseShape(argv[1], &shape);
+    if (argc == 1) {
+        int status = 0;
+        for (Shape s : {Shape::Stories, Shape::Chained})
+            status |= Table(fs::canonical("/proc/self/exe").string(), s, {1000, 10000, 100000});
+        return status;
+    }
+    if (shaped && argc > 3) {
+        std::vector<int> sizes;
+        for (int i = 2; i < argc; ++i)
+            sizes.push_back(std::atoi(argv[i]));
+        return Table(fs::canonical("/proc/self/exe").string(), shape, sizes);
+    }
+    const int paragraphs = std::atoi(argv[shaped ? 2 : 1] ? argv[shaped ? 2 : 1] : "0");
+    if (paragraphs <= 0 || argc > (shaped ? 3 : 2)) {
+        std::fprintf(stderr, "usage: ExportBench [SHAPE N [N...]] | [SHAPE] N\n");
+        return 2;
+    }
+    return RunOne(shape, paragraphs);
 }

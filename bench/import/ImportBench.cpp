@@ -1,21 +1,23 @@
-// The import of a long document: paragraphs in stories of 10, a text box each, two formatted runs
-// a paragraph and a hidden pair in every fifth. The document is exported (not timed), and the
-// import of the exchange file through the import command is timed.
-//   ImportBench               runs 1,000 and 10,000 paragraphs, each run in a process of its
-//                             own, five times in turn, and compares the medians of the time per
-//                             paragraph (within 20 %)
-//   ImportBench PARAGRAPHS    one size; prints "PARAGRAPHS SECONDS"
+// The import of long documents (bench/import/LongDocuments.h): in stories of 10 paragraphs, and
+// as one story chained through a box a page. The exchange file is written by an export in a
+// process of its own, so that the import's process holds only what the import needs; only the
+// import is timed.
+//   ImportBench                     both shapes at 1,000, 10,000 and 100,000 paragraphs, each
+//                                   size in a process of its own; prints the time per
+//                                   paragraph, the peak memory and the ratio of the time per
+//                                   paragraph at the largest size to that at the smallest
+//   ImportBench SHAPE N [N...]      one shape ("stories" or "chained") at these sizes
+//   ImportBench run SHAPE N         one import; prints "N SECONDS PEAK_KIB"
 // Times are noisy on a busy machine; callgrind counts the import's instructions alone, with
 // --collect-atstart=no --toggle-collect='Swing::ActionAdapter<XTVoidRec*, 17>::ActionPerformed*'.
+#include <sys/resource.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,64 +28,34 @@
 #include "Plugin/Shell/HostFileServices.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "Plugin/XTension/Activation.h"
+#include "bench/import/LongDocuments.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostExtensions.h"
 #include "platform/host/documents/DocHost.h"
 #include "platform/host/documents/DocSlots.h"
 #include "platform/host/documents/DocumentFile.h"
-#include "platform/host/documents/testing/DocBuilder.h"
 #include "tests/Plugin/UnattendedRuns.h"
 
 namespace fs = std::filesystem;
 using namespace xthost::doc;
+using kesto_bench::Shape;
 
 namespace {
 
-constexpr int kParagraphsPerStory = 10;
-constexpr int kBoxesPerPage = 4;
-
-std::string Document(int paragraphs)
+long PeakKibibytes()
 {
-    DocBuilder b;
-    const CharFormat plainFormat = b.DejaVuBlack(1, 10 << 16);
-    const int32_t plain = b.CharFormat(plainFormat);
-    CharFormat boldFormat = plainFormat;
-    boldFormat.face |= 1;
-    const int32_t bold = b.CharFormat(boldFormat);
-    ParaFormat normal;
-    normal.style = 1;
-    b.StyleSheet(1, "Normal", plain, b.ParaFormat(normal));
-    b.Layout("Layout 1", 612 << 16, 792 << 16, 36 << 16);
-    int32_t spread = 0;
-    int paragraph = 0;
-    for (int story = 0; paragraph < paragraphs; ++story) {
-        const int slot = story % kBoxesPerPage;
-        if (slot == 0)
-            spread = b.Page(0);
-        const int32_t top = (36 + slot * 180) << 16;
-        const uint32_t box = b.TextBox(Place::OnSpread(spread), Rect{top, 36 << 16, top + (175 << 16), 576 << 16});
-        StoryBuilder text = b.Story({box});
-        for (int i = 0; i < kParagraphsPerStory && paragraph < paragraphs; ++i, ++paragraph) {
-            text.Text(u"Paragraph of the benchmark, ", plain);
-            if (paragraph % 5 == 0)
-                text.Hidden(0x45, "op", plain).Hidden(0x25, "cl", plain);
-            text.Text(i + 1 < kParagraphsPerStory ? u"bold part.\r" : u"bold part.", bold);
-        }
-        text.End();
-    }
-    return b.Bytes();
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }
 
-int RunOne(int paragraphs)
+// Runs `work` in a started host whose application folder is `folder`, as a server would: the
+// transcript keeps no lines.
+template <class Work>
+bool InHost(const fs::path& folder, Work work)
 {
-    char pattern[] = "/tmp/kesto-import-bench-XXXXXX";
-    const fs::path folder = ::mkdtemp(pattern);
-    fs::create_directories(folder / "XTensions");
-    std::ofstream(folder / "XTensions" / "kesto.ini") << "[Options]\nmasterPageMode=0\n";
-    const fs::path home = fs::current_path();
-    fs::current_path(folder);
     LoadKestoModule();
-    double seconds = -1;
+    bool ok = false;
     {
         xthost::HostExtensions extensions;
         xthost::RegisterHostDocuments(extensions);
@@ -91,23 +63,52 @@ int RunOne(int paragraphs)
         options.appFolder = folder.string();
         options.staticActivate = &XTActivateCallback;
         xthost::Host host(options);
-        const fs::path source = folder / "long.qxp";
-        const fs::path dwq = folder / "long.dwq";
-        const fs::path target = folder / "long-imported.qxp";
-        if (host.Start() == xthost::StartResult::kOk && WriteFileAtomically(source.string(), Document(paragraphs)) &&
-            xthost::DocumentsOf(host).Open(source.string(), 63) == HostErr::Ok) {
-            kesto_test::ExportFrontDocumentUnattended(source.string(), dwq.string());
-
-            OverwriteFlags.document = true;
-            const auto start = std::chrono::steady_clock::now();
-            kesto_test::ImportUnattended(dwq.string(), target.string());
-            const auto end = std::chrono::steady_clock::now();
-            if (fs::exists(target))
-                seconds = std::chrono::duration<double>(end - start).count();
-        }
+        host.Log().KeepLines(false);
+        if (host.Start() == xthost::StartResult::kOk)
+            ok = work(host);
         host.Quit();
     }
     UnloadKestoModule();
+    return ok;
+}
+
+// Writes folder/long.dwq: the export of the document.
+int Prepare(Shape shape, int paragraphs, const fs::path& folder)
+{
+    const fs::path source = folder / "long.qxp";
+    const bool ok = InHost(folder, [&](xthost::Host& host) {
+        if (!WriteFileAtomically(source.string(), kesto_bench::LongDocument(shape, paragraphs)) ||
+            xthost::DocumentsOf(host).Open(source.string(), 63) != HostErr::Ok)
+            return false;
+        kesto_test::ExportFrontDocumentUnattended(source.string(), (folder / "long.dwq").string());
+        return fs::exists(folder / "long.dwq");
+    });
+    return ok ? 0 : 1;
+}
+
+int RunOne(const char* self, Shape shape, int paragraphs)
+{
+    char pattern[] = "/tmp/kesto-import-bench-XXXXXX";
+    const fs::path folder = ::mkdtemp(pattern);
+    fs::create_directories(folder / "XTensions");
+    std::ofstream(folder / "XTensions" / "kesto.ini") << "[Options]\nmasterPageMode=0\n";
+    const fs::path home = fs::current_path();
+    fs::current_path(folder);
+    double seconds = -1;
+    const std::string prepare = std::string("'") + self + "' prepare " + kesto_bench::ShapeName(shape) + " " +
+                                std::to_string(paragraphs) + " '" + folder.string() + "'";
+    if (std::system(prepare.c_str()) == 0) {
+        const fs::path target = folder / "long-imported.qxp";
+        InHost(folder, [&](xthost::Host&) {
+            OverwriteFlags.document = true;
+            const auto start = std::chrono::steady_clock::now();
+            kesto_test::ImportUnattended((folder / "long.dwq").string(), target.string());
+            const auto end = std::chrono::steady_clock::now();
+            if (fs::exists(target))
+                seconds = std::chrono::duration<double>(end - start).count();
+            return true;
+        });
+    }
     fs::current_path(home);
     std::error_code ignored;
     fs::remove_all(folder, ignored);
@@ -115,49 +116,76 @@ int RunOne(int paragraphs)
         std::fprintf(stderr, "the import of %d paragraphs did not run\n", paragraphs);
         return 1;
     }
-    std::printf("%d %.6f\n", paragraphs, seconds);
+    std::printf("%d %.6f %ld\n", paragraphs, seconds, PeakKibibytes());
     return 0;
 }
 
-double Measure(const char* self, int paragraphs)
-{
-    const std::string command = std::string("'") + self + "' " + std::to_string(paragraphs);
-    FILE* pipe = popen(command.c_str(), "r");
-    int n = 0;
+struct Figure {
+    int paragraphs = 0;
     double seconds = -1;
-    if (!pipe || std::fscanf(pipe, "%d %lf", &n, &seconds) != 2)
-        seconds = -1;
+    long peak = 0;
+};
+
+Figure Measure(const char* self, Shape shape, int paragraphs)
+{
+    const std::string command =
+        std::string("'") + self + "' run " + kesto_bench::ShapeName(shape) + " " + std::to_string(paragraphs);
+    Figure f;
+    FILE* pipe = popen(command.c_str(), "r");
+    char line[512];
+    // The module may write lines of its own before the figures.
+    while (pipe && f.seconds < 0 && std::fgets(line, sizeof line, pipe))
+        if (std::sscanf(line, "%d %lf %ld", &f.paragraphs, &f.seconds, &f.peak) != 3)
+            f.seconds = -1;
     if (pipe)
         pclose(pipe);
-    return seconds;
+    return f;
 }
 
-double Median(std::vector<double> values)
+int Table(const char* self, Shape shape, const std::vector<int>& sizes)
 {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    std::vector<Figure> figures;
+    for (int n : sizes) {
+        figures.push_back(Measure(self, shape, n));
+        const Figure& f = figures.back();
+        if (f.seconds < 0) {
+            std::fprintf(stderr, "the %s import of %d paragraphs failed\n", kesto_bench::ShapeName(shape), n);
+            return 1;
+        }
+        std::printf("import %s %7d paragraphs: %9.3f s, %8.1f us per paragraph, peak memory %8.1f MiB\n",
+                    kesto_bench::ShapeName(shape), n, f.seconds, f.seconds * 1e6 / n, f.peak / 1024.0);
+        std::fflush(stdout);
+    }
+    const double first = figures.front().seconds / figures.front().paragraphs;
+    const double last = figures.back().seconds / figures.back().paragraphs;
+    std::printf("import %s: time per paragraph at %d against %d paragraphs: %.2f\n", kesto_bench::ShapeName(shape),
+                figures.back().paragraphs, figures.front().paragraphs, last / first);
+    return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 2)
-        return RunOne(std::atoi(argv[1]));
-    constexpr int kRuns = 5;
-    std::vector<double> small, large;
-    for (int run = 0; run < kRuns; ++run) {
-        small.push_back(Measure(argv[0], 1000) / 1000 * 1e6);
-        large.push_back(Measure(argv[0], 10000) / 10000 * 1e6);
-        if (small.back() <= 0 || large.back() <= 0) {
-            std::fprintf(stderr, "a run failed\n");
-            return 1;
-        }
+    // The children are this program, wherever it was started from.
+    const std::string self = fs::canonical("/proc/self/exe").string();
+    Shape shape = Shape::Stories;
+    if (argc == 5 && std::string(argv[1]) == "prepare" && kesto_bench::ParseShape(argv[2], &shape))
+        return Prepare(shape, std::atoi(argv[3]), argv[4]);
+    if (argc == 4 && std::string(argv[1]) == "run" && kesto_bench::ParseShape(argv[2], &shape))
+        return RunOne(self.c_str(), shape, std::atoi(argv[3]));
+    if (argc >= 3 && kesto_bench::ParseShape(argv[1], &shape)) {
+        std::vector<int> sizes;
+        for (int i = 2; i < argc; ++i)
+            sizes.push_back(std::atoi(argv[i]));
+        return Table(self.c_str(), shape, sizes);
     }
-    const double perSmall = Median(small), perLarge = Median(large);
-    std::printf(" 1,000 paragraphs: median %8.1f us per paragraph of %d runs\n", perSmall, kRuns);
-    std::printf("10,000 paragraphs: median %8.1f us per paragraph of %d runs\n", perLarge, kRuns);
-    const double ratio = perLarge / perSmall;
-    std::printf("ratio %.2f: %s\n", ratio, ratio >= 0.8 && ratio <= 1.2 ? "linear within 20 %" : "NOT linear");
-    return ratio >= 0.8 && ratio <= 1.2 ? 0 : 2;
+    if (argc != 1) {
+        std::fprintf(stderr, "usage: ImportBench [stories|chained N...]\n");
+        return 2;
+    }
+    int status = 0;
+    for (Shape s : {Shape::Stories, Shape::Chained})
+        status |= Table(self.c_str(), s, {1000, 10000, 100000});
+    return status;
 }

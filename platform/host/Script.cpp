@@ -1,5 +1,6 @@
 #include "platform/host/Script.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -309,10 +310,11 @@ void RegisterCoreVerbs(ScriptVerbs& verbs)
                          [](VerbContext& c, std::string& error) {
         if (!ExpectCount(c.line, 1, 1, error))
             return false;
-        const auto& lines = c.host.Log().Lines();
-        for (std::size_t i = c.runner.ExpectMark(); i < lines.size(); ++i) {
-            if (lines[i].find(c.line.words[1]) != std::string::npos) {
+        xthost::Transcript& log = c.host.Log();
+        for (std::size_t i = std::max(c.runner.ExpectMark(), log.First()); i < log.Count(); ++i) {
+            if (log.Lines()[i - log.First()].find(c.line.words[1]) != std::string::npos) {
                 c.runner.ExpectMark() = i + 1;
+                log.Release(i + 1);
                 return true;
             }
         }
@@ -344,6 +346,11 @@ ScriptRunner::ScriptRunner(Host& host, const ScriptVerbs& verbs, std::vector<Scr
     : m_host(host), m_verbs(verbs), m_lines(std::move(lines)), m_base(host.AppFolder())
 {
     m_host.SetAnswerer(this);
+    // An expect looks back over the lines since the one before it, so a transcript that keeps
+    // no lines holds those.
+    for (const ScriptLine& line : m_lines)
+        if (!line.words.empty() && line.words[0] == "expect")
+            m_host.Log().Hold();
 }
 
 ScriptRunner::~ScriptRunner()

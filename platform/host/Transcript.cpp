@@ -1,5 +1,6 @@
 #include "platform/host/Transcript.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace xthost {
@@ -7,10 +8,24 @@ namespace xthost {
 void Transcript::Add(std::string line)
 {
     if (m_echo) {
-        std::fprintf(m_echo, "%s\n", line.c_str());
-        std::fflush(m_echo);
+        std::fputs(line.c_str(), m_echo);
+        std::fputc('\n', m_echo);
+        if (m_flush)
+            std::fflush(m_echo);
     }
-    m_lines.push_back(std::move(line));
+    if (m_keep || m_held)
+        m_lines.push_back(std::move(line));
+    else
+        ++m_first;
+}
+
+void Transcript::Release(std::size_t before)
+{
+    if (m_keep || before <= m_first)
+        return;
+    const std::size_t drop = std::min(before - m_first, m_lines.size());
+    m_lines.erase(m_lines.begin(), m_lines.begin() + static_cast<std::ptrdiff_t>(drop));
+    m_first += drop;
 }
 
 std::string Transcript::Text() const

@@ -2,7 +2,9 @@
 // the host's answers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,19 +12,46 @@
 namespace xthost {
 
 // Every observable event, one line each, in order. Tests compare transcripts.
+//
+// The lines are kept in memory unless KeepLines(false) says otherwise: a long run that only
+// echoes its transcript (to a file or nowhere) then holds none of it. Lines are numbered from
+// the first of the run; Lines() holds those from First() on.
 class Transcript {
 public:
     void Add(std::string line);
     const std::vector<std::string>& Lines() const { return m_lines; }
-    std::string Text() const;  // the lines, each ended by "\n"
-    void Clear() { m_lines.clear(); }
+    std::string Text() const;  // the lines kept, each ended by "\n"
+    void Clear()
+    {
+        m_first += m_lines.size();
+        m_lines.clear();
+    }
 
-    // Where new lines are echoed as they come (null for none).
-    void EchoTo(std::FILE* stream) { m_echo = stream; }
+    // The number of the first line kept, and of the line the next Add makes.
+    std::size_t First() const { return m_first; }
+    std::size_t Count() const { return m_first + m_lines.size(); }
+
+    // Whether new lines are kept. Off, lines from `Hold()` on are kept until `Release()`
+    // lets those before a line number go (a reader that looks back as far as its last mark).
+    void KeepLines(bool on) { m_keep = on; }
+    void Hold() { m_held = true; }
+    void Release(std::size_t before);
+
+    // Where new lines are echoed as they come (null for none); `flush` sends each line on
+    // at once, as a terminal wants.
+    void EchoTo(std::FILE* stream, bool flush = true)
+    {
+        m_echo = stream;
+        m_flush = flush;
+    }
 
 private:
     std::vector<std::string> m_lines;
+    std::size_t m_first = 0;
+    bool m_keep = true;
+    bool m_held = false;
     std::FILE* m_echo = nullptr;
+    bool m_flush = true;
 };
 
 // One overridden answer: the calls matching key, after letting `after` of them pass, answer

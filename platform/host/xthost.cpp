@@ -202,25 +202,29 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    // The transcript goes to its file (or standard output) as the run goes; none of it is kept
+    // in memory but what an expect looks back at.
+    std::FILE* file = nullptr;
+    if (!transcriptPath.empty() && !(file = std::fopen(transcriptPath.c_str(), "wb"))) {
+        std::fprintf(stderr, "xthost: cannot write %s\n", transcriptPath.c_str());
+        return 1;
+    }
     bool ok = false;
-    std::string transcript;
     {
         xthost::Host host(options);
-        if (!quiet && transcriptPath.empty())
+        host.Log().KeepLines(false);
+        if (file)
+            host.Log().EchoTo(file, false);
+        else if (!quiet)
             host.Log().EchoTo(stdout);
         xthost::ScriptRunner runner(host, extensions.Verbs(), std::move(lines));
         runner.SetAutoAnswer(autoAnswer);
         ok = runner.Run();
-        transcript = host.Log().Text();
         host.Log().EchoTo(nullptr);
     }
-    if (!transcriptPath.empty()) {
-        std::ofstream out(transcriptPath, std::ios::binary);
-        out << transcript;
-        if (!out) {
-            std::fprintf(stderr, "xthost: cannot write %s\n", transcriptPath.c_str());
-            return 1;
-        }
+    if (file && (std::ferror(file) | std::fclose(file))) {
+        std::fprintf(stderr, "xthost: cannot write %s\n", transcriptPath.c_str());
+        return 1;
     }
     if (!ok)
         std::fprintf(stderr, "xthost: the run failed (see the transcript's error lines)\n");

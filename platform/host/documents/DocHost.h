@@ -210,6 +210,7 @@ public:
     int32_t InsertionAttributes(CharFormat* format);                          // TXT-17
     int32_t CharacterUnit(int32_t text, int32_t pos, uint32_t* code, int32_t* width); // TXT-18
     int32_t ParagraphStyleRuns(int32_t text, std::vector<RunEntry>* runs);    // TXT-19
+    int32_t ParagraphStyleRunCount(int32_t text, int32_t* count);             // TXT-19, the number only
     int32_t IsLocked(int32_t text, bool* locked);                             // XSS 2
     int32_t SetLocked(int32_t text, bool locked);                             // XSS 3
 
@@ -278,6 +279,7 @@ private:
     struct Ref;
     struct FileData;
 
+    int32_t ParagraphStyles(int32_t text, std::vector<RunEntry>* runs, int32_t* count);
     template <class Body>
     int32_t Call(const char* role, bool mutates, const std::function<std::string()>& args, Body body);
     void Note(const std::string& line);

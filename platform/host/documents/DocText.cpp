@@ -382,14 +382,21 @@ int32_t DocHost::CharacterUnit(int32_t text, int32_t pos, uint32_t* code, int32_
     });
 }
 
-int32_t DocHost::ParagraphStyleRuns(int32_t text, std::vector<RunEntry>* runs)
+int32_t DocHost::ParagraphStyleRuns(int32_t text, std::vector<RunEntry>* runs) { return ParagraphStyles(text, runs, nullptr); }
+int32_t DocHost::ParagraphStyleRunCount(int32_t text, int32_t* count) { return ParagraphStyles(text, nullptr, count); }
+
+// The table, or only its number of entries, which the host knows without building it.
+int32_t DocHost::ParagraphStyles(int32_t text, std::vector<RunEntry>* runs, int32_t* count)
 {
     return Call("TXT-19", false, [&] { return "text.para-styles text=" + HexHandle(text); }, [&] {
         Layoutx* lx = nullptr;
         const Story* story = TextRef(text, "TXT-19", &lx);
         if (!story)
             return HostErr::BadRef;
-        *runs = xthost::doc::ParagraphStyleRuns(*story);
+        if (runs)
+            *runs = xthost::doc::ParagraphStyleRuns(*story);
+        else
+            *count = static_cast<int32_t>(xthost::doc::ParagraphStyleRunCount(*story));
         return HostErr::Ok;
     });
 }

@@ -139,6 +139,22 @@ struct Story {
     // Session state.
     int32_t selStart = 0, selEnd = 0;
     int32_t insertFormat = 0;  // the format set at an empty selection, for the next insertion there
+
+    // Where the last look-up into the text ended: a character position with the paragraph it
+    // lies in, and a character run with its start. Edits and queries near the last one (as
+    // a cursor that writes a story front to back makes them) walk from here instead of from
+    // the story's start. Each holds only while the text and runs have the sizes it saw.
+    struct Finger {
+        size_t chars = 0, runs = 0, paras = 0;  // the sizes it saw
+        int32_t pos = 0, para = 0;              // paragraph `para` holds position `pos`
+        size_t run = 0;                         // run `run` starts at `runStart`
+        int32_t runStart = 0;
+        // The length of each paragraph, its end included, kept up to date by the edits once
+        // a run table has asked for it (`lengthsKept`).
+        std::vector<int32_t> lengths;
+        bool lengthsKept = false;
+    };
+    mutable Finger finger;
 };
 
 struct CharFormat {

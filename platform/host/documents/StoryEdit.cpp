@@ -3,36 +3,211 @@
 #include <algorithm>
 #include <climits>
 #include <map>
+#include <numeric>
 
 namespace xthost::doc {
 
 namespace {
 
-// One format per character and back; edits are O(length), like the host's own.
-std::vector<int32_t> Expand(const Story& story)
-{
-    std::vector<int32_t> formats;
-    formats.reserve(story.text.size());
-    for (const Run& run : story.charRuns)
-        formats.insert(formats.end(), static_cast<size_t>(run.length), run.format);
-    return formats;
-}
+// ---- Fingers ----------------------------------------------------------------------------
 
-std::vector<Run> Compress(const std::vector<int32_t>& formats)
+// The finger, reset to the story's start when the story's sizes moved under it.
+Story::Finger& FingerOf(const Story& story)
 {
-    std::vector<Run> runs;
-    for (int32_t f : formats) {
-        if (!runs.empty() && runs.back().format == f)
-            ++runs.back().length;
-        else
-            runs.push_back(Run{f, 1});
+    Story::Finger& f = story.finger;
+    if (f.chars != story.text.size() || f.runs != story.charRuns.size() || f.paras != story.paras.size()) {
+        f = Story::Finger{};
+        f.chars = story.text.size();
+        f.runs = story.charRuns.size();
+        f.paras = story.paras.size();
     }
-    return runs;
+    return f;
 }
 
+// After an edit: the sizes are the story's again; the finger's positions are the caller's.
+void Restamp(const Story& story)
+{
+    Story::Finger& f = story.finger;
+    f.chars = story.text.size();
+    f.runs = story.charRuns.size();
+    f.paras = story.paras.size();
+}
+
+// The length of each paragraph (the last may be 0), from the text when the edits have not
+// kept them.
+const std::vector<int32_t>& ParagraphLengths(const Story& story)
+{
+    Story::Finger& f = FingerOf(story);
+    if (!f.lengthsKept) {
+        f.lengths.assign(story.paras.size(), 0);
+        size_t para = 0;
+        for (size_t i = 0, n = story.text.size(); i < n; ++i) {
+            ++f.lengths[para];
+            if (story.text[i] == kParagraphEnd && para + 1 < f.lengths.size())
+                ++para;
+        }
+        f.lengthsKept = true;
+    }
+    return f.lengths;
+}
+
+// Text inserted `offset` characters into paragraph para: the paragraph ends it brings split
+// the paragraph's length.
+void InsertLengths(Story& story, int32_t para, int32_t offset, const std::u16string& text)
+{
+    std::vector<int32_t>& lengths = story.finger.lengths;
+    if (!story.finger.lengthsKept)
+        return;
+    const int32_t tail = lengths[static_cast<size_t>(para)] - offset;
+    std::vector<int32_t> pieces;
+    int32_t piece = offset;
+    for (char16_t c : text) {
+        ++piece;
+        if (c == kParagraphEnd) {
+            pieces.push_back(piece);
+            piece = 0;
+        }
+    }
+    pieces.push_back(piece + tail);
+    lengths[static_cast<size_t>(para)] = pieces.front();
+    lengths.insert(lengths.begin() + para + 1, pieces.begin() + 1, pieces.end());
+}
+
+// n characters holding `breaks` paragraph ends removed from paragraph first on: the
+// paragraphs they joined become one.
+void EraseLengths(Story& story, int32_t first, int32_t breaks, int32_t n)
+{
+    std::vector<int32_t>& lengths = story.finger.lengths;
+    if (!story.finger.lengthsKept)
+        return;
+    const auto from = lengths.begin() + first;
+    lengths[static_cast<size_t>(first)] = std::accumulate(from, from + breaks + 1, 0) - n;
+    lengths.erase(from + 1, from + 1 + breaks);
+}
+
+// The paragraph that holds pos: the paragraph ends before it, counted from the finger.
 int32_t ParagraphAt(const Story& story, int32_t pos)
 {
-    return static_cast<int32_t>(std::count(story.text.begin(), story.text.begin() + pos, kParagraphEnd));
+    Story::Finger& f = FingerOf(story);
+    const auto text = story.text.begin();
+    if (pos >= f.pos)
+        f.para += static_cast<int32_t>(std::count(text + f.pos, text + pos, kParagraphEnd));
+    else if (pos > f.pos / 2)
+        f.para -= static_cast<int32_t>(std::count(text + pos, text + f.pos, kParagraphEnd));
+    else
+        f.para = static_cast<int32_t>(std::count(text, text + pos, kParagraphEnd));
+    f.pos = pos;
+    return f.para;
+}
+
+// The character run that holds pos (its index and start); at the end of the text, the
+// number of runs and the length.
+std::pair<size_t, int32_t> RunAt(const Story& story, int32_t pos)
+{
+    Story::Finger& f = FingerOf(story);
+    if (pos < f.runStart / 2) {
+        f.run = 0;
+        f.runStart = 0;
+    }
+    while (f.run > 0 && f.runStart > pos)
+        f.runStart -= story.charRuns[--f.run].length;
+    while (f.run < story.charRuns.size() && f.runStart + story.charRuns[f.run].length <= pos)
+        f.runStart += story.charRuns[f.run++].length;
+    return {f.run, f.runStart};
+}
+
+// Splits the run that holds pos so that a run starts there; answers that run's index.
+size_t SplitRunAt(Story& story, int32_t pos)
+{
+    const auto [run, start] = RunAt(story, pos);
+    if (run == story.charRuns.size() || start == pos)
+        return run;
+    const Run whole = story.charRuns[run];
+    story.charRuns[run].length = pos - start;
+    story.charRuns.insert(story.charRuns.begin() + static_cast<std::ptrdiff_t>(run) + 1, Run{whole.format, whole.length - (pos - start)});
+    Restamp(story);
+    return run + 1;
+}
+
+// Joins equal neighbours among runs [first, last] (indices clamped to the table); the
+// finger is left at a run before them.
+void MergeRuns(Story& story, size_t first, size_t last)
+{
+    std::vector<Run>& runs = story.charRuns;
+    first = first > 0 ? first - 1 : 0;
+    last = std::min(last + 1, runs.size());
+    size_t out = first;
+    for (size_t k = first + 1; k < last; ++k) {
+        if (runs[k].format == runs[out].format)
+            runs[out].length += runs[k].length;
+        else
+            runs[++out] = runs[k];
+    }
+    if (last > first)
+        runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(out + 1), runs.begin() + static_cast<std::ptrdiff_t>(last));
+    // Callers leave the finger at or before the first merged run, whose start holds.
+    Story::Finger& f = story.finger;
+    if (f.run > first) {
+        f.run = 0;
+        f.runStart = 0;
+    }
+    Restamp(story);
+}
+
+// Puts the runs into the character runs at pos (zero lengths are dropped).
+void InsertRuns(Story& story, int32_t pos, const std::vector<Run>& pieces)
+{
+    const size_t at = SplitRunAt(story, pos);
+    std::vector<Run> kept;
+    kept.reserve(pieces.size());
+    for (const Run& r : pieces)
+        if (r.length > 0)
+            kept.push_back(r);
+    story.charRuns.insert(story.charRuns.begin() + static_cast<std::ptrdiff_t>(at), kept.begin(), kept.end());
+    // The finger's run may now lie behind the inserted ones.
+    story.finger.run = at > 0 ? at - 1 : 0;
+    story.finger.runStart = pos - (at > 0 ? story.charRuns[at - 1].length : 0);
+    Restamp(story);
+    MergeRuns(story, at, at + kept.size());
+}
+
+// Removes [start, end) from the character runs.
+void EraseRuns(Story& story, int32_t start, int32_t end)
+{
+    const size_t first = SplitRunAt(story, start);
+    const size_t last = SplitRunAt(story, end);
+    story.charRuns.erase(story.charRuns.begin() + static_cast<std::ptrdiff_t>(first),
+                         story.charRuns.begin() + static_cast<std::ptrdiff_t>(last));
+    story.finger.run = first > 0 ? first - 1 : 0;
+    story.finger.runStart = start - (first > 0 ? story.charRuns[first - 1].length : 0);
+    Restamp(story);
+    MergeRuns(story, first, first);
+}
+
+// The character runs of [start, end).
+std::vector<Run> SliceRuns(const Story& story, int32_t start, int32_t end)
+{
+    std::vector<Run> slice;
+    auto [run, at] = RunAt(story, start);
+    for (; run < story.charRuns.size() && at < end; at += story.charRuns[run++].length) {
+        const int32_t from = std::max(at, start), to = std::min(at + story.charRuns[run].length, end);
+        slice.push_back(Run{story.charRuns[run].format, to - from});
+    }
+    return slice;
+}
+
+// Gives every run of [start, end) the format change(format) answers.
+template <class Change>
+void ChangeRuns(Story& story, int32_t start, int32_t end, Change change)
+{
+    const size_t first = SplitRunAt(story, start);
+    const size_t last = SplitRunAt(story, end);
+    for (size_t k = first; k < last; ++k)
+        story.charRuns[k].format = change(story.charRuns[k].format);
+    story.finger.run = first > 0 ? first - 1 : 0;
+    story.finger.runStart = start - (first > 0 ? story.charRuns[first - 1].length : 0);
+    Restamp(story);
+    MergeRuns(story, first, last);
 }
 
 int32_t ParagraphStart(const Story& story, int32_t pos)
@@ -46,11 +221,25 @@ bool Breaks(char16_t c) { return c == kParagraphEnd || c == kColumnBreak || c ==
 
 bool IsHidden(uint32_t kind) { return kind != 1 && (kind < 5 || kind > 7); }
 
-// pos lies strictly inside an object run.
+// The first object run at or after pos (the runs are sorted and never overlap).
+std::vector<ObjectRun>::const_iterator ObjectFrom(const Story& story, int32_t pos)
+{
+    return std::lower_bound(story.objects.begin(), story.objects.end(), pos,
+                            [](const ObjectRun& o, int32_t at) { return o.at < at; });
+}
+
+// pos lies strictly inside an object run: the one that starts last before it.
 bool InsideObject(const Story& story, int32_t pos)
 {
-    return std::any_of(story.objects.begin(), story.objects.end(),
-                       [pos](const ObjectRun& o) { return pos > o.at && pos < o.at + o.len; });
+    const auto next = ObjectFrom(story, pos);
+    return next != story.objects.begin() && std::prev(next)->at + std::prev(next)->len > pos;
+}
+
+// Moves the object runs from pos on by n characters.
+void ShiftObjects(Story& story, int32_t pos, int32_t n)
+{
+    for (auto o = story.objects.begin() + (ObjectFrom(story, pos) - story.objects.cbegin()); o != story.objects.end(); ++o)
+        o->at += n;
 }
 
 // Room for n more characters.
@@ -60,17 +249,17 @@ bool Fits(const Story& story, size_t n) { return n <= static_cast<size_t>(INT32_
 // paragraph at pos under its format. Object runs from pos on move along.
 void Splice(Story& story, int32_t pos, const std::u16string& text, int32_t format)
 {
-    std::vector<int32_t> formats = Expand(story);
-    formats.insert(formats.begin() + pos, text.size(), format);
-    story.charRuns = Compress(formats);
+    // The runs change first, while the finger still matches the text.
     const int32_t para = ParagraphAt(story, pos);
+    InsertRuns(story, pos, {Run{format, static_cast<int32_t>(text.size())}});
     const auto breaks = std::count(text.begin(), text.end(), kParagraphEnd);
     story.paras.insert(story.paras.begin() + para + 1, static_cast<size_t>(breaks), story.paras[para]);
+    InsertLengths(story, para, pos - ParagraphStart(story, pos), text);
     story.text.insert(static_cast<size_t>(pos), text);
-    const auto n = static_cast<int32_t>(text.size());
-    for (ObjectRun& o : story.objects)
-        if (o.at >= pos)
-            o.at += n;
+    ShiftObjects(story, pos, static_cast<int32_t>(text.size()));
+    story.finger.pos = pos;
+    story.finger.para = para;
+    Restamp(story);
 }
 
 // Carries formats, boxes and stories from one project and layout into another: the same
@@ -171,22 +360,16 @@ int32_t Changed(FormatTable<F>& table, std::map<int32_t, int32_t>& cache, int32_
 
 bool CutsObject(const Story& story, int32_t start, int32_t end)
 {
-    return std::any_of(story.objects.begin(), story.objects.end(), [&](const ObjectRun& o) {
-        const bool meets = o.at < end && o.at + o.len > start;
-        const bool whole = o.at >= start && o.at + o.len <= end;
-        return meets && !whole;
-    });
+    // Only a run that holds start or end can be cut; the runs between lie whole inside.
+    return InsideObject(story, start) || InsideObject(story, end);
 }
 
 int32_t NeighbourFormat(Project& project, const Story& story, int32_t pos)
 {
     if (!story.text.empty()) {
-        int32_t at = pos > 0 ? pos - 1 : 0;
-        for (const Run& run : story.charRuns) {
-            if (at < run.length)
-                return run.format;
-            at -= run.length;
-        }
+        const auto run = RunAt(story, std::min(pos > 0 ? pos - 1 : 0, static_cast<int32_t>(story.text.size()) - 1)).first;
+        if (run < story.charRuns.size())
+            return story.charRuns[run].format;
     }
     for (const StyleSheet& sheet : project.styleSheets)
         if (sheet.name == "Normal")
@@ -243,29 +426,23 @@ int32_t DeleteText(Story& story, int32_t start, int32_t end)
     const auto length = static_cast<int32_t>(story.text.size());
     if (start < 0 || end < start || end > length)
         return HostErr::BadRef;
-    const bool anchors = std::any_of(story.objects.begin(), story.objects.end(), [&](const ObjectRun& o) {
-        return o.kind == 1 && o.at >= start && o.at < end;
-    });
+    const bool anchors = std::any_of(ObjectFrom(story, start), ObjectFrom(story, end), [](const ObjectRun& o) { return o.kind == 1; });
     if (anchors || CutsObject(story, start, end))
         return HostErr::SplitsRun;
     if (start == end)
         return HostErr::Ok;
-    std::vector<int32_t> formats = Expand(story);
-    formats.erase(formats.begin() + start, formats.begin() + end);
-    story.charRuns = Compress(formats);
-
     // Each deleted paragraph end joins the next paragraph to the one it ended.
     const int32_t first = ParagraphAt(story, start);
     const auto breaks = std::count(story.text.begin() + start, story.text.begin() + end, kParagraphEnd);
+    EraseRuns(story, start, end);
     story.paras.erase(story.paras.begin() + first + 1, story.paras.begin() + first + 1 + breaks);
+    EraseLengths(story, first, static_cast<int32_t>(breaks), end - start);
     story.text.erase(static_cast<size_t>(start), static_cast<size_t>(end - start));
-    const int32_t n = end - start;
-    story.objects.erase(std::remove_if(story.objects.begin(), story.objects.end(),
-                                       [&](const ObjectRun& o) { return o.at >= start && o.at < end; }),
-                        story.objects.end());
-    for (ObjectRun& o : story.objects)
-        if (o.at >= end)
-            o.at -= n;
+    story.finger.pos = start;
+    story.finger.para = first;
+    Restamp(story);
+    story.objects.erase(ObjectFrom(story, start), ObjectFrom(story, end));
+    ShiftObjects(story, end, start - end);
     return HostErr::Ok;
 }
 
@@ -284,23 +461,19 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
     // Take everything from the source first: it may be the destination.
     Carrier carry(from, to);
     const std::u16string text = src.text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
-    std::vector<int32_t> copied = Expand(src);
-    copied = std::vector<int32_t>(copied.begin() + start, copied.begin() + end);
-    for (int32_t& f : copied)
-        f = carry.Char(f);
+    std::vector<Run> copied = SliceRuns(src, start, end);
+    for (Run& r : copied)
+        r.format = carry.Char(r.format);
     // The formats of the source paragraphs the copy touches, one per piece.
     std::vector<int32_t> pieces;
     for (int32_t p = ParagraphAt(src, start), last = ParagraphAt(src, end - 1) + (text.back() == kParagraphEnd);
          p <= last; ++p)
         pieces.push_back(carry.Para(src.paras[static_cast<size_t>(p)]));
-    std::vector<ObjectRun> objects;
+    std::vector<ObjectRun> objects(ObjectFrom(src, start), ObjectFrom(src, end));
     uint64_t uids = 0;
-    for (const ObjectRun& o : src.objects)
-        if (o.at >= start && o.at < end) {
-            objects.push_back(o);
-            if (o.kind == 1)
-                uids += carry.UidsOfClone(o.box);
-        }
+    for (const ObjectRun& o : objects)
+        if (o.kind == 1)
+            uids += carry.UidsOfClone(o.box);
     if (uids > to.project->UidsLeft())
         return HostErr::NoUid;
     for (ObjectRun& o : objects) {
@@ -312,9 +485,7 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
     const int32_t para = ParagraphAt(dst, pos);
     const bool head = ParagraphStart(dst, pos) < pos;  // the paragraph already starts before the copy
     const bool tail = text.back() != kParagraphEnd;    // the copy's last piece starts a paragraph
-    std::vector<int32_t> formats = Expand(dst);
-    formats.insert(formats.begin() + pos, copied.begin(), copied.end());
-    dst.charRuns = Compress(formats);
+    InsertRuns(dst, pos, copied);
     const int32_t own = dst.paras[static_cast<size_t>(para)];
     // A copy without a paragraph end brings no paragraph: text put at a paragraph's start
     // takes that paragraph's format as typing there would.
@@ -324,11 +495,12 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
         pieces.back() = own;
     dst.paras.erase(dst.paras.begin() + para);
     dst.paras.insert(dst.paras.begin() + para, pieces.begin(), pieces.end());
+    InsertLengths(dst, para, pos - ParagraphStart(dst, pos), text);
     dst.text.insert(static_cast<size_t>(pos), text);
-    const auto n = static_cast<int32_t>(text.size());
-    for (ObjectRun& o : dst.objects)
-        if (o.at >= pos)
-            o.at += n;
+    dst.finger.pos = pos;
+    dst.finger.para = para;
+    Restamp(dst);
+    ShiftObjects(dst, pos, static_cast<int32_t>(text.size()));
     dst.objects.insert(std::upper_bound(dst.objects.begin(), dst.objects.end(), pos,
                                         [](int32_t at, const ObjectRun& o) { return at <= o.at; }),
                        objects.begin(), objects.end());
@@ -396,10 +568,7 @@ int32_t SetCharAttribute(Project& project, Story& story, int32_t start, int32_t 
         *insertFormat = Changed(project.charFormats, cache, base, change);
         return HostErr::Ok;
     }
-    std::vector<int32_t> formats = Expand(story);
-    for (auto f = formats.begin() + start; f != formats.begin() + end; ++f)
-        *f = Changed(project.charFormats, cache, *f, change);
-    story.charRuns = Compress(formats);
+    ChangeRuns(story, start, end, [&](int32_t f) { return Changed(project.charFormats, cache, f, change); });
     return HostErr::Ok;
 }
 
@@ -506,19 +675,17 @@ std::vector<RunEntry> ParagraphRuns(Project& project, const Story& story)
 
 std::vector<RunEntry> ParagraphStyleRuns(const Story& story)
 {
+    const std::vector<int32_t>& lengths = ParagraphLengths(story);
     std::vector<RunEntry> runs;
-    uint32_t length = 0;
-    size_t para = 0;
-    for (char16_t c : story.text) {
-        ++length;
-        if (c == kParagraphEnd) {
-            runs.push_back(RunEntry{static_cast<uint32_t>(story.paras[para++]), length});
-            length = 0;
-        }
-    }
-    if (length)
-        runs.push_back(RunEntry{static_cast<uint32_t>(story.paras[para]), length});
+    runs.reserve(lengths.size());
+    for (size_t para = 0; para < lengths.size() && lengths[para] > 0; ++para)
+        runs.push_back(RunEntry{static_cast<uint32_t>(story.paras[para]), static_cast<uint32_t>(lengths[para])});
     return runs;
+}
+
+size_t ParagraphStyleRunCount(const Story& story)
+{
+    return story.paras.size() - (story.text.empty() || story.text.back() == kParagraphEnd ? 1 : 0);
 }
 
 // ---- Hidden content ---------------------------------------------------------------------
@@ -542,12 +709,12 @@ bool FindMarker(const Story& story, int32_t from, int32_t limit, bool forward, u
         return *at >= 0;
     };
     if (forward) {
-        for (const ObjectRun& o : story.objects)
-            if (o.at >= from && o.at < limit && family(o))
-                return meet(o);
+        for (auto o = ObjectFrom(story, from); o != story.objects.end() && o->at < limit; ++o)
+            if (family(*o))
+                return meet(*o);
     } else {
-        for (auto o = story.objects.rbegin(); o != story.objects.rend(); ++o)
-            if (o->at >= limit && o->at < from && family(*o))
+        for (auto o = ObjectFrom(story, from); o != story.objects.begin() && std::prev(o)->at >= limit;)
+            if (family(*--o))
                 return meet(*o);
     }
     return false;

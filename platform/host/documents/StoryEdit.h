@@ -104,6 +104,8 @@ std::vector<RunEntry> StyleRuns(const Story& story);
 std::vector<RunEntry> ParagraphRuns(Project& project, const Story& story);
 // One entry per non-empty paragraph (value = paragraph-format id).
 std::vector<RunEntry> ParagraphStyleRuns(const Story& story);
+// The number of entries ParagraphStyleRuns answers.
+size_t ParagraphStyleRunCount(const Story& story);
 
 // ---- Hidden content ---------------------------------------------------------------------
 

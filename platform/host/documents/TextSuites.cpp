@@ -22,20 +22,6 @@ bool Null(const T* p) { return p == nullptr; }
 
 // A snapshot into the caller's buffer: count is the room in, the number out; a null buffer
 // asks for the number only. One that does not fit is refused whole.
-template <class T, class Item>
-int32_t CopyOut(int32_t result, const std::vector<Item>& items, T* buffer, int32_t* count)
-{
-    if (result != XT_OK)
-        return result;
-    const auto n = static_cast<int32_t>(items.size());
-    if (buffer && *count < n)
-        return XT_ERR_PARAM;
-    if (buffer)
-        std::copy(items.begin(), items.end(), buffer);
-    *count = n;
-    return XT_OK;
-}
-
 int32_t Table(int32_t (DocHost::*call)(int32_t, std::vector<RunEntry>*), XTHandle text, XTRunEntry* entries,
               int32_t* count)
 {
@@ -43,11 +29,15 @@ int32_t Table(int32_t (DocHost::*call)(int32_t, std::vector<RunEntry>*), XTHandl
         return XT_ERR_PARAM;
     std::vector<RunEntry> runs;
     const int32_t result = (D().*call)(text, &runs);
-    std::vector<XTRunEntry> out;
-    out.reserve(runs.size());
-    for (const RunEntry& r : runs)
-        out.push_back(XTRunEntry{r.value, r.length});
-    return CopyOut(result, out, entries, count);
+    if (result != XT_OK)
+        return result;
+    const auto n = static_cast<int32_t>(runs.size());
+    if (entries && *count < n)
+        return XT_ERR_PARAM;
+    if (entries)
+        std::transform(runs.begin(), runs.end(), entries, [](const RunEntry& r) { return XTRunEntry{r.value, r.length}; });
+    *count = n;
+    return XT_OK;
 }
 
 XTCharFormat ToRecord(const CharFormat& c)
@@ -75,6 +65,9 @@ int32_t ParagraphRuns(XTHandle text, XTRunEntry* entries, int32_t* count)
 }
 int32_t ParagraphStyleRuns(XTHandle text, XTRunEntry* entries, int32_t* count)
 {
+    // The number alone is known without the table.
+    if (!entries && count)
+        return D().ParagraphStyleRunCount(text, count);
     return Table(&DocHost::ParagraphStyleRuns, text, entries, count);
 }
 int32_t AttributeStore(XTHandle text, XTHandle* store) { return Null(store) ? XT_ERR_PARAM : D().AttributeStore(text, store); }

@@ -91,6 +91,19 @@ TEST_F(ConversionDriverTest, ExistingTargetIsKeptOrReplacedByItsSwitch)
     EXPECT_EQ(host->Beeps(), 1);
 }
 
+TEST_F(ConversionDriverTest, APathLongerThanTheSystemTakesFailsWithALogLine)
+{
+    KestoInterface::Instance()->m_multiDocMode = true;
+    OverwriteFlags.exchangeFile = true;
+    const std::string target = Path(std::string(4096, 't') + ".dwq");
+    PrepareJob(ConversionKind::ToExchange, CopyExample("minimal.qxp", "doc.qxp"), target);
+    EXPECT_FALSE(ConvertJob(*CurrentJob));
+    EXPECT_NE(GeneralLog().find("\nNot converted: the path is longer than 4095 bytes: \"" + target + "\"\n"),
+              std::string::npos)
+        << GeneralLog();
+    EXPECT_EQ(OpenProjects(), 0);
+}
+
 TEST_F(ConversionDriverTest, CoordinatesAndXTagsGoThroughTheirOwnSwitchesAndButtons)
 {
     KestoInterface::Instance()->m_multiDocMode = true;

@@ -253,6 +253,79 @@ TEST_F(AttribHostTest, RgbColourIsCreatedOnceAndFoundByItsComponentsAfterwards)
     EXPECT_EQ(ColourCount(), before + 1);
 }
 
+TEST_F(AttribHostTest, NamedColourOfTheDocumentIsTakenByModelAndNameAndAnUnknownOneChangesNothing)
+{
+    OpenExport();
+    XAttribs converter;
+    const int32_t kerned = Select(u"kerned");
+    struct Case {
+        const char16_t* type;
+        const char16_t* name;
+        int32_t colour;
+    };
+    const Case cases[] = {
+        {u"QCMK", u"Process Cyan", 3},
+        {u"QRGB", u"Black", 2},
+        {u"QRGB", u"White", 1},
+        {u"QCMK", u"Black", 1},  // a model the colour has not: kept
+        {u"PnHx", u"PANTONE 999", 1},
+        {u"", u"Black", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name)));
+        EXPECT_TRUE(converter.ReadSelf(MapAttrs{{u"color_type", c.type}, {u"color_name", c.name}, {u"size", u"24"}}, 0));
+        EXPECT_EQ(FormatAt(kerned).colour, c.colour);
+    }
+}
+
+TEST_F(AttribHostTest, ANumericShiftSetsTheBaselineShift)
+{
+    OpenExport();
+    XAttribs converter;
+    const int32_t bold = Select(u"bold");
+    EXPECT_TRUE(converter.ReadSelf(MapAttrs{{u"shift", u"-6"}, {u"size", u"24"}}, 0));
+    EXPECT_EQ(FormatAt(bold).shift, 3 << 16);
+    EXPECT_TRUE(converter.ReadSelf(MapAttrs{{u"shift", u"4"}, {u"size", u"24"}}, 0));
+    EXPECT_EQ(FormatAt(bold).shift, -(2 << 16));
+}
+
+TEST_F(AttribHostTest, AFontTheListLacksComesBackByItsId)
+{
+    OpenExport();
+    XAttribs converter;
+    const int32_t bold = Select(u"bold");
+    // The text already uses font 77; 78 is nowhere, and "Unknown Font" takes no other form.
+    for (const char16_t* typeface : {u"Unknown Font 78", u"Unknown Font +77", u"Unknown Font 77x"}) {
+        converter.ReadTypeface(MapAttrs{{u"typeface", typeface}});
+        EXPECT_EQ(FormatAt(bold).font, 1);
+    }
+    converter.ReadTypeface(MapAttrs{{u"typeface", u"Unknown Font 77"}});
+    EXPECT_EQ(FormatAt(bold).font, 77);
+}
+
+TEST_F(AttribHostTest, TheCharacterSetFollowsTheFontAsTheTextHasIt)
+{
+    OpenExport();
+    XAttribs noted;
+    noted.NoteCharacterSets(text);
+    // Font 1 has the high flag on four characters only.
+    uint8_t set = 0xFF;
+    ASSERT_TRUE(noted.CharacterSetOf(1, set));
+    EXPECT_EQ(set, 0);
+    const int32_t high = Select(u"high");
+    noted.ReadTypeface(MapAttrs{{u"typeface", u"DejaVu Sans"}, {u"typeface_codepage", u"1252"}});
+    EXPECT_EQ(FormatAt(high).high, 0);
+
+    // Without notes the set stays with its own font and does not go over to another.
+    XAttribs unnoted;
+    SetTextAttribute(0, kAttrCharacterSet, 128);
+    unnoted.ReadTypeface(MapAttrs{{u"typeface", u"DejaVu Sans"}, {u"typeface_codepage", u"1252"}});
+    EXPECT_EQ(FormatAt(high).high, 128);
+    unnoted.ReadTypeface(MapAttrs{{u"typeface", u"Greek Sans"}, {u"typeface_codepage", u"1253"}});
+    EXPECT_EQ(FormatAt(high).font, 2);
+    EXPECT_EQ(FormatAt(high).high, 0);
+}
+
 TEST_F(AttribHostTest, TypefaceIsResolvedOncePerNameAndAppliedOnlyWhenItDiffers)
 {
     OpenExport();

@@ -79,6 +79,24 @@ TEST(HostFaultRules, AfterAndTimesAndTheMostSpecificKey)
     EXPECT_FALSE(plan.Check({"request"}).has_value());
 }
 
+// A run that keeps no transcript holds only the lines an expect still looks back at.
+TEST(HostTranscript, WithoutKeptLinesOnlyThoseSinceTheHoldStayUntilReleased)
+{
+    Transcript log;
+    log.KeepLines(false);
+    log.Add("before");
+    EXPECT_TRUE(log.Lines().empty());
+    log.Hold();
+    log.Add("one");
+    log.Add("two");
+    EXPECT_EQ(log.First(), 1u);
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"one", "two"}));
+    log.Release(2);
+    EXPECT_EQ(log.First(), 2u);
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"two"}));
+    EXPECT_EQ(log.Count(), 3u);
+}
+
 TEST(HostTextHelpers, Utf8AndUtf16)
 {
     const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a é € 😀
@@ -129,6 +147,8 @@ TEST(HostProgram, ExitStatusTellsWhetherTheRunWentAsScripted)
     std::ofstream(app / "good.xts") << "start\nmenu Beep\nexpect-beeps 1\nquit\n";
     std::ofstream(app / "bad.xts") << "start\nmenu Beep\nexpect-beeps 2\n";
     std::ofstream(app / "broken.xts") << "menu \"open\n";
+    std::ofstream(app / "expects.xts") << "start\nexpect testmodule\nmenu Beep\nexpect-beeps 1\nquit\n";
+    std::ofstream(app / "unmet.xts") << "start\nexpect testmodule\nexpect testmodule\nquit\n";
     std::ofstream(app / "kesto.ini") << "[Options]\n";
     const std::string base = "--app " + app.string();
 
@@ -137,6 +157,9 @@ TEST(HostProgram, ExitStatusTellsWhetherTheRunWentAsScripted)
     EXPECT_EQ(RunProgram(base + " --auto"), 0);
     EXPECT_EQ(RunProgram(base + " --script " + (app / "bad.xts").string()), 1);
     EXPECT_EQ(RunProgram(base + " --script " + (app / "broken.xts").string()), 2);
+    // Expects look back over the lines even when the transcript goes nowhere.
+    EXPECT_EQ(RunProgram(base + " --quiet --script " + (app / "expects.xts").string()), 0);
+    EXPECT_EQ(RunProgram(base + " --quiet --script " + (app / "unmet.xts").string()), 1);
     EXPECT_EQ(RunProgram(base), 2);
     EXPECT_EQ(RunProgram("--app /no/such/folder --auto"), 2);
     EXPECT_EQ(RunProgram("--bogus"), 2);

@@ -317,6 +317,11 @@ uint32_t DocBuilder::StoryOf(uint32_t box) { return BoxAt(box).story; }
 
 StoryBuilder DocBuilder::Story(std::initializer_list<uint32_t> boxes)
 {
+    return Story(std::vector<uint32_t>(boxes));
+}
+
+StoryBuilder DocBuilder::Story(const std::vector<uint32_t>& boxes)
+{
     doc::Layout& l = Current();
     const uint32_t story = StoryOf(*boxes.begin());
     std::vector<uint32_t> chain;

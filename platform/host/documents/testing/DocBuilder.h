@@ -105,6 +105,7 @@ public:
     // Starts the text of the story through the given boxes, in chain order (replacing the
     // stories the boxes had).
     StoryBuilder Story(std::initializer_list<uint32_t> boxes);
+    StoryBuilder Story(const std::vector<uint32_t>& boxes);
     // Sets the text of a text box's story, keeping its chain.
     StoryBuilder EditStory(uint32_t box);
     uint32_t StoryOf(uint32_t box);

@@ -10,7 +10,19 @@ namespace {
 
 constexpr int32_t pt(int32_t points) { return points * 65536; }
 
-// The story of one text box on a new page, in a paragraph format of the style sheet "Normal".
+// Font 1 "DejaVu Sans", colour 2 "Black", the style sheet 1 "Normal" in them and the layout
+// "Layout 1"; answers the character format of "Normal".
+int32_t Tables(DocBuilder& b)
+{
+    const int32_t body = b.CharFormat(b.DejaVuBlack(2, pt(12)));
+    ParaFormat para;
+    para.style = 1;
+    b.StyleSheet(1, "Normal", body, b.ParaFormat(para));
+    b.Layout("Layout 1", pt(612), pt(792), pt(36));
+    return body;
+}
+
+// The story of one text box on a new page, in the paragraph format of "Normal".
 StoryBuilder OneStory(DocBuilder& b, int32_t bottom)
 {
     ParaFormat para;
@@ -28,7 +40,7 @@ StoryBuilder OneStory(DocBuilder& b, int32_t bottom)
 std::string RunFormats()
 {
     DocBuilder b;
-    const int32_t body = b.PlainText(pt(12));
+    const int32_t body = Tables(b);
     b.Font(2, "Dingbats").Font(3, "Bodoni \xD0\xA1\xD1\x82\xD0\xB0\xD1\x80\xD1\x8B\xD0\xB9 "
                                   "\xD0\xA1\xD1\x82\xD0\xB8\xD0\xBB\xD1\x8C", 7);
     b.Font(4, "Garamond Caf\xC3\xA9 \xE2\x84\xA2");
@@ -84,7 +96,7 @@ std::string RunFormats()
 std::string RunFormatsMac()
 {
     DocBuilder b(/*mac=*/true);
-    const int32_t body = b.PlainText(pt(12));
+    const int32_t body = Tables(b);
     b.Font(2, "Garamond Caf\xC3\xA9 \xE2\x84\xA2");
     b.Font(3, "Bodoni \xD0\xA1\xD1\x82\xD0\xB0\xD1\x80\xD1\x8B\xD0\xB9 \xD0\xA1\xD1\x82\xD0\xB8\xD0\xBB\xD1\x8C", 7);
     b.Font(4, "Mincho \xE6\x98\x8E\xE6\x9C\x9D", 1);

@@ -247,6 +247,24 @@ void Match(StoryTextTest& t, int32_t text, const Reference& ref, int step)
     for (const RunEntry& run : t.Styles(text))
         covered += run.length;
     EXPECT_EQ(covered, static_cast<uint32_t>(ref.Length()));
+
+    // One paragraph style run per paragraph that holds text, its length counted from the
+    // reference (the edits keep the host's lengths; they are not counted again).
+    std::vector<RunEntry> styles;
+    ASSERT_EQ(t.host.ParagraphStyleRuns(text, &styles), HostErr::Ok);
+    int32_t count = -1;
+    ASSERT_EQ(t.host.ParagraphStyleRunCount(text, &count), HostErr::Ok);
+    EXPECT_EQ(count, static_cast<int32_t>(styles.size()));
+    pos = 0;
+    for (const RunEntry& run : styles) {
+        int32_t end = pos;
+        while (end < ref.Length() && ref.chars[end++].ch != u'\r') {
+        }
+        EXPECT_EQ(run.length, static_cast<uint32_t>(end - pos)) << pos;
+        EXPECT_TRUE(*p.paraFormats.Find(static_cast<int32_t>(run.value)) == ref.para[pos]) << pos;
+        pos = end;
+    }
+    EXPECT_EQ(pos, ref.Length());
 }
 
 std::u16string RandomText(std::mt19937& rng)
@@ -692,6 +710,12 @@ TEST_F(HiddenTest, TheInsertionPointCarriesAFormatForTheNextInsertion)
     EXPECT_EQ(P().paraFormats.Find(S(text).paras.front())->align, Align::Right);
     EXPECT_EQ(host.SetTextAttribute(text, -101, 99), HostErr::BadRef);  // no such font
     EXPECT_EQ(host.SetTextAttribute(text, -999, 1), HostErr::BadRef);
+    // The baseline shift and the character set; a character set is one byte.
+    ASSERT_EQ(host.SetTextAttribute(text, -110, -3 * 65536), HostErr::Ok);
+    ASSERT_EQ(host.SetTextAttribute(text, -112, 128), HostErr::Ok);
+    EXPECT_EQ(P().charFormats.Find(S(text).charRuns.front().format)->shift, -3 * 65536);
+    EXPECT_EQ(P().charFormats.Find(S(text).charRuns.front().format)->high, 128);
+    EXPECT_EQ(host.SetTextAttribute(text, -112, 256), HostErr::BadRef);
 }
 
 // After edits the document saves, loads and saves to the same bytes.
