@@ -35,8 +35,8 @@ void FireButton(RefPtr<Button> button, XTVoidRec* rec)
         button->ActionPerformed(rec);
 }
 
-// Opens the job's source, clears or guards the target, fires the command and answers whether
-// the command left a whole new target.
+// Opens the job's source, guards the target, fires the command and answers whether the command
+// left a whole new target.
 template <class Fire>
 bool ConvertFromDocument(bool allowReplace, Fire fire)
 {
@@ -45,14 +45,12 @@ bool ConvertFromDocument(bool allowReplace, Fire fire)
         return false;
     if (OpenHostDocument(&source, kConversionOpenOptions) != 0)
         return false;
+    // An existing target stays until the command's complete result takes its place, so a
+    // command that fails leaves it as it was.
     const std::string target = CurrentJob->target.GetPath();
-    if (PathExists(target)) {
-        // A target that is kept, or that cannot be removed, would make the command fail or
-        // report the old file as new.
-        if (!allowReplace || RemoveHostFile(target) != 0) {
-            CloseProject(-1, 1);
-            return false;
-        }
+    if (PathExists(target) && (!allowReplace || IsWriteProtected(target))) {
+        CloseProject(-1, 1);
+        return false;
     }
     const FileVersion before = VersionOf(target);
     fire();
@@ -142,7 +140,8 @@ bool ConvertToDocument()
     SavedSourceSpec = source;
     const std::string target = job.target.GetPath();
     *ImportTargetPath = target;
-    if (PathExists(target) && (!OverwriteFlags.document || RemoveHostFile(target) != 0))
+    if (PathExists(target) &&
+        (!OverwriteFlags.document || IsWriteProtected(target) || RemoveHostFile(target) != 0))
         return false;
     const FileVersion before = VersionOf(target);
     FireImportFileButton(nullptr);

@@ -342,19 +342,21 @@ int32_t CountProtectedTargets(const std::string& sourceRoot, ConversionKind kind
     FileKind sourceKind = FileKind::None;
     DefaultFileKinds(kind, &sourceKind, nullptr, nullptr);
     const RunSources sources(*ConversionFileList);
-    int32_t removed = 0;
+    // Nothing is removed here: a target goes only when its conversion's complete result takes
+    // its place, so a document that fails to open or convert leaves its old target as it was.
+    int32_t replaceable = 0;
     for (const std::string& file : *ConversionFileList) {
         if (!MayWriteTarget(file, sourceKind))
             continue;
         const std::string target = FolderRunTarget(file, sourceRoot, kind);
         if (target.empty() || !PathExists(target) || sources.Holds(target))
             continue;
-        if (RemoveHostFile(target) == 0)
-            ++removed;
-        else
+        if (IsWriteProtected(target))
             ProtectedTargetList->push_back(target);
+        else
+            ++replaceable;
     }
-    return removed;
+    return replaceable;
 }
 
 void ShowConversionProgress(XTHandle dialog, int32_t count, int32_t number, const std::string& name,

@@ -73,10 +73,11 @@ bool CollectSourceFiles(const HostFileSpec& folder, int32_t fileKind, bool recur
 // the file's name with the target kind's extension.
 std::string FolderRunTarget(const std::string& sourceFile, const std::string& sourceRoot, ConversionKind kind);
 
-// With the target kind's overwrite switch on, removes the existing targets that the run will
+// With the target kind's overwrite switch on, looks at the existing targets that the run will
 // write again: never a listed file itself, never one named after a file of another of the module's
-// kinds (an exchange file or a PDF beside the documents). The targets that could not be removed
-// are listed in ProtectedTargetList. Answers the number removed.
+// kinds (an exchange file or a PDF beside the documents). Those that are write-protected are
+// listed in ProtectedTargetList; the others stay until their conversion's complete result takes
+// their place. Answers the number that may be replaced.
 int32_t CountProtectedTargets(const std::string& sourceRoot, ConversionKind kind);
 
 // Shows "n of count" of a run in its progress dialog and remembers it; kinds from Invalid on

@@ -154,6 +154,12 @@ FileVersion VersionOf(const std::string& path)
     return version;
 }
 
+bool IsWriteProtected(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && (!S_ISREG(status.st_mode) || (status.st_mode & 0222) == 0);
+}
+
 bool NewFileWritten(const std::string& path, const FileVersion& before)
 {
     const FileVersion after = VersionOf(path);

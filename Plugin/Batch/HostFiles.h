@@ -65,6 +65,10 @@ struct FileVersion {
 };
 // The version of the regular file at path; one that does not exist when there is none.
 FileVersion VersionOf(const std::string& path);
+// Whether something at path keeps a conversion from putting its result there: a folder, or a
+// file that nobody may write (the read-only attribute). A run names such targets before it
+// starts and converts nothing into them.
+bool IsWriteProtected(const std::string& path);
 // Whether a command left a result at path: a non-empty file, and not the one that was there
 // before it ran. The file a command creates before it writes is empty, and the exchange files
 // replace it only once they are complete.

@@ -186,12 +186,15 @@ bool CreatePdf(bool probe)
         return false;
     }
 
+    // The host's export puts a complete PDF in place of an existing one, so a failed export
+    // leaves that one as it was; a write-protected one is not replaced at all.
     const bool existed = PathExists(target);
-    if (existed && !OverwriteFlags.pdf) {
+    const bool protectedTarget = existed && IsWriteProtected(target);
+    if (existed && (!OverwriteFlags.pdf || protectedTarget)) {
         CloseProject(-1, 1);
         if (!probe) {
             LogLine("WARNING:", "Target already exists!");
-            LogLine("NOTICE:", "Overwrite mode disabled by user.");
+            LogLine("NOTICE:", protectedTarget ? "Target is write-protected." : "Overwrite mode disabled by user.");
             LogLine(" => ", "Skipping PDF creation.");
         }
         return false;

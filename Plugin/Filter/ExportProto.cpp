@@ -4,7 +4,6 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -227,9 +226,6 @@ public:
     virtual void Abandon() = 0;
     // Drops every reference, before the document object goes.
     virtual void Release() = 0;
-    // A Book writes beside its target until it is complete, so a target holding data is not
-    // the run's own; the text outputs write into the target itself.
-    virtual bool WritesIntoTarget() const = 0;
 };
 
 // What a run holds; the way out restores and releases it, whatever happened.
@@ -244,10 +240,13 @@ struct ExportRun {
     RefPtr<QuarkDoc> doc;
     HostFileSpec source{};
     HostFileSpec target{};
+    // The target choice made the target's file, empty: the file a failed run leaves no reason for.
     bool targetMade = false;
     bool layoutsStarted = false;
 
-    // After a failure: what was written is given up and the file the target choice made goes.
+    // After a failure: what was written is given up and the empty file the target choice made
+    // goes. Every output writes beside its target until complete, so a file that holds data is
+    // one that was there before the run, and stays.
     void DropTarget()
     {
         output.Abandon();
@@ -257,8 +256,7 @@ struct ExportRun {
         if (FileSpecToPath(path, target, false) != 0)
             return;
         std::error_code error;
-        if (std::filesystem::is_regular_file(path, error) &&
-            (output.WritesIntoTarget() || (std::filesystem::file_size(path, error) == 0 && !error)))
+        if (std::filesystem::is_regular_file(path, error) && std::filesystem::file_size(path, error) == 0 && !error)
             RemoveHostFile(path);
         targetMade = false;
     }
@@ -289,7 +287,6 @@ public:
     bool MayReplace() const override { return OverwriteFlags.exchangeFile; }
     bool Choose(HostFileSpec& target) const override { return ChooseExportOutput(target); }
     bool CancelClosesProject() const override { return true; }
-    bool WritesIntoTarget() const override { return false; }
 
     bool Open(ExportRun& run) override;
     bool ExportLayout(ExportRun& run, int32_t layoutKind, int32_t number) override;
@@ -312,7 +309,6 @@ template <class E, class S>
 class TextOutput : public ExportOutput {
 public:
     bool CancelClosesProject() const override { return false; }
-    bool WritesIntoTarget() const override { return true; }
 
     bool ExportLayout(ExportRun& run, int32_t, int32_t) override
     {
@@ -339,24 +335,23 @@ public:
         mOut.reset();
         return written;
     }
+    // Text that was not closed never reaches the target.
     void Abandon() override { Release(); }
     void Release() override
     {
         mExporter.reset();
-        if (mOut) {
-            CloseStream();
-            mOut.reset();
-        }
+        mOut.reset();
     }
 
 protected:
     virtual std::unique_ptr<E> Create(QuarkDoc* document, S* out, UniqIdSet* uniqIds) const = 0;
-    // False when the data did not all reach the file.
+    // Puts the text in place of the target; false when the data did not all reach it.
     virtual bool CloseStream() = 0;
-    // Opens the job's target; when it cannot be, the message box that begins with failedText.
+    // Starts the text of the job's target; when it cannot reach the target, the message box
+    // that begins with failedText.
     bool OpenTarget(const char* failedText)
     {
-        mOut = std::make_unique<S>(CurrentJob->target.GetPath(), std::ios::out | std::ios::trunc | std::ios::binary);
+        mOut = std::make_unique<S>(CurrentJob->target.GetPath());
         if (mOut->good())
             return true;
         ShowMessageBox(kAlertResource, failedText, CurrentJob->source.GetName(), "", "", false, false, false);
@@ -368,7 +363,7 @@ protected:
 };
 
 // The paragraph coordinates file.
-class CoordOutput final : public TextOutput<ExporterCoord, std::ofstream> {
+class CoordOutput final : public TextOutput<ExporterCoord, ReplacingText> {
 public:
     ConversionKind Kind() const override { return ConversionKind::ToCoordinates; }
     const char* Starting() const override { return "Starting export coordinates ..."; }
@@ -384,17 +379,11 @@ public:
     }
 
 protected:
-    std::unique_ptr<ExporterCoord> Create(QuarkDoc* document, std::ofstream* out, UniqIdSet* uniqIds) const override
+    std::unique_ptr<ExporterCoord> Create(QuarkDoc* document, ReplacingText* out, UniqIdSet* uniqIds) const override
     {
         return CreateExporterCoord(document, out, uniqIds);
     }
-    bool CloseStream() override
-    {
-        mOut->flush();
-        const bool written = mOut->good();
-        mOut->close();
-        return written && !mOut->fail();
-    }
+    bool CloseStream() override { return mOut->Commit(); }
 };
 
 // The XTags file.
@@ -489,12 +478,10 @@ bool SaveChangedSource(ExportRun& run)
 bool ChooseTarget(ExportRun& run)
 {
     if (UnattendedTarget()) {
-        if (CurrentJob->target.CreateHostFile(run.target, run.output.MayReplace(), XT_CREATOR_XPRESS,
-                                              XT_FILETYPE_NONE) != 0) {
+        if (CurrentJob->target.OutputHostSpec(run.target, run.output.MayReplace(), run.targetMade) != 0) {
             CloseProject(kCurrentProject, 1);
             return false;
         }
-        run.targetMade = true;
         return true;
     }
     run.target = run.source;

@@ -1,8 +1,10 @@
 #include "Plugin/Filter/ExporterCoord.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "Container/Storage/Errors.h"
 #include "Foundation/TraceHooks.h"
@@ -10,6 +12,7 @@
 #include "Plugin/QAPI/QStory.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/HostText.h"
+#include "platform/fs/NativeFS.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 namespace {
@@ -202,10 +205,29 @@ std::unique_ptr<ExporterCoord> CreateExporterCoord(QuarkDoc* document, std::ostr
 
 // ---- XTags -------------------------------------------------------------------------------------
 
-WideTextFile::WideTextFile(const std::string& path, std::ios::openmode mode)
-    : mFile(path, mode | std::ios::out | std::ios::binary)
+ReplacingText::ReplacingText(std::string path) : mPath(std::move(path))
 {
+    const std::size_t separator = mPath.find_last_of("/\\");
+    platform::fs::Status folder;
+    mFolder = separator == std::string::npos ||
+              (platform::fs::GetStatus(mPath.substr(0, std::max<std::size_t>(separator, 1)), folder) &&
+               folder.isDirectory);
 }
+
+bool ReplacingText::good() const
+{
+    return mFolder && std::ostringstream::good();
+}
+
+bool ReplacingText::Commit()
+{
+    if (mCommitted || !good())
+        return false;
+    mCommitted = true;
+    return platform::fs::ReplaceFile(mPath, str()) == 0;
+}
+
+WideTextFile::WideTextFile(const std::string& path) : mFile(path) {}
 
 void WideTextFile::Write(const std::u16string& text)
 {
@@ -225,12 +247,7 @@ void WideTextFile::WriteUtf8(const std::string& text)
 
 bool WideTextFile::Close()
 {
-    if (!mFile.is_open())
-        return mFile.good();
-    mFile.flush();
-    const bool written = mFile.good();
-    mFile.close();
-    return written && !mFile.fail();
+    return mFile.Commit();
 }
 
 void WriteTgxHead(WideTextFile& out, const std::string& sourcePath)

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 #include "Plugin/Filter/Exporter.h"
@@ -34,25 +35,42 @@ private:
     int32_t mBoxIndex = 0;
 };
 
-// A file of UTF-16LE text (the XTags file): the byte-order mark first, "\n" as LF alone.
+// The text of an output file that replaces its target only when complete: it gathers here and
+// Commit writes it beside the target and renames it over the target, so an output that fails or
+// is given up leaves a file that was there as it was.
+class ReplacingText : public std::ostringstream {
+public:
+    explicit ReplacingText(std::string path);
+    // False when the target's folder is no folder: the text could never reach it.
+    bool good() const;
+    // Puts the text in place of the target; false when it did not all get there. Once only.
+    bool Commit();
+
+private:
+    std::string mPath;
+    bool mFolder = false;
+    bool mCommitted = false;
+};
+
+// A file of UTF-16LE text (the XTags file): the byte-order mark first, "\n" as LF alone. It
+// takes the place of its target only when closed.
 class WideTextFile {
 public:
-    // Opens for output, truncating unless mode says otherwise, always in binary; good() tells
-    // whether it could.
-    explicit WideTextFile(const std::string& path, std::ios::openmode mode = std::ios::out | std::ios::trunc);
+    explicit WideTextFile(const std::string& path);
     bool good() const { return mFile.good(); }
     void Write(const std::u16string& text);
     // UTF-8 text, a byte that is not UTF-8 giving U+FFFD.
     void WriteUtf8(const std::string& text);
     void Flush() { mFile.flush(); }
-    // False when the data did not all reach the file.
+    // Puts the text in place of the target; false when the data did not all reach it. Text that
+    // is never closed never reaches the target.
     bool Close();
     // Whether the body's tag line was written: one per file, whatever the layouts.
     bool TagLineWritten() const { return mTagLine; }
     void SetTagLineWritten() { mTagLine = true; }
 
 private:
-    std::ofstream mFile;
+    ReplacingText mFile;
     bool mTagLine = false;
 };
 

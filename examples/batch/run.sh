@@ -8,7 +8,11 @@
 # JOB is the status file to write: batch.ini (the default) exports the example tree into
 # Translated; same-folder.ini writes the exchange files and PDFs beside the documents, into a
 # tree that also holds a damaged document, an exchange file without its document and somebody's
-# PDF. The script answers no alert: a run that waits for a user fails.
+# PDF; earlier-run.ini exports the tree with a damaged document into Translated, which holds the
+# exchange files and PDF of an earlier run; disk-full.ini exports into Translated, which holds
+# the exchange file of an earlier run, while every save of the host fails (disk-full.xts). A
+# job's host script is JOB with ".xts" for ".ini" when there is one, else batch.xts. The script
+# answers no alert: a run that waits for a user fails.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: run.sh BUILD_DIR [JOB]}" && pwd)
@@ -19,17 +23,25 @@ mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Folders"
 cp -r "$here/../app/Folders/Books" "$work/Folders/"
 sed "s|@WORK@|$work|g" "$here/kesto.ini" > "$work/XTensions/kesto.ini"
 sed "s|@WORK@|$work|g" "$here/$job" > "$work/Batch/batch.ini"
-if [ "$job" = same-folder.ini ]; then
-  cp "$here/../documents/damaged/truncated.qxp" "$work/Folders/Books/damaged.qxp"
-  cp "$here/same-folder/"* "$work/Folders/Books/"
-fi
+case "$job" in
+  same-folder.ini)
+    cp "$here/../documents/damaged/truncated.qxp" "$work/Folders/Books/damaged.qxp"
+    cp "$here/same-folder/"* "$work/Folders/Books/" ;;
+  earlier-run.ini)
+    cp "$here/../documents/damaged/truncated.qxp" "$work/Folders/Books/damaged.qxp"
+    cp "$here/earlier-run/"* "$work/Translated/" ;;
+  disk-full.ini)
+    cp "$here/disk-full/"* "$work/Translated/" ;;
+esac
+script=${job%.ini}.xts
+[ -f "$here/$script" ] || script=batch.xts
 mkdir -p "$work/Registry/HKEY_LOCAL_MACHINE/SOFTWARE/OMRA Translation Technology/Kesto 50 Batch Mode"
-cp "$here/batch.xts" "$work/"
+cp "$here/$script" "$work/"
 cd "$work"
-"$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" --script "$work/batch.xts"
+"$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" --script "$work/$script"
 echo "archived status file: $(ls "$work"/Batch/batch.ini_*)" >&2
 if [ "$job" = same-folder.ini ]; then
   echo "exchange files and PDFs: $work/Folders/Books; general log: $work/KestoLogfile.txt" >&2
 else
-  echo "exchange files: $work/Translated; general log: $work/KestoLogfile.txt" >&2
+  echo "exchange files (and PDFs): $work/Translated; general log: $work/KestoLogfile.txt" >&2
 fi

@@ -10,7 +10,9 @@
 #include <string>
 
 #include "Plugin/LinkedModuleHost.h"
+#include "Plugin/NobodyAtTheHost.h"
 #include "Plugin/Shell/AppFolderTest.h"
+#include "Plugin/Shell/Dialogs.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "Plugin/XTension/Activation.h"
 #include "platform/host/Host.h"
@@ -48,6 +50,8 @@ protected:
         if (!settings.empty())
             WriteSettings(settings);
         host = MakeLinkedModuleHost(app);
+        // Whatever runs unattended has nobody to answer an alert; a test may answer otherwise.
+        host->SetAnswerer(&nobodyWhileUnattended);
         ASSERT_EQ(host->Start(), xthost::StartResult::kOk) << host->Log().Text();
     }
 
@@ -87,6 +91,7 @@ protected:
         return n;
     }
 
+    NobodyAtTheHost nobodyWhileUnattended{false, [] { return CurrentUnattendedState().Any(); }};
     std::unique_ptr<xthost::Host> host;
 };
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/host/Host.h"
 
@@ -12,13 +14,19 @@ namespace kesto_test {
 // Nobody sits at the host: an alert in a run that nobody watches would wait for ever, so any
 // alert fails the test. The notice that ends a folder command may be allowed, since the user who
 // chose the command is there at its end. Other prompts get what a user who only confirms answers.
+// With unattended given, somebody is there except while it answers true (the module runs a
+// folder command, a batch or the server): only an alert that opens then fails the test.
 class NobodyAtTheHost : public xthost::Answerer {
 public:
-    explicit NobodyAtTheHost(bool allowFinishedNotice = false) : m_allowNotice(allowFinishedNotice) {}
+    explicit NobodyAtTheHost(bool allowFinishedNotice = false, std::function<bool()> unattended = nullptr)
+        : m_allowNotice(allowFinishedNotice), m_unattended(std::move(unattended))
+    {
+    }
 
     bool Respond(const xthost::Prompt& prompt, xthost::Answer& answer, std::string& error) override
     {
-        if (prompt.kind != xthost::Prompt::kAlert && prompt.kind != xthost::Prompt::kHostAlert)
+        if ((prompt.kind != xthost::Prompt::kAlert && prompt.kind != xthost::Prompt::kHostAlert) ||
+            (m_unattended && !m_unattended()))
             return m_user.Respond(prompt, answer, error);
         if (m_allowNotice && prompt.kind == xthost::Prompt::kAlert && Says(prompt, "Conversion finished.")) {
             answer.kind = xthost::Answer::kPress;
@@ -42,6 +50,7 @@ private:
     }
 
     bool m_allowNotice;
+    std::function<bool()> m_unattended;
     xthost::AutoAnswerer m_user;
 };
 

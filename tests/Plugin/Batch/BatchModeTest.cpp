@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Plugin/Shell/AppFolderTest.h"
 
@@ -43,6 +44,22 @@ protected:
         return std::system(command.c_str()) == 0;
     }
     std::string Transcript() const { return ReadText(app / "run.transcript"); }
+
+    // Runs the shipped example job as a user would; answers its working copy, empty when the run
+    // failed (its script answers no alert: a run that waited for a user fails).
+    fs::path RunShippedJob(const std::string& job)
+    {
+        const fs::path temp = app / job;
+        fs::create_directories(temp);
+        const std::string command = "TMPDIR=" + temp.string() + " bash " + KESTO_SOURCE_DIR +
+                                    "/examples/batch/run.sh " + KESTO_BINARY_DIR + " " + job + " >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0)
+            return {};
+        for (const auto& entry : fs::directory_iterator(temp))
+            if (entry.path().filename().string().rfind("kesto-batch.", 0) == 0)
+                return entry.path();
+        return {};
+    }
 
     fs::path app;
 };
@@ -272,14 +289,7 @@ TEST_F(BatchTreeTest, MissingTargetFoldersAreMadeAndTheModeMayStandBetweenBlanks
 
 TEST_F(BatchModeTest, ShippedSameFolderJobConvertsTheDocumentsAndKeepsTheRest)
 {
-    // The example's script answers no alert: a run that waited for a user would fail it.
-    const std::string command = "TMPDIR=" + app.string() + " bash " + KESTO_SOURCE_DIR +
-                                "/examples/batch/run.sh " + KESTO_BINARY_DIR + " same-folder.ini >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    fs::path work;
-    for (const auto& entry : fs::directory_iterator(app))
-        if (entry.path().filename().string().rfind("kesto-batch.", 0) == 0)
-            work = entry.path();
+    const fs::path work = RunShippedJob("same-folder.ini");
     ASSERT_FALSE(work.empty());
     const fs::path books = work / "Folders/Books";
     const std::string log = ReadText(work / "KestoLogfile.txt");
@@ -296,6 +306,31 @@ TEST_F(BatchModeTest, ShippedSameFolderJobConvertsTheDocumentsAndKeepsTheRest)
     for (const char* kept : {"archive.dwq", "notes.pdf"})
         EXPECT_EQ(ReadText(books / kept), ReadText(shipped / kept)) << kept;
     EXPECT_TRUE(fs::exists(work / "Batch/batch.ini_20061205083007"));
+}
+
+TEST_F(BatchModeTest, ShippedJobsKeepTheResultsOfAnEarlierRunThatNothingNewReplaces)
+{
+    // A document that does not open, and exports that cannot complete: the old results stay.
+    const struct {
+        const char* job;
+        std::vector<const char*> kept;
+        std::vector<const char*> replaced;
+    } cases[] = {
+        {"earlier-run", {"damaged.dwq", "damaged.pdf"}, {"report.dwq"}},
+        {"disk-full", {"report.dwq"}, {}},
+    };
+    for (const auto& c : cases) {
+        const fs::path work = RunShippedJob(std::string(c.job) + ".ini");
+        ASSERT_FALSE(work.empty()) << c.job;
+        const std::string log = ReadText(work / "KestoLogfile.txt");
+        const fs::path shipped = fs::path(KESTO_SOURCE_DIR) / "examples/batch" / c.job;
+        for (const char* kept : c.kept)
+            EXPECT_EQ(ReadText(work / "Translated" / kept), ReadText(shipped / kept)) << c.job << " " << kept << log;
+        for (const char* replaced : c.replaced)
+            EXPECT_EQ(ReadText(work / "Translated" / replaced).substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")
+                << c.job << " " << replaced << log;
+        EXPECT_TRUE(fs::exists(work / "Batch/batch.ini_20061205083007")) << c.job;
+    }
 }
 
 } // namespace

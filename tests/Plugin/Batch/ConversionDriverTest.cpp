@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "DriverTestSupport.h"
 #include "Plugin/Batch/FolderRuns.h"
@@ -14,6 +16,7 @@
 #include "Plugin/ModuleHostFixture.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/KestoInterface.h"
+#include "platform/fs/NativeFS.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 namespace {
@@ -91,6 +94,32 @@ TEST_F(ConversionDriverTest, ExistingTargetIsKeptOrReplacedByItsSwitch)
     EXPECT_EQ(host->Beeps(), 1);
 }
 
+TEST_F(ConversionDriverTest, ExportThatCannotCompleteKeepsTheOldTarget)
+{
+    KestoInterface::Instance()->m_multiDocMode = true;
+    OverwriteFlags.exchangeFile = OverwriteFlags.coordinates = OverwriteFlags.xtags = true;
+    const std::string source = CopyExample("minimal.qxp", "doc.qxp");
+    // The disk is full: the host cannot save the document that the exchange file stores, and
+    // the text files cannot be put in place.
+    xthost::FaultRule save;
+    save.key = "DOC-11";
+    save.value = -34;
+    host->Faults().Add(save);
+    platform::fs::SetFaultHook([](platform::fs::Operation op, const std::string& path) {
+        return op == platform::fs::Operation::ReplaceFile && path.find("/doc.") != std::string::npos ? ENOSPC : 0;
+    });
+    const std::pair<ConversionKind, const char*> exports[] = {
+        {ConversionKind::ToExchange, "doc.dwq"}, {ConversionKind::ToCoordinates, "doc.coo"}, {ConversionKind::ToXTags, "doc.tgx"}};
+    for (const auto& [kind, name] : exports) {
+        std::ofstream(app / name) << "an earlier run's " << name;
+        PrepareJob(kind, source, Path(name));
+        EXPECT_FALSE(ConvertJob(*CurrentJob)) << name;
+        EXPECT_EQ(ReadText(app / name), std::string("an earlier run's ") + name);
+        EXPECT_EQ(OpenProjects(), 0);
+    }
+    platform::fs::SetFaultHook(nullptr);
+}
+
 TEST_F(ConversionDriverTest, APathLongerThanTheSystemTakesFailsWithALogLine)
 {
     KestoInterface::Instance()->m_multiDocMode = true;
@@ -143,12 +172,13 @@ TEST_F(ConversionDriverTest, WhatWritesNoTargetIsNotConverted)
     EXPECT_FALSE(ConvertJob(*CurrentJob));
     EXPECT_TRUE(writer->targets.empty());
 
-    // An old target that cannot be removed is never passed off as the command's.
-    std::ofstream(app / "doc.dwq") << "old";
-    xthost::FaultRule rule;
-    rule.key = "XFJ12/9";
-    rule.value = -47;
-    host->Faults().Add(rule);
+    // A write-protected old target is neither replaced nor passed off as the command's.
+    const auto writeProtected = [this](const char* name) {
+        std::ofstream(app / name) << "old";
+        fs::permissions(app / name, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+    };
+    writeProtected("doc.dwq");
     PrepareJob(ConversionKind::ToExchange, source, Path("doc.dwq"));
     EXPECT_FALSE(ConvertJob(*CurrentJob));
     EXPECT_EQ(ReadText(app / "doc.dwq"), "old");
@@ -157,7 +187,7 @@ TEST_F(ConversionDriverTest, WhatWritesNoTargetIsNotConverted)
 
     // The same for an import.
     std::ofstream(app / "in.dwq") << "exchange";
-    std::ofstream(app / "in.qxp") << "old";
+    writeProtected("in.qxp");
     OverwriteFlags.document = true;
     PrepareJob(ConversionKind::ToDocument, Path("in.dwq"), Path("in.qxp"));
     EXPECT_FALSE(ConvertJob(*CurrentJob));

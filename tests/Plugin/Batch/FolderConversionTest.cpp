@@ -218,7 +218,7 @@ TEST_F(FolderConversionTest, EmptySourceShowsOnlyTheNotice)
     EXPECT_EQ(CountOf(Transcript(), "alert texts \"Conversion finished.\""), 1);
 }
 
-TEST_F(FolderConversionTest, OnlyComputedTargetsAreRemovedAndProtectedOnesReported)
+TEST_F(FolderConversionTest, OnlyComputedTargetsAreReplacedAndWriteProtectedOnesReported)
 {
     Mapping(true, false);
     Document("in/news/p1.qxp");
@@ -234,24 +234,18 @@ TEST_F(FolderConversionTest, OnlyComputedTargetsAreRemovedAndProtectedOnesReport
     EXPECT_EQ(ReadText(app / "out/p2.dwq"), "old p2");
     EXPECT_EQ(GeneralLog().find("Overwrite not allowed"), std::string::npos);
 
-    // With it on, a target that cannot be removed is reported; the rest are removed.
+    // With it on, a write-protected target is reported and stays; the others are replaced.
     OverwriteFlags.exchangeFile = true;
-    xthost::FaultRule rule;
-    rule.key = "XFJ12/9";
-    rule.value = -47;
-    rule.times = 1;   // only the removal before the run
-    host->Faults().Add(rule);
+    fs::permissions(app / "out/news/p1.dwq", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     ExportFolder(SavedSourceSpec, true);
     EXPECT_NE(GeneralLog().find("\nSUPPRESSED MESSAGE BOX:\tOverwrite not allowed for 1 files in your target!\t\n"
                                 "Change attributes or rename on request.\t\t\n"),
               std::string::npos)
         << GeneralLog();
-    EXPECT_EQ(ProtectedTargetList->size(), 1u);
+    EXPECT_EQ(*ProtectedTargetList, std::vector<std::string>{Path("out/news/p1.dwq")});
     EXPECT_EQ(ReadText(app / "out/p1.dwq"), "decoy");
-    // The driver tries the protected target once more (now with success): both old targets are
-    // replaced by the export's.
-    EXPECT_TRUE(IsExchangeFile(app / "out/news/p1.dwq")) << GeneralLog();
-    EXPECT_TRUE(IsExchangeFile(app / "out/p2.dwq"));
+    EXPECT_EQ(ReadText(app / "out/news/p1.dwq"), "old p1");
+    EXPECT_TRUE(IsExchangeFile(app / "out/p2.dwq")) << GeneralLog();
 }
 
 TEST_F(FolderConversionTest, RunIntoItsSourceFolderRemovesOnlyTargetsItWritesAgain)
