@@ -85,8 +85,12 @@ struct Wrapped<Descriptor, Impl> {
         Host* host = Host::Current();
         if (!host)
             return static_cast<R>(XT_ERR_PARAM);
-        if (auto injected = host->Inject({SlotKey<Descriptor>()}))
-            return static_cast<R>(*injected);
+        // With no rule in the plan no call is counted or answered, and the key is not spelled.
+        if (!host->Faults().Rules().empty()) {
+            static const std::string key = SlotKey<Descriptor>();
+            if (auto injected = host->Inject({key}))
+                return static_cast<R>(*injected);
+        }
         return Impl(args...);
     }
 };

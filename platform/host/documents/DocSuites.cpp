@@ -65,7 +65,9 @@ DocHost& DocsOf(Host& host)
         session.app = host.AppFolder();
         session.docs = std::make_unique<DocHost>();
         session.docs->SetNote([&host](const std::string& line) { host.Note(line); });
-        session.docs->SetInject([&host](const std::string& role) { return host.Inject({role}); });
+        session.docs->SetInject([&host](const std::string& role) {
+            return host.Faults().Rules().empty() ? std::nullopt : host.Inject({role});
+        });
         session.docs->SetEventSink([&host](const DocEvent& event) { Deliver(host, event); });
     }
     return *session.docs;
