@@ -140,8 +140,9 @@ bool ConvertToDocument()
     SavedSourceSpec = source;
     const std::string target = job.target.GetPath();
     *ImportTargetPath = target;
-    if (PathExists(target) &&
-        (!OverwriteFlags.document || IsWriteProtected(target) || RemoveHostFile(target) != 0))
+    // As for the exports, an existing target stays until the import's complete document takes
+    // its place.
+    if (PathExists(target) && (!OverwriteFlags.document || IsWriteProtected(target)))
         return false;
     const FileVersion before = VersionOf(target);
     FireImportFileButton(nullptr);

@@ -6,6 +6,7 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <unistd.h>
 
 #include "Container/Storage/Errors.h"
 #include "Foundation/ErrorCodes.h"
@@ -29,6 +30,7 @@
 #include "Plugin/Shell/KestoException.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/NativeFS.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 MasterPageModeMemory ImportMasterPageMode;
@@ -94,11 +96,56 @@ struct ImportRun {
     HostPrefs prefs;
     bool prefsSuspended = false;
 
+    // The document is made beside the target and takes its place only once it is complete, so
+    // an import that fails at any step leaves a document that was there as it was.
+    std::string targetPath;
+    std::string workPath;
+    HostFileSpec work{};
+    // The target is the empty file made for this run (by the save dialog or an unattended run):
+    // it goes again when the import fails.
+    bool placeholder = false;
+    // The target held a document before the run, which only a whole import replaces.
+    bool earlier = false;
+    bool saved = false;
+
+    // Names and creates the hidden work file beside the target; false when it cannot be made.
+    bool PrepareWork()
+    {
+        if (FileSpecToPath(targetPath, target, false) != 0)
+            return false;
+        const FileVersion version = VersionOf(targetPath);
+        placeholder = version.exists && version.size == 0;
+        earlier = version.exists && version.size > 0;
+        const size_t slash = targetPath.find_last_of("/\\");
+        const std::string folder = slash == std::string::npos ? std::string() : targetPath.substr(0, slash + 1);
+        const std::string name = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
+        ConvFileSpec file;
+        if (file.SetPath(folder + "." + name.substr(0, 200) + "." + std::to_string(::getpid()) + ".qxp") != 0)
+            return false;
+        workPath = file.GetPath();
+        return file.CreateHostFile(work, true, XT_CREATOR_XPRESS, kTargetType) == 0;
+    }
+
+    // Removes what the run wrote and never completed.
     void RemoveTarget()
     {
-        std::string path;
-        if (FileSpecToPath(path, target, false) == 0)
-            RemoveHostFile(path);
+        if (!workPath.empty())
+            RemoveHostFile(workPath);
+        if (placeholder)
+            RemoveHostFile(targetPath);
+    }
+
+    // Closes the saved document and puts it in place of the target; false (logged, the work
+    // file removed) when it could not get there.
+    bool PutInPlace()
+    {
+        doc = nullptr;
+        if (const int error = platform::fs::MoveOver(workPath, targetPath)) {
+            LogLine(Field("ERROR:", "Unable to replace the target: " + platform::fs::ErrorText(error)));
+            RemoveTarget();
+            return false;
+        }
+        return true;
     }
 
     void Release()
@@ -132,9 +179,10 @@ bool ChooseSource(ImportRun& run, XTVoidRec* rec)
 
 bool ChooseTarget(ImportRun& run)
 {
-    if (Unattended())
-        return CurrentJob->target.CreateHostFile(run.target, OverwriteFlags.document, XT_CREATOR_XPRESS,
-                                                 XT_FILETYPE_NONE) == 0;
+    if (Unattended()) {
+        bool created = false;
+        return CurrentJob->target.OutputHostSpec(run.target, OverwriteFlags.document, created) == 0;
+    }
     run.target = run.source;
     if (!ChooseImportOutput(run.target)) {
         ShowResult(DialogKind::ImportFailed);
@@ -160,7 +208,7 @@ void LogBanner()
 bool RestoreDocument(ImportRun& run)
 {
     try {
-        Reader reader(run.target);
+        Reader reader(run.work);
         run.book->LoadQXP(0, &reader);
         reader.Close();
         return true;
@@ -211,7 +259,8 @@ bool ImportStories(ImportRun& run)
         }
         run.bookDoc = nullptr;
     }
-    if (!run.doc->Save())
+    run.saved = run.doc->Save();
+    if (!run.saved)
         failed = true;
     run.doc->SetOwns(true);
     return !failed;
@@ -231,10 +280,26 @@ void Import(ImportRun& run, XTVoidRec* rec)
     if (!ChooseTarget(run))
         return;
     LogBanner();
+    if (!run.PrepareWork()) {
+        LogLine(Field("ERROR:", "Unable to create a document beside the target!"));
+        run.RemoveTarget();
+        ShowResult(DialogKind::ImportFailed);
+        return;
+    }
     if (!RestoreDocument(run))
         return;
 
-    run.doc = RefPtr<QuarkDoc>(QuarkDoc::Open(run.target, false));
+    {
+        // The host opens the work document in the target's stead: for the while of the open the
+        // job names it, so that the open finds the document it expects.
+        struct Stead {
+            ConvFileSpec& file;
+            const std::string kept;
+            ~Stead() { file.SetPath(kept); }
+        } stead{CurrentJob->target, CurrentJob->target.GetPath()};
+        stead.file.SetPath(run.workPath);
+        run.doc = RefPtr<QuarkDoc>(QuarkDoc::Open(run.work, false));
+    }
     if (!run.doc) {
         LogOpenFailure();
         // What the host refused to open is no document: it does not stay at the target.
@@ -244,7 +309,16 @@ void Import(ImportRun& run, XTVoidRec* rec)
         ShowResult(DialogKind::ImportFailed);
         return;
     }
-    const bool done = ImportStories(run);
+    bool done = ImportStories(run);
+    // A saved document whose stories did not all find their place is still a whole document, and
+    // the log names what it lacks: it may take the place of a target that held none, never of
+    // an earlier document.
+    if (run.saved && (done || !run.earlier)) {
+        done = run.PutInPlace() && done;
+    } else {
+        run.doc = nullptr;
+        run.RemoveTarget();
+    }
     LogLine("... finished.");
     LogLine(HostTimeStamp(false, true, true));
     LogLine(StarLine());
@@ -363,8 +437,8 @@ void CommandAdapter<17>::ActionPerformed(XTVoidRec* rec)
                 run.doc->SetOwns(false);
                 CloseProject(-1, 1);
                 run.doc = nullptr;
-                run.RemoveTarget();
             }
+            run.RemoveTarget();
             ShowResult(DialogKind::ImportFailed);
         } catch (...) {
         }

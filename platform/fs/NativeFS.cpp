@@ -133,6 +133,22 @@ int ReplaceFile(const std::string& path, const std::string& bytes)
     return error;
 }
 
+int MoveOver(const std::string& from, const std::string& to)
+{
+    if (int fault = InjectedFault(Operation::MoveOver, to))
+        return fault;
+    const std::string source = NativePath(from);
+    const std::string target = NativePath(to);
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        if (S_ISDIR(old.st_mode))
+            return EISDIR;
+        if (::chmod(source.c_str(), old.st_mode & 07777) != 0)
+            return errno;
+    }
+    return ResultOf(::rename(source.c_str(), target.c_str()));
+}
+
 std::string ErrorText(int error)
 {
     return std::strerror(error);

@@ -35,6 +35,10 @@ int RemoveFolder(const std::string& path);
 // target's permissions carry over. Answers 0 or the system's error number.
 int ReplaceFile(const std::string& path, const std::string& bytes);
 
+// Renames a complete file over the target; an existing target's permissions carry over, and
+// a failure leaves both files as they were. Answers 0 or the system's error number.
+int MoveOver(const std::string& from, const std::string& to);
+
 // The system's text for an error number.
 std::string ErrorText(int error);
 
@@ -48,7 +52,7 @@ void Pause(unsigned milliseconds);
 
 // ---- Test hooks ----------------------------------------------------------------------------
 
-enum class Operation { RemoveFile, MakeFolder, RemoveFolder, ReplaceFile };
+enum class Operation { RemoveFile, MakeFolder, RemoveFolder, ReplaceFile, MoveOver };
 
 // Called before each operation with its path; a non-zero answer is taken as the error number
 // of a failed call and the operation is not made. An empty hook lets every call through.
