@@ -135,8 +135,13 @@ int32_t ScanEntries(const std::string& path, FileKind wanted, bool recursive, bo
             continue;
         }
         struct stat info = linkInfo;
+        if (S_ISLNK(linkInfo.st_mode) && ::stat(entryPath.c_str(), &info) != 0) {
+            if (!findOne)
+                LogSkipped(entryPath, errno);
+            continue;
+        }
         // A link to a folder is never entered, so that a link back up cannot loop.
-        if (S_ISLNK(linkInfo.st_mode) && (::stat(entryPath.c_str(), &info) != 0 || S_ISDIR(info.st_mode)))
+        if (S_ISLNK(linkInfo.st_mode) && S_ISDIR(info.st_mode))
             continue;
         if (S_ISDIR(info.st_mode)) {
             if (!recursive)
@@ -149,10 +154,16 @@ int32_t ScanEntries(const std::string& path, FileKind wanted, bool recursive, bo
             ScanFolder(sub, wanted, recursive, false, std::string());
             continue;
         }
-        if (!S_ISREG(info.st_mode) || IsHiddenOrSystem(name))
+        if (IsHiddenOrSystem(name))
             continue;
         if (!document && !CompareStrings(GetExtension(name, true), extension, false))
             continue;
+        // A pipe would block the host in its open, and a device is no document.
+        if (!S_ISREG(info.st_mode)) {
+            if (!findOne)
+                GeneralLogStream() << "\nSkipped \"" << entryPath << "\": no plain file" << std::endl;
+            continue;
+        }
         if (findOne) {
             if (!document || IsOpenableDocument(entryPath))
                 return 1;

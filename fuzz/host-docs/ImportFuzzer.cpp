@@ -26,9 +26,10 @@
 #include "fuzz/host-docs/FuzzProgram.h"
 #include "tests/Plugin/LinkedModuleHost.h"
 #include "tests/Plugin/UnattendedRuns.h"
-#include "tests/examples/DamagedContainer.h"
+#include "examples/damage/DamagedContainer.h"
 
 namespace fs = std::filesystem;
+using namespace kesto_damage;
 using namespace kesto_test;
 
 namespace {
@@ -106,8 +107,9 @@ World& TheWorld()
             for (const FolderEntry& e : w->code.Table(prefix))
                 pending.push_back(prefix + '\x01' + CodeStreams::Hex(e.number));
         }
-        for (const auto& [name, bytes] : w->code.streams) {
-            const auto endsWith = [&](const std::string& tail) {
+        for (const auto& stream : w->code.streams) {
+            const std::string& name = stream.first;
+            const auto endsWith = [&name](const std::string& tail) {
                 return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
             };
             if (endsWith("\x01!1:Unicodes"))

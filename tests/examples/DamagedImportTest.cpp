@@ -17,11 +17,11 @@
 #include <unistd.h>
 
 #include "Container/Storage/OLEStorage.h"
-#include "tests/examples/DamagedContainer.h"
+#include "examples/damage/DamagedContainer.h"
 
 namespace fs = std::filesystem;
 
-using namespace kesto_test;
+using namespace kesto_damage;
 
 namespace {
 
@@ -120,145 +120,23 @@ struct Damage {
     const char* name;
     // What the log names: the story and its gap.
     const char* logged;
-    std::function<void(const Work&, const fs::path& in, const fs::path& out)> make;
     // The document the container carries when it is not the source of its Book.
     const char* carried = nullptr;
 };
 
-// The first story with at least two paragraphs.
-int32_t StoryWithParagraphs(const CodeStreams& code)
-{
-    for (int32_t s = 0;; ++s) {
-        auto path = StoryPath(s);
-        path.emplace_back("ParagraphsSet/", 0);
-        if (code.Table(code.Folder(path)).size() >= 2)
-            return s;
-    }
-}
-
-// Sets the first 32-bit value of the field stream `field` in the first bundle named `bundle`.
-void SetFirstField(CodeStreams& code, const std::string& bundle, const std::string& field, uint32_t value)
-{
-    std::vector<std::string> found;
-    code.Find("", bundle, found);
-    ASSERT_FALSE(found.empty()) << bundle;
-    Bytes& bytes = code.streams.at(found.front() + '\x01' + field);
-    PutU32(bytes, 2, value);
-}
-
-// Removes the entry of element `index` (-1: the last one) from the table of the folder at `path`.
-void RemoveElement(CodeStreams& code, const std::vector<std::pair<std::string, int32_t>>& path, int32_t index)
-{
-    const std::string set = code.Folder(path);
-    auto table = code.Table(set);
-    size_t at = 0;
-    for (size_t i = 0; i < table.size(); ++i)
-        if (index < 0 ? table[i].index > table[at].index : table[i].index == index)
-            at = i;
-    table.erase(table.begin() + static_cast<std::ptrdiff_t>(at));
-    code.SetTable(set, table);
-}
-
-void EditCode(const fs::path& in, const fs::path& out, const std::function<void(CodeStreams&)>& edit)
-{
-    CodeStreams code = ReadCodeFile(in.string());
-    edit(code);
-    WriteCopy(in.string(), out.string(), &code);
-}
-
-void FlipInCode(const fs::path& in, const fs::path& out, size_t byte, int bit)
-{
-    CodeStreams code = ReadCodeFile(in.string());
-    std::vector<std::string> runs;
-    code.Find(code.Folder(StoryPath(0)), "TextRun[]/", runs);
-    std::string stream;
-    for (const std::string& run : runs)
-        if (stream.empty() && code.streams.count(run + "\x01!1:Unicodes"))
-            stream = run + "\x01!1:Unicodes";
-    WriteCopy(in.string(), out.string(), nullptr, {u"VerbantTextAndCode/VerbantCodeFile"},
-              [&](const std::u16string&, Bytes& bytes) {
-                  FlipDescriptorBit(bytes, stream, byte, bit);
-                  return true;
-              });
-}
-
 const Damage kDamages[] = {
-    {"paragraph-removed", "is missing (the story lists paragraph",
-     [](const Work&, const fs::path& in, const fs::path& out) {
-         EditCode(in, out, [](CodeStreams& code) {
-             auto path = StoryPath(StoryWithParagraphs(code));
-             path.emplace_back("ParagraphsSet/", 0);
-             RemoveElement(code, path, 0);
-         });
-     }},
-    {"run-of-unknown-type", "has no readable content",
-     [](const Work&, const fs::path& in, const fs::path& out) {
-         EditCode(in, out, [](CodeStreams& code) {
-             std::vector<std::string> runs;
-             code.Find(code.Folder(StoryPath(0)), "TextRun[]/", runs);
-             for (const std::string& run : runs)
-                 if (code.streams.count(run + "\x01!1:Unicodes")) {
-                     code.streams[run + "\x01!1:Unicodes"][0] = 77;
-                     return;
-                 }
-         });
-     }},
-    {"story-removed", "story 1 is missing (the exchange file lists story 2 behind it)",
-     [](const Work&, const fs::path& in, const fs::path& out) {
-         EditCode(in, out, [](CodeStreams& code) { RemoveElement(code, kStories, 1); });
-     }},
-    {"last-story-removed", "links 1 boxes to stories, the exchange file holds none of them",
-     [](const Work&, const fs::path& in, const fs::path& out) {
-         EditCode(in, out, [](CodeStreams& code) { RemoveElement(code, kStories, -1); });
-     }},
-    {"duplicate-story-numbers", "story 0 and the stories after it cannot be read: Container Error<34001>",
-     [](const Work&, const fs::path& in, const fs::path& out) {
-         EditCode(in, out, [](CodeStreams& code) {
-             const std::string set = code.Folder(kStories);
-             auto table = code.Table(set);
-             uint32_t first = 0;
-             for (const FolderEntry& e : table)
-                 if (e.index == 1)
-                     first = e.number;
-             for (FolderEntry& e : table)
-                 if (e.index == 2)
-                     e.number = first;
-             code.SetTable(set, table);
-         });
-     }},
-    {"special-character-of-unknown-id", "names a special character the Book does not hold",
-     [](const Work&, const fs::path& in, const fs::path& out) {
-         EditCode(in, out, [](CodeStreams& code) { SetFirstField(code, "!1:SpecialChars{}", "m_NameRef", 99999); });
-     }},
-    {"placeholder-of-unknown-id", "names an object type the Book does not hold",
-     [](const Work&, const fs::path& in, const fs::path& out) {
-         EditCode(in, out,
-                  [](CodeStreams& code) { SetFirstField(code, "!1:PlaceHolders{}", "m_ObjectTypeRef", 99999); });
-     }},
-    {"reference-of-unknown-id", "names a reference the Book does not hold",
-     [](const Work&, const fs::path& in, const fs::path& out) {
-         EditCode(in, out, [](CodeStreams& code) { SetFirstField(code, "!1:RefPoints{}", "m_RefTypeRef", 99999); });
-     }},
-    {"descriptor-tag-bit", "story 0 not imported",
-     [](const Work&, const fs::path& in, const fs::path& out) { FlipInCode(in, out, 4, 0); }},
-    {"descriptor-id-bit", "story 0 not imported",
-     [](const Work&, const fs::path& in, const fs::path& out) { FlipInCode(in, out, 3, 7); }},
-    {"descriptor-offset-bit", "story 0 not imported",
-     [](const Work&, const fs::path& in, const fs::path& out) { FlipInCode(in, out, 12, 6); }},
-    {"document-of-another-export", "do not belong to this document",
-     [](const Work& work, const fs::path& in, const fs::path& out) {
-         OLEStorage other((work.dir / "minimal.dwq").c_str(), CD_OpenRead);
-         OLEStorage privateData(other, u"VerbantPluginPrivateData", CD_OpenRead);
-         OLEStorage templates(privateData, u"KestoExportTemplates", CD_OpenRead);
-         OLEStream stored(templates, u"0", CD_OpenRead);
-         const Bytes document = ReadAll(stored);
-         WriteCopy(in.string(), out.string(), nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
-                   [&](const std::u16string&, Bytes& bytes) {
-                       bytes = document;
-                       return true;
-                   });
-     },
-     "minimal.qxp"},
+    {"paragraph-removed", "is missing (the story lists paragraph"},
+    {"run-of-unknown-type", "has no readable content"},
+    {"story-removed", "story 1 is missing (the exchange file lists story 2 behind it)"},
+    {"last-story-removed", "links 1 boxes to stories, the exchange file holds none of them"},
+    {"duplicate-story-numbers", "story 0 and the stories after it cannot be read: Container Error<34001>"},
+    {"special-character-of-unknown-id", "names a special character the Book does not hold"},
+    {"placeholder-of-unknown-id", "names an object type the Book does not hold"},
+    {"reference-of-unknown-id", "names a reference the Book does not hold"},
+    {"descriptor-tag-bit", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 has no readable content"},
+    {"descriptor-id-bit", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 has no readable content"},
+    {"descriptor-offset-bit", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 cannot be read"},
+    {"document-of-another-export", "do not belong to this document", "minimal.qxp"},
 };
 
 TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThanItsTranslationOrSource)
@@ -273,7 +151,10 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
     for (const Damage& damage : kDamages) {
         SCOPED_TRACE(damage.name);
         const fs::path dwq = g_work->dir / (std::string(damage.name) + ".dwq");
-        damage.make(*g_work, translated, dwq);
+        std::string error;
+        ASSERT_TRUE(DamageContainer(damage.name, translated.string(), dwq.string(),
+                                    (g_work->dir / "minimal.dwq").string(), error))
+            << error;
         std::string log;
         const std::string transcript = g_work->Import(dwq, damage.name, log);
         EXPECT_NE(transcript.find("dialog 104"), std::string::npos) << transcript;
@@ -292,6 +173,19 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
                 << "story " << s << ": " << imported[s] << "\nsource: " << source[s]
                 << "\ntranslation: " << translation[s];
     }
+}
+
+// The shipped example: a translation that lost a paragraph, imported as a user would run it.
+TEST(DamagedExample, TheImportFailsAndTheLogNamesTheStoryAndItsMissingParagraph)
+{
+    const std::string out = RunShell("bash '" + std::string(KESTO_SOURCE_DIR) + "/examples/app/damaged.sh' '" +
+                                     KESTO_BINARY_DIR + "' 2>&1");
+    EXPECT_NE(out.find("not imported, its text stays as it was: paragraph 0 is missing"), std::string::npos) << out;
+    const std::string key = "imported document: ";
+    const size_t at = out.find(key);
+    ASSERT_NE(at, std::string::npos) << out;
+    std::error_code ignored;
+    fs::remove_all(fs::path(out.substr(at + key.size(), out.find('\n', at) - at - key.size())).parent_path(), ignored);
 }
 
 // A document that can number no further box: the export's working boxes are refused, the export

@@ -49,6 +49,27 @@ std::string Shown(std::u16string_view text)
     return out.str();
 }
 
+// A face as the Book carries it: the switches, an underline and a caps kind (two kinds at once go
+// out as none), and of the position bits only whether they raise or lower the text. Two faces the
+// Book writes alike cannot come back apart.
+int64_t BookFace(int64_t face)
+{
+    constexpr int64_t kMapped = 0x1F7F;
+    int64_t out = face & (0x001 | 0x002 | 0x008 | 0x010 | 0x200 | ~kMapped);
+    for (const int64_t kinds : {0x004 | 0x1000, 0x400 | 0x800})
+        if ((face & kinds) != kinds)
+            out |= face & kinds;
+    switch (face & 0x160) {
+    case 0x020:
+    case 0x100:
+    case 0x120: out |= 0x020; break;
+    case 0x040:
+    case 0x140: out |= 0x040; break;
+    default: break;
+    }
+    return out;
+}
+
 // The attributes a translation must not change, resolved through the document's tables, so
 // that two documents that number their formats apart still compare.
 struct CharLook {
@@ -57,7 +78,7 @@ struct CharLook {
 
     bool operator==(const CharLook& o) const
     {
-        return font == o.font && colour == o.colour && size == o.size && face == o.face && kern == o.kern &&
+        return font == o.font && colour == o.colour && size == o.size && BookFace(face) == BookFace(o.face) && kern == o.kern &&
                track == o.track && shift == o.shift;
     }
     std::string Text() const

@@ -9,8 +9,8 @@ namespace kesto_test {
 
 // What differs between the source and the imported document, one line a difference, at most a
 // few a story: the current layout; each story's characters once the pseudo-translation's
-// brackets and tildes are taken off; each character's font, size, faces, colour, kerning,
-// tracking and baseline shift; each paragraph's style, second style, direction and alignment;
+// brackets and tildes are taken off; each character's font, size, faces (as the Book carries
+// them), colour, kerning, tracking and baseline shift; each paragraph's style, second style, direction and alignment;
 // the markers (anchored items, page numbers, hidden runs) and unique ids, once each and in
 // order. The export drops on purpose, and the import therefore never brings back: the
 // character 0x1C, which the special-character table has no row for; the module's own tag runs;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -139,11 +141,16 @@ TEST_F(FolderConversionTest, ScansRecursiveOrFlatAndSkipHiddenFilesAndLinks)
     fs::create_directory_symlink(app / "in", app / "in/sub/loop");
     fs::create_directory_symlink(app / "out", app / "in/elsewhere");
     Text("out/o.qxp");
+    // Passed over, each with its line in the log: a pipe and a link to nothing.
+    ASSERT_EQ(::mkfifo(Path("in/pipe.qxp").c_str(), 0600), 0);
+    fs::create_symlink(app / "in/none.qxp", app / "in/gone.qxp");
 
     ConversionFileList->clear();
     EXPECT_EQ(ScanFolder(Spec("in"), FileKind::Qxp, true, false, ""), 4);
     EXPECT_EQ(Listed(), (std::vector<std::string>{Path("in/a.qxp"), Path("in/sub/b.qxp"), Path("in/sub/deeper/c.DWQ"),
                                                   Path("in/x.dwq")}));
+    EXPECT_NE(GeneralLog().find("\nSkipped \"" + Path("in/pipe.qxp") + "\": no plain file\n"), std::string::npos);
+    EXPECT_NE(GeneralLog().find("\nSkipped \"" + Path("in/gone.qxp") + "\": "), std::string::npos) << GeneralLog();
     ConversionFileList->clear();
     EXPECT_EQ(ScanFolder(Spec("in"), FileKind::Qxp, false, false, ""), 2);
     EXPECT_EQ(Listed(), (std::vector<std::string>{Path("in/a.qxp"), Path("in/x.dwq")}));

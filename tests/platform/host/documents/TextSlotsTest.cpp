@@ -231,8 +231,9 @@ TEST_F(TextSlotsTest, ACopyWithoutAParagraphEndKeepsTheFormatOfTheParagraphItSta
         XTParaAttribs attribs{};
         int32_t at = 0;
         for (const XTRunEntry& run : ParagraphRuns()) {
-            if (at == second)
+            if (at == second) {
                 EXPECT_EQ(Slot<XTY_ParaAttributes>()(store, run.value, &attribs, nullptr), XT_OK);
+            }
             at += static_cast<int32_t>(run.length);
         }
         return attribs;

@@ -1,0 +1,397 @@
+#include "examples/damage/DamagedContainer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+
+#include "Container/Storage/CodeFile.h"
+#include "Container/Storage/Errors.h"
+#include "Container/Storage/OLEStorage.h"
+
+namespace kesto_damage {
+
+namespace {
+
+struct StreamNames : IdentifierReceiver {
+    std::vector<std::string> names;
+    bool operator()(const char* name, uint32_t) override
+    {
+        names.emplace_back(name ? name : "");
+        return true;
+    }
+};
+
+Bytes ReadAll(InStream& stream)
+{
+    Bytes bytes;
+    uint8_t block[4096];
+    for (uint32_t got; (got = stream.GetData(block, sizeof block)) > 0;)
+        bytes.insert(bytes.end(), block, block + got);
+    return bytes;
+}
+
+const char16_t kTextAndCode[] = u"VerbantTextAndCode";
+
+void CopyStorage(OLEStorage& in, OLEStorage& out, const std::u16string& at, const std::vector<std::u16string>& edited,
+                 const CodeStreams* code, const RawEdit& edit)
+{
+    OLEStorageEnumerator items = in.CreateEnumerator();
+    while (items.Next()) {
+        const std::u16string name = items.ItemName();
+        const std::u16string path = at.empty() ? name : at + u"/" + name;
+        if (code && items.ItemIsStorage() && path == kTextAndCode) {
+            OLEStorage target(out, name.c_str(), CD_CreateWrite);
+            std::unique_ptr<CF_OutStorage> file = CreateCodeFile(target, true);
+            for (const auto& [stream, bytes] : code->streams) {
+                std::unique_ptr<CF_OutStream> copy = file->CreateStream(stream.c_str(), 0, cf_Automatic);
+                if (!bytes.empty())
+                    copy->PutData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+                copy->Finish();
+            }
+            file->Finish();
+            continue;
+        }
+        bool descend = false;
+        for (const std::u16string& e : edited)
+            descend |= e.compare(0, path.size(), path) == 0 && (e.size() == path.size() || e[path.size()] == u'/');
+        if (!descend) {
+            in.CopyItem(name.c_str(), out, nullptr, false);
+        } else if (items.ItemIsStorage()) {
+            OLEStorage source(in, name.c_str(), CD_OpenRead);
+            OLEStorage target(out, name.c_str(), CD_CreateWrite);
+            CopyStorage(source, target, path, edited, code, edit);
+        } else {
+            OLEStream source(in, name.c_str(), CD_OpenRead);
+            Bytes bytes = ReadAll(source);
+            edit(path, bytes);
+            OLEStream target(out, name.c_str(), CD_CreateWrite);
+            if (!bytes.empty())
+                target.PutData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        }
+    }
+}
+
+// Flips one bit of the directory entry of `stream` in the code-file stream: 13-byte entries
+// {id, tag, compression, chunk-table offset} from the offset in the header, then the names.
+void FlipDescriptorBit(Bytes& code, const std::string& stream, size_t byte, int bit)
+{
+    const auto need = [&](uint64_t end) {
+        if (end > code.size())
+            throw std::runtime_error("the code file's directory ends early");
+    };
+    need(8);
+    const uint32_t count = U32(code, 0), directory = U32(code, 4);
+    uint64_t at = uint64_t(directory) + 13 * uint64_t(count);
+    need(at + 4);
+    const uint32_t names = U32(code, at);
+    at += 4;
+    uint32_t id = UINT32_MAX;
+    for (uint32_t i = 0; i < names; ++i) {
+        need(at + 2);
+        const size_t length = code[at] | code[at + 1] << 8;
+        need(at + 6 + length);
+        if (std::string(code.begin() + at + 2, code.begin() + at + 2 + length) == stream)
+            id = U32(code, at + 2 + length);
+        at += 6 + length;
+    }
+    for (uint32_t i = 0; i < count; ++i)
+        if (U32(code, directory + 13 * i) == id)
+            code[directory + 13 * i + byte] ^= static_cast<uint8_t>(1u << bit);
+}
+
+struct Damage {
+    const char* name;
+    std::function<void(const std::string& in, const std::string& out, const std::string& other)> make;
+};
+
+// The first story with at least two paragraphs.
+int32_t StoryWithParagraphs(const CodeStreams& code)
+{
+    for (int32_t s = 0;; ++s) {
+        auto path = StoryPath(s);
+        path.emplace_back("ParagraphsSet/", 0);
+        if (code.Table(code.Folder(path)).size() >= 2)
+            return s;
+    }
+}
+
+// Sets the first 32-bit value of the field stream `field` in the first bundle named `bundle`.
+void SetFirstField(CodeStreams& code, const std::string& bundle, const std::string& field, uint32_t value)
+{
+    std::vector<std::string> found;
+    code.Find("", bundle, found);
+    if (found.empty())
+        throw std::runtime_error("the container has no " + bundle);
+    Bytes& bytes = code.streams.at(found.front() + '\x01' + field);
+    PutU32(bytes, 2, value);
+}
+
+// Removes the entry of element `index` (-1: the last one) from the table of the folder at `path`.
+void RemoveElement(CodeStreams& code, const FolderPath& path, int32_t index)
+{
+    const std::string set = code.Folder(path);
+    auto table = code.Table(set);
+    size_t at = 0;
+    for (size_t i = 0; i < table.size(); ++i)
+        if (index < 0 ? table[i].index > table[at].index : table[i].index == index)
+            at = i;
+    table.erase(table.begin() + static_cast<std::ptrdiff_t>(at));
+    code.SetTable(set, table);
+}
+
+void EditCode(const std::string& in, const std::string& out, const std::function<void(CodeStreams&)>& edit)
+{
+    CodeStreams code = ReadCodeFile(in);
+    edit(code);
+    WriteCopy(in, out, &code);
+}
+
+void FlipInCode(const std::string& in, const std::string& out, size_t byte, int bit)
+{
+    CodeStreams code = ReadCodeFile(in);
+    std::vector<std::string> runs;
+    code.Find(code.Folder(StoryPath(0)), "TextRun[]/", runs);
+    std::string stream;
+    for (const std::string& run : runs)
+        if (stream.empty() && code.streams.count(run + "\x01!1:Unicodes"))
+            stream = run + "\x01!1:Unicodes";
+    WriteCopy(in, out, nullptr, {u"VerbantTextAndCode/VerbantCodeFile"},
+              [&](const std::u16string&, Bytes& bytes) {
+                  FlipDescriptorBit(bytes, stream, byte, bit);
+                  return true;
+              });
+}
+
+const std::vector<Damage>& Damages()
+{
+    static const std::vector<Damage> damages = {
+    {"paragraph-removed",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             auto path = StoryPath(StoryWithParagraphs(code));
+             path.emplace_back("ParagraphsSet/", 0);
+             RemoveElement(code, path, 0);
+         });
+     }},
+    {"run-of-unknown-type",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             std::vector<std::string> runs;
+             code.Find(code.Folder(StoryPath(0)), "TextRun[]/", runs);
+             for (const std::string& run : runs)
+                 if (code.streams.count(run + "\x01!1:Unicodes")) {
+                     code.streams[run + "\x01!1:Unicodes"][0] = 77;
+                     return;
+                 }
+         });
+     }},
+    {"story-removed",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { RemoveElement(code, kStories, 1); });
+     }},
+    {"last-story-removed",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { RemoveElement(code, kStories, -1); });
+     }},
+    {"duplicate-story-numbers",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             const std::string set = code.Folder(kStories);
+             auto table = code.Table(set);
+             uint32_t first = 0;
+             for (const FolderEntry& e : table)
+                 if (e.index == 1)
+                     first = e.number;
+             for (FolderEntry& e : table)
+                 if (e.index == 2)
+                     e.number = first;
+             code.SetTable(set, table);
+         });
+     }},
+    {"special-character-of-unknown-id",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstField(code, "!1:SpecialChars{}", "m_NameRef", 99999); });
+     }},
+    {"placeholder-of-unknown-id",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out,
+                  [](CodeStreams& code) { SetFirstField(code, "!1:PlaceHolders{}", "m_ObjectTypeRef", 99999); });
+     }},
+    {"reference-of-unknown-id",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstField(code, "!1:RefPoints{}", "m_RefTypeRef", 99999); });
+     }},
+    {"descriptor-tag-bit",
+     [](const std::string& in, const std::string& out, const std::string&) { FlipInCode(in, out, 4, 0); }},
+    {"descriptor-id-bit",
+     [](const std::string& in, const std::string& out, const std::string&) { FlipInCode(in, out, 3, 7); }},
+    {"descriptor-offset-bit",
+     [](const std::string& in, const std::string& out, const std::string&) { FlipInCode(in, out, 12, 6); }},
+    {"document-of-another-export",
+     [](const std::string& in, const std::string& out, const std::string& other) {
+         OLEStorage source(other.c_str(), CD_OpenRead);
+         OLEStorage privateData(source, u"VerbantPluginPrivateData", CD_OpenRead);
+         OLEStorage templates(privateData, u"KestoExportTemplates", CD_OpenRead);
+         OLEStream stored(templates, u"0", CD_OpenRead);
+         const Bytes document = ReadAll(stored);
+         WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
+                   [&](const std::u16string&, Bytes& bytes) {
+                       bytes = document;
+                       return true;
+                   });
+     }},
+    };
+    return damages;
+}
+
+} // namespace
+
+
+uint32_t U32(const Bytes& bytes, size_t at)
+{
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24;
+}
+
+void PutU32(Bytes& bytes, size_t at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// ---- The code file as streams by name ----------------------------------------------------------
+
+std::string CodeStreams::Hex(uint32_t number)
+{
+    char digits[12];
+    std::snprintf(digits, sizeof digits, "%X", number);
+    return digits;
+}
+
+std::vector<FolderEntry> CodeStreams::Table(const std::string& prefix) const
+{
+    std::vector<FolderEntry> entries;
+    const Bytes& t = streams.at(prefix + '\x02');
+    for (size_t at = 0; at + 4 <= t.size();) {
+        const uint32_t length = U32(t, at);
+        if (length == 0 || at + 12 + length > t.size())
+            throw std::runtime_error("a damaged folder table");
+        FolderEntry entry{std::string(t.begin() + at + 4, t.begin() + at + 4 + length - 1), 0, 0};
+        entry.index = static_cast<int32_t>(U32(t, at + 4 + length));
+        entry.number = U32(t, at + 8 + length);
+        entries.push_back(entry);
+        at += 12 + length;
+    }
+    return entries;
+}
+
+void CodeStreams::SetTable(const std::string& prefix, const std::vector<FolderEntry>& entries)
+{
+    Bytes t;
+    for (const FolderEntry& e : entries) {
+        const size_t at = t.size();
+        t.resize(at + 12 + e.name.size() + 1);
+        PutU32(t, at, static_cast<uint32_t>(e.name.size() + 1));
+        std::copy(e.name.begin(), e.name.end(), t.begin() + static_cast<std::ptrdiff_t>(at) + 4);
+        PutU32(t, at + 5 + e.name.size(), static_cast<uint32_t>(e.index));
+        PutU32(t, at + 9 + e.name.size(), e.number);
+    }
+    streams[prefix + '\x02'] = t;
+}
+
+std::string CodeStreams::Folder(const FolderPath& path) const
+{
+    std::string prefix;
+    for (const auto& step : path) {
+        bool found = false;
+        for (const FolderEntry& e : Table(prefix))
+            if (e.name == step.first && e.index == step.second) {
+                prefix += '\x01' + Hex(e.number);
+                found = true;
+                break;
+            }
+        if (!found)
+            throw std::runtime_error("no folder " + step.first);
+    }
+    return prefix;
+}
+
+void CodeStreams::Find(const std::string& prefix, const std::string& name, std::vector<std::string>& found) const
+{
+    for (const FolderEntry& e : Table(prefix)) {
+        const std::string child = prefix + '\x01' + Hex(e.number);
+        if (e.name == name)
+            found.push_back(child);
+        Find(child, name, found);
+    }
+}
+const FolderPath kStories = {
+    {"Book/", 0}, {"DocumentsSet/", 0}, {"Document[]/", 0}, {"StoriesSet/", 0}};
+
+FolderPath StoryPath(int32_t story)
+{
+    auto path = kStories;
+    path.emplace_back("Story[]/", story);
+    return path;
+}
+
+CodeStreams ReadCodeFile(const std::string& path)
+{
+    OLEStorage root(path.c_str(), CD_OpenRead);
+    OLEStorage code(root, kTextAndCode, CD_OpenRead);
+    std::unique_ptr<CF_EnumerableInStorage> file = OpenEnumerableCodeFile(code);
+    StreamNames names;
+    file->EnumerateStreams(names);
+    CodeStreams out;
+    for (const std::string& name : names.names)
+        out.streams[name] = ReadAll(*file->OpenStream(name.c_str(), 0));
+    return out;
+}
+
+// ---- Copies of a container with edits ----------------------------------------------------------
+
+// Writes `out` from `in` with the code file's streams from `code` (when given) and the streams at
+// the paths of `edited` passed through `edit`.
+void WriteCopy(const std::string& in, const std::string& out, const CodeStreams* code,
+               const std::vector<std::u16string>& edited, const RawEdit& edit)
+{
+    OLEStorage source(in.c_str(), CD_OpenRead);
+    OLEStorage target(out.c_str(), CD_CreateWrite);
+    CopyStorage(source, target, u"", edited, code, edit);
+    target.Flush();
+}
+
+const std::vector<std::string>& DamageNames()
+{
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all;
+        for (const Damage& damage : Damages())
+            all.push_back(damage.name);
+        return all;
+    }();
+    return names;
+}
+
+bool DamageContainer(const std::string& name, const std::string& in, const std::string& out,
+                     const std::string& other, std::string& error)
+{
+    for (const Damage& damage : Damages()) {
+        if (name != damage.name)
+            continue;
+        try {
+            damage.make(in, out, other);
+            return true;
+        } catch (const FilterException& e) {
+            error = "container error " + std::to_string(e.Code()) + ": " + FilterErrorText(e.Code());
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        std::remove(out.c_str());
+        return false;
+    }
+    error = "no damage named " + name;
+    return false;
+}
+
+} // namespace kesto_damage
