@@ -9,6 +9,7 @@
 #include "platform/host/documents/testing/CharactersExample.h"
 #include "platform/host/documents/testing/DocBuilder.h"
 #include "platform/host/documents/testing/FlowExamples.h"
+#include "platform/host/documents/testing/DirectoryExample.h"
 #include "platform/host/documents/testing/GroupExamples.h"
 #include "platform/host/documents/testing/HiddenExample.h"
 #include "platform/host/documents/testing/ParagraphExamples.h"
@@ -422,6 +423,7 @@ std::vector<std::string> ExampleNames()
         names.push_back(name);
     for (const auto& name : RunFormatsExampleNames())
         names.push_back(name);
+    names.push_back("directory");
     return names;
 }
 
@@ -439,6 +441,8 @@ std::string BuildExample(const std::string& name)
         return BuildHiddenExample();
     if (name == "characters")
         return BuildCharactersExample();
+    if (name == "directory")
+        return BuildDirectoryExample();
     const auto groups = GroupExampleNames();
     if (std::find(groups.begin(), groups.end(), name) != groups.end())
         return BuildGroupExample(name);
