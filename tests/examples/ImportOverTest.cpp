@@ -3,24 +3,32 @@
 // for byte and leaves nothing beside it; one that succeeds replaces it with a whole document.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
+// The output of a shell command, gathered in a file of the test's own.
 std::string RunShell(const std::string& command)
 {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::array<char, 4096> buffer{};
-        while (fgets(buffer.data(), buffer.size(), pipe))
-            out += buffer.data();
-        pclose(pipe);
-    }
-    return out;
+    char name[] = "/tmp/kesto-import-over-out.XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd < 0)
+        return {};
+    close(fd);
+    if (std::system(("(" + command + ") > '" + name + "'").c_str()) == -1)
+        return {};
+    std::ifstream in(name);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::remove(name);
+    return text.str();
 }
 
 TEST(ImportOver, AFailedImportKeepsTheEarlierDocumentAndASuccessfulOneReplacesIt)
