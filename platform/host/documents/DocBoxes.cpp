@@ -118,9 +118,13 @@ uint32_t NextInWalk(const Layout& l, const Box& box)
         const std::vector<uint32_t>* siblings = SiblingsOf(l, *at);
         if (!siblings)
             return 0;
-        auto it = std::find(siblings->begin(), siblings->end(), at->uid);
-        if (it != siblings->end() && ++it != siblings->end())
-            return *it;
+        // The position kept by indexing is checked before it is trusted: a list changed since
+        // without indexing falls back to a search.
+        size_t i = at->owner.position;
+        if (i >= siblings->size() || (*siblings)[i] != at->uid)
+            i = static_cast<size_t>(std::find(siblings->begin(), siblings->end(), at->uid) - siblings->begin());
+        if (i + 1 < siblings->size())
+            return (*siblings)[i + 1];
         if (at->owner.kind != OwnerKind::Group)
             return 0;
     }

@@ -80,9 +80,9 @@ void Layout::Index(bool counted)
         box.story = 0;
     }
     auto own = [this](const std::vector<uint32_t>& items, OwnerKind kind, uint32_t index) {
-        for (uint32_t uid : items)
-            if (Box* box = FindBox(uid))
-                box->owner = Owner{kind, index};
+        for (size_t i = 0; i < items.size(); ++i)
+            if (Box* box = FindBox(items[i]))
+                box->owner = Owner{kind, index, static_cast<uint32_t>(i)};
     };
     for (size_t m = 0; m < masters.size(); ++m)
         own(masters[m].items, OwnerKind::Master, static_cast<uint32_t>(m));
@@ -103,10 +103,13 @@ void Layout::Index(bool counted)
 
 int32_t Layout::FirstPageIndex(size_t spread) const
 {
-    int32_t index = 0;
-    for (size_t s = 0; s < spread && s < spreads.size(); ++s)
-        index += static_cast<int32_t>(spreads[s].pages.size());
-    return index;
+    if (pagesBefore_.size() != spreads.size() + 1 || pagesBeforeStructure_ != structure) {
+        pagesBefore_.assign(1, 0);
+        for (const LayoutSpread& s : spreads)
+            pagesBefore_.push_back(pagesBefore_.back() + static_cast<int32_t>(s.pages.size()));
+        pagesBeforeStructure_ = structure;
+    }
+    return pagesBefore_[std::min(spread, spreads.size())];
 }
 
 std::vector<PageInfo> Layout::Pages(size_t spread) const

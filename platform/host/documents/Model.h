@@ -75,6 +75,7 @@ enum class OwnerKind : uint8_t { Unowned, Spread, Master, Group, Story };
 struct Owner {
     OwnerKind kind = OwnerKind::Unowned;
     uint32_t index = 0;  // spread or master index (from 0), group or story uid
+    uint32_t position = 0;  // where the box stands in its owner's item list, from 0
 };
 
 struct Box {
@@ -322,6 +323,12 @@ struct Layout {
     bool MasterUnused(int32_t p) const;
     // Index of the first layout page of spread s, counted over the whole layout.
     int32_t FirstPageIndex(size_t spread) const;
+
+    // Pages before each spread, so that page numbers cost no walk over earlier spreads. Spreads
+    // gain or lose pages only when spreads are added (the count changes) or through a counted
+    // structural change, so the table holds while both stay as they were when it was made.
+    mutable std::vector<int32_t> pagesBefore_;
+    mutable uint64_t pagesBeforeStructure_ = 0;
 };
 
 struct Project {
