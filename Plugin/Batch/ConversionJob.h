@@ -60,7 +60,7 @@ public:
     // only when allowed (else -48 and nothing changes). Fills out with the created file's
     // specification. Answers the host's code.
     int16_t CreateHostFile(HostFileSpec& out, bool replace, uint32_t creator, uint32_t fileType);
-    // The specification of an output's target: an existing file that may be replaced stays as it
+    // The host file record of an output's target: an existing file that may be replaced stays as it
     // is (the output takes its place only once complete), else the file is created as by
     // CreateHostFile with this file's own creator and type; created tells which. Answers the
     // host's code.

@@ -471,7 +471,7 @@ RefPtr<IBook> CreateExportBook(const std::string& path)
 void CreateExportBookFromSpec(RefPtr<IBook>& book, const HostFileSpec& spec)
 {
     book.Reset();
-    // Only the spec's full path names the target: its bare name would land in whatever folder
+    // Only the file record's full path names the target: its bare name would land in whatever folder
     // the host runs in, outside the folder the caller chose.
     std::string path;
     if (FileSpecToPath(path, spec, false) != 0 || path.empty()) {

@@ -23,7 +23,7 @@ constexpr bool IsPathSeparator(Ch c)
 constexpr char kPathSeparator = '/';
 
 // The longest path the system takes, in bytes without the terminating zero (its buffers hold
-// 4096 bytes with it). Every path function and host file specification works up to it.
+// 4096 bytes with it). Every path function and host file record works up to it.
 constexpr std::size_t kLongestPath = 4095;
 
 // Removes the trailing run of c, never the first character; answers how many went.

@@ -374,7 +374,7 @@ TEST_F(HostFiles, FolderChooserAnswersAndRefusals)
     EXPECT_EQ(RunFailing("start\nmenu \"Pick folder\"\nfolder * Documents/file.qxp\n"),
               "error: folder chooser: \"<app>/Documents/file.qxp\" is no folder");
     // The root folder and a folder whose path is longer than 259 bytes survive the round trip
-    // through the specification.
+    // through the host's file record.
     const Lines root = RunOk("start\nmenu \"Pick folder\"\nfolder * /\nalert 22100 press 1\n");
     EXPECT_EQ(Count(root, "  5 text \"/\""), 1);
     std::filesystem::path deep = app / "Documents";
