@@ -4,8 +4,6 @@
 // source text.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,33 +15,15 @@
 #include <unistd.h>
 
 #include "Container/Storage/OLEStorage.h"
+#include "Plugin/Shell/AppFolderTest.h"
 #include "examples/damage/DamagedContainer.h"
+#include "tests/examples/ExampleRuns.h"
 
 namespace fs = std::filesystem;
 
 using namespace kesto_damage;
 
 namespace {
-
-std::string RunShell(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::array<char, 4096> buffer{};
-        while (fgets(buffer.data(), buffer.size(), pipe))
-            out += buffer.data();
-        pclose(pipe);
-    }
-    return out;
-}
-
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // ---- One import ---------------------------------------------------------------------------------
 
@@ -60,8 +40,8 @@ struct Work {
     std::vector<std::string> Stories(const fs::path& document) const
     {
         const fs::path canon = dir / (document.filename().string() + ".canon");
-        RunShell("'" + Xthost() + "' doc canon '" + document.string() + "' '" + canon.string() + "' 2>&1");
-        const std::string text = ReadText(canon);
+        kesto_test::RunShell("'" + Xthost() + "' doc canon '" + document.string() + "' '" + canon.string() + "' 2>&1");
+        const std::string text = kesto_test::ReadText(canon);
         std::vector<std::string> stories;
         const std::string key = "\"text\": \"";
         for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
@@ -81,9 +61,9 @@ struct Work {
         std::ofstream(dir / (name + ".xts")) << "start\nmenu \"Import Verbant file\"\nopen * " << dwq.filename().string()
                                              << "\nsave * " << name << ".qxp\ndialog 104\n  press 1\nquit\n";
         const std::string transcript =
-            RunShell("cd '" + dir.string() + "' && '" + Xthost() + "' --app . --module '" + build +
+            kesto_test::RunShell("cd '" + dir.string() + "' && '" + Xthost() + "' --app . --module '" + build +
                      "/Plugin/XTension/Kesto.so' --script '" + name + ".xts' 2>&1");
-        log = ReadText(dir / "KestoLogfile.txt");
+        log = kesto_test::ReadText(dir / "KestoLogfile.txt");
         return transcript;
     }
 };
@@ -96,13 +76,13 @@ protected:
     {
         g_work = new Work;
         const std::string out =
-            RunShell("bash '" + g_work->source + "/examples/app/roundtrip.sh' '" + g_work->build + "' export.qxp 2>&1");
+            kesto_test::RunShell("bash '" + g_work->source + "/examples/app/roundtrip.sh' '" + g_work->build + "' export.qxp 2>&1");
         const std::string key = "general log: ";
         const size_t at = out.find(key);
         ASSERT_NE(at, std::string::npos) << out;
         g_work->dir = fs::path(out.substr(at + key.size(), out.find('\n', at) - at - key.size())).parent_path();
         // The other document's export, for a container that carries the wrong document.
-        RunShell("cd '" + g_work->dir.string() + "' && cp '" + g_work->source +
+        kesto_test::RunShell("cd '" + g_work->dir.string() + "' && cp '" + g_work->source +
                  "/examples/documents/minimal.qxp' . && printf 'start\\nopen-document minimal.qxp\\nmenu \"Export "
                  "current document\"\\nsave * default\\nquit\\n' > minimal.xts && '" + g_work->Xthost() +
                  "' --app . --module '" + g_work->build + "/Plugin/XTension/Kesto.so' --script minimal.xts 2>&1");
@@ -178,7 +158,7 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
 // The shipped example: a translation that lost a paragraph, imported as a user would run it.
 TEST(DamagedExample, TheImportFailsAndTheLogNamesTheStoryAndItsMissingParagraph)
 {
-    const std::string out = RunShell("bash '" + std::string(KESTO_SOURCE_DIR) + "/examples/app/damaged.sh' '" +
+    const std::string out = kesto_test::RunShell("bash '" + std::string(KESTO_SOURCE_DIR) + "/examples/app/damaged.sh' '" +
                                      KESTO_BINARY_DIR + "' 2>&1");
     EXPECT_NE(out.find("not imported, its text stays as it was: paragraph 0 is missing"), std::string::npos) << out;
     const std::string key = "imported document: ";
@@ -196,18 +176,18 @@ TEST(UidLimit, AnExportThatCannotNumberItsWorkingBoxesFailsAndLeavesTheSourceRea
     work.dir = fs::temp_directory_path() / ("kesto-uid-limit-" + std::to_string(::getpid()));
     fs::remove_all(work.dir);
     fs::copy(work.source + "/examples/app", work.dir, fs::copy_options::recursive);
-    std::string document = ReadText(work.source + "/examples/documents/export.qxp");
+    std::string document = kesto_test::ReadText(work.source + "/examples/documents/export.qxp");
     const size_t at = document.find("\"next_uid\": ");
     ASSERT_NE(at, std::string::npos);
     document.replace(at, document.find(',', at) - at, "\"next_uid\": 2147483647");
     std::ofstream(work.dir / "limit.qxp", std::ios::binary) << document;
     std::ofstream(work.dir / "export.xts")
         << "start\nopen-document limit.qxp\nmenu \"Export current document\"\nsave * default\ndialog 112\n  press 1\nquit\n";
-    const std::string transcript = RunShell("cd '" + work.dir.string() + "' && '" + work.Xthost() + "' --app . --module '" +
+    const std::string transcript = kesto_test::RunShell("cd '" + work.dir.string() + "' && '" + work.Xthost() + "' --app . --module '" +
                                             work.build + "/Plugin/XTension/Kesto.so' --script export.xts 2>&1");
     EXPECT_NE(transcript.find("dialog 112"), std::string::npos) << transcript;
     EXPECT_EQ(transcript.find("dialog 101"), std::string::npos) << transcript;
-    const std::string check = RunShell("'" + work.Xthost() + "' doc check '" + (work.dir / "limit.qxp").string() +
+    const std::string check = kesto_test::RunShell("'" + work.Xthost() + "' doc check '" + (work.dir / "limit.qxp").string() +
                                        "' >/dev/null 2>&1 && echo opens");
     EXPECT_EQ(check, "opens\n");
     fs::remove_all(work.dir);

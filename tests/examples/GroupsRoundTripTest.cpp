@@ -2,61 +2,29 @@
 // document whose current layout is not its last one (examples/app/roundtrip.sh).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "Plugin/Exchange/DWX_Import.h"
 #include "Plugin/Shell/AppFolderTest.h"
-#include "examples/pseudo-translate/PseudoTranslate.h"
 #include "platform/host/documents/testing/GroupExamples.h"
+#include "tests/examples/ExampleRuns.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSource = KESTO_SOURCE_DIR;
 const std::string kBuild = KESTO_BINARY_DIR;
-
-// A file of this process in the temporary folder.
-fs::path Temporary(const std::string& name)
-{
-    return fs::temp_directory_path() / ("kesto-groups-" + std::to_string(::getpid()) + "-" + name);
-}
-
-// Runs a shell command with its output in `out`; answers whether it succeeded.
-bool Shell(const std::string& command, const fs::path& out)
-{
-    return std::system((command + " > '" + out.string() + "' 2>&1").c_str()) == 0;
-}
-
-// The working folder of a round trip of a shipped document, empty when a step failed.
-fs::path RoundTripOf(const std::string& document)
-{
-    const fs::path out = Temporary(document + ".out");
-    const bool ok = Shell("bash '" + kSource + "/examples/app/roundtrip.sh' '" + kBuild + "' '" + document + "'", out);
-    const std::string text = kesto_test::ReadText(out);
-    fs::remove(out);
-    const std::string marker = "imported document: ";
-    const size_t at = text.rfind(marker);
-    EXPECT_TRUE(ok && at != std::string::npos) << text;
-    if (!ok || at == std::string::npos)
-        return {};
-    return fs::path(text.substr(at + marker.size(), text.find('\n', at) - at - marker.size())).parent_path();
-}
 
 // The canonical form of a host document (`xthost doc canon`).
 std::string Canon(const fs::path& document)
 {
-    const fs::path out = Temporary(document.filename().string() + ".canon");
-    EXPECT_TRUE(Shell("'" + kBuild + "/platform/host/xthost' doc canon '" + document.string() + "'", out))
-        << kesto_test::ReadText(out);
-    const std::string canon = kesto_test::ReadText(out);
-    fs::remove(out);
+    int status = 0;
+    const std::string canon =
+        kesto_test::RunShell("'" + kBuild + "/platform/host/xthost' doc canon '" + document.string() + "'", &status);
+    EXPECT_EQ(status, 0) << canon;
     return canon;
 }
 
@@ -100,12 +68,6 @@ void StoredCopy(const fs::path& container, const fs::path& to)
     book->LoadQXP(0, &out);
 }
 
-std::string Translated(const std::string& ascii)
-{
-    const std::u16string out = PseudoTranslateText(std::u16string(ascii.begin(), ascii.end()));
-    return std::string(out.begin(), out.end());
-}
-
 // The private working boxes carry the link ids -1 and -2.
 bool HasPrivateBoxes(const std::string& canon)
 {
@@ -117,7 +79,7 @@ int Boxes(const std::string& canon) { return kesto_test::CountOf(canon, "\"kind\
 
 TEST(GroupsRoundTrip, EveryTextOfAGroupGoesOutAndComesBackTranslated)
 {
-    const fs::path work = RoundTripOf("groups.qxp");
+    const fs::path work = kesto_test::RoundTripOf("groups.qxp").parent_path();
     ASSERT_FALSE(work.empty());
     // Walk order: the members of each group after it, depth first; the anchored group's
     // members before the story holding them, where the group stands as a paragraph of its
@@ -132,18 +94,18 @@ TEST(GroupsRoundTrip, EveryTextOfAGroupGoesOutAndComesBackTranslated)
         "Text of a group on an unused master", "Text of a nested group on it"};
     EXPECT_EQ(BookStories(work / "groups.dwq"), stories);
 
-    const std::string source = Canon(kSource + "/examples/documents/groups.qxp");
+    const std::string source = Canon(kesto_test::ExampleDocument("groups.qxp"));
     const std::string imported = Canon(work / "groups-translated.qxp");
     for (const char* text : {"Footer in a group", "Product catalogue", "Espresso machine", "Price: 249 EUR", "Coffee grinder",
                              "Price: 89 EUR", "Burr grinder with forty settings", "Anchored caption one",
                              "Anchored caption two", "Milk frother", "Price: 39 EUR",
                              "Text of a group on an unused master", "Text of a nested group on it"})
-        EXPECT_NE(imported.find("\"text\": \"" + Translated(text) + "\""), std::string::npos) << text;
+        EXPECT_NE(imported.find("\"text\": \"" + kesto_test::Translation(text) + "\""), std::string::npos) << text;
     const xthost::doc::GroupsLayout layout = xthost::doc::GroupsExampleLayout();
     const std::string chain = "\"boxes\": [" + std::to_string(layout.chainStart) + ", " +
                               std::to_string(layout.chainEnd) + "], \"text\": \"" +
-                              Translated("A story that starts in a group member") + "\\r" +
-                              Translated("and goes on in a loose box on the next page.") + "\"";
+                              kesto_test::Translation("A story that starts in a group member") + "\\r" +
+                              kesto_test::Translation("and goes on in a loose box on the next page.") + "\"";
     EXPECT_NE(imported.find(chain), std::string::npos) << imported;
     EXPECT_EQ(Boxes(imported), Boxes(source));
     EXPECT_EQ(imported.find("08414b42"), std::string::npos);
@@ -155,9 +117,9 @@ TEST(GroupsRoundTrip, EveryTextOfAGroupGoesOutAndComesBackTranslated)
 TEST(GroupsRoundTrip, TheLayoutCurrentBeforeTheExportStaysCurrent)
 {
     const std::string current = "\"current_layout\": 1,";
-    const std::string source = Canon(kSource + "/examples/documents/current-layout.qxp");
+    const std::string source = Canon(kesto_test::ExampleDocument("current-layout.qxp"));
     ASSERT_NE(source.find(current), std::string::npos) << source;
-    const fs::path work = RoundTripOf("current-layout.qxp");
+    const fs::path work = kesto_test::RoundTripOf("current-layout.qxp").parent_path();
     ASSERT_FALSE(work.empty());
 
     // The saved source keeps its links but not the private working boxes; its stored copy
@@ -179,7 +141,7 @@ TEST(GroupsRoundTrip, TheLayoutCurrentBeforeTheExportStaysCurrent)
     EXPECT_EQ(imported.find("08414b42"), std::string::npos);
     EXPECT_EQ(Boxes(imported), Boxes(source));
     for (const char* text : {"Text of the layout Cover", "Text of the layout Catalogue"})
-        EXPECT_NE(imported.find("\"text\": \"" + Translated(text) + "\""), std::string::npos) << text;
+        EXPECT_NE(imported.find("\"text\": \"" + kesto_test::Translation(text) + "\""), std::string::npos) << text;
     std::error_code ignored;
     fs::remove_all(work, ignored);
 }

@@ -3,39 +3,20 @@
 // for byte and leaves nothing beside it; one that succeeds replaces it with a whole document.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 
-#include <unistd.h>
+#include "tests/examples/ExampleRuns.h"
 
 namespace {
-
-// The output of a shell command, gathered in a file of the test's own.
-std::string RunShell(const std::string& command)
-{
-    char name[] = "/tmp/kesto-import-over-out.XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0)
-        return {};
-    close(fd);
-    if (std::system(("(" + command + ") > '" + name + "'").c_str()) == -1)
-        return {};
-    std::ifstream in(name);
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::remove(name);
-    return text.str();
-}
 
 TEST(ImportOver, AFailedImportKeepsTheEarlierDocumentAndASuccessfulOneReplacesIt)
 {
     const std::string build = KESTO_BINARY_DIR;
     const std::string out =
-        RunShell("bash '" KESTO_SOURCE_DIR "/examples/app/import-over.sh' '" + build + "' 2>&1");
+        kesto_test::RunShell("bash '" KESTO_SOURCE_DIR "/examples/app/import-over.sh' '" + build + "' 2>&1");
     // "STEP TARGET: CHECKSUM beside: COUNT" for each step and target.
     std::map<std::string, std::string> seen;
     std::istringstream lines(out);
@@ -44,7 +25,9 @@ TEST(ImportOver, AFailedImportKeepsTheEarlierDocumentAndASuccessfulOneReplacesIt
         if (colon != std::string::npos && line.find(" beside: ") != std::string::npos)
             seen[line.substr(0, colon)] = line.substr(colon + 2);
     }
-    const std::string work = out.substr(out.find("general log: ") + 13);
+    const size_t logAt = out.find("general log: ");
+    ASSERT_NE(logAt, std::string::npos) << out;
+    const std::string work = out.substr(logAt + 13);
     const std::string dir = work.substr(0, work.find("/KestoLogfile.txt"));
     for (const char* target : {"one", "folder"}) {
         SCOPED_TRACE(target);
@@ -56,10 +39,10 @@ TEST(ImportOver, AFailedImportKeepsTheEarlierDocumentAndASuccessfulOneReplacesIt
         EXPECT_NE(well.substr(0, 64), before.substr(0, 64)) << out;
         EXPECT_EQ(well.substr(64), before.substr(64)) << out;
     }
-    EXPECT_NE(RunShell("'" + build + "/platform/host/xthost' doc check '" + dir + "/export-translated.qxp' 2>&1; echo rc=$?")
+    EXPECT_NE(kesto_test::RunShell("'" + build + "/platform/host/xthost' doc check '" + dir + "/export-translated.qxp' 2>&1; echo rc=$?")
                   .find("rc=0"),
               std::string::npos);
-    RunShell("rm -rf '" + dir + "'");
+    kesto_test::RunShell("rm -rf '" + dir + "'");
 }
 
 } // namespace

@@ -3,8 +3,6 @@
 // trip test compares the imported documents with their sources story by story.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +10,7 @@
 #include "Plugin/Exchange/DWX_Import.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/ParagraphExamples.h"
+#include "tests/examples/ExampleRuns.h"
 
 namespace fs = std::filesystem;
 using namespace KS_DWX::Import;
@@ -27,23 +26,7 @@ struct Trip {
 
 Trip RoundTrip(const std::string& document)
 {
-    std::string out;
-    FILE* pipe = popen(("bash '" + std::string(KESTO_SOURCE_DIR) + "/examples/app/roundtrip.sh' '" +
-                        KESTO_BINARY_DIR + "' '" + document + "' 2>&1")
-                           .c_str(),
-                       "r");
-    if (!pipe)
-        return {};
-    std::array<char, 4096> buffer{};
-    while (fgets(buffer.data(), buffer.size(), pipe))
-        out += buffer.data();
-    const int status = pclose(pipe);
-    EXPECT_EQ(status, 0) << out;
-    const std::string marker = "imported document: ";
-    const size_t at = out.rfind(marker);
-    if (status != 0 || at == std::string::npos)
-        return {};
-    const fs::path imported = out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
+    const fs::path imported = kesto_test::RoundTripOf(document);
     return {imported.parent_path(), imported};
 }
 
@@ -112,18 +95,13 @@ std::vector<BookStory> ReadBook(const fs::path& dwq)
     return stories;
 }
 
-std::string Example(const std::string& name)
-{
-    return std::string(KESTO_SOURCE_DIR) + "/examples/documents/" + name;
-}
-
 // The menu's paragraph ends, column break and box break were typed in a font with the high
 // flag: each ends its paragraph in the Book, none stands inside a text run.
 TEST(ParagraphRoundTrip, BreaksTypedInAHighFlagFontEndTheirParagraphsInTheBook)
 {
     const Trip trip = RoundTrip("menu.qxp");
     ASSERT_FALSE(trip.imported.empty());
-    const auto source = xthost::doc::ReadDocumentFile(Example("menu.qxp"));
+    const auto source = xthost::doc::ReadDocumentFile(kesto_test::ExampleDocument("menu.qxp"));
     const std::vector<BookStory> book = ReadBook(trip.work / "menu.dwq");
     ASSERT_EQ(book.size(), FirstLayout(*source).stories.size());
     size_t s = 0;
@@ -147,7 +125,7 @@ TEST(ParagraphRoundTrip, EachUniqueIdGoesOutOnceOnTheParagraphItOpens)
 {
     const Trip trip = RoundTrip("unique-ids.qxp");
     ASSERT_FALSE(trip.imported.empty());
-    const auto source = xthost::doc::ReadDocumentFile(Example("unique-ids.qxp"));
+    const auto source = xthost::doc::ReadDocumentFile(kesto_test::ExampleDocument("unique-ids.qxp"));
     const std::vector<BookStory> book = ReadBook(trip.work / "unique-ids.dwq");
     ASSERT_EQ(book.size(), FirstLayout(*source).stories.size());
     size_t s = 0;

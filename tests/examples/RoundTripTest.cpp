@@ -20,26 +20,12 @@
 #include "Plugin/Shell/AppFolderTest.h"
 #include "examples/pseudo-translate/PseudoTranslate.h"
 #include "platform/host/documents/testing/FlowExamples.h"
+#include "tests/examples/ExampleRuns.h"
 #include "tests/examples/StoryCompare.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string RunShell(const std::string& command, int& status)
-{
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        status = -1;
-        return out;
-    }
-    std::array<char, 4096> buffer{};
-    while (fgets(buffer.data(), buffer.size(), pipe))
-        out += buffer.data();
-    status = pclose(pipe);
-    return out;
-}
 
 // What a translator sees of one story: the text of each paragraph that has text, and the markers
 // (reference points by their kind, placeholders) in the order they stand.
@@ -362,7 +348,7 @@ TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
     const std::string build = KESTO_BINARY_DIR;
     int status = 0;
     const std::string out =
-        RunShell("bash '" + source + "/examples/app/roundtrip.sh' '" + build + "' '" + GetParam() + "' 2>&1", status);
+        kesto_test::RunShell("bash '" + source + "/examples/app/roundtrip.sh' '" + build + "' '" + GetParam() + "' 2>&1", &status);
     ASSERT_EQ(status, 0) << out;
     const std::string marker = "imported document: ";
     const size_t at = out.rfind(marker);
@@ -383,12 +369,10 @@ TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
 
     // Each host paragraph keeps its own text: no break moved in front of a marker's neighbours.
     const std::string canonBefore = (work / "before.canon").string(), canonAfter = (work / "after.canon").string();
-    RunShell("'" + build + "/platform/host/xthost' doc canon '" + source + "/examples/documents/" + GetParam() +
-                 "' '" + canonBefore + "' 2>&1",
-             status);
+    kesto_test::RunShell("'" + build + "/platform/host/xthost' doc canon '" + source + "/examples/documents/" + GetParam() +
+                 "' '" + canonBefore + "' 2>&1", &status);
     ASSERT_EQ(status, 0);
-    RunShell("'" + build + "/platform/host/xthost' doc canon '" + imported.string() + "' '" + canonAfter + "' 2>&1",
-             status);
+    kesto_test::RunShell("'" + build + "/platform/host/xthost' doc canon '" + imported.string() + "' '" + canonAfter + "' 2>&1", &status);
     ASSERT_EQ(status, 0);
     EXPECT_EQ(ParagraphStarts(kesto_test::ReadText(canonAfter)), ParagraphStarts(kesto_test::ReadText(canonBefore)));
     // Story by story, each character, its formatting, each paragraph's format, the markers and
@@ -405,10 +389,9 @@ TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
         script << "start\nopen-document again.qxp\nmenu \"Export current document\"\nsave * default\n"
                   "dialog 101\n  press 1\nquit\n";
     }
-    const std::string again = RunShell("'" + build + "/platform/host/xthost' --app '" + work.string() + "' --module '" +
+    const std::string again = kesto_test::RunShell("'" + build + "/platform/host/xthost' --app '" + work.string() + "' --module '" +
                                            build + "/Plugin/XTension/Kesto.so' --script '" +
-                                           (work / "again.xts").string() + "' 2>&1",
-                                       status);
+                                           (work / "again.xts").string() + "' 2>&1", &status);
     ASSERT_EQ(status, 0) << again;
     const std::string translatedPath = imported.parent_path() / (imported.stem().string() + ".dwq");
     const std::vector<StoryView> translated = ReadStories(translatedPath);
@@ -431,14 +414,12 @@ TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
     }
     const std::string name = GetParam();
     // Run by run, with the first export's run attributes.
-    {
-        const auto want = ReadRuns(translatedPath);
-        const auto got = ReadRuns((work / "again.dwq").string());
-        ASSERT_FALSE(want.empty());
-        ASSERT_EQ(got.size(), want.size());
-        for (size_t s = 0; s < want.size(); ++s)
-            ExpectSameRuns(want[s], got[s], s);
-    }
+    const auto want = ReadRuns(translatedPath);
+    const auto got = ReadRuns((work / "again.dwq").string());
+    ASSERT_FALSE(want.empty());
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t s = 0; s < want.size(); ++s)
+        ExpectSameRuns(want[s], got[s], s);
     if (name == "hidden.qxp") {
         // The unique id goes out on the paragraph that follows its marker.
         auto carries42 = [](const std::vector<StoryView>& stories) {
@@ -470,36 +451,15 @@ TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
 
 // ---- Single documents ------------------------------------------------------------------------
 
-// The round trip of one shipped document; answers the imported document, empty when a step failed.
-fs::path ImportedOf(const std::string& document)
-{
-    int status = 0;
-    const std::string out = RunShell("bash '" + std::string(KESTO_SOURCE_DIR) + "/examples/app/roundtrip.sh' '" +
-                                         KESTO_BINARY_DIR + "' '" + document + "' 2>&1",
-                                     status);
-    const std::string marker = "imported document: ";
-    const size_t at = out.rfind(marker);
-    EXPECT_EQ(status, 0) << out;
-    if (status != 0 || at == std::string::npos)
-        return {};
-    return out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
-}
-
 // What `xthost doc canon` or `xthost doc lines` writes for a document.
 std::string HostDoc(const std::string& command, const fs::path& document)
 {
     int status = 0;
     const std::string out =
-        RunShell("'" + std::string(KESTO_BINARY_DIR) + "/platform/host/xthost' doc " + command + " '" +
-                     document.string() + "'",
-                 status);
+        kesto_test::RunShell("'" + std::string(KESTO_BINARY_DIR) + "/platform/host/xthost' doc " + command + " '" +
+                     document.string() + "'", &status);
     EXPECT_EQ(status, 0) << command << " " << document;
     return out;
-}
-
-std::string Example(const std::string& name)
-{
-    return std::string(KESTO_SOURCE_DIR) + "/examples/documents/" + name;
 }
 
 struct Bounds {
@@ -559,14 +519,14 @@ constexpr int64_t kStep = 18 * kPoint;
 
 TEST(RoundTripBoxes, TheExactFitGrowsRightUntilItsTextFitsAndLockedAndNoReflowBoxesKeepTheirBounds)
 {
-    const fs::path imported = ImportedOf("overflow.qxp");
+    const fs::path imported = kesto_test::RoundTripOf("overflow.qxp");
     ASSERT_FALSE(imported.empty());
     namespace ov = xthost::doc::overflow;
-    const std::map<uint32_t, Bounds> before = BoxBounds(HostDoc("canon", Example("overflow.qxp")));
+    const std::map<uint32_t, Bounds> before = BoxBounds(HostDoc("canon", kesto_test::ExampleDocument("overflow.qxp")));
     const std::map<uint32_t, Bounds> after = BoxBounds(HostDoc("canon", imported));
     ASSERT_EQ(after.size(), before.size());
 
-    const std::vector<std::string> fitted = StoryLines(HostDoc("lines", Example("overflow.qxp")), ov::kExact);
+    const std::vector<std::string> fitted = StoryLines(HostDoc("lines", kesto_test::ExampleDocument("overflow.qxp")), ov::kExact);
     const std::vector<std::string> grown = StoryLines(HostDoc("lines", imported), ov::kExact);
     ASSERT_EQ(fitted.size(), 1u);
     ASSERT_EQ(grown.size(), 1u) << "the translation is one line with no overflow record";
@@ -615,19 +575,13 @@ std::vector<LayoutView> Layouts(const std::string& canon)
     return layouts;
 }
 
-std::string Translation(const std::string& ascii)
-{
-    const std::u16string out = PseudoTranslateText(std::u16string(ascii.begin(), ascii.end()));
-    return std::string(out.begin(), out.end());
-}
-
 TEST(RoundTripBoxes, EachLayoutsBoxesHoldTheirOwnStoriesAndNoPrivateDataStays)
 {
-    const std::string sourceCanon = HostDoc("canon", Example("layouts.qxp"));
+    const std::string sourceCanon = HostDoc("canon", kesto_test::ExampleDocument("layouts.qxp"));
     // The second layout is current: a base other than 0 would send the stories of a layout
     // numbered from it into the boxes of another.
     ASSERT_NE(sourceCanon.find("\"current_layout\": 1,"), std::string::npos) << sourceCanon;
-    const fs::path imported = ImportedOf("layouts.qxp");
+    const fs::path imported = kesto_test::RoundTripOf("layouts.qxp");
     ASSERT_FALSE(imported.empty());
     const std::string canon = HostDoc("canon", imported);
     const std::vector<LayoutView> before = Layouts(sourceCanon);
@@ -640,7 +594,7 @@ TEST(RoundTripBoxes, EachLayoutsBoxesHoldTheirOwnStoriesAndNoPrivateDataStays)
         EXPECT_EQ(after[k].boxes, before[k].boxes) << after[k].name;
         ASSERT_EQ(after[k].texts.size(), before[k].texts.size()) << after[k].name;
         for (size_t s = 0; s < before[k].texts.size(); ++s)
-            EXPECT_EQ(after[k].texts[s], Translation(before[k].texts[s])) << after[k].name;
+            EXPECT_EQ(after[k].texts[s], kesto_test::Translation(before[k].texts[s])) << after[k].name;
     }
     EXPECT_EQ(canon.find("\"private\""), std::string::npos) << canon;
     std::error_code ignored;

@@ -9,10 +9,10 @@
 #include <set>
 #include <string>
 
-#include "PdfTools.h"
 #include "Plugin/Exchange/DWX_Import.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/Model.h"
+#include "tests/examples/ExampleRuns.h"
 
 namespace fs = std::filesystem;
 using xthost::doc::CharFormat;
@@ -20,21 +20,6 @@ using xthost::doc::Project;
 using xthost::doc::Story;
 
 namespace {
-
-// The imported document of a round trip of the shipped document; empty when a step failed (the
-// script then names none).
-fs::path RoundTrip(const std::string& document)
-{
-    const std::string out = kesto_test::ShellOutput("bash '" + std::string(KESTO_SOURCE_DIR) +
-                                                    "/examples/app/roundtrip.sh' '" + KESTO_BINARY_DIR + "' '" +
-                                                    document + "'");
-    const std::string marker = "imported document: ";
-    const size_t at = out.rfind(marker);
-    EXPECT_NE(at, std::string::npos) << out;
-    if (at == std::string::npos)
-        return {};
-    return out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
-}
 
 const Story& OnlyStory(const Project& project)
 {
@@ -124,7 +109,7 @@ class RunFormats : public ::testing::TestWithParam<Case> {};
 TEST_P(RunFormats, EveryRunComesBackInItsOwnFormatAndTheBookNamesFontsByTheirCharacters)
 {
     const std::string name = GetParam().document;
-    const fs::path imported = RoundTrip(name);
+    const fs::path imported = kesto_test::RoundTripOf(name);
     ASSERT_FALSE(imported.empty());
     const auto source = xthost::doc::ReadDocumentFile(std::string(KESTO_SOURCE_DIR) + "/examples/documents/" + name);
     const auto result = xthost::doc::ReadDocumentFile(imported.string());

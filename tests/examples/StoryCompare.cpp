@@ -7,6 +7,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/host/Utf8.h"
+
 
 namespace kesto_test {
 namespace {
@@ -16,26 +18,6 @@ using nlohmann::json;
 constexpr int kAnchoredItem = 1;
 constexpr int kUniqueId = 0x88;
 constexpr size_t kMostPerStory = 8;
-
-std::u16string FromUtf8(const std::string& text)
-{
-    std::u16string out;
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-        char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + k < text.size(); ++k)
-            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        i += extra + 1;
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
 
 std::string Shown(std::u16string_view text)
 {
@@ -117,7 +99,6 @@ struct Unit {
     std::optional<Object> object;
     std::u16string objectText;
     CharLook look;
-    size_t para = 0;
 };
 
 struct Story {
@@ -178,7 +159,7 @@ Doc Parse(const std::string& canon)
         for (const json& s : layout.value("stories", json::array())) {
             Story story;
             if (s.contains("text")) {
-                story.text = FromUtf8(s["text"].get<std::string>());
+                story.text = xthost::Utf8ToUtf16(s["text"].get<std::string>());
             } else if (s.contains("utf16")) {
                 const std::string hex = s["utf16"].get<std::string>();
                 for (size_t i = 0; i + 4 <= hex.size(); i += 4)
@@ -256,7 +237,6 @@ struct Units {
     std::vector<Unit> units;
     std::vector<int32_t> ids;          // the unique ids, in order
     std::vector<ParaLook> paragraphs;  // per paragraph
-    size_t para = 0;                   // the paragraph the next unit stands in
 
     Units(const Doc& doc, const Story& story)
     {
@@ -268,17 +248,13 @@ struct Units {
         Unit unit;
         unit.c = c;
         unit.look = look;
-        unit.para = para;
         units.push_back(unit);
-        if (c == 0x0D)
-            ++para;
     }
     void AddObject(const Object& o, const std::u16string& text)
     {
         Unit unit;
         unit.object = o;
         unit.objectText = text;
-        unit.para = para;
         units.push_back(unit);
     }
 };
