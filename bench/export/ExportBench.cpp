@@ -48,13 +48,6 @@ double CpuSeconds()
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-long PeakKilobytes()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 int RunOne(Shape shape, int paragraphs)
 {
     char pattern[] = "/tmp/kesto-export-bench-XXXXXX";
@@ -97,7 +90,7 @@ int RunOne(Shape shape, int paragraphs)
                 std::printf("paragraphs %d: time %.3f s, per paragraph %.2f us (processor %.2f us), peak memory %.1f "
                             "MiB, .dwq %ju bytes\n",
                             paragraphs, seconds, seconds * 1e6 / paragraphs, cpu * 1e6 / paragraphs,
-                            PeakKilobytes() / 1024.0, static_cast<uintmax_t>(size));
+                            kesto_bench::PeakKibibytes() / 1024.0, static_cast<uintmax_t>(size));
                 status = 0;
             } else {
                 std::fprintf(stderr, "no exchange file was written\n");
@@ -118,34 +111,15 @@ int RunOne(Shape shape, int paragraphs)
 
 int Table(const std::string& self, Shape shape, const std::vector<int>& sizes)
 {
-    double first = 0, last = 0;
-    for (int n : sizes) {
-        const std::string command = "'" + self + "' " + kesto_bench::ShapeName(shape) + " " + std::to_string(n);
-        FILE* pipe = popen(command.c_str(), "r");
-        int read = 0;
-        double seconds = -1, perParagraph = 0, processor = 0, peak = 0;
-        char line[512];
-        // The module may write lines of its own before the figures.
-        while (pipe && seconds < 0 && std::fgets(line, sizeof line, pipe))
-            if (std::sscanf(line, "paragraphs %d: time %lf s, per paragraph %lf us (processor %lf us), peak memory %lf",
-                            &read, &seconds, &perParagraph, &processor, &peak) != 5)
-                seconds = -1;
-        if (pipe)
-            pclose(pipe);
-        if (seconds < 0) {
-            std::fprintf(stderr, "the %s export of %d paragraphs failed\n", kesto_bench::ShapeName(shape), n);
-            return 1;
-        }
-        std::printf("export %s %7d paragraphs: %9.3f s, %8.1f us per paragraph, peak memory %8.1f MiB\n",
-                    kesto_bench::ShapeName(shape), n, seconds, perParagraph, peak);
-        std::fflush(stdout);
-        if (first == 0)
-            first = perParagraph;
-        last = perParagraph;
-    }
-    std::printf("export %s: time per paragraph at %d against %d paragraphs: %.2f\n", kesto_bench::ShapeName(shape),
-                sizes.back(), sizes.front(), last / first);
-    return 0;
+    return kesto_bench::Table(
+        "export", shape, sizes,
+        [&](int n) { return "'" + self + "' " + kesto_bench::ShapeName(shape) + " " + std::to_string(n); },
+        [](const char* line, kesto_bench::Figure& f) {
+            int read = 0;
+            double perParagraph = 0, processor = 0;
+            return std::sscanf(line, "paragraphs %d: time %lf s, per paragraph %lf us (processor %lf us), peak memory %lf",
+                               &read, &f.seconds, &perParagraph, &processor, &f.peakMiB) == 5;
+        });
 }
 
 } // namespace

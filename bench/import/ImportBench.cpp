@@ -10,7 +10,6 @@
 //   ImportBench run SHAPE N         one import; prints "N SECONDS PEAK_KIB"
 // Times are noisy on a busy machine; callgrind counts the import's instructions alone, with
 // --collect-atstart=no --toggle-collect='Swing::ActionAdapter<XTVoidRec*, 17>::ActionPerformed*'.
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -41,13 +40,6 @@ using namespace xthost::doc;
 using kesto_bench::Shape;
 
 namespace {
-
-long PeakKibibytes()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 // Runs `work` in a started host whose application folder is `folder`, as a server would: the
 // transcript keeps no lines.
@@ -116,51 +108,23 @@ int RunOne(const char* self, Shape shape, int paragraphs)
         std::fprintf(stderr, "the import of %d paragraphs did not run\n", paragraphs);
         return 1;
     }
-    std::printf("%d %.6f %ld\n", paragraphs, seconds, PeakKibibytes());
+    std::printf("%d %.6f %ld\n", paragraphs, seconds, kesto_bench::PeakKibibytes());
     return 0;
 }
 
-struct Figure {
-    int paragraphs = 0;
-    double seconds = -1;
-    long peak = 0;
-};
-
-Figure Measure(const char* self, Shape shape, int paragraphs)
+int Table(const std::string& self, Shape shape, const std::vector<int>& sizes)
 {
-    const std::string command =
-        std::string("'") + self + "' run " + kesto_bench::ShapeName(shape) + " " + std::to_string(paragraphs);
-    Figure f;
-    FILE* pipe = popen(command.c_str(), "r");
-    char line[512];
-    // The module may write lines of its own before the figures.
-    while (pipe && f.seconds < 0 && std::fgets(line, sizeof line, pipe))
-        if (std::sscanf(line, "%d %lf %ld", &f.paragraphs, &f.seconds, &f.peak) != 3)
-            f.seconds = -1;
-    if (pipe)
-        pclose(pipe);
-    return f;
-}
-
-int Table(const char* self, Shape shape, const std::vector<int>& sizes)
-{
-    std::vector<Figure> figures;
-    for (int n : sizes) {
-        figures.push_back(Measure(self, shape, n));
-        const Figure& f = figures.back();
-        if (f.seconds < 0) {
-            std::fprintf(stderr, "the %s import of %d paragraphs failed\n", kesto_bench::ShapeName(shape), n);
-            return 1;
-        }
-        std::printf("import %s %7d paragraphs: %9.3f s, %8.1f us per paragraph, peak memory %8.1f MiB\n",
-                    kesto_bench::ShapeName(shape), n, f.seconds, f.seconds * 1e6 / n, f.peak / 1024.0);
-        std::fflush(stdout);
-    }
-    const double first = figures.front().seconds / figures.front().paragraphs;
-    const double last = figures.back().seconds / figures.back().paragraphs;
-    std::printf("import %s: time per paragraph at %d against %d paragraphs: %.2f\n", kesto_bench::ShapeName(shape),
-                figures.back().paragraphs, figures.front().paragraphs, last / first);
-    return 0;
+    return kesto_bench::Table(
+        "import", shape, sizes,
+        [&](int n) { return "'" + self + "' run " + kesto_bench::ShapeName(shape) + " " + std::to_string(n); },
+        [](const char* line, kesto_bench::Figure& f) {
+            int read = 0;
+            long peak = 0;
+            if (std::sscanf(line, "%d %lf %ld", &read, &f.seconds, &peak) != 3)
+                return false;
+            f.peakMiB = peak / 1024.0;
+            return true;
+        });
 }
 
 }  // namespace
@@ -178,7 +142,7 @@ int main(int argc, char** argv)
         std::vector<int> sizes;
         for (int i = 2; i < argc; ++i)
             sizes.push_back(std::atoi(argv[i]));
-        return Table(self.c_str(), shape, sizes);
+        return Table(self, shape, sizes);
     }
     if (argc != 1) {
         std::fprintf(stderr, "usage: ImportBench [stories|chained N...]\n");
@@ -186,6 +150,6 @@ int main(int argc, char** argv)
     }
     int status = 0;
     for (Shape s : {Shape::Stories, Shape::Chained})
-        status |= Table(self.c_str(), s, {1000, 10000, 100000});
+        status |= Table(self, s, {1000, 10000, 100000});
     return status;
 }
