@@ -96,9 +96,18 @@ void FlipDescriptorBit(Bytes& code, const std::string& stream, size_t byte, int 
             id = U32(code, at + 2 + length);
         at += 6 + length;
     }
-    for (uint32_t i = 0; i < count; ++i)
-        if (U32(code, directory + 13 * i) == id)
+    // An undamaged copy must not pass for a damaged one.
+    if (id == UINT32_MAX)
+        throw std::runtime_error("the code file's directory names no stream " + stream);
+    bool flipped = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (U32(code, directory + 13 * i) == id) {
             code[directory + 13 * i + byte] ^= static_cast<uint8_t>(1u << bit);
+            flipped = true;
+        }
+    }
+    if (!flipped)
+        throw std::runtime_error("the code file's directory has no entry for " + stream);
 }
 
 struct Damage {
@@ -157,11 +166,10 @@ void FlipInCode(const std::string& in, const std::string& out, size_t byte, int 
     for (const std::string& run : runs)
         if (stream.empty() && code.streams.count(run + "\x01!1:Unicodes"))
             stream = run + "\x01!1:Unicodes";
+    if (stream.empty())
+        throw std::runtime_error("the first story has no text run with characters");
     WriteCopy(in, out, nullptr, {u"VerbantTextAndCode/VerbantCodeFile"},
-              [&](const std::u16string&, Bytes& bytes) {
-                  FlipDescriptorBit(bytes, stream, byte, bit);
-                  return true;
-              });
+              [&](const std::u16string&, Bytes& bytes) { FlipDescriptorBit(bytes, stream, byte, bit); });
 }
 
 const std::vector<Damage>& Damages()
@@ -181,10 +189,13 @@ const std::vector<Damage>& Damages()
              std::vector<std::string> runs;
              code.Find(code.Folder(StoryPath(0)), "TextRun[]/", runs);
              for (const std::string& run : runs)
-                 if (code.streams.count(run + "\x01!1:Unicodes")) {
-                     code.streams[run + "\x01!1:Unicodes"][0] = 77;
+                 if (auto found = code.streams.find(run + "\x01!1:Unicodes"); found != code.streams.end()) {
+                     if (found->second.empty())
+                         throw std::runtime_error("the first story's text run has no bytes");
+                     found->second[0] = 77;
                      return;
                  }
+             throw std::runtime_error("the first story has no text run with characters");
          });
      }},
     {"story-removed",
@@ -237,10 +248,7 @@ const std::vector<Damage>& Damages()
          OLEStream stored(templates, u"0", CD_OpenRead);
          const Bytes document = ReadAll(stored);
          WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
-                   [&](const std::u16string&, Bytes& bytes) {
-                       bytes = document;
-                       return true;
-                   });
+                   [&](const std::u16string&, Bytes& bytes) { bytes = document; });
      }},
     };
     return damages;
@@ -344,8 +352,12 @@ CodeStreams ReadCodeFile(const std::string& path)
     StreamNames names;
     file->EnumerateStreams(names);
     CodeStreams out;
-    for (const std::string& name : names.names)
-        out.streams[name] = ReadAll(*file->OpenStream(name.c_str(), 0));
+    for (const std::string& name : names.names) {
+        std::unique_ptr<CF_InStream> stream = file->OpenStream(name.c_str(), 0);
+        if (!stream)
+            throw std::runtime_error("the code file lists a stream it cannot open: " + name);
+        out.streams[name] = ReadAll(*stream);
+    }
     return out;
 }
 

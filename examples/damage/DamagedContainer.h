@@ -48,8 +48,8 @@ FolderPath StoryPath(int32_t story);
 
 CodeStreams ReadCodeFile(const std::string& path);
 
-// Receives the bytes of the stream at a path ("A/B/name") of the copy; answers false to keep them.
-using RawEdit = std::function<bool(const std::u16string& path, Bytes& bytes)>;
+// Receives the bytes of the stream at a path ("A/B/name") of the copy and changes them in place.
+using RawEdit = std::function<void(const std::u16string& path, Bytes& bytes)>;
 
 // Writes `out` from `in` with the code file's streams from `code` (when given) and the streams at
 // the paths of `edited` passed through `edit`.

@@ -140,13 +140,25 @@ int MoveOver(const std::string& from, const std::string& to)
     const std::string source = NativePath(from);
     const std::string target = NativePath(to);
     struct stat old {};
+    struct stat own {};
+    bool changed = false;
     if (::stat(target.c_str(), &old) == 0) {
         if (S_ISDIR(old.st_mode))
             return EISDIR;
+        if (::stat(source.c_str(), &own) != 0)
+            return errno;
         if (::chmod(source.c_str(), old.st_mode & 07777) != 0)
             return errno;
+        changed = true;
     }
-    return ResultOf(::rename(source.c_str(), target.c_str()));
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        // The source stays where it was, so it keeps the mode it had.
+        if (changed)
+            ::chmod(source.c_str(), own.st_mode & 07777);
+        return error;
+    }
+    return 0;
 }
 
 std::string ErrorText(int error)

@@ -375,6 +375,9 @@ void Host::Error(const std::string& text)
 
 std::optional<int32_t> Host::Inject(const std::vector<std::string>& keys)
 {
+    // With no rule in the plan no call is counted or answered.
+    if (m_faults.Rules().empty())
+        return std::nullopt;
     auto answer = m_faults.Check(keys);
     if (answer)
         Note("fault: " + keys.front() + " answers " + std::to_string(*answer));

@@ -349,8 +349,10 @@ ScriptRunner::ScriptRunner(Host& host, const ScriptVerbs& verbs, std::vector<Scr
     // An expect looks back over the lines since the one before it, so a transcript that keeps
     // no lines holds those.
     for (const ScriptLine& line : m_lines)
-        if (!line.words.empty() && line.words[0] == "expect")
+        if (!line.words.empty() && line.words[0] == "expect") {
             m_host.Log().Hold();
+            break;
+        }
 }
 
 ScriptRunner::~ScriptRunner()

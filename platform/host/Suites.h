@@ -85,7 +85,8 @@ struct Wrapped<Descriptor, Impl> {
         Host* host = Host::Current();
         if (!host)
             return static_cast<R>(XT_ERR_PARAM);
-        // With no rule in the plan no call is counted or answered, and the key is not spelled.
+        // Inject answers nothing with no rule in the plan; asking first here spares every slot
+        // call the key list it would be handed.
         if (!host->Faults().Rules().empty()) {
             static const std::string key = SlotKey<Descriptor>();
             if (auto injected = host->Inject({key}))

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -152,6 +153,25 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
             EXPECT_TRUE(imported[s] == source[s] || imported[s] == translation[s])
                 << "story " << s << ": " << imported[s] << "\nsource: " << source[s]
                 << "\ntranslation: " << translation[s];
+    }
+}
+
+// A damage that finds nothing to damage fails instead of answering an undamaged copy.
+TEST_F(DamagedImport, ADamageWithNothingToDamageFailsAndWritesNoCopy)
+{
+    ASSERT_NE(g_work, nullptr);
+    CodeStreams code = ReadCodeFile((g_work->dir / "export-translated.dwq").string());
+    for (auto at = code.streams.begin(); at != code.streams.end();)
+        at = at->first.find("!1:Unicodes") != std::string::npos ? code.streams.erase(at) : std::next(at);
+    const fs::path bare = g_work->dir / "no-characters.dwq";
+    WriteCopy((g_work->dir / "export-translated.dwq").string(), bare.string(), &code);
+    for (const char* name : {"run-of-unknown-type", "descriptor-id-bit"}) {
+        SCOPED_TRACE(name);
+        const fs::path out = g_work->dir / (std::string(name) + "-bare.dwq");
+        std::string error;
+        EXPECT_FALSE(DamageContainer(name, bare.string(), out.string(), "", error));
+        EXPECT_NE(error.find("no text run with characters"), std::string::npos) << error;
+        EXPECT_FALSE(fs::exists(out));
     }
 }
 

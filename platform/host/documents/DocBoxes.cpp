@@ -93,16 +93,25 @@ const std::vector<uint32_t>* SiblingsOf(const Layout& l, const Box& box)
     }
 }
 
-// True when the groups above the box end on a spread or a master: the box is on a spread's walk.
-bool OnWalk(const Layout& l, const Box* at)
+// The outermost of the groups holding the box (the box itself when no group holds it), climbing
+// group owners only: an anchored box stays with its story, not the box that anchors it. Null
+// when a group is missing.
+const Box* OutermostGroupOf(const Layout& l, const Box* at)
 {
     // Bounded by the box count: a damaged model with a cycle of groups stops here.
     for (size_t step = 0; at && step <= l.boxes.size(); ++step) {
         if (at->owner.kind != OwnerKind::Group)
-            return at->owner.kind == OwnerKind::Spread || at->owner.kind == OwnerKind::Master;
+            return at;
         at = l.FindBox(at->owner.index);
     }
-    return false;
+    return nullptr;
+}
+
+// True when the groups above the box end on a spread or a master: the box is on a spread's walk.
+bool OnWalk(const Layout& l, const Box* at)
+{
+    const Box* top = OutermostGroupOf(l, at);
+    return top && (top->owner.kind == OwnerKind::Spread || top->owner.kind == OwnerKind::Master);
 }
 
 // The item after `box` in the walk of its spread, 0 at the end: a group's first member follows
@@ -167,8 +176,9 @@ int32_t DocHost::IsMasterItem(int32_t box, int32_t spread, bool* item)
                     const Ref* s = Resolve(spread, Tag::Spread, "SPR-5");
                     if (!b || !s || s->layout != lx)
                         return HostErr::BadRef;
-                    // A group's members are items of the master page that holds the group.
-                    const Box* top = lx->layout->TopLevelOf(*b);
+                    // A group's members are items of the master page that holds the group; a box
+                    // anchored in a story is an item of no page.
+                    const Box* top = OutermostGroupOf(*lx->layout, b);
                     *item = s->kind == 1 && s->id >= 3 && top && top->owner.kind == OwnerKind::Master &&
                             top->owner.index == s->id - 3;
                     return HostErr::Ok;

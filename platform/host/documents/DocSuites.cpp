@@ -66,7 +66,7 @@ DocHost& DocsOf(Host& host)
         session.docs = std::make_unique<DocHost>();
         session.docs->SetNote([&host](const std::string& line) { host.Note(line); });
         session.docs->SetInject([&host](const std::string& role) {
-            return host.Faults().Rules().empty() ? std::nullopt : host.Inject({role});
+            return host.Inject({role});
         });
         session.docs->SetEventSink([&host](const DocEvent& event) { Deliver(host, event); });
     }

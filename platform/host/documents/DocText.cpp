@@ -224,9 +224,7 @@ int32_t DocHost::DeleteText(int32_t text, int32_t start, int32_t end)
                         return HostErr::SplitsRun;
                     // Anchored items go with their boxes (and the boxes take their anchors).
                     std::vector<uint32_t> anchored;
-                    const auto from = std::lower_bound(story->objects.begin(), story->objects.end(), start,
-                                                       [](const ObjectRun& o, int32_t at) { return o.at < at; });
-                    for (auto o = from; o != story->objects.end() && o->at < end; ++o)
+                    for (auto o = ObjectFrom(*story, start); o != story->objects.end() && o->at < end; ++o)
                         if (o->kind == 1)
                             anchored.push_back(o->box);
                     for (uint32_t uid : anchored)

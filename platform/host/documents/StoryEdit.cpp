@@ -221,13 +221,6 @@ bool Breaks(char16_t c) { return c == kParagraphEnd || c == kColumnBreak || c ==
 
 bool IsHidden(uint32_t kind) { return kind != 1 && (kind < 5 || kind > 7); }
 
-// The first object run at or after pos (the runs are sorted and never overlap).
-std::vector<ObjectRun>::const_iterator ObjectFrom(const Story& story, int32_t pos)
-{
-    return std::lower_bound(story.objects.begin(), story.objects.end(), pos,
-                            [](const ObjectRun& o, int32_t at) { return o.at < at; });
-}
-
 // pos lies strictly inside an object run: the one that starts last before it.
 bool InsideObject(const Story& story, int32_t pos)
 {
@@ -357,6 +350,12 @@ int32_t Changed(FormatTable<F>& table, std::map<int32_t, int32_t>& cache, int32_
 }
 
 }  // namespace
+
+std::vector<ObjectRun>::const_iterator ObjectFrom(const Story& story, int32_t pos)
+{
+    return std::lower_bound(story.objects.begin(), story.objects.end(), pos,
+                            [](const ObjectRun& o, int32_t at) { return o.at < at; });
+}
 
 bool CutsObject(const Story& story, int32_t start, int32_t end)
 {

@@ -41,6 +41,19 @@ TEST(NativeFS, FolderOperationsWorkOneLevelAtATime)
     EXPECT_FALSE(fs::ErrorText(ENOENT).empty());
 }
 
+// A move that fails leaves the source as it was, its mode too: a folder cannot replace a file.
+TEST(NativeFS, AFailedMoveOverKeepsTheSourceMode)
+{
+    TempDir dir;
+    ASSERT_EQ(fs::MakeFolder(dir / "from"), 0);
+    stdfs::permissions(dir / "from", stdfs::perms::owner_all);
+    WriteFile(dir / "to", "x");
+    stdfs::permissions(dir / "to", stdfs::perms::owner_read);
+    EXPECT_NE(fs::MoveOver(dir / "from", dir / "to"), 0);
+    EXPECT_EQ(stdfs::status(dir / "from").permissions(), stdfs::perms::owner_all);
+    EXPECT_TRUE(stdfs::is_regular_file(dir / "to"));
+}
+
 TEST(NativeFS, FaultHookFailsChosenOperationsWithoutTouchingTheDisk)
 {
     TempDir dir;

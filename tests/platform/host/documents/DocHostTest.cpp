@@ -405,6 +405,36 @@ TEST_F(DocHostTest, HooksThatCallTheHostSeeTheLayoutView)
     EXPECT_EQ(seen, (std::vector<std::string>{"501 master", "106 layout", "501 master", "106 layout"}));
 }
 
+// Only groups carry a box to the master page above them: a box anchored in a master page's
+// story is no item of that master page.
+TEST_F(DocHostTest, ABoxAnchoredInAMasterStoryIsNoMasterItem)
+{
+    DocBuilder b;
+    const int32_t cf = b.CharFormat(b.DejaVuBlack(1, 12 << 16));
+    b.StyleSheet(1, "Normal", cf, b.ParaFormat(ParaFormat{}));
+    b.Layout("Layout 1", 100 << 16, 100 << 16, 0);
+    const int32_t master = b.Master("A-Master A");
+    const uint32_t caption = b.TextBox(Place::Loose_(), Rect{0, 0, 10 << 16, 10 << 16});
+    const uint32_t header = b.TextBox(Place::OnMaster(master), Rect{0, 0, 50 << 16, 90 << 16});
+    b.Story({header}).Text(u"x", cf).Anchor(caption, cf).End();
+    b.Page(0);
+    ASSERT_TRUE(WriteFileAtomically(temp + "/anchored-master.qxp", b.Bytes()));
+    ASSERT_EQ(host.Open(temp + "/anchored-master.qxp", 63), HostErr::Ok);
+    int16_t id = 0;
+    uint16_t index = 0;
+    host.CurrentDocument(&id, &index);
+    host.DocumentRef(id, &doc);
+    int32_t masterA = 0;
+    bool unused = false, item = false;
+    std::string name;
+    ASSERT_EQ(host.MasterSpreadAt(doc, 3, &masterA, &unused, &name), HostErr::Ok);
+    ASSERT_EQ(name, "A-Master A");
+    ASSERT_EQ(host.IsMasterItem(host.BoxHandle(header), masterA, &item), HostErr::Ok);
+    EXPECT_TRUE(item);
+    ASSERT_EQ(host.IsMasterItem(host.BoxHandle(caption), masterA, &item), HostErr::Ok);
+    EXPECT_FALSE(item);
+}
+
 // Sections restart the numbering; a box anchored in a story is on its host box's page.
 TEST_F(DocHostTest, SectionsNumberPagesAndAnchorsFollowTheirStory)
 {
