@@ -28,14 +28,6 @@ std::u16string DecimalName(int32_t id)
     return std::u16string(digits.begin(), digits.end());
 }
 
-std::vector<int32_t> Indices(DWX_InFolder2& folder, const char* name)
-{
-    std::vector<int32_t> indices;
-    for (const dwx_long index : DWX_SubFolderIndices(folder, name))
-        indices.push_back(static_cast<int32_t>(index));
-    return indices;
-}
-
 // The attribute operations over one reader of the model. The parent reference keeps the Book,
 // and with it the string table and the container, alive as long as any of its objects.
 class Common : public virtual ICommon {
@@ -161,7 +153,7 @@ public:
 
     std::vector<int32_t> StoredChildren() override
     {
-        return m_reader.Valid() ? Indices(m_reader.Folder(), DWX_Names::TextRun) : std::vector<int32_t>();
+        return m_reader.Valid() ? DWX_SubFolderIndices(m_reader.Folder(), DWX_Names::TextRun) : std::vector<int32_t>();
     }
 
 private:
@@ -200,7 +192,7 @@ public:
     {
         if (!m_set)
             m_set = std::make_unique<SetT>((m_reader.*m_opener)(m_setName), m_elementName);
-        return m_set->Valid() ? Indices(m_set->Folder(), m_elementName) : std::vector<int32_t>();
+        return m_set->Valid() ? DWX_SubFolderIndices(m_set->Folder(), m_elementName) : std::vector<int32_t>();
     }
 
 private:
@@ -258,7 +250,7 @@ public:
 
     std::vector<int32_t> StoredChildren() override
     {
-        return m_documents.Valid() ? Indices(m_documents.Folder(), DWX_Names::Document) : std::vector<int32_t>();
+        return m_documents.Valid() ? DWX_SubFolderIndices(m_documents.Folder(), DWX_Names::Document) : std::vector<int32_t>();
     }
 
     void LoadQXP(int32_t id, KSOutStream* out) override

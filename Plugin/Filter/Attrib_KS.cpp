@@ -547,9 +547,11 @@ void XAttribs::ApplyColour(const RunAttrReader& attributes, XTHandle text)
         return;  // not a colour this import can make
     const ColorComponents components = RgbToColorComponents(rgb);
     int32_t id = FindRgbColor(components);
-    if (id == -4 && CreateRgbColor(id, "RGB_" + xthost::Utf16ToUtf8(name), components) != 0)
-        return;
-    m_namedColours.clear();  // the new colour may be one a name was not found for
+    if (id == -4) {
+        if (CreateRgbColor(id, "RGB_" + xthost::Utf16ToUtf8(name), components) != 0)
+            return;
+        m_namedColours.clear();  // the new colour may be one a name was not found for
+    }
     SetTextAttribute(text, kAttrColour, id);
 }
 

@@ -45,7 +45,6 @@ constexpr uint32_t kTextRun = 0;
 constexpr uint32_t kAnchoredItem = 1;
 constexpr uint32_t kPageLast = 5;
 constexpr uint32_t kPageNext = 7;
-constexpr uint32_t kUniqueIdMarker = kUniqueIdRunKind;
 
 // Kinds of the characters a text run cache collects.
 constexpr int32_t kKindUnicode = 16;
@@ -560,7 +559,7 @@ void Exporter::ExportBox(int32_t index, XTHandle box)
                 for (int32_t i = start; i < end; ++i)
                     KS_DWX::Export::AddSpecialChar(run, u"page_number", kPages[opcode - kPageLast]);
                 WriteRunAttributes(run.Get(), attribs, codePage);
-            } else if (opcode == kUniqueIdMarker) {
+            } else if (opcode == kUniqueIdRunKind) {
                 wholeRun = true;
                 int32_t id = 0;
                 if (ParseUniqueId(handle, start, id)) {

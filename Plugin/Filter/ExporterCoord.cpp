@@ -20,7 +20,6 @@ namespace {
 constexpr const char* kExporterCoordFile = "ExporterCoord.cpp";
 
 constexpr uint32_t kAnchoredItem = 1;
-constexpr uint32_t kUniqueIdMarker = 0x88;
 
 // Degrees to radians, as the coordinates file has always turned its lines (the exchange export
 // keeps its own, shorter factor).
@@ -95,7 +94,7 @@ void ExporterCoord::ExportBox(int32_t index, XTHandle box)
                     if (CallHost<XBY_AnchoredBox>(text.GetTextHandle(true), position, &item) != XT_OK || item <= 0 ||
                         !IsLinked(item, &linkId))
                         AssertFail(kExporterCoordFile, __LINE__, "0");
-                } else if (opcode == kUniqueIdMarker && position == runStart) {
+                } else if (opcode == kUniqueIdRunKind && position == runStart) {
                     int32_t id = 0;
                     if (ParseUniqueId(handle, position, id)) {
                         uid = id;
@@ -253,15 +252,11 @@ bool WideTextFile::Close()
 void WriteTgxHead(WideTextFile& out, const std::string& sourcePath)
 {
     out.Write(u"\xFEFF");
-    out.Flush();
     out.Write(u"<Header>\n");
-    out.Flush();
     out.Write(u"<QxpSource>\"");
     out.WriteUtf8(sourcePath);
     out.Write(u"\"</QxpSource>\n");
-    out.Flush();
     out.Write(u"</Header>\n");
-    out.Flush();
 }
 
 ExporterTgx::ExporterTgx(QuarkDoc& document, WideTextFile& out, UniqIdSet& uniqIds)

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -61,7 +60,6 @@ public:
     void Write(const std::u16string& text);
     // UTF-8 text, a byte that is not UTF-8 giving U+FFFD.
     void WriteUtf8(const std::string& text);
-    void Flush() { mFile.flush(); }
     // Puts the text in place of the target; false when the data did not all reach it. Text that
     // is never closed never reaches the target.
     bool Close();

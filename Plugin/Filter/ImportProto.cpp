@@ -104,6 +104,10 @@ struct ImportRun {
     // The target is the empty file made for this run (by the save dialog or an unattended run):
     // it goes again when the import fails.
     bool placeholder = false;
+    // An unattended run knows whether it made the target; the save dialog says nothing, so an
+    // empty target it returns counts as the one it made.
+    bool targetMade = false;
+    bool fromDialog = false;
     // The target held a document before the run, which only a whole import replaces.
     bool earlier = false;
     bool saved = false;
@@ -114,7 +118,7 @@ struct ImportRun {
         if (FileSpecToPath(targetPath, target, false) != 0)
             return false;
         const FileVersion version = VersionOf(targetPath);
-        placeholder = version.exists && version.size == 0;
+        placeholder = fromDialog ? version.exists && version.size == 0 : targetMade;
         earlier = version.exists && version.size > 0;
         const size_t slash = targetPath.find_last_of("/\\");
         const std::string folder = slash == std::string::npos ? std::string() : targetPath.substr(0, slash + 1);
@@ -179,10 +183,9 @@ bool ChooseSource(ImportRun& run, XTVoidRec* rec)
 
 bool ChooseTarget(ImportRun& run)
 {
-    if (Unattended()) {
-        bool created = false;
-        return CurrentJob->target.OutputHostSpec(run.target, OverwriteFlags.document, created) == 0;
-    }
+    if (Unattended())
+        return CurrentJob->target.OutputHostSpec(run.target, OverwriteFlags.document, run.targetMade) == 0;
+    run.fromDialog = true;
     run.target = run.source;
     if (!ChooseImportOutput(run.target)) {
         ShowResult(DialogKind::ImportFailed);

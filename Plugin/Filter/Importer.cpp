@@ -316,12 +316,9 @@ std::string RecordGap(IStory& story, IRun& run, const std::map<int32_t, int32_t>
 
 // The old text the exchange story's paragraphs do not reach: the cursor passes one host
 // paragraph run per exchange paragraph, and what lies behind the last one would be cut with
-// nothing written for it. Empty when the paragraphs reach the story's end.
-std::string OldTextBeyond(const StoryPoints& points, const Digger& digger)
+// nothing written for it. Empty when the exchange story's `paragraphs` reach the story's end.
+std::string OldTextBeyond(int32_t paragraphs, const Digger& digger)
 {
-    int32_t paragraphs = 0;
-    for (const StoryPoint& point : points)
-        paragraphs += point.id == kPointParagraphEnd ? 1 : 0;
     int32_t breaks = 0;
     for (const StorySegment& segment : digger.Segments()) {
         if (segment.id == kBreakSegment) {
@@ -767,7 +764,7 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         digger->SetMarkerParagraphs(paragraphs != segments.ExportedParagraphs(false, digger->TextEnd()) &&
                                     paragraphs == segments.ExportedParagraphs(true, digger->TextEnd()));
         textHandle = text.GetTextHandle();
-        const std::string unplaced = OldTextBeyond(points, *digger);
+        const std::string unplaced = OldTextBeyond(paragraphs, *digger);
         if (!unplaced.empty()) {
             Log() << "####story " << mStoryIndex << " not imported, its text stays as it was: " << unplaced << std::endl;
             SignalBeep(nullptr);

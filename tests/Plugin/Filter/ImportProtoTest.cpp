@@ -390,6 +390,22 @@ TEST_F(ImportProtoTest, AStoredDocumentWithDamagedOrCutCompressedBytesIsSkippedW
     EXPECT_TRUE(PreferencesOn());
 }
 
+// An unattended run replaces an empty file that was there before it: that file is not one the run
+// made, and a failed import leaves it as it was.
+TEST_F(ImportProtoTest, AnEmptyTargetThatWasThereStaysWhenTheImportFails)
+{
+    StartWith();
+    const fs::path cut =
+        WithStoredDocumentChanged(Export("scripts.qxp"), "cut", [](std::string& bytes) { bytes.resize(bytes.size() / 2); });
+    const fs::path target = app / "empty.qxp";
+    std::ofstream(target).close();
+    OverwriteFlags.document = true;
+    ImportUnattended(cut, target);
+    EXPECT_NE(GeneralLog().find(" =>       skipping file."), std::string::npos) << GeneralLog();
+    ASSERT_TRUE(fs::exists(target));
+    EXPECT_EQ(fs::file_size(target), 0u);
+}
+
 TEST_F(ImportProtoTest, ATargetTheHostCannotOpenGivesTheFiveLinesTheAlertAndImportFailed)
 {
     StartWith();
