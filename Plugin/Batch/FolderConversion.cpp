@@ -107,6 +107,11 @@ void PrepareTargetFolder(const std::string& target)
     MakeMissingFolder(target.substr(0, separator));
 }
 
+bool IsDocumentKind(FileKind kind)
+{
+    return kind == FileKind::Qxp || kind == FileKind::Qxd;
+}
+
 int32_t ScanEntries(const std::string& path, FileKind wanted, bool recursive, bool findOne)
 {
     std::vector<std::string>& list = *ConversionFileList;
@@ -125,7 +130,7 @@ int32_t ScanEntries(const std::string& path, FileKind wanted, bool recursive, bo
     ::closedir(dir);
     std::sort(names.begin(), names.end());
 
-    const bool document = wanted == FileKind::Qxp || wanted == FileKind::Qxd;
+    const bool document = IsDocumentKind(wanted);
     const std::string extension = std::string(DotString) + FileKindExtensions[static_cast<int>(wanted)];
     for (const std::string& name : names) {
         const std::string entryPath = JoinPath(path, name);
@@ -172,11 +177,6 @@ int32_t ScanEntries(const std::string& path, FileKind wanted, bool recursive, bo
         list.push_back(entryPath);
     }
     return findOne ? 0 : static_cast<int32_t>(list.size());
-}
-
-bool IsDocumentKind(FileKind kind)
-{
-    return kind == FileKind::Qxp || kind == FileKind::Qxd;
 }
 
 // Whether a listed file can give its target. A document run lists every visible file and lets

@@ -96,12 +96,15 @@ namespace {
 // in a folder, batch or server run: the failure goes to the general log and the run goes on.
 int16_t ReportOpenFailure(const HostFileSpec* spec, int32_t result)
 {
-    if (result == XT_OK || !CurrentUnattendedState().Any())
-        return HostCode(CallHost<XAQ_ReportError>(result));
+    if (result == XT_OK || !CurrentUnattendedState().Any()) {
+        // The alert only tells the user; the caller still needs the open's own outcome.
+        CallHost<XAQ_ReportError>(result);
+        return HostCode(result);
+    }
     std::string path;
     if (!spec || FileSpecToPath(path, *spec, false) != 0)
         path = spec ? FileSpecName(*spec) : std::string();
-    GeneralLogStream() << "\nUnable to open \"" << path << "\" as a document (host error " << result
+    GeneralLogStream() << "\nUnable to open \"" << ConcealSecret(path) << "\" as a document (host error " << result
                        << "); it is not converted." << std::endl;
     return HostCode(result);
 }

@@ -8,7 +8,6 @@
 #include <sstream>
 #include <string>
 #include <system_error>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -189,7 +188,7 @@ bool CreatePdf(bool probe)
     // The host's export puts a complete PDF in place of an existing one, so a failed export
     // leaves that one as it was; a write-protected one is not replaced at all.
     const bool existed = PathExists(target);
-    const bool protectedTarget = existed && IsWriteProtected(target);
+    const bool protectedTarget = IsWriteProtected(target);
     if (existed && (!OverwriteFlags.pdf || protectedTarget)) {
         CloseProject(-1, 1);
         if (!probe) {

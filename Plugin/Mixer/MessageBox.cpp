@@ -22,8 +22,7 @@ int16_t ShowMessageBox(int32_t, const std::string& line1, const std::string& lin
                        const std::string& line3, const std::string& line4, bool forceMultiDoc,
                        bool forceBatch, bool forceServer)
 {
-    const UnattendedState state = CurrentUnattendedState();
-    if (state.multiDoc || state.batch || state.server) {
+    if (CurrentUnattendedState().Any()) {
         std::ostream& log = GeneralLogStream();
         log << "\nSUPPRESSED MESSAGE BOX:\t" << line1 << '\t' << line2 << '\t' << line3 << '\t' << line4
             << '\n';

@@ -196,11 +196,8 @@ bool ChooseOutputFile(HostFileSpec& out, bool exchange, bool coordinates, bool x
     // A file that is there already stays whole: the command replaces it only with a complete
     // new one, and one that fails leaves it as it was.
     HostFileSpec chosen{};
-    bool isDirectory = false;
-    const int16_t result = PathExists(path, &isDirectory) && !isDirectory
-                               ? CurrentJob->target.GetHostSpec(chosen)
-                               : CurrentJob->target.CreateHostFile(chosen, true, XT_CREATOR_XPRESS, XT_FILETYPE_NONE);
-    if (result != 0)
+    bool created = false;
+    if (CurrentJob->target.OutputHostSpec(chosen, true, created) != 0)
         return false;
     out = chosen;
     return true;

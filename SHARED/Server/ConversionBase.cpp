@@ -182,8 +182,7 @@ bool ct_ConversionBase::Run() {
     // Only a plain file is a source: a pipe would block the host in its open, and a device or
     // a folder is no document.
     platform::fs::Status sourceStatus;
-    const bool sourceThere =
-        platform::fs::GetStatus(sourcePath, sourceStatus) || platform::fs::GetStatus(sourcePath, sourceStatus);
+    const bool sourceThere = platform::fs::GetStatus(sourcePath, sourceStatus);
     if (!sourceThere || !sourceStatus.isRegular) {
         conn.writeLine("Could not open file '" + sourcePath + "'.");
         return endFailed();

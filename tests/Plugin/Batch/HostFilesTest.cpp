@@ -133,6 +133,16 @@ TEST_F(HostFilesTest, OpenHostDocumentFromASpecification)
     EXPECT_TRUE((host->Log().Text().find("error 4") != std::string::npos)) << host->Log().Text();
 }
 
+TEST_F(HostFilesTest, FailedOpenStaysAFailureWhateverTheAlertAnswers)
+{
+    xthost::FaultRule rule;
+    rule.key = "XAQ3/0";  // the error alert answers success
+    rule.value = XT_OK;
+    host->Faults().Add(rule);
+    EXPECT_EQ(OpenHostDocument(nullptr, 31), 4);
+    EXPECT_EQ(host->Faults().Rules().back().applied, 1);
+}
+
 TEST_F(HostFilesTest, DocumentFileOpensForWriting)
 {
     int16_t ref = 0;

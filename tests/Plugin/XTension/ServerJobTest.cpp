@@ -593,12 +593,18 @@ TEST_F(ServerJobTest, ThePasswordInAClientPathNeverReachesTheGeneralLog)
     fs::create_directories(folder);
     const std::string secretSource = (folder / "doc.qxp").string();
     fs::copy_file(source, secretSource);
+    // One the host cannot open: its failure is logged with the same mask.
+    const std::string brokenSource = (folder / "broken.qxp").string();
+    std::ofstream(brokenSource) << "not a document";
     Serve([&] {
         const auto replies = SharedJob("exportdwqandpdf", secretSource, folder.string(), "r");
         ASSERT_FALSE(replies.empty());
         EXPECT_EQ(replies.back(), "export finished");
+        SharedJob("exportdwq", brokenSource, folder.string(), "r");
     });
     const std::string log = GeneralLog();
+    EXPECT_NE(log.find("Unable to open \"" + (app / "shared" / "********" / "broken.qxp").string()), std::string::npos)
+        << log;
     EXPECT_NE(log.find("Starting export ..."), std::string::npos) << log;
     EXPECT_NE(log.find("Starting PDF creation ..."), std::string::npos) << log;
     EXPECT_NE(log.find((app / "shared" / "********" / "doc.qxp").string()), std::string::npos) << log;
