@@ -585,8 +585,11 @@ private:
             const auto bytes = Hex(*units, At(path, "utf16"), 0, hex.size() / 2);
             for (size_t i = 0; i < bytes.size(); i += 2)
                 s.text.push_back(static_cast<char16_t>(bytes[i] << 8 | bytes[i + 1]));
-        } else if (!Utf8ToUtf16(StrOr(j, path, "text", ""), &s.text)) {
-            Fail(At(path, "text"), "not UTF-8");
+        } else {
+            std::u16string text;
+            if (!Utf8ToUtf16(StrOr(j, path, "text", ""), &text))
+                Fail(At(path, "text"), "not UTF-8");
+            s.text = text;
         }
         const json& runs = ArrayOr(j, path, "char_runs");
         for (size_t i = 0; i < runs.size(); ++i) {
@@ -998,13 +1001,14 @@ private:
         o["uid"] = s.uid;
         o["boxes"] = s.boxes;
         // JSON cannot carry a lone surrogate, so such a text goes as hex code units.
-        const bool wellFormed = !HasLoneSurrogate(s.text);
-        if (!s.text.empty()) {
+        const std::u16string text = s.text.str();
+        const bool wellFormed = !HasLoneSurrogate(text);
+        if (!text.empty()) {
             if (wellFormed) {
-                o["text"] = Utf16ToUtf8(s.text);
+                o["text"] = Utf16ToUtf8(text);
             } else {
                 std::string hex;
-                for (char16_t c : s.text)
+                for (char16_t c : text)
                     hex += HexWord(c, 2);
                 o["utf16"] = hex;
             }

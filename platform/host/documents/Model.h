@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/host/Utf8.h"
+#include "platform/host/documents/GapBuffer.h"
 
 namespace xthost::doc {
 
@@ -131,10 +132,11 @@ struct ObjectRun {
 struct Story {
     uint32_t uid = 0;
     std::vector<uint32_t> boxes;  // the chain, in order
-    std::u16string text;
-    std::vector<Run> charRuns;
-    std::vector<int32_t> paras;  // one paragraph format per paragraph
-    std::vector<ObjectRun> objects;
+    // Gap buffers: edits near the last one move only what lies between them.
+    StoryText text;
+    GapBuffer<Run> charRuns;
+    GapBuffer<int32_t> paras;  // one paragraph format per paragraph
+    GapBuffer<ObjectRun> objects;
     bool locked = false;
     bool flag0 = false;
     // Session state.
@@ -152,7 +154,7 @@ struct Story {
         int32_t runStart = 0;
         // The length of each paragraph, its end included, kept up to date by the edits once
         // a run table has asked for it (`lengthsKept`).
-        std::vector<int32_t> lengths;
+        GapBuffer<int32_t> lengths;
         bool lengthsKept = false;
     };
     mutable Finger finger;

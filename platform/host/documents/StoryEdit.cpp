@@ -35,7 +35,7 @@ void Restamp(const Story& story)
 
 // The length of each paragraph (the last may be 0), from the text when the edits have not
 // kept them.
-const std::vector<int32_t>& ParagraphLengths(const Story& story)
+const GapBuffer<int32_t>& ParagraphLengths(const Story& story)
 {
     Story::Finger& f = FingerOf(story);
     if (!f.lengthsKept) {
@@ -55,7 +55,7 @@ const std::vector<int32_t>& ParagraphLengths(const Story& story)
 // the paragraph's length.
 void InsertLengths(Story& story, int32_t para, int32_t offset, const std::u16string& text)
 {
-    std::vector<int32_t>& lengths = story.finger.lengths;
+    GapBuffer<int32_t>& lengths = story.finger.lengths;
     if (!story.finger.lengthsKept)
         return;
     const int32_t tail = lengths[static_cast<size_t>(para)] - offset;
@@ -77,7 +77,7 @@ void InsertLengths(Story& story, int32_t para, int32_t offset, const std::u16str
 // paragraphs they joined become one.
 void EraseLengths(Story& story, int32_t first, int32_t breaks, int32_t n)
 {
-    std::vector<int32_t>& lengths = story.finger.lengths;
+    GapBuffer<int32_t>& lengths = story.finger.lengths;
     if (!story.finger.lengthsKept)
         return;
     const auto from = lengths.begin() + first;
@@ -133,7 +133,7 @@ size_t SplitRunAt(Story& story, int32_t pos)
 // finger is left at a run before them.
 void MergeRuns(Story& story, size_t first, size_t last)
 {
-    std::vector<Run>& runs = story.charRuns;
+    GapBuffer<Run>& runs = story.charRuns;
     first = first > 0 ? first - 1 : 0;
     last = std::min(last + 1, runs.size());
     size_t out = first;
@@ -351,7 +351,7 @@ int32_t Changed(FormatTable<F>& table, std::map<int32_t, int32_t>& cache, int32_
 
 }  // namespace
 
-std::vector<ObjectRun>::const_iterator ObjectFrom(const Story& story, int32_t pos)
+GapBuffer<ObjectRun>::const_iterator ObjectFrom(const Story& story, int32_t pos)
 {
     return std::lower_bound(story.objects.begin(), story.objects.end(), pos,
                             [](const ObjectRun& o, int32_t at) { return o.at < at; });
@@ -674,7 +674,7 @@ std::vector<RunEntry> ParagraphRuns(Project& project, const Story& story)
 
 std::vector<RunEntry> ParagraphStyleRuns(const Story& story)
 {
-    const std::vector<int32_t>& lengths = ParagraphLengths(story);
+    const GapBuffer<int32_t>& lengths = ParagraphLengths(story);
     std::vector<RunEntry> runs;
     runs.reserve(lengths.size());
     for (size_t para = 0; para < lengths.size() && lengths[para] > 0; ++para)

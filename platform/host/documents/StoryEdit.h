@@ -110,7 +110,7 @@ size_t ParagraphStyleRunCount(const Story& story);
 // ---- Hidden content ---------------------------------------------------------------------
 
 // The first object run at or after pos (the runs are sorted and never overlap).
-std::vector<ObjectRun>::const_iterator ObjectFrom(const Story& story, int32_t pos);
+GapBuffer<ObjectRun>::const_iterator ObjectFrom(const Story& story, int32_t pos);
 // The object run starting at pos, null when none does.
 const ObjectRun* ObjectAt(const Story& story, int32_t pos);
 // Searches hidden-run markers of opcode's family (kind & ~0x60 equal) forward over

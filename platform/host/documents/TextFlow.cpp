@@ -173,7 +173,7 @@ int32_t Digits(int32_t n)
 class Setter {
 public:
     Setter(const Project& project, const Layout& layout, const Story& story)
-        : project_(project), layout_(layout), story_(story), text_(story.text), n_(int32_t(text_.size())),
+        : project_(project), layout_(layout), story_(story), text_(story.text.str()), n_(int32_t(text_.size())),
           format_(size_t(n_), nullptr), object_(size_t(n_), nullptr)
     {
         static const CharFormat kNone{};
@@ -275,7 +275,7 @@ private:
     const Project& project_;
     const Layout& layout_;
     const Story& story_;
-    const std::u16string& text_;
+    const std::u16string text_;  // the layout reads every character, many more than once
     const int32_t n_;
     std::vector<const CharFormat*> format_;
     std::vector<const ObjectRun*> object_;

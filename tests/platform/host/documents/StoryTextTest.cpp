@@ -631,7 +631,7 @@ TEST_F(HiddenTest, CopiesBetweenProjectsCarryFormatsByValue)
 
 TEST_F(HiddenTest, EditsThatWouldCutObjectRunsOrALockedStoryAreRefused)
 {
-    const std::u16string before = S(text).text;
+    const std::u16string before = S(text).text.str();
     EXPECT_EQ(host.InsertText(text, at.uniq + 3, u"x"), HostErr::SplitsRun);
     EXPECT_EQ(host.InsertHidden(text, at.uniq + 1, 0x45, {}), HostErr::SplitsRun);
     EXPECT_EQ(host.DeleteText(text, at.uniq + 1, at.uniq + 20), HostErr::SplitsRun);

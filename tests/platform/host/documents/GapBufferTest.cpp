@@ -1,0 +1,53 @@
+// The gap buffer against a plain string: every edit and read, with the gap before, inside and
+// after the range read.
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/host/documents/GapBuffer.h"
+
+namespace {
+
+using xthost::doc::StoryText;
+
+TEST(GapBuffer, EditsAndReadsAgreeWithAStringWhereverTheGapLies)
+{
+    std::mt19937 random(7);
+    StoryText text;
+    std::u16string ref;
+    for (int step = 0; step < 4000; ++step) {
+        const size_t pos = random() % (ref.size() + 1);
+        switch (random() % 4) {
+        case 0:
+        case 1: {
+            const std::u16string piece(random() % 9, static_cast<char16_t>(u'a' + step % 26));
+            text.insert(pos, piece);
+            ref.insert(pos, piece);
+            break;
+        }
+        case 2: {
+            const size_t n = std::min<size_t>(random() % 7, ref.size() - pos);
+            text.erase(pos, n);
+            ref.erase(pos, n);
+            break;
+        }
+        default: {
+            // The text copied into itself, as a copy within one story does.
+            const size_t n = std::min<size_t>(random() % 5, ref.size() - pos);
+            const size_t to = random() % (ref.size() + 1);
+            text.GapBuffer::insert(text.begin() + to, text.begin() + pos, text.begin() + pos + n);
+            ref.insert(to, ref.substr(pos, n));
+        }
+        }
+        ASSERT_EQ(text.size(), ref.size()) << step;
+        const size_t from = random() % (ref.size() + 1), n = random() % 12;
+        ASSERT_EQ(text.substr(from, n), ref.substr(from, n)) << step;
+        const std::u16string part = ref.substr(from, 3);
+        ASSERT_EQ(text.find(part, from / 2), ref.find(part, from / 2)) << step;
+    }
+    EXPECT_EQ(text.str(), ref);
+    EXPECT_TRUE(text == ref);
+}
+
+}  // namespace
