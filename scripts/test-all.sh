@@ -11,8 +11,8 @@ digest() { # <build dir>
   [ -f "$failed" ] || return 0
   echo "---- first failure of each failed test"
   cut -d: -f2- "$failed" | head -n 20 | while read -r name; do
-    first=$(ctest --test-dir "$root/$1" -R "^${name}\$" --output-on-failure --timeout 600 2>&1 |
-      grep -m1 -A3 -E "Failure|error|alert|Exception|Timeout" | tr '\n\t' '  ' | cut -c1-400)
+    first=$(ctest --test-dir "$root/$1" -R "^${name}\$" --output-on-failure --timeout 600 2>&1 </dev/null |
+      grep -i -m1 -A3 -E "Failure|error|alert|Exception|Timeout|Sanitizer" | tr '\n\t' '  ' | cut -c1-400 || true)
     echo "$name: $first"
   done
 }

@@ -116,9 +116,10 @@ public:
     iterator insert(const_iterator at, const T& value) { return insert(at, std::size_t(1), value); }
     iterator insert(const_iterator at, std::size_t n, const T& value)
     {
+        const T copy = value;  // the value may be one of ours, which growing would move
         const std::size_t pos = at.Index();
         Open(pos, n);
-        std::fill_n(buf_.begin() + static_cast<std::ptrdiff_t>(pos), n, value);
+        std::fill_n(buf_.begin() + static_cast<std::ptrdiff_t>(pos), n, copy);
         return iterator(this, pos);
     }
     template <class It, class = typename std::iterator_traits<It>::iterator_category>

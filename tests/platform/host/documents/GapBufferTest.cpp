@@ -1,5 +1,6 @@
 // The gap buffer against a plain string: every edit and read, with the gap before, inside and
 // after the range read.
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -48,6 +49,16 @@ TEST(GapBuffer, EditsAndReadsAgreeWithAStringWhereverTheGapLies)
     }
     EXPECT_EQ(text.str(), ref);
     EXPECT_TRUE(text == ref);
+}
+
+// A paragraph split copies its own paragraph's format: the value comes from the buffer that
+// grows under it.
+TEST(GapBuffer, RepeatingOneOfItsOwnElementsWhileGrowingKeepsItsValue)
+{
+    xthost::doc::GapBuffer<int> formats{7};
+    for (int i = 0; i < 20; ++i)
+        formats.insert(formats.begin() + 1, formats.size() + 1, formats[0]);
+    EXPECT_TRUE(std::all_of(formats.begin(), formats.end(), [](int f) { return f == 7; }));
 }
 
 }  // namespace
