@@ -43,7 +43,7 @@ Texts StoryTexts(const std::string& path)
     std::unique_ptr<xthost::doc::Project> project = xthost::doc::ReadDocumentFile(path);
     for (size_t l = 0; l < project->layouts.size(); ++l)
         for (const auto& [uid, story] : project->layouts[l]->stories)
-            texts[{l, uid}] = story.text;
+            texts[{l, uid}] = story.text.str();
     return texts;
 }
 

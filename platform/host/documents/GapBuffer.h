@@ -38,10 +38,10 @@ public:
 
         Iterator() = default;
         Iterator(Owner* owner, std::size_t at) : owner_(owner), at_(at) {}
-        template <bool C = Const, class = std::enable_if_t<!C>>
-        operator Iterator<true>() const  // NOLINT: converts as a vector's iterator does
+        // A const iterator from a mutable one, as a vector's converts.
+        template <bool C, class = std::enable_if_t<Const && !C>>
+        Iterator(const Iterator<C>& other) : owner_(other.owner_), at_(other.at_)  // NOLINT: implicit as a vector's
         {
-            return Iterator<true>(owner_, at_);
         }
 
         reference operator*() const { return (*owner_)[at_]; }
@@ -70,6 +70,7 @@ public:
         std::size_t Index() const { return at_; }
 
     private:
+        friend class Iterator<!Const>;
         Owner* owner_ = nullptr;
         std::size_t at_ = 0;
     };
