@@ -468,24 +468,35 @@ void Digger::ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes)
     sheet = -1;
     const XTHandle text = mStory.GetTextHandle(true);
     int32_t count = 0;
-    if (CallHost<XTY_ParagraphStyleRuns>(text, nullptr, &count) != XT_OK || count <= 0)
+    if (CallHost<XTY_ParagraphStyleRuns>(text, nullptr, &count) != XT_OK || count <= 0) {
+        mStyleTable.count = -1;
         return;
-    std::vector<XTRunEntry> runs(static_cast<std::size_t>(count));
-    if (CallHost<XTY_ParagraphStyleRuns>(text, runs.data(), &count) != XT_OK)
+    }
+    if (count == mStyleTable.count && ReadParagraphStyleAgain(count, sheet, attributes))
         return;
-    runs.resize(static_cast<std::size_t>(count));
-    if (runs.empty())
+    StyleTable& table = mStyleTable;
+    table.count = -1;
+    table.runs.assign(static_cast<std::size_t>(count), XTRunEntry{});
+    if (CallHost<XTY_ParagraphStyleRuns>(text, table.runs.data(), &count) != XT_OK)
+        return;
+    table.runs.resize(static_cast<std::size_t>(count));
+    if (table.runs.empty())
         return;
     // The paragraph that holds the cursor, the last one at the end of the story.
     const int64_t cursor = CurrentPos();
     int64_t start = 0;
     std::size_t n = 0;
-    for (; n < runs.size(); ++n) {
-        if (start + runs[n].length > cursor || n + 1 == runs.size())
+    for (; n < table.runs.size(); ++n) {
+        if (start + table.runs[n].length > cursor || n + 1 == table.runs.size())
             break;
-        start += runs[n].length;
+        start += table.runs[n].length;
     }
-    const uint32_t style = runs[n].value;
+    table.count = count;
+    table.shift = mShift;
+    table.at = n;
+    table.atStart = start;
+    table.answered = false;
+    const uint32_t style = table.runs[n].value;
     // A paragraph style value names the paragraph's attributes, so those read once for a value
     // hold for every paragraph of it; only a new value asks for the paragraph runs, and only
     // the run that starts the paragraph is read.
@@ -500,6 +511,45 @@ void Digger::ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes)
     XTStyleSheetRec record{};
     if (GetStyleSheet(attributes.style, true, &record))
         sheet = attributes.style;
+    table.answered = true;
+    table.sheet = sheet;
+    table.attributes = attributes;
+}
+
+bool Digger::ReadParagraphStyleAgain(int32_t count, int32_t& sheet, XTParaAttribs& attributes)
+{
+    StyleTable& table = mStyleTable;
+    const int64_t cursor = CurrentPos() - static_cast<int64_t>(mShift) + table.shift;
+    if (cursor < table.atStart || static_cast<std::size_t>(count) != table.runs.size())
+        return false;
+    std::size_t n = table.at;
+    int64_t start = table.atStart;
+    while (n + 1 < table.runs.size() && start + table.runs[n].length <= cursor)
+        start += table.runs[n++].length;
+    if (n == table.at) {
+        // The paragraph of the last answer: applying its style sheet replaced its format, and
+        // every attribute read was set back, so a read now would set back the same.
+        if (!table.answered)
+            return false;
+        sheet = table.sheet;
+        attributes = table.attributes;
+        return true;
+    }
+    // A paragraph the cursor has not been in yet keeps the value the table read; only a value
+    // without attributes yet needs the host's runs, which the full read finds.
+    const auto known = mParagraphStyles.find(table.runs[n].value);
+    if (known == mParagraphStyles.end())
+        return false;
+    table.at = n;
+    table.atStart = start;
+    attributes = known->second;
+    XTStyleSheetRec record{};
+    if (GetStyleSheet(attributes.style, true, &record))
+        sheet = attributes.style;
+    table.answered = true;
+    table.sheet = sheet;
+    table.attributes = attributes;
+    return true;
 }
 
 bool Digger::ReadParagraphRun(int64_t start, XTParaAttribs& attributes)

@@ -87,6 +87,8 @@ private:
     Position& PositionOf(const StorySegment& segment);
     void AttributeStep(KS_DWX::Import::IRun& run);
     void ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes);
+    // ReadParagraphStyle from the last table read, when that still answers as a new read would.
+    bool ReadParagraphStyleAgain(int32_t count, int32_t& sheet, XTParaAttribs& attributes);
     // The attributes of the paragraph run that holds position start; false when none does.
     bool ReadParagraphRun(int64_t start, XTParaAttribs& attributes);
     void SetBackParagraph(int32_t sheet, const XTParaAttribs& attributes);
@@ -111,6 +113,21 @@ private:
     bool mStyleTest = false;
     // The paragraph attributes read for each paragraph style value.
     std::map<uint32_t, XTParaAttribs> mParagraphStyles;
+    // The paragraph-style table as last read. The cursor only inserts text without paragraph
+    // ends in front of the old text and only moves forward, so while the host counts as many
+    // paragraphs as then, a paragraph the cursor reaches later still has the value read, and a
+    // position maps to the table by taking away what was inserted since. The paragraph of the
+    // last answer has been given its style again since, which gives it the same attributes.
+    struct StyleTable {
+        std::vector<XTRunEntry> runs;
+        int32_t count = -1;          // entries the host counted when read; -1: no table
+        int32_t shift = 0;           // the cursor's shift when read
+        std::size_t at = 0;          // the entry of the last position asked
+        int64_t atStart = 0;         // its start, in the positions of the table
+        bool answered = false;       // the last read of entry `at` found its attributes
+        int32_t sheet = -1;
+        XTParaAttribs attributes{};
+    } mStyleTable;
     // The high flag of the format the current run's text takes, as its export will read it.
     bool mHighFlag = false;
     bool mMarkerParagraphs = false;
