@@ -504,7 +504,7 @@ int32_t DocHost::ItemValue(int32_t text, int32_t pos, int32_t box, uint32_t* val
                 [&] {
                     Layoutx* lx = nullptr;
                     const Story* story = TextRef(text, "HID-5", &lx);
-                    const ObjectRun* o = story ? ObjectAt(*story, pos) : nullptr;
+                    const std::optional<ObjectRun> o = story ? ObjectAt(*story, pos) : std::nullopt;
                     if (!o)
                         return HostErr::BadRef;
                     // An anchored item without a value of its own is known by its box.

@@ -20,6 +20,7 @@
 
 #include "platform/host/Utf8.h"
 #include "platform/host/documents/GapBuffer.h"
+#include "platform/host/documents/ObjectRuns.h"
 
 namespace xthost::doc {
 
@@ -115,20 +116,6 @@ struct Run {
     bool operator==(const Run& o) const { return format == o.format && length == o.length; }
 };
 
-// An object run of a story: an anchored box (kind 1), a page number (5, 6, 7) or hidden
-// content (a marker U+E000 | kind followed by one character per data byte).
-struct ObjectRun {
-    int32_t at = 0;
-    int32_t len = 0;
-    uint32_t kind = 0;
-    uint32_t box = 0;    // kind 1: the anchored box's uid
-    uint32_t value = 0;  // the item value of the run
-    bool operator==(const ObjectRun& o) const
-    {
-        return at == o.at && len == o.len && kind == o.kind && box == o.box && value == o.value;
-    }
-};
-
 struct Story {
     uint32_t uid = 0;
     std::vector<uint32_t> boxes;  // the chain, in order
@@ -136,7 +123,7 @@ struct Story {
     StoryText text;
     GapBuffer<Run> charRuns;
     GapBuffer<int32_t> paras;  // one paragraph format per paragraph
-    GapBuffer<ObjectRun> objects;
+    ObjectRuns objects;
     bool locked = false;
     bool flag0 = false;
     // Session state.

@@ -4,6 +4,7 @@
 #include <climits>
 #include <map>
 #include <numeric>
+#include <optional>
 
 namespace xthost::doc {
 
@@ -231,8 +232,7 @@ bool InsideObject(const Story& story, int32_t pos)
 // Moves the object runs from pos on by n characters.
 void ShiftObjects(Story& story, int32_t pos, int32_t n)
 {
-    for (auto o = story.objects.begin() + (ObjectFrom(story, pos) - story.objects.cbegin()); o != story.objects.end(); ++o)
-        o->at += n;
+    story.objects.Shift(ObjectFrom(story, pos).Index(), n);
 }
 
 // Room for n more characters.
@@ -311,9 +311,13 @@ public:
             for (int32_t para : text.paras)
                 story.paras.push_back(Para(para));
             story.objects = text.objects;
-            for (ObjectRun& o : story.objects)
-                if (o.kind == 1)
+            for (size_t k = 0; k < story.objects.size(); ++k) {
+                ObjectRun o = story.objects[k];
+                if (o.kind == 1) {
                     o.box = CloneBox(o.box);
+                    story.objects.Set(k, o);
+                }
+            }
             story.locked = text.locked;
             story.flag0 = text.flag0;
             box.story = story.uid;
@@ -351,7 +355,7 @@ int32_t Changed(FormatTable<F>& table, std::map<int32_t, int32_t>& cache, int32_
 
 }  // namespace
 
-GapBuffer<ObjectRun>::const_iterator ObjectFrom(const Story& story, int32_t pos)
+ObjectRuns::const_iterator ObjectFrom(const Story& story, int32_t pos)
 {
     return std::lower_bound(story.objects.begin(), story.objects.end(), pos,
                             [](const ObjectRun& o, int32_t at) { return o.at < at; });
@@ -656,7 +660,9 @@ std::vector<RunEntry> ParagraphRuns(Project& project, const Story& story)
     std::vector<RunEntry> runs;
     size_t para = 0, object = 0;
     for (int32_t pos = 0; pos < length;) {
-        const ObjectRun* o = object < story.objects.size() && story.objects[object].at == pos ? &story.objects[object++] : nullptr;
+        const std::optional<ObjectRun> o = object < story.objects.size() && story.objects[object].at == pos
+                                               ? std::optional<ObjectRun>(story.objects[object++])
+                                               : std::nullopt;
         uint32_t kind = o ? o->kind : tags[static_cast<size_t>(pos)];
         int32_t end = o ? pos + o->len : pos + 1;
         if (!o)
@@ -689,11 +695,10 @@ size_t ParagraphStyleRunCount(const Story& story)
 
 // ---- Hidden content ---------------------------------------------------------------------
 
-const ObjectRun* ObjectAt(const Story& story, int32_t pos)
+std::optional<ObjectRun> ObjectAt(const Story& story, int32_t pos)
 {
-    auto it = std::lower_bound(story.objects.begin(), story.objects.end(), pos,
-                               [](const ObjectRun& o, int32_t at) { return o.at < at; });
-    return it != story.objects.end() && it->at == pos ? &*it : nullptr;
+    auto it = ObjectFrom(story, pos);
+    return it != story.objects.end() && it->at == pos ? std::optional<ObjectRun>(*it) : std::nullopt;
 }
 
 bool FindMarker(const Story& story, int32_t from, int32_t limit, bool forward, uint32_t opcode, int32_t* at)
@@ -721,7 +726,7 @@ bool FindMarker(const Story& story, int32_t from, int32_t limit, bool forward, u
 
 int32_t HiddenRunEnd(const Story& story, int32_t pos)
 {
-    const ObjectRun* o = pos > 0 ? ObjectAt(story, pos - 1) : nullptr;
+    const std::optional<ObjectRun> o = pos > 0 ? ObjectAt(story, pos - 1) : std::nullopt;
     return o && IsHidden(o->kind) ? o->at + o->len : pos;
 }
 

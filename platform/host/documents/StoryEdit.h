@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,9 +111,9 @@ size_t ParagraphStyleRunCount(const Story& story);
 // ---- Hidden content ---------------------------------------------------------------------
 
 // The first object run at or after pos (the runs are sorted and never overlap).
-GapBuffer<ObjectRun>::const_iterator ObjectFrom(const Story& story, int32_t pos);
+ObjectRuns::const_iterator ObjectFrom(const Story& story, int32_t pos);
 // The object run starting at pos, null when none does.
-const ObjectRun* ObjectAt(const Story& story, int32_t pos);
+std::optional<ObjectRun> ObjectAt(const Story& story, int32_t pos);
 // Searches hidden-run markers of opcode's family (kind & ~0x60 equal) forward over
 // [from, limit) or backward over [limit, from). Found only when the first family marker met
 // is opcode itself; *at is then its position, else -1.

@@ -250,7 +250,7 @@ TEST(DocumentFile, EveryFieldChangesTheBytesAndReloads)
         {"story.utf16", [&](Project& p) { story(p).text[0] = 0xD800; }},
         {"story.escapes", [&](Project& p) { story(p).text.erase(1, 5); story(p).text.insert(1, u"\t\n\u2028\u0085\uFFF9"); }},
         {"story.chain", [&](Project& p) { std::swap(story(p).boxes[0], story(p).boxes[1]); }},
-        {"story.object.value", [&](Project& p) { story(p).objects[0].value = 77; }},
+        {"story.object.value", [&](Project& p) { ObjectRun o = story(p).objects[0]; o.value = 77; story(p).objects.Set(0, o); }},
         {"story.locked", [&](Project& p) { story(p).locked = true; }},
         {"story.flag0", [&](Project& p) { story(p).flag0 = true; }},
     };
@@ -283,7 +283,12 @@ TEST(DocumentFile, StructuralFieldsChangeTheBytesAndReload)
              auto& items = p.layouts[0]->spreads[0].items;
              std::swap(items[0], items[1]);
          }},
-        {"mapping", "object.value", [](Project& p) { p.layouts[0]->stories.at(10).objects[0].value = 0x12345678; }},
+        {"mapping", "object.value", [](Project& p) {
+             ObjectRuns& objects = p.layouts[0]->stories.at(10).objects;
+             ObjectRun o = objects[0];
+             o.value = 0x12345678;
+             objects.Set(0, o);
+         }},
         {"masters", "master.items", [](Project& p) {
              auto& items = p.layouts[0]->masters[0].items;
              std::swap(items[0], items[1]);
