@@ -652,4 +652,34 @@ TEST_F(DiggerTest, AStyleTestSetsBackTheParagraphUnderTheProbe)
     ExpectFormat(box, 1, 7, second, "Zweite");
 }
 
+// The paragraph-style table is read again only for a paragraph whose value is new: every other
+// run asks the host for the number of paragraphs alone, and each paragraph still gets its own
+// attributes back.
+TEST_F(DiggerTest, AStyleTestReadsTheParagraphTableOncePerNewParagraphValue)
+{
+    OpenTranslatable();
+    auto cursor = Cursor(true);
+    const size_t reads = CountCalls("TXT-19");
+    for (const char16_t* word : {u"Eins ", u"zwei ", u"drei"})
+        cursor->InsertRun(*Unicodes(word, firstProbe), false);
+    cursor->Step();
+    for (const char16_t* word : {u"Vier ", u"fuenf ", u"sechs"})
+        cursor->InsertRun(*Unicodes(word, secondProbe), false);
+    // Six counts and a table for each of the two paragraph values.
+    EXPECT_EQ(Calls(reads), 6 + 2);
+    cursor->Flush();
+    EXPECT_EQ(StoryChars(box).substr(0, 15), u"Eins zwei drei\r");
+    QStoryText text(box);
+    QStoryCursor at(text);
+    std::vector<int32_t> indents;
+    for (; at.HasMore(); at.Next()) {
+        XTParaAttribs attributes{};
+        ASSERT_EQ(at.GetParaAttributes(&attributes, nullptr), XT_OK);
+        indents.push_back(attributes.values[0x11]);
+    }
+    ASSERT_FALSE(indents.empty());
+    EXPECT_EQ(indents.front(), 0);
+    EXPECT_EQ(indents.back(), pt(18));
+}
+
 } // namespace
