@@ -409,7 +409,7 @@ TEST_F(ServerJobTest, JobFoldersAreKeptWithClearTempFilesOffAndTheHeartbeatHolds
     ASSERT_EQ(folders.size(), 2u) << "two jobs within a second have folders of their own";
     // Each keeps its upload, which the export saved again as a sound document.
     for (const auto& name : folders) {
-        const std::string check = std::string(XTHOST_PROGRAM) + " doc check '" +
+        const std::string check = "'" + std::string(XTHOST_PROGRAM) + "' doc check '" +
                                   (app / "tmp" / name / "incoming" / "doc.qxp").string() + "' >/dev/null 2>&1";
         EXPECT_EQ(std::system(check.c_str()), 0) << name;
     }
@@ -503,14 +503,14 @@ TEST_F(ServerJobTest, ExportDwqThenExportQxpOfItsResultInEveryMode)
     }
     for (const char* name : {"plain.dwq", "deflated.dwq", "minimal.dwq"}) {
         // Debian's Python, which has olefile.
-        const std::string command = "/usr/bin/python3 -c \"import olefile,sys; olefile.OleFileIO(sys.argv[1])\" " +
-                                    (app / "out" / name).string();
+        const std::string command = "/usr/bin/python3 -c \"import olefile,sys; olefile.OleFileIO(sys.argv[1])\" '" +
+                                    (app / "out" / name).string() + "'";
         EXPECT_EQ(std::system(command.c_str()), 0) << name;
     }
     if (!importConverts)
         GTEST_SKIP() << "needs the import command";
     for (const char* name : {"plain.qxp", "deflated.qxp", "minimal.qxp"}) {
-        const std::string command = std::string(XTHOST_PROGRAM) + " doc check " + (app / "out" / name).string();
+        const std::string command = "'" + std::string(XTHOST_PROGRAM) + "' doc check '" + (app / "out" / name).string() + "'";
         EXPECT_EQ(std::system(command.c_str()), 0) << name;
     }
 }

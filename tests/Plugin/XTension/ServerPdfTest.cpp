@@ -256,7 +256,7 @@ TEST_P(ServerPdfNamingTest, DocumentPdfAndCoordinatesOfAnExchangeFileComeInOrder
     ASSERT_EQ(socket.size(), 2u);
     const std::vector<std::string> announcements{"export indd and pdf", "export indd and pdf and overset"};
     const auto check = [&](const fs::path& qxp, const fs::path& pdf, const fs::path& coo) {
-        const std::string command = std::string(XTHOST_PROGRAM) + " doc check '" + qxp.string() + "' >/dev/null 2>&1";
+        const std::string command = "'" + std::string(XTHOST_PROGRAM) + "' doc check '" + qxp.string() + "' >/dev/null 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << qxp;
         EXPECT_EQ(kesto_test::PdfInfoField(pdf.string(), "Pages"), "2") << pdf;
         const std::string rule(80, '-');
