@@ -255,6 +255,7 @@ private:
     // The format and object run of each character of a story, made once per story.
     struct Chars {
         std::vector<const CharFormat*> format;
+        std::vector<ObjectRun> objects;  // the story's object runs, which `object` points into
         std::vector<const ObjectRun*> object;
     };
     const Chars& CharsOf(const Story& story)
@@ -270,7 +271,8 @@ private:
         for (const Run& run : story.charRuns)
             for (int32_t k = 0; k < run.length && at < n; ++k)
                 c.format[at++] = project_.charFormats.Find(run.format);
-        for (const ObjectRun& o : story.objects)
+        c.objects.assign(story.objects.begin(), story.objects.end());
+        for (const ObjectRun& o : c.objects)
             for (int32_t k = std::max(o.at, 0); k < o.at + o.len && size_t(k) < n; ++k)
                 c.object[size_t(k)] = &o;
         return c;

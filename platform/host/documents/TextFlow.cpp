@@ -174,7 +174,7 @@ class Setter {
 public:
     Setter(const Project& project, const Layout& layout, const Story& story)
         : project_(project), layout_(layout), story_(story), text_(story.text.str()), n_(int32_t(text_.size())),
-          format_(size_t(n_), nullptr), object_(size_t(n_), nullptr)
+          format_(size_t(n_), nullptr), objects_(story.objects.begin(), story.objects.end()), object_(size_t(n_), nullptr)
     {
         static const CharFormat kNone{};
         size_t at = 0;
@@ -185,7 +185,7 @@ public:
         }
         for (; at < size_t(n_); ++at)
             format_[at] = &kNone;
-        for (const ObjectRun& o : story.objects)
+        for (const ObjectRun& o : objects_)
             for (int32_t k = std::max(o.at, 0); k < o.at + o.len && k < n_; ++k)
                 object_[size_t(k)] = &o;
     }
@@ -278,6 +278,7 @@ private:
     const std::u16string text_;  // the layout reads every character, many more than once
     const int32_t n_;
     std::vector<const CharFormat*> format_;
+    const std::vector<ObjectRun> objects_;  // the story's object runs, which object_ points into
     std::vector<const ObjectRun*> object_;
 };
 
