@@ -7,14 +7,18 @@ jobs=$(nproc)
 # The first failure of each failed test, one line each, as the last lines of the output: a
 # long run's log is often read from its end.
 digest() { # <build dir>
-  local failed="$root/$1/Testing/Temporary/LastTestsFailed.log" name first
+  local failed="$root/$1/Testing/Temporary/LastTestsFailed.log" names name first
   [ -f "$failed" ] || return 0
+  names=$(cut -d: -f2- "$failed" | head -n 20)
+  cp "$failed" "$failed.run"
   echo "---- first failure of each failed test"
-  cut -d: -f2- "$failed" | head -n 20 | while read -r name; do
+  while read -r name; do
     first=$(ctest --test-dir "$root/$1" -R "^${name}\$" --output-on-failure --timeout 600 2>&1 </dev/null |
       grep -i -m1 -A3 -E "Failure|error|alert|Exception|Timeout|Sanitizer" | tr '\n\t' '  ' | cut -c1-400 || true)
     echo "$name: $first"
-  done
+  done <<<"$names"
+  # The reruns wrote their own list; --rerun-failed should find the whole run's.
+  mv "$failed.run" "$failed"
 }
 run() { # <build dir> <target> <cmake options...>
   local dir=$1 target=$2; shift 2
