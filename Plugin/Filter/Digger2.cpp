@@ -507,13 +507,18 @@ void Digger::ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes)
             return;
         known = mParagraphStyles.emplace(style, read).first;
     }
-    attributes = known->second;
+    AnswerParagraphStyle(known->second, sheet, attributes);
+}
+
+void Digger::AnswerParagraphStyle(const XTParaAttribs& read, int32_t& sheet, XTParaAttribs& attributes)
+{
+    attributes = read;
     XTStyleSheetRec record{};
     if (GetStyleSheet(attributes.style, true, &record))
         sheet = attributes.style;
-    table.answered = true;
-    table.sheet = sheet;
-    table.attributes = attributes;
+    mStyleTable.answered = true;
+    mStyleTable.sheet = sheet;
+    mStyleTable.attributes = attributes;
 }
 
 bool Digger::ReadParagraphStyleAgain(int32_t count, int32_t& sheet, XTParaAttribs& attributes)
@@ -542,13 +547,7 @@ bool Digger::ReadParagraphStyleAgain(int32_t count, int32_t& sheet, XTParaAttrib
         return false;
     table.at = n;
     table.atStart = start;
-    attributes = known->second;
-    XTStyleSheetRec record{};
-    if (GetStyleSheet(attributes.style, true, &record))
-        sheet = attributes.style;
-    table.answered = true;
-    table.sheet = sheet;
-    table.attributes = attributes;
+    AnswerParagraphStyle(known->second, sheet, attributes);
     return true;
 }
 

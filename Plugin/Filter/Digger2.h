@@ -89,6 +89,9 @@ private:
     void ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes);
     // ReadParagraphStyle from the last table read, when that still answers as a new read would.
     bool ReadParagraphStyleAgain(int32_t count, int32_t& sheet, XTParaAttribs& attributes);
+    // Answers the attributes read for the cursor's paragraph, with their style sheet when the
+    // document has it, and keeps them as the answer for that paragraph.
+    void AnswerParagraphStyle(const XTParaAttribs& read, int32_t& sheet, XTParaAttribs& attributes);
     // The attributes of the paragraph run that holds position start; false when none does.
     bool ReadParagraphRun(int64_t start, XTParaAttribs& attributes);
     void SetBackParagraph(int32_t sheet, const XTParaAttribs& attributes);
