@@ -20,8 +20,14 @@ function(kesto_gtest name)
   target_compile_definitions(${name} PRIVATE
     KESTO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KESTO_BINARY_DIR="${PROJECT_BINARY_DIR}")
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
-    PROPERTIES LABELS "${K_LABELS}" ENVIRONMENT "KESTO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  # An empty LABELS value would make the next word a label.
+  if(K_LABELS)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
+      PROPERTIES LABELS "${K_LABELS}" ENVIRONMENT "KESTO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
+      PROPERTIES ENVIRONMENT "KESTO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  endif()
 endfunction()
 
 # kesto_benchmark(<name> SOURCES ... LIBS ...): Google Benchmark or a plain main().
