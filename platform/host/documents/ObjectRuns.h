@@ -114,8 +114,10 @@ public:
     template <class It>
     void insert(const_iterator at, It first, It last)
     {
+        // Runs of this story are read before the split moves under them.
+        const std::vector<ObjectRun> runs(first, last);
         Split(at.Index());
-        head_.insert(head_.end(), first, last);
+        head_.insert(head_.end(), runs.begin(), runs.end());
     }
     void insert(const_iterator at, const ObjectRun& run) { insert(at, &run, &run + 1); }
     void erase(const_iterator first, const_iterator last)
