@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/host/documents/GapBuffer.h"
+#include "platform/host/documents/ObjectRuns.h"
 
 namespace {
 
@@ -59,6 +61,51 @@ TEST(GapBuffer, RepeatingOneOfItsOwnElementsWhileGrowingKeepsItsValue)
     for (int i = 0; i < 20; ++i)
         formats.insert(formats.begin() + 1, formats.size() + 1, formats[0]);
     EXPECT_TRUE(std::all_of(formats.begin(), formats.end(), [](int f) { return f == 7; }));
+}
+
+// Object runs split where the last edit was, against a vector whose every run moves at once: the
+// shift behind the split reaches exactly the runs from the edit on, wherever the split was.
+TEST(ObjectRuns, ShiftsInsertsErasesAndReplacementsAgreeWithAVector)
+{
+    using xthost::doc::ObjectRun;
+    std::mt19937 random(11);
+    xthost::doc::ObjectRuns runs;
+    std::vector<ObjectRun> ref;
+    for (int step = 0; step < 6000; ++step) {
+        const size_t i = random() % (ref.size() + 1);
+        switch (random() % 4) {
+        case 0: {
+            const ObjectRun run{static_cast<int32_t>(random() % 1000), 1, static_cast<uint32_t>(step), 0, 0};
+            runs.insert(runs.begin() + static_cast<std::ptrdiff_t>(i), run);
+            ref.insert(ref.begin() + static_cast<std::ptrdiff_t>(i), run);
+            break;
+        }
+        case 1: {
+            const size_t n = std::min<size_t>(random() % 3, ref.size() - i);
+            runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(i), runs.begin() + static_cast<std::ptrdiff_t>(i + n));
+            ref.erase(ref.begin() + static_cast<std::ptrdiff_t>(i), ref.begin() + static_cast<std::ptrdiff_t>(i + n));
+            break;
+        }
+        case 2: {
+            const auto n = static_cast<int32_t>(random() % 41) - 20;
+            runs.Shift(i, n);
+            for (size_t k = i; k < ref.size(); ++k)
+                ref[k].at += n;
+            break;
+        }
+        default:
+            if (i < ref.size()) {
+                ref[i].value = static_cast<uint32_t>(step);
+                runs.Set(i, ref[i]);
+            }
+        }
+        ASSERT_EQ(runs.size(), ref.size()) << step;
+        if (!ref.empty()) {
+            const size_t k = random() % ref.size();
+            ASSERT_EQ(runs[k], ref[k]) << step << " at " << k;
+        }
+    }
+    EXPECT_TRUE(runs == xthost::doc::ObjectRuns(ref));
 }
 
 }  // namespace
