@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Foundation/ModuleGlobals.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
 #include "platform/host/HostServices.h"
 #include "platform/host/xtapi/XTAPI.h"
 
@@ -73,6 +74,18 @@ private:
     uint32_t m_creator = XT_CREATOR_XPRESS;
     uint32_t m_type = XT_FILETYPE_NONE;
 };
+
+// Only a choice between two of the calls above, so it goes wherever they are defined.
+inline int16_t ConvFileSpec::OutputHostSpec(HostFileSpec& out, bool replace, bool& created)
+{
+    created = false;
+    bool isDirectory = false;
+    if (replace && PathExists(m_path, &isDirectory) && !isDirectory)
+        return GetHostSpec(out);
+    const int16_t result = CreateHostFile(out, replace, XT_CREATOR_XPRESS, XT_FILETYPE_NONE);
+    created = result == 0;
+    return result;
+}
 
 class ConversionJob {
 public:

@@ -468,17 +468,18 @@ void Digger::ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes)
     sheet = -1;
     const XTHandle text = mStory.GetTextHandle(true);
     int32_t count = 0;
+    StyleTable& table = mStyleTable;
     if (CallHost<XTY_ParagraphStyleRuns>(text, nullptr, &count) != XT_OK || count <= 0) {
-        mStyleTable.count = -1;
+        table.runs.clear();
         return;
     }
-    if (count == mStyleTable.count && ReadParagraphStyleAgain(count, sheet, attributes))
+    if (static_cast<std::size_t>(count) == table.runs.size() && ReadParagraphStyleAgain(sheet, attributes))
         return;
-    StyleTable& table = mStyleTable;
-    table.count = -1;
     table.runs.assign(static_cast<std::size_t>(count), XTRunEntry{});
-    if (CallHost<XTY_ParagraphStyleRuns>(text, table.runs.data(), &count) != XT_OK)
+    if (CallHost<XTY_ParagraphStyleRuns>(text, table.runs.data(), &count) != XT_OK) {
+        table.runs.clear();
         return;
+    }
     table.runs.resize(static_cast<std::size_t>(count));
     if (table.runs.empty())
         return;
@@ -491,7 +492,6 @@ void Digger::ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes)
             break;
         start += table.runs[n].length;
     }
-    table.count = count;
     table.shift = mShift;
     table.at = n;
     table.atStart = start;
@@ -521,11 +521,11 @@ void Digger::AnswerParagraphStyle(const XTParaAttribs& read, int32_t& sheet, XTP
     mStyleTable.attributes = attributes;
 }
 
-bool Digger::ReadParagraphStyleAgain(int32_t count, int32_t& sheet, XTParaAttribs& attributes)
+bool Digger::ReadParagraphStyleAgain(int32_t& sheet, XTParaAttribs& attributes)
 {
     StyleTable& table = mStyleTable;
     const int64_t cursor = CurrentPos() - static_cast<int64_t>(mShift) + table.shift;
-    if (cursor < table.atStart || static_cast<std::size_t>(count) != table.runs.size())
+    if (cursor < table.atStart)
         return false;
     std::size_t n = table.at;
     int64_t start = table.atStart;

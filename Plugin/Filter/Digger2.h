@@ -88,7 +88,7 @@ private:
     void AttributeStep(KS_DWX::Import::IRun& run);
     void ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes);
     // ReadParagraphStyle from the last table read, when that still answers as a new read would.
-    bool ReadParagraphStyleAgain(int32_t count, int32_t& sheet, XTParaAttribs& attributes);
+    bool ReadParagraphStyleAgain(int32_t& sheet, XTParaAttribs& attributes);
     // Answers the attributes read for the cursor's paragraph, with their style sheet when the
     // document has it, and keeps them as the answer for that paragraph.
     void AnswerParagraphStyle(const XTParaAttribs& read, int32_t& sheet, XTParaAttribs& attributes);
@@ -122,8 +122,7 @@ private:
     // position maps to the table by taking away what was inserted since. The paragraph of the
     // last answer has been given its style again since, which gives it the same attributes.
     struct StyleTable {
-        std::vector<XTRunEntry> runs;
-        int32_t count = -1;          // entries the host counted when read; -1: no table
+        std::vector<XTRunEntry> runs;  // empty: no table
         int32_t shift = 0;           // the cursor's shift when read
         std::size_t at = 0;          // the entry of the last position asked
         int64_t atStart = 0;         // its start, in the positions of the table

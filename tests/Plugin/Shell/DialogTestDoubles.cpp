@@ -133,18 +133,6 @@ int16_t ConvFileSpec::CreateHostFile(HostFileSpec& out, bool replace, uint32_t c
     return static_cast<int16_t>(rc);
 }
 
-// As the module's own: a file that is there is used whole, anything else is made.
-int16_t ConvFileSpec::OutputHostSpec(HostFileSpec& out, bool replace, bool& created)
-{
-    created = false;
-    bool isDirectory = false;
-    if (replace && PathExists(m_path, &isDirectory) && !isDirectory)
-        return GetHostSpec(out);
-    const int16_t result = CreateHostFile(out, replace, XT_CREATOR_XPRESS, XT_FILETYPE_NONE);
-    created = result == 0;
-    return result;
-}
-
 int16_t ResolveHostFileSpec(HostFileSpec&, const char* extension)
 {
     State().resolvedExtensions.push_back(extension);
