@@ -49,7 +49,7 @@ settle() { # <build dir> <failed test names>
 # long run's log is often read from its end.
 digest() { # <build dir> <failed test names>
   local dir=$1 name
-  echo "---- first fault of each failed test"
+  echo "---- first fault of each failed test (this shell: $(grep -E '^(TracerPid|Seccomp|CapEff):' /proc/self/status | tr -s '\t\n' '  '))"
   while read -r name; do
     echo "$name: $(rerun "$dir" "$name" | first_fault)"
   done <<<"$(head -n 20 <<<"$2")"
