@@ -24,35 +24,35 @@ first_fault() {
   tr '\n\t' '  ' <<<"$first" | cut -c1-400
 }
 
-# LeakSanitizer stops every thread of the process with ptrace before it reads the memory;
-# where it cannot, it ends the process with a fatal error of its own, which is no leak
-# report. Such a test runs again without the leak check and stands or falls on the rest;
-# the line says why the check could not run. Fails if any test is left failed.
-settle() { # <build dir> <failed test names>
-  local dir=$1 name out why left=0
+# Each failed test (the first 20) runs again alone. LeakSanitizer stops every thread of the
+# process with ptrace before it reads the memory; where it cannot, it ends the process with a
+# fatal error of its own, which is no leak report. In a run with the leak check and few
+# failures, such a test runs once more without it and stands or falls on the rest, with a
+# line that says why the check could not run. The first fault of every other test follows,
+# one line each, as the last lines of the output: a long run's log is often read from its
+# end. Fails if any test is left failed.
+recheck() { # <build dir> <failed test names>
+  local dir=$1 names=$2 name out why left="" settle=0
+  if [[ ${ASAN_OPTIONS:-} == *detect_leaks=1* ]] && [ "$(wc -l <<<"$names")" -le 20 ]; then
+    settle=1
+  fi
+  echo "---- the failed tests, run again one at a time"
   while read -r name; do
     out=$(rerun "$dir" "$name")
-    if grep -q "$lsan_fatal" <<<"$out" && ! grep -q -E "$faults" <<<"$out" &&
+    if [ $settle -eq 1 ] && grep -q "$lsan_fatal" <<<"$out" && ! grep -q -E "$faults" <<<"$out" &&
        rerun "$dir" "$name" ASAN_OPTIONS=detect_leaks=0 >/dev/null; then
       why=$(rerun "$dir" "$name" LSAN_OPTIONS=verbosity=1:log_threads=1 |
         grep -E '^==[0-9]+==(Could not|Failed|Tracer|Can.t|Waiting)' | head -n 3 |
         tr '\n' ' ' || true)
       echo "$name: passed without the leak check, which could not run: ${why:-no reason given}"
     else
-      left=1
+      left+="$name: $(first_fault <<<"$out")"$'\n'
     fi
-  done <<<"$2"
-  return $left
-}
-
-# The first fault of each failed test, one line each, as the last lines of the output: a
-# long run's log is often read from its end.
-digest() { # <build dir> <failed test names>
-  local dir=$1 name
+  done <<<"$(head -n 20 <<<"$names")"
+  [ -n "$left" ] || return 0
   echo "---- first fault of each failed test (this shell: $(grep -E '^(TracerPid|Seccomp|CapEff):' /proc/self/status | tr -s '\t\n' '  '))"
-  while read -r name; do
-    echo "$name: $(rerun "$dir" "$name" | first_fault)"
-  done <<<"$(head -n 20 <<<"$2")"
+  printf '%s' "$left"
+  return 8
 }
 
 run() { # <build dir> <target> <cmake options...>
@@ -66,14 +66,7 @@ run() { # <build dir> <target> <cmake options...>
   names=$(cut -d: -f2- "$failed")
   # The reruns write their own list; --rerun-failed should find the whole run's.
   cp "$failed" "$failed.run"
-  # Only a run with the leak check can lose a test to it; many failures have another cause.
-  if [[ ${ASAN_OPTIONS:-} == *detect_leaks=1* ]] && [ "$(wc -l <<<"$names")" -le 20 ]; then
-    echo "---- the failed tests, run again one at a time"
-    settle "$dir" "$names" || status=8
-  else
-    status=8
-  fi
-  [ $status -eq 0 ] || digest "$dir" "$names"
+  recheck "$dir" "$names" || status=8
   mv "$failed.run" "$failed"
   return $status
 }
