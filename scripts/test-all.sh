@@ -5,13 +5,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 faults='ERROR: (Address|Leak|Undefined)Sanitizer|runtime error:|: Failure$|\*\*\*(Timeout|Exception)'
-lsan_fatal='LeakSanitizer has encountered a fatal error'
 
-# One test again, alone, with the given environment; prints what it printed.
-rerun() { # <build dir> <test name> [NAME=value...]
+# One test again, alone; prints what it printed.
+rerun() { # <build dir> <test name>
   local dir=$1 name=$2
-  shift 2
-  env "$@" ctest --test-dir "$root/$dir" -R "^${name}\$" --output-on-failure --timeout 600 </dev/null 2>&1
+  ctest --test-dir "$root/$dir" -R "^${name}\$" --output-on-failure --timeout 600 </dev/null 2>&1
 }
 
 # The first fault in a test's output, on one line: a failed expectation or a sanitizer's
@@ -24,32 +22,16 @@ first_fault() {
   tr '\n\t' '  ' <<<"$first" | cut -c1-400
 }
 
-# Each failed test (the first 20) runs again alone. LeakSanitizer stops every thread of the
-# process with ptrace before it reads the memory; where it cannot, it ends the process with a
-# fatal error of its own, which is no leak report. In a run with the leak check and few
-# failures, such a test runs once more without it and stands or falls on the rest, with a
-# line that says why the check could not run. The first fault of every other test follows,
-# one line each, as the last lines of the output: a long run's log is often read from its
-# end. Fails if any test is left failed.
+# Each failed test (the first 20) runs again alone, and the first fault of each follows, one
+# line each, as the last lines of the output: a long run's log is often read from its end. A
+# test whose leak check could not run (LeakSanitizer ends it with a fatal error of its own) has
+# failed like any other: the leak check runs on every test of the sanitizer build.
 recheck() { # <build dir> <failed test names>
-  local dir=$1 names=$2 name out why left="" settle=0
-  if [[ ${ASAN_OPTIONS:-} == *detect_leaks=1* ]] && [ "$(wc -l <<<"$names")" -le 20 ]; then
-    settle=1
-  fi
+  local dir=$1 names=$2 name left=""
   echo "---- the failed tests, run again one at a time"
   while read -r name; do
-    out=$(rerun "$dir" "$name")
-    if [ $settle -eq 1 ] && grep -q "$lsan_fatal" <<<"$out" && ! grep -q -E "$faults" <<<"$out" &&
-       rerun "$dir" "$name" ASAN_OPTIONS=detect_leaks=0 >/dev/null; then
-      why=$(rerun "$dir" "$name" LSAN_OPTIONS=verbosity=1:log_threads=1 |
-        grep -E '^==[0-9]+==(Could not|Failed|Tracer|Can.t|Waiting)' | head -n 3 |
-        tr '\n' ' ' || true)
-      echo "$name: passed without the leak check, which could not run: ${why:-no reason given}"
-    else
-      left+="$name: $(first_fault <<<"$out")"$'\n'
-    fi
+    left+="$name: $(rerun "$dir" "$name" | first_fault)"$'\n'
   done <<<"$(head -n 20 <<<"$names")"
-  [ -n "$left" ] || return 0
   echo "---- first fault of each failed test (this shell: $(grep -E '^(TracerPid|Seccomp|CapEff):' /proc/self/status | tr -s '\t\n' '  '))"
   printf '%s' "$left"
   return 8
