@@ -475,7 +475,9 @@ bool ct_Connection::writeLine(const std::string& text, bool appendTerminator, ch
         socketError(KS_LOCATION("ct_Connection::writeLine"), "Not connected to client!");
         return false; // nothing went out
     }
-    std::string out = Conceal(text);
+    // The client gets the line as it is (a result it owns may carry the password in its
+    // name); only the log masks it.
+    std::string out = text;
     if (appendTerminator && !out.empty() && out.back() != terminator)
         out += terminator;
     if (!out.empty() && sockets::SendAll(m_ClientSocket, out.data(), out.size()) < 0) {
@@ -483,7 +485,7 @@ bool ct_Connection::writeLine(const std::string& text, bool appendTerminator, ch
         closeClient();
         return false;
     }
-    LogMessage(KS_LOCATION("ct_Connection::writeLine"), "WRITE:\t" + out, 4);
+    LogMessage(KS_LOCATION("ct_Connection::writeLine"), "WRITE:\t" + Conceal(out), 4);
     return true;
 }
 

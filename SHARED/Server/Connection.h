@@ -94,8 +94,8 @@ public:
     // socket error of the call that failed, 0 when none did.
     static bool ShutdownConnection(sockets::Handle socket, int* errorCode = nullptr);
 
-    // A text no client line may carry into a log or a reply (the server's password): every
-    // occurrence reads as "********" in what the connection logs or sends as a line.
+    // A text no client line may carry into a log (the server's password): every occurrence
+    // reads as "********" in what the connection logs. Lines go to the client unmasked.
     static void SetConcealed(const std::string& secret);
     static std::string Conceal(const std::string& text);
 

@@ -586,6 +586,23 @@ TEST_F(ServerJobTest, APipeADeviceAndANameThatIsNoTextAreRefused)
     EXPECT_TRUE(fs::is_empty(app / "out"));
 }
 
+// The password is masked in the logs only: a result the client named after it comes back under
+// its real name.
+TEST_F(ServerJobTest, AResultNamedAfterThePasswordReachesItsClientUnderItsName)
+{
+    const std::string document = ReadText(source);
+    std::map<std::string, std::string> files;
+    Serve([&] { files = SocketExport("exportdwq", "doc.qxp", document, kPassword, false); });
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.begin()->first, std::string(kPassword) + ".dwq");
+    EXPECT_TRUE(IsExchangeFile(files.begin()->second));
+    const auto texts = ServerLogTexts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "WRITE:\t********.dwq"), texts.end());
+    for (const std::string& text : texts)
+        EXPECT_EQ(text.find(kPassword), std::string::npos) << text;
+    EXPECT_EQ(GeneralLog().find(kPassword), std::string::npos);
+}
+
 // Client paths reach the general log's conversion blocks with the server's password masked.
 TEST_F(ServerJobTest, ThePasswordInAClientPathNeverReachesTheGeneralLog)
 {

@@ -15,6 +15,7 @@
 #include "Foundation/Settings.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "SHARED/Server/DriverDouble.h"
+#include "SHARED/Server/ServerLoops.h"
 #include "SHARED/Server/ServerTestSupport.h"
 
 using protocol::Client;
@@ -448,6 +449,20 @@ TEST_F(ConversionJobTest, RemovingAJobFolderFollowsNoLinks) {
     EXPECT_TRUE(job.RemoveTmpFolder());
     EXPECT_FALSE(fs::exists(folder));
     EXPECT_EQ(ReadFile(outside + "/keep.txt"), "keep");
+}
+
+// The password mask keeps the password out of the logs; a result the client named after it
+// reaches that client under its real name.
+TEST_F(ConversionJobTest, AResultNamedAfterThePasswordKeepsItsNameAndOnlyTheLogMasksIt) {
+    ct_Connection::SetConcealed(ServerPassword);
+    testing::internal::CaptureStderr();
+    const auto files = SucceedingSocketJob(3, "export dwx", "doc.qxp", "document", false, ServerPassword);
+    const std::string log = testing::internal::GetCapturedStderr();
+    ct_Connection::SetConcealed("");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].name, std::string(ServerPassword) + ".dwq");
+    EXPECT_EQ(log.find(ServerPassword), std::string::npos) << "the password reached a log";
+    EXPECT_NE(log.find("WRITE:\t********.dwq"), std::string::npos) << log;
 }
 
 TEST_F(ConversionJobTest, HeartbeatHoldsOneLineAndIsWrittenOnlyWhenConfigured) {
