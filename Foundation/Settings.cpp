@@ -66,8 +66,9 @@ const KeyRow kKeys[] = {
     {"TemporaryPath", 3, 1, "Full path to temporary                            < directory >"},
     {"LogPath", 3, 1, "Full path to log                                  < directory >"},
     {"ServerAlivePath", 3, 1, "Full path to 'ServerAlive' synchronization file   < directory >"},
+    {"maxUploadMB", 2, 3, "Max. MB one job may take from its client (0: 512) < number >"},
 };
-static_assert(sizeof kKeys / sizeof kKeys[0] == SettingKey::Count, "36 keys");
+static_assert(sizeof kKeys / sizeof kKeys[0] == SettingKey::Count, "37 keys");
 
 bool IsKeyId(int32_t keyId)
 {
@@ -332,6 +333,14 @@ int32_t SettingsFile::GetServerLogMinPriority()
     if (value < 0)
         return -1;
     return value > 8 ? 8 : value;
+}
+
+int32_t SettingsFile::GetMaxUploadMB()
+{
+    const int32_t value = GetInt(SettingKey::maxUploadMB);
+    if (value < 0)
+        return 0;
+    return value > 2048 ? 2048 : value;
 }
 
 std::string GetSettingsFilePath()

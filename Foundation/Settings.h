@@ -1,4 +1,4 @@
-// The settings file "kesto.ini" in the host's "XTensions" folder: 36 keys in the sections
+// The settings file "kesto.ini" in the host's "XTensions" folder: 37 keys in the sections
 // "QUARK", "Options", "Server" and "Path", each with a default and a help text. Every getter
 // reads the loaded file on each call, falls back to the key's default and clamps integers.
 #pragma once
@@ -49,7 +49,8 @@ struct SettingKey {
         TemporaryPath,
         LogPath,
         ServerAlivePath,              // 35
-        Count,                        // 36: also the id of "no key"
+        maxUploadMB,                  // 36
+        Count,                        // 37: also the id of "no key"
     };
 };
 
@@ -121,6 +122,9 @@ public:
     bool GetActivateServerLog();
     bool GetKeepServerLog();
     int32_t GetServerLogMinPriority();     // below 0 gives -1, above 8 gives 8
+    // The most a server job stores of its client's file, in MiB: 0 (the default, also for a
+    // value below 0) leaves the server's own bound; above 2048 gives 2048.
+    int32_t GetMaxUploadMB();
 
     // The name of a key id ("" for none) and of a section index ("" for 4 and beyond).
     static const char* GetKeyName(int32_t keyId);

@@ -1,13 +1,13 @@
 #include "SHARED/Server/ConversionBase.h"
 
 #include <cstdint>
-#include <limits>
 #include <system_error>
 
 #include <filesystem>
 
 #include "Foundation/AllocTracker.h"
 #include "Foundation/Log.h"
+#include "Foundation/Settings.h"
 #include "Foundation/UString.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "SHARED/Server/Connection.h"
@@ -30,6 +30,18 @@ bool ParseAnnouncedSize(const std::string& text, uint64_t& size) {
         size = size * 10 + static_cast<uint64_t>(c - '0');
     }
     return true;
+}
+
+// What one job may store of its client's file: the setting maxUploadMB, or 512 MiB while
+// it is 0. Real documents and containers stay far below; a few deflated megabytes on the
+// wire cannot grow into gigabytes on disk.
+constexpr uint64_t kMiB = uint64_t(1) << 20;
+constexpr uint64_t kDefaultUploadCap = 512 * kMiB;
+
+uint64_t JobUploadCap() {
+    SettingsFile* settings = Settings.GetIf();
+    const int32_t mib = settings ? settings->GetMaxUploadMB() : 0;
+    return mib > 0 ? static_cast<uint64_t>(mib) * kMiB : kDefaultUploadCap;
 }
 
 template <class Node>
@@ -403,8 +415,21 @@ std::string ct_ConversionBase::ReceiveFile(const std::string& folder, bool& comp
     const std::string sizeText = conn.readLine();
     if (sizeText.empty())
         return refuse("target file size missing.");
+    // The announced size bounds what the blocks may inflate to: a line that announces no
+    // number is refused like any line out of place.
     uint64_t announced = 0;
-    const bool sizeKnown = ParseAnnouncedSize(sizeText, announced);
+    if (!ParseAnnouncedSize(sizeText, announced)) {
+        LogMessage(KS_LOCATION("ct_ConversionBase::ReceiveFile"),
+                   "Error: refused size line from client: '" + ct_Connection::Conceal(sizeText) + "'", 6);
+        return refuse("File Transfer Command unknown: " + sizeText);
+    }
+    const uint64_t cap = JobUploadCap();
+    if (announced > cap) {
+        LogMessage(KS_LOCATION("ct_ConversionBase::ReceiveFile"),
+                   "Error: refused upload of " + std::to_string(announced) + " bytes: a job takes at most " +
+                       std::to_string(cap) + " (setting maxUploadMB)", 6);
+        return refuse("target file transfer error.");
+    }
     if (!conn.writeLine("size ok"))
         return std::string();
 
@@ -418,11 +443,10 @@ std::string ct_ConversionBase::ReceiveFile(const std::string& folder, bool& comp
     }
 
     uint64_t received = 0;
-    const uint64_t cap = sizeKnown ? announced : std::numeric_limits<uint64_t>::max();
-    if (!conn.ReceiveFileData(path, compressed, cap, &received))
+    if (!conn.ReceiveFileData(path, compressed, announced, &received))
         return refuse("target file transfer error.");
-    // A number announced the size: anything shorter is a truncated upload.
-    if (sizeKnown && received != announced) {
+    // Anything shorter than announced is a truncated upload.
+    if (received != announced) {
         LogMessage(KS_LOCATION("ct_ConversionBase::ReceiveFile"),
                    "Failed receive: " + std::to_string(received) + " bytes received, " +
                        std::to_string(announced) + " announced!", 6);

@@ -100,6 +100,7 @@ const std::vector<KeyCase>& Cases()
         {K::LogPath, "LogPath", "Path", PATH(K::LogPath), " ", "/var/log/k", "/var/log/k", "x", "x"},
         {K::ServerAlivePath, "ServerAlivePath", "Path",
             PATH(K::ServerAlivePath), " ", "/alive", "/alive", "x", "x"},
+        {K::maxUploadMB, "maxUploadMB", "Server", GETTER(GetMaxUploadMB), "0", "100", "100", "5000", "2048"},
     };
     return cases;
 }
@@ -201,8 +202,8 @@ TEST_F(SettingsTest, BeforeLoadingEveryGetterAnswersFalseOrTheClampOfZero)
     SettingsFile settings(false);
     EXPECT_FALSE(settings.IsLoaded());
     for (const KeyCase& c : Cases()) {
-        const bool text = c.id >= SettingKey::SourceBookPath || c.id == SettingKey::fileTypeGuidedSelection ||
-                          c.id == SettingKey::maxDocOpen;
+        const bool text = (c.id >= SettingKey::SourceBookPath && c.id <= SettingKey::ServerAlivePath) ||
+                          c.id == SettingKey::fileTypeGuidedSelection || c.id == SettingKey::maxDocOpen;
         const std::string expected = text ? "" : "0";
         EXPECT_EQ(c.read(settings), expected) << SettingsFile::GetKeyName(c.id);
         EXPECT_EQ(settings.GetValue(c.id), "");

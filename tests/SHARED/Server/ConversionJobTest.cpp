@@ -451,6 +451,60 @@ TEST_F(ConversionJobTest, RemovingAJobFolderFollowsNoLinks) {
     EXPECT_EQ(ReadFile(outside + "/keep.txt"), "keep");
 }
 
+// What one job may store of its client's file is bounded by the setting maxUploadMB (512 MiB
+// by default): a larger announcement is refused before any data, so a few deflated blocks
+// cannot fill the disk.
+TEST_F(ConversionJobTest, AnUploadBeyondTheJobsBoundIsRefusedBeforeItsData) {
+    struct Case {
+        const char* setting;
+        uint64_t announced;
+        bool accepted;
+    } cases[] = {
+        {"maxUploadMB=1\n", uint64_t(1) << 20, true},
+        {"maxUploadMB=1\n", (uint64_t(1) << 20) + 1, false},
+        {"", uint64_t(512) << 20, true},
+        {"", (uint64_t(512) << 20) + 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.setting) + std::to_string(c.announced));
+        UseSettings("[Server]\nclearTempFiles=True\n" + std::string(c.setting) + "[Path]\nTemporaryPath=" + m_Temp +
+                    "\n");
+        driverdouble::Reset();
+        Driver().succeed = Driver().writeTargets = true;
+        auto job = StartJob(3);
+        EXPECT_EQ(m_Client->ReadLine(), "export dwx");
+        EXPECT_EQ(Ask("///file_sock_transfer///"), "file_sock_transfer ok");
+        EXPECT_EQ(Ask("file_transfer_start"), "file_transfer_start ok");
+        EXPECT_EQ(Ask("doc.qxp"), "filename ok");
+        const std::string reply = Ask(std::to_string(c.announced));
+        if (!c.accepted) {
+            EXPECT_EQ(reply, "target file transfer error.");
+            EXPECT_FALSE(JobResult(job));
+            EXPECT_TRUE(Driver().calls.empty());
+            EXPECT_TRUE(JobFolders().empty());
+            continue;
+        }
+        EXPECT_EQ(reply, "size ok");
+        if (c.announced > (uint64_t(1) << 20)) {
+            // Accepted: the client ends the job here rather than send half a gigabyte.
+            m_Client->SendBlocks({protocol::HeaderBlock(4, nullptr, 0)});
+            EXPECT_FALSE(JobResult(job));
+            m_Client = std::make_unique<Client>(m_Conn.GetPort());
+            ASSERT_EQ(m_Conn.waitForClient(), 0);
+            continue;
+        }
+        const std::string bytes = TextBytes(c.announced);
+        m_Client->SendBlocks(protocol::EncodeStream(protocol::Deflate(bytes, 6), 8));
+        EXPECT_EQ(m_Client->ReadLine(), "file ok");
+        EXPECT_EQ(Ask("0"), "hash ok");
+        EXPECT_EQ(Ask("report"), "target name ok");
+        std::string stop;
+        EXPECT_EQ(DownloadAll(&stop).size(), 1u);
+        EXPECT_EQ(stop, "export finished");
+        EXPECT_TRUE(JobResult(job));
+    }
+}
+
 // The password mask keeps the password out of the logs; a result the client named after it
 // reaches that client under its real name.
 TEST_F(ConversionJobTest, AResultNamedAfterThePasswordKeepsItsNameAndOnlyTheLogMasksIt) {

@@ -110,10 +110,10 @@ TEST_F(HandshakeTest, UploadStoresTheFileUnderTheClientsName) {
     }
 }
 
-TEST_F(HandshakeTest, UploadTakesAnyTextAsSizeAndHash) {
+TEST_F(HandshakeTest, UploadTakesAnyTextAsHash) {
     bool compressed = false;
     auto stored = std::async(std::launch::async, [&] { return m_Job.ReceiveFile(m_Dir.Path(), compressed); });
-    const Replies replies = Upload({"file_transfer_start", "a.dwq", "lots"}, protocol::EncodeStream("abc", 0), "no hash");
+    const Replies replies = Upload({"file_transfer_start", "a.dwq", "3"}, protocol::EncodeStream("abc", 0), "no hash");
     EXPECT_EQ(replies.back(), "hash ok");
     EXPECT_EQ(stored.get(), m_Dir.File("a.dwq"));
 }
@@ -166,6 +166,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadUpload{"AbsoluteName", {"file_transfer_start", "/srv/escaped"}, "", "0", "target file name invalid."},
         BadUpload{"CarriageReturnInName", {"file_transfer_start", "a.qxp\r"}, "", "0", "target file name invalid."},
         BadUpload{"EmptySize", {"file_transfer_start", "a.qxp", ""}, "", "0", "target file size missing."},
+        // A size that is no number would leave the blocks without a bound.
+        BadUpload{"SizeIsNoNumber", {"file_transfer_start", "a.qxp", "lots"}, "", "0", "File Transfer Command unknown: lots"},
+        BadUpload{"SizeWithASign", {"file_transfer_start", "a.qxp", "+3"}, "abc", "0", "File Transfer Command unknown: +3"},
+        BadUpload{"SizeWithABlank", {"file_transfer_start", "a.qxp", "3 "}, "abc", "0", "File Transfer Command unknown: 3 "},
         BadUpload{"Truncated", {"file_transfer_start", "a.qxp", "100"}, std::string(50, 'x'), "0", "target file transfer error."},
         // The receiver stops at the eleventh byte and closes: the reply finds no client.
         BadUpload{"LongerThanAnnounced", {"file_transfer_start", "a.qxp", "10"}, std::string(20, 'x'), "0", "size ok"},
