@@ -32,6 +32,18 @@ std::string JobFolderRoot();
 // folder is created exclusively: a name that exists already is never used, another one is
 // drawn. Answers the folder's name, or "" when none could be made.
 std::string MakeJobFolder(const std::string& root);
+// A job folder's name for the stamp, made by the process owner: 8 random letters, then 8
+// that carry the owner's process id and a check of it against the stamp.
+std::string JobFolderName(const std::string& stamp, long owner);
+// The process id a job folder's name carries; 0 for a name that is not a job folder's or
+// whose check does not hold.
+long JobFolderOwner(const std::string& name);
+// Removes every job folder under root whose owner process has gone, with a log line each, so
+// that a killed server does not leave its clients' documents behind for good. Only folders of
+// the job folders' name whose check holds are touched; links, files and every other name stay.
+// Called as the server starts, before its first client: a folder of the calling process's own
+// id is then an earlier process's. Nothing is removed while clearTempFiles is off.
+void SweepJobFolders(const std::string& root);
 
 // Rewrites the heartbeat file "ServerAlive" in the folder of the setting ServerAlivePath: one
 // line, the local date and time, ending in CR LF. The line is written to a temporary file that

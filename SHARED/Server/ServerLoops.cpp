@@ -234,6 +234,7 @@ bool DoStartServer(uint16_t port) {
     static constexpr const char* kWhere = "DoStartServer";
     g_Halted = false;
     try {
+        SweepJobFolders(JobFolderRoot());
         bool result = true;
         bool halt = false;
         int restarts = 0;

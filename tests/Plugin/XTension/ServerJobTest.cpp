@@ -4,7 +4,10 @@
 // images, end with the failure replies.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -66,6 +69,49 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder)
             files[it->path().string()] = ReadText(it->path());
     return files;
 }
+
+// A server in an xthost process of its own, as an outside controller starts it; killed at the
+// latest when the test ends.
+class ServerProcess {
+public:
+    ServerProcess() = default;
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+    ~ServerProcess() { Kill(); }
+
+    // The host starts the module and sends one idle call, in which the module's server runs
+    // until a client halts it.
+    bool Start(const fs::path& app)
+    {
+        const std::string script = (app / "serve.xts").string();
+        std::ofstream(script) << "start\nidle\n";
+        const std::string appText = app.string();
+        const char* argv[] = {XTHOST_PROGRAM, "--app", appText.c_str(), "--script", script.c_str(), "--quiet", nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const int rc = posix_spawn(&m_Pid, XTHOST_PROGRAM, &actions, nullptr, const_cast<char**>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0)
+            m_Pid = -1;
+        return rc == 0;
+    }
+
+    void Kill()
+    {
+        if (m_Pid > 0) {
+            ::kill(m_Pid, SIGKILL);
+            ::waitpid(m_Pid, nullptr, 0);
+            m_Pid = -1;
+        }
+    }
+
+    pid_t Pid() const { return m_Pid; }
+
+private:
+    pid_t m_Pid = -1;
+};
 
 class ServerJobTest : public kesto_test::ServerHostTest {
 protected:
@@ -584,6 +630,52 @@ TEST_F(ServerJobTest, APipeADeviceAndANameThatIsNoTextAreRefused)
     writer.join();
     EXPECT_FALSE(opened) << "the host opened the pipe";
     EXPECT_TRUE(fs::is_empty(app / "out"));
+}
+
+// A server killed in the middle of a job leaves the job folder with its client's document; the
+// next server started on that folder removes it, with a log line, and keeps the folder of a job
+// that another server process is running.
+TEST_F(ServerJobTest, AStartingServerRemovesTheJobFolderOfAKilledOneAndKeepsARunningOnes)
+{
+    const std::string document = ReadText(source);
+    const uint16_t ownPort = port;
+    // Each server process reads its port from the settings as it starts.
+    auto jobUnderway = [&](ServerProcess& server) {
+        port = protocol::FreeLoopbackPort();
+        WriteServerSettings("");
+        EXPECT_TRUE(server.Start(app));
+        auto client = Login();
+        EXPECT_EQ(Ask(*client, "exportdwq"), "export dwx");
+        EXPECT_EQ(Upload(*client, "doc.qxp", document, true), "hash ok");
+        return client;
+    };
+    // The running server starts first: each server sweeps the folder as it starts.
+    ServerProcess running;
+    ServerProcess killed;
+    auto runningClient = jobUnderway(running);
+    const auto before = JobFolders(app / "tmp");
+    ASSERT_EQ(before.size(), 1u);
+    const std::string live = before[0];
+    auto killedClient = jobUnderway(killed);
+    auto both = JobFolders(app / "tmp");
+    ASSERT_EQ(both.size(), 2u) << "a running server's job folder is kept";
+    const std::string left = both[0] == live ? both[1] : both[0];
+    const pid_t killedPid = killed.Pid();
+    killed.Kill();
+    EXPECT_EQ(ReadText(app / "tmp" / left / "incoming" / "doc.qxp"), document);
+
+    port = ownPort;
+    WriteServerSettings("");
+    testing::internal::CaptureStderr();
+    Serve([] {});
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(JobFolders(app / "tmp"), std::vector<std::string>{live});
+    EXPECT_NE(log.find("Removed job folder of a server that is gone (process " + std::to_string(killedPid) +
+                       "): " + (app / "tmp" / left).string()),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find(live), std::string::npos) << log;
+    running.Kill();
 }
 
 // The password is masked in the logs only: a result the client named after it comes back under

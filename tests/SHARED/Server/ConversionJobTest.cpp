@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <future>
@@ -449,6 +452,74 @@ TEST_F(ConversionJobTest, RemovingAJobFolderFollowsNoLinks) {
     EXPECT_TRUE(job.RemoveTmpFolder());
     EXPECT_FALSE(fs::exists(folder));
     EXPECT_EQ(ReadFile(outside + "/keep.txt"), "keep");
+}
+
+// A server that starts removes what killed servers left in its folder: each job folder whose
+// process is gone, clients' documents and all, with a line in the log. Folders of processes
+// that run, links, files and names the server does not make stay; so does everything while
+// clearTempFiles is off.
+TEST_F(ConversionJobTest, AStartingServerRemovesTheJobFoldersOfProcessesThatAreGone) {
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const std::string stamp = "20261208010203";
+    auto jobFolder = [&](const std::string& name) {
+        fs::create_directories(m_Temp + "/" + name + "/incoming");
+        WriteFile(m_Temp + "/" + name + "/incoming/doc.qxp", "a client's document");
+        return name;
+    };
+    const std::string dead = jobFolder(JobFolderName(stamp, gone));
+    // Made by this process before its server started: an earlier process with its id.
+    const std::string earlier = MakeJobFolder(m_Temp);
+    ASSERT_EQ(JobFolderOwner(earlier), static_cast<long>(::getpid()));
+    const std::string running = jobFolder(JobFolderName(stamp, ::getppid()));
+    std::string forged = JobFolderName(stamp, gone);
+    forged.back() = forged.back() == 'A' ? 'B' : 'A';
+    jobFolder(forged);
+    const std::string outside = m_Dir.Path() + "/outside";
+    fs::create_directories(outside);
+    WriteFile(outside + "/keep.txt", "keep");
+    const std::string link = JobFolderName(stamp, gone);
+    fs::create_directory_symlink(outside, m_Temp + "/" + link);
+    const std::string file = JobFolderName(stamp, gone);
+    WriteFile(m_Temp + "/" + file, "a file");
+    jobFolder("OMRA_not_made_by_a_server");
+    const std::vector<std::string> before = Entries(m_Temp);
+    ASSERT_EQ(before.size(), 7u);
+
+    auto startAndHalt = [] {
+        const uint16_t port = protocol::FreeLoopbackPort();
+        auto server = std::async(std::launch::async, [port] { return DoStartServer(port); });
+        Client client(port);
+        client.SendLine(ServerPassword);
+        EXPECT_EQ(client.ReadLine(), "password ok");
+        client.SendLine("haltServer");
+        EXPECT_EQ(client.ReadLine(), "halt server");
+        EXPECT_EQ(server.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        EXPECT_TRUE(server.get());
+    };
+    UseSettings("[Server]\nclearTempFiles=False\n[Path]\nTemporaryPath=" + m_Temp + "\n");
+    startAndHalt();
+    EXPECT_EQ(Entries(m_Temp), before);
+
+    UseSettings("[Server]\nclearTempFiles=True\n[Path]\nTemporaryPath=" + m_Temp + "\n");
+    testing::internal::CaptureStderr();
+    startAndHalt();
+    const std::string log = testing::internal::GetCapturedStderr();
+    std::vector<std::string> kept = before;
+    kept.erase(std::remove_if(kept.begin(), kept.end(),
+                              [&](const std::string& name) { return name == dead || name == earlier; }),
+               kept.end());
+    EXPECT_EQ(Entries(m_Temp), kept);
+    EXPECT_EQ(ReadFile(outside + "/keep.txt"), "keep");
+    for (const auto& [name, pid] : {std::pair<std::string, long>{dead, gone}, {earlier, ::getpid()}})
+        EXPECT_NE(log.find("Removed job folder of a server that is gone (process " + std::to_string(pid) +
+                           "): " + m_Temp + "/" + name),
+                  std::string::npos)
+            << log;
+    EXPECT_EQ(log.find(running), std::string::npos) << log;
 }
 
 // What one job may store of its client's file is bounded by the setting maxUploadMB (512 MiB
