@@ -288,7 +288,7 @@ INSTANTIATE_TEST_SUITE_P(Sections, ImportSettingsTest,
 
 // ---- Failures -------------------------------------------------------------------------------------
 
-TEST_F(ImportProtoTest, AContainerWithoutItsStoredDocumentIsSkippedWithoutDialogOrTarget)
+TEST_F(ImportProtoTest, AContainerWithoutItsStoredDocumentIsAFailedImportNamingTheContainerAndLeavesNoTarget)
 {
     StartWith();
     const fs::path dwq = app / "nodoc.dwq";
@@ -302,8 +302,9 @@ TEST_F(ImportProtoTest, AContainerWithoutItsStoredDocumentIsSkippedWithoutDialog
     const std::string log = GeneralLog();
     EXPECT_NE(log.find("ImportProto::ActionPerformed():\t"), std::string::npos) << log;
     EXPECT_NE(log.find("ERROR:    Unable to load original QXP source from DWQ!"), std::string::npos) << log;
+    EXPECT_NE(log.find(" -> " + std::string(6, ' ') + dwq.string() + ": Container Error<"), std::string::npos) << log;
     EXPECT_NE(log.find(" =>       skipping file."), std::string::npos) << log;
-    EXPECT_EQ(log.find("SUPPRESSED DIALOG"), std::string::npos) << log;
+    EXPECT_NE(log.find("SUPPRESSED DIALOG:\tResult\t->\tImport failed"), std::string::npos) << log;
     EXPECT_FALSE(fs::exists(target));
 }
 
@@ -344,7 +345,7 @@ fs::path WithStoredDocumentChanged(const fs::path& dwq, const std::string& suffi
     return out;
 }
 
-TEST_F(ImportProtoTest, AStoredDocumentWithDamagedOrCutCompressedBytesIsSkippedWithoutDialogOrTarget)
+TEST_F(ImportProtoTest, AStoredDocumentWithDamagedOrCutCompressedBytesIsAFailedImportAndLeavesNoTarget)
 {
     StartWith();
     const fs::path dwq = Export("scripts.qxp");
@@ -382,7 +383,7 @@ TEST_F(ImportProtoTest, AStoredDocumentWithDamagedOrCutCompressedBytesIsSkippedW
             << log;
         EXPECT_NE(log.find("ERROR:    Unable to load original QXP source from DWQ!"), std::string::npos) << log;
         EXPECT_NE(log.find(" =>       skipping file."), std::string::npos) << log;
-        EXPECT_EQ(log.find("SUPPRESSED DIALOG"), std::string::npos) << log;
+        EXPECT_NE(log.find("SUPPRESSED DIALOG:\tResult\t->\tImport failed"), std::string::npos) << log;
         EXPECT_EQ(log.find("... finished."), std::string::npos) << log;
         EXPECT_FALSE(fs::exists(target)) << source;
         EXPECT_EQ(CurDocAPI::GetDocumentCount(), 0);
