@@ -269,8 +269,7 @@ bool TargetMayBeWritten(const ImportRun& run)
         return false;
     }
     if (IsWriteProtected(target)) {
-        ShowMessageBox(kAlertResource, "Overwrite not allowed for 1 files in your target!",
-                       "\nChange attributes or rename on request.", "", "", false, false, false);
+        ShowProtectedTargets(1);
         LogLine(Field("ERROR:", "Overwrite not allowed for " + target + ": " + std::strerror(EACCES) +
                                     " (the file is write-protected)"));
         return false;
