@@ -212,7 +212,7 @@ void LogBanner()
     LogLine(Field("Target:", ConcealSecret(CurrentJob->target.GetPath())));
 }
 
-// The paths of the run's source and target, for the log.
+// The path of the run's container, for the log.
 std::string SourcePath(const ImportRun& run)
 {
     std::string path;
