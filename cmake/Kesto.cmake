@@ -45,16 +45,21 @@ function(kesto_benchmark name)
   endif()
 endfunction()
 
-# kesto_fuzzer(<name> SOURCES ... LIBS ...): a libFuzzer target, plus a test that replays
-# its corpus (fuzz/corpus/<name>/), where the crashes it once found are kept.
+# kesto_fuzzer(<name> SOURCES ... LIBS ... [TIMEOUT seconds]): a libFuzzer target, plus a test
+# that replays its corpus (fuzz/corpus/<name>/), where the crashes it once found are kept; with
+# TIMEOUT, an input that takes longer fails the replay as it fails a fuzzing run.
 function(kesto_fuzzer name)
-  cmake_parse_arguments(K "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(K "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${K_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${K_LIBS} -fsanitize=fuzzer)
   add_dependencies(fuzzers ${name})
   set(corpus ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
   if(EXISTS ${corpus})
-    add_test(NAME ${name}.corpus COMMAND ${name} -runs=0 ${corpus})
+    set(limit)
+    if(K_TIMEOUT)
+      set(limit -timeout=${K_TIMEOUT})
+    endif()
+    add_test(NAME ${name}.corpus COMMAND ${name} -runs=0 ${limit} ${corpus})
   endif()
 endfunction()

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 std::string CF_NameComposer::FolderPrefix(uint32_t number) const {
@@ -23,28 +24,80 @@ namespace {
 
 using FolderKey = std::pair<std::string, int32_t>;  // byte-wise name, then signed index
 
-// Calls a receiver with the streams directly below one prefix (or, with an empty prefix and
-// `plain`, the streams outside every folder).
-class StreamFilter : public IdentifierReceiver {
+// The streams of a code file filed by the folder they lie directly in, read from the code
+// file's directory in one pass the first time any folder of a tree is asked for its streams.
+// Asking the directory itself for each folder would read all of it once per folder, which for
+// a walk through every folder grows with the square of the number of streams.
+class StreamsByFolder {
  public:
-  StreamFilter(IdentifierReceiver& target, const std::string* prefix)
-      : m_target(target), m_prefix(prefix) {}
+  explicit StreamsByFolder(CF_EnumerableInStorage* file) : m_file(file) {}
 
-  bool operator()(const char* name, uint32_t tag) override {
-    if (m_prefix) {
-      const size_t n = m_prefix->size();
-      if (std::strncmp(name, m_prefix->c_str(), n) != 0 ||
-          name[n] != CF_NameComposer::kItemSeparator)
-        return true;
-      name += n + 1;
+  // Calls the receiver, in directory order, with each stream directly below the folder of
+  // this prefix, or with a null prefix each stream outside every folder.
+  bool Enumerate(const std::string* prefix, IdentifierReceiver& receiver) {
+    if (!m_file) return true;
+    if (!m_built) Build();
+    const std::vector<Item>* items = &m_plain;
+    if (prefix) {
+      const auto folder = m_folders.find(*prefix);
+      if (folder == m_folders.end()) return true;
+      items = &folder->second;
     }
-    if (CF_NameComposer::IsReserved(name)) return true;
-    return m_target(name, tag);
+    for (const Item& item : *items)
+      if (!receiver(&m_names[item.name], item.tag)) return false;
+    return true;
   }
 
  private:
-  IdentifierReceiver& m_target;
-  const std::string* m_prefix;  // null: plain names only
+  struct Item {
+    size_t name;  // where its name (without prefix and separator) starts in m_names
+    uint32_t tag;
+  };
+
+  // A stream P + 0x01 + n lies in the folder P when n holds no separator: P ends at the last
+  // 0x01. A name without either separator lies outside every folder; every other one (a folder
+  // table, a reserved name) in none.
+  class Sorter : public IdentifierReceiver {
+   public:
+    explicit Sorter(StreamsByFolder& index) : m_index(index) {}
+    bool operator()(const char* name, uint32_t tag) override {
+      const char* item = std::strrchr(name, CF_NameComposer::kItemSeparator);
+      const char* rest = item ? item + 1 : name;
+      if (std::strchr(rest, CF_NameComposer::kTableMark)) return true;
+      std::vector<Item>* items = &m_index.m_plain;
+      if (item) {
+        m_prefix.assign(name, item);
+        items = &m_index.m_folders[m_prefix];
+      }
+      items->push_back(Item{m_index.m_names.size(), tag});
+      m_index.m_names.append(rest, std::strlen(rest) + 1);
+      return true;
+    }
+
+   private:
+    StreamsByFolder& m_index;
+    std::string m_prefix;
+  };
+
+  void Build() {
+    try {
+      Sorter sorter(*this);
+      m_file->EnumerateStreams(sorter);
+    } catch (...) {
+      // Asked again, the directory is read again.
+      m_names.clear();
+      m_plain.clear();
+      m_folders.clear();
+      throw;
+    }
+    m_built = true;
+  }
+
+  CF_EnumerableInStorage* m_file;  // null when the code file cannot enumerate
+  bool m_built = false;
+  std::string m_names;                                        // every name, each ended by NUL
+  std::vector<Item> m_plain;                                  // outside every folder
+  std::unordered_map<std::string, std::vector<Item>> m_folders;  // by folder prefix
 };
 
 // The flattened name of a stream, composed in `scratch`: a folder's streams are named one after
@@ -124,8 +177,8 @@ uint32_t ReadRecordWord(InStream& stream) {
 
 class CF_InFolderImpl : public CF_EnumerableInFolder {
  public:
-  CF_InFolderImpl(CF_InStorage& file, CF_EnumerableInStorage* enumerable, std::string prefix)
-      : m_file(file), m_enumerable(enumerable), m_names(std::move(prefix)) {
+  CF_InFolderImpl(CF_InStorage& file, std::shared_ptr<StreamsByFolder> streams, std::string prefix)
+      : m_file(file), m_streams(std::move(streams)), m_names(std::move(prefix)) {
     auto stream = m_file.OpenStream(m_names.TableName().c_str(), 0);
     if (!stream) Error(FE_CodeFileShortRead);
     std::vector<uint8_t> name;
@@ -166,14 +219,11 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
     if (!name) return nullptr;
     const auto entry = m_table.find(FolderKey(name, index));
     if (entry == m_table.end()) return nullptr;
-    return std::make_unique<CF_InFolderImpl>(m_file, m_enumerable,
-                                             m_names.FolderPrefix(entry->second));
+    return std::make_unique<CF_InFolderImpl>(m_file, m_streams, m_names.FolderPrefix(entry->second));
   }
 
   bool EnumerateStreams(IdentifierReceiver& receiver) override {
-    if (!m_enumerable) return true;
-    StreamFilter filter(receiver, &m_names.Prefix());
-    return m_enumerable->EnumerateStreams(filter);
+    return m_streams->Enumerate(&m_names.Prefix(), receiver);
   }
 
   std::unique_ptr<CF_EnumerableInStorage> OpenUnfoldedStorage() override;
@@ -186,7 +236,7 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
 
  private:
   CF_InStorage& m_file;
-  CF_EnumerableInStorage* m_enumerable;  // null when the code file cannot enumerate
+  std::shared_ptr<StreamsByFolder> m_streams;  // shared by every folder of the tree
   CF_NameComposer m_names;
   std::string m_scratch;
   std::map<FolderKey, uint32_t> m_table;
@@ -195,8 +245,8 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
 // The streams of a code file that lie outside every folder.
 class CF_UnfoldedStorage : public CF_EnumerableInStorage {
  public:
-  CF_UnfoldedStorage(CF_InStorage& file, CF_EnumerableInStorage* enumerable)
-      : m_file(file), m_enumerable(enumerable) {}
+  CF_UnfoldedStorage(CF_InStorage& file, std::shared_ptr<StreamsByFolder> streams)
+      : m_file(file), m_streams(std::move(streams)) {}
 
   Variant GetProperty(int32_t id) override { return m_file.GetProperty(id); }
 
@@ -206,18 +256,16 @@ class CF_UnfoldedStorage : public CF_EnumerableInStorage {
   }
 
   bool EnumerateStreams(IdentifierReceiver& receiver) override {
-    if (!m_enumerable) return true;
-    StreamFilter filter(receiver, nullptr);
-    return m_enumerable->EnumerateStreams(filter);
+    return m_streams->Enumerate(nullptr, receiver);
   }
 
  private:
   CF_InStorage& m_file;
-  CF_EnumerableInStorage* m_enumerable;
+  std::shared_ptr<StreamsByFolder> m_streams;
 };
 
 std::unique_ptr<CF_EnumerableInStorage> CF_InFolderImpl::OpenUnfoldedStorage() {
-  return std::make_unique<CF_UnfoldedStorage>(m_file, m_enumerable);
+  return std::make_unique<CF_UnfoldedStorage>(m_file, m_streams);
 }
 
 }  // namespace
@@ -227,10 +275,10 @@ std::unique_ptr<CF_OutFolder> CreateCodeFolder(CF_OutStorage& file) {
 }
 
 std::unique_ptr<CF_InFolder> OpenCodeFolder(CF_InStorage& file) {
-  return std::make_unique<CF_InFolderImpl>(file, dynamic_cast<CF_EnumerableInStorage*>(&file),
-                                           std::string());
+  return std::make_unique<CF_InFolderImpl>(
+      file, std::make_shared<StreamsByFolder>(dynamic_cast<CF_EnumerableInStorage*>(&file)), std::string());
 }
 
 std::unique_ptr<CF_EnumerableInFolder> OpenEnumerableCodeFolder(CF_EnumerableInStorage& file) {
-  return std::make_unique<CF_InFolderImpl>(file, &file, std::string());
+  return std::make_unique<CF_InFolderImpl>(file, std::make_shared<StreamsByFolder>(&file), std::string());
 }

@@ -370,6 +370,12 @@ int32_t CountProtectedTargets(const std::string& sourceRoot, ConversionKind kind
     return replaceable;
 }
 
+void ShowProtectedTargets(std::size_t count)
+{
+    ShowMessageBox(kAlertResource, "Overwrite not allowed for " + std::to_string(count) + " files in your target!",
+                   "\nChange attributes or rename on request.", "", "", false, false, false);
+}
+
 void ShowConversionProgress(XTHandle dialog, int32_t count, int32_t number, const std::string& name,
                             ConversionKind kind)
 {
@@ -434,10 +440,7 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
     const ConversionProgressScope progress;
     CountProtectedTargets(sourceRoot, kind);
     if (!ProtectedTargetList->empty())
-        ShowMessageBox(kAlertResource,
-                       "Overwrite not allowed for " + std::to_string(ProtectedTargetList->size()) +
-                           " files in your target!",
-                       "\nChange attributes or rename on request.", "", "", false, false, false);
+        ShowProtectedTargets(ProtectedTargetList->size());
     if (BatchJobRunning()) {
         BatchStatus->SetTotal(count, true, true);
         BatchStatus->SetCount(0, true, true);

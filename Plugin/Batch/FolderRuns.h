@@ -3,6 +3,7 @@
 // file's counters kept current.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -79,6 +80,9 @@ std::string FolderRunTarget(const std::string& sourceFile, const std::string& so
 // listed in ProtectedTargetList; the others stay until their conversion's complete result takes
 // their place. Answers the number that may be replaced.
 int32_t CountProtectedTargets(const std::string& sourceRoot, ConversionKind kind);
+// Tells that `count` targets are write-protected and stay as they are (a message box, which an
+// unattended run logs).
+void ShowProtectedTargets(std::size_t count);
 
 // Shows "n of count" of a run in its progress dialog and remembers it; kinds from Invalid on
 // show nothing.

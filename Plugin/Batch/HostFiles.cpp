@@ -1,7 +1,10 @@
 #include "Plugin/Batch/HostFiles.h"
 
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 
+#include "Container/Storage/Errors.h"
 #include "Foundation/Log.h"
 #include "Foundation/TraceHooks.h"
 #include "Plugin/Batch/HostFileObject.h"
@@ -161,6 +164,27 @@ bool IsWriteProtected(const std::string& path)
 {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && (!S_ISREG(status.st_mode) || (status.st_mode & 0222) == 0);
+}
+
+bool IsSameFile(const std::string& one, const std::string& other)
+{
+    struct stat a {};
+    struct stat b {};
+    return ::stat(one.c_str(), &a) == 0 && ::stat(other.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+std::string ContainerFileErrorText(int32_t code)
+{
+    switch (code) {
+    case FE_StorageMediumFull: return std::strerror(ENOSPC);
+    case FE_StorageAccessDenied: return std::strerror(EACCES);
+    case FE_StorageFileNotFound: return std::strerror(ENOENT);
+    case FE_StorageWriteFault: return std::strerror(EIO);
+    case FE_StorageTooManyOpenFiles: return std::strerror(EMFILE);
+    case FE_StorageOutOfMemory: return std::strerror(ENOMEM);
+    default: return FilterErrorText(code);
+    }
 }
 
 bool NewFileWritten(const std::string& path, const FileVersion& before)

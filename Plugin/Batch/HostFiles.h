@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "Plugin/Batch/ConversionJob.h"
+#include "Plugin/Shell/HostFileServices.h"
 #include "platform/host/HostServices.h"
 #include "platform/host/xtapi/XTAPI.h"
 
@@ -69,6 +70,13 @@ FileVersion VersionOf(const std::string& path);
 // file that nobody may write (the read-only attribute). A run names such targets before it
 // starts and converts nothing into them.
 bool IsWriteProtected(const std::string& path);
+// Whether the two paths name one file (the same file of the same device, whatever links or
+// spellings lead to it); false when either does not exist.
+bool IsSameFile(const std::string& one, const std::string& other);
+// The system's reason for a storage failure of the container library, by its error number, as
+// HostFileErrorText gives it for a host code.
+std::string ContainerFileErrorText(int32_t code);
+
 // Whether a command left a result at path: a non-empty file, and not the one that was there
 // before it ran. The file a command creates before it writes is empty, and the exchange files
 // replace it only once they are complete.

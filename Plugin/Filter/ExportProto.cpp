@@ -151,7 +151,8 @@ std::string CaughtText()
         return std::string(name ? name : "") + "<" + std::to_string(e.GetCode()) + ">:\t" + e.GetText().Text() +
                "\n";
     } catch (const FilterException& e) {
-        return "<" + std::to_string(e.Code()) + ">:\t" + (e.Text() ? e.Text() : "") + "\n";
+        return "Container Error<" + std::to_string(e.Code()) + ">:\t" + (e.Text() ? e.Text() : FilterErrorText(e.Code())) +
+               "\n";
     } catch (const std::bad_alloc&) {
         return "<" + std::to_string(ErrorCode::LowMemory) + ">:\t" + ErrorCodeNameOrUnknown(ErrorCode::LowMemory) +
                "\n";
@@ -169,6 +170,15 @@ void LogCaught(const char* command)
 {
     std::ostream& log = GeneralLogStream();
     log << "\n" << command << "::ActionPerformed():\t" << CaughtText();
+    // A storage failure is the target's: the line names it and the system's reason.
+    try {
+        throw;
+    } catch (const FilterException& e) {
+        log << FileLine("ERROR:", "Unable to write " + ConcealSecret(TargetText()) + ": " +
+                                      ContainerFileErrorText(e.Code()))
+            << "\n";
+    } catch (...) {
+    }
     log.flush();
 }
 

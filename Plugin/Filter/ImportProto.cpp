@@ -1,5 +1,7 @@
 #include "Plugin/Filter/ImportProto.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -111,6 +113,8 @@ struct ImportRun {
     // The target held a document before the run, which only a whole import replaces.
     bool earlier = false;
     bool saved = false;
+    // The host's answer when the work file could not be made.
+    int32_t workError = 0;
 
     // Names and creates the hidden work file beside the target; false when it cannot be made.
     bool PrepareWork()
@@ -127,7 +131,8 @@ struct ImportRun {
         if (file.SetPath(folder + "." + name.substr(0, 200) + "." + std::to_string(::getpid()) + ".qxp") != 0)
             return false;
         workPath = file.GetPath();
-        return file.CreateHostFile(work, true, XT_CREATOR_XPRESS, kTargetType) == 0;
+        workError = file.CreateHostFile(work, true, XT_CREATOR_XPRESS, kTargetType);
+        return workError == 0;
     }
 
     // Removes what the run wrote and never completed.
@@ -207,6 +212,26 @@ void LogBanner()
     LogLine(Field("Target:", ConcealSecret(CurrentJob->target.GetPath())));
 }
 
+// The path of the run's container, for the log.
+std::string SourcePath(const ImportRun& run)
+{
+    std::string path;
+    return FileSpecToPath(path, run.source, false) == 0 ? path : FileSpecName(run.source);
+}
+
+// Whether the exception being handled is the Reader's: the target could not be written, the
+// container may be whole.
+bool TargetNotWritten()
+{
+    try {
+        throw;
+    } catch (const KestoException& e) {
+        return e.GetCode() == ErrorCode::FileCreate || e.GetCode() == ErrorCode::FileWrite;
+    } catch (...) {
+        return false;
+    }
+}
+
 // The stored host document written to the target; false (logged) when it could not be.
 bool RestoreDocument(ImportRun& run)
 {
@@ -217,12 +242,39 @@ bool RestoreDocument(ImportRun& run)
         return true;
     } catch (...) {
         LogCaught();
-        LogLine(Field("ERROR:", "Unable to load original QXP source from DWQ!"));
+        // A full disk or a locked folder is no fault of the container: the line says which.
+        if (TargetNotWritten()) {
+            LogLine(Field("ERROR:", "Unable to write the document restored from DWQ to " + run.targetPath + "!"));
+        } else {
+            LogLine(Field("ERROR:", "Unable to load original QXP source from DWQ!"));
+            LogLine(Field(" -> ", SourcePath(run) + ": " + CaughtErrorText()));
+        }
         LogLine(Field(" => ", "skipping file."));
     }
     // What was written is no document: nothing may open or take it for one later.
     run.RemoveTarget();
     return false;
+}
+
+// Whether the chosen target may take the imported document: never the container being read
+// (however the path reaches it), and never a file nobody may write, which folder and batch runs
+// keep as well. False once logged.
+bool TargetMayBeWritten(const ImportRun& run)
+{
+    std::string target;
+    if (FileSpecToPath(target, run.target, false) != 0)
+        return true;  // the work file's preparation reports it
+    if (IsSameFile(SourcePath(run), target)) {
+        LogLine(Field("ERROR:", "Unable to import " + target + " into itself: the target is the DWQ being imported!"));
+        return false;
+    }
+    if (IsWriteProtected(target)) {
+        ShowProtectedTargets(1);
+        LogLine(Field("ERROR:", "Overwrite not allowed for " + target + ": " + std::strerror(EACCES) +
+                                    " (the file is write-protected)"));
+        return false;
+    }
+    return true;
 }
 
 void LogOpenFailure()
@@ -245,6 +297,7 @@ bool ImportStories(ImportRun& run)
     bool failed = false;
     run.bookDoc = run.book->Document(0);
     if (!run.bookDoc) {
+        LogLine(Field("ERROR:", SourcePath(run) + ": the DWQ holds no document to import!"));
         failed = true;
     } else {
         const uint8_t decision = MasterPageDecision(run.book->GetText(u"source_data_type"));
@@ -262,9 +315,13 @@ bool ImportStories(ImportRun& run)
         }
         run.bookDoc = nullptr;
     }
-    run.saved = run.doc->Save();
-    if (!run.saved)
+    const int32_t saved = run.doc->SaveCode();
+    run.saved = saved == XT_OK;
+    if (!run.saved) {
+        LogLine(Field("ERROR:", "Unable to save the imported document " + run.targetPath + ": " +
+                                    HostFileErrorText(saved)));
         failed = true;
+    }
     run.doc->SetOwns(true);
     return !failed;
 }
@@ -283,14 +340,21 @@ void Import(ImportRun& run, XTVoidRec* rec)
     if (!ChooseTarget(run))
         return;
     LogBanner();
+    if (!TargetMayBeWritten(run)) {
+        ShowResult(DialogKind::ImportFailed);
+        return;
+    }
     if (!run.PrepareWork()) {
         LogLine(Field("ERROR:", "Unable to create a document beside the target!"));
+        LogLine(Field(" -> ", run.workPath + ": " + HostFileErrorText(run.workError)));
         run.RemoveTarget();
         ShowResult(DialogKind::ImportFailed);
         return;
     }
-    if (!RestoreDocument(run))
+    if (!RestoreDocument(run)) {
+        ShowResult(DialogKind::ImportFailed);
         return;
+    }
 
     {
         // The host opens the work document in the target's stead: for the while of the open the
@@ -379,15 +443,16 @@ uint8_t MasterPageDecision(const char16_t* sourceDataType)
 
 Reader::Reader(const HostFileSpec& target)
 {
-    std::string path;
-    FileSpecToPath(path, target, false);
+    FileSpecToPath(mPath, target, false);
     ConvFileSpec file;
-    file.SetPath(path);
+    file.SetPath(mPath);
     HostFileSpec made{};
     int16_t ref = 0;
-    if (file.CreateHostFile(made, true, XT_CREATOR_XPRESS, kTargetType) != 0 ||
-        CreateHostDocumentFile(path, &ref, kWritePermission) != 0)
-        throw KestoException(ErrorCode::FileCreate, MsgString(path));
+    int32_t result = file.CreateHostFile(made, true, XT_CREATOR_XPRESS, kTargetType);
+    if (result == 0)
+        result = CreateHostDocumentFile(mPath, &ref, kWritePermission);
+    if (result != 0)
+        throw KestoException(ErrorCode::FileCreate, MsgString(mPath + ": " + HostFileErrorText(result)));
     mFileRef = static_cast<uint16_t>(ref);
     mOpen = true;
 }
@@ -410,12 +475,13 @@ void Reader::write(const void* data, uint32_t count)
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     while (count > 0) {
         if (!mOpen)
-            throw KestoException(ErrorCode::FileWrite);
+            throw KestoException(ErrorCode::FileWrite, MsgString(mPath));
         int32_t taken = static_cast<int32_t>(std::min<uint32_t>(count, INT32_MAX));
         const int32_t result = CallHost<XFJ_WriteData>(static_cast<int16_t>(mFileRef), &taken, bytes);
         // A host that takes nothing would be asked for ever; a refusal leaves a cut document.
         if (result != XT_OK || taken <= 0 || static_cast<uint32_t>(taken) > count)
-            throw KestoException(ErrorCode::FileWrite);
+            throw KestoException(ErrorCode::FileWrite,
+                                 MsgString(mPath + ": " + HostFileErrorText(result != XT_OK ? result : XT_ERR_IO)));
         bytes += taken;
         count -= static_cast<uint32_t>(taken);
     }

@@ -10,8 +10,8 @@
 #include "platform/host/HostServices.h"
 
 // Writes the restored host document to the target through the host's file interface. A file
-// that cannot be made or opened raises KestoException 1011 (with its name); a write that fails
-// or takes nothing raises 1012.
+// that cannot be made or opened raises KestoException 1011, a write that fails or takes nothing
+// 1012; the text of each names the file and the system's reason ("No space left on device").
 class Reader : public KS_DWX::KSOutStream {
 public:
     explicit Reader(const HostFileSpec& target);
@@ -24,6 +24,7 @@ public:
     void Close();
 
 private:
+    std::string mPath;
     uint16_t mFileRef = 0;
     bool mOpen = false;
 };

@@ -205,8 +205,13 @@ bool QuarkDoc::GetProjectFlag()
 
 bool QuarkDoc::Save()
 {
+    return SaveCode() == XT_OK;
+}
+
+int32_t QuarkDoc::SaveCode()
+{
     MakeCurrent();
-    return CallHost<XDD_SaveDocument>() == XT_OK;
+    return CallHost<XDD_SaveDocument>();
 }
 
 void QuarkDoc::RefreshFonts()

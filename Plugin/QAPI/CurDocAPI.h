@@ -48,6 +48,8 @@ public:
     // Whether the host's current project has changes.
     bool GetProjectFlag();
     bool Save();
+    // The same, answering the host's code (0 saved; -34 for a full disk, ...).
+    int32_t SaveCode();
     bool WasFlagSet() const { return mDocFlag != 0; }
     void RefreshFonts();
     // Disposes this document's private working boxes, then saves the document unless a batch

@@ -1,9 +1,12 @@
 #include "Plugin/Shell/FileDialogs.h"
 
 #include <cstddef>
+#include <ostream>
 #include <string>
 
+#include "Foundation/Log.h"
 #include "Plugin/Batch/ConversionJob.h"
+#include "Plugin/Shell/HostFileServices.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/HostText.h"
 #include "Plugin/Shell/KestoInterface.h"
@@ -197,8 +200,12 @@ bool ChooseOutputFile(HostFileSpec& out, bool exchange, bool coordinates, bool x
     // new one, and one that fails leaves it as it was.
     HostFileSpec chosen{};
     bool created = false;
-    if (CurrentJob->target.OutputHostSpec(chosen, true, created) != 0)
+    if (const int16_t result = CurrentJob->target.OutputHostSpec(chosen, true, created)) {
+        // The user chose a file; that it cannot be made (a locked folder, a full disk) is no
+        // cancel, and the log says why.
+        GeneralLogStream() << "\nERROR: Unable to create " << path << ": " << HostFileErrorText(result) << std::endl;
         return false;
+    }
     out = chosen;
     return true;
 }

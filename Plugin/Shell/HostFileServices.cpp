@@ -1,6 +1,8 @@
 #include "Plugin/Shell/HostFileServices.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "Plugin/Shell/HostSuites.h"
@@ -108,4 +110,18 @@ int16_t xt_fsmakefsspec(int16_t volume, int32_t folderId, const char* name, Host
     if (result == 0 && spec)
         *spec = made;
     return result;
+}
+
+std::string HostFileErrorText(int32_t code)
+{
+    switch (code) {
+    case XT_ERR_DISK_FULL: return std::strerror(ENOSPC);
+    case XT_ERR_WRITE_PROTECTED: return std::strerror(EROFS);
+    case XT_ERR_PERMISSION: return std::strerror(EACCES);
+    case XT_ERR_FILE_NOT_FOUND:
+    case XT_ERR_DIR_NOT_FOUND: return std::strerror(ENOENT);
+    case XT_ERR_DUPLICATE_FILE: return std::strerror(EEXIST);
+    case XT_ERR_IO: return std::strerror(EIO);
+    default: return "host file error " + std::to_string(code);
+    }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/host/HostServices.h"
 
@@ -15,3 +16,7 @@ void RemoveHostFileServices();
 // id) and its name; an empty name gives the folder's own specification. Answers the host's
 // code; the record is left alone on failure.
 int16_t xt_fsmakefsspec(int16_t volume, int32_t folderId, const char* name, HostFileSpec* spec);
+
+// The system's reason for a host file-system code, as a reader of the log understands it
+// ("No space left on device" for a full disk); the code itself for one the host does not define.
+std::string HostFileErrorText(int32_t code);

@@ -4,8 +4,11 @@
 // a plain copy (on disk a buffered write of the bytes into a fresh plain file and a buffered
 // read back, in memory a copy into one buffer and a copy out).
 //
-//   CodeFileBench [folder for the temporary files] [repetitions] [stored | compressed]
+//   CodeFileBench [folder for the temporary files] [repetitions] [stored | compressed | walk]
 //
+// First, the walk through every folder of a code file in memory that enumerates each folder's
+// streams and sub-folders, for 1,000 to 100,000 entries (streams and folder tables): its time
+// per entry stays the same as the entries grow ("walk" runs only these rows).
 // Case 1: 10,000 streams in nested folders, sizes from 0 bytes to 1 MiB, half of them
 // compressible text, half random bytes. Case 2: one stream of 64 MiB. Each figure is the median
 // of the repetitions (default 5), ours and the baseline run in turn; ratios are ours over the
@@ -215,6 +218,72 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// ---- Walk through every folder ----------------------------------------------------------------
+
+constexpr int kWalkFanOut = 10;       // sub-folders of a folder
+constexpr int kStreamsPerFolder = 4;  // as an element of the exchange model has a few fields
+
+// Folder k of `folders` holds its streams and the folders 10k+1 to 10k+10, written depth first.
+void WriteWalkFolder(CF_OutFolder& folder, int k, int folders) {
+  for (int s = 0; s < kStreamsPerFolder; ++s) {
+    auto stream = folder.CreateStream(("m_Field" + std::to_string(s)).c_str(), 0, cf_Stored);
+    const uint32_t value = uint32_t(k);
+    stream->PutData(&value, sizeof value);
+    stream->Finish();
+  }
+  for (int c = kWalkFanOut * k + 1; c <= kWalkFanOut * k + kWalkFanOut && c < folders; ++c) {
+    auto sub = folder.CreateFolder("Element[]/", c);
+    WriteWalkFolder(*sub, c, folders);
+    sub->Finish();
+  }
+}
+
+struct CountNames : IdentifierReceiver {
+  std::vector<std::pair<std::string, uint32_t>> names;
+  bool operator()(const char* name, uint32_t tag) override {
+    names.emplace_back(name, tag);
+    return true;
+  }
+};
+
+size_t WalkFolder(CF_EnumerableInFolder& folder) {
+  CountNames streams, folders;
+  folder.EnumerateStreams(streams);
+  folder.EnumerateFolders(folders);
+  size_t seen = streams.names.size() + 1;  // its table too
+  for (const auto& [name, index] : folders.names)
+    seen += WalkFolder(*folder.OpenEnumerableFolder(name.c_str(), int32_t(index)));
+  return seen;
+}
+
+void RunWalks(int repetitions) {
+  std::printf("walk through every folder, in memory, median of %d runs\n", repetitions);
+  for (int entries : {1000, 3000, 10000, 30000, 100000}) {
+    const int folders = entries / (kStreamsPerFolder + 1);
+    MemFile code, summary;
+    {
+      auto file = CreateCodeFile(std::make_unique<CF_MemoryMedium>(code, summary), false);
+      auto root = CreateCodeFolder(*file);
+      WriteWalkFolder(*root, 0, folders);
+      root->Finish();
+      file->Finish();
+    }
+    std::vector<double> times;
+    for (int r = 0; r < repetitions; ++r) {
+      const auto start = Clock::now();
+      auto file = OpenEnumerableCodeFile(std::make_unique<CF_MemoryMedium>(code, summary));
+      const size_t seen = WalkFolder(*OpenEnumerableCodeFolder(*file));
+      times.push_back(Seconds(start));
+      Check(seen == size_t(folders) * (kStreamsPerFolder + 1), "walk count");
+    }
+    const double t = Median(times);
+    std::printf("walk of %7d entries (%6d folders, code stream %5.1f MB)  %8.3f s  %6.2f us per entry\n",
+                folders * (kStreamsPerFolder + 1), folders, code.Size() / 1e6, t,
+                t * 1e6 / (folders * (kStreamsPerFolder + 1)));
+    std::fflush(stdout);
+  }
+}
+
 struct Samples {
   std::vector<double> write, read;
   void Add(const Timing& t) {
@@ -265,6 +334,8 @@ int main(int argc, char** argv) {
   const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
   const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
   const std::string only = argc > 3 ? argv[3] : "";
+  RunWalks(repetitions);
+  if (only == "walk") return 0;
   const std::string path = (dir / "kesto-codefile-bench.dwq").string();
   const std::string plainPath = (dir / "kesto-codefile-bench.bin").string();
   std::mt19937 random(codefile_workload::kSeed);

@@ -3,11 +3,14 @@
 // A file specification names an item by its folder (volume 1 and a folder id that the host
 // issues the first time it sees the folder) and its name. File references hold a path and
 // need not name an existing item.
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
+#include "platform/host/FileErrors.h"
 #include "platform/host/Suites.h"
 #include "platform/host/Text.h"
 
@@ -268,11 +271,14 @@ int32_t CreateFile(XTHandle ref, uint32_t creator, uint32_t, int32_t replace)
         if (IsFolder(path))
             return XT_ERR_PARAM;
         if (!fs::remove(path, ec))
-            return XT_ERR_IO;
+            return HostFileError(ec.value(), XT_ERR_IO);
     }
-    std::ofstream file(path, std::ios::binary);
-    if (!file)
-        return XT_ERR_IO;
+    // The system's reason for a refusal becomes the host's code for it: a folder nobody may
+    // write answers otherwise than a full disk.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return HostFileError(errno, XT_ERR_IO);
+    ::close(fd);
     H().Note("file created " + Quote(path) + " (" + CreatorText(creator) + ")");
     return XT_OK;
 }

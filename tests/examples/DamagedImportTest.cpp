@@ -9,6 +9,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -172,6 +173,101 @@ TEST_F(DamagedImport, ADamageWithNothingToDamageFailsAndWritesNoCopy)
         EXPECT_FALSE(DamageContainer(name, bare.string(), out.string(), "", error));
         EXPECT_NE(error.find("no text run with characters"), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+// ---- Failures of the files around the import ---------------------------------------------------
+
+// A translation whose import cannot write its document where the user asked, or should not: the
+// disk fills up (the host's fault plan makes its file writes meet the system's error 28), the
+// target is the container itself, or a document nobody may write.
+struct FileFailure {
+    const char* name;
+    // Script lines before "start": the host's faults.
+    const char* faults;
+    // The output chosen in the save dialog; null: the container itself.
+    const char* target;
+    // The target holds an earlier document (export.qxp), with this mode.
+    int earlierMode;
+    // What the log says: the failure and the system's reason; "@" stands for the target's path.
+    std::vector<std::string> logged;
+    // Script lines answering what the import asks before its result.
+    const char* answers = "";
+};
+
+const FileFailure kFileFailures[] = {
+    {"disk-full-restoring", "fail write:FIO-6 with 28", "disk-full-restoring.qxp", 0,
+     {"Unable to write the document restored from DWQ to @!", "No space left on device"}},
+    {"disk-full-saving", "fail write:DOC-11 with 28", "disk-full-saving.qxp", 0644,
+     {"Unable to save the imported document @: No space left on device"}},
+    {"container-as-output", "", nullptr, 0, {"Unable to import @ into itself: the target is the DWQ being imported!"}},
+    {"write-protected-target", "", "write-protected-target.qxp", 0444,
+     {"Overwrite not allowed for @: Permission denied"}, "alert 22100 press 1\n"},
+};
+
+// The names of the folder's entries, logs and scripts left out.
+std::set<std::string> Documents(const fs::path& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string extension = entry.path().extension().string();
+        if (extension != ".txt" && extension != ".xts")
+            names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+std::string Replaced(std::string text, const std::string& path)
+{
+    const size_t at = text.find('@');
+    return at == std::string::npos ? text : text.replace(at, 1, path);
+}
+
+TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNamingItAndItsReason)
+{
+    ASSERT_NE(g_work, nullptr);
+    const fs::path translated = g_work->dir / "export-translated.dwq";
+    const std::string source = g_work->source + "/examples/documents/export.qxp";
+    for (const FileFailure& failure : kFileFailures) {
+        SCOPED_TRACE(failure.name);
+        const fs::path dwq = g_work->dir / (std::string(failure.name) + ".dwq");
+        fs::copy_file(translated, dwq, fs::copy_options::overwrite_existing);
+        const fs::path target = failure.target ? g_work->dir / failure.target : dwq;
+        if (failure.earlierMode) {
+            fs::copy_file(source, target, fs::copy_options::overwrite_existing);
+            fs::permissions(target, static_cast<fs::perms>(failure.earlierMode));
+        }
+        const std::string before = kesto_test::ReadText(target);
+        const std::set<std::string> documents = Documents(g_work->dir);
+
+        std::error_code ignored;
+        fs::remove(g_work->dir / "KestoLogfile.txt", ignored);
+        std::ofstream(g_work->dir / "failure.xts")
+            << failure.faults << "\nstart\nmenu \"Import Verbant file\"\nopen * " << dwq.filename().string() << "\nsave * "
+            << target.filename().string() << "\n" << failure.answers << "dialog 104\n  press 1\nquit\n";
+        const std::string transcript =
+            kesto_test::RunShell("cd '" + g_work->dir.string() + "' && '" + g_work->Xthost() + "' --app . --module '" +
+                                 g_work->build + "/Plugin/XTension/Kesto.so' --script failure.xts 2>&1");
+        const std::string log = kesto_test::ReadText(g_work->dir / "KestoLogfile.txt");
+        EXPECT_NE(transcript.find("dialog 104"), std::string::npos) << transcript;
+        EXPECT_EQ(transcript.find("dialog 103"), std::string::npos) << transcript;
+        EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;
+        for (const std::string& text : failure.logged)
+            EXPECT_NE(log.find(Replaced(text, target.string())), std::string::npos) << log;
+
+        // Nothing is lost and nothing stays behind: the container and an earlier document are as
+        // they were, a new target and the work file are gone.
+        EXPECT_EQ(kesto_test::ReadText(dwq), kesto_test::ReadText(translated));
+        if (failure.earlierMode || !failure.target) {
+            EXPECT_EQ(kesto_test::ReadText(target), before);
+            EXPECT_EQ(static_cast<int>(fs::status(target).permissions() & fs::perms::mask),
+                      failure.earlierMode ? failure.earlierMode : static_cast<int>(fs::status(dwq).permissions() & fs::perms::mask));
+        } else {
+            EXPECT_FALSE(fs::exists(target));
+        }
+        EXPECT_EQ(Documents(g_work->dir), documents);
+        if (failure.earlierMode)
+            fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/host/FileErrors.h"
 #include "platform/host/documents/DocHostState.h"
 
 namespace xthost::doc {
@@ -91,7 +92,7 @@ int32_t DocHost::CreateDataFile(const std::string& path, int32_t access, int16_t
                         return HostErr::BadRef;
                     const int fd = OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC);
                     if (fd < 0)
-                        return HostErr::FileNotFound;
+                        return HostFileError(errno, HostErr::FileNotFound);
                     *ref = nextFileRef_++;
                     files_[*ref] = std::make_unique<FileData>();
                     files_[*ref]->fd = fd;
@@ -108,19 +109,31 @@ int32_t DocHost::WriteData(int16_t ref, int32_t* count, const void* buffer)
             return HostErr::BadRef;
         }
         int32_t done = 0;
-        while (done < *count) {
+        int error = WriteFault("FIO-6");
+        while (error == 0 && done < *count) {
             const ssize_t n = ::write(it->second->fd, static_cast<const char*>(buffer) + done,
                                       static_cast<size_t>(*count - done));
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0)
+            if (n <= 0) {
+                error = n < 0 ? errno : EIO;
                 break;
+            }
             done += static_cast<int32_t>(n);
         }
-        const bool complete = done == *count;
         *count = done;
-        return complete ? HostErr::Ok : HostErr::WriteFailed;
+        return error == 0 ? HostErr::Ok : HostFileError(error, HostErr::WriteFailed);
     });
+}
+
+int DocHost::WriteFault(const char* role)
+{
+    if (!inject_)
+        return 0;
+    if (const auto error = inject_(std::string("write:") + role))
+        return *error;
+    const auto error = inject_("write");
+    return error ? *error : 0;
 }
 
 }  // namespace xthost::doc

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/host/FileErrors.h"
 #include "platform/host/documents/DocHostState.h"
 #include "platform/host/documents/DocumentFile.h"
 
@@ -204,7 +205,7 @@ void DocHost::ReturnToLayout(Layoutx& lx)
     lx.dirtyMasters.clear();
 }
 
-int32_t DocHost::WriteProject(Projectx& px, const std::string& path)
+int32_t DocHost::WriteProject(Projectx& px, const std::string& path, const char* role)
 {
     std::string bytes;
     try {
@@ -213,8 +214,9 @@ int32_t DocHost::WriteProject(Projectx& px, const std::string& path)
         Note(std::string("doc.broken ") + e.what());
         return HostErr::WriteFailed;
     }
-    if (!WriteFileAtomically(path, bytes))
-        return HostErr::WriteFailed;
+    int error = WriteFault(role);
+    if (error != 0 || !WriteFileAtomically(path, bytes, &error))
+        return HostFileError(error, HostErr::WriteFailed);
     px.path = AbsolutePath(path);
     px.changeFlags = 0;
     return HostErr::Ok;

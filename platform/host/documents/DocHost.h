@@ -306,7 +306,12 @@ private:
     void ReturnToLayout(Layoutx& layout);
     void Fire(const DocEvent& event);
     void RemoveBox(Layoutx& layout, uint32_t uid);
-    int32_t WriteProject(Projectx& project, const std::string& path);
+    // `role` names the call for the fault plan (see WriteFault).
+    int32_t WriteProject(Projectx& project, const std::string& path, const char* role);
+    // The system error that a file write of the call `role` meets instead of writing, by the
+    // fault plan: a rule "write:ROLE" or "write" whose value is the error number (28 for a
+    // full disk). 0 lets the write through.
+    int WriteFault(const char* role);
     Projectx* OpenByPath(const std::string& path);
     template <class Visit>
     void WalkScope(const Layoutx& layout, bool masters, Visit visit) const;

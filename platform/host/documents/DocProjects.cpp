@@ -139,7 +139,7 @@ int32_t DocHost::Save()
         if (projects_.empty())
             return HostErr::NoDocument;
         Projectx& px = *projects_.back();
-        return px.path.empty() ? HostErr::FileNotFound : WriteProject(px, px.path);
+        return px.path.empty() ? HostErr::FileNotFound : WriteProject(px, px.path, "DOC-11");
     });
 }
 
@@ -204,7 +204,7 @@ int32_t DocHost::DocumentQuestion(int32_t which)
 int32_t DocHost::SaveAs(const std::string& path)
 {
     return Call("DOC-11", true, [&] { return "doc.save-as " + Quoted(path); }, [&] {
-        return projects_.empty() ? HostErr::NoDocument : WriteProject(*projects_.back(), path);
+        return projects_.empty() ? HostErr::NoDocument : WriteProject(*projects_.back(), path, "DOC-11");
     });
 }
 
@@ -396,7 +396,7 @@ int32_t DocHost::NewBox(const Rect& bounds, int32_t* box)
 int32_t DocHost::SaveTo(const std::string& path, int32_t options)
 {
     return Call("NEW-3", true, [&] { return "doc.save-to " + Quoted(path) + " options=" + std::to_string(options); },
-                [&] { return projects_.empty() ? HostErr::NoDocument : WriteProject(*projects_.back(), path); });
+                [&] { return projects_.empty() ? HostErr::NoDocument : WriteProject(*projects_.back(), path, "NEW-3"); });
 }
 
 // ---- Views --------------------------------------------------------------------------------

@@ -1102,27 +1102,40 @@ std::unique_ptr<Project> ReadDocumentFile(const std::string& path)
     return ParseDocument(bytes);
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes)
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, int* error)
 {
+    int failure = 0;
+    const auto failed = [&failure](int e) {
+        if (failure == 0)
+            failure = e != 0 ? e : EIO;
+    };
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkostemp(&temp[0], O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += ok ? static_cast<size_t>(n) : 0;
+    if (fd < 0) {
+        failed(errno);
+    } else {
+        size_t done = 0;
+        while (failure == 0 && done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                failed(n < 0 ? errno : EIO);
+            else
+                done += static_cast<size_t>(n);
+        }
+        if (::fchmod(fd, 0644) != 0)
+            failed(errno);
+        if (::close(fd) != 0)
+            failed(errno);
+        if (failure == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
+            failed(errno);
+        if (failure != 0)
+            ::unlink(temp.c_str());
     }
-    ok = ::fchmod(fd, 0644) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
-        return true;
-    ::unlink(temp.c_str());
-    return false;
+    if (error)
+        *error = failure;
+    return failure == 0;
 }
 
 }  // namespace xthost::doc

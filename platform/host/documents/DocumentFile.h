@@ -23,7 +23,8 @@ std::string PrintDocument(Project& project);
 // Reads a document file; throws DocumentError (path "" for file-level faults).
 std::unique_ptr<Project> ReadDocumentFile(const std::string& path);
 // Writes a temporary file beside the target and renames it over the target, so a failed save
-// leaves an existing file untouched. Answers false (and leaves no temporary file) on failure.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes);
+// leaves an existing file untouched. Answers false (and leaves no temporary file) on failure,
+// with the system's error number in *error when given.
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, int* error = nullptr);
 
 }  // namespace xthost::doc

@@ -23,10 +23,13 @@ typedef int32_t XTHandle;
 enum : int32_t {
     XT_OK = 0,
     XT_ERR_NOT_EMULATED = -4,     // a suite slot or interface entry the host does not provide
+    XT_ERR_DISK_FULL = -34,       // no room left on the volume (or the file may grow no further)
     XT_ERR_BAD_NAME = -37,        // a path that does not fit the caller's buffer or is malformed
     XT_ERR_FILE_NOT_FOUND = -43,
+    XT_ERR_WRITE_PROTECTED = -44, // the volume takes no writes
     XT_ERR_DUPLICATE_FILE = -48,  // the file exists and replacing was not allowed
     XT_ERR_PARAM = -50,           // unknown or disposed handle, null pointer, bad argument
+    XT_ERR_PERMISSION = -54,      // the file or its folder may not be written (or read)
     XT_ERR_DIR_NOT_FOUND = -120,
     XT_ERR_CANCELLED = -128,      // the user cancelled a dialog or chooser
     XT_ERR_IO = -36,

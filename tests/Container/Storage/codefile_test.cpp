@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -349,6 +350,103 @@ TEST(CodeFolders, EnumerationSeparatesFoldersFromPlainNames) {
     bool operator()(const char*, uint32_t) override { return false; }
   } stopper;
   EXPECT_FALSE(in->EnumerateStreams(stopper));
+}
+
+// Each folder lists, in directory order, exactly the streams whose name is its prefix, the
+// separator and a name without separators; a walk through every folder asks the code file for
+// its directory once, not once per folder.
+TEST(CodeFolders, AWalkReadsTheDirectoryOnceAndEachFolderListsItsOwnStreams) {
+  MemoryCodeFile f;
+  {
+    auto file = f.Create(false);
+    // Names that only a raw writer makes: a table mark after a folder's separator, and plain ones.
+    file->CreateStream("plain", 0, cf_Stored)->Finish();
+    file->CreateStream("\x01" "1\x01" "marked\x02", 0, cf_Stored)->Finish();
+    file->CreateStream("\x01" "1\x01", 5, cf_Stored)->Finish();  // an empty name in folder 1
+    auto root = CreateCodeFolder(*file);
+    root->CreateStream("top", 3, cf_Stored)->Finish();
+    // Seventeen sub-folders: the prefixes of folders 1 and 16 ("1" and "10") begin alike.
+    for (int32_t i = 0; i < 17; ++i) {
+      auto sub = root->CreateFolder("sub", i);
+      sub->CreateStream(("s" + std::to_string(i)).c_str(), uint32_t(i), cf_Stored)->Finish();
+      sub->CreateStream("shared", 1, cf_Stored)->Finish();
+      auto deep = sub->CreateFolder("deep", 0);
+      deep->CreateStream("d", 0, cf_Stored)->Finish();
+      deep->Finish();
+      sub->Finish();
+    }
+    root->Finish();
+    file->Finish();
+  }
+  auto in = f.Open();
+  Collector flat;
+  in->EnumerateStreams(flat);
+
+  // Passes everything on and counts the reads of the directory.
+  struct Counting : CF_EnumerableInStorage {
+    CF_EnumerableInStorage& file;
+    int enumerations = 0;
+    explicit Counting(CF_EnumerableInStorage& f) : file(f) {}
+    Variant GetProperty(int32_t id) override { return file.GetProperty(id); }
+    std::unique_ptr<CF_InStream> OpenStream(const char* name, uint32_t tag) override {
+      return file.OpenStream(name, tag);
+    }
+    bool EnumerateStreams(IdentifierReceiver& receiver) override {
+      ++enumerations;
+      return file.EnumerateStreams(receiver);
+    }
+  } counting(*in);
+
+  // What a folder of this prefix holds, straight from the flat directory.
+  const auto expected = [&flat](const std::string* prefix) {
+    std::vector<std::pair<std::string, uint32_t>> items;
+    for (const auto& [name, tag] : flat.items) {
+      std::string rest = name;
+      if (prefix) {
+        if (name.compare(0, prefix->size(), *prefix) != 0 || name.size() <= prefix->size() ||
+            name[prefix->size()] != '\x01')
+          continue;
+        rest = name.substr(prefix->size() + 1);
+      }
+      if (rest.find_first_of("\x01\x02") == std::string::npos) items.emplace_back(rest, tag);
+    }
+    return items;
+  };
+
+  auto root = OpenEnumerableCodeFolder(counting);
+  size_t folders = 0;
+  std::function<void(CF_EnumerableInFolder&, const std::string&)> walk =
+      [&](CF_EnumerableInFolder& folder, const std::string& prefix) {
+        ++folders;
+        Collector streams;
+        EXPECT_TRUE(folder.EnumerateStreams(streams));
+        EXPECT_EQ(streams.items, expected(&prefix)) << prefix;
+        Collector subs;
+        folder.EnumerateFolders(subs);
+        for (const auto& [name, index] : subs.items) {
+          auto sub = folder.OpenEnumerableFolder(name.c_str(), int32_t(index));
+          ASSERT_TRUE(sub);
+          // Sub-folders are numbered in the order of creation: ("sub", i) is i, ("deep", 0) is 0.
+          char digits[12];
+          std::snprintf(digits, sizeof digits, "%X", name == "sub" ? index : 0u);
+          walk(*sub, prefix + "\x01" + digits);
+        }
+      };
+  walk(*root, "");
+  EXPECT_EQ(folders, 1u + 17u + 17u);
+
+  Collector plain;
+  root->OpenUnfoldedStorage()->EnumerateStreams(plain);
+  EXPECT_EQ(plain.items, expected(nullptr));
+  EXPECT_EQ(counting.enumerations, 1);
+
+  // A receiver that stops ends the listing there.
+  struct StopAfterOne : IdentifierReceiver {
+    int seen = 0;
+    bool operator()(const char*, uint32_t) override { return ++seen < 1; }
+  } stop;
+  EXPECT_FALSE(root->OpenEnumerableFolder("sub", 1)->EnumerateStreams(stop));
+  EXPECT_EQ(stop.seen, 1);
 }
 
 TEST(CodeFolders, TheTableWrittenLastWins) {

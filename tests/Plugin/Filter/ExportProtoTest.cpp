@@ -335,7 +335,13 @@ TEST_F(ExportFailureTest, AFullDisk)
         return 0;
     });
     ExpectFailed();
-    EXPECT_NE(GeneralLog().find("\nExportProto::ActionPerformed():\t"), std::string::npos) << GeneralLog();
+    // The code with its meaning, and a line that names the file and the system's reason.
+    EXPECT_NE(GeneralLog().find("\nExportProto::ActionPerformed():\tContainer Error<33012>:\tmedium full"),
+              std::string::npos)
+        << GeneralLog();
+    EXPECT_NE(GeneralLog().find("ERROR:    Unable to write " + Target().string() + ": No space left on device"),
+              std::string::npos)
+        << GeneralLog();
 }
 
 TEST_F(ExportFailureTest, AnExceptionInTheExporter)

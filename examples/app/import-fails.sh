@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Imports a translation where its document cannot or should not go, in the emulated host on a
+# copy of this application folder:
+#   bash examples/app/import-fails.sh BUILD_DIR [CASE]
+# CASE is one of
+#   disk-full-restoring     the disk fills up while the stored document is written out (the host's
+#                           fault plan makes its file writes meet the system's error 28)
+#   disk-full-saving        the disk fills up while the imported document is saved over an
+#                           earlier import
+#   container-as-output     the save dialog is answered with the container itself
+#   write-protected-target  the save dialog is answered with an earlier document set to 0444
+#   disk-full-exporting     the export's container outgrows what the system lets the host write
+#                           (a file size limit, as a full disk stops a write)
+# (default: all of them). Each ends as a failed command; the run prints the general log's ERROR
+# lines, which name the file and the system's reason, and the checksums of the container and the
+# target before and after, which show that nothing was lost.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:?usage: import-fails.sh BUILD_DIR [CASE]}" && pwd)
+cases=${2:-"disk-full-restoring disk-full-saving container-as-output write-protected-target disk-full-exporting"}
+work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-import-fails.XXXXXX")
+cp -r "$here/." "$work/"
+cp "$here/../documents/export.qxp" "$work/"
+cd "$work"
+xthost=("$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so")
+printf 'start\nopen-document export.qxp\nmenu "Export current document"\nsave * default\ndialog 101\n  press 1\nquit\n' \
+  > export-doc.xts
+"${xthost[@]}" --script "$work/export-doc.xts" > export.transcript
+"$build/examples/pseudo-translate/kesto-pseudo-translate" export.dwq export-translated.dwq
+sum() { if [ -e "$1" ]; then sha256sum < "$1" | cut -c1-16; else echo none; fi; }
+for case in $cases; do
+  faults=""
+  answers=""
+  container="$case.dwq"
+  target="$case.qxp"
+  cp export-translated.dwq "$container"
+  case $case in
+    disk-full-restoring) faults="fail write:FIO-6 with 28" ;;
+    disk-full-saving) faults="fail write:DOC-11 with 28"; cp export.qxp "$target" ;;
+    container-as-output) target=$container ;;
+    write-protected-target) cp export.qxp "$target"; chmod 444 "$target"; answers=$'alert 22100 press 1\n' ;;
+    disk-full-exporting) target="$case-export.dwq"; cp export.dwq "$target" ;;
+    *) echo "unknown case $case" >&2; exit 2 ;;
+  esac
+  echo "== $case"
+  echo "before: container $(sum "$container") target $(sum "$target")"
+  rm -f KestoLogfile.txt
+  if [ "$case" = disk-full-exporting ]; then
+    printf 'start\nopen-document export.qxp\nmenu "Export current document"\nsave * %s\ndialog 112\n  press 1\nquit\n' \
+      "$target" > "$case.xts"
+    # A signal would end the host; the write itself fails with the system's error instead.
+    (trap '' XFSZ; ulimit -f 48; "${xthost[@]}" --script "$work/$case.xts" > "$case.transcript" 2>&1) ||
+      echo "xthost failed"
+  else
+    printf '%s\nstart\nmenu "Import Verbant file"\nopen * %s\nsave * %s\n%sdialog 104\n  press 1\nquit\n' \
+      "$faults" "$container" "$target" "$answers" > "$case.xts"
+    "${xthost[@]}" --script "$work/$case.xts" > "$case.transcript" 2>&1 || echo "xthost failed"
+  fi
+  grep -o 'dialog 1[01][0-9] "Result"' "$case.transcript" | head -1 || true
+  grep -a -E 'ERROR|ActionPerformed' KestoLogfile.txt | sed 's/ *$//' || true
+  echo "after:  container $(sum "$container") target $(sum "$target")"
+done
+echo "work folder: $work" >&2
