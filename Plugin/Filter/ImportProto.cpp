@@ -28,6 +28,7 @@
 #include "Plugin/Shell/Dialogs.h"
 #include "Plugin/Shell/FileDialogs.h"
 #include "Plugin/Shell/KestoException.h"
+#include "platform/fs/TempFiles.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "platform/fs/NativeFS.h"
@@ -101,32 +102,28 @@ struct ImportRun {
     std::string targetPath;
     std::string workPath;
     HostFileSpec work{};
-    // The target is the empty file made for this run (by the save dialog or an unattended run):
-    // it goes again when the import fails.
-    bool placeholder = false;
-    // An unattended run knows whether it made the target; the save dialog says nothing, so an
-    // empty target it returns counts as the one it made.
-    bool targetMade = false;
-    bool fromDialog = false;
     // The target held a document before the run, which only a whole import replaces.
     bool earlier = false;
     bool saved = false;
 
     // Names and creates the hidden work file beside the target; false when it cannot be made.
+    // Its name is the module's temporary name: it fits whatever the target's name is, and the
+    // next run into the folder removes it when this one is killed.
     bool PrepareWork()
     {
         if (FileSpecToPath(targetPath, target, false) != 0)
             return false;
         const FileVersion version = VersionOf(targetPath);
-        placeholder = fromDialog ? version.exists && version.size == 0 : targetMade;
         earlier = version.exists && version.size > 0;
-        const size_t slash = targetPath.find_last_of("/\\");
-        const std::string folder = slash == std::string::npos ? std::string() : targetPath.substr(0, slash + 1);
-        const std::string name = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
-        ConvFileSpec file;
-        if (file.SetPath(folder + "." + name.substr(0, 200) + "." + std::to_string(::getpid()) + ".qxp") != 0)
+        int fd = -1;
+        std::string reserved;
+        if (platform::fs::CreateTempBeside(targetPath, platform::fs::kTempSuffix, fd, reserved) != 0)
             return false;
-        workPath = file.GetPath();
+        ::close(fd);
+        workPath = reserved;
+        ConvFileSpec file;
+        if (file.SetPath(reserved) != 0)
+            return false;
         return file.CreateHostFile(work, true, XT_CREATOR_XPRESS, kTargetType) == 0;
     }
 
@@ -135,8 +132,6 @@ struct ImportRun {
     {
         if (!workPath.empty())
             RemoveHostFile(workPath);
-        if (placeholder)
-            RemoveHostFile(targetPath);
     }
 
     // Closes the saved document and puts it in place of the target; false (logged, the work
@@ -184,8 +179,7 @@ bool ChooseSource(ImportRun& run, XTVoidRec* rec)
 bool ChooseTarget(ImportRun& run)
 {
     if (Unattended())
-        return CurrentJob->target.OutputHostSpec(run.target, OverwriteFlags.document, run.targetMade) == 0;
-    run.fromDialog = true;
+        return CurrentJob->target.OutputHostSpec(run.target, OverwriteFlags.document) == 0;
     run.target = run.source;
     if (!ChooseImportOutput(run.target)) {
         ShowResult(DialogKind::ImportFailed);

@@ -196,8 +196,7 @@ bool ChooseOutputFile(HostFileSpec& out, bool exchange, bool coordinates, bool x
     // A file that is there already stays whole: the command replaces it only with a complete
     // new one, and one that fails leaves it as it was.
     HostFileSpec chosen{};
-    bool created = false;
-    if (CurrentJob->target.OutputHostSpec(chosen, true, created) != 0)
+    if (CurrentJob->target.OutputHostSpec(chosen, true) != 0)
         return false;
     out = chosen;
     return true;

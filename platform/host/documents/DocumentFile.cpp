@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <unordered_map>
 
+#include "platform/fs/TempFiles.h"
+
 namespace xthost::doc {
 
 namespace {
@@ -1102,11 +1104,28 @@ std::unique_ptr<Project> ReadDocumentFile(const std::string& path)
     return ParseDocument(bytes);
 }
 
+const char kHostTempSuffix[] = ".part";
+
+namespace {
+WritePointHook writePointHook = nullptr;
+}  // namespace
+
+void SetWritePointHook(WritePointHook hook)
+{
+    writePointHook = hook;
+}
+
+void ReachWritePoint(const char* point)
+{
+    if (writePointHook)
+        writePointHook(point);
+}
+
 bool WriteFileAtomically(const std::string& path, const std::string& bytes)
 {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkostemp(&temp[0], O_CLOEXEC);
-    if (fd < 0)
+    int fd = -1;
+    std::string temp;
+    if (platform::fs::CreateTempBeside(path, kHostTempSuffix, fd, temp) != 0)
         return false;
     size_t done = 0;
     bool ok = true;
@@ -1117,8 +1136,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes)
         ok = n > 0;
         done += ok ? static_cast<size_t>(n) : 0;
     }
-    ok = ::fchmod(fd, 0644) == 0 && ok;
     ok = ::close(fd) == 0 && ok;
+    if (ok)
+        ReachWritePoint("file.written");
     if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
         return true;
     ::unlink(temp.c_str());
