@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -233,6 +234,17 @@ INSTANTIATE_TEST_SUITE_P(
                       KillPoint{"ImportWorkDocument", Job::Import, "XFJ12/105", 0},
                       KillPoint{"ImportSave", Job::Import, "file.written", 0}),
     [](const ::testing::TestParamInfo<KillPoint>& info) { return std::string(info.param.name); });
+
+// The shipped example of a crash, as a user runs it: killed while an exchange file is written,
+// and while a PDF is.
+TEST_F(CrashRunTest, ShippedCrashExampleLeavesWholeTargetsAndNoTemporaryFile)
+{
+    for (const char* point : {"XFJ12/101 after 1", "pdf.page after 1"}) {
+        const std::string command = "TMPDIR=" + app.string() + " bash " + KESTO_SOURCE_DIR +
+                                    "/examples/batch/crash.sh " + KESTO_BINARY_DIR + " '" + point + "' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << point;
+    }
+}
 
 // A document whose name is as long as the system allows is exported, its PDF made, and its
 // source saved, although every temporary name is longer than the target's would be.
