@@ -28,10 +28,10 @@
 #include "Plugin/Shell/Dialogs.h"
 #include "Plugin/Shell/FileDialogs.h"
 #include "Plugin/Shell/KestoException.h"
-#include "platform/fs/TempFiles.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/TempFiles.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 MasterPageModeMemory ImportMasterPageMode;
