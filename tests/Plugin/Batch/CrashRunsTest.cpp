@@ -250,13 +250,18 @@ TEST_F(CrashRunTest, ShippedCrashExampleLeavesWholeTargetsAndNoTemporaryFile)
 // source saved, although every temporary name is longer than the target's would be.
 TEST_F(CrashRunTest, DocumentsWithTheLongestNamesAreExported)
 {
-    const std::string stem(251, 'l');
+    // Names of 249 and 255 bytes, the second with characters of two bytes.
+    const std::vector<std::string> stems = {std::string(245, 'l'),
+                                            std::string(241, 'm') + "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"};
     fs::create_directories(app / "long");
-    fs::copy_file(app / "in" / "report.qxp", app / "long" / (stem + ".qxp"));
+    for (const std::string& stem : stems)
+        fs::copy_file(app / "in" / "report.qxp", app / "long" / (stem + ".qxp"));
     WriteJob(Job::Export, app / "long", app / "out", app / "pdf");
     ASSERT_EQ(Run(), "exit 0");
-    EXPECT_TRUE(Whole(app / "out" / (stem + ".dwq")));
-    EXPECT_TRUE(Whole(app / "pdf" / (stem + ".pdf")));
+    for (const std::string& stem : stems) {
+        EXPECT_TRUE(Whole(app / "out" / (stem + ".dwq"))) << stem.size() + 4;
+        EXPECT_TRUE(Whole(app / "pdf" / (stem + ".pdf"))) << stem.size() + 4;
+    }
     const std::string log = ReadText(app / "KestoLogfile.txt");
     EXPECT_EQ(log.find("FAILED"), std::string::npos) << log;
     EXPECT_EQ(TempFilesBelow(app), std::vector<std::string>());
