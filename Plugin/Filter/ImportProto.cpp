@@ -6,6 +6,7 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "Container/Storage/Errors.h"
@@ -127,6 +128,17 @@ struct ImportRun {
         return file.CreateHostFile(work, true, XT_CREATOR_XPRESS, kTargetType) == 0;
     }
 
+    // The work document, still empty, takes the mode of the document it will replace, so that
+    // what only its owner may read is never open to others on its way (the host's saves keep it).
+    void KeepTargetMode() const
+    {
+        const int fd = ::open(platform::fs::NativePath(workPath).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        platform::fs::KeepTargetMode(fd, targetPath);
+        ::close(fd);
+    }
+
     // Removes what the run wrote and never completed.
     void RemoveTarget()
     {
@@ -206,6 +218,7 @@ bool RestoreDocument(ImportRun& run)
 {
     try {
         Reader reader(run.work);
+        run.KeepTargetMode();
         run.book->LoadQXP(0, &reader);
         reader.Close();
         return true;

@@ -292,6 +292,12 @@ TEST_F(CrashRunTest, SavedFilesKeepTheirModes)
     fs::create_directories(app / "back");
     fs::copy_file(app / "private" / "report.qxp", app / "back" / "report.qxp");
     ::chmod((app / "back" / "report.qxp").c_str(), 0600);
+    fs::remove(app / "out" / "a.b.dwq");
+    WriteJob(Job::Import, app / "out", app / "back");
+    // Stopped while its saved document waits beside the target: no file of it is open to others.
+    ASSERT_EQ(Run("stop-at file.written\n"), "stopped");
+    for (const auto& entry : fs::directory_iterator(app / "back"))
+        EXPECT_EQ(ModeOf(entry.path()), 0600u) << entry.path();
     WriteJob(Job::Import, app / "out", app / "back");
     ASSERT_EQ(Run(), "exit 0");
     ASSERT_TRUE(Whole(app / "back" / "report.qxp"));
