@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <unistd.h>
 
 #include "Foundation/ModuleGlobals.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/NativeFS.h"
 #include "platform/host/HostServices.h"
 #include "platform/host/xtapi/XTAPI.h"
 
@@ -61,11 +63,13 @@ public:
     // only when allowed (else -48 and nothing changes). Fills out with the created file's
     // specification. Answers the host's code.
     int16_t CreateHostFile(HostFileSpec& out, bool replace, uint32_t creator, uint32_t fileType);
-    // The host file record of an output's target: an existing file that may be replaced stays as it
-    // is (the output takes its place only once complete), else the file is created as by
-    // CreateHostFile with this file's own creator and type; created tells which. Answers the
-    // host's code.
-    int16_t OutputHostSpec(HostFileSpec& out, bool replace, bool& created);
+    // The host file record of an output's target, which the output makes only once complete,
+    // under a temporary name beside it: an existing file that may be replaced stays as it is,
+    // and no file is made for a new target, so that a run killed at any moment leaves the target
+    // as it was or absent, never empty. Answers the host's code of CreateHostFile for a target
+    // it could not make (-48 for an existing file that may not be replaced, the folder's
+    // fault for a folder that is missing or cannot be written).
+    int16_t OutputHostSpec(HostFileSpec& out, bool replace) const;
 
 private:
     FileKind m_kind = FileKind::None;
@@ -75,16 +79,26 @@ private:
     uint32_t m_type = XT_FILETYPE_NONE;
 };
 
-// Only a choice between two of the calls above, so it goes wherever they are defined.
-inline int16_t ConvFileSpec::OutputHostSpec(HostFileSpec& out, bool replace, bool& created)
+// Only a choice between calls above, so it goes wherever they are defined.
+inline int16_t ConvFileSpec::OutputHostSpec(HostFileSpec& out, bool replace) const
 {
-    created = false;
     bool isDirectory = false;
-    if (replace && PathExists(m_path, &isDirectory) && !isDirectory)
-        return GetHostSpec(out);
-    const int16_t result = CreateHostFile(out, replace, XT_CREATOR_XPRESS, XT_FILETYPE_NONE);
-    created = result == 0;
-    return result;
+    if (PathExists(m_path, &isDirectory)) {
+        if (!replace)
+            return static_cast<int16_t>(XT_ERR_DUPLICATE_FILE);
+        return isDirectory ? static_cast<int16_t>(XT_ERR_PARAM) : GetHostSpec(out);
+    }
+    HostFileSpec spec{};
+    if (const int16_t result = GetHostSpec(spec))
+        return result;
+    // What creating the file would have found: the output could never take its place.
+    const size_t slash = m_path.find_last_of("/\\");
+    const std::string folder =
+        slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : m_path.substr(0, slash);
+    if (::access(platform::fs::NativePath(folder).c_str(), W_OK | X_OK) != 0)
+        return static_cast<int16_t>(XT_ERR_IO);
+    out = spec;
+    return 0;
 }
 
 class ConversionJob {

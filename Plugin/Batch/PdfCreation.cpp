@@ -23,6 +23,7 @@
 #include "Plugin/QAPI/CurDocAPI.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/TempFiles.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 uint8_t PdfHookActive = 0;
@@ -59,15 +60,37 @@ void LogRule()
     GeneralLogStream() << std::string(80, '*') << std::endl;
 }
 
+constexpr char kProbePrefix[] = "KS_PdfProbe_";
+
+// The probe folders that a killed host left: those whose pid names no running process.
+void RemoveStaleProbeFolders(const std::string& temp)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(temp, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code ignored;
+        if (name.rfind(kProbePrefix, 0) != 0 || it->is_symlink(ignored) || !it->is_directory(ignored))
+            continue;
+        const size_t from = sizeof kProbePrefix - 1;
+        const size_t to = name.find('_', from);
+        if (to == std::string::npos || to == from || to - from > 9 ||
+            name.find_first_not_of("0123456789", from) != to)
+            continue;
+        if (platform::fs::OwnerGone(static_cast<pid_t>(std::stol(name.substr(from, to - from)))))
+            std::filesystem::remove_all(it->path(), ignored);
+    }
+}
+
 // A fresh folder of the probe's own under the host's temporary folder; empty when none could be made.
 std::string MakeProbeFolder()
 {
     const std::string temp = GetHostTempPath();
     if (temp.empty())
         return std::string();
+    RemoveStaleProbeFolders(temp);
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string folder = JoinPath(temp, "KS_PdfProbe_" + std::to_string(::getpid()) + "_" +
+        const std::string folder = JoinPath(temp, kProbePrefix + std::to_string(::getpid()) + "_" +
                                                       std::to_string(stamp) + "_" + std::to_string(attempt));
         if (createDirectory(folder))
             return folder;

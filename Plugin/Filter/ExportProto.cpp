@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -250,26 +249,12 @@ struct ExportRun {
     RefPtr<QuarkDoc> doc;
     HostFileSpec source{};
     HostFileSpec target{};
-    // The target choice made the target's file, empty: the file a failed run leaves no reason for.
-    bool targetMade = false;
     bool layoutsStarted = false;
 
-    // After a failure: what was written is given up and the empty file the target choice made
-    // goes. Every output writes beside its target until complete, so a file that holds data is
-    // one that was there before the run, and stays.
-    void DropTarget()
-    {
-        output.Abandon();
-        if (!targetMade)
-            return;
-        std::string path;
-        if (FileSpecToPath(path, target, false) != 0)
-            return;
-        std::error_code error;
-        if (std::filesystem::is_regular_file(path, error) && std::filesystem::file_size(path, error) == 0 && !error)
-            RemoveHostFile(path);
-        targetMade = false;
-    }
+    // After a failure: what was written is given up. Every output writes beside its target
+    // until complete, and nothing makes the target before, so a file there is one that was
+    // there before the run, and stays.
+    void DropTarget() { output.Abandon(); }
 
     void Release()
     {
@@ -488,7 +473,7 @@ bool SaveChangedSource(ExportRun& run)
 bool ChooseTarget(ExportRun& run)
 {
     if (UnattendedTarget()) {
-        if (CurrentJob->target.OutputHostSpec(run.target, run.output.MayReplace(), run.targetMade) != 0) {
+        if (CurrentJob->target.OutputHostSpec(run.target, run.output.MayReplace()) != 0) {
             CloseProject(kCurrentProject, 1);
             return false;
         }
@@ -502,7 +487,6 @@ bool ChooseTarget(ExportRun& run)
         ShowFailed();
         return false;
     }
-    run.targetMade = true;
     LogLine("");
     LogLine(TimeStamp());
     LogLine("User selected missing target:");
@@ -590,7 +574,6 @@ void Export(ExportRun& run)
         ShowFailed();
         return;
     }
-    run.targetMade = false;
     LogClosing();
 
     run.doc->Finish();

@@ -8,6 +8,7 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "Container/Storage/Errors.h"
@@ -33,6 +34,7 @@
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/TempFiles.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 MasterPageModeMemory ImportMasterPageMode;
@@ -103,36 +105,49 @@ struct ImportRun {
     std::string targetPath;
     std::string workPath;
     HostFileSpec work{};
-    // The target is the empty file made for this run (by the save dialog or an unattended run):
-    // it goes again when the import fails.
-    bool placeholder = false;
-    // An unattended run knows whether it made the target; the save dialog says nothing, so an
-    // empty target it returns counts as the one it made.
-    bool targetMade = false;
-    bool fromDialog = false;
     // The target held a document before the run, which only a whole import replaces.
     bool earlier = false;
     bool saved = false;
-    // The host's answer when the work file could not be made.
-    int32_t workError = 0;
+    // Why the work file could not be made.
+    std::string workReason;
 
     // Names and creates the hidden work file beside the target; false when it cannot be made.
+    // Its name is the module's temporary name: it fits whatever the target's name is, and the
+    // next run into the folder removes it when this one is killed.
     bool PrepareWork()
     {
         if (FileSpecToPath(targetPath, target, false) != 0)
             return false;
         const FileVersion version = VersionOf(targetPath);
-        placeholder = fromDialog ? version.exists && version.size == 0 : targetMade;
         earlier = version.exists && version.size > 0;
-        const size_t slash = targetPath.find_last_of("/\\");
-        const std::string folder = slash == std::string::npos ? std::string() : targetPath.substr(0, slash + 1);
-        const std::string name = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
-        ConvFileSpec file;
-        if (file.SetPath(folder + "." + name.substr(0, 200) + "." + std::to_string(::getpid()) + ".qxp") != 0)
+        int fd = -1;
+        std::string reserved;
+        if (const int error = platform::fs::CreateTempBeside(targetPath, platform::fs::kTempSuffix, fd, reserved)) {
+            workPath = targetPath;
+            workReason = std::strerror(error);
             return false;
-        workPath = file.GetPath();
-        workError = file.CreateHostFile(work, true, XT_CREATOR_XPRESS, kTargetType);
-        return workError == 0;
+        }
+        ::close(fd);
+        workPath = reserved;
+        ConvFileSpec file;
+        if (file.SetPath(reserved) != 0)
+            return false;
+        if (const int32_t error = file.CreateHostFile(work, true, XT_CREATOR_XPRESS, kTargetType)) {
+            workReason = HostFileErrorText(error);
+            return false;
+        }
+        return true;
+    }
+
+    // The work document, still empty, takes the mode of the document it will replace, so that
+    // what only its owner may read is never open to others on its way (the host's saves keep it).
+    void KeepTargetMode() const
+    {
+        const int fd = ::open(platform::fs::NativePath(workPath).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        platform::fs::KeepTargetMode(fd, targetPath);
+        ::close(fd);
     }
 
     // Removes what the run wrote and never completed.
@@ -140,8 +155,6 @@ struct ImportRun {
     {
         if (!workPath.empty())
             RemoveHostFile(workPath);
-        if (placeholder)
-            RemoveHostFile(targetPath);
     }
 
     // Closes the saved document and puts it in place of the target; false (logged, the work
@@ -189,8 +202,7 @@ bool ChooseSource(ImportRun& run, XTVoidRec* rec)
 bool ChooseTarget(ImportRun& run)
 {
     if (Unattended())
-        return CurrentJob->target.OutputHostSpec(run.target, OverwriteFlags.document, run.targetMade) == 0;
-    run.fromDialog = true;
+        return CurrentJob->target.OutputHostSpec(run.target, OverwriteFlags.document) == 0;
     run.target = run.source;
     if (!ChooseImportOutput(run.target)) {
         ShowResult(DialogKind::ImportFailed);
@@ -237,6 +249,7 @@ bool RestoreDocument(ImportRun& run)
 {
     try {
         Reader reader(run.work);
+        run.KeepTargetMode();
         run.book->LoadQXP(0, &reader);
         reader.Close();
         return true;
@@ -346,7 +359,7 @@ void Import(ImportRun& run, XTVoidRec* rec)
     }
     if (!run.PrepareWork()) {
         LogLine(Field("ERROR:", "Unable to create a document beside the target!"));
-        LogLine(Field(" -> ", run.workPath + ": " + HostFileErrorText(run.workError)));
+        LogLine(Field(" -> ", run.workPath + ": " + run.workReason));
         run.RemoveTarget();
         ShowResult(DialogKind::ImportFailed);
         return;

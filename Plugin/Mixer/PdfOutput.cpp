@@ -1,6 +1,6 @@
 #include "Plugin/Mixer/PdfOutput.h"
 
-#include <fstream>
+#include <string>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -15,6 +15,7 @@
 #include "Plugin/Mixer/PdfComponent.h"
 #include "Plugin/Shell/CBManager.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/NativeFS.h"
 
 const char* const PdfOutputStyleNames[kPdfOutputStyleCount] = {"Default", "High", "Medium", "Low"};
 
@@ -189,15 +190,9 @@ bool InstallPdfOutputStyle(int32_t style)
         return false;
     }
     const std::string path = JoinPath(folder, PdfOutputStyleFileName(style));
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) {
-        const std::string text = PdfOutputStyleTemplate(style);
-        file.write(text.data(), static_cast<std::streamsize>(text.size()));
-        file.flush();
-        file.close();
-    }
-    // A file that could not be written whole would register a broken style, or an old one.
-    if (!file) {
+    // A file that could not be written whole would register a broken style, or an old one; a
+    // whole new one takes the old one's place (another host may be reading it).
+    if (platform::fs::ReplaceFile(path, PdfOutputStyleTemplate(style)) != 0) {
         ShowMessageBox(kAlertResource, "Error writing file: ", path, "", "", false, false, false);
         return false;
     }

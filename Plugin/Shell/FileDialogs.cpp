@@ -199,8 +199,7 @@ bool ChooseOutputFile(HostFileSpec& out, bool exchange, bool coordinates, bool x
     // A file that is there already stays whole: the command replaces it only with a complete
     // new one, and one that fails leaves it as it was.
     HostFileSpec chosen{};
-    bool created = false;
-    if (const int16_t result = CurrentJob->target.OutputHostSpec(chosen, true, created)) {
+    if (const int16_t result = CurrentJob->target.OutputHostSpec(chosen, true)) {
         // The user chose a file; that it cannot be made (a locked folder, a full disk) is no
         // cancel, and the log says why.
         GeneralLogStream() << "\nERROR: Unable to create " << path << ": " << HostFileErrorText(result) << std::endl;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <sstream>
 
 #include "Foundation/AllocTracker.h"
 #include "Foundation/Log.h"
@@ -281,23 +282,10 @@ void ServerAliveFile() {
     std::string folder = settings->GetPath(SettingKey::ServerAlivePath);
     if (folder.find_first_not_of(" \t") == std::string::npos)
         return;
-    const std::string target = platform::fs::NativePath(JoinPath(folder, std::string(kHeartbeatName)));
-    const std::string temporary = target + "." + std::to_string(::getpid()) + ".tmp";
-
     TimeStamp now;
     now.SetNow();
-    {
-        std::ofstream out(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-        if (!out)
-            return;
-        WriteTimeStamp(out, now) << "\r\n";
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(temporary.c_str());
-            return;
-        }
-    }
-    if (std::rename(temporary.c_str(), target.c_str()) != 0)
-        std::remove(temporary.c_str());
+    std::ostringstream line;
+    WriteTimeStamp(line, now) << "\r\n";
+    // A whole line replaces the last one, so a watcher never reads an empty or cut file.
+    platform::fs::ReplaceFile(JoinPath(folder, std::string(kHeartbeatName)), line.str());
 }

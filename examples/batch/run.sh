@@ -10,7 +10,9 @@
 # tree that also holds a damaged document, an exchange file without its document and somebody's
 # PDF; earlier-run.ini exports the tree with a damaged document into Translated, which holds the
 # exchange files and PDF of an earlier run; disk-full.ini exports into Translated, which holds
-# the exchange file of an earlier run, while every save of the host fails (disk-full.xts). A
+# the exchange file of an earlier run, while every save of the host fails (disk-full.xts);
+# names.ini exports a tree with a document whose name is as long as the system allows and one
+# that only its owner may read. A
 # job's host script is JOB with ".xts" for ".ini" when there is one, else batch.xts. The script
 # answers no alert: a run that waits for a user fails.
 set -euo pipefail
@@ -32,6 +34,9 @@ case "$job" in
     cp "$here/earlier-run/"* "$work/Translated/" ;;
   disk-full.ini)
     cp "$here/disk-full/"* "$work/Translated/" ;;
+  names.ini)
+    cp "$work/Folders/Books/report.qxp" "$work/Folders/Books/$(printf 'n%.0s' $(seq 251)).qxp"
+    chmod 600 "$work/Folders/Books/report.qxp" ;;
 esac
 script=${job%.ini}.xts
 [ -f "$here/$script" ] || script=batch.xts

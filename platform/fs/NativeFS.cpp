@@ -1,6 +1,7 @@
 #include "platform/fs/NativeFS.h"
 
-#include <atomic>
+#include "platform/fs/TempFiles.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -88,28 +89,18 @@ int ReplaceFile(const std::string& path, const std::string& bytes)
         return fault;
     const std::string target = NativePath(path);
     const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    // A hidden name beside the target, cut so that it stays a valid name.
-    const std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
-    if (base.empty())
+    if (target.empty() || slash + 1 == target.size())
         return EISDIR;
-
     struct stat old {};
-    const bool hadTarget = ::stat(target.c_str(), &old) == 0;
-    if (hadTarget && S_ISDIR(old.st_mode))
+    if (::stat(target.c_str(), &old) == 0 && S_ISDIR(old.st_mode))
         return EISDIR;
 
-    static std::atomic<unsigned> serial{0};
-    std::string temp;
+    // The temporary file has the target's mode (a new target's: the process's default) from
+    // its start, so its content is never open to more readers than the target's.
     int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) {
-        temp = folder + "." + base + "." + std::to_string(::getpid()) + "-" +
-               std::to_string(++serial) + ".tmp";
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt == 100))
-            return errno != 0 ? errno : EIO;
-    }
-
+    std::string temp;
+    if (const int error = CreateTempBeside(target, kTempSuffix, fd, temp))
+        return error;
     int error = 0;
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -122,8 +113,6 @@ int ReplaceFile(const std::string& path, const std::string& bytes)
         }
         done += static_cast<std::size_t>(written);
     }
-    if (error == 0 && hadTarget && ::fchmod(fd, old.st_mode & 07777) != 0)
-        error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0)

@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <csignal>
+#include <cstdio>
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -378,7 +381,14 @@ std::optional<int32_t> Host::Inject(const std::vector<std::string>& keys)
     // With no rule in the plan no call is counted or answered.
     if (m_faults.Rules().empty())
         return std::nullopt;
-    auto answer = m_faults.Check(keys);
+    bool stop = false;
+    auto answer = m_faults.Check(keys, &stop);
+    if (stop) {
+        // Whoever waits for the stop kills the host there, as a crash would, or lets it go on.
+        Note("stop: " + keys.front());
+        std::fflush(nullptr);
+        ::raise(SIGSTOP);
+    }
     if (answer)
         Note("fault: " + keys.front() + " answers " + std::to_string(*answer));
     return answer;

@@ -305,6 +305,28 @@ void RegisterCoreVerbs(ScriptVerbs& verbs)
         c.host.Faults().Add(rule);
         return true;
     }});
+    verbs.Add("stop-at", {"stop-at POINT [after N]",
+                          "stop the host (SIGSTOP) when it reaches POINT, after letting N pass: a\n"
+                          "        suite slot or fault key, or a writer's point file.written (a file\n"
+                          "        written beside its target, not yet renamed) or pdf.page (a page of a\n"
+                          "        PDF written); a controller that kills it there sees what a crash leaves", false,
+                          [](VerbContext& c, std::string& error) {
+        const auto& w = c.line.words;
+        FaultRule rule;
+        int64_t n = 0;
+        if (w.size() == 4 && w[2] == "after" && NumberArg(w[3], 0, 1000000, n, error)) {
+            rule.after = static_cast<int>(n);
+        } else if (w.size() != 2) {
+            if (error.empty())
+                error = "expected stop-at POINT [after N]";
+            return false;
+        }
+        rule.key = w[1];
+        rule.times = 1;
+        rule.stop = true;
+        c.host.Faults().Add(rule);
+        return true;
+    }});
     verbs.Add("expect", {"expect TEXT",
                          "a transcript line since the previous expect contains TEXT", false,
                          [](VerbContext& c, std::string& error) {

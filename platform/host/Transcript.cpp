@@ -38,7 +38,7 @@ std::string Transcript::Text() const
     return text;
 }
 
-std::optional<int32_t> FaultPlan::Check(const std::vector<std::string>& keys)
+std::optional<int32_t> FaultPlan::Check(const std::vector<std::string>& keys, bool* stop)
 {
     std::optional<int32_t> answer;
     for (auto& rule : m_rules) {
@@ -51,6 +51,11 @@ std::optional<int32_t> FaultPlan::Check(const std::vector<std::string>& keys)
         if (answer || index < rule.after || (rule.times >= 0 && rule.applied >= rule.times))
             continue;
         ++rule.applied;
+        if (rule.stop) {
+            if (stop)
+                *stop = true;
+            continue;
+        }
         answer = rule.value;
     }
     return answer;

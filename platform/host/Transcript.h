@@ -63,18 +63,22 @@ struct FaultRule {
     int times = -1;
     int seen = 0;     // matching calls so far
     int applied = 0;  // calls answered by this rule so far
+    // Instead of answering, the host stops there (a test then kills it, as a crash would);
+    // the call goes on when the host is continued.
+    bool stop = false;
 };
 
 // Fault keys name host answers: "compat", "newId", "register", "register:618", "request",
 // "request:0x913", "bind", "bind:XFJ12", "interface", "interface:QLIS1", "component:XPTA",
-// "template:108", and suite slots "XFJ12/13" or interface entries "QLIS1/17".
+// "template:108", suite slots "XFJ12/13" or interface entries "QLIS1/17", and the writers'
+// named points "file.written" and "pdf.page" (stopping rules only).
 class FaultPlan {
 public:
     void Add(FaultRule rule) { m_rules.push_back(std::move(rule)); }
     void Clear() { m_rules.clear(); }
     // The injected answer of a call known by its keys (most specific first), if any rule
-    // applies. Every matching rule counts the call.
-    std::optional<int32_t> Check(const std::vector<std::string>& keys);
+    // applies. Every matching rule counts the call. stop tells whether a stopping rule applies.
+    std::optional<int32_t> Check(const std::vector<std::string>& keys, bool* stop = nullptr);
     const std::vector<FaultRule>& Rules() const { return m_rules; }
 
 private:

@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/fs/TempFiles.h"
 
 namespace cfb {
 
@@ -332,23 +333,14 @@ HRESULT File::startWriting(const std::string& path, int targetFd, std::shared_pt
     file->root_.kind = Kind::Root;
     file->root_.name = kRootName;
 
-    const std::string folder = folderOf(path);
-    const size_t slash = path.rfind('/');
-    // A hidden name beside the target (the base name cut so that the whole stays a valid name).
-    const std::string base = (slash == std::string::npos ? path : path.substr(slash + 1)).substr(0, 200);
-    std::random_device seed;
-    std::mt19937 random(seed());
-    for (int attempt = 0;; ++attempt) {
-        std::string temp = folder + "/." + base + "." + std::to_string(::getpid()) + "-" +
-                           std::to_string(random() % 1000000) + ".tmp";
-        const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            file->fd_ = fd;
-            file->tempPath_ = std::move(temp);
-            break;
-        }
-        if (errno != EEXIST || attempt == 100) return openFailure(errno, path);
-    }
+    // A hidden name beside the target, whatever the target's name; the next writer into the
+    // folder removes it when a killed process left it behind.
+    int fd = -1;
+    std::string temp;
+    if (const int error = platform::fs::CreateTempBeside(path, platform::fs::kTempSuffix, fd, temp))
+        return openFailure(error, path);
+    file->fd_ = fd;
+    file->tempPath_ = std::move(temp);
     if (HRESULT hr = lockFile(file->fd_, true); FAILED(hr)) return hr;
     file->writable_ = true;
     file->dirty_ = true;

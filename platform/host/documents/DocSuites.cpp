@@ -822,6 +822,11 @@ doc::DocHost& DocumentsOf(Host& host) { return DocsOf(host); }
 void RegisterHostDocuments(HostExtensions& extensions)
 {
     DefineDocumentOperations();
+    // A stop-at rule of the fault plan may name a writer's point.
+    doc::SetWritePointHook([](const char* point) {
+        if (Host* host = Host::Current())
+            host->Inject({point});
+    });
     AddVerbs(extensions);
     RegisterTextFlowAndPdf(extensions, DocsOf);
     RegisterValueSlots(extensions, DocsOf);

@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <unordered_map>
 
+#include "platform/fs/TempFiles.h"
+
 namespace xthost::doc {
 
 namespace {
@@ -1102,6 +1104,23 @@ std::unique_ptr<Project> ReadDocumentFile(const std::string& path)
     return ParseDocument(bytes);
 }
 
+const char kHostTempSuffix[] = ".part";
+
+namespace {
+WritePointHook writePointHook = nullptr;
+}  // namespace
+
+void SetWritePointHook(WritePointHook hook)
+{
+    writePointHook = hook;
+}
+
+void ReachWritePoint(const char* point)
+{
+    if (writePointHook)
+        writePointHook(point);
+}
+
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, int* error)
 {
     int failure = 0;
@@ -1109,30 +1128,31 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, int*
         if (failure == 0)
             failure = e != 0 ? e : EIO;
     };
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkostemp(&temp[0], O_CLOEXEC);
-    if (fd < 0) {
-        failed(errno);
-    } else {
-        size_t done = 0;
-        while (failure == 0 && done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                failed(n < 0 ? errno : EIO);
-            else
-                done += static_cast<size_t>(n);
-        }
-        if (::fchmod(fd, 0644) != 0)
-            failed(errno);
-        if (::close(fd) != 0)
-            failed(errno);
-        if (failure == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
-            failed(errno);
-        if (failure != 0)
-            ::unlink(temp.c_str());
+    int fd = -1;
+    std::string temp;
+    if (const int e = platform::fs::CreateTempBeside(path, kHostTempSuffix, fd, temp)) {
+        if (error)
+            *error = e;
+        return false;
     }
+    size_t done = 0;
+    while (failure == 0 && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            failed(n < 0 ? errno : EIO);
+        else
+            done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0)
+        failed(errno);
+    if (failure == 0)
+        ReachWritePoint("file.written");
+    if (failure == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
+        failed(errno);
+    if (failure != 0)
+        ::unlink(temp.c_str());
     if (error)
         *error = failure;
     return failure == 0;

@@ -16,6 +16,7 @@
 #include <cairo-pdf.h>
 #include <pango/pangocairo.h>
 
+#include "platform/fs/TempFiles.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/Faces.h"
 #include "platform/host/documents/TextFlow.h"
@@ -500,10 +501,19 @@ int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle
                  const std::string& title, std::time_t date, PdfReport* report)
 {
     *report = PdfReport{};
-    const std::string temporary = path + ".part";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    // Written beside the target under a name that fits whatever the target's name is, with the
+    // mode of the PDF it replaces.
+    int fd = -1;
+    std::string temporary;
+    if (const int error = platform::fs::CreateTempBeside(path, kHostTempSuffix, fd, temporary)) {
+        report->error = "cannot create a file beside " + path + ": " + std::strerror(error);
+        return HostErr::WriteFailed;
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
     if (!file) {
-        report->error = "cannot create " + temporary;
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        report->error = "cannot write " + path;
         return HostErr::WriteFailed;
     }
     const double pageW = Pt(layout.pageWidth), pageH = Pt(layout.pageHeight);
@@ -538,6 +548,7 @@ int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle
                     continue;
                 cairo_show_page(cr.get());
                 ++report->pages;
+                ReachWritePoint("pdf.page");
                 continue;
             }
             for (const PageInfo& page : pages) {
@@ -549,6 +560,7 @@ int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle
                 }
                 cairo_show_page(cr.get());
                 ++report->pages;
+                ReachWritePoint("pdf.page");
             }
         }
     }

@@ -104,22 +104,20 @@ int16_t ConvFileSpec::SetPath(const std::string& path)
     return 0;
 }
 
-int16_t ConvFileSpec::GetHostSpec(HostFileSpec& out) const
-{
-    return xt_fsmakefsspec(0, 0, m_path.c_str(), &out);
-}
+namespace {
 
-int16_t ConvFileSpec::CreateHostFile(HostFileSpec& out, bool replace, uint32_t creator, uint32_t fileType)
+// A host file reference of the path; with create, the file is made first. As the module's own,
+// the host's file record names the file whether it exists or not.
+int16_t SpecOfPath(const std::string& path, HostFileSpec& out, bool create, bool replace, uint32_t creator,
+                   uint32_t fileType)
 {
-    if (State().createFails)
-        return -48;
-    const std::u16string wide(m_path.begin(), m_path.end());
+    const std::u16string wide(path.begin(), path.end());
     XTHandle text = 0;
     XTHandle ref = 0;
     int32_t rc = CallHost<XText_New>(wide.data(), 0, static_cast<int32_t>(wide.size()), &text);
     if (rc == 0)
         rc = CallHost<XFJ_FileRefFromText>(text, creator, 0, 0, &ref);
-    if (rc == 0)
+    if (rc == 0 && create)
         rc = CallHost<XFJ_CreateFile>(ref, creator, fileType, replace ? 1 : 0);
     HostFileSpec created{};
     if (rc == 0)
@@ -131,6 +129,22 @@ int16_t ConvFileSpec::CreateHostFile(HostFileSpec& out, bool replace, uint32_t c
     if (text)
         CallHost<XText_Dispose>(text);
     return static_cast<int16_t>(rc);
+}
+
+} // namespace
+
+int16_t ConvFileSpec::GetHostSpec(HostFileSpec& out) const
+{
+    if (State().createFails)
+        return -48;
+    return SpecOfPath(m_path, out, false, false, XT_CREATOR_XPRESS, 0);
+}
+
+int16_t ConvFileSpec::CreateHostFile(HostFileSpec& out, bool replace, uint32_t creator, uint32_t fileType)
+{
+    if (State().createFails)
+        return -48;
+    return SpecOfPath(m_path, out, true, replace, creator, fileType);
 }
 
 int16_t ResolveHostFileSpec(HostFileSpec&, const char* extension)

@@ -561,6 +561,35 @@ TEST_F(ServerJobTest, ExportDwqThenExportQxpOfItsResultInEveryMode)
     }
 }
 
+// A server killed during a shared-folder job left its temporary files in the client's folder;
+// the next job that writes there removes them, and only them.
+TEST_F(ServerJobTest, TheNextJobRemovesTheTemporaryFilesAKilledServerLeftInTheClientsFolder)
+{
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const fs::path out = app / "out";
+    const std::string dead = std::to_string(gone);
+    const std::vector<std::string> left = {".dir.dwq." + dead + "-4.tmp", ".dir.pdf." + dead + "-9.part"};
+    for (const std::string& name : left)
+        std::ofstream(out / name) << "cut short";
+    const std::string live = ".dir.dwq." + std::to_string(::getppid()) + "-1.tmp";
+    std::ofstream(out / live) << "another process's";
+    std::ofstream(out / "dir.pdf.part") << "the client's own file";
+    Serve([&] {
+        EXPECT_EQ(SharedJob("exportdwqandpdf", source, out.string(), "dir"),
+                  (std::vector<std::string>{"export dwx and pdf", "filename ok", "target folder ok", "target name ok",
+                                            "export finished"}));
+    });
+    for (const std::string& name : left)
+        EXPECT_FALSE(fs::exists(out / name)) << name;
+    EXPECT_EQ(ReadText(out / live), "another process's");
+    EXPECT_EQ(ReadText(out / "dir.pdf.part"), "the client's own file");
+    EXPECT_TRUE(IsExchangeFile(ReadText(out / "dir.dwq")));
+    EXPECT_EQ(ReadText(out / "dir.pdf").rfind("%PDF-", 0), 0u);
+}
+
 // A document at a path longer than 300 bytes converts in either mode: shared folders put the
 // result in the folder the client names, a socket job in its own job folder as deep; nothing is
 // written in the folder the host runs in.

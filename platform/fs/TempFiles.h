@@ -1,0 +1,49 @@
+// Temporary files beside a target: a writer fills one and renames it over the target only once
+// it is complete, so the target's name only ever holds a whole file.
+//
+// A temporary file is named "." + stem + "." + pid + "-" + serial + suffix, in the target's
+// folder: the stem is the target's name, cut (at a character boundary) so that the whole name
+// fits the system's limit whatever the target's name is; the pid names the process that writes
+// it, which holds an exclusive lock on it while it is open. A process killed while writing
+// leaves its file behind; the next process that makes a temporary file of the same suffix in
+// that folder removes it, once its owner is gone. Each writer family has its own suffix, so it
+// only ever removes files of its own making.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace platform::fs {
+
+// The longest file name (not path) the system takes, in bytes.
+constexpr std::size_t kNameMax = 255;
+
+// The temporary file's name for the target (a path; the result is a path in the same folder).
+std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long serial, const std::string& suffix);
+
+// Whether name (a file name, no folder) has the form of a temporary name with the suffix; owner
+// receives its pid.
+bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& owner);
+
+// A new temporary file beside the target, opened for reading and writing and locked: it has the
+// mode of the existing target, or for a new target the process's default (0666 less the
+// umask). Stale temporary files of the suffix in the folder are removed first. Answers 0 and
+// fills fd and path, or the system's error number.
+int CreateTempBeside(const std::string& target, const std::string& suffix, int& fd, std::string& path);
+
+// Gives the file at path the mode of the existing target (nothing when there is none). Answers
+// 0 or the system's error number.
+int KeepTargetMode(int fd, const std::string& target);
+
+// Removes the temporary files of the suffix in the folder whose owner is gone: its pid names
+// no process of this machine and nobody holds its lock. Never a folder, a link, a file of
+// another form or another suffix. Answers the number removed.
+int SweepStaleTemps(const std::string& folder, const std::string& suffix);
+
+// Whether no process of this pid runs on this machine.
+bool OwnerGone(pid_t owner);
+
+// The suffix of the exchange containers, text files and settings files this program writes.
+extern const char kTempSuffix[];
+
+} // namespace platform::fs
