@@ -418,6 +418,11 @@ bool Digger::KnowsSpecialChar(IRun& run, int32_t nameRef, int32_t qualifierRef)
     return SpecialRowOf(run, nameRef, qualifierRef) != nullptr;
 }
 
+const SpecialCharRow* Digger::SpecialCharRowOf(IRun& run, int32_t nameRef, int32_t qualifierRef)
+{
+    return SpecialRowOf(run, nameRef, qualifierRef);
+}
+
 void Digger::AttributeStep(IRun& run)
 {
     const XTHandle box = mStory.GetBox();
