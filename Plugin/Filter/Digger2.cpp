@@ -141,9 +141,9 @@ Digger::Position& Digger::PositionOf(const StorySegment& segment)
     return found->second;
 }
 
-bool Digger::EndsParagraph(const StorySegment& segment) const
+bool Digger::EndsParagraph(const StorySegment& segment, bool markerParagraphs)
 {
-    const bool markerEnd = segment.end == segment.start && segment.direction == kMarkerEnd && !mMarkerParagraphs;
+    const bool markerEnd = segment.end == segment.start && segment.direction == kMarkerEnd && !markerParagraphs;
     return segment.id == kBreakSegment && !markerEnd;
 }
 

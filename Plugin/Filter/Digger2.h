@@ -76,7 +76,8 @@ public:
     void SetMarkerParagraphs(bool own) { mMarkerParagraphs = own; }
     // Whether the segment ends an exchange paragraph: a break, but not the empty one behind a
     // unique-id marker unless markers have paragraphs of their own.
-    bool EndsParagraph(const StorySegment& segment) const;
+    bool EndsParagraph(const StorySegment& segment) const { return EndsParagraph(segment, mMarkerParagraphs); }
+    static bool EndsParagraph(const StorySegment& segment, bool markerParagraphs);
 
     int32_t Shift() const { return mShift; }
     int32_t TextEnd() const { return mTextEnd; }

@@ -351,6 +351,14 @@ std::string OldTextBeyond(int32_t paragraphs, const Digger& digger)
     return std::string();
 }
 
+int32_t ParagraphCount(const StoryPoints& points)
+{
+    int32_t paragraphs = 0;
+    for (const StoryPoint& point : points)
+        paragraphs += point.id == kPointParagraphEnd;
+    return paragraphs;
+}
+
 // Whether each paragraph that ends where a unique-id marker ends, counting every paragraph run
 // of the story as a paragraph, is empty in the exchange story: so an export gave a marker a
 // paragraph of its own.
@@ -371,17 +379,27 @@ bool MarkerParagraphsEmpty(const StoryPoints& points, const FixedStory& segments
     return true;
 }
 
+// Whether the exchange story gave each unique-id marker a paragraph of its own, as exports did
+// before a marker shared the paragraph it opens: it then has as many paragraphs as the story of
+// `length` characters has paragraph runs, and one whose markers share, fewer. The markers' own
+// paragraphs are empty: a count that only matches with text in them is a story with a paragraph more.
+bool MarkersHaveParagraphs(int32_t paragraphs, const StoryPoints& points, const FixedStory& segments, int32_t length)
+{
+    return paragraphs != segments.ExportedParagraphs(false, length) &&
+           paragraphs == segments.ExportedParagraphs(true, length) && MarkerParagraphsEmpty(points, segments);
+}
+
 // The exchange paragraphs the document's story has no end for. The cursor steps to the end of one
 // host paragraph run per exchange paragraph and writes no paragraph end of its own (the story's
 // paragraphs keep their formats and style sheets, which the exchange file does not carry back, and
 // an exchange paragraph need not be a paragraph of the story: a marker is one of its own), so
 // the text of a paragraph behind the last end would run into the one before it. Empty when every
 // paragraph has an end.
-std::string ParagraphsBeyond(int32_t paragraphs, const Digger& digger)
+std::string ParagraphsBeyond(int32_t paragraphs, const FixedStory& segments, bool markerParagraphs)
 {
     int32_t ends = 1;  // the story's own end
-    for (const StorySegment& segment : digger.Segments())
-        ends += digger.EndsParagraph(segment) ? 1 : 0;
+    for (const StorySegment& segment : segments)
+        ends += Digger::EndsParagraph(segment, markerParagraphs) ? 1 : 0;
     if (paragraphs <= ends)
         return std::string();
     return "the exchange file holds " + std::to_string(paragraphs) + " paragraphs of it, the document's story " +
@@ -389,10 +407,10 @@ std::string ParagraphsBeyond(int32_t paragraphs, const Digger& digger)
 }
 
 // The host run kinds at the starts of the markers of the document's story.
-std::map<int32_t, uint32_t> MarkerKinds(QStoryText& text, const Digger& digger)
+std::map<int32_t, uint32_t> MarkerKinds(QStoryText& text, const FixedStory& segments)
 {
     std::map<int32_t, uint32_t> kinds;
-    for (const StorySegment& segment : digger.Segments())
+    for (const StorySegment& segment : segments)
         if (segment.id >= 0)
             kinds.emplace(segment.start, 0);
     QStoryCursor cursor(text);
@@ -407,7 +425,7 @@ std::map<int32_t, uint32_t> MarkerKinds(QStoryText& text, const Digger& digger)
 
 // What the exchange file names a marker of the document's story by: a placeholder (an object or
 // an anchored item) or a reference point, with its id and where the story holds it.
-std::string MarkerName(const Digger::Position& marker, uint32_t kind)
+std::string MarkerName(const StorySegment& marker, uint32_t kind)
 {
     const std::string id = std::to_string(marker.id);
     std::string name;
@@ -427,7 +445,7 @@ std::string MarkerName(const Digger::Position& marker, uint32_t kind)
 // The markers of the document's story that the exchange story places fewer times than the story
 // holds them: the cursor cuts every marker that no run places. A unique id is no such marker: a
 // paragraph carries it and the import writes it anew. Empty when the exchange story places each one.
-std::string MarkersLeftOut(const StoryPoints& points, const Digger& digger, QStoryText& text)
+std::string MarkersLeftOut(const StoryPoints& points, const FixedStory& segments, QStoryText& text)
 {
     std::map<Digger::Key, int32_t> placed;
     for (const StoryPoint& point : points)
@@ -436,19 +454,21 @@ std::string MarkersLeftOut(const StoryPoints& points, const Digger& digger, QSto
     std::map<int32_t, uint32_t> kinds;
     std::string first;
     int32_t missing = 0;
-    for (const auto& [key, marker] : digger.Positions()) {
-        const auto found = placed.find(key);
-        const int32_t lacking = marker.pending - (found == placed.end() ? 0 : found->second);
-        if (lacking <= 0)
+    for (const StorySegment& marker : segments) {
+        if (marker.id < 0)
+            continue;
+        // Each marker of the story uses up one placing of its key.
+        int32_t& left = placed[Digger::Key(marker.id, marker.direction)];
+        if (left-- > 0)
             continue;
         if (kinds.empty())
-            kinds = MarkerKinds(text, digger);
+            kinds = MarkerKinds(text, segments);
         const uint32_t kind = kinds[marker.start];
         if (kind == kUniqueIdRun)
             continue;
         if (first.empty())
             first = MarkerName(marker, kind);
-        missing += lacking;
+        ++missing;
     }
     if (first.empty())
         return std::string();
@@ -587,6 +607,24 @@ std::string PlacementGap(IStory& story, const BoxFrame& frame)
            ", the box linked to it stands " +
            place(frame.page, frame.Horizontal(), frame.Vertical(), frame.Width(), frame.Height(),
                  frame.angle != 0.0f ? frame.Angle() : 0);
+}
+
+// What the exchange story leaves out of the document's story in the box: a paragraph end, a
+// marker (an object or a reference) or a special character, each of which the cursor would cut
+// with the old text around it. Read before the story is touched; empty when nothing is left out.
+std::string LeftOut(IStory& story, XTHandle box, const Mapper& mapper)
+{
+    QStoryText text(box);
+    const FixedStory segments(text, mapper);
+    const StoryPoints points = ReadStoryPoints(story);
+    const int32_t paragraphs = ParagraphCount(points);
+    const bool own =
+        MarkersHaveParagraphs(paragraphs, points, segments, static_cast<int32_t>(text.ConstructionLength()));
+    for (const std::string& lost : {ParagraphsBeyond(paragraphs, segments, own), MarkersLeftOut(points, segments, text),
+                                    SpecialCharsLeftOut(story, text)})
+        if (!lost.empty())
+            return lost;
+    return std::string();
 }
 
 } // namespace
@@ -1033,6 +1071,15 @@ void Importer::Run()
 
 void Importer::ProcessStory(IStory& story, XTHandle box)
 {
+    // A story whose translation leaves out what its text holds stays whole, as it is.
+    std::string lost;
+    try {
+        lost = LeftOut(story, box, *this);
+    } catch (...) {
+        lost = "it cannot be read: " + CaughtErrorText();
+    }
+    if (!lost.empty())
+        return RefuseStory(mStoryIndex, lost);
     FixedStory segments;
     ImpSentry sentry(*this, box, segments);
     std::unique_ptr<Digger> digger;
@@ -1047,16 +1094,8 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         const StoryPoints points = ReadStoryPoints(story);
         QStoryText text(box);
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
-        // An exchange story that gave each unique-id marker a paragraph of its own has as many
-        // paragraphs as the story has runs; one whose markers share the paragraph they open, fewer.
-        // The markers' own paragraphs are empty: a count that only matches with text in them is a
-        // story with a paragraph more.
-        int32_t paragraphs = 0;
-        for (const StoryPoint& point : points)
-            paragraphs += point.id == kPointParagraphEnd;
-        digger->SetMarkerParagraphs(paragraphs != segments.ExportedParagraphs(false, digger->TextEnd()) &&
-                                    paragraphs == segments.ExportedParagraphs(true, digger->TextEnd()) &&
-                                    MarkerParagraphsEmpty(points, segments));
+        const int32_t paragraphs = ParagraphCount(points);
+        digger->SetMarkerParagraphs(MarkersHaveParagraphs(paragraphs, points, segments, digger->TextEnd()));
         textHandle = text.GetTextHandle();
         const std::string unplaced = OldTextBeyond(paragraphs, *digger);
         if (!unplaced.empty())
@@ -1068,12 +1107,6 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
             return RefuseStory(mStoryIndex, "it places marker " + std::to_string(point.id) +
                                                 " that the document's story does not hold");
         }
-        // What the translation leaves out of the story would be cut with the old text around it:
-        // a paragraph end, an object, a reference or a special character.
-        for (const std::string& lost : {ParagraphsBeyond(paragraphs, *digger), MarkersLeftOut(points, *digger, text),
-                                        SpecialCharsLeftOut(story, text)})
-            if (!lost.empty())
-                return RefuseStory(mStoryIndex, lost);
 
         uint8_t locked = 0;
         if (CallHost<XSS_IsLocked>(textHandle, &locked) == XT_OK && locked) {

@@ -198,6 +198,16 @@ std::string FirstCharacters(const CodeStreams& code)
     throw std::runtime_error("the first story has no text run with characters");
 }
 
+// The stored document's stream of the container at `path`, as it is stored (compressed).
+Bytes StoredStream(const std::string& path)
+{
+    OLEStorage root(path.c_str(), CD_OpenRead);
+    OLEStorage privateData(root, u"VerbantPluginPrivateData", CD_OpenRead);
+    OLEStorage templates(privateData, u"KestoExportTemplates", CD_OpenRead);
+    OLEStream stored(templates, u"0", CD_OpenRead);
+    return ReadAll(stored);
+}
+
 Bytes Inflate(const Bytes& bytes)
 {
     MemFile in;
@@ -459,11 +469,7 @@ const std::vector<Damage>& Damages()
      }},
     {"document-of-another-export",
      [](const std::string& in, const std::string& out, const std::string& other) {
-         OLEStorage source(other.c_str(), CD_OpenRead);
-         OLEStorage privateData(source, u"VerbantPluginPrivateData", CD_OpenRead);
-         OLEStorage templates(privateData, u"KestoExportTemplates", CD_OpenRead);
-         OLEStream stored(templates, u"0", CD_OpenRead);
-         const Bytes document = ReadAll(stored);
+         const Bytes document = StoredStream(other);
          WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
                    [&](const std::u16string&, Bytes& bytes) { bytes = document; });
      }},
@@ -589,6 +595,12 @@ void WriteCopy(const std::string& in, const std::string& out, const CodeStreams*
     OLEStorage target(out.c_str(), CD_CreateWrite);
     CopyStorage(source, target, u"", edited, code, edit);
     target.Flush();
+}
+
+std::string StoredDocument(const std::string& path)
+{
+    const Bytes plain = Inflate(StoredStream(path));
+    return std::string(plain.begin(), plain.end());
 }
 
 const std::vector<std::string>& DamageNames()
