@@ -4,6 +4,7 @@
 // source text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -210,7 +211,7 @@ TEST_F(DamagedImport, ADamageWithNothingToDamageFailsAndWritesNoCopy)
         at = at->first.find("!1:Unicodes") != std::string::npos ? code.streams.erase(at) : std::next(at);
     const fs::path bare = g_work->dir / "no-characters.dwq";
     WriteCopy((g_work->dir / "export-translated.dwq").string(), bare.string(), &code);
-    for (const char* name : {"run-of-unknown-type", "descriptor-id-bit"}) {
+    for (const char* name : {"run-of-unknown-type", "descriptor-id-bit", "multibyte-run", "run-record-renamed"}) {
         SCOPED_TRACE(name);
         const fs::path out = g_work->dir / (std::string(name) + "-bare.dwq");
         std::string error;
@@ -218,6 +219,33 @@ TEST_F(DamagedImport, ADamageWithNothingToDamageFailsAndWritesNoCopy)
         EXPECT_NE(error.find("no text run with characters"), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(out));
     }
+}
+
+// A translation tool that writes the indent-here character into the text instead of as a special
+// character keeps it: the import counts it and brings every story's translation in.
+TEST_F(DamagedImport, ASpecialCharacterWrittenAsTextIsNoLoss)
+{
+    ASSERT_NE(g_work, nullptr);
+    const fs::path translated = g_work->dir / "export-translated.dwq";
+    CodeStreams code = ReadCodeFile(translated.string());
+    std::vector<std::string> bundles;
+    code.Find(code.Folder(kStories), "!1:SpecialChars{}", bundles);
+    ASSERT_FALSE(bundles.empty());
+    // In export.qxp the first special character is the indent-here character of story 2.
+    const std::string run = bundles.front().substr(0, bundles.front().rfind('\x01'));
+    auto table = code.Table(run);
+    table.erase(std::remove_if(table.begin(), table.end(),
+                               [](const FolderEntry& e) { return e.name == "!1:SpecialChars{}"; }),
+                table.end());
+    code.SetTable(run, table);
+    code.streams[run + "\x01!1:Unicodes"] = {5, 0, 0x1E, 0};  // 16-bit units: U+001E
+    const fs::path dwq = g_work->dir / "indent-as-text.dwq";
+    WriteCopy(translated.string(), dwq.string(), &code);
+
+    std::string log;
+    const std::string transcript = g_work->Import(dwq, "indent-as-text", log);
+    EXPECT_NE(transcript.find("dialog 103"), std::string::npos) << transcript << log;
+    EXPECT_EQ(g_work->Stories(g_work->dir / "indent-as-text.qxp"), g_work->Stories(g_work->dir / "export-translated.qxp"));
 }
 
 // The shipped example: a translation that lost a paragraph, imported as a user would run it.
