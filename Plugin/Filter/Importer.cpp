@@ -402,8 +402,8 @@ std::string ParagraphsBeyond(int32_t paragraphs, const FixedStory& segments, boo
         ends += Digger::EndsParagraph(segment, markerParagraphs) ? 1 : 0;
     if (paragraphs <= ends)
         return std::string();
-    return "the exchange file holds " + std::to_string(paragraphs) + " paragraphs of it, the document's story " +
-           std::to_string(ends) + "; the paragraphs it does not have would run into the one before them";
+    return "the exchange file holds " + std::to_string(paragraphs) + " paragraphs of it, the document's story has " +
+           std::to_string(ends) + ": a paragraph it does not have would run into the one before it";
 }
 
 // The host run kinds at the starts of the markers of the document's story.

@@ -142,10 +142,10 @@ const Damage kDamages[] = {
      "####story 2 not imported, its text stays as it was: it leaves out the special character page_number (Next)"},
     {"paragraph-added",
      "####story 2 not imported, its text stays as it was: the exchange file holds 36 paragraphs of it, the "
-     "document's story 35"},
+     "document's story has 35"},
     {"stored-story-shorter",
      "####story 3 not imported, its text stays as it was: the exchange file holds 2 paragraphs of it, the "
-     "document's story 1",
+     "document's story has 1",
      nullptr, true},
     {"multibyte-run",
      "####story 0 not imported, its text stays as it was: run 0 of paragraph 0 holds 8-bit text (Multibytes)"},
