@@ -222,13 +222,11 @@ std::map<int32_t, int32_t> ReferenceKinds(IStory& story)
     return kinds;
 }
 
-} // namespace
-
-StoryPoints ReadStoryPoints(IStory& story)
+// Visits the runs of the story's paragraphs in order, run(p, r, IRun&), and the end of each
+// paragraph behind its runs, end(p).
+template <class RunVisit, class EndVisit>
+void WalkRuns(IStory& story, RunVisit visitRun, EndVisit visitEnd)
 {
-    const std::map<int32_t, int32_t> kinds = ReferenceKinds(story);
-    std::map<int32_t, int32_t> openStarts;
-    StoryPoints points;
     for (int32_t p = 0;; ++p) {
         RefPtr<IPara> para = story.Paragraph(p);
         if (!para)
@@ -237,37 +235,50 @@ StoryPoints ReadStoryPoints(IStory& story)
             RefPtr<IRun> run = para->Run(r);
             if (!run)
                 break;
-            const int32_t kind = run->Kind();
-            if (kind >= kRunUnicodes && kind <= kRunSpecialChars) {
-                points.push_back({kPointText, -1, p, r});
-            } else if (kind == kRunRefPoints) {
-                const std::vector<int32_t> words = RunRecords(*run, 12);
-                for (size_t i = 0; i + 2 < words.size(); i += 3) {
-                    const int32_t a = words[i];
-                    const auto found = kinds.find(words[i + 2]);
-                    if (found == kinds.end())
-                        continue;
-                    if (found->second == 1) {
-                        points.push_back({a, kPointDirection, p, -1});
-                    } else if (found->second == 2) {
-                        points.push_back({a, 0, p, -1});
-                        ++openStarts[a];
-                    } else if (found->second == 3) {
-                        auto open = openStarts.find(a);
-                        if (open == openStarts.end() || open->second == 0)
-                            continue;
-                        --open->second;
-                        points.push_back({a, 1, p, -1});
-                    }
-                }
-            } else if (kind == kRunPlaceHolders) {
-                const std::vector<int32_t> words = RunRecords(*run, 8);
-                for (size_t i = 0; i + 1 < words.size(); i += 2)
-                    points.push_back({words[i], kPointDirection, p, -1});
-            }
+            visitRun(p, r, *run);
         }
-        points.push_back({kPointParagraphEnd, -1, p, -1});
+        visitEnd(p);
     }
+}
+
+} // namespace
+
+StoryPoints ReadStoryPoints(IStory& story)
+{
+    const std::map<int32_t, int32_t> kinds = ReferenceKinds(story);
+    std::map<int32_t, int32_t> openStarts;
+    StoryPoints points;
+    const auto visitRun = [&](int32_t p, int32_t r, IRun& run) {
+        const int32_t kind = run.Kind();
+        if (kind >= kRunUnicodes && kind <= kRunSpecialChars) {
+            points.push_back({kPointText, -1, p, r});
+        } else if (kind == kRunRefPoints) {
+            const std::vector<int32_t> words = RunRecords(run, 12);
+            for (size_t i = 0; i + 2 < words.size(); i += 3) {
+                const int32_t a = words[i];
+                const auto found = kinds.find(words[i + 2]);
+                if (found == kinds.end())
+                    continue;
+                if (found->second == 1) {
+                    points.push_back({a, kPointDirection, p, -1});
+                } else if (found->second == 2) {
+                    points.push_back({a, 0, p, -1});
+                    ++openStarts[a];
+                } else if (found->second == 3) {
+                    auto open = openStarts.find(a);
+                    if (open == openStarts.end() || open->second == 0)
+                        continue;
+                    --open->second;
+                    points.push_back({a, 1, p, -1});
+                }
+            }
+        } else if (kind == kRunPlaceHolders) {
+            const std::vector<int32_t> words = RunRecords(run, 8);
+            for (size_t i = 0; i + 1 < words.size(); i += 2)
+                points.push_back({words[i], kPointDirection, p, -1});
+        }
+    };
+    WalkRuns(story, visitRun, [&](int32_t p) { points.push_back({kPointParagraphEnd, -1, p, -1}); });
     return points;
 }
 
@@ -530,28 +541,21 @@ SpecialChars OldSpecialChars(QStoryText& text)
 SpecialChars NewSpecialChars(IStory& story, bool withText)
 {
     SpecialChars found;
-    for (int32_t p = 0;; ++p) {
-        RefPtr<IPara> para = story.Paragraph(p);
-        if (!para)
-            break;
-        for (int32_t r = 0;; ++r) {
-            RefPtr<IRun> run = para->Run(r);
-            if (!run)
-                break;
-            const int32_t kind = run->Kind();
-            if (kind == kRunSpecialChars) {
-                const std::vector<int32_t> words = RunRecords(*run, 8);
-                for (size_t i = 0; i + 1 < words.size(); i += 2)
-                    if (const SpecialCharRow* row = Digger::SpecialCharRowOf(*run, words[i], words[i + 1]))
-                        ++found[row];
-            } else if (withText && (kind == kRunUnicodes || kind == kRunWideMultibytes)) {
-                uint8_t unit[2];
-                while (run->Read(unit, sizeof unit) == sizeof unit)
-                    if (const SpecialCharRow* row = RecordCharRow(static_cast<char16_t>(unit[0] | unit[1] << 8)))
-                        ++found[row];
-            }
+    const auto visitRun = [&](int32_t, int32_t, IRun& run) {
+        const int32_t kind = run.Kind();
+        if (kind == kRunSpecialChars) {
+            const std::vector<int32_t> words = RunRecords(run, 8);
+            for (size_t i = 0; i + 1 < words.size(); i += 2)
+                if (const SpecialCharRow* row = Digger::SpecialCharRowOf(run, words[i], words[i + 1]))
+                    ++found[row];
+        } else if (withText && (kind == kRunUnicodes || kind == kRunWideMultibytes)) {
+            uint8_t unit[2];
+            while (run.Read(unit, sizeof unit) == sizeof unit)
+                if (const SpecialCharRow* row = RecordCharRow(static_cast<char16_t>(unit[0] | unit[1] << 8)))
+                    ++found[row];
         }
-    }
+    };
+    WalkRuns(story, visitRun, [](int32_t) {});
     return found;
 }
 

@@ -125,10 +125,16 @@ std::vector<std::string> FindInStories(const CodeStreams& code, const std::strin
     return found;
 }
 
+// The folder that holds the folder or stream of the flattened name.
+std::string Parent(const std::string& name)
+{
+    return name.substr(0, name.rfind('\x01'));
+}
+
 // The folder whose prefix is `prefix`, as its parent's prefix and its entry there.
 std::pair<std::string, FolderEntry> ParentEntry(const CodeStreams& code, const std::string& prefix)
 {
-    const std::string parent = prefix.substr(0, prefix.rfind('\x01'));
+    const std::string parent = Parent(prefix);
     for (const FolderEntry& e : code.Table(parent))
         if (parent + '\x01' + CodeStreams::Hex(e.number) == prefix)
             return {parent, e};
@@ -387,7 +393,7 @@ const std::vector<Damage>& Damages()
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) {
              const std::string bundle = FindInStories(code, "!1:PlaceHolders{}").front();
-             Unlist(code, bundle.substr(0, bundle.rfind('\x01')));
+             Unlist(code, Parent(bundle));
          });
      }},
     {"anchored-object-marker-removed",
@@ -402,7 +408,7 @@ const std::vector<Damage>& Damages()
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) {
              const std::string bundle = FindInStories(code, "!1:SpecialChars{}").back();
-             Unlist(code, bundle.substr(0, bundle.rfind('\x01')));
+             Unlist(code, Parent(bundle));
          });
      }},
     // A paragraph added by the translator (a copy of the story's last one behind it), and a
@@ -436,14 +442,14 @@ const std::vector<Damage>& Damages()
              for (size_t at = 2; at + 1 < wide.size(); at += 2)
                  narrow.push_back(wide[at + 1] == 0 && wide[at] < 0x80 ? wide[at] : '?');
              code.streams.erase(stream);
-             code.streams[stream.substr(0, stream.rfind('\x01')) + "\x01!1:Multibytes"] = narrow;
+             code.streams[Parent(stream) + "\x01!1:Multibytes"] = narrow;
          });
      }},
     {"run-record-renamed",
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) {
              const std::string stream = FirstCharacters(code);
-             Rename(code, stream.substr(0, stream.rfind('\x01')), "TextRux[]/");
+             Rename(code, Parent(stream), "TextRux[]/");
          });
      }},
     // The entries of the first two stories that the Book places apart, swapped in the story list.
