@@ -126,9 +126,10 @@ int16_t LayoutCount()
 }
 
 // Guards the editing of one host story: the box is made current, its selection collapsed,
-// screen updates stopped and stray copies of the module's tag run removed. `view` receives the
-// import's fixed view of the story, taken as the export walked it: a tag run was a paragraph run
-// of its own there, so the view keeps its paragraph-run ends where the run stood.
+// screen updates stopped and stray copies of the module's tag run found, to be removed once the
+// story is to be written. `view` receives the import's fixed view of the story, taken as the
+// export walked it: a tag run was a paragraph run of its own there, so the view keeps its
+// paragraph-run ends where the run stood.
 class ImpSentry {
 public:
     ImpSentry(Mapper& mapper, XTHandle box, FixedStory& view) : mBox(box)
@@ -138,8 +139,6 @@ public:
         CallHost<XTY_SetSelection>(text.GetTextHandle(), 0, 0, 0);
         SetHostUpdate(0);
         view = FixedStory(text, mapper);
-        std::vector<std::pair<int32_t, int32_t>> cuts;
-        QStoryCutter cutter(box, true);
         QStoryCursor cursor(text);
         while (cursor.HasMore()) {
             const uint32_t kind = cursor.GetRunKind();
@@ -155,13 +154,20 @@ public:
                 cursor.Next();
             const int32_t end =
                 cursor.HasMore() ? cursor.GetPosition() : static_cast<int32_t>(text.ConstructionLength());
-            if (record.id < 0 && (kind & kTagRunMask) == kTagRunKind && end > start) {
-                cutter.Add(start, end);
-                cuts.emplace_back(start, end);
-            }
+            if (record.id < 0 && (kind & kTagRunMask) == kTagRunKind && end > start)
+                mStrayTags.emplace_back(start, end);
         }
+        SetCurrentBox(previous);
+    }
+    // Removes the stray tag runs from the story and from its view: the story is to be written.
+    void RemoveStrayTags(FixedStory& view)
+    {
+        const XTHandle previous = SetCurrentBox(mBox);
+        QStoryCutter cutter(mBox, true);
+        for (const auto& [start, end] : mStrayTags)
+            cutter.Add(start, end);
         cutter.Apply();
-        view.Cut(cuts);
+        view.Cut(mStrayTags);
         SetCurrentBox(previous);
     }
     virtual ~ImpSentry()
@@ -176,6 +182,8 @@ public:
 
 private:
     XTHandle mBox;
+    // The ranges of the module's stray tag runs, ascending.
+    std::vector<std::pair<int32_t, int32_t>> mStrayTags;
 };
 
 } // namespace
@@ -615,11 +623,11 @@ std::string PlacementGap(IStory& story, const BoxFrame& frame)
 
 // What the exchange story leaves out of the document's story in the box: a paragraph end, a
 // marker (an object or a reference) or a special character, each of which the cursor would cut
-// with the old text around it. Read before the story is touched; empty when nothing is left out.
-std::string LeftOut(IStory& story, XTHandle box, const Mapper& mapper)
+// with the old text around it. Read before the story is touched, with its view `segments`; empty
+// when nothing is left out.
+std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments)
 {
     QStoryText text(box);
-    const FixedStory segments(text, mapper);
     const StoryPoints points = ReadStoryPoints(story);
     const int32_t paragraphs = ParagraphCount(points);
     const bool own =
@@ -1075,17 +1083,18 @@ void Importer::Run()
 
 void Importer::ProcessStory(IStory& story, XTHandle box)
 {
+    FixedStory segments;
+    ImpSentry sentry(*this, box, segments);
     // A story whose translation leaves out what its text holds stays whole, as it is.
     std::string lost;
     try {
-        lost = LeftOut(story, box, *this);
+        lost = LeftOut(story, box, segments);
     } catch (...) {
         lost = "it cannot be read: " + CaughtErrorText();
     }
     if (!lost.empty())
         return RefuseStory(mStoryIndex, lost);
-    FixedStory segments;
-    ImpSentry sentry(*this, box, segments);
+    sentry.RemoveStrayTags(segments);
     std::unique_ptr<Digger> digger;
     XTHandle textHandle = 0;
     bool unlocked = false;
