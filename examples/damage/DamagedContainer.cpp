@@ -145,9 +145,9 @@ std::pair<std::string, FolderEntry> ParentEntry(const CodeStreams& code, const s
 void Unlist(CodeStreams& code, const std::string& prefix)
 {
     const auto [parent, entry] = ParentEntry(code, prefix);
+    const uint32_t number = entry.number;
     auto table = code.Table(parent);
-    table.erase(std::remove_if(table.begin(), table.end(),
-                               [&](const FolderEntry& e) { return e.number == entry.number; }),
+    table.erase(std::remove_if(table.begin(), table.end(), [number](const FolderEntry& e) { return e.number == number; }),
                 table.end());
     code.SetTable(parent, table);
 }
