@@ -230,8 +230,8 @@ std::map<int32_t, int32_t> ReferenceKinds(IStory& story)
     return kinds;
 }
 
-// Visits the runs of the story's paragraphs in order, run(p, r, IRun&), and the end of each
-// paragraph behind its runs, end(p).
+// Visits the runs of the story's paragraphs in order, visitRun(p, r, IRun&), and the end of each
+// paragraph behind its runs, visitEnd(p).
 template <class RunVisit, class EndVisit>
 void WalkRuns(IStory& story, RunVisit visitRun, EndVisit visitEnd)
 {
@@ -408,21 +408,20 @@ bool MarkersHaveParagraphs(int32_t paragraphs, const StoryPoints& points, const 
            paragraphs == segments.ExportedParagraphs(true, length) && MarkerParagraphsEmpty(points, segments);
 }
 
-// The exchange paragraphs the document's story has no end for. The cursor steps to the end of one
-// host paragraph run per exchange paragraph and writes no paragraph end of its own (the story's
-// paragraphs keep their formats and style sheets, which the exchange file does not carry back, and
-// an exchange paragraph need not be a paragraph of the story: a marker is one of its own), so
-// the text of a paragraph behind the last end would run into the one before it. Empty when every
-// paragraph has an end.
-std::string ParagraphsBeyond(int32_t paragraphs, const FixedStory& segments, bool markerParagraphs)
+// The exchange paragraphs the document's story of `length` characters has no place for. The
+// cursor steps to the end of one host paragraph run per exchange paragraph and writes no paragraph
+// end of its own (the story's paragraphs keep their formats and style sheets, which the exchange
+// file does not carry back, and an exchange paragraph need not be a paragraph of the story: a
+// marker is one of its own), so a paragraph more than the export wrote puts its text, or the text
+// of the paragraphs behind it, into a paragraph of the story that already has its own: the two
+// would run together. Empty when the exchange story has no more paragraphs than the export wrote.
+std::string ParagraphsBeyond(int32_t paragraphs, const FixedStory& segments, bool markerParagraphs, int32_t length)
 {
-    int32_t ends = 1;  // the story's own end
-    for (const StorySegment& segment : segments)
-        ends += Digger::EndsParagraph(segment, markerParagraphs) ? 1 : 0;
-    if (paragraphs <= ends)
+    const int32_t exported = segments.ExportedParagraphs(markerParagraphs, length);
+    if (paragraphs <= exported)
         return std::string();
     return "the exchange file holds " + std::to_string(paragraphs) + " paragraphs of it, the document's story has " +
-           std::to_string(ends) + ": a paragraph it does not have would run into the one before it";
+           std::to_string(exported) + ": a paragraph it does not have would run into another one";
 }
 
 // The host run kinds at the starts of the markers of the document's story.
@@ -630,9 +629,10 @@ std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments)
     QStoryText text(box);
     const StoryPoints points = ReadStoryPoints(story);
     const int32_t paragraphs = ParagraphCount(points);
-    const bool own =
-        MarkersHaveParagraphs(paragraphs, points, segments, static_cast<int32_t>(text.ConstructionLength()));
-    for (const std::string& lost : {ParagraphsBeyond(paragraphs, segments, own), MarkersLeftOut(points, segments, text),
+    const auto length = static_cast<int32_t>(text.ConstructionLength());
+    const bool own = MarkersHaveParagraphs(paragraphs, points, segments, length);
+    for (const std::string& lost : {ParagraphsBeyond(paragraphs, segments, own, length),
+                                    MarkersLeftOut(points, segments, text),
                                     SpecialCharsLeftOut(story, text)})
         if (!lost.empty())
             return lost;

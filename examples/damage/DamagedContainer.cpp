@@ -163,14 +163,18 @@ void Rename(CodeStreams& code, const std::string& prefix, const std::string& nam
     code.SetTable(parent, table);
 }
 
-// Copies the folder at `prefix` with everything in it as element `index` of the same parent.
+// Copies the folder at `prefix` with everything in it as element `index` of the same parent; the
+// elements of its name from `index` on move one place back.
 void CopyElement(CodeStreams& code, const std::string& prefix, int32_t index)
 {
     const auto [parent, entry] = ParentEntry(code, prefix);
     auto table = code.Table(parent);
     uint32_t number = 0;
-    for (const FolderEntry& e : table)
+    for (FolderEntry& e : table) {
         number = std::max(number, e.number + 1);
+        if (e.name == entry.name && e.index >= index)
+            ++e.index;
+    }
     const std::string copy = parent + '\x01' + CodeStreams::Hex(number);
     std::map<std::string, Bytes> added;
     for (const auto& [name, bytes] : code.streams)
@@ -411,19 +415,15 @@ const std::vector<Damage>& Damages()
              Unlist(code, Parent(bundle));
          });
      }},
-    // A paragraph added by the translator (a copy of the story's last one behind it), and a
+    // A paragraph added by the translator (a copy of the story's first one behind it), and a
     // document whose story lost a paragraph after its export.
     {"paragraph-added",
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) {
              auto path = StoryPath(StoryWithParagraphs(code));
              path.emplace_back("ParagraphsSet/", 0);
-             const auto table = code.Table(code.Folder(path));
-             int32_t last = 0;
-             for (const FolderEntry& e : table)
-                 last = std::max(last, e.index);
-             path.emplace_back("Paragraph[]/", last);
-             CopyElement(code, code.Folder(path), last + 1);
+             path.emplace_back("Paragraph[]/", 0);
+             CopyElement(code, code.Folder(path), 1);
          });
      }},
     {"stored-story-shorter",

@@ -248,6 +248,34 @@ TEST_F(DamagedImport, ASpecialCharacterWrittenAsTextIsNoLoss)
     EXPECT_EQ(g_work->Stories(g_work->dir / "indent-as-text.qxp"), g_work->Stories(g_work->dir / "export-translated.qxp"));
 }
 
+// A story that ends in a paragraph mark has an empty place behind it, but no paragraph more: a
+// paragraph added in front of the others would still run into the next one.
+TEST(DamagedParagraphs, AParagraphAddedToAStoryEndingInAParagraphMarkFailsTheStory)
+{
+    Work work;
+    const std::string out = kesto_test::RunShell("bash '" + work.source + "/examples/app/roundtrip.sh' '" + work.build +
+                                                 "' two-page-linked.qxp 2>&1");
+    const std::string key = "general log: ";
+    const size_t at = out.find(key);
+    ASSERT_NE(at, std::string::npos) << out;
+    work.dir = fs::path(out.substr(at + key.size(), out.find('\n', at) - at - key.size())).parent_path();
+    const fs::path dwq = work.dir / "paragraph-added.dwq";
+    std::string error;
+    ASSERT_TRUE(DamageContainer("paragraph-added", (work.dir / "two-page-linked-translated.dwq").string(), dwq.string(),
+                                "", error))
+        << error;
+    std::string log;
+    const std::string transcript = work.Import(dwq, "paragraph-added", log);
+    EXPECT_NE(transcript.find("dialog 104"), std::string::npos) << transcript;
+    EXPECT_NE(log.find("####story 0 not imported, its text stays as it was: the exchange file holds 7 paragraphs of "
+                       "it, the document's story has 6"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(work.Stories(work.dir / "paragraph-added.qxp"),
+              work.Stories(work.source + "/examples/documents/two-page-linked.qxp"));
+    fs::remove_all(work.dir);
+}
+
 // The shipped example: a translation that lost a paragraph, imported as a user would run it.
 TEST(DamagedExample, TheImportFailsAndTheLogNamesTheStoryAndItsMissingParagraph)
 {
