@@ -622,12 +622,11 @@ std::string PlacementGap(IStory& story, const BoxFrame& frame)
 
 // What the exchange story leaves out of the document's story in the box: a paragraph end, a
 // marker (an object or a reference) or a special character, each of which the cursor would cut
-// with the old text around it. Read before the story is touched, with its view `segments`; empty
-// when nothing is left out.
-std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments)
+// with the old text around it. Read before the story is touched, with its view `segments` and
+// the exchange story's `points`; empty when nothing is left out.
+std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments, const StoryPoints& points)
 {
     QStoryText text(box);
-    const StoryPoints points = ReadStoryPoints(story);
     const int32_t paragraphs = ParagraphCount(points);
     const auto length = static_cast<int32_t>(text.ConstructionLength());
     const bool own = MarkersHaveParagraphs(paragraphs, points, segments, length);
@@ -1086,9 +1085,11 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     FixedStory segments;
     ImpSentry sentry(*this, box, segments);
     // A story whose translation leaves out what its text holds stays whole, as it is.
+    StoryPoints points;
     std::string lost;
     try {
-        lost = LeftOut(story, box, segments);
+        points = ReadStoryPoints(story);
+        lost = LeftOut(story, box, segments, points);
     } catch (...) {
         lost = "it cannot be read: " + CaughtErrorText();
     }
@@ -1104,7 +1105,6 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         unlocked = false;
     };
     try {
-        const StoryPoints points = ReadStoryPoints(story);
         QStoryText text(box);
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
         const int32_t paragraphs = ParagraphCount(points);
