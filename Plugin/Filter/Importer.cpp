@@ -605,8 +605,7 @@ std::string PlacementGap(IStory& story, const BoxFrame& frame)
     const bool pageSaid = frame.onPage && !(subType && std::u16string(subType) == u"master_page_no_use") &&
                           story.GetNumber(u"sectional_pos", page);
     const bool agree = x == frame.Horizontal() && y == frame.Vertical() && width == frame.Width() &&
-                       height == frame.Height() && angle == (frame.angle != 0.0f ? frame.Angle() : 0) &&
-                       (!pageSaid || page == frame.page);
+                       height == frame.Height() && angle == frame.Angle() && (!pageSaid || page == frame.page);
     if (agree)
         return std::string();
     const auto place = [&](int32_t onPage, int32_t left, int32_t top, int32_t w, int32_t h, int32_t turned) {
@@ -616,8 +615,7 @@ std::string PlacementGap(IStory& story, const BoxFrame& frame)
     };
     return "the exchange file places its box " + place(page, x, y, width, height, angle) +
            ", the box linked to it stands " +
-           place(frame.page, frame.Horizontal(), frame.Vertical(), frame.Width(), frame.Height(),
-                 frame.angle != 0.0f ? frame.Angle() : 0);
+           place(frame.page, frame.Horizontal(), frame.Vertical(), frame.Width(), frame.Height(), frame.Angle());
 }
 
 // What the exchange story leaves out of the document's story in the box: a paragraph end, a
