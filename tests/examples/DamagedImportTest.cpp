@@ -1,7 +1,8 @@
 // Damaged translations imported through xthost and Kesto.so: a container that lost part of a
-// story, names what its Book does not hold or carries another document ends as a failed import,
-// the log says which story lacks what, and no story ends with less than its translation or its
-// source text.
+// story, names what its Book does not hold, leaves out a marker, a special character or a
+// paragraph end of the document, holds runs the import does not write, places a story elsewhere
+// or carries another document ends as a failed import, the log says which story lacks what, and
+// no story ends with less than its translation or its source text, nor the document with fewer boxes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
