@@ -479,21 +479,28 @@ DWX_Handle<DWX_OutFolder2> CreateDWXFolder2(std::unique_ptr<CF_Medium> medium, b
   return WrapCodeFile(CreateCodeFile(std::move(medium), compress));
 }
 
-std::vector<dwx_long> DWX_SubFolderIndices(DWX_InFolder2& folder, const char* name) {
-  std::vector<dwx_long> indices;
+std::vector<std::pair<std::string, dwx_long>> DWX_SubFolders(DWX_InFolder2& folder) {
+  std::vector<std::pair<std::string, dwx_long>> folders;
   auto* impl = dynamic_cast<DWX_InFolder_Impl*>(&folder);
   auto* table = impl ? dynamic_cast<CF_EnumerableInFolder*>(&impl->CodeFolder()) : nullptr;
-  if (!table || !name) return indices;
+  if (!table) return folders;
   struct Collect : IdentifierReceiver {
-    const char* wanted;
-    std::vector<dwx_long>& out;
-    Collect(const char* w, std::vector<dwx_long>& o) : wanted(w), out(o) {}
+    std::vector<std::pair<std::string, dwx_long>>& out;
+    explicit Collect(std::vector<std::pair<std::string, dwx_long>>& o) : out(o) {}
     bool operator()(const char* found, uint32_t index) override {
-      if (found && std::strcmp(found, wanted) == 0) out.push_back(static_cast<int32_t>(index));
+      out.emplace_back(found ? found : "", static_cast<int32_t>(index));
       return true;
     }
-  } collect(name, indices);
+  } collect(folders);
   table->EnumerateFolders(collect);
+  return folders;
+}
+
+std::vector<dwx_long> DWX_SubFolderIndices(DWX_InFolder2& folder, const char* name) {
+  std::vector<dwx_long> indices;
+  if (!name) return indices;
+  for (const auto& [found, index] : DWX_SubFolders(folder))
+    if (found == name) indices.push_back(index);
   std::sort(indices.begin(), indices.end());
   return indices;
 }

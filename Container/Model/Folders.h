@@ -12,6 +12,8 @@
 #include "Container/Model/Referred.h"
 
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 class CF_Medium;
@@ -138,6 +140,9 @@ DWX_Handle<DWX_InFolder2> OpenDWXFolder2(std::unique_ptr<CF_Medium> medium);
 // The indices of the sub-folders named `name` that `folder` lists, ascending. A reader that
 // opens elements 0, 1, ... stops at the first missing one; this shows what lies behind it.
 std::vector<dwx_long> DWX_SubFolderIndices(DWX_InFolder2& folder, const char* name);
+// Every (name, index) pair of the sub-folders that `folder` lists, in its table's order: a
+// reader can tell from it what the folder holds under names it does not open.
+std::vector<std::pair<std::string, dwx_long>> DWX_SubFolders(DWX_InFolder2& folder);
 
 void CreateDWXFolder(DWX_OutFolderProcessor& processor, OLEStorage& storage, bool compress);
 bool OpenDWXFolder(DWX_InFolderProcessor& processor, OLEStorage& storage);

@@ -1,6 +1,8 @@
 #include "Plugin/Exchange/DWX_Import.h"
 
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "Container/Model/BookReaders.h"
@@ -21,6 +23,16 @@ constexpr uint32_t kCopyBlock = 1024;
 constexpr int kWindowBits = 15;
 // Traced when a container cannot be opened.
 constexpr uint16_t kOpenFailedCode = 1005;
+
+// The records of `folder` under names other than `element` and the attributes' own.
+std::vector<std::pair<std::string, int32_t>> RecordsOtherThan(DWX_InFolder2& folder, const char* element)
+{
+    std::vector<std::pair<std::string, int32_t>> others;
+    for (const auto& [name, index] : DWX_SubFolders(folder))
+        if (name != element && name != DWX_Names::Attrs)
+            others.emplace_back(name, index);
+    return others;
+}
 
 std::u16string DecimalName(int32_t id)
 {
@@ -156,6 +168,13 @@ public:
         return m_reader.Valid() ? DWX_SubFolderIndices(m_reader.Folder(), DWX_Names::TextRun) : std::vector<int32_t>();
     }
 
+    std::vector<std::pair<std::string, int32_t>> UnknownRecords() override
+    {
+        if (!m_reader.Valid())
+            return {};
+        return RecordsOtherThan(m_reader.Folder(), DWX_Names::TextRun);
+    }
+
 private:
     DWX_ProcessorWithAttrs_In2& Reader() override { return m_reader; }
 
@@ -180,9 +199,7 @@ public:
     {
         if (index < 0)
             return nullptr;
-        if (!m_set)
-            m_set = std::make_unique<SetT>((m_reader.*m_opener)(m_setName), m_elementName);
-        DWX_Handle<DWX_InFolder2> element = m_set->OpenElement(index);
+        DWX_Handle<DWX_InFolder2> element = Set().OpenElement(index);
         if (!element)
             return nullptr;
         return RefPtr<ChildInterface>(ChildT::Make(Self(), Strings(), element));
@@ -190,13 +207,25 @@ public:
 
     std::vector<int32_t> StoredChildren() override
     {
-        if (!m_set)
-            m_set = std::make_unique<SetT>((m_reader.*m_opener)(m_setName), m_elementName);
-        return m_set->Valid() ? DWX_SubFolderIndices(m_set->Folder(), m_elementName) : std::vector<int32_t>();
+        return Set().Valid() ? DWX_SubFolderIndices(Set().Folder(), m_elementName) : std::vector<int32_t>();
+    }
+
+    std::vector<std::pair<std::string, int32_t>> UnknownRecords() override
+    {
+        if (!Set().Valid())
+            return {};
+        return RecordsOtherThan(Set().Folder(), m_elementName);
     }
 
 private:
     DWX_ProcessorWithAttrs_In2& Reader() override { return m_reader; }
+    // The set folder, opened on first use.
+    SetT& Set()
+    {
+        if (!m_set)
+            m_set = std::make_unique<SetT>((m_reader.*m_opener)(m_setName), m_elementName);
+        return *m_set;
+    }
 
     ReaderT m_reader;
     SetOpener m_opener;

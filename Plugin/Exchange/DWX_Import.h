@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Container/Model/Records.h"
@@ -42,6 +43,9 @@ struct TCommon : virtual ICommon {
     // The indices of the children the stored set lists, ascending. Children are read 0, 1, ...
     // up to the first missing one; an index listed behind it is a child the reading would lose.
     virtual std::vector<int32_t> StoredChildren() { return {}; }
+    // The (name, index) pairs of the records the stored set lists under a name that is neither
+    // its children's nor its attributes': what a reading would pass over without a word.
+    virtual std::vector<std::pair<std::string, int32_t>> UnknownRecords() { return {}; }
 };
 
 // Kinds of run content.

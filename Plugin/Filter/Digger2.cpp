@@ -141,9 +141,9 @@ Digger::Position& Digger::PositionOf(const StorySegment& segment)
     return found->second;
 }
 
-bool Digger::EndsParagraph(const StorySegment& segment) const
+bool Digger::EndsParagraph(const StorySegment& segment, bool markerParagraphs)
 {
-    const bool markerEnd = segment.end == segment.start && segment.direction == kMarkerEnd && !mMarkerParagraphs;
+    const bool markerEnd = segment.end == segment.start && segment.direction == kMarkerEnd && !markerParagraphs;
     return segment.id == kBreakSegment && !markerEnd;
 }
 
@@ -416,6 +416,11 @@ void Digger::InsertSpecialChars(IRun& run)
 bool Digger::KnowsSpecialChar(IRun& run, int32_t nameRef, int32_t qualifierRef)
 {
     return SpecialRowOf(run, nameRef, qualifierRef) != nullptr;
+}
+
+const SpecialCharRow* Digger::SpecialCharRowOf(IRun& run, int32_t nameRef, int32_t qualifierRef)
+{
+    return SpecialRowOf(run, nameRef, qualifierRef);
 }
 
 void Digger::AttributeStep(IRun& run)

@@ -15,6 +15,7 @@
 
 class Mapper;
 class XAttribs;
+struct SpecialCharRow;
 
 class Digger {
 public:
@@ -67,13 +68,16 @@ public:
     // Whether a special-character record of the run (its name and qualifier by string id)
     // names a character this cursor can write.
     static bool KnowsSpecialChar(KS_DWX::Import::IRun& run, int32_t nameRef, int32_t qualifierRef);
+    // The row of the character table such a record names; null when it names none.
+    static const SpecialCharRow* SpecialCharRowOf(KS_DWX::Import::IRun& run, int32_t nameRef, int32_t qualifierRef);
 
     // Whether the exchange story gives each unique-id marker a paragraph of its own, ended
     // where the marker ends (as an export did before a marker shared the paragraph it opens).
     void SetMarkerParagraphs(bool own) { mMarkerParagraphs = own; }
     // Whether the segment ends an exchange paragraph: a break, but not the empty one behind a
     // unique-id marker unless markers have paragraphs of their own.
-    bool EndsParagraph(const StorySegment& segment) const;
+    bool EndsParagraph(const StorySegment& segment) const { return EndsParagraph(segment, mMarkerParagraphs); }
+    static bool EndsParagraph(const StorySegment& segment, bool markerParagraphs);
 
     int32_t Shift() const { return mShift; }
     int32_t TextEnd() const { return mTextEnd; }

@@ -351,6 +351,46 @@ bool PageNumberOfBox(XTHandle box, bool viewOnMaster, int32_t& number)
     return true;
 }
 
+bool ReadBoxFrame(XTHandle box, bool viewOnMaster, BoxFrame& frame)
+{
+    XTBoxRecord fields{};
+    if (!ReadBoxRecord(box, fields))
+        return false;
+    float angle = MeasureToFloat(fields.angle);
+    const XTRect& bounds = fields.shape == 5 ? fields.bounds : fields.bounds2;
+    float left = MeasureToFloat(bounds.left);
+    float top = MeasureToFloat(bounds.top);
+    const float right = MeasureToFloat(bounds.right);
+    const float bottom = MeasureToFloat(bounds.bottom);
+    if (angle < 0)
+        angle += 360.0f;
+
+    frame.onPage = PageNumberOfBox(box, viewOnMaster, frame.page);
+    int32_t pageLeft = 0, pageTop = 0;
+    GetBoxPageBounds(box, &pageLeft, &pageTop, nullptr, nullptr);
+    frame.originX = static_cast<float>(pageLeft) / 65536.0f;
+    frame.originY = static_cast<float>(pageTop) / 65536.0f;
+
+    const float width = right - left;
+    const float height = bottom - top;
+    if (angle != 0.0f) {
+        // The box turns about its centre: its position is where its first corner went.
+        const double radians = angle * 0.01745;
+        const double halfW = width / 2.0;
+        const double halfH = height / 2.0;
+        const double cx = left + halfW;
+        const double cy = top + halfH;
+        left = static_cast<float>(cx - (halfW * std::cos(radians) + halfH * std::sin(radians)));
+        top = static_cast<float>(cy - (halfH * std::cos(radians) - halfW * std::sin(radians)));
+    }
+    frame.angle = angle;
+    frame.left = left;
+    frame.top = top;
+    frame.width = width;
+    frame.height = height;
+    return true;
+}
+
 bool ParseUniqueId(XTHandle text, int32_t position, int32_t& id)
 {
     uint8_t chars[10] = {};
@@ -638,48 +678,26 @@ void Exporter::ExportCoords(XTHandle box, IAttrs* attributes, int32_t start, int
             SetText(attributes, u"stylename", Widen(sheet.name));
     }
 
-    XTBoxRecord fields{};
-    if (!ReadBoxRecord(box, fields))
+    BoxFrame frame;
+    if (!ReadBoxFrame(box, ViewOnMaster(), frame))
         return;
-    float angle = MeasureToFloat(fields.angle);
-    const XTRect& bounds = fields.shape == 5 ? fields.bounds : fields.bounds2;
-    float left = MeasureToFloat(bounds.left);
-    float top = MeasureToFloat(bounds.top);
-    const float right = MeasureToFloat(bounds.right);
-    const float bottom = MeasureToFloat(bounds.bottom);
-    if (angle < 0)
-        angle += 360.0f;
-
-    int32_t page = 0;
-    if (PageNumberOfBox(box, ViewOnMaster(), page)) {
+    if (frame.onPage) {
+        int32_t page = frame.page;
         if (masterIndex != 0)
             page -= 3 + MasterSpreadCount();
         SetNumber(attributes, u"sectional_pos", page);
     }
-    int32_t pageLeft = 0, pageTop = 0;
-    GetBoxPageBounds(box, &pageLeft, &pageTop, nullptr, nullptr);
-    const float originX = static_cast<float>(pageLeft) / 65536.0f;
-    const float originY = static_cast<float>(pageTop) / 65536.0f;
-
-    const float width = right - left;
-    const float height = bottom - top;
-    if (angle != 0.0f) {
-        // The box turns about its centre: its position is where its first corner went.
-        const double radians = angle * 0.01745;
-        const double halfW = width / 2.0;
-        const double halfH = height / 2.0;
-        const double cx = left + halfW;
-        const double cy = top + halfH;
-        left = static_cast<float>(cx - (halfW * std::cos(radians) + halfH * std::sin(radians)));
-        top = static_cast<float>(cy - (halfH * std::cos(radians) - halfW * std::sin(radians)));
-        SetNumber(attributes, u"angle", static_cast<int32_t>(std::fabs(angle)));
-    }
+    if (frame.angle != 0.0f)
+        SetNumber(attributes, u"angle", frame.Angle());
+    const float width = frame.width;
+    const float originX = frame.originX;
+    const float originY = frame.originY;
 
     if (!paragraph) {
-        SetNumber(attributes, u"horizontal_pos", static_cast<int32_t>(left - originX));
-        SetNumber(attributes, u"vertical_pos", static_cast<int32_t>(top - originY));
-        SetNumber(attributes, u"width", static_cast<int32_t>(std::fabs(width)));
-        SetNumber(attributes, u"height", static_cast<int32_t>(std::fabs(height)));
+        SetNumber(attributes, u"horizontal_pos", frame.Horizontal());
+        SetNumber(attributes, u"vertical_pos", frame.Vertical());
+        SetNumber(attributes, u"width", frame.Width());
+        SetNumber(attributes, u"height", frame.Height());
         return;
     }
 

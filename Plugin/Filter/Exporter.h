@@ -4,6 +4,7 @@
 // attributes.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -115,6 +116,25 @@ bool ReadBoxRecord(XTHandle box, XTBoxRecord& fields);
 // The page number of a box (a box off the pages: the page of its spread); false when the host
 // cannot say.
 bool PageNumberOfBox(XTHandle box, bool viewOnMaster, int32_t& number);
+// Where a box stands, as the Book records it for the box's story: the page, the first corner
+// (turned with the box about its centre) and the size in points, the angle from 0 to 360 degrees.
+struct BoxFrame {
+    bool onPage = false;
+    int32_t page = 0;
+    float angle = 0.0f;
+    float left = 0.0f, top = 0.0f, width = 0.0f, height = 0.0f;
+    // The corner of the box's page.
+    float originX = 0.0f, originY = 0.0f;
+
+    // The whole points of the Book's "horizontal_pos", "vertical_pos", "width" and "height".
+    int32_t Horizontal() const { return static_cast<int32_t>(left - originX); }
+    int32_t Vertical() const { return static_cast<int32_t>(top - originY); }
+    int32_t Width() const { return static_cast<int32_t>(std::fabs(width)); }
+    int32_t Height() const { return static_cast<int32_t>(std::fabs(height)); }
+    int32_t Angle() const { return static_cast<int32_t>(std::fabs(angle)); }
+};
+// False when the box's record cannot be read; onPage is false when the host cannot say its page.
+bool ReadBoxFrame(XTHandle box, bool viewOnMaster, BoxFrame& frame);
 // The unique id of the marker at position: the 8 characters after the marker hold it as a
 // right-aligned decimal; any other text gives none (false).
 bool ParseUniqueId(XTHandle text, int32_t position, int32_t& id);

@@ -5,6 +5,7 @@
 #include <map>
 #include <new>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,9 @@
 #include "Foundation/Settings.h"
 #include "Foundation/TraceHooks.h"
 #include "Plugin/Filter/Attrib_KS.h"
+#include "Plugin/Filter/CodePage_KS.h"
 #include "Plugin/Filter/Digger2.h"
+#include "Plugin/Filter/Exporter.h"
 #include "Plugin/Filter/FixedStory.h"
 #include "Plugin/Filter/KestoBox.h"
 #include "Plugin/Mixer/BoxRecords.h"
@@ -44,6 +47,10 @@ constexpr size_t kHeightWord = 5;
 constexpr uint32_t kTagRunMask = 0xFFFFFF00;
 constexpr uint32_t kTagRunKind = 0x414B4200;
 constexpr int32_t kPointDirection = 1000;
+constexpr uint32_t kAnchoredItem = 1;
+constexpr uint32_t kUniqueIdRun = 0x88;
+constexpr uint32_t kFirstPageItem = 5;
+constexpr uint32_t kLastPageItem = 7;
 
 // Documents imported in one multi-document run: the total of its progress window.
 uint32_t g_importedDocuments = 0;
@@ -119,9 +126,10 @@ int16_t LayoutCount()
 }
 
 // Guards the editing of one host story: the box is made current, its selection collapsed,
-// screen updates stopped and stray copies of the module's tag run removed. `view` receives the
-// import's fixed view of the story, taken as the export walked it: a tag run was a paragraph run
-// of its own there, so the view keeps its paragraph-run ends where the run stood.
+// screen updates stopped and stray copies of the module's tag run found, to be removed once the
+// story is to be written. `view` receives the import's fixed view of the story, taken as the
+// export walked it: a tag run was a paragraph run of its own there, so the view keeps its
+// paragraph-run ends where the run stood.
 class ImpSentry {
 public:
     ImpSentry(Mapper& mapper, XTHandle box, FixedStory& view) : mBox(box)
@@ -131,8 +139,6 @@ public:
         CallHost<XTY_SetSelection>(text.GetTextHandle(), 0, 0, 0);
         SetHostUpdate(0);
         view = FixedStory(text, mapper);
-        std::vector<std::pair<int32_t, int32_t>> cuts;
-        QStoryCutter cutter(box, true);
         QStoryCursor cursor(text);
         while (cursor.HasMore()) {
             const uint32_t kind = cursor.GetRunKind();
@@ -148,13 +154,20 @@ public:
                 cursor.Next();
             const int32_t end =
                 cursor.HasMore() ? cursor.GetPosition() : static_cast<int32_t>(text.ConstructionLength());
-            if (record.id < 0 && (kind & kTagRunMask) == kTagRunKind && end > start) {
-                cutter.Add(start, end);
-                cuts.emplace_back(start, end);
-            }
+            if (record.id < 0 && (kind & kTagRunMask) == kTagRunKind && end > start)
+                mStrayTags.emplace_back(start, end);
         }
+        SetCurrentBox(previous);
+    }
+    // Removes the stray tag runs from the story and from its view: the story is to be written.
+    void RemoveStrayTags(FixedStory& view)
+    {
+        const XTHandle previous = SetCurrentBox(mBox);
+        QStoryCutter cutter(mBox, true);
+        for (const auto& [start, end] : mStrayTags)
+            cutter.Add(start, end);
         cutter.Apply();
-        view.Cut(cuts);
+        view.Cut(mStrayTags);
         SetCurrentBox(previous);
     }
     virtual ~ImpSentry()
@@ -169,6 +182,8 @@ public:
 
 private:
     XTHandle mBox;
+    // The ranges of the module's stray tag runs, ascending.
+    std::vector<std::pair<int32_t, int32_t>> mStrayTags;
 };
 
 } // namespace
@@ -215,13 +230,11 @@ std::map<int32_t, int32_t> ReferenceKinds(IStory& story)
     return kinds;
 }
 
-} // namespace
-
-StoryPoints ReadStoryPoints(IStory& story)
+// Visits the runs of the story's paragraphs in order, visitRun(p, r, IRun&), and the end of each
+// paragraph behind its runs, visitEnd(p).
+template <class RunVisit, class EndVisit>
+void WalkRuns(IStory& story, RunVisit visitRun, EndVisit visitEnd)
 {
-    const std::map<int32_t, int32_t> kinds = ReferenceKinds(story);
-    std::map<int32_t, int32_t> openStarts;
-    StoryPoints points;
     for (int32_t p = 0;; ++p) {
         RefPtr<IPara> para = story.Paragraph(p);
         if (!para)
@@ -230,37 +243,50 @@ StoryPoints ReadStoryPoints(IStory& story)
             RefPtr<IRun> run = para->Run(r);
             if (!run)
                 break;
-            const int32_t kind = run->Kind();
-            if (kind >= kRunUnicodes && kind <= kRunSpecialChars) {
-                points.push_back({kPointText, -1, p, r});
-            } else if (kind == kRunRefPoints) {
-                const std::vector<int32_t> words = RunRecords(*run, 12);
-                for (size_t i = 0; i + 2 < words.size(); i += 3) {
-                    const int32_t a = words[i];
-                    const auto found = kinds.find(words[i + 2]);
-                    if (found == kinds.end())
-                        continue;
-                    if (found->second == 1) {
-                        points.push_back({a, kPointDirection, p, -1});
-                    } else if (found->second == 2) {
-                        points.push_back({a, 0, p, -1});
-                        ++openStarts[a];
-                    } else if (found->second == 3) {
-                        auto open = openStarts.find(a);
-                        if (open == openStarts.end() || open->second == 0)
-                            continue;
-                        --open->second;
-                        points.push_back({a, 1, p, -1});
-                    }
-                }
-            } else if (kind == kRunPlaceHolders) {
-                const std::vector<int32_t> words = RunRecords(*run, 8);
-                for (size_t i = 0; i + 1 < words.size(); i += 2)
-                    points.push_back({words[i], kPointDirection, p, -1});
-            }
+            visitRun(p, r, *run);
         }
-        points.push_back({kPointParagraphEnd, -1, p, -1});
+        visitEnd(p);
     }
+}
+
+} // namespace
+
+StoryPoints ReadStoryPoints(IStory& story)
+{
+    const std::map<int32_t, int32_t> kinds = ReferenceKinds(story);
+    std::map<int32_t, int32_t> openStarts;
+    StoryPoints points;
+    const auto visitRun = [&](int32_t p, int32_t r, IRun& run) {
+        const int32_t kind = run.Kind();
+        if (kind >= kRunUnicodes && kind <= kRunSpecialChars) {
+            points.push_back({kPointText, -1, p, r});
+        } else if (kind == kRunRefPoints) {
+            const std::vector<int32_t> words = RunRecords(run, 12);
+            for (size_t i = 0; i + 2 < words.size(); i += 3) {
+                const int32_t a = words[i];
+                const auto found = kinds.find(words[i + 2]);
+                if (found == kinds.end())
+                    continue;
+                if (found->second == 1) {
+                    points.push_back({a, kPointDirection, p, -1});
+                } else if (found->second == 2) {
+                    points.push_back({a, 0, p, -1});
+                    ++openStarts[a];
+                } else if (found->second == 3) {
+                    auto open = openStarts.find(a);
+                    if (open == openStarts.end() || open->second == 0)
+                        continue;
+                    --open->second;
+                    points.push_back({a, 1, p, -1});
+                }
+            }
+        } else if (kind == kRunPlaceHolders) {
+            const std::vector<int32_t> words = RunRecords(run, 8);
+            for (size_t i = 0; i + 1 < words.size(); i += 2)
+                points.push_back({words[i], kPointDirection, p, -1});
+        }
+    };
+    WalkRuns(story, visitRun, [&](int32_t p) { points.push_back({kPointParagraphEnd, -1, p, -1}); });
     return points;
 }
 
@@ -314,6 +340,18 @@ std::string RecordGap(IStory& story, IRun& run, const std::map<int32_t, int32_t>
     return std::string();
 }
 
+// The first record of `owner` stored under a name the model does not read (a run record named
+// "TextRux[]/" for "TextRun[]/"): its content would go unwritten and its old text be cut.
+template <class Owner>
+std::string UnknownRecord(Owner& owner, const std::string& where)
+{
+    const auto unknown = owner.UnknownRecords();
+    if (unknown.empty())
+        return std::string();
+    return "record \"" + unknown.front().first + "\" " + std::to_string(unknown.front().second) + " of " + where +
+           " has a name the import does not read";
+}
+
 // The old text the exchange story's paragraphs do not reach: the cursor passes one host
 // paragraph run per exchange paragraph, and what lies behind the last one would be cut with
 // nothing written for it. Empty when the exchange story's `paragraphs` reach the story's end.
@@ -329,6 +367,272 @@ std::string OldTextBeyond(int32_t paragraphs, const Digger& digger)
             return "the exchange file holds " + std::to_string(paragraphs) +
                    " paragraphs of it, the document's story has text beyond them";
     }
+    return std::string();
+}
+
+int32_t ParagraphCount(const StoryPoints& points)
+{
+    int32_t paragraphs = 0;
+    for (const StoryPoint& point : points)
+        paragraphs += point.id == kPointParagraphEnd;
+    return paragraphs;
+}
+
+// Whether each paragraph that ends where a unique-id marker ends, counting every paragraph run
+// of the story as a paragraph, is empty in the exchange story: so an export gave a marker a
+// paragraph of its own.
+bool MarkerParagraphsEmpty(const StoryPoints& points, const FixedStory& segments)
+{
+    std::set<int32_t> written;
+    for (const StoryPoint& point : points)
+        if (point.id != kPointParagraphEnd)
+            written.insert(point.paragraph);
+    int32_t paragraph = 0;
+    for (const StorySegment& segment : segments) {
+        if (segment.id != kBreakSegment)
+            continue;
+        if (segment.direction == kMarkerEnd && segment.end == segment.start && written.count(paragraph))
+            return false;
+        ++paragraph;
+    }
+    return true;
+}
+
+// Whether the exchange story gave each unique-id marker a paragraph of its own, as exports did
+// before a marker shared the paragraph it opens: it then has as many paragraphs as the story of
+// `length` characters has paragraph runs, and one whose markers share, fewer. The markers' own
+// paragraphs are empty: a count that only matches with text in them is a story with a paragraph more.
+bool MarkersHaveParagraphs(int32_t paragraphs, const StoryPoints& points, const FixedStory& segments, int32_t length)
+{
+    return paragraphs != segments.ExportedParagraphs(false, length) &&
+           paragraphs == segments.ExportedParagraphs(true, length) && MarkerParagraphsEmpty(points, segments);
+}
+
+// The exchange paragraphs the document's story of `length` characters has no place for. The
+// cursor steps to the end of one host paragraph run per exchange paragraph and writes no paragraph
+// end of its own (the story's paragraphs keep their formats and style sheets, which the exchange
+// file does not carry back, and an exchange paragraph need not be a paragraph of the story: a
+// marker is one of its own), so a paragraph more than the export wrote puts its text, or the text
+// of the paragraphs behind it, into a paragraph of the story that already has its own: the two
+// would run together. Empty when the exchange story has no more paragraphs than the export wrote.
+std::string ParagraphsBeyond(int32_t paragraphs, const FixedStory& segments, bool markerParagraphs, int32_t length)
+{
+    const int32_t exported = segments.ExportedParagraphs(markerParagraphs, length);
+    if (paragraphs <= exported)
+        return std::string();
+    return "the exchange file holds " + std::to_string(paragraphs) + " paragraphs of it, the document's story has " +
+           std::to_string(exported) + ": a paragraph it does not have would run into another one";
+}
+
+// The host run kinds at the starts of the markers of the document's story.
+std::map<int32_t, uint32_t> MarkerKinds(QStoryText& text, const FixedStory& segments)
+{
+    std::map<int32_t, uint32_t> kinds;
+    for (const StorySegment& segment : segments)
+        if (segment.id >= 0)
+            kinds.emplace(segment.start, 0);
+    QStoryCursor cursor(text);
+    for (auto at = kinds.begin(); cursor.HasMore() && at != kinds.end(); cursor.Next()) {
+        while (at != kinds.end() && at->first < cursor.GetPosition())
+            ++at;
+        if (at != kinds.end() && at->first == cursor.GetPosition())
+            at->second = cursor.GetRunKind();
+    }
+    return kinds;
+}
+
+// What the exchange file names a marker of the document's story by: a placeholder (an object or
+// an anchored item) or a reference point, with its id and where the story holds it.
+std::string MarkerName(const StorySegment& marker, uint32_t kind)
+{
+    const std::string id = std::to_string(marker.id);
+    std::string name;
+    if (kind == kAnchoredItem)
+        name = "placeholder " + id + " (an anchored item)";
+    else if (marker.direction == 0)
+        name = "the start of reference " + id;
+    else if (marker.direction == 1)
+        name = "the end of reference " + id;
+    else if ((kind & 0xE0) == 0)
+        name = "placeholder " + id;
+    else
+        name = "reference point " + id;
+    return name + " at character " + std::to_string(marker.start);
+}
+
+// The markers of the document's story that the exchange story places fewer times than the story
+// holds them: the cursor cuts every marker that no run places. A unique id is no such marker: a
+// paragraph carries it and the import writes it anew. Empty when the exchange story places each one.
+std::string MarkersLeftOut(const StoryPoints& points, const FixedStory& segments, QStoryText& text)
+{
+    std::map<Digger::Key, int32_t> placed;
+    for (const StoryPoint& point : points)
+        if (point.id >= 0)
+            ++placed[Digger::Key(point.id, point.direction)];
+    std::map<int32_t, uint32_t> kinds;
+    std::string first;
+    int32_t missing = 0;
+    for (const StorySegment& marker : segments) {
+        if (marker.id < 0)
+            continue;
+        // Each marker of the story uses up one placing of its key.
+        int32_t& left = placed[Digger::Key(marker.id, marker.direction)];
+        if (left-- > 0)
+            continue;
+        if (kinds.empty())
+            kinds = MarkerKinds(text, segments);
+        const uint32_t kind = kinds[marker.start];
+        if (kind == kUniqueIdRun)
+            continue;
+        if (first.empty())
+            first = MarkerName(marker, kind);
+        ++missing;
+    }
+    if (first.empty())
+        return std::string();
+    return "it leaves out " + first +
+           (missing > 1 ? " and " + std::to_string(missing - 1) + " more marker(s)" : std::string()) +
+           " of the document's story";
+}
+
+// Special characters by the row of the character table that names them.
+using SpecialChars = std::map<const SpecialCharRow*, int32_t>;
+
+// A character of the story's text that the export writes as a special-character record.
+const SpecialCharRow* RecordCharRow(char16_t c)
+{
+    const CharRecord* record = c < 32 ? ExportCharRecord(c, false) : nullptr;
+    return record && record->flags == kCharSpecialByte ? FindSpecialCharRow(c) : nullptr;
+}
+
+// The row of the page numbers a host item of kind 5 to 7 stands for.
+const SpecialCharRow* PageItemRow(uint32_t kind)
+{
+    for (char16_t c = 0; c < 32; ++c)
+        if (const SpecialCharRow* row = FindSpecialCharRow(c); row && row->value == kind)
+            return row;
+    return nullptr;
+}
+
+// The special characters of the document's story: its page numbers and the characters the export
+// writes as special-character records.
+SpecialChars OldSpecialChars(QStoryText& text)
+{
+    SpecialChars found;
+    const int32_t length = static_cast<int32_t>(text.ConstructionLength());
+    if (length <= 0)
+        return found;
+    std::u16string chars(static_cast<std::size_t>(length), u'\0');
+    if (CallHost<XTY_Chars>(text.GetTextHandle(true), 0, length, &chars[0]) != XT_OK)
+        return found;
+    QStoryCursor cursor(text);
+    while (cursor.HasMore()) {
+        const int32_t start = cursor.GetPosition();
+        const int32_t end = std::min(cursor.NextBoundary(), length);
+        const uint32_t kind = cursor.GetRunKind();
+        if (kind >= kFirstPageItem && kind <= kLastPageItem) {
+            if (const SpecialCharRow* row = PageItemRow(kind); row && end > start)
+                found[row] += end - start;
+        } else if (kind == 0) {
+            for (int32_t at = std::max(start, 0); at < end; ++at)
+                if (const SpecialCharRow* row = RecordCharRow(chars[static_cast<std::size_t>(at)]))
+                    ++found[row];
+        }
+        cursor.Next();
+    }
+    return found;
+}
+
+// The special characters the exchange story writes: its special-character records, and the
+// characters of its text that the export would have written as records.
+SpecialChars NewSpecialChars(IStory& story, bool withText)
+{
+    SpecialChars found;
+    const auto visitRun = [&](int32_t, int32_t, IRun& run) {
+        const int32_t kind = run.Kind();
+        if (kind == kRunSpecialChars) {
+            const std::vector<int32_t> words = RunRecords(run, 8);
+            for (size_t i = 0; i + 1 < words.size(); i += 2)
+                if (const SpecialCharRow* row = Digger::SpecialCharRowOf(run, words[i], words[i + 1]))
+                    ++found[row];
+        } else if (withText && (kind == kRunUnicodes || kind == kRunWideMultibytes)) {
+            uint8_t unit[2];
+            while (run.Read(unit, sizeof unit) == sizeof unit)
+                if (const SpecialCharRow* row = RecordCharRow(static_cast<char16_t>(unit[0] | unit[1] << 8)))
+                    ++found[row];
+        }
+    };
+    WalkRuns(story, visitRun, [](int32_t) {});
+    return found;
+}
+
+// The special characters of the document's story that the exchange story writes fewer of: the
+// cursor cuts the old text with them. Empty when it writes each one.
+std::string SpecialCharsLeftOut(IStory& story, QStoryText& text)
+{
+    const SpecialChars old = OldSpecialChars(text);
+    if (old.empty())
+        return std::string();
+    bool characters = false;
+    for (const auto& entry : old)
+        characters |= entry.first->value == 0;
+    const SpecialChars written = NewSpecialChars(story, characters);
+    for (const auto& [row, count] : old) {
+        const auto found = written.find(row);
+        const int32_t has = found == written.end() ? 0 : found->second;
+        if (has >= count)
+            continue;
+        return "it leaves out the special character " + std::string(row->name) +
+               (row->qualifier ? " (" + std::string(row->qualifier) + ")" : std::string()) + ": the document's story holds " +
+               std::to_string(count) + ", the exchange file writes " + std::to_string(has);
+    }
+    return std::string();
+}
+
+// Where the exchange story says its box stands, against the frame of the box linked to it; empty
+// when they agree, and when the exchange story says nothing of it.
+std::string PlacementGap(IStory& story, const BoxFrame& frame)
+{
+    int32_t x = 0, y = 0, width = 0, height = 0;
+    if (!story.GetNumber(u"horizontal_pos", x) || !story.GetNumber(u"vertical_pos", y) ||
+        !story.GetNumber(u"width", width) || !story.GetNumber(u"height", height))
+        return std::string();
+    int32_t angle = 0;
+    story.GetNumber(u"angle", angle);
+    // The export counts the page of a box of an unused master page from behind the master spreads.
+    const char16_t* subType = story.GetText(u"story_sub_type");
+    int32_t page = frame.page;
+    const bool pageSaid = frame.onPage && !(subType && std::u16string(subType) == u"master_page_no_use") &&
+                          story.GetNumber(u"sectional_pos", page);
+    const bool agree = x == frame.Horizontal() && y == frame.Vertical() && width == frame.Width() &&
+                       height == frame.Height() && angle == frame.Angle() && (!pageSaid || page == frame.page);
+    if (agree)
+        return std::string();
+    const auto place = [&](int32_t onPage, int32_t left, int32_t top, int32_t w, int32_t h, int32_t turned) {
+        return (pageSaid ? "on page " + std::to_string(onPage) + " " : std::string()) + "at " + std::to_string(left) +
+               "," + std::to_string(top) + " pt, " + std::to_string(w) + " x " + std::to_string(h) + " pt" +
+               (turned != 0 ? ", turned " + std::to_string(turned) + " degrees" : std::string());
+    };
+    return "the exchange file places its box " + place(page, x, y, width, height, angle) +
+           ", the box linked to it stands " +
+           place(frame.page, frame.Horizontal(), frame.Vertical(), frame.Width(), frame.Height(), frame.Angle());
+}
+
+// What the exchange story leaves out of the document's story in the box: a paragraph end, a
+// marker (an object or a reference) or a special character, each of which the cursor would cut
+// with the old text around it. Read before the story is touched, with its view `segments` and
+// the exchange story's `points`; empty when nothing is left out.
+std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments, const StoryPoints& points)
+{
+    QStoryText text(box);
+    const int32_t paragraphs = ParagraphCount(points);
+    const auto length = static_cast<int32_t>(text.ConstructionLength());
+    const bool own = MarkersHaveParagraphs(paragraphs, points, segments, length);
+    for (const std::string& lost : {ParagraphsBeyond(paragraphs, segments, own, length),
+                                    MarkersLeftOut(points, segments, text),
+                                    SpecialCharsLeftOut(story, text)})
+        if (!lost.empty())
+            return lost;
     return std::string();
 }
 
@@ -357,6 +661,9 @@ std::string FindStoryGap(IStory& story)
                 const int32_t kind = run->Kind();
                 if (kind == kRunNone)
                     return where + " has no readable content";
+                // The import writes no 8-bit text: its paragraph would lose the old text for nothing.
+                if (kind == kRunMultibytes)
+                    return where + " holds 8-bit text (Multibytes), which the import does not write";
                 if (kind >= kRunSpecialChars && kind <= kRunPlaceHolders) {
                     const std::string gap = RecordGap(story, *run, kinds, where);
                     if (!gap.empty())
@@ -371,12 +678,18 @@ std::string FindStoryGap(IStory& story)
             const int32_t lost = StoredBeyond(para->StoredChildren(), r);
             if (lost >= 0)
                 return Where(p, r) + " is missing (the paragraph lists run " + std::to_string(lost) + " behind it)";
+            const std::string unknown = UnknownRecord(*para, "paragraph " + std::to_string(p));
+            if (!unknown.empty())
+                return unknown;
         }
         where = "the paragraph list";
         const int32_t lost = StoredBeyond(story.StoredChildren(), p);
         if (lost >= 0)
             return "paragraph " + std::to_string(p) + " is missing (the story lists paragraph " + std::to_string(lost) +
                    " behind it)";
+        const std::string unknown = UnknownRecord(story, "the story");
+        if (!unknown.empty())
+            return unknown;
     } catch (...) {
         return where + " cannot be read: " + CaughtErrorText();
     }
@@ -489,6 +802,7 @@ Importer::Importer(QuarkDoc& document, IDoc& importDoc, bool autoResize, bool te
     mDoc->MakeCurrent();
     CurDocAPI::QueryPrefFlag();
     mLinkedStories = Connect() ? StoryCount() : 0;
+    NoteFrames();
     mConverter = std::make_unique<XAttribs>();
 }
 
@@ -506,6 +820,24 @@ void Importer::Reconnect()
     mUnusedMasterMap.clear();
     mSkippedItems.clear();
     mLinkedStories = Connect() ? StoryCount() : 0;
+    NoteFrames();
+}
+
+void Importer::NoteFrames()
+{
+    mFrames.clear();
+    for (int32_t id = 0; id < mLinkedStories; ++id) {
+        BoxFrame frame;
+        if (const XTHandle box = FindBox(id); box && ReadBoxFrame(box, ViewOnMaster(), frame))
+            mFrames.emplace(id, frame);
+    }
+}
+
+void Importer::RefuseStory(int32_t story, const std::string& reason)
+{
+    Log() << "####story " << story << " not imported, its text stays as it was: " << reason << std::endl;
+    SignalBeep(nullptr);
+    mFailed = 1;
 }
 
 bool Importer::GroupStories(std::vector<StoryGroup>& groups)
@@ -659,12 +991,18 @@ void Importer::Run()
             continue;
         }
 
+        // A Book whose story lists were reordered puts a translation into another story's box.
+        if (const auto frame = mFrames.find(linkCounter); frame != mFrames.end()) {
+            const std::string misplaced = PlacementGap(*story, frame->second);
+            if (!misplaced.empty()) {
+                RefuseStory(i, misplaced);
+                continue;
+            }
+        }
         const std::string gap = FindStoryGap(*story);
         if (!gap.empty()) {
             // Writing what can be read would cut the old text that the missing part was to replace.
-            Log() << "####story " << i << " not imported, its text stays as it was: " << gap << std::endl;
-            SignalBeep(nullptr);
-            mFailed = 1;
+            RefuseStory(i, gap);
             continue;
         }
         bool shapeChanged = false;
@@ -744,6 +1082,18 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
 {
     FixedStory segments;
     ImpSentry sentry(*this, box, segments);
+    // A story whose translation leaves out what its text holds stays whole, as it is.
+    StoryPoints points;
+    std::string lost;
+    try {
+        points = ReadStoryPoints(story);
+        lost = LeftOut(story, box, segments, points);
+    } catch (...) {
+        lost = "it cannot be read: " + CaughtErrorText();
+    }
+    if (!lost.empty())
+        return RefuseStory(mStoryIndex, lost);
+    sentry.RemoveStrayTags(segments);
     std::unique_ptr<Digger> digger;
     XTHandle textHandle = 0;
     bool unlocked = false;
@@ -753,33 +1103,20 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         unlocked = false;
     };
     try {
-        const StoryPoints points = ReadStoryPoints(story);
         QStoryText text(box);
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
-        // An exchange story that gave each unique-id marker a paragraph of its own has as many
-        // paragraphs as the story has runs; one whose markers share the paragraph they open, fewer.
-        int32_t paragraphs = 0;
-        for (const StoryPoint& point : points)
-            paragraphs += point.id == kPointParagraphEnd;
-        digger->SetMarkerParagraphs(paragraphs != segments.ExportedParagraphs(false, digger->TextEnd()) &&
-                                    paragraphs == segments.ExportedParagraphs(true, digger->TextEnd()));
+        const int32_t paragraphs = ParagraphCount(points);
+        digger->SetMarkerParagraphs(MarkersHaveParagraphs(paragraphs, points, segments, digger->TextEnd()));
         textHandle = text.GetTextHandle();
         const std::string unplaced = OldTextBeyond(paragraphs, *digger);
-        if (!unplaced.empty()) {
-            Log() << "####story " << mStoryIndex << " not imported, its text stays as it was: " << unplaced << std::endl;
-            SignalBeep(nullptr);
-            mFailed = 1;
-            return;
-        }
+        if (!unplaced.empty())
+            return RefuseStory(mStoryIndex, unplaced);
         for (const StoryPoint& point : points) {
             if (point.id < 0 || digger->Positions().count(Digger::Key(point.id, point.direction)))
                 continue;
             // The marker's place could not be found: the old text around it would go untranslated.
-            Log() << "####story " << mStoryIndex << " not imported, its text stays as it was: it places marker "
-                  << point.id << " that the document's story does not hold" << std::endl;
-            SignalBeep(nullptr);
-            mFailed = 1;
-            return;
+            return RefuseStory(mStoryIndex, "it places marker " + std::to_string(point.id) +
+                                                " that the document's story does not hold");
         }
 
         uint8_t locked = 0;

@@ -7,11 +7,13 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Plugin/Exchange/DWX_Import.h"
+#include "Plugin/Filter/Exporter.h"
 #include "Plugin/Filter/Filter_KS.h"
 
 class QuarkDoc;
@@ -65,6 +67,11 @@ private:
     // Selects layout n of the project for the stories that follow; false when n names none.
     bool SelectExchangeLayout(int32_t n, int32_t& current, int32_t& linkCounter);
     void Reconnect();
+    // Notes where each linked box stands before any story is written: a story written earlier
+    // moves the boxes anchored in it.
+    void NoteFrames();
+    // Logs that the story keeps its text for the reason, beeps and marks the import failed.
+    void RefuseStory(int32_t story, const std::string& reason);
     // Consecutive exchange stories of one layout (-1: the layout that is current).
     struct StoryGroup {
         int32_t layout;
@@ -91,6 +98,8 @@ private:
     int32_t mLinkedStories = 0;
     // The layout whose links, hidden-content table and private boxes are connected.
     int32_t mConnectedLayout = -1;
+    // Where the box of each link id stood when its layout was connected.
+    std::map<int32_t, BoxFrame> mFrames;
     // Every layout that was connected during the run; each is uninstalled at the end.
     std::deque<int16_t> mTouchedLayouts;
 };

@@ -8,7 +8,11 @@
 
 #include "Container/Storage/CodeFile.h"
 #include "Container/Storage/Errors.h"
+#include "Container/Storage/LZStreams.h"
+#include "Container/Storage/MemFile.h"
 #include "Container/Storage/OLEStorage.h"
+#include "platform/host/documents/DocumentFile.h"
+#include "platform/host/documents/StoryEdit.h"
 
 namespace kesto_damage {
 
@@ -108,6 +112,152 @@ void FlipDescriptorBit(Bytes& code, const std::string& stream, size_t byte, int 
     }
     if (!flipped)
         throw std::runtime_error("the code file's directory has no entry for " + stream);
+}
+
+
+// The folders named `name` below the stories of the first document, depth first.
+std::vector<std::string> FindInStories(const CodeStreams& code, const std::string& name)
+{
+    std::vector<std::string> found;
+    code.Find(code.Folder(kStories), name, found);
+    if (found.empty())
+        throw std::runtime_error("the stories hold no " + name);
+    return found;
+}
+
+// The folder that holds the folder or stream of the flattened name.
+std::string Parent(const std::string& name)
+{
+    return name.substr(0, name.rfind('\x01'));
+}
+
+// The folder whose prefix is `prefix`, as its parent's prefix and its entry there.
+std::pair<std::string, FolderEntry> ParentEntry(const CodeStreams& code, const std::string& prefix)
+{
+    const std::string parent = Parent(prefix);
+    for (const FolderEntry& e : code.Table(parent))
+        if (parent + '\x01' + CodeStreams::Hex(e.number) == prefix)
+            return {parent, e};
+    throw std::runtime_error("a folder its parent does not list");
+}
+
+// Takes the element folder at `prefix` out of its parent's table: its content is left to no reader.
+void Unlist(CodeStreams& code, const std::string& prefix)
+{
+    const auto [parent, entry] = ParentEntry(code, prefix);
+    const uint32_t number = entry.number;
+    auto table = code.Table(parent);
+    table.erase(std::remove_if(table.begin(), table.end(), [number](const FolderEntry& e) { return e.number == number; }),
+                table.end());
+    code.SetTable(parent, table);
+}
+
+// Renames the entry of the folder at `prefix` in its parent's table.
+void Rename(CodeStreams& code, const std::string& prefix, const std::string& name)
+{
+    const std::string parent = ParentEntry(code, prefix).first;
+    auto table = code.Table(parent);
+    for (FolderEntry& e : table)
+        if (parent + '\x01' + CodeStreams::Hex(e.number) == prefix)
+            e.name = name;
+    code.SetTable(parent, table);
+}
+
+// Copies the folder at `prefix` with everything in it as element `index` of the same parent; the
+// elements of its name from `index` on move one place back.
+void CopyElement(CodeStreams& code, const std::string& prefix, int32_t index)
+{
+    const auto [parent, entry] = ParentEntry(code, prefix);
+    auto table = code.Table(parent);
+    uint32_t number = 0;
+    for (FolderEntry& e : table) {
+        number = std::max(number, e.number + 1);
+        if (e.name == entry.name && e.index >= index)
+            ++e.index;
+    }
+    const std::string copy = parent + '\x01' + CodeStreams::Hex(number);
+    std::map<std::string, Bytes> added;
+    for (const auto& [name, bytes] : code.streams)
+        if (name.compare(0, prefix.size(), prefix) == 0 && name.size() > prefix.size() &&
+            (name[prefix.size()] == '\x01' || name[prefix.size()] == '\x02'))
+            added[copy + name.substr(prefix.size())] = bytes;
+    code.streams.insert(added.begin(), added.end());
+    table.push_back({entry.name, index, number});
+    code.SetTable(parent, table);
+}
+
+// The streams of a code file's stream names beginning with `prefix` + 0x01: a bundle's fields.
+std::vector<std::string> FieldsOf(const CodeStreams& code, const std::string& bundle)
+{
+    std::vector<std::string> fields;
+    for (const auto& [name, bytes] : code.streams)
+        if (name.size() > bundle.size() + 1 && name.compare(0, bundle.size() + 1, bundle + '\x01') == 0 &&
+            name.find_first_of("\x01\x02", bundle.size() + 1) == std::string::npos)
+            fields.push_back(name);
+    return fields;
+}
+
+// The first story's first text run with characters, by its stream.
+std::string FirstCharacters(const CodeStreams& code)
+{
+    std::vector<std::string> runs;
+    code.Find(code.Folder(StoryPath(0)), "TextRun[]/", runs);
+    for (const std::string& run : runs)
+        if (code.streams.count(run + "\x01!1:Unicodes"))
+            return run + "\x01!1:Unicodes";
+    throw std::runtime_error("the first story has no text run with characters");
+}
+
+// The stored document's stream of the container at `path`, as it is stored (compressed).
+Bytes StoredStream(const std::string& path)
+{
+    OLEStorage root(path.c_str(), CD_OpenRead);
+    OLEStorage privateData(root, u"VerbantPluginPrivateData", CD_OpenRead);
+    OLEStorage templates(privateData, u"KestoExportTemplates", CD_OpenRead);
+    OLEStream stored(templates, u"0", CD_OpenRead);
+    return ReadAll(stored);
+}
+
+Bytes Inflate(const Bytes& bytes)
+{
+    MemFile in;
+    if (!bytes.empty())
+        in.PutData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    in.Seek(0, SO_Begin);
+    std::unique_ptr<LZ_InStream> inflating = LZ_InStream::New(in, 15);
+    return ReadAll(*inflating);
+}
+
+Bytes Deflate(const std::string& text)
+{
+    MemFile out;
+    std::unique_ptr<LZ_OutStream> deflating = LZ_OutStream::New(out, -1, 15, 8);
+    deflating->PutData(text.data(), static_cast<uint32_t>(text.size()));
+    deflating->Finish();
+    return Bytes(out.Data(), out.Data() + out.Size());
+}
+
+// The stored document with its first story that holds more than one paragraph and whose last
+// paragraph is plain text one paragraph shorter: as if the document had been edited after
+// its export.
+void ShortenStoredStory(Bytes& stored)
+{
+    const Bytes plain = Inflate(stored);
+    std::unique_ptr<xthost::doc::Project> project = xthost::doc::ParseDocument(std::string(plain.begin(), plain.end()));
+    for (const auto& layout : project->layouts)
+        for (auto& [uid, story] : layout->stories) {
+            const std::u16string text = story.text.substr(0);
+            const size_t end = text.rfind(u'\r');
+            if (end == std::u16string::npos || end + 1 == text.size() ||
+                text.find_first_of(u"\ufffc", end) != std::u16string::npos ||
+                xthost::doc::CutsObject(story, static_cast<int32_t>(end), static_cast<int32_t>(text.size())))
+                continue;
+            if (xthost::doc::DeleteText(story, static_cast<int32_t>(end), static_cast<int32_t>(text.size())) != 0)
+                continue;
+            stored = Deflate(xthost::doc::PrintDocument(*project));
+            return;
+        }
+    throw std::runtime_error("the stored document has no story whose last paragraph can go");
 }
 
 struct Damage {
@@ -240,13 +390,92 @@ const std::vector<Damage>& Damages()
      [](const std::string& in, const std::string& out, const std::string&) { FlipInCode(in, out, 3, 7); }},
     {"descriptor-offset-bit",
      [](const std::string& in, const std::string& out, const std::string&) { FlipInCode(in, out, 12, 6); }},
+    // A tag deleted in a translation editor: the run of the first placeholder goes, the
+    // placeholder record of the last one (in an export of export.qxp an anchored text box),
+    // the run of the last special character (there a page number).
+    {"placeholder-run-removed",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             const std::string bundle = FindInStories(code, "!1:PlaceHolders{}").front();
+             Unlist(code, Parent(bundle));
+         });
+     }},
+    {"anchored-object-marker-removed",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             // Each field keeps its type code and loses its values.
+             for (const std::string& field : FieldsOf(code, FindInStories(code, "!1:PlaceHolders{}").back()))
+                 code.streams[field].resize(2);
+         });
+     }},
+    {"special-character-run-removed",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             const std::string bundle = FindInStories(code, "!1:SpecialChars{}").back();
+             Unlist(code, Parent(bundle));
+         });
+     }},
+    // A paragraph added by the translator (a copy of the story's first one behind it), and a
+    // document whose story lost a paragraph after its export.
+    {"paragraph-added",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             auto path = StoryPath(StoryWithParagraphs(code));
+             path.emplace_back("ParagraphsSet/", 0);
+             path.emplace_back("Paragraph[]/", 0);
+             CopyElement(code, code.Folder(path), 1);
+         });
+     }},
+    {"stored-story-shorter",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
+                   [](const std::u16string&, Bytes& bytes) { ShortenStoredStory(bytes); });
+     }},
+    // Runs the import does not write: the first story's first characters stored as 8-bit
+    // text, and its first run record under a name the model does not know.
+    {"multibyte-run",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             const std::string stream = FirstCharacters(code);
+             const Bytes wide = code.streams.at(stream);
+             Bytes narrow = {2, 0};  // the field type of 8-bit characters
+             for (size_t at = 2; at + 1 < wide.size(); at += 2)
+                 narrow.push_back(wide[at + 1] == 0 && wide[at] < 0x80 ? wide[at] : '?');
+             code.streams.erase(stream);
+             code.streams[Parent(stream) + "\x01!1:Multibytes"] = narrow;
+         });
+     }},
+    {"run-record-renamed",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             const std::string stream = FirstCharacters(code);
+             Rename(code, Parent(stream), "TextRux[]/");
+         });
+     }},
+    // The entries of the first two stories that the Book places apart, swapped in the story list.
+    {"stories-swapped",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             const auto place = [&](int32_t story) {
+                 auto path = StoryPath(story);
+                 path.emplace_back("Attrs{}", 0);
+                 return code.streams.at(code.Folder(path) + "\x01m_ValueRef");
+             };
+             const std::string set = code.Folder(kStories);
+             auto table = code.Table(set);
+             for (FolderEntry& a : table)
+                 for (FolderEntry& b : table)
+                     if (b.index == a.index + 1 && place(a.index) != place(b.index)) {
+                         std::swap(a.number, b.number);
+                         code.SetTable(set, table);
+                         return;
+                     }
+             throw std::runtime_error("no two stories the Book places apart");
+         });
+     }},
     {"document-of-another-export",
      [](const std::string& in, const std::string& out, const std::string& other) {
-         OLEStorage source(other.c_str(), CD_OpenRead);
-         OLEStorage privateData(source, u"VerbantPluginPrivateData", CD_OpenRead);
-         OLEStorage templates(privateData, u"KestoExportTemplates", CD_OpenRead);
-         OLEStream stored(templates, u"0", CD_OpenRead);
-         const Bytes document = ReadAll(stored);
+         const Bytes document = StoredStream(other);
          WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
                    [&](const std::u16string&, Bytes& bytes) { bytes = document; });
      }},
@@ -372,6 +601,12 @@ void WriteCopy(const std::string& in, const std::string& out, const CodeStreams*
     OLEStorage target(out.c_str(), CD_CreateWrite);
     CopyStorage(source, target, u"", edited, code, edit);
     target.Flush();
+}
+
+std::string StoredDocument(const std::string& path)
+{
+    const Bytes plain = Inflate(StoredStream(path));
+    return std::string(plain.begin(), plain.end());
 }
 
 const std::vector<std::string>& DamageNames()

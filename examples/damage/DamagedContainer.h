@@ -56,6 +56,9 @@ using RawEdit = std::function<void(const std::u16string& path, Bytes& bytes)>;
 void WriteCopy(const std::string& in, const std::string& out, const CodeStreams* code,
                const std::vector<std::u16string>& edited = {}, const RawEdit& edit = nullptr);
 
+// The host document stored in the container at `path`, inflated.
+std::string StoredDocument(const std::string& path);
+
 // The names of the damages DamageContainer does, each alone.
 const std::vector<std::string>& DamageNames();
 

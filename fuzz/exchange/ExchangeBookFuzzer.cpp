@@ -118,11 +118,15 @@ void Walk(const std::string& path)
             if (!story)
                 break;
             Attributes(*story);
+            story->StoredChildren();
+            story->UnknownRecords();
             for (int32_t p = 0; p < kMaxElements; ++p) {
                 RefPtr<IPara> para = story->Paragraph(p);
                 if (!para)
                     break;
                 Attributes(*para);
+                para->StoredChildren();
+                para->UnknownRecords();
                 for (int32_t r = 0; r < kMaxElements; ++r) {
                     RefPtr<IRun> run = para->Run(r);
                     if (!run)

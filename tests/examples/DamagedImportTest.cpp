@@ -1,9 +1,11 @@
 // Damaged translations imported through xthost and Kesto.so: a container that lost part of a
-// story, names what its Book does not hold or carries another document ends as a failed import,
-// the log says which story lacks what, and no story ends with less than its translation or its
-// source text.
+// story, names what its Book does not hold, leaves out a marker, a special character or a
+// paragraph end of the document, holds runs the import does not write, places a story elsewhere
+// or carries another document ends as a failed import, the log says which story lacks what, and
+// no story ends with less than its translation or its source text, nor the document with fewer boxes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -55,6 +57,18 @@ struct Work {
         return stories;
     }
 
+    // The boxes of a document, as `xthost doc canon` lists them.
+    size_t Boxes(const fs::path& document) const
+    {
+        const fs::path canon = dir / (document.filename().string() + ".boxes");
+        kesto_test::RunShell("'" + Xthost() + "' doc canon '" + document.string() + "' '" + canon.string() + "' 2>&1");
+        const std::string text = kesto_test::ReadText(canon);
+        size_t boxes = 0;
+        for (size_t at = text.find("\"bounds\""); at != std::string::npos; at = text.find("\"bounds\"", at + 1))
+            ++boxes;
+        return boxes;
+    }
+
     // Imports `dwq` into `name`.qxp; answers the transcript, the general log of the run in `log`.
     std::string Import(const fs::path& dwq, const std::string& name, std::string& log) const
     {
@@ -104,6 +118,8 @@ struct Damage {
     const char* logged;
     // The document the container carries when it is not the source of its Book.
     const char* carried = nullptr;
+    // The stored document was edited after the export: its stories are the source.
+    bool storedEdited = false;
 };
 
 const Damage kDamages[] = {
@@ -119,6 +135,25 @@ const Damage kDamages[] = {
     {"descriptor-id-bit", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 has no readable content"},
     {"descriptor-offset-bit", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 cannot be read"},
     {"document-of-another-export", "do not belong to this document", "minimal.qxp"},
+    // What a translation leaves out or moves: a tag, a paragraph end, a run the import does not
+    // write, the order of the stories.
+    {"placeholder-run-removed", "####story 2 not imported, its text stays as it was: it leaves out placeholder 8 at"},
+    {"anchored-object-marker-removed",
+     "####story 2 not imported, its text stays as it was: it leaves out placeholder 1 (an anchored item) at"},
+    {"special-character-run-removed",
+     "####story 2 not imported, its text stays as it was: it leaves out the special character page_number (Next)"},
+    {"paragraph-added",
+     "####story 2 not imported, its text stays as it was: the exchange file holds 36 paragraphs of it, the "
+     "document's story has 35"},
+    {"stored-story-shorter",
+     "####story 3 not imported, its text stays as it was: the exchange file holds 2 paragraphs of it, the "
+     "document's story has 1",
+     nullptr, true},
+    {"multibyte-run",
+     "####story 0 not imported, its text stays as it was: run 0 of paragraph 0 holds 8-bit text (Multibytes)"},
+    {"run-record-renamed",
+     "####story 0 not imported, its text stays as it was: record \"TextRux[]/\" 0 of paragraph 0 has a name"},
+    {"stories-swapped", "####story 1 not imported, its text stays as it was: the exchange file places its box on page 1"},
 };
 
 TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThanItsTranslationOrSource)
@@ -143,16 +178,28 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
         EXPECT_EQ(transcript.find("dialog 103"), std::string::npos) << transcript;
         EXPECT_NE(log.find(damage.logged), std::string::npos) << log;
 
-        const std::vector<std::string> imported = g_work->Stories(g_work->dir / (std::string(damage.name) + ".qxp"));
+        const fs::path result = g_work->dir / (std::string(damage.name) + ".qxp");
+        const std::vector<std::string> imported = g_work->Stories(result);
         if (damage.carried) {
             // A Book that is not the document's writes nothing into it.
             EXPECT_EQ(imported, g_work->Stories(g_work->source + "/examples/documents/" + damage.carried));
             continue;
         }
-        ASSERT_EQ(imported.size(), source.size());
+        std::vector<std::string> from = source;
+        if (damage.storedEdited) {
+            // The stored document also holds the export's working boxes, last, which the import removes.
+            const fs::path stored = g_work->dir / (std::string(damage.name) + "-stored.qxp");
+            std::ofstream(stored, std::ios::binary) << StoredDocument(dwq.string());
+            from = g_work->Stories(stored);
+            ASSERT_GE(from.size(), source.size());
+            from.resize(source.size());
+        }
+        // No box goes with a story or an anchor that the translation left out.
+        EXPECT_EQ(g_work->Boxes(result), g_work->Boxes(g_work->source + "/examples/documents/export.qxp"));
+        ASSERT_EQ(imported.size(), from.size());
         for (size_t s = 0; s < imported.size(); ++s)
-            EXPECT_TRUE(imported[s] == source[s] || imported[s] == translation[s])
-                << "story " << s << ": " << imported[s] << "\nsource: " << source[s]
+            EXPECT_TRUE(imported[s] == from[s] || imported[s] == translation[s])
+                << "story " << s << ": " << imported[s] << "\nsource: " << from[s]
                 << "\ntranslation: " << translation[s];
     }
 }
@@ -166,7 +213,7 @@ TEST_F(DamagedImport, ADamageWithNothingToDamageFailsAndWritesNoCopy)
         at = at->first.find("!1:Unicodes") != std::string::npos ? code.streams.erase(at) : std::next(at);
     const fs::path bare = g_work->dir / "no-characters.dwq";
     WriteCopy((g_work->dir / "export-translated.dwq").string(), bare.string(), &code);
-    for (const char* name : {"run-of-unknown-type", "descriptor-id-bit"}) {
+    for (const char* name : {"run-of-unknown-type", "descriptor-id-bit", "multibyte-run", "run-record-renamed"}) {
         SCOPED_TRACE(name);
         const fs::path out = g_work->dir / (std::string(name) + "-bare.dwq");
         std::string error;
@@ -269,6 +316,61 @@ TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNam
         if (failure.earlierMode)
             fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
     }
+}
+
+// A translation tool that writes the indent-here character into the text instead of as a special
+// character keeps it: the import counts it and brings every story's translation in.
+TEST_F(DamagedImport, ASpecialCharacterWrittenAsTextIsNoLoss)
+{
+    ASSERT_NE(g_work, nullptr);
+    const fs::path translated = g_work->dir / "export-translated.dwq";
+    CodeStreams code = ReadCodeFile(translated.string());
+    std::vector<std::string> bundles;
+    code.Find(code.Folder(kStories), "!1:SpecialChars{}", bundles);
+    ASSERT_FALSE(bundles.empty());
+    // In export.qxp the first special character is the indent-here character of story 2.
+    const std::string run = bundles.front().substr(0, bundles.front().rfind('\x01'));
+    auto table = code.Table(run);
+    table.erase(std::remove_if(table.begin(), table.end(),
+                               [](const FolderEntry& e) { return e.name == "!1:SpecialChars{}"; }),
+                table.end());
+    code.SetTable(run, table);
+    code.streams[run + "\x01!1:Unicodes"] = {5, 0, 0x1E, 0};  // 16-bit units: U+001E
+    const fs::path dwq = g_work->dir / "indent-as-text.dwq";
+    WriteCopy(translated.string(), dwq.string(), &code);
+
+    std::string log;
+    const std::string transcript = g_work->Import(dwq, "indent-as-text", log);
+    EXPECT_NE(transcript.find("dialog 103"), std::string::npos) << transcript << log;
+    EXPECT_EQ(g_work->Stories(g_work->dir / "indent-as-text.qxp"), g_work->Stories(g_work->dir / "export-translated.qxp"));
+}
+
+// A story that ends in a paragraph mark has an empty place behind it, but no paragraph more: a
+// paragraph added in front of the others would still run into the next one.
+TEST(DamagedParagraphs, AParagraphAddedToAStoryEndingInAParagraphMarkFailsTheStory)
+{
+    Work work;
+    const std::string out = kesto_test::RunShell("bash '" + work.source + "/examples/app/roundtrip.sh' '" + work.build +
+                                                 "' two-page-linked.qxp 2>&1");
+    const std::string key = "general log: ";
+    const size_t at = out.find(key);
+    ASSERT_NE(at, std::string::npos) << out;
+    work.dir = fs::path(out.substr(at + key.size(), out.find('\n', at) - at - key.size())).parent_path();
+    const fs::path dwq = work.dir / "paragraph-added.dwq";
+    std::string error;
+    ASSERT_TRUE(DamageContainer("paragraph-added", (work.dir / "two-page-linked-translated.dwq").string(), dwq.string(),
+                                "", error))
+        << error;
+    std::string log;
+    const std::string transcript = work.Import(dwq, "paragraph-added", log);
+    EXPECT_NE(transcript.find("dialog 104"), std::string::npos) << transcript;
+    EXPECT_NE(log.find("####story 0 not imported, its text stays as it was: the exchange file holds 7 paragraphs of "
+                       "it, the document's story has 6"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(work.Stories(work.dir / "paragraph-added.qxp"),
+              work.Stories(work.source + "/examples/documents/two-page-linked.qxp"));
+    fs::remove_all(work.dir);
 }
 
 // The shipped example: a translation that lost a paragraph, imported as a user would run it.
