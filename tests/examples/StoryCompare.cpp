@@ -312,6 +312,8 @@ CharLook LookAt(const Doc& doc, const Story& story, size_t i)
 // imported document is meant to hold; the characters the export drops on purpose (0x1C, which
 // the special-character table has no row for; unpaired hidden parens; text under the module's
 // own tag runs; a unique id that does not parse) are left out of the source's units below.
+// A Mac document's font names go out through the Mac Roman table and the import finds the same
+// font by that form, so they need no allowance here.
 
 // Underline with word underline, and all capitals with small capitals: the export writes a
 // conflict as no underline and no caps, so the import clears both bits.
@@ -367,12 +369,11 @@ bool HighFlagSpaceOrHyphen(char16_t want, const CharLook& look, char16_t got)
 // ------------------------------------------------------------------------------------------------
 
 // The units of a source story, without what the export drops on purpose.
-Units SourceUnits(const Doc& doc, const Story& story, bool strict)
+Units SourceUnits(const Doc& doc, const Story& story)
 {
     Units out(doc, story);
-    if (strict)
-        for (ParaLook& look : out.paragraphs)
-            DropLoneSecondStyle(doc, look);
+    for (ParaLook& look : out.paragraphs)
+        DropLoneSecondStyle(doc, look);
     const std::set<size_t> unpaired = UnpairedParens(story);
     const std::map<int64_t, size_t> objectAt = ObjectsByPosition(story);
     for (size_t i = 0; i < story.text.size();) {
@@ -392,7 +393,7 @@ Units SourceUnits(const Doc& doc, const Story& story, bool strict)
         }
         const char16_t c = story.text[i++];
         if (c != 0x1C && look.tag == 0)
-            out.AddChar(c, strict ? MadeOnPurpose(look) : look);
+            out.AddChar(c, MadeOnPurpose(look));
     }
     return out;
 }
@@ -562,7 +563,7 @@ std::vector<std::string> Differences(const std::string& sourceCanon, const std::
     std::map<int32_t, int> sourceIdCount, importedIdCount;
     for (size_t k = 0; k < source.layouts.size(); ++k) {
         for (const auto& [uid, story] : source.layouts[k]) {
-            wanted[k].emplace_back(uid, SourceUnits(source, story, identity));
+            wanted[k].emplace_back(uid, SourceUnits(source, story));
             for (int32_t id : wanted[k].back().second.ids)
                 ++sourceIdCount[id];
         }

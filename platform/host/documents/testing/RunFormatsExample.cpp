@@ -155,9 +155,18 @@ std::string Fidelity()
     const int32_t chinese = with([&](CharFormat& c) { c.font = 5; c.scriptLang = scriptLang(25, 33); });
     const int32_t korean = with([&](CharFormat& c) { c.font = 6; c.scriptLang = scriptLang(3, 23); });
     const int32_t dingbat = with([](CharFormat& c) { c.font = 2; c.high = 128; });
+    // What the round trip changes on purpose: both caps kinds, both underline kinds, position
+    // bits the position styles have no row for, a baseline shift between half points.
+    const int32_t bothCaps = with([](CharFormat& c) { c.face = 0x0C00; });
+    const int32_t bothUnderlines = with([](CharFormat& c) { c.face = 0x1004; });
+    const int32_t bothPositions = with([](CharFormat& c) { c.face = 0x0060; });
+    const int32_t shifted = with([](CharFormat& c) { c.shift = pt(1) + 3 * pt(1) / 10; });  // 1.3 pt
     ParaFormat para;
     para.style = 1;
     const int32_t normal = b.ParaFormat(para);
+    para.style2 = 9;  // no style sheet has this id
+    const int32_t loneSecond = b.ParaFormat(para);
+    para.style2 = -1;
     para.direction = Direction::Rtl;
     para.align = Align::Right;
     const int32_t rtl = b.ParaFormat(para);
@@ -231,7 +240,17 @@ std::string Fidelity()
         .Text(kHebrew + u"\r", hebrew)
         .Para(normal)
         .Text(kChinese + u" ", chinese)
-        .Text(kKorean, korean)
+        .Text(kKorean + u"\r", korean)
+        .Para(loneSecond)
+        .Text(u"Changed on purpose: ", body)
+        .Text(u"both caps", bothCaps)
+        .Text(u", ", body)
+        .Text(u"both underlines", bothUnderlines)
+        .Text(u", ", body)
+        .Text(u"up and down", bothPositions)
+        .Text(u", ", body)
+        .Text(u"shifted by 1.3 pt", shifted)
+        .Text(u".", body)
         .End();
     b.CurrentLayout(0);
     return b.Bytes();
