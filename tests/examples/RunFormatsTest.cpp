@@ -1,11 +1,15 @@
 // The run formats of run-formats.qxp and run-formats-mac.qxd through export, stand-in translation
 // and import with xthost and Kesto.so (examples/app/roundtrip.sh): every run comes back with its
-// own font, character set, face, size, kerning, tracking, colour and baseline shift, whatever
-// formatting its paragraph's sample carries; and the Book names the fonts by their characters.
+// own font, character set, face, size, kerning, tracking, colour and baseline shift; and the
+// Book names the fonts by their characters. A container of an earlier build, whose runs of one
+// paragraph format share one formatting sample, still imports so.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -118,6 +122,57 @@ TEST_P(RunFormats, EveryRunComesBackInItsOwnFormatAndTheBookNamesFontsByTheirCha
     EXPECT_EQ(Typefaces(book), GetParam().typefaces);
     std::error_code ignored;
     fs::remove_all(imported.parent_path(), ignored);
+}
+
+// The private ids of the Book's runs.
+std::set<int32_t> PrivateIds(const fs::path& book)
+{
+    using namespace KS_DWX::Import;
+    std::set<int32_t> ids;
+    RefPtr<IBook> opened = OpenImportBook(book.string());
+    for (int32_t d = 0; opened && d >= 0; ++d) {
+        RefPtr<IDoc> doc = opened->Document(d);
+        if (!doc)
+            break;
+        for (int32_t s = 0; RefPtr<IStory> story = doc->Story(s); ++s)
+            for (int32_t p = 0; RefPtr<IPara> para = story->Paragraph(p); ++p)
+                for (int32_t r = 0; RefPtr<IRun> run = para->Run(r); ++r) {
+                    int32_t id = -1;
+                    if (run->GetNumber(u"private", id))
+                        ids.insert(id);
+                }
+    }
+    return ids;
+}
+
+// A container of run-formats.qxp that an earlier build wrote, with one formatting sample (the
+// dingbat) for all runs of the story's one paragraph format, imports as it did: every run comes
+// back with its own font, character set, face, size, kerning, tracking, colour and shift.
+TEST(RunFormatsOfAnEarlierBuild, AContainerWithOneSamplePerParagraphRunValueStillImports)
+{
+    const fs::path work = fs::temp_directory_path() / ("kesto-one-sample-" + std::to_string(::getpid()));
+    fs::remove_all(work);
+    fs::create_directories(work);
+    fs::copy(std::string(KESTO_SOURCE_DIR) + "/examples/app", work, fs::copy_options::recursive);
+    const fs::path container = work / "run-formats.dwq";
+    fs::copy_file(std::string(KESTO_SOURCE_DIR) + "/tests/examples/data/run-formats-one-sample.dwq", container);
+    ASSERT_EQ(PrivateIds(container), std::set<int32_t>{0});
+    std::ofstream(work / "import.xts") << "start\nmenu \"Import Verbant file\"\nopen * run-formats.dwq\n"
+                                          "save * imported.qxp\ndialog 103\n  press 1\nquit\n";
+    int status = 0;
+    const std::string out = kesto_test::RunShell("cd '" + work.string() + "' && '" KESTO_BINARY_DIR
+                                                 "/platform/host/xthost' --app . --module '" KESTO_BINARY_DIR
+                                                 "/Plugin/XTension/Kesto.so' --script import.xts 2>&1",
+                                                 &status);
+    ASSERT_EQ(status, 0) << out;
+    const auto source = xthost::doc::ReadDocumentFile(kesto_test::ExampleDocument("run-formats.qxp").string());
+    const auto result = xthost::doc::ReadDocumentFile((work / "imported.qxp").string());
+    ASSERT_TRUE(source && result) << out;
+    ExpectRunsKeepTheirFormats(*source, *result);
+    if (!::testing::Test::HasFailure()) {
+        std::error_code ignored;
+        fs::remove_all(work, ignored);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
