@@ -37,13 +37,14 @@ XTS
   host=("$build/platform/host/xthost" --app "$app" --module "$build/Plugin/XTension/Kesto.so")
   export_s=$(for _ in 1 2 3; do
     cp "$work/formats.qxp" "$app/"; rm -f "$app/formats.dwq"
-    s=$(date +%s.%N); "${host[@]}" --script "$app/export.xts" > /dev/null; e=$(date +%s.%N)
+    s=$(date +%s.%N); "${host[@]}" --script "$app/export.xts" > /dev/null 2>&1; e=$(date +%s.%N)
     echo "$e - $s" | bc; done | fastest)
   cp "$app/formats.dwq" "$work/kept.dwq"
   import_s=$(for _ in 1 2 3; do
     cp "$work/kept.dwq" "$app/formats.dwq"; rm -f "$app/formats-imported.qxp"
-    s=$(date +%s.%N); "${host[@]}" --script "$app/import.xts" > /dev/null; e=$(date +%s.%N)
+    s=$(date +%s.%N); "${host[@]}" --script "$app/import.xts" > /dev/null 2>&1; e=$(date +%s.%N)
     echo "$e - $s" | bc; done | fastest)
+  [ -s "$app/formats-imported.qxp" ] || { echo "$build: the import wrote no document" >&2; exit 1; }
   echo "$build: $formats run formats: export ${export_s} s, import ${import_s} s"
   echo "  $("$first/bench/samples/SampleBoxesBench" stored "$work/kept.dwq")"
 done
