@@ -82,20 +82,29 @@ void ExpectRunsKeepTheirFormats(const Project& source, const Project& imported)
     }
 }
 
-// The "typeface" of every run of the Book.
-std::set<std::u16string> Typefaces(const fs::path& book)
+// Calls visit(run) for every run of the Book.
+template <class Visit>
+void ForEachRun(const fs::path& book, Visit visit)
 {
     using namespace KS_DWX::Import;
-    std::set<std::u16string> names;
     RefPtr<IBook> opened = OpenImportBook(book.string());
     if (!opened)
-        return names;
+        return;
     for (int32_t d = 0; RefPtr<IDoc> doc = opened->Document(d); ++d)
         for (int32_t s = 0; RefPtr<IStory> story = doc->Story(s); ++s)
             for (int32_t p = 0; RefPtr<IPara> para = story->Paragraph(p); ++p)
                 for (int32_t r = 0; RefPtr<IRun> run = para->Run(r); ++r)
-                    if (const char16_t* name = run->GetText(u"typeface"))
-                        names.insert(name);
+                    visit(*run);
+}
+
+// The "typeface" of every run of the Book.
+std::set<std::u16string> Typefaces(const fs::path& book)
+{
+    std::set<std::u16string> names;
+    ForEachRun(book, [&names](KS_DWX::Import::IRun& run) {
+        if (const char16_t* name = run.GetText(u"typeface"))
+            names.insert(name);
+    });
     return names;
 }
 
@@ -127,21 +136,12 @@ TEST_P(RunFormats, EveryRunComesBackInItsOwnFormatAndTheBookNamesFontsByTheirCha
 // The private ids of the Book's runs.
 std::set<int32_t> PrivateIds(const fs::path& book)
 {
-    using namespace KS_DWX::Import;
     std::set<int32_t> ids;
-    RefPtr<IBook> opened = OpenImportBook(book.string());
-    for (int32_t d = 0; opened && d >= 0; ++d) {
-        RefPtr<IDoc> doc = opened->Document(d);
-        if (!doc)
-            break;
-        for (int32_t s = 0; RefPtr<IStory> story = doc->Story(s); ++s)
-            for (int32_t p = 0; RefPtr<IPara> para = story->Paragraph(p); ++p)
-                for (int32_t r = 0; RefPtr<IRun> run = para->Run(r); ++r) {
-                    int32_t id = -1;
-                    if (run->GetNumber(u"private", id))
-                        ids.insert(id);
-                }
-    }
+    ForEachRun(book, [&ids](KS_DWX::Import::IRun& run) {
+        int32_t id = -1;
+        if (run.GetNumber(u"private", id))
+            ids.insert(id);
+    });
     return ids;
 }
 
