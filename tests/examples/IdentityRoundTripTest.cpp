@@ -83,6 +83,12 @@ protected:
 TEST_P(IdentityRoundTrip, TheUntranslatedImportEqualsTheSourceButForWhatTheRoundTripChangesOnPurpose)
 {
     const std::string document = GetParam();
+#ifndef NDEBUG
+    // The debug host checks its story after every change, which makes the 5,000 entries of one
+    // story take the better part of an hour; the optimised builds run it in seconds.
+    if (document == "directory.qxp")
+        GTEST_SKIP() << "the directory's round trip runs in the optimised builds";
+#endif
     const std::string name = fs::path(document).stem().string();
     ASSERT_TRUE(Host("export.xts", "start\nopen-document " + document +
                                        "\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n"))
