@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kSource = KESTO_SOURCE_DIR;
-const std::string kBuild = KESTO_BINARY_DIR;
 
 // The shipped documents: every host document of examples/documents.
 std::vector<std::string> ShippedDocuments()
@@ -38,46 +36,19 @@ std::vector<std::string> ShippedDocuments()
 
 class IdentityRoundTrip : public ::testing::TestWithParam<std::string> {
 protected:
-    void SetUp() override
+    static std::string FolderName()
     {
         std::string name = GetParam();
         std::replace(name.begin(), name.end(), '.', '-');
-        work = fs::temp_directory_path() / ("kesto-identity-" + name + "-" + std::to_string(::getpid()));
-        fs::remove_all(work);
-        fs::create_directories(work);
-        fs::copy(kSource + "/examples/app", work, fs::copy_options::recursive);
-        fs::copy_file(kesto_test::ExampleDocument(GetParam()), work / GetParam());
+        return "kesto-identity-" + name + "-" + std::to_string(::getpid());
     }
     void TearDown() override
     {
-        if (HasFailure())
-            return;  // kept for a look
-        std::error_code ignored;
-        fs::remove_all(work, ignored);
+        if (!HasFailure())
+            work.Remove();  // else kept for a look
     }
 
-    bool Shell(const std::string& command, const std::string& out)
-    {
-        int status = 0;
-        const std::string text = kesto_test::RunShell("cd '" + work.string() + "' && " + command + " 2>&1", &status);
-        std::ofstream(work / out) << text;
-        return status == 0;
-    }
-    bool Host(const std::string& name, const std::string& script)
-    {
-        std::ofstream(work / name) << script;
-        return Shell("'" + kBuild + "/platform/host/xthost' --app . --module '" + kBuild +
-                         "/Plugin/XTension/Kesto.so' --script " + name,
-                     name + ".transcript");
-    }
-    std::string Canon(const std::string& document)
-    {
-        EXPECT_TRUE(Shell("'" + kBuild + "/platform/host/xthost' doc canon '" + document + "' '" + document + ".canon'",
-                          document + ".canon.out"));
-        return kesto_test::ReadText(work / (document + ".canon"));
-    }
-
-    fs::path work;
+    kesto_test::ExampleWork work{FolderName(), GetParam()};
 };
 
 TEST_P(IdentityRoundTrip, TheUntranslatedImportEqualsTheSourceButForWhatTheRoundTripChangesOnPurpose)
@@ -90,21 +61,21 @@ TEST_P(IdentityRoundTrip, TheUntranslatedImportEqualsTheSourceButForWhatTheRound
         GTEST_SKIP() << "the directory's round trip runs in the optimised builds";
 #endif
     const std::string name = fs::path(document).stem().string();
-    ASSERT_TRUE(Host("export.xts", "start\nopen-document " + document +
-                                       "\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n"))
-        << work;
-    ASSERT_TRUE(fs::exists(work / (name + ".dwq"))) << work;
-    ASSERT_TRUE(Host("import.xts", "start\nmenu \"Import Verbant file\"\nopen * " + name + ".dwq\nsave * " + name +
-                                       "-imported.qxp\ndialog 103\n  press 1\nquit\n"))
-        << work;
-    const std::string transcript = kesto_test::ReadText(work / "import.xts.transcript");
+    ASSERT_TRUE(work.Host("export.xts", "start\nopen-document " + document +
+                                            "\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n"))
+        << work.folder;
+    ASSERT_TRUE(fs::exists(work.folder / (name + ".dwq"))) << work.folder;
+    ASSERT_TRUE(work.Host("import.xts", "start\nmenu \"Import Verbant file\"\nopen * " + name + ".dwq\nsave * " +
+                                            name + "-imported.qxp\ndialog 103\n  press 1\nquit\n"))
+        << work.folder;
+    const std::string transcript = work.Text("import.xts.transcript");
     EXPECT_NE(transcript.find("dialog 103 \"Result\" opens"), std::string::npos) << transcript;
     // No layout keeps a link, a mark or a private working box.
-    const std::string imported = kesto_test::ReadText(work / (name + "-imported.qxp"));
+    const std::string imported = work.Text(name + "-imported.qxp");
     for (const char* key : {"08414b42", "08414B42", "09414b42", "09414B42"})
         EXPECT_EQ(kesto_test::CountOf(imported, key), 0) << key;
-    const std::string before = Canon(document), after = Canon(name + "-imported.qxp");
-    ASSERT_FALSE(after.empty()) << work;
+    const std::string before = work.Canon(document), after = work.Canon(name + "-imported.qxp");
+    ASSERT_FALSE(after.empty()) << work.folder;
     for (const std::string& difference : kesto_test::IdentityDifferences(before, after))
         ADD_FAILURE() << difference;
 }

@@ -150,29 +150,19 @@ std::set<int32_t> PrivateIds(const fs::path& book)
 // back with its own font, character set, face, size, kerning, tracking, colour and shift.
 TEST(RunFormatsOfAnEarlierBuild, AContainerWithOneSamplePerParagraphRunValueStillImports)
 {
-    const fs::path work = fs::temp_directory_path() / ("kesto-one-sample-" + std::to_string(::getpid()));
-    fs::remove_all(work);
-    fs::create_directories(work);
-    fs::copy(std::string(KESTO_SOURCE_DIR) + "/examples/app", work, fs::copy_options::recursive);
-    const fs::path container = work / "run-formats.dwq";
+    const kesto_test::ExampleWork work("kesto-one-sample-" + std::to_string(::getpid()), "run-formats.qxp");
+    const fs::path container = work.folder / "run-formats.dwq";
     fs::copy_file(std::string(KESTO_SOURCE_DIR) + "/tests/examples/data/run-formats-one-sample.dwq", container);
     ASSERT_EQ(PrivateIds(container), std::set<int32_t>{0});
-    std::ofstream(work / "import.xts") << "start\nmenu \"Import Verbant file\"\nopen * run-formats.dwq\n"
-                                          "save * imported.qxp\ndialog 103\n  press 1\nquit\n";
-    int status = 0;
-    const std::string out = kesto_test::RunShell("cd '" + work.string() + "' && '" KESTO_BINARY_DIR
-                                                 "/platform/host/xthost' --app . --module '" KESTO_BINARY_DIR
-                                                 "/Plugin/XTension/Kesto.so' --script import.xts 2>&1",
-                                                 &status);
-    ASSERT_EQ(status, 0) << out;
-    const auto source = xthost::doc::ReadDocumentFile(kesto_test::ExampleDocument("run-formats.qxp").string());
-    const auto result = xthost::doc::ReadDocumentFile((work / "imported.qxp").string());
-    ASSERT_TRUE(source && result) << out;
+    ASSERT_TRUE(work.Host("import.xts", "start\nmenu \"Import Verbant file\"\nopen * run-formats.dwq\n"
+                                        "save * imported.qxp\ndialog 103\n  press 1\nquit\n"))
+        << work.Text("import.xts.transcript");
+    const auto source = xthost::doc::ReadDocumentFile((work.folder / "run-formats.qxp").string());
+    const auto result = xthost::doc::ReadDocumentFile((work.folder / "imported.qxp").string());
+    ASSERT_TRUE(source && result);
     ExpectRunsKeepTheirFormats(*source, *result);
-    if (!::testing::Test::HasFailure()) {
-        std::error_code ignored;
-        fs::remove_all(work, ignored);
-    }
+    if (!::testing::Test::HasFailure())
+        work.Remove();
 }
 
 INSTANTIATE_TEST_SUITE_P(
