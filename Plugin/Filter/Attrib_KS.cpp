@@ -664,11 +664,13 @@ void XAttribs::ReadTypeface(const RunAttrReader& attributes, XTHandle text)
     const bool known = CurrentFormat(current, text);
     if (!known || current.font != font)
         SetTextAttribute(text, kAttrFont, font);
-    // The character set goes with the font as the document's text has it; a font the text
-    // never had does not take another font's.
-    uint8_t set = 0;
-    if (!CharacterSetOf(font, set) && known && current.font == font)
+    // The run's own sample carries its character set; it is only worked out when the font
+    // changes here, as in a container of a build that shared one sample among the runs of a
+    // paragraph format: then it goes with the font as the document's text has it.
+    if (known && current.font == font)
         return;
+    uint8_t set = 0;
+    CharacterSetOf(font, set);
     if (!known || current.high != set)
         SetTextAttribute(text, kAttrCharacterSet, set);
 }

@@ -155,8 +155,9 @@ public:
     static std::u16string TypefaceText(const RunAttribs& run);
 
     // Import: applies the font named by "typeface" to the selection of `text` (null: the
-    // current box's story) with the character set the document's text has in that font; each
-    // name is looked up once per converter and typeface code page.
+    // current box's story). The character set stays the one the run's formatting sample gave;
+    // only a font changed here takes the set the document's text has in that font. Each name is
+    // looked up once per converter and typeface code page.
     void ReadTypeface(const RunAttrReader& attributes, XTHandle text = 0);
     // Counts the characters of the story's text per font and character set, before the import
     // writes into it.

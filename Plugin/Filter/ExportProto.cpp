@@ -516,7 +516,10 @@ bool ExportLayouts(ExportRun& run)
     for (int16_t i = 0; i < count; ++i) {
         int16_t layout = -1;
         CallHost<XPK_LayoutDocument>(project, i, &layout);
-        run.doc->Finish();
+        // Each layout's formatting samples stay in it until the document is stored: the import
+        // takes every layout's runs from that layout's own samples. The finish after the
+        // export disposes them all.
+        run.doc->Finish(QuarkDoc::WorkBoxes::Keep);
         run.layoutsStarted = true;
         run.doc->SetIndex(static_cast<uint16_t>(layout));
         CallHost<LTY_MakeLayoutCurrent>(layout);

@@ -565,7 +565,7 @@ void Exporter::ExportBox(int32_t index, XTHandle box)
             styleRuns = true;
             const int32_t start = cursor.GetPosition();
             const int32_t end = cursor.NextBoundary();
-            const RunAttribs attribs(cursor.GetCharAttributes(), GetPrivateId(cursor.GetParaValue()), documentFlag,
+            const RunAttribs attribs(cursor.GetCharAttributes(), GetPrivateId(RunKeyAt(cursor)), documentFlag,
                                      mDocument->Fonts());
             const int32_t codePage = static_cast<int32_t>(attribs.FontCodePage());
             bool wholeRun = false;

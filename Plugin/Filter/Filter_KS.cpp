@@ -625,7 +625,7 @@ bool Mapper::Connect()
 
 // ---- Private working boxes ---------------------------------------------------------------
 
-int32_t Mapper::GetPrivateId(uint16_t key) const
+int32_t Mapper::GetPrivateId(const RunKey& key) const
 {
     return mPrivateBox ? mPrivateBox->GetPrivateId(key) : -1;
 }

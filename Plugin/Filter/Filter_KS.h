@@ -14,6 +14,7 @@
 #include "platform/host/xtapi/XTAPI.h"
 
 class KestoBox;
+struct RunKey;
 class ProgressBar;
 
 // Private-data keys of a box link and the mark of every box an analysis touched.
@@ -83,7 +84,7 @@ public:
     const std::list<XTHandle>& SkippedItems() const { return mSkippedItems; }
     const HiddenTable& Hidden() const { return mHidden; }
     // The private id of a run key; -1 while there are no private working boxes.
-    int32_t GetPrivateId(uint16_t key) const;
+    int32_t GetPrivateId(const RunKey& key) const;
     // Copies probe id of the private working boxes to position of the box; answers the
     // characters copied, 0 while there are no private working boxes.
     int32_t CopyProbe(int32_t id, XTHandle box, int32_t position);

@@ -904,12 +904,13 @@ void Importer::Close(int16_t baseLayout)
 {
     if (!MultiDocRun())
         mProgress.reset();
-    // Every layout loses its links, marks and private boxes: those the run connected, and the
-    // export's last layout, which holds the private boxes also when no story of it came back.
+    // Every layout loses its links, marks and private boxes: those the run connected, and any
+    // other, since the export leaves formatting samples in every layout, also in one whose
+    // stories did not come back.
     std::deque<int16_t> layouts = mTouchedLayouts;
-    const auto last = static_cast<int16_t>(LayoutCount() - 1);
-    if (last >= 0 && std::find(layouts.begin(), layouts.end(), last) == layouts.end())
-        layouts.push_back(last);
+    for (int16_t layout = 0; layout < LayoutCount(); ++layout)
+        if (std::find(layouts.begin(), layouts.end(), layout) == layouts.end())
+            layouts.push_back(layout);
     for (const int16_t layout : layouts) {
         if (layout == baseLayout)
             continue;

@@ -95,9 +95,14 @@ SampleRecord SampleAt(QStoryCursor& cursor, QStoryText& text, uint32_t kind)
 
 } // namespace
 
+RunKey RunKeyAt(const QStoryCursor& cursor)
+{
+    return RunKey{cursor.GetParaValue(), cursor.GetStyleValue()};
+}
+
 // ---- Base ------------------------------------------------------------------------------------
 
-int32_t KestoBox::GetPrivateId(uint16_t) const
+int32_t KestoBox::GetPrivateId(const RunKey&) const
 {
     return -1;
 }
@@ -155,7 +160,7 @@ KestoBoxExp::KestoBoxExp(Mapper& owner) : mOwner(owner)
     Install();
 }
 
-int32_t KestoBoxExp::GetPrivateId(uint16_t key) const
+int32_t KestoBoxExp::GetPrivateId(const RunKey& key) const
 {
     const auto found = mPrivateIds.find(key);
     return found == mPrivateIds.end() ? -1 : found->second;
@@ -166,13 +171,15 @@ void KestoBoxExp::Install()
     mOwner.SelectStoryStarts();
 
     std::vector<SampleRecord> records;
-    std::vector<uint16_t> keys;
-    std::map<uint16_t, std::size_t> byKey;
+    std::vector<RunKey> keys;
+    std::map<RunKey, std::size_t> byKey;
     mOwner.WalkStoryRuns(-1, [&](QStoryCursor& cursor, QStoryText& text) {
         const uint32_t kind = cursor.GetRunKind();
         if (kind != 0 && (kind < 5 || kind > 7))
             return;
-        const uint16_t key = cursor.GetParaValue();
+        // A paragraph run's value alone is shared by runs of different character formats;
+        // each of them needs a sample of its own.
+        const RunKey key = RunKeyAt(cursor);
         const auto known = byKey.find(key);
         if (known == byKey.end()) {
             byKey.emplace(key, records.size());
@@ -230,7 +237,7 @@ void KestoBoxExp::Install()
         mPrivateIds.emplace(keys[n], static_cast<int32_t>(n));
 }
 
-void KestoBoxExp::GroupPatch_Jap1(std::vector<SampleRecord>& records, const std::vector<uint16_t>& keys)
+void KestoBoxExp::GroupPatch_Jap1(std::vector<SampleRecord>& records, const std::vector<RunKey>& keys)
 {
     const XTHandle first = box;
     QStoryCutter cutter(first, true);

@@ -12,6 +12,20 @@
 #include "platform/host/documents/XTDocSuites.h"
 
 class Mapper;
+class QStoryCursor;
+
+// What one formatting sample stands for: the paragraph run's value (in the host its paragraph
+// format and run kind) together with the style run's value (its character format). Runs of one
+// paragraph format differ in their character formats, so only the pair fixes a run's look.
+struct RunKey {
+    uint16_t para = 0;
+    uint32_t style = 0;
+    bool operator<(const RunKey& o) const { return para != o.para ? para < o.para : style < o.style; }
+    bool operator==(const RunKey& o) const { return para == o.para && style == o.style; }
+};
+
+// The key of the run under the cursor.
+RunKey RunKeyAt(const QStoryCursor& cursor);
 
 class KestoBox : private CantCopy {
 public:
@@ -28,7 +42,7 @@ public:
     KestoBox() = default;
     virtual ~KestoBox() = default;
     // The private id of a run key (export side); -1 when there is none.
-    virtual int32_t GetPrivateId(uint16_t key) const;
+    virtual int32_t GetPrivateId(const RunKey& key) const;
     // Copies probe id to position of the destination box (import side); answers the characters
     // copied, 0 when nothing was copied.
     virtual int32_t CopyProbe(int32_t id, XTHandle destinationBox, int32_t position);
@@ -37,7 +51,7 @@ public:
     int32_t mode = 0;
 };
 
-// A sample of one run key: a short range of a story with the formatting of its run.
+// A sample of one run key: a short range of a story with exactly the formatting of its run.
 struct SampleRecord {
     int32_t box = 0;
     int32_t start = 0;
@@ -51,19 +65,19 @@ public:
     // A new object with its two private boxes made, linked and filled; null when that failed.
     static KestoBoxExp* New(Mapper& owner);
 
-    int32_t GetPrivateId(uint16_t key) const override;
+    int32_t GetPrivateId(const RunKey& key) const override;
     // Fills the two private boxes and the map of private ids.
     void Install();
 
     int32_t SecondBox() const { return mSecondBox; }
-    const std::map<uint16_t, int32_t>& PrivateIds() const { return mPrivateIds; }
+    const std::map<RunKey, int32_t>& PrivateIds() const { return mPrivateIds; }
 
 private:
     explicit KestoBoxExp(Mapper& owner);
-    void GroupPatch_Jap1(std::vector<SampleRecord>& records, const std::vector<uint16_t>& keys);
+    void GroupPatch_Jap1(std::vector<SampleRecord>& records, const std::vector<RunKey>& keys);
 
     Mapper& mOwner;
-    std::map<uint16_t, int32_t> mPrivateIds;
+    std::map<RunKey, int32_t> mPrivateIds;
     int32_t mSecondBox = 0;
     int32_t mWidth = 2;
 };

@@ -223,11 +223,12 @@ void QuarkDoc::RefreshFonts()
     mFonts = fonts;
 }
 
-void QuarkDoc::Finish()
+void QuarkDoc::Finish(WorkBoxes boxes)
 {
     MakeCurrent();
     const XTHandle doc = xt_getdocref();
-    if (HostDocState* state = State()) {
+    HostDocState* state = boxes == WorkBoxes::Dispose ? State() : nullptr;
+    if (state) {
         // Only this document's boxes are disposed, in whichever of its layouts they are: the
         // export leaves them in its last layout while the document ends on the layout that was
         // current. Boxes of documents closed since are dropped unseen, since their references

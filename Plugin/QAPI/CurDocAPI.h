@@ -52,9 +52,10 @@ public:
     int32_t SaveCode();
     bool WasFlagSet() const { return mDocFlag != 0; }
     void RefreshFonts();
-    // Disposes this document's private working boxes, then saves the document unless a batch
-    // or server run is under way.
-    void Finish();
+    // Disposes this document's private working boxes (all of them, in every layout, unless the
+    // caller keeps them), then saves the document unless a batch or server run is under way.
+    enum class WorkBoxes { Dispose, Keep };
+    void Finish(WorkBoxes boxes = WorkBoxes::Dispose);
 
     uint16_t GetIndex() const { return mIndex; }
     // Points the object at another layout of the project, by the host's document id.

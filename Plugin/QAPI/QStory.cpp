@@ -185,6 +185,11 @@ uint16_t QStoryCursor::GetParaValue() const
     return mParaIndex < mParaRuns->Count() ? static_cast<uint16_t>((*mParaRuns)[mParaIndex].value & 0xFFFF) : 0;
 }
 
+uint32_t QStoryCursor::GetStyleValue() const
+{
+    return mStyleIndex < mStyleRuns->Count() ? (*mStyleRuns)[mStyleIndex].value : 0;
+}
+
 uint32_t QStoryCursor::GetParaLength() const
 {
     return mParaIndex < mParaRuns->Count() ? (*mParaRuns)[mParaIndex].length : 0;

@@ -86,6 +86,8 @@ public:
     QStoryText& GetText() const { return *mText; }
     // The low 16 bits of the current paragraph run's value.
     uint16_t GetParaValue() const;
+    // The current style run's value (0 past the table): equal values, equal character formats.
+    uint32_t GetStyleValue() const;
     // The paragraph attributes of the current paragraph run; the cursor's extra goes in, the
     // host's answer to extra (when given). Answers the host's result.
     int32_t GetParaAttributes(XTParaAttribs* record, uint16_t* extra) const;

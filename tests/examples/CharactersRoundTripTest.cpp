@@ -3,74 +3,40 @@
 // runs it): every character and every paragraph format comes back as it was written.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include <unistd.h>
 
-#include "Plugin/Shell/AppFolderTest.h"
 #include "StoryCompare.h"
+#include "tests/examples/ExampleRuns.h"
 #include "examples/pseudo-translate/PseudoTranslate.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-const std::string kSource = KESTO_SOURCE_DIR;
-const std::string kBuild = KESTO_BINARY_DIR;
 
 class CharactersRoundTrip : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        work = fs::temp_directory_path() / ("kesto-characters-" + std::to_string(::getpid()));
-        fs::remove_all(work);
-        fs::create_directories(work);
-        fs::copy(kSource + "/examples/app", work, fs::copy_options::recursive);
-        fs::copy_file(kSource + "/examples/documents/characters.qxp", work / "characters.qxp");
-        std::string ini = kesto_test::ReadText(work / "XTensions" / "kesto.ini");
+        std::string ini = work.Text("XTensions/kesto.ini");
         ini.insert(ini.find("[QUARK]\n") + 8, "TestStyleOfParagraph=False\n");
-        std::ofstream(work / "XTensions" / "kesto.ini") << ini;
+        std::ofstream(work.folder / "XTensions" / "kesto.ini") << ini;
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(work, ignored);
-    }
+    void TearDown() override { work.Remove(); }
 
-    // Runs a shell command in the working folder, its output into `out`.
-    bool Shell(const std::string& command, const std::string& out)
-    {
-        return std::system(("cd '" + work.string() + "' && " + command + " > '" + out + "' 2>&1").c_str()) == 0;
-    }
-    bool Host(const std::string& name, const std::string& script)
-    {
-        std::ofstream(work / name) << script;
-        return Shell("'" + kBuild + "/platform/host/xthost' --app . --module '" + kBuild +
-                         "/Plugin/XTension/Kesto.so' --script " + name,
-                     name + ".transcript");
-    }
-    std::string Canon(const std::string& document)
-    {
-        EXPECT_TRUE(Shell("'" + kBuild + "/platform/host/xthost' doc canon " + document, document + ".canon"));
-        return kesto_test::ReadText(work / (document + ".canon"));
-    }
-
-    fs::path work;
+    kesto_test::ExampleWork work{"kesto-characters-" + std::to_string(::getpid()), "characters.qxp"};
 };
 
 TEST_F(CharactersRoundTrip, WithoutTheParagraphStyleTestCharactersAndParagraphFormatsComeBackAsWritten)
 {
-    ASSERT_TRUE(Host("export.xts", "start\nopen-document characters.qxp\nmenu \"Export current document\"\n"
+    ASSERT_TRUE(work.Host("export.xts", "start\nopen-document characters.qxp\nmenu \"Export current document\"\n"
                                    "save * default\ndialog 101\n  press 1\nquit\n"));
     std::string error;
-    ASSERT_TRUE(PseudoTranslateFile((work / "characters.dwq").string(), (work / "translated.dwq").string(), error))
+    ASSERT_TRUE(PseudoTranslateFile((work.folder / "characters.dwq").string(), (work.folder / "translated.dwq").string(), error))
         << error;
-    ASSERT_TRUE(Host("import.xts", "start\nmenu \"Import Verbant file\"\nopen * translated.dwq\n"
+    ASSERT_TRUE(work.Host("import.xts", "start\nmenu \"Import Verbant file\"\nopen * translated.dwq\n"
                                    "save * translated.qxp\ndialog 103\n  press 1\nquit\n"));
-    const std::string before = Canon("characters.qxp"), after = Canon("translated.qxp");
+    const std::string before = work.Canon("characters.qxp"), after = work.Canon("translated.qxp");
     ASSERT_NE(after.find("~]"), std::string::npos) << "nothing was translated";
     for (const std::string& difference : kesto_test::StoryDifferences(before, after))
         ADD_FAILURE() << difference;

@@ -6,7 +6,10 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "examples/pseudo-translate/PseudoTranslate.h"
@@ -53,6 +56,54 @@ inline std::filesystem::path RoundTripOf(const std::string& document)
         return {};
     return out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
 }
+
+// A copy of the example application folder with one shipped document, in which scripts run
+// through xthost and Kesto.so of this build.
+struct ExampleWork {
+    std::filesystem::path folder;
+
+    // The folder `name` under the temporary folder, made afresh, with the application and the
+    // document in it.
+    ExampleWork(const std::string& name, const std::string& document)
+        : folder(std::filesystem::temp_directory_path() / name)
+    {
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy(std::string(KESTO_SOURCE_DIR) + "/examples/app", folder,
+                              std::filesystem::copy_options::recursive);
+        std::filesystem::copy_file(ExampleDocument(document), folder / document);
+    }
+    // Runs a shell command in the folder, its output into the file `out` there.
+    bool Shell(const std::string& command, const std::string& out) const
+    {
+        return std::system(("cd '" + folder.string() + "' && " + command + " > '" + out + "' 2>&1").c_str()) == 0;
+    }
+    // Runs the xthost script `script`, written to the file `name`; its transcript goes beside it.
+    bool Host(const std::string& name, const std::string& script) const
+    {
+        std::ofstream(folder / name) << script;
+        return Shell("'" + std::string(KESTO_BINARY_DIR) + "/platform/host/xthost' --app . --module '" +
+                         KESTO_BINARY_DIR + "/Plugin/XTension/Kesto.so' --script " + name,
+                     name + ".transcript");
+    }
+    std::string Text(const std::string& file) const
+    {
+        std::ifstream in(folder / file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    // The canonical form of a document of the folder (`xthost doc canon`).
+    std::string Canon(const std::string& document) const
+    {
+        EXPECT_TRUE(Shell("'" + std::string(KESTO_BINARY_DIR) + "/platform/host/xthost' doc canon '" + document + "'",
+                          document + ".canon"));
+        return Text(document + ".canon");
+    }
+    void Remove() const
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+};
 
 // The pseudo-translation of a text of ASCII characters.
 inline std::string Translation(const std::string& ascii)

@@ -606,7 +606,7 @@ INSTANTIATE_TEST_SUITE_P(Documents, RoundTrip,
                                            "layouts.qxp", "mac-origin.qxd", "overflow.qxp", "scripts.qxp",
                                            "geometry.qxp", "hidden.qxp", "export.qxp", "groups.qxp",
                                            "current-layout.qxp", "characters.qxp", "menu.qxp",
-                                           "unique-ids.qxp", "run-formats.qxp", "run-formats-mac.qxd"),
+                                           "unique-ids.qxp", "run-formats.qxp", "run-formats-mac.qxd", "fidelity.qxp"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              for (char& c : name)

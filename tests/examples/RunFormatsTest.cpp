@@ -1,11 +1,15 @@
 // The run formats of run-formats.qxp and run-formats-mac.qxd through export, stand-in translation
 // and import with xthost and Kesto.so (examples/app/roundtrip.sh): every run comes back with its
-// own font, character set, face, size, kerning, tracking, colour and baseline shift, whatever
-// formatting its paragraph's sample carries; and the Book names the fonts by their characters.
+// own font, character set, face, size, kerning, tracking, colour and baseline shift; and the
+// Book names the fonts by their characters. A container of an earlier build, whose runs of one
+// paragraph format share one formatting sample, still imports so.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -78,20 +82,29 @@ void ExpectRunsKeepTheirFormats(const Project& source, const Project& imported)
     }
 }
 
-// The "typeface" of every run of the Book.
-std::set<std::u16string> Typefaces(const fs::path& book)
+// Calls visit(run) for every run of the Book.
+template <class Visit>
+void ForEachRun(const fs::path& book, Visit visit)
 {
     using namespace KS_DWX::Import;
-    std::set<std::u16string> names;
     RefPtr<IBook> opened = OpenImportBook(book.string());
     if (!opened)
-        return names;
+        return;
     for (int32_t d = 0; RefPtr<IDoc> doc = opened->Document(d); ++d)
         for (int32_t s = 0; RefPtr<IStory> story = doc->Story(s); ++s)
             for (int32_t p = 0; RefPtr<IPara> para = story->Paragraph(p); ++p)
                 for (int32_t r = 0; RefPtr<IRun> run = para->Run(r); ++r)
-                    if (const char16_t* name = run->GetText(u"typeface"))
-                        names.insert(name);
+                    visit(*run);
+}
+
+// The "typeface" of every run of the Book.
+std::set<std::u16string> Typefaces(const fs::path& book)
+{
+    std::set<std::u16string> names;
+    ForEachRun(book, [&names](KS_DWX::Import::IRun& run) {
+        if (const char16_t* name = run.GetText(u"typeface"))
+            names.insert(name);
+    });
     return names;
 }
 
@@ -118,6 +131,38 @@ TEST_P(RunFormats, EveryRunComesBackInItsOwnFormatAndTheBookNamesFontsByTheirCha
     EXPECT_EQ(Typefaces(book), GetParam().typefaces);
     std::error_code ignored;
     fs::remove_all(imported.parent_path(), ignored);
+}
+
+// The private ids of the Book's runs.
+std::set<int32_t> PrivateIds(const fs::path& book)
+{
+    std::set<int32_t> ids;
+    ForEachRun(book, [&ids](KS_DWX::Import::IRun& run) {
+        int32_t id = -1;
+        if (run.GetNumber(u"private", id))
+            ids.insert(id);
+    });
+    return ids;
+}
+
+// A container of run-formats.qxp that an earlier build wrote, with one formatting sample (the
+// dingbat) for all runs of the story's one paragraph format, imports as it did: every run comes
+// back with its own font, character set, face, size, kerning, tracking, colour and shift.
+TEST(RunFormatsOfAnEarlierBuild, AContainerWithOneSamplePerParagraphRunValueStillImports)
+{
+    const kesto_test::ExampleWork work("kesto-one-sample-" + std::to_string(::getpid()), "run-formats.qxp");
+    const fs::path container = work.folder / "run-formats.dwq";
+    fs::copy_file(std::string(KESTO_SOURCE_DIR) + "/tests/examples/data/run-formats-one-sample.dwq", container);
+    ASSERT_EQ(PrivateIds(container), std::set<int32_t>{0});
+    ASSERT_TRUE(work.Host("import.xts", "start\nmenu \"Import Verbant file\"\nopen * run-formats.dwq\n"
+                                        "save * imported.qxp\ndialog 103\n  press 1\nquit\n"))
+        << work.Text("import.xts.transcript");
+    const auto source = xthost::doc::ReadDocumentFile((work.folder / "run-formats.qxp").string());
+    const auto result = xthost::doc::ReadDocumentFile((work.folder / "imported.qxp").string());
+    ASSERT_TRUE(source && result);
+    ExpectRunsKeepTheirFormats(*source, *result);
+    if (!::testing::Test::HasFailure())
+        work.Remove();
 }
 
 INSTANTIATE_TEST_SUITE_P(

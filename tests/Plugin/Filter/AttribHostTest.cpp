@@ -303,7 +303,7 @@ TEST_F(AttribHostTest, AFontTheListLacksComesBackByItsId)
     EXPECT_EQ(FormatAt(bold).font, 77);
 }
 
-TEST_F(AttribHostTest, TheCharacterSetFollowsTheFontAsTheTextHasIt)
+TEST_F(AttribHostTest, TheCharacterSetStaysTheSamplesAndFollowsOnlyAFontChangedHere)
 {
     OpenExport();
     XAttribs noted;
@@ -313,7 +313,16 @@ TEST_F(AttribHostTest, TheCharacterSetFollowsTheFontAsTheTextHasIt)
     ASSERT_TRUE(noted.CharacterSetOf(1, set));
     EXPECT_EQ(set, 0);
     const int32_t high = Select(u"high");
-    noted.ReadTypeface(MapAttrs{{u"typeface", u"DejaVu Sans"}, {u"typeface_codepage", u"1252"}});
+    const MapAttrs dejaVu{{u"typeface", u"DejaVu Sans"}, {u"typeface_codepage", u"1252"}};
+    // The font the run's own sample gave: its character set stays.
+    noted.ReadTypeface(dejaVu);
+    EXPECT_EQ(FormatAt(high).font, 1);
+    EXPECT_EQ(FormatAt(high).high, 128);
+    // A sample of another font (one sample for the runs of a paragraph format, as an earlier
+    // build wrote them): the set goes with the font as the text has it.
+    SetTextAttribute(0, kAttrFont, 2);
+    noted.ReadTypeface(dejaVu);
+    EXPECT_EQ(FormatAt(high).font, 1);
     EXPECT_EQ(FormatAt(high).high, 0);
 
     // Without notes the set stays with its own font and does not go over to another.

@@ -111,8 +111,7 @@ protected:
             QStoryText text(Box(storyUid));
             QStoryCursor cursor(text);
             while (cursor.HasMore()) {
-                const uint16_t key = cursor.GetParaValue();
-                probes[cursor.GetPosition()] = exporter.PrivateBox()->GetPrivateId(key);
+                probes[cursor.GetPosition()] = exporter.PrivateBox()->GetPrivateId(RunKeyAt(cursor));
                 formats[cursor.GetPosition()] = cursor.GetCharAttributes();
                 cursor.Next();
             }

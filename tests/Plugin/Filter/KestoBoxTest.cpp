@@ -106,7 +106,7 @@ TEST_F(KestoBoxTest, TheExportAnalysisWritesTwoCharactersPerRunKey)
     std::sort(seen.begin(), seen.end());
     for (size_t n = 0; n < seen.size(); ++n)
         EXPECT_EQ(seen[n], static_cast<int32_t>(n));
-    EXPECT_EQ(exp->GetPrivateId(0xFFFF), -1);
+    EXPECT_EQ(exp->GetPrivateId(RunKey{0xFFFF, 0}), -1);
     // The import side's slot answers nothing on the export object.
     EXPECT_EQ(exp->CopyProbe(0, mapper.FindBox(0), 0), -1);
 }
@@ -128,7 +128,7 @@ TEST_F(KestoBoxTest, ProbesOfTheSecondBoxAreTwoCharactersWide)
     EXPECT_EQ(imp->CopyProbe(3, story, 0), 0);
     EXPECT_EQ(TextOf(story), u"A story.");
     // The export side's slot answers nothing on the import object.
-    EXPECT_EQ(imp->GetPrivateId(0), -1);
+    EXPECT_EQ(imp->GetPrivateId(RunKey{}), -1);
 }
 
 TEST_F(KestoBoxTest, ProbesOfTheFirstBoxAreOneCharacterWide)
@@ -167,7 +167,7 @@ TEST_F(KestoBoxTest, AMissingWorkBoxLeavesNoPrivateBoxBehind)
     EXPECT_EQ(mapper.FindBox(-1), 0);
     // Without private working boxes no run has a private id and no probe is copied.
     ASSERT_EQ(mapper.PrivateBox(), nullptr);
-    EXPECT_EQ(mapper.GetPrivateId(0), -1);
+    EXPECT_EQ(mapper.GetPrivateId(RunKey{}), -1);
     EXPECT_EQ(mapper.CopyProbe(0, Box(1), 0), 0);
 }
 
@@ -228,12 +228,12 @@ TEST_P(ProbeCopyTest, EveryParagraphFormatSurvivesThePrivateBoxes)
     OpenBuilt(b, "three-formats.qxp");
 
     // The key and the formatting of each paragraph.
-    std::map<uint16_t, XTCharFormat> formats;
+    std::map<RunKey, XTCharFormat> formats;
     {
         QStoryText text(Box(source));
         QStoryCursor cursor(text);
         while (cursor.HasMore()) {
-            formats.emplace(cursor.GetParaValue(), cursor.GetCharAttributes());
+            formats.emplace(RunKeyAt(cursor), cursor.GetCharAttributes());
             cursor.Next();
         }
     }
@@ -252,10 +252,78 @@ TEST_P(ProbeCopyTest, EveryParagraphFormatSurvivesThePrivateBoxes)
         const int32_t id = exp->GetPrivateId(entry.first);
         ASSERT_GE(id, 0);
         ASSERT_EQ(imp->CopyProbe(id, destination, 0), 2);
-        ExpectSameFormat(FormatAt(destination, 0), entry.second, "key " + std::to_string(entry.first));
-        ExpectSameFormat(FormatAt(destination, 1), entry.second, "key " + std::to_string(entry.first));
+        ExpectSameFormat(FormatAt(destination, 0), entry.second, "key " + std::to_string(entry.first.para));
+        ExpectSameFormat(FormatAt(destination, 1), entry.second, "key " + std::to_string(entry.first.para));
     }
     EXPECT_EQ(TextOf(destination).size(), 1 + 2 * formats.size());
+}
+
+// Runs of one paragraph format that differ only in fields the Book does not carry (script and
+// language, character set, the extra word, a position style, a size between half points): each
+// gets a sample of its own, and its probe brings back exactly its format.
+TEST_P(ProbeCopyTest, EveryRunOfOneParagraphFormatHasASampleOfItsOwnFormat)
+{
+    Start(std::string("[Options]\nuseObsoleteCopyText=") + (GetParam() ? "True" : "False") + "\n");
+    DocBuilder b;
+    const int32_t plain = b.PlainText(pt(12));
+    const xthost::doc::CharFormat base = *b.Model().charFormats.Find(plain);
+    auto with = [&b, &base](auto change) {
+        xthost::doc::CharFormat c = base;
+        change(c);
+        return b.CharFormat(c);
+    };
+    const int32_t arabic = with([](xthost::doc::CharFormat& c) { c.scriptLang = 0x0004000C; });
+    const int32_t hebrew = with([](xthost::doc::CharFormat& c) { c.scriptLang = 0x0005000A; });
+    const int32_t setOne = with([](xthost::doc::CharFormat& c) { c.high = 1; });
+    const int32_t flagged = with([](xthost::doc::CharFormat& c) { c.high = 128; });
+    const int32_t extra = with([](xthost::doc::CharFormat& c) { c.extra = 0x0102; });
+    const int32_t superscript = with([](xthost::doc::CharFormat& c) { c.face = 0x20; });
+    const int32_t subscript = with([](xthost::doc::CharFormat& c) { c.face = 0x40; });
+    const int32_t quarter = with([](xthost::doc::CharFormat& c) { c.size = pt(9) + pt(1) / 4; });
+    b.Page(0);
+    const uint32_t source = b.TextBox(Place::OnSpread(0), Pt(36, 36, 300, 576));
+    b.Story({source})
+        .Text(u"plain ", plain)
+        .Text(u"arabic ", arabic)
+        .Text(u"hebrew ", hebrew)
+        .Text(u"one ", setOne)
+        .Text(u"flagged ", flagged)
+        .Text(u"extra ", extra)
+        .Text(u"up ", superscript)
+        .Text(u"down ", subscript)
+        .Text(u"quarter", quarter)
+        .End();
+    const uint32_t target = b.TextBox(Place::OnSpread(0), Pt(400, 36, 500, 576));
+    b.Story({target}).Text(u"x", plain).End();
+    OpenBuilt(b, "one-paragraph-format.qxp");
+
+    Mapper exporter;
+    ASSERT_EQ(exporter.AnaliseDocument(), 2);
+    std::unique_ptr<KestoBoxImp> imp(KestoBoxImp::New(importer));
+    ASSERT_NE(imp, nullptr);
+    std::map<int32_t, XTCharFormat> byId;
+    {
+        QStoryText text(Box(source));
+        QStoryCursor cursor(text);
+        for (; cursor.HasMore(); cursor.Next())
+            byId.emplace(exporter.GetPrivateId(RunKeyAt(cursor)), cursor.GetCharAttributes());
+    }
+    ASSERT_EQ(byId.size(), 9u);
+    const XTHandle destination = Box(target);
+    for (const auto& [id, want] : byId) {
+        SCOPED_TRACE("private id " + std::to_string(id));
+        ASSERT_GE(id, 0);
+        ASSERT_EQ(imp->CopyProbe(id, destination, 0), 2);
+        const XTCharFormat got = FormatAt(destination, 0);
+        EXPECT_EQ(got.font, want.font);
+        EXPECT_EQ(got.high, want.high);
+        EXPECT_EQ(got.face, want.face);
+        EXPECT_EQ(got.size, want.size);
+        EXPECT_EQ(got.colour, want.colour);
+        EXPECT_EQ(got.shift, want.shift);
+        EXPECT_EQ(got.scriptLang, want.scriptLang);
+        EXPECT_EQ(got.extra, want.extra);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(OldAndNewCopy, ProbeCopyTest, ::testing::Bool(),
