@@ -539,6 +539,75 @@ TEST_F(DiggerTest, BoldOnOverAPlainProbeComesOutBold)
     }
 }
 
+// A plain paragraph and one whose character format has the high flag, each with a sample of
+// its own. The export writes a space and a hyphen of the second as U+00A0 and U+2011 in the
+// font's code page, and the host's own U+00A0 in code page 1200.
+TEST_F(DiggerTest, ANoBreakSpaceAndHyphenGoBackToASpaceAndHyphenOnlyIntoAFontWithTheHighFlag)
+{
+    Start();
+    DocBuilder b;
+    b.Font(1, "DejaVu Sans").Colour(1, "Black", 0x000000);
+    xthost::doc::CharFormat plain;
+    plain.font = 1;
+    plain.size = pt(12);
+    plain.colour = 1;
+    xthost::doc::CharFormat flagged = plain;
+    flagged.high = 128;
+    const int32_t c1 = b.CharFormat(plain), c2 = b.CharFormat(flagged);
+    xthost::doc::ParaFormat p1;
+    p1.style = 1;
+    xthost::doc::ParaFormat p2 = p1;
+    p2.leftIndent = pt(18);
+    const int32_t f1 = b.ParaFormat(p1), f2 = b.ParaFormat(p2);
+    b.StyleSheet(1, "Normal", c1, f1);
+    b.Layout("Layout 1", pt(612), pt(792), pt(36));
+    b.Page(0);
+    const uint32_t uid = b.TextBox(Place::OnSpread(0), {pt(36), pt(36), pt(500), pt(576)});
+    b.Story({uid}).Para(f1).Text(u"Plain\r", c1).Para(f2).Text(u"Flagged", c2).End();
+    OpenBuilt(b, "flagged.qxp");
+    AnalyseAndReopen(uid, "flagged-analysed.qxp");
+    const int32_t plainProbe = probes.at(0), highProbe = probes.at(6);
+    ASSERT_GE(plainProbe, 0);
+    ASSERT_GE(highProbe, 0);
+    ASSERT_GE(formats.at(6).high, 128);
+
+    struct Case {
+        bool high;
+        const char16_t* codePage;  // null: the run has none
+        std::u16string text;
+        std::u16string want;
+    };
+    const Case cases[] = {
+        {true, u"1252", u"\u00A0", u" "},
+        {true, u"1252", u"\u2011", u"-"},
+        {true, u"1252", u"[\u00A0\u2011\u00A0~]", u"[ - ~]"},
+        {true, nullptr, u"\u00A0\u2011", u" -"},
+        {true, u"1200", u"a\u00A0b", u"a\u00A0b"},  // the host's own no-break space
+        {true, u"1252", u"\U0001F600\u00A0\U0001F600", u"\U0001F600 \U0001F600"},
+        {false, u"1252", u"\u00A0\u2011", u"\u00A0\u2011"},
+        {false, u"1200", u"\u00A0\u2011", u"\u00A0\u2011"},
+        {false, nullptr, u"\u00A0\u2011", u"\u00A0\u2011"},
+    };
+    auto cursor = Cursor();
+    for (const Case& c : cases) {
+        auto run = Unicodes(c.text, c.high ? highProbe : plainProbe);
+        if (c.codePage)
+            run->attributes[u"codepage"] = c.codePage;
+        cursor->InsertRun(*run, false);
+    }
+    cursor->Flush();
+    const std::u16string chars = StoryChars(box);
+    int32_t at = 0;
+    for (const Case& c : cases) {
+        const auto length = static_cast<int32_t>(c.want.size());
+        EXPECT_EQ(chars.substr(static_cast<size_t>(at), c.want.size()), c.want) << "case at " << at;
+        for (int32_t i = at; i < at + length; ++i)
+            EXPECT_EQ(FormatAt(box, i).high >= 128, c.high) << "case at " << at << ", character " << i;
+        at += length;
+    }
+    EXPECT_EQ(chars.substr(static_cast<size_t>(at)), u"\r");
+}
+
 TEST_F(DiggerTest, MalformedUnitsAreLeftOut)
 {
     OpenTranslatable();
