@@ -162,7 +162,10 @@ TEST_F(CharactersRoundTrip, SpacesAndHyphensOfAFontWithTheHighFlagTravelAsTheTab
     struct Case {
         const char* document;
         size_t pieces;
-        bool importBack;  // the import finds the run's own format (its own sample and font)
+        // The import gives the run its high byte back: the run's font is one that only runs
+        // with the high flag use. In characters.qxp the run shares its font and its formatting
+        // sample with the plain text of its paragraph.
+        bool importBack;
     };
     for (const Case& c : {Case{"characters.qxp", 1, false}, Case{"run-formats.qxp", 2, true}}) {
         SCOPED_TRACE(c.document);
