@@ -198,17 +198,18 @@ bool IsControlSpecialChar(uint32_t character, bool listed)
     return false;
 }
 
-const CharRecord* ExportCharRecord(uint16_t character, bool highFlag)
-{
-    return character > 31 ? nullptr : FindSpecialCharRecord(character, highFlag);
-}
-
-char16_t ImportHostChar(uint16_t unicode, bool highFlag)
+char16_t ImportHostChar(uint16_t unicode, bool highFlag, bool asItStands)
 {
     const CharRecord* record = FindRecordByUnicode(unicode);
-    if (!record || !IsControlSpecialChar(unicode))
+    if (!record)
         return unicode;
-    const CharRecord* back = ExportCharRecord(record->hostChar, highFlag);
+    // A record that applies only under the high flag maps a space or a hyphen, characters the
+    // host also holds as themselves. Its no-break space is the host's own in code page 1200,
+    // where the export writes what it read through no record.
+    const bool throughHighRecord = (record->flags & 1) != 0 && !asItStands;
+    if (!throughHighRecord && !IsControlSpecialChar(unicode))
+        return unicode;
+    const CharRecord* back = FindSpecialCharRecord(record->hostChar, highFlag);
     return back && FoundByUnicode(*back, unicode) ? record->hostChar : unicode;
 }
 

@@ -55,15 +55,14 @@ const CharRecord* FindSpecialCharRecord(uint16_t character, bool highFlag);
 const CharRecord* FindRecordByUnicode(uint16_t unicode);
 // 128 to 159, and 0x0A, 0x1F, 0x2000, 0x2001, 0x2011.
 bool IsControlSpecialChar(uint32_t character, bool listed = true);
-// The record an export applies to a host character: that of FindSpecialCharRecord up to 31;
-// none above, since a space or a hyphen is what the translator reads and writes as one,
-// whatever the font's high flag.
-const CharRecord* ExportCharRecord(uint16_t character, bool highFlag);
-// The character an import writes into a run whose font has (or has not) the high flag for a
-// Unicode character: the host character of its record when it is a control special
-// character and an export reads that host character back as the same Unicode character;
-// else the character itself, so that nothing comes back other than it was written.
-char16_t ImportHostChar(uint16_t unicode, bool highFlag);
+// The character an import writes for a Unicode character of a text run into text whose font
+// has (or has not) the high flag; `asItStands` tells that the run is in code page 1200, where
+// the export puts every character that it wrote as the host holds it. The host character of
+// the character's record when an export reads that host character back as the same Unicode
+// character, and the character is a control special character or one that a record of the
+// high flag maps outside code page 1200 (U+00A0 and U+2011 of a space and a hyphen). Anything
+// else stays itself, so that nothing comes back other than it was written.
+char16_t ImportHostChar(uint16_t unicode, bool highFlag, bool asItStands);
 
 // ---- Position styles -----------------------------------------------------------------------
 
@@ -103,6 +102,8 @@ struct CodePagePair {
     uint32_t mac;
 };
 constexpr uint32_t kNoCodePage = 65535;
+// The code page of text that goes out as the host holds it, through no character record.
+constexpr int32_t kUnicodeCodePage = 1200;
 
 // The code pages of a script and language (language -1: none).
 CodePagePair CodePageForScript(int32_t script, int32_t language);

@@ -354,6 +354,8 @@ void Digger::InsertUnicodes(IRun& run, bool wide)
     std::vector<uint8_t> chunk(kTextChunk);
     std::u16string buffer;
     bool special = false;
+    int32_t codePage = 0;
+    const bool asItStands = run.GetNumber(u"codepage", codePage) && codePage == kUnicodeCodePage;
     auto flush = [&] {
         WriteText(buffer, special);
         buffer.clear();
@@ -379,7 +381,7 @@ void Digger::InsertUnicodes(IRun& run, bool wide)
             WriteText(std::u16string(1, read), opensBuffer);
             continue;
         }
-        const char16_t character = ImportHostChar(read, mHighFlag);
+        const char16_t character = ImportHostChar(read, mHighFlag, asItStands);
         if (opensBuffer) {
             flush();
             special = true;

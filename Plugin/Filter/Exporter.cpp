@@ -54,7 +54,6 @@ constexpr int32_t kKindWide = 128;
 
 // Code page 5 stands for the run's own code page.
 constexpr int32_t kOwnCodePage = 5;
-constexpr int32_t kUnicodeCodePage = 1200;
 
 // A page number above this one belongs to a box off the pages.
 constexpr int16_t kLastPageNumber = 2000;
@@ -159,7 +158,7 @@ public:
             Put(character, kKindWide, kOwnCodePage);
             return;
         }
-        const CharRecord* record = ExportCharRecord(character, highFlag);
+        const CharRecord* record = FindSpecialCharRecord(character, highFlag);
         if (!record) {
             Put(character, kKindUnicode, kUnicodeCodePage);
             return;

@@ -359,15 +359,6 @@ CharLook MadeOnPurpose(CharLook look)
     return look;
 }
 
-// ---- Allowed until the character tables' import direction is mended ----------------------------
-// high-flag space and hyphen: a space or hyphen of a run whose font has the high flag may come
-// back as U+00A0 or U+2011, the characters the tables map them to.
-bool HighFlagSpaceOrHyphen(char16_t want, const CharLook& look, char16_t got)
-{
-    return look.high >= 128 && ((want == 0x20 && got == 0xA0) || (want == 0x2D && got == 0x2011));
-}
-// ------------------------------------------------------------------------------------------------
-
 // The units of a source story, without what the export drops on purpose.
 Units SourceUnits(const Doc& doc, const Story& story)
 {
@@ -483,7 +474,7 @@ void CompareStory(const Units& want, const Units& got, const std::set<int32_t>& 
         const Unit& w = want.units[i];
         const Unit& g = got.units[i];
         if (w.object.has_value() != g.object.has_value() ||
-            (!w.object && w.c != g.c && !HighFlagSpaceOrHyphen(w.c, w.look, g.c))) {
+            (!w.object && w.c != g.c)) {
             report("text differs at " + std::to_string(i) + ": want \"" + Shown(Around(want.units, i)) + "\", got \"" +
                    Shown(Around(got.units, i)) + "\"");
             return;  // the rest no longer lines up
