@@ -501,7 +501,7 @@ using SpecialChars = std::map<const SpecialCharRow*, int32_t>;
 // A character of the story's text that the export writes as a special-character record.
 const SpecialCharRow* RecordCharRow(char16_t c)
 {
-    const CharRecord* record = c < 32 ? ExportCharRecord(c, false) : nullptr;
+    const CharRecord* record = c < 32 ? FindSpecialCharRecord(c, false) : nullptr;
     return record && record->flags == kCharSpecialByte ? FindSpecialCharRow(c) : nullptr;
 }
 
