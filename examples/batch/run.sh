@@ -10,9 +10,12 @@
 # tree that also holds a damaged document, an exchange file without its document and somebody's
 # PDF; earlier-run.ini exports the tree with a damaged document into Translated, which holds the
 # exchange files and PDF of an earlier run; disk-full.ini exports into Translated, which holds
-# the exchange file of an earlier run, while every save of the host fails (disk-full.xts). A
-# job's host script is JOB with ".xts" for ".ini" when there is one, else batch.xts. The script
-# answers no alert: a run that waits for a user fails.
+# the exchange file of an earlier run, while every save of the host fails (disk-full.xts);
+# twins.ini writes beside the documents of a tree where twin.qxd and twin.qxp would give one
+# twin.dwq and a document is named layout.dwq; windows.ini is the batch.ini job as a Windows
+# program writes it, in UTF-16 with a byte-order mark and CR LF. A job's host script is JOB with
+# ".xts" for ".ini" when there is one, else batch.xts. The script answers no alert: a run that
+# waits for a user fails.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: run.sh BUILD_DIR [JOB]}" && pwd)
@@ -24,6 +27,11 @@ cp -r "$here/../app/Folders/Books" "$work/Folders/"
 sed "s|@WORK@|$work|g" "$here/kesto.ini" > "$work/XTensions/kesto.ini"
 sed "s|@WORK@|$work|g" "$here/$job" > "$work/Batch/batch.ini"
 case "$job" in
+  windows.ini)
+    { printf '\xFF\xFE'; sed '1s/^\xEF\xBB\xBF//' "$work/Batch/batch.ini" | iconv -f UTF-8 -t UTF-16LE; } > "$work/Batch/batch.utf16"
+    mv "$work/Batch/batch.utf16" "$work/Batch/batch.ini" ;;
+  twins.ini)
+    cp "$here/twins/"* "$work/Folders/Books/" ;;
   same-folder.ini)
     cp "$here/../documents/damaged/truncated.qxp" "$work/Folders/Books/damaged.qxp"
     cp "$here/same-folder/"* "$work/Folders/Books/" ;;
@@ -40,7 +48,7 @@ cp "$here/$script" "$work/"
 cd "$work"
 "$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" --script "$work/$script"
 echo "archived status file: $(ls "$work"/Batch/batch.ini_*)" >&2
-if [ "$job" = same-folder.ini ]; then
+if [ "$job" = same-folder.ini ] || [ "$job" = twins.ini ]; then
   echo "exchange files and PDFs: $work/Folders/Books; general log: $work/KestoLogfile.txt" >&2
 else
   echo "exchange files (and PDFs): $work/Translated; general log: $work/KestoLogfile.txt" >&2
