@@ -287,11 +287,16 @@ std::string CDataFile::FileBytes() const
                     key.m_key.c_str(), EqualIndicators[0], key.m_value.c_str());
         }
     }
+    const std::string text = out.str();
     switch (m_encoding) {
-    case Encoding::Utf8Bom: return kUtf8Mark + out.str();
-    case Encoding::Utf16LE: return "\xFF\xFE" + ToUtf16(out.str(), false);
-    case Encoding::Utf16BE: return "\xFE\xFF" + ToUtf16(out.str(), true);
-    default: return out.str();
+    case Encoding::Utf8Bom: return kUtf8Mark + text;
+    case Encoding::Utf16LE: return "\xFF\xFE" + ToUtf16(text, false);
+    case Encoding::Utf16BE: return "\xFE\xFF" + ToUtf16(text, true);
+    default:
+        // Text that would read back as a byte-order mark gets a mark of its own in front.
+        if (StartsWith(text, kUtf8Mark, 3) || StartsWith(text, "\xFF\xFE", 2) || StartsWith(text, "\xFE\xFF", 2))
+            return kUtf8Mark + text;
+        return text;
     }
 }
 

@@ -331,6 +331,15 @@ TEST_F(DataFileTest, AFileWithAByteOrderMarkReadsAndSavesInItsOwnForm)
     LoadText(plain, text);
     EXPECT_EQ(plain.GetEncoding(), CDataFile::Encoding::Plain);
     EXPECT_EQ(plain.FileBytes().substr(0, 10), "\n[General]");
+    // Unless it would begin with bytes that read as a mark: then it gets a mark of its own.
+    CDataFile markLike;
+    LoadText(markLike, "\xFF\xFE=1\n");
+    ASSERT_EQ(markLike.GetEncoding(), CDataFile::Encoding::Utf16LE);
+    LoadText(markLike, "x\n\xFF\xFE=1\n");
+    ASSERT_TRUE(markLike.Save());
+    CDataFile back;
+    LoadText(back, ReadFile(m_path));
+    EXPECT_EQ(back.GetValue("\xFF\xFE", ""), "1");
 }
 
 TEST(DataFileText, CommentStrPrefixesTheCommentMark)
