@@ -39,7 +39,7 @@ int CreateFileExclusive(const std::string& path, const std::string& bytes)
     // that can succeed for only one caller, and the file appears complete.
     static std::atomic<unsigned> serial{0};
     const std::string temp = folder + "." + base + "." + std::to_string(::getpid()) + "-" +
-                             std::to_string(++serial) + ".claim";
+                             std::to_string(++serial) + ".tmp";
     if (const int error = ReplaceFile(temp, bytes))
         return error;
     const int linked = ::link(temp.c_str(), target.c_str()) == 0 ? 0 : errno;
