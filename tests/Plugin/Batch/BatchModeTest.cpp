@@ -491,4 +491,25 @@ TEST_F(BatchModeTest, ShippedJobsKeepTheResultsOfAnEarlierRunThatNothingNewRepla
     }
 }
 
+// The shipped jobs of a Windows controller's status file and of twin documents, as a user runs them.
+TEST_F(BatchModeTest, ShippedWindowsAndTwinsJobsRunAndSayWhatTheyRefused)
+{
+    const fs::path windows = RunShippedJob("windows.ini");
+    ASSERT_FALSE(windows.empty());
+    const std::string archive = ReadText(windows / "Batch/batch.ini_20061205083007");
+    EXPECT_EQ(archive.substr(0, 2), "\xFF\xFE");
+    EXPECT_NE(Narrow(archive).find("Count=3\n"), std::string::npos) << Narrow(archive);
+    EXPECT_TRUE(fs::exists(windows / "Translated/report.dwq"));
+
+    const fs::path twins = RunShippedJob("twins.ini");
+    ASSERT_FALSE(twins.empty());
+    const fs::path books = twins / "Folders/Books";
+    const std::string log = ReadText(twins / "KestoLogfile.txt");
+    EXPECT_NE(log.find("Not converted: \"" + (books / "twin.qxp").string() + "\" has the same target"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Not converted: \"" + (books / "layout.dwq").string() + "\" is its own target."), std::string::npos)
+        << log;
+    EXPECT_EQ(ReadText(books / "layout.dwq"), ReadText(fs::path(KESTO_SOURCE_DIR) / "examples/batch/twins/layout.dwq"));
+}
+
 } // namespace
