@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/fs/NativeFS.h"
+#include "platform/host/Utf8.h"
 
 namespace {
 
@@ -47,6 +48,41 @@ void EndLine(std::string& text)
         text += '\n';
 }
 
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+bool StartsWith(const std::string& bytes, const char* mark, std::size_t length)
+{
+    return bytes.size() >= length && bytes.compare(0, length, mark, length) == 0;
+}
+
+// UTF-16 bytes (after their mark) as UTF-8; a lone surrogate, and an odd last byte, become
+// U+FFFD.
+std::string FromUtf16(const std::string& bytes, bool bigEndian)
+{
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        units += static_cast<char16_t>(bigEndian ? (first << 8 | second) : (second << 8 | first));
+    }
+    if (bytes.size() % 2 != 0)
+        units += u'\uFFFD';
+    return xthost::Utf16ToUtf8(units);
+}
+
+std::string ToUtf16(const std::string& text, bool bigEndian)
+{
+    std::string bytes;
+    for (const char16_t unit : xthost::Utf8ToUtf16(text)) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
 } // namespace
 
 int CompareNoCase(const std::string& a, const std::string& b)
@@ -76,6 +112,7 @@ void CDataFile::Clear()
     m_sections.clear();
     m_fileName.clear();
     m_dirty = false;
+    m_encoding = Encoding::Plain;
 }
 
 void CDataFile::Trim(std::string& text)
@@ -113,21 +150,53 @@ std::string CDataFile::CommentStr(std::string comment)
     return comment;
 }
 
-bool CDataFile::Load(const std::string& fileName)
+bool CDataFile::ReadFileBytes(const std::string& fileName, std::string& bytes)
 {
     // A folder would open as an empty stream; it is no data file.
     std::ifstream in;
     platform::fs::Status status;
     if (platform::fs::GetStatus(fileName, status) && !status.isDirectory)
         in.open(platform::fs::NativePath(fileName), std::ios::in | std::ios::binary);
-    if (!in.is_open()) {
+    if (!in.is_open())
+        return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    bytes = text.str();
+    return !in.bad();
+}
+
+bool CDataFile::Load(const std::string& fileName)
+{
+    std::string bytes;
+    if (!ReadFileBytes(fileName, bytes)) {
         Report(1, "[CDataFile::Load] Unable to open file. Does it exist?");
         return false;
     }
-    Load(in);
+    LoadBytes(bytes);
     SetFileName(fileName);
     m_dirty = false;
     return true;
+}
+
+void CDataFile::LoadBytes(const std::string& bytes)
+{
+    Encoding encoding = Encoding::Plain;
+    std::string text;
+    if (StartsWith(bytes, kUtf8Mark, 3)) {
+        encoding = Encoding::Utf8Bom;
+        text = bytes.substr(3);
+    } else if (StartsWith(bytes, "\xFF\xFE", 2)) {
+        encoding = Encoding::Utf16LE;
+        text = FromUtf16(bytes.substr(2), false);
+    } else if (StartsWith(bytes, "\xFE\xFF", 2)) {
+        encoding = Encoding::Utf16BE;
+        text = FromUtf16(bytes.substr(2), true);
+    } else {
+        text = bytes;
+    }
+    std::istringstream in(text);
+    Load(in);
+    m_encoding = encoding;
 }
 
 void CDataFile::Load(std::istream& in)
@@ -191,6 +260,16 @@ bool CDataFile::Save()
     }
     // The whole text first, then one replacing write: a failure part-way leaves the old file
     // (the settings, or a controller's batch file) as it was.
+    if (platform::fs::ReplaceFile(m_fileName, FileBytes()) != 0) {
+        Report(3, "[CDataFile::Save] Unable to save file.");
+        return false;
+    }
+    m_dirty = false;
+    return true;
+}
+
+std::string CDataFile::FileBytes() const
+{
     std::ostringstream out;
     for (const Section& section : m_sections) {
         bool wroteComment = false;
@@ -208,13 +287,17 @@ bool CDataFile::Save()
                     key.m_key.c_str(), EqualIndicators[0], key.m_value.c_str());
         }
     }
-
-    if (platform::fs::ReplaceFile(m_fileName, out.str()) != 0) {
-        Report(3, "[CDataFile::Save] Unable to save file.");
-        return false;
+    const std::string text = out.str();
+    switch (m_encoding) {
+    case Encoding::Utf8Bom: return kUtf8Mark + text;
+    case Encoding::Utf16LE: return "\xFF\xFE" + ToUtf16(text, false);
+    case Encoding::Utf16BE: return "\xFE\xFF" + ToUtf16(text, true);
+    default:
+        // Text that would read back as a byte-order mark gets a mark of its own in front.
+        if (StartsWith(text, kUtf8Mark, 3) || StartsWith(text, "\xFF\xFE", 2) || StartsWith(text, "\xFE\xFF", 2))
+            return kUtf8Mark + text;
+        return text;
     }
-    m_dirty = false;
-    return true;
 }
 
 void CDataFile::SetFileName(const std::string& fileName)

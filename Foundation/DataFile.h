@@ -2,6 +2,10 @@
 // file). Sections hold keys with a value and an optional comment; names compare without
 // regard to case. The whole file is kept in memory and written back on request, or when the
 // program changed it, at destruction.
+//
+// The text is 8-bit (UTF-8). A file that begins with a byte-order mark, as Windows editors
+// write them, is read as what the mark says (UTF-8, UTF-16 little- or big-endian) and written
+// back in the same form, mark included, so that the program that wrote it reads it again.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +41,9 @@ public:
         std::vector<Key> m_keys;
     };
 
+    // The form of the bytes on disk.
+    enum class Encoding { Plain, Utf8Bom, Utf16LE, Utf16BE };
+
     CDataFile();
     virtual ~CDataFile();
 
@@ -49,8 +56,16 @@ public:
     // The parser behind Load, on any input stream; replaces the contents as Load does but does
     // not touch the file name.
     void Load(std::istream& in);
+    // The bytes of a plain file; false for a folder or a file that cannot be read.
+    static bool ReadFileBytes(const std::string& fileName, std::string& bytes);
+    // Loads the bytes of a whole file: its byte-order mark read and kept for Save, then the
+    // text parsed as Load does. Does not touch the file name.
+    void LoadBytes(const std::string& bytes);
 
     bool Save();
+    // The bytes Save writes, in the encoding the file was read in.
+    std::string FileBytes() const;
+    Encoding GetEncoding() const { return m_encoding; }
     void SetFileName(const std::string& fileName);
     const std::string& GetFileName() const { return m_fileName; }
     // Removes every section (the unnamed one too), empties the file name, clears dirty.
@@ -102,4 +117,5 @@ private:
     std::vector<Section> m_sections;
     std::string m_fileName;
     bool m_dirty = false;
+    Encoding m_encoding = Encoding::Plain;
 };

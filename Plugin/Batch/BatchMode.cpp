@@ -42,6 +42,14 @@ BatchStatusFile* StepStatus()
     return mode == BatchMode::None || mode == BatchMode::Done ? nullptr : status;
 }
 
+// The status file of a step: one that names a job, which runs when it is valid and is refused
+// with its reason when it is not.
+BatchStatusFile* JobStatus()
+{
+    BatchStatusFile* status = BatchStatus.GetIf();
+    return status && status->NamesJob() ? status : nullptr;
+}
+
 // The three paths of a step that may run.
 struct StepPaths {
     BatchStatusFile* status = nullptr;
@@ -53,7 +61,7 @@ struct StepPaths {
 StepPaths ReadStepPaths()
 {
     StepPaths paths;
-    paths.status = StepStatus();
+    paths.status = JobStatus();
     if (paths.status)
         paths.status->GetPaths(paths.source, paths.target, paths.pdfDir);
     return paths;
@@ -86,9 +94,15 @@ void BatchCountUpdate(int32_t fileNumber)
 
 bool ActivateBatchIfPending(BatchStatusFile& status)
 {
-    if (!status.HasPendingJob())
+    // A job that cannot run is activated too: its step refuses it and archives the reason, so
+    // that its controller does not wait for ever.
+    if (!status.NamesJob() || !status.Claim())
         return false;
-    return status.SetActive(true, true, true);
+    // Read again under the claim: a host that held it until now may have finished the job.
+    if (status.Reread() && status.NamesJob() && status.SetActive(true, true, true))
+        return true;
+    status.ReleaseClaim();
+    return false;
 }
 
 template <>
@@ -98,10 +112,10 @@ void IdleAdapter<12>::ActionPerformed(XTIdleRec*)
     const StepPaths paths = ReadStepPaths();
     if (!paths.status)
         return;
-    const bool exportWanted = !paths.source.empty() && !paths.target.empty();
-    const bool pdfWanted = !paths.source.empty() && !paths.pdfDir.empty();
-    if (!exportWanted && !pdfWanted)
-        return;
+    // Without a PdfDir the Target is wanted, so that a job that names neither is refused for
+    // its Target, as is one without a Source for its Source.
+    const bool pdfWanted = !paths.pdfDir.empty();
+    const bool exportWanted = !paths.target.empty() || !pdfWanted;
     // Every folder is checked before anything converts: a job runs whole or not at all.
     SavedSourceSpec = HostFileSpec{};
     HostFileSpec pdfSpec{};

@@ -4,11 +4,16 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "Foundation/Log.h"
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "platform/registry/Registry.h"
 
 namespace reg = platform::registry;
+
+ModuleGlobal<platform::fs::OwnerClaim> RequestClaim;
 
 namespace {
 
@@ -58,13 +63,19 @@ public:
         }
         return true;
     }
-    // Sets a value only when it is not there yet: false when it was.
-    bool ClaimString(const std::string& name, const std::string& text)
+    // Claims a value for this process through `claim`: false while a living process holds it.
+    // A claim whose owner has gone is taken over, with a line in the general log.
+    bool ClaimString(const std::string& name, const std::string& text, platform::fs::OwnerClaim& claim)
     {
-        const int32_t result = reg::CreateStringExclusive(m_key, name, text);
+        long owner = 0;
+        long stale = 0;
+        const int32_t result = reg::ClaimString(m_key, name, text, claim, owner, stale);
         if (result == reg::kAlreadyExists)
             return false;
         Check(result);
+        if (stale != 0)
+            GeneralLogStream() << "\nThe batch request claimed by process " << stale
+                               << ", which has ended, is taken over by process " << ::getpid() << "." << std::endl;
         return true;
     }
     bool HasSubKey(const std::string& subKey) const
@@ -120,7 +131,7 @@ bool g_requested = false;
 
 } // namespace
 
-bool ClaimBatchRequest()
+bool ClaimBatchRequest(platform::fs::OwnerClaim& claim)
 {
     bool requested = false;
     try {
@@ -133,11 +144,7 @@ bool ClaimBatchRequest()
             // Read and set rights: the claim is written into this key.
             RegKey request;
             request.Open(maker.Get(), kRequestKey, reg::kRead | reg::kSetValue);
-            std::string claimedBy;
-            if (request.QueryString(kClaimValue, claimedBy))
-                requested = false;
-            else
-                requested = request.ClaimString(kClaimValue, kClaimText);
+            requested = request.ClaimString(kClaimValue, kClaimText, claim);
         }
     } catch (const RegistryError&) {
         // A request that could not be claimed belongs to no one in this process.
@@ -153,7 +160,7 @@ bool IsBatchRequested()
         if (!UseHostKeyStore())
             return false;
         g_examined = true;
-        g_requested = ClaimBatchRequest();
+        g_requested = RequestClaim.IsBuilt() && ClaimBatchRequest(*RequestClaim);
     }
     return g_requested;
 }
@@ -170,6 +177,8 @@ void DeleteBatchRequestKey()
         maker.DeleteTree(kRequestKey);
     } catch (const RegistryError&) {
     }
+    if (RequestClaim.IsBuilt())
+        RequestClaim->Release();
 }
 
 void ResetBatchRequest()

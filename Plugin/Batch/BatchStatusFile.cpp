@@ -1,7 +1,13 @@
 #include "Plugin/Batch/BatchStatusFile.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ostream>
 
+#include <unistd.h>
+
+#include "Foundation/Log.h"
 #include "Foundation/Settings.h"
 #include "Plugin/Batch/BatchRequest.h"
 #include "Plugin/Batch/ConversionJob.h"
@@ -85,6 +91,17 @@ std::string PathValue(std::string value)
 }
 
 constexpr int kRemoveRetries = 2;   // three attempts in all
+// Archives of one second: the first keeps the plain stamp, the others get "-2" and on.
+constexpr int kArchiveNames = 1000;
+
+// The hidden claim file beside the status file (no archive name begins with it).
+std::string ClaimPathOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos)
+        return "." + path + ".claim";
+    return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".claim";
+}
 
 } // namespace
 
@@ -128,7 +145,15 @@ void SetBatchClock(BatchClock clock)
 }
 
 BatchStatusFile::BatchStatusFile() = default;
-BatchStatusFile::~BatchStatusFile() = default;
+
+BatchStatusFile::~BatchStatusFile()
+{
+    // Unsaved changes go to the file only while it is still the one this host wrote; the data
+    // file must not save it on its own.
+    if (m_data.IsDirty())
+        SaveOwn();
+    m_data.Clear();
+}
 
 void BatchStatusFile::BuildKeys()
 {
@@ -156,18 +181,120 @@ bool BatchStatusFile::Load(bool reset)
     }
 
     // Every load starts from nothing: no key of the previous batch may survive into the next.
-    m_data.Clear();
-    m_loaded = false;
     bool answer = false;
+    m_data.Clear();
+    m_loaded = m_known = m_detached = false;
     if (path.size() > 1) {
-        m_loaded = m_data.Load(path);
-        answer = m_loaded;
         m_path = path;
+        answer = ReadFrom(path);
     }
     if (answer && reset && !WriteDefaults())
         answer = false;
     BatchFileLoaded = answer;
     return answer;
+}
+
+bool BatchStatusFile::ReadFrom(const std::string& path)
+{
+    m_data.Clear();
+    m_loaded = m_known = m_detached = false;
+    std::string bytes;
+    if (!CDataFile::ReadFileBytes(path, bytes)) {
+        CDataFile::Report(1, "[CDataFile::Load] Unable to open file. Does it exist?");
+        return false;
+    }
+    m_data.LoadBytes(bytes);
+    m_data.SetFileName(path);
+    m_disk = bytes;
+    m_known = m_loaded = true;
+    return true;
+}
+
+bool BatchStatusFile::Reread()
+{
+    if (m_path.empty())
+        return false;
+    BuildKeys();
+    return ReadFrom(m_path);
+}
+
+bool BatchStatusFile::StillOurs()
+{
+    if (!m_known || m_detached)
+        return !m_detached;
+    std::string bytes;
+    if (CDataFile::ReadFileBytes(m_path, bytes) && bytes == m_disk)
+        return true;
+    m_detached = true;
+    GeneralLogStream() << "\nThe batch status file \"" << m_path
+                       << "\" was rewritten or removed by its controller while its job ran; the job goes on, its "
+                          "progress goes to its archive only, and the file is left as the controller wrote it."
+                       << std::endl;
+    return false;
+}
+
+bool BatchStatusFile::SaveOwn()
+{
+    if (!StillOurs())
+        return false;
+    if (!m_data.Save())
+        return false;
+    m_disk = m_data.FileBytes();
+    m_known = true;
+    return true;
+}
+
+bool BatchStatusFile::WriteArchive(const std::string& stamp)
+{
+    const std::string bytes = m_data.FileBytes();
+    for (int n = 1; n <= kArchiveNames; ++n) {
+        const std::string name = m_path + stamp + (n == 1 ? std::string() : "-" + std::to_string(n));
+        const int error = platform::fs::CreateFileExclusive(name, bytes);
+        if (error == 0) {
+            m_archive = name;
+            return true;
+        }
+        if (error != EEXIST) {
+            GeneralLogStream() << "\nThe batch status file cannot be archived as \"" << name
+                               << "\": " << std::strerror(error) << std::endl;
+            return false;
+        }
+    }
+    return false;
+}
+
+bool BatchStatusFile::Claim()
+{
+    if (m_path.empty())
+        return false;
+    long owner = 0;
+    int error = 0;
+    switch (m_claim.Claim(ClaimPathOf(m_path), owner, error)) {
+    case platform::fs::OwnerClaim::Result::Claimed:
+        m_refusedOwner = -1;
+        if (owner != 0 && owner != static_cast<long>(::getpid()))
+            GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" was claimed by process " << owner
+                               << ", which has ended; process " << ::getpid() << " takes it over." << std::endl;
+        return true;
+    case platform::fs::OwnerClaim::Result::Held:
+        if (owner != m_refusedOwner)
+            GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" is claimed by process " << owner
+                               << ", which runs its job; this host leaves it alone." << std::endl;
+        m_refusedOwner = owner;
+        return false;
+    case platform::fs::OwnerClaim::Result::Failed:
+        if (m_refusedOwner != 0)
+            GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" cannot be claimed: "
+                               << std::strerror(error) << "; this host leaves it alone." << std::endl;
+        m_refusedOwner = 0;
+        return false;
+    }
+    return false;
+}
+
+void BatchStatusFile::ReleaseClaim()
+{
+    m_claim.Release();
 }
 
 std::string BatchStatusFile::GetFilePath() const
@@ -178,7 +305,9 @@ std::string BatchStatusFile::GetFilePath() const
 bool BatchStatusFile::SaveAs(const std::string& path, bool save)
 {
     m_data.SetFileName(path);
-    return !save || m_data.Save();
+    if (!save)
+        return true;
+    return path == m_path ? SaveOwn() : m_data.Save();
 }
 
 BatchMode BatchStatusFile::GetMode()
@@ -240,14 +369,20 @@ bool BatchStatusFile::HasPendingJob()
     return IsValid() && (mode == BatchMode::Export || mode == BatchMode::Import);
 }
 
+bool BatchStatusFile::NamesJob()
+{
+    const BatchMode mode = GetMode();
+    return m_loaded && (mode == BatchMode::Export || mode == BatchMode::Import);
+}
+
 bool BatchStatusFile::IsActiveJob()
 {
-    return HasPendingJob() && IsActive();
+    return NamesJob() && IsActive() && HoldsClaim();
 }
 
 bool BatchStatusFile::MarkStarted()
 {
-    if (!HasPendingJob())
+    if (!IsActiveJob())
         return false;
     m_started = true;
     return true;
@@ -265,13 +400,13 @@ bool BatchStatusFile::SetValue(int32_t keyId, const std::string& value, bool aut
         m_data.m_flags &= ~CDataFile::AutoCreateKeys;
     if (!m_data.SetValue(key, value, CDataFile::CommentStr(Row(keyId).comment), section))
         return false;
-    return !save || m_data.Save();
+    return !save || SaveOwn();
 }
 
 bool BatchStatusFile::SetError(const std::string& reason)
 {
     m_data.m_flags |= CDataFile::AutoCreateKeys;
-    return m_data.SetValue(kErrorKey, reason, CDataFile::CommentStr(kErrorComment), kSections[2]) && m_data.Save();
+    return m_data.SetValue(kErrorKey, reason, CDataFile::CommentStr(kErrorComment), kSections[2]) && SaveOwn();
 }
 
 bool BatchStatusFile::SetMode(BatchMode mode, bool autoCreate, bool save)
@@ -313,7 +448,7 @@ bool BatchStatusFile::WriteDefaults()
 
 bool BatchStatusFile::OnIdle(bool finished)
 {
-    if (!HasPendingJob() || !IsActive())
+    if (!IsActiveJob())
         return false;
     if (finished) {
         m_started = m_wait = IsWaitOnIdle();
@@ -326,12 +461,23 @@ bool BatchStatusFile::OnIdle(bool finished)
 bool BatchStatusFile::FinishBatch()
 {
     const std::string stamp = BatchArchiveStamp(ArchiveTime());
-    bool done = SetActive(false, true, true);
-    done = SaveAs(m_path + stamp, true) && done;
-    SaveAs(m_path, false);
-    done = SetMode(BatchMode::Done, true, true) && done;
-    // The controller learns that the batch is over when its file has gone.
-    return RemoveFile(m_path, kRemoveRetries) && done;
+    bool done = SetActive(false, true, false);
+    // The file itself says so first, unless its controller has taken it back meanwhile.
+    SaveOwn();
+    done = WriteArchive(stamp) && done;
+    done = SetMode(BatchMode::Done, true, false) && done;
+    if (m_detached) {
+        // The controller's new file stays for the next job; the finished job is in its archive.
+        ReleaseClaim();
+        return done;
+    }
+    done = SaveOwn() && done;
+    // The controller learns that the batch is over when its file has gone; a file it has
+    // written again meanwhile holds its next job and stays.
+    if (StillOurs())
+        done = RemoveFile(m_path, kRemoveRetries) && done;
+    ReleaseClaim();
+    return done;
 }
 
 void RegisterBatchGlobals()
@@ -342,9 +488,10 @@ void RegisterBatchGlobals()
             BatchStatus.Build();
             LaunchedByBatch = false;
             BatchFileLoaded = false;
+            RequestClaim.Build();
             ResetBatchRequest();
         },
-        [] { BatchStatus.Destroy(); });
+        [] { BatchStatus.Destroy(); RequestClaim.Destroy(); });
     ModuleGlobals::Register(
         GlobalStep::ConversionJob,
         [] {

@@ -9,6 +9,7 @@
 #include "Foundation/DataFile.h"
 #include "Foundation/ModuleGlobals.h"
 #include "Foundation/TimeStamp.h"
+#include "platform/fs/Claims.h"
 
 enum class BatchMode : int32_t { None = 0, Export = 1, Import = 2, Done = 3 };
 
@@ -78,6 +79,10 @@ public:
     bool IsValid();
     // Valid with mode Export or Import.
     bool HasPendingJob();
+    // A loaded file whose mode is Export or Import, valid or not: a job the controller waits
+    // for, to be run or refused.
+    bool NamesJob();
+    // A job this host has claimed and activated.
     bool IsActiveJob();
     // Records that the pending job was started; false when there is none.
     bool MarkStarted();
@@ -98,8 +103,24 @@ public:
     // The idle check after a step; with finished, closes the batch.
     bool OnIdle(bool finished);
     // Archives the file under its stamped name with Active False, marks it Done and removes it.
+    // The archive never replaces another: a name already taken gets "-2", "-3" and so on.
+    // A file that the controller rewrote during the job is left as it is for the next job; only
+    // the archive records the job that ran.
     bool FinishBatch();
+    // The name of the last archive written; empty before the first.
+    const std::string& LastArchive() const { return m_archive; }
 
+    // Claims the file for this host, so that no other host runs its job: false, with a line
+    // in the general log (once for each holder), while another living host holds it. The claim
+    // of a host that has ended is taken over. Held until the job is archived.
+    bool Claim();
+    void ReleaseClaim();
+    bool HoldsClaim() const { return m_claim.IsHeld(); }
+    // Reads the file at its path again (not from the settings), keeping the claim.
+    bool Reread();
+    // The controller rewrote or removed the file while this host's job ran: the job's progress
+    // no longer goes to the file.
+    bool IsDetached() const { return m_detached; }
     bool IsLoaded() const { return m_loaded; }
     bool IsStarted() const { return m_started; }
     bool IsWaiting() const { return m_wait; }
@@ -107,6 +128,12 @@ public:
 private:
     void BuildKeys();
     const BatchKey& Row(int32_t keyId) const;
+    bool ReadFrom(const std::string& path);
+    // Saves at the file's own path unless the file is no longer what this host last read or
+    // wrote there; answers whether it was saved.
+    bool SaveOwn();
+    bool StillOurs();
+    bool WriteArchive(const std::string& stamp);
 
     std::vector<BatchKey> m_keys;
     CDataFile m_data;
@@ -114,6 +141,13 @@ private:
     bool m_started = false;
     bool m_wait = false;
     std::string m_path;
+    // The bytes this host last read from or wrote to the file (when m_known).
+    std::string m_disk;
+    bool m_known = false;
+    bool m_detached = false;
+    platform::fs::OwnerClaim m_claim;
+    long m_refusedOwner = -1;   // the holder last named in the general log
+    std::string m_archive;
 };
 
 // The one batch status object of the module.

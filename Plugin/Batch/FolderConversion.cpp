@@ -6,6 +6,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <iomanip>
+#include <map>
 #include <ostream>
 #include <set>
 #include <utility>
@@ -210,6 +211,30 @@ public:
 private:
     std::set<std::pair<dev_t, ino_t>> m_files;
 };
+
+// Whether two paths name one file (under any spelling).
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+// Why a listed file may not write its target in this run; empty when it may. A target that an
+// earlier file of the run wrote is that file's result ("twin.qxp" and "twin.qxd" both give
+// "twin.dwq"), and a file that is its own target would be replaced by its result.
+std::string RefusedTarget(const std::string& file, const std::string& target,
+                          const std::map<std::string, std::string>& written)
+{
+    const auto earlier = written.find(target);
+    if (earlier != written.end())
+        return "\nNot converted: \"" + file + "\" has the same target \"" + target + "\" as \"" + earlier->second +
+               "\", which was converted before it.";
+    if (SameFile(file, target))
+        return "\nNot converted: \"" + file + "\" is its own target.";
+    return std::string();
+}
 
 template <class Run>
 void RunFolderEntry(const HostFileSpec& source, const char* failure, Run run)
@@ -458,6 +483,8 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
     job.Reset();
     job.kind = kind;
     job.SetFileTypes();
+    // The targets this run has written, each with the file it came from.
+    std::map<std::string, std::string> written;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const int32_t number = static_cast<int32_t>(i + 1);
         const std::string& file = files[i];
@@ -477,6 +504,13 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
             debug_check(kRunDiagnostic, "Replace extension error => conversion failed!");
             continue;
         }
+        const std::string refused = RefusedTarget(file, target, written);
+        if (!refused.empty()) {
+            GeneralLogStream() << refused << std::endl;
+            SetAlertText("", "", "", "");
+            BatchCountUpdate(number);
+            continue;
+        }
         PrepareTargetFolder(target);
         if (job.target.SetPath(target) != 0) {
             debug_check(kRunDiagnostic, "Set target error => conversion failed!");
@@ -492,7 +526,9 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
             }
             job = saved;
         }
-        if (!ConvertJob(job))
+        if (ConvertJob(job))
+            written[target] = file;
+        else
             debug_check(kRunDiagnostic, (job.source.GetName() + " not converted!").c_str());
         SetAlertText("", "", "", "");
         BatchCountUpdate(number);

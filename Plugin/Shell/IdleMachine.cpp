@@ -35,12 +35,10 @@ void RequestHostQuit()
     CallHost<XAQ_RequestQuit>();
 }
 
+// A job the controller waits for: run when it is valid, refused with its reason when not.
 bool IsPendingBatch(BatchStatusFile& status)
 {
-    if (!status.IsValid())
-        return false;
-    const BatchMode mode = status.GetMode();
-    return mode == BatchMode::Export || mode == BatchMode::Import;
+    return status.NamesJob();
 }
 
 void ServerStep()

@@ -103,6 +103,9 @@ Kesto::Kesto() : m_ole(false)
         ConnectIdleListener(m_idleMachine);
     } else if (BatchFolderExists()) {
         LaunchedByBatch = true;
+        // The request is claimed before the job is: a host that leaves a job to the host
+        // running it must not take (and at its end remove) that host's request.
+        IsBatchRequested();
         ActivateBatchIfPending(*BatchStatus);
         ConnectIdleListener(m_idleMachine);
     }

@@ -12,7 +12,9 @@
 # exchange files and PDF of an earlier run; disk-full.ini exports into Translated, which holds
 # the exchange file of an earlier run, while every save of the host fails (disk-full.xts);
 # names.ini exports a tree with a document whose name is as long as the system allows and one
-# that only its owner may read. A
+# that only its owner may read; twins.ini writes beside the documents of a tree where twin.qxd
+# and twin.qxp would give one twin.dwq and a document is named layout.dwq; windows.ini is the
+# batch.ini job as a Windows program writes it, in UTF-16 with a byte-order mark and CR LF. A
 # job's host script is JOB with ".xts" for ".ini" when there is one, else batch.xts. The script
 # answers no alert: a run that waits for a user fails.
 set -euo pipefail
@@ -26,6 +28,11 @@ cp -r "$here/../app/Folders/Books" "$work/Folders/"
 sed "s|@WORK@|$work|g" "$here/kesto.ini" > "$work/XTensions/kesto.ini"
 sed "s|@WORK@|$work|g" "$here/$job" > "$work/Batch/batch.ini"
 case "$job" in
+  windows.ini)
+    { printf '\xFF\xFE'; sed '1s/^\xEF\xBB\xBF//' "$work/Batch/batch.ini" | iconv -f UTF-8 -t UTF-16LE; } > "$work/Batch/batch.utf16"
+    mv "$work/Batch/batch.utf16" "$work/Batch/batch.ini" ;;
+  twins.ini)
+    cp "$here/twins/"* "$work/Folders/Books/" ;;
   same-folder.ini)
     cp "$here/../documents/damaged/truncated.qxp" "$work/Folders/Books/damaged.qxp"
     cp "$here/same-folder/"* "$work/Folders/Books/" ;;
@@ -45,7 +52,7 @@ cp "$here/$script" "$work/"
 cd "$work"
 "$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" --script "$work/$script"
 echo "archived status file: $(ls "$work"/Batch/batch.ini_*)" >&2
-if [ "$job" = same-folder.ini ]; then
+if [ "$job" = same-folder.ini ] || [ "$job" = twins.ini ]; then
   echo "exchange files and PDFs: $work/Folders/Books; general log: $work/KestoLogfile.txt" >&2
 else
   echo "exchange files (and PDFs): $work/Translated; general log: $work/KestoLogfile.txt" >&2

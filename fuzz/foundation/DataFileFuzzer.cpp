@@ -40,9 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static FILE* quiet = std::freopen("/dev/null", "w", stdout);
     (void)quiet;
 
-    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+    // The bytes of a whole file: a byte-order mark, when there is one, says how to read them.
     CDataFile parsed;
-    parsed.Load(in);
+    parsed.LoadBytes(std::string(reinterpret_cast<const char*>(data), size));
     for (const auto& section : parsed.GetSections())
         for (const auto& key : section.m_keys) {
             if (key.m_key.empty() || key.m_value.empty() || parsed.GetValue(key.m_key, section.m_name) != key.m_value)

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/fs/Claims.h"
 #include "platform/fs/NativeFS.h"
 
 namespace platform::registry {
@@ -281,17 +282,41 @@ int32_t CreateStringExclusive(const Key& key, const std::string& name, const std
     if (error != 0)
         return FromErrno(error, kCantRead);
 
-    // The text goes into a private file first; linking it under the value's name is the one
-    // step that can succeed for only one caller, and the value appears complete.
-    static std::atomic<unsigned> serial{0};
-    const std::string temp = key.folder + "/." + name + "." + std::to_string(::getpid()) + "-" +
-                             std::to_string(++serial) + ".claim";
-    if (const int rc = fs::ReplaceFile(temp, text))
-        return FromErrno(rc, kCantWrite);
-    const int linked = ::link(temp.c_str(), (key.folder + "/" + name).c_str()) == 0 ? 0 : errno;
-    ::unlink(temp.c_str());
-    if (linked != 0)
-        return FromErrno(linked, kCantWrite);
+    return FromErrno(fs::CreateFileExclusive(key.folder + "/" + name, text), kCantWrite);
+}
+
+int32_t ClaimString(const Key& key, const std::string& name, const std::string& text, fs::OwnerClaim& claim,
+                    long& owner, long& stale)
+{
+    owner = stale = 0;
+    if (!StorableName(name) || name.size() > 240)
+        return kBadKey;
+    if (const int32_t rc = CheckKey(key, kSetValue | kQueryValue))
+        return rc;
+    int error = 0;
+    long previous = 0;
+    switch (claim.Claim(key.folder + "/." + name + ".owner", previous, error)) {
+    case fs::OwnerClaim::Result::Held:
+        owner = previous;
+        return kAlreadyExists;
+    case fs::OwnerClaim::Result::Failed:
+        return FromErrno(error, kCantWrite);
+    case fs::OwnerClaim::Result::Claimed:
+        break;
+    }
+    const bool present = !FindEntry(key.folder, name, EntryKind::File, error).empty();
+    int32_t result = error != 0 ? FromErrno(error, kCantRead) : kSuccess;
+    if (result == kSuccess && present && previous == 0)
+        result = kAlreadyExists;   // set by a program that records no owner: it is not ours
+    else if (result == kSuccess && present)
+        result = SetString(key, name, text);
+    else if (result == kSuccess)
+        result = CreateStringExclusive(key, name, text);
+    if (result != kSuccess) {
+        claim.Release();
+        return result;
+    }
+    stale = present ? previous : 0;
     return kSuccess;
 }
 

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/fs/Claims.h"
+
 namespace platform::registry {
 
 // Win32 results.
@@ -71,6 +73,15 @@ int32_t SetString(const Key& key, const std::string& name, const std::string& te
 // Sets a string value only when it does not exist yet, in one step: of any number of callers
 // exactly one succeeds, the others get kAlreadyExists. A reader never sees part of the text.
 int32_t CreateStringExclusive(const Key& key, const std::string& name, const std::string& text);
+
+// Sets a string value as this process's claim, held through `claim` for as long as it holds it
+// (the owner's process id is recorded beside the value, in a hidden file of the key). A value
+// whose recorded owner has gone, however it ended, is taken over: `stale` is then that owner's
+// process id (else 0). kAlreadyExists while a living process holds the value, `owner` then
+// being its process id, and also for a value that another program set without recording an
+// owner (owner 0).
+int32_t ClaimString(const Key& key, const std::string& name, const std::string& text, fs::OwnerClaim& claim,
+                    long& owner, long& stale);
 
 // RegEnumKeyEx: the name of subkey `index` (in name order); kNoMoreItems past the last.
 int32_t EnumKey(const Key& key, uint32_t index, std::string& name);

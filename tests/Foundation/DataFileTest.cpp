@@ -290,6 +290,58 @@ TEST_F(DataFileTest, ZeroByteEndsALine)
     EXPECT_EQ(data.GetValue("n", ""), "1");
 }
 
+// Windows editors begin a file with a byte-order mark: the keys read as they would without
+// one, and a save writes the file back in the form it came in, mark included.
+TEST_F(DataFileTest, AFileWithAByteOrderMarkReadsAndSavesInItsOwnForm)
+{
+    const std::string text = "[General]\r\nMode=Export\r\n[Path]\r\nSource=/in/Bücher\r\n";
+    std::string littleEndian = "\xFF\xFE";
+    std::string bigEndian = "\xFE\xFF";
+    for (const char16_t unit : std::u16string(u"[General]\r\nMode=Export\r\n[Path]\r\nSource=/in/Bücher\r\n")) {
+        littleEndian += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        bigEndian += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+    }
+    const struct {
+        const char* name;
+        std::string bytes;
+        CDataFile::Encoding encoding;
+        std::string mark;
+    } cases[] = {
+        {"UTF-8", "\xEF\xBB\xBF" + text, CDataFile::Encoding::Utf8Bom, "\xEF\xBB\xBF"},
+        {"UTF-16LE", littleEndian, CDataFile::Encoding::Utf16LE, "\xFF\xFE"},
+        {"UTF-16BE", bigEndian, CDataFile::Encoding::Utf16BE, "\xFE\xFF"},
+    };
+    for (const auto& c : cases) {
+        CDataFile data;
+        LoadText(data, c.bytes);
+        EXPECT_EQ(data.GetEncoding(), c.encoding) << c.name;
+        EXPECT_EQ(data.GetValue("Mode", "General"), "Export") << c.name;
+        EXPECT_EQ(data.GetValue("Source", "Path"), "/in/Bücher") << c.name;
+        ASSERT_TRUE(data.SetValue("Count", "3", "", "Status")) << c.name;
+        ASSERT_TRUE(data.Save()) << c.name;
+        const std::string saved = ReadFile(m_path);
+        EXPECT_EQ(saved.substr(0, c.mark.size()), c.mark) << c.name;
+        CDataFile again;
+        LoadText(again, saved);
+        EXPECT_EQ(again.GetValue("Source", "Path"), "/in/Bücher") << c.name;
+        EXPECT_EQ(again.GetValue("Count", "Status"), "3") << c.name;
+    }
+    // A file without a mark stays without one.
+    CDataFile plain;
+    LoadText(plain, text);
+    EXPECT_EQ(plain.GetEncoding(), CDataFile::Encoding::Plain);
+    EXPECT_EQ(plain.FileBytes().substr(0, 10), "\n[General]");
+    // Unless it would begin with bytes that read as a mark: then it gets a mark of its own.
+    CDataFile markLike;
+    LoadText(markLike, "\xFF\xFE=1\n");
+    ASSERT_EQ(markLike.GetEncoding(), CDataFile::Encoding::Utf16LE);
+    LoadText(markLike, "x\n\xFF\xFE=1\n");
+    ASSERT_TRUE(markLike.Save());
+    CDataFile back;
+    LoadText(back, ReadFile(m_path));
+    EXPECT_EQ(back.GetValue("\xFF\xFE", ""), "1");
+}
+
 TEST(DataFileText, CommentStrPrefixesTheCommentMark)
 {
     EXPECT_EQ(CDataFile::CommentStr("  "), "");

@@ -2,8 +2,11 @@
 // and its request in the key store, as an outside controller would leave them.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <map>
 #include <string>
@@ -11,6 +14,10 @@
 #include <vector>
 
 #include "Plugin/Shell/AppFolderTest.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -221,7 +228,7 @@ TEST_F(BatchTreeTest, ImportRunConvertsTheExchangeFilesOfTheTree)
     EXPECT_EQ(ReadText(app / "out" / "x.dwq"), "not an exchange file");
 }
 
-TEST_F(BatchTreeTest, DoneLowerCaseOrInvalidRunsNothing)
+TEST_F(BatchTreeTest, DoneOrLowerCaseRunsNothing)
 {
     const auto sourceBefore = Checksums(app / "in");
     const auto targetBefore = Checksums(app / "out");
@@ -233,11 +240,6 @@ TEST_F(BatchTreeTest, DoneLowerCaseOrInvalidRunsNothing)
         EXPECT_EQ(Log().find("IMPORT/EXPORT-FILES"), std::string::npos) << mode;
         EXPECT_EQ(ReadText(BatchFile()).find("Active"), std::string::npos) << mode;
     }
-    // An Import without a target is not valid.
-    std::ofstream(BatchFile()) << "[General]\nMode=Import\n[Path]\nSource=" << (app / "out").string() << "\n";
-    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
-    EXPECT_EQ(Log().find("IMPORT/EXPORT-FILES"), std::string::npos);
-    EXPECT_FALSE(fs::exists(BatchFile() + "_20061205083007"));
     EXPECT_EQ(Checksums(app / "in"), sourceBefore);
     EXPECT_EQ(Checksums(app / "out"), targetBefore);
 }
@@ -270,9 +272,165 @@ TEST_F(BatchTreeTest, JobThatCannotRunSaysSoInItsArchive)
             << Archive();
         EXPECT_NE(Archive().find("Active=False\n"), std::string::npos);
         EXPECT_EQ(Log().find("IMPORT/EXPORT-FILES"), std::string::npos);
+        fs::remove(BatchFile() + "_20061205083007");   // collected by the controller
     }
     EXPECT_EQ(ReadText(app / "taken"), "a file where the target folder should be");
     EXPECT_FALSE(fs::exists(app / "missing"));
+}
+
+// The ASCII text of a file in UTF-16 of either byte order (mark and high bytes dropped).
+std::string Narrow(const std::string& bytes)
+{
+    if (bytes.size() < 2 || (bytes.compare(0, 2, "\xFF\xFE") != 0 && bytes.compare(0, 2, "\xFE\xFF") != 0))
+        return bytes;
+    std::string text;
+    for (std::size_t i = 2; i < bytes.size(); ++i)
+        if (bytes[i] != '\0')
+            text += bytes[i];
+    return text;
+}
+
+std::string Utf16(const std::string& ascii, bool bigEndian)
+{
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char c : ascii)
+        bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return bytes;
+}
+
+// Status files as Windows editors save them run as any other; one that names a job that cannot
+// run is answered with an archive that says why. None leaves its controller waiting.
+TEST_F(BatchTreeTest, StatusFilesFromAnyEditorRunOrSayWhyNot)
+{
+    const std::string job = "[General]\r\nMode=Export\r\nRecursive=True\r\n[Path]\r\nSource=" + (app / "in").string() +
+                            "\r\nTarget=" + (app / "out").string() + "\r\n";
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string mark;
+        std::string refused;   // the step and the key that refuse the job, empty when it runs
+    } cases[] = {
+        {"UTF-8 with a mark", "\xEF\xBB\xBF" + job, "\xEF\xBB\xBF", ""},
+        {"UTF-16LE", Utf16(job, false), "\xFF\xFE", ""},
+        {"UTF-16BE", Utf16(job, true), "\xFE\xFF", ""},
+        {"blank Target", "[General]\nMode=Export\n[Path]\nSource=" + (app / "in").string() + "\nTarget= \n", "",
+         "Batch export step: the Target"},
+        {"no Source", "[General]\nMode=Import\n[Path]\nTarget=" + (app / "out").string() + "\n", "",
+         "Batch import step: the Source"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(BatchFile(), std::ios::binary) << c.bytes;
+        fs::remove_all(app / "out");
+        fs::create_directories(app / "out");
+        ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << c.name << Transcript();
+        EXPECT_FALSE(fs::exists(BatchFile())) << c.name;
+        const std::string archive = Archive();
+        EXPECT_EQ(archive.substr(0, c.mark.size()), c.mark) << c.name;
+        const std::string text = Narrow(archive);
+        if (c.refused.empty()) {
+            EXPECT_NE(text.find("Count=3\n"), std::string::npos) << c.name << text;
+            EXPECT_EQ(text.find("Error="), std::string::npos) << c.name << text;
+            EXPECT_TRUE(fs::exists(app / "out/report.dwq")) << c.name << Log();
+        } else {
+            const std::string key = c.refused.substr(c.refused.rfind(' ') + 1);
+            EXPECT_NE(text.find("Error=the " + key + " path \"\" cannot be used\n"), std::string::npos) << c.name << text;
+            EXPECT_NE(Log().find(c.refused + " path \"\" cannot be used; the run does not start."), std::string::npos)
+                << c.name << Log();
+            EXPECT_TRUE(fs::is_empty(app / "out")) << c.name;
+        }
+        fs::remove(BatchFile() + "_20061205083007");   // collected by the controller
+    }
+}
+
+// Two jobs archived in one second (here by two hosts one after the other): both archives stay.
+TEST_F(BatchTreeTest, JobsArchivedInOneSecondKeepBothArchives)
+{
+    for (const char* target : {"out", "second"}) {
+        WriteJob("Export", app / "in", app / target);
+        ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+    }
+    EXPECT_NE(Archive().find("Target=" + (app / "out").string() + "\n"), std::string::npos) << Archive();
+    const std::string second = ReadText(BatchFile() + "_20061205083007-2");
+    EXPECT_NE(second.find("Target=" + (app / "second").string() + "\n"), std::string::npos) << second;
+    EXPECT_NE(second.find("Count=3\n"), std::string::npos) << second;
+}
+
+// A second host started on the status file of a running host leaves it alone; when the first
+// host crashes, the next one takes its claims over, runs the job and removes the request.
+TEST_F(BatchTreeTest, ASecondHostLeavesTheJobToTheFirstAndTheNextTakesOverAfterACrash)
+{
+    fs::create_directories(app / kRequestKey);
+    WriteJob("Export", app / "in", app / "out");
+    // The first host holds its job while it waits on a pipe that nobody writes.
+    ASSERT_EQ(::mkfifo((app / "wait.qxp").c_str(), 0600), 0);
+    std::ofstream(app / "first.xts") << "clock 2006-12-05 08:30:07\nstart\nopen-document wait.qxp\nidle 3\nquit\n";
+    const pid_t first = ::fork();
+    ASSERT_GE(first, 0);
+    if (first == 0) {
+        if (::chdir(app.c_str()) == 0)
+            ::execl(XTHOST_PROGRAM, XTHOST_PROGRAM, "--app", ".", "--module", KESTO_MODULE, "--script", "first.xts",
+                    "--quiet", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // However the test ends, the first host does not outlive it.
+    struct Reaper {
+        pid_t pid;
+        ~Reaper()
+        {
+            if (pid > 0 && ::kill(pid, SIGKILL) == 0)
+                ::waitpid(pid, nullptr, 0);
+        }
+    } reaper{first};
+    for (int tries = 0; tries < 6000 && ReadText(BatchFile()).find("Active=True") == std::string::npos; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::string activated = ReadText(BatchFile());
+    ASSERT_NE(activated.find("Active=True"), std::string::npos) << activated;
+    const fs::path claim = app / "Batch/.batch.ini.claim";
+    EXPECT_EQ(ReadText(claim), std::to_string(first) + "\n");
+
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+    EXPECT_EQ(ReadText(BatchFile()), activated);
+    EXPECT_FALSE(fs::exists(app / "out/report.dwq")) << "the second host ran the job";
+    EXPECT_NE(Log().find("is claimed by process " + std::to_string(first) + ", which runs its job; this host leaves it alone."),
+              std::string::npos)
+        << Log();
+    EXPECT_EQ(ReadText(app / kRequestKey / "Kesto"), "Started");
+
+    ASSERT_EQ(::kill(first, SIGKILL), 0);
+    ASSERT_EQ(::waitpid(first, nullptr, 0), first);
+    reaper.pid = 0;
+
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:08\nstart\nidle 3\nquit\n")) << Transcript();
+    const std::string archive = ReadText(BatchFile() + "_20061205083008");
+    EXPECT_NE(archive.find("Count=3\n"), std::string::npos) << archive << Log();
+    EXPECT_TRUE(fs::exists(app / "out/report.dwq"));
+    EXPECT_FALSE(fs::exists(app / kRequestKey)) << "the request of the crashed host stays";
+    EXPECT_FALSE(fs::exists(claim));
+    EXPECT_NE(Log().find("claimed by process " + std::to_string(first) + ", which has ended"), std::string::npos)
+        << Log();
+}
+
+// A folder run writes each target once: of two documents with one target the second is refused,
+// and so is a document that is its own target; both are named in the general log.
+TEST_F(BatchTreeTest, TwinsAndADocumentThatIsItsOwnTargetAreRefused)
+{
+    fs::copy_file(app / "in/report.qxp", app / "in/twin.qxd");
+    fs::copy_file(app / "in/a.b.qxp", app / "in/twin.qxp");
+    fs::copy_file(app / "in/report.qxp", app / "in/layout.dwq");
+    WriteJob("Export", app / "in", app / "in");
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+    const std::string log = Log();
+    EXPECT_NE(log.find("Not converted: \"" + (app / "in/twin.qxp").string() + "\" has the same target \"" +
+                       (app / "in/twin.dwq").string() + "\" as \"" + (app / "in/twin.qxd").string() + "\""),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Not converted: \"" + (app / "in/layout.dwq").string() + "\" is its own target."),
+              std::string::npos)
+        << log;
+    // The first twin's result stays, and the document keeps its name and content.
+    EXPECT_EQ(ReadText(app / "in/twin.dwq").substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+    EXPECT_TRUE(DocumentChecks(app / "in/layout.dwq"));
+    EXPECT_NE(Archive().find("Count=6\n"), std::string::npos) << Archive();
 }
 
 TEST_F(BatchTreeTest, MissingTargetFoldersAreMadeAndTheModeMayStandBetweenBlanks)
@@ -331,6 +489,27 @@ TEST_F(BatchModeTest, ShippedJobsKeepTheResultsOfAnEarlierRunThatNothingNewRepla
                 << c.job << " " << replaced << log;
         EXPECT_TRUE(fs::exists(work / "Batch/batch.ini_20061205083007")) << c.job;
     }
+}
+
+// The shipped jobs of a Windows controller's status file and of twin documents, as a user runs them.
+TEST_F(BatchModeTest, ShippedWindowsAndTwinsJobsRunAndSayWhatTheyRefused)
+{
+    const fs::path windows = RunShippedJob("windows.ini");
+    ASSERT_FALSE(windows.empty());
+    const std::string archive = ReadText(windows / "Batch/batch.ini_20061205083007");
+    EXPECT_EQ(archive.substr(0, 2), "\xFF\xFE");
+    EXPECT_NE(Narrow(archive).find("Count=3\n"), std::string::npos) << Narrow(archive);
+    EXPECT_TRUE(fs::exists(windows / "Translated/report.dwq"));
+
+    const fs::path twins = RunShippedJob("twins.ini");
+    ASSERT_FALSE(twins.empty());
+    const fs::path books = twins / "Folders/Books";
+    const std::string log = ReadText(twins / "KestoLogfile.txt");
+    EXPECT_NE(log.find("Not converted: \"" + (books / "twin.qxp").string() + "\" has the same target"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Not converted: \"" + (books / "layout.dwq").string() + "\" is its own target."), std::string::npos)
+        << log;
+    EXPECT_EQ(ReadText(books / "layout.dwq"), ReadText(fs::path(KESTO_SOURCE_DIR) / "examples/batch/twins/layout.dwq"));
 }
 
 } // namespace

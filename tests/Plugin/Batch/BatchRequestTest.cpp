@@ -32,7 +32,8 @@ protected:
 
 TEST_F(BatchRequestTest, WithoutARequestOnlyTheMakerKeyIsMade)
 {
-    EXPECT_FALSE(ClaimBatchRequest());
+    platform::fs::OwnerClaim claim;
+    EXPECT_FALSE(ClaimBatchRequest(claim));
     EXPECT_TRUE(fs::is_directory(Key(kMaker)));
     EXPECT_TRUE(fs::is_empty(Key(kMaker)));
 }
@@ -40,32 +41,74 @@ TEST_F(BatchRequestTest, WithoutARequestOnlyTheMakerKeyIsMade)
 TEST_F(BatchRequestTest, ARequestIsClaimedOnce)
 {
     fs::create_directories(Key(kRequest));
-    EXPECT_TRUE(ClaimBatchRequest());
+    platform::fs::OwnerClaim first;
+    platform::fs::OwnerClaim second;
+    EXPECT_TRUE(ClaimBatchRequest(first));
     EXPECT_EQ(ReadFile(Key(kRequest) + "/Kesto"), "Started");
-    EXPECT_FALSE(ClaimBatchRequest());   // a second process finds it claimed
+    EXPECT_FALSE(ClaimBatchRequest(second));   // another claimant finds it held
     EXPECT_EQ(ReadFile(Key(kRequest) + "/Kesto"), "Started");
+}
+
+// A host that crashed leaves its claim behind; the next host takes the request over, and the
+// claim of a host that still runs is never taken.
+TEST_F(BatchRequestTest, TheClaimOfAProcessThatHasEndedIsTakenOver)
+{
+    fs::create_directories(Key(kRequest));
+    int claimed[2];
+    int release[2];
+    ASSERT_EQ(::pipe(claimed), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t owner = ::fork();
+    ASSERT_GE(owner, 0);
+    if (owner == 0) {
+        ::close(release[1]);
+        platform::fs::OwnerClaim claim;
+        const char answer = ClaimBatchRequest(claim) ? '1' : '0';
+        (void)!::write(claimed[1], &answer, 1);
+        char byte;
+        (void)!::read(release[0], &byte, 1);
+        ::_exit(0);   // gone without giving the claim up, as a crash would
+    }
+    char answer = 0;
+    ASSERT_EQ(::read(claimed[0], &answer, 1), 1);
+    ASSERT_EQ(answer, '1');
+    platform::fs::OwnerClaim claim;
+    EXPECT_FALSE(ClaimBatchRequest(claim));   // its owner still runs
+    ::close(release[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(owner, &status, 0), owner);
+    for (const int fd : {claimed[0], claimed[1], release[0]})
+        ::close(fd);
+    EXPECT_EQ(ReadFile(Key(kRequest) + "/.Kesto.owner"), std::to_string(owner) + "\n");
+    EXPECT_TRUE(ClaimBatchRequest(claim));
+    EXPECT_EQ(ReadFile(Key(kRequest) + "/Kesto"), "Started");
+    EXPECT_EQ(ReadFile(Key(kRequest) + "/.Kesto.owner"), std::to_string(::getpid()) + "\n");
 }
 
 TEST_F(BatchRequestTest, ARequestClaimedBeforeIsLeftAsItIs)
 {
     fs::create_directories(Key(kRequest));
     WriteFile(Key(kRequest) + "/KESTO", "by someone else");
-    EXPECT_FALSE(ClaimBatchRequest());
+    platform::fs::OwnerClaim claim;
+    EXPECT_FALSE(ClaimBatchRequest(claim));
     EXPECT_EQ(ReadFile(Key(kRequest) + "/KESTO"), "by someone else");
     EXPECT_FALSE(fs::exists(Key(kRequest) + "/Kesto"));
+    EXPECT_FALSE(fs::exists(Key(kRequest) + "/.Kesto.owner"));
 }
 
 TEST_F(BatchRequestTest, NamesOfTheKeysIgnoreCase)
 {
     fs::create_directories(Store() + "/HKEY_LOCAL_MACHINE/software/omra translation technology/KESTO 50 BATCH MODE");
-    EXPECT_TRUE(ClaimBatchRequest());
+    platform::fs::OwnerClaim claim;
+    EXPECT_TRUE(ClaimBatchRequest(claim));
     EXPECT_FALSE(fs::exists(Key(kMaker)));   // found in the spelling it had
 }
 
 TEST_F(BatchRequestTest, AStoreThatCannotBeWrittenAnswersFalse)
 {
     WriteFile(Store(), "not a folder");
-    EXPECT_FALSE(ClaimBatchRequest());
+    platform::fs::OwnerClaim claim;
+    EXPECT_FALSE(ClaimBatchRequest(claim));
 
     // A request whose claim cannot be written is not taken either.
     fs::remove(Store());
@@ -73,7 +116,7 @@ TEST_F(BatchRequestTest, AStoreThatCannotBeWrittenAnswersFalse)
     platform::fs::SetFaultHook([](platform::fs::Operation op, const std::string&) {
         return op == platform::fs::Operation::ReplaceFile ? ENOSPC : 0;
     });
-    EXPECT_FALSE(ClaimBatchRequest());
+    EXPECT_FALSE(ClaimBatchRequest(claim));
     platform::fs::SetFaultHook({});
     EXPECT_TRUE(fs::is_empty(Key(kRequest)));
 }
@@ -90,6 +133,7 @@ TEST_F(BatchRequestTest, WithoutTheHostNothingIsDecided)
 }
 
 // Two host processes started together on one request: exactly one of them runs the batch.
+// Both live until both have tried, as two hosts running side by side do.
 TEST_F(BatchRequestTest, OfTwoRacingProcessesExactlyOneClaims)
 {
     for (int race = 0; race < 50; ++race) {
@@ -97,28 +141,45 @@ TEST_F(BatchRequestTest, OfTwoRacingProcessesExactlyOneClaims)
         fs::create_directories(store + "/" + kRequest);
         platform::registry::SetRoot(store);
         int go[2];
+        int answers[2];
+        int done[2];
         ASSERT_EQ(::pipe(go), 0);
+        ASSERT_EQ(::pipe(answers), 0);
+        ASSERT_EQ(::pipe(done), 0);
         pid_t children[2];
         for (pid_t& child : children) {
             child = ::fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
                 ::close(go[1]);
+                ::close(done[1]);
                 char byte;
                 while (::read(go[0], &byte, 1) < 0) {
                 }
-                ::_exit(ClaimBatchRequest() ? 1 : 0);
+                platform::fs::OwnerClaim claim;
+                const char answer = ClaimBatchRequest(claim) ? '1' : '0';
+                (void)!::write(answers[1], &answer, 1);
+                while (::read(done[0], &byte, 1) < 0) {
+                }
+                ::_exit(0);
             }
         }
         ::close(go[0]);
         ::close(go[1]);   // both start now
         int claims = 0;
+        for (int i = 0; i < 2; ++i) {
+            char answer = 0;
+            ASSERT_EQ(::read(answers[0], &answer, 1), 1);
+            claims += answer == '1';
+        }
+        ::close(done[1]);   // both end now
         for (const pid_t child : children) {
             int status = 0;
             ASSERT_EQ(::waitpid(child, &status, 0), child);
             ASSERT_TRUE(WIFEXITED(status));
-            claims += WEXITSTATUS(status);
         }
+        for (const int fd : {answers[0], answers[1], done[0]})
+            ::close(fd);
         EXPECT_EQ(claims, 1) << "race " << race;
         EXPECT_EQ(ReadFile(store + "/" + kRequest + "/Kesto"), "Started");
     }

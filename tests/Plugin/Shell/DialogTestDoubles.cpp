@@ -182,6 +182,7 @@ bool BatchStatusFile::Load(bool) { return false; }
 std::string BatchStatusFile::GetFilePath() const { return std::string(); }
 BatchMode BatchStatusFile::GetMode() { return BatchMode::None; }
 bool BatchStatusFile::IsValid() { return true; }
+bool BatchStatusFile::NamesJob() { return false; }
 bool BatchStatusFile::IsActiveJob() { return false; }
 bool BatchStatusFile::MarkStarted() { return false; }
 bool BatchStatusFile::OnIdle(bool) { return false; }

@@ -68,6 +68,7 @@ bool BatchStatusFile::Load(bool)
 std::string BatchStatusFile::GetFilePath() const { return std::string(); }
 BatchMode BatchStatusFile::GetMode() { return g_batch.mode; }
 bool BatchStatusFile::IsValid() { return g_batch.valid; }
+bool BatchStatusFile::NamesJob() { return Pending(); }
 bool BatchStatusFile::IsActiveJob() { return g_batch.valid && g_batch.active; }
 bool BatchStatusFile::MarkStarted()
 {
