@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -104,6 +105,15 @@ struct ExampleWork {
         std::filesystem::remove_all(folder, ignored);
     }
 };
+
+// A document's file name as a test name: every character other than a letter or digit becomes "_".
+inline std::string TestNameOf(std::string name)
+{
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
 
 // The pseudo-translation of a text of ASCII characters.
 inline std::string Translation(const std::string& ascii)

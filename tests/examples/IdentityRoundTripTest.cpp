@@ -81,12 +81,6 @@ TEST_P(IdentityRoundTrip, TheUntranslatedImportEqualsTheSourceButForWhatTheRound
 }
 
 INSTANTIATE_TEST_SUITE_P(Shipped, IdentityRoundTrip, ::testing::ValuesIn(ShippedDocuments()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             for (char& c : name)
-                                 if (!isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+                         [](const ::testing::TestParamInfo<std::string>& info) { return kesto_test::TestNameOf(info.param); });
 
 }  // namespace

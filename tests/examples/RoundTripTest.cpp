@@ -607,12 +607,6 @@ INSTANTIATE_TEST_SUITE_P(Documents, RoundTrip,
                                            "geometry.qxp", "hidden.qxp", "export.qxp", "groups.qxp",
                                            "current-layout.qxp", "characters.qxp", "menu.qxp",
                                            "unique-ids.qxp", "run-formats.qxp", "run-formats-mac.qxd", "fidelity.qxp"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             std::string name = info.param;
-                             for (char& c : name)
-                                 if (!isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+                         [](const ::testing::TestParamInfo<const char*>& info) { return kesto_test::TestNameOf(info.param); });
 
 } // namespace

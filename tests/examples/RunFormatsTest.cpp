@@ -174,12 +174,6 @@ INSTANTIATE_TEST_SUITE_P(
         // and the multibyte font's name as their characters.
         Case{"run-formats-mac.qxd",
              {u"DejaVu Sans", u"Garamond Caf\u008E \u00AA", kBodoni, u"Mincho \u660E\u671D"}}),
-    [](const ::testing::TestParamInfo<Case>& info) {
-        std::string name = info.param.document;
-        for (char& c : name)
-            if (!isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        return name;
-    });
+    [](const ::testing::TestParamInfo<Case>& info) { return kesto_test::TestNameOf(info.param.document); });
 
 }  // namespace
