@@ -55,7 +55,7 @@ bool StartsWith(const std::string& bytes, const char* mark, std::size_t length)
     return bytes.size() >= length && bytes.compare(0, length, mark, length) == 0;
 }
 
-// UTF-16 bytes (after their mark) as UTF-8; a lone surrogate, and an odd last byte, become
+// UTF-16 bytes (after any mark) as UTF-8; a lone surrogate, and an odd last byte, become
 // U+FFFD.
 std::string FromUtf16(const std::string& bytes, bool bigEndian)
 {
@@ -69,6 +69,22 @@ std::string FromUtf16(const std::string& bytes, bool bigEndian)
     if (bytes.size() % 2 != 0)
         units += u'\uFFFD';
     return xthost::Utf16ToUtf8(units);
+}
+
+// A data file begins with ASCII (a section, a key or a comment), so UTF-16 without a mark shows
+// as zero bytes beside its first two characters: -1 for little-endian, 1 for big-endian, 0 when
+// the bytes do not read so. Left unread, such a file is a run of empty lines, and a status file
+// written that way would never run nor be answered.
+int UnmarkedUtf16(const std::string& bytes)
+{
+    if (bytes.size() < 4)
+        return 0;
+    const auto at = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (at(0) != 0 && at(0) < 0x80 && at(1) == 0 && at(2) != 0 && at(2) < 0x80 && at(3) == 0)
+        return -1;
+    if (at(0) == 0 && at(1) != 0 && at(1) < 0x80 && at(2) == 0 && at(3) != 0 && at(3) < 0x80)
+        return 1;
+    return 0;
 }
 
 std::string ToUtf16(const std::string& text, bool bigEndian)
@@ -191,6 +207,9 @@ void CDataFile::LoadBytes(const std::string& bytes)
     } else if (StartsWith(bytes, "\xFE\xFF", 2)) {
         encoding = Encoding::Utf16BE;
         text = FromUtf16(bytes.substr(2), true);
+    } else if (const int order = UnmarkedUtf16(bytes)) {
+        encoding = order < 0 ? Encoding::Utf16LEUnmarked : Encoding::Utf16BEUnmarked;
+        text = FromUtf16(bytes, order > 0);
     } else {
         text = bytes;
     }
@@ -292,6 +311,16 @@ std::string CDataFile::FileBytes() const
     case Encoding::Utf8Bom: return kUtf8Mark + text;
     case Encoding::Utf16LE: return "\xFF\xFE" + ToUtf16(text, false);
     case Encoding::Utf16BE: return "\xFE\xFF" + ToUtf16(text, true);
+    case Encoding::Utf16LEUnmarked:
+    case Encoding::Utf16BEUnmarked: {
+        // Kept without a mark as it came, unless the text would not read back as UTF-16 of
+        // this order: then the mark goes in front.
+        const bool bigEndian = m_encoding == Encoding::Utf16BEUnmarked;
+        const std::string bytes = ToUtf16(text, bigEndian);
+        if (UnmarkedUtf16(bytes) == (bigEndian ? 1 : -1))
+            return bytes;
+        return (bigEndian ? "\xFE\xFF" : "\xFF\xFE") + bytes;
+    }
     default:
         // Text that would read back as a byte-order mark gets a mark of its own in front.
         if (StartsWith(text, kUtf8Mark, 3) || StartsWith(text, "\xFF\xFE", 2) || StartsWith(text, "\xFE\xFF", 2))

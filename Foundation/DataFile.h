@@ -41,8 +41,9 @@ public:
         std::vector<Key> m_keys;
     };
 
-    // The form of the bytes on disk.
-    enum class Encoding { Plain, Utf8Bom, Utf16LE, Utf16BE };
+    // The form of the bytes on disk. The unmarked UTF-16 forms are what some Windows tools write
+    // when they save text as "Unicode" without a byte-order mark.
+    enum class Encoding { Plain, Utf8Bom, Utf16LE, Utf16BE, Utf16LEUnmarked, Utf16BEUnmarked };
 
     CDataFile();
     virtual ~CDataFile();

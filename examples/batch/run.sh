@@ -14,8 +14,8 @@
 # names.ini exports a tree with a document whose name is as long as the system allows and one
 # that only its owner may read; twins.ini writes beside the documents of a tree where twin.qxd
 # and twin.qxp would give one twin.dwq and a document is named layout.dwq; windows.ini is the
-# batch.ini job as a Windows program writes it, in UTF-16 with a byte-order mark and CR LF. A
-# job's host script is JOB with ".xts" for ".ini" when there is one, else batch.xts. The script
+# batch.ini job as a Windows program writes it, in UTF-16 with a byte-order mark and CR LF, and
+# windows-unmarked.ini the same in UTF-16 without the mark. A job's host script is JOB with ".xts" for ".ini" when there is one, else batch.xts. The script
 # answers no alert: a run that waits for a user fails.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,8 +28,9 @@ cp -r "$here/../app/Folders/Books" "$work/Folders/"
 sed "s|@WORK@|$work|g" "$here/kesto.ini" > "$work/XTensions/kesto.ini"
 sed "s|@WORK@|$work|g" "$here/$job" > "$work/Batch/batch.ini"
 case "$job" in
-  windows.ini)
-    { printf '\xFF\xFE'; sed '1s/^\xEF\xBB\xBF//' "$work/Batch/batch.ini" | iconv -f UTF-8 -t UTF-16LE; } > "$work/Batch/batch.utf16"
+  windows.ini|windows-unmarked.ini)
+    { if [ "$job" = windows.ini ]; then printf '\xFF\xFE'; fi
+      sed '1s/^\xEF\xBB\xBF//' "$work/Batch/batch.ini" | iconv -f UTF-8 -t UTF-16LE; } > "$work/Batch/batch.utf16"
     mv "$work/Batch/batch.utf16" "$work/Batch/batch.ini" ;;
   twins.ini)
     cp "$here/twins/"* "$work/Folders/Books/" ;;

@@ -310,6 +310,8 @@ TEST_F(DataFileTest, AFileWithAByteOrderMarkReadsAndSavesInItsOwnForm)
         {"UTF-8", "\xEF\xBB\xBF" + text, CDataFile::Encoding::Utf8Bom, "\xEF\xBB\xBF"},
         {"UTF-16LE", littleEndian, CDataFile::Encoding::Utf16LE, "\xFF\xFE"},
         {"UTF-16BE", bigEndian, CDataFile::Encoding::Utf16BE, "\xFE\xFF"},
+        {"UTF-16LE without a mark", littleEndian.substr(2), CDataFile::Encoding::Utf16LEUnmarked, std::string("\n\0[\0", 4)},
+        {"UTF-16BE without a mark", bigEndian.substr(2), CDataFile::Encoding::Utf16BEUnmarked, std::string("\0\n\0[", 4)},
     };
     for (const auto& c : cases) {
         CDataFile data;
@@ -331,6 +333,15 @@ TEST_F(DataFileTest, AFileWithAByteOrderMarkReadsAndSavesInItsOwnForm)
     LoadText(plain, text);
     EXPECT_EQ(plain.GetEncoding(), CDataFile::Encoding::Plain);
     EXPECT_EQ(plain.FileBytes().substr(0, 10), "\n[General]");
+    // Unmarked UTF-16 whose text would no longer read as such gets its mark.
+    CDataFile unmarked;
+    LoadText(unmarked, std::string("k\0=\0""1\0\n\0", 8));
+    ASSERT_EQ(unmarked.GetEncoding(), CDataFile::Encoding::Utf16LEUnmarked);
+    ASSERT_TRUE(unmarked.SetValue("\xE4\xB8\xAD", "2", "", ""));
+    ASSERT_TRUE(unmarked.SetValue("k", "", "", ""));
+    CDataFile reread;
+    LoadText(reread, unmarked.FileBytes());
+    EXPECT_EQ(reread.GetValue("\xE4\xB8\xAD", ""), "2");
     // Unless it would begin with bytes that read as a mark: then it gets a mark of its own.
     CDataFile markLike;
     LoadText(markLike, "\xFF\xFE=1\n");

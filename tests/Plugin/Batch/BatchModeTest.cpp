@@ -281,18 +281,19 @@ TEST_F(BatchTreeTest, JobThatCannotRunSaysSoInItsArchive)
 // The ASCII text of a file in UTF-16 of either byte order (mark and high bytes dropped).
 std::string Narrow(const std::string& bytes)
 {
-    if (bytes.size() < 2 || (bytes.compare(0, 2, "\xFF\xFE") != 0 && bytes.compare(0, 2, "\xFE\xFF") != 0))
+    const bool marked = bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0;
+    if (!marked && bytes.find('\0') == std::string::npos)
         return bytes;
     std::string text;
-    for (std::size_t i = 2; i < bytes.size(); ++i)
+    for (std::size_t i = marked ? 2 : 0; i < bytes.size(); ++i)
         if (bytes[i] != '\0')
             text += bytes[i];
     return text;
 }
 
-std::string Utf16(const std::string& ascii, bool bigEndian)
+std::string Utf16(const std::string& ascii, bool bigEndian, bool marked = true)
 {
-    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    std::string bytes = !marked ? "" : bigEndian ? "\xFE\xFF" : "\xFF\xFE";
     for (const char c : ascii)
         bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
     return bytes;
@@ -313,6 +314,7 @@ TEST_F(BatchTreeTest, StatusFilesFromAnyEditorRunOrSayWhyNot)
         {"UTF-8 with a mark", "\xEF\xBB\xBF" + job, "\xEF\xBB\xBF", ""},
         {"UTF-16LE", Utf16(job, false), "\xFF\xFE", ""},
         {"UTF-16BE", Utf16(job, true), "\xFE\xFF", ""},
+        {"UTF-16LE without a mark", Utf16(job, false, false), std::string("\n\0[\0", 4), ""},
         {"blank Target", "[General]\nMode=Export\n[Path]\nSource=" + (app / "in").string() + "\nTarget= \n", "",
          "Batch export step: the Target"},
         {"no Source", "[General]\nMode=Import\n[Path]\nTarget=" + (app / "out").string() + "\n", "",
@@ -494,12 +496,15 @@ TEST_F(BatchModeTest, ShippedJobsKeepTheResultsOfAnEarlierRunThatNothingNewRepla
 // The shipped jobs of a Windows controller's status file and of twin documents, as a user runs them.
 TEST_F(BatchModeTest, ShippedWindowsAndTwinsJobsRunAndSayWhatTheyRefused)
 {
-    const fs::path windows = RunShippedJob("windows.ini");
-    ASSERT_FALSE(windows.empty());
-    const std::string archive = ReadText(windows / "Batch/batch.ini_20061205083007");
-    EXPECT_EQ(archive.substr(0, 2), "\xFF\xFE");
-    EXPECT_NE(Narrow(archive).find("Count=3\n"), std::string::npos) << Narrow(archive);
-    EXPECT_TRUE(fs::exists(windows / "Translated/report.dwq"));
+    for (const auto& [job, start] : {std::pair<std::string, std::string>{"windows.ini", "\xFF\xFE"},
+                                     {"windows-unmarked.ini", std::string("\n\0;\0", 4)}}) {
+        const fs::path windows = RunShippedJob(job);
+        ASSERT_FALSE(windows.empty()) << job;
+        const std::string archive = ReadText(windows / "Batch/batch.ini_20061205083007");
+        EXPECT_EQ(archive.substr(0, start.size()), start) << job;
+        EXPECT_NE(Narrow(archive).find("Count=3\n"), std::string::npos) << job << Narrow(archive);
+        EXPECT_TRUE(fs::exists(windows / "Translated/report.dwq")) << job;
+    }
 
     const fs::path twins = RunShippedJob("twins.ini");
     ASSERT_FALSE(twins.empty());
