@@ -11,20 +11,13 @@ formats=${FORMATS:-1000}
 work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-samples-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 "$first/bench/samples/SampleBoxesBench" document "$formats" "$work/formats.qxp"
+source "$here/../../examples/lib/host-runs.sh"
 fastest() { sort -g | head -1; }
 for build in "$@"; do
   build=$(cd "$build" && pwd)
   app="$work/app"
   rm -rf "$app"; cp -r "$here/../../examples/app" "$app"
-  cat > "$app/export.xts" <<XTS
-start
-open-document formats.qxp
-menu "Export current document"
-save * default
-dialog 101
-  press 1
-quit
-XTS
+  export_script formats.qxp > "$app/export.xts"
   cat > "$app/import.xts" <<XTS
 start
 menu "Import Verbant file"

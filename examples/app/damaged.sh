@@ -15,10 +15,10 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-damaged.XXXXXX")
 cp -r "$here/." "$work/"
 cp "$here/../documents/export.qxp" "$here/../documents/minimal.qxp" "$work/"
 cd "$work"
+source "$here/../lib/host-runs.sh"
 xthost=("$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so")
 for doc in export minimal; do
-  printf 'start\nopen-document %s.qxp\nmenu "Export current document"\nsave * default\ndialog 101\n  press 1\nquit\n' \
-    "$doc" > "export-$doc.xts"
+  export_script "$doc.qxp" > "export-$doc.xts"
   "${xthost[@]}" --script "$work/export-$doc.xts" > "export-$doc.transcript"
 done
 "$build/examples/pseudo-translate/kesto-pseudo-translate" export.dwq export-translated.dwq

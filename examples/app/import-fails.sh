@@ -19,14 +19,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: import-fails.sh BUILD_DIR [CASE]}" && pwd)
 cases=${2:-"disk-full-restoring disk-full-saving container-as-output write-protected-target disk-full-exporting"}
 work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-import-fails.XXXXXX")
-cp -r "$here/." "$work/"
-cp "$here/../documents/export.qxp" "$work/"
-cd "$work"
-xthost=("$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so")
-printf 'start\nopen-document export.qxp\nmenu "Export current document"\nsave * default\ndialog 101\n  press 1\nquit\n' \
-  > export-doc.xts
-"${xthost[@]}" --script "$work/export-doc.xts" > export.transcript
-"$build/examples/pseudo-translate/kesto-pseudo-translate" export.dwq export-translated.dwq
+source "$here/../lib/host-runs.sh"
+translated_export "$build" "$work"
 sum() { if [ -e "$1" ]; then sha256sum < "$1" | cut -c1-16; else echo none; fi; }
 for case in $cases; do
   faults=""

@@ -12,14 +12,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: import-over.sh BUILD_DIR}" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-import-over.XXXXXX")
-cp -r "$here/." "$work/"
-cp "$here/../documents/export.qxp" "$work/"
-cd "$work"
-xthost=("$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so")
-printf 'start\nopen-document export.qxp\nmenu "Export current document"\nsave * default\ndialog 101\n  press 1\nquit\n' \
-  > export-doc.xts
-"${xthost[@]}" --script "$work/export-doc.xts" > export.transcript
-"$build/examples/pseudo-translate/kesto-pseudo-translate" export.dwq export-translated.dwq
+source "$here/../lib/host-runs.sh"
+translated_export "$build" "$work"
 # The documents of an earlier import.
 cp export.qxp export-translated.qxp
 cp export.qxp Folders/Imported/report.qxp

@@ -15,15 +15,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-roundtrip.XXXXXX")
 cp -r "$here/." "$work/"
 cp "$here/../documents/$doc" "$work/"
 cd "$work"
-cat > export-doc.xts <<XTS
-start
-open-document $doc
-menu "Export current document"
-save * default
-dialog 101
-  press 1
-quit
-XTS
+source "$here/../lib/host-runs.sh"
+export_script "$doc" > export-doc.xts
 cat > import-doc.xts <<XTS
 start
 menu "Import Verbant file"

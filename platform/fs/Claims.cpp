@@ -1,6 +1,5 @@
 #include "platform/fs/Claims.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/TempFiles.h"
 
 namespace platform::fs {
 
@@ -31,18 +31,14 @@ long ReadOwner(int fd)
 
 int CreateFileExclusive(const std::string& path, const std::string& bytes)
 {
-    const std::string target = NativePath(path);
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
+    if (const int fault = InjectedFault(Operation::ReplaceFile, path))
+        return fault;
     // The bytes go into a private file first; linking it under the final name is the one step
     // that can succeed for only one caller, and the file appears complete.
-    static std::atomic<unsigned> serial{0};
-    const std::string temp = folder + "." + base + "." + std::to_string(::getpid()) + "-" +
-                             std::to_string(++serial) + ".tmp";
-    if (const int error = ReplaceFile(temp, bytes))
+    std::string temp;
+    if (const int error = WriteTempBeside(path, kTempSuffix, bytes, temp))
         return error;
-    const int linked = ::link(temp.c_str(), target.c_str()) == 0 ? 0 : errno;
+    const int linked = ::link(temp.c_str(), NativePath(path).c_str()) == 0 ? 0 : errno;
     ::unlink(temp.c_str());
     return linked;
 }

@@ -29,12 +29,6 @@ PauseHook& Pauses()
     return hook;
 }
 
-int InjectedFault(Operation op, const std::string& path)
-{
-    const FaultHook& hook = Faults();
-    return hook ? hook(op, path) : 0;
-}
-
 int ResultOf(int rc)
 {
     return rc == 0 ? 0 : (errno != 0 ? errno : EIO);
@@ -60,6 +54,12 @@ bool GetStatus(const std::string& path, Status& status)
     status.isRegular = S_ISREG(st.st_mode);
     status.size = static_cast<uint64_t>(st.st_size);
     return true;
+}
+
+int InjectedFault(Operation op, const std::string& path)
+{
+    const FaultHook& hook = Faults();
+    return hook ? hook(op, path) : 0;
 }
 
 int RemoveFile(const std::string& path)
@@ -97,28 +97,13 @@ int ReplaceFile(const std::string& path, const std::string& bytes)
 
     // The temporary file has the target's mode (a new target's: the process's default) from
     // its start, so its content is never open to more readers than the target's.
-    int fd = -1;
     std::string temp;
-    if (const int error = CreateTempBeside(target, kTempSuffix, fd, temp))
+    if (const int error = WriteTempBeside(target, kTempSuffix, bytes, temp))
         return error;
-    int error = 0;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            break;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0)
-        error = errno;
-    if (error != 0)
-        ::unlink(temp.c_str());
+    if (::rename(temp.c_str(), target.c_str()) == 0)
+        return 0;
+    const int error = errno;
+    ::unlink(temp.c_str());
     return error;
 }
 

@@ -58,6 +58,9 @@ enum class Operation { RemoveFile, MakeFolder, RemoveFolder, ReplaceFile, MoveOv
 // of a failed call and the operation is not made. An empty hook lets every call through.
 using FaultHook = std::function<int(Operation, const std::string& path)>;
 void SetFaultHook(FaultHook hook);
+// The hook's answer for an operation on path; 0 without a hook. For writers outside this file
+// that do what one of the operations does.
+int InjectedFault(Operation op, const std::string& path);
 
 // Replaces the pause of Pause (for example to count pauses without waiting). Empty: sleep.
 using PauseHook = std::function<void(unsigned milliseconds)>;

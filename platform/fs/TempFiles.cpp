@@ -147,6 +147,30 @@ int CreateTempBeside(const std::string& target, const std::string& suffix, int& 
     return error;
 }
 
+int WriteTempBeside(const std::string& target, const std::string& suffix, const std::string& bytes, std::string& path)
+{
+    int fd = -1;
+    if (const int error = CreateTempBeside(target, suffix, fd, path))
+        return error;
+    int error = 0;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            error = written < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        ::unlink(path.c_str());
+    return error;
+}
+
 int SweepStaleTemps(const std::string& folder, const std::string& suffix)
 {
     const std::string native = NativePath(folder);

@@ -31,6 +31,11 @@ bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& ow
 // fills fd and path, or the system's error number.
 int CreateTempBeside(const std::string& target, const std::string& suffix, int& fd, std::string& path);
 
+// A new temporary file beside the target, made as CreateTempBeside makes it, that holds the
+// bytes and is closed. Answers 0 and fills path, or the system's error number (and no file is
+// left).
+int WriteTempBeside(const std::string& target, const std::string& suffix, const std::string& bytes, std::string& path);
+
 // Gives the file at path the mode of the existing target (nothing when there is none). Answers
 // 0 or the system's error number.
 int KeepTargetMode(int fd, const std::string& target);

@@ -1123,36 +1123,15 @@ void ReachWritePoint(const char* point)
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, int* error)
 {
-    int failure = 0;
-    const auto failed = [&failure](int e) {
-        if (failure == 0)
-            failure = e != 0 ? e : EIO;
-    };
-    int fd = -1;
     std::string temp;
-    if (const int e = platform::fs::CreateTempBeside(path, kHostTempSuffix, fd, temp)) {
-        if (error)
-            *error = e;
-        return false;
-    }
-    size_t done = 0;
-    while (failure == 0 && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            failed(n < 0 ? errno : EIO);
-        else
-            done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0)
-        failed(errno);
-    if (failure == 0)
+    int failure = platform::fs::WriteTempBeside(path, kHostTempSuffix, bytes, temp);
+    if (failure == 0) {
         ReachWritePoint("file.written");
-    if (failure == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
-        failed(errno);
-    if (failure != 0)
-        ::unlink(temp.c_str());
+        if (::rename(temp.c_str(), path.c_str()) != 0) {
+            failure = errno;
+            ::unlink(temp.c_str());
+        }
+    }
     if (error)
         *error = failure;
     return failure == 0;

@@ -1,0 +1,22 @@
+# Shared by the example and benchmark scripts; sourced, not run.
+
+# The host script that opens DOCUMENT and exports it from the menu into its default container.
+export_script() {
+  printf 'start\nopen-document %s\nmenu "Export current document"\nsave * default\ndialog 101\n  press 1\nquit\n' "$1"
+}
+
+# In the working folder WORK (the current folder afterwards), a copy of examples/app with
+# export.qxp, exported by the host of BUILD into export.dwq (its transcript export.transcript)
+# and translated by kesto-pseudo-translate into export-translated.dwq. Sets xthost, the host
+# command on that folder with the module.
+translated_export() {
+  local build=$1 work=$2 examples
+  examples=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  cp -r "$examples/app/." "$work/"
+  cp "$examples/documents/export.qxp" "$work/"
+  cd "$work"
+  xthost=("$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so")
+  export_script export.qxp > export-doc.xts
+  "${xthost[@]}" --script "$work/export-doc.xts" > export.transcript
+  "$build/examples/pseudo-translate/kesto-pseudo-translate" export.dwq export-translated.dwq
+}
