@@ -5,12 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "examples/pseudo-translate/PseudoTranslate.h"
@@ -58,61 +55,14 @@ inline std::filesystem::path RoundTripOf(const std::string& document)
     return out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
 }
 
-// A copy of the example application folder with one shipped document, in which scripts run
-// through xthost and Kesto.so of this build.
-struct ExampleWork {
-    std::filesystem::path folder;
-
-    // The folder `name` under the temporary folder, made afresh, with the application and the
-    // document in it.
-    ExampleWork(const std::string& name, const std::string& document)
-        : folder(std::filesystem::temp_directory_path() / name)
-    {
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-        std::filesystem::copy(std::string(KESTO_SOURCE_DIR) + "/examples/app", folder,
-                              std::filesystem::copy_options::recursive);
-        std::filesystem::copy_file(ExampleDocument(document), folder / document);
-    }
-    // Runs a shell command in the folder, its output into the file `out` there.
-    bool Shell(const std::string& command, const std::string& out) const
-    {
-        return std::system(("cd '" + folder.string() + "' && " + command + " > '" + out + "' 2>&1").c_str()) == 0;
-    }
-    // Runs the xthost script `script`, written to the file `name`; its transcript goes beside it.
-    bool Host(const std::string& name, const std::string& script) const
-    {
-        std::ofstream(folder / name) << script;
-        return Shell("'" + std::string(KESTO_BINARY_DIR) + "/platform/host/xthost' --app . --module '" +
-                         KESTO_BINARY_DIR + "/Plugin/XTension/Kesto.so' --script " + name,
-                     name + ".transcript");
-    }
-    std::string Text(const std::string& file) const
-    {
-        std::ifstream in(folder / file, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    // The canonical form of a document of the folder (`xthost doc canon`).
-    std::string Canon(const std::string& document) const
-    {
-        EXPECT_TRUE(Shell("'" + std::string(KESTO_BINARY_DIR) + "/platform/host/xthost' doc canon '" + document + "'",
-                          document + ".canon"));
-        return Text(document + ".canon");
-    }
-    void Remove() const
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-};
-
-// A document's file name as a test name: every character other than a letter or digit becomes "_".
-inline std::string TestNameOf(std::string name)
+// Imports the container `dwq` of a round trip's working folder into `out` there, the result
+// confirmed; answers the host's transcript.
+inline std::string ImportIn(const std::filesystem::path& work, const std::string& dwq, const std::string& out)
 {
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = '_';
-    return name;
+    std::ofstream(work / (out + ".xts")) << "start\nmenu \"Import Verbant file\"\nopen * " << dwq << "\nsave * " << out
+                                          << "\ndialog 103\n  press 1\nquit\n";
+    return RunShell("cd '" + work.string() + "' && '" KESTO_BINARY_DIR "/platform/host/xthost' --app . --module '" KESTO_BINARY_DIR
+                    "/Plugin/XTension/Kesto.so' --script '" + out + ".xts' 2>&1");
 }
 
 // The pseudo-translation of a text of ASCII characters.

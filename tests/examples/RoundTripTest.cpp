@@ -601,12 +601,34 @@ TEST(RoundTripBoxes, EachLayoutsBoxesHoldTheirOwnStoriesAndNoPrivateDataStays)
     fs::remove_all(imported.parent_path(), ignored);
 }
 
+// A space and a hyphen of a font with the high flag go out as U+00A0 and U+2011, as the character
+// tables write them (the identity round trip sees them come back as 0x20 and 0x2D).
+TEST(RoundTripCharacters, SpacesAndHyphensOfAFontWithTheHighFlagGoOutAsTheTablesWriteThem)
+{
+    const fs::path imported = kesto_test::RoundTripOf("characters.qxp");
+    ASSERT_FALSE(imported.empty());
+    std::u16string units;
+    for (const auto& story : ReadRuns((imported.parent_path() / "characters.dwq").string()))
+        for (const ParaRuns& para : story)
+            for (const RunView& run : para.runs)
+                units += run.text;
+    // "one two-three four" stands in such a font.
+    EXPECT_NE(units.find(u"one\u00A0two\u2011three\u00A0four"), std::u16string::npos) << Narrow(units);
+    fs::remove_all(imported.parent_path());
+}
+
 INSTANTIATE_TEST_SUITE_P(Documents, RoundTrip,
                          ::testing::Values("minimal.qxp", "two-page-linked.qxp", "mapping.qxp", "masters.qxp",
                                            "layouts.qxp", "mac-origin.qxd", "overflow.qxp", "scripts.qxp",
                                            "geometry.qxp", "hidden.qxp", "export.qxp", "groups.qxp",
                                            "current-layout.qxp", "characters.qxp", "menu.qxp",
-                                           "unique-ids.qxp", "run-formats.qxp", "run-formats-mac.qxd", "fidelity.qxp"),
-                         [](const ::testing::TestParamInfo<const char*>& info) { return kesto_test::TestNameOf(info.param); });
+                                           "unique-ids.qxp", "run-formats.qxp", "run-formats-mac.qxd"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
 
 } // namespace
