@@ -290,62 +290,54 @@ TEST_F(DataFileTest, ZeroByteEndsALine)
     EXPECT_EQ(data.GetValue("n", ""), "1");
 }
 
-// Windows editors begin a file with a byte-order mark: the keys read as they would without
-// one, and a save writes the file back in the form it came in, mark included.
+// Windows editors begin a file with a byte-order mark, or write UTF-16 without one: the keys
+// read as in plain text, and a save writes the file back in the form it came in.
 TEST_F(DataFileTest, AFileWithAByteOrderMarkReadsAndSavesInItsOwnForm)
 {
     const std::string text = "[General]\r\nMode=Export\r\n[Path]\r\nSource=/in/Bücher\r\n";
-    std::string littleEndian = "\xFF\xFE";
-    std::string bigEndian = "\xFE\xFF";
+    std::string le;
+    std::string be;
     for (const char16_t unit : std::u16string(u"[General]\r\nMode=Export\r\n[Path]\r\nSource=/in/Bücher\r\n")) {
-        littleEndian += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
-        bigEndian += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+        le += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        be += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
     }
+    using E = CDataFile::Encoding;
     const struct {
-        const char* name;
         std::string bytes;
-        CDataFile::Encoding encoding;
-        std::string mark;
+        E encoding;
+        std::string start;   // of the saved file
     } cases[] = {
-        {"UTF-8", "\xEF\xBB\xBF" + text, CDataFile::Encoding::Utf8Bom, "\xEF\xBB\xBF"},
-        {"UTF-16LE", littleEndian, CDataFile::Encoding::Utf16LE, "\xFF\xFE"},
-        {"UTF-16BE", bigEndian, CDataFile::Encoding::Utf16BE, "\xFE\xFF"},
-        {"UTF-16LE without a mark", littleEndian.substr(2), CDataFile::Encoding::Utf16LEUnmarked, std::string("\n\0[\0", 4)},
-        {"UTF-16BE without a mark", bigEndian.substr(2), CDataFile::Encoding::Utf16BEUnmarked, std::string("\0\n\0[", 4)},
+        {text, E::Plain, "\n[General]"},
+        {"\xEF\xBB\xBF" + text, E::Utf8Bom, "\xEF\xBB\xBF"},
+        {"\xFF\xFE" + le, E::Utf16LE, "\xFF\xFE"},
+        {"\xFE\xFF" + be, E::Utf16BE, "\xFE\xFF"},
+        {le, E::Utf16LEUnmarked, std::string("\n\0[\0", 4)},
+        {be, E::Utf16BEUnmarked, std::string("\0\n\0[", 4)},
     };
     for (const auto& c : cases) {
         CDataFile data;
         LoadText(data, c.bytes);
-        EXPECT_EQ(data.GetEncoding(), c.encoding) << c.name;
-        EXPECT_EQ(data.GetValue("Mode", "General"), "Export") << c.name;
-        EXPECT_EQ(data.GetValue("Source", "Path"), "/in/Bücher") << c.name;
-        ASSERT_TRUE(data.SetValue("Count", "3", "", "Status")) << c.name;
-        ASSERT_TRUE(data.Save()) << c.name;
+        EXPECT_EQ(data.GetEncoding(), c.encoding) << c.start;
+        EXPECT_EQ(data.GetValue("Mode", "General"), "Export") << c.start;
+        ASSERT_TRUE(data.SetValue("Count", "3", "", "Status"));
+        ASSERT_TRUE(data.Save());
         const std::string saved = ReadFile(m_path);
-        EXPECT_EQ(saved.substr(0, c.mark.size()), c.mark) << c.name;
+        EXPECT_EQ(saved.substr(0, c.start.size()), c.start);
         CDataFile again;
         LoadText(again, saved);
-        EXPECT_EQ(again.GetValue("Source", "Path"), "/in/Bücher") << c.name;
-        EXPECT_EQ(again.GetValue("Count", "Status"), "3") << c.name;
+        EXPECT_EQ(again.GetValue("Source", "Path"), "/in/Bücher") << c.start;
+        EXPECT_EQ(again.GetValue("Count", "Status"), "3") << c.start;
     }
-    // A file without a mark stays without one.
-    CDataFile plain;
-    LoadText(plain, text);
-    EXPECT_EQ(plain.GetEncoding(), CDataFile::Encoding::Plain);
-    EXPECT_EQ(plain.FileBytes().substr(0, 10), "\n[General]");
-    // Unmarked UTF-16 whose text would no longer read as such gets its mark.
+    // Unmarked UTF-16 whose text would no longer read as such, and plain text that would begin
+    // with bytes that read as a mark, get a mark of their own.
     CDataFile unmarked;
     LoadText(unmarked, std::string("k\0=\0""1\0\n\0", 8));
-    ASSERT_EQ(unmarked.GetEncoding(), CDataFile::Encoding::Utf16LEUnmarked);
     ASSERT_TRUE(unmarked.SetValue("\xE4\xB8\xAD", "2", "", ""));
     ASSERT_TRUE(unmarked.SetValue("k", "", "", ""));
     CDataFile reread;
     LoadText(reread, unmarked.FileBytes());
     EXPECT_EQ(reread.GetValue("\xE4\xB8\xAD", ""), "2");
-    // Unless it would begin with bytes that read as a mark: then it gets a mark of its own.
     CDataFile markLike;
-    LoadText(markLike, "\xFF\xFE=1\n");
-    ASSERT_EQ(markLike.GetEncoding(), CDataFile::Encoding::Utf16LE);
     LoadText(markLike, "x\n\xFF\xFE=1\n");
     ASSERT_TRUE(markLike.Save());
     CDataFile back;

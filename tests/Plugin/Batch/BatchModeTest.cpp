@@ -1,23 +1,25 @@
 // Batch runs through xthost with the module as a shared object: the controller's status file
-// and its request in the key store, as an outside controller would leave them.
+// and its request in the key store, as an outside controller would leave them; runs that are
+// killed at named points of the writers, and the next run.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 #include <fstream>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "Plugin/Shell/AppFolderTest.h"
-
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "Plugin/Shell/AppFolderTest.h"
+#include "platform/storage/CompoundFile.h"
 
 namespace {
 
@@ -51,6 +53,34 @@ protected:
         return std::system(command.c_str()) == 0;
     }
     std::string Transcript() const { return ReadText(app / "run.transcript"); }
+
+    // A host run that stops itself at a point of a writer (and the times it passes there first).
+    // It is killed there, as a crash would end it, at the latest when the test ends.
+    struct StoppedHost {
+        pid_t pid = -1;
+        void Kill()
+        {
+            if (pid > 0 && ::kill(pid, SIGKILL) == 0)
+                ::waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+        ~StoppedHost() { Kill(); }
+    };
+    void StopAt(const std::string& point, StoppedHost& host)
+    {
+        std::ofstream(app / "stopped.xts") << "stop-at " << point << "\nstart\nidle 3\nquit\n";
+        host.pid = ::fork();
+        if (host.pid == 0) {
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            if (::dup2(quiet, 1) >= 0 && ::dup2(quiet, 2) >= 0 && ::chdir(app.c_str()) == 0)
+                ::execl(XTHOST_PROGRAM, XTHOST_PROGRAM, "--app", ".", "--module", KESTO_MODULE, "--script",
+                        "stopped.xts", "--quiet", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        if (host.pid < 0 || ::waitpid(host.pid, &status, WUNTRACED) != host.pid || !WIFSTOPPED(status))
+            host.pid = -1;   // it never got there
+    }
 
     // Runs the shipped example job as a user would; answers its working copy, empty when the run
     // failed (its script answers no alert: a run that waited for a user fails).
@@ -278,162 +308,166 @@ TEST_F(BatchTreeTest, JobThatCannotRunSaysSoInItsArchive)
     EXPECT_FALSE(fs::exists(app / "missing"));
 }
 
-// The ASCII text of a file in UTF-16 of either byte order (mark and high bytes dropped).
-std::string Narrow(const std::string& bytes)
+// Status files as editors save them run; a job that cannot run is archived with why. Jobs
+// archived within one second keep an archive each.
+TEST_F(BatchTreeTest, StatusFilesFromAnyEditorRunOrSayWhyNotEachInItsOwnArchive)
 {
-    const bool marked = bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0;
-    if (!marked && bytes.find('\0') == std::string::npos)
-        return bytes;
-    std::string text;
-    for (std::size_t i = marked ? 2 : 0; i < bytes.size(); ++i)
-        if (bytes[i] != '\0')
-            text += bytes[i];
-    return text;
-}
-
-std::string Utf16(const std::string& ascii, bool bigEndian, bool marked = true)
-{
-    std::string bytes = !marked ? "" : bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (const char c : ascii)
-        bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
-    return bytes;
-}
-
-// Status files as Windows editors save them run as any other; one that names a job that cannot
-// run is answered with an archive that says why. None leaves its controller waiting.
-TEST_F(BatchTreeTest, StatusFilesFromAnyEditorRunOrSayWhyNot)
-{
-    const std::string job = "[General]\r\nMode=Export\r\nRecursive=True\r\n[Path]\r\nSource=" + (app / "in").string() +
-                            "\r\nTarget=" + (app / "out").string() + "\r\n";
     const struct {
-        const char* name;
         std::string bytes;
-        std::string mark;
-        std::string refused;   // the step and the key that refuse the job, empty when it runs
+        std::string refused;   // the key that refuses the job, empty when it runs
     } cases[] = {
-        {"UTF-8 with a mark", "\xEF\xBB\xBF" + job, "\xEF\xBB\xBF", ""},
-        {"UTF-16LE", Utf16(job, false), "\xFF\xFE", ""},
-        {"UTF-16BE", Utf16(job, true), "\xFE\xFF", ""},
-        {"UTF-16LE without a mark", Utf16(job, false, false), std::string("\n\0[\0", 4), ""},
-        {"blank Target", "[General]\nMode=Export\n[Path]\nSource=" + (app / "in").string() + "\nTarget= \n", "",
-         "Batch export step: the Target"},
-        {"no Source", "[General]\nMode=Import\n[Path]\nTarget=" + (app / "out").string() + "\n", "",
-         "Batch import step: the Source"},
+        {"\xEF\xBB\xBF[General]\r\nMode=Export\r\nRecursive=True\r\n[Path]\r\nSource=" + (app / "in").string() +
+             "\r\nTarget=" + (app / "out").string() + "\r\n",
+         ""},
+        {"[General]\nMode=Export\n[Path]\nSource=" + (app / "in").string() + "\nTarget= \n", "Target"},
+        {"[General]\nMode=Import\n[Path]\nTarget=" + (app / "out").string() + "\n", "Source"},
     };
+    std::string archive = BatchFile() + "_20061205083007";
     for (const auto& c : cases) {
         std::ofstream(BatchFile(), std::ios::binary) << c.bytes;
-        fs::remove_all(app / "out");
-        fs::create_directories(app / "out");
-        ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << c.name << Transcript();
-        EXPECT_FALSE(fs::exists(BatchFile())) << c.name;
-        const std::string archive = Archive();
-        EXPECT_EQ(archive.substr(0, c.mark.size()), c.mark) << c.name;
-        const std::string text = Narrow(archive);
-        if (c.refused.empty()) {
-            EXPECT_NE(text.find("Count=3\n"), std::string::npos) << c.name << text;
-            EXPECT_EQ(text.find("Error="), std::string::npos) << c.name << text;
-            EXPECT_TRUE(fs::exists(app / "out/report.dwq")) << c.name << Log();
-        } else {
-            const std::string key = c.refused.substr(c.refused.rfind(' ') + 1);
-            EXPECT_NE(text.find("Error=the " + key + " path \"\" cannot be used\n"), std::string::npos) << c.name << text;
-            EXPECT_NE(Log().find(c.refused + " path \"\" cannot be used; the run does not start."), std::string::npos)
-                << c.name << Log();
-            EXPECT_TRUE(fs::is_empty(app / "out")) << c.name;
-        }
-        fs::remove(BatchFile() + "_20061205083007");   // collected by the controller
-    }
-}
-
-// Two jobs archived in one second (here by two hosts one after the other): both archives stay.
-TEST_F(BatchTreeTest, JobsArchivedInOneSecondKeepBothArchives)
-{
-    for (const char* target : {"out", "second"}) {
-        WriteJob("Export", app / "in", app / target);
         ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+        const std::string text = ReadText(archive);
+        EXPECT_EQ(text.compare(0, 3, "\xEF\xBB\xBF") == 0, c.refused.empty()) << text;
+        EXPECT_NE(text.find(c.refused.empty() ? "Count=3\n" : "Error=the " + c.refused + " path \"\" cannot be used\n"),
+                  std::string::npos)
+            << text;
+        archive = BatchFile() + "_20061205083007-" + std::to_string(&c - cases + 2);
     }
-    EXPECT_NE(Archive().find("Target=" + (app / "out").string() + "\n"), std::string::npos) << Archive();
-    const std::string second = ReadText(BatchFile() + "_20061205083007-2");
-    EXPECT_NE(second.find("Target=" + (app / "second").string() + "\n"), std::string::npos) << second;
-    EXPECT_NE(second.find("Count=3\n"), std::string::npos) << second;
 }
 
-// A second host started on the status file of a running host leaves it alone; when the first
-// host crashes, the next one takes its claims over, runs the job and removes the request.
+// A second host started on the status file of a running host leaves the job to it; once that
+// host has crashed, the next one takes its claims over, runs the job and removes the request.
 TEST_F(BatchTreeTest, ASecondHostLeavesTheJobToTheFirstAndTheNextTakesOverAfterACrash)
 {
     fs::create_directories(app / kRequestKey);
     WriteJob("Export", app / "in", app / "out");
-    // The first host holds its job while it waits on a pipe that nobody writes.
-    ASSERT_EQ(::mkfifo((app / "wait.qxp").c_str(), 0600), 0);
-    std::ofstream(app / "first.xts") << "clock 2006-12-05 08:30:07\nstart\nopen-document wait.qxp\nidle 3\nquit\n";
-    const pid_t first = ::fork();
-    ASSERT_GE(first, 0);
-    if (first == 0) {
-        if (::chdir(app.c_str()) == 0)
-            ::execl(XTHOST_PROGRAM, XTHOST_PROGRAM, "--app", ".", "--module", KESTO_MODULE, "--script", "first.xts",
-                    "--quiet", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    // However the test ends, the first host does not outlive it.
-    struct Reaper {
-        pid_t pid;
-        ~Reaper()
-        {
-            if (pid > 0 && ::kill(pid, SIGKILL) == 0)
-                ::waitpid(pid, nullptr, 0);
-        }
-    } reaper{first};
-    for (int tries = 0; tries < 6000 && ReadText(BatchFile()).find("Active=True") == std::string::npos; ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    StoppedHost first;   // in the middle of its job
+    StopAt("XFJ12/101", first);
+    ASSERT_GT(first.pid, 0);
+    const std::string pid = std::to_string(first.pid);
     const std::string activated = ReadText(BatchFile());
     ASSERT_NE(activated.find("Active=True"), std::string::npos) << activated;
-    const fs::path claim = app / "Batch/.batch.ini.claim";
-    EXPECT_EQ(ReadText(claim), std::to_string(first) + "\n");
+    EXPECT_EQ(ReadText(app / "Batch/.batch.ini.claim"), pid + "\n");
 
-    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+    ASSERT_TRUE(Run("start\nidle 3\nquit\n")) << Transcript();
     EXPECT_EQ(ReadText(BatchFile()), activated);
     EXPECT_FALSE(fs::exists(app / "out/report.dwq")) << "the second host ran the job";
-    EXPECT_NE(Log().find("is claimed by process " + std::to_string(first) + ", which runs its job; this host leaves it alone."),
-              std::string::npos)
-        << Log();
+    EXPECT_NE(Log().find("is claimed by process " + pid), std::string::npos) << Log();
     EXPECT_EQ(ReadText(app / kRequestKey / "Kesto"), "Started");
 
-    ASSERT_EQ(::kill(first, SIGKILL), 0);
-    ASSERT_EQ(::waitpid(first, nullptr, 0), first);
-    reaper.pid = 0;
-
-    ASSERT_TRUE(Run("clock 2006-12-05 08:30:08\nstart\nidle 3\nquit\n")) << Transcript();
-    const std::string archive = ReadText(BatchFile() + "_20061205083008");
-    EXPECT_NE(archive.find("Count=3\n"), std::string::npos) << archive << Log();
-    EXPECT_TRUE(fs::exists(app / "out/report.dwq"));
-    EXPECT_FALSE(fs::exists(app / kRequestKey)) << "the request of the crashed host stays";
-    EXPECT_FALSE(fs::exists(claim));
-    EXPECT_NE(Log().find("claimed by process " + std::to_string(first) + ", which has ended"), std::string::npos)
-        << Log();
-}
-
-// A folder run writes each target once: of two documents with one target the second is refused,
-// and so is a document that is its own target; both are named in the general log.
-TEST_F(BatchTreeTest, TwinsAndADocumentThatIsItsOwnTargetAreRefused)
-{
-    fs::copy_file(app / "in/report.qxp", app / "in/twin.qxd");
-    fs::copy_file(app / "in/a.b.qxp", app / "in/twin.qxp");
-    fs::copy_file(app / "in/report.qxp", app / "in/layout.dwq");
-    WriteJob("Export", app / "in", app / "in");
+    first.Kill();
     ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
-    const std::string log = Log();
-    EXPECT_NE(log.find("Not converted: \"" + (app / "in/twin.qxp").string() + "\" has the same target \"" +
-                       (app / "in/twin.dwq").string() + "\" as \"" + (app / "in/twin.qxd").string() + "\""),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("Not converted: \"" + (app / "in/layout.dwq").string() + "\" is its own target."),
-              std::string::npos)
-        << log;
-    // The first twin's result stays, and the document keeps its name and content.
-    EXPECT_EQ(ReadText(app / "in/twin.dwq").substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
-    EXPECT_TRUE(DocumentChecks(app / "in/layout.dwq"));
-    EXPECT_NE(Archive().find("Count=6\n"), std::string::npos) << Archive();
+    EXPECT_NE(Archive().find("Count=3\n"), std::string::npos) << Archive() << Log();
+    EXPECT_FALSE(fs::exists(app / kRequestKey)) << "the request of the crashed host stays";
+    EXPECT_FALSE(fs::exists(app / "Batch/.batch.ini.claim"));
 }
+
+struct KillPoint {
+    const char* name;
+    bool import;
+    const char* point;   // where the host stops, and how many times it passes there first
+};
+
+class KillPointTest : public BatchTreeTest, public ::testing::WithParamInterface<KillPoint> {
+protected:
+    // A whole result of its kind: an exchange file that opens, a PDF with its end, a document.
+    static bool Whole(const fs::path& path)
+    {
+        const std::string ext = path.extension().string();
+        const std::string text = ReadText(path);
+        std::shared_ptr<cfb::File> file;
+        if (ext == ".dwq")
+            return SUCCEEDED(cfb::File::openForReading(path.string(), false, file));
+        if (ext == ".pdf")
+            return text.rfind("%PDF-", 0) == 0 && text.find("%%EOF") != std::string::npos;
+        return ext == ".qxp" && DocumentChecks(path);
+    }
+
+    // Each file that is not as it was is a whole result. The private documents of News, and all
+    // that is written for them on the way, stay their owner's only.
+    void ExpectWholeOrAsBefore(std::map<std::string, std::map<std::string, uint64_t>>& before, const char* when)
+    {
+        for (auto& [folder, sums] : before)
+            for (const auto& [name, sum] : Checksums(app / folder)) {
+                const fs::path path = app / folder / name;
+                if (name.rfind("News/", 0) == 0 && folder != "pdf") {
+                    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+                        << when << ": " << path;
+                }
+                if (path.filename().string()[0] != '.' && (sums.count(name) == 0 || sums[name] != sum)) {
+                    EXPECT_TRUE(Whole(path)) << when << ": " << path << " is empty or cut";
+                }
+            }
+    }
+};
+
+// The host is killed at one point of a run; after the controller starts the job again, every
+// target is whole and nothing of the killed run is left: not in the target folders, beside the
+// source documents or in the host's temporary folder. Replaced files keep their modes.
+TEST_P(KillPointTest, TargetsAreWholeOrAsBeforeAndTheNextRunLeavesNoTemporaryFile)
+{
+    const KillPoint& kill = GetParam();
+    const fs::path target = app / "out";
+    const std::string ext = kill.import ? ".qxp" : ".dwq";
+    const auto priv = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(app / "in/News/front.qxp", priv);
+    fs::create_directories(app / "pdf");
+    fs::create_directories(target / "News");
+    fs::path source = app / "in";
+    if (kill.import) {
+        // The exchange files of an earlier export are the import's sources.
+        WriteJob("Export", app / "in", app / "dwq");
+        ASSERT_TRUE(Run("start\nidle 3\nquit\n")) << Transcript();
+        source = app / "dwq";
+        fs::copy_file(app / "in/News/front.qxp", target / "News/front.qxp");
+    } else {
+        fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/batch/earlier-run/report.dwq",
+                      target / "News/front.dwq");
+        std::ofstream(app / "pdf/report.pdf") << "%PDF-1.4 an earlier PDF\n%%EOF\n";
+    }
+    fs::permissions(target / ("News/front" + ext), priv);
+    std::map<std::string, std::map<std::string, uint64_t>> before;
+    for (const char* folder : {"in", "out", "pdf"})
+        before[folder] = Checksums(app / folder);
+    const std::string job = std::string("[General]\nMode=") + (kill.import ? "Import" : "Export") +
+                            "\nRecursive=True\n[Path]\nSource=" + source.string() + "\nTarget=" + target.string() +
+                            "\nPdfDir=" + (kill.import ? "" : (app / "pdf").string()) + "\n";
+    std::ofstream(BatchFile()) << job;
+    StoppedHost host;
+    StopAt(kill.point, host);
+    ASSERT_GT(host.pid, 0) << kill.point << " was never reached";
+    host.Kill();
+    ExpectWholeOrAsBefore(before, "after the kill");
+
+    std::ofstream(BatchFile()) << job;
+    ASSERT_TRUE(Run("start\nidle 3\nquit\n")) << Transcript();
+    ExpectWholeOrAsBefore(before, "after the next run");
+    fs::create_directories(app / "Temp");   // the host's temporary folder, when it made none
+    for (const char* folder : {"in", "out", "pdf", "Temp"})
+        for (const auto& [name, sum] : Checksums(app / folder)) {
+            const std::string base = fs::path(name).filename().string();
+            EXPECT_TRUE(before[folder].count(name) || (base[0] != '.' && base.rfind("KS_PdfProbe_", 0) != 0))
+                << "left by the killed run: " << folder << "/" << name;
+        }
+    EXPECT_TRUE(Whole(target / ("News/front" + ext)));
+    EXPECT_TRUE(Whole(target / ("report" + ext)));
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(target / ("report" + ext)).permissions()), 0666 & ~mask)
+        << "a new target has the process's default mode";
+}
+
+// Points of the export's container (while the source document is read into it), of the host's
+// saves (a file written beside its target, not yet renamed: the source document, the imported
+// document), of the PDF writer (the probe's PDF, a real one) and of the import's work document.
+INSTANTIATE_TEST_SUITE_P(Points, KillPointTest,
+                         ::testing::Values(KillPoint{"ExportContainer", false, "XFJ12/101 after 1"},
+                                           KillPoint{"ExportSourceSave", false, "file.written"},
+                                           KillPoint{"ProbePdf", false, "pdf.page"},
+                                           KillPoint{"TargetPdf", false, "pdf.page after 1"},
+                                           KillPoint{"ImportWorkDocument", true, "XFJ12/105"},
+                                           KillPoint{"ImportSave", true, "file.written"}),
+                         [](const ::testing::TestParamInfo<KillPoint>& info) { return std::string(info.param.name); });
 
 TEST_F(BatchTreeTest, MissingTargetFoldersAreMadeAndTheModeMayStandBetweenBlanks)
 {
@@ -493,28 +527,40 @@ TEST_F(BatchModeTest, ShippedJobsKeepTheResultsOfAnEarlierRunThatNothingNewRepla
     }
 }
 
-// The shipped jobs of a Windows controller's status file and of twin documents, as a user runs them.
-TEST_F(BatchModeTest, ShippedWindowsAndTwinsJobsRunAndSayWhatTheyRefused)
+// The shipped jobs of a Windows controller (UTF-16 with and without a mark), of twin documents,
+// of the longest names with a private document, and of a crash, as a user runs them.
+TEST_F(BatchModeTest, ShippedWindowsTwinsNamesAndCrashJobsDoWhatTheyShow)
 {
     for (const auto& [job, start] : {std::pair<std::string, std::string>{"windows.ini", "\xFF\xFE"},
                                      {"windows-unmarked.ini", std::string("\n\0;\0", 4)}}) {
-        const fs::path windows = RunShippedJob(job);
-        ASSERT_FALSE(windows.empty()) << job;
-        const std::string archive = ReadText(windows / "Batch/batch.ini_20061205083007");
+        const fs::path work = RunShippedJob(job);
+        ASSERT_FALSE(work.empty()) << job;
+        std::string archive = ReadText(work / "Batch/batch.ini_20061205083007");
         EXPECT_EQ(archive.substr(0, start.size()), start) << job;
-        EXPECT_NE(Narrow(archive).find("Count=3\n"), std::string::npos) << job << Narrow(archive);
-        EXPECT_TRUE(fs::exists(windows / "Translated/report.dwq")) << job;
+        archive.erase(std::remove(archive.begin(), archive.end(), '\0'), archive.end());
+        EXPECT_NE(archive.find("Count=3\n"), std::string::npos) << job << archive;
     }
 
     const fs::path twins = RunShippedJob("twins.ini");
     ASSERT_FALSE(twins.empty());
     const fs::path books = twins / "Folders/Books";
     const std::string log = ReadText(twins / "KestoLogfile.txt");
-    EXPECT_NE(log.find("Not converted: \"" + (books / "twin.qxp").string() + "\" has the same target"), std::string::npos)
-        << log;
-    EXPECT_NE(log.find("Not converted: \"" + (books / "layout.dwq").string() + "\" is its own target."), std::string::npos)
-        << log;
+    for (const char* refused : {"twin.qxp\" has the same target", "layout.dwq\" is its own target."})
+        EXPECT_NE(log.find("Not converted: \"" + books.string() + "/" + refused), std::string::npos) << log;
     EXPECT_EQ(ReadText(books / "layout.dwq"), ReadText(fs::path(KESTO_SOURCE_DIR) / "examples/batch/twins/layout.dwq"));
+
+    const fs::path names = RunShippedJob("names.ini");
+    ASSERT_FALSE(names.empty());
+    for (const char* ext : {".dwq", ".pdf"})
+        EXPECT_TRUE(fs::exists(names / "Translated" / (std::string(251, 'n') + ext))) << ext;
+    EXPECT_EQ(fs::status(names / "Folders/Books/report.qxp").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    for (const char* point : {"XFJ12/101 after 1", "pdf.page after 1"}) {
+        const std::string command = "TMPDIR=" + app.string() + " bash " + KESTO_SOURCE_DIR +
+                                    "/examples/batch/crash.sh " + KESTO_BINARY_DIR + " '" + point + "' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << point;
+    }
 }
 
 } // namespace
