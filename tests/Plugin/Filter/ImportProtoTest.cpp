@@ -60,6 +60,24 @@ HostFileSpec SpecOf(const fs::path& path)
     return spec;
 }
 
+// The bytes a container stores as its host document.
+class BytesSource : public KS_DWX::KSInStream {
+public:
+    explicit BytesSource(std::string bytes) : m_bytes(std::move(bytes)) {}
+    uint32_t read(void* buffer, uint32_t size) override
+    {
+        const size_t n = std::min<size_t>(size, m_bytes.size() - m_at);
+        std::memcpy(buffer, m_bytes.data() + m_at, n);
+        m_at += n;
+        return static_cast<uint32_t>(n);
+    }
+    uint32_t size() override { return static_cast<uint32_t>(m_bytes.size()); }
+
+private:
+    std::string m_bytes;
+    size_t m_at = 0;
+};
+
 // The import's own settings, where the module reads them.
 constexpr char kImportSettings[] = "[QUARK]\nAutomaticResizeOfFrames=True\nSetUniqueID=True\n";
 
@@ -413,19 +431,7 @@ TEST_F(ImportProtoTest, ATargetTheHostCannotOpenGivesTheFiveLinesTheAlertAndImpo
     const fs::path dwq = app / "garbage.dwq";
     {
         RefPtr<KS_DWX::Export::IBook> book = KS_DWX::Export::CreateExportBook(dwq.string());
-        class Source : public KS_DWX::KSInStream {
-        public:
-            uint32_t read(void* buffer, uint32_t size) override
-            {
-                if (done || size < 20)
-                    return 0;
-                done = true;
-                std::memcpy(buffer, "this is no document.", 20);
-                return 20;
-            }
-            uint32_t size() override { return 20; }
-            bool done = false;
-        } source;
+        BytesSource source("this is no document.");
         book->StoreQXP(0, &source);
         book->Finish();
     }
@@ -438,6 +444,26 @@ TEST_F(ImportProtoTest, ATargetTheHostCannotOpenGivesTheFiveLinesTheAlertAndImpo
     EXPECT_NE(log.find("Import failed"), std::string::npos) << log;
     // What the host refused is no document and does not stay at the target.
     EXPECT_FALSE(fs::exists(app / "garbage.qxp"));
+    EXPECT_TRUE(PreferencesOn());
+}
+
+// A container that carries the document but no exchange document in its Book: the import fails
+// and says which file holds nothing to import.
+TEST_F(ImportProtoTest, ABookWithoutADocumentIsAFailedImportNamingTheContainer)
+{
+    StartWith();
+    const fs::path dwq = app / "nobookdoc.dwq";
+    {
+        RefPtr<KS_DWX::Export::IBook> book = KS_DWX::Export::CreateExportBook(dwq.string());
+        BytesSource source(ReadText(fs::path(KESTO_SOURCE_DIR) / "examples/documents/minimal.qxp"));
+        book->StoreQXP(0, &source);
+        book->Finish();
+    }
+    OverwriteFlags.document = true;
+    ImportUnattended(dwq, app / "nobookdoc.qxp");
+    const std::string log = GeneralLog();
+    EXPECT_NE(log.find("ERROR:    " + dwq.string() + ": the DWQ holds no document to import!"), std::string::npos) << log;
+    EXPECT_NE(log.find("SUPPRESSED DIALOG:\tResult\t->\tImport failed"), std::string::npos) << log;
     EXPECT_TRUE(PreferencesOn());
 }
 

@@ -150,6 +150,9 @@ TEST_F(FileDialogsTest, AFailedOutputLeavesTheCallersSpecification)
     RunOk("start\ncall job-source\ncall export-output\nsave \"Verbant output file name:\" Docs/new.dwq\n");
     EXPECT_FALSE(chosen);
     EXPECT_EQ(std::memcmp(&spec, &marker, sizeof spec), 0);
+    // A file that was chosen and could not be made is no cancel: the log names it and the reason.
+    EXPECT_NE(GeneralLog().find("ERROR: Unable to create " + Path("Docs/new.dwq") + ": File exists\n"), std::string::npos)
+        << GeneralLog();
 }
 
 TEST_F(FileDialogsTest, SpecificationsOfMissingItemsLeaveTheRecord)
