@@ -313,16 +313,12 @@ TEST_F(AttribHostTest, TheCharacterSetStaysTheSamplesAndFollowsOnlyAFontChangedH
     ASSERT_TRUE(noted.CharacterSetOf(1, set));
     EXPECT_EQ(set, 0);
     const int32_t high = Select(u"high");
-    const MapAttrs dejaVu{{u"typeface", u"DejaVu Sans"}, {u"typeface_codepage", u"1252"}};
     // The font the run's own sample gave: its character set stays.
-    noted.ReadTypeface(dejaVu);
-    EXPECT_EQ(FormatAt(high).font, 1);
+    noted.ReadTypeface(MapAttrs{{u"typeface", u"DejaVu Sans"}, {u"typeface_codepage", u"1252"}});
     EXPECT_EQ(FormatAt(high).high, 128);
-    // A sample of another font (one sample for the runs of a paragraph format, as an earlier
-    // build wrote them): the set goes with the font as the text has it.
+    // A font changed here, as by an earlier build's one sample for the runs of a paragraph format.
     SetTextAttribute(0, kAttrFont, 2);
-    noted.ReadTypeface(dejaVu);
-    EXPECT_EQ(FormatAt(high).font, 1);
+    noted.ReadTypeface(MapAttrs{{u"typeface", u"DejaVu Sans"}, {u"typeface_codepage", u"1252"}});
     EXPECT_EQ(FormatAt(high).high, 0);
 
     // Without notes the set stays with its own font and does not go over to another.

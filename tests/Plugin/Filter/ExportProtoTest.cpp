@@ -226,37 +226,6 @@ TEST_F(ExportProtoTest, AnUnattendedRunWritesTheBookWithoutAnyDialog)
         }
 }
 
-// Each layout's runs take their formatting from that layout's own samples on import, so the
-// stored document keeps the private working boxes of every layout, and the source loses them all.
-TEST_F(ExportProtoTest, TheStoredDocumentKeepsThePrivateBoxesOfEveryLayout)
-{
-    Start();
-    const std::string source = ServerExport(Target());
-    RefPtr<KS_DWX::Import::IBook> book = KS_DWX::Import::OpenImportBook(Target().string());
-    ASSERT_TRUE(book);
-    Collector stored;
-    book->LoadQXP(0, &stored);
-    const auto project = xthost::doc::ParseDocument(stored.bytes);
-    ASSERT_TRUE(project);
-    auto privateLinks = [](const xthost::doc::Layout& layout) {
-        std::vector<std::vector<uint8_t>> links;
-        for (const auto& box : layout.boxes) {
-            const auto link = box.second.privateData.find(0x08414B42);
-            if (link != box.second.privateData.end() && link->second.size() == 4 && link->second[0] == 0xFF)
-                links.push_back(link->second);
-        }
-        std::sort(links.begin(), links.end());
-        return links;
-    };
-    const std::vector<std::vector<uint8_t>> both = {{0xFF, 0xFF, 0xFF, 0xFE}, {0xFF, 0xFF, 0xFF, 0xFF}};
-    ASSERT_EQ(project->layouts.size(), 3u);
-    for (size_t n = 0; n < project->layouts.size(); ++n)
-        EXPECT_EQ(privateLinks(*project->layouts[n]), both) << "layout " << n;
-    const auto saved = xthost::doc::ReadDocumentFile(source);
-    for (size_t n = 0; n < saved->layouts.size(); ++n)
-        EXPECT_TRUE(privateLinks(*saved->layouts[n]).empty()) << "layout " << n;
-}
-
 TEST_F(ExportProtoTest, AnExistingTargetThatMayNotBeReplacedStaysUntouched)
 {
     Start();

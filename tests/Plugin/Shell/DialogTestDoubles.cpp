@@ -104,13 +104,13 @@ int16_t ConvFileSpec::SetPath(const std::string& path)
     return 0;
 }
 
-namespace {
-
-// A host file reference of the path; with create, the file is made first. As the module's own,
-// the host's file record names the file whether it exists or not.
-int16_t SpecOfPath(const std::string& path, HostFileSpec& out, bool create, bool replace, uint32_t creator,
-                   uint32_t fileType)
+// The host's file record of the path, which names a file whether it exists or not, as the
+// module's own does; with create, the file is made first.
+static int16_t HostRecord(const std::string& path, HostFileSpec& out, bool create, bool replace, uint32_t creator,
+                          uint32_t fileType)
 {
+    if (State().createFails)
+        return -48;
     const std::u16string wide(path.begin(), path.end());
     XTHandle text = 0;
     XTHandle ref = 0;
@@ -131,20 +131,14 @@ int16_t SpecOfPath(const std::string& path, HostFileSpec& out, bool create, bool
     return static_cast<int16_t>(rc);
 }
 
-} // namespace
-
 int16_t ConvFileSpec::GetHostSpec(HostFileSpec& out) const
 {
-    if (State().createFails)
-        return -48;
-    return SpecOfPath(m_path, out, false, false, XT_CREATOR_XPRESS, 0);
+    return HostRecord(m_path, out, false, false, XT_CREATOR_XPRESS, 0);
 }
 
 int16_t ConvFileSpec::CreateHostFile(HostFileSpec& out, bool replace, uint32_t creator, uint32_t fileType)
 {
-    if (State().createFails)
-        return -48;
-    return SpecOfPath(m_path, out, true, replace, creator, fileType);
+    return HostRecord(m_path, out, true, replace, creator, fileType);
 }
 
 int16_t ResolveHostFileSpec(HostFileSpec&, const char* extension)

@@ -36,7 +36,6 @@ struct Doubles {
     std::vector<std::string> resolvedExtensions;
     bool batchRequested = false;
     bool setPathFails = false;
-    // The host refuses the output file: its file record and its creation fail.
     bool createFails = false;
     // A folder run that throws, to show that nothing escapes into the host.
     bool runThrows = false;

@@ -111,8 +111,7 @@ TEST_F(FileDialogsTest, NoSourceWithoutExactlyOneTakenFile)
     EXPECT_EQ(std::memcmp(&spec, &marker, sizeof spec), 0);
 }
 
-// The output is proposed beside the source; its file is made only by the command, complete,
-// so that a run killed before leaves no empty file under the chosen name.
+// The output's file is made only by the command, complete: a run killed before leaves no empty file.
 TEST_F(FileDialogsTest, OutputsAreProposedBesideTheSourceAndNotMadeEmpty)
 {
     const struct {
@@ -129,8 +128,7 @@ TEST_F(FileDialogsTest, OutputsAreProposedBesideTheSourceAndNotMadeEmpty)
     for (const auto& o : outputs) {
         Reset();
         spec = marker;
-        // The import's proposal is the source document itself.
-        const bool there = fs::exists(app / "Docs" / o.name);
+        const bool there = fs::exists(app / "Docs" / o.name);  // the import proposes the source itself
         const auto lines = RunOk(std::string("start\ncall job-source\ncall ") + o.call + "\nsave \"" + o.title +
                                  "\" default proposed " + o.name + "\n");
         EXPECT_TRUE(chosen) << o.call;

@@ -100,8 +100,8 @@ TEST_F(ExportCommandTest, TheFrontDocumentBecomesAnExchangeFileThatCarriesItsSav
     ASSERT_EQ(InflateStored(Target(), stored), 0);
     const std::string check = std::string(XTHOST_BINARY) + " doc check " + stored.string();
     EXPECT_EQ(std::system(check.c_str()), 0);
-    // The stored document has the two private working boxes in each of its three layouts (the
-    // import finds each layout's formatting through its own); the user's file on disk has none.
+    // Each stored layout has the two private working boxes (the import finds its text through
+    // them); the user's file on disk has none.
     EXPECT_EQ(kesto_test::CountOf(Canon(stored), "\"08414b42\", \"ffffffff\""), 3);
     EXPECT_EQ(kesto_test::CountOf(Canon(stored), "\"08414b42\", \"fffffffe\""), 3);
     const std::string source = Canon(Source());
