@@ -1,13 +1,13 @@
 #include "Plugin/Batch/PdfCreation.h"
 
+#include <cerrno>
 #include <chrono>
-#include <filesystem>
 #include <iomanip>
 #include <optional>
+#include <set>
 #include <ostream>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -23,7 +23,7 @@
 #include "Plugin/QAPI/CurDocAPI.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
-#include "platform/fs/TempFiles.h"
+#include "platform/fs/Sweep.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 uint8_t PdfHookActive = 0;
@@ -60,40 +60,27 @@ void LogRule()
     GeneralLogStream() << std::string(80, '*') << std::endl;
 }
 
-constexpr char kProbePrefix[] = "KS_PdfProbe_";
-
-// The probe folders that a killed host left: those whose pid names no running process.
-void RemoveStaleProbeFolders(const std::string& temp)
+// A fresh folder of the probe's own under the host's temporary folder, held for as long as the
+// probe runs; empty when none could be made. The folders that killed hosts left there go first,
+// once per process and folder: the host's temporary folder may be large, and a host leaves at
+// most the one folder of its probe.
+std::string MakeProbeFolder(platform::fs::OwnedLock& lock)
 {
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(temp, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        std::error_code ignored;
-        if (name.rfind(kProbePrefix, 0) != 0 || it->is_symlink(ignored) || !it->is_directory(ignored))
-            continue;
-        const size_t from = sizeof kProbePrefix - 1;
-        const size_t to = name.find('_', from);
-        if (to == std::string::npos || to == from || to - from > 9 ||
-            name.find_first_not_of("0123456789", from) != to)
-            continue;
-        if (platform::fs::OwnerGone(static_cast<pid_t>(std::stol(name.substr(from, to - from)))))
-            std::filesystem::remove_all(it->path(), ignored);
-    }
-}
-
-// A fresh folder of the probe's own under the host's temporary folder; empty when none could be made.
-std::string MakeProbeFolder()
-{
+    static std::set<std::string> swept;
     const std::string temp = GetHostTempPath();
     if (temp.empty())
         return std::string();
-    RemoveStaleProbeFolders(temp);
+    if (swept.insert(temp).second)
+        platform::fs::SweepOwned(temp, platform::fs::NameForm{platform::fs::OwnedKind::ProbeFolder, ""});
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string folder = JoinPath(temp, kProbePrefix + std::to_string(::getpid()) + "_" +
+        const std::string folder = JoinPath(temp, platform::fs::kProbePrefix + std::to_string(::getpid()) + "_" +
                                                       std::to_string(stamp) + "_" + std::to_string(attempt));
-        if (createDirectory(folder))
+        const int error = platform::fs::MakeOwnedFolder(folder, lock);
+        if (error == 0)
             return folder;
+        if (error != EEXIST)
+            break;
     }
     return std::string();
 }
@@ -101,12 +88,14 @@ std::string MakeProbeFolder()
 // The probe leaves the job and its folder as it found them, whichever way it ends.
 class ProbeScope {
 public:
-    explicit ProbeScope(std::string folder) : m_job(*CurrentJob), m_folder(std::move(folder)) {}
+    ProbeScope(std::string folder, platform::fs::OwnedLock lock)
+        : m_job(*CurrentJob), m_folder(std::move(folder)), m_lock(std::move(lock))
+    {
+    }
     ~ProbeScope()
     {
         *CurrentJob = m_job;
-        std::error_code error;
-        std::filesystem::remove_all(m_folder, error);
+        platform::fs::RemoveTree(m_folder);
     }
     ProbeScope(const ProbeScope&) = delete;
     ProbeScope& operator=(const ProbeScope&) = delete;
@@ -114,6 +103,7 @@ public:
 private:
     const ConversionJob m_job;
     const std::string m_folder;
+    const platform::fs::OwnedLock m_lock;
 };
 
 // The probe itself; folder is its own fresh folder.
@@ -257,11 +247,12 @@ int32_t PreparePdfMode(int32_t mode)
     if (mode != 3)
         return 3;
     // The probe must not touch a user's or a client's folder: it works in a folder of its own.
-    const std::string folder = MakeProbeFolder();
+    platform::fs::OwnedLock lock;
+    const std::string folder = MakeProbeFolder(lock);
     if (folder.empty()) {
         debug_check(kHostLayerFailure, "PreparePdfMode: no folder for the probe");
         return 0;
     }
-    const ProbeScope scope(folder);
+    const ProbeScope scope(folder, std::move(lock));
     return ProbeIn(folder);
 }

@@ -34,6 +34,7 @@
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
 #include "platform/host/documents/XTDocSuites.h"
 
@@ -110,6 +111,9 @@ struct ImportRun {
     bool saved = false;
     // Why the work file could not be made.
     std::string workReason;
+    // Held from its making to its end, whoever writes it: another process's sweep of the folder
+    // takes only what nobody holds.
+    platform::fs::OwnedLock workLock;
 
     // Names and creates the hidden work file beside the target; false when it cannot be made.
     // Its name is the module's temporary name: it fits whatever the target's name is, and the
@@ -127,7 +131,7 @@ struct ImportRun {
             workReason = std::strerror(error);
             return false;
         }
-        ::close(fd);
+        workLock = platform::fs::OwnedLock(fd);
         workPath = reserved;
         ConvFileSpec file;
         if (file.SetPath(reserved) != 0)
@@ -150,11 +154,19 @@ struct ImportRun {
         ::close(fd);
     }
 
+    // The host's save puts a new file under the work document's name, which the run holds
+    // from then on (the host held it until it had that name).
+    void HoldWork()
+    {
+        platform::fs::HoldFile(workPath, workLock);
+    }
+
     // Removes what the run wrote and never completed.
     void RemoveTarget()
     {
         if (!workPath.empty())
             RemoveHostFile(workPath);
+        workLock.Release();
     }
 
     // Closes the saved document and puts it in place of the target; false (logged, the work
@@ -167,6 +179,7 @@ struct ImportRun {
             RemoveTarget();
             return false;
         }
+        workLock.Release();
         return true;
     }
 
@@ -330,6 +343,8 @@ bool ImportStories(ImportRun& run)
     }
     const int32_t saved = run.doc->SaveCode();
     run.saved = saved == XT_OK;
+    if (run.saved)
+        run.HoldWork();
     if (!run.saved) {
         LogLine(Field("ERROR:", "Unable to save the imported document " + run.targetPath + ": " +
                                     HostFileErrorText(saved)));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "SHARED/Server/CnvTools/NodeFS.h"
+#include "platform/fs/Sweep.h"
 
 class ct_Connection;
 
@@ -30,19 +31,21 @@ ServerFileType FileTypeByExtension(const std::string& extension);
 std::string JobFolderRoot();
 // Makes a new folder "OMRA_" + YYYYMMDDhhmmss + "_" + 16 capital letters under root. The
 // folder is created exclusively: a name that exists already is never used, another one is
-// drawn. Answers the folder's name, or "" when none could be made.
-std::string MakeJobFolder(const std::string& root);
+// drawn. Answers the folder's name, or "" when none could be made; lock receives the hold on
+// it that keeps other servers' sweeps off it while the job uses it.
+std::string MakeJobFolder(const std::string& root, platform::fs::OwnedLock& lock);
 // A job folder's name for the stamp, made by the process owner: 8 random letters, then 8
 // that carry the owner's process id and a check of it against the stamp.
 std::string JobFolderName(const std::string& stamp, long owner);
 // The process id a job folder's name carries; 0 for a name that is not a job folder's or
 // whose check does not hold.
 long JobFolderOwner(const std::string& name);
-// Removes every job folder under root whose owner process has gone, with a log line each, so
-// that a killed server does not leave its clients' documents behind for good. Only folders of
-// the job folders' name whose check holds are touched; links, files and every other name stay.
-// Called as the server starts, before its first client: a folder of the calling process's own
-// id is then an earlier process's. Nothing is removed while clearTempFiles is off.
+// Removes every job folder under root that no running server holds, with a log line each, so
+// that a killed server does not leave its clients' documents behind for good. A server holds
+// its job folders (a lock file inside) for as long as it uses them, wherever it runs: another
+// server in a container sharing the folder keeps its folders. Only folders of the job folders'
+// name whose check holds are touched; links, files and every other name stay. Called as the
+// server starts, before its first client. Nothing is removed while clearTempFiles is off.
 void SweepJobFolders(const std::string& root);
 
 // Rewrites the heartbeat file "ServerAlive" in the folder of the setting ServerAlivePath: one
@@ -74,6 +77,7 @@ public:
 
 private:
     std::string m_Folder;
+    platform::fs::OwnedLock m_Lock;
 };
 
 class IConversion {
@@ -124,6 +128,8 @@ protected:
     CnvType m_eo_CnvType;
     bool m_Overset;
     t_Folder* m_TmpFolder = nullptr;
+    // Held while the job folder is there, so that no other server's sweep takes it.
+    platform::fs::OwnedLock m_TmpFolderLock;
     t_Folder* m_IncomingFolder = nullptr;
     t_File* m_ReceivedFile = nullptr;
     t_File* m_ResultFile1 = nullptr;

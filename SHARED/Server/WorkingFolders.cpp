@@ -1,7 +1,5 @@
 // The server's working folders (one per job, and one per intermediate document) and the
 // heartbeat file an outside watcher reads.
-#include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +19,7 @@
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "SHARED/Server/ConversionBase.h"
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/Sweep.h"
 
 namespace {
 
@@ -32,29 +31,9 @@ constexpr size_t kStampAndLetters = 30;
 // Names drawn before giving up: only a root that refuses every new folder gets this far.
 constexpr int kNameAttempts = 100;
 constexpr char kJobPrefix[] = "OMRA_";
-constexpr size_t kStampLength = 14;
-// The last letters of a job folder's name say which process made it: the process id in base
-// 26 ("A" is 0, most significant first), then two letters that check the id against the
-// stamp. A name whose check does not hold was not made this way, and is never swept.
-constexpr size_t kOwnerLetters = 6;
-constexpr size_t kCheckLetters = 2;
-constexpr size_t kCodeLetters = kOwnerLetters + kCheckLetters;
-constexpr size_t kJobNameLength = sizeof kJobPrefix - 1 + kStampAndLetters + 1;
-
-std::string CheckLetters(const std::string& stamp, const std::string& owner) {
-    uint32_t hash = 2166136261u;
-    for (char c : stamp + owner)
-        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-    hash %= 26 * 26;
-    return {static_cast<char>('A' + hash / 26), static_cast<char>('A' + hash % 26)};
-}
-
-std::string OwnerCode(const std::string& stamp, unsigned long owner) {
-    std::string letters(kOwnerLetters, 'A');
-    for (size_t i = kOwnerLetters; i-- > 0; owner /= 26)
-        letters[i] = static_cast<char>('A' + owner % 26);
-    return letters + CheckLetters(stamp, letters);
-}
+// The last letters of a job folder's name say which process made it (platform/fs/Sweep.h).
+constexpr size_t kCodeLetters = 8;
+const platform::fs::NameForm kJobFolderForm{platform::fs::OwnedKind::JobFolder, ""};
 
 // Drawn from one generator seeded once per process: jobs in the same second of the clock get
 // different names, and so do two processes started in the same second.
@@ -76,13 +55,8 @@ std::string RandomLetters(size_t count) {
 
 // The whole tree below and including path; links are removed, never followed.
 bool RemoveTree(const std::string& path, std::string& error) {
-    std::error_code ec;
-    std::filesystem::remove_all(platform::fs::NativePath(path), ec);
-    if (ec) {
-        error = ec.message();
-        return false;
-    }
-    return true;
+    error = platform::fs::RemoveTree(path);
+    return error.empty();
 }
 
 bool SettingClearTempFiles() {
@@ -90,40 +64,17 @@ bool SettingClearTempFiles() {
     return settings ? settings->GetClearTempFiles() : true;
 }
 
-// Whether the process still runs (a process of another user counts: it may not be signalled,
-// but it is there).
-bool ProcessRuns(long pid) {
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
 } // namespace
 
 std::string JobFolderName(const std::string& stamp, long owner) {
     const size_t random = kStampAndLetters - std::min(stamp.size() + kCodeLetters, kStampAndLetters);
-    return kJobPrefix + stamp + "_" + RandomLetters(random) + OwnerCode(stamp, static_cast<unsigned long>(owner));
+    return kJobPrefix + stamp + "_" + RandomLetters(random) +
+           platform::fs::JobOwnerLetters(stamp, static_cast<unsigned long>(owner));
 }
 
 long JobFolderOwner(const std::string& name) {
-    if (name.size() != kJobNameLength || name.compare(0, sizeof kJobPrefix - 1, kJobPrefix) != 0)
-        return 0;
-    const size_t stampAt = sizeof kJobPrefix - 1;
-    const size_t lettersAt = stampAt + kStampLength + 1;
-    for (size_t i = stampAt; i < lettersAt - 1; ++i)
-        if (name[i] < '0' || name[i] > '9')
-            return 0;
-    if (name[lettersAt - 1] != '_')
-        return 0;
-    for (size_t i = lettersAt; i < name.size(); ++i)
-        if (name[i] < 'A' || name[i] > 'Z')
-            return 0;
-    const std::string stamp = name.substr(stampAt, kStampLength);
-    const std::string owner = name.substr(name.size() - kCodeLetters, kOwnerLetters);
-    if (name.compare(name.size() - kCheckLetters, kCheckLetters, CheckLetters(stamp, owner)) != 0)
-        return 0;
-    long pid = 0;
-    for (char c : owner)
-        pid = pid * 26 + (c - 'A');
-    return pid;
+    pid_t owner = 0;
+    return platform::fs::ParseOwnedName(name, kJobFolderForm, owner) ? static_cast<long>(owner) : 0;
 }
 
 void SweepJobFolders(const std::string& root) {
@@ -132,30 +83,23 @@ void SweepJobFolders(const std::string& root) {
         LogMessage(KS_LOCATION(kWhere), "Job folders of earlier servers are kept: clearTempFiles is off.", 4);
         return;
     }
-    const long self = static_cast<long>(::getpid());
+    // A folder that its server uses is held by it, wherever that server runs: only what no
+    // server holds goes, whatever process id its name carries.
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(platform::fs::NativePath(root), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        const long owner = JobFolderOwner(name);
-        // Only a real folder (no link) of our own making whose process has gone. The server
-        // sweeps before it takes its first client, so a folder of its own process id is one
-        // that an earlier process with that id left.
-        struct stat info;
-        if (owner <= 0 || ::lstat(it->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-            continue;
-        if (owner != self && ProcessRuns(owner))
-            continue;
-        const std::string path = it->path().string();
-        std::string error;
-        if (RemoveTree(path, error))
-            LogMessage(KS_LOCATION(kWhere),
-                       "Removed job folder of a server that is gone (process " + std::to_string(owner) + "): " + path, 7);
-        else
-            LogMessage(KS_LOCATION(kWhere), "Error: unable to remove job folder '" + path + "': " + error, 6);
+    if (!std::filesystem::is_directory(platform::fs::NativePath(root), ec)) {
+        LogMessage(KS_LOCATION(kWhere), "Error: unable to read folder '" + root + "'" +
+                                            (ec ? ": " + ec.message() : std::string()), 6);
+        return;
     }
-    if (ec)
-        LogMessage(KS_LOCATION(kWhere), "Error: unable to read folder '" + root + "': " + ec.message(), 6);
+    for (const platform::fs::SweptEntry& entry : platform::fs::SweepOwned(root, kJobFolderForm)) {
+        if (entry.error.empty())
+            LogMessage(KS_LOCATION(kWhere),
+                       "Removed job folder of a server that is gone (process " + std::to_string(entry.owner) +
+                           "): " + entry.path,
+                       7);
+        else
+            LogMessage(KS_LOCATION(kWhere), "Error: unable to remove job folder '" + entry.path + "': " + entry.error, 6);
+    }
 }
 
 std::string JobFolderRoot() {
@@ -168,13 +112,13 @@ std::string JobFolderRoot() {
     return SystemTempPath();
 }
 
-std::string MakeJobFolder(const std::string& root) {
+std::string MakeJobFolder(const std::string& root, platform::fs::OwnedLock& lock) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         TimeStamp now;
         now.SetNow();
         const std::string stamp = FormatCompactTimeStamp(now, false);
         const std::string name = JobFolderName(stamp, static_cast<long>(::getpid()));
-        const int error = platform::fs::MakeFolder(JoinPath(root, name));
+        const int error = platform::fs::MakeOwnedFolder(JoinPath(root, name), lock);
         if (error == 0)
             return name;
         if (error != EEXIST) {
@@ -198,7 +142,7 @@ bool ct_ConversionBase::CreateTmpFolder() {
         DeleteTracked(m_TmpFolder, kFolderType, KS_LOCATION(kWhere));
     }
     const std::string root = JobFolderRoot();
-    const std::string name = MakeJobFolder(root);
+    const std::string name = MakeJobFolder(root, m_TmpFolderLock);
     if (name.empty())
         return false;
 
@@ -225,6 +169,7 @@ bool ct_ConversionBase::RemoveTmpFolder() {
                    "Error: unable to remove temporary folder '" + path + "': " + error, 6);
         return false;
     }
+    m_TmpFolderLock.Release();
     return true;
 }
 
@@ -237,7 +182,7 @@ IntermediateFile::IntermediateFile(const std::string& sourcePath, const std::str
     if (!active)
         return;
     const std::string root = JobFolderRoot();
-    const std::string name = MakeJobFolder(root);
+    const std::string name = MakeJobFolder(root, m_Lock);
     if (name.empty())
         return;
     m_Folder = JoinPath(root, name);
@@ -270,6 +215,7 @@ int IntermediateFile::Remove() {
         return 1;
     }
     m_Folder.clear();
+    m_Lock.Release();
     return 0;
 }
 

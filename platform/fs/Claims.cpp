@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
 
 namespace platform::fs {
@@ -36,7 +37,8 @@ int CreateFileExclusive(const std::string& path, const std::string& bytes)
     // The bytes go into a private file first; linking it under the final name is the one step
     // that can succeed for only one caller, and the file appears complete.
     std::string temp;
-    if (const int error = WriteTempBeside(path, kTempSuffix, bytes, temp))
+    OwnedLock held;
+    if (const int error = WriteTempBeside(path, kTempSuffix, bytes, temp, &held))
         return error;
     const int linked = ::link(temp.c_str(), NativePath(path).c_str()) == 0 ? 0 : errno;
     ::unlink(temp.c_str());

@@ -1,5 +1,6 @@
 #include "platform/fs/NativeFS.h"
 
+#include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
 
 #include <cerrno>
@@ -98,7 +99,8 @@ int ReplaceFile(const std::string& path, const std::string& bytes)
     // The temporary file has the target's mode (a new target's: the process's default) from
     // its start, so its content is never open to more readers than the target's.
     std::string temp;
-    if (const int error = WriteTempBeside(target, kTempSuffix, bytes, temp))
+    OwnedLock held;
+    if (const int error = WriteTempBeside(target, kTempSuffix, bytes, temp, &held))
         return error;
     if (::rename(temp.c_str(), target.c_str()) == 0)
         return 0;

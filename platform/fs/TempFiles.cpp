@@ -3,17 +3,15 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <map>
 #include <mutex>
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/Sweep.h"
 
 namespace platform::fs {
 
@@ -39,16 +37,6 @@ std::string NamePart(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool Digits(const std::string& text, std::size_t from, std::size_t to)
-{
-    if (from >= to)
-        return false;
-    for (std::size_t i = from; i < to; ++i)
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-    return true;
-}
-
 bool SweepDue(const std::string& folder, const std::string& suffix)
 {
     static std::mutex lock;
@@ -62,21 +50,7 @@ bool SweepDue(const std::string& folder, const std::string& suffix)
     return true;
 }
 
-int LockExclusive(int fd)
-{
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        if (errno != EINTR)
-            return errno;
-    return 0;
-}
-
 } // namespace
-
-bool OwnerGone(pid_t owner)
-{
-    // A process of another user counts as running (the answer is then EPERM).
-    return owner > 0 && owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH;
-}
 
 std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long serial, const std::string& suffix)
 {
@@ -96,19 +70,7 @@ std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long
 
 bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& owner)
 {
-    if (name.size() < suffix.size() + 6 || name[0] != '.' ||
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-        return false;
-    const std::size_t end = name.size() - suffix.size();
-    const std::size_t dot = name.rfind('.', end - 1);
-    if (dot == std::string::npos || dot < 2)
-        return false;
-    const std::size_t dash = name.find('-', dot);
-    if (dash == std::string::npos || dash > end || !Digits(name, dot + 1, dash) || !Digits(name, dash + 1, end) ||
-        dash - dot - 1 > 9)
-        return false;
-    owner = static_cast<pid_t>(std::stol(name.substr(dot + 1, dash - dot - 1)));
-    return owner > 0;
+    return ParseOwnedName(name, NameForm{OwnedKind::Temporary, suffix}, owner);
 }
 
 int KeepTargetMode(int fd, const std::string& target)
@@ -131,14 +93,18 @@ int CreateTempBeside(const std::string& target, const std::string& suffix, int& 
         path = TempNameBeside(native, ::getpid(), ++serial, suffix);
         // 0666 takes the process's umask, as any new file of the process does.
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0)
+        // A sweep of another process may take a file between its making and its lock: it is
+        // the sweep's then, and another name is drawn.
+        const int held = fd < 0 ? errno : HoldOpenFile(fd, path);
+        if (held == 0)
             break;
-        if (errno != EEXIST || attempt == 100)
-            return errno != 0 ? errno : EIO;
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        if ((held != EEXIST && held != EAGAIN) || attempt == 100)
+            return held != 0 ? held : EIO;
     }
-    int error = LockExclusive(fd);
-    if (error == 0)
-        error = KeepTargetMode(fd, native);
+    int error = KeepTargetMode(fd, native);
     if (error != 0) {
         ::close(fd);
         ::unlink(path.c_str());
@@ -147,7 +113,8 @@ int CreateTempBeside(const std::string& target, const std::string& suffix, int& 
     return error;
 }
 
-int WriteTempBeside(const std::string& target, const std::string& suffix, const std::string& bytes, std::string& path)
+int WriteTempBeside(const std::string& target, const std::string& suffix, const std::string& bytes, std::string& path,
+                    OwnedLock* hold)
 {
     int fd = -1;
     if (const int error = CreateTempBeside(target, suffix, fd, path))
@@ -164,38 +131,24 @@ int WriteTempBeside(const std::string& target, const std::string& suffix, const 
         }
         done += static_cast<std::size_t>(written);
     }
+    // The lock belongs to the open file, which a duplicate keeps open past the close.
+    if (error == 0 && hold)
+        *hold = OwnedLock(::dup(fd));
     if (::close(fd) != 0 && error == 0)
         error = errno;
-    if (error != 0)
+    if (error != 0) {
+        if (hold)
+            hold->Release();
         ::unlink(path.c_str());
+    }
     return error;
 }
 
 int SweepStaleTemps(const std::string& folder, const std::string& suffix)
 {
-    const std::string native = NativePath(folder);
-    DIR* dir = ::opendir(native.c_str());
-    if (!dir)
-        return 0;
-    const std::string prefix = native.empty() || native.back() == '/' ? native : native + "/";
     int removed = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        pid_t owner = 0;
-        if (!ParseTempName(name, suffix, owner) || !OwnerGone(owner))
-            continue;
-        const std::string path = prefix + name;
-        // A plain file only, and one that nobody holds: a process of another machine that
-        // shares the folder keeps its lock while it writes.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && LockExclusive(fd) == 0 && ::unlink(path.c_str()) == 0)
-            ++removed;
-        ::close(fd);
-    }
-    ::closedir(dir);
+    for (const SweptEntry& entry : SweepOwned(folder, NameForm{OwnedKind::Temporary, suffix}))
+        removed += entry.error.empty() ? 1 : 0;
     return removed;
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
 #include <system_error>
@@ -265,17 +266,23 @@ int32_t CreateFile(XTHandle ref, uint32_t creator, uint32_t, int32_t replace)
     if (!IsFolder(FolderOf(path)))
         return XT_ERR_DIR_NOT_FOUND;
     std::error_code ec;
+    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     if (Exists(path)) {
         if (!replace)
             return XT_ERR_DUPLICATE_FILE;
         if (IsFolder(path))
             return XT_ERR_PARAM;
-        if (!fs::remove(path, ec))
+        // A plain file of one name is emptied where it is, so that whoever holds it (an import
+        // holds its work document against other processes' sweeps) still holds it.
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
+            flags = O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+        else if (!fs::remove(path, ec))
             return HostFileError(ec.value(), XT_ERR_IO);
     }
     // The system's reason for a refusal becomes the host's code for it: a folder nobody may
     // write answers otherwise than a full disk.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0)
         return HostFileError(errno, XT_ERR_IO);
     ::close(fd);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <unordered_map>
 
+#include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
 
 namespace xthost::doc {
@@ -1124,7 +1125,9 @@ void ReachWritePoint(const char* point)
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, int* error)
 {
     std::string temp;
-    int failure = platform::fs::WriteTempBeside(path, kHostTempSuffix, bytes, temp);
+    // Held until it has its final name, so that no sweep takes it on its way there.
+    platform::fs::OwnedLock held;
+    int failure = platform::fs::WriteTempBeside(path, kHostTempSuffix, bytes, temp, &held);
     if (failure == 0) {
         ReachWritePoint("file.written");
         if (::rename(temp.c_str(), path.c_str()) != 0) {

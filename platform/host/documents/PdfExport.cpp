@@ -16,6 +16,7 @@
 #include <cairo-pdf.h>
 #include <pango/pangocairo.h>
 
+#include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/Faces.h"
@@ -509,6 +510,9 @@ int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle
         report->error = "cannot create a file beside " + path + ": " + std::strerror(error);
         return HostErr::WriteFailed;
     }
+    // The temporary stays locked until it has its final name, so that no sweep takes it on its way
+    // there: the lock belongs to the open file, which this duplicate keeps open past the stream.
+    const platform::fs::OwnedLock held(::dup(fd));
     std::FILE* file = ::fdopen(fd, "wb");
     if (!file) {
         ::close(fd);

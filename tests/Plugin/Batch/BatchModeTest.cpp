@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -383,6 +384,37 @@ protected:
         return ext == ".qxp" && DocumentChecks(path);
     }
 
+    // The hidden temporary files (".<name>...tmp" or ".part") and the probe folders below the
+    // folders (seen counts them) that another process could lock, and so take.
+    static std::vector<fs::path> Unheld(const std::vector<fs::path>& folders, int& seen)
+    {
+        std::vector<fs::path> unheld;
+        for (const fs::path& folder : folders) {
+            std::error_code ec;
+            for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+                 it.increment(ec)) {
+                const std::string name = it->path().filename().string();
+                const auto endsWith = [&](const std::string& end) {
+                    return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+                };
+                fs::path lock;
+                if (it->is_directory() && name.rfind("KS_PdfProbe_", 0) == 0)
+                    lock = it->path() / ".kesto.lock";
+                else if (it->is_regular_file() && name[0] == '.' && (endsWith(".tmp") || endsWith(".part")))
+                    lock = it->path();
+                else
+                    continue;
+                ++seen;
+                const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+                if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+                    unheld.push_back(it->path());
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        }
+        return unheld;
+    }
+
     // Each file that is not as it was is a whole result. The private documents of News, and all
     // that is written for them on the way, stay their owner's only.
     void ExpectWholeOrAsBefore(std::map<std::string, std::map<std::string, uint64_t>>& before, const char* when)
@@ -436,6 +468,11 @@ TEST_P(KillPointTest, TargetsAreWholeOrAsBeforeAndTheNextRunLeavesNoTemporaryFil
     StoppedHost host;
     StopAt(kill.point, host);
     ASSERT_GT(host.pid, 0) << kill.point << " was never reached";
+    // What the host is writing it holds, so that no other process's sweep takes it.
+    int seen = 0;
+    for (const fs::path& unheld : Unheld({app / "in", app / "out", app / "pdf", app / "Temp"}, seen))
+        ADD_FAILURE() << "not held while the host writes it: " << unheld;
+    EXPECT_GT(seen, 0);
     host.Kill();
     ExpectWholeOrAsBefore(before, "after the kill");
 

@@ -13,6 +13,11 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "Foundation/Log.h"
 #include "Plugin/Batch/ConversionDriver.h"
 #include "Plugin/Batch/ConversionJob.h"
@@ -373,6 +378,35 @@ TEST_F(PdfProbeTest, AProjectThatCannotBeSavedGivesZero)
     host->Faults().Add(rule);
     EXPECT_EQ(PreparePdfMode(3), 0);
     ExpectNoTrace();
+}
+
+// A host killed during its probe left its folder; the next probe of a process removes the probe
+// folders that nobody holds, whatever process id their names carry (process 1, a running one),
+// and keeps one that a running host holds, also when its id names no process here (a host in
+// another pid namespace sharing the temporary folder).
+TEST_F(PdfProbeTest, TheProbeRemovesTheProbeFoldersThatNobodyHolds)
+{
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const fs::path temp = host->TempFolder();
+    const std::string held = "KS_PdfProbe_" + std::to_string(gone) + "_1_0";
+    const std::vector<std::string> left = {"KS_PdfProbe_" + std::to_string(gone) + "_2_0", "KS_PdfProbe_1_3_0",
+                                           "KS_PdfProbe_" + std::to_string(::getppid()) + "_4_0"};
+    for (const auto& names : {left, std::vector<std::string>{held}})
+        for (const std::string& name : names) {
+            fs::create_directories(temp / name);
+            std::ofstream(temp / name / ".kesto.lock");
+            std::ofstream(temp / name / "dummy.qxp") << "left by a killed probe";
+        }
+    const int holder = ::open((temp / held / ".kesto.lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    EXPECT_EQ(PreparePdfMode(3), 1);
+    ::close(holder);
+    for (const std::string& name : left)
+        EXPECT_FALSE(fs::exists(temp / name)) << name;
+    EXPECT_EQ(kesto_test::ReadText(temp / held / "dummy.qxp"), "left by a killed probe");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // images, end with the failure replies.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include "ServerHostTest.h"
+#include "platform/fs/Sweep.h"
 
 namespace fs = std::filesystem;
 using kesto_test::ReadText;
@@ -253,6 +255,85 @@ protected:
     }
 
     static std::string Padded(const std::string& name) { return name + std::string(48 - name.size(), ' '); }
+
+    // A server in an xthost of its own, with an application folder of its own under this test's
+    // and the job folders under this test's "tmp"; apart, it runs in a new pid namespace, where
+    // it is process 1, as in a container.
+    class OutsideServer {
+    public:
+        OutsideServer(const std::string& name, bool apart, const ServerJobTest& test)
+            : m_port(protocol::FreeLoopbackPort())
+        {
+            const fs::path folder = test.app / name;
+            fs::create_directories(folder / "XTensions");
+            fs::create_symlink(KESTO_MODULE, folder / "XTensions" / "Kesto.so");
+            std::ofstream(folder / "XTensions" / "kesto.ini")
+                << "[Server]\nserverMode=True\nlistenPort=" << m_port
+                << "\nactivateServerLog=True\nkeepServerLog=True\nsocketTransferMode=True\n[Path]\nLogPath="
+                << (folder / "logs").string() << "\nTemporaryPath=" << (test.app / "tmp").string() << "\n";
+            fs::create_directories(folder / "logs");
+            std::ofstream(folder / "serve.xts") << "start\nidle 1\nquit\n";
+            m_pid = ::fork();
+            if (m_pid == 0) {
+                const int quiet = ::open("/dev/null", O_WRONLY);
+                if (::dup2(quiet, 1) >= 0 && ::dup2(quiet, 2) >= 0 && ::chdir(folder.c_str()) == 0) {
+                    if (apart)
+                        ::execlp("unshare", "unshare", "--pid", "--fork", "--kill-child", XTHOST_PROGRAM, "--app", ".",
+                                 "--module", KESTO_MODULE, "--script", "serve.xts", "--quiet",
+                                 static_cast<char*>(nullptr));
+                    else
+                        ::execl(XTHOST_PROGRAM, XTHOST_PROGRAM, "--app", ".", "--module", KESTO_MODULE, "--script",
+                                "serve.xts", "--quiet", static_cast<char*>(nullptr));
+                }
+                ::_exit(127);
+            }
+        }
+        ~OutsideServer()
+        {
+            if (m_pid > 0 && ::kill(m_pid, SIGKILL) == 0)
+                ::waitpid(m_pid, nullptr, 0);
+        }
+        OutsideServer(const OutsideServer&) = delete;
+        OutsideServer& operator=(const OutsideServer&) = delete;
+
+        // Whether it takes clients within 30 seconds.
+        bool Up() const
+        {
+            for (int i = 0; i < 600; ++i) {
+                if (Client(m_port, 1000).Connected())
+                    return true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            return false;
+        }
+
+        std::unique_ptr<Client> Login() const
+        {
+            auto client = std::make_unique<Client>(m_port, 30000);
+            client->SendLine(kPassword);
+            EXPECT_EQ(client->ReadLine(), "password ok");
+            return client;
+        }
+
+        // Halts it; whether it ended within 30 seconds.
+        bool Halt()
+        {
+            auto client = Login();
+            EXPECT_EQ(Ask(*client, "haltServer"), "halt server");
+            for (int i = 0; i < 600; ++i) {
+                if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                    m_pid = -1;
+                    return true;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            return false;
+        }
+
+    private:
+        uint16_t m_port;
+        pid_t m_pid = -1;
+    };
 
     std::string source;
 };
@@ -517,8 +598,11 @@ TEST_F(ServerJobTest, ExportDwqThenExportQxpOfItsResultInEveryMode)
 }
 
 // A server killed during a shared-folder job left temporary files of both writers (module and
-// host) in the client's folder; the next job there removes them, and only them.
-TEST_F(ServerJobTest, TheNextJobRemovesTheTemporaryFilesAKilledServerLeftInTheClientsFolder)
+// host) in the client's folder; the next job there removes them, and only them: whatever process
+// id a name carries (process 1, a running process), a file goes when nobody holds it, and stays
+// while a process holds it, also one whose id names no process here (a server in another pid
+// namespace that shares the folder).
+TEST_F(ServerJobTest, TheNextJobRemovesTheTemporaryFilesThatNoServerHoldsInTheClientsFolder)
 {
     const pid_t gone = ::fork();
     if (gone == 0)
@@ -526,20 +610,71 @@ TEST_F(ServerJobTest, TheNextJobRemovesTheTemporaryFilesAKilledServerLeftInTheCl
     ::waitpid(gone, nullptr, 0);
     const fs::path out = app / "out";
     const std::vector<std::string> left = {".dir.dwq." + std::to_string(gone) + "-4.tmp",
-                                           ".dir.pdf." + std::to_string(gone) + "-9.part"};
-    const std::vector<std::string> kept = {".dir.dwq." + std::to_string(::getppid()) + "-1.tmp", "dir.pdf.part"};
+                                           ".dir.pdf." + std::to_string(gone) + "-9.part",
+                                           ".dir.dwq." + std::to_string(::getppid()) + "-1.tmp",
+                                           ".dir.pdf.1-2.part"};
+    const std::string held = ".dir.dwq." + std::to_string(gone) + "-5.tmp";
+    const std::vector<std::string> kept = {held, "dir.pdf.part"};
     for (const auto& names : {left, kept})
         for (const std::string& name : names)
             std::ofstream(out / name) << name;
+    const int holder = ::open((out / held).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_SH), 0);
     Serve([&] {
         EXPECT_EQ(SharedJob("exportdwqandpdf", source, out.string(), "dir"),
                   (std::vector<std::string>{"export dwx and pdf", "filename ok", "target folder ok", "target name ok",
                                             "export finished"}));
     });
+    ::close(holder);
     for (const std::string& name : left)
         EXPECT_FALSE(fs::exists(out / name)) << name;
     for (const std::string& name : kept)
         EXPECT_EQ(ReadText(out / name), name);
+}
+
+// A server holds its job folders for as long as it uses them, whichever pid namespace it runs
+// in: another server that starts meanwhile in a pid namespace of its own (a container that
+// shares the working folder) keeps them, with the client's upload, also when both run as process
+// 1 there; the job then goes on. Folders that no server holds go, whatever process id they carry.
+TEST_F(ServerJobTest, AServerStartingInAnotherPidNamespaceKeepsTheJobFoldersOfRunningServers)
+{
+    if (std::system("unshare --pid --fork --kill-child true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no new pid namespace here (unshare --pid needs privileges)";
+    const std::string stamp = "20261208010203";
+    for (const bool holderApart : {false, true}) {
+        SCOPED_TRACE(holderApart ? "both servers in pid namespaces of their own" : "the starting server apart");
+        fs::remove_all(app / "tmp");
+        fs::create_directories(app / "tmp");
+        std::set<std::string> unheld;
+        for (const pid_t owner : {pid_t(1), ::getpid()}) {
+            const std::string name = "OMRA_" + stamp + "_UNHELDXX" + platform::fs::JobOwnerLetters(stamp, owner);
+            fs::create_directories(app / "tmp" / name / "incoming");
+            std::ofstream(app / "tmp" / name / platform::fs::kLockName);
+            std::ofstream(app / "tmp" / name / "incoming" / "doc.qxp") << "left by a server that is gone";
+            unheld.insert(name);
+        }
+        OutsideServer holder("holder", holderApart, *this);
+        ASSERT_TRUE(holder.Up());
+        auto client = holder.Login();
+        EXPECT_EQ(Ask(*client, "exportdwq"), "export dwx");
+        EXPECT_EQ(Upload(*client, "doc.qxp", ReadText(source), false), "hash ok");
+        std::vector<std::string> jobs;
+        for (const std::string& name : JobFolders(app / "tmp"))
+            if (!unheld.count(name))
+                jobs.push_back(name);
+        ASSERT_EQ(jobs.size(), 1u);
+
+        OutsideServer sweeper("sweeper", true, *this);
+        ASSERT_TRUE(sweeper.Up());
+        EXPECT_TRUE(sweeper.Halt());
+        EXPECT_EQ(JobFolders(app / "tmp"), jobs);
+        EXPECT_EQ(ReadText(app / "tmp" / jobs[0] / "incoming" / "doc.qxp"), ReadText(source));
+
+        EXPECT_EQ(Ask(*client, "report"), "target name ok");
+        EXPECT_EQ(Ask(*client, "wait_for_file"), "file_transfer_start");
+        client.reset();
+        EXPECT_TRUE(holder.Halt());
+    }
 }
 
 // A document at a path longer than 300 bytes converts in either mode: shared folders put the

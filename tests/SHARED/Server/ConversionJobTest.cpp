@@ -13,6 +13,7 @@
 #include <future>
 #include <memory>
 #include <regex>
+#include <map>
 #include <set>
 
 #include "Foundation/Settings.h"
@@ -166,6 +167,8 @@ protected:
     std::string m_Temp, m_Alive, m_Shared;
     ct_Connection m_Conn;
     std::unique_ptr<Client> m_Client;
+    // A job folder's hold as a server elsewhere keeps it.
+    platform::fs::OwnedLock m_Held;
 };
 
 } // namespace
@@ -410,7 +413,7 @@ TEST_F(ConversionJobTest, JobFoldersAreFreshPerJobAndStayWithClearTempFilesOff) 
     for (const std::string& name : folders) {
         EXPECT_EQ(name.size(), 36u);
         seen.insert(name);
-        EXPECT_EQ(Entries(m_Temp + "/" + name), std::vector<std::string>{"incoming"});
+        EXPECT_EQ(Entries(m_Temp + "/" + name), (std::vector<std::string>{".kesto.lock", "incoming"}));
         EXPECT_EQ(Entries(m_Temp + "/" + name + "/incoming"), std::vector<std::string>{"in.qxp"});
     }
     EXPECT_EQ(seen.size(), 3u);
@@ -454,31 +457,52 @@ TEST_F(ConversionJobTest, RemovingAJobFolderFollowsNoLinks) {
     EXPECT_EQ(ReadFile(outside + "/keep.txt"), "keep");
 }
 
-// A starting server removes each job folder whose process is gone, clients' documents and all,
-// with a line in the log. Folders of running processes, names whose check fails, links, files
-// and names the server does not make stay.
-TEST_F(ConversionJobTest, AStartingServerRemovesTheJobFoldersOfProcessesThatAreGone) {
+// A starting server removes each job folder that no server holds, clients' documents and all,
+// with a line in the log, whatever process id its name carries: process 1, a running process, or
+// its own (an earlier process's). A folder that a running server holds stays, also when its name
+// carries a process id that names no process here (a server in another pid namespace, such as a
+// container sharing the folder). A folder without a lock, which an earlier build made, goes only
+// when its process is gone. Names whose check fails, links, files and names the server does not
+// make stay.
+TEST_F(ConversionJobTest, AStartingServerRemovesTheJobFoldersThatNoServerHolds) {
     const pid_t gone = ::fork();
     if (gone == 0)
         ::_exit(0);
     ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
     const std::string stamp = "20261208010203";
-    const std::string dead = JobFolderName(stamp, gone), running = JobFolderName(stamp, ::getppid());
+    const std::string legacyGone = JobFolderName(stamp, gone), legacyRunning = JobFolderName(stamp, ::getppid());
     std::string forged = JobFolderName(stamp, gone);
     forged.back() = forged.back() == 'A' ? 'B' : 'A';
-    for (const std::string& name : {dead, running, forged, std::string("OMRA_not_made_by_a_server")}) {
+    for (const std::string& name : {legacyGone, legacyRunning, forged, std::string("OMRA_not_made_by_a_server")}) {
         fs::create_directories(m_Temp + "/" + name + "/incoming");
         WriteFile(m_Temp + "/" + name + "/incoming/doc.qxp", "a client's document");
     }
-    // Made by this process before its server started: an earlier process with its id.
-    const std::string earlier = MakeJobFolder(m_Temp);
+    // Folders with their lock file: held by a running server elsewhere, or by nobody.
+    std::map<std::string, long> unheld;
+    std::string held;
+    for (const long owner : {long(gone), 1L, long(::getppid()), long(::getpid())}) {
+        platform::fs::OwnedLock lock;
+        const std::string name = MakeJobFolder(m_Temp, lock);
+        ASSERT_FALSE(name.empty());
+        const std::string renamed = JobFolderName(stamp, owner);
+        fs::rename(m_Temp + "/" + name, m_Temp + "/" + renamed);
+        WriteFile(m_Temp + "/" + renamed + "/incoming/doc.qxp", "a client's document");
+        if (owner == gone && held.empty()) {
+            held = renamed;
+            m_Held = std::move(lock);
+        } else {
+            unheld[renamed] = owner;
+        }
+    }
     WriteFile(m_Shared + "/keep.txt", "keep");
     fs::create_directory_symlink(m_Shared, m_Temp + "/" + JobFolderName(stamp, gone));
     WriteFile(m_Temp + "/" + JobFolderName(stamp, gone), "a file");
     std::vector<std::string> kept = Entries(m_Temp);
-    kept.erase(std::remove_if(kept.begin(), kept.end(), [&](const auto& n) { return n == dead || n == earlier; }),
+    kept.erase(std::remove_if(kept.begin(), kept.end(),
+                              [&](const auto& n) { return n == legacyGone || unheld.count(n) != 0; }),
                kept.end());
-    ASSERT_EQ(kept.size(), 5u);
+    ASSERT_EQ(kept.size(), 6u);
+    unheld[legacyGone] = gone;
 
     testing::internal::CaptureStderr();
     const uint16_t port = protocol::FreeLoopbackPort();
@@ -491,13 +515,15 @@ TEST_F(ConversionJobTest, AStartingServerRemovesTheJobFoldersOfProcessesThatAreG
     EXPECT_TRUE(server.get());
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_EQ(Entries(m_Temp), kept);
+    EXPECT_EQ(ReadFile(m_Temp + "/" + held + "/incoming/doc.qxp"), "a client's document");
     EXPECT_EQ(ReadFile(m_Shared + "/keep.txt"), "keep");
-    for (const auto& [name, pid] : {std::pair<std::string, long>{dead, gone}, {earlier, ::getpid()}})
+    for (const auto& [name, pid] : unheld)
         EXPECT_NE(log.find("Removed job folder of a server that is gone (process " + std::to_string(pid) +
                            "): " + m_Temp + "/" + name),
                   std::string::npos)
             << log;
-    EXPECT_EQ(log.find(running), std::string::npos) << log;
+    EXPECT_EQ(log.find(legacyRunning), std::string::npos) << log;
+    EXPECT_EQ(log.find(held), std::string::npos) << log;
 }
 
 // One job stores at most maxUploadMB (512 MiB by default) of its client's file: a larger

@@ -17,9 +17,10 @@ namespace {
 namespace stdfs = std::filesystem;
 
 // Two hosts may write into one folder: the sweep takes only files of its own form and suffix
-// whose owner is gone and unlocked, never a running process's file, a user's, another writer's,
-// a folder or a link.
-TEST(TempFiles, SweepRemovesOnlyTheFilesOfGoneOwners)
+// that nobody holds, whatever process id the name carries (its own, too: a process of another
+// pid namespace may have had it), never a held file, a user's, another writer's, a folder or a
+// link.
+TEST(TempFiles, SweepRemovesOnlyTheFilesThatNobodyHolds)
 {
     TempDir dir;
     const pid_t child = ::fork();
@@ -38,9 +39,10 @@ TEST(TempFiles, SweepRemovesOnlyTheFilesOfGoneOwners)
     const int holder = ::open((dir / held).c_str(), O_RDONLY);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
 
-    EXPECT_EQ(platform::fs::SweepStaleTemps(dir.Path(), ".tmp"), 1);
+    EXPECT_EQ(platform::fs::SweepStaleTemps(dir.Path(), ".tmp"), 2);
     EXPECT_FALSE(stdfs::exists(dir / stale));
-    EXPECT_EQ(std::distance(stdfs::directory_iterator(dir.Path()), stdfs::directory_iterator()), 7);
+    EXPECT_FALSE(stdfs::exists(dir / mine));
+    EXPECT_EQ(std::distance(stdfs::directory_iterator(dir.Path()), stdfs::directory_iterator()), 6);
     ::close(holder);
     EXPECT_EQ(platform::fs::SweepStaleTemps(dir.Path(), ".tmp"), 1);   // the lock is gone now
 }
