@@ -486,6 +486,7 @@ TEST_F(ConversionJobTest, AStartingServerRemovesTheJobFoldersThatNoServerHolds) 
         ASSERT_FALSE(name.empty());
         const std::string renamed = JobFolderName(stamp, owner);
         fs::rename(m_Temp + "/" + name, m_Temp + "/" + renamed);
+        fs::create_directories(m_Temp + "/" + renamed + "/incoming");
         WriteFile(m_Temp + "/" + renamed + "/incoming/doc.qxp", "a client's document");
         if (owner == gone && held.empty()) {
             held = renamed;
