@@ -66,9 +66,9 @@ protected:
         }
         ~StoppedHost() { Kill(); }
     };
-    void StopAt(const std::string& point, StoppedHost& host)
+    void StopAt(const std::string& point, StoppedHost& host, const std::string& script = "start\nidle 3\nquit\n")
     {
-        std::ofstream(app / "stopped.xts") << "stop-at " << point << "\nstart\nidle 3\nquit\n";
+        std::ofstream(app / "stopped.xts") << "stop-at " << point << "\n" << script;
         host.pid = ::fork();
         if (host.pid == 0) {
             const int quiet = ::open("/dev/null", O_WRONLY);
@@ -564,3 +564,123 @@ TEST_F(BatchModeTest, ShippedWindowsTwinsNamesAndCrashJobsDoWhatTheyShow)
 }
 
 } // namespace
+
+// ---- A kill at each save of an export -----------------------------------------------------------
+
+struct SaveKill {
+    const char* name;
+    bool batch;          // a controller's batch run, else a user's export from the menu
+    const char* point;   // where the host stops, and how many times it passes there first
+};
+
+class ExportSaveKillTest : public BatchModeTest, public ::testing::WithParamInterface<SaveKill> {
+protected:
+    void SetUp() override
+    {
+        BatchModeTest::SetUp();
+        fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/documents/export.qxp", Document());
+        original = ReadText(Document());
+    }
+
+    fs::path Document() const { return app / "export.qxp"; }
+    fs::path Container() const { return GetParam().batch ? app / "out/export.dwq" : app / "export.dwq"; }
+
+    // What the host runs: the controller's job, or the user's menu choice on the open document.
+    std::string Script() const
+    {
+        if (!GetParam().batch)
+            return "start\nopen-document export.qxp\nmenu \"Export current document\"\nsave * default\n"
+                   "dialog 101\n  press 1\nquit\n";
+        std::ofstream(BatchFile()) << "[General]\nMode=Export\n[Path]\nSource=" << Document().string()
+                                   << "\nTarget=" << (app / "out").string() << "\n";
+        return "start\nidle 3\nquit\n";
+    }
+
+    // The host document stored in the exchange file, as any reader inflates it.
+    std::string Stored(const fs::path& dwq) const
+    {
+        const fs::path out = app / "stored.qxp";
+        fs::remove(out);
+        const std::string command =
+            "/usr/bin/python3 -c \"import olefile,sys,zlib; o=olefile.OleFileIO(sys.argv[1]); "
+            "open(sys.argv[2],'wb').write(zlib.decompress(o.openstream("
+            "'VerbantPluginPrivateData/KestoExportTemplates/0').read()))\" '" +
+            dwq.string() + "' '" + out.string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << dwq;
+        return ReadText(out);
+    }
+
+    // The hidden files of the document's folder.
+    std::vector<std::string> Hidden() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(app))
+            if (entry.is_regular_file() && entry.path().filename().string()[0] == '.')
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    std::string original;
+};
+
+// The export saves the document with its private working boxes for the container and without
+// them when it is done. Killed at any moment, it leaves the user's document as it was or as the
+// whole export leaves it, never with the working boxes; a container it completed holds the
+// document with the working boxes, as a run that is not killed stores it; the next export
+// removes what the killed one left beside the document.
+TEST_P(ExportSaveKillTest, TheDocumentIsAsBeforeOrAsTheExportLeavesIt)
+{
+    const SaveKill& kill = GetParam();
+    // A whole run first: the document's final save and the stored document.
+    ASSERT_TRUE(Run(Script())) << Transcript();
+    const std::string finished = ReadText(Document());
+    const std::string stored = Stored(Container());
+    {
+        std::ofstream(app / "stored.qxp", std::ios::binary | std::ios::trunc) << stored;
+        const std::string canon = app.string() + "/canon.txt";
+        ASSERT_EQ(std::system((std::string(XTHOST_PROGRAM) + " doc canon '" + (app / "stored.qxp").string() +
+                               "' > '" + canon + "'").c_str()),
+                  0);
+        // Each of the three layouts has the two working boxes in the stored document.
+        EXPECT_EQ(kesto_test::CountOf(ReadText(canon), "\"08414b42\", \"ffffffff\""), 3);
+        EXPECT_EQ(kesto_test::CountOf(ReadText(canon), "\"08414b42\", \"fffffffe\""), 3);
+    }
+    EXPECT_NE(finished, original) << "the export links the document's stories";
+    const std::vector<std::string> hidden = Hidden();
+
+    std::ofstream(Document(), std::ios::binary | std::ios::trunc) << original;
+    fs::remove(Container());
+    StoppedHost host;
+    StopAt(kill.point, host, Script());
+    ASSERT_GT(host.pid, 0) << kill.point << " was never reached";
+    host.Kill();
+    const std::string after = ReadText(Document());
+    EXPECT_TRUE(after == original || after == finished) << "the user's document holds a state of the export";
+    if (fs::exists(Container())) {
+        EXPECT_EQ(Stored(Container()), stored);
+    }
+
+    // The next export of the same document, as the first run had it.
+    std::ofstream(Document(), std::ios::binary | std::ios::trunc) << original;
+    fs::remove(Container());
+    ASSERT_TRUE(Run(Script())) << Transcript();
+    EXPECT_EQ(Stored(Container()), stored);
+    EXPECT_EQ(Hidden(), hidden) << "left beside the document";
+}
+
+// Before, during (written, not yet renamed) and after each of the two saves, and while the
+// document is read into the container between them.
+INSTANTIATE_TEST_SUITE_P(Points, ExportSaveKillTest,
+                         ::testing::Values(SaveKill{"BatchBeforeFirstSave", true, "NEW-3"},
+                                           SaveKill{"BatchFirstSaveWritten", true, "file.written"},
+                                           SaveKill{"BatchStoring", true, "XFJ12/101 after 1"},
+                                           SaveKill{"BatchBeforeLastSave", true, "NEW-3 after 1"},
+                                           SaveKill{"BatchLastSaveWritten", true, "file.written after 1"},
+                                           SaveKill{"BatchClosing", true, "DOC-12"},
+                                           SaveKill{"MenuBeforeFirstSave", false, "NEW-3"},
+                                           SaveKill{"MenuFirstSaveWritten", false, "file.written"},
+                                           SaveKill{"MenuStoring", false, "XFJ12/101 after 1"},
+                                           SaveKill{"MenuBeforeLastSave", false, "NEW-3 after 1"},
+                                           SaveKill{"MenuLastSaveWritten", false, "file.written after 1"},
+                                           SaveKill{"MenuClosing", false, "DOC-12"}),
+                         [](const ::testing::TestParamInfo<SaveKill>& info) { return std::string(info.param.name); });
