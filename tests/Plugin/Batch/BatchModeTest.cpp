@@ -567,9 +567,13 @@ TEST_F(BatchModeTest, ShippedWindowsTwinsNamesAndCrashJobsDoWhatTheyShow)
 
 // ---- A kill at each save of an export -----------------------------------------------------------
 
+// Who runs the export: a controller's batch job, or a user from the menu (the exchange file, or
+// the coordinates file, whose export stores no document).
+enum class Exporting { Batch, Menu, Coordinates };
+
 struct SaveKill {
     const char* name;
-    bool batch;          // a controller's batch run, else a user's export from the menu
+    Exporting run;
     const char* point;   // where the host stops, and how many times it passes there first
 };
 
@@ -578,35 +582,54 @@ protected:
     void SetUp() override
     {
         BatchModeTest::SetUp();
+        std::ofstream(app / "XTensions" / "kesto.ini", std::ios::app)
+            << "[Options]\nextendedInterface=True\naddMenuItemExportCoords=True\n";
         fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/documents/export.qxp", Document());
         original = ReadText(Document());
     }
 
     fs::path Document() const { return app / "export.qxp"; }
-    fs::path Container() const { return GetParam().batch ? app / "out/export.dwq" : app / "export.dwq"; }
+    fs::path Output() const
+    {
+        switch (GetParam().run) {
+        case Exporting::Batch: return app / "out/export.dwq";
+        case Exporting::Menu: return app / "export.dwq";
+        default: return app / "export.coo";
+        }
+    }
+    bool StoresTheDocument() const { return GetParam().run != Exporting::Coordinates; }
 
     // What the host runs: the controller's job, or the user's menu choice on the open document.
     std::string Script() const
     {
-        if (!GetParam().batch)
+        switch (GetParam().run) {
+        case Exporting::Batch:
+            std::ofstream(BatchFile()) << "[General]\nMode=Export\n[Path]\nSource=" << Document().string()
+                                       << "\nTarget=" << (app / "out").string() << "\n";
+            return "start\nidle 3\nquit\n";
+        case Exporting::Menu:
             return "start\nopen-document export.qxp\nmenu \"Export current document\"\nsave * default\n"
                    "dialog 101\n  press 1\nquit\n";
-        std::ofstream(BatchFile()) << "[General]\nMode=Export\n[Path]\nSource=" << Document().string()
-                                   << "\nTarget=" << (app / "out").string() << "\n";
-        return "start\nidle 3\nquit\n";
+        default:
+            return "start\nopen-document export.qxp\nmenu \"Export PDF coordinates\"\nsave * default\n"
+                   "dialog 101\n  press 1\nquit\n";
+        }
     }
 
-    // The host document stored in the exchange file, as any reader inflates it.
-    std::string Stored(const fs::path& dwq) const
+    // The host document stored in the exchange file, as any reader inflates it; none for a
+    // coordinates file.
+    std::string Stored() const
     {
+        if (!StoresTheDocument())
+            return {};
         const fs::path out = app / "stored.qxp";
         fs::remove(out);
         const std::string command =
             "/usr/bin/python3 -c \"import olefile,sys,zlib; o=olefile.OleFileIO(sys.argv[1]); "
             "open(sys.argv[2],'wb').write(zlib.decompress(o.openstream("
             "'VerbantPluginPrivateData/KestoExportTemplates/0').read()))\" '" +
-            dwq.string() + "' '" + out.string() + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0) << dwq;
+            Output().string() + "' '" + out.string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << Output();
         return ReadText(out);
     }
 
@@ -634,8 +657,8 @@ TEST_P(ExportSaveKillTest, TheDocumentIsAsBeforeOrAsTheExportLeavesIt)
     // A whole run first: the document's final save and the stored document.
     ASSERT_TRUE(Run(Script())) << Transcript();
     const std::string finished = ReadText(Document());
-    const std::string stored = Stored(Container());
-    {
+    const std::string stored = Stored();
+    if (StoresTheDocument()) {
         std::ofstream(app / "stored.qxp", std::ios::binary | std::ios::trunc) << stored;
         const std::string canon = app.string() + "/canon.txt";
         ASSERT_EQ(std::system((std::string(XTHOST_PROGRAM) + " doc canon '" + (app / "stored.qxp").string() +
@@ -649,38 +672,44 @@ TEST_P(ExportSaveKillTest, TheDocumentIsAsBeforeOrAsTheExportLeavesIt)
     const std::vector<std::string> hidden = Hidden();
 
     std::ofstream(Document(), std::ios::binary | std::ios::trunc) << original;
-    fs::remove(Container());
+    fs::remove(Output());
     StoppedHost host;
     StopAt(kill.point, host, Script());
     ASSERT_GT(host.pid, 0) << kill.point << " was never reached";
     host.Kill();
     const std::string after = ReadText(Document());
     EXPECT_TRUE(after == original || after == finished) << "the user's document holds a state of the export";
-    if (fs::exists(Container())) {
-        EXPECT_EQ(Stored(Container()), stored);
+    if (fs::exists(Output())) {
+        EXPECT_EQ(Stored(), stored);
     }
 
     // The next export of the same document, as the first run had it.
     std::ofstream(Document(), std::ios::binary | std::ios::trunc) << original;
-    fs::remove(Container());
+    fs::remove(Output());
     ASSERT_TRUE(Run(Script())) << Transcript();
-    EXPECT_EQ(Stored(Container()), stored);
+    EXPECT_EQ(Stored(), stored);
     EXPECT_EQ(Hidden(), hidden) << "left beside the document";
 }
 
-// Before, during (written, not yet renamed) and after each of the two saves, and while the
-// document is read into the container between them.
-INSTANTIATE_TEST_SUITE_P(Points, ExportSaveKillTest,
-                         ::testing::Values(SaveKill{"BatchBeforeFirstSave", true, "NEW-3"},
-                                           SaveKill{"BatchFirstSaveWritten", true, "file.written"},
-                                           SaveKill{"BatchStoring", true, "XFJ12/101 after 1"},
-                                           SaveKill{"BatchBeforeLastSave", true, "NEW-3 after 1"},
-                                           SaveKill{"BatchLastSaveWritten", true, "file.written after 1"},
-                                           SaveKill{"BatchClosing", true, "DOC-12"},
-                                           SaveKill{"MenuBeforeFirstSave", false, "NEW-3"},
-                                           SaveKill{"MenuFirstSaveWritten", false, "file.written"},
-                                           SaveKill{"MenuStoring", false, "XFJ12/101 after 1"},
-                                           SaveKill{"MenuBeforeLastSave", false, "NEW-3 after 1"},
-                                           SaveKill{"MenuLastSaveWritten", false, "file.written after 1"},
-                                           SaveKill{"MenuClosing", false, "DOC-12"}),
-                         [](const ::testing::TestParamInfo<SaveKill>& info) { return std::string(info.param.name); });
+// Before, during (written, not yet renamed) and after each save, while the document is read into
+// the container between the two saves of an exchange file, and while the working boxes go.
+INSTANTIATE_TEST_SUITE_P(
+    Points, ExportSaveKillTest,
+    ::testing::Values(SaveKill{"BatchBeforeFirstSave", Exporting::Batch, "NEW-3"},
+                      SaveKill{"BatchFirstSaveWritten", Exporting::Batch, "file.written"},
+                      SaveKill{"BatchStoring", Exporting::Batch, "XFJ12/101 after 1"},
+                      SaveKill{"BatchDisposing", Exporting::Batch, "BOX-9"},
+                      SaveKill{"BatchBeforeLastSave", Exporting::Batch, "NEW-3 after 1"},
+                      SaveKill{"BatchLastSaveWritten", Exporting::Batch, "file.written after 1"},
+                      SaveKill{"BatchClosing", Exporting::Batch, "DOC-12"},
+                      SaveKill{"MenuBeforeFirstSave", Exporting::Menu, "NEW-3"},
+                      SaveKill{"MenuFirstSaveWritten", Exporting::Menu, "file.written"},
+                      SaveKill{"MenuStoring", Exporting::Menu, "XFJ12/101 after 1"},
+                      SaveKill{"MenuDisposing", Exporting::Menu, "BOX-9"},
+                      SaveKill{"MenuBeforeLastSave", Exporting::Menu, "NEW-3 after 1"},
+                      SaveKill{"MenuLastSaveWritten", Exporting::Menu, "file.written after 1"},
+                      SaveKill{"MenuClosing", Exporting::Menu, "DOC-12"},
+                      SaveKill{"CoordinatesDisposing", Exporting::Coordinates, "BOX-9"},
+                      SaveKill{"CoordinatesSaveWritten", Exporting::Coordinates, "file.written"},
+                      SaveKill{"CoordinatesClosing", Exporting::Coordinates, "DOC-12"}),
+    [](const ::testing::TestParamInfo<SaveKill>& info) { return std::string(info.param.name); });
