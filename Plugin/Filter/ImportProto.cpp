@@ -70,9 +70,11 @@ void LogLine(const std::string& line)
     GeneralLogStream() << ConcealSecret(line) << std::endl;
 }
 
+// The text is masked before it is padded, so that its column is as wide as any other's; LogLine
+// masks it anyway.
 std::string Field(const char* label, const std::string& text)
 {
-    return LeftAligned(label, 10) + LeftAligned(text, 70);
+    return LeftAligned(label, 10) + LeftAligned(ConcealSecret(text), 70);
 }
 
 std::string StarLine()
