@@ -112,22 +112,36 @@ int16_t ReportOpenFailure(const HostFileSpec* spec, int32_t result)
     return HostCode(result);
 }
 
+// The host's save of a project into a file that the caller names.
+constexpr int32_t kSaveToFile = 0x43;
+
+// A host file object pointed at the specification, handed to call; answers the host's code.
+template <class Call>
+int32_t WithFileObject(const HostFileSpec& spec, Call call)
+{
+    HostFileObject file;
+    int32_t result = file.Result();
+    if (result == XT_OK)
+        result = CallHost<XFJ_SetFileSpec>(file.Ref(), &spec);
+    if (result == XT_OK)
+        result = call(file.Ref());
+    return result;
+}
+
 } // namespace
 
 int16_t OpenHostDocument(const HostFileSpec* spec, int32_t options)
 {
     if (!spec)
         return ReportOpenFailure(nullptr, kNoSpecToOpen);
-    int32_t result = XT_OK;
-    {
-        HostFileObject file;
-        result = file.Result();
-        if (result == XT_OK)
-            result = CallHost<XFJ_SetFileSpec>(file.Ref(), spec);
-        if (result == XT_OK)
-            result = CallHost<XDD_OpenDocument>(file.Ref(), options);
-    }
+    const int32_t result =
+        WithFileObject(*spec, [options](XTHandle file) { return CallHost<XDD_OpenDocument>(file, options); });
     return ReportOpenFailure(spec, result);
+}
+
+int32_t SaveProjectTo(const HostFileSpec& spec)
+{
+    return WithFileObject(spec, [](XTHandle file) { return CallHost<XDD_SaveTo>(file, kSaveToFile); });
 }
 
 int16_t SetJobTargetName(std::string& path)

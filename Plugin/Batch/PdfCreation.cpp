@@ -34,8 +34,6 @@ namespace {
 constexpr int32_t kOpenOptions = 31;
 // Every page of the layout.
 constexpr int32_t kAllPages = 0xFFFF;
-// The save option value of the probe's project.
-constexpr int32_t kSaveOptions = 0x43;
 constexpr int32_t kPoint = 1 << 16;
 
 // PdfHookActive is 1 exactly while a creation runs, whichever way it ends.
@@ -127,14 +125,8 @@ int32_t ProbeIn(const std::string& folder)
         ConvFileSpec file;
         HostFileSpec spec{};
         file.SetPath(saved);
-        if (file.GetHostSpec(spec) == XT_OK) {
-            HostFileObject object;
-            result = object.Result();
-            if (result == XT_OK)
-                result = CallHost<XFJ_SetFileSpec>(object.Ref(), &spec);
-            if (result == XT_OK)
-                result = CallHost<XDD_SaveTo>(object.Ref(), kSaveOptions);
-        }
+        if (file.GetHostSpec(spec) == XT_OK)
+            result = SaveProjectTo(spec);
     }
     if (result != XT_OK) {
         CloseProject(project, 1);

@@ -7,6 +7,7 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <unistd.h>
 
 #include "Container/Storage/Errors.h"
 #include "Foundation/ErrorCodes.h"
@@ -32,6 +33,7 @@
 #include "Plugin/Shell/KestoException.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/TempFiles.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 SaveAnswerMemory RememberedSaveAnswer;
@@ -251,15 +253,46 @@ struct ExportRun {
     HostFileSpec target{};
     bool layoutsStarted = false;
 
+    // The document as the container stores it, with its working boxes, saved beside its own
+    // file under the module's temporary name (the next export into the folder removes it when
+    // this one is killed).
+    std::string copyPath;
+
     // After a failure: what was written is given up. Every output writes beside its target
     // until complete, and nothing makes the target before, so a file there is one that was
     // there before the run, and stays.
     void DropTarget() { output.Abandon(); }
 
+    // Saves the document as it is now into a private copy, whose specification goes to copy;
+    // false when it could not be saved. The document's own file only ever takes the export's
+    // final save, so that a run killed at any moment leaves it as it was or as the export left it.
+    bool SaveCopy(HostFileSpec& copy)
+    {
+        std::string own;
+        if (CurDocAPI::IsUntitled() || FileSpecToPath(own, source, false) != 0)
+            return false;
+        int fd = -1;
+        if (platform::fs::CreateTempBeside(own, platform::fs::kTempSuffix, fd, copyPath) != 0) {
+            copyPath.clear();
+            return false;
+        }
+        ::close(fd);
+        ConvFileSpec file;
+        return file.SetPath(copyPath) == 0 && file.GetHostSpec(copy) == XT_OK && doc->SaveCopy(copy) == XT_OK;
+    }
+
+    void RemoveCopy()
+    {
+        if (!copyPath.empty())
+            RemoveHostFile(copyPath);
+        copyPath.clear();
+    }
+
     void Release()
     {
         output.Release();
         doc = nullptr;
+        RemoveCopy();
         if (prefsSuspended) {
             prefsSuspended = false;
             RestoreHostPrefs(prefs);
@@ -298,8 +331,7 @@ private:
 };
 
 // A text file of the front document: its exporter of kind E writes into a stream of kind S.
-// A cancelled output dialog leaves the project open; the document is saved after the last
-// layout and nothing is stored.
+// A cancelled output dialog leaves the project open; nothing is stored.
 template <class E, class S>
 class TextOutput : public ExportOutput {
 public:
@@ -316,10 +348,10 @@ public:
         run.largestUniqID = std::max(run.largestUniqID, mExporter->LargestUniqID());
         return true;
     }
+    // The document is saved once the export has disposed of its working boxes.
     bool AfterLastLayout(ExportRun& run) override
     {
         run.doc->SetOwns(true);
-        run.doc->Save();
         return true;
     }
     void EndLayout() override { mExporter.reset(); }
@@ -518,8 +550,7 @@ bool ExportLayouts(ExportRun& run)
         CallHost<XPK_LayoutDocument>(project, i, &layout);
         // Each layout's formatting samples stay in it until the document is stored: the import
         // takes every layout's runs from that layout's own samples. The finish after the
-        // export disposes them all.
-        run.doc->Finish(QuarkDoc::WorkBoxes::Keep);
+        // export disposes them all, and only then is the document saved.
         run.layoutsStarted = true;
         run.doc->SetIndex(static_cast<uint16_t>(layout));
         CallHost<LTY_MakeLayoutCurrent>(layout);
@@ -580,8 +611,8 @@ void Export(ExportRun& run)
     LogClosing();
 
     run.doc->Finish();
-    // Unattended runs saved the document with the private working boxes in it; it is saved again
-    // without them, as the interactive finish does.
+    // The export's final save, without the working boxes: the interactive finish makes it, and
+    // unattended runs make it here.
     if (BatchOrServerRun() && run.doc->Owns())
         run.doc->Save();
     if (!UnattendedResult())
@@ -616,22 +647,26 @@ bool BookOutput::ExportLayout(ExportRun& run, int32_t layoutKind, int32_t number
     return true;
 }
 
-// The run's largest id and the saved document stored in the container; false when the container
-// would not carry the document as saved.
+// The run's largest id and the saved document, with its working boxes, stored in the container;
+// false when the container would not carry the document as saved.
 bool BookOutput::AfterLastLayout(ExportRun& run)
 {
     mBook->AddAttr(u"maxuniqID", Wide(std::to_string(run.largestUniqID)).c_str());
     run.doc->SetOwns(true);
-    if (!run.doc->Save()) {
+    HostFileSpec copy{};
+    if (!run.SaveCopy(copy)) {
         LogLine("FAILED");
         return false;
     }
-    Writer writer(run.source, mExporter->Progress());
-    mBook->StoreQXP(0, &writer);
-    if (!writer.IsIntact()) {
-        ConversionFailedBox();
-        return false;
+    {
+        Writer writer(copy, mExporter->Progress());
+        mBook->StoreQXP(0, &writer);
+        if (!writer.IsIntact()) {
+            ConversionFailedBox();
+            return false;
+        }
     }
+    run.RemoveCopy();
     return true;
 }
 

@@ -64,14 +64,18 @@ std::string LeftAligned(const std::string& text, size_t width)
     return text.size() < width ? text + std::string(width - text.size(), ' ') : text;
 }
 
+// Every line of the import reaches the log through here: a server client's path may hold the
+// server's password, in whatever line names the file, and no log shows it.
 void LogLine(const std::string& line)
 {
-    GeneralLogStream() << line << std::endl;
+    GeneralLogStream() << ConcealSecret(line) << std::endl;
 }
 
+// The text is masked before it is padded, so that its column is as wide as any other's; LogLine
+// masks it anyway.
 std::string Field(const char* label, const std::string& text)
 {
-    return LeftAligned(label, 10) + LeftAligned(text, 70);
+    return LeftAligned(label, 10) + LeftAligned(ConcealSecret(text), 70);
 }
 
 std::string StarLine()
@@ -81,7 +85,7 @@ std::string StarLine()
 
 void LogCaught()
 {
-    GeneralLogStream() << "\nImportProto::ActionPerformed():\t" << CaughtErrorText() << "\n" << std::flush;
+    LogLine("\nImportProto::ActionPerformed():\t" + CaughtErrorText());
 }
 
 void ShowResult(DialogKind dialog)
@@ -232,9 +236,8 @@ void LogBanner()
     LogLine(StarLine());
     LogLine(HostTimeStamp(false, true, true));
     LogLine("Starting import ...");
-    // A server client's path may hold the server's password, which no log shows.
-    LogLine(Field("Source:", ConcealSecret(CurrentJob->source.GetPath())));
-    LogLine(Field("Target:", ConcealSecret(CurrentJob->target.GetPath())));
+    LogLine(Field("Source:", CurrentJob->source.GetPath()));
+    LogLine(Field("Target:", CurrentJob->target.GetPath()));
 }
 
 // The path of the run's container, for the log.

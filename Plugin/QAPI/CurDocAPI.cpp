@@ -211,7 +211,25 @@ bool QuarkDoc::Save()
 int32_t QuarkDoc::SaveCode()
 {
     MakeCurrent();
-    return CallHost<XDD_SaveDocument>();
+    if (!mOwnFile)
+        return CallHost<XDD_SaveDocument>();
+    const int32_t result = SaveProjectTo(*mOwnFile);
+    if (result == XT_OK)
+        mOwnFile.reset();
+    return result;
+}
+
+int32_t QuarkDoc::SaveCopy(const HostFileSpec& copy)
+{
+    HostFileSpec own{};
+    if (!mOwnFile)
+        if (const int32_t result = GetSpec(&own))
+            return result;
+    MakeCurrent();
+    const int32_t result = SaveProjectTo(copy);
+    if (result == XT_OK && !mOwnFile)
+        mOwnFile = own;
+    return result;
 }
 
 void QuarkDoc::RefreshFonts()
@@ -223,12 +241,11 @@ void QuarkDoc::RefreshFonts()
     mFonts = fonts;
 }
 
-void QuarkDoc::Finish(WorkBoxes boxes)
+void QuarkDoc::Finish()
 {
     MakeCurrent();
     const XTHandle doc = xt_getdocref();
-    HostDocState* state = boxes == WorkBoxes::Dispose ? State() : nullptr;
-    if (state) {
+    if (HostDocState* state = State()) {
         // Only this document's boxes are disposed, in whichever of its layouts they are: the
         // export leaves them in its last layout while the document ends on the layout that was
         // current. Boxes of documents closed since are dropped unseen, since their references
@@ -243,10 +260,8 @@ void QuarkDoc::Finish(WorkBoxes boxes)
         }
         state->workBoxes.swap(kept);
     }
-    if (!NoSaveRun()) {
-        MakeCurrent();
-        CallHost<XDD_SaveDocument>();
-    }
+    if (!NoSaveRun())
+        SaveCode();
 }
 
 // ---- Preferences, options, clock, version --------------------------------------------------------

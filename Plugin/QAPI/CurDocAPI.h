@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Plugin/QAPI/QFontList.h"
@@ -47,15 +48,19 @@ public:
     int32_t GetSpec(HostFileSpec* spec);
     // Whether the host's current project has changes.
     bool GetProjectFlag();
+    // Saves the document under its own name (after SaveCopy, by putting it back there).
     bool Save();
     // The same, answering the host's code (0 saved; -34 for a full disk, ...).
     int32_t SaveCode();
+    // Saves the document as it is now into the file of the specification, without touching its
+    // own file: the host keeps it under the copy's name until the next save puts it back under
+    // its own. Answers the host's code.
+    int32_t SaveCopy(const HostFileSpec& copy);
     bool WasFlagSet() const { return mDocFlag != 0; }
     void RefreshFonts();
-    // Disposes this document's private working boxes (all of them, in every layout, unless the
-    // caller keeps them), then saves the document unless a batch or server run is under way.
-    enum class WorkBoxes { Dispose, Keep };
-    void Finish(WorkBoxes boxes = WorkBoxes::Dispose);
+    // Disposes this document's private working boxes (all of them, in every layout), then saves
+    // the document unless a batch or server run is under way.
+    void Finish();
 
     uint16_t GetIndex() const { return mIndex; }
     // Points the object at another layout of the project, by the host's document id.
@@ -74,6 +79,8 @@ private:
     uint8_t mOwns = 0;
     uint8_t mDocFlag = 0;
     QFontList* mFonts = nullptr;
+    // The document's own file while the host keeps it under a copy's name.
+    std::optional<HostFileSpec> mOwnFile;
 };
 
 // The private working boxes the module made in documents, with the document of each.

@@ -67,9 +67,9 @@ protected:
         }
         ~StoppedHost() { Kill(); }
     };
-    void StopAt(const std::string& point, StoppedHost& host)
+    void StopAt(const std::string& point, StoppedHost& host, const std::string& script = "start\nidle 3\nquit\n")
     {
-        std::ofstream(app / "stopped.xts") << "stop-at " << point << "\nstart\nidle 3\nquit\n";
+        std::ofstream(app / "stopped.xts") << "stop-at " << point << "\n" << script;
         host.pid = ::fork();
         if (host.pid == 0) {
             const int quiet = ::open("/dev/null", O_WRONLY);
@@ -601,3 +601,152 @@ TEST_F(BatchModeTest, ShippedWindowsTwinsNamesAndCrashJobsDoWhatTheyShow)
 }
 
 } // namespace
+
+// ---- A kill at each save of an export -----------------------------------------------------------
+
+// Who runs the export: a controller's batch job, or a user from the menu (the exchange file, or
+// the coordinates file, whose export stores no document).
+enum class Exporting { Batch, Menu, Coordinates };
+
+struct SaveKill {
+    const char* name;
+    Exporting run;
+    const char* point;   // where the host stops, and how many times it passes there first
+};
+
+class ExportSaveKillTest : public BatchModeTest, public ::testing::WithParamInterface<SaveKill> {
+protected:
+    void SetUp() override
+    {
+        BatchModeTest::SetUp();
+        std::ofstream(app / "XTensions" / "kesto.ini", std::ios::app)
+            << "[Options]\nextendedInterface=True\naddMenuItemExportCoords=True\n";
+        fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/documents/export.qxp", Document());
+        original = ReadText(Document());
+    }
+
+    fs::path Document() const { return app / "export.qxp"; }
+    fs::path Output() const
+    {
+        switch (GetParam().run) {
+        case Exporting::Batch: return app / "out/export.dwq";
+        case Exporting::Menu: return app / "export.dwq";
+        default: return app / "export.coo";
+        }
+    }
+    bool StoresTheDocument() const { return GetParam().run != Exporting::Coordinates; }
+
+    // What the host runs: the controller's job, or the user's menu choice on the open document.
+    std::string Script() const
+    {
+        switch (GetParam().run) {
+        case Exporting::Batch:
+            std::ofstream(BatchFile()) << "[General]\nMode=Export\n[Path]\nSource=" << Document().string()
+                                       << "\nTarget=" << (app / "out").string() << "\n";
+            return "start\nidle 3\nquit\n";
+        case Exporting::Menu:
+            return "start\nopen-document export.qxp\nmenu \"Export current document\"\nsave * default\n"
+                   "dialog 101\n  press 1\nquit\n";
+        default:
+            return "start\nopen-document export.qxp\nmenu \"Export PDF coordinates\"\nsave * default\n"
+                   "dialog 101\n  press 1\nquit\n";
+        }
+    }
+
+    // The host document stored in the exchange file, as any reader inflates it; none for a
+    // coordinates file.
+    std::string Stored() const
+    {
+        if (!StoresTheDocument())
+            return {};
+        const fs::path out = app / "stored.qxp";
+        fs::remove(out);
+        const std::string command =
+            "/usr/bin/python3 -c \"import olefile,sys,zlib; o=olefile.OleFileIO(sys.argv[1]); "
+            "open(sys.argv[2],'wb').write(zlib.decompress(o.openstream("
+            "'VerbantPluginPrivateData/KestoExportTemplates/0').read()))\" '" +
+            Output().string() + "' '" + out.string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << Output();
+        return ReadText(out);
+    }
+
+    // The hidden files of the document's folder.
+    std::vector<std::string> Hidden() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(app))
+            if (entry.is_regular_file() && entry.path().filename().string()[0] == '.')
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    std::string original;
+};
+
+// The export saves the document with its private working boxes for the container and without
+// them when it is done. Killed at any moment, it leaves the user's document as it was or as the
+// whole export leaves it, never with the working boxes; a container it completed holds the
+// document with the working boxes, as a run that is not killed stores it; the next export
+// removes what the killed one left beside the document.
+TEST_P(ExportSaveKillTest, TheDocumentIsAsBeforeOrAsTheExportLeavesIt)
+{
+    const SaveKill& kill = GetParam();
+    // A whole run first: the document's final save and the stored document.
+    ASSERT_TRUE(Run(Script())) << Transcript();
+    const std::string finished = ReadText(Document());
+    const std::string stored = Stored();
+    if (StoresTheDocument()) {
+        std::ofstream(app / "stored.qxp", std::ios::binary | std::ios::trunc) << stored;
+        const std::string canon = app.string() + "/canon.txt";
+        ASSERT_EQ(std::system((std::string(XTHOST_PROGRAM) + " doc canon '" + (app / "stored.qxp").string() +
+                               "' > '" + canon + "'").c_str()),
+                  0);
+        // Each of the three layouts has the two working boxes in the stored document.
+        EXPECT_EQ(kesto_test::CountOf(ReadText(canon), "\"08414b42\", \"ffffffff\""), 3);
+        EXPECT_EQ(kesto_test::CountOf(ReadText(canon), "\"08414b42\", \"fffffffe\""), 3);
+    }
+    EXPECT_NE(finished, original) << "the export links the document's stories";
+    const std::vector<std::string> hidden = Hidden();
+
+    std::ofstream(Document(), std::ios::binary | std::ios::trunc) << original;
+    fs::remove(Output());
+    StoppedHost host;
+    StopAt(kill.point, host, Script());
+    ASSERT_GT(host.pid, 0) << kill.point << " was never reached";
+    host.Kill();
+    const std::string after = ReadText(Document());
+    EXPECT_TRUE(after == original || after == finished) << "the user's document holds a state of the export";
+    if (fs::exists(Output())) {
+        EXPECT_EQ(Stored(), stored);
+    }
+
+    // The next export of the same document, as the first run had it.
+    std::ofstream(Document(), std::ios::binary | std::ios::trunc) << original;
+    fs::remove(Output());
+    ASSERT_TRUE(Run(Script())) << Transcript();
+    EXPECT_EQ(Stored(), stored);
+    EXPECT_EQ(Hidden(), hidden) << "left beside the document";
+}
+
+// Before, during (written, not yet renamed) and after each save, while the document is read into
+// the container between the two saves of an exchange file, and while the working boxes go.
+INSTANTIATE_TEST_SUITE_P(
+    Points, ExportSaveKillTest,
+    ::testing::Values(SaveKill{"BatchBeforeFirstSave", Exporting::Batch, "NEW-3"},
+                      SaveKill{"BatchFirstSaveWritten", Exporting::Batch, "file.written"},
+                      SaveKill{"BatchStoring", Exporting::Batch, "XFJ12/101 after 1"},
+                      SaveKill{"BatchDisposing", Exporting::Batch, "BOX-9"},
+                      SaveKill{"BatchBeforeLastSave", Exporting::Batch, "NEW-3 after 1"},
+                      SaveKill{"BatchLastSaveWritten", Exporting::Batch, "file.written after 1"},
+                      SaveKill{"BatchClosing", Exporting::Batch, "DOC-12"},
+                      SaveKill{"MenuBeforeFirstSave", Exporting::Menu, "NEW-3"},
+                      SaveKill{"MenuFirstSaveWritten", Exporting::Menu, "file.written"},
+                      SaveKill{"MenuStoring", Exporting::Menu, "XFJ12/101 after 1"},
+                      SaveKill{"MenuDisposing", Exporting::Menu, "BOX-9"},
+                      SaveKill{"MenuBeforeLastSave", Exporting::Menu, "NEW-3 after 1"},
+                      SaveKill{"MenuLastSaveWritten", Exporting::Menu, "file.written after 1"},
+                      SaveKill{"MenuClosing", Exporting::Menu, "DOC-12"},
+                      SaveKill{"CoordinatesDisposing", Exporting::Coordinates, "BOX-9"},
+                      SaveKill{"CoordinatesSaveWritten", Exporting::Coordinates, "file.written"},
+                      SaveKill{"CoordinatesClosing", Exporting::Coordinates, "DOC-12"}),
+    [](const ::testing::TestParamInfo<SaveKill>& info) { return std::string(info.param.name); });

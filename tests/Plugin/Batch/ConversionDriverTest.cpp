@@ -101,10 +101,12 @@ TEST_F(ConversionDriverTest, ExportThatCannotCompleteKeepsTheOldTarget)
     const std::string source = CopyExample("minimal.qxp", "doc.qxp");
     // The disk is full: the host cannot save the document that the exchange file stores, and
     // the text files cannot be put in place.
-    xthost::FaultRule save;
-    save.key = "DOC-11";
-    save.value = -34;
-    host->Faults().Add(save);
+    for (const char* key : {"DOC-11", "NEW-3"}) {
+        xthost::FaultRule save;
+        save.key = key;
+        save.value = -34;
+        host->Faults().Add(save);
+    }
     platform::fs::SetFaultHook([](platform::fs::Operation op, const std::string& path) {
         return op == platform::fs::Operation::ReplaceFile && path.find("/doc.") != std::string::npos ? ENOSPC : 0;
     });

@@ -310,7 +310,8 @@ protected:
 TEST_F(ExportFailureTest, AFailedSaveAtTheLastLayout)
 {
     Start();
-    Fail("DOC-11", -34);
+    // The document that the container stores is saved into a file of its own.
+    Fail("NEW-3", -34);
     ServerExport(Target());
     ExpectFailed();
     EXPECT_NE(GeneralLog().find("\nFAILED\n"), std::string::npos);

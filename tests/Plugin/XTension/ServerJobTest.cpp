@@ -727,10 +727,12 @@ TEST_F(ServerJobTest, APipeADeviceAndANameThatIsNoTextAreRefused)
     EXPECT_TRUE(fs::is_empty(app / "out"));
 }
 
-// Client paths reach the general log's conversion blocks with the server's password masked.
+// Client paths reach the general log's conversion blocks with the server's password masked: the
+// export's, and each line of an import that fails in the client's folder.
 TEST_F(ServerJobTest, ThePasswordInAClientPathNeverReachesTheGeneralLog)
 {
     const fs::path folder = app / "shared" / kPassword;
+    const fs::path masked = app / "shared" / "********";
     fs::create_directories(folder);
     const std::string secretSource = (folder / "doc.qxp").string();
     fs::copy_file(source, secretSource);
@@ -743,11 +745,67 @@ TEST_F(ServerJobTest, ThePasswordInAClientPathNeverReachesTheGeneralLog)
         EXPECT_EQ(replies.back(), "export finished");
         SharedJob("exportdwq", brokenSource, folder.string(), "r");
     });
-    const std::string log = GeneralLog();
-    EXPECT_NE(log.find("Unable to open \"" + (app / "shared" / "********" / "broken.qxp").string()), std::string::npos)
-        << log;
+    std::string log = GeneralLog();
+    EXPECT_NE(log.find("Unable to open \"" + (masked / "broken.qxp").string()), std::string::npos) << log;
     EXPECT_NE(log.find("Starting export ..."), std::string::npos) << log;
     EXPECT_NE(log.find("Starting PDF creation ..."), std::string::npos) << log;
-    EXPECT_NE(log.find((app / "shared" / "********" / "doc.qxp").string()), std::string::npos) << log;
+    EXPECT_NE(log.find((masked / "doc.qxp").string()), std::string::npos) << log;
     EXPECT_EQ(log.find(kPassword), std::string::npos) << log;
+    ASSERT_TRUE(fs::exists(folder / "r.dwq"));
+
+    // Imports of the exchange file that fail, each in a host of its own (the fault plan is the
+    // host's): the container `name`.dwq into `name`.qxp, both in the client's folder. (A
+    // write-protected target never reaches the import in a server job: the conversion keeps it
+    // before.)
+    struct Case {
+        const char* name;
+        std::vector<xthost::FaultRule> faults;
+        std::function<void(const fs::path& dwq, const fs::path& qxp)> prepare;
+        std::function<std::string(const fs::path& dwq, const fs::path& qxp)> line;  // of the masked paths
+    };
+    const auto none = [](const fs::path&, const fs::path&) {};
+    const Case cases[] = {
+        {"restore", {{"write:FIO-6", 28}}, none,
+         [](const fs::path&, const fs::path& qxp) {
+             return "Unable to write the document restored from DWQ to " + qxp.string() + "!";
+         }},
+        {"save", {{"write:DOC-11", 28}}, none,
+         [](const fs::path&, const fs::path& qxp) {
+             return "Unable to save the imported document " + qxp.string() + ": ";
+         }},
+        {"own", {}, [](const fs::path& dwq, const fs::path& qxp) { fs::create_hard_link(dwq, qxp); },
+         [](const fs::path&, const fs::path& qxp) {
+             return "Unable to import " + qxp.string() + " into itself: the target is the DWQ being imported!";
+         }},
+        {"work", {{"XFJ12/8", -34, 0, 1}}, none,
+         [](const fs::path& dwq, const fs::path&) { return " ->       " + dwq.parent_path().string() + "/.work.qxp."; }},
+        {"load", {},
+         [&](const fs::path& dwq, const fs::path&) {
+             // The stored document's bytes become zeros: no zlib stream any more.
+             const std::string command = "/usr/bin/python3 -c \"import olefile,sys; o=olefile.OleFileIO(sys.argv[1], "
+                                         "write_mode=True); s='VerbantPluginPrivateData/KestoExportTemplates/0'; "
+                                         "o.write_stream(s, bytes(len(o.openstream(s).read())))\" '" +
+                                         dwq.string() + "'";
+             ASSERT_EQ(std::system(command.c_str()), 0);
+         },
+         [](const fs::path& dwq, const fs::path&) { return " ->       " + dwq.string() + ": "; }},
+    };
+    for (const Case& c : cases) {
+        const fs::path dwq = folder / (std::string(c.name) + ".dwq");
+        const fs::path qxp = folder / (std::string(c.name) + ".qxp");
+        fs::copy_file(folder / "r.dwq", dwq);
+        c.prepare(dwq, qxp);
+        fs::remove(app / "KestoLogfile.txt");
+        Serve([&] { SharedJob("exportqxp", dwq.string(), folder.string(), c.name); },
+              [&](xthost::Host& host) {
+                  for (const xthost::FaultRule& rule : c.faults)
+                      host.Faults().Add(rule);
+              });
+        log = GeneralLog();
+        EXPECT_NE(log.find("Starting import ..."), std::string::npos) << c.name << "\n" << log;
+        const fs::path maskedDwq = masked / dwq.filename();
+        const fs::path maskedQxp = masked / qxp.filename();
+        EXPECT_NE(log.find(c.line(maskedDwq, maskedQxp)), std::string::npos) << c.name << "\n" << log;
+        EXPECT_EQ(log.find(kPassword), std::string::npos) << c.name << "\n" << log;
+    }
 }
