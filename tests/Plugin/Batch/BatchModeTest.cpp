@@ -68,7 +68,13 @@ protected:
     };
     void StopAt(const std::string& point, StoppedHost& host)
     {
-        std::ofstream(app / "stopped.xts") << "stop-at " << point << "\nstart\nidle 3\nquit\n";
+        StartUntilStopped("stop-at " + point + "\nstart\nidle 3\nquit\n", host);
+    }
+    // Starts the host on the script and waits until it stops at the script's stop-at point; when
+    // it ends without getting there, host.pid is -1 and the answer its exit status.
+    int StartUntilStopped(const std::string& script, StoppedHost& host)
+    {
+        std::ofstream(app / "stopped.xts") << script;
         host.pid = ::fork();
         if (host.pid == 0) {
             const int quiet = ::open("/dev/null", O_WRONLY);
@@ -80,6 +86,15 @@ protected:
         int status = 0;
         if (host.pid < 0 || ::waitpid(host.pid, &status, WUNTRACED) != host.pid || !WIFSTOPPED(status))
             host.pid = -1;   // it never got there
+        return status;
+    }
+    // Lets a stopped host go on to its end; true when it ends well.
+    static bool GoOn(StoppedHost& host)
+    {
+        int status = 0;
+        const bool ended = ::kill(host.pid, SIGCONT) == 0 && ::waitpid(host.pid, &status, 0) == host.pid;
+        host.pid = -1;
+        return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
     // Runs the shipped example job as a user would; answers its working copy, empty when the run
@@ -360,6 +375,53 @@ TEST_F(BatchTreeTest, ASecondHostLeavesTheJobToTheFirstAndTheNextTakesOverAfterA
     EXPECT_NE(Archive().find("Count=3\n"), std::string::npos) << Archive() << Log();
     EXPECT_FALSE(fs::exists(app / kRequestKey)) << "the request of the crashed host stays";
     EXPECT_FALSE(fs::exists(app / "Batch/.batch.ini.claim"));
+}
+
+// A controller writes its next job at one moment of the host's job, the host's saves of the
+// status file and its finish included: at each call that renames, links or removes a file, from
+// the job's first idle call on, in turn. The host's job is archived whole, and the controller's
+// job is never lost: it is the status file as written, or it has run and is archived itself.
+// Nothing is left under a private name.
+TEST_F(BatchTreeTest, AControllersWriteAtAnyStepOfTheHostsSavesAndFinishIsKept)
+{
+    const fs::path source = app / "in/report.qxp";
+    const std::string next = "[General]\nMode=Export\n[Path]\nSource=" + (app / "next.qxp").string() +
+                             "\nTarget=" + (app / "out").string() + "\n";
+    int steps = 0;
+    for (int step = 0; step < 100; ++step) {
+        for (const auto& entry : fs::directory_iterator(app / "Batch"))
+            fs::remove(entry.path());
+        WriteJob("Export", source, app / "out");
+        StoppedHost host;
+        const int status = StartUntilStopped("clock 2006-12-05 08:30:07\nstart\nstop-at file after " +
+                                                 std::to_string(step) + "\nidle 3\nquit\n",
+                                             host);
+        if (host.pid < 0) {
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "step " << step;
+            break;   // the run is over before this step: every step was tried
+        }
+        ++steps;
+        std::ofstream(app / "Batch/next.part") << next;
+        fs::rename(app / "Batch/next.part", BatchFile());
+        ASSERT_TRUE(GoOn(host)) << "step " << step;
+
+        bool archived = false;
+        bool nextKept = fs::exists(BatchFile()) && ReadText(BatchFile()) == next;
+        for (const auto& entry : fs::directory_iterator(app / "Batch")) {
+            const std::string name = entry.path().filename().string();
+            const std::string text = ReadText(entry.path());
+            EXPECT_EQ(name[0], name == ".batch.ini.claim" ? '.' : 'b') << "step " << step << ": left " << name;
+            if (name.rfind("batch.ini_", 0) != 0)
+                continue;
+            archived = archived || (text.find("Source=" + source.string() + "\n") != std::string::npos &&
+                                    text.find("Count=1\n") != std::string::npos &&
+                                    text.find("Active=False\n") != std::string::npos);
+            nextKept = nextKept || text.find("Source=" + (app / "next.qxp").string() + "\n") != std::string::npos;
+        }
+        EXPECT_TRUE(archived) << "step " << step << ": the host's job has no archive\n" << Log();
+        EXPECT_TRUE(nextKept) << "step " << step << ": the controller's job is lost\n" << Log();
+    }
+    EXPECT_GT(steps, 5);
 }
 
 struct KillPoint {
