@@ -9,11 +9,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -379,49 +381,170 @@ TEST_F(BatchTreeTest, ASecondHostLeavesTheJobToTheFirstAndTheNextTakesOverAfterA
 
 // A controller writes its next job at one moment of the host's job, the host's saves of the
 // status file and its finish included: at each call that renames, links or removes a file, from
-// the job's first idle call on, in turn. The host's job is archived whole, and the controller's
-// job is never lost: it is the status file as written, or it has run and is archived itself.
-// Nothing is left under a private name.
+// the job's first idle call on, in turn; by renaming its file over the status file, or by
+// writing it in place as an editor does; on a file system that exchanges two names in one step
+// and on one that cannot. The host's job is archived whole, and the controller's job is never
+// lost: it is the status file as written, or it has run and is archived itself. Nothing is left
+// under a private name.
 TEST_F(BatchTreeTest, AControllersWriteAtAnyStepOfTheHostsSavesAndFinishIsKept)
 {
     const fs::path source = app / "in/report.qxp";
     const std::string next = "[General]\nMode=Export\n[Path]\nSource=" + (app / "next.qxp").string() +
                              "\nTarget=" + (app / "out").string() + "\n";
-    int steps = 0;
-    for (int step = 0; step < 100; ++step) {
-        for (const auto& entry : fs::directory_iterator(app / "Batch"))
-            fs::remove(entry.path());
-        WriteJob("Export", source, app / "out");
-        StoppedHost host;
-        const int status = StartUntilStopped("clock 2006-12-05 08:30:07\nstart\nstop-at file after " +
-                                                 std::to_string(step) + "\nidle 3\nquit\n",
-                                             host);
-        if (host.pid < 0) {
-            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "step " << step;
-            break;   // the run is over before this step: every step was tried
-        }
-        ++steps;
-        std::ofstream(app / "Batch/next.part") << next;
-        fs::rename(app / "Batch/next.part", BatchFile());
-        ASSERT_TRUE(GoOn(host)) << "step " << step;
+    const struct {
+        const char* faults;
+        bool inPlace;
+    } ways[] = {{"", false}, {"", true}, {"fail rename.exchange with 22\n", false}, {"fail rename.exchange with 22\n", true}};
+    for (const auto& way : ways) {
+        const std::string how = std::string(way.faults) + (way.inPlace ? "written in place" : "renamed over");
+        int steps = 0;
+        for (int step = 0; step < 100; ++step) {
+            for (const auto& entry : fs::directory_iterator(app / "Batch"))
+                fs::remove(entry.path());
+            WriteJob("Export", source, app / "out");
+            StoppedHost host;
+            const int status = StartUntilStopped("clock 2006-12-05 08:30:07\n" + std::string(way.faults) +
+                                                     "start\nstop-at file after " + std::to_string(step) +
+                                                     "\nidle 3\nquit\n",
+                                                 host);
+            if (host.pid < 0) {
+                ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << how << " step " << step;
+                break;   // the run is over before this step: every step was tried
+            }
+            ++steps;
+            if (way.inPlace) {
+                std::ofstream(BatchFile()) << next;
+            } else {
+                std::ofstream(app / "Batch/next.part") << next;
+                fs::rename(app / "Batch/next.part", BatchFile());
+            }
+            ASSERT_TRUE(GoOn(host)) << how << " step " << step;
 
-        bool archived = false;
-        bool nextKept = fs::exists(BatchFile()) && ReadText(BatchFile()) == next;
-        for (const auto& entry : fs::directory_iterator(app / "Batch")) {
-            const std::string name = entry.path().filename().string();
-            const std::string text = ReadText(entry.path());
-            EXPECT_EQ(name[0], name == ".batch.ini.claim" ? '.' : 'b') << "step " << step << ": left " << name;
-            if (name.rfind("batch.ini_", 0) != 0)
-                continue;
-            archived = archived || (text.find("Source=" + source.string() + "\n") != std::string::npos &&
-                                    text.find("Count=1\n") != std::string::npos &&
-                                    text.find("Active=False\n") != std::string::npos);
-            nextKept = nextKept || text.find("Source=" + (app / "next.qxp").string() + "\n") != std::string::npos;
+            bool archived = false;
+            bool nextKept = fs::exists(BatchFile()) && ReadText(BatchFile()) == next;
+            for (const auto& entry : fs::directory_iterator(app / "Batch")) {
+                const std::string name = entry.path().filename().string();
+                const std::string text = ReadText(entry.path());
+                EXPECT_EQ(name[0], 'b') << how << " step " << step << ": left " << name;
+                if (name.rfind("batch.ini_", 0) != 0)
+                    continue;
+                archived = archived || (text.find("Source=" + source.string() + "\n") != std::string::npos &&
+                                        text.find("Count=1\n") != std::string::npos &&
+                                        text.find("Active=False\n") != std::string::npos);
+                nextKept = nextKept || text.find("Source=" + (app / "next.qxp").string() + "\n") != std::string::npos;
+            }
+            EXPECT_TRUE(archived) << how << " step " << step << ": the host's job has no archive\n" << Log();
+            EXPECT_TRUE(nextKept) << how << " step " << step << ": the controller's job is lost\n" << Log();
         }
-        EXPECT_TRUE(archived) << "step " << step << ": the host's job has no archive\n" << Log();
-        EXPECT_TRUE(nextKept) << "step " << step << ": the controller's job is lost\n" << Log();
+        EXPECT_GT(steps, 10) << how;
     }
-    EXPECT_GT(steps, 5);
+}
+
+// An exFAT image mounted on a folder as a file system without hard links, for as long as the
+// object lives; mounted() is false where the machine cannot (no loop device, FUSE or exFAT tools).
+class ExfatFolder {
+public:
+    ExfatFolder(const fs::path& image, const fs::path& folder) : m_folder(folder)
+    {
+        const std::string make = "truncate -s 16M '" + image.string() + "' && mkfs.exfat '" + image.string() +
+                                 "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0)
+            return;
+        if (FILE* out = ::popen(("losetup -f --show '" + image.string() + "' 2>/dev/null").c_str(), "r")) {
+            char line[256] = {};
+            if (std::fgets(line, sizeof line, out))
+                m_device = std::string(line).substr(0, std::string(line).find('\n'));
+            ::pclose(out);
+        }
+        m_mounted = !m_device.empty() &&
+                    std::system(("mount.exfat-fuse " + m_device + " '" + folder.string() + "' >/dev/null 2>&1").c_str()) == 0;
+    }
+    ~ExfatFolder()
+    {
+        if (m_mounted)
+            std::system(("umount '" + m_folder.string() + "'").c_str());
+        if (!m_device.empty())
+            std::system(("losetup -d " + m_device).c_str());
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    fs::path m_folder;
+    std::string m_device;
+    bool m_mounted = false;
+};
+
+struct NoLinksCase {
+    const char* name;
+    bool exfat;            // the status folder is an exFAT image
+    const char* faults;    // else the host's fault plan makes its calls fail so
+    bool archived;         // else no archive can be written at all
+};
+
+class NoLinksTest : public BatchTreeTest, public ::testing::WithParamInterface<NoLinksCase> {};
+
+// A job whose status file lies on a file system without hard links (nor renames that never
+// replace or exchange) is archived whole under its name and the status file removed; where no
+// archive can be written, the status file stays as the job's record, marked Done.
+TEST_P(NoLinksTest, TheJobIsArchivedOrItsStatusFileKept)
+{
+    const NoLinksCase& c = GetParam();
+    std::unique_ptr<ExfatFolder> exfat;
+    if (c.exfat) {
+        exfat = std::make_unique<ExfatFolder>(app / "exfat.img", app / "Batch");
+        if (!exfat->mounted())
+            GTEST_SKIP() << "no exFAT image can be mounted here";
+        std::ofstream probe(app / "Batch/probe");
+        ASSERT_NE(::link((app / "Batch/probe").c_str(), (app / "Batch/probe2").c_str()), 0) << "hard links work";
+        probe.close();
+        fs::remove(app / "Batch/probe");
+    }
+    const fs::path source = app / "in/report.qxp";
+    WriteJob("Export", source, app / "out");
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\n" + std::string(c.faults) + "start\nidle 3\nquit\n")) << Transcript();
+    const std::string archive = BatchFile() + "_20061205083007";
+    const std::string record = ReadText(c.archived ? archive : BatchFile());
+    for (const std::string& line : {"Source=" + source.string(), std::string("Count=1"), std::string("Active=False")})
+        EXPECT_NE(record.find(line + "\n"), std::string::npos) << line << "\n" << record << Log();
+    if (c.archived) {
+        EXPECT_FALSE(fs::exists(BatchFile()));
+    } else {
+        EXPECT_NE(record.find("Mode=Done\n"), std::string::npos) << record;
+        EXPECT_FALSE(fs::exists(archive));
+        EXPECT_NE(Log().find("stays, marked Done: it is the finished job's only record"), std::string::npos) << Log();
+    }
+    for (const auto& entry : fs::directory_iterator(app / "Batch"))
+        EXPECT_EQ(entry.path().filename().string()[0], 'b') << "left " << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSystems, NoLinksTest,
+    ::testing::Values(NoLinksCase{"ExfatImage", true, "", true},
+                      NoLinksCase{"FaultPlan", false,
+                                  "fail link with 1\nfail rename.noreplace with 22\nfail rename.exchange with 22\n", true},
+                      NoLinksCase{"NoArchive", false, "fail link with 5\nfail rename.noreplace with 5\n", false}),
+    [](const ::testing::TestParamInfo<NoLinksCase>& info) { return std::string(info.param.name); });
+
+// The claim file of a running host is removed by somebody, and a newer claimant makes its own
+// and holds it: the first host, finishing its job, leaves the newer claim alone.
+TEST_F(BatchTreeTest, ReleasingAClaimLeavesANewerClaimantsClaim)
+{
+    WriteJob("Export", app / "in/report.qxp", app / "out");
+    StoppedHost host;
+    StopAt("XFJ12/101", host);
+    ASSERT_GT(host.pid, 0);
+    const fs::path claim = app / "Batch/.batch.ini.claim";
+    ASSERT_EQ(ReadText(claim), std::to_string(host.pid) + "\n");
+    fs::remove(claim);
+    const int fd = ::open(claim.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const std::string newer = std::to_string(::getpid()) + "\n";
+    EXPECT_EQ(::write(fd, newer.data(), newer.size()), static_cast<ssize_t>(newer.size()));
+    EXPECT_TRUE(GoOn(host));
+    EXPECT_EQ(ReadText(claim), newer);
+    EXPECT_FALSE(fs::exists(BatchFile())) << "the job did not finish";
+    ::close(fd);
 }
 
 struct KillPoint {
