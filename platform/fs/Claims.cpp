@@ -200,8 +200,10 @@ int TakeFile(const std::string& target, int& fd, std::string& taken)
 
 // ReplaceOwnFile where the file system exchanges two names in one step: the replacement and
 // the file at target change places, so the target's name is never without a file, and what
-// came out is compared. A file of somebody else's that came out goes back the same way.
-int ExchangeOwn(const std::string& target, const std::string& own, const std::string& replacement, bool& ours)
+// came out is compared. A file of somebody else's that came out goes back the same way; kept
+// answers whether the replacement's name holds such a file still, after a failure.
+int ExchangeOwn(const std::string& target, const std::string& own, const std::string& replacement, bool& ours,
+                bool& kept)
 {
     struct stat put {};
     if (::lstat(replacement.c_str(), &put) != 0)
@@ -222,17 +224,18 @@ int ExchangeOwn(const std::string& target, const std::string& own, const std::st
     // Each round puts back what came out, and takes out what is under the name then: the file
     // put there in the round before, or one written there since, which is newer than what went
     // back and so goes back itself in the next round, superseding it.
+    kept = !ours;
     for (int round = 0; !ours && round < 64; ++round) {
         struct stat back {};
+        struct stat out {};
         if (::lstat(replacement.c_str(), &back) != 0)
             return errno;
-        if ((error = Exchange(replacement, target)) != 0)
-            return error == ENOENT ? 0 : error;
-        struct stat out {};
-        if (::lstat(replacement.c_str(), &out) != 0)
-            return errno;
-        if (SameFile(out, put))
+        if ((error = Exchange(replacement, target)) != 0 || ::lstat(replacement.c_str(), &out) != 0)
+            return error != 0 ? error : errno;
+        if (SameFile(out, put)) {
+            kept = false;
             return 0;
+        }
         put = back;
     }
     return ours ? 0 : EAGAIN;
@@ -303,11 +306,14 @@ int ReplaceOwnFile(const std::string& path, const std::string& own, const std::s
                    const std::string& replacementBytes, bool& ours)
 {
     ours = false;
+    bool kept = false;
     const std::string target = NativePath(path);
-    int error = replacement.empty() ? ENOTSUP : ExchangeOwn(target, own, replacement, ours);
+    int error = replacement.empty() ? ENOTSUP : ExchangeOwn(target, own, replacement, ours, kept);
     if (error == ENOTSUP)
         error = TakeOwn(target, own, replacement, replacementBytes, ours);
-    if (!replacement.empty())
+    // What is left under the replacement's name is the own earlier file, or a file superseded
+    // by a newer write; never, unless a call failed, somebody's file that is not in its place.
+    if (!replacement.empty() && !kept)
         ::unlink(replacement.c_str());
     return error;
 }
