@@ -249,11 +249,16 @@ int TakeOwn(const std::string& target, const std::string& own, const std::string
     int fd = -1;
     std::string taken;
     int error = TakeFile(target, fd, taken);
-    if (error != 0)
+    if (error != 0) {
+        if (!replacement.empty())
+            ::unlink(replacement.c_str());
         return error == ENOENT ? 0 : error;
+    }
     std::string bytes;
     ours = ReadAll(fd, bytes) == 0 && bytes == own;
     int saved = ours && !replacement.empty() ? PlaceExclusive(replacement, target, replacementBytes) : 0;
+    if ((saved != 0 || !ours) && !replacement.empty())
+        ::unlink(replacement.c_str());
     if (saved == EEXIST) {
         ours = false;   // written meanwhile by somebody else: theirs stays, and supersedes the taken file
         saved = 0;
@@ -310,10 +315,10 @@ int ReplaceOwnFile(const std::string& path, const std::string& own, const std::s
     const std::string target = NativePath(path);
     int error = replacement.empty() ? ENOTSUP : ExchangeOwn(target, own, replacement, ours, kept);
     if (error == ENOTSUP)
-        error = TakeOwn(target, own, replacement, replacementBytes, ours);
+        return TakeOwn(target, own, replacement, replacementBytes, ours);
     // What is left under the replacement's name is the own earlier file, or a file superseded
     // by a newer write; never, unless a call failed, somebody's file that is not in its place.
-    if (!replacement.empty() && !kept)
+    if (!kept)
         ::unlink(replacement.c_str());
     return error;
 }

@@ -5,8 +5,8 @@
 // or a full disk would. The program exports these names, so the module's calls come here first.
 //
 // Keys, most specific first: "CALL:NAME" for each file name the call names (no folder), then
-// "CALL", then "file" for every one of them. CALL is rename, rename.noreplace, rename.exchange,
-// link or unlink.
+// "CALL", then "file:FOLDER/" with the name of the (first) file's folder, then "file" for every
+// one of them. CALL is rename, rename.noreplace, rename.exchange, link or unlink.
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -27,6 +27,16 @@ std::string NameOf(const char* path)
     return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
+// The name of the file's folder with a slash; empty when the path names none.
+std::string FolderOf(const char* path)
+{
+    const std::string text = path ? path : "";
+    const std::size_t slash = text.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return std::string();
+    return NameOf(text.substr(0, slash).c_str()) + "/";
+}
+
 // The injected error number of the call, 0 to let it through.
 int Injected(const char* call, const char* first, const char* second = nullptr)
 {
@@ -37,6 +47,8 @@ int Injected(const char* call, const char* first, const char* second = nullptr)
     if (second)
         keys.push_back(std::string(call) + ":" + NameOf(second));
     keys.emplace_back(call);
+    if (const std::string folder = FolderOf(first); !folder.empty())
+        keys.push_back("file:" + folder);
     keys.emplace_back("file");
     const int saved = errno;
     const auto answer = host->Inject(keys);
