@@ -14,7 +14,6 @@
 #include "Plugin/Batch/BatchRequest.h"
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Shell/HostSuites.h"
-#include "SHARED/Server/CnvTools/PathUtils.h"
 
 ModuleGlobal<BatchStatusFile> BatchStatus;
 bool LaunchedByBatch = false;

@@ -52,7 +52,7 @@ int Exchange(const std::string& a, const std::string& b)
     return Unsupported(error) ? ENOTSUP : error;
 }
 
-bool SameFile(const struct stat& a, const struct stat& b)
+bool SameInode(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -62,7 +62,7 @@ bool Names(const std::string& path, int fd)
 {
     struct stat opened {};
     struct stat named {};
-    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && SameFile(opened, named);
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && SameInode(opened, named);
 }
 
 // The file at path, opened for reading and locked, so that a sweep of stale temporaries leaves
@@ -232,7 +232,7 @@ int ExchangeOwn(const std::string& target, const std::string& own, const std::st
             return errno;
         if ((error = Exchange(replacement, target)) != 0 || ::lstat(replacement.c_str(), &out) != 0)
             return error != 0 ? error : errno;
-        if (SameFile(out, put)) {
+        if (SameInode(out, put)) {
             kept = false;
             return 0;
         }
