@@ -381,58 +381,76 @@ TEST_F(BatchTreeTest, ASecondHostLeavesTheJobToTheFirstAndTheNextTakesOverAfterA
 }
 
 // A controller writes its next job at one moment of the host's job, the host's saves of the
-// status file and its finish included: at each call that renames, links or removes a file, from
-// the job's first idle call on, in the status file's folder, in turn; by renaming its file over the status file, or by
-// writing it in place as an editor does; on a file system that exchanges two names in one step
-// and on one that cannot. The host's job is archived whole, and the controller's job is never
-// lost: it is the status file as written, or it has run and is archived itself. Nothing is left
-// under a private name.
+// status file and its finish included: before each call that renames, links or removes a file
+// in the status file's folder from the job's first idle call on, in turn; by renaming its file
+// over the status file, or by writing it in place as an editor does; once, or again at the
+// next step (the newer write then counts); on a file system that exchanges two names in one
+// step and on one that cannot. The
+// host's job is archived whole, and the controller's last job is never lost: it is the status
+// file as written, or it has run and is archived itself. Nothing is left under a private name.
 TEST_F(BatchTreeTest, AControllersWriteAtAnyStepOfTheHostsSavesAndFinishIsKept)
 {
     const fs::path source = app / "in/report.qxp";
-    const std::string next = "[General]\nMode=Export\n[Path]\nSource=" + (app / "next.qxp").string() +
-                             "\nTarget=" + (app / "out").string() + "\n";
+    const auto job = [&](int write) {
+        return "[General]\nMode=Export\n[Path]\nSource=" + (app / ("next" + std::to_string(write) + ".qxp")).string() +
+               "\nTarget=" + (app / "out").string() + "\n";
+    };
+    const char* const kNoExchange = "fail rename.exchange with 22\n";
     const struct {
         const char* faults;
         bool inPlace;
-    } ways[] = {{"", false}, {"", true}, {"fail rename.exchange with 22\n", false}, {"fail rename.exchange with 22\n", true}};
+        int writes;
+    } ways[] = {{"", false, 1}, {"", true, 1}, {"", false, 2}, {kNoExchange, false, 1}, {kNoExchange, false, 2}};
     for (const auto& way : ways) {
-        const std::string how = std::string(way.faults) + (way.inPlace ? "written in place" : "renamed over");
+        const std::string how = std::string(way.faults) + (way.inPlace ? "written in place" : "renamed over") +
+                                (way.writes > 1 ? " twice" : "");
         int steps = 0;
         for (int step = 0; step < 100; ++step) {
             for (const auto& entry : fs::directory_iterator(app / "Batch"))
                 fs::remove(entry.path());
             WriteJob("Export", source, app / "out");
+            std::string stops;
+            for (int write = 0; write < way.writes; ++write)
+                stops += "stop-at file:Batch/ after " + std::to_string(step + write) + "\n";
             StoppedHost host;
-            const int status = StartUntilStopped("clock 2006-12-05 08:30:07\n" + std::string(way.faults) +
-                                                     "start\nstop-at file:Batch/ after " + std::to_string(step) +
-                                                     "\nidle 3\nquit\n",
-                                                 host);
+            const int status = StartUntilStopped(
+                "clock 2006-12-05 08:30:07\n" + std::string(way.faults) + "start\n" + stops + "idle 3\nquit\n", host);
             if (host.pid < 0) {
                 ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << how << " step " << step;
                 break;   // the run is over before this step: every step was tried
             }
             ++steps;
-            if (way.inPlace) {
-                std::ofstream(BatchFile()) << next;
-            } else {
-                std::ofstream(app / "Batch/next.part") << next;
-                fs::rename(app / "Batch/next.part", BatchFile());
+            int last = 0;
+            for (;; ++last) {
+                if (way.inPlace) {
+                    std::ofstream(BatchFile()) << job(last);
+                } else {
+                    std::ofstream(app / "Batch/next.part") << job(last);
+                    fs::rename(app / "Batch/next.part", BatchFile());
+                }
+                int stopped = 0;
+                if (last + 1 == way.writes || ::kill(host.pid, SIGCONT) != 0 ||
+                    ::waitpid(host.pid, &stopped, WUNTRACED) != host.pid || !WIFSTOPPED(stopped))
+                    break;
             }
-            ASSERT_TRUE(GoOn(host)) << how << " step " << step;
+            if (last + 1 == way.writes) {
+                ASSERT_TRUE(GoOn(host)) << how << " step " << step;
+            }
+            host.pid = -1;
 
+            // The controller's job as written, activated by the host, or run and archived.
             bool archived = false;
-            bool nextKept = fs::exists(BatchFile()) && ReadText(BatchFile()) == next;
+            bool nextKept = false;
+            const std::string next = job(last);
             for (const auto& entry : fs::directory_iterator(app / "Batch")) {
                 const std::string name = entry.path().filename().string();
                 const std::string text = ReadText(entry.path());
                 EXPECT_EQ(name[0], 'b') << how << " step " << step << ": left " << name;
-                if (name.rfind("batch.ini_", 0) != 0)
-                    continue;
-                archived = archived || (text.find("Source=" + source.string() + "\n") != std::string::npos &&
+                nextKept = nextKept || text.find(next.substr(next.find("Source="))) != std::string::npos;
+                archived = archived || (name.rfind("batch.ini_", 0) == 0 &&
+                                        text.find("Source=" + source.string() + "\n") != std::string::npos &&
                                         text.find("Count=1\n") != std::string::npos &&
                                         text.find("Active=False\n") != std::string::npos);
-                nextKept = nextKept || text.find("Source=" + (app / "next.qxp").string() + "\n") != std::string::npos;
             }
             EXPECT_TRUE(archived) << how << " step " << step << ": the host's job has no archive\n" << Log();
             EXPECT_TRUE(nextKept) << how << " step " << step << ": the controller's job is lost\n" << Log();
