@@ -379,8 +379,9 @@ void OwnerClaim::Release()
 {
     if (m_fd < 0)
         return;
-    // Compared while the lock is held: a claimant that took the name since locks its own file
-    // first, and a name that holds this file can only lose it to this process.
+    // Compared while the lock is held. No claimant removes a claim file whose lock it does not
+    // hold, so a name that holds this file now keeps it until it is removed here (unless somebody
+    // removes it by hand in that instant); a newer claimant's file under the name stays.
     if (Names(m_path, m_fd))
         ::unlink(m_path.c_str());
     ::close(m_fd);
