@@ -459,26 +459,33 @@ TEST_F(BatchTreeTest, AControllersWriteAtAnyStepOfTheHostsSavesAndFinishIsKept)
     }
 }
 
-// An exFAT image mounted on a folder as a file system without hard links, for as long as the
-// object lives; mounted() is false where the machine cannot (no loop device, FUSE or exFAT tools).
-class ExfatFolder {
+// A FAT or exFAT image mounted on a folder as a file system without hard links, for as long as
+// the object lives; mounted() is false where the machine cannot (no vfat in the kernel, no loop
+// device, FUSE or tools). FAT goes through the kernel, exFAT through FUSE.
+class ImageFolder {
 public:
-    ExfatFolder(const fs::path& image, const fs::path& folder) : m_folder(folder)
+    ImageFolder(const fs::path& image, const fs::path& folder, bool exfat) : m_folder(folder)
     {
-        const std::string make = "truncate -s 16M '" + image.string() + "' && mkfs.exfat '" + image.string() +
-                                 "' >/dev/null 2>&1";
-        if (std::system(make.c_str()) != 0)
+        const std::string file = "'" + image.string() + "'";
+        const std::string make = "truncate -s 16M " + file + " && " + (exfat ? "mkfs.exfat " : "mkfs.vfat ") + file;
+        if (std::system((make + " >/dev/null 2>&1").c_str()) != 0)
             return;
-        if (FILE* out = ::popen(("losetup -f --show '" + image.string() + "' 2>/dev/null").c_str(), "r")) {
-            char line[256] = {};
-            if (std::fgets(line, sizeof line, out))
-                m_device = std::string(line).substr(0, std::string(line).find('\n'));
-            ::pclose(out);
+        std::string source = file;
+        if (exfat) {
+            if (FILE* out = ::popen(("losetup -f --show " + file + " 2>/dev/null").c_str(), "r")) {
+                char line[256] = {};
+                if (std::fgets(line, sizeof line, out))
+                    m_device = std::string(line).substr(0, std::string(line).find('\n'));
+                ::pclose(out);
+            }
+            if (m_device.empty())
+                return;
+            source = m_device;
         }
-        m_mounted = !m_device.empty() &&
-                    std::system(("mount.exfat-fuse " + m_device + " '" + folder.string() + "' >/dev/null 2>&1").c_str()) == 0;
+        const std::string mount = exfat ? "mount.exfat-fuse " : "mount -t vfat -o loop ";
+        m_mounted = std::system((mount + source + " '" + folder.string() + "' >/dev/null 2>&1").c_str()) == 0;
     }
-    ~ExfatFolder()
+    ~ImageFolder()
     {
         if (m_mounted)
             std::system(("umount '" + m_folder.string() + "'").c_str());
@@ -495,7 +502,7 @@ private:
 
 struct NoLinksCase {
     const char* name;
-    bool exfat;            // the status folder is an exFAT image
+    const char* image;     // the status folder is an image of this file system ("vfat", "exfat")
     const char* faults;    // else the host's fault plan makes its calls fail so
     bool archived;         // else no archive can be written at all
 };
@@ -508,11 +515,11 @@ class NoLinksTest : public BatchTreeTest, public ::testing::WithParamInterface<N
 TEST_P(NoLinksTest, TheJobIsArchivedOrItsStatusFileKept)
 {
     const NoLinksCase& c = GetParam();
-    std::unique_ptr<ExfatFolder> exfat;
-    if (c.exfat) {
-        exfat = std::make_unique<ExfatFolder>(app / "exfat.img", app / "Batch");
-        if (!exfat->mounted())
-            GTEST_SKIP() << "no exFAT image can be mounted here";
+    std::unique_ptr<ImageFolder> image;
+    if (*c.image) {
+        image = std::make_unique<ImageFolder>(app / "batch.img", app / "Batch", std::string(c.image) == "exfat");
+        if (!image->mounted())
+            GTEST_SKIP() << "no " << c.image << " image can be mounted here";
         std::ofstream probe(app / "Batch/probe");
         ASSERT_NE(::link((app / "Batch/probe").c_str(), (app / "Batch/probe2").c_str()), 0) << "hard links work";
         probe.close();
@@ -538,10 +545,10 @@ TEST_P(NoLinksTest, TheJobIsArchivedOrItsStatusFileKept)
 
 INSTANTIATE_TEST_SUITE_P(
     FileSystems, NoLinksTest,
-    ::testing::Values(NoLinksCase{"ExfatImage", true, "", true},
-                      NoLinksCase{"FaultPlan", false,
+    ::testing::Values(NoLinksCase{"VfatImage", "vfat", "", true}, NoLinksCase{"ExfatImage", "exfat", "", true},
+                      NoLinksCase{"FaultPlan", "",
                                   "fail link with 1\nfail rename.noreplace with 22\nfail rename.exchange with 22\n", true},
-                      NoLinksCase{"NoArchive", false, "fail link with 5\nfail rename.noreplace with 5\n", false}),
+                      NoLinksCase{"NoArchive", "", "fail link with 5\nfail rename.noreplace with 5\n", false}),
     [](const ::testing::TestParamInfo<NoLinksCase>& info) { return std::string(info.param.name); });
 
 // The claim file of a running host is removed by somebody, and a newer claimant makes its own
