@@ -88,6 +88,8 @@ public:
     int SectionCount() const;
     const std::vector<Section>& GetSections() const { return m_sections; }
     bool IsDirty() const { return m_dirty; }
+    // The text was written to the file by other means than Save.
+    void MarkSaved() { m_dirty = false; }
 
     // The comment as written to a file: trimmed, "; " put in front unless it starts with a
     // comment mark, "" for an empty comment.

@@ -9,10 +9,11 @@
 
 #include "Foundation/Log.h"
 #include "Foundation/Settings.h"
+#include "platform/fs/NativeFS.h"
+#include "platform/fs/TempFiles.h"
 #include "Plugin/Batch/BatchRequest.h"
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Shell/HostSuites.h"
-#include "SHARED/Server/CnvTools/PathUtils.h"
 
 ModuleGlobal<BatchStatusFile> BatchStatus;
 bool LaunchedByBatch = false;
@@ -225,23 +226,79 @@ bool BatchStatusFile::StillOurs()
     std::string bytes;
     if (CDataFile::ReadFileBytes(m_path, bytes) && bytes == m_disk)
         return true;
+    Detach();
+    return false;
+}
+
+void BatchStatusFile::Detach()
+{
     m_detached = true;
     GeneralLogStream() << "\nThe batch status file \"" << m_path
                        << "\" was rewritten or removed by its controller while its job ran; the job goes on, its "
                           "progress goes to its archive only, and the file is left as the controller wrote it."
                        << std::endl;
-    return false;
+}
+
+int BatchStatusFile::PutOwn(const std::string& replacement, const std::string& bytes, bool& ours)
+{
+    const int error = platform::fs::ReplaceOwnFile(m_path, m_disk, replacement, bytes, ours);
+    if (error == 0 && !ours)
+        Detach();
+    return error;
+}
+
+void BatchStatusFile::ReportFailure(const char* what, int error) const
+{
+    GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" cannot be " << what << ": "
+                       << std::strerror(error) << std::endl;
 }
 
 bool BatchStatusFile::SaveOwn()
 {
+    // A file already rewritten is not touched at all; one rewritten from now on is kept too,
+    // whenever its controller's write lands: the save replaces only the file it compared.
     if (!StillOurs())
         return false;
-    if (!m_data.Save())
-        return false;
+    if (!m_known) {
+        if (!m_data.Save())
+            return false;
+    } else {
+        const std::string bytes = m_data.FileBytes();
+        std::string temp;
+        bool ours = false;
+        int error = platform::fs::InjectedFault(platform::fs::Operation::ReplaceFile, m_path);
+        if (error == 0)
+            error = platform::fs::WriteTempBeside(m_path, platform::fs::kTempSuffix, bytes, temp);
+        if (error == 0)
+            error = PutOwn(temp, bytes, ours);
+        if (error != 0)
+            ReportFailure("saved", error);
+        if (!ours)
+            return false;
+        m_data.MarkSaved();
+    }
     m_disk = m_data.FileBytes();
     m_known = true;
     return true;
+}
+
+bool BatchStatusFile::RemoveOwn()
+{
+    if (!StillOurs())
+        return false;
+    for (int attempt = 0;; ++attempt) {
+        bool ours = false;
+        int error = platform::fs::InjectedFault(platform::fs::Operation::RemoveFile, m_path);
+        if (error == 0)
+            error = PutOwn(std::string(), std::string(), ours);
+        if (error == 0)
+            return ours;
+        if (attempt == kRemoveRetries) {
+            ReportFailure("removed", error);
+            return false;
+        }
+        platform::fs::Pause(platform::fs::kRetryPauseMs);
+    }
 }
 
 bool BatchStatusFile::WriteArchive(const std::string& stamp)
@@ -464,7 +521,8 @@ bool BatchStatusFile::FinishBatch()
     bool done = SetActive(false, true, false);
     // The file itself says so first, unless its controller has taken it back meanwhile.
     SaveOwn();
-    done = WriteArchive(stamp) && done;
+    const bool archived = WriteArchive(stamp);
+    done = archived && done;
     done = SetMode(BatchMode::Done, true, false) && done;
     if (m_detached) {
         // The controller's new file stays for the next job; the finished job is in its archive.
@@ -473,9 +531,13 @@ bool BatchStatusFile::FinishBatch()
     }
     done = SaveOwn() && done;
     // The controller learns that the batch is over when its file has gone; a file it has
-    // written again meanwhile holds its next job and stays.
-    if (StillOurs())
-        done = RemoveFile(m_path, kRemoveRetries) && done;
+    // written again meanwhile holds its next job and stays. Without a whole archive the file
+    // is the job's only record: it stays, marked Done so that no host runs it again.
+    if (!archived)
+        GeneralLogStream() << "\nThe batch status file \"" << m_path
+                           << "\" stays, marked Done: it is the finished job's only record." << std::endl;
+    else if (!m_detached)
+        done = RemoveOwn() && done;
     ReleaseClaim();
     return done;
 }

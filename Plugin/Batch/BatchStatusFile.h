@@ -132,7 +132,17 @@ private:
     // Saves at the file's own path unless the file is no longer what this host last read or
     // wrote there; answers whether it was saved.
     bool SaveOwn();
+    // Removes the file at its own path under the same condition.
+    bool RemoveOwn();
     bool StillOurs();
+    // Puts the temporary file `replacement` (holding bytes; empty: nothing) in the place of the
+    // file while it is still the one this host last read or wrote, whenever a controller's write
+    // lands; ours answers false, with the file left to its controller, when it is not. Answers 0
+    // or the system's error number.
+    int PutOwn(const std::string& replacement, const std::string& bytes, bool& ours);
+    void ReportFailure(const char* what, int error) const;
+    // The controller has taken the file back: the job's progress goes to its archive only.
+    void Detach();
     bool WriteArchive(const std::string& stamp);
 
     std::vector<BatchKey> m_keys;

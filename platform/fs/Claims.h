@@ -8,8 +8,28 @@ namespace platform::fs {
 
 // Writes the bytes to a new file under the path only when no file of that name exists, in one
 // step: of any number of callers exactly one succeeds, the others get EEXIST, and nobody ever
-// sees part of the bytes. Answers 0 or the system's error number.
+// sees part of the bytes. Where the file system has neither a rename that never replaces nor
+// hard links (FAT, exFAT, some network shares), the name is claimed first (as OwnerClaim does,
+// on "." + name + ".place" beside it) and the complete file renamed onto it while it is free:
+// exclusive among all who make such names through this function. Answers 0 or the system's
+// error number.
 int CreateFileExclusive(const std::string& path, const std::string& bytes);
+
+// Gives the file `from` the name `to` only when no file has that name, in one step that nobody
+// sees half done: a rename that never replaces, else a hard link. EEXIST when the name is
+// taken (`from` then stays), ENOTSUP when the file system has neither step. Answers 0 or the
+// system's error number.
+int MoveExclusive(const std::string& from, const std::string& to);
+
+// The file at `path` is this process's own as long as it holds `own`, the bytes the process
+// last read or wrote there. Replaces it by `replacement` (a complete temporary file beside it
+// that holds `replacementBytes`), or removes it when `replacement` is empty, only while it is
+// still its own: a file that somebody else writes there by its name, at any moment, is never
+// replaced or removed (of several, the newest stays), and `ours` then answers false. Nothing is
+// left under a private name; the replacement is used or removed. Answers 0 or the system's error
+// number (the file at `path` then stays as it was).
+int ReplaceOwnFile(const std::string& path, const std::string& own, const std::string& replacement,
+                   const std::string& replacementBytes, bool& ours);
 
 // A claim on a name, held by this process for as long as the object holds it: a small file that
 // records the owner's process id, locked while the owner lives. The system drops the lock when
@@ -33,7 +53,9 @@ public:
     // process id an earlier owner that has gone left in the file (0 when there was none).
     // `error` receives the system's error number on Failed.
     Result Claim(const std::string& path, long& owner, int& error);
-    // Removes the claim file and gives the claim up; nothing when none is held.
+    // Gives the claim up and removes its file when the name still holds it: a newer claimant's
+    // file that took the name (after somebody else removed this one) stays. Nothing when no
+    // claim is held.
     void Release();
     bool IsHeld() const { return m_fd >= 0; }
     const std::string& Path() const { return m_path; }

@@ -70,8 +70,9 @@ struct FaultRule {
 
 // Fault keys name host answers: "compat", "newId", "register", "register:618", "request",
 // "request:0x913", "bind", "bind:XFJ12", "interface", "interface:QLIS1", "component:XPTA",
-// "template:108", suite slots "XFJ12/13" or interface entries "QLIS1/17", and the writers'
-// named points "file.written" and "pdf.page" (stopping rules only).
+// "template:108", suite slots "XFJ12/13" or interface entries "QLIS1/17", the writers'
+// named points "file.written" and "pdf.page" (stopping rules only), and the calls that change
+// names in a folder (FileCalls.cpp): "rename:NAME", "link", "unlink", "file" and so on.
 class FaultPlan {
 public:
     void Add(FaultRule rule) { m_rules.push_back(std::move(rule)); }

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,7 +71,13 @@ protected:
     };
     void StopAt(const std::string& point, StoppedHost& host, const std::string& script = "start\nidle 3\nquit\n")
     {
-        std::ofstream(app / "stopped.xts") << "stop-at " << point << "\n" << script;
+        StartUntilStopped("stop-at " + point + "\n" + script, host);
+    }
+    // Starts the host on the script and waits until it stops at the script's stop-at point; when
+    // it ends without getting there, host.pid is -1 and the answer its exit status.
+    int StartUntilStopped(const std::string& script, StoppedHost& host)
+    {
+        std::ofstream(app / "stopped.xts") << script;
         host.pid = ::fork();
         if (host.pid == 0) {
             const int quiet = ::open("/dev/null", O_WRONLY);
@@ -81,6 +89,15 @@ protected:
         int status = 0;
         if (host.pid < 0 || ::waitpid(host.pid, &status, WUNTRACED) != host.pid || !WIFSTOPPED(status))
             host.pid = -1;   // it never got there
+        return status;
+    }
+    // Lets a stopped host go on to its end; true when it ends well.
+    static bool GoOn(StoppedHost& host)
+    {
+        int status = 0;
+        const bool ended = ::kill(host.pid, SIGCONT) == 0 && ::waitpid(host.pid, &status, 0) == host.pid;
+        host.pid = -1;
+        return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
     // Runs the shipped example job as a user would; answers its working copy, empty when the run
@@ -361,6 +378,199 @@ TEST_F(BatchTreeTest, ASecondHostLeavesTheJobToTheFirstAndTheNextTakesOverAfterA
     EXPECT_NE(Archive().find("Count=3\n"), std::string::npos) << Archive() << Log();
     EXPECT_FALSE(fs::exists(app / kRequestKey)) << "the request of the crashed host stays";
     EXPECT_FALSE(fs::exists(app / "Batch/.batch.ini.claim"));
+}
+
+// A controller writes its next job at one moment of the host's job, the host's saves of the
+// status file and its finish included: before each call that renames, links or removes a file
+// in the status file's folder from the job's first idle call on, in turn; by renaming its file
+// over the status file, or by writing it in place as an editor does; once, or again at the
+// next step (the newer write then counts); on a file system that exchanges two names in one
+// step and on one that cannot. The
+// host's job is archived whole, and the controller's last job is never lost: it is the status
+// file as written, or it has run and is archived itself. Nothing is left under a private name.
+TEST_F(BatchTreeTest, AControllersWriteAtAnyStepOfTheHostsSavesAndFinishIsKept)
+{
+    const fs::path source = app / "in/report.qxp";
+    const auto job = [&](int write) {
+        return "[General]\nMode=Export\n[Path]\nSource=" + (app / ("next" + std::to_string(write) + ".qxp")).string() +
+               "\nTarget=" + (app / "out").string() + "\n";
+    };
+    const char* const kNoExchange = "fail rename.exchange with 22\n";
+    const struct {
+        const char* faults;
+        bool inPlace;
+        int writes;
+    } ways[] = {{"", false, 1}, {"", true, 1}, {"", false, 2}, {kNoExchange, false, 1}, {kNoExchange, false, 2}};
+    for (const auto& way : ways) {
+        const std::string how = std::string(way.faults) + (way.inPlace ? "written in place" : "renamed over") +
+                                (way.writes > 1 ? " twice" : "");
+        int steps = 0;
+        for (int step = 0; step < 100; ++step) {
+            for (const auto& entry : fs::directory_iterator(app / "Batch"))
+                fs::remove(entry.path());
+            WriteJob("Export", source, app / "out");
+            std::string stops;
+            for (int write = 0; write < way.writes; ++write)
+                stops += "stop-at file:Batch/ after " + std::to_string(step + write) + "\n";
+            StoppedHost host;
+            const int status = StartUntilStopped(
+                "clock 2006-12-05 08:30:07\n" + std::string(way.faults) + "start\n" + stops + "idle 3\nquit\n", host);
+            if (host.pid < 0) {
+                ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << how << " step " << step;
+                break;   // the run is over before this step: every step was tried
+            }
+            ++steps;
+            int last = 0;
+            for (;; ++last) {
+                if (way.inPlace) {
+                    std::ofstream(BatchFile()) << job(last);
+                } else {
+                    std::ofstream(app / "Batch/next.part") << job(last);
+                    fs::rename(app / "Batch/next.part", BatchFile());
+                }
+                int stopped = 0;
+                if (last + 1 == way.writes || ::kill(host.pid, SIGCONT) != 0 ||
+                    ::waitpid(host.pid, &stopped, WUNTRACED) != host.pid || !WIFSTOPPED(stopped))
+                    break;
+            }
+            if (last + 1 == way.writes) {
+                ASSERT_TRUE(GoOn(host)) << how << " step " << step;
+            }
+            host.pid = -1;
+
+            // The controller's job as written, activated by the host, or run and archived.
+            bool archived = false;
+            bool nextKept = false;
+            const std::string next = job(last);
+            for (const auto& entry : fs::directory_iterator(app / "Batch")) {
+                const std::string name = entry.path().filename().string();
+                const std::string text = ReadText(entry.path());
+                EXPECT_EQ(name[0], 'b') << how << " step " << step << ": left " << name;
+                nextKept = nextKept || text.find(next.substr(next.find("Source="))) != std::string::npos;
+                archived = archived || (name.rfind("batch.ini_", 0) == 0 &&
+                                        text.find("Source=" + source.string() + "\n") != std::string::npos &&
+                                        text.find("Count=1\n") != std::string::npos &&
+                                        text.find("Active=False\n") != std::string::npos);
+            }
+            EXPECT_TRUE(archived) << how << " step " << step << ": the host's job has no archive\n" << Log();
+            EXPECT_TRUE(nextKept) << how << " step " << step << ": the controller's job is lost\n" << Log();
+        }
+        EXPECT_GT(steps, 8) << how;
+    }
+}
+
+// A FAT or exFAT image mounted on a folder as a file system without hard links, for as long as
+// the object lives; mounted() is false where the machine cannot (no vfat in the kernel, no loop
+// device, FUSE or tools). FAT goes through the kernel, exFAT through FUSE.
+class ImageFolder {
+public:
+    ImageFolder(const fs::path& image, const fs::path& folder, bool exfat) : m_folder(folder)
+    {
+        const std::string file = "'" + image.string() + "'";
+        const std::string make = "truncate -s 16M " + file + " && " + (exfat ? "mkfs.exfat " : "mkfs.vfat ") + file;
+        if (std::system((make + " >/dev/null 2>&1").c_str()) != 0)
+            return;
+        std::string source = file;
+        if (exfat) {
+            if (FILE* out = ::popen(("losetup -f --show " + file + " 2>/dev/null").c_str(), "r")) {
+                char line[256] = {};
+                if (std::fgets(line, sizeof line, out))
+                    m_device = std::string(line).substr(0, std::string(line).find('\n'));
+                ::pclose(out);
+            }
+            if (m_device.empty())
+                return;
+            source = m_device;
+        }
+        const std::string mount = exfat ? "mount.exfat-fuse " : "mount -t vfat -o loop ";
+        m_mounted = std::system((mount + source + " '" + folder.string() + "' >/dev/null 2>&1").c_str()) == 0;
+    }
+    ~ImageFolder()
+    {
+        if (m_mounted)
+            std::system(("umount '" + m_folder.string() + "'").c_str());
+        if (!m_device.empty())
+            std::system(("losetup -d " + m_device).c_str());
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    fs::path m_folder;
+    std::string m_device;
+    bool m_mounted = false;
+};
+
+struct NoLinksCase {
+    const char* name;
+    const char* image;     // the status folder is an image of this file system ("vfat", "exfat")
+    const char* faults;    // else the host's fault plan makes its calls fail so
+    bool archived;         // else no archive can be written at all
+};
+
+class NoLinksTest : public BatchTreeTest, public ::testing::WithParamInterface<NoLinksCase> {};
+
+// A job whose status file lies on a file system without hard links (nor renames that never
+// replace or exchange) is archived whole under its name and the status file removed; where no
+// archive can be written, the status file stays as the job's record, marked Done.
+TEST_P(NoLinksTest, TheJobIsArchivedOrItsStatusFileKept)
+{
+    const NoLinksCase& c = GetParam();
+    std::unique_ptr<ImageFolder> image;
+    if (*c.image) {
+        image = std::make_unique<ImageFolder>(app / "batch.img", app / "Batch", std::string(c.image) == "exfat");
+        if (!image->mounted())
+            GTEST_SKIP() << "no " << c.image << " image can be mounted here";
+        std::ofstream probe(app / "Batch/probe");
+        ASSERT_NE(::link((app / "Batch/probe").c_str(), (app / "Batch/probe2").c_str()), 0) << "hard links work";
+        probe.close();
+        fs::remove(app / "Batch/probe");
+    }
+    const fs::path source = app / "in/report.qxp";
+    WriteJob("Export", source, app / "out");
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\n" + std::string(c.faults) + "start\nidle 3\nquit\n")) << Transcript();
+    const std::string archive = BatchFile() + "_20061205083007";
+    const std::string record = ReadText(c.archived ? archive : BatchFile());
+    for (const std::string& line : {"Source=" + source.string(), std::string("Count=1"), std::string("Active=False")})
+        EXPECT_NE(record.find(line + "\n"), std::string::npos) << line << "\n" << record << Log();
+    if (c.archived) {
+        EXPECT_FALSE(fs::exists(BatchFile()));
+    } else {
+        EXPECT_NE(record.find("Mode=Done\n"), std::string::npos) << record;
+        EXPECT_FALSE(fs::exists(archive));
+        EXPECT_NE(Log().find("stays, marked Done: it is the finished job's only record"), std::string::npos) << Log();
+    }
+    for (const auto& entry : fs::directory_iterator(app / "Batch"))
+        EXPECT_EQ(entry.path().filename().string()[0], 'b') << "left " << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSystems, NoLinksTest,
+    ::testing::Values(NoLinksCase{"VfatImage", "vfat", "", true}, NoLinksCase{"ExfatImage", "exfat", "", true},
+                      NoLinksCase{"FaultPlan", "",
+                                  "fail link with 1\nfail rename.noreplace with 22\nfail rename.exchange with 22\n", true},
+                      NoLinksCase{"NoArchive", "", "fail link with 5\nfail rename.noreplace with 5\n", false}),
+    [](const ::testing::TestParamInfo<NoLinksCase>& info) { return std::string(info.param.name); });
+
+// The claim file of a running host is removed by somebody, and a newer claimant makes its own
+// and holds it: the first host, finishing its job, leaves the newer claim alone.
+TEST_F(BatchTreeTest, ReleasingAClaimLeavesANewerClaimantsClaim)
+{
+    WriteJob("Export", app / "in/report.qxp", app / "out");
+    StoppedHost host;
+    StopAt("XFJ12/101", host);
+    ASSERT_GT(host.pid, 0);
+    const fs::path claim = app / "Batch/.batch.ini.claim";
+    ASSERT_EQ(ReadText(claim), std::to_string(host.pid) + "\n");
+    fs::remove(claim);
+    const int fd = ::open(claim.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const std::string newer = std::to_string(::getpid()) + "\n";
+    EXPECT_EQ(::write(fd, newer.data(), newer.size()), static_cast<ssize_t>(newer.size()));
+    EXPECT_TRUE(GoOn(host));
+    EXPECT_EQ(ReadText(claim), newer);
+    EXPECT_FALSE(fs::exists(BatchFile())) << "the job did not finish";
+    ::close(fd);
 }
 
 struct KillPoint {
