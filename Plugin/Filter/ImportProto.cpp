@@ -339,13 +339,31 @@ bool ImportStories(ImportRun& run)
     return !failed;
 }
 
+// The container's Book; false, with the file and the reason in the log inside the import's
+// banner, when it cannot be opened. The container library's errors keep their code and text.
+bool OpenContainer(ImportRun& run)
+{
+    const std::string path = SourcePath(run);
+    std::string reason;
+    try {
+        run.book = KS_DWX::Import::OpenImportBook(path, &reason);
+    } catch (...) {
+        reason = CaughtErrorText();
+    }
+    if (run.book)
+        return true;
+    LogBanner();
+    LogLine(Field("ERROR:", "OpenDWX FAILED: unable to open the DWQ for import!"));
+    LogLine(Field(" -> ", ConcealSecret(path) + ": " + reason));
+    LogLine(Field(" => ", "skipping file."));
+    return false;
+}
+
 void Import(ImportRun& run, XTVoidRec* rec)
 {
     if (!ChooseSource(run, rec))
         return;
-    run.book = KS_DWX::Import::OpenImportBookFromSpec(run.source);
-    if (!run.book) {
-        LogLine("OpenDWX FAILED");
+    if (!OpenContainer(run)) {
         SignalBeep(rec);
         ShowResult(DialogKind::ImportFailed);
         return;
