@@ -293,6 +293,10 @@ bool TargetMayBeWritten(const ImportRun& run)
 void LogOpenFailure()
 {
     LogLine(Field("ERROR:", "Unable to open document for import!"));
+    // The host's own reason first: the lines below only list what to check.
+    const std::string refusal = HostOpenRefusal();
+    if (!refusal.empty())
+        LogLine(Field(" -> ", "The host refused it: " + ConcealSecret(refusal)));
     LogLine(Field(" -> ", "Please check validity of source and target (characters, length)."));
     LogLine(Field(" -> ", "Do you have write permissions for the given target folder?"));
     LogLine(Field(" -> ", "Please check that current version of QuarkXPress is equal (or newer) to that being used "

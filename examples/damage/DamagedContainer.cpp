@@ -514,6 +514,15 @@ const std::vector<Damage>& Damages()
      [](const std::string& in, const std::string& out, const std::string&) {
          WriteCopyWithout(in, out, u"VerbantTextAndCode/\u0005VerbantSummaryInformation");
      }},
+    // A stored document that the host refuses: whole as compressed data, its text cut short.
+    {"stored-document-cut-short",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
+                   [](const std::u16string&, Bytes& bytes) {
+                       const Bytes plain = Inflate(bytes);
+                       bytes = Deflate(std::string(plain.begin(), plain.begin() + plain.size() / 2));
+                   });
+     }},
     };
     return damages;
 }
