@@ -797,16 +797,22 @@ void AddVerbs(HostExtensions& ext)
 
 // ---- xthost doc ... ------------------------------------------------------------------------
 
+// The verbs of "xthost doc" with their arguments; the help's first line names each of them.
+const char* const kDocVerbs[] = {
+    "check FILE",
+    "canon FILE [OUT]",
+    "lines FILE",
+    "pdf FILE OUT [STYLE.xml] [--naming append|as-given]",
+};
+
 int DocCommand(const std::vector<std::string>& args)
 {
     if (!args.empty() && (args[0] == "lines" || args[0] == "pdf"))
         return TextFlowDocCommand(args);
     const bool check = args.size() == 2 && args[0] == "check";
     const bool canon = (args.size() == 2 || args.size() == 3) && args[0] == "canon";
-    if (!check && !canon) {
-        std::fprintf(stderr, "usage: xthost doc check FILE | xthost doc canon FILE [OUT]\n");
-        return 2;
-    }
+    if (!check && !canon)
+        return DocUsageError();
     try {
         auto project = ReadDocumentFile(args[1]);
         if (check) {
@@ -829,6 +835,16 @@ int DocCommand(const std::vector<std::string>& args)
 }
 
 }  // namespace
+
+int DocUsageError()
+{
+    const char* lead = "usage:";
+    for (const char* verb : kDocVerbs) {
+        std::fprintf(stderr, "%-6s xthost doc %s\n", lead, verb);
+        lead = "";
+    }
+    return 2;
+}
 
 doc::DocHost& DocumentsOf(Host& host) { return DocsOf(host); }
 
