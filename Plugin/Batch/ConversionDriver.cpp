@@ -246,6 +246,9 @@ bool FolderUtils::ProcessConversion(const ustring& sourcePathText, const ustring
         ShowMessageBox(kAlertResource, "Conversion failed for file: ", job.source.GetName(), "", "", false, false,
                        false);
     }
+    // The general log names the file whatever stopped it; the command's own lines say why.
+    if (!converted)
+        GeneralLogStream() << "\nNot converted: \"" << ConcealSecret(sourcePath) << "\"" << std::endl;
     if (progress.Dialog())
         RefreshProgressDialog(progress.Dialog());
     return converted;

@@ -51,6 +51,25 @@ std::string PathOfSpec(const HostFileSpec& spec)
     return FileSpecToPath(path, spec, false) == 0 ? path : std::string();
 }
 
+// One line of a run's numbered file list: the number right-aligned in 8 characters, ".) ", the path.
+void LogNumbered(std::ostream& log, std::size_t number, const std::string& path)
+{
+    log << std::setw(8) << number << ".) " << path << '\n';
+}
+
+// Closes a run that converted not every file with the list of those it did not, so that the
+// log names each, whatever stopped it (the command's own lines above say why).
+void LogNotConverted(const std::vector<std::string>& files, const std::vector<std::size_t>& failed)
+{
+    if (failed.empty())
+        return;
+    std::ostream& log = GeneralLogStream();
+    log << "\n##### Not converted: " << failed.size() << " of " << files.size() << " files\n";
+    for (const std::size_t i : failed)
+        LogNumbered(log, i + 1, files[i]);
+    log.flush();
+}
+
 void LogSkipped(const std::string& path, int error)
 {
     GeneralLogStream() << "\nSkipped \"" << path << "\": " << std::strerror(error) << std::endl;
@@ -476,7 +495,7 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
     // A copy: the list must not change under the run, whatever the commands do.
     const std::vector<std::string> files = *ConversionFileList;
     for (std::size_t i = 0; i < files.size(); ++i)
-        log << std::setw(8) << (i + 1) << ".) " << files[i] << '\n';
+        LogNumbered(log, i + 1, files[i]);
     log.flush();
 
     ConversionJob& job = *CurrentJob;
@@ -485,28 +504,33 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
     job.SetFileTypes();
     // The targets this run has written, each with the file it came from.
     std::map<std::string, std::string> written;
+    std::vector<std::size_t> failed;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const int32_t number = static_cast<int32_t>(i + 1);
         const std::string& file = files[i];
         if (job.source.SetPath(file) != 0) {
             debug_check(kRunDiagnostic, "Set source error => conversion failed!");
+            failed.push_back(i);
             continue;
         }
         std::string folder;
         std::string name;
         if (!SplitPathAtBackslash(file, folder, name, nullptr, false)) {
             debug_check(kRunDiagnostic, "Split path error => conversion failed!");
+            failed.push_back(i);
             continue;
         }
         ShowConversionProgress(progress.Dialog(), count, number, name, kind);
         const std::string target = FolderRunTarget(file, sourceRoot, kind);
         if (target.empty()) {
             debug_check(kRunDiagnostic, "Replace extension error => conversion failed!");
+            failed.push_back(i);
             continue;
         }
         const std::string refused = RefusedTarget(file, target, written);
         if (!refused.empty()) {
             GeneralLogStream() << refused << std::endl;
+            failed.push_back(i);
             SetAlertText("", "", "", "");
             BatchCountUpdate(number);
             continue;
@@ -514,6 +538,7 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
         PrepareTargetFolder(target);
         if (job.target.SetPath(target) != 0) {
             debug_check(kRunDiagnostic, "Set target error => conversion failed!");
+            failed.push_back(i);
             continue;
         }
         if (kind == ConversionKind::ToPdf && PdfMode == 3 && !FolderPdfProbeDone) {
@@ -526,13 +551,16 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
             }
             job = saved;
         }
-        if (ConvertJob(job))
+        if (ConvertJob(job)) {
             written[target] = file;
-        else
+        } else {
             debug_check(kRunDiagnostic, (job.source.GetName() + " not converted!").c_str());
+            failed.push_back(i);
+        }
         SetAlertText("", "", "", "");
         BatchCountUpdate(number);
     }
+    LogNotConverted(files, failed);
     if (progress.Dialog())
         RefreshProgressDialog(progress.Dialog());
 }

@@ -88,6 +88,12 @@ bool IsOpenableDocument(const std::string& path)
     return true;
 }
 
+std::string HostOpenRefusal()
+{
+    char text[2048] = {};
+    return CallHost<XDD_OpenRefusal>(text, static_cast<int32_t>(sizeof text)) == XT_OK ? text : "";
+}
+
 int16_t CreateHostDocumentFile(const std::string& path, int16_t* ref, int32_t access)
 {
     return HostCode(CallHost<XFJ_CreateDocumentFile>(path.c_str(), ref, access));
@@ -107,8 +113,10 @@ int16_t ReportOpenFailure(const HostFileSpec* spec, int32_t result)
     std::string path;
     if (!spec || FileSpecToPath(path, *spec, false) != 0)
         path = spec ? FileSpecName(*spec) : std::string();
+    const std::string refusal = HostOpenRefusal();
     GeneralLogStream() << "\nUnable to open \"" << ConcealSecret(path) << "\" as a document (host error " << result
-                       << "); it is not converted." << std::endl;
+                       << (refusal.empty() ? "" : ": " + ConcealSecret(refusal)) << "); it is not converted."
+                       << std::endl;
     return HostCode(result);
 }
 

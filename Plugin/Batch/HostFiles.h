@@ -33,6 +33,9 @@ FileKind FileKindOfPath(const std::string& path, bool strict);
 int16_t RemoveHostFile(const std::string& path);
 // Whether the host opens the file as a document; it is closed again at once.
 bool IsOpenableDocument(const std::string& path);
+// Why the host refused the last document it was asked to open, in its own words (the file and
+// what is wrong with it); empty when it says no more than its error code.
+std::string HostOpenRefusal();
 // The name of a host file object as UTF-8 text into name and its length in bytes into length.
 // Answers the host's code; 5 without a name, 6 without a length.
 int16_t GetHostFileInfo(XTHandle file, std::string* name, int32_t* length);

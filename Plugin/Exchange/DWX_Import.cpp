@@ -324,25 +324,30 @@ void InflateTo(InStream& source, KSOutStream& out, uint64_t limit)
     }
 }
 
-RefPtr<IBook> OpenImportBook(const std::string& path)
+RefPtr<IBook> OpenImportBook(const std::string& path, std::string* lacking)
 {
+    const auto none = [lacking](const char* what) {
+        if (lacking)
+            *lacking = what;
+        return nullptr;
+    };
     OLEStorage root(path.c_str(), CD_OpenRead);
     if (!IsDWX(root))
-        return nullptr;
+        return none("it is no exchange file: it holds no text and code (\"VerbantTextAndCode\")");
     InStorageRef container{OpenDWX2(root)};
     if (!container.storage->HasPrivateData())
-        return nullptr;
+        return none("it holds no stored document (no \"VerbantPluginPrivateData\")");
     const OLEStorage privateData(*container.storage->PrivateData());
     OLEStorage parent(privateData);
     if (!parent.StorageExists(kTemplatesName))
-        return nullptr;
+        return none("it holds no stored document (no \"KestoExportTemplates\")");
     const OLEStorage templates(parent, kTemplatesName, CD_OpenRead);
     DWX_Handle<DWX_InFolder2> folder = container.storage->OpenFolder2();
     if (!folder)
-        return nullptr;
+        return none("its text and code hold no code file");
     auto reader = std::make_unique<DWX_Book_In2>(folder);
     if (!reader->Valid())
-        return nullptr;
+        return none("its code file holds no Book");
     return RefPtr<IBook>(new Book(std::move(reader), privateData, templates));
 }
 

@@ -87,8 +87,9 @@ struct IBook : TCommon<IBook, IDoc> {
 };
 
 // The Book of the container at `path`; null when the file is a structured storage but not an
-// exchange container with a stored document area. Other failures are raised.
-RefPtr<IBook> OpenImportBook(const std::string& path);
+// exchange container with a stored document area, and then, when `lacking` is given, what it
+// lacks in words a user can act on. Other failures are raised.
+RefPtr<IBook> OpenImportBook(const std::string& path, std::string* lacking = nullptr);
 // The same for a host file spec; every failure gives a null Book.
 RefPtr<IBook> OpenImportBookFromSpec(const HostFileSpec& spec);
 

@@ -309,6 +309,10 @@ bool TargetMayBeWritten(const ImportRun& run)
 void LogOpenFailure()
 {
     LogLine(Field("ERROR:", "Unable to open document for import!"));
+    // The host's own reason first: the lines below only list what to check.
+    const std::string refusal = HostOpenRefusal();
+    if (!refusal.empty())
+        LogLine(Field(" -> ", "The host refused it: " + ConcealSecret(refusal)));
     LogLine(Field(" -> ", "Please check validity of source and target (characters, length)."));
     LogLine(Field(" -> ", "Do you have write permissions for the given target folder?"));
     LogLine(Field(" -> ", "Please check that current version of QuarkXPress is equal (or newer) to that being used "
@@ -357,13 +361,31 @@ bool ImportStories(ImportRun& run)
     return !failed;
 }
 
+// The container's Book; false, with the file and the reason in the log inside the import's
+// banner, when it cannot be opened. The container library's errors keep their code and text.
+bool OpenContainer(ImportRun& run)
+{
+    const std::string path = SourcePath(run);
+    std::string reason;
+    try {
+        run.book = KS_DWX::Import::OpenImportBook(path, &reason);
+    } catch (...) {
+        reason = CaughtErrorText();
+    }
+    if (run.book)
+        return true;
+    LogBanner();
+    LogLine(Field("ERROR:", "OpenDWX FAILED: unable to open the DWQ for import!"));
+    LogLine(Field(" -> ", ConcealSecret(path) + ": " + reason));
+    LogLine(Field(" => ", "skipping file."));
+    return false;
+}
+
 void Import(ImportRun& run, XTVoidRec* rec)
 {
     if (!ChooseSource(run, rec))
         return;
-    run.book = KS_DWX::Import::OpenImportBookFromSpec(run.source);
-    if (!run.book) {
-        LogLine("OpenDWX FAILED");
+    if (!OpenContainer(run)) {
         SignalBeep(rec);
         ShowResult(DialogKind::ImportFailed);
         return;

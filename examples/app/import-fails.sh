@@ -18,8 +18,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: import-fails.sh BUILD_DIR [CASE]}" && pwd)
 cases=${2:-"disk-full-restoring disk-full-saving container-as-output write-protected-target disk-full-exporting"}
-work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-import-fails.XXXXXX")
 source "$here/../lib/host-runs.sh"
+make_work import-fails
 translated_export "$build" "$work"
 sum() { if [ -e "$1" ]; then sha256sum < "$1" | cut -c1-16; else echo none; fi; }
 for case in $cases; do

@@ -11,8 +11,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: import-over.sh BUILD_DIR}" && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-import-over.XXXXXX")
 source "$here/../lib/host-runs.sh"
+make_work import-over
 translated_export "$build" "$work"
 # The documents of an earlier import.
 cp export.qxp export-translated.qxp

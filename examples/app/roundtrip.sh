@@ -11,11 +11,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: roundtrip.sh BUILD_DIR [DOCUMENT]}" && pwd)
 doc=${2:-export.qxp}
 name=${doc%.*}
-work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-roundtrip.XXXXXX")
+source "$here/../lib/host-runs.sh"
+make_work roundtrip
 cp -r "$here/." "$work/"
 cp "$here/../documents/$doc" "$work/"
 cd "$work"
-source "$here/../lib/host-runs.sh"
 export_script "$doc" > export-doc.xts
 cat > import-doc.xts <<XTS
 start

@@ -9,7 +9,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: run.sh BUILD_DIR [SCRIPT]}" && pwd)
 script=${2:-scripts/export.xts}
-work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-app.XXXXXX")
+source "$here/../lib/host-runs.sh"
+make_work app
 cp -r "$here/." "$work/"
 cp "$here/../documents/export.qxp" "$work/"
 cd "$work"

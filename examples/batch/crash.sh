@@ -15,7 +15,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: crash.sh BUILD_DIR [POINT]}" && pwd)
 point=${2:-XFJ12/101 after 1}
-work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-crash.XXXXXX")
+source "$here/../lib/host-runs.sh"
+make_work crash
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Pdf" "$work/Folders"
 cp -r "$here/../app/Folders/Books" "$work/Folders/"
 cp "$here/earlier-run/report.dwq" "$work/Translated/"

@@ -8,7 +8,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: next-job.sh BUILD_DIR}" && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-next-job.XXXXXX")
+source "$here/../lib/host-runs.sh"
+make_work next-job
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Folders/Books" "$work/Next"
 for i in $(seq 1 200); do cp "$here/../app/Folders/Books/report.qxp" "$work/Folders/Books/doc$i.qxp"; done
 sed "s|@WORK@|$work|g" "$here/kesto.ini" > "$work/XTensions/kesto.ini"

@@ -22,7 +22,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: run.sh BUILD_DIR [JOB]}" && pwd)
 job=${2:-batch.ini}
 [ -f "$here/$job" ] || { echo "no job $here/$job" >&2; exit 2; }
-work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-batch.XXXXXX")
+source "$here/../lib/host-runs.sh"
+make_work batch
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Folders"
 cp -r "$here/../app/Folders/Books" "$work/Folders/"
 sed "s|@WORK@|$work|g" "$here/kesto.ini" > "$work/XTensions/kesto.ini"

@@ -8,7 +8,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: two-hosts.sh BUILD_DIR}" && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-two-hosts.XXXXXX")
+source "$here/../lib/host-runs.sh"
+make_work two-hosts
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Folders"
 cp -r "$here/../app/Folders/Books" "$work/Folders/"
 sed "s|@WORK@|$work|g" "$here/kesto.ini" > "$work/XTensions/kesto.ini"

@@ -38,13 +38,16 @@ Bytes ReadAll(InStream& stream)
 
 const char16_t kTextAndCode[] = u"VerbantTextAndCode";
 
+// Copies `in` into `out`, leaving out the item at the path `dropped`.
 void CopyStorage(OLEStorage& in, OLEStorage& out, const std::u16string& at, const std::vector<std::u16string>& edited,
-                 const CodeStreams* code, const RawEdit& edit)
+                 const CodeStreams* code, const RawEdit& edit, const std::u16string& dropped = {})
 {
     OLEStorageEnumerator items = in.CreateEnumerator();
     while (items.Next()) {
         const std::u16string name = items.ItemName();
         const std::u16string path = at.empty() ? name : at + u"/" + name;
+        if (path == dropped)
+            continue;
         if (code && items.ItemIsStorage() && path == kTextAndCode) {
             OLEStorage target(out, name.c_str(), CD_CreateWrite);
             std::unique_ptr<CF_OutStorage> file = CreateCodeFile(target, true);
@@ -65,7 +68,7 @@ void CopyStorage(OLEStorage& in, OLEStorage& out, const std::u16string& at, cons
         } else if (items.ItemIsStorage()) {
             OLEStorage source(in, name.c_str(), CD_OpenRead);
             OLEStorage target(out, name.c_str(), CD_CreateWrite);
-            CopyStorage(source, target, path, edited, code, edit);
+            CopyStorage(source, target, path, edited, code, edit, dropped);
         } else {
             OLEStream source(in, name.c_str(), CD_OpenRead);
             Bytes bytes = ReadAll(source);
@@ -75,6 +78,15 @@ void CopyStorage(OLEStorage& in, OLEStorage& out, const std::u16string& at, cons
                 target.PutData(bytes.data(), static_cast<uint32_t>(bytes.size()));
         }
     }
+}
+
+// Writes `out` from `in` without the item at `path`.
+void WriteCopyWithout(const std::string& in, const std::string& out, const std::u16string& path)
+{
+    OLEStorage source(in.c_str(), CD_OpenRead);
+    OLEStorage target(out.c_str(), CD_CreateWrite);
+    CopyStorage(source, target, u"", {path}, nullptr, nullptr, path);
+    target.Flush();
 }
 
 // Flips one bit of the directory entry of `stream` in the code-file stream: 13-byte entries
@@ -478,6 +490,38 @@ const std::vector<Damage>& Damages()
          const Bytes document = StoredStream(other);
          WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
                    [&](const std::u16string&, Bytes& bytes) { bytes = document; });
+     }},
+    // Containers that cannot be opened: the code file cut short (a copy stopped half way), a
+    // second Book beside the first, the code file's summary (its format version) gone.
+    {"code-file-cut-short",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         WriteCopy(in, out, nullptr, {u"VerbantTextAndCode/VerbantCodeFile"},
+                   [](const std::u16string&, Bytes& bytes) { bytes.resize(bytes.size() / 2); });
+     }},
+    {"two-books",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             // A copy of the Book, listed under the same name and number as the Book.
+             CopyElement(code, code.Folder({{"Book/", 0}}), 1);
+             auto table = code.Table("");
+             for (FolderEntry& e : table)
+                 if (e.name == "Book/")
+                     e.index = 0;
+             code.SetTable("", table);
+         });
+     }},
+    {"no-summary-stream",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         WriteCopyWithout(in, out, u"VerbantTextAndCode/\u0005VerbantSummaryInformation");
+     }},
+    // A stored document that the host refuses: whole as compressed data, its text cut short.
+    {"stored-document-cut-short",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
+                   [](const std::u16string&, Bytes& bytes) {
+                       const Bytes plain = Inflate(bytes);
+                       bytes = Deflate(std::string(plain.begin(), plain.begin() + plain.size() / 2));
+                   });
      }},
     };
     return damages;

@@ -1,5 +1,29 @@
 # Shared by the example and benchmark scripts; sourced, not run.
 
+# Makes the working folder of an example, kesto-NAME.XXXXXX in the temporary folder, into $work.
+# It is removed when the script ends, unless the environment asks to keep it with KESTO_KEEP=1.
+make_work() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-$1.XXXXXX")
+  trap end_work EXIT
+}
+
+end_work() {
+  local status=$?
+  if [ "${KESTO_KEEP:-}" = 1 ]; then
+    echo "working copy kept: $work" >&2
+  else
+    chmod -R u+w "$work" 2>/dev/null || true
+    rm -rf "$work"
+    echo "working copy removed: $work (KESTO_KEEP=1 keeps it)" >&2
+  fi
+  return $status
+}
+
+# The text of the result dialog ("Import done", "Import failed", ...) in the host transcript FILE.
+result_text() {
+  awk '/"Result" opens$/ { found = 1; next } found && /^  "/ { sub(/^  "/, ""); sub(/"$/, ""); print; exit }' "$1"
+}
+
 # The host script that opens DOCUMENT and exports it from the menu into its default container.
 export_script() {
   printf 'start\nopen-document %s\nmenu "Export current document"\nsave * default\ndialog 101\n  press 1\nquit\n' "$1"

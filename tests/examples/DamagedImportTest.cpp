@@ -80,7 +80,7 @@ protected:
     {
         g_work = new Work;
         const std::string out =
-            kesto_test::RunShell("bash '" + g_work->source + "/examples/app/roundtrip.sh' '" + g_work->build + "' export.qxp 2>&1");
+            kesto_test::RunShell("KESTO_KEEP=1 bash '" + g_work->source + "/examples/app/roundtrip.sh' '" + g_work->build + "' export.qxp 2>&1");
         const std::string key = "general log: ";
         const size_t at = out.find(key);
         ASSERT_NE(at, std::string::npos) << out;

@@ -44,7 +44,7 @@ inline std::filesystem::path ExampleDocument(const std::string& name)
 inline std::filesystem::path RoundTripOf(const std::string& document)
 {
     int status = 0;
-    const std::string out = RunShell("bash '" + std::string(KESTO_SOURCE_DIR) + "/examples/app/roundtrip.sh' '" +
+    const std::string out = RunShell("KESTO_KEEP=1 bash '" + std::string(KESTO_SOURCE_DIR) + "/examples/app/roundtrip.sh' '" +
                                          KESTO_BINARY_DIR + "' '" + document + "' 2>&1",
                                      &status);
     const std::string marker = "imported document: ";

@@ -16,7 +16,7 @@ TEST(ImportOver, AFailedImportKeepsTheEarlierDocumentAndASuccessfulOneReplacesIt
 {
     const std::string build = KESTO_BINARY_DIR;
     const std::string out =
-        kesto_test::RunShell("bash '" KESTO_SOURCE_DIR "/examples/app/import-over.sh' '" + build + "' 2>&1");
+        kesto_test::RunShell("KESTO_KEEP=1 bash '" KESTO_SOURCE_DIR "/examples/app/import-over.sh' '" + build + "' 2>&1");
     // "STEP TARGET: CHECKSUM beside: COUNT" for each step and target.
     std::map<std::string, std::string> seen;
     std::istringstream lines(out);

@@ -348,7 +348,7 @@ TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
     const std::string build = KESTO_BINARY_DIR;
     int status = 0;
     const std::string out =
-        kesto_test::RunShell("bash '" + source + "/examples/app/roundtrip.sh' '" + build + "' '" + GetParam() + "' 2>&1", &status);
+        kesto_test::RunShell("KESTO_KEEP=1 bash '" + source + "/examples/app/roundtrip.sh' '" + build + "' '" + GetParam() + "' 2>&1", &status);
     ASSERT_EQ(status, 0) << out;
     const std::string marker = "imported document: ";
     const size_t at = out.rfind(marker);

@@ -102,6 +102,9 @@ public:
     int32_t QueryPrefFlag();                                                  // DOC-7
     int32_t DocumentLocation(std::string* path);                              // DOC-8
     int32_t Open(const std::string& path, int32_t options);                   // DOC-9
+    // Why the last Open did not open its file, in the host's words; empty after one that did,
+    // and after a failure the fault plan injected (the host knows no more than its code then).
+    const std::string& OpenRefusal() const { return openRefusal_; }
     int32_t BringToFront(uint16_t index);                                     // DOC-10
     int32_t Save();                                                           // DOC-11, APP-8(105)
     int32_t CloseWindow();                                                    // DOC-12
@@ -338,6 +341,7 @@ private:
     uint32_t serials_[16] = {};
     std::unordered_map<int32_t, std::unique_ptr<Ref>> refs_;
     std::vector<std::unique_ptr<Projectx>> projects_;  // the front project last
+    std::string openRefusal_;
     int16_t nextDocId_ = 1;
     std::map<int32_t, BoxRecord> records_;
     std::map<int32_t, std::vector<Point>> outlines_;

@@ -1,6 +1,8 @@
 // The document calls on projects, layouts and views: open, save and close, new projects and
 // their layouts, and which master or spread a view shows.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 #include "platform/host/documents/DocHostState.h"
@@ -96,6 +98,7 @@ int32_t DocHost::DocumentLocation(std::string* path)
 int32_t DocHost::Open(const std::string& path, int32_t options)
 {
     std::string detail;
+    openRefusal_.clear();
     return Call("DOC-9", true,
                 [&] { return "doc.open " + Quoted(path) + " options=" + std::to_string(options) + detail; },
                 [&] {
@@ -108,12 +111,15 @@ int32_t DocHost::Open(const std::string& path, int32_t options)
                         return HostErr::Ok;
                     }
                     struct stat st {};
-                    if (::stat(path.c_str(), &st) != 0)
+                    if (::stat(path.c_str(), &st) != 0) {
+                        openRefusal_ = Quoted(path) + ": " + std::strerror(errno);
                         return HostErr::FileNotFound;
+                    }
                     try {
                         AdoptProject(ReadDocumentFile(path), AbsolutePath(path));
                     } catch (const DocumentError& e) {
                         detail = std::string(" refused: ") + e.what();
+                        openRefusal_ = Quoted(path) + " is no document: " + e.what();
                         return HostErr::NotADocument;
                     }
                     return HostErr::Ok;

@@ -1,5 +1,6 @@
 // The documents join the emulated host: their suite slots (behind the core's fault plan and
 // transcript), the callbacks they fire, the script verbs and the "doc" subcommand of xthost.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -154,6 +155,17 @@ int32_t OpenDocument(XTHandle fileRef, int32_t options)
 {
     const std::string path = PathOfRef(fileRef);
     return path.empty() ? XT_ERR_PARAM : D().Open(path, options);
+}
+int32_t OpenRefusal(char* text, int32_t size)
+{
+    if (Null(text) || size <= 0)
+        return XT_ERR_PARAM;
+    const std::string& why = D().OpenRefusal();
+    size_t length = std::min(why.size(), static_cast<size_t>(size) - 1);
+    // A cut text ends with a whole UTF-8 character.
+    while (length < why.size() && length > 0 && (static_cast<unsigned char>(why[length]) & 0xC0) == 0x80)
+        --length;
+    return CopyOutText(why.substr(0, length), text, size);
 }
 int32_t BringToFront(uint16_t index) { return D().BringToFront(index); }
 int32_t SaveDocument() { return D().Save(); }
@@ -557,6 +569,7 @@ void DefineDocumentOperations()
     XTHOST_DEFINE_SLOT(XDD_QueryPrefFlag, QueryPrefFlag);
     XTHOST_DEFINE_SLOT(XDD_DocumentLocation, DocumentLocation);
     XTHOST_DEFINE_SLOT(XDD_OpenDocument, OpenDocument);
+    XTHOST_DEFINE_SLOT(XDD_OpenRefusal, OpenRefusal);
     XTHOST_DEFINE_SLOT(XDD_BringToFront, BringToFront);
     XTHOST_DEFINE_SLOT(XDD_SaveDocument, SaveDocument);
     XTHOST_DEFINE_SLOT(XDD_CloseWindow, CloseWindow);
@@ -784,16 +797,22 @@ void AddVerbs(HostExtensions& ext)
 
 // ---- xthost doc ... ------------------------------------------------------------------------
 
+// The verbs of "xthost doc" with their arguments; the help's first line names each of them.
+const char* const kDocVerbs[] = {
+    "check FILE",
+    "canon FILE [OUT]",
+    "lines FILE",
+    "pdf FILE OUT [STYLE.xml] [--naming append|as-given]",
+};
+
 int DocCommand(const std::vector<std::string>& args)
 {
     if (!args.empty() && (args[0] == "lines" || args[0] == "pdf"))
         return TextFlowDocCommand(args);
     const bool check = args.size() == 2 && args[0] == "check";
     const bool canon = (args.size() == 2 || args.size() == 3) && args[0] == "canon";
-    if (!check && !canon) {
-        std::fprintf(stderr, "usage: xthost doc check FILE | xthost doc canon FILE [OUT]\n");
-        return 2;
-    }
+    if (!check && !canon)
+        return DocUsageError();
     try {
         auto project = ReadDocumentFile(args[1]);
         if (check) {
@@ -816,6 +835,16 @@ int DocCommand(const std::vector<std::string>& args)
 }
 
 }  // namespace
+
+int DocUsageError()
+{
+    const char* lead = "usage:";
+    for (const char* verb : kDocVerbs) {
+        std::fprintf(stderr, "%-6s xthost doc %s\n", lead, verb);
+        lead = "";
+    }
+    return 2;
+}
 
 doc::DocHost& DocumentsOf(Host& host) { return DocsOf(host); }
 

@@ -391,8 +391,7 @@ int TextFlowDocCommand(const std::vector<std::string>& args)
     const bool lines = args.size() == 2 && args[0] == "lines";
     const bool pdf = args.size() >= 3 && args.size() <= 6 && args[0] == "pdf";
     if (!lines && !pdf) {
-        std::fprintf(stderr, "usage: xthost doc lines FILE | xthost doc pdf FILE NAME [STYLE.xml] [--naming append|as-given]\n");
-        return 2;
+        return DocUsageError();
     }
     try {
         auto project = ReadDocumentFile(args[1]);

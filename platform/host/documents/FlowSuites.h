@@ -33,4 +33,7 @@ void RegisterTextFlowAndPdf(HostExtensions& extensions, doc::DocHost& (*docsOf)(
 // "xthost doc lines FILE" and "xthost doc pdf FILE OUT [STYLE.xml] [--naming append|as-given]".
 int TextFlowDocCommand(const std::vector<std::string>& args);
 
+// The usage of "xthost doc", every verb with its arguments, written on a usage error of any.
+int DocUsageError();
+
 }  // namespace xthost

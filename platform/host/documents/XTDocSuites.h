@@ -123,6 +123,10 @@ XT_SLOT(XDD_QueryPrefFlag, XT_SUITE_XDD, 105, int32_t (*)());
 // The file of the current document, and a flag byte: 1 when the file cannot be written.
 XT_SLOT(XDD_DocumentLocation, XT_SUITE_XDD, 106, int32_t (*)(XTFileSpec* spec, uint8_t* flag));
 XT_SLOT(XDD_OpenDocument, XT_SUITE_XDD, 107, int32_t (*)(XTHandle fileRef, int32_t options));
+// Why the last XDD_OpenDocument did not open its file, in the host's words (the file and what is
+// wrong with it); "" after an open that succeeded or failed without more to say than its code.
+// The text is cut to size - 1 bytes and ended by 0.
+XT_SLOT(XDD_OpenRefusal, XT_SUITE_XDD, 118, int32_t (*)(char* text, int32_t size));
 XT_SLOT(XDD_BringToFront, XT_SUITE_XDD, 108, int32_t (*)(uint16_t index));
 XT_SLOT(XDD_SaveDocument, XT_SUITE_XDD, 109, int32_t (*)());
 XT_SLOT(XDD_CloseWindow, XT_SUITE_XDD, 110, int32_t (*)());

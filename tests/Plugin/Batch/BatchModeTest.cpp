@@ -106,7 +106,7 @@ protected:
     {
         const fs::path temp = app / job;
         fs::create_directories(temp);
-        const std::string command = "TMPDIR=" + temp.string() + " bash " + KESTO_SOURCE_DIR +
+        const std::string command = "KESTO_KEEP=1 TMPDIR=" + temp.string() + " bash " + KESTO_SOURCE_DIR +
                                     "/examples/batch/run.sh " + KESTO_BINARY_DIR + " " + job + " >/dev/null 2>&1";
         if (std::system(command.c_str()) != 0)
             return {};
@@ -294,7 +294,7 @@ TEST_F(BatchTreeTest, DoneOrLowerCaseRunsNothing)
 
 TEST_F(BatchModeTest, ShippedExampleRunsItsJob)
 {
-    const std::string command = "TMPDIR=" + app.string() + " bash " + KESTO_SOURCE_DIR +
+    const std::string command = "KESTO_KEEP=1 TMPDIR=" + app.string() + " bash " + KESTO_SOURCE_DIR +
                                 "/examples/batch/run.sh " + KESTO_BINARY_DIR + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     int archives = 0;

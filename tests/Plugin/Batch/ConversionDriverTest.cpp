@@ -302,6 +302,8 @@ TEST_F(ConversionDriverTest, ServerEntryLeavesNoProgressDialogOnAnyWayOut)
     EXPECT_FALSE(FolderUtils::ProcessConversion(ToUString(source), ToUString(""), FileKind::Qxp, FileKind::Dwq));
     EXPECT_FALSE(FolderUtils::ProcessConversion(ToUString(source), ToUString(Path("doc.coo")), FileKind::Qxp,
                                                 FileKind::Coo));
+    // The general log names the file the command did not convert.
+    EXPECT_EQ(CountOf(GeneralLog(), "\nNot converted: \"" + source + "\"\n"), 1) << GeneralLog();
     EXPECT_EQ(ProgressOpened(), 3) << Transcript();
     EXPECT_EQ(ProgressClosed(), 3) << Transcript();
     EXPECT_EQ(ConversionProgress->count, 0);

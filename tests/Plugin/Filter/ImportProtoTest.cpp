@@ -439,7 +439,9 @@ TEST_F(ImportProtoTest, ATargetTheHostCannotOpenGivesTheFiveLinesTheAlertAndImpo
     ImportUnattended(dwq, app / "garbage.qxp");
     const std::string log = GeneralLog();
     EXPECT_NE(log.find("ERROR:    Unable to open document for import!"), std::string::npos) << log;
-    EXPECT_EQ(kesto_test::CountOf(log, " ->       "), 4) << log;
+    // The host's reason, then the four things to check.
+    EXPECT_NE(log.find(" ->       The host refused it: \""), std::string::npos) << log;
+    EXPECT_EQ(kesto_test::CountOf(log, " ->       "), 5) << log;
     EXPECT_NE(log.find("ERROR: Unable to open document for import!"), std::string::npos) << log;
     EXPECT_NE(log.find("Import failed"), std::string::npos) << log;
     // What the host refused is no document and does not stay at the target.

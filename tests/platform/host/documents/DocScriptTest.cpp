@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "platform/host/HostExtensions.h"
 #include "tests/platform/host/ScriptRun.h"
@@ -122,6 +124,29 @@ TEST_F(DocScriptTest, DocCheckNamesTheFirstFault)
     EXPECT_NE(out.find("refused: layouts[0].spreads[1].items[1]: box has two owners"), std::string::npos) << out;
     Shell(std::string(XTHOST_PROGRAM) + " doc frobnicate 2>/dev/null", &status);
     EXPECT_EQ(status, 2);
+}
+
+// A "doc" command without its file, or with a verb it does not know, shows every verb the help
+// lists, whichever verb it was given.
+TEST_F(DocScriptTest, DocWithoutAFilePrintsEveryVerbTheHelpLists)
+{
+    int status = -1;
+    const std::string help = Shell(std::string(XTHOST_PROGRAM) + " --help", &status);
+    const std::string key = "  doc ";
+    const size_t at = help.find(key);
+    ASSERT_NE(at, std::string::npos) << help;
+    std::vector<std::string> verbs;
+    std::stringstream list(help.substr(at + key.size(), help.find(' ', at + key.size()) - at - key.size()));
+    for (std::string verb; std::getline(list, verb, '|');)
+        verbs.push_back(verb);
+    ASSERT_EQ(verbs.size(), 4u) << help;
+    for (const char* args : {"", " check", " lines", " pdf", " frobnicate"}) {
+        SCOPED_TRACE(args);
+        const std::string usage = Shell(std::string(XTHOST_PROGRAM) + " doc" + args + " 2>&1", &status);
+        EXPECT_EQ(status, 2);
+        for (const std::string& verb : verbs)
+            EXPECT_NE(usage.find("xthost doc " + verb + " FILE"), std::string::npos) << verb << "\n" << usage;
+    }
 }
 
 }  // namespace
