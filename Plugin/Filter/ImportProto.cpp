@@ -139,17 +139,6 @@ struct ImportRun {
         return true;
     }
 
-    // The work document, still empty, takes the mode of the document it will replace, so that
-    // what only its owner may read is never open to others on its way (the host's saves keep it).
-    void KeepTargetMode() const
-    {
-        const int fd = ::open(platform::fs::NativePath(workPath).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return;
-        platform::fs::KeepTargetMode(fd, targetPath);
-        ::close(fd);
-    }
-
     // Removes what the run wrote and never completed.
     void RemoveTarget()
     {
@@ -157,8 +146,9 @@ struct ImportRun {
             RemoveHostFile(workPath);
     }
 
-    // Closes the saved document and puts it in place of the target; false (logged, the work
-    // file removed) when it could not get there.
+    // Closes the saved document and puts it in place of the target, where it gets the target's
+    // owner and mode (until then it is its owner's only); false (logged, the work file removed)
+    // when it could not get there.
     bool PutInPlace()
     {
         doc = nullptr;
@@ -249,7 +239,6 @@ bool RestoreDocument(ImportRun& run)
 {
     try {
         Reader reader(run.work);
-        run.KeepTargetMode();
         run.book->LoadQXP(0, &reader);
         reader.Close();
         return true;

@@ -35,12 +35,7 @@ int CreateFileExclusive(const std::string& path, const std::string& bytes)
         return fault;
     // The bytes go into a private file first; linking it under the final name is the one step
     // that can succeed for only one caller, and the file appears complete.
-    std::string temp;
-    if (const int error = WriteTempBeside(path, kTempSuffix, bytes, temp))
-        return error;
-    const int linked = ::link(temp.c_str(), NativePath(path).c_str()) == 0 ? 0 : errno;
-    ::unlink(temp.c_str());
-    return linked;
+    return WriteBeside(path, kTempSuffix, bytes, Finish::Exclusive);
 }
 
 OwnerClaim::~OwnerClaim()

@@ -1,11 +1,14 @@
 #include "platform/fs/TempFiles.h"
 
 #include <atomic>
+#include <cstdio>
+#include <climits>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -70,6 +73,58 @@ int LockExclusive(int fd)
     return 0;
 }
 
+// A system whose folder or file cannot be synced (EINVAL) keeps what it keeps: nothing to wait for.
+int Synced(int fd)
+{
+    return ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+}
+
+// The mode a new file of this process gets: 0666 less the umask. The umask is read from the
+// process's status, not by setting it, which would leave other threads' new files without one
+// for a moment.
+mode_t DefaultMode()
+{
+    mode_t mask = 022;
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned value = 0;
+        while (std::fgets(line, sizeof line, status))
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value);
+                break;
+            }
+        std::fclose(status);
+    }
+    return 0666 & ~mask;
+}
+
+bool InGroup(gid_t gid)
+{
+    if (gid == ::getegid())
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+    const int got = count > 0 ? ::getgroups(count, groups.data()) : 0;
+    for (int i = 0; i < got; ++i)
+        if (groups[static_cast<std::size_t>(i)] == gid)
+            return true;
+    return false;
+}
+
+int WriteAll(int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        done += static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
 } // namespace
 
 bool OwnerGone(pid_t owner)
@@ -111,63 +166,131 @@ bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& ow
     return owner > 0;
 }
 
-int KeepTargetMode(int fd, const std::string& target)
+int ResolveLinks(const std::string& target, std::string& resolved)
 {
-    struct stat old {};
-    if (::stat(NativePath(target).c_str(), &old) != 0 || !S_ISREG(old.st_mode))
+    resolved = NativePath(target);
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return 0;
+        std::string named(PATH_MAX, '\0');
+        const ssize_t size = ::readlink(resolved.c_str(), &named[0], named.size());
+        if (size <= 0)
+            return 0;
+        named.resize(static_cast<std::size_t>(size));
+        resolved = named[0] == '/' ? named : FolderPart(resolved) + named;
+    }
+    return ELOOP;
+}
+
+int ReplaceRefused(const std::string& target)
+{
+    const std::string native = NativePath(target);
+    struct stat st {};
+    if (::stat(native.c_str(), &st) != 0)
         return 0;
-    return ::fchmod(fd, old.st_mode & 07777) == 0 ? 0 : errno;
+    // The read-only attribute holds for every user; a process that may not write the file, or
+    // whose new content would change hands, would take over another's file by its folder.
+    const bool mayChown = ::geteuid() == 0;
+    if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0 ||
+        (!mayChown && (st.st_uid != ::geteuid() || !InGroup(st.st_gid))))
+        return EACCES;
+    return 0;
 }
 
 int CreateTempBeside(const std::string& target, const std::string& suffix, int& fd, std::string& path)
 {
     static std::atomic<unsigned long> serial{0};
-    const std::string native = NativePath(target);
+    fd = -1;
+    std::string native;
+    if (const int error = ResolveLinks(target, native))
+        return error;
     const std::string folder = FolderPart(native);
     if (SweepDue(folder.empty() ? "./" : folder, suffix))
         SweepStaleTemps(folder.empty() ? "." : folder, suffix);
-    fd = -1;
     for (int attempt = 0;; ++attempt) {
         path = TempNameBeside(native, ::getpid(), ++serial, suffix);
-        // 0666 takes the process's umask, as any new file of the process does.
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Nobody else may open it while it fills: a reader who got in would keep its descriptor
+        // and read the new content whatever mode it gets later.
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0)
             break;
         if (errno != EEXIST || attempt == 100)
             return errno != 0 ? errno : EIO;
     }
-    int error = LockExclusive(fd);
-    if (error == 0)
-        error = KeepTargetMode(fd, native);
-    if (error != 0) {
+    if (const int error = LockExclusive(fd)) {
         ::close(fd);
         ::unlink(path.c_str());
         fd = -1;
+        return error;
     }
+    return 0;
+}
+
+int SyncFolderOf(const std::string& path)
+{
+    const std::string folder = FolderPart(NativePath(path));
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int error = Synced(fd);
+    ::close(fd);
     return error;
 }
 
-int WriteTempBeside(const std::string& target, const std::string& suffix, const std::string& bytes, std::string& path)
+int FinishTemp(int fd, const std::string& temp, const std::string& target, Finish how)
+{
+    std::string final = NativePath(target);
+    if (how == Finish::Replace)
+        if (const int error = ResolveLinks(target, final))
+            return error;
+    struct stat own {};
+    if (::fstat(fd, &own) != 0)
+        return errno;
+    if (!S_ISREG(own.st_mode))
+        return EISDIR;
+    // The content reaches the disk before any name points at it.
+    if (const int error = Synced(fd))
+        return error;
+    mode_t mode = DefaultMode();
+    struct stat old {};
+    if (how == Finish::Replace && ::stat(final.c_str(), &old) == 0) {
+        if (S_ISDIR(old.st_mode))
+            return EISDIR;
+        if ((old.st_uid != own.st_uid || old.st_gid != own.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0)
+            return EACCES;
+        // New content never runs with rights that were granted to the old.
+        mode = old.st_mode & 07777 & ~(S_ISUID | S_ISGID);
+    }
+    if (::fchmod(fd, mode) != 0)
+        return errno;
+    if (how == Finish::Replace) {
+        if (::rename(temp.c_str(), final.c_str()) != 0)
+            return errno;
+    } else {
+        if (::link(temp.c_str(), final.c_str()) != 0)
+            return errno;
+        ::unlink(temp.c_str());
+    }
+    return SyncFolderOf(final);
+}
+
+int WriteBeside(const std::string& target, const std::string& suffix, const std::string& bytes, Finish how,
+                const std::function<void()>& beforeFinish)
 {
     int fd = -1;
-    if (const int error = CreateTempBeside(target, suffix, fd, path))
+    std::string temp;
+    if (const int error = CreateTempBeside(target, suffix, fd, temp))
         return error;
-    int error = 0;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            error = written < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(written);
-    }
+    int error = WriteAll(fd, bytes);
+    if (error == 0 && beforeFinish)
+        beforeFinish();
+    if (error == 0)
+        error = FinishTemp(fd, temp, target, how);
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error != 0)
-        ::unlink(path.c_str());
+        ::unlink(temp.c_str());
     return error;
 }
 

@@ -264,18 +264,18 @@ int32_t CreateFile(XTHandle ref, uint32_t creator, uint32_t, int32_t replace)
         return XT_ERR_PARAM;
     if (!IsFolder(FolderOf(path)))
         return XT_ERR_DIR_NOT_FOUND;
-    std::error_code ec;
     if (Exists(path)) {
         if (!replace)
             return XT_ERR_DUPLICATE_FILE;
         if (IsFolder(path))
             return XT_ERR_PARAM;
-        if (!fs::remove(path, ec))
-            return HostFileError(ec.value(), XT_ERR_IO);
     }
-    // The system's reason for a refusal becomes the host's code for it: a folder nobody may
-    // write answers otherwise than a full disk.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A file that is there is emptied, not removed and made anew: it keeps its owner and its
+    // mode (a file private to its owner is never open to others on its way), and a link stays a
+    // link. A new file gets the process's default mode. The system's reason for a refusal
+    // becomes the host's code for it: a folder nobody may write answers otherwise than a full
+    // disk.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return HostFileError(errno, XT_ERR_IO);
     ::close(fd);

@@ -1123,15 +1123,8 @@ void ReachWritePoint(const char* point)
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, int* error)
 {
-    std::string temp;
-    int failure = platform::fs::WriteTempBeside(path, kHostTempSuffix, bytes, temp);
-    if (failure == 0) {
-        ReachWritePoint("file.written");
-        if (::rename(temp.c_str(), path.c_str()) != 0) {
-            failure = errno;
-            ::unlink(temp.c_str());
-        }
-    }
+    const int failure = platform::fs::WriteBeside(path, kHostTempSuffix, bytes, platform::fs::Finish::Replace,
+                                                  [] { ReachWritePoint("file.written"); });
     if (error)
         *error = failure;
     return failure == 0;
