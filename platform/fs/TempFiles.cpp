@@ -1,11 +1,11 @@
 #include "platform/fs/TempFiles.h"
 
 #include <atomic>
-#include <cstdio>
-#include <climits>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <vector>
