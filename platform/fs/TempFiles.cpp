@@ -81,10 +81,10 @@ int Synced(int fd)
 
 // The mode a new file of this process gets: 0666 less the umask. The umask is read from the
 // process's status, not by setting it, which would leave other threads' new files without one
-// for a moment.
+// for a moment; without the status the file stays its owner's.
 mode_t DefaultMode()
 {
-    mode_t mask = 022;
+    mode_t mask = 077;
     if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
         char line[256];
         unsigned value = 0;
