@@ -266,11 +266,19 @@ bool BatchStatusFile::SaveOwn()
         const std::string bytes = m_data.FileBytes();
         std::string temp;
         bool ours = false;
+        int fd = -1;
         int error = platform::fs::InjectedFault(platform::fs::Operation::ReplaceFile, m_path);
         if (error == 0)
-            error = platform::fs::WriteTempBeside(m_path, platform::fs::kTempSuffix, bytes, temp);
+            error = platform::fs::CreateTempBeside(m_path, platform::fs::kTempSuffix, fd, temp);
+        if (error == 0 && (error = platform::fs::WriteAll(fd, bytes)) == 0)
+            error = platform::fs::ReadyTemp(fd, m_path);
+        // The temporary stays held until it is in place or gone.
         if (error == 0)
             error = PutOwn(temp, bytes, ours);
+        else if (fd >= 0)
+            ::unlink(temp.c_str());
+        if (fd >= 0)
+            ::close(fd);
         if (error != 0)
             ReportFailure("saved", error);
         if (!ours)

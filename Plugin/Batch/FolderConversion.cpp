@@ -231,15 +231,6 @@ private:
     std::set<std::pair<dev_t, ino_t>> m_files;
 };
 
-// Whether two paths name one file (under any spelling).
-bool SameFile(const std::string& a, const std::string& b)
-{
-    struct stat first {};
-    struct stat second {};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
-}
-
 // Why a listed file may not write its target in this run; empty when it may. A target that an
 // earlier file of the run wrote is that file's result ("twin.qxp" and "twin.qxd" both give
 // "twin.dwq"), and a file that is its own target would be replaced by its result.
@@ -250,7 +241,7 @@ std::string RefusedTarget(const std::string& file, const std::string& target,
     if (earlier != written.end())
         return "\nNot converted: \"" + file + "\" has the same target \"" + target + "\" as \"" + earlier->second +
                "\", which was converted before it.";
-    if (SameFile(file, target))
+    if (IsSameFile(file, target))
         return "\nNot converted: \"" + file + "\" is its own target.";
     return std::string();
 }

@@ -14,6 +14,7 @@
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/HostText.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/TempFiles.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 const char PathSeparator[] = "/";
@@ -185,7 +186,8 @@ FileVersion VersionOf(const std::string& path)
 bool IsWriteProtected(const std::string& path)
 {
     struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && (!S_ISREG(status.st_mode) || (status.st_mode & 0222) == 0);
+    return ::stat(path.c_str(), &status) == 0 &&
+           (!S_ISREG(status.st_mode) || platform::fs::ReplaceRefused(path) != 0);
 }
 
 bool IsSameFile(const std::string& one, const std::string& other)
@@ -199,12 +201,12 @@ bool IsSameFile(const std::string& one, const std::string& other)
 std::string ContainerFileErrorText(int32_t code)
 {
     switch (code) {
-    case FE_StorageMediumFull: return std::strerror(ENOSPC);
-    case FE_StorageAccessDenied: return std::strerror(EACCES);
-    case FE_StorageFileNotFound: return std::strerror(ENOENT);
-    case FE_StorageWriteFault: return std::strerror(EIO);
-    case FE_StorageTooManyOpenFiles: return std::strerror(EMFILE);
-    case FE_StorageOutOfMemory: return std::strerror(ENOMEM);
+    case FE_StorageMediumFull: return SystemErrorText(ENOSPC);
+    case FE_StorageAccessDenied: return SystemErrorText(EACCES);
+    case FE_StorageFileNotFound: return SystemErrorText(ENOENT);
+    case FE_StorageWriteFault: return SystemErrorText(EIO);
+    case FE_StorageTooManyOpenFiles: return SystemErrorText(EMFILE);
+    case FE_StorageOutOfMemory: return SystemErrorText(ENOMEM);
     default: return FilterErrorText(code);
     }
 }

@@ -73,9 +73,10 @@ struct FileVersion {
 };
 // The version of the regular file at path; one that does not exist when there is none.
 FileVersion VersionOf(const std::string& path);
-// Whether something at path keeps a conversion from putting its result there: a folder, or a
-// file that nobody may write (the read-only attribute). A run names such targets before it
-// starts and converts nothing into them.
+// Whether something at path keeps a conversion from putting its result there: a folder, a
+// file that nobody may write (the read-only attribute), or one that this process may not write
+// or whose owner it could not keep (ReplaceRefused). A run names such targets before it starts
+// and converts nothing into them.
 bool IsWriteProtected(const std::string& path);
 // Whether the two paths name one file (the same file of the same device, whatever links or
 // spellings lead to it); false when either does not exist.

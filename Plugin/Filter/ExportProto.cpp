@@ -33,6 +33,7 @@
 #include "Plugin/Shell/KestoException.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
 #include "platform/host/documents/XTDocSuites.h"
 
@@ -257,6 +258,9 @@ struct ExportRun {
     // file under the module's temporary name (the next export into the folder removes it when
     // this one is killed).
     std::string copyPath;
+    // Held from its making to its removal, whoever writes it: another process's sweep of the
+    // folder takes only what nobody holds.
+    platform::fs::OwnedLock copyLock;
 
     // After a failure: what was written is given up. Every output writes beside its target
     // until complete, and nothing makes the target before, so a file there is one that was
@@ -276,9 +280,13 @@ struct ExportRun {
             copyPath.clear();
             return false;
         }
-        ::close(fd);
+        copyLock = platform::fs::OwnedLock(fd);
         ConvFileSpec file;
-        return file.SetPath(copyPath) == 0 && file.GetHostSpec(copy) == XT_OK && doc->SaveCopy(copy) == XT_OK;
+        if (file.SetPath(copyPath) != 0 || file.GetHostSpec(copy) != XT_OK || doc->SaveCopy(copy) != XT_OK)
+            return false;
+        // The host's save put a new file under the copy's name (it held it until then).
+        platform::fs::HoldFile(copyPath, copyLock);
+        return true;
     }
 
     void RemoveCopy()
@@ -286,6 +294,7 @@ struct ExportRun {
         if (!copyPath.empty())
             RemoveHostFile(copyPath);
         copyPath.clear();
+        copyLock.Release();
     }
 
     void Release()

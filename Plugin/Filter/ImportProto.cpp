@@ -147,17 +147,6 @@ struct ImportRun {
         return true;
     }
 
-    // The work document, still empty, takes the mode of the document it will replace, so that
-    // what only its owner may read is never open to others on its way (the host's saves keep it).
-    void KeepTargetMode() const
-    {
-        const int fd = ::open(platform::fs::NativePath(workPath).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return;
-        platform::fs::KeepTargetMode(fd, targetPath);
-        ::close(fd);
-    }
-
     // The host's save puts a new file under the work document's name, which the run holds
     // from then on (the host held it until it had that name).
     void HoldWork()
@@ -173,8 +162,9 @@ struct ImportRun {
         workLock.Release();
     }
 
-    // Closes the saved document and puts it in place of the target; false (logged, the work
-    // file removed) when it could not get there.
+    // Closes the saved document and puts it in place of the target, where it gets the target's
+    // owner and mode (until then it is its owner's only); false (logged, the work file removed)
+    // when it could not get there.
     bool PutInPlace()
     {
         doc = nullptr;
@@ -265,7 +255,6 @@ bool RestoreDocument(ImportRun& run)
 {
     try {
         Reader reader(run.work);
-        run.KeepTargetMode();
         run.book->LoadQXP(0, &reader);
         reader.Close();
         return true;

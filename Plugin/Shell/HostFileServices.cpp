@@ -112,16 +112,31 @@ int16_t xt_fsmakefsspec(int16_t volume, int32_t folderId, const char* name, Host
     return result;
 }
 
+std::string SystemErrorText(int kind)
+{
+    const int error = errno;
+    int errorKind = error;
+    switch (error) {
+    case EDQUOT:
+    case EFBIG: errorKind = ENOSPC; break;
+    case EPERM: errorKind = EACCES; break;
+    case ENOTDIR: errorKind = ENOENT; break;
+    case ENFILE: errorKind = EMFILE; break;
+    default: break;
+    }
+    return std::strerror(error != 0 && errorKind == kind ? error : kind);
+}
+
 std::string HostFileErrorText(int32_t code)
 {
     switch (code) {
-    case XT_ERR_DISK_FULL: return std::strerror(ENOSPC);
-    case XT_ERR_WRITE_PROTECTED: return std::strerror(EROFS);
-    case XT_ERR_PERMISSION: return std::strerror(EACCES);
+    case XT_ERR_DISK_FULL: return SystemErrorText(ENOSPC);
+    case XT_ERR_WRITE_PROTECTED: return SystemErrorText(EROFS);
+    case XT_ERR_PERMISSION: return SystemErrorText(EACCES);
     case XT_ERR_FILE_NOT_FOUND:
-    case XT_ERR_DIR_NOT_FOUND: return std::strerror(ENOENT);
-    case XT_ERR_DUPLICATE_FILE: return std::strerror(EEXIST);
-    case XT_ERR_IO: return std::strerror(EIO);
+    case XT_ERR_DIR_NOT_FOUND: return SystemErrorText(ENOENT);
+    case XT_ERR_DUPLICATE_FILE: return SystemErrorText(EEXIST);
+    case XT_ERR_IO: return SystemErrorText(EIO);
     default: return "host file error " + std::to_string(code);
     }
 }

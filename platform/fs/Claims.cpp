@@ -103,19 +103,6 @@ int ReadAll(int fd, std::string& bytes)
     }
 }
 
-int WriteAll(int fd, const std::string& bytes)
-{
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return written < 0 ? errno : EIO;
-        done += static_cast<std::size_t>(written);
-    }
-    return 0;
-}
-
 std::string PlaceClaimOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
@@ -297,16 +284,13 @@ int CreateFileExclusive(const std::string& path, const std::string& bytes)
         return fault;
     // The bytes go into a private file first; putting it under the final name is the one step
     // that can succeed for only one caller, and the file appears complete.
-    std::string temp;
-    OwnedLock held;
-    if (const int error = WriteTempBeside(path, kTempSuffix, bytes, temp, &held))
-        return error;
-    int error = MoveExclusive(temp, path);
-    if (error == ENOTSUP)
-        error = MoveUnderClaim(temp, NativePath(path));
-    if (error != 0)
-        ::unlink(temp.c_str());
-    return error;
+    return WriteBeside(path, kTempSuffix, bytes, Finish::Exclusive);
+}
+
+int PutExclusive(const std::string& from, const std::string& to)
+{
+    const int moved = MoveExclusive(from, to);
+    return moved == ENOTSUP ? MoveUnderClaim(NativePath(from), NativePath(to)) : moved;
 }
 
 int ReplaceOwnFile(const std::string& path, const std::string& own, const std::string& replacement,
@@ -316,13 +300,16 @@ int ReplaceOwnFile(const std::string& path, const std::string& own, const std::s
     bool kept = false;
     const std::string target = NativePath(path);
     int error = replacement.empty() ? ENOTSUP : ExchangeOwn(target, own, replacement, ours, kept);
-    if (error == ENOTSUP)
-        return TakeOwn(target, own, replacement, replacementBytes, ours);
-    // What is left under the replacement's name is the own earlier file, or a file superseded
-    // by a newer write; never, unless a call failed, somebody's file that is not in its place.
-    if (!kept)
+    if (error == ENOTSUP) {
+        error = TakeOwn(target, own, replacement, replacementBytes, ours);
+    } else if (!kept) {
+        // What is left under the replacement's name is the own earlier file, or a file superseded
+        // by a newer write; never, unless a call failed, somebody's file that is not in its place.
         ::unlink(replacement.c_str());
-    return error;
+    }
+    // The names as they now stand survive a power cut.
+    const int synced = SyncFolderOf(target);
+    return error != 0 ? error : synced;
 }
 
 OwnerClaim::~OwnerClaim()

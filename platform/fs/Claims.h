@@ -21,6 +21,10 @@ int CreateFileExclusive(const std::string& path, const std::string& bytes);
 // system's error number.
 int MoveExclusive(const std::string& from, const std::string& to);
 
+// MoveExclusive, and where the file system has neither step, the rename under the name's claim
+// that CreateFileExclusive falls back to. Answers 0, EEXIST or the system's error number.
+int PutExclusive(const std::string& from, const std::string& to);
+
 // The file at `path` is this process's own as long as it holds `own`, the bytes the process
 // last read or wrote there. Replaces it by `replacement` (a complete temporary file beside it
 // that holds `replacementBytes`), or removes it when `replacement` is empty, only while it is

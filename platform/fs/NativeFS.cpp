@@ -95,46 +95,19 @@ int ReplaceFile(const std::string& path, const std::string& bytes)
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0 && S_ISDIR(old.st_mode))
         return EISDIR;
-
-    // The temporary file has the target's mode (a new target's: the process's default) from
-    // its start, so its content is never open to more readers than the target's.
-    std::string temp;
-    OwnedLock held;
-    if (const int error = WriteTempBeside(target, kTempSuffix, bytes, temp, &held))
-        return error;
-    if (::rename(temp.c_str(), target.c_str()) == 0)
-        return 0;
-    const int error = errno;
-    ::unlink(temp.c_str());
-    return error;
+    return WriteBeside(target, kTempSuffix, bytes, Finish::Replace);
 }
 
 int MoveOver(const std::string& from, const std::string& to)
 {
     if (int fault = InjectedFault(Operation::MoveOver, to))
         return fault;
-    const std::string source = NativePath(from);
-    const std::string target = NativePath(to);
-    struct stat old {};
-    struct stat own {};
-    bool changed = false;
-    if (::stat(target.c_str(), &old) == 0) {
-        if (S_ISDIR(old.st_mode))
-            return EISDIR;
-        if (::stat(source.c_str(), &own) != 0)
-            return errno;
-        if (::chmod(source.c_str(), old.st_mode & 07777) != 0)
-            return errno;
-        changed = true;
-    }
-    if (::rename(source.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        // The source stays where it was, so it keeps the mode it had.
-        if (changed)
-            ::chmod(source.c_str(), own.st_mode & 07777);
-        return error;
-    }
-    return 0;
+    const int fd = ::open(NativePath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int error = FinishTemp(fd, NativePath(from), to);
+    ::close(fd);
+    return error;
 }
 
 std::string ErrorText(int error)

@@ -31,12 +31,13 @@ int MakeFolder(const std::string& path);
 int RemoveFolder(const std::string& path);
 
 // Writes the bytes to a new file beside the target and renames it over the target only when
-// every byte was written, so a failed write leaves the old file as it was. An existing
-// target's permissions carry over. Answers 0 or the system's error number.
+// every byte was written and synced, so a failed write or a power cut leaves the old file as it
+// was (FinishTemp: through a link, with the replaced file's owner and mode). Answers 0 or the
+// system's error number.
 int ReplaceFile(const std::string& path, const std::string& bytes);
 
-// Renames a complete file over the target; an existing target's permissions carry over, and
-// a failure leaves both files as they were. Answers 0 or the system's error number.
+// Puts a complete file of the target's folder in the target's place as FinishTemp finishes a
+// temporary file; a failure leaves the target as it was. Answers 0 or the system's error number.
 int MoveOver(const std::string& from, const std::string& to);
 
 // The system's text for an error number.

@@ -3,13 +3,17 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdio>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/fs/Claims.h"
 #include "platform/fs/NativeFS.h"
 #include "platform/fs/Sweep.h"
 
@@ -50,7 +54,59 @@ bool SweepDue(const std::string& folder, const std::string& suffix)
     return true;
 }
 
+// A system whose folder or file cannot be synced (EINVAL) keeps what it keeps: nothing to wait for.
+int Synced(int fd)
+{
+    return ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+}
+
+// The mode a new file of this process gets: 0666 less the umask. The umask is read from the
+// process's status, not by setting it, which would leave other threads' new files without one
+// for a moment; without the status the file stays its owner's.
+mode_t DefaultMode()
+{
+    mode_t mask = 077;
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned value = 0;
+        while (std::fgets(line, sizeof line, status))
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value);
+                break;
+            }
+        std::fclose(status);
+    }
+    return 0666 & ~mask;
+}
+
+bool InGroup(gid_t gid)
+{
+    if (gid == ::getegid())
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+    const int got = count > 0 ? ::getgroups(count, groups.data()) : 0;
+    for (int i = 0; i < got; ++i)
+        if (groups[static_cast<std::size_t>(i)] == gid)
+            return true;
+    return false;
+}
+
 } // namespace
+
+int WriteAll(int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        done += static_cast<std::size_t>(written);
+    }
+    return 0;
+}
 
 std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long serial, const std::string& suffix)
 {
@@ -73,74 +129,134 @@ bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& ow
     return ParseOwnedName(name, NameForm{OwnedKind::Temporary, suffix}, owner);
 }
 
-int KeepTargetMode(int fd, const std::string& target)
+int ResolveLinks(const std::string& target, std::string& resolved)
 {
-    struct stat old {};
-    if (::stat(NativePath(target).c_str(), &old) != 0 || !S_ISREG(old.st_mode))
+    resolved = NativePath(target);
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return 0;
+        std::string named(PATH_MAX, '\0');
+        const ssize_t size = ::readlink(resolved.c_str(), &named[0], named.size());
+        if (size <= 0)
+            return 0;
+        named.resize(static_cast<std::size_t>(size));
+        resolved = named[0] == '/' ? named : FolderPart(resolved) + named;
+    }
+    return ELOOP;
+}
+
+int ReplaceRefused(const std::string& target)
+{
+    const std::string native = NativePath(target);
+    struct stat st {};
+    if (::stat(native.c_str(), &st) != 0)
         return 0;
-    return ::fchmod(fd, old.st_mode & 07777) == 0 ? 0 : errno;
+    // The read-only attribute holds for every user; a process that may not write the file, or
+    // whose new content would change hands, would take over another's file by its folder.
+    const bool mayChown = ::geteuid() == 0;
+    if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0 ||
+        (!mayChown && (st.st_uid != ::geteuid() || !InGroup(st.st_gid))))
+        return EACCES;
+    return 0;
 }
 
 int CreateTempBeside(const std::string& target, const std::string& suffix, int& fd, std::string& path)
 {
     static std::atomic<unsigned long> serial{0};
-    const std::string native = NativePath(target);
+    fd = -1;
+    std::string native;
+    if (const int error = ResolveLinks(target, native))
+        return error;
     const std::string folder = FolderPart(native);
     if (SweepDue(folder.empty() ? "./" : folder, suffix))
         SweepStaleTemps(folder.empty() ? "." : folder, suffix);
-    fd = -1;
     for (int attempt = 0;; ++attempt) {
         path = TempNameBeside(native, ::getpid(), ++serial, suffix);
-        // 0666 takes the process's umask, as any new file of the process does.
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Nobody else may open it while it fills: a reader who got in would keep its descriptor
+        // and read the new content whatever mode it gets later.
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         // A sweep of another process may take a file between its making and its lock: it is
         // the sweep's then, and another name is drawn.
         const int held = fd < 0 ? errno : HoldOpenFile(fd, path);
         if (held == 0)
-            break;
+            return 0;
         if (fd >= 0)
             ::close(fd);
         fd = -1;
         if ((held != EEXIST && held != EAGAIN) || attempt == 100)
             return held != 0 ? held : EIO;
     }
-    int error = KeepTargetMode(fd, native);
-    if (error != 0) {
-        ::close(fd);
-        ::unlink(path.c_str());
-        fd = -1;
-    }
+}
+
+int SyncFolderOf(const std::string& path)
+{
+    const std::string folder = FolderPart(NativePath(path));
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int error = Synced(fd);
+    ::close(fd);
     return error;
 }
 
-int WriteTempBeside(const std::string& target, const std::string& suffix, const std::string& bytes, std::string& path,
-                    OwnedLock* hold)
+int ReadyTemp(int fd, const std::string& replaced)
+{
+    struct stat own {};
+    if (::fstat(fd, &own) != 0)
+        return errno;
+    if (!S_ISREG(own.st_mode))
+        return EISDIR;
+    // The content reaches the disk before any name points at it.
+    if (const int error = Synced(fd))
+        return error;
+    mode_t mode = DefaultMode();
+    struct stat old {};
+    if (!replaced.empty() && ::stat(NativePath(replaced).c_str(), &old) == 0) {
+        if (S_ISDIR(old.st_mode))
+            return EISDIR;
+        if ((old.st_uid != own.st_uid || old.st_gid != own.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0)
+            return EACCES;
+        // New content never runs with rights that were granted to the old.
+        mode = old.st_mode & 07777 & ~(S_ISUID | S_ISGID);
+    }
+    return ::fchmod(fd, mode) == 0 ? 0 : errno;
+}
+
+int FinishTemp(int fd, const std::string& temp, const std::string& target, Finish how)
+{
+    std::string final = NativePath(target);
+    if (how == Finish::Replace)
+        if (const int error = ResolveLinks(target, final))
+            return error;
+    if (const int error = ReadyTemp(fd, how == Finish::Replace ? final : std::string()))
+        return error;
+    if (how == Finish::Replace) {
+        if (::rename(temp.c_str(), final.c_str()) != 0)
+            return errno;
+    } else {
+        if (const int error = PutExclusive(temp, final))
+            return error;
+    }
+    return SyncFolderOf(final);
+}
+
+int WriteBeside(const std::string& target, const std::string& suffix, const std::string& bytes, Finish how,
+                const std::function<void()>& beforeFinish)
 {
     int fd = -1;
-    if (const int error = CreateTempBeside(target, suffix, fd, path))
+    std::string temp;
+    if (const int error = CreateTempBeside(target, suffix, fd, temp))
         return error;
-    int error = 0;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            error = written < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    // The lock belongs to the open file, which a duplicate keeps open past the close.
-    if (error == 0 && hold)
-        *hold = OwnedLock(::dup(fd));
+    int error = WriteAll(fd, bytes);
+    if (error == 0 && beforeFinish)
+        beforeFinish();
+    if (error == 0)
+        error = FinishTemp(fd, temp, target, how);
     if (::close(fd) != 0 && error == 0)
         error = errno;
-    if (error != 0) {
-        if (hold)
-            hold->Release();
-        ::unlink(path.c_str());
-    }
+    if (error != 0)
+        ::unlink(temp.c_str());
     return error;
 }
 

@@ -10,12 +10,11 @@
 // Each writer family has its own suffix, so it only ever removes files of its own making.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
 namespace platform::fs {
-
-class OwnedLock;
 
 // The longest file name (not path) the system takes, in bytes.
 constexpr std::size_t kNameMax = 255;
@@ -27,22 +26,55 @@ std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long
 // receives its pid.
 bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& owner);
 
-// A new temporary file beside the target, opened for reading and writing and locked: it has the
-// mode of the existing target, or for a new target the process's default (0666 less the
-// umask). Stale temporary files of the suffix in the folder are removed first. Answers 0 and
-// fills fd and path, or the system's error number.
+// The file that a replace of target writes: the target itself, or, when it is a symbolic link,
+// the file the link names (a link to a link followed on), so that the link stays a link. Answers
+// 0 and fills resolved, or ELOOP.
+int ResolveLinks(const std::string& target, std::string& resolved);
+
+// Whether a replace of the existing file at target (through links) would take over or expose
+// what it replaces: the file is read-only, the process may not write it, or it has an owner or
+// group that the process could not give its new content. Answers EACCES then, else 0 (also when
+// there is no file).
+int ReplaceRefused(const std::string& target);
+
+// A new temporary file beside the file the target names (links followed), opened for reading
+// and writing and locked. It is open to its owner only, whatever the target's mode is, until
+// FinishTemp gives it its final mode. Stale temporary files of the suffix in the folder are
+// removed first. Answers 0 and fills fd and path, or the system's error number.
 int CreateTempBeside(const std::string& target, const std::string& suffix, int& fd, std::string& path);
 
-// A new temporary file beside the target, made as CreateTempBeside makes it, that holds the
-// bytes and is closed. Answers 0 and fills path, or the system's error number (and no file is
-// left). With hold, the file stays locked until hold is released: a writer that renames it
-// keeps it from a sweep until then.
-int WriteTempBeside(const std::string& target, const std::string& suffix, const std::string& bytes, std::string& path,
-                    OwnedLock* hold = nullptr);
+// How a finished temporary file takes the target's name: over what is there, or only when
+// nothing is (the link fails then, and the target stays as it was).
+enum class Finish { Replace, Exclusive };
 
-// Gives the file at path the mode of the existing target (nothing when there is none). Answers
-// 0 or the system's error number.
-int KeepTargetMode(int fd, const std::string& target);
+// Makes the complete temporary file (open as fd) ready to take the place of the file at
+// replaced (empty: of no file): its content synced, the owner, group and permission bits of
+// that file without setuid and setgid (none: the process's default mode). EACCES when the owner
+// cannot be kept. Answers 0 or the system's error number. FinishTemp does this itself.
+int ReadyTemp(int fd, const std::string& replaced);
+
+// Puts the complete temporary file (open as fd) under the target's name so that a power cut
+// at any moment leaves the old file or the whole new one: its content is synced, it gets the
+// owner and group of the file it replaces and that file's permission bits without setuid and
+// setgid (a new file: the process's default, 0666 less the umask), it is renamed over the file
+// the target names (through links), and the folder is synced. A file of an owner the process
+// cannot keep is refused with EACCES. Answers 0 or the system's error number; on failure the
+// temporary file is the caller's to remove.
+int FinishTemp(int fd, const std::string& temp, const std::string& target, Finish how = Finish::Replace);
+
+// A temporary file beside the target that holds the bytes, finished as FinishTemp does;
+// beforeFinish, when given, is called once the bytes are written. Answers 0 or the system's
+// error number (and no temporary file is left).
+int WriteBeside(const std::string& target, const std::string& suffix, const std::string& bytes, Finish how,
+                const std::function<void()>& beforeFinish = {});
+
+// Writes all the bytes to fd, through short writes and interruptions. Answers 0 or the
+// system's error number.
+int WriteAll(int fd, const std::string& bytes);
+
+// Syncs the folder that holds path, so that a name made or changed there survives a power cut.
+// Answers 0 or the system's error number.
+int SyncFolderOf(const std::string& path);
 
 // Removes the temporary files of the suffix in the folder that nobody holds, whatever process
 // id their names carry. Never a folder, a link, a file of another form or another suffix.

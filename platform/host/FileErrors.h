@@ -9,9 +9,12 @@
 
 namespace xthost {
 
-// `otherwise` for an error number without a code of its own.
+// `otherwise` for an error number without a code of its own. The error number stays in errno,
+// where a failed call of the system leaves it, so that a caller can name the system's reason (a
+// full quota, not only a full disk).
 inline int32_t HostFileError(int error, int32_t otherwise)
 {
+    errno = error;
     switch (error) {
     case ENOSPC:
     case EDQUOT:

@@ -265,24 +265,23 @@ int32_t CreateFile(XTHandle ref, uint32_t creator, uint32_t, int32_t replace)
         return XT_ERR_PARAM;
     if (!IsFolder(FolderOf(path)))
         return XT_ERR_DIR_NOT_FOUND;
-    std::error_code ec;
-    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     if (Exists(path)) {
         if (!replace)
             return XT_ERR_DUPLICATE_FILE;
         if (IsFolder(path))
             return XT_ERR_PARAM;
-        // A plain file of one name is emptied where it is, so that whoever holds it (an import
-        // holds its work document against other processes' sweeps) still holds it.
+        // A plain file of one name is emptied, not removed and made anew: it keeps its owner and
+        // its mode (a file private to its owner is never open to others on its way), a link stays
+        // a link, and whoever holds it (an import holds its work document against other
+        // processes' sweeps) still holds it. A file of several names is replaced alone.
         struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
-            flags = O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-        else if (!fs::remove(path, ec))
+        std::error_code ec;
+        if ((::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) && !fs::remove(path, ec))
             return HostFileError(ec.value(), XT_ERR_IO);
     }
-    // The system's reason for a refusal becomes the host's code for it: a folder nobody may
-    // write answers otherwise than a full disk.
-    const int fd = ::open(path.c_str(), flags, 0644);
+    // A new file gets the process's default mode. The system's reason for a refusal becomes the
+    // host's code for it: a folder nobody may write answers otherwise than a full disk.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return HostFileError(errno, XT_ERR_IO);
     ::close(fd);

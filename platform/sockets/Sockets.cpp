@@ -10,7 +10,12 @@
 namespace sockets {
 namespace {
 
-thread_local int t_lastError = 0;
+// In the thread's static TLS block, also in the module that the host loads and unloads: a
+// module with dynamic TLS leaves every thread that touched it a range the loader frees at
+// unload, and the leak checker, which scans each thread's TLS for roots, would stop on such a
+// stale range instead of checking. The few bytes fit the room the loader keeps for libraries
+// loaded later.
+__attribute__((tls_model("initial-exec"))) thread_local int t_lastError = 0;
 
 // Records the failure of the call that just returned and answers the given result.
 template <typename T>

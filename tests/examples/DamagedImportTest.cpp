@@ -207,8 +207,8 @@ TEST_F(DamagedImport, ADamageWithNothingToDamageFailsAndWritesNoCopy)
 // ---- Failures of the files around the import ---------------------------------------------------
 
 // A translation whose import cannot write its document where the user asked, or should not: the
-// disk fills up (the host's fault plan makes its file writes meet the system's error 28), the
-// target is the container itself, or a document nobody may write.
+// disk fills up (the host's fault plan makes its file writes meet the system's error 28) or the
+// user's quota does (122), the target is the container itself, or a document nobody may write.
 struct FileFailure {
     const char* name;
     // Script lines before "start": the host's faults.
@@ -228,6 +228,9 @@ const FileFailure kFileFailures[] = {
      {"Unable to write the document restored from DWQ to @!", "No space left on device"}},
     {"disk-full-saving", "fail write:DOC-11 with 28", "disk-full-saving.qxp", 0644,
      {"Unable to save the imported document @: No space left on device"}},
+    // A full quota is no full disk: the log gives the system's own reason.
+    {"quota-saving", "fail write:DOC-11 with 122", "quota-saving.qxp", 0644,
+     {"Unable to save the imported document @: Disk quota exceeded"}},
     {"container-as-output", "", nullptr, 0, {"Unable to import @ into itself: the target is the DWQ being imported!"}},
     {"write-protected-target", "", "write-protected-target.qxp", 0444,
      {"Overwrite not allowed for @: Permission denied"}, "alert 22100 press 1\n"},

@@ -1124,17 +1124,8 @@ void ReachWritePoint(const char* point)
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, int* error)
 {
-    std::string temp;
-    // Held until it has its final name, so that no sweep takes it on its way there.
-    platform::fs::OwnedLock held;
-    int failure = platform::fs::WriteTempBeside(path, kHostTempSuffix, bytes, temp, &held);
-    if (failure == 0) {
-        ReachWritePoint("file.written");
-        if (::rename(temp.c_str(), path.c_str()) != 0) {
-            failure = errno;
-            ::unlink(temp.c_str());
-        }
-    }
+    const int failure = platform::fs::WriteBeside(path, kHostTempSuffix, bytes, platform::fs::Finish::Replace,
+                                                  [] { ReachWritePoint("file.written"); });
     if (error)
         *error = failure;
     return failure == 0;

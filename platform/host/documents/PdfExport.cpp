@@ -502,8 +502,8 @@ int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle
                  const std::string& title, std::time_t date, PdfReport* report)
 {
     *report = PdfReport{};
-    // Written beside the target under a name that fits whatever the target's name is, with the
-    // mode of the PDF it replaces.
+    // Written beside the target under a name that fits whatever the target's name is, and put in
+    // its place as FinishTemp puts a file.
     int fd = -1;
     std::string temporary;
     if (const int error = platform::fs::CreateTempBeside(path, kHostTempSuffix, fd, temporary)) {
@@ -571,11 +571,13 @@ int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle
     cairo_surface_finish(surface.get());
     const cairo_status_t status = cairo_surface_status(surface.get());
     surface.reset();
-    const bool closed = std::fclose(file) == 0;
-    if (status != CAIRO_STATUS_SUCCESS || !closed || report->pages == 0 ||
-        std::rename(temporary.c_str(), path.c_str()) != 0) {
+    const bool written = status == CAIRO_STATUS_SUCCESS && report->pages > 0 && std::fflush(file) == 0;
+    const int finished = written ? platform::fs::FinishTemp(::fileno(file), temporary, path) : EIO;
+    std::fclose(file);
+    if (finished != 0) {
         report->error = status != CAIRO_STATUS_SUCCESS ? cairo_status_to_string(status)
                         : report->pages == 0           ? "no page to write"
+                        : written                      ? "cannot write " + path + ": " + std::strerror(finished)
                                                        : "cannot write " + path;
         std::remove(temporary.c_str());
         return HostErr::WriteFailed;

@@ -11,11 +11,14 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,7 +53,7 @@ protected:
     bool Run(const std::string& script)
     {
         std::ofstream(app / "run.xts") << script;
-        const std::string command = "cd " + app.string() + " && " + XTHOST_PROGRAM + " --app . --module " +
+        const std::string command = "cd " + app.string() + " && " + environment + XTHOST_PROGRAM + " --app . --module " +
                                     KESTO_MODULE + " --script run.xts --transcript " +
                                     (app / "run.transcript").string() + " 2>/dev/null >/dev/null";
         return std::system(command.c_str()) == 0;
@@ -117,6 +120,8 @@ protected:
     }
 
     fs::path app;
+    // Variables set for the host runs of Run ("NAME=value ... ").
+    std::string environment;
 };
 
 TEST_F(BatchModeTest, ActiveExportJobEndsArchivedAndRemoved)
@@ -808,6 +813,268 @@ TEST_F(BatchModeTest, ShippedWindowsTwinsNamesAndCrashJobsDoWhatTheyShow)
                                     "/examples/batch/crash.sh " + KESTO_BINARY_DIR + " '" + point + "' >/dev/null 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << point;
     }
+}
+
+// ---- What a replace keeps -----------------------------------------------------------------------
+
+// Export and import runs over earlier results, whose targets are set up by each test.
+class ReplaceTest : public BatchTreeTest {
+protected:
+    void SetUp() override
+    {
+        BatchTreeTest::SetUp();
+        fs::create_directories(app / "pdf");
+        fs::create_directories(app / "back");
+        fs::create_directories(app / "shared");
+    }
+
+    // An export of the tree into out and pdf, then an import of its exchange files into back.
+    void ExportAndImport()
+    {
+        std::ofstream(BatchFile()) << "[General]\nMode=Export\nRecursive=True\n[Path]\nSource=" << (app / "in").string()
+                                   << "\nTarget=" << (app / "out").string() << "\nPdfDir=" << (app / "pdf").string()
+                                   << "\n";
+        fs::create_directories(app / kRequestKey);
+        ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+        WriteJob("Import", app / "out", app / "back");
+        ASSERT_TRUE(Run("clock 2006-12-05 08:30:08\nstart\nidle 3\nquit\n")) << Transcript();
+    }
+
+    // An earlier result at path: a copy of the file.
+    static void Earlier(const fs::path& file, const fs::path& path)
+    {
+        fs::copy_file(file, path, fs::copy_options::overwrite_existing);
+    }
+    fs::path EarlierExchangeFile() const
+    {
+        return fs::path(KESTO_SOURCE_DIR) / "examples/batch/earlier-run/report.dwq";
+    }
+
+    static bool IsWhole(const fs::path& path)
+    {
+        const std::string ext = path.extension().string();
+        std::shared_ptr<cfb::File> file;
+        if (ext == ".dwq")
+            return SUCCEEDED(cfb::File::openForReading(path.string(), false, file));
+        if (ext == ".pdf")
+            return ReadText(path).rfind("%PDF-", 0) == 0;
+        return DocumentChecks(path);
+    }
+};
+
+// One call of the file system, as the observer noted it.
+struct FsEvent {
+    std::string what;
+    unsigned mode = 0;
+    std::string path;
+    std::string to;
+};
+
+// The calls of the runs, from the journal of the preloaded observer.
+std::vector<FsEvent> ReadJournal(const fs::path& journal, const std::string& hostTemp)
+{
+    std::vector<FsEvent> events;
+    std::ifstream in(journal);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> fields;
+        std::istringstream split(line);
+        for (std::string field; std::getline(split, field, '\t');)
+            fields.push_back(field);
+        FsEvent event;
+        event.what = fields.at(0);
+        std::size_t next = 1;
+        if (event.what == "create" || event.what == "chmod")
+            event.mode = static_cast<unsigned>(std::stoul(fields.at(next++), nullptr, 8));
+        event.path = fields.at(next++);
+        event.to = next < fields.size() ? fields[next] : std::string();
+        // The host's temporary folder holds what libraries keep there (the font cache).
+        if (event.path.rfind(hostTemp, 0) != 0)
+            events.push_back(event);
+    }
+    return events;
+}
+
+// Every file that a run writes under a hidden name and then renames (or links) onto its final
+// name, the host's saves and the import's work document included: it is open to its owner only
+// from its first byte until it is complete; it is synced before it takes the name and its folder
+// is synced after, before anything else is renamed.
+TEST_F(ReplaceTest, EveryResultIsPrivateUntilCompleteAndSyncedAroundItsRename)
+{
+    fs::create_directories(app / "out/News");
+    fs::create_directories(app / "back/News");
+    for (const char* target : kTargets)
+        Earlier(EarlierExchangeFile(), app / "out" / target);
+    for (const char* document : kSources)
+        Earlier(app / "in" / document, app / "back" / document);
+    std::ofstream(app / "pdf/report.pdf") << "%PDF-1.4 an earlier PDF\n%%EOF\n";
+    for (const auto& entry : fs::recursive_directory_iterator(app))
+        if (entry.is_regular_file())
+            fs::permissions(entry.path(), static_cast<fs::perms>(0644));
+    const fs::path journal = app / "fs.journal";
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    environment = "KESTO_FS_JOURNAL=" + journal.string() + " KESTO_FS_WATCH=" + app.string() +
+                  "/ LD_PRELOAD=" FS_JOURNAL_LIBRARY " ASAN_OPTIONS='" + (asan ? std::string(asan) + ":" : "") +
+                  "verify_asan_link_order=0' ";
+    ExportAndImport();
+    const std::vector<FsEvent> events = ReadJournal(journal, (app / "Temp/").string());
+
+    std::set<std::string> finals;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const FsEvent& e = events[i];
+        if (e.what == "create" || e.what == "chmod") {
+            // A file given more than its owner's rights is renamed next, as it is: nothing is
+            // written into it, it does not take another file's content.
+            if ((e.mode & 077) == 0)
+                continue;
+            bool temporary = false;
+            for (std::size_t j = i + 1; j < events.size() && !temporary; ++j) {
+                const FsEvent& later = events[j];
+                if ((later.what == "rename" || later.what == "link") && later.path == e.path)
+                    temporary = true;
+                else if (later.path == e.path || later.to == e.path)
+                    break;
+            }
+            bool renamed = false;
+            for (const FsEvent& later : events)
+                renamed = renamed || ((later.what == "rename" || later.what == "link") && later.path == e.path);
+            EXPECT_TRUE(!renamed || (temporary && e.what == "chmod"))
+                << e.what << " " << std::oct << e.mode << " " << e.path << ": open to others before it is complete";
+            continue;
+        }
+        if (e.what != "rename" && e.what != "link")
+            continue;
+        finals.insert(fs::relative(e.to, app).string());
+        // The content that the name gets: since the file was made or last renamed to its name.
+        std::size_t made = i;
+        while (made > 0 && !(events[made - 1].what == "create" && events[made - 1].path == e.path) &&
+               !(events[made - 1].what == "rename" && events[made - 1].to == e.path))
+            --made;
+        bool synced = false;
+        for (std::size_t j = made; j < i; ++j)
+            synced = synced || (events[j].what == "sync" && events[j].path == e.path);
+        EXPECT_TRUE(synced) << e.path << " takes the name " << e.to << " unsynced";
+        bool folderSynced = false;
+        const std::string folder = fs::path(e.to).parent_path().string();
+        for (std::size_t j = i + 1; j < events.size() && events[j].what != "rename" && events[j].what != "link"; ++j)
+            folderSynced = folderSynced || (events[j].what == "syncdir" && events[j].path == folder);
+        EXPECT_TRUE(folderSynced) << "the folder of " << e.to << " is not synced after the rename";
+    }
+    // Every writer of the runs: the exchange files, the PDFs, the host's saves of the sources and
+    // of the imported documents, the status file and its archive.
+    for (const char* name : {"out/report.dwq", "out/News/front.dwq", "pdf/report.pdf", "in/report.qxp",
+                             "back/News/front.qxp", "Batch/batch.ini", "Batch/batch.ini_20061205083007"})
+        EXPECT_TRUE(finals.count(name)) << name << " was not written through a rename";
+}
+
+// A target that is a symbolic link stays one, and the file it names gets the result: an exchange
+// file, a PDF, an imported document, the settings of the folder dialogs.
+TEST_F(ReplaceTest, ALinkedTargetStaysALinkAndTheFileItNamesGetsTheResult)
+{
+    const std::vector<std::pair<std::string, std::string>> links = {
+        {"out/report.dwq", "report.dwq"}, {"pdf/report.pdf", "report.pdf"}, {"back/report.qxp", "report.qxp"}};
+    Earlier(EarlierExchangeFile(), app / "shared/report.dwq");
+    std::ofstream(app / "shared/report.pdf") << "%an earlier PDF\n";
+    std::ofstream(app / "shared/report.qxp") << "an earlier document";
+    std::map<std::string, std::string> before;
+    for (const auto& [link, shared] : links) {
+        fs::create_symlink(fs::path("../shared") / shared, app / link);
+        before[shared] = ReadText(app / "shared" / shared);
+    }
+    ExportAndImport();
+    for (const auto& [link, shared] : links) {
+        EXPECT_TRUE(fs::is_symlink(app / link)) << link;
+        EXPECT_NE(ReadText(app / "shared" / shared), before[shared]) << shared;
+        EXPECT_TRUE(IsWhole(app / "shared" / shared)) << shared;
+    }
+
+    // The folder dialogs keep the chosen folders in kesto.ini, here a link to a shared file.
+    const fs::path dialogs = app / "dialogs";
+    fs::copy(fs::path(KESTO_SOURCE_DIR) / "examples/app", dialogs, fs::copy_options::recursive);
+    fs::rename(dialogs / "XTensions/kesto.ini", app / "shared/kesto.ini");
+    fs::create_symlink("../../shared/kesto.ini", dialogs / "XTensions/kesto.ini");
+    const std::string command = "cd " + dialogs.string() + " && " + XTHOST_PROGRAM + " --app . --module " +
+                                KESTO_MODULE + " --script scripts/folder-export.xts >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_TRUE(fs::is_symlink(dialogs / "XTensions/kesto.ini"));
+    EXPECT_NE(ReadText(app / "shared/kesto.ini").find((dialogs / "Folders/Translated").string()), std::string::npos)
+        << ReadText(app / "shared/kesto.ini");
+}
+
+// A replaced file keeps its owner and group (the runs are root's, who can keep them) and never
+// passes setuid or setgid on to the new content.
+TEST_F(ReplaceTest, AReplacedFileKeepsItsOwnerAndGroupAndNoSetuidOrSetgid)
+{
+    struct Target {
+        const char* path;
+        int mode;
+        int kept;
+    };
+    const Target targets[] = {{"out/report.dwq", 04755, 0755}, {"out/a.b.dwq", 02755, 0755},
+                              {"pdf/report.pdf", 06640, 0640}, {"back/report.qxp", 04755, 0755}};
+    Earlier(EarlierExchangeFile(), app / "out/report.dwq");
+    Earlier(EarlierExchangeFile(), app / "out/a.b.dwq");
+    std::ofstream(app / "pdf/report.pdf") << "%an earlier PDF\n";
+    Earlier(app / "in/report.qxp", app / "back/report.qxp");
+    const bool root = ::geteuid() == 0;
+    for (const Target& target : targets) {
+        if (root) {
+            ASSERT_EQ(::chown((app / target.path).c_str(), 4321, 4322), 0);
+        }
+        ASSERT_EQ(::chmod((app / target.path).c_str(), target.mode), 0);
+    }
+    const std::string before = ReadText(app / "back/report.qxp");
+    ExportAndImport();
+    for (const Target& target : targets) {
+        struct stat st {};
+        ASSERT_EQ(::stat((app / target.path).c_str(), &st), 0) << target.path;
+        EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(target.kept)) << target.path;
+        if (root) {
+            EXPECT_EQ(st.st_uid, 4321u) << target.path;
+            EXPECT_EQ(st.st_gid, 4322u) << target.path;
+        }
+    }
+    EXPECT_NE(ReadText(app / "back/report.qxp"), before);
+    if (!root)
+        GTEST_SKIP() << "the owners need a run as root";
+}
+
+// A run of an unprivileged user never takes over another user's file in a folder that everyone
+// may write: the file is write-protected for it, counted before the run and kept as it was.
+TEST_F(ReplaceTest, AFileOfAnotherOwnerIsWriteProtectedForARunThatCouldNotKeepTheOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the host as another user";
+    Earlier(EarlierExchangeFile(), app / "out/report.dwq");
+    fs::permissions(app / "out/report.dwq", static_cast<fs::perms>(0666));
+    const std::string before = ReadText(app / "out/report.dwq");
+    WriteJob("Export", app / "in", app / "out");
+    std::ofstream(app / "run.xts") << "clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n";
+    // Everything else is the user's; the target folder is everyone's.
+    ASSERT_EQ(::chown(app.c_str(), 65534, 65534), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(app))
+        if (entry.path() != app / "out/report.dwq") {
+            ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+        }
+    fs::permissions(app / "out", static_cast<fs::perms>(0777));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 && ::dup2(quiet, 1) >= 0 &&
+            ::dup2(quiet, 2) >= 0 && ::chdir(app.c_str()) == 0)
+            ::execl(XTHOST_PROGRAM, XTHOST_PROGRAM, "--app", ".", "--module", KESTO_MODULE, "--script", "run.xts",
+                    static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Log();
+    struct stat st {};
+    ASSERT_EQ(::stat((app / "out/report.dwq").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(ReadText(app / "out/report.dwq"), before);
+    EXPECT_NE(Log().find("Overwrite not allowed for 1 files in your target!"), std::string::npos) << Log();
+    ASSERT_EQ(::stat((app / "out/a.b.dwq").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u) << "the run's other targets are written";
 }
 
 } // namespace

@@ -91,3 +91,35 @@ TEST(NativeFS, TempFolderEndsWithOneSlash)
 }
 
 } // namespace
+
+namespace {
+
+// A replace through symbolic links: relative, absolute, chained and dangling links lead to the
+// file that gets the bytes, and every link stays; a loop of links is refused and nothing is
+// written.
+TEST(NativeFS, AReplaceWritesThroughLinksAndKeepsThem)
+{
+    TempDir dir;
+    ASSERT_EQ(fs::MakeFolder(dir / "real"), 0);
+    WriteFile(dir / "real/file", "old");
+    stdfs::create_symlink("real/file", dir / "relative");
+    stdfs::create_symlink(dir / "relative", dir / "chained");
+    stdfs::create_symlink("real/new", dir / "dangling");
+    stdfs::create_symlink("loop-b", dir / "loop-a");
+    stdfs::create_symlink("loop-a", dir / "loop-b");
+    const struct {
+        const char* link;
+        const char* file;
+    } cases[] = {{"relative", "real/file"}, {"chained", "real/file"}, {"dangling", "real/new"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        EXPECT_EQ(fs::ReplaceFile(dir / c.link, c.link), 0);
+        EXPECT_TRUE(stdfs::is_symlink(dir / c.link));
+        EXPECT_EQ(ReadFile(dir / c.file), c.link);
+    }
+    EXPECT_EQ(fs::ReplaceFile(dir / "loop-a", "x"), ELOOP);
+    EXPECT_TRUE(stdfs::is_symlink(dir / "loop-a"));
+    EXPECT_EQ(std::distance(stdfs::directory_iterator(dir / "real"), stdfs::directory_iterator()), 2);
+}
+
+} // namespace
