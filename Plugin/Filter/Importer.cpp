@@ -8,7 +8,6 @@
 #include <new>
 #include <ostream>
 #include <set>
-#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -302,29 +301,6 @@ bool HasStoryPoints(IStory& story)
     return false;
 }
 
-// The first marker the exchange story places a second time: the cursor would copy the marker's
-// object (an anchored box with its caption and story) once more for each further record, and
-// seek it anew each time. Linear in the records; empty when each marker stands once.
-std::string RepeatedMarker(const StoryPoints& points)
-{
-    std::unordered_set<uint64_t> placed;
-    placed.reserve(points.size());
-    for (const StoryPoint& point : points) {
-        if (point.id < 0)
-            continue;
-        const uint64_t key = uint64_t(uint32_t(point.id)) << 32 | uint32_t(point.direction);
-        if (placed.insert(key).second)
-            continue;
-        const std::string id = std::to_string(point.id);
-        const std::string marker = point.direction == 0   ? "the start of reference " + id
-                                   : point.direction == 1 ? "the end of reference " + id
-                                                          : "marker " + id;
-        return "run " + std::to_string(point.run) + " of paragraph " + std::to_string(point.paragraph) + " places " +
-               marker + " a second time, where a story holds each marker once";
-    }
-    return std::string();
-}
-
 // ---- Gaps in a story's Book data --------------------------------------------------------------
 
 namespace {
@@ -554,6 +530,40 @@ std::string MarkersLeftOut(const StoryPoints& points, const FixedStory& segments
            " of the document's story";
 }
 
+// The first record of the exchange story that places a marker more often than the document's
+// story holds it: the cursor would copy the marker's object (an anchored box with its caption and
+// story) once more for each further record, and seek it anew each time. A marker the story does
+// not hold at all is left to the cursor's own check. Linear in the records; empty when no marker
+// is placed too often.
+std::string MarkerPlacedTooOften(const StoryPoints& points, const FixedStory& segments, QStoryText& text)
+{
+    std::map<Digger::Key, std::pair<int32_t, const StorySegment*>> held;
+    for (const StorySegment& marker : segments)
+        if (marker.id >= 0) {
+            auto& entry = held[Digger::Key(marker.id, marker.direction)];
+            if (entry.first++ == 0)
+                entry.second = &marker;
+        }
+    std::map<Digger::Key, int32_t> placed;
+    for (const StoryPoint& point : points) {
+        if (point.id < 0)
+            continue;
+        const Digger::Key key(point.id, point.direction);
+        const auto found = held.find(key);
+        const int32_t times = ++placed[key];
+        if (found == held.end() || times <= found->second.first)
+            continue;
+        const StorySegment& marker = *found->second.second;
+        const auto count = [](int32_t n) {
+            return n == 1 ? std::string("once") : n == 2 ? std::string("twice") : std::to_string(n) + " times";
+        };
+        return "run " + std::to_string(point.run) + " of paragraph " + std::to_string(point.paragraph) + " places " +
+               MarkerName(marker, MarkerKinds(text, segments)[marker.start]) + " " + count(times) +
+               ", where the document's story holds it " + count(found->second.first);
+    }
+    return std::string();
+}
+
 // Special characters by the row of the character table that names them.
 using SpecialChars = std::map<const SpecialCharRow*, int32_t>;
 
@@ -687,7 +697,8 @@ std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments, con
     const int32_t paragraphs = ParagraphCount(points);
     const auto length = static_cast<int32_t>(text.ConstructionLength());
     const bool own = MarkersHaveParagraphs(paragraphs, points, segments, length);
-    for (const std::string& lost : {ParagraphsBeyond(paragraphs, segments, own, length),
+    for (const std::string& lost : {MarkerPlacedTooOften(points, segments, text),
+                                    ParagraphsBeyond(paragraphs, segments, own, length),
                                     MarkersLeftOut(points, segments, text),
                                     SpecialCharsLeftOut(story, text)})
         if (!lost.empty())
@@ -1153,9 +1164,7 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     std::string lost;
     try {
         points = ReadStoryPoints(story);
-        lost = RepeatedMarker(points);
-        if (lost.empty())
-            lost = LeftOut(story, box, segments, points);
+        lost = LeftOut(story, box, segments, points);
     } catch (...) {
         lost = "it cannot be read: " + CaughtErrorText();
     }
