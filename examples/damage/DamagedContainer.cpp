@@ -267,8 +267,9 @@ std::vector<std::string> StoryParagraphs(const CodeStreams& code)
 }
 
 // Numbers the last run of the paragraph at `paragraph` -1, a number no reading of runs 0, 1, ...
-// reaches; false when the paragraph has fewer than `least` runs.
-bool NumberLastRunNegative(CodeStreams& code, const std::string& paragraph, size_t least)
+// reaches; false when the paragraph has fewer than `least` runs, or when `text` asks for a run
+// of characters and the last run holds none.
+bool NumberLastRunNegative(CodeStreams& code, const std::string& paragraph, size_t least, bool text = false)
 {
     auto table = code.Table(paragraph);
     FolderEntry* last = nullptr;
@@ -279,7 +280,8 @@ bool NumberLastRunNegative(CodeStreams& code, const std::string& paragraph, size
             if (!last || e.index > last->index)
                 last = &e;
         }
-    if (!last || runs < least)
+    if (!last || runs < least ||
+        (text && !code.streams.count(paragraph + '\x01' + CodeStreams::Hex(last->number) + "\x01!1:Unicodes")))
         return false;
     last->index = -1;
     code.SetTable(paragraph, table);
@@ -565,7 +567,7 @@ const std::vector<Damage>& Damages()
          });
      }},
     // Records no reading reaches: the last run of the first paragraph of two or more runs
-    // numbered -1, and the last run of every paragraph so.
+    // numbered -1, and the last run of every paragraph that ends in characters so.
     {"run-numbered-negative",
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) {
@@ -580,7 +582,7 @@ const std::vector<Damage>& Damages()
          EditCode(in, out, [](CodeStreams& code) {
              bool numbered = false;
              for (const std::string& paragraph : StoryParagraphs(code))
-                 numbered |= NumberLastRunNegative(code, paragraph, 1);
+                 numbered |= NumberLastRunNegative(code, paragraph, 1, true);
              if (!numbered)
                  throw std::runtime_error("no paragraph of the stories has a run");
          });
