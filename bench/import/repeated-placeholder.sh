@@ -14,7 +14,7 @@ limit=${LIMIT:-120}
 work=$(mktemp -d "${TMPDIR:-/tmp}/kesto-repeated-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 source "$here/../../examples/lib/host-runs.sh"
-(translated_export "$first" "$work/made" > /dev/null)
+(translated_export "$first" "$work/made" > /dev/null 2>&1)
 for damage in placeholder-twice placeholder-100000-times; do
   "$first/examples/damage/kesto-damage" "$damage" "$work/made/export-translated.dwq" "$work/$damage.dwq"
 done
