@@ -20,7 +20,8 @@ class QuarkDoc;
 class XAttribs;
 
 // One entry of a story's point list: -3 a text run, -2 a paragraph end, 0 or more the id of a
-// marker the host story must hold, with its direction (0 start, 1 end, 1000 a single point).
+// marker the host story must hold, with its direction (0 start, 1 end, 1000 a single point). A
+// marker's entry names the run that holds its record.
 struct StoryPoint {
     int32_t id = -3;
     int32_t direction = -1;
@@ -38,8 +39,9 @@ using StoryPoints = std::deque<StoryPoint>;
 std::string CaughtErrorText();
 
 // What the Book data of a story lacks, in words a user can act on ("paragraph 3 is missing
-// ..."); empty when every paragraph, run, content and record the story lists can be read and
-// names only what the Book holds.
+// ..."); empty when every paragraph, run, content and record the story lists can be read, its
+// paragraphs and runs are numbered 0 to n - 1 each once, as they are read, every number the
+// import takes from it reads whole, and it names only what the Book holds.
 std::string FindStoryGap(KS_DWX::Import::IStory& story);
 
 StoryPoints ReadStoryPoints(KS_DWX::Import::IStory& story);
