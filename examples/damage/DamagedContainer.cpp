@@ -163,8 +163,8 @@ void Rename(CodeStreams& code, const std::string& prefix, const std::string& nam
     code.SetTable(parent, table);
 }
 
-// Copies the folder at `prefix` with everything in it as element `index` of the same parent; the
-// elements of its name from `index` on move one place back.
+} // namespace
+
 void CopyElement(CodeStreams& code, const std::string& prefix, int32_t index)
 {
     const auto [parent, entry] = ParentEntry(code, prefix);
@@ -186,7 +186,6 @@ void CopyElement(CodeStreams& code, const std::string& prefix, int32_t index)
     code.SetTable(parent, table);
 }
 
-// The streams of a code file's stream names beginning with `prefix` + 0x01: a bundle's fields.
 std::vector<std::string> FieldsOf(const CodeStreams& code, const std::string& bundle)
 {
     std::vector<std::string> fields;
@@ -196,6 +195,8 @@ std::vector<std::string> FieldsOf(const CodeStreams& code, const std::string& bu
             fields.push_back(name);
     return fields;
 }
+
+namespace {
 
 // The first story's first text run with characters, by its stream.
 std::string FirstCharacters(const CodeStreams& code)

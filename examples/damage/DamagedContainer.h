@@ -42,6 +42,12 @@ struct CodeStreams {
     void Find(const std::string& prefix, const std::string& name, std::vector<std::string>& found) const;
 };
 
+// Copies the folder at `prefix` with everything in it as element `index` of the same parent; the
+// elements of its name from `index` on move one place back.
+void CopyElement(CodeStreams& code, const std::string& prefix, int32_t index);
+// The field streams of the bundle at `bundle`: the streams named `bundle` + 0x01 + a field name.
+std::vector<std::string> FieldsOf(const CodeStreams& code, const std::string& bundle);
+
 // The path of the stories' collection of the first document, and of story `story`.
 extern const FolderPath kStories;
 FolderPath StoryPath(int32_t story);

@@ -1,0 +1,360 @@
+// Thousands of structurally mutated translations of export.qxp, each imported through the module's
+// importer into the document the container stores: every import either fails, names a story (or
+// the file) and why in the general log, and leaves each story with its whole translation or its
+// whole source text and every box as it was; or it is done, and every story holds every translated
+// character and marker exactly once. The document is restored once and reopened for each import;
+// the container is rewritten from the Book's streams kept in memory.
+//
+// KESTO_MUTATIONS sets the number of mutations (the sanitizer build runs fewer), KESTO_MUTATION_SEED
+// the seed; the run prints its rate and, per class, what it found.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Foundation/Settings.h"
+#include "Plugin/Exchange/DWX_Import.h"
+#include "Plugin/Filter/ImportProto.h"
+#include "Plugin/Filter/Importer.h"
+#include "Plugin/Mixer/HostCalls.h"
+#include "Plugin/ModuleHostFixture.h"
+#include "Plugin/QAPI/CurDocAPI.h"
+#include "Plugin/UnattendedRuns.h"
+#include "examples/damage/DamagedContainer.h"
+#include "examples/pseudo-translate/PseudoTranslate.h"
+#include "platform/host/Utf8.h"
+#include "platform/host/documents/DocumentFile.h"
+#include "tests/examples/BookMutations.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+// Classes whose mutations still break the invariant, each until its mend lands: their findings are
+// printed, not failed. Empty this list as the mends come in.
+const std::set<kesto_test::MutationClass> kKnownFailing = {};
+
+#ifdef KESTO_SANITIZED_BUILD
+constexpr int kDefaultMutations = 300;
+#else
+constexpr int kDefaultMutations = 3000;
+#endif
+
+int FromEnvironment(const char* name, int fallback)
+{
+    const char* value = std::getenv(name);
+    return value && *value ? std::atoi(value) : fallback;
+}
+
+// A story as the invariant sees it: exactly as it stands, and as what it holds regardless of order.
+struct StoryState {
+    json whole;
+    std::multiset<char16_t> characters;
+    std::multiset<std::string> markers;  // kind, box, value and the marker's own text
+    size_t paragraphs = 0;
+
+    bool HoldsTheSame(const StoryState& o) const
+    {
+        return characters == o.characters && markers == o.markers && paragraphs == o.paragraphs;
+    }
+};
+
+struct DocState {
+    std::map<std::pair<size_t, int64_t>, StoryState> stories;  // by layout and uid
+    std::map<std::pair<size_t, int64_t>, json> boxes;
+};
+
+std::u16string StoryText(const json& story)
+{
+    if (story.contains("text"))
+        return xthost::Utf8ToUtf16(story["text"].get<std::string>());
+    std::u16string text;
+    if (story.contains("utf16")) {
+        const std::string hex = story["utf16"].get<std::string>();
+        for (size_t i = 0; i + 4 <= hex.size(); i += 4)
+            text += static_cast<char16_t>(std::stoul(hex.substr(i, 4), nullptr, 16));
+    }
+    return text;
+}
+
+DocState StateOf(const std::string& canon)
+{
+    DocState state;
+    const json root = json::parse(canon);
+    const json layouts = root.value("layouts", json::array());
+    for (size_t k = 0; k < layouts.size(); ++k) {
+        for (const json& box : layouts[k].value("boxes", json::array()))
+            state.boxes[{k, box.value("uid", int64_t{0})}] = box;
+        for (const json& s : layouts[k].value("stories", json::array())) {
+            StoryState story;
+            story.whole = s;
+            const std::u16string text = StoryText(s);
+            std::vector<bool> marker(text.size(), false);
+            for (const json& o : s.value("objects", json::array())) {
+                const size_t at = o.value("at", size_t{0}), len = o.value("len", size_t{0});
+                std::ostringstream key;
+                key << o.value("kind", 0) << "/" << o.value("box", 0) << "/" << o.value("value", 0) << "/";
+                for (size_t i = at; i < at + len && i < text.size(); ++i) {
+                    key << std::hex << static_cast<int>(text[i]) << " ";
+                    marker[i] = true;
+                }
+                story.markers.insert(key.str());
+            }
+            for (size_t i = 0; i < text.size(); ++i)
+                if (!marker[i])
+                    story.characters.insert(text[i]);
+            story.paragraphs = s.value("paras", json::array()).size();
+            state.stories[{k, s.value("uid", int64_t{0})}] = story;
+        }
+    }
+    return state;
+}
+
+std::string Key(const std::pair<size_t, int64_t>& key)
+{
+    return "layout " + std::to_string(key.first) + " uid " + std::to_string(key.second);
+}
+
+struct Outcome {
+    bool opened = true;   // the container gave a Book with a document
+    bool stopped = false;  // an error escaped the importer: the command gives the document up
+    bool failed = false;
+    std::string log;      // what the import added to the general log
+    std::string canon;    // the document after the import
+};
+
+class MutatedImport : public kesto_test::ModuleHostTest {
+protected:
+    MutatedImport() : ModuleHostTest("mutated-import") {}
+
+    void Prepare()
+    {
+        Start(kesto_test::ReadText(fs::path(KESTO_SOURCE_DIR) / "examples/app/XTensions/kesto.ini"));
+        const std::string source = OpenExample("export.qxp");
+        sourceState = StateOf(xthost::doc::PrintDocument(*xthost::doc::ReadDocumentFile(source)));
+        const fs::path dwq = app / "export.dwq";
+        kesto_test::ExportFrontDocumentUnattended(source, dwq.string());
+        translated = (app / "export-translated.dwq").string();
+        std::string error;
+        ASSERT_TRUE(PseudoTranslateFile(dwq.string(), translated, error)) << error;
+        // The stored document, restored once; each import opens it anew.
+        restored = (app / "restored.qxp").string();
+        {
+            RefPtr<KS_DWX::Import::IBook> book = KS_DWX::Import::OpenImportBook(translated);
+            ASSERT_TRUE(book);
+            std::ofstream(restored) << "";
+            Reader reader(kesto_test::HostSpecOf(restored));
+            book->LoadQXP(0, &reader);
+        }
+        mutated = (app / "mutated.dwq").string();
+        base = kesto_damage::ReadCodeFile(translated);
+    }
+
+    std::string NewLog()
+    {
+        std::ifstream in(app / "KestoLogfile.txt", std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(logSeen));
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        logSeen += text.size();
+        return text;
+    }
+
+    // Writes the Book into a copy of the container and imports it into the restored document, as
+    // the import command does once the document is open.
+    Outcome Import(const kesto_damage::CodeStreams& code)
+    {
+        Outcome out;
+        Lap lap{phases};
+        kesto_damage::WriteCopy(translated, mutated, &code);
+        NewLog();
+        lap.Next();
+        EXPECT_EQ(Docs().Open(restored, 31), XT_OK) << host->Log().Text();
+        lap.Next();
+        HostPrefs prefs;
+        SuspendHostPrefs(prefs);
+        try {
+            RefPtr<KS_DWX::Import::IBook> book = KS_DWX::Import::OpenImportBook(mutated);
+            RefPtr<KS_DWX::Import::IDoc> doc = book ? book->Document(0) : RefPtr<KS_DWX::Import::IDoc>();
+            if (!doc) {
+                out.opened = false;
+            } else {
+                const uint8_t decision = MasterPageDecision(book->GetText(u"source_data_type"));
+                SettingsFile* settings = Settings.GetIf();
+                RefPtr<QuarkDoc> quark(new QuarkDoc);
+                std::unique_ptr<Importer> importer =
+                    CreateImporter(quark.Get(), doc.Get(), settings && settings->GetAutomaticResizeOfFrames(),
+                                   settings && settings->GetTestStyleOfParagraph(),
+                                   settings && settings->GetSetUniqueID(), decision != 0);
+                importer->Run();
+                out.failed = importer->Failed();
+            }
+        } catch (...) {
+            out.stopped = true;
+        }
+        RestoreHostPrefs(prefs);
+        lap.Next();
+        if (xthost::doc::Project* project = Docs().FrontProject())
+            out.canon = xthost::doc::PrintDocument(*project);
+        CloseProject(-1, 1);
+        out.log = NewLog();
+        lap.Next();
+        return out;
+    }
+
+    // What breaks the invariant in the outcome; empty when it holds.
+    std::string Broken(const Outcome& out) const
+    {
+        if (!out.opened || out.stopped)
+            return "";  // the command writes no document: nothing of it changes
+        static const std::regex named("####[^\n]*(story|stories|layout) -?[0-9]+[^\n]*");
+        if (out.failed && !std::regex_search(out.log, named))
+            return "failed without a log line naming a story: " + out.log.substr(0, 300);
+        if (!out.failed && out.log.find("not imported") != std::string::npos)
+            return "done, but the log says a story was not imported";
+        const DocState got = StateOf(out.canon);
+        std::ostringstream broken;
+        for (const auto& [key, story] : translationState.stories) {
+            const auto at = got.stories.find(key);
+            if (at == got.stories.end()) {
+                broken << Key(key) << " is gone; ";
+                continue;
+            }
+            const bool whole = at->second.HoldsTheSame(story);
+            const auto before = sourceState.stories.find(key);
+            const bool kept = before != sourceState.stories.end() && at->second.whole == before->second.whole;
+            if (out.failed ? !(whole || kept) : !whole)
+                broken << Key(key) << (out.failed ? " holds neither its translation nor its source: "
+                                                  : " does not hold its translation once: ")
+                       << at->second.whole.dump().substr(0, 400) << "; ";
+        }
+        for (const auto& [key, story] : got.stories)
+            if (!translationState.stories.count(key))
+                broken << "a new story " << Key(key) << "; ";
+        for (const auto& [key, box] : got.boxes) {
+            const auto t = translationState.boxes.find(key);
+            const auto s = sourceState.boxes.find(key);
+            if (t == translationState.boxes.end())
+                broken << "a new box " << Key(key) << "; ";
+            else if (box != t->second && (s == sourceState.boxes.end() || box != s->second))
+                broken << "box " << Key(key) << " changed: " << box.dump().substr(0, 200) << "; ";
+        }
+        for (const auto& [key, box] : translationState.boxes)
+            if (!got.boxes.count(key))
+                broken << "box " << Key(key) << " is gone; ";
+        return broken.str();
+    }
+
+    // Where the time of the imports went: the container written, the document opened, the
+    // import, the document printed and closed.
+    std::array<double, 4> phases{};
+    struct Lap {
+        std::array<double, 4>& phases;
+        size_t phase = 0;
+        std::chrono::steady_clock::time_point at = std::chrono::steady_clock::now();
+        void Next()
+        {
+            const auto now = std::chrono::steady_clock::now();
+            phases[phase++] += std::chrono::duration<double>(now - at).count();
+            at = now;
+        }
+    };
+
+    DocState sourceState, translationState;
+    std::string translated, restored, mutated;
+    kesto_damage::CodeStreams base;
+    size_t logSeen = 0;
+};
+
+struct ClassTally {
+    int tried = 0, done = 0, failed = 0, unopened = 0, stopped = 0, broken = 0;
+    std::vector<std::string> examples;
+};
+
+TEST_F(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAndMarkerOnce)
+{
+    Prepare();
+    ASSERT_FALSE(HasFatalFailure());
+
+    // The undamaged translation is done, and is the translation every story is measured against.
+    const Outcome whole = Import(base);
+    ASSERT_TRUE(whole.opened && !whole.stopped && !whole.failed) << whole.log;
+    translationState = StateOf(whole.canon);
+    for (const auto& [key, story] : sourceState.stories)
+        ASSERT_TRUE(translationState.stories.count(key)) << Key(key);
+
+    const kesto_test::BookMutator mutator(base);
+    const int count = FromEnvironment("KESTO_MUTATIONS", kDefaultMutations);
+    const unsigned seed = static_cast<unsigned>(FromEnvironment("KESTO_MUTATION_SEED", 47));
+    std::mt19937 random(seed);
+    const kesto_test::Pick pick = [&random](uint32_t bound) {
+        return static_cast<uint32_t>(std::uniform_int_distribution<uint64_t>(0, bound - 1)(random));
+    };
+
+    std::map<kesto_test::MutationClass, ClassTally> tally;
+    const auto start = std::chrono::steady_clock::now();
+    int imported = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto kind = static_cast<kesto_test::MutationClass>(i % kesto_test::kMutationClasses);
+        kesto_damage::CodeStreams code = base;
+        std::string what;
+        for (int attempt = 0; attempt < 8 && what.empty(); ++attempt) {
+            code = base;
+            what = mutator.Apply(kind, code, pick);
+        }
+        if (what.empty())
+            continue;
+        const auto began = std::chrono::steady_clock::now();
+        const Outcome out = Import(code);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        ++imported;
+        ClassTally& t = tally[kind];
+        ++t.tried;
+        t.unopened += !out.opened;
+        t.stopped += out.stopped;
+        t.failed += out.opened && !out.stopped && out.failed;
+        t.done += out.opened && !out.stopped && !out.failed;
+        std::string broken = Broken(out);
+        if (std::getenv("KESTO_MUTATION_TIMES") && seconds > 0.1)
+            std::printf("%.2f s: %s\n", seconds, what.c_str());
+        if (seconds > 2)
+            broken += "took " + std::to_string(seconds) + " s; ";
+        if (!broken.empty()) {
+            ++t.broken;
+            if (t.examples.size() < 4)
+                t.examples.push_back("mutation " + std::to_string(i) + ": " + what + " -> " +
+                                     (out.failed ? "Import failed: " : "Import done: ") + broken);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%d mutations imported in %.1f s: %.0f a minute (seed %u); writing %.1f s, opening %.1f s, "
+                "importing %.1f s, printing %.1f s\n",
+                imported, seconds, seconds > 0 ? imported * 60.0 / seconds : 0.0, seed, phases[0], phases[1],
+                phases[2], phases[3]);
+    for (const auto& [kind, t] : tally) {
+        const bool known = kKnownFailing.count(kind) != 0;
+        std::printf("%-18s tried %4d  done %4d  failed %4d  unopened %3d  stopped %3d  broken %4d%s\n",
+                    kesto_test::ClassName(kind), t.tried, t.done, t.failed, t.unopened, t.stopped, t.broken,
+                    known ? (t.broken ? "  (known)" : "  (known, found nothing: take it off the list)") : "");
+        for (const std::string& example : t.examples) {
+            if (known)
+                std::printf("    %s\n", example.c_str());
+            else
+                ADD_FAILURE() << kesto_test::ClassName(kind) << ": " << example;
+        }
+    }
+}
+
+} // namespace
