@@ -161,7 +161,17 @@ BookMutator::BookMutator(const CodeStreams& code)
     // A "uniqID" comes first among them: its value is what the import writes as a marker.
     std::stable_partition(m_attributes.begin(), m_attributes.end(),
                           [](const Attribute& a) { return a.name == u"uniqID"; });
-    if (m_elements.empty() || m_bundles.empty() || m_texts.empty())
+    for (size_t i = 0; i < m_elements.size(); ++i) {
+        Element& e = m_elements[i];
+        const std::string child = Child(e.table, code.Table(e.table)[e.position].number);
+        for (const std::string& item : m_contents)
+            if (item.compare(0, child.size(), child) == 0 && (item[child.size()] == '\x01' || item[child.size()] == '\x02') &&
+                item.find("\x02!1:") != std::string::npos)
+                e.markers = true;
+        if (e.markers)
+            m_markerElements.push_back(i);
+    }
+    if (m_elements.empty() || m_markerElements.empty() || m_bundles.empty() || m_texts.empty())
         throw std::runtime_error("the Book's stories hold nothing to mutate");
 }
 
@@ -260,7 +270,11 @@ std::string BookMutator::ChangeIndex(MutationClass kind, CodeStreams& code, cons
 
 std::string BookMutator::ChangeEntries(MutationClass kind, CodeStreams& code, const Pick& pick) const
 {
-    const Element& element = m_elements[pick(static_cast<uint32_t>(m_elements.size()))];
+    // What a translation may change at will (a run of plain text copied, the last one dropped) is
+    // left alone: the mutations are those the import must see.
+    const bool copy = kind == MutationClass::kElementCopied || (kind == MutationClass::kEntryRepeated && pick(3) != 0);
+    const Element& element = copy ? m_elements[m_markerElements[pick(static_cast<uint32_t>(m_markerElements.size()))]]
+                                  : m_elements[pick(static_cast<uint32_t>(m_elements.size()))];
     std::vector<FolderEntry> table = code.Table(element.table);
     const FolderEntry entry = table[element.position];
     int32_t siblings = 0;
@@ -271,7 +285,7 @@ std::string BookMutator::ChangeEntries(MutationClass kind, CodeStreams& code, co
     case MutationClass::kEntryRepeated: {
         // The same folder listed again: behind the last sibling, a number of times, or under its own number.
         const uint32_t copies = pick(4) == 0 ? 1 + pick(200) : 1;
-        const bool sameIndex = pick(3) == 0;
+        const bool sameIndex = !copy;
         for (uint32_t c = 0; c < copies; ++c)
             table.push_back({entry.name, sameIndex ? entry.index : siblings + static_cast<int32_t>(c), entry.number});
         code.SetTable(element.table, table);
@@ -283,6 +297,8 @@ std::string BookMutator::ChangeEntries(MutationClass kind, CodeStreams& code, co
         return what + " copied as element " + std::to_string(index);
     }
     case MutationClass::kEntryRemoved:
+        if (!element.markers && entry.index == siblings - 1)
+            return "";
         table.erase(table.begin() + static_cast<std::ptrdiff_t>(element.position));
         code.SetTable(element.table, table);
         return what + " removed";
@@ -499,19 +515,26 @@ std::string BookMutator::ChangeValue(CodeStreams& code, const Pick& pick) const
     const bool uniqueId = ids > 0 && pick(2) == 0;
     const Attribute& a = m_attributes[uniqueId ? pick(static_cast<uint32_t>(ids)) : pick(static_cast<uint32_t>(m_attributes.size()))];
     const std::u16string value = kNotWhole[pick(sizeof kNotWhole / sizeof *kNotWhole)];
-    // A new string for the value, after every id the table holds.
-    Bytes& refs = code.streams.at(m_strings + "\x01m_Ref");
-    Bytes& texts = code.streams.at(m_strings + "\x01m_String");
+    // The value's id: the string table's own when it holds the text, else a new string after
+    // every id it holds (a text listed twice is a damage of its own).
     int32_t id = 0;
-    for (size_t k = 0; k < Values(refs); ++k)
-        id = std::max(id, static_cast<int32_t>(U32(refs, 2 + 4 * k)) + 1);
-    refs.resize(refs.size() + 4);
-    PutU32(refs, refs.size() - 4, static_cast<uint32_t>(id));
-    texts.push_back(static_cast<uint8_t>(value.size()));
-    texts.push_back(static_cast<uint8_t>(value.size() >> 8));
-    for (char16_t c : value) {
-        texts.push_back(static_cast<uint8_t>(c));
-        texts.push_back(static_cast<uint8_t>(c >> 8));
+    const auto strings = Strings(code, m_strings);
+    for (const auto& [known, text] : strings)
+        id = std::max(id, known + 1);
+    for (const auto& [known, text] : strings)
+        if (text == value)
+            id = known;
+    if (!strings.count(id)) {
+        Bytes& refs = code.streams.at(m_strings + "\x01m_Ref");
+        Bytes& texts = code.streams.at(m_strings + "\x01m_String");
+        refs.resize(refs.size() + 4);
+        PutU32(refs, refs.size() - 4, static_cast<uint32_t>(id));
+        texts.push_back(static_cast<uint8_t>(value.size()));
+        texts.push_back(static_cast<uint8_t>(value.size() >> 8));
+        for (char16_t c : value) {
+            texts.push_back(static_cast<uint8_t>(c));
+            texts.push_back(static_cast<uint8_t>(c >> 8));
+        }
     }
     Bytes& values = code.streams.at(a.bundle + "\x01m_ValueRef");
     PutU32(values, 2 + 4 * a.record, static_cast<uint32_t>(id));

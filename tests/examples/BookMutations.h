@@ -61,6 +61,9 @@ private:
         size_t position;    // its entry there
         std::string name;   // "Story[]/", "Paragraph[]/", "TextRun[]/"
         std::string where;  // "story 2 paragraph 0 run 3"
+        // It holds a marker (a record bundle): a copy of it places the marker twice, and without it
+        // the story leaves the marker out.
+        bool markers = false;
     };
     struct Bundle {
         std::string prefix;
@@ -86,6 +89,7 @@ private:
     std::string RemoveString(kesto_damage::CodeStreams& code, const Pick& pick) const;
 
     std::vector<Element> m_elements;
+    std::vector<size_t> m_markerElements;
     std::vector<Bundle> m_bundles;      // run records and attribute records below the stories
     std::vector<std::string> m_texts;   // the text streams of runs
     std::vector<std::string> m_where;   // of each text stream

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <algorithm>
 #include <map>
 #include <random>
 #include <regex>
@@ -123,6 +125,35 @@ DocState StateOf(const std::string& canon)
     return state;
 }
 
+// What `got` holds that `want` does not ("+") and what it lacks ("-").
+template <class T, class Show>
+std::string Difference(const std::multiset<T>& want, const std::multiset<T>& got, const char* what, Show show)
+{
+    std::vector<T> missing, extra;
+    std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::back_inserter(missing));
+    std::set_difference(got.begin(), got.end(), want.begin(), want.end(), std::back_inserter(extra));
+    std::string out;
+    for (const auto& [sign, list] : {std::pair{"-", &missing}, std::pair{"+", &extra}}) {
+        if (list->empty())
+            continue;
+        out += std::string(" ") + sign + std::to_string(list->size()) + " " + what + " ";
+        for (size_t i = 0; i < list->size() && i < 12; ++i)
+            out += show((*list)[i]);
+    }
+    return out;
+}
+
+std::string Described(const StoryState& want, const StoryState& got)
+{
+    std::string out = Difference(want.characters, got.characters, "characters", [](char16_t c) {
+        return c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : "\\u" + std::to_string(c) + " ";
+    });
+    out += Difference(want.markers, got.markers, "markers", [](const std::string& m) { return "{" + m + "}"; });
+    if (want.paragraphs != got.paragraphs)
+        out += " paragraphs " + std::to_string(want.paragraphs) + " -> " + std::to_string(got.paragraphs);
+    return out;
+}
+
 std::string Key(const std::pair<size_t, int64_t>& key)
 {
     return "layout " + std::to_string(key.first) + " uid " + std::to_string(key.second);
@@ -133,6 +164,7 @@ struct Outcome {
     bool stopped = false;  // an error escaped the importer: the command gives the document up
     bool failed = false;
     std::string log;      // what the import added to the general log
+    std::string error;    // what escaped the importer
     std::string canon;    // the document after the import
 };
 
@@ -203,6 +235,7 @@ protected:
             }
         } catch (...) {
             out.stopped = true;
+            out.error = CaughtErrorText();
         }
         RestoreHostPrefs(prefs);
         lap.Next();
@@ -236,13 +269,13 @@ protected:
             const auto before = sourceState.stories.find(key);
             const bool kept = before != sourceState.stories.end() && at->second.whole == before->second.whole;
             if (out.failed ? !(whole || kept) : !whole)
-                broken << Key(key) << (out.failed ? " holds neither its translation nor its source: "
-                                                  : " does not hold its translation once: ")
-                       << at->second.whole.dump().substr(0, 400) << "; ";
+                broken << Key(key) << (out.failed ? " holds neither its translation nor its source:"
+                                                  : " does not hold its translation once:")
+                       << Described(story, at->second) << "; ";
         }
         for (const auto& [key, story] : got.stories)
             if (!translationState.stories.count(key))
-                broken << "a new story " << Key(key) << "; ";
+                broken << "a new story " << Key(key) << " " << story.whole.dump().substr(0, 120) << "; ";
         for (const auto& [key, box] : got.boxes) {
             const auto t = translationState.boxes.find(key);
             const auto s = sourceState.boxes.find(key);
@@ -281,6 +314,7 @@ protected:
 struct ClassTally {
     int tried = 0, done = 0, failed = 0, unopened = 0, stopped = 0, broken = 0;
     std::vector<std::string> examples;
+    std::vector<std::string> stoppedBy;
 };
 
 TEST_F(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAndMarkerOnce)
@@ -327,6 +361,8 @@ TEST_F(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAnd
         t.failed += out.opened && !out.stopped && out.failed;
         t.done += out.opened && !out.stopped && !out.failed;
         std::string broken = Broken(out);
+        if (out.stopped && t.stoppedBy.size() < 2)
+            t.stoppedBy.push_back(what + ": " + out.error);
         if (std::getenv("KESTO_MUTATION_TIMES") && seconds > 0.1)
             std::printf("%.2f s: %s\n", seconds, what.c_str());
         if (seconds > 2)
@@ -348,6 +384,8 @@ TEST_F(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAnd
         std::printf("%-18s tried %4d  done %4d  failed %4d  unopened %3d  stopped %3d  broken %4d%s\n",
                     kesto_test::ClassName(kind), t.tried, t.done, t.failed, t.unopened, t.stopped, t.broken,
                     known ? (t.broken ? "  (known)" : "  (known, found nothing: take it off the list)") : "");
+        for (const std::string& stop : t.stoppedBy)
+            std::printf("    stopped: %s\n", stop.c_str());
         for (const std::string& example : t.examples) {
             if (known)
                 std::printf("    %s\n", example.c_str());
