@@ -2,6 +2,7 @@
 
 #include "Container/Storage/Errors.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
 #include <string_view>
@@ -129,22 +130,25 @@ const DWX_AttrsSet* DWX_AttrsSet::FindSetByNameRef(dwx_long nameId) const {
 
 bool DWX_AttrsSet::GetNumericValue(const char16_t* text, dwx_long& out) {
   if (!text || !text[0]) return false;
-  char narrow[256];
-  size_t n = 0;
-  for (; n < sizeof narrow - 1 && text[n]; ++n) narrow[n] = static_cast<char>(text[n] & 0xFF);
-  narrow[n] = 0;
-
-  char* end = nullptr;
-  if (narrow[0] == '0' && narrow[1] == 'x') {
-    const unsigned long long value = std::strtoull(narrow + 2, &end, 16);
-    if (end != narrow + 2) {
-      out = static_cast<dwx_long>(static_cast<uint32_t>(value));
-      return true;
-    }
+  const std::u16string_view value(text);
+  const bool hex = value.size() > 2 && value[0] == u'0' && value[1] == u'x';
+  const bool negative = !hex && value[0] == u'-';
+  const size_t first = hex ? 2 : negative ? 1 : 0;
+  if (first == value.size()) return false;
+  uint64_t number = 0;
+  for (size_t at = first; at < value.size(); ++at) {
+    const char16_t c = value[at];
+    uint32_t digit = 16;
+    if (c >= u'0' && c <= u'9') digit = c - u'0';
+    else if (hex && c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+    else if (hex && c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+    if (digit >= (hex ? 16u : 10u)) return false;
+    number = number * (hex ? 16 : 10) + digit;
+    if (number > UINT32_MAX) return false;
   }
-  const long long value = std::strtoll(narrow, &end, 10);
-  if (end == narrow) return false;
-  out = static_cast<dwx_long>(static_cast<uint32_t>(static_cast<unsigned long long>(value)));
+  if (negative && number > uint64_t(INT32_MAX) + 1) return false;
+  const uint32_t bits = static_cast<uint32_t>(negative ? uint64_t(0) - number : number);
+  out = static_cast<dwx_long>(bits);
   return true;
 }
 

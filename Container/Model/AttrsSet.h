@@ -41,10 +41,11 @@ class DWX_AttrsSet : public polymorphic {
   // The value here or in the nearest base; null when undefined.
   virtual const char16_t* GetAttrValue(const char16_t* name, const DWX_StringsMap& strings) const;
 
-  // Reads a number from an attribute value: "0x" and hexadecimal digits, else a decimal number;
-  // leading blanks are skipped and reading stops at the first character that does not fit. The
-  // result keeps the low 32 bits ("0xFFFFFFFF" is -1). False for a null or empty text and for a
-  // text that holds no number.
+  // Reads a number from an attribute value, which it must be whole: "0x" and hexadecimal digits,
+  // or decimal digits after an optional minus sign, nothing before or behind them, within 32
+  // bits. The result keeps the low 32 bits ("0xFFFFFFFF" is -1). False, `out` untouched, for a
+  // null or empty text and for any other text ("4x2", " 12", "12pt"): a value taken as far as it
+  // parses would be another value than the one written.
   static bool GetNumericValue(const char16_t* text, dwx_long& out);
 
   // The own entries: name id -> value id.

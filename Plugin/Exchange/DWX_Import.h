@@ -40,8 +40,9 @@ template <class Parent, class Child>
 struct TCommon : virtual ICommon {
     // Null after the last child.
     virtual RefPtr<Child> GetChild(int32_t index) = 0;
-    // The indices of the children the stored set lists, ascending. Children are read 0, 1, ...
-    // up to the first missing one; an index listed behind it is a child the reading would lose.
+    // The indices of the children the stored set lists, ascending, each as often as it is listed.
+    // Children are read 0, 1, ... up to the first missing one; an index listed behind it, a
+    // negative one or one listed twice is a child the reading would lose.
     virtual std::vector<int32_t> StoredChildren() { return {}; }
     // The (name, index) pairs of the records the stored set lists under a name that is neither
     // its children's nor its attributes': what a reading would pass over without a word.

@@ -7,13 +7,15 @@
 #include <vector>
 
 #include "Container/Model/Folders.h"
+#include "Container/Storage/Errors.h"
 #include "Container/Storage/Streams.h"
 #include "Plugin/Exchange/KSStreams.h"
 #include "platform/host/documents/XTDocSuites.h"
 
 namespace KS_DWX::Import {
 
-// Delivers a run's content one unit per call.
+// Delivers a run's content one unit per call; a content cut short inside a unit or a record
+// raises the container library's short-read error.
 class RunImpl {
 public:
     virtual ~RunImpl() = default;
@@ -46,7 +48,12 @@ private:
         if (m_ended)
             return false;
         m_units.resize(kBufferUnits);
-        m_filled = dynamic_cast<DWX_In<Unit>&>(*m_stream).GetData(m_units.data(), kBufferUnits);
+        auto& stream = dynamic_cast<DWX_In<Unit>&>(*m_stream);
+        m_filled = stream.GetData(m_units.data(), kBufferUnits);
+        // A stream that ends inside a unit lost part of its text: its last character would
+        // be dropped without a word.
+        if (stream.Damaged())
+            Error(FE_CodeFileShortRead);
         m_next = 0;
         if (m_filled < kBufferUnits)
             m_ended = true;

@@ -369,8 +369,10 @@ void Digger::InsertUnicodes(IRun& run, bool wide)
             throw KestoException(kStackCorrupt, MsgString("Digger::InsertRun: text chunk of " + std::to_string(got) + " bytes"));
         const char16_t read = static_cast<char16_t>(chunk[0] | chunk[1] << 8);
         if (got != 2 || read == 0) {
-            // A malformed unit is traced and left out: no NUL reaches the story.
+            // A malformed unit is traced and left out: no NUL reaches the story, whose text
+            // cannot hold one; the caller says how many were left out.
             ReportError(kDwxError);
+            mDroppedNuls += got == 2 ? 1 : 0;
             continue;
         }
         const CharRecord* record = FindRecordByUnicode(read);

@@ -79,6 +79,9 @@ public:
     bool EndsParagraph(const StorySegment& segment) const { return EndsParagraph(segment, mMarkerParagraphs); }
     static bool EndsParagraph(const StorySegment& segment, bool markerParagraphs);
 
+    // The NUL characters of the runs written so far, which the story's text cannot hold and
+    // which were left out.
+    int32_t DroppedNuls() const { return mDroppedNuls; }
     int32_t Shift() const { return mShift; }
     int32_t TextEnd() const { return mTextEnd; }
     std::size_t SegmentIndex() const { return mCurrent; }
@@ -137,4 +140,5 @@ private:
     // The high flag of the format the current run's text takes, as its export will read it.
     bool mHighFlag = false;
     bool mMarkerParagraphs = false;
+    int32_t mDroppedNuls = 0;
 };

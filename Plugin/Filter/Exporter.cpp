@@ -604,7 +604,7 @@ void Exporter::ExportBox(int32_t index, XTHandle box)
                 if (ParseUniqueId(handle, start, id)) {
                     if (id > mLargestUniqID)
                         mLargestUniqID = id;
-                    if (id != -1 && mUniqIds->insert(id).second)
+                    if (IsWrittenUniqueId(id) && mUniqIds->insert(id).second)
                         SetNumber(para.Get(), u"uniqID", id);
                 }
             } else if (skipHidden) {

@@ -138,6 +138,14 @@ bool ReadBoxFrame(XTHandle box, bool viewOnMaster, BoxFrame& frame);
 // The unique id of the marker at position: the 8 characters after the marker hold it as a
 // right-aligned decimal; any other text gives none (false).
 bool ParseUniqueId(XTHandle text, int32_t position, int32_t& id);
+// The unique ids an export writes as a paragraph's "uniqID": those its 8-character marker holds
+// without a sign. An import takes no other: a negative marker would come back as another text,
+// and -1 (no id) would take the paragraph's marker away.
+constexpr int32_t kLargestUniqueId = 99999999;
+constexpr bool IsWrittenUniqueId(int32_t id)
+{
+    return id >= 0 && id <= kLargestUniqueId;
+}
 
 // Whether the character before position of the story ends a host paragraph (a return, or the
 // story's end).

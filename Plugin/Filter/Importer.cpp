@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <new>
 #include <ostream>
@@ -32,6 +34,7 @@
 #include "Plugin/Shell/KestoInterface.h"
 #include "platform/host/documents/XTDocSuites.h"
 #include "platform/host/documents/XTFlowSuites.h"
+#include "platform/host/Utf8.h"
 #include "platform/host/documents/XTTextSuites.h"
 
 using namespace KS_DWX::Import;
@@ -268,22 +271,22 @@ StoryPoints ReadStoryPoints(IStory& story)
                 if (found == kinds.end())
                     continue;
                 if (found->second == 1) {
-                    points.push_back({a, kPointDirection, p, -1});
+                    points.push_back({a, kPointDirection, p, r});
                 } else if (found->second == 2) {
-                    points.push_back({a, 0, p, -1});
+                    points.push_back({a, 0, p, r});
                     ++openStarts[a];
                 } else if (found->second == 3) {
                     auto open = openStarts.find(a);
                     if (open == openStarts.end() || open->second == 0)
                         continue;
                     --open->second;
-                    points.push_back({a, 1, p, -1});
+                    points.push_back({a, 1, p, r});
                 }
             }
         } else if (kind == kRunPlaceHolders) {
             const std::vector<int32_t> words = RunRecords(run, 8);
             for (size_t i = 0; i + 1 < words.size(); i += 2)
-                points.push_back({words[i], kPointDirection, p, -1});
+                points.push_back({words[i], kPointDirection, p, r});
         }
     };
     WalkRuns(story, visitRun, [&](int32_t p) { points.push_back({kPointParagraphEnd, -1, p, -1}); });
@@ -302,19 +305,51 @@ bool HasStoryPoints(IStory& story)
 
 namespace {
 
-// The first index of `count` children read 0, 1, ... that the stored set lists behind the end
-// of the reading, or -1: a child the reading would have lost.
-int32_t StoredBeyond(const std::vector<int32_t>& stored, int32_t count)
+// What a reading of the children 0, 1, ... up to the first missing one (`count` of them) would
+// lose of the stored set's `stored` indices: one listed with a negative number, listed twice, or
+// listed behind that first gap. `child` names the child of an index, `noun` its kind and `lister`
+// the set. Empty when the set holds exactly the children 0 to count - 1.
+std::string LostChild(const std::vector<int32_t>& stored, int32_t count, const char* noun, const char* lister,
+                      const std::function<std::string(int32_t)>& child)
 {
-    for (const int32_t index : stored)
+    for (size_t i = 0; i < stored.size(); ++i) {
+        const int32_t index = stored[i];
+        if (index < 0)
+            return child(index) + " has a negative number: " + lister + " lists it, but " + noun + "s are read from 0 on";
+        if (i > 0 && stored[i - 1] == index)
+            return child(index) + " is listed twice in " + lister;
         if (index >= count)
-            return index;
-    return -1;
+            return child(count) + " is missing (" + lister + " lists " + noun + " " + std::to_string(index) + " behind it)";
+    }
+    return std::string();
 }
 
 std::string Where(int32_t paragraph, int32_t run)
 {
     return "run " + std::to_string(run) + " of paragraph " + std::to_string(paragraph);
+}
+
+// The first of the object's numeric attributes `names` whose value does not read whole ("4x2"):
+// the import would take another value, or none, for it. A paragraph's unique id must also be one
+// an export writes: it is put back in place of the marker the export read it from, and another
+// id, or -1 (none), would put another marker there or take it away. Empty when each is absent or
+// whole.
+std::string ValueGap(ICommon& object, std::initializer_list<const char16_t*> names)
+{
+    for (const char16_t* name : names) {
+        const char16_t* text = object.GetText(name);
+        int32_t value = 0;
+        if (!text)
+            continue;
+        const bool whole = object.GetNumber(name, value);
+        const bool uniqueId = std::u16string(name) == u"uniqID";
+        if (whole && (!uniqueId || IsWrittenUniqueId(value)))
+            continue;
+        return " has the " + std::string(uniqueId ? "unique id" : "attribute " + xthost::Utf16ToUtf8(name)) + " \"" +
+               xthost::Utf16ToUtf8(text) + "\", where an export writes " +
+               (uniqueId ? "a number from 0 to " + std::to_string(kLargestUniqueId) : std::string("a whole number"));
+    }
+    return std::string();
 }
 
 // What the records of one run lack; empty when each names only what the Book holds.
@@ -495,6 +530,40 @@ std::string MarkersLeftOut(const StoryPoints& points, const FixedStory& segments
            " of the document's story";
 }
 
+// The first record of the exchange story that places a marker more often than the document's
+// story holds it: the cursor would copy the marker's object (an anchored box with its caption and
+// story) once more for each further record, and seek it anew each time. A marker the story does
+// not hold at all is left to the cursor's own check. Linear in the records; empty when no marker
+// is placed too often.
+std::string MarkerPlacedTooOften(const StoryPoints& points, const FixedStory& segments, QStoryText& text)
+{
+    std::map<Digger::Key, std::pair<int32_t, const StorySegment*>> held;
+    for (const StorySegment& marker : segments)
+        if (marker.id >= 0) {
+            auto& entry = held[Digger::Key(marker.id, marker.direction)];
+            if (entry.first++ == 0)
+                entry.second = &marker;
+        }
+    std::map<Digger::Key, int32_t> placed;
+    for (const StoryPoint& point : points) {
+        if (point.id < 0)
+            continue;
+        const Digger::Key key(point.id, point.direction);
+        const auto found = held.find(key);
+        const int32_t times = ++placed[key];
+        if (found == held.end() || times <= found->second.first)
+            continue;
+        const StorySegment& marker = *found->second.second;
+        const auto count = [](int32_t n) {
+            return n == 1 ? std::string("once") : n == 2 ? std::string("twice") : std::to_string(n) + " times";
+        };
+        return "run " + std::to_string(point.run) + " of paragraph " + std::to_string(point.paragraph) + " places " +
+               MarkerName(marker, MarkerKinds(text, segments)[marker.start]) + " " + count(times) +
+               ", where the document's story holds it " + count(found->second.first);
+    }
+    return std::string();
+}
+
 // Special characters by the row of the character table that names them.
 using SpecialChars = std::map<const SpecialCharRow*, int32_t>;
 
@@ -628,7 +697,8 @@ std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments, con
     const int32_t paragraphs = ParagraphCount(points);
     const auto length = static_cast<int32_t>(text.ConstructionLength());
     const bool own = MarkersHaveParagraphs(paragraphs, points, segments, length);
-    for (const std::string& lost : {ParagraphsBeyond(paragraphs, segments, own, length),
+    for (const std::string& lost : {MarkerPlacedTooOften(points, segments, text),
+                                    ParagraphsBeyond(paragraphs, segments, own, length),
                                     MarkersLeftOut(points, segments, text),
                                     SpecialCharsLeftOut(story, text)})
         if (!lost.empty())
@@ -643,6 +713,9 @@ std::string FindStoryGap(IStory& story)
     std::string where = "the story's attributes";
     try {
         story.GetText(u"story_type");
+        std::string gap = ValueGap(story, {u"horizontal_pos", u"vertical_pos", u"width", u"height", u"angle", u"sectional_pos"});
+        if (!gap.empty())
+            return "the story" + gap;
         const std::map<int32_t, int32_t> kinds = ReferenceKinds(story);
         int32_t p = 0;
         for (;; ++p) {
@@ -650,14 +723,16 @@ std::string FindStoryGap(IStory& story)
             RefPtr<IPara> para = story.Paragraph(p);
             if (!para)
                 break;
-            para->GetText(u"uniqID");
+            if (!(gap = ValueGap(*para, {u"uniqID"})).empty())
+                return where + gap;
             int32_t r = 0;
             for (;; ++r) {
                 where = Where(p, r);
                 RefPtr<IRun> run = para->Run(r);
                 if (!run)
                     break;
-                run->GetText(u"private");
+                if (!(gap = ValueGap(*run, {u"private", u"codepage"})).empty())
+                    return where + gap;
                 const int32_t kind = run->Kind();
                 if (kind == kRunNone)
                     return where + " has no readable content";
@@ -665,7 +740,7 @@ std::string FindStoryGap(IStory& story)
                 if (kind == kRunMultibytes)
                     return where + " holds 8-bit text (Multibytes), which the import does not write";
                 if (kind >= kRunSpecialChars && kind <= kRunPlaceHolders) {
-                    const std::string gap = RecordGap(story, *run, kinds, where);
+                    gap = RecordGap(story, *run, kinds, where);
                     if (!gap.empty())
                         return gap;
                 } else {
@@ -675,18 +750,19 @@ std::string FindStoryGap(IStory& story)
                 }
             }
             where = "the run list of paragraph " + std::to_string(p);
-            const int32_t lost = StoredBeyond(para->StoredChildren(), r);
-            if (lost >= 0)
-                return Where(p, r) + " is missing (the paragraph lists run " + std::to_string(lost) + " behind it)";
+            const std::string lost = LostChild(para->StoredChildren(), r, "run", "the paragraph",
+                                               [p](int32_t index) { return Where(p, index); });
+            if (!lost.empty())
+                return lost;
             const std::string unknown = UnknownRecord(*para, "paragraph " + std::to_string(p));
             if (!unknown.empty())
                 return unknown;
         }
         where = "the paragraph list";
-        const int32_t lost = StoredBeyond(story.StoredChildren(), p);
-        if (lost >= 0)
-            return "paragraph " + std::to_string(p) + " is missing (the story lists paragraph " + std::to_string(lost) +
-                   " behind it)";
+        const std::string lost = LostChild(story.StoredChildren(), p, "paragraph", "the story",
+                                           [](int32_t index) { return "paragraph " + std::to_string(index); });
+        if (!lost.empty())
+            return lost;
         const std::string unknown = UnknownRecord(story, "the story");
         if (!unknown.empty())
             return unknown;
@@ -857,11 +933,11 @@ bool Importer::GroupStories(std::vector<StoryGroup>& groups)
                 groups.push_back({n, i, 0});
             ++groups.back().count;
         }
-        const int32_t lost = StoredBeyond(mImportDoc->StoredChildren(), i);
-        if (lost < 0)
+        const std::string lost = LostChild(mImportDoc->StoredChildren(), i, "story", "the exchange file",
+                                           [](int32_t index) { return "story " + std::to_string(index); });
+        if (lost.empty())
             return true;
-        Log() << "####story " << i << " is missing (the exchange file lists story " << lost << " behind it)"
-              << std::endl;
+        Log() << "####" << lost << std::endl;
     } catch (...) {
         Log() << "####story " << i << " and the stories after it cannot be read: " << CaughtErrorText() << std::endl;
     }
@@ -1137,7 +1213,8 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
                 paragraph = story.Paragraph(point.paragraph);
                 paragraphIndex = point.paragraph;
                 int32_t uniqueId = -1;
-                if (mSetUniqueID && paragraph && paragraph->GetNumber(u"uniqID", uniqueId) && uniqueId != -1)
+                if (mSetUniqueID && paragraph && paragraph->GetNumber(u"uniqID", uniqueId) &&
+                    IsWrittenUniqueId(uniqueId))
                     digger->InsertHidden(uniqueId);
             }
             if (point.id == kPointParagraphEnd) {
@@ -1161,6 +1238,9 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         // The old text goes before the box is measured: a box grown while it still held both
         // texts would end up wider than its translation needs.
         digger->Flush();
+        if (digger->DroppedNuls() > 0)
+            Log() << "story " << mStoryIndex << ": " << digger->DroppedNuls()
+                  << " NUL character(s) of its translation left out, the document's text cannot hold them" << std::endl;
         if (mAutoResize && TextOverflows(box))
             EnlargeTextBox(box, paragraphIndex);
         relock();

@@ -20,7 +20,8 @@ class QuarkDoc;
 class XAttribs;
 
 // One entry of a story's point list: -3 a text run, -2 a paragraph end, 0 or more the id of a
-// marker the host story must hold, with its direction (0 start, 1 end, 1000 a single point).
+// marker the host story must hold, with its direction (0 start, 1 end, 1000 a single point). A
+// marker's entry names the run that holds its record.
 struct StoryPoint {
     int32_t id = -3;
     int32_t direction = -1;

@@ -261,6 +261,99 @@ void ShortenStoredStory(Bytes& stored)
     throw std::runtime_error("the stored document has no story whose last paragraph can go");
 }
 
+// The paragraphs of the stories, depth first.
+std::vector<std::string> StoryParagraphs(const CodeStreams& code)
+{
+    return FindInStories(code, "Paragraph[]/");
+}
+
+// Numbers the last run of the paragraph at `paragraph` -1, a number no reading of runs 0, 1, ...
+// reaches; false when the paragraph has fewer than `least` runs, or when `text` asks for a run
+// of characters and the last run holds none.
+bool NumberLastRunNegative(CodeStreams& code, const std::string& paragraph, size_t least, bool text = false)
+{
+    auto table = code.Table(paragraph);
+    FolderEntry* last = nullptr;
+    size_t runs = 0;
+    for (FolderEntry& e : table)
+        if (e.name == "TextRun[]/") {
+            ++runs;
+            if (!last || e.index > last->index)
+                last = &e;
+        }
+    if (!last || runs < least ||
+        (text && !code.streams.count(paragraph + '\x01' + CodeStreams::Hex(last->number) + "\x01!1:Unicodes")))
+        return false;
+    last->index = -1;
+    code.SetTable(paragraph, table);
+    return true;
+}
+
+// Writes the first record of the stories' first placeholder run `copies` times in its place.
+void RepeatFirstPlaceholder(CodeStreams& code, uint32_t copies)
+{
+    for (const std::string& field : FieldsOf(code, FindInStories(code, "!1:PlaceHolders{}").front())) {
+        Bytes& bytes = code.streams.at(field);
+        if (bytes.size() < 6)
+            throw std::runtime_error("the first placeholder run holds no record");
+        Bytes repeated(bytes.begin(), bytes.begin() + 2);
+        for (uint32_t i = 0; i < copies; ++i)
+            repeated.insert(repeated.end(), bytes.begin() + 2, bytes.begin() + 6);
+        repeated.insert(repeated.end(), bytes.begin() + 6, bytes.end());
+        bytes = repeated;
+    }
+}
+
+// Gives the first unique id of the stories the text `value`, a string added to the Book's table
+// when the table lacks it.
+void SetFirstUniqueId(CodeStreams& code, const std::u16string& value)
+{
+    const std::string table = code.Folder({{"Book/", 0}, {"StringsMap{}", 0}});
+    Bytes& refs = code.streams.at(table + "\x01m_Ref");
+    Bytes& texts = code.streams.at(table + "\x01m_String");
+    std::map<std::u16string, uint32_t> ids;
+    uint32_t next = 0;
+    for (size_t r = 2, at = 2; r + 4 <= refs.size(); r += 4) {
+        if (at + 2 > texts.size())
+            throw std::runtime_error("a damaged string table");
+        const size_t length = texts[at] | texts[at + 1] << 8;
+        std::u16string text;
+        for (size_t k = 0; k < length && at + 3 + 2 * k < texts.size(); ++k)
+            text.push_back(static_cast<char16_t>(texts[at + 2 + 2 * k] | texts[at + 3 + 2 * k] << 8));
+        at += 2 + 2 * length;
+        ids[text] = U32(refs, r);
+        next = std::max(next, U32(refs, r) + 1);
+    }
+    const auto name = ids.find(u"uniqID");
+    if (name == ids.end())
+        throw std::runtime_error("the Book holds no unique id");
+    uint32_t id = next;
+    if (const auto found = ids.find(value); found != ids.end()) {
+        id = found->second;
+    } else {
+        refs.resize(refs.size() + 4);
+        PutU32(refs, refs.size() - 4, id);
+        texts.push_back(static_cast<uint8_t>(value.size()));
+        texts.push_back(static_cast<uint8_t>(value.size() >> 8));
+        for (const char16_t c : value) {
+            texts.push_back(static_cast<uint8_t>(c));
+            texts.push_back(static_cast<uint8_t>(c >> 8));
+        }
+    }
+    for (const std::string& attrs : FindInStories(code, "Attrs{}")) {
+        const auto names = code.streams.find(attrs + "\x01m_NameRef");
+        const auto values = code.streams.find(attrs + "\x01m_ValueRef");
+        if (names == code.streams.end() || values == code.streams.end())
+            continue;
+        for (size_t r = 2; r + 4 <= names->second.size() && r + 4 <= values->second.size(); r += 4)
+            if (U32(names->second, r) == name->second) {
+                PutU32(values->second, r, id);
+                return;
+            }
+    }
+    throw std::runtime_error("the stories hold no unique id");
+}
+
 struct Damage {
     const char* name;
     std::function<void(const std::string& in, const std::string& out, const std::string& other)> make;
@@ -472,6 +565,64 @@ const std::vector<Damage>& Damages()
                          return;
                      }
              throw std::runtime_error("no two stories the Book places apart");
+         });
+     }},
+    // Records no reading reaches: the last run of the first paragraph of two or more runs
+    // numbered -1, and the last run of every paragraph that ends in characters so.
+    {"run-numbered-negative",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             for (const std::string& paragraph : StoryParagraphs(code))
+                 if (NumberLastRunNegative(code, paragraph, 2))
+                     return;
+             throw std::runtime_error("no paragraph of the stories has two runs");
+         });
+     }},
+    {"runs-numbered-negative-everywhere",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             bool numbered = false;
+             for (const std::string& paragraph : StoryParagraphs(code))
+                 numbered |= NumberLastRunNegative(code, paragraph, 1, true);
+             if (!numbered)
+                 throw std::runtime_error("no paragraph of the stories has a run");
+         });
+     }},
+    // Values that do not read whole: a text stream that ends inside a character, and unique ids
+    // that are no number, negative, or -1 (none).
+    {"text-of-odd-length",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { code.streams.at(FirstCharacters(code)).push_back('A'); });
+     }},
+    {"unique-id-not-a-number",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstUniqueId(code, u"4x2"); });
+     }},
+    {"unique-id-negative",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstUniqueId(code, u"-12"); });
+     }},
+    {"unique-id-none",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstUniqueId(code, u"-1"); });
+     }},
+    // The stories' first placeholder record written twice, and 100,000 times.
+    {"placeholder-twice",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { RepeatFirstPlaceholder(code, 2); });
+     }},
+    {"placeholder-100000-times",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { RepeatFirstPlaceholder(code, 100000); });
+     }},
+    // Two NUL characters behind the first character of the first story.
+    {"nul-characters",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             Bytes& units = code.streams.at(FirstCharacters(code));
+             if (units.size() < 4)
+                 throw std::runtime_error("the first story's text run has no characters");
+             units.insert(units.begin() + 4, {0, 0, 0, 0});
          });
      }},
     {"document-of-another-export",

@@ -57,13 +57,14 @@ struct Work {
         return stories;
     }
 
-    // Imports `dwq` into `name`.qxp; answers the transcript, the general log of the run in `log`.
-    std::string Import(const fs::path& dwq, const std::string& name, std::string& log) const
+    // Imports `dwq` into `name`.qxp, its result confirmed in `dialog` (104 "Import failed", 103
+    // "Import done"); answers the transcript, the general log of the run in `log`.
+    std::string Import(const fs::path& dwq, const std::string& name, std::string& log, int dialog = 104) const
     {
         std::error_code ignored;
         fs::remove(dir / "KestoLogfile.txt", ignored);
         std::ofstream(dir / (name + ".xts")) << "start\nmenu \"Import Verbant file\"\nopen * " << dwq.filename().string()
-                                             << "\nsave * " << name << ".qxp\ndialog 104\n  press 1\nquit\n";
+                                             << "\nsave * " << name << ".qxp\ndialog " << dialog << "\n  press 1\nquit\n";
         const std::string transcript =
             kesto_test::RunShell("cd '" + dir.string() + "' && '" + Xthost() + "' --app . --module '" + build +
                      "/Plugin/XTension/Kesto.so' --script '" + name + ".xts' 2>&1");
@@ -108,6 +109,8 @@ struct Damage {
     const char* carried = nullptr;
     // The stored document, edited after the export, is what a story not imported keeps.
     bool storedEdited = false;
+    // The import is done, with every story's whole translation.
+    bool done = false;
 };
 
 const Damage kDamages[] = {
@@ -135,6 +138,17 @@ const Damage kDamages[] = {
     {"multibyte-run", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 holds 8-bit text (Multibytes)"},
     {"run-record-renamed", "story 0 not imported, its text stays as it was: record \"TextRux[]/\" 0 of paragraph 0 has a name"},
     {"stories-swapped", "story 1 not imported, its text stays as it was: the exchange file places its box on page 1"},
+    // Records no reading reaches, values that do not read whole, a marker placed more than once.
+    {"run-numbered-negative", "story 2 not imported, its text stays as it was: run -1 of paragraph 1 has a negative number"},
+    {"text-of-odd-length",
+     "story 0 not imported, its text stays as it was: run 0 of paragraph 0 cannot be read: Container Error<34001>"},
+    {"unique-id-not-a-number", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"4x2\", where"},
+    {"unique-id-negative", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"-12\", where"},
+    {"unique-id-none", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"-1\", where"},
+    {"placeholder-twice", "story 2 not imported, its text stays as it was: run 0 of paragraph 13 places placeholder 8 at character 158 twice, where the document's story holds it once"},
+    {"placeholder-100000-times", "story 2 not imported, its text stays as it was: run 0 of paragraph 13 places placeholder 8 at character 158 twice, where the document's story holds it once"},
+    // NUL characters, which the document's text cannot hold, are left out on purpose, and said so.
+    {"nul-characters", "story 0: 2 NUL character(s) of its translation left out", nullptr, false, true},
 };
 
 TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThanItsTranslationOrSource)
@@ -155,10 +169,12 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
                                     (g_work->dir / "minimal.dwq").string(), error))
             << error;
         std::string log;
-        const std::string transcript = g_work->Import(dwq, damage.name, log);
-        EXPECT_NE(transcript.find("dialog 104"), std::string::npos) << transcript;
-        EXPECT_EQ(transcript.find("dialog 103"), std::string::npos) << transcript;
+        const std::string transcript = g_work->Import(dwq, damage.name, log, damage.done ? 103 : 104);
+        EXPECT_NE(transcript.find(damage.done ? "dialog 103" : "dialog 104"), std::string::npos) << transcript;
+        EXPECT_EQ(transcript.find(damage.done ? "dialog 104" : "dialog 103"), std::string::npos) << transcript;
         EXPECT_NE(log.find(damage.logged), std::string::npos) << log;
+        // Said once per story.
+        EXPECT_EQ(kesto_test::CountOf(log, damage.logged), 1) << log;
 
         const fs::path result = g_work->dir / (std::string(damage.name) + ".qxp");
         const std::vector<std::string> imported = g_work->Stories(result);
@@ -176,6 +192,10 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
             std::ofstream(g_work->dir / "stored.qxp", std::ios::binary) << StoredDocument(dwq.string());
             from = g_work->Stories(g_work->dir / "stored.qxp");
             from.resize(source.size());
+        }
+        if (damage.done) {
+            EXPECT_EQ(imported, translation);
+            continue;
         }
         ASSERT_EQ(imported.size(), from.size());
         for (size_t s = 0; s < imported.size(); ++s)
@@ -337,6 +357,35 @@ TEST(DamagedParagraphs, AParagraphAddedToAStoryEndingInAParagraphMarkFailsTheSto
     EXPECT_NE(log.find("story 0 not imported, its text stays as it was: the exchange file holds 7 paragraphs"), std::string::npos)
         << log;
     EXPECT_EQ(work.Stories(work.dir / "paragraph-added.qxp"), work.Stories(kesto_test::ExampleDocument("two-page-linked.qxp")));
+    fs::remove_all(work.dir);
+}
+
+// A long document whose translation numbers the last run of every paragraph -1, where no reading
+// of runs 0, 1, ... reaches it: every story that has a run keeps its whole source text, none
+// keeps only the runs in front of the one no reading reaches.
+TEST(DamagedRuns, RunsNumberedNegativeInALongDocumentFailTheirStoriesWhole)
+{
+    Work work;
+    work.dir = kesto_test::RoundTripOf("directory.qxp").parent_path();
+    ASSERT_FALSE(work.dir.empty());
+    const fs::path dwq = work.dir / "runs-numbered-negative.dwq";
+    std::string error, log;
+    ASSERT_TRUE(DamageContainer("runs-numbered-negative-everywhere", (work.dir / "directory-translated.dwq").string(),
+                                dwq.string(), "", error))
+        << error;
+    EXPECT_NE(work.Import(dwq, "runs-numbered-negative", log).find("dialog 104"), std::string::npos);
+    EXPECT_NE(log.find("story 0 not imported, its text stays as it was: run -1 of paragraph 0 has a negative number"),
+              std::string::npos)
+        << log;
+    const std::vector<std::string> source = work.Stories(kesto_test::ExampleDocument("directory.qxp"));
+    const std::vector<std::string> imported = work.Stories(work.dir / "runs-numbered-negative.qxp");
+    ASSERT_EQ(imported.size(), source.size());
+    size_t longest = 0;
+    for (size_t s = 0; s < source.size(); ++s) {
+        EXPECT_EQ(imported[s], source[s]) << "story " << s;
+        longest = std::max(longest, source[s].size());
+    }
+    EXPECT_GT(longest, 10000u);
     fs::remove_all(work.dir);
 }
 

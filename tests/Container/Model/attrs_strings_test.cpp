@@ -178,18 +178,17 @@ TEST(AttrsSet, NumericValues) {
   EXPECT_EQ(out, 31);
   EXPECT_TRUE(DWX_AttrsSet::GetNumericValue(u"42", out));
   EXPECT_EQ(out, 42);
-  EXPECT_TRUE(DWX_AttrsSet::GetNumericValue(u"0xZZ", out));
-  EXPECT_EQ(out, 0);
-  out = 5;
-  EXPECT_TRUE(DWX_AttrsSet::GetNumericValue(u"0X1F", out));
-  EXPECT_EQ(out, 0);
   EXPECT_TRUE(DWX_AttrsSet::GetNumericValue(u"0xFFFFFFFF", out));
   EXPECT_EQ(out, -1);
-  EXPECT_TRUE(DWX_AttrsSet::GetNumericValue(u"  -7pt", out));
-  EXPECT_EQ(out, -7);
+  EXPECT_TRUE(DWX_AttrsSet::GetNumericValue(u"-2147483648", out));
+  EXPECT_EQ(out, INT32_MIN);
+  EXPECT_TRUE(DWX_AttrsSet::GetNumericValue(u"4294967295", out));
+  EXPECT_EQ(out, -1);
+  // Only a whole value is a number: one read as far as it parses would be another value.
   out = 5;
-  EXPECT_FALSE(DWX_AttrsSet::GetNumericValue(u"abc", out));
-  EXPECT_FALSE(DWX_AttrsSet::GetNumericValue(u"", out));
+  for (const char16_t* text : {u"abc", u"", u"0xZZ", u"0X1F", u"  -7pt", u"4x2", u"12 ", u"-", u"0x", u"+3",
+                               u"4294967296", u"-2147483649", u"0x100000000", u"\u0131\u0132"})
+    EXPECT_FALSE(DWX_AttrsSet::GetNumericValue(text, out)) << std::u16string(text).size();
   EXPECT_FALSE(DWX_AttrsSet::GetNumericValue(nullptr, out));
   EXPECT_EQ(out, 5);
 }
