@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <stdexcept>
+#include <string_view>
 
 namespace kesto_test {
 
@@ -28,8 +29,8 @@ const char* const kRecordItems[] = {"!1:SpecialChars{}", "!1:RefPoints{}", "!1:P
 
 // Values that a careless tool writes where a number belongs; none reads whole as what the export
 // wrote there.
-const char16_t* const kNotWhole[] = {u"4x2", u"-12", u"-1", u"", u" 42", u"42 ", u"0x2A", u"99999999999",
-                                     u"4.2", u"+42", u"42\u0000", u"\u0664\u0662", u"--1", u"1e3"};
+const std::u16string_view kNotWhole[] = {u"4x2", u"-12", u"-1", u"", u" 42", u"42 ", u"0x2A", u"99999999999",
+                                         u"4.2", u"+42", {u"42\0", 3}, u"\u0664\u0662", u"--1", u"1e3"};
 
 bool EndsWith(const std::string& text, const std::string& tail)
 {
@@ -514,7 +515,7 @@ std::string BookMutator::ChangeValue(CodeStreams& code, const Pick& pick) const
         ++ids;
     const bool uniqueId = ids > 0 && pick(2) == 0;
     const Attribute& a = m_attributes[uniqueId ? pick(static_cast<uint32_t>(ids)) : pick(static_cast<uint32_t>(m_attributes.size()))];
-    const std::u16string value = kNotWhole[pick(sizeof kNotWhole / sizeof *kNotWhole)];
+    const std::u16string value(kNotWhole[pick(sizeof kNotWhole / sizeof *kNotWhole)]);
     // The value's id: the string table's own when it holds the text, else a new string after
     // every id it holds (a text listed twice is a damage of its own).
     int32_t id = 0;
