@@ -39,7 +39,7 @@ Bytes ReadAll(InStream& stream)
 const char16_t kTextAndCode[] = u"VerbantTextAndCode";
 
 void CopyStorage(OLEStorage& in, OLEStorage& out, const std::u16string& at, const std::vector<std::u16string>& edited,
-                 const CodeStreams* code, const RawEdit& edit)
+                 const CodeStreams* code, const RawEdit& edit, bool compress)
 {
     OLEStorageEnumerator items = in.CreateEnumerator();
     while (items.Next()) {
@@ -47,7 +47,7 @@ void CopyStorage(OLEStorage& in, OLEStorage& out, const std::u16string& at, cons
         const std::u16string path = at.empty() ? name : at + u"/" + name;
         if (code && items.ItemIsStorage() && path == kTextAndCode) {
             OLEStorage target(out, name.c_str(), CD_CreateWrite);
-            std::unique_ptr<CF_OutStorage> file = CreateCodeFile(target, true);
+            std::unique_ptr<CF_OutStorage> file = CreateCodeFile(target, compress);
             for (const auto& [stream, bytes] : code->streams) {
                 std::unique_ptr<CF_OutStream> copy = file->CreateStream(stream.c_str(), 0, cf_Automatic);
                 if (!bytes.empty())
@@ -65,7 +65,7 @@ void CopyStorage(OLEStorage& in, OLEStorage& out, const std::u16string& at, cons
         } else if (items.ItemIsStorage()) {
             OLEStorage source(in, name.c_str(), CD_OpenRead);
             OLEStorage target(out, name.c_str(), CD_CreateWrite);
-            CopyStorage(source, target, path, edited, code, edit);
+            CopyStorage(source, target, path, edited, code, edit, compress);
         } else {
             OLEStream source(in, name.c_str(), CD_OpenRead);
             Bytes bytes = ReadAll(source);
@@ -747,11 +747,11 @@ CodeStreams ReadCodeFile(const std::string& path)
 // Writes `out` from `in` with the code file's streams from `code` (when given) and the streams at
 // the paths of `edited` passed through `edit`.
 void WriteCopy(const std::string& in, const std::string& out, const CodeStreams* code,
-               const std::vector<std::u16string>& edited, const RawEdit& edit)
+               const std::vector<std::u16string>& edited, const RawEdit& edit, bool compress)
 {
     OLEStorage source(in.c_str(), CD_OpenRead);
     OLEStorage target(out.c_str(), CD_CreateWrite);
-    CopyStorage(source, target, u"", edited, code, edit);
+    CopyStorage(source, target, u"", edited, code, edit, compress);
     target.Flush();
 }
 

@@ -58,9 +58,10 @@ CodeStreams ReadCodeFile(const std::string& path);
 using RawEdit = std::function<void(const std::u16string& path, Bytes& bytes)>;
 
 // Writes `out` from `in` with the code file's streams from `code` (when given) and the streams at
-// the paths of `edited` passed through `edit`.
+// the paths of `edited` passed through `edit`; without `compress`, the code file stores its
+// streams as they are, which any reader takes as well and which is many times quicker to write.
 void WriteCopy(const std::string& in, const std::string& out, const CodeStreams* code,
-               const std::vector<std::u16string>& edited = {}, const RawEdit& edit = nullptr);
+               const std::vector<std::u16string>& edited = {}, const RawEdit& edit = nullptr, bool compress = true);
 
 // The host document stored in the container at `path`, inflated.
 std::string StoredDocument(const std::string& path);

@@ -80,9 +80,9 @@ const KnownFault* KnownFor(MutationClass kind, const std::string& mutation)
 }
 
 #ifdef KESTO_SANITIZED_BUILD
-constexpr int kDefaultMutations = 150;
+constexpr int kDefaultMutations = 200;
 #else
-constexpr int kDefaultMutations = 1200;
+constexpr int kDefaultMutations = 2000;
 #endif
 
 int FromEnvironment(const char* name, int fallback)
@@ -240,7 +240,7 @@ protected:
     {
         Outcome out;
         Lap lap{phases};
-        kesto_damage::WriteCopy(translated, mutated, &code);
+        kesto_damage::WriteCopy(translated, mutated, &code, {}, nullptr, false);
         NewLog();
         lap.Next();
         EXPECT_EQ(Docs().Open(restored, 31), XT_OK) << host->Log().Text();
