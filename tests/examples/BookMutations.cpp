@@ -162,13 +162,22 @@ BookMutator::BookMutator(const CodeStreams& code)
     // A "uniqID" comes first among them: its value is what the import writes as a marker.
     std::stable_partition(m_attributes.begin(), m_attributes.end(),
                           [](const Attribute& a) { return a.name == u"uniqID"; });
+    for (Bundle& bundle : m_bundles) {
+        if (EndsWith(bundle.where, "!1:PlaceHolders{}") || EndsWith(bundle.where, "!1:RefPoints{}"))
+            bundle.markers = true;
+        if (!EndsWith(bundle.where, "!1:SpecialChars{}"))
+            continue;
+        const auto names = code.streams.find(bundle.prefix + "\x01m_NameRef");
+        for (size_t k = 0; names != code.streams.end() && k < Values(names->second); ++k) {
+            const auto name = strings.find(static_cast<int32_t>(U32(names->second, 2 + 4 * k)));
+            (name != strings.end() && name->second == u"page_number" ? bundle.markers : bundle.characters) = true;
+        }
+    }
     for (size_t i = 0; i < m_elements.size(); ++i) {
         Element& e = m_elements[i];
-        const std::string child = Child(e.table, code.Table(e.table)[e.position].number);
-        for (const std::string& item : m_contents)
-            if (item.compare(0, child.size(), child) == 0 && (item[child.size()] == '\x01' || item[child.size()] == '\x02') &&
-                item.find("\x02!1:") != std::string::npos)
-                e.markers = true;
+        const std::string child = Child(e.table, code.Table(e.table)[e.position].number) + '\x01';
+        for (const Bundle& bundle : m_bundles)
+            e.markers |= bundle.markers && bundle.prefix.compare(0, child.size(), child) == 0;
         if (e.markers)
             m_markerElements.push_back(i);
     }
@@ -400,6 +409,10 @@ std::string BookMutator::ChangeRecords(MutationClass kind, CodeStreams& code, co
     const size_t n = Values(code.streams.at(bundle.fields.front()));
     const std::string what = bundle.where + " (" + std::to_string(n) + " records)";
     const size_t k = n ? pick(static_cast<uint32_t>(n)) : 0;
+    // Tabulators and breaks are characters: a translation may write more or fewer of them.
+    if (bundle.characters && (kind == MutationClass::kRecordRepeated || kind == MutationClass::kRecordRemoved ||
+                              kind == MutationClass::kCutAtRecord))
+        return "";
     switch (kind) {
     case MutationClass::kRecordValue: {
         if (n == 0)
@@ -497,9 +510,31 @@ std::string BookMutator::CutStream(CodeStreams& code, const Pick& pick) const
 {
     const std::string& name = m_cuttable[pick(static_cast<uint32_t>(m_cuttable.size()))];
     Bytes& bytes = code.streams.at(name);
-    if (bytes.empty())
+    // A table cut between two of its entries that lists fewer elements is what a translation may
+    // write: the cut falls inside an entry {length, name, index, number}, or before one that is no
+    // element (a set, the attributes, the run's content), which the export always writes.
+    std::vector<size_t> inside;
+    if (name.back() == '\x02') {
+        const std::vector<FolderEntry> table = code.Table(name.substr(0, name.size() - 1));
+        size_t at = 0;
+        for (size_t i = 0; i < table.size(); ++i) {
+            bool elementsOnly = true;
+            for (size_t j = i; j < table.size(); ++j)
+                elementsOnly &= EndsWith(table[j].name, "[]/");
+            if (!elementsOnly)
+                inside.push_back(at);
+            const size_t end = at + 13 + table[i].name.size();
+            for (size_t k = at + 1; k < end; ++k)
+                inside.push_back(k);
+            at = end;
+        }
+    } else {
+        for (size_t k = 0; k < bytes.size(); ++k)
+            inside.push_back(k);
+    }
+    if (inside.empty())
         return "";
-    const size_t size = pick(static_cast<uint32_t>(bytes.size()));
+    const size_t size = inside[pick(static_cast<uint32_t>(inside.size()))];
     const std::string what = Shown(name) + " of " + std::to_string(bytes.size()) + " bytes cut to " + std::to_string(size);
     bytes.resize(size);
     return what;
@@ -515,7 +550,15 @@ std::string BookMutator::ChangeValue(CodeStreams& code, const Pick& pick) const
         ++ids;
     const bool uniqueId = ids > 0 && pick(2) == 0;
     const Attribute& a = m_attributes[uniqueId ? pick(static_cast<uint32_t>(ids)) : pick(static_cast<uint32_t>(m_attributes.size()))];
-    const std::u16string value(kNotWhole[pick(sizeof kNotWhole / sizeof *kNotWhole)]);
+    std::u16string value(kNotWhole[pick(sizeof kNotWhole / sizeof *kNotWhole)]);
+    // A unique id reads whole, but another paragraph holds it already.
+    const bool taken = uniqueId && ids > 1 && pick(4) == 0;
+    if (taken) {
+        const std::u16string& other = m_attributes[pick(static_cast<uint32_t>(ids))].value;
+        if (other == a.value)
+            return "";
+        value = other;
+    }
     // The value's id: the string table's own when it holds the text, else a new string after
     // every id it holds (a text listed twice is a damage of its own).
     int32_t id = 0;
@@ -540,7 +583,8 @@ std::string BookMutator::ChangeValue(CodeStreams& code, const Pick& pick) const
     Bytes& values = code.streams.at(a.bundle + "\x01m_ValueRef");
     PutU32(values, 2 + 4 * a.record, static_cast<uint32_t>(id));
     std::string name(a.name.begin(), a.name.end());
-    return a.where + " attribute \"" + name + "\" " + Shown(a.value) + " set to " + Shown(value);
+    return a.where + " attribute \"" + name + "\" " + Shown(a.value) + " set to " + Shown(value) +
+           (taken ? ", another paragraph's" : "");
 }
 
 std::string BookMutator::RemoveString(CodeStreams& code, const Pick& pick) const

@@ -69,6 +69,10 @@ private:
         std::string prefix;
         std::vector<std::string> fields;  // the field streams, 32-bit values after the type code
         std::string where;
+        // Run content that stands for markers: placeholders, reference points, page numbers. A
+        // tabulator or a break is a character, which a translation may add or leave out.
+        bool markers = false;
+        bool characters = false;
     };
     struct Attribute {
         std::string bundle;  // the "Attrs{}" bundle
