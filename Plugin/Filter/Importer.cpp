@@ -32,9 +32,9 @@
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/KestoException.h"
 #include "Plugin/Shell/KestoInterface.h"
+#include "platform/host/Utf8.h"
 #include "platform/host/documents/XTDocSuites.h"
 #include "platform/host/documents/XTFlowSuites.h"
-#include "platform/host/Utf8.h"
 #include "platform/host/documents/XTTextSuites.h"
 
 using namespace KS_DWX::Import;
@@ -315,11 +315,13 @@ std::string LostChild(const std::vector<int32_t>& stored, int32_t count, const c
     for (size_t i = 0; i < stored.size(); ++i) {
         const int32_t index = stored[i];
         if (index < 0)
-            return child(index) + " has a negative number: " + lister + " lists it, but " + noun + "s are read from 0 on";
+            return child(index) + " has a negative number: " + lister + " lists it, but " + noun +
+                   "s are read from 0 on";
         if (i > 0 && stored[i - 1] == index)
             return child(index) + " is listed twice in " + lister;
         if (index >= count)
-            return child(count) + " is missing (" + lister + " lists " + noun + " " + std::to_string(index) + " behind it)";
+            return child(count) + " is missing (" + lister + " lists " + noun + " " + std::to_string(index) +
+                   " behind it)";
     }
     return std::string();
 }
@@ -329,27 +331,35 @@ std::string Where(int32_t paragraph, int32_t run)
     return "run " + std::to_string(run) + " of paragraph " + std::to_string(paragraph);
 }
 
+// The reason an attribute's value is refused: what it holds and what an export writes there.
+std::string RefusedValue(const std::string& what, const char16_t* value, const std::string& written)
+{
+    return " has the " + what + " \"" + xthost::Utf16ToUtf8(value) + "\", where an export writes " + written;
+}
+
 // The first of the object's numeric attributes `names` whose value does not read whole ("4x2"):
-// the import would take another value, or none, for it. A paragraph's unique id must also be one
-// an export writes: it is put back in place of the marker the export read it from, and another
-// id, or -1 (none), would put another marker there or take it away. Empty when each is absent or
-// whole.
-std::string ValueGap(ICommon& object, std::initializer_list<const char16_t*> names)
+// the import would take another value, or none, for it. Empty when each is absent or whole.
+std::string NumberGap(ICommon& object, std::initializer_list<const char16_t*> names)
 {
     for (const char16_t* name : names) {
         const char16_t* text = object.GetText(name);
         int32_t value = 0;
-        if (!text)
-            continue;
-        const bool whole = object.GetNumber(name, value);
-        const bool uniqueId = std::u16string(name) == u"uniqID";
-        if (whole && (!uniqueId || IsWrittenUniqueId(value)))
-            continue;
-        return " has the " + std::string(uniqueId ? "unique id" : "attribute " + xthost::Utf16ToUtf8(name)) + " \"" +
-               xthost::Utf16ToUtf8(text) + "\", where an export writes " +
-               (uniqueId ? "a number from 0 to " + std::to_string(kLargestUniqueId) : std::string("a whole number"));
+        if (text && !object.GetNumber(name, value))
+            return RefusedValue("attribute " + xthost::Utf16ToUtf8(name), text, "a whole number");
     }
     return std::string();
+}
+
+// What is wrong with the paragraph's unique id: it is put back in place of the marker the export
+// read it from, so a value that does not read whole, or one no export writes (-1, none, among
+// them), would put another marker there or take it away. Empty when it has none or a sound one.
+std::string UniqueIdGap(IPara& paragraph)
+{
+    const char16_t* text = paragraph.GetText(u"uniqID");
+    int32_t id = 0;
+    if (!text || (paragraph.GetNumber(u"uniqID", id) && IsWrittenUniqueId(id)))
+        return std::string();
+    return RefusedValue("unique id", text, "a number from 0 to " + std::to_string(kLargestUniqueId));
 }
 
 // What the records of one run lack; empty when each names only what the Book holds.
@@ -713,7 +723,8 @@ std::string FindStoryGap(IStory& story)
     std::string where = "the story's attributes";
     try {
         story.GetText(u"story_type");
-        std::string gap = ValueGap(story, {u"horizontal_pos", u"vertical_pos", u"width", u"height", u"angle", u"sectional_pos"});
+        std::string gap =
+            NumberGap(story, {u"horizontal_pos", u"vertical_pos", u"width", u"height", u"angle", u"sectional_pos"});
         if (!gap.empty())
             return "the story" + gap;
         const std::map<int32_t, int32_t> kinds = ReferenceKinds(story);
@@ -723,7 +734,7 @@ std::string FindStoryGap(IStory& story)
             RefPtr<IPara> para = story.Paragraph(p);
             if (!para)
                 break;
-            if (!(gap = ValueGap(*para, {u"uniqID"})).empty())
+            if (!(gap = UniqueIdGap(*para)).empty())
                 return where + gap;
             int32_t r = 0;
             for (;; ++r) {
@@ -731,7 +742,7 @@ std::string FindStoryGap(IStory& story)
                 RefPtr<IRun> run = para->Run(r);
                 if (!run)
                     break;
-                if (!(gap = ValueGap(*run, {u"private", u"codepage"})).empty())
+                if (!(gap = NumberGap(*run, {u"private", u"codepage"})).empty())
                     return where + gap;
                 const int32_t kind = run->Kind();
                 if (kind == kRunNone)

@@ -145,8 +145,10 @@ const Damage kDamages[] = {
     {"unique-id-not-a-number", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"4x2\", where"},
     {"unique-id-negative", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"-12\", where"},
     {"unique-id-none", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"-1\", where"},
-    {"placeholder-twice", "story 2 not imported, its text stays as it was: run 0 of paragraph 13 places placeholder 8 at character 158 twice, where the document's story holds it once"},
-    {"placeholder-100000-times", "story 2 not imported, its text stays as it was: run 0 of paragraph 13 places placeholder 8 at character 158 twice, where the document's story holds it once"},
+    {"placeholder-twice", "story 2 not imported, its text stays as it was: run 0 of paragraph 13 places placeholder 8 at "
+                  "character 158 twice, where the document's story holds it once"},
+    {"placeholder-100000-times", "story 2 not imported, its text stays as it was: run 0 of paragraph 13 places placeholder 8 at "
+                  "character 158 twice, where the document's story holds it once"},
     // NUL characters, which the document's text cannot hold, are left out on purpose, and said so.
     {"nul-characters", "story 0: 2 NUL character(s) of its translation left out", nullptr, false, true},
 };

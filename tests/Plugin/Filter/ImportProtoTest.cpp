@@ -534,7 +534,7 @@ class ThrowingStory : public IStory {
 public:
     explicit ThrowingStory(RefPtr<IStory> attributes) : mAttributes(std::move(attributes)) {}
     const char16_t* GetText(const char16_t* name) override { return mAttributes->GetText(name); }
-    bool GetNumber(const char16_t*, int32_t&) override { return false; }
+    bool GetNumber(const char16_t* name, int32_t& value) override { return mAttributes->GetNumber(name, value); }
     int32_t GetTable(const char16_t*, int32_t) override { return -1; }
     RefPtr<IPara> GetChild(int32_t index) override
     {
