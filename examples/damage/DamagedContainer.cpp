@@ -606,6 +606,11 @@ const std::vector<Damage>& Damages()
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) { SetFirstUniqueId(code, u"-1"); });
      }},
+    // "17" and a NUL: read as far as the NUL, the id of another paragraph of the story.
+    {"unique-id-with-nul",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstUniqueId(code, std::u16string(u"17\0", 3)); });
+     }},
     // The stories' first placeholder record written twice, and 100,000 times.
     {"placeholder-twice",
      [](const std::string& in, const std::string& out, const std::string&) {
