@@ -12,13 +12,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <algorithm>
 #include <map>
 #include <random>
 #include <regex>
@@ -54,7 +54,7 @@ struct KnownFault {
     MutationClass kind;
     const char* mutation;
 };
-const KnownFault kKnownFaults[] = {
+const std::vector<KnownFault> kKnownFaults = {
     // A page number's special-character record written twice, or its run copied: "Import done"
     // with the page number twice in the story.
     {MutationClass::kElementCopied, ""},
@@ -72,9 +72,14 @@ const KnownFault kKnownFaults[] = {
     // paragraph's text gone.
     {MutationClass::kStreamCut, "cut to 0"},
     // A "uniqID" of "0x2A" (read as hexadecimal), or one that another paragraph holds: "Import
-    // done" with that paragraph's id twice.
+    // done" with that paragraph's id twice; an attribute renamed "uniqID" on a paragraph without
+    // one: "Import done" with a unique id the document never had.
     {MutationClass::kValueNotWhole, "set to \"0x"},
     {MutationClass::kValueNotWhole, "another paragraph's"},
+    {MutationClass::kRecordValue, "Attrs{}"},
+    // A run's "size" of "+42": passed over without a word, the run takes another size and its box
+    // grows to fit.
+    {MutationClass::kValueNotWhole, "attribute \"size\""},
 };
 
 const KnownFault* KnownFor(MutationClass kind, const std::string& mutation)
