@@ -39,8 +39,9 @@ using StoryPoints = std::deque<StoryPoint>;
 std::string CaughtErrorText();
 
 // What the Book data of a story lacks, in words a user can act on ("paragraph 3 is missing
-// ..."); empty when every paragraph, run, content and record the story lists can be read and
-// names only what the Book holds.
+// ..."); empty when every paragraph, run, content and record the story lists can be read, its
+// paragraphs and runs are numbered 0 to n - 1 each once, as they are read, every number the
+// import takes from it reads whole, and it names only what the Book holds.
 std::string FindStoryGap(KS_DWX::Import::IStory& story);
 
 StoryPoints ReadStoryPoints(KS_DWX::Import::IStory& story);
