@@ -53,8 +53,9 @@ public:
 
     bool GetNumber(const char16_t* name, int32_t& value) override
     {
+        const char16_t* text = GetText(name);
         dwx_long number = 0;
-        if (!DWX_AttrsSet::GetNumericValue(GetText(name), number))
+        if (!DWX_AttrsSet::GetNumericValue(text, number) || !WholeText(name, text))
             return false;
         value = number;
         return true;
@@ -85,6 +86,21 @@ protected:
     void MarkLoaded() { m_loaded = true; }
 
 private:
+    // Whether `text`, the value of the attribute `name`, is all of its stored text: texts reach a
+    // caller as far as their first NUL, so "17" and a NUL would pass for another value, "17".
+    bool WholeText(const char16_t* name, const char16_t* text)
+    {
+        const dwx_long nameId = m_strings->find(name);
+        for (const DWX_AttrsSet* set = &Attrs(); set; set = set->BaseAttrsSet()) {
+            const auto value = set->OwnAttrs().find(nameId);
+            if (value != set->OwnAttrs().end())
+                return m_strings->find(text) == value->second;
+            if (set->BaseAttrsSet() == set)
+                break;
+        }
+        return false;
+    }
+
     DWX_AttrsSet& Attrs()
     {
         DWX_ProcessorWithAttrs_In2& reader = Reader();

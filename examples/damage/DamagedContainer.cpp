@@ -40,7 +40,7 @@ const char16_t kTextAndCode[] = u"VerbantTextAndCode";
 
 // Copies `in` into `out`, leaving out the item at the path `dropped`.
 void CopyStorage(OLEStorage& in, OLEStorage& out, const std::u16string& at, const std::vector<std::u16string>& edited,
-                 const CodeStreams* code, const RawEdit& edit, const std::u16string& dropped = {})
+                 const CodeStreams* code, const RawEdit& edit, bool compress, const std::u16string& dropped = {})
 {
     OLEStorageEnumerator items = in.CreateEnumerator();
     while (items.Next()) {
@@ -50,7 +50,7 @@ void CopyStorage(OLEStorage& in, OLEStorage& out, const std::u16string& at, cons
             continue;
         if (code && items.ItemIsStorage() && path == kTextAndCode) {
             OLEStorage target(out, name.c_str(), CD_CreateWrite);
-            std::unique_ptr<CF_OutStorage> file = CreateCodeFile(target, true);
+            std::unique_ptr<CF_OutStorage> file = CreateCodeFile(target, compress);
             for (const auto& [stream, bytes] : code->streams) {
                 std::unique_ptr<CF_OutStream> copy = file->CreateStream(stream.c_str(), 0, cf_Automatic);
                 if (!bytes.empty())
@@ -68,7 +68,7 @@ void CopyStorage(OLEStorage& in, OLEStorage& out, const std::u16string& at, cons
         } else if (items.ItemIsStorage()) {
             OLEStorage source(in, name.c_str(), CD_OpenRead);
             OLEStorage target(out, name.c_str(), CD_CreateWrite);
-            CopyStorage(source, target, path, edited, code, edit, dropped);
+            CopyStorage(source, target, path, edited, code, edit, compress, dropped);
         } else {
             OLEStream source(in, name.c_str(), CD_OpenRead);
             Bytes bytes = ReadAll(source);
@@ -85,7 +85,7 @@ void WriteCopyWithout(const std::string& in, const std::string& out, const std::
 {
     OLEStorage source(in.c_str(), CD_OpenRead);
     OLEStorage target(out.c_str(), CD_CreateWrite);
-    CopyStorage(source, target, u"", {path}, nullptr, nullptr, path);
+    CopyStorage(source, target, u"", {path}, nullptr, nullptr, true, path);
     target.Flush();
 }
 
@@ -175,8 +175,8 @@ void Rename(CodeStreams& code, const std::string& prefix, const std::string& nam
     code.SetTable(parent, table);
 }
 
-// Copies the folder at `prefix` with everything in it as element `index` of the same parent; the
-// elements of its name from `index` on move one place back.
+} // namespace
+
 void CopyElement(CodeStreams& code, const std::string& prefix, int32_t index)
 {
     const auto [parent, entry] = ParentEntry(code, prefix);
@@ -198,7 +198,6 @@ void CopyElement(CodeStreams& code, const std::string& prefix, int32_t index)
     code.SetTable(parent, table);
 }
 
-// The streams of a code file's stream names beginning with `prefix` + 0x01: a bundle's fields.
 std::vector<std::string> FieldsOf(const CodeStreams& code, const std::string& bundle)
 {
     std::vector<std::string> fields;
@@ -208,6 +207,8 @@ std::vector<std::string> FieldsOf(const CodeStreams& code, const std::string& bu
             fields.push_back(name);
     return fields;
 }
+
+namespace {
 
 // The first story's first text run with characters, by its stream.
 std::string FirstCharacters(const CodeStreams& code)
@@ -617,6 +618,11 @@ const std::vector<Damage>& Damages()
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) { SetFirstUniqueId(code, u"-1"); });
      }},
+    // "17" and a NUL: read as far as the NUL, the id of another paragraph of the story.
+    {"unique-id-with-nul",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstUniqueId(code, std::u16string(u"17\0", 3)); });
+     }},
     // The stories' first placeholder record written twice, and 100,000 times.
     {"placeholder-twice",
      [](const std::string& in, const std::string& out, const std::string&) {
@@ -790,11 +796,11 @@ CodeStreams ReadCodeFile(const std::string& path)
 // Writes `out` from `in` with the code file's streams from `code` (when given) and the streams at
 // the paths of `edited` passed through `edit`.
 void WriteCopy(const std::string& in, const std::string& out, const CodeStreams* code,
-               const std::vector<std::u16string>& edited, const RawEdit& edit)
+               const std::vector<std::u16string>& edited, const RawEdit& edit, bool compress)
 {
     OLEStorage source(in.c_str(), CD_OpenRead);
     OLEStorage target(out.c_str(), CD_CreateWrite);
-    CopyStorage(source, target, u"", edited, code, edit);
+    CopyStorage(source, target, u"", edited, code, edit, compress);
     target.Flush();
 }
 

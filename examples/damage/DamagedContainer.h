@@ -42,6 +42,12 @@ struct CodeStreams {
     void Find(const std::string& prefix, const std::string& name, std::vector<std::string>& found) const;
 };
 
+// Copies the folder at `prefix` with everything in it as element `index` of the same parent; the
+// elements of its name from `index` on move one place back.
+void CopyElement(CodeStreams& code, const std::string& prefix, int32_t index);
+// The field streams of the bundle at `bundle`: the streams named `bundle` + 0x01 + a field name.
+std::vector<std::string> FieldsOf(const CodeStreams& code, const std::string& bundle);
+
 // The path of the stories' collection of the first document, and of story `story`.
 extern const FolderPath kStories;
 FolderPath StoryPath(int32_t story);
@@ -52,9 +58,10 @@ CodeStreams ReadCodeFile(const std::string& path);
 using RawEdit = std::function<void(const std::u16string& path, Bytes& bytes)>;
 
 // Writes `out` from `in` with the code file's streams from `code` (when given) and the streams at
-// the paths of `edited` passed through `edit`.
+// the paths of `edited` passed through `edit`; without `compress`, the code file stores its
+// streams as they are, which any reader takes as well and which is many times quicker to write.
 void WriteCopy(const std::string& in, const std::string& out, const CodeStreams* code,
-               const std::vector<std::u16string>& edited = {}, const RawEdit& edit = nullptr);
+               const std::vector<std::u16string>& edited = {}, const RawEdit& edit = nullptr, bool compress = true);
 
 // The host document stored in the container at `path`, inflated.
 std::string StoredDocument(const std::string& path);

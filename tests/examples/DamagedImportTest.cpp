@@ -145,6 +145,7 @@ const Damage kDamages[] = {
     {"unique-id-not-a-number", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"4x2\", where"},
     {"unique-id-negative", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"-12\", where"},
     {"unique-id-none", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"-1\", where"},
+    {"unique-id-with-nul", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"17\", where"},
     {"placeholder-twice", "story 2 not imported, its text stays as it was: run 0 of paragraph 13 places placeholder 8 at "
                   "character 158 twice, where the document's story holds it once"},
     {"placeholder-100000-times", "story 2 not imported, its text stays as it was: run 0 of paragraph 13 places placeholder 8 at "
