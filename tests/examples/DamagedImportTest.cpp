@@ -371,6 +371,11 @@ TEST(DamagedParagraphs, AParagraphAddedToAStoryEndingInAParagraphMarkFailsTheSto
 // keeps only the runs in front of the one no reading reaches.
 TEST(DamagedRuns, RunsNumberedNegativeInALongDocumentFailTheirStoriesWhole)
 {
+#ifndef NDEBUG
+    // The debug host checks its story after every change, which makes the directory's round trip
+    // take the better part of an hour; the optimised builds run it in seconds.
+    GTEST_SKIP() << "the directory's round trip runs in the optimised builds";
+#endif
     Work work;
     work.dir = kesto_test::RoundTripOf("directory.qxp").parent_path();
     ASSERT_FALSE(work.dir.empty());
