@@ -200,7 +200,7 @@ int SyncFolderOf(const std::string& path)
     return error;
 }
 
-int ReadyTemp(int fd, const std::string& replaced)
+int ReadyTemp(int fd, const std::string& replaced, bool durable)
 {
     struct stat own {};
     if (::fstat(fd, &own) != 0)
@@ -208,8 +208,9 @@ int ReadyTemp(int fd, const std::string& replaced)
     if (!S_ISREG(own.st_mode))
         return EISDIR;
     // The content reaches the disk before any name points at it.
-    if (const int error = Synced(fd))
-        return error;
+    if (durable)
+        if (const int error = Synced(fd))
+            return error;
     mode_t mode = DefaultMode();
     struct stat old {};
     if (!replaced.empty() && ::stat(NativePath(replaced).c_str(), &old) == 0) {
@@ -229,7 +230,12 @@ int FinishTemp(int fd, const std::string& temp, const std::string& target, Finis
     if (how == Finish::Replace)
         if (const int error = ResolveLinks(target, final))
             return error;
-    if (const int error = ReadyTemp(fd, how == Finish::Replace ? final : std::string()))
+    // A temporary file that takes the name of another one (the host's save of the export's
+    // private copy) is no result: whatever a power cut leaves of it is swept, so nothing waits
+    // for the disk.
+    pid_t owner = 0;
+    const bool durable = !ParseTempName(NamePart(final), kTempSuffix, owner);
+    if (const int error = ReadyTemp(fd, how == Finish::Replace ? final : std::string(), durable))
         return error;
     if (how == Finish::Replace) {
         if (::rename(temp.c_str(), final.c_str()) != 0)
@@ -238,7 +244,7 @@ int FinishTemp(int fd, const std::string& temp, const std::string& target, Finis
         if (const int error = PutExclusive(temp, final))
             return error;
     }
-    return SyncFolderOf(final);
+    return durable ? SyncFolderOf(final) : 0;
 }
 
 int WriteBeside(const std::string& target, const std::string& suffix, const std::string& bytes, Finish how,

@@ -50,8 +50,10 @@ enum class Finish { Replace, Exclusive };
 // Makes the complete temporary file (open as fd) ready to take the place of the file at
 // replaced (empty: of no file): its content synced, the owner, group and permission bits of
 // that file without setuid and setgid (none: the process's default mode). EACCES when the owner
-// cannot be kept. Answers 0 or the system's error number. FinishTemp does this itself.
-int ReadyTemp(int fd, const std::string& replaced);
+// cannot be kept. Answers 0 or the system's error number. FinishTemp does this itself; it leaves
+// the sync out (durable false) where the target is itself a temporary file, which no power cut
+// can make a result.
+int ReadyTemp(int fd, const std::string& replaced, bool durable = true);
 
 // Puts the complete temporary file (open as fd) under the target's name so that a power cut
 // at any moment leaves the old file or the whole new one: its content is synced, it gets the
