@@ -216,17 +216,50 @@ bool Digger::Seek(int32_t id, int32_t direction, bool retry)
     return true;
 }
 
+std::vector<Digger::Position> Digger::MarkersMoved(const std::function<void()>& walk)
+{
+    std::vector<Position> moved;
+    struct Restore {
+        Digger& digger;
+        const std::map<Key, Position> positions;
+        const QStoryCutter cutter;
+        const std::size_t current;
+        const int32_t shift;
+        ~Restore()
+        {
+            digger.mPositions = positions;
+            digger.mCutter = cutter;
+            digger.mCurrent = current;
+            digger.mShift = shift;
+            digger.mMoved = nullptr;
+        }
+    } restore{*this, mPositions, mCutter, mCurrent, mShift};
+    mMoved = &moved;
+    walk();
+    return moved;
+}
+
 void Digger::MoveMarker(Position& position)
 {
-    SetCurrentBox(mStory.GetBox());
-    CallHost<XTY_SetInsertionPoint>(CurrentPos());
-    InsertCarrier(CurrentPos(), u' ');
+    if (mMoved) {
+        // The space the copy is prepared with.
+        ++mShift;
+    } else {
+        SetCurrentBox(mStory.GetBox());
+        CallHost<XTY_SetInsertionPoint>(CurrentPos());
+        InsertCarrier(CurrentPos(), u' ');
+    }
     const int32_t cursor = CurrentPos();
     Note(position, cursor, true);
     const int32_t present = position.start + (position.placement >= 0 ? position.placement : mShift);
     const int32_t length = position.end - position.start;
     if (present == cursor || length <= 0)
         return;
+    if (mMoved) {
+        mMoved->push_back(position);
+        mShift += length;
+        return;
+    }
 
     // The host keeps a hidden run whole, so the marker goes over in one copy; the tag marks
     // its first character on the way and is taken off the copy again.

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Plugin/Exchange/DWX_Import.h"
 #include "Plugin/Filter/FixedStory.h"
@@ -55,6 +57,10 @@ public:
     // KestoException 1003 when a marker in the way has no entry.
     bool Seek(int32_t id, int32_t direction, bool retry);
     bool Seek(const Key& key, bool retry) { return Seek(key.first, key.second, retry); }
+    // The markers that `walk`, a run of Step and Seek calls as the writing would make them, finds
+    // away from the cursor: Seek moves such a marker by copying it to the cursor, and the old one
+    // goes with the old text. Nothing is written, and the cursor is where it was afterwards.
+    std::vector<Position> MarkersMoved(const std::function<void()>& walk);
     // Passes the rest of the old text and removes everything queued for cutting.
     void Flush();
     // Removes what is queued for cutting so far, leaving the old text not yet passed; for a
@@ -141,4 +147,6 @@ private:
     bool mHighFlag = false;
     bool mMarkerParagraphs = false;
     int32_t mDroppedNuls = 0;
+    // While MarkersMoved walks: the markers Seek would move; null while the cursor writes.
+    std::vector<Position>* mMoved = nullptr;
 };

@@ -574,6 +574,38 @@ std::string MarkerPlacedTooOften(const StoryPoints& points, const FixedStory& se
     return std::string();
 }
 
+// The first anchored item of the document's story that the exchange story places elsewhere than
+// it stands, as a cursor over the story's view `segments` finds it walking the story's points:
+// the cursor moves a marker by a copy, and the copy of an anchored item is a new box with a new
+// story, while the old ones go with the old text. Read before the story is touched; empty when
+// every anchored item stays where it is.
+std::string AnchoredItemMoved(const StoryPoints& points, XTHandle box, const FixedStory& segments, Mapper& owner,
+                              XAttribs& converter)
+{
+    QStoryText text(box);
+    Digger digger(box, owner, converter, segments, false);
+    digger.SetMarkerParagraphs(MarkersHaveParagraphs(ParagraphCount(points), points, segments, digger.TextEnd()));
+    const std::vector<Digger::Position> moved = digger.MarkersMoved([&] {
+        for (const StoryPoint& point : points) {
+            if (point.id == kPointParagraphEnd)
+                digger.Step(true);
+            else if (point.id != kPointText)
+                digger.Seek(point.id, point.direction, true);
+        }
+    });
+    if (moved.empty())
+        return std::string();
+    std::map<int32_t, uint32_t> kinds = MarkerKinds(text, segments);
+    for (const Digger::Position& position : moved) {
+        if (kinds[position.start] != kAnchoredItem)
+            continue;
+        const StorySegment marker{position.id, position.direction, position.start, position.end};
+        return "it places " + MarkerName(marker, kAnchoredItem) +
+               " elsewhere in the story: moved there, its box and the box's story would come back as copies";
+    }
+    return std::string();
+}
+
 // Special characters by the row of the character table that names them.
 using SpecialChars = std::map<const SpecialCharRow*, int32_t>;
 
@@ -1176,6 +1208,8 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     try {
         points = ReadStoryPoints(story);
         lost = LeftOut(story, box, segments, points);
+        if (lost.empty())
+            lost = AnchoredItemMoved(points, box, segments, *this, *mConverter);
     } catch (...) {
         lost = "it cannot be read: " + CaughtErrorText();
     }

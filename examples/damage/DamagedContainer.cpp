@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 
 #include "Container/Storage/CodeFile.h"
 #include "Container/Storage/Errors.h"
@@ -679,6 +680,28 @@ const std::vector<Damage>& Damages()
                        const Bytes plain = Inflate(bytes);
                        bytes = Deflate(std::string(plain.begin(), plain.begin() + plain.size() / 2));
                    });
+     }},
+    // The paragraph that places the stories' last placeholder (in an export of export.qxp an
+    // anchored text box) swapped with the paragraph behind it, or in front of it when it is the
+    // last: the translation puts the anchored item into another paragraph.
+    {"anchored-item-moved",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             auto [set, paragraph] = ParentEntry(code, Parent(FindInStories(code, "!1:PlaceHolders{}").back()));
+             while (paragraph.name != "Paragraph[]/")
+                 std::tie(set, paragraph) = ParentEntry(code, set);
+             auto table = code.Table(set);
+             FolderEntry* other = nullptr;
+             for (FolderEntry& e : table)
+                 if (e.name == paragraph.name && (e.index == paragraph.index + 1 || (!other && e.index == paragraph.index - 1)))
+                     other = &e;
+             if (!other)
+                 throw std::runtime_error("the paragraph of the last placeholder has no paragraph beside it");
+             for (FolderEntry& e : table)
+                 if (e.name == paragraph.name && e.index == paragraph.index)
+                     std::swap(e.number, other->number);
+             code.SetTable(set, table);
+         });
      }},
     };
     return damages;

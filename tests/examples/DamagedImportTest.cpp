@@ -152,6 +152,10 @@ const Damage kDamages[] = {
                   "character 158 twice, where the document's story holds it once"},
     // NUL characters, which the document's text cannot hold, are left out on purpose, and said so.
     {"nul-characters", "story 0: 2 NUL character(s) of its translation left out", nullptr, false, true},
+    // An anchored item moved into another paragraph: moving it would replace its box and the box's
+    // story by copies.
+    {"anchored-item-moved", "story 2 not imported, its text stays as it was: it places placeholder 1 (an anchored item) at "
+                            "character 222 elsewhere in the story"},
 };
 
 TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThanItsTranslationOrSource)

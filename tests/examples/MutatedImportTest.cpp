@@ -60,10 +60,6 @@ const std::vector<KnownFault> kKnownFaults = {
     // with the page number twice in the story (seed 47, mutations 184 and 855).
     {MutationClass::kElementCopied, ""},
     {MutationClass::kRecordRepeated, "!1:SpecialChars{}"},
-    // Paragraphs reordered so that an anchored item's placeholder moves: the marker is moved by a
-    // copy, so the anchored box and its caption story come back as new ones, with new uids
-    // (seed 47, mutation 240).
-    {MutationClass::kEntriesSwapped, "Paragraph[]/"},
     // A paragraph's attributes cut at or inside a record, or its "uniqID" record removed:
     // "Import done" without that unique id (seed 47, mutations 1488 and 4423; seed 1, 9316).
     {MutationClass::kCutAtRecord, "Attrs{}"},
