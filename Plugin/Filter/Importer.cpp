@@ -450,6 +450,29 @@ std::string OldTextBeyond(int32_t paragraphs, const Digger& digger)
     return std::string();
 }
 
+// The first exchange paragraph that lists no record whose paragraph of the document's story holds
+// text: its table was cut to nothing, and the cursor would cut that text with nothing written for
+// it. (A paragraph with its attributes and no run is one an export may write where the story holds
+// text it does not carry.) Its markers are left to the marker checks. Empty when there is none.
+std::string RunsLeftOut(IStory& story, const FixedStory& segments, bool markerParagraphs)
+{
+    int32_t breaks = 0;
+    std::set<int32_t> checked;
+    for (const StorySegment& segment : segments) {
+        if (segment.id == kBreakSegment) {
+            breaks += Digger::EndsParagraph(segment, markerParagraphs) ? 1 : 0;
+            continue;
+        }
+        if (segment.id != kTextSegment || segment.end <= segment.start || !checked.insert(breaks).second)
+            continue;
+        RefPtr<IPara> paragraph = story.Paragraph(breaks);
+        if (paragraph && paragraph->ListsNothing())
+            return "paragraph " + std::to_string(breaks) + " lists no record, not even its attributes, where the "
+                   "document's story holds text";
+    }
+    return std::string();
+}
+
 int32_t ParagraphCount(const StoryPoints& points)
 {
     int32_t paragraphs = 0;
@@ -817,7 +840,7 @@ std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments, con
     for (const std::string& lost : {MarkerPlacedTooOften(points, segments, text),
                                     ParagraphsBeyond(paragraphs, segments, own, length),
                                     MarkersLeftOut(points, segments, text),
-                                    SpecialCharsLeftOut(story, text)})
+                                    SpecialCharsLeftOut(story, text), RunsLeftOut(story, segments, own)})
         if (!lost.empty())
             return lost;
     return more(text);

@@ -727,10 +727,19 @@ const std::vector<Damage>& Damages()
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"size", u"+42"); });
      }},
-    // The story table cut to nothing: the Book holds no story.
+    // Tables cut to nothing: the Book holds no story, the first paragraph no record.
     {"no-stories",
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) { code.SetTable(code.Folder(kStories), {}); });
+     }},
+    {"paragraph-of-no-records",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             auto path = StoryPath(0);
+             path.emplace_back("ParagraphsSet/", 0);
+             path.emplace_back("Paragraph[]/", 0);
+             code.SetTable(code.Folder(path), {});
+         });
      }},
     // Two NUL characters behind the first character of the first story.
     {"nul-characters",
