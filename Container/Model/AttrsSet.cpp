@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -175,8 +176,11 @@ void DWX_AttrsSet_In::Call(DWX_InBundle& bundle) {
   DWX_Attr_Rec_In record;
   while (bundle.GetRecord(record)) {
     if (m_check) {
-      if (!(*m_check)[record.m_NameRef] || !(*m_check)[record.m_ValueRef])
-        Error(FE_CodeFileShortRead);
+      for (const dwx_long ref : {record.m_NameRef, record.m_ValueRef})
+        if (!(*m_check)[ref])
+          throw FilterException(FE_CodeFileShortRead,
+                                "damaged code file: an attribute names string " + std::to_string(ref) +
+                                    ", which the string table does not hold");
     }
     if (record.m_NameRef >= 0 && record.m_ValueRef >= 0)
       Attrs()[record.m_NameRef] = record.m_ValueRef;

@@ -284,16 +284,19 @@ class DWX_InBundle_Impl final : public DWX_InBundle2 {
   DWX_InBundle_Impl(const DWX_Handle<DWX_InFolder2>& folder, FieldStreams<DWX_InStream2> streams)
       : m_folder(folder), m_streams(std::move(streams)) {}
 
+  // A record is whole in every field, or the records have ended in every field: one that some
+  // field lacks (a value cut short, or a field ending before the others) is an error, not the end.
   bool GetRecord(DWX_InRecord& record) override {
-    bool first = true;
+    size_t read = 0;
+    bool damaged = false;
     for (auto& [index, stream] : m_streams) {
-      if (!record.GetField(index, *stream)) {
-        if (first && !stream->Damaged()) return false;  // the records have ended
-        Error(FE_CodeFileShortRead);                    // a record left incomplete
-      }
-      first = false;
+      if (record.GetField(index, *stream))
+        ++read;
+      else
+        damaged |= stream->Damaged();
     }
-    return !first;
+    if (damaged || (read != 0 && read != m_streams.size())) Error(FE_CodeFileShortRead);
+    return read != 0;
   }
 
  private:
@@ -392,6 +395,17 @@ class DWX_InFolder_Impl final : public DWX_InFolder2 {
 
   CF_InFolder& CodeFolder() { return *m_folder; }
 
+  // The stream `name` when its type code reads as `type`; `cut` tells a stream that is there but
+  // too short to hold its type code.
+  DWX_Handle<DWX_InStream2> OpenTyped(DWX_FieldType type, const char* name, dwx_long tag, bool& cut) {
+    auto stream = m_folder->OpenStream(name, static_cast<uint32_t>(tag));
+    uint16_t code = 0;
+    cut = stream && !GetU16(*stream, code);
+    if (!stream || cut || code >= ft_Count || code != type) return {};
+    return DWX_Handle<DWX_InStream2>(MakeTyped<DWX_In_Impl, DWX_InStream2>(
+        static_cast<DWX_FieldType>(code), m_container, std::move(stream)));
+  }
+
   DWX_Handle<DWX_InFolder2> OpenFolder(const char* name, dwx_long index) override {
     auto folder = m_folder->OpenFolder(name, index);
     if (!folder) return {};
@@ -400,23 +414,26 @@ class DWX_InFolder_Impl final : public DWX_InFolder2 {
 
   DWX_Handle<DWX_InStream2> OpenStream(DWX_FieldType type, const char* name,
                                        dwx_long tag) override {
-    auto stream = m_folder->OpenStream(name, static_cast<uint32_t>(tag));
-    uint16_t code = 0;
-    if (!stream || !GetU16(*stream, code) || code >= ft_Count || code != type) return {};
-    return DWX_Handle<DWX_InStream2>(MakeTyped<DWX_In_Impl, DWX_InStream2>(
-        static_cast<DWX_FieldType>(code), m_container, std::move(stream)));
+    bool cut = false;
+    return OpenTyped(type, name, tag, cut);
   }
 
   DWX_Handle<DWX_InBundle2> OpenBundle(const DWX_FieldsEnumerator& record, const char* name,
                                        dwx_long index) override {
-    auto folder = OpenFolder(name, index);
-    if (!folder) return {};
+    auto code = m_folder->OpenFolder(name, index);
+    if (!code) return {};
+    auto* impl = new DWX_InFolder_Impl(m_container, std::move(code));
+    const DWX_Handle<DWX_InFolder2> folder(impl);
     DWX_FieldsList fields;
     record.EnumFields(fields);
     FieldStreams<DWX_InStream2> streams;
-    for (const auto& [i, field] : fields.Fields())
-      if (auto stream = folder->OpenStream(field.type, field.name.c_str(), 0))
+    for (const auto& [i, field] : fields.Fields()) {
+      bool cut = false;
+      if (auto stream = impl->OpenTyped(field.type, field.name.c_str(), 0, cut))
         streams.emplace(i, std::move(stream));
+      else if (cut)
+        Error(FE_CodeFileShortRead);  // a field whose type code is cut: its records are incomplete
+    }
     return DWX_Handle<DWX_InBundle2>(new DWX_InBundle_Impl(folder, std::move(streams)));
   }
 

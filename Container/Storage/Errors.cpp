@@ -82,6 +82,9 @@ FilterException::FilterException(int32_t code, sh_MessageType type, va_list /*ar
 FilterException::FilterException(int32_t code, sh_MessageType type, FE_Position position)
     : m_code(code), m_type(type), m_position(position) {}
 
+FilterException::FilterException(int32_t code, const std::string& text)
+    : m_code(code), m_text(CopyText(text.c_str())), m_type(sh_Error) {}
+
 FilterException::FilterException(const FilterException& other)
     : m_code(other.m_code),
       m_text(CopyText(other.m_text.get())),

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // Kind of a library message.
 enum sh_MessageType : int32_t {
@@ -64,6 +65,8 @@ class FilterException {
   FilterException(int32_t code, sh_MessageType type, va_list args, FE_Position position);
   // The same for a format without arguments.
   FilterException(int32_t code, sh_MessageType type = sh_Error, FE_Position position = {});
+  // An error of `code` with a text of its own, in place of the code's general one.
+  FilterException(int32_t code, const std::string& text);
   FilterException(const FilterException& other);
   FilterException& operator=(const FilterException& other);
   virtual ~FilterException();

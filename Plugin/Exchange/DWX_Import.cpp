@@ -191,6 +191,8 @@ public:
         return RecordsOtherThan(m_reader.Folder(), DWX_Names::TextRun);
     }
 
+    bool ListsNothing() override { return m_reader.Valid() && DWX_SubFolders(m_reader.Folder()).empty(); }
+
 private:
     DWX_ProcessorWithAttrs_In2& Reader() override { return m_reader; }
 

@@ -47,6 +47,9 @@ struct TCommon : virtual ICommon {
     // The (name, index) pairs of the records the stored set lists under a name that is neither
     // its children's nor its attributes': what a reading would pass over without a word.
     virtual std::vector<std::pair<std::string, int32_t>> UnknownRecords() { return {}; }
+    // Whether the stored set lists no record at all, not even its attributes: an export writes
+    // one for each paragraph, a table cut to nothing leaves none.
+    virtual bool ListsNothing() { return false; }
 };
 
 // Kinds of run content.

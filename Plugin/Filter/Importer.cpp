@@ -9,6 +9,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Container/Storage/Errors.h"
@@ -350,6 +351,40 @@ std::string NumberGap(ICommon& object, std::initializer_list<const char16_t*> na
     return std::string();
 }
 
+// Whether `text` is written as the export writes a decimal number: digits with a minus sign at
+// most, no blank, plus sign or "0x" the general number reader would also take.
+bool DecimalText(const char16_t* text)
+{
+    const char16_t* at = text && *text == u'-' ? text + 1 : text;
+    if (!at || !*at)
+        return false;
+    for (; *at; ++at)
+        if (*at < u'0' || *at > u'9')
+            return false;
+    return true;
+}
+
+// Like NumberGap, for attributes the export writes in decimal only: a run's "size" of "+42" or
+// "0x2A" would be read as another size or passed over. A "shift" may also name a position.
+std::string DecimalGap(ICommon& object, std::initializer_list<const char16_t*> names)
+{
+    for (const char16_t* name : names) {
+        const char16_t* text = object.GetText(name);
+        int32_t value = 0;
+        const bool position = std::u16string_view(name) == u"shift" && text &&
+                              (std::u16string_view(text) == u"top" || std::u16string_view(text) == u"bottom");
+        if (text && !position && !(DecimalText(text) && object.GetNumber(name, value)))
+            return RefusedValue("attribute " + xthost::Utf16ToUtf8(name), text, "a whole decimal number");
+    }
+    return std::string();
+}
+
+// The paragraph's unique id, read as the export writes it: in decimal, from 0 to the largest id.
+bool ReadUniqueId(IPara& paragraph, int32_t& id)
+{
+    return DecimalText(paragraph.GetText(u"uniqID")) && paragraph.GetNumber(u"uniqID", id) && IsWrittenUniqueId(id);
+}
+
 // What is wrong with the paragraph's unique id: it is put back in place of the marker the export
 // read it from, so a value that does not read whole, or one no export writes (-1, none, among
 // them), would put another marker there or take it away. Empty when it has none or a sound one.
@@ -357,9 +392,9 @@ std::string UniqueIdGap(IPara& paragraph)
 {
     const char16_t* text = paragraph.GetText(u"uniqID");
     int32_t id = 0;
-    if (!text || (paragraph.GetNumber(u"uniqID", id) && IsWrittenUniqueId(id)))
+    if (!text || ReadUniqueId(paragraph, id))
         return std::string();
-    return RefusedValue("unique id", text, "a number from 0 to " + std::to_string(kLargestUniqueId));
+    return RefusedValue("unique id", text, "a decimal number from 0 to " + std::to_string(kLargestUniqueId));
 }
 
 // What the records of one run lack; empty when each names only what the Book holds.
@@ -411,6 +446,29 @@ std::string OldTextBeyond(int32_t paragraphs, const Digger& digger)
         if (breaks >= paragraphs && (segment.id >= 0 || segment.end > segment.start))
             return "the exchange file holds " + std::to_string(paragraphs) +
                    " paragraphs of it, the document's story has text beyond them";
+    }
+    return std::string();
+}
+
+// The first exchange paragraph that lists no record whose paragraph of the document's story holds
+// text: its table was cut to nothing, and the cursor would cut that text with nothing written for
+// it. (A paragraph with its attributes and no run is one an export may write where the story holds
+// text it does not carry.) Its markers are left to the marker checks. Empty when there is none.
+std::string RunsLeftOut(IStory& story, const FixedStory& segments, bool markerParagraphs)
+{
+    int32_t breaks = 0;
+    std::set<int32_t> checked;
+    for (const StorySegment& segment : segments) {
+        if (segment.id == kBreakSegment) {
+            breaks += Digger::EndsParagraph(segment, markerParagraphs) ? 1 : 0;
+            continue;
+        }
+        if (segment.id != kTextSegment || segment.end <= segment.start || !checked.insert(breaks).second)
+            continue;
+        RefPtr<IPara> paragraph = story.Paragraph(breaks);
+        if (paragraph && paragraph->ListsNothing())
+            return "paragraph " + std::to_string(breaks) + " lists no record, not even its attributes, where the "
+                   "document's story holds text";
     }
     return std::string();
 }
@@ -682,22 +740,93 @@ SpecialChars NewSpecialChars(IStory& story, bool withText)
 std::string SpecialCharsLeftOut(IStory& story, QStoryText& text)
 {
     const SpecialChars old = OldSpecialChars(text);
-    if (old.empty())
-        return std::string();
     bool characters = false;
     for (const auto& entry : old)
         characters |= entry.first->value == 0;
     const SpecialChars written = NewSpecialChars(story, characters);
-    for (const auto& [row, count] : old) {
-        const auto found = written.find(row);
-        const int32_t has = found == written.end() ? 0 : found->second;
-        if (has >= count)
-            continue;
-        return "it leaves out the special character " + std::string(row->name) +
-               (row->qualifier ? " (" + std::string(row->qualifier) + ")" : std::string()) + ": the document's story holds " +
-               std::to_string(count) + ", the exchange file writes " + std::to_string(has);
-    }
+    const auto count = [](const SpecialChars& chars, const SpecialCharRow* row) {
+        const auto found = chars.find(row);
+        return found == chars.end() ? 0 : found->second;
+    };
+    const auto named = [](const SpecialCharRow* row) {
+        return std::string(row->name) + (row->qualifier ? " (" + std::string(row->qualifier) + ")" : std::string());
+    };
+    for (const auto& [row, held] : old)
+        if (const int32_t has = count(written, row); has < held)
+            return "it leaves out the special character " + named(row) + ": the document's story holds " +
+                   std::to_string(held) + ", the exchange file writes " + std::to_string(has);
+    // A page number is a marker: one written more often than the story holds it would be placed
+    // again for each further record. The other special characters are characters a translation
+    // may add.
+    for (const auto& [row, has] : written)
+        if (const int32_t held = count(old, row); row->value != 0 && has > held)
+            return "it places the special character " + named(row) + " " + std::to_string(has) +
+                   " times, where the document's story holds it " + std::to_string(held) + " times";
     return std::string();
+}
+
+// The unique ids the document's story holds, in their order, each once: those the export writes
+// into the exchange paragraphs ("uniqID"), a later copy of one in the story is not written.
+std::vector<int32_t> OldUniqueIds(QStoryText& text)
+{
+    std::vector<int32_t> ids;
+    std::set<int32_t> seen;
+    const XTHandle handle = text.GetTextHandle(true);
+    QStoryCursor cursor(text);
+    for (; cursor.HasMore(); cursor.Next()) {
+        int32_t id = 0;
+        if (cursor.GetRunKind() == kUniqueIdRun && ParseUniqueId(handle, cursor.GetPosition(), id) &&
+            IsWrittenUniqueId(id) && seen.insert(id).second)
+            ids.push_back(id);
+    }
+    return ids;
+}
+
+// Each unique id the exchange story's paragraphs give, with its paragraph, in their order.
+std::vector<std::pair<int32_t, int32_t>> GivenUniqueIds(IStory& story)
+{
+    std::vector<std::pair<int32_t, int32_t>> given;
+    for (int32_t p = 0;; ++p) {
+        RefPtr<IPara> paragraph = story.Paragraph(p);
+        if (!paragraph)
+            break;
+        int32_t id = 0;
+        if (ReadUniqueId(*paragraph, id))
+            given.emplace_back(id, p);
+    }
+    return given;
+}
+
+// The first unique id that the exchange story's paragraphs give otherwise than the document's
+// story holds it: the import writes each paragraph's id in place of the old marker, so an id left
+// out would be lost, and one added, another paragraph's or a changed one would stand where the
+// document has none or another. An id that `given` names for an earlier exchange story is that
+// story's, as the export gives it once. Empty when the paragraphs give every id, in the story's order.
+std::string UniqueIdsChanged(IStory& story, int32_t index, QStoryText& text,
+                             const std::map<int32_t, std::set<int32_t>>& given)
+{
+    std::vector<int32_t> old;
+    for (const int32_t id : OldUniqueIds(text)) {
+        const auto found = given.find(id);
+        if (found == given.end() || *found->second.begin() == index)
+            old.push_back(id);
+    }
+    size_t k = 0;
+    for (const auto& [id, p] : GivenUniqueIds(story)) {
+        if (k < old.size() && old[k] == id) {
+            ++k;
+            continue;
+        }
+        if (std::find(old.begin() + static_cast<std::ptrdiff_t>(k), old.end(), id) != old.end())
+            break;  // the ids in front of it are left out
+        const std::string what = "paragraph " + std::to_string(p) + " has the unique id " + std::to_string(id);
+        if (k == old.size())
+            return what + ", the document's story holds no further one";
+        return what + " where the document's story holds " + std::to_string(old[k]);
+    }
+    if (k == old.size())
+        return std::string();
+    return "it leaves out the unique id " + std::to_string(old[k]) + " of the document's story";
 }
 
 // Where the exchange story says its box stands, against the frame of the box linked to it; empty
@@ -733,7 +862,8 @@ std::string PlacementGap(IStory& story, const BoxFrame& frame)
 // marker (an object or a reference) or a special character, each of which the cursor would cut
 // with the old text around it. Read before the story is touched, with its view `segments` and
 // the exchange story's `points`; empty when nothing is left out.
-std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments, const StoryPoints& points)
+std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments, const StoryPoints& points,
+                    const std::function<std::string(QStoryText&)>& more)
 {
     QStoryText text(box);
     const int32_t paragraphs = ParagraphCount(points);
@@ -742,10 +872,10 @@ std::string LeftOut(IStory& story, XTHandle box, const FixedStory& segments, con
     for (const std::string& lost : {MarkerPlacedTooOften(points, segments, text),
                                     ParagraphsBeyond(paragraphs, segments, own, length),
                                     MarkersLeftOut(points, segments, text),
-                                    SpecialCharsLeftOut(story, text)})
+                                    SpecialCharsLeftOut(story, text), RunsLeftOut(story, segments, own)})
         if (!lost.empty())
             return lost;
-    return std::string();
+    return more(text);
 }
 
 } // namespace
@@ -774,7 +904,8 @@ std::string FindStoryGap(IStory& story)
                 RefPtr<IRun> run = para->Run(r);
                 if (!run)
                     break;
-                if (!(gap = NumberGap(*run, {u"private", u"codepage"})).empty())
+                if (!(gap = NumberGap(*run, {u"private", u"codepage"})).empty() ||
+                    !(gap = DecimalGap(*run, {u"size", u"shift"})).empty())
                     return where + gap;
                 const int32_t kind = run->Kind();
                 if (kind == kRunNone)
@@ -1072,8 +1203,24 @@ void Importer::Run()
     SettingsFile* settings = Settings.GetIf();
     const int32_t maximize = settings ? settings->GetTempBoxMaximizeMode() : 0;
     std::vector<StoryGroup> groups;
-    if (!GroupStories(groups))
+    const bool grouped = GroupStories(groups);
+    mGivenUniqueIds.clear();
+    for (int32_t i = 0; mSetUniqueID && grouped && !groups.empty() && i < groups.back().first + groups.back().count; ++i)
+        try {
+            if (RefPtr<IStory> story = mImportDoc->Story(i))
+                for (const auto& given : GivenUniqueIds(*story))
+                    mGivenUniqueIds[given.first].insert(i);
+        } catch (...) {
+            // The story's own check names what cannot be read.
+        }
+    if (!grouped)
         mFailed = 1;
+    // A Book without a story leaves every linked box of the layout without its translation.
+    if (grouped && groups.empty() && mLinkedStories > 0) {
+        Log() << "####layout " << base << " links " << mLinkedStories
+              << " boxes to stories, the exchange file holds no story; their boxes keep their text" << std::endl;
+        mFailed = 1;
+    }
     size_t group = 0;
     for (int32_t i = 0; group < groups.size(); ++i, ++linkCounter) {
         if (i == groups[group].first + groups[group].count)
@@ -1207,7 +1354,9 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     std::string lost;
     try {
         points = ReadStoryPoints(story);
-        lost = LeftOut(story, box, segments, points);
+        lost = LeftOut(story, box, segments, points, [&](QStoryText& text) {
+            return mSetUniqueID ? UniqueIdsChanged(story, mStoryIndex, text, mGivenUniqueIds) : std::string();
+        });
         if (lost.empty())
             lost = AnchoredItemMoved(points, box, segments, *this, *mConverter);
     } catch (...) {
@@ -1258,8 +1407,7 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
                 paragraph = story.Paragraph(point.paragraph);
                 paragraphIndex = point.paragraph;
                 int32_t uniqueId = -1;
-                if (mSetUniqueID && paragraph && paragraph->GetNumber(u"uniqID", uniqueId) &&
-                    IsWrittenUniqueId(uniqueId))
+                if (mSetUniqueID && paragraph && ReadUniqueId(*paragraph, uniqueId))
                     digger->InsertHidden(uniqueId);
             }
             if (point.id == kPointParagraphEnd) {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,9 @@ private:
     uint8_t mFailed = 0;
     // The exchange story being written, for the log.
     int32_t mStoryIndex = 0;
+    // The exchange stories whose paragraphs give each unique id: an export gives an id that
+    // several stories of the document hold to the first of them only.
+    std::map<int32_t, std::set<int32_t>> mGivenUniqueIds;
     // The stories the connected layout links boxes to (0 when it links none).
     int32_t mLinkedStories = 0;
     // The layout whose links, hidden-content table and private boxes are connected.

@@ -303,12 +303,14 @@ bool NumberLastRunNegative(CodeStreams& code, const std::string& paragraph, size
 }
 
 // Writes the first record of the stories' first placeholder run `copies` times in its place.
-void RepeatFirstPlaceholder(CodeStreams& code, uint32_t copies)
+// Writes the first record of the stories' first (or last) record bundle named `bundle` `copies` times.
+void RepeatFirstRecord(CodeStreams& code, const std::string& bundle, uint32_t copies, bool last = false)
 {
-    for (const std::string& field : FieldsOf(code, FindInStories(code, "!1:PlaceHolders{}").front())) {
+    const std::vector<std::string> found = FindInStories(code, bundle);
+    for (const std::string& field : FieldsOf(code, last ? found.back() : found.front())) {
         Bytes& bytes = code.streams.at(field);
         if (bytes.size() < 6)
-            throw std::runtime_error("the first placeholder run holds no record");
+            throw std::runtime_error("the first " + bundle + " holds no record");
         Bytes repeated(bytes.begin(), bytes.begin() + 2);
         for (uint32_t i = 0; i < copies; ++i)
             repeated.insert(repeated.end(), bytes.begin() + 2, bytes.begin() + 6);
@@ -317,15 +319,23 @@ void RepeatFirstPlaceholder(CodeStreams& code, uint32_t copies)
     }
 }
 
-// Gives the first unique id of the stories the text `value`, a string added to the Book's table
-// when the table lacks it.
-void SetFirstUniqueId(CodeStreams& code, const std::u16string& value)
+std::string StringTable(const CodeStreams& code)
 {
-    const std::string table = code.Folder({{"Book/", 0}, {"StringsMap{}", 0}});
-    Bytes& refs = code.streams.at(table + "\x01m_Ref");
-    Bytes& texts = code.streams.at(table + "\x01m_String");
-    std::map<std::u16string, uint32_t> ids;
-    uint32_t next = 0;
+    return code.Folder({{"Book/", 0}, {"StringsMap{}", 0}});
+}
+
+// A string of the Book's string table, with its record and the bytes of its text.
+struct StoredString {
+    uint32_t id;
+    std::u16string text;
+    size_t record, begin, end;
+};
+
+std::vector<StoredString> StoredStrings(const CodeStreams& code)
+{
+    const Bytes& refs = code.streams.at(StringTable(code) + "\x01m_Ref");
+    const Bytes& texts = code.streams.at(StringTable(code) + "\x01m_String");
+    std::vector<StoredString> strings;
     for (size_t r = 2, at = 2; r + 4 <= refs.size(); r += 4) {
         if (at + 2 > texts.size())
             throw std::runtime_error("a damaged string table");
@@ -333,13 +343,45 @@ void SetFirstUniqueId(CodeStreams& code, const std::u16string& value)
         std::u16string text;
         for (size_t k = 0; k < length && at + 3 + 2 * k < texts.size(); ++k)
             text.push_back(static_cast<char16_t>(texts[at + 2 + 2 * k] | texts[at + 3 + 2 * k] << 8));
+        strings.push_back({U32(refs, r), text, r, at, std::min(texts.size(), at + 2 + 2 * length)});
         at += 2 + 2 * length;
-        ids[text] = U32(refs, r);
-        next = std::max(next, U32(refs, r) + 1);
     }
-    const auto name = ids.find(u"uniqID");
+    return strings;
+}
+
+// Takes the string `text` out of the Book's string table, its attributes left naming it.
+void RemoveString(CodeStreams& code, const std::u16string& text)
+{
+    for (const StoredString& stored : StoredStrings(code))
+        if (stored.text == text) {
+            Bytes& refs = code.streams.at(StringTable(code) + "\x01m_Ref");
+            Bytes& texts = code.streams.at(StringTable(code) + "\x01m_String");
+            refs.erase(refs.begin() + static_cast<std::ptrdiff_t>(stored.record),
+                       refs.begin() + static_cast<std::ptrdiff_t>(stored.record + 4));
+            texts.erase(texts.begin() + static_cast<std::ptrdiff_t>(stored.begin),
+                        texts.begin() + static_cast<std::ptrdiff_t>(stored.end));
+            return;
+        }
+    throw std::runtime_error("the string table does not hold the string");
+}
+
+// Changes the stories' first attribute record named `attribute` by `edit`, given its attribute
+// set, the record's offset in the fields and the id of `value` in the Book's string table (added
+// to the table when the table lacks it).
+void EditFirstAttribute(CodeStreams& code, const std::u16string& attribute, const std::u16string& value,
+                        const std::function<void(const std::string&, size_t, uint32_t)>& edit)
+{
+    Bytes& refs = code.streams.at(StringTable(code) + "\x01m_Ref");
+    Bytes& texts = code.streams.at(StringTable(code) + "\x01m_String");
+    std::map<std::u16string, uint32_t> ids;
+    uint32_t next = 0;
+    for (const StoredString& stored : StoredStrings(code)) {
+        ids[stored.text] = stored.id;
+        next = std::max(next, stored.id + 1);
+    }
+    const auto name = ids.find(attribute);
     if (name == ids.end())
-        throw std::runtime_error("the Book holds no unique id");
+        throw std::runtime_error("the Book holds no such attribute");
     uint32_t id = next;
     if (const auto found = ids.find(value); found != ids.end()) {
         id = found->second;
@@ -360,11 +402,24 @@ void SetFirstUniqueId(CodeStreams& code, const std::u16string& value)
             continue;
         for (size_t r = 2; r + 4 <= names->second.size() && r + 4 <= values->second.size(); r += 4)
             if (U32(names->second, r) == name->second) {
-                PutU32(values->second, r, id);
+                edit(attrs, r, id);
                 return;
             }
     }
-    throw std::runtime_error("the stories hold no unique id");
+    throw std::runtime_error("the stories hold no such attribute");
+}
+
+// Gives the stories' first attribute `attribute` the text `value`.
+void SetFirstAttribute(CodeStreams& code, const std::u16string& attribute, const std::u16string& value)
+{
+    EditFirstAttribute(code, attribute, value, [&](const std::string& attrs, size_t at, uint32_t id) {
+        PutU32(code.streams.at(attrs + "\x01m_ValueRef"), at, id);
+    });
+}
+
+void SetFirstUniqueId(CodeStreams& code, const std::u16string& value)
+{
+    SetFirstAttribute(code, u"uniqID", value);
 }
 
 struct Damage {
@@ -627,11 +682,65 @@ const std::vector<Damage>& Damages()
     // The stories' first placeholder record written twice, and 100,000 times.
     {"placeholder-twice",
      [](const std::string& in, const std::string& out, const std::string&) {
-         EditCode(in, out, [](CodeStreams& code) { RepeatFirstPlaceholder(code, 2); });
+         EditCode(in, out, [](CodeStreams& code) { RepeatFirstRecord(code, "!1:PlaceHolders{}", 2); });
      }},
     {"placeholder-100000-times",
      [](const std::string& in, const std::string& out, const std::string&) {
-         EditCode(in, out, [](CodeStreams& code) { RepeatFirstPlaceholder(code, 100000); });
+         EditCode(in, out, [](CodeStreams& code) { RepeatFirstRecord(code, "!1:PlaceHolders{}", 100000); });
+     }},
+    // A page number's record written twice (the last special character, as above); a unique id left out, given in hexadecimal, or given
+    // the next paragraph's id; the attribute set of a paragraph with a unique id whose name field
+    // ends a record before its value field; a run's size with a plus sign.
+    {"page-number-twice",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { RepeatFirstRecord(code, "!1:SpecialChars{}", 2, true); });
+     }},
+    {"unique-id-removed",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             EditFirstAttribute(code, u"uniqID", u"", [&](const std::string& attrs, size_t at, uint32_t) {
+                 for (const char* field : {"\x01m_NameRef", "\x01m_ValueRef"}) {
+                     Bytes& bytes = code.streams.at(attrs + field);
+                     bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                 bytes.begin() + static_cast<std::ptrdiff_t>(at + 4));
+                 }
+             });
+         });
+     }},
+    {"unique-id-hexadecimal",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstUniqueId(code, u"0x2A"); });
+     }},
+    {"unique-id-of-another-paragraph",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstUniqueId(code, u"17"); });
+     }},
+    {"attributes-cut-inside-a-record",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             EditFirstAttribute(code, u"uniqID", u"", [&](const std::string& attrs, size_t, uint32_t) {
+                 Bytes& names = code.streams.at(attrs + "\x01m_NameRef");
+                 names.resize(names.size() - 4);
+             });
+         });
+     }},
+    {"run-size-with-plus-sign",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"size", u"+42"); });
+     }},
+    // Tables cut to nothing: the Book holds no story, the first paragraph no record.
+    {"no-stories",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { code.SetTable(code.Folder(kStories), {}); });
+     }},
+    {"paragraph-of-no-records",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             auto path = StoryPath(0);
+             path.emplace_back("ParagraphsSet/", 0);
+             path.emplace_back("Paragraph[]/", 0);
+             code.SetTable(code.Folder(path), {});
+         });
      }},
     // Two NUL characters behind the first character of the first story.
     {"nul-characters",
@@ -671,6 +780,11 @@ const std::vector<Damage>& Damages()
     {"no-summary-stream",
      [](const std::string& in, const std::string& out, const std::string&) {
          WriteCopyWithout(in, out, u"VerbantTextAndCode/\u0005VerbantSummaryInformation");
+     }},
+    // A string that the Book's own attributes name, taken out of its string table.
+    {"string-removed",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { RemoveString(code, u"italic"); });
      }},
     // A stored document that the host refuses: whole as compressed data, its text cut short.
     {"stored-document-cut-short",

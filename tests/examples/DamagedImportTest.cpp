@@ -150,6 +150,16 @@ const Damage kDamages[] = {
                   "character 158 twice, where the document's story holds it once"},
     {"placeholder-100000-times", "story 2 not imported, its text stays as it was: run 0 of paragraph 13 places placeholder 8 at "
                   "character 158 twice, where the document's story holds it once"},
+    // A page number placed twice; unique ids other than the document's; a record one field lacks;
+    // a size that does not read whole; tables cut to nothing.
+    {"page-number-twice", "story 2 not imported, its text stays as it was: it places the special character page_number"},
+    {"unique-id-removed", "story 2 not imported, its text stays as it was: it leaves out the unique id"},
+    {"unique-id-hexadecimal", "story 2 not imported, its text stays as it was: paragraph 0 has the unique id \"0x2A\", where"},
+    {"unique-id-of-another-paragraph", "story 2 not imported, its text stays as it was: it leaves out the unique id 42 of"},
+    {"attributes-cut-inside-a-record", "story 2 not imported, its text stays as it was: paragraph 0 cannot be read: Container"},
+    {"run-size-with-plus-sign", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 has the attribute size"},
+    {"paragraph-of-no-records", "story 0 not imported, its text stays as it was: paragraph 0 lists no record"},
+    {"no-stories", "layout 0 links 7 boxes to stories, the exchange file holds no story"},
     // NUL characters, which the document's text cannot hold, are left out on purpose, and said so.
     {"nul-characters", "story 0: 2 NUL character(s) of its translation left out", nullptr, false, true},
     // An anchored item moved into another paragraph: moving it would replace its box and the box's

@@ -56,29 +56,6 @@ struct KnownFault {
     const char* mutation;
 };
 const std::vector<KnownFault> kKnownFaults = {
-    // A page number's special-character record written twice, or its run copied: "Import done"
-    // with the page number twice in the story (seed 47, mutations 184 and 855).
-    {MutationClass::kElementCopied, ""},
-    {MutationClass::kRecordRepeated, "!1:SpecialChars{}"},
-    // A paragraph's attributes cut at or inside a record, or its "uniqID" record removed:
-    // "Import done" without that unique id (seed 47, mutations 1488 and 4423; seed 1, 9316).
-    {MutationClass::kCutAtRecord, "Attrs{}"},
-    {MutationClass::kCutInsideRecord, "Attrs{}"},
-    {MutationClass::kRecordRemoved, "Attrs{}"},
-    // A folder table cut to nothing: the document's (its story set with it) gives "Import done"
-    // with no story imported, a paragraph's (its attributes and runs) "Import done" with the
-    // paragraph's text gone (seed 47, mutation 3291).
-    {MutationClass::kStreamCut, "cut to 0"},
-    // A "uniqID" of "0x2A" (read as hexadecimal), or one that another paragraph holds: "Import
-    // done" with that paragraph's id twice; an attribute renamed "uniqID" on a paragraph without
-    // one: "Import done" with a unique id the document never had (seed 47, mutations 754, 160
-    // and 4814).
-    {MutationClass::kValueNotWhole, "set to \"0x"},
-    {MutationClass::kValueNotWhole, "another paragraph's"},
-    {MutationClass::kRecordValue, "Attrs{}"},
-    // A run's "size" of "+42": passed over without a word, the run takes another size and its box
-    // grows to fit (seed 47, mutation 2986).
-    {MutationClass::kValueNotWhole, "attribute \"size\""},
 };
 
 const KnownFault* KnownFor(MutationClass kind, const std::string& mutation)
@@ -406,7 +383,7 @@ TEST_F(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAnd
         t.done += out.opened && !out.stopped && !out.failed;
         const std::string broken = Broken(out);
         if (out.stopped && t.stoppedBy.size() < 2)
-            t.stoppedBy.push_back(what + ": " + out.error);
+            t.stoppedBy.push_back("mutation " + std::to_string(i) + ": " + what + ": " + out.error);
         if (seconds > slowest.first)
             slowest = {seconds, what};
         if (!broken.empty()) {
