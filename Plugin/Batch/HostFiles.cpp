@@ -124,7 +124,7 @@ int16_t ReportOpenFailure(const HostFileSpec* spec, int32_t result)
 // The host's save of a project into a file that the caller names.
 constexpr int32_t kSaveToFile = 0x43;
 
-// A host file object pointed at the specification, handed to call; answers the host's code.
+// A host file object pointed at the file spec, handed to call; answers the host's code.
 template <class Call>
 int32_t WithFileObject(const HostFileSpec& spec, Call call)
 {

@@ -45,7 +45,7 @@ int16_t CreateHostDocumentFile(const std::string& path, int16_t* ref, int32_t ac
 // Opens a host document from a file specification with the host's open option value; without
 // a specification the host's error 4 is raised. Answers the host's code, 0 when it opened.
 int16_t OpenHostDocument(const HostFileSpec* spec, int32_t options);
-// Saves the front project into the file of the specification with the host's save to a file
+// Saves the front project into the file that the file spec names with the host's save to a file
 // (option value 0x43): from then on the host keeps the project under that file. Answers the
 // host's code.
 int32_t SaveProjectTo(const HostFileSpec& spec);

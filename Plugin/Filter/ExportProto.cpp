@@ -267,7 +267,7 @@ struct ExportRun {
     // there before the run, and stays.
     void DropTarget() { output.Abandon(); }
 
-    // Saves the document as it is now into a private copy, whose specification goes to copy;
+    // Saves the document as it is now into a private copy, whose file spec goes to copy;
     // false when it could not be saved. The document's own file only ever takes the export's
     // final save, so that a run killed at any moment leaves it as it was or as the export left it.
     bool SaveCopy(HostFileSpec& copy)

@@ -52,7 +52,7 @@ public:
     bool Save();
     // The same, answering the host's code (0 saved; -34 for a full disk, ...).
     int32_t SaveCode();
-    // Saves the document as it is now into the file of the specification, without touching its
+    // Saves the document as it is now into the file that the file spec names, without touching its
     // own file: the host keeps it under the copy's name until the next save puts it back under
     // its own. Answers the host's code.
     int32_t SaveCopy(const HostFileSpec& copy);
