@@ -46,25 +46,7 @@ using nlohmann::json;
 
 namespace {
 
-// Mutations that still break the invariant, each until its mend lands: a class, and a part of the
-// mutation's description ("" for any). Their findings are printed, not failed. Each names a
-// mutation that shows it (KESTO_MUTATION_SEED, KESTO_MUTATION_ONLY); once that one and a long run
-// (KESTO_MUTATIONS=8000) find nothing of it, take it off the list.
 using kesto_test::MutationClass;
-struct KnownFault {
-    MutationClass kind;
-    const char* mutation;
-};
-const std::vector<KnownFault> kKnownFaults = {
-};
-
-const KnownFault* KnownFor(MutationClass kind, const std::string& mutation)
-{
-    for (const KnownFault& known : kKnownFaults)
-        if (known.kind == kind && mutation.find(known.mutation) != std::string::npos)
-            return &known;
-    return nullptr;
-}
 
 #ifdef KESTO_SANITIZED_BUILD
 constexpr int kDefaultMutations = 24;
@@ -388,9 +370,7 @@ TEST_F(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAnd
             slowest = {seconds, what};
         if (!broken.empty()) {
             ++t.broken;
-            // Every finding of a class not known to break, a few of each known one.
-            if (!KnownFor(kind, what) || t.examples.size() < 4)
-                t.examples.emplace_back("mutation " + std::to_string(i) + ": " + what,
+            t.examples.emplace_back("mutation " + std::to_string(i) + ": " + what,
                                         (out.failed ? "Import failed: " : "Import done: ") + broken);
         }
     }
@@ -400,25 +380,14 @@ TEST_F(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAnd
                 imported, seconds, seconds > 0 ? imported * 60.0 / seconds : 0.0, seed, phases[0], phases[1],
                 phases[2], phases[3]);
     std::printf("the slowest: %.2f s, %s\n", slowest.first, slowest.second.c_str());
-    std::set<const KnownFault*> seen;
     for (const auto& [kind, t] : tally) {
         std::printf("%-18s tried %4d  done %4d  failed %4d  unopened %3d  stopped %3d  broken %4d\n",
                     kesto_test::ClassName(kind), t.tried, t.done, t.failed, t.unopened, t.stopped, t.broken);
         for (const std::string& stop : t.stoppedBy)
             std::printf("    stopped: %s\n", stop.c_str());
-        for (const auto& [mutation, finding] : t.examples) {
-            if (const KnownFault* known = KnownFor(kind, mutation)) {
-                seen.insert(known);
-                std::printf("    known: %s -> %s\n", mutation.c_str(), finding.c_str());
-            } else {
-                ADD_FAILURE() << kesto_test::ClassName(kind) << ": " << mutation << " -> " << finding;
-            }
-        }
+        for (const auto& [mutation, finding] : t.examples)
+            ADD_FAILURE() << kesto_test::ClassName(kind) << ": " << mutation << " -> " << finding;
     }
-    for (const KnownFault& known : kKnownFaults)
-        if (!seen.count(&known))
-            std::printf("known fault %s \"%s\" found nothing in this run\n", kesto_test::ClassName(known.kind),
-                        known.mutation);
 }
 
 } // namespace
