@@ -400,6 +400,9 @@ TEST_F(PdfProbeTest, TheProbeRemovesTheProbeFoldersThatNobodyHolds)
             std::ofstream(temp / name / ".kesto.lock");
             std::ofstream(temp / name / "dummy.qxp") << "left by a killed probe";
         }
+    // A link of the probe's form stays, and is never followed.
+    const std::string link = "KS_PdfProbe_" + std::to_string(gone) + "_5_0";
+    fs::create_directory_symlink(temp / held, temp / link);
     const int holder = ::open((temp / held / ".kesto.lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
     EXPECT_EQ(PreparePdfMode(3), 1);
@@ -407,6 +410,7 @@ TEST_F(PdfProbeTest, TheProbeRemovesTheProbeFoldersThatNobodyHolds)
     for (const std::string& name : left)
         EXPECT_FALSE(fs::exists(temp / name)) << name;
     EXPECT_EQ(kesto_test::ReadText(temp / held / "dummy.qxp"), "left by a killed probe");
+    EXPECT_TRUE(fs::is_symlink(temp / link));
 }
 
 } // namespace

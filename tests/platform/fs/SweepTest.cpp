@@ -53,46 +53,4 @@ TEST(Sweep, OneParserReadsTheProcessIdOfEachForm)
     }
 }
 
-// A folder goes when nobody holds its lock file, whatever process id its name carries; one that
-// is held stays, also when its name carries the id of no process here. A folder without a lock
-// file (an earlier build's) goes only when no process of its id runs here. A link to a folder
-// stays, and so does what it points to; a folder's name is never taken twice.
-TEST(Sweep, FoldersGoWhenNobodyHoldsThem)
-{
-    TempDir scratch;
-    const stdfs::path dir = scratch.Path();
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-    const std::string gone = std::to_string(child);
-    const auto folder = [&](const std::string& owner, const char* rest) { return "KS_PdfProbe_" + owner + rest; };
-    platform::fs::OwnedLock held;
-    ASSERT_EQ(platform::fs::MakeOwnedFolder((dir / folder(gone, "_1_0")).string(), held), 0);
-    platform::fs::OwnedLock again;
-    EXPECT_EQ(platform::fs::MakeOwnedFolder((dir / folder(gone, "_1_0")).string(), again), EEXIST);
-    EXPECT_FALSE(again.Held());
-    for (const std::string& name : {folder("1", "_1_0"), folder(std::to_string(::getpid()), "_1_0"), folder(gone, "_2_0")}) {
-        platform::fs::OwnedLock lock;
-        ASSERT_EQ(platform::fs::MakeOwnedFolder((dir / name).string(), lock), 0);
-        WriteFile(dir / name / "dummy.qxp", "left");
-    }
-    stdfs::create_directories(dir / folder("1", "_3_0") / "inner");   // no lock, process 1 runs
-    stdfs::create_directories(dir / folder(gone, "_3_0") / "inner");  // no lock, nobody runs
-    stdfs::create_directory_symlink(dir / folder("1", "_3_0"), dir / folder(gone, "_4_0"));
-
-    const auto swept = platform::fs::SweepOwned(dir, NameForm{OwnedKind::ProbeFolder, ""});
-    std::vector<std::string> left;
-    for (const auto& entry : stdfs::directory_iterator(dir))
-        left.push_back(entry.path().filename().string());
-    std::sort(left.begin(), left.end());
-    std::vector<std::string> expected{folder(gone, "_1_0"), folder("1", "_3_0"), folder(gone, "_4_0")};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(left, expected);
-    EXPECT_EQ(swept.size(), 4u);
-    for (const auto& entry : swept)
-        EXPECT_EQ(entry.error, "") << entry.path;
-    EXPECT_TRUE(stdfs::exists(dir / folder("1", "_3_0") / "inner"));
-}
-
 } // namespace
