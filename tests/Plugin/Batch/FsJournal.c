@@ -68,7 +68,9 @@ static void absolute(int dirfd, const char *path, char *out)
         ssize_t n = readlink(link, base, sizeof base - 1);
         base[n > 0 ? n : 0] = '\0';
     }
-    snprintf(out, PATH_MAX, "%s/%s", base, path);
+    /* A path longer than the system takes is noted cut: no call could have named it whole. */
+    if (snprintf(out, PATH_MAX, "%s/%s", base, path) >= PATH_MAX)
+        out[PATH_MAX - 1] = '\0';
 }
 
 static void fd_path(int fd, char *out)
@@ -168,23 +170,16 @@ static void note_sync(int fd)
     note_path(S_ISDIR(st.st_mode) ? "syncdir" : "sync", ~0u, path);
 }
 
-int fsync(int fd)
-{
-    int (*real)(int) = next("fsync");
-    const int rc = real(fd);
-    if (rc == 0)
-        note_sync(fd);
+/* The next definition of the call, given the arguments; when it succeeds, `noted` is noted. */
+#define PASS_ON(call, type, args, noted)          \
+    const int rc = ((type)next(#call))args;       \
+    if (rc == 0)                                  \
+        noted;                                    \
     return rc;
-}
 
-int fdatasync(int fd)
-{
-    int (*real)(int) = next("fdatasync");
-    const int rc = real(fd);
-    if (rc == 0)
-        note_sync(fd);
-    return rc;
-}
+int fsync(int fd) { PASS_ON(fsync, int (*)(int), (fd), note_sync(fd)) }
+
+int fdatasync(int fd) { PASS_ON(fdatasync, int (*)(int), (fd), note_sync(fd)) }
 
 static void note_rename(const char *what, int fromfd, const char *from, int tofd, const char *to)
 {
@@ -196,81 +191,56 @@ static void note_rename(const char *what, int fromfd, const char *from, int tofd
 
 int rename(const char *from, const char *to)
 {
-    int (*real)(const char *, const char *) = next("rename");
-    const int rc = real(from, to);
-    if (rc == 0)
-        note_rename("rename", AT_FDCWD, from, AT_FDCWD, to);
-    return rc;
+    PASS_ON(rename, int (*)(const char *, const char *), (from, to),
+            note_rename("rename", AT_FDCWD, from, AT_FDCWD, to))
 }
 
 int renameat(int fromfd, const char *from, int tofd, const char *to)
 {
-    int (*real)(int, const char *, int, const char *) = next("renameat");
-    const int rc = real(fromfd, from, tofd, to);
-    if (rc == 0)
-        note_rename("rename", fromfd, from, tofd, to);
-    return rc;
+    PASS_ON(renameat, int (*)(int, const char *, int, const char *), (fromfd, from, tofd, to),
+            note_rename("rename", fromfd, from, tofd, to))
 }
 
 int renameat2(int fromfd, const char *from, int tofd, const char *to, unsigned flags)
 {
-    int (*real)(int, const char *, int, const char *, unsigned) = next("renameat2");
-    const int rc = real(fromfd, from, tofd, to, flags);
-    if (rc == 0)
-        note_rename("rename", fromfd, from, tofd, to);
-    return rc;
+    PASS_ON(renameat2, int (*)(int, const char *, int, const char *, unsigned), (fromfd, from, tofd, to, flags),
+            note_rename("rename", fromfd, from, tofd, to))
 }
 
 int link(const char *from, const char *to)
 {
-    int (*real)(const char *, const char *) = next("link");
-    const int rc = real(from, to);
-    if (rc == 0)
-        note_rename("link", AT_FDCWD, from, AT_FDCWD, to);
-    return rc;
+    PASS_ON(link, int (*)(const char *, const char *), (from, to), note_rename("link", AT_FDCWD, from, AT_FDCWD, to))
 }
 
 int linkat(int fromfd, const char *from, int tofd, const char *to, int flags)
 {
-    int (*real)(int, const char *, int, const char *, int) = next("linkat");
-    const int rc = real(fromfd, from, tofd, to, flags);
-    if (rc == 0)
-        note_rename("link", fromfd, from, tofd, to);
-    return rc;
+    PASS_ON(linkat, int (*)(int, const char *, int, const char *, int), (fromfd, from, tofd, to, flags),
+            note_rename("link", fromfd, from, tofd, to))
 }
 
-int fchmod(int fd, mode_t mode)
+static void note_chmod(int dirfd, const char *path, mode_t mode)
 {
-    int (*real)(int, mode_t) = next("fchmod");
-    const int rc = real(fd, mode);
-    if (rc == 0) {
-        char path[PATH_MAX];
-        fd_path(fd, path);
-        note_path("chmod", mode & 07777, path);
-    }
-    return rc;
+    char full[PATH_MAX];
+    absolute(dirfd, path, full);
+    note_path("chmod", mode & 07777, full);
 }
+
+static void note_fchmod(int fd, mode_t mode)
+{
+    char path[PATH_MAX];
+    fd_path(fd, path);
+    note_path("chmod", mode & 07777, path);
+}
+
+int fchmod(int fd, mode_t mode) { PASS_ON(fchmod, int (*)(int, mode_t), (fd, mode), note_fchmod(fd, mode)) }
 
 int chmod(const char *path, mode_t mode)
 {
-    int (*real)(const char *, mode_t) = next("chmod");
-    const int rc = real(path, mode);
-    if (rc == 0) {
-        char full[PATH_MAX];
-        absolute(AT_FDCWD, path, full);
-        note_path("chmod", mode & 07777, full);
-    }
-    return rc;
+    PASS_ON(chmod, int (*)(const char *, mode_t), (path, mode), note_chmod(AT_FDCWD, path, mode))
 }
 
 int fchmodat(int dirfd, const char *path, mode_t mode, int flags)
 {
-    int (*real)(int, const char *, mode_t, int) = next("fchmodat");
-    const int rc = real(dirfd, path, mode, flags);
-    if (rc == 0) {
-        char full[PATH_MAX];
-        absolute(dirfd, path, full);
-        note_path("chmod", mode & 07777, full);
-    }
-    return rc;
+    PASS_ON(fchmodat, int (*)(int, const char *, mode_t, int), (dirfd, path, mode, flags),
+            note_chmod(dirfd, path, mode))
 }
