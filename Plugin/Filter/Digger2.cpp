@@ -472,7 +472,7 @@ void Digger::AttributeStep(IRun& run)
             ReadParagraphStyle(sheet, paragraph);
         const int32_t position = CurrentPos();
         const int32_t before = Length();
-        mOwner.CopyProbe(probe, box, position);
+        const int32_t copied = mOwner.CopyProbe(probe, box, position);
         BumpChangeCounter(0);
         // The probe only carries formatting: whatever the copy answered, what it added goes
         // again at the flush.
@@ -482,6 +482,12 @@ void Digger::AttributeStep(IRun& run)
             mShift += growth;
             BumpChangeCounter(0);
         }
+        // A sample the working boxes hold and the host did not copy would leave the run with
+        // another run's formatting. (A layout that holds none, as exports of earlier builds
+        // left all but the last, was accepted without them.)
+        if (copied <= 0 && probe < mOwner.ProbeCount())
+            throw KestoException(kDwxError, MsgString("formatting sample " + std::to_string(probe) +
+                                                      " could not be copied"));
         if (mStyleTest && sheet != -1)
             SetBackParagraph(sheet, paragraph);
     }

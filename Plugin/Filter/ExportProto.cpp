@@ -617,14 +617,22 @@ void Export(ExportRun& run)
         ShowFailed();
         return;
     }
-    LogClosing();
-
-    run.doc->Finish();
     // The export's final save, without the working boxes: the interactive finish makes it, and
-    // unattended runs make it here.
-    if (BatchOrServerRun() && run.doc->Owns())
-        run.doc->Save();
-    if (!UnattendedResult())
+    // unattended runs make it here. A document that could not be saved is no export done: its
+    // file holds what it held before the export.
+    int32_t saved = run.doc->Finish();
+    if (saved == XT_OK && BatchOrServerRun() && run.doc->Owns())
+        saved = run.doc->SaveCode();
+    if (saved != XT_OK) {
+        std::string path;
+        if (FileSpecToPath(path, run.source, false) != 0)
+            path = CurrentJob->source.GetPath();
+        LogLine(FileLine("ERROR:", "Unable to save the document " + ConcealSecret(path) + ": " + HostFileErrorText(saved)));
+    }
+    LogClosing();
+    if (saved != XT_OK)
+        ShowFailed();
+    else if (!UnattendedResult())
         ShowResult(DialogKind::ExportDone);
 }
 

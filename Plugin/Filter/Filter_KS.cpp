@@ -635,6 +635,11 @@ int32_t Mapper::CopyProbe(int32_t id, XTHandle box, int32_t position)
     return mPrivateBox ? mPrivateBox->CopyProbe(id, box, position) : 0;
 }
 
+int32_t Mapper::ProbeCount() const
+{
+    return mPrivateBox ? mPrivateBox->ProbeCount() : 0;
+}
+
 // ---- Hidden content ------------------------------------------------------------------------
 
 void Mapper::FindHidden(HiddenRecord& record, QStoryCursor& cursor) const

@@ -88,6 +88,8 @@ public:
     // Copies probe id of the private working boxes to position of the box; answers the
     // characters copied, 0 while there are no private working boxes.
     int32_t CopyProbe(int32_t id, XTHandle box, int32_t position);
+    // The probes the layout's private working boxes hold (import side): ids 0 to count - 1.
+    int32_t ProbeCount() const;
     // The private working boxes, or null.
     KestoBox* PrivateBox() const { return mPrivateBox.get(); }
     ProgressBar* Progress() const { return mProgress.get(); }

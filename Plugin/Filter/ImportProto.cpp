@@ -78,6 +78,13 @@ std::string Field(const char* label, const std::string& text)
     return LeftAligned(label, 10) + LeftAligned(ConcealSecret(text), 70);
 }
 
+// The folder of a path, without its last separator ("." for a bare name).
+std::string FolderOf(const std::string& path)
+{
+    const size_t at = path.find_last_of("/\\");
+    return at == std::string::npos ? "." : at == 0 ? "/" : path.substr(0, at);
+}
+
 std::string StarLine()
 {
     return std::string(80, '*');
@@ -113,33 +120,45 @@ struct ImportRun {
     // The target held a document before the run, which only a whole import replaces.
     bool earlier = false;
     bool saved = false;
-    // Why the work file could not be made.
+    // Why the work file could not be made, and the folder that refused it.
     std::string workReason;
+    std::string workFolder;
     // Held from its making to its end, whoever writes it: another process's sweep of the folder
     // takes only what nobody holds.
     platform::fs::OwnedLock workLock;
 
-    // Names and creates the hidden work file beside the target; false when it cannot be made.
-    // Its name is the module's temporary name: it fits whatever the target's name is, and the
-    // next run into the folder removes it when this one is killed.
+    // Names and creates the hidden work file beside the target; false when it cannot be made,
+    // and then nothing was made or touched: the target is never the work file, since a failed
+    // import removes its work file. Its name is the module's temporary name: it fits whatever
+    // the target's name is, and the next run into the folder removes it when this one is killed.
     bool PrepareWork()
     {
-        if (FileSpecToPath(targetPath, target, false) != 0)
+        if (FileSpecToPath(targetPath, target, false) != 0) {
+            workFolder = FileSpecName(target);
+            workReason = "the target's path cannot be had";
             return false;
+        }
         const FileVersion version = VersionOf(targetPath);
         earlier = version.exists && version.size > 0;
         int fd = -1;
         std::string reserved;
         if (const int error = platform::fs::CreateTempBeside(targetPath, platform::fs::kTempSuffix, fd, reserved)) {
-            workPath = targetPath;
+            // The name it was refused under, else the file the target names through links.
+            std::string named = reserved;
+            if (named.empty() && platform::fs::ResolveLinks(targetPath, named) != 0)
+                named = targetPath;
+            workFolder = FolderOf(named);
             workReason = std::strerror(error);
             return false;
         }
         workLock = platform::fs::OwnedLock(fd);
         workPath = reserved;
+        workFolder = FolderOf(reserved);
         ConvFileSpec file;
-        if (file.SetPath(reserved) != 0)
+        if (file.SetPath(reserved) != 0) {
+            workReason = "its path cannot be had";
             return false;
+        }
         if (const int32_t error = file.CreateHostFile(work, true, XT_CREATOR_XPRESS, kTargetType)) {
             workReason = HostFileErrorText(error);
             return false;
@@ -295,6 +314,26 @@ bool TargetMayBeWritten(const ImportRun& run)
     return true;
 }
 
+// Whether the Book lists one document at most. An export writes one, the stored document's; the
+// stories of a second would land in boxes of stories of the first, so which of them is this
+// document's translation cannot be told, and none is imported. False once logged.
+bool OneDocument(const ImportRun& run)
+{
+    size_t listed = 0;
+    try {
+        listed = run.book->StoredChildren().size();
+    } catch (...) {
+        return true;  // the reading of the document names what cannot be read
+    }
+    if (listed <= 1)
+        return true;
+    LogLine(Field("ERROR:", SourcePath(run) + ": the DWQ lists " + std::to_string(listed) +
+                                " documents, where an export writes one: which of them translates this document "
+                                "cannot be told!"));
+    LogLine(Field(" => ", "skipping file."));
+    return false;
+}
+
 void LogOpenFailure()
 {
     LogLine(Field("ERROR:", "Unable to open document for import!"));
@@ -382,13 +421,13 @@ void Import(ImportRun& run, XTVoidRec* rec)
     if (!ChooseTarget(run))
         return;
     LogBanner();
-    if (!TargetMayBeWritten(run)) {
+    if (!TargetMayBeWritten(run) || !OneDocument(run)) {
         ShowResult(DialogKind::ImportFailed);
         return;
     }
     if (!run.PrepareWork()) {
         LogLine(Field("ERROR:", "Unable to create a document beside the target!"));
-        LogLine(Field(" -> ", run.workPath + ": " + run.workReason));
+        LogLine(Field(" -> ", "The folder " + run.workFolder + " refused it: " + run.workReason));
         run.RemoveTarget();
         ShowResult(DialogKind::ImportFailed);
         return;

@@ -1083,6 +1083,57 @@ void Importer::NoteFrames()
     }
 }
 
+bool Importer::SamplesLeftOutByEarlierBuild()
+{
+    const int32_t last = LayoutCount() - 1;
+    if (mConnectedLayout < 0 || mConnectedLayout >= last)
+        return false;
+    if (mLastLayoutSamples < 0) {
+        CallHost<LTY_SelectLayout>(static_cast<int16_t>(last));
+        mLastLayoutSamples = FindBoxByPrivateData32(BoxLinkIdKey, -2) || FindBoxByPrivateData32(BoxLinkIdKey, -1);
+        CallHost<LTY_SelectLayout>(static_cast<int16_t>(mConnectedLayout));
+    }
+    if (mLastLayoutSamples == 0)
+        return false;
+    if (mLayoutsWithoutSamples.insert(mConnectedLayout).second)
+        Log() << "layout " << mConnectedLayout << " of the stored document holds no formatting samples, as exports of "
+              << "earlier builds left every layout but the last: its runs take the formatting of the text they "
+              << "replace" << std::endl;
+    return true;
+}
+
+std::string Importer::SampleGap(IStory& story)
+{
+    const KestoBox* boxes = PrivateBox();
+    const bool found = boxes && boxes->box != 0;
+    if (!found && SamplesLeftOutByEarlierBuild())
+        return std::string();
+    const int32_t count = ProbeCount();
+    const std::string held = count > 0 ? "it holds samples 0 to " + std::to_string(count - 1)
+                             : found   ? "it holds none"
+                                       : "its working boxes are gone";
+    try {
+        for (int32_t p = 0; RefPtr<IPara> para = story.Paragraph(p); ++p)
+            for (int32_t r = 0; RefPtr<IRun> run = para->Run(r); ++r) {
+                // A marker's run writes no text: it keeps the formatting of the item it moves,
+                // and an export names no sample for it.
+                const int32_t kind = run->Kind();
+                if (kind == kRunRefPoints || kind == kRunPlaceHolders)
+                    continue;
+                int32_t sample = -1;
+                if (!run->GetNumber(u"private", sample))
+                    return Where(p, r) + " names no formatting sample";
+                if (sample < 0 || sample >= count)
+                    return Where(p, r) + " names formatting sample " + std::to_string(sample) +
+                           ", which the stored document does not hold for layout " + std::to_string(mConnectedLayout) +
+                           " (" + held + ")";
+            }
+    } catch (...) {
+        // The story's own check names what cannot be read.
+    }
+    return std::string();
+}
+
 void Importer::RefuseStory(int32_t story, const std::string& reason)
 {
     Log() << "####story " << story << " not imported, its text stays as it was: " << reason << std::endl;
@@ -1154,6 +1205,10 @@ void Importer::Close(int16_t baseLayout)
 {
     if (!MultiDocRun())
         mProgress.reset();
+    // Left out on purpose, and said once.
+    if (mUniqueIdsLeftOut > 0)
+        Log() << "The unique ids of " << mUniqueIdsLeftOut << " paragraph(s) were left out of the document: the "
+              << "setting SetUniqueID is off" << std::endl;
     // Every layout loses its links, marks and private boxes: those the run connected, and any
     // other, since the export leaves formatting samples in every layout, also in one whose
     // stories did not come back.
@@ -1266,7 +1321,9 @@ void Importer::Run()
                 continue;
             }
         }
-        const std::string gap = FindStoryGap(*story);
+        std::string gap = FindStoryGap(*story);
+        if (gap.empty())
+            gap = SampleGap(*story);
         if (!gap.empty()) {
             // Writing what can be read would cut the old text that the missing part was to replace.
             RefuseStory(i, gap);
@@ -1407,8 +1464,12 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
                 paragraph = story.Paragraph(point.paragraph);
                 paragraphIndex = point.paragraph;
                 int32_t uniqueId = -1;
-                if (mSetUniqueID && paragraph && ReadUniqueId(*paragraph, uniqueId))
-                    digger->InsertHidden(uniqueId);
+                if (paragraph && ReadUniqueId(*paragraph, uniqueId)) {
+                    if (mSetUniqueID)
+                        digger->InsertHidden(uniqueId);
+                    else
+                        ++mUniqueIdsLeftOut;
+                }
             }
             if (point.id == kPointParagraphEnd) {
                 digger->Step(true);

@@ -73,6 +73,13 @@ private:
     // Notes where each linked box stands before any story is written: a story written earlier
     // moves the boxes anchored in it.
     void NoteFrames();
+    // What of the story names a formatting sample that the connected layout's working boxes do
+    // not hold; empty when each run's sample is there, or the layout is one an earlier build's
+    // export left without samples.
+    std::string SampleGap(KS_DWX::Import::IStory& story);
+    // Whether the connected layout lacks working boxes as every layout but the last did in
+    // exports of earlier builds; said once per layout in the log.
+    bool SamplesLeftOutByEarlierBuild();
     // Logs that the story keeps its text for the reason, beeps and marks the import failed.
     void RefuseStory(int32_t story, const std::string& reason);
     // Consecutive exchange stories of one layout (-1: the layout that is current).
@@ -108,6 +115,12 @@ private:
     std::map<int32_t, BoxFrame> mFrames;
     // Every layout that was connected during the run; each is uninstalled at the end.
     std::deque<int16_t> mTouchedLayouts;
+    // Whether the last layout holds working boxes (-1: not looked at yet), and the layouts
+    // said to be without samples.
+    int8_t mLastLayoutSamples = -1;
+    std::set<int32_t> mLayoutsWithoutSamples;
+    // The paragraphs whose unique ids the import left out, the setting being off.
+    int32_t mUniqueIdsLeftOut = 0;
 };
 
 // Null when the document or the exchange document is missing or memory ran out.

@@ -46,6 +46,8 @@ public:
     // Copies probe id to position of the destination box (import side); answers the characters
     // copied, 0 when nothing was copied.
     virtual int32_t CopyProbe(int32_t id, XTHandle destinationBox, int32_t position);
+    // The probes there are to copy (import side).
+    virtual int32_t ProbeCount() const { return 0; }
 
     int32_t box = 0;
     int32_t mode = 0;
@@ -88,6 +90,7 @@ public:
     static KestoBoxImp* New(Mapper& owner);
 
     int32_t CopyProbe(int32_t id, XTHandle destinationBox, int32_t position) override;
+    int32_t ProbeCount() const override { return static_cast<int32_t>(mProbes.size()); }
 
     const std::vector<Probe>& Probes() const { return mProbes; }
     int32_t Width() const { return mWidth; }

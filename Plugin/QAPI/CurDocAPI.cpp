@@ -241,7 +241,7 @@ void QuarkDoc::RefreshFonts()
     mFonts = fonts;
 }
 
-void QuarkDoc::Finish()
+int32_t QuarkDoc::Finish()
 {
     MakeCurrent();
     const XTHandle doc = xt_getdocref();
@@ -260,8 +260,7 @@ void QuarkDoc::Finish()
         }
         state->workBoxes.swap(kept);
     }
-    if (!NoSaveRun())
-        SaveCode();
+    return NoSaveRun() ? XT_OK : SaveCode();
 }
 
 // ---- Preferences, options, clock, version --------------------------------------------------------

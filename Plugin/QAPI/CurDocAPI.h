@@ -59,8 +59,9 @@ public:
     bool WasFlagSet() const { return mDocFlag != 0; }
     void RefreshFonts();
     // Disposes this document's private working boxes (all of them, in every layout), then saves
-    // the document unless a batch or server run is under way.
-    void Finish();
+    // the document unless a batch or server run is under way. Answers the save's host code (0
+    // also when no save was due).
+    int32_t Finish();
 
     uint16_t GetIndex() const { return mIndex; }
     // Points the object at another layout of the project, by the host's document id.
