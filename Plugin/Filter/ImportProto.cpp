@@ -314,26 +314,6 @@ bool TargetMayBeWritten(const ImportRun& run)
     return true;
 }
 
-// Whether the Book lists one document at most. An export writes one, the stored document's; the
-// stories of a second would land in boxes of stories of the first, so which of them is this
-// document's translation cannot be told, and none is imported. False once logged.
-bool OneDocument(const ImportRun& run)
-{
-    size_t listed = 0;
-    try {
-        listed = run.book->StoredChildren().size();
-    } catch (...) {
-        return true;  // the reading of the document names what cannot be read
-    }
-    if (listed <= 1)
-        return true;
-    LogLine(Field("ERROR:", SourcePath(run) + ": the DWQ lists " + std::to_string(listed) +
-                                " documents, where an export writes one: which of them translates this document "
-                                "cannot be told!"));
-    LogLine(Field(" => ", "skipping file."));
-    return false;
-}
-
 void LogOpenFailure()
 {
     LogLine(Field("ERROR:", "Unable to open document for import!"));
@@ -400,6 +380,19 @@ bool OpenContainer(ImportRun& run)
     } catch (...) {
         reason = CaughtErrorText();
     }
+    // An export writes one document, the stored document's; the stories of a second would land
+    // in boxes of stories of the first, so which of them translates it cannot be told.
+    size_t listed = 0;
+    try {
+        listed = run.book ? run.book->StoredChildren().size() : 0;
+    } catch (...) {
+        // The reading of the document names what cannot be read.
+    }
+    if (listed > 1) {
+        reason = "the DWQ lists " + std::to_string(listed) +
+                 " documents, where an export writes one: which of them translates the document cannot be told";
+        run.book = nullptr;
+    }
     if (run.book)
         return true;
     LogBanner();
@@ -421,7 +414,7 @@ void Import(ImportRun& run, XTVoidRec* rec)
     if (!ChooseTarget(run))
         return;
     LogBanner();
-    if (!TargetMayBeWritten(run) || !OneDocument(run)) {
+    if (!TargetMayBeWritten(run)) {
         ShowResult(DialogKind::ImportFailed);
         return;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <tuple>
@@ -272,6 +273,41 @@ void ShortenStoredStory(Bytes& stored)
             return;
         }
     throw std::runtime_error("the stored document has no story whose last paragraph can go");
+}
+
+// The stored document without the export's working boxes (the boxes its links number -1 and
+// -2, with their stories): as a tool that tidies a document away leaves it, or, with
+// `keepLast`, in every layout but the last, as exports of earlier builds stored them.
+void RemoveWorkBoxes(Bytes& stored, bool keepLast)
+{
+    const Bytes plain = Inflate(stored);
+    std::unique_ptr<xthost::doc::Project> project = xthost::doc::ParseDocument(std::string(plain.begin(), plain.end()));
+    if (!project || (keepLast && project->layouts.size() < 2))
+        throw std::runtime_error("the stored document has no layout before its last");
+    const std::vector<uint8_t> ids[] = {{0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF, 0xFE}};
+    size_t removed = 0;
+    for (size_t n = 0; n + (keepLast ? 1 : 0) < project->layouts.size(); ++n) {
+        xthost::doc::Layout& layout = *project->layouts[n];
+        for (auto box = layout.boxes.begin(); box != layout.boxes.end();) {
+            const auto link = box->second.privateData.find(0x08414B42);
+            if (link == box->second.privateData.end() || (link->second != ids[0] && link->second != ids[1])) {
+                ++box;
+                continue;
+            }
+            const uint32_t uid = box->first;
+            for (auto story = layout.stories.begin(); story != layout.stories.end();)
+                story = std::count(story->second.boxes.begin(), story->second.boxes.end(), uid) ? layout.stories.erase(story)
+                                                                                                : std::next(story);
+            for (xthost::doc::LayoutSpread& spread : layout.spreads)
+                spread.items.erase(std::remove(spread.items.begin(), spread.items.end(), uid), spread.items.end());
+            box = layout.boxes.erase(box);
+            ++removed;
+        }
+        layout.Index();
+    }
+    if (removed == 0)
+        throw std::runtime_error("the stored document holds no working box");
+    stored = Deflate(xthost::doc::PrintDocument(*project));
 }
 
 // The paragraphs of the stories, depth first.
@@ -751,6 +787,34 @@ const std::vector<Damage>& Damages()
                  throw std::runtime_error("the first story's text run has no characters");
              units.insert(units.begin() + 4, {0, 0, 0, 0});
          });
+     }},
+    // A Book that lists a second document, a copy of the first.
+    {"two-documents",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             CopyElement(code, code.Folder({{"Book/", 0}, {"DocumentsSet/", 0}, {"Document[]/", 0}}), 1);
+         });
+     }},
+    // Formatting samples that are not there: the first run names one beyond the stored
+    // document's, or -1; the stored document lost its working boxes, in every layout, or in
+    // every layout but the last, as exports of earlier builds stored it.
+    {"sample-out-of-range",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"private", u"4096"); });
+     }},
+    {"sample-negative",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"private", u"-1"); });
+     }},
+    {"working-boxes-removed",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
+                   [](const std::u16string&, Bytes& bytes) { RemoveWorkBoxes(bytes, false); });
+     }},
+    {"working-boxes-of-the-last-layout-only",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
+                   [](const std::u16string&, Bytes& bytes) { RemoveWorkBoxes(bytes, true); });
      }},
     {"document-of-another-export",
      [](const std::string& in, const std::string& out, const std::string& other) {

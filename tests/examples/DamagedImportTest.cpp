@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -162,6 +165,12 @@ const Damage kDamages[] = {
     {"no-stories", "layout 0 links 7 boxes to stories, the exchange file holds no story"},
     // NUL characters, which the document's text cannot hold, are left out on purpose, and said so.
     {"nul-characters", "story 0: 2 NUL character(s) of its translation left out", nullptr, false, true},
+    // Formatting samples that are not there: the run would take another run's formatting.
+    {"sample-out-of-range", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 names formatting sample "
+                            "4096, which the stored document does not hold for layout 0 (it holds samples 0 to "},
+    {"sample-negative", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 names formatting sample -1, "},
+    {"working-boxes-removed", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 names formatting sample "
+                              "0, which the stored document does not hold for layout 0 (its working boxes are gone)"},
     // An anchored item moved into another paragraph: moving it would replace its box and the box's
     // story by copies.
     {"anchored-item-moved", "story 2 not imported, its text stays as it was: it places placeholder 1 (an anchored item) at "
@@ -243,9 +252,15 @@ TEST_F(DamagedImport, ADamageWithNothingToDamageFailsAndWritesNoCopy)
 
 // ---- Failures of the files around the import ---------------------------------------------------
 
+// Where the target lies: in the work folder; in a folder whose file system has no inode left for
+// the document beside it; or behind a link of the user's into a folder the user may not write,
+// naming a file of the user's (the run is then the user's, uid 65534).
+enum class Place { Beside, NoFreeInode, LinkIntoLockedFolder };
+
 // A translation whose import cannot write its document where the user asked, or should not: the
 // disk fills up (the host's fault plan makes its file writes meet the system's error 28) or the
-// user's quota does (122), the target is the container itself, or a document nobody may write.
+// user's quota does (122), the target is the container itself, or a document nobody may write,
+// or its document cannot be made beside the target.
 struct FileFailure {
     const char* name;
     // Script lines before "start": the host's faults.
@@ -254,10 +269,12 @@ struct FileFailure {
     const char* target;
     // The target holds an earlier document (export.qxp), with this mode.
     int earlierMode;
-    // What the log says: the failure and the system's reason; "@" stands for the target's path.
+    // What the log says: the failure and the system's reason; "@" stands for the target's path,
+    // "%" for the folder of the file it names.
     std::vector<std::string> logged;
     // Script lines answering what the import asks before its result.
     const char* answers = "";
+    Place place = Place::Beside;
 };
 
 const FileFailure kFileFailures[] = {
@@ -271,6 +288,13 @@ const FileFailure kFileFailures[] = {
     {"container-as-output", "", nullptr, 0, {"Unable to import @ into itself: the target is the DWQ being imported!"}},
     {"write-protected-target", "", "write-protected-target.qxp", 0444,
      {"Overwrite not allowed for @: Permission denied"}, "alert 22100 press 1\n"},
+    // The document cannot be made beside the target: the earlier one stays, named and whole.
+    {"no-free-inode", "", "full/no-free-inode.qxp", 0644,
+     {"Unable to create a document beside the target!", "The folder % refused it: No space left on device"}, "",
+     Place::NoFreeInode},
+    {"link-into-locked-folder", "", "mine/link-into-locked-folder.qxp", 0644,
+     {"Unable to create a document beside the target!", "The folder % refused it: Permission denied"}, "",
+     Place::LinkIntoLockedFolder},
 };
 
 // The names of the folder's entries, logs and scripts left out.
@@ -285,11 +309,41 @@ std::set<std::string> Documents(const fs::path& folder)
     return names;
 }
 
-std::string Replaced(std::string text, const std::string& path)
+std::string Replaced(std::string text, char mark, const std::string& path)
 {
-    const size_t at = text.find('@');
+    const size_t at = text.find(mark);
     return at == std::string::npos ? text : text.replace(at, 1, path);
 }
+
+// A tmpfs of a few inodes at a folder for the while of one case; not mounted where the system
+// does not permit it.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(const fs::path& folder) : m_folder(folder)
+    {
+        fs::create_directories(folder);
+        m_mounted = std::system(("mount -t tmpfs -o size=4m,nr_inodes=16 kesto-test '" + folder.string() +
+                                 "' >/dev/null 2>&1").c_str()) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (m_mounted)
+            std::system(("umount '" + m_folder.string() + "'").c_str());
+        std::error_code ignored;
+        fs::remove_all(m_folder, ignored);
+    }
+    bool Mounted() const { return m_mounted; }
+    // Takes every inode that is left.
+    void Fill() const
+    {
+        for (int n = 0; std::ofstream(m_folder / ("fill-" + std::to_string(n))); ++n) {
+        }
+    }
+
+private:
+    fs::path m_folder;
+    bool m_mounted = false;
+};
 
 TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNamingItAndItsReason)
 {
@@ -301,9 +355,37 @@ TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNam
         const fs::path dwq = g_work->dir / (std::string(failure.name) + ".dwq");
         fs::copy_file(translated, dwq, fs::copy_options::overwrite_existing);
         const fs::path target = failure.target ? g_work->dir / failure.target : dwq;
+        // The file the target names.
+        fs::path named = target;
+        std::unique_ptr<SmallFileSystem> full;
+        std::string runAs;
+        if (failure.place == Place::NoFreeInode) {
+            full = std::make_unique<SmallFileSystem>(target.parent_path());
+            if (!full->Mounted()) {
+                std::cout << "[ SKIPPED  ] " << failure.name << ": no tmpfs may be mounted here\n";
+                continue;
+            }
+        } else if (failure.place == Place::LinkIntoLockedFolder) {
+            if (::geteuid() != 0) {
+                std::cout << "[ SKIPPED  ] " << failure.name << ": runs as another user only as root\n";
+                continue;
+            }
+            named = g_work->dir / "locked" / target.filename();
+            fs::create_directories(named.parent_path());
+            fs::create_directories(target.parent_path());
+            fs::create_symlink(named, target);
+        }
         if (failure.earlierMode) {
-            fs::copy_file(source, target, fs::copy_options::overwrite_existing);
-            fs::permissions(target, static_cast<fs::perms>(failure.earlierMode));
+            fs::copy_file(source, named, fs::copy_options::overwrite_existing);
+            fs::permissions(named, static_cast<fs::perms>(failure.earlierMode));
+        }
+        if (full)
+            full->Fill();
+        if (failure.place == Place::LinkIntoLockedFolder) {
+            // Everything is the user's but the folder of the file the link names.
+            kesto_test::RunShell("chown -hR 65534:65534 '" + g_work->dir.string() + "' && chown 0:0 '" +
+                                 named.parent_path().string() + "'");
+            runAs = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
         }
         const std::string before = kesto_test::ReadText(target);
         const std::set<std::string> documents = Documents(g_work->dir);
@@ -312,20 +394,25 @@ TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNam
         fs::remove(g_work->dir / "KestoLogfile.txt", ignored);
         std::ofstream(g_work->dir / "failure.xts")
             << failure.faults << "\nstart\nmenu \"Import Verbant file\"\nopen * " << dwq.filename().string() << "\nsave * "
-            << target.filename().string() << "\n" << failure.answers << "dialog 104\n  press 1\nquit\n";
+            << target.lexically_relative(g_work->dir).string() << "\n" << failure.answers << "dialog 104\n  press 1\nquit\n";
         const std::string transcript =
-            kesto_test::RunShell("cd '" + g_work->dir.string() + "' && '" + g_work->Xthost() + "' --app . --module '" +
+            kesto_test::RunShell("cd '" + g_work->dir.string() + "' && " + runAs + "'" + g_work->Xthost() + "' --app . --module '" +
                                  g_work->build + "/Plugin/XTension/Kesto.so' --script failure.xts 2>&1");
+        if (!runAs.empty())
+            kesto_test::RunShell("chown -hR 0:0 '" + g_work->dir.string() + "'");
         const std::string log = kesto_test::ReadText(g_work->dir / "KestoLogfile.txt");
         EXPECT_NE(transcript.find("dialog 104"), std::string::npos) << transcript;
         EXPECT_EQ(transcript.find("dialog 103"), std::string::npos) << transcript;
         EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;
         for (const std::string& text : failure.logged)
-            EXPECT_NE(log.find(Replaced(text, target.string())), std::string::npos) << log;
+            EXPECT_NE(log.find(Replaced(Replaced(text, '@', target.string()), '%', named.parent_path().string())),
+                      std::string::npos)
+                << log;
 
         // Nothing is lost and nothing stays behind: the container and an earlier document are as
-        // they were, a new target and the work file are gone.
+        // they were, a new target and the work file are gone, a link stays a link.
         EXPECT_EQ(kesto_test::ReadText(dwq), kesto_test::ReadText(translated));
+        EXPECT_EQ(fs::is_symlink(target), named != target);
         if (failure.earlierMode || !failure.target) {
             EXPECT_EQ(kesto_test::ReadText(target), before);
             EXPECT_EQ(static_cast<int>(fs::status(target).permissions() & fs::perms::mask),
@@ -335,8 +422,27 @@ TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNam
         }
         EXPECT_EQ(Documents(g_work->dir), documents);
         if (failure.earlierMode)
-            fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
+            fs::permissions(named, fs::perms::owner_write, fs::perm_options::add);
     }
+}
+
+// With SetUniqueID off the import leaves the unique ids out, as it should, and says so once.
+TEST_F(DamagedImport, UniqueIdsLeftOutByTheSettingAreSaidOnce)
+{
+    ASSERT_NE(g_work, nullptr);
+    const fs::path settings = g_work->dir / "XTensions" / "kesto.ini";
+    const std::string kept = kesto_test::ReadText(settings);
+    std::string off = kept;
+    off.replace(off.find("SetUniqueID=True"), 16, "SetUniqueID=False");
+    std::ofstream(settings) << off;
+    std::string log;
+    const std::string transcript = g_work->Import(g_work->dir / "export-translated.dwq", "ids-off", log, 103);
+    std::ofstream(settings) << kept;
+    EXPECT_NE(transcript.find("dialog 103"), std::string::npos) << transcript;
+    EXPECT_EQ(kesto_test::CountOf(log, " paragraph(s) were left out of the document: the setting SetUniqueID is off"), 1)
+        << log;
+    for (const std::string& story : g_work->Stories(g_work->dir / "ids-off.qxp"))
+        EXPECT_EQ(story.find("\\ue088"), std::string::npos) << story;
 }
 
 // A translation tool that writes the indent-here character into the text instead of as a special
@@ -449,6 +555,31 @@ TEST(UidLimit, AnExportThatCannotNumberItsWorkingBoxesFailsAndLeavesTheSourceRea
     const std::string check = kesto_test::RunShell("'" + work.Xthost() + "' doc check '" + (work.dir / "limit.qxp").string() +
                                        "' >/dev/null 2>&1 && echo opens");
     EXPECT_EQ(check, "opens\n");
+    fs::remove_all(work.dir);
+}
+
+// An export whose final save of the document fails (the disk answers every write of it with EIO)
+// ends as a failed export that names the document and the reason; the document keeps its file.
+TEST(FinalSave, AnExportWhoseFinalSaveFailsEndsAsAFailedExportNamingTheDocument)
+{
+    Work work;
+    work.dir = fs::temp_directory_path() / ("kesto-final-save-" + std::to_string(::getpid()));
+    fs::remove_all(work.dir);
+    fs::copy(work.source + "/examples/app", work.dir, fs::copy_options::recursive);
+    fs::copy_file(work.source + "/examples/documents/export.qxp", work.dir / "export.qxp");
+    // The first save is the copy that the container stores, the second the document's own.
+    std::ofstream(work.dir / "export.xts") << "fail write:NEW-3 after 1 with 5\nstart\nopen-document export.qxp\n"
+                                              "menu \"Export current document\"\nsave * default\ndialog 112\n  press 1\nquit\n";
+    const std::string transcript = kesto_test::RunShell("cd '" + work.dir.string() + "' && '" + work.Xthost() + "' --app . --module '" +
+                                                        work.build + "/Plugin/XTension/Kesto.so' --script export.xts 2>&1");
+    EXPECT_NE(transcript.find("dialog 112"), std::string::npos) << transcript;
+    EXPECT_EQ(transcript.find("dialog 101"), std::string::npos) << transcript;
+    EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;
+    const std::string log = kesto_test::ReadText(work.dir / "KestoLogfile.txt");
+    EXPECT_NE(log.find("Unable to save the document " + (work.dir / "export.qxp").string() + ": Input/output error"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(kesto_test::ReadText(work.dir / "export.qxp"), kesto_test::ReadText(work.source + "/examples/documents/export.qxp"));
     fs::remove_all(work.dir);
 }
 

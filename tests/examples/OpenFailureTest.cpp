@@ -1,4 +1,4 @@
-// Containers the import cannot open, and a stored document the host refuses, through xthost and
+// Containers the import cannot open or use, and a stored document the host refuses, through xthost and
 // Kesto.so: alone, in a folder import and in a batch import beside a good container. Each ends as
 // a failed import whose log names the file and the reason inside the import's banner; a folder or
 // batch run names every file it did not convert and still imports the good one.
@@ -47,6 +47,8 @@ const Unopened kUnopened[] = {
     {"string-removed", ": Container Error<34001>:\tdamaged code file: an attribute names string 17, which the string"},
     {"no-summary-stream", ": Container Error<33006>:\tstorage or stream not found"},
     {"stored-document-cut-short", " is no document: layouts[0]", true},
+    // The Book lists a second document: which of them is the translation cannot be told.
+    {"two-documents", ": the DWQ lists 2 documents, where an export writes one"},
 };
 
 // The export of export.qxp and its translation, made once, with a copy of each damage of kUnopened.
