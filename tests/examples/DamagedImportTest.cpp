@@ -422,7 +422,7 @@ TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNam
         }
         EXPECT_EQ(Documents(g_work->dir), documents);
         if (failure.earlierMode)
-            fs::permissions(named, fs::perms::owner_write, fs::perm_options::add);
+            fs::permissions(named, fs::perms::owner_write, fs::perm_options::add, ignored);
     }
 }
 
