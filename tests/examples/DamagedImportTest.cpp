@@ -486,6 +486,28 @@ TEST(DamagedParagraphs, AParagraphAddedToAStoryEndingInAParagraphMarkFailsTheSto
     fs::remove_all(work.dir);
 }
 
+// Exports of earlier builds stored the working boxes of the last layout only: such a container
+// still imports every story, and the log says once for each other layout that it has no samples.
+TEST(EarlierBuildSamples, AContainerWithSamplesInItsLastLayoutOnlyStillImportsEveryStory)
+{
+    Work work;
+    work.dir = kesto_test::RoundTripOf("fidelity.qxp").parent_path();
+    ASSERT_FALSE(work.dir.empty());
+    const fs::path dwq = work.dir / "last-layout-only.dwq";
+    std::string error, log;
+    ASSERT_TRUE(DamageContainer("working-boxes-of-the-last-layout-only", (work.dir / "fidelity-translated.dwq").string(),
+                                dwq.string(), "", error))
+        << error;
+    EXPECT_NE(work.Import(dwq, "last-layout-only", log, 103).find("dialog 103"), std::string::npos) << log;
+    EXPECT_EQ(kesto_test::CountOf(log, "layout 0 of the stored document holds no formatting samples"), 1) << log;
+    // Translated, though without samples: a flagged font's no-break space comes back as a space.
+    const std::vector<std::string> imported = work.Stories(work.dir / "last-layout-only.qxp");
+    EXPECT_EQ(imported.size(), work.Stories(work.dir / "fidelity-translated.qxp").size());
+    for (const std::string& story : imported)
+        EXPECT_EQ(story.substr(0, 1), "[") << story;
+    fs::remove_all(work.dir);
+}
+
 // A long document whose translation numbers the last run of every paragraph -1, where no reading
 // of runs 0, 1, ... reaches it: every story that has a run keeps its whole source text, none
 // keeps only the runs in front of the one no reading reaches.
