@@ -11,13 +11,16 @@
 #   write-protected-target  the save dialog is answered with an earlier document set to 0444
 #   disk-full-exporting     the export's container outgrows what the system lets the host write
 #                           (a file size limit, as a full disk stops a write)
+#   final-save-failing      the disk answers the export's final save of the document with an
+#                           input/output error: the exchange file is whole, the document keeps its
+#                           file, and the export ends failed
 # (default: all of them). Each ends as a failed command; the run prints the general log's ERROR
 # lines, which name the file and the system's reason, and the checksums of the container and the
 # target before and after, which show that nothing was lost.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: import-fails.sh BUILD_DIR [CASE]}" && pwd)
-cases=${2:-"disk-full-restoring disk-full-saving container-as-output write-protected-target disk-full-exporting"}
+cases=${2:-"disk-full-restoring disk-full-saving container-as-output write-protected-target disk-full-exporting final-save-failing"}
 source "$here/../lib/host-runs.sh"
 make_work import-fails
 translated_export "$build" "$work"
@@ -34,12 +37,18 @@ for case in $cases; do
     container-as-output) target=$container ;;
     write-protected-target) cp export.qxp "$target"; chmod 444 "$target"; answers=$'alert 22100 press 1\n' ;;
     disk-full-exporting) target="$case-export.dwq"; cp export.dwq "$target" ;;
+    # The first save is the copy the container stores, the second the document's own.
+    final-save-failing) faults="fail write:NEW-3 after 1 with 5"; container=export.qxp; target="$case-export.dwq" ;;
     *) echo "unknown case $case" >&2; exit 2 ;;
   esac
   echo "== $case"
   echo "before: container $(sum "$container") target $(sum "$target")"
   rm -f KestoLogfile.txt
-  if [ "$case" = disk-full-exporting ]; then
+  if [ "$case" = final-save-failing ]; then
+    printf '%s\nstart\nopen-document export.qxp\nmenu "Export current document"\nsave * %s\ndialog 112\n  press 1\nquit\n' \
+      "$faults" "$target" > "$case.xts"
+    "${xthost[@]}" --script "$work/$case.xts" > "$case.transcript" 2>&1 || echo "xthost failed"
+  elif [ "$case" = disk-full-exporting ]; then
     printf 'start\nopen-document export.qxp\nmenu "Export current document"\nsave * %s\ndialog 112\n  press 1\nquit\n' \
       "$target" > "$case.xts"
     # A signal would end the host; the write itself fails with the system's error instead.
