@@ -120,22 +120,21 @@ struct ImportRun {
     // The target held a document before the run, which only a whole import replaces.
     bool earlier = false;
     bool saved = false;
-    // Why the work file could not be made, and the folder that refused it.
-    std::string workReason;
-    std::string workFolder;
+    // Why the work file could not be made: the folder that refused it, or the work file and the
+    // host's reason.
+    std::string workRefusal;
     // Held from its making to its end, whoever writes it: another process's sweep of the folder
     // takes only what nobody holds.
     platform::fs::OwnedLock workLock;
 
-    // Names and creates the hidden work file beside the target; false when it cannot be made,
-    // and then nothing was made or touched: the target is never the work file, since a failed
-    // import removes its work file. Its name is the module's temporary name: it fits whatever
-    // the target's name is, and the next run into the folder removes it when this one is killed.
+    // Names and creates the hidden work file beside the target; false when it cannot be made.
+    // The target itself never stands in for it: a failed import removes its work file. Its name
+    // is the module's temporary name: it fits whatever the target's name is, and the next run
+    // into the folder removes it when this one is killed.
     bool PrepareWork()
     {
         if (FileSpecToPath(targetPath, target, false) != 0) {
-            workFolder = FileSpecName(target);
-            workReason = "the target's path cannot be had";
+            workRefusal = FileSpecName(target) + ": the target's path cannot be had";
             return false;
         }
         const FileVersion version = VersionOf(targetPath);
@@ -147,20 +146,18 @@ struct ImportRun {
             std::string named = reserved;
             if (named.empty() && platform::fs::ResolveLinks(targetPath, named) != 0)
                 named = targetPath;
-            workFolder = FolderOf(named);
-            workReason = std::strerror(error);
+            workRefusal = "The folder " + FolderOf(named) + " refused it: " + std::strerror(error);
             return false;
         }
         workLock = platform::fs::OwnedLock(fd);
         workPath = reserved;
-        workFolder = FolderOf(reserved);
         ConvFileSpec file;
         if (file.SetPath(reserved) != 0) {
-            workReason = "its path cannot be had";
+            workRefusal = reserved + ": its path cannot be had";
             return false;
         }
         if (const int32_t error = file.CreateHostFile(work, true, XT_CREATOR_XPRESS, kTargetType)) {
-            workReason = HostFileErrorText(error);
+            workRefusal = reserved + ": " + HostFileErrorText(error);
             return false;
         }
         return true;
@@ -420,7 +417,7 @@ void Import(ImportRun& run, XTVoidRec* rec)
     }
     if (!run.PrepareWork()) {
         LogLine(Field("ERROR:", "Unable to create a document beside the target!"));
-        LogLine(Field(" -> ", "The folder " + run.workFolder + " refused it: " + run.workReason));
+        LogLine(Field(" -> ", run.workRefusal));
         run.RemoveTarget();
         ShowResult(DialogKind::ImportFailed);
         return;

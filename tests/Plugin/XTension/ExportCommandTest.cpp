@@ -131,10 +131,13 @@ TEST_F(ExportCommandTest, TheFrontDocumentBecomesAnExchangeFileThatCarriesItsSav
 
 TEST_F(ExportCommandTest, TheStoredDocumentIsTheSaveTheExportMade)
 {
-    // The finishing save after the store is refused: the user's file keeps its earlier bytes,
-    // never those of the save that the container stores, which has the working boxes.
+    // The finishing save after the store is refused: the export ends failed, and the user's file
+    // keeps its earlier bytes, never those of the save that the container stores, which has the
+    // working boxes.
     const std::string before = ReadText(Source());
-    ASSERT_TRUE(Run("fail NEW-3 after 1 with -34\n" + std::string(kExportFromMenu))) << transcript;
+    ASSERT_TRUE(Run("fail NEW-3 after 1 with -34\nstart\nopen-document export.qxp\nmenu \"Export current document\"\n"
+                    "save * default\ndialog 112\n  press 1\nquit\n"))
+        << transcript;
     EXPECT_NE(transcript.find("fault: NEW-3 answers -34"), std::string::npos) << transcript;
     EXPECT_EQ(ReadText(Source()), before);
 
