@@ -61,12 +61,14 @@ struct Work {
     }
 
     // Imports `dwq` into `name`.qxp, its result confirmed in `dialog` (104 "Import failed", 103
-    // "Import done"); answers the transcript, the general log of the run in `log`.
-    std::string Import(const fs::path& dwq, const std::string& name, std::string& log, int dialog = 104) const
+    // "Import done"), with the host's `faults`; answers the transcript, the general log of the run
+    // in `log`.
+    std::string Import(const fs::path& dwq, const std::string& name, std::string& log, int dialog = 104,
+                       const std::string& faults = "") const
     {
         std::error_code ignored;
         fs::remove(dir / "KestoLogfile.txt", ignored);
-        std::ofstream(dir / (name + ".xts")) << "start\nmenu \"Import Verbant file\"\nopen * " << dwq.filename().string()
+        std::ofstream(dir / (name + ".xts")) << faults << "start\nmenu \"Import Verbant file\"\nopen * " << dwq.filename().string()
                                              << "\nsave * " << name << ".qxp\ndialog " << dialog << "\n  press 1\nquit\n";
         const std::string transcript =
             kesto_test::RunShell("cd '" + dir.string() + "' && '" + Xthost() + "' --app . --module '" + build +
@@ -443,6 +445,28 @@ TEST_F(DamagedImport, UniqueIdsLeftOutByTheSettingAreSaidOnce)
         << log;
     for (const std::string& story : g_work->Stories(g_work->dir / "ids-off.qxp"))
         EXPECT_EQ(story.find("\\ue088"), std::string::npos) << story;
+}
+
+// A formatting sample the host does not copy fails its story, which keeps its source text; the
+// other stories are imported.
+TEST_F(DamagedImport, ASampleTheHostDoesNotCopyFailsItsStory)
+{
+    ASSERT_NE(g_work, nullptr);
+    std::string log;
+    const std::string transcript =
+        g_work->Import(g_work->dir / "export-translated.dwq", "sample-not-copied", log, 104, "fail TXT-13 times 1 with -50\n");
+    EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;
+    EXPECT_NE(log.find("####import of story 0 failed: DWX Error<1004>:\tformatting sample 0 could not be copied"),
+              std::string::npos)
+        << log;
+    const std::vector<std::string> source = g_work->Stories(g_work->source + "/examples/documents/export.qxp");
+    const std::vector<std::string> translation = g_work->Stories(g_work->dir / "export-translated.qxp");
+    const std::vector<std::string> imported = g_work->Stories(g_work->dir / "sample-not-copied.qxp");
+    ASSERT_EQ(imported.size(), source.size());
+    EXPECT_EQ(imported[0], source[0]);
+    for (size_t s = 1; s < imported.size(); ++s)
+        EXPECT_TRUE(imported[s] == source[s] || imported[s] == translation[s]) << imported[s];
+    EXPECT_NE(imported, source);
 }
 
 // A translation tool that writes the indent-here character into the text instead of as a special
