@@ -492,18 +492,37 @@ TEST_F(DamagedImport, ASpecialCharacterWrittenAsTextIsNoLoss)
     EXPECT_EQ(g_work->Stories(g_work->dir / "indent-as-text.qxp"), g_work->Stories(g_work->dir / "export-translated.qxp")) << log;
 }
 
+// The round trip of a shipped document, then its translation with `damage` imported into
+// `damage`.qxp, the result confirmed in `dialog`; the log of the import in `log`. The work's folder
+// is empty, with a test failure, when a step failed.
+Work ImportDamaged(const std::string& document, const std::string& damage, std::string& log, int dialog = 104)
+{
+    Work work;
+    work.dir = kesto_test::RoundTripOf(document).parent_path();
+    const fs::path dwq = work.dir / (damage + ".dwq");
+    std::string error;
+    if (work.dir.empty() ||
+        !DamageContainer(damage, (work.dir / (document.substr(0, document.rfind('.')) + "-translated.dwq")).string(),
+                         dwq.string(), "", error)) {
+        ADD_FAILURE() << damage << ": " << error;
+        std::error_code ignored;
+        if (!work.dir.empty())
+            fs::remove_all(work.dir, ignored);
+        work.dir.clear();
+        return work;
+    }
+    const std::string transcript = work.Import(dwq, damage, log, dialog);
+    EXPECT_NE(transcript.find("dialog " + std::to_string(dialog)), std::string::npos) << transcript;
+    return work;
+}
+
 // A story that ends in a paragraph mark has an empty place behind it, but no paragraph more: a
 // paragraph added in front of the others would still run into the next one.
 TEST(DamagedParagraphs, AParagraphAddedToAStoryEndingInAParagraphMarkFailsTheStory)
 {
-    Work work;
-    work.dir = kesto_test::RoundTripOf("two-page-linked.qxp").parent_path();
+    std::string log;
+    const Work work = ImportDamaged("two-page-linked.qxp", "paragraph-added", log);
     ASSERT_FALSE(work.dir.empty());
-    const fs::path dwq = work.dir / "paragraph-added.dwq";
-    std::string error, log;
-    ASSERT_TRUE(DamageContainer("paragraph-added", (work.dir / "two-page-linked-translated.dwq").string(), dwq.string(), "", error))
-        << error;
-    EXPECT_NE(work.Import(dwq, "paragraph-added", log).find("dialog 104"), std::string::npos);
     EXPECT_NE(log.find("story 0 not imported, its text stays as it was: the exchange file holds 7 paragraphs"), std::string::npos)
         << log;
     EXPECT_EQ(work.Stories(work.dir / "paragraph-added.qxp"), work.Stories(kesto_test::ExampleDocument("two-page-linked.qxp")));
@@ -514,18 +533,12 @@ TEST(DamagedParagraphs, AParagraphAddedToAStoryEndingInAParagraphMarkFailsTheSto
 // still imports every story, and the log says once for each other layout that it has no samples.
 TEST(EarlierBuildSamples, AContainerWithSamplesInItsLastLayoutOnlyStillImportsEveryStory)
 {
-    Work work;
-    work.dir = kesto_test::RoundTripOf("fidelity.qxp").parent_path();
+    std::string log;
+    const Work work = ImportDamaged("fidelity.qxp", "working-boxes-of-the-last-layout-only", log, 103);
     ASSERT_FALSE(work.dir.empty());
-    const fs::path dwq = work.dir / "last-layout-only.dwq";
-    std::string error, log;
-    ASSERT_TRUE(DamageContainer("working-boxes-of-the-last-layout-only", (work.dir / "fidelity-translated.dwq").string(),
-                                dwq.string(), "", error))
-        << error;
-    EXPECT_NE(work.Import(dwq, "last-layout-only", log, 103).find("dialog 103"), std::string::npos) << log;
     EXPECT_EQ(kesto_test::CountOf(log, "layout 0 of the stored document holds no formatting samples"), 1) << log;
     // Translated, though without samples: a flagged font's no-break space comes back as a space.
-    const std::vector<std::string> imported = work.Stories(work.dir / "last-layout-only.qxp");
+    const std::vector<std::string> imported = work.Stories(work.dir / "working-boxes-of-the-last-layout-only.qxp");
     EXPECT_EQ(imported.size(), work.Stories(work.dir / "fidelity-translated.qxp").size());
     for (const std::string& story : imported)
         EXPECT_EQ(story.substr(0, 1), "[") << story;
@@ -542,20 +555,14 @@ TEST(DamagedRuns, RunsNumberedNegativeInALongDocumentFailTheirStoriesWhole)
     // take the better part of an hour; the optimised builds run it in seconds.
     GTEST_SKIP() << "the directory's round trip runs in the optimised builds";
 #endif
-    Work work;
-    work.dir = kesto_test::RoundTripOf("directory.qxp").parent_path();
+    std::string log;
+    const Work work = ImportDamaged("directory.qxp", "runs-numbered-negative-everywhere", log);
     ASSERT_FALSE(work.dir.empty());
-    const fs::path dwq = work.dir / "runs-numbered-negative.dwq";
-    std::string error, log;
-    ASSERT_TRUE(DamageContainer("runs-numbered-negative-everywhere", (work.dir / "directory-translated.dwq").string(),
-                                dwq.string(), "", error))
-        << error;
-    EXPECT_NE(work.Import(dwq, "runs-numbered-negative", log).find("dialog 104"), std::string::npos);
     EXPECT_NE(log.find("story 0 not imported, its text stays as it was: run -1 of paragraph 0 has a negative number"),
               std::string::npos)
         << log;
     const std::vector<std::string> source = work.Stories(kesto_test::ExampleDocument("directory.qxp"));
-    const std::vector<std::string> imported = work.Stories(work.dir / "runs-numbered-negative.qxp");
+    const std::vector<std::string> imported = work.Stories(work.dir / "runs-numbered-negative-everywhere.qxp");
     ASSERT_EQ(imported.size(), source.size());
     size_t longest = 0;
     for (size_t s = 0; s < source.size(); ++s) {
