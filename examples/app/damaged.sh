@@ -28,7 +28,7 @@ done
 # A container that cannot be opened ends the import before the save dialog; a stored document
 # that the host refuses brings the host's alert and the module's.
 case $damage in
-  code-file-cut-short|two-books|no-summary-stream) answers="" ;;
+  code-file-cut-short|two-books|two-documents|no-summary-stream) answers="" ;;
   stored-document-cut-short) answers=$'save * '"$damage"$'.qxp\nalert host press 1\nalert 22100 press 1' ;;
   *) answers="save * $damage.qxp" ;;
 esac
