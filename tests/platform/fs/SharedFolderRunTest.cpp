@@ -78,11 +78,12 @@ protected:
         }
     }
 
-    // Runs the batch job in the host as the account, or without /proc (in a mount namespace of
-    // its own); true when the host ends well.
-    bool RunJob(const Account& as, bool withoutProc = false)
+    // Runs the script (by default: the batch job) in the host as the account, or without /proc
+    // (in a mount namespace of its own); true when the host ends well.
+    bool RunJob(const Account& as, bool withoutProc = false,
+                const std::string& script = "clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")
     {
-        std::ofstream(app / "run.xts") << "clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n";
+        std::ofstream(app / "run.xts") << script;
         std::string host = std::string(XTHOST_PROGRAM) + " --app . --module " + KESTO_MODULE + " --script run.xts";
         if (withoutProc)
             host = "umask 022; exec unshare --mount sh -c 'umount -l /proc && test ! -e /proc/self && exec " + host + "'";
@@ -122,13 +123,13 @@ TEST_F(SharedFolderRunTest, ALinkPlantedByAnotherAccountIsNeverWrittenThrough)
         SetUp();
         const std::string victim = "the user's own file\n";
         std::ofstream(app / "victim.txt") << victim;
+        WriteJob("Export", app / "in", app / "out");
         GiveAll(c.runner.uid, c.runner.gid);
         Own(app / "out", 0, 0, 01777);
         fs::create_symlink(app / "victim.txt", app / "out/report.dwq");
         Own(app / "out/report.dwq", kColleague, kColleague, 0);
-        WriteJob("Export", app / "in", app / "out");
         ASSERT_TRUE(RunJob(c.runner)) << Log();
-        EXPECT_EQ(ReadText(app / "victim.txt"), victim);
+        EXPECT_TRUE(ReadText(app / "victim.txt") == victim) << "the victim's file was overwritten";
         EXPECT_TRUE(fs::is_symlink(app / "out/report.dwq"));
         EXPECT_NE(Log().find("Write-protected target \"" + (app / "out/report.dwq").string() +
                              "\": it is a symbolic link that another user may have made"),
@@ -157,6 +158,7 @@ TEST_F(SharedFolderRunTest, LookAlikesAndOtherUsersTemporariesOutliveARun)
         {"in", {".report.qxp.kesto-" + pid + "-abcdefghijklm.tmp", ".report.qxp.kesto-" + pid + "-mlkjihgfedcb2.part"}},
         {"out", {".report.dwq.kesto-" + pid + "-abcdefghijklm.tmp"}},
         {"pdf", {".report.pdf.kesto-" + pid + "-mlkjihgfedcb2.part"}}};
+    WriteJob("Export", app / "in", app / "out", app / "pdf");
     GiveAll(kRunner, kRunner);
     for (const auto& [folder, stale] : stales) {
         for (const std::string& name : kept)
@@ -170,7 +172,6 @@ TEST_F(SharedFolderRunTest, LookAlikesAndOtherUsersTemporariesOutliveARun)
         for (std::size_t i = 0; i + 1 < kept.size(); ++i)
             Own(app / folder / kept[i], kRunner, kRunner, 0600);
     }
-    WriteJob("Export", app / "in", app / "out", app / "pdf");
     ASSERT_TRUE(RunJob({kRunner, kRunner, {}})) << Log();
     EXPECT_EQ(ReadText(app / "out/report.dwq").substr(0, 8), kMagic) << Log();
     for (const auto& [folder, stale] : stales) {
@@ -183,11 +184,12 @@ TEST_F(SharedFolderRunTest, LookAlikesAndOtherUsersTemporariesOutliveARun)
 
 // A team folder (setgid, of the team's group) holds a colleague's documents and results, 0664,
 // and the status file of a controller that runs under the colleague's account: a member exports
-// and imports over them. Each replaced file stays in the team's group with its mode, and takes
-// the member as owner; the job runs and is archived.
+// (from the menu and in batch jobs) and imports over them. Each replaced file stays in the
+// team's group with its mode, and takes the member as owner; the jobs run and are archived.
 TEST_F(SharedFolderRunTest, AMemberReplacesAColleaguesFilesInATeamFolder)
 {
     fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/batch/earlier-run/report.dwq", app / "out/report.dwq");
+    fs::copy_file(app / "out/report.dwq", app / "in/a.b.dwq");
     fs::copy_file(app / "in/report.qxp", app / "back/report.qxp");
     GiveAll(kRunner, kRunner);
     for (const char* folder : {"in", "out", "back", "Batch"})
@@ -210,9 +212,14 @@ TEST_F(SharedFolderRunTest, AMemberReplacesAColleaguesFilesInATeamFolder)
     };
     job("Export", app / "in", app / "out");
     job("Import", app / "out", app / "back");
-    EXPECT_EQ(ReadText(app / "out/report.dwq").substr(0, 8), kMagic) << Log();
+    ASSERT_TRUE(RunJob(member, false,
+                       "start\nopen-document in/a.b.qxp\nmenu \"Export current document\"\nsave * default\n"
+                       "dialog 101\n  press 1\nquit\n"))
+        << "the menu export failed: " << Log();
+    for (const char* file : {"out/report.dwq", "in/a.b.dwq"})
+        EXPECT_EQ(ReadText(app / file).substr(0, 8), kMagic) << file;
     EXPECT_NE(ReadText(app / "back/report.qxp"), earlier);
-    for (const char* file : {"out/report.dwq", "back/report.qxp", "in/report.qxp"}) {
+    for (const char* file : {"out/report.dwq", "back/report.qxp", "in/report.qxp", "in/a.b.dwq", "in/a.b.qxp"}) {
         const struct stat st = StatOf(app / file);
         EXPECT_EQ(st.st_gid, kTeam) << file;
         EXPECT_EQ(st.st_mode & 07777, 0664u) << file;
