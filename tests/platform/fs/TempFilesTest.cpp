@@ -11,56 +11,24 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "Foundation/TestSupport.h"
+#include "platform/fs/Accounts.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
 using platform::fs::TempNameBeside;
+using kesto_test::AsAccount;
+using kesto_test::Own;
 
 constexpr uid_t kRunner = 4201;
 constexpr uid_t kOther = 4202;
 constexpr gid_t kTeam = 4200;
-
-// What fn answers when run in a child process as uid, with gid and the other groups (root: 0).
-std::string AsUser(uid_t uid, std::vector<gid_t> groups, const std::function<std::string()>& fn)
-{
-    int pipe[2];
-    if (::pipe(pipe) != 0)
-        return "no pipe";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipe[0]);
-        std::string out = "cannot become the user";
-        if (::setgroups(groups.size(), groups.data()) == 0 && ::setgid(groups.empty() ? uid : groups[0]) == 0 &&
-            ::setuid(uid) == 0)
-            out = fn();
-        const ssize_t written = ::write(pipe[1], out.data(), out.size());
-        ::_exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
-    }
-    ::close(pipe[1]);
-    std::string out;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;)
-        out.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipe[0]);
-    ::waitpid(child, nullptr, 0);
-    return out;
-}
-
-void Own(const std::string& path, uid_t uid, gid_t gid, mode_t mode)
-{
-    ASSERT_EQ(::lchown(path.c_str(), uid, gid), 0) << path;
-    if (!stdfs::is_symlink(path)) {
-        ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
-    }
-}
 
 // A link is written through only when its user is the process's or its folder's owner's, and
 // the file it leads to (or the folder a new one goes into) is that user's too; else the target
@@ -108,7 +76,7 @@ TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
                 }
         for (const auto& c : cases)
             expected += std::string(c.link.name) + (c.followed ? " followed\n" : " refused\n");
-        const std::string seen = AsUser(runner, {}, [&] {
+        const std::string seen = AsAccount({runner, {}}, [&] {
             std::string out;
             for (const auto& c : cases) {
                 std::string resolved;
@@ -158,7 +126,7 @@ TEST(TempFiles, AFileTheProcessMayWriteIsReplacedInItsGroupAndNoWider)
         Own(dir / (std::string(c.folder) + "/" + c.name), c.owner, c.group, c.mode);
         expected += std::string(c.name) + ": " + c.result + "\n";
     }
-    const std::string seen = AsUser(kRunner, {kRunner, kTeam}, [&] {
+    const std::string seen = AsAccount({kRunner, {kRunner, kTeam}}, [&] {
         std::string out;
         for (const auto& c : cases) {
             const std::string path = dir / (std::string(c.folder) + "/" + c.name);
