@@ -109,9 +109,11 @@ int KeepOwners(int fd, const struct stat& own, const struct stat& old, mode_t& m
         return 0;
     if (errno != EPERM)
         return errno;
-    // The process writes the file only as one of every other user: the members of its own group
-    // get no more than those had.
-    mode = (mode & ~static_cast<mode_t>(070)) | (mode & (mode << 3) & 070);
+    // The process writes the file only as one of every other user, and the file changes group:
+    // the members of the new group, and those of the old one who are now every other user, get
+    // only what both had.
+    const mode_t both = (mode >> 3) & mode & 07;
+    mode = (mode & ~static_cast<mode_t>(077)) | (both << 3) | both;
     return 0;
 }
 

@@ -66,9 +66,10 @@ enum class Finish { Replace, Exclusive };
 // Makes the complete temporary file (open as fd) ready to take the place of the file at
 // replaced (empty: of no file): its content synced, the owner, group and permission bits of
 // that file without setuid and setgid (none: the process's default mode). An owner that the
-// process cannot give away stays the process's; a group that it cannot keep either (a file it
-// may write through the bits of every other user) gets no more than every other user had, so
-// the new file is open to nobody who could not read or write the old one. Answers 0 or the
+// process cannot give away stays the process's; where it cannot keep the group either (a file
+// it may write through the bits of every other user), the new group and every other user get
+// only what both the old group and every other user had, so the new file is open to nobody
+// who could not read or write the old one. Answers 0 or the
 // system's error number. FinishTemp does this itself; it leaves
 // the sync out (durable false) where the target is itself a temporary file, which no power cut
 // can make a result.

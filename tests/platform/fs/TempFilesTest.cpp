@@ -93,8 +93,8 @@ TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
 }
 
 // A member of a team replaces what it may write, in the file's group and never with a wider
-// mode; where the group cannot be kept its members get what every other user had. What it may
-// not write is refused with the reason.
+// mode; where the group cannot be kept, the new group and every other user get only what both
+// had. What it may not write is refused with the reason.
 TEST(TempFiles, AFileTheProcessMayWriteIsReplacedInItsGroupAndNoWider)
 {
     if (::geteuid() != 0)
@@ -111,6 +111,7 @@ TEST(TempFiles, AFileTheProcessMayWriteIsReplacedInItsGroupAndNoWider)
         {"colleague-private", kOther, kTeam, 0644, "team", "this user may not write it"},
         {"own-read-only", kRunner, kTeam, 0444, "team", "it is read-only"},
         {"everyones", 0, 0, 0662, "open", "4201 4201 622"},
+        {"not-the-groups", 0, 0, 0646, "open", "4201 4201 644"},
         {"sticky", 0, 0, 0666, "sticky", "its folder lets only the file's owner replace it"},
     };
     TempDir dir;
