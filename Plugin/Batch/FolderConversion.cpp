@@ -474,6 +474,9 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
     const std::string sourceRoot = PathOfSpec(source);
     const ConversionProgressScope progress;
     CountProtectedTargets(sourceRoot, kind);
+    for (const std::string& target : *ProtectedTargetList)
+        GeneralLogStream() << "\nWrite-protected target \"" << ConcealSecret(target) << "\": " << WriteProtection(target)
+                           << std::endl;
     if (!ProtectedTargetList->empty())
         ShowProtectedTargets(ProtectedTargetList->size());
     if (BatchJobRunning()) {

@@ -183,11 +183,21 @@ FileVersion VersionOf(const std::string& path)
     return version;
 }
 
+std::string WriteProtection(const std::string& path)
+{
+    // A link that is not followed protects its name also when it names no file.
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0)
+        return std::string();
+    const std::string refused = platform::fs::ReplaceRefusal(path);
+    if (refused.empty() && ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+        return "it is no plain file";
+    return refused;
+}
+
 bool IsWriteProtected(const std::string& path)
 {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 &&
-           (!S_ISREG(status.st_mode) || platform::fs::ReplaceRefused(path) != 0);
+    return !WriteProtection(path).empty();
 }
 
 bool IsSameFile(const std::string& one, const std::string& other)

@@ -73,11 +73,13 @@ struct FileVersion {
 };
 // The version of the regular file at path; one that does not exist when there is none.
 FileVersion VersionOf(const std::string& path);
-// Whether something at path keeps a conversion from putting its result there: a folder, a
-// file that nobody may write (the read-only attribute), or one that this process may not write
-// or whose owner it could not keep (ReplaceRefused). A run names such targets before it starts
-// and converts nothing into them.
+// Whether something at path keeps a conversion from putting its result there: a folder, or
+// what ReplaceRefused refuses (a link that another user may have planted, a file that nobody
+// may write, or one that this process may not write). A run names such targets before it
+// starts and converts nothing into them.
 bool IsWriteProtected(const std::string& path);
+// Why IsWriteProtected answers true, as a clause ("it is read-only"); empty when it does not.
+std::string WriteProtection(const std::string& path);
 // Whether the two paths name one file (the same file of the same device, whatever links or
 // spellings lead to it); false when either does not exist.
 bool IsSameFile(const std::string& one, const std::string& other);

@@ -193,12 +193,14 @@ bool CreatePdf(bool probe)
     // The host's export puts a complete PDF in place of an existing one, so a failed export
     // leaves that one as it was; a write-protected one is not replaced at all.
     const bool existed = PathExists(target);
-    const bool protectedTarget = IsWriteProtected(target);
+    const std::string protection = WriteProtection(target);
+    const bool protectedTarget = !protection.empty();
     if (existed && (!OverwriteFlags.pdf || protectedTarget)) {
         CloseProject(-1, 1);
         if (!probe) {
             LogLine("WARNING:", "Target already exists!");
-            LogLine("NOTICE:", protectedTarget ? "Target is write-protected." : "Overwrite mode disabled by user.");
+            LogLine("NOTICE:", protectedTarget ? "Target is write-protected: " + protection + "."
+                                               : std::string("Overwrite mode disabled by user."));
             LogLine(" => ", "Skipping PDF creation.");
         }
         return false;

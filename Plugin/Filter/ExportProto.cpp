@@ -125,6 +125,17 @@ std::string TargetText()
     return target.empty() ? kUnsetTarget : target;
 }
 
+// The line that names the target that could not be written, the reason (when known), and why the
+// target is write-protected when it is; empty when there is neither.
+std::string UnwritableLine(const std::string& reason)
+{
+    const std::string why = WriteProtection(TargetText());
+    if (reason.empty() && why.empty())
+        return std::string();
+    return FileLine("ERROR:", "Unable to write " + ConcealSecret(TargetText()) + ": " + reason +
+                                  (why.empty() ? "" : reason.empty() ? why : " (" + why + ")"));
+}
+
 void LogBanner(const char* starting)
 {
     LogLine("");
@@ -176,9 +187,7 @@ void LogCaught(const char* command)
     try {
         throw;
     } catch (const FilterException& e) {
-        log << FileLine("ERROR:", "Unable to write " + ConcealSecret(TargetText()) + ": " +
-                                      ContainerFileErrorText(e.Code()))
-            << "\n";
+        log << UnwritableLine(ContainerFileErrorText(e.Code())) << "\n";
     } catch (...) {
     }
     log.flush();
@@ -642,6 +651,8 @@ bool BookOutput::Open(ExportRun& run)
 {
     KS_DWX::Export::CreateExportBookFromSpec(mBook, run.target);
     if (!mBook) {
+        if (const std::string line = UnwritableLine(std::string()); !line.empty())
+            LogLine(line);
         ConversionFailedBox();
         return false;
     }

@@ -302,10 +302,9 @@ bool TargetMayBeWritten(const ImportRun& run)
         LogLine(Field("ERROR:", "Unable to import " + target + " into itself: the target is the DWQ being imported!"));
         return false;
     }
-    if (IsWriteProtected(target)) {
+    if (const std::string why = WriteProtection(target); !why.empty()) {
         ShowProtectedTargets(1);
-        LogLine(Field("ERROR:", "Overwrite not allowed for " + target + ": " + std::strerror(EACCES) +
-                                    " (the file is write-protected)"));
+        LogLine(Field("ERROR:", "Overwrite not allowed for " + target + ": " + std::strerror(EACCES) + " (" + why + ")"));
         return false;
     }
     return true;

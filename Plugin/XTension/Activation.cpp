@@ -18,6 +18,7 @@
 #include "Plugin/Shell/Menus.h"
 #include "Plugin/XTension/Kesto.h"
 #include "SHARED/Server/ServerLoops.h"
+#include "platform/fs/TempFiles.h"
 
 const void* ModuleHandle = nullptr;
 uint32_t* HostApiTableCopy = nullptr;
@@ -202,6 +203,8 @@ int32_t HostShutdown(void*)
 
 void LoadKestoModule()
 {
+    // First, while the host's loader is the only thread that runs.
+    platform::fs::KeepUmask();
     ModuleHandle = &kModuleToken;
     RegisterBatchGlobals();
     RegisterConversionGlobals();

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/TempFiles.h"
 
 namespace platform::fs {
 
@@ -29,6 +30,8 @@ constexpr std::size_t kOwnerLetters = 6;
 constexpr std::size_t kCheckLetters = 2;
 // Longer runs of digits are no process id of any system.
 constexpr std::size_t kPidDigits = 9;
+// The random part of a temporary's name.
+constexpr std::size_t kRandomLetters = 13;
 
 bool AllOf(const std::string& text, std::size_t from, std::size_t to, char low, char high)
 {
@@ -63,17 +66,20 @@ std::string CheckLetters(const std::string& stamp, const std::string& owner)
     return {static_cast<char>('A' + hash / 26), static_cast<char>('A' + hash % 26)};
 }
 
+// "." + stem + kTempTag + pid + "-" + kRandomLetters letters (a to z, 2 to 7) + suffix.
 bool ParseTemporary(const std::string& name, const std::string& suffix, pid_t& owner)
 {
-    if (name.size() < suffix.size() + 6 || name[0] != '.' ||
+    const std::string tag = kTempTag;
+    if (name.size() < 2 + tag.size() + 2 + kRandomLetters + suffix.size() || name[0] != '.' ||
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
         return false;
-    const std::size_t end = name.size() - suffix.size();
-    const std::size_t dot = name.rfind('.', end - 1);
-    if (dot == std::string::npos || dot < 2)
-        return false;
-    const std::size_t dash = name.find('-', dot);
-    return dash != std::string::npos && dash < end && Digits(name, dash + 1, end) && PidDigits(name, dot + 1, dash, owner);
+    const std::size_t random = name.size() - suffix.size() - kRandomLetters;
+    for (std::size_t i = random; i < random + kRandomLetters; ++i)
+        if (!((name[i] >= 'a' && name[i] <= 'z') || (name[i] >= '2' && name[i] <= '7')))
+            return false;
+    const std::size_t at = name.rfind(tag, random - 1);
+    return at != std::string::npos && at >= 2 && name[random - 1] == '-' &&
+           PidDigits(name, at + tag.size(), random - 1, owner);
 }
 
 bool ParseProbeFolder(const std::string& name, pid_t& owner)
@@ -108,6 +114,16 @@ bool ParseJobFolder(const std::string& name, pid_t& owner)
     return owner > 0;
 }
 
+// Opens path to lock it: for writing where the process may, as an exclusive lock on a network
+// file system needs, else for reading. Never through a link.
+int OpenToLock(const std::string& path, int flags)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | flags);
+    if (fd >= 0 || (errno != EACCES && errno != EROFS && errno != EPERM))
+        return fd;
+    return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | flags);
+}
+
 int LockExclusive(int fd)
 {
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0)
@@ -130,7 +146,7 @@ bool StillNamed(int fd, const std::string& path)
 // process is gone. -1 when the folder is not to be taken.
 int OpenFolderLock(const std::string& lock, pid_t owner)
 {
-    const int fd = ::open(lock.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = OpenToLock(lock, O_NONBLOCK);
     if (fd >= 0 || errno != ENOENT || !OwnerGone(owner))
         return fd;
     // Made exclusively: an owner that made its own in the meantime keeps its folder.
@@ -193,7 +209,7 @@ int HoldOpenFile(int fd, const std::string& path)
 int HoldFile(const std::string& path, OwnedLock& lock)
 {
     lock.Release();
-    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = OpenToLock(NativePath(path), 0);
     if (fd < 0)
         return errno;
     if (const int error = HoldOpenFile(fd, path)) {
@@ -247,12 +263,13 @@ std::vector<SweptEntry> SweepOwned(const std::string& folder, const NameForm& fo
         if (!ParseOwnedName(name, form, owner))
             continue;
         const std::string path = prefix + name;
+        // Another user's is never the process's own making, whatever its name.
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || (folders ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)))
+        if (::lstat(path.c_str(), &st) != 0 || (folders ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) ||
+            st.st_uid != ::geteuid())
             continue;
         const std::string lockPath = folders ? path + "/" + kLockName : path;
-        const int fd = folders ? OpenFolderLock(lockPath, owner)
-                               : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const int fd = folders ? OpenFolderLock(lockPath, owner) : OpenToLock(path, O_NONBLOCK);
         if (fd < 0)
             continue;
         // Locked, and still the file of that name: then nobody uses it, and nobody can take it

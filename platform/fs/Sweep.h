@@ -19,7 +19,7 @@ extern const char kLockName[];
 
 // The forms of names that a sweep judges.
 enum class OwnedKind {
-    // "." + stem + "." + pid + "-" + serial + suffix: a file.
+    // "." + stem + kTempTag + pid + "-" + 13 random letters + suffix: a file (TempFiles.h).
     Temporary,
     // "KS_PdfProbe_" + pid + "_" + digits + "_" + digits: a folder.
     ProbeFolder,
@@ -65,8 +65,8 @@ private:
 // another holds it or it has gone from path (the caller makes a new one), or the system's error.
 int HoldOpenFile(int fd, const std::string& path);
 
-// Opens the file at path and holds it (see HoldOpenFile); lock receives it. Answers 0, EAGAIN
-// or the system's error.
+// Opens the file at path (for writing where the process may) and holds it (see HoldOpenFile);
+// lock receives it. Answers 0, EAGAIN or the system's error.
 int HoldFile(const std::string& path, OwnedLock& lock);
 
 // Makes the folder at path (mode 0777 less the umask) and holds it; lock receives the hold.
@@ -85,9 +85,11 @@ struct SweptEntry {
     std::string error;
 };
 
-// Removes the entries of the form in folder that nobody holds, and answers each removed or
-// failed one. Never a link, a file where the form names a folder or the reverse, nor a name of
-// another form.
+// Removes the entries of the form in folder that belong to the process's user and that nobody
+// holds, and answers each removed or failed one. Never a link, a file where the form names a
+// folder or the reverse, a name of another form, nor another user's. A lock is taken on a
+// descriptor open for writing where the process may (an exclusive lock on a network file
+// system needs one), else on one open for reading.
 std::vector<SweptEntry> SweepOwned(const std::string& folder, const NameForm& form);
 
 // Whether no process of this pid runs on this machine (nor in this pid namespace).

@@ -4,12 +4,12 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstdio>
+#include <cstdint>
 #include <map>
 #include <mutex>
-#include <vector>
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +20,7 @@
 namespace platform::fs {
 
 const char kTempSuffix[] = ".tmp";
+const char kTempTag[] = ".kesto-";
 
 namespace {
 
@@ -60,39 +61,71 @@ int Synced(int fd)
     return ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
 }
 
-// The mode a new file of this process gets: 0666 less the umask. The umask is read from the
-// process's status, not by setting it, which would leave other threads' new files without one
-// for a moment; without the status the file stays its owner's.
+mode_t g_umask = 0;
+std::once_flag g_umaskRead;
+
+// The mode a new file of this process gets: 0666 less the umask.
 mode_t DefaultMode()
 {
-    mode_t mask = 077;
-    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        unsigned value = 0;
-        while (std::fgets(line, sizeof line, status))
-            if (std::sscanf(line, "Umask: %o", &value) == 1) {
-                mask = static_cast<mode_t>(value);
-                break;
-            }
-        std::fclose(status);
-    }
-    return 0666 & ~mask;
+    KeepUmask();
+    return 0666 & ~g_umask;
 }
 
-bool InGroup(gid_t gid)
+// A random number for a temporary's name; without the system's random source, one drawn from the
+// clock, the process and a count, which O_EXCL makes safe in any case.
+unsigned long RandomBits()
 {
-    if (gid == ::getegid())
-        return true;
-    const int count = ::getgroups(0, nullptr);
-    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
-    const int got = count > 0 ? ::getgroups(count, groups.data()) : 0;
-    for (int i = 0; i < got; ++i)
-        if (groups[static_cast<std::size_t>(i)] == gid)
-            return true;
-    return false;
+    unsigned long bits = 0;
+    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits))
+        return bits;
+    static std::atomic<unsigned long> count{0};
+    uint64_t mix = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                   (static_cast<uint64_t>(::getpid()) << 40) ^ (++count * 0x9E3779B97F4A7C15ull);
+    mix = (mix ^ (mix >> 30)) * 0xBF58476D1CE4E5B9ull;
+    mix = (mix ^ (mix >> 27)) * 0x94D049BB133111EBull;
+    return static_cast<unsigned long>(mix ^ (mix >> 31));
+}
+
+// The folder that holds path, as stat takes it.
+std::string FolderOf(const std::string& path)
+{
+    const std::string folder = FolderPart(path);
+    return folder.empty() ? "." : folder;
+}
+
+// Gives the temporary file (own) the owner and group of the file it replaces (old), as far as
+// the process may; mode receives the group's bits that a group the file cannot keep gets.
+int KeepOwners(int fd, const struct stat& own, const struct stat& old, mode_t& mode)
+{
+    if (own.st_uid == old.st_uid && own.st_gid == old.st_gid)
+        return 0;
+    if (::fchown(fd, old.st_uid, old.st_gid) == 0)
+        return 0;
+    if (errno != EPERM)
+        return errno;
+    // A colleague's file that the process may write: the new content is the process's own, in
+    // the old group (a setgid team folder gave it that group already).
+    if (own.st_gid == old.st_gid || ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0)
+        return 0;
+    if (errno != EPERM)
+        return errno;
+    // The process writes the file only as one of every other user, and the file changes group:
+    // the members of the new group, and those of the old one who are now every other user, get
+    // only what both had.
+    const mode_t both = (mode >> 3) & mode & 07;
+    mode = (mode & ~static_cast<mode_t>(077)) | (both << 3) | both;
+    return 0;
 }
 
 } // namespace
+
+void KeepUmask()
+{
+    std::call_once(g_umaskRead, [] {
+        g_umask = ::umask(0);
+        ::umask(g_umask);
+    });
+}
 
 int WriteAll(int fd, const std::string& bytes)
 {
@@ -108,10 +141,14 @@ int WriteAll(int fd, const std::string& bytes)
     return 0;
 }
 
-std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long serial, const std::string& suffix)
+std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long random, const std::string& suffix)
 {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz234567";
+    std::string letters;
+    for (int i = 0; i < 13; ++i, random >>= 5)
+        letters += kLetters[random & 31];
     const std::string path = NativePath(target);
-    const std::string tail = "." + std::to_string(owner) + "-" + std::to_string(serial) + suffix;
+    const std::string tail = kTempTag + std::to_string(owner) + "-" + letters + suffix;
     std::string stem = NamePart(path);
     const std::size_t room = kNameMax > tail.size() + 2 ? kNameMax - tail.size() - 1 : 1;
     if (stem.size() > room) {
@@ -132,10 +169,26 @@ bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& ow
 int ResolveLinks(const std::string& target, std::string& resolved)
 {
     resolved = NativePath(target);
+    bool linked = false;
+    uid_t user = 0;
     for (int hop = 0; hop < 40; ++hop) {
         struct stat st {};
-        if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return 0;
+        if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            if (!linked)
+                return 0;
+            // The file the links name is their user's, or the folder a new one goes into is.
+            struct stat named {};
+            const bool there = ::lstat(resolved.c_str(), &named) == 0;
+            if (!there && ::stat(FolderOf(resolved).c_str(), &named) != 0)
+                return 0;   // the write itself answers why there is no such folder
+            return named.st_uid == user ? 0 : EACCES;
+        }
+        struct stat folder {};
+        if ((linked && st.st_uid != user) ||
+            (st.st_uid != ::geteuid() && (::stat(FolderOf(resolved).c_str(), &folder) != 0 || folder.st_uid != st.st_uid)))
+            return EACCES;
+        linked = true;
+        user = st.st_uid;
         std::string named(PATH_MAX, '\0');
         const ssize_t size = ::readlink(resolved.c_str(), &named[0], named.size());
         if (size <= 0)
@@ -146,24 +199,37 @@ int ResolveLinks(const std::string& target, std::string& resolved)
     return ELOOP;
 }
 
+std::string ReplaceRefusal(const std::string& target)
+{
+    std::string native;
+    const int links = ResolveLinks(target, native);
+    if (links == EACCES)
+        return "it is a symbolic link that another user may have made, or one to another user's file";
+    struct stat st {};
+    if (links != 0 || ::stat(native.c_str(), &st) != 0)
+        return std::string();
+    // The read-only attribute holds for every user, root too.
+    if ((st.st_mode & 0222) == 0)
+        return "it is read-only";
+    if (::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0)
+        return errno == EROFS ? "its file system is read-only" : "this user may not write it";
+    // A sticky folder lets only the owners of a file and of the folder replace the file: the
+    // rename would fail after all the work.
+    struct stat folder {};
+    const uid_t self = ::geteuid();
+    if (self != 0 && st.st_uid != self && ::stat(FolderOf(native).c_str(), &folder) == 0 &&
+        (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != self)
+        return "its folder lets only the file's owner replace it";
+    return std::string();
+}
+
 int ReplaceRefused(const std::string& target)
 {
-    const std::string native = NativePath(target);
-    struct stat st {};
-    if (::stat(native.c_str(), &st) != 0)
-        return 0;
-    // The read-only attribute holds for every user; a process that may not write the file, or
-    // whose new content would change hands, would take over another's file by its folder.
-    const bool mayChown = ::geteuid() == 0;
-    if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0 ||
-        (!mayChown && (st.st_uid != ::geteuid() || !InGroup(st.st_gid))))
-        return EACCES;
-    return 0;
+    return ReplaceRefusal(target).empty() ? 0 : EACCES;
 }
 
 int CreateTempBeside(const std::string& target, const std::string& suffix, int& fd, std::string& path)
 {
-    static std::atomic<unsigned long> serial{0};
     fd = -1;
     std::string native;
     if (const int error = ResolveLinks(target, native))
@@ -172,7 +238,7 @@ int CreateTempBeside(const std::string& target, const std::string& suffix, int& 
     if (SweepDue(folder.empty() ? "./" : folder, suffix))
         SweepStaleTemps(folder.empty() ? "." : folder, suffix);
     for (int attempt = 0;; ++attempt) {
-        path = TempNameBeside(native, ::getpid(), ++serial, suffix);
+        path = TempNameBeside(native, ::getpid(), RandomBits(), suffix);
         // Nobody else may open it while it fills: a reader who got in would keep its descriptor
         // and read the new content whatever mode it gets later.
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -216,10 +282,10 @@ int ReadyTemp(int fd, const std::string& replaced, bool durable)
     if (!replaced.empty() && ::stat(NativePath(replaced).c_str(), &old) == 0) {
         if (S_ISDIR(old.st_mode))
             return EISDIR;
-        if ((old.st_uid != own.st_uid || old.st_gid != own.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0)
-            return EACCES;
         // New content never runs with rights that were granted to the old.
         mode = old.st_mode & 07777 & ~(S_ISUID | S_ISGID);
+        if (const int error = KeepOwners(fd, own, old, mode))
+            return error;
     }
     return ::fchmod(fd, mode) == 0 ? 0 : errno;
 }
@@ -227,9 +293,12 @@ int ReadyTemp(int fd, const std::string& replaced, bool durable)
 int FinishTemp(int fd, const std::string& temp, const std::string& target, Finish how)
 {
     std::string final = NativePath(target);
-    if (how == Finish::Replace)
+    if (how == Finish::Replace) {
         if (const int error = ResolveLinks(target, final))
             return error;
+        if (const int error = ReplaceRefused(final))
+            return error;
+    }
     // A temporary file that takes the name of another one (the host's save of the export's
     // private copy) is no result: whatever a power cut leaves of it is swept, so nothing waits
     // for the disk.

@@ -1,13 +1,17 @@
 // Temporary files beside a target: a writer fills one and renames it over the target only once
 // it is complete, so the target's name only ever holds a whole file.
 //
-// A temporary file is named "." + stem + "." + pid + "-" + serial + suffix, in the target's
-// folder: the stem is the target's name, cut (at a character boundary) so that the whole name
-// fits the system's limit whatever the target's name is; the pid names the process that writes
-// it, which holds an exclusive lock on it from its making until it is renamed or removed. A
-// process killed while writing leaves its file behind; the next process that makes a temporary
-// file of the same suffix in that folder removes it, once nobody holds it (platform/fs/Sweep.h).
-// Each writer family has its own suffix, so it only ever removes files of its own making.
+// A temporary file is named "." + stem + kTempTag + pid + "-" + 13 random letters + suffix, in
+// the target's folder: the stem is the target's name, cut (at a character boundary) so that the
+// whole name fits the system's limit whatever the target's name is; the pid names the process
+// that writes it, which holds an exclusive lock on it from its making until it is renamed or
+// removed. A process killed while writing leaves its file behind; the next process of the same
+// user that makes a temporary file of the same suffix in that folder removes it, once nobody
+// holds it (platform/fs/Sweep.h). The tag and the random part keep a user's hidden file (such
+// as ".budget.2024-03.tmp") out of that form, and each writer family has its own suffix, so a
+// sweep only ever removes files of its own making. The names of earlier builds
+// ("." + stem + "." + pid + "-" + serial + suffix) are never removed: a user's file may have
+// that form.
 #pragma once
 
 #include <functional>
@@ -19,22 +23,34 @@ namespace platform::fs {
 // The longest file name (not path) the system takes, in bytes.
 constexpr std::size_t kNameMax = 255;
 
-// The temporary file's name for the target (a path; the result is a path in the same folder).
-std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long serial, const std::string& suffix);
+// What every temporary's name holds between its stem and its owner's pid.
+extern const char kTempTag[];
+
+// The temporary file's name for the target (a path; the result is a path in the same folder),
+// whose random part is written from the bits of random.
+std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long random, const std::string& suffix);
 
 // Whether name (a file name, no folder) has the form of a temporary name with the suffix; owner
 // receives its pid.
 bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& owner);
 
 // The file that a replace of target writes: the target itself, or, when it is a symbolic link,
-// the file the link names (a link to a link followed on), so that the link stays a link. Answers
-// 0 and fills resolved, or ELOOP.
+// the file the link names (a link to a link followed on), so that the link stays a link. A link
+// is followed only when nobody but the user it names a file of can have made it: every link on
+// the way belongs to one user, who is the process's user or the owner of the folder that holds
+// the link (the kernel's rule for protected links), and the file at the end, or the folder a
+// new one goes into, is that user's too. Answers 0 and fills resolved; EACCES for a link that is
+// not followed (the target is write-protected: another user may have planted it to turn the
+// write against a file of the process's user, or, as root, any file); or ELOOP.
 int ResolveLinks(const std::string& target, std::string& resolved);
 
-// Whether a replace of the existing file at target (through links) would take over or expose
-// what it replaces: the file is read-only, the process may not write it, or it has an owner or
-// group that the process could not give its new content. Answers EACCES then, else 0 (also when
-// there is no file).
+// Why a replace of the existing file at target (through links) is refused: a link that is not
+// followed, a read-only file, a file the process may not write (its effective ids), or a file
+// whose folder lets only its owner replace it. Empty when it is not refused (also when there is
+// no file). A file the process may write is replaced even when its owner cannot be kept.
+std::string ReplaceRefusal(const std::string& target);
+
+// EACCES when ReplaceRefusal gives a reason, else 0.
 int ReplaceRefused(const std::string& target);
 
 // A new temporary file beside the file the target names (links followed), opened for reading
@@ -49,8 +65,12 @@ enum class Finish { Replace, Exclusive };
 
 // Makes the complete temporary file (open as fd) ready to take the place of the file at
 // replaced (empty: of no file): its content synced, the owner, group and permission bits of
-// that file without setuid and setgid (none: the process's default mode). EACCES when the owner
-// cannot be kept. Answers 0 or the system's error number. FinishTemp does this itself; it leaves
+// that file without setuid and setgid (none: the process's default mode). An owner that the
+// process cannot give away stays the process's; where it cannot keep the group either (a file
+// it may write through the bits of every other user), the new group and every other user get
+// only what both the old group and every other user had, so the new file is open to nobody
+// who could not read or write the old one. Answers 0 or the
+// system's error number. FinishTemp does this itself; it leaves
 // the sync out (durable false) where the target is itself a temporary file, which no power cut
 // can make a result.
 int ReadyTemp(int fd, const std::string& replaced, bool durable = true);
@@ -58,9 +78,9 @@ int ReadyTemp(int fd, const std::string& replaced, bool durable = true);
 // Puts the complete temporary file (open as fd) under the target's name so that a power cut
 // at any moment leaves the old file or the whole new one: its content is synced, it gets the
 // owner and group of the file it replaces and that file's permission bits without setuid and
-// setgid (a new file: the process's default, 0666 less the umask), it is renamed over the file
-// the target names (through links), and the folder is synced. A file of an owner the process
-// cannot keep is refused with EACCES. Answers 0 or the system's error number; on failure the
+// setgid, as ReadyTemp gives them (a new file: the process's default, 0666 less the umask), it
+// is renamed over the file the target names (through links), and the folder is synced. A file
+// that ReplaceRefused refuses is refused with EACCES. Answers 0 or the system's error number; on failure the
 // temporary file is the caller's to remove.
 int FinishTemp(int fd, const std::string& temp, const std::string& target, Finish how = Finish::Replace);
 
@@ -78,12 +98,18 @@ int WriteAll(int fd, const std::string& bytes);
 // Answers 0 or the system's error number.
 int SyncFolderOf(const std::string& path);
 
-// Removes the temporary files of the suffix in the folder that nobody holds, whatever process
-// id their names carry. Never a folder, a link, a file of another form or another suffix.
-// Answers the number removed.
+// Removes the temporary files of the suffix in the folder that belong to the process's user and
+// that nobody holds, whatever process id their names carry. Never a folder, a link, a file of
+// another form, suffix or user. Answers the number removed.
 int SweepStaleTemps(const std::string& folder, const std::string& suffix);
 
 // The suffix of the exchange containers, text files and settings files this program writes.
 extern const char kTempSuffix[];
+
+// Reads the process's umask, which gives new files their mode, and keeps it. The system only
+// tells it by setting it, and a file that another thread makes while it is set to be read back
+// would get none: the load code of the program and of the module call this first, while no
+// other thread runs. Later calls keep the first reading.
+void KeepUmask();
 
 } // namespace platform::fs

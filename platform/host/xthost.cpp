@@ -9,6 +9,7 @@
 
 #include "platform/host/HostExtensions.h"
 #include "platform/host/Text.h"
+#include "platform/fs/TempFiles.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -104,6 +105,8 @@ bool ReadFile(const std::string& path, std::string& text)
 
 int main(int argc, char** argv)
 {
+    // The mode of the files the host makes, read while no other thread runs.
+    platform::fs::KeepUmask();
     xthost::HostExtensions extensions;
 #ifdef XTHOST_WITH_DOCUMENTS
     xthost::RegisterHostDocuments(extensions);

@@ -333,8 +333,8 @@ HRESULT File::startWriting(const std::string& path, int targetFd, std::shared_pt
     file->root_.kind = Kind::Root;
     file->root_.name = kRootName;
 
-    // A hidden name beside the target, whatever the target's name; the next writer into the
-    // folder removes it when a killed process left it behind.
+    // A hidden name beside the target, whatever the target's name; the next writer of the same
+    // user into the folder removes it when a killed process left it behind.
     int fd = -1;
     std::string temp;
     if (const int error = platform::fs::CreateTempBeside(path, platform::fs::kTempSuffix, fd, temp))

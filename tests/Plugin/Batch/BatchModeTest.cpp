@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include "Plugin/Shell/AppFolderTest.h"
+#include "platform/fs/TempFiles.h"
 #include "platform/storage/CompoundFile.h"
 
 namespace {
@@ -599,8 +600,8 @@ protected:
         return ext == ".qxp" && DocumentChecks(path);
     }
 
-    // The hidden temporary files (".<name>...tmp" or ".part") and the probe folders below the
-    // folders (seen counts them) that another process could lock, and so take.
+    // The temporary files (of the module, ".tmp", or the host, ".part") and the probe folders
+    // below the folders (seen counts them) that another process could lock, and so take.
     static std::vector<fs::path> Unheld(const std::vector<fs::path>& folders, int& seen)
     {
         std::vector<fs::path> unheld;
@@ -609,13 +610,12 @@ protected:
             for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
                  it.increment(ec)) {
                 const std::string name = it->path().filename().string();
-                const auto endsWith = [&](const std::string& end) {
-                    return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
-                };
+                pid_t owner = 0;
                 fs::path lock;
                 if (it->is_directory() && name.rfind("KS_PdfProbe_", 0) == 0)
                     lock = it->path() / ".kesto.lock";
-                else if (it->is_regular_file() && name[0] == '.' && (endsWith(".tmp") || endsWith(".part")))
+                else if (it->is_regular_file() && (platform::fs::ParseTempName(name, ".tmp", owner) ||
+                                                   platform::fs::ParseTempName(name, ".part", owner)))
                     lock = it->path();
                 else
                     continue;
@@ -1043,14 +1043,15 @@ TEST_F(ReplaceTest, AReplacedFileKeepsItsOwnerAndGroupAndNoSetuidOrSetgid)
         GTEST_SKIP() << "the owners need a run as root";
 }
 
-// A run of an unprivileged user never takes over another user's file in a folder that everyone
-// may write: the file is write-protected for it, counted before the run and kept as it was.
-TEST_F(ReplaceTest, AFileOfAnotherOwnerIsWriteProtectedForARunThatCouldNotKeepTheOwner)
+// A run of an unprivileged user never takes over another user's file that it may not write in a
+// folder that everyone may write: the file is write-protected for it, counted before the run
+// with its reason, and kept as it was.
+TEST_F(ReplaceTest, AFileThatTheRunMayNotWriteIsWriteProtectedForIt)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to run the host as another user";
     Earlier(EarlierExchangeFile(), app / "out/report.dwq");
-    fs::permissions(app / "out/report.dwq", static_cast<fs::perms>(0666));
+    fs::permissions(app / "out/report.dwq", static_cast<fs::perms>(0644));
     const std::string before = ReadText(app / "out/report.dwq");
     WriteJob("Export", app / "in", app / "out");
     std::ofstream(app / "run.xts") << "clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n";
@@ -1078,6 +1079,7 @@ TEST_F(ReplaceTest, AFileOfAnotherOwnerIsWriteProtectedForARunThatCouldNotKeepTh
     EXPECT_EQ(st.st_uid, 0u);
     EXPECT_EQ(ReadText(app / "out/report.dwq"), before);
     EXPECT_NE(Log().find("Overwrite not allowed for 1 files in your target!"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("/out/report.dwq\": this user may not write it"), std::string::npos) << Log();
     ASSERT_EQ(::stat((app / "out/a.b.dwq").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 65534u) << "the run's other targets are written";
 }

@@ -30,6 +30,7 @@
 
 #include "ServerHostTest.h"
 #include "platform/fs/Sweep.h"
+#include "platform/fs/TempFiles.h"
 
 namespace fs = std::filesystem;
 using kesto_test::ReadText;
@@ -595,12 +596,14 @@ TEST_F(ServerJobTest, TheNextJobRemovesTheTemporaryFilesThatNoServerHoldsInTheCl
         ::_exit(0);
     ::waitpid(gone, nullptr, 0);
     const fs::path out = app / "out";
-    const std::vector<std::string> left = {".dir.dwq." + std::to_string(gone) + "-4.tmp",
-                                           ".dir.pdf." + std::to_string(gone) + "-9.part",
-                                           ".dir.dwq." + std::to_string(::getppid()) + "-1.tmp",
-                                           ".dir.pdf.1-2.part"};
-    const std::string held = ".dir.dwq." + std::to_string(gone) + "-5.tmp";
-    const std::vector<std::string> kept = {held, "dir.pdf.part"};
+    const auto temp = [&](const char* name, pid_t pid, const char* suffix) {
+        return fs::path(platform::fs::TempNameBeside((out / name).string(), pid, 0x5EED, suffix)).filename().string();
+    };
+    const std::vector<std::string> left = {temp("dir.dwq", gone, ".tmp"), temp("dir.pdf", gone, ".part"),
+                                           temp("dir.dwq", ::getppid(), ".tmp"), temp("dir.pdf", 1, ".part")};
+    const std::string held = temp("held.dwq", gone, ".tmp");
+    // A user's files of like names, one of them of an earlier build's form, are not the server's.
+    const std::vector<std::string> kept = {held, "dir.pdf.part", ".dir.dwq." + std::to_string(gone) + "-5.tmp"};
     for (const auto& names : {left, kept})
         for (const std::string& name : names)
             std::ofstream(out / name) << name;

@@ -28,13 +28,21 @@ TEST(Sweep, OneParserReadsTheProcessIdOfEachForm)
         NameForm form;
         pid_t owner;   // 0: not of the form
     } cases[] = {
-        {".report.dwq.4242-7.tmp", {OwnedKind::Temporary, ".tmp"}, 4242},
-        {".a.b-c.d.1-1.part", {OwnedKind::Temporary, ".part"}, 1},
-        {".report.dwq.4242-7.tmp", {OwnedKind::Temporary, ".part"}, 0},
-        {"report.dwq.4242-7.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
-        {".report.dwq.4242-.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
-        {".report.dwq.0-1.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
-        {".report.dwq.1234567890-1.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
+        {".report.dwq.kesto-4242-abcdefghij237.tmp", {OwnedKind::Temporary, ".tmp"}, 4242},
+        {".a.kesto-b.kesto-1-aaaaaaaaaaaaa.part", {OwnedKind::Temporary, ".part"}, 1},
+        {".report.dwq.kesto-4242-abcdefghij237.tmp", {OwnedKind::Temporary, ".part"}, 0},
+        {"report.dwq.kesto-4242-abcdefghij237.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
+        {"..kesto-4242-abcdefghij237.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
+        {".report.dwq.kesto-4242-abcdefghij23.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
+        {".report.dwq.kesto-4242-abcdefghij231.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
+        {".report.dwq.kesto-4242-ABCDEFGHIJ237.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
+        {".report.dwq.kesto--abcdefghij237.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
+        {".report.dwq.kesto-0-abcdefghij237.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
+        {".report.dwq.kesto-1234567890-abcdefghij237.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
+        // A user's hidden files, and the names of earlier builds, which a user's file may have.
+        {".budget.2024-03.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
+        {".holiday.2023-12.part", {OwnedKind::Temporary, ".part"}, 0},
+        {".report.dwq.4242-7.tmp", {OwnedKind::Temporary, ".tmp"}, 0},
         {"KS_PdfProbe_1_123_0", {OwnedKind::ProbeFolder, ""}, 1},
         {"KS_PdfProbe_77_123", {OwnedKind::ProbeFolder, ""}, 0},
         {"KS_PdfProbe_x7_1_0", {OwnedKind::ProbeFolder, ""}, 0},

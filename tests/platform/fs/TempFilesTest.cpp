@@ -1,50 +1,186 @@
 #include "platform/fs/TempFiles.h"
+#include "platform/fs/NativeFS.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "Foundation/TestSupport.h"
+#include "platform/fs/Accounts.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
+using platform::fs::TempNameBeside;
+using kesto_test::AsAccount;
+using kesto_test::Own;
 
-// Two hosts may write into one folder: the sweep takes only files of its own form and suffix
-// that nobody holds, whatever process id the name carries (its own, too: a process of another
-// pid namespace may have had it), never a held file, a user's, another writer's, a folder or a
-// link.
-TEST(TempFiles, SweepRemovesOnlyTheFilesThatNobodyHolds)
+constexpr uid_t kRunner = 4201;
+constexpr uid_t kOther = 4202;
+constexpr gid_t kTeam = 4200;
+
+// A link is written through only when its user is the process's or its folder's owner's, and
+// the file it leads to (or the folder a new one goes into) is that user's too; else the target
+// is refused. The runner is a user, then root; the links of "other" are planted.
+TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to plant links as other users";
+    struct Link {
+        const char* name;
+        const char* to;
+        bool others;   // planted by the other user, else the runner's
+    };
+    const struct {
+        Link link;
+        Link via;   // a second link that the first one names, when it has a name
+        bool followed;
+    } cases[] = {
+        {{"shared/own", "../mine/file", false}, {}, true},
+        {{"shared/planted", "../mine/file", true}, {}, false},
+        {{"theirs/theirs", "file", true}, {}, true},
+        {{"theirs/to-mine", "../mine/file", true}, {}, false},
+        {{"shared/chain", "../theirs/hop", false}, {"theirs/hop", "../mine/file", true}, false},
+        {{"mine/new", "made", false}, {}, true},
+        {{"shared/planted-new", "../mine/made", true}, {}, false},
+    };
+    for (const uid_t runner : {kRunner, uid_t(0)}) {
+        TempDir dir;
+        ::chmod(dir.Path().c_str(), 0755);
+        for (const auto& [folder, owner, mode] : {std::tuple{"shared", uid_t(0), 01777}, {"mine", runner, 0755},
+                                                  {"theirs", kOther, 0755}}) {
+            stdfs::create_directory(dir / folder);
+            Own(dir / folder, owner, owner, mode);
+        }
+        WriteFile(dir / "mine/file", "the runner's");
+        Own(dir / "mine/file", runner, runner, 0644);
+        WriteFile(dir / "theirs/file", "the other's");
+        Own(dir / "theirs/file", kOther, kOther, 0666);
+        std::string expected;
+        for (const auto& c : cases)
+            for (const Link& link : {c.via, c.link})
+                if (link.name) {
+                    stdfs::create_symlink(link.to, dir / link.name);
+                    Own(dir / link.name, link.others ? kOther : runner, link.others ? kOther : runner, 0);
+                }
+        for (const auto& c : cases)
+            expected += std::string(c.link.name) + (c.followed ? " followed\n" : " refused\n");
+        const std::string seen = AsAccount({runner, {}}, [&] {
+            std::string out;
+            for (const auto& c : cases) {
+                std::string resolved;
+                const int error = platform::fs::ResolveLinks(dir / c.link.name, resolved);
+                const bool refused = !platform::fs::ReplaceRefusal(dir / c.link.name).empty();
+                out += std::string(c.link.name) +
+                       (error == 0 && !refused ? " followed\n" : error == EACCES && refused ? " refused\n" : " ?\n");
+            }
+            return out;
+        });
+        EXPECT_EQ(seen, expected) << "as " << runner;
+        EXPECT_EQ(ReadFile(dir / "mine/file"), "the runner's");
+    }
+}
+
+// A member of a team replaces what it may write, in the file's group and never with a wider
+// mode; where the group cannot be kept, the new group and every other user get only what both
+// had. What it may not write is refused with the reason.
+TEST(TempFiles, AFileTheProcessMayWriteIsReplacedInItsGroupAndNoWider)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run as a member of a team";
+    const struct {
+        const char* name;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        const char* folder;
+        const char* result;   // the reason of the refusal, or the new file's owner, group and mode
+    } cases[] = {
+        {"colleague", kOther, kTeam, 0664, "team", "4201 4200 664"},
+        {"colleague-private", kOther, kTeam, 0644, "team", "this user may not write it"},
+        {"own-read-only", kRunner, kTeam, 0444, "team", "it is read-only"},
+        {"everyones", 0, 0, 0662, "open", "4201 4201 622"},
+        {"not-the-groups", 0, 0, 0646, "open", "4201 4201 644"},
+        {"sticky", 0, 0, 0666, "sticky", "its folder lets only the file's owner replace it"},
+    };
+    TempDir dir;
+    ::chmod(dir.Path().c_str(), 0755);
+    for (const auto& [folder, group, mode] :
+         {std::tuple{"team", kTeam, 02775}, {"open", gid_t(0), 0777}, {"sticky", gid_t(0), 01777}}) {
+        stdfs::create_directory(dir / folder);
+        Own(dir / folder, 0, group, mode);
+    }
+    std::string expected;
+    for (const auto& c : cases) {
+        WriteFile(dir / (std::string(c.folder) + "/" + c.name), "old");
+        Own(dir / (std::string(c.folder) + "/" + c.name), c.owner, c.group, c.mode);
+        expected += std::string(c.name) + ": " + c.result + "\n";
+    }
+    const std::string seen = AsAccount({kRunner, {kRunner, kTeam}}, [&] {
+        std::string out;
+        for (const auto& c : cases) {
+            const std::string path = dir / (std::string(c.folder) + "/" + c.name);
+            std::string result = platform::fs::ReplaceRefusal(path);
+            struct stat st {};
+            char made[64] = "";
+            if (result.empty() && platform::fs::ReplaceFile(path, "new") == 0 && ::stat(path.c_str(), &st) == 0)
+                std::snprintf(made, sizeof made, "%u %u %o", st.st_uid, st.st_gid, st.st_mode & 07777);
+            out += std::string(c.name) + ": " + (result.empty() ? made : result) + "\n";
+        }
+        return out;
+    });
+    EXPECT_EQ(seen, expected);
+}
+
+// Two hosts may write into one folder: the sweep takes only files of the program's form and the
+// suffix that belong to its user and that nobody holds, whatever process id the name carries
+// (its own, too: a process of another pid namespace may have had it). Never a held file, a
+// user's file of a like name or of an earlier build's form, another writer's, another user's, a
+// folder or a link.
+TEST(TempFiles, SweepRemovesOnlyItsUsersFilesThatNobodyHolds)
 {
     TempDir dir;
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(0);
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-    const std::string gone = std::to_string(child);
-    const std::string stale = ".d08.dwq." + gone + "-1.tmp";
-    const std::string held = ".held." + gone + "-2.tmp";   // locked by a process elsewhere
-    const std::string mine = ".d08.dwq." + std::to_string(::getpid()) + "-3.tmp";
-    for (const std::string& name : {stale, held, mine, ".d08.dwq." + gone + "-4.part", "d08.dwq." + gone + "-5.tmp",
-                                    std::string(".notes.tmp")})
-        WriteFile(dir / name, "partial");
-    stdfs::create_directory(dir / (".folder." + gone + "-6.tmp"));
-    stdfs::create_symlink(dir / held, dir / (".link." + gone + "-7.tmp"));
+    const auto name = [&](const char* stem, pid_t pid, unsigned long random, const char* suffix) {
+        return stdfs::path(TempNameBeside(dir / stem, pid, random, suffix)).filename().string();
+    };
+    const std::string stale = name("d08.dwq", child, 1, ".tmp");
+    const std::string held = name("held", child, 2, ".tmp");   // locked by a process elsewhere
+    const std::string mine = name("d08.dwq", ::getpid(), 3, ".tmp");
+    const std::string others = name("theirs", child, 4, ".tmp");
+    for (const std::string& file :
+         {stale, held, mine, others, name("d08.dwq", child, 5, ".part"), std::string(".budget.2024-03.tmp"),
+          ".d08.dwq." + std::to_string(child) + "-6.tmp", std::string(".notes.tmp")})
+        WriteFile(dir / file, "partial");
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown((dir / others).c_str(), kOther, kOther), 0);
+    }
+    stdfs::create_directory(dir / name("folder", child, 7, ".tmp"));
+    stdfs::create_symlink(dir / held, dir / name("link", child, 8, ".tmp"));
     const int holder = ::open((dir / held).c_str(), O_RDONLY);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
 
-    EXPECT_EQ(platform::fs::SweepStaleTemps(dir.Path(), ".tmp"), 2);
+    EXPECT_EQ(platform::fs::SweepStaleTemps(dir.Path(), ".tmp"), ::geteuid() == 0 ? 2 : 3);
     EXPECT_FALSE(stdfs::exists(dir / stale));
     EXPECT_FALSE(stdfs::exists(dir / mine));
-    EXPECT_EQ(std::distance(stdfs::directory_iterator(dir.Path()), stdfs::directory_iterator()), 6);
     ::close(holder);
     EXPECT_EQ(platform::fs::SweepStaleTemps(dir.Path(), ".tmp"), 1);   // the lock is gone now
+    EXPECT_EQ(std::distance(stdfs::directory_iterator(dir.Path()), stdfs::directory_iterator()),
+              ::geteuid() == 0 ? 7 : 6);
 }
 
 } // namespace
