@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "Foundation/Settings.h"
 #include "Plugin/Exchange/DWX_Import.h"
 #include "Plugin/Filter/ImportProto.h"
@@ -169,7 +171,17 @@ struct Outcome {
 
 class MutatedImport : public kesto_test::ModuleHostTest {
 protected:
-    MutatedImport() : ModuleHostTest("mutated-import") {}
+    // A folder of this run's own: two runs of one build (two seeds side by side) never share one.
+    MutatedImport() : ModuleHostTest("mutated-import/" + std::to_string(getpid())) {}
+
+    void TearDown() override
+    {
+        ModuleHostTest::TearDown();
+        if (!HasFailure()) {
+            std::error_code ignored;
+            fs::remove_all(app.parent_path(), ignored);
+        }
+    }
 
     void Prepare()
     {
@@ -208,6 +220,8 @@ protected:
     Outcome Import(const kesto_damage::CodeStreams& code)
     {
         Outcome out;
+        // The host's transcript of the earlier imports is of no more use: a long run keeps none.
+        host->Log().Clear();
         Lap lap{phases};
         kesto_damage::WriteCopy(translated, mutated, &code, {}, nullptr, false);
         NewLog();
