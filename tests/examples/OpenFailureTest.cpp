@@ -71,10 +71,7 @@ protected:
         // Another document's export, whose stored document a container carries in place of its own.
         fs::copy_file(kesto_test::ExampleDocument("minimal.qxp"), s_dir / "minimal.qxp");
         RunHost(s_dir, "start\nopen-document minimal.qxp\nmenu \"Export current document\"\nsave * default\nquit\n");
-        std::vector<std::string> damages(std::begin(kPartlyImported), std::end(kPartlyImported));
-        for (const Unopened& u : kUnopened)
-            damages.push_back(u.damage);
-        for (const std::string& damage : damages) {
+        for (const std::string& damage : Damages()) {
             std::string error;
             ASSERT_TRUE(kesto_damage::DamageContainer(damage, (s_dir / "export-translated.dwq").string(),
                                                       (s_dir / (damage + ".dwq")).string(),
@@ -90,16 +87,22 @@ protected:
 
     static constexpr size_t kFailed = std::size(kUnopened) + std::size(kPartlyImported);
 
+    static std::vector<std::string> Damages()
+    {
+        std::vector<std::string> damages(std::begin(kPartlyImported), std::end(kPartlyImported));
+        for (const Unopened& u : kUnopened)
+            damages.push_back(u.damage);
+        return damages;
+    }
+
     // A folder `name` in the work folder holding good.dwq (the translation) and every damage.
     static fs::path SourceFolder(const std::string& name)
     {
         const fs::path folder = s_dir / name;
         fs::create_directories(folder);
         fs::copy_file(s_dir / "export-translated.dwq", folder / "good.dwq", fs::copy_options::overwrite_existing);
-        for (const fs::directory_entry& e : fs::directory_iterator(s_dir))
-            if (e.path().extension() == ".dwq" && e.path().stem() != "export" && e.path().stem() != "minimal" &&
-                e.path().stem() != "export-translated")
-                fs::copy_file(e.path(), folder / e.path().filename(), fs::copy_options::overwrite_existing);
+        for (const std::string& damage : Damages())
+            fs::copy_file(s_dir / (damage + ".dwq"), folder / (damage + ".dwq"), fs::copy_options::overwrite_existing);
         return folder;
     }
 
