@@ -1,6 +1,7 @@
 #include "Container/Model/StringsMap.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 const char16_t* DWX_StringsMap::operator[](dwx_long id) const {
   if (id < 0) return nullptr;
@@ -24,12 +25,23 @@ dwx_long DWX_StringsMap::find(const char16_t* text) const {
 }
 
 dwx_long DWX_StringsMap::Intern(const std::u16string& text) {
-  const auto [entry, added] = m_ids.emplace(text, m_nextId);
-  if (added) {
-    Index(entry->first, m_nextId);
-    ++m_nextId;
-  }
-  return entry->second;
+  auto at = m_ids.lower_bound(text);
+  if (at != m_ids.end() && at->first == text) return at->second;
+  const dwx_long id = FreeId();
+  at = m_ids.emplace_hint(at, text, id);
+  Index(at->first, id);
+  return id;
+}
+
+dwx_long DWX_StringsMap::FreeId() {
+  // A stored table may use the highest id itself: new texts then take the lowest ids it left
+  // free, which exist as long as the table holds fewer than 2^31 texts.
+  if (m_nextId < INT32_MAX) return m_nextId++;
+  const auto taken = [this](dwx_long id) { return DWX_StringsMap::operator[](id) != nullptr; };
+  if (!taken(m_nextId)) return m_nextId;
+  while (m_lowestFree < INT32_MAX && taken(m_lowestFree)) ++m_lowestFree;
+  if (taken(m_lowestFree)) throw std::length_error("the string table holds 2^31 texts");
+  return m_lowestFree;
 }
 
 void DWX_StringsMap::Index(const std::u16string& text, dwx_long id) const {

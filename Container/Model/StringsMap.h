@@ -33,10 +33,13 @@ class DWX_StringsMap : public polymorphic {
 
  private:
   dwx_long Intern(const std::u16string& text);
+  // The id of a new text: the next after the highest in use, else the lowest one free.
+  dwx_long FreeId();
   void Index(const std::u16string& text, dwx_long id) const;
 
   Map m_ids;
   dwx_long m_nextId = 0;  // the number of texts, unless a stored table used higher ids
+  dwx_long m_lowestFree = 0;  // every id below it is in use, once m_nextId has no room
   // id -> text, the first text in text order when a stored table repeats an id; rebuilt when
   // stale.
   mutable std::unordered_map<dwx_long, const std::u16string*> m_texts;

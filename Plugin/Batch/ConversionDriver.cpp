@@ -35,10 +35,27 @@ void FireButton(RefPtr<Button> button, XTVoidRec* rec)
         button->ActionPerformed(rec);
 }
 
-// Opens the job's source, guards the target, fires the command and answers whether the command
-// left a whole new target.
+// Fires the command of a job and answers whether it converted: by its own verdict (the result it
+// showed or logged) and by a new file at the target. A command that failed but wrote the target
+// sets `partlyWritten`.
 template <class Fire>
-bool ConvertFromDocument(bool allowReplace, Fire fire)
+bool FireForTarget(const std::string& target, Fire fire, bool* partlyWritten)
+{
+    const FileVersion before = VersionOf(target);
+    ForgetCommandResult();
+    fire();
+    const DialogKind verdict = LastCommandResult();
+    const bool failed = verdict == DialogKind::ExportFailed || verdict == DialogKind::ImportFailed;
+    const bool written = NewFileWritten(target, before);
+    if (partlyWritten)
+        *partlyWritten = failed && written;
+    return written && !failed;
+}
+
+// Opens the job's source, guards the target, fires the command and answers whether the command
+// converted.
+template <class Fire>
+bool ConvertFromDocument(bool allowReplace, Fire fire, bool* partlyWritten)
 {
     HostFileSpec source{};
     if (CurrentJob->source.GetHostSpec(source) != 0)
@@ -52,9 +69,7 @@ bool ConvertFromDocument(bool allowReplace, Fire fire)
         CloseProject(-1, 1);
         return false;
     }
-    const FileVersion before = VersionOf(target);
-    fire();
-    return NewFileWritten(target, before);
+    return FireForTarget(target, fire, partlyWritten);
 }
 
 // A path the system cannot take fails the conversion with a line in the general log, rather
@@ -111,22 +126,24 @@ void FireImportFileButton(XTVoidRec* rec)
     FireButton(GetImportFileButton(), rec);
 }
 
-bool ConvertToExchangeFile()
+bool ConvertToExchangeFile(bool* partlyWritten)
 {
-    return ConvertFromDocument(OverwriteFlags.exchangeFile, [] { FireExportCurrentDocumentButton(nullptr); });
+    return ConvertFromDocument(OverwriteFlags.exchangeFile, [] { FireExportCurrentDocumentButton(nullptr); },
+                               partlyWritten);
 }
 
-bool ConvertToCoordinates()
+bool ConvertToCoordinates(bool* partlyWritten)
 {
-    return ConvertFromDocument(OverwriteFlags.coordinates, [] { FireExportCoordinatesButton(nullptr); });
+    return ConvertFromDocument(OverwriteFlags.coordinates, [] { FireExportCoordinatesButton(nullptr); },
+                               partlyWritten);
 }
 
-bool ConvertToXTags()
+bool ConvertToXTags(bool* partlyWritten)
 {
-    return ConvertFromDocument(OverwriteFlags.xtags, [] { FireExportXTagsButton(nullptr); });
+    return ConvertFromDocument(OverwriteFlags.xtags, [] { FireExportXTagsButton(nullptr); }, partlyWritten);
 }
 
-bool ConvertToDocument()
+bool ConvertToDocument(bool* partlyWritten)
 {
     ConversionJob& job = *CurrentJob;
     const FileKind targetKind = job.target.GetKind();
@@ -144,22 +161,22 @@ bool ConvertToDocument()
     // its place.
     if (PathExists(target) && (!OverwriteFlags.document || IsWriteProtected(target)))
         return false;
-    const FileVersion before = VersionOf(target);
-    FireImportFileButton(nullptr);
-    return NewFileWritten(target, before);
+    return FireForTarget(target, [] { FireImportFileButton(nullptr); }, partlyWritten);
 }
 
-bool ConvertJob(ConversionJob& job)
+bool ConvertJob(ConversionJob& job, bool* partlyWritten)
 {
+    if (partlyWritten)
+        *partlyWritten = false;
     try {
         if (!PathsFit(job) || !job.IsValid(job.kind == ConversionKind::ToDocument))
             return false;
         switch (job.kind) {
-        case ConversionKind::ToExchange: return ConvertToExchangeFile();
+        case ConversionKind::ToExchange: return ConvertToExchangeFile(partlyWritten);
         case ConversionKind::ToPdf: return CreatePdf(false);
-        case ConversionKind::ToCoordinates: return ConvertToCoordinates();
-        case ConversionKind::ToXTags: return ConvertToXTags();
-        case ConversionKind::ToDocument: return ConvertToDocument();
+        case ConversionKind::ToCoordinates: return ConvertToCoordinates(partlyWritten);
+        case ConversionKind::ToXTags: return ConvertToXTags(partlyWritten);
+        case ConversionKind::ToDocument: return ConvertToDocument(partlyWritten);
         default: return false;
         }
     } catch (...) {
@@ -167,6 +184,14 @@ bool ConvertJob(ConversionJob& job)
                        false);
         return false;
     }
+}
+
+std::string PartlyWrittenNote(ConversionKind kind, const std::string& target)
+{
+    if (target.empty())
+        return std::string();
+    return std::string(kind == ConversionKind::ToDocument ? ": partly imported into \"" : ": partly written to \"") +
+           ConcealSecret(target) + "\"";
 }
 
 void ResetConversionGlobals()
@@ -238,8 +263,9 @@ bool FolderUtils::ProcessConversion(const ustring& sourcePathText, const ustring
     }
 
     bool converted = false;
+    bool partlyWritten = false;
     try {
-        converted = ConvertJob(job);
+        converted = ConvertJob(job, &partlyWritten);
         if (!converted)
             debug_check(kDriverDiagnostic, (job.source.GetName() + " not converted!").c_str());
     } catch (...) {
@@ -248,7 +274,8 @@ bool FolderUtils::ProcessConversion(const ustring& sourcePathText, const ustring
     }
     // The general log names the file whatever stopped it; the command's own lines say why.
     if (!converted)
-        GeneralLogStream() << "\nNot converted: \"" << ConcealSecret(sourcePath) << "\"" << std::endl;
+        GeneralLogStream() << "\nNot converted: \"" << ConcealSecret(sourcePath) << "\""
+                           << PartlyWrittenNote(kind, partlyWritten ? targetPath : std::string()) << std::endl;
     if (progress.Dialog())
         RefreshProgressDialog(progress.Dialog());
     return converted;

@@ -23,14 +23,20 @@ void FireExportXTagsButton(XTVoidRec* rec);
 void FireImportFileButton(XTVoidRec* rec);
 
 // Converts the job by its kind; true when the conversion wrote its target. Anything thrown is
-// caught and shown as "Conversion failed for file: " with the source's path.
-bool ConvertJob(ConversionJob& job);
-// The per-kind conversions of CurrentJob: true only when the command fired left a whole target
-// of its own (a non-empty file that was not there when the button fired).
-bool ConvertToExchangeFile();
-bool ConvertToCoordinates();
-bool ConvertToXTags();
-bool ConvertToDocument();
+// caught and shown as "Conversion failed for file: " with the source's path. `partlyWritten`
+// (when given) tells whether a conversion that failed still left a file at the target, such as
+// an import whose stories did not all find their place.
+bool ConvertJob(ConversionJob& job, bool* partlyWritten = nullptr);
+// The per-kind conversions of CurrentJob: true only when the command fired did not report a
+// failure and left a whole target of its own (a non-empty file that was not there when the
+// button fired).
+bool ConvertToExchangeFile(bool* partlyWritten = nullptr);
+bool ConvertToCoordinates(bool* partlyWritten = nullptr);
+bool ConvertToXTags(bool* partlyWritten = nullptr);
+bool ConvertToDocument(bool* partlyWritten = nullptr);
+// What a run's log adds to the name of a file not converted whose conversion still left
+// `target` (empty: nothing): ": partly imported into "<target>"" for an import.
+std::string PartlyWrittenNote(ConversionKind kind, const std::string& target);
 
 // What a folder or server run shows in its progress dialog.
 struct ConversionProgressState {

@@ -57,16 +57,25 @@ void LogNumbered(std::ostream& log, std::size_t number, const std::string& path)
     log << std::setw(8) << number << ".) " << path << '\n';
 }
 
+// A file of a run that was not converted, and what its conversion still left at its target
+// (empty: nothing).
+struct NotConverted {
+    std::size_t index;
+    std::string partlyWritten;
+};
+
 // Closes a run that converted not every file with the list of those it did not, so that the
-// log names each, whatever stopped it (the command's own lines above say why).
-void LogNotConverted(const std::vector<std::string>& files, const std::vector<std::size_t>& failed)
+// log names each, whatever stopped it (the command's own lines above say why), and the file a
+// failed conversion still left.
+void LogNotConverted(const std::vector<std::string>& files, const std::vector<NotConverted>& failed,
+                     ConversionKind kind)
 {
     if (failed.empty())
         return;
     std::ostream& log = GeneralLogStream();
     log << "\n##### Not converted: " << failed.size() << " of " << files.size() << " files\n";
-    for (const std::size_t i : failed)
-        LogNumbered(log, i + 1, files[i]);
+    for (const NotConverted& f : failed)
+        LogNumbered(log, f.index + 1, files[f.index] + PartlyWrittenNote(kind, f.partlyWritten));
     log.flush();
 }
 
@@ -498,33 +507,33 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
     job.SetFileTypes();
     // The targets this run has written, each with the file it came from.
     std::map<std::string, std::string> written;
-    std::vector<std::size_t> failed;
+    std::vector<NotConverted> failed;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const int32_t number = static_cast<int32_t>(i + 1);
         const std::string& file = files[i];
         if (job.source.SetPath(file) != 0) {
             debug_check(kRunDiagnostic, "Set source error => conversion failed!");
-            failed.push_back(i);
+            failed.push_back({i, std::string()});
             continue;
         }
         std::string folder;
         std::string name;
         if (!SplitPathAtBackslash(file, folder, name, nullptr, false)) {
             debug_check(kRunDiagnostic, "Split path error => conversion failed!");
-            failed.push_back(i);
+            failed.push_back({i, std::string()});
             continue;
         }
         ShowConversionProgress(progress.Dialog(), count, number, name, kind);
         const std::string target = FolderRunTarget(file, sourceRoot, kind);
         if (target.empty()) {
             debug_check(kRunDiagnostic, "Replace extension error => conversion failed!");
-            failed.push_back(i);
+            failed.push_back({i, std::string()});
             continue;
         }
         const std::string refused = RefusedTarget(file, target, written);
         if (!refused.empty()) {
             GeneralLogStream() << refused << std::endl;
-            failed.push_back(i);
+            failed.push_back({i, std::string()});
             SetAlertText("", "", "", "");
             BatchCountUpdate(number);
             continue;
@@ -532,7 +541,7 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
         PrepareTargetFolder(target);
         if (job.target.SetPath(target) != 0) {
             debug_check(kRunDiagnostic, "Set target error => conversion failed!");
-            failed.push_back(i);
+            failed.push_back({i, std::string()});
             continue;
         }
         if (kind == ConversionKind::ToPdf && PdfMode == 3 && !FolderPdfProbeDone) {
@@ -545,16 +554,18 @@ void ProcessFolderConversion(const HostFileSpec& source, const HostFileSpec&, Fi
             }
             job = saved;
         }
-        if (ConvertJob(job)) {
+        bool partlyWritten = false;
+        const bool converted = ConvertJob(job, &partlyWritten);
+        if (converted || partlyWritten)
             written[target] = file;
-        } else {
+        if (!converted) {
             debug_check(kRunDiagnostic, (job.source.GetName() + " not converted!").c_str());
-            failed.push_back(i);
+            failed.push_back({i, partlyWritten ? target : std::string()});
         }
         SetAlertText("", "", "", "");
         BatchCountUpdate(number);
     }
-    LogNotConverted(files, failed);
+    LogNotConverted(files, failed, kind);
     if (progress.Dialog())
         RefreshProgressDialog(progress.Dialog());
 }

@@ -203,9 +203,30 @@ DialogLogText LoggedDialogText(DialogKind dialog)
     return {"", ""};
 }
 
+namespace {
+DialogKind LastResult = DialogKind::Count;
+}
+
+DialogKind LastCommandResult()
+{
+    return LastResult;
+}
+
+void ForgetCommandResult()
+{
+    LastResult = DialogKind::Count;
+}
+
 int32_t ShowDialog(DialogKind dialog, int32_t arg, int32_t* result, const int32_t* defaultResult,
                    bool forceMultiDoc, bool forceBatch, bool forceServer)
 {
+    switch (dialog) {
+    case DialogKind::ExportDone:
+    case DialogKind::ExportFailed:
+    case DialogKind::ImportDone:
+    case DialogKind::ImportFailed: LastResult = dialog; break;
+    default: break;
+    }
     const UnattendedState state = CurrentUnattendedState();
     const bool suppressed = (state.multiDoc && !forceMultiDoc) || (state.batch && !forceBatch) ||
                             (state.server && !forceServer);

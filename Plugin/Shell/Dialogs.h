@@ -69,3 +69,9 @@ DialogLogText LoggedDialogText(DialogKind dialog);
 // flag is set, else answers 0. Answers the host's code of the modal run.
 int32_t ShowDialog(DialogKind dialog, int32_t arg, int32_t* result, const int32_t* defaultResult,
                    bool forceMultiDoc, bool forceBatch, bool forceServer);
+
+// The result dialog (export or import, done or failed) that ShowDialog was last given, shown or
+// logged: the verdict of the command that ran last, which the runs that fire a command read.
+// DialogKind::Count when none came since ForgetCommandResult.
+DialogKind LastCommandResult();
+void ForgetCommandResult();

@@ -6,11 +6,10 @@
 #include <fstream>
 #include <string>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "Foundation/Settings.h"
 #include "Plugin/Batch/BatchStatusFile.h"
+#include "fuzz/ScratchFolder.h"
 
 namespace {
 
@@ -50,12 +49,11 @@ void Check(bool condition)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const std::string folder = "/tmp/kesto-batchfile-fuzz-" + std::to_string(::getpid());
+    static const std::string folder = kesto_fuzz::ScratchFolder("batchfile-fuzz").string();
     static const std::string path = folder + "/batch.ini";
     static bool ready = [] {
         // The diagnostics of the data file go to stdout; keep the fuzzer's output readable.
         std::freopen("/dev/null", "w", stdout);
-        ::mkdir(folder.c_str(), 0700);
         std::ofstream(folder + "/kesto.ini") << "[Path]\nBatchFilePath=" << path << "\n";
         Settings.Build(false);
         return Settings->Load(folder + "/kesto.ini", false);

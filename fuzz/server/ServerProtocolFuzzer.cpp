@@ -5,7 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <sstream>
 #include <string>
 
 #include <unistd.h>
@@ -14,6 +17,7 @@
 #include "SHARED/Server/Connection.h"
 #include "SHARED/Server/ConversionBase.h"
 #include "SHARED/Server/ServerLoops.h"
+#include "fuzz/ScratchFolder.h"
 #include "platform/sockets/Sockets.h"
 
 // Jobs run their whole dialogue; the conversion itself is not what is fuzzed here.
@@ -33,16 +37,21 @@ public:
 struct Harness {
     ct_Connection conn;
     std::filesystem::path folder;
+    // What the server writes to the standard error stream (its log echo), one input's worth:
+    // a long run would otherwise write gigabytes of it.
+    std::ostringstream log;
 
     Harness() {
+        std::cerr.rdbuf(log.rdbuf());
+        // The job folders the server makes go into this process's own folder, which goes at exit.
+        folder = kesto_fuzz::ScratchFolder("srv-fuzz");
+        ::setenv("TMPDIR", folder.c_str(), 1);
         ct_Connection::Limits limits = ct_Connection::GetLimits();
         limits.loopbackOnly = true;
         limits.idleTimeoutMs = 2000;
         limits.drainTimeoutMs = 200;
         limits.maxReceivedFileBytes = 16 << 20;
         ct_Connection::SetLimits(limits);
-        folder = std::filesystem::temp_directory_path() / ("kesto-srv-fuzz-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder);
     }
 
     bool EnsureListening() {
@@ -68,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > (1 << 20))
         return 0;
     Harness& h = GetHarness();
+    h.log.str(std::string());
     if (!h.EnsureListening())
         return 0;
     sockets::Handle client = sockets::ConnectLoopback(h.conn.GetPort());

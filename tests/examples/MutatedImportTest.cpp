@@ -1,11 +1,13 @@
-// Thousands of structurally mutated translations of export.qxp, each imported through the module's
+// Thousands of structurally mutated translations of export.qxp, and a share of as many of
+// anchored-layouts.qxp (anchored boxes in three layouts), each imported through the module's
 // importer into the document the container stores: every import either fails, names a story (or
 // the file) and why in the general log, and leaves each story with its whole translation or its
 // whole source text and every box as it was; or it is done, and every story holds every translated
 // character and marker exactly once. The document is restored once and reopened for each import;
 // the container is rewritten from the Book's streams kept in memory.
 //
-// KESTO_MUTATIONS sets the number of mutations (the sanitizer build runs fewer), KESTO_MUTATION_SEED
+// KESTO_MUTATIONS sets the number of mutations of export.qxp (the sanitizer build runs fewer; the
+// other document takes its share of them), KESTO_MUTATION_SEED
 // the seed; the run prints its rate and, per class, what it found. Each mutation draws from its own
 // seed and number, so KESTO_MUTATION_ONLY=<number> repeats one of them alone.
 #include <gtest/gtest.h>
@@ -26,6 +28,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "Foundation/Settings.h"
 #include "Plugin/Exchange/DWX_Import.h"
@@ -167,18 +171,34 @@ struct Outcome {
     std::string canon;    // the document after the import
 };
 
-class MutatedImport : public kesto_test::ModuleHostTest {
+// A shipped document and its share of the mutations.
+struct Mutated {
+    const char* document;
+    int share;  // the mutations it runs: the count divided by this
+};
+
+class MutatedImport : public kesto_test::ModuleHostTest, public ::testing::WithParamInterface<Mutated> {
 protected:
-    MutatedImport() : ModuleHostTest("mutated-import") {}
+    // A folder of this run's own: two runs of one build (two seeds side by side) never share one.
+    MutatedImport() : ModuleHostTest("mutated-import/" + std::to_string(getpid())) {}
+
+    void TearDown() override
+    {
+        ModuleHostTest::TearDown();
+        if (!HasFailure()) {
+            std::error_code ignored;
+            fs::remove_all(app.parent_path(), ignored);
+        }
+    }
 
     void Prepare()
     {
         Start(kesto_test::ReadText(fs::path(KESTO_SOURCE_DIR) / "examples/app/XTensions/kesto.ini"));
-        const std::string source = OpenExample("export.qxp");
+        const std::string source = OpenExample(GetParam().document);
         sourceState = StateOf(xthost::doc::PrintDocument(*xthost::doc::ReadDocumentFile(source)));
-        const fs::path dwq = app / "export.dwq";
+        const fs::path dwq = app / "source.dwq";
         kesto_test::ExportFrontDocumentUnattended(source, dwq.string());
-        translated = (app / "export-translated.dwq").string();
+        translated = (app / "translated.dwq").string();
         std::string error;
         ASSERT_TRUE(PseudoTranslateFile(dwq.string(), translated, error)) << error;
         // The stored document, restored once; each import opens it anew.
@@ -208,6 +228,8 @@ protected:
     Outcome Import(const kesto_damage::CodeStreams& code)
     {
         Outcome out;
+        // The host's transcript of the earlier imports is of no more use: a long run keeps none.
+        host->Log().Clear();
         Lap lap{phases};
         kesto_damage::WriteCopy(translated, mutated, &code, {}, nullptr, false);
         NewLog();
@@ -316,7 +338,7 @@ struct ClassTally {
     std::vector<std::string> stoppedBy;
 };
 
-TEST_F(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAndMarkerOnce)
+TEST_P(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAndMarkerOnce)
 {
     Prepare();
     ASSERT_FALSE(HasFatalFailure());
@@ -329,7 +351,7 @@ TEST_F(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAnd
         ASSERT_TRUE(translationState.stories.count(key)) << Key(key);
 
     const kesto_test::BookMutator mutator(base);
-    const int count = FromEnvironment("KESTO_MUTATIONS", kDefaultMutations);
+    const int count = std::max(1, FromEnvironment("KESTO_MUTATIONS", kDefaultMutations) / GetParam().share);
     const unsigned seed = static_cast<unsigned>(FromEnvironment("KESTO_MUTATION_SEED", 47));
     const int only = FromEnvironment("KESTO_MUTATION_ONLY", -1);
     std::mt19937 random;
@@ -389,5 +411,13 @@ TEST_F(MutatedImport, EveryMutationFailsNamingItsStoryOrImportsEveryCharacterAnd
             ADD_FAILURE() << kesto_test::ClassName(kind) << ": " << mutation << " -> " << finding;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Shipped, MutatedImport,
+                         ::testing::Values(Mutated{"export.qxp", 1}, Mutated{"anchored-layouts.qxp", 4}),
+                         [](const ::testing::TestParamInfo<Mutated>& info) {
+                             std::string name = fs::path(info.param.document).stem().string();
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 } // namespace

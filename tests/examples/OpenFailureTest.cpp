@@ -1,7 +1,9 @@
 // Containers the import cannot open or use, and a stored document the host refuses, through xthost and
-// Kesto.so: alone, in a folder import and in a batch import beside a good container. Each ends as
-// a failed import whose log names the file and the reason inside the import's banner; a folder or
-// batch run names every file it did not convert and still imports the good one.
+// Kesto.so: alone, in a folder import and in a batch import beside a good container and beside
+// containers whose import fails after it wrote a partly imported document. Each ends as a failed
+// import whose log names the file and the reason inside the import's banner; a folder or batch run
+// names every file it did not convert, says which left a partly imported document, and still
+// imports the good one.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -51,7 +53,13 @@ const Unopened kUnopened[] = {
     {"two-documents", ": the DWQ lists 2 documents, where an export writes one"},
 };
 
-// The export of export.qxp and its translation, made once, with a copy of each damage of kUnopened.
+// Containers that open and whose import fails after it wrote the document: stories that do not
+// belong to it, a story that cannot be read, one that lost a paragraph, two that swapped places.
+const char* const kPartlyImported[] = {"document-of-another-export", "descriptor-offset-bit", "paragraph-removed",
+                                       "stories-swapped"};
+
+// The export of export.qxp and its translation, made once, with a copy of each damage of kUnopened
+// and kPartlyImported.
 class OpenFailure : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -62,11 +70,15 @@ protected:
         const size_t at = out.find(key);
         ASSERT_NE(at, std::string::npos) << out;
         s_dir = fs::path(out.substr(at + key.size(), out.find('\n', at) - at - key.size())).parent_path();
-        for (const Unopened& u : kUnopened) {
+        // Another document's export, whose stored document a container carries in place of its own.
+        fs::copy_file(kesto_test::ExampleDocument("minimal.qxp"), s_dir / "minimal.qxp");
+        RunHost(s_dir, "start\nopen-document minimal.qxp\nmenu \"Export current document\"\nsave * default\nquit\n");
+        for (const std::string& damage : Damages()) {
             std::string error;
-            ASSERT_TRUE(kesto_damage::DamageContainer(u.damage, (s_dir / "export-translated.dwq").string(),
-                                                      (s_dir / (std::string(u.damage) + ".dwq")).string(), "", error))
-                << u.damage << ": " << error;
+            ASSERT_TRUE(kesto_damage::DamageContainer(damage, (s_dir / "export-translated.dwq").string(),
+                                                      (s_dir / (damage + ".dwq")).string(),
+                                                      (s_dir / "minimal.dwq").string(), error))
+                << damage << ": " << error;
         }
     }
     static void TearDownTestSuite()
@@ -75,26 +87,43 @@ protected:
         fs::remove_all(s_dir, ignored);
     }
 
+    static constexpr size_t kFailed = std::size(kUnopened) + std::size(kPartlyImported);
+
+    static std::vector<std::string> Damages()
+    {
+        std::vector<std::string> damages(std::begin(kPartlyImported), std::end(kPartlyImported));
+        for (const Unopened& u : kUnopened)
+            damages.push_back(u.damage);
+        return damages;
+    }
+
     // A folder `name` in the work folder holding good.dwq (the translation) and every damage.
     static fs::path SourceFolder(const std::string& name)
     {
         const fs::path folder = s_dir / name;
         fs::create_directories(folder);
         fs::copy_file(s_dir / "export-translated.dwq", folder / "good.dwq", fs::copy_options::overwrite_existing);
-        for (const Unopened& u : kUnopened)
-            fs::copy_file(s_dir / (std::string(u.damage) + ".dwq"), folder / (std::string(u.damage) + ".dwq"),
-                          fs::copy_options::overwrite_existing);
+        for (const std::string& damage : Damages())
+            fs::copy_file(s_dir / (damage + ".dwq"), folder / (damage + ".dwq"), fs::copy_options::overwrite_existing);
         return folder;
     }
 
     // A folder or batch run's log names each damaged container of `folder` with its reason
-    // inside its banner, and closes with the list of every file not converted; the good one is
-    // imported into `out`.
+    // inside its banner, and closes with the list of every file not converted, each that left a
+    // partly imported document in `out` said so; the good one is imported into `out`.
     static void ExpectEveryFailureNamed(const std::string& log, const fs::path& folder, const fs::path& out)
     {
-        const size_t list = log.find("##### Not converted: " + std::to_string(std::size(kUnopened)) + " of " +
-                                     std::to_string(std::size(kUnopened) + 1) + " files");
+        const size_t list =
+            log.find("##### Not converted: " + std::to_string(kFailed) + " of " + std::to_string(kFailed + 1) + " files");
         ASSERT_NE(list, std::string::npos) << log;
+        for (const std::string damage : kPartlyImported) {
+            const fs::path document = out / (damage + ".qxp");
+            EXPECT_NE(log.find(".) " + (folder / (damage + ".dwq")).string() + ": partly imported into \"" +
+                                   document.string() + "\"\n", list),
+                      std::string::npos)
+                << damage << log;
+            EXPECT_TRUE(fs::exists(document)) << damage;
+        }
         for (const Unopened& u : kUnopened) {
             SCOPED_TRACE(u.damage);
             const std::string path = (folder / (std::string(u.damage) + ".dwq")).string();
@@ -174,7 +203,8 @@ TEST_F(OpenFailure, ABatchImportNamesEveryFailedFileAndImportsTheGoodOne)
     ExpectEveryFailureNamed(log, in, out);
     // Unattended, the host's refusal also stands in the line of the failed open.
     EXPECT_NE(log.find("as a document (host error -3001: \""), std::string::npos) << log;
-    EXPECT_NE(kesto_test::ReadText(app / "Batch" / "batch.ini_20061205083007").find("Count=" + std::to_string(std::size(kUnopened) + 1)), std::string::npos);
+    EXPECT_NE(kesto_test::ReadText(app / "Batch" / "batch.ini_20061205083007").find("Count=" + std::to_string(kFailed + 1)),
+              std::string::npos);
 }
 
 } // namespace

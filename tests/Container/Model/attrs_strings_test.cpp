@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -56,22 +60,32 @@ TEST(StringsMap, OrdersByUtf16CodeUnits) {
             model_test::LongStream({2, 1, 0}));
 }
 
-// A stored table with gaps or repeated ids: new texts never reuse a stored id.
+// A stored table with gaps, repeated ids or the highest id: new texts never reuse a stored id,
+// and never go past the highest.
 TEST(StringsMap, RestoredIdsAreNotReused) {
-  MemoryCodeFile file;
-  {
-    auto root = CreateDWXFolder2(file.Medium(), false);
-    auto bundle = root->CreateBundle(DWX_NumberedString(), "S{}", 0);
-    bundle->PutRecord(DWX_NumberedString_Out(9, u"x"));
-    bundle->PutRecord(DWX_NumberedString_Out(9, u"a"));
-    bundle->PutRecord(DWX_NumberedString_Out(-4, u"neg"));
-  }
+  const auto restored = [](std::vector<std::pair<dwx_long, std::u16string>> records, DWX_StringsMap_In& strings) {
+    MemoryCodeFile file;
+    {
+      auto root = CreateDWXFolder2(file.Medium(), false);
+      auto bundle = root->CreateBundle(DWX_NumberedString(), "S{}", 0);
+      for (const auto& [id, text] : records) bundle->PutRecord(DWX_NumberedString_Out(id, text));
+    }
+    auto root = OpenDWXFolder2(file.Medium());
+    ASSERT_TRUE(strings.Restore(*root, "S{}"));
+  };
   DWX_StringsMap_In strings;
-  auto root = OpenDWXFolder2(file.Medium());
-  ASSERT_TRUE(strings.Restore(*root, "S{}"));
+  restored({{9, u"x"}, {9, u"a"}, {-4, u"neg"}}, strings);
   EXPECT_EQ(std::u16string(strings[9]), u"a");  // the first in text order
   EXPECT_EQ(strings.find(u"neg"), -1);
   EXPECT_EQ(strings[u"new"], 10);
+
+  DWX_StringsMap_In highest;
+  restored({{INT32_MAX, u"top"}, {0, u"zero"}, {2, u"two"}}, highest);
+  EXPECT_EQ(highest[u"b"], 1);
+  EXPECT_EQ(highest[u"c"], 3);
+  EXPECT_EQ(highest[u"b"], 1);
+  EXPECT_EQ(std::u16string(highest[INT32_MAX]), u"top");
+  EXPECT_EQ(std::u16string(highest[3]), u"c");
 }
 
 TEST(AttrsSet, DefaultsTakeTheFirstIds) {

@@ -13,6 +13,7 @@
 
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Shell/Commands.h"
+#include "Plugin/Shell/Dialogs.h"
 #include "Plugin/Shell/AppFolderTest.h"
 #include "Plugin/NobodyAtTheHost.h"
 
@@ -29,6 +30,8 @@ public:
         targets.push_back(CurrentJob->target.GetPath());
         if (m_mode == Mode::Throw)
             throw std::runtime_error("command failed");
+        // The verdict of the real command, which the button ran before, is not the stand-in's.
+        ForgetCommandResult();
         std::ofstream file(targets.back(), std::ios::binary);
         if (m_mode == Mode::Write)
             file << "written from " << CurrentJob->source.GetPath();

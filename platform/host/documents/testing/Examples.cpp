@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/testing/CharactersExample.h"
@@ -388,12 +389,56 @@ std::string Export()
     return b.Bytes();
 }
 
+// Anchored boxes in every layout: two print layouts and a web layout, each with a story that
+// runs through two linked boxes and holds anchored text boxes (two side by side in one paragraph,
+// one in the paragraph behind), and a loose story beside it; the second print layout is current.
+std::string AnchoredLayouts()
+{
+    DocBuilder b;
+    const Basics s = AddBasics(b);
+    const char* names[] = {"Print A", "Web", "Print B"};
+    for (const char* name : names) {
+        const std::u16string layout(name, name + std::string(name).size());
+        if (std::string(name) == "Web")
+            b.Layout(name, pt(800), pt(600), pt(0), "XWEB");
+        else
+            Letter(b, name);
+        b.Page(0);
+        const Place page = Place::OnSpread(0);
+        const uint32_t first = b.TextBox(page, Pt(36, 36, 200, 300));
+        const uint32_t second = b.TextBox(page, Pt(212, 36, 376, 300));
+        std::vector<uint32_t> anchored;
+        int32_t width = 120;
+        for (const char16_t* caption : {u"First caption of ", u"Second caption of ", u"Note of "}) {
+            anchored.push_back(b.TextBox(Place::Loose_(), Pt(0, 0, 24, width)));
+            b.Story({anchored.back()}).Text(caption + layout, s.italic).End();
+            width += 12;
+        }
+        b.Story({first, second})
+            .Para(s.head)
+            .Text(u"Heading of " + layout + u"\r", s.heading)
+            .Para(s.normal)
+            .Text(u"Two boxes ", s.body)
+            .Anchor(anchored[0], s.body)
+            .Text(u" side by side ", s.body)
+            .Anchor(anchored[1], s.body)
+            .Text(u" in one paragraph.\rOne more ", s.body)
+            .Anchor(anchored[2], s.body)
+            .Text(u" in the paragraph behind, and its end.", s.body)
+            .End();
+        const uint32_t beside = b.TextBox(page, Pt(36, 312, 376, 576));
+        b.Story({beside}).Para(s.normal).Text(u"Beside the chain of " + layout + u".", s.body).End();
+    }
+    b.CurrentLayout(2);
+    return b.Bytes();
+}
+
 const std::map<std::string, std::function<std::string()>>& Builders()
 {
     static const std::map<std::string, std::function<std::string()>> builders = {
         {"minimal", Minimal},   {"two-page-linked", TwoPageLinked}, {"mapping", Mapping},
         {"masters", Masters},   {"layouts", Layouts},               {"mac-origin", MacOrigin},
-        {"export", Export},
+        {"export", Export},     {"anchored-layouts", AnchoredLayouts},
     };
     return builders;
 }
@@ -424,6 +469,7 @@ std::vector<std::string> ExampleNames()
     for (const auto& name : RunFormatsExampleNames())
         names.push_back(name);
     names.push_back("directory");
+    names.push_back("anchored-layouts");
     return names;
 }
 
