@@ -233,12 +233,10 @@ std::vector<HeldFile> HeldFiles(const std::string& target)
     return held;
 }
 
-// The file `from` under the private name `to`, which no file may hold yet.
+// The file `from` under the private name `to`, which no file may hold yet. Only the holder of
+// the file's claim makes such names, so a look before the rename serves.
 int MoveAside(const std::string& from, const std::string& to)
 {
-    const int renamed = RenameWith(from, to, RENAME_NOREPLACE);
-    if (!Unsupported(renamed))
-        return renamed;
     struct stat taken {};
     if (::lstat(to.c_str(), &taken) == 0)
         return EEXIST;
