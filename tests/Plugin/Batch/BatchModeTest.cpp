@@ -1320,7 +1320,7 @@ struct StatusKill {
 class StatusFileKillTest : public StatusFileRunTest, public ::testing::WithParamInterface<StatusKill> {};
 
 // The host is killed before each call that renames, links or removes a file in the status folder,
-// from its job's first idle call to its end; with a controller, that writes its next job one step
+// from the job's activation to its end; with a controller, that writes its next job one step
 // earlier (and, in one case, again after the kill). At each stop the status file is there, whole,
 // until the job's archive is; after the kill and the next host's run, the job (or the controller's
 // newest job) has run and is archived, and nothing is left under a private name.
@@ -1346,7 +1346,7 @@ TEST_P(StatusFileKillTest, TheJobOrTheControllersNextJobRunsAndIsArchived)
             stops += "stop-at file:Batch/ after " + std::to_string(step + 1) + "\n";
         StoppedHost host;
         const int status =
-            Start("clock 2006-12-05 08:30:07\n" + std::string(c.faults) + "start\n" + stops + "idle 3\nquit\n", host);
+            Start("clock 2006-12-05 08:30:07\n" + std::string(c.faults) + stops + "start\nidle 3\nquit\n", host);
         if (host.pid < 0) {
             ASSERT_TRUE(EndedWell(status)) << at;
             break;   // the run is over before this step: every step was tried
