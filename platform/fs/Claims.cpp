@@ -1,11 +1,10 @@
 #include "platform/fs/Claims.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include <algorithm>
 #include <vector>
 
 #include <dirent.h>
@@ -15,7 +14,6 @@
 #include <unistd.h>
 
 #include "platform/fs/NativeFS.h"
-#include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
 
 namespace platform::fs {
