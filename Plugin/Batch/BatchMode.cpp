@@ -99,7 +99,7 @@ bool ActivateBatchIfPending(BatchStatusFile& status)
     if (!status.NamesJob() || !status.Claim())
         return false;
     // Read again under the claim: a host that held it until now may have finished the job.
-    if (status.Reread() && status.NamesJob() && status.SetActive(true, true, true))
+    if (status.Reread() && status.NamesJob() && status.Activate())
         return true;
     status.ReleaseClaim();
     return false;

@@ -195,10 +195,28 @@ bool BatchStatusFile::Load(bool reset)
     return answer;
 }
 
+void BatchStatusFile::RestoreHeldOut()
+{
+    // A living host that runs the job holds the claim, and what it keeps out of the name is its
+    // own business; the claim of a host that has ended is free.
+    if (!platform::fs::HasHeldOut(m_path))
+        return;
+    const bool held = HoldsClaim();
+    if (!held && !Claim())
+        return;
+    if (platform::fs::RestoreHeldOut(m_path) > 0)
+        GeneralLogStream() << "\nThe batch status file \"" << m_path
+                           << "\" that its controller wrote while a host that has ended saved it is put back in its place."
+                           << std::endl;
+    if (!held)
+        ReleaseClaim();
+}
+
 bool BatchStatusFile::ReadFrom(const std::string& path)
 {
     m_data.Clear();
-    m_loaded = m_known = m_detached = false;
+    m_loaded = m_known = m_detached = m_activated = false;
+    RestoreHeldOut();
     std::string bytes;
     if (!CDataFile::ReadFileBytes(path, bytes)) {
         CDataFile::Report(1, "[CDataFile::Load] Unable to open file. Does it exist?");
@@ -233,10 +251,12 @@ bool BatchStatusFile::StillOurs()
 void BatchStatusFile::Detach()
 {
     m_detached = true;
-    GeneralLogStream() << "\nThe batch status file \"" << m_path
-                       << "\" was rewritten or removed by its controller while its job ran; the job goes on, its "
-                          "progress goes to its archive only, and the file is left as the controller wrote it."
-                       << std::endl;
+    // Before its activation the job has not begun: Activate says what becomes of it.
+    if (m_activated)
+        GeneralLogStream() << "\nThe batch status file \"" << m_path
+                           << "\" was rewritten or removed by its controller while its job ran; the job goes on, its "
+                              "progress goes to its archive only, and the file is left as the controller wrote it."
+                           << std::endl;
 }
 
 int BatchStatusFile::PutOwn(const std::string& replacement, const std::string& bytes, bool& ours)
@@ -466,6 +486,24 @@ bool BatchStatusFile::SetValue(int32_t keyId, const std::string& value, bool aut
     if (!m_data.SetValue(key, value, CDataFile::CommentStr(Row(keyId).comment), section))
         return false;
     return !save || SaveOwn();
+}
+
+bool BatchStatusFile::Activate()
+{
+    if (SetActive(true, true, true))
+        return m_activated = true;
+    if (!m_detached)
+        return false;
+    // Its controller has written a newer file: this job never starts, and its archive says so,
+    // as that of a job that cannot run does, so that the controller waits for it no longer.
+    const std::string reason = "the job was superseded by a newer status file before it started";
+    GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" was rewritten by its controller while this host "
+                       << "activated its job: " << reason << "; it is archived without running, and the newer file "
+                       << "is left as its controller wrote it." << std::endl;
+    SetActive(false, true, false);
+    SetError(reason);
+    WriteArchive(BatchArchiveStamp(ArchiveTime()));
+    return false;
 }
 
 bool BatchStatusFile::SetError(const std::string& reason)

@@ -84,6 +84,9 @@ public:
     bool NamesJob();
     // A job this host has claimed and activated.
     bool IsActiveJob();
+    // Marks the claimed job active and saves the file. A job whose file its controller rewrote
+    // meanwhile is superseded: it is archived, with an Error line that says so, and false answered.
+    bool Activate();
     // Records that the pending job was started; false when there is none.
     bool MarkStarted();
 
@@ -129,6 +132,8 @@ private:
     void BuildKeys();
     const BatchKey& Row(int32_t keyId) const;
     bool ReadFrom(const std::string& path);
+    // Puts back, under the claim, what a host that ended while it saved the file kept out of it.
+    void RestoreHeldOut();
     // Saves at the file's own path unless the file is no longer what this host last read or
     // wrote there; answers whether it was saved.
     bool SaveOwn();
@@ -155,6 +160,7 @@ private:
     std::string m_disk;
     bool m_known = false;
     bool m_detached = false;
+    bool m_activated = false;   // this host marked the job active
     platform::fs::OwnerClaim m_claim;
     long m_refusedOwner = -1;   // the holder last named in the general log
     std::string m_archive;

@@ -1,17 +1,19 @@
 #include "platform/fs/Claims.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/fs/NativeFS.h"
-#include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
 
 namespace platform::fs {
@@ -136,75 +138,128 @@ int MoveUnderClaim(const std::string& from, const std::string& to)
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-// MoveExclusive, and where the file system offers no such step, the name created exclusively
-// and filled with the bytes (those of `from`): nothing that landed under the name is ever
-// replaced, though a reader may see the file filling. For a file that others write by its name
-// without any claim, losing their write would be worse than a reader's glimpse of it filling.
-int PlaceExclusive(const std::string& from, const std::string& to, const std::string& bytes)
+// The end of a held-out name: no writer's temporary has it, so no sweep removes it.
+const char kHeldSuffix[] = ".held";
+// The two checksums of a held-out name, each 16 hex digits, a dash between them.
+constexpr std::size_t kHeldSums = 33;
+
+uint64_t Checksum(const std::string& bytes)
 {
-    const int moved = MoveExclusive(from, to);
-    if (moved != ENOTSUP)
-        return moved;
-    struct stat source {};
-    const mode_t mode = ::stat(from.c_str(), &source) == 0 ? (source.st_mode & 0777) : 0600;
-    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0)
-        return errno;
-    int error = WriteAll(fd, bytes);
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(to.c_str());
-        return error;
-    }
-    ::unlink(from.c_str());
-    return 0;
+    uint64_t hash = 1469598103934665603ull;
+    for (const unsigned char c : bytes)
+        hash = (hash ^ c) * 1099511628211ull;
+    return hash;
 }
 
-// The file at target taken away under a private temporary name of this process beside it,
-// opened and locked: from then on nobody else writes it by its name. ENOENT when there is none.
-int TakeFile(const std::string& target, int& fd, std::string& taken)
+std::string Hex(uint64_t value)
 {
-    fd = -1;
-    int reserved = -1;
-    if (const int error = CreateTempBeside(target, kTempSuffix, reserved, taken))
-        return error;
-    int error = 0;
-    fd = OpenLocked(target);
-    if (fd < 0 || ::rename(target.c_str(), taken.c_str()) != 0) {
-        error = errno;
-        ::unlink(taken.c_str());
-    }
-    ::close(reserved);
-    if (error != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-        return error;
-    }
-    fd = Reopened(fd, taken);
-    return fd < 0 ? errno : 0;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
 }
 
-// ReplaceOwnFile where the file system exchanges two names in one step: the replacement and
-// the file at target change places, so the target's name is never without a file, and what
-// came out is compared. A file of somebody else's that came out goes back the same way; kept
-// answers whether the replacement's name holds such a file still, after a failure.
-int ExchangeOwn(const std::string& target, const std::string& own, const std::string& replacement, bool& ours,
-                bool& kept)
+// "." + the file's name (cut at a character boundary to fit) + ".": the start of every held-out
+// name of the file, in its folder.
+std::string HeldPrefix(const std::string& target)
+{
+    const std::size_t slash = target.rfind('/');
+    const std::size_t at = slash == std::string::npos ? 0 : slash + 1;
+    std::string stem = target.substr(at);
+    const std::size_t room = kNameMax - 2 - kHeldSums - sizeof kHeldSuffix;
+    if (stem.size() > room) {
+        std::size_t cut = room;
+        while (cut > 1 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
+            --cut;
+        stem.resize(cut);
+    }
+    return target.substr(0, at) + "." + stem + ".";
+}
+
+// The name under which a replace of target keeps what it takes out. It carries the checksums
+// of the replacing process's two files, the one it compared against and the one it puts in, so
+// that whoever restores it tells them from a file somebody else wrote.
+std::string HeldName(const std::string& target, const std::string& own, const std::string& replacement)
+{
+    return HeldPrefix(target) + Hex(Checksum(own)) + "-" + Hex(Checksum(replacement)) + kHeldSuffix;
+}
+
+struct HeldFile {
+    std::string path;
+    uint64_t own = 0;
+    uint64_t replacement = 0;
+    struct timespec modified {};
+};
+
+bool Older(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
+}
+
+// The held-out files of target, oldest first (links and folders are none).
+std::vector<HeldFile> HeldFiles(const std::string& target)
+{
+    std::vector<HeldFile> held;
+    const std::string prefix = HeldPrefix(target);
+    const std::size_t slash = prefix.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : prefix.substr(0, slash + 1);
+    const std::string start = prefix.substr(slash == std::string::npos ? 0 : slash + 1);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return held;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() != start.size() + kHeldSums + sizeof kHeldSuffix - 1 || name.compare(0, start.size(), start) != 0 ||
+            name.compare(name.size() - (sizeof kHeldSuffix - 1), std::string::npos, kHeldSuffix) != 0 ||
+            name[start.size() + 16] != '-')
+            continue;
+        const std::string sums = name.substr(start.size(), kHeldSums);
+        if (sums.find_first_not_of("0123456789abcdef-") != std::string::npos)
+            continue;
+        HeldFile file;
+        file.path = (slash == std::string::npos ? std::string() : folder) + name;
+        struct stat st {};
+        if (::lstat(file.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        file.own = std::strtoull(sums.substr(0, 16).c_str(), nullptr, 16);
+        file.replacement = std::strtoull(sums.substr(17).c_str(), nullptr, 16);
+        file.modified = st.st_mtim;
+        held.push_back(file);
+    }
+    ::closedir(dir);
+    std::sort(held.begin(), held.end(),
+              [](const HeldFile& a, const HeldFile& b) { return Older(a.modified, b.modified); });
+    return held;
+}
+
+// The file `from` under the private name `to`, which no file may hold yet. Only the holder of
+// the file's claim makes such names, so a look before the rename serves.
+int MoveAside(const std::string& from, const std::string& to)
+{
+    struct stat taken {};
+    if (::lstat(to.c_str(), &taken) == 0)
+        return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// ReplaceOwnFile where the file system exchanges two names in one step: the replacement (under
+// its held-out name) and the file at target change places, so the target's name is never
+// without a file, and what came out is compared. A file of somebody else's that came out goes
+// back the same way; kept answers whether the held-out name holds such a file still, after a
+// failure.
+int ExchangeOwn(const std::string& target, const std::string& own, const std::string& held, bool& ours, bool& kept)
 {
     struct stat put {};
-    if (::lstat(replacement.c_str(), &put) != 0)
+    if (::lstat(held.c_str(), &put) != 0)
         return errno;
     int fd = OpenLocked(target);
     if (fd < 0)
         return errno == ENOENT ? 0 : errno;   // removed by somebody else: there is nothing to keep
-    int error = Exchange(replacement, target);
+    int error = Exchange(held, target);
     if (error != 0) {
         ::close(fd);
         return error == ENOENT ? 0 : error;   // removed meanwhile: the replacement stays out
     }
-    if ((fd = Reopened(fd, replacement)) < 0)
+    if ((fd = Reopened(fd, held)) < 0)
         return errno;
     std::string bytes;
     ours = ReadAll(fd, bytes) == 0 && bytes == own;
@@ -216,9 +271,9 @@ int ExchangeOwn(const std::string& target, const std::string& own, const std::st
     for (int round = 0; !ours && round < 64; ++round) {
         struct stat back {};
         struct stat out {};
-        if (::lstat(replacement.c_str(), &back) != 0)
+        if (::lstat(held.c_str(), &back) != 0)
             return errno;
-        if ((error = Exchange(replacement, target)) != 0 || ::lstat(replacement.c_str(), &out) != 0)
+        if ((error = Exchange(held, target)) != 0 || ::lstat(held.c_str(), &out) != 0)
             return error != 0 ? error : errno;
         if (SameInode(out, put)) {
             kept = false;
@@ -229,38 +284,47 @@ int ExchangeOwn(const std::string& target, const std::string& own, const std::st
     return ours ? 0 : EAGAIN;
 }
 
-// ReplaceOwnFile by taking the file away first, where names cannot be exchanged; the name is
-// without a file only while the file is compared.
-int TakeOwn(const std::string& target, const std::string& own, const std::string& replacement,
-            const std::string& replacementBytes, bool& ours)
+// ReplaceOwnFile where names cannot be exchanged: the replacement is renamed over the file once
+// the file is compared, so the name always holds one of the two.
+int RenameOwn(const std::string& target, const std::string& own, const std::string& held, bool& ours)
 {
-    int fd = -1;
-    std::string taken;
-    int error = TakeFile(target, fd, taken);
-    if (error != 0) {
-        if (!replacement.empty())
-            ::unlink(replacement.c_str());
+    const int fd = OpenLocked(target);
+    if (fd < 0)
+        return errno == ENOENT ? 0 : errno;   // removed by somebody else: it stays so
+    std::string bytes;
+    ours = ReadAll(fd, bytes) == 0 && bytes == own && Names(target, fd);
+    int error = 0;
+    if (ours && ::rename(held.c_str(), target.c_str()) != 0) {
+        error = errno;
+        ours = false;
+    }
+    ::close(fd);
+    return error;
+}
+
+// ReplaceOwnFile's removal: the file is taken out of its name under a held-out name, compared
+// there, and removed when it is the own file; a file of somebody else's goes back, unless a
+// newer one has landed since.
+int TakeOwn(const std::string& target, const std::string& own, bool& ours)
+{
+    const std::string held = HeldName(target, own, own);
+    int fd = OpenLocked(target);
+    if (fd < 0)
+        return errno == ENOENT ? 0 : errno;
+    int error = MoveAside(target, held);
+    if (error != 0 || (fd = Reopened(fd, held)) < 0) {
+        error = error != 0 ? error : errno;
+        if (fd >= 0)
+            ::close(fd);
         return error == ENOENT ? 0 : error;
     }
     std::string bytes;
     ours = ReadAll(fd, bytes) == 0 && bytes == own;
-    int saved = ours && !replacement.empty() ? PlaceExclusive(replacement, target, replacementBytes) : 0;
-    if ((saved != 0 || !ours) && !replacement.empty())
-        ::unlink(replacement.c_str());
-    if (saved == EEXIST) {
-        ours = false;   // written meanwhile by somebody else: theirs stays, and supersedes the taken file
-        saved = 0;
-    } else if (saved != 0 || !ours) {
-        // Somebody else's file goes back, unless a newer one has landed since; a failed save
-        // leaves the own file as it was.
-        error = PlaceExclusive(taken, target, bytes);
-    }
-    if (error == EEXIST)
-        error = 0;
-    if (error == 0)
-        ::unlink(taken.c_str());
     ::close(fd);
-    return saved != 0 ? saved : error;
+    if (!ours && (error = PutExclusive(held, target)) != EEXIST)
+        return error;
+    ::unlink(held.c_str());
+    return 0;
 }
 
 } // namespace
@@ -297,19 +361,86 @@ int ReplaceOwnFile(const std::string& path, const std::string& own, const std::s
                    const std::string& replacementBytes, bool& ours)
 {
     ours = false;
-    bool kept = false;
     const std::string target = NativePath(path);
-    int error = replacement.empty() ? ENOTSUP : ExchangeOwn(target, own, replacement, ours, kept);
-    if (error == ENOTSUP) {
-        error = TakeOwn(target, own, replacement, replacementBytes, ours);
-    } else if (!kept) {
-        // What is left under the replacement's name is the own earlier file, or a file superseded
-        // by a newer write; never, unless a call failed, somebody's file that is not in its place.
-        ::unlink(replacement.c_str());
+    int error = 0;
+    if (replacement.empty()) {
+        error = TakeOwn(target, own, ours);
+    } else {
+        // From here on the replacement, and whatever comes out of the name in its place, waits
+        // under a name that survives a kill and a sweep.
+        const std::string held = HeldName(target, own, replacementBytes);
+        if ((error = MoveAside(replacement, held)) != 0) {
+            ::unlink(replacement.c_str());
+            return error;
+        }
+        bool kept = false;
+        error = ExchangeOwn(target, own, held, ours, kept);
+        if (error == ENOTSUP)
+            error = RenameOwn(target, own, held, ours);
+        // What is left under the held-out name is the own earlier file or the unused
+        // replacement, or a file superseded by a newer write; never, unless a call failed,
+        // somebody's file that is not in its place.
+        if (!kept)
+            ::unlink(held.c_str());
     }
     // The names as they now stand survive a power cut.
     const int synced = SyncFolderOf(target);
     return error != 0 ? error : synced;
+}
+
+bool HasHeldOut(const std::string& path)
+{
+    return !HeldFiles(NativePath(path)).empty();
+}
+
+int RestoreHeldOut(const std::string& path)
+{
+    const std::string target = NativePath(path);
+    int restored = 0;
+    bool changed = false;
+    for (const HeldFile& held : HeldFiles(target)) {
+        std::string bytes;
+        const int fd = ::open(held.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 || ReadAll(fd, bytes) != 0) {
+            if (fd >= 0)
+                ::close(fd);
+            continue;
+        }
+        ::close(fd);
+        const auto ownOf = [&held](const std::string& content) {
+            const uint64_t sum = Checksum(content);
+            return sum == held.own || sum == held.replacement;
+        };
+        changed = true;
+        if (ownOf(bytes)) {
+            ::unlink(held.path.c_str());
+            continue;
+        }
+        // Somebody else's file, taken out of the name: it goes back over the process's own file,
+        // or over an older one of somebody else's.
+        std::string there;
+        struct stat named {};
+        const int at = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (at < 0 && errno != ENOENT)
+            continue;   // a name that cannot be read cannot be judged: the held-out file waits
+        const bool present = at >= 0 && ::fstat(at, &named) == 0 && ReadAll(at, there) == 0;
+        if (at >= 0)
+            ::close(at);
+        int error = 0;
+        if (!present)
+            error = PutExclusive(held.path, target);
+        else if (ownOf(there) || Older(named.st_mtim, held.modified))
+            error = ::rename(held.path.c_str(), target.c_str()) == 0 ? 0 : errno;
+        else
+            error = EEXIST;
+        if (error == 0)
+            ++restored;
+        else if (error == EEXIST)
+            ::unlink(held.path.c_str());   // superseded by a newer write
+    }
+    if (changed)
+        SyncFolderOf(target);
+    return restored;
 }
 
 OwnerClaim::~OwnerClaim()
@@ -325,10 +456,19 @@ OwnerClaim::Result OwnerClaim::Claim(const std::string& path, long& owner, int& 
     if (m_fd >= 0 && native == m_path)
         return Result::Claimed;
     Release();
+    long earlier = 0;
     // A holder that gives its claim up removes the file while it still holds the lock; a
     // claimant that locked that removed file tries again on the new one.
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        bool readOnly = false;
+        if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+            // The claim file of another account: a lock needs no write access.
+            fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            readOnly = fd >= 0;
+            if (fd < 0 && errno == ENOENT)
+                continue;   // removed by its holder in the meantime
+        }
         if (fd < 0) {
             error = errno;
             return Result::Failed;
@@ -349,6 +489,24 @@ OwnerClaim::Result OwnerClaim::Claim(const std::string& path, long& owner, int& 
             continue;
         }
         owner = ReadOwner(fd);
+        if (earlier == 0)
+            earlier = owner;
+        if (readOnly) {
+            // Its place goes to a claim file of this process's own where the folder lets it go;
+            // else the lock on it is the claim.
+            if (::unlink(native.c_str()) == 0) {
+                ::close(fd);
+                continue;
+            }
+            owner = earlier;
+            m_fd = fd;
+            m_path = native;
+            return Result::Claimed;
+        }
+        // Readable for every account whatever the umask, so that any later claimant can lock it.
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) != 0644)
+            ::fchmod(fd, 0644);
         const std::string pid = std::to_string(::getpid()) + "\n";
         if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
             error = errno != 0 ? errno : EIO;
@@ -356,6 +514,7 @@ OwnerClaim::Result OwnerClaim::Claim(const std::string& path, long& owner, int& 
             ::close(fd);
             return Result::Failed;
         }
+        owner = earlier;
         m_fd = fd;
         m_path = native;
         return Result::Claimed;

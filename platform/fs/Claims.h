@@ -26,19 +26,34 @@ int MoveExclusive(const std::string& from, const std::string& to);
 int PutExclusive(const std::string& from, const std::string& to);
 
 // The file at `path` is this process's own as long as it holds `own`, the bytes the process
-// last read or wrote there. Replaces it by `replacement` (a complete temporary file beside it
-// that holds `replacementBytes`), or removes it when `replacement` is empty, only while it is
+// last read or wrote there. Replaces it by `replacement` (a complete, synced temporary file beside
+// it that holds `replacementBytes`), or removes it when `replacement` is empty, only while it is
 // still its own: a file that somebody else writes there by its name, at any moment, is never
-// replaced or removed (of several, the newest stays), and `ours` then answers false. Nothing is
-// left under a private name; the replacement is used or removed. Answers 0 or the system's error
+// replaced or removed (of several, the newest stays), and `ours` then answers false. A replace
+// never leaves the name without a file: where the file system cannot exchange two names, the
+// replacement is renamed over the file once it is compared (a write that lands in that instant is
+// lost). Whatever is taken out of the name waits under a held-out name of the file's own, which no
+// sweep of temporaries removes; a process that ends there leaves it for RestoreHeldOut. Nothing
+// is left behind otherwise; the replacement is used or removed. Answers 0 or the system's error
 // number (the file at `path` then stays as it was).
 int ReplaceOwnFile(const std::string& path, const std::string& own, const std::string& replacement,
                    const std::string& replacementBytes, bool& ours);
 
+// Whether a process that ended during ReplaceOwnFile left files under held-out names of path.
+bool HasHeldOut(const std::string& path);
+
+// Puts back what ReplaceOwnFile of a process that ended had taken out of path's name, to be
+// called while no living process replaces the file (under its claim): a file of somebody else's
+// goes back over the process's own file or into the empty name, unless a newer file of somebody
+// else's is there (the newest stays); the process's own files go. Answers how many went back.
+int RestoreHeldOut(const std::string& path);
+
 // A claim on a name, held by this process for as long as the object holds it: a small file that
 // records the owner's process id, locked while the owner lives. The system drops the lock when
 // its process ends, however it ends, so the claim of a process that crashed is free for the next
-// claimant; no process id that the system hands out again can keep a claim alive.
+// claimant; no process id that the system hands out again can keep a claim alive. Every account
+// may read a claim file, and a read-only descriptor takes the lock: the claim of a crashed process
+// of another account (root, say) is taken over too.
 class OwnerClaim {
 public:
     enum class Result {

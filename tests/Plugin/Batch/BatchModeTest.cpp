@@ -427,7 +427,14 @@ TEST_F(BatchTreeTest, AControllersWriteAtAnyStepOfTheHostsSavesAndFinishIsKept)
             }
             ++steps;
             int last = 0;
+            // Where names cannot be exchanged, the host renames its replacement (waiting under a
+            // held-out name) over the file it has compared: a write landing just then is lost.
+            bool beforeRename = false;
             for (;; ++last) {
+                bool held = false;
+                for (const auto& entry : fs::directory_iterator(app / "Batch"))
+                    held = held || entry.path().extension() == ".held";
+                beforeRename = *way.faults && held && fs::exists(BatchFile());
                 if (way.inPlace) {
                     std::ofstream(BatchFile()) << job(last);
                 } else {
@@ -459,7 +466,7 @@ TEST_F(BatchTreeTest, AControllersWriteAtAnyStepOfTheHostsSavesAndFinishIsKept)
                                         text.find("Active=False\n") != std::string::npos);
             }
             EXPECT_TRUE(archived) << how << " step " << step << ": the host's job has no archive\n" << Log();
-            EXPECT_TRUE(nextKept) << how << " step " << step << ": the controller's job is lost\n" << Log();
+            EXPECT_TRUE(nextKept || beforeRename) << how << " step " << step << ": the controller's job is lost\n" << Log();
         }
         EXPECT_GT(steps, 8) << how;
     }
@@ -943,20 +950,31 @@ TEST_F(ReplaceTest, EveryResultIsPrivateUntilCompleteAndSyncedAroundItsRename)
         }
         if (e.what != "rename" && e.what != "link")
             continue;
-        // A file taken away under a private name, to be compared there before it is removed or
-        // put back, gives no name new content.
-        const std::string toName = fs::path(e.to).filename().string();
-        if (toName[0] == '.' && toName.size() > 4 && toName.compare(toName.size() - 4, 4, ".tmp") == 0)
+        // A file taken away under a private name (a temporary's, or a held-out one of the status
+        // file's), to be compared there before it is removed or put back, gives no name new content.
+        const auto isPrivate = [](const std::string& path) {
+            const std::string name = fs::path(path).filename().string();
+            const std::string ext = fs::path(path).extension().string();
+            return name[0] == '.' && (ext == ".tmp" || ext == ".held");
+        };
+        if (isPrivate(e.to))
             continue;
         finals.insert(fs::relative(e.to, app).string());
-        // The content that the name gets: since the file was made or last renamed to its name.
+        // The content that the name gets: since the file was made or last renamed to its name,
+        // under any private names it had on its way.
         std::size_t made = i;
-        while (made > 0 && !(events[made - 1].what == "create" && events[made - 1].path == e.path) &&
-               !(events[made - 1].what == "rename" && events[made - 1].to == e.path))
-            --made;
         bool synced = false;
-        for (std::size_t j = made; j < i; ++j)
-            synced = synced || (events[j].what == "sync" && events[j].path == e.path);
+        for (std::string name = e.path; made > 0; --made) {
+            const FsEvent& before = events[made - 1];
+            synced = synced || (before.what == "sync" && before.path == name);
+            if (before.what == "create" && before.path == name)
+                break;
+            if (before.what == "rename" && before.to == name) {
+                if (!isPrivate(name))
+                    break;
+                name = before.path;
+            }
+        }
         EXPECT_TRUE(synced) << e.path << " takes the name " << e.to << " unsynced";
         bool folderSynced = false;
         const std::string folder = fs::path(e.to).parent_path().string();
@@ -1234,3 +1252,234 @@ INSTANTIATE_TEST_SUITE_P(
                       SaveKill{"CoordinatesSaveWritten", Exporting::Coordinates, "file.written"},
                       SaveKill{"CoordinatesClosing", Exporting::Coordinates, "DOC-12"}),
     [](const ::testing::TestParamInfo<SaveKill>& info) { return std::string(info.param.name); });
+
+// ---- The status file through kills, other accounts and a controller's writes ------------------
+
+namespace {
+
+// Hosts started as a controller would start them: as root or as another account, with a umask.
+class StatusFileRunTest : public BatchTreeTest {
+protected:
+    // Starts the host on the script and waits until it stops at a stop-at point or ends; answers
+    // the wait status (host.pid is -1 when it ended).
+    int Start(const std::string& script, StoppedHost& host, uid_t uid = 0, mode_t mask = 022)
+    {
+        std::ofstream(app / "started.xts") << script;
+        host.pid = ::fork();
+        if (host.pid == 0) {
+            ::umask(mask);
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            if ((uid == 0 || (::setgroups(0, nullptr) == 0 && ::setgid(uid) == 0 && ::setuid(uid) == 0)) &&
+                ::dup2(quiet, 1) >= 0 && ::dup2(quiet, 2) >= 0 && ::chdir(app.c_str()) == 0)
+                ::execl(XTHOST_PROGRAM, XTHOST_PROGRAM, "--app", ".", "--module", KESTO_MODULE, "--script",
+                        "started.xts", "--quiet", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        if (host.pid < 0 || ::waitpid(host.pid, &status, WUNTRACED) != host.pid || !WIFSTOPPED(status))
+            host.pid = -1;
+        return status;
+    }
+    static bool EndedWell(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+
+    // The controller's job: its file written beside the status file and renamed over it.
+    void ReplaceJob(const fs::path& source)
+    {
+        std::ofstream(app / "Batch/next.part") << "[General]\nMode=Export\n[Path]\nSource=" << source.string()
+                                               << "\nTarget=" << (app / "out").string() << "\n";
+        fs::rename(app / "Batch/next.part", BatchFile());
+    }
+
+    // The archives of the status folder that hold the line.
+    std::vector<std::string> ArchivesWith(const std::string& line) const
+    {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(app / "Batch"))
+            if (entry.path().filename().string().rfind("batch.ini_", 0) == 0 &&
+                ReadText(entry.path()).find(line + "\n") != std::string::npos)
+                found.push_back(ReadText(entry.path()));
+        return found;
+    }
+    bool HeldOut() const
+    {
+        for (const auto& entry : fs::directory_iterator(app / "Batch"))
+            if (entry.path().extension() == ".held")
+                return true;
+        return false;
+    }
+};
+
+const char kNoRenameFlags[] = "fail link with 1\nfail rename.noreplace with 22\nfail rename.exchange with 22\n";
+
+struct StatusKill {
+    const char* name;
+    const char* image;    // the status folder is an image of this file system ("exfat"), else ext4
+    const char* faults;   // the host's fault plan, for the killed host and the next
+    bool controller;      // the controller writes its next job at the step before the kill
+    bool again = false;   // and once more after the kill: its newest job runs
+};
+
+class StatusFileKillTest : public StatusFileRunTest, public ::testing::WithParamInterface<StatusKill> {};
+
+// The host is killed before each call that renames, links or removes a file in the status folder,
+// from the job's activation to its end; with a controller, that writes its next job one step
+// earlier (and, in one case, again after the kill). At each stop the status file is there, whole,
+// until the job's archive is; after the kill and the next host's run, the job (or the controller's
+// newest job) has run and is archived, and nothing is left under a private name.
+TEST_P(StatusFileKillTest, TheJobOrTheControllersNextJobRunsAndIsArchived)
+{
+    const StatusKill& c = GetParam();
+    std::unique_ptr<ImageFolder> image;
+    if (*c.image) {
+        image = std::make_unique<ImageFolder>(app / "batch.img", app / "Batch", true);
+        if (!image->mounted())
+            GTEST_SKIP() << "no " << c.image << " image can be mounted here";
+    }
+    const fs::path source = app / "in/report.qxp";
+    const fs::path next = app / "in/a.b.qxp";
+    int steps = 0;
+    for (int step = 0; step < 100; ++step) {
+        const std::string at = c.name + std::string(" step ") + std::to_string(step);
+        for (const auto& entry : fs::directory_iterator(app / "Batch"))
+            fs::remove(entry.path());
+        WriteJob("Export", source, app / "out");
+        std::string stops = "stop-at file:Batch/ after " + std::to_string(step) + "\n";
+        if (c.controller)
+            stops += "stop-at file:Batch/ after " + std::to_string(step + 1) + "\n";
+        StoppedHost host;
+        const int status =
+            Start("clock 2006-12-05 08:30:07\n" + std::string(c.faults) + stops + "start\nidle 3\nquit\n", host);
+        if (host.pid < 0) {
+            ASSERT_TRUE(EndedWell(status)) << at;
+            break;   // the run is over before this step: every step was tried
+        }
+        ++steps;
+        // A controller that polls for the end sees the status file, whole, until the archive is there.
+        const auto polled = [&](const char* when) {
+            const std::string text = fs::exists(BatchFile()) ? ReadText(BatchFile()) : std::string();
+            if (text.empty()) {
+                EXPECT_FALSE(ArchivesWith("Source=" + source.string()).empty()) << at << " " << when;
+            } else {
+                EXPECT_NE(text.find("Source="), std::string::npos) << at << " " << when << ": cut\n" << text;
+            }
+        };
+        polled("at the stop");
+        bool lost = false;   // the write landed as the host renamed over the file it compared
+        if (c.controller) {
+            lost = (*c.faults || *c.image) && HeldOut() && fs::exists(BatchFile());
+            ReplaceJob(next);
+            int stopped = 0;
+            if (::kill(host.pid, SIGCONT) != 0 || ::waitpid(host.pid, &stopped, WUNTRACED) != host.pid ||
+                !WIFSTOPPED(stopped))
+                host.pid = -1;
+        } else {
+            polled("after the kill");
+        }
+        host.Kill();
+        const fs::path newest = c.again ? app / "in/News/front.qxp" : next;
+        if (c.again)
+            ReplaceJob(newest);
+        ASSERT_TRUE(Run("clock 2006-12-05 08:30:08\n" + std::string(c.faults) + "start\nidle 3\nquit\n"))
+            << at << Transcript();
+
+        if (c.controller) {
+            const auto ran = ArchivesWith("Source=" + newest.string());
+            EXPECT_TRUE((lost && !c.again) || (ran.size() == 1 && ran[0].find("Count=1\n") != std::string::npos))
+                << at << ": the controller's job did not run\n" << Log();
+        } else {
+            const auto ran = ArchivesWith("Source=" + source.string());
+            EXPECT_FALSE(ran.empty()) << at << ": the job has no archive\n" << Log();
+            for (const std::string& archive : ran)
+                EXPECT_NE(archive.find("Active=False\n"), std::string::npos) << at << archive;
+            // Killed after it marked the file Done, before it removed it: the file stays so.
+            EXPECT_TRUE(!fs::exists(BatchFile()) || ReadText(BatchFile()).find("Mode=Done\n") != std::string::npos)
+                << at << ReadText(BatchFile());
+        }
+        // A claim that its host held when it was killed stays, locked by nobody, for the next claimant.
+        for (const auto& entry : fs::directory_iterator(app / "Batch"))
+            EXPECT_TRUE(entry.path().filename().string()[0] == 'b' || entry.path().extension() == ".claim" ||
+                        entry.path().extension() == ".place")
+                << at << ": left " << entry.path();
+    }
+    EXPECT_GT(steps, 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSystems, StatusFileKillTest,
+    ::testing::Values(StatusKill{"Ext4", "", "", false}, StatusKill{"Ext4Controller", "", "", true},
+                      StatusKill{"Ext4ControllerAgain", "", "", true, true},
+                      StatusKill{"NoRenameFlags", "", kNoRenameFlags, false},
+                      StatusKill{"NoRenameFlagsController", "", kNoRenameFlags, true},
+                      StatusKill{"Exfat", "exfat", "", false}, StatusKill{"ExfatController", "exfat", "", true}),
+    [](const ::testing::TestParamInfo<StatusKill>& info) { return std::string(info.param.name); });
+
+// A host of root's (with a umask that keeps its new files private) is killed while it holds a
+// claim: on the status file, in its job, or on the archive's name, where no hard links serve.
+// The next host, of another account, takes the claim over and runs the job to its archive.
+TEST_F(StatusFileRunTest, AClaimLeftByAHostOfAnotherAccountIsTakenOver)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the host as another user";
+    const struct {
+        const char* claim;
+        const char* faults;
+        const char* point;
+    } cases[] = {{".batch.ini.claim", "", "XFJ12/101"},
+                 {".batch.ini_20061205083007.place", kNoRenameFlags, "rename:batch.ini_20061205083007"}};
+    for (const auto& c : cases) {
+        fs::remove_all(app / "Batch");
+        fs::create_directories(app / "Batch");
+        WriteJob("Export", app / "in/report.qxp", app / "out");
+        const std::string script = "clock 2006-12-05 08:30:07\n" + std::string(c.faults) + "start\nidle 3\nquit\n";
+        StoppedHost root;
+        Start("stop-at " + std::string(c.point) + "\n" + script, root, 0, 077);
+        ASSERT_GT(root.pid, 0) << c.point;
+        root.Kill();
+        ASSERT_TRUE(fs::exists(app / "Batch" / c.claim)) << c.claim;
+        // The controller is the other account; only the claim stays root's.
+        ASSERT_EQ(::chown(app.c_str(), 65534, 65534), 0);
+        for (const auto& entry : fs::recursive_directory_iterator(app))
+            if (entry.path().filename() != c.claim) {
+                ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
+            }
+        StoppedHost user;
+        EXPECT_TRUE(EndedWell(Start(script, user, 65534))) << c.claim;
+        const auto archived = ArchivesWith("Count=1");
+        EXPECT_EQ(archived.size(), 1u) << c.claim << "\n" << Log();
+        EXPECT_FALSE(fs::exists(BatchFile())) << c.claim << "\n" << ReadText(BatchFile());
+        EXPECT_EQ(Log().find("cannot be"), std::string::npos) << c.claim << "\n" << Log();
+    }
+}
+
+// The controller writes its next job as the host activates the job it read, on a file system
+// that exchanges names and on one that cannot: the job it read is archived as superseded, without
+// running, and the next job runs after it.
+TEST_F(StatusFileRunTest, AJobSupersededWhileItIsActivatedIsArchivedAsSuch)
+{
+    for (const char* faults : {"", kNoRenameFlags}) {
+        for (const auto& entry : fs::directory_iterator(app / "Batch"))
+            fs::remove(entry.path());
+        WriteJob("Export", app / "in/report.qxp", app / "out");
+        StoppedHost host;
+        Start("clock 2006-12-05 08:30:07\n" + std::string(faults) + "stop-at file:Batch/\nstart\nidle 3\nquit\n", host);
+        ASSERT_GT(host.pid, 0);
+        ReplaceJob(app / "in/a.b.qxp");
+        EXPECT_TRUE(GoOn(host)) << faults;
+        const auto superseded = ArchivesWith("Source=" + (app / "in/report.qxp").string());
+        ASSERT_EQ(superseded.size(), 1u) << faults << Log();
+        EXPECT_NE(superseded[0].find("Error=the job was superseded by a newer status file before it started\n"),
+                  std::string::npos)
+            << superseded[0];
+        EXPECT_NE(superseded[0].find("Active=False\n"), std::string::npos) << superseded[0];
+        EXPECT_EQ(superseded[0].find("Count="), std::string::npos) << superseded[0];
+        const auto ran = ArchivesWith("Source=" + (app / "in/a.b.qxp").string());
+        ASSERT_EQ(ran.size(), 1u) << faults << Log();
+        EXPECT_NE(ran[0].find("Count=1\n"), std::string::npos) << ran[0];
+        EXPECT_NE(Log().find("was rewritten by its controller while this host activated its job"), std::string::npos)
+            << Log();
+        EXPECT_EQ(Log().find("the job goes on"), std::string::npos) << Log();
+        EXPECT_FALSE(fs::exists(BatchFile()));
+    }
+}
+
+} // namespace
