@@ -1,7 +1,6 @@
 #include "platform/storage/CompoundFile.h"
 
 #include <algorithm>
-#include <utility>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,11 +29,15 @@ constexpr unsigned kWriteShift = 9;         // version 3: 512-byte sectors
 constexpr unsigned kDepthLimit = 1000;      // storage nesting accepted from a file
 constexpr size_t kCopyBlock = 1 << 20;
 
-thread_local std::string t_damage;  // what the last damaged file of this thread was found to hold
+// What the last damaged file of this thread was found to hold. A plain array: a thread-local
+// object with a destructor would tie the library to the threads of a module that is unloaded.
+thread_local char t_damage[512];
 
 // Notes which check a damaged file failed, for StgTakeDamage.
-HRESULT Damaged(std::string what) {
-    t_damage = std::move(what);
+HRESULT Damaged(const std::string& what) {
+    const size_t n = std::min(what.size(), sizeof t_damage - 1);
+    std::memcpy(t_damage, what.data(), n);
+    t_damage[n] = '\0';
     return STG_E_DOCFILECORRUPT;
 }
 
@@ -1093,4 +1096,8 @@ HRESULT File::writeStructures() {
 
 }  // namespace cfb
 
-std::string StgTakeDamage() { return std::exchange(cfb::t_damage, std::string()); }
+std::string StgTakeDamage() {
+    std::string damage = cfb::t_damage;
+    cfb::t_damage[0] = '\0';
+    return damage;
+}
