@@ -48,6 +48,9 @@ struct Bounded {
     std::function<void(const fs::path& in, const fs::path& out)> make;
     // What the general log says; "@" stands for the target's path.
     const char* logged;
+    // A story of tens of millions of characters: the debug host, which checks a story whole after
+    // every change, would take hours over it; the optimised builds take seconds.
+    bool large = false;
 };
 
 const Bounded kBounded[] = {
@@ -75,10 +78,10 @@ const Bounded kBounded[] = {
      "the table can hold"},
     // One character more than a story can hold, which no document file could hold either.
     {"story-over-the-story-limit", [](const fs::path& in, const fs::path& out) { WithFirstRun(in, out, u'a', (64u << 20) + 1); },
-     "####import of story 0 failed: DWX Error<1004>:\tthe story would be longer than the 67108864 characters a document holds"},
+     "####import of story 0 failed: DWX Error<1004>:\tthe story would be longer than the 67108864 characters a document holds", true},
     // 23 Mi characters of three UTF-8 bytes each: a story the host holds, a file it would refuse.
     {"result-over-the-document-limit", [](const fs::path& in, const fs::path& out) { WithFirstRun(in, out, u'\u4E2D', 23u << 20); },
-     "Unable to save the imported document @: File too large"},
+     "Unable to save the imported document @: File too large", true},
 };
 
 TEST(BoundedImport, EachEndsAsAFailedImportNamingItsReasonAndKeepsTheEarlierDocument)
@@ -89,6 +92,10 @@ TEST(BoundedImport, EachEndsAsAFailedImportNamingItsReasonAndKeepsTheEarlierDocu
     const std::string earlier = kesto_test::ReadText(kesto_test::ExampleDocument("minimal.qxp"));
     for (const Bounded& b : kBounded) {
         SCOPED_TRACE(b.name);
+#ifndef NDEBUG
+        if (b.large)
+            continue;
+#endif
         const std::string name = b.name;
         b.make(work / "minimal.dwq", work / (name + ".dwq"));
         std::ofstream(work / (name + ".qxp"), std::ios::binary) << earlier;
