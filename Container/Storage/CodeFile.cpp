@@ -56,7 +56,13 @@ uint32_t U32At(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-[[noreturn]] void ShortRead() { Error(FE_CodeFileShortRead); }
+// A code file whose `size` bytes end before `what`, which begins at `offset`: cut short, or
+// damaged where it says where its parts lie.
+[[noreturn]] void EndsBefore(uint32_t size, const std::string& what, uint64_t offset) {
+  throw FilterException(FE_CodeFileShortRead, "damaged code file, cut short or with a wrong offset: its " +
+                                                  std::to_string(size) + " bytes end before " + what +
+                                                  " at byte " + std::to_string(offset));
+}
 [[noreturn]] void Detached() { Error(FE_StorageReverted); }
 
 // ---- Writer ---------------------------------------------------------------------------------
@@ -498,21 +504,28 @@ class CF_Reader {
 // Serves a stream's chunks in writing order.
 class ChunkReader : public InStream {
  public:
-  ChunkReader(CF_Reader* const& reader, uint32_t tableOffset) : m_reader(reader) {
+  ChunkReader(CF_Reader* const& reader, uint32_t id, uint32_t tableOffset) : m_reader(reader), m_id(id) {
     CF_Reader& r = Reader();
     const uint32_t size = r.CodeSize();
-    if (tableOffset == kNoOffset || tableOffset > size || size - tableOffset < 4) ShortRead();
+    if (tableOffset == kNoOffset || tableOffset > size || size - tableOffset < 4)
+      EndsBefore(size, "the end of the chunk table of stream " + std::to_string(id), uint64_t(tableOffset) + 4);
     uint8_t word[4];
     r.ReadAt(word, 4, tableOffset);
     const uint32_t count = U32At(word);
-    if (count > (size - tableOffset - 4) / kChunkRecordSize) ShortRead();
+    if (count > (size - tableOffset - 4) / kChunkRecordSize)
+      EndsBefore(size, "the end of the chunk table of stream " + std::to_string(id) + " (" + std::to_string(count) + " chunks)",
+                 uint64_t(tableOffset) + 4 + uint64_t(count) * kChunkRecordSize);
     std::vector<uint8_t> records(size_t(count) * kChunkRecordSize);
     if (count) r.ReadAt(records.data(), static_cast<uint32_t>(records.size()), tableOffset + 4);
     m_chunks.reserve(count);
-    for (uint32_t i = 0; i < count; ++i)  // stored last chunk first
+    for (uint32_t i = 0; i < count; ++i) {  // stored last chunk first
       m_chunks.emplace_back(U32At(&records[8 * i]), U32At(&records[8 * i + 4]));
+      m_left += m_chunks.back().second;
+    }
     m_next = count;
   }
+
+  uint64_t Deliverable() const override { return m_left; }
 
   uint32_t GetData(void* buffer, uint32_t count) override {
     auto* bytes = static_cast<uint8_t*>(buffer);
@@ -535,9 +548,11 @@ class ChunkReader : public InStream {
       }
       const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(wanted, run));
       const uint64_t from = uint64_t(m_current.first) + m_used;
-      if (from + take > Reader().CodeSize()) ShortRead();
+      if (from + take > Reader().CodeSize())
+        EndsBefore(Reader().CodeSize(), "the end of a chunk of stream " + std::to_string(m_id), from + take);
       Reader().ReadAt(bytes + delivered, take, static_cast<uint32_t>(from));
       delivered += take;
+      m_left -= take;
       for (uint32_t left = take;;) {
         const uint32_t step = std::min(left, m_current.second - m_used);
         m_used += step;
@@ -561,12 +576,14 @@ class ChunkReader : public InStream {
   uint32_t m_next;                                      // chunks below this are still to read
   std::pair<uint32_t, uint32_t> m_current{0, 0};
   uint32_t m_used = 0;
+  uint64_t m_left = 0;  // bytes of the chunks not yet delivered
+  uint32_t m_id;
 };
 
 class CF_OLEInStream : public CF_InStream {
  public:
   CF_OLEInStream(CF_Reader& reader, const CF_Descriptor& descriptor)
-      : m_reader(&reader), m_descriptor(descriptor), m_chunks(m_reader, descriptor.tableOffset) {}
+      : m_reader(&reader), m_descriptor(descriptor), m_chunks(m_reader, descriptor.id, descriptor.tableOffset) {}
 
   ~CF_OLEInStream() override {
     m_inflate.reset();
@@ -579,6 +596,12 @@ class CF_OLEInStream : public CF_InStream {
     if (m_descriptor.compression != cf_Compressed) return m_chunks.GetData(buffer, count);
     if (!m_inflate) m_inflate = LZ_InStream::New(m_chunks, kStreamWindowBits);
     return m_inflate->GetData(buffer, count);
+  }
+
+  uint64_t Deliverable() const override {
+    if (m_descriptor.compression != cf_Compressed) return m_chunks.Deliverable();
+    if (m_inflate) return m_inflate->Deliverable();
+    return LZ_MostInflated(m_chunks.Deliverable());
   }
 
   void Detach() { m_reader = nullptr; }
@@ -698,11 +721,11 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
 
     m_size = m_code->Seek(0, SO_End);
     uint8_t header[kHeaderSize];
-    if (m_size < kHeaderSize) ShortRead();
+    if (m_size < kHeaderSize) EndsBefore(m_size, "the end of its header", kHeaderSize);
     ReadAt(header, kHeaderSize, 0);
     const uint32_t count = U32At(header);
     const uint32_t directory = U32At(header + 4);
-    if (directory > m_size) ShortRead();
+    if (directory > m_size) EndsBefore(m_size, "its directory", directory);
     if (minor == 0)
       ReadOldDirectory(count, directory);
     else
@@ -775,7 +798,9 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
 
  private:
   void ReadDirectory(uint32_t count, uint32_t directory) {
-    if (count > (m_size - directory) / kDescriptorSize) ShortRead();
+    if (count > (m_size - directory) / kDescriptorSize)
+      EndsBefore(m_size, "the end of its directory of " + std::to_string(count) + " streams",
+                 directory + uint64_t(count) * kDescriptorSize);
     m_denseOffsets.reserve(count);
     m_denseCompressions.reserve(count);
     // In pieces: the whole directory at once would be a copy of it beside its table.
@@ -790,15 +815,20 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
       }
       done += n;
     }
-    // The name table may be cut short: what arrived is kept.
+    // The name table is the last part of the file, so a file cut short, even at a sector
+    // boundary, loses names first: without them its streams could not be found, and the file
+    // would pass for one without them.
     m_nameTable = directory + count * kDescriptorSize;
     m_code->Seek(static_cast<int32_t>(m_nameTable), SO_Begin);
     uint32_t names = 0;
-    if (!GetU32(*m_code, names)) return;
+    if (!GetU32(*m_code, names)) EndsBefore(m_size, "the count of its name table", m_nameTable);
     std::string name;
     for (uint32_t i = 0; i < names; ++i) {
+      const uint32_t at = m_code->Seek(0, SO_Current);
       uint32_t id = 0;
-      if (!ReadShortString(name, *m_code) || !GetU32(*m_code, id)) return;
+      if (!ReadShortString(name, *m_code) || !GetU32(*m_code, id))
+        EndsBefore(m_size, "the end of name " + std::to_string(i) + " of its name table of " + std::to_string(names),
+                   at);
       m_ids.Insert(name, id);  // a name listed again keeps its first id
     }
   }
@@ -819,12 +849,16 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     m_code->Seek(static_cast<int32_t>(directory), SO_Begin);
     std::string name;
     for (uint32_t i = 0; i < count; ++i) {
+      const uint32_t at = m_code->Seek(0, SO_Current);
+      const auto entryCut = [&] {
+        EndsBefore(m_size, "the end of entry " + std::to_string(i) + " of its directory of " + std::to_string(count) + " streams",
+                   at);
+      };
       uint8_t length = 0;
-      if (!GetU8(*m_code, length)) ShortRead();
+      if (!GetU8(*m_code, length)) entryCut();
       name.assign(length, '\0');
       uint8_t rest[9];
-      if (m_code->GetData(name.data(), length) != length || m_code->GetData(rest, 9) != 9)
-        ShortRead();
+      if (m_code->GetData(name.data(), length) != length || m_code->GetData(rest, 9) != 9) entryCut();
       const uint32_t known = m_ids.Count();
       const auto [id, added] = m_ids.Insert(name, known);
       if (added) m_names.emplace_back(id, m_ids.Place(known));
@@ -879,11 +913,11 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
   }
 
   void ReadAt(void* buffer, uint32_t size, uint32_t offset) override {
-    if (offset != kNoOffset) {
-      if (offset > m_size) ShortRead();
-      m_code->Seek(static_cast<int32_t>(offset), SO_Begin);
-    }
-    if (m_code->GetData(buffer, size) != size) ShortRead();
+    if (offset == kNoOffset) offset = m_code->Seek(0, SO_Current);
+    if (offset > m_size) EndsBefore(m_size, "data it places", offset);
+    m_code->Seek(static_cast<int32_t>(offset), SO_Begin);
+    if (m_code->GetData(buffer, size) != size)
+      EndsBefore(m_size, "the end of " + std::to_string(size) + " bytes it places", uint64_t(offset) + size);
   }
 
   uint32_t CodeSize() const override { return m_size; }

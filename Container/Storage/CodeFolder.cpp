@@ -191,7 +191,11 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
       const uint32_t length = uint32_t(word[0]) | uint32_t(word[1]) << 8 |
                               uint32_t(word[2]) << 16 | uint32_t(word[3]) << 24;
       if (length == 0) Error(FE_CodeFileShortRead);  // not even the terminator
-      if (!ReadGrowing(*stream, name, length)) Error(FE_CodeFileShortRead);
+      // A length no data of the table could fill is refused before any room is made for it.
+      const uint64_t deliverable = stream->Deliverable();
+      if (length > deliverable)
+        NameTooLong(length, "more than the rest of the table can hold (" + std::to_string(deliverable) + " bytes)");
+      if (!ReadGrowing(*stream, name, length)) NameTooLong(length, "more than the table holds");
       name.back() = 0;
       const auto index = static_cast<int32_t>(ReadRecordWord(*stream));
       const uint32_t number = ReadRecordWord(*stream);
@@ -208,6 +212,15 @@ class CF_InFolderImpl : public CF_EnumerableInFolder {
   std::unique_ptr<CF_InStream> OpenStream(const char* name, uint32_t tag) override {
     if (CF_NameComposer::IsReserved(name)) return nullptr;
     return m_file.OpenStream(Composed(m_names, name, m_scratch), tag);
+  }
+
+  // The table's next record names a name of `length` bytes, which its data cannot give.
+  [[noreturn]] void NameTooLong(uint32_t length, const std::string& than) const {
+    std::string folder = m_names.Prefix().empty() ? "the root folder" : "folder ";
+    for (char c : m_names.Prefix()) folder += c == CF_NameComposer::kItemSeparator ? '/' : c;
+    throw FilterException(FE_CodeFileShortRead, "damaged code file: record " + std::to_string(m_table.size()) +
+                                                    " of the table of " + folder + " names a name of " +
+                                                    std::to_string(length) + " bytes, " + than);
   }
 
   std::unique_ptr<CF_InFolder> OpenFolder(const char* name, int32_t index) override {

@@ -60,6 +60,7 @@ const char* FilterErrorText(int32_t code) {
     case FE_StorageWriteFault: return "write fault";
     case FE_StorageTooManyOpenFiles: return "too many open files";
     case FE_StorageUnexpected: return "unexpected storage failure";
+    case FE_StorageCorrupt: return "damaged compound file";
     case FE_CodeFileVersion: return "code file of a newer format version";
     case FE_CodeFileShortRead: return "damaged code file: a record ended before it was complete or is listed twice";
     case FE_ZlibMemory: return "zlib: out of memory";

@@ -36,6 +36,7 @@ enum FilterErrorCode : int32_t {
   FE_StorageWriteFault = 33013,
   FE_StorageTooManyOpenFiles = 33014,
   FE_StorageUnexpected = 33015,
+  FE_StorageCorrupt = 33016,      // a damaged compound file; the text names the damage
   FE_CodeFileVersion = 34000,     // written by a newer format version
   FE_CodeFileShortRead = 34001,   // a record ended before it was complete
   FE_ZlibMemory = 44001,

@@ -177,6 +177,13 @@ class LZ_InStream_Impl final : public LZ_InStream, private ZlibChecked {
     return count - m_zs.avail_out;
   }
 
+  uint64_t Deliverable() const override {
+    if (m_ended) return 0;
+    const uint64_t source = m_source.Deliverable();
+    if (source == kUnknownDeliverable) return kUnknownDeliverable;
+    return LZ_MostInflated(source + m_zs.avail_in);
+  }
+
  private:
   InStream& m_source;
   bool m_ended = false;
@@ -186,6 +193,12 @@ class LZ_InStream_Impl final : public LZ_InStream, private ZlibChecked {
 };
 
 }  // namespace
+
+uint64_t LZ_MostInflated(uint64_t compressed) {
+  constexpr uint64_t kMaxRatio = 1032, kMaxPending = 258;
+  return compressed > (UINT64_MAX - kMaxPending) / kMaxRatio ? InStream::kUnknownDeliverable
+                                                             : compressed * kMaxRatio + kMaxPending;
+}
 
 std::unique_ptr<LZ_OutStream> LZ_OutStream::New(OutStream& target, LZ_CompressionLevel level,
                                                  LZ_WindowBits windowBits,

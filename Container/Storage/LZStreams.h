@@ -24,6 +24,11 @@ class LZ_OutStream : public OutStream {
   virtual void Finish() = 0;
 };
 
+// The most bytes `compressed` bytes of a zlib stream can inflate to: deflate describes at most
+// 258 bytes with two bits, so no byte of input gives more than 1032 bytes, and inflate may still
+// owe the rest of one such match.
+uint64_t LZ_MostInflated(uint64_t compressed);
+
 class LZ_InStream : public InStream {
  public:
   // `source` is not owned and must outlive the stream. Reading past the end of the compressed

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "Container/Storage/Errors.h"
+#include "platform/storage/StructuredStorage.h"
 
 OLEObject::~OLEObject() = default;
 
@@ -29,6 +30,7 @@ int OLEObject::ResultCode(int32_t result) {
     case 0x8003001Du: return FE_StorageWriteFault;          // STG_E_WRITEFAULT
     case 0x80030004u: return FE_StorageTooManyOpenFiles;    // STG_E_TOOMANYOPENFILES
     case 0x8000FFFFu: return FE_StorageUnexpected;          // E_UNEXPECTED
+    case 0x80030109u: return FE_StorageCorrupt;             // STG_E_DOCFILECORRUPT
     case 0x80030008u:                                       // STG_E_INSUFFICIENTMEMORY
     case 0x8007000Eu: return FE_StorageOutOfMemory;         // E_OUTOFMEMORY
     default: return FE_StorageFailure;
@@ -36,6 +38,10 @@ int OLEObject::ResultCode(int32_t result) {
 }
 
 void OLEObject::Abort(int32_t result, const char16_t* item) {
+  // A damaged file is said with the damage the platform found (which check of the file failed).
+  const std::string damage = StgTakeDamage();
+  if (result == STG_E_DOCFILECORRUPT && !damage.empty())
+    throw FilterException(FE_StorageCorrupt, std::string(FilterErrorText(FE_StorageCorrupt)) + ": " + damage);
   // Every failure is raised, however often the medium was found full before: a storage error
   // that went unreported would let a broken container pass for a good one.
   Error(ResultCode(result), item ? item : u"");

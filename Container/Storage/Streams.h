@@ -19,6 +19,10 @@ class instream<void> {
   // Reads up to `count` bytes and answers how many arrived; fewer than asked (0 included) means
   // the data has ended.
   virtual uint32_t GetData(void* buffer, uint32_t count) = 0;
+  // At most how many more bytes GetData can deliver, so that a reader can refuse a length no
+  // data could fill before it makes room for it; kUnknownDeliverable when the stream cannot tell.
+  static constexpr uint64_t kUnknownDeliverable = UINT64_MAX;
+  virtual uint64_t Deliverable() const { return kUnknownDeliverable; }
 };
 
 // A sink of bytes. Failures are raised as FilterException.

@@ -323,8 +323,10 @@ void Digger::WriteText(const std::u16string& chars, bool special)
     SetCurrentBox(mStory.GetBox());
     BumpChangeCounter(0);
     const int32_t before = Length();
-    InsertHostText(mStory.GetTextHandle(true), CurrentPos(), static_cast<int32_t>(chars.size()), chars.data(),
-                   special ? 1 : 0);
+    if (InsertHostText(mStory.GetTextHandle(true), CurrentPos(), static_cast<int32_t>(chars.size()), chars.data(),
+                       special ? 1 : 0) == XT_ERR_STORY_TOO_LONG)
+        throw KestoException(kDwxError, MsgString("the story would be longer than the " + std::to_string(XT_MAX_STORY_CHARACTERS) +
+                                                  " characters a document holds"));
     BumpChangeCounter(0);
     mShift += Length() - before;
 }

@@ -28,6 +28,20 @@ constexpr size_t kEntrySize = 128;
 constexpr unsigned kWriteShift = 9;         // version 3: 512-byte sectors
 constexpr unsigned kDepthLimit = 1000;      // storage nesting accepted from a file
 constexpr size_t kCopyBlock = 1 << 20;
+
+// What the last damaged file of this thread was found to hold. A plain array: a thread-local
+// object with a destructor would tie the library to the threads of a module that is unloaded.
+thread_local char t_damage[512];
+
+// Notes which check a damaged file failed, for StgTakeDamage.
+HRESULT Damaged(const std::string& what) {
+    const size_t n = std::min(what.size(), sizeof t_damage - 1);
+    std::memcpy(t_damage, what.data(), n);
+    t_damage[n] = '\0';
+    return STG_E_DOCFILECORRUPT;
+}
+
+std::string Num(uint64_t n) { return std::to_string(n); }
 constexpr size_t kHoldSize = 1 << 20;       // stream data gathered before it is written
 constexpr uint32_t kPageAlignment = 4096;
 constexpr uint32_t kLargeAlignment = 64 * 1024;
@@ -372,12 +386,12 @@ HRESULT File::load(uint64_t fileSize) {
     const uint16_t shift = get16(h + 30);
     if (get16(h + 28) != 0xFFFE || get16(h + 32) != 6 || get32(h + 56) != kMiniStreamCutoff ||
         !((major == 3 && shift == 9) || (major == 4 && shift == 12)))
-        return STG_E_DOCFILECORRUPT;
+        return Damaged("its header is that of no version 3 or 4 compound file");
     shift_ = shift;
     const uint64_t sectorSize = uint64_t(1) << shift;
-    if (fileSize < sectorSize) return STG_E_DOCFILECORRUPT;
+    if (fileSize < sectorSize) return Damaged("it ends inside its header's sector");
     const uint64_t sectors = unitsFor(fileSize - sectorSize, sectorSize);
-    if (sectors > kMaxRegSect) return STG_E_DOCFILECORRUPT;
+    if (sectors > kMaxRegSect) return Damaged("it has more sectors than a compound file can number");
     sectorCount_ = uint32_t(sectors);
     const auto sizeField = [major](const uint8_t* p) { return major == 3 ? uint64_t(get32(p)) : get64(p); };
 
@@ -388,11 +402,20 @@ HRESULT File::load(uint64_t fileSize) {
     const uint32_t firstDifat = get32(h + 68);
     const uint32_t difatCount = get32(h + 72);
     if (fatCount > sectorCount_ || miniFatCount > sectorCount_ || difatCount > sectorCount_)
-        return STG_E_DOCFILECORRUPT;
+        return Damaged("its header counts " + Num(std::max({fatCount, miniFatCount, difatCount})) +
+                       " sectors of a table, more than the file's " + Num(sectorCount_) + " sectors");
 
+    // Each sector belongs to one chain: a sector met again is a loop, or a sector two chains share.
     std::vector<uint8_t> used(sectorCount_);   // bytes, not bits: the chains of a large file are long
-    const auto claim = [&](uint32_t s) {
-        if (s >= sectorCount_ || used[s]) return false;
+    std::string damage;
+    const auto beyondOrTaken = [&](uint32_t s, size_t count, const std::string& chain, bool own) {
+        damage = s >= count ? chain + " names sector " + Num(s) + ", beyond the " + Num(count) + " there are"
+                 : own      ? chain + " loops back to sector " + Num(s)
+                            : chain + " runs into sector " + Num(s) + ", which another chain holds";
+        return false;
+    };
+    const auto claim = [&](uint32_t s, const char* chain) {
+        if (s >= sectorCount_ || used[s]) return beyondOrTaken(s, sectorCount_, chain, false);
         used[s] = 1;
         return true;
     };
@@ -403,18 +426,21 @@ HRESULT File::load(uint64_t fileSize) {
     fatSectors.reserve(fatCount);
     for (size_t i = 0; i < kHeaderDifat && fatSectors.size() < fatCount; ++i) {
         const uint32_t s = get32(h + 76 + 4 * i);
-        if (!claim(s)) return STG_E_DOCFILECORRUPT;
+        if (!claim(s, "the allocation table's list of its sectors")) return Damaged(damage);
         fatSectors.push_back(s);
     }
     std::vector<uint8_t> block(sectorSize);
     uint32_t next = firstDifat;
     for (uint32_t seen = 0; fatSectors.size() < fatCount; ++seen) {
-        if (seen == difatCount || !claim(next)) return STG_E_DOCFILECORRUPT;
+        if (seen == difatCount)
+            return Damaged("its header lists " + Num(fatSectors.size()) + " of its " + Num(fatCount) +
+                           " allocation-table sectors");
+        if (!claim(next, "the chain of the allocation table's list")) return Damaged(damage);
         if (HRESULT hr = readAt(fd_, block.data(), sectorSize, (uint64_t(next) + 1) << shift); FAILED(hr))
             return hr;
         for (size_t k = 0; k + 1 < perSector && fatSectors.size() < fatCount; ++k) {
             const uint32_t s = get32(block.data() + 4 * k);
-            if (!claim(s)) return STG_E_DOCFILECORRUPT;
+            if (!claim(s, "the allocation table's list of its sectors")) return Damaged(damage);
             fatSectors.push_back(s);
         }
         next = get32(block.data() + 4 * (perSector - 1));
@@ -431,13 +457,17 @@ HRESULT File::load(uint64_t fileSize) {
     std::vector<uint32_t> fat;
     if (HRESULT hr = readTable(fatSectors, fat); FAILED(hr)) return hr;
 
-    // Follows `count` links of a chain (or up to its end for kWholeChain), claiming each unit.
+    // Follows `count` links of a chain (or up to its end for kWholeChain), claiming each unit;
+    // false, with the damage noted, when a link leads out of the table or to a unit taken.
     constexpr uint64_t kWholeChain = ~uint64_t(0);
-    const auto follow = [](uint32_t start, uint64_t count, const std::vector<uint32_t>& table,
-                           std::vector<uint8_t>& taken, std::vector<uint32_t>& out) {
+    const auto follow = [&](uint32_t start, uint64_t count, const std::vector<uint32_t>& table,
+                            std::vector<uint8_t>& taken, std::vector<uint32_t>& out, const std::string& chain) {
         uint32_t s = start;
+        const size_t first = out.size();
         for (uint64_t k = 0; count == kWholeChain ? s != kEndOfChain : k < count; ++k) {
-            if (s >= table.size() || s >= taken.size() || taken[s]) return false;
+            if (s >= table.size() || s >= taken.size() || taken[s])
+                return beyondOrTaken(s, std::min(table.size(), taken.size()), chain,
+                                     std::find(out.begin() + first, out.end(), s) != out.end());
             taken[s] = 1;
             out.push_back(s);
             s = table[s];
@@ -446,19 +476,20 @@ HRESULT File::load(uint64_t fileSize) {
     };
 
     std::vector<uint32_t> directoryChain;
-    if (!follow(firstDirectory, kWholeChain, fat, used, directoryChain) || directoryChain.empty())
-        return STG_E_DOCFILECORRUPT;
+    if (!follow(firstDirectory, kWholeChain, fat, used, directoryChain, "the directory's chain")) return Damaged(damage);
+    if (directoryChain.empty()) return Damaged("its directory is empty");
     const size_t directorySize = directoryChain.size() * sectorSize;
     const std::unique_ptr<uint8_t[]> directory(new uint8_t[directorySize]);   // every byte is read
     if (HRESULT hr = readSectors(directoryChain, 0, directory.get(), directorySize); FAILED(hr)) return hr;
     const size_t entries = directorySize / kEntrySize;
     const uint8_t* rootEntry = directory.get();
-    if (rootEntry[66] != uint8_t(Kind::Root)) return STG_E_DOCFILECORRUPT;
+    if (rootEntry[66] != uint8_t(Kind::Root)) return Damaged("its directory begins with no root entry");
 
     std::vector<uint32_t> miniFat;
     if (miniFatCount > 0) {
         std::vector<uint32_t> miniFatChain;
-        if (!follow(firstMiniFat, miniFatCount, fat, used, miniFatChain)) return STG_E_DOCFILECORRUPT;
+        if (!follow(firstMiniFat, miniFatCount, fat, used, miniFatChain, "the mini allocation table's chain"))
+            return Damaged(damage);
         if (HRESULT hr = readTable(miniFatChain, miniFat); FAILED(hr)) return hr;
     }
 
@@ -467,8 +498,10 @@ HRESULT File::load(uint64_t fileSize) {
     miniSize_ = miniSize;
     if (miniSize > 0) {
         const uint64_t needed = unitsFor(miniSize, sectorSize);
-        if (needed > sectorCount_ || !follow(get32(rootEntry + 116), needed, fat, used, miniChain_))
-            return STG_E_DOCFILECORRUPT;
+        if (needed > sectorCount_)
+            return Damaged("its mini stream of " + Num(miniSize) + " bytes is larger than the file");
+        if (!follow(get32(rootEntry + 116), needed, fat, used, miniChain_, "the mini stream's chain"))
+            return Damaged(damage);
     }
     std::vector<uint8_t> miniUsed(std::min<uint64_t>(miniFat.size(), miniSize / kMiniSectorSize));
 
@@ -491,20 +524,26 @@ HRESULT File::load(uint64_t fileSize) {
     while (!pending.empty()) {
         const Pending p = pending.back();
         pending.pop_back();
-        if (p.id >= entries || visited[p.id]) return STG_E_DOCFILECORRUPT;
+        if (p.id >= entries)
+            return Damaged("its directory links to entry " + Num(p.id) + ", beyond its " + Num(entries) + " entries");
+        if (visited[p.id]) return Damaged("its directory links to entry " + Num(p.id) + " a second time (a cycle)");
         visited[p.id] = true;
         const uint8_t* e = directory.get() + size_t(p.id) * kEntrySize;
 
         const uint16_t nameBytes = get16(e + 64);
-        if (nameBytes < 4 || nameBytes > 64 || nameBytes % 2 != 0) return STG_E_DOCFILECORRUPT;
+        const std::string entry = "directory entry " + Num(p.id);
+        if (nameBytes < 4 || nameBytes > 64 || nameBytes % 2 != 0)
+            return Damaged(entry + " has a name of " + Num(nameBytes) + " bytes");
         std::u16string name(nameBytes / 2 - 1, u'\0');
         for (size_t k = 0; k < name.size(); ++k)
-            if ((name[k] = char16_t(get16(e + 2 * k))) == 0) return STG_E_DOCFILECORRUPT;
+            if ((name[k] = char16_t(get16(e + 2 * k))) == 0) return Damaged(entry + " has a NUL inside its name");
         const uint8_t type = e[66];
-        if (type != uint8_t(Kind::Storage) && type != uint8_t(Kind::Stream)) return STG_E_DOCFILECORRUPT;
+        if (type != uint8_t(Kind::Storage) && type != uint8_t(Kind::Stream))
+            return Damaged(entry + " is of type " + Num(type) + ", neither storage nor stream");
         auto owned = std::make_unique<Node>();
         Node& node = *owned;
-        if (!p.parent->children.emplace(upperCased(name), std::move(owned)).second) return STG_E_DOCFILECORRUPT;
+        if (!p.parent->children.emplace(upperCased(name), std::move(owned)).second)
+            return Damaged(entry + " has the name of another item of its storage");
         node.name = std::move(name);
         node.kind = Kind(type);
         node.parent = p.parent;
@@ -518,19 +557,25 @@ HRESULT File::load(uint64_t fileSize) {
             const uint32_t start = get32(e + 116);
             if (node.size < kMiniStreamCutoff) {
                 node.chain.reserve(size_t(unitsFor(node.size, kMiniSectorSize)));
-                if (!follow(start, unitsFor(node.size, kMiniSectorSize), miniFat, miniUsed, node.chain))
-                    return STG_E_DOCFILECORRUPT;
+                if (!follow(start, unitsFor(node.size, kMiniSectorSize), miniFat, miniUsed, node.chain,
+                            "the mini-sector chain of stream \"" + utf16ToUtf8(node.name) + "\" (" + entry + ")"))
+                    return Damaged(damage);
             } else {
                 const uint64_t needed = unitsFor(node.size, sectorSize);
-                if (needed > sectorCount_) return STG_E_DOCFILECORRUPT;
+                if (needed > sectorCount_)
+                    return Damaged("stream \"" + utf16ToUtf8(node.name) + "\" (" + entry + ") of " + Num(node.size) +
+                                   " bytes is larger than the file");
                 node.chain.reserve(size_t(needed));
-                if (!follow(start, needed, fat, used, node.chain)) return STG_E_DOCFILECORRUPT;
+                if (!follow(start, needed, fat, used, node.chain,
+                            "the chain of stream \"" + utf16ToUtf8(node.name) + "\" (" + entry + ")"))
+                    return Damaged(damage);
             }
         }
         for (const size_t at : {68, 72})
             if (get32(e + at) != kNoStream) pending.push_back({get32(e + at), p.parent, p.depth});
         if (node.kind == Kind::Storage && get32(e + 76) != kNoStream) {
-            if (p.depth >= kDepthLimit) return STG_E_DOCFILECORRUPT;
+            if (p.depth >= kDepthLimit)
+                return Damaged("its storages nest deeper than " + Num(kDepthLimit) + " levels");
             pending.push_back({get32(e + 76), &node, p.depth + 1});
         }
     }
@@ -1050,3 +1095,9 @@ HRESULT File::writeStructures() {
 }
 
 }  // namespace cfb
+
+std::string StgTakeDamage() {
+    std::string damage = cfb::t_damage;
+    cfb::t_damage[0] = '\0';
+    return damage;
+}

@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // ---- Result codes ---------------------------------------------------------------------------
 
@@ -286,6 +287,12 @@ HRESULT StgOpenStorage(const char* pwcsName, IStorage* pstgPriority, uint32_t gr
                        char16_t** snbExclude, uint32_t reserved, IStorage** ppstgOpen);
 HRESULT StgOpenStorage(const char16_t* pwcsName, IStorage* pstgPriority, uint32_t grfMode,
                        char16_t** snbExclude, uint32_t reserved, IStorage** ppstgOpen);
+
+// What the last call of this thread that answered STG_E_DOCFILECORRUPT found damaged, in words
+// ("the directory's chain loops back to sector 7"), or "" when it said nothing more; taking it
+// clears it. The platform this stands in for answers the code alone, but its loader knows which
+// check failed, and a log that names the damage tells a reader what happened to the file.
+std::string StgTakeDamage();
 
 // The task allocator (dwMemContext must be MEMCTX_TASK). The allocator lives as long as the
 // process; AddRef/Release on it are harmless.

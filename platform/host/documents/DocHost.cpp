@@ -214,6 +214,11 @@ int32_t DocHost::WriteProject(Projectx& px, const std::string& path, const char*
         Note(std::string("doc.broken ") + e.what());
         return HostErr::WriteFailed;
     }
+    // The host's reader would refuse it: the file it would replace stays as it is.
+    if (const std::string fault = DocumentSizeFault(bytes.size()); !fault.empty()) {
+        Note("doc.save refused: " + fault);
+        return HostFileError(EFBIG, HostErr::WriteFailed);
+    }
     int error = WriteFault(role);
     if (error != 0 || !WriteFileAtomically(path, bytes, &error))
         return HostFileError(error, HostErr::WriteFailed);

@@ -785,9 +785,11 @@ void AddVerbs(HostExtensions& ext)
             return false;
         }
         try {
-            if (WriteFileAtomically(c.runner.Path(c.line.words[1]), PrintDocument(*project)))
+            const std::string text = PrintDocument(*project);
+            error = DocumentSizeFault(text.size());
+            if (error.empty() && WriteFileAtomically(c.runner.Path(c.line.words[1]), text))
                 return true;
-            error = "cannot write " + c.line.words[1];
+            error = "cannot write " + c.line.words[1] + (error.empty() ? "" : ": " + error);
         } catch (const DocumentError& e) {
             error = e.what();
         }
@@ -820,6 +822,8 @@ int DocCommand(const std::vector<std::string>& args)
             return 0;
         }
         const std::string text = PrintDocument(*project);
+        if (const std::string fault = DocumentSizeFault(text.size()); !fault.empty())
+            throw DocumentError("", fault);  // its canonical form is larger than the host reads
         if (args.size() == 2) {
             std::fwrite(text.data(), 1, text.size(), stdout);
             return 0;

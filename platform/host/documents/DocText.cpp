@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/host/documents/DocHostState.h"
+#include "platform/host/documents/XTDocSuites.h"
 
 namespace xthost::doc {
 
@@ -25,6 +26,10 @@ void Follow(Story& story, int32_t pos, int32_t n)
             *at = std::max(pos, *at + n);
     story.insertFormat = 0;
 }
+
+// The reason a text edit was refused with TooLong.
+const std::string kTooLong = "text.refused the story would be longer than the " + std::to_string(XT_MAX_STORY_CHARACTERS) +
+                             " characters a document's file can hold";
 
 }  // namespace
 
@@ -252,6 +257,8 @@ int32_t DocHost::InsertText(int32_t text, int32_t pos, const std::u16string& cha
                     const bool atPoint = story->selStart == pos && story->selEnd == pos;
                     result = xthost::doc::InsertText(*lx->project->project, *story, pos, chars,
                                                      atPoint ? story->insertFormat : 0);
+                    if (result == HostErr::TooLong)
+                        Note(kTooLong);
                     if (result == HostErr::Ok && !chars.empty()) {
                         Follow(*story, pos, static_cast<int32_t>(chars.size()));
                         StoryChanged(*lx, *story);
@@ -291,6 +298,8 @@ int32_t DocHost::CopyText(int32_t src, int32_t start, int32_t end, int32_t dst, 
                         return source ? result : HostErr::BadRef;
                     result = xthost::doc::CopyText(StoryPlace{from->project->project.get(), from->layout, source}, start, end,
                                                    StoryPlace{to->project->project.get(), to->layout, target}, pos);
+                    if (result == HostErr::TooLong)
+                        Note(kTooLong);
                     if (result == HostErr::Ok && end > start) {
                         // Handles go with their boxes and stories, so equal counts mean nothing
                         // new to number, and the walk over the whole layout is spared.

@@ -1052,10 +1052,17 @@ private:
 
 }  // namespace
 
+std::string DocumentSizeFault(uint64_t size)
+{
+    if (size <= kMaxDocumentFileSize)
+        return {};
+    return "file larger than " + std::to_string(kMaxDocumentFileSize >> 20) + " MiB (" + std::to_string(size) + " bytes)";
+}
+
 std::unique_ptr<Project> ParseDocument(const std::string& bytes)
 {
-    if (bytes.size() > kMaxDocumentFileSize)
-        Fail("", "file larger than 64 MiB");
+    if (const std::string fault = DocumentSizeFault(bytes.size()); !fault.empty())
+        Fail("", fault);
     PathTracker tracker;
     json root;
     try {
@@ -1084,9 +1091,9 @@ std::unique_ptr<Project> ReadDocumentFile(const std::string& path)
     struct stat st {};
     std::string bytes;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (ok && static_cast<uint64_t>(st.st_size) > kMaxDocumentFileSize) {
+    if (const std::string fault = ok ? DocumentSizeFault(static_cast<uint64_t>(st.st_size)) : ""; !fault.empty()) {
         ::close(fd);
-        Fail("", "file larger than 64 MiB");
+        Fail("", fault);
     }
     if (ok) {
         bytes.resize(static_cast<size_t>(st.st_size));

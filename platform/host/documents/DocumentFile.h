@@ -12,8 +12,10 @@
 
 namespace xthost::doc {
 
-// Files above this size are refused before they are read.
+// Files above this size are refused before they are read, and never written.
 constexpr size_t kMaxDocumentFileSize = XT_MAX_DOCUMENT_FILE_BYTES;
+// Why a file of `size` bytes is no document the host reads or writes: "" when it is not too large.
+std::string DocumentSizeFault(uint64_t size);
 
 // Parses and checks a document; throws DocumentError.
 std::unique_ptr<Project> ParseDocument(const std::string& bytes);

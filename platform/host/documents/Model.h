@@ -40,6 +40,7 @@ constexpr int32_t NoDocument = -3003;    // the call needs an open document
 constexpr int32_t WriteFailed = -3004;   // a file could not be written
 constexpr int32_t Locked = -3005;        // the story is locked against edits
 constexpr int32_t NoUid = -3006;         // the document cannot number another box or story
+constexpr int32_t TooLong = -3007;       // the story would be longer than a document's file can hold
 }  // namespace HostErr
 
 // A file the host refuses: the JSON path of the first fault and what is wrong there.
@@ -137,6 +138,7 @@ struct Story {
     struct Finger {
         size_t chars = 0, runs = 0, paras = 0;  // the sizes it saw
         int32_t pos = 0, para = 0;              // paragraph `para` holds position `pos`
+        int32_t paraStart = 0;                  // where paragraph `para` starts; -1: not known
         size_t run = 0;                         // run `run` starts at `runStart`
         int32_t runStart = 0;
         // The length of each paragraph, its end included, kept up to date by the edits once

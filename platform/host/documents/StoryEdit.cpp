@@ -1,5 +1,7 @@
 #include "platform/host/documents/StoryEdit.h"
 
+#include "platform/host/documents/XTDocSuites.h"
+
 #include <algorithm>
 #include <climits>
 #include <map>
@@ -86,19 +88,43 @@ void EraseLengths(Story& story, int32_t first, int32_t breaks, int32_t n)
     lengths.erase(from + 1, from + 1 + breaks);
 }
 
-// The paragraph that holds pos: the paragraph ends before it, counted from the finger.
+// The paragraph that holds pos: the paragraph ends before it, counted from the finger. The
+// paragraph's start moves along when the finger goes forward, so that text put piece by piece
+// at the end of a long paragraph never walks back over the paragraph.
 int32_t ParagraphAt(const Story& story, int32_t pos)
 {
     Story::Finger& f = FingerOf(story);
     const auto text = story.text.begin();
-    if (pos >= f.pos)
-        f.para += static_cast<int32_t>(std::count(text + f.pos, text + pos, kParagraphEnd));
-    else if (pos > f.pos / 2)
-        f.para -= static_cast<int32_t>(std::count(text + pos, text + f.pos, kParagraphEnd));
-    else
+    if (pos >= f.pos) {
+        for (auto at = text + f.pos, end = text + pos; (at = std::find(at, end, kParagraphEnd)) != end; ++at) {
+            ++f.para;
+            f.paraStart = static_cast<int32_t>(at - text) + 1;
+        }
+    } else if (pos > f.pos / 2) {
+        const auto ends = static_cast<int32_t>(std::count(text + pos, text + f.pos, kParagraphEnd));
+        f.para -= ends;
+        if (ends > 0)
+            f.paraStart = -1;
+    } else {
         f.para = static_cast<int32_t>(std::count(text, text + pos, kParagraphEnd));
+        f.paraStart = -1;
+    }
     f.pos = pos;
     return f.para;
+}
+
+// Where the paragraph that holds pos starts.
+int32_t ParagraphStart(const Story& story, int32_t pos)
+{
+    ParagraphAt(story, pos);
+    Story::Finger& f = story.finger;
+    if (f.paraStart < 0) {
+        int32_t start = pos;
+        while (start > 0 && story.text[static_cast<size_t>(start - 1)] != kParagraphEnd)
+            --start;
+        f.paraStart = start;
+    }
+    return f.paraStart;
 }
 
 // The character run that holds pos (its index and start); at the end of the text, the
@@ -211,13 +237,6 @@ void ChangeRuns(Story& story, int32_t start, int32_t end, Change change)
     MergeRuns(story, first, last);
 }
 
-int32_t ParagraphStart(const Story& story, int32_t pos)
-{
-    while (pos > 0 && story.text[static_cast<size_t>(pos - 1)] != kParagraphEnd)
-        --pos;
-    return pos;
-}
-
 bool Breaks(char16_t c) { return c == kParagraphEnd || c == kColumnBreak || c == kBoxBreak; }
 
 bool IsHidden(uint32_t kind) { return kind != 1 && (kind < 5 || kind > 7); }
@@ -235,8 +254,10 @@ void ShiftObjects(Story& story, int32_t pos, int32_t n)
     story.objects.Shift(ObjectFrom(story, pos).Index(), n);
 }
 
-// Room for n more characters.
-bool Fits(const Story& story, size_t n) { return n <= static_cast<size_t>(INT32_MAX) - story.text.size(); }
+static_assert(HostErr::TooLong == XT_ERR_STORY_TOO_LONG);
+
+// Room for n more characters: a longer story could not be saved.
+bool Fits(const Story& story, size_t n) { return n <= XT_MAX_STORY_CHARACTERS - story.text.size(); }
 
 // Puts text into the story at pos in one character format; paragraph ends split the
 // paragraph at pos under its format. Object runs from pos on move along.
@@ -244,10 +265,11 @@ void Splice(Story& story, int32_t pos, const std::u16string& text, int32_t forma
 {
     // The runs change first, while the finger still matches the text.
     const int32_t para = ParagraphAt(story, pos);
+    const int32_t offset = story.finger.lengthsKept ? pos - ParagraphStart(story, pos) : 0;
     InsertRuns(story, pos, {Run{format, static_cast<int32_t>(text.size())}});
     const auto breaks = std::count(text.begin(), text.end(), kParagraphEnd);
     story.paras.insert(story.paras.begin() + para + 1, static_cast<size_t>(breaks), story.paras[para]);
-    InsertLengths(story, para, pos - ParagraphStart(story, pos), text);
+    InsertLengths(story, para, offset, text);
     story.text.insert(static_cast<size_t>(pos), text);
     ShiftObjects(story, pos, static_cast<int32_t>(text.size()));
     story.finger.pos = pos;
@@ -383,8 +405,10 @@ int32_t NeighbourFormat(Project& project, const Story& story, int32_t pos)
 int32_t InsertText(Project& project, Story& story, int32_t pos, const std::u16string& text, int32_t format)
 {
     const auto length = static_cast<int32_t>(story.text.size());
-    if (pos < 0 || pos > length || !Fits(story, text.size()) || (format && !project.charFormats.Find(format)))
+    if (pos < 0 || pos > length || (format && !project.charFormats.Find(format)))
         return HostErr::BadRef;
+    if (!Fits(story, text.size()))
+        return HostErr::TooLong;
     if (InsideObject(story, pos))
         return HostErr::SplitsRun;
     if (!text.empty())
@@ -454,8 +478,10 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
     const Story& src = *from.story;
     Story& dst = *to.story;
     if (start < 0 || end < start || end > static_cast<int32_t>(src.text.size()) || pos < 0 ||
-        pos > static_cast<int32_t>(dst.text.size()) || !Fits(dst, static_cast<size_t>(end - start)))
+        pos > static_cast<int32_t>(dst.text.size()))
         return HostErr::BadRef;
+    if (!Fits(dst, static_cast<size_t>(end - start)))
+        return HostErr::TooLong;
     if (CutsObject(src, start, end) || InsideObject(dst, pos))
         return HostErr::SplitsRun;
     if (start == end)
@@ -486,7 +512,8 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
     }
 
     const int32_t para = ParagraphAt(dst, pos);
-    const bool head = ParagraphStart(dst, pos) < pos;  // the paragraph already starts before the copy
+    const int32_t paraStart = ParagraphStart(dst, pos);
+    const bool head = paraStart < pos;  // the paragraph already starts before the copy
     const bool tail = text.back() != kParagraphEnd;    // the copy's last piece starts a paragraph
     InsertRuns(dst, pos, copied);
     const int32_t own = dst.paras[static_cast<size_t>(para)];
@@ -498,7 +525,7 @@ int32_t CopyText(const StoryPlace& from, int32_t start, int32_t end, const Story
         pieces.back() = own;
     dst.paras.erase(dst.paras.begin() + para);
     dst.paras.insert(dst.paras.begin() + para, pieces.begin(), pieces.end());
-    InsertLengths(dst, para, pos - ParagraphStart(dst, pos), text);
+    InsertLengths(dst, para, pos - paraStart, text);
     dst.text.insert(static_cast<size_t>(pos), text);
     dst.finger.pos = pos;
     dst.finger.para = para;

@@ -11,8 +11,13 @@
 
 #include "platform/host/xtapi/XTSuites.h"
 
-// The largest document file the host opens; a larger one is refused unread.
+// The largest document file the host opens; a larger one is refused unread, and the host saves
+// none larger, so that every document it writes it can open again.
 constexpr uint64_t XT_MAX_DOCUMENT_FILE_BYTES = uint64_t(64) << 20;
+// The longest story: every character of a story takes at least one byte of the document's file,
+// so a longer story could not be saved. Text that would make a story longer is refused.
+constexpr uint64_t XT_MAX_STORY_CHARACTERS = XT_MAX_DOCUMENT_FILE_BYTES;
+constexpr int32_t XT_ERR_STORY_TOO_LONG = -3007;
 
 // Suites of the documents without a published code of their own take these.
 enum : uint32_t {

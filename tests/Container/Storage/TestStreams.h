@@ -112,3 +112,14 @@ inline int CodeOf(const std::function<void()>& action) {
   }
   return 0;
 }
+
+// The code and text of the library error that `action` raises: {0, ""} when it raises none, the
+// code's general text when it has none of its own.
+inline std::pair<int, std::string> ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const FilterException& e) {
+    return {e.Code(), e.Text() ? e.Text() : FilterErrorText(e.Code())};
+  }
+  return {0, ""};
+}

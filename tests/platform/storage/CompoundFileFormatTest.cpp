@@ -5,6 +5,7 @@
 #include "fuzz/storage/WalkStorage.h"
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -212,6 +213,29 @@ TEST_F(DamagedFile, BrokenDirectory) {
     EXPECT_EQ(walkChanged([&](auto& b) { put16(b, big + 2, 0); }), STG_E_DOCFILECORRUPT);
     EXPECT_EQ(walkChanged([&](auto& b) { b[big + 66] = 3; }), STG_E_DOCFILECORRUPT);
     EXPECT_EQ(walkChanged([&](auto& b) { putName(b, tiny, u"OTHER"); }), STG_E_DOCFILECORRUPT);
+}
+
+// The loader says which of its checks a damaged file failed.
+TEST_F(DamagedFile, EachDamageIsNamed) {
+    const size_t root = sectorAt(get32(good, 48)), big = entryOf(u"big"), other = entryOf(u"other");
+    const uint32_t bigStart = get32(good, big + 116), bigId = uint32_t((big - root) / 128);
+    const std::vector<std::pair<std::function<void(std::vector<uint8_t>&)>, std::string>> damages = {
+        {[&](auto& b) { put32(b, fatEntry(bigStart), bigStart); },
+         "the chain of stream \"big\" (directory entry " + std::to_string(bigId) + ") loops back to sector " + std::to_string(bigStart)},
+        {[&](auto& b) { put32(b, other + 116, bigStart); }, "runs into sector " + std::to_string(bigStart) + ", which another chain holds"},
+        {[&](auto& b) { put32(b, fatEntry(bigStart), 0x00FFFFFF); }, "names sector 16777215, beyond the "},
+        {[&](auto& b) { put32(b, big + 68, bigId); }, "its directory links to entry " + std::to_string(bigId) + " a second time (a cycle)"},
+        {[&](auto& b) { put32(b, big + 120, 0x7FFFFFFF); }, "stream \"big\" (directory entry " + std::to_string(bigId) +
+                                                             ") of 2147483647 bytes is larger than the file"},
+        {[&](auto& b) { put32(b, fatEntry(get32(good, 48)), get32(good, 48)); }, "the directory's chain loops back to sector"},
+        {[&](auto& b) { put16(b, big + 64, 7); }, "directory entry " + std::to_string(bigId) + " has a name of 7 bytes"},
+    };
+    for (const auto& [change, named] : damages) {
+        EXPECT_EQ(walkChanged(change), STG_E_DOCFILECORRUPT) << named;
+        const std::string damage = StgTakeDamage();
+        EXPECT_NE(damage.find(named), std::string::npos) << damage;
+        EXPECT_EQ(StgTakeDamage(), "");  // taken once
+    }
 }
 
 TEST_F(DamagedFile, NestingDeeperThanTheLimitIsRefused) {
