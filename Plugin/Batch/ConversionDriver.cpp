@@ -14,6 +14,7 @@
 #include "Plugin/Shell/Dialogs.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/TempFiles.h"
 
 ModuleGlobal<ConversionProgressState> ConversionProgress;
 
@@ -154,14 +155,20 @@ bool ConvertJob(ConversionJob& job)
     try {
         if (!PathsFit(job) || !job.IsValid(job.kind == ConversionKind::ToDocument))
             return false;
+        bool converted = false;
         switch (job.kind) {
-        case ConversionKind::ToExchange: return ConvertToExchangeFile();
-        case ConversionKind::ToPdf: return CreatePdf(false);
-        case ConversionKind::ToCoordinates: return ConvertToCoordinates();
-        case ConversionKind::ToXTags: return ConvertToXTags();
-        case ConversionKind::ToDocument: return ConvertToDocument();
-        default: return false;
+        case ConversionKind::ToExchange: converted = ConvertToExchangeFile(); break;
+        case ConversionKind::ToPdf: converted = CreatePdf(false); break;
+        case ConversionKind::ToCoordinates: converted = ConvertToCoordinates(); break;
+        case ConversionKind::ToXTags: converted = ConvertToXTags(); break;
+        case ConversionKind::ToDocument: converted = ConvertToDocument(); break;
+        default: break;
         }
+        // The host writes some targets itself (a PDF): their names, too, are made durable
+        // before the run reports them.
+        if (converted)
+            platform::fs::DeferFolderSync(job.target.GetPath());
+        return converted;
     } catch (...) {
         ShowMessageBox(kAlertResource, "Conversion failed for file: ", job.source.GetPath(), "", "", false, false,
                        false);

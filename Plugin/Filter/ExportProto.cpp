@@ -624,8 +624,12 @@ void Export(ExportRun& run)
     // unattended runs make it here.
     if (BatchOrServerRun() && run.doc->Owns())
         run.doc->Save();
-    if (!UnattendedResult())
+    // An unattended export is reported by its folder run, batch job or server reply, which
+    // make the names durable once for all their documents.
+    if (!UnattendedResult()) {
+        SyncWrittenNames();
         ShowResult(DialogKind::ExportDone);
+    }
 }
 
 // ---- Outputs -----------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include <fcntl.h>
@@ -200,6 +201,52 @@ int SyncFolderOf(const std::string& path)
     return error;
 }
 
+namespace {
+
+// The folders whose names wait for a sync before the next report: one set per process.
+std::mutex PendingLock;
+std::set<std::string>& PendingFolders()
+{
+    static std::set<std::string>* folders = new std::set<std::string>;
+    return *folders;
+}
+
+} // namespace
+
+void DeferFolderSync(const std::string& path)
+{
+    std::string native = NativePath(path);
+    while (native.size() > 1 && native.back() == '/')
+        native.pop_back();
+    const std::string folder = FolderPart(native);
+    const std::lock_guard<std::mutex> hold(PendingLock);
+    PendingFolders().insert(folder.empty() ? "./" : folder);
+}
+
+int SyncPendingFolders(std::string* failed)
+{
+    std::set<std::string> folders;
+    {
+        const std::lock_guard<std::mutex> hold(PendingLock);
+        folders.swap(PendingFolders());
+    }
+    int first = 0;
+    for (const std::string& folder : folders) {
+        // A folder removed since holds no name to keep.
+        const int error = SyncFolderOf(folder);
+        if (error == 0 || error == ENOENT)
+            continue;
+        if (first == 0) {
+            first = error;
+            if (failed)
+                *failed = folder;
+        }
+        const std::lock_guard<std::mutex> hold(PendingLock);
+        PendingFolders().insert(folder);
+    }
+    return first;
+}
+
 int ReadyTemp(int fd, const std::string& replaced, bool durable)
 {
     struct stat own {};
@@ -207,10 +254,6 @@ int ReadyTemp(int fd, const std::string& replaced, bool durable)
         return errno;
     if (!S_ISREG(own.st_mode))
         return EISDIR;
-    // The content reaches the disk before any name points at it.
-    if (durable)
-        if (const int error = Synced(fd))
-            return error;
     mode_t mode = DefaultMode();
     struct stat old {};
     if (!replaced.empty() && ::stat(NativePath(replaced).c_str(), &old) == 0) {
@@ -221,7 +264,11 @@ int ReadyTemp(int fd, const std::string& replaced, bool durable)
         // New content never runs with rights that were granted to the old.
         mode = old.st_mode & 07777 & ~(S_ISUID | S_ISGID);
     }
-    return ::fchmod(fd, mode) == 0 ? 0 : errno;
+    if (::fchmod(fd, mode) != 0)
+        return errno;
+    // The content, with the owner and mode it now has, reaches the disk before any name points
+    // at it: a power cut never leaves a result with the temporary's private mode.
+    return durable ? Synced(fd) : 0;
 }
 
 int FinishTemp(int fd, const std::string& temp, const std::string& target, Finish how)
@@ -244,7 +291,9 @@ int FinishTemp(int fd, const std::string& temp, const std::string& target, Finis
         if (const int error = PutExclusive(temp, final))
             return error;
     }
-    return durable ? SyncFolderOf(final) : 0;
+    if (durable)
+        DeferFolderSync(final);
+    return 0;
 }
 
 int WriteBeside(const std::string& target, const std::string& suffix, const std::string& bytes, Finish how,
