@@ -203,12 +203,17 @@ int SyncFolderOf(const std::string& path)
 
 namespace {
 
-// The folders whose names wait for a sync before the next report: one set per process.
-std::mutex PendingLock;
-std::set<std::string>& PendingFolders()
+// The folders whose names wait for a sync before the next report: one set per process (per
+// loaded copy of this code; the module and the host each have their own).
+struct PendingFolders {
+    std::mutex lock;
+    std::set<std::string> folders;
+};
+
+PendingFolders& Pending()
 {
-    static std::set<std::string>* folders = new std::set<std::string>;
-    return *folders;
+    static PendingFolders pending;
+    return pending;
 }
 
 } // namespace
@@ -219,16 +224,18 @@ void DeferFolderSync(const std::string& path)
     while (native.size() > 1 && native.back() == '/')
         native.pop_back();
     const std::string folder = FolderPart(native);
-    const std::lock_guard<std::mutex> hold(PendingLock);
-    PendingFolders().insert(folder.empty() ? "./" : folder);
+    PendingFolders& pending = Pending();
+    const std::lock_guard<std::mutex> hold(pending.lock);
+    pending.folders.insert(folder.empty() ? "./" : folder);
 }
 
 int SyncPendingFolders(std::string* failed)
 {
+    PendingFolders& pending = Pending();
     std::set<std::string> folders;
     {
-        const std::lock_guard<std::mutex> hold(PendingLock);
-        folders.swap(PendingFolders());
+        const std::lock_guard<std::mutex> hold(pending.lock);
+        folders.swap(pending.folders);
     }
     int first = 0;
     for (const std::string& folder : folders) {
@@ -241,8 +248,8 @@ int SyncPendingFolders(std::string* failed)
             if (failed)
                 *failed = folder;
         }
-        const std::lock_guard<std::mutex> hold(PendingLock);
-        PendingFolders().insert(folder);
+        const std::lock_guard<std::mutex> hold(pending.lock);
+        pending.folders.insert(folder);
     }
     return first;
 }
