@@ -133,13 +133,14 @@ static int keep_file(int fd, int data_only)
     return 0;
 }
 
-/* The names of the live folder as they stand, each kept with its node. */
-static int keep_folder(const char *full)
+/* The names of the live folder as they stand, each kept with its node; f gets the folder's. */
+static int keep_folder(const char *full, long *kept)
 {
     struct stat st;
     if (lstat(full, &st) != 0)
         return -errno;
     const long f = node_of(&st);
+    *kept = f;
     struct node *folder = &nodes[f];
     DIR *dir = opendir(full);
     if (!dir)
@@ -179,21 +180,16 @@ static int keep_folder(const char *full)
 /* What the live folder holds at the mount is on the disk. */
 static void keep_tree(const char *full)
 {
-    keep_folder(full);
-    DIR *dir = opendir(full);
-    if (!dir)
+    long f = -1;
+    if (keep_folder(full, &f) != 0)
         return;
-    for (struct dirent *e; (e = readdir(dir));) {
-        if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, ".."))
-            continue;
+    for (size_t i = 0; i < nodes[f].count; ++i) {
         char child[PATH_MAX];
-        struct stat st;
-        snprintf(child, sizeof child, "%s/%s", full, e->d_name);
-        if (lstat(child, &st) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode)) {
+        snprintf(child, sizeof child, "%s/%s", full, nodes[f].entries[i].name);
+        const struct node *node = &nodes[nodes[f].entries[i].node];
+        if (S_ISDIR(node->type)) {
             keep_tree(child);
-        } else if (S_ISREG(st.st_mode)) {
+        } else if (S_ISREG(node->type)) {
             const int fd = open(child, O_RDONLY);
             if (fd >= 0) {
                 keep_file(fd, 0);
@@ -201,7 +197,6 @@ static void keep_tree(const char *full)
             }
         }
     }
-    closedir(dir);
 }
 
 /* Writes the node as the disk holds it at path: the power is cut. */
@@ -467,7 +462,8 @@ static int fs_fsyncdir(const char *path, int datasync, struct fuse_file_info *fi
     if (n <= 0)
         return -EIO;
     full[n] = '\0';
-    return keep_folder(full);
+    long kept = -1;
+    return keep_folder(full, &kept);
 }
 
 static void fs_destroy(void *data)
