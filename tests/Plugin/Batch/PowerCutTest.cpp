@@ -2,13 +2,11 @@
 // right after the job's end: everything the job reported is on the disk, whole, with its mode.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
