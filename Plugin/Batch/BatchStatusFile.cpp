@@ -14,6 +14,7 @@
 #include "Plugin/Batch/BatchRequest.h"
 #include "Plugin/Batch/ConversionJob.h"
 #include "Plugin/Shell/HostSuites.h"
+#include "SHARED/Server/CnvTools/PathUtils.h"
 
 ModuleGlobal<BatchStatusFile> BatchStatus;
 bool LaunchedByBatch = false;
@@ -568,6 +569,8 @@ bool BatchStatusFile::FinishBatch()
     // The file itself says so first, unless its controller has taken it back meanwhile.
     SaveOwn();
     const bool archived = WriteArchive(stamp);
+    // The archive is on the disk before the file that the controller watches says the job is over.
+    SyncWrittenNames();
     done = archived && done;
     done = SetMode(BatchMode::Done, true, false) && done;
     if (m_detached) {

@@ -14,6 +14,7 @@
 #include "Plugin/Shell/Dialogs.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/TempFiles.h"
 
 ModuleGlobal<ConversionProgressState> ConversionProgress;
 
@@ -171,14 +172,20 @@ bool ConvertJob(ConversionJob& job, bool* partlyWritten)
     try {
         if (!PathsFit(job) || !job.IsValid(job.kind == ConversionKind::ToDocument))
             return false;
+        bool converted = false;
         switch (job.kind) {
-        case ConversionKind::ToExchange: return ConvertToExchangeFile(partlyWritten);
-        case ConversionKind::ToPdf: return CreatePdf(false);
-        case ConversionKind::ToCoordinates: return ConvertToCoordinates(partlyWritten);
-        case ConversionKind::ToXTags: return ConvertToXTags(partlyWritten);
-        case ConversionKind::ToDocument: return ConvertToDocument(partlyWritten);
-        default: return false;
+        case ConversionKind::ToExchange: converted = ConvertToExchangeFile(partlyWritten); break;
+        case ConversionKind::ToPdf: converted = CreatePdf(false); break;
+        case ConversionKind::ToCoordinates: converted = ConvertToCoordinates(partlyWritten); break;
+        case ConversionKind::ToXTags: converted = ConvertToXTags(partlyWritten); break;
+        case ConversionKind::ToDocument: converted = ConvertToDocument(partlyWritten); break;
+        default: break;
         }
+        // The host writes some targets itself (a PDF): their names, too, are made durable
+        // before the run reports them.
+        if (converted)
+            platform::fs::DeferFolderSync(job.target.GetPath());
+        return converted;
     } catch (...) {
         ShowMessageBox(kAlertResource, "Conversion failed for file: ", job.source.GetPath(), "", "", false, false,
                        false);

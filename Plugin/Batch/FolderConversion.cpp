@@ -263,6 +263,8 @@ void RunFolderEntry(const HostFileSpec& source, const char* failure, Run run)
     } catch (...) {
         ShowMessageBox(kAlertResource, failure, PathOfSpec(source), "", "", false, false, false);
     }
+    // What the run wrote is on the disk before it says so (and before a batch job's archive).
+    SyncWrittenNames();
     if (ShowFinishedNotice) {
         // Shown at the end of a folder command; a batch or server run only logs it, since
         // nobody is there to close it.

@@ -641,8 +641,12 @@ void Export(ExportRun& run)
     LogClosing();
     if (saved != XT_OK)
         ShowFailed();
-    else if (!UnattendedResult())
+    // An unattended export is reported by its folder run, batch job or server reply, which
+    // make the names durable once for all their documents.
+    else if (!UnattendedResult()) {
+        SyncWrittenNames();
         ShowResult(DialogKind::ExportDone);
+    }
 }
 
 // ---- Outputs -----------------------------------------------------------------------------------

@@ -459,6 +459,9 @@ void Import(ImportRun& run, XTVoidRec* rec)
     LogLine("... finished.");
     LogLine(HostTimeStamp(false, true, true));
     LogLine(StarLine());
+    // An unattended import is reported by its folder run, batch job or server reply.
+    if (!Unattended())
+        SyncWrittenNames();
     ShowResult(done ? DialogKind::ImportDone : DialogKind::ImportFailed);
 }
 

@@ -17,6 +17,7 @@
 #include "Plugin/Shell/HostFileServices.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/TempFiles.h"
 
 namespace {
 
@@ -211,12 +212,28 @@ bool QuarkDoc::Save()
 int32_t QuarkDoc::SaveCode()
 {
     MakeCurrent();
-    if (!mOwnFile)
-        return CallHost<XDD_SaveDocument>();
+    if (!mOwnFile) {
+        const int32_t result = CallHost<XDD_SaveDocument>();
+        if (result == XT_OK)
+            NoteSavedName(nullptr);
+        return result;
+    }
     const int32_t result = SaveProjectTo(*mOwnFile);
-    if (result == XT_OK)
+    if (result == XT_OK) {
+        NoteSavedName(&*mOwnFile);
         mOwnFile.reset();
+    }
     return result;
+}
+
+void QuarkDoc::NoteSavedName(const HostFileSpec* saved)
+{
+    // The host's save renames a whole file into place; the module makes that name durable
+    // before it reports the run, as it does for the files it writes itself.
+    HostFileSpec spec{};
+    std::string path;
+    if ((saved || GetSpec(&spec) == XT_OK) && FileSpecToPath(path, saved ? *saved : spec, true) == 0)
+        platform::fs::DeferFolderSync(path);
 }
 
 int32_t QuarkDoc::SaveCopy(const HostFileSpec& copy)
@@ -229,6 +246,8 @@ int32_t QuarkDoc::SaveCopy(const HostFileSpec& copy)
     const int32_t result = SaveProjectTo(copy);
     if (result == XT_OK && !mOwnFile)
         mOwnFile = own;
+    if (result == XT_OK)
+        NoteSavedName(&copy);
     return result;
 }
 

@@ -76,6 +76,10 @@ protected:
     ~QuarkDoc() override;
 
 private:
+    // Notes the folder of the file a save wrote (null: the document's own) for a sync before
+    // the run reports.
+    void NoteSavedName(const HostFileSpec* saved);
+
     uint16_t mIndex = 0xFFFF;
     uint8_t mOwns = 0;
     uint8_t mDocFlag = 0;

@@ -324,6 +324,8 @@ bool ct_ConversionBase::Run() {
         }
     }
 
+    // The results are on the disk before the client hears that they are done.
+    SyncWrittenNames();
     conn.writeLine("export finished");
     if (socketMode)
         RemoveTmpFolder();

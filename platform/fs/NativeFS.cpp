@@ -74,7 +74,12 @@ int MakeFolder(const std::string& path)
 {
     if (int fault = InjectedFault(Operation::MakeFolder, path))
         return fault;
-    return ResultOf(::mkdir(NativePath(path).c_str(), 0777));
+    const int error = ResultOf(::mkdir(NativePath(path).c_str(), 0777));
+    // The new folder is a name in its parent: durable, with the names made in it, before the
+    // run reports what it put there.
+    if (error == 0)
+        DeferFolderSync(path);
+    return error;
 }
 
 int RemoveFolder(const std::string& path)

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -266,6 +268,59 @@ int SyncFolderOf(const std::string& path)
     return error;
 }
 
+namespace {
+
+// The folders whose names wait for a sync before the next report: one set per process (per
+// loaded copy of this code; the module and the host each have their own).
+struct PendingFolders {
+    std::mutex lock;
+    std::set<std::string> folders;
+};
+
+PendingFolders& Pending()
+{
+    static PendingFolders pending;
+    return pending;
+}
+
+} // namespace
+
+void DeferFolderSync(const std::string& path)
+{
+    std::string native = NativePath(path);
+    while (native.size() > 1 && native.back() == '/')
+        native.pop_back();
+    const std::string folder = FolderPart(native);
+    PendingFolders& pending = Pending();
+    const std::lock_guard<std::mutex> hold(pending.lock);
+    pending.folders.insert(folder.empty() ? "./" : folder);
+}
+
+int SyncPendingFolders(std::string* failed)
+{
+    PendingFolders& pending = Pending();
+    std::set<std::string> folders;
+    {
+        const std::lock_guard<std::mutex> hold(pending.lock);
+        folders.swap(pending.folders);
+    }
+    int first = 0;
+    for (const std::string& folder : folders) {
+        // A folder removed since holds no name to keep.
+        const int error = SyncFolderOf(folder);
+        if (error == 0 || error == ENOENT)
+            continue;
+        if (first == 0) {
+            first = error;
+            if (failed)
+                *failed = folder;
+        }
+        const std::lock_guard<std::mutex> hold(pending.lock);
+        pending.folders.insert(folder);
+    }
+    return first;
+}
+
 int ReadyTemp(int fd, const std::string& replaced, bool durable)
 {
     struct stat own {};
@@ -273,10 +328,6 @@ int ReadyTemp(int fd, const std::string& replaced, bool durable)
         return errno;
     if (!S_ISREG(own.st_mode))
         return EISDIR;
-    // The content reaches the disk before any name points at it.
-    if (durable)
-        if (const int error = Synced(fd))
-            return error;
     mode_t mode = DefaultMode();
     struct stat old {};
     if (!replaced.empty() && ::stat(NativePath(replaced).c_str(), &old) == 0) {
@@ -287,7 +338,11 @@ int ReadyTemp(int fd, const std::string& replaced, bool durable)
         if (const int error = KeepOwners(fd, own, old, mode))
             return error;
     }
-    return ::fchmod(fd, mode) == 0 ? 0 : errno;
+    if (::fchmod(fd, mode) != 0)
+        return errno;
+    // The content, with the owner and mode it now has, reaches the disk before any name points
+    // at it: a power cut never leaves a result with the temporary's private mode.
+    return durable ? Synced(fd) : 0;
 }
 
 int FinishTemp(int fd, const std::string& temp, const std::string& target, Finish how)
@@ -313,7 +368,9 @@ int FinishTemp(int fd, const std::string& temp, const std::string& target, Finis
         if (const int error = PutExclusive(temp, final))
             return error;
     }
-    return durable ? SyncFolderOf(final) : 0;
+    if (durable)
+        DeferFolderSync(final);
+    return 0;
 }
 
 int WriteBeside(const std::string& target, const std::string& suffix, const std::string& bytes, Finish how,

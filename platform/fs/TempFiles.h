@@ -64,24 +64,25 @@ int CreateTempBeside(const std::string& target, const std::string& suffix, int& 
 enum class Finish { Replace, Exclusive };
 
 // Makes the complete temporary file (open as fd) ready to take the place of the file at
-// replaced (empty: of no file): its content synced, the owner, group and permission bits of
-// that file without setuid and setgid (none: the process's default mode). An owner that the
-// process cannot give away stays the process's; where it cannot keep the group either (a file
-// it may write through the bits of every other user), the new group and every other user get
-// only what both the old group and every other user had, so the new file is open to nobody
-// who could not read or write the old one. Answers 0 or the
-// system's error number. FinishTemp does this itself; it leaves
-// the sync out (durable false) where the target is itself a temporary file, which no power cut
-// can make a result.
+// replaced (empty: of no file): the owner, group and permission bits of that file without
+// setuid and setgid (none: the process's default mode), then its content synced, so that one
+// sync makes content, owner and mode durable together. An owner that the process cannot give
+// away stays the process's; where it cannot keep the group either (a file it may write through
+// the bits of every other user), the new group and every other user get only what both the old
+// group and every other user had, so the new file is open to nobody who could not read or write
+// the old one. Answers 0 or the system's error number. FinishTemp does this itself; it leaves the
+// sync out (durable false) where the target is itself a temporary file, which no power cut can
+// make a result.
 int ReadyTemp(int fd, const std::string& replaced, bool durable = true);
 
 // Puts the complete temporary file (open as fd) under the target's name so that a power cut
-// at any moment leaves the old file or the whole new one: its content is synced, it gets the
-// owner and group of the file it replaces and that file's permission bits without setuid and
-// setgid, as ReadyTemp gives them (a new file: the process's default, 0666 less the umask), it
-// is renamed over the file the target names (through links), and the folder is synced. A file
-// that ReplaceRefused refuses is refused with EACCES. Answers 0 or the system's error number; on failure the
-// temporary file is the caller's to remove.
+// at any moment leaves the old file or the whole new one: it gets the owner and group of the
+// file it replaces and that file's permission bits without setuid and setgid, as ReadyTemp gives
+// them (a new file: the process's default, 0666 less the umask), its content is synced, and it
+// is renamed over the file the target names (through links). The folder's new name is made
+// durable later, once for all the names a run gives it, by SyncPendingFolders before the run
+// reports them. A file that ReplaceRefused refuses is refused with EACCES. Answers 0 or the
+// system's error number; on failure the temporary file is the caller's to remove.
 int FinishTemp(int fd, const std::string& temp, const std::string& target, Finish how = Finish::Replace);
 
 // A temporary file beside the target that holds the bytes, finished as FinishTemp does;
@@ -97,6 +98,17 @@ int WriteAll(int fd, const std::string& bytes);
 // Syncs the folder that holds path, so that a name made or changed there survives a power cut.
 // Answers 0 or the system's error number.
 int SyncFolderOf(const std::string& path);
+
+// Notes that the folder holding path (a file or a folder) has a name made or changed that must
+// survive a power cut before the run reports it. A run that gives one folder thousands of names
+// syncs it once, not after each.
+void DeferFolderSync(const std::string& path);
+
+// Syncs each folder noted since the last call, once: a run calls it before it reports what it
+// wrote (a job's end and archive, a folder run's end, "Export done", a server's reply). Answers
+// 0, or the error of the first folder that failed (named in failed, when given); a failed folder
+// is noted again, so that the next report tries it once more.
+int SyncPendingFolders(std::string* failed = nullptr);
 
 // Removes the temporary files of the suffix in the folder that belong to the process's user and
 // that nobody holds, whatever process id their names carry. Never a folder, a link, a file of

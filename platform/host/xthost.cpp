@@ -7,6 +7,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/fs/TempFiles.h"
 #include "platform/host/HostExtensions.h"
 #include "platform/host/Text.h"
 #include "platform/fs/TempFiles.h"
@@ -225,6 +226,8 @@ int main(int argc, char** argv)
         ok = runner.Run();
         host.Log().EchoTo(nullptr);
     }
+    // The names the host's own saves gave are on the disk before it ends.
+    platform::fs::SyncPendingFolders();
     if (file && (std::ferror(file) | std::fclose(file))) {
         std::fprintf(stderr, "xthost: cannot write %s\n", transcriptPath.c_str());
         return 1;

@@ -6,6 +6,7 @@
 #include "Foundation/Log.h"
 #include "Foundation/TraceHooks.h"
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/TempFiles.h"
 
 namespace {
 
@@ -101,6 +102,16 @@ bool createDirectory(const TStr& path)
     }
     bool isDirectory = false;
     return PathExists(path, &isDirectory) && isDirectory;
+}
+
+bool SyncWrittenNames()
+{
+    std::string folder;
+    const int error = fs::SyncPendingFolders(&folder);
+    if (error != 0)
+        GeneralLogStream() << "\nThe names written in \"" << folder << "\" may not survive a power cut: "
+                           << fs::ErrorText(error) << std::endl;
+    return error == 0;
 }
 
 template <class TStr>

@@ -45,6 +45,11 @@ bool RemoveFile(const TStr& path, int retries);
 template <class TStr>
 bool createDirectory(const TStr& path);
 
+// Makes durable the names that this process gave files and folders since the last call, before
+// a run reports them done; a folder that cannot be synced is named in the general log. False
+// then.
+bool SyncWrittenNames();
+
 // Removes an empty folder, retrying up to `retries` more times 20 ms apart.
 template <class TStr>
 bool removeDirectory(const TStr& path, int retries);

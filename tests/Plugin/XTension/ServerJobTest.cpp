@@ -28,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Plugin/Batch/SyncedOnlyMount.h"
 #include "ServerHostTest.h"
 #include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
@@ -811,4 +812,22 @@ TEST_F(ServerJobTest, ThePasswordInAClientPathNeverReachesTheGeneralLog)
         EXPECT_NE(log.find(c.line(maskedDwq, maskedQxp)), std::string::npos) << c.name << "\n" << log;
         EXPECT_EQ(log.find(kPassword), std::string::npos) << c.name << "\n" << log;
     }
+}
+
+// A client's job into its own folder, on a disk that keeps only what was synced: when the client
+// hears "export finished", the exchange file and the PDF are on the disk, whole and with their
+// mode, also after a power cut.
+TEST_F(ServerJobTest, AJobsResultsAreOnTheDiskWhenTheClientHearsTheyAreDone)
+{
+    const fs::path live = app / "cut-live", mnt = app / "cut-mount", cut = app / "cut";
+    for (const fs::path& folder : {live / "out", mnt, cut})
+        fs::create_directories(folder);
+    kesto_test::SyncedOnlyMount disk(live, mnt, cut);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no synced-only file system can be mounted here (libfuse3, /dev/fuse and root are needed)";
+    Serve([&] {
+        EXPECT_EQ(SharedJob("exportdwqandpdf", source, (mnt / "out").string(), "report").back(), "export finished");
+    });
+    disk.Cut();
+    EXPECT_EQ(kesto_test::ExpectKeptThroughCut(live, cut, "out"), 2);
 }

@@ -1,0 +1,146 @@
+// Batch jobs through xthost on a file system that keeps only what was synced, and a power cut
+// right after the job's end: everything the job reported is on the disk, whole, with its mode.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Plugin/Batch/SyncedOnlyMount.h"
+#include "Plugin/Shell/AppFolderTest.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kesto_test::ReadText;
+using kesto_test::SyncedOnlyMount;
+
+// A live folder for a host run, mounted through the synced-only file system.
+class PowerCutRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root = fs::path(KESTO_BINARY_DIR) / "test-tmp" / "power-cut" / info->name();
+        ::umount2((root / "mnt").c_str(), MNT_DETACH);   // left by a run that crashed
+        fs::remove_all(root);
+        for (const char* folder : {"live/app/XTensions", "live/app/Batch", "mnt", "cut"})
+            fs::create_directories(root / folder);
+        live = root / "live";
+        mnt = root / "mnt";
+    }
+
+    // Runs xthost on the script in the mounted app folder, and cuts the power once it has ended,
+    // or once it has stopped itself at a "stop-at" point of the script (it is killed there).
+    // False when no synced-only file system can be mounted here.
+    bool RunThenCut(const std::string& script)
+    {
+        std::ofstream(live / "app/run.xts") << script;
+        SyncedOnlyMount disk(live, mnt, root / "cut");
+        if (!disk.Mounted())
+            return false;
+        const pid_t host = ::fork();
+        if (host == 0) {
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            if (::dup2(quiet, 1) >= 0 && ::dup2(quiet, 2) >= 0 && ::chdir((mnt / "app").c_str()) == 0)
+                ::execl(XTHOST_PROGRAM, XTHOST_PROGRAM, "--app", ".", "--module", KESTO_MODULE, "--script", "run.xts",
+                        static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = -1;
+        EXPECT_EQ(::waitpid(host, &status, WUNTRACED), host);
+        if (WIFSTOPPED(status)) {
+            ::kill(host, SIGKILL);
+            ::waitpid(host, nullptr, 0);
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the host run failed";
+        }
+        disk.Cut();
+        return true;
+    }
+
+    int ExpectKept(const fs::path& path) { return kesto_test::ExpectKeptThroughCut(live, root / "cut", path); }
+
+    fs::path root;
+    fs::path live;
+    fs::path mnt;
+    const fs::path examples = fs::path(KESTO_SOURCE_DIR) / "examples";
+};
+
+struct PowerCutCase {
+    const char* name;
+    const char* mode;     // the job's Mode
+    const char* source;   // its Source, in the mounted folder
+    // The keys of its [Path] that name the folders receiving its results, with those folders.
+    std::vector<std::pair<const char*, const char*>> results;
+};
+
+class PowerCutJobTest : public PowerCutRun, public ::testing::WithParamInterface<PowerCutCase> {};
+
+// A job writes its results into folders (and a subfolder it makes there), replacing an earlier
+// one, then archives its status file; the power goes right after. The restarted disk holds the
+// archive and, whole and with its mode, every result that the job's folders held at its end.
+TEST_P(PowerCutJobTest, EveryResultTheJobReportedIsThereWhole)
+{
+    const PowerCutCase& c = GetParam();
+    fs::create_directories(live / "in/sub");
+    fs::create_directories(live / "dwq/sub");
+    fs::copy_file(examples / "documents/minimal.qxp", live / "in/report.qxp");
+    fs::copy_file(examples / "documents/minimal.qxp", live / "in/sub/doc.qxp");
+    fs::copy_file(examples / "app/Folders/Translated/report.dwq", live / "dwq/report.dwq");
+    fs::copy_file(live / "dwq/report.dwq", live / "dwq/sub/doc.dwq");
+    std::string paths;
+    for (const auto& [key, folder] : c.results) {
+        paths += std::string(key) + "=" + (mnt / folder).string() + "\n";
+        fs::create_directories(live / folder);
+    }
+    // An earlier result that the job replaces.
+    const bool exporting = std::string(c.mode) == "Export";
+    fs::copy_file(live / (exporting ? "dwq/report.dwq" : "in/report.qxp"),
+                  live / c.results.front().second / (exporting ? "report.dwq" : "report.qxp"));
+    std::ofstream(live / "app/XTensions/kesto.ini")
+        << "[Path]\nBatchFilePath=" << (mnt / "app/Batch/batch.ini").string()
+        << "\n[Options]\nmapSourceFoldersToTarget=True\n";
+    std::ofstream(live / "app/Batch/batch.ini")
+        << "[General]\nMode=" << c.mode << "\nRecursive=True\n[Path]\nSource=" << (mnt / c.source).string() << "\n"
+        << paths << "[Status]\nActive=True\n";
+    if (!RunThenCut("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n"))
+        GTEST_SKIP() << "no synced-only file system can be mounted here (libfuse3, /dev/fuse and root are needed)";
+
+    // The job reported its end: its status file is gone and its archive written.
+    ASSERT_FALSE(fs::exists(live / "app/Batch/batch.ini")) << ReadText(live / "app/KestoLogfile.txt");
+    int results = ExpectKept("app/Batch/batch.ini_20061205083007");
+    for (const auto& [key, folder] : c.results)
+        results += ExpectKept(folder);
+    EXPECT_GE(results, 3) << ReadText(live / "app/KestoLogfile.txt");
+}
+
+// The menu's export says "Export done" only once its exchange file is on the disk: the power
+// goes while that dialog is shown.
+TEST_F(PowerCutRun, TheMenuExportsResultIsThereWholeOnceItSaysDone)
+{
+    fs::copy(examples / "app", live / "app", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    fs::copy_file(examples / "documents/export.qxp", live / "app/export.qxp");
+    if (!RunThenCut("stop-at XCF5/2\n" + ReadText(examples / "app/scripts/export.xts")))
+        GTEST_SKIP() << "no synced-only file system can be mounted here (libfuse3, /dev/fuse and root are needed)";
+    ExpectKept("app/export.dwq");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, PowerCutJobTest,
+    ::testing::Values(
+        PowerCutCase{"Export", "Export", "in", {{"Target", "Translated"}, {"PdfDir", "pdf"}}},
+        PowerCutCase{"Import", "Import", "dwq", {{"Target", "back"}}}),
+    [](const ::testing::TestParamInfo<PowerCutCase>& info) { return std::string(info.param.name); });
+
+} // namespace
