@@ -764,6 +764,45 @@ const std::vector<Damage>& Damages()
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"size", u"+42"); });
      }},
+    // Kerning and tracking that do not read whole: a blank in front, a NUL behind.
+    {"run-tracking-with-blank",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"tracking", u" 42"); });
+     }},
+    {"run-kerning-with-nul",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"kerning", std::u16string(u"42\0", 3)); });
+     }},
+    // The first story trades its number with the first story of the next layout.
+    {"stories-swapped-across-layouts",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             uint32_t typeId = 0;
+             for (const StoredString& stored : StoredStrings(code))
+                 typeId = stored.text == u"story_type" ? stored.id : typeId;
+             const auto type = [&](int32_t story) {
+                 auto path = StoryPath(story);
+                 path.emplace_back("Attrs{}", 0);
+                 const std::string attrs = code.Folder(path);
+                 const Bytes& names = code.streams.at(attrs + "\x01m_NameRef");
+                 for (size_t r = 2; r + 4 <= names.size(); r += 4)
+                     if (U32(names, r) == typeId)
+                         return U32(code.streams.at(attrs + "\x01m_ValueRef"), r);
+                 throw std::runtime_error("a story without a layout");
+             };
+             const std::string set = code.Folder(kStories);
+             auto table = code.Table(set);
+             for (FolderEntry& other : table)
+                 if (type(other.index) != type(0)) {
+                     for (FolderEntry& first : table)
+                         if (first.index == 0)
+                             std::swap(first.number, other.number);
+                     code.SetTable(set, table);
+                     return;
+                 }
+             throw std::runtime_error("the stories name one layout");
+         });
+     }},
     // Tables cut to nothing: the Book holds no story, the first paragraph no record.
     {"no-stories",
      [](const std::string& in, const std::string& out, const std::string&) {
