@@ -505,6 +505,14 @@ void EditCode(const std::string& in, const std::string& out, const std::function
     WriteCopy(in, out, &code);
 }
 
+// The damage `name`: the stories' first attribute `attribute` holds the text `value`.
+Damage AttributeDamage(const char* name, const std::u16string& attribute, const std::u16string& value)
+{
+    return {name, [attribute, value](const std::string& in, const std::string& out, const std::string&) {
+                EditCode(in, out, [&](CodeStreams& code) { SetFirstAttribute(code, attribute, value); });
+            }};
+}
+
 void FlipInCode(const std::string& in, const std::string& out, size_t byte, int bit)
 {
     CodeStreams code = ReadCodeFile(in);
@@ -760,19 +768,10 @@ const std::vector<Damage>& Damages()
              });
          });
      }},
-    {"run-size-with-plus-sign",
-     [](const std::string& in, const std::string& out, const std::string&) {
-         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"size", u"+42"); });
-     }},
+    AttributeDamage("run-size-with-plus-sign", u"size", u"+42"),
     // Kerning and tracking that do not read whole: a blank in front, a NUL behind.
-    {"run-tracking-with-blank",
-     [](const std::string& in, const std::string& out, const std::string&) {
-         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"tracking", u" 42"); });
-     }},
-    {"run-kerning-with-nul",
-     [](const std::string& in, const std::string& out, const std::string&) {
-         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"kerning", std::u16string(u"42\0", 3)); });
-     }},
+    AttributeDamage("run-tracking-with-blank", u"tracking", u" 42"),
+    AttributeDamage("run-kerning-with-nul", u"kerning", std::u16string(u"42\0", 3)),
     // The first story trades its number with the first story of the next layout.
     {"stories-swapped-across-layouts",
      [](const std::string& in, const std::string& out, const std::string&) {
@@ -837,14 +836,8 @@ const std::vector<Damage>& Damages()
     // Formatting samples that are not there: the first run names one beyond the stored
     // document's, or -1; the stored document lost its working boxes, in every layout, or in
     // every layout but the last, as exports of earlier builds stored it.
-    {"sample-out-of-range",
-     [](const std::string& in, const std::string& out, const std::string&) {
-         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"private", u"4096"); });
-     }},
-    {"sample-negative",
-     [](const std::string& in, const std::string& out, const std::string&) {
-         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"private", u"-1"); });
-     }},
+    AttributeDamage("sample-out-of-range", u"private", u"4096"),
+    AttributeDamage("sample-negative", u"private", u"-1"),
     {"working-boxes-removed",
      [](const std::string& in, const std::string& out, const std::string&) {
          WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},
