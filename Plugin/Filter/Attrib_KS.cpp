@@ -516,9 +516,9 @@ bool XAttribs::ReadFace(const RunAttrReader& attributes, XTHandle text)
             SetTextAttribute(text, kAttrFace, face);
     }
     int32_t number = 0;
-    if (attributes.GetAttr(u"kerning", value) && SignedDecimal(value, number))
+    if (attributes.GetNumber(u"kerning", number))
         SetTextAttribute(text, kAttrKerning, number);
-    if (attributes.GetAttr(u"tracking", value) && SignedDecimal(value, number))
+    if (attributes.GetNumber(u"tracking", number))
         SetTextAttribute(text, kAttrTracking, number);
     ApplyColour(attributes, text);
     return recognised && positioned;
@@ -568,7 +568,7 @@ int32_t XAttribs::FindNamedColour(const std::u16string& type, const std::u16stri
     return -1;
 }
 
-XAttribs::FontMatch XAttribs::FindTypeface(const std::u16string& typeface, const std::u16string& typefaceCodePage) const
+XAttribs::FontMatch XAttribs::FindTypeface(const std::u16string& typeface, int32_t codePage) const
 {
     FontMatch match{0, false};
     if (!m_fonts || typeface.size() > 255)
@@ -576,8 +576,6 @@ XAttribs::FontMatch XAttribs::FindTypeface(const std::u16string& typeface, const
     // Code page 1 marks a name the export took through Mac Roman (the single-byte fonts of a
     // flagged document); fonts of different scripts may share a name, and then the one of the
     // written code page is meant.
-    int32_t codePage = -1;
-    SignedDecimal(typefaceCodePage, codePage);
     const bool macForm = codePage == 1;
     // Books written before names went out as their characters carry the bytes, one per unit.
     for (const bool widened : {false, true}) {
@@ -647,10 +645,11 @@ bool XAttribs::CharacterSetOf(int16_t font, uint8_t& set) const
 
 void XAttribs::ReadTypeface(const RunAttrReader& attributes, XTHandle text)
 {
-    std::u16string typeface, typefaceCodePage;
+    std::u16string typeface;
     if (!attributes.GetAttr(u"typeface", typeface) || typeface.empty())
         return;
-    attributes.GetAttr(u"typeface_codepage", typefaceCodePage);
+    int32_t typefaceCodePage = -1;
+    attributes.GetNumber(u"typeface_codepage", typefaceCodePage);
     const auto key = std::make_pair(typeface, typefaceCodePage);
     auto at = m_resolved.find(key);
     if (at == m_resolved.end())

@@ -170,7 +170,7 @@ public:
         bool found;
     };
     // By "typeface" and "typeface_codepage".
-    using ResolvedFonts = std::map<std::pair<std::u16string, std::u16string>, FontMatch>;
+    using ResolvedFonts = std::map<std::pair<std::u16string, int32_t>, FontMatch>;
     const ResolvedFonts& Resolved() const { return m_resolved; }
 
 protected:
@@ -183,7 +183,7 @@ private:
 
     std::unique_ptr<QFontList> m_ownFonts;
     // The first font of the list whose name the export writes as `typeface`.
-    FontMatch FindTypeface(const std::u16string& typeface, const std::u16string& typefaceCodePage) const;
+    FontMatch FindTypeface(const std::u16string& typeface, int32_t codePage) const;
 
     ResolvedFonts m_resolved;
     // Named colours by "color_type" and "color_name": their ids, -1 for none.

@@ -100,22 +100,6 @@ std::u16string Wide(const std::string& text)
     return std::u16string(text.begin(), text.end());
 }
 
-// A decimal number (with an optional sign), the whole text; false otherwise.
-bool ParseNumber(const std::u16string& text, long long& value)
-{
-    std::string narrow;
-    for (char16_t c : text) {
-        if (c > 0x7F)
-            return false;
-        narrow += static_cast<char>(c);
-    }
-    if (narrow.empty() || narrow.size() > 18)
-        return false;
-    char* end = nullptr;
-    value = std::strtoll(narrow.c_str(), &end, 10);
-    return end && *end == 0 && end != narrow.c_str();
-}
-
 int32_t ShiftKindOfStyle(int32_t style)
 {
     switch (style) {
@@ -291,11 +275,11 @@ bool ReadPositionAttribs(PositionAttribs& attribs, const RunAttrReader& reader, 
     bool sized = false;
     const int32_t shiftBefore = attribs.shift;
     std::u16string value;
-    long long number = 0;
-    if (reader.GetAttr(u"size", value) && ParseNumber(value, number) && number >= 1 && number <= 9999) {
+    int32_t number = 0;
+    if (reader.GetNumber(u"size", number) && number >= 1 && number <= 9999) {
         sized = true;
         const int32_t current = SizeHalfPoints(attribs.size);
-        const int32_t size = static_cast<int32_t>(number);
+        const int32_t size = number;
         if (size != current) {
             SetTextAttribute(text, kSizeAttribute, size * kHalfPoint);
             attribs.shift = static_cast<int32_t>(int64_t(attribs.shift) * size / current);
@@ -309,8 +293,8 @@ bool ReadPositionAttribs(PositionAttribs& attribs, const RunAttrReader& reader, 
             attribs.face = static_cast<uint16_t>(attribs.face | PositionFaceBits(style, kShiftTop));
         else if (value == u"bottom")
             attribs.face = static_cast<uint16_t>(attribs.face | PositionFaceBits(style, kShiftBottom));
-        else if (ParseNumber(value, number) && number >= -65535 && number <= 65535)
-            attribs.shift = static_cast<int32_t>(-number * kHalfPoint);
+        else if (reader.GetNumber(u"shift", number) && number >= -65535 && number <= 65535)
+            attribs.shift = -number * kHalfPoint;
     }
     // The text's own shift, not the one its formatting came with.
     if (attribs.shift != shiftBefore)

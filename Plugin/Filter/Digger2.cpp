@@ -42,6 +42,10 @@ public:
         value = text;
         return true;
     }
+    bool GetNumber(const std::u16string& name, int32_t& value) const override
+    {
+        return mRun.GetNumber(name.c_str(), value);
+    }
 
 private:
     IRun& mRun;

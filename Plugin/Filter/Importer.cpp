@@ -365,7 +365,8 @@ bool DecimalText(const char16_t* text)
 }
 
 // Like NumberGap, for attributes the export writes in decimal only: a run's "size" of "+42" or
-// "0x2A" would be read as another size or passed over. A "shift" may also name a position.
+// "0x2A", a "tracking" of " 42", would be read as another value or passed over. A "shift" may
+// also name a position.
 std::string DecimalGap(ICommon& object, std::initializer_list<const char16_t*> names)
 {
     for (const char16_t* name : names) {
@@ -905,7 +906,7 @@ std::string FindStoryGap(IStory& story)
                 if (!run)
                     break;
                 if (!(gap = NumberGap(*run, {u"private", u"codepage"})).empty() ||
-                    !(gap = DecimalGap(*run, {u"size", u"shift"})).empty())
+                    !(gap = DecimalGap(*run, {u"size", u"shift", u"kerning", u"tracking", u"typeface_codepage"})).empty())
                     return where + gap;
                 const int32_t kind = run->Kind();
                 if (kind == kRunNone)
@@ -1184,6 +1185,30 @@ bool Importer::StoriesMatchLinks(const StoryGroup& group)
     return false;
 }
 
+bool Importer::GroupInPlace(const std::vector<StoryGroup>& groups, size_t index)
+{
+    // The export writes the layouts in ascending order, each one's stories together. A story list
+    // reordered across layouts splits a layout in two, or moves a layout's stories away from
+    // behind those of the layouts before it: its stories may then stand in another order, and
+    // boxes of one size would take each other's translations unnoticed.
+    const StoryGroup& group = groups[index];
+    int32_t before = 0;
+    bool split = false;
+    for (size_t k = 0; k < groups.size(); ++k) {
+        before += groups[k].layout < group.layout ? groups[k].count : 0;
+        split |= k != index && groups[k].layout == group.layout;
+    }
+    if (!split && before == group.first)
+        return true;
+    Log() << "####stories " << group.first << " to " << group.first + group.count - 1 << " of the exchange file, of layout "
+          << (group.layout < 0 ? 0 : group.layout) << ", do not stand where the export writes them: "
+          << (split ? "the layout's stories are not together" : "behind " + std::to_string(before) +
+                                                                    " stories of the layouts before it")
+          << "; their boxes keep their text" << std::endl;
+    SignalBeep(nullptr);
+    return false;
+}
+
 bool Importer::SelectExchangeLayout(int32_t n, int32_t& current, int32_t& linkCounter)
 {
     if (n < 0 || n >= LayoutCount())
@@ -1283,6 +1308,11 @@ void Importer::Run()
         if (group == groups.size())
             break;
         if (i == groups[group].first) {
+            if (!GroupInPlace(groups, group)) {
+                mFailed = 1;
+                i += groups[group].count - 1;
+                continue;
+            }
             const int32_t n = groups[group].layout;
             const bool selected = n < 0 || n == exchangeLayout || SelectExchangeLayout(n, exchangeLayout, linkCounter);
             if (!selected)

@@ -92,6 +92,8 @@ private:
     bool GroupStories(std::vector<StoryGroup>& groups);
     // Whether the connected layout links exactly the group's stories; logged when not.
     bool StoriesMatchLinks(const StoryGroup& group);
+    // Whether the group stands where the export writes its layout's stories; logged when not.
+    bool GroupInPlace(const std::vector<StoryGroup>& groups, size_t index);
     void Close(int16_t baseLayout);
 
     RefPtr<QuarkDoc> mDoc;

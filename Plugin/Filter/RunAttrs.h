@@ -3,6 +3,7 @@
 // and the position attributes never touch the document model themselves.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class RunAttrWriter {
@@ -18,6 +19,9 @@ class RunAttrReader {
 public:
     // The run's value of the name; false (value untouched) when the run does not hold it.
     virtual bool GetAttr(const std::u16string& name, std::u16string& value) const = 0;
+    // The run's value of the name as a number, read whole by the exchange file's one number
+    // reader; false (value untouched) when the run does not hold it or it does not read whole.
+    virtual bool GetNumber(const std::u16string& name, int32_t& value) const = 0;
 
 protected:
     ~RunAttrReader() = default;

@@ -505,6 +505,14 @@ void EditCode(const std::string& in, const std::string& out, const std::function
     WriteCopy(in, out, &code);
 }
 
+// The damage `name`: the stories' first attribute `attribute` holds the text `value`.
+Damage AttributeDamage(const char* name, const std::u16string& attribute, const std::u16string& value)
+{
+    return {name, [attribute, value](const std::string& in, const std::string& out, const std::string&) {
+                EditCode(in, out, [&](CodeStreams& code) { SetFirstAttribute(code, attribute, value); });
+            }};
+}
+
 void FlipInCode(const std::string& in, const std::string& out, size_t byte, int bit)
 {
     CodeStreams code = ReadCodeFile(in);
@@ -760,9 +768,39 @@ const std::vector<Damage>& Damages()
              });
          });
      }},
-    {"run-size-with-plus-sign",
+    AttributeDamage("run-size-with-plus-sign", u"size", u"+42"),
+    // Kerning and tracking that do not read whole: a blank in front, a NUL behind.
+    AttributeDamage("run-tracking-with-blank", u"tracking", u" 42"),
+    AttributeDamage("run-kerning-with-nul", u"kerning", std::u16string(u"42\0", 3)),
+    // The first story trades its number with the first story of the next layout.
+    {"stories-swapped-across-layouts",
      [](const std::string& in, const std::string& out, const std::string&) {
-         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"size", u"+42"); });
+         EditCode(in, out, [](CodeStreams& code) {
+             uint32_t typeId = 0;
+             for (const StoredString& stored : StoredStrings(code))
+                 typeId = stored.text == u"story_type" ? stored.id : typeId;
+             const auto type = [&](int32_t story) {
+                 auto path = StoryPath(story);
+                 path.emplace_back("Attrs{}", 0);
+                 const std::string attrs = code.Folder(path);
+                 const Bytes& names = code.streams.at(attrs + "\x01m_NameRef");
+                 for (size_t r = 2; r + 4 <= names.size(); r += 4)
+                     if (U32(names, r) == typeId)
+                         return U32(code.streams.at(attrs + "\x01m_ValueRef"), r);
+                 throw std::runtime_error("a story without a layout");
+             };
+             const std::string set = code.Folder(kStories);
+             auto table = code.Table(set);
+             for (FolderEntry& other : table)
+                 if (type(other.index) != type(0)) {
+                     for (FolderEntry& first : table)
+                         if (first.index == 0)
+                             std::swap(first.number, other.number);
+                     code.SetTable(set, table);
+                     return;
+                 }
+             throw std::runtime_error("the stories name one layout");
+         });
      }},
     // Tables cut to nothing: the Book holds no story, the first paragraph no record.
     {"no-stories",
@@ -798,14 +836,8 @@ const std::vector<Damage>& Damages()
     // Formatting samples that are not there: the first run names one beyond the stored
     // document's, or -1; the stored document lost its working boxes, in every layout, or in
     // every layout but the last, as exports of earlier builds stored it.
-    {"sample-out-of-range",
-     [](const std::string& in, const std::string& out, const std::string&) {
-         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"private", u"4096"); });
-     }},
-    {"sample-negative",
-     [](const std::string& in, const std::string& out, const std::string&) {
-         EditCode(in, out, [](CodeStreams& code) { SetFirstAttribute(code, u"private", u"-1"); });
-     }},
+    AttributeDamage("sample-out-of-range", u"private", u"4096"),
+    AttributeDamage("sample-negative", u"private", u"-1"),
     {"working-boxes-removed",
      [](const std::string& in, const std::string& out, const std::string&) {
          WriteCopy(in, out, nullptr, {u"VerbantPluginPrivateData/KestoExportTemplates/0"},

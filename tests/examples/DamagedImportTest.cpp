@@ -163,6 +163,10 @@ const Damage kDamages[] = {
     {"unique-id-of-another-paragraph", "story 2 not imported, its text stays as it was: it leaves out the unique id 42 of"},
     {"attributes-cut-inside-a-record", "story 2 not imported, its text stays as it was: paragraph 0 cannot be read: Container"},
     {"run-size-with-plus-sign", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 has the attribute size"},
+    {"run-tracking-with-blank", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 has the attribute "
+                                "tracking \" 42\", where an export writes a whole decimal number"},
+    {"run-kerning-with-nul", "story 0 not imported, its text stays as it was: run 0 of paragraph 0 has the attribute "
+                             "kerning \"42\", where an export writes a whole decimal number"},
     {"paragraph-of-no-records", "story 0 not imported, its text stays as it was: paragraph 0 lists no record"},
     {"no-stories", "layout 0 links 7 boxes to stories, the exchange file holds no story"},
     // NUL characters, which the document's text cannot hold, are left out on purpose, and said so.
@@ -231,6 +235,46 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
                 << "story " << s << ": " << imported[s] << "\nsource: " << from[s]
                 << "\ntranslation: " << translation[s];
     }
+}
+
+// A story list reordered across layouts: the captions of anchored-layouts.qxp, made one size, are
+// told apart by their stories' order alone, so the layouts whose stories moved keep their text.
+TEST_F(DamagedImport, StoriesMovedAcrossLayoutsFailTheirLayoutsAndNoBoxTakesAnotherStorysText)
+{
+    ASSERT_NE(g_work, nullptr);
+    const fs::path dir = g_work->dir;
+    std::string document = kesto_test::ReadText(kesto_test::ExampleDocument("anchored-layouts.qxp"));
+    for (const std::string wider : {"1572864, 8650752]", "1572864, 9437184]"})
+        for (size_t at; (at = document.find(wider)) != std::string::npos;)
+            document.replace(at, wider.size(), "1572864, 7864320]");
+    std::ofstream(dir / "alike.qxp", std::ios::binary) << document;
+    std::ofstream(dir / "alike.xts")
+        << "start\nopen-document alike.qxp\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n";
+    kesto_test::RunShell("cd '" + dir.string() + "' && '" + g_work->Xthost() + "' --app . --module '" + g_work->build +
+                         "/Plugin/XTension/Kesto.so' --script alike.xts 2>&1 && '" + g_work->build +
+                         "/examples/pseudo-translate/kesto-pseudo-translate' alike.dwq alike-translated.dwq 2>&1");
+    std::string error, log;
+    const fs::path damaged = dir / "alike-swapped.dwq";
+    ASSERT_TRUE(DamageContainer("stories-swapped-across-layouts", (dir / "alike-translated.dwq").string(),
+                                damaged.string(), "", error))
+        << error;
+    const std::string done = g_work->Import(dir / "alike-translated.dwq", "alike-translated", log, 103);
+    ASSERT_NE(done.find("dialog 103"), std::string::npos) << done;
+    const std::string failed = g_work->Import(damaged, "alike-swapped", log, 104);
+    EXPECT_NE(failed.find("dialog 104"), std::string::npos) << failed;
+    EXPECT_NE(log.find("####stories 1 to 5 of the exchange file, of layout 0, do not stand where the export writes "
+                       "them: behind 0 stories of the layouts before it"),
+              std::string::npos)
+        << log;
+
+    const std::vector<std::string> source = g_work->Stories(dir / "alike.qxp");
+    const std::vector<std::string> translation = g_work->Stories(dir / "alike-translated.qxp");
+    const std::vector<std::string> imported = g_work->Stories(dir / "alike-swapped.qxp");
+    ASSERT_EQ(imported.size(), source.size());
+    ASSERT_EQ(translation.size(), source.size());
+    for (size_t s = 0; s < imported.size(); ++s)
+        EXPECT_TRUE(imported[s] == source[s] || imported[s] == translation[s])
+            << "story " << s << ": " << imported[s] << "\nsource: " << source[s] << "\ntranslation: " << translation[s];
 }
 
 // A damage that finds nothing to damage fails instead of answering an undamaged copy.

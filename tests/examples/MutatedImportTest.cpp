@@ -302,13 +302,37 @@ protected:
             const auto s = sourceState.boxes.find(key);
             if (t == translationState.boxes.end())
                 broken << "a new box " << Key(key) << "; ";
-            else if (box != t->second && (s == sourceState.boxes.end() || box != s->second))
+            else if (box != t->second && (s == sourceState.boxes.end() || box != s->second) &&
+                     !(!out.failed && s != sourceState.boxes.end() && Refitted(got, key, box, s->second)))
                 broken << "box " << Key(key) << " changed: " << box.dump().substr(0, 200) << "; ";
         }
         for (const auto& [key, box] : translationState.boxes)
             if (!got.boxes.count(key))
                 broken << "box " << Key(key) << " is gone; ";
         return broken.str();
+    }
+
+    // Whether `box` is the source's box enlarged to its text, as the import enlarges a box its
+    // text overflows: in place, no smaller, only its bounds changed, and its story formatted
+    // otherwise than the translation (a translator's tracking, say), so no other size is the
+    // right one.
+    bool Refitted(const DocState& got, const std::pair<size_t, int64_t>& key, const json& box, const json& source) const
+    {
+        json same = box;
+        same["bounds"] = source["bounds"];
+        const json& b = box["bounds"];
+        const json& o = source["bounds"];
+        if (same != source || b[0] != o[0] || b[1] != o[1] || b[2] < o[2] || b[3] < o[3])
+            return false;
+        for (const auto& [storyKey, story] : got.stories) {
+            const json boxes = story.whole.value("boxes", json::array());
+            if (storyKey.first != key.first || std::find(boxes.begin(), boxes.end(), key.second) == boxes.end())
+                continue;
+            const auto t = translationState.stories.find(storyKey);
+            return t != translationState.stories.end() && story.HoldsTheSame(t->second) &&
+                   story.whole != t->second.whole;
+        }
+        return false;
     }
 
     // Where the time of the imports went: the container written, the document opened, the

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "Container/Model/AttrsSet.h"
 #include "Plugin/Filter/RunAttrs.h"
 
 namespace kesto_test {
@@ -35,6 +36,16 @@ public:
         if (at == values.end())
             return false;
         value = at->second;
+        return true;
+    }
+    bool GetNumber(const std::u16string& name, int32_t& value) const override
+    {
+        auto at = values.find(name);
+        dwx_long number = 0;
+        if (at == values.end() || at->second.find(u'\0') != std::u16string::npos ||
+            !DWX_AttrsSet::GetNumericValue(at->second.c_str(), number))
+            return false;
+        value = static_cast<int32_t>(number);
         return true;
     }
     // The value, or "<absent>".
