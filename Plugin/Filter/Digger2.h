@@ -63,9 +63,10 @@ public:
     std::vector<Position> MarkersMoved(const std::function<void()>& walk);
     // Passes the rest of the old text and removes everything queued for cutting.
     void Flush();
-    // Removes what is queued for cutting so far, leaving the old text not yet passed; for a
-    // story whose writing failed half-way.
-    void ApplyCuts() { mCutter.Apply(); }
+    // Takes out everything the cursor wrote, so that a story whose writing failed half-way
+    // keeps its old text; nothing once the flush has cut part of the old text, which cannot be
+    // undone.
+    void Withdraw();
     // Writes one run of the translation at the cursor with its attributes; last tells that it
     // ends its paragraph. KestoException 1003 for a chunk longer than a read may deliver.
     void InsertRun(KS_DWX::Import::IRun& run, bool last);
@@ -115,11 +116,19 @@ private:
     void InsertUnicodes(KS_DWX::Import::IRun& run, bool wide);
     void InsertSpecialChars(KS_DWX::Import::IRun& run);
     void MoveMarker(Position& position);
+    // Gives the characters [start, end) the tag value (0 takes it off).
+    void Tag(int32_t start, int32_t end, int32_t value);
+    // Counts growth characters inserted at position: cut at the flush when carrier, taken out
+    // again by Withdraw in any case.
+    void Inserted(int32_t position, int32_t growth, bool carrier);
     int32_t Length();
 
     Mapper& mOwner;
     XAttribs& mConverter;
     QStoryCutter mCutter;
+    // Everything inserted, ascending; the ranges stay valid as the cursor inserts only behind them.
+    QStoryCutter mInserted;
+    bool mCutInPart = false;
     QStory mStory;
     int32_t mShift = 0;
     int32_t mTextEnd = 0;

@@ -1499,14 +1499,14 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
             EnlargeTextBox(box, paragraphIndex);
         relock();
     } catch (...) {
-        // The story stays as far as it was written: the carriers and the old text already
-        // passed go, the rest of the old text stays; the other stories are still imported.
+        // The story keeps its old text: what the cursor wrote is taken out again; the other
+        // stories are still imported.
         Log() << "####import of story " << mStoryIndex << " failed: " << CaughtErrorText() << std::endl;
         SignalBeep(nullptr);
         mFailed = 1;
         try {
             if (digger)
-                digger->ApplyCuts();
+                digger->Withdraw();
         } catch (...) {
         }
         try {

@@ -1,0 +1,86 @@
+// A host that refuses an edit while the import writes a story, through xthost and Kesto.so: the
+// story fails and keeps its text as it was, the import ends failed, and the general log names the
+// story, the refused call and the host's reason.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "Plugin/Shell/AppFolderTest.h"
+#include "tests/examples/ExampleRuns.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Refusal {
+    const char* name;
+    // The host's fault plan: the call refused and the host's answer.
+    const char* faults;
+    // What the general log says after "####import of story 0 failed: DWX Error<1004>:\t".
+    const char* logged;
+};
+
+// The calls of the story of hidden.qxp in the order the import makes them: its first text run,
+// its special items (page numbers 6, 5 and 7), its unique id, the style sheet of its first
+// paragraph and the cut of its old text (the first cut removes a stray tag before writing).
+const Refusal kRefusals[] = {
+    {"text", "fail TXT-11 times 1 with -3005",
+     "the story is locked (the host answered -3005 to XTY_InsertText of 12 character(s) at 2)"},
+    {"special-item", "fail HID-1 times 1 with -50",
+     "a handle, position or argument the host does not take (the host answered -50 to XHJ_InsertHidden of special item 6 "
+     "at 228)"},
+    {"unique-id", "fail HID-1 after 3 times 1 with -3002",
+     "the edit would cut a hidden or object run apart (the host answered -3002 to XHJ_InsertHidden of unique id 42 at 286)"},
+    {"unique-id-closed", "fail HID-2 times 1 with -4",
+     "the host does not provide the call (the host answered -4 to XHJ_CloseHidden of unique id 42 at 286)"},
+    {"style-sheet", "fail STY-3 times 1 with -50",
+     "a handle, position or argument the host does not take (the host answered -50 to XSD_ApplyStyleSheet of style sheet 1 "
+     "at 2)"},
+    {"old-text-cut", "fail TXT-10 after 1 times 1 with -3005",
+     "the story is locked (the host answered -3005 to XTY_DeleteText of the old text)"},
+};
+
+TEST(HostRefusalImport, EachRefusalFailsItsStoryWhichKeepsItsText)
+{
+    const fs::path translated = kesto_test::RoundTripOf("hidden.qxp");
+    ASSERT_FALSE(translated.empty());
+    const fs::path work = translated.parent_path();
+    // Imports the translation with the fault plan into `name`.qxp; answers the document in the
+    // form `xthost doc canon` writes, the general log in `log`.
+    const auto import = [&](const std::string& name, const std::string& faults, std::string& log) {
+        std::error_code ignored;
+        fs::remove(work / "KestoLogfile.txt", ignored);
+        std::ofstream(work / (name + ".xts")) << faults << "\nstart\nmenu \"Import Verbant file\"\nopen * hidden-translated.dwq\n"
+                                              << "save * " << name << ".qxp\ndialog 104\n  press 1\nquit\n";
+        const std::string transcript = kesto_test::RunShell("cd '" + work.string() + "' && '" KESTO_BINARY_DIR
+                                                            "/platform/host/xthost' --app . --module '" KESTO_BINARY_DIR
+                                                            "/Plugin/XTension/Kesto.so' --script '" + name + ".xts' 2>&1");
+        EXPECT_NE(transcript.find("dialog 104 \"Result\" opens"), std::string::npos) << transcript;
+        EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;
+        log = kesto_test::ReadText(work / "KestoLogfile.txt");
+        kesto_test::RunShell("'" KESTO_BINARY_DIR "/platform/host/xthost' doc canon '" + (work / (name + ".qxp")).string() +
+                             "' '" + (work / (name + ".canon")).string() + "' 2>&1");
+        return kesto_test::ReadText(work / (name + ".canon"));
+    };
+    // The story as a failed story keeps it: the host refuses the copy of the first run's
+    // formatting sample, the first edit of the story.
+    std::string log;
+    const std::string kept = import("kept", "fail TXT-13 times 1 with -50", log);
+    ASSERT_FALSE(kept.empty());
+    ASSERT_NE(log.find("####import of story 0 failed: DWX Error<1004>:\tformatting sample 0 could not be copied"),
+              std::string::npos)
+        << log;
+    for (const Refusal& r : kRefusals) {
+        SCOPED_TRACE(r.name);
+        const std::string document = import(r.name, r.faults, log);
+        EXPECT_NE(log.find(std::string("####import of story 0 failed: DWX Error<1004>:\t") + r.logged), std::string::npos)
+            << log;
+        EXPECT_EQ(document, kept);
+    }
+    if (!HasFailure())
+        fs::remove_all(work);
+}
+
+} // namespace
