@@ -296,30 +296,44 @@ void Digger::MoveMarker(Position& position)
     // its first character on the way and is taken off the copy again.
     SetHostUpdate(0);
     Tag(present, present + 1, kMarkerTag);
-
-    const int32_t before = Length();
-    const XTHandle box = mStory.GetBox();
-    const std::string copy = " of the marker at " + std::to_string(present) + " to " + std::to_string(cursor);
-    if (UseObsoleteCopyText()) {
-        const XTHandle document = xt_getdocref();
-        // The host answers this copy with 1 or 0 only.
-        CheckEdit(CopyHostText(document, box, present, present + length, document, box, cursor) == 0 ? XT_OK : -1,
-                  "XTY_CopyBoxText" + copy);
-        BumpChangeCounter(0);
-    } else {
-        const XTHandle text = mStory.GetTextHandle(true);
-        const int32_t result = CopyStoryText(text, present, present + length, text, cursor);
-        CheckEdit(result < 0 ? result : XT_OK, "XTY_CopyText" + copy);
-    }
-    const int32_t growth = Length() - before;
-    if (growth <= 0)
-        throw KestoException(kDwxError, MsgString("the host copied nothing of the marker at " + std::to_string(present)));
+    const int32_t growth = CopyMarker(present, length, cursor);
     Inserted(cursor, growth, false);
     // The old marker may stay (a second search can place it where it stands), so it loses the
     // tag as well as the copy.
     const int32_t old = present < cursor ? present : present + growth;
     Tag(old, old + 1, 0);
     Tag(cursor, cursor + growth, 0);
+}
+
+int32_t Digger::CopyMarker(int32_t present, int32_t length, int32_t cursor)
+{
+    const int32_t before = Length();
+    const XTHandle box = mStory.GetBox();
+    const std::string copy = " of the marker at " + std::to_string(present) + " to " + std::to_string(cursor);
+    try {
+        if (UseObsoleteCopyText()) {
+            const XTHandle document = xt_getdocref();
+            // This copy answers only whether it copied.
+            if (CopyHostText(document, box, present, present + length, document, box, cursor) != 0)
+                throw KestoException(kDwxError, MsgString("the host copied nothing (the host answered 0 to XTY_CopyBoxText" +
+                                                          copy + ")"));
+            BumpChangeCounter(0);
+        } else {
+            const XTHandle text = mStory.GetTextHandle(true);
+            const int32_t result = CopyStoryText(text, present, present + length, text, cursor);
+            CheckEdit(result < 0 ? result : XT_OK, "XTY_CopyText" + copy);
+        }
+        if (Length() <= before)
+            throw KestoException(kDwxError, MsgString("the host copied nothing of the marker at " + std::to_string(present)));
+    } catch (...) {
+        // The old marker stays where it is, as it was.
+        try {
+            Tag(present, present + 1, 0);
+        } catch (...) {
+        }
+        throw;
+    }
+    return Length() - before;
 }
 
 void Digger::Tag(int32_t start, int32_t end, int32_t value)

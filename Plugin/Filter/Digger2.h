@@ -116,6 +116,8 @@ private:
     void InsertUnicodes(KS_DWX::Import::IRun& run, bool wide);
     void InsertSpecialChars(KS_DWX::Import::IRun& run);
     void MoveMarker(Position& position);
+    // Copies the marker of length characters at present to the cursor; answers the growth.
+    int32_t CopyMarker(int32_t present, int32_t length, int32_t cursor);
     // Gives the characters [start, end) the tag value (0 takes it off).
     void Tag(int32_t start, int32_t end, int32_t value);
     // Counts growth characters inserted at position: cut at the flush when carrier, taken out

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "Plugin/Shell/AppFolderTest.h"
+#include "examples/damage/DamagedContainer.h"
+#include "tests/examples/BookMutations.h"
 #include "tests/examples/ExampleRuns.h"
 
 namespace fs = std::filesystem;
@@ -16,6 +18,8 @@ namespace {
 
 struct Refusal {
     const char* name;
+    // The translation of hidden.qxp, or one that moves a marker of it.
+    bool moved;
     // The host's fault plan: the call refused and the host's answer.
     const char* faults;
     // What the general log says after "####import of story 0 failed: DWX Error<1004>:\t".
@@ -24,22 +28,30 @@ struct Refusal {
 
 // The calls of the story of hidden.qxp in the order the import makes them: its first text run,
 // its special items (page numbers 6, 5 and 7), its unique id, the style sheet of its first
-// paragraph and the cut of its old text (the first cut removes a stray tag before writing).
+// paragraph and the cut of its old text (the first cut removes a stray tag before writing); with
+// the marker moved, the character the copy is prepared with, the tag of the marker's first
+// character and the copy.
 const Refusal kRefusals[] = {
-    {"text", "fail TXT-11 times 1 with -3005",
+    {"text", false, "fail TXT-11 times 1 with -3005",
      "the story is locked (the host answered -3005 to XTY_InsertText of 12 character(s) at 2)"},
-    {"special-item", "fail HID-1 times 1 with -50",
+    {"special-item", false, "fail HID-1 times 1 with -50",
      "a handle, position or argument the host does not take (the host answered -50 to XHJ_InsertHidden of special item 6 "
      "at 228)"},
-    {"unique-id", "fail HID-1 after 3 times 1 with -3002",
+    {"unique-id", false, "fail HID-1 after 3 times 1 with -3002",
      "the edit would cut a hidden or object run apart (the host answered -3002 to XHJ_InsertHidden of unique id 42 at 286)"},
-    {"unique-id-closed", "fail HID-2 times 1 with -4",
+    {"unique-id-closed", false, "fail HID-2 times 1 with -4",
      "the host does not provide the call (the host answered -4 to XHJ_CloseHidden of unique id 42 at 286)"},
-    {"style-sheet", "fail STY-3 times 1 with -50",
+    {"style-sheet", false, "fail STY-3 times 1 with -50",
      "a handle, position or argument the host does not take (the host answered -50 to XSD_ApplyStyleSheet of style sheet 1 "
      "at 2)"},
-    {"old-text-cut", "fail TXT-10 after 1 times 1 with -3005",
+    {"old-text-cut", false, "fail TXT-10 after 1 times 1 with -3005",
      "the story is locked (the host answered -3005 to XTY_DeleteText of the old text)"},
+    {"carrier", true, "fail TXT-11 after 4 times 1 with -3005",
+     "the story is locked (the host answered -3005 to XTY_InsertText of a carrier character at 58)"},
+    {"marker-tag", true, "fail TXT-16 after 185 times 1 with -50",
+     "a handle, position or argument the host does not take (the host answered -50 to XTY_SetAttribute of the tag at 55)"},
+    {"marker-copy", true, "fail TXT-13 after 4 times 1 with -3002",
+     "the host copied nothing (the host answered 0 to XTY_CopyBoxText of the marker at 55 to 59)"},
 };
 
 TEST(HostRefusalImport, EachRefusalFailsItsStoryWhichKeepsItsText)
@@ -47,12 +59,24 @@ TEST(HostRefusalImport, EachRefusalFailsItsStoryWhichKeepsItsText)
     const fs::path translated = kesto_test::RoundTripOf("hidden.qxp");
     ASSERT_FALSE(translated.empty());
     const fs::path work = translated.parent_path();
-    // Imports the translation with the fault plan into `name`.qxp; answers the document in the
+    // Paragraph 7 of the Book's story, which opens with a hidden paren, trades places with
+    // paragraph 8: the import copies the marker to its new place.
+    const std::string dwq = (work / "hidden-translated.dwq").string();
+    kesto_damage::CodeStreams code = kesto_damage::ReadCodeFile(dwq);
+    int picks = 0;
+    ASSERT_EQ(kesto_test::BookMutator(code).Apply(kesto_test::MutationClass::kEntriesSwapped, code,
+                                                  [&](uint32_t) { return picks++ == 0 ? 15u : 0u; }),
+              "story 0 paragraph 7 (Paragraph[]/ 7) swapped with 8");
+    kesto_damage::WriteCopy(dwq, (work / "moved.dwq").string(), &code);
+    ASSERT_NE(kesto_test::ImportIn(work, "moved.dwq", "moved.qxp").find("dialog 103 \"Result\" opens"), std::string::npos);
+
+    // Imports a translation with the fault plan into `name`.qxp; answers the document in the
     // form `xthost doc canon` writes, the general log in `log`.
-    const auto import = [&](const std::string& name, const std::string& faults, std::string& log) {
+    const auto import = [&](const std::string& name, const std::string& faults, bool moved, std::string& log) {
         std::error_code ignored;
         fs::remove(work / "KestoLogfile.txt", ignored);
-        std::ofstream(work / (name + ".xts")) << faults << "\nstart\nmenu \"Import Verbant file\"\nopen * hidden-translated.dwq\n"
+        std::ofstream(work / (name + ".xts")) << faults << "\nstart\nmenu \"Import Verbant file\"\nopen * "
+                                              << (moved ? "moved" : "hidden-translated") << ".dwq\n"
                                               << "save * " << name << ".qxp\ndialog 104\n  press 1\nquit\n";
         const std::string transcript = kesto_test::RunShell("cd '" + work.string() + "' && '" KESTO_BINARY_DIR
                                                             "/platform/host/xthost' --app . --module '" KESTO_BINARY_DIR
@@ -67,14 +91,14 @@ TEST(HostRefusalImport, EachRefusalFailsItsStoryWhichKeepsItsText)
     // The story as a failed story keeps it: the host refuses the copy of the first run's
     // formatting sample, the first edit of the story.
     std::string log;
-    const std::string kept = import("kept", "fail TXT-13 times 1 with -50", log);
+    const std::string kept = import("kept", "fail TXT-13 times 1 with -50", false, log);
     ASSERT_FALSE(kept.empty());
     ASSERT_NE(log.find("####import of story 0 failed: DWX Error<1004>:\tformatting sample 0 could not be copied"),
               std::string::npos)
         << log;
     for (const Refusal& r : kRefusals) {
         SCOPED_TRACE(r.name);
-        const std::string document = import(r.name, r.faults, log);
+        const std::string document = import(r.name, r.faults, r.moved, log);
         EXPECT_NE(log.find(std::string("####import of story 0 failed: DWX Error<1004>:\t") + r.logged), std::string::npos)
             << log;
         EXPECT_EQ(document, kept);
