@@ -44,12 +44,11 @@ std::string HostReason(int32_t result)
     }
 }
 
-// A story edit the host refused fails the story: the host's reason, its answer and the call.
+// A story edit the host refused fails the story.
 void CheckEdit(int32_t result, const std::string& call)
 {
     if (result != XT_OK)
-        throw KestoException(kDwxError, MsgString(HostReason(result) + " (the host answered " + std::to_string(result) +
-                                                  " to " + call + ")"));
+        throw KestoException(kDwxError, MsgString(HostRefusalText(result, call)));
 }
 
 std::string At(int32_t position) { return " at " + std::to_string(position); }
@@ -119,6 +118,11 @@ const SpecialCharRow* SpecialRowOf(IRun& run, int32_t nameRef, int32_t qualifier
 }
 
 } // namespace
+
+std::string HostRefusalText(int32_t result, const std::string& call)
+{
+    return HostReason(result) + " (the host answered " + std::to_string(result) + " to " + call + ")";
+}
 
 Digger::Digger(XTHandle box, Mapper& owner, XAttribs& converter, const FixedStory& segments, bool styleTest)
     : mOwner(owner), mConverter(converter), mCutter(box, true), mInserted(box, true), mStory(box), mSegments(segments),
@@ -566,6 +570,7 @@ void Digger::AttributeStep(IRun& run)
     uint16_t extra = 0;
     CallHost<XTY_InsertionAttributes>(&was, &extra);
     mConverter.ReadTypeface(attributes, 0);
+    CheckAttributes("typeface");
     CallHost<XTY_InsertionAttributes>(&now, &extra);
     mHighFlag = now.high >= 128;
     if (!SameFormat(was, now)) {
@@ -575,8 +580,16 @@ void Digger::AttributeStep(IRun& run)
         CheckEdit(CallHost<XTY_SelectRange>(position, position + (mShift - shift)), "XTY_SelectRange" + At(position));
     }
     mConverter.ReadSelf(attributes, 0);
+    CheckAttributes("face, kerning, tracking or colour");
     SetHostUpdate(0);
     BumpChangeCounter(0);
+}
+
+void Digger::CheckAttributes(const char* what)
+{
+    int32_t code = 0;
+    const int32_t refused = mConverter.TakeRefusal(code);
+    CheckEdit(refused, "XTY_SetAttribute of attribute " + std::to_string(code) + " for the run's " + what + At(CurrentPos()));
 }
 
 void Digger::ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes)
@@ -697,7 +710,8 @@ void Digger::SetBackParagraph(int32_t sheet, const XTParaAttribs& attributes)
     BumpChangeCounter(0);
     auto setBack = [&](int32_t from, int32_t to) {
         for (int32_t code = from; code <= to; ++code)
-            SetTextAttribute(0, code, attributes.values[code]);
+            CheckEdit(SetTextAttribute(0, code, attributes.values[code]),
+                      "XTY_SetAttribute of paragraph attribute " + std::to_string(code) + At(CurrentPos()));
     };
     setBack(0x11, 0x16);
     setBack(0x18, 0x1F);

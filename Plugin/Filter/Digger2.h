@@ -19,6 +19,9 @@ class Mapper;
 class XAttribs;
 struct SpecialCharRow;
 
+// Why the host refused a story edit, as far as its answer tells, with the answer and the call.
+std::string HostRefusalText(int32_t result, const std::string& call);
+
 class Digger {
 public:
     // A marker's key: its hidden-content id and its direction.
@@ -100,6 +103,8 @@ private:
     void Note(Position& position, int32_t at, bool placed);
     Position& PositionOf(const StorySegment& segment);
     void AttributeStep(KS_DWX::Import::IRun& run);
+    // Fails the story when the host refused an attribute the converter set for the run's `what`.
+    void CheckAttributes(const char* what);
     void ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes);
     // ReadParagraphStyle from the last table read, when that still answers as a new read would.
     bool ReadParagraphStyleAgain(int32_t& sheet, XTParaAttribs& attributes);
