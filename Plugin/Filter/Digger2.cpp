@@ -364,15 +364,16 @@ void Digger::Flush()
     mPositions.clear();
     const int32_t before = Length();
     const int32_t result = mCutter.Apply();
-    // A cut that went half-way cannot be undone: that story keeps both texts in part.
-    mCutInPart = Length() != before;
-    CheckEdit(result, mCutInPart ? "XTY_DeleteText of the old text, which stays in part beside the translation"
-                               : "XTY_DeleteText of the old text");
+    // Once old text is cut, taking the translation out would not bring it back; a cut refused
+    // half-way leaves the story with part of both texts.
+    mCut = Length() != before;
+    CheckEdit(result, mCut ? "XTY_DeleteText of the old text, which stays in part beside the translation"
+                           : "XTY_DeleteText of the old text");
 }
 
 void Digger::Withdraw()
 {
-    if (!mCutInPart)
+    if (!mCut)
         mInserted.Apply();
 }
 

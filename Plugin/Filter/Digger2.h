@@ -67,8 +67,7 @@ public:
     // Passes the rest of the old text and removes everything queued for cutting.
     void Flush();
     // Takes out everything the cursor wrote, so that a story whose writing failed half-way
-    // keeps its old text; nothing once the flush has cut part of the old text, which cannot be
-    // undone.
+    // keeps its old text; nothing once the flush has cut old text.
     void Withdraw();
     // Writes one run of the translation at the cursor with its attributes; last tells that it
     // ends its paragraph. KestoException 1003 for a chunk longer than a read may deliver.
@@ -135,7 +134,8 @@ private:
     QStoryCutter mCutter;
     // Everything inserted, ascending; the ranges stay valid as the cursor inserts only behind them.
     QStoryCutter mInserted;
-    bool mCutInPart = false;
+    // The flush has cut old text.
+    bool mCut = false;
     QStory mStory;
     int32_t mShift = 0;
     int32_t mTextEnd = 0;
