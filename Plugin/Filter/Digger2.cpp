@@ -328,7 +328,8 @@ int32_t Digger::CopyMarker(int32_t present, int32_t length, int32_t cursor)
             CheckEdit(result < 0 ? result : XT_OK, "XTY_CopyText" + copy);
         }
         if (Length() <= before)
-            throw KestoException(kDwxError, MsgString("the host copied nothing of the marker at " + std::to_string(present)));
+            throw KestoException(kDwxError,
+                                 MsgString("the host copied nothing of the marker at " + std::to_string(present)));
     } catch (...) {
         // The old marker stays where it is, as it was.
         try {
@@ -590,7 +591,8 @@ void Digger::CheckAttributes(const char* what)
 {
     int32_t code = 0;
     const int32_t refused = mConverter.TakeRefusal(code);
-    CheckEdit(refused, "XTY_SetAttribute of attribute " + std::to_string(code) + " for the run's " + what + At(CurrentPos()));
+    CheckEdit(refused,
+              "XTY_SetAttribute of attribute " + std::to_string(code) + " for the run's " + what + At(CurrentPos()));
 }
 
 void Digger::ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes)
