@@ -513,15 +513,32 @@ bool XAttribs::ReadFace(const RunAttrReader& attributes, XTHandle text)
     if (known && CurrentFormat(current, text)) {
         const uint16_t face = static_cast<uint16_t>((current.face & ~decided) | (wanted & decided));
         if (face != current.face)
-            SetTextAttribute(text, kAttrFace, face);
+            Set(text, kAttrFace, face);
     }
     int32_t number = 0;
     if (attributes.GetNumber(u"kerning", number))
-        SetTextAttribute(text, kAttrKerning, number);
+        Set(text, kAttrKerning, number);
     if (attributes.GetNumber(u"tracking", number))
-        SetTextAttribute(text, kAttrTracking, number);
+        Set(text, kAttrTracking, number);
     ApplyColour(attributes, text);
     return recognised && positioned;
+}
+
+void XAttribs::Set(XTHandle text, int32_t code, int32_t value)
+{
+    const int32_t result = SetTextAttribute(text, code, value);
+    if (result != XT_OK && m_refused == XT_OK) {
+        m_refused = result;
+        m_refusedCode = code;
+    }
+}
+
+int32_t XAttribs::TakeRefusal(int32_t& code)
+{
+    const int32_t refused = m_refused;
+    code = m_refusedCode;
+    m_refused = XT_OK;
+    return refused;
 }
 
 void XAttribs::ApplyColour(const RunAttrReader& attributes, XTHandle text)
@@ -539,7 +556,7 @@ void XAttribs::ApplyColour(const RunAttrReader& attributes, XTHandle text)
         if (at == m_namedColours.end())
             at = m_namedColours.emplace(key, FindNamedColour(type, name)).first;
         if (at->second >= 0)
-            SetTextAttribute(text, kAttrColour, at->second);
+            Set(text, kAttrColour, at->second);
         return;
     }
     uint32_t rgb = 0;
@@ -552,7 +569,7 @@ void XAttribs::ApplyColour(const RunAttrReader& attributes, XTHandle text)
             return;
         m_namedColours.clear();  // the new colour may be one a name was not found for
     }
-    SetTextAttribute(text, kAttrColour, id);
+    Set(text, kAttrColour, id);
 }
 
 int32_t XAttribs::FindNamedColour(const std::u16string& type, const std::u16string& name)
@@ -662,7 +679,7 @@ void XAttribs::ReadTypeface(const RunAttrReader& attributes, XTHandle text)
     XTCharFormat current{};
     const bool known = CurrentFormat(current, text);
     if (!known || current.font != font)
-        SetTextAttribute(text, kAttrFont, font);
+        Set(text, kAttrFont, font);
     // The run's own sample carries its character set; it is only worked out when the font
     // changes here, as in a container of a build that shared one sample among the runs of a
     // paragraph format: then it goes with the font as the document's text has it.
@@ -671,5 +688,5 @@ void XAttribs::ReadTypeface(const RunAttrReader& attributes, XTHandle text)
     uint8_t set = 0;
     CharacterSetOf(font, set);
     if (!known || current.high != set)
-        SetTextAttribute(text, kAttrCharacterSet, set);
+        Set(text, kAttrCharacterSet, set);
 }

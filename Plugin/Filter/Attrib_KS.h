@@ -172,11 +172,16 @@ public:
     // By "typeface" and "typeface_codepage".
     using ResolvedFonts = std::map<std::pair<std::u16string, int32_t>, FontMatch>;
     const ResolvedFonts& Resolved() const { return m_resolved; }
+    // The host's answer to the first attribute the import steps set and the host refused since
+    // the last call, its attribute code in `code`; XT_OK when the host refused none.
+    int32_t TakeRefusal(int32_t& code);
 
 protected:
     bool ReadFace(const RunAttrReader& attributes, XTHandle text) override;
 
 private:
+    // Sets an attribute of the selection, noting a refusal for TakeRefusal.
+    void Set(XTHandle text, int32_t code, int32_t value);
     void ApplyColour(const RunAttrReader& attributes, XTHandle text);
     // The id of the document colour with this "color_type" and "color_name", -1 when none.
     static int32_t FindNamedColour(const std::u16string& type, const std::u16string& name);
@@ -190,4 +195,6 @@ private:
     std::map<std::pair<std::u16string, std::u16string>, int32_t> m_namedColours;
     // Font id to character set to characters.
     std::map<int16_t, std::map<uint8_t, int64_t>> m_characterSets;
+    int32_t m_refused = XT_OK;
+    int32_t m_refusedCode = 0;
 };

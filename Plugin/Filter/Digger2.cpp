@@ -24,6 +24,35 @@ constexpr int32_t kTagAttribute = -111;
 constexpr int32_t kMarkerTag = 0x00414B42;
 constexpr uint32_t kUniqueIdOpcode = 0x88;
 
+// What a refusal of the host means, as far as its answer tells.
+std::string HostReason(int32_t result)
+{
+    switch (result) {
+    case XT_ERR_STORY_TOO_LONG:
+        return "the story would be longer than the " + std::to_string(XT_MAX_STORY_CHARACTERS) +
+               " characters a document holds";
+    case XT_ERR_STORY_LOCKED:
+        return "the story is locked";
+    case XT_ERR_SPLITS_RUN:
+        return "the edit would cut a hidden or object run apart";
+    case XT_ERR_PARAM:
+        return "a handle, position or argument the host does not take";
+    case XT_ERR_NOT_EMULATED:
+        return "the host does not provide the call";
+    default:
+        return "the host gives no reason";
+    }
+}
+
+// A story edit the host refused fails the story.
+void CheckEdit(int32_t result, const std::string& call)
+{
+    if (result != XT_OK)
+        throw KestoException(kDwxError, MsgString(HostRefusalText(result, call)));
+}
+
+std::string At(int32_t position) { return " at " + std::to_string(position); }
+
 bool UseObsoleteCopyText()
 {
     SettingsFile* settings = Settings.GetIf();
@@ -94,8 +123,14 @@ const SpecialCharRow* SpecialRowOf(IRun& run, int32_t nameRef, int32_t qualifier
 
 } // namespace
 
+std::string HostRefusalText(int32_t result, const std::string& call)
+{
+    return HostReason(result) + " (the host answered " + std::to_string(result) + " to " + call + ")";
+}
+
 Digger::Digger(XTHandle box, Mapper& owner, XAttribs& converter, const FixedStory& segments, bool styleTest)
-    : mOwner(owner), mConverter(converter), mCutter(box, true), mStory(box), mSegments(segments), mStyleTest(styleTest)
+    : mOwner(owner), mConverter(converter), mCutter(box, true), mInserted(box, true), mStory(box), mSegments(segments),
+      mStyleTest(styleTest)
 {
     mTextEnd = static_cast<int32_t>(mStory.GetLength(true));
     mConverter.NoteCharacterSets(mStory.GetTextHandle(true));
@@ -250,7 +285,7 @@ void Digger::MoveMarker(Position& position)
         ++mShift;
     } else {
         SetCurrentBox(mStory.GetBox());
-        CallHost<XTY_SetInsertionPoint>(CurrentPos());
+        CheckEdit(CallHost<XTY_SetInsertionPoint>(CurrentPos()), "XTY_SetInsertionPoint" + At(CurrentPos()));
         InsertCarrier(CurrentPos(), u' ');
     }
     const int32_t cursor = CurrentPos();
@@ -268,33 +303,63 @@ void Digger::MoveMarker(Position& position)
     // The host keeps a hidden run whole, so the marker goes over in one copy; the tag marks
     // its first character on the way and is taken off the copy again.
     SetHostUpdate(0);
-    CallHost<XTY_SelectRange>(present, present + 1);
-    SetTextAttribute(0, kTagAttribute, kMarkerTag);
-    BumpChangeCounter(0);
-
-    const int32_t before = Length();
-    const XTHandle box = mStory.GetBox();
-    if (UseObsoleteCopyText()) {
-        const XTHandle document = xt_getdocref();
-        CopyHostText(document, box, present, present + length, document, box, cursor);
-        BumpChangeCounter(0);
-    } else {
-        const XTHandle text = mStory.GetTextHandle(true);
-        CopyStoryText(text, present, present + length, text, cursor);
-    }
-    const int32_t growth = Length() - before;
+    Tag(present, present + 1, kMarkerTag);
+    const int32_t growth = CopyMarker(present, length, cursor);
+    Inserted(cursor, growth, false);
     // The old marker may stay (a second search can place it where it stands), so it loses the
     // tag as well as the copy.
-    const int32_t old = present < cursor ? present : present + (growth > 0 ? growth : 0);
-    CallHost<XTY_SelectRange>(old, old + 1);
-    SetTextAttribute(0, kTagAttribute, 0);
+    const int32_t old = present < cursor ? present : present + growth;
+    Tag(old, old + 1, 0);
+    Tag(cursor, cursor + growth, 0);
+}
+
+int32_t Digger::CopyMarker(int32_t present, int32_t length, int32_t cursor)
+{
+    const int32_t before = Length();
+    const XTHandle box = mStory.GetBox();
+    const std::string copy = " of the marker at " + std::to_string(present) + " to " + std::to_string(cursor);
+    try {
+        if (UseObsoleteCopyText()) {
+            const XTHandle document = xt_getdocref();
+            // This copy answers only whether it copied.
+            if (CopyHostText(document, box, present, present + length, document, box, cursor) != 0)
+                throw KestoException(kDwxError, MsgString("the host copied nothing (the host answered 0 to XTY_CopyBoxText" +
+                                                          copy + ")"));
+            BumpChangeCounter(0);
+        } else {
+            const XTHandle text = mStory.GetTextHandle(true);
+            const int32_t result = CopyStoryText(text, present, present + length, text, cursor);
+            CheckEdit(result < 0 ? result : XT_OK, "XTY_CopyText" + copy);
+        }
+        if (Length() <= before)
+            throw KestoException(kDwxError,
+                                 MsgString("the host copied nothing of the marker at " + std::to_string(present)));
+    } catch (...) {
+        // The old marker stays where it is, as it was.
+        try {
+            Tag(present, present + 1, 0);
+        } catch (...) {
+        }
+        throw;
+    }
+    return Length() - before;
+}
+
+void Digger::Tag(int32_t start, int32_t end, int32_t value)
+{
+    CheckEdit(CallHost<XTY_SelectRange>(start, end), "XTY_SelectRange" + At(start));
+    CheckEdit(SetTextAttribute(0, kTagAttribute, value), "XTY_SetAttribute of the tag" + At(start));
     BumpChangeCounter(0);
+}
+
+void Digger::Inserted(int32_t position, int32_t growth, bool carrier)
+{
     if (growth <= 0)
         return;
     mShift += growth;
-    CallHost<XTY_SelectRange>(cursor, cursor + growth);
-    SetTextAttribute(0, kTagAttribute, 0);
-    BumpChangeCounter(0);
+    mInserted.Add(position, position + growth);
+    if (carrier)
+        mCutter.Add(position, position + growth);
 }
 
 void Digger::Flush()
@@ -302,22 +367,31 @@ void Digger::Flush()
     while (mCurrent < mSegments.size())
         Step();
     mPositions.clear();
-    mCutter.Apply();
+    const int32_t before = Length();
+    const int32_t result = mCutter.Apply();
+    // Once old text is cut, taking the translation out would not bring it back; a cut refused
+    // half-way leaves the story with part of both texts.
+    mCut = Length() != before;
+    CheckEdit(result, mCut ? "XTY_DeleteText of the old text, which stays in part beside the translation"
+                           : "XTY_DeleteText of the old text");
+}
+
+void Digger::Withdraw()
+{
+    if (!mCut)
+        mInserted.Apply();
 }
 
 void Digger::InsertCarrier(int32_t position, char16_t character)
 {
     if (mStory.IsStale())
         mStory.Refresh();
-    SetTextAttribute(0, kTagAttribute, 0);
+    CheckEdit(SetTextAttribute(0, kTagAttribute, 0), "XTY_SetAttribute of the tag" + At(position));
     const int32_t before = Length();
-    InsertHostText(mStory.GetTextHandle(true), position, 1, &character, 0);
+    CheckEdit(InsertHostText(mStory.GetTextHandle(true), position, 1, &character, 0),
+              "XTY_InsertText of a carrier character" + At(position));
     BumpChangeCounter(0);
-    const int32_t growth = Length() - before;
-    if (growth <= 0)
-        return;
-    mShift += growth;
-    mCutter.Add(position, position + growth);
+    Inserted(position, Length() - before, true);
 }
 
 void Digger::WriteText(const std::u16string& chars, bool special)
@@ -326,23 +400,22 @@ void Digger::WriteText(const std::u16string& chars, bool special)
         return;
     SetCurrentBox(mStory.GetBox());
     BumpChangeCounter(0);
-    const int32_t before = Length();
-    if (InsertHostText(mStory.GetTextHandle(true), CurrentPos(), static_cast<int32_t>(chars.size()), chars.data(),
-                       special ? 1 : 0) == XT_ERR_STORY_TOO_LONG)
-        throw KestoException(kDwxError, MsgString("the story would be longer than the " + std::to_string(XT_MAX_STORY_CHARACTERS) +
-                                                  " characters a document holds"));
+    const int32_t before = Length(), position = CurrentPos();
+    CheckEdit(InsertHostText(mStory.GetTextHandle(true), position, static_cast<int32_t>(chars.size()), chars.data(),
+                             special ? 1 : 0),
+              "XTY_InsertText of " + std::to_string(chars.size()) + " character(s)" + At(position));
     BumpChangeCounter(0);
-    mShift += Length() - before;
+    Inserted(position, Length() - before, false);
 }
 
 void Digger::InsertSpecialItem(uint32_t opcode)
 {
     SetCurrentBox(mStory.GetBox());
-    const int32_t before = Length();
-    if (CallHost<XHJ_InsertHidden>(mStory.GetTextHandle(true), CurrentPos(), opcode, 0, nullptr, 0) != XT_OK)
-        return;
+    const int32_t before = Length(), position = CurrentPos();
+    CheckEdit(CallHost<XHJ_InsertHidden>(mStory.GetTextHandle(true), position, opcode, 0, nullptr, 0),
+              "XHJ_InsertHidden of special item " + std::to_string(opcode) + At(position));
     BumpChangeCounter(0);
-    mShift += Length() - before;
+    Inserted(position, Length() - before, false);
 }
 
 void Digger::InsertHidden(int32_t uniqueId)
@@ -350,18 +423,19 @@ void Digger::InsertHidden(int32_t uniqueId)
     const XTHandle box = mStory.GetBox();
     SetCurrentBox(box);
     const int32_t position = CurrentPos();
-    CallHost<XTY_SetInsertionPoint>(position);
+    CheckEdit(CallHost<XTY_SetInsertionPoint>(position), "XTY_SetInsertionPoint" + At(position));
     char digits[16] = {};
     const int count = std::snprintf(digits, sizeof digits, "%8d", uniqueId);
     const int32_t before = Length();
-    if (CallHost<XHJ_InsertHidden>(mStory.GetTextHandle(true), position, kUniqueIdOpcode, count,
-                                   reinterpret_cast<const uint8_t*>(digits), 0) != XT_OK)
-        return;
-    CallHost<XHJ_CloseHidden>(position);
+    const std::string call = " of unique id " + std::to_string(uniqueId) + At(position);
+    CheckEdit(CallHost<XHJ_InsertHidden>(mStory.GetTextHandle(true), position, kUniqueIdOpcode, count,
+                                         reinterpret_cast<const uint8_t*>(digits), 0),
+              "XHJ_InsertHidden" + call);
     BumpChangeCounter(0);
     // The run is its marker and a character per byte: the growth measured, not assumed.
-    mShift += Length() - before;
-    CallHost<XTY_SetInsertionPoint>(CurrentPos());
+    Inserted(position, Length() - before, false);
+    CheckEdit(CallHost<XHJ_CloseHidden>(position), "XHJ_CloseHidden" + call);
+    CheckEdit(CallHost<XTY_SetInsertionPoint>(CurrentPos()), "XTY_SetInsertionPoint" + At(CurrentPos()));
     BumpChangeCounter(0);
 }
 
@@ -483,11 +557,9 @@ void Digger::AttributeStep(IRun& run)
         // The probe only carries formatting: whatever the copy answered, what it added goes
         // again at the flush.
         const int32_t growth = Length() - before;
-        if (growth > 0) {
-            mCutter.Add(position, position + growth);
-            mShift += growth;
+        Inserted(position, growth, true);
+        if (growth > 0)
             BumpChangeCounter(0);
-        }
         // A sample the working boxes hold and the host did not copy would leave the run with
         // another run's formatting. (A layout that holds none, as exports of earlier builds
         // left all but the last, was accepted without them.)
@@ -499,22 +571,32 @@ void Digger::AttributeStep(IRun& run)
     }
 
     SetCurrentBox(box);
-    CallHost<XTY_SetInsertionPoint>(CurrentPos());
+    CheckEdit(CallHost<XTY_SetInsertionPoint>(CurrentPos()), "XTY_SetInsertionPoint" + At(CurrentPos()));
     XTCharFormat was{}, now{};
     uint16_t extra = 0;
     CallHost<XTY_InsertionAttributes>(&was, &extra);
     mConverter.ReadTypeface(attributes, 0);
+    CheckAttributes("typeface");
     CallHost<XTY_InsertionAttributes>(&now, &extra);
     mHighFlag = now.high >= 128;
     if (!SameFormat(was, now)) {
         const int32_t position = CurrentPos();
         const int32_t shift = mShift;
         InsertCarrier(position, u' ');
-        CallHost<XTY_SelectRange>(position, position + (mShift - shift));
+        CheckEdit(CallHost<XTY_SelectRange>(position, position + (mShift - shift)), "XTY_SelectRange" + At(position));
     }
     mConverter.ReadSelf(attributes, 0);
+    CheckAttributes("face, kerning, tracking or colour");
     SetHostUpdate(0);
     BumpChangeCounter(0);
+}
+
+void Digger::CheckAttributes(const char* what)
+{
+    int32_t code = 0;
+    const int32_t refused = mConverter.TakeRefusal(code);
+    CheckEdit(refused,
+              "XTY_SetAttribute of attribute " + std::to_string(code) + " for the run's " + what + At(CurrentPos()));
 }
 
 void Digger::ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes)
@@ -629,12 +711,14 @@ bool Digger::ReadParagraphRun(int64_t start, XTParaAttribs& attributes)
 void Digger::SetBackParagraph(int32_t sheet, const XTParaAttribs& attributes)
 {
     SetCurrentBox(mStory.GetBox());
-    CallHost<XTY_SetInsertionPoint>(CurrentPos());
-    CallHost<XSD_ApplyStyleSheet>(sheet, 1, mStory.GetTextHandle(true));
+    CheckEdit(CallHost<XTY_SetInsertionPoint>(CurrentPos()), "XTY_SetInsertionPoint" + At(CurrentPos()));
+    CheckEdit(CallHost<XSD_ApplyStyleSheet>(sheet, 1, mStory.GetTextHandle(true)),
+              "XSD_ApplyStyleSheet of style sheet " + std::to_string(sheet) + At(CurrentPos()));
     BumpChangeCounter(0);
     auto setBack = [&](int32_t from, int32_t to) {
         for (int32_t code = from; code <= to; ++code)
-            SetTextAttribute(0, code, attributes.values[code]);
+            CheckEdit(SetTextAttribute(0, code, attributes.values[code]),
+                      "XTY_SetAttribute of paragraph attribute " + std::to_string(code) + At(CurrentPos()));
     };
     setBack(0x11, 0x16);
     setBack(0x18, 0x1F);

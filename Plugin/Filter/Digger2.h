@@ -19,6 +19,9 @@ class Mapper;
 class XAttribs;
 struct SpecialCharRow;
 
+// Why the host refused a story edit, as far as its answer tells, with the answer and the call.
+std::string HostRefusalText(int32_t result, const std::string& call);
+
 class Digger {
 public:
     // A marker's key: its hidden-content id and its direction.
@@ -63,9 +66,9 @@ public:
     std::vector<Position> MarkersMoved(const std::function<void()>& walk);
     // Passes the rest of the old text and removes everything queued for cutting.
     void Flush();
-    // Removes what is queued for cutting so far, leaving the old text not yet passed; for a
-    // story whose writing failed half-way.
-    void ApplyCuts() { mCutter.Apply(); }
+    // Takes out everything the cursor wrote, so that a story whose writing failed half-way
+    // keeps its old text; nothing once the flush has cut old text.
+    void Withdraw();
     // Writes one run of the translation at the cursor with its attributes; last tells that it
     // ends its paragraph. KestoException 1003 for a chunk longer than a read may deliver.
     void InsertRun(KS_DWX::Import::IRun& run, bool last);
@@ -99,6 +102,8 @@ private:
     void Note(Position& position, int32_t at, bool placed);
     Position& PositionOf(const StorySegment& segment);
     void AttributeStep(KS_DWX::Import::IRun& run);
+    // Fails the story when the host refused an attribute the converter set for the run's `what`.
+    void CheckAttributes(const char* what);
     void ReadParagraphStyle(int32_t& sheet, XTParaAttribs& attributes);
     // ReadParagraphStyle from the last table read, when that still answers as a new read would.
     bool ReadParagraphStyleAgain(int32_t& sheet, XTParaAttribs& attributes);
@@ -115,11 +120,22 @@ private:
     void InsertUnicodes(KS_DWX::Import::IRun& run, bool wide);
     void InsertSpecialChars(KS_DWX::Import::IRun& run);
     void MoveMarker(Position& position);
+    // Copies the marker of length characters at present to the cursor; answers the growth.
+    int32_t CopyMarker(int32_t present, int32_t length, int32_t cursor);
+    // Gives the characters [start, end) the tag value (0 takes it off).
+    void Tag(int32_t start, int32_t end, int32_t value);
+    // Counts growth characters inserted at position: cut at the flush when carrier, taken out
+    // again by Withdraw in any case.
+    void Inserted(int32_t position, int32_t growth, bool carrier);
     int32_t Length();
 
     Mapper& mOwner;
     XAttribs& mConverter;
     QStoryCutter mCutter;
+    // Everything inserted, ascending; the ranges stay valid as the cursor inserts only behind them.
+    QStoryCutter mInserted;
+    // The flush has cut old text.
+    bool mCut = false;
     QStory mStory;
     int32_t mShift = 0;
     int32_t mTextEnd = 0;

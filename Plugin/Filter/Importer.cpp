@@ -164,15 +164,18 @@ public:
         SetCurrentBox(previous);
     }
     // Removes the stray tag runs from the story and from its view: the story is to be written.
-    void RemoveStrayTags(FixedStory& view)
+    // Answers the host's refusal of a removal, when it refused one, and leaves the view as it was.
+    int32_t RemoveStrayTags(FixedStory& view)
     {
         const XTHandle previous = SetCurrentBox(mBox);
         QStoryCutter cutter(mBox, true);
         for (const auto& [start, end] : mStrayTags)
             cutter.Add(start, end);
-        cutter.Apply();
-        view.Cut(mStrayTags);
+        const int32_t result = cutter.Apply();
+        if (result == XT_OK)
+            view.Cut(mStrayTags);
         SetCurrentBox(previous);
+        return result;
     }
     virtual ~ImpSentry()
     {
@@ -1451,7 +1454,8 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     }
     if (!lost.empty())
         return RefuseStory(mStoryIndex, lost);
-    sentry.RemoveStrayTags(segments);
+    if (const int32_t refused = sentry.RemoveStrayTags(segments); refused != XT_OK)
+        return RefuseStory(mStoryIndex, HostRefusalText(refused, "XTY_DeleteText of the module's stray tags"));
     std::unique_ptr<Digger> digger;
     XTHandle textHandle = 0;
     bool unlocked = false;
@@ -1529,14 +1533,14 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
             EnlargeTextBox(box, paragraphIndex);
         relock();
     } catch (...) {
-        // The story stays as far as it was written: the carriers and the old text already
-        // passed go, the rest of the old text stays; the other stories are still imported.
+        // The story keeps its old text: what the cursor wrote is taken out again; the other
+        // stories are still imported.
         Log() << "####import of story " << mStoryIndex << " failed: " << CaughtErrorText() << std::endl;
         SignalBeep(nullptr);
         mFailed = 1;
         try {
             if (digger)
-                digger->ApplyCuts();
+                digger->Withdraw();
         } catch (...) {
         }
         try {

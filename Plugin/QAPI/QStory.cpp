@@ -233,7 +233,7 @@ void QStoryCutter::Add(int32_t start, int32_t end)
     mLastEnd = end;
 }
 
-void QStoryCutter::Apply()
+int32_t QStoryCutter::Apply()
 {
     SetHostUpdate(0);
     ++ChangeCounter;
@@ -253,13 +253,14 @@ void QStoryCutter::Apply()
         CallHost<XTY_SetFlag>(text, 0, 0);
     CallHost<XTY_BeginEdit>(text, 0, 0, 0);
 
-    auto remove = [&story](int32_t start, int32_t end) {
+    int32_t refused = XT_OK;
+    auto remove = [&story, &refused](int32_t start, int32_t end) {
         story.Refresh();
-        CallHost<XTY_DeleteText>(story.GetTextHandle(false), start, end);
+        refused = CallHost<XTY_DeleteText>(story.GetTextHandle(false), start, end);
     };
     if (!mDescending) {
         int32_t shift = 0;
-        while (!mRanges.empty()) {
+        while (!mRanges.empty() && refused == XT_OK) {
             auto [start, end] = mRanges.front();
             mRanges.pop_front();
             while (!mRanges.empty() && mRanges.front().first == end) {
@@ -270,7 +271,7 @@ void QStoryCutter::Apply()
             shift += end - start;
         }
     } else {
-        while (!mRanges.empty()) {
+        while (!mRanges.empty() && refused == XT_OK) {
             auto [start, end] = mRanges.back();
             mRanges.pop_back();
             while (!mRanges.empty() && mRanges.back().second == start) {
@@ -292,6 +293,7 @@ void QStoryCutter::Apply()
                        std::to_string(length - mRemoved))
                           .c_str());
     mRanges.clear();
+    return refused;
 }
 
 // ---- Free functions ------------------------------------------------------------------------------

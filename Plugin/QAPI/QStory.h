@@ -132,8 +132,9 @@ public:
     // Queues [start, end) when start < end; end always becomes the last end.
     void Add(int32_t start, int32_t end);
     // Removes the queued ranges; later text first when descending, else earlier text first
-    // with the positions shifted by what went before.
-    void Apply();
+    // with the positions shifted by what went before. Stops at a removal the host refuses, as
+    // the ranges still queued would then go wrong: answers the host's refusal, else XT_OK.
+    int32_t Apply();
 
     uint32_t Removed() const { return mRemoved; }
     int32_t LastEnd() const { return mLastEnd; }

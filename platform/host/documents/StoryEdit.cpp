@@ -254,7 +254,8 @@ void ShiftObjects(Story& story, int32_t pos, int32_t n)
     story.objects.Shift(ObjectFrom(story, pos).Index(), n);
 }
 
-static_assert(HostErr::TooLong == XT_ERR_STORY_TOO_LONG);
+static_assert(HostErr::TooLong == XT_ERR_STORY_TOO_LONG && HostErr::SplitsRun == XT_ERR_SPLITS_RUN &&
+              HostErr::Locked == XT_ERR_STORY_LOCKED);
 
 // Room for n more characters: a longer story could not be saved.
 bool Fits(const Story& story, size_t n) { return n <= XT_MAX_STORY_CHARACTERS - story.text.size(); }

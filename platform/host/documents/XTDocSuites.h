@@ -18,6 +18,10 @@ constexpr uint64_t XT_MAX_DOCUMENT_FILE_BYTES = uint64_t(64) << 20;
 // so a longer story could not be saved. Text that would make a story longer is refused.
 constexpr uint64_t XT_MAX_STORY_CHARACTERS = XT_MAX_DOCUMENT_FILE_BYTES;
 constexpr int32_t XT_ERR_STORY_TOO_LONG = -3007;
+// Text edits the host refuses: one that would cut a hidden or object run apart, and any edit of a
+// locked story.
+constexpr int32_t XT_ERR_SPLITS_RUN = -3002;
+constexpr int32_t XT_ERR_STORY_LOCKED = -3005;
 
 // Suites of the documents without a published code of their own take these.
 enum : uint32_t {
