@@ -320,8 +320,11 @@ bool BatchStatusFile::RemoveOwn()
         int error = platform::fs::InjectedFault(platform::fs::Operation::RemoveFile, m_path);
         if (error == 0)
             error = PutOwn(std::string(), std::string(), ours);
-        if (error == 0)
+        if (error == 0) {
+            // The removal tells the controller that the job is over: it is on the disk first.
+            SyncWrittenNames();
             return ours;
+        }
         if (attempt == kRemoveRetries) {
             ReportFailure("removed", error);
             return false;
@@ -504,6 +507,7 @@ bool BatchStatusFile::Activate()
     SetActive(false, true, false);
     SetError(reason);
     WriteArchive(BatchArchiveStamp(ArchiveTime()));
+    SyncWrittenNames();
     return false;
 }
 
@@ -566,8 +570,10 @@ bool BatchStatusFile::FinishBatch()
 {
     const std::string stamp = BatchArchiveStamp(ArchiveTime());
     bool done = SetActive(false, true, false);
-    // The file itself says so first, unless its controller has taken it back meanwhile.
+    // The file itself says so first, unless its controller has taken it back meanwhile; it and
+    // the job's results are on the disk before the archive reports them.
     SaveOwn();
+    SyncWrittenNames();
     const bool archived = WriteArchive(stamp);
     // The archive is on the disk before the file that the controller watches says the job is over.
     SyncWrittenNames();
@@ -582,10 +588,11 @@ bool BatchStatusFile::FinishBatch()
     // The controller learns that the batch is over when its file has gone; a file it has
     // written again meanwhile holds its next job and stays. Without a whole archive the file
     // is the job's only record: it stays, marked Done so that no host runs it again.
-    if (!archived)
+    if (!archived) {
         GeneralLogStream() << "\nThe batch status file \"" << m_path
                            << "\" stays, marked Done: it is the finished job's only record." << std::endl;
-    else if (!m_detached)
+        SyncWrittenNames();
+    } else if (!m_detached)
         done = RemoveOwn() && done;
     ReleaseClaim();
     return done;
