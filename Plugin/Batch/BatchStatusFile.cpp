@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ostream>
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include "Foundation/Log.h"
@@ -103,6 +104,19 @@ std::string ClaimPathOf(const std::string& path)
     if (slash == std::string::npos)
         return "." + path + ".claim";
     return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".claim";
+}
+
+// Whether name (no folder) is an archive name of the status file named stem: "_", the stamp's
+// 14 digits, then nothing or "-" and a number.
+bool IsArchiveName(const std::string& name, const std::string& stem)
+{
+    const std::size_t digits = stem.size() + 1;
+    if (name.size() < digits + 14 || name.compare(0, stem.size(), stem) != 0 || name[stem.size()] != '_')
+        return false;
+    const std::string rest = name.substr(digits);
+    if (rest.find_first_not_of("0123456789") == 14 && rest[14] == '-' && rest.size() > 15)
+        return rest.find_first_not_of("0123456789", 15) == std::string::npos;
+    return rest.size() == 14 && rest.find_first_not_of("0123456789") == std::string::npos;
 }
 
 } // namespace
@@ -227,7 +241,74 @@ bool BatchStatusFile::ReadFrom(const std::string& path)
     m_data.SetFileName(path);
     m_disk = bytes;
     m_known = m_loaded = true;
+    if (GetMode() == BatchMode::Done && EndFinishedJob()) {
+        m_data.Clear();
+        m_loaded = m_known = false;
+        return false;
+    }
     return true;
+}
+
+std::string BatchStatusFile::ArchiveOfDoneFile() const
+{
+    const std::string native = platform::fs::NativePath(m_path);
+    const std::size_t slash = native.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
+    const std::string stem = native.substr(slash == std::string::npos ? 0 : slash + 1);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return std::string();
+    std::string found;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        if (!IsArchiveName(entry->d_name, stem))
+            continue;
+        const std::string archive = (slash == std::string::npos ? std::string() : folder) + entry->d_name;
+        // The archive holds the file's keys as they were before the job was marked Done: marked
+        // so, the same way, it gives the same bytes.
+        std::string bytes;
+        if (!CDataFile::ReadFileBytes(archive, bytes))
+            continue;
+        CDataFile data;
+        data.LoadBytes(bytes);
+        std::string mode = data.GetValue(BatchKeyName(kBatchMode), BatchSectionName(kBatchMode));
+        CDataFile::Trim(mode);
+        if ((mode != kModeNames[1] && mode != kModeNames[2]) ||
+            !data.SetValue(BatchKeyName(kBatchMode), kModeNames[3], CDataFile::CommentStr(BatchKeyRow(kBatchMode).comment),
+                           BatchSectionName(kBatchMode)) ||
+            data.FileBytes() != m_disk)
+            continue;
+        found = archive;
+        break;
+    }
+    ::closedir(dir);
+    return found;
+}
+
+bool BatchStatusFile::EndFinishedJob()
+{
+    // A file judged once is not judged again at every idle call of a waiting host.
+    if (m_disk == m_judged)
+        return false;
+    m_judged = m_disk;
+    // A Done file is no job: no controller waits for it to run. Only a host's own, whose archive
+    // is there, is removed; one without an archive is the job's only record and stays.
+    const std::string archive = ArchiveOfDoneFile();
+    if (archive.empty())
+        return false;
+    // A living host that holds the claim is itself about to remove it.
+    const bool held = HoldsClaim();
+    if (!held && !Claim())
+        return false;
+    const bool removed = RemoveOwn();
+    if (removed)
+        GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" of a job that a host that has ended "
+                           << "finished and archived as \"" << archive << "\" is removed, as that host would have "
+                           << "removed it." << std::endl;
+    if (!held)
+        ReleaseClaim();
+    if (removed)
+        m_judged.clear();
+    return removed;
 }
 
 bool BatchStatusFile::Reread()
