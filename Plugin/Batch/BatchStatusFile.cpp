@@ -214,39 +214,38 @@ void BatchStatusFile::RestoreHeldOut()
 {
     // A living host that runs the job holds the claim, and what it keeps out of the name is its
     // own business; the claim of a host that has ended is free.
-    if (!platform::fs::HasHeldOut(m_path))
-        return;
-    const bool held = HoldsClaim();
-    if (!held && !Claim())
+    // The claim stays held for the read that follows.
+    if (!platform::fs::HasHeldOut(m_path) || (!HoldsClaim() && !Claim()))
         return;
     if (platform::fs::RestoreHeldOut(m_path) > 0)
         GeneralLogStream() << "\nThe batch status file \"" << m_path
                            << "\" that its controller wrote while a host that has ended saved it is put back in its place."
                            << std::endl;
-    if (!held)
-        ReleaseClaim();
 }
 
 bool BatchStatusFile::ReadFrom(const std::string& path)
 {
     m_data.Clear();
     m_loaded = m_known = m_detached = m_activated = false;
+    // A claim taken here, to mend what a host that has ended left, is given up after the read.
+    const bool held = HoldsClaim();
     RestoreHeldOut();
     std::string bytes;
-    if (!CDataFile::ReadFileBytes(path, bytes)) {
+    if (CDataFile::ReadFileBytes(path, bytes)) {
+        m_data.LoadBytes(bytes);
+        m_data.SetFileName(path);
+        m_disk = bytes;
+        m_known = m_loaded = true;
+        if (GetMode() == BatchMode::Done && EndFinishedJob()) {
+            m_data.Clear();
+            m_loaded = m_known = false;
+        }
+    } else {
         CDataFile::Report(1, "[CDataFile::Load] Unable to open file. Does it exist?");
-        return false;
     }
-    m_data.LoadBytes(bytes);
-    m_data.SetFileName(path);
-    m_disk = bytes;
-    m_known = m_loaded = true;
-    if (GetMode() == BatchMode::Done && EndFinishedJob()) {
-        m_data.Clear();
-        m_loaded = m_known = false;
-        return false;
-    }
-    return true;
+    if (!held)
+        ReleaseClaim();
+    return m_loaded;
 }
 
 std::string BatchStatusFile::ArchiveOfDoneFile() const
@@ -286,28 +285,27 @@ std::string BatchStatusFile::ArchiveOfDoneFile() const
 
 bool BatchStatusFile::EndFinishedJob()
 {
-    // A file judged once is not judged again at every idle call of a waiting host.
+    // A Done file is no job: no controller waits for it to run. Only a host's own, whose archive
+    // is there, is removed; one without an archive is the job's only record and stays, and is
+    // not looked into again at every idle call of a waiting host.
     if (m_disk == m_judged)
         return false;
-    m_judged = m_disk;
-    // A Done file is no job: no controller waits for it to run. Only a host's own, whose archive
-    // is there, is removed; one without an archive is the job's only record and stays.
     const std::string archive = ArchiveOfDoneFile();
-    if (archive.empty())
+    // A living host that holds the claim is itself about to remove the file.
+    if (!archive.empty() && !HoldsClaim() && !Claim())
         return false;
-    // A living host that holds the claim is itself about to remove it.
-    const bool held = HoldsClaim();
-    if (!held && !Claim())
+    // That host's claim stays behind it: a host that gave its claim up left the file as the
+    // record of a job whose own archive could not be made (an earlier run of the same job may
+    // have the archive that matches).
+    if (archive.empty() || !m_tookOver) {
+        m_judged = m_disk;
         return false;
+    }
     const bool removed = RemoveOwn();
     if (removed)
         GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" of a job that a host that has ended "
                            << "finished and archived as \"" << archive << "\" is removed, as that host would have "
                            << "removed it." << std::endl;
-    if (!held)
-        ReleaseClaim();
-    if (removed)
-        m_judged.clear();
     return removed;
 }
 
@@ -442,9 +440,11 @@ bool BatchStatusFile::Claim()
     switch (m_claim.Claim(ClaimPathOf(m_path), owner, error)) {
     case platform::fs::OwnerClaim::Result::Claimed:
         m_refusedOwner = -1;
-        if (owner != 0 && owner != static_cast<long>(::getpid()))
+        if (owner != 0 && owner != static_cast<long>(::getpid())) {
+            m_tookOver = true;
             GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" was claimed by process " << owner
                                << ", which has ended; process " << ::getpid() << " takes it over." << std::endl;
+        }
         return true;
     case platform::fs::OwnerClaim::Result::Held:
         if (owner != m_refusedOwner)
@@ -464,6 +464,7 @@ bool BatchStatusFile::Claim()
 
 void BatchStatusFile::ReleaseClaim()
 {
+    m_tookOver = false;
     m_claim.Release();
 }
 

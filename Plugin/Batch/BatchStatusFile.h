@@ -135,8 +135,9 @@ private:
     // Puts back, under the claim, what a host that ended while it saved the file kept out of it.
     void RestoreHeldOut();
     // A host that ended after it marked its finished job Done, and before it removed the file,
-    // left it under the name. Removes it, under the claim and while it is still that file, as
-    // the host would have, when its archive is there; answers whether it was removed.
+    // left it under the name, and its claim beside it. Removes it, under the claim taken over and
+    // while it is still that file, as the host would have, when its archive is there; answers
+    // whether it was removed.
     bool EndFinishedJob();
     // The archive whose keys, marked Done, are the file's bytes: the archive of the job that the
     // Done file closed. Empty when there is none (a controller wrote the file, or no archive
@@ -172,6 +173,7 @@ private:
     bool m_detached = false;
     bool m_activated = false;   // this host marked the job active
     platform::fs::OwnerClaim m_claim;
+    bool m_tookOver = false;   // the claim held was taken over from a host that has ended
     long m_refusedOwner = -1;   // the holder last named in the general log
     std::string m_archive;
 };

@@ -524,7 +524,8 @@ class NoLinksTest : public BatchTreeTest, public ::testing::WithParamInterface<N
 
 // A job whose status file lies on a file system without hard links (nor renames that never
 // replace or exchange) is archived whole under its name and the status file removed; where no
-// archive can be written, the status file stays as the job's record, marked Done.
+// archive can be written, the status file stays as the job's record, marked Done, also through
+// the next host's start, while an earlier run of the same job has an archive of the same keys.
 TEST_P(NoLinksTest, TheJobIsArchivedOrItsStatusFileKept)
 {
     const NoLinksCase& c = GetParam();
@@ -539,6 +540,10 @@ TEST_P(NoLinksTest, TheJobIsArchivedOrItsStatusFileKept)
         fs::remove(app / "Batch/probe");
     }
     const fs::path source = app / "in/report.qxp";
+    if (!c.archived) {
+        WriteJob("Export", source, app / "out");
+        ASSERT_TRUE(Run("clock 2006-12-05 08:29:00\nstart\nidle 3\nquit\n")) << Transcript();
+    }
     WriteJob("Export", source, app / "out");
     ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\n" + std::string(c.faults) + "start\nidle 3\nquit\n")) << Transcript();
     const std::string archive = BatchFile() + "_20061205083007";
@@ -551,6 +556,8 @@ TEST_P(NoLinksTest, TheJobIsArchivedOrItsStatusFileKept)
         EXPECT_NE(record.find("Mode=Done\n"), std::string::npos) << record;
         EXPECT_FALSE(fs::exists(archive));
         EXPECT_NE(Log().find("stays, marked Done: it is the finished job's only record"), std::string::npos) << Log();
+        ASSERT_TRUE(Run("start\nidle 3\nquit\n")) << Transcript();
+        EXPECT_EQ(ReadText(BatchFile()), record) << Log();
     }
     for (const auto& entry : fs::directory_iterator(app / "Batch"))
         EXPECT_EQ(entry.path().filename().string()[0], 'b') << "left " << entry.path();
