@@ -213,8 +213,7 @@ bool BatchStatusFile::Load(bool reset)
 void BatchStatusFile::RestoreHeldOut()
 {
     // A living host that runs the job holds the claim, and what it keeps out of the name is its
-    // own business; the claim of a host that has ended is free.
-    // The claim stays held for the read that follows.
+    // own business; the claim of a host that has ended is free, and stays held for the read.
     if (!platform::fs::HasHeldOut(m_path) || (!HoldsClaim() && !Claim()))
         return;
     if (platform::fs::RestoreHeldOut(m_path) > 0)
@@ -269,11 +268,12 @@ std::string BatchStatusFile::ArchiveOfDoneFile() const
             continue;
         CDataFile data;
         data.LoadBytes(bytes);
-        std::string mode = data.GetValue(BatchKeyName(kBatchMode), BatchSectionName(kBatchMode));
+        const char* key = BatchKeyName(kBatchMode);
+        const char* section = BatchSectionName(kBatchMode);
+        std::string mode = data.GetValue(key, section);
         CDataFile::Trim(mode);
         if ((mode != kModeNames[1] && mode != kModeNames[2]) ||
-            !data.SetValue(BatchKeyName(kBatchMode), kModeNames[3], CDataFile::CommentStr(BatchKeyRow(kBatchMode).comment),
-                           BatchSectionName(kBatchMode)) ||
+            !data.SetValue(key, kModeNames[3], CDataFile::CommentStr(BatchKeyRow(kBatchMode).comment), section) ||
             data.FileBytes() != m_disk)
             continue;
         found = archive;
@@ -670,12 +670,13 @@ bool BatchStatusFile::FinishBatch()
     // The controller learns that the batch is over when its file has gone; a file it has
     // written again meanwhile holds its next job and stays. Without a whole archive the file
     // is the job's only record: it stays, marked Done so that no host runs it again.
-    if (!archived) {
+    if (!archived)
         GeneralLogStream() << "\nThe batch status file \"" << m_path
                            << "\" stays, marked Done: it is the finished job's only record." << std::endl;
-        SyncWrittenNames();
-    } else if (!m_detached)
+    else if (!m_detached)
         done = RemoveOwn() && done;
+    // Whatever the file now holds, the record or the removal, is on the disk before the job ends.
+    SyncWrittenNames();
     ReleaseClaim();
     return done;
 }
