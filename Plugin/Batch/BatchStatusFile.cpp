@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ostream>
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include "Foundation/Log.h"
@@ -105,6 +106,19 @@ std::string ClaimPathOf(const std::string& path)
     return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".claim";
 }
 
+// Whether name (no folder) is an archive name of the status file named stem: "_", the stamp's
+// 14 digits, then nothing or "-" and a number.
+bool IsArchiveName(const std::string& name, const std::string& stem)
+{
+    const std::size_t digits = stem.size() + 1;
+    if (name.size() < digits + 14 || name.compare(0, stem.size(), stem) != 0 || name[stem.size()] != '_')
+        return false;
+    const std::string rest = name.substr(digits);
+    if (rest.find_first_not_of("0123456789") == 14 && rest[14] == '-' && rest.size() > 15)
+        return rest.find_first_not_of("0123456789", 15) == std::string::npos;
+    return rest.size() == 14 && rest.find_first_not_of("0123456789") == std::string::npos;
+}
+
 } // namespace
 
 BatchKey BatchKeyRow(int32_t keyId)
@@ -199,35 +213,100 @@ bool BatchStatusFile::Load(bool reset)
 void BatchStatusFile::RestoreHeldOut()
 {
     // A living host that runs the job holds the claim, and what it keeps out of the name is its
-    // own business; the claim of a host that has ended is free.
-    if (!platform::fs::HasHeldOut(m_path))
-        return;
-    const bool held = HoldsClaim();
-    if (!held && !Claim())
+    // own business; the claim of a host that has ended is free, and stays held for the read.
+    if (!platform::fs::HasHeldOut(m_path) || (!HoldsClaim() && !Claim()))
         return;
     if (platform::fs::RestoreHeldOut(m_path) > 0)
         GeneralLogStream() << "\nThe batch status file \"" << m_path
                            << "\" that its controller wrote while a host that has ended saved it is put back in its place."
                            << std::endl;
-    if (!held)
-        ReleaseClaim();
 }
 
 bool BatchStatusFile::ReadFrom(const std::string& path)
 {
     m_data.Clear();
     m_loaded = m_known = m_detached = m_activated = false;
+    // A claim taken here, to mend what a host that has ended left, is given up after the read.
+    const bool held = HoldsClaim();
     RestoreHeldOut();
     std::string bytes;
-    if (!CDataFile::ReadFileBytes(path, bytes)) {
+    if (CDataFile::ReadFileBytes(path, bytes)) {
+        m_data.LoadBytes(bytes);
+        m_data.SetFileName(path);
+        m_disk = bytes;
+        m_known = m_loaded = true;
+        if (GetMode() == BatchMode::Done && EndFinishedJob()) {
+            m_data.Clear();
+            m_loaded = m_known = false;
+        }
+    } else {
         CDataFile::Report(1, "[CDataFile::Load] Unable to open file. Does it exist?");
+    }
+    if (!held)
+        ReleaseClaim();
+    return m_loaded;
+}
+
+std::string BatchStatusFile::ArchiveOfDoneFile() const
+{
+    const std::string native = platform::fs::NativePath(m_path);
+    const std::size_t slash = native.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
+    const std::string stem = native.substr(slash == std::string::npos ? 0 : slash + 1);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return std::string();
+    std::string found;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        if (!IsArchiveName(entry->d_name, stem))
+            continue;
+        const std::string archive = (slash == std::string::npos ? std::string() : folder) + entry->d_name;
+        // The archive holds the file's keys as they were before the job was marked Done: marked
+        // so, the same way, it gives the same bytes.
+        std::string bytes;
+        if (!CDataFile::ReadFileBytes(archive, bytes))
+            continue;
+        CDataFile data;
+        data.LoadBytes(bytes);
+        const char* key = BatchKeyName(kBatchMode);
+        const char* section = BatchSectionName(kBatchMode);
+        std::string mode = data.GetValue(key, section);
+        CDataFile::Trim(mode);
+        if ((mode != kModeNames[1] && mode != kModeNames[2]) ||
+            !data.SetValue(key, kModeNames[3], CDataFile::CommentStr(BatchKeyRow(kBatchMode).comment), section) ||
+            data.FileBytes() != m_disk)
+            continue;
+        found = archive;
+        break;
+    }
+    ::closedir(dir);
+    return found;
+}
+
+bool BatchStatusFile::EndFinishedJob()
+{
+    // A Done file is no job: no controller waits for it to run. Only a host's own, whose archive
+    // is there, is removed; one without an archive is the job's only record and stays, and is
+    // not looked into again at every idle call of a waiting host.
+    if (m_disk == m_judged)
+        return false;
+    const std::string archive = ArchiveOfDoneFile();
+    // A living host that holds the claim is itself about to remove the file.
+    if (!archive.empty() && !HoldsClaim() && !Claim())
+        return false;
+    // That host's claim stays behind it: a host that gave its claim up left the file as the
+    // record of a job whose own archive could not be made (an earlier run of the same job may
+    // have the archive that matches).
+    if (archive.empty() || !m_tookOver) {
+        m_judged = m_disk;
         return false;
     }
-    m_data.LoadBytes(bytes);
-    m_data.SetFileName(path);
-    m_disk = bytes;
-    m_known = m_loaded = true;
-    return true;
+    const bool removed = RemoveOwn();
+    if (removed)
+        GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" of a job that a host that has ended "
+                           << "finished and archived as \"" << archive << "\" is removed, as that host would have "
+                           << "removed it." << std::endl;
+    return removed;
 }
 
 bool BatchStatusFile::Reread()
@@ -320,8 +399,11 @@ bool BatchStatusFile::RemoveOwn()
         int error = platform::fs::InjectedFault(platform::fs::Operation::RemoveFile, m_path);
         if (error == 0)
             error = PutOwn(std::string(), std::string(), ours);
-        if (error == 0)
+        if (error == 0) {
+            // The removal tells the controller that the job is over: it is on the disk first.
+            SyncWrittenNames();
             return ours;
+        }
         if (attempt == kRemoveRetries) {
             ReportFailure("removed", error);
             return false;
@@ -358,9 +440,11 @@ bool BatchStatusFile::Claim()
     switch (m_claim.Claim(ClaimPathOf(m_path), owner, error)) {
     case platform::fs::OwnerClaim::Result::Claimed:
         m_refusedOwner = -1;
-        if (owner != 0 && owner != static_cast<long>(::getpid()))
+        if (owner != 0 && owner != static_cast<long>(::getpid())) {
+            m_tookOver = true;
             GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" was claimed by process " << owner
                                << ", which has ended; process " << ::getpid() << " takes it over." << std::endl;
+        }
         return true;
     case platform::fs::OwnerClaim::Result::Held:
         if (owner != m_refusedOwner)
@@ -380,6 +464,7 @@ bool BatchStatusFile::Claim()
 
 void BatchStatusFile::ReleaseClaim()
 {
+    m_tookOver = false;
     m_claim.Release();
 }
 
@@ -504,6 +589,7 @@ bool BatchStatusFile::Activate()
     SetActive(false, true, false);
     SetError(reason);
     WriteArchive(BatchArchiveStamp(ArchiveTime()));
+    SyncWrittenNames();
     return false;
 }
 
@@ -566,8 +652,10 @@ bool BatchStatusFile::FinishBatch()
 {
     const std::string stamp = BatchArchiveStamp(ArchiveTime());
     bool done = SetActive(false, true, false);
-    // The file itself says so first, unless its controller has taken it back meanwhile.
+    // The file itself says so first, unless its controller has taken it back meanwhile; it and
+    // the job's results are on the disk before the archive reports them.
     SaveOwn();
+    SyncWrittenNames();
     const bool archived = WriteArchive(stamp);
     // The archive is on the disk before the file that the controller watches says the job is over.
     SyncWrittenNames();
@@ -587,6 +675,8 @@ bool BatchStatusFile::FinishBatch()
                            << "\" stays, marked Done: it is the finished job's only record." << std::endl;
     else if (!m_detached)
         done = RemoveOwn() && done;
+    // Whatever the file now holds, the record or the removal, is on the disk before the job ends.
+    SyncWrittenNames();
     ReleaseClaim();
     return done;
 }

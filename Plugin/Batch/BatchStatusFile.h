@@ -134,6 +134,15 @@ private:
     bool ReadFrom(const std::string& path);
     // Puts back, under the claim, what a host that ended while it saved the file kept out of it.
     void RestoreHeldOut();
+    // A host that ended after it marked its finished job Done, and before it removed the file,
+    // left it under the name, and its claim beside it. Removes it, under the claim taken over and
+    // while it is still that file, as the host would have, when its archive is there; answers
+    // whether it was removed.
+    bool EndFinishedJob();
+    // The archive whose keys, marked Done, are the file's bytes: the archive of the job that the
+    // Done file closed. Empty when there is none (a controller wrote the file, or no archive
+    // could be made).
+    std::string ArchiveOfDoneFile() const;
     // Saves at the file's own path unless the file is no longer what this host last read or
     // wrote there; answers whether it was saved.
     bool SaveOwn();
@@ -159,9 +168,12 @@ private:
     // The bytes this host last read from or wrote to the file (when m_known).
     std::string m_disk;
     bool m_known = false;
+    // The last Done file judged by EndFinishedJob.
+    std::string m_judged;
     bool m_detached = false;
     bool m_activated = false;   // this host marked the job active
     platform::fs::OwnerClaim m_claim;
+    bool m_tookOver = false;   // the claim held was taken over from a host that has ended
     long m_refusedOwner = -1;   // the holder last named in the general log
     std::string m_archive;
 };

@@ -383,9 +383,9 @@ int ReplaceOwnFile(const std::string& path, const std::string& own, const std::s
         if (!kept)
             ::unlink(held.c_str());
     }
-    // The names as they now stand survive a power cut.
-    const int synced = SyncFolderOf(target);
-    return error != 0 ? error : synced;
+    // The names as they now stand survive a power cut once the caller reports them.
+    DeferFolderSync(target);
+    return error;
 }
 
 bool HasHeldOut(const std::string& path)

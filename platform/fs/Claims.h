@@ -34,8 +34,9 @@ int PutExclusive(const std::string& from, const std::string& to);
 // replacement is renamed over the file once it is compared (a write that lands in that instant is
 // lost). Whatever is taken out of the name waits under a held-out name of the file's own, which no
 // sweep of temporaries removes; a process that ends there leaves it for RestoreHeldOut. Nothing
-// is left behind otherwise; the replacement is used or removed. Answers 0 or the system's error
-// number (the file at `path` then stays as it was).
+// is left behind otherwise; the replacement is used or removed. The folder's changed names wait
+// for SyncPendingFolders, which the caller calls before it reports them. Answers 0 or the system's
+// error number (the file at `path` then stays as it was).
 int ReplaceOwnFile(const std::string& path, const std::string& own, const std::string& replacement,
                    const std::string& replacementBytes, bool& ours);
 
