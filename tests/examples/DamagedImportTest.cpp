@@ -46,9 +46,7 @@ struct Work {
     // The story texts of a document as `xthost doc canon` writes them, in its order.
     std::vector<std::string> Stories(const fs::path& document) const
     {
-        const fs::path canon = dir / (document.filename().string() + ".canon");
-        kesto_test::RunShell("'" + Xthost() + "' doc canon '" + document.string() + "' '" + canon.string() + "' 2>&1");
-        const std::string text = kesto_test::ReadText(canon);
+        const std::string text = kesto_test::Canon(document, dir);
         std::vector<std::string> stories;
         const std::string key = "\"text\": \"";
         for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
@@ -68,15 +66,23 @@ struct Work {
     {
         std::error_code ignored;
         fs::remove(dir / "KestoLogfile.txt", ignored);
-        std::ofstream(dir / (name + ".xts")) << faults << "start\nmenu \"Import Verbant file\"\nopen * " << dwq.filename().string()
-                                             << "\nsave * " << name << ".qxp\ndialog " << dialog << "\n  press 1\nquit\n";
         const std::string transcript =
-            kesto_test::RunShell("cd '" + dir.string() + "' && '" + Xthost() + "' --app . --module '" + build +
-                     "/Plugin/XTension/Kesto.so' --script '" + name + ".xts' 2>&1");
+            kesto_test::RunHost(dir, kesto_test::ImportScript(dwq.filename().string(), name + ".qxp", dialog, faults), name + ".xts");
         log = kesto_test::ReadText(dir / "KestoLogfile.txt");
         return transcript;
     }
 };
+
+// Each story imported is its source text `from` or its whole translation.
+void ExpectEachStoryFrom(const std::vector<std::string>& imported, const std::vector<std::string>& from,
+                         const std::vector<std::string>& translation)
+{
+    ASSERT_EQ(imported.size(), from.size());
+    ASSERT_EQ(translation.size(), from.size());
+    for (size_t s = 0; s < imported.size(); ++s)
+        EXPECT_TRUE(imported[s] == from[s] || imported[s] == translation[s])
+            << "story " << s << ": " << imported[s] << "\nsource: " << from[s] << "\ntranslation: " << translation[s];
+}
 
 Work* g_work = nullptr;
 
@@ -85,17 +91,8 @@ protected:
     static void SetUpTestSuite()
     {
         g_work = new Work;
-        const std::string out =
-            kesto_test::RunShell("KESTO_KEEP=1 bash '" + g_work->source + "/examples/app/roundtrip.sh' '" + g_work->build + "' export.qxp 2>&1");
-        const std::string key = "general log: ";
-        const size_t at = out.find(key);
-        ASSERT_NE(at, std::string::npos) << out;
-        g_work->dir = fs::path(out.substr(at + key.size(), out.find('\n', at) - at - key.size())).parent_path();
-        // The other document's export, for a container that carries the wrong document.
-        kesto_test::RunShell("cd '" + g_work->dir.string() + "' && cp '" + g_work->source +
-                 "/examples/documents/minimal.qxp' . && printf 'start\\nopen-document minimal.qxp\\nmenu \"Export "
-                 "current document\"\\nsave * default\\nquit\\n' > minimal.xts && '" + g_work->Xthost() +
-                 "' --app . --module '" + g_work->build + "/Plugin/XTension/Kesto.so' --script minimal.xts 2>&1");
+        g_work->dir = kesto_test::ExportWorkWithMinimal();
+        ASSERT_FALSE(g_work->dir.empty());
     }
     static void TearDownTestSuite()
     {
@@ -229,11 +226,7 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
             EXPECT_EQ(imported, translation);
             continue;
         }
-        ASSERT_EQ(imported.size(), from.size());
-        for (size_t s = 0; s < imported.size(); ++s)
-            EXPECT_TRUE(imported[s] == from[s] || imported[s] == translation[s])
-                << "story " << s << ": " << imported[s] << "\nsource: " << from[s]
-                << "\ntranslation: " << translation[s];
+        ExpectEachStoryFrom(imported, from, translation);
     }
 }
 
@@ -248,10 +241,9 @@ TEST_F(DamagedImport, StoriesMovedAcrossLayoutsFailTheirLayoutsAndNoBoxTakesAnot
         for (size_t at; (at = document.find(wider)) != std::string::npos;)
             document.replace(at, wider.size(), "1572864, 7864320]");
     std::ofstream(dir / "alike.qxp", std::ios::binary) << document;
-    std::ofstream(dir / "alike.xts")
-        << "start\nopen-document alike.qxp\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n";
-    kesto_test::RunShell("cd '" + dir.string() + "' && '" + g_work->Xthost() + "' --app . --module '" + g_work->build +
-                         "/Plugin/XTension/Kesto.so' --script alike.xts 2>&1 && '" + g_work->build +
+    kesto_test::RunHost(dir, "start\nopen-document alike.qxp\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n",
+                        "alike.xts");
+    kesto_test::RunShell("cd '" + dir.string() + "' && '" + g_work->build +
                          "/examples/pseudo-translate/kesto-pseudo-translate' alike.dwq alike-translated.dwq 2>&1");
     std::string error, log;
     const fs::path damaged = dir / "alike-swapped.dwq";
@@ -267,14 +259,8 @@ TEST_F(DamagedImport, StoriesMovedAcrossLayoutsFailTheirLayoutsAndNoBoxTakesAnot
               std::string::npos)
         << log;
 
-    const std::vector<std::string> source = g_work->Stories(dir / "alike.qxp");
-    const std::vector<std::string> translation = g_work->Stories(dir / "alike-translated.qxp");
-    const std::vector<std::string> imported = g_work->Stories(dir / "alike-swapped.qxp");
-    ASSERT_EQ(imported.size(), source.size());
-    ASSERT_EQ(translation.size(), source.size());
-    for (size_t s = 0; s < imported.size(); ++s)
-        EXPECT_TRUE(imported[s] == source[s] || imported[s] == translation[s])
-            << "story " << s << ": " << imported[s] << "\nsource: " << source[s] << "\ntranslation: " << translation[s];
+    ExpectEachStoryFrom(g_work->Stories(dir / "alike-swapped.qxp"), g_work->Stories(dir / "alike.qxp"),
+                        g_work->Stories(dir / "alike-translated.qxp"));
 }
 
 // A damage that finds nothing to damage fails instead of answering an undamaged copy.
@@ -438,12 +424,11 @@ TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNam
 
         std::error_code ignored;
         fs::remove(g_work->dir / "KestoLogfile.txt", ignored);
-        std::ofstream(g_work->dir / "failure.xts")
-            << failure.faults << "\nstart\nmenu \"Import Verbant file\"\nopen * " << dwq.filename().string() << "\nsave * "
-            << target.lexically_relative(g_work->dir).string() << "\n" << failure.answers << "dialog 104\n  press 1\nquit\n";
-        const std::string transcript =
-            kesto_test::RunShell("cd '" + g_work->dir.string() + "' && " + runAs + "'" + g_work->Xthost() + "' --app . --module '" +
-                                 g_work->build + "/Plugin/XTension/Kesto.so' --script failure.xts 2>&1");
+        const std::string transcript = kesto_test::RunHost(
+            g_work->dir,
+            kesto_test::ImportScript(dwq.filename().string(), target.lexically_relative(g_work->dir).string(), 104,
+                                     failure.faults + std::string("\n"), failure.answers),
+            "failure.xts", runAs);
         if (!runAs.empty())
             kesto_test::RunShell("chown -hR 0:0 '" + g_work->dir.string() + "'");
         const std::string log = kesto_test::ReadText(g_work->dir / "KestoLogfile.txt");
@@ -506,10 +491,9 @@ TEST_F(DamagedImport, ASampleTheHostDoesNotCopyFailsItsStory)
     const std::vector<std::string> source = g_work->Stories(g_work->source + "/examples/documents/export.qxp");
     const std::vector<std::string> translation = g_work->Stories(g_work->dir / "export-translated.qxp");
     const std::vector<std::string> imported = g_work->Stories(g_work->dir / "sample-not-copied.qxp");
-    ASSERT_EQ(imported.size(), source.size());
+    ExpectEachStoryFrom(imported, source, translation);
+    ASSERT_FALSE(imported.empty());
     EXPECT_EQ(imported[0], source[0]);
-    for (size_t s = 1; s < imported.size(); ++s)
-        EXPECT_TRUE(imported[s] == source[s] || imported[s] == translation[s]) << imported[s];
     EXPECT_NE(imported, source);
 }
 
@@ -630,54 +614,50 @@ TEST(DamagedExample, TheImportFailsAndTheLogNamesTheStoryAndItsMissingParagraph)
     fs::remove_all(fs::path(out.substr(at + key.size(), out.find('\n', at) - at - key.size())).parent_path(), ignored);
 }
 
+// An export of `document` (its text), as `name`.qxp in an application folder of its own, with the
+// host's `faults`: it ends as a failed export, and answers the folder.
+fs::path FailedExport(const std::string& name, const std::string& document, const std::string& faults = "")
+{
+    const fs::path dir = fs::temp_directory_path() / ("kesto-" + name + "-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::copy(KESTO_SOURCE_DIR "/examples/app", dir, fs::copy_options::recursive);
+    std::ofstream(dir / (name + ".qxp"), std::ios::binary) << document;
+    const std::string transcript = kesto_test::RunHost(dir, faults + "start\nopen-document " + name +
+                                                                ".qxp\nmenu \"Export current document\"\nsave * default\ndialog 112\n"
+                                                                "  press 1\nquit\n");
+    EXPECT_NE(transcript.find("dialog 112"), std::string::npos) << transcript;
+    EXPECT_EQ(transcript.find("dialog 101"), std::string::npos) << transcript;
+    EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;
+    return dir;
+}
+
 // A document that can number no further box: the export's working boxes are refused, the export
 // fails, and the source is still a document the host opens.
 TEST(UidLimit, AnExportThatCannotNumberItsWorkingBoxesFailsAndLeavesTheSourceReadable)
 {
-    Work work;
-    work.dir = fs::temp_directory_path() / ("kesto-uid-limit-" + std::to_string(::getpid()));
-    fs::remove_all(work.dir);
-    fs::copy(work.source + "/examples/app", work.dir, fs::copy_options::recursive);
-    std::string document = kesto_test::ReadText(work.source + "/examples/documents/export.qxp");
+    std::string document = kesto_test::ReadText(kesto_test::ExampleDocument("export.qxp"));
     const size_t at = document.find("\"next_uid\": ");
     ASSERT_NE(at, std::string::npos);
     document.replace(at, document.find(',', at) - at, "\"next_uid\": 2147483647");
-    std::ofstream(work.dir / "limit.qxp", std::ios::binary) << document;
-    std::ofstream(work.dir / "export.xts")
-        << "start\nopen-document limit.qxp\nmenu \"Export current document\"\nsave * default\ndialog 112\n  press 1\nquit\n";
-    const std::string transcript = kesto_test::RunShell("cd '" + work.dir.string() + "' && '" + work.Xthost() + "' --app . --module '" +
-                                            work.build + "/Plugin/XTension/Kesto.so' --script export.xts 2>&1");
-    EXPECT_NE(transcript.find("dialog 112"), std::string::npos) << transcript;
-    EXPECT_EQ(transcript.find("dialog 101"), std::string::npos) << transcript;
-    const std::string check = kesto_test::RunShell("'" + work.Xthost() + "' doc check '" + (work.dir / "limit.qxp").string() +
-                                       "' >/dev/null 2>&1 && echo opens");
-    EXPECT_EQ(check, "opens\n");
-    fs::remove_all(work.dir);
+    const fs::path dir = FailedExport("limit", document);
+    EXPECT_EQ(kesto_test::RunShell("'" KESTO_BINARY_DIR "/platform/host/xthost' doc check '" + (dir / "limit.qxp").string() +
+                                   "' >/dev/null 2>&1 && echo opens"),
+              "opens\n");
+    fs::remove_all(dir);
 }
 
 // An export whose final save of the document fails (the disk answers every write of it with EIO)
 // ends as a failed export that names the document and the reason; the document keeps its file.
 TEST(FinalSave, AnExportWhoseFinalSaveFailsEndsAsAFailedExportNamingTheDocument)
 {
-    Work work;
-    work.dir = fs::temp_directory_path() / ("kesto-final-save-" + std::to_string(::getpid()));
-    fs::remove_all(work.dir);
-    fs::copy(work.source + "/examples/app", work.dir, fs::copy_options::recursive);
-    fs::copy_file(work.source + "/examples/documents/export.qxp", work.dir / "export.qxp");
+    const std::string document = kesto_test::ReadText(kesto_test::ExampleDocument("export.qxp"));
     // The first save is the copy that the container stores, the second the document's own.
-    std::ofstream(work.dir / "export.xts") << "fail write:NEW-3 after 1 with 5\nstart\nopen-document export.qxp\n"
-                                              "menu \"Export current document\"\nsave * default\ndialog 112\n  press 1\nquit\n";
-    const std::string transcript = kesto_test::RunShell("cd '" + work.dir.string() + "' && '" + work.Xthost() + "' --app . --module '" +
-                                                        work.build + "/Plugin/XTension/Kesto.so' --script export.xts 2>&1");
-    EXPECT_NE(transcript.find("dialog 112"), std::string::npos) << transcript;
-    EXPECT_EQ(transcript.find("dialog 101"), std::string::npos) << transcript;
-    EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;
-    const std::string log = kesto_test::ReadText(work.dir / "KestoLogfile.txt");
-    EXPECT_NE(log.find("Unable to save the document " + (work.dir / "export.qxp").string() + ": Input/output error"),
-              std::string::npos)
+    const fs::path dir = FailedExport("export", document, "fail write:NEW-3 after 1 with 5\n");
+    const std::string log = kesto_test::ReadText(dir / "KestoLogfile.txt");
+    EXPECT_NE(log.find("Unable to save the document " + (dir / "export.qxp").string() + ": Input/output error"), std::string::npos)
         << log;
-    EXPECT_EQ(kesto_test::ReadText(work.dir / "export.qxp"), kesto_test::ReadText(work.source + "/examples/documents/export.qxp"));
-    fs::remove_all(work.dir);
+    EXPECT_EQ(kesto_test::ReadText(dir / "export.qxp"), document);
+    fs::remove_all(dir);
 }
 
 } // namespace
