@@ -41,13 +41,16 @@ inline std::filesystem::path ExampleDocument(const std::string& name)
 }
 
 // The imported document of a round trip of a shipped document, in the round trip's own working
-// folder; empty, with a test failure, when a step failed.
-inline std::filesystem::path RoundTripOf(const std::string& document)
+// folder; empty, with a test failure, when a step failed. `output`, when given, gets what the
+// round trip wrote.
+inline std::filesystem::path RoundTripOf(const std::string& document, std::string* output = nullptr)
 {
     int status = 0;
     const std::string out = RunShell("KESTO_KEEP=1 bash '" + std::string(KESTO_SOURCE_DIR) + "/examples/app/roundtrip.sh' '" +
                                          KESTO_BINARY_DIR + "' '" + document + "' 2>&1",
                                      &status);
+    if (output)
+        *output = out;
     const std::string marker = "imported document: ";
     const size_t at = out.rfind(marker);
     EXPECT_TRUE(status == 0 && at != std::string::npos) << out;
@@ -58,13 +61,13 @@ inline std::filesystem::path RoundTripOf(const std::string& document)
 
 // Runs xthost with Kesto.so on `script`, written to `name` in the application folder `app`;
 // `prefix` stands in front of the host's command (another account's setpriv). Answers the
-// transcript.
+// transcript; `status`, when given, gets the host's exit status.
 inline std::string RunHost(const std::filesystem::path& app, const std::string& script, const std::string& name = "run.xts",
-                           const std::string& prefix = "")
+                           const std::string& prefix = "", int* status = nullptr)
 {
     std::ofstream(app / name) << script;
     return RunShell("cd '" + app.string() + "' && " + prefix + "'" KESTO_BINARY_DIR "/platform/host/xthost' --app . --module '"
-                    KESTO_BINARY_DIR "/Plugin/XTension/Kesto.so' --script '" + name + "' 2>&1");
+                    KESTO_BINARY_DIR "/Plugin/XTension/Kesto.so' --script '" + name + "' 2>&1", status);
 }
 
 // The script of an import of `dwq` into `out`: the host's `faults` before it starts, `answers` to
@@ -85,11 +88,12 @@ inline std::string ImportIn(const std::filesystem::path& work, const std::string
 }
 
 // The canonical form of a document (`xthost doc canon`), also left in `folder` as its name and
-// ".canon".
-inline std::string Canon(const std::filesystem::path& document, const std::filesystem::path& folder)
+// ".canon"; `status`, when given, gets the exit status of the host.
+inline std::string Canon(const std::filesystem::path& document, const std::filesystem::path& folder, int* status = nullptr)
 {
     const std::filesystem::path canon = folder / (document.filename().string() + ".canon");
-    RunShell("'" KESTO_BINARY_DIR "/platform/host/xthost' doc canon '" + document.string() + "' '" + canon.string() + "' 2>&1");
+    RunShell("'" KESTO_BINARY_DIR "/platform/host/xthost' doc canon '" + document.string() + "' '" + canon.string() + "' 2>&1",
+             status);
     std::ifstream in(canon, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -790,12 +790,6 @@ TEST_F(DocHostTest, SaveAsChangesOnlyTheEditedStory)
     EXPECT_NE(changed[0].find("{\"uid\": 2, \"boxes\": [1], \"text\": \"Master text\""), std::string::npos);
 }
 
-}  // namespace
-}  // namespace xthost::doc
-
-namespace xthost::doc {
-namespace {
-
 // Edits keep runs, paragraphs and object runs whole, and refuse to cut an object run.
 TEST(StoryEdit, InsertAndDeleteKeepRunsParagraphsAndObjects)
 {
