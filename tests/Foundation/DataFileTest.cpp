@@ -241,28 +241,24 @@ TEST_F(DataFileTest, ChangingTheFileNameMarksTheDataChanged)
     data.Clear();
 }
 
-TEST_F(DataFileTest, LoadingAloneNeverRewritesTheFile)
+// A loaded file is written back at destruction only when its data changed: another program may
+// have edited the file meanwhile, and a stale copy must not overwrite that.
+TEST_F(DataFileTest, OnlyChangedDataIsSavedAtDestruction)
 {
-    WriteFile(m_path, "[S]\nk=v\n\nunknown line\n");
-    {
-        CDataFile data;
-        ASSERT_TRUE(data.Load(m_path));
-        EXPECT_FALSE(data.IsDirty());
-        // Another program edits the file meanwhile; our stale copy must not overwrite it.
-        WriteFile(m_path, "[S]\nk=edited\n");
+    for (const bool change : {false, true}) {
+        SCOPED_TRACE(change ? "changed" : "loaded alone");
+        WriteFile(m_path, "[S]\nk=v\n\nunknown line\n");
+        {
+            CDataFile data;
+            ASSERT_TRUE(data.Load(m_path));
+            EXPECT_FALSE(data.IsDirty());
+            if (change)
+                ASSERT_TRUE(data.SetValue("k", "w", "", "S"));
+            else
+                WriteFile(m_path, "[S]\nk=edited\n");
+        }
+        EXPECT_EQ(ReadFile(m_path), change ? "\n[S]\nk=w\n" : "[S]\nk=edited\n");
     }
-    EXPECT_EQ(ReadFile(m_path), "[S]\nk=edited\n");
-}
-
-TEST_F(DataFileTest, ChangedDataIsSavedAtDestruction)
-{
-    WriteFile(m_path, "[S]\nk=v\n");
-    {
-        CDataFile data;
-        ASSERT_TRUE(data.Load(m_path));
-        ASSERT_TRUE(data.SetValue("k", "w", "", "S"));
-    }
-    EXPECT_EQ(ReadFile(m_path), "\n[S]\nk=w\n");
 }
 
 TEST_F(DataFileTest, ReloadReplacesTheOldContents)
