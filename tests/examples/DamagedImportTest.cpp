@@ -38,10 +38,6 @@ namespace {
 // translation's import.
 struct Work {
     fs::path dir;
-    std::string build = KESTO_BINARY_DIR;
-    std::string source = KESTO_SOURCE_DIR;
-
-    std::string Xthost() const { return build + "/platform/host/xthost"; }
 
     // The story texts of a document as `xthost doc canon` writes them, in its order.
     std::vector<std::string> Stories(const fs::path& document) const
@@ -184,7 +180,7 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
 {
     ASSERT_NE(g_work, nullptr);
     const fs::path translated = g_work->dir / "export-translated.dwq";
-    const std::vector<std::string> source = g_work->Stories(g_work->source + "/examples/documents/export.qxp");
+    const std::vector<std::string> source = g_work->Stories(kesto_test::ExampleDocument("export.qxp"));
     const std::vector<std::string> translation = g_work->Stories(g_work->dir / "export-translated.qxp");
     ASSERT_EQ(source.size(), translation.size());
     ASSERT_FALSE(source.empty());
@@ -209,7 +205,7 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
         const std::vector<std::string> imported = g_work->Stories(result);
         if (damage.carried) {
             // A Book that is not the document's writes nothing into it.
-            EXPECT_EQ(imported, g_work->Stories(g_work->source + "/examples/documents/" + damage.carried));
+            EXPECT_EQ(imported, g_work->Stories(kesto_test::ExampleDocument(damage.carried)));
             continue;
         }
         // No box goes with a story or an anchor that the translation left out.
@@ -243,7 +239,7 @@ TEST_F(DamagedImport, StoriesMovedAcrossLayoutsFailTheirLayoutsAndNoBoxTakesAnot
     std::ofstream(dir / "alike.qxp", std::ios::binary) << document;
     kesto_test::RunHost(dir, "start\nopen-document alike.qxp\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n",
                         "alike.xts");
-    kesto_test::RunShell("cd '" + dir.string() + "' && '" + g_work->build +
+    kesto_test::RunShell("cd '" + dir.string() + "' && '" KESTO_BINARY_DIR
                          "/examples/pseudo-translate/kesto-pseudo-translate' alike.dwq alike-translated.dwq 2>&1");
     std::string error, log;
     const fs::path damaged = dir / "alike-swapped.dwq";
@@ -381,7 +377,7 @@ TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNam
 {
     ASSERT_NE(g_work, nullptr);
     const fs::path translated = g_work->dir / "export-translated.dwq";
-    const std::string source = g_work->source + "/examples/documents/export.qxp";
+    const fs::path source = kesto_test::ExampleDocument("export.qxp");
     for (const FileFailure& failure : kFileFailures) {
         SCOPED_TRACE(failure.name);
         const fs::path dwq = g_work->dir / (std::string(failure.name) + ".dwq");
@@ -488,7 +484,7 @@ TEST_F(DamagedImport, ASampleTheHostDoesNotCopyFailsItsStory)
     EXPECT_NE(log.find("####import of story 0 failed: DWX Error<1004>:\tformatting sample 0 could not be copied"),
               std::string::npos)
         << log;
-    const std::vector<std::string> source = g_work->Stories(g_work->source + "/examples/documents/export.qxp");
+    const std::vector<std::string> source = g_work->Stories(kesto_test::ExampleDocument("export.qxp"));
     const std::vector<std::string> translation = g_work->Stories(g_work->dir / "export-translated.qxp");
     const std::vector<std::string> imported = g_work->Stories(g_work->dir / "sample-not-copied.qxp");
     ExpectEachStoryFrom(imported, source, translation);
