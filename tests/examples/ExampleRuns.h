@@ -15,6 +15,14 @@
 
 namespace kesto_test {
 
+// Whether the host is an optimised build: the debug host checks a story whole after every
+// change, which makes runs over long stories take it hours.
+#ifdef NDEBUG
+inline constexpr bool kOptimisedHost = true;
+#else
+inline constexpr bool kOptimisedHost = false;
+#endif
+
 // What a shell command writes to its standard output; `status`, when given, gets its exit status.
 inline std::string RunShell(const std::string& command, int* status = nullptr)
 {
