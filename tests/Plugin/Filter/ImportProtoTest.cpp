@@ -562,8 +562,9 @@ RefPtr<IStory> ExtraStoryDoc::GetChild(int32_t index)
 
 class ImporterTest : public ImportProtoTest {
 protected:
-    // Restores the stored document of the container, opens it and answers its exchange document.
-    RefPtr<IDoc> Restore(const fs::path& dwq, RefPtr<IBook>& book)
+    // Restores the stored document of the container, opens it and answers its exchange document,
+    // which `book` holds.
+    RefPtr<IDoc> Restore(const fs::path& dwq)
     {
         book = OpenImportBook(dwq.string());
         EXPECT_TRUE(book);
@@ -587,13 +588,14 @@ protected:
         importer->Run();
         EXPECT_EQ(importer->Failed(), fails) << GeneralLog();
     }
+
+    RefPtr<IBook> book;
 };
 
 TEST_F(ImporterTest, AStoryBeyondTheLinkedBoxesIsLoggedBeepedAndFailsTheImport)
 {
     StartWith();
-    RefPtr<IBook> book;
-    RefPtr<IDoc> inner = Restore(Translated(Export("minimal.qxp")), book);
+    RefPtr<IDoc> inner = Restore(Translated(Export("minimal.qxp")));
     ASSERT_TRUE(inner);
     int32_t stories = 0;
     while (inner->Story(stories))
@@ -614,8 +616,7 @@ TEST_F(ImporterTest, AStoryBeyondTheLinkedBoxesIsLoggedBeepedAndFailsTheImport)
 TEST_F(ImporterTest, AnExceptionInOneStoryEndsOnlyThatStory)
 {
     StartWith();
-    RefPtr<IBook> book;
-    RefPtr<IDoc> inner = Restore(Translated(Export("mapping.qxp")), book);
+    RefPtr<IDoc> inner = Restore(Translated(Export("mapping.qxp")));
     ASSERT_TRUE(inner);
     ASSERT_TRUE(inner->Story(1));
     RefPtr<ExtraStoryDoc> doc(new ExtraStoryDoc(inner, true));
@@ -645,8 +646,7 @@ struct NoStoryDoc : ExtraStoryDoc {
 TEST_F(ImporterTest, NoLayoutKeepsItsPrivateBoxesWhenNoStoryOfItCameBack)
 {
     StartWith();
-    RefPtr<IBook> book;
-    RefPtr<IDoc> inner = Restore(Export("export.qxp"), book);
+    RefPtr<IDoc> inner = Restore(Export("export.qxp"));
     ASSERT_TRUE(inner);
     // The linked boxes keep their text, and the import fails for it.
     ImportInto(*RefPtr<NoStoryDoc>(new NoStoryDoc(inner, false)), true, true);
@@ -663,8 +663,7 @@ TEST_F(ImporterTest, NoLayoutKeepsItsPrivateBoxesWhenNoStoryOfItCameBack)
 TEST_F(ImporterTest, ALockedStoryIsWrittenWholeAndLockedAgain)
 {
     StartWith();
-    RefPtr<IBook> book;
-    RefPtr<IDoc> doc = Restore(Translated(Export("minimal.qxp")), book);
+    RefPtr<IDoc> doc = Restore(Translated(Export("minimal.qxp")));
     ASSERT_TRUE(doc);
     const XTHandle text = QStoryText(Box(1)).GetTextHandle();
     ASSERT_EQ(CallHost<XSS_SetLocked>(text, 1), XT_OK);
@@ -684,8 +683,7 @@ TEST_F(ImporterTest, ALockedStoryIsWrittenWholeAndLockedAgain)
 TEST_F(ImporterTest, TheTagRunGoesWhileAnchoredItemsAndBreaksKeepTheirParagraphs)
 {
     StartWith();
-    RefPtr<IBook> book;
-    RefPtr<IDoc> doc = Restore(Translated(Export("hidden.qxp")), book);
+    RefPtr<IDoc> doc = Restore(Translated(Export("hidden.qxp")));
     ASSERT_TRUE(doc);
     ImportInto(*doc, true);
     const std::string log = GeneralLog();
@@ -775,8 +773,7 @@ TEST_F(ImporterTest, UniqueIdsComeBackOnceWhetherOrNotTheMarkersHaveParagraphsOf
     const auto source =
         xthost::doc::ReadDocumentFile(std::string(KESTO_SOURCE_DIR) + "/examples/documents/unique-ids.qxp");
     for (const bool ownParagraphs : {false, true}) {
-        RefPtr<IBook> book;
-        RefPtr<IDoc> doc = Restore(dwq, book);
+        RefPtr<IDoc> doc = Restore(dwq);
         ASSERT_TRUE(doc);
         if (ownParagraphs)
             doc = RefPtr<IDoc>(new OwnMarkerParagraphsDoc(doc));
@@ -826,7 +823,7 @@ protected:
         kesto_test::ExportFrontDocumentUnattended(source.string(), dwq.string());
         ASSERT_TRUE(fs::exists(dwq)) << GeneralLog();
 
-        RefPtr<IDoc> doc = Restore(Translated(dwq), book);
+        RefPtr<IDoc> doc = Restore(Translated(dwq));
         ASSERT_TRUE(doc);
         ImportInto(*doc, false);
         EXPECT_EQ(GeneralLog().find("Object(s) not been imported"), std::string::npos) << GeneralLog();
@@ -850,7 +847,6 @@ protected:
         return paragraphs;
     }
 
-    RefPtr<IBook> book;
     uint32_t storyBox = 0, anchoredBox = 0;
 };
 
