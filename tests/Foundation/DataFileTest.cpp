@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <sstream>
 
@@ -41,14 +42,34 @@ TEST_F(DataFileTest, SavesTheDocumentedExampleByteForByte)
     EXPECT_FALSE(data.IsDirty());
 }
 
-TEST_F(DataFileTest, KeyLinesSplitAtTheFirstSeparatorAndTrim)
+// How lines read: a key line splits at its first separator and is trimmed, though a blank
+// after the separator stays; names compare without case; a section line without its closing
+// bracket takes the rest; CR LF ends a line as LF does; a zero byte ends a line.
+TEST_F(DataFileTest, LinesReadByTheirRules)
 {
-    CDataFile data;
-    LoadText(data, "key = value\nother=value  \na:b=c\n");
-    EXPECT_EQ(data.GetValue("key", ""), " value");   // the blank after the separator stays
-    EXPECT_EQ(data.GetValue("other", ""), "value");
-    EXPECT_EQ(data.GetValue("a", ""), "b=c");
-    EXPECT_EQ(data.GetValue("KEY", ""), " value");   // names compare without case
+    const struct {
+        std::string text;
+        // key, section, value, and the key's comment where it is checked
+        std::vector<std::array<const char*, 4>> seen;
+    } cases[] = {
+        {"key = value\nother=value  \na:b=c\n",
+         {{"key", "", " value"}, {"other", "", "value"}, {"a", "", "b=c"}, {"KEY", "", " value"}}},
+        {"[abc\nk=v\n", {{"k", "abc", "v"}}},
+        {"[Options]\r\nkey=value\r\n; c\r\nother=2\r\n", {{"key", "Options", "value"}, {"other", "Options", "2", "\n; c"}}},
+        {std::string("k=v\0junk\nn=1\n", 13), {{"k", "", "v"}, {"n", "", "1"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        CDataFile data;
+        LoadText(data, c.text);
+        for (const auto& [key, section, value, comment] : c.seen) {
+            EXPECT_EQ(data.GetValue(key, section), value) << key;
+            if (comment) {
+                ASSERT_NE(data.GetKey(key, section), nullptr) << key;
+                EXPECT_EQ(data.GetKey(key, section)->m_comment, comment) << key;
+            }
+        }
+    }
 }
 
 TEST_F(DataFileTest, KeyWithoutValueIsDroppedAndItsCommentWaits)
@@ -73,13 +94,6 @@ TEST_F(DataFileTest, SectionNamesKeepInnerTextAndRepeatsJoinTheFirst)
               std::string::npos);
 }
 
-TEST_F(DataFileTest, SectionLineWithoutClosingBracketTakesTheRest)
-{
-    CDataFile data;
-    LoadText(data, "[abc\nk=v\n");
-    EXPECT_EQ(data.GetValue("k", "abc"), "v");
-}
-
 TEST_F(DataFileTest, MultiLineCommentsAreKeptAndSavedBeforeTheirKey)
 {
     CDataFile data;
@@ -98,14 +112,6 @@ TEST_F(DataFileTest, BooleansFollowTheirTextRules)
         EXPECT_TRUE(data.GetBool(key, "")) << key;
     for (const char* key : {"f", "g", "h", "absent"})
         EXPECT_FALSE(data.GetBool(key, "")) << key;
-}
-
-TEST_F(DataFileTest, CarriageReturnLineFeedFilesReadLikeLineFeedFiles)
-{
-    CDataFile data;
-    LoadText(data, "[Options]\r\nkey=value\r\n; c\r\nother=2\r\n");
-    EXPECT_EQ(data.GetValue("key", "Options"), "value");
-    EXPECT_EQ(data.GetKey("other", "Options")->m_comment, "\n; c");
 }
 
 TEST_F(DataFileTest, FreshFileSavesEmptyAndClearedFileHasNothingToSave)
@@ -235,28 +241,24 @@ TEST_F(DataFileTest, ChangingTheFileNameMarksTheDataChanged)
     data.Clear();
 }
 
-TEST_F(DataFileTest, LoadingAloneNeverRewritesTheFile)
+// A loaded file is written back at destruction only when its data changed: another program may
+// have edited the file meanwhile, and a stale copy must not overwrite that.
+TEST_F(DataFileTest, OnlyChangedDataIsSavedAtDestruction)
 {
-    WriteFile(m_path, "[S]\nk=v\n\nunknown line\n");
-    {
-        CDataFile data;
-        ASSERT_TRUE(data.Load(m_path));
-        EXPECT_FALSE(data.IsDirty());
-        // Another program edits the file meanwhile; our stale copy must not overwrite it.
-        WriteFile(m_path, "[S]\nk=edited\n");
+    for (const bool change : {false, true}) {
+        SCOPED_TRACE(change ? "changed" : "loaded alone");
+        WriteFile(m_path, "[S]\nk=v\n\nunknown line\n");
+        {
+            CDataFile data;
+            ASSERT_TRUE(data.Load(m_path));
+            EXPECT_FALSE(data.IsDirty());
+            if (change)
+                ASSERT_TRUE(data.SetValue("k", "w", "", "S"));
+            else
+                WriteFile(m_path, "[S]\nk=edited\n");
+        }
+        EXPECT_EQ(ReadFile(m_path), change ? "\n[S]\nk=w\n" : "[S]\nk=edited\n");
     }
-    EXPECT_EQ(ReadFile(m_path), "[S]\nk=edited\n");
-}
-
-TEST_F(DataFileTest, ChangedDataIsSavedAtDestruction)
-{
-    WriteFile(m_path, "[S]\nk=v\n");
-    {
-        CDataFile data;
-        ASSERT_TRUE(data.Load(m_path));
-        ASSERT_TRUE(data.SetValue("k", "w", "", "S"));
-    }
-    EXPECT_EQ(ReadFile(m_path), "\n[S]\nk=w\n");
 }
 
 TEST_F(DataFileTest, ReloadReplacesTheOldContents)
@@ -280,14 +282,6 @@ TEST_F(DataFileTest, LinesOfAnyLengthLoadAndSaveWhole)
     EXPECT_EQ(data.GetValue("after", "S"), "1");   // nothing after the long line is lost
     ASSERT_TRUE(data.Save());
     EXPECT_EQ(ReadFile(m_path), "\n[S]\n\n" + longComment + "\nlong=" + longValue + "\nafter=1\n");
-}
-
-TEST_F(DataFileTest, ZeroByteEndsALine)
-{
-    CDataFile data;
-    LoadText(data, std::string("k=v\0junk\nn=1\n", 13));
-    EXPECT_EQ(data.GetValue("k", ""), "v");
-    EXPECT_EQ(data.GetValue("n", ""), "1");
 }
 
 // Windows editors begin a file with a byte-order mark, or write UTF-16 without one: the keys

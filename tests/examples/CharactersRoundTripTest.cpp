@@ -3,7 +3,6 @@
 // runs it): every character and every paragraph format comes back as it was written.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "Plugin/Shell/AppFolderTest.h"
 #include "StoryCompare.h"
+#include "tests/examples/ExampleRuns.h"
 #include "examples/pseudo-translate/PseudoTranslate.h"
 
 namespace fs = std::filesystem;
@@ -19,7 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kSource = KESTO_SOURCE_DIR;
-const std::string kBuild = KESTO_BINARY_DIR;
 
 class CharactersRoundTrip : public ::testing::Test {
 protected:
@@ -40,22 +39,13 @@ protected:
         fs::remove_all(work, ignored);
     }
 
-    // Runs a shell command in the working folder, its output into `out`.
-    bool Shell(const std::string& command, const std::string& out)
-    {
-        return std::system(("cd '" + work.string() + "' && " + command + " > '" + out + "' 2>&1").c_str()) == 0;
-    }
+    // Runs the script in the host; true when the host ends well.
     bool Host(const std::string& name, const std::string& script)
     {
-        std::ofstream(work / name) << script;
-        return Shell("'" + kBuild + "/platform/host/xthost' --app . --module '" + kBuild +
-                         "/Plugin/XTension/Kesto.so' --script " + name,
-                     name + ".transcript");
-    }
-    std::string Canon(const std::string& document)
-    {
-        EXPECT_TRUE(Shell("'" + kBuild + "/platform/host/xthost' doc canon " + document, document + ".canon"));
-        return kesto_test::ReadText(work / (document + ".canon"));
+        int status = -1;
+        const std::string transcript = kesto_test::RunHost(work, script, name, "", &status);
+        EXPECT_EQ(status, 0) << transcript;
+        return status == 0;
     }
 
     fs::path work;
@@ -70,7 +60,8 @@ TEST_F(CharactersRoundTrip, WithoutTheParagraphStyleTestCharactersAndParagraphFo
         << error;
     ASSERT_TRUE(Host("import.xts", "start\nmenu \"Import Verbant file\"\nopen * translated.dwq\n"
                                    "save * translated.qxp\ndialog 103\n  press 1\nquit\n"));
-    const std::string before = Canon("characters.qxp"), after = Canon("translated.qxp");
+    const std::string before = kesto_test::Canon(work / "characters.qxp", work),
+                      after = kesto_test::Canon(work / "translated.qxp", work);
     ASSERT_NE(after.find("~]"), std::string::npos) << "nothing was translated";
     for (const std::string& difference : kesto_test::StoryDifferences(before, after))
         ADD_FAILURE() << difference;

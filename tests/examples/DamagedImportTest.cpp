@@ -38,17 +38,11 @@ namespace {
 // translation's import.
 struct Work {
     fs::path dir;
-    std::string build = KESTO_BINARY_DIR;
-    std::string source = KESTO_SOURCE_DIR;
-
-    std::string Xthost() const { return build + "/platform/host/xthost"; }
 
     // The story texts of a document as `xthost doc canon` writes them, in its order.
     std::vector<std::string> Stories(const fs::path& document) const
     {
-        const fs::path canon = dir / (document.filename().string() + ".canon");
-        kesto_test::RunShell("'" + Xthost() + "' doc canon '" + document.string() + "' '" + canon.string() + "' 2>&1");
-        const std::string text = kesto_test::ReadText(canon);
+        const std::string text = kesto_test::Canon(document, dir);
         std::vector<std::string> stories;
         const std::string key = "\"text\": \"";
         for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
@@ -68,15 +62,23 @@ struct Work {
     {
         std::error_code ignored;
         fs::remove(dir / "KestoLogfile.txt", ignored);
-        std::ofstream(dir / (name + ".xts")) << faults << "start\nmenu \"Import Verbant file\"\nopen * " << dwq.filename().string()
-                                             << "\nsave * " << name << ".qxp\ndialog " << dialog << "\n  press 1\nquit\n";
         const std::string transcript =
-            kesto_test::RunShell("cd '" + dir.string() + "' && '" + Xthost() + "' --app . --module '" + build +
-                     "/Plugin/XTension/Kesto.so' --script '" + name + ".xts' 2>&1");
+            kesto_test::RunHost(dir, kesto_test::ImportScript(dwq.filename().string(), name + ".qxp", dialog, faults), name + ".xts");
         log = kesto_test::ReadText(dir / "KestoLogfile.txt");
         return transcript;
     }
 };
+
+// Each story imported is its source text `from` or its whole translation.
+void ExpectEachStoryFrom(const std::vector<std::string>& imported, const std::vector<std::string>& from,
+                         const std::vector<std::string>& translation)
+{
+    ASSERT_EQ(imported.size(), from.size());
+    ASSERT_EQ(translation.size(), from.size());
+    for (size_t s = 0; s < imported.size(); ++s)
+        EXPECT_TRUE(imported[s] == from[s] || imported[s] == translation[s])
+            << "story " << s << ": " << imported[s] << "\nsource: " << from[s] << "\ntranslation: " << translation[s];
+}
 
 Work* g_work = nullptr;
 
@@ -85,17 +87,8 @@ protected:
     static void SetUpTestSuite()
     {
         g_work = new Work;
-        const std::string out =
-            kesto_test::RunShell("KESTO_KEEP=1 bash '" + g_work->source + "/examples/app/roundtrip.sh' '" + g_work->build + "' export.qxp 2>&1");
-        const std::string key = "general log: ";
-        const size_t at = out.find(key);
-        ASSERT_NE(at, std::string::npos) << out;
-        g_work->dir = fs::path(out.substr(at + key.size(), out.find('\n', at) - at - key.size())).parent_path();
-        // The other document's export, for a container that carries the wrong document.
-        kesto_test::RunShell("cd '" + g_work->dir.string() + "' && cp '" + g_work->source +
-                 "/examples/documents/minimal.qxp' . && printf 'start\\nopen-document minimal.qxp\\nmenu \"Export "
-                 "current document\"\\nsave * default\\nquit\\n' > minimal.xts && '" + g_work->Xthost() +
-                 "' --app . --module '" + g_work->build + "/Plugin/XTension/Kesto.so' --script minimal.xts 2>&1");
+        g_work->dir = kesto_test::ExportWorkWithMinimal();
+        ASSERT_FALSE(g_work->dir.empty());
     }
     static void TearDownTestSuite()
     {
@@ -187,7 +180,7 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
 {
     ASSERT_NE(g_work, nullptr);
     const fs::path translated = g_work->dir / "export-translated.dwq";
-    const std::vector<std::string> source = g_work->Stories(g_work->source + "/examples/documents/export.qxp");
+    const std::vector<std::string> source = g_work->Stories(kesto_test::ExampleDocument("export.qxp"));
     const std::vector<std::string> translation = g_work->Stories(g_work->dir / "export-translated.qxp");
     ASSERT_EQ(source.size(), translation.size());
     ASSERT_FALSE(source.empty());
@@ -212,7 +205,7 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
         const std::vector<std::string> imported = g_work->Stories(result);
         if (damage.carried) {
             // A Book that is not the document's writes nothing into it.
-            EXPECT_EQ(imported, g_work->Stories(g_work->source + "/examples/documents/" + damage.carried));
+            EXPECT_EQ(imported, g_work->Stories(kesto_test::ExampleDocument(damage.carried)));
             continue;
         }
         // No box goes with a story or an anchor that the translation left out.
@@ -229,11 +222,7 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
             EXPECT_EQ(imported, translation);
             continue;
         }
-        ASSERT_EQ(imported.size(), from.size());
-        for (size_t s = 0; s < imported.size(); ++s)
-            EXPECT_TRUE(imported[s] == from[s] || imported[s] == translation[s])
-                << "story " << s << ": " << imported[s] << "\nsource: " << from[s]
-                << "\ntranslation: " << translation[s];
+        ExpectEachStoryFrom(imported, from, translation);
     }
 }
 
@@ -248,10 +237,9 @@ TEST_F(DamagedImport, StoriesMovedAcrossLayoutsFailTheirLayoutsAndNoBoxTakesAnot
         for (size_t at; (at = document.find(wider)) != std::string::npos;)
             document.replace(at, wider.size(), "1572864, 7864320]");
     std::ofstream(dir / "alike.qxp", std::ios::binary) << document;
-    std::ofstream(dir / "alike.xts")
-        << "start\nopen-document alike.qxp\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n";
-    kesto_test::RunShell("cd '" + dir.string() + "' && '" + g_work->Xthost() + "' --app . --module '" + g_work->build +
-                         "/Plugin/XTension/Kesto.so' --script alike.xts 2>&1 && '" + g_work->build +
+    kesto_test::RunHost(dir, "start\nopen-document alike.qxp\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n",
+                        "alike.xts");
+    kesto_test::RunShell("cd '" + dir.string() + "' && '" KESTO_BINARY_DIR
                          "/examples/pseudo-translate/kesto-pseudo-translate' alike.dwq alike-translated.dwq 2>&1");
     std::string error, log;
     const fs::path damaged = dir / "alike-swapped.dwq";
@@ -267,14 +255,8 @@ TEST_F(DamagedImport, StoriesMovedAcrossLayoutsFailTheirLayoutsAndNoBoxTakesAnot
               std::string::npos)
         << log;
 
-    const std::vector<std::string> source = g_work->Stories(dir / "alike.qxp");
-    const std::vector<std::string> translation = g_work->Stories(dir / "alike-translated.qxp");
-    const std::vector<std::string> imported = g_work->Stories(dir / "alike-swapped.qxp");
-    ASSERT_EQ(imported.size(), source.size());
-    ASSERT_EQ(translation.size(), source.size());
-    for (size_t s = 0; s < imported.size(); ++s)
-        EXPECT_TRUE(imported[s] == source[s] || imported[s] == translation[s])
-            << "story " << s << ": " << imported[s] << "\nsource: " << source[s] << "\ntranslation: " << translation[s];
+    ExpectEachStoryFrom(g_work->Stories(dir / "alike-swapped.qxp"), g_work->Stories(dir / "alike.qxp"),
+                        g_work->Stories(dir / "alike-translated.qxp"));
 }
 
 // A damage that finds nothing to damage fails instead of answering an undamaged copy.
@@ -395,7 +377,7 @@ TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNam
 {
     ASSERT_NE(g_work, nullptr);
     const fs::path translated = g_work->dir / "export-translated.dwq";
-    const std::string source = g_work->source + "/examples/documents/export.qxp";
+    const fs::path source = kesto_test::ExampleDocument("export.qxp");
     for (const FileFailure& failure : kFileFailures) {
         SCOPED_TRACE(failure.name);
         const fs::path dwq = g_work->dir / (std::string(failure.name) + ".dwq");
@@ -438,12 +420,11 @@ TEST_F(DamagedImport, AFileThatCannotOrMayNotTakeTheImportEndsAsAFailedImportNam
 
         std::error_code ignored;
         fs::remove(g_work->dir / "KestoLogfile.txt", ignored);
-        std::ofstream(g_work->dir / "failure.xts")
-            << failure.faults << "\nstart\nmenu \"Import Verbant file\"\nopen * " << dwq.filename().string() << "\nsave * "
-            << target.lexically_relative(g_work->dir).string() << "\n" << failure.answers << "dialog 104\n  press 1\nquit\n";
-        const std::string transcript =
-            kesto_test::RunShell("cd '" + g_work->dir.string() + "' && " + runAs + "'" + g_work->Xthost() + "' --app . --module '" +
-                                 g_work->build + "/Plugin/XTension/Kesto.so' --script failure.xts 2>&1");
+        const std::string transcript = kesto_test::RunHost(
+            g_work->dir,
+            kesto_test::ImportScript(dwq.filename().string(), target.lexically_relative(g_work->dir).string(), 104,
+                                     failure.faults + std::string("\n"), failure.answers),
+            "failure.xts", runAs);
         if (!runAs.empty())
             kesto_test::RunShell("chown -hR 0:0 '" + g_work->dir.string() + "'");
         const std::string log = kesto_test::ReadText(g_work->dir / "KestoLogfile.txt");
@@ -503,13 +484,12 @@ TEST_F(DamagedImport, ASampleTheHostDoesNotCopyFailsItsStory)
     EXPECT_NE(log.find("####import of story 0 failed: DWX Error<1004>:\tformatting sample 0 could not be copied"),
               std::string::npos)
         << log;
-    const std::vector<std::string> source = g_work->Stories(g_work->source + "/examples/documents/export.qxp");
+    const std::vector<std::string> source = g_work->Stories(kesto_test::ExampleDocument("export.qxp"));
     const std::vector<std::string> translation = g_work->Stories(g_work->dir / "export-translated.qxp");
     const std::vector<std::string> imported = g_work->Stories(g_work->dir / "sample-not-copied.qxp");
-    ASSERT_EQ(imported.size(), source.size());
+    ExpectEachStoryFrom(imported, source, translation);
+    ASSERT_FALSE(imported.empty());
     EXPECT_EQ(imported[0], source[0]);
-    for (size_t s = 1; s < imported.size(); ++s)
-        EXPECT_TRUE(imported[s] == source[s] || imported[s] == translation[s]) << imported[s];
     EXPECT_NE(imported, source);
 }
 
@@ -560,17 +540,48 @@ Work ImportDamaged(const std::string& document, const std::string& damage, std::
     return work;
 }
 
-// A story that ends in a paragraph mark has an empty place behind it, but no paragraph more: a
-// paragraph added in front of the others would still run into the next one.
-TEST(DamagedParagraphs, AParagraphAddedToAStoryEndingInAParagraphMarkFailsTheStory)
+// Damages of other shipped documents that fail their stories whole: each story keeps its whole
+// source text.
+TEST(DamagedStories, EachStoryOfAnotherDocumentThatFailsKeepsItsWholeSourceText)
 {
-    std::string log;
-    const Work work = ImportDamaged("two-page-linked.qxp", "paragraph-added", log);
-    ASSERT_FALSE(work.dir.empty());
-    EXPECT_NE(log.find("story 0 not imported, its text stays as it was: the exchange file holds 7 paragraphs"), std::string::npos)
-        << log;
-    EXPECT_EQ(work.Stories(work.dir / "paragraph-added.qxp"), work.Stories(kesto_test::ExampleDocument("two-page-linked.qxp")));
-    fs::remove_all(work.dir);
+    const struct {
+        const char* document;
+        const char* damage;
+        const char* logged;
+        // The longest story is longer than this.
+        size_t longest;
+        // Its round trip takes the debug host, which checks its story after every change, the
+        // better part of an hour; the optimised builds run it in seconds.
+        bool slow;
+    } cases[] = {
+        // A story that ends in a paragraph mark has an empty place behind it, but no paragraph
+        // more: a paragraph added in front of the others would still run into the next one.
+        {"two-page-linked.qxp", "paragraph-added",
+         "story 0 not imported, its text stays as it was: the exchange file holds 7 paragraphs", 0, false},
+        // A long document whose translation numbers the last run of every paragraph -1, where no
+        // reading of runs 0, 1, ... reaches it: none keeps only the runs in front of that one.
+        {"directory.qxp", "runs-numbered-negative-everywhere",
+         "story 0 not imported, its text stays as it was: run -1 of paragraph 0 has a negative number", 10000, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.damage);
+        if (c.slow && !kesto_test::kOptimisedHost)
+            continue;
+        std::string log;
+        const Work work = ImportDamaged(c.document, c.damage, log);
+        ASSERT_FALSE(work.dir.empty());
+        EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+        const std::vector<std::string> source = work.Stories(kesto_test::ExampleDocument(c.document));
+        const std::vector<std::string> imported = work.Stories(work.dir / (std::string(c.damage) + ".qxp"));
+        ASSERT_EQ(imported.size(), source.size());
+        size_t longest = 0;
+        for (size_t s = 0; s < source.size(); ++s) {
+            EXPECT_EQ(imported[s], source[s]) << "story " << s;
+            longest = std::max(longest, source[s].size());
+        }
+        EXPECT_GT(longest, c.longest);
+        fs::remove_all(work.dir);
+    }
 }
 
 // Exports of earlier builds stored the working boxes of the last layout only: such a container
@@ -589,34 +600,6 @@ TEST(EarlierBuildSamples, AContainerWithSamplesInItsLastLayoutOnlyStillImportsEv
     fs::remove_all(work.dir);
 }
 
-// A long document whose translation numbers the last run of every paragraph -1, where no reading
-// of runs 0, 1, ... reaches it: every story that has a run keeps its whole source text, none
-// keeps only the runs in front of the one no reading reaches.
-TEST(DamagedRuns, RunsNumberedNegativeInALongDocumentFailTheirStoriesWhole)
-{
-#ifndef NDEBUG
-    // The debug host checks its story after every change, which makes the directory's round trip
-    // take the better part of an hour; the optimised builds run it in seconds.
-    GTEST_SKIP() << "the directory's round trip runs in the optimised builds";
-#endif
-    std::string log;
-    const Work work = ImportDamaged("directory.qxp", "runs-numbered-negative-everywhere", log);
-    ASSERT_FALSE(work.dir.empty());
-    EXPECT_NE(log.find("story 0 not imported, its text stays as it was: run -1 of paragraph 0 has a negative number"),
-              std::string::npos)
-        << log;
-    const std::vector<std::string> source = work.Stories(kesto_test::ExampleDocument("directory.qxp"));
-    const std::vector<std::string> imported = work.Stories(work.dir / "runs-numbered-negative-everywhere.qxp");
-    ASSERT_EQ(imported.size(), source.size());
-    size_t longest = 0;
-    for (size_t s = 0; s < source.size(); ++s) {
-        EXPECT_EQ(imported[s], source[s]) << "story " << s;
-        longest = std::max(longest, source[s].size());
-    }
-    EXPECT_GT(longest, 10000u);
-    fs::remove_all(work.dir);
-}
-
 // The shipped example: a translation that lost a paragraph, imported as a user would run it.
 TEST(DamagedExample, TheImportFailsAndTheLogNamesTheStoryAndItsMissingParagraph)
 {
@@ -630,54 +613,50 @@ TEST(DamagedExample, TheImportFailsAndTheLogNamesTheStoryAndItsMissingParagraph)
     fs::remove_all(fs::path(out.substr(at + key.size(), out.find('\n', at) - at - key.size())).parent_path(), ignored);
 }
 
+// An export of `document` (its text), as `name`.qxp in an application folder of its own, with the
+// host's `faults`: it ends as a failed export, and answers the folder.
+fs::path FailedExport(const std::string& name, const std::string& document, const std::string& faults = "")
+{
+    const fs::path dir = fs::temp_directory_path() / ("kesto-" + name + "-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::copy(KESTO_SOURCE_DIR "/examples/app", dir, fs::copy_options::recursive);
+    std::ofstream(dir / (name + ".qxp"), std::ios::binary) << document;
+    const std::string transcript = kesto_test::RunHost(dir, faults + "start\nopen-document " + name +
+                                                                ".qxp\nmenu \"Export current document\"\nsave * default\ndialog 112\n"
+                                                                "  press 1\nquit\n");
+    EXPECT_NE(transcript.find("dialog 112"), std::string::npos) << transcript;
+    EXPECT_EQ(transcript.find("dialog 101"), std::string::npos) << transcript;
+    EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;
+    return dir;
+}
+
 // A document that can number no further box: the export's working boxes are refused, the export
 // fails, and the source is still a document the host opens.
 TEST(UidLimit, AnExportThatCannotNumberItsWorkingBoxesFailsAndLeavesTheSourceReadable)
 {
-    Work work;
-    work.dir = fs::temp_directory_path() / ("kesto-uid-limit-" + std::to_string(::getpid()));
-    fs::remove_all(work.dir);
-    fs::copy(work.source + "/examples/app", work.dir, fs::copy_options::recursive);
-    std::string document = kesto_test::ReadText(work.source + "/examples/documents/export.qxp");
+    std::string document = kesto_test::ReadText(kesto_test::ExampleDocument("export.qxp"));
     const size_t at = document.find("\"next_uid\": ");
     ASSERT_NE(at, std::string::npos);
     document.replace(at, document.find(',', at) - at, "\"next_uid\": 2147483647");
-    std::ofstream(work.dir / "limit.qxp", std::ios::binary) << document;
-    std::ofstream(work.dir / "export.xts")
-        << "start\nopen-document limit.qxp\nmenu \"Export current document\"\nsave * default\ndialog 112\n  press 1\nquit\n";
-    const std::string transcript = kesto_test::RunShell("cd '" + work.dir.string() + "' && '" + work.Xthost() + "' --app . --module '" +
-                                            work.build + "/Plugin/XTension/Kesto.so' --script export.xts 2>&1");
-    EXPECT_NE(transcript.find("dialog 112"), std::string::npos) << transcript;
-    EXPECT_EQ(transcript.find("dialog 101"), std::string::npos) << transcript;
-    const std::string check = kesto_test::RunShell("'" + work.Xthost() + "' doc check '" + (work.dir / "limit.qxp").string() +
-                                       "' >/dev/null 2>&1 && echo opens");
-    EXPECT_EQ(check, "opens\n");
-    fs::remove_all(work.dir);
+    const fs::path dir = FailedExport("limit", document);
+    EXPECT_EQ(kesto_test::RunShell("'" KESTO_BINARY_DIR "/platform/host/xthost' doc check '" + (dir / "limit.qxp").string() +
+                                   "' >/dev/null 2>&1 && echo opens"),
+              "opens\n");
+    fs::remove_all(dir);
 }
 
 // An export whose final save of the document fails (the disk answers every write of it with EIO)
 // ends as a failed export that names the document and the reason; the document keeps its file.
 TEST(FinalSave, AnExportWhoseFinalSaveFailsEndsAsAFailedExportNamingTheDocument)
 {
-    Work work;
-    work.dir = fs::temp_directory_path() / ("kesto-final-save-" + std::to_string(::getpid()));
-    fs::remove_all(work.dir);
-    fs::copy(work.source + "/examples/app", work.dir, fs::copy_options::recursive);
-    fs::copy_file(work.source + "/examples/documents/export.qxp", work.dir / "export.qxp");
+    const std::string document = kesto_test::ReadText(kesto_test::ExampleDocument("export.qxp"));
     // The first save is the copy that the container stores, the second the document's own.
-    std::ofstream(work.dir / "export.xts") << "fail write:NEW-3 after 1 with 5\nstart\nopen-document export.qxp\n"
-                                              "menu \"Export current document\"\nsave * default\ndialog 112\n  press 1\nquit\n";
-    const std::string transcript = kesto_test::RunShell("cd '" + work.dir.string() + "' && '" + work.Xthost() + "' --app . --module '" +
-                                                        work.build + "/Plugin/XTension/Kesto.so' --script export.xts 2>&1");
-    EXPECT_NE(transcript.find("dialog 112"), std::string::npos) << transcript;
-    EXPECT_EQ(transcript.find("dialog 101"), std::string::npos) << transcript;
-    EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;
-    const std::string log = kesto_test::ReadText(work.dir / "KestoLogfile.txt");
-    EXPECT_NE(log.find("Unable to save the document " + (work.dir / "export.qxp").string() + ": Input/output error"),
-              std::string::npos)
+    const fs::path dir = FailedExport("export", document, "fail write:NEW-3 after 1 with 5\n");
+    const std::string log = kesto_test::ReadText(dir / "KestoLogfile.txt");
+    EXPECT_NE(log.find("Unable to save the document " + (dir / "export.qxp").string() + ": Input/output error"), std::string::npos)
         << log;
-    EXPECT_EQ(kesto_test::ReadText(work.dir / "export.qxp"), kesto_test::ReadText(work.source + "/examples/documents/export.qxp"));
-    fs::remove_all(work.dir);
+    EXPECT_EQ(kesto_test::ReadText(dir / "export.qxp"), document);
+    fs::remove_all(dir);
 }
 
 } // namespace

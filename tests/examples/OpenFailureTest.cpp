@@ -20,20 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kBuild = KESTO_BINARY_DIR;
-
-std::string Xthost()
-{
-    return kBuild + "/platform/host/xthost";
-}
-
-// Runs `script` in the application folder `app`; answers the transcript.
-std::string RunHost(const fs::path& app, const std::string& script)
-{
-    std::ofstream(app / "run.xts") << script;
-    return kesto_test::RunShell("cd '" + app.string() + "' && '" + Xthost() + "' --app . --module '" + kBuild +
-                                "/Plugin/XTension/Kesto.so' --script run.xts 2>&1");
-}
+using kesto_test::RunHost;
 
 struct Unopened {
     const char* damage;
@@ -64,15 +51,9 @@ class OpenFailure : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        const std::string out = kesto_test::RunShell("KESTO_KEEP=1 bash '" KESTO_SOURCE_DIR "/examples/app/roundtrip.sh' '" +
-                                                     kBuild + "' export.qxp 2>&1");
-        const std::string key = "general log: ";
-        const size_t at = out.find(key);
-        ASSERT_NE(at, std::string::npos) << out;
-        s_dir = fs::path(out.substr(at + key.size(), out.find('\n', at) - at - key.size())).parent_path();
-        // Another document's export, whose stored document a container carries in place of its own.
-        fs::copy_file(kesto_test::ExampleDocument("minimal.qxp"), s_dir / "minimal.qxp");
-        RunHost(s_dir, "start\nopen-document minimal.qxp\nmenu \"Export current document\"\nsave * default\nquit\n");
+        // With another document's export, whose stored document a container carries in place of its own.
+        s_dir = kesto_test::ExportWorkWithMinimal();
+        ASSERT_FALSE(s_dir.empty());
         for (const std::string& damage : Damages()) {
             std::string error;
             ASSERT_TRUE(kesto_damage::DamageContainer(damage, (s_dir / "export-translated.dwq").string(),

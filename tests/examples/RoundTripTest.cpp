@@ -344,54 +344,40 @@ class RoundTrip : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
 {
-    const std::string source = KESTO_SOURCE_DIR;
-    const std::string build = KESTO_BINARY_DIR;
-    int status = 0;
-    const std::string out =
-        kesto_test::RunShell("KESTO_KEEP=1 bash '" + source + "/examples/app/roundtrip.sh' '" + build + "' '" + GetParam() + "' 2>&1", &status);
-    ASSERT_EQ(status, 0) << out;
-    const std::string marker = "imported document: ";
-    const size_t at = out.rfind(marker);
-    ASSERT_NE(at, std::string::npos) << out;
-    const fs::path imported = out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
+    std::string out;
+    const fs::path imported = kesto_test::RoundTripOf(GetParam(), &out);
+    ASSERT_FALSE(imported.empty());
     const fs::path work = imported.parent_path();
     EXPECT_NE(out.find(": ok"), std::string::npos) << out;
 
     const std::string transcript = kesto_test::ReadText(work / "import.transcript");
     EXPECT_NE(transcript.find("dialog 103 \"Result\" opens"), std::string::npos) << transcript;
     const std::string document = kesto_test::ReadText(imported);
-    EXPECT_EQ(kesto_test::CountOf(document, "08414b42") + kesto_test::CountOf(document, "08414B42"), 0);
-    EXPECT_EQ(kesto_test::CountOf(document, "09414b42") + kesto_test::CountOf(document, "09414B42"), 0);
+    for (const char* link : {"08414b42", "08414B42", "09414b42", "09414B42"})
+        EXPECT_EQ(kesto_test::CountOf(document, link), 0) << link;
     EXPECT_NE(document.find("~]"), std::string::npos);
     const std::string log = kesto_test::ReadText(work / "KestoLogfile.txt");
     EXPECT_NE(log.find("Starting import ..."), std::string::npos);
     EXPECT_NE(log.find("... finished."), std::string::npos);
 
     // Each host paragraph keeps its own text: no break moved in front of a marker's neighbours.
-    const std::string canonBefore = (work / "before.canon").string(), canonAfter = (work / "after.canon").string();
-    kesto_test::RunShell("'" + build + "/platform/host/xthost' doc canon '" + source + "/examples/documents/" + GetParam() +
-                 "' '" + canonBefore + "' 2>&1", &status);
+    int status = 0;
+    const std::string canonBefore = kesto_test::Canon(kesto_test::ExampleDocument(GetParam()), work, &status);
     ASSERT_EQ(status, 0);
-    kesto_test::RunShell("'" + build + "/platform/host/xthost' doc canon '" + imported.string() + "' '" + canonAfter + "' 2>&1", &status);
+    const std::string canonAfter = kesto_test::Canon(imported, work, &status);
     ASSERT_EQ(status, 0);
-    EXPECT_EQ(ParagraphStarts(kesto_test::ReadText(canonAfter)), ParagraphStarts(kesto_test::ReadText(canonBefore)));
+    EXPECT_EQ(ParagraphStarts(canonAfter), ParagraphStarts(canonBefore));
     // Story by story, each character, its formatting, each paragraph's format, the markers and
     // unique ids come back as they were, but for the translation.
-    for (const std::string& difference :
-         kesto_test::StoryDifferences(kesto_test::ReadText(canonBefore), kesto_test::ReadText(canonAfter)))
+    for (const std::string& difference : kesto_test::StoryDifferences(canonBefore, canonAfter))
         ADD_FAILURE() << difference;
 
     // The imported document exported again gives the translation back, paragraph by paragraph,
     // with the markers of the first export once each and in their order.
     fs::copy_file(imported, work / "again.qxp");
-    {
-        std::ofstream script(work / "again.xts");
-        script << "start\nopen-document again.qxp\nmenu \"Export current document\"\nsave * default\n"
-                  "dialog 101\n  press 1\nquit\n";
-    }
-    const std::string again = kesto_test::RunShell("'" + build + "/platform/host/xthost' --app '" + work.string() + "' --module '" +
-                                           build + "/Plugin/XTension/Kesto.so' --script '" +
-                                           (work / "again.xts").string() + "' 2>&1", &status);
+    const std::string again = kesto_test::RunHost(
+        work, "start\nopen-document again.qxp\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n",
+        "again.xts", "", &status);
     ASSERT_EQ(status, 0) << again;
     const std::string translatedPath = imported.parent_path() / (imported.stem().string() + ".dwq");
     const std::vector<StoryView> translated = ReadStories(translatedPath);
@@ -438,12 +424,11 @@ TEST_P(RoundTrip, ExportTranslateImportEndsInImportDoneAndACleanDocument)
             for (const std::string& marker : story.markers)
                 placeholders += marker == "placeholder";
         EXPECT_EQ(placeholders, 2u);
-        const std::vector<std::string> anchored = AnchoredItems(kesto_test::ReadText(canonBefore));
+        const std::vector<std::string> anchored = AnchoredItems(canonBefore);
         EXPECT_EQ(anchored, (std::vector<std::string>{"box 3 value 7", "box 4 value 8"}));
-        EXPECT_EQ(AnchoredItems(kesto_test::ReadText(canonAfter)), anchored);
+        EXPECT_EQ(AnchoredItems(canonAfter), anchored);
         // "Items [anchored] and [anchored]" keeps both items inside its paragraph.
-        const std::string canon = kesto_test::ReadText(canonAfter);
-        EXPECT_NE(canon.find("[Items ~~~]\\ufffc[ and ~~]\\ufffc\\r"), std::string::npos) << canon;
+        EXPECT_NE(canonAfter.find("[Items ~~~]\\ufffc[ and ~~]\\ufffc\\r"), std::string::npos) << canonAfter;
     }
     std::error_code ignored;
     fs::remove_all(work, ignored);

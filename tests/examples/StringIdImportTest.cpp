@@ -85,12 +85,7 @@ TEST(StringIdImport, ATextOfTheHighestIdBesideAMissingDefaultImportsAsBefore)
 
     const std::string transcript = kesto_test::ImportIn(work, "highest-id.dwq", "highest-id.qxp");
     EXPECT_NE(transcript.find("dialog 103 \"Result\" opens"), std::string::npos) << transcript;
-    const auto canon = [&](const std::string& name) {
-        kesto_test::RunShell("'" KESTO_BINARY_DIR "/platform/host/xthost' doc canon '" + (work / name).string() + "' '" +
-                             (work / (name + ".canon")).string() + "' 2>&1");
-        return kesto_test::ReadText(work / (name + ".canon"));
-    };
-    EXPECT_EQ(canon("highest-id.qxp"), canon("minimal-translated.qxp"));
+    EXPECT_EQ(kesto_test::Canon(work / "highest-id.qxp", work), kesto_test::Canon(work / "minimal-translated.qxp", work));
     if (!HasFailure())
         fs::remove_all(work);
 }

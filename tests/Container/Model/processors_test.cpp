@@ -70,6 +70,13 @@ void WriteSecond(const BookData& data, MemoryCodeFile& file) {
   WriteBook(data, CreateDWXFolder2(file.Medium(), false));
 }
 
+// Writes the book through the creator's walk into the file.
+void WalkInto(DWX_Book_Out& book, MemoryCodeFile& file) {
+  auto root = CreateDWXFolder2(file.Medium(), false);
+  DWX_Book_Out_Creator(book).Call(*root);
+  root->Complete();
+}
+
 BookData ReadFirst(MemoryCodeFile& file) {
   auto root = OpenDWXFolder2(file.Medium());
   return ReadBookWithProcessors(*root);
@@ -78,11 +85,7 @@ BookData ReadFirst(MemoryCodeFile& file) {
 TEST(BookProcessors, BookThatDoesNothingHoldsPoolAndStringTable) {
   MemoryCodeFile file;
   EmptyBook book;
-  {
-    auto root = CreateDWXFolder2(file.Medium(), false);
-    DWX_Book_Out_Creator(book).Call(*root);
-    root->Complete();
-  }
+  WalkInto(book, file);
   EXPECT_EQ(book.calls, 1);
   EXPECT_EQ(book.attrs, 20u);  // 18 defaults, release_number and build_number
   EXPECT_EQ(TableBytes(file.Medium(), {{"Book/", 0}}).size(), 25u + 25u);
@@ -137,11 +140,7 @@ TEST(BookProcessors, FailedWalkReleasesItsFolders) {
   EXPECT_THROW(book.TouchPool(), FilterException);
   book.fail = false;
   MemoryCodeFile file;
-  {
-    auto root = CreateDWXFolder2(file.Medium(), false);
-    DWX_Book_Out_Creator(book).Call(*root);
-    root->Complete();
-  }
+  WalkInto(book, file);
   EXPECT_EQ(book.calls, 2);
   EXPECT_EQ(DumpCodeFile(file.Medium()).rfind("Book/ [0]\n  ObjectsPool/ [0]\n  StringsMap{} [0]\n", 0),
             0u);
@@ -382,10 +381,8 @@ struct VariablesBookReader : DWX_Book_In {
 TEST(BookProcessors, TextVariablesAndConditionalText) {
   MemoryCodeFile file;
   {
-    auto root = CreateDWXFolder2(file.Medium(), false);
     VariablesBookWriter book;
-    DWX_Book_Out_Creator(book).Call(*root);
-    root->Complete();
+    WalkInto(book, file);
   }
   const std::string dump = DumpCodeFile(file.Medium());
   EXPECT_NE(dump.find("      TextVariablesSet/ [0]\n"

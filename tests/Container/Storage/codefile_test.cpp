@@ -99,6 +99,30 @@ std::vector<std::pair<uint32_t, uint32_t>> ChunkTable(const Bytes& file, uint32_
   return chunks;
 }
 
+// A code file of one stored stream in its root folder; answers its bytes.
+Bytes SmallFile(MemoryCodeFile& f, const char* name = "name", const std::string& data = "data") {
+  auto file = f.Create(false);
+  auto root = CreateCodeFolder(*file);
+  auto s = root->CreateStream(name, 0, cf_Stored);
+  s->PutData(data.data(), uint32_t(data.size()));
+  s.reset();
+  root.reset();
+  file->Finish();
+  return f.CodeBytes();
+}
+
+// Appends `text` to `file` and behind it a stream table of one stored piece holding it; answers
+// the table's offset.
+uint32_t AppendStoredText(Bytes& file, const std::string& text) {
+  const uint32_t data = uint32_t(file.size());
+  file.insert(file.end(), text.begin(), text.end());
+  const uint32_t table = uint32_t(file.size());
+  PutLE32(file, 1);
+  PutLE32(file, data);
+  PutLE32(file, uint32_t(text.size()));
+  return table;
+}
+
 // Appends to `file` (whose first 8 bytes are the header) a directory of {id, tag, table offset}
 // records, all stored, and a name table, points the header at them and opens the result.
 using Record = std::tuple<uint32_t, uint32_t, uint32_t>;
@@ -129,13 +153,7 @@ std::unique_ptr<CF_EnumerableInStorage> OpenWithDirectory(MemoryCodeFile& f, Byt
 
 TEST(CodeFileFormat, GoldenFileWithOneStreamAndTheRootTable) {
   MemoryCodeFile f;
-  auto file = f.Create(false);
-  auto root = CreateCodeFolder(*file);
-  auto x = root->CreateStream("x", 0, cf_Stored);
-  x->PutData("AB", 2);
-  x.reset();
-  root.reset();
-  file->Finish();
+  SmallFile(f, "x", "AB");
   const Bytes expected = {
       0x02, 0x00, 0x00, 0x00, 0x22, 0x00, 0x00, 0x00, 0x41, 0x42, 0x01, 0x00, 0x00, 0x00, 0x08, 0x00,
       0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x16, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -591,30 +609,13 @@ TEST(CodeFileRoundTrip, ThousandsOfStreamsInNestedFoldersStored) { RoundTrip(fal
 
 // ---- Versions -------------------------------------------------------------------------------
 
-Bytes SmallFile(MemoryCodeFile& f) {
-  auto file = f.Create(false);
-  auto root = CreateCodeFolder(*file);
-  auto s = root->CreateStream("name", 0, cf_Stored);
-  s->PutData("data", 4);
-  s.reset();
-  root.reset();
-  file->Finish();
-  return f.CodeBytes();
-}
-
 // The directory as written is in key order with one record per key; a directory in another
 // order is sorted, and of a key listed twice the later record counts.
 TEST(CodeFileDamage, UnorderedDirectoryAndKeysListedTwice) {
   Bytes file(8);
   std::vector<uint32_t> tables;
-  for (const char* text : {"one", "two", "three"}) {
-    const uint32_t data = uint32_t(file.size());
-    file.insert(file.end(), text, text + std::strlen(text));
-    tables.push_back(uint32_t(file.size()));
-    PutLE32(file, 1);
-    PutLE32(file, data);
-    PutLE32(file, uint32_t(std::strlen(text)));
-  }
+  for (const char* text : {"one", "two", "three"})
+    tables.push_back(AppendStoredText(file, text));
   // (id, tag, table): id 1 tag 0 twice, the later naming "three"; id 0 after id 1.
   MemoryCodeFile f;
   auto in = OpenWithDirectory(f, file, {{1, 0, tables[0]}, {0, 0, tables[1]}, {1, 0, tables[2]}, {0, 2, tables[0]}},
@@ -676,12 +677,7 @@ TEST(CodeFileVersions, NewerVersionsAreRefusedOlderOnesRead) {
 TEST(CodeFileVersions, MinorVersionZeroKeepsNamesInTheDescriptors) {
   // Stream "\x02" (empty root table) and stream "\x01n" = "hi", written by hand.
   Bytes file(8);
-  const uint32_t data = uint32_t(file.size());
-  file.insert(file.end(), {'h', 'i'});
-  const uint32_t table = uint32_t(file.size());
-  PutLE32(file, 1);
-  PutLE32(file, data);
-  PutLE32(file, 2);
+  const uint32_t table = AppendStoredText(file, "hi");
   MemoryCodeFile f;
   auto in = OpenWithDirectory(f, file, {{4, 0, table}, {9, 0, table}}, {{"z", 9}, {"a", 9}, {"m", 4}});
   Collector names;

@@ -184,27 +184,23 @@ protected:
     uint32_t storyUid = 0;
 };
 
-TEST_F(FixedStoryTest, AStoryWithoutBreaksIsOnePieceOfText)
+// A story without breaks is one piece of text, an empty one has no segment, and a trailing
+// paragraph end is a break without an empty piece behind it.
+TEST_F(FixedStoryTest, PlainStoriesAreCutAtTheirBreaks)
 {
-    OpenStory(u"Just text, no break.");
-    const FixedStory story = Segments();
-    ASSERT_EQ(story.size(), 1u) << Describe(story);
-    EXPECT_EQ(story[0].id, kTextSegment);
-    EXPECT_EQ(story[0].start, 0);
-    EXPECT_EQ(story[0].end, 20);
-}
-
-TEST_F(FixedStoryTest, AnEmptyStoryHasNoSegment)
-{
-    OpenStory(u"");
-    EXPECT_TRUE(Segments().empty());
-}
-
-TEST_F(FixedStoryTest, ATrailingParagraphEndIsABreakWithoutAnEmptyPieceBehind)
-{
-    OpenStory(u"One\rTwo\r");
-    const FixedStory story = Segments();
-    EXPECT_EQ(Describe(story), "{-3,0,0,3}{-2,0,3,4}{-3,0,4,7}{-2,0,7,8}");
+    const struct {
+        const char16_t* chars;
+        const char* segments;
+    } cases[] = {
+        {u"Just text, no break.", "{-3,0,0,20}"},
+        {u"", ""},
+        {u"One\rTwo\r", "{-3,0,0,3}{-2,0,3,4}{-3,0,4,7}{-2,0,7,8}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.segments);
+        OpenStory(c.chars);
+        EXPECT_EQ(Describe(Segments()), c.segments);
+    }
 }
 
 // "One " | tag run | "\r" | tag run | "Two " | marker | "two": the tag runs leave, their paragraph-run

@@ -78,6 +78,12 @@ private:
     size_t m_at = 0;
 };
 
+// How often a saved document names the module's link tags of kind `kind` (08: boxes, 09: layouts).
+int LinkTags(const std::string& saved, const char* kind = "08")
+{
+    return kesto_test::CountOf(saved, std::string(kind) + "414b42") + kesto_test::CountOf(saved, std::string(kind) + "414B42");
+}
+
 // The import's own settings, where the module reads them.
 constexpr char kImportSettings[] = "[QUARK]\nAutomaticResizeOfFrames=True\nSetUniqueID=True\n";
 
@@ -239,8 +245,8 @@ TEST_F(ImportProtoTest, AnUnattendedRoundTripRestoresTranslatesAndSavesWithoutDi
     EXPECT_TRUE(PreferencesOn());
     const std::string saved = kesto_test::ReadText(target);
     ASSERT_FALSE(saved.empty());
-    EXPECT_EQ(kesto_test::CountOf(saved, "08414b42") + kesto_test::CountOf(saved, "08414B42"), 0);
-    EXPECT_EQ(kesto_test::CountOf(saved, "09414b42") + kesto_test::CountOf(saved, "09414B42"), 0);
+    EXPECT_EQ(LinkTags(saved), 0);
+    EXPECT_EQ(LinkTags(saved, "09"), 0);
     EXPECT_NE(saved.find("~~]"), std::string::npos);
 }
 
@@ -306,24 +312,63 @@ INSTANTIATE_TEST_SUITE_P(Sections, ImportSettingsTest,
 
 // ---- Failures -------------------------------------------------------------------------------------
 
-TEST_F(ImportProtoTest, AContainerWithoutItsStoredDocumentIsAFailedImportNamingTheContainerAndLeavesNoTarget)
+// Containers the export's Book makes without what an import needs: no stored document, a stored
+// document the host cannot open, or no exchange document. Each is a failed import whose log names
+// the container or the reason; where the stored document was none, no target stays.
+TEST_F(ImportProtoTest, ABookWithoutWhatTheImportNeedsIsAFailedImportNamingIt)
 {
     StartWith();
-    const fs::path dwq = app / "nodoc.dwq";
-    {
-        RefPtr<KS_DWX::Export::IBook> book = KS_DWX::Export::CreateExportBook(dwq.string());
-        book->Finish();
-    }
-    const fs::path target = app / "nodoc.qxp";
+    const struct {
+        const char* name;
+        // The bytes of the stored document; null: none.
+        const char* stored;
+        // What the log says; "@" stands for the container's path.
+        std::vector<std::string> logged;
+        // How many lines of reasons the log gives; 0: not counted.
+        int reasons = 0;
+        // The restored document stays at the target.
+        bool targetStays = false;
+    } cases[] = {
+        {"nodoc", nullptr,
+         {"ImportProto::ActionPerformed():\t", "ERROR:    Unable to load original QXP source from DWQ!",
+          " -> " + std::string(6, ' ') + "@: Container Error<", " =>       skipping file."}},
+        // The host's reason, then the four things to check.
+        {"garbage", "this is no document.",
+         {"ERROR:    Unable to open document for import!", " ->       The host refused it: \"",
+          "ERROR: Unable to open document for import!"},
+         5},
+        {"nobookdoc", "", {"ERROR:    @: the DWQ holds no document to import!"}, 0, true},
+    };
+    const std::string minimal = ReadText(fs::path(KESTO_SOURCE_DIR) / "examples/documents/minimal.qxp");
     OverwriteFlags.document = true;
-    ImportUnattended(dwq, target);
-    const std::string log = GeneralLog();
-    EXPECT_NE(log.find("ImportProto::ActionPerformed():\t"), std::string::npos) << log;
-    EXPECT_NE(log.find("ERROR:    Unable to load original QXP source from DWQ!"), std::string::npos) << log;
-    EXPECT_NE(log.find(" -> " + std::string(6, ' ') + dwq.string() + ": Container Error<"), std::string::npos) << log;
-    EXPECT_NE(log.find(" =>       skipping file."), std::string::npos) << log;
-    EXPECT_NE(log.find("SUPPRESSED DIALOG:\tResult\t->\tImport failed"), std::string::npos) << log;
-    EXPECT_FALSE(fs::exists(target));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dwq = app / (std::string(c.name) + ".dwq"), target = app / (std::string(c.name) + ".qxp");
+        {
+            RefPtr<KS_DWX::Export::IBook> book = KS_DWX::Export::CreateExportBook(dwq.string());
+            BytesSource source(c.stored && *c.stored ? std::string(c.stored) : minimal);
+            if (c.stored)
+                book->StoreQXP(0, &source);
+            book->Finish();
+        }
+        const size_t before = GeneralLog().size();
+        ImportUnattended(dwq, target);
+        const std::string log = GeneralLog().substr(before);
+        for (std::string line : c.logged) {
+            if (const size_t at = line.find('@'); at != std::string::npos)
+                line.replace(at, 1, dwq.string());
+            EXPECT_NE(log.find(line), std::string::npos) << log;
+        }
+        EXPECT_NE(log.find("SUPPRESSED DIALOG:\tResult\t->\tImport failed"), std::string::npos) << log;
+        if (c.reasons) {
+            EXPECT_EQ(kesto_test::CountOf(log, " ->       "), c.reasons) << log;
+        }
+        // What the host refused is no document and does not stay at the target.
+        if (!c.targetStays) {
+            EXPECT_FALSE(fs::exists(target));
+        }
+        EXPECT_TRUE(PreferencesOn());
+    }
 }
 
 // Copies the storage `in` into `out` with the bytes of the stream at `path` (names from `in`
@@ -425,50 +470,6 @@ TEST_F(ImportProtoTest, AnEmptyTargetThatWasThereStaysWhenTheImportFails)
     EXPECT_EQ(fs::file_size(target), 0u);
 }
 
-TEST_F(ImportProtoTest, ATargetTheHostCannotOpenGivesTheFiveLinesTheAlertAndImportFailed)
-{
-    StartWith();
-    const fs::path dwq = app / "garbage.dwq";
-    {
-        RefPtr<KS_DWX::Export::IBook> book = KS_DWX::Export::CreateExportBook(dwq.string());
-        BytesSource source("this is no document.");
-        book->StoreQXP(0, &source);
-        book->Finish();
-    }
-    OverwriteFlags.document = true;
-    ImportUnattended(dwq, app / "garbage.qxp");
-    const std::string log = GeneralLog();
-    EXPECT_NE(log.find("ERROR:    Unable to open document for import!"), std::string::npos) << log;
-    // The host's reason, then the four things to check.
-    EXPECT_NE(log.find(" ->       The host refused it: \""), std::string::npos) << log;
-    EXPECT_EQ(kesto_test::CountOf(log, " ->       "), 5) << log;
-    EXPECT_NE(log.find("ERROR: Unable to open document for import!"), std::string::npos) << log;
-    EXPECT_NE(log.find("Import failed"), std::string::npos) << log;
-    // What the host refused is no document and does not stay at the target.
-    EXPECT_FALSE(fs::exists(app / "garbage.qxp"));
-    EXPECT_TRUE(PreferencesOn());
-}
-
-// A container that carries the document but no exchange document in its Book: the import fails
-// and says which file holds nothing to import.
-TEST_F(ImportProtoTest, ABookWithoutADocumentIsAFailedImportNamingTheContainer)
-{
-    StartWith();
-    const fs::path dwq = app / "nobookdoc.dwq";
-    {
-        RefPtr<KS_DWX::Export::IBook> book = KS_DWX::Export::CreateExportBook(dwq.string());
-        BytesSource source(ReadText(fs::path(KESTO_SOURCE_DIR) / "examples/documents/minimal.qxp"));
-        book->StoreQXP(0, &source);
-        book->Finish();
-    }
-    OverwriteFlags.document = true;
-    ImportUnattended(dwq, app / "nobookdoc.qxp");
-    const std::string log = GeneralLog();
-    EXPECT_NE(log.find("ERROR:    " + dwq.string() + ": the DWQ holds no document to import!"), std::string::npos) << log;
-    EXPECT_NE(log.find("SUPPRESSED DIALOG:\tResult\t->\tImport failed"), std::string::npos) << log;
-    EXPECT_TRUE(PreferencesOn());
-}
-
 TEST_F(ImportProtoTest, DamagedContainersNeverCrashTheImport)
 {
     StartWith();
@@ -561,8 +562,9 @@ RefPtr<IStory> ExtraStoryDoc::GetChild(int32_t index)
 
 class ImporterTest : public ImportProtoTest {
 protected:
-    // Restores the stored document of the container, opens it and answers its exchange document.
-    RefPtr<IDoc> Restore(const fs::path& dwq, RefPtr<IBook>& book)
+    // Restores the stored document of the container, opens it and answers its exchange document,
+    // which `book` holds.
+    RefPtr<IDoc> Restore(const fs::path& dwq)
     {
         book = OpenImportBook(dwq.string());
         EXPECT_TRUE(book);
@@ -586,25 +588,22 @@ protected:
         importer->Run();
         EXPECT_EQ(importer->Failed(), fails) << GeneralLog();
     }
+
+    RefPtr<IBook> book;
 };
 
 TEST_F(ImporterTest, AStoryBeyondTheLinkedBoxesIsLoggedBeepedAndFailsTheImport)
 {
     StartWith();
-    RefPtr<IBook> book;
-    RefPtr<IDoc> inner = Restore(Translated(Export("minimal.qxp")), book);
+    RefPtr<IDoc> inner = Restore(Translated(Export("minimal.qxp")));
     ASSERT_TRUE(inner);
     int32_t stories = 0;
     while (inner->Story(stories))
         ++stories;
     RefPtr<ExtraStoryDoc> doc(new ExtraStoryDoc(inner, false));
     doc->count = stories;
-    RefPtr<QuarkDoc> quark(new QuarkDoc);
     const int beeps = host->Beeps();
-    std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), doc.Get(), true, false, true, false);
-    ASSERT_TRUE(importer);
-    importer->Run();
-    EXPECT_TRUE(importer->Failed());
+    ImportInto(*doc, true, true);
     const std::string log = GeneralLog();
     // The Book holds more stories than the document links: none of them is written.
     EXPECT_NE(log.find("####stories 0 to " + std::to_string(stories) + " of the exchange file do not belong to this "
@@ -612,23 +611,17 @@ TEST_F(ImporterTest, AStoryBeyondTheLinkedBoxesIsLoggedBeepedAndFailsTheImport)
               std::string::npos)
         << log;
     EXPECT_EQ(host->Beeps(), beeps + 1);
-    importer.reset();
 }
 
 TEST_F(ImporterTest, AnExceptionInOneStoryEndsOnlyThatStory)
 {
     StartWith();
-    RefPtr<IBook> book;
-    RefPtr<IDoc> inner = Restore(Translated(Export("mapping.qxp")), book);
+    RefPtr<IDoc> inner = Restore(Translated(Export("mapping.qxp")));
     ASSERT_TRUE(inner);
     ASSERT_TRUE(inner->Story(1));
     RefPtr<ExtraStoryDoc> doc(new ExtraStoryDoc(inner, true));
     doc->count = -1;
-    RefPtr<QuarkDoc> quark(new QuarkDoc);
-    std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), doc.Get(), true, false, true, false);
-    ASSERT_TRUE(importer);
-    importer->Run();
-    EXPECT_TRUE(importer->Failed());
+    ImportInto(*doc, true, true);
     const std::string log = GeneralLog();
     // Found before anything was written: the story keeps its text.
     EXPECT_NE(log.find("####story 0 not imported, its text stays as it was: run 0 of paragraph 0 cannot be read: "
@@ -637,11 +630,10 @@ TEST_F(ImporterTest, AnExceptionInOneStoryEndsOnlyThatStory)
         << log;
     // The other stories were written.
     const fs::path saved = app / "after-exception.qxp";
-    importer.reset();
     ASSERT_EQ(Docs().SaveAs(saved.string()), XT_OK);
     const std::string text = kesto_test::ReadText(saved);
     EXPECT_NE(text.find("~]"), std::string::npos);
-    EXPECT_EQ(kesto_test::CountOf(text, "08414b42") + kesto_test::CountOf(text, "08414B42"), 0);
+    EXPECT_EQ(LinkTags(text), 0);
 }
 
 // An exchange document that holds no story.
@@ -654,8 +646,7 @@ struct NoStoryDoc : ExtraStoryDoc {
 TEST_F(ImporterTest, NoLayoutKeepsItsPrivateBoxesWhenNoStoryOfItCameBack)
 {
     StartWith();
-    RefPtr<IBook> book;
-    RefPtr<IDoc> inner = Restore(Export("export.qxp"), book);
+    RefPtr<IDoc> inner = Restore(Export("export.qxp"));
     ASSERT_TRUE(inner);
     // The linked boxes keep their text, and the import fails for it.
     ImportInto(*RefPtr<NoStoryDoc>(new NoStoryDoc(inner, false)), true, true);
@@ -665,15 +656,14 @@ TEST_F(ImporterTest, NoLayoutKeepsItsPrivateBoxesWhenNoStoryOfItCameBack)
     const auto project = xthost::doc::ReadDocumentFile(saved.string());
     ASSERT_TRUE(project && project->layouts.size() == 3u);
     const std::string text = kesto_test::ReadText(saved);
-    for (const char* link : {"08414b42", "08414B42", "09414b42", "09414B42"})
-        EXPECT_EQ(kesto_test::CountOf(text, link), 0) << link;
+    EXPECT_EQ(LinkTags(text), 0);
+    EXPECT_EQ(LinkTags(text, "09"), 0);
 }
 
 TEST_F(ImporterTest, ALockedStoryIsWrittenWholeAndLockedAgain)
 {
     StartWith();
-    RefPtr<IBook> book;
-    RefPtr<IDoc> doc = Restore(Translated(Export("minimal.qxp")), book);
+    RefPtr<IDoc> doc = Restore(Translated(Export("minimal.qxp")));
     ASSERT_TRUE(doc);
     const XTHandle text = QStoryText(Box(1)).GetTextHandle();
     ASSERT_EQ(CallHost<XSS_SetLocked>(text, 1), XT_OK);
@@ -693,15 +683,9 @@ TEST_F(ImporterTest, ALockedStoryIsWrittenWholeAndLockedAgain)
 TEST_F(ImporterTest, TheTagRunGoesWhileAnchoredItemsAndBreaksKeepTheirParagraphs)
 {
     StartWith();
-    RefPtr<IBook> book;
-    RefPtr<IDoc> doc = Restore(Translated(Export("hidden.qxp")), book);
+    RefPtr<IDoc> doc = Restore(Translated(Export("hidden.qxp")));
     ASSERT_TRUE(doc);
-    RefPtr<QuarkDoc> quark(new QuarkDoc);
-    std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), doc.Get(), true, false, true, false);
-    ASSERT_TRUE(importer);
-    importer->Run();
-    EXPECT_FALSE(importer->Failed());
-    importer.reset();
+    ImportInto(*doc, true);
     const std::string log = GeneralLog();
     EXPECT_EQ(log.find("Object(s) not been imported"), std::string::npos) << log;
 
@@ -789,8 +773,7 @@ TEST_F(ImporterTest, UniqueIdsComeBackOnceWhetherOrNotTheMarkersHaveParagraphsOf
     const auto source =
         xthost::doc::ReadDocumentFile(std::string(KESTO_SOURCE_DIR) + "/examples/documents/unique-ids.qxp");
     for (const bool ownParagraphs : {false, true}) {
-        RefPtr<IBook> book;
-        RefPtr<IDoc> doc = Restore(dwq, book);
+        RefPtr<IDoc> doc = Restore(dwq);
         ASSERT_TRUE(doc);
         if (ownParagraphs)
             doc = RefPtr<IDoc>(new OwnMarkerParagraphsDoc(doc));
@@ -840,14 +823,9 @@ protected:
         kesto_test::ExportFrontDocumentUnattended(source.string(), dwq.string());
         ASSERT_TRUE(fs::exists(dwq)) << GeneralLog();
 
-        RefPtr<IDoc> doc = Restore(Translated(dwq), book);
+        RefPtr<IDoc> doc = Restore(Translated(dwq));
         ASSERT_TRUE(doc);
-        RefPtr<QuarkDoc> quark(new QuarkDoc);
-        std::unique_ptr<Importer> importer = CreateImporter(quark.Get(), doc.Get(), false, false, true, false);
-        ASSERT_TRUE(importer);
-        importer->Run();
-        EXPECT_FALSE(importer->Failed()) << GeneralLog();
-        importer.reset();
+        ImportInto(*doc, false);
         EXPECT_EQ(GeneralLog().find("Object(s) not been imported"), std::string::npos) << GeneralLog();
     }
 
@@ -869,7 +847,6 @@ protected:
         return paragraphs;
     }
 
-    RefPtr<IBook> book;
     uint32_t storyBox = 0, anchoredBox = 0;
 };
 

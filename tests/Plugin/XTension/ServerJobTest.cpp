@@ -188,6 +188,12 @@ protected:
         return files;
     }
 
+    // What the server says to a shared-folder job that converts, after its announcement.
+    static std::vector<std::string> Converted(const std::string& announcement)
+    {
+        return {announcement, "filename ok", "target folder ok", "target name ok", "export finished"};
+    }
+
     static bool IsExchangeFile(const std::string& bytes)
     {
         return bytes.compare(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0;
@@ -341,8 +347,7 @@ TEST_F(ServerJobTest, TargetNamesAndRefusalsGiveTheirExactRepliesAndLogLines)
         replies["missing folder"] = SharedJob("exportdwq", source, shared + "/none/", "r");
         replies["type 0"] = SocketJob("exportjpgs", "doc.qxp", ReadText(source), "pics", false);
     });
-    const std::vector<std::string> converted = {"export dwx and pdf", "filename ok", "target folder ok",
-                                                "target name ok", "export finished"};
+    const std::vector<std::string> converted = Converted("export dwx and pdf");
     EXPECT_EQ(replies["report"], converted);
     EXPECT_EQ(replies["report.pdf"], converted);
     EXPECT_EQ(replies["report.PDF"], converted);
@@ -552,14 +557,12 @@ TEST_F(ServerJobTest, ExportDwqThenExportQxpOfItsResultInEveryMode)
             results[std::string(deflate ? "deflated" : "plain") + ".dwq"] = dwq[deflate].begin()->second;
         }
         EXPECT_EQ(SharedJob("exportdwq", source, out, "minimal"),
-                  (std::vector<std::string>{"export dwx", "filename ok", "target folder ok", "target name ok",
-                                            "export finished"}));
+                  Converted("export dwx"));
         const auto back = SharedJob("exportqxp", out + "/minimal.dwq", out, "minimal");
         importConverts = GeneralLog().find("Import of a Verbant file: not available") == std::string::npos;
         if (!importConverts)
             return;
-        EXPECT_EQ(back, (std::vector<std::string>{"export indd", "filename ok", "target folder ok", "target name ok",
-                                                  "export finished"}));
+        EXPECT_EQ(back, Converted("export indd"));
         for (bool deflate : {false, true}) {
             const auto qxp = SocketExport("exportqxp", "minimal.dwq", dwq[deflate].begin()->second, "minimal", deflate);
             ASSERT_EQ(qxp.size(), 1u);
@@ -612,8 +615,7 @@ TEST_F(ServerJobTest, TheNextJobRemovesTheTemporaryFilesThatNoServerHoldsInTheCl
     ASSERT_EQ(::flock(holder, LOCK_SH), 0);
     Serve([&] {
         EXPECT_EQ(SharedJob("exportdwqandpdf", source, out.string(), "dir"),
-                  (std::vector<std::string>{"export dwx and pdf", "filename ok", "target folder ok", "target name ok",
-                                            "export finished"}));
+                  Converted("export dwx and pdf"));
     });
     ::close(holder);
     for (const std::string& name : left)
@@ -676,8 +678,7 @@ TEST_F(ServerJobTest, DocumentsAtPathsLongerThanThreeHundredBytesConvertInsideTh
     const std::string document = ReadText(source);
     Serve([&] {
         EXPECT_EQ(SharedJob("exportdwq", longSource, (deep / "out").string(), "long"),
-                  (std::vector<std::string>{"export dwx", "filename ok", "target folder ok", "target name ok",
-                                            "export finished"}));
+                  Converted("export dwx"));
         const auto files = SocketExport("exportdwq", "doc.qxp", document, "long", true);
         ASSERT_EQ(files.size(), 1u);
         EXPECT_TRUE(IsExchangeFile(files.begin()->second));

@@ -336,38 +336,22 @@ TEST_F(ConversionJobTest, TargetNamesThatCouldLeaveTheFolderAreRefusedInBothMode
 TEST_F(ConversionJobTest, MissingSourceOrTargetFolderAndEmptyNameEndTheJob) {
     const std::string source = m_Shared + "/doc.qxp";
     WriteFile(source, "document");
-    {
+    // Each job's lines and what the server answers to each.
+    const std::vector<std::pair<std::string, std::string>> dialogues[] = {
+        {{m_Shared + "/none.qxp", "Could not open file '" + m_Shared + "/none.qxp'."}},
+        // A folder is no source.
+        {{m_Shared, "Could not open file '" + m_Shared + "'."}},
+        {{source, "filename ok"}, {m_Shared + "/missing//", "Target folder '" + m_Shared + "/missing' does not exist."}},
+        // A file is no folder.
+        {{source, "filename ok"}, {source, "Target folder '" + source + "' does not exist."}},
+        {{source, "filename ok"}, {m_Shared, "target folder ok"}, {"", "target file name missing."}},
+    };
+    for (const auto& dialogue : dialogues) {
+        SCOPED_TRACE(dialogue.back().first);
         auto job = StartJob(3);
         m_Client->ReadLine();
-        EXPECT_EQ(Ask(m_Shared + "/none.qxp"), "Could not open file '" + m_Shared + "/none.qxp'.");
-        EXPECT_FALSE(JobResult(job));
-    }
-    {
-        auto job = StartJob(3);
-        m_Client->ReadLine();
-        EXPECT_EQ(Ask(m_Shared), "Could not open file '" + m_Shared + "'.") << "a folder is no source";
-        EXPECT_FALSE(JobResult(job));
-    }
-    {
-        auto job = StartJob(3);
-        m_Client->ReadLine();
-        EXPECT_EQ(Ask(source), "filename ok");
-        EXPECT_EQ(Ask(m_Shared + "/missing//"), "Target folder '" + m_Shared + "/missing' does not exist.");
-        EXPECT_FALSE(JobResult(job));
-    }
-    {
-        auto job = StartJob(3);
-        m_Client->ReadLine();
-        EXPECT_EQ(Ask(source), "filename ok");
-        EXPECT_EQ(Ask(source), "Target folder '" + source + "' does not exist.") << "a file is no folder";
-        EXPECT_FALSE(JobResult(job));
-    }
-    {
-        auto job = StartJob(3);
-        m_Client->ReadLine();
-        EXPECT_EQ(Ask(source), "filename ok");
-        EXPECT_EQ(Ask(m_Shared), "target folder ok");
-        EXPECT_EQ(Ask(""), "target file name missing.");
+        for (const auto& [line, reply] : dialogue)
+            EXPECT_EQ(Ask(line), reply);
         EXPECT_FALSE(JobResult(job));
     }
     EXPECT_TRUE(Driver().calls.empty());

@@ -90,10 +90,6 @@ TEST(NativeFS, TempFolderEndsWithOneSlash)
     EXPECT_TRUE(fs::GetStatus(folder, status) && status.isDirectory);
 }
 
-} // namespace
-
-namespace {
-
 // A replace through symbolic links: relative, absolute, chained and dangling links lead to the
 // file that gets the bytes, and every link stays; a loop of links is refused and nothing is
 // written.

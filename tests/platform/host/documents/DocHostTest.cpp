@@ -29,9 +29,11 @@ protected:
     }
     void TearDown() override { folder.reset(); }
 
-    void Open(const std::string& example)
+    void Open(const std::string& example) { OpenFile(kExamples + example + ".qxp"); }
+    // Opens the document file and takes its reference and view.
+    void OpenFile(const std::string& path)
     {
-        ASSERT_EQ(host.Open(kExamples + example + ".qxp", 63), HostErr::Ok);
+        ASSERT_EQ(host.Open(path, 63), HostErr::Ok);
         int16_t id = 0;
         uint16_t index = 0;
         ASSERT_EQ(host.CurrentDocument(&id, &index), HostErr::Ok);
@@ -211,29 +213,6 @@ TEST_F(DocHostTest, PagesNumberBoxesByTheirCentre)
     EXPECT_EQ(page, kPasteboardPage);
 }
 
-// PD-4 searches the layout with anchored boxes and group members, or every master.
-TEST_F(DocHostTest, PrivateDataSearchFollowsTheViewsScope)
-{
-    Open("mapping");
-    const std::vector<uint8_t> mark = {0xAC, 0xAC};
-    const uint32_t key = 0x09414B42;
-    const int32_t caption = host.BoxHandle(7), member = host.BoxHandle(13);
-    ASSERT_NE(caption, 0);
-    ASSERT_NE(member, 0);
-    int32_t found = -1;
-    ASSERT_EQ(host.FindByPrivate(view, key, mark, &found), HostErr::Ok);
-    EXPECT_EQ(found, 0);
-    ASSERT_EQ(host.SetPrivate(member, key, &mark), HostErr::Ok);
-    ASSERT_EQ(host.FindByPrivate(view, key, mark, &found), HostErr::Ok);
-    EXPECT_EQ(found, member);
-    ASSERT_EQ(host.SetPrivate(caption, key, &mark), HostErr::Ok);
-    ASSERT_EQ(host.FindByPrivate(view, key, mark, &found), HostErr::Ok);
-    EXPECT_EQ(found, caption) << "the anchored box comes first in walk order";
-    // The bytes must match exactly.
-    ASSERT_EQ(host.FindByPrivate(view, key, {0xAC}, &found), HostErr::Ok);
-    EXPECT_EQ(found, 0);
-}
-
 // PD-4 answers from an index: every change of boxes, private data or anchored boxes must
 // leave its answers those of a walk in walk order.
 TEST_F(DocHostTest, PrivateDataSearchStaysExactThroughChanges)
@@ -242,14 +221,18 @@ TEST_F(DocHostTest, PrivateDataSearchStaysExactThroughChanges)
     const uint32_t key = 0x09414B42;
     const std::vector<uint8_t> mark = {0xAC, 0xAC}, other = {0xAC, 0xAD};
     const int32_t first = host.BoxHandle(1), caption = host.BoxHandle(7), member = host.BoxHandle(13);
+    ASSERT_NE(caption, 0);
+    ASSERT_NE(member, 0);
     auto find = [&](const std::vector<uint8_t>& bytes) { return Found(key, bytes); };
     EXPECT_EQ(find(mark), 0);
 
-    // Values set, replaced and removed.
+    // Values set, replaced and removed; the layout is searched with its anchored boxes and group
+    // members.
     ASSERT_EQ(host.SetPrivate(member, key, &mark), HostErr::Ok);
     EXPECT_EQ(find(mark), member);
     ASSERT_EQ(host.SetPrivate(caption, key, &mark), HostErr::Ok);
-    EXPECT_EQ(find(mark), caption);
+    EXPECT_EQ(find(mark), caption) << "the anchored box comes first in walk order";
+    EXPECT_EQ(find({0xAC}), 0) << "the bytes must match exactly";
     ASSERT_EQ(host.SetPrivate(caption, key, nullptr), HostErr::Ok);
     EXPECT_EQ(find(mark), member);
     ASSERT_EQ(host.SetPrivate(member, key, &other), HostErr::Ok);
@@ -419,11 +402,7 @@ TEST_F(DocHostTest, ABoxAnchoredInAMasterStoryIsNoMasterItem)
     b.Story({header}).Text(u"x", cf).Anchor(caption, cf).End();
     b.Page(0);
     ASSERT_TRUE(WriteFileAtomically(temp + "/anchored-master.qxp", b.Bytes()));
-    ASSERT_EQ(host.Open(temp + "/anchored-master.qxp", 63), HostErr::Ok);
-    int16_t id = 0;
-    uint16_t index = 0;
-    host.CurrentDocument(&id, &index);
-    host.DocumentRef(id, &doc);
+    OpenFile(temp + "/anchored-master.qxp");
     int32_t masterA = 0;
     bool unused = false, item = false;
     std::string name;
@@ -449,7 +428,7 @@ TEST_F(DocHostTest, SectionsNumberPagesAndAnchorsFollowTheirStory)
     const uint32_t right = b.TextBox(Place::OnSpread(1), Rect{0, 150 << 16, 50 << 16, 190 << 16});
     b.Story({right}).Text(u"x", cf).Anchor(caption, cf).End();
     ASSERT_TRUE(WriteFileAtomically(temp + "/sections.qxp", b.Bytes()));
-    ASSERT_EQ(host.Open(temp + "/sections.qxp", 63), HostErr::Ok);
+    OpenFile(temp + "/sections.qxp");
     int16_t page = 0;
     ASSERT_EQ(host.PageOfBox(host.BoxHandle(right), &page), HostErr::Ok);
     EXPECT_EQ(page, 7);
@@ -459,10 +438,6 @@ TEST_F(DocHostTest, SectionsNumberPagesAndAnchorsFollowTheirStory)
     EXPECT_EQ(anchored, host.BoxHandle(caption));
     ASSERT_EQ(host.AnchoredBox(text, 0, &anchored), HostErr::Ok);
     EXPECT_EQ(anchored, 0);
-    int16_t id = 0;
-    uint16_t index = 0;
-    host.CurrentDocument(&id, &index);
-    host.DocumentRef(id, &doc);
     int32_t spread = 0;
     std::vector<PageInfo> pages;
     ASSERT_EQ(host.LayoutSpreadAt(doc, 2, &spread), HostErr::Ok);
@@ -814,12 +789,6 @@ TEST_F(DocHostTest, SaveAsChangesOnlyTheEditedStory)
     ASSERT_EQ(changed.size(), 1u);
     EXPECT_NE(changed[0].find("{\"uid\": 2, \"boxes\": [1], \"text\": \"Master text\""), std::string::npos);
 }
-
-}  // namespace
-}  // namespace xthost::doc
-
-namespace xthost::doc {
-namespace {
 
 // Edits keep runs, paragraphs and object runs whole, and refuse to cut an object run.
 TEST(StoryEdit, InsertAndDeleteKeepRunsParagraphsAndObjects)
