@@ -8,9 +8,9 @@ function(kesto_library name)
   target_link_libraries(${name} PUBLIC ${K_PUBLIC_LIBS} PRIVATE ${K_LIBS})
 endfunction()
 
-# kesto_gtest(<name> SOURCES ... LIBS ... [LABELS ...])
+# kesto_gtest(<name> SOURCES ... LIBS ... [LABELS ...] [WITH_MODULE])
 function(kesto_gtest name)
-  cmake_parse_arguments(K "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(K "WITH_MODULE" "" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT TARGET GTest::gtest_main)
     find_package(GTest REQUIRED)
   endif()
@@ -19,6 +19,12 @@ function(kesto_gtest name)
   target_link_libraries(${name} PRIVATE ${K_LIBS} GTest::gtest_main GTest::gmock Threads::Threads)
   target_compile_definitions(${name} PRIVATE
     KESTO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KESTO_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  # Runs xthost with the module, as a user does.
+  if(K_WITH_MODULE)
+    add_dependencies(${name} KestoModule xthost)
+    target_compile_definitions(${name} PRIVATE
+      KESTO_MODULE="$<TARGET_FILE:KestoModule>" XTHOST_PROGRAM="$<TARGET_FILE:xthost>")
+  endif()
   include(GoogleTest)
   # An empty LABELS value would make the next word a label.
   if(K_LABELS)
