@@ -164,15 +164,8 @@ std::string HeldPrefix(const std::string& target)
 {
     const std::size_t slash = target.rfind('/');
     const std::size_t at = slash == std::string::npos ? 0 : slash + 1;
-    std::string stem = target.substr(at);
     const std::size_t room = kNameMax - 2 - kHeldSums - sizeof kHeldSuffix;
-    if (stem.size() > room) {
-        std::size_t cut = room;
-        while (cut > 1 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
-            --cut;
-        stem.resize(cut);
-    }
-    return target.substr(0, at) + "." + stem + ".";
+    return target.substr(0, at) + "." + CutName(target.substr(at), room) + ".";
 }
 
 // The name under which a replace of target keeps what it takes out. It carries the checksums

@@ -151,16 +151,20 @@ std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long
         letters += kLetters[random & 31];
     const std::string path = NativePath(target);
     const std::string tail = kTempTag + std::to_string(owner) + "-" + letters + suffix;
-    std::string stem = NamePart(path);
     const std::size_t room = kNameMax > tail.size() + 2 ? kNameMax - tail.size() - 1 : 1;
-    if (stem.size() > room) {
+    return FolderPart(path) + "." + CutName(NamePart(path), room) + tail;
+}
+
+std::string CutName(std::string name, std::size_t room)
+{
+    if (name.size() > room) {
         std::size_t cut = room;
         // Never half a UTF-8 character: back to the first byte of the one cut through.
-        while (cut > 1 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
+        while (cut > 1 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
             --cut;
-        stem.resize(cut);
+        name.resize(cut);
     }
-    return FolderPart(path) + "." + stem + tail;
+    return name;
 }
 
 bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& owner)

@@ -26,6 +26,9 @@ constexpr std::size_t kNameMax = 255;
 // What every temporary's name holds between its stem and its owner's pid.
 extern const char kTempTag[];
 
+// The name (a file name, no folder) cut to at most room bytes, never inside a UTF-8 character.
+std::string CutName(std::string name, std::size_t room);
+
 // The temporary file's name for the target (a path; the result is a path in the same folder),
 // whose random part is written from the bits of random.
 std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long random, const std::string& suffix);
