@@ -9,7 +9,7 @@
 
 #include "Foundation/Settings.h"
 #include "Plugin/Batch/BatchStatusFile.h"
-#include "fuzz/ScratchFolder.h"
+#include "tests/TempDir.h"
 
 namespace {
 
@@ -49,7 +49,8 @@ void Check(bool condition)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const std::string folder = kesto_fuzz::ScratchFolder("batchfile-fuzz").string();
+    static const TempDir scratch("batchfile-fuzz");
+    static const std::string folder = scratch.Path();
     static const std::string path = folder + "/batch.ini";
     static bool ready = [] {
         // The diagnostics of the data file go to stdout; keep the fuzzer's output readable.

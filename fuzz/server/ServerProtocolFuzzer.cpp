@@ -17,7 +17,7 @@
 #include "SHARED/Server/Connection.h"
 #include "SHARED/Server/ConversionBase.h"
 #include "SHARED/Server/ServerLoops.h"
-#include "fuzz/ScratchFolder.h"
+#include "tests/TempDir.h"
 #include "platform/sockets/Sockets.h"
 
 // Jobs run their whole dialogue; the conversion itself is not what is fuzzed here.
@@ -44,7 +44,8 @@ struct Harness {
     Harness() {
         std::cerr.rdbuf(log.rdbuf());
         // The job folders the server makes go into this process's own folder, which goes at exit.
-        folder = kesto_fuzz::ScratchFolder("srv-fuzz");
+        static const TempDir scratch("srv-fuzz");
+        folder = scratch.Path();
         ::setenv("TMPDIR", folder.c_str(), 1);
         ct_Connection::Limits limits = ct_Connection::GetLimits();
         limits.loopbackOnly = true;
