@@ -25,22 +25,24 @@ constexpr uid_t kRunner = 4201;
 constexpr uid_t kOther = 4202;
 constexpr gid_t kTeam = 4200;
 
+// Makes the folders in dir, each of its owner and group with its mode, below a folder all may enter.
+void Folders(const TempDir& dir, std::initializer_list<std::tuple<const char*, uid_t, gid_t, mode_t>> folders)
+{
+    ::chmod(dir.Path().c_str(), 0755);
+    for (const auto& [name, owner, group, mode] : folders) {
+        stdfs::create_directory(dir / name);
+        Own(dir / name, owner, group, mode);
+    }
+}
+
 // A link is followed only when its owner is the process's or its folder's owner, and so is the
 // file it leads to (or the folder a new one goes into). The shared folder's planted link to a file
 // of the runner's is the host run's case (SharedFolderRunTest); these are the rest.
 TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
 {
     KESTO_SKIP_UNLESS_ROOT();
-    struct Link {
-        const char* name;
-        const char* to;
-        bool others;   // planted by the other user, else the runner's
-    };
-    const struct {
-        Link link;
-        Link via;   // a second link that the first one names, when it has a name
-        bool followed;
-    } cases[] = {
+    struct Link { const char *name, *to; bool others; };   // others: planted by the other user
+    const struct { Link link, via; bool followed; } cases[] = {   // via: a link that link names
         {{"shared/own", "../mine/file", false}, {}, true},
         {{"theirs/theirs", "file", true}, {}, true},
         {{"theirs/to-mine", "../mine/file", true}, {}, false},
@@ -50,12 +52,7 @@ TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
     };
     for (const uid_t runner : {kRunner, uid_t(0)}) {
         TempDir dir;
-        ::chmod(dir.Path().c_str(), 0755);
-        for (const auto& [folder, owner, mode] : {std::tuple{"shared", uid_t(0), 01777}, {"mine", runner, 0755},
-                                                  {"theirs", kOther, 0755}}) {
-            stdfs::create_directory(dir / folder);
-            Own(dir / folder, owner, owner, mode);
-        }
+        Folders(dir, {{"shared", 0, 0, 01777}, {"mine", runner, runner, 0755}, {"theirs", kOther, kOther, 0755}});
         WriteFile(dir / "mine/file", "the runner's");
         Own(dir / "mine/file", runner, runner, 0644);
         WriteFile(dir / "theirs/file", "the other's");
@@ -91,37 +88,26 @@ TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
 TEST(TempFiles, AFileTheProcessMayWriteIsReplacedInItsGroupAndNoWider)
 {
     KESTO_SKIP_UNLESS_ROOT();
-    const struct {
-        const char* name;
-        uid_t owner;
-        gid_t group;
-        mode_t mode;
-        const char* folder;
-        const char* result;   // the reason of the refusal, or the new file's owner, group and mode
-    } cases[] = {
-        {"colleague-private", kOther, kTeam, 0644, "team", "this user may not write it"},
-        {"own-read-only", kRunner, kTeam, 0444, "team", "it is read-only"},
-        {"everyones", 0, 0, 0662, "open", "4201 4201 622"},
-        {"not-the-groups", 0, 0, 0646, "open", "4201 4201 644"},
-        {"sticky", 0, 0, 0666, "sticky", "its folder lets only the file's owner replace it"},
+    // result: the reason of the refusal, or the new file's owner, group and mode
+    const struct { const char* name; uid_t owner; gid_t group; mode_t mode; const char* result; } cases[] = {
+        {"team/colleague-private", kOther, kTeam, 0644, "this user may not write it"},
+        {"team/own-read-only", kRunner, kTeam, 0444, "it is read-only"},
+        {"open/everyones", 0, 0, 0662, "4201 4201 622"},
+        {"open/not-the-groups", 0, 0, 0646, "4201 4201 644"},
+        {"sticky/sticky", 0, 0, 0666, "its folder lets only the file's owner replace it"},
     };
     TempDir dir;
-    ::chmod(dir.Path().c_str(), 0755);
-    for (const auto& [folder, group, mode] :
-         {std::tuple{"team", kTeam, 02775}, {"open", gid_t(0), 0777}, {"sticky", gid_t(0), 01777}}) {
-        stdfs::create_directory(dir / folder);
-        Own(dir / folder, 0, group, mode);
-    }
+    Folders(dir, {{"team", 0, kTeam, 02775}, {"open", 0, 0, 0777}, {"sticky", 0, 0, 01777}});
     std::string expected;
     for (const auto& c : cases) {
-        WriteFile(dir / (std::string(c.folder) + "/" + c.name), "old");
-        Own(dir / (std::string(c.folder) + "/" + c.name), c.owner, c.group, c.mode);
+        WriteFile(dir / c.name, "old");
+        Own(dir / c.name, c.owner, c.group, c.mode);
         expected += std::string(c.name) + ": " + c.result + "\n";
     }
     const std::string seen = AsAccount({kRunner, {kRunner, kTeam}}, [&] {
         std::string out;
         for (const auto& c : cases) {
-            const std::string path = dir / (std::string(c.folder) + "/" + c.name);
+            const std::string path = dir / c.name;
             std::string result = platform::fs::ReplaceRefusal(path);
             struct stat st {};
             char made[64] = "";
