@@ -35,11 +35,9 @@ protected:
         app = fs::path(KESTO_BINARY_DIR) / "test-tmp/shared-folders" /
               ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(app);
-        fs::create_directories(app / "XTensions");
-        fs::create_directories(app / "Batch");
-        fs::copy(fs::path(KESTO_SOURCE_DIR) / "examples/app/Folders/Books", app / "in", fs::copy_options::recursive);
-        for (const char* folder : {"out", "pdf", "back"})
+        for (const char* folder : {"XTensions", "Batch", "out", "pdf", "back"})
             fs::create_directories(app / folder);
+        fs::copy(fs::path(KESTO_SOURCE_DIR) / "examples/app/Folders/Books", app / "in", fs::copy_options::recursive);
         std::ofstream(app / "XTensions/kesto.ini") << "[Path]\nBatchFilePath=" << BatchFile() << "\n";
         WriteJob("Export", app / "in", app / "out", app / "pdf");
     }
