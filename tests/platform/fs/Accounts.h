@@ -1,5 +1,5 @@
-// Runs part of a test as another account: the tests run as root, and the rules of shared folders
-// are about the users who meet in them.
+// Runs part of a test as another account: the tests run as root, and shared folders are about
+// the users who meet in them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,13 +14,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#define KESTO_SKIP_UNLESS_ROOT() \
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other accounts"
+
 namespace kesto_test {
 
 // A user id and its groups, the first one its own; root when uid is 0 and there are none.
-struct Account {
-    uid_t uid = 0;
-    std::vector<gid_t> groups;
-};
+struct Account { uid_t uid = 0; std::vector<gid_t> groups; };
 
 // What fn answers when it runs in a child process as the account.
 inline std::string AsAccount(const Account& as, const std::function<std::string()>& fn)
@@ -35,17 +35,25 @@ inline std::string AsAccount(const Account& as, const std::function<std::string(
         if (::setgroups(as.groups.size(), as.groups.data()) == 0 &&
             ::setgid(as.groups.empty() ? as.uid : as.groups[0]) == 0 && ::setuid(as.uid) == 0)
             out = fn();
-        const ssize_t written = ::write(pipe[1], out.data(), out.size());
-        ::_exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
+        ::_exit(::write(pipe[1], out.data(), out.size()) == static_cast<ssize_t>(out.size()) ? 0 : 1);
     }
     ::close(pipe[1]);
     std::string out;
     char buffer[512];
     for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;)
-        out.append(buffer, static_cast<std::size_t>(n));
+        out.append(buffer, std::size_t(n));
     ::close(pipe[0]);
     ::waitpid(child, nullptr, 0);
     return out;
+}
+
+// The id of a process that has ended, which no live process holds.
+inline pid_t GonePid()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    return ::waitpid(child, nullptr, 0);
 }
 
 // Gives path (a link itself, not what it names) to the user and group, with the mode.

@@ -5,16 +5,11 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "Foundation/TestSupport.h"
 #include "platform/fs/Accounts.h"
@@ -30,25 +25,25 @@ constexpr uid_t kRunner = 4201;
 constexpr uid_t kOther = 4202;
 constexpr gid_t kTeam = 4200;
 
-// A link is written through only when its user is the process's or its folder's owner's, and
-// the file it leads to (or the folder a new one goes into) is that user's too; else the target
-// is refused. The runner is a user, then root; the links of "other" are planted.
+// Makes the folders in dir, each of its owner and group with its mode, below a folder all may enter.
+void Folders(const TempDir& dir, std::initializer_list<std::tuple<const char*, uid_t, gid_t, mode_t>> folders)
+{
+    ::chmod(dir.Path().c_str(), 0755);
+    for (const auto& [name, owner, group, mode] : folders) {
+        stdfs::create_directory(dir / name);
+        Own(dir / name, owner, group, mode);
+    }
+}
+
+// A link is followed only when its owner is the process's or its folder's owner, and so is the
+// file it leads to (or the folder a new one goes into). The shared folder's planted link to a file
+// of the runner's is the host run's case (SharedFolderRunTest); these are the rest.
 TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to plant links as other users";
-    struct Link {
-        const char* name;
-        const char* to;
-        bool others;   // planted by the other user, else the runner's
-    };
-    const struct {
-        Link link;
-        Link via;   // a second link that the first one names, when it has a name
-        bool followed;
-    } cases[] = {
+    KESTO_SKIP_UNLESS_ROOT();
+    struct Link { const char *name, *to; bool others; };   // others: planted by the other user
+    const struct { Link link, via; bool followed; } cases[] = {   // via: a link that link names
         {{"shared/own", "../mine/file", false}, {}, true},
-        {{"shared/planted", "../mine/file", true}, {}, false},
         {{"theirs/theirs", "file", true}, {}, true},
         {{"theirs/to-mine", "../mine/file", true}, {}, false},
         {{"shared/chain", "../theirs/hop", false}, {"theirs/hop", "../mine/file", true}, false},
@@ -57,25 +52,20 @@ TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
     };
     for (const uid_t runner : {kRunner, uid_t(0)}) {
         TempDir dir;
-        ::chmod(dir.Path().c_str(), 0755);
-        for (const auto& [folder, owner, mode] : {std::tuple{"shared", uid_t(0), 01777}, {"mine", runner, 0755},
-                                                  {"theirs", kOther, 0755}}) {
-            stdfs::create_directory(dir / folder);
-            Own(dir / folder, owner, owner, mode);
-        }
+        Folders(dir, {{"shared", 0, 0, 01777}, {"mine", runner, runner, 0755}, {"theirs", kOther, kOther, 0755}});
         WriteFile(dir / "mine/file", "the runner's");
         Own(dir / "mine/file", runner, runner, 0644);
         WriteFile(dir / "theirs/file", "the other's");
         Own(dir / "theirs/file", kOther, kOther, 0666);
         std::string expected;
-        for (const auto& c : cases)
+        for (const auto& c : cases) {
             for (const Link& link : {c.via, c.link})
                 if (link.name) {
                     stdfs::create_symlink(link.to, dir / link.name);
                     Own(dir / link.name, link.others ? kOther : runner, link.others ? kOther : runner, 0);
                 }
-        for (const auto& c : cases)
             expected += std::string(c.link.name) + (c.followed ? " followed\n" : " refused\n");
+        }
         const std::string seen = AsAccount({runner, {}}, [&] {
             std::string out;
             for (const auto& c : cases) {
@@ -92,45 +82,32 @@ TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
     }
 }
 
-// A member of a team replaces what it may write, in the file's group and never with a wider
-// mode; where the group cannot be kept, the new group and every other user get only what both
-// had. What it may not write is refused with the reason.
+// A team member replaces what it may write never with a wider mode: where the group cannot be
+// kept, the new group and others get only what both had; the rest is refused with the reason.
+// A colleague's 0664 file in a team folder is the host run's case (SharedFolderRunTest).
 TEST(TempFiles, AFileTheProcessMayWriteIsReplacedInItsGroupAndNoWider)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to run as a member of a team";
-    const struct {
-        const char* name;
-        uid_t owner;
-        gid_t group;
-        mode_t mode;
-        const char* folder;
-        const char* result;   // the reason of the refusal, or the new file's owner, group and mode
-    } cases[] = {
-        {"colleague", kOther, kTeam, 0664, "team", "4201 4200 664"},
-        {"colleague-private", kOther, kTeam, 0644, "team", "this user may not write it"},
-        {"own-read-only", kRunner, kTeam, 0444, "team", "it is read-only"},
-        {"everyones", 0, 0, 0662, "open", "4201 4201 622"},
-        {"not-the-groups", 0, 0, 0646, "open", "4201 4201 644"},
-        {"sticky", 0, 0, 0666, "sticky", "its folder lets only the file's owner replace it"},
+    KESTO_SKIP_UNLESS_ROOT();
+    // result: the reason of the refusal, or the new file's owner, group and mode
+    const struct { const char* name; uid_t owner; gid_t group; mode_t mode; const char* result; } cases[] = {
+        {"team/colleague-private", kOther, kTeam, 0644, "this user may not write it"},
+        {"team/own-read-only", kRunner, kTeam, 0444, "it is read-only"},
+        {"open/everyones", 0, 0, 0662, "4201 4201 622"},
+        {"open/not-the-groups", 0, 0, 0646, "4201 4201 644"},
+        {"sticky/sticky", 0, 0, 0666, "its folder lets only the file's owner replace it"},
     };
     TempDir dir;
-    ::chmod(dir.Path().c_str(), 0755);
-    for (const auto& [folder, group, mode] :
-         {std::tuple{"team", kTeam, 02775}, {"open", gid_t(0), 0777}, {"sticky", gid_t(0), 01777}}) {
-        stdfs::create_directory(dir / folder);
-        Own(dir / folder, 0, group, mode);
-    }
+    Folders(dir, {{"team", 0, kTeam, 02775}, {"open", 0, 0, 0777}, {"sticky", 0, 0, 01777}});
     std::string expected;
     for (const auto& c : cases) {
-        WriteFile(dir / (std::string(c.folder) + "/" + c.name), "old");
-        Own(dir / (std::string(c.folder) + "/" + c.name), c.owner, c.group, c.mode);
+        WriteFile(dir / c.name, "old");
+        Own(dir / c.name, c.owner, c.group, c.mode);
         expected += std::string(c.name) + ": " + c.result + "\n";
     }
     const std::string seen = AsAccount({kRunner, {kRunner, kTeam}}, [&] {
         std::string out;
         for (const auto& c : cases) {
-            const std::string path = dir / (std::string(c.folder) + "/" + c.name);
+            const std::string path = dir / c.name;
             std::string result = platform::fs::ReplaceRefusal(path);
             struct stat st {};
             char made[64] = "";
@@ -143,18 +120,13 @@ TEST(TempFiles, AFileTheProcessMayWriteIsReplacedInItsGroupAndNoWider)
     EXPECT_EQ(seen, expected);
 }
 
-// Two hosts may write into one folder: the sweep takes only files of the program's form and the
-// suffix that belong to its user and that nobody holds, whatever process id the name carries
-// (its own, too: a process of another pid namespace may have had it). Never a held file, a
-// user's file of a like name or of an earlier build's form, another writer's, another user's, a
-// folder or a link.
+// The sweep takes only its user's files of the program's form and suffix that nobody holds,
+// whatever pid the name carries (its own too: another pid namespace may have had it); never a
+// held file, a look-alike, an earlier build's form, another user's, a folder or a link.
 TEST(TempFiles, SweepRemovesOnlyItsUsersFilesThatNobodyHolds)
 {
     TempDir dir;
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const pid_t child = kesto_test::GonePid();
     const auto name = [&](const char* stem, pid_t pid, unsigned long random, const char* suffix) {
         return stdfs::path(TempNameBeside(dir / stem, pid, random, suffix)).filename().string();
     };
