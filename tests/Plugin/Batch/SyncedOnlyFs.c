@@ -194,24 +194,32 @@ static void *fs_init(struct fuse_conn_info *conn, struct fuse_config *cfg)
     return NULL;
 }
 
+/* The calls that take an open file or a path, passed on to the live folder. */
 static int fs_getattr(const char *path, struct stat *st, struct fuse_file_info *fi)
-{
-    ON_FILE_OR_PATH(fstat((int)fi->fh, st), lstat(full, st));
-}
-
+{ ON_FILE_OR_PATH(fstat((int)fi->fh, st), lstat(full, st)); }
 static int fs_chmod(const char *path, mode_t mode, struct fuse_file_info *fi)
-{
-    ON_FILE_OR_PATH(fchmod((int)fi->fh, mode), chmod(full, mode));
-}
-
+{ ON_FILE_OR_PATH(fchmod((int)fi->fh, mode), chmod(full, mode)); }
 static int fs_chown(const char *path, uid_t uid, gid_t gid, struct fuse_file_info *fi)
+{ ON_FILE_OR_PATH(fchown((int)fi->fh, uid, gid), lchown(full, uid, gid)); }
+static int fs_truncate(const char *path, off_t size, struct fuse_file_info *fi)
+{ ON_FILE_OR_PATH(ftruncate((int)fi->fh, size), truncate(full, size)); }
+static int fs_remove(const char *path) { LIVE(path); return result(remove(full)); }
+static int fs_release(const char *path, struct fuse_file_info *fi) { (void)path; return result(close((int)fi->fh)); }
+static int fs_fsync(const char *path, int datasync, struct fuse_file_info *fi)
+{ (void)path; return keep_file((int)fi->fh, datasync); }
+
+static int fs_read(const char *path, char *buf, size_t size, off_t offset, struct fuse_file_info *fi)
 {
-    ON_FILE_OR_PATH(fchown((int)fi->fh, uid, gid), lchown(full, uid, gid));
+    (void)path;
+    const ssize_t n = pread((int)fi->fh, buf, size, offset);
+    return n < 0 ? -errno : (int)n;
 }
 
-static int fs_truncate(const char *path, off_t size, struct fuse_file_info *fi)
+static int fs_write(const char *path, const char *buf, size_t size, off_t offset, struct fuse_file_info *fi)
 {
-    ON_FILE_OR_PATH(ftruncate((int)fi->fh, size), truncate(full, size));
+    (void)path;
+    const ssize_t n = pwrite((int)fi->fh, buf, size, offset);
+    return n < 0 ? -errno : (int)n;
 }
 
 static int fs_readdir(const char *path, void *buf, fuse_fill_dir_t fill, off_t offset, struct fuse_file_info *fi,
@@ -231,18 +239,6 @@ static int fs_readdir(const char *path, void *buf, fuse_fill_dir_t fill, off_t o
     return 0;
 }
 
-static int fs_mkdir(const char *path, mode_t mode)
-{
-    LIVE(path);
-    return mkdir(full, mode) != 0 ? -errno : owned(path, full);
-}
-
-static int fs_remove(const char *path)
-{
-    LIVE(path);
-    return result(remove(full));
-}
-
 /* flags ~0u: a hard link */
 static int fs_rename(const char *from, const char *to, unsigned int flags)
 {
@@ -252,52 +248,21 @@ static int fs_rename(const char *from, const char *to, unsigned int flags)
     return result(flags == ~0u ? link(a, b) : renameat2(AT_FDCWD, a, AT_FDCWD, b, flags));
 }
 
-static int fs_link(const char *from, const char *to)
-{
-    return fs_rename(from, to, ~0u);
-}
+static int fs_link(const char *from, const char *to) { return fs_rename(from, to, ~0u); }
 
-static int fs_create(const char *path, mode_t mode, struct fuse_file_info *fi)
+/* A file opened (made, with create; a folder, with opendir) on the live folder. */
+static int opened(const char *path, struct fuse_file_info *fi, int create, mode_t mode)
 {
     LIVE(path);
-    const int fd = open(full, fi->flags, mode);
-    fi->fh = (uint64_t)fd;
-    return fd < 0 ? -errno : owned(path, full);
+    const int fd = create > 0 ? open(full, fi->flags, mode) : create < 0 ? mkdir(full, mode) : open(full, fi->flags);
+    if (fi)
+        fi->fh = (uint64_t)fd;
+    return fd < 0 ? -errno : create ? owned(path, full) : 0;
 }
 
-static int fs_open(const char *path, struct fuse_file_info *fi)
-{
-    LIVE(path);
-    const int fd = open(full, fi->flags);
-    fi->fh = (uint64_t)fd;
-    return fd < 0 ? -errno : 0;
-}
-
-static int fs_read(const char *path, char *buf, size_t size, off_t offset, struct fuse_file_info *fi)
-{
-    (void)path;
-    const ssize_t n = pread((int)fi->fh, buf, size, offset);
-    return n < 0 ? -errno : (int)n;
-}
-
-static int fs_write(const char *path, const char *buf, size_t size, off_t offset, struct fuse_file_info *fi)
-{
-    (void)path;
-    const ssize_t n = pwrite((int)fi->fh, buf, size, offset);
-    return n < 0 ? -errno : (int)n;
-}
-
-static int fs_release(const char *path, struct fuse_file_info *fi)
-{
-    (void)path;
-    return result(close((int)fi->fh));
-}
-
-static int fs_fsync(const char *path, int datasync, struct fuse_file_info *fi)
-{
-    (void)path;
-    return keep_file((int)fi->fh, datasync);
-}
+static int fs_create(const char *path, mode_t mode, struct fuse_file_info *fi) { return opened(path, fi, 1, mode); }
+static int fs_mkdir(const char *path, mode_t mode) { return opened(path, NULL, -1, mode); }
+static int fs_open(const char *path, struct fuse_file_info *fi) { return opened(path, fi, 0, 0); }
 
 static int fs_fsyncdir(const char *path, int datasync, struct fuse_file_info *fi)
 {
