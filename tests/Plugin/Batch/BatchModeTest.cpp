@@ -912,11 +912,9 @@ std::vector<FsEvent> ReadJournal(const fs::path& journal, const std::string& hos
     return events;
 }
 
-// Every file that a run writes under a hidden name and then renames (or links) onto its final
-// name, the host's saves and the import's work document included: it is open to its owner only
-// from its first byte until it is complete; it is synced, with its final mode, before it takes
-// the name, and its folder is synced before the job reports it (its archive appears) or, for
-// the archive itself, before the run ends.
+// Every file that a run writes under a hidden name and renames (or links) onto its final name is
+// open to its owner only until it is complete, synced with its final mode before it takes the
+// name, and its folder synced before the job reports it (its archive appears) or the run ends.
 TEST_F(ReplaceTest, EveryResultIsPrivateUntilCompleteAndSyncedAroundItsRename)
 {
     fs::create_directories(app / "out/News");
@@ -941,8 +939,7 @@ TEST_F(ReplaceTest, EveryResultIsPrivateUntilCompleteAndSyncedAroundItsRename)
     for (std::size_t i = 0; i < events.size(); ++i) {
         const FsEvent& e = events[i];
         if (e.what == "create" || e.what == "chmod") {
-            // A file given more than its owner's rights is complete: it is only synced and then
-            // renamed, as it is; nothing is written into it, it does not take another file's content.
+            // A file given more than its owner's rights is complete: only synced and renamed as it is.
             if ((e.mode & 077) == 0)
                 continue;
             bool temporary = false;
@@ -962,8 +959,7 @@ TEST_F(ReplaceTest, EveryResultIsPrivateUntilCompleteAndSyncedAroundItsRename)
         }
         if (e.what != "rename" && e.what != "link")
             continue;
-        // A file taken away under a private name (a temporary's, or a held-out one of the status
-        // file's), to be compared there before it is removed or put back, gives no name new content.
+        // A file taken away under a private name (".tmp", or the status file's ".held") gives no name new content.
         const auto isPrivate = [](const std::string& path) {
             const std::string name = fs::path(path).filename().string();
             const std::string ext = fs::path(path).extension().string();
@@ -972,36 +968,29 @@ TEST_F(ReplaceTest, EveryResultIsPrivateUntilCompleteAndSyncedAroundItsRename)
         if (isPrivate(e.to))
             continue;
         finals.insert(fs::relative(e.to, app).string());
-        // The content that the name gets: since the file was made or last renamed to its name,
-        // under any private names it had on its way.
-        std::size_t made = i;
-        bool synced = false;
-        // The last of the name's syncs and mode changes is a sync: a mode given after the sync
-        // may be lost with the name kept.
-        bool decided = false;
-        for (std::string name = e.path; made > 0; --made) {
-            const FsEvent& before = events[made - 1];
-            if (!decided && before.path == name && (before.what == "sync" || before.what == "chmod")) {
+        // Back to where the content was made (through its private names), its last sync or mode
+        // change is a sync: a mode given after the sync may be lost with the name kept.
+        int synced = -1;
+        std::string name = e.path;
+        for (std::size_t k = i; k-- > 0;) {
+            const FsEvent& before = events[k];
+            if (synced < 0 && before.path == name && (before.what == "sync" || before.what == "chmod"))
                 synced = before.what == "sync";
-                decided = true;
-            }
-            if (before.what == "create" && before.path == name)
+            if ((before.what == "create" && before.path == name) ||
+                (before.what == "rename" && before.to == name && !isPrivate(name)))
                 break;
-            if (before.what == "rename" && before.to == name) {
-                if (!isPrivate(name))
-                    break;
+            if (before.what == "rename" && before.to == name)
                 name = before.path;
-            }
         }
-        EXPECT_TRUE(synced) << e.path << " takes the name " << e.to << " unsynced or with its mode unsynced";
-        const auto isArchive = [](const FsEvent& event) {
-            return (event.what == "rename" || event.what == "link") &&
-                   fs::path(event.to).filename().string().rfind("batch.ini_", 0) == 0;
-        };
+        EXPECT_EQ(synced, 1) << e.path << " takes the name " << e.to << " unsynced or with its mode unsynced";
         bool folderSynced = false;
         const std::string folder = fs::path(e.to).parent_path().string();
-        for (std::size_t j = i + 1; j < events.size() && !isArchive(events[j]); ++j)
+        for (std::size_t j = i + 1; j < events.size(); ++j) {
+            if ((events[j].what == "rename" || events[j].what == "link") &&
+                fs::path(events[j].to).filename().string().rfind("batch.ini_", 0) == 0)
+                break;   // the job reports its results
             folderSynced = folderSynced || (events[j].what == "syncdir" && events[j].path == folder);
+        }
         EXPECT_TRUE(folderSynced) << "the folder of " << e.to << " is not synced before the job reports it";
     }
     // Every writer of the runs: the exchange files, the PDFs, the host's saves of the sources and
