@@ -1427,8 +1427,7 @@ TEST_F(StatusFileRunTest, AClaimLeftByAHostOfAnotherAccountIsTakenOver)
         StoppedHost user;
         const int status = StartUntilStopped(script, user, 65534);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.claim;
-        const auto archived = ArchivesWith("Count=1");
-        EXPECT_EQ(archived.size(), 1u) << c.claim << "\n" << Log();
+        EXPECT_EQ(ArchivesWith("Count=1").size(), 1u) << c.claim << "\n" << Log();
         EXPECT_FALSE(fs::exists(BatchFile())) << c.claim << "\n" << ReadText(BatchFile());
         EXPECT_EQ(Log().find("cannot be"), std::string::npos) << c.claim << "\n" << Log();
     }
@@ -1450,14 +1449,11 @@ TEST_F(StatusFileRunTest, AJobSupersededWhileItIsActivatedIsArchivedAsSuch)
         EXPECT_TRUE(GoOn(host)) << faults;
         const auto superseded = ArchivesWith("Source=" + (app / "in/report.qxp").string());
         ASSERT_EQ(superseded.size(), 1u) << faults << Log();
-        EXPECT_NE(superseded[0].find("Error=the job was superseded by a newer status file before it started\n"),
-                  std::string::npos)
-            << superseded[0];
-        EXPECT_NE(superseded[0].find("Active=False\n"), std::string::npos) << superseded[0];
+        for (const char* line : {"Error=the job was superseded by a newer status file before it started\n", "Active=False\n"})
+            EXPECT_NE(superseded[0].find(line), std::string::npos) << superseded[0];
         EXPECT_EQ(superseded[0].find("Count="), std::string::npos) << superseded[0];
         const auto ran = ArchivesWith("Source=" + (app / "in/a.b.qxp").string());
-        ASSERT_EQ(ran.size(), 1u) << faults << Log();
-        EXPECT_NE(ran[0].find("Count=1\n"), std::string::npos) << ran[0];
+        EXPECT_TRUE(ran.size() == 1 && ran[0].find("Count=1\n") != std::string::npos) << faults << Log();
         EXPECT_NE(Log().find("was rewritten by its controller while this host activated its job"), std::string::npos)
             << Log();
         EXPECT_EQ(Log().find("the job goes on"), std::string::npos) << Log();

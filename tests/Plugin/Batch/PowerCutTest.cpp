@@ -63,8 +63,7 @@ protected:
     }
 
     std::unique_ptr<kesto_test::SyncedOnlyMount> disk;
-    fs::path live;
-    fs::path mnt;
+    fs::path live, mnt;
     const fs::path examples = fs::path(KESTO_SOURCE_DIR) / "examples";
 };
 

@@ -171,16 +171,10 @@ static int result(int rc)
     LIVE(path); \
     return result(on_path)
 
-/* What a call makes gets its maker as owner (a setgid folder's group, as the system gives it). */
+/* What a call makes gets its maker as owner. */
 static int owned(const char *path, const char *full)
 {
-    struct fuse_context *who = fuse_get_context();
-    char parent[PATH_MAX];
-    struct stat st;
-    snprintf(parent, sizeof parent, "%s", full);
-    *strrchr(parent, '/') = '\0';
-    const int setgid = stat(parent, &st) == 0 && (st.st_mode & S_ISGID);
-    if (lchown(full, who->uid, setgid ? (gid_t)-1 : who->gid) != 0)
+    if (lchown(full, fuse_get_context()->uid, fuse_get_context()->gid) != 0)
         return -errno;
     made(path);
     return 0;
