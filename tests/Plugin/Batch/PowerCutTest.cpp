@@ -34,9 +34,8 @@ protected:
         fs::create_directories(live / "app/Batch");
     }
 
-    // Runs xthost on the script in the mounted app folder, and cuts the power once it has ended,
-    // or once it has stopped itself at a "stop-at" point of the script (it is killed there).
-    // False when no synced-only file system can be mounted here.
+    // Runs xthost on the script in the mounted app folder and cuts the power once it has ended or
+    // stopped at a "stop-at" point (killed there). False when nothing can be mounted here.
     bool RunThenCut(const std::string& script)
     {
         std::ofstream(live / "app/run.xts") << script;

@@ -202,19 +202,11 @@ static int fs_release(const char *path, struct fuse_file_info *fi) { (void)path;
 static int fs_fsync(const char *path, int datasync, struct fuse_file_info *fi)
 { (void)path; return keep_file((int)fi->fh, datasync); }
 
+static int done(ssize_t n) { return n < 0 ? -errno : (int)n; }
 static int fs_read(const char *path, char *buf, size_t size, off_t offset, struct fuse_file_info *fi)
-{
-    (void)path;
-    const ssize_t n = pread((int)fi->fh, buf, size, offset);
-    return n < 0 ? -errno : (int)n;
-}
-
+{ (void)path; return done(pread((int)fi->fh, buf, size, offset)); }
 static int fs_write(const char *path, const char *buf, size_t size, off_t offset, struct fuse_file_info *fi)
-{
-    (void)path;
-    const ssize_t n = pwrite((int)fi->fh, buf, size, offset);
-    return n < 0 ? -errno : (int)n;
-}
+{ (void)path; return done(pwrite((int)fi->fh, buf, size, offset)); }
 
 static int fs_readdir(const char *path, void *buf, fuse_fill_dir_t fill, off_t offset, struct fuse_file_info *fi,
                       enum fuse_readdir_flags flags)
@@ -261,13 +253,9 @@ static int fs_open(const char *path, struct fuse_file_info *fi) { return opened(
 static int fs_fsyncdir(const char *path, int datasync, struct fuse_file_info *fi)
 {
     (void)path, (void)datasync;
-    char link[64], full[PATH_MAX];
+    char link[64], full[PATH_MAX] = {0};
     snprintf(link, sizeof link, "/proc/self/fd/%d", (int)fi->fh);
-    const ssize_t n = readlink(link, full, sizeof full - 1);
-    if (n <= 0)
-        return -EIO;
-    full[n] = '\0';
-    const long kept = keep_folder(full);
+    const long kept = readlink(link, full, sizeof full - 1) > 0 ? keep_folder(full) : -EIO;
     return kept < 0 ? (int)kept : 0;
 }
 
