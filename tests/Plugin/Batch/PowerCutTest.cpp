@@ -3,51 +3,43 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "Plugin/Batch/SyncedOnlyMount.h"
-#include "Plugin/Shell/AppFolderTest.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using kesto_test::ReadText;
-using kesto_test::SyncedOnlyMount;
 
-// A live folder for a host run, mounted through the synced-only file system.
-class PowerCutRun : public ::testing::Test {
+class PowerCutRun : public kesto_test::AppFolderTest {
 protected:
+    PowerCutRun() : AppFolderTest("power-cut") {}
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = fs::path(KESTO_BINARY_DIR) / "test-tmp" / "power-cut" / info->name();
-        ::umount2((root / "mnt").c_str(), MNT_DETACH);   // left by a run that crashed
-        fs::remove_all(root);
-        for (const char* folder : {"live/app/XTensions", "live/app/Batch", "mnt", "cut"})
-            fs::create_directories(root / folder);
-        live = root / "live";
-        mnt = root / "mnt";
+        AppFolderTest::SetUp();
+        disk = std::make_unique<kesto_test::SyncedOnlyMount>(app);
+        live = disk->live;
+        mnt = disk->mnt;
+        fs::create_directories(live / "app/XTensions");
+        fs::create_directories(live / "app/Batch");
     }
 
-    // Runs xthost on the script in the mounted app folder, and cuts the power once it has ended,
-    // or once it has stopped itself at a "stop-at" point of the script (it is killed there).
-    // False when no synced-only file system can be mounted here.
+    // Runs xthost on the script in the mounted app folder and cuts the power once it has ended or
+    // stopped at a "stop-at" point (killed there). False when nothing can be mounted here.
     bool RunThenCut(const std::string& script)
     {
         std::ofstream(live / "app/run.xts") << script;
-        SyncedOnlyMount disk(live, mnt, root / "cut");
-        if (!disk.Mounted())
+        if (!disk->Mount())
             return false;
         const pid_t host = ::fork();
         if (host == 0) {
@@ -65,15 +57,12 @@ protected:
         } else {
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the host run failed";
         }
-        disk.Cut();
+        disk->Cut();
         return true;
     }
 
-    int ExpectKept(const fs::path& path) { return kesto_test::ExpectKeptThroughCut(live, root / "cut", path); }
-
-    fs::path root;
-    fs::path live;
-    fs::path mnt;
+    std::unique_ptr<kesto_test::SyncedOnlyMount> disk;
+    fs::path live, mnt;
     const fs::path examples = fs::path(KESTO_SOURCE_DIR) / "examples";
 };
 
@@ -87,9 +76,8 @@ struct PowerCutCase {
 
 class PowerCutJobTest : public PowerCutRun, public ::testing::WithParamInterface<PowerCutCase> {};
 
-// A job writes its results into folders (and a subfolder it makes there), replacing an earlier
-// one, then archives its status file; the power goes right after. The restarted disk holds the
-// archive and, whole and with its mode, every result that the job's folders held at its end.
+// A job writes its results into folders and a subfolder, replacing an earlier one, and archives its
+// status file; after a power cut the archive and every result are there, whole and with their mode.
 TEST_P(PowerCutJobTest, EveryResultTheJobReportedIsThereWhole)
 {
     const PowerCutCase& c = GetParam();
@@ -114,26 +102,23 @@ TEST_P(PowerCutJobTest, EveryResultTheJobReportedIsThereWhole)
     std::ofstream(live / "app/Batch/batch.ini")
         << "[General]\nMode=" << c.mode << "\nRecursive=True\n[Path]\nSource=" << (mnt / c.source).string() << "\n"
         << paths << "[Status]\nActive=True\n";
-    if (!RunThenCut("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n"))
-        GTEST_SKIP() << "no synced-only file system can be mounted here (libfuse3, /dev/fuse and root are needed)";
+    SKIP_UNLESS_MOUNTED(RunThenCut("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n"));
 
     // The job reported its end: its status file is gone and its archive written.
     ASSERT_FALSE(fs::exists(live / "app/Batch/batch.ini")) << ReadText(live / "app/KestoLogfile.txt");
-    int results = ExpectKept("app/Batch/batch.ini_20061205083007");
+    int results = disk->ExpectKept("app/Batch/batch.ini_20061205083007");
     for (const auto& [key, folder] : c.results)
-        results += ExpectKept(folder);
+        results += disk->ExpectKept(folder);
     EXPECT_GE(results, 3) << ReadText(live / "app/KestoLogfile.txt");
 }
 
-// The menu's export says "Export done" only once its exchange file is on the disk: the power
-// goes while that dialog is shown.
+// The menu's export says "Export done" only once its exchange file is on the disk.
 TEST_F(PowerCutRun, TheMenuExportsResultIsThereWholeOnceItSaysDone)
 {
     fs::copy(examples / "app", live / "app", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     fs::copy_file(examples / "documents/export.qxp", live / "app/export.qxp");
-    if (!RunThenCut("stop-at XCF5/2\n" + ReadText(examples / "app/scripts/export.xts")))
-        GTEST_SKIP() << "no synced-only file system can be mounted here (libfuse3, /dev/fuse and root are needed)";
-    ExpectKept("app/export.dwq");
+    SKIP_UNLESS_MOUNTED(RunThenCut("stop-at XCF5/2\n" + ReadText(examples / "app/scripts/export.xts")));
+    disk->ExpectKept("app/export.dwq");
 }
 
 INSTANTIATE_TEST_SUITE_P(
