@@ -27,6 +27,7 @@
 #include "Plugin/Shell/AppFolderTest.h"
 #include "platform/fs/TempFiles.h"
 #include "platform/storage/CompoundFile.h"
+#include "tests/platform/fs/Accounts.h"
 
 namespace {
 
@@ -1077,8 +1078,7 @@ TEST_F(ReplaceTest, AReplacedFileKeepsItsOwnerAndGroupAndNoSetuidOrSetgid)
 // with its reason, and kept as it was.
 TEST_F(ReplaceTest, AFileThatTheRunMayNotWriteIsWriteProtectedForIt)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to run the host as another user";
+    KESTO_SKIP_UNLESS_ROOT();
     Earlier(EarlierExchangeFile(), app / "out/report.dwq");
     fs::permissions(app / "out/report.dwq", static_cast<fs::perms>(0644));
     const std::string before = ReadText(app / "out/report.dwq");
@@ -1399,8 +1399,7 @@ INSTANTIATE_TEST_SUITE_P(
 // name without hard links): the next host, of another account, takes it over and runs the job.
 TEST_F(StatusFileRunTest, AClaimLeftByAHostOfAnotherAccountIsTakenOver)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to run the host as another user";
+    KESTO_SKIP_UNLESS_ROOT();
     const struct {
         const char* claim;
         const char* faults;
