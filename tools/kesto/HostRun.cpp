@@ -216,6 +216,19 @@ bool HostRunner::Run(const HostJob& job, HostResult& result, std::string& error)
         if (ReadStatusCounts(progressFile, count, total))
             progress.Show(count, total);
     };
+    // A job that is over has left its status file as an archive, with its last counts.
+    const auto lastTick = [&] {
+        std::string archive;
+        const std::string prefix = fs::path(progressFile).filename().string() + "_";
+        std::error_code ignored;
+        for (fs::directory_iterator it(fs::path(progressFile).parent_path(), ignored), end; !ignored && it != end;
+             it.increment(ignored))
+            if (it->path().filename().string().rfind(prefix, 0) == 0)
+                archive = std::max(archive, it->path().string());
+        long count = 0, total = 0;
+        if (ReadStatusCounts(progressFile, count, total) || ReadStatusCounts(archive, count, total))
+            progress.Show(count, total);
+    };
     fs::create_directories(m_app + "/Temp", ec);
 
     int out[2], err[2];
@@ -296,6 +309,8 @@ bool HostRunner::Run(const HostJob& job, HostResult& result, std::string& error)
     g_child = 0;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.signal = g_stop;
+    if (!progressFile.empty())
+        lastTick();
     progress.End();
 
     result.generalLog = ReadAll(run + "/KestoLogfile.txt");

@@ -117,8 +117,10 @@ int UsageError(const Arguments& args, const std::string& text)
 // Parses the arguments; answers -1 to go on, else the exit status.
 int Parse(int argc, char** argv, Arguments& args)
 {
-    if (argc < 2)
+    if (argc < 2) {
+        std::fprintf(stderr, "kesto: which command?\n");
         return MainUsage(stderr), kUsage;
+    }
     const std::string first = argv[1];
     if (first == "-h" || first == "--help" || first == "help")
         return MainUsage(stdout), kDone;
