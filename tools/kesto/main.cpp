@@ -314,7 +314,8 @@ void RunMenuJob(HostRunner& runner, Report& report, const MenuJob& job)
     }
 }
 
-// A batch job in the run's own status file: the folder runs and the PDFs.
+// A batch job in the run's own status file: the folder runs, with their progress, and the PDFs
+// of single documents.
 HostJob BatchJob(bool import, bool recursive, const std::string& source, const std::string& target,
                  const std::string& pdfDir)
 {
@@ -329,7 +330,9 @@ HostJob BatchJob(bool import, bool recursive, const std::string& source, const s
     if (!pdfDir.empty())
         text += "PdfDir=" + pdfDir + "\n";
     job.files = {{"job.ini", text}};
-    job.progressFile = "@RUN@/job.ini";
+    std::error_code ec;
+    if (fs::is_directory(source, ec))
+        job.progressFile = "@RUN@/job.ini";
     return job;
 }
 
