@@ -146,7 +146,13 @@ HostRunner::HostRunner(Installation installation, std::string app, std::string c
     char stamp[32];
     const std::time_t now = std::time(nullptr);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
-    m_logPath = m_app + "/logs/" + stamp + "-" + command + "-" + std::to_string(::getpid()) + ".log";
+    // An application folder the user may not write (an installed one, say) keeps the settings;
+    // the logs and the host's temporary folder then go to the temporary folder.
+    const char* temp = std::getenv("TMPDIR");
+    m_writable = ::access(m_app.c_str(), W_OK) == 0;
+    m_logFolder = m_writable ? m_app + "/logs" : std::string(temp && *temp ? temp : "/tmp");
+    m_logPath = m_logFolder + "/" + (m_writable ? "" : "kesto-") + stamp + "-" + command + "-" +
+                std::to_string(::getpid()) + ".log";
 }
 
 HostRunner::~HostRunner()
@@ -154,7 +160,7 @@ HostRunner::~HostRunner()
     // The oldest logs go; their names begin with their time.
     std::error_code ec;
     std::vector<fs::path> logs;
-    for (fs::directory_iterator it(m_app + "/logs", ec), end; !ec && it != end; it.increment(ec))
+    for (fs::directory_iterator it(m_app + "/logs", ec), end; m_writable && !ec && it != end; it.increment(ec))
         if (it->path().extension() == ".log")
             logs.push_back(it->path());
     std::sort(logs.begin(), logs.end());
@@ -229,7 +235,8 @@ bool HostRunner::Run(const HostJob& job, HostResult& result, std::string& error)
         if (ReadStatusCounts(progressFile, count, total) || ReadStatusCounts(archive, count, total))
             progress.Show(count, total);
     };
-    fs::create_directories(m_app + "/Temp", ec);
+    const std::string hostTemp = m_writable ? m_app + "/Temp" : run + "/Temp";
+    fs::create_directories(hostTemp, ec);
 
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
@@ -238,7 +245,7 @@ bool HostRunner::Run(const HostJob& job, HostResult& result, std::string& error)
     }
     const std::vector<std::string> args = {m_installation.xthost, "--app",    run,
                                            "--module",            m_installation.module,
-                                           "--temp",              m_app + "/Temp",
+                                           "--temp",              hostTemp,
                                            "--script",            run + "/run.xts",
                                            "--auto"};
     const pid_t child = ::fork();
@@ -314,7 +321,7 @@ bool HostRunner::Run(const HostJob& job, HostResult& result, std::string& error)
     progress.End();
 
     result.generalLog = ReadAll(run + "/KestoLogfile.txt");
-    fs::create_directories(m_app + "/logs", ec);
+    fs::create_directories(m_logFolder, ec);
     std::ofstream(m_logPath, std::ios::binary | std::ios::app) << result.generalLog;
     return true;
 }

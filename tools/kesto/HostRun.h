@@ -70,6 +70,8 @@ public:
 private:
     Installation m_installation;
     std::string m_app;
+    bool m_writable = true;
+    std::string m_logFolder;
     std::string m_logPath;
     bool m_verbose;
 };

@@ -395,7 +395,8 @@ int Export(const Arguments& args, HostRunner& runner)
         const std::string pdfDir = Absolute(v.at("--pdf"));
         for (const std::string& operand : args.operands) {
             HostResult result;
-            if (IsFile(Absolute(operand)) && RunHost(runner, BatchJob(false, false, Absolute(operand), "", pdfDir), result)) {
+            if (IsFile(Absolute(operand)) && (operand + pdfDir).find('\n') == std::string::npos &&
+                RunHost(runner, BatchJob(false, false, Absolute(operand), "", pdfDir), result)) {
                 report.Note(result);
                 ReportRun(report, result.generalLog);
             }
@@ -433,6 +434,10 @@ int Pdf(const Arguments& args, HostRunner& runner)
         const std::string doc = Absolute(operand);
         if (!IsFile(doc)) {
             report.Failed(doc, "no PDF", "no such file");
+            continue;
+        }
+        if ((doc + outDir).find('\n') != std::string::npos) {
+            report.Failed(doc, "no PDF", "the host takes no path with a line break");
             continue;
         }
         HostResult result;
