@@ -1,6 +1,6 @@
 // kesto-client against a real server: xthost runs Kesto.so in server mode on a free port, as
 // a user starts it, and the client is run as a user runs it. Results are read back with tools
-// nobody here wrote (pdfinfo, olefile).
+// nobody here wrote (pdfinfo, pdftotext, olefile).
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -186,6 +186,16 @@ TEST_F(KestoClientTest, AsksConvertsInBothTransferModesAndHalts)
     run = Client(At(server) + "--password-file " + Quoted(root / "password") + " export pdf " + Quoted(source) + " beside");
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(kesto_test::PdfInfoField((root / "shared" / "beside.pdf").string(), "Pages"), "1");
+
+    // The server's PDF of the document with a story in each script gives each back as text.
+    fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples" / "documents" / "scripts.qxp", root / "shared" / "scripts.qxp");
+    run = Client(At(server) + "export pdf " + Quoted(root / "shared" / "scripts.qxp") + " scripts --socket --out " +
+                 Quoted(root / "out"));
+    EXPECT_EQ(run.status, 0) << run.out;
+    const std::string text = kesto_test::ShellOutput("pdftotext -enc UTF-8 " + Quoted(root / "out" / "scripts.pdf") + " -");
+    for (const char* sample : {"日本語の文章", "繁體中文", "简体中文", "한국어 문장", "مرحبا", "עולם", "Привет", "ภาษาไทย",
+                               "नमस्ते", "𠮷𠮷"})
+        EXPECT_NE(text.find(sample), std::string::npos) << sample << "\n" << text;
 
     // A conversion the server cannot make: named, with status 1, in either mode; the server
     // goes on serving.
