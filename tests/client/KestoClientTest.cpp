@@ -105,16 +105,20 @@ public:
 
     ~ServerProcess() { Stop(); }
 
-    std::string Transcript() const
-    {
-        std::ifstream in(m_app / "transcript.txt");
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    std::string Transcript() const { return Read("transcript.txt"); }
+    // What the host wrote to its standard error stream (and output).
+    std::string Errors() const { return Read("stderr.txt"); }
 
     uint16_t port = 0;
     bool up = false;
 
 private:
+    std::string Read(const char* name) const
+    {
+        std::ifstream in(m_app / name);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
     void Stop()
     {
         if (m_pid > 0) {
@@ -214,6 +218,10 @@ TEST_F(KestoClientTest, AsksConvertsInBothTransferModesAndHalts)
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out, "server 127.0.0.1:" + std::to_string(server.port) + ": halted\n");
     EXPECT_EQ(server.Wait(), 0) << server.Transcript();
+    // The jobs' allocation reports went to the server log, none to the terminal.
+    EXPECT_NE(server.Errors().find("Command 'haltServer' done"), std::string::npos);
+    for (const char* report : {"Memory allocated", "completely deallocated", "still allocated"})
+        EXPECT_EQ(server.Errors().find(report), std::string::npos) << report;
     run = Client(At(server) + "status");
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_NE(run.out.find("cannot reach the server at 127.0.0.1:" + std::to_string(server.port)), std::string::npos)
