@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -89,7 +90,8 @@ inline std::string Deflate(const std::string& data, int level) {
     return out;
 }
 
-inline std::optional<std::string> Inflate(const std::string& data) {
+// The inflated stream; nullopt when it is damaged, cut short or inflates beyond `limit` bytes.
+inline std::optional<std::string> Inflate(const std::string& data, size_t limit = SIZE_MAX) {
     z_stream zs{};
     if (inflateInit(&zs) != Z_OK)
         return std::nullopt;
@@ -103,6 +105,10 @@ inline std::optional<std::string> Inflate(const std::string& data) {
         zs.avail_out = sizeof buf;
         rc = inflate(&zs, Z_NO_FLUSH);
         out.append(buf, sizeof buf - zs.avail_out);
+        if (out.size() > limit) {
+            inflateEnd(&zs);
+            return std::nullopt;
+        }
     } while (rc == Z_OK);
     inflateEnd(&zs);
     if (rc != Z_STREAM_END)
@@ -120,8 +126,9 @@ inline std::optional<std::string> PayloadOf(const Block& b) {
     return std::string(b.begin() + 3, b.begin() + 3 + static_cast<long>(n));
 }
 
-// The file a sequence of blocks carries, inflated when any block is flagged 8.
-inline std::optional<std::string> DecodeBlocks(const std::vector<Block>& blocks) {
+// The file a sequence of blocks carries, inflated when any block is flagged 8; nullopt for an
+// invalid block or a file of more than `limit` bytes.
+inline std::optional<std::string> DecodeBlocks(const std::vector<Block>& blocks, size_t limit = SIZE_MAX) {
     std::string stream;
     bool deflated = false;
     for (const Block& b : blocks) {
@@ -131,7 +138,11 @@ inline std::optional<std::string> DecodeBlocks(const std::vector<Block>& blocks)
         deflated = deflated || (b[0] & 8);
         stream += *p;
     }
-    return deflated ? Inflate(stream) : std::optional<std::string>(stream);
+    if (deflated)
+        return Inflate(stream, limit);
+    if (stream.size() > limit)
+        return std::nullopt;
+    return stream;
 }
 
 class Client {
@@ -228,10 +239,13 @@ public:
         return true;
     }
 
-    // Blocks up to and including the first one flagged last.
-    std::optional<std::vector<Block>> ReadBlocks() {
+    // Blocks up to and including the first one flagged last; nullopt when they would carry more
+    // than `maxPayload` bytes.
+    std::optional<std::vector<Block>> ReadBlocks(size_t maxPayload = SIZE_MAX) {
         std::vector<Block> blocks;
         for (;;) {
+            if (blocks.size() * kFull > maxPayload)
+                return std::nullopt;
             Block b(kBlock);
             if (!ReadExact(b.data(), b.size()))
                 return std::nullopt;
