@@ -89,7 +89,9 @@ void LogMessage(const std::string& location, const std::string& text, int32_t pr
 void LogToFile(const std::string& location, const std::string& text, int32_t priority)
 {
     const bool passes = PassesServerLog(priority);
-    if (ServerLog) {
+    // A server log that was closed (released at shutdown) or failed takes nothing: the line
+    // goes to the general log instead.
+    if (ServerLog && ServerLog->GetStream().is_open() && ServerLog->GetStream().good()) {
         if (passes)
             LogFile::WriteLine(*ServerLog, location, text);
         return;

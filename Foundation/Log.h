@@ -43,8 +43,8 @@ constexpr const char* kGeneralLogFileName = "KestoLogfile.txt";
 void LogMessage(const std::string& location, const std::string& text, int32_t priority);
 
 // The same line for the record only, never on the standard error stream: into the server log
-// as LogMessage writes it there when one is open, otherwise the location, ":\n" and the text
-// into the general log.
+// as LogMessage writes it there while one is open and writable, otherwise the location, ":\n"
+// and the text into the general log.
 void LogToFile(const std::string& location, const std::string& text, int32_t priority);
 
 // Puts the server log's minimum priority back to 7 and unlatches it (module load).
