@@ -79,8 +79,12 @@ int MakeFolder(const std::string& path)
 {
     if (int fault = InjectedFault(Operation::MakeFolder, path))
         return fault;
+    // A folder named with a trailing separator is made all the same.
+    std::string folder = NativePath(path);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
     Place place;
-    int error = OpenPlace(path, place);
+    int error = OpenPlace(folder, place);
     if (error == 0)
         error = ResultOf(::mkdirat(place.folder.Get(), place.name.empty() ? "." : place.name.c_str(), 0777));
     // The new folder is a name in its parent: durable, with the names made in it, before the
