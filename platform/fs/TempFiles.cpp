@@ -420,6 +420,9 @@ int ReadyTempAt(int fd, const Place* old, bool durable)
         std::string why;
         if (const int error = ReadAttributes(*old, attributes, why))
             return error;
+        // A folder's default access list gave the new file one of its own: the old file's, or none.
+        if (::fremovexattr(fd, "system.posix_acl_access") != 0 && errno != ENODATA && errno != ENOTSUP)
+            return errno;
         for (const Attribute& attribute : attributes)
             if (::fsetxattr(fd, attribute.name.c_str(), attribute.value.data(), attribute.value.size(), 0) != 0)
                 return errno;

@@ -255,18 +255,23 @@ TEST_F(SharedFolderRunTest, FolderLinksPlantedAboveTheFilesOfARunAreNeverFollowe
 
 // A member replaces a target whose access list keeps one account out and lets another in: the
 // new file has the same list, as getfacl reads it, and the same user attribute, so the account
-// kept out still cannot read the result and the one let in still can. A target with an attribute
-// that the member may not set is write-protected, with the reason, and keeps its content.
+// kept out still cannot read the result and the one let in still can. A target without a list,
+// in a folder whose default list would let that account in, stays without one. A target with an
+// attribute that the member may not set is write-protected, with the reason, and keeps its content.
 TEST_F(SharedFolderRunTest, AReplacedFileKeepsItsAccessListAndAttributes)
 {
-    const fs::path listed = app / "out/report.dwq", labelled = app / "out/a.b.dwq";
+    const fs::path listed = app / "out/report.dwq", labelled = app / "out/a.b.dwq", plain = app / "out/News/front.dwq";
+    fs::create_directories(plain.parent_path());
     fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/batch/earlier-run/report.dwq", listed);
     fs::copy_file(listed, labelled);
+    fs::copy_file(listed, plain);
     GiveAll(kRunner, kTeam);
     Own(listed, kRunner, kTeam, 0640);
+    Own(plain, kRunner, kTeam, 0640);
     const std::string acl = "getfacl -cn " + listed.string();
-    if (std::system(("setfacl -m u:" + std::to_string(kColleague) + ":---,u:" + std::to_string(kOutsider) + ":rw- " +
-                     listed.string() + " 2>/dev/null")
+    const std::string outsider = "u:" + std::to_string(kOutsider) + ":rw-";
+    if (std::system(("setfacl -m u:" + std::to_string(kColleague) + ":---," + outsider + " " + listed.string() +
+                     " 2>/dev/null && setfacl -d -m " + outsider + " " + plain.parent_path().string())
                         .c_str()) != 0)
         GTEST_SKIP() << "the test folder's file system keeps no access lists";
     ASSERT_EQ(::setxattr(listed.c_str(), "user.kesto.desk", "4", 1, 0), 0);
@@ -285,6 +290,10 @@ TEST_F(SharedFolderRunTest, AReplacedFileKeepsItsAccessListAndAttributes)
     const auto head = [&](const Account& as) { return AsAccount(as, [&] { return ReadText(listed).substr(0, 8); }); };
     EXPECT_EQ(head({kColleague, {kColleague, kTeam}}), "") << "the account the list keeps out reads the result";
     EXPECT_EQ(head({kOutsider, {}}), kMagic) << "the account the list lets in lost it";
+    EXPECT_NE(ReadText(plain), ReadText(listed.parent_path() / "a.b.dwq")) << "not replaced: " << Log();
+    EXPECT_EQ(kesto_test::ShellOutput("getfacl -cn " + plain.string()).find("user:" + std::to_string(kOutsider)),
+              std::string::npos)
+        << "the folder's default list let an account into a file that had no list";
     EXPECT_EQ(ReadText(labelled), before);
     EXPECT_NE(Log().find("Write-protected target \"" + labelled.string() +
                          "\": its extended attribute \"security.kesto\" is one this user may not set"),
