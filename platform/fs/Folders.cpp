@@ -196,6 +196,8 @@ int ResolvePlace(const std::string& path, Place& place, std::string* why)
 int OpenUnderRule(const std::string& path, int flags, int& fd, std::string* why, mode_t mode)
 {
     fd = -1;
+    if (path.empty())
+        return ENOENT;
     Place place;
     if (const int error = ResolvePlace(path, place, why))
         return error;
