@@ -10,6 +10,7 @@
 
 #include "Foundation/Log.h"
 #include "Foundation/Settings.h"
+#include "platform/fs/Folders.h"
 #include "platform/fs/NativeFS.h"
 #include "platform/fs/TempFiles.h"
 #include "Plugin/Batch/BatchRequest.h"
@@ -117,6 +118,17 @@ bool IsArchiveName(const std::string& name, const std::string& stem)
     if (rest.find_first_not_of("0123456789") == 14 && rest[14] == '-' && rest.size() > 15)
         return rest.find_first_not_of("0123456789", 15) == std::string::npos;
     return rest.size() == 14 && rest.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// A status file below a link that another user may have planted is never read (its job would be
+// the planter's): the general log says why, once for as long as the reason stays.
+void LogLinkRefusal(const std::string& path)
+{
+    static std::string said;
+    const std::string why = platform::fs::LinkRefusal(path);
+    if (!why.empty() && why != said)
+        GeneralLogStream() << "\nThe batch status file \"" << path << "\" is not read: " << why << std::endl;
+    said = why;
 }
 
 } // namespace
@@ -241,6 +253,7 @@ bool BatchStatusFile::ReadFrom(const std::string& path)
         }
     } else {
         CDataFile::Report(1, "[CDataFile::Load] Unable to open file. Does it exist?");
+        LogLinkRefusal(path);
     }
     if (!held)
         ReleaseClaim();

@@ -607,6 +607,11 @@ void Export(ExportRun& run)
         ShowFailed();
         return;
     }
+    // A new result shows no more of the document than the document itself does.
+    std::string sourcePath;
+    if (CurDocAPI::IsUntitled() || FileSpecToPath(sourcePath, run.source, false) != 0)
+        sourcePath.clear();
+    const platform::fs::NewFilesFrom fromSource(sourcePath);
     LogBanner(run.output.Starting());
     if (!SaveChangedSource(run) || !ChooseTarget(run))
         return;

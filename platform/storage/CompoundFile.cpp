@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/fs/Folders.h"
 #include "platform/fs/TempFiles.h"
 
 namespace cfb {
@@ -230,8 +231,9 @@ HRESULT openFailure(int e, const std::string& path) {
 
 // Opens an existing regular file for reading and locks it.
 HRESULT openExisting(const std::string& path, bool exclusive, int& fd, uint64_t& size) {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return openFailure(errno, path);
+    // Through no link that another user may have put on the way (platform/fs/Folders.h).
+    if (const int error = platform::fs::OpenUnderRule(path, O_RDONLY | O_NONBLOCK, fd))
+        return openFailure(error, path);
     struct stat st;
     HRESULT hr = S_OK;
     if (::fstat(fd, &st) != 0)
