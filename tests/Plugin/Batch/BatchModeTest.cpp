@@ -1459,3 +1459,42 @@ TEST_F(StatusFileRunTest, AJobSupersededWhileItIsActivatedIsArchivedAsSuch)
 }
 
 } // namespace
+
+namespace {
+
+// The disk refuses every sync of a folder (the fault plan answers each with an input/output
+// error): no run reports done what a power cut may take. The menu's export and import end
+// failed, and a batch job's archive says why; each names the folder and the reason in the log.
+TEST_F(StatusFileRunTest, EveryFolderSyncFailingFailsEveryReport)
+{
+    fs::copy_file(app / "in/report.qxp", app / "report.qxp");
+    const std::string unsynced = "may not survive a power cut: Input/output error";
+    ASSERT_TRUE(Run("start\nopen-document report.qxp\nmenu \"Export current document\"\nsave * default\n"
+                    "dialog 101\n  press 1\nquit\n"))
+        << Transcript();
+    const struct {
+        const char* name;
+        const char* script;
+    } menus[] = {
+        {"export", "start\nopen-document report.qxp\nmenu \"Export current document\"\nsave * again.dwq\n"
+                   "dialog 112\n  press 1\nquit\n"},
+        {"import", "start\nmenu \"Import Verbant file\"\nopen * report.dwq\nsave * imported.qxp\n"
+                   "dialog 104\n  press 1\nquit\n"},
+    };
+    for (const auto& menu : menus) {
+        fs::remove(app / "KestoLogfile.txt");
+        EXPECT_TRUE(Run(std::string("fail fsync.folder with 5\n") + menu.script)) << menu.name << Transcript();
+        EXPECT_NE(Log().find("The names written in \"" + app.string() + "/\" " + unsynced), std::string::npos)
+            << menu.name << Log();
+    }
+
+    fs::remove(app / "KestoLogfile.txt");
+    WriteJob("Export", app / "in", app / "out");
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nfail fsync.folder with 5\nstart\nidle 3\nquit\n")) << Transcript();
+    EXPECT_NE(Archive().find("Error=the names written in \""), std::string::npos) << Archive();
+    EXPECT_NE(Archive().find(unsynced), std::string::npos) << Archive();
+    EXPECT_NE(Log().find("Export failed for folder: "), std::string::npos) << Log();
+    EXPECT_FALSE(fs::exists(BatchFile()));
+}
+
+} // namespace
