@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/TempFiles.h"
 #include "platform/host/Utf8.h"
 
 namespace {
@@ -284,6 +285,12 @@ bool CDataFile::Save()
         return false;
     }
     m_dirty = false;
+    // No run reports a data file's save (the settings the dialogs change): its new name is on
+    // the disk at once, or the save failed.
+    if (platform::fs::SyncFolderOf(m_fileName) != 0) {
+        Report(3, "[CDataFile::Save] The saved file may not survive a power cut.");
+        return false;
+    }
     return true;
 }
 
