@@ -1628,3 +1628,26 @@ TEST_F(ControllersFileTest, AClaimThatNamesNoProcessIsTakenOverOrLeftAloneWithou
 }
 
 } // namespace
+
+namespace {
+
+// A colleague's exchange file that the host's account may write but not read (0602, 0662) is
+// replaced by the export, which never needs to read it.
+TEST_F(ControllersFileTest, AnExchangeFileTheHostMayWriteButNotReadIsReplaced)
+{
+    KESTO_SKIP_UNLESS_ROOT();
+    fs::copy_file(app / "in/report.qxp", app / "report.qxp");
+    GiveAppTo(kHost);
+    for (const mode_t mode : {0602, 0662}) {
+        std::ofstream(app / "report.dwq") << "the colleague's exchange file";
+        kesto_test::Own(app / "report.dwq", kController, kController, mode);
+        StoppedHost host;
+        const int status = StartUntilStopped("start\nopen-document report.qxp\nmenu \"Export current document\"\n"
+                                             "save * default\ndialog 101\n  press 1\nquit\n",
+                                             host, kHost);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << std::oct << mode << "\n" << Log();
+        EXPECT_EQ(ReadText(app / "report.dwq").rfind("\xD0\xCF\x11\xE0", 0), 0u) << std::oct << mode;
+    }
+}
+
+} // namespace
