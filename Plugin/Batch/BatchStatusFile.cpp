@@ -706,12 +706,6 @@ bool BatchStatusFile::SetCount(int32_t count, bool autoCreate, bool save)
 {
     char text[16];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(count));
-    // The results a Count takes in are on the disk before it is: the folders are synced in name
-    // order, and the status file's own may come before theirs. Without them the Count waits.
-    if (save && !SyncWrittenNames()) {
-        SetValue(kBatchCount, text, autoCreate, false);
-        return false;
-    }
     return SetValue(kBatchCount, text, autoCreate, save);
 }
 
