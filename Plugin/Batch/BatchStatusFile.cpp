@@ -6,6 +6,8 @@
 #include <ostream>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Foundation/Log.h"
@@ -466,9 +468,21 @@ bool BatchStatusFile::MayNotRewrite()
     // the host may not write it: the job runs without rewriting it.
     if (m_protected)
         return true;
-    const std::string refusal = platform::fs::ReplaceRefusal(m_path);
-    if (refusal.empty())
+    const std::string native = platform::fs::NativePath(m_path);
+    struct stat file {};
+    if (::stat(native.c_str(), &file) != 0 ||
+        ((file.st_mode & 0222) != 0 && ::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) == 0))
         return false;
+    // Its removal at the job's end, which tells the controller that the job is over, needs the
+    // folder's leave: a sticky folder gives it only to the owners of the file and of the folder.
+    // Without it the job would run again at every idle call: it does not start at all.
+    const std::size_t slash = native.rfind('/');
+    struct stat folder {};
+    const uid_t self = ::geteuid();
+    if (::stat(slash == std::string::npos ? "." : native.substr(0, slash + 1).c_str(), &folder) != 0 ||
+        (self != 0 && (folder.st_mode & S_ISVTX) != 0 && file.st_uid != self && folder.st_uid != self))
+        return false;
+    const std::string refusal = platform::fs::ReplaceRefusal(m_path);
     m_protected = true;
     GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" is not rewritten by this host (" << refusal
                        << "): its job runs without it, the job's progress goes to its archive only, and the file is "
