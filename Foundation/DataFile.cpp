@@ -14,6 +14,7 @@
 
 #include "platform/fs/Folders.h"
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/TempFiles.h"
 #include "platform/host/Utf8.h"
 
 namespace {
@@ -305,6 +306,12 @@ bool CDataFile::Save()
         return false;
     }
     m_dirty = false;
+    // No run reports a data file's save (the settings the dialogs change): its new name is on
+    // the disk at once, or the save failed.
+    if (platform::fs::SyncFolderOf(m_fileName) != 0) {
+        Report(3, "[CDataFile::Save] The saved file may not survive a power cut.");
+        return false;
+    }
     return true;
 }
 

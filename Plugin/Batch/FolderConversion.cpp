@@ -274,13 +274,16 @@ std::string RefusedTarget(const std::string& file, const std::string& target,
 template <class Run>
 void RunFolderEntry(const HostFileSpec& source, const char* failure, Run run)
 {
+    bool failed = false;
     try {
         run();
     } catch (...) {
-        ShowMessageBox(kAlertResource, failure, PathOfSpec(source), "", "", false, false, false);
+        failed = true;
     }
-    // What the run wrote is on the disk before it says so (and before a batch job's archive).
-    SyncWrittenNames();
+    // What the run wrote is on the disk before it says so (and before a batch job's archive); a
+    // run whose results the disk may lose failed, and the general log names the folder and why.
+    if (!SyncWrittenNames() || failed)
+        ShowMessageBox(kAlertResource, failure, PathOfSpec(source), "", "", false, false, false);
     if (ShowFinishedNotice) {
         // Shown at the end of a folder command; a batch or server run only logs it, since
         // nobody is there to close it.

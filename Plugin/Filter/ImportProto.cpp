@@ -468,9 +468,10 @@ void Import(ImportRun& run, XTVoidRec* rec)
     LogLine("... finished.");
     LogLine(HostTimeStamp(false, true, true));
     LogLine(StarLine());
-    // An unattended import is reported by its folder run, batch job or server reply.
-    if (!Unattended())
-        SyncWrittenNames();
+    // An unattended import is reported by its folder run, batch job or server reply. A result
+    // the disk may lose is no import done; the general log names the folder and why.
+    if (!Unattended() && !SyncWrittenNames())
+        done = false;
     ShowResult(done ? DialogKind::ImportDone : DialogKind::ImportFailed);
 }
 

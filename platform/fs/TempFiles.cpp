@@ -1,5 +1,6 @@
 #include "platform/fs/TempFiles.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -9,7 +10,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <vector>
 
 #include <fcntl.h>
@@ -346,11 +346,21 @@ int SyncFolderOf(const std::string& path)
 
 namespace {
 
-// The folders whose names wait for a sync before the next report: one set per process (per
-// loaded copy of this code; the module and the host each have their own).
+// The folders whose names wait for a sync before the next report, in the order of their last
+// change: one list per process (per loaded copy of this code; the module and the host each have
+// their own). A folder is synced no earlier than those changed before it, so a name that reports
+// others (a status file's count of the results) is never on the disk before them.
 struct PendingFolders {
     std::mutex lock;
-    std::set<std::string> folders;
+    std::vector<std::string> folders;
+
+    void Note(const std::string& folder)
+    {
+        const auto at = std::find(folders.begin(), folders.end(), folder);
+        if (at != folders.end())
+            folders.erase(at);
+        folders.push_back(folder);
+    }
 };
 
 PendingFolders& Pending()
@@ -369,32 +379,31 @@ void DeferFolderSync(const std::string& path)
     const std::string folder = FolderPart(native);
     PendingFolders& pending = Pending();
     const std::lock_guard<std::mutex> hold(pending.lock);
-    pending.folders.insert(folder.empty() ? "./" : folder);
+    pending.Note(folder.empty() ? "./" : folder);
 }
 
 int SyncPendingFolders(std::string* failed)
 {
     PendingFolders& pending = Pending();
-    std::set<std::string> folders;
+    std::vector<std::string> folders;
     {
         const std::lock_guard<std::mutex> hold(pending.lock);
         folders.swap(pending.folders);
     }
-    int first = 0;
-    for (const std::string& folder : folders) {
+    for (std::size_t next = 0; next < folders.size(); ++next) {
         // A folder removed since holds no name to keep.
-        const int error = SyncFolderOf(folder);
+        const int error = SyncFolderOf(folders[next]);
         if (error == 0 || error == ENOENT)
             continue;
-        if (first == 0) {
-            first = error;
-            if (failed)
-                *failed = folder;
-        }
+        if (failed)
+            *failed = folders[next];
+        // The folders changed after it wait too: they may report what it holds. They go back
+        // before any noted meanwhile, in their order.
         const std::lock_guard<std::mutex> hold(pending.lock);
-        pending.folders.insert(folder);
+        pending.folders.insert(pending.folders.begin(), folders.begin() + static_cast<std::ptrdiff_t>(next), folders.end());
+        return error;
     }
-    return first;
+    return 0;
 }
 
 namespace {

@@ -113,10 +113,11 @@ int SyncFolderOf(const std::string& path);
 // syncs it once, not after each.
 void DeferFolderSync(const std::string& path);
 
-// Syncs each folder noted since the last call, once: a run calls it before it reports what it
+// Syncs each folder noted since the last call, once, in the order of their last change, so that
+// no name is on the disk before those made earlier: a run calls it before it reports what it
 // wrote (a job's end and archive, a folder run's end, "Export done", a server's reply). Answers
-// 0, or the error of the first folder that failed (named in failed, when given); a failed folder
-// is noted again, so that the next report tries it once more.
+// 0, or the error of the first folder that failed (named in failed, when given); that folder and
+// those after it are noted again, unsynced, so that the next report tries them once more.
 int SyncPendingFolders(std::string* failed = nullptr);
 
 // Removes the temporary files of the suffix in the folder that belong to the process's user and

@@ -311,7 +311,17 @@ HRESULT File::create(const std::string& path, bool failIfThere, std::shared_ptr<
     if (::stat(path.c_str(), &st) == 0) {
         if (failIfThere) return STG_E_FILEALREADYEXISTS;
         uint64_t size = 0;
-        if (HRESULT hr = openExisting(path, true, targetFd, size); FAILED(hr)) return hr;
+        if (HRESULT hr = openExisting(path, true, targetFd, size); FAILED(hr)) {
+            // A target the process may write but not read (0602) is replaced without being
+            // read: a descriptor for writing holds the lock as well, and leaves the file as it is.
+            if (hr != STG_E_ACCESSDENIED || !S_ISREG(st.st_mode) ||
+                (targetFd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW)) < 0)
+                return hr;
+            if (HRESULT locked = lockFile(targetFd, true); FAILED(locked)) {
+                ::close(targetFd);
+                return locked;
+            }
+        }
     } else if (errno != ENOENT) {
         return openFailure(errno, path);
     }
