@@ -2,6 +2,8 @@
 
 #include "Container/Xliff/Xliff.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <typeinfo>
@@ -118,8 +120,11 @@ std::u16string FormatKey(const RunData& run, const DWX_StringsMap& strings) {
   return key;
 }
 
-std::u16string FormatDisplay(const RunData& run, const DWX_StringsMap& strings) {
+// What a paired code stands for: the typeface, the style, the size and colour, and whatever else
+// sets its format apart from `main`'s.
+std::u16string FormatDisplay(const RunData& run, const RunData& main, const DWX_StringsMap& strings) {
   const auto texts = AttrTexts(run, strings);
+  const auto mainTexts = AttrTexts(main, strings);
   auto value = [&](const char16_t* name) {
     const auto at = texts.find(name);
     return at == texts.end() ? std::u16string() : at->second;
@@ -134,7 +139,7 @@ std::u16string FormatDisplay(const RunData& run, const DWX_StringsMap& strings) 
     if (value(name) == u"on") add(name);
   if (!value(u"underline").empty()) add(u"underline " + Spaced(value(u"underline")));
   if (!value(u"caps").empty()) add(Spaced(value(u"caps")));
-  if (!value(u"shift").empty()) add(u"shift " + value(u"shift"));
+  if (!value(u"shift").empty() && value(u"shift") != u"0") add(u"shift " + value(u"shift"));
   std::u16string display = value(u"typeface");
   auto part = [&](const std::u16string& text) {
     if (text.empty()) return;
@@ -159,7 +164,16 @@ std::u16string FormatDisplay(const RunData& run, const DWX_StringsMap& strings) 
     part(points + u" pt");
   }
   part(value(u"color_name"));
-  if (run.hasStyleRef) part(u"style " + Ascii(std::to_string(run.styleRef)));
+  static const std::u16string shown[] = {u"typeface", u"bold", u"italic", u"outline", u"shadow", u"strike",
+                                          u"underline", u"caps", u"shift", u"size", u"color_name", u"private",
+                                          u"codepage", u"typeface_codepage"};
+  for (const auto& [name, text] : texts) {
+    if (std::find(std::begin(shown), std::end(shown), name) != std::end(shown)) continue;
+    const auto other = mainTexts.find(name);
+    if (other == mainTexts.end() || other->second != text) part(Spaced(name) + u" " + text);
+  }
+  if (run.hasStyleRef && (!main.hasStyleRef || main.styleRef != run.styleRef))
+    part(u"style " + Ascii(std::to_string(run.styleRef)));
   return display;
 }
 
@@ -302,7 +316,7 @@ void Analyse(ParagraphData& p, const DWX_StringsMap& strings) {
       if (format[i] != open) {
         close(i);
         if (format[i] != main) {
-          p.codes.push_back(Code{true, i, -1, FormatDisplay(run, strings)});
+          p.codes.push_back(Code{true, i, -1, FormatDisplay(run, p.runs[p.mainRun], strings)});
           openCode = p.codes.size();
           openFrom = i;
           open = format[i];
