@@ -237,29 +237,17 @@ class XliffWriter {
   void GroupEnd() { m_out += "  </group>\n"; }
 
   void Unit(dwx_long d, dwx_long s, const ParagraphData& p) {
-    const std::string id = UnitId(d, s, p.index);
-    const std::string name = UnitName(s, p.index);
-    if (V12()) {
-      m_out += "   <trans-unit id=\"" + id + "\" resname=\"" + name + "\" xml:space=\"preserve\">\n    <source>";
+    const bool v12 = V12();
+    m_out += std::string(v12 ? "   <trans-unit id=\"" : "   <unit id=\"") + UnitId(d, s, p.index) + "\" " +
+             (v12 ? "resname" : "name") + "=\"" + UnitName(s, p.index) + "\" xml:space=\"preserve\">\n";
+    if (!v12) m_out += "    <segment>\n";
+    for (const char* element : {"source", "target"}) {
+      if (element[0] == 't' && !m_options.copySource) break;
+      m_out += std::string(v12 ? "    <" : "     <") + element + ">";
       Content(p);
-      m_out += "</source>\n";
-      if (m_options.copySource) {
-        m_out += "    <target>";
-        Content(p);
-        m_out += "</target>\n";
-      }
-      m_out += "   </trans-unit>\n";
-    } else {
-      m_out += "   <unit id=\"" + id + "\" name=\"" + name + "\" xml:space=\"preserve\">\n    <segment>\n     <source>";
-      Content(p);
-      m_out += "</source>\n";
-      if (m_options.copySource) {
-        m_out += "     <target>";
-        Content(p);
-        m_out += "</target>\n";
-      }
-      m_out += "    </segment>\n   </unit>\n";
+      m_out += std::string("</") + element + ">\n";
     }
+    m_out += v12 ? "   </trans-unit>\n" : "    </segment>\n   </unit>\n";
   }
 
   void End() { m_out += "</xliff>\n"; }
@@ -272,21 +260,18 @@ class XliffWriter {
           AppendEscaped(m_out, t.text, false);
           break;
         case Token::Open:
-          m_out += V12() ? "<g id=\"" : "<pc id=\"";
+        case Token::Single: {
+          const bool open = t.type == Token::Open;
+          m_out += open ? (V12() ? "<g id=\"" : "<pc id=\"") : (V12() ? "<x id=\"" : "<ph id=\"");
           AppendEscaped(m_out, t.text, true);
-          m_out += V12() ? "\" equiv-text=\"" : "\" dispStart=\"";
+          m_out += open ? (V12() ? "\" equiv-text=\"" : "\" dispStart=\"")
+                        : (V12() ? "\" clone=\"no\" equiv-text=\"" : "\" canCopy=\"no\" canDelete=\"no\" disp=\"");
           AppendEscaped(m_out, Display(p, t), true);
-          m_out += "\">";
+          m_out += open ? "\">" : "\"/>";
           break;
+        }
         case Token::Close:
           m_out += V12() ? "</g>" : "</pc>";
-          break;
-        case Token::Single:
-          m_out += V12() ? "<x id=\"" : "<ph id=\"";
-          AppendEscaped(m_out, t.text, true);
-          m_out += V12() ? "\" clone=\"no\" equiv-text=\"" : "\" canCopy=\"no\" canDelete=\"no\" disp=\"";
-          AppendEscaped(m_out, Display(p, t), true);
-          m_out += "\"/>";
           break;
       }
     }
