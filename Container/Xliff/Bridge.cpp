@@ -24,6 +24,7 @@
 #include <ostream>
 #include <set>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -81,15 +82,35 @@ std::string CaughtText() {
   }
 }
 
+// What a storage error says about the file at path, which the program reads or writes.
+std::string StorageFault(const std::string& path, const FilterException& e, bool writing) {
+  const std::string code = " (error " + std::to_string(e.Code()) + (e.Text() ? std::string(": ") + e.Text() : "") + ")";
+  switch (e.Code()) {
+    case FE_StorageOldFormat: return path + ": not an exchange file (not a compound file)" + code;
+    case FE_StorageFileNotFound: return path + (writing ? ": cannot be written: its folder is missing" : ": not found") + code;
+    case FE_StorageAccessDenied: return path + ": access denied" + code;
+    case FE_StorageMediumFull: return path + ": the disk is full" + code;
+    default: return path + (writing ? ": cannot be written" : ": the exchange file is damaged") + code;
+  }
+}
+
+OLEStorage OpenStorage(const std::string& path, CD_OpenMode mode) {
+  try {
+    return OLEStorage(path.c_str(), mode);
+  } catch (const FilterException& e) {
+    throw Unusable(StorageFault(path, e, mode != CD_OpenRead));
+  }
+}
+
 // A container opened for reading: its root storage and the root folder of its code file.
 struct InBook {
-  explicit InBook(const std::string& path) : root(path.c_str(), CD_OpenRead) {
-    if (!IsDWX(root)) throw Unusable("not an exchange file (it has no \"VerbantTextAndCode\")");
+  explicit InBook(const std::string& path) : root(OpenStorage(path, CD_OpenRead)) {
+    if (!IsDWX(root)) throw Unusable(path + ": not an exchange file (it has no \"VerbantTextAndCode\")");
     storage.reset(OpenDWX2(root));
     folder = storage->OpenFolder2();
-    if (!folder) throw Unusable("not an exchange file (it holds no code file)");
+    if (!folder) throw Unusable(path + ": not an exchange file (it holds no code file)");
     book = std::make_unique<DWX_Book_In2>(folder);
-    if (!book->Valid()) throw Unusable("the exchange file holds no Book");
+    if (!book->Valid()) throw Unusable(path + ": the exchange file holds no Book");
   }
   ~InBook() {
     book.reset();
@@ -593,6 +614,13 @@ class Merger {
   bool m_identity = true;
 };
 
+// Refuses a target that is the file `input` names: the output would replace what it is made from.
+void CheckNotInput(const std::string& target, const std::string& input) {
+  struct stat a {}, b {};
+  if (::stat(target.c_str(), &a) == 0 && ::stat(input.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+    throw Unusable("will not write " + target + ": it is " + input + ", which the output is made from");
+}
+
 void CheckTarget(const std::string& target) {
   const std::string refusal = platform::fs::ReplaceRefusal(target);
   if (!refusal.empty()) throw Unusable("cannot write " + target + ": " + refusal);
@@ -602,14 +630,14 @@ void CheckTarget(const std::string& target) {
 
 std::string Fingerprint(const std::string& path) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) throw Unusable(path + " cannot be read: " + std::strerror(errno));
+  if (!file) throw Unusable(path + ": cannot be read: " + std::strerror(errno));
   uLong crc = crc32(0L, Z_NULL, 0);
   uLong adler = adler32(0L, Z_NULL, 0);
   uint64_t size = 0;
   std::vector<unsigned char> block(1 << 16);
   for (;;) {
     const size_t n = std::fread(block.data(), 1, block.size(), file.get());
-    if (std::ferror(file.get())) throw Unusable(path + " cannot be read: " + std::strerror(errno));
+    if (std::ferror(file.get())) throw Unusable(path + ": cannot be read: " + std::strerror(errno));
     crc = crc32(crc, block.data(), uInt(n));
     adler = adler32(adler, block.data(), uInt(n));
     size += n;
@@ -620,6 +648,7 @@ std::string Fingerprint(const std::string& path) {
 
 int Extract(const std::string& dwq, const std::string& xlf, const ExtractOptions& options, std::ostream& report) {
   try {
+    CheckNotInput(xlf, dwq);
     CheckTarget(xlf);
     const std::string fingerprint = Fingerprint(dwq);
     InBook in(dwq);
@@ -655,10 +684,14 @@ int Extract(const std::string& dwq, const std::string& xlf, const ExtractOptions
     writer.FileEnd();
     writer.End();
     output.Finish();
-    report << "kesto-xliff: " << units << " units of " << files << " documents extracted to " << xlf << "\n";
+    report << "kesto-xliff: " << units << " units of " << files << (files == 1 ? " document" : " documents")
+           << " extracted to " << xlf << "\n";
     return kAllMerged;
+  } catch (const FilterException& e) {
+    report << "kesto-xliff: " << StorageFault(dwq, e, false) << "\n";
+    return kUnusable;
   } catch (...) {
-    report << "kesto-xliff: " << dwq << ": " << CaughtText() << "\n";
+    report << "kesto-xliff: " << CaughtText() << "\n";
     return kUnusable;
   }
 }
@@ -666,13 +699,14 @@ int Extract(const std::string& dwq, const std::string& xlf, const ExtractOptions
 int Merge(const std::string& dwq, const std::string& xlf, const std::string& out, std::ostream& report) {
   Outcome outcome;
   try {
+    CheckNotInput(out, xlf);
     CheckTarget(out);
     const std::string fingerprint = Fingerprint(dwq);
     XliffStream xliff(xlf);
     InBook in(dwq);
     Merger merger(in, xliff, xlf, dwq, fingerprint, outcome);
     {
-      OLEStorage root(out.c_str(), CD_CreateWrite);
+      OLEStorage root = OpenStorage(out, CD_CreateWrite);
       try {
         // Everything beside the code file (the stored document) goes over as it is.
         OLEStorageEnumerator items = in.root.CreateEnumerator();
@@ -682,13 +716,20 @@ int Merge(const std::string& dwq, const std::string& xlf, const std::string& out
         }
         merger.m_strings = &in.book->StringsMap();
         merger.Run(root);
-        root.Flush();
+        try {
+          root.Flush();
+        } catch (const FilterException& e) {
+          throw Unusable(StorageFault(out, e, true));
+        }
       } catch (...) {
         root()->Revert();
         throw;
       }
     }
     platform::fs::SyncPendingFolders();
+  } catch (const FilterException& e) {
+    report << "kesto-xliff: " << StorageFault(dwq, e, false) << "\n";
+    return kUnusable;
   } catch (...) {
     report << "kesto-xliff: " << CaughtText() << "\n";
     return kUnusable;

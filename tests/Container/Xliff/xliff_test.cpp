@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -329,6 +331,32 @@ TEST(XliffReader, ReadsUnitsOfBothVersions) {
   EXPECT_EQ(unit.target[0].text, u"c\x13");
   EXPECT_EQ(unit.target[1].type, Token::Single);
   EXPECT_EQ(unit.target[2].text, u"&");
+}
+
+}  // namespace
+
+namespace {
+
+int Program(const std::string& arguments) {
+  const int status = std::system(("'" KESTO_BINARY_DIR "/Container/Xliff/kesto-xliff' " + arguments + " 2>/dev/null >/dev/null").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(XliffTest, TheProgramNamesItsOutputsAndAnswersExitCodesAScriptCanTrust) {
+  EXPECT_EQ(Program("--help"), kAllMerged);
+  EXPECT_EQ(Program(""), kUnusable);
+  EXPECT_EQ(Program("extract"), kUnusable);
+  EXPECT_EQ(Program("extract '" + m_dwq + "' --xliff 3.0"), kUnusable);
+  EXPECT_EQ(Program("merge '" + m_dwq + "'"), kUnusable);
+  EXPECT_EQ(Program("translate '" + m_dwq + "'"), kUnusable);
+  // Beside the exchange file: DOC.xlf, then DOC-translated.dwq.
+  EXPECT_EQ(Program("extract '" + m_dwq + "' --xliff 2.1 --source-language en-US --target-language fr"), kAllMerged);
+  EXPECT_NE(Read(m_dir / "doc.xlf").find("srcLang=\"en-US\" trgLang=\"fr\""), std::string::npos);
+  EXPECT_EQ(Program("merge '" + m_dwq + "' '" + (m_dir / "doc.xlf") + "'"), kSomeKept);
+  EXPECT_TRUE(std::filesystem::exists(m_dir / "doc-translated.dwq"));
+  // An extraction never replaces the exchange file it reads.
+  EXPECT_EQ(Program("extract '" + m_dwq + "' -o '" + m_dwq + "'"), kUnusable);
+  EXPECT_EQ(RunsOf(m_dwq, 1, 0), std::vector<std::string>{"A:Second story"});
 }
 
 }  // namespace
