@@ -301,6 +301,7 @@ void Analyse(ParagraphData& p, const DWX_StringsMap& strings) {
       if (p.runs[i].kind == RunData::Unicodes) return i;
     return n;
   };
+  std::map<dwx_long, size_t> starts;  // the code of each range start met, by object
   size_t open = 0;  // the format of the open paired code; main: none open
   size_t openCode = 0;
   size_t openFrom = 0;
@@ -346,10 +347,15 @@ void Analyse(ParagraphData& p, const DWX_StringsMap& strings) {
           AddSingle(p, i, int64_t(k), SpecialDisplay(run.specials[k], strings));
         break;
       case RunData::RefPoints:
-        for (size_t k = 0; k < run.refPoints.size(); ++k)
+        for (size_t k = 0; k < run.refPoints.size(); ++k) {
+          const CF_RefPoint& point = run.refPoints[k];
+          const std::u16string type = Text(strings, point.m_RefTypeRef);
           AddSingle(p, i, int64_t(k),
-                    u"reference point " + Spaced(Text(strings, run.refPoints[k].m_RefTypeRef)) + u" " +
-                        Ascii(std::to_string(run.refPoints[k].m_ObjectFolderID)));
+                    u"reference point " + Spaced(type) + u" " + Ascii(std::to_string(point.m_ObjectFolderID)));
+          if (type == u"start") starts[point.m_ObjectFolderID] = p.codes.size() - 1;
+          const auto start = starts.find(point.m_ObjectFolderID);
+          if (type == u"end" && start != starts.end()) p.codes.back().start = int64_t(start->second);
+        }
         break;
       case RunData::PlaceHolders:
         for (size_t k = 0; k < run.placeHolders.size(); ++k)
@@ -455,6 +461,11 @@ std::vector<RunData> TranslatedRuns(const ParagraphData& p, const Tokens& target
       }
       if (seen[code] > 1) {
         failure = describe(code) + " is doubled";
+        return {};
+      }
+      if (c.start >= 0 && seen[size_t(c.start)] == 0) {
+        failure = describe(code) + " comes before its start, " + describe(size_t(c.start)) +
+                  " (the import would drop it)";
         return {};
       }
       const RunData& source = p.runs[c.run];

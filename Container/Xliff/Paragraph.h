@@ -40,6 +40,9 @@ struct Code {
   size_t run = 0;     // paired: the run whose record its text takes; standalone: its run
   int64_t item = -1;  // standalone: the record or character of the run; -1 the whole run
   std::u16string display;
+  // A reference point that ends a range (the import places an end only behind its start): the
+  // code of its start in this paragraph; -1 for every other code.
+  int64_t start = -1;
 };
 
 struct ParagraphData : ElementData {

@@ -50,12 +50,13 @@ class XliffTest : public ::testing::Test {
   void SetUp() override {
     using xliff_test::RunSpec;
     // Story 1: a bold word; markers and a character XML cannot carry; white space only; a
-    // placeholder only. Story 2: one plain paragraph; two bold stretches.
+    // placeholder only; a marked range. Story 2: one plain paragraph; two bold stretches.
     xliff_test::WriteBook(m_dwq, {{{{'u', u"Hello "}, {'u', u"bold", u"B"}, {'u', u" world"}},
                                    {{'u', u"Page "}, {'s', u"page_number/Curr"}, {'u', u" of\x11"}, {'r', u"start"},
                                     {'u', u"x"}},
                                    {{'u', u" "}},
-                                   {{'p', u""}}},
+                                   {{'p', u""}},
+                                   {{'u', u"range "}, {'r', u"start"}, {'u', u"inside"}, {'r', u"end"}, {'u', u" after"}}},
                                   {{{'u', u"Second story"}},
                                    {{'u', u"a "}, {'u', u"b", u"B"}, {'u', u" c "}, {'u', u"d", u"B"}, {'u', u" e"}}}});
   }
@@ -126,7 +127,7 @@ TEST_F(XliffTest, AnUntouchedTranslationGivesTheSameBookBack) {
   for (const Version version : {Version::V12, Version::V21}) {
     std::string report;
     ASSERT_EQ(Merged(Extracted(version, true), report), kAllMerged) << report;
-    EXPECT_NE(report.find("4 units translated, 0 kept"), std::string::npos) << report;
+    EXPECT_NE(report.find("5 units translated, 0 kept"), std::string::npos) << report;
     EXPECT_EQ(dump(m_out), before);
   }
 }
@@ -147,7 +148,7 @@ TEST_F(XliffTest, EachTranslatorMistakeEndsAsItShould) {
   const std::vector<std::string> second = {"A:a ", "B:b", "A: c ", "B:d", "A: e"};
   const std::vector<Mistake> mistakes = {
       {"moved paired code", Version::V12, "d0s0p0", "<g id=\"1\">Hallo</g> sch\xC3\xB6ne Welt", kAllMerged,
-       "4 units translated", {"B:Hallo", "A: sch\xC3\xB6ne Welt"}},
+       "5 units translated", {"B:Hallo", "A: sch\xC3\xB6ne Welt"}},
       {"removed paired code", Version::V12, "d0s0p0", "Hallo fette Welt", kAllMerged,
        "warning: paired code 1 (Arial; bold; 12 pt) was removed", {"A:Hallo fette Welt"}},
       {"moved markers", Version::V12, "d0s0p1", "<x id=\"3\"/>Seite <x id=\"1\"/> von<x id=\"2\"/>x", kAllMerged,
@@ -164,6 +165,12 @@ TEST_F(XliffTest, EachTranslatorMistakeEndsAsItShould) {
        kSomeKept, "code 2 (U+0011) was removed", page},
       {"crossed codes", Version::V21, "d0s1p1", "<sc id=\"1\"/>x <sc id=\"2\"/>y<ec startRef=\"1\"/> z<ec startRef=\"2\"/>",
        kSomeKept, "code 1 (Arial; bold; 12 pt) and code 2 (Arial; bold; 12 pt) cross", second},
+      {"range end before its start", Version::V12, "d0s0p4",
+       "<x id=\"2\"/>Bereich <x id=\"1\"/>innen danach", kSomeKept,
+       "code 2 (reference point end 7) comes before its start, code 1 (reference point start 7)",
+       {"A:range ", "r1", "A:inside", "r1", "A: after"}},
+      {"range moved", Version::V12, "d0s0p4", "Bereich <x id=\"1\"/>innen<x id=\"2\"/> danach", kAllMerged,
+       "0 failed", {"A:Bereich ", "r1", "A:innen", "r1", "A: danach"}},
       {"codes in another order", Version::V21, "d0s1p1", "<pc id=\"2\">D</pc> C <pc id=\"1\">B</pc> A", kAllMerged,
        "0 failed", {"B:D", "A: C ", "B:B", "A: A"}},
       {"edited source", Version::V12, "d0s0p0", "Hi <g id=\"1\">bold</g> world", kSomeKept,
