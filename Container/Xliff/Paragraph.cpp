@@ -441,8 +441,21 @@ std::vector<RunData> TranslatedRuns(const ParagraphData& p, const Tokens& target
     }
     runs.back().text += chars;
   };
+  // A paragraph break would split the paragraph on import, and a story cannot hold NUL: a
+  // target may hold them only where its source does.
+  auto sourceHolds = [&](char16_t c) {
+    for (const Token& t : p.source)
+      if (t.type == Token::Text && t.text.find(c) != std::u16string::npos) return true;
+    return false;
+  };
   for (const Token& t : target) {
     if (t.type == Token::Text) {
+      for (const char16_t c : {u'\r', u'\0'})
+        if (t.text.find(c) != std::u16string::npos && !sourceHolds(c)) {
+          failure = c ? "the target holds a paragraph break (U+000D), which would split the paragraph"
+                      : "the target holds U+0000, which a story cannot hold";
+          return {};
+        }
       text(open.empty() ? p.mainRun : p.codes[open.back()].run, t.text);
       continue;
     }
