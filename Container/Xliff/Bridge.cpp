@@ -18,11 +18,9 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <memory>
 #include <new>
 #include <ostream>
-#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,9 +64,6 @@ std::string CaughtText() {
     throw;
   } catch (const Unusable& e) {
     return e.what();
-  } catch (const FilterException& e) {
-    return "the exchange file is damaged (error " + std::to_string(e.Code()) +
-           (e.Text() ? std::string(": ") + e.Text() : std::string()) + ")";
   } catch (const std::bad_alloc&) {
     return "out of memory";
   } catch (const std::length_error& e) {
@@ -412,14 +407,8 @@ class Merger {
   }
 
   static void CopyLong(DWX_InFolder2& from, DWX_OutFolder2& to, const char* name) {
-    ElementData data;
-    DWX_Handle<DWX_InStream2> stream = from.OpenStream(ft_Long, name, 0);
-    if (!stream) return;
-    data.hasStyleRef = true;
-    if (dynamic_cast<DWX_In<dwx_long>&>(*stream).GetData(&data.styleRef, 1) != 1) data.styleRef = -1;
-    DWX_Handle<DWX_OutStream2> out = to.CreateStream(ft_Long, name, 0);
-    dynamic_cast<DWX_Out<dwx_long>&>(*out).PutData(&data.styleRef, 1);
-    out->Finish();
+    dwx_long value = -1;
+    if (ReadLong(from, name, value)) WriteLong(to, name, value);
   }
 
   void CopyDocument(dwx_long d, DWX_InFolder2& from, DWX_OutFolder2& to, const std::vector<dwx_long>* ids) {

@@ -217,13 +217,20 @@ bool XmlCarries(const std::u16string& text, size_t i) {
 void ReadElement(DWX_InFolder2& folder, ElementData& data, bool styleRef) {
   uint64_t records = 0;
   data.hasAttrs = ReadRecords(folder, DWX_Names::Attrs, data.attrs, records);
-  if (styleRef) {
-    DWX_Handle<DWX_InStream2> stream = folder.OpenStream(ft_Long, DWX_Names::StyleRef, 0);
-    if (stream) {
-      data.hasStyleRef = true;
-      if (dynamic_cast<DWX_In<dwx_long>&>(*stream).GetData(&data.styleRef, 1) != 1) data.styleRef = -1;
-    }
-  }
+  if (styleRef) data.hasStyleRef = ReadLong(folder, DWX_Names::StyleRef, data.styleRef);
+}
+
+bool ReadLong(DWX_InFolder2& folder, const char* name, dwx_long& value) {
+  DWX_Handle<DWX_InStream2> stream = folder.OpenStream(ft_Long, name, 0);
+  if (!stream) return false;
+  if (dynamic_cast<DWX_In<dwx_long>&>(*stream).GetData(&value, 1) != 1) value = -1;
+  return true;
+}
+
+void WriteLong(DWX_OutFolder2& folder, const char* name, dwx_long value) {
+  DWX_Handle<DWX_OutStream2> stream = folder.CreateStream(ft_Long, name, 0);
+  dynamic_cast<DWX_Out<dwx_long>&>(*stream).PutData(&value, 1);
+  stream->Finish();
 }
 
 void WriteElementAttrs(DWX_OutFolder2& folder, const ElementData& data, const std::vector<dwx_long>* ids) {
@@ -231,10 +238,7 @@ void WriteElementAttrs(DWX_OutFolder2& folder, const ElementData& data, const st
 }
 
 void WriteStyleRef(DWX_OutFolder2& folder, const ElementData& data) {
-  if (!data.hasStyleRef) return;
-  DWX_Handle<DWX_OutStream2> stream = folder.CreateStream(ft_Long, DWX_Names::StyleRef, 0);
-  dynamic_cast<DWX_Out<dwx_long>&>(*stream).PutData(&data.styleRef, 1);
-  stream->Finish();
+  if (data.hasStyleRef) WriteLong(folder, DWX_Names::StyleRef, data.styleRef);
 }
 
 void ReadParagraph(DWX_InFolder2& folder, dwx_long index, ParagraphData& paragraph, uint64_t& characters) {

@@ -62,6 +62,10 @@ void ReadElement(DWX_InFolder2& folder, ElementData& data, bool styleRef);
 // Writes them as the exchange library stores them, ids mapped through `ids` (null: unchanged).
 void WriteElementAttrs(DWX_OutFolder2& folder, const ElementData& data, const std::vector<dwx_long>* ids);
 void WriteStyleRef(DWX_OutFolder2& folder, const ElementData& data);
+// A stream of one 32-bit value, as style references are stored: false when it is absent; a
+// stream without a whole value reads as -1.
+bool ReadLong(DWX_InFolder2& folder, const char* name, dwx_long& value);
+void WriteLong(DWX_OutFolder2& folder, const char* name, dwx_long value);
 
 // Reads a paragraph and its runs; `characters` counts the story's characters so far and raises
 // std::length_error past kMaxStoryCharacters.
