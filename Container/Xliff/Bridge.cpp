@@ -243,7 +243,11 @@ class XliffWriter {
     if (V12()) m_out += "  <body>\n";
   }
 
-  void FileEnd() { m_out += V12() ? "  </body>\n </file>\n" : " </file>\n"; }
+  // An XLIFF 2.1 file holds at least one unit or group: a Book without text gets an empty group.
+  void FileEnd(bool empty = false) {
+    if (empty && !V12()) m_out += "  <group id=\"none\"/>\n";
+    m_out += V12() ? "  </body>\n </file>\n" : " </file>\n";
+  }
 
   void Group(dwx_long d, dwx_long s) {
     m_out += "  <group id=\"d" + std::to_string(d) + "s" + std::to_string(s) + "\" " +
@@ -670,7 +674,7 @@ int Extract(const std::string& dwq, const std::string& xlf, const ExtractOptions
         });
     // An XLIFF names its exchange file even when nothing is to be translated.
     if (file < 0) writer.File(0, original, fingerprint), ++files;
-    writer.FileEnd();
+    writer.FileEnd(units == 0);
     writer.End();
     output.Finish();
     report << "kesto-xliff: " << units << " units of " << files << (files == 1 ? " document" : " documents")

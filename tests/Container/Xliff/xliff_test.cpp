@@ -371,3 +371,24 @@ TEST_F(XliffTest, TheProgramNamesItsOutputsAndAnswersExitCodesAScriptCanTrust) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(XliffEmpty, ABookWithoutTextGivesAnXliffThatNamesItAndMergesToTheSameBook) {
+  TempDir dir("kesto-xliff");
+  xliff_test::WriteBook(dir / "empty.dwq", {{{{'u', u" \t"}}, {{'p', u""}}}});
+  for (const Version version : {Version::V12, Version::V21}) {
+    ExtractOptions options;
+    options.version = version;
+    std::ostringstream report;
+    ASSERT_EQ(Extract(dir / "empty.dwq", dir / "empty.xlf", options, report), kAllMerged) << report.str();
+    const std::string xlf = Read(dir / "empty.xlf");
+    EXPECT_NE(xlf.find("original=\"empty.dwq\""), std::string::npos) << xlf;
+    // XLIFF 2.1 wants a unit or a group in every file.
+    EXPECT_EQ(xlf.find("<group id=\"none\"/>") != std::string::npos, version == Version::V21) << xlf;
+    EXPECT_EQ(Merge(dir / "empty.dwq", dir / "empty.xlf", dir / "out.dwq", report), kAllMerged) << report.str();
+    EXPECT_EQ(RunsOf(dir / "out.dwq", 0, 0), std::vector<std::string>{"A: \t"});
+  }
+}
+
+}  // namespace
