@@ -639,11 +639,32 @@ std::string Fingerprint(const std::string& path) {
   return "dwq:" + std::to_string(size) + ":" + Hex8(uint32_t(crc)) + ":" + Hex8(uint32_t(adler));
 }
 
+namespace {
+
+// Refuses a target that is the input or write-protected; answers the fingerprint of dwq.
+std::string Checked(const std::string& target, const std::string& input, const std::string& dwq) {
+  CheckNotInput(target, input);
+  CheckTarget(target);
+  return Fingerprint(dwq);
+}
+
+// Reports the failure being handled, a storage fault as one of dwq; answers kUnusable.
+int Refused(std::ostream& report, const std::string& dwq) {
+  try {
+    throw;
+  } catch (const FilterException& e) {
+    report << "kesto-xliff: " << StorageFault(dwq, e, false) << "\n";
+  } catch (...) {
+    report << "kesto-xliff: " << CaughtText() << "\n";
+  }
+  return kUnusable;
+}
+
+}  // namespace
+
 int Extract(const std::string& dwq, const std::string& xlf, const ExtractOptions& options, std::ostream& report) {
   try {
-    CheckNotInput(xlf, dwq);
-    CheckTarget(xlf);
-    const std::string fingerprint = Fingerprint(dwq);
+    const std::string fingerprint = Checked(xlf, dwq, dwq);
     InBook in(dwq);
     Output output(xlf);
     XliffWriter writer(output.Text(), options);
@@ -680,21 +701,15 @@ int Extract(const std::string& dwq, const std::string& xlf, const ExtractOptions
     report << "kesto-xliff: " << units << " units of " << files << (files == 1 ? " document" : " documents")
            << " extracted to " << xlf << "\n";
     return kAllMerged;
-  } catch (const FilterException& e) {
-    report << "kesto-xliff: " << StorageFault(dwq, e, false) << "\n";
-    return kUnusable;
   } catch (...) {
-    report << "kesto-xliff: " << CaughtText() << "\n";
-    return kUnusable;
+    return Refused(report, dwq);
   }
 }
 
 int Merge(const std::string& dwq, const std::string& xlf, const std::string& out, std::ostream& report) {
   Outcome outcome;
   try {
-    CheckNotInput(out, xlf);
-    CheckTarget(out);
-    const std::string fingerprint = Fingerprint(dwq);
+    const std::string fingerprint = Checked(out, xlf, dwq);
     XliffStream xliff(xlf);
     InBook in(dwq);
     Merger merger(in, xliff, xlf, dwq, fingerprint, outcome);
@@ -720,12 +735,8 @@ int Merge(const std::string& dwq, const std::string& xlf, const std::string& out
       }
     }
     platform::fs::SyncPendingFolders();
-  } catch (const FilterException& e) {
-    report << "kesto-xliff: " << StorageFault(dwq, e, false) << "\n";
-    return kUnusable;
   } catch (...) {
-    report << "kesto-xliff: " << CaughtText() << "\n";
-    return kUnusable;
+    return Refused(report, dwq);
   }
   for (const std::string& line : outcome.lines) report << "kesto-xliff: " << line << "\n";
   report << "kesto-xliff: " << outcome.translated << " units translated, " << outcome.kept
