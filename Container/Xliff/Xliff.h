@@ -39,8 +39,11 @@
 // brings back its own run record; a target equal to its source leaves the paragraph as it was.
 // A paired code may move or go (its text then takes the format around it: a warning); a
 // standalone code removed or doubled, a code the source lacks, codes that cross (XLIFF 2.1 sc/ec), the
-// end of a marked range placed before its start (the import would drop it), or a source that
-// is not the container's paragraph fail the unit, which keeps its source. Segments
+// end of a marked range placed before its start (the import would drop it), a paragraph break
+// (U+000D) or NUL in the target that its source lacks, or a source that is not the container's
+// paragraph fail the unit, which keeps its source. An XLIFF 2.1 segment's state counts only when it is
+// written out: a target without state is translated (--copy-source writes none). Units of other
+// ids are listed and left out; a unit the XLIFF lacks keeps its source. Segments
 // (XLIFF 2.1 <segment> and <ignorable>, XLIFF 1.2 <mrk mtype="seg">) are joined in order.
 #pragma once
 
