@@ -33,6 +33,7 @@
 #include "Plugin/Shell/KestoException.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/Folders.h"
 #include "platform/fs/NativeFS.h"
 #include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
@@ -146,7 +147,8 @@ struct ImportRun {
             std::string named = reserved;
             if (named.empty() && platform::fs::ResolveLinks(targetPath, named) != 0)
                 named = targetPath;
-            workRefusal = "The folder " + FolderOf(named) + " refused it: " + std::strerror(error);
+            const std::string link = error == EACCES ? platform::fs::LinkRefusal(targetPath) : std::string();
+            workRefusal = "The folder " + FolderOf(named) + " refused it: " + (link.empty() ? std::strerror(error) : link);
             return false;
         }
         workLock = platform::fs::OwnedLock(fd);
@@ -184,8 +186,15 @@ struct ImportRun {
     bool PutInPlace()
     {
         doc = nullptr;
+        // A new document shows no more than the exchange file it was made from.
+        std::string sourcePath;
+        if (FileSpecToPath(sourcePath, source, false) != 0)
+            sourcePath.clear();
+        const platform::fs::NewFilesFrom fromSource(sourcePath);
         if (const int error = platform::fs::MoveOver(workPath, targetPath)) {
-            LogLine(Field("ERROR:", "Unable to replace the target: " + platform::fs::ErrorText(error)));
+            const std::string refused = error == EACCES ? platform::fs::ReplaceRefusal(targetPath) : std::string();
+            LogLine(Field("ERROR:", "Unable to replace the target: " +
+                                        (refused.empty() ? platform::fs::ErrorText(error) : refused)));
             RemoveTarget();
             return false;
         }
@@ -459,9 +468,10 @@ void Import(ImportRun& run, XTVoidRec* rec)
     LogLine("... finished.");
     LogLine(HostTimeStamp(false, true, true));
     LogLine(StarLine());
-    // An unattended import is reported by its folder run, batch job or server reply.
-    if (!Unattended())
-        SyncWrittenNames();
+    // An unattended import is reported by its folder run, batch job or server reply. A result
+    // the disk may lose is no import done; the general log names the folder and why.
+    if (!Unattended() && !SyncWrittenNames())
+        done = false;
     ShowResult(done ? DialogKind::ImportDone : DialogKind::ImportFailed);
 }
 

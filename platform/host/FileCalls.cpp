@@ -7,13 +7,20 @@
 // Keys, most specific first: "CALL:NAME" for each file name the call names (no folder), then
 // "CALL", then "file:FOLDER/" with the name of the (first) file's folder, then "file" for every
 // one of them. CALL is rename, rename.noreplace, rename.exchange, link or unlink.
+//
+// The sync of a folder (fsync on a folder's descriptor) passes it too, under its own keys only:
+// "fsync.folder:NAME" with the folder's own name, then "fsync.folder", so that a rule may make
+// the disk refuse it (5: an input/output error) or stop the host before it.
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include <climits>
+
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/host/Host.h"
@@ -37,6 +44,18 @@ std::string FolderOf(const char* path)
     return NameOf(text.substr(0, slash).c_str()) + "/";
 }
 
+// The injected error number of the keys, 0 to let the call through.
+int InjectedFor(const std::vector<std::string>& keys)
+{
+    xthost::Host* host = xthost::Host::Current();
+    if (!host || host->Faults().Rules().empty())
+        return 0;
+    const int saved = errno;
+    const auto answer = host->Inject(keys);
+    errno = saved;
+    return answer ? *answer : 0;
+}
+
 // The injected error number of the call, 0 to let it through.
 int Injected(const char* call, const char* first, const char* second = nullptr)
 {
@@ -50,10 +69,7 @@ int Injected(const char* call, const char* first, const char* second = nullptr)
     if (const std::string folder = FolderOf(first); !folder.empty())
         keys.push_back("file:" + folder);
     keys.emplace_back("file");
-    const int saved = errno;
-    const auto answer = host->Inject(keys);
-    errno = saved;
-    return answer ? *answer : 0;
+    return InjectedFor(keys);
 }
 
 template <class Function>
@@ -97,6 +113,21 @@ int link(const char* from, const char* to) noexcept
     if (const int error = Injected("link", from, to))
         return Fail(error);
     return next(from, to);
+}
+
+int fsync(int fd)
+{
+    static const auto next = Next<int (*)(int)>("fsync");
+    struct stat st {};
+    if (xthost::Host::Current() && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        char folder[PATH_MAX] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t size = ::readlink(link.c_str(), folder, sizeof folder - 1);
+        const std::string name = size > 0 ? NameOf(std::string(folder, static_cast<std::size_t>(size)).c_str()) : "";
+        if (const int error = InjectedFor({"fsync.folder:" + name, "fsync.folder"}))
+            return Fail(error);
+    }
+    return next(fd);
 }
 
 int unlink(const char* path) noexcept

@@ -295,7 +295,7 @@ TEST_F(KestoCommand, AnInstalledKestoRunsWithoutTheBuildTree)
     // Moved after the install: kesto finds its programs beside itself.
     const fs::path moved = fs::path(temp.Path()) / "elsewhere";
     fs::rename(prefix, moved);
-    for (const char* program : {"bin/kesto", "bin/xthost", "bin/kesto-pseudo-translate", "lib/kesto/Kesto.so",
+    for (const char* program : {"bin/kesto", "bin/xthost", "bin/kesto-client", "bin/kesto-pseudo-translate", "lib/kesto/Kesto.so",
                                 "share/kesto/app/XTensions/kesto.ini", "share/kesto/fonts.conf"})
         EXPECT_TRUE(fs::exists(moved / program)) << program;
     const std::string kesto = (moved / "bin" / "kesto").string();
