@@ -159,6 +159,8 @@ TEST_F(KestoCommand, AFailureNamesTheFileAndTheReasonAndExitsOne)
         {{"import", Doc("damaged.dwq")}, Doc("damaged.dwq") + ": not imported: OpenDWX FAILED"},
         {{"pdf", Doc("cut short.qxp")}, Doc("cut short.qxp") + ": no PDF: Unable to open apparently invalid source file!"},
         {{"convert", folder.string(), Doc("out")}, Doc("cut short.qxp") + ": not converted: Unable to open"},
+        {{"convert", folder.string(), Doc("my catalogue.qxp")},
+         Doc("my catalogue.qxp") + ": nothing converted: the Target path \"" + Doc("my catalogue.qxp") + "\" cannot be used"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1]);

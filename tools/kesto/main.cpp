@@ -457,7 +457,18 @@ int EndRun(Report& report, const HostResult& result)
 {
     report.Note(result);
     ReportRun(report, result.generalLog);
-    const LogOutcome outcome = ReadGeneralLog(result.generalLog);
+    // A job that cannot run ("Batch export step: the Target path ... cannot be used; the run does
+    // not start.") converts nothing and says why once.
+    std::istringstream log(result.generalLog);
+    for (std::string line; std::getline(log, line);) {
+        const std::size_t step = line.find(" step: ");
+        const std::size_t end = line.find("; the run does not start.");
+        if (step == std::string::npos || end == std::string::npos)
+            continue;
+        const std::size_t open = line.find('"', step), close = line.rfind("\" cannot be used");
+        report.Failed(open < close && close != std::string::npos ? line.substr(open + 1, close - open - 1) : line.substr(0, step),
+                      "nothing converted", line.substr(step + 7, end - step - 7));
+    }
     if (result.signal)
         std::fprintf(stderr, "kesto: stopped\n");
     if (result.status != 0 && report.Failures() == 0) {
