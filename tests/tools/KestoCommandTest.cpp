@@ -99,6 +99,12 @@ TEST_F(KestoCommand, EachCommandConvertsDocumentsOutsideTheRepository)
     EXPECT_TRUE(fs::exists(app / "XTensions" / "kesto.ini"));
     EXPECT_NE(exported.err.find("made the application folder " + app.string()), std::string::npos) << exported.err;
 
+    // -v adds the host's transcript.
+    const Ran verbose = Kesto({"export", "-v", Doc("my catalogue.qxp"), "-o", Doc("again.dwq")});
+    EXPECT_EQ(verbose.status, 0) << verbose.err;
+    EXPECT_NE(verbose.out.find("dialog 101 \"Result\" opens"), std::string::npos) << verbose.out;
+    EXPECT_NE(verbose.out.find(Doc("again.dwq") + ": exported from "), std::string::npos) << verbose.out;
+
     ASSERT_EQ(Shell(Quoted(KESTO_BINARY_DIR "/examples/pseudo-translate/kesto-pseudo-translate") + " " +
                     Quoted(Doc("my catalogue.dwq")) + " " + Quoted(Doc("fr.dwq"))),
               0);
