@@ -130,10 +130,11 @@ int16_t LayoutCount()
 }
 
 // Guards the editing of one host story: the box is made current, its selection collapsed,
-// screen updates stopped and stray copies of the module's tag run found, to be removed once the
-// story is to be written. `view` receives the import's fixed view of the story, taken as the
-// export walked it: a tag run was a paragraph run of its own there, so the view keeps its
-// paragraph-run ends where the run stood.
+// screen updates stopped and stray copies of the module's tag run found. `view` receives the
+// import's fixed view of the story, taken as the export walked it: a tag run was a paragraph run
+// of its own there, so the view keeps its paragraph-run ends where the run stood. A tag run lies
+// inside a text piece of the view, so the cursor cuts it with the old text at its flush: it goes
+// only with a story that is written whole, and a story that fails keeps it.
 class ImpSentry {
 public:
     ImpSentry(Mapper& mapper, XTHandle box, FixedStory& view) : mBox(box)
@@ -163,20 +164,8 @@ public:
         }
         SetCurrentBox(previous);
     }
-    // Removes the stray tag runs from the story and from its view: the story is to be written.
-    // Answers the host's refusal of a removal, when it refused one, and leaves the view as it was.
-    int32_t RemoveStrayTags(FixedStory& view)
-    {
-        const XTHandle previous = SetCurrentBox(mBox);
-        QStoryCutter cutter(mBox, true);
-        for (const auto& [start, end] : mStrayTags)
-            cutter.Add(start, end);
-        const int32_t result = cutter.Apply();
-        if (result == XT_OK)
-            view.Cut(mStrayTags);
-        SetCurrentBox(previous);
-        return result;
-    }
+    // The ranges of the stray tag runs, ascending.
+    const std::vector<std::pair<int32_t, int32_t>>& StrayTags() const { return mStrayTags; }
     virtual ~ImpSentry()
     {
         const XTHandle previous = SetCurrentBox(mBox);
@@ -438,13 +427,16 @@ std::string UnknownRecord(Owner& owner, const std::string& where)
 
 // The old text the exchange story's paragraphs do not reach: the cursor passes one host
 // paragraph run per exchange paragraph, and what lies behind the last one would be cut with
-// nothing written for it. Empty when the exchange story's `paragraphs` reach the story's end.
-std::string OldTextBeyond(int32_t paragraphs, const Digger& digger)
+// nothing written for it. The stray tag runs of the story's `view` do not count: the export
+// wrote none of their text. Empty when the exchange story's `paragraphs` reach the story's end.
+std::string OldTextBeyond(int32_t paragraphs, FixedStory view, const std::vector<std::pair<int32_t, int32_t>>& strayTags,
+                          bool markerParagraphs)
 {
+    view.Cut(strayTags);
     int32_t breaks = 0;
-    for (const StorySegment& segment : digger.Segments()) {
+    for (const StorySegment& segment : view) {
         if (segment.id == kBreakSegment) {
-            breaks += digger.EndsParagraph(segment) ? 1 : 0;
+            breaks += Digger::EndsParagraph(segment, markerParagraphs) ? 1 : 0;
             continue;
         }
         if (breaks >= paragraphs && (segment.id >= 0 || segment.end > segment.start))
@@ -804,15 +796,15 @@ std::vector<std::pair<int32_t, int32_t>> GivenUniqueIds(IStory& story)
 // The first unique id that the exchange story's paragraphs give otherwise than the document's
 // story holds it: the import writes each paragraph's id in place of the old marker, so an id left
 // out would be lost, and one added, another paragraph's or a changed one would stand where the
-// document has none or another. An id that `given` names for an earlier exchange story is that
-// story's, as the export gives it once. Empty when the paragraphs give every id, in the story's order.
-std::string UniqueIdsChanged(IStory& story, int32_t index, QStoryText& text,
-                             const std::map<int32_t, std::set<int32_t>>& given)
+// document has none or another. Each story answers for its own ids: one that `held` names for an
+// earlier story was that story's, as the export gives it once, and any other the story holds must
+// come back in it. Empty when the paragraphs give every id, in the story's order.
+std::string UniqueIdsChanged(IStory& story, int32_t index, QStoryText& text, const std::map<int32_t, int32_t>& held)
 {
     std::vector<int32_t> old;
     for (const int32_t id : OldUniqueIds(text)) {
-        const auto found = given.find(id);
-        if (found == given.end() || *found->second.begin() == index)
+        const auto found = held.find(id);
+        if (found == held.end() || found->second >= index)
             old.push_back(id);
     }
     size_t k = 0;
@@ -1138,6 +1130,17 @@ std::string Importer::SampleGap(IStory& story)
     return std::string();
 }
 
+void Importer::NoteUniqueIds(int32_t story, XTHandle box)
+{
+    try {
+        QStoryText text(box);
+        for (const int32_t id : OldUniqueIds(text))
+            mHeldUniqueIds.emplace(id, story);
+    } catch (const std::bad_alloc&) {
+        // The story's own check reads them again.
+    }
+}
+
 void Importer::RefuseStory(int32_t story, const std::string& reason)
 {
     Log() << "####story " << story << " not imported, its text stays as it was: " << reason << std::endl;
@@ -1180,6 +1183,13 @@ bool Importer::StoriesMatchLinks(const StoryGroup& group)
     const int32_t linked = mLinkedStories;
     if (group.count == linked)
         return true;
+    if (!LinkRefusal().empty()) {
+        Log() << "####stories " << group.first << " to " << group.first + group.count - 1
+              << " of the exchange file are not imported, their boxes keep their text: the boxes of the master pages "
+              << "could not be linked to stories: " << LinkRefusal() << std::endl;
+        SignalBeep(nullptr);
+        return false;
+    }
     Log() << "####stories " << group.first << " to " << group.first + group.count - 1 << " of the exchange file do not "
           << "belong to this document: it links " << linked << " boxes to stories of layout "
           << (group.layout < 0 ? 0 : group.layout) << ", the exchange file holds " << group.count
@@ -1287,15 +1297,7 @@ void Importer::Run()
     const int32_t maximize = settings ? settings->GetTempBoxMaximizeMode() : 0;
     std::vector<StoryGroup> groups;
     const bool grouped = GroupStories(groups);
-    mGivenUniqueIds.clear();
-    for (int32_t i = 0; mSetUniqueID && grouped && !groups.empty() && i < groups.back().first + groups.back().count; ++i)
-        try {
-            if (RefPtr<IStory> story = mImportDoc->Story(i))
-                for (const auto& given : GivenUniqueIds(*story))
-                    mGivenUniqueIds[given.first].insert(i);
-        } catch (...) {
-            // The story's own check names what cannot be read.
-        }
+    mHeldUniqueIds.clear();
     if (!grouped)
         mFailed = 1;
     // A Book without a story leaves every linked box of the layout without its translation.
@@ -1338,6 +1340,8 @@ void Importer::Run()
             mFailed = 1;
             continue;
         }
+        if (mSetUniqueID)
+            NoteUniqueIds(i, box);
         ct_Box record(static_cast<uint32_t>(box), 0);
         int16_t spread = -1;
         const BoxClass boxClass = mNewMasterPages ? ClassifyMasterBox(record, &spread) : BoxClassNone;
@@ -1445,7 +1449,7 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     try {
         points = ReadStoryPoints(story);
         lost = LeftOut(story, box, segments, points, [&](QStoryText& text) {
-            return mSetUniqueID ? UniqueIdsChanged(story, mStoryIndex, text, mGivenUniqueIds) : std::string();
+            return mSetUniqueID ? UniqueIdsChanged(story, mStoryIndex, text, mHeldUniqueIds) : std::string();
         });
         if (lost.empty())
             lost = AnchoredItemMoved(points, box, segments, *this, *mConverter);
@@ -1454,8 +1458,6 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     }
     if (!lost.empty())
         return RefuseStory(mStoryIndex, lost);
-    if (const int32_t refused = sentry.RemoveStrayTags(segments); refused != XT_OK)
-        return RefuseStory(mStoryIndex, HostRefusalText(refused, "XTY_DeleteText of the module's stray tags"));
     std::unique_ptr<Digger> digger;
     XTHandle textHandle = 0;
     bool unlocked = false;
@@ -1468,9 +1470,10 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         QStoryText text(box);
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
         const int32_t paragraphs = ParagraphCount(points);
-        digger->SetMarkerParagraphs(MarkersHaveParagraphs(paragraphs, points, segments, digger->TextEnd()));
+        const bool markerParagraphs = MarkersHaveParagraphs(paragraphs, points, segments, digger->TextEnd());
+        digger->SetMarkerParagraphs(markerParagraphs);
         textHandle = text.GetTextHandle();
-        const std::string unplaced = OldTextBeyond(paragraphs, *digger);
+        const std::string unplaced = OldTextBeyond(paragraphs, segments, sentry.StrayTags(), markerParagraphs);
         if (!unplaced.empty())
             return RefuseStory(mStoryIndex, unplaced);
         for (const StoryPoint& point : points) {
@@ -1539,8 +1542,9 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         SignalBeep(nullptr);
         mFailed = 1;
         try {
-            if (digger)
-                digger->Withdraw();
+            if (const int32_t refused = digger ? digger->Withdraw() : XT_OK; refused != XT_OK)
+                Log() << "####story " << mStoryIndex << " keeps what was written of its translation in front of its text: "
+                      << HostRefusalText(refused, "XTY_DeleteText of the translation") << std::endl;
         } catch (...) {
         }
         try {

@@ -80,6 +80,9 @@ private:
     // Whether the connected layout lacks working boxes as every layout but the last did in
     // exports of earlier builds; said once per layout in the log.
     bool SamplesLeftOutByEarlierBuild();
+    // Notes the unique ids the story of the box holds, as those of exchange story `story` unless an
+    // earlier one holds them.
+    void NoteUniqueIds(int32_t story, XTHandle box);
     // Logs that the story keeps its text for the reason, beeps and marks the import failed.
     void RefuseStory(int32_t story, const std::string& reason);
     // Consecutive exchange stories of one layout (-1: the layout that is current).
@@ -106,9 +109,9 @@ private:
     uint8_t mFailed = 0;
     // The exchange story being written, for the log.
     int32_t mStoryIndex = 0;
-    // The exchange stories whose paragraphs give each unique id: an export gives an id that
-    // several stories of the document hold to the first of them only.
-    std::map<int32_t, std::set<int32_t>> mGivenUniqueIds;
+    // The first exchange story whose story in the document holds each unique id: an export gives
+    // an id that several stories of the document hold to the first of them only.
+    std::map<int32_t, int32_t> mHeldUniqueIds;
     // The stories the connected layout links boxes to (0 when it links none).
     int32_t mLinkedStories = 0;
     // The layout whose links, hidden-content table and private boxes are connected.

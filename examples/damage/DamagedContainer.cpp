@@ -621,6 +621,51 @@ const std::vector<Damage>& Damages()
              Unlist(code, Parent(bundle));
          });
      }},
+    // Two neighbouring paragraphs merged by the translator: the first story's second paragraph
+    // gives its runs to the first one, and the paragraphs behind it move up, so the story holds a
+    // paragraph less with no gap in their numbers (in an export of export.qxp, the story that
+    // holds the module's stray tag run).
+    {"paragraphs-merged",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             auto path = StoryPath(StoryWithParagraphs(code));
+             path.emplace_back("ParagraphsSet/", 0);
+             const std::string set = code.Folder(path);
+             path.emplace_back("Paragraph[]/", 0);
+             const std::string first = code.Folder(path);
+             path.back().second = 1;
+             const std::string second = code.Folder(path);
+             auto runs = code.Table(first);
+             int32_t index = 0;
+             uint32_t number = 0;
+             for (const FolderEntry& e : runs) {
+                 index = std::max(index, e.name == "TextRun[]/" ? e.index + 1 : 0);
+                 number = std::max(number, e.number + 1);
+             }
+             for (const FolderEntry& e : code.Table(second)) {
+                 if (e.name != "TextRun[]/")
+                     continue;
+                 const std::string from = second + '\x01' + CodeStreams::Hex(e.number);
+                 const std::string to = first + '\x01' + CodeStreams::Hex(number);
+                 std::map<std::string, Bytes> moved;
+                 for (const auto& [name, bytes] : code.streams)
+                     if (name.compare(0, from.size(), from) == 0 && name.size() > from.size() &&
+                         (name[from.size()] == '\x01' || name[from.size()] == '\x02'))
+                         moved[to + name.substr(from.size())] = bytes;
+                 code.streams.insert(moved.begin(), moved.end());
+                 runs.push_back({e.name, index++, number++});
+             }
+             code.SetTable(first, runs);
+             auto paragraphs = code.Table(set);
+             paragraphs.erase(std::remove_if(paragraphs.begin(), paragraphs.end(),
+                                             [](const FolderEntry& e) { return e.name == "Paragraph[]/" && e.index == 1; }),
+                              paragraphs.end());
+             for (FolderEntry& e : paragraphs)
+                 if (e.name == "Paragraph[]/" && e.index > 1)
+                     --e.index;
+             code.SetTable(set, paragraphs);
+         });
+     }},
     // A paragraph added by the translator (a copy of the story's first one behind it), and a
     // document whose story lost a paragraph after its export.
     {"paragraph-added",
@@ -749,6 +794,34 @@ const std::vector<Damage>& Damages()
                                  bytes.begin() + static_cast<std::ptrdiff_t>(at + 4));
                  }
              });
+         });
+     }},
+    // The stories' first unique id taken from its paragraph and given to the first paragraph of
+    // the next story: each story has its own, the one holds it no more, the other one more.
+    {"unique-id-moved-to-another-story",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             uint32_t name = 0, value = 0;
+             int32_t story = -1;
+             EditFirstAttribute(code, u"uniqID", u"", [&](const std::string& attrs, size_t at, uint32_t) {
+                 name = U32(code.streams.at(attrs + "\x01m_NameRef"), at);
+                 value = U32(code.streams.at(attrs + "\x01m_ValueRef"), at);
+                 for (const char* field : {"\x01m_NameRef", "\x01m_ValueRef"}) {
+                     Bytes& bytes = code.streams.at(attrs + field);
+                     bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                 bytes.begin() + static_cast<std::ptrdiff_t>(at + 4));
+                 }
+                 for (std::string prefix; prefix.empty() || attrs.compare(0, prefix.size(), prefix) != 0;)
+                     prefix = code.Folder(StoryPath(++story)) + '\x01';
+             });
+             auto path = StoryPath(story + 1);
+             path.insert(path.end(), {{"ParagraphsSet/", 0}, {"Paragraph[]/", 0}, {"Attrs{}", 0}});
+             const std::string attrs = code.Folder(path);
+             for (const auto& [field, id] : {std::pair<const char*, uint32_t>{"\x01m_NameRef", name}, {"\x01m_ValueRef", value}}) {
+                 Bytes& bytes = code.streams.at(attrs + field);
+                 bytes.resize(bytes.size() + 4);
+                 PutU32(bytes, bytes.size() - 4, id);
+             }
          });
      }},
     {"unique-id-hexadecimal",
