@@ -13,6 +13,7 @@
 #include "Container/Storage/LZStreams.h"
 #include "Container/Storage/MemFile.h"
 #include "Container/Storage/OLEStorage.h"
+#include "Container/Storage/PropertySet.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/StoryEdit.h"
 
@@ -949,6 +950,24 @@ const std::vector<Damage>& Damages()
     {"no-summary-stream",
      [](const std::string& in, const std::string& out, const std::string&) {
          WriteCopyWithout(in, out, u"VerbantTextAndCode/\u0005VerbantSummaryInformation");
+     }},
+    // The summary stream as a property-set tool that keeps only the properties it knows leaves
+    // it: without the code file's two format versions.
+    {"summary-without-versions",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         WriteCopy(in, out, nullptr, {u"VerbantTextAndCode/\u0005VerbantSummaryInformation"},
+                   [](const std::u16string&, Bytes& bytes) {
+                       MemFile stream;
+                       stream.PutData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+                       stream.Seek(0, SO_Begin);
+                       PropertySet summary(kCodeFileSummaryName);
+                       summary.Read(stream);
+                       summary -= Property(kCodeFileMajorVersionId);
+                       summary -= Property(kCodeFileMinorVersionId);
+                       MemFile written;
+                       summary.Write(written);
+                       bytes.assign(written.Data(), written.Data() + written.Size());
+                   });
      }},
     // A string that the Book's own attributes name, taken out of its string table.
     {"string-removed",

@@ -194,6 +194,8 @@ const Damage kDamages[] = {
      "fail TXT-11 times 1 with -3005\n"},
     {"linking-cut-refused", kLinking + "XTY_DeleteText of the linking tag)", nullptr, false, false,
      "fail TXT-10 times 1 with -3005\n"},
+    // A summary stream without the code file's format versions: read as the version of today's exports.
+    {"summary-without-versions", "", nullptr, false, true},
     // A formatting sample the host does not copy.
     {"sample-not-copied", "####import of story 0 failed: DWX Error<1004>:\tformatting sample 0 could not be copied", nullptr,
      false, false, "fail TXT-13 times 1 with -50\n"},
@@ -223,9 +225,8 @@ TEST_F(DamagedImport, EachEndsAsAFailedImportNamingItsGapAndNoStoryKeepsLessThan
         EXPECT_EQ(transcript.find("error:"), std::string::npos) << transcript;
         EXPECT_NE(transcript.find(damage.done ? "dialog 103" : "dialog 104"), std::string::npos) << transcript;
         EXPECT_EQ(transcript.find(damage.done ? "dialog 104" : "dialog 103"), std::string::npos) << transcript;
-        EXPECT_NE(log.find(damage.logged), std::string::npos) << log;
-        // Said once per story.
-        EXPECT_EQ(kesto_test::CountOf(log, damage.logged), 1) << log;
+        // Said once per story, when there is something to say.
+        EXPECT_EQ(damage.logged.empty() ? 1 : kesto_test::CountOf(log, damage.logged), 1) << log;
 
         const fs::path result = g_work->dir / (std::string(damage.name) + ".qxp");
         const std::vector<std::string> imported = g_work->Stories(result);
