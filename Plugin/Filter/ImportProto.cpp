@@ -345,6 +345,7 @@ bool ImportStories(ImportRun& run)
                                       settings && settings->GetSetUniqueID(), decision != 0);
         bool tagKept = false;
         if (run.importer) {
+            run.importer->NoteBookAttributes(run.book->GetText(u"source_data_type"), run.book->GetText(u"maxuniqID"));
             run.importer->Run();
             failed = run.importer->Failed();
             tagKept = run.importer->LinkTagKept();

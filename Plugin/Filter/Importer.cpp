@@ -37,6 +37,7 @@
 #include "platform/host/documents/XTDocSuites.h"
 #include "platform/host/documents/XTFlowSuites.h"
 #include "platform/host/documents/XTTextSuites.h"
+#include "platform/host/documents/XTValueSuites.h"
 
 using namespace KS_DWX::Import;
 
@@ -1134,11 +1135,93 @@ void Importer::NoteUniqueIds(int32_t story, XTHandle box)
 {
     try {
         QStoryText text(box);
-        for (const int32_t id : OldUniqueIds(text))
-            mHeldUniqueIds.emplace(id, story);
+        const XTHandle handle = text.GetTextHandle(true);
+        for (QStoryCursor cursor(text); cursor.HasMore(); cursor.Next()) {
+            int32_t id = 0;
+            if (cursor.GetRunKind() == kUniqueIdRun && ParseUniqueId(handle, cursor.GetPosition(), id))
+                mLargestUniqueId = std::max(mLargestUniqueId, id);
+        }
+        if (mSetUniqueID)
+            for (const int32_t id : OldUniqueIds(text))
+                mHeldUniqueIds.emplace(id, story);
     } catch (const std::bad_alloc&) {
         // The story's own check reads them again.
     }
+}
+
+void Importer::NoteBookAttributes(const char16_t* sourceDataType, const char16_t* maxUniqueId)
+{
+    mSourceDataTypeGiven = sourceDataType != nullptr;
+    mSourceDataType = sourceDataType ? sourceDataType : u"";
+    mMaxUniqueIdGiven = maxUniqueId != nullptr;
+    mMaxUniqueId = maxUniqueId ? maxUniqueId : u"";
+}
+
+void Importer::NoteUnapplied(IStory& story, XTHandle box, const FixedStory& segments, int32_t paragraphs,
+                             bool markerParagraphs)
+{
+    // Where each exchange paragraph starts in the story: behind the break that ends the one before.
+    QStoryText text(box);
+    const auto length = static_cast<int32_t>(text.ConstructionLength());
+    std::vector<int32_t> starts(1, 0);
+    for (const StorySegment& segment : segments)
+        if (Digger::EndsParagraph(segment, markerParagraphs))
+            starts.push_back(segment.end);
+    const std::string storyName = "story " + std::to_string(mStoryIndex);
+    for (int32_t p = 0; p < paragraphs; ++p) {
+        RefPtr<IPara> paragraph = story.Paragraph(p);
+        if (!paragraph)
+            break;
+        for (int32_t r = 0; RefPtr<IRun> run = paragraph->Run(r); ++r)
+            if (const char16_t* hidden = run->GetText(u"hidden"); hidden && std::u16string_view(hidden) == u"on")
+                mHiddenRuns.Note(Where(p, r) + " of " + storyName);
+        // The style sheet name the export writes for the paragraph's range, against the one given.
+        const char16_t* given = paragraph->GetText(u"stylename");
+        const size_t k = static_cast<size_t>(p);
+        const int32_t start = k < starts.size() ? starts[k] : length;
+        const int32_t end = k + 1 < starts.size() ? starts[k + 1] : length;
+        if (!given || start >= end)
+            continue;
+        int32_t sheetId = -1;
+        XTStyleSheetRec sheet{};
+        const bool named = CallHost<XTY_RangeAttribute>(text.GetTextHandle(true), start, end,
+                                                        XT_TEXT_ATTRIBUTE_STYLE_SHEET, &sheetId) == XT_OK &&
+                           sheetId >= 0 && GetStyleSheet(sheetId, true, &sheet);
+        std::u16string held;
+        for (const char* c = sheet.name; named && *c; ++c)
+            held.push_back(static_cast<char16_t>(static_cast<uint8_t>(*c)));
+        if (named && held == given)
+            continue;
+        mStyleNames.Note("paragraph " + std::to_string(p) + " of " + storyName + " names \"" +
+                         xthost::Utf16ToUtf8(given) + "\", the document's paragraph " +
+                         (named ? "has \"" + xthost::Utf16ToUtf8(held) + "\"" : std::string("has none")));
+    }
+}
+
+void Importer::SayUnapplied()
+{
+    std::vector<std::string> items;
+    if (mHiddenRuns.count > 0)
+        items.push_back(std::to_string(mHiddenRuns.count) + " run(s) to be hidden (hidden=on), the first " +
+                        mHiddenRuns.first + ": their text is written as the document shows it");
+    if (mStyleNames.count > 0)
+        items.push_back(std::to_string(mStyleNames.count) + " paragraph(s) of another style sheet (stylename), the first " +
+                        mStyleNames.first + ": the paragraphs keep the document's");
+    const std::u16string current = HostVersionString();
+    const auto withoutMode = [](const std::u16string& text) { return text.substr(0, text.rfind(u"{MB=")); };
+    if (mMaxUniqueIdGiven && !(DecimalText(mMaxUniqueId.c_str()) && mMaxUniqueId.size() <= 10 &&
+                               std::stoll(xthost::Utf16ToUtf8(mMaxUniqueId)) == mLargestUniqueId))
+        items.push_back("maxuniqID \"" + xthost::Utf16ToUtf8(mMaxUniqueId) + "\", where the document's largest unique id is " +
+                        std::to_string(mLargestUniqueId));
+    if (mSourceDataTypeGiven && withoutMode(mSourceDataType) != withoutMode(current))
+        items.push_back("source_data_type \"" + xthost::Utf16ToUtf8(mSourceDataType) + "\", where this host writes \"" +
+                        xthost::Utf16ToUtf8(current) + "\": only its master-page mode is taken");
+    if (items.empty())
+        return;
+    std::string line = "The exchange file asks for what the import does not apply, the document keeps its own: ";
+    for (size_t i = 0; i < items.size(); ++i)
+        line += (i ? "; " : "") + items[i];
+    Log() << line << std::endl;
 }
 
 void Importer::RefuseStory(int32_t story, const std::string& reason)
@@ -1243,6 +1326,7 @@ void Importer::Close(int16_t baseLayout)
 {
     if (!MultiDocRun())
         mProgress.reset();
+    SayUnapplied();
     // Left out on purpose, and said once.
     if (mUniqueIdsLeftOut > 0)
         Log() << "The unique ids of " << mUniqueIdsLeftOut << " paragraph(s) were left out of the document: the "
@@ -1340,8 +1424,7 @@ void Importer::Run()
             mFailed = 1;
             continue;
         }
-        if (mSetUniqueID)
-            NoteUniqueIds(i, box);
+        NoteUniqueIds(i, box);
         ct_Box record(static_cast<uint32_t>(box), 0);
         int16_t spread = -1;
         const BoxClass boxClass = mNewMasterPages ? ClassifyMasterBox(record, &spread) : BoxClassNone;
@@ -1458,6 +1541,13 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     }
     if (!lost.empty())
         return RefuseStory(mStoryIndex, lost);
+    try {
+        const int32_t length = static_cast<int32_t>(QStory(box).GetLength(true));
+        const int32_t paragraphs = ParagraphCount(points);
+        NoteUnapplied(story, box, segments, paragraphs, MarkersHaveParagraphs(paragraphs, points, segments, length));
+    } catch (...) {
+        // What cannot be read was named by the story's checks.
+    }
     std::unique_ptr<Digger> digger;
     XTHandle textHandle = 0;
     bool unlocked = false;

@@ -402,48 +402,65 @@ void RemoveString(CodeStreams& code, const std::u16string& text)
     throw std::runtime_error("the string table does not hold the string");
 }
 
+// The id of `text` in the Book's string table, added to the table when the table lacks it.
+uint32_t StringId(CodeStreams& code, const std::u16string& text)
+{
+    uint32_t next = 0;
+    for (const StoredString& stored : StoredStrings(code)) {
+        if (stored.text == text)
+            return stored.id;
+        next = std::max(next, stored.id + 1);
+    }
+    Bytes& refs = code.streams.at(StringTable(code) + "\x01m_Ref");
+    Bytes& texts = code.streams.at(StringTable(code) + "\x01m_String");
+    refs.resize(refs.size() + 4);
+    PutU32(refs, refs.size() - 4, next);
+    texts.push_back(static_cast<uint8_t>(text.size()));
+    texts.push_back(static_cast<uint8_t>(text.size() >> 8));
+    for (const char16_t c : text) {
+        texts.push_back(static_cast<uint8_t>(c));
+        texts.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return next;
+}
+
 // Changes the stories' first attribute record named `attribute` by `edit`, given its attribute
 // set, the record's offset in the fields and the id of `value` in the Book's string table (added
 // to the table when the table lacks it).
 void EditFirstAttribute(CodeStreams& code, const std::u16string& attribute, const std::u16string& value,
                         const std::function<void(const std::string&, size_t, uint32_t)>& edit)
 {
-    Bytes& refs = code.streams.at(StringTable(code) + "\x01m_Ref");
-    Bytes& texts = code.streams.at(StringTable(code) + "\x01m_String");
-    std::map<std::u16string, uint32_t> ids;
-    uint32_t next = 0;
-    for (const StoredString& stored : StoredStrings(code)) {
-        ids[stored.text] = stored.id;
-        next = std::max(next, stored.id + 1);
-    }
-    const auto name = ids.find(attribute);
-    if (name == ids.end())
+    bool named = false;
+    for (const StoredString& stored : StoredStrings(code))
+        named |= stored.text == attribute;
+    if (!named)
         throw std::runtime_error("the Book holds no such attribute");
-    uint32_t id = next;
-    if (const auto found = ids.find(value); found != ids.end()) {
-        id = found->second;
-    } else {
-        refs.resize(refs.size() + 4);
-        PutU32(refs, refs.size() - 4, id);
-        texts.push_back(static_cast<uint8_t>(value.size()));
-        texts.push_back(static_cast<uint8_t>(value.size() >> 8));
-        for (const char16_t c : value) {
-            texts.push_back(static_cast<uint8_t>(c));
-            texts.push_back(static_cast<uint8_t>(c >> 8));
-        }
-    }
+    const uint32_t nameId = StringId(code, attribute);
+    const uint32_t id = StringId(code, value);
     for (const std::string& attrs : FindInStories(code, "Attrs{}")) {
         const auto names = code.streams.find(attrs + "\x01m_NameRef");
         const auto values = code.streams.find(attrs + "\x01m_ValueRef");
         if (names == code.streams.end() || values == code.streams.end())
             continue;
         for (size_t r = 2; r + 4 <= names->second.size() && r + 4 <= values->second.size(); r += 4)
-            if (U32(names->second, r) == name->second) {
+            if (U32(names->second, r) == nameId) {
                 edit(attrs, r, id);
                 return;
             }
     }
     throw std::runtime_error("the stories hold no such attribute");
+}
+
+// Adds the attribute `attribute` with the text `value` to the attribute set at `attrs`.
+void AddAttribute(CodeStreams& code, const std::string& attrs, const std::u16string& attribute, const std::u16string& value)
+{
+    const uint32_t ids[2] = {StringId(code, attribute), StringId(code, value)};
+    const char* fields[2] = {"\x01m_NameRef", "\x01m_ValueRef"};
+    for (int k = 0; k < 2; ++k) {
+        Bytes& bytes = code.streams.at(attrs + fields[k]);
+        bytes.resize(bytes.size() + 4);
+        PutU32(bytes, bytes.size() - 4, ids[k]);
+    }
 }
 
 // Gives the stories' first attribute `attribute` the text `value`.
@@ -511,6 +528,27 @@ Damage AttributeDamage(const char* name, const std::u16string& attribute, const 
 {
     return {name, [attribute, value](const std::string& in, const std::string& out, const std::string&) {
                 EditCode(in, out, [&](CodeStreams& code) { SetFirstAttribute(code, attribute, value); });
+            }};
+}
+
+// The damage `name`: the Book's attribute `attribute` holds the text `value`.
+Damage BookAttributeDamage(const char* name, const std::u16string& attribute, const std::u16string& value)
+{
+    return {name, [attribute, value](const std::string& in, const std::string& out, const std::string&) {
+                EditCode(in, out, [&](CodeStreams& code) {
+                    const std::string book = code.Folder({{"Book/", 0}});
+                    const uint32_t nameId = StringId(code, attribute), valueId = StringId(code, value);
+                    for (const FolderEntry& e : code.Table(book)) {
+                        const std::string attrs = book + '\x01' + CodeStreams::Hex(e.number);
+                        if (e.name != "Attrs{}")
+                            continue;
+                        const Bytes& names = code.streams.at(attrs + "\x01m_NameRef");
+                        for (size_t r = 2; r + 4 <= names.size(); r += 4)
+                            if (U32(names, r) == nameId)
+                                return PutU32(code.streams.at(attrs + "\x01m_ValueRef"), r, valueId);
+                    }
+                    throw std::runtime_error("the Book has no such attribute");
+                });
             }};
 }
 
@@ -846,6 +884,21 @@ const std::vector<Damage>& Damages()
     // Kerning and tracking that do not read whole: a blank in front, a NUL behind.
     AttributeDamage("run-tracking-with-blank", u"tracking", u" 42"),
     AttributeDamage("run-kerning-with-nul", u"kerning", std::u16string(u"42\0", 3)),
+    // What the import does not apply: the first run to be hidden, another paragraph style sheet.
+    {"run-hidden",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             const std::string run = Parent(FirstCharacters(code));
+             for (const FolderEntry& e : code.Table(run))
+                 if (e.name == "Attrs{}")
+                     return AddAttribute(code, run + '\x01' + CodeStreams::Hex(e.number), u"hidden", u"on");
+             throw std::runtime_error("the first story's first text run has no attributes");
+         });
+     }},
+    AttributeDamage("paragraph-style-renamed", u"stylename", u"Heading 9"),
+    // The Book's largest unique id and its source, as a tool may rewrite them.
+    BookAttributeDamage("maxuniqid-changed", u"maxuniqID", u"99999"),
+    BookAttributeDamage("source-data-type-changed", u"source_data_type", u"QuarkXpress 3.3 Mac{MB=1}"),
     // The first story trades its number with the first story of the next layout.
     {"stories-swapped-across-layouts",
      [](const std::string& in, const std::string& out, const std::string&) {

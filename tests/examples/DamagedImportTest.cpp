@@ -118,6 +118,8 @@ const std::string kLinking = "####stories 0 to 6 of the exchange file are not im
                              "boxes of the master pages could not be linked to stories: the story is locked (the host "
                              "answered -3005 to ";
 
+const std::string kUnapplied = "The exchange file asks for what the import does not apply, the document keeps its own: ";
+
 const Damage kDamages[] = {
     {"paragraph-removed", "is missing (the story lists paragraph"},
     {"run-of-unknown-type", "has no readable content"},
@@ -196,6 +198,18 @@ const Damage kDamages[] = {
      "fail TXT-10 times 1 with -3005\n"},
     // A summary stream without the code file's format versions: read as the version of today's exports.
     {"summary-without-versions", "", nullptr, false, true},
+    // What the import does not apply, said once: a run to be hidden, another style sheet name, a
+    // largest unique id and a source the document does not have.
+    {"run-hidden", kUnapplied + "1 run(s) to be hidden (hidden=on), the first run 0 of paragraph 0 of story 0", nullptr,
+     false, true},
+    {"paragraph-style-renamed", kUnapplied + "1 paragraph(s) of another style sheet (stylename), the first paragraph 0 of "
+                                             "story 0 names \"Heading 9\", the document's paragraph has \"Normal\"",
+     nullptr, false, true},
+    {"maxuniqid-changed", kUnapplied + "maxuniqID \"99999\", where the document's largest unique id is 42", nullptr, false,
+     true},
+    {"source-data-type-changed",
+     kUnapplied + "source_data_type \"QuarkXpress 3.3 Mac{MB=1}\", where this host writes \"QuarkXpress ", nullptr, false,
+     true},
     // A formatting sample the host does not copy.
     {"sample-not-copied", "####import of story 0 failed: DWX Error<1004>:\tformatting sample 0 could not be copied", nullptr,
      false, false, "fail TXT-13 times 1 with -50\n"},
