@@ -1149,6 +1149,32 @@ void Importer::NoteUniqueIds(int32_t story, XTHandle box)
     }
 }
 
+uint64_t Importer::BookCharacters(int32_t stories)
+{
+    uint64_t characters = 0;
+    for (int32_t i = 0; i < stories && characters <= XT_MAX_STORY_CHARACTERS; ++i)
+        try {
+            RefPtr<IStory> story = mImportDoc->Story(i);
+            if (!story)
+                break;
+            // Each unit of a text run and each special-character record writes a character at least.
+            WalkRuns(
+                *story,
+                [&](int32_t, int32_t, IRun& run) {
+                    const int32_t kind = run.Kind();
+                    if (kind != kRunUnicodes && kind != kRunWideMultibytes && kind != kRunSpecialChars)
+                        return;
+                    uint8_t unit[8];
+                    while (characters <= XT_MAX_STORY_CHARACTERS && run.Read(unit, sizeof unit) != 0)
+                        ++characters;
+                },
+                [](int32_t) {});
+        } catch (...) {
+            // The story's own check names what cannot be read.
+        }
+    return characters;
+}
+
 void Importer::NoteBookAttributes(const char16_t* sourceDataType, const char16_t* maxUniqueId)
 {
     mSourceDataTypeGiven = sourceDataType != nullptr;
@@ -1380,10 +1406,24 @@ void Importer::Run()
     SettingsFile* settings = Settings.GetIf();
     const int32_t maximize = settings ? settings->GetTempBoxMaximizeMode() : 0;
     std::vector<StoryGroup> groups;
-    const bool grouped = GroupStories(groups);
+    bool grouped = GroupStories(groups);
     mHeldUniqueIds.clear();
     if (!grouped)
         mFailed = 1;
+    // Stories that add up to more than a document holds could never be saved: refused before
+    // one is written, instead of after the whole document is built.
+    if (grouped && !groups.empty()) {
+        const uint64_t characters = BookCharacters(groups.back().first + groups.back().count);
+        if (characters > XT_MAX_STORY_CHARACTERS) {
+            Log() << "####stories 0 to " << groups.back().first + groups.back().count - 1
+                  << " of the exchange file add up to more than the " << XT_MAX_STORY_CHARACTERS
+                  << " characters a document holds; no story is imported, their boxes keep their text" << std::endl;
+            SignalBeep(nullptr);
+            mFailed = 1;
+            groups.clear();
+            grouped = false;
+        }
+    }
     // A Book without a story leaves every linked box of the layout without its translation.
     if (grouped && groups.empty() && mLinkedStories > 0) {
         Log() << "####layout " << base << " links " << mLinkedStories

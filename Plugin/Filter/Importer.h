@@ -136,6 +136,9 @@ private:
     // does not apply to the story of the box, whose view is `segments`.
     void NoteUnapplied(KS_DWX::Import::IStory& story, XTHandle box, const FixedStory& segments, int32_t paragraphs,
                        bool markerParagraphs);
+    // The characters the first `stories` exchange stories write at least; counted only until
+    // they pass what a document holds.
+    uint64_t BookCharacters(int32_t stories);
     // Says once what the exchange file asked for and the import did not apply.
     void SayUnapplied();
     // The first exchange story whose story in the document holds each unique id: an export gives

@@ -680,6 +680,24 @@ void WithFirstRun(const fs::path& in, const fs::path& out, char16_t unit, size_t
     WriteCopy(in.string(), out.string(), &code);
 }
 
+// The export of export.qxp beside `in` with each of its text runs made of as many 16-bit `unit`s as
+// add up to `total` and more.
+void WithEveryRun(const fs::path& in, const fs::path& out, char16_t unit, size_t total)
+{
+    const fs::path exported = in.parent_path() / "export-translated.dwq";
+    CodeStreams code = ReadCodeFile(exported.string());
+    std::vector<Bytes*> runs;
+    for (auto& [name, bytes] : code.streams)
+        if (name.find("!1:Unicodes") != std::string::npos)
+            runs.push_back(&bytes);
+    for (Bytes* bytes : runs) {
+        bytes->assign({5, 0});  // the field type of 16-bit characters
+        for (size_t k = 0; k <= total / runs.size(); ++k)
+            bytes->insert(bytes->end(), {static_cast<uint8_t>(unit), static_cast<uint8_t>(unit >> 8)});
+    }
+    WriteCopy(exported.string(), out.string(), &code);
+}
+
 // The allocation-table entry of the compound file's first directory sector made to point back at it.
 void WithDirectoryLoop(const fs::path& in, const fs::path& out)
 {
@@ -720,8 +738,13 @@ const Bounded kBounded[] = {
      },
      "damaged code file: record 0 of the table of the root folder names a name of 2147483632 bytes, more than the rest of "
      "the table can hold"},
+    // Refused before any story is written: the document could not be saved.
     {"story-over-the-story-limit", [](const fs::path& in, const fs::path& out) { WithFirstRun(in, out, u'a', (64u << 20) + 1); },
-     "####import of story 0 failed: DWX Error<1004>:\tthe story would be longer than the 67108864 characters a document holds", true},
+     "####stories 0 to 0 of the exchange file add up to more than the 67108864 characters a document holds; no story is "
+     "imported", true},
+    {"text-spread-over-the-document-limit", [](const fs::path& in, const fs::path& out) { WithEveryRun(in, out, u'a', 72u << 20); },
+     "####stories 0 to 8 of the exchange file add up to more than the 67108864 characters a document holds; no story is "
+     "imported", true},
     // 23 Mi characters of three UTF-8 bytes each: a story the host holds, a file it would refuse.
     {"result-over-the-document-limit", [](const fs::path& in, const fs::path& out) { WithFirstRun(in, out, u'\u4E2D', 23u << 20); },
      "Unable to save the imported document @: File too large", true},
