@@ -167,6 +167,17 @@ void Unlist(CodeStreams& code, const std::string& prefix)
     code.SetTable(parent, table);
 }
 
+// Copies every stream of the folder at `from`, its sub-folders' included, to the folder at `to`.
+void CopyFolder(CodeStreams& code, const std::string& from, const std::string& to)
+{
+    std::map<std::string, Bytes> added;
+    for (const auto& [name, bytes] : code.streams)
+        if (name.compare(0, from.size(), from) == 0 && name.size() > from.size() &&
+            (name[from.size()] == '\x01' || name[from.size()] == '\x02'))
+            added[to + name.substr(from.size())] = bytes;
+    code.streams.insert(added.begin(), added.end());
+}
+
 // Renames the entry of the folder at `prefix` in its parent's table.
 void Rename(CodeStreams& code, const std::string& prefix, const std::string& name)
 {
@@ -190,13 +201,7 @@ void CopyElement(CodeStreams& code, const std::string& prefix, int32_t index)
         if (e.name == entry.name && e.index >= index)
             ++e.index;
     }
-    const std::string copy = parent + '\x01' + CodeStreams::Hex(number);
-    std::map<std::string, Bytes> added;
-    for (const auto& [name, bytes] : code.streams)
-        if (name.compare(0, prefix.size(), prefix) == 0 && name.size() > prefix.size() &&
-            (name[prefix.size()] == '\x01' || name[prefix.size()] == '\x02'))
-            added[copy + name.substr(prefix.size())] = bytes;
-    code.streams.insert(added.begin(), added.end());
+    CopyFolder(code, prefix, parent + '\x01' + CodeStreams::Hex(number));
     table.push_back({entry.name, index, number});
     code.SetTable(parent, table);
 }
@@ -684,14 +689,7 @@ const std::vector<Damage>& Damages()
              for (const FolderEntry& e : code.Table(second)) {
                  if (e.name != "TextRun[]/")
                      continue;
-                 const std::string from = second + '\x01' + CodeStreams::Hex(e.number);
-                 const std::string to = first + '\x01' + CodeStreams::Hex(number);
-                 std::map<std::string, Bytes> moved;
-                 for (const auto& [name, bytes] : code.streams)
-                     if (name.compare(0, from.size(), from) == 0 && name.size() > from.size() &&
-                         (name[from.size()] == '\x01' || name[from.size()] == '\x02'))
-                         moved[to + name.substr(from.size())] = bytes;
-                 code.streams.insert(moved.begin(), moved.end());
+                 CopyFolder(code, second + '\x01' + CodeStreams::Hex(e.number), first + '\x01' + CodeStreams::Hex(number));
                  runs.push_back({e.name, index++, number++});
              }
              code.SetTable(first, runs);
