@@ -1157,7 +1157,8 @@ uint64_t Importer::BookCharacters(int32_t stories)
             RefPtr<IStory> story = mImportDoc->Story(i);
             if (!story)
                 break;
-            // Each unit of a text run and each special-character record writes a character at least.
+            // Each unit of a text run but a NUL, which is left out, and each special-character
+            // record writes a character at least.
             WalkRuns(
                 *story,
                 [&](int32_t, int32_t, IRun& run) {
@@ -1165,8 +1166,8 @@ uint64_t Importer::BookCharacters(int32_t stories)
                     if (kind != kRunUnicodes && kind != kRunWideMultibytes && kind != kRunSpecialChars)
                         return;
                     uint8_t unit[8];
-                    while (characters <= XT_MAX_STORY_CHARACTERS && run.Read(unit, sizeof unit) != 0)
-                        ++characters;
+                    for (uint32_t got; characters <= XT_MAX_STORY_CHARACTERS && (got = run.Read(unit, sizeof unit)) != 0;)
+                        characters += got != 2 || unit[0] != 0 || unit[1] != 0;
                 },
                 [](int32_t) {});
         } catch (...) {
