@@ -240,7 +240,7 @@ bool BatchStatusFile::Load(bool reset)
             answer = ReadFrom(resolved);
         } else if (m_refusedPath != path) {
             m_refusedPath = path;
-            GeneralLogStream() << "\nThe batch status file \"" << path << "\" is not used: "
+            GeneralLogStream() << "\nThe batch status file \"" << path << "\" is not read: "
                                << (links == EACCES ? platform::fs::ReplaceRefusal(path) : std::strerror(links)) << "."
                                << std::endl;
         }

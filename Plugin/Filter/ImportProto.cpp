@@ -352,14 +352,24 @@ bool ImportStories(ImportRun& run)
                                       settings && settings->GetAutomaticResizeOfFrames(),
                                       settings && settings->GetTestStyleOfParagraph(),
                                       settings && settings->GetSetUniqueID(), decision != 0);
+        bool tagKept = false;
         if (run.importer) {
+            run.importer->NoteBookAttributes(run.book->GetText(u"source_data_type"), run.book->GetText(u"maxuniqID"));
             run.importer->Run();
             failed = run.importer->Failed();
+            tagKept = run.importer->LinkTagKept();
             run.importer.reset();
         } else {
             failed = true;
         }
         run.bookDoc = nullptr;
+        if (tagKept) {
+            // Text nobody wrote would stand in the document: it is given up unsaved.
+            LogLine(Field("ERROR:", "The host refused to take the module's linking text \"#$_@?&#\" out of the document's "
+                                    "master stories again: the document is not saved!"));
+            run.doc->SetOwns(true);
+            return false;
+        }
     }
     const int32_t saved = run.doc->SaveCode();
     run.saved = saved == XT_OK;

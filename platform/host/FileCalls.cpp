@@ -6,7 +6,8 @@
 //
 // Keys, most specific first: "CALL:NAME" for each file name the call names (no folder), then
 // "CALL", then "file:FOLDER/" with the name of the (first) file's folder, then "file" for every
-// one of them. CALL is rename, rename.noreplace, rename.exchange, link or unlink.
+// one of them. CALL is rename, rename.noreplace, rename.exchange, link or unlink (their
+// folder-relative forms alike).
 //
 // The sync of a folder (fsync on a folder's descriptor) passes it too, under its own keys only:
 // "fsync.folder:NAME" with the folder's own name, then "fsync.folder", so that a rule may make
@@ -96,6 +97,15 @@ int rename(const char* from, const char* to) noexcept
     return next(from, to);
 }
 
+// The writers rename and remove relative to a folder they opened; a rule names the file alike.
+int renameat(int fromFolder, const char* from, int toFolder, const char* to) noexcept
+{
+    static const auto next = Next<int (*)(int, const char*, int, const char*)>("renameat");
+    if (const int error = Injected("rename", from, to))
+        return Fail(error);
+    return next(fromFolder, from, toFolder, to);
+}
+
 int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags) noexcept
 {
     static const auto next = Next<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
@@ -136,6 +146,14 @@ int unlink(const char* path) noexcept
     if (const int error = Injected("unlink", path))
         return Fail(error);
     return next(path);
+}
+
+int unlinkat(int folder, const char* path, int flags) noexcept
+{
+    static const auto next = Next<int (*)(int, const char*, int)>("unlinkat");
+    if (const int error = (flags & AT_REMOVEDIR) ? 0 : Injected("unlink", path))
+        return Fail(error);
+    return next(folder, path, flags);
 }
 
 }  // extern "C"
