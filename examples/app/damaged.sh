@@ -12,9 +12,11 @@
 # cannot be opened and why), and what became of the imported document: its damaged stories keep
 # their source text. Most damages end in "Import failed"; a container that cannot be opened
 # (code-file-cut-short, two-books, two-documents, no-summary-stream, string-removed) gives no
-# document; nul-characters and working-boxes-of-the-last-layout-only import, and the log says
-# what the import left out or where it found no formatting samples. -v (or KESTO_VERBOSE=1) also
-# prints the host's transcripts.
+# document. Some import ("Import done"): nul-characters and working-boxes-of-the-last-layout-only,
+# whose log says what the import left out or where it found no formatting samples; run-hidden and
+# paragraph-style-renamed, whose changes the import does not apply; maxuniqid-changed,
+# source-data-type-changed and summary-without-versions, values that tools rewrite. -v (or
+# KESTO_VERBOSE=1) also prints the host's transcripts.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
@@ -40,12 +42,14 @@ printf 'start\nmenu "Import Verbant file"\nopen * %s.dwq\nsave * %s.qxp\nquit\n'
 host_run import.transcript --auto --script "$work/import-damaged.xts"
 result=$(result_text import.transcript)
 echo "$damage.dwq: $result"
-grep -a -E '^####[^#]|^ERROR:|^ -> |^story [0-9]+: |^layout [0-9]+ of the stored document' KestoLogfile.txt | sed "s/ *\$//; s/^####//; s/^ERROR: *//; s/^ -> *//; s|$work/||g; s/^/  /" || true
+said=$(grep -a -E '^####[^#]|^ERROR:|^ -> |^story [0-9]+: |^layout [0-9]+ of the stored document' KestoLogfile.txt |
+  sed "s/ *\$//; s/^####//; s/^ERROR: *//; s/^ -> *//; s|$work/||g; s/^/  /" || true)
+[ -z "$said" ] || echo "$said"
 [ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2
 if [ ! -e "$damage.qxp" ]; then
   echo "imported document: none (the container cannot be opened, or the host refuses the document it stores)"
 elif [ "$result" = "Import done" ]; then
-  echo "imported document: $(shown "$work/$damage.qxp"): this damage imports (the lines above say what the import did about it)"
+  echo "imported document: $(shown "$work/$damage.qxp"): this damage imports${said:+ (the lines above say what the import did about it)}"
 else
   echo "imported document: $(shown "$work/$damage.qxp"): the stories named above keep their source text"
 fi

@@ -102,7 +102,7 @@ TEST(ExampleCopies, AWrongBuildFolderGivesOneLine)
     fs::remove_all(temp);
 }
 
-// The damages whose import ends otherwise than most: a container that cannot be opened, and two
+// The damages whose import ends otherwise than most: a container that cannot be opened, and some
 // that import.
 TEST(ExampleCopies, DamagedSaysWhatEachDamageDoes)
 {
@@ -116,6 +116,7 @@ TEST(ExampleCopies, DamagedSaysWhatEachDamageDoes)
         {"nul-characters", "nul-characters.dwq: Import done\n  story 0: 2 NUL character(s)", "this damage imports"},
         {"working-boxes-of-the-last-layout-only", "working-boxes-of-the-last-layout-only.dwq: Import done\n  layout 0 ",
          "this damage imports"},
+        {"summary-without-versions", "summary-without-versions.dwq: Import done\n", "this damage imports"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.damage);
