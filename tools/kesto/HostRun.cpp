@@ -224,13 +224,8 @@ bool HostRunner::Run(const HostJob& job, HostResult& result, std::string& error)
     };
     // A job that is over has left its status file as an archive, with its last counts.
     const auto lastTick = [&] {
-        std::string archive;
-        const std::string prefix = fs::path(progressFile).filename().string() + "_";
-        std::error_code ignored;
-        for (fs::directory_iterator it(fs::path(progressFile).parent_path(), ignored), end; !ignored && it != end;
-             it.increment(ignored))
-            if (it->path().filename().string().rfind(prefix, 0) == 0)
-                archive = std::max(archive, it->path().string());
+        const std::set<std::string> archives = StatusArchives(progressFile);
+        const std::string archive = archives.empty() ? std::string() : *archives.rbegin();
         long count = 0, total = 0;
         if (ReadStatusCounts(progressFile, count, total) || ReadStatusCounts(archive, count, total))
             progress.Show(count, total);
@@ -369,6 +364,17 @@ void Progress::End()
         std::fputc('\n', stderr);
     m_drawn = false;
     m_last = -1;
+}
+
+std::set<std::string> StatusArchives(const std::string& status)
+{
+    std::set<std::string> found;
+    const std::string prefix = fs::path(status).filename().string() + "_";
+    std::error_code ec;
+    for (fs::directory_iterator it(fs::path(status).parent_path(), ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().filename().string().rfind(prefix, 0) == 0)
+            found.insert(it->path().string());
+    return found;
 }
 
 bool ReadStatusCounts(const std::string& path, long& count, long& total)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,6 +94,9 @@ private:
     int m_last = -1;
     bool m_drawn = false;
 };
+
+// The archives of a batch status file in its folder (STATUS_YYYYMMDDhhmmss and the like), sorted.
+std::set<std::string> StatusArchives(const std::string& status);
 
 // The Count and Total of a batch status file (plain or UTF-16); false when it cannot be read.
 bool ReadStatusCounts(const std::string& path, long& count, long& total);

@@ -501,24 +501,12 @@ int Convert(const Arguments& args, HostRunner& runner)
     return EndRun(report, result);
 }
 
-// The archives of a status file now in its folder.
-std::set<std::string> Archives(const std::string& status)
-{
-    std::set<std::string> found;
-    const std::string prefix = fs::path(status).filename().string() + "_";
-    std::error_code ec;
-    for (fs::directory_iterator it(fs::path(status).parent_path(), ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().filename().string().rfind(prefix, 0) == 0)
-            found.insert(it->path().string());
-    return found;
-}
-
 int Batch(const Arguments& args, HostRunner& runner)
 {
     const std::string status = Absolute(args.operands[0]);
     if (!IsFile(status))
         return UsageError(args, "no status file " + status);
-    const std::set<std::string> before = Archives(status);
+    const std::set<std::string> before = StatusArchives(status);
     HostJob job;
     job.script = "start\nidle 3\nquit\n";
     job.batchRequest = true;
@@ -530,7 +518,7 @@ int Batch(const Arguments& args, HostRunner& runner)
         return kUsage;
     const int end = EndRun(report, result);
     std::string archive;
-    for (const std::string& path : Archives(status))
+    for (const std::string& path : StatusArchives(status))
         if (!before.count(path))
             archive = path;
     if (archive.empty()) {
