@@ -237,6 +237,10 @@ const FaceRow kFaceTable[kFaceRows] = {
     {0x1000, FaceKind::Underline, u"underline", 2, 8},
 };
 
+// The pairs of face bits that the export writes, when both are set, as an empty value.
+constexpr uint16_t kBothUnderlines = 0x0004 | 0x1000;
+constexpr uint16_t kBothCaps = 0x0400 | 0x0800;
+
 const char16_t* FaceText(uint8_t index)
 {
     // The three shared texts first, then the set texts of the other kinds.
@@ -509,6 +513,17 @@ bool XAttribs::ReadFace(const RunAttrReader& attributes, XTHandle text)
     }
     XTCharFormat current{};
     const bool known = CurrentFormat(current, text);
+    // The export writes two underlines, or two caps kinds, at once as none; an empty value over
+    // the run's own formatting sample that holds such a pair is that pair, which the Book cannot
+    // carry, so the sample keeps it.
+    auto keepPair = [&](uint16_t pair, bool present, const std::u16string& given) {
+        if (present && given.empty() && (current.face & pair) == pair)
+            decided &= static_cast<uint16_t>(~pair);
+    };
+    if (known && m_sampleApplied) {
+        keepPair(kBothUnderlines, hasUnderline, underline);
+        keepPair(kBothCaps, hasCaps, caps);
+    }
     const bool positioned = known && ReadRunPosition(attributes, text, current, decided, wanted);
     if (known && CurrentFormat(current, text)) {
         const uint16_t face = static_cast<uint16_t>((current.face & ~decided) | (wanted & decided));

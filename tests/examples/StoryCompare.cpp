@@ -291,13 +291,10 @@ CharLook LookAt(const Doc& doc, const Story& story, size_t i)
 // What the round trip changes on purpose, the only differences the identity comparison allows
 // (SourceUnits leaves out what the export drops on purpose). A Mac document's font names need
 // none: they go out through the Mac Roman table and the import finds the same font by that form.
+// Underline with word underline, all capitals with small capitals need none either: the export
+// writes such a pair as neither, and the run's formatting sample gives it back.
 CharLook MadeOnPurpose(CharLook look)
 {
-    // Underline with word underline, all capitals with small capitals: the export writes such a
-    // conflict as neither, so the import clears both bits.
-    for (const int64_t kinds : {0x004 | 0x1000, 0x400 | 0x800})
-        if ((look.face & kinds) == kinds)
-            look.face &= ~kinds;
     // Position bits in a combination the position-style table has no row for are no position style.
     switch (look.face & 0x160) {
     case 0: case 0x020: case 0x040: case 0x100: case 0x120: case 0x140: break;
