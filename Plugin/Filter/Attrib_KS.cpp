@@ -178,13 +178,20 @@ bool UnknownFontId(const std::u16string& typeface, int16_t& id)
 
 // Applies "size" to the selection of `text` and lets "shift" decide the shift face bits.
 // Answers whether "size" was present and in range.
-bool ReadRunPosition(const RunAttrReader& attributes, XTHandle text, const XTCharFormat& current,
+bool ReadRunPosition(const RunAttrReader& attributes, XTHandle text, const XTCharFormat& current, bool sampled,
                      uint16_t& decided, uint16_t& wanted)
 {
     constexpr uint16_t kShiftBits = 0x0160;
     PositionAttribs position(current, false, false);
+    const int32_t ownShift = BaselineShiftHalfPoints(position);
     const bool sized = ReadPositionAttribs(position, attributes, text);
     std::u16string shift;
+    int32_t number = 0;
+    // Position bits that make no position style go out as the number of the text's own shift;
+    // over the run's own formatting sample that number keeps them.
+    if (sampled && (current.face & kShiftBits) != 0 && PositionStyleOf(current) == 0 &&
+        attributes.GetNumber(u"shift", number) && -number == ownShift)
+        return sized;
     if (attributes.GetAttr(u"shift", shift)) {
         // "top" and "bottom" name a superior or inferior style; a number means the baseline.
         decided |= kShiftBits;
@@ -524,7 +531,7 @@ bool XAttribs::ReadFace(const RunAttrReader& attributes, XTHandle text)
         keepPair(kBothUnderlines, hasUnderline, underline);
         keepPair(kBothCaps, hasCaps, caps);
     }
-    const bool positioned = known && ReadRunPosition(attributes, text, current, decided, wanted);
+    const bool positioned = known && ReadRunPosition(attributes, text, current, m_sampleApplied, decided, wanted);
     if (known && CurrentFormat(current, text)) {
         const uint16_t face = static_cast<uint16_t>((current.face & ~decided) | (wanted & decided));
         if (face != current.face)
