@@ -573,6 +573,7 @@ void Digger::AttributeStep(IRun& run)
     const XTHandle box = mStory.GetBox();
     const RunAttributes attributes(run);
     int32_t probe = -1;
+    bool sampled = false;
     if (run.GetNumber(u"private", probe) && probe >= 0) {
         int32_t sheet = -1;
         XTParaAttribs paragraph{};
@@ -581,6 +582,7 @@ void Digger::AttributeStep(IRun& run)
         const int32_t position = CurrentPos();
         const int32_t before = Length();
         const int32_t copied = mOwner.CopyProbe(probe, box, position);
+        sampled = copied > 0;
         BumpChangeCounter(0);
         // The probe only carries formatting: whatever the copy answered, what it added goes
         // again at the flush.
@@ -613,6 +615,7 @@ void Digger::AttributeStep(IRun& run)
         InsertCarrier(position, u' ');
         CheckEdit(CallHost<XTY_SelectRange>(position, position + (mShift - shift)), "XTY_SelectRange" + At(position));
     }
+    mConverter.SetSampleApplied(sampled);
     mConverter.ReadSelf(attributes, 0);
     CheckAttributes("face, kerning, tracking or colour");
     SetHostUpdate(0);

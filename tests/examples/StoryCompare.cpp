@@ -5,7 +5,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <cstdlib>
 #include <sstream>
 
 #include "platform/host/Utf8.h"
@@ -288,28 +287,12 @@ CharLook LookAt(const Doc& doc, const Story& story, size_t i)
     return look == doc.chars.end() ? CharLook{} : look->second;
 }
 
-// What the round trip changes on purpose, the only differences the identity comparison allows
-// (SourceUnits leaves out what the export drops on purpose). A Mac document's font names need
-// none: they go out through the Mac Roman table and the import finds the same font by that form.
-CharLook MadeOnPurpose(CharLook look)
-{
-    // Underline with word underline, all capitals with small capitals: the export writes such a
-    // conflict as neither, so the import clears both bits.
-    for (const int64_t kinds : {0x004 | 0x1000, 0x400 | 0x800})
-        if ((look.face & kinds) == kinds)
-            look.face &= ~kinds;
-    // Position bits in a combination the position-style table has no row for are no position style.
-    switch (look.face & 0x160) {
-    case 0: case 0x020: case 0x040: case 0x100: case 0x120: case 0x140: break;
-    default: look.face &= ~int64_t{0x160}; break;
-    }
-    // A numeric baseline shift (a position style has none) goes out in half points, a half away from zero.
-    if ((look.face & 0x160) == 0)
-        look.shift = (look.shift < 0 ? -1 : 1) * ((std::llabs(look.shift) + 16384) / 32768) * 32768;
-    return look;
-}
-
-// The units of a source story, without what the export drops on purpose.
+// The units of a source story, without what the export drops on purpose: the only differences
+// the identity comparison allows. Every character keeps its whole format, also where the Book
+// carries less than the host (two underlines or two caps kinds at once, position bits that make no
+// position style, a shift finer than half a point): the run's formatting sample gives it back. A
+// Mac document's font names go out through the Mac Roman table and the import finds the same font
+// by that form.
 Units SourceUnits(const Doc& doc, const Story& story)
 {
     Units out(doc, story);
@@ -336,7 +319,7 @@ Units SourceUnits(const Doc& doc, const Story& story)
         }
         const char16_t c = story.text[i++];
         if (c != 0x1C && look.tag == 0)
-            out.AddChar(c, MadeOnPurpose(look));
+            out.AddChar(c, look);
     }
     return out;
 }
