@@ -69,7 +69,7 @@ protected:
     {
         auto client = std::make_unique<protocol::Client>(port, 30000);
         EXPECT_TRUE(client->Connected());
-        client->SendLine(kPassword);
+        client->SendLine(password);
         EXPECT_EQ(client->ReadLine(), "password ok");
         return client;
     }
@@ -81,6 +81,8 @@ protected:
     }
 
     uint16_t port = 0;
+    // What Login sends: the fixed password unless the test gives the server one of its own.
+    std::string password = kPassword;
 };
 
 } // namespace kesto_test

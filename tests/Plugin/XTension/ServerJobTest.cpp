@@ -90,7 +90,7 @@ protected:
     {
         WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(port) +
                       "\nactivateServerLog=True\nkeepServerLog=True\nserverLogMinPriority=0\nsocketTransferMode=True\n" +
-                      extraServer + "[Path]\nLogPath=" + (app / "logs").string() + "\n" +
+                      "sharedFolders=" + app.string() + "\n" + extraServer + "[Path]\nLogPath=" + (app / "logs").string() + "\n" +
                       (paths.empty() ? "TemporaryPath=" + (app / "tmp").string() +
                                            "\nServerAlivePath=" + (app / "alive").string() + "\n"
                                      : paths));
