@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -99,13 +100,35 @@ protected:
         kesto_test::NobodyAtTheHost nobody;
         host.SetAnswerer(&nobody);
         EXPECT_EQ(host.Start(), xthost::StartResult::kOk) << host.Log().Text();
+        // Should the server start after all, it is halted, so that the test fails instead of
+        // waiting for ever.
+        std::atomic<bool> idled{false};
+        std::atomic<bool> started{false};
+        std::thread guard([&] {
+            while (!idled) {
+                Client knock(port, 50);
+                if (knock.Connected()) {
+                    started = true;
+                    Ask(knock, password);
+                    Ask(knock, "haltServer");
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
         host.Idle(3);
+        idled = true;
+        guard.join();
+        EXPECT_FALSE(started) << "the server started";
         EXPECT_FALSE(Client(port, 300).Connected());
         EXPECT_TRUE(ListeningAddresses(port).empty());
         EXPECT_FALSE(host.Failed()) << host.Log().Text();
         const std::string general = GeneralLog();
         const size_t at = general.find("Server not started: ");
-        EXPECT_NE(at, std::string::npos) << general;
+        if (at == std::string::npos) {
+            ADD_FAILURE() << "no reason in the general log:\n" << general;
+            return std::string();
+        }
         const std::string reason = general.substr(at, general.find('\n', at) - at);
         EXPECT_NE(ServerLog().find(reason), std::string::npos) << ServerLog();
         // The reason stays the same: the server is not tried again at each idle call.
@@ -214,9 +237,9 @@ TEST_F(ServerDoorTest, ADoorOpenToOthersKeepsTheServerFromStarting)
         fs::create_directories(app / "logs");
         fs::remove(app / "KestoLogfile.txt");
         fs::remove(passwordFile);
+        password = c.mode != 0 ? "S3cret-of-this-host" : kPassword;
         if (c.mode != 0)
-            WritePasswordFile(std::string(c.name) == "empty" ? "\r\nsecond line\n" : "S3cret-of-this-host\n", c.mode,
-                              c.owner);
+            WritePasswordFile(std::string(c.name) == "empty" ? "\r\nsecond line\n" : password + "\n", c.mode, c.owner);
         WriteDoorSettings(c.door);
         const std::string reason = RefusedStart();
         for (const std::string& part : c.reason)
