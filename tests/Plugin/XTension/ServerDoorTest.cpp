@@ -144,29 +144,6 @@ protected:
         return Ask(client, line);
     }
 
-    // Shared-folder mode: source, folder and name; what the server says until it closes, or
-    // until "export finished", when the client quits.
-    std::vector<std::string> SharedJob(const std::string& word, const std::string& sourcePath,
-                                       const std::string& folder, const std::string& name)
-    {
-        auto client = Login();
-        std::vector<std::string> replies{Ask(*client, word)};
-        for (const std::string& line : {sourcePath, folder, name}) {
-            replies.push_back(Ask(*client, line));
-            if (replies.back().find("ok") == std::string::npos)
-                break;
-        }
-        while (auto line = client->ReadLine()) {
-            replies.push_back(*line);
-            if (*line == "export finished") {
-                client->SendLine("quit");
-                break;
-            }
-        }
-        EXPECT_TRUE(client->AtEof());
-        return replies;
-    }
-
     static std::vector<std::string> Converted()
     {
         return {"export dwx", "filename ok", "target folder ok", "target name ok", "export finished"};
@@ -195,9 +172,10 @@ TEST_F(ServerDoorTest, TheDefaultListensOnTheLoopbackAddressOnly)
 {
     WriteDoorSettings("");
     Serve([&] {
+        // Logged in, the server listens: only then does what it listens on tell.
+        auto client = Login();
         EXPECT_EQ(ListeningAddresses(port), std::set<std::string>{"127.0.0.1"});
         EXPECT_FALSE(Client(port, 300, "127.0.0.2").Connected());
-        auto client = Login();
         EXPECT_EQ(Ask(*client, "serveralive"), "server alive v2");
         client->SendLine("quit");
     });
@@ -257,8 +235,8 @@ TEST_F(ServerDoorTest, APasswordFileOfTheServersOwnReplacesTheFixedPassword)
     WritePasswordFile(password + "\r\n", 0600);
     WriteDoorSettings("listenAddress=0.0.0.0\nserverPasswordFile=" + passwordFile + "\n");
     Serve([&] {
-        EXPECT_EQ(ListeningAddresses(port), std::set<std::string>{"0.0.0.0"});
         EXPECT_EQ(Knock("127.0.0.2", kPassword), "Wrong password.");
+        EXPECT_EQ(ListeningAddresses(port), std::set<std::string>{"0.0.0.0"});
         EXPECT_EQ(Knock("127.0.0.3", password + "\r"), "Wrong password.");
         Client other(port, 5000, "127.0.0.2", "127.0.0.4");
         EXPECT_EQ(Ask(other, password), "password ok");
