@@ -19,10 +19,13 @@
 //              and are carried over unchanged.
 //   codes      numbered "1", "2", ... in the order they open in the source, unique in the unit.
 //     paired:     XLIFF 1.2 <g>, XLIFF 2.1 <pc>: a stretch of runs whose format is not the paragraph's main
-//                 one (the format that holds the most text). A run's format is its attributes
-//                 (all but "codepage") and its style reference. equiv-text (XLIFF 1.2) / dispStart
-//                 (XLIFF 2.1) reads, for instance, "Helvetica; bold italic; 12 pt". A paragraph in one
-//                 format has no paired code.
+//                 one (the format that holds the most text). A run's format is all its
+//                 attributes, "codepage" included (the import reads a run's characters by its
+//                 code page: a font with the high flag holds its spaces as U+00A0 in runs of
+//                 their own), and its style reference. equiv-text (XLIFF 1.2) / dispStart (XLIFF 2.1)
+//                 reads, for instance, "Helvetica; bold italic; 12 pt", and names a code page
+//                 or typeface code page that is not the main one's ("...; code page 1252"). A
+//                 paragraph in one format has no paired code.
 //     standalone: XLIFF 1.2 <x clone="no">, XLIFF 2.1 <ph canCopy="no" canDelete="no">: one per special
 //                 character, reference point and placeholder record, one per run of 8-bit or
 //                 wide multibyte text (kept as they are), and one per character that XML 1.0
