@@ -1,0 +1,139 @@
+// A small exchange Book for the XLIFF bridge's tests, written through the book writers, and the
+// runs of a merged Book read back as "format:text" lines.
+#pragma once
+
+#include "Container/Model/BookReaders.h"
+#include "Container/Model/BookWriters.h"
+#include "Container/Model/Storages.h"
+#include "Container/Storage/OLEStorage.h"
+#include "Container/Xliff/Paragraph.h"
+#include "Container/Xliff/XmlText.h"
+
+#include <string>
+#include <vector>
+
+namespace xliff_test {
+
+// A run to write: kind 'u' Unicodes text, 's' special characters (text holds "name/data" pairs
+// split by '|'), 'r' a reference point of the type in text, 'p' a placeholder; format names
+// its "private" sample ("A" main, "B" bold).
+struct RunSpec {
+  char kind;
+  std::u16string text;
+  std::u16string format = u"A";
+};
+using ParagraphSpec = std::vector<RunSpec>;
+using StorySpec = std::vector<ParagraphSpec>;
+
+inline void WriteBook(const std::string& path, const std::vector<StorySpec>& stories) {
+  OLEStorage root(path.c_str(), CD_CreateWrite);
+  DWX_OutStorage2* container = CreateDWX2(root, false);
+  {
+    auto folder = container->CreateFolder2();
+    DWX_Book_Out2 book(folder);
+    DWX_StringsMap& strings = book.StringsMap();
+    {
+      DWX_DocumentsSet_Out2 documents(book.CreateDocumentsSet(DWX_Names::DocumentsSet), DWX_Names::Document);
+      DWX_Document_Out2 document(documents.CreateElement(0));
+      document.CreateStylesSet(DWX_Names::StylesSet);
+      DWX_StoriesSet_Out2 set(document.CreateStoriesSet(DWX_Names::StoriesSet), DWX_Names::Story);
+      for (size_t s = 0; s < stories.size(); ++s) {
+        DWX_Story_Out2 story(set.CreateElement(dwx_long(s)));
+        DWX_ParagraphsSet_Out2 paragraphs(story.CreateParagraphsSet(DWX_Names::ParagraphsSet), DWX_Names::Paragraph);
+        for (size_t p = 0; p < stories[s].size(); ++p) {
+          DWX_Paragraph_Out2 paragraph(paragraphs.CreateElement(dwx_long(p)));
+          paragraph.SaveStyleRef(2, DWX_Names::StyleRef);
+          const ParagraphSpec& runs = stories[s][p];
+          for (size_t r = 0; r < runs.size(); ++r) {
+            kesto::xliff::RunData run;
+            const RunSpec& spec = runs[r];
+            run.hasAttrs = true;
+            const bool bold = spec.format == u"B";
+            run.attrs = {{strings[u"private"], strings[spec.format]},
+                         {strings[u"typeface"], strings[u"Arial"]},
+                         {strings[u"bold"], strings[bold ? u"on" : u"off"]},
+                         {strings[u"size"], strings[u"24"]}};
+            switch (spec.kind) {
+              case 'u':
+                run.kind = kesto::xliff::RunData::Unicodes;
+                run.text = spec.text;
+                break;
+              case 's': {
+                run.kind = kesto::xliff::RunData::SpecialChars;
+                size_t from = 0;
+                while (from < spec.text.size()) {
+                  size_t bar = spec.text.find(u'|', from);
+                  if (bar == std::u16string::npos) bar = spec.text.size();
+                  const std::u16string item = spec.text.substr(from, bar - from);
+                  const size_t slash = item.find(u'/');
+                  run.specials.push_back({strings[item.substr(0, slash)], strings[item.substr(slash + 1)]});
+                  from = bar + 1;
+                }
+                break;
+              }
+              case 'r':
+                run.kind = kesto::xliff::RunData::RefPoints;
+                run.refPoints.push_back({7, -1, strings[spec.text]});
+                run.attrs.clear();
+                break;
+              default:
+                run.kind = kesto::xliff::RunData::PlaceHolders;
+                run.placeHolders.push_back({9, strings[u"box"]});
+                run.attrs.clear();
+                break;
+            }
+            kesto::xliff::WriteRun(paragraph, dwx_long(r), run, nullptr);
+          }
+          paragraph.AttrsSet().AddAttr(u"uniqID", u"5", strings);
+          paragraph.SaveAttrsSet(DWX_Names::Attrs);
+        }
+        story.AttrsSet().AddAttr(u"story_type", u"layout_cur0", strings);
+        story.SaveAttrsSet(DWX_Names::Attrs);
+      }
+    }
+    book.AttrsSet().AddAttr(u"source_data_type", u"qxp", strings);
+    book.SaveAttrsSet(DWX_Names::Attrs);
+    book.Finish();
+    folder->Complete();
+  }
+  container->Release();
+  root.Flush();
+}
+
+// The runs of one paragraph of the Book at path, one "format:content" item each: text runs give
+// their sample and text, record runs their kind and count ("s2", "r1", "p1").
+inline std::vector<std::string> RunsOf(const std::string& path, dwx_long story, dwx_long paragraph) {
+  OLEStorage root(path.c_str(), CD_OpenRead);
+  DWX_InStorage2* container = OpenDWX2(root);
+  std::vector<std::string> out;
+  {
+    DWX_Handle<DWX_InFolder2> folder = container->OpenFolder2();
+    DWX_Book_In2 book(folder);
+    auto documents = book.OpenDocumentsSet(DWX_Names::DocumentsSet);
+    auto document = documents->OpenFolder(DWX_Names::Document, 0);
+    auto stories = document->OpenFolder(DWX_Names::StoriesSet, 0);
+    auto s = stories->OpenFolder(DWX_Names::Story, story);
+    auto paragraphs = s->OpenFolder(DWX_Names::ParagraphsSet, 0);
+    auto p = paragraphs->OpenFolder(DWX_Names::Paragraph, paragraph);
+    kesto::xliff::ParagraphData data;
+    uint64_t characters = 0;
+    kesto::xliff::ReadParagraph(*p, paragraph, data, characters);
+    for (const auto& run : data.runs) {
+      std::string sample = "-";
+      for (const CF_Attr& a : run.attrs)
+        if (book.StringsMap()[a.m_NameRef] == std::u16string(u"private"))
+          sample = kesto::xliff::ToUtf8(book.StringsMap()[a.m_ValueRef]);
+      switch (run.kind) {
+        case kesto::xliff::RunData::Unicodes: out.push_back(sample + ":" + kesto::xliff::ToUtf8(run.text)); break;
+        case kesto::xliff::RunData::SpecialChars: out.push_back("s" + std::to_string(run.specials.size())); break;
+        case kesto::xliff::RunData::RefPoints: out.push_back("r" + std::to_string(run.refPoints.size())); break;
+        case kesto::xliff::RunData::PlaceHolders: out.push_back("p" + std::to_string(run.placeHolders.size())); break;
+        default: out.push_back("?"); break;
+      }
+    }
+  }
+  container->Release();
+  return out;
+}
+
+}  // namespace xliff_test
