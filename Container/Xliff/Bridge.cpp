@@ -26,6 +26,7 @@
 #include <stdexcept>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kesto::xliff {
 
@@ -236,29 +237,17 @@ class XliffWriter {
   void GroupEnd() { m_out += "  </group>\n"; }
 
   void Unit(dwx_long d, dwx_long s, const ParagraphData& p) {
-    const std::string id = UnitId(d, s, p.index);
-    const std::string name = UnitName(s, p.index);
-    if (V12()) {
-      m_out += "   <trans-unit id=\"" + id + "\" resname=\"" + name + "\" xml:space=\"preserve\">\n    <source>";
+    const bool v12 = V12();
+    m_out += std::string(v12 ? "   <trans-unit id=\"" : "   <unit id=\"") + UnitId(d, s, p.index) + "\" " +
+             (v12 ? "resname" : "name") + "=\"" + UnitName(s, p.index) + "\" xml:space=\"preserve\">\n";
+    if (!v12) m_out += "    <segment>\n";
+    for (const char* element : {"source", "target"}) {
+      if (element[0] == 't' && !m_options.copySource) break;
+      m_out += std::string(v12 ? "    <" : "     <") + element + ">";
       Content(p);
-      m_out += "</source>\n";
-      if (m_options.copySource) {
-        m_out += "    <target>";
-        Content(p);
-        m_out += "</target>\n";
-      }
-      m_out += "   </trans-unit>\n";
-    } else {
-      m_out += "   <unit id=\"" + id + "\" name=\"" + name + "\" xml:space=\"preserve\">\n    <segment>\n     <source>";
-      Content(p);
-      m_out += "</source>\n";
-      if (m_options.copySource) {
-        m_out += "     <target>";
-        Content(p);
-        m_out += "</target>\n";
-      }
-      m_out += "    </segment>\n   </unit>\n";
+      m_out += std::string("</") + element + ">\n";
     }
+    m_out += v12 ? "   </trans-unit>\n" : "    </segment>\n   </unit>\n";
   }
 
   void End() { m_out += "</xliff>\n"; }
@@ -271,21 +260,18 @@ class XliffWriter {
           AppendEscaped(m_out, t.text, false);
           break;
         case Token::Open:
-          m_out += V12() ? "<g id=\"" : "<pc id=\"";
+        case Token::Single: {
+          const bool open = t.type == Token::Open;
+          m_out += open ? (V12() ? "<g id=\"" : "<pc id=\"") : (V12() ? "<x id=\"" : "<ph id=\"");
           AppendEscaped(m_out, t.text, true);
-          m_out += V12() ? "\" equiv-text=\"" : "\" dispStart=\"";
+          m_out += open ? (V12() ? "\" equiv-text=\"" : "\" dispStart=\"")
+                        : (V12() ? "\" clone=\"no\" equiv-text=\"" : "\" canCopy=\"no\" canDelete=\"no\" disp=\"");
           AppendEscaped(m_out, Display(p, t), true);
-          m_out += "\">";
+          m_out += open ? "\">" : "\"/>";
           break;
+        }
         case Token::Close:
           m_out += V12() ? "</g>" : "</pc>";
-          break;
-        case Token::Single:
-          m_out += V12() ? "<x id=\"" : "<ph id=\"";
-          AppendEscaped(m_out, t.text, true);
-          m_out += V12() ? "\" clone=\"no\" equiv-text=\"" : "\" canCopy=\"no\" canDelete=\"no\" disp=\"";
-          AppendEscaped(m_out, Display(p, t), true);
-          m_out += "\"/>";
           break;
       }
     }
@@ -308,120 +294,17 @@ struct Outcome {
   std::vector<std::string> lines;
 };
 
-// The runs a translated unit gives its paragraph; empty with the reason in `failure` when it
-// fails. Warnings go to `warnings`.
-std::vector<RunData> TranslatedRuns(const ParagraphData& p, const Tokens& target, std::string& failure,
-                                    std::vector<std::string>& warnings) {
-  std::unordered_map<std::u16string, size_t> byId;
-  for (size_t i = 0; i < p.codes.size(); ++i) byId.emplace(ToUtf16(std::to_string(i + 1)), i);
-  std::vector<size_t> seen(p.codes.size(), 0);
-  std::vector<size_t> open;
-  std::vector<RunData> runs;
-  // What the last run came from: its source run and whether it holds text or records.
-  size_t lastSource = SIZE_MAX;
-  bool lastText = false;
-  auto describe = [&](size_t code) {
-    return "code " + std::to_string(code + 1) + " (" + ToUtf8(p.codes[code].display) + ")";
-  };
-  auto text = [&](size_t source, const std::u16string& chars) {
-    if (!(lastText && lastSource == source)) {
-      RunData run = p.runs[source];
-      run.text.clear();
-      runs.push_back(std::move(run));
-      lastSource = source;
-      lastText = true;
-    }
-    runs.back().text += chars;
-  };
-  for (const Token& t : target) {
-    if (t.type == Token::Text) {
-      text(open.empty() ? p.mainRun : p.codes[open.back()].run, t.text);
-      continue;
-    }
-    const auto found = byId.find(t.text);
-    if (found == byId.end()) {
-      failure = "code \"" + ToUtf8(t.text).substr(0, 40) + "\" is not in the source";
-      return {};
-    }
-    const size_t code = found->second;
-    const Code& c = p.codes[code];
-    ++seen[code];
-    if (t.type == Token::Single) {
-      if (c.paired) {
-        failure = describe(code) + " is a paired code in the source and stands alone in the target";
-        return {};
-      }
-      if (seen[code] > 1) {
-        failure = describe(code) + " is doubled";
-        return {};
-      }
-      const RunData& source = p.runs[c.run];
-      if (c.item < 0) {
-        runs.push_back(source);
-        lastSource = SIZE_MAX;
-      } else if (source.kind == RunData::Unicodes) {
-        text(c.run, std::u16string(1, source.text[size_t(c.item)]));
-      } else {
-        if (lastText || lastSource != c.run) {
-          RunData run = source;
-          run.specials.clear();
-          run.refPoints.clear();
-          run.placeHolders.clear();
-          runs.push_back(std::move(run));
-          lastSource = c.run;
-          lastText = false;
-        }
-        RunData& run = runs.back();
-        const size_t k = size_t(c.item);
-        if (source.kind == RunData::SpecialChars) run.specials.push_back(source.specials[k]);
-        if (source.kind == RunData::RefPoints) run.refPoints.push_back(source.refPoints[k]);
-        if (source.kind == RunData::PlaceHolders) run.placeHolders.push_back(source.placeHolders[k]);
-      }
-      continue;
-    }
-    if (!c.paired) {
-      failure = describe(code) + " is a standalone code in the source and a paired one in the target";
-      return {};
-    }
-    if (t.type == Token::Open) {
-      open.push_back(code);
-      lastSource = SIZE_MAX;
-      continue;
-    }
-    // Close.
-    if (open.empty() || open.back() != code) {
-      const bool isOpen = std::find(open.begin(), open.end(), code) != open.end();
-      failure = isOpen ? describe(code) + " and " + describe(open.back()) + " cross"
-                       : describe(code) + " closes where it is not open";
-      return {};
-    }
-    open.pop_back();
-    lastSource = SIZE_MAX;
-  }
-  if (!open.empty()) {
-    failure = describe(open.back()) + " opens and never closes";
-    return {};
-  }
-  for (size_t i = 0; i < p.codes.size(); ++i) {
-    if (seen[i] > 0) continue;
-    if (!p.codes[i].paired) {
-      failure = describe(i) + " was removed";
-      return {};
-    }
-    warnings.push_back("paired " + describe(i) + " was removed: its text takes the format around it");
-  }
-  return runs;
-}
-
 class Merger {
  public:
-  Merger(InBook& in, const XliffDocument& xliff, Outcome& outcome) : m_in(in), m_outcome(outcome) {
-    for (size_t i = 0; i < xliff.units.size(); ++i) {
-      const XliffUnit& unit = xliff.units[i];
-      if (!m_units.emplace(unit.id, &unit).second)
-        Note(unit.id, "", "failed: the XLIFF holds this unit twice (line " + std::to_string(unit.line) + ")",
-             m_outcome.failed);
-    }
+  Merger(InBook& in, XliffStream& xliff, const std::string& xlf, const std::string& dwq,
+         const std::string& fingerprint, Outcome& outcome)
+      : m_in(in), m_xliff(xliff), m_xlf(xlf), m_dwq(dwq), m_fingerprint(fingerprint), m_outcome(outcome) {
+    // The file elements in front of the first unit name the exchange file; a wrong one stops
+    // the merge before anything is written.
+    m_xliff.Fill();
+    Failed();
+    if (m_xliff.Header().files.empty()) throw Unusable(m_xlf + ": the XLIFF holds no file element");
+    CheckFiles();
   }
 
   void Run(OLEStorage& root) {
@@ -448,10 +331,10 @@ class Merger {
     }
     folder.Reset();
     storage.reset();
-    for (const auto& [id, unit] : m_units)
-      if (!m_used.count(id))
-        Note(id, "", "not merged: no paragraph with text of the exchange file has this id (a unit the tool added)",
-             m_outcome.added);
+    // What is left: units of no paragraph with text.
+    for (XliffUnit unit; Take(unit);) Added(unit);
+    for (const auto& [id, unit] : m_pending) Added(unit);
+    Failed();
   }
 
  private:
@@ -584,15 +467,70 @@ class Merger {
     return &folder;
   }
 
+  void Failed() const {
+    if (!m_xliff.Error().empty()) throw Unusable(m_xlf + ": " + m_xliff.Error());
+  }
+
+  void CheckFiles() {
+    const std::vector<XliffFile>& files = m_xliff.Header().files;
+    for (; m_checkedFiles < files.size(); ++m_checkedFiles) {
+      const XliffFile& file = files[m_checkedFiles];
+      if (file.book.empty())
+        throw Unusable(m_xlf + " (line " + std::to_string(file.line) + ") does not name the exchange file it was " +
+                       "made from (no kesto:book on its file element); " + m_dwq + " is " + m_fingerprint);
+      if (file.book != m_fingerprint)
+        throw Unusable(m_xlf + " was made from " + (file.original.empty() ? "another exchange file" : file.original) +
+                       " (" + file.book + "), not from " + m_dwq + " (" + m_fingerprint +
+                       "): another exchange file or another version of it");
+    }
+  }
+
+  // The next unit of the XLIFF, its file elements checked; false at the end.
+  bool Take(XliffUnit& unit) {
+    const bool taken = m_xliff.Next(unit);
+    Failed();
+    CheckFiles();
+    return taken;
+  }
+
+  void Added(const XliffUnit& unit) {
+    Note(unit.id, "",
+         m_used.count(unit.id) ? "not merged: the XLIFF holds this unit twice (line " + std::to_string(unit.line) + ")"
+                               : "not merged: no paragraph with text of the exchange file has this id (a unit the "
+                                 "tool added)",
+         m_outcome.added);
+  }
+
+  // The unit with the id: read on in the XLIFF until it comes, keeping the units passed on the
+  // way for their own paragraphs. False when the XLIFF has none.
+  bool Find(const std::string& id, XliffUnit& found) {
+    const auto pending = m_pending.find(id);
+    if (pending != m_pending.end()) {
+      found = std::move(pending->second);
+      m_pending.erase(pending);
+      return true;
+    }
+    for (XliffUnit unit; Take(unit);) {
+      if (unit.id == id) {
+        found = std::move(unit);
+        return true;
+      }
+      if (m_used.count(unit.id) || m_pending.count(unit.id))
+        Added(unit);
+      else
+        m_pending.emplace(unit.id, std::move(unit));
+    }
+    return false;
+  }
+
   // Whether the unit replaces the paragraph's runs (with `runs`); notes the outcome.
   bool Translate(const std::string& id, const std::string& name, const ParagraphData& p, std::vector<RunData>& runs) {
-    const auto found = m_units.find(id);
-    if (found == m_units.end()) {
+    XliffUnit unit;
+    if (!Find(id, unit)) {
       Note(id, name, "kept its source: the XLIFF has no such unit (removed)", m_outcome.kept);
       return false;
     }
     m_used.insert(id);
-    const XliffUnit& unit = *found->second;
     if (!unit.problem.empty()) {
       Note(id, name, "failed, kept its source: " + unit.problem, m_outcome.failed);
       return false;
@@ -644,9 +582,13 @@ class Merger {
 
  private:
   InBook& m_in;
+  XliffStream& m_xliff;
+  std::string m_xlf, m_dwq, m_fingerprint;
   Outcome& m_outcome;
-  std::unordered_map<std::string, const XliffUnit*> m_units;
-  std::set<std::string> m_used;
+  size_t m_checkedFiles = 0;
+  // Units read ahead of their paragraphs, and the ids merged.
+  std::unordered_map<std::string, XliffUnit> m_pending;
+  std::unordered_set<std::string> m_used;
   std::vector<dwx_long> m_ids;
   bool m_identity = true;
 };
@@ -725,21 +667,10 @@ int Merge(const std::string& dwq, const std::string& xlf, const std::string& out
   Outcome outcome;
   try {
     CheckTarget(out);
-    XliffDocument xliff;
-    std::string error;
-    if (!ReadXliffFile(xlf, xliff, error)) throw Unusable(xlf + ": " + error);
     const std::string fingerprint = Fingerprint(dwq);
-    if (xliff.files.empty()) throw Unusable(xlf + ": the XLIFF holds no file element");
-    for (const XliffFile& file : xliff.files) {
-      if (file.book.empty())
-        throw Unusable(xlf + " (line " + std::to_string(file.line) + ") does not name the exchange file it was made " +
-                       "from (no kesto:book on its file element); " + dwq + " is " + fingerprint);
-      if (file.book != fingerprint)
-        throw Unusable(xlf + " was made from " + (file.original.empty() ? "another exchange file" : file.original) +
-                       " (" + file.book + "), not from " + dwq + " (" + fingerprint +
-                       "): another exchange file or another version of it");
-    }
+    XliffStream xliff(xlf);
     InBook in(dwq);
+    Merger merger(in, xliff, xlf, dwq, fingerprint, outcome);
     {
       OLEStorage root(out.c_str(), CD_CreateWrite);
       try {
@@ -749,7 +680,6 @@ int Merge(const std::string& dwq, const std::string& xlf, const std::string& out
           const char16_t* name = items.ItemName();
           if (name && std::u16string(name) != kDWX_TextAndCodeName) in.root.CopyItem(name, root, nullptr, false);
         }
-        Merger merger(in, xliff, outcome);
         merger.m_strings = &in.book->StringsMap();
         merger.Run(root);
         root.Flush();

@@ -1,12 +1,14 @@
 #include "Container/Xliff/Paragraph.h"
 
 #include "Container/Xliff/Xliff.h"
+#include "Container/Xliff/XmlText.h"
 
 #include <algorithm>
 #include <iterator>
 #include <map>
 #include <stdexcept>
 #include <typeinfo>
+#include <unordered_map>
 
 namespace kesto::xliff {
 
@@ -408,6 +410,109 @@ void WriteRun(DWX_Paragraph_Out2& paragraph, dwx_long index, const RunData& run,
   }
   WriteElementAttrs(*folder, run, ids);
   folder->Finish();
+}
+
+std::vector<RunData> TranslatedRuns(const ParagraphData& p, const Tokens& target, std::string& failure,
+                                    std::vector<std::string>& warnings) {
+  std::unordered_map<std::u16string, size_t> byId;
+  for (size_t i = 0; i < p.codes.size(); ++i) byId.emplace(ToUtf16(std::to_string(i + 1)), i);
+  std::vector<size_t> seen(p.codes.size(), 0);
+  std::vector<size_t> open;
+  std::vector<RunData> runs;
+  // What the last run came from: its source run and whether it holds text or records.
+  size_t lastSource = SIZE_MAX;
+  bool lastText = false;
+  auto describe = [&](size_t code) {
+    return "code " + std::to_string(code + 1) + " (" + ToUtf8(p.codes[code].display) + ")";
+  };
+  auto text = [&](size_t source, const std::u16string& chars) {
+    if (!(lastText && lastSource == source)) {
+      RunData run = p.runs[source];
+      run.text.clear();
+      runs.push_back(std::move(run));
+      lastSource = source;
+      lastText = true;
+    }
+    runs.back().text += chars;
+  };
+  for (const Token& t : target) {
+    if (t.type == Token::Text) {
+      text(open.empty() ? p.mainRun : p.codes[open.back()].run, t.text);
+      continue;
+    }
+    const auto found = byId.find(t.text);
+    if (found == byId.end()) {
+      failure = "code \"" + ToUtf8(t.text).substr(0, 40) + "\" is not in the source";
+      return {};
+    }
+    const size_t code = found->second;
+    const Code& c = p.codes[code];
+    ++seen[code];
+    if (t.type == Token::Single) {
+      if (c.paired) {
+        failure = describe(code) + " is a paired code in the source and stands alone in the target";
+        return {};
+      }
+      if (seen[code] > 1) {
+        failure = describe(code) + " is doubled";
+        return {};
+      }
+      const RunData& source = p.runs[c.run];
+      if (c.item < 0) {
+        runs.push_back(source);
+        lastSource = SIZE_MAX;
+      } else if (source.kind == RunData::Unicodes) {
+        text(c.run, std::u16string(1, source.text[size_t(c.item)]));
+      } else {
+        if (lastText || lastSource != c.run) {
+          RunData run = source;
+          run.specials.clear();
+          run.refPoints.clear();
+          run.placeHolders.clear();
+          runs.push_back(std::move(run));
+          lastSource = c.run;
+          lastText = false;
+        }
+        RunData& run = runs.back();
+        const size_t k = size_t(c.item);
+        if (source.kind == RunData::SpecialChars) run.specials.push_back(source.specials[k]);
+        if (source.kind == RunData::RefPoints) run.refPoints.push_back(source.refPoints[k]);
+        if (source.kind == RunData::PlaceHolders) run.placeHolders.push_back(source.placeHolders[k]);
+      }
+      continue;
+    }
+    if (!c.paired) {
+      failure = describe(code) + " is a standalone code in the source and a paired one in the target";
+      return {};
+    }
+    if (t.type == Token::Open) {
+      open.push_back(code);
+      lastSource = SIZE_MAX;
+      continue;
+    }
+    // Close.
+    if (open.empty() || open.back() != code) {
+      const bool isOpen = std::find(open.begin(), open.end(), code) != open.end();
+      failure = isOpen ? describe(code) + " and " + describe(open.back()) + " cross"
+                       : describe(code) + " closes where it is not open";
+      return {};
+    }
+    open.pop_back();
+    lastSource = SIZE_MAX;
+  }
+  if (!open.empty()) {
+    failure = describe(open.back()) + " opens and never closes";
+    return {};
+  }
+  for (size_t i = 0; i < p.codes.size(); ++i) {
+    if (seen[i] > 0) continue;
+    if (!p.codes[i].paired) {
+      failure = describe(i) + " was removed";
+      return {};
+    }
+    warnings.push_back("paired " + describe(i) + " was removed: its text takes the format around it");
+  }
+  return runs;
 }
 
 void AppendText(Tokens& tokens, const std::u16string& text) {

@@ -70,6 +70,14 @@ void Analyse(ParagraphData& paragraph, const DWX_StringsMap& strings);
 // Writes one run (its content, style reference and attributes) as the export writes it.
 void WriteRun(DWX_Paragraph_Out2& paragraph, dwx_long index, const RunData& run, const std::vector<dwx_long>* ids);
 
+// The runs a unit's target gives the paragraph: text in a paired code copies the record of that
+// code's run, text outside codes the main run's, a standalone code brings its own run or record
+// back. Empty, with the reason in `failure`, when a standalone code is missing or doubled, a code
+// is unknown or stands for the other kind, or codes cross; `warnings` gets each paired code
+// that was removed.
+std::vector<RunData> TranslatedRuns(const ParagraphData& paragraph, const Tokens& target, std::string& failure,
+                                    std::vector<std::string>& warnings);
+
 // Whether XML 1.0 can carry the UTF-16 unit at text[i] (a surrogate only as part of a pair).
 bool XmlCarries(const std::u16string& text, size_t i);
 

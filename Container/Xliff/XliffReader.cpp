@@ -4,9 +4,13 @@
 
 #include <expat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace kesto::xliff {
 
@@ -47,7 +51,6 @@ class Reader {
     XML_SetUserData(m_parser, this);
     XML_SetElementHandler(m_parser, &Reader::Start, &Reader::End);
     XML_SetCharacterDataHandler(m_parser, &Reader::Characters);
-    XML_SetStartDoctypeDeclHandler(m_parser, &Reader::Doctype);
     XML_SetEndDoctypeDeclHandler(m_parser, &Reader::DoctypeEnd);
     XML_SetEntityDeclHandler(m_parser, &Reader::Entity);
     XML_SetParamEntityParsing(m_parser, XML_PARAM_ENTITY_PARSING_NEVER);
@@ -87,9 +90,6 @@ class Reader {
 
   static Reader& Self(void* data) { return *static_cast<Reader*>(data); }
 
-  static void Doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-    Self(data).m_doctype = true;
-  }
   static void DoctypeEnd(void* data) {
     Self(data).Fail("the file holds a document type declaration (DOCTYPE); no DTD is read");
   }
@@ -129,7 +129,7 @@ class Reader {
     return true;
   }
 
-  XliffUnit& Unit() { return m_doc.units.back(); }
+  XliffUnit& Unit() { return m_unit; }
 
   void Push(Scope scope, Token::Type close = Token::Text, std::u16string id = {}) {
     m_stack.push_back(Frame{scope, close, std::move(id)});
@@ -245,14 +245,15 @@ class Reader {
   }
 
   void UnitStart(const XML_Char** attrs) {
-    if (m_doc.units.size() >= kMaxUnits) {
+    if (m_units >= kMaxUnits) {
       Fail("more than " + std::to_string(kMaxUnits) + " units");
       return;
     }
     XliffUnit unit;
     unit.line = XML_GetCurrentLineNumber(m_parser);
     if (!Bounded(Attr(attrs, "id"), unit.id, "unit id")) return;
-    m_doc.units.push_back(std::move(unit));
+    m_unit = std::move(unit);
+    ++m_units;
     m_kept = 0;
     m_segments = 0;
     m_targetSeen = false;
@@ -376,6 +377,8 @@ class Reader {
           Unit().hasTarget = m_targetSeen;
           if (!m_targetSeen) Unit().untranslated.clear();
         }
+        m_doc.units.push_back(std::move(m_unit));
+        m_unit = XliffUnit();
         break;
       default:
         break;
@@ -391,6 +394,8 @@ class Reader {
 
   XML_Parser m_parser = nullptr;
   XliffDocument& m_doc;
+  XliffUnit m_unit;
+  size_t m_units = 0;
   std::vector<Frame> m_stack;
   Tokens m_source, m_target;
   Tokens* m_captured = &m_source;
@@ -400,49 +405,91 @@ class Reader {
   bool m_targetSeen = false;
   bool m_ignorable = false;
   bool m_rooted = false;
-  bool m_doctype = false;
   bool m_failed = false;
   std::string m_error;
 };
 
 }  // namespace
 
-bool ReadXliff(const char* data, size_t size, XliffDocument& document, std::string& error) {
-  Reader reader(document);
-  // expat takes an int: large inputs go in blocks.
+struct XliffStream::Input {
+  explicit Input(XliffDocument& document) : reader(document) {}
+  Reader reader;
+  const char* data = nullptr;
+  size_t size = 0;
   size_t at = 0;
-  do {
-    const size_t n = std::min(kBlock, size - at);
-    if (!reader.Feed(data + at, n, at + n == size)) {
-      error = reader.Error();
+  std::unique_ptr<FILE, int (*)(FILE*)> file{nullptr, &std::fclose};
+  std::vector<char> block;
+};
+
+XliffStream::XliffStream(const char* data, size_t size) : m_input(std::make_unique<Input>(m_document)) {
+  m_input->data = data;
+  m_input->size = size;
+}
+
+XliffStream::XliffStream(const std::string& path) : m_input(std::make_unique<Input>(m_document)) {
+  m_input->file.reset(std::fopen(path.c_str(), "rb"));
+  if (!m_input->file) {
+    m_error = std::string("cannot be read: ") + std::strerror(errno);
+    m_ended = true;
+  }
+  m_input->block.resize(kBlock);
+}
+
+XliffStream::~XliffStream() = default;
+
+bool XliffStream::Pump() {
+  if (m_ended) return false;
+  Input& in = *m_input;
+  const char* data = nullptr;
+  size_t n = 0;
+  bool last = false;
+  if (in.file) {
+    n = std::fread(in.block.data(), 1, in.block.size(), in.file.get());
+    if (std::ferror(in.file.get())) {
+      m_error = std::string("cannot be read: ") + std::strerror(errno);
+      m_ended = true;
       return false;
     }
-    at += n;
-  } while (at < size);
+    data = in.block.data();
+    last = n < in.block.size() && std::feof(in.file.get());
+  } else {
+    // expat takes an int: large inputs go in blocks.
+    n = std::min(kBlock, in.size - in.at);
+    data = in.data + in.at;
+    in.at += n;
+    last = in.at == in.size;
+  }
+  if (!in.reader.Feed(data, n, last)) {
+    m_error = in.reader.Error();
+    m_ended = true;
+    return false;
+  }
+  m_ended = last;
   return true;
 }
 
-bool ReadXliffFile(const std::string& path, XliffDocument& document, std::string& error) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) {
-    error = std::string("cannot be read: ") + std::strerror(errno);
-    return false;
+bool XliffStream::Fill() {
+  while (m_next >= m_document.units.size()) {
+    m_document.units.clear();
+    m_next = 0;
+    if (!Pump()) return false;
   }
-  Reader reader(document);
-  std::vector<char> block(kBlock);
-  for (;;) {
-    const size_t n = std::fread(block.data(), 1, block.size(), file.get());
-    if (std::ferror(file.get())) {
-      error = std::string("cannot be read: ") + std::strerror(errno);
-      return false;
-    }
-    const bool last = n < block.size() && std::feof(file.get());
-    if (!reader.Feed(block.data(), n, last)) {
-      error = reader.Error();
-      return false;
-    }
-    if (last) return true;
-  }
+  return true;
+}
+
+bool XliffStream::Next(XliffUnit& unit) {
+  if (!Fill()) return false;
+  unit = std::move(m_document.units[m_next++]);
+  return true;
+}
+
+bool ReadXliff(const char* data, size_t size, XliffDocument& document, std::string& error) {
+  XliffStream stream(data, size);
+  for (XliffUnit unit; stream.Next(unit);) document.units.push_back(std::move(unit));
+  document.version = stream.Header().version;
+  document.files = stream.Header().files;
+  error = stream.Error();
+  return error.empty();
 }
 
 }  // namespace kesto::xliff

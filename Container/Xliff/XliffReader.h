@@ -8,6 +8,7 @@
 #include "Container/Xliff/Inline.h"
 #include "Container/Xliff/Xliff.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,9 +43,39 @@ struct XliffDocument {
 constexpr size_t kMaxUnits = 16u * 1024u * 1024u;
 constexpr size_t kMaxIdLength = 256;
 
-// Parses a whole XLIFF held in memory, or the file at path (read in blocks). False with the
-// reason in error (with line and column where the XML is at fault).
+// An XLIFF read unit by unit, in blocks, so that a merge that meets the units in the order of
+// its paragraphs holds only a few at a time.
+class XliffStream {
+ public:
+  // The XLIFF held in memory (which must outlive the stream), or the file at path.
+  XliffStream(const char* data, size_t size);
+  explicit XliffStream(const std::string& path);
+  ~XliffStream();
+  XliffStream(const XliffStream&) = delete;
+  XliffStream& operator=(const XliffStream&) = delete;
+
+  // The next unit of the file; false at its end, or when it is at fault: then Error() tells why
+  // (with line and column where the XML is at fault).
+  bool Next(XliffUnit& unit);
+  // Reads on until a unit is complete or the file ends: Header() then holds the file elements
+  // in front of it. False at the end or on a fault.
+  bool Fill();
+  // The version and the file elements read so far; its units are the stream's.
+  const XliffDocument& Header() const { return m_document; }
+  const std::string& Error() const { return m_error; }
+
+ private:
+  struct Input;
+  bool Pump();
+
+  XliffDocument m_document;
+  std::unique_ptr<Input> m_input;
+  size_t m_next = 0;
+  bool m_ended = false;
+  std::string m_error;
+};
+
+// Parses a whole XLIFF held in memory. False with the reason in error.
 bool ReadXliff(const char* data, size_t size, XliffDocument& document, std::string& error);
-bool ReadXliffFile(const std::string& path, XliffDocument& document, std::string& error);
 
 }  // namespace kesto::xliff

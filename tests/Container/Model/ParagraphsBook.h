@@ -57,10 +57,11 @@ inline void WriteParagraph(DWX_ParagraphsSet_Out2& paragraphs, int index, DWX_St
   paragraph.SaveAttrsSet(DWX_Names::Attrs);
 }
 
-inline void WriteBook(const std::string& path, int stories) {
-  std::vector<uint16_t> text;
-  for (const char16_t c : std::u16string(u"Translatable text of a paragraph, \u00E9\u00E8 \u3042 "))
-    text.push_back(c);
+// A book of one document with `stories` stories, written through the book writers into a
+// compound file: fill(s, story, paragraphs, strings) writes story s, whose attributes are saved
+// afterwards.
+template <class Fill>
+void WriteStoriesBook(const std::string& path, int stories, Fill fill) {
   OLEStorage root(path.c_str(), CD_CreateWrite);
   DWX_OutStorage2* container = CreateDWX2(root, false);
   {
@@ -77,9 +78,7 @@ inline void WriteBook(const std::string& path, int stories) {
         DWX_Story_Out2 story(set.CreateElement(s));
         DWX_ParagraphsSet_Out2 paragraphs(story.CreateParagraphsSet(DWX_Names::ParagraphsSet),
                                           DWX_Names::Paragraph);
-        for (int p = 0; p < kParagraphsPerStory; ++p) WriteParagraph(paragraphs, p, strings, text);
-        const std::u16string id(1, char16_t(u'0' + s % 10));
-        story.AttrsSet().AddAttr(u"uniqID", id.c_str(), strings);
+        fill(s, story, paragraphs, strings);
         story.SaveAttrsSet(DWX_Names::Attrs);
       }
     }
@@ -90,6 +89,19 @@ inline void WriteBook(const std::string& path, int stories) {
   }
   container->Release();
   root.Flush();
+}
+
+inline void WriteBook(const std::string& path, int stories) {
+  std::vector<uint16_t> text;
+  for (const char16_t c : std::u16string(u"Translatable text of a paragraph, \u00E9\u00E8 \u3042 "))
+    text.push_back(c);
+  WriteStoriesBook(path, stories,
+                   [&](int s, DWX_Story_Out2& story, DWX_ParagraphsSet_Out2& paragraphs, DWX_StringsMap& strings) {
+                     for (int p = 0; p < kParagraphsPerStory; ++p)
+                       WriteParagraph(paragraphs, p, strings, text);
+                     const std::u16string id(1, char16_t(u'0' + s % 10));
+                     story.AttrsSet().AddAttr(u"uniqID", id.c_str(), strings);
+                   });
 }
 
 }  // namespace paragraphs_book

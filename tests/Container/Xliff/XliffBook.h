@@ -8,6 +8,7 @@
 #include "Container/Storage/OLEStorage.h"
 #include "Container/Xliff/Paragraph.h"
 #include "Container/Xliff/XmlText.h"
+#include "tests/Container/Model/ParagraphsBook.h"
 
 #include <string>
 #include <vector>
@@ -26,78 +27,58 @@ using ParagraphSpec = std::vector<RunSpec>;
 using StorySpec = std::vector<ParagraphSpec>;
 
 inline void WriteBook(const std::string& path, const std::vector<StorySpec>& stories) {
-  OLEStorage root(path.c_str(), CD_CreateWrite);
-  DWX_OutStorage2* container = CreateDWX2(root, false);
-  {
-    auto folder = container->CreateFolder2();
-    DWX_Book_Out2 book(folder);
-    DWX_StringsMap& strings = book.StringsMap();
-    {
-      DWX_DocumentsSet_Out2 documents(book.CreateDocumentsSet(DWX_Names::DocumentsSet), DWX_Names::Document);
-      DWX_Document_Out2 document(documents.CreateElement(0));
-      document.CreateStylesSet(DWX_Names::StylesSet);
-      DWX_StoriesSet_Out2 set(document.CreateStoriesSet(DWX_Names::StoriesSet), DWX_Names::Story);
-      for (size_t s = 0; s < stories.size(); ++s) {
-        DWX_Story_Out2 story(set.CreateElement(dwx_long(s)));
-        DWX_ParagraphsSet_Out2 paragraphs(story.CreateParagraphsSet(DWX_Names::ParagraphsSet), DWX_Names::Paragraph);
-        for (size_t p = 0; p < stories[s].size(); ++p) {
-          DWX_Paragraph_Out2 paragraph(paragraphs.CreateElement(dwx_long(p)));
-          paragraph.SaveStyleRef(2, DWX_Names::StyleRef);
-          const ParagraphSpec& runs = stories[s][p];
-          for (size_t r = 0; r < runs.size(); ++r) {
-            kesto::xliff::RunData run;
-            const RunSpec& spec = runs[r];
-            run.hasAttrs = true;
-            const bool bold = spec.format == u"B";
-            run.attrs = {{strings[u"private"], strings[spec.format]},
-                         {strings[u"typeface"], strings[u"Arial"]},
-                         {strings[u"bold"], strings[bold ? u"on" : u"off"]},
-                         {strings[u"size"], strings[u"24"]}};
-            switch (spec.kind) {
-              case 'u':
-                run.kind = kesto::xliff::RunData::Unicodes;
-                run.text = spec.text;
-                break;
-              case 's': {
-                run.kind = kesto::xliff::RunData::SpecialChars;
-                size_t from = 0;
-                while (from < spec.text.size()) {
-                  size_t bar = spec.text.find(u'|', from);
-                  if (bar == std::u16string::npos) bar = spec.text.size();
-                  const std::u16string item = spec.text.substr(from, bar - from);
-                  const size_t slash = item.find(u'/');
-                  run.specials.push_back({strings[item.substr(0, slash)], strings[item.substr(slash + 1)]});
-                  from = bar + 1;
-                }
-                break;
-              }
-              case 'r':
-                run.kind = kesto::xliff::RunData::RefPoints;
-                run.refPoints.push_back({7, -1, strings[spec.text]});
-                run.attrs.clear();
-                break;
-              default:
-                run.kind = kesto::xliff::RunData::PlaceHolders;
-                run.placeHolders.push_back({9, strings[u"box"]});
-                run.attrs.clear();
-                break;
+  paragraphs_book::WriteStoriesBook(path, int(stories.size()), [&](int s, DWX_Story_Out2& story,
+                                                                   DWX_ParagraphsSet_Out2& paragraphs,
+                                                                   DWX_StringsMap& strings) {
+    for (size_t p = 0; p < stories[size_t(s)].size(); ++p) {
+      DWX_Paragraph_Out2 paragraph(paragraphs.CreateElement(dwx_long(p)));
+      paragraph.SaveStyleRef(2, DWX_Names::StyleRef);
+      const ParagraphSpec& runs = stories[size_t(s)][p];
+      for (size_t r = 0; r < runs.size(); ++r) {
+        kesto::xliff::RunData run;
+        const RunSpec& spec = runs[r];
+        run.hasAttrs = true;
+        const bool bold = spec.format == u"B";
+        run.attrs = {{strings[u"private"], strings[spec.format]},
+                     {strings[u"typeface"], strings[u"Arial"]},
+                     {strings[u"bold"], strings[bold ? u"on" : u"off"]},
+                     {strings[u"size"], strings[u"24"]}};
+        switch (spec.kind) {
+          case 'u':
+            run.kind = kesto::xliff::RunData::Unicodes;
+            run.text = spec.text;
+            break;
+          case 's': {
+            run.kind = kesto::xliff::RunData::SpecialChars;
+            size_t from = 0;
+            while (from < spec.text.size()) {
+              size_t bar = spec.text.find(u'|', from);
+              if (bar == std::u16string::npos) bar = spec.text.size();
+              const std::u16string item = spec.text.substr(from, bar - from);
+              const size_t slash = item.find(u'/');
+              run.specials.push_back({strings[item.substr(0, slash)], strings[item.substr(slash + 1)]});
+              from = bar + 1;
             }
-            kesto::xliff::WriteRun(paragraph, dwx_long(r), run, nullptr);
+            break;
           }
-          paragraph.AttrsSet().AddAttr(u"uniqID", u"5", strings);
-          paragraph.SaveAttrsSet(DWX_Names::Attrs);
+          case 'r':
+            run.kind = kesto::xliff::RunData::RefPoints;
+            run.refPoints.push_back({7, -1, strings[spec.text]});
+            run.attrs.clear();
+            break;
+          default:
+            run.kind = kesto::xliff::RunData::PlaceHolders;
+            run.placeHolders.push_back({9, strings[u"box"]});
+            run.attrs.clear();
+            break;
         }
-        story.AttrsSet().AddAttr(u"story_type", u"layout_cur0", strings);
-        story.SaveAttrsSet(DWX_Names::Attrs);
+        kesto::xliff::WriteRun(paragraph, dwx_long(r), run, nullptr);
       }
+      paragraph.AttrsSet().AddAttr(u"uniqID", u"5", strings);
+      paragraph.SaveAttrsSet(DWX_Names::Attrs);
     }
-    book.AttrsSet().AddAttr(u"source_data_type", u"qxp", strings);
-    book.SaveAttrsSet(DWX_Names::Attrs);
-    book.Finish();
-    folder->Complete();
-  }
-  container->Release();
-  root.Flush();
+    story.AttrsSet().AddAttr(u"story_type", u"layout_cur0", strings);
+  });
 }
 
 // The runs of one paragraph of the Book at path, one "format:content" item each: text runs give

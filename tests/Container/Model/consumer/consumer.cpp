@@ -1,13 +1,15 @@
 // A module of its own that links the installed exchange-container library: it writes a book
 // through the first-generation processors, reads it back through both generations and checks
-// what it finds. Answers 0 when everything read back as written.
+// what it finds; its text goes out as XLIFF and back. Answers 0 when everything read back as written.
 #include "Container/Model/BookProcessors.h"
 #include "Container/Model/BookReaders.h"
 #include "Container/Model/Storages.h"
 #include "Container/Storage/Errors.h"
 #include "Container/Storage/OLEStorage.h"
+#include "Container/Xliff/Xliff.h"
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -193,6 +195,17 @@ int main(int argc, char** argv) {
       OLEStream(*container->PrivateData(), u"0", CD_CreateWrite).PutData("source", 6);
       container->Release();
       root.Flush();
+    }
+    {
+      // The XLIFF bridge: its text out and, untouched, back in.
+      const std::string xlf = std::string(path) + ".xlf";
+      kesto::xliff::ExtractOptions options;
+      options.copySource = true;
+      std::ostringstream report;
+      Check(kesto::xliff::Extract(path, xlf, options, report) == kesto::xliff::kAllMerged, "XLIFF extraction failed");
+      Check(kesto::xliff::Merge(path, xlf, std::string(path) + ".merged", report) == kesto::xliff::kAllMerged,
+            "XLIFF merge failed");
+      Check(report.str().find("1 units translated") != std::string::npos, "the XLIFF held no unit");
     }
     OLEStorage root(path, CD_OpenRead);
     Check(IsDWX(root), "the container is not recognised");
