@@ -99,8 +99,6 @@ struct Mistake {
     const char* from = nullptr;
 };
 
-void PrintTo(const Mistake& m, std::ostream* out) { *out << m.name; }
-
 const Mistake kMistakes[] = {
     {"removed_marker", "remove-standalone", 1, {"unit {unit} ", "failed", "code {code} ", "removed"}, true},
     {"doubled_marker", "double-standalone", 1, {"unit {unit} ", "failed", "code {code} ", "doubled"}, true},
@@ -134,12 +132,27 @@ std::string Filled(std::string text, const json& said)
     return text;
 }
 
-class XliffMistakes : public XliffOnExport {};
+class XliffMistakes : public XliffOnExport {
+protected:
+    // Makes each mistake of the table that is refused (exit 2), or each that is not, and checks
+    // its outcome.
+    void Check(bool refused);
+};
 
-TEST_P(XliffMistakes, EachMistakeEndsAsItShouldAndChangesNothingElse)
+TEST_P(XliffMistakes, AMistakenUnitKeepsItsSourceAndTheRestIsMerged)
+{
+    Check(false);
+}
+
+TEST_P(XliffMistakes, AMistakenFileIsRefusedAndNothingIsWritten)
+{
+    Check(true);
+}
+
+void XliffMistakes::Check(bool refused)
 {
     for (const Mistake& mistake : kMistakes) {
-        if (mistake.version && std::string(mistake.version) != GetParam())
+        if ((mistake.version && std::string(mistake.version) != GetParam()) || (mistake.status == 2) != refused)
             continue;
         SCOPED_TRACE(mistake.name);
         const std::string base = Own(std::string("-") + mistake.name);
@@ -234,9 +247,11 @@ TEST_P(XliffMovedFormat, APairedCodeCarriesItsFormatToTheWordItMovesTo)
         const kesto_test::Ran merged =
             kesto_test::RunXliff(exported->work, "merge " + exported->Dwq() + " " + base + ".xlf -o " + base + ".dwq");
         EXPECT_EQ(merged.status, 0) << merged.out;
-        if (!moved)
-            EXPECT_TRUE(kesto_test::SomeLineHolds(merged.out, {said["unit"].get<std::string>(), said["code"].get<std::string>()}))
+        if (!moved) {
+            EXPECT_TRUE(kesto_test::SomeLineHolds(
+                merged.out, {"unit " + said["unit"].get<std::string>() + " ", "code " + said["code"].get<std::string>() + " "}))
                 << merged.out;
+        }
         ASSERT_FALSE(kesto_test::ImportedCanon(*exported, base + ".dwq", base + ".qxp").empty());
 
         // In the untouched import: the code's format on its word, the paragraph's on the next.

@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -52,9 +54,12 @@ protected:
         if (GetParam().document == "directory.qxp")
             GTEST_SKIP() << "the directory's round trips run in the optimised builds";
 #endif
-        exported = kesto_test::ExportForXliff(GetParam().document);
+        exported = kesto_test::ExportForXliff(GetParam().document, Pseudo());
         ASSERT_FALSE(exported.work.empty());
     }
+
+    // Whether the test compares with the stand-in translation's import.
+    virtual bool Pseudo() const { return true; }
 
     void TearDown() override
     {
@@ -81,21 +86,32 @@ protected:
     kesto_test::XliffExport exported;
 };
 
-using XliffIdentity = XliffTest;
+class XliffIdentity : public XliffTest {
+    bool Pseudo() const override { return false; }
+};
+
+std::string Bytes(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 TEST_P(XliffIdentity, TargetsThatCopyTheirSourcesImportAsTheUntouchedExchangeFile)
 {
     // Every target set to its source by an editor, and every target copied by the extraction
     // itself and left alone.
-    for (const bool copySource : {false, true}) {
-        SCOPED_TRACE(copySource ? "--copy-source" : "targets set to their sources");
-        const std::string base = copySource ? "copied" : "edited";
-        ASSERT_NO_FATAL_FAILURE(Extract(base + ".xlf", copySource ? "--copy-source" : ""));
-        if (!copySource) {
-            const kesto_test::Ran edit = kesto_test::EditXliff(exported.work, base + ".xlf", base + ".xlf", "copy");
-            ASSERT_EQ(edit.status, 0) << edit.out;
-        }
-        Merge(base + ".xlf", base + ".dwq");
+    ASSERT_NO_FATAL_FAILURE(Extract("edited.xlf"));
+    const kesto_test::Ran edit = kesto_test::EditXliff(exported.work, "edited.xlf", "edited.xlf", "copy");
+    ASSERT_EQ(edit.status, 0) << edit.out;
+    Merge("edited.xlf", "edited.dwq");
+    ASSERT_NO_FATAL_FAILURE(Extract("copied.xlf", "--copy-source"));
+    Merge("copied.xlf", "copied.dwq");
+    // Two merges that wrote the same bytes import alike: the slow host imports one.
+    const bool same = Bytes(exported.work / "edited.dwq") == Bytes(exported.work / "copied.dwq");
+    for (const std::string base : {"edited", "copied"}) {
+        if (base == "copied" && same)
+            break;
+        SCOPED_TRACE(base);
         const std::string canon = kesto_test::ImportedCanon(exported, base + ".dwq", base + ".qxp");
         ASSERT_FALSE(canon.empty());
         for (const std::string& difference : kesto_test::StoryDifferences(exported.untouched, canon, true))

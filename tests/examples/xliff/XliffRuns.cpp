@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <map>
 
+#include "examples/pseudo-translate/PseudoTranslate.h"
 #include "platform/host/Utf8.h"
 #include "tests/examples/ExampleRuns.h"
 #include "tests/examples/StoryCompare.h"
@@ -134,17 +136,36 @@ std::string Letters(const std::u16string& text)
 
 }  // namespace
 
-XliffExport ExportForXliff(const std::string& document)
+XliffExport ExportForXliff(const std::string& document, bool pseudo)
 {
     XliffExport exported;
-    const fs::path pseudo = RoundTripOf(document);
-    if (pseudo.empty())
+    std::string folder = (fs::temp_directory_path() / "kesto-xliff-test.XXXXXX").string();
+    if (!::mkdtemp(folder.data())) {
+        ADD_FAILURE() << "no working folder in " << fs::temp_directory_path();
         return exported;
+    }
+    const fs::path work = folder;
+    fs::copy(fs::path(KESTO_SOURCE_DIR) / "examples" / "app", work, fs::copy_options::recursive);
+    fs::copy_file(ExampleDocument(document), work / document);
+    exported.work = work;
     exported.name = fs::path(document).stem().string();
-    exported.pseudo = Canon(pseudo, pseudo.parent_path());
-    exported.work = pseudo.parent_path();
+    const std::string transcript =
+        RunHost(work, "start\nopen-document " + document +
+                          "\nmenu \"Export current document\"\nsave * default\ndialog 101\n  press 1\nquit\n",
+                "export.xts");
+    if (!fs::exists(work / exported.Dwq())) {
+        ADD_FAILURE() << "the export of " << document << " wrote no " << exported.Dwq() << ":\n" << transcript;
+        exported.work.clear();
+        return exported;
+    }
     exported.untouched = ImportedCanon(exported, exported.Dwq(), "untouched.qxp");
-    if (exported.untouched.empty())
+    std::string error;
+    const std::string translated = exported.name + "-translated.dwq";
+    if (pseudo && !exported.untouched.empty()) {
+        EXPECT_TRUE(PseudoTranslateFile((work / exported.Dwq()).string(), (work / translated).string(), error)) << error;
+        exported.pseudo = ImportedCanon(exported, translated, exported.name + "-translated.qxp");
+    }
+    if (exported.untouched.empty() || (pseudo && exported.pseudo.empty()))
         exported.work.clear();
     return exported;
 }

@@ -17,9 +17,10 @@ struct Ran {
     std::string out;
 };
 
-// A shipped document exported into a working folder of its own (a kept round trip of
-// examples/app/roundtrip.sh), with the canonical forms of the import of its untouched exchange
-// file and of its stand-in translation; `name` is the document's name without its extension.
+// A shipped document exported by xthost with Kesto.so into a working folder of its own (a copy of
+// examples/app in the temporary folder, kesto-xliff-test.XXXXXX), with the canonical forms of the
+// import of its untouched exchange file and, when asked for, of its stand-in translation
+// (kesto-pseudo-translate); `name` is the document's name without its extension.
 struct XliffExport {
     std::filesystem::path work;
     std::string name;
@@ -29,7 +30,7 @@ struct XliffExport {
 };
 
 // The export of `document`; its `work` is empty, with a test failure, when a step failed.
-XliffExport ExportForXliff(const std::string& document);
+XliffExport ExportForXliff(const std::string& document, bool pseudo = true);
 
 // kesto-xliff with `arguments` (shell words), run in `work`.
 Ran RunXliff(const std::filesystem::path& work, const std::string& arguments);

@@ -28,7 +28,7 @@ writes nothing):
   entity-bomb        the file declares nested entities that expand a billion times, and uses one
   external-entity    the file declares an entity read from the file named by the environment's
                      XLIFF_EDIT_EXTERNAL, and uses it
-The units changed are the first ones with a letter whose text no other unit has.
+The units changed are the first ones with an ASCII letter whose text no other unit has.
 Prints one JSON object: what it changed (the unit's id, its source text without codes, the code).
 """
 import copy
@@ -124,9 +124,10 @@ class Xliff:
                 child.tail = child.tail.translate(REWRITE)
 
     def telling(self):
-        """The units with a letter whose text no other unit has: a test tells their paragraphs apart."""
+        """The units with an ASCII letter whose text no other unit has: the tests tell their
+        paragraphs apart by their letters."""
         texts = [self.unit_text(u) for u in self.units()]
-        return [u for u, t in zip(self.units(), texts) if texts.count(t) == 1 and any(c.isalpha() for c in t)]
+        return [u for u, t in zip(self.units(), texts) if texts.count(t) == 1 and any(c.isascii() and c.isalpha() for c in t)]
 
     def targets(self):
         for unit in self.telling():
@@ -219,6 +220,8 @@ def main():
     replace = None
     for op in sys.argv[3:]:
         if op in ("copy", "translate"):
+            if x.v2 and x.root.get("trgLang") in (None, "und"):
+                x.root.set("trgLang", "fr")
             for unit in x.units():
                 for holder, source, target in x.segments(unit):
                     x.set_target(holder, source, target, op == "translate")
