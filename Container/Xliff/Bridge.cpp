@@ -18,12 +18,11 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <memory>
 #include <new>
 #include <ostream>
-#include <set>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -65,9 +64,6 @@ std::string CaughtText() {
     throw;
   } catch (const Unusable& e) {
     return e.what();
-  } catch (const FilterException& e) {
-    return "the exchange file is damaged (error " + std::to_string(e.Code()) +
-           (e.Text() ? std::string(": ") + e.Text() : std::string()) + ")";
   } catch (const std::bad_alloc&) {
     return "out of memory";
   } catch (const std::length_error& e) {
@@ -81,15 +77,35 @@ std::string CaughtText() {
   }
 }
 
+// What a storage error says about the file at path, which the program reads or writes.
+std::string StorageFault(const std::string& path, const FilterException& e, bool writing) {
+  const std::string code = " (error " + std::to_string(e.Code()) + (e.Text() ? std::string(": ") + e.Text() : "") + ")";
+  switch (e.Code()) {
+    case FE_StorageOldFormat: return path + ": not an exchange file (not a compound file)" + code;
+    case FE_StorageFileNotFound: return path + (writing ? ": cannot be written: its folder is missing" : ": not found") + code;
+    case FE_StorageAccessDenied: return path + ": access denied" + code;
+    case FE_StorageMediumFull: return path + ": the disk is full" + code;
+    default: return path + (writing ? ": cannot be written" : ": the exchange file is damaged") + code;
+  }
+}
+
+OLEStorage OpenStorage(const std::string& path, CD_OpenMode mode) {
+  try {
+    return OLEStorage(path.c_str(), mode);
+  } catch (const FilterException& e) {
+    throw Unusable(StorageFault(path, e, mode != CD_OpenRead));
+  }
+}
+
 // A container opened for reading: its root storage and the root folder of its code file.
 struct InBook {
-  explicit InBook(const std::string& path) : root(path.c_str(), CD_OpenRead) {
-    if (!IsDWX(root)) throw Unusable("not an exchange file (it has no \"VerbantTextAndCode\")");
+  explicit InBook(const std::string& path) : root(OpenStorage(path, CD_OpenRead)) {
+    if (!IsDWX(root)) throw Unusable(path + ": not an exchange file (it has no \"VerbantTextAndCode\")");
     storage.reset(OpenDWX2(root));
     folder = storage->OpenFolder2();
-    if (!folder) throw Unusable("not an exchange file (it holds no code file)");
+    if (!folder) throw Unusable(path + ": not an exchange file (it holds no code file)");
     book = std::make_unique<DWX_Book_In2>(folder);
-    if (!book->Valid()) throw Unusable("the exchange file holds no Book");
+    if (!book->Valid()) throw Unusable(path + ": the exchange file holds no Book");
   }
   ~InBook() {
     book.reset();
@@ -227,7 +243,11 @@ class XliffWriter {
     if (V12()) m_out += "  <body>\n";
   }
 
-  void FileEnd() { m_out += V12() ? "  </body>\n </file>\n" : " </file>\n"; }
+  // An XLIFF 2.1 file holds at least one unit or group: a Book without text gets an empty group.
+  void FileEnd(bool empty = false) {
+    if (empty && !V12()) m_out += "  <group id=\"none\"/>\n";
+    m_out += V12() ? "  </body>\n </file>\n" : " </file>\n";
+  }
 
   void Group(dwx_long d, dwx_long s) {
     m_out += "  <group id=\"d" + std::to_string(d) + "s" + std::to_string(s) + "\" " +
@@ -391,14 +411,8 @@ class Merger {
   }
 
   static void CopyLong(DWX_InFolder2& from, DWX_OutFolder2& to, const char* name) {
-    ElementData data;
-    DWX_Handle<DWX_InStream2> stream = from.OpenStream(ft_Long, name, 0);
-    if (!stream) return;
-    data.hasStyleRef = true;
-    if (dynamic_cast<DWX_In<dwx_long>&>(*stream).GetData(&data.styleRef, 1) != 1) data.styleRef = -1;
-    DWX_Handle<DWX_OutStream2> out = to.CreateStream(ft_Long, name, 0);
-    dynamic_cast<DWX_Out<dwx_long>&>(*out).PutData(&data.styleRef, 1);
-    out->Finish();
+    dwx_long value = -1;
+    if (ReadLong(from, name, value)) WriteLong(to, name, value);
   }
 
   void CopyDocument(dwx_long d, DWX_InFolder2& from, DWX_OutFolder2& to, const std::vector<dwx_long>* ids) {
@@ -593,6 +607,13 @@ class Merger {
   bool m_identity = true;
 };
 
+// Refuses a target that is the file `input` names: the output would replace what it is made from.
+void CheckNotInput(const std::string& target, const std::string& input) {
+  struct stat a {}, b {};
+  if (::stat(target.c_str(), &a) == 0 && ::stat(input.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+    throw Unusable("will not write " + target + ": it is " + input + ", which the output is made from");
+}
+
 void CheckTarget(const std::string& target) {
   const std::string refusal = platform::fs::ReplaceRefusal(target);
   if (!refusal.empty()) throw Unusable("cannot write " + target + ": " + refusal);
@@ -602,14 +623,14 @@ void CheckTarget(const std::string& target) {
 
 std::string Fingerprint(const std::string& path) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) throw Unusable(path + " cannot be read: " + std::strerror(errno));
+  if (!file) throw Unusable(path + ": cannot be read: " + std::strerror(errno));
   uLong crc = crc32(0L, Z_NULL, 0);
   uLong adler = adler32(0L, Z_NULL, 0);
   uint64_t size = 0;
   std::vector<unsigned char> block(1 << 16);
   for (;;) {
     const size_t n = std::fread(block.data(), 1, block.size(), file.get());
-    if (std::ferror(file.get())) throw Unusable(path + " cannot be read: " + std::strerror(errno));
+    if (std::ferror(file.get())) throw Unusable(path + ": cannot be read: " + std::strerror(errno));
     crc = crc32(crc, block.data(), uInt(n));
     adler = adler32(adler, block.data(), uInt(n));
     size += n;
@@ -618,10 +639,32 @@ std::string Fingerprint(const std::string& path) {
   return "dwq:" + std::to_string(size) + ":" + Hex8(uint32_t(crc)) + ":" + Hex8(uint32_t(adler));
 }
 
+namespace {
+
+// Refuses a target that is the input or write-protected; answers the fingerprint of dwq.
+std::string Checked(const std::string& target, const std::string& input, const std::string& dwq) {
+  CheckNotInput(target, input);
+  CheckTarget(target);
+  return Fingerprint(dwq);
+}
+
+// Reports the failure being handled, a storage fault as one of dwq; answers kUnusable.
+int Refused(std::ostream& report, const std::string& dwq) {
+  try {
+    throw;
+  } catch (const FilterException& e) {
+    report << "kesto-xliff: " << StorageFault(dwq, e, false) << "\n";
+  } catch (...) {
+    report << "kesto-xliff: " << CaughtText() << "\n";
+  }
+  return kUnusable;
+}
+
+}  // namespace
+
 int Extract(const std::string& dwq, const std::string& xlf, const ExtractOptions& options, std::ostream& report) {
   try {
-    CheckTarget(xlf);
-    const std::string fingerprint = Fingerprint(dwq);
+    const std::string fingerprint = Checked(xlf, dwq, dwq);
     InBook in(dwq);
     Output output(xlf);
     XliffWriter writer(output.Text(), options);
@@ -652,27 +695,26 @@ int Extract(const std::string& dwq, const std::string& xlf, const ExtractOptions
         });
     // An XLIFF names its exchange file even when nothing is to be translated.
     if (file < 0) writer.File(0, original, fingerprint), ++files;
-    writer.FileEnd();
+    writer.FileEnd(units == 0);
     writer.End();
     output.Finish();
-    report << "kesto-xliff: " << units << " units of " << files << " documents extracted to " << xlf << "\n";
+    report << "kesto-xliff: " << units << " units of " << files << (files == 1 ? " document" : " documents")
+           << " extracted to " << xlf << "\n";
     return kAllMerged;
   } catch (...) {
-    report << "kesto-xliff: " << dwq << ": " << CaughtText() << "\n";
-    return kUnusable;
+    return Refused(report, dwq);
   }
 }
 
 int Merge(const std::string& dwq, const std::string& xlf, const std::string& out, std::ostream& report) {
   Outcome outcome;
   try {
-    CheckTarget(out);
-    const std::string fingerprint = Fingerprint(dwq);
+    const std::string fingerprint = Checked(out, xlf, dwq);
     XliffStream xliff(xlf);
     InBook in(dwq);
     Merger merger(in, xliff, xlf, dwq, fingerprint, outcome);
     {
-      OLEStorage root(out.c_str(), CD_CreateWrite);
+      OLEStorage root = OpenStorage(out, CD_CreateWrite);
       try {
         // Everything beside the code file (the stored document) goes over as it is.
         OLEStorageEnumerator items = in.root.CreateEnumerator();
@@ -682,7 +724,11 @@ int Merge(const std::string& dwq, const std::string& xlf, const std::string& out
         }
         merger.m_strings = &in.book->StringsMap();
         merger.Run(root);
-        root.Flush();
+        try {
+          root.Flush();
+        } catch (const FilterException& e) {
+          throw Unusable(StorageFault(out, e, true));
+        }
       } catch (...) {
         root()->Revert();
         throw;
@@ -690,8 +736,7 @@ int Merge(const std::string& dwq, const std::string& xlf, const std::string& out
     }
     platform::fs::SyncPendingFolders();
   } catch (...) {
-    report << "kesto-xliff: " << CaughtText() << "\n";
-    return kUnusable;
+    return Refused(report, dwq);
   }
   for (const std::string& line : outcome.lines) report << "kesto-xliff: " << line << "\n";
   report << "kesto-xliff: " << outcome.translated << " units translated, " << outcome.kept

@@ -217,13 +217,20 @@ bool XmlCarries(const std::u16string& text, size_t i) {
 void ReadElement(DWX_InFolder2& folder, ElementData& data, bool styleRef) {
   uint64_t records = 0;
   data.hasAttrs = ReadRecords(folder, DWX_Names::Attrs, data.attrs, records);
-  if (styleRef) {
-    DWX_Handle<DWX_InStream2> stream = folder.OpenStream(ft_Long, DWX_Names::StyleRef, 0);
-    if (stream) {
-      data.hasStyleRef = true;
-      if (dynamic_cast<DWX_In<dwx_long>&>(*stream).GetData(&data.styleRef, 1) != 1) data.styleRef = -1;
-    }
-  }
+  if (styleRef) data.hasStyleRef = ReadLong(folder, DWX_Names::StyleRef, data.styleRef);
+}
+
+bool ReadLong(DWX_InFolder2& folder, const char* name, dwx_long& value) {
+  DWX_Handle<DWX_InStream2> stream = folder.OpenStream(ft_Long, name, 0);
+  if (!stream) return false;
+  if (dynamic_cast<DWX_In<dwx_long>&>(*stream).GetData(&value, 1) != 1) value = -1;
+  return true;
+}
+
+void WriteLong(DWX_OutFolder2& folder, const char* name, dwx_long value) {
+  DWX_Handle<DWX_OutStream2> stream = folder.CreateStream(ft_Long, name, 0);
+  dynamic_cast<DWX_Out<dwx_long>&>(*stream).PutData(&value, 1);
+  stream->Finish();
 }
 
 void WriteElementAttrs(DWX_OutFolder2& folder, const ElementData& data, const std::vector<dwx_long>* ids) {
@@ -231,10 +238,7 @@ void WriteElementAttrs(DWX_OutFolder2& folder, const ElementData& data, const st
 }
 
 void WriteStyleRef(DWX_OutFolder2& folder, const ElementData& data) {
-  if (!data.hasStyleRef) return;
-  DWX_Handle<DWX_OutStream2> stream = folder.CreateStream(ft_Long, DWX_Names::StyleRef, 0);
-  dynamic_cast<DWX_Out<dwx_long>&>(*stream).PutData(&data.styleRef, 1);
-  stream->Finish();
+  if (data.hasStyleRef) WriteLong(folder, DWX_Names::StyleRef, data.styleRef);
 }
 
 void ReadParagraph(DWX_InFolder2& folder, dwx_long index, ParagraphData& paragraph, uint64_t& characters) {
@@ -301,6 +305,7 @@ void Analyse(ParagraphData& p, const DWX_StringsMap& strings) {
       if (p.runs[i].kind == RunData::Unicodes) return i;
     return n;
   };
+  std::map<dwx_long, size_t> starts;  // the code of each range start met, by object
   size_t open = 0;  // the format of the open paired code; main: none open
   size_t openCode = 0;
   size_t openFrom = 0;
@@ -346,10 +351,15 @@ void Analyse(ParagraphData& p, const DWX_StringsMap& strings) {
           AddSingle(p, i, int64_t(k), SpecialDisplay(run.specials[k], strings));
         break;
       case RunData::RefPoints:
-        for (size_t k = 0; k < run.refPoints.size(); ++k)
+        for (size_t k = 0; k < run.refPoints.size(); ++k) {
+          const CF_RefPoint& point = run.refPoints[k];
+          const std::u16string type = Text(strings, point.m_RefTypeRef);
           AddSingle(p, i, int64_t(k),
-                    u"reference point " + Spaced(Text(strings, run.refPoints[k].m_RefTypeRef)) + u" " +
-                        Ascii(std::to_string(run.refPoints[k].m_ObjectFolderID)));
+                    u"reference point " + Spaced(type) + u" " + Ascii(std::to_string(point.m_ObjectFolderID)));
+          if (type == u"start") starts[point.m_ObjectFolderID] = p.codes.size() - 1;
+          const auto start = starts.find(point.m_ObjectFolderID);
+          if (type == u"end" && start != starts.end()) p.codes.back().start = int64_t(start->second);
+        }
         break;
       case RunData::PlaceHolders:
         for (size_t k = 0; k < run.placeHolders.size(); ++k)
@@ -435,8 +445,21 @@ std::vector<RunData> TranslatedRuns(const ParagraphData& p, const Tokens& target
     }
     runs.back().text += chars;
   };
+  // A paragraph break would split the paragraph on import, and a story cannot hold NUL: a
+  // target may hold them only where its source does.
+  auto sourceHolds = [&](char16_t c) {
+    for (const Token& t : p.source)
+      if (t.type == Token::Text && t.text.find(c) != std::u16string::npos) return true;
+    return false;
+  };
   for (const Token& t : target) {
     if (t.type == Token::Text) {
+      for (const char16_t c : {u'\r', u'\0'})
+        if (t.text.find(c) != std::u16string::npos && !sourceHolds(c)) {
+          failure = c ? "the target holds a paragraph break (U+000D), which would split the paragraph"
+                      : "the target holds U+0000, which a story cannot hold";
+          return {};
+        }
       text(open.empty() ? p.mainRun : p.codes[open.back()].run, t.text);
       continue;
     }
@@ -455,6 +478,11 @@ std::vector<RunData> TranslatedRuns(const ParagraphData& p, const Tokens& target
       }
       if (seen[code] > 1) {
         failure = describe(code) + " is doubled";
+        return {};
+      }
+      if (c.start >= 0 && seen[size_t(c.start)] == 0) {
+        failure = describe(code) + " comes before its start, " + describe(size_t(c.start)) +
+                  " (the import would drop it)";
         return {};
       }
       const RunData& source = p.runs[c.run];

@@ -40,6 +40,9 @@ struct Code {
   size_t run = 0;     // paired: the run whose record its text takes; standalone: its run
   int64_t item = -1;  // standalone: the record or character of the run; -1 the whole run
   std::u16string display;
+  // A reference point that ends a range (the import places an end only behind its start): the
+  // code of its start in this paragraph; -1 for every other code.
+  int64_t start = -1;
 };
 
 struct ParagraphData : ElementData {
@@ -59,6 +62,10 @@ void ReadElement(DWX_InFolder2& folder, ElementData& data, bool styleRef);
 // Writes them as the exchange library stores them, ids mapped through `ids` (null: unchanged).
 void WriteElementAttrs(DWX_OutFolder2& folder, const ElementData& data, const std::vector<dwx_long>* ids);
 void WriteStyleRef(DWX_OutFolder2& folder, const ElementData& data);
+// A stream of one 32-bit value, as style references are stored: false when it is absent; a
+// stream without a whole value reads as -1.
+bool ReadLong(DWX_InFolder2& folder, const char* name, dwx_long& value);
+void WriteLong(DWX_OutFolder2& folder, const char* name, dwx_long value);
 
 // Reads a paragraph and its runs; `characters` counts the story's characters so far and raises
 // std::length_error past kMaxStoryCharacters.

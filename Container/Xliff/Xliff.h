@@ -38,8 +38,9 @@
 // of that code's format, text outside codes copies the paragraph's main run, a standalone code
 // brings back its own run record; a target equal to its source leaves the paragraph as it was.
 // A paired code may move or go (its text then takes the format around it: a warning); a
-// standalone code removed or doubled, a code the source lacks, codes that cross (XLIFF 2.1 sc/ec), or
-// a source that is not the container's paragraph fail the unit, which keeps its source. Segments
+// standalone code removed or doubled, a code the source lacks, codes that cross (XLIFF 2.1 sc/ec), the
+// end of a marked range placed before its start (the import would drop it), or a source that
+// is not the container's paragraph fail the unit, which keeps its source. Segments
 // (XLIFF 2.1 <segment> and <ignorable>, XLIFF 1.2 <mrk mtype="seg">) are joined in order.
 #pragma once
 

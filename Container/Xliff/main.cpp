@@ -1,5 +1,6 @@
 // kesto-xliff: XLIFF out of an exchange file for any translation tool, and the translation back.
 #include "Container/Xliff/Xliff.h"
+#include "platform/fs/TempFiles.h"
 
 #include <iostream>
 #include <string>
@@ -46,6 +47,8 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
   using namespace kesto::xliff;
+  // New files take their mode from the umask, read once before anything is written.
+  platform::fs::KeepUmask();
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& a : args)
     if (a == "--help" || a == "-h") {

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -48,12 +50,13 @@ class XliffTest : public ::testing::Test {
   void SetUp() override {
     using xliff_test::RunSpec;
     // Story 1: a bold word; markers and a character XML cannot carry; white space only; a
-    // placeholder only. Story 2: one plain paragraph; two bold stretches.
+    // placeholder only; a marked range. Story 2: one plain paragraph; two bold stretches.
     xliff_test::WriteBook(m_dwq, {{{{'u', u"Hello "}, {'u', u"bold", u"B"}, {'u', u" world"}},
                                    {{'u', u"Page "}, {'s', u"page_number/Curr"}, {'u', u" of\x11"}, {'r', u"start"},
                                     {'u', u"x"}},
                                    {{'u', u" "}},
-                                   {{'p', u""}}},
+                                   {{'p', u""}},
+                                   {{'u', u"range "}, {'r', u"start"}, {'u', u"inside"}, {'r', u"end"}, {'u', u" after"}}},
                                   {{{'u', u"Second story"}},
                                    {{'u', u"a "}, {'u', u"b", u"B"}, {'u', u" c "}, {'u', u"d", u"B"}, {'u', u" e"}}}});
   }
@@ -124,7 +127,7 @@ TEST_F(XliffTest, AnUntouchedTranslationGivesTheSameBookBack) {
   for (const Version version : {Version::V12, Version::V21}) {
     std::string report;
     ASSERT_EQ(Merged(Extracted(version, true), report), kAllMerged) << report;
-    EXPECT_NE(report.find("4 units translated, 0 kept"), std::string::npos) << report;
+    EXPECT_NE(report.find("5 units translated, 0 kept"), std::string::npos) << report;
     EXPECT_EQ(dump(m_out), before);
   }
 }
@@ -145,7 +148,7 @@ TEST_F(XliffTest, EachTranslatorMistakeEndsAsItShould) {
   const std::vector<std::string> second = {"A:a ", "B:b", "A: c ", "B:d", "A: e"};
   const std::vector<Mistake> mistakes = {
       {"moved paired code", Version::V12, "d0s0p0", "<g id=\"1\">Hallo</g> sch\xC3\xB6ne Welt", kAllMerged,
-       "4 units translated", {"B:Hallo", "A: sch\xC3\xB6ne Welt"}},
+       "5 units translated", {"B:Hallo", "A: sch\xC3\xB6ne Welt"}},
       {"removed paired code", Version::V12, "d0s0p0", "Hallo fette Welt", kAllMerged,
        "warning: paired code 1 (Arial; bold; 12 pt) was removed", {"A:Hallo fette Welt"}},
       {"moved markers", Version::V12, "d0s0p1", "<x id=\"3\"/>Seite <x id=\"1\"/> von<x id=\"2\"/>x", kAllMerged,
@@ -162,10 +165,20 @@ TEST_F(XliffTest, EachTranslatorMistakeEndsAsItShould) {
        kSomeKept, "code 2 (U+0011) was removed", page},
       {"crossed codes", Version::V21, "d0s1p1", "<sc id=\"1\"/>x <sc id=\"2\"/>y<ec startRef=\"1\"/> z<ec startRef=\"2\"/>",
        kSomeKept, "code 1 (Arial; bold; 12 pt) and code 2 (Arial; bold; 12 pt) cross", second},
+      {"range end before its start", Version::V12, "d0s0p4",
+       "<x id=\"2\"/>Bereich <x id=\"1\"/>innen danach", kSomeKept,
+       "code 2 (reference point end 7) comes before its start, code 1 (reference point start 7)",
+       {"A:range ", "r1", "A:inside", "r1", "A: after"}},
+      {"range moved", Version::V12, "d0s0p4", "Bereich <x id=\"1\"/>innen<x id=\"2\"/> danach", kAllMerged,
+       "0 failed", {"A:Bereich ", "r1", "A:innen", "r1", "A: danach"}},
       {"codes in another order", Version::V21, "d0s1p1", "<pc id=\"2\">D</pc> C <pc id=\"1\">B</pc> A", kAllMerged,
        "0 failed", {"B:D", "A: C ", "B:B", "A: A"}},
       {"edited source", Version::V12, "d0s0p0", "Hi <g id=\"1\">bold</g> world", kSomeKept,
        "its source is not the exchange file's paragraph", {"A:Hello ", "B:bold", "A: world"}, true},
+      {"paragraph break", Version::V12, "d0s0p0", "Hallo&#13;<g id=\"1\">fett</g>", kSomeKept,
+       "the target holds a paragraph break (U+000D)", {"A:Hello ", "B:bold", "A: world"}},
+      {"NUL", Version::V21, "d0s0p0", "Hallo<cp hex=\"0\"/><pc id=\"1\">fett</pc>", kSomeKept,
+       "the target holds U+0000", {"A:Hello ", "B:bold", "A: world"}},
       {"empty target", Version::V12, "d0s0p0", "", kSomeKept, "kept its source: its target has no text",
        {"A:Hello ", "B:bold", "A: world"}},
       {"unknown inline element", Version::V12, "d0s0p0", "Hallo <bpt id=\"5\">[</bpt>Welt", kSomeKept,
@@ -329,6 +342,53 @@ TEST(XliffReader, ReadsUnitsOfBothVersions) {
   EXPECT_EQ(unit.target[0].text, u"c\x13");
   EXPECT_EQ(unit.target[1].type, Token::Single);
   EXPECT_EQ(unit.target[2].text, u"&");
+}
+
+}  // namespace
+
+namespace {
+
+int Program(const std::string& arguments) {
+  const int status = std::system(("'" KESTO_BINARY_DIR "/Container/Xliff/kesto-xliff' " + arguments + " 2>/dev/null >/dev/null").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(XliffTest, TheProgramNamesItsOutputsAndAnswersExitCodesAScriptCanTrust) {
+  EXPECT_EQ(Program("--help"), kAllMerged);
+  EXPECT_EQ(Program(""), kUnusable);
+  EXPECT_EQ(Program("extract"), kUnusable);
+  EXPECT_EQ(Program("extract '" + m_dwq + "' --xliff 3.0"), kUnusable);
+  EXPECT_EQ(Program("merge '" + m_dwq + "'"), kUnusable);
+  EXPECT_EQ(Program("translate '" + m_dwq + "'"), kUnusable);
+  // Beside the exchange file: DOC.xlf, then DOC-translated.dwq.
+  EXPECT_EQ(Program("extract '" + m_dwq + "' --xliff 2.1 --source-language en-US --target-language fr"), kAllMerged);
+  EXPECT_NE(Read(m_dir / "doc.xlf").find("srcLang=\"en-US\" trgLang=\"fr\""), std::string::npos);
+  EXPECT_EQ(Program("merge '" + m_dwq + "' '" + (m_dir / "doc.xlf") + "'"), kSomeKept);
+  EXPECT_TRUE(std::filesystem::exists(m_dir / "doc-translated.dwq"));
+  // An extraction never replaces the exchange file it reads.
+  EXPECT_EQ(Program("extract '" + m_dwq + "' -o '" + m_dwq + "'"), kUnusable);
+  EXPECT_EQ(RunsOf(m_dwq, 1, 0), std::vector<std::string>{"A:Second story"});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(XliffEmpty, ABookWithoutTextGivesAnXliffThatNamesItAndMergesToTheSameBook) {
+  TempDir dir("kesto-xliff");
+  xliff_test::WriteBook(dir / "empty.dwq", {{{{'u', u" \t"}}, {{'p', u""}}}});
+  for (const Version version : {Version::V12, Version::V21}) {
+    ExtractOptions options;
+    options.version = version;
+    std::ostringstream report;
+    ASSERT_EQ(Extract(dir / "empty.dwq", dir / "empty.xlf", options, report), kAllMerged) << report.str();
+    const std::string xlf = Read(dir / "empty.xlf");
+    EXPECT_NE(xlf.find("original=\"empty.dwq\""), std::string::npos) << xlf;
+    // XLIFF 2.1 wants a unit or a group in every file.
+    EXPECT_EQ(xlf.find("<group id=\"none\"/>") != std::string::npos, version == Version::V21) << xlf;
+    EXPECT_EQ(Merge(dir / "empty.dwq", dir / "empty.xlf", dir / "out.dwq", report), kAllMerged) << report.str();
+    EXPECT_EQ(RunsOf(dir / "out.dwq", 0, 0), std::vector<std::string>{"A: \t"});
+  }
 }
 
 }  // namespace
