@@ -115,7 +115,10 @@ const Mistake kMistakes[] = {
     {"malformed_xml", "malformed", 2, {"line {line},", "mismatched tag"}},
     {"entity_bomb", "entity-bomb", 2, {"entity \"lol0\"", "no entity beyond XML's five is expanded"}},
     {"external_entity", "external-entity", 2, {"external entity \"outside\"", "nothing is fetched"}},
+    // What tools write beside the translation: segments, and marks such as a term's.
     {"segments_joined", "split", 0, {"0 kept their source, 0 failed"}, false},
+    {"term_marked", "term", 0, {"0 kept their source, 0 failed"}, false},
+    {"saved_in_utf16", "utf-16", 0, {"0 kept their source, 0 failed"}, false},
     {"foreign_xliff", "", 2, {"made from minimal.dwq", "not from export.dwq"}, false, nullptr, nullptr, "minimal.dwq"},
     {"xliff_of_another_version", "", 2, {"made from export.dwq", "not from export-translated.dwq"}, false, nullptr,
      "export-translated.dwq"},

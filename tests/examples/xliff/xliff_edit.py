@@ -21,7 +21,10 @@ writes nothing):
   add-unit           a unit that no extraction wrote comes after the last one
   edit-source        the source of the first unit gets a word more
   split              the first unit is cut after the first space of its source's opening text
-                     into two segments (2.x) or into two marked segments (1.2)
+                     into two segments with that space in an ignorable between them (2.x), or
+                     into two marked segments (1.2)
+  term               the opening characters of a target are marked as a term (mrk)
+  utf-16             the file is written in UTF-16 with a byte-order mark, as Windows tools may
   bad-char-ref       a target holds the reference "&#x1;", a character XML 1.0 cannot carry
   bad-char           a target holds the character U+0001 itself
   malformed          a target holds an element that is never closed
@@ -66,6 +69,7 @@ class Xliff:
             else {self.q(n) for n in ("x", "ph", "bx", "ex", "bpt", "ept", "it")}
         )
         self.doctype = ""
+        self.encoding = "utf-8"
 
     def q(self, name):
         return "{%s}%s" % (self.ns, name)
@@ -152,8 +156,8 @@ class Xliff:
         text = ET.tostring(self.root, encoding="unicode")
         if replace is not None:
             text = text.replace(TOKEN, replace, 1)
-        with open(path, "w", encoding="utf-8", newline="") as out:
-            out.write('<?xml version="1.0" encoding="UTF-8"?>\n' + self.doctype + text)
+        with open(path, "w", encoding=self.encoding, newline="") as out:
+            out.write('<?xml version="1.0" encoding="%s"?>\n' % self.encoding.upper() + self.doctype + text)
 
 
 def remove_keeping_tail(parent, element):
@@ -183,13 +187,17 @@ def split(x):
     else:
         raise LookupError("no unit opens with two words")
     if x.v2:
+        # The space between the segments stands in an ignorable of its own, which has no target.
         first = ET.Element(x.q("segment"), {"id": "kesto-split-1", "state": holder.get("state", "translated")})
         for part in (source, target):
             piece = ET.SubElement(first, part.tag)
-            piece.text = part.text[:cut]
+            piece.text = part.text[: cut - 1]
             part.text = part.text[cut:]
+        between = ET.Element(x.q("ignorable"), {"id": "kesto-split-2"})
+        ET.SubElement(between, x.q("source")).text = " "
         parent = x.parent_of(holder)
-        parent.insert(list(parent).index(holder), first)
+        parent.insert(list(parent).index(holder), between)
+        parent.insert(list(parent).index(between), first)
     else:
         def marks(part):
             one = ET.Element(x.q("mrk"), {"mtype": "seg", "mid": "1"})
@@ -205,6 +213,21 @@ def split(x):
         unit.insert(list(unit).index(source) + 1, seg_source)
         target.extend(marks(target))
     return x.report(unit, cut=cut)
+
+
+def annotate(x):
+    """Marks the first three characters of a target as a term, as terminology tools do."""
+    for unit, target in x.targets():
+        if len(target.text or "") >= 3:
+            break
+    else:
+        raise LookupError("no target opens with three characters")
+    attributes = {"id": "kesto-term-1", "type": "term"} if x.v2 else {"mtype": "term"}
+    term = ET.Element(x.q("mrk"), attributes)
+    term.text, term.tail = target.text[:3], target.text[3:]
+    target.text = None
+    target.insert(0, term)
+    return x.report(unit)
 
 
 def token_in_first_target(x):
@@ -328,6 +351,10 @@ def main():
             source.text = (source.text or "") + "edited "
         elif op == "split":
             said = split(x)
+        elif op == "utf-16":
+            x.encoding = "utf-16"
+        elif op == "term":
+            said = annotate(x)
         elif op == "bad-char-ref":
             said = x.report(token_in_first_target(x))
             replace = "&#x1;"
