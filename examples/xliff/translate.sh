@@ -15,26 +15,11 @@ doc=${2:-export.qxp}
 name=${doc%.*}
 source "$here/../lib/host-runs.sh"
 make_work xliff
-cp -r "$here/../app/." "$work/"
-cp "$here/../documents/$doc" "$work/"
-cd "$work"
-export_script "$doc" > export-doc.xts
-cat > import-doc.xts <<XTS
-start
-menu "Import Verbant file"
-open * $name-translated.dwq
-save * $name-translated.qxp
-dialog 103
-  press 1
-quit
-XTS
-xthost=("$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so")
+exported_copy "$build" "$work" "$doc"
 xliff=$build/Container/Xliff/kesto-xliff
-"${xthost[@]}" --script "$work/export-doc.xts" > export.transcript
 "$xliff" extract "$name.dwq" -o "$name.xlf" --source-language en --target-language fr
 podebug --progress=none --rewrite=unicode "$name.xlf" "$name-translated.xlf"
 "$xliff" merge "$name.dwq" "$name-translated.xlf" -o "$name-translated.dwq"
-"${xthost[@]}" --script "$work/import-doc.xts" > import.transcript
-"$build/platform/host/xthost" doc check "$name-translated.qxp" >&2
+import_checked "$name-translated.dwq" "$name-translated.qxp"
 echo "general log: $work/KestoLogfile.txt" >&2
 echo "imported document: $work/$name-translated.qxp"
