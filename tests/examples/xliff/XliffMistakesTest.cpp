@@ -34,7 +34,7 @@ protected:
         exported = new kesto_test::XliffExport(kesto_test::ExportForXliff("export.qxp"));
         if (exported->work.empty())
             return;
-        std::filesystem::copy_file(kesto_test::ExampleDocument("minimal.qxp"), exported->work / "minimal.qxp");
+        fs::copy_file(kesto_test::ExampleDocument("minimal.qxp"), exported->work / "minimal.qxp");
         kesto_test::RunHost(exported->work,
                             "start\nopen-document minimal.qxp\nmenu \"Export current document\"\nsave * default\nquit\n",
                             "minimal.xts");
