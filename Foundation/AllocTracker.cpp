@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <iostream>
 #include <utility>
 #include <vector>
 
@@ -49,6 +51,14 @@ void AllocTracker::Untrack(const std::string& typeName, const void* address)
         --m_counts[typeName];
     if (address)
         m_descriptions.erase(address);
+}
+
+int32_t AllocTracker::LiveObjects() const
+{
+    int32_t counted = 0;
+    for (const auto& entry : m_counts)
+        counted += std::max<int32_t>(entry.second, 0);
+    return std::max(counted, static_cast<int32_t>(m_descriptions.size()));
 }
 
 int32_t AllocTracker::GetCount(const std::string& typeName) const
@@ -119,5 +129,22 @@ void ReportAllocations(const std::string& location)
         text += " completely deallocated.\n";
     else
         text += " allocated:\n" + dump;
-    LogMessage(location, text, 6);
+    // Node destructors report mid-run, so a dump lists live objects, not leaks: it is for the
+    // record, not for the user's terminal.
+    LogToFile(location, text, 6);
+}
+
+void ReportAllocationsAtUnload()
+{
+    const AllocTracker* tracker = Allocations.GetIf();
+    if (!tracker)
+        return;
+    const int32_t live = tracker->LiveObjects();
+    if (live == 0)
+        return;
+    GeneralLogStream() << "\nMemory allocated at unload:\n" << tracker->Dump() << std::flush;
+    std::error_code error;
+    const std::filesystem::path log = std::filesystem::absolute(kGeneralLogFileName, error);
+    std::cerr << "Kesto: " << live << (live == 1 ? " object" : " objects") << " still allocated at unload (listed in "
+              << (error ? std::string(kGeneralLogFileName) : log.string()) << ")" << std::endl;
 }

@@ -20,6 +20,8 @@ public:
 
     bool IsEnabled() const { return m_enabled; }
     int32_t GetCount(const std::string& typeName) const;
+    // How many objects are registered (those tracked without an address included).
+    int32_t LiveObjects() const;
 
 private:
     bool m_enabled = true;
@@ -33,8 +35,14 @@ extern ModuleGlobal<AllocTracker> Allocations;
 void TrackAlloc(const std::string& typeName, const void* address, const std::string& place = "");
 void UntrackAlloc(const std::string& typeName, const void* address);
 
-// Logs the register at priority 6 under the given location.
+// Logs the register at priority 6 under the given location, into the server log or the
+// general log (never the standard error stream).
 void ReportAllocations(const std::string& location);
+
+// The module's last word on the register, while the general log is still open: when objects are
+// still registered, their dump goes to the general log and one line saying how many to the
+// standard error stream; nothing at all when the register is empty.
+void ReportAllocationsAtUnload();
 
 // Gives up a registered node: the register is reported under `location` before and after the
 // node leaves it, then the node is deleted and the pointer cleared. Nothing for a null node.

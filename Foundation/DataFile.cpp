@@ -1,5 +1,6 @@
 #include "Foundation/DataFile.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -7,7 +8,13 @@
 #include <iostream>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/fs/Folders.h"
 #include "platform/fs/NativeFS.h"
+#include "platform/fs/TempFiles.h"
 #include "platform/host/Utf8.h"
 
 namespace {
@@ -168,17 +175,32 @@ std::string CDataFile::CommentStr(std::string comment)
 
 bool CDataFile::ReadFileBytes(const std::string& fileName, std::string& bytes)
 {
-    // A folder would open as an empty stream; it is no data file.
-    std::ifstream in;
-    platform::fs::Status status;
-    if (platform::fs::GetStatus(fileName, status) && !status.isDirectory)
-        in.open(platform::fs::NativePath(fileName), std::ios::in | std::ios::binary);
-    if (!in.is_open())
+    // Never through a link that another user may have put on the way: that user would choose
+    // what the program reads, a status file's job among it. A folder is no data file, and a pipe
+    // must not block the host.
+    int opened = -1;
+    std::string refused;
+    if (platform::fs::OpenUnderRule(fileName, O_RDONLY | O_NONBLOCK, opened, &refused) != 0) {
+        if (!refused.empty())
+            Report(2, "[CDataFile::Load] \"%s\" is not read: %s", fileName.c_str(), refused.c_str());
         return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    bytes = text.str();
-    return !in.bad();
+    }
+    const platform::fs::UniqueFd file(opened);
+    struct stat st {};
+    if (::fstat(file.Get(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    bytes.clear();
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
 }
 
 bool CDataFile::Load(const std::string& fileName)
@@ -284,6 +306,12 @@ bool CDataFile::Save()
         return false;
     }
     m_dirty = false;
+    // No run reports a data file's save (the settings the dialogs change): its new name is on
+    // the disk at once, or the save failed.
+    if (platform::fs::SyncFolderOf(m_fileName) != 0) {
+        Report(3, "[CDataFile::Save] The saved file may not survive a power cut.");
+        return false;
+    }
     return true;
 }
 

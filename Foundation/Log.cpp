@@ -69,12 +69,34 @@ void ResetServerLogMinimum()
     g_minimumLatched = false;
 }
 
-void LogMessage(const std::string& location, const std::string& text, int32_t priority)
+namespace {
+
+bool PassesServerLog(int32_t priority)
 {
     const int32_t minimum = MinimumPriority();
-    if (ServerLog && priority >= 0 && priority >= minimum && priority <= kHighestPriority)
+    return priority >= 0 && priority >= minimum && priority <= kHighestPriority;
+}
+
+} // namespace
+
+void LogMessage(const std::string& location, const std::string& text, int32_t priority)
+{
+    if (PassesServerLog(priority) && ServerLog)
         LogFile::WriteLine(*ServerLog, location, text);
     std::cerr << location << ":\n" << text;
+}
+
+void LogToFile(const std::string& location, const std::string& text, int32_t priority)
+{
+    const bool passes = PassesServerLog(priority);
+    // A server log that was closed (released at shutdown) or failed takes nothing: the line
+    // goes to the general log instead.
+    if (ServerLog && ServerLog->GetStream().is_open() && ServerLog->GetStream().good()) {
+        if (passes)
+            LogFile::WriteLine(*ServerLog, location, text);
+        return;
+    }
+    GeneralLogStream() << location << ":\n" << text << std::flush;
 }
 
 void LogFile::WriteLine(t_LogFile& log, const std::string& location, const std::string& text)

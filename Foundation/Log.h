@@ -42,6 +42,11 @@ constexpr const char* kGeneralLogFileName = "KestoLogfile.txt";
 // 7 milestones; only 0 to 8 can reach the server log.
 void LogMessage(const std::string& location, const std::string& text, int32_t priority);
 
+// The same line for the record only, never on the standard error stream: into the server log
+// as LogMessage writes it there while one is open and writable, otherwise the location, ":\n"
+// and the text into the general log.
+void LogToFile(const std::string& location, const std::string& text, int32_t priority);
+
 // Puts the server log's minimum priority back to 7 and unlatches it (module load).
 void ResetServerLogMinimum();
 

@@ -44,7 +44,12 @@ void BuildGeneralLog()
 {
     GeneralLog.Build(kGeneralLogFileName, std::ios::out | std::ios::trunc);
 }
-void DestroyGeneralLog() { GeneralLog.Destroy(); }
+// Every owner of registered nodes has let them go by now (the module state goes just before).
+void DestroyGeneralLog()
+{
+    ReportAllocationsAtUnload();
+    GeneralLog.Destroy();
+}
 
 void RegisterFoundationSteps()
 {

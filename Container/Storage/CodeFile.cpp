@@ -714,8 +714,20 @@ class CF_OLEInStorage : public CF_EnumerableInStorage, private CF_Reader {
     m_code = std::make_unique<ReadAhead>(code);
     m_medium->GetSummary(m_summary);
 
-    const int32_t major = GetProperty(kCodeFileMajorVersionId).ExpandedInteger();
-    const int32_t minor = GetProperty(kCodeFileMinorVersionId).ExpandedInteger();
+    // A summary stream that lost both versions (as a property-set tool that keeps only the
+    // properties it knows leaves it) was written as every writer of this format stores them,
+    // with both: read in the layout of the version this library writes, not as version 0.0.
+    // A minor version alone absent still counts as 0; a major version alone absent leaves
+    // the layout unknown.
+    const bool majorStored = m_summary.Find(kCodeFileMajorVersionId) != nullptr;
+    const bool minorStored = m_summary.Find(kCodeFileMinorVersionId) != nullptr;
+    if (!majorStored && minorStored)
+      throw FilterException(FE_CodeFileVersion, "its summary stream holds the minor format version (property 3000) "
+                                                "without the major one (property 3001): its layout cannot be told");
+    const int32_t major = majorStored || minorStored ? GetProperty(kCodeFileMajorVersionId).ExpandedInteger()
+                                                     : kCodeFileMajorVersion;
+    const int32_t minor = majorStored || minorStored ? GetProperty(kCodeFileMinorVersionId).ExpandedInteger()
+                                                     : kCodeFileMinorVersion;
     if (major > kCodeFileMajorVersion || (major == kCodeFileMajorVersion && minor > kCodeFileMinorVersion))
       Error(FE_CodeFileVersion);
 

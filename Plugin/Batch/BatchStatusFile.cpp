@@ -6,10 +6,13 @@
 #include <ostream>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Foundation/Log.h"
 #include "Foundation/Settings.h"
+#include "platform/fs/Folders.h"
 #include "platform/fs/NativeFS.h"
 #include "platform/fs/TempFiles.h"
 #include "Plugin/Batch/BatchRequest.h"
@@ -53,6 +56,8 @@ const char* const kModeNames[] = {"None", "Export", "Import", "Done"};
 // Written beside the counters only when a pending job could not run.
 const char kErrorKey[] = "Error";
 const char kErrorComment[] = "Why the batch could not run (nothing was converted)";
+// Written instead when the job ran, or began to, and its archive cannot count as that of a job done.
+const char kFailedComment[] = "Why the batch failed (what it converted may be incomplete or lost)";
 
 const KeyInfo* InfoOf(int32_t keyId)
 {
@@ -93,6 +98,9 @@ std::string PathValue(std::string value)
     return value;
 }
 
+// The holder last named when the claim itself failed.
+constexpr long kClaimFailed = -2;
+
 constexpr int kRemoveRetries = 2;   // three attempts in all
 // Archives of one second: the first keeps the plain stamp, the others get "-2" and on.
 constexpr int kArchiveNames = 1000;
@@ -106,6 +114,16 @@ std::string ClaimPathOf(const std::string& path)
     return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".claim";
 }
 
+// The hidden record beside the status file of a job whose file its controller took back while
+// the job ran: the job's only trace until its archive is there.
+std::string RecordPathOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos)
+        return "." + path + ".job";
+    return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".job";
+}
+
 // Whether name (no folder) is an archive name of the status file named stem: "_", the stamp's
 // 14 digits, then nothing or "-" and a number.
 bool IsArchiveName(const std::string& name, const std::string& stem)
@@ -117,6 +135,17 @@ bool IsArchiveName(const std::string& name, const std::string& stem)
     if (rest.find_first_not_of("0123456789") == 14 && rest[14] == '-' && rest.size() > 15)
         return rest.find_first_not_of("0123456789", 15) == std::string::npos;
     return rest.size() == 14 && rest.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// A status file below a link that another user may have planted is never read (its job would be
+// the planter's): the general log says why, once for as long as the reason stays.
+void LogLinkRefusal(const std::string& path)
+{
+    static std::string said;
+    const std::string why = platform::fs::LinkRefusal(path);
+    if (!why.empty() && why != said)
+        GeneralLogStream() << "\nThe batch status file \"" << path << "\" is not read: " << why << std::endl;
+    said = why;
 }
 
 } // namespace
@@ -201,8 +230,20 @@ bool BatchStatusFile::Load(bool reset)
     m_data.Clear();
     m_loaded = m_known = m_detached = false;
     if (path.size() > 1) {
-        m_path = path;
-        answer = ReadFrom(path);
+        // A status file named through a link is the file the link names, once the link is one
+        // its user may follow: the job's saves, claim and archive go beside that file.
+        std::string resolved;
+        const int links = platform::fs::ResolveLinks(path, resolved);
+        m_path = links == 0 ? resolved : path;
+        if (links == 0) {
+            m_refusedPath.clear();
+            answer = ReadFrom(resolved);
+        } else if (m_refusedPath != path) {
+            m_refusedPath = path;
+            GeneralLogStream() << "\nThe batch status file \"" << path << "\" is not read: "
+                               << (links == EACCES ? platform::fs::ReplaceRefusal(path) : std::strerror(links)) << "."
+                               << std::endl;
+        }
     }
     if (answer && reset && !WriteDefaults())
         answer = false;
@@ -222,13 +263,49 @@ void BatchStatusFile::RestoreHeldOut()
                            << std::endl;
 }
 
+void BatchStatusFile::ArchiveEndedJob()
+{
+    // A living host that runs the job keeps its record; the claim of a host that has ended is
+    // free, and stays held for the read.
+    const std::string record = RecordPathOf(m_path);
+    std::string bytes;
+    if (!CDataFile::ReadFileBytes(record, bytes) || (!HoldsClaim() && !Claim()))
+        return;
+    CDataFile data;
+    data.LoadBytes(bytes);
+    data.m_flags |= CDataFile::AutoCreateKeys;
+    const std::string reason = "the job's host ended before it was archived";
+    data.SetValue(BatchKeyName(kBatchActive), "False", CDataFile::CommentStr(BatchKeyRow(kBatchActive).comment),
+                  BatchSectionName(kBatchActive));
+    data.SetValue(kErrorKey, reason, CDataFile::CommentStr(kFailedComment), kSections[2]);
+    if (!WriteArchive(BatchArchiveStamp(ArchiveTime()), data.FileBytes()))
+        return;
+    GeneralLogStream() << "\nA job of the batch status file \"" << m_path << "\" that its controller had replaced "
+                       << "while it ran was not archived: " << reason << ". It is archived as \"" << m_archive
+                       << "\", with that error." << std::endl;
+    ::unlink(record.c_str());
+    platform::fs::DeferFolderSync(record);
+    SyncWrittenNames();
+}
+
+void BatchStatusFile::KeepRecord()
+{
+    // Written at each step, so that whatever ends this host, the next one finds how far the job came.
+    if (!m_activated)
+        return;
+    const std::string record = RecordPathOf(m_path);
+    if (platform::fs::ReplaceFile(record, m_data.FileBytes()) == 0 && platform::fs::SyncFolderOf(record) == 0)
+        m_recorded = true;
+}
+
 bool BatchStatusFile::ReadFrom(const std::string& path)
 {
     m_data.Clear();
-    m_loaded = m_known = m_detached = m_activated = false;
+    m_loaded = m_known = m_detached = m_activated = m_protected = m_recorded = false;
     // A claim taken here, to mend what a host that has ended left, is given up after the read.
     const bool held = HoldsClaim();
     RestoreHeldOut();
+    ArchiveEndedJob();
     std::string bytes;
     if (CDataFile::ReadFileBytes(path, bytes)) {
         m_data.LoadBytes(bytes);
@@ -241,6 +318,7 @@ bool BatchStatusFile::ReadFrom(const std::string& path)
         }
     } else {
         CDataFile::Report(1, "[CDataFile::Load] Unable to open file. Does it exist?");
+        LogLinkRefusal(path);
     }
     if (!held)
         ReleaseClaim();
@@ -357,8 +435,12 @@ bool BatchStatusFile::SaveOwn()
 {
     // A file already rewritten is not touched at all; one rewritten from now on is kept too,
     // whenever its controller's write lands: the save replaces only the file it compared.
-    if (!StillOurs())
+    if (!StillOurs()) {
+        KeepRecord();
         return false;
+    }
+    if (m_known && MayNotRewrite())
+        return true;
     if (!m_known) {
         if (!m_data.Save())
             return false;
@@ -381,12 +463,44 @@ bool BatchStatusFile::SaveOwn()
             ::close(fd);
         if (error != 0)
             ReportFailure("saved", error);
-        if (!ours)
+        if (!ours) {
+            if (m_detached)
+                KeepRecord();
             return false;
+        }
         m_data.MarkSaved();
     }
     m_disk = m_data.FileBytes();
     m_known = true;
+    return true;
+}
+
+bool BatchStatusFile::MayNotRewrite()
+{
+    // A replace would give the file this host's account and lock its controller out of it, when
+    // the host may not write it: the job runs without rewriting it.
+    if (m_protected)
+        return true;
+    const std::string native = platform::fs::NativePath(m_path);
+    struct stat file {};
+    if (::stat(native.c_str(), &file) != 0 ||
+        ((file.st_mode & 0222) != 0 && ::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) == 0))
+        return false;
+    // Its removal at the job's end, which tells the controller that the job is over, needs the
+    // folder's leave: a sticky folder gives it only to the owners of the file and of the folder.
+    // Without it the job would run again at every idle call: it does not start at all.
+    const std::size_t slash = native.rfind('/');
+    struct stat folder {};
+    const uid_t self = ::geteuid();
+    if (::stat(slash == std::string::npos ? "." : native.substr(0, slash + 1).c_str(), &folder) != 0 ||
+        (self != 0 && (folder.st_mode & S_ISVTX) != 0 && file.st_uid != self && folder.st_uid != self))
+        return false;
+    const std::string refusal = platform::fs::ReplaceRefusal(m_path);
+    m_protected = true;
+    GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" is not rewritten by this host (" << refusal
+                       << "): its job runs without it, the job's progress goes to its archive only, and the file is "
+                          "removed once the archive is there."
+                       << std::endl;
     return true;
 }
 
@@ -412,9 +526,8 @@ bool BatchStatusFile::RemoveOwn()
     }
 }
 
-bool BatchStatusFile::WriteArchive(const std::string& stamp)
+bool BatchStatusFile::WriteArchive(const std::string& stamp, const std::string& bytes)
 {
-    const std::string bytes = m_data.FileBytes();
     for (int n = 1; n <= kArchiveNames; ++n) {
         const std::string name = m_path + stamp + (n == 1 ? std::string() : "-" + std::to_string(n));
         const int error = platform::fs::CreateFileExclusive(name, bytes);
@@ -440,23 +553,27 @@ bool BatchStatusFile::Claim()
     switch (m_claim.Claim(ClaimPathOf(m_path), owner, error)) {
     case platform::fs::OwnerClaim::Result::Claimed:
         m_refusedOwner = -1;
-        if (owner != 0 && owner != static_cast<long>(::getpid())) {
+        // A claim that names no process is one whose content a power cut took: its host has ended too.
+        if (m_claim.TookOver() && owner != static_cast<long>(::getpid())) {
             m_tookOver = true;
-            GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" was claimed by process " << owner
+            GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" was claimed by "
+                               << (owner > 0 ? "process " + std::to_string(owner) : std::string("a process"))
                                << ", which has ended; process " << ::getpid() << " takes it over." << std::endl;
         }
         return true;
     case platform::fs::OwnerClaim::Result::Held:
+        // A claimant that has locked its claim may not have written its process id yet.
         if (owner != m_refusedOwner)
-            GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" is claimed by process " << owner
+            GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" is claimed by "
+                               << (owner > 0 ? "process " + std::to_string(owner) : std::string("another host"))
                                << ", which runs its job; this host leaves it alone." << std::endl;
         m_refusedOwner = owner;
         return false;
     case platform::fs::OwnerClaim::Result::Failed:
-        if (m_refusedOwner != 0)
+        if (m_refusedOwner != kClaimFailed)
             GeneralLogStream() << "\nThe batch status file \"" << m_path << "\" cannot be claimed: "
                                << std::strerror(error) << "; this host leaves it alone." << std::endl;
-        m_refusedOwner = 0;
+        m_refusedOwner = kClaimFailed;
         return false;
     }
     return false;
@@ -588,7 +705,7 @@ bool BatchStatusFile::Activate()
                        << "is left as its controller wrote it." << std::endl;
     SetActive(false, true, false);
     SetError(reason);
-    WriteArchive(BatchArchiveStamp(ArchiveTime()));
+    WriteArchive(BatchArchiveStamp(ArchiveTime()), m_data.FileBytes());
     SyncWrittenNames();
     return false;
 }
@@ -652,11 +769,23 @@ bool BatchStatusFile::FinishBatch()
 {
     const std::string stamp = BatchArchiveStamp(ArchiveTime());
     bool done = SetActive(false, true, false);
-    // The file itself says so first, unless its controller has taken it back meanwhile; it and
-    // the job's results are on the disk before the archive reports them.
+    // The job's results are on the disk before the file and the archive report them; a job
+    // whose results the disk may lose is archived with that error.
+    std::string unsynced;
+    if (!SyncWrittenNames(&unsynced)) {
+        m_data.m_flags |= CDataFile::AutoCreateKeys;
+        m_data.SetValue(kErrorKey, unsynced, CDataFile::CommentStr(kFailedComment), kSections[2]);
+        done = false;
+    }
+    // The file itself says so first, unless its controller has taken it back meanwhile.
     SaveOwn();
     SyncWrittenNames();
-    const bool archived = WriteArchive(stamp);
+    const bool archived = WriteArchive(stamp, m_data.FileBytes());
+    if (archived && m_recorded) {
+        ::unlink(RecordPathOf(m_path).c_str());
+        platform::fs::DeferFolderSync(m_path);
+        m_recorded = false;
+    }
     // The archive is on the disk before the file that the controller watches says the job is over.
     SyncWrittenNames();
     done = archived && done;

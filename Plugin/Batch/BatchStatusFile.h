@@ -155,9 +155,16 @@ private:
     // or the system's error number.
     int PutOwn(const std::string& replacement, const std::string& bytes, bool& ours);
     void ReportFailure(const char* what, int error) const;
+    // Whether this host may not replace the file (another account's file it may not write, say):
+    // its job then runs without rewriting it. Said once in the general log.
+    bool MayNotRewrite();
+    // Writes how far the job has come into its record, once its controller has taken the file back.
+    void KeepRecord();
+    // Archives, with an Error line, the job whose record a host that has ended left behind.
+    void ArchiveEndedJob();
     // The controller has taken the file back: the job's progress goes to its archive only.
     void Detach();
-    bool WriteArchive(const std::string& stamp);
+    bool WriteArchive(const std::string& stamp, const std::string& bytes);
 
     std::vector<BatchKey> m_keys;
     CDataFile m_data;
@@ -172,6 +179,9 @@ private:
     std::string m_judged;
     bool m_detached = false;
     bool m_activated = false;   // this host marked the job active
+    bool m_protected = false;   // the file is not rewritten by this host
+    bool m_recorded = false;    // this host wrote the job's record
+    std::string m_refusedPath;  // the status file path last refused for its link
     platform::fs::OwnerClaim m_claim;
     bool m_tookOver = false;   // the claim held was taken over from a host that has ended
     long m_refusedOwner = -1;   // the holder last named in the general log

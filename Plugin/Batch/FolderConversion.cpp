@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <iomanip>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <utility>
@@ -28,6 +30,7 @@
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/NodeFS.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/Folders.h"
 
 HostFileSpec SavedFolderSpec{};
 HostFileSpec SavedSourceSpec{};
@@ -79,9 +82,12 @@ void LogNotConverted(const std::vector<std::string>& files, const std::vector<No
     log.flush();
 }
 
-void LogSkipped(const std::string& path, int error)
+// Logs a path the scan leaves out, with the reason a link on its way was not followed, else the
+// system's.
+void LogSkipped(const std::string& path, int error, const std::string& refused = std::string())
 {
-    GeneralLogStream() << "\nSkipped \"" << path << "\": " << std::strerror(error) << std::endl;
+    GeneralLogStream() << "\nSkipped \"" << path << "\": " << (refused.empty() ? std::strerror(error) : refused)
+                       << std::endl;
 }
 
 const char* TargetExtension(ConversionKind kind)
@@ -144,9 +150,16 @@ bool IsDocumentKind(FileKind kind)
 int32_t ScanEntries(const std::string& path, FileKind wanted, bool recursive, bool findOne)
 {
     std::vector<std::string>& list = *ConversionFileList;
-    DIR* dir = ::opendir(path.c_str());
+    // The folder is opened through no link that another user may have put on its way: a member
+    // of a team folder could aim it at a colleague's private folder and read the results.
+    int folder = -1;
+    std::string refused;
+    const int opened = platform::fs::OpenUnderRule(path, O_RDONLY | O_DIRECTORY, folder, &refused);
+    DIR* dir = opened == 0 ? ::fdopendir(folder) : nullptr;
     if (!dir) {
-        LogSkipped(path, errno);
+        if (folder >= 0)
+            ::close(folder);
+        LogSkipped(path, opened == 0 ? errno : opened, refused);
         return findOne ? 0 : static_cast<int32_t>(list.size());
     }
     // Sorted, so that a run lists and converts its files in the same order every time.
@@ -156,23 +169,26 @@ int32_t ScanEntries(const std::string& path, FileKind wanted, bool recursive, bo
         if (name != "." && name != "..")
             names.push_back(name);
     }
-    ::closedir(dir);
     std::sort(names.begin(), names.end());
 
+    const std::unique_ptr<DIR, int (*)(DIR*)> closing(dir, ::closedir);
     const bool document = IsDocumentKind(wanted);
     const std::string extension = std::string(DotString) + FileKindExtensions[static_cast<int>(wanted)];
     for (const std::string& name : names) {
         const std::string entryPath = JoinPath(path, name);
         struct stat linkInfo {};
-        if (::lstat(entryPath.c_str(), &linkInfo) != 0) {
+        if (::fstatat(::dirfd(dir), name.c_str(), &linkInfo, AT_SYMLINK_NOFOLLOW) != 0) {
             LogSkipped(entryPath, errno);
             continue;
         }
         struct stat info = linkInfo;
-        if (S_ISLNK(linkInfo.st_mode) && ::stat(entryPath.c_str(), &info) != 0) {
-            if (!findOne)
-                LogSkipped(entryPath, errno);
-            continue;
+        if (S_ISLNK(linkInfo.st_mode)) {
+            const std::string linkRefused = platform::fs::LinkRefusal(entryPath);
+            if (!linkRefused.empty() || ::fstatat(::dirfd(dir), name.c_str(), &info, 0) != 0) {
+                if (!findOne)
+                    LogSkipped(entryPath, errno, linkRefused);
+                continue;
+            }
         }
         // A link to a folder is never entered, so that a link back up cannot loop.
         if (S_ISLNK(linkInfo.st_mode) && S_ISDIR(info.st_mode))
@@ -258,13 +274,16 @@ std::string RefusedTarget(const std::string& file, const std::string& target,
 template <class Run>
 void RunFolderEntry(const HostFileSpec& source, const char* failure, Run run)
 {
+    bool failed = false;
     try {
         run();
     } catch (...) {
-        ShowMessageBox(kAlertResource, failure, PathOfSpec(source), "", "", false, false, false);
+        failed = true;
     }
-    // What the run wrote is on the disk before it says so (and before a batch job's archive).
-    SyncWrittenNames();
+    // What the run wrote is on the disk before it says so (and before a batch job's archive); a
+    // run whose results the disk may lose failed, and the general log names the folder and why.
+    if (!SyncWrittenNames() || failed)
+        ShowMessageBox(kAlertResource, failure, PathOfSpec(source), "", "", false, false, false);
     if (ShowFinishedNotice) {
         // Shown at the end of a folder command; a batch or server run only logs it, since
         // nobody is there to close it.
@@ -333,8 +352,8 @@ int32_t ScanFolder(const HostFileSpec& folder, FileKind wanted, bool recursive, 
     if (!subPath.empty())
         path = JoinPath(path, subPath);
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        LogSkipped(path, errno);
+    if (const std::string refused = platform::fs::LinkRefusal(path); !refused.empty() || ::stat(path.c_str(), &info) != 0) {
+        LogSkipped(path, errno, refused);
         return findOne ? 0 : static_cast<int32_t>(list.size());
     }
     if (!S_ISDIR(info.st_mode)) {
@@ -406,11 +425,12 @@ int32_t CountProtectedTargets(const std::string& sourceRoot, ConversionKind kind
         if (!MayWriteTarget(file, sourceKind))
             continue;
         const std::string target = FolderRunTarget(file, sourceRoot, kind);
-        if (target.empty() || !PathExists(target) || sources.Holds(target))
+        if (target.empty() || sources.Holds(target))
             continue;
+        // A target below a link that is not followed is protected whether or not it exists.
         if (IsWriteProtected(target))
             ProtectedTargetList->push_back(target);
-        else
+        else if (PathExists(target))
             ++replaceable;
     }
     return replaceable;

@@ -14,6 +14,7 @@
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/HostText.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/Folders.h"
 #include "platform/fs/TempFiles.h"
 #include "platform/host/documents/XTDocSuites.h"
 
@@ -185,7 +186,10 @@ FileVersion VersionOf(const std::string& path)
 
 std::string WriteProtection(const std::string& path)
 {
-    // A link that is not followed protects its name also when it names no file.
+    // A link that is not followed protects its name also when it names no file, and one on the
+    // way protects every name below it.
+    if (std::string link = platform::fs::LinkRefusal(path); !link.empty())
+        return link;
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0)
         return std::string();

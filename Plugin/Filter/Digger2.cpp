@@ -9,6 +9,7 @@
 #include "Plugin/Filter/Attrib_KS.h"
 #include "Plugin/Filter/CodePage_KS.h"
 #include "Plugin/Filter/Filter_KS.h"
+#include "Plugin/Filter/KestoBox.h"
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/Shell/HostSuites.h"
 #include "Plugin/Shell/KestoException.h"
@@ -367,19 +368,46 @@ void Digger::Flush()
     while (mCurrent < mSegments.size())
         Step();
     mPositions.clear();
-    const int32_t before = Length();
-    const int32_t result = mCutter.Apply();
-    // Once old text is cut, taking the translation out would not bring it back; a cut refused
-    // half-way leaves the story with part of both texts.
-    mCut = Length() != before;
-    CheckEdit(result, mCut ? "XTY_DeleteText of the old text, which stays in part beside the translation"
-                           : "XTY_DeleteText of the old text");
+    // The old text goes in one removal per piece between the breaks and markers that stay. Each
+    // piece is first copied to the end of the working box's story, which goes with the box when
+    // the import ends: when the host refuses a step half-way, the pieces removed so far come back
+    // from there, the last one first, and the story is again its old text with the translation
+    // in front of it, which Withdraw takes out.
+    const KestoBox* working = mOwner.PrivateBox();
+    QStory holder(working ? working->box : 0);
+    const int32_t heldFrom = static_cast<int32_t>(holder.GetLength(true));
+    std::vector<int32_t> held;
+    std::string call = "XTY_DeleteText of the old text";
+    const auto hold = [&](int32_t start, int32_t end) {
+        const int32_t at = static_cast<int32_t>(holder.GetLength(true));
+        const int32_t copied = CopyStoryText(mStory.GetTextHandle(true), start, end, holder.GetTextHandle(true), at);
+        if (copied < 0) {
+            call = "XTY_CopyText of the old text" + At(start) + " to the working box";
+            return copied;
+        }
+        held.push_back(at);
+        return static_cast<int32_t>(XT_OK);
+    };
+    const int32_t result = holder.GetBox() > 0 ? mCutter.Apply(hold) : mCutter.Apply();
+    const std::vector<std::pair<int32_t, int32_t>>& cut = mCutter.Applied();
+    int32_t back = holder.GetBox() > 0 ? XT_OK : XT_ERR_NOT_EMULATED;
+    for (std::size_t k = cut.size(); result != XT_OK && k-- > 0 && back == XT_OK;) {
+        const int32_t copied = CopyStoryText(holder.GetTextHandle(true), held[k], held[k] + cut[k].second - cut[k].first,
+                                             mStory.GetTextHandle(true), cut[k].first);
+        back = copied < 0 ? copied : XT_OK;
+    }
+    // What the working box holds is of no use any more; a refused removal leaves it to the box's.
+    if (!held.empty() && CallHost<XTY_DeleteText>(holder.GetTextHandle(true), heldFrom,
+                                                  static_cast<int32_t>(holder.GetLength(true))) == XT_OK)
+        BumpChangeCounter(0);
+    // Old text cut and not put back: taking the translation out would not bring it back.
+    mCut = result == XT_OK || (!cut.empty() && back != XT_OK);
+    CheckEdit(result, mCut ? call + ", which stays in part beside the translation" : call);
 }
 
-void Digger::Withdraw()
+int32_t Digger::Withdraw()
 {
-    if (!mCut)
-        mInserted.Apply();
+    return mCut ? XT_OK : mInserted.Apply();
 }
 
 void Digger::InsertCarrier(int32_t position, char16_t character)

@@ -64,11 +64,14 @@ public:
     // away from the cursor: Seek moves such a marker by copying it to the cursor, and the old one
     // goes with the old text. Nothing is written, and the cursor is where it was afterwards.
     std::vector<Position> MarkersMoved(const std::function<void()>& walk);
-    // Passes the rest of the old text and removes everything queued for cutting.
+    // Passes the rest of the old text and removes everything queued for cutting. A removal the
+    // host refuses puts back what was removed before it, so that Withdraw still finds the old
+    // text whole.
     void Flush();
     // Takes out everything the cursor wrote, so that a story whose writing failed half-way
-    // keeps its old text; nothing once the flush has cut old text.
-    void Withdraw();
+    // keeps its old text; nothing once the flush has cut old text it could not put back.
+    // Answers the host's refusal of a removal, else XT_OK.
+    int32_t Withdraw();
     // Writes one run of the translation at the cursor with its attributes; last tells that it
     // ends its paragraph. KestoException 1003 for a chunk longer than a read may deliver.
     void InsertRun(KS_DWX::Import::IRun& run, bool last);

@@ -262,6 +262,7 @@ struct ExportRun {
     HostFileSpec source{};
     HostFileSpec target{};
     bool layoutsStarted = false;
+    bool finished = false;   // the document's final save was made (or refused)
 
     // The document as the container stores it, with its working boxes, saved beside its own
     // file under the module's temporary name (the next export into the folder removes it when
@@ -607,6 +608,11 @@ void Export(ExportRun& run)
         ShowFailed();
         return;
     }
+    // A new result shows no more of the document than the document itself does.
+    std::string sourcePath;
+    if (CurDocAPI::IsUntitled() || FileSpecToPath(sourcePath, run.source, false) != 0)
+        sourcePath.clear();
+    const platform::fs::NewFilesFrom fromSource(sourcePath);
     LogBanner(run.output.Starting());
     if (!SaveChangedSource(run) || !ChooseTarget(run))
         return;
@@ -618,8 +624,7 @@ void Export(ExportRun& run)
         run.DropTarget();
         return;
     }
-    // The target is complete only once its finishing call succeeded.
-    if (!ExportLayouts(run) || !run.output.Close()) {
+    if (!ExportLayouts(run)) {
         run.DropTarget();
         if (run.layoutsStarted)
             run.doc->Finish();
@@ -628,25 +633,35 @@ void Export(ExportRun& run)
     }
     // The export's final save, without the working boxes: the interactive finish makes it, and
     // unattended runs make it here. A document that could not be saved is no export done: its
-    // file holds what it held before the export.
+    // file holds what it held before the export, and the target keeps what it held too, since
+    // the new result takes its place only after the save.
     int32_t saved = run.doc->Finish();
+    run.finished = true;
     if (saved == XT_OK && BatchOrServerRun() && run.doc->Owns())
         saved = run.doc->SaveCode();
     if (saved != XT_OK) {
         std::string path;
         if (FileSpecToPath(path, run.source, false) != 0)
             path = CurrentJob->source.GetPath();
+        run.DropTarget();
         LogLine(FileLine("ERROR:", "Unable to save the document " + ConcealSecret(path) + ": " + HostFileErrorText(saved)));
+        LogClosing();
+        ShowFailed();
+        return;
+    }
+    // The target is complete only once its finishing call succeeded.
+    if (!run.output.Close()) {
+        run.DropTarget();
+        ShowFailed();
+        return;
     }
     LogClosing();
-    if (saved != XT_OK)
-        ShowFailed();
     // An unattended export is reported by its folder run, batch job or server reply, which
     // make the names durable once for all their documents.
-    else if (!UnattendedResult()) {
-        SyncWrittenNames();
-        ShowResult(DialogKind::ExportDone);
-    }
+    if (UnattendedResult())
+        return;
+    // A result the disk may lose is no export done; the general log names the folder and why.
+    ShowResult(SyncWrittenNames() ? DialogKind::ExportDone : DialogKind::ExportFailed);
 }
 
 // ---- Outputs -----------------------------------------------------------------------------------
@@ -739,7 +754,7 @@ void RunExportCommand(ExportOutput& output)
         LogCaught(output.Command());
         try {
             run.DropTarget();
-            if (run.layoutsStarted && run.doc)
+            if (run.layoutsStarted && run.doc && !run.finished)
                 run.doc->Finish();
             ShowFailed();
         } catch (...) {

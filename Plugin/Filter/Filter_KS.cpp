@@ -6,6 +6,7 @@
 #include "Container/Storage/Errors.h"
 #include "Foundation/Log.h"
 #include "Foundation/Settings.h"
+#include "Plugin/Filter/Digger2.h"
 #include "Plugin/Filter/KestoBox.h"
 #include "Plugin/Mixer/HostCalls.h"
 #include "Plugin/Mixer/MasterPages.h"
@@ -550,11 +551,17 @@ bool Mapper::PrepareMasterPages()
         masters->clear();
     if (AutotextBoxMap* autotext = AutotextBoxRegistry.GetIf())
         autotext->clear();
-    // Pass 1 runs even after a failed pass 0: no document may keep a tag that pass 0 placed.
-    const int32_t placed = PreprocessMasterBoxes(0);
-    const int32_t removed = PreprocessMasterBoxes(1);
+    // Pass 1 runs even after a failed pass 0, and once more after a failed pass 1: no document
+    // may keep a tag that pass 0 placed.
+    const char* placing = nullptr;
+    const char* removing = nullptr;
+    const int32_t placed = PreprocessMasterBoxes(0, &placing);
+    const int32_t removed = PreprocessMasterBoxes(1, &removing);
     if (placed == XT_OK && removed == XT_OK)
         return true;
+    mLinkTagKept = removed != XT_OK && PreprocessMasterBoxes(1) != XT_OK;
+    const char* call = placed != XT_OK ? placing : removing;
+    mLinkRefusal = HostRefusalText(placed != XT_OK ? placed : removed, call ? call : "a call of the master pages");
     xt_viewgotomaster(xt_getdocviewref(nullptr), 0);
     ReportApiFailure(FailureMode::ReturnValue, kFilterFile, placed != XT_OK ? 595 : 596, "Mapper::Connect");
     return false;
@@ -582,6 +589,7 @@ bool Mapper::CountOnUnusedMasterPages(XTHandle view, XTHandle doc)
 
 bool Mapper::Connect()
 {
+    mLinkRefusal.clear();
     MasterPatch();
     FindBoxFromUnusedMP(false);
     if (!mPrivateBox) {

@@ -8,6 +8,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "Plugin/Filter/Hidden.h"
 #include "Plugin/QAPI/QStory.h"
@@ -92,6 +93,11 @@ public:
     int32_t ProbeCount() const;
     // The private working boxes, or null.
     KestoBox* PrivateBox() const { return mPrivateBox.get(); }
+    // Why the last Connect could not link the master pages' boxes: the host's call and answer;
+    // empty when it could.
+    const std::string& LinkRefusal() const { return mLinkRefusal; }
+    // Whether a story may still hold the linking tag that the host refused to take out again.
+    bool LinkTagKept() const { return mLinkTagKept; }
     ProgressBar* Progress() const { return mProgress.get(); }
 
 protected:
@@ -106,6 +112,8 @@ protected:
     std::list<XTHandle> mSkippedItems;
     HiddenTable mHidden;
     std::unique_ptr<KestoBox> mPrivateBox;
+    std::string mLinkRefusal;
+    bool mLinkTagKept = false;
 
 private:
     // Counts on while FindBox finds the next link id.

@@ -16,6 +16,9 @@ constexpr uint32_t kTypeBits = 0x60;
 constexpr uint32_t kOpening = 0x40;
 constexpr uint32_t kClosing = 0x20;
 constexpr uint32_t kAnchoredItem = 1;
+// The mark that opens the hidden-content diagnostics: byte 0xA5 of the Windows code page they
+// were written in, the yen sign, in the UTF-8 the general log is written in.
+constexpr const char* kYenSign = "\u00A5";
 
 // The text of the hidden run whose marker is at offset: its characters in the story's private
 // copy from offset + 1 to the run's end.
@@ -123,7 +126,7 @@ HiddenItem::HiddenItem(QStoryCursor& cursor)
     const bool found = FindNestedMarker(text.GetTextHandle(true), partner, closing ? 0 : 1, mOpcode ^ kTypeBits, 0,
                                         closing ? 0 : length);
     if (!found) {
-        GeneralLogStream() << '\xA5' << "Unable to find paren:" << "  mOpcode=" << std::hex << mOpcode << std::dec
+        GeneralLogStream() << kYenSign << "Unable to find paren:" << "  mOpcode=" << std::hex << mOpcode << std::dec
                            << "  myOffset=" << position << "  story->mTextLen=" << length << std::endl;
         BreakPoint_KS(nullptr);
         SkipRunAtCursor(*this, cursor);
@@ -132,7 +135,7 @@ HiddenItem::HiddenItem(QStoryCursor& cursor)
     const int32_t openOffset = closing ? partner : position;
     const int32_t closeOffset = closing ? position : partner;
     if (partner == -1) {
-        GeneralLogStream() << '\xA5' << "opfound=" << 1 << "  mOpcode=" << std::hex << mOpcode << std::dec
+        GeneralLogStream() << kYenSign << "opfound=" << 1 << "  mOpcode=" << std::hex << mOpcode << std::dec
                            << "  srchStart=" << -1 << "  openOffset=" << openOffset
                            << "  closeOffset=" << closeOffset << "  myOffset=" << position
                            << "  story->mTextLen=" << length << std::endl;

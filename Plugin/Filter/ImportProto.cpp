@@ -33,6 +33,7 @@
 #include "Plugin/Shell/KestoException.h"
 #include "Plugin/Shell/KestoInterface.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
+#include "platform/fs/Folders.h"
 #include "platform/fs/NativeFS.h"
 #include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
@@ -146,7 +147,8 @@ struct ImportRun {
             std::string named = reserved;
             if (named.empty() && platform::fs::ResolveLinks(targetPath, named) != 0)
                 named = targetPath;
-            workRefusal = "The folder " + FolderOf(named) + " refused it: " + std::strerror(error);
+            const std::string link = error == EACCES ? platform::fs::LinkRefusal(targetPath) : std::string();
+            workRefusal = "The folder " + FolderOf(named) + " refused it: " + (link.empty() ? std::strerror(error) : link);
             return false;
         }
         workLock = platform::fs::OwnedLock(fd);
@@ -184,8 +186,15 @@ struct ImportRun {
     bool PutInPlace()
     {
         doc = nullptr;
+        // A new document shows no more than the exchange file it was made from.
+        std::string sourcePath;
+        if (FileSpecToPath(sourcePath, source, false) != 0)
+            sourcePath.clear();
+        const platform::fs::NewFilesFrom fromSource(sourcePath);
         if (const int error = platform::fs::MoveOver(workPath, targetPath)) {
-            LogLine(Field("ERROR:", "Unable to replace the target: " + platform::fs::ErrorText(error)));
+            const std::string refused = error == EACCES ? platform::fs::ReplaceRefusal(targetPath) : std::string();
+            LogLine(Field("ERROR:", "Unable to replace the target: " +
+                                        (refused.empty() ? platform::fs::ErrorText(error) : refused)));
             RemoveTarget();
             return false;
         }
@@ -343,14 +352,24 @@ bool ImportStories(ImportRun& run)
                                       settings && settings->GetAutomaticResizeOfFrames(),
                                       settings && settings->GetTestStyleOfParagraph(),
                                       settings && settings->GetSetUniqueID(), decision != 0);
+        bool tagKept = false;
         if (run.importer) {
+            run.importer->NoteBookAttributes(run.book->GetText(u"source_data_type"), run.book->GetText(u"maxuniqID"));
             run.importer->Run();
             failed = run.importer->Failed();
+            tagKept = run.importer->LinkTagKept();
             run.importer.reset();
         } else {
             failed = true;
         }
         run.bookDoc = nullptr;
+        if (tagKept) {
+            // Text nobody wrote would stand in the document: it is given up unsaved.
+            LogLine(Field("ERROR:", "The host refused to take the module's linking text \"#$_@?&#\" out of the document's "
+                                    "master stories again: the document is not saved!"));
+            run.doc->SetOwns(true);
+            return false;
+        }
     }
     const int32_t saved = run.doc->SaveCode();
     run.saved = saved == XT_OK;
@@ -459,9 +478,10 @@ void Import(ImportRun& run, XTVoidRec* rec)
     LogLine("... finished.");
     LogLine(HostTimeStamp(false, true, true));
     LogLine(StarLine());
-    // An unattended import is reported by its folder run, batch job or server reply.
-    if (!Unattended())
-        SyncWrittenNames();
+    // An unattended import is reported by its folder run, batch job or server reply. A result
+    // the disk may lose is no import done; the general log names the folder and why.
+    if (!Unattended() && !SyncWrittenNames())
+        done = false;
     ShowResult(done ? DialogKind::ImportDone : DialogKind::ImportFailed);
 }
 

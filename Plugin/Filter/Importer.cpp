@@ -37,6 +37,7 @@
 #include "platform/host/documents/XTDocSuites.h"
 #include "platform/host/documents/XTFlowSuites.h"
 #include "platform/host/documents/XTTextSuites.h"
+#include "platform/host/documents/XTValueSuites.h"
 
 using namespace KS_DWX::Import;
 
@@ -130,10 +131,11 @@ int16_t LayoutCount()
 }
 
 // Guards the editing of one host story: the box is made current, its selection collapsed,
-// screen updates stopped and stray copies of the module's tag run found, to be removed once the
-// story is to be written. `view` receives the import's fixed view of the story, taken as the
-// export walked it: a tag run was a paragraph run of its own there, so the view keeps its
-// paragraph-run ends where the run stood.
+// screen updates stopped and stray copies of the module's tag run found. `view` receives the
+// import's fixed view of the story, taken as the export walked it: a tag run was a paragraph run
+// of its own there, so the view keeps its paragraph-run ends where the run stood. A tag run lies
+// inside a text piece of the view, so the cursor cuts it with the old text at its flush: it goes
+// only with a story that is written whole, and a story that fails keeps it.
 class ImpSentry {
 public:
     ImpSentry(Mapper& mapper, XTHandle box, FixedStory& view) : mBox(box)
@@ -163,20 +165,8 @@ public:
         }
         SetCurrentBox(previous);
     }
-    // Removes the stray tag runs from the story and from its view: the story is to be written.
-    // Answers the host's refusal of a removal, when it refused one, and leaves the view as it was.
-    int32_t RemoveStrayTags(FixedStory& view)
-    {
-        const XTHandle previous = SetCurrentBox(mBox);
-        QStoryCutter cutter(mBox, true);
-        for (const auto& [start, end] : mStrayTags)
-            cutter.Add(start, end);
-        const int32_t result = cutter.Apply();
-        if (result == XT_OK)
-            view.Cut(mStrayTags);
-        SetCurrentBox(previous);
-        return result;
-    }
+    // The ranges of the stray tag runs, ascending.
+    const std::vector<std::pair<int32_t, int32_t>>& StrayTags() const { return mStrayTags; }
     virtual ~ImpSentry()
     {
         const XTHandle previous = SetCurrentBox(mBox);
@@ -438,13 +428,16 @@ std::string UnknownRecord(Owner& owner, const std::string& where)
 
 // The old text the exchange story's paragraphs do not reach: the cursor passes one host
 // paragraph run per exchange paragraph, and what lies behind the last one would be cut with
-// nothing written for it. Empty when the exchange story's `paragraphs` reach the story's end.
-std::string OldTextBeyond(int32_t paragraphs, const Digger& digger)
+// nothing written for it. The stray tag runs of the story's `view` do not count: the export
+// wrote none of their text. Empty when the exchange story's `paragraphs` reach the story's end.
+std::string OldTextBeyond(int32_t paragraphs, FixedStory view, const std::vector<std::pair<int32_t, int32_t>>& strayTags,
+                          bool markerParagraphs)
 {
+    view.Cut(strayTags);
     int32_t breaks = 0;
-    for (const StorySegment& segment : digger.Segments()) {
+    for (const StorySegment& segment : view) {
         if (segment.id == kBreakSegment) {
-            breaks += digger.EndsParagraph(segment) ? 1 : 0;
+            breaks += Digger::EndsParagraph(segment, markerParagraphs) ? 1 : 0;
             continue;
         }
         if (breaks >= paragraphs && (segment.id >= 0 || segment.end > segment.start))
@@ -804,15 +797,15 @@ std::vector<std::pair<int32_t, int32_t>> GivenUniqueIds(IStory& story)
 // The first unique id that the exchange story's paragraphs give otherwise than the document's
 // story holds it: the import writes each paragraph's id in place of the old marker, so an id left
 // out would be lost, and one added, another paragraph's or a changed one would stand where the
-// document has none or another. An id that `given` names for an earlier exchange story is that
-// story's, as the export gives it once. Empty when the paragraphs give every id, in the story's order.
-std::string UniqueIdsChanged(IStory& story, int32_t index, QStoryText& text,
-                             const std::map<int32_t, std::set<int32_t>>& given)
+// document has none or another. Each story answers for its own ids: one that `held` names for an
+// earlier story was that story's, as the export gives it once, and any other the story holds must
+// come back in it. Empty when the paragraphs give every id, in the story's order.
+std::string UniqueIdsChanged(IStory& story, int32_t index, QStoryText& text, const std::map<int32_t, int32_t>& held)
 {
     std::vector<int32_t> old;
     for (const int32_t id : OldUniqueIds(text)) {
-        const auto found = given.find(id);
-        if (found == given.end() || *found->second.begin() == index)
+        const auto found = held.find(id);
+        if (found == held.end() || found->second >= index)
             old.push_back(id);
     }
     size_t k = 0;
@@ -1138,6 +1131,126 @@ std::string Importer::SampleGap(IStory& story)
     return std::string();
 }
 
+void Importer::NoteUniqueIds(int32_t story, XTHandle box)
+{
+    try {
+        QStoryText text(box);
+        const XTHandle handle = text.GetTextHandle(true);
+        for (QStoryCursor cursor(text); cursor.HasMore(); cursor.Next()) {
+            int32_t id = 0;
+            if (cursor.GetRunKind() == kUniqueIdRun && ParseUniqueId(handle, cursor.GetPosition(), id))
+                mLargestUniqueId = std::max(mLargestUniqueId, id);
+        }
+        if (mSetUniqueID)
+            for (const int32_t id : OldUniqueIds(text))
+                mHeldUniqueIds.emplace(id, story);
+    } catch (const std::bad_alloc&) {
+        // The story's own check reads them again.
+    }
+}
+
+uint64_t Importer::BookCharacters(int32_t stories)
+{
+    uint64_t characters = 0;
+    for (int32_t i = 0; i < stories && characters <= XT_MAX_STORY_CHARACTERS; ++i)
+        try {
+            RefPtr<IStory> story = mImportDoc->Story(i);
+            if (!story)
+                break;
+            // Each unit of a text run but a NUL, which is left out, and each special-character
+            // record writes a character at least.
+            WalkRuns(
+                *story,
+                [&](int32_t, int32_t, IRun& run) {
+                    const int32_t kind = run.Kind();
+                    if (kind != kRunUnicodes && kind != kRunWideMultibytes && kind != kRunSpecialChars)
+                        return;
+                    uint8_t unit[8];
+                    for (uint32_t got; characters <= XT_MAX_STORY_CHARACTERS && (got = run.Read(unit, sizeof unit)) != 0;)
+                        characters += got != 2 || unit[0] != 0 || unit[1] != 0;
+                },
+                [](int32_t) {});
+        } catch (...) {
+            // The story's own check names what cannot be read.
+        }
+    return characters;
+}
+
+void Importer::NoteBookAttributes(const char16_t* sourceDataType, const char16_t* maxUniqueId)
+{
+    mSourceDataTypeGiven = sourceDataType != nullptr;
+    mSourceDataType = sourceDataType ? sourceDataType : u"";
+    mMaxUniqueIdGiven = maxUniqueId != nullptr;
+    mMaxUniqueId = maxUniqueId ? maxUniqueId : u"";
+}
+
+void Importer::NoteUnapplied(IStory& story, XTHandle box, const FixedStory& segments, int32_t paragraphs,
+                             bool markerParagraphs)
+{
+    // Where each exchange paragraph starts in the story: behind the break that ends the one before.
+    QStoryText text(box);
+    const auto length = static_cast<int32_t>(text.ConstructionLength());
+    std::vector<int32_t> starts(1, 0);
+    for (const StorySegment& segment : segments)
+        if (Digger::EndsParagraph(segment, markerParagraphs))
+            starts.push_back(segment.end);
+    const std::string storyName = "story " + std::to_string(mStoryIndex);
+    for (int32_t p = 0; p < paragraphs; ++p) {
+        RefPtr<IPara> paragraph = story.Paragraph(p);
+        if (!paragraph)
+            break;
+        for (int32_t r = 0; RefPtr<IRun> run = paragraph->Run(r); ++r)
+            if (const char16_t* hidden = run->GetText(u"hidden"); hidden && std::u16string_view(hidden) == u"on")
+                mHiddenRuns.Note(Where(p, r) + " of " + storyName);
+        // The style sheet name the export writes for the paragraph's range, against the one given.
+        const char16_t* given = paragraph->GetText(u"stylename");
+        const size_t k = static_cast<size_t>(p);
+        const int32_t start = k < starts.size() ? starts[k] : length;
+        const int32_t end = k + 1 < starts.size() ? starts[k + 1] : length;
+        if (!given || start >= end)
+            continue;
+        int32_t sheetId = -1;
+        XTStyleSheetRec sheet{};
+        const bool named = CallHost<XTY_RangeAttribute>(text.GetTextHandle(true), start, end,
+                                                        XT_TEXT_ATTRIBUTE_STYLE_SHEET, &sheetId) == XT_OK &&
+                           sheetId >= 0 && GetStyleSheet(sheetId, true, &sheet);
+        std::u16string held;
+        for (const char* c = sheet.name; named && *c; ++c)
+            held.push_back(static_cast<char16_t>(static_cast<uint8_t>(*c)));
+        if (named && held == given)
+            continue;
+        mStyleNames.Note("paragraph " + std::to_string(p) + " of " + storyName + " names \"" +
+                         xthost::Utf16ToUtf8(given) + "\", the document's paragraph " +
+                         (named ? "has \"" + xthost::Utf16ToUtf8(held) + "\"" : std::string("has none")));
+    }
+}
+
+void Importer::SayUnapplied()
+{
+    std::vector<std::string> items;
+    if (mHiddenRuns.count > 0)
+        items.push_back(std::to_string(mHiddenRuns.count) + " run(s) to be hidden (hidden=on), the first " +
+                        mHiddenRuns.first + ": their text is written as the document shows it");
+    if (mStyleNames.count > 0)
+        items.push_back(std::to_string(mStyleNames.count) + " paragraph(s) of another style sheet (stylename), the first " +
+                        mStyleNames.first + ": the paragraphs keep the document's");
+    const std::u16string current = HostVersionString();
+    const auto withoutMode = [](const std::u16string& text) { return text.substr(0, text.rfind(u"{MB=")); };
+    if (mMaxUniqueIdGiven && !(DecimalText(mMaxUniqueId.c_str()) && mMaxUniqueId.size() <= 10 &&
+                               std::stoll(xthost::Utf16ToUtf8(mMaxUniqueId)) == mLargestUniqueId))
+        items.push_back("maxuniqID \"" + xthost::Utf16ToUtf8(mMaxUniqueId) + "\", where the document's largest unique id is " +
+                        std::to_string(mLargestUniqueId));
+    if (mSourceDataTypeGiven && withoutMode(mSourceDataType) != withoutMode(current))
+        items.push_back("source_data_type \"" + xthost::Utf16ToUtf8(mSourceDataType) + "\", where this host writes \"" +
+                        xthost::Utf16ToUtf8(current) + "\": only its master-page mode is taken");
+    if (items.empty())
+        return;
+    std::string line = "The exchange file asks for what the import does not apply, the document keeps its own: ";
+    for (size_t i = 0; i < items.size(); ++i)
+        line += (i ? "; " : "") + items[i];
+    Log() << line << std::endl;
+}
+
 void Importer::RefuseStory(int32_t story, const std::string& reason)
 {
     Log() << "####story " << story << " not imported, its text stays as it was: " << reason << std::endl;
@@ -1180,6 +1293,13 @@ bool Importer::StoriesMatchLinks(const StoryGroup& group)
     const int32_t linked = mLinkedStories;
     if (group.count == linked)
         return true;
+    if (!LinkRefusal().empty()) {
+        Log() << "####stories " << group.first << " to " << group.first + group.count - 1
+              << " of the exchange file are not imported, their boxes keep their text: the boxes of the master pages "
+              << "could not be linked to stories: " << LinkRefusal() << std::endl;
+        SignalBeep(nullptr);
+        return false;
+    }
     Log() << "####stories " << group.first << " to " << group.first + group.count - 1 << " of the exchange file do not "
           << "belong to this document: it links " << linked << " boxes to stories of layout "
           << (group.layout < 0 ? 0 : group.layout) << ", the exchange file holds " << group.count
@@ -1233,6 +1353,7 @@ void Importer::Close(int16_t baseLayout)
 {
     if (!MultiDocRun())
         mProgress.reset();
+    SayUnapplied();
     // Left out on purpose, and said once.
     if (mUniqueIdsLeftOut > 0)
         Log() << "The unique ids of " << mUniqueIdsLeftOut << " paragraph(s) were left out of the document: the "
@@ -1286,18 +1407,24 @@ void Importer::Run()
     SettingsFile* settings = Settings.GetIf();
     const int32_t maximize = settings ? settings->GetTempBoxMaximizeMode() : 0;
     std::vector<StoryGroup> groups;
-    const bool grouped = GroupStories(groups);
-    mGivenUniqueIds.clear();
-    for (int32_t i = 0; mSetUniqueID && grouped && !groups.empty() && i < groups.back().first + groups.back().count; ++i)
-        try {
-            if (RefPtr<IStory> story = mImportDoc->Story(i))
-                for (const auto& given : GivenUniqueIds(*story))
-                    mGivenUniqueIds[given.first].insert(i);
-        } catch (...) {
-            // The story's own check names what cannot be read.
-        }
+    bool grouped = GroupStories(groups);
+    mHeldUniqueIds.clear();
     if (!grouped)
         mFailed = 1;
+    // Stories that add up to more than a document holds could never be saved: refused before
+    // one is written, instead of after the whole document is built.
+    if (grouped && !groups.empty()) {
+        const uint64_t characters = BookCharacters(groups.back().first + groups.back().count);
+        if (characters > XT_MAX_STORY_CHARACTERS) {
+            Log() << "####stories 0 to " << groups.back().first + groups.back().count - 1
+                  << " of the exchange file add up to more than the " << XT_MAX_STORY_CHARACTERS
+                  << " characters a document holds; no story is imported, their boxes keep their text" << std::endl;
+            SignalBeep(nullptr);
+            mFailed = 1;
+            groups.clear();
+            grouped = false;
+        }
+    }
     // A Book without a story leaves every linked box of the layout without its translation.
     if (grouped && groups.empty() && mLinkedStories > 0) {
         Log() << "####layout " << base << " links " << mLinkedStories
@@ -1338,6 +1465,7 @@ void Importer::Run()
             mFailed = 1;
             continue;
         }
+        NoteUniqueIds(i, box);
         ct_Box record(static_cast<uint32_t>(box), 0);
         int16_t spread = -1;
         const BoxClass boxClass = mNewMasterPages ? ClassifyMasterBox(record, &spread) : BoxClassNone;
@@ -1445,7 +1573,7 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     try {
         points = ReadStoryPoints(story);
         lost = LeftOut(story, box, segments, points, [&](QStoryText& text) {
-            return mSetUniqueID ? UniqueIdsChanged(story, mStoryIndex, text, mGivenUniqueIds) : std::string();
+            return mSetUniqueID ? UniqueIdsChanged(story, mStoryIndex, text, mHeldUniqueIds) : std::string();
         });
         if (lost.empty())
             lost = AnchoredItemMoved(points, box, segments, *this, *mConverter);
@@ -1454,8 +1582,13 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     }
     if (!lost.empty())
         return RefuseStory(mStoryIndex, lost);
-    if (const int32_t refused = sentry.RemoveStrayTags(segments); refused != XT_OK)
-        return RefuseStory(mStoryIndex, HostRefusalText(refused, "XTY_DeleteText of the module's stray tags"));
+    try {
+        const int32_t length = static_cast<int32_t>(QStory(box).GetLength(true));
+        const int32_t paragraphs = ParagraphCount(points);
+        NoteUnapplied(story, box, segments, paragraphs, MarkersHaveParagraphs(paragraphs, points, segments, length));
+    } catch (...) {
+        // What cannot be read was named by the story's checks.
+    }
     std::unique_ptr<Digger> digger;
     XTHandle textHandle = 0;
     bool unlocked = false;
@@ -1468,9 +1601,10 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         QStoryText text(box);
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
         const int32_t paragraphs = ParagraphCount(points);
-        digger->SetMarkerParagraphs(MarkersHaveParagraphs(paragraphs, points, segments, digger->TextEnd()));
+        const bool markerParagraphs = MarkersHaveParagraphs(paragraphs, points, segments, digger->TextEnd());
+        digger->SetMarkerParagraphs(markerParagraphs);
         textHandle = text.GetTextHandle();
-        const std::string unplaced = OldTextBeyond(paragraphs, *digger);
+        const std::string unplaced = OldTextBeyond(paragraphs, segments, sentry.StrayTags(), markerParagraphs);
         if (!unplaced.empty())
             return RefuseStory(mStoryIndex, unplaced);
         for (const StoryPoint& point : points) {
@@ -1539,8 +1673,9 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         SignalBeep(nullptr);
         mFailed = 1;
         try {
-            if (digger)
-                digger->Withdraw();
+            if (const int32_t refused = digger ? digger->Withdraw() : XT_OK; refused != XT_OK)
+                Log() << "####story " << mStoryIndex << " keeps what was written of its translation in front of its text: "
+                      << HostRefusalText(refused, "XTY_DeleteText of the translation") << std::endl;
         } catch (...) {
         }
         try {

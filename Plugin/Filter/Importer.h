@@ -17,6 +17,7 @@
 #include "Plugin/Filter/Exporter.h"
 #include "Plugin/Filter/Filter_KS.h"
 
+class FixedStory;
 class QuarkDoc;
 class XAttribs;
 
@@ -65,6 +66,9 @@ public:
     void Run();
     void ProcessStory(KS_DWX::Import::IStory& story, XTHandle box);
     bool Failed() const { return mFailed != 0; }
+    // The Book's "source_data_type" and "maxuniqID" (either may be null): what of them the
+    // import does not apply is said at the end of the run.
+    void NoteBookAttributes(const char16_t* sourceDataType, const char16_t* maxUniqueId);
 
 private:
     // Selects layout n of the project for the stories that follow; false when n names none.
@@ -80,6 +84,9 @@ private:
     // Whether the connected layout lacks working boxes as every layout but the last did in
     // exports of earlier builds; said once per layout in the log.
     bool SamplesLeftOutByEarlierBuild();
+    // Notes the unique ids the story of the box holds, as those of exchange story `story` unless an
+    // earlier one holds them.
+    void NoteUniqueIds(int32_t story, XTHandle box);
     // Logs that the story keeps its text for the reason, beeps and marks the import failed.
     void RefuseStory(int32_t story, const std::string& reason);
     // Consecutive exchange stories of one layout (-1: the layout that is current).
@@ -106,9 +113,37 @@ private:
     uint8_t mFailed = 0;
     // The exchange story being written, for the log.
     int32_t mStoryIndex = 0;
-    // The exchange stories whose paragraphs give each unique id: an export gives an id that
-    // several stories of the document hold to the first of them only.
-    std::map<int32_t, std::set<int32_t>> mGivenUniqueIds;
+    // What the exchange file asks for that the import does not apply (the document keeps its
+    // own): how often, and the first case; said once, at the end of the run.
+    struct Unapplied {
+        int32_t count = 0;
+        std::string first;
+        void Note(const std::string& where)
+        {
+            if (count++ == 0)
+                first = where;
+        }
+    };
+    Unapplied mHiddenRuns;
+    Unapplied mStyleNames;
+    std::u16string mSourceDataType;
+    std::u16string mMaxUniqueId;
+    bool mSourceDataTypeGiven = false;
+    bool mMaxUniqueIdGiven = false;
+    // The largest unique id of the document's linked stories, as an export counts it.
+    int32_t mLargestUniqueId = 0;
+    // Notes the hidden runs and the style sheet names of the exchange story that the import
+    // does not apply to the story of the box, whose view is `segments`.
+    void NoteUnapplied(KS_DWX::Import::IStory& story, XTHandle box, const FixedStory& segments, int32_t paragraphs,
+                       bool markerParagraphs);
+    // The characters the first `stories` exchange stories write at least; counted only until
+    // they pass what a document holds.
+    uint64_t BookCharacters(int32_t stories);
+    // Says once what the exchange file asked for and the import did not apply.
+    void SayUnapplied();
+    // The first exchange story whose story in the document holds each unique id: an export gives
+    // an id that several stories of the document hold to the first of them only.
+    std::map<int32_t, int32_t> mHeldUniqueIds;
     // The stories the connected layout links boxes to (0 when it links none).
     int32_t mLinkedStories = 0;
     // The layout whose links, hidden-content table and private boxes are connected.

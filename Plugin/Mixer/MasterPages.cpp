@@ -158,10 +158,15 @@ std::string MasterPageSummary(bool detail, bool storyIds)
 
 namespace {
 
+// The host call that the pass failed at first; null while none did.
+const char* g_refusedCall = nullptr;
+
 // One failed host call of the preparation: the block, and the code that ends the pass.
-int32_t Failed(int32_t code, int line)
+int32_t Failed(int32_t code, int line, const char* call)
 {
     ReportApiFailure(FailureMode::ReturnError, kMixerFile, line, "PreprocessMasterBoxes");
+    if (!g_refusedCall)
+        g_refusedCall = call;
     return code;
 }
 
@@ -178,49 +183,50 @@ int32_t TagStory(const ct_Box& box, int32_t pass, XTHandle tag, int32_t& emptyIn
     }
     if (pass == 0) {
         if (const int32_t rc = CallHost<XTY_InsertText>(text, 0, kTagLength, kMasterTag, 0))
-            return Failed(rc, 3591);
+            return Failed(rc, 3591, "XTY_InsertText of the linking tag");
         BumpChangeCounter(0);
         return XT_OK;
     }
     char16_t head[kTagLength] = {};
     const int32_t count = std::min(length, kTagLength);
     if (const int32_t rc = CallHost<XTY_Chars>(text, 0, count, head))
-        return Failed(rc, 3596);
+        return Failed(rc, 3596, "XTY_Chars of the linking tag");
     XTHandle read = 0;
     if (const int32_t rc = CallHost<XText_New>(head, 0, count, &read))
-        return Failed(rc, 3599);
+        return Failed(rc, 3599, "XText_New of the linking tag");
     uint8_t equal = 0;
     if (const int32_t rc = CallHost<XTY_CompareStrings>(read, tag, &equal)) {
         CallHost<XText_Dispose>(read);
-        return Failed(rc, 3602);
+        return Failed(rc, 3602, "XTY_CompareStrings of the linking tag");
     }
     if (equal) {
         if (const int32_t rc = CallHost<XTY_DeleteText>(text, 0, kTagLength)) {
             CallHost<XText_Dispose>(read);
-            return Failed(rc, 3608);
+            return Failed(rc, 3608, "XTY_DeleteText of the linking tag");
         }
         BumpChangeCounter(0);
     }
     if (const int32_t rc = CallHost<XText_Dispose>(read))
-        return Failed(rc, 3618);
+        return Failed(rc, 3618, "XText_Dispose of the linking tag");
     return XT_OK;
 }
 
-// The text boxes of one master spread.
-int32_t WalkMasterSpread(XTHandle doc, int16_t m, int16_t page, int32_t pass, XTHandle tag)
+// The text boxes of one master spread. A story that keeps its tag in pass 1 does not stop the
+// walk, so that no other story keeps one: the first such refusal goes to `kept`.
+int32_t WalkMasterSpread(XTHandle doc, int16_t m, int16_t page, int32_t pass, XTHandle tag, int32_t& kept)
 {
     XTHandle spread = 0;
     uint8_t isMaster = 0;
     if (const int32_t rc = CallHost<XPH_MasterEntry>(doc, m, &spread, &isMaster))
-        return Failed(rc, 3524);
+        return Failed(rc, 3524, "XPH_MasterEntry");
     if (!isMaster)
         return XT_OK;
     char name[256] = {};
     if (const int32_t rc = CallHost<XDD_MasterPageName>(doc, m, name, static_cast<int32_t>(sizeof name)))
-        return Failed(rc, 3548);
+        return Failed(rc, 3548, "XDD_MasterPageName");
     XTHandle box = 0;
     if (const int32_t rc = CallHost<XPH_FirstBox>(spread, &box))
-        return Failed(rc, 3553);
+        return Failed(rc, 3553, "XPH_FirstBox");
     int32_t boxIndex = 0, textIndex = 0, emptyIndex = 0;
     while (box > 0) {
         uint8_t onMaster = 0;
@@ -234,8 +240,12 @@ int32_t WalkMasterSpread(XTHandle doc, int16_t m, int16_t page, int32_t pass, XT
                 if (MasterBoxMap* registry = MasterBoxRegistry.GetIf())
                     if (registry->find(record.box) == registry->end())
                         registry->emplace(record.box, ct_MBox(record.box, page));
-                if (const int32_t rc = TagStory(record, pass, tag, emptyIndex))
-                    return rc;
+                if (const int32_t rc = TagStory(record, pass, tag, emptyIndex)) {
+                    if (pass == 0)
+                        return rc;
+                    if (kept == XT_OK)
+                        kept = rc;
+                }
             }
         }
         XTHandle next = 0;
@@ -248,37 +258,47 @@ int32_t WalkMasterSpread(XTHandle doc, int16_t m, int16_t page, int32_t pass, XT
 
 } // namespace
 
-int32_t PreprocessMasterBoxes(int32_t pass)
+int32_t PreprocessMasterBoxes(int32_t pass, const char** refusedCall)
 {
+    g_refusedCall = nullptr;
+    struct Said {
+        const char** to;
+        ~Said()
+        {
+            if (to)
+                *to = g_refusedCall;
+        }
+    } said{refusedCall};
+    int32_t kept = XT_OK;
     XTHandle doc = 0;
     const XTHandle view = xt_getdocviewref(&doc);
     int16_t count = 0;
     if (const int32_t rc = CallHost<XPH_SpreadCount>(doc, 1, &count))
-        return Failed(rc, 3505);
+        return Failed(rc, 3505, "XPH_SpreadCount");
     XTHandle tag = 0;
     if (const int32_t rc = CallHost<XText_New>(kMasterTag, 0, kTagLength, &tag))
-        return Failed(rc, 3516);
+        return Failed(rc, 3516, "XText_New of the linking tag");
 
     int32_t result = XT_OK;
     for (int16_t m = 3; m <= count && m > 0 && result == XT_OK; ++m) {
         const int16_t page = static_cast<int16_t>(m - 2);
         if (const int32_t rc = xt_viewgotomaster(view, page)) {
-            result = Failed(rc, 3521);
+            result = Failed(rc, 3521, "XDD_GotoMaster");
             break;
         }
-        result = WalkMasterSpread(doc, m, page, pass, tag);
+        result = WalkMasterSpread(doc, m, page, pass, tag, kept);
         if (result != XT_OK)
             break;
         if (const int32_t rc = xt_viewgotomaster(view, 0))
-            result = Failed(rc, 3637);
+            result = Failed(rc, 3637, "XDD_GotoMaster");
     }
     if (result != XT_OK) {
         CallHost<XText_Dispose>(tag);
-        return result;
+        return kept != XT_OK ? kept : result;
     }
     if (const int32_t rc = CallHost<XText_Dispose>(tag))
-        return Failed(rc, 3642);
+        return Failed(rc, 3642, "XText_Dispose of the linking tag");
     if (const int32_t rc = xt_viewgotomaster(view, 0))
-        return Failed(rc, 3647);
-    return XT_OK;
+        return Failed(rc, 3647, "XDD_GotoMaster");
+    return kept;
 }

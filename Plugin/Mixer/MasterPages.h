@@ -43,9 +43,11 @@ void CheckMasterStoryIds(TMapper& mapper);
 std::string MasterPageSummary(bool detail, bool storyIds);
 
 // Pass 0 places the tag "#$_@?&#" at the start of every non-empty master text story, pass 1
-// removes it again; every master text box is registered on the way, and the host reports the
-// layout boxes derived from the edited ones. Answers 0 or the first failing host call's code.
-int32_t PreprocessMasterBoxes(int32_t pass);
+// removes it again, from every story that still starts with it even when the host refuses it
+// for one; every master text box is registered on the way, and the host reports the layout boxes
+// derived from the edited ones. Answers 0 or the first failing host call's code, and names that
+// call in `refusedCall` when given.
+int32_t PreprocessMasterBoxes(int32_t pass, const char** refusedCall = nullptr);
 
 // The temporary tag of the master stories.
 extern const char16_t kMasterTag[8];

@@ -233,8 +233,9 @@ void QStoryCutter::Add(int32_t start, int32_t end)
     mLastEnd = end;
 }
 
-int32_t QStoryCutter::Apply()
+int32_t QStoryCutter::Apply(const std::function<int32_t(int32_t start, int32_t end)>& before)
 {
+    mApplied.clear();
     SetHostUpdate(0);
     ++ChangeCounter;
     QStory story(mBox);
@@ -254,9 +255,13 @@ int32_t QStoryCutter::Apply()
     CallHost<XTY_BeginEdit>(text, 0, 0, 0);
 
     int32_t refused = XT_OK;
-    auto remove = [&story, &refused](int32_t start, int32_t end) {
+    auto remove = [&](int32_t start, int32_t end) {
+        if (before && (refused = before(start, end)) != XT_OK)
+            return;
         story.Refresh();
         refused = CallHost<XTY_DeleteText>(story.GetTextHandle(false), start, end);
+        if (refused == XT_OK)
+            mApplied.emplace_back(start, end);
     };
     if (!mDescending) {
         int32_t shift = 0;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -134,7 +135,11 @@ public:
     // Removes the queued ranges; later text first when descending, else earlier text first
     // with the positions shifted by what went before. Stops at a removal the host refuses, as
     // the ranges still queued would then go wrong: answers the host's refusal, else XT_OK.
-    int32_t Apply();
+    // `before`, when given, is asked first for each range as it is removed (host positions);
+    // its refusal stops the removal as the host's would.
+    int32_t Apply(const std::function<int32_t(int32_t start, int32_t end)>& before = nullptr);
+    // The ranges the last Apply removed, in their order, at the host positions of their removal.
+    const std::vector<std::pair<int32_t, int32_t>>& Applied() const { return mApplied; }
 
     uint32_t Removed() const { return mRemoved; }
     int32_t LastEnd() const { return mLastEnd; }
@@ -142,6 +147,7 @@ public:
 
 private:
     std::deque<std::pair<int32_t, int32_t>> mRanges;
+    std::vector<std::pair<int32_t, int32_t>> mApplied;
     int32_t mBox = 0;
     uint32_t mRemoved = 0;
     int32_t mLastEnd = 0;

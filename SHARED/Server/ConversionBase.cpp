@@ -324,8 +324,13 @@ bool ct_ConversionBase::Run() {
         }
     }
 
-    // The results are on the disk before the client hears that they are done.
-    SyncWrittenNames();
+    // The results are on the disk before the client hears that they are done. Results the disk
+    // may lose are no job done: the client hears no "export finished" (the general log names the
+    // folder and why).
+    if (!SyncWrittenNames()) {
+        JOB_LOG("Conversion failed: the results may not survive a power cut", 7);
+        return endFailed();
+    }
     conn.writeLine("export finished");
     if (socketMode)
         RemoveTmpFolder();

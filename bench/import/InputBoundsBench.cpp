@@ -1,9 +1,11 @@
 // Containers small on disk that ask an import for much time or memory, imported through xthost
 // and Kesto.so, each in a process of its own whose time and peak memory are measured:
-//   InputBoundsBench                 both tables below
+//   InputBoundsBench                 all the cases below
 //   InputBoundsBench run N [N...]    the export of minimal.qxp with its first text run made N Mi
 //                                    characters long (a compressed container of some 10 KB a Mi):
 //                                    the import's time per Mi characters should not grow with N
+//   InputBoundsBench over            the same run 72 Mi characters long, more than a document
+//                                    holds: refused before a story is written, in seconds
 //   InputBoundsBench bomb            a compressed folder table whose first record names a length
 //                                    of 0x7FFFFFF0 and whose stream inflates to 1 GiB: the
 //                                    import's peak memory, which should stay far below that
@@ -97,26 +99,47 @@ const char* Result(const std::string& transcript)
     return transcript.find("dialog 104") != std::string::npos ? "Import failed" : "no result";
 }
 
+// Writes `name`.dwq: the export of minimal.qxp with its first text run made n Mi characters long.
+void WithLongRun(const fs::path& folder, const CodeStreams& source, int n, const std::string& name)
+{
+    CodeStreams code = source;
+    std::string stream;
+    for (const auto& [item, bytes] : code.streams)
+        if (stream.empty() && item.find("!1:Unicodes") != std::string::npos)
+            stream = item;
+    Bytes& units = code.streams.at(stream);
+    units.assign({5, 0});  // the field type of 16-bit characters
+    const std::string words = "Lorem ipsum dolor sit amet, consectetur adipiscing elit. ";
+    units.reserve(2 + (size_t(n) << 21));
+    for (size_t k = 0; k < (size_t(n) << 20); ++k) {
+        units.push_back(static_cast<uint8_t>(words[k % words.size()]));
+        units.push_back(0);
+    }
+    WriteCopy((folder / "minimal.dwq").string(), (folder / (name + ".dwq")).string(), &code);
+}
+
+int Over(const fs::path& folder)
+{
+    WithLongRun(folder, ReadCodeFile((folder / "minimal.dwq").string()), 72, "over");
+    const Measured m = Import(folder, "over.dwq", "over", 104);
+    if (m.seconds < 0) {
+        std::fprintf(stderr, "the import of the run over the document's bound did not run\n");
+        return 1;
+    }
+    std::printf("run of 72 Mi characters, more than a document holds, container %.1f KB: %.2f s, peak memory %.1f MiB, "
+                "%s\n",
+                fs::file_size(folder / "over.dwq") / 1000.0, m.seconds, m.peakMiB, Result(m.transcript));
+    fs::remove(folder / "over.dwq");
+    return 0;
+}
+
 int LongRuns(const fs::path& folder, const std::vector<int>& mebis)
 {
     const CodeStreams source = ReadCodeFile((folder / "minimal.dwq").string());
     double first = 0, last = 0;
     for (int n : mebis) {
-        CodeStreams code = source;
-        std::string stream;
-        for (const auto& [name, bytes] : code.streams)
-            if (stream.empty() && name.find("!1:Unicodes") != std::string::npos)
-                stream = name;
-        Bytes& units = code.streams.at(stream);
-        units.assign({5, 0});  // the field type of 16-bit characters
-        const std::string words = "Lorem ipsum dolor sit amet, consectetur adipiscing elit. ";
-        units.reserve(2 + (size_t(n) << 21));
-        for (size_t k = 0; k < (size_t(n) << 20); ++k) {
-            units.push_back(static_cast<uint8_t>(words[k % words.size()]));
-            units.push_back(0);
-        }
         const std::string name = "run-" + std::to_string(n) + "Mi";
-        WriteCopy((folder / "minimal.dwq").string(), (folder / (name + ".dwq")).string(), &code);
+        WithLongRun(folder, source, n, name);
         const Measured m = Import(folder, name + ".dwq", name, 103);
         if (m.seconds < 0) {
             std::fprintf(stderr, "the import of %s did not run\n", name.c_str());
@@ -173,8 +196,10 @@ int main(int argc, char** argv)
         for (size_t i = 1; i < args.size(); ++i)
             mebis.push_back(std::atoi(args[i].c_str()));
     const bool bomb = args.empty() || args[0] == "bomb";
-    if ((!args.empty() && args[0] == "run" && mebis.empty()) || (!args.empty() && args[0] != "run" && args[0] != "bomb")) {
-        std::fprintf(stderr, "usage: InputBoundsBench [run N... | bomb]\n");
+    const bool over = args.empty() || args[0] == "over";
+    if ((!args.empty() && args[0] == "run" && mebis.empty()) ||
+        (!args.empty() && args[0] != "run" && args[0] != "bomb" && args[0] != "over")) {
+        std::fprintf(stderr, "usage: InputBoundsBench [run N... | over | bomb]\n");
         return 2;
     }
     const fs::path folder = Prepare();
@@ -185,6 +210,8 @@ int main(int argc, char** argv)
     int result = 0;
     if (!mebis.empty())
         result |= LongRuns(folder, mebis);
+    if (over)
+        result |= Over(folder);
     if (bomb)
         result |= Bomb(folder);
     std::error_code ignored;

@@ -26,7 +26,7 @@
 
 #include "platform/host/Host.h"
 #include "platform/host/HostExtensions.h"
-#include "tests/SHARED/Server/ProtocolClient.h"
+#include "client/ProtocolClient.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

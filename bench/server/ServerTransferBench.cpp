@@ -21,7 +21,7 @@
 
 #include "SHARED/Server/Connection.h"
 #include "platform/sockets/Sockets.h"
-#include "tests/SHARED/Server/ProtocolClient.h"
+#include "client/ProtocolClient.h"
 
 namespace {
 

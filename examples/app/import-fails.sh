@@ -12,8 +12,8 @@
 #   disk-full-exporting     the export's container outgrows what the system lets the host write
 #                           (a file size limit, as a full disk stops a write)
 #   final-save-failing      the disk answers the export's final save of the document with an
-#                           input/output error: the exchange file is whole, the document keeps its
-#                           file, and the export ends failed
+#                           input/output error: the document keeps its file, no exchange file is
+#                           put in place, and the export ends failed
 # (default: all of them). Each ends as a failed command; the run prints the general log's ERROR
 # lines, which name the file and the system's reason, and the checksums of the container and the
 # target before and after, which show that nothing was lost.

@@ -12,7 +12,7 @@
 # exchange files and PDF of an earlier run; disk-full.ini exports into Translated, which holds
 # the exchange file of an earlier run, while every save of the host fails (disk-full.xts);
 # names.ini exports a tree with a document whose name is as long as the system allows and one
-# that only its owner may read; twins.ini writes beside the documents of a tree where twin.qxd
+# that only its owner may read, whose results only its owner may read too; twins.ini writes beside the documents of a tree where twin.qxd
 # and twin.qxp would give one twin.dwq and a document is named layout.dwq; windows.ini is the
 # batch.ini job as a Windows program writes it, in UTF-16 with a byte-order mark and CR LF, and
 # windows-unmarked.ini the same in UTF-16 without the mark. A job's host script is JOB with ".xts" for ".ini" when there is one, else batch.xts. The script

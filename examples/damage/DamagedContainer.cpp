@@ -13,6 +13,7 @@
 #include "Container/Storage/LZStreams.h"
 #include "Container/Storage/MemFile.h"
 #include "Container/Storage/OLEStorage.h"
+#include "Container/Storage/PropertySet.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/StoryEdit.h"
 
@@ -166,6 +167,17 @@ void Unlist(CodeStreams& code, const std::string& prefix)
     code.SetTable(parent, table);
 }
 
+// Copies every stream of the folder at `from`, its sub-folders' included, to the folder at `to`.
+void CopyFolder(CodeStreams& code, const std::string& from, const std::string& to)
+{
+    std::map<std::string, Bytes> added;
+    for (const auto& [name, bytes] : code.streams)
+        if (name.compare(0, from.size(), from) == 0 && name.size() > from.size() &&
+            (name[from.size()] == '\x01' || name[from.size()] == '\x02'))
+            added[to + name.substr(from.size())] = bytes;
+    code.streams.insert(added.begin(), added.end());
+}
+
 // Renames the entry of the folder at `prefix` in its parent's table.
 void Rename(CodeStreams& code, const std::string& prefix, const std::string& name)
 {
@@ -189,13 +201,7 @@ void CopyElement(CodeStreams& code, const std::string& prefix, int32_t index)
         if (e.name == entry.name && e.index >= index)
             ++e.index;
     }
-    const std::string copy = parent + '\x01' + CodeStreams::Hex(number);
-    std::map<std::string, Bytes> added;
-    for (const auto& [name, bytes] : code.streams)
-        if (name.compare(0, prefix.size(), prefix) == 0 && name.size() > prefix.size() &&
-            (name[prefix.size()] == '\x01' || name[prefix.size()] == '\x02'))
-            added[copy + name.substr(prefix.size())] = bytes;
-    code.streams.insert(added.begin(), added.end());
+    CopyFolder(code, prefix, parent + '\x01' + CodeStreams::Hex(number));
     table.push_back({entry.name, index, number});
     code.SetTable(parent, table);
 }
@@ -401,48 +407,65 @@ void RemoveString(CodeStreams& code, const std::u16string& text)
     throw std::runtime_error("the string table does not hold the string");
 }
 
+// The id of `text` in the Book's string table, added to the table when the table lacks it.
+uint32_t StringId(CodeStreams& code, const std::u16string& text)
+{
+    uint32_t next = 0;
+    for (const StoredString& stored : StoredStrings(code)) {
+        if (stored.text == text)
+            return stored.id;
+        next = std::max(next, stored.id + 1);
+    }
+    Bytes& refs = code.streams.at(StringTable(code) + "\x01m_Ref");
+    Bytes& texts = code.streams.at(StringTable(code) + "\x01m_String");
+    refs.resize(refs.size() + 4);
+    PutU32(refs, refs.size() - 4, next);
+    texts.push_back(static_cast<uint8_t>(text.size()));
+    texts.push_back(static_cast<uint8_t>(text.size() >> 8));
+    for (const char16_t c : text) {
+        texts.push_back(static_cast<uint8_t>(c));
+        texts.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return next;
+}
+
 // Changes the stories' first attribute record named `attribute` by `edit`, given its attribute
 // set, the record's offset in the fields and the id of `value` in the Book's string table (added
 // to the table when the table lacks it).
 void EditFirstAttribute(CodeStreams& code, const std::u16string& attribute, const std::u16string& value,
                         const std::function<void(const std::string&, size_t, uint32_t)>& edit)
 {
-    Bytes& refs = code.streams.at(StringTable(code) + "\x01m_Ref");
-    Bytes& texts = code.streams.at(StringTable(code) + "\x01m_String");
-    std::map<std::u16string, uint32_t> ids;
-    uint32_t next = 0;
-    for (const StoredString& stored : StoredStrings(code)) {
-        ids[stored.text] = stored.id;
-        next = std::max(next, stored.id + 1);
-    }
-    const auto name = ids.find(attribute);
-    if (name == ids.end())
+    bool named = false;
+    for (const StoredString& stored : StoredStrings(code))
+        named |= stored.text == attribute;
+    if (!named)
         throw std::runtime_error("the Book holds no such attribute");
-    uint32_t id = next;
-    if (const auto found = ids.find(value); found != ids.end()) {
-        id = found->second;
-    } else {
-        refs.resize(refs.size() + 4);
-        PutU32(refs, refs.size() - 4, id);
-        texts.push_back(static_cast<uint8_t>(value.size()));
-        texts.push_back(static_cast<uint8_t>(value.size() >> 8));
-        for (const char16_t c : value) {
-            texts.push_back(static_cast<uint8_t>(c));
-            texts.push_back(static_cast<uint8_t>(c >> 8));
-        }
-    }
+    const uint32_t nameId = StringId(code, attribute);
+    const uint32_t id = StringId(code, value);
     for (const std::string& attrs : FindInStories(code, "Attrs{}")) {
         const auto names = code.streams.find(attrs + "\x01m_NameRef");
         const auto values = code.streams.find(attrs + "\x01m_ValueRef");
         if (names == code.streams.end() || values == code.streams.end())
             continue;
         for (size_t r = 2; r + 4 <= names->second.size() && r + 4 <= values->second.size(); r += 4)
-            if (U32(names->second, r) == name->second) {
+            if (U32(names->second, r) == nameId) {
                 edit(attrs, r, id);
                 return;
             }
     }
     throw std::runtime_error("the stories hold no such attribute");
+}
+
+// Adds the attribute `attribute` with the text `value` to the attribute set at `attrs`.
+void AddAttribute(CodeStreams& code, const std::string& attrs, const std::u16string& attribute, const std::u16string& value)
+{
+    const uint32_t ids[2] = {StringId(code, attribute), StringId(code, value)};
+    const char* fields[2] = {"\x01m_NameRef", "\x01m_ValueRef"};
+    for (int k = 0; k < 2; ++k) {
+        Bytes& bytes = code.streams.at(attrs + fields[k]);
+        bytes.resize(bytes.size() + 4);
+        PutU32(bytes, bytes.size() - 4, ids[k]);
+    }
 }
 
 // Gives the stories' first attribute `attribute` the text `value`.
@@ -510,6 +533,27 @@ Damage AttributeDamage(const char* name, const std::u16string& attribute, const 
 {
     return {name, [attribute, value](const std::string& in, const std::string& out, const std::string&) {
                 EditCode(in, out, [&](CodeStreams& code) { SetFirstAttribute(code, attribute, value); });
+            }};
+}
+
+// The damage `name`: the Book's attribute `attribute` holds the text `value`.
+Damage BookAttributeDamage(const char* name, const std::u16string& attribute, const std::u16string& value)
+{
+    return {name, [attribute, value](const std::string& in, const std::string& out, const std::string&) {
+                EditCode(in, out, [&](CodeStreams& code) {
+                    const std::string book = code.Folder({{"Book/", 0}});
+                    const uint32_t nameId = StringId(code, attribute), valueId = StringId(code, value);
+                    for (const FolderEntry& e : code.Table(book)) {
+                        const std::string attrs = book + '\x01' + CodeStreams::Hex(e.number);
+                        if (e.name != "Attrs{}")
+                            continue;
+                        const Bytes& names = code.streams.at(attrs + "\x01m_NameRef");
+                        for (size_t r = 2; r + 4 <= names.size(); r += 4)
+                            if (U32(names, r) == nameId)
+                                return PutU32(code.streams.at(attrs + "\x01m_ValueRef"), r, valueId);
+                    }
+                    throw std::runtime_error("the Book has no such attribute");
+                });
             }};
 }
 
@@ -619,6 +663,44 @@ const std::vector<Damage>& Damages()
          EditCode(in, out, [](CodeStreams& code) {
              const std::string bundle = FindInStories(code, "!1:SpecialChars{}").back();
              Unlist(code, Parent(bundle));
+         });
+     }},
+    // Two neighbouring paragraphs merged by the translator: the first story's second paragraph
+    // gives its runs to the first one, and the paragraphs behind it move up, so the story holds a
+    // paragraph less with no gap in their numbers (in an export of export.qxp, the story that
+    // holds the module's stray tag run).
+    {"paragraphs-merged",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             auto path = StoryPath(StoryWithParagraphs(code));
+             path.emplace_back("ParagraphsSet/", 0);
+             const std::string set = code.Folder(path);
+             path.emplace_back("Paragraph[]/", 0);
+             const std::string first = code.Folder(path);
+             path.back().second = 1;
+             const std::string second = code.Folder(path);
+             auto runs = code.Table(first);
+             int32_t index = 0;
+             uint32_t number = 0;
+             for (const FolderEntry& e : runs) {
+                 index = std::max(index, e.name == "TextRun[]/" ? e.index + 1 : 0);
+                 number = std::max(number, e.number + 1);
+             }
+             for (const FolderEntry& e : code.Table(second)) {
+                 if (e.name != "TextRun[]/")
+                     continue;
+                 CopyFolder(code, second + '\x01' + CodeStreams::Hex(e.number), first + '\x01' + CodeStreams::Hex(number));
+                 runs.push_back({e.name, index++, number++});
+             }
+             code.SetTable(first, runs);
+             auto paragraphs = code.Table(set);
+             paragraphs.erase(std::remove_if(paragraphs.begin(), paragraphs.end(),
+                                             [](const FolderEntry& e) { return e.name == "Paragraph[]/" && e.index == 1; }),
+                              paragraphs.end());
+             for (FolderEntry& e : paragraphs)
+                 if (e.name == "Paragraph[]/" && e.index > 1)
+                     --e.index;
+             code.SetTable(set, paragraphs);
          });
      }},
     // A paragraph added by the translator (a copy of the story's first one behind it), and a
@@ -751,6 +833,34 @@ const std::vector<Damage>& Damages()
              });
          });
      }},
+    // The stories' first unique id taken from its paragraph and given to the first paragraph of
+    // the next story: each story has its own, the one holds it no more, the other one more.
+    {"unique-id-moved-to-another-story",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             uint32_t name = 0, value = 0;
+             int32_t story = -1;
+             EditFirstAttribute(code, u"uniqID", u"", [&](const std::string& attrs, size_t at, uint32_t) {
+                 name = U32(code.streams.at(attrs + "\x01m_NameRef"), at);
+                 value = U32(code.streams.at(attrs + "\x01m_ValueRef"), at);
+                 for (const char* field : {"\x01m_NameRef", "\x01m_ValueRef"}) {
+                     Bytes& bytes = code.streams.at(attrs + field);
+                     bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                 bytes.begin() + static_cast<std::ptrdiff_t>(at + 4));
+                 }
+                 for (std::string prefix; prefix.empty() || attrs.compare(0, prefix.size(), prefix) != 0;)
+                     prefix = code.Folder(StoryPath(++story)) + '\x01';
+             });
+             auto path = StoryPath(story + 1);
+             path.insert(path.end(), {{"ParagraphsSet/", 0}, {"Paragraph[]/", 0}, {"Attrs{}", 0}});
+             const std::string attrs = code.Folder(path);
+             for (const auto& [field, id] : {std::pair<const char*, uint32_t>{"\x01m_NameRef", name}, {"\x01m_ValueRef", value}}) {
+                 Bytes& bytes = code.streams.at(attrs + field);
+                 bytes.resize(bytes.size() + 4);
+                 PutU32(bytes, bytes.size() - 4, id);
+             }
+         });
+     }},
     {"unique-id-hexadecimal",
      [](const std::string& in, const std::string& out, const std::string&) {
          EditCode(in, out, [](CodeStreams& code) { SetFirstUniqueId(code, u"0x2A"); });
@@ -772,6 +882,21 @@ const std::vector<Damage>& Damages()
     // Kerning and tracking that do not read whole: a blank in front, a NUL behind.
     AttributeDamage("run-tracking-with-blank", u"tracking", u" 42"),
     AttributeDamage("run-kerning-with-nul", u"kerning", std::u16string(u"42\0", 3)),
+    // What the import does not apply: the first run to be hidden, another paragraph style sheet.
+    {"run-hidden",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         EditCode(in, out, [](CodeStreams& code) {
+             const std::string run = Parent(FirstCharacters(code));
+             for (const FolderEntry& e : code.Table(run))
+                 if (e.name == "Attrs{}")
+                     return AddAttribute(code, run + '\x01' + CodeStreams::Hex(e.number), u"hidden", u"on");
+             throw std::runtime_error("the first story's first text run has no attributes");
+         });
+     }},
+    AttributeDamage("paragraph-style-renamed", u"stylename", u"Heading 9"),
+    // The Book's largest unique id and its source, as a tool may rewrite them.
+    BookAttributeDamage("maxuniqid-changed", u"maxuniqID", u"99999"),
+    BookAttributeDamage("source-data-type-changed", u"source_data_type", u"QuarkXpress 3.3 Mac{MB=1}"),
     // The first story trades its number with the first story of the next layout.
     {"stories-swapped-across-layouts",
      [](const std::string& in, const std::string& out, const std::string&) {
@@ -876,6 +1001,24 @@ const std::vector<Damage>& Damages()
     {"no-summary-stream",
      [](const std::string& in, const std::string& out, const std::string&) {
          WriteCopyWithout(in, out, u"VerbantTextAndCode/\u0005VerbantSummaryInformation");
+     }},
+    // The summary stream as a property-set tool that keeps only the properties it knows leaves
+    // it: without the code file's two format versions.
+    {"summary-without-versions",
+     [](const std::string& in, const std::string& out, const std::string&) {
+         WriteCopy(in, out, nullptr, {u"VerbantTextAndCode/\u0005VerbantSummaryInformation"},
+                   [](const std::u16string&, Bytes& bytes) {
+                       MemFile stream;
+                       stream.PutData(bytes.data(), static_cast<uint32_t>(bytes.size()));
+                       stream.Seek(0, SO_Begin);
+                       PropertySet summary(kCodeFileSummaryName);
+                       summary.Read(stream);
+                       summary -= Property(kCodeFileMajorVersionId);
+                       summary -= Property(kCodeFileMinorVersionId);
+                       MemFile written;
+                       summary.Write(written);
+                       bytes.assign(written.Data(), written.Data() + written.Size());
+                   });
      }},
     // A string that the Book's own attributes name, taken out of its string table.
     {"string-removed",

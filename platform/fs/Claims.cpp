@@ -450,10 +450,18 @@ OwnerClaim::Result OwnerClaim::Claim(const std::string& path, long& owner, int& 
         return Result::Claimed;
     Release();
     long earlier = 0;
+    m_tookOver = false;
     // A holder that gives its claim up removes the file while it still holds the lock; a
     // claimant that locked that removed file tries again on the new one.
     for (int attempt = 0; attempt < 16; ++attempt) {
-        int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        // A claim file that is there already is an earlier claimant's, whatever it holds.
+        int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        const bool made = fd >= 0;
+        if (fd < 0 && errno == EEXIST) {
+            fd = ::open(native.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+            if (fd < 0 && errno == ENOENT)
+                continue;   // removed by its holder in the meantime
+        }
         bool readOnly = false;
         if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
             // The claim file of another account: a lock needs no write access.
@@ -484,6 +492,8 @@ OwnerClaim::Result OwnerClaim::Claim(const std::string& path, long& owner, int& 
         owner = ReadOwner(fd);
         if (earlier == 0)
             earlier = owner;
+        // Locked and still under the name: a claimant that has ended left it.
+        m_tookOver = m_tookOver || !made;
         if (readOnly) {
             // Its place goes to a claim file of this process's own where the folder lets it go;
             // else the lock on it is the claim.
@@ -501,7 +511,9 @@ OwnerClaim::Result OwnerClaim::Claim(const std::string& path, long& owner, int& 
         if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) != 0644)
             ::fchmod(fd, 0644);
         const std::string pid = std::to_string(::getpid()) + "\n";
-        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+        // The id is on the disk with the name, so that a power cut leaves no claim without it.
+        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()) ||
+            (::fsync(fd) != 0 && errno != EINVAL)) {
             error = errno != 0 ? errno : EIO;
             ::unlink(native.c_str());
             ::close(fd);

@@ -78,11 +78,15 @@ public:
     // claim is held.
     void Release();
     bool IsHeld() const { return m_fd >= 0; }
+    // Whether the claim held was taken over from an earlier claimant that has ended (its claim
+    // file was there, named a process or, after a power cut, none), not made anew.
+    bool TookOver() const { return m_fd >= 0 && m_tookOver; }
     const std::string& Path() const { return m_path; }
 
 private:
     int m_fd = -1;
     std::string m_path;
+    bool m_tookOver = false;
 };
 
 } // namespace platform::fs

@@ -1,6 +1,7 @@
 #include "platform/fs/NativeFS.h"
 
 #include "platform/fs/Sweep.h"
+#include "platform/fs/Folders.h"
 #include "platform/fs/TempFiles.h"
 
 #include <cerrno>
@@ -67,14 +68,25 @@ int RemoveFile(const std::string& path)
 {
     if (int fault = InjectedFault(Operation::RemoveFile, path))
         return fault;
-    return ResultOf(::unlink(NativePath(path).c_str()));
+    // Never through a link on the way that another user may have put there.
+    Place place;
+    if (const int error = OpenPlace(path, place))
+        return error;
+    return ResultOf(::unlinkat(place.folder.Get(), place.name.c_str(), 0));
 }
 
 int MakeFolder(const std::string& path)
 {
     if (int fault = InjectedFault(Operation::MakeFolder, path))
         return fault;
-    const int error = ResultOf(::mkdir(NativePath(path).c_str(), 0777));
+    // A folder named with a trailing separator is made all the same.
+    std::string folder = NativePath(path);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    Place place;
+    int error = OpenPlace(folder, place);
+    if (error == 0)
+        error = ResultOf(::mkdirat(place.folder.Get(), place.name.empty() ? "." : place.name.c_str(), 0777));
     // The new folder is a name in its parent: durable, with the names made in it, before the
     // run reports what it put there.
     if (error == 0)

@@ -1,21 +1,25 @@
 #include "platform/fs/TempFiles.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "platform/fs/Claims.h"
+#include "platform/fs/Folders.h"
 #include "platform/fs/NativeFS.h"
 #include "platform/fs/Sweep.h"
 
@@ -86,13 +90,6 @@ unsigned long RandomBits()
     mix = (mix ^ (mix >> 30)) * 0xBF58476D1CE4E5B9ull;
     mix = (mix ^ (mix >> 27)) * 0x94D049BB133111EBull;
     return static_cast<unsigned long>(mix ^ (mix >> 31));
-}
-
-// The folder that holds path, as stat takes it.
-std::string FolderOf(const std::string& path)
-{
-    const std::string folder = FolderPart(path);
-    return folder.empty() ? "." : folder;
 }
 
 // Gives the temporary file (own) the owner and group of the file it replaces (old), as far as
@@ -172,61 +169,135 @@ bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& ow
     return ParseOwnedName(name, NameForm{OwnedKind::Temporary, suffix}, owner);
 }
 
-int ResolveLinks(const std::string& target, std::string& resolved)
+namespace {
+
+// A new file's permission bits may hold no more than this (NewFilesFrom).
+std::atomic<unsigned> g_newFileCap{07777};
+
+struct Attribute {
+    std::string name;
+    std::string value;
+};
+
+// Reads the extended attributes of the file at place that its replacement must keep: its access
+// list and every other attribute, but the security label that the system gives a new file itself.
+// A file the process may not read is read through its /proc name, as the system lets its access
+// list be read. Answers 0, or the system's error number with why saying which one cannot be kept.
+int ReadAttributes(const Place& place, std::vector<Attribute>& attributes, std::string& why)
 {
-    resolved = NativePath(target);
-    bool linked = false;
-    uid_t user = 0;
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat st {};
-        if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            if (!linked)
-                return 0;
-            // The file the links name is their user's, or the folder a new one goes into is.
-            struct stat named {};
-            const bool there = ::lstat(resolved.c_str(), &named) == 0;
-            if (!there && ::stat(FolderOf(resolved).c_str(), &named) != 0)
-                return 0;   // the write itself answers why there is no such folder
-            return named.st_uid == user ? 0 : EACCES;
-        }
-        struct stat folder {};
-        if ((linked && st.st_uid != user) ||
-            (st.st_uid != ::geteuid() && (::stat(FolderOf(resolved).c_str(), &folder) != 0 || folder.st_uid != st.st_uid)))
-            return EACCES;
-        linked = true;
-        user = st.st_uid;
-        std::string named(PATH_MAX, '\0');
-        const ssize_t size = ::readlink(resolved.c_str(), &named[0], named.size());
-        if (size <= 0)
-            return 0;
-        named.resize(static_cast<std::size_t>(size));
-        resolved = named[0] == '/' ? named : FolderPart(resolved) + named;
+    UniqueFd file(::openat(place.folder.Get(), place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    std::string proc;
+    if (file.Get() < 0) {
+        file.Reset(::openat(place.folder.Get(), place.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (file.Get() < 0)
+            return errno;
+        proc = "/proc/self/fd/" + std::to_string(file.Get());
     }
-    return ELOOP;
+    // Reads a list or a value whose size may change between the two calls.
+    const auto read = [](std::string& into, const std::function<ssize_t(char*, std::size_t)>& call) {
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            const ssize_t size = call(nullptr, 0);
+            if (size < 0)
+                return errno;
+            into.resize(static_cast<std::size_t>(size));
+            const ssize_t got = call(into.empty() ? nullptr : &into[0], into.size());
+            if (got >= 0) {
+                into.resize(static_cast<std::size_t>(got));
+                return 0;
+            }
+            if (errno != ERANGE)
+                return errno;
+        }
+        return ERANGE;
+    };
+    std::string names;
+    const int listed = read(names, [&](char* buffer, std::size_t size) {
+        return proc.empty() ? ::flistxattr(file.Get(), buffer, size) : ::listxattr(proc.c_str(), buffer, size);
+    });
+    if (listed == ENOTSUP)
+        return 0;
+    if (listed != 0) {
+        why = "its extended attributes cannot be listed (" + ErrorText(listed) + ")";
+        return listed;
+    }
+    for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
+        const std::string name = names.c_str() + at;
+        if (name.empty() || name == "security.selinux")
+            continue;
+        // Besides its own attributes and access list, a user may set no attribute on its file.
+        if (::geteuid() != 0 && name.rfind("user.", 0) != 0 && name != "system.posix_acl_access") {
+            why = "its extended attribute \"" + name + "\" is one this user may not set";
+            return EPERM;
+        }
+        Attribute attribute{name, std::string()};
+        if (const int error = read(attribute.value, [&](char* buffer, std::size_t size) {
+                return proc.empty() ? ::fgetxattr(file.Get(), name.c_str(), buffer, size)
+                                    : ::getxattr(proc.c_str(), name.c_str(), buffer, size);
+            })) {
+            why = "its extended attribute \"" + name + "\" cannot be read by this user (" + ErrorText(error) + ")";
+            return error;
+        }
+        attributes.push_back(std::move(attribute));
+    }
+    return 0;
 }
 
-std::string ReplaceRefusal(const std::string& target)
+// Why the existing file at place (links resolved) may not be replaced; empty when it may.
+std::string RefusalAt(const Place& place)
 {
-    std::string native;
-    const int links = ResolveLinks(target, native);
-    if (links == EACCES)
-        return "it is a symbolic link that another user may have made, or one to another user's file";
     struct stat st {};
-    if (links != 0 || ::stat(native.c_str(), &st) != 0)
+    if (place.name.empty() || ::fstatat(place.folder.Get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return std::string();
     // The read-only attribute holds for every user, root too.
     if ((st.st_mode & 0222) == 0)
         return "it is read-only";
-    if (::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0)
+    if (::faccessat(place.folder.Get(), place.name.c_str(), W_OK, AT_EACCESS) != 0)
         return errno == EROFS ? "its file system is read-only" : "this user may not write it";
     // A sticky folder lets only the owners of a file and of the folder replace the file: the
     // rename would fail after all the work.
     struct stat folder {};
     const uid_t self = ::geteuid();
-    if (self != 0 && st.st_uid != self && ::stat(FolderOf(native).c_str(), &folder) == 0 &&
+    if (self != 0 && st.st_uid != self && ::fstat(place.folder.Get(), &folder) == 0 &&
         (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != self)
         return "its folder lets only the file's owner replace it";
+    // Whom the file's access list lets in or keeps out must not change with its content.
+    std::vector<Attribute> attributes;
+    std::string why;
+    if (S_ISREG(st.st_mode) && ReadAttributes(place, attributes, why) != 0)
+        return why + ", so a new file in its place could not keep it";
     return std::string();
+}
+
+} // namespace
+
+NewFilesFrom::NewFilesFrom(const std::string& source) : m_previous(g_newFileCap.load())
+{
+    struct stat st {};
+    if (!source.empty() && ::stat(NativePath(source).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        g_newFileCap.store(m_previous & st.st_mode & 0777);
+}
+
+NewFilesFrom::~NewFilesFrom()
+{
+    g_newFileCap.store(m_previous);
+}
+
+int ResolveLinks(const std::string& target, std::string& resolved)
+{
+    Place place;
+    const int error = ResolvePlace(target, place);
+    resolved = error == 0 ? place.Path() : NativePath(target);
+    return error;
+}
+
+std::string ReplaceRefusal(const std::string& target)
+{
+    Place place;
+    std::string why;
+    const int error = ResolvePlace(target, place, &why);
+    if (error == EACCES)
+        return why;
+    return error == 0 ? RefusalAt(place) : std::string();
 }
 
 int ReplaceRefused(const std::string& target)
@@ -237,17 +308,18 @@ int ReplaceRefused(const std::string& target)
 int CreateTempBeside(const std::string& target, const std::string& suffix, int& fd, std::string& path)
 {
     fd = -1;
-    std::string native;
-    if (const int error = ResolveLinks(target, native))
+    Place place;
+    if (const int error = ResolvePlace(target, place))
         return error;
-    const std::string folder = FolderPart(native);
+    const std::string& folder = place.folderPath;
     if (SweepDue(folder.empty() ? "./" : folder, suffix))
         SweepStaleTemps(folder.empty() ? "." : folder, suffix);
     for (int attempt = 0;; ++attempt) {
-        path = TempNameBeside(native, ::getpid(), RandomBits(), suffix);
+        path = TempNameBeside(place.Path(), ::getpid(), RandomBits(), suffix);
         // Nobody else may open it while it fills: a reader who got in would keep its descriptor
         // and read the new content whatever mode it gets later.
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        fd = ::openat(place.folder.Get(), NamePart(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0600);
         // A sweep of another process may take a file between its making and its lock: it is
         // the sweep's then, and another name is drawn.
         const int held = fd < 0 ? errno : HoldOpenFile(fd, path);
@@ -274,11 +346,21 @@ int SyncFolderOf(const std::string& path)
 
 namespace {
 
-// The folders whose names wait for a sync before the next report: one set per process (per
-// loaded copy of this code; the module and the host each have their own).
+// The folders whose names wait for a sync before the next report, in the order of their last
+// change: one list per process (per loaded copy of this code; the module and the host each have
+// their own). A folder is synced no earlier than those changed before it, so a name that reports
+// others (a status file's count of the results) is never on the disk before them.
 struct PendingFolders {
     std::mutex lock;
-    std::set<std::string> folders;
+    std::vector<std::string> folders;
+
+    void Note(const std::string& folder)
+    {
+        const auto at = std::find(folders.begin(), folders.end(), folder);
+        if (at != folders.end())
+            folders.erase(at);
+        folders.push_back(folder);
+    }
 };
 
 PendingFolders& Pending()
@@ -297,51 +379,64 @@ void DeferFolderSync(const std::string& path)
     const std::string folder = FolderPart(native);
     PendingFolders& pending = Pending();
     const std::lock_guard<std::mutex> hold(pending.lock);
-    pending.folders.insert(folder.empty() ? "./" : folder);
+    pending.Note(folder.empty() ? "./" : folder);
 }
 
 int SyncPendingFolders(std::string* failed)
 {
     PendingFolders& pending = Pending();
-    std::set<std::string> folders;
+    std::vector<std::string> folders;
     {
         const std::lock_guard<std::mutex> hold(pending.lock);
         folders.swap(pending.folders);
     }
-    int first = 0;
-    for (const std::string& folder : folders) {
+    for (std::size_t next = 0; next < folders.size(); ++next) {
         // A folder removed since holds no name to keep.
-        const int error = SyncFolderOf(folder);
+        const int error = SyncFolderOf(folders[next]);
         if (error == 0 || error == ENOENT)
             continue;
-        if (first == 0) {
-            first = error;
-            if (failed)
-                *failed = folder;
-        }
+        if (failed)
+            *failed = folders[next];
+        // The folders changed after it wait too: they may report what it holds. They go back
+        // before any noted meanwhile, in their order.
         const std::lock_guard<std::mutex> hold(pending.lock);
-        pending.folders.insert(folder);
+        pending.folders.insert(pending.folders.begin(), folders.begin() + static_cast<std::ptrdiff_t>(next), folders.end());
+        return error;
     }
-    return first;
+    return 0;
 }
 
-int ReadyTemp(int fd, const std::string& replaced, bool durable)
+namespace {
+
+// ReadyTemp for the file at old (none: a new file).
+int ReadyTempAt(int fd, const Place* old, bool durable)
 {
     struct stat own {};
     if (::fstat(fd, &own) != 0)
         return errno;
     if (!S_ISREG(own.st_mode))
         return EISDIR;
-    mode_t mode = DefaultMode();
-    struct stat old {};
-    if (!replaced.empty() && ::stat(NativePath(replaced).c_str(), &old) == 0) {
-        if (S_ISDIR(old.st_mode))
+    mode_t mode = DefaultMode() & g_newFileCap.load();
+    struct stat st {};
+    if (old && !old->name.empty() && ::fstatat(old->folder.Get(), old->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode))
             return EISDIR;
         // New content never runs with rights that were granted to the old.
-        mode = old.st_mode & 07777 & ~(S_ISUID | S_ISGID);
-        if (const int error = KeepOwners(fd, own, old, mode))
+        mode = st.st_mode & 07777 & ~(S_ISUID | S_ISGID);
+        if (const int error = KeepOwners(fd, own, st, mode))
             return error;
+        std::vector<Attribute> attributes;
+        std::string why;
+        if (const int error = ReadAttributes(*old, attributes, why))
+            return error;
+        // A folder's default access list gave the new file one of its own: the old file's, or none.
+        if (::fremovexattr(fd, "system.posix_acl_access") != 0 && errno != ENODATA && errno != ENOTSUP)
+            return errno;
+        for (const Attribute& attribute : attributes)
+            if (::fsetxattr(fd, attribute.name.c_str(), attribute.value.data(), attribute.value.size(), 0) != 0)
+                return errno;
     }
+    // After the access list: its owner, mask and other entries follow the mode.
     if (::fchmod(fd, mode) != 0)
         return errno;
     // The content, with the owner and mode it now has, reaches the disk before any name points
@@ -349,31 +444,51 @@ int ReadyTemp(int fd, const std::string& replaced, bool durable)
     return durable ? Synced(fd) : 0;
 }
 
+} // namespace
+
+int ReadyTemp(int fd, const std::string& replaced, bool durable)
+{
+    Place place;
+    if (!replaced.empty() && ResolvePlace(replaced, place) == 0)
+        return ReadyTempAt(fd, &place, durable);
+    return ReadyTempAt(fd, nullptr, durable);
+}
+
 int FinishTemp(int fd, const std::string& temp, const std::string& target, Finish how)
 {
-    std::string final = NativePath(target);
-    if (how == Finish::Replace) {
-        if (const int error = ResolveLinks(target, final))
-            return error;
-        if (const int error = ReplaceRefused(final))
-            return error;
-    }
+    Place place;
+    if (const int error = how == Finish::Replace ? ResolvePlace(target, place) : OpenPlace(target, place))
+        return error;
+    if (how == Finish::Replace && !RefusalAt(place).empty())
+        return EACCES;
+    // The temporary is in the folder that was checked, so the rename cannot put it elsewhere.
+    const std::string tempName = NamePart(NativePath(temp));
+    struct stat own {};
+    struct stat there {};
+    if (::fstat(fd, &own) != 0)
+        return errno;
+    if (::fstatat(place.folder.Get(), tempName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+        own.st_dev != there.st_dev || own.st_ino != there.st_ino)
+        return EXDEV;
     // A temporary file that takes the name of another one (the host's save of the export's
     // private copy) is no result: whatever a power cut leaves of it is swept, so nothing waits
     // for the disk.
     pid_t owner = 0;
-    const bool durable = !ParseTempName(NamePart(final), kTempSuffix, owner);
-    if (const int error = ReadyTemp(fd, how == Finish::Replace ? final : std::string(), durable))
+    const bool durable = !ParseTempName(place.name, kTempSuffix, owner);
+    if (const int error = ReadyTempAt(fd, how == Finish::Replace ? &place : nullptr, durable))
         return error;
+    const int folder = place.folder.Get();
     if (how == Finish::Replace) {
-        if (::rename(temp.c_str(), final.c_str()) != 0)
+        if (::renameat(folder, tempName.c_str(), folder, place.name.c_str()) != 0)
             return errno;
-    } else {
-        if (const int error = PutExclusive(temp, final))
+    } else if (::renameat2(folder, tempName.c_str(), folder, place.name.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+            return errno;
+        if (const int error = PutExclusive(place.folderPath + tempName, place.Path()))
             return error;
     }
     if (durable)
-        DeferFolderSync(final);
+        DeferFolderSync(place.Path());
     return 0;
 }
 

@@ -38,19 +38,22 @@ std::string TempNameBeside(const std::string& target, pid_t owner, unsigned long
 bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& owner);
 
 // The file that a replace of target writes: the target itself, or, when it is a symbolic link,
-// the file the link names (a link to a link followed on), so that the link stays a link. A link
-// is followed only when nobody but the user it names a file of can have made it: every link on
-// the way belongs to one user, who is the process's user or the owner of the folder that holds
-// the link (the kernel's rule for protected links), and the file at the end, or the folder a
-// new one goes into, is that user's too. Answers 0 and fills resolved; EACCES for a link that is
-// not followed (the target is write-protected: another user may have planted it to turn the
-// write against a file of the process's user, or, as root, any file); or ELOOP.
+// the file the link names (a link to a link followed on), so that the link stays a link. A link,
+// at the end of the path or on the way to it, is followed only when nobody but the user it names
+// a file of can have made it: every link on the way belongs to one user, who is the process's
+// user or the owner of the folder that holds the link (the kernel's rule for protected links),
+// and the file at the end, or the folder a new one goes into, is that user's too (Folders.h).
+// Answers 0 and fills resolved; EACCES for a link that is not followed (the target is
+// write-protected: another user may have planted it to turn the write against a file of the
+// process's user, or, as root, any file); ELOOP; or the error of a folder that cannot be opened.
 int ResolveLinks(const std::string& target, std::string& resolved);
 
 // Why a replace of the existing file at target (through links) is refused: a link that is not
-// followed, a read-only file, a file the process may not write (its effective ids), or a file
-// whose folder lets only its owner replace it. Empty when it is not refused (also when there is
-// no file). A file the process may write is replaced even when its owner cannot be kept.
+// followed (on the way, too: the reason names it), a read-only file, a file the process may not
+// write (its effective ids), a file whose folder lets only its owner replace it, or a file with
+// extended attributes that its replacement could not keep (one the process may not read or set).
+// Empty when it is not refused (also when there is no file). A file the process may write is
+// replaced even when its owner cannot be kept.
 std::string ReplaceRefusal(const std::string& target);
 
 // EACCES when ReplaceRefusal gives a reason, else 0.
@@ -68,7 +71,8 @@ enum class Finish { Replace, Exclusive };
 
 // Makes the complete temporary file (open as fd) ready to take the place of the file at
 // replaced (empty: of no file): the owner, group and permission bits of that file without
-// setuid and setgid (none: the process's default mode), then its content synced, so that one
+// setuid and setgid, and its access list and other extended attributes (none: the process's
+// default mode, within NewFilesFrom's), then its content synced, so that one
 // sync makes content, owner and mode durable together. An owner that the process cannot give
 // away stays the process's; where it cannot keep the group either (a file it may write through
 // the bits of every other user), the new group and every other user get only what both the old
@@ -80,9 +84,11 @@ int ReadyTemp(int fd, const std::string& replaced, bool durable = true);
 
 // Puts the complete temporary file (open as fd) under the target's name so that a power cut
 // at any moment leaves the old file or the whole new one: it gets the owner and group of the
-// file it replaces and that file's permission bits without setuid and setgid, as ReadyTemp gives
-// them (a new file: the process's default, 0666 less the umask), its content is synced, and it
-// is renamed over the file the target names (through links). The folder's new name is made
+// file it replaces, that file's permission bits without setuid and setgid, its access list and
+// extended attributes, as ReadyTemp gives them (a new file: the process's default, 0666 less the
+// umask, within NewFilesFrom's), its content is synced, and it is renamed over the file the
+// target names (through links), relative to the folder whose links were checked; a temporary
+// that is not in that folder (its path changed since it was made) is refused with EXDEV. The folder's new name is made
 // durable later, once for all the names a run gives it, by SyncPendingFolders before the run
 // reports them. A file that ReplaceRefused refuses is refused with EACCES. Answers 0 or the
 // system's error number; on failure the temporary file is the caller's to remove.
@@ -107,16 +113,32 @@ int SyncFolderOf(const std::string& path);
 // syncs it once, not after each.
 void DeferFolderSync(const std::string& path);
 
-// Syncs each folder noted since the last call, once: a run calls it before it reports what it
+// Syncs each folder noted since the last call, once, in the order of their last change, so that
+// no name is on the disk before those made earlier: a run calls it before it reports what it
 // wrote (a job's end and archive, a folder run's end, "Export done", a server's reply). Answers
-// 0, or the error of the first folder that failed (named in failed, when given); a failed folder
-// is noted again, so that the next report tries it once more.
+// 0, or the error of the first folder that failed (named in failed, when given); that folder and
+// those after it are noted again, unsynced, so that the next report tries them once more.
 int SyncPendingFolders(std::string* failed = nullptr);
 
 // Removes the temporary files of the suffix in the folder that belong to the process's user and
 // that nobody holds, whatever process id their names carry. Never a folder, a link, a file of
 // another form, suffix or user. Answers the number removed.
 int SweepStaleTemps(const std::string& folder, const std::string& suffix);
+
+// While it lives, a new file of the process (not a replaced one, which keeps its own rights)
+// gets no permission bit that the file at source lacks, besides those the umask takes: a
+// result made from a document shows no more than the document, as cp gives a copy. A source
+// that is no plain file takes nothing away. They nest.
+class NewFilesFrom {
+public:
+    explicit NewFilesFrom(const std::string& source);
+    ~NewFilesFrom();
+    NewFilesFrom(const NewFilesFrom&) = delete;
+    NewFilesFrom& operator=(const NewFilesFrom&) = delete;
+
+private:
+    unsigned m_previous;
+};
 
 // The suffix of the exchange containers, text files and settings files this program writes.
 extern const char kTempSuffix[];

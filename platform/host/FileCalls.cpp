@@ -6,14 +6,22 @@
 //
 // Keys, most specific first: "CALL:NAME" for each file name the call names (no folder), then
 // "CALL", then "file:FOLDER/" with the name of the (first) file's folder, then "file" for every
-// one of them. CALL is rename, rename.noreplace, rename.exchange, link or unlink.
+// one of them. CALL is rename, rename.noreplace, rename.exchange, link or unlink (their
+// folder-relative forms alike).
+//
+// The sync of a folder (fsync on a folder's descriptor) passes it too, under its own keys only:
+// "fsync.folder:NAME" with the folder's own name, then "fsync.folder", so that a rule may make
+// the disk refuse it (5: an input/output error) or stop the host before it.
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include <climits>
+
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/host/Host.h"
@@ -37,6 +45,18 @@ std::string FolderOf(const char* path)
     return NameOf(text.substr(0, slash).c_str()) + "/";
 }
 
+// The injected error number of the keys, 0 to let the call through.
+int InjectedFor(const std::vector<std::string>& keys)
+{
+    xthost::Host* host = xthost::Host::Current();
+    if (!host || host->Faults().Rules().empty())
+        return 0;
+    const int saved = errno;
+    const auto answer = host->Inject(keys);
+    errno = saved;
+    return answer ? *answer : 0;
+}
+
 // The injected error number of the call, 0 to let it through.
 int Injected(const char* call, const char* first, const char* second = nullptr)
 {
@@ -50,10 +70,7 @@ int Injected(const char* call, const char* first, const char* second = nullptr)
     if (const std::string folder = FolderOf(first); !folder.empty())
         keys.push_back("file:" + folder);
     keys.emplace_back("file");
-    const int saved = errno;
-    const auto answer = host->Inject(keys);
-    errno = saved;
-    return answer ? *answer : 0;
+    return InjectedFor(keys);
 }
 
 template <class Function>
@@ -80,6 +97,15 @@ int rename(const char* from, const char* to) noexcept
     return next(from, to);
 }
 
+// The writers rename and remove relative to a folder they opened; a rule names the file alike.
+int renameat(int fromFolder, const char* from, int toFolder, const char* to) noexcept
+{
+    static const auto next = Next<int (*)(int, const char*, int, const char*)>("renameat");
+    if (const int error = Injected("rename", from, to))
+        return Fail(error);
+    return next(fromFolder, from, toFolder, to);
+}
+
 int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags) noexcept
 {
     static const auto next = Next<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
@@ -99,12 +125,35 @@ int link(const char* from, const char* to) noexcept
     return next(from, to);
 }
 
+int fsync(int fd)
+{
+    static const auto next = Next<int (*)(int)>("fsync");
+    struct stat st {};
+    if (xthost::Host::Current() && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        char folder[PATH_MAX] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t size = ::readlink(link.c_str(), folder, sizeof folder - 1);
+        const std::string name = size > 0 ? NameOf(std::string(folder, static_cast<std::size_t>(size)).c_str()) : "";
+        if (const int error = InjectedFor({"fsync.folder:" + name, "fsync.folder"}))
+            return Fail(error);
+    }
+    return next(fd);
+}
+
 int unlink(const char* path) noexcept
 {
     static const auto next = Next<int (*)(const char*)>("unlink");
     if (const int error = Injected("unlink", path))
         return Fail(error);
     return next(path);
+}
+
+int unlinkat(int folder, const char* path, int flags) noexcept
+{
+    static const auto next = Next<int (*)(int, const char*, int)>("unlinkat");
+    if (const int error = (flags & AT_REMOVEDIR) ? 0 : Injected("unlink", path))
+        return Fail(error);
+    return next(folder, path, flags);
 }
 
 }  // extern "C"

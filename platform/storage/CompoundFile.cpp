@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/fs/Folders.h"
 #include "platform/fs/TempFiles.h"
 
 namespace cfb {
@@ -230,8 +231,9 @@ HRESULT openFailure(int e, const std::string& path) {
 
 // Opens an existing regular file for reading and locks it.
 HRESULT openExisting(const std::string& path, bool exclusive, int& fd, uint64_t& size) {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return openFailure(errno, path);
+    // Through no link that another user may have put on the way (platform/fs/Folders.h).
+    if (const int error = platform::fs::OpenUnderRule(path, O_RDONLY | O_NONBLOCK, fd))
+        return openFailure(error, path);
     struct stat st;
     HRESULT hr = S_OK;
     if (::fstat(fd, &st) != 0)
@@ -309,7 +311,17 @@ HRESULT File::create(const std::string& path, bool failIfThere, std::shared_ptr<
     if (::stat(path.c_str(), &st) == 0) {
         if (failIfThere) return STG_E_FILEALREADYEXISTS;
         uint64_t size = 0;
-        if (HRESULT hr = openExisting(path, true, targetFd, size); FAILED(hr)) return hr;
+        if (HRESULT hr = openExisting(path, true, targetFd, size); FAILED(hr)) {
+            // A target the process may write but not read (0602) is replaced without being
+            // read: a descriptor for writing holds the lock as well, and leaves the file as it is.
+            if (hr != STG_E_ACCESSDENIED || !S_ISREG(st.st_mode) ||
+                (targetFd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW)) < 0)
+                return hr;
+            if (HRESULT locked = lockFile(targetFd, true); FAILED(locked)) {
+                ::close(targetFd);
+                return locked;
+            }
+        }
     } else if (errno != ENOENT) {
         return openFailure(errno, path);
     }

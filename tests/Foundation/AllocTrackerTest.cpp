@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "Foundation/Log.h"
+#include "Foundation/TestSupport.h"
 
 namespace {
 
@@ -96,19 +97,25 @@ TEST(AllocTracker, ObjectsWithoutTypeCountsStillListed)
     EXPECT_EQ(tracker.Dump(), "");
 }
 
-TEST(AllocTracker, ReportTellsWhetherEverythingWasReleased)
+TEST(AllocTracker, ReportTellsWhetherEverythingWasReleasedInTheGeneralLogOnly)
 {
+    TempDir dir;
     Allocations.Build();
+    GeneralLog.Build(dir / "general.log");
     CaptureStderr();
     ReportAllocations("L");
-    EXPECT_EQ(GetCapturedStderr(), "L:\n\nMemory completely deallocated.\n");
+    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_EQ(ReadFile(dir / "general.log"), "L:\n\nMemory completely deallocated.\n");
 
     int object = 0;
     TrackAlloc("t_LogFile", &object, "server log");
     CaptureStderr();
     ReportAllocations("L");
-    EXPECT_EQ(GetCapturedStderr(), "L:\n\nMemory allocated:\n" + Allocations->Dump());
+    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_EQ(ReadFile(dir / "general.log"),
+              "L:\n\nMemory completely deallocated.\nL:\n\nMemory allocated:\n" + Allocations->Dump());
     UntrackAlloc("t_LogFile", &object);
+    GeneralLog.Destroy();
     Allocations.Destroy();
 
     // Without the register nothing is tracked or reported.

@@ -89,6 +89,29 @@ TEST_F(ServerLogTest, OnlyPrioritiesFromTheMinimumToEightAreWritten)
     EXPECT_EQ(m_echo, "L:\np");   // every priority is echoed
 }
 
+// A line for the record only: the open server log takes it by the same minimum, a closed one
+// leaves it to the general log; the terminal never sees it.
+TEST_F(ServerLogTest, RecordOnlyLinesGoToTheServerLogOrElseTheGeneralLog)
+{
+    LoadSettings("[Server]\nserverLogMinPriority=6\n");
+    GeneralLog.Build(m_dir / "general.log");
+    auto record = [&](int32_t priority) {
+        const std::size_t before = ReadFile(LogPath()).size();
+        CaptureStderr();
+        LogToFile("L", "\nMemory completely deallocated.\n", priority);
+        EXPECT_EQ(GetCapturedStderr(), "");
+        return ReadFile(LogPath()).substr(before);
+    };
+    EXPECT_NE(record(6).find("\tL" + std::string(47, ' ') + "\t\nMemory completely deallocated.\n"), std::string::npos);
+    EXPECT_EQ(record(5), "");
+    EXPECT_EQ(ReadFile(m_dir / "general.log"), "");
+
+    m_log.GetStream().close();
+    EXPECT_EQ(record(6), "");
+    EXPECT_EQ(ReadFile(m_dir / "general.log"), "L:\n\nMemory completely deallocated.\n");
+    GeneralLog.Destroy();
+}
+
 TEST_F(ServerLogTest, NegativeMinimumWritesZeroToEight)
 {
     LoadSettings("[Server]\nserverLogMinPriority=-5\n");

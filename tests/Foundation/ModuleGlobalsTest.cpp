@@ -14,7 +14,9 @@
 
 namespace {
 
+using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
 std::vector<std::string> g_trace;
@@ -62,6 +64,35 @@ TEST_F(ModuleGlobalsTest, FoundationGlobalsAreBuiltAndTornDown)
     EXPECT_FALSE(GeneralLog.IsBuilt());
     GeneralLogStream() << "dropped" << std::endl;
     EXPECT_EQ(ReadFile(m_dir / kGeneralLogFileName), "Starting export ...\n");
+}
+
+// What the unload leaves: on the standard error stream one line when nodes are still
+// registered and nothing otherwise, the nodes themselves in the general log.
+TEST_F(ModuleGlobalsTest, UnloadNamesWhatIsStillAllocatedInOneLine)
+{
+    struct Case {
+        int live;
+        std::string stderrText;
+    };
+    const std::string log = (std::filesystem::path(m_dir.Path()) / kGeneralLogFileName).string();
+    for (const Case& c : {Case{0, ""}, Case{1, "Kesto: 1 object still allocated at unload (listed in " + log + ")\n"},
+                          Case{2, "Kesto: 2 objects still allocated at unload (listed in " + log + ")\n"}}) {
+        SCOPED_TRACE(c.live);
+        ModuleGlobals::Init();
+        int nodes[2] = {};
+        for (int k = 0; k < c.live; ++k)
+            TrackAlloc("t_File", &nodes[k], "job file");
+        // Released nodes are no leak.
+        int released = 0;
+        TrackAlloc("t_Folder", &released);
+        UntrackAlloc("t_Folder", &released);
+        CaptureStderr();
+        ModuleGlobals::Shutdown();
+        EXPECT_EQ(GetCapturedStderr(), c.stderrText);
+        const std::string general = ReadFile(log);
+        EXPECT_EQ(general.find("Memory allocated at unload:") != std::string::npos, c.live > 0) << general;
+        EXPECT_EQ(general.find("t_File: job file") != std::string::npos, c.live > 0) << general;
+    }
 }
 
 void BuildJob() { g_trace.push_back("build job " + std::to_string(Settings.IsBuilt())); }

@@ -104,14 +104,18 @@ bool createDirectory(const TStr& path)
     return PathExists(path, &isDirectory) && isDirectory;
 }
 
-bool SyncWrittenNames()
+bool SyncWrittenNames(std::string* failure)
 {
     std::string folder;
     const int error = fs::SyncPendingFolders(&folder);
-    if (error != 0)
-        GeneralLogStream() << "\nThe names written in \"" << folder << "\" may not survive a power cut: "
-                           << fs::ErrorText(error) << std::endl;
-    return error == 0;
+    if (error == 0)
+        return true;
+    const std::string text =
+        "the names written in \"" + folder + "\" may not survive a power cut: " + fs::ErrorText(error);
+    GeneralLogStream() << "\nT" << text.substr(1) << std::endl;
+    if (failure)
+        *failure = text;
+    return false;
 }
 
 template <class TStr>

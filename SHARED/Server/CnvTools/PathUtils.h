@@ -47,8 +47,8 @@ bool createDirectory(const TStr& path);
 
 // Makes durable the names that this process gave files and folders since the last call, before
 // a run reports them done; a folder that cannot be synced is named in the general log. False
-// then.
-bool SyncWrittenNames();
+// then, with failure (when given) saying which folder and why.
+bool SyncWrittenNames(std::string* failure = nullptr);
 
 // Removes an empty folder, retrying up to `retries` more times 20 ms apart.
 template <class TStr>

@@ -6,18 +6,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/fs/Folders.h"
 #include "platform/host/FileErrors.h"
 #include "platform/host/documents/DocHostState.h"
 
 namespace xthost::doc {
 
 namespace {
+// Opens a file through no link that another user may have put on the way: the export's copy of
+// a document must be the document the user opened, and what the host writes must land where the
+// user meant.
 int OpenFile(const std::string& path, int flags)
 {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
+    int fd = -1;
+    errno = platform::fs::OpenUnderRule(path, flags, fd, nullptr, 0644);
     return fd;
 }
 }  // namespace

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <unordered_map>
 
+#include "platform/fs/Folders.h"
 #include "platform/fs/Sweep.h"
 #include "platform/fs/TempFiles.h"
 
@@ -1085,9 +1086,12 @@ std::string PrintDocument(Project& project)
 
 std::unique_ptr<Project> ReadDocumentFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        Fail("", "cannot open " + path);
+    // Never through a link that another user may have put on the way: a member of a team folder
+    // could point it at a colleague's private document, and the export would copy it out.
+    int fd = -1;
+    std::string refused;
+    if (platform::fs::OpenUnderRule(path, O_RDONLY, fd, &refused) != 0)
+        Fail("", "cannot open " + path + (refused.empty() ? "" : ": " + refused));
     struct stat st {};
     std::string bytes;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);

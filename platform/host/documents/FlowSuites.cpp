@@ -6,6 +6,7 @@
 #include <memory>
 #include <strings.h>
 
+#include "platform/fs/TempFiles.h"
 #include "platform/host/Suites.h"
 #include "platform/host/Text.h"
 #include "platform/host/documents/DocumentFile.h"
@@ -214,6 +215,8 @@ int32_t PdfExportEntry(XTHandle doc, uint32_t media, int32_t /*pages: 0xFFFF, al
         const OutputStyle* style = session.styles.Get(session.style);
         if (!style)
             style = session.styles.Get(session.styles.Default("XPDF"));
+        // A new PDF shows no more of the document than the document's file does.
+        const platform::fs::NewFilesFrom fromDocument(location);
         return Export(host, *t.project, *t.layout, *style, name, session.naming, BaseName(location));
     });
 }

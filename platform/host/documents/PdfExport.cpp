@@ -305,7 +305,7 @@ private:
             std::string piece;
             if (object && object->kind >= 5 && object->kind <= 7) {
                 piece = std::to_string(PageNumberShown(layout_, story, line.box, object->kind));
-            } else if (object || (f && f->tag != 0) || (c < 0x20 && c != 0x09) || c == 0x2028 || c == 0xFFFC) {
+            } else if (object || (f && f->tag != 0) || (c < 0x20 && c != 0x09) || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0xFFFC) {
                 continue;
             } else if (c >= 0xD800 && c < 0xDC00 && i + 1 < end) {
                 const char16_t d = story.text[size_t(i) + 1];
@@ -335,6 +335,8 @@ private:
         }
         if (text.empty())
             return;
+        if (!report_->pageText.empty())
+            report_->pageText.back() += text + "\n";
         Layout_ pl(pango_cairo_create_layout(cr_));
         PangoLayout* layout = static_cast<PangoLayout*>(pl.get());
         pango_layout_set_text(layout, text.c_str(), int(text.size()));
@@ -547,9 +549,12 @@ int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle
                 const Rect area{pages.front().bounds.top, pages.front().bounds.left, pages.back().bounds.bottom,
                                 pages.back().bounds.right};
                 cairo_pdf_surface_set_size(surface.get(), Pt(int64_t(area.right) - area.left), pageH);
+                report->pageText.emplace_back();
                 const bool any = painter.Draw(layout.spreads[s].items, area, Pt(area.left));
-                if (!any && !style.includeBlankPages)
+                if (!any && !style.includeBlankPages) {
+                    report->pageText.pop_back();
                     continue;
+                }
                 cairo_show_page(cr.get());
                 ++report->pages;
                 ReachWritePoint("pdf.page");
@@ -557,8 +562,10 @@ int32_t WritePdf(const Project& project, const Layout& layout, const OutputStyle
             }
             for (const PageInfo& page : pages) {
                 cairo_pdf_surface_set_size(surface.get(), pageW, pageH);
+                report->pageText.emplace_back();
                 const bool any = painter.Draw(layout.spreads[s].items, page.bounds, Pt(page.bounds.left));
                 if (!any && !style.includeBlankPages) {
+                    report->pageText.pop_back();
                     // Nothing was drawn: the page is dropped by drawing it over.
                     continue;
                 }

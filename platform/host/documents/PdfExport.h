@@ -16,6 +16,9 @@ namespace xthost::doc {
 struct PdfReport {
     int32_t pages = 0;
     std::vector<std::string> substitutions;  // "Helvetica -> DejaVu Sans"
+    // What each written page shows: the text of each line drawn on it, as pango set it, and a
+    // line feed after each.
+    std::vector<std::string> pageText;
     std::string error;
 };
 

@@ -674,6 +674,20 @@ TEST(CodeFileVersions, NewerVersionsAreRefusedOlderOnesRead) {
   EXPECT_TRUE(OpenCodeFolder(*f.Open())->OpenStream("name", 0));
 }
 
+// A summary that lost both versions, as a property-set tool keeping only the properties it knows
+// leaves it, is read in the current layout; one that lost the major version alone is refused,
+// naming it.
+TEST(CodeFileVersions, ASummaryWithoutVersionsIsReadAsTheCurrentVersion) {
+  MemoryCodeFile f;
+  SmallFile(f);
+  f.SetVersion(-1, -1);
+  EXPECT_TRUE(OpenCodeFolder(*f.Open())->OpenStream("name", 0));
+  f.SetVersion(-1, 1);
+  const auto [code, text] = ErrorOf([&] { f.Open(); });
+  EXPECT_EQ(code, FE_CodeFileVersion);
+  EXPECT_NE(text.find("without the major one (property 3001)"), std::string::npos) << text;
+}
+
 TEST(CodeFileVersions, MinorVersionZeroKeepsNamesInTheDescriptors) {
   // Stream "\x02" (empty root table) and stream "\x01n" = "hi", written by hand.
   Bytes file(8);

@@ -824,8 +824,8 @@ TEST_F(BatchModeTest, ShippedWindowsTwinsNamesAndCrashJobsDoWhatTheyShow)
     ASSERT_FALSE(names.empty());
     for (const char* ext : {".dwq", ".pdf"})
         EXPECT_TRUE(fs::exists(names / "Translated" / (std::string(251, 'n') + ext))) << ext;
-    EXPECT_EQ(fs::status(names / "Folders/Books/report.qxp").permissions(),
-              fs::perms::owner_read | fs::perms::owner_write);
+    for (const char* file : {"Folders/Books/report.qxp", "Translated/report.dwq", "Translated/report.pdf"})
+        EXPECT_EQ(fs::status(names / file).permissions(), fs::perms::owner_read | fs::perms::owner_write) << file;
 
     for (const char* point : {"XFJ12/101 after 1", "pdf.page after 1"}) {
         const std::string command = "TMPDIR=" + app.string() + " bash " + KESTO_SOURCE_DIR +
@@ -1455,6 +1455,198 @@ TEST_F(StatusFileRunTest, AJobSupersededWhileItIsActivatedIsArchivedAsSuch)
             << Log();
         EXPECT_EQ(Log().find("the job goes on"), std::string::npos) << Log();
         EXPECT_FALSE(fs::exists(BatchFile()));
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The disk refuses every sync of a folder (the fault plan answers each with an input/output
+// error): no run reports done what a power cut may take. The menu's export and import end
+// failed, and a batch job's archive says why; each names the folder and the reason in the log.
+TEST_F(StatusFileRunTest, EveryFolderSyncFailingFailsEveryReport)
+{
+    fs::copy_file(app / "in/report.qxp", app / "report.qxp");
+    const std::string unsynced = "may not survive a power cut: Input/output error";
+    ASSERT_TRUE(Run("start\nopen-document report.qxp\nmenu \"Export current document\"\nsave * default\n"
+                    "dialog 101\n  press 1\nquit\n"))
+        << Transcript();
+    const struct {
+        const char* name;
+        const char* script;
+    } menus[] = {
+        {"export", "start\nopen-document report.qxp\nmenu \"Export current document\"\nsave * again.dwq\n"
+                   "dialog 112\n  press 1\nquit\n"},
+        {"import", "start\nmenu \"Import Verbant file\"\nopen * report.dwq\nsave * imported.qxp\n"
+                   "dialog 104\n  press 1\nquit\n"},
+    };
+    for (const auto& menu : menus) {
+        fs::remove(app / "KestoLogfile.txt");
+        EXPECT_TRUE(Run(std::string("fail fsync.folder with 5\n") + menu.script)) << menu.name << Transcript();
+        EXPECT_NE(Log().find("The names written in \"" + app.string() + "/\" " + unsynced), std::string::npos)
+            << menu.name << Log();
+    }
+
+    fs::remove(app / "KestoLogfile.txt");
+    WriteJob("Export", app / "in", app / "out");
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nfail fsync.folder with 5\nstart\nidle 3\nquit\n")) << Transcript();
+    EXPECT_NE(Archive().find("Error=the names written in \""), std::string::npos) << Archive();
+    EXPECT_NE(Archive().find(unsynced), std::string::npos) << Archive();
+    EXPECT_NE(Log().find("Export failed for folder: "), std::string::npos) << Log();
+    EXPECT_FALSE(fs::exists(BatchFile()));
+}
+
+} // namespace
+
+namespace {
+
+// The controller's status file stays the controller's, whoever runs its job.
+class ControllersFileTest : public StatusFileRunTest {
+protected:
+    static constexpr uid_t kHost = 65534;
+    static constexpr uid_t kController = 4242;
+
+    // Everything below the application folder becomes the host's account's.
+    void GiveAppTo(uid_t uid)
+    {
+        ASSERT_EQ(::chown(app.c_str(), uid, uid), 0);
+        for (const auto& entry : fs::recursive_directory_iterator(app))
+            ASSERT_EQ(::lchown(entry.path().c_str(), uid, uid), 0) << entry.path();
+    }
+};
+
+// A controller of another account whose file the host may not write (0644) writes its next job
+// with ">" while the host runs the first: the write succeeds, the file stays the controller's,
+// the first job is archived from the host's own record of it, and the log says why.
+TEST_F(ControllersFileTest, AControllerOfAnotherAccountWritesItsNextJobWhileTheHostRuns)
+{
+    KESTO_SKIP_UNLESS_ROOT();
+    WriteJob("Export", app / "in", app / "out");
+    GiveAppTo(kHost);
+    kesto_test::Own(BatchFile(), kController, kController, 0644);
+    StoppedHost host;
+    StartUntilStopped("clock 2006-12-05 08:30:07\nstop-at XFJ12/101\nstart\nidle 3\nquit\n", host, kHost);
+    ASSERT_GT(host.pid, 0);
+    const std::string next = "[General]\nMode=Export\n[Path]\nSource=" + (app / "in/a.b.qxp").string() +
+                             "\nTarget=" + (app / "out").string() + "\n";
+    const std::string written = kesto_test::AsAccount({kController, {kController}}, [&] {
+        std::ofstream file(BatchFile(), std::ios::trunc);
+        file << next;
+        file.close();
+        return file ? "written" : "refused";
+    });
+    EXPECT_EQ(written, "written");
+    EXPECT_TRUE(GoOn(host));
+    const auto ran = ArchivesWith("Source=" + (app / "in").string());
+    ASSERT_EQ(ran.size(), 1u) << Log();
+    EXPECT_NE(ran[0].find("Count=3\n"), std::string::npos) << ran[0];
+    EXPECT_NE(ran[0].find("Active=False\n"), std::string::npos) << ran[0];
+    // The next job waits in the controller's own file, or has run.
+    struct stat st {};
+    if (::stat(BatchFile().c_str(), &st) == 0) {
+        EXPECT_EQ(st.st_uid, kController);
+        EXPECT_EQ(ReadText(BatchFile()), next);
+    } else {
+        EXPECT_EQ(ArchivesWith("Source=" + (app / "in/a.b.qxp").string()).size(), 1u) << Log();
+    }
+    EXPECT_NE(Log().find("is not rewritten by this host (this user may not write it)"), std::string::npos) << Log();
+}
+
+// The setting names the status file through the user's own link: the job runs, and its archive
+// is made beside the file the link names.
+TEST_F(ControllersFileTest, AStatusFileNamedThroughTheUsersOwnLinkRunsBesideTheFileItNames)
+{
+    fs::create_directories(app / "Real");
+    const fs::path real = app / "Real/batch.ini";
+    std::ofstream(real) << "[General]\nMode=Export\nRecursive=True\n[Path]\nSource=" << (app / "in").string()
+                        << "\nTarget=" << (app / "out").string() << "\n";
+    fs::create_symlink(real, BatchFile());
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n")) << Transcript();
+    const std::string archive = ReadText(real.string() + "_20061205083007");
+    EXPECT_NE(archive.find("Count=3\n"), std::string::npos) << archive << Log();
+    EXPECT_FALSE(fs::exists(real));
+    EXPECT_TRUE(fs::is_symlink(BatchFile()));
+    EXPECT_EQ(Log().find("cannot be"), std::string::npos) << Log();
+}
+
+// The controller replaces the running job's file, and the host is killed before it archived that
+// job: the next host archives it, with how far it came and an Error line, and runs the new job.
+TEST_F(ControllersFileTest, AJobSupersededWhileItRanIsArchivedAfterItsHostWasKilled)
+{
+    WriteJob("Export", app / "in", app / "out");
+    StoppedHost host;
+    StartUntilStopped("clock 2006-12-05 08:30:07\nstop-at XFJ12/101\nstop-at rename:.batch.ini.job after 1\n"
+                      "start\nidle 3\nquit\n",
+                      host);
+    ASSERT_GT(host.pid, 0);
+    ReplaceJob(app / "in/a.b.qxp");
+    int stopped = 0;
+    ASSERT_EQ(::kill(host.pid, SIGCONT), 0);
+    ASSERT_EQ(::waitpid(host.pid, &stopped, WUNTRACED), host.pid);
+    ASSERT_TRUE(WIFSTOPPED(stopped)) << "the host did not keep a record of the job it ran";
+    host.Kill();
+
+    ASSERT_TRUE(Run("clock 2006-12-05 08:30:08\nstart\nidle 3\nquit\n")) << Transcript();
+    const auto ended = ArchivesWith("Source=" + (app / "in").string());
+    ASSERT_EQ(ended.size(), 1u) << Log();
+    for (const char* line : {"Error=the job's host ended before it was archived\n", "Count=1\n", "Active=False\n"})
+        EXPECT_NE(ended[0].find(line), std::string::npos) << ended[0];
+    const auto ran = ArchivesWith("Source=" + (app / "in/a.b.qxp").string());
+    EXPECT_TRUE(ran.size() == 1 && ran[0].find("Count=1\n") != std::string::npos) << Log();
+    EXPECT_FALSE(fs::exists(BatchFile()));
+    EXPECT_FALSE(fs::exists(app / "Batch/.batch.ini.job"));
+}
+
+// A claim that names no process: one that a power cut emptied beside a status file its host had
+// marked Done, which the next host then removes as that host would have; and one that its
+// holder has locked and not yet written, whose host the log does not name as process 0.
+TEST_F(ControllersFileTest, AClaimThatNamesNoProcessIsTakenOverOrLeftAloneWithoutAProcessId)
+{
+    const fs::path claim = app / "Batch/.batch.ini.claim";
+    WriteJob("Export", app / "in", app / "out");
+    StoppedHost host;
+    StartUntilStopped("clock 2006-12-05 08:30:07\nstop-at rename:batch.ini\nstart\nidle 3\nquit\n", host);
+    ASSERT_GT(host.pid, 0);
+    host.Kill();
+    ASSERT_NE(ReadText(BatchFile()).find("Mode=Done\n"), std::string::npos);
+    fs::resize_file(claim, 0);
+    ASSERT_TRUE(Run("start\nidle 3\nquit\n")) << Transcript();
+    EXPECT_FALSE(fs::exists(BatchFile())) << Log();
+    EXPECT_NE(Log().find("finished and archived as"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("was claimed by a process, which has ended"), std::string::npos) << Log();
+
+    fs::remove(app / "KestoLogfile.txt");
+    WriteJob("Export", app / "in", app / "out");
+    const int held = ::open(claim.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    EXPECT_TRUE(Run("start\nidle 3\nquit\n")) << Transcript();
+    ::close(held);
+    EXPECT_NE(Log().find("is claimed by another host, which runs its job"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("process 0"), std::string::npos) << Log();
+}
+
+} // namespace
+
+namespace {
+
+// A colleague's exchange file that the host's account may write but not read (0602, 0662) is
+// replaced by the export, which never needs to read it.
+TEST_F(ControllersFileTest, AnExchangeFileTheHostMayWriteButNotReadIsReplaced)
+{
+    KESTO_SKIP_UNLESS_ROOT();
+    fs::copy_file(app / "in/report.qxp", app / "report.qxp");
+    GiveAppTo(kHost);
+    for (const mode_t mode : {0602, 0662}) {
+        std::ofstream(app / "report.dwq") << "the colleague's exchange file";
+        kesto_test::Own(app / "report.dwq", kController, kController, mode);
+        StoppedHost host;
+        const int status = StartUntilStopped("start\nopen-document report.qxp\nmenu \"Export current document\"\n"
+                                             "save * default\ndialog 101\n  press 1\nquit\n",
+                                             host, kHost);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << std::oct << mode << "\n" << Log();
+        EXPECT_EQ(ReadText(app / "report.dwq").rfind("\xD0\xCF\x11\xE0", 0), 0u) << std::oct << mode;
     }
 }
 

@@ -51,7 +51,8 @@ protected:
         }
         int status = -1;
         EXPECT_EQ(::waitpid(host, &status, WUNTRACED), host);
-        if (WIFSTOPPED(status)) {
+        stopped = WIFSTOPPED(status);
+        if (stopped) {
             ::kill(host, SIGKILL);
             ::waitpid(host, nullptr, 0);
         } else {
@@ -63,6 +64,7 @@ protected:
 
     std::unique_ptr<kesto_test::SyncedOnlyMount> disk;
     fs::path live, mnt;
+    bool stopped = false;   // the last run stopped at its stop-at point
     const fs::path examples = fs::path(KESTO_SOURCE_DIR) / "examples";
 };
 
@@ -119,6 +121,58 @@ TEST_F(PowerCutRun, TheMenuExportsResultIsThereWholeOnceItSaysDone)
     fs::copy_file(examples / "documents/export.qxp", live / "app/export.qxp");
     SKIP_UNLESS_MOUNTED(RunThenCut("stop-at XCF5/2\n" + ReadText(examples / "app/scripts/export.xts")));
     disk->ExpectKept("app/export.dwq");
+}
+
+// A settings save that no report follows (a folder the dialog remembers) is on the disk once
+// the host has quit.
+TEST_F(PowerCutRun, ASettingsSaveIsOnTheDiskOnceTheHostHasQuit)
+{
+    fs::copy(examples / "app", live / "app", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    SKIP_UNLESS_MOUNTED(RunThenCut("start\nmenu \"Export multiple documents\"\n"
+                                   "folder \"Browse for Source Folder with QXP files\" Folders/Books\n"
+                                   "dialog 108\n  press 1005\nquit\n"));
+    ASSERT_NE(ReadText(live / "app/XTensions/kesto.ini").find((mnt / "app/Folders/Books").string()), std::string::npos);
+    disk->ExpectKept("app/XTensions/kesto.ini");
+}
+
+// The power is cut before each sync of a folder in a batch job, whose results go to a folder
+// beside its status folder whose name comes after it: whatever Count the status file or its
+// archive keeps, as many results are kept whole.
+TEST_F(PowerCutRun, NoCountKeptIsAheadOfTheResultsItCounts)
+{
+    int steps = 0;
+    for (int step = 0; step < 60; ++step) {
+        const std::string at = "step " + std::to_string(step);
+        disk = std::make_unique<kesto_test::SyncedOnlyMount>(app / ("step-" + std::to_string(step)));
+        live = disk->live;
+        mnt = disk->mnt;
+        fs::create_directories(live / "app/XTensions");
+        fs::create_directories(live / "app/Batch");
+        fs::create_directories(live / "in");
+        fs::create_directories(live / "app/Translated");
+        for (const char* name : {"a.qxp", "b.qxp", "c.qxp"})
+            fs::copy_file(examples / "documents/minimal.qxp", live / "in" / name);
+        std::ofstream(live / "app/XTensions/kesto.ini") << "[Path]\nBatchFilePath=" << (mnt / "app/Batch/batch.ini").string()
+                                                       << "\n";
+        std::ofstream(live / "app/Batch/batch.ini") << "[General]\nMode=Export\n[Path]\nSource=" << (mnt / "in").string()
+                                                    << "\nTarget=" << (mnt / "app/Translated").string() << "\n";
+        SKIP_UNLESS_MOUNTED(RunThenCut("clock 2006-12-05 08:30:07\nstop-at fsync.folder after " + std::to_string(step) +
+                                       "\nstart\nidle 3\nquit\n"));
+        int whole = 0;
+        for (const char* name : {"a.dwq", "b.dwq", "c.dwq"})
+            whole += fs::exists(disk->cut / "app/Translated" / name) &&
+                     ReadText(disk->cut / "app/Translated" / name) == ReadText(live / "app/Translated" / name);
+        for (const char* kept : {"app/Batch/batch.ini", "app/Batch/batch.ini_20061205083007"}) {
+            const std::string text = ReadText(disk->cut / kept);
+            const std::size_t count = text.find("Count=");
+            if (count != std::string::npos)
+                EXPECT_LE(std::stoi(text.substr(count + 6)), whole) << at << ": " << kept << "\n" << text;
+        }
+        if (!stopped)
+            break;   // the job ended before this step: every step was tried
+        ++steps;
+    }
+    EXPECT_GT(steps, 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -113,7 +113,7 @@ TEST_F(HiddenTest, AnUnmatchedParenIsLoggedAndGivesNoItem)
     EXPECT_FALSE(table.Add(*cursor, 3));
     EXPECT_EQ(cursor->GetPosition(), at.unmatchedClose + 2);
     EXPECT_EQ(table.Count(), 0u);
-    const std::string line = "\xA5Unable to find paren:  mOpcode=27  myOffset=" + std::to_string(at.unmatchedClose) +
+    const std::string line = "\u00A5Unable to find paren:  mOpcode=27  myOffset=" + std::to_string(at.unmatchedClose) +
                              "  story->mTextLen=" + std::to_string(text->mInitLen) + "\n";
     EXPECT_NE(GeneralLog().find(line, before.size()), std::string::npos) << GeneralLog();
     EXPECT_NE(GeneralLog().find("######## BreakPoint_KS:", before.size()), std::string::npos);

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "Plugin/Shell/AppFolderTest.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostExtensions.h"
@@ -129,22 +131,28 @@ TEST_F(ExportCommandTest, TheFrontDocumentBecomesAnExchangeFileThatCarriesItsSav
     EXPECT_LT(walked, transcript.find("bar 85/100"));
 }
 
-TEST_F(ExportCommandTest, TheStoredDocumentIsTheSaveTheExportMade)
+// The finishing save after the store is refused, by the disk or because the document is
+// read-only: the export ends failed, the user's file keeps its earlier bytes (never those of the
+// save that the container stores, which has the working boxes), and the earlier exchange file
+// keeps its own, since the new one would take its place only after that save.
+TEST_F(ExportCommandTest, AnExportWhoseFinalSaveIsRefusedLeavesTheDocumentAndTheEarlierExchangeFile)
 {
-    // The finishing save after the store is refused: the export ends failed, and the user's file
-    // keeps its earlier bytes, never those of the save that the container stores, which has the
-    // working boxes.
     const std::string before = ReadText(Source());
-    ASSERT_TRUE(Run("fail NEW-3 after 1 with -34\nstart\nopen-document export.qxp\nmenu \"Export current document\"\n"
-                    "save * default\ndialog 112\n  press 1\nquit\n"))
-        << transcript;
-    EXPECT_NE(transcript.find("fault: NEW-3 answers -34"), std::string::npos) << transcript;
-    EXPECT_EQ(ReadText(Source()), before);
-
-    const fs::path stored = app / "stored.qxp";
-    ASSERT_EQ(InflateStored(Target(), stored), 0);
-    EXPECT_EQ(kesto_test::CountOf(Canon(stored), "\"08414b42\", \"ffffffff\""), 3);
-    EXPECT_NE(ReadText(stored), before);
+    for (const bool readOnly : {false, true}) {
+        std::ofstream(Target()) << "the earlier exchange file";
+        ASSERT_EQ(::chmod(Source().c_str(), readOnly ? 0444 : 0644), 0);
+        ASSERT_TRUE(Run(std::string(readOnly ? "" : "fail NEW-3 after 1 with -34\n") +
+                        "start\nopen-document export.qxp\nmenu \"Export current document\"\n"
+                        "save * default\ndialog 112\n  press 1\nquit\n"))
+            << transcript;
+        EXPECT_TRUE(readOnly || transcript.find("fault: NEW-3 answers -34") != std::string::npos) << transcript;
+        EXPECT_EQ(ReadText(Source()), before) << readOnly;
+        EXPECT_TRUE(ReadText(Target()) == "the earlier exchange file") << readOnly << ": the exchange file was replaced";
+        EXPECT_NE(GeneralLog().find("Unable to save the document " + Source().string()), std::string::npos)
+            << GeneralLog();
+        for (const auto& entry : fs::directory_iterator(app))
+            EXPECT_NE(entry.path().filename().string()[0], '.') << "left " << entry.path();
+    }
 }
 
 TEST_F(ExportCommandTest, ExportToVerbantOpensTheChosenDocumentAndExportsIt)

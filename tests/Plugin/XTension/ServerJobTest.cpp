@@ -828,3 +828,19 @@ TEST_F(ServerJobTest, AJobsResultsAreOnTheDiskWhenTheClientHearsTheyAreDone)
     disk.Cut();
     EXPECT_EQ(disk.ExpectKept("out"), 2);
 }
+
+namespace {
+
+// The disk refuses every sync of a folder: the client never hears "export finished" for results
+// that a power cut may take, and the general log names the first folder and the reason.
+TEST_F(ServerJobTest, AJobWhoseResultsCannotBeSyncedIsNoJobFinished)
+{
+    std::vector<std::string> replies;
+    Serve([&] { replies = SharedJob("exportdwq", source, (app / "out").string(), "report"); },
+          [](xthost::Host& host) { host.Faults().Add({"fsync.folder", 5}); });
+    ASSERT_FALSE(replies.empty());
+    EXPECT_NE(replies.back(), "export finished");
+    EXPECT_NE(GeneralLog().find("\" may not survive a power cut: Input/output error"), std::string::npos) << GeneralLog();
+}
+
+} // namespace

@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/xattr.h>
+
 #include "Plugin/Shell/AppFolderTest.h"
+#include "PdfTools.h"
 #include "platform/fs/Accounts.h"
 
 namespace {
@@ -23,6 +26,7 @@ using kesto_test::ReadText;
 constexpr char kMagic[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
 constexpr uid_t kRunner = 4101;      // the user whose run it is
 constexpr uid_t kColleague = 4102;   // another member of the team, or the one who plants a link
+constexpr uid_t kOutsider = 4103;    // an account that a file's access list lets in
 constexpr gid_t kTeam = 4100;
 
 // An application folder with the example books in "in", and a batch job that exports them to
@@ -181,6 +185,156 @@ TEST_F(SharedFolderRunTest, AMemberReplacesAColleaguesFilesInATeamFolder)
         EXPECT_TRUE(st.st_uid == kRunner || st.st_uid == kColleague) << file;
     }
     EXPECT_EQ(StatOf(app / "out/report.dwq").st_uid, kRunner);
+}
+
+// A member of a setgid team folder without the sticky bit puts links to the run's user's private
+// folder in place of the team's folders: above the target and the PDF folder (a batch export, an
+// import, root's menu export), above the source, and as the status file's folder, where it holds
+// the planter's own job. The runs of that user, and of root, follow none of them: the private
+// files keep their content, nothing new appears in the private folder, nothing private reaches
+// the team, the planter's job does not run, and the general log names each link with the reason.
+TEST_F(SharedFolderRunTest, FolderLinksPlantedAboveTheFilesOfARunAreNeverFollowed)
+{
+    for (const Account& victim : {Account{kRunner, {kRunner, kTeam}}, Account{}}) {
+        SCOPED_TRACE(victim.uid);
+        SetUp();
+        const fs::path team = app / "team", own = app / "private", planted = app / "planted";
+        for (const fs::path& folder : {team, own, planted / "loot", app / "dwq"})
+            fs::create_directories(folder);
+        fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/batch/earlier-run/report.dwq", app / "dwq/report.dwq");
+        const std::map<std::string, std::string> kept = {
+            {"report.dwq", "the user's own exchange file"}, {"report.pdf", "the user's own PDF"},
+            {"report.qxp", ReadText(app / "in/report.qxp")}};
+        for (const auto& [name, text] : kept)
+            std::ofstream(own / name) << text;
+        std::ofstream(planted / "batch.ini") << "[General]\nMode=Export\n[Path]\nSource=" << own.string()
+                                             << "\nTarget=" << (planted / "loot").string() << "\n";
+        GiveAll(victim.uid, victim.uid);
+        Own(team, 0, kTeam, 02775);
+        Own(own, victim.uid, victim.uid, 0700);
+        for (const auto& [name, text] : kept)
+            Own(own / name, victim.uid, victim.uid, 0600);
+        for (const fs::path& entry : {planted, planted / "loot", planted / "batch.ini"})
+            Own(entry, kColleague, kColleague, 0777);
+        for (const auto& [name, to] : {std::pair{"out", own}, {"pdf", own}, {"in", own}, {"Batch", planted}}) {
+            fs::create_symlink(to, team / name);
+            Own(team / name, kColleague, kTeam, 0);
+        }
+        // How the log names a file below a planted link, quoted as a write-protected target is.
+        const auto linked = [&](const char* name, const std::string& below, const char* quote = "\"") {
+            return quote + (team / name / below).string() + quote + ": its folder \"" + (team / name).string() +
+                   "\" is a symbolic link that another user may have made";
+        };
+        const auto run = [&](const std::string& script) {
+            ASSERT_TRUE(RunJob(victim, false, script)) << Log();
+        };
+
+        WriteJob("Export", app / "in", team / "out", team / "pdf");
+        run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n");
+        EXPECT_NE(Log().find("Write-protected target " + linked("out", "report.dwq")), std::string::npos) << Log();
+        WriteJob("Import", app / "dwq", team / "out");
+        run("clock 2006-12-05 08:30:08\nstart\nidle 3\nquit\n");
+        EXPECT_NE(Log().find("Write-protected target " + linked("out", "report.qxp")), std::string::npos) << Log();
+        run("start\nopen-document in/a.b.qxp\nmenu \"Export current document\"\nsave * " + (team / "out/a.b.dwq").string() +
+            "\nalert 22100 press 1\nquit\n");
+        EXPECT_NE(Log().find("Unable to write " + linked("out", "a.b.dwq", "")), std::string::npos) << Log();
+        WriteJob("Export", team / "in/report.qxp", app / "out");
+        run("clock 2006-12-05 08:30:09\nstart\nidle 3\nquit\n");
+        EXPECT_NE(Log().find("Skipped " + linked("in", "report.qxp")), std::string::npos) << Log();
+        EXPECT_FALSE(fs::exists(app / "out/report.dwq")) << "the private document was exported into the team's reach";
+        std::ofstream(app / "XTensions/kesto.ini") << "[Path]\nBatchFilePath=" << (team / "Batch/batch.ini").string() << "\n";
+        run("clock 2006-12-05 08:30:10\nstart\nidle 3\nquit\n");
+        EXPECT_TRUE(fs::is_empty(planted / "loot")) << "the planter's job ran";
+        EXPECT_NE(Log().find("The batch status file \"" + (team / "Batch/batch.ini").string() + "\" is not read: its folder \"" +
+                             (team / "Batch").string() + "\" is a symbolic link"),
+                  std::string::npos)
+            << Log();
+
+        for (const auto& entry : fs::directory_iterator(own))
+            EXPECT_TRUE(kept.count(entry.path().filename().string())) << "made in the private folder: " << entry.path();
+        for (const auto& [name, text] : kept)
+            EXPECT_TRUE(ReadText(own / name) == text) << name << " was overwritten";
+    }
+}
+
+// A member replaces a target whose access list keeps one account out and lets another in: the
+// new file has the same list, as getfacl reads it, and the same user attribute, so the account
+// kept out still cannot read the result and the one let in still can. A target without a list,
+// in a folder whose default list would let that account in, stays without one. A target with an
+// attribute that the member may not set is write-protected, with the reason, and keeps its content.
+TEST_F(SharedFolderRunTest, AReplacedFileKeepsItsAccessListAndAttributes)
+{
+    const fs::path listed = app / "out/report.dwq", labelled = app / "out/a.b.dwq", plain = app / "out/News/front.dwq";
+    fs::create_directories(plain.parent_path());
+    fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/batch/earlier-run/report.dwq", listed);
+    fs::copy_file(listed, labelled);
+    fs::copy_file(listed, plain);
+    GiveAll(kRunner, kTeam);
+    Own(listed, kRunner, kTeam, 0640);
+    Own(plain, kRunner, kTeam, 0640);
+    const std::string acl = "getfacl -cn " + listed.string();
+    const std::string outsider = "u:" + std::to_string(kOutsider) + ":rw-";
+    if (std::system(("setfacl -m u:" + std::to_string(kColleague) + ":---," + outsider + " " + listed.string() +
+                     " 2>/dev/null && setfacl -d -m " + outsider + " " + plain.parent_path().string())
+                        .c_str()) != 0)
+        GTEST_SKIP() << "the test folder's file system keeps no access lists";
+    ASSERT_EQ(::setxattr(listed.c_str(), "user.kesto.desk", "4", 1, 0), 0);
+    ASSERT_EQ(::setxattr(labelled.c_str(), "security.kesto", "x", 1, 0), 0) << "security attributes unsupported";
+    const std::string list = kesto_test::ShellOutput(acl), before = ReadText(labelled);
+    ASSERT_NE(list.find("user:" + std::to_string(kColleague) + ":---"), std::string::npos) << list;
+
+    ASSERT_TRUE(RunJob({kRunner, {kRunner, kTeam}})) << Log();
+    EXPECT_NE(ReadText(listed), ReadText(fs::path(KESTO_SOURCE_DIR) / "examples/batch/earlier-run/report.dwq"))
+        << "not replaced: " << Log();
+    EXPECT_EQ(kesto_test::ShellOutput(acl), list);
+    char desk[8] = {};
+    EXPECT_EQ(::getxattr(listed.c_str(), "user.kesto.desk", desk, sizeof desk), 1);
+    EXPECT_STREQ(desk, "4");
+    // The colleague is of the team, whose group may read the file; the outsider is not.
+    const auto head = [&](const Account& as) { return AsAccount(as, [&] { return ReadText(listed).substr(0, 8); }); };
+    EXPECT_EQ(head({kColleague, {kColleague, kTeam}}), "") << "the account the list keeps out reads the result";
+    EXPECT_EQ(head({kOutsider, {}}), kMagic) << "the account the list lets in lost it";
+    EXPECT_NE(ReadText(plain), ReadText(listed.parent_path() / "a.b.dwq")) << "not replaced: " << Log();
+    EXPECT_EQ(kesto_test::ShellOutput("getfacl -cn " + plain.string()).find("user:" + std::to_string(kOutsider)),
+              std::string::npos)
+        << "the folder's default list let an account into a file that had no list";
+    EXPECT_EQ(ReadText(labelled), before);
+    EXPECT_NE(Log().find("Write-protected target \"" + labelled.string() +
+                         "\": its extended attribute \"security.kesto\" is one this user may not set"),
+              std::string::npos)
+        << Log();
+}
+
+// Under the umask 022 a 0600 document gives 0600 results (exchange file, PDF, coordinates and
+// XTags files), as cp gives a copy, and its 0600 exchange file a 0600 document; a 0644 document
+// still gives 0644 ones.
+TEST_F(SharedFolderRunTest, ANewResultShowsNoMoreThanItsSource)
+{
+    std::ofstream(app / "XTensions/kesto.ini", std::ios::app)
+        << "[Options]\nextendedInterface=True\naddMenuItemExportCoords=True\naddMenuItemExportTgx=True\n";
+    GiveAll(kRunner, kRunner);
+    Own(app / "in/report.qxp", kRunner, kRunner, 0600);
+    const mode_t umask = ::umask(022);
+    ASSERT_TRUE(RunJob({kRunner, {}})) << Log();
+    for (const char* kind : {"Coordinates", "XTags"})
+        ASSERT_TRUE(RunJob({kRunner, {}}, false,
+                           std::string("start\nopen-document in/report.qxp\nmenu \"Export ") +
+                               (kind[0] == 'C' ? "PDF coordinates" : "XTags") + "\"\nsave * " +
+                               (app / "out/report").string() + "." + (kind[0] == 'C' ? "coo" : "tgx") +
+                               "\ndialog 101\n  press 1\nquit\n"))
+            << kind << Log();
+    WriteJob("Import", app / "out", app / "back");
+    ASSERT_TRUE(RunJob({kRunner, {}})) << Log();
+    ::umask(umask);
+    for (const auto& [file, mode] : std::map<std::string, mode_t>{{"out/report.dwq", 0600},
+                                                                   {"pdf/report.pdf", 0600},
+                                                                   {"out/report.coo", 0600},
+                                                                   {"out/report.tgx", 0600},
+                                                                   {"back/report.qxp", 0600},
+                                                                   {"out/a.b.dwq", 0644},
+                                                                   {"pdf/a.b.pdf", 0644},
+                                                                   {"back/a.b.qxp", 0644}})
+        EXPECT_EQ(StatOf(app / file).st_mode & 07777, mode) << file;
 }
 
 // Where /proc tells nothing, a new result gets 0666 less the umask, as anywhere else.

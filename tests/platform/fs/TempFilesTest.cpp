@@ -35,20 +35,27 @@ void Folders(const TempDir& dir, std::initializer_list<std::tuple<const char*, u
     }
 }
 
-// A link is followed only when its owner is the process's or its folder's owner, and so is the
-// file it leads to (or the folder a new one goes into). The shared folder's planted link to a file
-// of the runner's is the host run's case (SharedFolderRunTest); these are the rest.
+// A link, at the end of a path or on the way, is followed only when its owner is the process's or
+// its folder's owner, and so is the file or folder it leads to (or the folder a new one goes
+// into). The planted links of a shared folder are the host run's cases (SharedFolderRunTest);
+// these are the rest.
 TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
 {
     KESTO_SKIP_UNLESS_ROOT();
     struct Link { const char *name, *to; bool others; };   // others: planted by the other user
-    const struct { Link link, via; bool followed; } cases[] = {   // via: a link that link names
+    // via: a link that link names; below: the rest of the path when link is a folder on the way
+    const struct { Link link, via; bool followed; const char* below = ""; } cases[] = {
         {{"shared/own", "../mine/file", false}, {}, true},
         {{"theirs/theirs", "file", true}, {}, true},
         {{"theirs/to-mine", "../mine/file", true}, {}, false},
         {{"shared/chain", "../theirs/hop", false}, {"theirs/hop", "../mine/file", true}, false},
         {{"mine/new", "made", false}, {}, true},
         {{"shared/planted-new", "../mine/made", true}, {}, false},
+        {{"shared/own-folder", "../mine", false}, {}, true, "/file"},
+        {{"theirs/their-folder", ".", true}, {}, true, "/file"},
+        {{"theirs/to-my-folder", "../mine", true}, {}, false, "/file"},
+        {{"shared/own-to-theirs", "../theirs", false}, {}, false, "/new"},
+        {{"shared/folder-chain", "../theirs/folder-hop", false}, {"theirs/folder-hop", "../mine", true}, false, "/x/y"},
     };
     for (const uid_t runner : {kRunner, uid_t(0)}) {
         TempDir dir;
@@ -70,8 +77,9 @@ TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
             std::string out;
             for (const auto& c : cases) {
                 std::string resolved;
-                const int error = platform::fs::ResolveLinks(dir / c.link.name, resolved);
-                const bool refused = !platform::fs::ReplaceRefusal(dir / c.link.name).empty();
+                const std::string path = dir / c.link.name + c.below;
+                const int error = platform::fs::ResolveLinks(path, resolved);
+                const bool refused = !platform::fs::ReplaceRefusal(path).empty();
                 out += std::string(c.link.name) +
                        (error == 0 && !refused ? " followed\n" : error == EACCES && refused ? " refused\n" : " ?\n");
             }

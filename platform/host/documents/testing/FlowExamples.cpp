@@ -138,6 +138,8 @@ std::string Scripts()
         {u"T\u00FCrk\u00E7e \u0130stanbul \u011Fi\u015F", t.body, t.plain},                 // Turkish
         {u"\U00020BB7\U00020BB7 pair", cjk, t.plain},                                       // a surrogate pair
         {u"High flag font", flagged, t.plain},
+        // Devanagari: a conjunct (sa, virama, ta) and a vowel sign drawn before its consonant.
+        {u"\u0928\u092E\u0938\u094D\u0924\u0947 \u0926\u0941\u0928\u093F\u092F\u093E", t.body, t.plain},
     };
     int i = 0;
     for (const Sample& s : samples) {
