@@ -251,13 +251,8 @@ TEST_P(XliffReader, IndependentReadersSeeTheParagraphsAndATranslationImportsRewr
     Merge("translated.xlf", "translated.dwq");
     const std::string canon = kesto_test::ImportedCanon(exported, "translated.dwq", "translated.qxp");
     ASSERT_FALSE(canon.empty());
-    // The merge writes a translated run in a font with the high flag so that its spaces come
-    // back as U+00A0 (FAULTS-FOR-XLIFF.txt, 1); until it is mended these documents skip the comparison.
-    const bool highFlagSpaces = GetParam().document == "characters.qxp" || GetParam().document == "fidelity.qxp" ||
-                                GetParam().document == "run-formats.qxp";
     for (const std::string& difference : kesto_test::RewrittenDifferences(exported.untouched, canon))
-        if (!highFlagSpaces)
-            ADD_FAILURE() << difference;
+        ADD_FAILURE() << difference;
     for (const std::string& difference : kesto_test::ParagraphsNotAsTranslated(exported, canon))
         ADD_FAILURE() << difference;
 }
