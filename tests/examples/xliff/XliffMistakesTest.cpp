@@ -117,6 +117,7 @@ const Mistake kMistakes[] = {
     {"external_entity", "external-entity", 2, {"external entity \"outside\"", "nothing is fetched"}},
     // What tools write beside the translation: segments, and marks such as a term's.
     {"segments_joined", "split", 0, {"0 kept their source, 0 failed"}, false},
+    {"segments_across_a_code", "split-code", 0, {"0 kept their source, 0 failed"}, false, "2.1"},
     {"term_marked", "term", 0, {"0 kept their source, 0 failed"}, false},
     {"saved_in_utf16", "utf-16", 0, {"0 kept their source, 0 failed"}, false},
     {"foreign_xliff", "", 2, {"made from minimal.dwq", "not from export.dwq"}, false, nullptr, nullptr, "minimal.dwq"},

@@ -23,6 +23,8 @@ writes nothing):
   split              the first unit is cut after the first space of its source's opening text
                      into two segments with that space in an ignorable between them (2.x), or
                      into two marked segments (1.2)
+  split-code         (2.x) the first unit with a paired code is cut into two segments inside
+                     that code, which becomes a start code and an end code (sc, ec)
   term               the opening characters of a target are marked as a term (mrk)
   utf-16             the file is written in UTF-16 with a byte-order mark, as Windows tools may
   bad-char-ref       a target holds the reference "&#x1;", a character XML 1.0 cannot carry
@@ -215,6 +217,41 @@ def split(x):
     return x.report(unit, cut=cut)
 
 
+def split_code(x):
+    """Cuts the first unit of one segment that holds a paired code of plain text into two
+    segments inside that code, which becomes a start code in the first and an end code in the
+    second (2.x: sc and ec), as a tool that segments across a code writes it."""
+    def parts(element):
+        for k, child in enumerate(element):
+            if child.tag == x.q("pc") and not len(child) and len(child.text or "") >= 2:
+                return k, child
+        return None, None
+    for unit in x.telling():
+        segments = x.segments(unit)
+        if len(segments) == 1 and segments[0][2] is not None and parts(segments[0][1])[1] is not None:
+            break
+    else:
+        raise LookupError("no unit holds a paired code of plain text")
+    holder, source, target = segments[0]
+    first = ET.Element(x.q("segment"), {"id": "kesto-split-1", "state": holder.get("state", "translated")})
+    for part in (source, target):
+        at, code = parts(part)
+        piece = ET.SubElement(first, part.tag)
+        piece.text = part.text
+        for child in list(part)[:at]:
+            piece.append(child)
+            part.remove(child)
+        start = ET.SubElement(piece, x.q("sc"), {"id": code.get("id")})
+        start.tail = code.text[:1]
+        end = ET.Element(x.q("ec"), {"startRef": code.get("id")})
+        part.text, end.tail = code.text[1:], code.tail
+        part.remove(code)
+        part.insert(0, end)
+    parent = x.parent_of(holder)
+    parent.insert(list(parent).index(holder), first)
+    return x.report(unit, code=first.find(x.q("source")).find(x.q("sc")).get("id"))
+
+
 def annotate(x):
     """Marks the first three characters of a target as a term, as terminology tools do."""
     for unit, target in x.targets():
@@ -353,6 +390,8 @@ def main():
             said = split(x)
         elif op == "utf-16":
             x.encoding = "utf-16"
+        elif op == "split-code":
+            said = split_code(x)
         elif op == "term":
             said = annotate(x)
         elif op == "bad-char-ref":
