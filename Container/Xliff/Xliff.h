@@ -40,14 +40,17 @@
 // inside a paired code copies the run record (attributes, formatting sample, style reference)
 // of that code's format, text outside codes copies the paragraph's main run, a standalone code
 // brings back its own run record; a target equal to its source leaves the paragraph as it was.
-// A paired code may move or go (its text then takes the format around it: a warning); a
-// standalone code removed or doubled, a code the source lacks, codes that cross (XLIFF 2.1 sc/ec), the
+// A paired code may move or go (its text then takes the format around it: a warning); a standalone
+// code removed or doubled, a code the source lacks, codes that cross (XLIFF 2.1 sc/ec, XLIFF 1.2 bx/ex), the
 // end of a marked range placed before its start (the import would drop it), a paragraph break
 // (U+000D) or NUL in the target that its source lacks, or a source that is not the container's
 // paragraph fail the unit, which keeps its source. An XLIFF 2.1 segment's state counts only when it is
 // written out: a target without state is translated (--copy-source writes none). Units of other
-// ids are listed and left out; a unit the XLIFF lacks keeps its source. Segments
-// (XLIFF 2.1 <segment> and <ignorable>, XLIFF 1.2 <mrk mtype="seg">) are joined in order.
+// ids are listed and left out; a unit the XLIFF lacks keeps its source. Segments (XLIFF 2.1 <segment>
+// and <ignorable>, XLIFF 1.2 <mrk mtype="seg">) are joined in order. A paired code may also come as a
+// start and an end, which is how a tool writes one that crosses another or a segment's end: XLIFF 2.1
+// <sc>/<ec> (startRef), XLIFF 1.2 <bx>/<ex> (the <ex> ends the <bx> of its rid, else of its id); the
+// code is the start's id.
 #pragma once
 
 #include <cstdint>
