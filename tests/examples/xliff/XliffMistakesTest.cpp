@@ -103,9 +103,7 @@ const Mistake kMistakes[] = {
     {"removed_marker", "remove-standalone", 1, {"unit {unit} ", "failed", "code {code} ", "removed"}, true},
     {"doubled_marker", "double-standalone", 1, {"unit {unit} ", "failed", "code {code} ", "doubled"}, true},
     {"unknown_code_id", "unknown-id", 1, {"unit {unit} ", "failed", "code \"{code}\" is not in the source"}, true},
-    {"crossed_codes", "cross", 1, {"unit {unit} ", "failed", "code {code} ", "cross"}, true, "2.1"},
-    // XLIFF 1.2 writes crossing codes only as bx and ex, which the merge does not take.
-    {"crossed_codes", "cross", 1, {"unit {unit} ", "failed", "<bx>"}, true, "1.2"},
+    {"crossed_codes", "cross", 1, {"unit {unit} ", "failed", "code {code} ", "cross"}, true},
     {"removed_unit", "remove-unit", 1, {"unit {unit} ", "kept its source", "no such unit"}, true},
     {"added_unit", "add-unit", 1, {"unit {unit}:", "not merged"}, false},
     {"edited_source", "edit-source", 1, {"unit {unit} ", "failed", "source was edited"}, true},
@@ -117,7 +115,7 @@ const Mistake kMistakes[] = {
     {"external_entity", "external-entity", 2, {"external entity \"outside\"", "nothing is fetched"}},
     // What tools write beside the translation: segments, and marks such as a term's.
     {"segments_joined", "split", 0, {"0 kept their source, 0 failed"}, false},
-    {"segments_across_a_code", "split-code", 0, {"0 kept their source, 0 failed"}, false, "2.1"},
+    {"segments_across_a_code", "split-code", 0, {"0 kept their source, 0 failed"}, false},
     {"term_marked", "term", 0, {"0 kept their source, 0 failed"}, false},
     {"saved_in_utf16", "utf-16", 0, {"0 kept their source, 0 failed"}, false},
     {"foreign_xliff", "", 2, {"made from minimal.dwq", "not from export.dwq"}, false, nullptr, nullptr, "minimal.dwq"},

@@ -23,8 +23,9 @@ writes nothing):
   split              the first unit is cut after the first space of its source's opening text
                      into two segments with that space in an ignorable between them (2.x), or
                      into two marked segments (1.2)
-  split-code         (2.x) the first unit with a paired code is cut into two segments inside
-                     that code, which becomes a start code and an end code (sc, ec)
+  split-code         the first unit with a paired code is cut into two segments inside that
+                     code, which becomes a start code and an end code (2.x sc and ec, 1.2 bx and
+                     ex in marked segments)
   term               the opening characters of a target are marked as a term (mrk)
   utf-16             the file is written in UTF-16 with a byte-order mark, as Windows tools may
   bad-char-ref       a target holds the reference "&#x1;", a character XML 1.0 cannot carry
@@ -220,36 +221,69 @@ def split(x):
 def split_code(x):
     """Cuts the first unit of one segment that holds a paired code of plain text into two
     segments inside that code, which becomes a start code in the first and an end code in the
-    second (2.x: sc and ec), as a tool that segments across a code writes it."""
-    def parts(element):
-        for k, child in enumerate(element):
-            if child.tag == x.q("pc") and not len(child) and len(child.text or "") >= 2:
-                return k, child
-        return None, None
+    second, as a tool that segments across a code writes it: 2.x sc and ec in two segments, 1.2
+    bx and ex (linked by rid) in two marked segments."""
+    paired = x.q("pc") if x.v2 else x.q("g")
+
+    def code_in(element):
+        for child in element:
+            if child.tag == paired and not len(child) and len(child.text or "") >= 2:
+                return child
+        return None
+
     for unit in x.telling():
         segments = x.segments(unit)
-        if len(segments) == 1 and segments[0][2] is not None and parts(segments[0][1])[1] is not None:
+        if len(segments) == 1 and segments[0][2] is not None and code_in(segments[0][1]) is not None:
             break
     else:
         raise LookupError("no unit holds a paired code of plain text")
     holder, source, target = segments[0]
-    first = ET.Element(x.q("segment"), {"id": "kesto-split-1", "state": holder.get("state", "translated")})
-    for part in (source, target):
-        at, code = parts(part)
-        piece = ET.SubElement(first, part.tag)
-        piece.text = part.text
-        for child in list(part)[:at]:
-            piece.append(child)
-            part.remove(child)
-        start = ET.SubElement(piece, x.q("sc"), {"id": code.get("id")})
+
+    def cut(part, one, two):
+        """Moves the content of part into one and two, cut after the code's first character."""
+        code = code_in(part)
+        one.text = part.text
+        children = list(part)
+        for child in children[: children.index(code)]:
+            one.append(child)
+        if x.v2:
+            start = ET.SubElement(one, x.q("sc"), {"id": code.get("id")})
+            end = ET.Element(x.q("ec"), {"startRef": code.get("id")})
+        else:
+            start = ET.SubElement(one, x.q("bx"), {"id": code.get("id"), "rid": code.get("id")})
+            end = ET.Element(x.q("ex"), {"id": "kesto-end-" + code.get("id"), "rid": code.get("id")})
         start.tail = code.text[:1]
-        end = ET.Element(x.q("ec"), {"startRef": code.get("id")})
-        part.text, end.tail = code.text[1:], code.tail
-        part.remove(code)
-        part.insert(0, end)
-    parent = x.parent_of(holder)
-    parent.insert(list(parent).index(holder), first)
-    return x.report(unit, code=first.find(x.q("source")).find(x.q("sc")).get("id"))
+        two.text = code.text[1:]
+        two.append(end)
+        end.tail = code.tail
+        for child in children[children.index(code) + 1:]:
+            two.append(child)
+        for child in children:
+            part.remove(child)
+        part.text = None
+        return code.get("id")
+
+    if x.v2:
+        first = ET.Element(x.q("segment"), {"id": "kesto-split-1", "state": holder.get("state", "translated")})
+        for part in (source, target):
+            rest = ET.Element(part.tag)
+            code = cut(part, ET.SubElement(first, part.tag), rest)
+            part.text = rest.text
+            part.extend(list(rest))
+        parent = x.parent_of(holder)
+        parent.insert(list(parent).index(holder), first)
+    else:
+        marks = lambda: (ET.Element(x.q("mrk"), {"mtype": "seg", "mid": "1"}),
+                         ET.Element(x.q("mrk"), {"mtype": "seg", "mid": "2"}))
+        seg_source = ET.Element(x.q("seg-source"))
+        one, two = marks()
+        cut(copy.deepcopy(source), one, two)
+        seg_source.extend((one, two))
+        unit.insert(list(unit).index(source) + 1, seg_source)
+        one, two = marks()
+        code = cut(target, one, two)
+        target.extend((one, two))
+    return x.report(unit, code=code)
 
 
 def annotate(x):
