@@ -13,23 +13,8 @@ doc=${2:-export.qxp}
 name=${doc%.*}
 source "$here/../lib/host-runs.sh"
 make_work roundtrip
-cp -r "$here/." "$work/"
-cp "$here/../documents/$doc" "$work/"
-cd "$work"
-export_script "$doc" > export-doc.xts
-cat > import-doc.xts <<XTS
-start
-menu "Import Verbant file"
-open * $name-translated.dwq
-save * $name-translated.qxp
-dialog 103
-  press 1
-quit
-XTS
-xthost=("$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so")
-"${xthost[@]}" --script "$work/export-doc.xts" > export.transcript
+exported_copy "$build" "$work" "$doc"
 "$build/examples/pseudo-translate/kesto-pseudo-translate" "$name.dwq" "$name-translated.dwq"
-"${xthost[@]}" --script "$work/import-doc.xts" > import.transcript
-"$build/platform/host/xthost" doc check "$name-translated.qxp" >&2
+import_checked "$name-translated.dwq" "$name-translated.qxp"
 echo "general log: $work/KestoLogfile.txt" >&2
 echo "imported document: $work/$name-translated.qxp"
