@@ -67,8 +67,11 @@ const KeyRow kKeys[] = {
     {"LogPath", 3, 1, "Full path to log                                  < directory >"},
     {"ServerAlivePath", 3, 1, "Full path to 'ServerAlive' synchronization file   < directory >"},
     {"maxUploadMB", 2, 3, "Max. MB one job may take from its client (0: 512) < number >"},
+    {"listenAddress", 2, 1, "Server listen address (unset: 127.0.0.1)          < address >"},
+    {"serverPasswordFile", 2, 1, "File holding the server password (first line)     < file >"},
+    {"sharedFolders", 2, 1, "Folders shared-folder jobs may name (';' between) < directories >"},
 };
-static_assert(sizeof kKeys / sizeof kKeys[0] == SettingKey::Count, "37 keys");
+static_assert(sizeof kKeys / sizeof kKeys[0] == SettingKey::Count, "40 keys");
 
 bool IsKeyId(int32_t keyId)
 {
@@ -359,6 +362,10 @@ std::string SettingsFile::GetEffective(int32_t keyId)
     case SettingKey::fileTypeGuidedSelection:
     case SettingKey::maxDocOpen:
         return GetValue(keyId);
+    case SettingKey::listenAddress:
+    case SettingKey::serverPasswordFile:
+    case SettingKey::sharedFolders:
+        return GetTrimmedText(keyId);
     default:
         break;
     }
@@ -366,6 +373,19 @@ std::string SettingsFile::GetEffective(int32_t keyId)
         return GetPath(keyId);
     return IsKeyId(keyId) ? flag(GetBool(keyId)) : std::string();
 }
+
+std::string SettingsFile::GetTrimmedText(int32_t keyId)
+{
+    const std::string value = GetValue(keyId);
+    const std::size_t first = value.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::string();
+    return value.substr(first, value.find_last_not_of(" \t") - first + 1);
+}
+
+std::string SettingsFile::GetListenAddress() { return GetTrimmedText(SettingKey::listenAddress); }
+std::string SettingsFile::GetServerPasswordFile() { return GetTrimmedText(SettingKey::serverPasswordFile); }
+std::string SettingsFile::GetSharedFolders() { return GetTrimmedText(SettingKey::sharedFolders); }
 
 std::string GetSettingsFilePath()
 {

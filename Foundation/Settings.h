@@ -1,4 +1,4 @@
-// The settings file "kesto.ini" in the host's "XTensions" folder: 37 keys in the sections
+// The settings file "kesto.ini" in the host's "XTensions" folder: 40 keys in the sections
 // "QUARK", "Options", "Server" and "Path", each with a default and a help text. Every getter
 // reads the loaded file on each call, falls back to the key's default and clamps integers.
 #pragma once
@@ -50,7 +50,10 @@ struct SettingKey {
         LogPath,
         ServerAlivePath,              // 35
         maxUploadMB,                  // 36
-        Count,                        // 37: also the id of "no key"
+        listenAddress,
+        serverPasswordFile,
+        sharedFolders,
+        Count,                        // 40: also the id of "no key"
     };
 };
 
@@ -128,6 +131,12 @@ public:
     // The value the module works with, as text: a getter's answer ("True"/"False", the clamped
     // number) or, for a key without a getter, GetValue.
     std::string GetEffective(int32_t keyId);
+    // The server's door, each as its text without surrounding blanks ("" while unset): the
+    // IPv4 address it listens on, the file holding its password on the first line, and the
+    // folders a shared-folder job may name, separated by ';'.
+    std::string GetListenAddress();
+    std::string GetServerPasswordFile();
+    std::string GetSharedFolders();
 
     // The name of a key id ("" for none) and of a section index ("" for 4 and beyond).
     static const char* GetKeyName(int32_t keyId);
@@ -140,6 +149,7 @@ private:
     bool GetBool(int32_t keyId);
     int32_t GetInt(int32_t keyId);
     int32_t GetIntInRange(int32_t keyId, uint32_t highest, int32_t fallback);
+    std::string GetTrimmedText(int32_t keyId);
 
     std::vector<SettingRecord> m_records;
     CDataFile m_file;

@@ -147,14 +147,25 @@ inline std::optional<std::string> DecodeBlocks(const std::vector<Block>& blocks,
 
 class Client {
 public:
-    explicit Client(uint16_t port, int timeoutMs = 15000) : m_TimeoutMs(timeoutMs) {
+    // Connects to the port of `to`, from the address `from` when given (a loopback address
+    // other than 127.0.0.1 stands for another machine).
+    explicit Client(uint16_t port, int timeoutMs = 15000, const char* to = "127.0.0.1", const char* from = nullptr)
+        : m_TimeoutMs(timeoutMs) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < until) {
             m_Fd = ::socket(AF_INET, SOCK_STREAM, 0);
             sockaddr_in a{};
             a.sin_family = AF_INET;
+            if (from) {
+                ::inet_pton(AF_INET, from, &a.sin_addr);
+                if (::bind(m_Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                    ::close(m_Fd);
+                    m_Fd = -1;
+                    return;
+                }
+            }
             a.sin_port = htons(port);
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::inet_pton(AF_INET, to, &a.sin_addr);
             if (::connect(m_Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
                 return;
             ::close(m_Fd);

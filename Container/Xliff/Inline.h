@@ -11,8 +11,8 @@ namespace kesto::xliff {
 struct Token {
   enum Type : uint8_t {
     Text,    // text
-    Open,    // a paired code opens (XLIFF 1.2 g, XLIFF 2.1 pc or sc)
-    Close,   // it closes (the end of g or pc, XLIFF 2.1 ec)
+    Open,    // a paired code opens (XLIFF 1.2 g or bx, XLIFF 2.1 pc or sc)
+    Close,   // it closes (the end of g or pc, XLIFF 1.2 ex, XLIFF 2.1 ec)
     Single,  // a standalone code (XLIFF 1.2 x, XLIFF 2.1 ph)
   };
   Type type = Text;

@@ -109,11 +109,14 @@ std::map<std::u16string, std::u16string> AttrTexts(const RunData& run, const DWX
   return texts;
 }
 
-// The format of a run as one text: its attributes but the code page, and its style reference.
+// The format of a run as one text: every attribute and its style reference. The code page
+// counts as well: the import reads a character of a run in code page 1200 as it stands and maps
+// it through the font's records in any other (a space of a font with the high flag is held as
+// U+00A0 in the font's code page), so text written with another run's code page may come back
+// as another character.
 std::u16string FormatKey(const RunData& run, const DWX_StringsMap& strings) {
   std::u16string key = run.hasStyleRef ? Ascii(std::to_string(run.styleRef)) : u"-";
   for (const auto& [name, value] : AttrTexts(run, strings)) {
-    if (name == u"codepage") continue;
     key += u'\0';
     key += name;
     key += u'\x01';
@@ -176,6 +179,15 @@ std::u16string FormatDisplay(const RunData& run, const RunData& main, const DWX_
   }
   if (run.hasStyleRef && (!main.hasStyleRef || main.styleRef != run.styleRef))
     part(u"style " + Ascii(std::to_string(run.styleRef)));
+  // Runs that differ only in their code page must still be told apart.
+  static const std::pair<const char16_t*, const char16_t*> codePages[] = {{u"codepage", u"code page"},
+                                                                          {u"typeface_codepage", u"typeface code page"}};
+  for (const auto& [name, shownAs] : codePages) {
+    const auto other = mainTexts.find(name);
+    const std::u16string text = value(name);
+    if (text != (other == mainTexts.end() ? std::u16string() : other->second))
+      part(text.empty() ? u"no " + std::u16string(shownAs) : shownAs + (u" " + text));
+  }
   return display;
 }
 

@@ -19,10 +19,13 @@
 //              and are carried over unchanged.
 //   codes      numbered "1", "2", ... in the order they open in the source, unique in the unit.
 //     paired:     XLIFF 1.2 <g>, XLIFF 2.1 <pc>: a stretch of runs whose format is not the paragraph's main
-//                 one (the format that holds the most text). A run's format is its attributes
-//                 (all but "codepage") and its style reference. equiv-text (XLIFF 1.2) / dispStart
-//                 (XLIFF 2.1) reads, for instance, "Helvetica; bold italic; 12 pt". A paragraph in one
-//                 format has no paired code.
+//                 one (the format that holds the most text). A run's format is all its
+//                 attributes, "codepage" included (the import reads a run's characters by its
+//                 code page: a font with the high flag holds its spaces as U+00A0 in runs of
+//                 their own), and its style reference. equiv-text (XLIFF 1.2) / dispStart (XLIFF 2.1)
+//                 reads, for instance, "Helvetica; bold italic; 12 pt", and names a code page
+//                 or typeface code page that is not the main one's ("...; code page 1252"). A
+//                 paragraph in one format has no paired code.
 //     standalone: XLIFF 1.2 <x clone="no">, XLIFF 2.1 <ph canCopy="no" canDelete="no">: one per special
 //                 character, reference point and placeholder record, one per run of 8-bit or
 //                 wide multibyte text (kept as they are), and one per character that XML 1.0
@@ -37,14 +40,17 @@
 // inside a paired code copies the run record (attributes, formatting sample, style reference)
 // of that code's format, text outside codes copies the paragraph's main run, a standalone code
 // brings back its own run record; a target equal to its source leaves the paragraph as it was.
-// A paired code may move or go (its text then takes the format around it: a warning); a
-// standalone code removed or doubled, a code the source lacks, codes that cross (XLIFF 2.1 sc/ec), the
+// A paired code may move or go (its text then takes the format around it: a warning); a standalone
+// code removed or doubled, a code the source lacks, codes that cross (XLIFF 2.1 sc/ec, XLIFF 1.2 bx/ex), the
 // end of a marked range placed before its start (the import would drop it), a paragraph break
 // (U+000D) or NUL in the target that its source lacks, or a source that is not the container's
 // paragraph fail the unit, which keeps its source. An XLIFF 2.1 segment's state counts only when it is
 // written out: a target without state is translated (--copy-source writes none). Units of other
-// ids are listed and left out; a unit the XLIFF lacks keeps its source. Segments
-// (XLIFF 2.1 <segment> and <ignorable>, XLIFF 1.2 <mrk mtype="seg">) are joined in order.
+// ids are listed and left out; a unit the XLIFF lacks keeps its source. Segments (XLIFF 2.1 <segment>
+// and <ignorable>, XLIFF 1.2 <mrk mtype="seg">) are joined in order. A paired code may also come as a
+// start and an end, which is how a tool writes one that crosses another or a segment's end: XLIFF 2.1
+// <sc>/<ec> (startRef), XLIFF 1.2 <bx>/<ex> (the <ex> ends the <bx> of its rid, else of its id); the
+// code is the start's id.
 #pragma once
 
 #include <cstdint>

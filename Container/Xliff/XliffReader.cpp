@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_map>
 
 namespace kesto::xliff {
 
@@ -276,6 +277,7 @@ class Reader {
 
   void SourceStart() {
     if (m_doc.version == Version::V12) m_source.clear();
+    m_starts.clear();
     m_captured = &m_source;
     Push(Scope::Source);
   }
@@ -287,6 +289,7 @@ class Reader {
       if (state && (std::strcmp(state, "new") == 0 || std::strcmp(state, "needs-translation") == 0))
         Unit().untranslated = std::string("its target is in state \"") + state + "\"";
     }
+    m_starts.clear();
     m_segmentTarget = true;
     m_targetSeen = true;
     m_captured = &m_target;
@@ -314,6 +317,22 @@ class Reader {
       std::string start;
       if (!Bounded(Attr(attrs, "startRef"), start, "code id")) return;
       Add(Token::Close, start.empty() ? code : ToUtf16(start));
+      return Push(Scope::Inline);
+    }
+    if (v12 && (local == "bx" || local == "ex")) {
+      // The XLIFF 1.2 way to write a paired code that crosses another or a segment's end: the end
+      // finds its start by rid, else by id; the code is the start's id.
+      std::string rid;
+      if (!Bounded(Attr(attrs, "rid"), rid, "code id")) return;
+      const std::u16string link = rid.empty() ? code : ToUtf16(rid);
+      if (local == "bx") {
+        // Counted with the unit's codes before it is kept.
+        Add(Token::Open, code);
+        if (!m_failed) m_starts[link] = code;
+      } else {
+        const auto start = m_starts.find(link);
+        Add(Token::Close, start == m_starts.end() ? link : start->second);
+      }
       return Push(Scope::Inline);
     }
     if (!v12 && local == "cp") {
@@ -399,6 +418,8 @@ class Reader {
   std::vector<Frame> m_stack;
   Tokens m_source, m_target;
   Tokens* m_captured = &m_source;
+  // The XLIFF 1.2 <bx> of the source or target being read: its id by its link (rid, else id).
+  std::unordered_map<std::u16string, std::u16string> m_starts;
   size_t m_kept = 0;
   size_t m_segments = 0;
   bool m_segmentTarget = false;

@@ -178,13 +178,20 @@ bool UnknownFontId(const std::u16string& typeface, int16_t& id)
 
 // Applies "size" to the selection of `text` and lets "shift" decide the shift face bits.
 // Answers whether "size" was present and in range.
-bool ReadRunPosition(const RunAttrReader& attributes, XTHandle text, const XTCharFormat& current,
+bool ReadRunPosition(const RunAttrReader& attributes, XTHandle text, const XTCharFormat& current, bool sampled,
                      uint16_t& decided, uint16_t& wanted)
 {
     constexpr uint16_t kShiftBits = 0x0160;
     PositionAttribs position(current, false, false);
+    const int32_t ownShift = BaselineShiftHalfPoints(position);
     const bool sized = ReadPositionAttribs(position, attributes, text);
     std::u16string shift;
+    int32_t number = 0;
+    // Position bits that make no position style go out as the number of the text's own shift;
+    // over the run's own formatting sample that number keeps them.
+    if (sampled && (current.face & kShiftBits) != 0 && PositionStyleOf(current) == 0 &&
+        attributes.GetNumber(u"shift", number) && -number == ownShift)
+        return sized;
     if (attributes.GetAttr(u"shift", shift)) {
         // "top" and "bottom" name a superior or inferior style; a number means the baseline.
         decided |= kShiftBits;
@@ -236,6 +243,10 @@ const FaceRow kFaceTable[kFaceRows] = {
     {0x0800, FaceKind::Caps, u"caps", 2, 7},
     {0x1000, FaceKind::Underline, u"underline", 2, 8},
 };
+
+// The pairs of face bits that the export writes, when both are set, as an empty value.
+constexpr uint16_t kBothUnderlines = 0x0004 | 0x1000;
+constexpr uint16_t kBothCaps = 0x0400 | 0x0800;
 
 const char16_t* FaceText(uint8_t index)
 {
@@ -509,7 +520,18 @@ bool XAttribs::ReadFace(const RunAttrReader& attributes, XTHandle text)
     }
     XTCharFormat current{};
     const bool known = CurrentFormat(current, text);
-    const bool positioned = known && ReadRunPosition(attributes, text, current, decided, wanted);
+    // The export writes two underlines, or two caps kinds, at once as none; an empty value over
+    // the run's own formatting sample that holds such a pair is that pair, which the Book cannot
+    // carry, so the sample keeps it.
+    auto keepPair = [&](uint16_t pair, bool present, const std::u16string& given) {
+        if (present && given.empty() && (current.face & pair) == pair)
+            decided &= static_cast<uint16_t>(~pair);
+    };
+    if (known && m_sampleApplied) {
+        keepPair(kBothUnderlines, hasUnderline, underline);
+        keepPair(kBothCaps, hasCaps, caps);
+    }
+    const bool positioned = known && ReadRunPosition(attributes, text, current, m_sampleApplied, decided, wanted);
     if (known && CurrentFormat(current, text)) {
         const uint16_t face = static_cast<uint16_t>((current.face & ~decided) | (wanted & decided));
         if (face != current.face)

@@ -175,6 +175,9 @@ public:
     // The host's answer to the first attribute the import steps set and the host refused since
     // the last call, its attribute code in `code`; XT_OK when the host refused none.
     int32_t TakeRefusal(int32_t& code);
+    // Whether the selection holds the formatting sample the export stored for the run being read,
+    // which is then what a value the Book writes for two kinds at once stands for.
+    void SetSampleApplied(bool applied) { m_sampleApplied = applied; }
 
 protected:
     bool ReadFace(const RunAttrReader& attributes, XTHandle text) override;
@@ -197,4 +200,5 @@ private:
     std::map<int16_t, std::map<uint8_t, int64_t>> m_characterSets;
     int32_t m_refused = XT_OK;
     int32_t m_refusedCode = 0;
+    bool m_sampleApplied = false;
 };

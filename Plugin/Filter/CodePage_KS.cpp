@@ -274,6 +274,7 @@ bool ReadPositionAttribs(PositionAttribs& attribs, const RunAttrReader& reader, 
 {
     bool sized = false;
     const int32_t shiftBefore = attribs.shift;
+    const int32_t ownShift = BaselineShiftHalfPoints(attribs);
     std::u16string value;
     int32_t number = 0;
     if (reader.GetNumber(u"size", number) && number >= 1 && number <= 9999) {
@@ -294,7 +295,8 @@ bool ReadPositionAttribs(PositionAttribs& attribs, const RunAttrReader& reader, 
         else if (value == u"bottom")
             attribs.face = static_cast<uint16_t>(attribs.face | PositionFaceBits(style, kShiftBottom));
         else if (reader.GetNumber(u"shift", number) && number >= -65535 && number <= 65535)
-            attribs.shift = -number * kHalfPoint;
+            // The half points the export writes for the text's own shift keep it, as the size does.
+            attribs.shift = -number == ownShift ? shiftBefore : -number * kHalfPoint;
     }
     // The text's own shift, not the one its formatting came with.
     if (attribs.shift != shiftBefore)

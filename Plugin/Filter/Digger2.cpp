@@ -446,10 +446,26 @@ void Digger::InsertSpecialItem(uint32_t opcode)
     Inserted(position, Length() - before, false);
 }
 
-void Digger::InsertHidden(int32_t uniqueId)
+void Digger::InsertHidden(int32_t uniqueId, int32_t oldMarker)
 {
     const XTHandle box = mStory.GetBox();
     SetCurrentBox(box);
+    // A run inserted here would take the format of the character in front of it, the end of the
+    // paragraph before or a probe's sample, not its own: a copy of the old marker, still ahead of
+    // the cursor, goes in front of it as a carrier and is cut at the flush.
+    for (size_t k = mCurrent; oldMarker >= 0 && k < mSegments.size(); ++k) {
+        const StorySegment& segment = mSegments[k];
+        if (segment.start != oldMarker || segment.id < 0 || segment.end <= segment.start)
+            continue;
+        const int32_t cursor = CurrentPos(), before = Length();
+        const int32_t copied = CopyStoryText(mStory.GetTextHandle(true), oldMarker + mShift, segment.end + mShift,
+                                             mStory.GetTextHandle(true), cursor);
+        CheckEdit(copied < 0 ? copied : XT_OK, "XTY_CopyText of the old marker of unique id " +
+                                                   std::to_string(uniqueId) + At(oldMarker + mShift));
+        BumpChangeCounter(0);
+        Inserted(cursor, Length() - before, true);
+        break;
+    }
     const int32_t position = CurrentPos();
     CheckEdit(CallHost<XTY_SetInsertionPoint>(position), "XTY_SetInsertionPoint" + At(position));
     char digits[16] = {};
@@ -573,6 +589,7 @@ void Digger::AttributeStep(IRun& run)
     const XTHandle box = mStory.GetBox();
     const RunAttributes attributes(run);
     int32_t probe = -1;
+    bool sampled = false;
     if (run.GetNumber(u"private", probe) && probe >= 0) {
         int32_t sheet = -1;
         XTParaAttribs paragraph{};
@@ -581,6 +598,7 @@ void Digger::AttributeStep(IRun& run)
         const int32_t position = CurrentPos();
         const int32_t before = Length();
         const int32_t copied = mOwner.CopyProbe(probe, box, position);
+        sampled = copied > 0;
         BumpChangeCounter(0);
         // The probe only carries formatting: whatever the copy answered, what it added goes
         // again at the flush.
@@ -613,6 +631,7 @@ void Digger::AttributeStep(IRun& run)
         InsertCarrier(position, u' ');
         CheckEdit(CallHost<XTY_SelectRange>(position, position + (mShift - shift)), "XTY_SelectRange" + At(position));
     }
+    mConverter.SetSampleApplied(sampled);
     mConverter.ReadSelf(attributes, 0);
     CheckAttributes("face, kerning, tracking or colour");
     SetHostUpdate(0);

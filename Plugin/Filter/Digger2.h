@@ -75,8 +75,9 @@ public:
     // Writes one run of the translation at the cursor with its attributes; last tells that it
     // ends its paragraph. KestoException 1003 for a chunk longer than a read may deliver.
     void InsertRun(KS_DWX::Import::IRun& run, bool last);
-    // Inserts the paragraph's unique id as a hidden run at the cursor.
-    void InsertHidden(int32_t uniqueId);
+    // Inserts the paragraph's unique id as a hidden run at the cursor. `oldMarker`, the old
+    // story's position of the marker that held the id (-1 for none), lends the new one its format.
+    void InsertHidden(int32_t uniqueId, int32_t oldMarker = -1);
     // Whether a special-character record of the run (its name and qualifier by string id)
     // names a character this cursor can write.
     static bool KnowsSpecialChar(KS_DWX::Import::IRun& run, int32_t nameRef, int32_t qualifierRef);

@@ -762,11 +762,12 @@ std::string SpecialCharsLeftOut(IStory& story, QStoryText& text)
     return std::string();
 }
 
-// The unique ids the document's story holds, in their order, each once: those the export writes
-// into the exchange paragraphs ("uniqID"), a later copy of one in the story is not written.
-std::vector<int32_t> OldUniqueIds(QStoryText& text)
+// The unique ids the document's story holds, in their order, each once with the position of its
+// marker: those the export writes into the exchange paragraphs ("uniqID"), a later copy of one in
+// the story is not written.
+std::vector<std::pair<int32_t, int32_t>> OldUniqueIdMarkers(QStoryText& text)
 {
-    std::vector<int32_t> ids;
+    std::vector<std::pair<int32_t, int32_t>> markers;
     std::set<int32_t> seen;
     const XTHandle handle = text.GetTextHandle(true);
     QStoryCursor cursor(text);
@@ -774,8 +775,16 @@ std::vector<int32_t> OldUniqueIds(QStoryText& text)
         int32_t id = 0;
         if (cursor.GetRunKind() == kUniqueIdRun && ParseUniqueId(handle, cursor.GetPosition(), id) &&
             IsWrittenUniqueId(id) && seen.insert(id).second)
-            ids.push_back(id);
+            markers.emplace_back(id, static_cast<int32_t>(cursor.GetPosition()));
     }
+    return markers;
+}
+
+std::vector<int32_t> OldUniqueIds(QStoryText& text)
+{
+    std::vector<int32_t> ids;
+    for (const auto& [id, position] : OldUniqueIdMarkers(text))
+        ids.push_back(id);
     return ids;
 }
 
@@ -1599,6 +1608,9 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
     };
     try {
         QStoryText text(box);
+        std::map<int32_t, int32_t> oldMarkers;
+        for (const auto& [id, position] : OldUniqueIdMarkers(text))
+            oldMarkers.emplace(id, position);
         digger = std::make_unique<Digger>(box, *this, *mConverter, segments, mTestStyle != 0);
         const int32_t paragraphs = ParagraphCount(points);
         const bool markerParagraphs = MarkersHaveParagraphs(paragraphs, points, segments, digger->TextEnd());
@@ -1622,6 +1634,10 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
                 debug_check(1, "Importer::ProcessStory(): ERROR - Temporary unlock of current story failed!");
         }
 
+        // A box grows only for a text that no longer fits: text that overflowed it already before
+        // the import is the document's own layout (a header box shorter than its line), and
+        // widening it would show none of that text more.
+        const bool fittedBefore = mAutoResize && !TextOverflows(box);
         int32_t paragraphIndex = -1;
         RefPtr<IPara> paragraph;
         for (size_t k = 0; k < points.size(); ++k) {
@@ -1633,8 +1649,10 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
                 paragraphIndex = point.paragraph;
                 int32_t uniqueId = -1;
                 if (paragraph && ReadUniqueId(*paragraph, uniqueId)) {
-                    if (mSetUniqueID)
-                        digger->InsertHidden(uniqueId);
+                    if (mSetUniqueID) {
+                        const auto old = oldMarkers.find(uniqueId);
+                        digger->InsertHidden(uniqueId, old == oldMarkers.end() ? -1 : old->second);
+                    }
                     else
                         ++mUniqueIdsLeftOut;
                 }
@@ -1663,7 +1681,7 @@ void Importer::ProcessStory(IStory& story, XTHandle box)
         if (digger->DroppedNuls() > 0)
             Log() << "story " << mStoryIndex << ": " << digger->DroppedNuls()
                   << " NUL character(s) of its translation left out, the document's text cannot hold them" << std::endl;
-        if (mAutoResize && TextOverflows(box))
+        if (fittedBefore && TextOverflows(box))
             EnlargeTextBox(box, paragraphIndex);
         relock();
     } catch (...) {

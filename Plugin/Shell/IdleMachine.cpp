@@ -58,10 +58,14 @@ void ServerStep()
     } catch (...) {
         halted = false;
     }
-    if (!halted) {
+    // A server its settings keep closed stays so: starting it at every idle call would only
+    // fill the logs with the same reason.
+    if (!halted && !ServerStartRefused()) {
         g_idle.serverStarted = false;
         return;
     }
+    if (!halted)
+        return;
     Log("Quark shutdown started ...", 7);
     if (!g_idle.quitAfterServer) {
         RequestHostQuit();

@@ -259,7 +259,7 @@ uint16_t ct_Connection::startServer(uint16_t port) {
         return 1;
     }
     m_Port = port != 0 ? port : kDefaultPort;
-    if (!sockets::Bind(m_ListenSocket, m_Port, g_Limits.loopbackOnly)) {
+    if (!sockets::Bind(m_ListenSocket, m_Port, m_Address)) {
         socketError(KS_LOCATION("ct_Connection::startServer"), SocketErrorText("Failed bind()", ""));
         haltServer();
         return 1;
@@ -270,6 +270,8 @@ uint16_t ct_Connection::startServer(uint16_t port) {
         return 1;
     }
     m_Status = ec_ServerUp;
+    LogMessage(KS_LOCATION("ct_Connection::startServer"),
+               "Listening on " + sockets::AddressText(m_Address) + ":" + std::to_string(m_Port), 7);
     return 0;
 }
 
@@ -290,6 +292,7 @@ uint16_t ct_Connection::waitForClient() {
     std::string peer;
     uint16_t peerPort = 0;
     m_ClientSocket = sockets::Accept(m_ListenSocket, &peer, &peerPort);
+    m_PeerAddress = peer;
     if (m_ClientSocket == sockets::kInvalid) {
         socketError(KS_LOCATION("ct_Connection::waitForClient"), SocketErrorText("Accept connection", ""));
         closeClient();

@@ -46,7 +46,6 @@ public:
         // What an upload may grow to, inflated or not: 2 GiB, the largest stream the module
         // writes, so that a small deflated upload cannot fill the disk.
         uint64_t maxReceivedFileBytes = uint64_t(2) << 30;
-        bool loopbackOnly = false;          // listen on 127.0.0.1 instead of every address
     };
     static void SetLimits(const Limits& limits);
     static const Limits& GetLimits();
@@ -59,6 +58,8 @@ public:
     static bool Initialize();
     static bool Cleanup();
 
+    // The address startServer binds to (host order): the loopback address unless set.
+    void SetListenAddress(uint32_t address) { m_Address = address; }
     uint16_t startServer(uint16_t port);
     uint16_t waitForClient();
     uint16_t closeClient();
@@ -68,6 +69,8 @@ public:
     bool IsConnected();
     Status GetCurrentStatus() const { return m_Status; }
     uint16_t GetPort() const { return m_Port; }
+    // The dotted address of the client connected last.
+    const std::string& GetPeerAddress() const { return m_PeerAddress; }
 
     // One line of the dialogue, read through a buffer: TCP may split a line over several
     // receives or join several lines in one. A line longer than kMaxLineLength closes the
@@ -111,6 +114,8 @@ private:
     sockets::Handle m_ClientSocket = sockets::kInvalid;
     uint16_t m_Port = 0;
     Status m_Status = ec_NotStarted;
+    uint32_t m_Address = sockets::kLoopbackAddress;
+    std::string m_PeerAddress;
 
     static constexpr size_t kInputBufferSize = 2 * (kMaxLineLength + 1);
     char m_In[kInputBufferSize];

@@ -11,6 +11,7 @@
 #include "Foundation/UString.h"
 #include "SHARED/Server/CnvTools/PathUtils.h"
 #include "SHARED/Server/Connection.h"
+#include "SHARED/Server/ServerDoor.h"
 #include "platform/fs/NativeFS.h"
 #include "platform/host/Utf8.h"
 
@@ -191,15 +192,31 @@ bool ct_ConversionBase::Run() {
                             : std::string("shared folder")),
             7);
 
+    // A client names paths on the server only inside the shared folders; the job then works
+    // on where they lead, so that no link changed meanwhile takes it elsewhere. Its refusals
+    // are those of a missing file or folder: what lies outside is none of the client's business.
+    auto shared = [&](const std::string& path, std::string& resolved, const char* what) {
+        const std::string why = SharedPathRefusal(path, resolved);
+        if (!why.empty())
+            JOB_LOG(std::string("Refused ") + what + " '" + path + "': " + why, 7);
+        return why.empty();
+    };
     // Only a plain file is a source: a pipe would block the host in its open, and a device or
     // a folder is no document.
     platform::fs::Status sourceStatus;
-    const bool sourceThere = platform::fs::GetStatus(sourcePath, sourceStatus);
+    std::string sharedSource;
+    if (!socketMode && !shared(sourcePath, sharedSource, "source")) {
+        conn.writeLine("Could not open file '" + sourcePath + "'.");
+        return endFailed();
+    }
+    const std::string& openedSource = socketMode ? sourcePath : sharedSource;
+    const bool sourceThere = platform::fs::GetStatus(openedSource, sourceStatus);
     if (!sourceThere || !sourceStatus.isRegular) {
         conn.writeLine("Could not open file '" + sourcePath + "'.");
         return endFailed();
     }
     if (!socketMode) {
+        sourcePath = sharedSource;
         if (!conn.writeLine("filename ok"))
             return endFailed();
         targetFolder = conn.readLine();
@@ -208,11 +225,18 @@ bool ct_ConversionBase::Run() {
     }
     const size_t separators = StripTrailingSeparators(targetFolder);
     JOB_LOG("WARNING: Removed " + std::to_string(separators) + " path separators.", 2);
-    bool isFolder = false;
-    if (!PathExists(targetFolder, &isFolder) || !isFolder) {
+    std::string sharedTarget;
+    if (!socketMode && !shared(targetFolder, sharedTarget, "target folder")) {
         conn.writeLine("Target folder '" + targetFolder + "' does not exist.");
         return endFailed();
     }
+    bool isFolder = false;
+    if (!PathExists(socketMode ? targetFolder : sharedTarget, &isFolder) || !isFolder) {
+        conn.writeLine("Target folder '" + targetFolder + "' does not exist.");
+        return endFailed();
+    }
+    if (!socketMode)
+        targetFolder = sharedTarget;
     if (!socketMode && !conn.writeLine("target folder ok"))
         return endFailed();
 

@@ -9,6 +9,7 @@
 #include "Foundation/Settings.h"
 #include "SHARED/Server/Connection.h"
 #include "SHARED/Server/KS/Conversion.h"
+#include "SHARED/Server/ServerDoor.h"
 
 ModuleGlobal<std::string> ServerVersionText;
 
@@ -20,6 +21,9 @@ bool g_LastWasServerAlive = false;
 bool g_Halted = false;
 uint64_t g_Dialogues = 0;
 ServerRestartPolicy g_Policy;
+bool g_Refused = false;
+// The password of the running server; the fixed one until a server opens its door.
+std::string g_Password = ServerPassword;
 
 struct ExportWord {
     const char* word;
@@ -60,17 +64,6 @@ void TraceCommand(const std::string& line, bool done) {
               << bar << "\n\n";
 }
 
-// Compares without stopping at the first difference, so the answer time tells nothing.
-bool IsServerPassword(const std::string& line) {
-    const std::string password = ServerPassword;
-    if (line.size() != password.size())
-        return false;
-    unsigned char diff = 0;
-    for (size_t i = 0; i < line.size(); ++i)
-        diff |= static_cast<unsigned char>(line[i] ^ password[i]);
-    return diff == 0;
-}
-
 std::string TransferMode() {
     SettingsFile* settings = Settings.GetIf();
     if (!settings || !settings->GetSocketTransferMode())
@@ -92,7 +85,12 @@ uint16_t ServerPortFromSetting(int32_t listenPort) {
 }
 
 void SetServerRestartPolicy(const ServerRestartPolicy& policy) { g_Policy = policy; }
+
+void SetPasswordWaitPolicy(int firstWaitMs, int maxWaitMs) {
+    ServerPasswordWaits().SetPolicy(std::chrono::milliseconds(firstWaitMs), std::chrono::milliseconds(maxWaitMs));
+}
 bool ServerWasHalted() { return g_Halted; }
+bool ServerStartRefused() { return g_Refused; }
 
 bool execCmd(ct_Connection& conn, const std::string& line) {
     bool ok = false;
@@ -134,10 +132,31 @@ bool checkPassword(ct_Connection& conn) {
         LogMessage(KS_LOCATION("checkPassword"), "Not connected to client!", 5);
         return false;
     }
-    if (IsServerPassword(line))
+    // An address that sent a wrong password waits before its next one is checked; the server
+    // serves every other address meanwhile.
+    PasswordWaits& waits = ServerPasswordWaits();
+    const std::string& peer = conn.GetPeerAddress();
+    const auto now = PasswordWaits::Clock::now();
+    const auto left = waits.Left(peer, now);
+    if (left.count() > 0) {
+        LogMessage(KS_LOCATION("checkPassword"),
+                   "Password not checked: " + peer + " sent a wrong one, its next is checked in " +
+                       std::to_string(left.count()) + " ms",
+                   5);
+    } else if (SamePassword(line, g_Password)) {
+        waits.Passed(peer);
         return conn.writeLine("password ok");
-    LogMessage(KS_LOCATION("checkPassword"),
-               "Password (wrong): " + std::to_string(line.size()) + " bytes", 5);
+    } else if (line.empty()) {
+        // A client that closes without a word (a probe of whether the server is up) guessed
+        // nothing: no password is empty.
+        LogMessage(KS_LOCATION("checkPassword"), "Password (wrong): none from " + peer, 5);
+    } else {
+        const auto wait = waits.Missed(peer, now);
+        LogMessage(KS_LOCATION("checkPassword"),
+                   "Password (wrong): " + std::to_string(line.size()) + " bytes from " + peer +
+                       ", its next is checked in " + std::to_string(wait.count()) + " ms",
+                   5);
+    }
     conn.writeLine("Wrong password.");
     conn.closeClient();
     return false;
@@ -147,7 +166,7 @@ bool commandLoopRun(ct_Connection& conn, bool& halt) {
     static constexpr const char* kWhere = "commandLoopRun";
     g_CloseRequested = false;
     // Whatever the client sends later, the password never reaches a log or a reply.
-    ct_Connection::SetConcealed(ServerPassword);
+    ct_Connection::SetConcealed(g_Password);
     if (!conn.IsConnected()) {
         LogMessage(KS_LOCATION(kWhere), "Not connected to client!\t - BEFORE checkPassword() -", 4);
         return false;
@@ -233,7 +252,15 @@ bool clientLoopRun(ct_Connection& conn, bool& halt) {
 bool DoStartServer(uint16_t port) {
     static constexpr const char* kWhere = "DoStartServer";
     g_Halted = false;
+    g_Refused = false;
     try {
+        ServerDoor door;
+        if (!OpenServerDoor(door)) {
+            g_Refused = true;
+            return false;
+        }
+        g_Password = door.password;
+        ServerPasswordWaits().Clear();
         SweepJobFolders(JobFolderRoot());
         bool result = true;
         bool halt = false;
@@ -242,6 +269,7 @@ bool DoStartServer(uint16_t port) {
             const uint64_t dialoguesBefore = g_Dialogues;
             {
                 ct_Connection conn;
+                conn.SetListenAddress(door.address);
                 conn.startServer(port);
                 if (!conn.IsServerOk()) {
                     LogMessage(KS_LOCATION(kWhere), "Server not ok!\t - AFTER conn.startServer() -", 5);

@@ -17,7 +17,9 @@ constexpr const char* kServerVersion = "3";
 // Adds the server's globals to the module's initialisation list.
 void RegisterServerGlobals();
 
-// The password a client's first line must equal.
+// The fixed password: a client's first line must equal it unless the setting
+// serverPasswordFile gives the server one of its own. Every copy of the program holds it, so a
+// server that has no other listens only on the loopback address.
 inline constexpr char ServerPassword[] = "omra.Kesto#2026";
 
 // The port for DoStartServer from the setting listenPort: a value outside 0 to 65535
@@ -31,6 +33,9 @@ bool DoStartServer(uint16_t port);
 // True when the last DoStartServer ended because a client sent "haltServer" (also after a
 // restart, when DoStartServer answered false): such a server must not be started again.
 bool ServerWasHalted();
+// True when the last DoStartServer did not start because its settings open the server to
+// clients it must not serve (both logs say why); nothing changes until the settings do.
+bool ServerStartRefused();
 
 bool clientLoopRun(ct_Connection& conn, bool& halt);
 bool commandLoopRun(ct_Connection& conn, bool& halt);
@@ -44,3 +49,6 @@ struct ServerRestartPolicy {
     int maxPauseMs = 30000;
 };
 void SetServerRestartPolicy(const ServerRestartPolicy& policy);
+// How long an address waits after a wrong password before its next is checked: first, then
+// doubled with each further miss up to max (1 s and 60 s unless set).
+void SetPasswordWaitPolicy(int firstWaitMs, int maxWaitMs);

@@ -118,7 +118,7 @@ bool RunModes(const fs::path& app, const std::string& document, const std::strin
               bool heartbeat) {
     const uint16_t port = protocol::FreeLoopbackPort();
     std::ofstream(app / "XTensions" / "kesto.ini")
-        << "[Server]\nserverMode=True\nlistenPort=" << port << "\nsocketTransferMode=True\nclearTempFiles=True\n"
+        << "[Server]\nserverMode=True\nlistenPort=" << port << "\nsocketTransferMode=True\nclearTempFiles=True\nsharedFolders=" << app.string() << "\n"
         << "[Path]\nTemporaryPath=" << (app / "tmp").string()
         << "\nServerAlivePath=" << (heartbeat ? app.string() : std::string(" ")) << "\n";
     const char* modes[] = {"socket, plain", "socket, deflated", "shared folder"};

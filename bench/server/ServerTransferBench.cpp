@@ -87,7 +87,6 @@ struct Loopback {
     sockets::Handle client = sockets::kInvalid;
     Loopback() {
         ct_Connection::Limits limits = ct_Connection::GetLimits();
-        limits.loopbackOnly = true;
         ct_Connection::SetLimits(limits);
         // Any free port will do; try a few in the dynamic range.
         std::mt19937 gen(std::random_device{}());
@@ -107,7 +106,7 @@ struct RawPair {
     sockets::Handle l, a, b;
     RawPair() {
         l = sockets::OpenTcp();
-        sockets::Bind(l, 0, true);
+        sockets::Bind(l, 0, sockets::kLoopbackAddress);
         sockets::Listen(l, 1);
         a = sockets::ConnectLoopback(sockets::LocalPort(l));
         b = sockets::Accept(l, nullptr, nullptr);

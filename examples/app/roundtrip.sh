@@ -16,25 +16,11 @@ doc=${args[1]:-export.qxp}
 [ -f "$here/../documents/$doc" ] || { echo "roundtrip.sh: no document $doc in examples/documents" >&2; exit 2; }
 name=${doc%.*}
 make_work roundtrip
-cp -r "$here/." "$work/"
-cp "$here/../documents/$doc" "$work/"
-cd "$work"
-export_script "$doc" > export-doc.xts
-cat > import-doc.xts <<XTS
-start
-menu "Import Verbant file"
-open * $name-translated.dwq
-save * $name-translated.qxp
-dialog 103
-  press 1
-quit
-XTS
-host_run export.transcript --script "$work/export-doc.xts" || { outcome export.transcript; exit 1; }
+exported_copy "$build" "$work" "$doc" || { outcome export.transcript; exit 1; }
 echo "$doc: $(result_text export.transcript)"
 "$build/examples/pseudo-translate/kesto-pseudo-translate" "$name.dwq" "$name-translated.dwq"
 echo "$name-translated.dwq: translated by kesto-pseudo-translate"
-host_run import.transcript --script "$work/import-doc.xts" || { outcome import.transcript; exit 1; }
+import_checked "$name-translated.dwq" "$name-translated.qxp" || { outcome import.transcript; exit 1; }
 echo "$name-translated.dwq: $(result_text import.transcript)"
-"$build/platform/host/xthost" doc check "$name-translated.qxp"
 [ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2
 echo "imported document: $(shown "$work/$name-translated.qxp")"

@@ -93,18 +93,32 @@ export_script() {
   printf 'start\nopen-document %s\nmenu "Export current document"\nsave * default\ndialog 101\n  press 1\nquit\n' "$1"
 }
 
-# In the working folder WORK (the current folder afterwards), a copy of examples/app with
-# export.qxp, exported by the host of BUILD into export.dwq (its transcript export.transcript)
-# and translated by kesto-pseudo-translate into export-translated.dwq. Sets xthost, the host
-# command on that folder with the module.
-translated_export() {
+# In the working folder WORK (the current folder afterwards), a copy of examples/app with the
+# shipped DOCUMENT (from examples/documents), exported by the host of BUILD into its default
+# container, NAME.dwq (its transcript export.transcript). Sets xthost, the host command on that
+# folder with the module.
+exported_copy() { # <build> <work> <document>
   local build=$1 work=$2 examples
   examples=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   cp -r "$examples/app/." "$work/"
-  cp "$examples/documents/export.qxp" "$work/"
+  cp "$examples/documents/$3" "$work/"
   cd "$work"
   xthost=("$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so")
-  export_script export.qxp > export-doc.xts
+  export_script "$3" > export-doc.xts
   host_run export.transcript --script "$work/export-doc.xts"
-  "$build/examples/pseudo-translate/kesto-pseudo-translate" export.dwq export-translated.dwq
+}
+
+# The same with export.qxp, translated by kesto-pseudo-translate into export-translated.dwq.
+translated_export() { # <build> <work>
+  exported_copy "$1" "$2" export.qxp
+  "$1/examples/pseudo-translate/kesto-pseudo-translate" export.dwq export-translated.dwq
+}
+
+# Imports the container DWQ of the working folder with " Import Verbant file" into OUT, which
+# the run then has the host check; fails unless the import ends "Import done". Its transcript
+# goes to import.transcript.
+import_checked() { # <dwq> <out>
+  printf 'start\nmenu "Import Verbant file"\nopen * %s\nsave * %s\ndialog 103\n  press 1\nquit\n' "$1" "$2" > import-doc.xts
+  host_run import.transcript --script "$work/import-doc.xts" || return
+  "${xthost[0]}" doc check "$2" >&2
 }

@@ -48,11 +48,12 @@ struct Harness {
         folder = scratch.Path();
         ::setenv("TMPDIR", folder.c_str(), 1);
         ct_Connection::Limits limits = ct_Connection::GetLimits();
-        limits.loopbackOnly = true;
         limits.idleTimeoutMs = 2000;
         limits.drainTimeoutMs = 200;
         limits.maxReceivedFileBytes = 16 << 20;
         ct_Connection::SetLimits(limits);
+        // Every input's password is checked, whatever the one before sent.
+        SetPasswordWaitPolicy(0, 0);
     }
 
     bool EnsureListening() {
@@ -60,7 +61,7 @@ struct Harness {
             return true;
         // "haltServer" in an input stops the listener: start again on a fresh port.
         sockets::Handle probe = sockets::OpenTcp();
-        sockets::Bind(probe, 0, true);
+        sockets::Bind(probe, 0, sockets::kLoopbackAddress);
         const uint16_t port = sockets::LocalPort(probe);
         sockets::Close(probe);
         return conn.startServer(port) == 0;

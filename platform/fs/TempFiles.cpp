@@ -290,6 +290,60 @@ int ResolveLinks(const std::string& target, std::string& resolved)
     return error;
 }
 
+int ResolvePath(const std::string& path, std::string& resolved)
+{
+    std::string native = NativePath(path);
+    if (native.empty() || native[0] != '/')
+        return EINVAL;
+    // The names still to walk, the next one last; done holds no link.
+    std::vector<std::string> rest;
+    auto push = [&rest](const std::string& text) {
+        std::size_t end = text.size();
+        while (end > 0) {
+            const std::size_t slash = text.rfind('/', end - 1);
+            const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
+            if (end > begin)
+                rest.push_back(text.substr(begin, end - begin));
+            if (slash == std::string::npos)
+                break;
+            end = slash;
+        }
+    };
+    push(native);
+    std::string done;
+    int links = 0;
+    while (!rest.empty()) {
+        const std::string name = rest.back();
+        rest.pop_back();
+        if (name == ".")
+            continue;
+        if (name == "..") {
+            done.resize(done.rfind('/') == std::string::npos ? 0 : done.rfind('/'));
+            continue;
+        }
+        const std::string next = done + "/" + name;
+        struct stat st {};
+        if (::lstat(next.c_str(), &st) != 0)
+            return errno;
+        if (S_ISLNK(st.st_mode)) {
+            if (++links > 40)
+                return ELOOP;
+            std::string named;
+            if (const int error = ResolveLinks(next, named))
+                return error;
+            // What the link names is walked again from the start: its folders may be links too.
+            done.clear();
+            push(named);
+            continue;
+        }
+        if (!rest.empty() && !S_ISDIR(st.st_mode))
+            return ENOTDIR;
+        done = next;
+    }
+    resolved = done.empty() ? "/" : done;
+    return 0;
+}
+
 std::string ReplaceRefusal(const std::string& target)
 {
     Place place;

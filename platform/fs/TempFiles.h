@@ -48,6 +48,14 @@ bool ParseTempName(const std::string& name, const std::string& suffix, pid_t& ow
 // process's user, or, as root, any file); ELOOP; or the error of a folder that cannot be opened.
 int ResolveLinks(const std::string& target, std::string& resolved);
 
+// The path with every link on its way resolved (in folders too, as the system's realpath does),
+// each link only where ResolveLinks follows it: a job that may only reach some folders checks
+// where a client's path really leads, and a link another account may have planted leads
+// nowhere. The path must be absolute and everything on it must exist. Answers 0 and fills
+// resolved (no link, "." or ".." left in it); EACCES for a link not followed, ELOOP, or the
+// system's error number of the part that is missing or no folder.
+int ResolvePath(const std::string& path, std::string& resolved);
+
 // Why a replace of the existing file at target (through links) is refused: a link that is not
 // followed (on the way, too: the reason names it), a read-only file, a file the process may not
 // write (its effective ids), a file whose folder lets only its owner replace it, or a file with

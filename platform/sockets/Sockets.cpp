@@ -108,12 +108,30 @@ Handle OpenTcp() {
     return s;
 }
 
-bool Bind(Handle s, uint16_t port, bool loopbackOnly) {
+bool ParseAddress(const std::string& text, uint32_t& address) {
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1)
+        return false;
+    address = ntohl(parsed.s_addr);
+    return true;
+}
+
+std::string AddressText(uint32_t address) {
+    in_addr addr{};
+    addr.s_addr = htonl(address);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &addr, text, sizeof text);
+    return text;
+}
+
+bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
+
+bool Bind(Handle s, uint16_t port, uint32_t address) {
     // A restarted server must bind again at once while old connections linger.
     int on = 1;
     if (::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
         return Fail(false);
-    const sockaddr_in addr = AddressOf(loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY, port);
+    const sockaddr_in addr = AddressOf(address, port);
     if (::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
         return Fail(false);
     return Succeed();

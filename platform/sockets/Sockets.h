@@ -20,8 +20,16 @@ int WsaCodeFromErrno(int err);
 
 // A blocking IPv4 TCP socket; kInvalid on failure.
 Handle OpenTcp();
-// Binds with address reuse on the port, on every local address or on 127.0.0.1 only.
-bool Bind(Handle s, uint16_t port, bool loopbackOnly);
+// IPv4 addresses in host order.
+constexpr uint32_t kLoopbackAddress = 0x7F000001; // 127.0.0.1
+constexpr uint32_t kAnyAddress = 0;               // every local address
+// The address of a dotted text such as "192.168.1.10"; false for anything else (names too).
+bool ParseAddress(const std::string& text, uint32_t& address);
+std::string AddressText(uint32_t address);
+// Whether the address stays on this machine (127.0.0.0/8).
+bool IsLoopback(uint32_t address);
+// Binds with address reuse on the port of the address.
+bool Bind(Handle s, uint16_t port, uint32_t address);
 bool Listen(Handle s, int backlog);
 // The port a bound socket holds (0 when it cannot be read).
 uint16_t LocalPort(Handle s);

@@ -19,6 +19,7 @@ using Getter = std::function<std::string(SettingsFile&)>;
 
 std::string Text(bool value) { return value ? "1" : "0"; }
 std::string Text(int32_t value) { return std::to_string(value); }
+std::string Text(const std::string& value) { return value; }
 
 #define GETTER(name) [](SettingsFile& s) { return Text(s.name()); }
 #define VALUE(id) [](SettingsFile& s) { return s.GetValue(id); }
@@ -101,6 +102,13 @@ const std::vector<KeyCase>& Cases()
         {K::ServerAlivePath, "ServerAlivePath", "Path",
             PATH(K::ServerAlivePath), " ", "/alive", "/alive", "x", "x"},
         {K::maxUploadMB, "maxUploadMB", "Server", GETTER(GetMaxUploadMB), "0", "100", "100", "5000", "2048"},
+        // Unset is one blank, read as nothing; the values are texts the server checks itself.
+        {K::listenAddress, "listenAddress", "Server",
+            GETTER(GetListenAddress), "", " 0.0.0.0 ", "0.0.0.0", "somewhere", "somewhere"},
+        {K::serverPasswordFile, "serverPasswordFile", "Server",
+            GETTER(GetServerPasswordFile), "", "/etc/kesto/pw", "/etc/kesto/pw", " ", ""},
+        {K::sharedFolders, "sharedFolders", "Server",
+            GETTER(GetSharedFolders), "", "/srv/a; /srv/b", "/srv/a; /srv/b", "\t", ""},
     };
     return cases;
 }
@@ -203,7 +211,8 @@ TEST_F(SettingsTest, BeforeLoadingEveryGetterAnswersFalseOrTheClampOfZero)
     EXPECT_FALSE(settings.IsLoaded());
     for (const KeyCase& c : Cases()) {
         const bool text = (c.id >= SettingKey::SourceBookPath && c.id <= SettingKey::ServerAlivePath) ||
-                          c.id == SettingKey::fileTypeGuidedSelection || c.id == SettingKey::maxDocOpen;
+                          c.id == SettingKey::fileTypeGuidedSelection || c.id == SettingKey::maxDocOpen ||
+                          c.id >= SettingKey::listenAddress;
         const std::string expected = text ? "" : "0";
         EXPECT_EQ(c.read(settings), expected) << SettingsFile::GetKeyName(c.id);
         EXPECT_EQ(settings.GetValue(c.id), "");

@@ -61,7 +61,8 @@ public:
             fs::create_directories(fs::path(dir.Path()) / folder);
         std::ofstream(m_app / "XTensions" / "kesto.ini")
             << "[Server]\nserverMode=True\nlistenPort=" << port
-            << "\nsocketTransferMode=True\nsockXferCanCompress=True\n[Path]\nTemporaryPath=" << dir / "tmp"
+            << "\nsocketTransferMode=True\nsockXferCanCompress=True\nsharedFolders=" << dir.Path()
+            << "\n[Path]\nTemporaryPath=" << dir / "tmp"
             << "\nLogPath=" << dir / "logs" << "\n";
         // The server blocks the idle call until a client halts it; the host then quits.
         std::ofstream(m_app / "serve.xts") << "start\nidle\nexpect-quit\nquit\n";
@@ -214,6 +215,8 @@ TEST_F(KestoClientTest, AsksConvertsInBothTransferModesAndHalts)
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_NE(run.out.find("refused the password"), std::string::npos) << run.out;
 
+    // After a wrong password the server checks this address's next one only a second later.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     run = Client(At(server) + "halt");
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out, "server 127.0.0.1:" + std::to_string(server.port) + ": halted\n");

@@ -31,6 +31,7 @@ const Script kScripts[] = {
     {"batch/crash.sh", "after the next run:"},
     {"batch/next-job.sh", "second job's exchange file: "},
     {"batch/two-hosts.sh", "third host: "},
+    {"xliff/translate.sh", "imported document: "},
 };
 
 // Runs the script with its own temporary folder `temp`; answers what it wrote, its exit status

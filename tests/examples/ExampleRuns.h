@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "examples/pseudo-translate/PseudoTranslate.h"
 
@@ -46,6 +49,25 @@ inline std::string RunShell(const std::string& command, int* status = nullptr)
 inline std::filesystem::path ExampleDocument(const std::string& name)
 {
     return std::filesystem::path(KESTO_SOURCE_DIR) / "examples" / "documents" / name;
+}
+
+// The names of the shipped documents (examples/documents), in order.
+inline std::vector<std::string> ShippedDocuments()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(ExampleDocument("")))
+        if (entry.path().extension() == ".qxp" || entry.path().extension() == ".qxd")
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A test name made of a text: each character that is neither letter nor digit becomes "_".
+inline std::string TestNameOf(std::string text)
+{
+    for (char& c : text)
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return text;
 }
 
 // The imported document of a round trip of a shipped document, in the round trip's own working

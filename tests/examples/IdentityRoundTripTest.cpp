@@ -3,11 +3,8 @@
 // what the round trip changes on purpose (StoryCompare.cpp lists those with their reasons).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "Plugin/Shell/AppFolderTest.h"
 #include "tests/examples/ExampleRuns.h"
@@ -16,16 +13,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> ShippedDocuments()
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(kesto_test::ExampleDocument("")))
-        if (entry.path().extension() == ".qxp" || entry.path().extension() == ".qxd")
-            names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class IdentityRoundTrip : public ::testing::TestWithParam<std::string> {};
 
@@ -50,12 +37,9 @@ TEST_P(IdentityRoundTrip, TheUntranslatedImportEqualsTheSourceButForWhatTheRound
         fs::remove_all(work);
 }
 
-INSTANTIATE_TEST_SUITE_P(Shipped, IdentityRoundTrip, ::testing::ValuesIn(ShippedDocuments()),
+INSTANTIATE_TEST_SUITE_P(Shipped, IdentityRoundTrip, ::testing::ValuesIn(kesto_test::ShippedDocuments()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             for (char& c : name)
-                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             return name;
+                             return kesto_test::TestNameOf(info.param);
                          });
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <cstdlib>
 #include <sstream>
 
 #include "platform/host/Utf8.h"
@@ -106,6 +105,7 @@ struct Unit {
 
 struct Story {
     std::u16string text;
+    std::vector<int64_t> boxes;
     std::vector<int64_t> formats;  // per character
     std::vector<int64_t> paras;
     std::vector<Object> objects;
@@ -117,6 +117,7 @@ struct Doc {
     std::map<int64_t, ParaLook> paras;
     std::set<int64_t> styleSheets;
     std::vector<std::map<int64_t, Story>> layouts;  // stories by uid
+    std::vector<std::map<int64_t, std::string>> boxes;  // per layout, a box's geometry by uid
 };
 
 int64_t Int(const json& j, const char* key, int64_t fallback = 0)
@@ -171,6 +172,10 @@ Doc Parse(const std::string& canon, bool identity)
         doc.styleSheets.insert(Int(sheet, "id"));
     for (const json& layout : root.value("layouts", json::array())) {
         std::map<int64_t, Story> stories;
+        // A box's place, size and shape; its private data is the links the import takes off.
+        std::map<int64_t, std::string>& boxes = doc.boxes.emplace_back();
+        for (const json& box : layout.value("boxes", json::array()))
+            boxes[Int(box, "uid")] = Rest(box, true, {"uid", "private"});
         for (const json& s : layout.value("stories", json::array())) {
             Story story;
             if (s.contains("text")) {
@@ -185,6 +190,8 @@ Doc Parse(const std::string& canon, bool identity)
             story.formats.resize(story.text.size(), 0);
             for (const json& p : s.value("paras", json::array()))
                 story.paras.push_back(p.get<int64_t>());
+            for (const json& b : s.value("boxes", json::array()))
+                story.boxes.push_back(b.get<int64_t>());
             for (const json& o : s.value("objects", json::array()))
                 story.objects.push_back({Int(o, "at"), Int(o, "len"), Int(o, "kind"), Int(o, "box"), Int(o, "value")});
             stories[Int(s, "uid")] = story;
@@ -251,6 +258,7 @@ std::set<size_t> UnpairedParens(const Story& story)
 struct Units {
     std::vector<Unit> units;
     std::vector<int32_t> ids;          // the unique ids, in order
+    std::vector<CharLook> idLooks;     // the format of each unique-id marker
     std::vector<ParaLook> paragraphs;  // per paragraph
 
     Units(const Doc& doc, const Story& story)
@@ -265,12 +273,18 @@ struct Units {
         unit.look = look;
         units.push_back(unit);
     }
-    void AddObject(const Object& o, const std::u16string& text)
+    void AddObject(const Object& o, const std::u16string& text, const CharLook& look)
     {
         Unit unit;
         unit.object = o;
         unit.objectText = text;
+        unit.look = look;
         units.push_back(unit);
+    }
+    void AddId(int32_t id, const CharLook& look)
+    {
+        ids.push_back(id);
+        idLooks.push_back(look);
     }
 };
 
@@ -288,28 +302,12 @@ CharLook LookAt(const Doc& doc, const Story& story, size_t i)
     return look == doc.chars.end() ? CharLook{} : look->second;
 }
 
-// What the round trip changes on purpose, the only differences the identity comparison allows
-// (SourceUnits leaves out what the export drops on purpose). A Mac document's font names need
-// none: they go out through the Mac Roman table and the import finds the same font by that form.
-CharLook MadeOnPurpose(CharLook look)
-{
-    // Underline with word underline, all capitals with small capitals: the export writes such a
-    // conflict as neither, so the import clears both bits.
-    for (const int64_t kinds : {0x004 | 0x1000, 0x400 | 0x800})
-        if ((look.face & kinds) == kinds)
-            look.face &= ~kinds;
-    // Position bits in a combination the position-style table has no row for are no position style.
-    switch (look.face & 0x160) {
-    case 0: case 0x020: case 0x040: case 0x100: case 0x120: case 0x140: break;
-    default: look.face &= ~int64_t{0x160}; break;
-    }
-    // A numeric baseline shift (a position style has none) goes out in half points, a half away from zero.
-    if ((look.face & 0x160) == 0)
-        look.shift = (look.shift < 0 ? -1 : 1) * ((std::llabs(look.shift) + 16384) / 32768) * 32768;
-    return look;
-}
-
-// The units of a source story, without what the export drops on purpose.
+// The units of a source story, without what the export drops on purpose: the only differences
+// the identity comparison allows. Every character keeps its whole format, also where the Book
+// carries less than the host (two underlines or two caps kinds at once, position bits that make no
+// position style, a shift finer than half a point): the run's formatting sample gives it back. A
+// Mac document's font names go out through the Mac Roman table and the import finds the same font
+// by that form.
 Units SourceUnits(const Doc& doc, const Story& story)
 {
     Units out(doc, story);
@@ -329,14 +327,14 @@ Units SourceUnits(const Doc& doc, const Story& story)
             if (unpaired.count(object->second))
                 continue;
             if (o.kind != kUniqueId)
-                out.AddObject(o, text);
+                out.AddObject(o, text, look);
             else if (const auto id = UniqueIdOf(text))
-                out.ids.push_back(*id);
+                out.AddId(*id, look);
             continue;
         }
         const char16_t c = story.text[i++];
         if (c != 0x1C && look.tag == 0)
-            out.AddChar(c, MadeOnPurpose(look));
+            out.AddChar(c, look);
     }
     return out;
 }
@@ -379,9 +377,9 @@ Units ImportedUnits(const Doc& doc, const Story& story, bool translated)
             const std::u16string text = story.text.substr(i, o.len);
             i += o.len;
             if (o.kind != kUniqueId)
-                out.AddObject(o, text);
+                out.AddObject(o, text, LookAt(doc, story, i - o.len));
             else
-                out.ids.push_back(UniqueIdOf(text).value_or(-1));
+                out.AddId(UniqueIdOf(text).value_or(-1), LookAt(doc, story, i - o.len));
             continue;
         }
         // The next object bounds a translated run.
@@ -412,8 +410,8 @@ std::u16string Around(const std::vector<Unit>& units, size_t at)
     return text;
 }
 
-void CompareStory(const Units& want, const Units& got, const std::set<int32_t>& repeated, const std::string& where,
-                  std::vector<std::string>& out)
+void CompareStory(const Units& want, const Units& got, const std::set<int32_t>& repeated, bool identity,
+                  const std::string& where, std::vector<std::string>& out)
 {
     size_t reported = 0;
     auto report = [&](const std::string& text) {
@@ -438,6 +436,9 @@ void CompareStory(const Units& want, const Units& got, const std::set<int32_t>& 
                        Shown(w.objectText) + "\" value " + std::to_string(a.value) + " box " + std::to_string(a.box) +
                        ", got kind " + std::to_string(b.kind) + " \"" + Shown(g.objectText) + "\" value " +
                        std::to_string(b.value) + " box " + std::to_string(b.box));
+            else if (identity && !(w.look == g.look))
+                report("marker " + std::to_string(i) + " \"" + Shown(w.objectText) + "\": want " + w.look.Text() +
+                       ", got " + g.look.Text());
             continue;
         }
         if (w.look == g.look || w.c == 0x0D)
@@ -469,12 +470,22 @@ void CompareStory(const Units& want, const Units& got, const std::set<int32_t>& 
     // An id that stands more than once in the source goes out once only; it is counted over
     // the whole document.
     std::vector<int32_t> wantIds, gotIds;
-    for (int32_t id : want.ids)
-        if (!repeated.count(id))
-            wantIds.push_back(id);
-    for (int32_t id : got.ids)
-        if (!repeated.count(id))
-            gotIds.push_back(id);
+    std::vector<const CharLook*> wantLooks, gotLooks;
+    for (size_t k = 0; k < want.ids.size(); ++k)
+        if (!repeated.count(want.ids[k])) {
+            wantIds.push_back(want.ids[k]);
+            wantLooks.push_back(&want.idLooks[k]);
+        }
+    for (size_t k = 0; k < got.ids.size(); ++k)
+        if (!repeated.count(got.ids[k])) {
+            gotIds.push_back(got.ids[k]);
+            gotLooks.push_back(&got.idLooks[k]);
+        }
+    // The marker of a unique id stands in front of its paragraph's text, formatted as that text.
+    for (size_t k = 0; identity && wantIds == gotIds && k < wantIds.size(); ++k)
+        if (!(*wantLooks[k] == *gotLooks[k]))
+            report("unique id " + std::to_string(wantIds[k]) + ": want " + wantLooks[k]->Text() + ", got " +
+                   gotLooks[k]->Text());
     if (wantIds != gotIds) {
         std::ostringstream text;
         text << "unique ids: want";
@@ -537,7 +548,15 @@ std::vector<std::string> StoryDifferences(const std::string& sourceCanon, const 
                 out.push_back(where + ": missing from the imported document");
                 continue;
             }
-            CompareStory(units, *at->second, repeated, where, out);
+            CompareStory(units, *at->second, repeated, identity, where, out);
+            // The boxes the import wrote into keep their place, size and shape.
+            for (int64_t box : identity ? source.layouts[k].at(uid).boxes : std::vector<int64_t>()) {
+                const auto was = source.boxes[k].find(box), is = imported.boxes[k].find(box);
+                const std::string want = was == source.boxes[k].end() ? "none" : was->second,
+                                  got = is == imported.boxes[k].end() ? "none" : is->second;
+                if (want != got)
+                    out.push_back(where + " box " + std::to_string(box) + ": want " + want + ", got " + got);
+            }
             byUid.erase(at);
         }
         for (const auto& [uid, units] : byUid)

@@ -17,7 +17,9 @@ namespace kesto_test {
 // a hidden paren without its partner; a unique-id marker whose number does not parse.
 // With `identity`, for an untranslated import, every field of each character's format (the
 // colour by name, model and values) and of each paragraph's format compares, and the faces bit
-// for bit: only what the round trip changes on purpose may differ (StoryCompare.cpp lists it).
+// for bit: only what the round trip changes on purpose may differ (StoryCompare.cpp lists it); so
+// does the format of every marker and unique-id marker, and the place, size and shape of each box
+// a story runs through (all its fields but the module's private data).
 std::vector<std::string> StoryDifferences(const std::string& sourceCanon, const std::string& importedCanon,
                                           bool identity = false);
 

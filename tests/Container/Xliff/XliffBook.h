@@ -17,11 +17,12 @@ namespace xliff_test {
 
 // A run to write: kind 'u' Unicodes text, 's' special characters (text holds "name/data" pairs
 // split by '|'), 'r' a reference point of the type in text, 'p' a placeholder; format names
-// its "private" sample ("A" main, "B" bold).
+// its "private" sample ("A" main, "B" bold); codePage its "codepage" (none when empty).
 struct RunSpec {
   char kind;
   std::u16string text;
   std::u16string format = u"A";
+  std::u16string codePage = {};
 };
 using ParagraphSpec = std::vector<RunSpec>;
 using StorySpec = std::vector<ParagraphSpec>;
@@ -43,6 +44,7 @@ inline void WriteBook(const std::string& path, const std::vector<StorySpec>& sto
                      {strings[u"typeface"], strings[u"Arial"]},
                      {strings[u"bold"], strings[bold ? u"on" : u"off"]},
                      {strings[u"size"], strings[u"24"]}};
+        if (!spec.codePage.empty()) run.attrs.push_back({strings[u"codepage"], strings[spec.codePage]});
         switch (spec.kind) {
           case 'u':
             run.kind = kesto::xliff::RunData::Unicodes;
@@ -82,7 +84,8 @@ inline void WriteBook(const std::string& path, const std::vector<StorySpec>& sto
 }
 
 // The runs of one paragraph of the Book at path, one "format:content" item each: text runs give
-// their sample and text, record runs their kind and count ("s2", "r1", "p1").
+// their sample (and "/" and their code page where they have one) and text, record runs their
+// kind and count ("s2", "r1", "p1").
 inline std::vector<std::string> RunsOf(const std::string& path, dwx_long story, dwx_long paragraph) {
   OLEStorage root(path.c_str(), CD_OpenRead);
   DWX_InStorage2* container = OpenDWX2(root);
@@ -101,9 +104,13 @@ inline std::vector<std::string> RunsOf(const std::string& path, dwx_long story, 
     kesto::xliff::ReadParagraph(*p, paragraph, data, characters);
     for (const auto& run : data.runs) {
       std::string sample = "-";
-      for (const CF_Attr& a : run.attrs)
-        if (book.StringsMap()[a.m_NameRef] == std::u16string(u"private"))
-          sample = kesto::xliff::ToUtf8(book.StringsMap()[a.m_ValueRef]);
+      std::string codePage;
+      for (const CF_Attr& a : run.attrs) {
+        const std::u16string name = book.StringsMap()[a.m_NameRef];
+        if (name == u"private") sample = kesto::xliff::ToUtf8(book.StringsMap()[a.m_ValueRef]);
+        if (name == u"codepage") codePage = "/" + kesto::xliff::ToUtf8(book.StringsMap()[a.m_ValueRef]);
+      }
+      sample += codePage;
       switch (run.kind) {
         case kesto::xliff::RunData::Unicodes: out.push_back(sample + ":" + kesto::xliff::ToUtf8(run.text)); break;
         case kesto::xliff::RunData::SpecialChars: out.push_back("s" + std::to_string(run.specials.size())); break;

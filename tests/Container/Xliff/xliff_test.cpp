@@ -50,7 +50,8 @@ class XliffTest : public ::testing::Test {
   void SetUp() override {
     using xliff_test::RunSpec;
     // Story 1: a bold word; markers and a character XML cannot carry; white space only; a
-    // placeholder only; a marked range. Story 2: one plain paragraph; two bold stretches.
+    // placeholder only; a marked range. Story 2: one plain paragraph; two bold stretches; a
+    // space held as U+00A0 in another code page, as a font with the high flag holds it.
     xliff_test::WriteBook(m_dwq, {{{{'u', u"Hello "}, {'u', u"bold", u"B"}, {'u', u" world"}},
                                    {{'u', u"Page "}, {'s', u"page_number/Curr"}, {'u', u" of\x11"}, {'r', u"start"},
                                     {'u', u"x"}},
@@ -58,7 +59,10 @@ class XliffTest : public ::testing::Test {
                                    {{'p', u""}},
                                    {{'u', u"range "}, {'r', u"start"}, {'u', u"inside"}, {'r', u"end"}, {'u', u" after"}}},
                                   {{{'u', u"Second story"}},
-                                   {{'u', u"a "}, {'u', u"b", u"B"}, {'u', u" c "}, {'u', u"d", u"B"}, {'u', u" e"}}}});
+                                   {{'u', u"a "}, {'u', u"b", u"B"}, {'u', u" c "}, {'u', u"d", u"B"}, {'u', u" e"}},
+                                   {{'u', u"one", u"A", u"1200"},
+                                    {'u', u"\u00A0", u"A", u"1252"},
+                                    {'u', u"two", u"A", u"1200"}}}});
   }
 
   // Extracts with options into name; answers the XLIFF's text.
@@ -97,7 +101,8 @@ TEST_F(XliffTest, ExtractionMapsParagraphsToUnitsAndFormatsToCodes) {
         "<source>Page <x id=\"1\" clone=\"no\" equiv-text=\"page number (Curr)\"/> of<x id=\"2\" clone=\"no\" "
         "equiv-text=\"U+0011\"/><x id=\"3\" clone=\"no\" equiv-text=\"reference point start 7\"/>x</source>",
         "<source>Second story</source>",
-        "<source>a <g id=\"1\" equiv-text=\"Arial; bold; 12 pt\">b</g> c <g id=\"2\""})
+        "<source>a <g id=\"1\" equiv-text=\"Arial; bold; 12 pt\">b</g> c <g id=\"2\"",
+        "<source>one<g id=\"1\" equiv-text=\"Arial; plain; 12 pt; code page 1252\">\xC2\xA0</g>two</source>"})
     EXPECT_NE(v12.find(expected), std::string::npos) << expected << "\n" << v12;
   // White space only and a placeholder only: no units; no target without --copy-source.
   EXPECT_EQ(v12.find("d0s0p2"), std::string::npos);
@@ -127,7 +132,7 @@ TEST_F(XliffTest, AnUntouchedTranslationGivesTheSameBookBack) {
   for (const Version version : {Version::V12, Version::V21}) {
     std::string report;
     ASSERT_EQ(Merged(Extracted(version, true), report), kAllMerged) << report;
-    EXPECT_NE(report.find("5 units translated, 0 kept"), std::string::npos) << report;
+    EXPECT_NE(report.find("6 units translated, 0 kept"), std::string::npos) << report;
     EXPECT_EQ(dump(m_out), before);
   }
 }
@@ -148,7 +153,7 @@ TEST_F(XliffTest, EachTranslatorMistakeEndsAsItShould) {
   const std::vector<std::string> second = {"A:a ", "B:b", "A: c ", "B:d", "A: e"};
   const std::vector<Mistake> mistakes = {
       {"moved paired code", Version::V12, "d0s0p0", "<g id=\"1\">Hallo</g> sch\xC3\xB6ne Welt", kAllMerged,
-       "5 units translated", {"B:Hallo", "A: sch\xC3\xB6ne Welt"}},
+       "6 units translated", {"B:Hallo", "A: sch\xC3\xB6ne Welt"}},
       {"removed paired code", Version::V12, "d0s0p0", "Hallo fette Welt", kAllMerged,
        "warning: paired code 1 (Arial; bold; 12 pt) was removed", {"A:Hallo fette Welt"}},
       {"moved markers", Version::V12, "d0s0p1", "<x id=\"3\"/>Seite <x id=\"1\"/> von<x id=\"2\"/>x", kAllMerged,
@@ -163,8 +168,21 @@ TEST_F(XliffTest, EachTranslatorMistakeEndsAsItShould) {
        "is a standalone code in the source and a paired one in the target", page},
       {"character XML cannot carry removed", Version::V12, "d0s0p1", "Seite <x id=\"1\"/> von<x id=\"3\"/>x",
        kSomeKept, "code 2 (U+0011) was removed", page},
-      {"crossed codes", Version::V21, "d0s1p1", "<sc id=\"1\"/>x <sc id=\"2\"/>y<ec startRef=\"1\"/> z<ec startRef=\"2\"/>",
+      {"crossed codes 2.1", Version::V21, "d0s1p1", "<sc id=\"1\"/>x <sc id=\"2\"/>y<ec startRef=\"1\"/> z<ec startRef=\"2\"/>",
        kSomeKept, "code 1 (Arial; bold; 12 pt) and code 2 (Arial; bold; 12 pt) cross", second},
+      {"crossed codes 1.2", Version::V12, "d0s1p1",
+       "<bx id=\"1\" rid=\"1\"/>x <bx id=\"2\" rid=\"2\"/>y<ex id=\"3\" rid=\"1\"/> z<ex id=\"4\" rid=\"2\"/>", kSomeKept,
+       "code 1 (Arial; bold; 12 pt) and code 2 (Arial; bold; 12 pt) cross", second},
+      {"paired code split across 1.2 segments", Version::V12, "d0s1p1",
+       "<mrk mtype=\"seg\" mid=\"1\">A <bx id=\"1\" rid=\"7\"/>B</mrk> <mrk mtype=\"seg\" mid=\"2\">b<ex id=\"5\" "
+       "rid=\"7\"/> C <g id=\"2\">D</g> E</mrk>",
+       kAllMerged, "0 failed", {"A:A ", "B:B b", "A: C ", "B:D", "A: E"}},
+      {"1.2 bx and ex linked by id", Version::V12, "d0s1p1", "A <bx id=\"1\"/>B<ex id=\"1\"/> C <g id=\"2\">D</g> E",
+       kAllMerged, "0 failed", {"A:A ", "B:B", "A: C ", "B:D", "A: E"}},
+      {"1.2 ex of another bx", Version::V12, "d0s1p1", "A <bx id=\"1\" rid=\"1\"/>B<ex id=\"2\" rid=\"2\"/> C <g id=\"2\">D</g>",
+       kSomeKept, "code 2 (Arial; bold; 12 pt) closes where it is not open", second},
+      {"1.2 bx never ended", Version::V12, "d0s1p1", "A <bx id=\"1\" rid=\"1\"/>B C <g id=\"2\">D</g>", kSomeKept,
+       "code 1 (Arial; bold; 12 pt) opens and never closes", second},
       {"range end before its start", Version::V12, "d0s0p4",
        "<x id=\"2\"/>Bereich <x id=\"1\"/>innen danach", kSomeKept,
        "code 2 (reference point end 7) comes before its start, code 1 (reference point start 7)",
@@ -173,6 +191,10 @@ TEST_F(XliffTest, EachTranslatorMistakeEndsAsItShould) {
        "0 failed", {"A:Bereich ", "r1", "A:innen", "r1", "A: danach"}},
       {"codes in another order", Version::V21, "d0s1p1", "<pc id=\"2\">D</pc> C <pc id=\"1\">B</pc> A", kAllMerged,
        "0 failed", {"B:D", "A: C ", "B:B", "A: A"}},
+      {"run in another code page kept", Version::V12, "d0s1p2", "eins<g id=\"1\">\xC2\xA0</g>zwei", kAllMerged,
+       "0 failed", {"A/1200:eins", "A/1252:\xC2\xA0", "A/1200:zwei"}},
+      {"run in another code page moved", Version::V21, "d0s1p2", "<pc id=\"1\">\xC2\xA0</pc>eins zwei", kAllMerged,
+       "0 failed", {"A/1252:\xC2\xA0", "A/1200:eins zwei"}},
       {"edited source", Version::V12, "d0s0p0", "Hi <g id=\"1\">bold</g> world", kSomeKept,
        "its source is not the exchange file's paragraph", {"A:Hello ", "B:bold", "A: world"}, true},
       {"paragraph break", Version::V12, "d0s0p0", "Hallo&#13;<g id=\"1\">fett</g>", kSomeKept,

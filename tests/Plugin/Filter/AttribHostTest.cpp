@@ -211,6 +211,15 @@ TEST_F(AttribHostTest, AbsentFaceAttributesChangeNothingAndUnknownValuesFailTheR
     // Without "size" the run counts as not applied.
     EXPECT_FALSE(converter.ReadSelf(MapAttrs{{u"bold", u"on"}}, 0));
     EXPECT_EQ(FormatAt(underlined).face, 0x1005);
+    // An empty underline over both underlines is that pair when the selection is the run's own
+    // formatting sample, and no underline over any other text.
+    const MapAttrs none{{u"underline", u""}, {u"caps", u""}, {u"size", u"24"}};
+    converter.SetSampleApplied(true);
+    EXPECT_TRUE(converter.ReadSelf(none, 0));
+    EXPECT_EQ(FormatAt(underlined).face, 0x1005);
+    converter.SetSampleApplied(false);
+    EXPECT_TRUE(converter.ReadSelf(none, 0));
+    EXPECT_EQ(FormatAt(underlined).face, 0x0001);
 
     const int32_t kerned = Select(u"kerned");
     EXPECT_FALSE(converter.ReadSelf(MapAttrs{{u"bold", u"maybe"}, {u"italic", u"on"}, {u"size", u"24"}}, 0));

@@ -146,6 +146,14 @@ TEST(CodePageTest, ReadingPositionAttributesBack)
     in.values[u"shift"] = u"3x";
     EXPECT_FALSE(ReadPositionAttribs(attribs, in, 0));
     EXPECT_EQ(attribs.shift, 3 * 32768);
+    // A shift finer than half a point stays when the number is the one the export wrote for it.
+    attribs.shift = 85196;  // 1.3 pt, written as -3
+    in.values[u"shift"] = u"-3";
+    ReadPositionAttribs(attribs, in, 0);
+    EXPECT_EQ(attribs.shift, 85196);
+    in.values[u"shift"] = u"-4";
+    ReadPositionAttribs(attribs, in, 0);
+    EXPECT_EQ(attribs.shift, 4 * 32768);
 }
 
 TEST(CodePageTest, CodePagesByScriptAndLanguage)

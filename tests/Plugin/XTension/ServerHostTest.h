@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -69,9 +70,34 @@ protected:
     {
         auto client = std::make_unique<protocol::Client>(port, 30000);
         EXPECT_TRUE(client->Connected());
-        client->SendLine(kPassword);
+        client->SendLine(password);
         EXPECT_EQ(client->ReadLine(), "password ok");
         return client;
+    }
+
+    // Shared-folder mode: source, folder and name, then what the server says until it closes,
+    // or until "export finished" after a conversion, when the client quits.
+    std::vector<std::string> SharedJob(const std::string& word, const std::string& sourcePath,
+                                       const std::string& folder, const std::string& name)
+    {
+        auto client = Login();
+        std::vector<std::string> replies{Ask(*client, word)};
+        for (const std::string& line : {sourcePath, folder, name}) {
+            replies.push_back(Ask(*client, line));
+            if (replies.back().find("ok") == std::string::npos)
+                break;
+        }
+        while (auto line = client->ReadLine()) {
+            replies.push_back(*line);
+            if (*line == "export finished") {
+                // A job that failed closes the connection; one that converted waits for more.
+                client->SendLine("quit");
+                break;
+            }
+        }
+        EXPECT_FALSE(client->ReadLine());
+        EXPECT_TRUE(client->AtEof());
+        return replies;
     }
 
     static std::string Ask(protocol::Client& client, const std::string& line)
@@ -81,6 +107,8 @@ protected:
     }
 
     uint16_t port = 0;
+    // What Login sends: the fixed password unless the test gives the server one of its own.
+    std::string password = kPassword;
 };
 
 } // namespace kesto_test

@@ -90,7 +90,7 @@ protected:
     {
         WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(port) +
                       "\nactivateServerLog=True\nkeepServerLog=True\nserverLogMinPriority=0\nsocketTransferMode=True\n" +
-                      extraServer + "[Path]\nLogPath=" + (app / "logs").string() + "\n" +
+                      "sharedFolders=" + app.string() + "\n" + extraServer + "[Path]\nLogPath=" + (app / "logs").string() + "\n" +
                       (paths.empty() ? "TemporaryPath=" + (app / "tmp").string() +
                                            "\nServerAlivePath=" + (app / "alive").string() + "\n"
                                      : paths));
@@ -197,31 +197,6 @@ protected:
     static bool IsExchangeFile(const std::string& bytes)
     {
         return bytes.compare(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0;
-    }
-
-    // Shared-folder mode: source, folder and name, then what the server says until it closes,
-    // or until "export finished" after a conversion, when the client quits.
-    std::vector<std::string> SharedJob(const std::string& word, const std::string& sourcePath,
-                                       const std::string& folder, const std::string& name)
-    {
-        auto client = Login();
-        std::vector<std::string> replies{Ask(*client, word)};
-        for (const std::string& line : {sourcePath, folder, name}) {
-            replies.push_back(Ask(*client, line));
-            if (replies.back().find("ok") == std::string::npos)
-                break;
-        }
-        while (auto line = client->ReadLine()) {
-            replies.push_back(*line);
-            if (*line == "export finished") {
-                // A job that failed closes the connection; one that converted waits for more.
-                client->SendLine("quit");
-                break;
-            }
-        }
-        EXPECT_FALSE(client->ReadLine());
-        EXPECT_TRUE(client->AtEof());
-        return replies;
     }
 
     // The texts of the kept server log, one per line.

@@ -48,7 +48,7 @@ protected:
         source = (app / "shared" / "doc.qxp").string();
         fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/documents/two-page-linked.qxp", source);
         WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(port) +
-                      "\nsocketTransferMode=True\n[Path]\nLogPath=" + (app / "logs").string() +
+                      "\nsocketTransferMode=True\nsharedFolders=" + app.string() + "\n[Path]\nLogPath=" + (app / "logs").string() +
                       "\nTemporaryPath=" + (app / "tmp").string() + "\n");
     }
 

@@ -59,9 +59,16 @@ protected:
 
     void TearDown() override { Settings.Build(false); }
 
-    void UseSettings(const std::string& ini) {
+    // The settings of the text, with the scratch folder shared.
+    void UseSettings(std::string ini) {
         if (!Settings.IsBuilt())
             Settings.Build(false);
+        const std::string shared = "[Server]\nsharedFolders=" + m_Dir.Path() + "\n";
+        const size_t server = ini.find("[Server]\n");
+        if (server == std::string::npos)
+            ini = shared + ini;
+        else
+            ini.replace(server, 9, shared);
         WriteFile(m_Dir.File("kesto.ini"), ini);
         ASSERT_TRUE(Settings->Load(m_Dir.File("kesto.ini"), false));
     }

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <future>
@@ -13,6 +14,7 @@
 
 #include "Foundation/Settings.h"
 #include "SHARED/Server/DriverDouble.h"
+#include "SHARED/Server/ServerDoor.h"
 #include "SHARED/Server/ServerTestSupport.h"
 
 using protocol::Client;
@@ -52,6 +54,8 @@ protected:
 
     void SetUp() override {
         SetServerRestartPolicy({2, 10, 40});
+        // Wrong passwords here are answered and the next client's checked at once.
+        SetPasswordWaitPolicy(0, 0);
         driverdouble::Reset();
         m_Port = protocol::FreeLoopbackPort();
         m_Server = std::async(std::launch::async, [this] { return DoStartServer(m_Port); });
@@ -67,6 +71,7 @@ protected:
             ASSERT_EQ(m_Server.wait_for(20s), std::future_status::ready) << "server did not end";
         }
         SetServerRestartPolicy(ServerRestartPolicy{});
+        SetPasswordWaitPolicy(1000, 60000);
     }
 
     std::unique_ptr<Client> Login() {
@@ -297,4 +302,69 @@ TEST(ServerStart, PortInUseEndsAtOnceWithoutRestart) {
     ASSERT_EQ(holder.startServer(port), 0);
     EXPECT_FALSE(DoStartServer(port));
     EXPECT_FALSE(ServerWasHalted());
+}
+
+// An address waits a second after its first wrong password, twice as long after each further
+// one, at most a minute; the wait runs on the clock alone, per address, and a right password
+// ends it.
+TEST(ServerDoor, WrongPasswordsMakeTheirAddressWaitLongerUpToAMinute) {
+    using std::chrono::milliseconds;
+    PasswordWaits waits;
+    const auto t0 = PasswordWaits::Clock::time_point() + std::chrono::hours(1);
+    const long expected[] = {1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
+    auto now = t0;
+    for (const long wait : expected) {
+        EXPECT_EQ(waits.Left("10.0.0.1", now), milliseconds(0));
+        EXPECT_EQ(waits.Missed("10.0.0.1", now), milliseconds(wait));
+        EXPECT_EQ(waits.Left("10.0.0.1", now + milliseconds(1)), milliseconds(wait - 1));
+        EXPECT_EQ(waits.Left("10.0.0.2", now), milliseconds(0)) << "another address waits for nothing";
+        now += milliseconds(wait);
+    }
+    waits.Passed("10.0.0.1");
+    EXPECT_EQ(waits.Missed("10.0.0.1", now), milliseconds(1000));
+}
+
+TEST(ServerDoor, PasswordsAndSharedFolderListsAreReadAsWritten) {
+    const struct {
+        std::string line, password;
+        bool same;
+    } passwords[] = {
+        {"abc", "abc", true}, {"abd", "abc", false}, {"ab", "abc", false},
+        {"abcd", "abc", false}, {"", "abc", false}, {std::string("ab\0", 3), "ab", false},
+    };
+    for (const auto& p : passwords)
+        EXPECT_EQ(SamePassword(p.line, p.password), p.same) << p.line;
+
+    const struct {
+        const char* setting;
+        std::vector<std::string> folders;
+    } lists[] = {
+        {"", {}},
+        {" ; ;", {}},
+        {"/srv/a", {"/srv/a"}},
+        {" /srv/a ;/srv/my folder; ", {"/srv/a", "/srv/my folder"}},
+    };
+    for (const auto& l : lists)
+        EXPECT_EQ(SplitSharedFolders(l.setting), l.folders) << l.setting;
+
+    ScratchDir dir;
+    const std::string file = dir.File("pw");
+    const struct {
+        std::string content;
+        std::string password;  // "" when refused
+    } files[] = {
+        {"secret\n", "secret"}, {"secret\r\n", "secret"}, {"secret", "secret"},
+        {" with blanks \r\nsecond\n", " with blanks "}, {"\n", ""},
+        {std::string(ct_Connection::kMaxLineLength + 1, 'x'), ""},
+        {std::string(ct_Connection::kMaxLineLength, 'x'), std::string(ct_Connection::kMaxLineLength, 'x')},
+        {std::string("a\0b\n", 4), ""},
+    };
+    for (const auto& f : files) {
+        WriteFile(file, f.content);
+        ::chmod(file.c_str(), 0600);
+        std::string password;
+        const std::string why = ReadPasswordFile(file, password);
+        EXPECT_EQ(why.empty(), !f.password.empty()) << why;
+        EXPECT_EQ(password, f.password);
+    }
 }

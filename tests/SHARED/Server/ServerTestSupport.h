@@ -14,12 +14,11 @@
 
 namespace servertest {
 
-// Keeps the server on 127.0.0.1 with short waits for the length of one test.
+// Short waits for the length of one test (the server listens on 127.0.0.1 by default).
 class ScopedLimits {
 public:
     explicit ScopedLimits(int idleTimeoutMs = 10000) : m_Saved(ct_Connection::GetLimits()) {
         ct_Connection::Limits l = m_Saved;
-        l.loopbackOnly = true;
         l.idleTimeoutMs = idleTimeoutMs;
         l.drainTimeoutMs = 500;
         ct_Connection::SetLimits(l);

@@ -13,7 +13,7 @@ struct Listener {
     sockets::Handle s = sockets::OpenTcp();
     uint16_t port = 0;
     Listener() {
-        EXPECT_TRUE(sockets::Bind(s, 0, true));
+        EXPECT_TRUE(sockets::Bind(s, 0, sockets::kLoopbackAddress));
         EXPECT_TRUE(sockets::Listen(s, 1));
         port = sockets::LocalPort(s);
     }
@@ -97,6 +97,6 @@ TEST(Sockets, ListenerRebindsWhileAClosedConnectionLingers) {
         p.server = sockets::kInvalid;
     }
     sockets::Handle s = sockets::OpenTcp();
-    EXPECT_TRUE(sockets::Bind(s, port, true));
+    EXPECT_TRUE(sockets::Bind(s, port, sockets::kLoopbackAddress));
     sockets::Close(s);
 }
