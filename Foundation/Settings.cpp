@@ -346,6 +346,34 @@ int32_t SettingsFile::GetMaxUploadMB()
     return value > 2048 ? 2048 : value;
 }
 
+std::string SettingsFile::GetEffective(int32_t keyId)
+{
+    auto flag = [](bool on) { return std::string(on ? "True" : "False"); };
+    switch (keyId) {
+    case SettingKey::tempBoxMaximizeMode: return std::to_string(GetTempBoxMaximizeMode());
+    case SettingKey::autoOverwriteSource: return std::to_string(GetAutoOverwriteSource());
+    case SettingKey::pdfOutputStyle: return std::to_string(GetPdfOutputStyle());
+    case SettingKey::masterPageMode: return std::to_string(GetMasterPageMode());
+    case SettingKey::masterPageLogMode: return std::to_string(GetMasterPageLogMode());
+    case SettingKey::testMode: return std::to_string(GetTestMode());
+    case SettingKey::listenPort: return std::to_string(GetListenPort());
+    case SettingKey::serverLogMinPriority: return std::to_string(GetServerLogMinPriority());
+    case SettingKey::maxUploadMB: return std::to_string(GetMaxUploadMB());
+    case SettingKey::fileTypeGuidedSelection:
+    case SettingKey::maxDocOpen:
+        return GetValue(keyId);
+    case SettingKey::listenAddress:
+    case SettingKey::serverPasswordFile:
+    case SettingKey::sharedFolders:
+        return GetTrimmedText(keyId);
+    default:
+        break;
+    }
+    if (keyId >= SettingKey::SourceBookPath && keyId <= SettingKey::ServerAlivePath)
+        return GetPath(keyId);
+    return IsKeyId(keyId) ? flag(GetBool(keyId)) : std::string();
+}
+
 std::string SettingsFile::GetTrimmedText(int32_t keyId)
 {
     const std::string value = GetValue(keyId);

@@ -128,6 +128,9 @@ public:
     // The most a server job stores of its client's file, in MiB: 0 (the default, also for a
     // value below 0) leaves the server's own bound; above 2048 gives 2048.
     int32_t GetMaxUploadMB();
+    // The value the module works with, as text: a getter's answer ("True"/"False", the clamped
+    // number) or, for a key without a getter, GetValue.
+    std::string GetEffective(int32_t keyId);
     // The server's door, each as its text without surrounding blanks ("" while unset): the
     // IPv4 address it listens on, the file holding its password on the first line, and the
     // folders a shared-folder job may name, separated by ';'.

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Imports over documents that are already there, in the emulated host on a copy of this
 # application folder:
-#   bash examples/app/import-over.sh BUILD_DIR
+#   bash examples/app/import-over.sh [-v] BUILD_DIR
 # "Import Verbant file" (a translation of export.qxp into export-translated.qxp) and "Import
 # multiple Verbant files" (Folders/Translated into Folders/Imported) each run twice over a
 # document of an earlier import: first while every save of the host fails (a full disk), which
 # ends as a failed import and keeps the earlier document as it was, then with the host well,
 # which replaces it with the new one. After each step the run prints the checksum of each target
-# and the number of other files beside it.
+# and the number of other files beside it, and what the result dialogs said. -v (or
+# KESTO_VERBOSE=1) also prints the host's transcripts.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?usage: import-over.sh BUILD_DIR}" && pwd)
 source "$here/../lib/host-runs.sh"
+take_options "$@"
+build_folder import-over.sh "${args[0]:-}"
 make_work import-over
 translated_export "$build" "$work"
 # The documents of an earlier import.
@@ -28,7 +30,8 @@ for step in full well; do
   if [ $step = full ]; then fault='fail DOC-11 with -34'; dialog=104; fi
   printf '%s\nstart\nmenu "Import Verbant file"\nopen * export-translated.dwq\nsave * export-translated.qxp\ndialog %s\n  press 1\nquit\n' \
     "$fault" "$dialog" > "import-$step.xts"
-  "${xthost[@]}" --script "$work/import-$step.xts" > "import-$step.transcript" 2>&1 || echo "import $step: xthost failed"
+  host_run "import-$step.transcript" --script "$work/import-$step.xts" || echo "import $step: xthost failed"
+  echo "$step import: $(result_text "import-$step.transcript")"
   cat > "folder-$step.xts" <<XTS
 $fault
 start
@@ -44,7 +47,9 @@ dialog 117
 alert 22100 press 1
 quit
 XTS
-  "${xthost[@]}" --script "$work/folder-$step.xts" > "folder-$step.transcript" 2>&1 || echo "folder $step: xthost failed"
+  host_run "folder-$step.transcript" --script "$work/folder-$step.xts" || echo "folder $step: xthost failed"
+  echo "$step folder import: $(outcome "folder-$step.transcript" | tr '\n' ' ')"
+  not_converted KestoLogfile.txt
   state "$step"
 done
-echo "general log: $work/KestoLogfile.txt" >&2
+[ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2

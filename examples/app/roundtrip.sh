@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
 # Export, stand-in translation and import of a shipped document, in the emulated host on a copy of
 # this application folder:
-#   bash examples/app/roundtrip.sh BUILD_DIR [DOCUMENT]     (DOCUMENT from examples/documents;
-#                                                          default export.qxp)
+#   bash examples/app/roundtrip.sh [-v] BUILD_DIR [DOCUMENT]   (DOCUMENT from examples/documents;
+#                                                              default export.qxp)
 # The document is exported from the menu into NAME.dwq, kesto-pseudo-translate writes
 # NAME-translated.dwq, " Import Verbant file" turns that into NAME-translated.qxp, which the host
-# then checks; the run prints its path and fails when any step did.
+# then checks; the run prints each step's outcome and the imported document, and fails when any
+# step did. -v (or KESTO_VERBOSE=1) also prints the host's transcripts.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?usage: roundtrip.sh BUILD_DIR [DOCUMENT]}" && pwd)
-doc=${2:-export.qxp}
-name=${doc%.*}
 source "$here/../lib/host-runs.sh"
+take_options "$@"
+build_folder roundtrip.sh "${args[0]:-}"
+doc=${args[1]:-export.qxp}
+[ -f "$here/../documents/$doc" ] || { echo "roundtrip.sh: no document $doc in examples/documents" >&2; exit 2; }
+name=${doc%.*}
 make_work roundtrip
-exported_copy "$build" "$work" "$doc"
+exported_copy "$build" "$work" "$doc" || { outcome export.transcript; exit 1; }
+echo "$doc: $(result_text export.transcript)"
 "$build/examples/pseudo-translate/kesto-pseudo-translate" "$name.dwq" "$name-translated.dwq"
-import_checked "$name-translated.dwq" "$name-translated.qxp"
-echo "general log: $work/KestoLogfile.txt" >&2
-echo "imported document: $work/$name-translated.qxp"
+echo "$name-translated.dwq: translated by kesto-pseudo-translate"
+import_checked "$name-translated.dwq" "$name-translated.qxp" || { outcome import.transcript; exit 1; }
+echo "$name-translated.dwq: $(result_text import.transcript)"
+[ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2
+echo "imported document: $(shown "$work/$name-translated.qxp")"

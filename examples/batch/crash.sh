@@ -4,7 +4,7 @@
 # earlier run) and PDFs into Pdf, stops itself at a point of a writer (its script's stop-at
 # line) and is killed there with SIGKILL, as a crash would end it. The controller then writes
 # the job again and starts the host once more.
-#     bash examples/batch/crash.sh BUILD_DIR [POINT]
+#     bash examples/batch/crash.sh [-v] BUILD_DIR [POINT]
 # POINT is where the host stops: "XFJ12/101 after 1" (the default: while an exchange file is
 # written, as the stored document is read into it), "file.written" (a saved document is
 # written beside its file, not yet renamed) or "pdf.page after 1" (a page of a PDF is
@@ -13,9 +13,10 @@
 # Exit status 1 when either does not hold.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?usage: crash.sh BUILD_DIR [POINT]}" && pwd)
-point=${2:-XFJ12/101 after 1}
 source "$here/../lib/host-runs.sh"
+take_options "$@"
+build_folder crash.sh "${args[0]:-}"
+point=${args[1]:-XFJ12/101 after 1}
 make_work crash
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Pdf" "$work/Folders"
 cp -r "$here/../app/Folders/Books" "$work/Folders/"
@@ -26,6 +27,9 @@ job() {
     "$work/Folders/Books" "$work/Translated" "$work/Pdf" > "$work/Batch/batch.ini"
 }
 host() {
+  if [ "${KESTO_VERBOSE:-}" = 1 ]; then
+    exec "$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" --script "$1" >&2
+  fi
   exec "$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" --script "$1" --quiet \
     >/dev/null 2>&1
 }
@@ -36,7 +40,7 @@ check() {
   temps=$(find "$work/Translated" "$work/Pdf" "$work/Folders" "$work/Temp" -name '*.tmp' -o -name '*.part' \
     -o -name 'KS_PdfProbe_*' 2>/dev/null || true)
   [ -z "$empty" ] || { echo "empty targets:"; echo "$empty"; bad=1; }
-  [ -z "$temps" ] || echo "temporary files:"$'\n'"$temps"
+  [ -z "$temps" ] || echo "temporary files:"$'\n'"${temps//"$work/"/}"
   (cd "$work" && find Translated Pdf -type f -printf '  %p %s bytes\n' | sort)
   return $bad
 }
@@ -72,5 +76,5 @@ if [ -n "$(find "$work/Translated" "$work/Pdf" "$work/Folders" "$work/Temp" -nam
   echo "the next run left temporary files" >&2
   status=1
 fi
-echo "working copy: $work; general log: $work/KestoLogfile.txt" >&2
+[ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2
 exit $status

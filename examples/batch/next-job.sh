@@ -4,11 +4,12 @@
 # status file shows the first file counted, the controller replaces the file with a job that
 # exports one document into Next. The host finishes the first job, archives it, then runs the
 # second: both archives are listed, and Next holds the second job's exchange file.
-#     bash examples/batch/next-job.sh BUILD_DIR
+#     bash examples/batch/next-job.sh [-v] BUILD_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?usage: next-job.sh BUILD_DIR}" && pwd)
 source "$here/../lib/host-runs.sh"
+take_options "$@"
+build_folder next-job.sh "${args[0]:-}"
 make_work next-job
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Folders/Books" "$work/Next"
 for i in $(seq 1 200); do cp "$here/../app/Folders/Books/report.qxp" "$work/Folders/Books/doc$i.qxp"; done
@@ -23,9 +24,10 @@ cp "$here/batch.xts" "$work/"
 ) &
 controller=$!
 cd "$work"
-"$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" --script "$work/batch.xts" >/dev/null 2>&1
+host_run "$work/host.transcript" --script "$work/batch.xts"
 wait "$controller"
 for archive in "$work"/Batch/batch.ini_*; do
-  echo "archived status file: $archive ($(grep -h '^Count=' "$archive") of $(grep -h '^Total=' "$archive"))" >&2
+  echo "archived status file: $(shown "$archive") ($(grep -h '^Count=' "$archive") of $(grep -h '^Total=' "$archive"))" >&2
 done
-echo "second job's exchange file: $(ls "$work"/Next/*.dwq); general log: $work/KestoLogfile.txt" >&2
+echo "second job's exchange file: $(shown "$(ls "$work"/Next/*.dwq)")" >&2
+[ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2

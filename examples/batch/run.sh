@@ -4,7 +4,7 @@
 #      HKEY_LOCAL_MACHINE, in the host's key store <app>/Registry;
 #   2. the status file at the path of the setting BatchFilePath (here <app>/Batch/batch.ini);
 #   3. the host, started on the application folder.
-#     bash examples/batch/run.sh BUILD_DIR [JOB]
+#     bash examples/batch/run.sh [-v] BUILD_DIR [JOB]
 # JOB is the status file to write: batch.ini (the default) exports the example tree into
 # Translated; same-folder.ini writes the exchange files and PDFs beside the documents, into a
 # tree that also holds a damaged document, an exchange file without its document and somebody's
@@ -16,13 +16,16 @@
 # and twin.qxp would give one twin.dwq and a document is named layout.dwq; windows.ini is the
 # batch.ini job as a Windows program writes it, in UTF-16 with a byte-order mark and CR LF, and
 # windows-unmarked.ini the same in UTF-16 without the mark. A job's host script is JOB with ".xts" for ".ini" when there is one, else batch.xts. The script
-# answers no alert: a run that waits for a user fails.
+# answers no alert: a run that waits for a user fails. The run prints the archived status file's
+# Count and Total (and its Error, for a job that cannot run) and the files the job did not
+# convert; -v (or KESTO_VERBOSE=1) also prints the host's transcript.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?usage: run.sh BUILD_DIR [JOB]}" && pwd)
-job=${2:-batch.ini}
-[ -f "$here/$job" ] || { echo "no job $here/$job" >&2; exit 2; }
 source "$here/../lib/host-runs.sh"
+take_options "$@"
+build_folder run.sh "${args[0]:-}"
+job=${args[1]:-batch.ini}
+[ -f "$here/$job" ] || { echo "run.sh: no job $here/$job" >&2; exit 2; }
 make_work batch
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Folders"
 cp -r "$here/../app/Folders/Books" "$work/Folders/"
@@ -52,10 +55,18 @@ script=${job%.ini}.xts
 mkdir -p "$work/Registry/HKEY_LOCAL_MACHINE/SOFTWARE/OMRA Translation Technology/Kesto 50 Batch Mode"
 cp "$here/$script" "$work/"
 cd "$work"
-"$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" --script "$work/$script"
-echo "archived status file: $(ls "$work"/Batch/batch.ini_*)" >&2
-if [ "$job" = same-folder.ini ] || [ "$job" = twins.ini ]; then
-  echo "exchange files and PDFs: $work/Folders/Books; general log: $work/KestoLogfile.txt" >&2
-else
-  echo "exchange files (and PDFs): $work/Translated; general log: $work/KestoLogfile.txt" >&2
+status=0
+host_run "$work/host.transcript" --script "$work/$script" || status=$?
+outcome "$work/host.transcript"
+archive=$(ls "$work"/Batch/batch.ini_* 2>/dev/null || true)
+[ -n "$archive" ] || { echo "run.sh: the job was not archived (-v shows the host's transcript)" >&2; exit 1; }
+echo "archived status file: $(shown "$archive"): $(tr -d '\000\r' < "$archive" | grep -a -E '^(Count|Total|Error)=' | paste -sd ' ')"
+not_converted "$work/KestoLogfile.txt"
+[ "$status" = 0 ] || { echo "run.sh: the host's run failed (-v shows its transcript)" >&2; exit 1; }
+if [ "${KESTO_KEEP:-}" = 1 ]; then
+  if [ "$job" = same-folder.ini ] || [ "$job" = twins.ini ]; then
+    echo "exchange files and PDFs: $work/Folders/Books; general log: $work/KestoLogfile.txt" >&2
+  else
+    echo "exchange files (and PDFs): $work/Translated; general log: $work/KestoLogfile.txt" >&2
+  fi
 fi

@@ -4,11 +4,12 @@
 # pipe that nobody writes (its script opens it as a document); a second host started meanwhile
 # leaves the job alone and says so in the general log; the first host is then killed, and a
 # third host takes over the claims the dead one left, runs the job and removes the request.
-#     bash examples/batch/two-hosts.sh BUILD_DIR
+#     bash examples/batch/two-hosts.sh [-v] BUILD_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?usage: two-hosts.sh BUILD_DIR}" && pwd)
 source "$here/../lib/host-runs.sh"
+take_options "$@"
+build_folder two-hosts.sh "${args[0]:-}"
 make_work two-hosts
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Folders"
 cp -r "$here/../app/Folders/Books" "$work/Folders/"
@@ -20,14 +21,19 @@ mkfifo "$work/wait.qxp"
 printf 'start\nopen-document wait.qxp\nidle 3\nquit\n' > "$work/first.xts"
 cp "$here/batch.xts" "$work/"
 cd "$work"
-xthost=("$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" --quiet --script)
-"${xthost[@]}" first.xts >/dev/null 2>&1 &
+# With -v each host's transcript goes to the terminal, the second's and third's after the first's
+# has begun.
+quiet=--quiet out=/dev/null
+[ "${KESTO_VERBOSE:-}" != 1 ] || { quiet=; out=/dev/stderr; }
+xthost=("$build/platform/host/xthost" --app "$work" --module "$build/Plugin/XTension/Kesto.so" $quiet --script)
+"${xthost[@]}" first.xts >"$out" 2>&1 &
 first=$!
 until grep -q "^Active=True" Batch/batch.ini 2>/dev/null; do sleep 0.01; done
-"${xthost[@]}" batch.xts >/dev/null 2>&1
-echo "second host: $(ls Translated | wc -l) files in Translated; log: $(grep -h 'leaves it alone' KestoLogfile.txt)" >&2
+"${xthost[@]}" batch.xts >"$out" 2>&1
+echo "second host: $(ls Translated | wc -l) files in Translated; log: $(grep -h 'leaves it alone' KestoLogfile.txt | sed "s|$work/||g")" >&2
 kill -9 "$first"
 wait "$first" 2>/dev/null || true
-"${xthost[@]}" batch.xts >/dev/null 2>&1
+"${xthost[@]}" batch.xts >"$out" 2>&1
 echo "third host: archived status file: $(ls Batch/batch.ini_*); Translated: $(ls Translated | tr '\n' ' ')" >&2
-echo "request key: $([ -e "$request" ] && echo "still there" || echo "removed"); general log: $work/KestoLogfile.txt" >&2
+echo "request key: $([ -e "$request" ] && echo "still there" || echo "removed")" >&2
+[ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2

@@ -407,6 +407,10 @@ bool ScriptRunner::Run()
             m_host.Error(Where(line) + ": unknown verb");
             break;
         }
+        if (info->answer && m_auto) {
+            m_host.Note("passed over " + Where(line));
+            continue;
+        }
         if (info->answer) {
             m_host.Error(Where(line) + ": this answer's prompt did not come");
             break;
@@ -426,6 +430,32 @@ bool ScriptRunner::Run()
     return !m_host.Failed();
 }
 
+bool ScriptRunner::Fits(const Prompt& prompt) const
+{
+    if (m_next >= m_lines.size() || !IsAnswer(m_lines[m_next]))
+        return false;
+    const auto& w = m_lines[m_next].words;
+    int64_t n = 0;
+    switch (prompt.kind) {
+    case Prompt::kDialog:
+        return w[0] == "dialog" && w.size() == 2 && ParseNumber(w[1], n) && n == prompt.resId;
+    case Prompt::kDialogAction:
+        return prompt.dialog != m_defaultDialog &&
+               (w[0] == "press" || w[0] == "check" || w[0] == "edit" || w[0] == "close");
+    case Prompt::kAlert:
+        return w[0] == "alert" && w.size() > 1 && ParseNumber(w[1], n) && n == prompt.resId;
+    case Prompt::kHostAlert:
+        return w[0] == "alert" && w.size() > 1 && w[1] == "host";
+    case Prompt::kOpenFile:
+    case Prompt::kSaveFile:
+    case Prompt::kFolder: {
+        const char* verb = prompt.kind == Prompt::kOpenFile ? "open" : prompt.kind == Prompt::kSaveFile ? "save" : "folder";
+        return w[0] == verb && w.size() > 1 && TitleMatches(w[1], prompt.title);
+    }
+    }
+    return false;
+}
+
 bool ScriptRunner::Respond(const Prompt& prompt, Answer& answer, std::string& error)
 {
     std::string what = PromptKindName(prompt.kind);
@@ -433,8 +463,15 @@ bool ScriptRunner::Respond(const Prompt& prompt, Answer& answer, std::string& er
         what += " " + std::to_string(prompt.resId);
     if (!prompt.title.empty())
         what += " " + Quote(prompt.title);
-    if (m_auto)
-        return m_autoAnswerer.Respond(prompt, answer, error);
+    if (m_auto) {
+        // A caller that scripts only some answers (a save dialog's path, say) leaves the
+        // others, which it cannot foresee (which result dialog, an alert), to their defaults.
+        const bool fits = Fits(prompt);
+        if (prompt.kind == Prompt::kDialog)
+            m_defaultDialog = fits ? nullptr : prompt.dialog;
+        if (!fits)
+            return m_autoAnswerer.Respond(prompt, answer, error);
+    }
     if (m_next >= m_lines.size() || !IsAnswer(m_lines[m_next])) {
         error = "unexpected " + what + " (" +
                 (m_next < m_lines.size() ? "next is " + Where(m_lines[m_next]) : "end of script") + ")";

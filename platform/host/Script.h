@@ -66,7 +66,9 @@ public:
     ScriptRunner(Host& host, const ScriptVerbs& verbs, std::vector<ScriptLine> lines);
     ~ScriptRunner() override;
 
-    // Answer every prompt with its default instead of answer lines.
+    // Answer every prompt with its default; with answer lines in the script, only the prompts
+    // that the next answer line does not fit, and an answer line whose prompt never comes is
+    // passed over.
     void SetAutoAnswer(bool on) { m_auto = on; }
     // Relative paths in answers are taken against this folder (default: the app folder).
     void SetBaseFolder(std::string folder) { m_base = std::move(folder); }
@@ -82,6 +84,8 @@ public:
 
 private:
     bool IsAnswer(const ScriptLine& line) const;
+    // Whether the next line answers the prompt (its verb, resource number or title).
+    bool Fits(const Prompt& prompt) const;
     std::string Where(const ScriptLine& line) const;
 
     Host& m_host;
@@ -91,6 +95,8 @@ private:
     std::size_t m_expectMark = 0;
     bool m_auto = false;
     AutoAnswerer m_autoAnswerer;
+    // The dialog that took its default answer: its actions take theirs too.
+    const Dialog* m_defaultDialog = nullptr;
     std::string m_base;
 };
 

@@ -46,7 +46,7 @@ void Usage(std::FILE* out, const xthost::HostExtensions& extensions)
 {
     std::fprintf(out,
         "usage: xthost --app DIR [--module FILE] [--settings FILE] [--temp DIR]\n"
-        "              [--script FILE | --auto] [--transcript FILE] [--quiet]\n"
+        "              [--script FILE] [--auto] [--transcript FILE] [--quiet]\n"
         "       xthost SUBCOMMAND ...\n"
         "\n"
         "The emulated host application: loads the module from DIR/XTensions (or FILE), starts\n"
@@ -64,7 +64,10 @@ void Usage(std::FILE* out, const xthost::HostExtensions& extensions)
         "  --script FILE      the script (\"-\" reads standard input)\n"
         "  --auto             answer every prompt with its default (the dialog's default button,\n"
         "                     the alert's default button, file dialogs and choosers cancelled);\n"
-        "                     without a script: start, list the menus, quit\n"
+        "                     without a script: start, list the menus, quit; with a script:\n"
+        "                     the script's answer lines answer the prompts they fit, every\n"
+        "                     other prompt takes its default, and an answer line whose prompt\n"
+        "                     never comes is passed over\n"
         "  --transcript FILE  write the transcript to FILE instead of standard output\n"
         "  --quiet            no transcript on standard output\n"
         "  --help             this text\n\n");

@@ -2,9 +2,11 @@
 // from the temporary folder, unless KESTO_KEEP=1 asks to keep it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/examples/ExampleRuns.h"
@@ -22,7 +24,7 @@ struct Script {
 const Script kScripts[] = {
     {"app/run.sh", "exchange file: "},
     {"app/roundtrip.sh", "imported document: "},
-    {"app/damaged.sh", "\nImport failed\n"},
+    {"app/damaged.sh", "paragraph-removed.dwq: Import failed\n"},
     {"app/import-fails.sh", "== disk-full-exporting"},
     {"app/import-over.sh", "well folder: "},
     {"batch/run.sh", "archived status file: "},
@@ -34,13 +36,21 @@ const Script kScripts[] = {
 
 // Runs the script with its own temporary folder `temp`; answers what it wrote, its exit status
 // in `status`.
-std::string RunScript(const Script& script, const fs::path& temp, const std::string& environment, int& status)
+std::string RunScript(const Script& script, const fs::path& temp, const std::string& environment, int& status,
+                      const std::string& arguments = "'" KESTO_BINARY_DIR "'")
 {
     fs::remove_all(temp);
     fs::create_directories(temp);
-    return kesto_test::RunShell(environment + " TMPDIR='" + temp.string() + "' bash '" KESTO_SOURCE_DIR "/examples/" +
-                                    script.path + "' '" KESTO_BINARY_DIR "' 2>&1",
-                                &status);
+    const std::string out = kesto_test::RunShell(environment + " TMPDIR='" + temp.string() + "' bash '" KESTO_SOURCE_DIR
+                                                 "/examples/" + script.path + "' " + arguments + " 2>&1",
+                                                 &status);
+    status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+size_t Lines(const std::string& text)
+{
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 TEST(ExampleCopies, EachScriptEndsAsItSaysAndLeavesNothingInTheTemporaryFolder)
@@ -55,6 +65,68 @@ TEST(ExampleCopies, EachScriptEndsAsItSaysAndLeavesNothingInTheTemporaryFolder)
         EXPECT_NE(("\n" + out).find(script.says), std::string::npos) << out;
         EXPECT_NE(out.find("working copy removed: " + temp.string() + "/kesto-"), std::string::npos) << out;
         EXPECT_TRUE(fs::is_empty(temp)) << out;
+        // A short summary, without the host's transcript, that names no file it has removed.
+        EXPECT_LE(Lines(out), 40u) << out;
+        EXPECT_EQ(out.find("unload callback"), std::string::npos) << out;
+        EXPECT_EQ(out.find(temp.string()), out.find("working copy removed: " + temp.string()) + 22) << out;
+    }
+    fs::remove_all(temp);
+}
+
+TEST(ExampleCopies, TheTranscriptComesWithVerboseOnly)
+{
+    const fs::path temp = fs::temp_directory_path() / ("kesto-example-verbose-" + std::to_string(::getpid()));
+    for (const char* environment : {"KESTO_VERBOSE=1", ""}) {
+        int status = -1;
+        const std::string arguments = std::string(*environment ? "" : "-v ") + "'" KESTO_BINARY_DIR "'";
+        const std::string out = RunScript(kScripts[1], temp, environment, status, arguments);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_NE(out.find("unload callback"), std::string::npos) << out;
+        EXPECT_NE(out.find("imported document: "), std::string::npos) << out;
+    }
+    fs::remove_all(temp);
+}
+
+TEST(ExampleCopies, AWrongBuildFolderGivesOneLine)
+{
+    const fs::path temp = fs::temp_directory_path() / ("kesto-example-nobuild-" + std::to_string(::getpid()));
+    for (const Script& script : kScripts) {
+        SCOPED_TRACE(script.path);
+        for (const char* build : {"'" KESTO_SOURCE_DIR "/no such build'", ""}) {
+            int status = -1;
+            const std::string out = RunScript(script, temp, "", status, build);
+            EXPECT_EQ(status, 2) << out;
+            EXPECT_EQ(Lines(out), 1u) << out;
+            EXPECT_TRUE(fs::is_empty(temp)) << out;
+        }
+    }
+    fs::remove_all(temp);
+}
+
+// The damages whose import ends otherwise than most: a container that cannot be opened, and some
+// that import.
+TEST(ExampleCopies, DamagedSaysWhatEachDamageDoes)
+{
+    const fs::path temp = fs::temp_directory_path() / ("kesto-example-damages-" + std::to_string(::getpid()));
+    const struct {
+        const char* damage;
+        const char* result;
+        const char* document;
+    } cases[] = {
+        {"string-removed", "string-removed.dwq: Import failed\n", "imported document: none"},
+        {"nul-characters", "nul-characters.dwq: Import done\n  story 0: 2 NUL character(s)", "this damage imports"},
+        {"working-boxes-of-the-last-layout-only", "working-boxes-of-the-last-layout-only.dwq: Import done\n  layout 0 ",
+         "this damage imports"},
+        {"summary-without-versions", "summary-without-versions.dwq: Import done\n", "this damage imports"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.damage);
+        int status = -1;
+        const std::string out =
+            RunScript(kScripts[2], temp, "", status, std::string("'" KESTO_BINARY_DIR "' ") + c.damage);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_NE(out.find(c.result), std::string::npos) << out;
+        EXPECT_NE(out.find(c.document), std::string::npos) << out;
     }
     fs::remove_all(temp);
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <strings.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -478,6 +479,21 @@ cairo_status_t WriteChunk(void* closure, const unsigned char* data, unsigned int
 
 }  // namespace
 
+// The host's font configuration: beside an installed host (share/kesto/), else in the source
+// tree the host was built from.
+static std::string HostFontsConf()
+{
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string path(self, static_cast<std::size_t>(n));
+        path = path.substr(0, path.rfind('/')) + "/../share/kesto/fonts.conf";
+        if (::access(path.c_str(), R_OK) == 0)
+            return path;
+    }
+    return KESTO_HOST_FONTS_CONF;
+}
+
 void UseHostFonts(const std::string& tempFolder)
 {
     static bool done = false;
@@ -488,7 +504,7 @@ void UseHostFonts(const std::string& tempFolder)
     ::mkdir(tempFolder.c_str(), 0755);
     ::mkdir(folder.c_str(), 0755);
     const std::string config = "<?xml version=\"1.0\"?>\n<fontconfig>\n  <include ignore_missing=\"no\">" +
-                               std::string(KESTO_HOST_FONTS_CONF) + "</include>\n  <cachedir>" + folder +
+                               HostFontsConf() + "</include>\n  <cachedir>" + folder +
                                "/cache</cachedir>\n</fontconfig>\n";
     if (WriteFileAtomically(folder + "/fonts.conf", config))
         ::setenv("FONTCONFIG_FILE", (folder + "/fonts.conf").c_str(), 0);

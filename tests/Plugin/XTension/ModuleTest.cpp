@@ -376,7 +376,7 @@ TEST_F(KestoModuleTest, ExampleApplicationRunsFromTheCommandLine)
 {
     // The shipped application folder and script, run as the README runs them.
     const fs::path run = fs::path(KESTO_SOURCE_DIR) / "examples" / "app" / "run.sh";
-    const std::string command = "KESTO_KEEP=1 TMPDIR=" + app.string() + " bash " + run.string() + " " + KESTO_BINARY_DIR + " > " +
+    const std::string command = "KESTO_KEEP=1 KESTO_VERBOSE=1 TMPDIR=" + app.string() + " bash " + run.string() + " " + KESTO_BINARY_DIR + " > " +
                                 (app / "transcript.txt").string() + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << ReadText(app / "transcript.txt");
     const std::string transcript = ReadText(app / "transcript.txt");
@@ -394,7 +394,7 @@ TEST_F(KestoModuleTest, ExampleApplicationRunsFromTheCommandLine)
     EXPECT_EQ(std::system(open.c_str()), 0) << dwq;
 
     // A menu script writes no exchange file and names none.
-    const std::string menus = "TMPDIR=" + app.string() + " bash " + run.string() + " " + KESTO_BINARY_DIR +
+    const std::string menus = "TMPDIR=" + app.string() + " bash " + run.string() + " -v " + KESTO_BINARY_DIR +
                               " scripts/menus.xts > " + (app / "menus.txt").string() + " 2>/dev/null";
     ASSERT_EQ(std::system(menus.c_str()), 0) << ReadText(app / "menus.txt");
     EXPECT_NE(ReadText(app / "menus.txt").find("menu \"Kesto 7\" (7 items)"), std::string::npos);
