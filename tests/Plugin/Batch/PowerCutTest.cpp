@@ -165,8 +165,9 @@ TEST_F(PowerCutRun, NoCountKeptIsAheadOfTheResultsItCounts)
         for (const char* kept : {"app/Batch/batch.ini", "app/Batch/batch.ini_20061205083007"}) {
             const std::string text = ReadText(disk->cut / kept);
             const std::size_t count = text.find("Count=");
-            if (count != std::string::npos)
+            if (count != std::string::npos) {
                 EXPECT_LE(std::stoi(text.substr(count + 6)), whole) << at << ": " << kept << "\n" << text;
+            }
         }
         if (!stopped)
             break;   // the job ended before this step: every step was tried
