@@ -146,10 +146,8 @@ TEST_F(PowerCutRun, NoCountKeptIsAheadOfTheResultsItCounts)
         disk = std::make_unique<kesto_test::SyncedOnlyMount>(app / ("step-" + std::to_string(step)));
         live = disk->live;
         mnt = disk->mnt;
-        fs::create_directories(live / "app/XTensions");
-        fs::create_directories(live / "app/Batch");
-        fs::create_directories(live / "in");
-        fs::create_directories(live / "app/Translated");
+        for (const char* folder : {"app/XTensions", "app/Batch", "app/Translated", "in"})
+            fs::create_directories(live / folder);
         for (const char* name : {"a.qxp", "b.qxp", "c.qxp"})
             fs::copy_file(examples / "documents/minimal.qxp", live / "in" / name);
         std::ofstream(live / "app/XTensions/kesto.ini") << "[Path]\nBatchFilePath=" << (mnt / "app/Batch/batch.ini").string()

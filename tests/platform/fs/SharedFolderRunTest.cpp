@@ -56,13 +56,7 @@ protected:
                                    << "\nTarget=" << target.string() << "\nPdfDir=" << pdf.string() << "\n";
     }
 
-    // Gives the application folder and everything below it to the account.
-    void GiveAll(uid_t uid, gid_t gid) const
-    {
-        ASSERT_EQ(::chown(app.c_str(), uid, gid), 0);
-        for (const auto& entry : fs::recursive_directory_iterator(app))
-            ASSERT_EQ(::lchown(entry.path().c_str(), uid, gid), 0) << entry.path();
-    }
+    void GiveAll(uid_t uid, gid_t gid) const { kesto_test::GiveAll(app, uid, gid); }
     // Runs the script (by default: the batch job) in the host as the account, optionally where the
     // process's status in /proc is hidden; true when the host ends well.
     bool RunJob(const Account& as, bool withoutProc = false,
@@ -225,31 +219,27 @@ TEST_F(SharedFolderRunTest, FolderLinksPlantedAboveTheFilesOfARunAreNeverFollowe
             return quote + (team / name / below).string() + quote + ": its folder \"" + (team / name).string() +
                    "\" is a symbolic link that another user may have made";
         };
-        const auto run = [&](const std::string& script) {
-            ASSERT_TRUE(RunJob(victim, false, script)) << Log();
+        const struct { const char* mode; fs::path source, target, pdf; std::string script, logged; } runs[] = {
+            {"Export", app / "in", team / "out", team / "pdf", "", "Write-protected target " + linked("out", "report.dwq")},
+            {"Import", app / "dwq", team / "out", {}, "", "Write-protected target " + linked("out", "report.qxp")},
+            {"", {}, {}, {}, "start\nopen-document in/a.b.qxp\nmenu \"Export current document\"\nsave * " +
+                 (team / "out/a.b.dwq").string() + "\nalert 22100 press 1\nquit\n",
+             "Unable to write " + linked("out", "a.b.dwq", "")},
+            {"Export", team / "in/report.qxp", app / "out", {}, "", "Skipped " + linked("in", "report.qxp")},
+            {"", {}, {}, {}, "", "The batch status file \"" + (team / "Batch/batch.ini").string() +
+                 "\" is not read: its folder \"" + (team / "Batch").string() + "\" is a symbolic link"},
         };
-
-        WriteJob("Export", app / "in", team / "out", team / "pdf");
-        run("clock 2006-12-05 08:30:07\nstart\nidle 3\nquit\n");
-        EXPECT_NE(Log().find("Write-protected target " + linked("out", "report.dwq")), std::string::npos) << Log();
-        WriteJob("Import", app / "dwq", team / "out");
-        run("clock 2006-12-05 08:30:08\nstart\nidle 3\nquit\n");
-        EXPECT_NE(Log().find("Write-protected target " + linked("out", "report.qxp")), std::string::npos) << Log();
-        run("start\nopen-document in/a.b.qxp\nmenu \"Export current document\"\nsave * " + (team / "out/a.b.dwq").string() +
-            "\nalert 22100 press 1\nquit\n");
-        EXPECT_NE(Log().find("Unable to write " + linked("out", "a.b.dwq", "")), std::string::npos) << Log();
-        WriteJob("Export", team / "in/report.qxp", app / "out");
-        run("clock 2006-12-05 08:30:09\nstart\nidle 3\nquit\n");
-        EXPECT_NE(Log().find("Skipped " + linked("in", "report.qxp")), std::string::npos) << Log();
+        for (const auto& r : runs) {
+            if (*r.mode)
+                WriteJob(r.mode, r.source, r.target, r.pdf);
+            else if (r.script.empty())
+                std::ofstream(app / "XTensions/kesto.ini") << "[Path]\nBatchFilePath=" << (team / "Batch/batch.ini").string() << "\n";
+            const std::string clock = "clock 2006-12-05 08:30:" + std::to_string(10 + (&r - runs));
+            ASSERT_TRUE(RunJob(victim, false, r.script.empty() ? clock + "\nstart\nidle 3\nquit\n" : r.script)) << Log();
+            EXPECT_NE(Log().find(r.logged), std::string::npos) << Log();
+        }
         EXPECT_FALSE(fs::exists(app / "out/report.dwq")) << "the private document was exported into the team's reach";
-        std::ofstream(app / "XTensions/kesto.ini") << "[Path]\nBatchFilePath=" << (team / "Batch/batch.ini").string() << "\n";
-        run("clock 2006-12-05 08:30:10\nstart\nidle 3\nquit\n");
         EXPECT_TRUE(fs::is_empty(planted / "loot")) << "the planter's job ran";
-        EXPECT_NE(Log().find("The batch status file \"" + (team / "Batch/batch.ini").string() + "\" is not read: its folder \"" +
-                             (team / "Batch").string() + "\" is a symbolic link"),
-                  std::string::npos)
-            << Log();
-
         for (const auto& entry : fs::directory_iterator(own))
             EXPECT_TRUE(kept.count(entry.path().filename().string())) << "made in the private folder: " << entry.path();
         for (const auto& [name, text] : kept)
@@ -316,13 +306,10 @@ TEST_F(SharedFolderRunTest, ANewResultShowsNoMoreThanItsSource)
     Own(app / "in/report.qxp", kRunner, kRunner, 0600);
     const mode_t umask = ::umask(022);
     ASSERT_TRUE(RunJob({kRunner, {}})) << Log();
-    for (const char* kind : {"Coordinates", "XTags"})
-        ASSERT_TRUE(RunJob({kRunner, {}}, false,
-                           std::string("start\nopen-document in/report.qxp\nmenu \"Export ") +
-                               (kind[0] == 'C' ? "PDF coordinates" : "XTags") + "\"\nsave * " +
-                               (app / "out/report").string() + "." + (kind[0] == 'C' ? "coo" : "tgx") +
-                               "\ndialog 101\n  press 1\nquit\n"))
-            << kind << Log();
+    for (const auto& [menu, file] : {std::pair{"PDF coordinates", "report.coo"}, {"XTags", "report.tgx"}})
+        ASSERT_TRUE(RunJob({kRunner, {}}, false, std::string("start\nopen-document in/report.qxp\nmenu \"Export ") + menu +
+                                                   "\"\nsave * " + (app / "out" / file).string() + "\ndialog 101\n  press 1\nquit\n"))
+            << menu << Log();
     WriteJob("Import", app / "out", app / "back");
     ASSERT_TRUE(RunJob({kRunner, {}})) << Log();
     ::umask(umask);
