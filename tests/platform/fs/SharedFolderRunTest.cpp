@@ -182,11 +182,9 @@ TEST_F(SharedFolderRunTest, AMemberReplacesAColleaguesFilesInATeamFolder)
 }
 
 // A member of a setgid team folder without the sticky bit puts links to the run's user's private
-// folder in place of the team's folders: above the target and the PDF folder (a batch export, an
-// import, root's menu export), above the source, and as the status file's folder, where it holds
-// the planter's own job. The runs of that user, and of root, follow none of them: the private
-// files keep their content, nothing new appears in the private folder, nothing private reaches
-// the team, the planter's job does not run, and the general log names each link with the reason.
+// folder in place of the team's folders above a run's target, PDF, source and status file (which
+// holds the planter's own job). The runs of that user, and of root, follow none of them, and the
+// log names each link with the reason.
 TEST_F(SharedFolderRunTest, FolderLinksPlantedAboveTheFilesOfARunAreNeverFollowed)
 {
     for (const Account& victim : {Account{kRunner, {kRunner, kTeam}}, Account{}}) {
