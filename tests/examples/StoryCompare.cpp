@@ -281,11 +281,7 @@ struct Units {
         unit.look = look;
         units.push_back(unit);
     }
-    void AddId(int32_t id, const CharLook& look)
-    {
-        ids.push_back(id);
-        idLooks.push_back(look);
-    }
+    void AddId(int32_t id, const CharLook& look) { ids.push_back(id), idLooks.push_back(look); }
 };
 
 std::map<int64_t, size_t> ObjectsByPosition(const Story& story)
@@ -471,16 +467,10 @@ void CompareStory(const Units& want, const Units& got, const std::set<int32_t>& 
     // the whole document.
     std::vector<int32_t> wantIds, gotIds;
     std::vector<const CharLook*> wantLooks, gotLooks;
-    for (size_t k = 0; k < want.ids.size(); ++k)
-        if (!repeated.count(want.ids[k])) {
-            wantIds.push_back(want.ids[k]);
-            wantLooks.push_back(&want.idLooks[k]);
-        }
-    for (size_t k = 0; k < got.ids.size(); ++k)
-        if (!repeated.count(got.ids[k])) {
-            gotIds.push_back(got.ids[k]);
-            gotLooks.push_back(&got.idLooks[k]);
-        }
+    for (auto [units, ids, looks] : {std::tuple{&want, &wantIds, &wantLooks}, {&got, &gotIds, &gotLooks}})
+        for (size_t k = 0; k < units->ids.size(); ++k)
+            if (!repeated.count(units->ids[k]))
+                ids->push_back(units->ids[k]), looks->push_back(&units->idLooks[k]);
     // The marker of a unique id stands in front of its paragraph's text, formatted as that text.
     for (size_t k = 0; identity && wantIds == gotIds && k < wantIds.size(); ++k)
         if (!(*wantLooks[k] == *gotLooks[k]))

@@ -65,4 +65,12 @@ inline void Own(const std::filesystem::path& path, uid_t uid, gid_t gid, mode_t 
     }
 }
 
+// Gives the folder and everything below it (links themselves) to the user and group.
+inline void GiveAll(const std::filesystem::path& folder, uid_t uid, gid_t gid)
+{
+    ASSERT_EQ(::chown(folder.c_str(), uid, gid), 0) << folder;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        ASSERT_EQ(::lchown(entry.path().c_str(), uid, gid), 0) << entry.path();
+}
+
 } // namespace kesto_test
