@@ -76,80 +76,68 @@ protected:
     fs::path app = fs::path(temp.Path()) / "config" / "kesto";
 };
 
-TEST_F(KestoCommand, EachCommandConvertsDocumentsOutsideTheRepository)
+// Each command on documents of the user's: what it made, or the file it could not convert and
+// why, with the general log's error lines and the log's path on standard error (exit status 1).
+TEST_F(KestoCommand, EachCommandConvertsOrNamesTheFileAndTheReason)
 {
-    const Ran exported = Kesto({"export", Doc("my catalogue.qxp")});
+    const std::string qxp = Doc("my catalogue.qxp");
+    const Ran exported = Kesto({"export", qxp});
     ASSERT_EQ(exported.status, 0) << exported.out << exported.err;
-    EXPECT_EQ(exported.out, Doc("my catalogue.dwq") + ": exported from " + Doc("my catalogue.qxp") + "\n");
+    EXPECT_EQ(exported.out, Doc("my catalogue.dwq") + ": exported from " + qxp + "\n");
     // The first run made the application folder from the shipped one, and said so.
     EXPECT_TRUE(fs::exists(app / "XTensions" / "kesto.ini"));
     EXPECT_NE(exported.err.find("made the application folder " + app.string()), std::string::npos) << exported.err;
-    // -v adds the host's transcript.
-    const Ran verbose = Kesto({"export", "-v", Doc("my catalogue.qxp"), "-o", Doc("again.dwq")});
-    EXPECT_NE(verbose.out.find("dialog 101 \"Result\" opens"), std::string::npos) << verbose.out;
 
-    ASSERT_EQ(Shell(Quoted(KESTO_BINARY_DIR "/examples/pseudo-translate/kesto-pseudo-translate") + " " +
-                    Quoted(Doc("my catalogue.dwq")) + " " + Quoted(Doc("fr.dwq"))),
+    const std::string dwq = Quoted(Doc("my catalogue.dwq"));
+    ASSERT_EQ(Shell(Quoted(KESTO_BINARY_DIR "/examples/pseudo-translate/kesto-pseudo-translate") + " " + dwq + " " +
+                    Quoted(Doc("fr.dwq"))),
+              0);
+    ASSERT_EQ(Shell(Quoted(KESTO_BINARY_DIR "/examples/damage/kesto-damage") + " string-removed " + dwq + " " +
+                    Quoted(Doc("damaged.dwq"))),
               0);
     fs::create_directories(Doc("translated"));
     fs::copy_file(Doc("fr.dwq"), Doc("translated/fr.dwq"));
+    fs::copy_file(kesto_test::ExampleDocument("damaged/truncated.qxp"), Doc("cut short.qxp"));
     const std::string job = temp / "job ü.ini";
-    std::ofstream(job) << "[General]\nMode=Export\n[Path]\nSource=" << Doc("my catalogue.qxp") << "\nTarget=" << Doc("batch out")
-                       << "\n";
-    const std::pair<std::vector<std::string>, std::string> steps[] = {
-        {{"import", Doc("fr.dwq"), "-o", Doc("my catalogue fr.qxp")},
+    std::ofstream(job) << "[General]\nMode=Export\n[Path]\nSource=" << qxp << "\nTarget=" << Doc("batch out") << "\n";
+    const std::string log = "kesto: general log: " + (app / "logs").string() + "/";
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string says;  // on standard output
+        std::string logged = "";
+    } steps[] = {
+        // -v adds the host's transcript.
+        {{"export", "-v", qxp, "-o", Doc("again.dwq")}, 0, "dialog 101 \"Result\" opens"},
+        {{"import", Doc("fr.dwq"), "-o", Doc("my catalogue fr.qxp")}, 0,
          Doc("my catalogue fr.qxp") + ": imported from " + Doc("fr.dwq")},
-        {{"pdf", Doc("my catalogue fr.qxp"), "--out-dir", Doc("PDF ñ")},
+        {{"pdf", Doc("my catalogue fr.qxp"), "--out-dir", Doc("PDF ñ")}, 0,
          Doc("PDF ñ/my catalogue fr.pdf") + ": PDF of " + Doc("my catalogue fr.qxp")},
-        {{"coordinates", Doc("my catalogue.qxp")},
-         Doc("my catalogue.coo") + ": coordinates written from " + Doc("my catalogue.qxp")},
-        {{"convert", "--import", Doc("translated"), Doc("imported")},
+        {{"coordinates", qxp}, 0, Doc("my catalogue.coo") + ": coordinates written from " + qxp},
+        {{"convert", "--import", Doc("translated"), Doc("imported")}, 0,
          Doc("imported/fr.qxp") + ": imported from " + Doc("translated/fr.dwq")},
-        {{"batch", job}, Doc("batch out/my catalogue.dwq") + ": exported from "},
+        {{"batch", job}, 0, Doc("batch out/my catalogue.dwq") + ": exported from "},
+        {{"export", Doc("cut short.qxp")}, 1, Doc("cut short.qxp") + ": not exported: the host cannot open it: ", log},
+        {{"export", Doc("absent.qxp"), qxp}, 1, Doc("absent.qxp") + ": not exported: no such file", log},
+        // The import's reason is the container's own.
+        {{"import", Doc("damaged.dwq")}, 1, Doc("damaged.dwq") + ": not imported: OpenDWX FAILED", "string table"},
+        {{"pdf", Doc("cut short.qxp")}, 1, Doc("cut short.qxp") + ": no PDF: Unable to open apparently invalid source file!",
+         log},
+        {{"convert", folder.string(), Doc("out")}, 1, Doc("cut short.qxp") + ": not converted: Unable to open", log},
+        {{"convert", folder.string(), qxp}, 1, qxp + ": nothing converted: the Target path \"" + qxp + "\" cannot be used", log},
     };
-    for (const auto& [arguments, says] : steps) {
-        const Ran ran = Kesto(arguments);
-        EXPECT_EQ(ran.status, 0) << arguments[0] << ": " << ran.out << ran.err;
-        EXPECT_NE(ran.out.find(says), std::string::npos) << arguments[0] << ": " << ran.out;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.arguments[0] + " " + step.arguments[1]);
+        const Ran ran = Kesto(step.arguments);
+        EXPECT_EQ(ran.status, step.status) << ran.out << ran.err;
+        EXPECT_NE(ran.out.find(step.says), std::string::npos) << ran.out;
+        EXPECT_NE(ran.err.find(step.logged), std::string::npos) << ran.err;
     }
     // The translated text is in the PDF, the stand-in translator's brackets round it.
     EXPECT_EQ(Shell("pdftotext " + Quoted(Doc("PDF ñ/my catalogue fr.pdf")) + " - | grep -q '\\[.*~'"), 0);
     EXPECT_NE(ReadFile(Doc("my catalogue.coo")).find("<coord><p uid="), std::string::npos);
     // The batch's status file was archived.
     EXPECT_FALSE(fs::exists(job));
-}
-
-TEST_F(KestoCommand, AFailureNamesTheFileAndTheReasonAndExitsOne)
-{
-    fs::copy_file(kesto_test::ExampleDocument("damaged/truncated.qxp"), Doc("cut short.qxp"));
-    ASSERT_EQ(Kesto({"export", Doc("my catalogue.qxp")}).status, 0);
-    ASSERT_EQ(Shell(Quoted(KESTO_BINARY_DIR "/examples/damage/kesto-damage") + " string-removed " +
-                    Quoted(Doc("my catalogue.dwq")) + " " + Quoted(Doc("damaged.dwq"))),
-              0);
-    // On standard error: the general log's error lines, and where the whole log is kept.
-    const std::string log = "kesto: general log: " + (app / "logs").string() + "/";
-    const struct {
-        std::vector<std::string> arguments;
-        std::string says;  // on standard output
-        std::string logged;
-    } cases[] = {
-        {{"export", Doc("cut short.qxp")}, Doc("cut short.qxp") + ": not exported: the host cannot open it: ", log},
-        {{"export", Doc("absent.qxp"), Doc("my catalogue.qxp")}, Doc("absent.qxp") + ": not exported: no such file", log},
-        // The import's reason is the container's own.
-        {{"import", Doc("damaged.dwq")}, Doc("damaged.dwq") + ": not imported: OpenDWX FAILED", "string table"},
-        {{"pdf", Doc("cut short.qxp")}, Doc("cut short.qxp") + ": no PDF: Unable to open apparently invalid source file!", log},
-        {{"convert", folder.string(), Doc("out")}, Doc("cut short.qxp") + ": not converted: Unable to open", log},
-        {{"convert", folder.string(), Doc("my catalogue.qxp")},
-         Doc("my catalogue.qxp") + ": nothing converted: the Target path \"" + Doc("my catalogue.qxp") + "\" cannot be used",
-         log},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1]);
-        const Ran ran = Kesto(c.arguments);
-        EXPECT_EQ(ran.status, 1) << ran.out << ran.err;
-        EXPECT_NE(ran.out.find(c.says), std::string::npos) << ran.out;
-        EXPECT_NE(ran.err.find(c.logged), std::string::npos) << ran.err;
-    }
 }
 
 // One case for each way the parser refuses, and for each set-up check of a command.
