@@ -48,11 +48,6 @@ std::string RunScript(const Script& script, const fs::path& temp, const std::str
     return out;
 }
 
-size_t Lines(const std::string& text)
-{
-    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
 TEST(ExampleCopies, EachScriptEndsAsItSaysAndLeavesNothingInTheTemporaryFolder)
 {
     const fs::path temp = fs::temp_directory_path() / ("kesto-example-copies-" + std::to_string(::getpid()));
@@ -66,23 +61,9 @@ TEST(ExampleCopies, EachScriptEndsAsItSaysAndLeavesNothingInTheTemporaryFolder)
         EXPECT_NE(out.find("working copy removed: " + temp.string() + "/kesto-"), std::string::npos) << out;
         EXPECT_TRUE(fs::is_empty(temp)) << out;
         // A short summary, without the host's transcript, that names no file it has removed.
-        EXPECT_LE(Lines(out), 40u) << out;
+        EXPECT_LE(std::count(out.begin(), out.end(), '\n'), 40) << out;
         EXPECT_EQ(out.find("unload callback"), std::string::npos) << out;
         EXPECT_EQ(out.find(temp.string()), out.find("working copy removed: " + temp.string()) + 22) << out;
-    }
-    fs::remove_all(temp);
-}
-
-TEST(ExampleCopies, TheTranscriptComesWithVerboseOnly)
-{
-    const fs::path temp = fs::temp_directory_path() / ("kesto-example-verbose-" + std::to_string(::getpid()));
-    for (const char* environment : {"KESTO_VERBOSE=1", ""}) {
-        int status = -1;
-        const std::string arguments = std::string(*environment ? "" : "-v ") + "'" KESTO_BINARY_DIR "'";
-        const std::string out = RunScript(kScripts[1], temp, environment, status, arguments);
-        EXPECT_EQ(status, 0) << out;
-        EXPECT_NE(out.find("unload callback"), std::string::npos) << out;
-        EXPECT_NE(out.find("imported document: "), std::string::npos) << out;
     }
     fs::remove_all(temp);
 }
@@ -90,43 +71,45 @@ TEST(ExampleCopies, TheTranscriptComesWithVerboseOnly)
 TEST(ExampleCopies, AWrongBuildFolderGivesOneLine)
 {
     const fs::path temp = fs::temp_directory_path() / ("kesto-example-nobuild-" + std::to_string(::getpid()));
-    for (const Script& script : kScripts) {
-        SCOPED_TRACE(script.path);
+    for (const Script& script : kScripts)
         for (const char* build : {"'" KESTO_SOURCE_DIR "/no such build'", ""}) {
             int status = -1;
             const std::string out = RunScript(script, temp, "", status, build);
-            EXPECT_EQ(status, 2) << out;
-            EXPECT_EQ(Lines(out), 1u) << out;
-            EXPECT_TRUE(fs::is_empty(temp)) << out;
+            EXPECT_EQ(status, 2) << script.path << ": " << out;
+            EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << script.path << ": " << out;
+            EXPECT_TRUE(fs::is_empty(temp)) << script.path << ": " << out;
         }
-    }
     fs::remove_all(temp);
 }
 
-// The damages whose import ends otherwise than most: a container that cannot be opened, and some
-// that import.
-TEST(ExampleCopies, DamagedSaysWhatEachDamageDoes)
+// What runs with other arguments say: the host's transcript with -v or KESTO_VERBOSE=1, and the
+// damages whose import ends otherwise than most (a container that cannot be opened, or an import).
+TEST(ExampleCopies, RunsWithOtherArgumentsSayWhatTheyDid)
 {
-    const fs::path temp = fs::temp_directory_path() / ("kesto-example-damages-" + std::to_string(::getpid()));
+    const fs::path temp = fs::temp_directory_path() / ("kesto-example-arguments-" + std::to_string(::getpid()));
+    const std::string build = "'" KESTO_BINARY_DIR "'";
     const struct {
-        const char* damage;
-        const char* result;
-        const char* document;
+        const Script& script;
+        const char* environment;
+        std::string arguments;
+        const char* says;
+        const char* also;
     } cases[] = {
-        {"string-removed", "string-removed.dwq: Import failed\n", "imported document: none"},
-        {"nul-characters", "nul-characters.dwq: Import done\n  story 0: 2 NUL character(s)", "this damage imports"},
-        {"working-boxes-of-the-last-layout-only", "working-boxes-of-the-last-layout-only.dwq: Import done\n  layout 0 ",
+        {kScripts[1], "KESTO_VERBOSE=1", build, "unload callback", "imported document: "},
+        {kScripts[1], "", "-v " + build, "unload callback", "imported document: "},
+        {kScripts[2], "", build + " string-removed", "string-removed.dwq: Import failed\n", "imported document: none"},
+        {kScripts[2], "", build + " nul-characters", "nul-characters.dwq: Import done\n  story 0: 2 NUL character(s)",
          "this damage imports"},
-        {"summary-without-versions", "summary-without-versions.dwq: Import done\n", "this damage imports"},
+        {kScripts[2], "", build + " working-boxes-of-the-last-layout-only",
+         "working-boxes-of-the-last-layout-only.dwq: Import done\n  layout 0 ", "this damage imports"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.damage);
+        SCOPED_TRACE(std::string(c.environment) + " " + c.arguments);
         int status = -1;
-        const std::string out =
-            RunScript(kScripts[2], temp, "", status, std::string("'" KESTO_BINARY_DIR "' ") + c.damage);
+        const std::string out = RunScript(c.script, temp, c.environment, status, c.arguments);
         EXPECT_EQ(status, 0) << out;
-        EXPECT_NE(out.find(c.result), std::string::npos) << out;
-        EXPECT_NE(out.find(c.document), std::string::npos) << out;
+        EXPECT_NE(out.find(c.says), std::string::npos) << out;
+        EXPECT_NE(out.find(c.also), std::string::npos) << out;
     }
     fs::remove_all(temp);
 }

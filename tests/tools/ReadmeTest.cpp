@@ -2,21 +2,17 @@
 // start converts a document of one's own.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "Foundation/Settings.h"
-#include "TempDir.h"
-
-namespace fs = std::filesystem;
+#include "Foundation/TestSupport.h"
+#include "tests/examples/ExampleRuns.h"
 
 namespace {
 
@@ -29,18 +25,6 @@ std::vector<std::string> ReadmeLines()
     return lines;
 }
 
-// The cells of a table row, trimmed.
-std::vector<std::string> Cells(const std::string& row)
-{
-    std::vector<std::string> cells;
-    std::istringstream in(row.substr(1));
-    for (std::string cell; std::getline(in, cell, '|');) {
-        const std::size_t first = cell.find_first_not_of(' ');
-        cells.push_back(first == std::string::npos ? "" : cell.substr(first, cell.find_last_not_of(' ') - first + 1));
-    }
-    return cells;
-}
-
 std::string Unquoted(const std::string& cell)
 {
     if (cell == "one blank")
@@ -50,36 +34,28 @@ std::string Unquoted(const std::string& cell)
 
 TEST(Readme, TheSettingsTableNamesEveryKeyWithItsSectionAndDefault)
 {
-    struct Row {
-        std::string section;
-        std::string defaultText;
-    };
-    std::map<std::string, Row> table;
-    bool inTable = false;
-    for (const std::string& line : ReadmeLines()) {
-        if (line == "| section | key | default | what it does |") {
-            inTable = true;
-            continue;
-        }
-        if (inTable && line.rfind("|", 0) != 0)
-            break;
-        if (!inTable || line.rfind("|---", 0) == 0)
-            continue;
-        const std::vector<std::string> cells = Cells(line);
-        ASSERT_EQ(cells.size(), 4u) << line;
-        EXPECT_FALSE(cells[3].empty()) << line;
-        EXPECT_TRUE(table.emplace(Unquoted(cells[1]), Row{Unquoted(cells[0]), Unquoted(cells[2])}).second) << line;
+    // Each key's section and default, from the rows under the table's heading.
+    std::map<std::string, std::pair<std::string, std::string>> table;
+    const std::vector<std::string> lines = ReadmeLines();
+    auto line = std::find(lines.begin(), lines.end(), "| section | key | default | what it does |");
+    ASSERT_NE(line, lines.end());
+    for (line += 2; line != lines.end() && line->rfind("|", 0) == 0; ++line) {
+        // Four cells, trimmed; the last says what the key does.
+        static const std::regex row(R"(\| *(.*?) *\| *(.*?) *\| *(.*?) *\| *[^ |].*\|)");
+        std::smatch cells;
+        ASSERT_TRUE(std::regex_match(*line, cells, row)) << *line;
+        EXPECT_TRUE(table.emplace(Unquoted(cells[2]), std::make_pair(Unquoted(cells[1]), Unquoted(cells[3]))).second) << *line;
     }
     SettingsFile settings(false);
     settings.Load("", false);
     EXPECT_EQ(table.size(), static_cast<std::size_t>(SettingKey::Count));
     for (int32_t id = 0; id < SettingKey::Count; ++id) {
         const std::string key = SettingsFile::GetKeyName(id);
-        SCOPED_TRACE(key);
         const auto row = table.find(key);
         ASSERT_NE(row, table.end()) << "the README's settings table lacks " << key;
-        EXPECT_EQ(row->second.section, SettingsFile::GetSectionName(settings.GetSectionIndex(id)));
-        EXPECT_EQ(row->second.defaultText, settings.GetDefault(id));
+        EXPECT_EQ(row->second, std::make_pair(std::string(SettingsFile::GetSectionName(settings.GetSectionIndex(id))),
+                                              std::string(settings.GetDefault(id))))
+            << key;
     }
 }
 
@@ -103,26 +79,17 @@ TEST(Readme, TheQuickStartConvertsADocumentInAFolderWithBlanksAndNonAsciiLetters
     TempDir home("kesto-readme");
     for (const std::string& command : commands) {
         SCOPED_TRACE(command);
-        const std::string shell = "cd '" KESTO_SOURCE_DIR "' && env -u XDG_CONFIG_HOME HOME='" + home.Path() + "' TMPDIR='" +
-                                  home.Path() + "' bash -c '" + [&] {
-                                      std::string quoted;
-                                      for (const char c : command)
-                                          quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-                                      return quoted;
-                                  }() + "' 2>&1";
-        std::string out;
-        FILE* pipe = ::popen(shell.c_str(), "r");
-        char buffer[4096];
-        for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.append(buffer, n);
-        const int status = pipe ? ::pclose(pipe) : -1;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+        WriteFile(home / "step.sh", command);
+        int status = -1;
+        const std::string out = kesto_test::RunShell("cd '" KESTO_SOURCE_DIR "' && env -u XDG_CONFIG_HOME HOME='" + home.Path() +
+                                                         "' TMPDIR='" + home.Path() + "' bash '" + (home / "step.sh") + "' 2>&1",
+                                                     &status);
+        EXPECT_EQ(status, 0) << out;
         // A few lines: the result, and on the first use of kesto where it made its folder.
         EXPECT_LE(std::count(out.begin(), out.end(), '\n'), 2) << out;
     }
-    const fs::path folder = fs::path(home.Path()) / "Übersetzung 2027";
     for (const char* name : {"catalogue.dwq", "catalogue-fr.dwq", "catalogue-fr.qxp", "catalogue-fr.pdf"})
-        EXPECT_TRUE(fs::is_regular_file(folder / name)) << name;
+        EXPECT_TRUE(std::filesystem::is_regular_file(home / ("Übersetzung 2027/" + std::string(name)))) << name;
 }
 
 }  // namespace
