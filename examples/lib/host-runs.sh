@@ -25,6 +25,25 @@ build_folder() {
   build=$(cd "$dir" && pwd)
 }
 
+# The start of every example script: its options (take_options) and its build folder, the first
+# argument (build_folder), under the script's own name.
+start_example() {
+  take_options "$@"
+  build_folder "${0##*/}" "${args[0]:-}"
+}
+
+# Sets $doc, the shipped document of examples/documents that the second argument names (by
+# default export.qxp), and $name, its name without the extension; a document that is not shipped
+# ends the script with one line that says so.
+shipped_document() {
+  doc=${args[1]:-export.qxp}
+  [ -f "$(dirname "${BASH_SOURCE[0]}")/../documents/$doc" ] || {
+    echo "${0##*/}: no document $doc in examples/documents" >&2
+    exit 2
+  }
+  name=${doc%.*}
+}
+
 # Makes the working folder of an example, kesto-NAME.XXXXXX in the temporary folder, into $work.
 # It is removed when the script ends, unless the environment asks to keep it with KESTO_KEEP=1.
 make_work() {

@@ -13,11 +13,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
-take_options "$@"
-build_folder translate.sh "${args[0]:-}"
-doc=${args[1]:-export.qxp}
-[ -f "$here/../documents/$doc" ] || { echo "translate.sh: no document $doc in examples/documents" >&2; exit 2; }
-name=${doc%.*}
+start_example "$@"
+shipped_document
 make_work xliff
 exported_copy "$build" "$work" "$doc" || { outcome export.transcript; exit 1; }
 echo "$doc: $(result_text export.transcript)"
