@@ -47,12 +47,6 @@ std::string ReadAll(const std::string& path)
     return text.str();
 }
 
-bool IsFile(const fs::path& path)
-{
-    std::error_code ec;
-    return fs::is_regular_file(path, ec);
-}
-
 std::string SelfFolder()
 {
     std::error_code ec;
@@ -138,6 +132,12 @@ std::string Absolute(const std::string& path)
     std::error_code ec;
     const fs::path absolute = fs::absolute(path, ec);
     return (ec ? fs::path(path) : absolute).lexically_normal().string();
+}
+
+bool IsFile(const std::string& path)
+{
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
 }
 
 HostRunner::HostRunner(Installation installation, std::string app, std::string command, bool verbose)

@@ -29,6 +29,8 @@ std::string PrepareAppFolder(const std::string& app, bool userNamed, const Insta
 std::string ScriptWord(const std::string& text);
 // An absolute path, also for one that does not exist yet.
 std::string Absolute(const std::string& path);
+// Whether a plain file is at path (links followed); false for anything else or nothing.
+bool IsFile(const std::string& path);
 
 // In the settings' values and the progress file, @RUN@ stands for the run's own application
 // folder.
