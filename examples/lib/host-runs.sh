@@ -141,3 +141,18 @@ import_checked() { # <dwq> <out>
   host_run import.transcript --script "$work/import-doc.xts" || return
   "${xthost[0]}" doc check "$2" >&2
 }
+
+# The two ends of a round trip of the shipped document $doc in the working copy: the export,
+# then the import of its translation $name-translated.dwq into $name-translated.qxp. Each prints
+# its outcome and ends the script with what the host said when it failed.
+roundtrip_export() {
+  exported_copy "$build" "$work" "$doc" || { outcome export.transcript; exit 1; }
+  echo "$doc: $(result_text export.transcript)"
+}
+
+roundtrip_import() {
+  import_checked "$name-translated.dwq" "$name-translated.qxp" || { outcome import.transcript; exit 1; }
+  echo "$name-translated.dwq: $(result_text import.transcript)"
+  [ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2
+  echo "imported document: $(shown "$work/$name-translated.qxp")"
+}

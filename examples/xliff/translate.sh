@@ -16,14 +16,10 @@ source "$here/../lib/host-runs.sh"
 start_example "$@"
 shipped_document
 make_work xliff
-exported_copy "$build" "$work" "$doc" || { outcome export.transcript; exit 1; }
-echo "$doc: $(result_text export.transcript)"
+roundtrip_export
 xliff=$build/Container/Xliff/kesto-xliff
 "$xliff" extract "$name.dwq" -o "$name.xlf" --source-language en --target-language fr
 podebug --progress=none --rewrite=unicode "$name.xlf" "$name-translated.xlf"
 "$xliff" merge "$name.dwq" "$name-translated.xlf" -o "$name-translated.dwq"
 echo "$name-translated.dwq: translated by podebug through $name.xlf"
-import_checked "$name-translated.dwq" "$name-translated.qxp" || { outcome import.transcript; exit 1; }
-echo "$name-translated.dwq: $(result_text import.transcript)"
-[ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2
-echo "imported document: $(shown "$work/$name-translated.qxp")"
+roundtrip_import
