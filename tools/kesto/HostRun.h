@@ -2,7 +2,6 @@
 // user's application folder, and one host run in a scratch copy of it.
 #pragma once
 
-#include <functional>
 #include <set>
 #include <string>
 #include <utility>
