@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -310,12 +309,10 @@ int ResolvePath(const std::string& path, std::string& resolved)
     struct stat st {};
     if (folder ? end.Get() < 0 : ::fstatat(place.folder.Get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
-    std::string where(PATH_MAX, '\0');
+    std::string where;
     const std::string fd = "/proc/self/fd/" + std::to_string(folder ? end.Get() : place.folder.Get());
-    const ssize_t size = ::readlink(fd.c_str(), &where[0], where.size());
-    if (size <= 0 || static_cast<std::size_t>(size) >= where.size())
-        return size < 0 ? errno : ENAMETOOLONG;
-    where.resize(static_cast<std::size_t>(size));
+    if (const int error = ReadLink(AT_FDCWD, fd, where))
+        return error;
     resolved = folder ? where : (where == "/" ? where : where + "/") + place.name;
     return 0;
 }
