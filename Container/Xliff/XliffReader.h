@@ -1,8 +1,8 @@
-// Reads an XLIFF file (XLIFF 1.2, or 2.0/2.1) as a translation tool hands it back: every unit's id,
-// its source and target as text and codes, and whether its state says it is translated. The XML
-// goes through expat: no DTD is read, no entity other than XML's five is expanded, nothing is
-// fetched; a document type declaration is refused, naming an entity bomb or an external entity
-// where it declares one. Every length and count is bounded before it is kept.
+// Reads an XLIFF file (XLIFF 1.2, or XLIFF 2.0/2.1) as a translation tool hands it back: every
+// unit's id, its source and target as text and codes, and whether its state says it is
+// translated. The XML goes through expat: no DTD is read, no entity other than XML's five is
+// expanded, nothing is fetched; a document type declaration is refused, naming an entity bomb or
+// an external entity where it declares one. Every length and count is bounded before it is kept.
 #pragma once
 
 #include "Container/Xliff/Inline.h"

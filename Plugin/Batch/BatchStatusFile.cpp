@@ -105,23 +105,25 @@ constexpr int kRemoveRetries = 2;   // three attempts in all
 // Archives of one second: the first keeps the plain stamp, the others get "-2" and on.
 constexpr int kArchiveNames = 1000;
 
-// The hidden claim file beside the status file (no archive name begins with it).
-std::string ClaimPathOf(const std::string& path)
+// A hidden file beside the status file, ".NAME" + suffix (no archive name begins with it).
+std::string HiddenBeside(const std::string& path, const char* suffix)
 {
     const std::size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos)
-        return "." + path + ".claim";
-    return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".claim";
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, name) + "." + path.substr(name) + suffix;
+}
+
+// The hidden claim file beside the status file.
+std::string ClaimPathOf(const std::string& path)
+{
+    return HiddenBeside(path, ".claim");
 }
 
 // The hidden record beside the status file of a job whose file its controller took back while
 // the job ran: the job's only trace until its archive is there.
 std::string RecordPathOf(const std::string& path)
 {
-    const std::size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos)
-        return "." + path + ".job";
-    return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".job";
+    return HiddenBeside(path, ".job");
 }
 
 // Whether name (no folder) is an archive name of the status file named stem: "_", the stamp's

@@ -1147,12 +1147,13 @@ void Importer::NoteUniqueIds(int32_t story, XTHandle box)
         const XTHandle handle = text.GetTextHandle(true);
         for (QStoryCursor cursor(text); cursor.HasMore(); cursor.Next()) {
             int32_t id = 0;
-            if (cursor.GetRunKind() == kUniqueIdRun && ParseUniqueId(handle, cursor.GetPosition(), id))
-                mLargestUniqueId = std::max(mLargestUniqueId, id);
-        }
-        if (mSetUniqueID)
-            for (const int32_t id : OldUniqueIds(text))
+            if (cursor.GetRunKind() != kUniqueIdRun || !ParseUniqueId(handle, cursor.GetPosition(), id))
+                continue;
+            mLargestUniqueId = std::max(mLargestUniqueId, id);
+            // The first story that holds an id keeps it.
+            if (mSetUniqueID && IsWrittenUniqueId(id))
                 mHeldUniqueIds.emplace(id, story);
+        }
     } catch (const std::bad_alloc&) {
         // The story's own check reads them again.
     }

@@ -14,6 +14,7 @@
 #include "Foundation/Settings.h"
 #include "SHARED/Server/Connection.h"
 #include "SHARED/Server/ServerLoops.h"
+#include "platform/fs/Folders.h"
 #include "platform/fs/TempFiles.h"
 #include "platform/sockets/Sockets.h"
 
@@ -60,13 +61,10 @@ std::string ErrorText(int error)
 std::string ReadPasswordFile(const std::string& path, std::string& password)
 {
     // Not blocking: a pipe put in the file's place would hold the host's thread in the open.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const platform::fs::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    const int fd = file.Get();
     if (fd < 0)
         return std::string("it cannot be opened: ") + std::strerror(errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return "it is not a plain file";

@@ -20,8 +20,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
-take_options "$@"
-build_folder damaged.sh "${args[0]:-}"
+start_example "$@"
 damage=${args[1]:-paragraph-removed}
 damages=$("$build/examples/damage/kesto-damage" 2>&1 || true)
 if ! grep -q -w -e "$damage" <<< "$damages"; then

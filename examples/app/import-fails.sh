@@ -22,8 +22,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
-take_options "$@"
-build_folder import-fails.sh "${args[0]:-}"
+start_example "$@"
 cases=${args[1]:-"disk-full-restoring disk-full-saving container-as-output write-protected-target disk-full-exporting final-save-failing"}
 make_work import-fails
 translated_export "$build" "$work"

@@ -12,8 +12,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
-take_options "$@"
-build_folder import-over.sh "${args[0]:-}"
+start_example "$@"
 make_work import-over
 translated_export "$build" "$work"
 # The documents of an earlier import.

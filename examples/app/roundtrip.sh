@@ -10,17 +10,10 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
-take_options "$@"
-build_folder roundtrip.sh "${args[0]:-}"
-doc=${args[1]:-export.qxp}
-[ -f "$here/../documents/$doc" ] || { echo "roundtrip.sh: no document $doc in examples/documents" >&2; exit 2; }
-name=${doc%.*}
+start_example "$@"
+shipped_document
 make_work roundtrip
-exported_copy "$build" "$work" "$doc" || { outcome export.transcript; exit 1; }
-echo "$doc: $(result_text export.transcript)"
+roundtrip_export
 "$build/examples/pseudo-translate/kesto-pseudo-translate" "$name.dwq" "$name-translated.dwq"
 echo "$name-translated.dwq: translated by kesto-pseudo-translate"
-import_checked "$name-translated.dwq" "$name-translated.qxp" || { outcome import.transcript; exit 1; }
-echo "$name-translated.dwq: $(result_text import.transcript)"
-[ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2
-echo "imported document: $(shown "$work/$name-translated.qxp")"
+roundtrip_import

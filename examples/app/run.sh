@@ -10,8 +10,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
-take_options "$@"
-build_folder run.sh "${args[0]:-}"
+start_example "$@"
 script=${args[1]:-scripts/export.xts}
 [ -f "$here/$script" ] || { echo "run.sh: no script $here/$script" >&2; exit 2; }
 make_work app

@@ -14,8 +14,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
-take_options "$@"
-build_folder crash.sh "${args[0]:-}"
+start_example "$@"
 point=${args[1]:-XFJ12/101 after 1}
 make_work crash
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Pdf" "$work/Folders"

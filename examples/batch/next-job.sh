@@ -8,8 +8,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
-take_options "$@"
-build_folder next-job.sh "${args[0]:-}"
+start_example "$@"
 make_work next-job
 mkdir -p "$work/XTensions" "$work/Batch" "$work/Translated" "$work/Folders/Books" "$work/Next"
 for i in $(seq 1 200); do cp "$here/../app/Folders/Books/report.qxp" "$work/Folders/Books/doc$i.qxp"; done

@@ -22,8 +22,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
-take_options "$@"
-build_folder run.sh "${args[0]:-}"
+start_example "$@"
 job=${args[1]:-batch.ini}
 [ -f "$here/$job" ] || { echo "run.sh: no job $here/$job" >&2; exit 2; }
 make_work batch

@@ -25,6 +25,25 @@ build_folder() {
   build=$(cd "$dir" && pwd)
 }
 
+# The start of every example script: its options (take_options) and its build folder, the first
+# argument (build_folder), under the script's own name.
+start_example() {
+  take_options "$@"
+  build_folder "${0##*/}" "${args[0]:-}"
+}
+
+# Sets $doc, the shipped document of examples/documents that the second argument names (by
+# default export.qxp), and $name, its name without the extension; a document that is not shipped
+# ends the script with one line that says so.
+shipped_document() {
+  doc=${args[1]:-export.qxp}
+  [ -f "$(dirname "${BASH_SOURCE[0]}")/../documents/$doc" ] || {
+    echo "${0##*/}: no document $doc in examples/documents" >&2
+    exit 2
+  }
+  name=${doc%.*}
+}
+
 # Makes the working folder of an example, kesto-NAME.XXXXXX in the temporary folder, into $work.
 # It is removed when the script ends, unless the environment asks to keep it with KESTO_KEEP=1.
 make_work() {
@@ -121,4 +140,19 @@ import_checked() { # <dwq> <out>
   printf 'start\nmenu "Import Verbant file"\nopen * %s\nsave * %s\ndialog 103\n  press 1\nquit\n' "$1" "$2" > import-doc.xts
   host_run import.transcript --script "$work/import-doc.xts" || return
   "${xthost[0]}" doc check "$2" >&2
+}
+
+# The two ends of a round trip of the shipped document $doc in the working copy: the export,
+# then the import of its translation $name-translated.dwq into $name-translated.qxp. Each prints
+# its outcome and ends the script with what the host said when it failed.
+roundtrip_export() {
+  exported_copy "$build" "$work" "$doc" || { outcome export.transcript; exit 1; }
+  echo "$doc: $(result_text export.transcript)"
+}
+
+roundtrip_import() {
+  import_checked "$name-translated.dwq" "$name-translated.qxp" || { outcome import.transcript; exit 1; }
+  echo "$name-translated.dwq: $(result_text import.transcript)"
+  [ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2
+  echo "imported document: $(shown "$work/$name-translated.qxp")"
 }

@@ -13,20 +13,13 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/host-runs.sh"
-take_options "$@"
-build_folder translate.sh "${args[0]:-}"
-doc=${args[1]:-export.qxp}
-[ -f "$here/../documents/$doc" ] || { echo "translate.sh: no document $doc in examples/documents" >&2; exit 2; }
-name=${doc%.*}
+start_example "$@"
+shipped_document
 make_work xliff
-exported_copy "$build" "$work" "$doc" || { outcome export.transcript; exit 1; }
-echo "$doc: $(result_text export.transcript)"
+roundtrip_export
 xliff=$build/Container/Xliff/kesto-xliff
 "$xliff" extract "$name.dwq" -o "$name.xlf" --source-language en --target-language fr
 podebug --progress=none --rewrite=unicode "$name.xlf" "$name-translated.xlf"
 "$xliff" merge "$name.dwq" "$name-translated.xlf" -o "$name-translated.dwq"
 echo "$name-translated.dwq: translated by podebug through $name.xlf"
-import_checked "$name-translated.dwq" "$name-translated.qxp" || { outcome import.transcript; exit 1; }
-echo "$name-translated.dwq: $(result_text import.transcript)"
-[ "${KESTO_KEEP:-}" != 1 ] || echo "general log: $work/KestoLogfile.txt" >&2
-echo "imported document: $(shown "$work/$name-translated.qxp")"
+roundtrip_import

@@ -52,18 +52,6 @@ int FolderRefused(std::string* why, const std::string& link)
                             "\" is a symbolic link that another user may have made, or one to another user's folder");
 }
 
-int ReadLink(int folder, const std::string& name, std::string& named)
-{
-    named.assign(PATH_MAX, '\0');
-    const ssize_t size = ::readlinkat(folder, name.c_str(), &named[0], named.size());
-    if (size < 0)
-        return errno;
-    if (size == 0 || static_cast<std::size_t>(size) >= named.size())
-        return ENAMETOOLONG;
-    named.resize(static_cast<std::size_t>(size));
-    return 0;
-}
-
 uid_t OwnerOf(int fd)
 {
     struct stat st {};
@@ -148,6 +136,18 @@ UniqueFd WorkingFolder()
 }
 
 } // namespace
+
+int ReadLink(int folder, const std::string& name, std::string& named)
+{
+    named.assign(PATH_MAX, '\0');
+    const ssize_t size = ::readlinkat(folder, name.c_str(), &named[0], named.size());
+    if (size < 0)
+        return errno;
+    if (size == 0 || static_cast<std::size_t>(size) >= named.size())
+        return ENAMETOOLONG;
+    named.resize(static_cast<std::size_t>(size));
+    return 0;
+}
 
 int OpenPlace(const std::string& path, Place& place, std::string* why)
 {

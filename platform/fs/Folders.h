@@ -45,6 +45,10 @@ struct Place {
     std::string Path() const { return folderPath + name; }
 };
 
+// What the link name in the folder open as folder (or AT_FDCWD) names. Answers 0, or the
+// system's error number (ENAMETOOLONG for what does not fit a path).
+int ReadLink(int folder, const std::string& name, std::string& named);
+
 // Opens the folder that holds path, every folder link on the way held to the rule above. Answers
 // 0; EACCES for a link that is not followed, with why naming the link and the reason; or the
 // system's error number (ENOENT for a missing folder, ELOOP).

@@ -295,52 +295,25 @@ int ResolvePath(const std::string& path, std::string& resolved)
     std::string native = NativePath(path);
     if (native.empty() || native[0] != '/')
         return EINVAL;
-    // The names still to walk, the next one last; done holds no link.
-    std::vector<std::string> rest;
-    auto push = [&rest](const std::string& text) {
-        std::size_t end = text.size();
-        while (end > 0) {
-            const std::size_t slash = text.rfind('/', end - 1);
-            const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
-            if (end > begin)
-                rest.push_back(text.substr(begin, end - begin));
-            if (slash == std::string::npos)
-                break;
-            end = slash;
-        }
-    };
-    push(native);
-    std::string done;
-    int links = 0;
-    while (!rest.empty()) {
-        const std::string name = rest.back();
-        rest.pop_back();
-        if (name == ".")
-            continue;
-        if (name == "..") {
-            done.resize(done.rfind('/') == std::string::npos ? 0 : done.rfind('/'));
-            continue;
-        }
-        const std::string next = done + "/" + name;
-        struct stat st {};
-        if (::lstat(next.c_str(), &st) != 0)
-            return errno;
-        if (S_ISLNK(st.st_mode)) {
-            if (++links > 40)
-                return ELOOP;
-            std::string named;
-            if (const int error = ResolveLinks(next, named))
-                return error;
-            // What the link names is walked again from the start: its folders may be links too.
-            done.clear();
-            push(named);
-            continue;
-        }
-        if (!rest.empty() && !S_ISDIR(st.st_mode))
-            return ENOTDIR;
-        done = next;
-    }
-    resolved = done.empty() ? "/" : done;
+    // A slash at the end does not make a file's path a folder's.
+    while (native.size() > 1 && native.back() == '/')
+        native.pop_back();
+    // ResolvePlace follows the links under the rule; the folder it opened tells where it is.
+    Place place;
+    if (const int error = ResolvePlace(native, place))
+        return error;
+    const bool folder = place.name.empty() || place.name == "." || place.name == "..";
+    UniqueFd end(folder ? ::openat(place.folder.Get(), place.name.empty() ? "." : place.name.c_str(),
+                                   O_PATH | O_DIRECTORY | O_CLOEXEC)
+                        : -1);
+    struct stat st {};
+    if (folder ? end.Get() < 0 : ::fstatat(place.folder.Get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    std::string where;
+    const std::string fd = "/proc/self/fd/" + std::to_string(folder ? end.Get() : place.folder.Get());
+    if (const int error = ReadLink(AT_FDCWD, fd, where))
+        return error;
+    resolved = folder ? where : (where == "/" ? where : where + "/") + place.name;
     return 0;
 }
 

@@ -47,12 +47,6 @@ std::string ReadAll(const std::string& path)
     return text.str();
 }
 
-bool IsFile(const fs::path& path)
-{
-    std::error_code ec;
-    return fs::is_regular_file(path, ec);
-}
-
 std::string SelfFolder()
 {
     std::error_code ec;
@@ -140,6 +134,12 @@ std::string Absolute(const std::string& path)
     return (ec ? fs::path(path) : absolute).lexically_normal().string();
 }
 
+bool IsFile(const std::string& path)
+{
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
 HostRunner::HostRunner(Installation installation, std::string app, std::string command, bool verbose)
     : m_installation(std::move(installation)), m_app(std::move(app)), m_verbose(verbose)
 {
@@ -217,17 +217,12 @@ bool HostRunner::Run(const HostJob& job, HostResult& result, std::string& error)
         std::ofstream(run + "/" + file.first, std::ios::binary) << file.second;
     Progress progress;
     const std::string progressFile = inRun(job.progressFile);
-    const std::function<void()> tick = [&] {
-        long count = 0, total = 0;
-        if (ReadStatusCounts(progressFile, count, total))
-            progress.Show(count, total);
-    };
     // A job that is over has left its status file as an archive, with its last counts.
-    const auto lastTick = [&] {
-        const std::set<std::string> archives = StatusArchives(progressFile);
-        const std::string archive = archives.empty() ? std::string() : *archives.rbegin();
+    const auto tick = [&](bool over) {
+        const std::set<std::string> archives = over ? StatusArchives(progressFile) : std::set<std::string>();
         long count = 0, total = 0;
-        if (ReadStatusCounts(progressFile, count, total) || ReadStatusCounts(archive, count, total))
+        if (ReadStatusCounts(progressFile, count, total) ||
+            (!archives.empty() && ReadStatusCounts(*archives.rbegin(), count, total)))
             progress.Show(count, total);
     };
     const std::string hostTemp = m_writable ? m_app + "/Temp" : run + "/Temp";
@@ -299,7 +294,7 @@ bool HostRunner::Run(const HostJob& job, HostResult& result, std::string& error)
         const auto now = std::chrono::steady_clock::now();
         if (!progressFile.empty() && now - last >= std::chrono::milliseconds(100)) {
             last = now;
-            tick();
+            tick(false);
         }
     }
     for (const pollfd& fd : fds)
@@ -312,7 +307,7 @@ bool HostRunner::Run(const HostJob& job, HostResult& result, std::string& error)
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.signal = g_stop;
     if (!progressFile.empty())
-        lastTick();
+        tick(true);
     progress.End();
 
     result.generalLog = ReadAll(run + "/KestoLogfile.txt");

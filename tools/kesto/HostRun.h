@@ -2,7 +2,6 @@
 // user's application folder, and one host run in a scratch copy of it.
 #pragma once
 
-#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -29,6 +28,8 @@ std::string PrepareAppFolder(const std::string& app, bool userNamed, const Insta
 std::string ScriptWord(const std::string& text);
 // An absolute path, also for one that does not exist yet.
 std::string Absolute(const std::string& path);
+// Whether a plain file is at path (links followed); false for anything else or nothing.
+bool IsFile(const std::string& path);
 
 // In the settings' values and the progress file, @RUN@ stands for the run's own application
 // folder.

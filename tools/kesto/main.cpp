@@ -180,12 +180,6 @@ std::string FileState(const std::string& path)
            std::to_string(st.st_mtim.tv_nsec);
 }
 
-bool IsFile(const std::string& path)
-{
-    std::error_code ec;
-    return fs::is_regular_file(path, ec);
-}
-
 bool IsFolder(const std::string& path)
 {
     std::error_code ec;
