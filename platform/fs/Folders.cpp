@@ -190,6 +190,12 @@ int ResolvePlace(const std::string& path, Place& place, std::string* why)
             return error;
         place = std::move(next);
     }
+    // A link that names a folder ("../theirs/", "../theirs/.") ends the walk without a last name
+    // to look at: the folder it leads to must be the links' user's all the same.
+    struct stat reached {};
+    if (linked && (::fstatat(place.folder.Get(), place.name.empty() ? "." : place.name.c_str(), &reached, 0) != 0 ||
+                   reached.st_uid != user))
+        return refused();
     return 0;
 }
 

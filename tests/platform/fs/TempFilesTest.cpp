@@ -56,6 +56,8 @@ TEST(TempFiles, ALinkIsFollowedOnlyWhenNoOtherUserCanHavePlantedIt)
         {{"theirs/to-my-folder", "../mine", true}, {}, false, "/file"},
         {{"shared/own-to-theirs", "../theirs", false}, {}, false, "/new"},
         {{"shared/folder-chain", "../theirs/folder-hop", false}, {"theirs/folder-hop", "../mine", true}, false, "/x/y"},
+        {{"shared/own-to-theirs-slash", "../theirs/", false}, {}, false},
+        {{"theirs/to-my-folder-dot", "../mine/.", true}, {}, false},
     };
     for (const uid_t runner : {kRunner, uid_t(0)}) {
         TempDir dir;
