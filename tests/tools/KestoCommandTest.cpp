@@ -60,7 +60,8 @@ protected:
 
     Ran Kesto(const std::vector<std::string>& arguments, const std::string& program = KESTO_BINARY_DIR "/kesto")
     {
-        Ran ran{-1};
+        Ran ran;
+        ran.status = -1;
         ran.out = kesto_test::RunShell(In() + Line(arguments, program) + " 2>" + Quoted(temp / "stderr.txt"), &ran.status);
         ran.status = WIFEXITED(ran.status) ? WEXITSTATUS(ran.status) : -1;
         ran.err = ReadFile(temp / "stderr.txt");
