@@ -2,6 +2,9 @@
 // alone (no server code) drives it from another thread.
 #pragma once
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -36,6 +39,17 @@ protected:
         port = protocol::FreeLoopbackPort();
     }
 
+    // Folders in the application folder, and an example document copied into shared/.
+    void ShareExample(std::initializer_list<const char*> folders, const char* example = "minimal.qxp",
+                      const char* name = "doc.qxp")
+    {
+        for (const char* folder : folders)
+            std::filesystem::create_directories(app / folder);
+        std::filesystem::create_directories(app / "shared");
+        source = (app / "shared" / name).string();
+        std::filesystem::copy_file(std::filesystem::path(KESTO_SOURCE_DIR) / "examples" / "documents" / example, source);
+    }
+
     // Runs the server for as long as the scenario runs, then halts it; the host quits after the
     // halt. prepare sees the started host before the first idle call.
     void Serve(const std::function<void()>& scenario, const std::function<void(xthost::Host&)>& prepare = {})
@@ -54,6 +68,8 @@ protected:
             prepare(host);
         std::thread clients([&] {
             scenario();
+            if (halted)
+                return;
             auto client = Login();
             EXPECT_EQ(Ask(*client, "haltServer"), "halt server");
             EXPECT_TRUE(client->AtEof());
@@ -106,7 +122,34 @@ protected:
         return client.ReadLine().value_or("<closed>");
     }
 
+#ifdef KESTO_CLIENT
+    struct ClientRun {
+        int status = -1;
+        std::string out;  // and its errors
+    };
+
+    // kesto-client, run as a user runs it, told this server's port.
+    ClientRun RunClient(const std::string& arguments) const
+    {
+        ClientRun run;
+        const std::string command = "'" KESTO_CLIENT "' --port " + std::to_string(port) + " " + arguments + " 2>&1";
+        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+            char buffer[4096];
+            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+                run.out.append(buffer, n);
+            const int status = ::pclose(pipe);
+            run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        return run;
+    }
+
+    static std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+#endif
+
     uint16_t port = 0;
+    std::string source;
+    // Set by a scenario that halted the server itself.
+    bool halted = false;
     // What Login sends: the fixed password unless the test gives the server one of its own.
     std::string password = kPassword;
 };

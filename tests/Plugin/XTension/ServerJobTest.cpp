@@ -79,10 +79,7 @@ protected:
     void SetUp() override
     {
         ServerHostTest::SetUp();
-        for (const char* folder : {"logs", "tmp", "alive", "shared", "out"})
-            fs::create_directories(app / folder);
-        source = (app / "shared" / "doc.qxp").string();
-        fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples" / "documents" / "minimal.qxp", source);
+        ShareExample({"logs", "tmp", "alive", "out"});
         WriteServerSettings("");
     }
 
@@ -303,8 +300,6 @@ protected:
         uint16_t m_port;
         pid_t m_pid = -1;
     };
-
-    std::string source;
 };
 
 } // namespace

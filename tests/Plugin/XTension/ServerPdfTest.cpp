@@ -43,10 +43,7 @@ protected:
     void SetUp() override
     {
         ServerHostTest::SetUp();
-        for (const char* folder : {"logs", "tmp", "shared", "out"})
-            fs::create_directories(app / folder);
-        source = (app / "shared" / "doc.qxp").string();
-        fs::copy_file(fs::path(KESTO_SOURCE_DIR) / "examples/documents/two-page-linked.qxp", source);
+        ShareExample({"logs", "tmp", "out"}, "two-page-linked.qxp");
         WriteSettings("[Server]\nserverMode=True\nlistenPort=" + std::to_string(port) +
                       "\nsocketTransferMode=True\nsharedFolders=" + app.string() + "\n[Path]\nLogPath=" + (app / "logs").string() +
                       "\nTemporaryPath=" + (app / "tmp").string() + "\n");
@@ -143,8 +140,6 @@ protected:
             xthost::PdfOf(host).naming = naming == "as-given" ? xthost::PdfNaming::AsGiven : xthost::PdfNaming::Append;
         });
     }
-
-    std::string source;
 };
 
 class ServerPdfNamingTest : public ServerPdfTest, public ::testing::WithParamInterface<const char*> {};
