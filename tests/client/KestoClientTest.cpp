@@ -50,6 +50,13 @@ TEST_F(KestoClientTest, AsksConvertsInBothTransferModesAndHalts)
     testing::internal::CaptureStderr();
     Serve([&] {
         expect(RunClient("status"), 0, server + "alive, version 3, transfer mode socket_can_compr\n");
+        // The same questions from Python's own socket module, a client nobody here wrote.
+        const std::string python =
+            "import socket,sys\ns=socket.create_connection((\"127.0.0.1\",int(sys.argv[1])))\nf=s.makefile(\"rwb\")\n"
+            "for line in (sys.argv[2],\"serveralive\",\"get_server_version\",\"quit\"):\n"
+            " f.write((line+chr(10)).encode()); f.flush()\n if line!=\"quit\": print(f.readline().decode().rstrip())\n";
+        expect(Run("/usr/bin/python3 -c " + Quoted(python) + " " + std::to_string(port) + " " + Quoted(kPassword)), 0,
+               "password ok\nserver alive v2\n3\n");
 
         // Over the connection, plain and deflated: each result arrives whole under its name.
         for (const std::string mode : {"plain", "deflated"}) {

@@ -16,7 +16,7 @@
 
 #include "Plugin/NobodyAtTheHost.h"
 #include "Plugin/Shell/AppFolderTest.h"
-#include "SHARED/Server/ProtocolClient.h"
+#include "client/ProtocolClient.h"
 #include "platform/host/Host.h"
 #include "platform/host/HostExtensions.h"
 #include "platform/host/documents/DocHost.h"
@@ -131,9 +131,14 @@ protected:
     // kesto-client, run as a user runs it, told this server's port.
     ClientRun RunClient(const std::string& arguments) const
     {
+        return Run("'" KESTO_CLIENT "' --port " + std::to_string(port) + " " + arguments);
+    }
+
+    // A shell command's exit status and what it wrote, errors included.
+    static ClientRun Run(const std::string& command)
+    {
         ClientRun run;
-        const std::string command = "'" KESTO_CLIENT "' --port " + std::to_string(port) + " " + arguments + " 2>&1";
-        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
             char buffer[4096];
             for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
                 run.out.append(buffer, n);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "SHARED/Server/Connection.h"
-#include "SHARED/Server/ProtocolClient.h"
+#include "client/ProtocolClient.h"
 #include "TempDir.h"
 
 namespace servertest {
