@@ -5,29 +5,23 @@
 
 #include "Container/Xliff/Xliff.h"
 #include "ModelDump.h"
-#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>  // before TestSupport.h, which uses it
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
+
+#include "Foundation/TestSupport.h"
 
 namespace {
 
 using namespace kesto::xliff;
 using xliff_test::RunsOf;
-
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // The inner text of the first element `tag` (without attributes) after the unit `id`, replaced by `with`.
 std::string Replace(std::string xlf, const std::string& id, const std::string& tag, const std::string& with) {
@@ -72,12 +66,12 @@ class XliffTest : public ::testing::Test {
     options.targetLanguage = "de";
     std::ostringstream report;
     EXPECT_EQ(Extract(m_dwq, m_dir / name, options, report), kAllMerged) << report.str();
-    return Read(m_dir / name);
+    return ReadFile(m_dir / name);
   }
 
   // Merges the XLIFF text; answers the exit code, the report in `report`.
   int Merged(const std::string& xlf, std::string& report) {
-    Write(m_dir / "in.xlf", xlf);
+    WriteFile(m_dir / "in.xlf", xlf);
     std::ostringstream out;
     const int code = Merge(m_dwq, m_dir / "in.xlf", m_out, out);
     report = out.str();
@@ -242,16 +236,16 @@ TEST_F(XliffTest, UnusableInputIsRefusedWholeAndLeavesNoOutput) {
 
 TEST_F(XliffTest, AWriteProtectedTargetIsNeverReplaced) {
   const std::string copy = Extracted(Version::V12, true);
-  Write(m_out, "kept");
+  WriteFile(m_out, "kept");
   ASSERT_EQ(::chmod(m_out.c_str(), 0444), 0);
   std::string report;
   EXPECT_EQ(Merged(copy, report), kUnusable);
   EXPECT_NE(report.find("cannot write " + m_out), std::string::npos) << report;
-  EXPECT_EQ(Read(m_out), "kept");
+  EXPECT_EQ(ReadFile(m_out), "kept");
   ExtractOptions options;
   std::ostringstream out;
   EXPECT_EQ(Extract(m_dwq, m_out, options, out), kUnusable);
-  EXPECT_EQ(Read(m_out), "kept");
+  EXPECT_EQ(ReadFile(m_out), "kept");
 }
 
 int Program(const std::string& arguments) {
@@ -266,7 +260,7 @@ TEST_F(XliffTest, TheProgramNamesItsOutputsAndAnswersExitCodesAScriptCanTrust) {
     EXPECT_EQ(Program(bad), kUnusable) << bad;
   // Beside the exchange file: DOC.xlf, then DOC-translated.dwq.
   EXPECT_EQ(Program("extract '" + m_dwq + "' --xliff 2.1 --source-language en-US --target-language fr"), kAllMerged);
-  EXPECT_NE(Read(m_dir / "doc.xlf").find("srcLang=\"en-US\" trgLang=\"fr\""), std::string::npos);
+  EXPECT_NE(ReadFile(m_dir / "doc.xlf").find("srcLang=\"en-US\" trgLang=\"fr\""), std::string::npos);
   EXPECT_EQ(Program("merge '" + m_dwq + "' '" + (m_dir / "doc.xlf") + "'"), kSomeKept);
   EXPECT_TRUE(std::filesystem::exists(m_dir / "doc-translated.dwq"));
   // An extraction never replaces the exchange file it reads.

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>  // before TestSupport.h, which uses it
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -19,6 +20,7 @@
 #include "platform/host/Utf8.h"
 #include "platform/host/documents/DocumentFile.h"
 #include "platform/host/documents/Model.h"
+#include "tests/Foundation/TestSupport.h"
 #include "tests/examples/ExampleRuns.h"
 #include "tests/examples/StoryCompare.h"
 
@@ -220,12 +222,6 @@ Export ExportOf(const std::string& document)
     return exported;
 }
 
-std::string Bytes(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The text of each paragraph of the exchange file that has text to translate, in the Book's order:
 // its Unicode runs without the characters that XML cannot carry (those go out as codes).
 std::vector<std::string> BookParagraphs(const fs::path& dwq)
@@ -237,18 +233,11 @@ std::vector<std::string> BookParagraphs(const fs::path& dwq)
     for (int32_t d = 0; book && book->Document(d); ++d)
         for (int32_t s = 0; RefPtr<IStory> story = book->Document(d)->Story(s); ++s)
             for (int32_t p = 0; RefPtr<IPara> para = story->Paragraph(p); ++p) {
-                std::u16string text, carried;
+                std::u16string carried;  // (the shipped documents hold no lone surrogate)
                 for (int32_t r = 0; RefPtr<IRun> run = para->Run(r); ++r)
-                    for (char16_t unit; run->Kind() == kRunUnicodes && run->Read(&unit, sizeof unit) == sizeof unit;)
-                        text += unit;
-                for (size_t i = 0; i < text.size(); ++i) {
-                    const char16_t c = text[i];
-                    const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
-                    if ((c >= 0x20 || c == u'\t' || c == u'\n' || c == u'\r') && c < 0xFFFE &&
-                        (!high || (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)) &&
-                        (!low || (i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF)))
-                        carried += c;
-                }
+                    for (char16_t c; run->Kind() == kRunUnicodes && run->Read(&c, sizeof c) == sizeof c;)
+                        if ((c >= 0x20 || c == u'\t' || c == u'\n' || c == u'\r') && c < 0xFFFE)
+                            carried += c;
                 if (carried.find_first_not_of(u" \t\n\r") != std::u16string::npos)
                     out.push_back(xthost::Utf16ToUtf8(carried));
             }
@@ -302,12 +291,12 @@ TEST_P(XliffShipped, CopiedTargetsImportAsTheExchangeFileAndATranslationImportsR
         extract("doc" + v + ".xlf");
         extract("again" + v + ".xlf");
         extract("copied" + v + ".xlf", " --copy-source");
-        EXPECT_EQ(Bytes(e.work / ("doc" + v + ".xlf")), Bytes(e.work / ("again" + v + ".xlf"))) << "unit ids differ";
+        EXPECT_EQ(ReadFile(e.work / ("doc" + v + ".xlf")), ReadFile(e.work / ("again" + v + ".xlf"))) << "unit ids differ";
         EXPECT_EQ(Edit(e.work, "doc" + v + ".xlf", "edited" + v + ".xlf", "copy").status, 0);
         merge("edited" + v + ".xlf", "edited" + v + ".dwq");
         merge("copied" + v + ".xlf", "copied" + v + ".dwq");
         // Two merges that wrote the same bytes import alike: the slow host imports one.
-        const bool same = Bytes(e.work / ("edited" + v + ".dwq")) == Bytes(e.work / ("copied" + v + ".dwq"));
+        const bool same = ReadFile(e.work / ("edited" + v + ".dwq")) == ReadFile(e.work / ("copied" + v + ".dwq"));
         for (const std::string base : {"edited", "copied"}) {
             if (base == "copied" && same)
                 break;
@@ -387,6 +376,37 @@ protected:
 Export* XliffOnExport::e = nullptr;
 bool XliffOnExport::failed = false;
 
+// The one character format of the first `length` characters of `phrase` (the last ones, when
+// `length` is negative) where it first stands in a story of the document; nothing when they have
+// several.
+std::vector<xthost::doc::CharFormat> FormatOf(const fs::path& document, const std::string& phrase, int length)
+{
+    const auto project = xthost::doc::ReadDocumentFile(document.string());
+    const std::u16string wanted = xthost::Utf8ToUtf16(phrase);
+    for (const auto& layout : project->layouts)
+        for (const auto& [uid, story] : layout->stories) {
+            const size_t found = story.text.find(wanted);
+            if (found == std::u16string::npos)
+                continue;
+            const size_t from = length >= 0 ? found : found + wanted.size() + length,
+                         to = length >= 0 ? found + length : found + wanted.size();
+            std::vector<xthost::doc::CharFormat> formats;
+            size_t start = 0;
+            for (const auto& run : story.charRuns) {
+                const size_t end = start + static_cast<size_t>(run.length);
+                const xthost::doc::CharFormat& format = *project->charFormats.Find(run.format);
+                if (start < to && end > from && !formats.empty() && !(formats.front() == format))
+                    return {};
+                if (start < to && end > from)
+                    formats = {format};
+                start = end;
+            }
+            return formats;
+        }
+    ADD_FAILURE() << "\"" << phrase << "\" stands in no story of " << document;
+    return {};
+}
+
 // A translator's mistake, as xliff_edit.py makes it in a translated XLIFF file, and its outcome.
 struct Mistake {
     const char* name;
@@ -421,11 +441,16 @@ const Mistake kMistakes[] = {
     // What tools write beside a translation merges whole.
     {"unit in several segments", "split", 0, {"0 kept their source, 0 failed"}, false, "2.1"},
     {"saved in UTF-16", "utf-16", 0, {"0 kept their source, 0 failed"}, false, "1.2"},
+    // A translator of another word order puts a paired code on another word: the format goes with
+    // it. A code the translator drops leaves its text in the format around it, with a warning.
+    {"moved paired code", "move-paired", 0, {"0 kept their source, 0 failed"}},
+    {"removed paired code", "remove-paired", 0, {"unit {unit} ", "code {code} ", "removed"}},
 };
 
 // Each mistake in each version ends with its exit status and its report line; nothing outside is
 // read; a refused file leaves no file behind; else the import changes nothing of the document but
-// the translation, and the units the mistake names keep their source.
+// the translation, and the units the mistake names keep their source; a paired code moved to
+// another word carries its format there.
 TEST_F(XliffOnExport, EachTranslatorMistakeEndsAsItShouldAndChangesNothingElse)
 {
     for (const std::string version : {"1.2", "2.1"})
@@ -456,59 +481,13 @@ TEST_F(XliffOnExport, EachTranslatorMistakeEndsAsItShouldAndChangesNothingElse)
                     EXPECT_TRUE(entry.path().filename().string().rfind(base + ".", 0) != 0 ||
                                 entry.path().extension() == ".xlf" || entry.path().extension() == ".outside")
                         << entry.path();
-            } else
-                e->CheckTranslated(e->Imported(base + ".dwq", base + ".qxp"), kept);
-        }
-}
-
-// The one character format of the first `length` characters of `phrase` (the last ones, when
-// `length` is negative) where it first stands in a story of the document; nothing when they have
-// several.
-std::vector<xthost::doc::CharFormat> FormatOf(const fs::path& document, const std::string& phrase, int length)
-{
-    const auto project = xthost::doc::ReadDocumentFile(document.string());
-    const std::u16string wanted = xthost::Utf8ToUtf16(phrase);
-    for (const auto& layout : project->layouts)
-        for (const auto& [uid, story] : layout->stories) {
-            const size_t found = story.text.find(wanted);
-            if (found == std::u16string::npos)
                 continue;
-            const size_t from = length >= 0 ? found : found + wanted.size() + length,
-                         to = length >= 0 ? found + length : found + wanted.size();
-            std::vector<xthost::doc::CharFormat> formats;
-            size_t start = 0;
-            for (const auto& run : story.charRuns) {
-                const size_t end = start + static_cast<size_t>(run.length);
-                const xthost::doc::CharFormat& format = *project->charFormats.Find(run.format);
-                if (start < to && end > from && !formats.empty() && !(formats.front() == format))
-                    return {};
-                if (start < to && end > from)
-                    formats = {format};
-                start = end;
             }
-            return formats;
-        }
-    ADD_FAILURE() << "\"" << phrase << "\" stands in no story of " << document;
-    return {};
-}
-
-// A translator of another word order puts a paired code on another word: the format goes with it.
-// A code the translator drops leaves its text in the format around it, with a warning.
-TEST_F(XliffOnExport, APairedCodeCarriesItsFormatToTheWordItMovesTo)
-{
-    for (const std::string version : {"1.2", "2.1"})
-        for (const std::string edit : {"move-paired", "remove-paired"}) {
-            SCOPED_TRACE(edit + " XLIFF " + version);
-            const std::string base = edit + "-" + TestNameOf(version);
-            const auto [said, merged] = Translated(base, version, edit);
-            EXPECT_EQ(merged.status, 0) << merged.out;
-            if (edit == "remove-paired") {
-                EXPECT_TRUE(SomeLineHolds(merged.out, {"unit " + said["unit"].get<std::string>() + " ",
-                                                       "code " + said["code"].get<std::string>() + " "}))
-                    << merged.out;
+            const std::string canon = e->Imported(base + ".dwq", base + ".qxp");
+            if (!said.contains("word")) {
+                e->CheckTranslated(canon, kept);
+                continue;
             }
-            ASSERT_FALSE(e->Imported(base + ".dwq", base + ".qxp").empty());
-
             // In the untouched import: the code's format on its word, the paragraph's on the next.
             const fs::path untouched = e->work / "untouched.qxp", imported = e->work / (base + ".qxp");
             const std::string word = said["word"], to = said["to"], gap = said["gap"];
@@ -519,7 +498,7 @@ TEST_F(XliffOnExport, APairedCodeCarriesItsFormatToTheWordItMovesTo)
             ASSERT_EQ(around.size(), 1u);
             ASSERT_FALSE(around[0] == code[0]) << "the code's word and the next have one format";
             EXPECT_EQ(FormatOf(imported, word + gap + to, wordLength), around) << "the code's old word keeps its format";
-            EXPECT_EQ(FormatOf(imported, word + gap + to, -toLength), edit == "move-paired" ? code : around);
+            EXPECT_EQ(FormatOf(imported, word + gap + to, -toLength), m.edit == std::string("move-paired") ? code : around);
         }
 }
 
