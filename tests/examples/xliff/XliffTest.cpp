@@ -331,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(Shipped, XliffShipped, ::testing::ValuesIn(ShippedDocum
                          [](const auto& info) { return TestNameOf(info.param); });
 
 // export.qxp exported once for the suite, with minimal.qxp exported beside it.
-class XliffOnExport : public ::testing::Test {
+class XliffOnExport : public ::testing::TestWithParam<std::string> {
 protected:
     static void SetUpTestSuite()
     {
@@ -451,55 +451,58 @@ const Mistake kMistakes[] = {
 // read; a refused file leaves no file behind; else the import changes nothing of the document but
 // the translation, and the units the mistake names keep their source; a paired code moved to
 // another word carries its format there.
-TEST_F(XliffOnExport, EachTranslatorMistakeEndsAsItShouldAndChangesNothingElse)
+TEST_P(XliffOnExport, EachTranslatorMistakeEndsAsItShouldAndChangesNothingElse)
 {
-    for (const std::string version : {"1.2", "2.1"})
-        for (const Mistake& m : kMistakes) {
-            if (m.version && version != m.version)
-                continue;
-            SCOPED_TRACE(m.name + (" XLIFF " + version));
-            const std::string base = TestNameOf(std::string(m.name) + "-" + version);
-            const auto [said, merged] = Translated(base, version, m.edit, m.from ? m.from : "", m.into ? m.into : "");
-            EXPECT_EQ(merged.status, m.status) << merged.out;
-            std::set<std::string> kept;
-            for (const json& unit : said.contains("units") ? said["units"] : json::array({said})) {
-                std::vector<std::string> says;
-                for (std::string part : m.says) {
-                    for (const char* key : {"unit", "code", "line"})
-                        if (const size_t at = part.find(std::string("{") + key + "}"); at != std::string::npos)
-                            part.replace(at, strlen(key) + 2, unit[key].is_string() ? unit[key].get<std::string>()
-                                                                                    : unit[key].dump());
-                    says.push_back(part);
-                }
-                EXPECT_TRUE(SomeLineHolds(merged.out, says)) << json(says).dump() << "\n" << merged.out;
-                if (m.keeps)
-                    kept.insert(unit.value("text", ""));
+    const std::string version = GetParam();
+    for (const Mistake& m : kMistakes) {
+        if (m.version && version != m.version)
+            continue;
+        SCOPED_TRACE(m.name + (" XLIFF " + version));
+        const std::string base = TestNameOf(std::string(m.name) + "-" + version);
+        const auto [said, merged] = Translated(base, version, m.edit, m.from ? m.from : "", m.into ? m.into : "");
+        EXPECT_EQ(merged.status, m.status) << merged.out;
+        std::set<std::string> kept;
+        for (const json& unit : said.contains("units") ? said["units"] : json::array({said})) {
+            std::vector<std::string> says;
+            for (std::string part : m.says) {
+                for (const char* key : {"unit", "code", "line"})
+                    if (const size_t at = part.find(std::string("{") + key + "}"); at != std::string::npos)
+                        part.replace(at, strlen(key) + 2, unit[key].is_string() ? unit[key].get<std::string>()
+                                                                                : unit[key].dump());
+                says.push_back(part);
             }
-            EXPECT_EQ(merged.out.find("kesto outside text"), std::string::npos) << merged.out;
-            if (m.status == 2) {  // nothing written, no temporary left
-                for (const auto& entry : fs::directory_iterator(e->work))
-                    EXPECT_TRUE(entry.path().filename().string().rfind(base + ".", 0) != 0 ||
-                                entry.path().extension() == ".xlf" || entry.path().extension() == ".outside")
-                        << entry.path();
-                continue;
-            }
-            const std::string canon = e->Imported(base + ".dwq", base + ".qxp");
-            if (!said.contains("word")) {
-                e->CheckTranslated(canon, kept);
-                continue;
-            }
-            // In the untouched import: the code's format on its word, the paragraph's on the next.
-            const fs::path untouched = e->work / "untouched.qxp", imported = e->work / (base + ".qxp");
-            const std::string word = said["word"], to = said["to"], gap = said["gap"];
-            const std::string source = said["source_word"].get<std::string>() + gap + said["source_to"].get<std::string>();
-            const int wordLength = int(xthost::Utf8ToUtf16(word).size()), toLength = int(xthost::Utf8ToUtf16(to).size());
-            const auto code = FormatOf(untouched, source, wordLength), around = FormatOf(untouched, source, -toLength);
-            ASSERT_EQ(code.size(), 1u);
-            ASSERT_EQ(around.size(), 1u);
-            ASSERT_FALSE(around[0] == code[0]) << "the code's word and the next have one format";
-            EXPECT_EQ(FormatOf(imported, word + gap + to, wordLength), around) << "the code's old word keeps its format";
-            EXPECT_EQ(FormatOf(imported, word + gap + to, -toLength), m.edit == std::string("move-paired") ? code : around);
+            EXPECT_TRUE(SomeLineHolds(merged.out, says)) << json(says).dump() << "\n" << merged.out;
+            if (m.keeps)
+                kept.insert(unit.value("text", ""));
         }
+        EXPECT_EQ(merged.out.find("kesto outside text"), std::string::npos) << merged.out;
+        if (m.status == 2) {  // nothing written, no temporary left
+            for (const auto& entry : fs::directory_iterator(e->work))
+                EXPECT_TRUE(entry.path().filename().string().rfind(base + ".", 0) != 0 ||
+                            entry.path().extension() == ".xlf" || entry.path().extension() == ".outside")
+                    << entry.path();
+            continue;
+        }
+        const std::string canon = e->Imported(base + ".dwq", base + ".qxp");
+        if (!said.contains("word")) {
+            e->CheckTranslated(canon, kept);
+            continue;
+        }
+        // In the untouched import: the code's format on its word, the paragraph's on the next.
+        const fs::path untouched = e->work / "untouched.qxp", imported = e->work / (base + ".qxp");
+        const std::string word = said["word"], to = said["to"], gap = said["gap"];
+        const std::string source = said["source_word"].get<std::string>() + gap + said["source_to"].get<std::string>();
+        const int wordLength = int(xthost::Utf8ToUtf16(word).size()), toLength = int(xthost::Utf8ToUtf16(to).size());
+        const auto code = FormatOf(untouched, source, wordLength), around = FormatOf(untouched, source, -toLength);
+        ASSERT_EQ(code.size(), 1u);
+        ASSERT_EQ(around.size(), 1u);
+        ASSERT_FALSE(around[0] == code[0]) << "the code's word and the next have one format";
+        EXPECT_EQ(FormatOf(imported, word + gap + to, wordLength), around) << "the code's old word keeps its format";
+        EXPECT_EQ(FormatOf(imported, word + gap + to, -toLength), m.edit == std::string("move-paired") ? code : around);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, XliffOnExport, ::testing::Values("1.2", "2.1"),
+                         [](const auto& info) { return TestNameOf(info.param); });
 
 }  // namespace
