@@ -266,7 +266,7 @@ class XliffShipped : public ::testing::TestWithParam<std::string> {};
 // For each version: targets that copy their sources (set by an editor, or by --copy-source) import
 // as the untouched exchange file does; two extractions are one; translate-toolkit and pocount see
 // the exchange file's paragraphs; podebug's translation (XLIFF 1.2; translate-toolkit reads no
-// XLIFF 2) or the same rewrite (XLIFF 2.1) imports with every paragraph rewritten and every format
+// XLIFF 2.1) or the same rewrite (XLIFF 2.1) imports with every paragraph rewritten and every format
 // and marker in place.
 TEST_P(XliffShipped, CopiedTargetsImportAsTheExchangeFileAndATranslationImportsRewritten)
 {

@@ -17,7 +17,7 @@ import xml.etree.ElementTree as ET
 
 from translate.tools.podebug import podebug
 
-NS12, NS2 = "urn:oasis:names:tc:xliff:document:1.2", "urn:oasis:names:tc:xliff:document:2.0"
+NS2 = "urn:oasis:names:tc:xliff:document:2.0"
 TOKEN = "@@kesto-xliff-edit@@"
 LETTERS = "".join(chr(c) for c in range(ord("A"), ord("z") + 1))
 REWRITE = str.maketrans(LETTERS, str(podebug(rewritestyle="unicode").rewrite_unicode(LETTERS)))
