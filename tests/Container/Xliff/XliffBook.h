@@ -15,9 +15,9 @@
 
 namespace xliff_test {
 
-// A run to write: kind 'u' Unicodes text, 's' special characters (text holds "name/data" pairs
-// split by '|'), 'r' a reference point of the type in text, 'p' a placeholder; format names
-// its "private" sample ("A" main, "B" bold); codePage its "codepage" (none when empty).
+// A run to write: kind 'u' Unicodes text, 's' a special character (text holds "name/data"), 'r' a
+// reference point of the type in text, 'p' a placeholder; format names its "private" sample ("A"
+// main, "B" bold); codePage its "codepage" (none when empty).
 struct RunSpec {
   char kind;
   std::u16string text;
@@ -52,15 +52,8 @@ inline void WriteBook(const std::string& path, const std::vector<StorySpec>& sto
             break;
           case 's': {
             run.kind = kesto::xliff::RunData::SpecialChars;
-            size_t from = 0;
-            while (from < spec.text.size()) {
-              size_t bar = spec.text.find(u'|', from);
-              if (bar == std::u16string::npos) bar = spec.text.size();
-              const std::u16string item = spec.text.substr(from, bar - from);
-              const size_t slash = item.find(u'/');
-              run.specials.push_back({strings[item.substr(0, slash)], strings[item.substr(slash + 1)]});
-              from = bar + 1;
-            }
+            const size_t slash = spec.text.find(u'/');
+            run.specials.push_back({strings[spec.text.substr(0, slash)], strings[spec.text.substr(slash + 1)]});
             break;
           }
           case 'r':
